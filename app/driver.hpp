@@ -1,0 +1,13 @@
+// One run of the cross-section calculator, from the banner to the saved sample.
+#pragma once
+
+#include "talvo/console/console.hpp"
+
+namespace talvo {
+
+// Runs the dialogue on `con` with the data files under `prefix` and returns
+// the exit status: 0 after a complete run, option 0 or "abort", non-zero
+// after any error that ends the run (including the end of the input).
+int run_talvo(Console& con, const DataPrefix& prefix);
+
+}  // namespace talvo

@@ -1,0 +1,149 @@
+#include "app/report.hpp"
+
+#include "talvo/text/format.hpp"
+#include "talvo/text/words.hpp"
+
+namespace talvo {
+namespace {
+
+const char* const kUnits = " Units: b in fm, sigma in barns, A in amu (12C)";
+
+std::string e14(float v) { return fmt_e(v, 14, 7); }
+
+// A value line: the label padded so that every "=" stands in column 43.
+std::string value_line(const std::string& label, float v) {
+  return fixed(label, 42) + "= " + e14(v);
+}
+
+// A symbol in 1 column when its second character is blank, else in 2.
+std::string short_symbol(const std::string& s) { return std::string(trim_end(fixed(s, 2))); }
+
+std::string pair_label(const Composition& c, int l, int m) {
+  const std::string a = short_symbol(c.elements[static_cast<std::size_t>(l)].symbol);
+  const std::string b = short_symbol(c.elements[static_cast<std::size_t>(m)].symbol);
+  return a + "-" + b + fmt_x(5 - static_cast<int>(a.size()) - static_cast<int>(b.size())) + ":";
+}
+
+void pair_lines(std::vector<std::string>& out, const Composition& c, const std::vector<PairValue>& pairs) {
+  out.push_back(" The total correlation function T(r) is a sum of the");
+  out.push_back(" partial");
+  out.push_back(" correlation functions tll'(r) with the following");
+  out.push_back(" coefficients;");
+  for (const PairValue& p : pairs) {
+    std::string s = " " + pair_label(c, p.l, p.m) + e14(p.value);
+    if (p.l != p.m) s += "    (or " + pair_label(c, p.m, p.l) + e14(p.reverse) + ")";
+    out.push_back(s);
+  }
+}
+
+void totals_lines(std::vector<std::string>& out, const Totals& t) {
+  out.push_back(value_line(" Bound coherent scattering length", t.b_bound));
+  out.push_back(value_line(" Free coherent scattering length", t.b_free));
+  out.push_back(value_line(" Bound coherent cross-section", t.sig_coh));
+  out.push_back(value_line(" Bound coherent cross-section/4pi", t.sig_coh_4pi));
+  out.push_back(value_line(" Bound incoherent cross-section", t.sig_inc));
+  out.push_back(value_line(" Bound incoherent cross-section/4pi", t.sig_inc_4pi));
+  out.push_back(value_line(" Bound scattering cross-section", t.sig_bound));
+  out.push_back(value_line(" Bound scattering cross-section/4pi", t.sig_bound_4pi));
+  out.push_back(value_line(" Free scattering cross-section", t.sig_free));
+  out.push_back(value_line(" Free scattering cross-section/4pi", t.sig_free_4pi));
+  out.push_back(value_line(" Absorption cross-section at 2200ms**-1", t.sig_abs));
+  out.push_back(value_line(" Absorption cross-section at 1 Angstrom", t.sig_abs1));
+  out.push_back(value_line(" Absorption cross-section at 1.8 Angstrom", t.sig_abs18));
+}
+
+}  // namespace
+
+std::vector<std::string> banner_lines() {
+  return {" *********************************************", " * TALVO Calculate sample cross-sections etc *", " ",
+          " *********************************************"};
+}
+
+std::vector<std::string> primary_data_lines(const std::vector<const NuclearEntry*>& isotopes) {
+  std::vector<std::string> out{" Z    A         Symbol b_bar      sig_scatt    sig_abs"};
+  for (const NuclearEntry* e : isotopes) {
+    out.push_back(" " + fmt_i(e->z, 3) + "  " + fmt_f(static_cast<float>(e->mass), 10, 6) + "  " +
+                  fixed(e->symbol, 2) + "  " + fmt_f(e->b, 10, 5) + "  " + fmt_f(e->sig_scatt, 9, 5) + "  " +
+                  fmt_f(e->sig_abs, 11, 5));
+  }
+  return out;
+}
+
+std::vector<std::string> report_head_lines(const std::string& data_file,
+                                           const std::vector<const NuclearEntry*>& isotopes) {
+  std::vector<std::string> out = banner_lines();
+  out.push_back("");
+  out.push_back(kUnits);
+  out.push_back("");
+  out.push_back(" Input data from file " + data_file + ":");
+  for (std::string& s : primary_data_lines(isotopes)) out.push_back(std::move(s));
+  return out;
+}
+
+std::vector<std::string> results_lines(const Composition& c, const Results& r) {
+  std::vector<std::string> out;
+  out.push_back("");
+  if (c.kind == kIsotopes) {
+    out.push_back(" Isotopic composition of elements...");
+    for (const Element& e : c.elements) {
+      std::string s;
+      for (const Isotope& iso : e.isotopes)
+        s += " " + fmt_i(iso.a, 3) + fixed(e.symbol, 2) + " - " + fmt_f(iso.fraction, 8, 6);
+      out.push_back(s);
+    }
+    out.push_back(" ( 0Li = natural element )");
+    out.push_back("");
+  }
+  out.push_back(" Bound coherent scattering lengths of elements...");
+  std::string bl = " ";
+  for (std::size_t k = 0; k < c.elements.size(); ++k)
+    bl += fixed(c.elements[k].symbol, 2) + "=" + fmt_e(r.b_mean[k], 12, 5);
+  out.push_back(bl);
+  out.push_back("");
+  out.push_back(" Number of atoms in scattering unit  = " + e14(r.atoms));
+  if (r.density_known) {
+    out.push_back(" Density in gcm**-3                  = " + e14(r.density_gcc));
+    out.push_back(" Density in atoms per cubic Angstrom = " + e14(r.atoms_per_a3));
+  } else {
+    out.push_back(" Density not known");
+  }
+  out.push_back("");
+  out.push_back(" Atomic");
+  out.push_back(" Element  Fraction");
+  for (std::size_t k = 0; k < c.elements.size(); ++k)
+    out.push_back("  " + fixed(c.elements[k].symbol, 2) + "    " + e14(r.fraction[k]));
+
+  out.push_back("");
+  out.push_back(" VALUES PER SCATTERING UNIT...");
+  out.push_back(value_line(" Atomic weight", r.unit.atomic_weight));
+  if (r.density_known) out.push_back(value_line(" Density (units per cubic Angstrom)", r.units_per_a3));
+  out.push_back(value_line(r.t0_unit_with_density ? " T0(r) Constant" : " T0(r) Constant/number density", r.t0_unit));
+  totals_lines(out, r.unit);
+  out.push_back("");
+  pair_lines(out, c, r.tr_unit);
+
+  out.push_back("");
+  out.push_back(" AVERAGE VALUES PER ATOM...");
+  out.push_back(value_line(" Atomic weight", r.atom.atomic_weight));
+  if (r.density_known) out.push_back(value_line(" Density (atoms per cubic Angstrom)", r.atoms_per_a3));
+  if (r.t0_atom_with_density) out.push_back(value_line(" Scattering length density (10**10 cm**-2)", r.sld));
+  out.push_back(value_line(r.t0_atom_with_density ? " T0(r) Constant" : " T0(r) Constant/number density", r.t0_atom));
+  totals_lines(out, r.atom);
+  if (r.t0_atom_with_density) {
+    out.push_back(value_line(" Linear absorption coefficient at 1.8A", r.mu));
+    out.push_back(value_line(" Mean free (absorption) path (cm) at 1.8A", r.mean_free_path));
+  }
+  out.push_back("");
+  pair_lines(out, c, r.tr_atom);
+
+  out.push_back("");
+  out.push_back(" The coefficients for the Faber-Ziman partials (normalised/un-normalised) are...");
+  for (const PairValue& p : r.fz) out.push_back(" " + pair_label(c, p.l, p.m) + e14(p.value) + " / " + e14(p.reverse));
+  out.push_back("");
+  out.push_back(" (bound sig_scatt/4pi is self scattering level)");
+  out.push_back(" (bound sig_coh/4pi is coherent scattering level)");
+  out.push_back(" (bound sig_incoh/4pi is incoherent scattering level)");
+  return out;
+}
+
+}  // namespace talvo

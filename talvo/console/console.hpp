@@ -1,0 +1,48 @@
+// The console a dialogue runs on: an input and an output stream the caller
+// chooses (std::cin/std::cout in the program, string streams in tests).
+#pragma once
+
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+
+namespace talvo {
+
+struct Console {
+  std::istream& in;
+  std::ostream& out;
+};
+
+// Thrown when the input ends while a question waits for its reply; the program
+// ends with a message instead of asking for ever.
+class EndOfInput : public std::runtime_error {
+ public:
+  EndOfInput() : std::runtime_error("input ended") {}
+};
+
+// One reply line, without its line end (LF or CR-LF). Throws EndOfInput when
+// nothing at all is left to read.
+std::string read_reply(Console& con);
+
+// Writes a question and leaves the cursor behind it.
+void prompt(Console& con, const std::string& text);
+
+// Writes one line (the text and a line end).
+void line(Console& con, const std::string& text);
+
+// Longest reply kept by the prompt routines; longer replies are cut here.
+inline constexpr std::size_t kReplyLength = 80;
+
+// The "G_F" data-directory prefix: 80 characters and the used length
+// (0 when unset or blank, -1 when it holds no pair of adjacent blanks).
+inline constexpr std::size_t kPathLength = 80;
+struct DataPrefix {
+  std::string path;  // exactly kPathLength characters
+  int path_len = 0;
+  // The first max(path_len, 0) characters: what goes in front of a file name.
+  std::string prefix() const;
+};
+DataPrefix setg_f();
+DataPrefix setg_f(const char* value);  // value of "G_F", or nullptr when unset
+
+}  // namespace talvo

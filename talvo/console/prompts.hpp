@@ -1,0 +1,28 @@
+// Questions at the console with an optional default. Each prints " Give ",
+// the question and, when iopt is 1, the default in parentheses, then "> ",
+// and reads one reply line. An unusable reply asks again without a message;
+// an end of input throws EndOfInput.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "talvo/console/console.hpp"
+
+namespace talvo {
+
+// Integer. The default is shown in LEN_INT(value on entry) columns. A single
+// blank or TAB, or a reply beginning with f/F, asks again.
+void get_intd(Console& con, int& value, std::string_view text, int iopt);
+
+// Text. The default shows the first nchar characters of `string`. Any
+// non-empty reply is taken (its first 80 characters, cut to `capacity`), and
+// nchar becomes the number of characters typed, which is not capped.
+void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt,
+                 std::size_t capacity);
+
+// Double-precision real, default shown as E14.7. After one unusable reply the
+// default is no longer offered and iopt is set to 0 for the caller.
+void get_param_dp(Console& con, double& value, std::string_view text, int& iopt);
+
+}  // namespace talvo

@@ -1,0 +1,201 @@
+#include "talvo/files/files.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+#include <sstream>
+
+#include "talvo/console/print.hpp"
+#include "talvo/text/words.hpp"
+
+namespace talvo {
+
+namespace fs = std::filesystem;
+
+bool file_exists(const std::string& name) {
+  std::error_code ec;
+  return !name.empty() && fs::exists(name, ec) && !fs::is_directory(name, ec);
+}
+
+std::optional<std::string> check_file(const std::string& name, int iopt, Console* con) {
+  std::string current = name;
+  switch (iopt) {
+    case kCheckQuiet:
+      if (file_exists(current)) return current;
+      return std::nullopt;
+    case kCheckMustExist:
+      if (file_exists(current)) return current;
+      line(*con, " Failure locating file " + current);
+      return std::nullopt;
+    case kCheckAsk:
+      for (;;) {
+        if (file_exists(current)) {
+          line(*con, " File found : " + current);
+          return current;
+        }
+        line(*con, " Failure locating file " + current);
+        prompt(*con, " Give file name or return to stop > ");
+        current = std::string(trim_end(read_reply(*con)));
+        if (current.empty()) return std::nullopt;
+      }
+    case kCheckNew:
+      if (file_exists(current)) line(*con, " File found : " + current);
+      else line(*con, " No pre-existing version of file exists");
+      return current;
+    default:
+      if (con) pr_int(con->out, "Unexpected option in check_file: iopt =", iopt);
+      return std::nullopt;
+  }
+}
+
+namespace {
+
+std::string executable_dir() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+}  // namespace
+
+std::string data_file_name(const std::string& prefix, std::string_view bare) {
+  std::string name(bare);
+  if (!prefix.empty()) return prefix + name;
+  if (file_exists(name)) return name;
+  std::string candidates[] = {
+      executable_dir().empty() ? std::string() : executable_dir() + "/../share/talvo/data/",
+      std::string(TALVO_INSTALL_DATA_DIR) + "/",
+      std::string(TALVO_SOURCE_DATA_DIR) + "/",
+  };
+  for (const std::string& dir : candidates) {
+    if (dir.empty()) continue;
+    const std::string path = fs::path(dir + name).lexically_normal().string();
+    if (file_exists(path)) return path;
+  }
+  return name;
+}
+
+NewFile::NewFile(std::string final_name, std::string temp_name)
+    : final_name_(std::move(final_name)),
+      temp_name_(std::move(temp_name)),
+      stream_(std::make_unique<std::ofstream>(temp_name_, std::ios::out | std::ios::trunc)) {}
+
+NewFile::NewFile(NewFile&& other) noexcept
+    : final_name_(std::move(other.final_name_)),
+      temp_name_(std::move(other.temp_name_)),
+      stream_(std::move(other.stream_)) {
+  other.temp_name_.clear();
+}
+
+NewFile& NewFile::operator=(NewFile&& other) noexcept {
+  if (this != &other) {
+    if (stream_) stream_->close();
+    if (!temp_name_.empty()) std::remove(temp_name_.c_str());
+    final_name_ = std::move(other.final_name_);
+    temp_name_ = std::move(other.temp_name_);
+    stream_ = std::move(other.stream_);
+    other.temp_name_.clear();
+  }
+  return *this;
+}
+
+NewFile::~NewFile() {
+  if (stream_) stream_->close();
+  if (!temp_name_.empty()) std::remove(temp_name_.c_str());
+}
+
+bool NewFile::commit() {
+  if (!stream_) return false;
+  stream_->flush();
+  const bool written = stream_->good();
+  stream_->close();
+  if (!written || stream_->fail()) return false;
+  if (std::rename(temp_name_.c_str(), final_name_.c_str()) != 0) return false;
+  temp_name_.clear();
+  return true;
+}
+
+std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std::string& name, int record_length) {
+  const fs::path path(name);
+  const std::string dir = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
+  std::string templ = dir + "." + path.filename().string() + ".XXXXXX";
+  int err = 0;
+  if (path.filename().empty()) err = EISDIR;
+  else if (file_exists(name) && access(name.c_str(), W_OK) != 0) err = errno;
+  int fd = -1;
+  if (err == 0) {
+    fd = mkstemp(templ.data());
+    if (fd < 0) err = errno;
+  }
+  if (err == 0) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    NewFile file(name, templ);
+    if (file.good()) return file;
+    err = EIO;
+  }
+  console << " ** Error in open_new_file **\n"
+          << " I/O status = replace\n"
+          << " File name = " << name << '\n';
+  pr_int(console, "Unit number = ", unit);
+  pr_int(console, "Record length = ", record_length);
+  pr_int(console, "Error number = ", err);
+  console << " " << std::strerror(err) << '\n';
+  return std::nullopt;
+}
+
+std::optional<std::string> read_whole_file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return buf.str();
+}
+
+FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out) {
+  FileRecords r;
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return r;
+  char buf[1 << 16];
+  long long current = 0;
+  bool pending = false;
+  while (in) {
+    in.read(buf, sizeof buf);
+    const std::streamsize got = in.gcount();
+    for (std::streamsize i = 0; i < got; ++i) {
+      if (buf[i] == '\n') {
+        if (current > 0 && pending) --current;  // a CR before the LF is part of the line end
+        ++r.records;
+        if (current > r.max_length) r.max_length = current;
+        current = 0;
+        pending = false;
+      } else {
+        ++current;
+        pending = buf[i] == '\r';
+      }
+    }
+  }
+  if (in.bad()) return r;
+  if (current > 0) {
+    if (pending) --current;
+    ++r.records;
+    if (current > r.max_length) r.max_length = current;
+  }
+  r.readable = true;
+  if (print_level == 1) {
+    pr_int(out, "inqfilerec: Number of records in file =", r.records);
+    pr_int(out, "inqfilerec: Maximum record length =", r.max_length);
+  }
+  return r;
+}
+
+}  // namespace talvo

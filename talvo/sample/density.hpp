@@ -1,0 +1,25 @@
+// Converting a sample density between g/cm3 and atoms per cubic Angstrom.
+#pragma once
+
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "talvo/status.hpp"
+
+namespace talvo {
+
+// Mass of one atomic mass unit in 1e-24 g, as the single-precision value.
+inline constexpr double kAmuGrams = static_cast<double>(1.660539f);
+
+// density_in > 0 is g/cm3 and gives atoms/A3; density_in < 0 is atoms/A3
+// (its magnitude) and gives g/cm3. The result is never negative. The mean
+// atomic weight comes from the element table and the amounts (only their
+// ratios matter). TABs in the symbols are replaced by blanks. Errors (ierr 1):
+// a zero density, an unknown symbol, no elements or amounts adding to zero;
+// density_out is then not set.
+Status convert_density(double density_in, double& density_out, std::vector<std::string>& symbols,
+                       std::span<const double> fractions, int iprint, std::ostream& out);
+
+}  // namespace talvo

@@ -1,0 +1,187 @@
+#include "talvo/sample/sample_file.hpp"
+
+#include <cmath>
+#include <istream>
+#include <ostream>
+
+#include "talvo/files/files.hpp"
+#include "talvo/sample/density.hpp"
+#include "talvo/text/format.hpp"
+#include "talvo/text/free_format.hpp"
+#include "talvo/text/words.hpp"
+
+namespace talvo {
+namespace {
+
+// Fw.7, wider when the value needs it; a non-zero value too small for seven
+// decimals is written in exponent form so that it is not read back as zero.
+std::string decimal7(float v, int w) {
+  std::string s = fmt_f(v, w, 7);
+  std::string_view text = s;
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  const auto back = parse_real(text);
+  if (v != 0.0f && back && *back == 0.0) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.8E", static_cast<double>(v));
+    s = fmt_a(buf, w);
+  }
+  return s;
+}
+
+}  // namespace
+
+Status write_sample(const std::string& file_name, const std::string& creator, const std::string& associated_file,
+                    const SampleData& s, int unit, std::ostream& console) {
+  auto file = open_new_file(console, unit, file_name, 132);
+  if (!file) return make_status(1, "write_sample: Cannot create file " + file_name);
+  std::ostream& out = file->stream();
+  const std::size_t n = s.symbols.size();
+  out << trim_end(creator) << '\n' << trim_end(associated_file.substr(0, 100)) << '\n';
+  out << n << ' ' << s.kind << '\n';
+  for (std::size_t i = 0; i < n; ++i) {
+    out << fixed(s.symbols[i], 2) << ' ';
+    if (s.kind == 2) out << s.isotope_counts[i] << ' ';
+    out << decimal7(s.amounts[i], 9) << '\n';
+  }
+  if (s.kind == 2)
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < s.mass_numbers[i].size(); ++j)
+        out << fmt_i(s.mass_numbers[i][j], 4) << ' ' << decimal7(s.fractions[i][j], 9) << ' '
+            << fixed(s.symbols[i], 2) << '\n';
+  out << decimal7(s.density, 10) << '\n';
+  if (!file->commit()) return make_status(2, "write_sample: Error writing file " + file_name);
+  return {};
+}
+
+namespace {
+
+enum class Got { record, end, error };
+
+Got next_record(std::istream& in, std::string& text) {
+  if (!std::getline(in, text)) return in.bad() ? Got::error : Got::end;
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return Got::record;
+}
+
+std::string word_symbol(std::string_view record, const WordPositions& w, int k) {
+  std::string_view t = word_text(record, w, k);
+  const auto stop = t.find_first_of(" ,\t");
+  return fixed(t.substr(0, stop), 2);
+}
+
+}  // namespace
+
+Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& out) {
+  const Status read_error = make_status(101, "Error reading file");
+  const Status premature = make_status(102, "Premature end to file");
+  const auto get = [&](std::string& text) -> const Status* {
+    switch (next_record(in, text)) {
+      case Got::record: return nullptr;
+      case Got::end: return &premature;
+      default: return &read_error;
+    }
+  };
+  const auto say = [&](const std::string& text) {
+    if (iprint == 1) out << ' ' << text << '\n';
+  };
+
+  std::string rec;
+  if (auto e = get(rec)) return *e;
+  say("read_sample: File was created by program " + std::string(trim_end(rec)));
+  if (auto e = get(rec)) return *e;
+  say("read_sample: Associated file is " + std::string(trim_end(rec)));
+  if (auto e = get(rec)) return *e;
+  int n = 0, kind = 0;
+  if (!read_free(rec, {&n, &kind})) return read_error;
+  say("read_sample: Number of elements = " + free_int(n));
+  if (kind != 1 && kind != 2)
+    return make_status(103, "read_sample: ERROR: Unrecognised isotope option, value = " + free_int(kind));
+  say(kind == 1 ? "read_sample: iso=1 natural elements" : "read_sample: iso=2 isotopes");
+  if (n < 1 || n > kSampleMaxElements)
+    return make_status(108, "read_sample: ERROR: Number of elements must be 1 to 100, value = " + free_int(n));
+
+  SampleData got;
+  got.kind = kind;
+  float sum = 0.0f;
+  const int min_words = kind == 1 ? 2 : 3;
+  for (int i = 0; i < n; ++i) {
+    if (auto e = get(rec)) return *e;
+    const WordPositions w = count_word(rec);
+    if (w.count < min_words) return make_status(104, "read_sample: ERROR: Insufficient data in record: " + rec);
+    got.symbols.push_back(word_symbol(rec, w, 1));
+    int count = 1;
+    if (kind == 2) {
+      if (!read_free(word_text(rec, w, 2), {&count})) return read_error;
+      if (count < 1 || count > kSampleMaxIsotopes)
+        return make_status(109, "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " +
+                                    got.symbols.back());
+    }
+    float amount = 0.0f;
+    if (!read_free(word_text(rec, w, w.count), {&amount})) return read_error;
+    got.isotope_counts.push_back(count);
+    got.amounts.push_back(amount);
+    sum += amount;
+  }
+  if (!(sum > 0.0f)) return make_status(110, "read_sample: ERROR: Amounts of the elements do not add to more than zero");
+  if (std::fabs(sum - 1.0f) > 2e-7f) {
+    say("read_sample: Abundances do not add to one, and will be normalised to one...");
+    for (float& a : got.amounts) a /= sum;
+  }
+  if (iprint == 1)
+    for (int i = 0; i < n; ++i)
+      out << " read_sample: Element " << got.symbols[static_cast<std::size_t>(i)] << " has atomic fraction "
+          << fmt_f(got.amounts[static_cast<std::size_t>(i)], 8, 6) << '\n';
+
+  got.mass_numbers.resize(static_cast<std::size_t>(n));
+  got.fractions.resize(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (kind == 1) {
+      got.mass_numbers[k] = {0};
+      got.fractions[k] = {1.0f};
+      continue;
+    }
+    float fsum = 0.0f;
+    for (int j = 0; j < got.isotope_counts[k]; ++j) {
+      if (auto e = get(rec)) return *e;
+      const WordPositions w = count_word(rec);
+      if (w.count < 3) return make_status(105, "read_sample: ERROR: Insufficient data in record: " + rec);
+      int a = 0;
+      float y = 0.0f;
+      if (!read_free(word_text(rec, w, 1), {&a}) || !read_free(word_text(rec, w, 2), {&y})) return read_error;
+      const std::string sym = word_symbol(rec, w, 3);
+      if (ach_case_blind_compare(sym, got.symbols[k]) != 0)
+        return make_status(107, "Symbol " + sym + " in isotope record is inconsistent with symbol " + got.symbols[k] +
+                                    " in element record");
+      got.mass_numbers[k].push_back(a);
+      got.fractions[k].push_back(y);
+      fsum += y;
+    }
+    if (std::fabs(fsum - 1.0f) > 0.00101f)
+      return make_status(106, "read_sample: Isotopic composition of element must add to ONE, sum = " + free_real(fsum));
+  }
+
+  if (auto e = get(rec)) return *e;
+  float density = 0.0f;
+  if (!read_free(rec, {&density})) return read_error;
+  got.density = density;
+  if (density == 0.0f) {
+    say("read_sample: Density is unknown");
+  } else {
+    say("read_sample: Density is known");
+    std::vector<double> amounts(got.amounts.begin(), got.amounts.end());
+    std::vector<std::string> symbols = got.symbols;
+    double converted = 0.0;
+    Status c = convert_density(density, converted, symbols, amounts, 0, out);
+    if (!c.ok()) return c;
+    say(density < 0 ? "read_sample: Density is given in atoms/Angstrom as " + free_real(density)
+                    : "read_sample: Density is given in g/cc as " + free_real(density));
+    if (kind == 2) say("read_sample: Using the natural element masses...");
+    say(density < 0 ? "read_sample: Density in g/cc is " + free_real(converted)
+                    : "read_sample: Density in atoms/cubic Angstrom is " + free_real(converted));
+  }
+  s = std::move(got);
+  return {};
+}
+
+}  // namespace talvo

@@ -1,0 +1,41 @@
+// Field formatting in the layouts the program's screens and files use:
+// Iw, Fw.d, Ew.d, Aw and nX, plus the general form of free-form lines.
+//
+// Every function returns exactly w characters when the value fits. A value that
+// does not fit is written in the width it needs instead of a field of
+// asterisks, so that no value is ever hidden from the user. Infinite values
+// print as "Infinity" (or "Inf" in a field narrower than 8) and not-a-number
+// as "NaN", right-justified, as Fortran run-times do.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace talvo {
+
+// Iw: integer right-justified in w columns.
+std::string fmt_i(long long value, int w);
+
+// Fw.d: fixed point with d decimals, right-justified in w columns. A leading
+// zero before the point is dropped when that is what makes the value fit.
+std::string fmt_f(double value, int w, int d);
+
+// Ew.d: sign (nothing for positive), "0.", d digits, "E", exponent sign and
+// two digits; 1.5 in E14.7 is " 0.1500000E+01". Exponents beyond two digits
+// drop the "E" ("0.1000000+100").
+std::string fmt_e(double value, int w, int d);
+
+// Aw: a longer text is cut to its first w characters, a shorter one is
+// right-justified with leading blanks.
+std::string fmt_a(std::string_view text, int w);
+
+// nX: n blanks.
+std::string fmt_x(int n);
+
+// General form of a number on a free-form line: single-precision values with 8
+// significant digits, double-precision values with 15.
+std::string free_real(float value);
+std::string free_real(double value);
+std::string free_int(long long value);
+
+}  // namespace talvo

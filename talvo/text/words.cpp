@@ -1,0 +1,94 @@
+#include "talvo/text/words.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+
+namespace talvo {
+
+void conv_lower_to_upper(char& c) {
+  if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
+int ach_case_blind_compare(std::string_view a, std::string_view b, std::ostream& out) {
+  if (a.size() != b.size()) {
+    out << " **ERROR in ach$case_blind_compare\n **Strings are of unequal length\n";
+    return -1;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char ca = a[i], cb = b[i];
+    conv_lower_to_upper(ca);
+    conv_lower_to_upper(cb);
+    if (ca != cb) return 1;
+  }
+  return 0;
+}
+
+int ach_case_blind_compare(std::string_view a, std::string_view b) {
+  return ach_case_blind_compare(a, b, std::cout);
+}
+
+WordPositions count_word(std::string_view s) {
+  WordPositions w;
+  const auto is_space = [](char c) { return c == ' ' || c == '\t'; };
+  const auto is_sep = [](char c) { return c == ' ' || c == ',' || c == '\t'; };
+  const int len = static_cast<int>(s.size());
+  bool all_blank = true;
+  for (char c : s)
+    if (c != ' ') all_blank = false;
+  if (all_blank) return w;
+  for (int p = 1; p <= len; ++p) {
+    const char c = s[static_cast<std::size_t>(p - 1)];
+    if (is_space(c)) continue;
+    if (p == 1 || is_sep(s[static_cast<std::size_t>(p - 2)])) w.ipos.push_back(p);
+  }
+  w.count = static_cast<int>(w.ipos.size());
+  if (w.count == 0) {  // only blanks, TABs and commas
+    w.ipos.push_back(len + 1);
+    return w;
+  }
+  int end = len + 1;
+  if (is_sep(s[static_cast<std::size_t>(len - 1)])) {
+    end = len;
+    while (end - 1 > w.ipos.back() && is_sep(s[static_cast<std::size_t>(end - 2)])) --end;
+  }
+  w.ipos.push_back(end);
+  return w;
+}
+
+std::string_view word_text(std::string_view s, const WordPositions& words, int k) {
+  if (k < 1 || k > words.count) return {};
+  const auto from = static_cast<std::size_t>(words.ipos[static_cast<std::size_t>(k - 1)] - 1);
+  auto to = static_cast<std::size_t>(words.ipos[static_cast<std::size_t>(k)] - 1);
+  if (to > s.size()) to = s.size();
+  return s.substr(from, to - from);
+}
+
+int len_int(long long i) {
+  if (i == 0) return 1;
+  const float mag = static_cast<float>(std::llabs(i));
+  int n = static_cast<int>(std::log10(mag)) + 1;
+  return i < 0 ? n + 1 : n;
+}
+
+int len_real(float x) {
+  if (x == 0.0f) return 1;
+  int n = static_cast<int>(std::trunc(std::log10(std::fabs(x)))) + 1;
+  return x < 0 ? n + 1 : n;
+}
+
+int len_string(std::string_view s) { return static_cast<int>(trim_end(s).size()); }
+
+std::string_view trim_end(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\t' || s[n - 1] == '\0')) --n;
+  return s.substr(0, n);
+}
+
+std::string fixed(std::string_view s, std::size_t n) {
+  std::string out(s.substr(0, n));
+  out.resize(n, ' ');
+  return out;
+}
+
+}  // namespace talvo
