@@ -10,8 +10,9 @@
 
 namespace talvo {
 
-// Mass of one atomic mass unit in 1e-24 g, as the single-precision value.
-inline constexpr double kAmuGrams = static_cast<double>(1.660539f);
+// Mass of one atomic mass unit in 1e-24 g: the single-precision constant
+// 1.660539 as the conversion has always held it, widened to double.
+inline constexpr double kAmuGrams = 1.6605387926101685;
 
 // density_in > 0 is g/cm3 and gives atoms/A3; density_in < 0 is atoms/A3
 // (its magnitude) and gives g/cm3. The result is never negative. The mean

@@ -23,7 +23,7 @@ std::string decimal7(float v, int w) {
   if (v != 0.0f && back && *back == 0.0) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.8E", static_cast<double>(v));
-    s = fmt_a(buf, w);
+    s = buf;
   }
   return s;
 }

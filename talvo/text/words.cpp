@@ -33,20 +33,23 @@ WordPositions count_word(std::string_view s) {
   const auto is_space = [](char c) { return c == ' ' || c == '\t'; };
   const auto is_sep = [](char c) { return c == ' ' || c == ',' || c == '\t'; };
   const int len = static_cast<int>(s.size());
-  bool all_blank = true;
-  for (char c : s)
+  bool all_blank = true, all_separators = true, has_tab = false;
+  for (char c : s) {
     if (c != ' ') all_blank = false;
+    if (!is_sep(c)) all_separators = false;
+    if (c == '\t') has_tab = true;
+  }
   if (all_blank) return w;
+  if (all_separators && has_tab) {  // no word, only one past the end
+    w.ipos.push_back(len + 1);
+    return w;
+  }
   for (int p = 1; p <= len; ++p) {
     const char c = s[static_cast<std::size_t>(p - 1)];
     if (is_space(c)) continue;
     if (p == 1 || is_sep(s[static_cast<std::size_t>(p - 2)])) w.ipos.push_back(p);
   }
   w.count = static_cast<int>(w.ipos.size());
-  if (w.count == 0) {  // only blanks, TABs and commas
-    w.ipos.push_back(len + 1);
-    return w;
-  }
   int end = len + 1;
   if (is_sep(s[static_cast<std::size_t>(len - 1)])) {
     end = len;

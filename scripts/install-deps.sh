@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what building and testing TALVO needs on a fresh Debian machine.
+set -eu
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q "${need[@]}"
+fi

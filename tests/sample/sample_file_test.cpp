@@ -1,0 +1,137 @@
+#include "talvo/sample/sample_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "talvo/sample/density.hpp"
+
+namespace talvo {
+namespace {
+
+Status read_text(const std::string& text, SampleData& s, std::string* screen = nullptr) {
+  std::istringstream in(text);
+  std::ostringstream out;
+  Status st = read_sample(in, s, screen ? 1 : 0, out);
+  if (screen) *screen = out.str();
+  return st;
+}
+
+TEST(ReadSample, AmountsAreNormalisedAndDensityKept) {
+  SampleData s;
+  std::string screen;
+  ASSERT_TRUE(read_text("talvo\nsears91.dat\n2 1\nH  1.0000000\nO  2.0000000\n-0.1000000\n", s, &screen).ok());
+  ASSERT_EQ(s.amounts.size(), 2u);
+  EXPECT_FLOAT_EQ(s.amounts[0], 1.0f / 3.0f);
+  EXPECT_FLOAT_EQ(s.amounts[1], 2.0f / 3.0f);
+  EXPECT_FLOAT_EQ(s.density, -0.1f);
+  EXPECT_EQ(s.symbols[1], "O ");
+  EXPECT_NE(screen.find(" read_sample: Abundances do not add to one, and will be normalised to one...\n"),
+            std::string::npos);
+  EXPECT_NE(screen.find(" read_sample: Element H  has atomic fraction 0.333333\n"), std::string::npos);
+  EXPECT_NE(screen.find(" read_sample: Density is given in atoms/Angstrom as -0.1\n"), std::string::npos);
+}
+
+TEST(ReadSample, ErrorNumbers) {
+  const std::string iso = "talvo\nsears.ascii\n1 2\nLi 2 1.0000000\n";
+  struct Case {
+    std::string text;
+    int ierr;
+    const char* message;
+  } cases[] = {
+      {iso + "   6 0.5000000 Li\n   7 0.4990000 Li\n0.0000000\n", 0, ""},
+      {iso + "   6 0.5000000 Li\n   7 0.4980000 Li\n0.0000000\n", 106,
+       "read_sample: Isotopic composition of element must add to ONE, sum = 0.99800003"},
+      {"talvo\nsears91.dat\n1 1\nH  1.0000000\n", 102, "Premature end to file"},
+      {"talvo\n", 102, "Premature end to file"},
+      {"talvo\nx\n1 3\nH 1\n0\n", 103, "read_sample: ERROR: Unrecognised isotope option, value = 3"},
+      {"talvo\nx\n1 1\nH\n0\n", 104, "read_sample: ERROR: Insufficient data in record: H"},
+      {iso + "   6 0.5\n", 105, "read_sample: ERROR: Insufficient data in record:    6 0.5"},
+      {iso + "   6 0.5000000 Li\n   7 0.5000000 Be\n0\n", 107,
+       "Symbol Be in isotope record is inconsistent with symbol Li in element record"},
+      {"talvo\nx\n1 1\nH abc\n0\n", 101, "Error reading file"},
+      {"talvo\nx\nn 1\n", 101, "Error reading file"},
+      {"talvo\nx\n101 1\n", 108, "read_sample: ERROR: Number of elements must be 1 to 100, value = 101"},
+      {"talvo\nx\n1 2\nFe 21 1.0\n", 109, "read_sample: ERROR: Number of isotopes must be 1 to 20 for element Fe"},
+      {"talvo\nx\n2 1\nH 1.0\nO -1.0\n0\n", 110,
+       "read_sample: ERROR: Amounts of the elements do not add to more than zero"},
+      {"talvo\nx\n1 1\nXx 1.0\n1.0\n", 1, "ele2z: Unrecognised element symbol: Xx"},
+  };
+  for (const Case& c : cases) {
+    SampleData s;
+    const Status st = read_text(c.text, s);
+    EXPECT_EQ(st.ierr, c.ierr) << c.text;
+    EXPECT_EQ(st.message, c.message) << c.text;
+  }
+}
+
+TEST(WriteSample, RoundTripKeepsWideAndTinyValues) {
+  const auto path = (std::filesystem::temp_directory_path() / "talvo_round_trip.sample").string();
+  SampleData s;
+  s.kind = 2;
+  s.symbols = {"Li", "O "};
+  s.amounts = {12.5f, 1.0f};
+  s.isotope_counts = {2, 1};
+  s.mass_numbers = {{6, 7}, {0}};
+  s.fractions = {{0.95f, 0.05f}, {1.0f}};
+  s.density = 123.4567891f;
+  std::ostringstream console;
+  ASSERT_TRUE(write_sample(path, "talvo", "sears.ascii", s, 11, console).ok());
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(),
+            "talvo\nsears.ascii\n2 2\nLi 2 12.5000000\nO  1 1.0000000\n   6 0.9500000 Li\n   7 0.0500000 Li\n"
+            "   0 1.0000000 O \n123.4567871\n");
+  in.seekg(0);
+  SampleData back;
+  ASSERT_TRUE(read_sample(in, back, 0, console).ok());
+  EXPECT_FLOAT_EQ(back.amounts[0], 12.5f / 13.5f);
+  EXPECT_FLOAT_EQ(back.density, 123.4567891f);
+  EXPECT_EQ(back.mass_numbers, s.mass_numbers);
+
+  s.density = 1.0e-9f;  // too small for seven decimals: still kept
+  ASSERT_TRUE(write_sample(path, "talvo", "sears.ascii", s, 11, console).ok());
+  std::ifstream again(path);
+  ASSERT_TRUE(read_sample(again, back, 0, console).ok());
+  EXPECT_FLOAT_EQ(back.density, 1.0e-9f);
+  std::filesystem::remove(path);
+}
+
+TEST(ConvertDensity, WaterBothWaysAndSymbols) {
+  std::vector<std::string> sym = {"H ", "O "};
+  const std::vector<double> amounts = {2.0, 1.0};
+  double out = 0;
+  std::ostringstream screen;
+  ASSERT_TRUE(convert_density(1.0, out, sym, amounts, 0, screen).ok());
+  const double abar = (2 * static_cast<double>(1.0079f) + static_cast<double>(15.9994f)) / 3;
+  EXPECT_NEAR(out, 1.0 / (1.6605387926101685 * abar), 1e-15);
+  EXPECT_NEAR(out, 0.100284, 5e-7);
+  double back = 0;
+  ASSERT_TRUE(convert_density(-0.100284, back, sym, amounts, 0, screen).ok());
+  EXPECT_NEAR(back, 1.0, 5e-6);
+
+  std::vector<std::string> mixed = {"fe", "D\t"};
+  ASSERT_TRUE(convert_density(7.874, out, mixed, std::vector<double>{1.0, 1.0}, 0, screen).ok());
+  EXPECT_EQ(mixed[1], "D ");  // the TAB is replaced in the caller's symbol
+  EXPECT_NEAR(out, 7.874 / (1.6605387926101685 * (static_cast<double>(55.847f) + 2.016f) / 2), 1e-12);
+
+  out = -5;
+  Status zero = convert_density(0.0, out, sym, amounts, 0, screen);
+  EXPECT_EQ(zero.ierr, 1);
+  EXPECT_EQ(zero.message, "Error: density=zero");
+  EXPECT_EQ(out, -5);
+
+  std::vector<std::string> unknown = {"H ", "Qq"};
+  std::ostringstream printed;
+  Status st = convert_density(1.0, out, unknown, amounts, 1, printed);
+  EXPECT_EQ(st.ierr, 1);
+  EXPECT_EQ(st.message, "ele2z: Unrecognised element symbol: Qq");
+  EXPECT_EQ(printed.str(), " ele2Z: H\n ele2Z: Z = 1\n ele2Z: A =  0.1007899999619E+01\n");
+  EXPECT_EQ(out, -5);
+}
+
+}  // namespace
+}  // namespace talvo
