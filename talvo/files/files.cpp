@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 #include "talvo/console/print.hpp"
 #include "talvo/text/words.hpp"
@@ -161,40 +163,51 @@ std::optional<std::string> read_whole_file(const std::string& name) {
   return buf.str();
 }
 
-FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out) {
-  FileRecords r;
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return r;
-  char buf[1 << 16];
-  long long current = 0;
-  bool pending = false;
-  while (in) {
-    in.read(buf, sizeof buf);
-    const std::streamsize got = in.gcount();
-    for (std::streamsize i = 0; i < got; ++i) {
-      if (buf[i] == '\n') {
-        if (current > 0 && pending) --current;  // a CR before the LF is part of the line end
-        ++r.records;
-        if (current > r.max_length) r.max_length = current;
-        current = 0;
-        pending = false;
-      } else {
-        ++current;
-        pending = buf[i] == '\r';
-      }
+void RecordCounter::feed(std::string_view chunk) {
+  for (char c : chunk) {
+    if (c == '\n') {
+      const long long len = current_ - (cr_ ? 1 : 0);
+      ++r_.records;
+      r_.max_length = std::max(r_.max_length, len);
+      current_ = 0;
+      cr_ = false;
+    } else {
+      ++current_;
+      cr_ = c == '\r';
     }
   }
-  if (in.bad()) return r;
-  if (current > 0) {
-    if (pending) --current;
-    ++r.records;
-    if (current > r.max_length) r.max_length = current;
+}
+
+FileRecords RecordCounter::finish() {
+  if (current_ > 0) {
+    ++r_.records;
+    r_.max_length = std::max(r_.max_length, current_ - (cr_ ? 1 : 0));
+    current_ = 0;
   }
-  r.readable = true;
+  r_.readable = true;
+  return r_;
+}
+
+void report_records(const FileRecords& r, int print_level, std::ostream& out) {
   if (print_level == 1) {
     pr_int(out, "inqfilerec: Number of records in file =", r.records);
     pr_int(out, "inqfilerec: Maximum record length =", r.max_length);
   }
+  if (print_level > 0 && r.max_length > kLongRecordWarning) out << " **WARNING** Excessively long record(s) encountered\n";
+}
+
+FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return {};
+  RecordCounter counter;
+  std::vector<char> buf(1 << 16);
+  while (in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    counter.feed(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount())));
+  }
+  if (in.bad()) return {};
+  FileRecords r = counter.finish();
+  report_records(r, print_level, out);
   return r;
 }
 

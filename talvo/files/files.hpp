@@ -70,7 +70,26 @@ struct FileRecords {
   long long max_length = 0;
   bool readable = false;
 };
+
+// Counts records over text given in pieces of any size.
+class RecordCounter {
+ public:
+  void feed(std::string_view chunk);
+  FileRecords finish();
+
+ private:
+  FileRecords r_;
+  long long current_ = 0;
+  bool cr_ = false;  // the last character was a CR, which belongs to the line end before an LF
+};
+
+// Records longer than this draw a warning; they are still measured in full.
+inline constexpr long long kLongRecordWarning = 1000000;
+
+// Measures a file of any size in one pass. With print level 1 it prints the
+// two counts, and above 0 the warning for excessively long records.
 FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out);
+void report_records(const FileRecords& r, int print_level, std::ostream& out);
 
 // Reads a whole file into memory; nothing when it cannot be read.
 std::optional<std::string> read_whole_file(const std::string& name);

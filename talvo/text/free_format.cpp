@@ -59,6 +59,20 @@ std::optional<double> parse_real(std::string_view t) {
 
 namespace {
 
+// Most items are plain decimals that from_chars reads at once; the Fortran
+// forms it does not take (D exponents, "1.0+3", a leading "+") go the long way.
+template <typename T>
+bool plain_decimal(std::string_view item, T& out) {
+  if (item.empty() || item[0] == '+') return false;
+  for (char c : item)
+    if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) return false;
+  T v{};
+  auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), v);
+  if (ec != std::errc() || end != item.data() + item.size() || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
 bool store(std::string_view item, const FreeTarget& target) {
   if (auto* p = std::get_if<int*>(&target)) {
     auto v = parse_int(item);
@@ -66,6 +80,8 @@ bool store(std::string_view item, const FreeTarget& target) {
     **p = *v;
     return true;
   }
+  if (auto* p = std::get_if<float*>(&target); p && plain_decimal(item, **p)) return true;
+  if (auto* p = std::get_if<double*>(&target); p && plain_decimal(item, **p)) return true;
   const std::string s = normalise_real(item);
   if (s.empty()) return false;
   if (auto* p = std::get_if<float*>(&target)) {

@@ -1,0 +1,98 @@
+#include "talvo/numeric/moq.hpp"
+
+#include <cmath>
+#include <ostream>
+
+#include "talvo/console/print.hpp"
+#include "talvo/text/format.hpp"
+
+namespace talvo {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// Rounds halves away from zero, as Fortran's NINT does.
+long long nint(double v) { return static_cast<long long>(std::llround(v)); }
+
+// 3 (sin x - x cos x) / x^3; near 0 the series 1 - x^2/10 + x^4/280, where
+// the closed form would lose its digits to cancellation.
+double sphere(double x) {
+  if (std::fabs(x) < 1e-3) return 1.0 - x * x / 10.0 + x * x * x * x / 280.0;
+  return 3.0 * (std::sin(x) - x * std::cos(x)) / (x * x * x);
+}
+
+}  // namespace
+
+std::vector<double> moq_effective_q(std::span<const double> q, std::size_t nm) {
+  const std::size_t nq = q.size();
+  if (nm == nq) return std::vector<double>(q.begin(), q.end());
+  if (nq >= 3 && nm == nq - 1) {
+    std::vector<double> qe(nq);
+    for (std::size_t i = 0; i < nm; ++i) qe[i] = (q[i] + q[i + 1]) / 2.0;
+    qe[nq - 1] = 2.0 * qe[nq - 2] - qe[nq - 3];
+    return qe;
+  }
+  return {};
+}
+
+Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params,
+           int option, int iprint, std::ostream& out) {
+  Status status = make_status(0, "No errors in moq");
+  const std::size_t nq = q.size(), nm = m.size();
+  const double p1 = params[0], p2 = params[1];
+  const bool point = nm == nq, histogram = nq >= 1 && nm == nq - 1;
+  if (nq >= 2 && (qmax > 2.0 * q[nq - 1] - q[nq - 2] || qmax <= 0.0))
+    status = make_status(1, "ERROR in moq: Unreasonable value of Qmax");
+  if (option < 1 || option > 5) status = make_status(2, "ERROR in moq: Unknown option for modification function");
+  if (option == 4 && p1 * p1 == 0.0) status = make_status(4, "ERROR in moq: Unacceptable parameter value");
+  const long long sub = nint(p1);
+  if (option == 5 && (sub < 1 || sub > 3 || (sub == 2 && p2 <= 0.0)))
+    status = make_status(4, "ERROR in moq: Unacceptable parameter value");
+  if (!point && !histogram) status = make_status(3, "ERROR in moq: Data are neither point nor histogram");
+  else if (nq < 2 || (histogram && nq < 3)) status = make_status(5, "ERROR in moq: Too few Q values for the grid");
+
+  const std::vector<double> qe = moq_effective_q(q, nm);
+  if (!qe.empty())
+    for (double& v : m) v = 0.0;
+  if (status.ierr > 0) return status;
+
+  double scale = kPi / qmax;
+  if (option == 5 && sub == 1) scale = xtanx(iprint, out) / qmax;
+  if (option == 5 && sub == 2) scale = p2;
+  for (std::size_t j = 0; j < nm; ++j) {
+    const double qv = qe[j];
+    const double x = scale * qv;
+    double v = 0.0;
+    switch (option) {
+      case 1: v = x == 0.0 ? 1.0 : std::sin(x) / x; break;
+      case 2: v = qv <= qmax ? 1.0 : 0.0; break;
+      case 3:
+        v = qv < qmax / 3.0 ? 1.0 - 3.0 * qv * qv / (qmax * qmax)
+                            : 1.5 * (1.0 - 2.0 * qv / qmax + qv * qv / (qmax * qmax));
+        break;
+      case 4: v = std::exp(-p1 * p1 * qv * qv); break;
+      default: v = sphere(x); break;
+    }
+    m[j] = v;
+    const double test = point ? qe[j] : qe[j + 1];
+    if (test > qmax) break;
+  }
+  if (iprint == 1 && nm > 0) pr_dpar(out, "moq: First point is M(Q)=", m[0]);
+  return status;
+}
+
+double xtanx(int iprint, std::ostream& out) {
+  double x = 4.5;
+  for (int it = 1; it <= 100; ++it) {
+    const double c = std::cos(x);
+    const double next = x - (std::tan(x) - x) / (1.0 / (c * c) - 1.0);
+    const bool same = next == x;
+    x = next;
+    if (iprint == 1)
+      out << ' ' << it << ' ' << free_real(x) << ' ' << free_real(std::tan(x)) << ' ' << (same ? 'T' : 'F') << '\n';
+    if (same) break;
+  }
+  return x;
+}
+
+}  // namespace talvo

@@ -1,0 +1,60 @@
+// X-ray form factors of neutral atoms: f(Q) = c + sum_j a_j exp(-b_j s^2),
+// s = Q / 4 pi, from the Waasmaier-Kirfel (5 terms) or International Tables
+// (4 terms) coefficients, held in the program or read from a data file.
+#pragma once
+
+#include <array>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "talvo/status.hpp"
+
+namespace talvo {
+
+struct FormFactorParams {
+  std::array<double, 5> a{};
+  std::array<double, 5> b{};  // A^2
+  double c = 0.0;
+  int n = 0;  // number of terms
+};
+
+enum DataMode { kTablesInProgram = 0, kDataFile = 1 };
+enum FoqMode { kWaasmaierKirfel = 1, kInternationalTables = 3 };
+
+// Largest Q of the coefficient data: 24 pi, that is s = 6 per Angstrom.
+inline constexpr double kFoqQmax = 75.39822368615503;
+
+// Coefficients of an element, from the tables held in the program (data
+// mode 0) or from "wk_neutral.foqdat" / "it_neutral.foqdat" under the "G_F"
+// prefix (data mode 1). Errors 1-7 with the messages of the library.
+Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out);
+Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out);
+
+// The tables held in the program only; p.n (at most 5 resp. 4) says how many
+// terms to copy. Error 6 when the element is not in the table.
+Status get_wkpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out);
+Status get_itpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out);
+
+// Symbols of the tables held in the program, in order of atomic number (98 each).
+std::span<const char* const> wk_table_symbols();
+std::span<const char* const> it_table_symbols();
+
+// f(Q) for every Q of the grid (fq must be as long as q), rounded to single
+// precision; p receives the coefficients used. ifoqmode 1 Waasmaier-Kirfel,
+// 3 International Tables, else Error 11. A last Q beyond 24 pi is Error 9,
+// a warning: the values are still computed.
+Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol,
+           int ifoqmode, int data_mode, int iprint, std::ostream& out);
+
+// foq by atomic number; symbol and weight receive the element found.
+Status zfoq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, double& weight, std::string& symbol,
+            int z, int ifoqmode, int data_mode, int iprint, std::ostream& out);
+
+// The sum for given coefficients: on a grid, rounded to single precision;
+// and for one Q, unrounded. Neither checks the range.
+void foq_wk_qn(std::span<double> fq, std::span<const double> q, const FormFactorParams& p);
+double foq_wk_q1(double q, const FormFactorParams& p);
+
+}  // namespace talvo

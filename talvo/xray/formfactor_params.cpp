@@ -1,0 +1,172 @@
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+
+#include "talvo/console/console.hpp"
+#include "talvo/files/files.hpp"
+#include "talvo/text/free_format.hpp"
+#include "talvo/text/words.hpp"
+#include "talvo/xray/formfactor.hpp"
+
+namespace talvo {
+namespace {
+
+struct TableRow {
+  const char* symbol;
+  float a[5];
+  float b[5];
+  float c;
+};
+
+constexpr TableRow kWk[] = {
+#include "talvo/xray/wk_table.inc"
+};
+constexpr TableRow kIt[] = {
+#include "talvo/xray/it_table.inc"
+};
+static_assert(std::size(kWk) == 98 && std::size(kIt) == 98);
+
+template <std::size_t N>
+constexpr std::array<const char*, N> symbols_of(const TableRow (&rows)[N]) {
+  std::array<const char*, N> s{};
+  for (std::size_t i = 0; i < N; ++i) s[i] = rows[i].symbol;
+  return s;
+}
+constexpr auto kWkSymbols = symbols_of(kWk);
+constexpr auto kItSymbols = symbols_of(kIt);
+
+// What differs between the two parameterisations.
+struct Parameterisation {
+  const char* name;  // "get_wkpar_neut"
+  std::span<const TableRow> table;
+  int terms;
+  const char* file;
+  bool symbol_in_error2;
+};
+const Parameterisation kWkSet{"get_wkpar_neut", kWk, 5, "wk_neutral.foqdat", true};
+const Parameterisation kItSet{"get_itpar_neut", kIt, 4, "it_neutral.foqdat", false};
+
+std::string error(const Parameterisation& set, int n, const char* text) {
+  return "**" + std::string(set.name) + " Error " + std::to_string(n) + ": " + text;
+}
+
+// The symbol as 2 characters, a TAB after a one-letter symbol read as a blank.
+std::string two_chars(std::string_view symbol) {
+  std::string s = fixed(symbol, 2);
+  if (s[1] == '\t') s[1] = ' ';
+  return s;
+}
+
+Status table_lookup(const Parameterisation& set, std::string_view symbol, FormFactorParams& p, int iprint,
+                    std::ostream& out) {
+  const std::string sym = two_chars(symbol);
+  if (iprint != 0) {
+    out << ' ' << set.name << "_data: symbol=" << trim_end(sym) << '\n';
+    out << ' ' << set.name << "_data: TEST ele(13)=" << set.table[12].symbol << '\n';
+  }
+  const int n = std::min(std::max(p.n, 0), set.terms);
+  for (const TableRow& row : set.table) {
+    if (ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
+    for (int j = 0; j < n; ++j) {
+      p.a[static_cast<std::size_t>(j)] = row.a[j];
+      p.b[static_cast<std::size_t>(j)] = row.b[j];
+    }
+    p.c = row.c;
+    return {};
+  }
+  return make_status(6, error(set, 6, "Data not found for this element"));
+}
+
+std::string fixed6(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6f", v);
+  return buf;
+}
+
+Status file_lookup(const Parameterisation& set, const std::string& sym, int len, FormFactorParams& p, int iprint,
+                   std::ostream& out) {
+  constexpr std::size_t kRecordLength = 200;
+  const std::string name = data_file_name(setg_f().prefix(), set.file);
+  if (!check_file(name, kCheckQuiet, nullptr)) return make_status(1, error(set, 1, "Problem finding datafile"));
+  std::ifstream in(name, std::ios::binary);
+  std::string rec;
+  std::getline(in, rec);  // the header line
+  const std::size_t min_words = static_cast<std::size_t>(2 * set.terms + 3);
+  while (std::getline(in, rec)) {
+    if (rec.size() > kRecordLength) rec.resize(kRecordLength);
+    if (!rec.empty() && rec.back() == '\r') rec.pop_back();
+    const WordPositions w = count_word(rec);
+    if (w.count == 0) continue;
+    std::string rsym = two_chars(word_text(rec, w, 1));
+    for (char& ch : rsym)
+      if (ch == ',') ch = ' ';
+    if (len_string(rsym) != len || ach_case_blind_compare(rsym, sym) != 0) continue;
+    in.close();
+    if (iprint == 1) out << " file closed\n";
+    if (static_cast<std::size_t>(w.count) < min_words)
+      return make_status(4, error(set, 4, "File has insufficient data for requested element"));
+    const auto number = [&](int k, double& v) {
+      return read_free(word_text(rec, w, k).substr(0, 20), {&v});
+    };
+    for (int j = 1; j <= set.terms; ++j) {
+      const auto k = static_cast<std::size_t>(j - 1);
+      if (!number(2 * j + 1, p.a[k]) || !number(2 * j + 2, p.b[k]))
+        return make_status(5, error(set, 5, "Problem reading data for requested element"));
+    }
+    if (!number(2 * set.terms + 3, p.c))
+      return make_status(5, error(set, 5, "Problem reading data for requested element"));
+    if (iprint == 1) {
+      out << ' ' << set.name << " found the following parameters for element " << trim_end(sym) << '\n';
+      for (int j = 1; j <= set.terms; ++j) {
+        const auto k = static_cast<std::size_t>(j - 1);
+        out << " a" << j << "=" << fixed6(p.a[k]) << "  b" << j << "=" << fixed6(p.b[k]) << '\n';
+      }
+      out << " c=" << fixed6(p.c) << '\n';
+    }
+    return {};
+  }
+  return make_status(3, error(set, 3, "Requested element not found in datafile"));
+}
+
+Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorParams& p, int iprint, int data_mode,
+               std::ostream& out) {
+  const std::string sym = two_chars(symbol);
+  if (iprint != 0) out << ' ' << set.name << ": symbol=" << trim_end(sym) << '\n';
+  p.n = set.terms;
+  Status status = make_status(0, "No errors in " + std::string(set.name));
+  const int len = sym[1] == ' ' ? 1 : 2;
+  if (sym[0] == ' ' || sym[0] == '\t') {
+    std::string text = error(set, 2, "Problem with element symbol");
+    if (set.symbol_in_error2) text += " (" + sym + ")";
+    return make_status(2, text);
+  }
+  if (data_mode == kTablesInProgram) {
+    Status s = table_lookup(set, sym, p, iprint, out);
+    return s.ok() ? status : s;
+  }
+  if (data_mode == kDataFile) {
+    Status s = file_lookup(set, sym, len, p, iprint, out);
+    return s.ok() ? status : s;
+  }
+  return make_status(7, error(set, 7, "Unrecognised data mode"));
+}
+
+}  // namespace
+
+std::span<const char* const> wk_table_symbols() { return kWkSymbols; }
+std::span<const char* const> it_table_symbols() { return kItSymbols; }
+
+Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out) {
+  return get_par(kWkSet, symbol, p, iprint, data_mode, out);
+}
+Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out) {
+  return get_par(kItSet, symbol, p, iprint, data_mode, out);
+}
+Status get_wkpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out) {
+  return table_lookup(kWkSet, symbol, p, iprint, out);
+}
+Status get_itpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out) {
+  return table_lookup(kItSet, symbol, p, iprint, out);
+}
+
+}  // namespace talvo

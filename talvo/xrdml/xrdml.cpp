@@ -1,0 +1,258 @@
+#include "talvo/xrdml/xrdml.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+
+#include "talvo/console/print.hpp"
+#include "talvo/files/files.hpp"
+#include "talvo/text/format.hpp"
+#include "talvo/text/free_format.hpp"
+#include "talvo/text/words.hpp"
+
+namespace talvo {
+
+bool keyword_search(std::string_view record, std::string_view keyword, std::vector<int>& positions) {
+  count_keyword(record, '<', positions);
+  if (positions.empty()) return false;
+  const auto at = static_cast<std::size_t>(positions.front());  // column of "<" = index of what follows
+  return record.substr(at, keyword.size()) == keyword && record.size() - at >= keyword.size();
+}
+
+bool keyword_found(std::string_view record, std::string_view keyword) {
+  const auto lt = record.find('<');
+  if (lt == std::string_view::npos) return false;
+  return record.substr(lt + 1).substr(0, keyword.size()) == keyword && record.size() - lt - 1 >= keyword.size();
+}
+
+int count_keyword(std::string_view record, char c, std::vector<int>& positions) {
+  positions.clear();
+  for (std::size_t i = 0; i < record.size(); ++i)
+    if (record[i] == c) positions.push_back(static_cast<int>(i) + 1);
+  return static_cast<int>(positions.size());
+}
+
+std::string_view get_values_xrdml(std::string_view record) {
+  const auto gt = record.find('>');
+  if (gt == std::string_view::npos) return {};
+  std::string_view rest = record.substr(gt + 1);
+  return rest.substr(0, rest.find('<'));
+}
+
+namespace {
+
+struct Scan {
+  std::size_t start_record = 0;
+  std::size_t end_record = 0;
+  double start = 0.0, end = 0.0, step = 0.0, time = 0.0;
+  std::vector<double> counts;
+};
+
+XrdmlResult failure(XrdmlResult r, int code, const std::string& message) {
+  r.status = make_status(code, message);
+  return r;
+}
+
+bool blank(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
+
+// The records of the content, without line ends, a CR before the LF or a
+// byte-order mark at the start.
+std::vector<std::string_view> split_records(std::string_view content) {
+  if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
+  std::vector<std::string_view> recs;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    std::size_t nl = content.find('\n', pos);
+    if (nl == std::string_view::npos) nl = content.size();
+    std::string_view r = content.substr(pos, nl - pos);
+    if (!r.empty() && r.back() == '\r') r.remove_suffix(1);
+    recs.push_back(r);
+    pos = nl + 1;
+  }
+  return recs;
+}
+
+bool read_value(std::string_view record, double& v) { return read_free(get_values_xrdml(record), {&v}); }
+
+// "/scan" ends a scan only as a whole tag name: "</scanAxisCenter>" does not.
+bool scan_end(std::string_view record) {
+  if (!keyword_found(record, "/scan")) return false;
+  const std::size_t after = record.find('<') + 6;
+  return after >= record.size() || record[after] == '>' || record[after] == ' ' || record[after] == '\t';
+}
+
+}  // namespace
+
+XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::span<double> y, std::span<double> e,
+                      int scan_choice, int norm_mode, int print_level, std::ostream& out) {
+  XrdmlResult r;
+  if (!check_file(file_name, kCheckQuiet, nullptr)) return failure(r, 11, "file not found: " + file_name);
+  const auto content = read_whole_file(file_name);
+  if (!content) return failure(r, 1, "Error reading XRDML file: ");
+  // The file is measured on the content already read, so that it is read once.
+  RecordCounter counter;
+  counter.feed(*content);
+  const FileRecords measured = counter.finish();
+  report_records(measured, print_level, out);
+  if (print_level == 1) out << " calling readxrdml2\n";
+  return readxrdml2(*content, measured.records, measured.max_length, x, y, e, scan_choice, norm_mode, print_level,
+                    out);
+}
+
+XrdmlResult readxrdml2(std::string_view content, long long records, long long max_length, std::span<double> x,
+                       std::span<double> y, std::span<double> e, int scan_choice, int norm_mode, int print_level,
+                       std::ostream& out) {
+  (void)max_length;  // records are views of the content, whatever their length
+  XrdmlResult r;
+  if (scan_choice < 0) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, len_int(scan_choice)));
+  if (norm_mode != 0 && norm_mode != 1) return failure(r, 7, "Unrecognised normalisation mode");
+  const bool progress = print_level == 1;
+  if (progress) out << " opening xrdml file\n";
+  const std::vector<std::string_view> recs = split_records(content);
+  if (static_cast<long long>(recs.size()) < records)
+    return failure(r, 1, "Error reading XRDML file: ");
+
+  // Record pass: intensity records kept whole, every other record cut to 300.
+  std::vector<std::string_view> table(recs.size());
+  std::vector<std::string_view> intensities;
+  for (std::size_t i = 0; i < recs.size(); ++i) {
+    const std::string_view rec = recs[i];
+    if (keyword_found(rec, "intensities") || keyword_found(rec, "counts")) {
+      if (static_cast<int>(intensities.size()) == kXrdmlMaxScans) return failure(r, 8, "Too many scans in file");
+      intensities.push_back(rec);
+      table[i] = rec.substr(0, kXrdmlRecordLength);
+      continue;
+    }
+    table[i] = rec.substr(0, kXrdmlRecordLength);
+    if (rec.size() > kXrdmlRecordLength) {
+      r.status = make_status(12, "readxrdml warning: text record exceeds allowable length");
+      if (print_level > 0) {
+        out << rec << '\n';
+        pr_int(out, "i = ", static_cast<long long>(i + 1));
+        pr_int(out, "iq = ", static_cast<long long>(rec.size()));
+        pr_int(out, "iscan = ", static_cast<long long>(intensities.size()));
+      }
+    }
+  }
+  if (progress) out << " closing xrdml file\n searching for scans\n";
+
+  // Scan pass.
+  double k_alpha1 = 0.0, k_alpha2 = 0.0, ratio = 0.0;
+  bool have_wavelength = false;
+  std::vector<Scan> scans;
+  std::size_t ends = 0;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const std::string_view rec = table[i];
+    if (blank(rec) || rec.find('<') == std::string_view::npos) continue;
+    if (keyword_found(rec, "kAlpha1 unit=\"Angstrom\"")) {
+      if (!read_value(rec, k_alpha1)) return failure(r, 5, "Problem reading wavelength");
+      have_wavelength = true;
+    } else if (keyword_found(rec, "kAlpha2 unit=\"Angstrom\"")) {
+      if (!read_value(rec, k_alpha2)) return failure(r, 5, "Problem reading wavelength");
+    } else if (keyword_found(rec, "ratioKAlpha2KAlpha1")) {
+      if (!read_value(rec, ratio)) return failure(r, 5, "Problem reading wavelength");
+    } else if (keyword_found(rec, "scan ")) {
+      if (static_cast<int>(scans.size()) == kXrdmlMaxScans) return failure(r, 8, "Too many scans in file");
+      scans.push_back(Scan{i, 0, 0, 0, 0, 0, {}});
+    } else if (scan_end(rec)) {
+      if (static_cast<int>(ends) == kXrdmlMaxScans) return failure(r, 8, "Too many scans in file");
+      if (ends < scans.size()) scans[ends].end_record = i;
+      ++ends;
+    }
+  }
+  r.wavelength = have_wavelength ? (k_alpha1 + ratio * k_alpha2) / (1.0 + ratio) : 0.0;
+  if (scans.size() != ends)
+    return failure(r, 2, "Number of scan starts " + fmt_i(static_cast<long long>(scans.size()), 0) +
+                             " not equal to number of scan ends " + fmt_i(static_cast<long long>(ends), 0));
+  r.scans = static_cast<int>(scans.size());
+  if (print_level > 0) pr_int(out, "readxrdml: Number of scans = ", r.scans);
+  if (scans.size() != intensities.size()) return failure(r, 13, "Inconsistency in number of scans");
+  if (scan_choice > r.scans) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, len_int(scan_choice)));
+
+  if (progress) out << " getting data\n";
+  const std::size_t capacity = std::min({x.size(), y.size(), e.size()});
+  const std::size_t limit = std::min<std::size_t>(capacity, kXrdmlMaxPoints);
+  for (std::size_t k = 0; k < scans.size(); ++k) {
+    Scan& s = scans[k];
+    bool tagged = false;
+    for (std::size_t rr = s.start_record + 1; rr < s.end_record; ++rr) {
+      const std::string_view rec = table[rr];
+      if (blank(rec) || rec.find('<') == std::string_view::npos) continue;
+      tagged = true;
+      if (keyword_found(rec, "positions axis=\"2Theta\"")) {
+        if (rr + 2 >= table.size() || !read_value(table[rr + 1], s.start) || !read_value(table[rr + 2], s.end))
+          return failure(r, 4, "Problem reading x-axis");
+      } else if (keyword_found(rec, "commonCountingTime unit=\"seconds\"")) {
+        if (!read_value(rec, s.time)) return failure(r, 6, "Problem reading counting time");
+      }
+    }
+    if (!tagged) continue;
+    const std::string_view values = get_values_xrdml(intensities[k]);
+    const WordPositions w = count_word(values);
+    if (static_cast<std::size_t>(w.count) > limit) return failure(r, 9, "Too many data points");
+    s.counts.resize(static_cast<std::size_t>(w.count));
+    for (int j = 1; j <= w.count; ++j)
+      if (!read_free(word_text(values, w, j), {&s.counts[static_cast<std::size_t>(j - 1)]}))
+        return failure(r, 15, "Intensity value is not a number in scan " + free_int(static_cast<long long>(k + 1)));
+    if (w.count >= 2) s.step = (s.end - s.start) / (w.count - 1);
+  }
+  for (std::size_t k = 0; k < scans.size(); ++k)
+    if (scans[k].counts.size() < 2 && (scan_choice == 0 || k + 1 == static_cast<std::size_t>(scan_choice)))
+      return failure(r, 16, "Scan " + free_int(static_cast<long long>(k + 1)) + " has fewer than two points");
+
+  if (scan_choice >= 1) {
+    const Scan& s = scans[static_cast<std::size_t>(scan_choice - 1)];
+    const double div = norm_mode == 1 ? s.time : 1.0;
+    r.points = static_cast<int>(s.counts.size());
+    for (std::size_t j = 0; j < s.counts.size(); ++j) {
+      x[j] = s.start + static_cast<double>(j) * s.step;
+      y[j] = s.counts[j] / div;
+      e[j] = std::sqrt(s.counts[j]) / div;
+    }
+  } else if (!scans.empty()) {
+    const Scan& first = scans.front();
+    // Both ways: a scan starting below the first one would be summed point by
+    // point with angles that do not belong together.
+    for (std::size_t k = 1; k < scans.size(); ++k)
+      if (std::fabs(scans[k].start - first.start) > 1.0e-4 * std::fabs(first.start) ||
+          std::fabs(scans[k].step - first.step) > 1.0e-4 * std::fabs(first.step))
+        return failure(r, 10, "Incompatible scans");
+    std::size_t n = 0;
+    for (const Scan& s : scans) n = std::max(n, s.counts.size());
+    r.points = static_cast<int>(n);
+    std::vector<double> time(n, 0.0);
+    for (std::size_t j = 0; j < n; ++j) {
+      x[j] = first.start + static_cast<double>(j) * first.step;
+      y[j] = 0.0;
+    }
+    // A point beyond a scan's own length takes only the scans that reach it.
+    for (const Scan& s : scans)
+      for (std::size_t j = 0; j < s.counts.size(); ++j) {
+        y[j] += s.counts[j];
+        time[j] += s.time;
+      }
+    for (std::size_t j = 0; j < n; ++j) {
+      e[j] = std::sqrt(y[j]);
+      if (norm_mode == 1) {
+        y[j] /= time[j];
+        e[j] /= time[j];
+      }
+    }
+  }
+
+  if (!have_wavelength && r.status.ok())
+    r.status = make_status(14, "readxrdml warning: no kAlpha1 wavelength in file, lambda = 0");
+  if (print_level > 0 && r.points > 0) {
+    const auto last = static_cast<std::size_t>(r.points - 1);
+    pr_int(out, "readxrdml: Number of points = ", r.points);
+    pr_dpar_3(out, "readxrdml: First point x=", x[0], " y=", y[0], " e=", e[0]);
+    pr_dpar_3(out, "readxrdml: Last point  x=", x[last], " y=", y[last], " e=", e[last]);
+    pr_dpar(out, "readxrdml: kAlpha1 = ", k_alpha1);
+    pr_dpar(out, "readxrdml: kAlpha2 = ", k_alpha2);
+    pr_dpar(out, "readxrdml: ratioKAlpha2KAlpha1 = ", ratio);
+    pr_dpar(out, "readxrdml: Lambda = ", r.wavelength);
+  }
+  return r;
+}
+
+}  // namespace talvo
