@@ -1,0 +1,109 @@
+#include "talvo/numeric/moq.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+namespace talvo {
+namespace {
+
+std::vector<double> steps(double from, double to, double step) {
+  std::vector<double> q;
+  for (int i = 0; from + i * step <= to + step / 1000; ++i) q.push_back(from + i * step);
+  return q;
+}
+
+Status run(const std::vector<double>& q, std::vector<double>& m, double qmax, int option, double p1 = 0,
+           double p2 = 0) {
+  std::ostringstream out;
+  return moq(q, m, qmax, {p1, p2}, option, 0, out);
+}
+
+TEST(Moq, LorchOnAPointGrid) {
+  const std::vector<double> q = steps(0.1, 30.0, 0.1);
+  std::vector<double> m(q.size());
+  ASSERT_TRUE(run(q, m, 30.0, 1).ok());
+  const double x1 = M_PI * 0.1 / 30.0;
+  EXPECT_DOUBLE_EQ(m[0], std::sin(x1) / x1);
+  EXPECT_NEAR(m.back(), 0.0, 1e-12);  // sin(pi)/pi
+  std::ostringstream out;
+  moq(q, m, 30.0, {0, 0}, 1, 1, out);
+  EXPECT_EQ(out.str().rfind(" moq: First point is M(Q)= 0.99998", 0), 0u);
+}
+
+TEST(Moq, ChecksInOrderLaterOverridingEarlier) {
+  const std::vector<double> q = {1.0, 2.0, 3.0};
+  std::vector<double> m(3, 7.0);
+  EXPECT_TRUE(run(q, m, 4.0, 2).ok());  // exactly one step beyond the last Q
+  EXPECT_EQ(run(q, m, std::nextafter(4.0, 5.0), 2).ierr, 1);
+  EXPECT_EQ(run(q, m, 0.0, 2).message, "ERROR in moq: Unreasonable value of Qmax");
+  EXPECT_EQ(run(q, m, 0.0, 6).message, "ERROR in moq: Unknown option for modification function");
+  EXPECT_EQ(run(q, m, 3.0, 4, 0.0).ierr, 4);
+  EXPECT_EQ(run(q, m, 3.0, 5, 0.4).message, "ERROR in moq: Unacceptable parameter value");
+  EXPECT_EQ(run(q, m, 3.0, 5, 2.0, 0.0).ierr, 4);
+  EXPECT_EQ(run(q, m, 3.0, 5, 3.5).ierr, 4);  // rounds to 4
+  EXPECT_TRUE(run(q, m, 3.0, 5, 2.5).ok());   // rounds away from zero to 3
+  EXPECT_TRUE(run(q, m, 3.0, 5, 1.0).ok());
+  std::vector<double> wrong(5);
+  EXPECT_EQ(run(q, wrong, 0.0, 9).message, "ERROR in moq: Data are neither point nor histogram");
+  // Grids too short for the formulas are refused without reading beyond them.
+  std::vector<double> one(1);
+  EXPECT_EQ(run({1.0}, one, 1.0, 1).ierr, 5);
+  std::vector<double> bin(1);
+  EXPECT_EQ(run({1.0, 2.0}, bin, 2.0, 1).ierr, 5);
+  std::vector<double> empty;
+  EXPECT_EQ(run({}, empty, 1.0, 1).ierr, 5);
+}
+
+TEST(Moq, WindowShapes) {
+  const double qmax = 9.0;
+  const std::vector<double> q = {0.0, 3.0, 4.5, 9.0};
+  std::vector<double> m(4);
+  ASSERT_TRUE(run(q, m, qmax, 3).ok());
+  EXPECT_DOUBLE_EQ(m[0], 1.0);
+  EXPECT_NEAR(m[1], 2.0 / 3.0, 1e-15);  // both branches meet at Qmax/3
+  EXPECT_NEAR(1.0 - 3.0 * 9.0 / 81.0, 2.0 / 3.0, 1e-15);
+  EXPECT_NEAR(m[3], 0.0, 1e-15);
+  ASSERT_TRUE(run(q, m, qmax, 4, 0.5).ok());
+  EXPECT_DOUBLE_EQ(m[2], std::exp(-0.25 * 4.5 * 4.5));
+  ASSERT_TRUE(run(q, m, qmax, 5, 1.0).ok());  // first zero of the sphere transform at Qmax
+  EXPECT_DOUBLE_EQ(m[0], 1.0);
+  EXPECT_NEAR(m[3], 0.0, 1e-12);
+  ASSERT_TRUE(run(q, m, qmax, 5, 2.0, 0.1).ok());
+  const double x = 0.1 * 4.5;
+  EXPECT_NEAR(m[2], 3 * (std::sin(x) - x * std::cos(x)) / (x * x * x), 1e-15);
+  // Near x = 0 the sphere transform keeps its digits.
+  std::vector<double> tiny = {1e-7, 1.0}, mt(2);
+  ASSERT_TRUE(run(tiny, mt, 1.0, 5, 3.0).ok());
+  EXPECT_NEAR(mt[0], 1.0 - std::pow(M_PI * 1e-7, 2) / 10, 1e-15);
+}
+
+TEST(Moq, WalkStopsAtQmax) {
+  // Point data: a point exactly at Qmax is computed, and so is the next one.
+  const std::vector<double> q = {1, 2, 3, 4, 5, 6};
+  std::vector<double> m(6, 9.0);
+  ASSERT_TRUE(run(q, m, 3.0, 2).ok());
+  EXPECT_EQ(m, (std::vector<double>{1, 1, 1, 0, 0, 0}));
+  ASSERT_TRUE(run(q, m, 3.5, 1).ok());
+  EXPECT_NE(m[3], 0.0);  // Q = 4 is the first beyond Qmax and still computed
+  EXPECT_EQ(m[4], 0.0);
+  // Histogram data: centres 1.5 .. 5.5 plus an extra 6.5; a bin whose next centre lies beyond Qmax is the last.
+  std::vector<double> h(5, 9.0);
+  ASSERT_TRUE(run(q, h, 3.0, 2).ok());
+  EXPECT_EQ(h, (std::vector<double>{1, 1, 0, 0, 0}));
+  EXPECT_EQ(moq_effective_q(q, 5), (std::vector<double>{1.5, 2.5, 3.5, 4.5, 5.5, 6.5}));
+}
+
+TEST(Xtanx, FirstRootOfTanXEqualsX) {
+  std::ostringstream out;
+  EXPECT_DOUBLE_EQ(xtanx(0, out), 4.493409457909064);
+  EXPECT_EQ(out.str(), "");
+  xtanx(1, out);
+  EXPECT_EQ(out.str().rfind(" 1 4.49", 0), 0u);
+  EXPECT_NE(out.str().find(" T\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace talvo

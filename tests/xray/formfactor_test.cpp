@@ -1,0 +1,206 @@
+#include "talvo/xray/formfactor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "talvo/xray/elements.hpp"
+
+namespace talvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Points "G_F" at a folder for the length of a test.
+class DataPrefixGuard {
+ public:
+  explicit DataPrefixGuard(const std::string& dir) { setenv("G_F", dir.c_str(), 1); }
+  ~DataPrefixGuard() { unsetenv("G_F"); }
+};
+
+using Lookup = Status (*)(std::string_view, FormFactorParams&, int, int, std::ostream&);
+
+TEST(FormFactorLookup, SymbolsInAnyCaseInBothTablesAndFiles) {
+  DataPrefixGuard g(TALVO_TEST_DATA_DIR);
+  std::ostringstream out;
+  for (Lookup lookup : {&get_wkpar_neut, &get_itpar_neut})
+    for (int mode : {kTablesInProgram, kDataFile})
+      for (const char* sym : {"al", "AL", "Al"}) {
+        FormFactorParams p;
+        const Status s = lookup(sym, p, 0, mode, out);
+        EXPECT_TRUE(s.ok()) << sym << " mode " << mode << ": " << s.message;
+        EXPECT_NEAR(p.c + p.a[0] + p.a[1] + p.a[2] + p.a[3] + p.a[4], 13.0, 0.06) << sym;
+      }
+  FormFactorParams p;
+  EXPECT_EQ(get_wkpar_neut("H", p, 0, kTablesInProgram, out).message, "No errors in get_wkpar_neut");
+  EXPECT_EQ(p.n, 5);
+  EXPECT_EQ(get_itpar_neut("H", p, 0, kTablesInProgram, out).message, "No errors in get_itpar_neut");
+  EXPECT_EQ(p.n, 4);
+  EXPECT_DOUBLE_EQ(p.a[0], 0.493002f);
+}
+
+TEST(FormFactorLookup, ErrorsAndTheirMessages) {
+  std::ostringstream out;
+  FormFactorParams p;
+  Status s = get_wkpar_neut("D", p, 0, kTablesInProgram, out);
+  EXPECT_EQ(s.ierr, 6);
+  EXPECT_EQ(s.message, "**get_wkpar_neut Error 6: Data not found for this element");
+  s = get_itpar_neut(" H", p, 0, kTablesInProgram, out);
+  EXPECT_EQ(s.ierr, 2);
+  EXPECT_EQ(s.message, "**get_itpar_neut Error 2: Problem with element symbol");
+  s = get_wkpar_neut("\tH", p, 0, kTablesInProgram, out);
+  EXPECT_EQ(s.message, "**get_wkpar_neut Error 2: Problem with element symbol (\tH)");
+
+  // Data mode 2 is refused before any file is looked for, even with no file at all.
+  DataPrefixGuard nowhere("/no/such/folder/");
+  s = get_wkpar_neut("H", p, 0, 2, out);
+  EXPECT_EQ(s.ierr, 7);
+  EXPECT_EQ(s.message, "**get_wkpar_neut Error 7: Unrecognised data mode");
+  s = get_itpar_neut("H", p, 0, kDataFile, out);
+  EXPECT_EQ(s.ierr, 1);
+  EXPECT_EQ(s.message, "**get_itpar_neut Error 1: Problem finding datafile");
+
+  // D is in the element table though.
+  std::string d = "D";
+  int z = 0;
+  double w = 0;
+  EXPECT_TRUE(ele2z(d, z, w, 0, out).ok());
+  EXPECT_EQ(z, 1);
+  EXPECT_DOUBLE_EQ(w, 2.016f);
+  std::string sym;
+  EXPECT_TRUE(z2ele(sym, 1, w, 0, out).ok());
+  EXPECT_EQ(sym, "H ");
+  EXPECT_EQ(z2ele(sym, 97, w, 0, out).message, "No symbol available for this atomic number");
+  EXPECT_EQ(sym, "H ");
+}
+
+TEST(FormFactorLookup, DataFileRecords) {
+  const fs::path dir = fs::temp_directory_path() / "talvo_foqdat";
+  fs::create_directories(dir);
+  const std::string eleven = " 1 0.1 1 0.2 2 0.3 3 0.4 4 0.5\n";  // word 2, then a1 b1 ... a4 b4, c
+  std::ofstream(dir / "it_neutral.foqdat") << "header line He 9 9 9 9 9 9 9 9 9 9\n"
+                                           << "He" << eleven << "H" << " 1 1.5 1 0.2 2 0.3 3 0.4 4 0.5\n"
+                                           << "Al3+ 13 2 1 2 1 2 1 2 1 7\n"
+                                           << "Fe 26 1 1\n"
+                                           << "Co,27 1 1 1 1 x 1 1 1 1\n"
+                                           << "Ni\t28\t1\t1\t1\t1\t1\t1\t1\t1\t3" << std::string(300, ' ') << "9\n";
+  DataPrefixGuard g(dir.string() + "/");
+  std::ostringstream out;
+  FormFactorParams p;
+  ASSERT_TRUE(get_itpar_neut("h", p, 0, kDataFile, out).ok());
+  EXPECT_DOUBLE_EQ(p.a[0], 1.5);  // "H" did not take the "He" record
+  ASSERT_TRUE(get_itpar_neut("he", p, 0, kDataFile, out).ok());
+  EXPECT_DOUBLE_EQ(p.a[0], 0.1);
+  EXPECT_DOUBLE_EQ(p.c, 0.5);
+  ASSERT_TRUE(get_itpar_neut("Al", p, 0, kDataFile, out).ok());  // an ion label matches its element
+  EXPECT_DOUBLE_EQ(p.c, 7.0);
+  EXPECT_EQ(get_itpar_neut("Fe", p, 0, kDataFile, out).ierr, 4);
+  EXPECT_EQ(get_itpar_neut("Co", p, 0, kDataFile, out).ierr, 5);
+  EXPECT_EQ(get_itpar_neut("Ni", p, 0, kDataFile, out).ierr, 0);  // the record is cut at 200 characters
+  EXPECT_DOUBLE_EQ(p.c, 3.0);
+  const Status missing = get_itpar_neut("Cu", p, 0, kDataFile, out);
+  EXPECT_EQ(missing.ierr, 3);
+  EXPECT_EQ(missing.message, "**get_itpar_neut Error 3: Requested element not found in datafile");
+
+  std::ostringstream shown;
+  ASSERT_TRUE(get_itpar_neut("H", p, 1, kDataFile, shown).ok());
+  EXPECT_EQ(shown.str(),
+            " get_itpar_neut: symbol=H\n file closed\n"
+            " get_itpar_neut found the following parameters for element H\n"
+            " a1=1.500000  b1=1.000000\n a2=0.200000  b2=2.000000\n a3=0.300000  b3=3.000000\n"
+            " a4=0.400000  b4=4.000000\n c=0.500000\n");
+  fs::remove_all(dir);
+}
+
+TEST(FormFactorTables, BuiltInTablesEqualTheShippedFiles) {
+  DataPrefixGuard g(TALVO_TEST_DATA_DIR);
+  std::ostringstream out;
+  for (auto [lookup, symbols] : {std::pair{&get_wkpar_neut, wk_table_symbols()}, std::pair{&get_itpar_neut, it_table_symbols()}}) {
+    ASSERT_EQ(symbols.size(), 98u);
+    for (const char* sym : symbols) {
+      FormFactorParams built, file;
+      ASSERT_TRUE(lookup(sym, built, 0, kTablesInProgram, out).ok()) << sym;
+      ASSERT_TRUE(lookup(sym, file, 0, kDataFile, out).ok()) << sym;
+      for (int j = 0; j < built.n; ++j) {
+        EXPECT_EQ(built.a[j], static_cast<float>(file.a[j])) << sym;
+        EXPECT_EQ(built.b[j], static_cast<float>(file.b[j])) << sym;
+      }
+      EXPECT_EQ(built.c, static_cast<float>(file.c)) << sym;
+    }
+  }
+}
+
+TEST(FormFactorTables, ValueAtZeroIsCloseToTheAtomicNumber) {
+  std::ostringstream out;
+  const std::vector<double> q = {0.0};
+  std::vector<double> f(1);
+  for (int z = 1; z <= 98; ++z) {
+    const std::string wk = wk_table_symbols()[static_cast<std::size_t>(z - 1)];
+    FormFactorParams p;
+    ASSERT_TRUE(foq(f, q, p, wk, kWaasmaierKirfel, kTablesInProgram, 0, out).ok());
+    EXPECT_NEAR(f[0], z, 0.04) << wk;
+    const std::string it = it_table_symbols()[static_cast<std::size_t>(z - 1)];
+    ASSERT_TRUE(foq(f, q, p, it, kInternationalTables, kTablesInProgram, 0, out).ok());
+    // The published Pu coefficients sum to 89.00: the one known exception.
+    if (it == "PU") EXPECT_NEAR(f[0], 89.0, 0.01);
+    else EXPECT_NEAR(f[0], z, 0.06) << it;
+  }
+  FormFactorParams p;
+  foq(f, q, p, "H", kWaasmaierKirfel, kTablesInProgram, 0, out);
+  EXPECT_EQ(f[0], static_cast<double>(0.999978f));
+}
+
+TEST(FormFactor, RangeWarningModesAndRounding) {
+  std::ostringstream out;
+  FormFactorParams p;
+  std::vector<double> q = {0.0, 10.0, kFoqQmax};
+  std::vector<double> f(3, -1.0);
+  Status s = foq(f, q, p, "Fe", kWaasmaierKirfel, kTablesInProgram, 0, out);
+  EXPECT_EQ(s.ierr, 0);
+  EXPECT_EQ(s.message, "No errors in subroutine foq");
+  q.back() = std::nextafter(kFoqQmax, 100.0);
+  s = foq(f, q, p, "Fe", kWaasmaierKirfel, kTablesInProgram, 0, out);
+  EXPECT_EQ(s.ierr, 9);
+  EXPECT_EQ(s.message, "**foq Error 9: Qmax exceeds Q-range of form factor data");
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    EXPECT_EQ(f[i], static_cast<float>(foq_wk_q1(q[i], p)));  // filled and rounded to single precision
+    EXPECT_NE(f[i], -1.0);
+  }
+  const double exact = foq_wk_q1(10.0, p);
+  EXPECT_NE(exact, static_cast<float>(exact));  // the single value is not rounded
+
+  f.assign(3, -1.0);
+  s = foq(f, q, p, "Fe", 2, kTablesInProgram, 0, out);
+  EXPECT_EQ(s.ierr, 11);
+  EXPECT_EQ(s.message, "**foq Error 11: Unrecognised value for ifoqmode");
+  EXPECT_EQ(f[0], -1.0);
+
+  std::string sym;
+  double w = 0;
+  s = zfoq(f, q, p, w, sym, 26, kInternationalTables, kTablesInProgram, 0, out);
+  EXPECT_EQ(sym, "Fe");
+  EXPECT_EQ(p.n, 4);
+  EXPECT_EQ(zfoq(f, q, p, w, sym, 0, kWaasmaierKirfel, kTablesInProgram, 0, out).ierr, 1);
+
+  std::vector<double> none;
+  EXPECT_TRUE(foq(none, none, p, "Fe", kWaasmaierKirfel, kTablesInProgram, 0, out).ok());  // an empty grid
+}
+
+TEST(FormFactor, FastSumAgreesWithTheLibraryExponential) {
+  std::ostringstream out;
+  FormFactorParams p;
+  ASSERT_TRUE(get_wkpar_neut("C", p, 0, kTablesInProgram, out).ok());  // has a negative b
+  std::vector<double> q, f;
+  for (int i = 0; i <= 20000; ++i) q.push_back(i * 0.005);
+  f.resize(q.size());
+  foq_wk_qn(f, q, p);
+  for (std::size_t i = 0; i < q.size(); ++i) ASSERT_EQ(f[i], static_cast<float>(foq_wk_q1(q[i], p))) << q[i];
+}
+
+}  // namespace
+}  // namespace talvo
