@@ -121,13 +121,9 @@ std::vector<NuclearEntry> load_tables(Console& con, const DataPrefix& prefix, in
   return entries;
 }
 
-void write_lines(std::ostream& out, const std::vector<std::string>& lines) {
-  for (const std::string& s : lines) out << s << '\n';
-}
-
 int run(Console& con, const DataPrefix& prefix) {
   line(con, "");
-  write_lines(con.out, banner_lines());
+  con.out << banner_lines().text;
   line(con, "");
   for (const char* item : {" Options...", " -1) Read .sample file", "  0) Exit", "  1) Natural elements", "  2) Isotopes"})
     line(con, item);
@@ -154,8 +150,7 @@ int run(Console& con, const DataPrefix& prefix) {
   line(con, " PRIMARY DATA...");
   std::vector<const NuclearEntry*> matched;
   std::vector<std::vector<IsotopeData>> data;
-  std::vector<std::string> primary = primary_data_lines({});
-  line(con, primary.front());
+  line(con, primary_data_header());
   for (const Element& e : comp.elements) {
     data.emplace_back();
     for (const Isotope& iso : e.isotopes) {
@@ -165,7 +160,7 @@ int run(Console& con, const DataPrefix& prefix) {
         throw RunEnd(kFailureStatus);
       }
       matched.push_back(entry);
-      line(con, primary_data_lines({entry}).back());
+      line(con, primary_data_line(*entry));
       data.back().push_back({entry->b, static_cast<float>(entry->mass), entry->sig_scatt, entry->sig_abs});
     }
   }
@@ -181,11 +176,11 @@ int run(Console& con, const DataPrefix& prefix) {
   auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength);
   if (!file) throw RunEnd(kFailureStatus);
   line(con, " Output is written to file " + report_file);
-  write_lines(file->stream(), report_head_lines(data_file, matched));
+  file->stream() << report_head_lines(data_file, matched).text;
 
-  const std::vector<std::string> block = results_lines(comp, results);
-  write_lines(con.out, block);
-  write_lines(file->stream(), block);
+  const std::string block = results_lines(comp, results).text;
+  con.out << block;
+  file->stream() << block;
   if (!file->commit()) {
     pr_int(con.out, "Error writing data to iunit = ", kReportUnit);
     throw RunEnd(kFailureStatus);

@@ -1,5 +1,7 @@
 #include "app/report.hpp"
 
+#include <algorithm>
+
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -18,25 +20,46 @@ std::string value_line(const std::string& label, float v) {
 // A symbol in 1 column when its second character is blank, else in 2.
 std::string short_symbol(const std::string& s) { return std::string(trim_end(fixed(s, 2))); }
 
-std::string pair_label(const Composition& c, int l, int m) {
-  const std::string a = short_symbol(c.elements[static_cast<std::size_t>(l)].symbol);
-  const std::string b = short_symbol(c.elements[static_cast<std::size_t>(m)].symbol);
-  return a + "-" + b + fmt_x(5 - static_cast<int>(a.size()) - static_cast<int>(b.size())) + ":";
-}
+// "A-B" and the blanks that bring the ":" to the same column for every pair.
+class PairLabels {
+ public:
+  explicit PairLabels(const Composition& c) {
+    for (const Element& e : c.elements) symbols_.push_back(short_symbol(e.symbol));
+  }
+  void append(std::string& s, int l, int m) const {
+    const std::string& a = symbols_[static_cast<std::size_t>(l)];
+    const std::string& b = symbols_[static_cast<std::size_t>(m)];
+    s += a;
+    s += '-';
+    s += b;
+    s.append(static_cast<std::size_t>(std::max(0, 5 - static_cast<int>(a.size() + b.size()))), ' ');
+    s += ':';
+  }
 
-void pair_lines(std::vector<std::string>& out, const Composition& c, const std::vector<PairValue>& pairs) {
+ private:
+  std::vector<std::string> symbols_;
+};
+
+void pair_lines(TextLines& out, const PairLabels& labels, const std::vector<PairValue>& pairs) {
   out.push_back(" The total correlation function T(r) is a sum of the");
   out.push_back(" partial");
   out.push_back(" correlation functions tll'(r) with the following");
   out.push_back(" coefficients;");
   for (const PairValue& p : pairs) {
-    std::string s = " " + pair_label(c, p.l, p.m) + e14(p.value);
-    if (p.l != p.m) s += "    (or " + pair_label(c, p.m, p.l) + e14(p.reverse) + ")";
-    out.push_back(s);
+    std::string s = " ";
+    labels.append(s, p.l, p.m);
+    s += e14(p.value);
+    if (p.l != p.m) {
+      s += "    (or ";
+      labels.append(s, p.m, p.l);
+      s += e14(p.reverse);
+      s += ')';
+    }
+    out.push_back(std::move(s));
   }
 }
 
-void totals_lines(std::vector<std::string>& out, const Totals& t) {
+void totals_lines(TextLines& out, const Totals& t) {
   out.push_back(value_line(" Bound coherent scattering length", t.b_bound));
   out.push_back(value_line(" Free coherent scattering length", t.b_free));
   out.push_back(value_line(" Bound coherent cross-section", t.sig_coh));
@@ -54,34 +77,36 @@ void totals_lines(std::vector<std::string>& out, const Totals& t) {
 
 }  // namespace
 
-std::vector<std::string> banner_lines() {
-  return {" *********************************************", " * TALVO Calculate sample cross-sections etc *", " ",
-          " *********************************************"};
-}
-
-std::vector<std::string> primary_data_lines(const std::vector<const NuclearEntry*>& isotopes) {
-  std::vector<std::string> out{" Z    A         Symbol b_bar      sig_scatt    sig_abs"};
-  for (const NuclearEntry* e : isotopes) {
-    out.push_back(" " + fmt_i(e->z, 3) + "  " + fmt_f(static_cast<float>(e->mass), 10, 6) + "  " +
-                  fixed(e->symbol, 2) + "  " + fmt_f(e->b, 10, 5) + "  " + fmt_f(e->sig_scatt, 9, 5) + "  " +
-                  fmt_f(e->sig_abs, 11, 5));
-  }
+TextLines banner_lines() {
+  TextLines out;
+  for (const char* l : {" *********************************************", " * TALVO Calculate sample cross-sections etc *",
+                        " ", " *********************************************"})
+    out.push_back(l);
   return out;
 }
 
-std::vector<std::string> report_head_lines(const std::string& data_file,
-                                           const std::vector<const NuclearEntry*>& isotopes) {
-  std::vector<std::string> out = banner_lines();
+std::string primary_data_header() { return " Z    A         Symbol b_bar      sig_scatt    sig_abs"; }
+
+std::string primary_data_line(const NuclearEntry& e) {
+  return " " + fmt_i(e.z, 3) + "  " + fmt_f(static_cast<float>(e.mass), 10, 6) + "  " + fixed(e.symbol, 2) + "  " +
+         fmt_f(e.b, 10, 5) + "  " + fmt_f(e.sig_scatt, 9, 5) + "  " + fmt_f(e.sig_abs, 11, 5);
+}
+
+TextLines report_head_lines(const std::string& data_file, const std::vector<const NuclearEntry*>& isotopes) {
+  TextLines out = banner_lines();
   out.push_back("");
   out.push_back(kUnits);
   out.push_back("");
   out.push_back(" Input data from file " + data_file + ":");
-  for (std::string& s : primary_data_lines(isotopes)) out.push_back(std::move(s));
+  out.push_back(primary_data_header());
+  for (const NuclearEntry* e : isotopes) out.push_back(primary_data_line(*e));
   return out;
 }
 
-std::vector<std::string> results_lines(const Composition& c, const Results& r) {
-  std::vector<std::string> out;
+TextLines results_lines(const Composition& c, const Results& r) {
+  TextLines out;
+  out.text.reserve(4096 + 3 * 80 * r.fz.size());  // the pair lines are most of the block
+  const PairLabels labels(c);
   out.push_back("");
   if (c.kind == kIsotopes) {
     out.push_back(" Isotopic composition of elements...");
@@ -120,7 +145,7 @@ std::vector<std::string> results_lines(const Composition& c, const Results& r) {
   out.push_back(value_line(r.t0_unit_with_density ? " T0(r) Constant" : " T0(r) Constant/number density", r.t0_unit));
   totals_lines(out, r.unit);
   out.push_back("");
-  pair_lines(out, c, r.tr_unit);
+  pair_lines(out, labels, r.tr_unit);
 
   out.push_back("");
   out.push_back(" AVERAGE VALUES PER ATOM...");
@@ -134,11 +159,18 @@ std::vector<std::string> results_lines(const Composition& c, const Results& r) {
     out.push_back(value_line(" Mean free (absorption) path (cm) at 1.8A", r.mean_free_path));
   }
   out.push_back("");
-  pair_lines(out, c, r.tr_atom);
+  pair_lines(out, labels, r.tr_atom);
 
   out.push_back("");
   out.push_back(" The coefficients for the Faber-Ziman partials (normalised/un-normalised) are...");
-  for (const PairValue& p : r.fz) out.push_back(" " + pair_label(c, p.l, p.m) + e14(p.value) + " / " + e14(p.reverse));
+  for (const PairValue& p : r.fz) {
+    std::string s = " ";
+    labels.append(s, p.l, p.m);
+    s += e14(p.value);
+    s += " / ";
+    s += e14(p.reverse);
+    out.push_back(std::move(s));
+  }
   out.push_back("");
   out.push_back(" (bound sig_scatt/4pi is self scattering level)");
   out.push_back(" (bound sig_coh/4pi is coherent scattering level)");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/averages.hpp"
@@ -10,17 +11,27 @@
 
 namespace talvo {
 
-// The four banner lines.
-std::vector<std::string> banner_lines();
+// Lines of text kept in one buffer, each ended by a line break.
+struct TextLines {
+  std::string text;
+  void push_back(std::string_view line) {
+    text += line;
+    text += '\n';
+  }
+};
 
-// The primary-data header and one line per isotope of the sample.
-std::vector<std::string> primary_data_lines(const std::vector<const NuclearEntry*>& isotopes);
+// The four banner lines.
+TextLines banner_lines();
+
+// The primary-data header, and the line of one isotope of the sample.
+std::string primary_data_header();
+std::string primary_data_line(const NuclearEntry& e);
 
 // The head of the report file: banner, units and the primary data.
-std::vector<std::string> report_head_lines(const std::string& data_file,
+TextLines report_head_lines(const std::string& data_file,
                                            const std::vector<const NuclearEntry*>& isotopes);
 
 // The results block, written to the screen and then to the report file.
-std::vector<std::string> results_lines(const Composition& c, const Results& r);
+TextLines results_lines(const Composition& c, const Results& r);
 
 }  // namespace talvo

@@ -1,5 +1,7 @@
 #include "talvo/files/files.hpp"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,24 +159,35 @@ std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std:
 std::optional<std::string> read_whole_file(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   if (!in) return std::nullopt;
-  std::ostringstream buf;
-  buf << in.rdbuf();
+  std::string text;
+  std::error_code ec;
+  const auto size = fs::file_size(name, ec);
+  if (!ec) {
+    text.resize(static_cast<std::size_t>(size));
+    in.read(text.data(), static_cast<std::streamsize>(size));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+  }
+  // Whatever the size said (a pipe, a growing file), read on to the end.
+  char buf[1 << 16];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) text.append(buf, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) return std::nullopt;
-  return buf.str();
+  return text;
 }
 
 void RecordCounter::feed(std::string_view chunk) {
-  for (char c : chunk) {
-    if (c == '\n') {
-      const long long len = current_ - (cr_ ? 1 : 0);
-      ++r_.records;
-      r_.max_length = std::max(r_.max_length, len);
-      current_ = 0;
-      cr_ = false;
-    } else {
-      ++current_;
-      cr_ = c == '\r';
+  while (!chunk.empty()) {
+    const auto nl = chunk.find('\n');
+    const std::string_view part = chunk.substr(0, nl);
+    if (!part.empty()) {
+      current_ += static_cast<long long>(part.size());
+      cr_ = part.back() == '\r';
     }
+    if (nl == std::string_view::npos) return;
+    ++r_.records;
+    r_.max_length = std::max(r_.max_length, current_ - (cr_ ? 1 : 0));
+    current_ = 0;
+    cr_ = false;
+    chunk.remove_prefix(nl + 1);
   }
 }
 
@@ -194,6 +207,40 @@ void report_records(const FileRecords& r, int print_level, std::ostream& out) {
     pr_int(out, "inqfilerec: Maximum record length =", r.max_length);
   }
   if (print_level > 0 && r.max_length > kLongRecordWarning) out << " **WARNING** Excessively long record(s) encountered\n";
+}
+
+std::optional<FileContent> FileContent::open(const std::string& name) {
+  FileContent c;
+  const int fd = ::open(name.c_str(), O_RDONLY);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    void* p = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p != MAP_FAILED) {
+      c.map_ = p;
+      c.map_size_ = static_cast<std::size_t>(st.st_size);
+      c.view_ = std::string_view(static_cast<const char*>(p), c.map_size_);
+    }
+  }
+  ::close(fd);
+  if (!c.map_) {
+    auto text = read_whole_file(name);
+    if (!text) return std::nullopt;
+    c.copy_ = std::move(*text);
+    c.view_ = c.copy_;
+  }
+  return c;
+}
+
+FileContent::FileContent(FileContent&& other) noexcept
+    : map_(other.map_), map_size_(other.map_size_), copy_(std::move(other.copy_)) {
+  view_ = map_ ? other.view_ : std::string_view(copy_);
+  other.map_ = nullptr;
+  other.view_ = {};
+}
+
+FileContent::~FileContent() {
+  if (map_) munmap(map_, map_size_);
 }
 
 FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out) {

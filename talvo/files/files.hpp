@@ -94,4 +94,23 @@ void report_records(const FileRecords& r, int print_level, std::ostream& out);
 // Reads a whole file into memory; nothing when it cannot be read.
 std::optional<std::string> read_whole_file(const std::string& name);
 
+// A file's content for reading in one pass: mapped into memory where the
+// system allows it, else read whole.
+class FileContent {
+ public:
+  static std::optional<FileContent> open(const std::string& name);
+  FileContent(FileContent&&) noexcept;
+  FileContent& operator=(FileContent&&) = delete;
+  FileContent(const FileContent&) = delete;
+  ~FileContent();
+  std::string_view text() const { return view_; }
+
+ private:
+  FileContent() = default;
+  void* map_ = nullptr;
+  std::size_t map_size_ = 0;
+  std::string copy_;
+  std::string_view view_;
+};
+
 }  // namespace talvo

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <charconv>
 #include <cstdlib>
 
 namespace talvo {
@@ -30,8 +31,8 @@ std::string fmt_i(long long value, int w) { return right_justify(std::to_string(
 std::string fmt_f(double value, int w, int d) {
   if (!std::isfinite(value)) return non_finite(value, w);
   char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", d, value);
-  std::string s = buf;
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, d);
+  std::string s(buf, res.ptr);
   if (w > 0 && static_cast<int>(s.size()) > w) {
     if (s.rfind("0.", 0) == 0) s.erase(0, 1);
     else if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
@@ -41,29 +42,33 @@ std::string fmt_f(double value, int w, int d) {
 
 std::string fmt_e(double value, int w, int d) {
   if (!std::isfinite(value)) return non_finite(value, w);
-  std::string digits(static_cast<std::size_t>(d), '0');
+  if (d < 1) d = 1;
+  // Scientific form D.DDDDe±X, correctly rounded; Fortran's form shifts the point.
+  char sci[512];
   int exponent = 0;
+  std::size_t ndigits = 0;
+  char digits[512];
   if (value != 0.0) {
-    // %e gives D.DDDDe±X with correct rounding; Fortran's form shifts the point.
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%.*e", d > 0 ? d - 1 : 0, std::fabs(value));
-    std::string s = buf;
-    const auto e_at = s.find('e');
-    std::string mantissa = s.substr(0, e_at);
-    exponent = std::atoi(s.c_str() + e_at + 1) + 1;
-    digits.clear();
-    for (char c : mantissa)
-      if (c != '.') digits += c;
-    digits.resize(static_cast<std::size_t>(d), '0');
+    const auto res = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, d - 1);
+    const char* p = sci;
+    for (; p < res.ptr && *p != 'e'; ++p)
+      if (*p != '.') digits[ndigits++] = *p;
+    int e = 0;
+    const bool negative_exponent = p + 1 < res.ptr && p[1] == '-';
+    for (const char* q = p + 2; q < res.ptr; ++q) e = e * 10 + (*q - '0');
+    exponent = (negative_exponent ? -e : e) + 1;
   }
-  std::string out = std::signbit(value) ? "-0." : "0.";
-  out += digits;
   const int mag = std::abs(exponent);
-  char ebuf[16];
-  if (mag <= 99) std::snprintf(ebuf, sizeof ebuf, "E%c%02d", exponent < 0 ? '-' : '+', mag);
-  else std::snprintf(ebuf, sizeof ebuf, "%c%03d", exponent < 0 ? '-' : '+', mag);
-  out += ebuf;
-  return right_justify(out, w);
+  std::string out;
+  out.reserve(static_cast<std::size_t>(std::max(w, d + 8)));
+  out += std::signbit(value) ? "-0." : "0.";
+  for (int i = 0; i < d; ++i) out += static_cast<std::size_t>(i) < ndigits ? digits[i] : '0';
+  if (mag <= 99) out += 'E';
+  out += exponent < 0 ? '-' : '+';
+  if (mag > 99) out += static_cast<char>('0' + mag / 100);
+  out += static_cast<char>('0' + mag / 10 % 10);
+  out += static_cast<char>('0' + mag % 10);
+  return right_justify(std::move(out), w);
 }
 
 std::string fmt_a(std::string_view text, int w) {

@@ -64,6 +64,17 @@ namespace {
 template <typename T>
 bool plain_decimal(std::string_view item, T& out) {
   if (item.empty() || item[0] == '+') return false;
+  // Whole numbers of up to 15 digits, as diffraction counts are, are exact in a double.
+  if (item.size() <= 15) {
+    long long whole = 0;
+    std::size_t i = item[0] == '-' ? 1 : 0;
+    const std::size_t first = i;
+    while (i < item.size() && is_digit(item[i])) whole = whole * 10 + (item[i++] - '0');
+    if (i == item.size() && i > first) {
+      out = static_cast<T>(item[0] == '-' ? -whole : whole);
+      return true;
+    }
+  }
   for (char c : item)
     if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) return false;
   T v{};

@@ -34,20 +34,19 @@ WordPositions count_word(std::string_view s) {
   const auto is_sep = [](char c) { return c == ' ' || c == ',' || c == '\t'; };
   const int len = static_cast<int>(s.size());
   bool all_blank = true, all_separators = true, has_tab = false;
-  for (char c : s) {
-    if (c != ' ') all_blank = false;
-    if (!is_sep(c)) all_separators = false;
-    if (c == '\t') has_tab = true;
-  }
-  if (all_blank) return w;
-  if (all_separators && has_tab) {  // no word, only one past the end
-    w.ipos.push_back(len + 1);
-    return w;
-  }
+  bool after_sep = true;  // position 1 begins a word unless it is a blank or a TAB
   for (int p = 1; p <= len; ++p) {
     const char c = s[static_cast<std::size_t>(p - 1)];
-    if (is_space(c)) continue;
-    if (p == 1 || is_sep(s[static_cast<std::size_t>(p - 2)])) w.ipos.push_back(p);
+    all_blank = all_blank && c == ' ';
+    has_tab = has_tab || c == '\t';
+    if (after_sep && !is_space(c)) w.ipos.push_back(p);
+    after_sep = is_sep(c);
+    all_separators = all_separators && after_sep;
+  }
+  if (all_blank) return {};
+  if (all_separators && has_tab) {  // no word, only one past the end
+    w.ipos.assign(1, len + 1);
+    return w;
   }
   w.count = static_cast<int>(w.ipos.size());
   int end = len + 1;

@@ -45,7 +45,7 @@ struct Scan {
   std::size_t start_record = 0;
   std::size_t end_record = 0;
   double start = 0.0, end = 0.0, step = 0.0, time = 0.0;
-  std::vector<double> counts;
+  std::size_t points = 0;
 };
 
 XrdmlResult failure(XrdmlResult r, int code, const std::string& message) {
@@ -87,15 +87,16 @@ XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::sp
                       int scan_choice, int norm_mode, int print_level, std::ostream& out) {
   XrdmlResult r;
   if (!check_file(file_name, kCheckQuiet, nullptr)) return failure(r, 11, "file not found: " + file_name);
-  const auto content = read_whole_file(file_name);
-  if (!content) return failure(r, 1, "Error reading XRDML file: ");
+  const auto file = FileContent::open(file_name);
+  if (!file) return failure(r, 1, "Error reading XRDML file: ");
+  const std::string_view content = file->text();
   // The file is measured on the content already read, so that it is read once.
   RecordCounter counter;
-  counter.feed(*content);
+  counter.feed(content);
   const FileRecords measured = counter.finish();
   report_records(measured, print_level, out);
   if (print_level == 1) out << " calling readxrdml2\n";
-  return readxrdml2(*content, measured.records, measured.max_length, x, y, e, scan_choice, norm_mode, print_level,
+  return readxrdml2(content, measured.records, measured.max_length, x, y, e, scan_choice, norm_mode, print_level,
                     out);
 }
 
@@ -153,7 +154,7 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
       if (!read_value(rec, ratio)) return failure(r, 5, "Problem reading wavelength");
     } else if (keyword_found(rec, "scan ")) {
       if (static_cast<int>(scans.size()) == kXrdmlMaxScans) return failure(r, 8, "Too many scans in file");
-      scans.push_back(Scan{i, 0, 0, 0, 0, 0, {}});
+      scans.push_back(Scan{i, 0, 0, 0, 0, 0, 0});
     } else if (scan_end(rec)) {
       if (static_cast<int>(ends) == kXrdmlMaxScans) return failure(r, 8, "Too many scans in file");
       if (ends < scans.size()) scans[ends].end_record = i;
@@ -172,6 +173,10 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
   if (progress) out << " getting data\n";
   const std::size_t capacity = std::min({x.size(), y.size(), e.size()});
   const std::size_t limit = std::min<std::size_t>(capacity, kXrdmlMaxPoints);
+  // The counts go straight into y as they are read: the chosen scan's, or the
+  // sum over the scans with the counting time of each point beside it.
+  std::fill(y.begin(), y.begin() + static_cast<std::ptrdiff_t>(limit), 0.0);
+  std::vector<double> time(scan_choice == 0 ? limit : 0, 0.0);
   for (std::size_t k = 0; k < scans.size(); ++k) {
     Scan& s = scans[k];
     bool tagged = false;
@@ -190,24 +195,34 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
     const std::string_view values = get_values_xrdml(intensities[k]);
     const WordPositions w = count_word(values);
     if (static_cast<std::size_t>(w.count) > limit) return failure(r, 9, "Too many data points");
-    s.counts.resize(static_cast<std::size_t>(w.count));
-    for (int j = 1; j <= w.count; ++j)
-      if (!read_free(word_text(values, w, j), {&s.counts[static_cast<std::size_t>(j - 1)]}))
+    const bool chosen = k + 1 == static_cast<std::size_t>(scan_choice);
+    for (int j = 1; j <= w.count; ++j) {
+      double count = 0.0;
+      if (!read_free(word_text(values, w, j), {&count}))
         return failure(r, 15, "Intensity value is not a number in scan " + free_int(static_cast<long long>(k + 1)));
+      const auto i = static_cast<std::size_t>(j - 1);
+      if (scan_choice == 0) {
+        y[i] += count;
+        time[i] += s.time;
+      } else if (chosen) {
+        y[i] = count;
+      }
+    }
+    s.points = static_cast<std::size_t>(w.count);
     if (w.count >= 2) s.step = (s.end - s.start) / (w.count - 1);
   }
   for (std::size_t k = 0; k < scans.size(); ++k)
-    if (scans[k].counts.size() < 2 && (scan_choice == 0 || k + 1 == static_cast<std::size_t>(scan_choice)))
+    if (scans[k].points < 2 && (scan_choice == 0 || k + 1 == static_cast<std::size_t>(scan_choice)))
       return failure(r, 16, "Scan " + free_int(static_cast<long long>(k + 1)) + " has fewer than two points");
 
   if (scan_choice >= 1) {
     const Scan& s = scans[static_cast<std::size_t>(scan_choice - 1)];
     const double div = norm_mode == 1 ? s.time : 1.0;
-    r.points = static_cast<int>(s.counts.size());
-    for (std::size_t j = 0; j < s.counts.size(); ++j) {
+    r.points = static_cast<int>(s.points);
+    for (std::size_t j = 0; j < s.points; ++j) {
       x[j] = s.start + static_cast<double>(j) * s.step;
-      y[j] = s.counts[j] / div;
-      e[j] = std::sqrt(s.counts[j]) / div;
+      e[j] = std::sqrt(y[j]) / div;
+      y[j] /= div;
     }
   } else if (!scans.empty()) {
     const Scan& first = scans.front();
@@ -218,20 +233,11 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
           std::fabs(scans[k].step - first.step) > 1.0e-4 * std::fabs(first.step))
         return failure(r, 10, "Incompatible scans");
     std::size_t n = 0;
-    for (const Scan& s : scans) n = std::max(n, s.counts.size());
+    for (const Scan& s : scans) n = std::max(n, s.points);
     r.points = static_cast<int>(n);
-    std::vector<double> time(n, 0.0);
+    // A point beyond a scan's own length has taken only the scans that reach it.
     for (std::size_t j = 0; j < n; ++j) {
       x[j] = first.start + static_cast<double>(j) * first.step;
-      y[j] = 0.0;
-    }
-    // A point beyond a scan's own length takes only the scans that reach it.
-    for (const Scan& s : scans)
-      for (std::size_t j = 0; j < s.counts.size(); ++j) {
-        y[j] += s.counts[j];
-        time[j] += s.time;
-      }
-    for (std::size_t j = 0; j < n; ++j) {
       e[j] = std::sqrt(y[j]);
       if (norm_mode == 1) {
         y[j] /= time[j];
