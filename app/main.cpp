@@ -1,9 +1,13 @@
 // talvo: neutron scattering and absorption cross-sections of a sample.
+#include <csignal>
 #include <iostream>
 
 #include "app/driver.hpp"
 
 int main() {
+  // A full disk or a file-size limit must show as a failed write that the run
+  // reports, not as a signal that kills it half-way.
+  std::signal(SIGXFSZ, SIG_IGN);
   talvo::Console con{std::cin, std::cout};
   const int status = talvo::run_talvo(con, talvo::setg_f());
   std::cout.flush();

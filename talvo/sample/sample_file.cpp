@@ -107,7 +107,9 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
   for (int i = 0; i < n; ++i) {
     if (auto e = get(rec)) return *e;
     const WordPositions w = count_word(rec);
-    if (w.count < min_words) return make_status(104, "read_sample: ERROR: Insufficient data in record: " + rec);
+    // A first word that is only a comma leaves no symbol: as good as a missing word.
+    if (w.count < min_words || trim_end(word_symbol(rec, w, 1)).empty())
+      return make_status(104, "read_sample: ERROR: Insufficient data in record: " + rec);
     got.symbols.push_back(word_symbol(rec, w, 1));
     int count = 1;
     if (kind == 2) {

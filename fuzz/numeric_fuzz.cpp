@@ -1,0 +1,33 @@
+// M(Q) and the Filon transform on arbitrary grids and parameters.
+#include <sstream>
+
+#include "fuzz_support.hpp"
+#include "talvo/numeric/filon.hpp"
+#include "talvo/numeric/moq.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  const int option = data[0] % 7, histogram = data[1] % 2, nk = data[2] % 8;
+  std::vector<double> v = fuzz::doubles(data + 4, size - 4);
+  if (v.size() < 3) return 0;
+  const double qmax = v[0], p1 = v[1], p2 = v[2];
+  std::vector<double> q(v.begin() + 3, v.end());
+  std::vector<double> m(histogram && !q.empty() ? q.size() - 1 : q.size());
+  std::ostringstream out;
+  talvo::moq(q, m, qmax, {p1, p2}, option, data[3] % 2, out);
+
+  // Filon: the first values as k, the rest as x and f pairs.
+  const std::size_t k_count = std::min<std::size_t>(nk, v.size());
+  std::vector<double> k(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k_count)), r(k_count);
+  std::vector<double> x, f;
+  for (std::size_t i = k_count; i + 1 < v.size(); i += 2) {
+    x.push_back(v[i]);
+    f.push_back(v[i + 1]);
+  }
+  const std::size_t n = x.size();
+  talvo::filon_ft(x, f, k, r);
+  if (x.size() != f.size() || x.size() > n + 1) __builtin_trap();
+  double value = 0;
+  if (x.size() >= 2) talvo::filon_integral(x, f, x[1] - x[0], k.empty() ? 1.0 : k[0], value);
+  return 0;
+}

@@ -1,0 +1,17 @@
+// The XRDML reader on any content, in every scan choice and normalisation.
+#include <sstream>
+
+#include "fuzz_support.hpp"
+#include "talvo/xrdml/xrdml.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const int choice = data[0] % 4, mode = (data[0] >> 2) % 3, print = (data[0] >> 4) % 3;
+  const std::string name = fuzz::write_file("scan.xrdml", fuzz::text(data + 1, size - 1));
+  const std::size_t n = 1 + data[0] % 64;
+  std::vector<double> x(n), y(n), e(n);
+  std::ostringstream out;
+  const talvo::XrdmlResult r = talvo::readxrdml(name, x, y, e, choice, mode, print, out);
+  if (r.points < 0 || static_cast<std::size_t>(r.points) > n) __builtin_trap();
+  return 0;
+}

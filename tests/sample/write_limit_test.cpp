@@ -1,0 +1,52 @@
+// A sample file that cannot be written completely leaves the file of the same
+// name as it was.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "talvo/sample/sample_file.hpp"
+
+namespace talvo {
+namespace {
+
+TEST(WriteSample, FailedWriteKeepsThePreviousFile) {
+  const auto dir = std::filesystem::temp_directory_path() / "talvo_write_limit";
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "kept.sample").string();
+  std::ofstream(path) << "previous\n";
+  SampleData s;
+  s.symbols = std::vector<std::string>(50, "Fe");
+  s.amounts = std::vector<float>(50, 1.0f);
+  s.isotope_counts = std::vector<int>(50, 1);
+  s.mass_numbers = std::vector<std::vector<int>>(50, {0});
+  s.fractions = std::vector<std::vector<float>>(50, {1.0f});
+
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 64;  // far less than the 50 records
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::ostringstream console;
+  const Status st = write_sample(path, "talvo", "sears91.dat", s, 11, console);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous_handler);
+
+  EXPECT_EQ(st.ierr, 2);
+  EXPECT_EQ(st.message, "write_sample: Error writing file " + path);
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "previous\n");
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 1);  // no temporary file left behind
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace talvo
