@@ -21,6 +21,7 @@
 #include "talvo/sample/density.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/version.hpp"
 #include "talvo/xray/elements.hpp"
 #include "talvo/xray/formfactor.hpp"
 #include "talvo/xrdml/xrdml.hpp"
@@ -289,7 +290,7 @@ int cmd_filon(const Args& a) {
 int main(int argc, char** argv) {
   const std::string sub = argc > 1 ? argv[1] : "";
   if (sub == "--version") {
-    std::cout << "talvo-tools " << TALVO_VERSION << '\n';
+    std::cout << "talvo-tools " << talvo::kVersion << '\n';
     return 0;
   }
   if (sub == "--help" || sub == "-h") {
