@@ -45,7 +45,7 @@ struct Totals {
 };
 
 struct Results {
-  float atoms = 0.0f;  // N
+  float atoms = 0.0f;           // N
   std::vector<float> fraction;  // c_k
   std::vector<float> b_mean;    // mean b of each element
   bool density_known = false;

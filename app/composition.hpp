@@ -17,12 +17,12 @@ inline constexpr float kFractionTolerance = 0.00101f;
 enum SampleKind { kNaturalElements = 1, kIsotopes = 2 };
 
 struct Isotope {
-  int a = 0;             // mass number; 0 for the natural element
+  int a = 0;              // mass number; 0 for the natural element
   float fraction = 1.0f;  // share of the element
 };
 
 struct Element {
-  std::string symbol;  // 2 characters
+  std::string symbol;   // 2 characters
   float amount = 0.0f;  // atoms of the element in one scattering unit
   std::vector<Isotope> isotopes;
 };

@@ -26,8 +26,7 @@ constexpr int kSampleReadPrint = 1;
 
 // True when `text` ends in `suffix`, compared case-blind.
 bool ends_with_blind(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         ach_case_blind_compare(text.substr(text.size() - suffix.size()), suffix) == 0;
+  return text.size() >= suffix.size() && ach_case_blind_compare(text.substr(text.size() - suffix.size()), suffix) == 0;
 }
 
 int ask_option(Console& con) {
@@ -74,7 +73,8 @@ Composition composition_from(const SampleData& d) {
   c.density = d.density;
   for (std::size_t i = 0; i < d.symbols.size(); ++i) {
     Element e{d.symbols[i], d.amounts[i], {}};
-    for (std::size_t j = 0; j < d.mass_numbers[i].size(); ++j) e.isotopes.push_back({d.mass_numbers[i][j], d.fractions[i][j]});
+    for (std::size_t j = 0; j < d.mass_numbers[i].size(); ++j)
+      e.isotopes.push_back({d.mass_numbers[i][j], d.fractions[i][j]});
     c.elements.push_back(std::move(e));
   }
   return c;
@@ -125,7 +125,8 @@ int run(Console& con, const DataPrefix& prefix) {
   line(con, "");
   con.out << banner_lines().text;
   line(con, "");
-  for (const char* item : {" Options...", " -1) Read .sample file", "  0) Exit", "  1) Natural elements", "  2) Isotopes"})
+  for (const char* item :
+       {" Options...", " -1) Read .sample file", "  0) Exit", "  1) Natural elements", "  2) Isotopes"})
     line(con, item);
   const int option = ask_option(con);
   if (option == 0) return 0;

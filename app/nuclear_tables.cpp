@@ -44,7 +44,8 @@ bool next_line(std::istream& in, std::string& text) {
 // A fixed-column field (1-based first column, width): nothing when it is
 // blank or not a number. Without a decimal point, d decimals are implied.
 std::optional<double> fixed_real(const std::string& text, int column, int width, int d) {
-  std::string_view f = std::string_view(text).substr(static_cast<std::size_t>(column - 1), static_cast<std::size_t>(width));
+  std::string_view f =
+      std::string_view(text).substr(static_cast<std::size_t>(column - 1), static_cast<std::size_t>(width));
   while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
   f = trim_end(f);
   if (f.empty()) return 0.0;
@@ -57,7 +58,8 @@ std::optional<double> fixed_real(const std::string& text, int column, int width,
 }
 
 std::optional<int> fixed_int(const std::string& text, int column, int width) {
-  std::string_view f = std::string_view(text).substr(static_cast<std::size_t>(column - 1), static_cast<std::size_t>(width));
+  std::string_view f =
+      std::string_view(text).substr(static_cast<std::size_t>(column - 1), static_cast<std::size_t>(width));
   while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
   f = trim_end(f);
   if (f.empty()) return 0;

@@ -13,9 +13,7 @@ const char* const kUnits = " Units: b in fm, sigma in barns, A in amu (12C)";
 std::string e14(float v) { return fmt_e(v, 14, 7); }
 
 // A value line: the label padded so that every "=" stands in column 43.
-std::string value_line(const std::string& label, float v) {
-  return fixed(label, 42) + "= " + e14(v);
-}
+std::string value_line(const std::string& label, float v) { return fixed(label, 42) + "= " + e14(v); }
 
 // A symbol in 1 column when its second character is blank, else in 2.
 std::string short_symbol(const std::string& s) { return std::string(trim_end(fixed(s, 2))); }
@@ -79,8 +77,9 @@ void totals_lines(TextLines& out, const Totals& t) {
 
 TextLines banner_lines() {
   TextLines out;
-  for (const char* l : {" *********************************************", " * TALVO Calculate sample cross-sections etc *",
-                        " ", " *********************************************"})
+  for (const char* l :
+       {" *********************************************", " * TALVO Calculate sample cross-sections etc *", " ",
+        " *********************************************"})
     out.push_back(l);
   return out;
 }

@@ -28,8 +28,7 @@ std::string primary_data_header();
 std::string primary_data_line(const NuclearEntry& e);
 
 // The head of the report file: banner, units and the primary data.
-TextLines report_head_lines(const std::string& data_file,
-                                           const std::vector<const NuclearEntry*>& isotopes);
+TextLines report_head_lines(const std::string& data_file, const std::vector<const NuclearEntry*>& isotopes);
 
 // The results block, written to the screen and then to the report file.
 TextLines results_lines(const Composition& c, const Results& r);

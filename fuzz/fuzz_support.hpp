@@ -30,7 +30,8 @@ inline const std::filesystem::path& work_dir() {
 
 inline std::string write_file(const std::string& name, std::string_view content) {
   const auto path = (work_dir() / name).string();
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(content.data(), static_cast<std::streamsize>(content.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(content.data(), static_cast<std::streamsize>(content.size()));
   return path;
 }
 

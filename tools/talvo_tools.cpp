@@ -256,8 +256,8 @@ int cmd_moq(const Args& a) {
   std::vector<double> m(nm);
   const std::array<double, 2> params = {a.get("--p1") ? number(*a.get("--p1"), "--p1") : 0.0,
                                         a.get("--p2") ? number(*a.get("--p2"), "--p2") : 0.0};
-  const Status s = moq(q, m, number(*a.get("--qmax"), "--qmax"), params, integer(*a.get("--option"), "--option"), 0,
-                       std::cout);
+  const Status s =
+      moq(q, m, number(*a.get("--qmax"), "--qmax"), params, integer(*a.get("--option"), "--option"), 0, std::cout);
   if (!report(s, false)) return 1;
   const std::vector<double> qe = moq_effective_q(q, nm);
   for (std::size_t j = 0; j < nm; ++j) row({qe[j], m[j]});
@@ -265,7 +265,8 @@ int cmd_moq(const Args& a) {
 }
 
 int cmd_filon(const Args& a) {
-  if (a.get("--k").has_value() == a.get("--single").has_value()) throw UsageError{"give --k FROM:TO:STEP or --single K"};
+  if (a.get("--k").has_value() == a.get("--single").has_value())
+    throw UsageError{"give --k FROM:TO:STEP or --single K"};
   auto cols = read_columns(2);
   std::vector<double>& x = cols[0];
   std::vector<double>& f = cols[1];
@@ -298,8 +299,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::map<std::string, std::pair<std::function<int(const Args&)>, std::vector<std::string>>> commands = {
-      {"foq", {cmd_foq, {}}},         {"element", {cmd_element, {}}}, {"density", {cmd_density, {}}},
-      {"xrdml", {cmd_xrdml, {"--cps"}}}, {"moq", {cmd_moq, {"--histogram"}}}, {"filon", {cmd_filon, {}}},
+      {"foq", {cmd_foq, {}}},
+      {"element", {cmd_element, {}}},
+      {"density", {cmd_density, {}}},
+      {"xrdml", {cmd_xrdml, {"--cps"}}},
+      {"moq", {cmd_moq, {"--histogram"}}},
+      {"filon", {cmd_filon, {}}},
   };
   const auto it = commands.find(sub);
   if (it == commands.end()) {

@@ -22,9 +22,7 @@ void prompt(Console& con, const std::string& text) { con.out << text; }
 
 void line(Console& con, const std::string& text) { con.out << text << '\n'; }
 
-std::string DataPrefix::prefix() const {
-  return path.substr(0, path_len > 0 ? static_cast<std::size_t>(path_len) : 0);
-}
+std::string DataPrefix::prefix() const { return path.substr(0, path_len > 0 ? static_cast<std::size_t>(path_len) : 0); }
 
 DataPrefix setg_f(const char* value) {
   DataPrefix p;

@@ -23,8 +23,8 @@ void pr_dpar_2(std::ostream& out, std::string_view l1, double v1, std::string_vi
   out << ' ' << l1 << fmt_e(v1, 14, 7) << l2 << fmt_e(v2, 14, 7) << '\n';
 }
 
-void pr_dpar_3(std::ostream& out, std::string_view l1, double v1, std::string_view l2, double v2,
-               std::string_view l3, double v3) {
+void pr_dpar_3(std::ostream& out, std::string_view l1, double v1, std::string_view l2, double v2, std::string_view l3,
+               double v3) {
   out << ' ' << l1 << fmt_e(v1, 14, 7) << l2 << fmt_e(v2, 14, 7) << l3 << fmt_e(v3, 14, 7) << '\n';
 }
 

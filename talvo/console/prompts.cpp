@@ -10,8 +10,10 @@ namespace {
 std::string question(std::string_view text, const std::string* shown_default) {
   std::string q = " Give ";
   q += text;
-  if (shown_default) q += " (" + *shown_default + ") > ";
-  else q += " > ";
+  if (shown_default)
+    q += " (" + *shown_default + ") > ";
+  else
+    q += " > ";
   return q;
 }
 
@@ -38,8 +40,7 @@ void get_intd(Console& con, int& value, std::string_view text, int iopt) {
   }
 }
 
-void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt,
-                 std::size_t capacity) {
+void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt, std::size_t capacity) {
   for (;;) {
     std::string shown;
     if (iopt == 1) shown = fixed(string, nchar > 0 ? static_cast<std::size_t>(nchar) : 0);

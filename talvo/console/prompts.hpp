@@ -18,8 +18,7 @@ void get_intd(Console& con, int& value, std::string_view text, int iopt);
 // Text. The default shows the first nchar characters of `string`. Any
 // non-empty reply is taken (its first 80 characters, cut to `capacity`), and
 // nchar becomes the number of characters typed, which is not capped.
-void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt,
-                 std::size_t capacity);
+void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt, std::size_t capacity);
 
 // Double-precision real, default shown as E14.7. After one unusable reply the
 // default is no longer offered and iopt is set to 0 for the caller.

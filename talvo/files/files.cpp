@@ -49,8 +49,10 @@ std::optional<std::string> check_file(const std::string& name, int iopt, Console
         if (current.empty()) return std::nullopt;
       }
     case kCheckNew:
-      if (file_exists(current)) line(*con, " File found : " + current);
-      else line(*con, " No pre-existing version of file exists");
+      if (file_exists(current))
+        line(*con, " File found : " + current);
+      else
+        line(*con, " No pre-existing version of file exists");
       return current;
     default:
       if (con) pr_int(con->out, "Unexpected option in check_file: iopt =", iopt);
@@ -130,8 +132,10 @@ std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std:
   const std::string dir = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
   std::string templ = dir + "." + path.filename().string() + ".XXXXXX";
   int err = 0;
-  if (path.filename().empty()) err = EISDIR;
-  else if (file_exists(name) && access(name.c_str(), W_OK) != 0) err = errno;
+  if (path.filename().empty())
+    err = EISDIR;
+  else if (file_exists(name) && access(name.c_str(), W_OK) != 0)
+    err = errno;
   int fd = -1;
   if (err == 0) {
     fd = mkstemp(templ.data());
@@ -206,7 +210,8 @@ void report_records(const FileRecords& r, int print_level, std::ostream& out) {
     pr_int(out, "inqfilerec: Number of records in file =", r.records);
     pr_int(out, "inqfilerec: Maximum record length =", r.max_length);
   }
-  if (print_level > 0 && r.max_length > kLongRecordWarning) out << " **WARNING** Excessively long record(s) encountered\n";
+  if (print_level > 0 && r.max_length > kLongRecordWarning)
+    out << " **WARNING** Excessively long record(s) encountered\n";
 }
 
 std::optional<FileContent> FileContent::open(const std::string& name) {

@@ -12,8 +12,11 @@ FilonWeights filon_abc(double theta) {
     const double t2 = t * t;
     const double alpha =
         t * t2 * (2.0 / 45 + t2 * (-2.0 / 315 + t2 * (2.0 / 4725 + t2 * (-8.0 / 467775 + t2 * (4.0 / 8513505)))));
-    const double beta = 2.0 / 3 + t2 * (2.0 / 15 + t2 * (-4.0 / 105 + t2 * (2.0 / 567 + t2 * (-4.0 / 22275 + t2 * (4.0 / 675675)))));
-    const double gamma = 4.0 / 3 + t2 * (-2.0 / 15 + t2 * (1.0 / 210 + t2 * (-1.0 / 11340 + t2 * (1.0 / 997920 + t2 * (-1.0 / 129729600)))));
+    const double beta =
+        2.0 / 3 + t2 * (2.0 / 15 + t2 * (-4.0 / 105 + t2 * (2.0 / 567 + t2 * (-4.0 / 22275 + t2 * (4.0 / 675675)))));
+    const double gamma =
+        4.0 / 3 +
+        t2 * (-2.0 / 15 + t2 * (1.0 / 210 + t2 * (-1.0 / 11340 + t2 * (1.0 / 997920 + t2 * (-1.0 / 129729600)))));
     return {alpha, beta, gamma};
   }
   const double s = std::sin(t), c = std::cos(t);
@@ -45,8 +48,10 @@ Status filon_integral(std::span<const double> x, std::span<const double> f, doub
   for (std::size_t i = 0; i < n; ++i) {
     const double v = f[i] * std::sin(k * x[i]);
     // Point numbers count from 1: index 0 is point 1, an odd one.
-    if (i % 2 == 0) s_odd += v;
-    else s_even += v;
+    if (i % 2 == 0)
+      s_odd += v;
+    else
+      s_even += v;
   }
   s_odd -= 0.5 * (f[0] * std::sin(k * x[0]) + f[n - 1] * std::sin(k * x[n - 1]));
   const double ends = f[0] * std::cos(k * x[0]) - f[n - 1] * std::cos(k * x[n - 1]);

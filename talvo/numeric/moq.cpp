@@ -35,8 +35,8 @@ std::vector<double> moq_effective_q(std::span<const double> q, std::size_t nm) {
   return {};
 }
 
-Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params,
-           int option, int iprint, std::ostream& out) {
+Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params, int option,
+           int iprint, std::ostream& out) {
   Status status = make_status(0, "No errors in moq");
   const std::size_t nq = q.size(), nm = m.size();
   const double p1 = params[0], p2 = params[1];
@@ -48,8 +48,10 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
   const long long sub = nint(p1);
   if (option == 5 && (sub < 1 || sub > 3 || (sub == 2 && p2 <= 0.0)))
     status = make_status(4, "ERROR in moq: Unacceptable parameter value");
-  if (!point && !histogram) status = make_status(3, "ERROR in moq: Data are neither point nor histogram");
-  else if (nq < 2 || (histogram && nq < 3)) status = make_status(5, "ERROR in moq: Too few Q values for the grid");
+  if (!point && !histogram)
+    status = make_status(3, "ERROR in moq: Data are neither point nor histogram");
+  else if (nq < 2 || (histogram && nq < 3))
+    status = make_status(5, "ERROR in moq: Too few Q values for the grid");
 
   const std::vector<double> qe = moq_effective_q(q, nm);
   if (!qe.empty())
@@ -64,14 +66,22 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
     const double x = scale * qv;
     double v = 0.0;
     switch (option) {
-      case 1: v = x == 0.0 ? 1.0 : std::sin(x) / x; break;
-      case 2: v = qv <= qmax ? 1.0 : 0.0; break;
+      case 1:
+        v = x == 0.0 ? 1.0 : std::sin(x) / x;
+        break;
+      case 2:
+        v = qv <= qmax ? 1.0 : 0.0;
+        break;
       case 3:
         v = qv < qmax / 3.0 ? 1.0 - 3.0 * qv * qv / (qmax * qmax)
                             : 1.5 * (1.0 - 2.0 * qv / qmax + qv * qv / (qmax * qmax));
         break;
-      case 4: v = std::exp(-p1 * p1 * qv * qv); break;
-      default: v = sphere(x); break;
+      case 4:
+        v = std::exp(-p1 * p1 * qv * qv);
+        break;
+      default:
+        v = sphere(x);
+        break;
     }
     m[j] = v;
     const double test = point ? qe[j] : qe[j + 1];

@@ -18,8 +18,8 @@ namespace talvo {
 // option, 3 neither point nor histogram, 4 unacceptable parameter, 5 too
 // few Q values for the grid (point data needs 2, histogram data 3); a later
 // failing check overrides an earlier one and nothing is computed then.
-Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params,
-           int option, int iprint, std::ostream& out);
+Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params, int option,
+           int iprint, std::ostream& out);
 
 // The Q of each M value: the points, or the bin centres followed by one
 // extra centre one step beyond the last. Empty when the grid is neither.

@@ -31,8 +31,10 @@ Status convert_density(double density_in, double& density_out, std::vector<std::
     pr_dpar(out, "convert_density: sumatfrac = ", sumatfrac);
     pr_dpar(out, "convert_density: Abar = ", abar);
   }
-  if (density_in > 0) density_out = density_in / (kAmuGrams * abar);
-  else density_out = std::fabs(kAmuGrams * abar * density_in);
+  if (density_in > 0)
+    density_out = density_in / (kAmuGrams * abar);
+  else
+    density_out = std::fabs(kAmuGrams * abar * density_in);
   return {};
 }
 

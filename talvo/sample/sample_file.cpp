@@ -46,8 +46,8 @@ Status write_sample(const std::string& file_name, const std::string& creator, co
   if (s.kind == 2)
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t j = 0; j < s.mass_numbers[i].size(); ++j)
-        out << fmt_i(s.mass_numbers[i][j], 4) << ' ' << decimal7(s.fractions[i][j], 9) << ' '
-            << fixed(s.symbols[i], 2) << '\n';
+        out << fmt_i(s.mass_numbers[i][j], 4) << ' ' << decimal7(s.fractions[i][j], 9) << ' ' << fixed(s.symbols[i], 2)
+            << '\n';
   out << decimal7(s.density, 10) << '\n';
   if (!file->commit()) return make_status(2, "write_sample: Error writing file " + file_name);
   return {};
@@ -76,9 +76,12 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
   const Status premature = make_status(102, "Premature end to file");
   const auto get = [&](std::string& text) -> const Status* {
     switch (next_record(in, text)) {
-      case Got::record: return nullptr;
-      case Got::end: return &premature;
-      default: return &read_error;
+      case Got::record:
+        return nullptr;
+      case Got::end:
+        return &premature;
+      default:
+        return &read_error;
     }
   };
   const auto say = [&](const std::string& text) {
@@ -115,8 +118,8 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     if (kind == 2) {
       if (!read_free(word_text(rec, w, 2), {&count})) return read_error;
       if (count < 1 || count > kSampleMaxIsotopes)
-        return make_status(109, "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " +
-                                    got.symbols.back());
+        return make_status(109,
+                           "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + got.symbols.back());
     }
     float amount = 0.0f;
     if (!read_free(word_text(rec, w, w.count), {&amount})) return read_error;
@@ -124,7 +127,8 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     got.amounts.push_back(amount);
     sum += amount;
   }
-  if (!(sum > 0.0f)) return make_status(110, "read_sample: ERROR: Amounts of the elements do not add to more than zero");
+  if (!(sum > 0.0f))
+    return make_status(110, "read_sample: ERROR: Amounts of the elements do not add to more than zero");
   if (std::fabs(sum - 1.0f) > 2e-7f) {
     say("read_sample: Abundances do not add to one, and will be normalised to one...");
     for (float& a : got.amounts) a /= sum;

@@ -1,8 +1,8 @@
 #include "talvo/text/format.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <charconv>
 #include <cstdlib>
 
 namespace talvo {
@@ -34,8 +34,10 @@ std::string fmt_f(double value, int w, int d) {
   const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, d);
   std::string s(buf, res.ptr);
   if (w > 0 && static_cast<int>(s.size()) > w) {
-    if (s.rfind("0.", 0) == 0) s.erase(0, 1);
-    else if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
+    if (s.rfind("0.", 0) == 0)
+      s.erase(0, 1);
+    else if (s.rfind("-0.", 0) == 0)
+      s.erase(1, 1);
   }
   return right_justify(s, w);
 }

@@ -27,8 +27,10 @@ std::string normalise_real(std::string_view t) {
   if (mantissa_digits == 0) return {};
   if (i < t.size()) {
     const char c = t[i];
-    if (c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q') ++i;
-    else if (c != '+' && c != '-') return {};
+    if (c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q')
+      ++i;
+    else if (c != '+' && c != '-')
+      return {};
     out += 'e';
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) out += t[i++];
     std::size_t exp_digits = 0;

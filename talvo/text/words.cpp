@@ -24,9 +24,7 @@ int ach_case_blind_compare(std::string_view a, std::string_view b, std::ostream&
   return 0;
 }
 
-int ach_case_blind_compare(std::string_view a, std::string_view b) {
-  return ach_case_blind_compare(a, b, std::cout);
-}
+int ach_case_blind_compare(std::string_view a, std::string_view b) { return ach_case_blind_compare(a, b, std::cout); }
 
 WordPositions count_word(std::string_view s) {
   WordPositions w;

@@ -45,8 +45,8 @@ std::span<const char* const> it_table_symbols();
 // precision; p receives the coefficients used. ifoqmode 1 Waasmaier-Kirfel,
 // 3 International Tables, else Error 11. A last Q beyond 24 pi is Error 9,
 // a warning: the values are still computed.
-Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol,
-           int ifoqmode, int data_mode, int iprint, std::ostream& out);
+Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol, int ifoqmode,
+           int data_mode, int iprint, std::ostream& out);
 
 // foq by atomic number; symbol and weight receive the element found.
 Status zfoq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, double& weight, std::string& symbol,

@@ -105,9 +105,7 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
     if (iprint == 1) out << " file closed\n";
     if (static_cast<std::size_t>(w.count) < min_words)
       return make_status(4, error(set, 4, "File has insufficient data for requested element"));
-    const auto number = [&](int k, double& v) {
-      return read_free(word_text(rec, w, k).substr(0, 20), {&v});
-    };
+    const auto number = [&](int k, double& v) { return read_free(word_text(rec, w, k).substr(0, 20), {&v}); };
     for (int j = 1; j <= set.terms; ++j) {
       const auto k = static_cast<std::size_t>(j - 1);
       if (!number(2 * j + 1, p.a[k]) || !number(2 * j + 2, p.b[k]))

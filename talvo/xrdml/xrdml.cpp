@@ -96,8 +96,7 @@ XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::sp
   const FileRecords measured = counter.finish();
   report_records(measured, print_level, out);
   if (print_level == 1) out << " calling readxrdml2\n";
-  return readxrdml2(content, measured.records, measured.max_length, x, y, e, scan_choice, norm_mode, print_level,
-                    out);
+  return readxrdml2(content, measured.records, measured.max_length, x, y, e, scan_choice, norm_mode, print_level, out);
 }
 
 XrdmlResult readxrdml2(std::string_view content, long long records, long long max_length, std::span<double> x,
@@ -110,8 +109,7 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
   const bool progress = print_level == 1;
   if (progress) out << " opening xrdml file\n";
   const std::vector<std::string_view> recs = split_records(content);
-  if (static_cast<long long>(recs.size()) < records)
-    return failure(r, 1, "Error reading XRDML file: ");
+  if (static_cast<long long>(recs.size()) < records) return failure(r, 1, "Error reading XRDML file: ");
 
   // Record pass: intensity records kept whole, every other record cut to 300.
   std::vector<std::string_view> table(recs.size());
@@ -163,8 +161,9 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
   }
   r.wavelength = have_wavelength ? (k_alpha1 + ratio * k_alpha2) / (1.0 + ratio) : 0.0;
   if (scans.size() != ends)
-    return failure(r, 2, "Number of scan starts " + fmt_i(static_cast<long long>(scans.size()), 0) +
-                             " not equal to number of scan ends " + fmt_i(static_cast<long long>(ends), 0));
+    return failure(r, 2,
+                   "Number of scan starts " + fmt_i(static_cast<long long>(scans.size()), 0) +
+                       " not equal to number of scan ends " + fmt_i(static_cast<long long>(ends), 0));
   r.scans = static_cast<int>(scans.size());
   if (print_level > 0) pr_int(out, "readxrdml: Number of scans = ", r.scans);
   if (scans.size() != intensities.size()) return failure(r, 13, "Inconsistency in number of scans");

@@ -161,8 +161,9 @@ TEST(IsotopeFile, UncertaintiesMinusByteAndFieldErrors) {
   const std::string head(38, '\n');
   Quiet q;
   auto t = read_isotope_file(q.con, temp_file("iso", head + "Li\t\t-1.90(2)\t\t\t\t1.37(3)\t70.5(3)\r\n" +
-                                                          "7Li\t92.5\t\xd0" "2.22\t\t\t\t1.4\t0.0454\n" +
-                                                          "6Li\t\t2.0\t\t\t\t\t940\n"));
+                                                         "7Li\t92.5\t\xd0"
+                                                         "2.22\t\t\t\t1.4\t0.0454\n" +
+                                                         "6Li\t\t2.0\t\t\t\t\t940\n"));
   ASSERT_EQ(t.size(), 3u);
   EXPECT_FLOAT_EQ(t[0].b, -1.90f);
   EXPECT_FLOAT_EQ(t[0].sig_scatt, 1.37f);

@@ -35,7 +35,7 @@ TEST(FieldFormat, FixedFormRoundsAndWidensInsteadOfAsterisks) {
   EXPECT_EQ(fmt_f(1.00797, 10, 6), "  1.007970");
   EXPECT_EQ(fmt_f(-3.739, 10, 5), "  -3.73900");
   EXPECT_EQ(fmt_f(0.5, 8, 6), "0.500000");
-  EXPECT_EQ(fmt_f(0.5, 7, 6), ".500000");          // leading zero dropped to fit
+  EXPECT_EQ(fmt_f(0.5, 7, 6), ".500000");             // leading zero dropped to fit
   EXPECT_EQ(fmt_f(259000.0, 11, 5), "259000.00000");  // too wide: written in full
   EXPECT_EQ(fmt_f(12.5, 9, 7), "12.5000000");
   EXPECT_EQ(fmt_f(-0.0000001, 10, 7), "-0.0000001");

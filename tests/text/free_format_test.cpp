@@ -11,10 +11,10 @@ TEST(FreeFormat, IntegersTakeTheFirstItemOnly) {
     bool ok;
     int value;
   } cases[] = {
-      {"3,4", true, 3},   {"  5", true, 5},     {"-12 x", true, -12}, {"+7", true, 7},
-      {"2.5", false, 9},  {"abc", false, 9},    {"", false, 9},       {"   ", false, 9},
-      {",", true, 9},     {"/", true, 9},       {" , 4", true, 9},    {"99999999999", false, 9},
-      {"1e3", false, 9},  {"5\t6", true, 5},
+      {"3,4", true, 3},  {"  5", true, 5},  {"-12 x", true, -12}, {"+7", true, 7},
+      {"2.5", false, 9}, {"abc", false, 9}, {"", false, 9},       {"   ", false, 9},
+      {",", true, 9},    {"/", true, 9},    {" , 4", true, 9},    {"99999999999", false, 9},
+      {"1e3", false, 9}, {"5\t6", true, 5},
   };
   for (const Case& c : cases) {
     int v = 9;
@@ -29,10 +29,10 @@ TEST(FreeFormat, RealsAcceptDecimalAndExponentForms) {
     bool ok;
     double value;
   } cases[] = {
-      {"2", true, 2.0},         {"2.5", true, 2.5},      {"-1.e-3", true, -1e-3}, {"1D3", true, 1000.0},
-      {"1.5d-2", true, 0.015},  {".5", true, 0.5},       {"5.", true, 5.0},       {"1.0+3", true, 1000.0},
-      {"1e", false, 7.0},       {"e5", false, 7.0},      {"1.2.3", false, 7.0},   {"inf", false, 7.0},
-      {"nan", false, 7.0},      {"1e999", false, 7.0},   {"-", false, 7.0},       {",", true, 7.0},
+      {"2", true, 2.0},        {"2.5", true, 2.5},    {"-1.e-3", true, -1e-3}, {"1D3", true, 1000.0},
+      {"1.5d-2", true, 0.015}, {".5", true, 0.5},     {"5.", true, 5.0},       {"1.0+3", true, 1000.0},
+      {"1e", false, 7.0},      {"e5", false, 7.0},    {"1.2.3", false, 7.0},   {"inf", false, 7.0},
+      {"nan", false, 7.0},     {"1e999", false, 7.0}, {"-", false, 7.0},       {",", true, 7.0},
   };
   for (const Case& c : cases) {
     double v = 7.0;

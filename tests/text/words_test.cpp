@@ -26,12 +26,12 @@ TEST(CountWord, WordStartsAndOnePastTheLastWord) {
     std::vector<int> ipos;
   } cases[] = {
       {"Si 1,O 2    ", 4, {1, 4, 6, 8, 9}},
-      {"Fe 2.5", 2, {1, 4, 7}},            // the last word runs to the end
-      {"a ,b", 3, {1, 3, 4, 5}},           // a comma after a blank begins a word
-      {"\tH\t1\t", 2, {2, 4, 5}},          // TABs separate words
-      {"   ", 0, {}},                      // blanks only: nothing
+      {"Fe 2.5", 2, {1, 4, 7}},    // the last word runs to the end
+      {"a ,b", 3, {1, 3, 4, 5}},   // a comma after a blank begins a word
+      {"\tH\t1\t", 2, {2, 4, 5}},  // TABs separate words
+      {"   ", 0, {}},              // blanks only: nothing
       {"", 0, {}},
-      {" \t, ", 0, {5}},                   // separators only, with a TAB
+      {" \t, ", 0, {5}},  // separators only, with a TAB
   };
   for (const Case& c : cases) {
     const WordPositions w = count_word(c.text);

@@ -84,7 +84,8 @@ TEST(FormFactorLookup, DataFileRecords) {
   fs::create_directories(dir);
   const std::string eleven = " 1 0.1 1 0.2 2 0.3 3 0.4 4 0.5\n";  // word 2, then a1 b1 ... a4 b4, c
   std::ofstream(dir / "it_neutral.foqdat") << "header line He 9 9 9 9 9 9 9 9 9 9\n"
-                                           << "He" << eleven << "H" << " 1 1.5 1 0.2 2 0.3 3 0.4 4 0.5\n"
+                                           << "He" << eleven << "H"
+                                           << " 1 1.5 1 0.2 2 0.3 3 0.4 4 0.5\n"
                                            << "Al3+ 13 2 1 2 1 2 1 2 1 7\n"
                                            << "Fe 26 1 1\n"
                                            << "Co,27 1 1 1 1 x 1 1 1 1\n"
@@ -120,7 +121,8 @@ TEST(FormFactorLookup, DataFileRecords) {
 TEST(FormFactorTables, BuiltInTablesEqualTheShippedFiles) {
   DataPrefixGuard g(TALVO_TEST_DATA_DIR);
   std::ostringstream out;
-  for (auto [lookup, symbols] : {std::pair{&get_wkpar_neut, wk_table_symbols()}, std::pair{&get_itpar_neut, it_table_symbols()}}) {
+  for (auto [lookup, symbols] :
+       {std::pair{&get_wkpar_neut, wk_table_symbols()}, std::pair{&get_itpar_neut, it_table_symbols()}}) {
     ASSERT_EQ(symbols.size(), 98u);
     for (const char* sym : symbols) {
       FormFactorParams built, file;
@@ -147,8 +149,10 @@ TEST(FormFactorTables, ValueAtZeroIsCloseToTheAtomicNumber) {
     const std::string it = it_table_symbols()[static_cast<std::size_t>(z - 1)];
     ASSERT_TRUE(foq(f, q, p, it, kInternationalTables, kTablesInProgram, 0, out).ok());
     // The published Pu coefficients sum to 89.00: the one known exception.
-    if (it == "PU") EXPECT_NEAR(f[0], 89.0, 0.01);
-    else EXPECT_NEAR(f[0], z, 0.06) << it;
+    if (it == "PU")
+      EXPECT_NEAR(f[0], 89.0, 0.01);
+    else
+      EXPECT_NEAR(f[0], z, 0.06) << it;
   }
   FormFactorParams p;
   foq(f, q, p, "H", kWaasmaierKirfel, kTablesInProgram, 0, out);

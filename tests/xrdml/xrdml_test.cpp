@@ -40,12 +40,14 @@ std::string write_file(const std::string& name, const std::vector<Scan>& scans, 
   std::ostringstream t;
   t << "<?xml version=\"1.0\"?>\n<xrdMeasurements>\n"
     << "  <kAlpha1 unit=\"Angstrom\">1.5405980</kAlpha1>\n  <kAlpha2 unit=\"Angstrom\">1.5444260</kAlpha2>\n"
-    << "  <ratioKAlpha2KAlpha1>0.5</ratioKAlpha2KAlpha1>\n" << extra << "  <scans>\n";
+    << "  <ratioKAlpha2KAlpha1>0.5</ratioKAlpha2KAlpha1>\n"
+    << extra << "  <scans>\n";
   for (const Scan& s : scans) {
     t << "  <scan appendNumber=\"0\">\n    <scanAxisCenter>\n    </scanAxisCenter>\n"
       << "    <positions axis=\"2Theta\" unit=\"deg\">\n      <startPosition>" << s.start
       << "</startPosition>\n      <endPosition>" << s.end << "</endPosition>\n    </positions>\n"
-      << "    <commonCountingTime unit=\"seconds\">" << s.time << "</commonCountingTime>\n    <intensities unit=\"counts\">";
+      << "    <commonCountingTime unit=\"seconds\">" << s.time
+      << "</commonCountingTime>\n    <intensities unit=\"counts\">";
     for (std::size_t j = 0; j < s.counts.size(); ++j) t << (j ? " " : "") << s.counts[j];
     t << "</intensities>\n  </scan>\n";
   }
@@ -171,7 +173,8 @@ TEST(Xrdml, PointLimitsAndRecordRules) {
   EXPECT_EQ(read(write_file("small", {{0, 1, 1, {1, 2, 3}}}), 0, 0, 2).r.status.ierr, 9);
 
   // A 301-character record that is not an intensity record: a warning, the data still returned.
-  Read longer = read(write_file("long301", {{0, 1, 1, {4, 9}}}, "  <comment>" + std::string(301 - 21, 'c') + "</comment>\n"));
+  Read longer =
+      read(write_file("long301", {{0, 1, 1, {4, 9}}}, "  <comment>" + std::string(301 - 21, 'c') + "</comment>\n"));
   EXPECT_EQ(longer.r.status.ierr, 12);
   EXPECT_EQ(longer.r.status.message, "readxrdml warning: text record exceeds allowable length");
   EXPECT_EQ(longer.r.points, 2);
@@ -197,7 +200,8 @@ TEST(Xrdml, SummaryAtPrintLevels) {
   EXPECT_EQ(read(f, 0, 0, kXrdmlMaxPoints, 0).screen, "");
   const std::string summary = read(f, 0, 0, kXrdmlMaxPoints, 2).screen;
   EXPECT_NE(summary.find(" readxrdml: Number of scans = 1\n"), std::string::npos);
-  EXPECT_NE(summary.find(" readxrdml: First point x= 0.1000000E+02 y= 0.4000000E+01 e= 0.2000000E+01\n"), std::string::npos);
+  EXPECT_NE(summary.find(" readxrdml: First point x= 0.1000000E+02 y= 0.4000000E+01 e= 0.2000000E+01\n"),
+            std::string::npos);
   EXPECT_EQ(summary.find("calling readxrdml2"), std::string::npos);
   const std::string progress = read(f, 0, 0, kXrdmlMaxPoints, 1).screen;
   EXPECT_EQ(progress.rfind(" inqfilerec: Number of records in file =", 0), 0u);
