@@ -43,11 +43,16 @@ bool next_line(std::istream& in, std::string& text) {
 
 // A fixed-column field (1-based first column, width): nothing when it is
 // blank or not a number. Without a decimal point, d decimals are implied.
-std::optional<double> fixed_real(const std::string& text, int column, int width, int d) {
+// The text of a fixed-column field (1-based first column) without its blanks.
+std::string_view field(const std::string& text, int column, int width) {
   std::string_view f =
       std::string_view(text).substr(static_cast<std::size_t>(column - 1), static_cast<std::size_t>(width));
   while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
-  f = trim_end(f);
+  return trim_end(f);
+}
+
+std::optional<double> fixed_real(const std::string& text, int column, int width, int d) {
+  const std::string_view f = field(text, column, width);
   if (f.empty()) return 0.0;
   auto v = parse_real(f);
   if (!v) return std::nullopt;
@@ -58,10 +63,7 @@ std::optional<double> fixed_real(const std::string& text, int column, int width,
 }
 
 std::optional<int> fixed_int(const std::string& text, int column, int width) {
-  std::string_view f =
-      std::string_view(text).substr(static_cast<std::size_t>(column - 1), static_cast<std::size_t>(width));
-  while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
-  f = trim_end(f);
+  const std::string_view f = field(text, column, width);
   if (f.empty()) return 0;
   return parse_int(f);
 }

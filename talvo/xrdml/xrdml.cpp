@@ -12,17 +12,15 @@
 
 namespace talvo {
 
-bool keyword_search(std::string_view record, std::string_view keyword, std::vector<int>& positions) {
-  count_keyword(record, '<', positions);
-  if (positions.empty()) return false;
-  const auto at = static_cast<std::size_t>(positions.front());  // column of "<" = index of what follows
-  return record.substr(at, keyword.size()) == keyword && record.size() - at >= keyword.size();
-}
-
 bool keyword_found(std::string_view record, std::string_view keyword) {
   const auto lt = record.find('<');
   if (lt == std::string_view::npos) return false;
   return record.substr(lt + 1).substr(0, keyword.size()) == keyword && record.size() - lt - 1 >= keyword.size();
+}
+
+bool keyword_search(std::string_view record, std::string_view keyword, std::vector<int>& positions) {
+  count_keyword(record, '<', positions);
+  return keyword_found(record, keyword);
 }
 
 int count_keyword(std::string_view record, char c, std::vector<int>& positions) {

@@ -63,8 +63,10 @@ TEST(Moq, WindowShapes) {
   std::vector<double> m(4);
   ASSERT_TRUE(run(q, m, qmax, 3).ok());
   EXPECT_DOUBLE_EQ(m[0], 1.0);
-  EXPECT_NEAR(m[1], 2.0 / 3.0, 1e-15);  // both branches meet at Qmax/3
-  EXPECT_NEAR(1.0 - 3.0 * 9.0 / 81.0, 2.0 / 3.0, 1e-15);
+  EXPECT_NEAR(m[1], 2.0 / 3.0, 1e-15);                   // both branches meet at Qmax/3
+  std::vector<double> below = {3.0 - 1e-9, 9.0}, mb(2);  // just inside the first branch
+  ASSERT_TRUE(run(below, mb, qmax, 3).ok());
+  EXPECT_NEAR(mb[0], 2.0 / 3.0, 1e-9);
   EXPECT_NEAR(m[3], 0.0, 1e-15);
   ASSERT_TRUE(run(q, m, qmax, 4, 0.5).ok());
   EXPECT_DOUBLE_EQ(m[2], std::exp(-0.25 * 4.5 * 4.5));

@@ -143,21 +143,25 @@ TEST(Xrdml, FileErrors) {
     std::ofstream(p, std::ios::binary) << body;
     return p.string();
   };
-  std::string word = content;
-  word.replace(word.find(">1 2 3<"), 7, ">1 x 3<");
-  EXPECT_EQ(read(put("badword", word)).r.status.ierr, 15);
-  std::string one = content;
-  one.replace(one.find(">1 2 3<"), 7, ">7<");
-  EXPECT_EQ(read(put("onepoint", one)).r.status.ierr, 16);
+  // One field of a good file made unreadable at a time.
+  const struct {
+    const char* name;
+    const char* from;
+    const char* to;
+    int ierr;
+  } edits[] = {
+      {"badword", ">1 2 3<", ">1 x 3<", 15},          {"onepoint", ">1 2 3<", ">7<", 16},
+      {"badwave", ">1.5405980<", ">abc<", 5},         {"badaxis", "<startPosition>1<", "<startPosition>q<", 4},
+      {"badtime", "seconds\">1<", "seconds\">t<", 6},
+  };
+  for (const auto& e : edits) {
+    std::string body = content;
+    body.replace(body.find(e.from), std::string_view(e.from).size(), e.to);
+    EXPECT_EQ(read(put(e.name, body)).r.status.ierr, e.ierr) << e.name;
+  }
   std::string wave = content;
   wave.replace(wave.find(">1.5405980<"), 11, ">abc<");
   EXPECT_EQ(read(put("badwave", wave)).r.status.message, "Problem reading wavelength");
-  std::string axis = content;
-  axis.replace(axis.find("<startPosition>1<"), 17, "<startPosition>q<");
-  EXPECT_EQ(read(put("badaxis", axis)).r.status.ierr, 4);
-  std::string time = content;
-  time.replace(time.find("seconds\">1<"), 11, "seconds\">t<");
-  EXPECT_EQ(read(put("badtime", time)).r.status.ierr, 6);
   std::string nowave = content;
   nowave.erase(nowave.find("  <kAlpha1"), nowave.find("  <kAlpha2") - nowave.find("  <kAlpha1"));
   Read nw = read(put("nowave", nowave));
