@@ -9,7 +9,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/xray/elements.hpp"
+#include "talvo/elements/elements.hpp"
 
 namespace talvo {
 namespace {

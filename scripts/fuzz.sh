@@ -26,7 +26,7 @@ seeds() {  # the seed files of one target
     data_files) ls data/*.dat data/sears.ascii ;;
     read_sample) ls tests/dialogue/*/expected/*.sample tests/dialogue/*/files/*.sample ;;
     foqdat) ls data/*.foqdat ;;
-    xrdml) ls tests/files/xrdml/*.xrdml ;;
+    xrdml) ls tests/data/xrdml/*.xrdml ;;
     numeric) ls tests/dialogue/*/input ;;
     dialogue) ls tests/dialogue/*/input ;;
   esac

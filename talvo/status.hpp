@@ -1,22 +1,33 @@
-// How library routines report: an error number (0 = success) and its message.
+// How library routines report: an error number (0 = success), its whole
+// message, and whether it is an error or only a warning (the results are
+// then still there).
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace talvo {
 
-// Messages are at most this long; longer texts are cut.
+// The length the library's message texts were once cut to; the dialogue
+// still lays some of its lines out by it.
 inline constexpr std::size_t kMessageLength = 80;
 
-struct Status {
+enum class Severity { kOk, kWarning, kError };
+
+struct [[nodiscard]] Status {
   int ierr = 0;
   std::string message;
-  bool ok() const { return ierr == 0; }
-};
+  Severity severity = Severity::kOk;
 
-inline Status make_status(int ierr, std::string message) {
-  if (message.size() > kMessageLength) message.resize(kMessageLength);
-  return Status{ierr, std::move(message)};
-}
+  // Nothing to report: neither an error nor a warning.
+  bool ok() const { return severity == Severity::kOk; }
+  // An error: the routine's results are not to be used.
+  bool failed() const { return severity == Severity::kError; }
+  // A warning: the results are there and usable.
+  bool warned() const { return severity == Severity::kWarning; }
+
+  static Status error(int ierr, std::string message) { return {ierr, std::move(message), Severity::kError}; }
+  static Status warning(int ierr, std::string message) { return {ierr, std::move(message), Severity::kWarning}; }
+};
 
 }  // namespace talvo

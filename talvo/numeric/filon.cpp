@@ -28,8 +28,8 @@ FilonWeights filon_abc(double theta) {
 namespace {
 
 Status check_grid(std::size_t nx, std::size_t nf) {
-  if (nx != nf) return make_status(3, "filon: x and f hold different numbers of points");
-  if (nx < 3) return make_status(1, "filon: at least 3 points are needed");
+  if (nx != nf) return Status::error(3, "filon: x and f hold different numbers of points");
+  if (nx < 3) return Status::error(1, "filon: at least 3 points are needed");
   return {};
 }
 
@@ -43,7 +43,7 @@ Status filon_integral(std::span<const double> x, std::span<const double> f, doub
   Status s = check_grid(x.size(), f.size());
   if (!s.ok()) return s;
   const std::size_t n = x.size();
-  if (n % 2 == 0) return make_status(2, "filon_integral: the number of points must be odd");
+  if (n % 2 == 0) return Status::error(2, "filon_integral: the number of points must be odd");
   double s_odd = 0.0, s_even = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     const double v = f[i] * std::sin(k * x[i]);

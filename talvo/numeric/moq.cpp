@@ -37,26 +37,26 @@ std::vector<double> moq_effective_q(std::span<const double> q, std::size_t nm) {
 
 Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params, int option,
            int iprint, std::ostream& out) {
-  Status status = make_status(0, "No errors in moq");
+  Status status;
   const std::size_t nq = q.size(), nm = m.size();
   const double p1 = params[0], p2 = params[1];
   const bool point = nm == nq, histogram = nq >= 1 && nm == nq - 1;
   if (nq >= 2 && (qmax > 2.0 * q[nq - 1] - q[nq - 2] || qmax <= 0.0))
-    status = make_status(1, "ERROR in moq: Unreasonable value of Qmax");
-  if (option < 1 || option > 5) status = make_status(2, "ERROR in moq: Unknown option for modification function");
-  if (option == 4 && p1 * p1 == 0.0) status = make_status(4, "ERROR in moq: Unacceptable parameter value");
+    status = Status::error(1, "ERROR in moq: Unreasonable value of Qmax");
+  if (option < 1 || option > 5) status = Status::error(2, "ERROR in moq: Unknown option for modification function");
+  if (option == 4 && p1 * p1 == 0.0) status = Status::error(4, "ERROR in moq: Unacceptable parameter value");
   const long long sub = nint(p1);
   if (option == 5 && (sub < 1 || sub > 3 || (sub == 2 && p2 <= 0.0)))
-    status = make_status(4, "ERROR in moq: Unacceptable parameter value");
+    status = Status::error(4, "ERROR in moq: Unacceptable parameter value");
   if (!point && !histogram)
-    status = make_status(3, "ERROR in moq: Data are neither point nor histogram");
+    status = Status::error(3, "ERROR in moq: Data are neither point nor histogram");
   else if (nq < 2 || (histogram && nq < 3))
-    status = make_status(5, "ERROR in moq: Too few Q values for the grid");
+    status = Status::error(5, "ERROR in moq: Too few Q values for the grid");
 
   const std::vector<double> qe = moq_effective_q(q, nm);
   if (!qe.empty())
     for (double& v : m) v = 0.0;
-  if (status.ierr > 0) return status;
+  if (status.failed()) return status;
 
   double scale = kPi / qmax;
   if (option == 5 && sub == 1) scale = xtanx(iprint, out) / qmax;

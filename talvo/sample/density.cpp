@@ -5,13 +5,13 @@
 
 #include "talvo/console/print.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/xray/elements.hpp"
+#include "talvo/elements/elements.hpp"
 
 namespace talvo {
 
 Status convert_density(double density_in, double& density_out, std::vector<std::string>& symbols,
                        std::span<const double> fractions, int iprint, std::ostream& out) {
-  if (density_in == 0.0) return make_status(1, "Error: density=zero");
+  if (density_in == 0.0) return Status::error(1, "Error: density=zero");
   double asum = 0.0;
   double sumatfrac = 0.0;
   const std::size_t n = std::min(symbols.size(), fractions.size());
@@ -24,7 +24,7 @@ Status convert_density(double density_in, double& density_out, std::vector<std::
     sumatfrac += fractions[i];
   }
   // The mean weight is 0/0 without elements or amounts; refuse it rather than return NaN.
-  if (n == 0 || sumatfrac == 0.0) return make_status(1, "convert_density: Amounts of the elements add to zero");
+  if (n == 0 || sumatfrac == 0.0) return Status::error(1, "convert_density: Amounts of the elements add to zero");
   const double abar = asum / sumatfrac;
   if (iprint != 0) {
     pr_dpar(out, "convert_density: Asum = ", asum);

@@ -33,7 +33,7 @@ std::string decimal7(float v, int w) {
 Status write_sample(const std::string& file_name, const std::string& creator, const std::string& associated_file,
                     const SampleData& s, int unit, std::ostream& console) {
   auto file = open_new_file(console, unit, file_name, 132);
-  if (!file) return make_status(1, "write_sample: Cannot create file " + file_name);
+  if (!file) return Status::error(1, "write_sample: Cannot create file " + file_name);
   std::ostream& out = file->stream();
   const std::size_t n = s.symbols.size();
   out << trim_end(creator) << '\n' << trim_end(associated_file.substr(0, 100)) << '\n';
@@ -49,7 +49,7 @@ Status write_sample(const std::string& file_name, const std::string& creator, co
         out << fmt_i(s.mass_numbers[i][j], 4) << ' ' << decimal7(s.fractions[i][j], 9) << ' ' << fixed(s.symbols[i], 2)
             << '\n';
   out << decimal7(s.density, 10) << '\n';
-  if (!file->commit()) return make_status(2, "write_sample: Error writing file " + file_name);
+  if (!file->commit()) return Status::error(2, "write_sample: Error writing file " + file_name);
   return {};
 }
 
@@ -72,8 +72,8 @@ std::string word_symbol(std::string_view record, const WordPositions& w, int k) 
 }  // namespace
 
 Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& out) {
-  const Status read_error = make_status(101, "Error reading file");
-  const Status premature = make_status(102, "Premature end to file");
+  const Status read_error = Status::error(101, "Error reading file");
+  const Status premature = Status::error(102, "Premature end to file");
   const auto get = [&](std::string& text) -> const Status* {
     switch (next_record(in, text)) {
       case Got::record:
@@ -98,10 +98,10 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
   if (!read_free(rec, {&n, &kind})) return read_error;
   say("read_sample: Number of elements = " + free_int(n));
   if (kind != 1 && kind != 2)
-    return make_status(103, "read_sample: ERROR: Unrecognised isotope option, value = " + free_int(kind));
+    return Status::error(103, "read_sample: ERROR: Unrecognised isotope option, value = " + free_int(kind));
   say(kind == 1 ? "read_sample: iso=1 natural elements" : "read_sample: iso=2 isotopes");
   if (n < 1 || n > kSampleMaxElements)
-    return make_status(108, "read_sample: ERROR: Number of elements must be 1 to 100, value = " + free_int(n));
+    return Status::error(108, "read_sample: ERROR: Number of elements must be 1 to 100, value = " + free_int(n));
 
   SampleData got;
   got.kind = kind;
@@ -112,13 +112,13 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     const WordPositions w = count_word(rec);
     // A first word that is only a comma leaves no symbol: as good as a missing word.
     if (w.count < min_words || trim_end(word_symbol(rec, w, 1)).empty())
-      return make_status(104, "read_sample: ERROR: Insufficient data in record: " + rec);
+      return Status::error(104, "read_sample: ERROR: Insufficient data in record: " + rec);
     got.symbols.push_back(word_symbol(rec, w, 1));
     int count = 1;
     if (kind == 2) {
       if (!read_free(word_text(rec, w, 2), {&count})) return read_error;
       if (count < 1 || count > kSampleMaxIsotopes)
-        return make_status(109,
+        return Status::error(109,
                            "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + got.symbols.back());
     }
     float amount = 0.0f;
@@ -128,7 +128,7 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     sum += amount;
   }
   if (!(sum > 0.0f))
-    return make_status(110, "read_sample: ERROR: Amounts of the elements do not add to more than zero");
+    return Status::error(110, "read_sample: ERROR: Amounts of the elements do not add to more than zero");
   if (std::fabs(sum - 1.0f) > 2e-7f) {
     say("read_sample: Abundances do not add to one, and will be normalised to one...");
     for (float& a : got.amounts) a /= sum;
@@ -151,20 +151,20 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     for (int j = 0; j < got.isotope_counts[k]; ++j) {
       if (auto e = get(rec)) return *e;
       const WordPositions w = count_word(rec);
-      if (w.count < 3) return make_status(105, "read_sample: ERROR: Insufficient data in record: " + rec);
+      if (w.count < 3) return Status::error(105, "read_sample: ERROR: Insufficient data in record: " + rec);
       int a = 0;
       float y = 0.0f;
       if (!read_free(word_text(rec, w, 1), {&a}) || !read_free(word_text(rec, w, 2), {&y})) return read_error;
       const std::string sym = word_symbol(rec, w, 3);
       if (ach_case_blind_compare(sym, got.symbols[k]) != 0)
-        return make_status(107, "Symbol " + sym + " in isotope record is inconsistent with symbol " + got.symbols[k] +
+        return Status::error(107, "Symbol " + sym + " in isotope record is inconsistent with symbol " + got.symbols[k] +
                                     " in element record");
       got.mass_numbers[k].push_back(a);
       got.fractions[k].push_back(y);
       fsum += y;
     }
     if (std::fabs(fsum - 1.0f) > 0.00101f)
-      return make_status(106, "read_sample: Isotopic composition of element must add to ONE, sum = " + free_real(fsum));
+      return Status::error(106, "read_sample: Isotopic composition of element must add to ONE, sum = " + free_real(fsum));
   }
 
   if (auto e = get(rec)) return *e;

@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "talvo/console/print.hpp"
-#include "talvo/xray/elements.hpp"
+#include "talvo/elements/elements.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo {
@@ -96,14 +96,14 @@ double foq_wk_q1(double q, const FormFactorParams& p) { return form_factor(q, p)
 Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol, int ifoqmode,
            int data_mode, int iprint, std::ostream& out) {
   if (iprint != 0) out << " foq: element=" << symbol << '\n';
-  Status status = make_status(0, "No errors in subroutine foq");
+  Status status;
   Status lookup;
   if (ifoqmode == kWaasmaierKirfel)
     lookup = get_wkpar_neut(symbol, p, iprint, data_mode, out);
   else if (ifoqmode == kInternationalTables)
     lookup = get_itpar_neut(symbol, p, iprint, data_mode, out);
   else
-    return make_status(11, "**foq Error 11: Unrecognised value for ifoqmode");
+    return Status::error(11, "**foq Error 11: Unrecognised value for ifoqmode");
   if (!lookup.ok()) {
     if (iprint != 0) {
       pr_int(out, "Error getting form factor parameters, number ", lookup.ierr);
@@ -113,7 +113,7 @@ Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p,
   }
   const std::size_t nq = std::min(fq.size(), q.size());
   if (nq > 0 && q[nq - 1] > kFoqQmax)
-    status = make_status(9, "**foq Error 9: Qmax exceeds Q-range of form factor data");
+    status = Status::warning(9, "**foq Error 9: Qmax exceeds Q-range of form factor data");
   foq_wk_qn(fq.first(nq), q.first(nq), p);
   return status;
 }

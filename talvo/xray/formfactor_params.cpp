@@ -74,7 +74,7 @@ Status table_lookup(const Parameterisation& set, std::string_view symbol, FormFa
     p.c = row.c;
     return {};
   }
-  return make_status(6, error(set, 6, "Data not found for this element"));
+  return Status::error(6, error(set, 6, "Data not found for this element"));
 }
 
 std::string fixed6(double v) {
@@ -87,7 +87,7 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
                    std::ostream& out) {
   constexpr std::size_t kRecordLength = 200;
   const std::string name = data_file_name(setg_f().prefix(), set.file);
-  if (!check_file(name, kCheckQuiet, nullptr)) return make_status(1, error(set, 1, "Problem finding datafile"));
+  if (!check_file(name, kCheckQuiet, nullptr)) return Status::error(1, error(set, 1, "Problem finding datafile"));
   std::ifstream in(name, std::ios::binary);
   std::string rec;
   std::getline(in, rec);  // the header line
@@ -104,15 +104,15 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
     in.close();
     if (iprint == 1) out << " file closed\n";
     if (static_cast<std::size_t>(w.count) < min_words)
-      return make_status(4, error(set, 4, "File has insufficient data for requested element"));
+      return Status::error(4, error(set, 4, "File has insufficient data for requested element"));
     const auto number = [&](int k, double& v) { return read_free(word_text(rec, w, k).substr(0, 20), {&v}); };
     for (int j = 1; j <= set.terms; ++j) {
       const auto k = static_cast<std::size_t>(j - 1);
       if (!number(2 * j + 1, p.a[k]) || !number(2 * j + 2, p.b[k]))
-        return make_status(5, error(set, 5, "Problem reading data for requested element"));
+        return Status::error(5, error(set, 5, "Problem reading data for requested element"));
     }
     if (!number(2 * set.terms + 3, p.c))
-      return make_status(5, error(set, 5, "Problem reading data for requested element"));
+      return Status::error(5, error(set, 5, "Problem reading data for requested element"));
     if (iprint == 1) {
       out << ' ' << set.name << " found the following parameters for element " << trim_end(sym) << '\n';
       for (int j = 1; j <= set.terms; ++j) {
@@ -123,7 +123,7 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
     }
     return {};
   }
-  return make_status(3, error(set, 3, "Requested element not found in datafile"));
+  return Status::error(3, error(set, 3, "Requested element not found in datafile"));
 }
 
 Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorParams& p, int iprint, int data_mode,
@@ -131,22 +131,19 @@ Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorP
   const std::string sym = two_chars(symbol);
   if (iprint != 0) out << ' ' << set.name << ": symbol=" << trim_end(sym) << '\n';
   p.n = set.terms;
-  Status status = make_status(0, "No errors in " + std::string(set.name));
   const int len = sym[1] == ' ' ? 1 : 2;
   if (sym[0] == ' ' || sym[0] == '\t') {
     std::string text = error(set, 2, "Problem with element symbol");
     if (set.symbol_in_error2) text += " (" + sym + ")";
-    return make_status(2, text);
+    return Status::error(2, text);
   }
   if (data_mode == kTablesInProgram) {
-    Status s = table_lookup(set, sym, p, iprint, out);
-    return s.ok() ? status : s;
+    return table_lookup(set, sym, p, iprint, out);
   }
   if (data_mode == kDataFile) {
-    Status s = file_lookup(set, sym, len, p, iprint, out);
-    return s.ok() ? status : s;
+    return file_lookup(set, sym, len, p, iprint, out);
   }
-  return make_status(7, error(set, 7, "Unrecognised data mode"));
+  return Status::error(7, error(set, 7, "Unrecognised data mode"));
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ struct Scan {
 };
 
 XrdmlResult failure(XrdmlResult r, int code, const std::string& message) {
-  r.status = make_status(code, message);
+  r.status = Status::error(code, message);
   return r;
 }
 
@@ -122,7 +122,7 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
     }
     table[i] = rec.substr(0, kXrdmlRecordLength);
     if (rec.size() > kXrdmlRecordLength) {
-      r.status = make_status(12, "readxrdml warning: text record exceeds allowable length");
+      r.status = Status::warning(12, "readxrdml warning: text record exceeds allowable length");
       if (print_level > 0) {
         out << rec << '\n';
         pr_int(out, "i = ", static_cast<long long>(i + 1));
@@ -244,7 +244,7 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
   }
 
   if (!have_wavelength && r.status.ok())
-    r.status = make_status(14, "readxrdml warning: no kAlpha1 wavelength in file, lambda = 0");
+    r.status = Status::warning(14, "readxrdml warning: no kAlpha1 wavelength in file, lambda = 0");
   if (print_level > 0 && r.points > 0) {
     const auto last = static_cast<std::size_t>(r.points - 1);
     pr_int(out, "readxrdml: Number of points = ", r.points);

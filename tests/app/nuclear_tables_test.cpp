@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/run_end.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
@@ -21,7 +22,7 @@ struct Quiet {
 
 // Writes `text` to a file of its own in the test's temporary folder.
 std::string temp_file(const std::string& name, const std::string& text) {
-  const auto path = std::filesystem::temp_directory_path() / ("talvo_tables_" + name);
+  const auto path = talvo::test_support::scratch_dir() / ("talvo_tables_" + name);
   std::ofstream(path, std::ios::binary) << text;
   return path.string();
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/driver.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
@@ -44,7 +45,7 @@ void expect_close(double a, double b, const std::string& what, double scale = 0)
 }
 
 TEST(SampleRoundTrip, ReadBackGivesTheSameResults) {
-  const fs::path dir = fs::temp_directory_path() / "talvo_round_trip";
+  const fs::path dir = talvo::test_support::scratch_dir() / "talvo_round_trip";
   fs::create_directories(dir);
   const std::string name = (dir / "s").string();
   struct Case {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/driver.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
@@ -36,7 +37,7 @@ TEST(WaterNumbers, MatchAnIndependentCalculation) {
   const double bmean = b / n;
   const double ch = 2 / n, co = 1 / n;
 
-  const auto dir = std::filesystem::temp_directory_path() / "talvo_water_numbers";
+  const auto dir = talvo::test_support::scratch_dir() / "talvo_water_numbers";
   std::filesystem::create_directories(dir);
   std::istringstream in("1\n\n2\nH 2\nO 1\n1.0\n" + (dir / "water").string() + "\n");
   std::ostringstream out;

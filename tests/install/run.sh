@@ -11,7 +11,7 @@ cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
 mkdir -p "$tmp/consumer"
 cat >"$tmp/consumer/main.cpp" <<'CPP'
 #include <iostream>
-#include "talvo/xray/elements.hpp"
+#include "talvo/elements/elements.hpp"
 int main() { std::string s = "Fe"; int z = 0; double w = 0; talvo::ele2z(s, z, w, 0, std::cout); std::cout << z << '\n'; }
 CPP
 cat >"$tmp/consumer/CMakeLists.txt" <<'CMAKE'

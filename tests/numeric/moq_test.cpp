@@ -29,7 +29,7 @@ TEST(Moq, LorchOnAPointGrid) {
   EXPECT_DOUBLE_EQ(m[0], std::sin(x1) / x1);
   EXPECT_NEAR(m.back(), 0.0, 1e-12);  // sin(pi)/pi
   std::ostringstream out;
-  moq(q, m, 30.0, {0, 0}, 1, 1, out);
+  ASSERT_TRUE(moq(q, m, 30.0, {0, 0}, 1, 1, out).ok());
   EXPECT_EQ(out.str().rfind(" moq: First point is M(Q)= 0.99998", 0), 0u);
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "talvo/sample/density.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
@@ -68,7 +69,7 @@ TEST(ReadSample, ErrorNumbers) {
 }
 
 TEST(WriteSample, RoundTripKeepsWideAndTinyValues) {
-  const auto path = (std::filesystem::temp_directory_path() / "talvo_round_trip.sample").string();
+  const auto path = (talvo::test_support::scratch_dir() / "talvo_round_trip.sample").string();
   SampleData s;
   s.kind = 2;
   s.symbols = {"Li", "O "};
@@ -142,7 +143,7 @@ namespace {
 // Inputs the fuzzers found, kept so that their faults stay mended: whatever
 // the reader accepts, the writer writes in a layout the reader reads again.
 TEST(ReadSample, FuzzRegressions) {
-  const std::filesystem::path dir = std::filesystem::path(TALVO_TEST_FILES_DIR) / "../fuzz_regressions/read_sample";
+  const std::filesystem::path dir = std::filesystem::path(TALVO_TEST_SOURCE_DIR) / "fuzz_regressions/read_sample";
   int seen = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::ifstream in(entry.path(), std::ios::binary);
@@ -151,7 +152,7 @@ TEST(ReadSample, FuzzRegressions) {
     const Status st = read_sample(in, s, 1, out);
     ++seen;
     if (!st.ok()) continue;
-    const auto path = (std::filesystem::temp_directory_path() / "talvo_regression.sample").string();
+    const auto path = (talvo::test_support::scratch_dir() / "talvo_regression.sample").string();
     ASSERT_TRUE(write_sample(path, "talvo", "x", s, 11, out).ok());
     std::ifstream again(path);
     SampleData back;

@@ -9,12 +9,13 @@
 #include <sstream>
 
 #include "talvo/sample/sample_file.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
 
 TEST(WriteSample, FailedWriteKeepsThePreviousFile) {
-  const auto dir = std::filesystem::temp_directory_path() / "talvo_write_limit";
+  const auto dir = talvo::test_support::scratch_dir() / "talvo_write_limit";
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "kept.sample").string();
   std::ofstream(path) << "previous\n";

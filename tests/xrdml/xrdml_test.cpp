@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
+#include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
@@ -52,7 +53,7 @@ std::string write_file(const std::string& name, const std::vector<Scan>& scans, 
     t << "</intensities>\n  </scan>\n";
   }
   t << "  </scans>\n</xrdMeasurements>\n";
-  const fs::path path = fs::temp_directory_path() / ("talvo_" + name + ".xrdml");
+  const fs::path path = talvo::test_support::scratch_dir() / ("talvo_" + name + ".xrdml");
   std::ofstream(path, std::ios::binary) << t.str();
   return path.string();
 }
@@ -139,7 +140,7 @@ TEST(Xrdml, FileErrors) {
     content = s.str();
   }
   const auto put = [](const std::string& name, const std::string& body) {
-    const fs::path p = fs::temp_directory_path() / ("talvo_" + name + ".xrdml");
+    const fs::path p = talvo::test_support::scratch_dir() / ("talvo_" + name + ".xrdml");
     std::ofstream(p, std::ios::binary) << body;
     return p.string();
   };

@@ -1,4 +1,4 @@
-#include "talvo/xray/elements.hpp"
+#include "talvo/elements/elements.hpp"
 
 #include <ostream>
 
@@ -9,7 +9,7 @@ namespace talvo {
 namespace {
 
 constexpr ElementEntry kElements[] = {
-#include "talvo/xray/element_table.inc"
+#include "talvo/elements/element_table.inc"
 };
 static_assert(std::size(kElements) == 97);
 
@@ -28,7 +28,7 @@ Status ele2z(std::string& symbol, int& z, double& weight, int iprint, std::ostre
   for (char& c : symbol)
     if (c == '\t') c = ' ';
   const int i = find_element(symbol);
-  if (i < 0) return make_status(1, "ele2z: Unrecognised element symbol: " + fixed(symbol, 2));
+  if (i < 0) return Status::error(1, "ele2z: Unrecognised element symbol: " + fixed(symbol, 2));
   z = kElements[i].z;
   weight = kElements[i].weight;
   if (iprint != 0) {
@@ -51,7 +51,7 @@ Status z2ele(std::string& symbol, int z, double& weight, int iprint, std::ostrea
     }
     return {};
   }
-  return make_status(1, "No symbol available for this atomic number");
+  return Status::error(1, "No symbol available for this atomic number");
 }
 
 }  // namespace talvo

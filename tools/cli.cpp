@@ -1,0 +1,101 @@
+#include "tools/cli.hpp"
+
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "talvo/text/free_format.hpp"
+#include "talvo/text/words.hpp"
+
+namespace talvo::cli {
+
+std::optional<std::string> Args::get(const std::string& name) const {
+  auto it = options.find(name);
+  if (it == options.end()) return std::nullopt;
+  return it->second;
+}
+
+Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags) {
+  Args a;
+  for (int i = first; i < argc; ++i) {
+    std::string s = argv[i];
+    if (s.rfind("--", 0) == 0) {
+      bool is_flag = false;
+      for (const std::string& f : flags) is_flag = is_flag || f == s;
+      if (is_flag || s == "--help") {
+        a.options[s] = "";
+      } else {
+        if (i + 1 >= argc) throw UsageError{s + " needs a value"};
+        a.options[s] = argv[++i];
+      }
+    } else {
+      a.positional.push_back(s);
+    }
+  }
+  return a;
+}
+
+double number(const std::string& text, const std::string& what) {
+  auto v = parse_real(text);
+  if (!v) throw UsageError{what + " is not a number: " + text};
+  return *v;
+}
+
+int integer(const std::string& text, const std::string& what) {
+  auto v = parse_int(text);
+  if (!v) throw UsageError{what + " is not a whole number: " + text};
+  return *v;
+}
+
+std::vector<double> grid(const std::string& spec) {
+  std::vector<double> parts;
+  std::stringstream ss(spec);
+  for (std::string p; std::getline(ss, p, ':');) parts.push_back(number(p, "grid value"));
+  if (parts.size() != 3 || !(parts[2] > 0)) throw UsageError{"a grid is FROM:TO:STEP with STEP > 0"};
+  const double from = parts[0], to = parts[1], step = parts[2];
+  std::vector<double> g;
+  for (long long i = 0;; ++i) {
+    const double v = from + static_cast<double>(i) * step;
+    if (v > to + step / 1000) break;
+    g.push_back(v);
+    if (g.size() > 100000000) throw UsageError{"grid too large"};
+  }
+  return g;
+}
+
+std::vector<std::vector<double>> read_columns(std::size_t columns) {
+  std::vector<std::vector<double>> cols(columns);
+  std::string text;
+  while (std::getline(std::cin, text)) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    const WordPositions w = count_word(text);
+    if (w.count == 0 || text[static_cast<std::size_t>(w.ipos[0] - 1)] == '#') continue;
+    if (static_cast<std::size_t>(w.count) < columns) throw UsageError{"too few columns in: " + text};
+    for (std::size_t c = 0; c < columns; ++c) {
+      double v = 0;
+      if (!read_free(word_text(text, w, static_cast<int>(c + 1)), {&v})) throw UsageError{"not a number in: " + text};
+      cols[c].push_back(v);
+    }
+  }
+  return cols;
+}
+
+std::string num(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+void row(std::initializer_list<double> values) {
+  std::string s;
+  for (double v : values) s += (s.empty() ? "" : " ") + num(v);
+  std::cout << s << '\n';
+}
+
+bool report(const Status& s) {
+  if (s.ok()) return true;
+  std::cerr << s.message << '\n';
+  return !s.failed();
+}
+
+}  // namespace talvo::cli

@@ -1,0 +1,63 @@
+// What every talvo-tools subcommand shares: its arguments, number reading,
+// grids, rows on standard input and output, and how a routine's status ends
+// the command.
+#pragma once
+
+#include <initializer_list>
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "talvo/status.hpp"
+
+namespace talvo::cli {
+
+inline constexpr int kUsage = 2;
+
+// Wrong usage: the message, then the subcommand's help, exit 2.
+struct UsageError {
+  std::string text;
+};
+
+// Options of the form --name [value]; anything else is a positional argument.
+struct Args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;
+  bool flag(const std::string& name) const { return options.count(name) > 0; }
+  std::optional<std::string> get(const std::string& name) const;
+};
+
+// `flags` are the options without a value; every other option takes one.
+Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags);
+
+double number(const std::string& text, const std::string& what);
+int integer(const std::string& text, const std::string& what);
+
+// FROM:TO:STEP, TO included when it falls on the grid within STEP/1000.
+std::vector<double> grid(const std::string& spec);
+
+// Columns of the rows on standard input ("#" lines and blank lines skipped).
+std::vector<std::vector<double>> read_columns(std::size_t columns);
+
+// A number as printed in a row.
+std::string num(double v);
+// One row: the values separated by one blank.
+void row(std::initializer_list<double> values);
+
+// Prints a routine's message on standard error; true when the values are
+// still to be printed (success or a warning).
+bool report(const Status& s);
+
+// One subcommand: its name, what it does, the options that take no value and
+// its help text.
+struct Subcommand {
+  const char* name;
+  int (*run)(const Args&);
+  std::vector<std::string> flags;
+  const char* summary;
+  const char* help;
+};
+
+}  // namespace talvo::cli

@@ -1,0 +1,15 @@
+// The subcommands of talvo-tools, one library area each.
+#pragma once
+
+#include "tools/cli.hpp"
+
+namespace talvo::cli {
+
+extern const Subcommand kFoqCommand;
+extern const Subcommand kElementCommand;
+extern const Subcommand kDensityCommand;
+extern const Subcommand kXrdmlCommand;
+extern const Subcommand kMoqCommand;
+extern const Subcommand kFilonCommand;
+
+}  // namespace talvo::cli

@@ -1,0 +1,64 @@
+// talvo-tools: the command line onto the TALVO library.
+//
+// Every subcommand prints one result row per line, numbers separated by one
+// blank with 17 significant digits, comment lines beginning with "#". An
+// error of a routine prints its message on standard error and exits 1 (a
+// warning prints its message, then the values, and exits 0); wrong usage
+// exits 2.
+#include <iostream>
+#include <string>
+
+#include "talvo/version.hpp"
+#include "tools/commands.hpp"
+
+namespace {
+
+using talvo::cli::Subcommand;
+
+const Subcommand* const kCommands[] = {
+    &talvo::cli::kFoqCommand,   &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand,
+    &talvo::cli::kXrdmlCommand, &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
+};
+
+std::string help() {
+  std::string s = "usage: talvo-tools SUBCOMMAND [ARGS]\nsubcommands:\n";
+  for (const Subcommand* c : kCommands) {
+    std::string name = c->name;
+    name.resize(std::max<std::size_t>(name.size() + 1, 10), ' ');
+    s += "  " + name + c->summary + "\n";
+  }
+  s += "options: --help (also after a subcommand), --version\n";
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string sub = argc > 1 ? argv[1] : "";
+  if (sub == "--version") {
+    std::cout << "talvo-tools " << talvo::kVersion << '\n';
+    return 0;
+  }
+  if (sub == "--help" || sub == "-h") {
+    std::cout << help();
+    return 0;
+  }
+  const Subcommand* command = nullptr;
+  for (const Subcommand* c : kCommands)
+    if (sub == c->name) command = c;
+  if (!command) {
+    std::cerr << (sub.empty() ? "" : "unknown subcommand: " + sub + "\n") << help();
+    return talvo::cli::kUsage;
+  }
+  try {
+    const talvo::cli::Args a = talvo::cli::parse(argc, argv, 2, command->flags);
+    if (a.flag("--help")) {
+      std::cout << command->help;
+      return 0;
+    }
+    return command->run(a);
+  } catch (const talvo::cli::UsageError& e) {
+    std::cerr << "talvo-tools " << sub << ": " << e.text << '\n' << command->help;
+    return talvo::cli::kUsage;
+  }
+}

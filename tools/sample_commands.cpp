@@ -1,0 +1,34 @@
+// density: converting a density between g/cm3 and atoms per cubic Angstrom.
+#include <iostream>
+
+#include "talvo/sample/density.hpp"
+#include "tools/commands.hpp"
+
+namespace talvo::cli {
+namespace {
+
+int run_density(const Args& a) {
+  if (a.positional.size() < 3 || a.positional.size() % 2 == 0) throw UsageError{"give DENSITY and SYMBOL AMOUNT pairs"};
+  const double d = number(a.positional[0], "DENSITY");
+  std::vector<std::string> symbols;
+  std::vector<double> amounts;
+  for (std::size_t i = 1; i < a.positional.size(); i += 2) {
+    symbols.push_back(a.positional[i]);
+    amounts.push_back(number(a.positional[i + 1], "AMOUNT"));
+  }
+  double out = 0;
+  const Status s = convert_density(d, out, symbols, amounts, 0, std::cout);
+  if (!report(s)) return 1;
+  row({out});
+  return 0;
+}
+
+}  // namespace
+
+const Subcommand kDensityCommand{
+    "density", run_density, {}, "g/cm3 <-> atoms per cubic Angstrom",
+    "usage: talvo-tools density DENSITY SYMBOL AMOUNT [SYMBOL AMOUNT ...]\n"
+    "A positive DENSITY in g/cm3 gives atoms per cubic Angstrom; a negative one, atoms per\n"
+    "cubic Angstrom, gives g/cm3. Only the ratios of the amounts matter.\n"};
+
+}  // namespace talvo::cli
