@@ -1,5 +1,6 @@
 #include "app/averages.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/fields.hpp"
@@ -27,24 +28,34 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
   float big_b = 0.0f, b_free = 0.0f, s_coh = 0.0f, s_b = 0.0f, s_free = 0.0f, mass = 0.0f, s_abs = 0.0f;
   for (std::size_t k = 0; k < ne; ++k) {
     const Element& e = c.elements[k];
+    float bbar = 0.0f;
     for (std::size_t l = 0; l < e.isotopes.size(); ++l) {
       const IsotopeData& d = data[k][l];
       const float w = e.amount * e.isotopes[l].fraction;
       big_b += w * d.b;
       b_free += w * fn_bf(d.b, d.mass);
-      s_coh += w * kBarnsPerFm2 * (d.b * d.b);
       s_b += w * d.sig_scatt;
       s_free += w * fn_sf(d.sig_scatt, d.mass);
       mass += w * d.mass;
       s_abs += w * d.sig_abs;
+      bbar += e.isotopes[l].fraction * d.b;
     }
+    r.b_mean.push_back(bbar);
+    // An element's coherent scattering is that of its mean length: for a mixture
+    // of isotopes the rest of the bound scattering is isotope-disorder scattering,
+    // which is incoherent. A natural element or a single isotope (y = 1) gives
+    // the same value as w 0.12566371 b^2.
+    s_coh += e.amount * kBarnsPerFm2 * (bbar * bbar);
   }
   Totals& u = r.unit;
   u.atomic_weight = mass;
   u.b_bound = big_b;
   u.b_free = b_free;
   u.sig_coh = s_coh;
-  u.sig_inc = s_b - s_coh;
+  // The published lengths and cross-sections are rounded separately: where a
+  // nucleus has no incoherent scattering (Xe, 58Fe, ...) the difference can come
+  // out a little below zero, which no cross-section can be.
+  u.sig_inc = std::max(s_b - s_coh, 0.0f);
   u.sig_bound = s_b;
   u.sig_free = s_free;
   u.sig_abs = s_abs;
@@ -75,9 +86,6 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
   for (std::size_t k = 0; k < ne; ++k) {
     const Element& e = c.elements[k];
     r.fraction.push_back(e.amount / n_atoms);
-    float bbar = 0.0f;
-    for (std::size_t l = 0; l < e.isotopes.size(); ++l) bbar += e.isotopes[l].fraction * data[k][l].b;
-    r.b_mean.push_back(bbar);
   }
 
   const float d = c.density;

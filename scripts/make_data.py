@@ -1,21 +1,44 @@
 #!/usr/bin/env python3
-"""Writes TALVO's data files and built-in tables from the published tables.
+"""Writes TALVO's data files (and, with --code, its built-in tables) from the
+published tables kept in data/sources/.
 
-Usage: tools/make_data.py SOURCE_DIR
+Usage: scripts/make_data.py DIR [--code CODE_DIR]
 
-SOURCE_DIR holds the tab-separated reference tables (neutron_sears91.tsv,
-isotope_masses.tsv, element_table.tsv, xray_wk1995_neutral.tsv,
-xray_itc_neutral.tsv). The outputs are committed; run this only when a
-reference table changes.
+DIR receives sears91.dat, sears.ascii, at_weights.dat, neutron_sears92.tsv,
+wk_neutral.foqdat and it_neutral.foqdat: the files of data/. CODE_DIR (the
+repository's talvo/ folder) receives elements/element_table.inc and
+xray/{wk,it}_table.inc. The outputs are committed; a test rebuilds them and
+compares them byte for byte with the committed ones.
 """
 import os
+import shutil
 import sys
 
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SOURCES = os.path.join(ROOT, "data", "sources")
+SELF = "scripts/make_data.py"
 
-def rows(path):
-    lines = [l.rstrip("\n") for l in open(path, encoding="utf-8") if not l.startswith("#") and l.strip()]
+
+def rows(name):
+    with open(os.path.join(SOURCES, name), encoding="utf-8") as f:
+        lines = [l.rstrip("\n") for l in f if not l.startswith("#") and l.strip()]
     names = lines[0].split("\t")
     return [dict(zip(names, l.split("\t"))) for l in lines[1:]]
+
+
+def scattering_total(r):
+    """The bound scattering cross-section; where the list gives none but gives
+    the coherent and incoherent ones (Xe), their sum; else not given."""
+    if r["sig_scatt"]:
+        return r["sig_scatt"]
+    if r["sig_coh"] and r["sig_inc"]:
+        return "%g" % (float(r["sig_coh"]) + float(r["sig_inc"]))
+    return ""
+
+
+def given(value):
+    """A value the list does not give is written as 0."""
+    return value if value else "0"
 
 
 def flit(x):
@@ -25,55 +48,58 @@ def flit(x):
     return x + "f"
 
 
-def main(src):
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    data = os.path.join(root, "data")
-    neutron = rows(os.path.join(src, "neutron_sears91.tsv"))
-    masses = {(int(r["Z"]), int(r["A"])): r["mass"] for r in rows(os.path.join(src, "isotope_masses.tsv"))}
+def write(path, lines):
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        for l in lines:
+            f.write(l + "\n")
 
-    # sears91.dat: natural elements in fixed columns.
+
+def natural_file(neutron):
     header = [
         "Neutron scattering lengths and cross sections of the natural elements",
-        "Source: V. F. Sears, Neutron News 3(3) 26-37 (1992)",
-        "Units: b in fm, sigma in barns, A in amu (12C)",
+        "Source: V. F. Sears, Neutron News 3(3) 26-37 (1992), as listed by NIST",
+        "Units: b in fm, sigma in barns, A in amu (12C); 0 where the list gives no value",
         "Layout: 1X,I3,2X,F10.6,2X,A2,2X,F10.5,2X,F9.5,2X,F11.5",
         "   Z  mass        Sym b_coh       sig_scatt  sig_abs",
     ]
-    with open(os.path.join(data, "sears91.dat"), "w") as f:
-        f.write(f"{len(header)}\n")
-        for h in header:
-            f.write(h + "\n")
-        for r in neutron:
-            if r["A"] != "0":
-                continue
-            f.write(" %3d  %10.6f  %-2s  %10.5f  %9.5f  %11.5f\n" % (
-                int(r["Z"]), float(r["mass"]), r["symbol"], float(r["b_coh"]),
-                float(r["sig_scatt"]), float(r["sig_abs"])))
+    out = ["%d" % len(header)] + header
+    for r in neutron:
+        if r["A"] != "0":
+            continue
+        out.append(" %3d  %10.6f  %-2s  %10.5f  %9.5f  %11.5f" % (
+            int(r["Z"]), float(r["mass"]), r["symbol"], float(given(r["b_coh"])),
+            float(given(scattering_total(r))), float(given(r["sig_abs"]))))
+    return out
 
-    # sears.ascii: elements and isotopes, TAB separated; at_weights.dat beside it.
-    entries = []  # (label, Z, A, symbol, values, mass)
-    cols = ["b_coh", "b_inc", "sig_coh", "sig_inc", "sig_scatt", "sig_abs"]
+
+def isotope_entries(neutron, masses):
+    """(label, Z, A, symbol, row, mass): every row, and for an element listed
+    only by its natural row, its one isotope with the same values."""
+    entries = []
     for r in neutron:
         z, a, sym = int(r["Z"]), int(r["A"]), r["symbol"]
-        vals = [r[c] for c in cols]
         if a == 0:
-            entries.append((sym, z, 0, sym, vals, r["mass"]))
+            entries.append((sym, z, 0, sym, r, r["mass"]))
             if r["single_A"]:
                 sa = int(r["single_A"])
-                entries.append((f"{sa}{sym}", z, sa, sym, vals, masses[(z, sa)]))
+                entries.append(("%d%s" % (sa, sym), z, sa, sym, r, masses[(z, sa)]))
         else:
-            entries.append((f"{a}{sym}", z, a, sym, vals, masses[(z, a)]))
+            entries.append(("%d%s" % (a, sym), z, a, sym, r, masses[(z, a)]))
+    return entries
+
+
+def isotope_file(entries):
     head = [
         "Neutron scattering lengths and cross sections of the elements and their isotopes",
-        "Source: V. F. Sears, Neutron News 3(3) 26-37 (1992)",
+        "Source: V. F. Sears, Neutron News 3(3) 26-37 (1992), as listed by NIST",
         "",
         "This file has exactly 38 header lines; the entries follow them, one per line.",
         "Each entry has 8 fields separated by single TAB characters:",
         "  1 label      element symbol (natural element, e.g. Fe) or mass number",
         "               followed at once by the symbol (isotope, e.g. 56Fe)",
         "  2 abundance  natural abundance in percent (empty: not listed)",
-        "  3 b_coh      bound coherent scattering length",
-        "  4 b_inc      bound incoherent scattering length",
+        "  3 b_coh      bound coherent scattering length (real part)",
+        "  4 b_inc      bound incoherent scattering length (real part)",
         "  5 sig_coh    bound coherent scattering cross-section",
         "  6 sig_inc    bound incoherent scattering cross-section",
         "  7 sig_scatt  bound scattering cross-section",
@@ -81,48 +107,72 @@ def main(src):
         "An element's natural line comes first, its isotope lines follow.",
         "Pu and Cm have isotope lines only. An element with a single isotope has",
         "its natural line and a line for that isotope with the same values.",
-        "Numbers may carry an uncertainty in brackets, e.g. -3.7406(11);",
-        "an empty field means not measured.",
+        "A value the list does not give is written as 0; where it gives no",
+        "sig_scatt but gives sig_coh and sig_inc (Xe), sig_scatt is their sum.",
+        "Numbers may carry an uncertainty in brackets, e.g. -3.7406(11).",
+        "Complex lengths and all columns: neutron_sears92.tsv.",
         "",
         "Units: b in fm, sigma in barns",
         "Atomic masses are read from at_weights.dat",
     ]
     head += [""] * (38 - len(head))
-    with open(os.path.join(data, "sears.ascii"), "w") as f:
-        for h in head:
-            f.write(h + "\n")
-        for label, z, a, sym, vals, mass in entries:
-            f.write("\t".join([label, ""] + vals) + "\n")
-    with open(os.path.join(data, "at_weights.dat"), "w") as f:
-        for label, z, a, sym, vals, mass in entries:
-            f.write(" %-2s %3d %3d %10.6f\n" % (sym, z, a, float(mass)))
+    out = list(head)
+    for label, z, a, sym, r, mass in entries:
+        vals = [r["b_coh"], r["b_inc"], r["sig_coh"], r["sig_inc"], scattering_total(r), r["sig_abs"]]
+        out.append("\t".join([label, ""] + [given(v) for v in vals]))
+    return out
 
-    # Built-in tables.
-    xray = os.path.join(root, "talvo", "xray")
-    with open(os.path.join(xray, "element_table.inc"), "w") as f:
-        f.write("// Generated by tools/make_data.py from element_table.tsv: symbol, Z, mean atomic weight.\n")
-        for r in rows(os.path.join(src, "element_table.tsv")):
-            f.write('{"%s", %s, %s},\n' % (r["symbol"], r["Z"], flit(r["weight"])))
+
+def weights_file(entries):
+    return [" %-2s %3d %3d %10.6f" % (sym, z, a, float(mass)) for label, z, a, sym, r, mass in entries]
+
+
+def xray_tables():
     for name, tsv, n, upper in (("wk", "xray_wk1995_neutral.tsv", 5, False), ("it", "xray_itc_neutral.tsv", 4, True)):
-        table = rows(os.path.join(src, tsv))
-        with open(os.path.join(xray, f"{name}_table.inc"), "w") as f:
-            f.write(f"// Generated by tools/make_data.py from {tsv}: symbol, a1..a5, b1..b5, c.\n")
+        yield name, tsv, n, upper, rows(tsv)
+
+
+def main(argv):
+    if not argv or argv[0].startswith("-"):
+        sys.exit("usage: scripts/make_data.py DIR [--code CODE_DIR]")
+    out_dir = argv[0]
+    code_dir = argv[argv.index("--code") + 1] if "--code" in argv else None
+    os.makedirs(out_dir, exist_ok=True)
+    neutron = rows("neutron_sears92.tsv")
+    masses = {(int(r["Z"]), int(r["A"])): r["mass"] for r in rows("isotope_masses.tsv")}
+
+    write(os.path.join(out_dir, "sears91.dat"), natural_file(neutron))
+    entries = isotope_entries(neutron, masses)
+    write(os.path.join(out_dir, "sears.ascii"), isotope_file(entries))
+    write(os.path.join(out_dir, "at_weights.dat"), weights_file(entries))
+    # The full table, every column, for the double-precision calculations.
+    shutil.copyfile(os.path.join(SOURCES, "neutron_sears92.tsv"), os.path.join(out_dir, "neutron_sears92.tsv"))
+    for name, tsv, n, upper, table in xray_tables():
+        lines = ["# symbol Z a1 b1 ... a%d b%d c  (%s)" % (n, n, tsv[:-4])]
+        for r in table:
+            words = [r["symbol"], r["Z"]]
+            for j in range(1, n + 1):
+                words += [r["a%d" % j], r["b%d" % j]]
+            words.append(r["c"])
+            lines.append(" ".join(words))
+        write(os.path.join(out_dir, "%s_neutral.foqdat" % name), lines)
+
+    if code_dir:
+        os.makedirs(os.path.join(code_dir, "elements"), exist_ok=True)
+        os.makedirs(os.path.join(code_dir, "xray"), exist_ok=True)
+        lines = ["// Generated by %s from element_table.tsv: symbol, Z, mean atomic weight." % SELF]
+        lines += ['{"%s", %s, %s},' % (r["symbol"], r["Z"], flit(r["weight"])) for r in rows("element_table.tsv")]
+        write(os.path.join(code_dir, "elements", "element_table.inc"), lines)
+        for name, tsv, n, upper, table in xray_tables():
+            lines = ["// Generated by %s from %s: symbol, a1..a5, b1..b5, c." % (SELF, tsv)]
             for r in table:
                 sym = r["symbol"].upper() if upper else r["symbol"]
-                a = [r[f"a{j}"] for j in range(1, n + 1)] + ["0"] * (5 - n)
-                b = [r[f"b{j}"] for j in range(1, n + 1)] + ["0"] * (5 - n)
-                f.write('{"%s", {%s}, {%s}, %s},\n' % (
+                a = [r["a%d" % j] for j in range(1, n + 1)] + ["0"] * (5 - n)
+                b = [r["b%d" % j] for j in range(1, n + 1)] + ["0"] * (5 - n)
+                lines.append('{"%s", {%s}, {%s}, %s},' % (
                     sym, ", ".join(flit(x) for x in a), ", ".join(flit(x) for x in b), flit(r["c"])))
-        fname = "wk_neutral.foqdat" if name == "wk" else "it_neutral.foqdat"
-        with open(os.path.join(data, fname), "w") as f:
-            f.write(f"# symbol Z a1 b1 ... a{n} b{n} c  ({tsv[:-4]})\n")
-            for r in table:
-                words = [r["symbol"], r["Z"]]
-                for j in range(1, n + 1):
-                    words += [r[f"a{j}"], r[f"b{j}"]]
-                words.append(r["c"])
-                f.write(" ".join(words) + "\n")
+            write(os.path.join(code_dir, "xray", "%s_table.inc" % name), lines)
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "../shared/data")
+    main(sys.argv[1:])

@@ -32,6 +32,8 @@ if command -v pkg-config >/dev/null; then
   [ "$("$tmp/consumer/pc")" = 26 ] || { echo "pkg-config consumer: wrong answer"; exit 1; }
 fi
 "$tmp/prefix/bin/talvo-tools" --version | grep -q "^talvo-tools [0-9]" || { echo "no version"; exit 1; }
+[ -f "$tmp/prefix/share/talvo/data/neutron_sears92.tsv" ] || { echo "the full neutron table is not installed"; exit 1; }
+[ ! -e "$tmp/prefix/share/talvo/data/sources" ] || { echo "the data sources were installed"; exit 1; }
 [ -f "$tmp/prefix/share/man/man1/talvo.1" ] && [ -f "$tmp/prefix/share/man/man1/talvo-tools.1" ] || { echo "no man pages"; exit 1; }
 mkdir "$tmp/elsewhere"
 cd "$tmp/elsewhere"
