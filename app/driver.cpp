@@ -3,15 +3,16 @@
 #include <fstream>
 #include <ostream>
 
-#include "app/averages.hpp"
-#include "app/composition.hpp"
-#include "app/nuclear_tables.hpp"
-#include "app/report.hpp"
+#include "app/composition_dialogue.hpp"
 #include "app/run_end.hpp"
 #include "talvo/console/print.hpp"
 #include "talvo/console/prompts.hpp"
 #include "talvo/files/files.hpp"
+#include "talvo/neutron/averages.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/neutron/report.hpp"
 #include "talvo/sample/sample_file.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -39,7 +40,7 @@ int ask_option(Console& con) {
 
 struct SampleSource {
   std::string name;  // without ".sample"
-  SampleData data;
+  Composition composition;
 };
 
 // Menu option -1; nothing when the user typed "abort".
@@ -57,7 +58,7 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   if (!file) throw RunEnd(kFailureStatus);
   std::ifstream in(*file, std::ios::binary);
   SampleSource source{name, {}};
-  const Status s = read_sample(in, source.data, kSampleReadPrint, con.out);
+  const Status s = read_sample(in, source.composition, kSampleReadPrint, con.out);
   if (!s.ok()) {
     pr_int(con.out, "read_sample reports error number ", s.ierr);
     line(con, " " + std::string(trim_end(s.message)));
@@ -67,38 +68,17 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   return source;
 }
 
-Composition composition_from(const SampleData& d) {
-  Composition c;
-  c.kind = d.kind;
-  c.density = d.density;
-  for (std::size_t i = 0; i < d.symbols.size(); ++i) {
-    Element e{d.symbols[i], d.amounts[i], {}};
-    for (std::size_t j = 0; j < d.mass_numbers[i].size(); ++j)
-      e.isotopes.push_back({d.mass_numbers[i][j], d.fractions[i][j]});
-    c.elements.push_back(std::move(e));
-  }
-  return c;
+// Ends the run with a data-file error's message.
+[[noreturn]] void fail(Console& con, const Status& s) {
+  if (s.ierr == kTooManyEntries)
+    pr_int(con.out, "The data file has more than the maximum allowed number of entries ", kMaxEntries);
+  else
+    line(con, " " + s.message);
+  throw RunEnd(kFailureStatus);
 }
 
-SampleData sample_from(const Composition& c) {
-  SampleData d;
-  d.kind = c.kind;
-  d.density = c.density;
-  for (const Element& e : c.elements) {
-    d.symbols.push_back(e.symbol);
-    d.amounts.push_back(e.amount);
-    d.isotope_counts.push_back(static_cast<int>(e.isotopes.size()));
-    std::vector<int> a;
-    std::vector<float> y;
-    for (const Isotope& iso : e.isotopes) a.push_back(iso.a), y.push_back(iso.fraction);
-    d.mass_numbers.push_back(std::move(a));
-    d.fractions.push_back(std::move(y));
-  }
-  return d;
-}
-
-std::string choose_data_file(Console& con, const DataPrefix& prefix, int kind) {
-  std::string name = data_file_name(prefix.prefix(), kind == kNaturalElements ? "sears91.dat" : "sears.ascii");
+std::string choose_data_file(Console& con, const DataFolder& data, SampleKind kind) {
+  std::string name = data.file(kind == SampleKind::kNaturalElements ? "sears91.dat" : "sears.ascii");
   line(con, " Default cross-section data file is " + name);
   prompt(con, " Type CR to accept, or give alternative file spec. > ");
   const std::string reply(trim_end(read_reply(con).substr(0, kFileSpecLength)));
@@ -107,21 +87,27 @@ std::string choose_data_file(Console& con, const DataPrefix& prefix, int kind) {
   return name;
 }
 
-std::vector<NuclearEntry> load_tables(Console& con, const DataPrefix& prefix, int kind, const std::string& name) {
-  std::vector<NuclearEntry> entries;
-  if (kind == kNaturalElements) {
-    entries = read_natural_file(con, name);
+NuclearTable load_tables(Console& con, const DataFolder& data, SampleKind kind, const std::string& name) {
+  NuclearTable table;
+  if (kind == SampleKind::kNaturalElements) {
+    if (Status s = read_natural_file(name, table); s.failed()) fail(con, s);
   } else {
-    entries = read_isotope_file(con, name);
-    const std::string weights = data_file_name(prefix.prefix(), "at_weights.dat");
-    if (!check_file(weights, kCheckMustExist, &con)) throw RunEnd(kFailureStatus);
-    attach_masses(con, entries, read_atomic_weights(con, weights));
+    if (Status s = read_isotope_file(name, table); s.failed()) fail(con, s);
+    const std::string weights_file = data.file("at_weights.dat");
+    if (!check_file(weights_file, kCheckMustExist, &con)) throw RunEnd(kFailureStatus);
+    std::vector<AtomicWeight> weights;
+    if (Status s = read_atomic_weights(weights_file, weights); s.failed()) fail(con, s);
+    for (const NuclearEntry* e : attach_masses(table, weights)) {
+      line(con, " An atomic mass value has not been found for " + fmt_i(e->z, 3) + fixed(e->symbol, 2));
+      line(con, " A value " + fmt_e(static_cast<float>(e->a), 10, 3) + " will be assumed");
+    }
   }
-  report_loaded(con, name, entries.size());
-  return entries;
+  line(con, " File " + std::string(trim_end(name)) + "read successfully");
+  line(con, " Number of entries in file =" + fmt_i(static_cast<long long>(table.entries.size()), 4));
+  return table;
 }
 
-int run(Console& con, const DataPrefix& prefix) {
+int run(Console& con, const DataFolder& data) {
   line(con, "");
   con.out << banner_lines().text;
   line(con, "");
@@ -133,39 +119,33 @@ int run(Console& con, const DataPrefix& prefix) {
   line(con, "");
 
   std::optional<SampleSource> from_file;
-  int kind = option;
+  SampleKind kind = static_cast<SampleKind>(option);
   if (option == -1) {
     from_file = read_sample_file(con);
     if (!from_file) return 0;
-    kind = from_file->data.kind;
+    kind = from_file->composition.kind;
   }
 
-  const std::string data_file = choose_data_file(con, prefix, kind);
-  const std::vector<NuclearEntry> table = load_tables(con, prefix, kind, data_file);
-  const Composition comp = from_file ? composition_from(from_file->data) : enter_composition(con, kind);
+  const std::string data_file = choose_data_file(con, data, kind);
+  const NuclearTable table = load_tables(con, data, kind, data_file);
+  const Composition comp = from_file ? from_file->composition : enter_composition(con, kind);
 
   // Match the composition and show the primary data.
   line(con, "");
   line(con, " Units: b in fm, sigma in barns, A in amu (12C)");
   line(con, "");
   line(con, " PRIMARY DATA...");
-  std::vector<const NuclearEntry*> matched;
-  std::vector<std::vector<IsotopeData>> data;
   line(con, primary_data_header());
-  for (const Element& e : comp.elements) {
-    data.emplace_back();
-    for (const Isotope& iso : e.isotopes) {
-      const NuclearEntry* entry = find_entry(table, e.symbol, kind == kNaturalElements ? 0 : iso.a);
-      if (!entry) {
-        line(con, " An element was not found in the file " + data_file);
-        throw RunEnd(kFailureStatus);
-      }
-      matched.push_back(entry);
-      line(con, primary_data_line(*entry));
-      data.back().push_back({entry->b, static_cast<float>(entry->mass), entry->sig_scatt, entry->sig_abs});
-    }
+  std::vector<std::vector<const NuclearEntry*>> matched;
+  // The primary data show the entries found before the first missing one.
+  const Status found = match_composition(comp, table, matched);
+  for (const auto& element : matched)
+    for (const NuclearEntry* e : element) line(con, primary_data_line(*e));
+  if (found.failed()) {
+    line(con, " An element was not found in the file " + data_file);
+    throw RunEnd(kFailureStatus);
   }
-  const Results results = compute_averages(comp, data);
+  const Results results = compute_averages(comp, matched);
 
   // Name and open the report.
   std::string report = from_file ? from_file->name : std::string();
@@ -177,7 +157,9 @@ int run(Console& con, const DataPrefix& prefix) {
   auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength);
   if (!file) throw RunEnd(kFailureStatus);
   line(con, " Output is written to file " + report_file);
-  file->stream() << report_head_lines(data_file, matched).text;
+  std::vector<const NuclearEntry*> isotopes;
+  for (const auto& element : matched) isotopes.insert(isotopes.end(), element.begin(), element.end());
+  file->stream() << report_head_lines(data_file, isotopes).text;
 
   const std::string block = results_lines(comp, results).text;
   con.out << block;
@@ -192,7 +174,7 @@ int run(Console& con, const DataPrefix& prefix) {
   if (!from_file) {
     const std::string sample_file = report + ".sample";
     line(con, " Saving sample information to file " + sample_file);
-    const Status s = write_sample(sample_file, "talvo", data_file, sample_from(comp), kSampleUnit, con.out);
+    const Status s = write_sample(sample_file, "talvo", data_file, comp, kSampleUnit, con.out);
     if (!s.ok()) {
       line(con, " " + s.message);
       return kFailureStatus;
@@ -203,9 +185,9 @@ int run(Console& con, const DataPrefix& prefix) {
 
 }  // namespace
 
-int run_talvo(Console& con, const DataPrefix& prefix) {
+int run_talvo(Console& con, const DataFolder& data) {
   try {
-    return run(con, prefix);
+    return run(con, data);
   } catch (const RunEnd& end) {
     con.out.flush();
     return end.status();

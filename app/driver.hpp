@@ -2,12 +2,13 @@
 #pragma once
 
 #include "talvo/console/console.hpp"
+#include "talvo/files/data_folder.hpp"
 
 namespace talvo {
 
-// Runs the dialogue on `con` with the data files under `prefix` and returns
-// the exit status: 0 after a complete run, option 0 or "abort", non-zero
-// after any error that ends the run (including the end of the input).
-int run_talvo(Console& con, const DataPrefix& prefix);
+// Runs the dialogue on `con` with the data files of `data` and returns the
+// exit status: 0 after a complete run, option 0 or "abort", non-zero after
+// any error that ends the run (including the end of the input).
+int run_talvo(Console& con, const DataFolder& data);
 
 }  // namespace talvo

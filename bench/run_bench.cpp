@@ -25,7 +25,7 @@ void BM_Talvo100ElementRun(benchmark::State& state) {
     std::istringstream in(script);
     std::ostringstream out;
     Console con{in, out};
-    if (run_talvo(con, setg_f(TALVO_BENCH_DATA_DIR)) != 0) state.SkipWithError("run failed");
+    if (run_talvo(con, DataFolder::named(TALVO_BENCH_DATA_DIR)) != 0) state.SkipWithError("run failed");
   }
 }
 BENCHMARK(BM_Talvo100ElementRun)->Unit(benchmark::kMillisecond);

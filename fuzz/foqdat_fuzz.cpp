@@ -1,5 +1,4 @@
 // The form-factor parameter-file lookup on any file, for a symbol from the input.
-#include <cstdlib>
 #include <sstream>
 
 #include "fuzz_support.hpp"
@@ -11,12 +10,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view content = fuzz::text(data + 2, size - 2);
   fuzz::write_file("wk_neutral.foqdat", content);
   fuzz::write_file("it_neutral.foqdat", content);
-  setenv("G_F", (fuzz::work_dir().string() + "/").c_str(), 1);
+  const talvo::DataFolder folder = talvo::DataFolder::named(fuzz::work_dir().string());
   std::ostringstream out;
   talvo::FormFactorParams p;
-  talvo::get_wkpar_neut(symbol, p, 1, talvo::kDataFile, out);
-  talvo::get_itpar_neut(symbol, p, 1, talvo::kDataFile, out);
+  (void)talvo::get_wkpar_neut(symbol, p, 1, talvo::DataMode::kDataFile, out, folder);
+  (void)talvo::get_itpar_neut(symbol, p, 1, talvo::DataMode::kDataFile, out, folder);
   std::vector<double> q = {0.0, 1.0, 80.0}, f(3);
-  talvo::foq(f, q, p, symbol, 1, talvo::kTablesInProgram, 1, out);
+  (void)talvo::foq(f, q, p, symbol, talvo::FoqMode::kWaasmaierKirfel, talvo::DataMode::kTablesInProgram, 1, out);
   return 0;
 }

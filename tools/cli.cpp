@@ -1,6 +1,7 @@
 #include "tools/cli.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 
@@ -8,6 +9,8 @@
 #include "talvo/text/words.hpp"
 
 namespace talvo::cli {
+
+DataFolder tools_data_folder() { return program_data_folder(std::getenv("G_F"), executable_dir()); }
 
 std::optional<std::string> Args::get(const std::string& name) const {
   auto it = options.find(name);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "talvo/files/data_folder.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo::cli {
@@ -49,6 +50,10 @@ void row(std::initializer_list<double> values);
 // Prints a routine's message on standard error; true when the values are
 // still to be printed (success or a warning).
 bool report(const Status& s);
+
+// Where talvo-tools reads data files: the folder "G_F" names, else the
+// installed or source-tree data folder.
+DataFolder tools_data_folder();
 
 // One subcommand: its name, what it does, the options that take no value and
 // its help text.

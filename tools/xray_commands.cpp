@@ -19,15 +19,16 @@ int run_foq(const Args& a) {
   const std::vector<double> q = a.get("--q") ? grid(*a.get("--q")) : read_columns(1)[0];
   std::vector<double> fq(q.size());
   FormFactorParams p;
-  const int mode = table == "wk" ? kWaasmaierKirfel : kInternationalTables;
-  const int data = source == "builtin" ? kTablesInProgram : kDataFile;
+  const FoqMode mode = table == "wk" ? FoqMode::kWaasmaierKirfel : FoqMode::kInternationalTables;
+  const DataMode data = source == "builtin" ? DataMode::kTablesInProgram : DataMode::kDataFile;
+  const DataFolder folder = tools_data_folder();
   Status s;
   if (by_z) {
     std::string symbol;
     double weight = 0;
-    s = zfoq(fq, q, p, weight, symbol, integer(*a.get("--z"), "Z"), mode, data, 0, std::cout);
+    s = zfoq(fq, q, p, weight, symbol, integer(*a.get("--z"), "Z"), mode, data, 0, std::cout, folder);
   } else {
-    s = foq(fq, q, p, a.positional[0], mode, data, 0, std::cout);
+    s = foq(fq, q, p, a.positional[0], mode, data, 0, std::cout, folder);
   }
   if (!report(s)) return 1;
   for (std::size_t i = 0; i < q.size(); ++i) row({q[i], fq[i]});

@@ -1,6 +1,5 @@
 #include "talvo/console/console.hpp"
 
-#include <cstdlib>
 #include <istream>
 #include <ostream>
 
@@ -31,7 +30,5 @@ DataPrefix setg_f(const char* value) {
   p.path_len = pair == std::string::npos ? -1 : static_cast<int>(pair);
   return p;
 }
-
-DataPrefix setg_f() { return setg_f(std::getenv("G_F")); }
 
 }  // namespace talvo

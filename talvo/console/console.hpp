@@ -33,8 +33,10 @@ void line(Console& con, const std::string& text);
 // Longest reply kept by the prompt routines; longer replies are cut here.
 inline constexpr std::size_t kReplyLength = 80;
 
-// The "G_F" data-directory prefix: 80 characters and the used length
-// (0 when unset or blank, -1 when it holds no pair of adjacent blanks).
+// A "G_F" data-directory prefix held the old way: 80 characters and the used
+// length (0 when unset or blank, -1 when it holds no pair of adjacent
+// blanks). The programs use program_data_folder (talvo/files/data_folder.hpp)
+// instead, which takes a folder of any length, with or without its "/".
 inline constexpr std::size_t kPathLength = 80;
 struct DataPrefix {
   std::string path;  // exactly kPathLength characters
@@ -42,7 +44,6 @@ struct DataPrefix {
   // The first max(path_len, 0) characters: what goes in front of a file name.
   std::string prefix() const;
 };
-DataPrefix setg_f();
 DataPrefix setg_f(const char* value);  // value of "G_F", or nullptr when unset
 
 }  // namespace talvo

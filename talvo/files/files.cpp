@@ -60,33 +60,6 @@ std::optional<std::string> check_file(const std::string& name, int iopt, Console
   }
 }
 
-namespace {
-
-std::string executable_dir() {
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
-}
-
-}  // namespace
-
-std::string data_file_name(const std::string& prefix, std::string_view bare) {
-  std::string name(bare);
-  if (!prefix.empty()) return prefix + name;
-  if (file_exists(name)) return name;
-  std::string candidates[] = {
-      executable_dir().empty() ? std::string() : executable_dir() + "/../share/talvo/data/",
-      std::string(TALVO_INSTALL_DATA_DIR) + "/",
-      std::string(TALVO_SOURCE_DATA_DIR) + "/",
-  };
-  for (const std::string& dir : candidates) {
-    if (dir.empty()) continue;
-    const std::string path = fs::path(dir + name).lexically_normal().string();
-    if (file_exists(path)) return path;
-  }
-  return name;
-}
-
 NewFile::NewFile(std::string final_name, std::string temp_name)
     : final_name_(std::move(final_name)),
       temp_name_(std::move(temp_name)),

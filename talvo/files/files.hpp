@@ -28,11 +28,6 @@ std::optional<std::string> check_file(const std::string& name, int iopt, Console
 
 bool file_exists(const std::string& name);
 
-// Where a data file is read from: the "G_F" prefix and the bare name when the
-// prefix is set; otherwise the bare name in the working directory when it is
-// there, else the data folder the program was installed with or built from.
-std::string data_file_name(const std::string& prefix, std::string_view bare);
-
 // A text file being written. It is created under a temporary name in the same
 // folder and only replaces a file of the final name in commit(), so an
 // interrupted or failed run never leaves a half-written file nor loses the

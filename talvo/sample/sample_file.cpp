@@ -31,24 +31,24 @@ std::string decimal7(float v, int w) {
 }  // namespace
 
 Status write_sample(const std::string& file_name, const std::string& creator, const std::string& associated_file,
-                    const SampleData& s, int unit, std::ostream& console) {
+                    const Composition& s, int unit, std::ostream& console) {
   auto file = open_new_file(console, unit, file_name, 132);
   if (!file) return Status::error(1, "write_sample: Cannot create file " + file_name);
   std::ostream& out = file->stream();
-  const std::size_t n = s.symbols.size();
+  const bool isotopes = s.kind == SampleKind::kIsotopes;
   out << trim_end(creator) << '\n' << trim_end(associated_file.substr(0, 100)) << '\n';
-  out << n << ' ' << s.kind << '\n';
-  for (std::size_t i = 0; i < n; ++i) {
-    out << fixed(s.symbols[i], 2) << ' ';
-    if (s.kind == 2) out << s.isotope_counts[i] << ' ';
-    out << decimal7(s.amounts[i], 9) << '\n';
+  out << s.elements.size() << ' ' << static_cast<int>(s.kind) << '\n';
+  for (const Element& e : s.elements) {
+    out << fixed(e.symbol, 2) << ' ';
+    if (isotopes) out << e.isotopes.size() << ' ';
+    out << decimal7(static_cast<float>(e.amount), 9) << '\n';
   }
-  if (s.kind == 2)
-    for (std::size_t i = 0; i < n; ++i)
-      for (std::size_t j = 0; j < s.mass_numbers[i].size(); ++j)
-        out << fmt_i(s.mass_numbers[i][j], 4) << ' ' << decimal7(s.fractions[i][j], 9) << ' ' << fixed(s.symbols[i], 2)
+  if (isotopes)
+    for (const Element& e : s.elements)
+      for (const Isotope& iso : e.isotopes)
+        out << fmt_i(iso.a, 4) << ' ' << decimal7(static_cast<float>(iso.fraction), 9) << ' ' << fixed(e.symbol, 2)
             << '\n';
-  out << decimal7(s.density, 10) << '\n';
+  out << decimal7(static_cast<float>(s.density), 10) << '\n';
   if (!file->commit()) return Status::error(2, "write_sample: Error writing file " + file_name);
   return {};
 }
@@ -71,7 +71,7 @@ std::string word_symbol(std::string_view record, const WordPositions& w, int k) 
 
 }  // namespace
 
-Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& out) {
+Status read_sample(std::istream& in, Composition& s, int iprint, std::ostream& out) {
   const Status read_error = Status::error(101, "Error reading file");
   const Status premature = Status::error(102, "Premature end to file");
   const auto get = [&](std::string& text) -> const Status* {
@@ -100,11 +100,13 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
   if (kind != 1 && kind != 2)
     return Status::error(103, "read_sample: ERROR: Unrecognised isotope option, value = " + free_int(kind));
   say(kind == 1 ? "read_sample: iso=1 natural elements" : "read_sample: iso=2 isotopes");
-  if (n < 1 || n > kSampleMaxElements)
+  if (n < 1 || n > kMaxElements)
     return Status::error(108, "read_sample: ERROR: Number of elements must be 1 to 100, value = " + free_int(n));
 
-  SampleData got;
-  got.kind = kind;
+  // Read as the single-precision values they were written from.
+  std::vector<std::string> symbols;
+  std::vector<float> amounts;
+  std::vector<int> isotope_counts;
   float sum = 0.0f;
   const int min_words = kind == 1 ? 2 : 3;
   for (int i = 0; i < n; ++i) {
@@ -113,42 +115,41 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     // A first word that is only a comma leaves no symbol: as good as a missing word.
     if (w.count < min_words || trim_end(word_symbol(rec, w, 1)).empty())
       return Status::error(104, "read_sample: ERROR: Insufficient data in record: " + rec);
-    got.symbols.push_back(word_symbol(rec, w, 1));
+    symbols.push_back(word_symbol(rec, w, 1));
     int count = 1;
     if (kind == 2) {
       if (!read_free(word_text(rec, w, 2), {&count})) return read_error;
-      if (count < 1 || count > kSampleMaxIsotopes)
-        return Status::error(109,
-                           "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + got.symbols.back());
+      if (count < 1 || count > kMaxIsotopes)
+        return Status::error(109, "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + symbols.back());
     }
     float amount = 0.0f;
     if (!read_free(word_text(rec, w, w.count), {&amount})) return read_error;
-    got.isotope_counts.push_back(count);
-    got.amounts.push_back(amount);
+    isotope_counts.push_back(count);
+    amounts.push_back(amount);
     sum += amount;
   }
   if (!(sum > 0.0f))
     return Status::error(110, "read_sample: ERROR: Amounts of the elements do not add to more than zero");
   if (std::fabs(sum - 1.0f) > 2e-7f) {
     say("read_sample: Abundances do not add to one, and will be normalised to one...");
-    for (float& a : got.amounts) a /= sum;
+    for (float& a : amounts) a /= sum;
   }
   if (iprint == 1)
     for (int i = 0; i < n; ++i)
-      out << " read_sample: Element " << got.symbols[static_cast<std::size_t>(i)] << " has atomic fraction "
-          << fmt_f(got.amounts[static_cast<std::size_t>(i)], 8, 6) << '\n';
+      out << " read_sample: Element " << symbols[static_cast<std::size_t>(i)] << " has atomic fraction "
+          << fmt_f(amounts[static_cast<std::size_t>(i)], 8, 6) << '\n';
 
-  got.mass_numbers.resize(static_cast<std::size_t>(n));
-  got.fractions.resize(static_cast<std::size_t>(n));
+  Composition got;
+  got.kind = kind == 1 ? SampleKind::kNaturalElements : SampleKind::kIsotopes;
   for (int i = 0; i < n; ++i) {
     const auto k = static_cast<std::size_t>(i);
+    got.elements.push_back(Element{symbols[k], amounts[k], {}});
     if (kind == 1) {
-      got.mass_numbers[k] = {0};
-      got.fractions[k] = {1.0f};
+      got.elements.back().isotopes = {Isotope{0, 1.0}};
       continue;
     }
     float fsum = 0.0f;
-    for (int j = 0; j < got.isotope_counts[k]; ++j) {
+    for (int j = 0; j < isotope_counts[k]; ++j) {
       if (auto e = get(rec)) return *e;
       const WordPositions w = count_word(rec);
       if (w.count < 3) return Status::error(105, "read_sample: ERROR: Insufficient data in record: " + rec);
@@ -156,11 +157,10 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
       float y = 0.0f;
       if (!read_free(word_text(rec, w, 1), {&a}) || !read_free(word_text(rec, w, 2), {&y})) return read_error;
       const std::string sym = word_symbol(rec, w, 3);
-      if (ach_case_blind_compare(sym, got.symbols[k]) != 0)
-        return Status::error(107, "Symbol " + sym + " in isotope record is inconsistent with symbol " + got.symbols[k] +
-                                    " in element record");
-      got.mass_numbers[k].push_back(a);
-      got.fractions[k].push_back(y);
+      if (ach_case_blind_compare(sym, symbols[k]) != 0)
+        return Status::error(107, "Symbol " + sym + " in isotope record is inconsistent with symbol " + symbols[k] +
+                                      " in element record");
+      got.elements.back().isotopes.push_back(Isotope{a, y});
       fsum += y;
     }
     if (std::fabs(fsum - 1.0f) > 0.00101f)
@@ -175,10 +175,9 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     say("read_sample: Density is unknown");
   } else {
     say("read_sample: Density is known");
-    std::vector<double> amounts(got.amounts.begin(), got.amounts.end());
-    std::vector<std::string> symbols = got.symbols;
+    const std::vector<double> fractions(amounts.begin(), amounts.end());
     double converted = 0.0;
-    Status c = convert_density(density, converted, symbols, amounts, 0, out);
+    Status c = convert_density(density, converted, symbols, fractions, 0, out);
     if (!c.ok()) return c;
     say(density < 0 ? "read_sample: Density is given in atoms/Angstrom as " + free_real(density)
                     : "read_sample: Density is given in g/cc as " + free_real(density));

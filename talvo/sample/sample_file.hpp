@@ -13,36 +13,24 @@
 
 #include <iosfwd>
 #include <string>
-#include <vector>
 
+#include "talvo/neutron/composition.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
-
-inline constexpr int kSampleMaxElements = 100;
-inline constexpr int kSampleMaxIsotopes = 20;
-
-struct SampleData {
-  int kind = 1;
-  std::vector<std::string> symbols;  // 2 characters each
-  std::vector<float> amounts;
-  std::vector<int> isotope_counts;
-  std::vector<std::vector<int>> mass_numbers;
-  std::vector<std::vector<float>> fractions;
-  float density = 0.0f;
-};
 
 // Creates the file (replacing one of the same name only once it is complete)
 // and writes the records. Errors: 1 the file cannot be created, 2 it cannot
 // be written completely.
 Status write_sample(const std::string& file_name, const std::string& creator, const std::string& associated_file,
-                    const SampleData& sample, int unit, std::ostream& console);
+                    const Composition& sample, int unit, std::ostream& console);
 
-// Reads an open sample file. Amounts are normalised to fractions of one when
-// they do not add to one; the density is returned as stored. Errors 101-107
+// Reads an open sample file into `sample` (which is left as it was on an
+// error). Amounts are normalised to fractions of one when they do not add to
+// one; the density is returned as stored. Element symbols are 2 characters. Errors 101-107
 // as documented, and 108 (number of elements not 1-100), 109 (isotope count
 // not 1-20), 110 (amounts not adding to more than zero), or the error of the
 // density conversion. With iprint 1 each step is reported on `out`.
-Status read_sample(std::istream& in, SampleData& sample, int iprint, std::ostream& out);
+Status read_sample(std::istream& in, Composition& sample, int iprint, std::ostream& out);
 
 }  // namespace talvo

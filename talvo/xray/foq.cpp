@@ -93,15 +93,15 @@ void foq_wk_qn(std::span<double> fq, std::span<const double> q, const FormFactor
 
 double foq_wk_q1(double q, const FormFactorParams& p) { return form_factor(q, p); }
 
-Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol, int ifoqmode,
-           int data_mode, int iprint, std::ostream& out) {
+Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol,
+           FoqMode ifoqmode, DataMode data_mode, int iprint, std::ostream& out, const DataFolder& folder) {
   if (iprint != 0) out << " foq: element=" << symbol << '\n';
   Status status;
   Status lookup;
-  if (ifoqmode == kWaasmaierKirfel)
-    lookup = get_wkpar_neut(symbol, p, iprint, data_mode, out);
-  else if (ifoqmode == kInternationalTables)
-    lookup = get_itpar_neut(symbol, p, iprint, data_mode, out);
+  if (ifoqmode == FoqMode::kWaasmaierKirfel)
+    lookup = get_wkpar_neut(symbol, p, iprint, data_mode, out, folder);
+  else if (ifoqmode == FoqMode::kInternationalTables)
+    lookup = get_itpar_neut(symbol, p, iprint, data_mode, out, folder);
   else
     return Status::error(11, "**foq Error 11: Unrecognised value for ifoqmode");
   if (!lookup.ok()) {
@@ -119,11 +119,11 @@ Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p,
 }
 
 Status zfoq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, double& weight, std::string& symbol,
-            int z, int ifoqmode, int data_mode, int iprint, std::ostream& out) {
+            int z, FoqMode ifoqmode, DataMode data_mode, int iprint, std::ostream& out, const DataFolder& folder) {
   if (iprint != 0) pr_int(out, "Zfoq: Z=", z);
   Status found = z2ele(symbol, z, weight, iprint, out);
   if (!found.ok()) return found;
-  return foq(fq, q, p, symbol, ifoqmode, data_mode, iprint, out);
+  return foq(fq, q, p, symbol, ifoqmode, data_mode, iprint, out, folder);
 }
 
 }  // namespace talvo

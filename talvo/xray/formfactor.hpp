@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "talvo/files/data_folder.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
@@ -20,17 +21,21 @@ struct FormFactorParams {
   int n = 0;  // number of terms
 };
 
-enum DataMode { kTablesInProgram = 0, kDataFile = 1 };
-enum FoqMode { kWaasmaierKirfel = 1, kInternationalTables = 3 };
+// Where the coefficients come from; any other value is Error 7.
+enum class DataMode { kTablesInProgram = 0, kDataFile = 1 };
+// Which parameterisation; any other value is Error 11.
+enum class FoqMode { kWaasmaierKirfel = 1, kInternationalTables = 3 };
 
 // Largest Q of the coefficient data: 24 pi, that is s = 6 per Angstrom.
 inline constexpr double kFoqQmax = 75.39822368615503;
 
-// Coefficients of an element, from the tables held in the program (data
-// mode 0) or from "wk_neutral.foqdat" / "it_neutral.foqdat" under the "G_F"
-// prefix (data mode 1). Errors 1-7 with the messages of the library.
-Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out);
-Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out);
+// Coefficients of an element, from the tables held in the program or from
+// "wk_neutral.foqdat" / "it_neutral.foqdat" in the data folder `folder`.
+// Errors 1-7 with the messages of the library.
+Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
+                      const DataFolder& folder = {});
+Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
+                      const DataFolder& folder = {});
 
 // The tables held in the program only; p.n (at most 5 resp. 4) says how many
 // terms to copy. Error 6 when the element is not in the table.
@@ -42,15 +47,14 @@ std::span<const char* const> wk_table_symbols();
 std::span<const char* const> it_table_symbols();
 
 // f(Q) for every Q of the grid (fq must be as long as q), rounded to single
-// precision; p receives the coefficients used. ifoqmode 1 Waasmaier-Kirfel,
-// 3 International Tables, else Error 11. A last Q beyond 24 pi is Error 9,
-// a warning: the values are still computed.
-Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol, int ifoqmode,
-           int data_mode, int iprint, std::ostream& out);
+// precision; p receives the coefficients used. A last Q beyond 24 pi is
+// Error 9, a warning: the values are still computed.
+Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, std::string_view symbol,
+           FoqMode ifoqmode, DataMode data_mode, int iprint, std::ostream& out, const DataFolder& folder = {});
 
 // foq by atomic number; symbol and weight receive the element found.
 Status zfoq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, double& weight, std::string& symbol,
-            int z, int ifoqmode, int data_mode, int iprint, std::ostream& out);
+            int z, FoqMode ifoqmode, DataMode data_mode, int iprint, std::ostream& out, const DataFolder& folder = {});
 
 // The sum for given coefficients: on a grid, rounded to single precision;
 // and for one Q, unrounded. Neither checks the range.

@@ -2,7 +2,6 @@
 #include <fstream>
 #include <ostream>
 
-#include "talvo/console/console.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -84,9 +83,9 @@ std::string fixed6(double v) {
 }
 
 Status file_lookup(const Parameterisation& set, const std::string& sym, int len, FormFactorParams& p, int iprint,
-                   std::ostream& out) {
+                   std::ostream& out, const DataFolder& folder) {
   constexpr std::size_t kRecordLength = 200;
-  const std::string name = data_file_name(setg_f().prefix(), set.file);
+  const std::string name = folder.file(set.file);
   if (!check_file(name, kCheckQuiet, nullptr)) return Status::error(1, error(set, 1, "Problem finding datafile"));
   std::ifstream in(name, std::ios::binary);
   std::string rec;
@@ -126,8 +125,8 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
   return Status::error(3, error(set, 3, "Requested element not found in datafile"));
 }
 
-Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorParams& p, int iprint, int data_mode,
-               std::ostream& out) {
+Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorParams& p, int iprint,
+               DataMode data_mode, std::ostream& out, const DataFolder& folder) {
   const std::string sym = two_chars(symbol);
   if (iprint != 0) out << ' ' << set.name << ": symbol=" << trim_end(sym) << '\n';
   p.n = set.terms;
@@ -137,11 +136,11 @@ Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorP
     if (set.symbol_in_error2) text += " (" + sym + ")";
     return Status::error(2, text);
   }
-  if (data_mode == kTablesInProgram) {
+  if (data_mode == DataMode::kTablesInProgram) {
     return table_lookup(set, sym, p, iprint, out);
   }
-  if (data_mode == kDataFile) {
-    return file_lookup(set, sym, len, p, iprint, out);
+  if (data_mode == DataMode::kDataFile) {
+    return file_lookup(set, sym, len, p, iprint, out, folder);
   }
   return Status::error(7, error(set, 7, "Unrecognised data mode"));
 }
@@ -151,11 +150,13 @@ Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorP
 std::span<const char* const> wk_table_symbols() { return kWkSymbols; }
 std::span<const char* const> it_table_symbols() { return kItSymbols; }
 
-Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out) {
-  return get_par(kWkSet, symbol, p, iprint, data_mode, out);
+Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
+                      const DataFolder& folder) {
+  return get_par(kWkSet, symbol, p, iprint, data_mode, out, folder);
 }
-Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, int data_mode, std::ostream& out) {
-  return get_par(kItSet, symbol, p, iprint, data_mode, out);
+Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
+                      const DataFolder& folder) {
+  return get_par(kItSet, symbol, p, iprint, data_mode, out, folder);
 }
 Status get_wkpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out) {
   return table_lookup(kWkSet, symbol, p, iprint, out);

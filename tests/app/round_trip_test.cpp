@@ -21,7 +21,7 @@ std::string run(const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out;
   Console con{in, out};
-  EXPECT_EQ(run_talvo(con, setg_f(TALVO_TEST_DATA_DIR)), 0) << out.str();
+  EXPECT_EQ(run_talvo(con, DataFolder::named(TALVO_TEST_DATA_DIR)), 0) << out.str();
   return out.str();
 }
 

@@ -12,7 +12,7 @@
 namespace talvo {
 namespace {
 
-Status read_text(const std::string& text, SampleData& s, std::string* screen = nullptr) {
+Status read_text(const std::string& text, Composition& s, std::string* screen = nullptr) {
   std::istringstream in(text);
   std::ostringstream out;
   Status st = read_sample(in, s, screen ? 1 : 0, out);
@@ -21,14 +21,15 @@ Status read_text(const std::string& text, SampleData& s, std::string* screen = n
 }
 
 TEST(ReadSample, AmountsAreNormalisedAndDensityKept) {
-  SampleData s;
+  Composition s;
   std::string screen;
   ASSERT_TRUE(read_text("talvo\nsears91.dat\n2 1\nH  1.0000000\nO  2.0000000\n-0.1000000\n", s, &screen).ok());
-  ASSERT_EQ(s.amounts.size(), 2u);
-  EXPECT_FLOAT_EQ(s.amounts[0], 1.0f / 3.0f);
-  EXPECT_FLOAT_EQ(s.amounts[1], 2.0f / 3.0f);
-  EXPECT_FLOAT_EQ(s.density, -0.1f);
-  EXPECT_EQ(s.symbols[1], "O ");
+  ASSERT_EQ(s.elements.size(), 2u);
+  EXPECT_EQ(s.elements[0].amount, 1.0f / 3.0f);  // normalised in single precision
+  EXPECT_EQ(s.elements[1].amount, 2.0f / 3.0f);
+  EXPECT_EQ(s.density, -0.1f);
+  EXPECT_EQ(s.elements[1].symbol, "O ");
+  EXPECT_EQ(s.kind, SampleKind::kNaturalElements);
   EXPECT_NE(screen.find(" read_sample: Abundances do not add to one, and will be normalised to one...\n"),
             std::string::npos);
   EXPECT_NE(screen.find(" read_sample: Element H  has atomic fraction 0.333333\n"), std::string::npos);
@@ -61,7 +62,7 @@ TEST(ReadSample, ErrorNumbers) {
       {"talvo\nx\n1 1\nXx 1.0\n1.0\n", 1, "ele2z: Unrecognised element symbol: Xx"},
   };
   for (const Case& c : cases) {
-    SampleData s;
+    Composition s;
     const Status st = read_text(c.text, s);
     EXPECT_EQ(st.ierr, c.ierr) << c.text;
     EXPECT_EQ(st.message, c.message) << c.text;
@@ -70,13 +71,9 @@ TEST(ReadSample, ErrorNumbers) {
 
 TEST(WriteSample, RoundTripKeepsWideAndTinyValues) {
   const auto path = (talvo::test_support::scratch_dir() / "talvo_round_trip.sample").string();
-  SampleData s;
-  s.kind = 2;
-  s.symbols = {"Li", "O "};
-  s.amounts = {12.5f, 1.0f};
-  s.isotope_counts = {2, 1};
-  s.mass_numbers = {{6, 7}, {0}};
-  s.fractions = {{0.95f, 0.05f}, {1.0f}};
+  Composition s;
+  s.kind = SampleKind::kIsotopes;
+  s.elements = {{"Li", 12.5, {{6, 0.95f}, {7, 0.05f}}}, {"O ", 1.0, {{0, 1.0}}}};
   s.density = 123.4567891f;
   std::ostringstream console;
   ASSERT_TRUE(write_sample(path, "talvo", "sears.ascii", s, 11, console).ok());
@@ -87,17 +84,24 @@ TEST(WriteSample, RoundTripKeepsWideAndTinyValues) {
             "talvo\nsears.ascii\n2 2\nLi 2 12.5000000\nO  1 1.0000000\n   6 0.9500000 Li\n   7 0.0500000 Li\n"
             "   0 1.0000000 O \n123.4567871\n");
   in.seekg(0);
-  SampleData back;
+  Composition back;
   ASSERT_TRUE(read_sample(in, back, 0, console).ok());
-  EXPECT_FLOAT_EQ(back.amounts[0], 12.5f / 13.5f);
-  EXPECT_FLOAT_EQ(back.density, 123.4567891f);
-  EXPECT_EQ(back.mass_numbers, s.mass_numbers);
+  EXPECT_FLOAT_EQ(static_cast<float>(back.elements[0].amount), 12.5f / 13.5f);
+  EXPECT_EQ(back.density, 123.4567891f);
+  ASSERT_EQ(back.elements.size(), 2u);
+  for (std::size_t k = 0; k < 2; ++k) {
+    ASSERT_EQ(back.elements[k].isotopes.size(), s.elements[k].isotopes.size());
+    for (std::size_t l = 0; l < s.elements[k].isotopes.size(); ++l) {
+      EXPECT_EQ(back.elements[k].isotopes[l].a, s.elements[k].isotopes[l].a);
+      EXPECT_EQ(back.elements[k].isotopes[l].fraction, s.elements[k].isotopes[l].fraction);
+    }
+  }
 
   s.density = 1.0e-9f;  // too small for seven decimals: still kept
   ASSERT_TRUE(write_sample(path, "talvo", "sears.ascii", s, 11, console).ok());
   std::ifstream again(path);
   ASSERT_TRUE(read_sample(again, back, 0, console).ok());
-  EXPECT_FLOAT_EQ(back.density, 1.0e-9f);
+  EXPECT_EQ(back.density, 1.0e-9f);
   std::filesystem::remove(path);
 }
 
@@ -147,7 +151,7 @@ TEST(ReadSample, FuzzRegressions) {
   int seen = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::ifstream in(entry.path(), std::ios::binary);
-    SampleData s;
+    Composition s;
     std::ostringstream out;
     const Status st = read_sample(in, s, 1, out);
     ++seen;
@@ -155,12 +159,12 @@ TEST(ReadSample, FuzzRegressions) {
     const auto path = (talvo::test_support::scratch_dir() / "talvo_regression.sample").string();
     ASSERT_TRUE(write_sample(path, "talvo", "x", s, 11, out).ok());
     std::ifstream again(path);
-    SampleData back;
+    Composition back;
     const Status b = read_sample(again, back, 0, out);
     EXPECT_FALSE(b.ierr >= 101 && b.ierr <= 105) << entry.path() << ": " << b.message;
   }
   EXPECT_GT(seen, 0);
-  SampleData s;
+  Composition s;
   std::istringstream comma("talvo\nx\n2 1\nH  0.5\n,  1.0\n0\n");
   std::ostringstream out;
   EXPECT_EQ(read_sample(comma, s, 0, out).ierr, 104);  // a lone comma is no symbol

@@ -19,12 +19,8 @@ TEST(WriteSample, FailedWriteKeepsThePreviousFile) {
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "kept.sample").string();
   std::ofstream(path) << "previous\n";
-  SampleData s;
-  s.symbols = std::vector<std::string>(50, "Fe");
-  s.amounts = std::vector<float>(50, 1.0f);
-  s.isotope_counts = std::vector<int>(50, 1);
-  s.mass_numbers = std::vector<std::vector<int>>(50, {0});
-  s.fractions = std::vector<std::vector<float>>(50, {1.0f});
+  Composition s;
+  s.elements = std::vector<Element>(50, Element{"Fe", 1.0, {{0, 1.0}}});
 
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);

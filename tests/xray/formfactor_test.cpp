@@ -17,30 +17,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Points "G_F" at a folder for the length of a test.
-class DataPrefixGuard {
- public:
-  explicit DataPrefixGuard(const std::string& dir) { setenv("G_F", dir.c_str(), 1); }
-  ~DataPrefixGuard() { unsetenv("G_F"); }
-};
+using Lookup = Status (*)(std::string_view, FormFactorParams&, int, DataMode, std::ostream&, const DataFolder&);
 
-using Lookup = Status (*)(std::string_view, FormFactorParams&, int, int, std::ostream&);
+const DataFolder kShipped = DataFolder::named(TALVO_TEST_DATA_DIR);
 
 TEST(FormFactorLookup, SymbolsInAnyCaseInBothTablesAndFiles) {
-  DataPrefixGuard g(TALVO_TEST_DATA_DIR);
   std::ostringstream out;
   for (Lookup lookup : {&get_wkpar_neut, &get_itpar_neut})
-    for (int mode : {kTablesInProgram, kDataFile})
+    for (DataMode mode : {DataMode::kTablesInProgram, DataMode::kDataFile})
       for (const char* sym : {"al", "AL", "Al"}) {
         FormFactorParams p;
-        const Status s = lookup(sym, p, 0, mode, out);
-        EXPECT_TRUE(s.ok()) << sym << " mode " << mode << ": " << s.message;
+        const Status s = lookup(sym, p, 0, mode, out, kShipped);
+        EXPECT_TRUE(s.ok()) << sym << " mode " << static_cast<int>(mode) << ": " << s.message;
         EXPECT_NEAR(p.c + p.a[0] + p.a[1] + p.a[2] + p.a[3] + p.a[4], 13.0, 0.06) << sym;
       }
   FormFactorParams p;
-  EXPECT_TRUE(get_wkpar_neut("H", p, 0, kTablesInProgram, out).ok());
+  EXPECT_TRUE(get_wkpar_neut("H", p, 0, DataMode::kTablesInProgram, out).ok());
   EXPECT_EQ(p.n, 5);
-  EXPECT_TRUE(get_itpar_neut("H", p, 0, kTablesInProgram, out).ok());
+  EXPECT_TRUE(get_itpar_neut("H", p, 0, DataMode::kTablesInProgram, out).ok());
   EXPECT_EQ(p.n, 4);
   EXPECT_DOUBLE_EQ(p.a[0], 0.493002f);
 }
@@ -48,21 +42,21 @@ TEST(FormFactorLookup, SymbolsInAnyCaseInBothTablesAndFiles) {
 TEST(FormFactorLookup, ErrorsAndTheirMessages) {
   std::ostringstream out;
   FormFactorParams p;
-  Status s = get_wkpar_neut("D", p, 0, kTablesInProgram, out);
+  Status s = get_wkpar_neut("D", p, 0, DataMode::kTablesInProgram, out);
   EXPECT_EQ(s.ierr, 6);
   EXPECT_EQ(s.message, "**get_wkpar_neut Error 6: Data not found for this element");
-  s = get_itpar_neut(" H", p, 0, kTablesInProgram, out);
+  s = get_itpar_neut(" H", p, 0, DataMode::kTablesInProgram, out);
   EXPECT_EQ(s.ierr, 2);
   EXPECT_EQ(s.message, "**get_itpar_neut Error 2: Problem with element symbol");
-  s = get_wkpar_neut("\tH", p, 0, kTablesInProgram, out);
+  s = get_wkpar_neut("\tH", p, 0, DataMode::kTablesInProgram, out);
   EXPECT_EQ(s.message, "**get_wkpar_neut Error 2: Problem with element symbol (\tH)");
 
   // Data mode 2 is refused before any file is looked for, even with no file at all.
-  DataPrefixGuard nowhere("/no/such/folder/");
-  s = get_wkpar_neut("H", p, 0, 2, out);
+  const DataFolder nowhere = DataFolder::named("/no/such/folder");
+  s = get_wkpar_neut("H", p, 0, static_cast<DataMode>(2), out, nowhere);
   EXPECT_EQ(s.ierr, 7);
   EXPECT_EQ(s.message, "**get_wkpar_neut Error 7: Unrecognised data mode");
-  s = get_itpar_neut("H", p, 0, kDataFile, out);
+  s = get_itpar_neut("H", p, 0, DataMode::kDataFile, out, nowhere);
   EXPECT_EQ(s.ierr, 1);
   EXPECT_EQ(s.message, "**get_itpar_neut Error 1: Problem finding datafile");
 
@@ -91,26 +85,26 @@ TEST(FormFactorLookup, DataFileRecords) {
                                            << "Fe 26 1 1\n"
                                            << "Co,27 1 1 1 1 x 1 1 1 1\n"
                                            << "Ni\t28\t1\t1\t1\t1\t1\t1\t1\t1\t3" << std::string(300, ' ') << "9\n";
-  DataPrefixGuard g(dir.string() + "/");
+  const DataFolder folder = DataFolder::named(dir.string());  // no trailing separator
   std::ostringstream out;
   FormFactorParams p;
-  ASSERT_TRUE(get_itpar_neut("h", p, 0, kDataFile, out).ok());
+  ASSERT_TRUE(get_itpar_neut("h", p, 0, DataMode::kDataFile, out, folder).ok());
   EXPECT_DOUBLE_EQ(p.a[0], 1.5);  // "H" did not take the "He" record
-  ASSERT_TRUE(get_itpar_neut("he", p, 0, kDataFile, out).ok());
+  ASSERT_TRUE(get_itpar_neut("he", p, 0, DataMode::kDataFile, out, folder).ok());
   EXPECT_DOUBLE_EQ(p.a[0], 0.1);
   EXPECT_DOUBLE_EQ(p.c, 0.5);
-  ASSERT_TRUE(get_itpar_neut("Al", p, 0, kDataFile, out).ok());  // an ion label matches its element
+  ASSERT_TRUE(get_itpar_neut("Al", p, 0, DataMode::kDataFile, out, folder).ok());  // an ion label matches its element
   EXPECT_DOUBLE_EQ(p.c, 7.0);
-  EXPECT_EQ(get_itpar_neut("Fe", p, 0, kDataFile, out).ierr, 4);
-  EXPECT_EQ(get_itpar_neut("Co", p, 0, kDataFile, out).ierr, 5);
-  EXPECT_EQ(get_itpar_neut("Ni", p, 0, kDataFile, out).ierr, 0);  // the record is cut at 200 characters
+  EXPECT_EQ(get_itpar_neut("Fe", p, 0, DataMode::kDataFile, out, folder).ierr, 4);
+  EXPECT_EQ(get_itpar_neut("Co", p, 0, DataMode::kDataFile, out, folder).ierr, 5);
+  EXPECT_EQ(get_itpar_neut("Ni", p, 0, DataMode::kDataFile, out, folder).ierr, 0);  // the record is cut at 200 characters
   EXPECT_DOUBLE_EQ(p.c, 3.0);
-  const Status missing = get_itpar_neut("Cu", p, 0, kDataFile, out);
+  const Status missing = get_itpar_neut("Cu", p, 0, DataMode::kDataFile, out, folder);
   EXPECT_EQ(missing.ierr, 3);
   EXPECT_EQ(missing.message, "**get_itpar_neut Error 3: Requested element not found in datafile");
 
   std::ostringstream shown;
-  ASSERT_TRUE(get_itpar_neut("H", p, 1, kDataFile, shown).ok());
+  ASSERT_TRUE(get_itpar_neut("H", p, 1, DataMode::kDataFile, shown, folder).ok());
   EXPECT_EQ(shown.str(),
             " get_itpar_neut: symbol=H\n file closed\n"
             " get_itpar_neut found the following parameters for element H\n"
@@ -120,15 +114,14 @@ TEST(FormFactorLookup, DataFileRecords) {
 }
 
 TEST(FormFactorTables, BuiltInTablesEqualTheShippedFiles) {
-  DataPrefixGuard g(TALVO_TEST_DATA_DIR);
   std::ostringstream out;
   for (auto [lookup, symbols] :
        {std::pair{&get_wkpar_neut, wk_table_symbols()}, std::pair{&get_itpar_neut, it_table_symbols()}}) {
     ASSERT_EQ(symbols.size(), 98u);
     for (const char* sym : symbols) {
       FormFactorParams built, file;
-      ASSERT_TRUE(lookup(sym, built, 0, kTablesInProgram, out).ok()) << sym;
-      ASSERT_TRUE(lookup(sym, file, 0, kDataFile, out).ok()) << sym;
+      ASSERT_TRUE(lookup(sym, built, 0, DataMode::kTablesInProgram, out, kShipped).ok()) << sym;
+      ASSERT_TRUE(lookup(sym, file, 0, DataMode::kDataFile, out, kShipped).ok()) << sym;
       for (std::size_t j = 0; j < static_cast<std::size_t>(built.n); ++j) {
         EXPECT_EQ(built.a[j], static_cast<float>(file.a[j])) << sym;
         EXPECT_EQ(built.b[j], static_cast<float>(file.b[j])) << sym;
@@ -145,10 +138,10 @@ TEST(FormFactorTables, ValueAtZeroIsCloseToTheAtomicNumber) {
   for (int z = 1; z <= 98; ++z) {
     const std::string wk = wk_table_symbols()[static_cast<std::size_t>(z - 1)];
     FormFactorParams p;
-    ASSERT_TRUE(foq(f, q, p, wk, kWaasmaierKirfel, kTablesInProgram, 0, out).ok());
+    ASSERT_TRUE(foq(f, q, p, wk, FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).ok());
     EXPECT_NEAR(f[0], z, 0.04) << wk;
     const std::string it = it_table_symbols()[static_cast<std::size_t>(z - 1)];
-    ASSERT_TRUE(foq(f, q, p, it, kInternationalTables, kTablesInProgram, 0, out).ok());
+    ASSERT_TRUE(foq(f, q, p, it, FoqMode::kInternationalTables, DataMode::kTablesInProgram, 0, out).ok());
     // The published Pu coefficients sum to 89.00: the one known exception.
     if (it == "PU")
       EXPECT_NEAR(f[0], 89.0, 0.01);
@@ -156,7 +149,7 @@ TEST(FormFactorTables, ValueAtZeroIsCloseToTheAtomicNumber) {
       EXPECT_NEAR(f[0], z, 0.06) << it;
   }
   FormFactorParams p;
-  ASSERT_TRUE(foq(f, q, p, "H", kWaasmaierKirfel, kTablesInProgram, 0, out).ok());
+  ASSERT_TRUE(foq(f, q, p, "H", FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).ok());
   EXPECT_EQ(f[0], static_cast<double>(0.999978f));
 }
 
@@ -165,11 +158,11 @@ TEST(FormFactor, RangeWarningModesAndRounding) {
   FormFactorParams p;
   std::vector<double> q = {0.0, 10.0, kFoqQmax};
   std::vector<double> f(3, -1.0);
-  Status s = foq(f, q, p, "Fe", kWaasmaierKirfel, kTablesInProgram, 0, out);
+  Status s = foq(f, q, p, "Fe", FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out);
   EXPECT_TRUE(s.ok());
   EXPECT_EQ(s.message, "");  // success carries no text
   q.back() = std::nextafter(kFoqQmax, 100.0);
-  s = foq(f, q, p, "Fe", kWaasmaierKirfel, kTablesInProgram, 0, out);
+  s = foq(f, q, p, "Fe", FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out);
   EXPECT_EQ(s.ierr, 9);
   EXPECT_TRUE(s.warned());
   EXPECT_EQ(s.message, "**foq Error 9: Qmax exceeds Q-range of form factor data");
@@ -181,26 +174,26 @@ TEST(FormFactor, RangeWarningModesAndRounding) {
   EXPECT_NE(exact, static_cast<float>(exact));  // the single value is not rounded
 
   f.assign(3, -1.0);
-  s = foq(f, q, p, "Fe", 2, kTablesInProgram, 0, out);
+  s = foq(f, q, p, "Fe", static_cast<FoqMode>(2), DataMode::kTablesInProgram, 0, out);
   EXPECT_EQ(s.ierr, 11);
   EXPECT_EQ(s.message, "**foq Error 11: Unrecognised value for ifoqmode");
   EXPECT_EQ(f[0], -1.0);
 
   std::string sym;
   double w = 0;
-  s = zfoq(f, q, p, w, sym, 26, kInternationalTables, kTablesInProgram, 0, out);
+  s = zfoq(f, q, p, w, sym, 26, FoqMode::kInternationalTables, DataMode::kTablesInProgram, 0, out);
   EXPECT_EQ(sym, "Fe");
   EXPECT_EQ(p.n, 4);
-  EXPECT_EQ(zfoq(f, q, p, w, sym, 0, kWaasmaierKirfel, kTablesInProgram, 0, out).ierr, 1);
+  EXPECT_EQ(zfoq(f, q, p, w, sym, 0, FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).ierr, 1);
 
   std::vector<double> none;
-  EXPECT_TRUE(foq(none, none, p, "Fe", kWaasmaierKirfel, kTablesInProgram, 0, out).ok());  // an empty grid
+  EXPECT_TRUE(foq(none, none, p, "Fe", FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).ok());  // an empty grid
 }
 
 TEST(FormFactor, FastSumAgreesWithTheLibraryExponential) {
   std::ostringstream out;
   FormFactorParams p;
-  ASSERT_TRUE(get_wkpar_neut("C", p, 0, kTablesInProgram, out).ok());  // has a negative b
+  ASSERT_TRUE(get_wkpar_neut("C", p, 0, DataMode::kTablesInProgram, out).ok());  // has a negative b
   std::vector<double> q, f;
   for (int i = 0; i <= 20000; ++i) q.push_back(i * 0.005);
   f.resize(q.size());

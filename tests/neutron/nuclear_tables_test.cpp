@@ -1,4 +1,4 @@
-#include "app/nuclear_tables.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/run_end.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace talvo {
@@ -14,11 +13,17 @@ namespace {
 
 const std::string kData = TALVO_TEST_DATA_DIR;
 
-struct Quiet {
-  std::istringstream in;
-  std::ostringstream out;
-  Console con{in, out};
-};
+NuclearTable natural_table(const std::string& name) {
+  NuclearTable t;
+  EXPECT_TRUE(read_natural_file(name, t).ok()) << name;
+  return t;
+}
+
+NuclearTable isotope_table(const std::string& name) {
+  NuclearTable t;
+  EXPECT_TRUE(read_isotope_file(name, t).ok()) << name;
+  return t;
+}
 
 // Writes `text` to a file of its own in the test's temporary folder.
 std::string temp_file(const std::string& name, const std::string& text) {
@@ -37,10 +42,10 @@ std::size_t data_lines(const std::string& path, int skip) {
 }
 
 TEST(ShippedData, NaturalElementsReadCompletelyWithPublishedValues) {
-  Quiet q;
-  const auto t = read_natural_file(q.con, kData + "sears91.dat");
-  EXPECT_EQ(t.size(), 89u);
-  EXPECT_EQ(t.size(), data_lines(kData + "sears91.dat", 6));
+  const NuclearTable t = natural_table(kData + "sears91.dat");
+  EXPECT_EQ(t.entries.size(), 89u);
+  EXPECT_EQ(t.entries.size(), data_lines(kData + "sears91.dat", 6));
+  EXPECT_EQ(t.file, kData + "sears91.dat");
   const NuclearEntry* h = find_entry(t, "h", 0);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(h->z, 1);
@@ -57,9 +62,8 @@ TEST(ShippedData, NaturalElementsReadCompletelyWithPublishedValues) {
 // them, in both data files. Xe has no published total: it is the sum of its
 // coherent (2.96 b) and incoherent (0) cross-sections.
 TEST(ShippedData, PublishedValuesOfCorrectedEntries) {
-  Quiet q;
-  const auto natural = read_natural_file(q.con, kData + "sears91.dat");
-  const auto isotopes = read_isotope_file(q.con, kData + "sears.ascii");
+  const NuclearTable natural = natural_table(kData + "sears91.dat");
+  const NuclearTable isotopes = isotope_table(kData + "sears.ascii");
   const struct {
     const char* symbol;
     int a;
@@ -89,14 +93,13 @@ TEST(ShippedData, PublishedValuesOfCorrectedEntries) {
 }
 
 TEST(ShippedData, IsotopesReadCompletelyAndFindTheirMasses) {
-  Quiet q;
-  auto t = read_isotope_file(q.con, kData + "sears.ascii");
-  EXPECT_EQ(t.size(), 391u);
-  EXPECT_EQ(t.size(), data_lines(kData + "sears.ascii", 38));
-  const auto w = read_atomic_weights(q.con, kData + "at_weights.dat");
+  NuclearTable t = isotope_table(kData + "sears.ascii");
+  EXPECT_EQ(t.entries.size(), 391u);
+  EXPECT_EQ(t.entries.size(), data_lines(kData + "sears.ascii", 38));
+  std::vector<AtomicWeight> w;
+  ASSERT_TRUE(read_atomic_weights(kData + "at_weights.dat", w).ok());
   EXPECT_EQ(w.size(), 391u);
-  attach_masses(q.con, t, w);
-  EXPECT_EQ(q.out.str(), "");  // no entry falls back to its mass number
+  EXPECT_TRUE(attach_masses(t, w).empty());  // no entry falls back to its mass number
 
   const NuclearEntry* d = find_entry(t, "H", 2);
   ASSERT_NE(d, nullptr);
@@ -122,22 +125,17 @@ TEST(ShippedData, IsotopesReadCompletelyAndFindTheirMasses) {
   EXPECT_EQ(find_entry(t, "Pu", 0), nullptr);
 }
 
-// The outcome of reading a natural-element file: entries, or the messages of a run that ended.
+// Reading a natural-element file: its entries, or the status that ends the run.
 struct Outcome {
   std::size_t entries = 0;
-  bool ended = false;
-  std::string screen;
+  Status status;
 };
 
 Outcome read_natural(const std::string& name, const std::string& text) {
-  Quiet q;
+  NuclearTable t;
   Outcome o;
-  try {
-    o.entries = read_natural_file(q.con, temp_file(name, text)).size();
-  } catch (const RunEnd& e) {
-    o.ended = e.status() != 0;
-  }
-  o.screen = q.out.str();
+  o.status = read_natural_file(temp_file(name, text), t);
+  o.entries = t.entries.size();
   return o;
 }
 
@@ -152,74 +150,99 @@ TEST(NaturalFile, EntryLimitAndBadFiles) {
   std::string four_hundred = "0\n";
   for (int i = 1; i <= 400; ++i) four_hundred += natural_line(i);
   Outcome full = read_natural("400", four_hundred);
-  EXPECT_FALSE(full.ended);
+  EXPECT_TRUE(full.status.ok());
   EXPECT_EQ(full.entries, 400u);
 
   Outcome over = read_natural("401", four_hundred + natural_line(401));
-  EXPECT_TRUE(over.ended);
-  EXPECT_EQ(over.screen, " The data file has more than the maximum allowed number of entries 400\n");
+  EXPECT_EQ(over.status.ierr, kTooManyEntries);
+  EXPECT_EQ(over.status.message, "The data file has more than the maximum allowed number of entries 400");
+  EXPECT_EQ(over.entries, 0u);  // nothing is handed back from a file that cannot be used
 
-  Outcome header = read_natural("header", "x\n" + natural_line(1));
-  EXPECT_TRUE(header.ended);
-  EXPECT_NE(header.screen.find(" Error reading file "), std::string::npos);
-
-  Outcome empty = read_natural("empty", "");
-  EXPECT_TRUE(empty.ended);
-  EXPECT_NE(empty.screen.find(" Error reading file "), std::string::npos);
-
-  std::string bad = natural_line(1);
-  bad.replace(8, 3, "abc");
-  Outcome not_number = read_natural("nan", "0\n" + bad);
-  EXPECT_TRUE(not_number.ended);
-  EXPECT_NE(not_number.screen.find(" Error reading file "), std::string::npos);
+  const struct {
+    const char* name;
+    std::string text;
+  } unreadable[] = {
+      {"header", "x\n" + natural_line(1)},
+      {"empty", ""},
+      {"nan", "0\n" + natural_line(1).replace(8, 3, "abc")},
+  };
+  for (const auto& u : unreadable) {
+    const Outcome o = read_natural(u.name, u.text);
+    EXPECT_EQ(o.status.ierr, kTableUnreadable) << u.name;
+    EXPECT_EQ(o.status.message.rfind("Error reading file ", 0), 0u) << u.name;
+    EXPECT_TRUE(o.status.failed());
+  }
 
   // A short line ends the entries; those before it count.
   Outcome short_line = read_natural("short", "1\nheader\n" + natural_line(1) + " 2  bad\n" + natural_line(3));
-  EXPECT_FALSE(short_line.ended);
+  EXPECT_TRUE(short_line.status.ok());
   EXPECT_EQ(short_line.entries, 1u);
 
   std::string crlf = "0\r\n" + natural_line(1);
   crlf.insert(crlf.size() - 1, "\r");
   Outcome windows = read_natural("crlf", crlf);
-  EXPECT_FALSE(windows.ended);
+  EXPECT_TRUE(windows.status.ok());
   EXPECT_EQ(windows.entries, 1u);
 
-  Quiet q;
-  EXPECT_THROW(read_natural_file(q.con, "/no/such/file"), RunEnd);
-  EXPECT_EQ(q.out.str(), " Failure locating file /no/such/file\n");
+  NuclearTable t;
+  const Status missing = read_natural_file("/no/such/file", t);
+  EXPECT_EQ(missing.ierr, kTableMissing);
+  EXPECT_EQ(missing.message, "Failure locating file /no/such/file");
 }
 
 TEST(IsotopeFile, UncertaintiesMinusByteAndFieldErrors) {
   const std::string head(38, '\n');
-  Quiet q;
-  auto t = read_isotope_file(q.con, temp_file("iso", head + "Li\t\t-1.90(2)\t\t\t\t1.37(3)\t70.5(3)\r\n" +
-                                                         "7Li\t92.5\t\xd0"
-                                                         "2.22\t\t\t\t1.4\t0.0454\n" +
-                                                         "6Li\t\t2.0\t\t\t\t\t940\n"));
-  ASSERT_EQ(t.size(), 3u);
-  EXPECT_FLOAT_EQ(t[0].b, -1.90f);
-  EXPECT_FLOAT_EQ(t[0].sig_scatt, 1.37f);
-  EXPECT_FLOAT_EQ(t[0].sig_abs, 70.5f);
-  EXPECT_EQ(t[0].z, 3);
-  EXPECT_FLOAT_EQ(t[1].b, -2.22f);  // byte 208 is a minus sign
-  EXPECT_EQ(t[1].a, 7);
-  EXPECT_FLOAT_EQ(t[2].sig_scatt, 0.0f);  // empty field: not measured
-  EXPECT_FLOAT_EQ(t[2].sig_abs, 940.0f);
+  NuclearTable t = isotope_table(temp_file("iso", head + "Li\t\t-1.90(2)\t\t\t\t1.37(3)\t70.5(3)\r\n" +
+                                                           "7Li\t92.5\t\xd0"
+                                                           "2.22\t\t\t\t1.4\t0.0454\n" +
+                                                           "6Li\t\t2.0\t\t\t\t\t940\n"));
+  ASSERT_EQ(t.entries.size(), 3u);
+  EXPECT_FLOAT_EQ(t.entries[0].b, -1.90f);
+  EXPECT_FLOAT_EQ(t.entries[0].sig_scatt, 1.37f);
+  EXPECT_FLOAT_EQ(t.entries[0].sig_abs, 70.5f);
+  EXPECT_EQ(t.entries[0].z, 3);
+  EXPECT_FLOAT_EQ(t.entries[1].b, -2.22f);  // byte 208 is a minus sign
+  EXPECT_EQ(t.entries[1].a, 7);
+  EXPECT_FLOAT_EQ(t.entries[2].sig_scatt, 0.0f);  // empty field: not measured
+  EXPECT_FLOAT_EQ(t.entries[2].sig_abs, 940.0f);
 
-  // An isotope without an atomic weight gets its mass number.
-  Quiet w;
-  attach_masses(w.con, t, {{"Li", 3, 6, 6.015122}});
-  EXPECT_DOUBLE_EQ(t[1].mass, 7.0);
-  EXPECT_DOUBLE_EQ(t[2].mass, 6.015122);
-  EXPECT_EQ(w.out.str(),
-            " An atomic mass value has not been found for   3Li\n A value  0.000E+00 will be assumed\n"
-            " An atomic mass value has not been found for   3Li\n A value  0.700E+01 will be assumed\n");
+  // An isotope without an atomic weight gets its mass number, and is named for the caller to warn.
+  const std::vector<const NuclearEntry*> assumed = attach_masses(t, {{"Li", 3, 6, 6.015122}});
+  EXPECT_DOUBLE_EQ(t.entries[1].mass, 7.0);
+  EXPECT_DOUBLE_EQ(t.entries[2].mass, 6.015122);
+  ASSERT_EQ(assumed.size(), 2u);
+  EXPECT_EQ(assumed[0], &t.entries[0]);
+  EXPECT_EQ(assumed[1], &t.entries[1]);
 
   for (const char* bad : {"Li\t\tabc\t\t\t\t1\t1\n", "Li\t\t1\t1\n", "Qq\t\t1\t\t\t\t1\t1\n"}) {
-    Quiet e;
-    EXPECT_THROW(read_isotope_file(e.con, temp_file("bad", head + bad)), RunEnd) << bad;
-    EXPECT_NE(e.out.str().find(" Error reading file "), std::string::npos);
+    NuclearTable e;
+    const Status s = read_isotope_file(temp_file("bad", head + bad), e);
+    EXPECT_EQ(s.ierr, kTableUnreadable) << bad;
   }
+}
+
+TEST(MatchComposition, NamesWhatTheTableLacks) {
+  NuclearTable t = isotope_table(kData + "sears.ascii");
+  Composition c;
+  c.kind = SampleKind::kIsotopes;
+  c.elements = {{"Fe", 1, {{56, 0.5}, {57, 0.5}}}, {"O ", 1, {{0, 1}}}};
+  std::vector<std::vector<const NuclearEntry*>> matched;
+  ASSERT_TRUE(match_composition(c, t, matched).ok());
+  ASSERT_EQ(matched.size(), 2u);
+  EXPECT_EQ(matched[0][1]->a, 57);
+  EXPECT_EQ(matched[1][0]->a, 0);
+
+  c.elements[0].isotopes[1].a = 55;  // no such iron isotope
+  Status s = match_composition(c, t, matched);
+  EXPECT_EQ(s.ierr, kNotInTable);
+  EXPECT_EQ(s.message, "Isotope 55Fe is not in " + kData + "sears.ascii");
+  EXPECT_EQ(matched.size(), 1u);  // the entries found before it
+  EXPECT_EQ(matched[0].size(), 1u);
+
+  c.kind = SampleKind::kNaturalElements;
+  c.elements = {{"Xx", 1, {{0, 1}}}};
+  s = match_composition(c, natural_table(kData + "sears91.dat"), matched);
+  EXPECT_EQ(s.message, "Element Xx is not in " + kData + "sears91.dat");
 }
 
 }  // namespace

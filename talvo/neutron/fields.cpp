@@ -1,4 +1,4 @@
-#include "app/fields.hpp"
+#include "talvo/neutron/fields.hpp"
 
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"

@@ -1,4 +1,5 @@
-// Picking values out of typed lines and data-file lines.
+// Picking values out of typed lines and data-file lines: element symbols,
+// reals with their uncertainties, and the free-atom conversions.
 #pragma once
 
 #include <string>

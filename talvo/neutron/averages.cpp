@@ -1,9 +1,9 @@
-#include "app/averages.hpp"
+#include "talvo/neutron/averages.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "app/fields.hpp"
+#include "talvo/neutron/fields.hpp"
 
 namespace talvo {
 namespace {
@@ -18,11 +18,25 @@ constexpr float kFm2ToBarn = 0.01f;
 
 }  // namespace
 
+IsotopeData isotope_data(const NuclearEntry& e) { return {e.b, static_cast<float>(e.mass), e.sig_scatt, e.sig_abs}; }
+
+Results compute_averages(const Composition& c, const std::vector<std::vector<const NuclearEntry*>>& matched) {
+  std::vector<std::vector<IsotopeData>> data;
+  for (const auto& element : matched) {
+    data.emplace_back();
+    for (const NuclearEntry* e : element) data.back().push_back(isotope_data(*e));
+  }
+  return compute_averages(c, data);
+}
+
 Results compute_averages(const Composition& c, const std::vector<std::vector<IsotopeData>>& data) {
   Results r;
   const std::size_t ne = c.elements.size();
+  // The amounts and fractions as the single-precision values they were typed or read as.
+  const auto x = [&](std::size_t k) { return static_cast<float>(c.elements[k].amount); };
+  const auto y = [&](std::size_t k, std::size_t l) { return static_cast<float>(c.elements[k].isotopes[l].fraction); };
   float n_atoms = 0.0f;
-  for (const Element& e : c.elements) n_atoms += e.amount;
+  for (std::size_t k = 0; k < ne; ++k) n_atoms += x(k);
   r.atoms = n_atoms;
 
   float big_b = 0.0f, b_free = 0.0f, s_coh = 0.0f, s_b = 0.0f, s_free = 0.0f, mass = 0.0f, s_abs = 0.0f;
@@ -31,21 +45,21 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
     float bbar = 0.0f;
     for (std::size_t l = 0; l < e.isotopes.size(); ++l) {
       const IsotopeData& d = data[k][l];
-      const float w = e.amount * e.isotopes[l].fraction;
+      const float w = x(k) * y(k, l);
       big_b += w * d.b;
       b_free += w * fn_bf(d.b, d.mass);
       s_b += w * d.sig_scatt;
       s_free += w * fn_sf(d.sig_scatt, d.mass);
       mass += w * d.mass;
       s_abs += w * d.sig_abs;
-      bbar += e.isotopes[l].fraction * d.b;
+      bbar += y(k, l) * d.b;
     }
     r.b_mean.push_back(bbar);
     // An element's coherent scattering is that of its mean length: for a mixture
     // of isotopes the rest of the bound scattering is isotope-disorder scattering,
     // which is incoherent. A natural element or a single isotope (y = 1) gives
     // the same value as w 0.12566371 b^2.
-    s_coh += e.amount * kBarnsPerFm2 * (bbar * bbar);
+    s_coh += x(k) * kBarnsPerFm2 * (bbar * bbar);
   }
   Totals& u = r.unit;
   u.atomic_weight = mass;
@@ -83,12 +97,9 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
   a.sig_bound_4pi = u.sig_bound / (kFourPi * n_atoms);
   a.sig_free_4pi = u.sig_free / (kFourPi * n_atoms);
 
-  for (std::size_t k = 0; k < ne; ++k) {
-    const Element& e = c.elements[k];
-    r.fraction.push_back(e.amount / n_atoms);
-  }
+  for (std::size_t k = 0; k < ne; ++k) r.fraction.push_back(x(k) / n_atoms);
 
-  const float d = c.density;
+  const float d = static_cast<float>(c.density);
   r.density_known = std::fabs(d) > kSmall;
   if (d > kSmall) {
     r.units_per_a3 = d / (kAmu * mass);
@@ -114,8 +125,8 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
   const float bmean = big_b / n_atoms;
   const float bmean2 = bmean * bmean;
   const auto add_pair = [&](int l, int m) {
-    const float xl = c.elements[static_cast<std::size_t>(l)].amount;
-    const float xm = c.elements[static_cast<std::size_t>(m)].amount;
+    const float xl = x(static_cast<std::size_t>(l));
+    const float xm = x(static_cast<std::size_t>(m));
     const float bl = r.b_mean[static_cast<std::size_t>(l)];
     const float bm = r.b_mean[static_cast<std::size_t>(m)];
     const float cl = r.fraction[static_cast<std::size_t>(l)];

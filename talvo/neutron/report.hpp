@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/averages.hpp"
-#include "app/composition.hpp"
-#include "app/nuclear_tables.hpp"
+#include "talvo/neutron/averages.hpp"
+#include "talvo/neutron/composition.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
 
 namespace talvo {
 

@@ -1,4 +1,4 @@
-#include "app/report.hpp"
+#include "talvo/neutron/report.hpp"
 
 #include <algorithm>
 
@@ -107,7 +107,7 @@ TextLines results_lines(const Composition& c, const Results& r) {
   out.text.reserve(4096 + 3 * 80 * r.fz.size());  // the pair lines are most of the block
   const PairLabels labels(c);
   out.push_back("");
-  if (c.kind == kIsotopes) {
+  if (c.kind == SampleKind::kIsotopes) {
     out.push_back(" Isotopic composition of elements...");
     for (const Element& e : c.elements) {
       std::string s;

@@ -4,10 +4,13 @@
 
 #include <vector>
 
-#include "app/composition.hpp"
-#include "app/nuclear_tables.hpp"
+#include "talvo/neutron/composition.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
 
 namespace talvo {
+
+// Smallest atom count, density or fraction taken as non-zero.
+inline constexpr float kSmall = 1.0e-6f;
 
 // The data of one isotope of the sample, as matched in the table.
 struct IsotopeData {
@@ -16,6 +19,9 @@ struct IsotopeData {
   float sig_scatt = 0.0f;
   float sig_abs = 0.0f;
 };
+
+// The data of a matched table entry, in the precision the averages use.
+IsotopeData isotope_data(const NuclearEntry& e);
 
 // A coefficient for the pair of elements (l, m); for l != m `reverse` is the
 // coefficient stated for the pair in the other order.
@@ -68,7 +74,11 @@ struct Results {
   std::vector<PairValue> fz;  // value normalised, reverse un-normalised
 };
 
-// data[k][l] belongs to isotope l of element k of the composition.
+// data[k][l] belongs to isotope l of element k of the composition. The
+// amounts, fractions and density are taken in single precision.
 Results compute_averages(const Composition& c, const std::vector<std::vector<IsotopeData>>& data);
+
+// The same for the entries a composition was matched with.
+Results compute_averages(const Composition& c, const std::vector<std::vector<const NuclearEntry*>>& matched);
 
 }  // namespace talvo

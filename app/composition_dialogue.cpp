@@ -1,15 +1,18 @@
-#include "app/composition.hpp"
+#include "app/composition_dialogue.hpp"
 
 #include <cmath>
 
-#include "app/fields.hpp"
 #include "app/run_end.hpp"
+#include "talvo/neutron/averages.hpp"
+#include "talvo/neutron/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
 namespace {
+
+constexpr float kFractionTolerance = 0.00101f;
 
 int ask_element_count(Console& con) {
   for (;;) {
@@ -70,10 +73,10 @@ void ask_isotopes(Console& con, Element& element, int i) {
         float y = 0.0f;
         if (read_free(read_reply(con), {&a, &y})) {
           iso = Isotope{a, y};
+          sum += y;
           break;
         }
       }
-      sum += iso.fraction;
     }
     if (std::fabs(sum - 1.0f) > kFractionTolerance) {
       line(con, " Composition of element must add to ONE");
@@ -95,12 +98,12 @@ float ask_density(Console& con) {
 
 }  // namespace
 
-Composition enter_composition(Console& con, int kind) {
+Composition enter_composition(Console& con, SampleKind kind) {
   Composition c;
   c.kind = kind;
   const int n = ask_element_count(con);
   line(con, "");
-  if (kind == kNaturalElements) {
+  if (kind == SampleKind::kNaturalElements) {
     line(con, " For each element in turn give chemical symbol and x where");
     line(con, " x = number of atoms of element in one scattering unit");
     line(con, " (x need not be an integer)");

@@ -1,37 +1,23 @@
-#include "app/nuclear_tables.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
 
 #include <fstream>
 #include <optional>
 
-#include "app/fields.hpp"
-#include "app/run_end.hpp"
-#include "talvo/console/print.hpp"
+#include "talvo/elements/elements.hpp"
+#include "talvo/neutron/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/elements/elements.hpp"
 
 namespace talvo {
 namespace {
 
-[[noreturn]] void fail(Console& con, const std::string& text) {
-  line(con, text);
-  throw RunEnd(kFailureStatus);
-}
+Status missing(const std::string& name) { return Status::error(kTableMissing, "Failure locating file " + name); }
+Status unreadable(const std::string& name) { return Status::error(kTableUnreadable, "Error reading file " + name); }
 
-[[noreturn]] void read_error(Console& con, const std::string& name) { fail(con, " Error reading file " + name); }
-
-void check_room(Console& con, std::size_t count) {
-  if (count >= static_cast<std::size_t>(kMaxEntries)) {
-    pr_int(con.out, "The data file has more than the maximum allowed number of entries ", kMaxEntries);
-    throw RunEnd(kFailureStatus);
-  }
-}
-
-std::ifstream open_data(Console& con, const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) fail(con, " Failure locating file " + name);
-  return in;
+Status too_many() {
+  return Status::error(kTooManyEntries,
+                       "The data file has more than the maximum allowed number of entries " + free_int(kMaxEntries));
 }
 
 // A data line without its line end.
@@ -41,8 +27,6 @@ bool next_line(std::istream& in, std::string& text) {
   return true;
 }
 
-// A fixed-column field (1-based first column, width): nothing when it is
-// blank or not a number. Without a decimal point, d decimals are implied.
 // The text of a fixed-column field (1-based first column) without its blanks.
 std::string_view field(const std::string& text, int column, int width) {
   std::string_view f =
@@ -51,6 +35,8 @@ std::string_view field(const std::string& text, int column, int width) {
   return trim_end(f);
 }
 
+// A fixed-column real: nothing when it is not a number; blank is 0. Without a
+// decimal point, d decimals are implied.
 std::optional<double> fixed_real(const std::string& text, int column, int width, int d) {
   const std::string_view f = field(text, column, width);
   if (f.empty()) return 0.0;
@@ -70,16 +56,17 @@ std::optional<int> fixed_int(const std::string& text, int column, int width) {
 
 }  // namespace
 
-std::vector<NuclearEntry> read_natural_file(Console& con, const std::string& name) {
-  std::ifstream in = open_data(con, name);
+Status read_natural_file(const std::string& name, NuclearTable& table) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return missing(name);
   std::string text;
   int headers = 0;
-  if (!next_line(in, text) || !read_free(text, {&headers}) || headers < 0) read_error(con, name);
+  if (!next_line(in, text) || !read_free(text, {&headers}) || headers < 0) return unreadable(name);
   for (int i = 0; i < headers; ++i)
-    if (!next_line(in, text)) read_error(con, name);
+    if (!next_line(in, text)) return unreadable(name);
   // 1X,I3,2X,F10.6,2X,A2,2X,F10.5,2X,F9.5,2X,F11.5
   constexpr std::size_t kRecord = 56;
-  std::vector<NuclearEntry> entries;
+  NuclearTable read{name, {}};
   while (next_line(in, text)) {
     if (text.size() < kRecord) break;  // the first line that does not fit ends the entries
     auto z = fixed_int(text, 2, 3);
@@ -87,8 +74,8 @@ std::vector<NuclearEntry> read_natural_file(Console& con, const std::string& nam
     auto b = fixed_real(text, 23, 10, 5);
     auto s = fixed_real(text, 35, 9, 5);
     auto a = fixed_real(text, 46, 11, 5);
-    if (!z || !mass || !b || !s || !a) read_error(con, name);
-    check_room(con, entries.size());
+    if (!z || !mass || !b || !s || !a) return unreadable(name);
+    if (read.entries.size() >= static_cast<std::size_t>(kMaxEntries)) return too_many();
     NuclearEntry e;
     e.z = *z;
     e.mass = *mass;
@@ -96,20 +83,22 @@ std::vector<NuclearEntry> read_natural_file(Console& con, const std::string& nam
     e.b = static_cast<float>(*b);
     e.sig_scatt = static_cast<float>(*s);
     e.sig_abs = static_cast<float>(*a);
-    entries.push_back(e);
+    read.entries.push_back(e);
   }
-  if (in.bad()) read_error(con, name);
-  return entries;
+  if (in.bad()) return unreadable(name);
+  table = std::move(read);
+  return {};
 }
 
-std::vector<NuclearEntry> read_isotope_file(Console& con, const std::string& name) {
-  std::ifstream in = open_data(con, name);
+Status read_isotope_file(const std::string& name, NuclearTable& table) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return missing(name);
   constexpr int kHeaderLines = 38;
   constexpr int kFields = 8;
   std::string text;
   for (int i = 0; i < kHeaderLines; ++i)
-    if (!next_line(in, text)) read_error(con, name);
-  std::vector<NuclearEntry> entries;
+    if (!next_line(in, text)) return unreadable(name);
+  NuclearTable read{name, {}};
   while (next_line(in, text)) {
     std::string rec = text.substr(0, kLineLength);
     for (char& c : rec)
@@ -119,7 +108,7 @@ std::vector<NuclearEntry> read_isotope_file(Console& con, const std::string& nam
     std::vector<int> tab;
     for (std::size_t i = 0; i < rec.size(); ++i)
       if (rec[i] == '\t') tab.push_back(static_cast<int>(i) + 1);
-    if (static_cast<int>(tab.size()) < kFields - 1) read_error(con, name);
+    if (static_cast<int>(tab.size()) < kFields - 1) return unreadable(name);
     tab.push_back(static_cast<int>(rec.size()) + 1);
 
     std::string_view label = trim_end(std::string_view(rec).substr(0, static_cast<std::size_t>(tab[0] - 1)));
@@ -127,73 +116,93 @@ std::vector<NuclearEntry> read_isotope_file(Console& con, const std::string& nam
     std::size_t digits = 0;
     while (digits < label.size() && label[digits] >= '0' && label[digits] <= '9') ++digits;
     const std::string_view symbol = label.substr(digits);
-    if (symbol.empty() || symbol.size() > 2) read_error(con, name);
+    if (symbol.empty() || symbol.size() > 2) return unreadable(name);
     NuclearEntry e;
     e.symbol = fixed(symbol, 2);
     if (digits > 0) {
       auto a = parse_int(label.substr(0, digits));
-      if (!a) read_error(con, name);
+      if (!a) return unreadable(name);
       e.a = *a;
     }
     const int elem = find_element(e.symbol);
-    if (elem < 0) read_error(con, name);
+    if (elem < 0) return unreadable(name);
     e.z = element_table()[static_cast<std::size_t>(elem)].z;
     // Fields 3 (b_coh), 7 (sig_scatt) and 8 (sig_abs) lie between tab[k-2] and tab[k-1].
     if (!strip_real(rec, tab[1], tab[2], e.b) || !strip_real(rec, tab[5], tab[6], e.sig_scatt) ||
         !strip_real(rec, tab[6], tab[7], e.sig_abs))
-      read_error(con, name);
-    check_room(con, entries.size());
-    entries.push_back(e);
+      return unreadable(name);
+    if (read.entries.size() >= static_cast<std::size_t>(kMaxEntries)) return too_many();
+    read.entries.push_back(e);
   }
-  if (in.bad()) read_error(con, name);
-  return entries;
+  if (in.bad()) return unreadable(name);
+  table = std::move(read);
+  return {};
 }
 
-std::vector<AtomicWeight> read_atomic_weights(Console& con, const std::string& name) {
-  std::ifstream in = open_data(con, name);
+Status read_atomic_weights(const std::string& name, std::vector<AtomicWeight>& weights) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return missing(name);
   // 1X,A2,1X,I3,1X,I3,1X,F10.6
   constexpr std::size_t kRecord = 22;
-  std::vector<AtomicWeight> weights;
+  std::vector<AtomicWeight> read;
   std::string text;
   while (next_line(in, text)) {
     if (trim_end(text).empty()) continue;
-    if (text.size() < kRecord) read_error(con, name);
+    if (text.size() < kRecord) return unreadable(name);
     auto z = fixed_int(text, 5, 3);
     auto a = fixed_int(text, 9, 3);
     auto mass = fixed_real(text, 13, 10, 6);
-    if (!z || !a || !mass) read_error(con, name);
-    check_room(con, weights.size());
-    weights.push_back({text.substr(1, 2), *z, *a, *mass});
+    if (!z || !a || !mass) return unreadable(name);
+    if (read.size() >= static_cast<std::size_t>(kMaxEntries)) return too_many();
+    read.push_back({text.substr(1, 2), *z, *a, *mass});
   }
-  if (in.bad()) read_error(con, name);
-  return weights;
+  if (in.bad()) return unreadable(name);
+  weights = std::move(read);
+  return {};
 }
 
-void attach_masses(Console& con, std::vector<NuclearEntry>& entries, const std::vector<AtomicWeight>& weights) {
-  for (NuclearEntry& e : entries) {
+std::vector<const NuclearEntry*> attach_masses(NuclearTable& table, const std::vector<AtomicWeight>& weights) {
+  std::vector<const NuclearEntry*> assumed;
+  for (NuclearEntry& e : table.entries) {
     const AtomicWeight* found = nullptr;
     for (const AtomicWeight& w : weights)
       if (w.z == e.z && w.a == e.a) found = &w;
     if (found) {
       e.mass = found->mass;
-      continue;
+    } else {
+      e.mass = static_cast<float>(e.a);
+      assumed.push_back(&e);
     }
-    line(con, " An atomic mass value has not been found for " + fmt_i(e.z, 3) + fixed(e.symbol, 2));
-    e.mass = static_cast<float>(e.a);
-    line(con, " A value " + fmt_e(static_cast<float>(e.a), 10, 3) + " will be assumed");
   }
+  return assumed;
 }
 
-const NuclearEntry* find_entry(const std::vector<NuclearEntry>& entries, const std::string& symbol, int a) {
+const NuclearEntry* find_entry(const NuclearTable& table, std::string_view symbol, int a) {
   const std::string key = fixed(symbol, 2);
-  for (const NuclearEntry& e : entries)
+  for (const NuclearEntry& e : table.entries)
     if (e.a == a && ach_case_blind_compare(fixed(e.symbol, 2), key) == 0) return &e;
   return nullptr;
 }
 
-void report_loaded(Console& con, const std::string& name, std::size_t count) {
-  line(con, " File " + std::string(trim_end(name)) + "read successfully");
-  line(con, " Number of entries in file =" + fmt_i(static_cast<long long>(count), 4));
+Status match_composition(const Composition& c, const NuclearTable& table,
+                         std::vector<std::vector<const NuclearEntry*>>& matched) {
+  std::vector<std::vector<const NuclearEntry*>> found;
+  for (const Element& e : c.elements) {
+    found.emplace_back();
+    for (const Isotope& iso : e.isotopes) {
+      const int a = c.kind == SampleKind::kNaturalElements ? 0 : iso.a;
+      const NuclearEntry* entry = find_entry(table, e.symbol, a);
+      if (!entry) {
+        const std::string symbol(trim_end(e.symbol));
+        matched = std::move(found);
+        return Status::error(kNotInTable, (a == 0 ? "Element " + symbol : "Isotope " + free_int(a) + symbol) +
+                                              " is not in " + table.file);
+      }
+      found.back().push_back(entry);
+    }
+  }
+  matched = std::move(found);
+  return {};
 }
 
 }  // namespace talvo
