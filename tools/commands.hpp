@@ -11,5 +11,6 @@ extern const Subcommand kDensityCommand;
 extern const Subcommand kXrdmlCommand;
 extern const Subcommand kMoqCommand;
 extern const Subcommand kFilonCommand;
+extern const Subcommand kXsCommand;
 
 }  // namespace talvo::cli

@@ -16,8 +16,8 @@ namespace {
 using talvo::cli::Subcommand;
 
 const Subcommand* const kCommands[] = {
-    &talvo::cli::kFoqCommand,   &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand,
-    &talvo::cli::kXrdmlCommand, &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
+    &talvo::cli::kFoqCommand, &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand, &talvo::cli::kXrdmlCommand,
+    &talvo::cli::kMoqCommand, &talvo::cli::kFilonCommand,   &talvo::cli::kXsCommand,
 };
 
 std::string help() {

@@ -36,8 +36,7 @@ std::string DataFolder::file(std::string_view bare) const {
 }
 
 DataFolder program_data_folder(const char* g_f, std::string_view executable_dir) {
-  if (g_f && !trim_end(g_f).empty())
-    return DataFolder::named(g_f);
+  if (g_f && !trim_end(g_f).empty()) return DataFolder::named(g_f);
   std::vector<std::string> folders;
   if (!executable_dir.empty()) folders.push_back(std::string(executable_dir) + "/../share/talvo/data");
   folders.push_back(TALVO_INSTALL_DATA_DIR);

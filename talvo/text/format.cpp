@@ -95,4 +95,30 @@ std::string free_real(double value) {
 
 std::string free_int(long long value) { return std::to_string(value); }
 
+namespace {
+
+template <typename T>
+void append_shortest_of(std::string& out, T value) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, res.ptr);
+}
+
+}  // namespace
+
+void append_shortest(std::string& out, double value) { append_shortest_of(out, value); }
+void append_shortest(std::string& out, float value) { append_shortest_of(out, value); }
+
+std::string shortest(double value) {
+  std::string s;
+  append_shortest(s, value);
+  return s;
+}
+
+std::string shortest(float value) {
+  std::string s;
+  append_shortest(s, value);
+  return s;
+}
+
 }  // namespace talvo

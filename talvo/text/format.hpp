@@ -38,4 +38,13 @@ std::string free_real(float value);
 std::string free_real(double value);
 std::string free_int(long long value);
 
+// The shortest text that reads back to the same value: 24.40697 for a float
+// that prints as 24.406969070434570 in double, 0.1 for the double 0.1.
+// Infinite values print as "inf" or "-inf", not-a-number as "nan".
+std::string shortest(double value);
+std::string shortest(float value);
+// The same, appended to `out` without a string of its own.
+void append_shortest(std::string& out, double value);
+void append_shortest(std::string& out, float value);
+
 }  // namespace talvo

@@ -30,8 +30,8 @@ Composition natural(std::vector<std::pair<std::string, double>> elements, double
 // The averages of a composition matched against a shipped table.
 Results compute(const Composition& c, const std::string& file) {
   NuclearTable t;
-  const Status read = c.kind == SampleKind::kNaturalElements ? read_natural_file(kData + file, t)
-                                                              : read_isotope_file(kData + file, t);
+  const Status read =
+      c.kind == SampleKind::kNaturalElements ? read_natural_file(kData + file, t) : read_isotope_file(kData + file, t);
   EXPECT_TRUE(read.ok()) << read.message;
   if (c.kind == SampleKind::kIsotopes) {
     std::vector<AtomicWeight> w;

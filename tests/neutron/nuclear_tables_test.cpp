@@ -69,9 +69,9 @@ TEST(ShippedData, PublishedValuesOfCorrectedEntries) {
     int a;
     float b, sig_scatt, sig_abs;
   } published[] = {
-      {"Fe", 0, 9.45f, 11.62f, 2.56f},   {"Cd", 0, 4.87f, 6.5f, 2520.0f}, {"Si", 0, 4.1491f, 2.167f, 0.171f},
-      {"Xe", 0, 4.92f, 2.96f, 23.9f},    {"Na", 0, 3.63f, 3.28f, 0.53f},  {"Co", 0, 2.49f, 5.6f, 37.18f},
-      {"Ca", 44, 1.42f, 0.25f, 0.88f},   {"Er", 0, 7.79f, 8.7f, 159.0f},  {"Fe", 56, 9.94f, 12.42f, 2.59f},
+      {"Fe", 0, 9.45f, 11.62f, 2.56f}, {"Cd", 0, 4.87f, 6.5f, 2520.0f}, {"Si", 0, 4.1491f, 2.167f, 0.171f},
+      {"Xe", 0, 4.92f, 2.96f, 23.9f},  {"Na", 0, 3.63f, 3.28f, 0.53f},  {"Co", 0, 2.49f, 5.6f, 37.18f},
+      {"Ca", 44, 1.42f, 0.25f, 0.88f}, {"Er", 0, 7.79f, 8.7f, 159.0f},  {"Fe", 56, 9.94f, 12.42f, 2.59f},
       {"Co", 59, 2.49f, 5.6f, 37.18f},  // the one isotope of an element listed by its natural row
   };
   for (const auto& p : published) {
@@ -193,9 +193,9 @@ TEST(NaturalFile, EntryLimitAndBadFiles) {
 TEST(IsotopeFile, UncertaintiesMinusByteAndFieldErrors) {
   const std::string head(38, '\n');
   NuclearTable t = isotope_table(temp_file("iso", head + "Li\t\t-1.90(2)\t\t\t\t1.37(3)\t70.5(3)\r\n" +
-                                                           "7Li\t92.5\t\xd0"
-                                                           "2.22\t\t\t\t1.4\t0.0454\n" +
-                                                           "6Li\t\t2.0\t\t\t\t\t940\n"));
+                                                      "7Li\t92.5\t\xd0"
+                                                      "2.22\t\t\t\t1.4\t0.0454\n" +
+                                                      "6Li\t\t2.0\t\t\t\t\t940\n"));
   ASSERT_EQ(t.entries.size(), 3u);
   EXPECT_FLOAT_EQ(t.entries[0].b, -1.90f);
   EXPECT_FLOAT_EQ(t.entries[0].sig_scatt, 1.37f);

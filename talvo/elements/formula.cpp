@@ -1,0 +1,183 @@
+#include "talvo/elements/formula.hpp"
+
+#include <charconv>
+#include <cmath>
+
+#include "talvo/elements/elements.hpp"
+#include "talvo/text/format.hpp"
+
+namespace talvo {
+namespace {
+
+constexpr int kMaxMassNumber = 300;
+constexpr int kMaxDepth = 64;  // groups in groups: enough for any real formula, and no stack exhaustion
+
+bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A flat list of (symbol, mass number, count) terms, merged into elements at the end.
+struct Term {
+  std::string symbol;
+  int a;
+  double count;
+};
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : text_(text) {}
+
+  Status parse(std::vector<Term>& terms) {
+    skip_blanks();
+    if (pos_ == text_.size()) return Status::error(kFormulaEmpty, "empty formula");
+    for (;;) {
+      // Each part of a sum may begin with its multiplier: the 5 of +5H2O.
+      double multiplier = 1.0;
+      if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) {
+        if (Status s = number(multiplier); s.failed()) return s;
+      }
+      std::vector<Term> part;
+      if (Status s = sequence(part, 0); s.failed()) return s;
+      if (part.empty()) return syntax("an element or \"(\" expected");
+      for (Term& t : part) t.count *= multiplier;
+      terms.insert(terms.end(), part.begin(), part.end());
+      skip_blanks();
+      if (pos_ == text_.size()) return {};
+      if (text_[pos_] != '+') return syntax(text_[pos_] == ')' ? "\")\" without \"(\"" : "unexpected character");
+      ++pos_;
+      skip_blanks();
+    }
+  }
+
+ private:
+  Status sequence(std::vector<Term>& terms, int depth) {
+    for (;;) {
+      skip_blanks();
+      if (pos_ == text_.size()) return {};
+      const char c = text_[pos_];
+      if (c == '(') {
+        if (depth >= kMaxDepth) return syntax("groups nested too deeply");
+        const std::size_t open = pos_++;
+        std::vector<Term> group;
+        if (Status s = sequence(group, depth + 1); s.failed()) return s;
+        skip_blanks();
+        if (pos_ == text_.size() || text_[pos_] != ')') return error_at(kFormulaSyntax, "missing \")\"", open);
+        if (group.empty()) return error_at(kFormulaSyntax, "empty group", open);
+        ++pos_;
+        double count = 1.0;
+        if (Status s = optional_count(count); s.failed()) return s;
+        for (Term& t : group) t.count *= count;
+        terms.insert(terms.end(), group.begin(), group.end());
+      } else if (is_upper(c)) {
+        Term t;
+        if (Status s = element(t); s.failed()) return s;
+        if (Status s = optional_count(t.count); s.failed()) return s;
+        terms.push_back(std::move(t));
+      } else {
+        return {};  // the caller decides what may follow
+      }
+    }
+  }
+
+  Status element(Term& t) {
+    const std::size_t start = pos_;
+    ++pos_;
+    while (pos_ < text_.size() && is_lower(text_[pos_])) ++pos_;
+    std::string symbol(text_.substr(start, pos_ - start));
+    int a = 0;
+    if (symbol == "D" || symbol == "T") {
+      a = symbol == "D" ? 2 : 3;
+      symbol = "H";
+    } else if (symbol.size() > 2 || find_element(symbol) < 0 || symbol == "D") {
+      return error_at(kFormulaUnknownElement, "unknown element \"" + symbol + "\"", start);
+    }
+    if (pos_ < text_.size() && text_[pos_] == '[') {
+      if (a != 0) return syntax("D and T are isotopes already");
+      const std::size_t open = pos_++;
+      const std::size_t first = pos_;
+      while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+      if (pos_ == first || pos_ == text_.size() || text_[pos_] != ']')
+        return error_at(kFormulaSyntax, "a mass number in \"[ ]\" expected", open);
+      const auto [end, ec] = std::from_chars(text_.data() + first, text_.data() + pos_, a);
+      if (ec != std::errc() || a < 1 || a > kMaxMassNumber)
+        return error_at(kFormulaBadCount, "mass number out of range", first);
+      ++pos_;
+    }
+    t = Term{symbol, a, 1.0};
+    return {};
+  }
+
+  Status optional_count(double& count) {
+    if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) return number(count);
+    count = 1.0;
+    return {};
+  }
+
+  Status number(double& value) {
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+    if (pos_ < text_.size() && text_[pos_] == '.') {
+      ++pos_;
+      while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+    }
+    const std::string_view digits = text_.substr(start, pos_ - start);
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size())
+      return error_at(kFormulaSyntax, "\"" + std::string(digits) + "\" is not a number", start);
+    if (!(value > 0.0) || !std::isfinite(value) || value > 1e9)
+      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" must be above 0", start);
+    return {};
+  }
+
+  void skip_blanks() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
+  }
+
+  Status syntax(const std::string& what) { return error_at(kFormulaSyntax, what, pos_); }
+
+  Status error_at(int code, const std::string& what, std::size_t at) const {
+    std::string where = "at position " + free_int(static_cast<long long>(at + 1));
+    if (at < text_.size()) where = "\"" + std::string(1, text_[at]) + "\" " + where;
+    return Status::error(code, "formula \"" + std::string(text_) + "\": " + what + " (" + where + ")");
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+double Formula::atoms() const {
+  double n = 0.0;
+  for (const FormulaElement& e : elements) n += e.count;
+  return n;
+}
+
+Status parse_formula(std::string_view text, Formula& formula) {
+  std::vector<Term> terms;
+  Parser parser(text);
+  if (Status s = parser.parse(terms); s.failed()) return s;
+  Formula f;
+  f.text = std::string(text);
+  for (const Term& t : terms) {
+    FormulaElement* e = nullptr;
+    for (FormulaElement& have : f.elements)
+      if (have.symbol == t.symbol) e = &have;
+    if (!e) {
+      f.elements.push_back(FormulaElement{t.symbol, 0.0, {}});
+      e = &f.elements.back();
+    }
+    e->count += t.count;
+    FormulaIsotope* iso = nullptr;
+    for (FormulaIsotope& have : e->isotopes)
+      if (have.a == t.a) iso = &have;
+    if (iso)
+      iso->count += t.count;
+    else
+      e->isotopes.push_back(FormulaIsotope{t.a, t.count});
+  }
+  formula = std::move(f);
+  return {};
+}
+
+}  // namespace talvo

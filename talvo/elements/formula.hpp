@@ -1,0 +1,47 @@
+// Chemical formulas in the notation of the field's Python tools:
+//   Ni0.3Ti0.7     decimal counts
+//   Ca(OH)2        groups, nested to any depth
+//   Li[6]2O        an isotope by its mass number; D and T are H[2] and H[3]
+//   CuSO4+5H2O     hydrates and other sums of parts, each with its multiplier
+// Blanks between the parts of a formula are ignored.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "talvo/status.hpp"
+
+namespace talvo {
+
+struct FormulaIsotope {
+  int a = 0;           // mass number; 0 for the natural element
+  double count = 0.0;  // atoms of this isotope in one formula unit
+};
+
+// An element of a formula with its isotopes, which keep the order in which
+// they first appear.
+struct FormulaElement {
+  std::string symbol;  // as in the element table: "H", "Fe" (D and T are "H")
+  double count = 0.0;  // all atoms of the element in one formula unit
+  std::vector<FormulaIsotope> isotopes;
+};
+
+struct Formula {
+  std::string text;                      // as given
+  std::vector<FormulaElement> elements;  // in order of first appearance
+  double atoms() const;
+};
+
+// Error codes of parse_formula; the message names the offending text and its
+// position (counted from 1).
+enum FormulaCode {
+  kFormulaEmpty = 1,
+  kFormulaSyntax = 2,          // a character or group out of place, a missing ")" or "]"
+  kFormulaUnknownElement = 3,  // a symbol that is no element
+  kFormulaBadCount = 4,        // a count or mass number that is zero, negative or too large
+};
+
+Status parse_formula(std::string_view text, Formula& formula);
+
+}  // namespace talvo

@@ -1,0 +1,115 @@
+#include "talvo/neutron/neutron_table.hpp"
+
+#include <array>
+#include <fstream>
+
+#include "talvo/text/format.hpp"
+#include "talvo/text/free_format.hpp"
+
+namespace talvo {
+namespace {
+
+std::vector<std::string_view> split_tabs(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (;;) {
+    const auto tab = line.find('\t');
+    fields.push_back(line.substr(0, tab));
+    if (tab == std::string_view::npos) return fields;
+    line.remove_prefix(tab + 1);
+  }
+}
+
+}  // namespace
+
+const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
+  for (const NeutronRow& r : rows)
+    if (r.symbol == symbol && (r.a == a || (a != 0 && r.a == 0 && r.single_a == a))) {
+      // An isotope row of its own wins over the natural row standing for it.
+      if (r.a == 0 && a != 0)
+        for (const NeutronRow& own : rows)
+          if (own.symbol == symbol && own.a == a) return &own;
+      return &r;
+    }
+  return nullptr;
+}
+
+Status read_neutron_table(const std::string& file, NeutronTable& table) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Status::error(kNeutronTableMissing, "cannot open the neutron table " + file);
+  const auto bad = [&](long long line, const std::string& what) {
+    return Status::error(kNeutronTableUnreadable, file + ", line " + free_int(line) + ": " + what);
+  };
+  enum Column {
+    kZ,
+    kA,
+    kSymbol,
+    kMass,
+    kBCoh,
+    kBCohIm,
+    kBInc,
+    kBIncIm,
+    kSigCoh,
+    kSigInc,
+    kSigScatt,
+    kSigAbs,
+    kSingleA
+  };
+  constexpr std::array<std::string_view, 13> kNames = {"Z",         "A",       "symbol",   "mass",    "b_coh",
+                                                       "b_coh_im",  "b_inc",   "b_inc_im", "sig_coh", "sig_inc",
+                                                       "sig_scatt", "sig_abs", "single_A"};
+  std::array<int, kNames.size()> column;
+  column.fill(-1);
+  NeutronTable read{file, {}};
+  std::string text;
+  long long number = 0;
+  bool header = false;
+  while (std::getline(in, text)) {
+    ++number;
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty() || text[0] == '#') continue;
+    const std::vector<std::string_view> fields = split_tabs(text);
+    if (!header) {
+      for (std::size_t f = 0; f < fields.size(); ++f)
+        for (std::size_t c = 0; c < kNames.size(); ++c)
+          if (fields[f] == kNames[c]) column[c] = static_cast<int>(f);
+      for (std::size_t c = 0; c < kSingleA; ++c)
+        if (column[c] < 0) return bad(number, "no column " + std::string(kNames[c]));
+      header = true;
+      continue;
+    }
+    const auto get = [&](std::size_t c) -> std::string_view {
+      const int f = column[c];
+      return f >= 0 && static_cast<std::size_t>(f) < fields.size() ? fields[static_cast<std::size_t>(f)]
+                                                                   : std::string_view();
+    };
+    NeutronRow r;
+    const auto integer = [&](std::size_t c, int& v) {
+      const auto x = parse_int(get(c));
+      if (x) v = *x;
+      return x.has_value();
+    };
+    if (!integer(kZ, r.z) || !integer(kA, r.a)) return bad(number, "Z and A must be whole numbers");
+    if (!get(kSingleA).empty() && !integer(kSingleA, r.single_a)) return bad(number, "single_A is no whole number");
+    r.symbol = std::string(get(kSymbol));
+    if (r.symbol.empty()) return bad(number, "no symbol");
+    const auto mass = parse_real(get(kMass));
+    if (!mass) return bad(number, "no mass");
+    r.mass = *mass;
+    std::optional<double>* values[] = {&r.b_coh,   &r.b_coh_im, &r.b_inc,     &r.b_inc_im,
+                                       &r.sig_coh, &r.sig_inc,  &r.sig_scatt, &r.sig_abs};
+    for (std::size_t c = kBCoh; c <= kSigAbs; ++c) {
+      const std::string_view v = get(c);
+      if (v.empty()) continue;
+      const auto x = parse_real(v);
+      if (!x) return bad(number, std::string(kNames[c]) + " is not a number: " + std::string(v));
+      *values[c - kBCoh] = *x;
+    }
+    read.rows.push_back(std::move(r));
+  }
+  if (in.bad()) return Status::error(kNeutronTableUnreadable, "cannot read the neutron table " + file);
+  if (!header || read.rows.empty()) return Status::error(kNeutronTableUnreadable, file + " holds no table");
+  table = std::move(read);
+  return {};
+}
+
+}  // namespace talvo
