@@ -3,11 +3,14 @@
 
 #include "talvo/console/console.hpp"
 #include "talvo/neutron/composition.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
 
 namespace talvo {
 
-// The composition dialogue for natural elements or isotopes; throws RunEnd
-// when an element has more isotopes than allowed.
-Composition enter_composition(Console& con, SampleKind kind);
+// The composition dialogue for natural elements or isotopes. A reply that
+// cannot be used is asked again after a line that says why; an element or
+// isotope that `table` does not hold is named at once. Throws RunEnd when an
+// element has more isotopes than allowed.
+Composition enter_composition(Console& con, SampleKind kind, const NuclearTable& table);
 
 }  // namespace talvo

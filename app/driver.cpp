@@ -33,8 +33,9 @@ bool ends_with_blind(std::string_view text, std::string_view suffix) {
 int ask_option(Console& con) {
   for (;;) {
     int option = 1;
-    get_intd(con, option, "option", 1);
+    get_intd(con, option, "option", 1, Explain::kSayWhy);
     if (option >= -1 && option <= 2) return option;
+    line(con, " The option must be -1, 0, 1 or 2");
   }
 }
 
@@ -48,9 +49,10 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   std::string name;
   for (;;) {
     int nchar = 0;
-    get_stringd(con, name, "name only for input .SAMPLE file", nchar, 0, kNameLength);
+    get_stringd(con, name, "name only for input .SAMPLE file", nchar, 0, kNameLength, Explain::kSayWhy);
     name = std::string(trim_end(name));
     if (!name.empty()) break;
+    line(con, " Give the name of a .sample file, or abort");
   }
   if (name.size() == 5 && ach_case_blind_compare(name, "abort") == 0) return std::nullopt;
   if (ends_with_blind(name, ".sample")) name.resize(name.size() - 7);
@@ -128,7 +130,7 @@ int run(Console& con, const DataFolder& data) {
 
   const std::string data_file = choose_data_file(con, data, kind);
   const NuclearTable table = load_tables(con, data, kind, data_file);
-  const Composition comp = from_file ? from_file->composition : enter_composition(con, kind);
+  const Composition comp = from_file ? from_file->composition : enter_composition(con, kind, table);
 
   // Match the composition and show the primary data.
   line(con, "");
@@ -143,6 +145,7 @@ int run(Console& con, const DataFolder& data) {
     for (const NuclearEntry* e : element) line(con, primary_data_line(*e));
   if (found.failed()) {
     line(con, " An element was not found in the file " + data_file);
+    line(con, " " + found.message);
     throw RunEnd(kFailureStatus);
   }
   const Results results = compute_averages(comp, matched);
@@ -150,7 +153,7 @@ int run(Console& con, const DataFolder& data) {
   // Name and open the report.
   std::string report = from_file ? from_file->name : std::string();
   int nchar = static_cast<int>(report.size());
-  get_stringd(con, report, "name only for output .TALVO file", nchar, from_file ? 1 : 0, kNameLength);
+  get_stringd(con, report, "name only for output .TALVO file", nchar, from_file ? 1 : 0, kNameLength, Explain::kSayWhy);
   report = std::string(trim_end(report));
   if (report.size() > 6 && ends_with_blind(report, ".talvo")) report.resize(report.size() - 6);
   const std::string report_file = report + ".talvo";

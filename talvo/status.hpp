@@ -8,10 +8,6 @@
 
 namespace talvo {
 
-// The length the library's message texts were once cut to; the dialogue
-// still lays some of its lines out by it.
-inline constexpr std::size_t kMessageLength = 80;
-
 enum class Severity { kOk, kWarning, kError };
 
 struct [[nodiscard]] Status {

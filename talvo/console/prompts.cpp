@@ -19,28 +19,40 @@ std::string question(std::string_view text, const std::string* shown_default) {
 
 std::string kept(const std::string& reply) { return reply.substr(0, kReplyLength); }
 
+void say_why(Console& con, Explain explain, const std::string& reason) {
+  if (explain == Explain::kSayWhy) line(con, " " + reason);
+}
+
+std::string not_a(const char* what, const std::string& reply) {
+  const std::string shown = kept(reply);
+  return shown.find_first_not_of(" \t") == std::string::npos ? std::string("Give ") + what
+                                                             : std::string("Not ") + what + ": " + shown;
+}
+
 }  // namespace
 
-void get_intd(Console& con, int& value, std::string_view text, int iopt) {
+void get_intd(Console& con, int& value, std::string_view text, int iopt, Explain explain) {
   const std::string shown = fmt_i(value, len_int(value));
   for (;;) {
     prompt(con, question(text, iopt == 1 ? &shown : nullptr));
     const std::string reply = read_reply(con);
     if (reply.empty()) {
       if (iopt == 1) return;
+      say_why(con, explain, "Give a whole number");
       continue;
     }
-    if (reply.size() == 1 && (reply[0] == ' ' || reply[0] == '\t')) continue;
-    if (reply[0] == 'f' || reply[0] == 'F') continue;
     int answer = value;
-    if (read_free(kept(reply), {&answer})) {
+    const bool blank = reply.size() == 1 && (reply[0] == ' ' || reply[0] == '\t');
+    if (!blank && reply[0] != 'f' && reply[0] != 'F' && read_free(kept(reply), {&answer})) {
       value = answer;
       return;
     }
+    say_why(con, explain, not_a("a whole number", reply));
   }
 }
 
-void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt, std::size_t capacity) {
+void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt, std::size_t capacity,
+                 Explain explain) {
   for (;;) {
     std::string shown;
     if (iopt == 1) shown = fixed(string, nchar > 0 ? static_cast<std::size_t>(nchar) : 0);
@@ -52,10 +64,11 @@ void get_stringd(Console& con, std::string& string, std::string_view text, int& 
       return;
     }
     if (iopt == 1) return;
+    say_why(con, explain, "Give a name");
   }
 }
 
-void get_param_dp(Console& con, double& value, std::string_view text, int& iopt) {
+void get_param_dp(Console& con, double& value, std::string_view text, int& iopt, Explain explain) {
   for (;;) {
     const std::string shown = fmt_e(value, 14, 7);
     prompt(con, question(text, iopt == 1 ? &shown : nullptr));
@@ -63,6 +76,7 @@ void get_param_dp(Console& con, double& value, std::string_view text, int& iopt)
     if (reply.empty()) {
       if (iopt == 1) return;
       iopt = 0;
+      say_why(con, explain, "Give a number");
       continue;
     }
     double answer = value;
@@ -71,6 +85,7 @@ void get_param_dp(Console& con, double& value, std::string_view text, int& iopt)
       return;
     }
     iopt = 0;
+    say_why(con, explain, not_a("a number", reply));
   }
 }
 
