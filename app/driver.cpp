@@ -121,7 +121,7 @@ std::vector<NuclearEntry> load_tables(Console& con, const DataPrefix& prefix, in
   return entries;
 }
 
-int run(Console& con, const DataPrefix& prefix) {
+int run(Console& con, const DataPrefix& prefix, const NewFileOptions& files) {
   line(con, "");
   con.out << banner_lines().text;
   line(con, "");
@@ -174,7 +174,7 @@ int run(Console& con, const DataPrefix& prefix) {
   report = std::string(trim_end(report));
   if (report.size() > 6 && ends_with_blind(report, ".talvo")) report.resize(report.size() - 6);
   const std::string report_file = report + ".talvo";
-  auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength);
+  auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength, files);
   if (!file) throw RunEnd(kFailureStatus);
   line(con, " Output is written to file " + report_file);
   file->stream() << report_head_lines(data_file, matched).text;
@@ -192,7 +192,7 @@ int run(Console& con, const DataPrefix& prefix) {
   if (!from_file) {
     const std::string sample_file = report + ".sample";
     line(con, " Saving sample information to file " + sample_file);
-    const Status s = write_sample(sample_file, "talvo", data_file, sample_from(comp), kSampleUnit, con.out);
+    const Status s = write_sample(sample_file, "talvo", data_file, sample_from(comp), kSampleUnit, con.out, files);
     if (!s.ok()) {
       line(con, " " + s.message);
       return kFailureStatus;
@@ -203,9 +203,9 @@ int run(Console& con, const DataPrefix& prefix) {
 
 }  // namespace
 
-int run_talvo(Console& con, const DataPrefix& prefix) {
+int run_talvo(Console& con, const DataPrefix& prefix, const NewFileOptions& files) {
   try {
-    return run(con, prefix);
+    return run(con, prefix, files);
   } catch (const RunEnd& end) {
     con.out.flush();
     return end.status();

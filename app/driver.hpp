@@ -2,12 +2,14 @@
 #pragma once
 
 #include "talvo/console/console.hpp"
+#include "talvo/files/files.hpp"
 
 namespace talvo {
 
 // Runs the dialogue on `con` with the data files under `prefix` and returns
 // the exit status: 0 after a complete run, option 0 or "abort", non-zero
-// after any error that ends the run (including the end of the input).
-int run_talvo(Console& con, const DataPrefix& prefix);
+// after any error that ends the run (including the end of the input). The
+// report and the sample are written with `files`.
+int run_talvo(Console& con, const DataPrefix& prefix, const NewFileOptions& files = {});
 
 }  // namespace talvo

@@ -31,8 +31,8 @@ std::string decimal7(float v, int w) {
 }  // namespace
 
 Status write_sample(const std::string& file_name, const std::string& creator, const std::string& associated_file,
-                    const SampleData& s, int unit, std::ostream& console) {
-  auto file = open_new_file(console, unit, file_name, 132);
+                    const SampleData& s, int unit, std::ostream& console, const NewFileOptions& options) {
+  auto file = open_new_file(console, unit, file_name, 132, options);
   if (!file) return Status::error(1, "write_sample: Cannot create file " + file_name);
   std::ostream& out = file->stream();
   const std::size_t n = s.symbols.size();
@@ -57,10 +57,16 @@ namespace {
 
 enum class Got { record, end, error };
 
+// A record longer than the line limit is a read error.
 Got next_record(std::istream& in, std::string& text) {
-  if (!std::getline(in, text)) return in.bad() ? Got::error : Got::end;
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  return Got::record;
+  switch (read_line(in, text)) {
+    case LineRead::kLine:
+      return Got::record;
+    case LineRead::kEnd:
+      return Got::end;
+    default:
+      return Got::error;
+  }
 }
 
 std::string word_symbol(std::string_view record, const WordPositions& w, int k) {
@@ -118,8 +124,8 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
     if (kind == 2) {
       if (!read_free(word_text(rec, w, 2), {&count})) return read_error;
       if (count < 1 || count > kSampleMaxIsotopes)
-        return Status::error(109,
-                           "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + got.symbols.back());
+        return Status::error(
+            109, "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + got.symbols.back());
     }
     float amount = 0.0f;
     if (!read_free(word_text(rec, w, w.count), {&amount})) return read_error;
@@ -158,13 +164,14 @@ Status read_sample(std::istream& in, SampleData& s, int iprint, std::ostream& ou
       const std::string sym = word_symbol(rec, w, 3);
       if (ach_case_blind_compare(sym, got.symbols[k]) != 0)
         return Status::error(107, "Symbol " + sym + " in isotope record is inconsistent with symbol " + got.symbols[k] +
-                                    " in element record");
+                                      " in element record");
       got.mass_numbers[k].push_back(a);
       got.fractions[k].push_back(y);
       fsum += y;
     }
     if (std::fabs(fsum - 1.0f) > 0.00101f)
-      return Status::error(106, "read_sample: Isotopic composition of element must add to ONE, sum = " + free_real(fsum));
+      return Status::error(106,
+                           "read_sample: Isotopic composition of element must add to ONE, sum = " + free_real(fsum));
   }
 
   if (auto e = get(rec)) return *e;
