@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setenv("G_F", (fuzz::work_dir().string() + "/").c_str(), 1);
   std::ostringstream out;
   talvo::FormFactorParams p;
-  talvo::get_wkpar_neut(symbol, p, 1, talvo::kDataFile, out);
-  talvo::get_itpar_neut(symbol, p, 1, talvo::kDataFile, out);
+  static_cast<void>(talvo::get_wkpar_neut(symbol, p, 1, talvo::kDataFile, out));
+  static_cast<void>(talvo::get_itpar_neut(symbol, p, 1, talvo::kDataFile, out));
   std::vector<double> q = {0.0, 1.0, 80.0}, f(3);
-  talvo::foq(f, q, p, symbol, 1, talvo::kTablesInProgram, 1, out);
+  static_cast<void>(talvo::foq(f, q, p, symbol, 1, talvo::kTablesInProgram, 1, out));
   return 0;
 }
