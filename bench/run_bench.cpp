@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/driver.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace {
 
@@ -18,9 +19,8 @@ void BM_Talvo100ElementRun(benchmark::State& state) {
   std::string script = "2\n\n100\n";
   for (int i = 0; i < 100; ++i) script += std::string(symbols[i % 10]) + " 1 1.5\n";
   for (int i = 0; i < 100; ++i) script += "0 1\n";
-  const auto dir = std::filesystem::temp_directory_path() / "talvo_bench_run";
-  std::filesystem::create_directories(dir);
-  script += "0.5\n" + (dir / "big").string() + "\n";
+  const talvo::test_support::TempDir dir;
+  script += "0.5\n" + dir.file("big") + "\n";
   for (auto _ : state) {
     std::istringstream in(script);
     std::ostringstream out;

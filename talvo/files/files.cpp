@@ -345,17 +345,6 @@ mode_t wanted_mode(const std::string& name) {
   return mask ? static_cast<mode_t>(0666u & ~*mask) : static_cast<mode_t>(0600);
 }
 
-// Makes what rename() did to the folder durable; a folder that cannot be
-// synced (some file systems refuse) changes nothing about the file itself.
-void sync_folder(const std::string& name) {
-  const fs::path parent = fs::path(name).parent_path();
-  const std::string dir = parent.empty() ? std::string(".") : parent.string();
-  const int fd = retry([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (fd < 0) return;
-  retry([&] { return ::fsync(fd); });
-  ::close(fd);
-}
-
 }  // namespace
 
 struct NewFile::State {
@@ -452,7 +441,6 @@ bool NewFile::commit() {
   s.release_slot();
   s.stream.rdbuf(nullptr);
   s.buf.reset();
-  sync_folder(s.final_name);
   return true;
 }
 

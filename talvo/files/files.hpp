@@ -157,7 +157,7 @@ class NewFile {
   // The temporary file's name while it is written; empty after commit().
   const std::string& temp_name() const;
   bool good() const;
-  // Writes out, flushes to disk (fsync), closes and moves the file into
+  // Writes out, flushes to disk (fsync), closes and renames the file into
   // place; false when any of it failed (the temporary file is then removed).
   bool commit();
 
