@@ -31,7 +31,7 @@ const char* kind_of(mode_t mode) {
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
   if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
+  return "a special file";
 }
 
 Status not_regular(const std::string& name, mode_t mode) {
