@@ -109,7 +109,7 @@ NuclearTable load_tables(Console& con, const DataFolder& data, SampleKind kind, 
   return table;
 }
 
-int run(Console& con, const DataFolder& data) {
+int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   line(con, "");
   con.out << banner_lines().text;
   line(con, "");
@@ -157,7 +157,7 @@ int run(Console& con, const DataFolder& data) {
   report = std::string(trim_end(report));
   if (report.size() > 6 && ends_with_blind(report, ".talvo")) report.resize(report.size() - 6);
   const std::string report_file = report + ".talvo";
-  auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength);
+  auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength, files);
   if (!file) throw RunEnd(kFailureStatus);
   line(con, " Output is written to file " + report_file);
   std::vector<const NuclearEntry*> isotopes;
@@ -177,7 +177,7 @@ int run(Console& con, const DataFolder& data) {
   if (!from_file) {
     const std::string sample_file = report + ".sample";
     line(con, " Saving sample information to file " + sample_file);
-    const Status s = write_sample(sample_file, "talvo", data_file, comp, kSampleUnit, con.out);
+    const Status s = write_sample(sample_file, "talvo", data_file, comp, kSampleUnit, con.out, files);
     if (!s.ok()) {
       line(con, " " + s.message);
       return kFailureStatus;
@@ -188,9 +188,9 @@ int run(Console& con, const DataFolder& data) {
 
 }  // namespace
 
-int run_talvo(Console& con, const DataFolder& data) {
+int run_talvo(Console& con, const DataFolder& data, const NewFileOptions& files) {
   try {
-    return run(con, data);
+    return run(con, data, files);
   } catch (const RunEnd& end) {
     con.out.flush();
     return end.status();

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/temp_dir.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -33,15 +35,10 @@ int run_talvo(const fs::path& dir, const fs::path& input) {
 }
 
 struct Script {
-  fs::path dir;
+  talvo::test_support::TempDir temp;
+  fs::path dir = temp.path();
   fs::path input;
-  explicit Script(const std::string& text) {
-    dir = fs::temp_directory_path() / ("talvo_bench_run_" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    input = dir / "input";
-    std::ofstream(input) << text;
-  }
-  ~Script() { fs::remove_all(dir); }
+  explicit Script(const std::string& text) : input(temp.write("input", text)) {}
 };
 
 void BM_Talvo100ElementRun(benchmark::State& state) {

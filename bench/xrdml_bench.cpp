@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "talvo/xrdml/xrdml.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace {
 
@@ -14,7 +15,8 @@ using namespace talvo;
 
 // A 20-scan x 5000-point XRDML file read in summed mode.
 void BM_Xrdml20x5000(benchmark::State& state) {
-  const auto path = (std::filesystem::temp_directory_path() / "talvo_bench.xrdml").string();
+  const talvo::test_support::TempDir dir;
+  const std::string path = dir.file("bench.xrdml");
   {
     std::ofstream t(path, std::ios::binary);
     t << "<?xml version=\"1.0\"?>\n<xrdMeasurements>\n<kAlpha1 unit=\"Angstrom\">1.5405980</kAlpha1>\n";

@@ -1,29 +1,24 @@
-// The natural-element, isotope and atomic-weights readers on any file.
-#include <sstream>
-
-#include "app/nuclear_tables.hpp"
-#include "app/run_end.hpp"
+// The natural-element, isotope, atomic-weights and full neutron-table readers
+// on any file, and a material computed from whatever the last one read.
 #include "fuzz_support.hpp"
+#include "talvo/neutron/material.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name = fuzz::write_file("table.dat", fuzz::text(data, size));
-  std::istringstream in;
-  std::ostringstream out;
-  talvo::Console con{in, out};
-  std::vector<talvo::NuclearEntry> entries;
-  try {
-    entries = talvo::read_natural_file(con, name);
-  } catch (const talvo::RunEnd&) {
+  talvo::NuclearTable table;
+  if (talvo::read_natural_file(name, table).ok() && table.entries.size() > talvo::kMaxEntries) __builtin_trap();
+  if (talvo::read_isotope_file(name, table).ok() && table.entries.size() > talvo::kMaxEntries) __builtin_trap();
+  std::vector<talvo::AtomicWeight> weights;
+  if (talvo::read_atomic_weights(name, weights).ok()) {
+    if (weights.size() > talvo::kMaxEntries) __builtin_trap();
+    (void)talvo::attach_masses(table, weights);
   }
-  try {
-    entries = talvo::read_isotope_file(con, name);
-  } catch (const talvo::RunEnd&) {
+  talvo::NeutronTable neutron;
+  if (talvo::read_neutron_table(name, neutron).ok()) {
+    talvo::Material m;
+    for (const char* formula : {"H2O", "Fe", "Li[6]0.5Li[7]0.5"})
+      (void)talvo::material_from_formula(formula, neutron, {}, m);
   }
-  try {
-    const auto weights = talvo::read_atomic_weights(con, name);
-    talvo::attach_masses(con, entries, weights);
-  } catch (const talvo::RunEnd&) {
-  }
-  if (entries.size() > static_cast<std::size_t>(talvo::kMaxEntries)) __builtin_trap();
   return 0;
 }

@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream in{std::string(fuzz::text(data, size))};
   std::ostringstream out;
   talvo::Console con{in, out};
-  talvo::run_talvo(con, talvo::DataFolder::named(TALVO_FUZZ_DATA_DIR));
+  (void)talvo::run_talvo(con, talvo::DataFolder::named(TALVO_FUZZ_DATA_DIR));
   return 0;
 }

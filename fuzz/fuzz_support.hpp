@@ -1,7 +1,7 @@
 // Helpers shared by the fuzz targets.
 #pragma once
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -18,14 +18,30 @@ inline std::string_view text(const uint8_t* data, size_t size) {
   return std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
-// A folder of this process's own for the files a target writes.
+// A folder of this process's own for the files a target writes, under a name
+// no other run can have; removed with what is in it when the process exits.
+class WorkDir {
+ public:
+  WorkDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "talvo_fuzz_XXXXXX").string();
+    if (!mkdtemp(templ.data())) std::abort();
+    path_ = templ;
+  }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+  ~WorkDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 inline const std::filesystem::path& work_dir() {
-  static const std::filesystem::path dir = [] {
-    auto d = std::filesystem::temp_directory_path() / ("talvo_fuzz_" + std::to_string(getpid()));
-    std::filesystem::create_directories(d);
-    return d;
-  }();
-  return dir;
+  static const WorkDir dir;
+  return dir.path();
 }
 
 inline std::string write_file(const std::string& name, std::string_view content) {

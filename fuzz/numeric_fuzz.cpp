@@ -14,10 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<double> q(v.begin() + 3, v.end());
   std::vector<double> m(histogram && !q.empty() ? q.size() - 1 : q.size());
   std::ostringstream out;
-  talvo::moq(q, m, qmax, {p1, p2}, option, data[3] % 2, out);
+  static_cast<void>(talvo::moq(q, m, qmax, {p1, p2}, option, data[3] % 2, out));
 
   // Filon: the first values as k, the rest as x and f pairs.
-  const std::size_t k_count = std::min<std::size_t>(nk, v.size());
+  const std::size_t k_count = std::min(static_cast<std::size_t>(nk), v.size());
   std::vector<double> k(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k_count)), r(k_count);
   std::vector<double> x, f;
   for (std::size_t i = k_count; i + 1 < v.size(); i += 2) {
@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     f.push_back(v[i + 1]);
   }
   const std::size_t n = x.size();
-  talvo::filon_ft(x, f, k, r);
+  static_cast<void>(talvo::filon_ft(x, f, k, r));
   if (x.size() != f.size() || x.size() > n + 1) __builtin_trap();
   double value = 0;
-  if (x.size() >= 2) talvo::filon_integral(x, f, x[1] - x[0], k.empty() ? 1.0 : k[0], value);
+  if (x.size() >= 2) static_cast<void>(talvo::filon_integral(x, f, x[1] - x[0], k.empty() ? 1.0 : k[0], value));
   return 0;
 }

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
+#include <string>
 
+#include "talvo/files/files.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -69,8 +71,10 @@ std::vector<double> grid(const std::string& spec) {
 std::vector<std::vector<double>> read_columns(std::size_t columns) {
   std::vector<std::vector<double>> cols(columns);
   std::string text;
-  while (std::getline(std::cin, text)) {
-    if (!text.empty() && text.back() == '\r') text.pop_back();
+  for (LineRead r; (r = read_line(std::cin, text)) != LineRead::kEnd;) {
+    if (r == LineRead::kTooLong)
+      throw UsageError{"a line of standard input is longer than " + std::to_string(kMaxLineLength) + " characters"};
+    if (r == LineRead::kError) throw UsageError{"cannot read standard input"};
     const WordPositions w = count_word(text);
     if (w.count == 0 || text[static_cast<std::size_t>(w.ipos[0] - 1)] == '#') continue;
     if (static_cast<std::size_t>(w.count) < columns) throw UsageError{"too few columns in: " + text};

@@ -11,8 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <istream>
 #include <ostream>
-#include <sstream>
+#include <streambuf>
 #include <vector>
 
 #include "talvo/console/print.hpp"
@@ -22,6 +23,147 @@ namespace talvo {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+const char* kind_of(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
+Status not_regular(const std::string& name, mode_t mode) {
+  return Status::error(2, "check_regular_file: " + name + " is " + kind_of(mode) + ", not a regular file");
+}
+
+Status not_found(const std::string& name, int err) {
+  return Status::error(1, "check_regular_file: " + name + ": " + std::strerror(err));
+}
+
+// Retries a system call that a signal interrupted.
+template <typename Call>
+auto retry(Call call) {
+  for (;;) {
+    const auto r = call();
+    if (r >= 0 || errno != EINTR) return r;
+  }
+}
+
+// Opens a regular file for reading. O_NONBLOCK keeps the open of a FIFO from
+// waiting for a writer; the descriptor is then checked, not the name, so
+// nothing swapped in between gets read. -1 with `why` set otherwise.
+int open_regular(const std::string& name, Status& why) {
+  const int fd = retry([&] { return ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+  if (fd < 0) {
+    const int err = errno;
+    why = err == ENOENT || err == ENOTDIR ? not_found(name, err)
+                                          : Status::error(3, "check_regular_file: " + name + ": " + std::strerror(err));
+    return -1;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = not_regular(name, st.st_mode);
+    ::close(fd);
+    return -1;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  why = {};
+  return fd;
+}
+
+// A read error inside the buffer, turned into badbit by the stream.
+struct ReadFailure {};
+
+class FdInBuf : public std::streambuf {
+ public:
+  explicit FdInBuf(int fd) : fd_(fd), buf_(1 << 16) {}
+  FdInBuf(const FdInBuf&) = delete;
+  FdInBuf& operator=(const FdInBuf&) = delete;
+  ~FdInBuf() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+ protected:
+  int_type underflow() override {
+    if (fd_ < 0) return traits_type::eof();
+    const ssize_t n = retry([&] { return ::read(fd_, buf_.data(), buf_.size()); });
+    if (n < 0) throw ReadFailure{};
+    if (n == 0) return traits_type::eof();
+    setg(buf_.data(), buf_.data(), buf_.data() + n);
+    return traits_type::to_int_type(buf_[0]);
+  }
+
+ private:
+  int fd_;
+  std::vector<char> buf_;
+};
+
+}  // namespace
+
+Status check_regular_file(const std::string& name) {
+  struct stat st {};
+  if (name.empty()) return not_found(name, ENOENT);
+  if (stat(name.c_str(), &st) != 0) return not_found(name, errno);
+  if (!S_ISREG(st.st_mode)) return not_regular(name, st.st_mode);
+  return {};
+}
+
+LineRead read_line(std::istream& in, std::string& text, std::size_t max_length) {
+  text.clear();
+  const std::istream::sentry ok(in, true);
+  if (!ok) return in.bad() ? LineRead::kError : LineRead::kEnd;
+  std::streambuf& buf = *in.rdbuf();
+  const auto eof = std::char_traits<char>::eof();
+  bool any = false;
+  try {
+    for (;;) {
+      const auto c = buf.sbumpc();
+      if (c == eof) {
+        in.setstate(std::ios::eofbit);
+        if (!any) {
+          in.setstate(std::ios::failbit);
+          return LineRead::kEnd;
+        }
+        break;
+      }
+      any = true;
+      if (c == '\n') break;
+      // One more than the limit leaves room for the CR of a CR-LF.
+      if (text.size() > max_length) return LineRead::kTooLong;
+      text.push_back(static_cast<char>(c));
+    }
+  } catch (...) {
+    try {
+      in.setstate(std::ios::badbit);
+    } catch (...) {
+    }
+    return LineRead::kError;
+  }
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text.size() > max_length ? LineRead::kTooLong : LineRead::kLine;
+}
+
+struct InputFile::State {
+  Status status;
+  std::unique_ptr<FdInBuf> buf;
+  std::istream stream{nullptr};
+};
+
+InputFile::InputFile(const std::string& name) : s_(std::make_unique<State>()) {
+  const int fd = open_regular(name, s_->status);
+  s_->buf = std::make_unique<FdInBuf>(fd);
+  s_->stream.rdbuf(s_->buf.get());
+}
+InputFile::InputFile(InputFile&&) noexcept = default;
+InputFile& InputFile::operator=(InputFile&&) noexcept = default;
+InputFile::~InputFile() = default;
+bool InputFile::is_open() const { return s_->status.ok(); }
+const Status& InputFile::status() const { return s_->status; }
+std::istream& InputFile::stream() { return s_->stream; }
+
 bool file_exists(const std::string& name) {
   std::error_code ec;
   return !name.empty() && fs::exists(name, ec) && !fs::is_directory(name, ec);
@@ -29,21 +171,29 @@ bool file_exists(const std::string& name) {
 
 std::optional<std::string> check_file(const std::string& name, int iopt, Console* con) {
   std::string current = name;
+  // Says why a name cannot be read; false when it can.
+  const auto refused = [&](const std::string& n) {
+    const Status s = check_regular_file(n);
+    if (s.ok()) return false;
+    if (con) {
+      line(*con, " Failure locating file " + n);
+      if (s.ierr == 2) line(*con, " " + s.message);
+    }
+    return true;
+  };
   switch (iopt) {
     case kCheckQuiet:
-      if (file_exists(current)) return current;
+      if (check_regular_file(current).ok()) return current;
       return std::nullopt;
     case kCheckMustExist:
-      if (file_exists(current)) return current;
-      line(*con, " Failure locating file " + current);
-      return std::nullopt;
+      if (refused(current)) return std::nullopt;
+      return current;
     case kCheckAsk:
       for (;;) {
-        if (file_exists(current)) {
+        if (!refused(current)) {
           line(*con, " File found : " + current);
           return current;
         }
-        line(*con, " Failure locating file " + current);
         prompt(*con, " Give file name or return to stop > ");
         current = std::string(trim_end(read_reply(*con)));
         if (current.empty()) return std::nullopt;
@@ -60,69 +210,218 @@ std::optional<std::string> check_file(const std::string& name, int iopt, Console
   }
 }
 
-NewFile::NewFile(std::string final_name, std::string temp_name)
-    : final_name_(std::move(final_name)),
-      temp_name_(std::move(temp_name)),
-      stream_(std::make_unique<std::ofstream>(temp_name_, std::ios::out | std::ios::trunc)) {}
+// ---------------------------------------------------------------------------
+// Writing
 
-NewFile::NewFile(NewFile&& other) noexcept
-    : final_name_(std::move(other.final_name_)),
-      temp_name_(std::move(other.temp_name_)),
-      stream_(std::move(other.stream_)) {
-  other.temp_name_.clear();
+PendingFiles::Slot* PendingFiles::claim(std::string_view templ) noexcept {
+  if (templ.size() >= kNameCapacity) return nullptr;
+  for (Slot& slot : slots_) {
+    int expected = kFree;
+    if (!slot.state.compare_exchange_strong(expected, kTaken)) continue;
+    std::memcpy(slot.name, templ.data(), templ.size());
+    slot.name[templ.size()] = '\0';
+    // From here on a signal removes whatever file has this name: mkstemp
+    // fills in the name in place and creates the file under it.
+    slot.state.store(kActive);
+    return &slot;
+  }
+  return nullptr;
 }
+
+void PendingFiles::remove_all() noexcept {
+  for (Slot& slot : slots_)
+    if (slot.state.load() == kActive) ::unlink(slot.name);
+}
+
+std::size_t PendingFiles::count() const noexcept {
+  std::size_t n = 0;
+  for (const Slot& slot : slots_)
+    if (slot.state.load() == kActive) ++n;
+  return n;
+}
+
+std::optional<unsigned> current_umask() {
+  InputFile status("/proc/self/status");
+  std::string text;
+  while (read_line(status.stream(), text) == LineRead::kLine) {
+    if (text.rfind("Umask:", 0) != 0) continue;
+    const std::size_t digits = text.find_first_of("01234567", 6);
+    if (digits == std::string::npos) return std::nullopt;
+    return static_cast<unsigned>(std::strtoul(text.c_str() + digits, nullptr, 8)) & 0777u;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// Writes to a descriptor; a failed write is kept and fails every later flush.
+class FdOutBuf : public std::streambuf {
+ public:
+  explicit FdOutBuf(int fd) : fd_(fd), buf_(1 << 16) { setp(buf_.data(), buf_.data() + buf_.size()); }
+  FdOutBuf(const FdOutBuf&) = delete;
+  FdOutBuf& operator=(const FdOutBuf&) = delete;
+  ~FdOutBuf() override { close_fd(); }
+
+  int error() const { return error_; }
+  // Flushes to the disk and closes; false (with error() set) on any failure.
+  bool finish() {
+    if (sync() != 0) return false;
+    if (retry([&] { return ::fsync(fd_); }) != 0) error_ = errno;
+    if (!close_fd() && error_ == 0) error_ = errno;
+    return error_ == 0;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  bool drain() {
+    if (error_ != 0 || fd_ < 0) return false;
+    const char* p = pbase();
+    while (p < pptr()) {
+      const ssize_t n = retry([&] { return ::write(fd_, p, static_cast<std::size_t>(pptr() - p)); });
+      if (n < 0) {
+        error_ = errno;
+        return false;
+      }
+      p += n;
+    }
+    setp(buf_.data(), buf_.data() + buf_.size());
+    return true;
+  }
+  bool close_fd() {
+    if (fd_ < 0) return true;
+    const int r = ::close(fd_);
+    fd_ = -1;
+    return r == 0;
+  }
+
+  int fd_;
+  std::vector<char> buf_;
+  int error_ = 0;
+};
+
+// Permission bits for a file written under `name`: those of the file it
+// replaces, else the usual 0666 less the umask (0600 when it is unknown).
+mode_t wanted_mode(const std::string& name) {
+  struct stat st {};
+  if (stat(name.c_str(), &st) == 0) return st.st_mode & 0777;
+  const auto mask = current_umask();
+  return mask ? static_cast<mode_t>(0666u & ~*mask) : static_cast<mode_t>(0600);
+}
+
+}  // namespace
+
+struct NewFile::State {
+  std::string final_name;
+  std::string temp_name;
+  Status status;
+  PendingFiles::Slot* slot = nullptr;
+  std::unique_ptr<FdOutBuf> buf;
+  std::ostream stream{nullptr};
+
+  // The temporary name is gone (renamed or removed): the slot is free again.
+  void release_slot() noexcept {
+    if (slot) slot->state.store(PendingFiles::kFree);
+    slot = nullptr;
+  }
+};
+
+NewFile::NewFile() : s_(std::make_unique<State>()) {}
+NewFile::NewFile(NewFile&&) noexcept = default;
 
 NewFile& NewFile::operator=(NewFile&& other) noexcept {
   if (this != &other) {
-    if (stream_) stream_->close();
-    if (!temp_name_.empty()) std::remove(temp_name_.c_str());
-    final_name_ = std::move(other.final_name_);
-    temp_name_ = std::move(other.temp_name_);
-    stream_ = std::move(other.stream_);
-    other.temp_name_.clear();
+    discard();
+    s_ = std::move(other.s_);
   }
   return *this;
 }
 
-NewFile::~NewFile() {
-  if (stream_) stream_->close();
-  if (!temp_name_.empty()) std::remove(temp_name_.c_str());
+NewFile::~NewFile() { discard(); }
+
+void NewFile::discard() noexcept {
+  if (!s_) return;
+  s_->stream.rdbuf(nullptr);
+  s_->buf.reset();
+  if (!s_->temp_name.empty()) ::unlink(s_->temp_name.c_str());
+  s_->temp_name.clear();
+  s_->release_slot();
 }
 
+NewFile NewFile::create(const std::string& name, const NewFileOptions& options) {
+  NewFile f;
+  State& s = *f.s_;
+  s.final_name = name;
+  const auto fail = [&](int err) {
+    s.status = Status::error(err, "open_new_file: cannot create " + name + ": " + std::strerror(err));
+    f.discard();
+    return std::move(f);
+  };
+  const fs::path path(name);
+  if (path.filename().empty()) return fail(EISDIR);
+  if (file_exists(name) && access(name.c_str(), W_OK) != 0) return fail(errno);
+  const mode_t mode = wanted_mode(name);
+
+  const std::string dir = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
+  std::string templ = dir + "." + path.filename().string() + ".XXXXXX";
+  if (options.pending) s.slot = options.pending->claim(templ);
+  // mkstemp fills the name in where a signal handler can see it.
+  char* buffer = s.slot ? s.slot->name : templ.data();
+  const int fd = mkostemp(buffer, O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    s.release_slot();
+    return fail(err);
+  }
+  s.temp_name = buffer;
+  s.buf = std::make_unique<FdOutBuf>(fd);
+  if (fchmod(fd, mode) != 0) return fail(errno);
+  s.stream.rdbuf(s.buf.get());
+  return f;
+}
+
+const Status& NewFile::status() const { return s_->status; }
+std::ostream& NewFile::stream() { return s_->stream; }
+const std::string& NewFile::name() const { return s_->final_name; }
+const std::string& NewFile::temp_name() const { return s_->temp_name; }
+bool NewFile::good() const { return s_ && s_->status.ok() && s_->buf && s_->stream.good(); }
+
 bool NewFile::commit() {
-  if (!stream_) return false;
-  stream_->flush();
-  const bool written = stream_->good();
-  stream_->close();
-  if (!written || stream_->fail()) return false;
-  if (std::rename(temp_name_.c_str(), final_name_.c_str()) != 0) return false;
-  temp_name_.clear();
+  State& s = *s_;
+  if (!good() || s.temp_name.empty()) {
+    discard();
+    return false;
+  }
+  s.stream.flush();
+  if (!s.stream.good() || !s.buf->finish()) {
+    discard();
+    return false;
+  }
+  if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
+    discard();
+    return false;
+  }
+  s.temp_name.clear();
+  s.release_slot();
+  s.stream.rdbuf(nullptr);
+  s.buf.reset();
   return true;
 }
 
-std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std::string& name, int record_length) {
-  const fs::path path(name);
-  const std::string dir = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
-  std::string templ = dir + "." + path.filename().string() + ".XXXXXX";
-  int err = 0;
-  if (path.filename().empty())
-    err = EISDIR;
-  else if (file_exists(name) && access(name.c_str(), W_OK) != 0)
-    err = errno;
-  int fd = -1;
-  if (err == 0) {
-    fd = mkstemp(templ.data());
-    if (fd < 0) err = errno;
-  }
-  if (err == 0) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    NewFile file(name, templ);
-    if (file.good()) return file;
-    err = EIO;
-  }
+std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std::string& name, int record_length,
+                                     const NewFileOptions& options) {
+  NewFile file = NewFile::create(name, options);
+  if (file.good()) return file;
+  const int err = file.status().ierr != 0 ? file.status().ierr : EIO;
   console << " ** Error in open_new_file **\n"
           << " I/O status = replace\n"
           << " File name = " << name << '\n';
@@ -133,21 +432,36 @@ std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std:
   return std::nullopt;
 }
 
-std::optional<std::string> read_whole_file(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text;
-  std::error_code ec;
-  const auto size = fs::file_size(name, ec);
-  if (!ec) {
-    text.resize(static_cast<std::size_t>(size));
-    in.read(text.data(), static_cast<std::streamsize>(size));
-    text.resize(static_cast<std::size_t>(in.gcount()));
+// ---------------------------------------------------------------------------
+// Measuring
+
+namespace {
+
+// Calls `use(chunk)` over the whole content of an open descriptor; false on a read error.
+template <typename Use>
+bool read_all(int fd, Use use) {
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    const ssize_t n = retry([&] { return ::read(fd, buf.data(), buf.size()); });
+    if (n < 0) return false;
+    if (n == 0) return true;
+    use(std::string_view(buf.data(), static_cast<std::size_t>(n)));
   }
-  // Whatever the size said (a pipe, a growing file), read on to the end.
-  char buf[1 << 16];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) text.append(buf, static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> read_whole_file(const std::string& name) {
+  Status why;
+  const int fd = open_regular(name, why);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
+  // Whatever the size said (a growing file), read on to the end.
+  const bool ok = read_all(fd, [&](std::string_view chunk) { text.append(chunk); });
+  ::close(fd);
+  if (!ok) return std::nullopt;
   return text;
 }
 
@@ -189,10 +503,11 @@ void report_records(const FileRecords& r, int print_level, std::ostream& out) {
 
 std::optional<FileContent> FileContent::open(const std::string& name) {
   FileContent c;
-  const int fd = ::open(name.c_str(), O_RDONLY);
+  Status why;
+  const int fd = open_regular(name, why);
   if (fd < 0) return std::nullopt;
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+  if (fstat(fd, &st) == 0 && st.st_size > 0) {
     void* p = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
     if (p != MAP_FAILED) {
       c.map_ = p;
@@ -200,13 +515,12 @@ std::optional<FileContent> FileContent::open(const std::string& name) {
       c.view_ = std::string_view(static_cast<const char*>(p), c.map_size_);
     }
   }
-  ::close(fd);
-  if (!c.map_) {
-    auto text = read_whole_file(name);
-    if (!text) return std::nullopt;
-    c.copy_ = std::move(*text);
-    c.view_ = c.copy_;
+  if (!c.map_ && !read_all(fd, [&](std::string_view chunk) { c.copy_.append(chunk); })) {
+    ::close(fd);
+    return std::nullopt;
   }
+  ::close(fd);
+  if (!c.map_) c.view_ = c.copy_;
   return c;
 }
 
@@ -222,15 +536,13 @@ FileContent::~FileContent() {
 }
 
 FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return {};
+  Status why;
+  const int fd = open_regular(name, why);
+  if (fd < 0) return {};
   RecordCounter counter;
-  std::vector<char> buf(1 << 16);
-  while (in) {
-    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-    counter.feed(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount())));
-  }
-  if (in.bad()) return {};
+  const bool ok = read_all(fd, [&](std::string_view chunk) { counter.feed(chunk); });
+  ::close(fd);
+  if (!ok) return {};
   FileRecords r = counter.finish();
   report_records(r, print_level, out);
   return r;

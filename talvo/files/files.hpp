@@ -1,7 +1,8 @@
-// Checking, creating and measuring files.
+// Checking, reading, creating and measuring files.
 #pragma once
 
-#include <fstream>
+#include <atomic>
+#include <cstddef>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -9,8 +10,60 @@
 #include <string_view>
 
 #include "talvo/console/console.hpp"
+#include "talvo/status.hpp"
 
 namespace talvo {
+
+// ---------------------------------------------------------------------------
+// Reading
+
+// Longest line, without its line end, that the text readers accept. A longer
+// line is an error: a file without line ends cannot make a reader grow one
+// line without bound.
+inline constexpr std::size_t kMaxLineLength = 65536;
+
+// Success when `name` is an existing regular file (or a symbolic link to one).
+// Error 1: it cannot be found or looked at; error 2: it is something else (a
+// folder, a FIFO, a device, a socket), which a reader must not open: a FIFO
+// without a writer would hang it and a device such as /dev/zero never ends.
+Status check_regular_file(const std::string& name);
+
+enum class LineRead {
+  kLine,     // a line was read
+  kEnd,      // nothing was left
+  kTooLong,  // more than the limit without a line end; the reading stopped there
+  kError,    // the stream failed
+};
+
+// Reads one line into `text`, without its line end (LF or CR-LF); the last
+// line of a file needs no LF. At most max_length characters are accepted: a
+// longer line gives kTooLong after max_length + 2 characters, never more.
+LineRead read_line(std::istream& in, std::string& text, std::size_t max_length = kMaxLineLength);
+
+// A file opened for reading only when it is a regular file. The check is made
+// on the opened descriptor, and the open does not wait for a FIFO's writer, so
+// nothing put in the file's place between a check and the open can make the
+// reader hang or read without end. A read error sets badbit on the stream.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& name);
+  InputFile(InputFile&&) noexcept;
+  InputFile& operator=(InputFile&&) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  bool is_open() const;
+  // Why the file is not open: the errors of check_regular_file, or 3 when
+  // it cannot be opened (no permission).
+  const Status& status() const;
+  // The file's text; at its end at once when the file is not open.
+  std::istream& stream();
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
 
 // check_file options.
 enum CheckFileOption {
@@ -20,43 +73,108 @@ enum CheckFileOption {
   kCheckNew = 3,        // a file about to be written: says whether one exists already
 };
 
-// Establishes that `name` is an existing file (or, for kCheckNew, reports on
-// it). Returns the name of the file to use, or nothing when the caller must
-// give up: the file is missing, the user gave up, or iopt is unknown
-// ("Unexpected option in check_file: iopt ="). `con` may be null for kCheckQuiet.
+// Establishes that `name` is an existing regular file (or, for kCheckNew,
+// reports on it). Returns the name of the file to use, or nothing when the
+// caller must give up: the file is missing or not a regular file (the reason
+// is printed after " Failure locating file "), the user gave up, or iopt is
+// unknown ("Unexpected option in check_file: iopt ="). `con` may be null for
+// kCheckQuiet.
 std::optional<std::string> check_file(const std::string& name, int iopt, Console* con);
 
+// True when `name` exists and is not a folder.
 bool file_exists(const std::string& name);
+
+// ---------------------------------------------------------------------------
+// Writing
+
+// The temporary files of the NewFiles being written, kept where a signal
+// handler can reach them. A program that wants no temporary file left behind
+// when SIGINT, SIGTERM or SIGHUP ends it owns one of these, passes it to the
+// file-writing calls (NewFileOptions::pending) and calls remove_all() from its
+// own handler; the library never installs a handler. Fixed slots, lock-free
+// atomics and unlink() only: remove_all() is async-signal-safe. A file whose
+// name does not fit, or that finds every slot taken, is written unprotected.
+class PendingFiles {
+ public:
+  static constexpr std::size_t kSlots = 8;
+  static constexpr std::size_t kNameCapacity = 4096;  // bytes, with the final NUL
+
+  PendingFiles() = default;
+  PendingFiles(const PendingFiles&) = delete;
+  PendingFiles& operator=(const PendingFiles&) = delete;
+
+  // Removes every temporary file being written now. Async-signal-safe.
+  void remove_all() noexcept;
+  // Temporary files being written now.
+  std::size_t count() const noexcept;
+
+ private:
+  friend class NewFile;
+  // Slot states: free, taken (the name is being put in), active (the handler
+  // removes the named file: it is being created or written).
+  enum : int { kFree = 0, kTaken = 1, kActive = 2 };
+  struct Slot {
+    std::atomic<int> state{kFree};
+    char name[kNameCapacity] = {};
+  };
+  static_assert(std::atomic<int>::is_always_lock_free);
+  // The slot's name buffer holds `templ`; nullptr when none is free or it is too long.
+  Slot* claim(std::string_view templ) noexcept;
+  Slot slots_[kSlots];
+};
+
+struct NewFileOptions {
+  // Where the temporary name is kept while the file is written; may be null.
+  PendingFiles* pending = nullptr;
+};
 
 // A text file being written. It is created under a temporary name in the same
 // folder and only replaces a file of the final name in commit(), so an
 // interrupted or failed run never leaves a half-written file nor loses the
-// previous one. Without commit() the temporary file is removed.
+// previous one; without commit() the temporary file is removed. The file gets
+// the permission bits of the file it replaces, or, when it is new, the usual
+// 0666 less the umask.
 class NewFile {
  public:
-  NewFile(std::string final_name, std::string temp_name);
+  // Creates the temporary file for `name`; status() says whether it worked.
+  static NewFile create(const std::string& name, const NewFileOptions& options = {});
+
   NewFile(NewFile&&) noexcept;
   NewFile& operator=(NewFile&&) noexcept;
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
   ~NewFile();
 
-  std::ostream& stream() { return *stream_; }
-  const std::string& name() const { return final_name_; }
-  bool good() const { return stream_ && stream_->good(); }
-  // Flushes, closes and moves the file into place; false when any write failed.
+  // Success, or the system's error number (ierr) and its text.
+  const Status& status() const;
+  std::ostream& stream();
+  const std::string& name() const;
+  // The temporary file's name while it is written; empty after commit().
+  const std::string& temp_name() const;
+  bool good() const;
+  // Writes out, flushes to disk (fsync), closes and renames the file into
+  // place; false when any of it failed (the temporary file is then removed).
   bool commit();
 
  private:
-  std::string final_name_;
-  std::string temp_name_;
-  std::unique_ptr<std::ofstream> stream_;
+  NewFile();
+  void discard() noexcept;
+  struct State;
+  std::unique_ptr<State> s_;
 };
 
 // Creates `name` for writing lines of text. When it cannot, prints the
 // "** Error in open_new_file **" block on `console` (status, name, unit,
 // record length, error number) and returns nothing.
-std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std::string& name, int record_length);
+std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std::string& name, int record_length,
+                                     const NewFileOptions& options = {});
+
+// The process's file-creation mask, read without changing it (Linux
+// /proc/self/status); nothing where the system does not tell it.
+std::optional<unsigned> current_umask();
+
+// ---------------------------------------------------------------------------
+// Measuring
 
 // Number of records (lines) of a file and the length of its longest record,
 // line ends not counted.
@@ -81,16 +199,18 @@ class RecordCounter {
 // Records longer than this draw a warning; they are still measured in full.
 inline constexpr long long kLongRecordWarning = 1000000;
 
-// Measures a file of any size in one pass. With print level 1 it prints the
-// two counts, and above 0 the warning for excessively long records.
+// Measures a regular file of any size in one pass (anything else is not
+// readable). With print level 1 it prints the two counts, and above 0 the
+// warning for excessively long records.
 FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out);
 void report_records(const FileRecords& r, int print_level, std::ostream& out);
 
-// Reads a whole file into memory; nothing when it cannot be read.
+// Reads a whole regular file into memory; nothing when it cannot be read or
+// is not a regular file.
 std::optional<std::string> read_whole_file(const std::string& name);
 
-// A file's content for reading in one pass: mapped into memory where the
-// system allows it, else read whole.
+// A regular file's content for reading in one pass: mapped into memory where
+// the system allows it, else read whole.
 class FileContent {
  public:
   static std::optional<FileContent> open(const std::string& name);

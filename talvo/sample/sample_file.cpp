@@ -31,8 +31,8 @@ std::string decimal7(float v, int w) {
 }  // namespace
 
 Status write_sample(const std::string& file_name, const std::string& creator, const std::string& associated_file,
-                    const Composition& s, int unit, std::ostream& console) {
-  auto file = open_new_file(console, unit, file_name, 132);
+                    const Composition& s, int unit, std::ostream& console, const NewFileOptions& options) {
+  auto file = open_new_file(console, unit, file_name, 132, options);
   if (!file) return Status::error(1, "write_sample: Cannot create file " + file_name);
   std::ostream& out = file->stream();
   const bool isotopes = s.kind == SampleKind::kIsotopes;
@@ -57,10 +57,16 @@ namespace {
 
 enum class Got { record, end, error };
 
+// A record longer than the line limit is a read error.
 Got next_record(std::istream& in, std::string& text) {
-  if (!std::getline(in, text)) return in.bad() ? Got::error : Got::end;
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  return Got::record;
+  switch (read_line(in, text)) {
+    case LineRead::kLine:
+      return Got::record;
+    case LineRead::kEnd:
+      return Got::end;
+    default:
+      return Got::error;
+  }
 }
 
 std::string word_symbol(std::string_view record, const WordPositions& w, int k) {
@@ -164,7 +170,8 @@ Status read_sample(std::istream& in, Composition& s, int iprint, std::ostream& o
       fsum += y;
     }
     if (std::fabs(fsum - 1.0f) > 0.00101f)
-      return Status::error(106, "read_sample: Isotopic composition of element must add to ONE, sum = " + free_real(fsum));
+      return Status::error(106,
+                           "read_sample: Isotopic composition of element must add to ONE, sum = " + free_real(fsum));
   }
 
   if (auto e = get(rec)) return *e;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "talvo/neutron/composition.hpp"
+#include "talvo/files/files.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
@@ -23,13 +24,14 @@ namespace talvo {
 // and writes the records. Errors: 1 the file cannot be created, 2 it cannot
 // be written completely.
 Status write_sample(const std::string& file_name, const std::string& creator, const std::string& associated_file,
-                    const Composition& sample, int unit, std::ostream& console);
+                    const Composition& sample, int unit, std::ostream& console, const NewFileOptions& options = {});
 
 // Reads an open sample file into `sample` (which is left as it was on an
 // error). Amounts are normalised to fractions of one when they do not add to
-// one; the density is returned as stored. Element symbols are 2 characters. Errors 101-107
-// as documented, and 108 (number of elements not 1-100), 109 (isotope count
-// not 1-20), 110 (amounts not adding to more than zero), or the error of the
+// one; the density is returned as stored. Element symbols are 2 characters.
+// Errors 101-107 as documented (a record longer than kMaxLineLength is a read
+// error, 101), and 108 (number of elements not 1-100), 109 (isotope count not
+// 1-20), 110 (amounts not adding to more than zero), or the error of the
 // density conversion. With iprint 1 each step is reported on `out`.
 Status read_sample(std::istream& in, Composition& sample, int iprint, std::ostream& out);
 

@@ -10,7 +10,8 @@
 namespace talvo {
 
 // 0 when a and b are equal ignoring the case of a-z, 1 when they differ, -1
-// (after two error lines on `out`) when their lengths differ.
+// when their lengths differ. The first form then prints two error lines on
+// `out`; the second prints nothing.
 int ach_case_blind_compare(std::string_view a, std::string_view b, std::ostream& out);
 int ach_case_blind_compare(std::string_view a, std::string_view b);
 

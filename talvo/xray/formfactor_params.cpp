@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <fstream>
 #include <ostream>
 
 #include "talvo/files/files.hpp"
@@ -86,21 +85,22 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
                    std::ostream& out, const DataFolder& folder) {
   constexpr std::size_t kRecordLength = 200;
   const std::string name = folder.file(set.file);
-  if (!check_file(name, kCheckQuiet, nullptr)) return Status::error(1, error(set, 1, "Problem finding datafile"));
-  std::ifstream in(name, std::ios::binary);
+  // Only a regular file is read: a FIFO or a device is as good as missing.
+  InputFile in(name);
+  if (!in.is_open()) return Status::error(1, error(set, 1, "Problem finding datafile"));
   std::string rec;
-  std::getline(in, rec);  // the header line
+  // A line beyond the line limit is a read error, which ends the search.
+  const auto next = [&] { return read_line(in.stream(), rec) == LineRead::kLine; };
   const std::size_t min_words = static_cast<std::size_t>(2 * set.terms + 3);
-  while (std::getline(in, rec)) {
+  const bool header = next();  // never a record
+  while (header && next()) {
     if (rec.size() > kRecordLength) rec.resize(kRecordLength);
-    if (!rec.empty() && rec.back() == '\r') rec.pop_back();
     const WordPositions w = count_word(rec);
     if (w.count == 0) continue;
     std::string rsym = two_chars(word_text(rec, w, 1));
     for (char& ch : rsym)
       if (ch == ',') ch = ' ';
     if (len_string(rsym) != len || ach_case_blind_compare(rsym, sym) != 0) continue;
-    in.close();
     if (iprint == 1) out << " file closed\n";
     if (static_cast<std::size_t>(w.count) < min_words)
       return Status::error(4, error(set, 4, "File has insufficient data for requested element"));

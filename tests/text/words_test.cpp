@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <sstream>
 #include <vector>
 
@@ -17,6 +18,17 @@ TEST(CaseBlindCompare, EqualDifferentAndUnequalLengths) {
   EXPECT_EQ(out.str(), "");
   EXPECT_EQ(ach_case_blind_compare("Fe", "Fe ", out), -1);
   EXPECT_EQ(out.str(), " **ERROR in ach$case_blind_compare\n **Strings are of unequal length\n");
+}
+
+TEST(CaseBlindCompare, WithoutAStreamNothingIsPrinted) {
+  std::ostringstream captured;
+  std::streambuf* const screen = std::cout.rdbuf(captured.rdbuf());
+  const int unequal = ach_case_blind_compare("Fe", "Fe ");
+  const int equal = ach_case_blind_compare("abort", "ABORT");
+  std::cout.rdbuf(screen);
+  EXPECT_EQ(unequal, -1);
+  EXPECT_EQ(equal, 0);
+  EXPECT_EQ(captured.str(), "");
 }
 
 TEST(CountWord, WordStartsAndOnePastTheLastWord) {

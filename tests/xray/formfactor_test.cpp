@@ -1,6 +1,7 @@
 #include "talvo/xray/formfactor.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "talvo/elements/elements.hpp"
+#include "talvo/files/files.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace talvo {
@@ -111,6 +113,28 @@ TEST(FormFactorLookup, DataFileRecords) {
             " a1=1.500000  b1=1.000000\n a2=0.200000  b2=2.000000\n a3=0.300000  b3=3.000000\n"
             " a4=0.400000  b4=4.000000\n c=0.500000\n");
   fs::remove_all(dir);
+}
+
+TEST(FormFactorLookup, DataFilesThatCannotBeRead) {
+  test_support::TempDir dir;
+  const DataFolder folder = DataFolder::named(dir.path().string());
+  ASSERT_EQ(mkfifo(dir.file("wk_neutral.foqdat").c_str(), 0600), 0);  // no writer: opening it would wait
+  fs::create_symlink("/dev/zero", dir.file("it_neutral.foqdat"));     // never ends
+  std::ostringstream out;
+  FormFactorParams p;
+  EXPECT_EQ(get_wkpar_neut("H", p, 0, DataMode::kDataFile, out, folder).message, "**get_wkpar_neut Error 1: Problem finding datafile");
+  EXPECT_EQ(get_itpar_neut("H", p, 0, DataMode::kDataFile, out, folder).message, "**get_itpar_neut Error 1: Problem finding datafile");
+
+  // A line over the line limit ends the search as a read error, before or after the header.
+  const std::string record = "H 1 1 1 1 1 1 1 1 1 1\n";
+  const std::string too_long(kMaxLineLength + 1, 'x');
+  for (const std::string& text : {"header\n" + too_long + "\n" + record, too_long + "\n" + record}) {
+    fs::remove(dir.file("it_neutral.foqdat"));
+    dir.write("it_neutral.foqdat", text);
+    EXPECT_EQ(get_itpar_neut("H", p, 0, DataMode::kDataFile, out, folder).ierr, 3);
+  }
+  dir.write("it_neutral.foqdat", "header\n" + record);
+  EXPECT_TRUE(get_itpar_neut("H", p, 0, DataMode::kDataFile, out, folder).ok());
 }
 
 TEST(FormFactorTables, BuiltInTablesEqualTheShippedFiles) {

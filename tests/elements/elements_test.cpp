@@ -1,0 +1,95 @@
+#include "talvo/elements/elements.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace talvo {
+namespace {
+
+TEST(ElementTable, OrderAndPublishedWeights) {
+  const auto table = element_table();
+  ASSERT_EQ(table.size(), 97u);
+  EXPECT_STREQ(table[0].symbol, "H");
+  EXPECT_STREQ(table[1].symbol, "D");
+  EXPECT_EQ(table[1].z, 1);
+  // He to Cm follow in the order of the atomic number, without a gap.
+  for (std::size_t i = 2; i < table.size(); ++i) EXPECT_EQ(table[i].z, static_cast<int>(i)) << table[i].symbol;
+  EXPECT_STREQ(table.back().symbol, "Cm");
+
+  // Mean atomic weights (single precision) from the standard tables; for the
+  // elements without a stable isotope, the mass number of the longest-lived one.
+  struct Case {
+    const char* symbol;
+    int z;
+    float weight;
+  } cases[] = {
+      {"H", 1, 1.0079f},  {"D", 1, 2.016f},    {"He", 2, 4.0026f},  {"C", 6, 12.011f},
+      {"O", 8, 15.9994f}, {"Fe", 26, 55.847f}, {"U", 92, 238.029f}, {"Tc", 43, 97.0f},
+      {"Pm", 61, 145.0f}, {"Po", 84, 209.0f},  {"At", 85, 210.0f},  {"Rn", 86, 222.0f},
+      {"Fr", 87, 223.0f}, {"Pu", 94, 244.0f},  {"Am", 95, 243.0f},  {"Cm", 96, 247.0f},
+  };
+  for (const Case& c : cases) {
+    const int i = find_element(c.symbol);
+    ASSERT_GE(i, 0) << c.symbol;
+    EXPECT_EQ(table[static_cast<std::size_t>(i)].z, c.z) << c.symbol;
+    EXPECT_EQ(table[static_cast<std::size_t>(i)].weight, c.weight) << c.symbol;
+  }
+}
+
+TEST(FindElement, CaseBlindTwoCharacterSymbols) {
+  struct Case {
+    const char* symbol;
+    int index;
+  } cases[] = {
+      {"fe", 26}, {"FE", 26}, {"Fe ", 26},  // only the first two characters count
+      {"h", 0},   {"d", 1},   {"H\t", -1},  // a TAB is no blank here (ele2z turns it into one)
+      {"", -1},   {"Xx", -1}, {" H", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(find_element(c.symbol), c.index) << '"' << c.symbol << '"';
+}
+
+TEST(Ele2z, TabsBecomeBlanksAndDiagnostics) {
+  std::ostringstream out;
+  std::string symbol = "O\t";
+  int z = 0;
+  double w = 0;
+  ASSERT_TRUE(ele2z(symbol, z, w, 1, out).ok());
+  EXPECT_EQ(symbol, "O ");
+  EXPECT_EQ(z, 8);
+  EXPECT_EQ(w, static_cast<double>(15.9994f));
+  EXPECT_EQ(out.str(), " ele2Z: O\n ele2Z: Z = 8\n ele2Z: A =  0.1599940013885E+02\n");
+
+  std::string unknown = "q\t";
+  const Status s = ele2z(unknown, z, w, 0, out);
+  EXPECT_EQ(s.ierr, 1);
+  EXPECT_EQ(s.message, "ele2z: Unrecognised element symbol: q ");
+  EXPECT_EQ(z, 8);  // unchanged
+}
+
+TEST(Z2ele, EveryAtomicNumberRoundTrips) {
+  for (int z = 1; z <= 96; ++z) {
+    std::string symbol;
+    double w = 0;
+    ASSERT_TRUE(z2ele(symbol, z, w, 0, std::cout).ok()) << z;
+    std::string again = symbol;
+    int back = 0;
+    double w2 = 0;
+    ASSERT_TRUE(ele2z(again, back, w2, 0, std::cout).ok()) << symbol;
+    EXPECT_EQ(back, z) << symbol;
+    EXPECT_EQ(w2, w) << symbol;
+  }
+  std::ostringstream out;
+  std::string symbol = "Fe";
+  double w = 1.5;
+  EXPECT_EQ(z2ele(symbol, 0, w, 1, out).ierr, 1);
+  EXPECT_EQ(symbol, "Fe");
+  EXPECT_EQ(w, 1.5);
+  EXPECT_EQ(out.str(), "");
+  ASSERT_TRUE(z2ele(symbol, 92, w, 1, out).ok());
+  EXPECT_EQ(out.str(), " Z2ele: U\n Z2ele: Z = 92\n Z2ele: A =  0.2380290069580E+03\n");
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,371 @@
+#include "talvo/files/files.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "tests/support/temp_dir.hpp"
+
+namespace talvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::TempDir;
+
+std::string content(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> listing(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+unsigned mode_of(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 0777;
+}
+
+// Sets the umask for one scope.
+class UmaskGuard {
+ public:
+  explicit UmaskGuard(mode_t mask) : old_(umask(mask)) {}
+  ~UmaskGuard() { umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
+  TempDir dir;
+  const std::string name = dir.write("report.talvo", "previous\n");
+  {
+    NewFile f = NewFile::create(name);
+    ASSERT_TRUE(f.good()) << f.status().message;
+    f.stream() << "half a report";
+    f.stream().flush();
+    // Written beside the final name, hidden, under a name of its own.
+    EXPECT_EQ(fs::path(f.temp_name()).parent_path(), dir.path());
+    EXPECT_EQ(fs::path(f.temp_name()).filename().string().rfind(".report.talvo.", 0), 0u);
+    EXPECT_EQ(content(f.temp_name()), "half a report");
+    EXPECT_EQ(listing(dir).size(), 2u);
+  }
+  EXPECT_EQ(content(name), "previous\n");
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
+
+  // A file moved into another, which was being written, drops that one's temporary file.
+  std::optional<NewFile> first = NewFile::create(name);
+  NewFile second = NewFile::create(dir.file("other"));
+  const std::string dropped = second.temp_name();
+  second = std::move(*first);
+  EXPECT_FALSE(fs::exists(dropped));
+  second.stream() << "new\n";
+  EXPECT_TRUE(second.commit());
+  EXPECT_EQ(content(name), "new\n");
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
+  EXPECT_TRUE(second.temp_name().empty());
+}
+
+TEST(NewFile, FailuresRemoveTheTemporaryFile) {
+  TempDir dir;
+  // The final name is a folder: the rename fails.
+  fs::create_directory(dir.file("taken"));
+  NewFile f = NewFile::create(dir.file("taken"));
+  ASSERT_TRUE(f.good());
+  f.stream() << "x\n";
+  EXPECT_FALSE(f.commit());
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"taken"});
+  EXPECT_TRUE(fs::is_directory(dir.file("taken")));
+
+  // A folder that does not exist: the system's error number and text.
+  const NewFile missing = NewFile::create(dir.file("no/such/file"));
+  EXPECT_FALSE(missing.good());
+  EXPECT_EQ(missing.status().ierr, ENOENT);
+  EXPECT_EQ(missing.status().message,
+            "open_new_file: cannot create " + dir.file("no/such/file") + ": No such file or directory");
+}
+
+TEST(OpenNewFile, ErrorBlock) {
+  TempDir dir;
+  std::ostringstream console;
+  const std::string name = dir.file("missing/x.talvo");
+  EXPECT_FALSE(open_new_file(console, 10, name, 132).has_value());
+  EXPECT_EQ(console.str(), " ** Error in open_new_file **\n I/O status = replace\n File name = " + name +
+                               "\n Unit number = 10\n Record length = 132\n Error number = 2\n"
+                               " No such file or directory\n");
+  std::ostringstream quiet;
+  auto made = open_new_file(quiet, 10, dir.file("x.talvo"), 132);
+  ASSERT_TRUE(made.has_value());
+  EXPECT_EQ(quiet.str(), "");
+}
+
+TEST(NewFile, PermissionBits) {
+  struct Case {
+    mode_t umask;
+    int previous;  // -1: no previous file
+    unsigned expected;
+  } cases[] = {
+      {022, 0600, 0600},                     // a rewritten private file stays private
+      {022, 0640, 0640}, {077, 0664, 0664},  // the previous bits win over the umask
+      {022, -1, 0644},   {002, -1, 0664},   {077, -1, 0600}, {0, -1, 0666},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const UmaskGuard mask(c.umask);
+    const std::string name = dir.file("s.sample");
+    if (c.previous >= 0) {
+      dir.write("s.sample", "old\n");
+      ASSERT_EQ(chmod(name.c_str(), static_cast<mode_t>(c.previous)), 0);
+    }
+    NewFile f = NewFile::create(name);
+    ASSERT_TRUE(f.good());
+    // The temporary file has its bits from the start, not only once in place.
+    EXPECT_EQ(mode_of(f.temp_name()), c.expected) << std::oct << c.umask << ' ' << c.previous;
+    f.stream() << "new\n";
+    ASSERT_TRUE(f.commit());
+    EXPECT_EQ(mode_of(name), c.expected) << std::oct << c.umask << ' ' << c.previous;
+    // Reading the umask does not change it.
+    EXPECT_EQ(current_umask(), std::optional<unsigned>(c.umask));
+    EXPECT_EQ(umask(c.umask), c.umask);
+  }
+}
+
+TEST(PendingFiles, RemovesTheFilesBeingWritten) {
+  TempDir dir;
+  const std::string name = dir.write("r.talvo", "previous\n");
+  PendingFiles pending;
+  {
+    NewFile a = NewFile::create(name, {&pending});
+    NewFile b = NewFile::create(dir.file("r.sample"), {&pending});
+    ASSERT_TRUE(a.good() && b.good());
+    EXPECT_EQ(pending.count(), 2u);
+    a.stream() << "half";
+    a.stream().flush();
+    pending.remove_all();
+    EXPECT_FALSE(fs::exists(a.temp_name()));
+    EXPECT_FALSE(fs::exists(b.temp_name()));
+    // A file removed under its writer cannot be committed; the previous one stays.
+    EXPECT_FALSE(a.commit());
+    EXPECT_EQ(content(name), "previous\n");
+  }
+  EXPECT_EQ(pending.count(), 0u);
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"r.talvo"});
+
+  // Committed and dropped files free their slots; more files than slots are still written.
+  std::vector<NewFile> many;
+  for (std::size_t i = 0; i < PendingFiles::kSlots + 2; ++i)
+    many.push_back(NewFile::create(dir.file("f" + std::to_string(i)), {&pending}));
+  EXPECT_EQ(pending.count(), PendingFiles::kSlots);
+  for (NewFile& f : many) EXPECT_TRUE(f.commit());
+  EXPECT_EQ(pending.count(), 0u);
+  EXPECT_EQ(listing(dir).size(), PendingFiles::kSlots + 3);
+  pending.remove_all();  // nothing pending: the committed files stay
+  EXPECT_EQ(listing(dir).size(), PendingFiles::kSlots + 3);
+}
+
+PendingFiles* handler_files = nullptr;
+extern "C" void remove_and_stop(int sig) {
+  handler_files->remove_all();
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+TEST(PendingFiles, SignalHandlerLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string name = dir.write("big.talvo", "previous\n");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PendingFiles pending;
+    handler_files = &pending;
+    signal(SIGTERM, remove_and_stop);
+    NewFile f = NewFile::create(name, {&pending});
+    for (int i = 0; i < 100000; ++i) f.stream() << "a line of a big report\n";
+    raise(SIGTERM);
+    _exit(0);  // not reached
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"big.talvo"});
+  EXPECT_EQ(content(name), "previous\n");
+}
+
+TEST(CheckRegularFile, OnlyRegularFilesPass) {
+  TempDir dir;
+  const std::string file = dir.write("data.dat", "1\n");
+  fs::create_directory(dir.file("folder"));
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  fs::create_symlink(file, dir.file("link"));
+  fs::create_symlink(dir.file("gone"), dir.file("dangling"));
+  struct Case {
+    std::string name;
+    int ierr;
+    std::string message;
+  } cases[] = {
+      {file, 0, ""},
+      {dir.file("link"), 0, ""},
+      {dir.file("missing"), 1, "check_regular_file: " + dir.file("missing") + ": No such file or directory"},
+      {dir.file("dangling"), 1, "check_regular_file: " + dir.file("dangling") + ": No such file or directory"},
+      {"", 1, "check_regular_file: : No such file or directory"},
+      {dir.file("folder"), 2, "check_regular_file: " + dir.file("folder") + " is a folder, not a regular file"},
+      {dir.file("fifo"), 2, "check_regular_file: " + dir.file("fifo") + " is a FIFO, not a regular file"},
+      {"/dev/zero", 2, "check_regular_file: /dev/zero is a character device, not a regular file"},
+  };
+  for (const Case& c : cases) {
+    const Status s = check_regular_file(c.name);
+    EXPECT_EQ(s.ierr, c.ierr) << c.name;
+    EXPECT_EQ(s.message, c.message);
+    // The opening reader refuses the same files, and a FIFO without a writer does not hang it.
+    InputFile in(c.name);
+    EXPECT_EQ(in.is_open(), c.ierr == 0) << c.name;
+    EXPECT_EQ(in.status().ierr, c.ierr) << c.name;
+    EXPECT_EQ(read_whole_file(c.name).has_value(), c.ierr == 0) << c.name;
+    EXPECT_EQ(FileContent::open(c.name).has_value(), c.ierr == 0) << c.name;
+    EXPECT_EQ(inqfilerec(c.name, 0, std::cout).readable, c.ierr == 0) << c.name;
+  }
+  InputFile in(file);
+  std::string text;
+  EXPECT_EQ(read_line(in.stream(), text), LineRead::kLine);
+  EXPECT_EQ(text, "1");
+  EXPECT_EQ(read_line(in.stream(), text), LineRead::kEnd);
+  InputFile none(dir.file("missing"));
+  EXPECT_EQ(read_line(none.stream(), text), LineRead::kEnd);
+}
+
+TEST(CheckFile, RefusesWhatIsNotARegularFile) {
+  TempDir dir;
+  const std::string file = dir.write("w.sample", "x\n");
+  const std::string fifo = dir.file("f.sample");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string name;
+    int iopt;
+    std::string replies;
+    std::optional<std::string> result;
+    std::string screen;
+  } cases[] = {
+      {file, kCheckQuiet, "", file, ""},
+      {fifo, kCheckQuiet, "", std::nullopt, ""},
+      {file, kCheckMustExist, "", file, ""},
+      {fifo, kCheckMustExist, "", std::nullopt,
+       " Failure locating file " + fifo + "\n check_regular_file: " + fifo + " is a FIFO, not a regular file\n"},
+      {dir.file("none"), kCheckMustExist, "", std::nullopt, " Failure locating file " + dir.file("none") + "\n"},
+      {fifo, kCheckAsk, file + "\n", file,
+       " Failure locating file " + fifo + "\n check_regular_file: " + fifo +
+           " is a FIFO, not a regular file\n Give file name or return to stop >  File found : " + file + "\n"},
+      {"/dev/zero", kCheckAsk, "\n", std::nullopt,
+       " Failure locating file /dev/zero\n check_regular_file: /dev/zero is a character device, not a regular "
+       "file\n Give file name or return to stop > "},
+      {file, kCheckNew, "", file, " File found : " + file + "\n"},
+      {dir.file("new"), kCheckNew, "", dir.file("new"), " No pre-existing version of file exists\n"},
+      {file, 7, "", std::nullopt, " Unexpected option in check_file: iopt =7\n"},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.replies);
+    std::ostringstream out;
+    Console con{in, out};
+    EXPECT_EQ(check_file(c.name, c.iopt, &con), c.result) << c.name << ' ' << c.iopt;
+    EXPECT_EQ(out.str(), c.screen) << c.name << ' ' << c.iopt;
+  }
+}
+
+TEST(ReadLine, LineEndsAndTheLengthLimit) {
+  struct Case {
+    std::string text;
+    std::size_t limit;
+    std::vector<std::string> lines;  // what is read until the end or "<too long>"
+    std::string left;                // what is still unread then
+  } cases[] = {
+      {"a\nbc", 4, {"a", "bc"}, ""},
+      {"a\r\nbc\r\n", 4, {"a", "bc"}, ""},
+      {"\n\n", 4, {"", ""}, ""},
+      {"", 4, {}, ""},
+      {"abcd\nabcd\r\nabcd\r", 4, {"abcd", "abcd", "abcd"}, ""},  // exactly the limit, with any line end
+      {"abcde\nx\n", 4, {"<too long>"}, "x\n"},
+      {"abcdefghij\n", 4, {"<too long>"}, "ghij\n"},     // stops after limit + 2 characters
+      {"ok\nabcd\rx\n", 4, {"ok", "<too long>"}, "\n"},  // a CR inside a line counts
+      {"abcde", 4, {"<too long>"}, ""},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.text);
+    std::vector<std::string> got;
+    std::string text;
+    for (;;) {
+      const LineRead r = read_line(in, text, c.limit);
+      if (r == LineRead::kEnd) break;
+      if (r == LineRead::kTooLong) {
+        got.push_back("<too long>");
+        break;
+      }
+      ASSERT_EQ(r, LineRead::kLine);
+      got.push_back(text);
+    }
+    EXPECT_EQ(got, c.lines) << c.text;
+    std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(rest, c.left) << c.text;
+  }
+}
+
+// A stream whose reads fail after a few characters.
+class FailingBuf : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    if (served_) throw std::runtime_error("read failed");
+    served_ = true;
+    setg(text_, text_, text_ + 4);
+    return text_[0];
+  }
+
+ private:
+  char text_[4] = {'a', '\n', 'b', 'c'};
+  bool served_ = false;
+};
+
+TEST(ReadLine, ReadErrorIsReported) {
+  FailingBuf buf;
+  std::istream in(&buf);
+  std::string text;
+  EXPECT_EQ(read_line(in, text), LineRead::kLine);
+  EXPECT_EQ(text, "a");
+  EXPECT_EQ(read_line(in, text), LineRead::kError);
+  EXPECT_TRUE(in.bad());
+  EXPECT_EQ(read_line(in, text), LineRead::kError);
+}
+
+TEST(FileContent, WholeRegularFiles) {
+  TempDir dir;
+  std::string big(300000, 'x');
+  big[123456] = '\n';
+  for (const std::string& text : {std::string(), std::string("one line"), big}) {
+    const std::string name = dir.write("f", text);
+    const auto c = FileContent::open(name);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_EQ(c->text(), text);
+    EXPECT_EQ(read_whole_file(name), text);
+  }
+  const FileRecords r = inqfilerec(dir.file("f"), 0, std::cout);
+  EXPECT_TRUE(r.readable);
+  EXPECT_EQ(r.records, 2);
+  EXPECT_EQ(r.max_length, 300000 - 123457);
+}
+
+}  // namespace
+}  // namespace talvo
