@@ -11,5 +11,7 @@ extern const Subcommand kDensityCommand;
 extern const Subcommand kXrdmlCommand;
 extern const Subcommand kMoqCommand;
 extern const Subcommand kFilonCommand;
+extern const Subcommand kPeakCommand;
+extern const Subcommand kSq2grCommand;
 
 }  // namespace talvo::cli
