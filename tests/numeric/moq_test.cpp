@@ -104,7 +104,9 @@ TEST(Modification, WindowsByName) {
        {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere, Window::kNone})
     EXPECT_EQ(window_from_name(window_name(w)), w);
   EXPECT_EQ(window_from_name("Lorch"), Window::kLorch);
+  testing::internal::CaptureStdout();  // an unknown name is no reason to print
   EXPECT_EQ(window_from_name("hann"), std::nullopt);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(window_name(Window::kQuadratic), "quadratic");
 
   const std::vector<double> q = {0.5, 2.0, 6.0, 10.0, 14.0};

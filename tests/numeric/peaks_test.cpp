@@ -78,8 +78,10 @@ TEST(Peaks, NamesAndRefusedParameters) {
   EXPECT_EQ(peak_shape_from_name("gaussian"), PeakShape::kGaussian);
   EXPECT_EQ(peak_shape_from_name("Lorentzian"), PeakShape::kLorentzian);
   EXPECT_EQ(peak_shape_from_name("PSEUDO-VOIGT"), PeakShape::kPseudoVoigt);
+  testing::internal::CaptureStdout();  // an unknown name is no reason to print
   EXPECT_EQ(peak_shape_from_name("voigt"), std::nullopt);
   EXPECT_EQ(peak_shape_from_name(""), std::nullopt);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   const std::vector<double> x = {0, 1};
   struct Bad {
     PeakOptions options;
