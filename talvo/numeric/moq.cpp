@@ -127,6 +127,11 @@ ModificationResult modification(std::span<const double> q, Window window, double
     r.m.assign(nm, 1.0);
     return r;
   }
+  if (!std::isfinite(qmax)) {
+    // moq's own check lets a NaN through.
+    r.status = Status::error(1, "ERROR in moq: Unreasonable value of Qmax");
+    return r;
+  }
   r.m.resize(nm);
   std::ostringstream quiet;
   r.status = moq(q, r.m, qmax, {options.p1, options.p2}, static_cast<int>(window) + 1, 0, quiet);

@@ -37,7 +37,8 @@ Status check(std::span<const double> q, std::span<const double> s, std::span<con
                                 free_real(h) + " from Q(1) puts " + free_real(q[0] + static_cast<double>(off) * h));
   }
   for (std::size_t j = 0; j < r.size(); ++j)
-    if (!(r[j] > 0.0)) return Status::error(6, "sq2gr: r must be positive: " + point("r", j, r[j]));
+    if (!(r[j] > 0.0) || !std::isfinite(r[j]))
+      return Status::error(6, "sq2gr: r must be positive: " + point("r", j, r[j]));
   if (!(rho0 > 0.0) || !std::isfinite(rho0))
     return Status::error(7, "sq2gr: the number density rho0 must be positive, not " + free_real(rho0));
   return {};

@@ -134,6 +134,7 @@ TEST(Modification, WindowsByName) {
   const ModificationResult bins = modification(q, Window::kStep, 4.0, {0, 0, true});
   EXPECT_EQ(bins.m, (std::vector<double>{1, 1, 0, 0}));  // centres 1.25, 4, 8, 12
   EXPECT_EQ(modification(q, Window::kNone, 0.0, {0, 0, true}).m, (std::vector<double>{1, 1, 1, 1}));
+  EXPECT_EQ(modification(q, Window::kLorch, NAN).status.ierr, 1);
   const ModificationResult bad = modification(q, Window::kGaussian, qmax);
   EXPECT_EQ(bad.status.message, "ERROR in moq: Unacceptable parameter value");
   EXPECT_TRUE(bad.m.empty());

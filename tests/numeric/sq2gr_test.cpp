@@ -144,7 +144,7 @@ TEST(Sq2gr, RefusesWhatItCannotTransform) {
   const std::vector<double> q = {0.0, 0.1, 0.2, 0.3, 0.4}, s = {1, 1.1, 1.2, 1.1, 1.0}, r = {1.0, 2.0};
   const std::vector<double> bent = {0.0, 0.1, 0.2, 0.32, 0.4}, falling = {0.4, 0.3, 0.2, 0.1, 0.0};
   const std::vector<double> negative = {-0.2, -0.1, 0.0, 0.1, 0.2}, short_q = {0.0, 0.1}, short_s = {1, 1};
-  const std::vector<double> zero_r = {1.0, 0.0}, minus_r = {-1.0}, three = {1, 2, 3};
+  const std::vector<double> zero_r = {1.0, 0.0}, minus_r = {-1.0}, infinite_r = {INFINITY}, three = {1, 2, 3};
   Sq2grOptions gaussian;
   gaussian.window = Window::kGaussian;  // needs p1
   Sq2grOptions wrong_sigma;
@@ -160,6 +160,7 @@ TEST(Sq2gr, RefusesWhatItCannotTransform) {
       {"too few", sq2gr(short_q, short_s, r, 0.1), 2, "at least 3"},
       {"r = 0", sq2gr(q, s, zero_r, 0.1), 6, "r(2) = 0"},
       {"r < 0", sq2gr(q, s, minus_r, 0.1), 6, "r(1) = -1"},
+      {"r infinite", sq2gr(q, s, infinite_r, 0.1), 6, "r(1) = inf"},
       {"falling Q", sq2gr(falling, s, r, 0.1), 4, "increase"},
       {"negative Q", sq2gr(negative, s, r, 0.1), 3, "Q(1) = -0.2"},
       {"S too short", sq2gr(q, three, r, 0.1), 1, "(5 and 3)"},
