@@ -11,9 +11,9 @@ using Vec = double __attribute__((vector_size(64)));
 constexpr std::size_t kLanes = 8;
 
 // Points between anchors. Within a stretch the recurrence drifts by about one
-// rounding per point; the anchors themselves advance by the same rotation
-// over a whole stretch, so the sines at the far end of the grid have seen
-// n/64 + 64 roundings, not n.
+// rounding per point; each anchor is the last one turned by the angle of a
+// whole stretch, so the sines at the far end of the grid have seen n/64 + 64
+// roundings, not n, and no sine of the library is called along the way.
 constexpr std::size_t kStretch = 64;
 
 struct Arrays {
