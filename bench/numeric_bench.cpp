@@ -1,44 +1,88 @@
-// Filon integration.
+// Filon integration and S(Q) -> G(r).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <vector>
 
 #include "talvo/numeric/filon.hpp"
+#include "talvo/numeric/sq2gr.hpp"
 
 namespace {
 
 using namespace talvo;
 
-// filon_ft with n = 4001 points and nk = 4000 k values, and the same by direct sines.
+// n points of a damped oscillation on a step of 0.01, and nk values of k.
 struct FilonCase {
   std::vector<double> x, f, k, r;
-  FilonCase() {
-    for (int i = 0; i < 4001; ++i) {
+  FilonCase(int n, int nk, double k_step) {
+    for (int i = 0; i < n; ++i) {
       x.push_back(0.01 * i);
       f.push_back(std::exp(-0.05 * x.back()) * std::sin(1.7 * x.back()));
     }
-    for (int m = 0; m < 4000; ++m) k.push_back(0.0125 * m);
+    for (int m = 0; m < nk; ++m) k.push_back(k_step * m);
     r.resize(k.size());
   }
 };
 
+// filon_ft with n = 4001 points and nk = 4000 k values.
 void BM_FilonFt(benchmark::State& state) {
-  FilonCase c;
+  FilonCase c(4001, 4000, 0.0125);
   for (auto _ : state) {
-    filon_ft(c.x, c.f, c.k, c.r);
+    benchmark::DoNotOptimize(filon_ft(c.x, c.f, c.k, c.r));
     benchmark::DoNotOptimize(c.r.data());
   }
 }
 BENCHMARK(BM_FilonFt)->Unit(benchmark::kMillisecond);
 
+// The same integrals the obvious way: per k, sin(k x_i) at every point from
+// the standard library, summed over odd and even points, and Filon's weights.
 void BM_FilonDirect(benchmark::State& state) {
-  FilonCase c;
+  FilonCase c(4001, 4000, 0.0125);
+  const std::size_t n = c.x.size();
+  const double h = c.x[1] - c.x[0];
   for (auto _ : state) {
-    for (std::size_t m = 0; m < c.k.size(); ++m) filon_integral(c.x, c.f, 0.01, c.k[m], c.r[m]);
+    for (std::size_t m = 0; m < c.k.size(); ++m) {
+      const double k = c.k[m];
+      double odd = 0, even = 0;
+      for (std::size_t i = 0; i < n; i += 2) odd += c.f[i] * std::sin(k * c.x[i]);
+      for (std::size_t i = 1; i < n; i += 2) even += c.f[i] * std::sin(k * c.x[i]);
+      odd -= 0.5 * (c.f[0] * std::sin(k * c.x[0]) + c.f[n - 1] * std::sin(k * c.x[n - 1]));
+      const double ends = c.f[0] * std::cos(k * c.x[0]) - c.f[n - 1] * std::cos(k * c.x[n - 1]);
+      const FilonWeights w = filon_abc(h * k);
+      c.r[m] = static_cast<float>(h * (w.alpha * ends + w.beta * odd + w.gamma * even));
+    }
     benchmark::DoNotOptimize(c.r.data());
   }
 }
 BENCHMARK(BM_FilonDirect)->Unit(benchmark::kMillisecond);
+
+// filon_ft at the sizes of BM_Sq2gr: 3001 points, 2000 k values.
+void BM_FilonFtSq2grSizes(benchmark::State& state) {
+  FilonCase c(3001, 2000, 0.01);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(filon_ft(c.x, c.f, c.k, c.r));
+    benchmark::DoNotOptimize(c.r.data());
+  }
+}
+BENCHMARK(BM_FilonFtSq2grSizes)->Unit(benchmark::kMillisecond);
+
+// S(Q) on 3001 points to G(r), g(r) at 2000 r, with the Lorch window; with
+// a sigma column (range(0) = 1) and without.
+void BM_Sq2gr(benchmark::State& state) {
+  std::vector<double> q, s, sigma, r;
+  for (int i = 0; i < 3001; ++i) {
+    q.push_back(0.01 * i);
+    s.push_back(1.0 + std::exp(-0.02 * q.back() * q.back()) * std::sin(2.5 * q.back()));
+    sigma.push_back(0.01);
+  }
+  for (int j = 1; j <= 2000; ++j) r.push_back(0.01 * j);
+  Sq2grOptions o;
+  if (state.range(0) == 1) o.sigma = sigma;
+  for (auto _ : state) {
+    Sq2grResult g = sq2gr(q, s, r, 0.1, o);
+    benchmark::DoNotOptimize(g.G.data());
+  }
+}
+BENCHMARK(BM_Sq2gr)->Arg(0)->Arg(1)->ArgName("sigma")->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tools/cli.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -58,33 +60,58 @@ std::vector<double> grid(const std::string& spec) {
   for (std::string p; std::getline(ss, p, ':');) parts.push_back(number(p, "grid value"));
   if (parts.size() != 3 || !(parts[2] > 0)) throw UsageError{"a grid is FROM:TO:STEP with STEP > 0"};
   const double from = parts[0], to = parts[1], step = parts[2];
+  if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step))
+    throw UsageError{"a grid needs finite numbers: " + spec};
+  // The count first, so that a grid too large takes no memory; one more
+  // point may still pass the rule below where the division rounds down.
+  const double count = std::max(0.0, std::floor((to - from) / step + 1e-3) + 1);
+  if (count > kMaxGridPoints)
+    throw UsageError{"grid too large: " + spec + " has " + num(count) + " points, at most " + num(kMaxGridPoints)};
+  const auto most = static_cast<std::size_t>(count) + 1;
   std::vector<double> g;
-  for (long long i = 0;; ++i) {
+  g.reserve(most);
+  for (std::size_t i = 0; i < most; ++i) {
     const double v = from + static_cast<double>(i) * step;
     if (v > to + step / 1000) break;
     g.push_back(v);
-    if (g.size() > 100000000) throw UsageError{"grid too large"};
   }
   return g;
 }
 
-std::vector<std::vector<double>> read_columns(std::size_t columns) {
-  std::vector<std::vector<double>> cols(columns);
+std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
+                                              std::size_t optional) {
+  std::vector<std::vector<double>> cols;
   std::string text;
-  for (LineRead r; (r = read_line(std::cin, text)) != LineRead::kEnd;) {
+  long long line = 0;
+  for (LineRead r; (r = read_line(in, text)) != LineRead::kEnd;) {
+    ++line;
+    // A bad line of input is an error of the input (exit 1), not of the usage.
     if (r == LineRead::kTooLong)
-      throw UsageError{"a line of standard input is longer than " + std::to_string(kMaxLineLength) + " characters"};
-    if (r == LineRead::kError) throw UsageError{"cannot read standard input"};
+      throw InputError{source + ", line " + std::to_string(line) + ": longer than " + std::to_string(kMaxLineLength) +
+                       " characters"};
+    if (r == LineRead::kError) throw InputError{"cannot read " + source};
     const WordPositions w = count_word(text);
     if (w.count == 0 || text[static_cast<std::size_t>(w.ipos[0] - 1)] == '#') continue;
-    if (static_cast<std::size_t>(w.count) < columns) throw UsageError{"too few columns in: " + text};
-    for (std::size_t c = 0; c < columns; ++c) {
+    const auto words = static_cast<std::size_t>(w.count);
+    if (cols.empty()) cols.resize(std::min(std::max(words, columns), columns + optional));
+    const std::string where = source + ", line " + std::to_string(line) + ": ";
+    if (words < cols.size())
+      throw InputError{where + std::to_string(cols.size()) + " columns needed, " + std::to_string(words) +
+                       " found: " + text};
+    for (std::size_t c = 0; c < cols.size(); ++c) {
       double v = 0;
-      if (!read_free(word_text(text, w, static_cast<int>(c + 1)), {&v})) throw UsageError{"not a number in: " + text};
+      const std::string_view item = word_text(text, w, static_cast<int>(c + 1));
+      if (!read_free(item, {&v}))
+        throw InputError{where + "not a number: " + std::string(item.substr(0, item.find_last_not_of(" ,\t") + 1))};
       cols[c].push_back(v);
     }
   }
+  if (cols.empty()) cols.resize(columns);
   return cols;
+}
+
+std::vector<std::vector<double>> read_columns(std::size_t columns) {
+  return read_columns(std::cin, "standard input", columns);
 }
 
 std::string num(double v) {

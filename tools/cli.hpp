@@ -22,6 +22,15 @@ struct UsageError {
   std::string text;
 };
 
+// Unusable input data (a file or standard input): the message, exit 1.
+struct InputError {
+  std::string text;
+};
+
+// The most points a FROM:TO:STEP grid may have; a larger one is refused
+// before any memory is taken for it.
+inline constexpr double kMaxGridPoints = 10'000'000;
+
 // Options of the form --name [value]; anything else is a positional argument.
 struct Args {
   std::vector<std::string> positional;
@@ -39,7 +48,12 @@ int integer(const std::string& text, const std::string& what);
 // FROM:TO:STEP, TO included when it falls on the grid within STEP/1000.
 std::vector<double> grid(const std::string& spec);
 
-// Columns of the rows on standard input ("#" lines and blank lines skipped).
+// Columns of the rows of `in` ("#" lines and blank lines skipped): the first
+// `columns`, and up to `optional` more when the first row has them (every
+// row must then have them too). `source` names the input in messages.
+std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
+                                              std::size_t optional = 0);
+// The same from standard input.
 std::vector<std::vector<double>> read_columns(std::size_t columns);
 
 // A number as printed in a row.

@@ -12,5 +12,7 @@ extern const Subcommand kXrdmlCommand;
 extern const Subcommand kMoqCommand;
 extern const Subcommand kFilonCommand;
 extern const Subcommand kXsCommand;
+extern const Subcommand kPeakCommand;
+extern const Subcommand kSq2grCommand;
 
 }  // namespace talvo::cli

@@ -2,9 +2,9 @@
 //
 // Every subcommand prints one result row per line, numbers separated by one
 // blank with 17 significant digits, comment lines beginning with "#". An
-// error of a routine prints its message on standard error and exits 1 (a
-// warning prints its message, then the values, and exits 0); wrong usage
-// exits 2.
+// error of a routine or unusable input data prints its message on standard
+// error and exits 1 (a warning prints its message, then the values, and
+// exits 0); wrong usage exits 2.
 #include <iostream>
 #include <string>
 
@@ -17,7 +17,8 @@ using talvo::cli::Subcommand;
 
 const Subcommand* const kCommands[] = {
     &talvo::cli::kFoqCommand, &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand, &talvo::cli::kXrdmlCommand,
-    &talvo::cli::kMoqCommand, &talvo::cli::kFilonCommand,   &talvo::cli::kXsCommand,
+    &talvo::cli::kMoqCommand, &talvo::cli::kFilonCommand,   &talvo::cli::kPeakCommand,    &talvo::cli::kSq2grCommand,
+    &talvo::cli::kXsCommand,
 };
 
 std::string help() {
@@ -60,5 +61,8 @@ int main(int argc, char** argv) {
   } catch (const talvo::cli::UsageError& e) {
     std::cerr << "talvo-tools " << sub << ": " << e.text << '\n' << command->help;
     return talvo::cli::kUsage;
+  } catch (const talvo::cli::InputError& e) {
+    std::cerr << "talvo-tools " << sub << ": " << e.text << '\n';
+    return 1;
   }
 }

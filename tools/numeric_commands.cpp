@@ -1,8 +1,12 @@
-// moq and filon: modification functions and Filon sine integrals.
+// moq, filon, peak and sq2gr: modification functions, Filon sine integrals,
+// peak shapes and the transform of S(Q) to G(r).
+#include <fstream>
 #include <iostream>
 
 #include "talvo/numeric/filon.hpp"
 #include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/peaks.hpp"
+#include "talvo/numeric/sq2gr.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -26,38 +30,125 @@ int run_moq(const Args& a) {
 int run_filon(const Args& a) {
   if (a.get("--k").has_value() == a.get("--single").has_value())
     throw UsageError{"give --k FROM:TO:STEP or --single K"};
-  auto cols = read_columns(2);
-  std::vector<double>& x = cols[0];
-  std::vector<double>& f = cols[1];
+  const bool errors = a.flag("--errors");
+  const std::vector<std::vector<double>> cols = read_columns(std::cin, "standard input", errors ? 3 : 2);
+  const std::vector<double>& x = cols[0];
+  const std::vector<double>& f = cols[1];
+  const std::vector<double> none;
+  const std::vector<double>& sigma = errors ? cols[2] : none;
   if (a.get("--single")) {
     const double k = number(*a.get("--single"), "--single");
-    double value = 0;
-    const Status s = filon_integral(x, f, x.size() >= 2 ? x[1] - x[0] : 0.0, k, value);
-    if (!report(s)) return 1;
-    row({k, value});
+    const double h = x.size() >= 2 ? x[1] - x[0] : 0.0;
+    double value = 0, sd = 0;
+    if (!report(filon_integral(x, f, h, k, value))) return 1;
+    if (errors && !report(filon_integral_sigma(x, sigma, h, k, sd))) return 1;
+    errors ? row({k, value, sd}) : row({k, value});
     return 0;
   }
   const std::vector<double> k = grid(*a.get("--k"));
-  std::vector<double> result(k.size());
-  const Status s = filon_ft(x, f, k, result);
-  if (!report(s)) return 1;
-  for (std::size_t m = 0; m < k.size(); ++m) row({k[m], result[m]});
+  const FilonResult r = filon_ft(x, f, k, {sigma, true});
+  if (!report(r.status)) return 1;
+  for (std::size_t m = 0; m < k.size(); ++m)
+    errors ? row({k[m], r.integral[m], r.sigma[m]}) : row({k[m], r.integral[m]});
+  return 0;
+}
+
+int run_peak(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError{"give one peak shape: gaussian, lorentzian or pseudo-voigt"};
+  const std::optional<PeakShape> shape = peak_shape_from_name(a.positional[0]);
+  if (!shape) throw UsageError{"unknown peak shape: " + a.positional[0]};
+  if (!a.get("--center") || !a.get("--fwhm")) throw UsageError{"--center and --fwhm are needed"};
+  if ((*shape == PeakShape::kPseudoVoigt) != a.get("--eta").has_value())
+    throw UsageError{"--eta belongs to pseudo-voigt, and pseudo-voigt needs it"};
+  PeakOptions o;
+  o.shape = *shape;
+  o.center = number(*a.get("--center"), "--center");
+  o.fwhm = number(*a.get("--fwhm"), "--fwhm");
+  if (a.get("--eta")) o.eta = number(*a.get("--eta"), "--eta");
+  const std::vector<double> x = a.get("--x") ? grid(*a.get("--x")) : read_columns(1)[0];
+  const PeakResult r = peak(x, o);
+  if (!report(r.status)) return 1;
+  for (std::size_t i = 0; i < x.size(); ++i) row({x[i], r.y[i]});
+  return 0;
+}
+
+int run_sq2gr(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError{"give one file of \"Q S(Q) [sigma]\" rows"};
+  if (!a.get("--rho0") || !a.get("--r")) throw UsageError{"--rho0 and --r are needed"};
+  Sq2grOptions o;
+  if (a.get("--window")) {
+    const std::optional<Window> w = window_from_name(*a.get("--window"));
+    if (!w) throw UsageError{"unknown window: " + *a.get("--window")};
+    o.window = *w;
+  }
+  if (a.get("--qmax")) o.qmax = number(*a.get("--qmax"), "--qmax");
+  if (a.get("--p1")) o.p1 = number(*a.get("--p1"), "--p1");
+  if (a.get("--p2")) o.p2 = number(*a.get("--p2"), "--p2");
+  const double rho0 = number(*a.get("--rho0"), "--rho0");
+  const std::vector<double> r = grid(*a.get("--r"));
+  const std::string& file = a.positional[0];
+  std::vector<std::vector<double>> cols;
+  if (file == "-") {
+    cols = read_columns(std::cin, "standard input", 2, 1);
+  } else {
+    std::ifstream in(file);
+    if (!in) {
+      std::cerr << "sq2gr: cannot open " << file << '\n';
+      return 1;
+    }
+    cols = read_columns(in, file, 2, 1);
+  }
+  if (cols.size() > 2) o.sigma = cols[2];
+  const Sq2grResult g = sq2gr(cols[0], cols[1], r, rho0, o);
+  if (!report(g.status)) return 1;
+  for (std::size_t j = 0; j < r.size(); ++j) row({r[j], g.G[j], g.g[j], g.sigma_G[j]});
   return 0;
 }
 
 }  // namespace
 
 const Subcommand kMoqCommand{
-    "moq", run_moq, {"--histogram"}, "modification function M(Q) on a Q grid",
+    "moq",
+    run_moq,
+    {"--histogram"},
+    "modification function M(Q) on a Q grid",
     "usage: talvo-tools moq --option N --qmax Q [--p1 V] [--p2 V] [--histogram]\n"
     "Q values (points, or bin edges with --histogram) from the first column of standard input;\n"
     "prints \"Qe M\" rows. Options: 1 Lorch, 2 step, 3 piecewise quadratic, 4 Gaussian (p1),\n"
     "5 sphere transform (p1 = sub-option 1, 2 with scale p2, or 3).\n"};
 
 const Subcommand kFilonCommand{
-    "filon", run_filon, {}, "sine Fourier integral by Filon's method",
-    "usage: talvo-tools filon --k FROM:TO:STEP | --single K\n"
+    "filon",
+    run_filon,
+    {"--errors"},
+    "sine Fourier integral by Filon's method",
+    "usage: talvo-tools filon --k FROM:TO:STEP | --single K [--errors]\n"
     "\"x f\" rows on an equally spaced grid from standard input; prints \"k integral\" rows of the\n"
-    "integral of f(x) sin(kx), or with --single the one value.\n"};
+    "integral of f(x) sin(kx), or with --single the one value. With --errors a third column holds\n"
+    "the standard deviation of each f, and a third column of the output that of the integral.\n"
+    "An even number of points: with --k a point x(n) + h with f = 0 is added, --single refuses it.\n"};
+
+const Subcommand kPeakCommand{
+    "peak",
+    run_peak,
+    {},
+    "peak shapes of unit area",
+    "usage: talvo-tools peak gaussian|lorentzian|pseudo-voigt --center C --fwhm W [--eta E]\n"
+    "                        [--x FROM:TO:STEP]\n"
+    "prints \"x y\" rows of the peak of centre C and full width at half maximum W, on the grid or\n"
+    "on the x values of standard input; pseudo-voigt needs --eta, the Lorentzian share (0 to 1).\n"};
+
+const Subcommand kSq2grCommand{
+    "sq2gr",
+    run_sq2gr,
+    {},
+    "pair distribution function G(r) from S(Q)",
+    "usage: talvo-tools sq2gr FILE --rho0 R --r FROM:TO:STEP [--window W] [--qmax Q] [--p1 V] [--p2 V]\n"
+    "FILE (- for standard input) holds \"Q S(Q) [sigma]\" rows on an equally spaced grid of Q >= 0;\n"
+    "prints \"r G g sigma_G\" rows: G(r) = (2/pi) integral of Q (S(Q) - 1) M(Q) sin(Qr) dQ over the\n"
+    "data, g(r) = 1 + G(r) / (4 pi r R) with R in atoms per cubic Angstrom, sigma_G from the sigma\n"
+    "column (0 without one). W: lorch (the default), step, quadratic, gaussian (--p1), sphere\n"
+    "(--p1 sub-option, --p2), none; Qmax is the last Q unless --qmax gives it. An even number of\n"
+    "points leaves the last one out.\n"};
 
 }  // namespace talvo::cli

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+
+#include "talvo/numeric/filon_sums.hpp"
+#include "talvo/text/format.hpp"
 
 namespace talvo {
 
@@ -27,23 +31,46 @@ FilonWeights filon_abc(double theta) {
 
 namespace {
 
+// Index of the first x off the grid x(1) + i h, or x.size().
+std::size_t first_off_grid(std::span<const double> x, double h) {
+  const double tolerance = kEqualStepTolerance * std::fabs(h);
+  for (std::size_t i = 0; i < x.size(); ++i)
+    if (!(std::fabs(x[i] - (x[0] + static_cast<double>(i) * h)) <= tolerance)) return i;
+  return x.size();
+}
+
 Status check_grid(std::size_t nx, std::size_t nf) {
   if (nx != nf) return Status::error(3, "filon: x and f hold different numbers of points");
   if (nx < 3) return Status::error(1, "filon: at least 3 points are needed");
   return {};
 }
 
-double combine(const FilonWeights& w, double h, double ends_cos, double s_odd, double s_even) {
-  return h * (w.alpha * ends_cos + w.beta * s_odd + w.gamma * s_even);
+Status check_steps(std::span<const double> x, double h) {
+  const std::size_t i = first_off_grid(x, h);
+  if (i == x.size()) return {};
+  return Status::error(4, "filon: x values are not equally spaced: x(" + std::to_string(i + 1) +
+                              ") = " + free_real(x[i]) + " where a step of " + free_real(h) + " from x(1) puts " +
+                              free_real(x[0] + static_cast<double>(i) * h));
 }
 
+// The grid's step taken from its ends, which x(2) - x(1) may miss by the
+// rounding of two values each as large as the grid's far end.
+double mean_step(std::span<const double> x) { return (x.back() - x.front()) / static_cast<double>(x.size() - 1); }
+
 }  // namespace
+
+std::size_t first_unequal_step(std::span<const double> x) {
+  if (x.size() < 3) return x.size();
+  return first_off_grid(x, mean_step(x));
+}
 
 Status filon_integral(std::span<const double> x, std::span<const double> f, double h, double k, double& result) {
   Status s = check_grid(x.size(), f.size());
   if (!s.ok()) return s;
   const std::size_t n = x.size();
   if (n % 2 == 0) return Status::error(2, "filon_integral: the number of points must be odd");
+  s = check_steps(x, h);
+  if (!s.ok()) return s;
   double s_odd = 0.0, s_even = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     const double v = f[i] * std::sin(k * x[i]);
@@ -53,9 +80,29 @@ Status filon_integral(std::span<const double> x, std::span<const double> f, doub
     else
       s_even += v;
   }
-  s_odd -= 0.5 * (f[0] * std::sin(k * x[0]) + f[n - 1] * std::sin(k * x[n - 1]));
-  const double ends = f[0] * std::cos(k * x[0]) - f[n - 1] * std::cos(k * x[n - 1]);
-  result = combine(filon_abc(h * k), h, ends, s_odd, s_even);
+  result = filon_detail::filon_value(h, k, {x[0], f[0], x[n - 1], f[n - 1]}, s_odd, s_even);
+  return {};
+}
+
+Status filon_integral_sigma(std::span<const double> x, std::span<const double> sigma, double h, double k,
+                            double& result) {
+  Status s = check_grid(x.size(), sigma.size());
+  if (!s.ok()) return s;
+  const std::size_t n = x.size();
+  if (n % 2 == 0) return Status::error(2, "filon_integral_sigma: the number of points must be odd");
+  s = check_steps(x, h);
+  if (!s.ok()) return s;
+  const FilonWeights w = filon_abc(h * k);
+  double var = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double sn = std::sin(k * x[i]), cs = std::cos(k * x[i]);
+    // dI/df_i / h: the ends take half the odd weight and the cosine term.
+    double d = (i % 2 == 0 ? w.beta : w.gamma) * sn;
+    if (i == 0) d = w.alpha * cs + 0.5 * w.beta * sn;
+    if (i == n - 1) d = -w.alpha * cs + 0.5 * w.beta * sn;
+    var += d * d * sigma[i] * sigma[i];
+  }
+  result = std::fabs(h) * std::sqrt(var);
   return {};
 }
 
@@ -63,54 +110,67 @@ Status filon_ft(std::vector<double>& x, std::vector<double>& f, std::span<const 
   Status s = check_grid(x.size(), f.size());
   if (!s.ok()) return s;
   const double h = x[1] - x[0];
+  s = check_steps(x, mean_step(x));
+  if (!s.ok()) return s;
   if (x.size() % 2 == 0) {
     x.push_back(x.back() + h);
     f.push_back(0.0);
   }
   const std::size_t n = x.size();
   const std::size_t nk = std::min(k.size(), result.size());
-
-  // sin(k x_i) along the grid by the angle-addition recurrence, several k at
-  // a time; every kReseed points the sines are taken afresh, which keeps the
-  // drift far below single precision.
-  constexpr std::size_t kBlock = 8;
-  constexpr std::size_t kReseed = 64;
-  for (std::size_t m0 = 0; m0 < nk; m0 += kBlock) {
-    const std::size_t nb = std::min(kBlock, nk - m0);
-    double sn[kBlock] = {}, cs[kBlock] = {}, sd[kBlock] = {}, cd[kBlock] = {}, odd[kBlock] = {}, even[kBlock] = {};
-    double kk[kBlock] = {};
-    for (std::size_t b = 0; b < nb; ++b) {
-      kk[b] = k[m0 + b];
-      sd[b] = std::sin(kk[b] * h);
-      cd[b] = std::cos(kk[b] * h);
-    }
-    for (std::size_t i0 = 0; i0 < n; i0 += kReseed) {
-      for (std::size_t b = 0; b < nb; ++b) {
-        sn[b] = std::sin(kk[b] * x[i0]);
-        cs[b] = std::cos(kk[b] * x[i0]);
-      }
-      const std::size_t i1 = std::min(n, i0 + kReseed);
-      for (std::size_t i = i0; i < i1; ++i) {
-        const double fi = f[i];
-        double* acc = i % 2 == 0 ? odd : even;
-        for (std::size_t b = 0; b < kBlock; ++b) {
-          acc[b] += fi * sn[b];
-          const double ns = sn[b] * cd[b] + cs[b] * sd[b];
-          const double nc = cs[b] * cd[b] - sn[b] * sd[b];
-          sn[b] = ns;
-          cs[b] = nc;
-        }
-      }
-    }
-    for (std::size_t b = 0; b < nb; ++b) {
-      const double kb = kk[b];
-      const double s_first = f[0] * std::sin(kb * x[0]), s_last = f[n - 1] * std::sin(kb * x[n - 1]);
-      const double ends = f[0] * std::cos(kb * x[0]) - f[n - 1] * std::cos(kb * x[n - 1]);
-      const double value = combine(filon_abc(h * kb), h, ends, odd[b] - 0.5 * (s_first + s_last), even[b]);
-      result[m0 + b] = static_cast<float>(value);
-    }
-  }
+  std::vector<double> odd(nk), even(nk);
+  filon_detail::filon_sums(x[0], mean_step(x), f, {}, k.first(nk), {odd, even, {}, {}});
+  const filon_detail::Ends ends{x[0], f[0], x[n - 1], f[n - 1]};
+  for (std::size_t m = 0; m < nk; ++m)
+    result[m] = static_cast<float>(filon_detail::filon_value(h, k[m], ends, odd[m], even[m]));
   return {};
+}
+
+FilonResult filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,
+                     const FilonOptions& options) {
+  FilonResult r;
+  r.status = check_grid(x.size(), f.size());
+  if (r.status.ok() && !options.sigma.empty() && options.sigma.size() != f.size())
+    r.status = Status::error(6, "filon_ft: sigma and f hold different numbers of values");
+  if (r.status.ok()) r.status = check_steps(x, mean_step(x));
+  if (!r.status.ok()) return r;
+
+  const std::size_t n = x.size(), nk = k.size();
+  const double h = x[1] - x[0];
+  const bool with_sigma = !options.sigma.empty();
+  // An even grid ends on a point x(n) + h with nothing on it: it adds nothing
+  // to the sums, only the end weights move to it.
+  filon_detail::Ends ends{x[0], f[0], x[n - 1], f[n - 1]};
+  filon_detail::Ends var_ends{x[0], 0.0, x[n - 1], 0.0};
+  if (with_sigma) {
+    var_ends.f_first = options.sigma[0] * options.sigma[0];
+    var_ends.f_last = options.sigma[n - 1] * options.sigma[n - 1];
+  }
+  if (n % 2 == 0) {
+    ends.x_last = var_ends.x_last = x[n - 1] + h;
+    ends.f_last = var_ends.f_last = 0.0;
+    r.status = Status::warning(5, "filon_ft: an even number of points: a point x(n) + h with f = 0 was added");
+  }
+
+  std::vector<double> odd(nk), even(nk), v, v_odd, v_even;
+  if (with_sigma) {
+    v.resize(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = options.sigma[i] * options.sigma[i];
+    v_odd.resize(nk);
+    v_even.resize(nk);
+  }
+  filon_detail::filon_sums(x[0], mean_step(x), f, v, k, {odd, even, v_odd, v_even});
+  r.integral.resize(nk);
+  for (std::size_t m = 0; m < nk; ++m) {
+    const double value = filon_detail::filon_value(h, k[m], ends, odd[m], even[m]);
+    r.integral[m] = options.single_precision ? static_cast<double>(static_cast<float>(value)) : value;
+  }
+  if (with_sigma) {
+    r.sigma.resize(nk);
+    for (std::size_t m = 0; m < nk; ++m)
+      r.sigma[m] = std::sqrt(filon_detail::filon_variance(h, k[m], var_ends, v_odd[m], v_even[m]));
+  }
+  return r;
 }
 
 }  // namespace talvo

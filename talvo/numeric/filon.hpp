@@ -1,5 +1,6 @@
 // Sine Fourier integrals of tabulated functions by Filon's method, accurate
-// also when sin(kx) oscillates many times per grid step.
+// also when sin(kx) oscillates many times per grid step, and the standard
+// deviation of such an integral from the errors of the tabulated values.
 #pragma once
 
 #include <span>
@@ -15,6 +16,11 @@ namespace talvo {
 // At the threshold both agree to about 1e-13.
 inline constexpr double kFilonSeriesTheta = 0.1;
 
+// How far, as a fraction of the step, a point may lie from the equally
+// spaced grid through the first and the last point: room for values written
+// with a few digits fewer than a double holds, not for another grid.
+inline constexpr double kEqualStepTolerance = 1e-3;
+
 struct FilonWeights {
   double alpha = 0.0;
   double beta = 0.0;
@@ -24,15 +30,50 @@ struct FilonWeights {
 // Filon's weights for theta = h k; Simpson's 0, 2/3, 4/3 at theta = 0.
 FilonWeights filon_abc(double theta);
 
+// The index of the first value that lies off the equally spaced grid from
+// x.front() to x.back() (by kEqualStepTolerance), or x.size() when none does.
+std::size_t first_unequal_step(std::span<const double> x);
+
 // The integral from x(1) to x(n) of f(x) sin(kx) on a grid of step h. The
 // number of points must be odd and at least 3 (error 1: too few points,
-// 2: even number of points, 3: x and f of different lengths).
+// 2: even number of points, 3: x and f of different lengths, 4: x not
+// equally spaced by h).
 Status filon_integral(std::span<const double> x, std::span<const double> f, double h, double k, double& result);
+
+// The standard deviation of filon_integral's result when each f_i has the
+// standard deviation sigma_i, independently of the others: the square root
+// of the sum of (dI/df_i)^2 sigma_i^2, with dI/df_i Filon's own weight of
+// point i (exact, the rule being linear in f). Errors as filon_integral,
+// with sigma in place of f.
+Status filon_integral_sigma(std::span<const double> x, std::span<const double> sigma, double h, double k,
+                            double& result);
 
 // result[m] = the integral of f(x) sin(k[m] x) over the grid, rounded to
 // single precision (result must be as long as k). An even number of points
 // is made odd by one more point x(n) + h with f = 0, added to the caller's
 // x and f. Errors as filon_integral (an even n is not one).
 Status filon_ft(std::vector<double>& x, std::vector<double>& f, std::span<const double> k, std::span<double> result);
+
+struct FilonOptions {
+  // The standard deviation of each f value; none when empty.
+  std::span<const double> sigma;
+  // Each integral rounded to single precision, as the caller-array filon_ft
+  // stores it; false keeps the double.
+  bool single_precision = true;
+};
+
+struct FilonResult {
+  std::vector<double> integral;  // one per k
+  std::vector<double> sigma;     // one per k when sigma was given, in double precision
+  Status status;
+};
+
+// The integral of f(x) sin(kx) for every k, as the caller-array filon_ft
+// computes it, and its standard deviation as filon_integral_sigma defines
+// it. An even number of points is integrated with one more point x(n) + h
+// with f = 0 and sigma = 0, with warning 5 saying so; errors 1, 3 and 4 as
+// filon_integral, 6 sigma not as long as f.
+FilonResult filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,
+                     const FilonOptions& options = {});
 
 }  // namespace talvo

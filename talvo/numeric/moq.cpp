@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <ostream>
+#include <sstream>
 
 #include "talvo/console/print.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/words.hpp"
 
 namespace talvo {
 namespace {
@@ -89,6 +91,52 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
   }
   if (iprint == 1 && nm > 0) pr_dpar(out, "moq: First point is M(Q)=", m[0]);
   return status;
+}
+
+std::optional<Window> window_from_name(std::string_view name) {
+  for (Window w :
+       {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere, Window::kNone})
+    // Lengths first: the comparison itself would report unequal ones on standard output.
+    if (name.size() == window_name(w).size() && ach_case_blind_compare(name, window_name(w)) == 0) return w;
+  return std::nullopt;
+}
+
+std::string_view window_name(Window window) {
+  switch (window) {
+    case Window::kLorch:
+      return "lorch";
+    case Window::kStep:
+      return "step";
+    case Window::kQuadratic:
+      return "quadratic";
+    case Window::kGaussian:
+      return "gaussian";
+    case Window::kSphere:
+      return "sphere";
+    case Window::kNone:
+      break;
+  }
+  return "none";
+}
+
+ModificationResult modification(std::span<const double> q, Window window, double qmax,
+                                const ModificationOptions& options) {
+  ModificationResult r;
+  const std::size_t nm = options.histogram && !q.empty() ? q.size() - 1 : q.size();
+  if (window == Window::kNone) {
+    r.m.assign(nm, 1.0);
+    return r;
+  }
+  if (!std::isfinite(qmax)) {
+    // moq's own check lets a NaN through.
+    r.status = Status::error(1, "ERROR in moq: Unreasonable value of Qmax");
+    return r;
+  }
+  r.m.resize(nm);
+  std::ostringstream quiet;
+  r.status = moq(q, r.m, qmax, {options.p1, options.p2}, static_cast<int>(window) + 1, 0, quiet);
+  if (r.status.failed()) r.m.clear();
+  return r;
 }
 
 double xtanx(int iprint, std::ostream& out) {

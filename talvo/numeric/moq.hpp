@@ -4,7 +4,9 @@
 
 #include <array>
 #include <iosfwd>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "talvo/status.hpp"
@@ -24,6 +26,30 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
 // The Q of each M value: the points, or the bin centres followed by one
 // extra centre one step beyond the last. Empty when the grid is neither.
 std::vector<double> moq_effective_q(std::span<const double> q, std::size_t nm);
+
+// The windows by name, for callers that take them as words.
+enum class Window { kLorch, kStep, kQuadratic, kGaussian, kSphere, kNone };
+
+// "lorch", "step", "quadratic", "gaussian", "sphere", "none" (case-blind);
+// nothing for any other name.
+std::optional<Window> window_from_name(std::string_view name);
+std::string_view window_name(Window window);
+
+struct ModificationOptions {
+  double p1 = 0.0;         // gaussian: exp(-p1^2 Q^2); sphere: the sub-option 1, 2 or 3
+  double p2 = 0.0;         // sphere sub-option 2: the scale of x
+  bool histogram = false;  // q holds bin edges, one more than the values
+};
+
+struct ModificationResult {
+  std::vector<double> m;  // one per point, or per bin
+  Status status;
+};
+
+// M(Q) of the window, as moq computes it (option 1 to 5 in the order of
+// Window); kNone is 1 everywhere and takes no Qmax. Errors are moq's.
+ModificationResult modification(std::span<const double> q, Window window, double qmax,
+                                const ModificationOptions& options = {});
 
 // The first positive root of tan x = x (4.493409457909064), by Newton's method from 4.5.
 double xtanx(int iprint, std::ostream& out);

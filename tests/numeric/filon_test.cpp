@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <string>
 #include <vector>
 
 namespace talvo {
@@ -110,6 +112,143 @@ TEST(Filon, TransformMatchesDirectEvaluation) {
       }
     }
   EXPECT_EQ(checked, 900);
+}
+
+// An integral is linear in f: the integral of a unit spike at point j is
+// dI/df_j, so sigma from errors at single points is that integral's size.
+TEST(FilonSigma, FromTheIntegralsOfSingleSpikes) {
+  for (int n : {3, 7, 101})
+    for (double k : {0.0, 0.003, 0.9, 13.0}) {
+      const Grid g = tabulate(0.4, 0.4 + 0.1 * (n - 1), n, [](double) { return 0.0; });
+      const double h = g.x[1] - g.x[0];
+      std::vector<double> spike(g.x.size()), sigma(g.x.size());
+      double expected = 0;
+      for (int j = 0; j < n; ++j) {
+        spike.assign(g.x.size(), 0.0);
+        spike[static_cast<std::size_t>(j)] = 1.0;
+        double weight = 0, one = 0;
+        ASSERT_TRUE(filon_integral(g.x, spike, h, k, weight).ok());
+        std::vector<double> only(g.x.size());
+        only[static_cast<std::size_t>(j)] = 0.5;
+        ASSERT_TRUE(filon_integral_sigma(g.x, only, h, k, one).ok());
+        EXPECT_NEAR(one, 0.5 * std::fabs(weight), 1e-15) << "n " << n << " k " << k << " j " << j;
+        sigma[static_cast<std::size_t>(j)] = 0.1 + 0.01 * j;
+        expected += std::pow(weight * sigma[static_cast<std::size_t>(j)], 2);
+      }
+      double all = 0;
+      ASSERT_TRUE(filon_integral_sigma(g.x, sigma, h, k, all).ok());
+      EXPECT_NEAR(all, std::sqrt(expected), 1e-14) << "n " << n << " k " << k;
+    }
+}
+
+TEST(FilonSigma, AgainstMonteCarlo) {
+  const Grid g = tabulate(0.0, 3.0, 13, [](double x) { return std::exp(-x) + 0.3; });
+  const double h = g.x[1] - g.x[0];
+  std::vector<double> sigma;
+  for (std::size_t i = 0; i < g.x.size(); ++i) sigma.push_back(0.05 * (1 + static_cast<double>(i % 3)));
+  std::mt19937_64 rng(99);
+  std::normal_distribution<double> normal;
+  for (double k : {0.5, 2.2, 9.0}) {
+    double sum = 0, sum2 = 0;
+    const int trials = 20000;
+    std::vector<double> f = g.f;
+    for (int t = 0; t < trials; ++t) {
+      for (std::size_t i = 0; i < f.size(); ++i) f[i] = g.f[i] + sigma[i] * normal(rng);
+      double v = 0;
+      ASSERT_TRUE(filon_integral(g.x, f, h, k, v).ok());
+      sum += v;
+      sum2 += v * v;
+    }
+    const double mean = sum / trials, sd = std::sqrt(sum2 / trials - mean * mean);
+    double predicted = 0;
+    ASSERT_TRUE(filon_integral_sigma(g.x, sigma, h, k, predicted).ok());
+    EXPECT_NEAR(predicted / sd, 1.0, 0.025) << "k " << k;  // 0.5 % spread from 20000 draws
+  }
+}
+
+// The transform with options: the same integrals as the caller-array form,
+// and a sigma per k equal to the one-k routine's.
+TEST(FilonSigma, GridOfKMatchesOneKAtATime) {
+  for (int n : {3, 5, 101, 1000, 4001})
+    for (double from : {0.0, 17.0}) {
+      const Grid g = tabulate(from, from + 0.01 * (n - 1), n, [](double x) { return std::cos(0.7 * x) + 0.1; });
+      std::vector<double> sigma;
+      for (int i = 0; i < n; ++i) sigma.push_back(0.01 + 0.002 * (i % 7));
+      std::vector<double> k;
+      for (int m = 0; m < 45; ++m) k.push_back(0.0 + m * 7.1 + 0.002 * m * m);
+      FilonOptions o;
+      o.sigma = sigma;
+      const FilonResult r = filon_ft(g.x, g.f, k, o);
+      ASSERT_FALSE(r.status.failed()) << r.status.message;
+      EXPECT_EQ(r.status.warned(), n % 2 == 0);
+      // The caller-array form on the same grid (it adds the zero point itself).
+      Grid ext = g;
+      std::vector<double> ref(k.size());
+      ASSERT_TRUE(filon_ft(ext.x, ext.f, k, ref).ok());
+      EXPECT_EQ(r.integral, ref) << "n " << n;
+      sigma.resize(ext.x.size(), 0.0);
+      for (std::size_t m = 0; m < k.size(); ++m) {
+        double one = 0;
+        ASSERT_TRUE(filon_integral_sigma(ext.x, sigma, ext.x[1] - ext.x[0], k[m], one).ok());
+        EXPECT_NEAR(r.sigma[m], one, 1e-12 * std::max(one, 1e-3)) << "n " << n << " k " << k[m];
+      }
+      // In double precision the integrals are the direct ones to far below single precision.
+      o.single_precision = false;
+      const FilonResult d = filon_ft(g.x, g.f, k, o);
+      for (std::size_t m = 0; m < k.size(); ++m) EXPECT_NEAR(d.integral[m], integral(ext, k[m]), 1e-12) << k[m];
+      EXPECT_EQ(d.sigma, r.sigma);
+    }
+}
+
+TEST(Filon, RefusesUnequalSteps) {
+  const Grid g = tabulate(1.0, 3.0, 21, [](double x) { return x; });
+  const double h = 0.1;
+  struct Case {
+    std::size_t index;
+    double shift;  // in steps
+    bool refused;
+  };
+  for (const Case c : {Case{0, 0.0, false}, Case{7, 5e-4, false}, Case{7, 2e-3, true}, Case{20, -0.01, true},
+                       Case{3, NAN, true}, Case{10, 0.5, true}}) {
+    Grid bent = g;
+    bent.x[c.index] += c.shift * h;
+    double v = 0;
+    const Status one = filon_integral(bent.x, bent.f, h, 1.0, v);
+    const Status sig = filon_integral_sigma(bent.x, bent.f, h, 1.0, v);
+    std::vector<double> r(1);
+    const std::vector<double> k = {1.0};
+    Grid caller = bent;
+    caller.x.pop_back();  // even: would be extended, unless refused first
+    caller.f.pop_back();
+    const Status ft = filon_ft(caller.x, caller.f, k, r);
+    const FilonResult modern = filon_ft(std::span<const double>(bent.x), bent.f, k);
+    EXPECT_EQ(one.ierr, c.refused ? 4 : 0) << c.index << " " << c.shift;
+    EXPECT_EQ(sig.ierr, c.refused ? 4 : 0);
+    EXPECT_EQ(modern.status.ierr, c.refused ? 4 : 0);
+    if (c.refused) {
+      EXPECT_NE(one.message.find("x(" + std::to_string(c.index + 1) + ")"), std::string::npos) << one.message;
+      EXPECT_TRUE(modern.integral.empty());
+      if (c.index < 20) {
+        EXPECT_EQ(ft.ierr, 4);
+        EXPECT_EQ(caller.x.size(), 20u);  // left as given
+      }
+    }
+  }
+  EXPECT_EQ(first_unequal_step(g.x), g.x.size());
+  std::vector<double> two = {0.0, 5.0};
+  EXPECT_EQ(first_unequal_step(two), 2u);
+}
+
+TEST(FilonSigma, RefusesMismatchedLengths) {
+  const Grid g = tabulate(0, 1, 5, [](double x) { return x; });
+  const std::vector<double> k = {1.0}, short_sigma = {0.1, 0.1};
+  FilonOptions o;
+  o.sigma = short_sigma;
+  EXPECT_EQ(filon_ft(std::span<const double>(g.x), g.f, k, o).status.ierr, 6);
+  double v = 0;
+  EXPECT_EQ(filon_integral_sigma(g.x, short_sigma, 0.25, 1.0, v).ierr, 3);
+  const std::vector<double> four = {0, 1, 2, 3};
+  EXPECT_EQ(filon_integral_sigma(four, four, 1.0, 1.0, v).ierr, 2);
 }
 
 }  // namespace

@@ -98,6 +98,48 @@ TEST(Moq, WalkStopsAtQmax) {
   EXPECT_EQ(moq_effective_q(q, 5), (std::vector<double>{1.5, 2.5, 3.5, 4.5, 5.5, 6.5}));
 }
 
+// The windows by name, each checked against its formula at one Q.
+TEST(Modification, WindowsByName) {
+  for (Window w :
+       {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere, Window::kNone})
+    EXPECT_EQ(window_from_name(window_name(w)), w);
+  EXPECT_EQ(window_from_name("Lorch"), Window::kLorch);
+  testing::internal::CaptureStdout();  // an unknown name is no reason to print
+  EXPECT_EQ(window_from_name("hann"), std::nullopt);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(window_name(Window::kQuadratic), "quadratic");
+
+  const std::vector<double> q = {0.5, 2.0, 6.0, 10.0, 14.0};
+  const double qmax = 6.0, x = M_PI * 2.0 / qmax;
+  struct Case {
+    Window window;
+    double p1, expected_at_2;
+  };
+  const Case cases[] = {
+      {Window::kLorch, 0, std::sin(x) / x},
+      {Window::kStep, 0, 1.0},
+      {Window::kQuadratic, 0, 2.0 / 3.0},
+      {Window::kGaussian, 0.3, std::exp(-0.09 * 4.0)},
+      {Window::kSphere, 3, 3 * (std::sin(x) - x * std::cos(x)) / (x * x * x)},
+      {Window::kNone, 0, 1.0},
+  };
+  for (const Case& c : cases) {
+    const ModificationResult r = modification(q, c.window, qmax, {c.p1, 0.0, false});
+    ASSERT_TRUE(r.status.ok()) << window_name(c.window) << ": " << r.status.message;
+    ASSERT_EQ(r.m.size(), q.size());
+    EXPECT_NEAR(r.m[1], c.expected_at_2, 1e-15) << window_name(c.window);
+    // After the first point past Qmax only "none" is still 1.
+    EXPECT_EQ(r.m[4], c.window == Window::kNone ? 1.0 : 0.0) << window_name(c.window);
+  }
+  const ModificationResult bins = modification(q, Window::kStep, 4.0, {0, 0, true});
+  EXPECT_EQ(bins.m, (std::vector<double>{1, 1, 0, 0}));  // centres 1.25, 4, 8, 12
+  EXPECT_EQ(modification(q, Window::kNone, 0.0, {0, 0, true}).m, (std::vector<double>{1, 1, 1, 1}));
+  EXPECT_EQ(modification(q, Window::kLorch, NAN).status.ierr, 1);
+  const ModificationResult bad = modification(q, Window::kGaussian, qmax);
+  EXPECT_EQ(bad.status.message, "ERROR in moq: Unacceptable parameter value");
+  EXPECT_TRUE(bad.m.empty());
+}
+
 TEST(Xtanx, FirstRootOfTanXEqualsX) {
   std::ostringstream out;
   EXPECT_DOUBLE_EQ(xtanx(0, out), 4.493409457909064);

@@ -30,7 +30,7 @@ check "moq error" 1 "" -- bash -c "printf '1\n2\n' | '$tools' moq --option 9 --q
 check "filon single" 0 "0 0" -- bash -c "printf '0 1\n1 1\n2 1\n' | '$tools' filon --single 0"
 check "filon even single" 1 "" -- bash -c "printf '0 1\n1 1\n' | '$tools' filon --single 1"
 check "filon usage" 2 "" -- bash -c "printf '0 1\n' | '$tools' filon"
-check "line too long" 2 "" -- bash -c "{ printf '1 '; head -c 70000 /dev/zero | tr '\\0' 1; echo; } | '$tools' moq --option 2 --qmax 3"
+check "line too long" 1 "" -- bash -c "{ printf '1 '; head -c 70000 /dev/zero | tr '\\0' 1; echo; } | '$tools' moq --option 2 --qmax 3"
 check "xrdml" 0 "$(printf '# wavelength 1.5405979999999999\n# scans 1\n5.0083556299999996 1719 41.460824883255761')" -- bash -c "'$tools' xrdml '$files/xrdml/single_scan_intensities.xrdml' | head -3"
 check "xrdml missing" 1 "" -- "$tools" xrdml /no/such/file.xrdml
 check "no subcommand" 2 "" -- "$tools"

@@ -1,0 +1,137 @@
+#include "talvo/numeric/filon_sums.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace talvo::filon_detail {
+namespace {
+
+// Eight doubles side by side: one AVX-512 register, two AVX or four SSE ones.
+using Vec = double __attribute__((vector_size(64)));
+constexpr std::size_t kLanes = 8;
+
+// Points between anchors. Within a stretch the recurrence drifts by about one
+// rounding per point; each anchor is the last one turned by the angle of a
+// whole stretch, so the sines at the far end of the grid have seen n/64 + 64
+// roundings, not n, and no sine of the library is called along the way.
+constexpr std::size_t kStretch = 64;
+
+struct Arrays {
+  const double* f;
+  const double* v;
+  std::size_t n;
+  const double* k;
+  std::size_t nk;
+  double *f_odd, *f_even, *v_odd, *v_even;
+};
+
+// kVecs * 8 values of k are carried through the grid together: enough
+// independent recurrences to keep the multipliers busy, few enough to stay
+// in registers.
+template <bool kWithF, bool kWithV, std::size_t kVecs>
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+void sums(double x0, double h, const Arrays& a) {
+  constexpr std::size_t kWidth = kVecs * kLanes;
+  for (std::size_t m0 = 0; m0 < a.nk; m0 += kWidth) {
+    const std::size_t nb = std::min(kWidth, a.nk - m0);
+    Vec step_s[kVecs], step_c[kVecs], anchor_s[kVecs], anchor_c[kVecs], jump_s[kVecs], jump_c[kVecs];
+    Vec f_odd[kVecs], f_even[kVecs], v_odd[kVecs], v_even[kVecs];
+    for (std::size_t u = 0; u < kVecs; ++u) {
+      f_odd[u] = f_even[u] = v_odd[u] = v_even[u] = Vec{};
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        const std::size_t b = u * kLanes + l;
+        const double kb = b < nb ? a.k[m0 + b] : 0.0;
+        step_s[u][l] = std::sin(kb * h);
+        step_c[u][l] = std::cos(kb * h);
+        anchor_s[u][l] = std::sin(kb * x0);
+        anchor_c[u][l] = std::cos(kb * x0);
+        jump_s[u][l] = std::sin(kb * (h * kStretch));
+        jump_c[u][l] = std::cos(kb * (h * kStretch));
+      }
+    }
+    for (std::size_t i0 = 0; i0 < a.n; i0 += kStretch) {
+      Vec sn[kVecs], cs[kVecs];
+      for (std::size_t u = 0; u < kVecs; ++u) {
+        sn[u] = anchor_s[u];
+        cs[u] = anchor_c[u];
+        const Vec ns = anchor_s[u] * jump_c[u] + anchor_c[u] * jump_s[u];
+        anchor_c[u] = anchor_c[u] * jump_c[u] - anchor_s[u] * jump_s[u];
+        anchor_s[u] = ns;
+      }
+      const std::size_t i1 = std::min(a.n, i0 + kStretch);
+      // Stretches start on an odd point number, so points go in (odd, even) pairs.
+      std::size_t i = i0;
+      for (; i + 1 < i1; i += 2) {
+        const double f0 = kWithF ? a.f[i] : 0.0, f1 = kWithF ? a.f[i + 1] : 0.0;
+        const double v0 = kWithV ? a.v[i] : 0.0, v1 = kWithV ? a.v[i + 1] : 0.0;
+        for (std::size_t u = 0; u < kVecs; ++u) {
+          if constexpr (kWithF) f_odd[u] += f0 * sn[u];
+          if constexpr (kWithV) v_odd[u] += v0 * (sn[u] * sn[u]);
+          const Vec s1 = sn[u] * step_c[u] + cs[u] * step_s[u];
+          const Vec c1 = cs[u] * step_c[u] - sn[u] * step_s[u];
+          if constexpr (kWithF) f_even[u] += f1 * s1;
+          if constexpr (kWithV) v_even[u] += v1 * (s1 * s1);
+          sn[u] = s1 * step_c[u] + c1 * step_s[u];
+          cs[u] = c1 * step_c[u] - s1 * step_s[u];
+        }
+      }
+      if (i < i1) {
+        for (std::size_t u = 0; u < kVecs; ++u) {
+          if constexpr (kWithF) f_odd[u] += a.f[i] * sn[u];
+          if constexpr (kWithV) v_odd[u] += a.v[i] * (sn[u] * sn[u]);
+        }
+      }
+    }
+    for (std::size_t b = 0; b < nb; ++b) {
+      const std::size_t u = b / kLanes, l = b % kLanes;
+      if constexpr (kWithF) {
+        a.f_odd[m0 + b] = f_odd[u][l];
+        a.f_even[m0 + b] = f_even[u][l];
+      }
+      if constexpr (kWithV) {
+        a.v_odd[m0 + b] = v_odd[u][l];
+        a.v_even[m0 + b] = v_even[u][l];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void filon_sums(double x0, double h, std::span<const double> f, std::span<const double> v, std::span<const double> k,
+                const SumsOut& out) {
+  const bool with_f = !f.empty(), with_v = !v.empty();
+  const Arrays a{f.data(),          v.data(),         with_f ? f.size() : v.size(),
+                 k.data(),          k.size(),         out.f_odd.data(),
+                 out.f_even.data(), out.v_odd.data(), out.v_even.data()};
+  if (with_f && with_v)
+    sums<true, true, 3>(x0, h, a);
+  else if (with_f)
+    sums<true, false, 4>(x0, h, a);
+  else if (with_v)
+    sums<false, true, 4>(x0, h, a);
+}
+
+double filon_value(double h, double k, const Ends& e, double odd, double even) {
+  const FilonWeights w = filon_abc(h * k);
+  const double s_first = e.f_first * std::sin(k * e.x_first), s_last = e.f_last * std::sin(k * e.x_last);
+  const double ends = e.f_first * std::cos(k * e.x_first) - e.f_last * std::cos(k * e.x_last);
+  return h * (w.alpha * ends + w.beta * (odd - 0.5 * (s_first + s_last)) + w.gamma * even);
+}
+
+double filon_variance(double h, double k, const Ends& e, double v_odd, double v_even) {
+  const FilonWeights w = filon_abc(h * k);
+  const double s1 = std::sin(k * e.x_first), c1 = std::cos(k * e.x_first);
+  const double sn = std::sin(k * e.x_last), cn = std::cos(k * e.x_last);
+  // The end points carry half the odd weight and the cosine term: their
+  // share of the odd sum is taken out and put back with their own weight.
+  const double interior_odd = v_odd - e.f_first * s1 * s1 - e.f_last * sn * sn;
+  const double w_first = w.alpha * c1 + 0.5 * w.beta * s1, w_last = -w.alpha * cn + 0.5 * w.beta * sn;
+  const double var = w.beta * w.beta * interior_odd + w.gamma * w.gamma * v_even + w_first * w_first * e.f_first +
+                     w_last * w_last * e.f_last;
+  return h * h * std::max(0.0, var);
+}
+
+}  // namespace talvo::filon_detail

@@ -1,0 +1,39 @@
+// The sums along an equally spaced grid that Filon's rule weighs, for many k
+// at once: what filon_ft, its error propagation and sq2gr share. Not part of
+// the installed interface.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "talvo/numeric/filon.hpp"
+
+namespace talvo::filon_detail {
+
+// Where the sums go, one value per k; v_odd and v_even are only written when
+// v is given.
+struct SumsOut {
+  std::span<double> f_odd, f_even, v_odd, v_even;
+};
+
+// On x_i = x0 + i h (i = 0 .. n-1), for every k: the sums of f_i sin(k x_i)
+// over the odd point numbers (i even, counting points from 1, both ends
+// included) and over the even ones, and, when v is not empty, the same sums
+// of v_i sin^2(k x_i). The sines come from the angle-addition recurrence,
+// anchored afresh every few dozen points, to about 1e-14 of the exact sums.
+void filon_sums(double x0, double h, std::span<const double> f, std::span<const double> v, std::span<const double> k,
+                const SumsOut& out);
+
+// The ends of a grid: its first and last point and their values.
+struct Ends {
+  double x_first, f_first, x_last, f_last;
+};
+
+// Filon's integral from the sums (`odd` with both ends in full).
+double filon_value(double h, double k, const Ends& e, double odd, double even);
+
+// The variance of that integral from the sums of sigma_i^2 sin^2(k x_i), with
+// e holding sigma^2 at the ends in place of f.
+double filon_variance(double h, double k, const Ends& e, double v_odd, double v_even);
+
+}  // namespace talvo::filon_detail

@@ -1,0 +1,97 @@
+#include "talvo/numeric/sq2gr.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "talvo/numeric/filon.hpp"
+#include "talvo/numeric/filon_sums.hpp"
+#include "talvo/text/format.hpp"
+
+namespace talvo {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+std::string point(const char* name, std::size_t i, double v) {
+  return std::string(name) + "(" + std::to_string(i + 1) + ") = " + free_real(v);
+}
+
+Status check(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
+             std::span<const double> sigma) {
+  const std::size_t n = q.size();
+  if (s.size() != n)
+    return Status::error(1, "sq2gr: Q and S(Q) hold different numbers of values (" + std::to_string(n) + " and " +
+                                std::to_string(s.size()) + ")");
+  if (!sigma.empty() && sigma.size() != n)
+    return Status::error(1, "sq2gr: Q and sigma hold different numbers of values (" + std::to_string(n) + " and " +
+                                std::to_string(sigma.size()) + ")");
+  if (n < 3) return Status::error(2, "sq2gr: at least 3 Q values are needed, not " + std::to_string(n));
+  if (!(q[0] >= 0.0)) return Status::error(3, "sq2gr: Q must not be negative: " + point("Q", 0, q[0]));
+  if (!(q[n - 1] > q[0]))
+    return Status::error(4,
+                         "sq2gr: Q values must increase: " + point("Q", 0, q[0]) + ", " + point("Q", n - 1, q[n - 1]));
+  const std::size_t off = first_unequal_step(q);
+  if (off < n) {
+    const double h = (q[n - 1] - q[0]) / static_cast<double>(n - 1);
+    return Status::error(5, "sq2gr: Q values are not equally spaced: " + point("Q", off, q[off]) + " where a step of " +
+                                free_real(h) + " from Q(1) puts " + free_real(q[0] + static_cast<double>(off) * h));
+  }
+  for (std::size_t j = 0; j < r.size(); ++j)
+    if (!(r[j] > 0.0) || !std::isfinite(r[j]))
+      return Status::error(6, "sq2gr: r must be positive: " + point("r", j, r[j]));
+  if (!(rho0 > 0.0) || !std::isfinite(rho0))
+    return Status::error(7, "sq2gr: the number density rho0 must be positive, not " + free_real(rho0));
+  return {};
+}
+
+}  // namespace
+
+Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
+                  const Sq2grOptions& o) {
+  Sq2grResult out;
+  out.status = check(q, s, r, rho0, o.sigma);
+  if (out.status.failed()) return out;
+  std::size_t n = q.size();
+  if (n % 2 == 0) {
+    --n;
+    out.status = Status::warning(9, "sq2gr: an even number of points (" + std::to_string(n + 1) +
+                                        "): the last one, Q = " + free_real(q[n]) + ", is left out");
+  }
+  const std::span<const double> qs = q.first(n);
+  const ModificationResult m = modification(qs, o.window, o.qmax.value_or(qs.back()), {o.p1, o.p2, false});
+  if (m.status.failed()) {
+    out.status = Status::error(8, m.status.message);
+    return out;
+  }
+
+  std::vector<double> f(n), v;
+  for (std::size_t i = 0; i < n; ++i) f[i] = q[i] * (s[i] - 1.0) * m.m[i];
+  if (!o.sigma.empty()) {
+    v.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double d = q[i] * m.m[i] * o.sigma[i];
+      v[i] = d * d;
+    }
+  }
+  const std::size_t nr = r.size();
+  std::vector<double> odd(nr), even(nr), v_odd(v.empty() ? 0 : nr), v_even(v.empty() ? 0 : nr);
+  const double h = (qs.back() - qs.front()) / static_cast<double>(n - 1);
+  filon_detail::filon_sums(qs.front(), h, f, v, r, {odd, even, v_odd, v_even});
+
+  out.G.resize(nr);
+  out.g.resize(nr);
+  out.sigma_G.assign(nr, 0.0);
+  const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f.back()};
+  for (std::size_t j = 0; j < nr; ++j) {
+    out.G[j] = 2.0 / kPi * filon_detail::filon_value(h, r[j], ends, odd[j], even[j]);
+    out.g[j] = 1.0 + out.G[j] / (4.0 * kPi * r[j] * rho0);
+  }
+  if (!v.empty()) {
+    const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v.back()};
+    for (std::size_t j = 0; j < nr; ++j)
+      out.sigma_G[j] = 2.0 / kPi * std::sqrt(filon_detail::filon_variance(h, r[j], var_ends, v_odd[j], v_even[j]));
+  }
+  return out;
+}
+
+}  // namespace talvo

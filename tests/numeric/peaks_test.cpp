@@ -1,0 +1,107 @@
+#include "talvo/numeric/peaks.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace talvo {
+namespace {
+
+double value(PeakShape shape, double x, double c, double w, double eta) {
+  const PeakResult r = peak(std::vector<double>{x}, {shape, c, w, eta});
+  EXPECT_TRUE(r.status.ok()) << r.status.message;
+  return r.y.empty() ? NAN : r.y[0];
+}
+
+// Composite Simpson over [a, b] with 2m panels.
+template <typename F>
+double simpson(F fn, double a, double b, int m) {
+  const double h = (b - a) / (2 * m);
+  double sum = fn(a) + fn(b);
+  for (int i = 1; i < 2 * m; ++i) sum += (i % 2 ? 4 : 2) * fn(a + i * h);
+  return sum * h / 3;
+}
+
+// Where the peak falls to half its height, found by bisection from the centre outwards.
+double half_point(PeakShape shape, double c, double w, double eta, double direction) {
+  const double half = value(shape, c, c, w, eta) / 2;
+  double in = c, out = c + direction * 10 * w;
+  for (int it = 0; it < 200; ++it) {
+    const double mid = (in + out) / 2;
+    (value(shape, mid, c, w, eta) > half ? in : out) = mid;
+  }
+  return (in + out) / 2;
+}
+
+struct PeakCase {
+  PeakShape shape;
+  double center, fwhm, eta;
+};
+
+const PeakCase kCases[] = {
+    {PeakShape::kGaussian, 0.0, 1.0, 0.0},    {PeakShape::kGaussian, 31.4, 0.05, 0.0},
+    {PeakShape::kLorentzian, 0.0, 1.0, 0.0},  {PeakShape::kLorentzian, -7.0, 3.5, 0.0},
+    {PeakShape::kPseudoVoigt, 2.0, 0.4, 0.3}, {PeakShape::kPseudoVoigt, 120.0, 2.0, 1.0},
+    {PeakShape::kPseudoVoigt, 0.5, 0.8, 0.0},
+};
+
+TEST(Peaks, UnitAreaAndTheGivenWidth) {
+  for (const PeakCase& p : kCases) {
+    const double span = 40 * p.fwhm;
+    const double area = simpson([&](double x) { return value(p.shape, x, p.center, p.fwhm, p.eta); }, p.center - span,
+                                p.center + span, 20000);
+    // A Lorentzian's tails beyond +-L hold 1 - (2/pi) atan(2L/W) of its area.
+    const double lorentz_share = p.shape == PeakShape::kLorentzian ? 1.0
+                                 : p.shape == PeakShape::kGaussian ? 0.0
+                                                                   : p.eta;
+    const double inside = lorentz_share * 2 / M_PI * std::atan(2 * span / p.fwhm) + (1 - lorentz_share);
+    EXPECT_NEAR(area, inside, 1e-9) << peak_shape_name(p.shape) << " W " << p.fwhm;
+    const double width =
+        half_point(p.shape, p.center, p.fwhm, p.eta, 1) - half_point(p.shape, p.center, p.fwhm, p.eta, -1);
+    EXPECT_NEAR(width, p.fwhm, 1e-12 * p.fwhm) << peak_shape_name(p.shape);
+  }
+}
+
+TEST(Peaks, HeightsAtTheCentre) {
+  // 2 sqrt(ln 2 / pi) and 2 / pi for a unit width, scaling as 1/W.
+  EXPECT_NEAR(value(PeakShape::kGaussian, 0, 0, 1, 0), 0.93943727869965133, 1e-15);
+  EXPECT_NEAR(value(PeakShape::kGaussian, 5, 5, 4, 0), 0.93943727869965133 / 4, 1e-15);
+  EXPECT_NEAR(value(PeakShape::kLorentzian, 0, 0, 1, 0), 0.63661977236758134, 1e-15);
+  EXPECT_NEAR(value(PeakShape::kPseudoVoigt, 0, 0, 1, 0.25), 0.25 * 0.63661977236758134 + 0.75 * 0.93943727869965133,
+              1e-15);
+  // Symmetric about the centre.
+  EXPECT_DOUBLE_EQ(value(PeakShape::kLorentzian, 3.3, 3.0, 0.7, 0), value(PeakShape::kLorentzian, 2.7, 3.0, 0.7, 0));
+}
+
+TEST(Peaks, NamesAndRefusedParameters) {
+  EXPECT_EQ(peak_shape_from_name("gaussian"), PeakShape::kGaussian);
+  EXPECT_EQ(peak_shape_from_name("Lorentzian"), PeakShape::kLorentzian);
+  EXPECT_EQ(peak_shape_from_name("PSEUDO-VOIGT"), PeakShape::kPseudoVoigt);
+  testing::internal::CaptureStdout();  // an unknown name is no reason to print
+  EXPECT_EQ(peak_shape_from_name("voigt"), std::nullopt);
+  EXPECT_EQ(peak_shape_from_name(""), std::nullopt);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  const std::vector<double> x = {0, 1};
+  struct Bad {
+    PeakOptions options;
+    int code;
+  };
+  const Bad bad[] = {
+      {{PeakShape::kGaussian, 0, 0.0, 0}, 1},    {{PeakShape::kLorentzian, 0, -1.0, 0}, 1},
+      {{PeakShape::kGaussian, 0, NAN, 0}, 1},    {{PeakShape::kGaussian, 0, INFINITY, 0}, 1},
+      {{PeakShape::kPseudoVoigt, 0, 1, 1.5}, 2}, {{PeakShape::kPseudoVoigt, 0, 1, -0.1}, 2},
+      {{PeakShape::kPseudoVoigt, 0, 1, NAN}, 2}, {{PeakShape::kGaussian, INFINITY, 1, 0}, 3},
+  };
+  for (const Bad& b : bad) {
+    const PeakResult r = peak(x, b.options);
+    EXPECT_TRUE(r.status.failed());
+    EXPECT_EQ(r.status.ierr, b.code) << r.status.message;
+    EXPECT_TRUE(r.y.empty());
+  }
+  // eta is the pseudo-Voigt's alone.
+  EXPECT_TRUE(peak(x, {PeakShape::kGaussian, 0, 1, 7.0}).status.ok());
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# talvo-tools peak, sq2gr and filon from the outside: numbers against hand
+# values, messages on standard error, exit codes, and input that is refused.
+# usage: numeric_tools_test.sh TALVO_TOOLS
+set -u
+tools=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail=0
+say() { echo "FAIL $*"; fail=1; }
+
+# run NAME EXPECTED_STATUS STDERR_PATTERN -- command...: leaves standard output in $out.
+run() {
+  local name=$1 want_status=$2 pattern=$3 status
+  shift 4
+  out=$("$@" 2>"$tmp/err")
+  status=$?
+  [ "$status" = "$want_status" ] || say "$name: status $status (want $want_status): $(head -3 "$tmp/err")"
+  if [ -n "$pattern" ]; then
+    grep -q -- "$pattern" "$tmp/err" || say "$name: standard error lacks \"$pattern\": $(head -3 "$tmp/err")"
+  fi
+}
+# near NAME GOT WANT TOLERANCE
+near() {
+  awk -v g="$2" -v w="$3" -v t="$4" 'BEGIN { d = g - w; if (d < 0) d = -d; exit !(g != "" && d <= t) }' ||
+    say "$1: got \"$2\", want $3 within $4"
+}
+field() { echo "$out" | awk -v row="$1" -v col="$2" 'NR == row { print $col }'; }
+
+# Peaks: heights at the centre are 2 sqrt(ln 2 / pi) / W and 2 / (pi W).
+run "gaussian" 0 "" -- "$tools" peak gaussian --center 3 --fwhm 2 --x 2:4:1
+near "gaussian at C" "$(field 2 2)" 0.46971863934982566 1e-16
+near "gaussian at C - W/2" "$(field 1 2)" 0.23485931967491283 1e-16
+[ "$(echo "$out" | wc -l)" = 3 ] || say "gaussian: 3 rows wanted"
+run "lorentzian" 0 "" -- "$tools" peak lorentzian --center 1 --fwhm 2 --x 1:1:1
+near "lorentzian at C" "$(field 1 2)" 0.31830988618379069 1e-16
+run "pseudo-voigt" 0 "" -- "$tools" peak pseudo-voigt --center 0 --fwhm 1 --eta 0.25 --x 0:0:1
+near "pseudo-voigt at C" "$(field 1 2)" 0.8637329021166339 1e-15
+run "peak x from standard input" 0 "" -- bash -c "echo 0.5 | '$tools' peak lorentzian --center 0 --fwhm 1"
+near "lorentzian at half width" "$(field 1 2)" 0.31830988618379069 1e-16
+run "pseudo-voigt without eta" 2 "needs it" -- "$tools" peak pseudo-voigt --center 0 --fwhm 1 --x 0:1:1
+run "eta on a gaussian" 2 "belongs to pseudo-voigt" -- "$tools" peak gaussian --center 0 --fwhm 1 --eta 0.5 --x 0:1:1
+run "eta out of range" 1 "between 0 and 1" -- "$tools" peak pseudo-voigt --center 0 --fwhm 1 --eta 2 --x 0:1:1
+run "zero width" 1 "positive" -- "$tools" peak gaussian --center 0 --fwhm 0 --x 0:1:1
+run "unknown shape" 2 "unknown peak shape" -- "$tools" peak voigt --center 0 --fwhm 1 --x 0:1:1
+
+# sq2gr of a Gaussian-broadened shell at R = 2.5 (width 0.2):
+# Q (S(Q) - 1) = sqrt(2 pi) 0.2 exp(-0.02 Q^2) sin(2.5 Q), G(r) = exp(-(r-2.5)^2/0.08) - exp(-(r+2.5)^2/0.08).
+awk 'BEGIN { pi = atan2(0, -1); w = 0.2; R = 2.5
+  for (i = 0; i <= 4500; i++) { q = i / 100
+    s = 1 + (q == 0 ? sqrt(2 * pi) * w * R : sqrt(2 * pi) * w * exp(-q * q * w * w / 2) * sin(q * R) / q)
+    printf "%.2f %.17g 0.01\n", q, s } }' >"$tmp/shell.sq"
+run "sq2gr shell" 0 "" -- "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 2:3:0.5 --window none
+[ "$(echo "$out" | wc -l)" = 3 ] || say "sq2gr shell: 3 rows wanted"
+near "G(2)" "$(field 1 2)" 0.04393693362340742 2e-8
+near "G(2.5)" "$(field 2 2)" 1.0 2e-8
+near "g(2.5)" "$(field 2 3)" 1.3183098861837907 2e-8
+[ "$(field 2 4)" != 0 ] || say "sq2gr shell: sigma_G from the sigma column wanted"
+{ echo "# a comment and a blank line"; echo; cat "$tmp/shell.sq"; echo "45.01 1 0.01"; } >"$tmp/even.sq"
+run "sq2gr even count" 0 "the last one, Q = 45.01, is left out" -- \
+  "$tools" sq2gr "$tmp/even.sq" --rho0 0.1 --r 2.5:2.5:1 --window none
+near "G(2.5) without the last point" "$(field 1 2)" 1.0 2e-8
+run "sq2gr from standard input, no sigma" 0 "" -- \
+  bash -c "cut -d' ' -f1,2 '$tmp/shell.sq' | '$tools' sq2gr - --rho0 0.1 --r 2.5:2.5:1"
+[ "$(field 1 4)" = 0 ] || say "sq2gr without sigma: sigma_G 0 wanted, got $(field 1 4)"
+printf '0 1\n0.1 1.1\n0.25 1.2\n0.3 1.1\n0.4 1\n' >"$tmp/bent.sq"
+run "sq2gr unequal steps" 1 "not equally spaced: Q(3) = 0.25" -- "$tools" sq2gr "$tmp/bent.sq" --rho0 0.1 --r 1:2:1
+printf '0 1\n0.1 1.1\n' >"$tmp/two.sq"
+run "sq2gr two points" 1 "at least 3" -- "$tools" sq2gr "$tmp/two.sq" --rho0 0.1 --r 1:2:1
+run "sq2gr r = 0" 1 "r must be positive: r(1) = 0" -- "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 0:1:0.5
+printf '0 1\n0.1 1.1\n0.2 x\n' >"$tmp/text.sq"
+run "sq2gr bad number" 1 "line 3: not a number: x" -- "$tools" sq2gr "$tmp/text.sq" --rho0 0.1 --r 1:2:1
+run "sq2gr missing file" 1 "cannot open" -- "$tools" sq2gr "$tmp/none.sq" --rho0 0.1 --r 1:2:1
+run "sq2gr unknown window" 2 "unknown window: hann" -- "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window hann
+run "sq2gr window parameter" 1 "Unacceptable parameter value" -- \
+  "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window gaussian
+
+# filon: the integral of 1 over [0, 2] with k = 1 is 1 - cos 2; with sigma 0.1 on each point
+# Filon's weights alpha cos 0, gamma sin 1, -alpha cos 2 + beta sin 2 / 2 give 0.1077740453011147.
+printf '0 1 0.1\n1 1 0.1\n2 1 0.1\n' >"$tmp/three"
+run "filon single with errors" 0 "" -- bash -c "'$tools' filon --single 1 --errors < '$tmp/three'"
+near "filon integral" "$(field 1 2)" 1.4161468365471424 1e-15
+near "filon sigma" "$(field 1 3)" 0.1077740453011147 1e-15
+run "filon grid with errors" 0 "" -- bash -c "'$tools' filon --k 1:1:1 --errors < '$tmp/three'"
+near "filon grid sigma" "$(field 1 3)" 0.1077740453011147 1e-15
+run "filon unequal steps" 1 "not equally spaced" -- bash -c "printf '0 1\n1 1\n2.5 1\n' | '$tools' filon --k 0:1:1"
+run "filon unequal steps, single" 1 "not equally spaced" -- \
+  bash -c "printf '0 1\n1 1\n2.5 1\n' | '$tools' filon --single 1"
+run "filon even count" 0 "a point x(n) + h with f = 0 was added" -- \
+  bash -c "printf '0 1\n1 1\n2 1\n3 1\n' | '$tools' filon --k 1:1:1"
+run "filon bad number" 1 "standard input, line 3: not a number: 2x" -- \
+  bash -c "printf '0 1\n1 1\n2x 1\n' | '$tools' filon --k 1:1:1"
+run "filon short row" 1 "line 2: 2 columns needed, 1 found" -- bash -c "printf '0 1\n1\n2 1\n' | '$tools' filon --k 1:1:1"
+
+# A grid too large is refused before any memory is taken: a billion points in 400 MB
+# (where the program runs in 400 MB at all: a sanitizer's shadow memory does not).
+limit="ulimit -v 400000;"
+bash -c "$limit '$tools' --version" >/dev/null 2>&1 || limit=
+run "grid too large" 2 "grid too large" -- bash -c "$limit '$tools' filon --k 0:1e9:1 < /dev/null"
+run "grid of overflowing length" 2 "grid too large" -- "$tools" peak gaussian --center 0 --fwhm 1 --x 0:1e308:1e-300
+
+for sub in peak sq2gr; do
+  "$tools" "$sub" --help | grep -q "usage: talvo-tools $sub" || say "$sub --help"
+done
+[ $fail = 0 ] && echo "numeric talvo-tools checks passed"
+exit $fail
