@@ -1,6 +1,7 @@
 // Checking, creating and measuring files.
 #pragma once
 
+#include <cstdint>
 #include <fstream>
 #include <iosfwd>
 #include <memory>
@@ -94,11 +95,17 @@ void report_records(const FileRecords& r, int print_level, std::ostream& out);
 // Reads a whole file into memory; nothing when it cannot be read.
 std::optional<std::string> read_whole_file(const std::string& name);
 
+// Why FileContent::open gave nothing.
+enum class OpenFailure { kNone, kMissing, kNotRegular, kTooLarge, kUnreadable };
+
 // A file's content for reading in one pass: mapped into memory where the
 // system allows it, else read whole.
 class FileContent {
  public:
-  static std::optional<FileContent> open(const std::string& name);
+  // Only regular files are opened: a device, FIFO or socket may block or
+  // never end. Files above max_bytes are refused before anything is read.
+  static std::optional<FileContent> open(const std::string& name, std::uint64_t max_bytes = UINT64_MAX,
+                                         OpenFailure* why = nullptr);
   FileContent(FileContent&&) noexcept;
   FileContent& operator=(FileContent&&) = delete;
   FileContent(const FileContent&) = delete;
