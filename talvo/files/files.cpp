@@ -239,7 +239,13 @@ std::optional<FileContent> FileContent::open(const std::string& name, std::uint6
   }
   FileContent c;
   if (size > 0) {
-    void* p = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+#ifdef MAP_POPULATE
+    // The whole content is about to be read: mapped in one go, not page by page.
+    constexpr int kFlags = MAP_PRIVATE | MAP_POPULATE;
+#else
+    constexpr int kFlags = MAP_PRIVATE;
+#endif
+    void* p = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, kFlags, fd, 0);
     if (p != MAP_FAILED) {
       c.map_ = p;
       c.map_size_ = static_cast<std::size_t>(size);

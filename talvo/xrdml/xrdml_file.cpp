@@ -82,6 +82,9 @@ struct ParseError {
   throw ParseError{code, "read_xrdml_file: " + std::move(message)};
 }
 
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -397,6 +400,9 @@ class Parser {
     given = true;
     field_ = f;
     target_ = &into;
+    // The scans of a file are mostly of one length: room for as many points
+    // as the last one spares the growing.
+    into.reserve(last_points_);
   }
 
   void end_element(std::string_view raw) {
@@ -482,13 +488,26 @@ class Parser {
         if (!negative_allowed) bad_number(s);
         ++p;
       }
-      // Whole numbers of up to 15 digits are exact in a double: converted here
-      // without the general conversion.
-      std::uint64_t whole = 0;
+      // Up to 15 significant digits: the digits and the power of ten are
+      // exact doubles, so one division rounds as the general conversion does.
+      std::uint64_t mantissa = 0;
+      int count = 0, decimals = 0;
       const char* digits = p;
-      while (p != end_ && is_digit(*p) && p - digits < 15) whole = whole * 10 + static_cast<std::uint64_t>(*p++ - '0');
-      if (p != digits && (p == end_ || is_space(*p) || *p == '<')) {
-        const auto v = static_cast<double>(whole);
+      while (p != end_ && is_digit(*p) && count < 15) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        ++count;
+      }
+      if (p != end_ && *p == '.') {
+        ++p;
+        while (p != end_ && is_digit(*p) && count < 15) {
+          mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+          ++count;
+          ++decimals;
+        }
+      }
+      if (count > 0 && (p == end_ || is_space(*p) || *p == '<')) {
+        double v = static_cast<double>(mantissa);
+        if (decimals > 0) v /= kPowersOfTen[decimals];
         out.push_back(negative ? -v : v);
         continue;
       }
@@ -577,6 +596,7 @@ class Parser {
     for (const XrdmlAxis& a : scan_.axes)
       if (a.form == XrdmlPositions::kList && a.list.size() != n)
         fail(7, prefix + "axis " + a.name + " has " + std::to_string(a.list.size()) + " positions" + points);
+    last_points_ = n;
     file_.scans.push_back(std::move(scan_));
     scan_ = XrdmlScan{};
   }
@@ -592,6 +612,7 @@ class Parser {
   std::size_t scan_depth_ = 0;  // depth of the open <scan>, 0 outside one
   XrdmlScan scan_;
   std::vector<double> counts_;
+  std::size_t last_points_ = 0;
   bool have_intensities_ = false, have_counts_ = false, have_attenuation_ = false, have_times_ = false;
 
   std::size_t axis_depth_ = 0;  // depth of the open <positions>, 0 outside one
