@@ -565,37 +565,38 @@ class Parser {
   }
 
   void end_axis() {
-    const std::string prefix = scan_prefix() + "axis " + axis_.name + " ";
+    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + axis_.name + " " + what); };
     if (axis_.name.empty()) fail(7, scan_prefix() + "positions without an axis name");
-    if (scan_.axis(axis_.name)) fail(7, prefix + "is given twice");
+    if (scan_.axis(axis_.name)) bad("is given twice");
     const int forms = (have_list_ ? 1 : 0) + (have_common_ ? 1 : 0) + (have_start_ || have_end_ ? 1 : 0);
-    if (forms == 0) fail(7, prefix + "gives no position");
-    if (forms > 1) fail(7, prefix + "gives its positions in more than one way");
-    if (have_start_ != have_end_) fail(7, prefix + (have_start_ ? "has no end position" : "has no start position"));
+    if (forms == 0) bad("gives no position");
+    if (forms > 1) bad("gives its positions in more than one way");
+    if (have_start_ != have_end_) bad(have_start_ ? "has no end position" : "has no start position");
     axis_.form = have_list_ ? XrdmlPositions::kList : have_common_ ? XrdmlPositions::kCommon : XrdmlPositions::kRange;
     scan_.axes.push_back(std::move(axis_));
   }
 
   void end_scan() {
-    const std::string prefix = scan_prefix();
     if (have_intensities_) {
       scan_.raw_counts = false;
     } else if (have_counts_) {
       scan_.values = std::move(counts_);
       scan_.raw_counts = true;
     } else {
-      fail(7, prefix + "it holds neither intensities nor counts");
+      fail(7, scan_prefix() + "it holds neither intensities nor counts");
     }
-    if (scan_.axes.empty()) fail(7, prefix + "it gives no positions");
+    if (scan_.axes.empty()) fail(7, scan_prefix() + "it gives no positions");
     const std::size_t n = scan_.values.size();
-    const std::string points = " for " + std::to_string(n) + " points";
-    if (have_attenuation_ && scan_.attenuation.size() != n)
-      fail(7, prefix + std::to_string(scan_.attenuation.size()) + " attenuation factors" + points);
-    if (have_times_ && scan_.counting_times.size() != n)
-      fail(7, prefix + std::to_string(scan_.counting_times.size()) + " counting times" + points);
+    const auto mismatch = [&](std::size_t given, const char* what) {
+      if (given != n)
+        fail(7, scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
+    };
+    if (have_attenuation_) mismatch(scan_.attenuation.size(), "attenuation factors");
+    if (have_times_) mismatch(scan_.counting_times.size(), "counting times");
     for (const XrdmlAxis& a : scan_.axes)
       if (a.form == XrdmlPositions::kList && a.list.size() != n)
-        fail(7, prefix + "axis " + a.name + " has " + std::to_string(a.list.size()) + " positions" + points);
+        fail(7, scan_prefix() + "axis " + a.name + " has " + std::to_string(a.list.size()) + " positions for " +
+                    std::to_string(n) + " points");
     last_points_ = n;
     file_.scans.push_back(std::move(scan_));
     scan_ = XrdmlScan{};
