@@ -18,7 +18,7 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=
   "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -fsanitize=fuzzer-no-link" >/dev/null
 cmake --build build-fuzz -j2 >/dev/null
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(free_format words fields data_files read_sample foqdat xrdml numeric dialogue)
+[ ${#targets[@]} -gt 0 ] || targets=(free_format words fields data_files read_sample foqdat xrdml xrdml_file numeric dialogue)
 
 seeds() {  # the seed files of one target
   case $1 in
@@ -26,7 +26,7 @@ seeds() {  # the seed files of one target
     data_files) ls data/*.dat data/sears.ascii ;;
     read_sample) ls tests/dialogue/*/expected/*.sample tests/dialogue/*/files/*.sample ;;
     foqdat) ls data/*.foqdat ;;
-    xrdml) ls tests/data/xrdml/*.xrdml ;;
+    xrdml|xrdml_file) ls tests/data/xrdml/*.xrdml ;;
     numeric) ls tests/dialogue/*/input ;;
     dialogue) ls tests/dialogue/*/input ;;
   esac

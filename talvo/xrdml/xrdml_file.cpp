@@ -1,5 +1,6 @@
 #include "talvo/xrdml/xrdml_file.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -401,8 +402,9 @@ class Parser {
     field_ = f;
     target_ = &into;
     // The scans of a file are mostly of one length: room for as many points
-    // as the last one spares the growing.
-    into.reserve(last_points_);
+    // as the last one spares the growing (within bounds, should one long
+    // scan be followed by many short ones).
+    into.reserve(std::min<std::size_t>(last_points_, 1 << 16));
   }
 
   void end_element(std::string_view raw) {
