@@ -316,12 +316,23 @@ TEST(XrdmlFile, NumbersThatAreNotPlain) {
   // Decimals, signs and long mantissas convert exactly as the compiler does.
   const XrdmlFileResult r = parse_xrdml(document(
       "<positions axis=\"2Theta\"><listPositions>67.67550446 -0.17 -0 0.30000000000000004 123456.7890123456789 "
-      "9007199254740993</listPositions></positions><intensities>1 2 3 4 5 6</intensities>"));
+      "9007199254740993 0.3</listPositions></positions><intensities>1 2 3 4 5 6 7</intensities>"));
   ASSERT_TRUE(r.status.ok()) << r.status.message;
   const std::vector<double>& list = r.file.scans[0].axes[0].list;
   EXPECT_EQ(list, (std::vector<double>{67.67550446, -0.17, -0.0, 0.30000000000000004, 123456.7890123456789,
-                                       9007199254740993.0}));
+                                       9007199254740993.0, 0.3}));
   EXPECT_TRUE(std::signbit(list[2]));
+
+  // 41 points from 21.3 to 59.26: the last one is the end position as
+  // written, though 40 steps of (59.26 - 21.3) / 40 fall short of it.
+  const XrdmlFileResult range = parse_xrdml(
+      document("<positions axis=\"2Theta\"><startPosition>21.3</startPosition><endPosition>59.26</endPosition>"
+               "</positions><intensities>1 2</intensities>"));
+  ASSERT_TRUE(range.status.ok()) << range.status.message;
+  const XrdmlAxis& axis = range.file.scans[0].axes[0];
+  EXPECT_EQ(axis.position(0, 41), 21.3);
+  EXPECT_NEAR(axis.position(20, 41), (21.3 + 59.26) / 2, 1e-12);
+  EXPECT_EQ(axis.position(40, 41), 59.26);
 }
 
 TEST(XrdmlFile, TagsAreWholeNames) {
