@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing TALVO needs on a fresh Debian machine.
+# Installs what building and testing TALVO needs on a fresh Debian machine;
+# with --measure also what the speed comparisons need.
 set -eu
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -7,6 +8,11 @@ command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# --measure: the peer tools the XRDML speed comparison runs against.
+if [ "${1:-}" = --measure ]; then
+  command -v hyperfine >/dev/null || need+=(hyperfine)
+  /usr/bin/python3 -c 'import xrayutilities' 2>/dev/null || need+=(python3-xrayutilities)
+fi
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
   $SUDO apt-get update -q

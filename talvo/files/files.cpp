@@ -501,26 +501,62 @@ void report_records(const FileRecords& r, int print_level, std::ostream& out) {
     out << " **WARNING** Excessively long record(s) encountered\n";
 }
 
-std::optional<FileContent> FileContent::open(const std::string& name) {
-  FileContent c;
-  Status why;
-  const int fd = open_regular(name, why);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  if (fstat(fd, &st) == 0 && st.st_size > 0) {
-    void* p = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p != MAP_FAILED) {
-      c.map_ = p;
-      c.map_size_ = static_cast<std::size_t>(st.st_size);
-      c.view_ = std::string_view(static_cast<const char*>(p), c.map_size_);
-    }
+std::optional<FileContent> FileContent::open(const std::string& name, std::uint64_t max_bytes, OpenFailure* why) {
+  OpenFailure failure_storage = OpenFailure::kNone;
+  OpenFailure& failure = why ? *why : failure_storage;
+  failure = OpenFailure::kNone;
+  // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    failure = errno == ENOENT || errno == ENOTDIR ? OpenFailure::kMissing : OpenFailure::kUnreadable;
+    return std::nullopt;
   }
-  if (!c.map_ && !read_all(fd, [&](std::string_view chunk) { c.copy_.append(chunk); })) {
+  struct stat st {};
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    failure = known ? OpenFailure::kNotRegular : OpenFailure::kUnreadable;
     ::close(fd);
     return std::nullopt;
   }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size > max_bytes || size > SIZE_MAX) {
+    failure = OpenFailure::kTooLarge;
+    ::close(fd);
+    return std::nullopt;
+  }
+  FileContent c;
+  if (size > 0) {
+#ifdef MAP_POPULATE
+    // The whole content is about to be read: mapped in one go, not page by page.
+    constexpr int kFlags = MAP_PRIVATE | MAP_POPULATE;
+#else
+    constexpr int kFlags = MAP_PRIVATE;
+#endif
+    void* p = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, kFlags, fd, 0);
+    if (p != MAP_FAILED) {
+      c.map_ = p;
+      c.map_size_ = static_cast<std::size_t>(size);
+      c.view_ = std::string_view(static_cast<const char*>(p), c.map_size_);
+    } else {
+      // No mapping (some file systems): read the size stat gave, no more.
+      c.copy_.resize(static_cast<std::size_t>(size));
+      std::size_t got = 0;
+      while (got < c.copy_.size()) {
+        const ssize_t n = ::read(fd, c.copy_.data() + got, c.copy_.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+          failure = OpenFailure::kUnreadable;
+          ::close(fd);
+          return std::nullopt;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+      }
+      c.copy_.resize(got);
+      c.view_ = c.copy_;
+    }
+  }
   ::close(fd);
-  if (!c.map_) c.view_ = c.copy_;
   return c;
 }
 

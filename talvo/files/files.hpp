@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <fstream>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -209,11 +211,17 @@ void report_records(const FileRecords& r, int print_level, std::ostream& out);
 // is not a regular file.
 std::optional<std::string> read_whole_file(const std::string& name);
 
-// A regular file's content for reading in one pass: mapped into memory where
-// the system allows it, else read whole.
+// Why FileContent::open gave nothing.
+enum class OpenFailure { kNone, kMissing, kNotRegular, kTooLarge, kUnreadable };
+
+// A file's content for reading in one pass: mapped into memory where the
+// system allows it, else read whole.
 class FileContent {
  public:
-  static std::optional<FileContent> open(const std::string& name);
+  // Only regular files are opened: a device, FIFO or socket may block or
+  // never end. Files above max_bytes are refused before anything is read.
+  static std::optional<FileContent> open(const std::string& name, std::uint64_t max_bytes = UINT64_MAX,
+                                         OpenFailure* why = nullptr);
   FileContent(FileContent&&) noexcept;
   FileContent& operator=(FileContent&&) = delete;
   FileContent(const FileContent&) = delete;

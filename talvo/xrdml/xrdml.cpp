@@ -84,9 +84,14 @@ bool scan_end(std::string_view record) {
 XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::span<double> y, std::span<double> e,
                       int scan_choice, int norm_mode, int print_level, std::ostream& out) {
   XrdmlResult r;
-  if (!check_file(file_name, kCheckQuiet, nullptr)) return failure(r, 11, "file not found: " + file_name);
-  const auto file = FileContent::open(file_name);
-  if (!file) return failure(r, 1, "Error reading XRDML file: ");
+  // A missing file is code 11; a FIFO, a device or a folder is no XRDML file to read (code 1, below).
+  if (check_regular_file(file_name).ierr == 1) return failure(r, 11, "file not found: " + file_name);
+  OpenFailure why = OpenFailure::kNone;
+  const auto file = FileContent::open(file_name, UINT64_MAX, &why);
+  if (!file)
+    return failure(r, 1,
+                   std::string("Error reading XRDML file: ") +
+                       (why == OpenFailure::kNotRegular ? "not a regular file: " : "cannot read ") + file_name);
   const std::string_view content = file->text();
   // The file is measured on the content already read, so that it is read once.
   RecordCounter counter;
@@ -109,26 +114,14 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
   const std::vector<std::string_view> recs = split_records(content);
   if (static_cast<long long>(recs.size()) < records) return failure(r, 1, "Error reading XRDML file: ");
 
-  // Record pass: intensity records kept whole, every other record cut to 300.
-  std::vector<std::string_view> table(recs.size());
+  // Record pass. Every record is there whole, however long, so none is cut
+  // and none draws a warning for its length.
+  const std::vector<std::string_view>& table = recs;
   std::vector<std::string_view> intensities;
-  for (std::size_t i = 0; i < recs.size(); ++i) {
-    const std::string_view rec = recs[i];
+  for (const std::string_view rec : recs) {
     if (keyword_found(rec, "intensities") || keyword_found(rec, "counts")) {
       if (static_cast<int>(intensities.size()) == kXrdmlMaxScans) return failure(r, 8, "Too many scans in file");
       intensities.push_back(rec);
-      table[i] = rec.substr(0, kXrdmlRecordLength);
-      continue;
-    }
-    table[i] = rec.substr(0, kXrdmlRecordLength);
-    if (rec.size() > kXrdmlRecordLength) {
-      r.status = Status::warning(12, "readxrdml warning: text record exceeds allowable length");
-      if (print_level > 0) {
-        out << rec << '\n';
-        pr_int(out, "i = ", static_cast<long long>(i + 1));
-        pr_int(out, "iq = ", static_cast<long long>(rec.size()));
-        pr_int(out, "iscan = ", static_cast<long long>(intensities.size()));
-      }
     }
   }
   if (progress) out << " closing xrdml file\n searching for scans\n";
@@ -164,6 +157,9 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
                        " not equal to number of scan ends " + fmt_i(static_cast<long long>(ends), 0));
   r.scans = static_cast<int>(scans.size());
   if (print_level > 0) pr_int(out, "readxrdml: Number of scans = ", r.scans);
+  // Nothing found is a file this routine cannot read (not XRDML, or not one
+  // tag per line), never an empty success.
+  if (scans.empty()) return failure(r, 17, "No scan in file");
   if (scans.size() != intensities.size()) return failure(r, 13, "Inconsistency in number of scans");
   if (scan_choice > r.scans) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, len_int(scan_choice)));
 

@@ -12,7 +12,6 @@
 
 namespace talvo {
 
-inline constexpr std::size_t kXrdmlRecordLength = 300;
 inline constexpr int kXrdmlMaxScans = 20;
 inline constexpr int kXrdmlMaxPoints = 5000;
 
@@ -32,10 +31,12 @@ struct XrdmlResult {
 // Codes: 1 read error, 2 unmatched scan tags, 3 invalid scan choice, 4 x axis
 // unreadable, 5 wavelength unreadable, 6 counting time unreadable, 7 unknown
 // normalisation mode, 8 more than 20 scans, 9 too many points, 10 scans that
-// cannot be summed, 11 file not found, 12 (warning) a record longer than 300
-// characters, 13 scans and intensity records differ in number, 14 (warning)
-// no wavelength in the file (lambda 0), 15 an intensity that is not a number,
-// 16 a scan with fewer than two points. After a warning the data are returned.
+// cannot be summed, 11 file not found, 13 scans and intensity records differ
+// in number, 14 (warning) no wavelength in the file (lambda 0), 15 an
+// intensity that is not a number, 16 a scan with fewer than two points, 17 no
+// scan in the file. After a warning the data are returned. Records are used
+// whole, however long: code 12, once a warning for records longer than 300
+// characters, is not given. Only regular files are read (code 1 otherwise).
 XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::span<double> y, std::span<double> e,
                       int scan_choice, int norm_mode, int print_level, std::ostream& out);
 

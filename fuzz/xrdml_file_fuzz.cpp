@@ -1,0 +1,32 @@
+// The whole-file XRDML reader on any content, then every scan's values with
+// and without counts per second and on a chosen axis.
+#include "fuzz_support.hpp"
+#include "talvo/xrdml/xrdml_file.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t mode = data[0];
+  const talvo::XrdmlFileResult r = talvo::parse_xrdml(fuzz::text(data + 1, size - 1));
+  if (r.status.failed()) {
+    if (!r.file.scans.empty() || r.status.message.empty()) __builtin_trap();
+    return 0;
+  }
+  if (r.file.scans.empty()) __builtin_trap();  // a file without scans is an error
+  talvo::XrdmlValueOptions options;
+  options.cps = (mode & 1) != 0;
+  const char* const axes[] = {"", "2Theta", "phi", "Nothing"};
+  options.axis = axes[(mode >> 1) % 4];
+  for (const talvo::XrdmlScan& scan : r.file.scans) {
+    if (scan.axes.empty()) __builtin_trap();
+    for (const talvo::XrdmlAxis& a : scan.axes)
+      if (a.form == talvo::XrdmlPositions::kList && a.list.size() != scan.points()) __builtin_trap();
+    if (!scan.attenuation.empty() && scan.attenuation.size() != scan.points()) __builtin_trap();
+    const talvo::XrdmlValues v = talvo::xrdml_values(scan, options);
+    if (v.status.failed()) continue;
+    if (v.x.size() != scan.points() || v.y.size() != v.x.size() || v.e.size() != v.x.size()) __builtin_trap();
+    for (std::size_t j = 0; j < v.y.size(); ++j)
+      if (!(v.y[j] >= 0) || !(v.e[j] >= 0)) __builtin_trap();  // plain non-negative data only
+    (void)scan.fixed_axes();
+  }
+  return 0;
+}

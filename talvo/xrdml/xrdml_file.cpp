@@ -1,0 +1,720 @@
+#include "talvo/xrdml/xrdml_file.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "talvo/files/files.hpp"
+#include "talvo/text/words.hpp"
+
+namespace talvo {
+
+bool XrdmlAxis::varies() const {
+  switch (form) {
+    case XrdmlPositions::kCommon:
+      return false;
+    case XrdmlPositions::kRange:
+      return start != end;
+    case XrdmlPositions::kList:
+      for (double v : list)
+        if (v != list.front()) return true;
+      return false;
+  }
+  return false;
+}
+
+double XrdmlAxis::position(std::size_t j, std::size_t points) const {
+  switch (form) {
+    case XrdmlPositions::kCommon:
+      return start;
+    case XrdmlPositions::kRange:
+      // The last point lies exactly on the end position, however the steps round.
+      if (points < 2) return start;
+      if (j + 1 == points) return end;
+      return start + static_cast<double>(j) * ((end - start) / static_cast<double>(points - 1));
+    case XrdmlPositions::kList:
+      return list[j];
+  }
+  return start;
+}
+
+const XrdmlAxis* XrdmlScan::axis(std::string_view name) const {
+  for (const XrdmlAxis& a : axes)
+    if (a.name.size() == name.size() && ach_case_blind_compare(a.name, name) == 0) return &a;
+  return nullptr;
+}
+
+const XrdmlAxis& XrdmlScan::x_axis() const {
+  const XrdmlAxis* two_theta = axis("2Theta");
+  if (two_theta && two_theta->varies()) return *two_theta;
+  const XrdmlAxis* own = axis(scan_axis);
+  if (own && own->varies()) return *own;
+  for (const XrdmlAxis& a : axes)
+    if (a.varies()) return a;
+  if (two_theta) return *two_theta;
+  return own ? *own : axes.front();
+}
+
+std::vector<std::pair<std::string, double>> XrdmlScan::fixed_axes() const {
+  std::vector<std::pair<std::string, double>> fixed;
+  for (const XrdmlAxis& a : axes) {
+    if (a.varies() || (a.form == XrdmlPositions::kList && a.list.empty())) continue;
+    fixed.emplace_back(a.name, a.form == XrdmlPositions::kList ? a.list.front() : a.start);
+  }
+  return fixed;
+}
+
+double XrdmlScan::counting_time(std::size_t j) const {
+  if (!counting_times.empty()) return counting_times[j];
+  return has_common_time ? common_time : 0.0;
+}
+
+namespace {
+
+struct ParseError {
+  int code;
+  std::string message;
+};
+
+[[noreturn]] void fail(int code, std::string message) {
+  throw ParseError{code, "read_xrdml_file: " + std::move(message)};
+}
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view local_name(std::string_view name) {
+  const auto colon = name.rfind(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+void append_utf8(std::string& s, unsigned long cp) {
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    s += static_cast<char>(0xC0 | (cp >> 6));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    s += static_cast<char>(0xE0 | (cp >> 12));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    s += static_cast<char>(0xF0 | (cp >> 18));
+    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// An attribute value with its entity and character references replaced; a
+// reference that is not one stays as written.
+std::string decode(std::string_view v) {
+  if (v.find('&') == std::string_view::npos) return std::string(v);
+  static constexpr std::pair<std::string_view, char> kNamed[] = {
+      {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+  std::string s;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const auto semi = v[i] == '&' ? v.find(';', i) : std::string_view::npos;
+    if (semi == std::string_view::npos) {
+      s += v[i];
+      continue;
+    }
+    const std::string_view ref = v.substr(i + 1, semi - i - 1);
+    bool done = false;
+    for (const auto& [name, c] : kNamed)
+      if (ref == name) {
+        s += c;
+        done = true;
+      }
+    if (!done && ref.size() > 1 && ref[0] == '#') {
+      const bool hex = ref[1] == 'x';
+      const std::string_view digits = ref.substr(hex ? 2 : 1);
+      unsigned long cp = 0;
+      const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+      if (!digits.empty() && r.ec == std::errc() && r.ptr == digits.data() + digits.size() && cp > 0 &&
+          cp <= 0x10FFFF) {
+        append_utf8(s, cp);
+        done = true;
+      }
+    }
+    if (done)
+      i = semi;
+    else
+      s += v[i];
+  }
+  return s;
+}
+
+// The elements whose content is numbers.
+enum class Field {
+  kNone,
+  kAlpha1,
+  kAlpha2,
+  kRatio,
+  kStart,
+  kEnd,
+  kCommon,
+  kList,
+  kIntensities,
+  kCounts,
+  kAttenuation,
+  kCommonTime,
+  kTimes,
+};
+
+bool single_value(Field f) {
+  return f == Field::kAlpha1 || f == Field::kAlpha2 || f == Field::kRatio || f == Field::kStart || f == Field::kEnd ||
+         f == Field::kCommon || f == Field::kCommonTime;
+}
+
+struct Attribute {
+  std::string_view name;  // without its namespace prefix
+  std::string_view value;
+};
+
+// One pass over the text: markup is taken apart as it comes and the numbers
+// of the elements that carry them are converted where they stand.
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
+  }
+
+  XrdmlFile run() {
+    while (p_ != end_) {
+      if (field_ != Field::kNone) {
+        read_numbers();
+      } else {
+        const void* lt = std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_));
+        p_ = lt ? static_cast<const char*>(lt) : end_;
+      }
+      if (p_ == end_) break;
+      markup();
+      if (root_closed_) break;
+    }
+    if (!root_seen_) fail(3, "not an XRDML file: it holds no XML element");
+    if (!root_closed_) fail(4, "the file ends inside <" + std::string(open_.back()) + ">: it is cut short");
+    if (file_.scans.empty()) fail(5, "no scan in the file");
+    if (have_alpha1_)
+      file_.wavelength = have_alpha2_ && have_ratio_
+                             ? (file_.k_alpha1 + file_.ratio * file_.k_alpha2) / (1.0 + file_.ratio)
+                             : file_.k_alpha1;
+    return std::move(file_);
+  }
+
+  bool have_wavelength() const { return have_alpha1_; }
+
+ private:
+  [[noreturn]] void truncated() {
+    fail(4, open_.empty() ? std::string("the file ends inside a tag: it is cut short")
+                          : "the file ends inside <" + std::string(open_.back()) + ">: it is cut short");
+  }
+  [[noreturn]] void malformed(const std::string& what) { fail(4, "broken markup: " + what); }
+
+  void skip_spaces(const char*& q) const {
+    while (q != end_ && is_space(*q)) ++q;
+  }
+
+  // Moves past `close`, searched from q; the file cut short when it is missing.
+  void skip_past(const char* q, std::string_view close) {
+    const std::string_view rest(q, static_cast<std::size_t>(end_ - q));
+    const auto at = rest.find(close);
+    if (at == std::string_view::npos) truncated();
+    p_ = q + at + close.size();
+  }
+
+  void markup() {
+    const char* s = p_ + 1;
+    if (s == end_) truncated();
+    const std::string_view rest(s, static_cast<std::size_t>(end_ - s));
+    if (*s == '?') {
+      skip_past(s, "?>");
+    } else if (rest.starts_with("!--")) {
+      skip_past(s + 3, "-->");
+    } else if (rest.starts_with("![CDATA[")) {
+      if (field_ != Field::kNone) malformed("numbers in a CDATA section are not read");
+      skip_past(s, "]]>");
+    } else if (*s == '!') {
+      skip_declaration(s);
+    } else if (*s == '/') {
+      end_tag(s + 1);
+    } else {
+      start_tag(s);
+    }
+  }
+
+  // <!DOCTYPE ...> and the like, with an internal subset in brackets.
+  void skip_declaration(const char* q) {
+    int brackets = 0;
+    for (; q != end_; ++q) {
+      if (*q == '"' || *q == '\'') {
+        const void* close = std::memchr(q + 1, *q, static_cast<std::size_t>(end_ - q - 1));
+        if (!close) truncated();
+        q = static_cast<const char*>(close);
+      } else if (*q == '[') {
+        ++brackets;
+      } else if (*q == ']') {
+        --brackets;
+      } else if (*q == '>' && brackets <= 0) {
+        p_ = q + 1;
+        return;
+      }
+    }
+    truncated();
+  }
+
+  void end_tag(const char* n) {
+    const char* q = n;
+    while (q != end_ && !is_space(*q) && *q != '>') ++q;
+    const std::string_view name(n, static_cast<std::size_t>(q - n));
+    skip_spaces(q);
+    if (q == end_) truncated();
+    if (*q != '>') malformed("</" + std::string(name) + " is not closed by '>'");
+    p_ = q + 1;
+    end_element(name);
+  }
+
+  void start_tag(const char* n) {
+    const char* q = n;
+    while (q != end_ && !is_space(*q) && *q != '>' && *q != '/') ++q;
+    const std::string_view name(n, static_cast<std::size_t>(q - n));
+    if (name.empty()) malformed("'<' is not followed by a tag name");
+    attributes_.clear();
+    bool empty = false;
+    for (;;) {
+      skip_spaces(q);
+      if (q == end_) truncated();
+      if (*q == '>') {
+        ++q;
+        break;
+      }
+      if (*q == '/') {
+        if (++q == end_) truncated();
+        if (*q != '>') malformed("'/' inside the tag <" + std::string(name) + ">");
+        ++q;
+        empty = true;
+        break;
+      }
+      const char* a = q;
+      while (q != end_ && !is_space(*q) && *q != '=' && *q != '>' && *q != '/') ++q;
+      const std::string_view attribute(a, static_cast<std::size_t>(q - a));
+      skip_spaces(q);
+      if (q == end_) truncated();
+      if (attribute.empty() || *q != '=')
+        malformed("an attribute without a value in the tag <" + std::string(name) + ">");
+      ++q;
+      skip_spaces(q);
+      if (q == end_) truncated();
+      const char quote = *q;
+      if (quote != '"' && quote != '\'')
+        malformed("an attribute value without quotes in the tag <" + std::string(name) + ">");
+      ++q;
+      const void* close = std::memchr(q, quote, static_cast<std::size_t>(end_ - q));
+      if (!close) truncated();
+      const auto* c = static_cast<const char*>(close);
+      attributes_.push_back({local_name(attribute), std::string_view(q, static_cast<std::size_t>(c - q))});
+      q = c + 1;
+    }
+    p_ = q;
+    start_element(name);
+    if (empty) end_element(name);
+  }
+
+  std::string attribute(std::string_view name) const {
+    for (const Attribute& a : attributes_)
+      if (a.name == name) return decode(a.value);
+    return {};
+  }
+
+  void start_element(std::string_view raw) {
+    const std::string_view name = local_name(raw);
+    if (!root_seen_) {
+      root_seen_ = true;
+      if (name != "xrdMeasurements")
+        fail(3, "not an XRDML file: its first element is <" + std::string(raw) + ">, not <xrdMeasurements>");
+    }
+    if (field_ != Field::kNone) malformed("<" + std::string(raw) + "> inside <" + std::string(open_.back()) + ">");
+    const std::string_view parent = open_.empty() ? std::string_view() : local_name(open_.back());
+    open_.push_back(raw);
+    const std::size_t depth = open_.size();
+
+    if (name == "kAlpha1") {
+      begin_single(Field::kAlpha1);
+    } else if (name == "kAlpha2") {
+      begin_single(Field::kAlpha2);
+    } else if (name == "ratioKAlpha2KAlpha1") {
+      begin_single(Field::kRatio);
+    } else if (name == "scan") {
+      if (scan_depth_ != 0) malformed("a <scan> inside a <scan>");
+      scan_depth_ = depth;
+      scan_ = XrdmlScan{};
+      scan_.number = static_cast<int>(file_.scans.size()) + 1;
+      scan_.scan_axis = attribute("scanAxis");
+      counts_.clear();
+      have_intensities_ = have_counts_ = have_attenuation_ = have_times_ = false;
+    } else if (scan_depth_ != 0 && parent == "dataPoints") {
+      if (name == "positions") {
+        axis_depth_ = depth;
+        axis_ = XrdmlAxis{};
+        axis_.name = attribute("axis");
+        axis_.unit = attribute("unit");
+        have_start_ = have_end_ = have_common_ = have_list_ = false;
+      } else if (name == "intensities") {
+        begin_list(Field::kIntensities, scan_.values, have_intensities_, "intensities");
+      } else if (name == "counts") {
+        begin_list(Field::kCounts, counts_, have_counts_, "counts");
+      } else if (name == "beamAttenuationFactors") {
+        begin_list(Field::kAttenuation, scan_.attenuation, have_attenuation_, "attenuation factors");
+      } else if (name == "countingTimes") {
+        begin_list(Field::kTimes, scan_.counting_times, have_times_, "counting times");
+      } else if (name == "commonCountingTime") {
+        begin_single(Field::kCommonTime);
+      }
+    } else if (axis_depth_ != 0 && depth == axis_depth_ + 1) {
+      if (name == "startPosition") {
+        begin_single(Field::kStart);
+      } else if (name == "endPosition") {
+        begin_single(Field::kEnd);
+      } else if (name == "commonPosition") {
+        begin_single(Field::kCommon);
+      } else if (name == "listPositions") {
+        begin_list(Field::kList, axis_.list, have_list_, "positions");
+      }
+    }
+  }
+
+  void begin_single(Field f) {
+    field_ = f;
+    single_.clear();
+    target_ = &single_;
+  }
+
+  void begin_list(Field f, std::vector<double>& into, bool& given, const char* what) {
+    if (given)
+      fail(7, scan_prefix() + "it gives its " + what + (f == Field::kList ? " of axis " + axis_.name : "") + " twice");
+    given = true;
+    field_ = f;
+    target_ = &into;
+    // The scans of a file are mostly of one length: room for as many points
+    // as the last one spares the growing (within bounds, should one long
+    // scan be followed by many short ones).
+    into.reserve(std::min<std::size_t>(last_points_, 1 << 16));
+  }
+
+  void end_element(std::string_view raw) {
+    if (open_.empty()) malformed("</" + std::string(raw) + "> closes no element");
+    if (open_.back() != raw) malformed("</" + std::string(raw) + "> closes <" + std::string(open_.back()) + ">");
+    const std::size_t depth = open_.size();
+    if (field_ != Field::kNone) end_field();
+    if (depth == axis_depth_) {
+      end_axis();
+      axis_depth_ = 0;
+    } else if (depth == scan_depth_) {
+      end_scan();
+      scan_depth_ = 0;
+    }
+    open_.pop_back();
+    if (open_.empty()) root_closed_ = true;
+  }
+
+  std::string scan_prefix() const { return scan_depth_ ? "scan " + std::to_string(scan_.number) + ": " : ""; }
+
+  // What the element being read holds, for messages.
+  std::string field_name() const {
+    switch (field_) {
+      case Field::kAlpha1:
+        return "kAlpha1";
+      case Field::kAlpha2:
+        return "kAlpha2";
+      case Field::kRatio:
+        return "ratioKAlpha2KAlpha1";
+      case Field::kStart:
+        return "start position of axis " + axis_.name;
+      case Field::kEnd:
+        return "end position of axis " + axis_.name;
+      case Field::kCommon:
+        return "common position of axis " + axis_.name;
+      case Field::kList:
+        return "position of axis " + axis_.name;
+      case Field::kIntensities:
+        return "intensity";
+      case Field::kCounts:
+        return "count";
+      case Field::kAttenuation:
+        return "attenuation factor";
+      case Field::kCommonTime:
+      case Field::kTimes:
+        return "counting time";
+      case Field::kNone:
+        break;
+    }
+    return {};
+  }
+
+  bool signed_field() const {
+    return field_ == Field::kStart || field_ == Field::kEnd || field_ == Field::kCommon || field_ == Field::kList;
+  }
+
+  [[noreturn]] void bad_number(const char* s) {
+    const char* q = s;
+    while (q != end_ && !is_space(*q) && *q != '<' && q - s < 40) ++q;
+    std::string token(s, static_cast<std::size_t>(q - s));
+    if (q != end_ && !is_space(*q) && *q != '<') token += "...";
+    std::string where = scan_prefix();
+    if (!single_value(field_)) {
+      where = scan_depth_
+                  ? "scan " + std::to_string(scan_.number) + ", point " + std::to_string(target_->size() + 1) + ": "
+                  : where;
+    }
+    fail(6, where + field_name() + " \"" + token + "\" is not a plain " +
+                (signed_field() ? "number" : "non-negative number"));
+  }
+
+  // The numbers up to the next '<', appended to the element's list.
+  void read_numbers() {
+    const char* p = p_;
+    std::vector<double>& out = *target_;
+    const bool negative_allowed = signed_field();
+    for (;;) {
+      while (p != end_ && is_space(*p)) ++p;
+      if (p == end_ || *p == '<') break;
+      const char* s = p;
+      const bool negative = *p == '-';
+      if (negative) {
+        if (!negative_allowed) bad_number(s);
+        ++p;
+      }
+      // Up to 15 significant digits: the digits and the power of ten are
+      // exact doubles, so one division rounds as the general conversion does.
+      std::uint64_t mantissa = 0;
+      int count = 0, decimals = 0;
+      const char* digits = p;
+      while (p != end_ && is_digit(*p) && count < 15) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        ++count;
+      }
+      if (p != end_ && *p == '.') {
+        ++p;
+        while (p != end_ && is_digit(*p) && count < 15) {
+          mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+          ++count;
+          ++decimals;
+        }
+      }
+      if (count > 0 && (p == end_ || is_space(*p) || *p == '<')) {
+        double v = static_cast<double>(mantissa);
+        if (decimals > 0) v /= kPowersOfTen[decimals];
+        out.push_back(negative ? -v : v);
+        continue;
+      }
+      if (digits == end_ || !(is_digit(*digits) || (*digits == '.' && digits + 1 != end_ && is_digit(digits[1]))))
+        bad_number(s);
+      double v = 0.0;
+      const auto r = std::from_chars(s, end_, v);
+      if (r.ec != std::errc() || (r.ptr != end_ && !is_space(*r.ptr) && *r.ptr != '<')) bad_number(s);
+      out.push_back(v);
+      p = r.ptr;
+    }
+    p_ = p;
+  }
+
+  void end_field() {
+    const Field f = field_;
+    if (single_value(f) && single_.size() != 1)
+      fail(6, scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
+    field_ = Field::kNone;
+    target_ = nullptr;
+    if (!single_value(f)) return;
+    const double v = single_.front();
+    switch (f) {
+      case Field::kAlpha1:
+        file_.k_alpha1 = v;
+        have_alpha1_ = true;
+        break;
+      case Field::kAlpha2:
+        file_.k_alpha2 = v;
+        have_alpha2_ = true;
+        break;
+      case Field::kRatio:
+        file_.ratio = v;
+        have_ratio_ = true;
+        break;
+      case Field::kStart:
+        axis_.start = v;
+        have_start_ = true;
+        break;
+      case Field::kEnd:
+        axis_.end = v;
+        have_end_ = true;
+        break;
+      case Field::kCommon:
+        axis_.start = axis_.end = v;
+        have_common_ = true;
+        break;
+      case Field::kCommonTime:
+        scan_.common_time = v;
+        scan_.has_common_time = true;
+        break;
+      default:
+        break;
+    }
+  }
+
+  void end_axis() {
+    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + axis_.name + " " + what); };
+    if (axis_.name.empty()) fail(7, scan_prefix() + "positions without an axis name");
+    if (scan_.axis(axis_.name)) bad("is given twice");
+    const int forms = (have_list_ ? 1 : 0) + (have_common_ ? 1 : 0) + (have_start_ || have_end_ ? 1 : 0);
+    if (forms == 0) bad("gives no position");
+    if (forms > 1) bad("gives its positions in more than one way");
+    if (have_start_ != have_end_) bad(have_start_ ? "has no end position" : "has no start position");
+    axis_.form = have_list_ ? XrdmlPositions::kList : have_common_ ? XrdmlPositions::kCommon : XrdmlPositions::kRange;
+    scan_.axes.push_back(std::move(axis_));
+  }
+
+  void end_scan() {
+    if (have_intensities_) {
+      scan_.raw_counts = false;
+    } else if (have_counts_) {
+      scan_.values = std::move(counts_);
+      scan_.raw_counts = true;
+    } else {
+      fail(7, scan_prefix() + "it holds neither intensities nor counts");
+    }
+    if (scan_.axes.empty()) fail(7, scan_prefix() + "it gives no positions");
+    const std::size_t n = scan_.values.size();
+    const auto mismatch = [&](std::size_t given, const char* what) {
+      if (given != n)
+        fail(7, scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
+    };
+    if (have_attenuation_) mismatch(scan_.attenuation.size(), "attenuation factors");
+    if (have_times_) mismatch(scan_.counting_times.size(), "counting times");
+    for (const XrdmlAxis& a : scan_.axes)
+      if (a.form == XrdmlPositions::kList && a.list.size() != n)
+        fail(7, scan_prefix() + "axis " + a.name + " has " + std::to_string(a.list.size()) + " positions for " +
+                    std::to_string(n) + " points");
+    last_points_ = n;
+    file_.scans.push_back(std::move(scan_));
+    scan_ = XrdmlScan{};
+  }
+
+  const char* p_;
+  const char* end_;
+  XrdmlFile file_;
+  std::vector<std::string_view> open_;  // the open elements, from the root down, as written
+  std::vector<Attribute> attributes_;   // of the tag just read
+  bool root_seen_ = false, root_closed_ = false;
+  bool have_alpha1_ = false, have_alpha2_ = false, have_ratio_ = false;
+
+  std::size_t scan_depth_ = 0;  // depth of the open <scan>, 0 outside one
+  XrdmlScan scan_;
+  std::vector<double> counts_;
+  std::size_t last_points_ = 0;
+  bool have_intensities_ = false, have_counts_ = false, have_attenuation_ = false, have_times_ = false;
+
+  std::size_t axis_depth_ = 0;  // depth of the open <positions>, 0 outside one
+  XrdmlAxis axis_;
+  bool have_start_ = false, have_end_ = false, have_common_ = false, have_list_ = false;
+
+  Field field_ = Field::kNone;  // the numeric element being read
+  std::vector<double>* target_ = nullptr;
+  std::vector<double> single_;
+};
+
+}  // namespace
+
+XrdmlFileResult parse_xrdml(std::string_view text) {
+  XrdmlFileResult r;
+  try {
+    Parser parser(text);
+    r.file = parser.run();
+    if (!parser.have_wavelength())
+      r.status = Status::warning(9, "read_xrdml_file warning: no kAlpha1 wavelength in the file, wavelength = 0");
+  } catch (const ParseError& e) {
+    r.file = XrdmlFile{};
+    r.status = Status::error(e.code, e.message);
+  } catch (const std::bad_alloc&) {
+    r.file = XrdmlFile{};
+    r.status = Status::error(8, "read_xrdml_file: out of memory");
+  } catch (const std::length_error&) {
+    r.file = XrdmlFile{};
+    r.status = Status::error(8, "read_xrdml_file: out of memory");
+  }
+  return r;
+}
+
+XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
+  OpenFailure why = OpenFailure::kNone;
+  const auto content = FileContent::open(path, options.max_file_size, &why);
+  if (content) return parse_xrdml(content->text());
+  XrdmlFileResult r;
+  switch (why) {
+    case OpenFailure::kMissing:
+      r.status = Status::error(1, "read_xrdml_file: file not found: " + path);
+      break;
+    case OpenFailure::kNotRegular:
+      r.status = Status::error(1, "read_xrdml_file: not a regular file: " + path);
+      break;
+    case OpenFailure::kTooLarge:
+      r.status = Status::error(
+          2, "read_xrdml_file: file larger than " + std::to_string(options.max_file_size) + " bytes: " + path);
+      break;
+    default:
+      r.status = Status::error(1, "read_xrdml_file: cannot read file: " + path);
+      break;
+  }
+  return r;
+}
+
+XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options) {
+  XrdmlValues r;
+  const std::string scan_name = "xrdml_values: scan " + std::to_string(scan.number);
+  if (scan.axes.empty()) {
+    r.status = Status::error(11, scan_name + " has no axis");
+    return r;
+  }
+  const XrdmlAxis* axis = options.axis.empty() ? &scan.x_axis() : scan.axis(options.axis);
+  if (!axis) {
+    r.status = Status::error(11, scan_name + " has no axis " + options.axis);
+    return r;
+  }
+  const std::size_t n = scan.points();
+  if (options.cps) {
+    if (!scan.has_common_time && scan.counting_times.empty()) {
+      r.status = Status::error(12, scan_name + " gives no counting time: no counts per second");
+      return r;
+    }
+    for (std::size_t j = 0; j < n; ++j)
+      if (!(scan.counting_time(j) > 0.0)) {
+        r.status = Status::error(
+            12, scan_name + ", point " + std::to_string(j + 1) + ": counting time 0, no counts per second");
+        return r;
+      }
+  }
+  r.axis = axis->name;
+  r.x.resize(n);
+  r.y.resize(n);
+  r.e.resize(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    const double attenuation = scan.attenuation_factor(j);
+    double y = scan.raw_counts ? scan.values[j] * attenuation : scan.values[j];
+    double e = std::sqrt(y * attenuation);
+    if (options.cps) {
+      const double t = scan.counting_time(j);
+      y /= t;
+      e /= t;
+    }
+    r.x[j] = axis->position(j, n);
+    r.y[j] = y;
+    r.e[j] = e;
+  }
+  return r;
+}
+
+}  // namespace talvo

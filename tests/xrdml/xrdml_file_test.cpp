@@ -1,0 +1,433 @@
+#include "talvo/xrdml/xrdml_file.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "talvo/xrdml/xrdml.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace talvo {
+namespace {
+
+std::string data_file(const std::string& name) { return std::string(TALVO_TEST_FILES_DIR) + "xrdml/" + name; }
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string replace_all(std::string s, std::string_view from, std::string_view to) {
+  for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+// A small file around the content of one <dataPoints>.
+std::string document(const std::string& data_points, const std::string& scan_attributes = "scanAxis=\"2Theta\"",
+                     const std::string& wavelength = "<kAlpha1 unit=\"Angstrom\">1.5405980</kAlpha1>") {
+  return "<?xml version=\"1.0\"?>\n<xrdMeasurements><xrdMeasurement><usedWavelength>" + wavelength +
+         "</usedWavelength><scan " + scan_attributes + "><dataPoints>" + data_points +
+         "</dataPoints></scan></xrdMeasurement></xrdMeasurements>\n";
+}
+
+const std::string kRange =
+    "<positions axis=\"2Theta\" unit=\"deg\"><startPosition>10</startPosition><endPosition>12</endPosition>"
+    "</positions>";
+
+// The numbers below are read off each file's own text.
+TEST(XrdmlFile, RealFilesFirstAndLastPoints) {
+  struct Point {
+    double x, y, attenuation;
+  };
+  const struct {
+    const char* file;
+    std::size_t scans, points;
+    double wavelength;
+    const char* axis;
+    Point first_of_first, last_of_first, first_of_last, last_of_last;
+  } cases[] = {
+      {"single_scan_intensities.xrdml",
+       1,
+       4489,
+       1.5405980,
+       "2Theta",
+       {5.00835563, 1719, 1},
+       {80.00853080, 288, 1},
+       {5.00835563, 1719, 1},
+       {80.00853080, 288, 1}},
+      // counts x attenuation factor (1.00 throughout)
+      {"single_scan_counts.xrdml",
+       1,
+       2999,
+       1.5405980,
+       "2Theta",
+       {65.4600, 1, 1},
+       {66.6592, 2, 1},
+       {65.4600, 1, 1},
+       {66.6592, 2, 1}},
+      {"schema10_attenuated.xrdml",
+       1,
+       395,
+       1.541874,
+       "2Theta",
+       {0.110, 54538740, 148},
+       {7.990, 1, 1},
+       {0.110, 54538740, 148},
+       {7.990, 1, 1}},
+      {"schema15_2theta.xrdml",
+       1,
+       196,
+       1.541874,
+       "2Theta",
+       {30.0500, 8, 1},
+       {41.7500, 6, 1},
+       {30.0500, 8, 1},
+       {41.7500, 6, 1}},
+      {"schema21_gonio_counts.xrdml",
+       1,
+       3998,
+       1.541874,
+       "2Theta",
+       {15.02343028, 10704, 1},
+       {119.98691000, 8826, 1},
+       {15.02343028, 10704, 1},
+       {119.98691000, 8826, 1}},
+      {"polefigure_91_scans.xrdml",
+       91,
+       1199,
+       1.541874,
+       "Phi",
+       {-179.70, 15, 1},
+       {179.70, 9, 1},
+       {-179.70, 17, 1},
+       {179.70, 12, 1}},
+      {"rsm_401_scans_list_positions.xrdml",
+       401,
+       255,
+       1.541874,
+       "2Theta",
+       {67.67550446, 0, 1},
+       {69.58109554, 2, 1},
+       {67.67550446, 2, 1},
+       {69.58109554, 3, 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const XrdmlFileResult r = read_xrdml_file(data_file(c.file));
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    ASSERT_EQ(r.file.scans.size(), c.scans);
+    // (kAlpha1 + ratio kAlpha2) / (1 + ratio) with 1.5405980, 1.5444260 and ratio 0.5 or 0
+    EXPECT_NEAR(r.file.wavelength, c.wavelength, 1e-12);
+    const auto check = [](const XrdmlValues& v, std::size_t j, const Point& p) {
+      EXPECT_DOUBLE_EQ(v.x[j], p.x) << "point " << j;
+      EXPECT_DOUBLE_EQ(v.y[j], p.y) << "point " << j;
+      EXPECT_DOUBLE_EQ(v.e[j], std::sqrt(p.y * p.attenuation)) << "point " << j;
+    };
+    for (const XrdmlScan* scan : {&r.file.scans.front(), &r.file.scans.back()}) {
+      const XrdmlValues v = xrdml_values(*scan);
+      ASSERT_TRUE(v.status.ok()) << v.status.message;
+      ASSERT_EQ(v.x.size(), c.points);
+      EXPECT_EQ(v.axis, c.axis);
+      const bool first = scan == &r.file.scans.front();
+      check(v, 0, first ? c.first_of_first : c.first_of_last);
+      check(v, c.points - 1, first ? c.last_of_first : c.last_of_last);
+    }
+  }
+}
+
+TEST(XrdmlFile, PoleFigureTiltPerScan) {
+  const XrdmlFileResult r = read_xrdml_file(data_file("polefigure_91_scans.xrdml"));
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  // Psi goes 0.00, 1.00, ... 90.00; 2Theta, Omega, X, Y, Z stay as written.
+  for (const XrdmlScan& s : r.file.scans) {
+    const auto fixed = s.fixed_axes();
+    ASSERT_EQ(fixed.size(), 6u) << "scan " << s.number;
+    EXPECT_EQ(fixed[0], (std::pair<std::string, double>{"2Theta", 53.6860}));
+    EXPECT_EQ(fixed[1], (std::pair<std::string, double>{"Omega", 26.8430}));
+    EXPECT_EQ(fixed[2], (std::pair<std::string, double>{"Psi", s.number - 1.0}));
+    EXPECT_EQ(fixed[5], (std::pair<std::string, double>{"Z", 16.438}));
+    EXPECT_EQ(s.scan_axis, "Phi");
+  }
+  // Phi from -179.70 to 179.70 in 1198 steps of 0.3 degrees.
+  const XrdmlValues v = xrdml_values(r.file.scans[10]);
+  EXPECT_NEAR(v.x[1] - v.x[0], 0.3, 1e-12);
+  EXPECT_NEAR(v.x[599], 0.0, 1e-12);
+}
+
+TEST(XrdmlFile, MapPositionsPerScan) {
+  const XrdmlFileResult r = read_xrdml_file(data_file("rsm_401_scans_list_positions.xrdml"));
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  for (const XrdmlScan& s : r.file.scans) {
+    const XrdmlAxis* two_theta = s.axis("2Theta");
+    ASSERT_NE(two_theta, nullptr);
+    ASSERT_EQ(two_theta->form, XrdmlPositions::kList);
+    ASSERT_EQ(two_theta->list.size(), 255u);
+    EXPECT_EQ(two_theta->list[0], 67.67550446);
+    EXPECT_EQ(two_theta->list[1], 67.68300542);
+    EXPECT_EQ(two_theta->list[127], 68.62830000);
+    EXPECT_EQ(two_theta->list[254], 69.58109554);
+    // Omega steps by 0.005 from 33.0546 to 35.0546.
+    const XrdmlAxis* omega = s.axis("omega");
+    ASSERT_NE(omega, nullptr);
+    EXPECT_NEAR(omega->start, 33.0546 + 0.005 * (s.number - 1), 1e-9) << "scan " << s.number;
+    EXPECT_EQ(s.common_time, 2.00);
+  }
+  // Scan 2 begins "1 1 1 1": with --cps 0.5 counts per second each.
+  XrdmlValueOptions cps;
+  cps.cps = true;
+  const XrdmlValues v = xrdml_values(r.file.scans[0], cps);
+  EXPECT_DOUBLE_EQ(v.y[1], 2 / 2.0);
+  EXPECT_DOUBLE_EQ(v.e[1], std::sqrt(2.0) / 2.0);
+}
+
+TEST(XrdmlFile, AttenuatedPointsCarryTheirError) {
+  const XrdmlFileResult r = read_xrdml_file(data_file("schema10_attenuated.xrdml"));
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  const XrdmlValues v = xrdml_values(r.file.scans[0]);
+  // Point 30: intensity 357568 behind a factor 148 (2416 counts); point 31:
+  // 117888 with the attenuator out.
+  EXPECT_DOUBLE_EQ(v.y[29], 357568);
+  EXPECT_NEAR(v.e[29], 148 * std::sqrt(357568 / 148.0), 1e-9);
+  EXPECT_NEAR(v.e[29], 7274.61779065, 1e-6);
+  EXPECT_DOUBLE_EQ(v.e[30], std::sqrt(117888.0));
+  // The same file with counts (intensity / factor) gives the same numbers.
+  const std::string text = slurp(data_file("schema10_attenuated.xrdml"));
+  std::string as_counts = replace_all(text, "<intensities unit=\"counts\">54538740 ", "<counts>368505 ");
+  as_counts = replace_all(as_counts, "</intensities>", "</counts>");
+  const XrdmlFileResult c = parse_xrdml(as_counts);
+  ASSERT_TRUE(c.status.ok()) << c.status.message;
+  const XrdmlValues w = xrdml_values(c.file.scans[0]);
+  EXPECT_DOUBLE_EQ(w.y[0], 368505.0 * 148);
+  EXPECT_DOUBLE_EQ(w.e[0], 148 * std::sqrt(368505.0));
+}
+
+TEST(XrdmlFile, AnyLayoutSameNumbers) {
+  const std::string original = slurp(data_file("polefigure_91_scans.xrdml"));
+  ASSERT_NE(original.find("\r\n"), std::string::npos);
+  const std::string lf = replace_all(original, "\r\n", "\n");
+  const std::string one_line = replace_all(lf, "\n", "");
+  ASSERT_EQ(one_line.find('\n'), std::string::npos);
+  // Attributes swapped, single quotes, a namespace prefix and a byte-order mark.
+  std::string reordered = "\xEF\xBB\xBF" + replace_all(lf, "<positions axis=\"Psi\" unit=\"deg\">",
+                                                       "<positions\n  unit='deg'  axis = 'Psi' >");
+  reordered = replace_all(reordered, "<scan appendNumber=\"0\" mode=\"Continuous\" scanAxis=\"Phi\"",
+                          "<x:scan scanAxis=\"Phi\" xmlns:x=\"http://www.xrdml.com/XRDMeasurement/1.3\"");
+  reordered = replace_all(reordered, "</scan>", "</x:scan>");
+  const XrdmlFileResult base = parse_xrdml(original);
+  ASSERT_TRUE(base.status.ok()) << base.status.message;
+  for (const std::string* text : {&lf, &one_line, static_cast<const std::string*>(&reordered)}) {
+    const XrdmlFileResult r = parse_xrdml(*text);
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    ASSERT_EQ(r.file.scans.size(), base.file.scans.size());
+    EXPECT_EQ(r.file.wavelength, base.file.wavelength);
+    for (std::size_t k = 0; k < base.file.scans.size(); ++k) {
+      const XrdmlValues a = xrdml_values(base.file.scans[k]), b = xrdml_values(r.file.scans[k]);
+      ASSERT_EQ(a.x, b.x) << "scan " << k + 1;
+      ASSERT_EQ(a.y, b.y) << "scan " << k + 1;
+      ASSERT_EQ(a.e, b.e) << "scan " << k + 1;
+      ASSERT_EQ(base.file.scans[k].fixed_axes(), r.file.scans[k].fixed_axes());
+    }
+  }
+}
+
+TEST(XrdmlFile, FilesThatAreNotWhole) {
+  const std::string rsm = slurp(data_file("rsm_401_scans_list_positions.xrdml"));
+  const struct {
+    const char* name;
+    std::string text;
+    int code;
+  } cases[] = {
+      {"cut in the middle", rsm.substr(0, rsm.size() / 2), 4},
+      {"cut inside the last tag", rsm.substr(0, rsm.size() - 5), 4},
+      {"cut after the last scan", rsm.substr(0, rsm.rfind("</xrdMeasurement>")), 4},
+      {"plain text", "1719 1766 1688\n1719 1648\n", 3},
+      {"empty", "", 3},
+      {"another XML file", "<?xml version=\"1.0\"?><html><body>scan</body></html>", 3},
+      {"no scan", "<xrdMeasurements><comment>none</comment></xrdMeasurements>", 5},
+      {"crossed tags", "<xrdMeasurements><scan></xrdMeasurements></scan>", 4},
+      {"unquoted attribute", "<xrdMeasurements><scan scanAxis=Phi></scan></xrdMeasurements>", 4},
+      {"lone '<'", "<xrdMeasurements>< scan></xrdMeasurements>", 4},
+  };
+  for (const auto& c : cases) {
+    const XrdmlFileResult r = parse_xrdml(c.text);
+    EXPECT_TRUE(r.status.failed()) << c.name;
+    EXPECT_EQ(r.status.ierr, c.code) << c.name << ": " << r.status.message;
+    EXPECT_TRUE(r.file.scans.empty()) << c.name;
+  }
+  EXPECT_EQ(parse_xrdml(rsm.substr(0, rsm.find("<intensities", rsm.size() / 2) + 100)).status.message,
+            "read_xrdml_file: the file ends inside <intensities>: it is cut short");
+  EXPECT_EQ(parse_xrdml(rsm.substr(0, rsm.size() / 2)).status.message,
+            "read_xrdml_file: the file ends inside <instrumentControlSoftware>: it is cut short");
+}
+
+TEST(XrdmlFile, NumbersThatAreNotPlain) {
+  const struct {
+    std::string data_points;
+    std::string message;  // empty: read
+  } cases[] = {
+      {kRange + "<intensities>1719 1,719 3</intensities>",
+       "read_xrdml_file: scan 1, point 2: intensity \"1,719\" is not a plain non-negative number"},
+      {kRange + "<intensities>1 2 -5</intensities>",
+       "read_xrdml_file: scan 1, point 3: intensity \"-5\" is not a plain non-negative number"},
+      {kRange + "<counts>nan 2</counts>",
+       "read_xrdml_file: scan 1, point 1: count \"nan\" is not a plain non-negative number"},
+      {kRange + "<intensities>1 inf</intensities>",
+       "read_xrdml_file: scan 1, point 2: intensity \"inf\" is not a plain non-negative number"},
+      {kRange + "<intensities>1 2 3</intensities><beamAttenuationFactors>1 0x10 1</beamAttenuationFactors>",
+       "read_xrdml_file: scan 1, point 2: attenuation factor \"0x10\" is not a plain non-negative number"},
+      {"<positions axis=\"2Theta\"><startPosition>1O</startPosition><endPosition>2</endPosition></positions>"
+       "<intensities>1 2</intensities>",
+       "read_xrdml_file: scan 1: start position of axis 2Theta \"1O\" is not a plain number"},
+      {"<positions axis=\"Phi\"><commonPosition>1 2</commonPosition></positions><intensities>1</intensities>",
+       "read_xrdml_file: scan 1: common position of axis Phi holds more than one number"},
+      {kRange + "<intensities>1 2</intensities><beamAttenuationFactors>1</beamAttenuationFactors>",
+       "read_xrdml_file: scan 1: 1 attenuation factors for 2 points"},
+      {"<positions axis=\"2Theta\"><listPositions>1 2 3</listPositions></positions><intensities>1 2</intensities>",
+       "read_xrdml_file: scan 1: axis 2Theta has 3 positions for 2 points"},
+      {"<positions axis=\"2Theta\"><startPosition>1</startPosition></positions><intensities>1 2</intensities>",
+       "read_xrdml_file: scan 1: axis 2Theta has no end position"},
+      {"<intensities>1 2</intensities>", "read_xrdml_file: scan 1: it gives no positions"},
+      {kRange, "read_xrdml_file: scan 1: it holds neither intensities nor counts"},
+      {kRange + "<intensities>1 2</intensities><intensities>1 2</intensities>",
+       "read_xrdml_file: scan 1: it gives its intensities twice"},
+      // Forms every number reader must take.
+      {kRange + "<intensities>\r\n\t0 .5 1. 2.50 1e3 1234567890123456789 0.1000000000000000055511151231257827 " +
+           "</intensities>",
+       ""},
+  };
+  for (const auto& c : cases) {
+    const XrdmlFileResult r = parse_xrdml(document(c.data_points));
+    if (c.message.empty()) {
+      ASSERT_TRUE(r.status.ok()) << r.status.message;
+      EXPECT_EQ(r.file.scans[0].values, (std::vector<double>{0, 0.5, 1, 2.5, 1000, 1234567890123456789.0,
+                                                             0.1000000000000000055511151231257827}));
+    } else {
+      EXPECT_EQ(r.status.message, c.message);
+      EXPECT_TRUE(r.status.failed());
+    }
+  }
+  // Decimals, signs and long mantissas convert exactly as the compiler does.
+  const XrdmlFileResult r = parse_xrdml(document(
+      "<positions axis=\"2Theta\"><listPositions>67.67550446 -0.17 -0 0.30000000000000004 123456.7890123456789 "
+      "9007199254740993 0.3</listPositions></positions><intensities>1 2 3 4 5 6 7</intensities>"));
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  const std::vector<double>& list = r.file.scans[0].axes[0].list;
+  EXPECT_EQ(list, (std::vector<double>{67.67550446, -0.17, -0.0, 0.30000000000000004, 123456.7890123456789,
+                                       9007199254740993.0, 0.3}));
+  EXPECT_TRUE(std::signbit(list[2]));
+
+  // 41 points from 21.3 to 59.26: the last one is the end position as
+  // written, though 40 steps of (59.26 - 21.3) / 40 fall short of it.
+  const XrdmlFileResult range = parse_xrdml(
+      document("<positions axis=\"2Theta\"><startPosition>21.3</startPosition><endPosition>59.26</endPosition>"
+               "</positions><intensities>1 2</intensities>"));
+  ASSERT_TRUE(range.status.ok()) << range.status.message;
+  const XrdmlAxis& axis = range.file.scans[0].axes[0];
+  EXPECT_EQ(axis.position(0, 41), 21.3);
+  EXPECT_NEAR(axis.position(20, 41), (21.3 + 59.26) / 2, 1e-12);
+  EXPECT_EQ(axis.position(40, 41), 59.26);
+}
+
+TEST(XrdmlFile, TagsAreWholeNames) {
+  // Look-alike names, a comment, a CDATA section and a declaration hold nothing to read.
+  const std::string text = document(
+      "<!-- <intensities>9 9</intensities> --><countsPerSecond>7 7</countsPerSecond>"
+      "<![CDATA[<counts>5 5</counts>]]>" +
+      kRange + "<intensitiesCorrected>8 8</intensitiesCorrected><counts>3 4</counts>");
+  const XrdmlFileResult r = parse_xrdml("<!DOCTYPE x [<!ENTITY a '>'>]>" + text.substr(text.find("<xrdM")));
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  EXPECT_EQ(r.file.scans[0].values, (std::vector<double>{3, 4}));
+  EXPECT_TRUE(r.file.scans[0].raw_counts);
+  // <scanAxisCenter> and <scans> are no scans.
+  const XrdmlFileResult s = parse_xrdml(
+      "<xrdMeasurements><scans><scanAxisCenter><position axis=\"Phi\">0</position></scanAxisCenter>"
+      "<scan scanAxis=\"2Theta\"><dataPoints>" +
+      kRange + "<intensities>1 2</intensities></dataPoints></scan></scans></xrdMeasurements>");
+  ASSERT_EQ(s.status.ierr, 9) << s.status.message;  // a warning: no wavelength
+  EXPECT_EQ(s.file.wavelength, 0.0);
+  EXPECT_EQ(s.file.scans.size(), 1u);
+}
+
+TEST(XrdmlFile, AxisAndCountingTime) {
+  const std::string two_theta_fixed =
+      "<positions axis=\"2Theta\"><commonPosition>40</commonPosition></positions>"
+      "<positions axis=\"Omega\"><startPosition>1</startPosition><endPosition>3</endPosition></positions>"
+      "<positions axis=\"Phi\"><listPositions>0 90 180</listPositions></positions>";
+  const struct {
+    std::string scan_attributes, axis_option;
+    std::vector<double> x;
+    std::string axis;
+  } cases[] = {
+      {"scanAxis=\"Phi\"", "", {0, 90, 180}, "Phi"},          // the scan's own axis
+      {"scanAxis=\"Omega-2Theta\"", "", {1, 2, 3}, "Omega"},  // else the first axis that moves
+      {"scanAxis=\"Phi\"", "OMEGA", {1, 2, 3}, "Omega"},
+      {"scanAxis=\"Phi\"", "2theta", {40, 40, 40}, "2Theta"},
+  };
+  for (const auto& c : cases) {
+    const XrdmlFileResult r = parse_xrdml(document(
+        two_theta_fixed + "<countingTimes>1 2 4</countingTimes><intensities>8 8 8</intensities>", c.scan_attributes));
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    XrdmlValueOptions o;
+    o.axis = c.axis_option;
+    o.cps = true;
+    const XrdmlValues v = xrdml_values(r.file.scans[0], o);
+    ASSERT_TRUE(v.status.ok()) << v.status.message;
+    EXPECT_EQ(v.x, c.x);
+    EXPECT_EQ(v.axis, c.axis);
+    EXPECT_EQ(v.y, (std::vector<double>{8, 4, 2}));  // per-point counting times
+  }
+  const XrdmlFileResult r = parse_xrdml(document(two_theta_fixed + "<intensities>8 8 8</intensities>"));
+  XrdmlValueOptions o;
+  o.axis = "Chi";
+  EXPECT_EQ(xrdml_values(r.file.scans[0], o).status.message, "xrdml_values: scan 1 has no axis Chi");
+  o = {};
+  o.cps = true;
+  EXPECT_EQ(xrdml_values(r.file.scans[0], o).status.ierr, 12);  // no counting time
+  const XrdmlFileResult zero = parse_xrdml(
+      document(kRange + "<commonCountingTime unit=\"seconds\">0</commonCountingTime><intensities>1 2</intensities>"));
+  const XrdmlValues v = xrdml_values(zero.file.scans[0], o);
+  EXPECT_EQ(v.status.message, "xrdml_values: scan 1, point 1: counting time 0, no counts per second");
+  EXPECT_TRUE(v.y.empty());
+}
+
+TEST(XrdmlFile, InputThatIsNoRegularFile) {
+  test_support::TempDir dir;
+  const std::string fifo = dir.file("fifo.xrdml");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    std::string message;
+  } cases[] = {
+      {"/dev/zero", "read_xrdml_file: not a regular file: /dev/zero"},
+      {fifo, "read_xrdml_file: not a regular file: " + fifo},  // no writer: must not wait for one
+      {dir.path().string(), "read_xrdml_file: not a regular file: " + dir.path().string()},
+      {dir.file("missing.xrdml"), "read_xrdml_file: file not found: " + dir.file("missing.xrdml")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(read_xrdml_file(c.path).status.message, c.message);
+  // The size limit is checked before anything is read.
+  XrdmlReadOptions small;
+  small.max_file_size = 1000;
+  EXPECT_EQ(read_xrdml_file(data_file("schema15_2theta.xrdml"), small).status.ierr, 2);
+
+  // The summed reader refuses them too, and a file in which it finds no scan.
+  std::vector<double> x(10), y(10), e(10);
+  std::ostringstream out;
+  EXPECT_EQ(readxrdml("/dev/zero", x, y, e, 0, 0, 0, out).status.ierr, 1);
+  EXPECT_EQ(readxrdml(fifo, x, y, e, 0, 0, 0, out).status.ierr, 1);
+  const std::string one_line =
+      dir.write("one_line.xrdml", replace_all(slurp(data_file("schema15_2theta.xrdml")), "\n", ""));
+  const XrdmlResult none = readxrdml(one_line, x, y, e, 0, 0, 0, out);
+  EXPECT_EQ(none.status.ierr, 17);
+  EXPECT_EQ(none.status.message, "No scan in file");
+  EXPECT_TRUE(read_xrdml_file(one_line).status.ok());
+}
+
+}  // namespace
+}  // namespace talvo
