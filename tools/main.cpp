@@ -16,8 +16,9 @@ namespace {
 using talvo::cli::Subcommand;
 
 const Subcommand* const kCommands[] = {
-    &talvo::cli::kFoqCommand, &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand, &talvo::cli::kXrdmlCommand,
-    &talvo::cli::kMoqCommand, &talvo::cli::kFilonCommand,   &talvo::cli::kXsCommand,
+    &talvo::cli::kFoqCommand,   &talvo::cli::kElementCommand,     &talvo::cli::kDensityCommand,
+    &talvo::cli::kXrdmlCommand, &talvo::cli::kMoqCommand,         &talvo::cli::kFilonCommand,
+    &talvo::cli::kXsCommand,    &talvo::cli::kXrayAverageCommand,
 };
 
 std::string help() {
