@@ -1,10 +1,10 @@
 // talvo-tools: the command line onto the TALVO library.
 //
 // Every subcommand prints one result row per line, numbers separated by one
-// blank with 17 significant digits, comment lines beginning with "#". An
-// error of a routine prints its message on standard error and exits 1 (a
-// warning prints its message, then the values, and exits 0); wrong usage
-// exits 2.
+// blank (17 significant digits, or the shortest text that reads back to the
+// value), comment lines beginning with "#". An error of a routine prints its
+// message on standard error and exits 1 (a warning prints its message, then
+// the values, and exits 0); wrong usage exits 2.
 #include <iostream>
 #include <string>
 
