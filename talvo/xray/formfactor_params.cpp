@@ -151,6 +151,7 @@ Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorP
 }  // namespace
 
 std::span<const char* const> wk_table_symbols() { return kWkSymbols; }
+std::span<const char* const> it_table_symbols() { return kItSymbols; }
 
 std::optional<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table) {
   const Parameterisation& set = table == FormFactorTable::kWaasmaierKirfel ? kWkSet : kItSet;
@@ -169,7 +170,6 @@ std::optional<FormFactorParams> published_coefficients(std::string_view symbol, 
   }
   return std::nullopt;
 }
-std::span<const char* const> it_table_symbols() { return kItSymbols; }
 
 Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
                       const DataFolder& folder) {
