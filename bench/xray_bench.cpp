@@ -1,9 +1,10 @@
-// Form factors.
+// Form factors, beside their floor: the exponentials they evaluate, alone.
 #include <benchmark/benchmark.h>
 
 #include <sstream>
 #include <vector>
 
+#include "talvo/xray/fast_exp.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace {
@@ -24,5 +25,79 @@ void BM_Foq1M(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<long long>(q.size()));
 }
 BENCHMARK(BM_Foq1M)->Unit(benchmark::kMillisecond);
+
+// The floor of BM_Foq1M: as many exponentials (5 per point) and nothing else,
+// over a plain array small enough to stay in the level-1 cache, so that
+// memory never limits it. The arguments span those of foq's terms.
+constexpr std::size_t kFloorArray = 1000, kFloorPasses = 5000;
+
+std::vector<double> floor_arguments() {
+  std::vector<double> x(kFloorArray);
+  for (std::size_t i = 0; i < x.size(); ++i) x[i] = -50.0 * static_cast<double>(i) / static_cast<double>(x.size());
+  return x;
+}
+
+#ifdef TALVO_HAVE_EXP_AVX512
+__attribute__((target("avx512f"))) void exp_array_avx512(double* y, const double* x, std::size_t n) {
+  const detail::Exp2Table table = detail::exp2_table();
+  for (std::size_t i = 0; i + 8 <= n; i += 8)
+    _mm512_storeu_pd(y + i, detail::exp_avx512_any(_mm512_loadu_pd(x + i), table));
+}
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void exp_array(double* __restrict y, const double* __restrict x, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) y[i] = detail::fast_exp(x[i]);
+}
+
+// The best exponential the library has on this processor: the AVX-512 one
+// where there is AVX-512, as foq chooses, here taking any argument (foq
+// bounds its arguments once per point instead).
+void BM_ExpFloor5M(benchmark::State& state) {
+  const std::vector<double> x = floor_arguments();
+  std::vector<double> y(x.size());
+  auto(*run)(double*, const double*, std::size_t)->void = exp_array;
+#ifdef TALVO_HAVE_EXP_AVX512
+  if (__builtin_cpu_supports("avx512f")) run = exp_array_avx512;
+#endif
+  for (auto _ : state) {
+    for (std::size_t pass = 0; pass < kFloorPasses; ++pass) {
+      run(y.data(), x.data(), x.size());
+      benchmark::ClobberMemory();
+    }
+    benchmark::DoNotOptimize(y.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<long long>(kFloorArray * kFloorPasses));
+}
+BENCHMARK(BM_ExpFloor5M)->Unit(benchmark::kMillisecond);
+
+#ifdef TALVO_BENCH_LIBMVEC
+// glibc's own vectorised exponential, for comparison with the floor.
+extern "C" __m512d _ZGVeN8v_exp(__m512d);
+
+__attribute__((target("avx512f"))) void exp_array_libmvec(double* y, const double* x, std::size_t n) {
+  for (std::size_t i = 0; i + 8 <= n; i += 8) _mm512_storeu_pd(y + i, _ZGVeN8v_exp(_mm512_loadu_pd(x + i)));
+}
+
+void BM_ExpLibmvec5M(benchmark::State& state) {
+  if (!__builtin_cpu_supports("avx512f")) {
+    state.SkipWithError("no AVX-512");
+    return;
+  }
+  const std::vector<double> x = floor_arguments();
+  std::vector<double> y(x.size());
+  for (auto _ : state) {
+    for (std::size_t pass = 0; pass < kFloorPasses; ++pass) {
+      exp_array_libmvec(y.data(), x.data(), x.size());
+      benchmark::ClobberMemory();
+    }
+    benchmark::DoNotOptimize(y.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<long long>(kFloorArray * kFloorPasses));
+}
+BENCHMARK(BM_ExpLibmvec5M)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace

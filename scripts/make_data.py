@@ -41,11 +41,16 @@ def given(value):
     return value if value else "0"
 
 
-def flit(x):
-    """A C++ float literal for a published decimal value."""
+def dlit(x):
+    """A C++ double literal for a published decimal value, exactly as published."""
     if "." not in x and "e" not in x.lower():
         x += ".0"
-    return x + "f"
+    return x
+
+
+def flit(x):
+    """A C++ float literal for a published decimal value."""
+    return dlit(x) + "f"
 
 
 def write(path, lines):
@@ -170,7 +175,7 @@ def main(argv):
                 a = [r["a%d" % j] for j in range(1, n + 1)] + ["0"] * (5 - n)
                 b = [r["b%d" % j] for j in range(1, n + 1)] + ["0"] * (5 - n)
                 lines.append('{"%s", {%s}, {%s}, %s},' % (
-                    sym, ", ".join(flit(x) for x in a), ", ".join(flit(x) for x in b), flit(r["c"])))
+                    sym, ", ".join(dlit(x) for x in a), ", ".join(dlit(x) for x in b), dlit(r["c"])))
             write(os.path.join(code_dir, "xray", "%s_table.inc" % name), lines)
 
 

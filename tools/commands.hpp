@@ -7,6 +7,7 @@ namespace talvo::cli {
 
 extern const Subcommand kFoqCommand;
 extern const Subcommand kElementCommand;
+extern const Subcommand kXrayAverageCommand;
 extern const Subcommand kDensityCommand;
 extern const Subcommand kXrdmlCommand;
 extern const Subcommand kMoqCommand;

@@ -1,10 +1,11 @@
 // talvo-tools: the command line onto the TALVO library.
 //
 // Every subcommand prints one result row per line, numbers separated by one
-// blank with 17 significant digits, comment lines beginning with "#". An
-// error of a routine or unusable input data prints its message on standard
-// error and exits 1 (a warning prints its message, then the values, and
-// exits 0); wrong usage exits 2.
+// blank, each the shortest text that reads back to the same value (in single
+// precision where the library computes in single precision), comment lines
+// beginning with "#". An error of a routine or unusable input data prints its
+// message on standard error and exits 1 (a warning prints its message, then
+// the values, and exits 0); wrong usage exits 2.
 #include <iostream>
 #include <string>
 
@@ -18,7 +19,7 @@ using talvo::cli::Subcommand;
 const Subcommand* const kCommands[] = {
     &talvo::cli::kFoqCommand, &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand, &talvo::cli::kXrdmlCommand,
     &talvo::cli::kMoqCommand, &talvo::cli::kFilonCommand,   &talvo::cli::kPeakCommand,    &talvo::cli::kSq2grCommand,
-    &talvo::cli::kXsCommand,
+    &talvo::cli::kXsCommand,  &talvo::cli::kXrayAverageCommand,
 };
 
 std::string help() {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/neutron/composition.hpp"
 #include "talvo/neutron/neutron_table.hpp"
@@ -16,9 +17,8 @@
 
 namespace talvo {
 
-// Mass of the neutron in u and of one u in 1e-24 g (CODATA 2018).
+// Mass of the neutron in u (CODATA 2018).
 inline constexpr double kNeutronMass = 1.00866491595;
-inline constexpr double kAtomicMassUnitGrams = 1.66053906660;
 // The wavelength of 2200 m/s neutrons, to which the tabulated absorption refers.
 inline constexpr double kThermalWavelength = 1.798;
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -5,46 +6,13 @@
 
 #include "talvo/console/print.hpp"
 #include "talvo/elements/elements.hpp"
+#include "talvo/xray/fast_exp.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo {
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-
-// exp(x) for x <= 709, without branches so that the compiler can evaluate
-// several points at once: Cody-Waite reduction to |r| <= ln2/2 and a Taylor
-// polynomial of degree 13 (truncation below 1e-17 relative). Results agree
-// with std::exp to about one unit in the last place of a double, far below
-// the single-precision rounding of the form factor. Underflows to 0.
-inline double fast_exp(double x) {
-  x = x < -708.0 ? -708.0 : x;
-  x = x > 709.0 ? 709.0 : x;
-  constexpr double kLog2e = 1.4426950408889634;
-  constexpr double kLn2Hi = 6.93147180369123816490e-01;
-  constexpr double kLn2Lo = 1.90821492927058770002e-10;
-  constexpr double kShift = 6755399441055744.0;  // 1.5 * 2^52: rounds to an integer
-  const double t = x * kLog2e + kShift;
-  const double n = t - kShift;
-  const double r = (x - n * kLn2Hi) - n * kLn2Lo;
-  double p = 1.0 / 6227020800.0;
-  p = p * r + 1.0 / 479001600.0;
-  p = p * r + 1.0 / 39916800.0;
-  p = p * r + 1.0 / 3628800.0;
-  p = p * r + 1.0 / 362880.0;
-  p = p * r + 1.0 / 40320.0;
-  p = p * r + 1.0 / 5040.0;
-  p = p * r + 1.0 / 720.0;
-  p = p * r + 1.0 / 120.0;
-  p = p * r + 1.0 / 24.0;
-  p = p * r + 1.0 / 6.0;
-  p = p * r + 0.5;
-  p = p * r + 1.0;
-  p = p * r + 1.0;
-  // n sits in the low bits of t: 2^n is built from them without a conversion.
-  const std::int64_t bits = (std::bit_cast<std::int64_t>(t) - std::bit_cast<std::int64_t>(kShift) + 1023) << 52;
-  return p * std::bit_cast<double>(bits);
-}
 
 double form_factor(double q, const FormFactorParams& p) {
   const double s = (q * 0.25) / kPi;
@@ -62,10 +30,11 @@ double form_factor(double q, const FormFactorParams& p) {
 namespace {
 
 // Term by term over blocks of points, so that the exponentials of a block are
-// evaluated side by side; the sum keeps the order c + a1 e1 + a2 e2 ... A
-// wider-vector version is chosen at run time where the processor has one.
+// evaluated side by side; the sum keeps the order c + a1 e1 + a2 e2 ...
+// Processors with AVX-512 take sum_terms_avx512 instead, with AVX2 an AVX2
+// build of this one, both chosen at run time.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
+__attribute__((target_clones("avx2", "default")))
 #endif
 void sum_terms(double* fq, const double* q, std::size_t nq, const FormFactorParams& p) {
   constexpr std::size_t kBlock = 256;
@@ -79,16 +48,92 @@ void sum_terms(double* fq, const double* q, std::size_t nq, const FormFactorPara
     }
     for (int j = 0; j < p.n; ++j) {
       const double a = p.a[static_cast<std::size_t>(j)], b = p.b[static_cast<std::size_t>(j)];
-      for (std::size_t i = 0; i < nb; ++i) f[i] += a * fast_exp(-b * s2[i]);
+      for (std::size_t i = 0; i < nb; ++i) f[i] += a * detail::fast_exp(-b * s2[i]);
     }
     for (std::size_t i = 0; i < nb; ++i) fq[i0 + i] = static_cast<float>(f[i]);
   }
 }
 
+#ifdef TALVO_HAVE_EXP_AVX512
+constexpr int kMaxTerms = 5;
+
+// The terms as the vector sum uses them. s^2 is capped so that every -b s^2
+// lies within what exp_avx512 takes: there, and at any larger s, a term with
+// b > 0 is 0; with b < 0 (carbon has one) the exponent stops at 709, as in
+// the scalar sum.
+struct VectorTerms {
+  int n = 0;
+  __m512d c, s2_cap, a[kMaxTerms], minus_b[kMaxTerms];
+  bool negative_b[kMaxTerms] = {};
+};
+
+__attribute__((target("avx512f"))) VectorTerms vector_terms(const FormFactorParams& p) {
+  VectorTerms t;
+  t.n = std::clamp(p.n, 0, kMaxTerms);
+  t.c = _mm512_set1_pd(p.c);
+  double largest_b = 0.0;
+  for (int j = 0; j < t.n; ++j) {
+    const auto k = static_cast<std::size_t>(j);
+    t.a[j] = _mm512_set1_pd(p.a[k]);
+    t.minus_b[j] = _mm512_set1_pd(-p.b[k]);
+    t.negative_b[j] = p.b[k] < 0.0;
+    largest_b = std::max(largest_b, std::fabs(p.b[k]));
+  }
+  t.s2_cap = _mm512_set1_pd(largest_b > 1e-287 ? 1e13 / largest_b : 1e300);
+  return t;
+}
+
+// f for V vectors of eight points, rounded to single precision. min returns
+// its second operand, s^2, when that is NaN.
+template <std::size_t V>
+__attribute__((target("avx512f"))) inline void sum_vectors(const __m512d (&q)[V], __m512d (&f)[V], const VectorTerms& t,
+                                                           const detail::Exp2Table& table) {
+  __m512d s2[V];
+  for (std::size_t v = 0; v < V; ++v) {
+    const __m512d s = _mm512_div_pd(_mm512_mul_pd(q[v], _mm512_set1_pd(0.25)), _mm512_set1_pd(kPi));
+    s2[v] = _mm512_min_pd(t.s2_cap, _mm512_mul_pd(s, s));
+    f[v] = t.c;
+  }
+  for (int j = 0; j < t.n; ++j)
+    for (std::size_t v = 0; v < V; ++v) {
+      __m512d x = _mm512_mul_pd(t.minus_b[j], s2[v]);
+      if (t.negative_b[j]) x = _mm512_min_pd(_mm512_set1_pd(709.0), x);
+      f[v] = _mm512_fmadd_pd(t.a[j], detail::exp_avx512(x, table), f[v]);
+    }
+  for (std::size_t v = 0; v < V; ++v) f[v] = _mm512_cvtps_pd(_mm512_cvtpd_ps(f[v]));
+}
+
+// Four vectors at a time, so that enough independent exponentials are in
+// flight to hide their latency; the rest one vector (or part of one) at a time.
+__attribute__((target("avx512f"))) void sum_terms_avx512(double* fq, const double* q, std::size_t nq,
+                                                         const FormFactorParams& p) {
+  const VectorTerms t = vector_terms(p);
+  const detail::Exp2Table table = detail::exp2_table();
+  constexpr std::size_t kWidth = 8, kVectors = 4;
+  std::size_t i = 0;
+  for (; i + kWidth * kVectors <= nq; i += kWidth * kVectors) {
+    __m512d qv[kVectors], f[kVectors];
+    for (std::size_t v = 0; v < kVectors; ++v) qv[v] = _mm512_loadu_pd(q + i + kWidth * v);
+    sum_vectors(qv, f, t, table);
+    for (std::size_t v = 0; v < kVectors; ++v) _mm512_storeu_pd(fq + i + kWidth * v, f[v]);
+  }
+  for (; i < nq; i += kWidth) {
+    const auto mask = static_cast<__mmask8>((1u << std::min(kWidth, nq - i)) - 1u);
+    __m512d qv[1] = {_mm512_maskz_loadu_pd(mask, q + i)}, f[1];
+    sum_vectors(qv, f, t, table);
+    _mm512_mask_storeu_pd(fq + i, mask, f[0]);
+  }
+}
+#endif
+
 }  // namespace
 
 void foq_wk_qn(std::span<double> fq, std::span<const double> q, const FormFactorParams& p) {
-  sum_terms(fq.data(), q.data(), std::min(fq.size(), q.size()), p);
+  const std::size_t nq = std::min(fq.size(), q.size());
+#ifdef TALVO_HAVE_EXP_AVX512
+  if (__builtin_cpu_supports("avx512f")) return sum_terms_avx512(fq.data(), q.data(), nq, p);
+#endif
+  sum_terms(fq.data(), q.data(), nq, p);
 }
 
 double foq_wk_q1(double q, const FormFactorParams& p) { return form_factor(q, p); }

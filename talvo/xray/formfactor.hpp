@@ -5,6 +5,7 @@
 
 #include <array>
 #include <iosfwd>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,6 +42,23 @@ Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, 
 // terms to copy. Error 6 when the element is not in the table.
 Status get_wkpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out);
 Status get_itpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out);
+
+// The parameterisations by name, for the double-precision entry points.
+enum class FormFactorTable { kWaasmaierKirfel, kInternationalTables };
+
+// Largest Q to which each parameterisation was fitted: Waasmaier-Kirfel to
+// sin(theta)/lambda = 6 per Angstrom (Q = 24 pi), the International Tables
+// to 2 (Q = 8 pi); beyond, the sums are extrapolations.
+inline constexpr double kItQmax = 25.132741228718345;
+constexpr double fitted_qmax(FormFactorTable table) {
+  return table == FormFactorTable::kWaasmaierKirfel ? kFoqQmax : kItQmax;
+}
+
+// The coefficients of an element's neutral atom exactly as published, in
+// double precision (the routines above give them rounded to single
+// precision); symbols compare case-blind. Nothing when the table lacks the
+// element (it holds H to Cf, and no D).
+std::optional<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table);
 
 // Symbols of the tables held in the program, in order of atomic number (98 each).
 std::span<const char* const> wk_table_symbols();

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <optional>
 #include <ostream>
 
 #include "talvo/files/files.hpp"
@@ -9,11 +10,13 @@
 namespace talvo {
 namespace {
 
+// The coefficients as published; the routines of the library hand them out
+// rounded to single precision, the precision they have always been held in.
 struct TableRow {
   const char* symbol;
-  float a[5];
-  float b[5];
-  float c;
+  double a[5];
+  double b[5];
+  double c;
 };
 
 constexpr TableRow kWk[] = {
@@ -66,10 +69,10 @@ Status table_lookup(const Parameterisation& set, std::string_view symbol, FormFa
   for (const TableRow& row : set.table) {
     if (ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
     for (int j = 0; j < n; ++j) {
-      p.a[static_cast<std::size_t>(j)] = row.a[j];
-      p.b[static_cast<std::size_t>(j)] = row.b[j];
+      p.a[static_cast<std::size_t>(j)] = static_cast<float>(row.a[j]);
+      p.b[static_cast<std::size_t>(j)] = static_cast<float>(row.b[j]);
     }
-    p.c = row.c;
+    p.c = static_cast<float>(row.c);
     return {};
   }
   return Status::error(6, error(set, 6, "Data not found for this element"));
@@ -149,6 +152,24 @@ Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorP
 
 std::span<const char* const> wk_table_symbols() { return kWkSymbols; }
 std::span<const char* const> it_table_symbols() { return kItSymbols; }
+
+std::optional<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table) {
+  const Parameterisation& set = table == FormFactorTable::kWaasmaierKirfel ? kWkSet : kItSet;
+  if (symbol.empty() || symbol.size() > 2) return std::nullopt;
+  const std::string sym = fixed(symbol, 2);
+  for (const TableRow& row : set.table) {
+    if (ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
+    FormFactorParams p;
+    p.n = set.terms;
+    for (std::size_t j = 0; j < static_cast<std::size_t>(set.terms); ++j) {
+      p.a[j] = row.a[j];
+      p.b[j] = row.b[j];
+    }
+    p.c = row.c;
+    return p;
+  }
+  return std::nullopt;
+}
 
 Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
                       const DataFolder& folder) {

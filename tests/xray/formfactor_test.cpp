@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <vector>
 
@@ -99,7 +100,8 @@ TEST(FormFactorLookup, DataFileRecords) {
   EXPECT_DOUBLE_EQ(p.c, 7.0);
   EXPECT_EQ(get_itpar_neut("Fe", p, 0, DataMode::kDataFile, out, folder).ierr, 4);
   EXPECT_EQ(get_itpar_neut("Co", p, 0, DataMode::kDataFile, out, folder).ierr, 5);
-  EXPECT_EQ(get_itpar_neut("Ni", p, 0, DataMode::kDataFile, out, folder).ierr, 0);  // the record is cut at 200 characters
+  EXPECT_EQ(get_itpar_neut("Ni", p, 0, DataMode::kDataFile, out, folder).ierr,
+            0);  // the record is cut at 200 characters
   EXPECT_DOUBLE_EQ(p.c, 3.0);
   const Status missing = get_itpar_neut("Cu", p, 0, DataMode::kDataFile, out, folder);
   EXPECT_EQ(missing.ierr, 3);
@@ -211,18 +213,54 @@ TEST(FormFactor, RangeWarningModesAndRounding) {
   EXPECT_EQ(zfoq(f, q, p, w, sym, 0, FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).ierr, 1);
 
   std::vector<double> none;
-  EXPECT_TRUE(foq(none, none, p, "Fe", FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).ok());  // an empty grid
+  EXPECT_TRUE(
+      foq(none, none, p, "Fe", FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).ok());  // an empty grid
 }
 
 TEST(FormFactor, FastSumAgreesWithTheLibraryExponential) {
   std::ostringstream out;
-  FormFactorParams p;
-  ASSERT_TRUE(get_wkpar_neut("C", p, 0, DataMode::kTablesInProgram, out).ok());  // has a negative b
+  // 20001 points: four vectors of eight at a time leave a tail of one.
   std::vector<double> q, f;
-  for (int i = 0; i <= 20000; ++i) q.push_back(i * 0.005);
+  for (int i = 0; i <= 20000; ++i) q.push_back(i * 0.004);
   f.resize(q.size());
-  foq_wk_qn(f, q, p);
-  for (std::size_t i = 0; i < q.size(); ++i) ASSERT_EQ(f[i], static_cast<float>(foq_wk_q1(q[i], p))) << q[i];
+  for (auto [lookup, symbols] :
+       {std::pair{&get_wkpar_neut, wk_table_symbols()}, std::pair{&get_itpar_neut, it_table_symbols()}})
+    for (const char* sym : symbols) {  // C has a negative b, N a near-cancelling pair of terms
+      FormFactorParams p;
+      ASSERT_TRUE(lookup(sym, p, 0, DataMode::kTablesInProgram, out, kShipped).ok());
+      foq_wk_qn(f, q, p);
+      for (std::size_t i = 0; i < q.size(); ++i)
+        ASSERT_EQ(f[i], static_cast<float>(foq_wk_q1(q[i], p))) << sym << " at Q = " << q[i];
+    }
+}
+
+TEST(FormFactor, GridsOfAnyLengthAndExtremeQ) {
+  FormFactorParams p;
+  std::ostringstream out;
+  ASSERT_TRUE(get_wkpar_neut("C", p, 0, DataMode::kTablesInProgram, out).ok());
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<double> extremes = {0.0, -3.0, 1e3, 1e5, 1e9, 1e200, inf};
+  // exp(-b s^2) is 0 for every b > 0 at these Q; carbon's one negative b
+  // (-0.000294) makes its term grow without bound, cut at exp(709).
+  for (std::size_t n : {1u, 7u, 8u, 9u, 31u, 32u, 33u, 70u}) {
+    std::vector<double> grid(n), f(n + 1, -7.0);
+    for (std::size_t i = 0; i < n; ++i) grid[i] = i < extremes.size() ? extremes[i] : 0.37 * static_cast<double>(i);
+    foq_wk_qn(std::span<double>(f).first(n), grid, p);
+    for (std::size_t i = 0; i < n; ++i) {
+      const float want = static_cast<float>(foq_wk_q1(std::min(grid[i], 1e5), p));
+      if (grid[i] <= 1e5)
+        EXPECT_EQ(f[i], want) << "n " << n << " Q " << grid[i];
+      else
+        EXPECT_EQ(f[i], -inf) << "n " << n << " Q " << grid[i];
+    }
+    EXPECT_EQ(f[n], -7.0) << "written past the end, n " << n;
+  }
+  ASSERT_TRUE(get_wkpar_neut("Fe", p, 0, DataMode::kTablesInProgram, out).ok());
+  std::vector<double> grid = {inf, 1e300, std::nan("")}, f(3);
+  foq_wk_qn(f, grid, p);
+  EXPECT_EQ(f[0], static_cast<float>(p.c));  // every exponential is 0
+  EXPECT_EQ(f[1], static_cast<float>(p.c));
+  EXPECT_TRUE(std::isnan(f[2]));
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+// X-ray form factors in double precision, and the averages over a sample's
+// composition that normalise total X-ray scattering:
+//
+//   f_i(Q)    = c + sum_j a_j exp(-b_j s^2),  s = Q / 4 pi, with the
+//               published coefficients unrounded
+//   <f^2>(Q)  = sum_i c_i f_i^2               c_i the atomic fractions
+//   <f>^2(Q)  = (sum_i c_i f_i)^2
+//   w_ii(Q)   = c_i^2 f_i^2 / <f>^2           Faber-Ziman weights of the
+//   w_ij(Q)   = 2 c_i c_j f_i f_j / <f>^2     partial structure factors (i < j)
+//   T0        = 4 pi <f(0)>^2 n_a             electrons^2 per cubic Angstrom
+//
+// The weights add to 1 at every Q. T0 is the slope of the T(r) of an X-ray
+// measurement at small r, per atom, as the neutron report's T0(r) constant
+// 4 pi <b>^2 n_a / 100 is for neutrons; times r_e^2 = 0.0794079 barn (the
+// Thomson length squared) it is in barn per cubic Angstrom like that one.
+// Sums run over the elements in the order of the formula.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "talvo/status.hpp"
+#include "talvo/xray/formfactor.hpp"
+
+namespace talvo {
+
+enum XrayCode {
+  kXrayBadOption = 1,       // a density or number density that cannot be, or both
+  kXrayBadFormula = 2,      // the formula does not parse (the message says where)
+  kXrayNoCoefficients = 3,  // an element the coefficient table lacks, or no element at all
+  kXrayBadGrid = 4,         // no Q, or a Q that is negative or not a number
+  kXrayNoMass = 5,          // a density in g/cm3 for an isotope whose mass is not known here
+  kXrayBeyondFit = 6,       // a warning: Q beyond the range the coefficients were fitted to
+};
+
+struct FormFactorOptions {
+  FormFactorTable table = FormFactorTable::kWaasmaierKirfel;
+};
+
+struct FormFactorResult {
+  std::vector<double> f;  // one value per Q, electrons
+  Status status;
+};
+
+// f(Q) of an element's neutral atom (symbol compared case-blind), in double
+// precision. An empty grid gives no values. Warns (kXrayBeyondFit, values
+// given) where Q passes the table's fitted range.
+FormFactorResult form_factor(std::string_view symbol, std::span<const double> q, const FormFactorOptions& options = {});
+
+struct XrayAverageOptions {
+  FormFactorTable table = FormFactorTable::kWaasmaierKirfel;
+  std::optional<double> density{};         // g/cm3
+  std::optional<double> number_density{};  // atoms per cubic Angstrom (give one of the two, or neither)
+};
+
+// The weight of one pair of elements, "Si-O", at every Q.
+struct XrayPartial {
+  std::string pair;
+  std::vector<double> weight;
+};
+
+struct XrayAverage {
+  std::string formula;
+  std::vector<std::string> symbols;  // in the order of the formula; isotopes count as their element
+  std::vector<double> fractions;     // c_i
+  std::vector<double> f0;            // f_i(0) = c + sum a
+  double f0_mean = 0.0;              // <f(0)>
+  std::vector<double> q;
+  std::vector<double> f2;            // <f^2>
+  std::vector<double> f_mean_sq;     // <f>^2
+  std::vector<XrayPartial> weights;  // w_11, w_22, ..., then w_12, w_13, ..., w_23, ...
+  // With a density only.
+  std::optional<double> density, number_density;  // g/cm3 (where the weights are known), atoms per A^3
+  std::optional<double> t0;                       // electrons^2 per A^3
+  Status status;
+};
+
+// The averages of a formula ("SiO2", "Ca(OH)2", "D2O") on a Q grid. A density
+// in g/cm3 takes the atoms' mean weights from the element table (deuterium
+// included; other isotopes need the number density instead).
+XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options = {});
+
+// The warning for Q beyond the range the table's coefficients were fitted
+// to, naming the largest Q of the grid; nothing when the grid stays within.
+std::optional<std::string> beyond_fit_warning(FormFactorTable table, std::span<const double> q);
+
+}  // namespace talvo

@@ -1,0 +1,254 @@
+#include "talvo/xray/xray_average.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <sstream>
+#include <vector>
+
+namespace talvo {
+namespace {
+
+constexpr auto kWk = FormFactorTable::kWaasmaierKirfel;
+constexpr auto kIt = FormFactorTable::kInternationalTables;
+
+// Published coefficients, copied here from the papers' tables.
+struct Published {
+  std::vector<double> a, b;
+  double c;
+  int z;
+};
+const Published kSiWk{{5.275329, 3.191038, 1.511514, 1.356849, 2.519114},
+                      {2.631338, 33.730728, 0.081119, 86.288643, 1.170087},
+                      0.145073,
+                      14};
+const Published kOWk{{2.960427, 2.508818, 0.637853, 0.722838, 1.142756},
+                     {14.182259, 5.936858, 0.112726, 34.958481, 0.390240},
+                     0.027014,
+                     8};
+const Published kSiIt{{6.2915, 3.0353, 1.9891, 1.541}, {2.4386, 32.3337, 0.6785, 81.6937}, 1.1407, 14};
+const Published kOIt{{3.0485, 2.2868, 1.5463, 0.867}, {13.2771, 5.7011, 0.3239, 32.9089}, 0.2508, 8};
+
+double f_at_zero(const Published& p) { return std::accumulate(p.a.begin(), p.a.end(), p.c); }
+
+const XrayPartial& pair(const XrayAverage& r, const std::string& name) {
+  for (const XrayPartial& w : r.weights)
+    if (w.pair == name) return w;
+  throw std::runtime_error("no pair " + name);
+}
+
+TEST(XrayAverage, SilicaAtZeroFromTheSumOfTheCoefficients) {
+  const struct {
+    FormFactorTable table;
+    const Published& si;
+    const Published& o;
+  } cases[] = {{kWk, kSiWk, kOWk}, {kIt, kSiIt, kOIt}};
+  for (const auto& t : cases) {
+    const double q[] = {0.0};
+    const XrayAverage r = xray_average("SiO2", q, {.table = t.table});
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    const double fsi = f_at_zero(t.si), fo = f_at_zero(t.o);
+    EXPECT_NEAR(fsi, t.si.z, 0.06);
+    EXPECT_NEAR(fo, t.o.z, 0.06);
+    ASSERT_EQ(r.symbols, (std::vector<std::string>{"Si", "O"}));
+    EXPECT_DOUBLE_EQ(r.fractions[0], 1.0 / 3.0);
+    EXPECT_DOUBLE_EQ(r.f0[0], fsi);
+    EXPECT_DOUBLE_EQ(r.f0[1], fo);
+    const double mean = (fsi + 2 * fo) / 3;
+    EXPECT_DOUBLE_EQ(r.f0_mean, mean);
+    EXPECT_DOUBLE_EQ(r.f2[0], (fsi * fsi + 2 * fo * fo) / 3);
+    EXPECT_DOUBLE_EQ(r.f_mean_sq[0], mean * mean);
+    // Near f = Z: w_SiSi = (14/3)^2 / 10^2, w_OO = (16/3)^2 / 100, w_SiO = 2 (14/3) (16/3) / 100.
+    EXPECT_NEAR(pair(r, "Si-Si").weight[0], 0.217778, 1e-4);
+    EXPECT_NEAR(pair(r, "O-O").weight[0], 0.284444, 1e-4);
+    EXPECT_NEAR(pair(r, "Si-O").weight[0], 0.497778, 1e-4);
+    EXPECT_DOUBLE_EQ(pair(r, "Si-Si").weight[0], fsi * fsi / 9 / (mean * mean));
+    EXPECT_DOUBLE_EQ(pair(r, "Si-O").weight[0], 2 * fsi * 2 * fo / 9 / (mean * mean));
+  }
+}
+
+// Values at Q = 20 per Angstrom evaluated to 40 digits from the coefficients
+// above (mpmath), and again here by the sum itself.
+TEST(XrayAverage, SilicaAtLargeQ) {
+  const struct {
+    FormFactorTable table;
+    const Published& si;
+    const Published& o;
+    double fsi, fo, f2, f_mean_sq, w_sisi, w_oo, w_sio;
+  } cases[] = {
+      {kWk, kSiWk, kOWk, 1.5125940600608638, 0.93169453284438184, 1.3413500651985433, 1.2663624517051361,
+       0.20074477338623038, 0.30465376598524015, 0.49460146062852947},
+      {kIt, kSiIt, kOIt, 1.5104225039268019, 0.93153545968556672, 1.3389642552239033, 1.2644953196704914,
+       0.20046435433606669, 0.30499943746647388, 0.49453620819745943},
+  };
+  for (const auto& t : cases) {
+    const double q[] = {20.0};
+    const auto by_hand = [](const Published& p) {
+      const double s = 20.0 / (4 * 3.141592653589793);
+      double f = p.c;
+      for (std::size_t j = 0; j < p.a.size(); ++j) f += p.a[j] * std::exp(-p.b[j] * s * s);
+      return f;
+    };
+    EXPECT_NEAR(by_hand(t.si), t.fsi, 1e-14);
+    EXPECT_NEAR(by_hand(t.o), t.fo, 1e-14);
+    const XrayAverage r = xray_average("SiO2", q, {.table = t.table});
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    EXPECT_NEAR(r.f2[0], t.f2, 1e-14);
+    EXPECT_NEAR(r.f_mean_sq[0], t.f_mean_sq, 1e-14);
+    EXPECT_NEAR(pair(r, "Si-Si").weight[0], t.w_sisi, 1e-14);
+    EXPECT_NEAR(pair(r, "O-O").weight[0], t.w_oo, 1e-14);
+    EXPECT_NEAR(pair(r, "Si-O").weight[0], t.w_sio, 1e-14);
+    const FormFactorResult fsi = form_factor("Si", q, {.table = t.table});
+    ASSERT_TRUE(fsi.status.ok());
+    EXPECT_NEAR(fsi.f[0], t.fsi, 1e-14);
+  }
+}
+
+TEST(XrayAverage, WeightsAddToOneAndComeInOrder) {
+  std::vector<double> q;
+  for (int i = 0; i <= 250; ++i) q.push_back(0.1 * i);
+  const struct {
+    const char* formula;
+    std::vector<std::string> pairs;
+  } cases[] = {
+      {"Fe", {"Fe-Fe"}},
+      {"SiO2", {"Si-Si", "O-O", "Si-O"}},
+      {"Ca(OH)2", {"Ca-Ca", "O-O", "H-H", "Ca-O", "Ca-H", "O-H"}},
+      {"CuSO4+5H2O", {"Cu-Cu", "S-S", "O-O", "H-H", "Cu-S", "Cu-O", "Cu-H", "S-O", "S-H", "O-H"}},
+      {"D2O", {"H-H", "O-O", "H-O"}},  // deuterium scatters X-rays as hydrogen does
+  };
+  for (FormFactorTable table : {kWk, kIt})
+    for (const auto& c : cases) {
+      const XrayAverage r = xray_average(c.formula, q, {.table = table});
+      ASSERT_TRUE(r.status.ok()) << c.formula << ": " << r.status.message;
+      ASSERT_EQ(r.weights.size(), c.pairs.size()) << c.formula;
+      for (std::size_t w = 0; w < c.pairs.size(); ++w) EXPECT_EQ(r.weights[w].pair, c.pairs[w]) << c.formula;
+      for (std::size_t k = 0; k < q.size(); ++k) {
+        double sum = 0.0;
+        for (const XrayPartial& w : r.weights) sum += w.weight[k];
+        EXPECT_NEAR(sum, 1.0, 1e-14) << c.formula << " at Q = " << q[k];
+        EXPECT_GE(r.f2[k], r.f_mean_sq[k] * (1 - 1e-15)) << c.formula;  // a variance is not negative
+      }
+    }
+  const XrayAverage heavy = xray_average("D2O", q), light = xray_average("H2O", q);
+  EXPECT_EQ(heavy.f2, light.f2);
+}
+
+TEST(XrayAverage, DensityGivesT0) {
+  const double q[] = {0.0, 1.0};
+  // SiO2 at 2.2 g/cm3: n = 2.2 / (1.66053906660 (28.0855 + 2 * 15.9994) / 3), T0 = 4 pi <f(0)>^2 n.
+  XrayAverage r = xray_average("SiO2", q, {.density = 2.2});
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  EXPECT_NEAR(*r.number_density, 0.066150606780365934, 1e-15);
+  EXPECT_NEAR(r.f0_mean, 9.999443, 1e-12);
+  EXPECT_NEAR(*r.t0, 83.118043992904945, 1e-11);
+  // The number density alone gives the same T0 and the density back.
+  r = xray_average("SiO2", q, {.number_density = 0.066150606780365934});
+  ASSERT_TRUE(r.status.ok());
+  EXPECT_NEAR(*r.t0, 83.118043992904945, 1e-11);
+  EXPECT_NEAR(*r.density, 2.2, 1e-14);
+  // Heavy water: deuterium's own weight 2.016; T0 with <f(0)> of H and O.
+  r = xray_average("D2O", q, {.density = 1.107});
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  EXPECT_NEAR(*r.number_density, 1.107 / (1.66053906660 * (2 * 2.016 + 15.9994) / 3), 1e-15);
+  EXPECT_FALSE(xray_average("SiO2", q).t0.has_value());
+  // Other isotopes have no weight here: a number density does instead.
+  r = xray_average("Li[7]F", q, {.density = 2.6});
+  EXPECT_EQ(r.status.ierr, kXrayNoMass);
+  EXPECT_NE(r.status.message.find("Li[7]"), std::string::npos) << r.status.message;
+  r = xray_average("Li[7]F", q, {.number_density = 0.12});
+  EXPECT_TRUE(r.status.ok());
+  EXPECT_TRUE(r.t0.has_value());
+  EXPECT_FALSE(r.density.has_value());
+}
+
+TEST(XrayAverage, Errors) {
+  const double q[] = {0.0, 1.0};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    const char* formula;
+    std::vector<double> q;
+    XrayAverageOptions options;
+    int code;
+    const char* named;  // text the message must hold
+  } cases[] = {
+      {"SiQq2", {0.0}, {}, kXrayBadFormula, "\"Qq\""},
+      {"", {0.0}, {}, kXrayBadFormula, "empty"},
+      {"SiO2", {}, {}, kXrayBadGrid, "empty"},
+      {"SiO2", {0.0, -1.0}, {}, kXrayBadGrid, "-1"},
+      {"SiO2", {nan}, {}, kXrayBadGrid, "nan"},
+      {"SiO2", {std::numeric_limits<double>::infinity()}, {}, kXrayBadGrid, "inf"},
+      {"SiO2", {0.0}, {.density = 0.0}, kXrayBadOption, "density"},
+      {"SiO2", {0.0}, {.density = 2.2, .number_density = 0.07}, kXrayBadOption, "not both"},
+      {"SiO2", {0.0}, {.number_density = -0.07}, kXrayBadOption, "number density"},
+  };
+  for (const auto& c : cases) {
+    const XrayAverage r = xray_average(c.formula, c.q, c.options);
+    EXPECT_TRUE(r.status.failed()) << c.formula;
+    EXPECT_EQ(r.status.ierr, c.code) << c.formula << ": " << r.status.message;
+    EXPECT_NE(r.status.message.find(c.named), std::string::npos) << r.status.message;
+    EXPECT_TRUE(r.f2.empty());
+  }
+  // D is in the element table but not in the form-factor tables.
+  for (FormFactorTable table : {kWk, kIt}) {
+    const FormFactorResult r = form_factor("D", q, {.table = table});
+    EXPECT_EQ(r.status.ierr, kXrayNoCoefficients);
+    EXPECT_EQ(r.status.message, std::string("no ") + (table == kWk ? "Waasmaier-Kirfel" : "International Tables") +
+                                    " form-factor coefficients for element D");
+  }
+  EXPECT_EQ(form_factor("Qq", q).status.message, "no Waasmaier-Kirfel form-factor coefficients for element Qq");
+  EXPECT_TRUE(form_factor("Fe", std::vector<double>{}).f.empty());
+  EXPECT_TRUE(form_factor("Fe", std::vector<double>{}).status.ok());
+}
+
+TEST(XrayAverage, BeyondTheFittedRangeWarns) {
+  const struct {
+    FormFactorTable table;
+    double inside, outside;
+    const char* text;
+  } cases[] = {
+      {kIt, 8 * 3.141592653589793, 25.2,
+       "the International Tables coefficients are fitted up to Q = 8 pi = 25.13 per Angstrom "
+       "(sin(theta)/lambda = 2): the values up to Q = 25.2 are extrapolated"},
+      {kWk, kFoqQmax, 80.0,
+       "the Waasmaier-Kirfel coefficients are fitted up to Q = 24 pi = 75.40 per Angstrom "
+       "(sin(theta)/lambda = 6): the values up to Q = 80 are extrapolated"},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> q = {c.inside, 1.0};
+    EXPECT_TRUE(xray_average("SiO2", q, {.table = c.table}).status.ok());
+    EXPECT_TRUE(form_factor("Si", q, {.table = c.table}).status.ok());
+    q = {1.0, c.outside, 2.0};  // the largest Q counts, wherever it stands
+    const XrayAverage r = xray_average("SiO2", q, {.table = c.table});
+    EXPECT_TRUE(r.status.warned());
+    EXPECT_EQ(r.status.ierr, kXrayBeyondFit);
+    EXPECT_EQ(r.status.message, c.text);
+    EXPECT_EQ(r.f2.size(), 3u);  // the values are there
+    const FormFactorResult f = form_factor("Si", q, {.table = c.table});
+    EXPECT_EQ(f.status.message, c.text);
+    EXPECT_EQ(f.f.size(), 3u);
+  }
+}
+
+TEST(FormFactorDouble, AgreesWithFoqToSinglePrecision) {
+  std::vector<double> q;
+  for (int i = 0; i <= 750; ++i) q.push_back(0.1 * i);
+  std::vector<double> single(q.size());
+  std::ostringstream out;
+  for (FormFactorTable table : {kWk, kIt})
+    for (const char* sym : {"H", "C", "Fe", "U", "cf"}) {
+      const FormFactorResult r = form_factor(sym, q, {.table = table});
+      ASSERT_FALSE(r.status.failed()) << sym;
+      FormFactorParams p;
+      const FoqMode mode = table == kWk ? FoqMode::kWaasmaierKirfel : FoqMode::kInternationalTables;
+      ASSERT_FALSE(foq(single, q, p, sym, mode, DataMode::kTablesInProgram, 0, out).failed());
+      for (std::size_t i = 0; i < q.size(); ++i)  // foq rounds its coefficients and results to single precision
+        EXPECT_NEAR(r.f[i], single[i], 1e-6 * (1 + std::fabs(r.f[i]))) << sym << " at Q = " << q[i];
+      EXPECT_NE(r.f[5], single[5]) << sym << ": not rounded";
+    }
+}
+
+}  // namespace
+}  // namespace talvo
