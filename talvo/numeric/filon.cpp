@@ -119,7 +119,7 @@ Status filon_ft(std::vector<double>& x, std::vector<double>& f, std::span<const 
   const std::size_t n = x.size();
   const std::size_t nk = std::min(k.size(), result.size());
   std::vector<double> odd(nk), even(nk);
-  filon_detail::filon_sums(x[0], mean_step(x), f, {}, k.first(nk), {odd, even, {}, {}});
+  filon_detail::filon_sums(x, h, f, {}, k.first(nk), {odd, even, {}, {}});
   const filon_detail::Ends ends{x[0], f[0], x[n - 1], f[n - 1]};
   for (std::size_t m = 0; m < nk; ++m)
     result[m] = static_cast<float>(filon_detail::filon_value(h, k[m], ends, odd[m], even[m]));
@@ -159,7 +159,15 @@ FilonResult filon_ft(std::span<const double> x, std::span<const double> f, std::
     v_odd.resize(nk);
     v_even.resize(nk);
   }
-  filon_detail::filon_sums(x[0], mean_step(x), f, v, k, {odd, even, v_odd, v_even});
+  // Rounded to single precision, the integrals are those of the caller-array
+  // filon_ft bit for bit: the same recurrence by the first step. In double
+  // precision, and for the errors, the mean step drifts less along the grid.
+  if (options.single_precision) {
+    filon_detail::filon_sums(x, h, f, {}, k, {odd, even, {}, {}});
+    if (with_sigma) filon_detail::filon_sums(x, mean_step(x), {}, v, k, {{}, {}, v_odd, v_even});
+  } else {
+    filon_detail::filon_sums(x, mean_step(x), f, v, k, {odd, even, v_odd, v_even});
+  }
   r.integral.resize(nk);
   for (std::size_t m = 0; m < nk; ++m) {
     const double value = filon_detail::filon_value(h, k[m], ends, odd[m], even[m]);

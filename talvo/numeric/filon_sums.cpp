@@ -11,12 +11,13 @@ using Vec = double __attribute__((vector_size(64)));
 constexpr std::size_t kLanes = 8;
 
 // Points between anchors. Within a stretch the recurrence drifts by about one
-// rounding per point; each anchor is the last one turned by the angle of a
-// whole stretch, so the sines at the far end of the grid have seen n/64 + 64
-// roundings, not n, and no sine of the library is called along the way.
+// rounding per point; at each anchor the sines are taken afresh at the grid
+// point itself, which keeps the drift far below single precision and the
+// results the same, bit for bit, whatever the width of the machine.
 constexpr std::size_t kStretch = 64;
 
 struct Arrays {
+  const double* x;
   const double* f;
   const double* v;
   std::size_t n;
@@ -32,34 +33,29 @@ template <bool kWithF, bool kWithV, std::size_t kVecs>
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
-void sums(double x0, double h, const Arrays& a) {
+void sums(double h, const Arrays& a) {
   constexpr std::size_t kWidth = kVecs * kLanes;
   for (std::size_t m0 = 0; m0 < a.nk; m0 += kWidth) {
     const std::size_t nb = std::min(kWidth, a.nk - m0);
-    Vec step_s[kVecs], step_c[kVecs], anchor_s[kVecs], anchor_c[kVecs], jump_s[kVecs], jump_c[kVecs];
+    Vec step_s[kVecs], step_c[kVecs], kv[kVecs];
     Vec f_odd[kVecs], f_even[kVecs], v_odd[kVecs], v_even[kVecs];
     for (std::size_t u = 0; u < kVecs; ++u) {
       f_odd[u] = f_even[u] = v_odd[u] = v_even[u] = Vec{};
       for (std::size_t l = 0; l < kLanes; ++l) {
         const std::size_t b = u * kLanes + l;
-        const double kb = b < nb ? a.k[m0 + b] : 0.0;
-        step_s[u][l] = std::sin(kb * h);
-        step_c[u][l] = std::cos(kb * h);
-        anchor_s[u][l] = std::sin(kb * x0);
-        anchor_c[u][l] = std::cos(kb * x0);
-        jump_s[u][l] = std::sin(kb * (h * kStretch));
-        jump_c[u][l] = std::cos(kb * (h * kStretch));
+        kv[u][l] = b < nb ? a.k[m0 + b] : 0.0;
+        step_s[u][l] = std::sin(kv[u][l] * h);
+        step_c[u][l] = std::cos(kv[u][l] * h);
       }
     }
     for (std::size_t i0 = 0; i0 < a.n; i0 += kStretch) {
       Vec sn[kVecs], cs[kVecs];
-      for (std::size_t u = 0; u < kVecs; ++u) {
-        sn[u] = anchor_s[u];
-        cs[u] = anchor_c[u];
-        const Vec ns = anchor_s[u] * jump_c[u] + anchor_c[u] * jump_s[u];
-        anchor_c[u] = anchor_c[u] * jump_c[u] - anchor_s[u] * jump_s[u];
-        anchor_s[u] = ns;
-      }
+      const double xi = a.x[i0];
+      for (std::size_t u = 0; u < kVecs; ++u)
+        for (std::size_t l = 0; l < kLanes; ++l) {
+          sn[u][l] = std::sin(kv[u][l] * xi);
+          cs[u][l] = std::cos(kv[u][l] * xi);
+        }
       const std::size_t i1 = std::min(a.n, i0 + kStretch);
       // Stretches start on an odd point number, so points go in (odd, even) pairs.
       std::size_t i = i0;
@@ -100,18 +96,18 @@ void sums(double x0, double h, const Arrays& a) {
 
 }  // namespace
 
-void filon_sums(double x0, double h, std::span<const double> f, std::span<const double> v, std::span<const double> k,
-                const SumsOut& out) {
+void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
+                std::span<const double> k, const SumsOut& out) {
   const bool with_f = !f.empty(), with_v = !v.empty();
-  const Arrays a{f.data(),          v.data(),         with_f ? f.size() : v.size(),
+  const Arrays a{x.data(),          f.data(),         v.data(),         with_f ? f.size() : v.size(),
                  k.data(),          k.size(),         out.f_odd.data(),
                  out.f_even.data(), out.v_odd.data(), out.v_even.data()};
   if (with_f && with_v)
-    sums<true, true, 3>(x0, h, a);
+    sums<true, true, 3>(h, a);
   else if (with_f)
-    sums<true, false, 4>(x0, h, a);
+    sums<true, false, 4>(h, a);
   else if (with_v)
-    sums<false, true, 4>(x0, h, a);
+    sums<false, true, 4>(h, a);
 }
 
 double filon_value(double h, double k, const Ends& e, double odd, double even) {

@@ -16,13 +16,14 @@ struct SumsOut {
   std::span<double> f_odd, f_even, v_odd, v_even;
 };
 
-// On x_i = x0 + i h (i = 0 .. n-1), for every k: the sums of f_i sin(k x_i)
-// over the odd point numbers (i even, counting points from 1, both ends
-// included) and over the even ones, and, when v is not empty, the same sums
-// of v_i sin^2(k x_i). The sines come from the angle-addition recurrence,
-// anchored afresh every few dozen points, to about 1e-14 of the exact sums.
-void filon_sums(double x0, double h, std::span<const double> f, std::span<const double> v, std::span<const double> k,
-                const SumsOut& out);
+// On the grid x (equally spaced by h; x holds at least as many points as f
+// or v), for every k: the sums of f_i sin(k x_i) over the odd point numbers
+// (i even, counting points from 1, both ends included) and over the even
+// ones, and, when v is not empty, the same sums of v_i sin^2(k x_i). The
+// sines come from the angle-addition recurrence by the step h, taken afresh
+// at every 64th point, to about 1e-14 of the exact sums.
+void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
+                std::span<const double> k, const SumsOut& out);
 
 // The ends of a grid: its first and last point and their values.
 struct Ends {

@@ -76,7 +76,7 @@ Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::spa
   const std::size_t nr = r.size();
   std::vector<double> odd(nr), even(nr), v_odd(v.empty() ? 0 : nr), v_even(v.empty() ? 0 : nr);
   const double h = (qs.back() - qs.front()) / static_cast<double>(n - 1);
-  filon_detail::filon_sums(qs.front(), h, f, v, r, {odd, even, v_odd, v_even});
+  filon_detail::filon_sums(qs, h, f, v, r, {odd, even, v_odd, v_even});
 
   out.G.resize(nr);
   out.g.resize(nr);
