@@ -9,6 +9,7 @@
 #include <string>
 
 #include "talvo/files/files.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -22,15 +23,19 @@ std::optional<std::string> Args::get(const std::string& name) const {
   return it->second;
 }
 
-Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags) {
+Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
+           const std::vector<std::string>& options) {
   Args a;
+  const auto known = [](const std::vector<std::string>& list, const std::string& s) {
+    return std::find(list.begin(), list.end(), s) != list.end();
+  };
   for (int i = first; i < argc; ++i) {
     std::string s = argv[i];
     if (s.rfind("--", 0) == 0) {
-      bool is_flag = false;
-      for (const std::string& f : flags) is_flag = is_flag || f == s;
-      if (is_flag || s == "--help") {
+      if (known(flags, s) || s == "--help") {
         a.options[s] = "";
+      } else if (!known(options, s)) {
+        throw UsageError{"unknown option " + s};
       } else {
         if (i + 1 >= argc) throw UsageError{s + " needs a value"};
         a.options[s] = argv[++i];
@@ -114,16 +119,31 @@ std::vector<std::vector<double>> read_columns(std::size_t columns) {
   return read_columns(std::cin, "standard input", columns);
 }
 
-std::string num(double v) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
+namespace {
+
+void append_num(std::string& out, Num v) {
+  if (v.single)
+    append_shortest(out, static_cast<float>(v.value));
+  else
+    append_shortest(out, v.value);
 }
 
-void row(std::initializer_list<double> values) {
+}  // namespace
+
+std::string num(Num v) {
   std::string s;
-  for (double v : values) s += (s.empty() ? "" : " ") + num(v);
-  std::cout << s << '\n';
+  append_num(s, v);
+  return s;
+}
+
+void row(std::initializer_list<Num> values) {
+  std::string line;
+  for (Num v : values) {
+    if (!line.empty()) line += ' ';
+    append_num(line, v);
+  }
+  line += '\n';
+  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 bool report(const Status& s) {

@@ -39,8 +39,10 @@ struct Args {
   std::optional<std::string> get(const std::string& name) const;
 };
 
-// `flags` are the options without a value; every other option takes one.
-Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags);
+// `flags` are the options without a value, `options` those with one; any
+// other option is a usage error (a mistyped --tabel must not go unnoticed).
+Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
+           const std::vector<std::string>& options);
 
 double number(const std::string& text, const std::string& what);
 int integer(const std::string& text, const std::string& what);
@@ -56,10 +58,18 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
 // The same from standard input.
 std::vector<std::vector<double>> read_columns(std::size_t columns);
 
-// A number as printed in a row.
-std::string num(double v);
-// One row: the values separated by one blank.
-void row(std::initializer_list<double> values);
+// A number as printed: the shortest text that reads back to the same value,
+// in the precision it was computed in (a float from a double holds a value
+// computed in single precision, such as filon_ft's integrals).
+struct Num {
+  double value;
+  bool single = false;
+  Num(double v) : value(v) {}               // NOLINT: rows are written as {x, y}
+  Num(float v) : value(v), single(true) {}  // NOLINT
+};
+std::string num(Num v);
+// One row: the values separated by one blank, into standard output.
+void row(std::initializer_list<Num> values);
 
 // Prints a routine's message on standard error; true when the values are
 // still to be printed (success or a warning).
@@ -74,7 +84,8 @@ DataFolder tools_data_folder();
 struct Subcommand {
   const char* name;
   int (*run)(const Args&);
-  std::vector<std::string> flags;
+  std::vector<std::string> flags;    // options without a value
+  std::vector<std::string> options;  // options with a value
   const char* summary;
   const char* help;
 };

@@ -17,9 +17,10 @@ namespace {
 using talvo::cli::Subcommand;
 
 const Subcommand* const kCommands[] = {
-    &talvo::cli::kFoqCommand, &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand, &talvo::cli::kXrdmlCommand,
-    &talvo::cli::kMoqCommand, &talvo::cli::kFilonCommand,   &talvo::cli::kPeakCommand,    &talvo::cli::kSq2grCommand,
-    &talvo::cli::kXsCommand,  &talvo::cli::kXrayAverageCommand,
+    &talvo::cli::kFoqCommand,         &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand,
+    &talvo::cli::kXrdmlCommand,       &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
+    &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
+    &talvo::cli::kXrayAverageCommand,
 };
 
 std::string help() {
@@ -30,12 +31,16 @@ std::string help() {
     s += "  " + name + c->summary + "\n";
   }
   s += "options: --help (also after a subcommand), --version\n";
+  s += "Numbers print as the shortest text that reads back to the same value: in single precision for\n"
+       "values computed in single precision (24.40697, not 24.40696907043457), else in double.\n";
   return s;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Rows go out through std::cout alone: it needs no step with C's stdio.
+  std::ios::sync_with_stdio(false);
   const std::string sub = argc > 1 ? argv[1] : "";
   if (sub == "--version") {
     std::cout << "talvo-tools " << talvo::kVersion << '\n';
@@ -53,7 +58,7 @@ int main(int argc, char** argv) {
     return talvo::cli::kUsage;
   }
   try {
-    const talvo::cli::Args a = talvo::cli::parse(argc, argv, 2, command->flags);
+    const talvo::cli::Args a = talvo::cli::parse(argc, argv, 2, command->flags, command->options);
     if (a.flag("--help")) {
       std::cout << command->help;
       return 0;

@@ -171,6 +171,7 @@ const Subcommand kXsCommand{
     "xs",
     run_xs,
     {"--json"},
+    {"--batch", "--density", "--number-density", "--thickness", "--wavelength"},
     "neutron cross-sections of a material from its formula",
     "usage: talvo-tools xs FORMULA [--density G | --number-density N] [--wavelength L] [--thickness T] [--json]\n"
     "       talvo-tools xs --batch FILE [--wavelength L] [--thickness T]\n"

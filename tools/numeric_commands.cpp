@@ -49,7 +49,8 @@ int run_filon(const Args& a) {
   const FilonResult r = filon_ft(x, f, k, {sigma, true});
   if (!report(r.status)) return 1;
   for (std::size_t m = 0; m < k.size(); ++m)
-    errors ? row({k[m], r.integral[m], r.sigma[m]}) : row({k[m], r.integral[m]});
+    errors ? row({k[m], static_cast<float>(r.integral[m]), r.sigma[m]})
+           : row({k[m], static_cast<float>(r.integral[m])});
   return 0;
 }
 
@@ -111,6 +112,7 @@ const Subcommand kMoqCommand{
     "moq",
     run_moq,
     {"--histogram"},
+    {"--option", "--qmax", "--p1", "--p2"},
     "modification function M(Q) on a Q grid",
     "usage: talvo-tools moq --option N --qmax Q [--p1 V] [--p2 V] [--histogram]\n"
     "Q values (points, or bin edges with --histogram) from the first column of standard input;\n"
@@ -121,6 +123,7 @@ const Subcommand kFilonCommand{
     "filon",
     run_filon,
     {"--errors"},
+    {"--k", "--single"},
     "sine Fourier integral by Filon's method",
     "usage: talvo-tools filon --k FROM:TO:STEP | --single K [--errors]\n"
     "\"x f\" rows on an equally spaced grid from standard input; prints \"k integral\" rows of the\n"
@@ -132,6 +135,7 @@ const Subcommand kPeakCommand{
     "peak",
     run_peak,
     {},
+    {"--center", "--eta", "--fwhm", "--x"},
     "peak shapes of unit area",
     "usage: talvo-tools peak gaussian|lorentzian|pseudo-voigt --center C --fwhm W [--eta E]\n"
     "                        [--x FROM:TO:STEP]\n"
@@ -142,6 +146,7 @@ const Subcommand kSq2grCommand{
     "sq2gr",
     run_sq2gr,
     {},
+    {"--rho0", "--r", "--window", "--qmax", "--p1", "--p2"},
     "pair distribution function G(r) from S(Q)",
     "usage: talvo-tools sq2gr FILE --rho0 R --r FROM:TO:STEP [--window W] [--qmax Q] [--p1 V] [--p2 V]\n"
     "FILE (- for standard input) holds \"Q S(Q) [sigma]\" rows on an equally spaced grid of Q >= 0;\n"

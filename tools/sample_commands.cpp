@@ -26,7 +26,11 @@ int run_density(const Args& a) {
 }  // namespace
 
 const Subcommand kDensityCommand{
-    "density", run_density, {}, "g/cm3 <-> atoms per cubic Angstrom",
+    "density",
+    run_density,
+    {},
+    {},
+    "g/cm3 <-> atoms per cubic Angstrom",
     "usage: talvo-tools density DENSITY SYMBOL AMOUNT [SYMBOL AMOUNT ...]\n"
     "A positive DENSITY in g/cm3 gives atoms per cubic Angstrom; a negative one, atoms per\n"
     "cubic Angstrom, gives g/cm3. Only the ratios of the amounts matter.\n"};

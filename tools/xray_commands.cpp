@@ -155,6 +155,7 @@ const Subcommand kFoqCommand{
     "foq",
     run_foq,
     {},
+    {"--q", "--source", "--table", "--z"},
     "X-ray form factor f(Q) of a neutral atom",
     "usage: talvo-tools foq SYMBOL [--table wk|it] [--source builtin|file] [--q FROM:TO:STEP]\n"
     "       talvo-tools foq --z Z [same options]\n"
@@ -166,6 +167,7 @@ const Subcommand kFoqCommand{
 const Subcommand kElementCommand{"element",
                                  run_element,
                                  {},
+                                 {"--z"},
                                  "symbol, atomic number and mean atomic weight",
                                  "usage: talvo-tools element SYMBOL | --z Z\nPrints \"symbol Z weight\".\n"};
 
@@ -173,6 +175,7 @@ const Subcommand kXrayAverageCommand{
     "xray-average",
     run_xray_average,
     {},
+    {"--q", "--table", "--density", "--number-density"},
     "X-ray <f^2>, <f>^2, Faber-Ziman weights and T0 of a formula",
     "usage: talvo-tools xray-average FORMULA [--q FROM:TO:STEP] [--table wk|it] [--density G | --number-density N]\n"
     "Prints a comment line naming the columns, then \"Q <f2> <f>2 w...\" rows in double precision, the weights\n"

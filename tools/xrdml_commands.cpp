@@ -163,6 +163,7 @@ const Subcommand kXrdmlCommand{
     "xrdml",
     run_xrdml,
     {"--cps"},
+    {"--axis", "--print", "--scan", "--scans"},
     "2-theta, intensity and error from an XRDML file",
     "usage: talvo-tools xrdml FILE [--scan K] [--cps] [--print LEVEL]\n"
     "       talvo-tools xrdml FILE --scans all|K [--cps] [--axis NAME]\n"

@@ -99,9 +99,9 @@ void sums(double h, const Arrays& a) {
 void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
                 std::span<const double> k, const SumsOut& out) {
   const bool with_f = !f.empty(), with_v = !v.empty();
-  const Arrays a{x.data(),          f.data(),         v.data(),         with_f ? f.size() : v.size(),
-                 k.data(),          k.size(),         out.f_odd.data(),
-                 out.f_even.data(), out.v_odd.data(), out.v_even.data()};
+  const Arrays a{x.data(),         f.data(),         v.data(),         with_f ? f.size() : v.size(),
+                 k.data(),         k.size(),         out.f_odd.data(), out.f_even.data(),
+                 out.v_odd.data(), out.v_even.data()};
   if (with_f && with_v)
     sums<true, true, 3>(h, a);
   else if (with_f)

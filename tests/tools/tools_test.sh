@@ -31,7 +31,17 @@ check "filon single" 0 "0 0" -- bash -c "printf '0 1\n1 1\n2 1\n' | '$tools' fil
 check "filon even single" 1 "" -- bash -c "printf '0 1\n1 1\n' | '$tools' filon --single 1"
 check "filon usage" 2 "" -- bash -c "printf '0 1\n' | '$tools' filon"
 check "line too long" 1 "" -- bash -c "{ printf '1 '; head -c 70000 /dev/zero | tr '\\0' 1; echo; } | '$tools' moq --option 2 --qmax 3"
-check "xrdml" 0 "$(printf '# wavelength 1.5405979999999999\n# scans 1\n5.0083556299999996 1719 41.460824883255761')" -- bash -c "'$tools' xrdml '$files/xrdml/single_scan_intensities.xrdml' | head -3"
+check "xrdml" 0 "$(printf '# wavelength 1.540598\n# scans 1\n5.00835563 1719 41.46082488325576')" -- bash -c "'$tools' xrdml '$files/xrdml/single_scan_intensities.xrdml' | head -3"
+# filon_ft computes in single precision: its integral prints as the shortest text of that float
+# (the float nearest 1 - cos 2 is 1.41614687442779541015625); --single computes in double, one rounding from 1 - cos 2.
+check "filon single-precision shortest" 0 "1 1.4161469" -- bash -c "printf '0 1\\n1 1\\n2 1\\n' | '$tools' filon --k 1:1:1"
+check "filon double shortest" 0 "1 1.4161468365471426" -- bash -c "printf '0 1\\n1 1\\n2 1\\n' | '$tools' filon --single 1"
+# A mistyped option is a usage error: --tabel it must not give the other table's numbers.
+for sub in "foq H --tabel it --q 0:1:1" "xs H2O --densty 1" "element Fe --Z 26" "filon --k 1:1:1 --error"; do
+  # shellcheck disable=SC2086
+  out=$(echo "0 1" | "$tools" $sub 2>&1 >/dev/null); status=$?
+  [ $status = 2 ] && grep -q "unknown option" <<<"$out" || { echo "FAIL unknown option in '$sub': status $status"; fail=1; }
+done
 check "xrdml missing" 1 "" -- "$tools" xrdml /no/such/file.xrdml
 check "no subcommand" 2 "" -- "$tools"
 for sub in foq element density xrdml moq filon; do
