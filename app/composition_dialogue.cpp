@@ -43,9 +43,8 @@ class AtomCount {
 const std::string kTooMany = "x is too large: the atoms of one scattering unit must add to less than 3.4E+38";
 
 bool holds_element(const NuclearTable& table, std::string_view symbol) {
-  const std::string key = fixed(symbol, 2);
   for (const NuclearEntry& e : table.entries)
-    if (ach_case_blind_compare(fixed(e.symbol, 2), key) == 0) return true;
+    if (same_symbol(e.symbol, symbol)) return true;
   return false;
 }
 

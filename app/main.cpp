@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) remove_pending_on(sig);
   talvo::Console con{std::cin, std::cout};
-  const int status = talvo::run_talvo(con, talvo::program_data_folder(std::getenv("G_F"), talvo::executable_dir()),
-                                      {&pending_files});
+  const int status =
+      talvo::run_talvo(con, talvo::program_data_folder(std::getenv("G_F"), talvo::executable_dir()), {&pending_files});
   std::cout.flush();
   return status;
 }

@@ -18,9 +18,8 @@ static_assert(std::size(kElements) == 97);
 std::span<const ElementEntry> element_table() { return kElements; }
 
 int find_element(std::string_view symbol) {
-  const std::string key = fixed(symbol, 2);
   for (std::size_t i = 0; i < std::size(kElements); ++i)
-    if (ach_case_blind_compare(key, fixed(kElements[i].symbol, 2)) == 0) return static_cast<int>(i);
+    if (same_symbol(symbol, kElements[i].symbol)) return static_cast<int>(i);
   return -1;
 }
 

@@ -178,9 +178,8 @@ std::vector<const NuclearEntry*> attach_masses(NuclearTable& table, const std::v
 }
 
 const NuclearEntry* find_entry(const NuclearTable& table, std::string_view symbol, int a) {
-  const std::string key = fixed(symbol, 2);
   for (const NuclearEntry& e : table.entries)
-    if (e.a == a && ach_case_blind_compare(fixed(e.symbol, 2), key) == 0) return &e;
+    if (e.a == a && same_symbol(e.symbol, symbol)) return &e;
   return nullptr;
 }
 

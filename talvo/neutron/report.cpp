@@ -13,7 +13,13 @@ const char* const kUnits = " Units: b in fm, sigma in barns, A in amu (12C)";
 std::string e14(float v) { return fmt_e(v, 14, 7); }
 
 // A value line: the label padded so that every "=" stands in column 43.
-std::string value_line(const std::string& label, float v) { return fixed(label, 42) + "= " + e14(v); }
+std::string value_line(std::string_view label, float v) {
+  std::string s(label);
+  s.resize(42, ' ');
+  s += "= ";
+  append_e(s, v, 14, 7);
+  return s;
+}
 
 // A symbol in 1 column when its second character is blank, else in 2.
 std::string short_symbol(const std::string& s) { return std::string(trim_end(fixed(s, 2))); }
@@ -43,17 +49,19 @@ void pair_lines(TextLines& out, const PairLabels& labels, const std::vector<Pair
   out.push_back(" partial");
   out.push_back(" correlation functions tll'(r) with the following");
   out.push_back(" coefficients;");
+  // Most of a large report: written straight into its buffer.
+  std::string& s = out.text;
   for (const PairValue& p : pairs) {
-    std::string s = " ";
+    s += ' ';
     labels.append(s, p.l, p.m);
-    s += e14(p.value);
+    append_e(s, p.value, 14, 7);
     if (p.l != p.m) {
       s += "    (or ";
       labels.append(s, p.m, p.l);
-      s += e14(p.reverse);
+      append_e(s, p.reverse, 14, 7);
       s += ')';
     }
-    out.push_back(std::move(s));
+    s += '\n';
   }
 }
 
@@ -163,12 +171,13 @@ TextLines results_lines(const Composition& c, const Results& r) {
   out.push_back("");
   out.push_back(" The coefficients for the Faber-Ziman partials (normalised/un-normalised) are...");
   for (const PairValue& p : r.fz) {
-    std::string s = " ";
+    std::string& s = out.text;
+    s += ' ';
     labels.append(s, p.l, p.m);
-    s += e14(p.value);
+    append_e(s, p.value, 14, 7);
     s += " / ";
-    s += e14(p.reverse);
-    out.push_back(std::move(s));
+    append_e(s, p.reverse, 14, 7);
+    s += '\n';
   }
   out.push_back("");
   out.push_back(" (bound sig_scatt/4pi is self scattering level)");

@@ -1,82 +1,175 @@
 #include "talvo/text/format.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace talvo {
 namespace {
 
-std::string right_justify(std::string s, int w) {
-  if (w > 0 && static_cast<int>(s.size()) < w) s.insert(0, static_cast<std::size_t>(w) - s.size(), ' ');
-  return s;
+// Blanks before a field of `len` characters in a field of w; none when it is wider.
+void pad(std::string& out, std::size_t len, int w) {
+  if (w > 0 && len < static_cast<std::size_t>(w)) out.append(static_cast<std::size_t>(w) - len, ' ');
 }
 
-// Infinity and NaN in the way Fortran run-times write them, or "" for finite values.
-std::string non_finite(double value, int w) {
-  if (std::isnan(value)) return right_justify("NaN", w);
-  if (std::isinf(value)) {
-    std::string word = w >= 8 || w <= 0 ? "Infinity" : "Inf";
-    if (value < 0) word = "-" + word;
-    return right_justify(word, w);
-  }
-  return {};
+void append_justified(std::string& out, std::string_view text, int w) {
+  pad(out, text.size(), w);
+  out += text;
+}
+
+// Infinity and NaN in the way Fortran run-times write them.
+void append_non_finite(std::string& out, double value, int w) {
+  if (std::isnan(value)) return append_justified(out, "NaN", w);
+  const bool word = w >= 8 || w <= 0;
+  if (value < 0)
+    append_justified(out, word ? "-Infinity" : "-Inf", w);
+  else
+    append_justified(out, word ? "Infinity" : "Inf", w);
 }
 
 }  // namespace
 
-std::string fmt_i(long long value, int w) { return right_justify(std::to_string(value), w); }
+void append_i(std::string& out, long long value, int w) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  append_justified(out, std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)), w);
+}
 
-std::string fmt_f(double value, int w, int d) {
-  if (!std::isfinite(value)) return non_finite(value, w);
+void append_f(std::string& out, double value, int w, int d) {
+  if (!std::isfinite(value)) return append_non_finite(out, value, w);
   char buf[512];
   const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, d);
-  std::string s(buf, res.ptr);
-  if (w > 0 && static_cast<int>(s.size()) > w) {
-    if (s.rfind("0.", 0) == 0)
-      s.erase(0, 1);
-    else if (s.rfind("-0.", 0) == 0)
-      s.erase(1, 1);
+  std::string_view s(buf, static_cast<std::size_t>(res.ptr - buf));
+  // A leading zero before the point is dropped when that is what makes the value fit.
+  if (w > 0 && s.size() > static_cast<std::size_t>(w)) {
+    if (s.substr(0, 2) == "0.") {
+      s.remove_prefix(1);
+    } else if (s.substr(0, 3) == "-0.") {
+      buf[1] = '-';
+      s = std::string_view(buf + 1, s.size() - 1);
+    }
   }
-  return right_justify(s, w);
+  append_justified(out, s, w);
+}
+
+namespace {
+
+// Exact powers of ten in double: 1e0 .. 1e22.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The d significant digits of |value| correctly rounded, as the integer N
+// (10^(d-1) <= N < 10^d) and the decimal exponent p of its first digit, by
+// one multiplication or division with an exact power of ten. False when the
+// rounding cannot be decided that way: the value is too near a half, or out
+// of the range of exact powers; the caller then takes the long way.
+bool fast_digits(double a, int d, std::uint64_t& n, int& p) {
+  if (d > 15 || !(a > 0.0)) return false;
+  // 2^(e2-1) <= a < 2^e2 from the bits (a is positive, finite and normal here
+  // or below the range anyway); floor((e2 - 1) log10 2) by integers.
+  const auto bits = std::bit_cast<std::uint64_t>(a);
+  const int e2 = static_cast<int>(bits >> 52) - 1022;
+  p = ((e2 - 1) * 78913) >> 18;
+  if (p + 1 < -22 || p + 1 > 22) return false;
+  if (p + 1 >= 0 ? a >= kPow10[p + 1] : a * kPow10[-(p + 1)] >= 1.0) ++p;  // the estimate is p or p - 1
+  const int k = d - 1 - p;
+  if (k > 22 || k < -22) return false;
+  // One correctly rounded operation: within half a unit of its last place of the exact value.
+  const double scaled = k >= 0 ? a * kPow10[k] : a / kPow10[-k];
+  const auto whole = static_cast<std::uint64_t>(scaled);  // below 2^53: truncation is the floor
+  const double frac = scaled - static_cast<double>(whole);
+  if (std::fabs(frac - 0.5) <= 4.0 * scaled * 0x1p-52) return false;
+  n = whole + (frac > 0.5 ? 1 : 0);
+  const auto top = static_cast<std::uint64_t>(kPow10[d]);
+  if (n >= top) {  // 9.9999999 rounded up: one digit more
+    n /= 10;
+    ++p;
+  }
+  return n >= top / 10;  // else the estimate of p was one too high after all
+}
+
+// The same digits the long way: the decimal text of the exact binary value.
+void slow_digits(double a, int d, char* digits, int& exponent) {
+  char sci[512];
+  const auto res = std::to_chars(sci, sci + sizeof sci, a, std::chars_format::scientific, d - 1);
+  const char* q = sci;
+  int nd = 0;
+  for (; q < res.ptr && *q != 'e'; ++q)
+    if (*q != '.') digits[nd++] = *q;
+  int e = 0;
+  const bool negative_exponent = q + 1 < res.ptr && q[1] == '-';
+  for (const char* r = q + 2; r < res.ptr; ++r) e = e * 10 + (*r - '0');
+  exponent = negative_exponent ? -e : e;
+}
+
+}  // namespace
+
+void append_e(std::string& out, double value, int w, int d) {
+  if (!std::isfinite(value)) return append_non_finite(out, value, w);
+  if (d < 1) d = 1;
+  if (d > 400) d = 400;
+  // Fortran's form 0.DDDDE+XX: the digits of D.DDDe(X-1), correctly rounded.
+  char buf[512];
+  char* p = buf;
+  if (std::signbit(value)) *p++ = '-';
+  *p++ = '0';
+  *p++ = '.';
+  const double a = std::fabs(value);
+  int exponent = 0;  // of the first digit, as in D.DDDe(exponent)
+  std::uint64_t n = 0;
+  if (a == 0.0) {
+    std::memset(p, '0', static_cast<std::size_t>(d));
+  } else if (fast_digits(a, d, n, exponent)) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    int i = d;
+    for (; i >= 2; i -= 2, n /= 100) std::memcpy(p + i - 2, kPairs + 2 * (n % 100), 2);
+    if (i == 1) p[0] = static_cast<char>('0' + n);
+  } else {
+    slow_digits(a, d, p, exponent);
+  }
+  p += d;
+  const int shown = a == 0.0 ? 0 : exponent + 1;
+  const int mag = std::abs(shown);
+  if (mag <= 99) *p++ = 'E';
+  *p++ = shown < 0 ? '-' : '+';
+  if (mag > 99) *p++ = static_cast<char>('0' + mag / 100);
+  *p++ = static_cast<char>('0' + mag / 10 % 10);
+  *p++ = static_cast<char>('0' + mag % 10);
+  append_justified(out, std::string_view(buf, static_cast<std::size_t>(p - buf)), w);
+}
+
+std::string fmt_i(long long value, int w) {
+  std::string s;
+  append_i(s, value, w);
+  return s;
+}
+
+std::string fmt_f(double value, int w, int d) {
+  std::string s;
+  append_f(s, value, w, d);
+  return s;
 }
 
 std::string fmt_e(double value, int w, int d) {
-  if (!std::isfinite(value)) return non_finite(value, w);
-  if (d < 1) d = 1;
-  // Scientific form D.DDDDe±X, correctly rounded; Fortran's form shifts the point.
-  char sci[512];
-  int exponent = 0;
-  std::size_t ndigits = 0;
-  char digits[512];
-  if (value != 0.0) {
-    const auto res = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, d - 1);
-    const char* p = sci;
-    for (; p < res.ptr && *p != 'e'; ++p)
-      if (*p != '.') digits[ndigits++] = *p;
-    int e = 0;
-    const bool negative_exponent = p + 1 < res.ptr && p[1] == '-';
-    for (const char* q = p + 2; q < res.ptr; ++q) e = e * 10 + (*q - '0');
-    exponent = (negative_exponent ? -e : e) + 1;
-  }
-  const int mag = std::abs(exponent);
-  std::string out;
-  out.reserve(static_cast<std::size_t>(std::max(w, d + 8)));
-  out += std::signbit(value) ? "-0." : "0.";
-  for (int i = 0; i < d; ++i) out += static_cast<std::size_t>(i) < ndigits ? digits[i] : '0';
-  if (mag <= 99) out += 'E';
-  out += exponent < 0 ? '-' : '+';
-  if (mag > 99) out += static_cast<char>('0' + mag / 100);
-  out += static_cast<char>('0' + mag / 10 % 10);
-  out += static_cast<char>('0' + mag % 10);
-  return right_justify(std::move(out), w);
+  std::string s;
+  s.reserve(static_cast<std::size_t>(std::max(w, d + 8)));
+  append_e(s, value, w, d);
+  return s;
 }
 
 std::string fmt_a(std::string_view text, int w) {
   if (w <= 0) return {};
   if (static_cast<int>(text.size()) >= w) return std::string(text.substr(0, static_cast<std::size_t>(w)));
-  return right_justify(std::string(text), w);
+  std::string s;
+  append_justified(s, text, w);
+  return s;
 }
 
 std::string fmt_x(int n) { return std::string(n > 0 ? static_cast<std::size_t>(n) : 0, ' '); }

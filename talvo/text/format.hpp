@@ -25,6 +25,12 @@ std::string fmt_f(double value, int w, int d);
 // drop the "E" ("0.1000000+100").
 std::string fmt_e(double value, int w, int d);
 
+// The same fields appended to `out`, with no string of their own: what a
+// report of many thousand fields is written with.
+void append_i(std::string& out, long long value, int w);
+void append_f(std::string& out, double value, int w, int d);
+void append_e(std::string& out, double value, int w, int d);
+
 // Aw: a longer text is cut to its first w characters, a shorter one is
 // right-justified with leading blanks.
 std::string fmt_a(std::string_view text, int w);

@@ -15,6 +15,10 @@ namespace talvo {
 int ach_case_blind_compare(std::string_view a, std::string_view b, std::ostream& out);
 int ach_case_blind_compare(std::string_view a, std::string_view b);
 
+// True when two element symbols are the same as 2-character fields (blank-
+// padded, cut after 2) compared case-blind: "Fe", "FE" and "fe " are one.
+bool same_symbol(std::string_view a, std::string_view b);
+
 // Turns a-z into A-Z; every other character is left as it is.
 void conv_lower_to_upper(char& c);
 

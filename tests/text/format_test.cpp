@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace talvo {
 namespace {
@@ -56,6 +59,53 @@ TEST(FieldFormat, NonFiniteValuesAreNamedNotGarbled) {
   EXPECT_EQ(fmt_e(-inf, 14, 7), "     -Infinity");
   EXPECT_EQ(fmt_e(std::nan(""), 14, 7), "           NaN");
   EXPECT_EQ(fmt_f(inf, 5, 2), "  Inf");
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// Ew.d from C's printf, which writes the exact binary value correctly
+// rounded: an oracle independent of the formatter's own fast path.
+std::string e_by_printf(double v, int w, int d) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*e", d - 1, std::fabs(v));
+  std::string digits;
+  const char* p = buf;
+  for (; *p != 'e'; ++p)
+    if (*p != '.') digits += *p;
+  const int e = v == 0.0 ? 0 : std::atoi(p + 1) + 1;
+  char tail[16];
+  std::snprintf(tail, sizeof tail, std::abs(e) <= 99 ? "E%c%02d" : "%c%03d", e < 0 ? '-' : '+', std::abs(e));
+  std::string s = (std::signbit(v) ? "-0." : "0.") + digits + tail;
+  if (static_cast<int>(s.size()) < w) s.insert(0, static_cast<std::size_t>(w) - s.size(), ' ');
+  return s;
+}
+
+TEST(FormatE, AgreesWithCorrectlyRoundedPrintf) {
+  std::mt19937_64 random(7);
+  std::vector<double> values = {0.5,   1.25e-5,   9999999.5, 9999999.4, 0.99999995, 1e-22, 1e22, 1e23,
+                                1e-23, 123456.75, 0.000125,  2.5,       3.5,        1e7,   1e6,  0.1,
+                                -0.1,  1e-300,    4.9e-324,  1e300,     -3.25e-7,   0.125, 1.0};
+  for (int i = 0; i < 200000; ++i) {
+    const double mantissa = std::ldexp(static_cast<double>(random() >> 11), -53);
+    const int e = static_cast<int>(random() % 160) - 80;
+    const double v = std::ldexp(mantissa, e) * ((random() & 1) ? 1.0 : -1.0);
+    values.push_back(v);
+    values.push_back(static_cast<float>(v));  // the report's values are floats
+    // Exact halves at 7 digits (1234567.5, 12345675, ...): the ties of the rounding.
+    const double tie = static_cast<double>(1000000 + random() % 9000000) + 0.5;
+    values.push_back(tie);
+    values.push_back(tie * 10.0);
+    values.push_back(tie * 1000.0);
+  }
+  for (const double v : values)
+    for (const auto& [w, d] : {std::pair{14, 7}, std::pair{12, 5}, std::pair{20, 13}, std::pair{10, 3}}) {
+      const std::string got = fmt_e(v, w, d);
+      ASSERT_EQ(got, e_by_printf(v, w, d)) << std::hexfloat << v << " E" << w << "." << d;
+    }
 }
 
 }  // namespace

@@ -70,3 +70,22 @@ TEST(Lengths, IntegersRealsAndTexts) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST(SameSymbol, TwoCharacterFieldsComparedCaseBlind) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool same;
+  } cases[] = {{"Fe", "FE", true}, {"fe", "Fe ", true}, {"H", "H ", true}, {"H", "He", false},
+               {"He", "H", false}, {"", "  ", true},    {"O", "0", false}, {"Alx", "Al", true}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(same_symbol(c.a, c.b), c.same) << c.a << "|" << c.b;
+    EXPECT_EQ(same_symbol(c.b, c.a), c.same) << c.b << "|" << c.a;
+  }
+}
+
+}  // namespace
+}  // namespace talvo
