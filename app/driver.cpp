@@ -58,9 +58,13 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   if (ends_with_blind(name, ".sample")) name.resize(name.size() - 7);
   const auto file = check_file(name + ".sample", kCheckMustExist, &con);
   if (!file) throw RunEnd(kFailureStatus);
-  std::ifstream in(*file, std::ios::binary);
+  InputFile in(*file);
+  if (!in.is_open()) {
+    line(con, " " + in.status().message);
+    throw RunEnd(kFailureStatus);
+  }
   SampleSource source{name, {}};
-  const Status s = read_sample(in, source.composition, kSampleReadPrint, con.out);
+  const Status s = read_sample(in.stream(), source.composition, kSampleReadPrint, con.out);
   if (!s.ok()) {
     pr_int(con.out, "read_sample reports error number ", s.ierr);
     line(con, " " + std::string(trim_end(s.message)));
@@ -194,6 +198,12 @@ int run_talvo(Console& con, const DataFolder& data, const NewFileOptions& files)
   } catch (const RunEnd& end) {
     con.out.flush();
     return end.status();
+  } catch (const ReplyTooLong&) {
+    line(con, "");
+    line(con,
+         " A reply is longer than " + free_int(static_cast<long long>(kMaxReplyLine)) + " characters: TALVO stops");
+    con.out.flush();
+    return kFailureStatus;
   } catch (const EndOfInput&) {
     line(con, "");
     line(con, " Input ended before the question was answered: TALVO stops");

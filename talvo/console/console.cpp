@@ -3,6 +3,7 @@
 #include <istream>
 #include <ostream>
 
+#include "talvo/files/files.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -10,11 +11,14 @@ namespace talvo {
 std::string read_reply(Console& con) {
   con.out.flush();
   std::string reply;
-  if (!std::getline(con.in, reply)) {
-    if (reply.empty()) throw EndOfInput();
+  switch (read_line(con.in, reply, kMaxReplyLine)) {
+    case LineRead::kLine:
+      return reply;
+    case LineRead::kTooLong:
+      throw ReplyTooLong();
+    default:
+      throw EndOfInput();
   }
-  if (!reply.empty() && reply.back() == '\r') reply.pop_back();
-  return reply;
 }
 
 void prompt(Console& con, const std::string& text) { con.out << text; }

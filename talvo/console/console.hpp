@@ -20,8 +20,18 @@ class EndOfInput : public std::runtime_error {
   EndOfInput() : std::runtime_error("input ended") {}
 };
 
+// Thrown for a reply line longer than kMaxReplyLine: no reply may grow without bound.
+class ReplyTooLong : public std::runtime_error {
+ public:
+  ReplyTooLong() : std::runtime_error("reply too long") {}
+};
+
+// The longest reply line read; the prompt routines keep only its first 80
+// characters anyway.
+inline constexpr std::size_t kMaxReplyLine = 65536;
+
 // One reply line, without its line end (LF or CR-LF). Throws EndOfInput when
-// nothing at all is left to read.
+// nothing at all is left to read, ReplyTooLong for a line beyond kMaxReplyLine.
 std::string read_reply(Console& con);
 
 // Writes a question and leaves the cursor behind it.

@@ -1,8 +1,8 @@
 #include "talvo/neutron/neutron_table.hpp"
 
 #include <array>
-#include <fstream>
 
+#include "talvo/files/files.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 
@@ -34,8 +34,10 @@ const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
 }
 
 Status read_neutron_table(const std::string& file, NeutronTable& table) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Status::error(kNeutronTableMissing, "cannot open the neutron table " + file);
+  InputFile input(file);
+  if (!input.is_open())
+    return Status::error(kNeutronTableMissing, "cannot open the neutron table " + file + ": " + input.status().message);
+  std::istream& in = input.stream();
   const auto bad = [&](long long line, const std::string& what) {
     return Status::error(kNeutronTableUnreadable, file + ", line " + free_int(line) + ": " + what);
   };
@@ -63,9 +65,9 @@ Status read_neutron_table(const std::string& file, NeutronTable& table) {
   std::string text;
   long long number = 0;
   bool header = false;
-  while (std::getline(in, text)) {
+  for (LineRead got; (got = read_line(in, text)) != LineRead::kEnd;) {
     ++number;
-    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (got != LineRead::kLine) return bad(number, "longer than " + free_int(kMaxLineLength) + " characters");
     if (text.empty() || text[0] == '#') continue;
     const std::vector<std::string_view> fields = split_tabs(text);
     if (!header) {

@@ -1,9 +1,9 @@
 #include "talvo/neutron/nuclear_tables.hpp"
 
-#include <fstream>
 #include <optional>
 
 #include "talvo/elements/elements.hpp"
+#include "talvo/files/files.hpp"
 #include "talvo/neutron/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
@@ -20,11 +20,19 @@ Status too_many() {
                        "The data file has more than the maximum allowed number of entries " + free_int(kMaxEntries));
 }
 
-// A data line without its line end.
-bool next_line(std::istream& in, std::string& text) {
-  if (!std::getline(in, text)) return false;
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  return true;
+// A data line without its line end. A line beyond the line limit, or a read
+// error, ends the reading and marks the file unreadable.
+bool next_line(std::istream& in, std::string& text, bool& broken) {
+  const LineRead r = read_line(in, text);
+  if (r == LineRead::kTooLong || r == LineRead::kError) broken = true;
+  return r == LineRead::kLine;
+}
+
+// Only a regular file is read: a FIFO would hang the reader, a device never end.
+Status open_table(const std::string& name, std::optional<InputFile>& file) {
+  file.emplace(name);
+  if (file->is_open()) return {};
+  return file->status().ierr == 1 ? missing(name) : unreadable(name);
 }
 
 // The text of a fixed-column field (1-based first column) without its blanks.
@@ -57,17 +65,19 @@ std::optional<int> fixed_int(const std::string& text, int column, int width) {
 }  // namespace
 
 Status read_natural_file(const std::string& name, NuclearTable& table) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return missing(name);
+  std::optional<InputFile> file;
+  if (Status s = open_table(name, file); s.failed()) return s;
+  std::istream& in = file->stream();
+  bool broken = false;
   std::string text;
   int headers = 0;
-  if (!next_line(in, text) || !read_free(text, {&headers}) || headers < 0) return unreadable(name);
+  if (!next_line(in, text, broken) || !read_free(text, {&headers}) || headers < 0) return unreadable(name);
   for (int i = 0; i < headers; ++i)
-    if (!next_line(in, text)) return unreadable(name);
+    if (!next_line(in, text, broken)) return unreadable(name);
   // 1X,I3,2X,F10.6,2X,A2,2X,F10.5,2X,F9.5,2X,F11.5
   constexpr std::size_t kRecord = 56;
   NuclearTable read{name, {}};
-  while (next_line(in, text)) {
+  while (next_line(in, text, broken)) {
     if (text.size() < kRecord) break;  // the first line that does not fit ends the entries
     auto z = fixed_int(text, 2, 3);
     auto mass = fixed_real(text, 7, 10, 6);
@@ -85,21 +95,23 @@ Status read_natural_file(const std::string& name, NuclearTable& table) {
     e.sig_abs = static_cast<float>(*a);
     read.entries.push_back(e);
   }
-  if (in.bad()) return unreadable(name);
+  if (broken || in.bad()) return unreadable(name);
   table = std::move(read);
   return {};
 }
 
 Status read_isotope_file(const std::string& name, NuclearTable& table) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return missing(name);
+  std::optional<InputFile> file;
+  if (Status s = open_table(name, file); s.failed()) return s;
+  std::istream& in = file->stream();
+  bool broken = false;
   constexpr int kHeaderLines = 38;
   constexpr int kFields = 8;
   std::string text;
   for (int i = 0; i < kHeaderLines; ++i)
-    if (!next_line(in, text)) return unreadable(name);
+    if (!next_line(in, text, broken)) return unreadable(name);
   NuclearTable read{name, {}};
-  while (next_line(in, text)) {
+  while (next_line(in, text, broken)) {
     std::string rec = text.substr(0, kLineLength);
     for (char& c : rec)
       if (static_cast<unsigned char>(c) == 208) c = '-';
@@ -134,19 +146,21 @@ Status read_isotope_file(const std::string& name, NuclearTable& table) {
     if (read.entries.size() >= static_cast<std::size_t>(kMaxEntries)) return too_many();
     read.entries.push_back(e);
   }
-  if (in.bad()) return unreadable(name);
+  if (broken || in.bad()) return unreadable(name);
   table = std::move(read);
   return {};
 }
 
 Status read_atomic_weights(const std::string& name, std::vector<AtomicWeight>& weights) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return missing(name);
+  std::optional<InputFile> file;
+  if (Status s = open_table(name, file); s.failed()) return s;
+  std::istream& in = file->stream();
+  bool broken = false;
   // 1X,A2,1X,I3,1X,I3,1X,F10.6
   constexpr std::size_t kRecord = 22;
   std::vector<AtomicWeight> read;
   std::string text;
-  while (next_line(in, text)) {
+  while (next_line(in, text, broken)) {
     if (trim_end(text).empty()) continue;
     if (text.size() < kRecord) return unreadable(name);
     auto z = fixed_int(text, 5, 3);
@@ -156,7 +170,7 @@ Status read_atomic_weights(const std::string& name, std::vector<AtomicWeight>& w
     if (read.size() >= static_cast<std::size_t>(kMaxEntries)) return too_many();
     read.push_back({text.substr(1, 2), *z, *a, *mass});
   }
-  if (in.bad()) return unreadable(name);
+  if (broken || in.bad()) return unreadable(name);
   weights = std::move(read);
   return {};
 }

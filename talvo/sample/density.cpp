@@ -4,8 +4,8 @@
 #include <ostream>
 
 #include "talvo/console/print.hpp"
-#include "talvo/text/words.hpp"
 #include "talvo/elements/elements.hpp"
+#include "talvo/text/words.hpp"
 
 namespace talvo {
 

@@ -126,16 +126,23 @@ Status read_sample(std::istream& in, Composition& s, int iprint, std::ostream& o
     if (kind == 2) {
       if (!read_free(word_text(rec, w, 2), {&count})) return read_error;
       if (count < 1 || count > kMaxIsotopes)
-        return Status::error(109, "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + symbols.back());
+        return Status::error(109,
+                             "read_sample: ERROR: Number of isotopes must be 1 to 20 for element " + symbols.back());
     }
     float amount = 0.0f;
     if (!read_free(word_text(rec, w, w.count), {&amount})) return read_error;
+    // A negative amount would run to the end with a negative atomic fraction.
+    if (!(amount > 0.0f))
+      return Status::error(111, "read_sample: ERROR: Amount of element " + std::string(trim_end(symbols.back())) +
+                                    " must be above zero, value = " + free_real(amount));
     isotope_counts.push_back(count);
     amounts.push_back(amount);
     sum += amount;
   }
   if (!(sum > 0.0f))
     return Status::error(110, "read_sample: ERROR: Amounts of the elements do not add to more than zero");
+  if (!std::isfinite(sum))
+    return Status::error(113, "read_sample: ERROR: Amounts of the elements add to more than 3.4E+38");
   if (std::fabs(sum - 1.0f) > 2e-7f) {
     say("read_sample: Abundances do not add to one, and will be normalised to one...");
     for (float& a : amounts) a /= sum;
@@ -166,6 +173,10 @@ Status read_sample(std::istream& in, Composition& s, int iprint, std::ostream& o
       if (ach_case_blind_compare(sym, symbols[k]) != 0)
         return Status::error(107, "Symbol " + sym + " in isotope record is inconsistent with symbol " + symbols[k] +
                                       " in element record");
+      if (!(y >= 0.0f))
+        return Status::error(112, "read_sample: ERROR: Fraction of isotope " + free_int(a) +
+                                      std::string(trim_end(symbols[k])) +
+                                      " must not be negative, value = " + free_real(y));
       got.elements.back().isotopes.push_back(Isotope{a, y});
       fsum += y;
     }

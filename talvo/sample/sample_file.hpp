@@ -31,7 +31,9 @@ Status write_sample(const std::string& file_name, const std::string& creator, co
 // one; the density is returned as stored. Element symbols are 2 characters.
 // Errors 101-107 as documented (a record longer than kMaxLineLength is a read
 // error, 101), and 108 (number of elements not 1-100), 109 (isotope count not
-// 1-20), 110 (amounts not adding to more than zero), or the error of the
+// 1-20), 110 (amounts not adding to more than zero), 111 (an amount not above
+// zero), 112 (a negative isotope fraction), 113 (amounts adding beyond single
+// precision), or the error of the
 // density conversion. With iprint 1 each step is reported on `out`.
 Status read_sample(std::istream& in, Composition& sample, int iprint, std::ostream& out);
 

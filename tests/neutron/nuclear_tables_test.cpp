@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "talvo/files/files.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace talvo {
@@ -243,6 +244,27 @@ TEST(MatchComposition, NamesWhatTheTableLacks) {
   c.elements = {{"Xx", 1, {{0, 1}}}};
   s = match_composition(c, natural_table(kData + "sears91.dat"), matched);
   EXPECT_EQ(s.message, "Element Xx is not in " + kData + "sears91.dat");
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST(TableFiles, OnlyRegularFilesOfBoundedLines) {
+  NuclearTable t;
+  std::vector<AtomicWeight> w;
+  EXPECT_EQ(read_natural_file("/dev/zero", t).ierr, kTableUnreadable);
+  EXPECT_EQ(read_isotope_file("/dev/zero", t).ierr, kTableUnreadable);
+  EXPECT_EQ(read_atomic_weights("/dev/zero", w).ierr, kTableUnreadable);
+  const test_support::TempDir dir;
+  // A line beyond the limit is unreadable, wherever it stands.
+  const std::string endless(kMaxLineLength + 1, '1');
+  EXPECT_EQ(read_natural_file(dir.write("a.dat", "0\n" + endless + "\n"), t).ierr, kTableUnreadable);
+  EXPECT_EQ(read_isotope_file(dir.write("b.dat", std::string(37, '\n') + endless + "\n"), t).ierr, kTableUnreadable);
+  EXPECT_EQ(read_atomic_weights(dir.write("c.dat", endless), w).ierr, kTableUnreadable);
+  EXPECT_EQ(read_natural_file(dir.file("none.dat"), t).ierr, kTableMissing);
 }
 
 }  // namespace

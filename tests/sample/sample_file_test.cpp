@@ -56,8 +56,14 @@ TEST(ReadSample, ErrorNumbers) {
       {"talvo\nx\nn 1\n", 101, "Error reading file"},
       {"talvo\nx\n101 1\n", 108, "read_sample: ERROR: Number of elements must be 1 to 100, value = 101"},
       {"talvo\nx\n1 2\nFe 21 1.0\n", 109, "read_sample: ERROR: Number of isotopes must be 1 to 20 for element Fe"},
-      {"talvo\nx\n2 1\nH 1.0\nO -1.0\n0\n", 110,
-       "read_sample: ERROR: Amounts of the elements do not add to more than zero"},
+      // A negative or zero amount, or a negative isotope fraction, is refused before anything runs with it.
+      {"talvo\nx\n2 1\nH 1.0\nO -1.0\n0\n", 111,
+       "read_sample: ERROR: Amount of element O must be above zero, value = -1"},
+      {"talvo\nx\n1 1\nH 0\n0\n", 111, "read_sample: ERROR: Amount of element H must be above zero, value = 0"},
+      {"talvo\nx\n2 1\nH 3e38\nO 3e38\n0\n", 113,
+       "read_sample: ERROR: Amounts of the elements add to more than 3.4E+38"},
+      {iso + "   6 1.5 Li\n   7 -0.5 Li\n0\n", 112,
+       "read_sample: ERROR: Fraction of isotope 7Li must not be negative, value = -0.5"},
       {"talvo\nx\n1 1\nXx 1.0\n1.0\n", 1, "ele2z: Unrecognised element symbol: Xx"},
   };
   for (const Case& c : cases) {
