@@ -56,7 +56,7 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   }
   if (name.size() == 5 && ach_case_blind_compare(name, "abort") == 0) return std::nullopt;
   if (ends_with_blind(name, ".sample")) name.resize(name.size() - 7);
-  const auto file = check_file(name + ".sample", kCheckMustExist, &con);
+  const auto file = check_file(name + ".sample", CheckFile::kMustExist, &con);
   if (!file) throw RunEnd(kFailureStatus);
   InputFile in(*file);
   if (!in.is_open()) {
@@ -89,7 +89,7 @@ std::string choose_data_file(Console& con, const DataFolder& data, SampleKind ki
   prompt(con, " Type CR to accept, or give alternative file spec. > ");
   const std::string reply(trim_end(read_reply(con).substr(0, kFileSpecLength)));
   if (!reply.empty()) name = reply;
-  if (!check_file(name, kCheckMustExist, &con)) throw RunEnd(kFailureStatus);
+  if (!check_file(name, CheckFile::kMustExist, &con)) throw RunEnd(kFailureStatus);
   return name;
 }
 
@@ -100,7 +100,7 @@ NuclearTable load_tables(Console& con, const DataFolder& data, SampleKind kind, 
   } else {
     if (Status s = read_isotope_file(name, table); s.failed()) fail(con, s);
     const std::string weights_file = data.file("at_weights.dat");
-    if (!check_file(weights_file, kCheckMustExist, &con)) throw RunEnd(kFailureStatus);
+    if (!check_file(weights_file, CheckFile::kMustExist, &con)) throw RunEnd(kFailureStatus);
     std::vector<AtomicWeight> weights;
     if (Status s = read_atomic_weights(weights_file, weights); s.failed()) fail(con, s);
     for (const NuclearEntry* e : attach_masses(table, weights)) {

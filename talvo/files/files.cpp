@@ -169,7 +169,7 @@ bool file_exists(const std::string& name) {
   return !name.empty() && fs::exists(name, ec) && !fs::is_directory(name, ec);
 }
 
-std::optional<std::string> check_file(const std::string& name, int iopt, Console* con) {
+std::optional<std::string> check_file(const std::string& name, CheckFile iopt, Console* con) {
   std::string current = name;
   // Says why a name cannot be read; false when it can.
   const auto refused = [&](const std::string& n) {
@@ -182,13 +182,13 @@ std::optional<std::string> check_file(const std::string& name, int iopt, Console
     return true;
   };
   switch (iopt) {
-    case kCheckQuiet:
+    case CheckFile::kQuiet:
       if (check_regular_file(current).ok()) return current;
       return std::nullopt;
-    case kCheckMustExist:
+    case CheckFile::kMustExist:
       if (refused(current)) return std::nullopt;
       return current;
-    case kCheckAsk:
+    case CheckFile::kAsk:
       for (;;) {
         if (!refused(current)) {
           line(*con, " File found : " + current);
@@ -198,14 +198,14 @@ std::optional<std::string> check_file(const std::string& name, int iopt, Console
         current = std::string(trim_end(read_reply(*con)));
         if (current.empty()) return std::nullopt;
       }
-    case kCheckNew:
+    case CheckFile::kNew:
       if (file_exists(current))
         line(*con, " File found : " + current);
       else
         line(*con, " No pre-existing version of file exists");
       return current;
     default:
-      if (con) pr_int(con->out, "Unexpected option in check_file: iopt =", iopt);
+      if (con) pr_int(con->out, "Unexpected option in check_file: iopt =", static_cast<int>(iopt));
       return std::nullopt;
   }
 }

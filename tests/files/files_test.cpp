@@ -257,33 +257,33 @@ TEST(CheckFile, RefusesWhatIsNotARegularFile) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
     std::string name;
-    int iopt;
+    CheckFile iopt;
     std::string replies;
     std::optional<std::string> result;
     std::string screen;
   } cases[] = {
-      {file, kCheckQuiet, "", file, ""},
-      {fifo, kCheckQuiet, "", std::nullopt, ""},
-      {file, kCheckMustExist, "", file, ""},
-      {fifo, kCheckMustExist, "", std::nullopt,
+      {file, CheckFile::kQuiet, "", file, ""},
+      {fifo, CheckFile::kQuiet, "", std::nullopt, ""},
+      {file, CheckFile::kMustExist, "", file, ""},
+      {fifo, CheckFile::kMustExist, "", std::nullopt,
        " Failure locating file " + fifo + "\n check_regular_file: " + fifo + " is a FIFO, not a regular file\n"},
-      {dir.file("none"), kCheckMustExist, "", std::nullopt, " Failure locating file " + dir.file("none") + "\n"},
-      {fifo, kCheckAsk, file + "\n", file,
+      {dir.file("none"), CheckFile::kMustExist, "", std::nullopt, " Failure locating file " + dir.file("none") + "\n"},
+      {fifo, CheckFile::kAsk, file + "\n", file,
        " Failure locating file " + fifo + "\n check_regular_file: " + fifo +
            " is a FIFO, not a regular file\n Give file name or return to stop >  File found : " + file + "\n"},
-      {"/dev/zero", kCheckAsk, "\n", std::nullopt,
+      {"/dev/zero", CheckFile::kAsk, "\n", std::nullopt,
        " Failure locating file /dev/zero\n check_regular_file: /dev/zero is a character device, not a regular "
        "file\n Give file name or return to stop > "},
-      {file, kCheckNew, "", file, " File found : " + file + "\n"},
-      {dir.file("new"), kCheckNew, "", dir.file("new"), " No pre-existing version of file exists\n"},
-      {file, 7, "", std::nullopt, " Unexpected option in check_file: iopt =7\n"},
+      {file, CheckFile::kNew, "", file, " File found : " + file + "\n"},
+      {dir.file("new"), CheckFile::kNew, "", dir.file("new"), " No pre-existing version of file exists\n"},
+      {file, static_cast<CheckFile>(7), "", std::nullopt, " Unexpected option in check_file: iopt =7\n"},
   };
   for (const Case& c : cases) {
     std::istringstream in(c.replies);
     std::ostringstream out;
     Console con{in, out};
-    EXPECT_EQ(check_file(c.name, c.iopt, &con), c.result) << c.name << ' ' << c.iopt;
-    EXPECT_EQ(out.str(), c.screen) << c.name << ' ' << c.iopt;
+    EXPECT_EQ(check_file(c.name, c.iopt, &con), c.result) << c.name << ' ' << static_cast<int>(c.iopt);
+    EXPECT_EQ(out.str(), c.screen) << c.name << ' ' << static_cast<int>(c.iopt);
   }
 }
 
