@@ -27,7 +27,7 @@ constexpr int kSampleReadPrint = 1;
 
 // True when `text` ends in `suffix`, compared case-blind.
 bool ends_with_blind(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && ach_case_blind_compare(text.substr(text.size() - suffix.size()), suffix) == 0;
+  return text.size() >= suffix.size() && equal_case_blind(text.substr(text.size() - suffix.size()), suffix);
 }
 
 int ask_option(Console& con) {
@@ -54,7 +54,7 @@ std::optional<SampleSource> read_sample_file(Console& con) {
     if (!name.empty()) break;
     line(con, " Give the name of a .sample file, or abort");
   }
-  if (name.size() == 5 && ach_case_blind_compare(name, "abort") == 0) return std::nullopt;
+  if (equal_case_blind(name, "abort")) return std::nullopt;
   if (ends_with_blind(name, ".sample")) name.resize(name.size() - 7);
   const auto file = check_file(name + ".sample", CheckFile::kMustExist, &con);
   if (!file) throw RunEnd(kFailureStatus);

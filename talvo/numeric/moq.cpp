@@ -96,8 +96,7 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
 std::optional<Window> window_from_name(std::string_view name) {
   for (Window w :
        {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere, Window::kNone})
-    // Lengths first: the comparison itself would report unequal ones on standard output.
-    if (name.size() == window_name(w).size() && ach_case_blind_compare(name, window_name(w)) == 0) return w;
+    if (equal_case_blind(name, window_name(w))) return w;
   return std::nullopt;
 }
 

@@ -15,8 +15,7 @@ constexpr double kLn2 = 0.6931471805599453;
 
 std::optional<PeakShape> peak_shape_from_name(std::string_view name) {
   for (PeakShape s : {PeakShape::kGaussian, PeakShape::kLorentzian, PeakShape::kPseudoVoigt})
-    // Lengths first: the comparison itself would report unequal ones on standard output.
-    if (name.size() == peak_shape_name(s).size() && ach_case_blind_compare(name, peak_shape_name(s)) == 0) return s;
+    if (equal_case_blind(name, peak_shape_name(s))) return s;
   return std::nullopt;
 }
 

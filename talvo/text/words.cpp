@@ -27,6 +27,10 @@ int ach_case_blind_compare(std::string_view a, std::string_view b) {
   return 0;
 }
 
+bool equal_case_blind(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && ach_case_blind_compare(a, b) == 0;
+}
+
 bool same_symbol(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < 2; ++i) {
     char ca = i < a.size() ? a[i] : ' ', cb = i < b.size() ? b[i] : ' ';

@@ -15,6 +15,10 @@ namespace talvo {
 int ach_case_blind_compare(std::string_view a, std::string_view b, std::ostream& out);
 int ach_case_blind_compare(std::string_view a, std::string_view b);
 
+// True when a and b are the same text ignoring the case of a-z; texts of
+// different lengths are simply different (nothing is printed).
+bool equal_case_blind(std::string_view a, std::string_view b);
+
 // True when two element symbols are the same as 2-character fields (blank-
 // padded, cut after 2) compared case-blind: "Fe", "FE" and "fe " are one.
 bool same_symbol(std::string_view a, std::string_view b);

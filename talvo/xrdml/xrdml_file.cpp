@@ -43,7 +43,7 @@ double XrdmlAxis::position(std::size_t j, std::size_t points) const {
 
 const XrdmlAxis* XrdmlScan::axis(std::string_view name) const {
   for (const XrdmlAxis& a : axes)
-    if (a.name.size() == name.size() && ach_case_blind_compare(a.name, name) == 0) return &a;
+    if (equal_case_blind(a.name, name)) return &a;
   return nullptr;
 }
 
