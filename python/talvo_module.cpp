@@ -683,6 +683,7 @@ PYBIND11_MODULE(talvo, m) {
            [](const Record& r, const py::object& other) {
              return py::isinstance<Record>(other) && to_plain(py::cast(r)).equal(to_plain(other));
            })
+      .def(py::pickle([](const Record& r) { return r.fields; }, [](const py::dict& fields) { return Record{fields}; }))
       .def("__repr__", [](const Record& r) {
         std::string out = "Record(";
         bool first = true;

@@ -1,8 +1,10 @@
 """talvo.material and talvo.convert_density against talvo-tools and
 published values."""
+import copy
 import json
 import math
 import os
+import pickle
 
 import pytest
 
@@ -81,6 +83,10 @@ def test_material_record_behaves_like_a_record():
         m.nonsense
     with pytest.raises(KeyError):
         m["nonsense"]
+    # Results travel to worker processes and copies stay apart.
+    assert pickle.loads(pickle.dumps(m)) == m
+    twin = copy.deepcopy(m)
+    assert twin == m and twin.elements[0] is not m.elements[0]
     # to_dict gives plain values that json can write back.
     assert json.loads(json.dumps(m.to_dict())) == m.to_dict()
 
