@@ -237,6 +237,8 @@ py::object xray_average(const std::string& formula, const InArray& q, const std:
 py::object read_xrdml(const fs::path& path, bool cps, const std::string& axis) {
   XrdmlFileResult file;
   std::vector<XrdmlValues> values;
+  std::vector<std::vector<std::pair<std::string, double>>> fixed_axes;
+  std::vector<std::vector<std::vector<double>>> positions;  // per scan, per axis, per point
   {
     py::gil_scoped_release unlocked;
     file = read_xrdml_file(path.string());
@@ -245,9 +247,23 @@ py::object read_xrdml(const fs::path& path, bool cps, const std::string& axis) {
       o.cps = cps;
       o.axis = axis;
       values.reserve(file.file.scans.size());
-      for (const XrdmlScan& scan : file.file.scans) {
+      fixed_axes.reserve(file.file.scans.size());
+      positions.reserve(file.file.scans.size());
+      for (XrdmlScan& scan : file.file.scans) {
         values.push_back(xrdml_values(scan, o));
         if (values.back().status.failed()) break;
+        // Before the lists move out to become the axes' arrays.
+        fixed_axes.push_back(scan.fixed_axes());
+        const std::size_t n = scan.points();
+        auto& at = positions.emplace_back();
+        for (XrdmlAxis& a : scan.axes) {
+          if (a.form == XrdmlPositions::kList && a.list.size() == n) {
+            at.push_back(std::move(a.list));
+            continue;
+          }
+          std::vector<double>& p = at.emplace_back(n);
+          for (std::size_t j = 0; j < n; ++j) p[j] = a.position(j, n);
+        }
       }
     }
   }
@@ -278,15 +294,11 @@ py::object read_xrdml(const fs::path& path, bool cps, const std::string& axis) {
     s.fields["y"] = to_numpy(std::move(v.y));
     s.fields["e"] = to_numpy(std::move(v.e));
     py::dict fixed;
-    for (const auto& [name, position] : scan.fixed_axes()) fixed[py::str(name)] = position;
+    for (const auto& [name, position] : fixed_axes[i]) fixed[py::str(name)] = position;
     s.fields["fixed"] = fixed;
     py::dict axes;
-    const std::size_t n = scan.points();
-    for (const XrdmlAxis& a : scan.axes) {
-      std::vector<double> positions(n);
-      for (std::size_t j = 0; j < n; ++j) positions[j] = a.position(j, n);
-      axes[py::str(a.name)] = to_numpy(std::move(positions));
-    }
+    for (std::size_t k = 0; k < scan.axes.size(); ++k)
+      axes[py::str(scan.axes[k].name)] = to_numpy(std::move(positions[i][k]));
     s.fields["axes"] = axes;
     scans.append(py::cast(std::move(s)));
   }
