@@ -55,9 +55,10 @@ std::span<const double> one_d(const InArray& a, const char* name) {
 // The vector becomes the buffer of the array: the capsule frees it with the array.
 py::array_t<double> to_numpy(std::vector<double>&& v, const std::vector<py::ssize_t>& shape) {
   if (v.empty()) return py::array_t<double>(shape);
-  auto* owned = new std::vector<double>(std::move(v));
-  py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<double>*>(p); });
-  return py::array_t<double>(shape, owned->data(), owner);
+  auto owned = std::make_unique<std::vector<double>>(std::move(v));
+  py::capsule owner(owned.get(), [](void* p) { delete static_cast<std::vector<double>*>(p); });
+  const double* data = owned.release()->data();
+  return py::array_t<double>(shape, data, owner);
 }
 
 py::array_t<double> to_numpy(std::vector<double>&& v) {
@@ -76,7 +77,7 @@ py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape
 PyObject* talvo_warning = nullptr;
 
 void warn(const Status& s) {
-  if (s.warned() && PyErr_WarnEx(talvo_warning, s.message.c_str(), 2) != 0) throw py::error_already_set();
+  if (s.warned() && PyErr_WarnEx(talvo_warning, s.message.c_str(), 1) != 0) throw py::error_already_set();
 }
 
 [[noreturn]] void raise(PyObject* type, const std::string& message) {
@@ -497,7 +498,7 @@ the table lacks, or a density, wavelength or thickness that cannot be;
 OSError when the neutron table cannot be read.
 
 >>> talvo.material("H2O", density=1.0).sld
--0.5599...)";
+-0.5599164809815348)";
 
 constexpr const char* kFormFactorDoc = R"(The X-ray form factor f(Q) of a neutral atom, in electrons.
 

@@ -71,9 +71,11 @@ def test_form_factor_warns_beyond_the_fit():
         warnings.simplefilter("error")
         talvo.form_factor("Fe", [8 * math.pi], table="it")
         talvo.form_factor("Fe", [30.0], table="wk")
-    with pytest.warns(talvo.TalvoWarning, match="Q = 30"):
+    with pytest.warns(talvo.TalvoWarning, match="Q = 30") as caught:
         f = talvo.form_factor("Fe", [1.0, 30.0], table="it")
     assert f.shape == (2,)
+    # The warning points at the caller's line.
+    assert caught[0].filename == __file__
     assert issubclass(talvo.TalvoWarning, UserWarning)
 
 
