@@ -8,6 +8,11 @@ command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# The Python module and its tests, for Debian's own python3.
+[ -f /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)
+/usr/bin/python3 -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null || need+=(python3-dev)
+/usr/bin/python3 -c 'import numpy' 2>/dev/null || need+=(python3-numpy)
+/usr/bin/python3 -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
 # --measure: the peer tools the XRDML speed comparison runs against.
 if [ "${1:-}" = --measure ]; then
   command -v hyperfine >/dev/null || need+=(hyperfine)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, builds a small program against
 # the installed CMake package (and through pkg-config), runs it, and runs the
-# installed talvo from another folder through a whole typed calculation.
-# usage: run.sh BUILD_DIR
+# installed talvo from another folder through a whole typed calculation; with
+# PYTHON, imports the installed module with it, also from another folder.
+# usage: run.sh BUILD_DIR [PYTHON]
 set -eu
 build=$1
+python=${2:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
@@ -49,4 +51,12 @@ out=$(printf '1\n\n2\nH 2\nO 1\n1.0\nwater\n' | env -u G_F "$tmp/prefix/bin/talv
 grep -q " Default cross-section data file is $tmp/prefix/share/talvo/data/sears91.dat" <<<"$out" \
   || { echo "installed talvo did not use the installed data"; echo "$out" | head -20; exit 1; }
 grep -q "Faber-Ziman" water.talvo && [ -f water.sample ] || { echo "installed talvo did not finish"; exit 1; }
-echo "installed package, consumer and talvo work"
+if [ -n "$python" ]; then
+  module=$(find "$tmp/prefix" -name 'talvo.cpython-*.so')
+  [ -n "$module" ] || { echo "the Python module is not installed"; exit 1; }
+  out=$(env -u G_F PYTHONPATH="$(dirname "$module")" "$python" -c \
+    'import talvo; print(talvo.data_file("neutron_sears92.tsv")); print(round(talvo.material("H2O", density=1.0).sld, 4))')
+  [ "$out" = "$tmp/prefix/share/talvo/data/neutron_sears92.tsv"$'\n'"-0.5599" ] \
+    || { echo "the installed Python module did not use the installed data: $out"; exit 1; }
+fi
+echo "installed package, consumer, talvo${python:+ and the Python module} work"

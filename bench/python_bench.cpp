@@ -1,0 +1,83 @@
+// The library calls the Python module makes, timed from C++: the floor of
+// the module's calls, which bench/python_bench.py times beside them.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "talvo/neutron/material.hpp"
+#include "talvo/numeric/sq2gr.hpp"
+#include "talvo/xray/xray_average.hpp"
+#include "talvo/xrdml/xrdml_file.hpp"
+
+namespace {
+
+using namespace talvo;
+
+std::vector<double> grid(std::size_t n, double to) {
+  std::vector<double> q(n);
+  for (std::size_t i = 0; i < n; ++i) q[i] = to * static_cast<double>(i) / static_cast<double>(n);
+  return q;
+}
+
+// form_factor of Fe at n points up to Q = 75 (the Python bench's grid).
+void BM_PythonFloorFormFactor(benchmark::State& state) {
+  const std::vector<double> q = grid(static_cast<std::size_t>(state.range(0)), 75.0);
+  for (auto _ : state) {
+    FormFactorResult r = form_factor("Fe", q);
+    benchmark::DoNotOptimize(r.f.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PythonFloorFormFactor)->Arg(1)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+void BM_PythonFloorXrayAverage(benchmark::State& state) {
+  const std::vector<double> q = grid(100000, 30.0);
+  for (auto _ : state) {
+    XrayAverage a = xray_average("SiO2", q, {});
+    benchmark::DoNotOptimize(a.f2.data());
+  }
+}
+BENCHMARK(BM_PythonFloorXrayAverage)->Unit(benchmark::kMicrosecond);
+
+void BM_PythonFloorMaterial(benchmark::State& state) {
+  NeutronTable table;
+  if (read_neutron_table(TALVO_BENCH_DATA_DIR "neutron_sears92.tsv", table).failed()) state.SkipWithError("no table");
+  MaterialOptions o;
+  o.density = 2.286;
+  for (auto _ : state) {
+    Material m;
+    if (material_from_formula("CuSO4+5H2O", table, o, m).failed()) state.SkipWithError("material failed");
+    std::string json = material_json(m);
+    benchmark::DoNotOptimize(json.data());
+  }
+}
+BENCHMARK(BM_PythonFloorMaterial)->Unit(benchmark::kMicrosecond);
+
+// The whole file and the values of every scan, as read_xrdml gives them.
+void BM_PythonFloorReadXrdml(benchmark::State& state) {
+  const std::string path = TALVO_BENCH_TEST_FILES_DIR "xrdml/rsm_401_scans_list_positions.xrdml";
+  for (auto _ : state) {
+    XrdmlFileResult r = read_xrdml_file(path);
+    if (r.status.failed()) state.SkipWithError("read failed");
+    for (const XrdmlScan& scan : r.file.scans) {
+      XrdmlValues v = xrdml_values(scan);
+      benchmark::DoNotOptimize(v.y.data());
+    }
+  }
+}
+BENCHMARK(BM_PythonFloorReadXrdml)->Unit(benchmark::kMicrosecond);
+
+void BM_PythonFloorSq2gr(benchmark::State& state) {
+  const std::vector<double> q = grid(3001, 30.0);
+  std::vector<double> s(q.size()), r = grid(2000, 20.0);
+  for (std::size_t i = 0; i < q.size(); ++i) s[i] = 1.0 + 0.1 * static_cast<double>(i % 7);
+  for (double& v : r) v += 0.01;
+  for (auto _ : state) {
+    Sq2grResult g = sq2gr(q, s, r, 0.1);
+    benchmark::DoNotOptimize(g.G.data());
+  }
+}
+BENCHMARK(BM_PythonFloorSq2gr)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,178 @@
+"""talvo.material and talvo.convert_density against talvo-tools and
+published values."""
+import copy
+import json
+import math
+import os
+import pickle
+
+import pytest
+
+import talvo
+from conftest import ROOT, run_python, run_tools
+
+# formula, keyword arguments, the same as talvo-tools xs options
+MATERIALS = [
+    ("H2O", {"density": 1.0}, ["--density", "1"]),
+    ("D2O", {"density": 1.107, "thickness": 0.2}, ["--density", "1.107", "--thickness", "0.2"]),
+    ("Gd2O3", {"density": 7.41, "thickness": 0.1}, ["--density", "7.41", "--thickness", "0.1"]),
+    ("Ni0.3Ti0.7", {"number_density": 0.09}, ["--number-density", "0.09"]),
+    ("Ca(OH)2", {}, []),
+    ("Li[6]F", {"wavelength": 4.0, "density": 2.6}, ["--wavelength", "4", "--density", "2.6"]),
+    ("CuSO4+5H2O", {"density": 2.286}, ["--density", "2.286"]),
+    ("V", {}, []),
+]
+
+
+@pytest.mark.parametrize("formula,kwargs,options", MATERIALS, ids=[m[0] for m in MATERIALS])
+def test_material_is_the_json_of_xs(formula, kwargs, options):
+    expected = json.loads(run_tools("xs", formula, "--json", *options))
+    m = talvo.material(formula, **kwargs)
+    assert m.to_dict() == expected
+    # Every key is an attribute holding the same value, nested records too.
+    for key, value in expected.items():
+        attr = getattr(m, key)
+        if key == "per_atom":
+            assert {k: getattr(attr, k) for k in value} == value
+        elif key in ("elements", "partials"):
+            assert [r.to_dict() for r in attr] == value
+        else:
+            assert attr == value and m[key] == value
+
+
+# Published per-atom values (Sears 1992), worked out by hand from the
+# elements' lengths and cross-sections.
+@pytest.mark.parametrize(
+    "formula,kwargs,key,expected,rel",
+    [
+        ("H2O", {}, "b_coh", (2 * -3.7390 + 5.803) / 3, 1e-12),
+        ("V", {}, "b_coh", -0.3824, 1e-12),
+        ("V", {}, "sigma_inc", 5.1 - 4 * math.pi * 0.3824**2 / 100, 1e-12),
+        ("Gd2O3", {}, "sigma_abs_2200", (2 * 49700 + 3 * 0.00019) / 5, 1e-12),
+        ("Gd2O3", {}, "b_coh_im", 2 * -13.82 / 5, 1e-12),
+        ("V", {"wavelength": 3.596}, "sigma_abs", 2 * 5.08, 1e-12),
+    ],
+)
+def test_material_per_atom_published(formula, kwargs, key, expected, rel):
+    assert getattr(talvo.material(formula, **kwargs).per_atom, key) == pytest.approx(expected, rel=rel)
+
+
+def test_material_per_volume():
+    water = talvo.material("H2O", density=1.0, thickness=0.1)
+    # 1 g/cm3 of water: 3 N_A / 18.015 atoms per cm3; SLD -0.56e-6 per A^2.
+    assert water.number_density == pytest.approx(3 * 0.602214076 / 18.01534, rel=1e-4)
+    assert water.sld == pytest.approx(-0.5599, abs=1e-4)
+    assert water.transmission == pytest.approx(math.exp(-water.mu_total * 0.1), rel=1e-12)
+    assert water.penetration_depth == pytest.approx(1 / water.mu_total, rel=1e-12)
+    assert talvo.material("D2O", density=1.107).sld == pytest.approx(6.36, abs=0.02)
+    bare = talvo.material("H2O")
+    assert bare.sld is None and bare.density is None and bare.transmission is None
+
+
+def test_material_record_behaves_like_a_record():
+    m = talvo.material("SiO2", density=2.2)
+    assert isinstance(m, talvo.Record)
+    assert m.keys()[:4] == ["formula", "atoms", "mass", "wavelength"]
+    assert "sld" in dir(m) and "sld" in m and "nonsense" not in m
+    assert [e.symbol for e in m.elements] == ["Si", "O"]
+    assert [p.pair for p in m.partials] == ["Si-Si", "O-O", "Si-O"]
+    assert isinstance(m.atoms, float) and isinstance(m.elements[0].count, float)
+    assert m == talvo.material("SiO2", density=2.2) and m != talvo.material("SiO2")
+    assert "formula='SiO2'" in repr(m)
+    with pytest.raises(AttributeError, match="nonsense"):
+        m.nonsense
+    with pytest.raises(KeyError):
+        m["nonsense"]
+    # Results travel to worker processes and copies stay apart.
+    assert pickle.loads(pickle.dumps(m)) == m
+    twin = copy.deepcopy(m)
+    assert twin == m and twin.elements[0] is not m.elements[0]
+    # to_dict gives plain values that json can write back.
+    assert json.loads(json.dumps(m.to_dict())) == m.to_dict()
+
+
+@pytest.mark.parametrize(
+    "formula,kwargs,message",
+    [
+        ("Xx2O", {}, 'unknown element "Xx"'),
+        ("Li[99]", {}, "99Li is not in"),
+        ("", {}, "empty formula"),
+        ("H2O", {"density": -1.0}, "density must be above 0"),
+        ("H2O(", {}, 'formula "H2O("'),
+        ("H2O", {"density": 1.0, "number_density": 0.1}, "density"),
+    ],
+)
+def test_material_bad_input_raises_value_error(formula, kwargs, message):
+    with pytest.raises(ValueError, match=message.replace("(", r"\(")):
+        talvo.material(formula, **kwargs)
+
+
+def test_material_table_read_once_and_found_without_g_f(tmp_path):
+    env = dict(os.environ)
+    env.pop("G_F", None)
+    # Found without G_F from any folder; once read, the table stays even when
+    # G_F then names a folder without it.
+    code = (
+        "import os, talvo\n"
+        "path = talvo.data_file('neutron_sears92.tsv')\n"
+        "assert os.path.isfile(path), path\n"
+        "first = talvo.material('H2O').to_dict()\n"
+        f"os.environ['G_F'] = {str(tmp_path) + '/'!r}\n"
+        "assert talvo.data_file('neutron_sears92.tsv') == os.environ['G_F'] + 'neutron_sears92.tsv'\n"
+        "assert talvo.material('H2O').to_dict() == first\n"
+        "print(path)\n"
+    )
+    r = run_python(code, env, cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    # The source tree's data, or that of an install the build was made for.
+    path = r.stdout.strip()
+    assert os.path.isabs(path) and path.endswith("/data/neutron_sears92.tsv") and os.path.isfile(path)
+
+
+def test_material_missing_table_raises_os_error_then_retries(tmp_path):
+    code = (
+        "import os, talvo\n"
+        "try:\n"
+        "    talvo.material('H2O')\n"
+        "except OSError as e:\n"
+        "    assert 'neutron_sears92.tsv' in str(e), e\n"
+        "else:\n"
+        "    raise SystemExit('no OSError')\n"
+        f"os.environ['G_F'] = {str(ROOT / 'data') + '/'!r}\n"
+        "print(talvo.material('H2O').atoms)\n"
+    )
+    r = run_python(code, {**os.environ, "G_F": str(tmp_path) + "/"})
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.strip() == "3.0"
+
+
+@pytest.mark.parametrize(
+    "density,symbols,amounts,expected",
+    [
+        # 3 atoms per 18.0153 g of water; 3 per 60.084 g of silica (hand values).
+        (1.0, ["H", "O"], [2, 1], 3 * 0.6022140 / 18.0153),
+        (2.2, ["Si", "O"], [1, 2], 3 * 2.2 * 0.6022140 / 60.084),
+        (1.0, ["H", "O"], [4, 2], 3 * 0.6022140 / 18.0153),
+        (-0.1002843439358346, ["H", "O"], [2, 1], 1.0),
+    ],
+)
+def test_convert_density(density, symbols, amounts, expected):
+    value = talvo.convert_density(density, symbols, amounts)
+    assert value == pytest.approx(expected, rel=1e-4)
+    args = [str(density)] + [str(v) for pair in zip(symbols, amounts) for v in pair]
+    assert value == float(run_tools("density", *args))
+
+
+@pytest.mark.parametrize(
+    "density,symbols,amounts,message",
+    [
+        (0.0, ["H"], [1], "density=zero"),
+        (1.0, ["Qq"], [1], "Qq"),
+        (1.0, ["H", "O"], [0, 0], "add to zero"),
+        (1.0, ["H", "O"], [2], "one amount per symbol"),
+        (math.nan, ["H"], [1], "finite"),
+    ],
+)
+def test_convert_density_errors(density, symbols, amounts, message):
+    with pytest.raises(ValueError, match=message):
+        talvo.convert_density(density, symbols, amounts)

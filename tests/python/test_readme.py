@@ -1,0 +1,34 @@
+"""The README's Python example, run as written, its output included."""
+import doctest
+import os
+import shutil
+
+from conftest import ROOT, XRDML
+
+
+def readme_example():
+    lines, inside, seen = [], False, False
+    for line in (ROOT / "README.md").read_text().splitlines():
+        if line.startswith("## "):
+            seen = line == "## Python"
+        elif seen and line.startswith("```python"):
+            inside = True
+        elif inside and line.startswith("```"):
+            break
+        elif inside:
+            lines.append(line)
+    return "\n".join(lines) + "\n"
+
+
+def test_readme_example_runs_and_prints_what_it_shows(tmp_path, monkeypatch):
+    example = readme_example()
+    assert "talvo.material(" in example and "talvo.read_xrdml(" in example
+    shutil.copy(XRDML / "single_scan_intensities.xrdml", tmp_path / "pattern.xrdml")
+    monkeypatch.chdir(tmp_path)
+    test = doctest.DocTestParser().get_doctest(example, {}, "README", "README.md", 0)
+    runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
+    report = []
+    runner.run(test, out=report.append)
+    assert runner.failures == 0, "".join(report)
+    assert runner.tries >= 10
+    assert os.listdir(tmp_path) == ["pattern.xrdml"]
