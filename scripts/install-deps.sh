@@ -5,7 +5,7 @@ set -eu
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
-command -v python3 >/dev/null || need+=(python3)
+[ -x /usr/bin/python3 ] || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 # The Python module and its tests, for Debian's own python3.
