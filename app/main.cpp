@@ -1,4 +1,5 @@
 // talvo: neutron scattering and absorption cross-sections of a sample.
+#include <poll.h>
 #include <signal.h>
 
 #include <csignal>
@@ -44,6 +45,13 @@ void remove_pending_on(int sig) {
   sigaction(sig, &sa, nullptr);
 }
 
+// True when a read of standard input would not wait: an answer is there, or
+// the input is a file (or at its end).
+bool reply_ready() {
+  pollfd fd{0, POLLIN, 0};
+  return poll(&fd, 1, 0) == 1 && (fd.revents & (POLLIN | POLLHUP)) != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,7 +72,7 @@ int main(int argc, char** argv) {
   // reports, not as a signal that kills it half-way.
   std::signal(SIGXFSZ, SIG_IGN);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) remove_pending_on(sig);
-  talvo::Console con{std::cin, std::cout};
+  talvo::Console con{std::cin, std::cout, reply_ready};
   const int status =
       talvo::run_talvo(con, talvo::program_data_folder(std::getenv("G_F"), talvo::executable_dir()), {&pending_files});
   std::cout.flush();

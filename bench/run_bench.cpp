@@ -60,4 +60,23 @@ void BM_TalvoStartOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_TalvoStartOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// What the 100-element run must do beside starting: write its screen and its
+// report (about 740 KB each) and its sample, the last two flushed to disk.
+void BM_TalvoWriteFloor(benchmark::State& state) {
+  const talvo::test_support::TempDir dir;
+  const std::string block(740000, 'x');
+  const auto put = [&](const std::string& name, std::size_t size, bool sync) {
+    const int fd = open(dir.file(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || write(fd, block.data(), size) != static_cast<ssize_t>(size) || (sync && fsync(fd) != 0))
+      state.SkipWithError("write failed");
+    close(fd);
+  };
+  for (auto _ : state) {
+    put("screen", block.size(), false);
+    put("report", block.size(), true);
+    put("sample", 2000, true);
+  }
+}
+BENCHMARK(BM_TalvoWriteFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace

@@ -9,7 +9,7 @@
 namespace talvo {
 
 std::string read_reply(Console& con) {
-  con.out.flush();
+  if (!con.reply_ready || !con.reply_ready()) con.out.flush();
   std::string reply;
   switch (read_line(con.in, reply, kMaxReplyLine)) {
     case LineRead::kLine:

@@ -11,6 +11,12 @@ namespace talvo {
 struct Console {
   std::istream& in;
   std::ostream& out;
+  // Whether the next reply can be read without waiting (it is typed ahead,
+  // or the input is a file). The output is flushed before a reply is read
+  // only when this says no, or is not given: an answer already waiting needs
+  // no question on the screen first, and a run fed from a file or a pipe then
+  // writes its screen in large pieces rather than one small write a question.
+  bool (*reply_ready)() = nullptr;
 };
 
 // Thrown when the input ends while a question waits for its reply; the program

@@ -281,19 +281,30 @@ class FdOutBuf : public std::streambuf {
     return traits_type::not_eof(c);
   }
   int sync() override { return drain() ? 0 : -1; }
+  // A piece larger than the buffer (a whole report block) goes out as it is,
+  // without being copied through the buffer first.
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (n < static_cast<std::streamsize>(buf_.size())) return std::streambuf::xsputn(s, n);
+    if (!drain() || !write_all(s, static_cast<std::size_t>(n))) return 0;
+    return n;
+  }
 
  private:
-  bool drain() {
-    if (error_ != 0 || fd_ < 0) return false;
-    const char* p = pbase();
-    while (p < pptr()) {
-      const ssize_t n = retry([&] { return ::write(fd_, p, static_cast<std::size_t>(pptr() - p)); });
+  bool write_all(const char* p, std::size_t size) {
+    const char* end = p + size;
+    while (p < end) {
+      const ssize_t n = retry([&] { return ::write(fd_, p, static_cast<std::size_t>(end - p)); });
       if (n < 0) {
         error_ = errno;
         return false;
       }
       p += n;
     }
+    return true;
+  }
+  bool drain() {
+    if (error_ != 0 || fd_ < 0) return false;
+    if (!write_all(pbase(), static_cast<std::size_t>(pptr() - pbase()))) return false;
     setp(buf_.data(), buf_.data() + buf_.size());
     return true;
   }

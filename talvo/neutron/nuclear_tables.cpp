@@ -1,6 +1,7 @@
 #include "talvo/neutron/nuclear_tables.hpp"
 
 #include <optional>
+#include <unordered_map>
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/files/files.hpp"
@@ -176,13 +177,16 @@ Status read_atomic_weights(const std::string& name, std::vector<AtomicWeight>& w
 }
 
 std::vector<const NuclearEntry*> attach_masses(NuclearTable& table, const std::vector<AtomicWeight>& weights) {
+  // By Z and mass number; a later entry of the same pair replaces an earlier one.
+  std::unordered_map<long long, const AtomicWeight*> by_nuclide;
+  by_nuclide.reserve(weights.size());
+  const auto key = [](int z, int a) { return static_cast<long long>(z) * 100000 + a; };
+  for (const AtomicWeight& w : weights) by_nuclide[key(w.z, w.a)] = &w;
   std::vector<const NuclearEntry*> assumed;
   for (NuclearEntry& e : table.entries) {
-    const AtomicWeight* found = nullptr;
-    for (const AtomicWeight& w : weights)
-      if (w.z == e.z && w.a == e.a) found = &w;
-    if (found) {
-      e.mass = found->mass;
+    const auto found = by_nuclide.find(key(e.z, e.a));
+    if (found != by_nuclide.end()) {
+      e.mass = found->second->mass;
     } else {
       e.mass = static_cast<float>(e.a);
       assumed.push_back(&e);

@@ -214,6 +214,10 @@ TEST(IsotopeFile, UncertaintiesMinusByteAndFieldErrors) {
   ASSERT_EQ(assumed.size(), 2u);
   EXPECT_EQ(assumed[0], &t.entries[0]);
   EXPECT_EQ(assumed[1], &t.entries[1]);
+  // Where two atomic-weights entries have the same Z and mass number, the last one wins.
+  EXPECT_EQ(attach_masses(t, {{"Li", 3, 6, 6.5}, {"Li", 3, 6, 6.015122}, {"Li", 3, 7, 7.016}}).size(), 1u);
+  EXPECT_DOUBLE_EQ(t.entries[2].mass, 6.015122);
+  EXPECT_DOUBLE_EQ(t.entries[1].mass, 7.016);
 
   for (const char* bad : {"Li\t\tabc\t\t\t\t1\t1\n", "Li\t\t1\t1\n", "Qq\t\t1\t\t\t\t1\t1\n"}) {
     NuclearTable e;
