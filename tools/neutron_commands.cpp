@@ -1,8 +1,8 @@
 // xs: a material's neutron cross-sections from its chemical formula.
 #include <cmath>
-#include <fstream>
 #include <iostream>
 
+#include "talvo/files/files.hpp"
 #include "talvo/neutron/material.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
@@ -18,8 +18,10 @@ struct Line {
   const char* unit;
 };
 
-void print_plain(const Material& m) {
-  std::vector<Line> lines = {
+// The material's own values (per formula unit, per atom, with the density),
+// in the order the plain output and the batch columns give them.
+std::vector<Line> material_lines(const Material& m) {
+  return {
       {"atoms", m.atoms, ""},
       {"mass", m.mass, "amu"},
       {"wavelength", m.wavelength, "A"},
@@ -42,6 +44,10 @@ void print_plain(const Material& m) {
       {"penetration_depth", m.penetration_depth, "cm"},
       {"transmission", m.transmission, ""},
   };
+}
+
+void print_plain(const Material& m) {
+  std::vector<Line> lines = material_lines(m);
   for (const MaterialElement& e : m.elements) {
     lines.push_back({e.symbol + " count", e.count, ""});
     lines.push_back({e.symbol + " fraction", e.fraction, ""});
@@ -83,28 +89,44 @@ Status load_table(NeutronTable& table) {
   return read_neutron_table(tools_data_folder().file("neutron_sears92.tsv"), table);
 }
 
-void csv_field(std::string& out, std::optional<double> v) {
-  out += ',';
-  if (v && std::isfinite(*v)) append_shortest(out, *v);
+// The batch columns after the formula: values of material_lines, by name.
+constexpr const char* kBatchColumns[] = {
+    "density",   "number_density",    "atoms",       "mass", "b_coh",  "b_coh_im", "sigma_coh",
+    "sigma_inc", "sigma_scatt",       "sigma_abs",   "sld",  "sld_im", "mu_abs",   "mu_scatt",
+    "mu_total",  "penetration_depth", "transmission"};
+
+void csv_row(std::string& out, const Material& m) {
+  // A formula holds no comma or quote, so it needs no quoting.
+  out += m.formula;
+  const std::vector<Line> lines = material_lines(m);
+  for (const char* column : kBatchColumns) {
+    out += ',';
+    for (const Line& l : lines)
+      if (l.name == column && l.value && std::isfinite(*l.value)) append_shortest(out, *l.value);
+  }
+  out += '\n';
 }
 
 // One "formula [density]" a line; one CSV row a line, the bad ones named on
 // standard error. Exit status 1 when any line failed.
 int run_batch(const std::string& file, const MaterialOptions& common, const NeutronTable& table) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    std::cerr << "talvo-tools xs: cannot open " << file << '\n';
+  InputFile in(file);
+  if (!in.is_open()) {
+    std::cerr << "talvo-tools xs: cannot open " << file << " (" << in.status().message << ")\n";
     return 1;
   }
-  std::string out =
-      "formula,density,number_density,atoms,mass,b_coh,b_coh_im,sigma_coh,sigma_inc,sigma_scatt,sigma_abs,"
-      "sld,sld_im,mu_abs,mu_scatt,mu_total,penetration_depth,transmission\n";
+  std::string out = "formula";
+  for (const char* column : kBatchColumns) out += std::string(",") + column;
+  out += '\n';
   std::string text;
   long long line_number = 0;
   int status = 0;
-  while (std::getline(in, text)) {
+  for (LineRead got; (got = read_line(in.stream(), text)) != LineRead::kEnd;) {
     ++line_number;
-    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (got != LineRead::kLine) {
+      std::cerr << file << ", line " << line_number << ": longer than " << kMaxLineLength << " characters\n";
+      return 1;
+    }
     const WordPositions w = count_word(text);
     if (w.count == 0 || text[static_cast<std::size_t>(w.ipos[0] - 1)] == '#') continue;
     MaterialOptions o = common;
@@ -125,16 +147,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const Neut
       status = 1;
       continue;
     }
-    // A formula holds no comma or quote, so it needs no quoting.
-    out += m.formula;
-    for (std::optional<double> v :
-         {m.density, m.number_density, std::optional<double>(m.atoms), std::optional<double>(m.mass),
-          std::optional<double>(m.per_atom.b_coh), std::optional<double>(m.per_atom.b_coh_im),
-          std::optional<double>(m.per_atom.sigma_coh), std::optional<double>(m.per_atom.sigma_inc),
-          std::optional<double>(m.per_atom.sigma_scatt), std::optional<double>(m.per_atom.sigma_abs), m.sld, m.sld_im,
-          m.mu_abs, m.mu_scatt, m.mu_total, m.penetration_depth, m.transmission})
-      csv_field(out, v);
-    out += '\n';
+    csv_row(out, m);
   }
   std::cout << out;
   return status;

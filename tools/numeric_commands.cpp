@@ -1,8 +1,8 @@
 // moq, filon, peak and sq2gr: modification functions, Filon sine integrals,
 // peak shapes and the transform of S(Q) to G(r).
-#include <fstream>
 #include <iostream>
 
+#include "talvo/files/files.hpp"
 #include "talvo/numeric/filon.hpp"
 #include "talvo/numeric/moq.hpp"
 #include "talvo/numeric/peaks.hpp"
@@ -92,12 +92,13 @@ int run_sq2gr(const Args& a) {
   if (file == "-") {
     cols = read_columns(std::cin, "standard input", 2, 1);
   } else {
-    std::ifstream in(file);
-    if (!in) {
-      std::cerr << "sq2gr: cannot open " << file << '\n';
+    // Only a regular file: a FIFO would hang the command, a device never end.
+    InputFile in(file);
+    if (!in.is_open()) {
+      std::cerr << "sq2gr: cannot open " << file << " (" << in.status().message << ")\n";
       return 1;
     }
-    cols = read_columns(in, file, 2, 1);
+    cols = read_columns(in.stream(), file, 2, 1);
   }
   if (cols.size() > 2) o.sigma = cols[2];
   const Sq2grResult g = sq2gr(cols[0], cols[1], r, rho0, o);

@@ -516,16 +516,17 @@ std::optional<FileContent> FileContent::open(const std::string& name, std::uint6
   OpenFailure failure_storage = OpenFailure::kNone;
   OpenFailure& failure = why ? *why : failure_storage;
   failure = OpenFailure::kNone;
-  // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
-  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  Status refused;
+  const int fd = open_regular(name, refused);
   if (fd < 0) {
-    failure = errno == ENOENT || errno == ENOTDIR ? OpenFailure::kMissing : OpenFailure::kUnreadable;
+    failure = refused.ierr == 1   ? OpenFailure::kMissing
+              : refused.ierr == 2 ? OpenFailure::kNotRegular
+                                  : OpenFailure::kUnreadable;
     return std::nullopt;
   }
   struct stat st {};
-  const bool known = fstat(fd, &st) == 0;
-  if (!known || !S_ISREG(st.st_mode)) {
-    failure = known ? OpenFailure::kNotRegular : OpenFailure::kUnreadable;
+  if (fstat(fd, &st) != 0) {
+    failure = OpenFailure::kUnreadable;
     ::close(fd);
     return std::nullopt;
   }
@@ -553,8 +554,7 @@ std::optional<FileContent> FileContent::open(const std::string& name, std::uint6
       c.copy_.resize(static_cast<std::size_t>(size));
       std::size_t got = 0;
       while (got < c.copy_.size()) {
-        const ssize_t n = ::read(fd, c.copy_.data() + got, c.copy_.size() - got);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = retry([&] { return ::read(fd, c.copy_.data() + got, c.copy_.size() - got); });
         if (n < 0) {
           failure = OpenFailure::kUnreadable;
           ::close(fd);

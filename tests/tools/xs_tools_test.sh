@@ -54,5 +54,11 @@ grep -q "batch, line 5: formula \"Xx2\": unknown element" "$work/err" || { echo 
 sld=$("$tools" xs SiO2 --density 2.2 --json | python3 -c 'import json,sys; print(repr(json.load(sys.stdin)["sld"]))')
 grep -q "^SiO2,2.2,.*,$sld," "$work/out" || { echo "FAIL batch and single run differ ($sld)"; fail=1; }
 
+# A batch that is no regular file, or holds an endless line, is refused.
+expect_status "batch device" 1 -- "$tools" xs --batch /dev/zero
+grep -q "not a regular file" "$work/err" || { echo "FAIL batch device message"; fail=1; }
+head -c 70000 /dev/zero | tr '\0' H >"$work/long"
+expect_status "batch long line" 1 -- "$tools" xs --batch "$work/long"
+grep -q "line 1: longer than 65536 characters" "$work/err" || { echo "FAIL batch long line message"; fail=1; }
 [ $fail = 0 ] && echo "talvo-tools xs checks passed"
 exit $fail
