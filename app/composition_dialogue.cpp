@@ -48,11 +48,6 @@ bool holds_element(const NuclearTable& table, std::string_view symbol) {
   return false;
 }
 
-std::string not_in(const NuclearTable& table, std::string_view symbol, int a) {
-  const std::string s(trim_end(symbol));
-  return (a == 0 ? "Element " + s : "Isotope " + free_int(a) + s) + " is not in " + table.file;
-}
-
 int ask_element_count(Console& con) {
   for (;;) {
     prompt(con, " How many elements in the sample? ");
@@ -104,7 +99,7 @@ Element ask_natural_element(Console& con, int i, const NuclearTable& table, Atom
       continue;
     }
     if (!find_entry(table, sym.symbol, 0)) {
-      why(con, not_in(table, sym.symbol, 0));
+      why(con, not_in_table(table, sym.symbol, 0));
       continue;
     }
     atoms.add(x);
@@ -145,7 +140,7 @@ Element ask_isotope_element(Console& con, int i, const NuclearTable& table, Atom
       continue;
     }
     if (!holds_element(table, sym.symbol)) {
-      why(con, not_in(table, sym.symbol, 0));
+      why(con, not_in_table(table, sym.symbol, 0));
       continue;
     }
     atoms.add(x);
@@ -172,7 +167,7 @@ void ask_isotopes(Console& con, Element& element, int i, const NuclearTable& tab
           continue;
         }
         if (!find_entry(table, element.symbol, a)) {
-          why(con, not_in(table, element.symbol, a));
+          why(con, not_in_table(table, element.symbol, a));
           continue;
         }
         iso = Isotope{a, y};

@@ -75,11 +75,9 @@ std::optional<SampleSource> read_sample_file(Console& con) {
 }
 
 // Ends the run with a data-file error's message.
+// The readers' messages are the lines the calculator shows.
 [[noreturn]] void fail(Console& con, const Status& s) {
-  if (s.ierr == kTooManyEntries)
-    pr_int(con.out, "The data file has more than the maximum allowed number of entries ", kMaxEntries);
-  else
-    line(con, " " + s.message);
+  line(con, " " + s.message);
   throw RunEnd(kFailureStatus);
 }
 

@@ -201,6 +201,11 @@ const NuclearEntry* find_entry(const NuclearTable& table, std::string_view symbo
   return nullptr;
 }
 
+std::string not_in_table(const NuclearTable& table, std::string_view symbol, int a) {
+  const std::string s(trim_end(symbol));
+  return (a == 0 ? "Element " + s : "Isotope " + free_int(a) + s) + " is not in " + table.file;
+}
+
 Status match_composition(const Composition& c, const NuclearTable& table,
                          std::vector<std::vector<const NuclearEntry*>>& matched) {
   std::vector<std::vector<const NuclearEntry*>> found;
@@ -210,10 +215,8 @@ Status match_composition(const Composition& c, const NuclearTable& table,
       const int a = c.kind == SampleKind::kNaturalElements ? 0 : iso.a;
       const NuclearEntry* entry = find_entry(table, e.symbol, a);
       if (!entry) {
-        const std::string symbol(trim_end(e.symbol));
         matched = std::move(found);
-        return Status::error(kNotInTable, (a == 0 ? "Element " + symbol : "Isotope " + free_int(a) + symbol) +
-                                              " is not in " + table.file);
+        return Status::error(kNotInTable, not_in_table(table, e.symbol, a));
       }
       found.back().push_back(entry);
     }

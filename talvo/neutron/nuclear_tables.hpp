@@ -66,6 +66,10 @@ std::vector<const NuclearEntry*> attach_masses(NuclearTable& table, const std::v
 // The entry for a symbol (case-blind) and mass number, or null.
 const NuclearEntry* find_entry(const NuclearTable& table, std::string_view symbol, int a);
 
+// What to say of an element (a = 0) or isotope the table does not hold:
+// "Element Xx is not in NAME", "Isotope 57Fe is not in NAME".
+std::string not_in_table(const NuclearTable& table, std::string_view symbol, int a);
+
 // The entry of every isotope of the composition, element by element; natural
 // elements are looked up with mass number 0. An error names the first
 // element or isotope that the table does not hold; `matched` then holds the
