@@ -167,8 +167,10 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   file->stream() << report_head_lines(data_file, isotopes).text;
 
   const std::string block = results_lines(comp, results).text;
-  con.out << block;
+  // The report first: the disk takes it while the screen is written.
   file->stream() << block;
+  (void)file->start_writeback();
+  con.out << block;
   if (!file->commit()) {
     pr_int(con.out, "Error writing data to iunit = ", kReportUnit);
     throw RunEnd(kFailureStatus);

@@ -72,6 +72,12 @@ int main(int argc, char** argv) {
   // reports, not as a signal that kills it half-way.
   std::signal(SIGXFSZ, SIG_IGN);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) remove_pending_on(sig);
+  // The streams keep their own buffers: a reply is read from a block of
+  // input, not a character at a time, and the screen is written in large
+  // pieces. A prompt is flushed before a read that would wait (read_reply),
+  // so standard input need not flush the screen before every read.
+  std::ios::sync_with_stdio(false);
+  std::cin.tie(nullptr);
   talvo::Console con{std::cin, std::cout, reply_ready};
   const int status =
       talvo::run_talvo(con, talvo::program_data_folder(std::getenv("G_F"), talvo::executable_dir()), {&pending_files});

@@ -9,7 +9,9 @@
 namespace talvo {
 
 std::string read_reply(Console& con) {
-  if (!con.reply_ready || !con.reply_ready()) con.out.flush();
+  // Input already read ahead is a reply that does not wait.
+  const bool buffered = con.in.rdbuf() != nullptr && con.in.rdbuf()->in_avail() > 0;
+  if (!buffered && (!con.reply_ready || !con.reply_ready())) con.out.flush();
   std::string reply;
   switch (read_line(con.in, reply, kMaxReplyLine)) {
     case LineRead::kLine:

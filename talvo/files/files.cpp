@@ -263,6 +263,15 @@ class FdOutBuf : public std::streambuf {
   ~FdOutBuf() override { close_fd(); }
 
   int error() const { return error_; }
+  // Writes out the buffer and starts the disk writes, without waiting.
+  bool start_writeback() {
+    if (sync() != 0) return false;
+#if defined(__linux__)
+    // Only a hint: commit's fsync still waits for all of it.
+    (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return true;
+  }
   // Flushes to the disk and closes; false (with error() set) on any failure.
   bool finish() {
     if (sync() != 0) return false;
@@ -405,6 +414,12 @@ std::ostream& NewFile::stream() { return s_->stream; }
 const std::string& NewFile::name() const { return s_->final_name; }
 const std::string& NewFile::temp_name() const { return s_->temp_name; }
 bool NewFile::good() const { return s_ && s_->status.ok() && s_->buf && s_->stream.good(); }
+
+bool NewFile::start_writeback() {
+  if (!good() || s_->temp_name.empty()) return false;
+  s_->stream.flush();
+  return s_->stream.good() && s_->buf->start_writeback();
+}
 
 bool NewFile::commit() {
   State& s = *s_;

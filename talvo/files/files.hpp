@@ -154,6 +154,10 @@ class NewFile {
   // The temporary file's name while it is written; empty after commit().
   const std::string& temp_name() const;
   bool good() const;
+  // Writes out what the stream holds and asks the system to start putting it
+  // on disk, so that commit() finds most of it there. Work done between the
+  // two overlaps the disk's. False when the write failed.
+  bool start_writeback();
   // Writes out, flushes to disk (fsync), closes and renames the file into
   // place; false when any of it failed (the temporary file is then removed).
   bool commit();

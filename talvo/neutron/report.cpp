@@ -1,6 +1,7 @@
 #include "talvo/neutron/report.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
@@ -24,44 +25,74 @@ std::string value_line(std::string_view label, float v) {
 // A symbol in 1 column when its second character is blank, else in 2.
 std::string short_symbol(const std::string& s) { return std::string(trim_end(fixed(s, 2))); }
 
+// The longest pair line: " Ab-Cd:" twice, two E14.7 fields and their words.
+constexpr std::size_t kPairLineRoom = 128;
+
 // "A-B" and the blanks that bring the ":" to the same column for every pair.
 class PairLabels {
  public:
   explicit PairLabels(const Composition& c) {
     for (const Element& e : c.elements) symbols_.push_back(short_symbol(e.symbol));
   }
-  void append(std::string& s, int l, int m) const {
+  char* put(char* p, int l, int m) const {
     const std::string& a = symbols_[static_cast<std::size_t>(l)];
     const std::string& b = symbols_[static_cast<std::size_t>(m)];
-    s += a;
-    s += '-';
-    s += b;
-    s.append(static_cast<std::size_t>(std::max(0, 5 - static_cast<int>(a.size() + b.size()))), ' ');
-    s += ':';
+    p = put(p, a);
+    *p++ = '-';
+    p = put(p, b);
+    for (std::size_t n = a.size() + b.size(); n < 5; ++n) *p++ = ' ';
+    *p++ = ':';
+    return p;
   }
 
  private:
+  static char* put(char* p, const std::string& symbol) {
+    for (const char c : symbol) *p++ = c;
+    return p;
+  }
   std::vector<std::string> symbols_;
 };
 
+char* put_chars(char* p, std::string_view text) {
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
+// Most of a large report: each line built in a buffer of its own, then
+// appended whole.
 void pair_lines(TextLines& out, const PairLabels& labels, const std::vector<PairValue>& pairs) {
   out.push_back(" The total correlation function T(r) is a sum of the");
   out.push_back(" partial");
   out.push_back(" correlation functions tll'(r) with the following");
   out.push_back(" coefficients;");
-  // Most of a large report: written straight into its buffer.
-  std::string& s = out.text;
+  char line[kPairLineRoom];
   for (const PairValue& p : pairs) {
-    s += ' ';
-    labels.append(s, p.l, p.m);
-    append_e(s, p.value, 14, 7);
+    char* q = line;
+    *q++ = ' ';
+    q = labels.put(q, p.l, p.m);
+    q = put_e(q, p.value, 14, 7);
     if (p.l != p.m) {
-      s += "    (or ";
-      labels.append(s, p.m, p.l);
-      append_e(s, p.reverse, 14, 7);
-      s += ')';
+      q = put_chars(q, "    (or ");
+      q = labels.put(q, p.m, p.l);
+      q = put_e(q, p.reverse, 14, 7);
+      *q++ = ')';
     }
-    s += '\n';
+    *q++ = '\n';
+    out.text.append(line, q);
+  }
+}
+
+void faber_ziman_lines(TextLines& out, const PairLabels& labels, const std::vector<PairValue>& pairs) {
+  char line[kPairLineRoom];
+  for (const PairValue& p : pairs) {
+    char* q = line;
+    *q++ = ' ';
+    q = labels.put(q, p.l, p.m);
+    q = put_e(q, p.value, 14, 7);
+    q = put_chars(q, " / ");
+    q = put_e(q, p.reverse, 14, 7);
+    *q++ = '\n';
+    out.text.append(line, q);
   }
 }
 
@@ -170,15 +201,7 @@ TextLines results_lines(const Composition& c, const Results& r) {
 
   out.push_back("");
   out.push_back(" The coefficients for the Faber-Ziman partials (normalised/un-normalised) are...");
-  for (const PairValue& p : r.fz) {
-    std::string& s = out.text;
-    s += ' ';
-    labels.append(s, p.l, p.m);
-    append_e(s, p.value, 14, 7);
-    s += " / ";
-    append_e(s, p.reverse, 14, 7);
-    s += '\n';
-  }
+  faber_ziman_lines(out, labels, r.fz);
   out.push_back("");
   out.push_back(" (bound sig_scatt/4pi is self scattering level)");
   out.push_back(" (bound sig_coh/4pi is coherent scattering level)");

@@ -1,5 +1,6 @@
 #include "talvo/text/format.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -108,32 +109,86 @@ void slow_digits(double a, int d, char* digits, int& exponent) {
 
 }  // namespace
 
-void append_e(std::string& out, double value, int w, int d) {
-  if (!std::isfinite(value)) return append_non_finite(out, value, w);
-  if (d < 1) d = 1;
-  if (d > 400) d = 400;
+namespace {
+
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+std::uint64_t digit_pair(std::uint32_t n) {
+  std::uint16_t pair = 0;
+  std::memcpy(&pair, kPairs + 2 * n, 2);
+  return pair;
+}
+
+// The d decimal digits of n (below 10^d), leading zeros included. With 4 to
+// 8 digits it writes 8 bytes at p: the exponent that follows the digits
+// overwrites the ones beyond them.
+void put_digits(char* p, std::uint64_t n, int d) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (d >= 4 && d <= 8) {
+      // Four independent pairs gathered in a register, stored at once.
+      const auto v = static_cast<std::uint32_t>(n);
+      const std::uint32_t hi = v / 10000;
+      const std::uint32_t lo = v % 10000;
+      std::uint64_t all = digit_pair(hi / 100) | digit_pair(hi % 100) << 16 | digit_pair(lo / 100) << 32 |
+                          digit_pair(lo % 100) << 48;
+      all >>= 8 * (8 - d);
+      std::memcpy(p, &all, 8);
+      return;
+    }
+  }
+  int i = d;
+  for (; i >= 2; i -= 2, n /= 100) std::memcpy(p + i - 2, kPairs + 2 * (n % 100), 2);
+  if (i == 1) p[0] = static_cast<char>('0' + n);
+}
+
+char* put_text(char* p, std::string_view text, int w) {
+  if (w > 0 && text.size() < static_cast<std::size_t>(w)) {
+    std::memset(p, ' ', static_cast<std::size_t>(w) - text.size());
+    p += static_cast<std::size_t>(w) - text.size();
+  }
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
+}  // namespace
+
+std::size_t e_room(int w, int d) {
+  const std::size_t digits = static_cast<std::size_t>(std::clamp(d, 1, 400));
+  return std::max(w > 0 ? static_cast<std::size_t>(w) : 0, digits + 8);
+}
+
+char* put_e(char* out, double value, int w, int d) {
+  if (!std::isfinite(value)) {
+    if (std::isnan(value)) return put_text(out, "NaN", w);
+    const bool word = w >= 8 || w <= 0;
+    if (value < 0) return put_text(out, word ? "-Infinity" : "-Inf", w);
+    return put_text(out, word ? "Infinity" : "Inf", w);
+  }
+  d = std::clamp(d, 1, 400);
   // Fortran's form 0.DDDDE+XX: the digits of D.DDDe(X-1), correctly rounded.
-  char buf[512];
-  char* p = buf;
-  if (std::signbit(value)) *p++ = '-';
+  // Its length is known before its digits: sign, "0.", d digits, 4 more.
+  const bool negative = std::signbit(value);
+  const int len = (negative ? 1 : 0) + 2 + d + 4;
+  char* p = out;
+  if (w > len) {
+    std::memset(p, ' ', static_cast<std::size_t>(w - len));
+    p += w - len;
+  }
+  if (negative) *p++ = '-';
   *p++ = '0';
   *p++ = '.';
   const double a = std::fabs(value);
   int exponent = 0;  // of the first digit, as in D.DDDe(exponent)
   std::uint64_t n = 0;
-  if (a == 0.0) {
+  if (a == 0.0)
     std::memset(p, '0', static_cast<std::size_t>(d));
-  } else if (fast_digits(a, d, n, exponent)) {
-    static constexpr char kPairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    int i = d;
-    for (; i >= 2; i -= 2, n /= 100) std::memcpy(p + i - 2, kPairs + 2 * (n % 100), 2);
-    if (i == 1) p[0] = static_cast<char>('0' + n);
-  } else {
+  else if (fast_digits(a, d, n, exponent))
+    put_digits(p, n, d);
+  else
     slow_digits(a, d, p, exponent);
-  }
   p += d;
   const int shown = a == 0.0 ? 0 : exponent + 1;
   const int mag = std::abs(shown);
@@ -142,7 +197,18 @@ void append_e(std::string& out, double value, int w, int d) {
   if (mag > 99) *p++ = static_cast<char>('0' + mag / 100);
   *p++ = static_cast<char>('0' + mag / 10 % 10);
   *p++ = static_cast<char>('0' + mag % 10);
-  append_justified(out, std::string_view(buf, static_cast<std::size_t>(p - buf)), w);
+  return p;
+}
+
+void append_e(std::string& out, double value, int w, int d) {
+  char buf[512];
+  if (e_room(w, d) <= sizeof buf) {
+    out.append(buf, put_e(buf, value, w, d));
+    return;
+  }
+  const std::size_t old = out.size();
+  out.resize(old + e_room(w, d));
+  out.resize(static_cast<std::size_t>(put_e(out.data() + old, value, w, d) - out.data()));
 }
 
 std::string fmt_i(long long value, int w) {

@@ -8,6 +8,7 @@
 // as "NaN", right-justified, as Fortran run-times do.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,11 @@ std::string fmt_e(double value, int w, int d);
 void append_i(std::string& out, long long value, int w);
 void append_f(std::string& out, double value, int w, int d);
 void append_e(std::string& out, double value, int w, int d);
+
+// Ew.d written at `out`, which has room for e_room(w, d) characters; the end
+// of what was written. For lines built in a buffer of their own.
+std::size_t e_room(int w, int d);
+char* put_e(char* out, double value, int w, int d);
 
 // Aw: a longer text is cut to its first w characters, a shorter one is
 // right-justified with leading blanks.

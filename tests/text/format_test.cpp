@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -106,6 +107,25 @@ TEST(FormatE, AgreesWithCorrectlyRoundedPrintf) {
       const std::string got = fmt_e(v, w, d);
       ASSERT_EQ(got, e_by_printf(v, w, d)) << std::hexfloat << v << " E" << w << "." << d;
     }
+}
+
+// A field written into a line buffer stays within its room and leaves what
+// follows it as it was, whatever the digits' fast path stores.
+TEST(FormatE, PutStaysWithinItsField) {
+  for (const double v : {1.5, -2.5e-7, 0.0, 123456789.0, -1e300, 1.0 / 3.0})
+    for (int d = 1; d <= 16; ++d)
+      for (const int w : {0, 10, 14, 30}) {
+        char buf[64];
+        std::memset(buf, '#', sizeof buf);
+        ASSERT_LE(e_room(w, d), sizeof buf);
+        const char* end = put_e(buf, v, w, d);
+        const std::string field(static_cast<const char*>(buf), end);
+        EXPECT_EQ(field, fmt_e(v, w, d));
+        EXPECT_LE(field.size(), e_room(w, d));
+        const std::string after(end, static_cast<const char*>(buf) + sizeof buf);
+        EXPECT_EQ(after, std::string(after.size(), '#'))
+            << v << " E" << w << "." << d;
+      }
 }
 
 }  // namespace

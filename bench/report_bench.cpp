@@ -1,0 +1,75 @@
+// The pieces of the 100-element calculator run, in-process: reading the
+// isotope tables, the averages and the report text, each alone.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "talvo/neutron/averages.hpp"
+#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/neutron/report.hpp"
+
+namespace {
+
+using namespace talvo;
+
+const std::string kData = TALVO_BENCH_DATA_DIR;
+
+NuclearTable isotope_table() {
+  NuclearTable table;
+  std::vector<AtomicWeight> weights;
+  if (read_isotope_file(kData + "sears.ascii", table).failed() ||
+      read_atomic_weights(kData + "at_weights.dat", weights).failed())
+    return {};
+  (void)attach_masses(table, weights);
+  return table;
+}
+
+// The composition the whole-run benchmark types: ten elements in turn, one
+// atom each, every one the natural element.
+Composition hundred_elements() {
+  const char* symbols[] = {"H", "Li", "B", "C", "N", "O", "Si", "Fe", "Ni", "Cu"};
+  Composition c;
+  c.kind = SampleKind::kIsotopes;
+  c.density = 1.5;
+  for (int i = 0; i < 100; ++i) c.elements.push_back({symbols[i % 10], 1.0, {{0, 1.0}}});
+  return c;
+}
+
+void BM_ReadIsotopeTables(benchmark::State& state) {
+  for (auto _ : state) {
+    const NuclearTable table = isotope_table();
+    if (table.entries.empty()) state.SkipWithError("tables did not read");
+    benchmark::DoNotOptimize(table.entries.data());
+  }
+}
+BENCHMARK(BM_ReadIsotopeTables)->Unit(benchmark::kMicrosecond);
+
+void BM_Averages100Elements(benchmark::State& state) {
+  const NuclearTable table = isotope_table();
+  const Composition c = hundred_elements();
+  std::vector<std::vector<const NuclearEntry*>> matched;
+  if (match_composition(c, table, matched).failed()) state.SkipWithError("no match");
+  for (auto _ : state) {
+    const Results r = compute_averages(c, matched);
+    benchmark::DoNotOptimize(r.fz.data());
+  }
+}
+BENCHMARK(BM_Averages100Elements)->Unit(benchmark::kMicrosecond);
+
+void BM_ReportText100Elements(benchmark::State& state) {
+  const NuclearTable table = isotope_table();
+  const Composition c = hundred_elements();
+  std::vector<std::vector<const NuclearEntry*>> matched;
+  if (match_composition(c, table, matched).failed()) state.SkipWithError("no match");
+  const Results r = compute_averages(c, matched);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    const TextLines text = results_lines(c, r);
+    bytes = text.text.size();
+    benchmark::DoNotOptimize(text.text.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_ReportText100Elements)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
