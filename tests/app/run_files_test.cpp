@@ -1,0 +1,87 @@
+// The report and the sample file a run writes: a file that cannot be written
+// leaves the previous one and no temporary file, and a sample is saved only
+// beside a complete report.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/driver.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace talvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+int run(const std::string& input, std::string& screen) {
+  std::istringstream in(input);
+  std::ostringstream out;
+  Console con{in, out};
+  const int status = run_talvo(con, DataFolder::named(TALVO_TEST_DATA_DIR));
+  screen = out.str();
+  return status;
+}
+
+std::string content(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(RunFiles, AReportThatCannotBeWrittenSavesNoSample) {
+  const test_support::TempDir dir;
+  const std::string name = dir.file("iron");
+  std::ofstream(name + ".talvo") << "old report\n";
+  std::ofstream(name + ".sample") << "old sample\n";
+
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 2000;  // room for the sample, not for the report
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string screen;
+  const int status = run("1\n\n1\nFe 1\n7.874\n" + name + "\n", screen);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous_handler);
+
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(screen.find("Error writing data to iunit = "), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("Saving sample information"), std::string::npos) << screen;
+  EXPECT_EQ(content(name + ".talvo"), "old report\n");
+  EXPECT_EQ(content(name + ".sample"), "old sample\n");
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"iron.sample", "iron.talvo"}));
+}
+
+TEST(RunFiles, ASampleThatCannotBePutInPlaceIsReportedAfterTheReport) {
+  const test_support::TempDir dir;
+  const std::string name = dir.file("iron");
+  fs::create_directory(dir.path() / "iron.sample");  // a folder where the file would go
+  std::string screen;
+  const int status = run("1\n\n1\nFe 1\n7.874\n" + name + "\n", screen);
+
+  EXPECT_EQ(status, 1);
+  const std::string tail = "\n Output is written to file " + name + ".talvo\n Saving sample information to file " +
+                           name + ".sample\n write_sample: Error writing file " + name + ".sample\n";
+  ASSERT_GE(screen.size(), tail.size());
+  EXPECT_EQ(screen.substr(screen.size() - tail.size()), tail) << screen;
+  EXPECT_NE(content(name + ".talvo").find(" AVERAGE VALUES PER ATOM..."), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(dir.path() / "iron.sample"));
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"iron.sample", "iron.talvo"}));
+}
+
+}  // namespace
+}  // namespace talvo
