@@ -112,13 +112,16 @@ Status read_isotope_file(const std::string& name, NuclearTable& table) {
   for (int i = 0; i < kHeaderLines; ++i)
     if (!next_line(in, text, broken)) return unreadable(name);
   NuclearTable read{name, {}};
+  read.entries.reserve(kMaxEntries);
+  std::vector<int> tab;
   while (next_line(in, text, broken)) {
-    std::string rec = text.substr(0, kLineLength);
+    std::string& rec = text;
+    if (rec.size() > kLineLength) rec.resize(kLineLength);
     for (char& c : rec)
       if (static_cast<unsigned char>(c) == 208) c = '-';
     if (trim_end(rec).empty()) continue;
     // Columns of the TABs; tab[k] ends field k+1.
-    std::vector<int> tab;
+    tab.clear();
     for (std::size_t i = 0; i < rec.size(); ++i)
       if (rec[i] == '\t') tab.push_back(static_cast<int>(i) + 1);
     if (static_cast<int>(tab.size()) < kFields - 1) return unreadable(name);

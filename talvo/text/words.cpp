@@ -31,16 +31,6 @@ bool equal_case_blind(std::string_view a, std::string_view b) {
   return a.size() == b.size() && ach_case_blind_compare(a, b) == 0;
 }
 
-bool same_symbol(std::string_view a, std::string_view b) {
-  for (std::size_t i = 0; i < 2; ++i) {
-    char ca = i < a.size() ? a[i] : ' ', cb = i < b.size() ? b[i] : ' ';
-    conv_lower_to_upper(ca);
-    conv_lower_to_upper(cb);
-    if (ca != cb) return false;
-  }
-  return true;
-}
-
 WordPositions count_word(std::string_view s) {
   WordPositions w;
   const auto is_space = [](char c) { return c == ' ' || c == '\t'; };

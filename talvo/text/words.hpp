@@ -19,12 +19,19 @@ int ach_case_blind_compare(std::string_view a, std::string_view b);
 // different lengths are simply different (nothing is printed).
 bool equal_case_blind(std::string_view a, std::string_view b);
 
-// True when two element symbols are the same as 2-character fields (blank-
-// padded, cut after 2) compared case-blind: "Fe", "FE" and "fe " are one.
-bool same_symbol(std::string_view a, std::string_view b);
-
 // Turns a-z into A-Z; every other character is left as it is.
 void conv_lower_to_upper(char& c);
+
+// An element symbol as a 2-character field (blank-padded, cut after 2) in
+// capitals, as one number: what same_symbol compares.
+inline unsigned symbol_key(std::string_view s) {
+  const auto upper = [](char c) { return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); };
+  return upper(s.empty() ? ' ' : s[0]) << 8 | upper(s.size() < 2 ? ' ' : s[1]);
+}
+
+// True when two element symbols are the same as 2-character fields (blank-
+// padded, cut after 2) compared case-blind: "Fe", "FE" and "fe " are one.
+inline bool same_symbol(std::string_view a, std::string_view b) { return symbol_key(a) == symbol_key(b); }
 
 // Word starts of a line. Words are separated by blanks, commas or TABs, and a
 // comma that follows a blank itself begins a word. ipos[k-1] is the column of

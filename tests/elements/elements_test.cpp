@@ -1,4 +1,5 @@
 #include "talvo/elements/elements.hpp"
+#include "talvo/text/words.hpp"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,27 @@ TEST(FindElement, CaseBlindTwoCharacterSymbols) {
       {"", -1},   {"Xx", -1}, {" H", -1},
   };
   for (const Case& c : cases) EXPECT_EQ(find_element(c.symbol), c.index) << '"' << c.symbol << '"';
+}
+
+// The lookup gives what a search of the table in its order gives, for every
+// pair of bytes (and a third that does not count).
+TEST(FindElement, AgreesWithASearchOfTheTable) {
+  const auto table = element_table();
+  const auto search = [&](std::string_view symbol) {
+    for (std::size_t i = 0; i < table.size(); ++i)
+      if (same_symbol(symbol, table[i].symbol)) return static_cast<int>(i);
+    return -1;
+  };
+  for (int a = 0; a < 256; ++a)
+    for (int b = 0; b < 256; ++b) {
+      const std::string two{static_cast<char>(a), static_cast<char>(b)};
+      ASSERT_EQ(find_element(two), search(two)) << a << ' ' << b;
+      ASSERT_EQ(find_element(two + "x"), search(two)) << a << ' ' << b;
+    }
+  for (int a = 0; a < 256; ++a) {
+    const std::string one(1, static_cast<char>(a));
+    ASSERT_EQ(find_element(one), search(one)) << a;
+  }
 }
 
 TEST(Ele2z, TabsBecomeBlanksAndDiagnostics) {
