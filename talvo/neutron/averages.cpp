@@ -145,6 +145,10 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
     r.tr_atom.push_back(PairValue{l, m, t.value / n_atoms, t.reverse / n_atoms});
     r.fz.push_back(PairValue{l, m, w / bmean2, w * kFm2ToBarn});
   };
+  const std::size_t pairs = ne * (ne + 1) / 2;
+  r.tr_unit.reserve(pairs);
+  r.tr_atom.reserve(pairs);
+  r.fz.reserve(pairs);
   for (std::size_t l = 0; l < ne; ++l) add_pair(static_cast<int>(l), static_cast<int>(l));
   for (std::size_t l = 0; l < ne; ++l)
     for (std::size_t m = l + 1; m < ne; ++m) add_pair(static_cast<int>(l), static_cast<int>(m));
