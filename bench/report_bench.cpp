@@ -68,7 +68,7 @@ void BM_ReportText100Elements(benchmark::State& state) {
     bytes = text.text.size();
     benchmark::DoNotOptimize(text.text.data());
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
 }
 BENCHMARK(BM_ReportText100Elements)->Unit(benchmark::kMicrosecond);
 

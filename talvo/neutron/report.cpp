@@ -25,8 +25,9 @@ std::string value_line(std::string_view label, float v) {
 // A symbol in 1 column when its second character is blank, else in 2.
 std::string short_symbol(const std::string& s) { return std::string(trim_end(fixed(s, 2))); }
 
-// The longest pair line: " Ab-Cd:" twice, two E14.7 fields and their words.
-constexpr std::size_t kPairLineRoom = 128;
+// Room for the longest pair line: " Ab-Cd:" twice (7 characters each at most),
+// two E14.7 fields, "    (or ", ")" and the line break come to 53.
+constexpr std::size_t kPairLineRoom = 64;
 
 // "A-B" and the blanks that bring the ":" to the same column for every pair.
 class PairLabels {
@@ -58,41 +59,59 @@ char* put_chars(char* p, std::string_view text) {
   return p + text.size();
 }
 
-// Most of a large report: each line built in a buffer of its own, then
-// appended whole.
+// Lines built in place at the end of `out`, with room for each made once
+// for all of them: most of a large report.
+class LineWriter {
+ public:
+  LineWriter(TextLines& out, std::size_t lines) : out_(out.text), start_(out_.size()) {
+    out_.resize(start_ + lines * kPairLineRoom);
+    end_ = out_.data() + start_;
+  }
+  LineWriter(const LineWriter&) = delete;
+  LineWriter& operator=(const LineWriter&) = delete;
+  ~LineWriter() { out_.resize(static_cast<std::size_t>(end_ - out_.data())); }
+  char* line() const { return end_; }
+  void line_ends_at(char* end) { end_ = end; }
+
+ private:
+  std::string& out_;
+  std::size_t start_;
+  char* end_;
+};
+
 void pair_lines(TextLines& out, const PairLabels& labels, const std::vector<PairValue>& pairs) {
   out.push_back(" The total correlation function T(r) is a sum of the");
   out.push_back(" partial");
   out.push_back(" correlation functions tll'(r) with the following");
   out.push_back(" coefficients;");
-  char line[kPairLineRoom];
+  LineWriter lines(out, pairs.size());
   for (const PairValue& p : pairs) {
-    char* q = line;
+    char* q = lines.line();
     *q++ = ' ';
     q = labels.put(q, p.l, p.m);
-    q = put_e(q, p.value, 14, 7);
+    q = put_e14_7(q, p.value);
     if (p.l != p.m) {
       q = put_chars(q, "    (or ");
       q = labels.put(q, p.m, p.l);
-      q = put_e(q, p.reverse, 14, 7);
+      q = put_e14_7(q, p.reverse);
       *q++ = ')';
     }
     *q++ = '\n';
-    out.text.append(line, q);
+    lines.line_ends_at(q);
   }
 }
 
 void faber_ziman_lines(TextLines& out, const PairLabels& labels, const std::vector<PairValue>& pairs) {
-  char line[kPairLineRoom];
+  LineWriter lines(out, pairs.size());
   for (const PairValue& p : pairs) {
-    char* q = line;
+    char* q = lines.line();
     *q++ = ' ';
     q = labels.put(q, p.l, p.m);
-    q = put_e(q, p.value, 14, 7);
+    q = put_e14_7(q, p.value);
     q = put_chars(q, " / ");
-    q = put_e(q, p.reverse, 14, 7);
+    q = put_e14_7(q, p.reverse);
     *q++ = '\n';
-    out.text.append(line, q);
+    lines.line_ends_at(q);
   }
 }
 
@@ -143,7 +162,8 @@ TextLines report_head_lines(const std::string& data_file, const std::vector<cons
 
 TextLines results_lines(const Composition& c, const Results& r) {
   TextLines out;
-  out.text.reserve(4096 + 3 * 80 * r.fz.size());  // the pair lines are most of the block
+  // The pair lines are most of the block; their room is taken from this.
+  out.text.reserve(4096 + 3 * kPairLineRoom * r.fz.size());
   const PairLabels labels(c);
   out.push_back("");
   if (c.kind == SampleKind::kIsotopes) {

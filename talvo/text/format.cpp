@@ -9,6 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
+// Small routines of the E field, inlined into the field so that its
+// constants fold.
+#if defined(__GNUC__)
+#define TALVO_INLINE [[gnu::always_inline]] inline
+#else
+#define TALVO_INLINE inline
+#endif
+
 namespace talvo {
 namespace {
 
@@ -68,7 +76,7 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8
 // one multiplication or division with an exact power of ten. False when the
 // rounding cannot be decided that way: the value is too near a half, or out
 // of the range of exact powers; the caller then takes the long way.
-bool fast_digits(double a, int d, std::uint64_t& n, int& p) {
+TALVO_INLINE bool fast_digits(double a, int d, std::uint64_t& n, int& p) {
   if (d > 15 || !(a > 0.0)) return false;
   // 2^(e2-1) <= a < 2^e2 from the bits (a is positive, finite and normal here
   // or below the range anyway); floor((e2 - 1) log10 2) by integers.
@@ -94,7 +102,7 @@ bool fast_digits(double a, int d, std::uint64_t& n, int& p) {
 }
 
 // The same digits the long way: the decimal text of the exact binary value.
-void slow_digits(double a, int d, char* digits, int& exponent) {
+[[gnu::noinline]] void slow_digits(double a, int d, char* digits, int& exponent) {
   char sci[512];
   const auto res = std::to_chars(sci, sci + sizeof sci, a, std::chars_format::scientific, d - 1);
   const char* q = sci;
@@ -125,7 +133,7 @@ std::uint64_t digit_pair(std::uint32_t n) {
 // The d decimal digits of n (below 10^d), leading zeros included. With 4 to
 // 8 digits it writes 8 bytes at p: the exponent that follows the digits
 // overwrites the ones beyond them.
-void put_digits(char* p, std::uint64_t n, int d) {
+TALVO_INLINE void put_digits(char* p, std::uint64_t n, int d) {
   if constexpr (std::endian::native == std::endian::little) {
     if (d >= 4 && d <= 8) {
       // Four independent pairs gathered in a register, stored at once.
@@ -153,20 +161,18 @@ char* put_text(char* p, std::string_view text, int w) {
   return p + text.size();
 }
 
-}  // namespace
-
-std::size_t e_room(int w, int d) {
-  const std::size_t digits = static_cast<std::size_t>(std::clamp(d, 1, 400));
-  return std::max(w > 0 ? static_cast<std::size_t>(w) : 0, digits + 8);
+[[gnu::noinline]] char* put_non_finite(char* out, double value, int w) {
+  if (std::isnan(value)) return put_text(out, "NaN", w);
+  const bool word = w >= 8 || w <= 0;
+  if (value < 0) return put_text(out, word ? "-Infinity" : "-Inf", w);
+  return put_text(out, word ? "Infinity" : "Inf", w);
 }
 
-char* put_e(char* out, double value, int w, int d) {
-  if (!std::isfinite(value)) {
-    if (std::isnan(value)) return put_text(out, "NaN", w);
-    const bool word = w >= 8 || w <= 0;
-    if (value < 0) return put_text(out, word ? "-Infinity" : "-Inf", w);
-    return put_text(out, word ? "Infinity" : "Inf", w);
-  }
+// The whole field; inlined where w and d are constants so that the field's
+// layout is settled when the program is compiled.
+TALVO_INLINE char* put_e_field(char* out, double value, int w, int d) {
+  if (!std::isfinite(value)) [[unlikely]]
+    return put_non_finite(out, value, w);
   d = std::clamp(d, 1, 400);
   // Fortran's form 0.DDDDE+XX: the digits of D.DDDe(X-1), correctly rounded.
   // Its length is known before its digits: sign, "0.", d digits, 4 more.
@@ -199,6 +205,17 @@ char* put_e(char* out, double value, int w, int d) {
   *p++ = static_cast<char>('0' + mag % 10);
   return p;
 }
+
+}  // namespace
+
+std::size_t e_room(int w, int d) {
+  const std::size_t digits = static_cast<std::size_t>(std::clamp(d, 1, 400));
+  return std::max(w > 0 ? static_cast<std::size_t>(w) : 0, digits + 8);
+}
+
+char* put_e(char* out, double value, int w, int d) { return put_e_field(out, value, w, d); }
+
+char* put_e14_7(char* out, double value) { return put_e_field(out, value, 14, 7); }
 
 void append_e(std::string& out, double value, int w, int d) {
   char buf[512];

@@ -36,6 +36,8 @@ void append_e(std::string& out, double value, int w, int d);
 // of what was written. For lines built in a buffer of their own.
 std::size_t e_room(int w, int d);
 char* put_e(char* out, double value, int w, int d);
+// E14.7, the field of the report's many values: put_e(out, value, 14, 7).
+char* put_e14_7(char* out, double value);
 
 // Aw: a longer text is cut to its first w characters, a shorter one is
 // right-justified with leading blanks.
