@@ -107,6 +107,11 @@ TEST(FormatE, AgreesWithCorrectlyRoundedPrintf) {
       const std::string got = fmt_e(v, w, d);
       ASSERT_EQ(got, e_by_printf(v, w, d)) << std::hexfloat << v << " E" << w << "." << d;
     }
+  // The report's own E14.7 routine.
+  for (const double v : values) {
+    char buf[32];
+    ASSERT_EQ(std::string(buf, put_e14_7(buf, v)), e_by_printf(v, 14, 7)) << std::hexfloat << v;
+  }
 }
 
 // A field written into a line buffer stays within its room and leaves what
