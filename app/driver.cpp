@@ -166,11 +166,28 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   for (const auto& element : matched) isotopes.insert(isotopes.end(), element.begin(), element.end());
   file->stream() << report_head_lines(data_file, isotopes).text;
 
-  const std::string block = results_lines(comp, results).text;
-  // The report first: the disk takes it while the screen is written.
-  file->stream() << block;
-  (void)file->start_writeback();
-  con.out << block;
+  // The block goes to the report and to the screen a piece at a time, never
+  // held whole; the disk starts on the report every few pieces, while the
+  // screen and the rest are written.
+  struct Outputs {
+    NewFile& report;
+    std::ostream& screen;
+    std::size_t unsent = 0;  // report bytes the disk was not yet asked for
+  } outputs{*file, con.out};
+  TextLines block;
+  block.context = &outputs;
+  block.sink = [](void* context, std::string_view piece) {
+    Outputs& o = *static_cast<Outputs*>(context);
+    o.report.stream() << piece;
+    o.unsent += piece.size();
+    if (o.unsent >= 4 * TextLines::kPiece) {
+      (void)o.report.start_writeback();
+      o.unsent = 0;
+    }
+    o.screen << piece;
+  };
+  results_lines(comp, results, block);
+  block.finish();
   if (!file->commit()) {
     pr_int(con.out, "Error writing data to iunit = ", kReportUnit);
     throw RunEnd(kFailureStatus);

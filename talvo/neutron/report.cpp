@@ -59,24 +59,43 @@ char* put_chars(char* p, std::string_view text) {
   return p + text.size();
 }
 
-// Lines built in place at the end of `out`, with room for each made once
-// for all of them: most of a large report.
+// Lines built in place at the end of `out`, with room made for many at a
+// time and the text handed on in pieces as it grows: most of a large report.
 class LineWriter {
  public:
-  LineWriter(TextLines& out, std::size_t lines) : out_(out.text), start_(out_.size()) {
-    out_.resize(start_ + lines * kPairLineRoom);
-    end_ = out_.data() + start_;
-  }
+  LineWriter(TextLines& out, std::size_t lines) : out_(out), lines_left_(lines) { make_room(); }
   LineWriter(const LineWriter&) = delete;
   LineWriter& operator=(const LineWriter&) = delete;
-  ~LineWriter() { out_.resize(static_cast<std::size_t>(end_ - out_.data())); }
-  char* line() const { return end_; }
+  ~LineWriter() { end_text(); }
+  // Where the next line goes: room for kPairLineRoom characters.
+  char* line() {
+    if (end_ + kPairLineRoom > limit_) {
+      end_text();
+      out_.spill();
+      make_room();
+    }
+    --lines_left_;
+    return end_;
+  }
   void line_ends_at(char* end) { end_ = end; }
 
  private:
-  std::string& out_;
-  std::size_t start_;
-  char* end_;
+  // Room for as many lines as make two pieces, so that a full room spills,
+  // or for the lines still to come when they are fewer.
+  static constexpr std::size_t kRoom = 2 * TextLines::kPiece;
+  void make_room() {
+    std::string& text = out_.text;
+    const std::size_t used = text.size();
+    text.resize(used + std::min(kRoom, std::max<std::size_t>(lines_left_, 1) * kPairLineRoom));
+    end_ = text.data() + used;
+    limit_ = text.data() + text.size();
+  }
+  void end_text() { out_.text.resize(static_cast<std::size_t>(end_ - out_.text.data())); }
+
+  TextLines& out_;
+  std::size_t lines_left_;
+  char* end_ = nullptr;
+  char* limit_ = nullptr;
 };
 
 void pair_lines(TextLines& out, const PairLabels& labels, const std::vector<PairValue>& pairs) {
@@ -162,8 +181,12 @@ TextLines report_head_lines(const std::string& data_file, const std::vector<cons
 
 TextLines results_lines(const Composition& c, const Results& r) {
   TextLines out;
-  // The pair lines are most of the block; their room is taken from this.
-  out.text.reserve(4096 + 3 * kPairLineRoom * r.fz.size());
+  out.text.reserve(4096 + 3 * kPairLineRoom * r.fz.size());  // the pair lines are most of the block
+  results_lines(c, r, out);
+  return out;
+}
+
+void results_lines(const Composition& c, const Results& r, TextLines& out) {
   const PairLabels labels(c);
   out.push_back("");
   if (c.kind == SampleKind::kIsotopes) {
@@ -226,7 +249,6 @@ TextLines results_lines(const Composition& c, const Results& r) {
   out.push_back(" (bound sig_scatt/4pi is self scattering level)");
   out.push_back(" (bound sig_coh/4pi is coherent scattering level)");
   out.push_back(" (bound sig_incoh/4pi is incoherent scattering level)");
-  return out;
 }
 
 }  // namespace talvo
