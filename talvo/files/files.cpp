@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <streambuf>
 #include <vector>
@@ -77,6 +78,20 @@ int open_regular(const std::string& name, Status& why) {
 // A read error inside the buffer, turned into badbit by the stream.
 struct ReadFailure {};
 
+// A buffer for reads and writes whose memory is taken only as it is used:
+// not cleared first, so that a small file touches a page of it, not sixteen.
+class IoBuffer {
+ public:
+  explicit IoBuffer(std::size_t size) : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
+  char* data() { return data_.get(); }
+  std::size_t size() const { return size_; }
+  char& operator[](std::size_t i) { return data_[i]; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_;
+};
+
 class FdInBuf : public std::streambuf {
  public:
   explicit FdInBuf(int fd) : fd_(fd), buf_(1 << 16) {}
@@ -98,7 +113,7 @@ class FdInBuf : public std::streambuf {
 
  private:
   int fd_;
-  std::vector<char> buf_;
+  IoBuffer buf_;
 };
 
 }  // namespace
@@ -325,7 +340,7 @@ class FdOutBuf : public std::streambuf {
   }
 
   int fd_;
-  std::vector<char> buf_;
+  IoBuffer buf_;
   int error_ = 0;
 };
 
