@@ -5,20 +5,13 @@
 
 #include <sstream>
 
-#include "app/driver.hpp"
+#include "tests/support/dialogue.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
 
-int run(const std::string& input, std::string& screen) {
-  std::istringstream in(input);
-  std::ostringstream out;
-  Console con{in, out};
-  const int status = run_talvo(con, DataFolder::named(TALVO_TEST_DATA_DIR));
-  screen = out.str();
-  return status;
-}
+int run(const std::string& input, std::string& screen) { return test_support::run_dialogue(input, screen); }
 
 TEST(HostileInput, AnEndlessReplyEndsTheRun) {
   std::string screen;

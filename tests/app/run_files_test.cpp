@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/driver.hpp"
+#include "tests/support/dialogue.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace talvo {
@@ -18,14 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int run(const std::string& input, std::string& screen) {
-  std::istringstream in(input);
-  std::ostringstream out;
-  Console con{in, out};
-  const int status = run_talvo(con, DataFolder::named(TALVO_TEST_DATA_DIR));
-  screen = out.str();
-  return status;
-}
+int run(const std::string& input, std::string& screen) { return test_support::run_dialogue(input, screen); }
 
 std::string content(const fs::path& p) {
   std::ifstream in(p);
