@@ -25,8 +25,10 @@ void conv_lower_to_upper(char& c);
 // An element symbol as a 2-character field (blank-padded, cut after 2) in
 // capitals, as one number: what same_symbol compares.
 inline unsigned symbol_key(std::string_view s) {
-  const auto upper = [](char c) { return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); };
-  return upper(s.empty() ? ' ' : s[0]) << 8 | upper(s.size() < 2 ? ' ' : s[1]);
+  const auto upper = [](char c) -> unsigned {
+    return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  };
+  return upper(s.empty() ? ' ' : s[0]) << 8u | upper(s.size() < 2 ? ' ' : s[1]);
 }
 
 // True when two element symbols are the same as 2-character fields (blank-
