@@ -21,20 +21,23 @@ std::span<const ElementEntry> element_table() { return kElements; }
 
 namespace {
 
-// The table's position of every symbol key, by its letters: blank or A-Z for
-// each of the two characters. Built when the program is compiled.
-constexpr int letter_index(unsigned char c) { return c == ' ' ? 0 : (c >= 'A' && c <= 'Z' ? c - 'A' + 1 : -1); }
+// The position in the index of a symbol key whose two characters are blank
+// or A-Z; -1 for any other key, which no symbol of the table has.
 constexpr int kLetters = 27;
+constexpr int index_slot(unsigned key) {
+  const auto letter = [](unsigned c) { return c == ' ' ? 0 : (c >= 'A' && c <= 'Z' ? static_cast<int>(c - 'A') + 1 : -1); };
+  const int first = letter(key >> 8);
+  const int second = letter(key & 0xffu);
+  return first < 0 || second < 0 ? -1 : first * kLetters + second;
+}
 
+// The table's position of every symbol, by its key. Built when the program
+// is compiled.
 constexpr auto kSymbolIndex = [] {
   std::array<std::int8_t, kLetters * kLetters> index{};
   index.fill(-1);
   for (std::size_t i = 0; i < std::size(kElements); ++i) {
-    const std::string_view symbol = kElements[i].symbol;
-    const auto upper = [](char c) { return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); };
-    const int first = letter_index(upper(symbol[0]));
-    const int second = letter_index(upper(symbol.size() < 2 ? ' ' : symbol[1]));
-    auto& slot = index[static_cast<std::size_t>(first * kLetters + second)];
+    auto& slot = index[static_cast<std::size_t>(index_slot(symbol_key(kElements[i].symbol)))];
     if (slot < 0) slot = static_cast<std::int8_t>(i);  // the first entry of a symbol is the one found
   }
   return index;
@@ -43,11 +46,8 @@ constexpr auto kSymbolIndex = [] {
 }  // namespace
 
 int find_element(std::string_view symbol) {
-  const unsigned key = symbol_key(symbol);
-  const int first = letter_index(static_cast<unsigned char>(key >> 8));
-  const int second = letter_index(static_cast<unsigned char>(key & 0xff));
-  if (first < 0 || second < 0) return -1;  // every symbol of the table is letters (and a blank)
-  return kSymbolIndex[static_cast<std::size_t>(first * kLetters + second)];
+  const int slot = index_slot(symbol_key(symbol));
+  return slot < 0 ? -1 : kSymbolIndex[static_cast<std::size_t>(slot)];
 }
 
 Status ele2z(std::string& symbol, int& z, double& weight, int iprint, std::ostream& out) {

@@ -29,6 +29,11 @@ std::string short_symbol(const std::string& s) { return std::string(trim_end(fix
 // two E14.7 fields, "    (or ", ")" and the line break come to 53.
 constexpr std::size_t kPairLineRoom = 64;
 
+char* put_chars(char* p, std::string_view text) {
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
 // "A-B" and the blanks that bring the ":" to the same column for every pair.
 class PairLabels {
  public:
@@ -38,26 +43,17 @@ class PairLabels {
   char* put(char* p, int l, int m) const {
     const std::string& a = symbols_[static_cast<std::size_t>(l)];
     const std::string& b = symbols_[static_cast<std::size_t>(m)];
-    p = put(p, a);
+    p = put_chars(p, a);
     *p++ = '-';
-    p = put(p, b);
+    p = put_chars(p, b);
     for (std::size_t n = a.size() + b.size(); n < 5; ++n) *p++ = ' ';
     *p++ = ':';
     return p;
   }
 
  private:
-  static char* put(char* p, const std::string& symbol) {
-    for (const char c : symbol) *p++ = c;
-    return p;
-  }
   std::vector<std::string> symbols_;
 };
-
-char* put_chars(char* p, std::string_view text) {
-  std::memcpy(p, text.data(), text.size());
-  return p + text.size();
-}
 
 // Lines built in place at the end of `out`, with room made for many at a
 // time and the text handed on in pieces as it grows: most of a large report.

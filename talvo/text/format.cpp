@@ -21,24 +21,24 @@ namespace talvo {
 namespace {
 
 // Blanks before a field of `len` characters in a field of w; none when it is wider.
-void pad(std::string& out, std::size_t len, int w) {
-  if (w > 0 && len < static_cast<std::size_t>(w)) out.append(static_cast<std::size_t>(w) - len, ' ');
+std::size_t blanks(std::size_t len, int w) {
+  return w > 0 && len < static_cast<std::size_t>(w) ? static_cast<std::size_t>(w) - len : 0;
 }
 
 void append_justified(std::string& out, std::string_view text, int w) {
-  pad(out, text.size(), w);
+  out.append(blanks(text.size(), w), ' ');
   out += text;
 }
 
 // Infinity and NaN in the way Fortran run-times write them.
-void append_non_finite(std::string& out, double value, int w) {
-  if (std::isnan(value)) return append_justified(out, "NaN", w);
+std::string_view non_finite_text(double value, int w) {
+  if (std::isnan(value)) return "NaN";
   const bool word = w >= 8 || w <= 0;
-  if (value < 0)
-    append_justified(out, word ? "-Infinity" : "-Inf", w);
-  else
-    append_justified(out, word ? "Infinity" : "Inf", w);
+  if (value < 0) return word ? "-Infinity" : "-Inf";
+  return word ? "Infinity" : "Inf";
 }
+
+void append_non_finite(std::string& out, double value, int w) { append_justified(out, non_finite_text(value, w), w); }
 
 }  // namespace
 
@@ -152,20 +152,12 @@ TALVO_INLINE void put_digits(char* p, std::uint64_t n, int d) {
   if (i == 1) p[0] = static_cast<char>('0' + n);
 }
 
-char* put_text(char* p, std::string_view text, int w) {
-  if (w > 0 && text.size() < static_cast<std::size_t>(w)) {
-    std::memset(p, ' ', static_cast<std::size_t>(w) - text.size());
-    p += static_cast<std::size_t>(w) - text.size();
-  }
-  std::memcpy(p, text.data(), text.size());
-  return p + text.size();
-}
-
-[[gnu::noinline]] char* put_non_finite(char* out, double value, int w) {
-  if (std::isnan(value)) return put_text(out, "NaN", w);
-  const bool word = w >= 8 || w <= 0;
-  if (value < 0) return put_text(out, word ? "-Infinity" : "-Inf", w);
-  return put_text(out, word ? "Infinity" : "Inf", w);
+[[gnu::noinline]] char* put_non_finite(char* p, double value, int w) {
+  const std::string_view text = non_finite_text(value, w);
+  const std::size_t pad = blanks(text.size(), w);
+  std::memset(p, ' ', pad);
+  std::memcpy(p + pad, text.data(), text.size());
+  return p + pad + text.size();
 }
 
 // The whole field; inlined where w and d are constants so that the field's
@@ -177,12 +169,11 @@ TALVO_INLINE char* put_e_field(char* out, double value, int w, int d) {
   // Fortran's form 0.DDDDE+XX: the digits of D.DDDe(X-1), correctly rounded.
   // Its length is known before its digits: sign, "0.", d digits, 4 more.
   const bool negative = std::signbit(value);
-  const int len = (negative ? 1 : 0) + 2 + d + 4;
+  const auto len = static_cast<std::size_t>((negative ? 1 : 0) + 2 + d + 4);
   char* p = out;
-  if (w > len) {
-    std::memset(p, ' ', static_cast<std::size_t>(w - len));
-    p += w - len;
-  }
+  const std::size_t pad = blanks(len, w);
+  std::memset(p, ' ', pad);
+  p += pad;
   if (negative) *p++ = '-';
   *p++ = '0';
   *p++ = '.';

@@ -24,7 +24,7 @@ void conv_lower_to_upper(char& c);
 
 // An element symbol as a 2-character field (blank-padded, cut after 2) in
 // capitals, as one number: what same_symbol compares.
-inline unsigned symbol_key(std::string_view s) {
+constexpr unsigned symbol_key(std::string_view s) {
   const auto upper = [](char c) -> unsigned {
     return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   };
@@ -33,7 +33,7 @@ inline unsigned symbol_key(std::string_view s) {
 
 // True when two element symbols are the same as 2-character fields (blank-
 // padded, cut after 2) compared case-blind: "Fe", "FE" and "fe " are one.
-inline bool same_symbol(std::string_view a, std::string_view b) { return symbol_key(a) == symbol_key(b); }
+constexpr bool same_symbol(std::string_view a, std::string_view b) { return symbol_key(a) == symbol_key(b); }
 
 // Word starts of a line. Words are separated by blanks, commas or TABs, and a
 // comma that follows a blank itself begins a word. ipos[k-1] is the column of
