@@ -21,20 +21,31 @@ Status too_many() {
                        "The data file has more than the maximum allowed number of entries " + free_int(kMaxEntries));
 }
 
-// A data line without its line end. A line beyond the line limit, or a read
-// error, ends the reading and marks the file unreadable.
-bool next_line(std::istream& in, std::string& text, bool& broken) {
-  const LineRead r = read_line(in, text);
-  if (r == LineRead::kTooLong || r == LineRead::kError) broken = true;
-  return r == LineRead::kLine;
-}
+// A data table read line by line. Only a regular file is read: a FIFO would
+// hang the reader, a device never end. A line beyond the line limit, or a
+// read error, ends the reading and makes the file unreadable.
+class TableLines {
+ public:
+  explicit TableLines(const std::string& name) : name_(name), file_(name) {}
+  // Success, or why the file cannot be read at all.
+  Status opened() const {
+    if (file_.is_open()) return {};
+    return file_.status().ierr == 1 ? missing(name_) : unreadable(name_);
+  }
+  // The next line without its line end; false at the end or on a failure.
+  bool next(std::string& text) {
+    const LineRead r = read_line(file_.stream(), text);
+    if (r == LineRead::kTooLong || r == LineRead::kError) broken_ = true;
+    return r == LineRead::kLine;
+  }
+  // True when the reading stopped on a failure rather than at the end.
+  bool broken() { return broken_ || file_.stream().bad(); }
 
-// Only a regular file is read: a FIFO would hang the reader, a device never end.
-Status open_table(const std::string& name, std::optional<InputFile>& file) {
-  file.emplace(name);
-  if (file->is_open()) return {};
-  return file->status().ierr == 1 ? missing(name) : unreadable(name);
-}
+ private:
+  const std::string& name_;
+  InputFile file_;
+  bool broken_ = false;
+};
 
 // The text of a fixed-column field (1-based first column) without its blanks.
 std::string_view field(const std::string& text, int column, int width) {
@@ -66,19 +77,17 @@ std::optional<int> fixed_int(const std::string& text, int column, int width) {
 }  // namespace
 
 Status read_natural_file(const std::string& name, NuclearTable& table) {
-  std::optional<InputFile> file;
-  if (Status s = open_table(name, file); s.failed()) return s;
-  std::istream& in = file->stream();
-  bool broken = false;
+  TableLines lines(name);
+  if (Status s = lines.opened(); s.failed()) return s;
   std::string text;
   int headers = 0;
-  if (!next_line(in, text, broken) || !read_free(text, {&headers}) || headers < 0) return unreadable(name);
+  if (!lines.next(text) || !read_free(text, {&headers}) || headers < 0) return unreadable(name);
   for (int i = 0; i < headers; ++i)
-    if (!next_line(in, text, broken)) return unreadable(name);
+    if (!lines.next(text)) return unreadable(name);
   // 1X,I3,2X,F10.6,2X,A2,2X,F10.5,2X,F9.5,2X,F11.5
   constexpr std::size_t kRecord = 56;
   NuclearTable read{name, {}};
-  while (next_line(in, text, broken)) {
+  while (lines.next(text)) {
     if (text.size() < kRecord) break;  // the first line that does not fit ends the entries
     auto z = fixed_int(text, 2, 3);
     auto mass = fixed_real(text, 7, 10, 6);
@@ -96,25 +105,23 @@ Status read_natural_file(const std::string& name, NuclearTable& table) {
     e.sig_abs = static_cast<float>(*a);
     read.entries.push_back(e);
   }
-  if (broken || in.bad()) return unreadable(name);
+  if (lines.broken()) return unreadable(name);
   table = std::move(read);
   return {};
 }
 
 Status read_isotope_file(const std::string& name, NuclearTable& table) {
-  std::optional<InputFile> file;
-  if (Status s = open_table(name, file); s.failed()) return s;
-  std::istream& in = file->stream();
-  bool broken = false;
+  TableLines lines(name);
+  if (Status s = lines.opened(); s.failed()) return s;
   constexpr int kHeaderLines = 38;
   constexpr int kFields = 8;
   std::string text;
   for (int i = 0; i < kHeaderLines; ++i)
-    if (!next_line(in, text, broken)) return unreadable(name);
+    if (!lines.next(text)) return unreadable(name);
   NuclearTable read{name, {}};
   read.entries.reserve(kMaxEntries);
   std::vector<int> tab;
-  while (next_line(in, text, broken)) {
+  while (lines.next(text)) {
     std::string& rec = text;
     if (rec.size() > kLineLength) rec.resize(kLineLength);
     for (char& c : rec)
@@ -150,21 +157,19 @@ Status read_isotope_file(const std::string& name, NuclearTable& table) {
     if (read.entries.size() >= static_cast<std::size_t>(kMaxEntries)) return too_many();
     read.entries.push_back(e);
   }
-  if (broken || in.bad()) return unreadable(name);
+  if (lines.broken()) return unreadable(name);
   table = std::move(read);
   return {};
 }
 
 Status read_atomic_weights(const std::string& name, std::vector<AtomicWeight>& weights) {
-  std::optional<InputFile> file;
-  if (Status s = open_table(name, file); s.failed()) return s;
-  std::istream& in = file->stream();
-  bool broken = false;
+  TableLines lines(name);
+  if (Status s = lines.opened(); s.failed()) return s;
   // 1X,A2,1X,I3,1X,I3,1X,F10.6
   constexpr std::size_t kRecord = 22;
   std::vector<AtomicWeight> read;
   std::string text;
-  while (next_line(in, text, broken)) {
+  while (lines.next(text)) {
     if (trim_end(text).empty()) continue;
     if (text.size() < kRecord) return unreadable(name);
     auto z = fixed_int(text, 5, 3);
@@ -174,7 +179,7 @@ Status read_atomic_weights(const std::string& name, std::vector<AtomicWeight>& w
     if (read.size() >= static_cast<std::size_t>(kMaxEntries)) return too_many();
     read.push_back({text.substr(1, 2), *z, *a, *mass});
   }
-  if (broken || in.bad()) return unreadable(name);
+  if (lines.broken()) return unreadable(name);
   weights = std::move(read);
   return {};
 }
