@@ -40,27 +40,6 @@ std::string normalise_real(std::string_view t) {
   return out;
 }
 
-}  // namespace
-
-std::optional<int> parse_int(std::string_view t) {
-  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-  if (t.empty()) return std::nullopt;
-  int value = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
-  return value;
-}
-
-std::optional<double> parse_real(std::string_view t) {
-  const std::string s = normalise_real(t);
-  if (s.empty()) return std::nullopt;
-  const double v = std::strtod(s.c_str(), nullptr);
-  if (!std::isfinite(v)) return std::nullopt;
-  return v;
-}
-
-namespace {
-
 // Most items are plain decimals that from_chars reads at once; the Fortran
 // forms it does not take (D exponents, "1.0+3", a leading "+") go the long way.
 template <typename T>
@@ -73,7 +52,8 @@ bool plain_decimal(std::string_view item, T& out) {
     const std::size_t first = i;
     while (i < item.size() && is_digit(item[i])) whole = whole * 10 + (item[i++] - '0');
     if (i == item.size() && i > first) {
-      out = static_cast<T>(item[0] == '-' ? -whole : whole);
+      // -0 keeps its sign, as the long way keeps it.
+      out = item[0] == '-' ? -static_cast<T>(whole) : static_cast<T>(whole);
       return true;
     }
   }
@@ -85,6 +65,28 @@ bool plain_decimal(std::string_view item, T& out) {
   out = v;
   return true;
 }
+
+}  // namespace
+
+std::optional<int> parse_int(std::string_view t) {
+  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+  if (t.empty()) return std::nullopt;
+  int value = 0;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<double> parse_real(std::string_view t) {
+  if (double v = 0; plain_decimal(t, v)) return v;
+  const std::string s = normalise_real(t);
+  if (s.empty()) return std::nullopt;
+  const double v = std::strtod(s.c_str(), nullptr);
+  if (!std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+namespace {
 
 bool store(std::string_view item, const FreeTarget& target) {
   if (auto* p = std::get_if<int*>(&target)) {

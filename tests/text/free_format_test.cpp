@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+
 namespace talvo {
 namespace {
 
@@ -67,6 +73,40 @@ TEST(FreeFormat, SinglePrecisionTargetsRoundTheTextOnce) {
   EXPECT_EQ(x, 0.1f);
   ASSERT_TRUE(read_free("1.0E-6", {&x}));
   EXPECT_EQ(x, 1.0e-6f);
+}
+
+// A field cut out of a line reads as the C library reads the same number in
+// its own form, bit for bit: the sign of zero, the last place and the
+// smallest values included.
+TEST(FreeFormat, OneItemReadsAsTheCLibraryReadsIt) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"-0", "-0"},
+      {"-0.0", "-0.0"},
+      {"0", "0"},
+      {"123456789012345", "123456789012345"},
+      {"-9007199254740993", "-9007199254740993"},  // beyond 2^53: rounded once
+      {"0.1", "0.1"},
+      {"-2.5e-3", "-2.5e-3"},
+      {"1.0+3", "1.0e+3"},
+      {"1D-2", "1e-2"},
+      {"+4.5", "4.5"},
+      {"4.9e-324", "4.9e-324"},
+      {"1e-400", "1e-400"},
+      {"2.2250738585072011e-308", "2.2250738585072011e-308"},
+      {"1.7976931348623157e308", "1.7976931348623157e308"},
+      {"63.546001", "63.546001"},
+  };
+  for (const auto& [item, c_form] : cases) {
+    const auto v = parse_real(item);
+    ASSERT_TRUE(v.has_value()) << item;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(*v), std::bit_cast<std::uint64_t>(std::strtod(c_form, nullptr))) << item;
+  }
+  for (const char* bad : {"+", "-", ".", "1e999", "1.2.3", "1e", "inf", "0x10", "1 2"})
+    EXPECT_FALSE(parse_real(bad).has_value()) << bad;
+
+  float x = 1.0f;
+  ASSERT_TRUE(read_free("-0", {&x}));
+  EXPECT_TRUE(std::signbit(x));
 }
 
 }  // namespace
