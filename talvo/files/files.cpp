@@ -128,34 +128,36 @@ Status check_regular_file(const std::string& name) {
 
 LineRead read_line(std::istream& in, std::string& text, std::size_t max_length) {
   text.clear();
-  const std::istream::sentry ok(in, true);
-  if (!ok) return in.bad() ? LineRead::kError : LineRead::kEnd;
-  std::streambuf& buf = *in.rdbuf();
-  const auto eof = std::char_traits<char>::eof();
-  bool any = false;
-  try {
-    for (;;) {
-      const auto c = buf.sbumpc();
-      if (c == eof) {
-        in.setstate(std::ios::eofbit);
-        if (!any) {
-          in.setstate(std::ios::failbit);
-          return LineRead::kEnd;
-        }
-        break;
-      }
-      any = true;
-      if (c == '\n') break;
-      // One more than the limit leaves room for the CR of a CR-LF.
-      if (text.size() > max_length) return LineRead::kTooLong;
-      text.push_back(static_cast<char>(c));
+  if (!in.good()) {
+    in.setstate(std::ios::failbit);
+    return in.bad() ? LineRead::kError : LineRead::kEnd;
+  }
+  // One more than the limit leaves room for the CR of a CR-LF.
+  const std::size_t keep = max_length + 1;
+  // getline finds the line end in the stream's own buffer; a long line comes
+  // in several pieces.
+  char piece[512];
+  for (bool first = true;; first = false) {
+    const std::size_t room = std::min(sizeof piece - 1, keep - text.size());
+    in.getline(piece, static_cast<std::streamsize>(room + 1));
+    if (in.bad()) return LineRead::kError;
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (!in.fail()) {  // the line end was taken, or the input ended after some characters
+      text.append(piece, in.eof() ? got : got - 1);
+      break;
     }
-  } catch (...) {
-    try {
-      in.setstate(std::ios::badbit);
-    } catch (...) {
+    if (in.eof()) {  // nothing more: the line ended with the input, or there was none
+      if (first) return LineRead::kEnd;
+      in.clear(std::ios::eofbit);
+      break;
     }
-    return LineRead::kError;
+    // The piece is full and the line goes on.
+    text.append(piece, got);
+    in.clear(in.rdstate() & ~std::ios::failbit);
+    if (text.size() == keep) {
+      in.rdbuf()->sbumpc();  // the character that makes the line too long is taken, as a reader of it would
+      return in.bad() ? LineRead::kError : LineRead::kTooLong;
+    }
   }
   if (!text.empty() && text.back() == '\r') text.pop_back();
   return text.size() > max_length ? LineRead::kTooLong : LineRead::kLine;
