@@ -162,8 +162,7 @@ py::object to_plain(const py::handle& value) {
 }
 
 FormFactorTable table_from_name(const std::string& name) {
-  if (ach_case_blind_compare(name, "wk") == 0) return FormFactorTable::kWaasmaierKirfel;
-  if (ach_case_blind_compare(name, "it") == 0) return FormFactorTable::kInternationalTables;
+  if (const std::optional<FormFactorTable> table = form_factor_table_named(name)) return *table;
   throw py::value_error("unknown form-factor table \"" + name +
                         "\": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
 }

@@ -17,19 +17,18 @@ namespace {
 std::vector<double> q_values(const Args& a) { return a.get("--q") ? grid(*a.get("--q")) : read_columns(1)[0]; }
 
 FormFactorTable table_of(const Args& a) {
-  const std::string table = a.get("--table").value_or("wk");
-  if (table != "wk" && table != "it") throw UsageError{"--table is wk or it"};
-  return table == "wk" ? FormFactorTable::kWaasmaierKirfel : FormFactorTable::kInternationalTables;
+  const std::optional<FormFactorTable> table = form_factor_table_named(a.get("--table").value_or("wk"));
+  if (!table) throw UsageError{"--table is wk or it"};
+  return *table;
 }
 
 // The lookup's "element not found" errors say which routine failed; the
 // command line says which element it lacks.
 std::string foq_message(const Status& s, const std::string& symbol, FormFactorTable table, bool from_file) {
-  const std::string which = table == FormFactorTable::kWaasmaierKirfel ? "Waasmaier-Kirfel" : "International Tables";
-  if (s.ierr == 6 && !from_file) return "no " + which + " form factor for element " + symbol;
+  if (s.ierr == 6 && !from_file)
+    return "no " + std::string(form_factor_table_title(table)) + " form factor for element " + symbol;
   if (s.ierr == 3 && from_file)
-    return "no form factor for element " + symbol + " in " +
-           (table == FormFactorTable::kWaasmaierKirfel ? "wk_neutral.foqdat" : "it_neutral.foqdat");
+    return "no form factor for element " + symbol + " in " + form_factor_table_file(table);
   if (s.ierr == 2) return "no element symbol in \"" + symbol + "\"";
   return s.message;
 }

@@ -46,6 +46,14 @@ Status get_itpar_neut_data(std::string_view symbol, FormFactorParams& p, int ipr
 // The parameterisations by name, for the double-precision entry points.
 enum class FormFactorTable { kWaasmaierKirfel, kInternationalTables };
 
+// The parameterisation a front end names: "wk" or "it", in either case;
+// nothing for any other name.
+std::optional<FormFactorTable> form_factor_table_named(std::string_view name);
+// Its title ("Waasmaier-Kirfel", "International Tables") and the data file
+// of its coefficients ("wk_neutral.foqdat", "it_neutral.foqdat").
+const char* form_factor_table_title(FormFactorTable table);
+const char* form_factor_table_file(FormFactorTable table);
+
 // Largest Q to which each parameterisation was fitted: Waasmaier-Kirfel to
 // sin(theta)/lambda = 6 per Angstrom (Q = 24 pi), the International Tables
 // to 2 (Q = 8 pi); beyond, the sums are extrapolations.

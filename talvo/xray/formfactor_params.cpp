@@ -43,9 +43,10 @@ struct Parameterisation {
   int terms;
   const char* file;
   bool symbol_in_error2;
+  const char* title;
 };
-const Parameterisation kWkSet{"get_wkpar_neut", kWk, 5, "wk_neutral.foqdat", true};
-const Parameterisation kItSet{"get_itpar_neut", kIt, 4, "it_neutral.foqdat", false};
+const Parameterisation kWkSet{"get_wkpar_neut", kWk, 5, "wk_neutral.foqdat", true, "Waasmaier-Kirfel"};
+const Parameterisation kItSet{"get_itpar_neut", kIt, 4, "it_neutral.foqdat", false, "International Tables"};
 
 std::string error(const Parameterisation& set, int n, const char* text) {
   return "**" + std::string(set.name) + " Error " + std::to_string(n) + ": " + text;
@@ -148,13 +149,26 @@ Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorP
   return Status::error(7, error(set, 7, "Unrecognised data mode"));
 }
 
+const Parameterisation& parameterisation(FormFactorTable table) {
+  return table == FormFactorTable::kWaasmaierKirfel ? kWkSet : kItSet;
+}
+
 }  // namespace
 
 std::span<const char* const> wk_table_symbols() { return kWkSymbols; }
 std::span<const char* const> it_table_symbols() { return kItSymbols; }
 
+std::optional<FormFactorTable> form_factor_table_named(std::string_view name) {
+  if (equal_case_blind(name, "wk")) return FormFactorTable::kWaasmaierKirfel;
+  if (equal_case_blind(name, "it")) return FormFactorTable::kInternationalTables;
+  return std::nullopt;
+}
+
+const char* form_factor_table_title(FormFactorTable table) { return parameterisation(table).title; }
+const char* form_factor_table_file(FormFactorTable table) { return parameterisation(table).file; }
+
 std::optional<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table) {
-  const Parameterisation& set = table == FormFactorTable::kWaasmaierKirfel ? kWkSet : kItSet;
+  const Parameterisation& set = parameterisation(table);
   if (symbol.empty() || symbol.size() > 2) return std::nullopt;
   const std::string sym = fixed(symbol, 2);
   for (const TableRow& row : set.table) {

@@ -13,10 +13,6 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-const char* table_name(FormFactorTable table) {
-  return table == FormFactorTable::kWaasmaierKirfel ? "Waasmaier-Kirfel" : "International Tables";
-}
-
 Status check_grid(std::span<const double> q) {
   if (q.empty()) return Status::error(kXrayBadGrid, "the Q grid is empty");
   for (double v : q)
@@ -28,7 +24,7 @@ Status check_grid(std::span<const double> q) {
 Status coefficients(std::string_view symbol, FormFactorTable table, FormFactorParams& p) {
   const std::optional<FormFactorParams> found = published_coefficients(symbol, table);
   if (!found)
-    return Status::error(kXrayNoCoefficients, "no " + std::string(table_name(table)) +
+    return Status::error(kXrayNoCoefficients, "no " + std::string(form_factor_table_title(table)) +
                                                   " form-factor coefficients for element " + std::string(symbol));
   p = *found;
   return {};
@@ -114,7 +110,7 @@ std::optional<std::string> beyond_fit_warning(FormFactorTable table, std::span<c
   double largest = 0.0;
   for (double v : q) largest = std::max(largest, v);
   if (!(largest > fitted_qmax(table))) return std::nullopt;
-  return "the " + std::string(table_name(table)) + " coefficients are fitted up to Q = " + (wk ? "24" : "8") +
+  return "the " + std::string(form_factor_table_title(table)) + " coefficients are fitted up to Q = " + (wk ? "24" : "8") +
          " pi = " + (wk ? "75.40" : "25.13") + " per Angstrom (sin(theta)/lambda = " + (wk ? "6" : "2") +
          "): the values up to Q = " + shortest(largest) + " are extrapolated";
 }

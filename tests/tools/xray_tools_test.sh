@@ -43,6 +43,7 @@ grep -q '\*\*get_' "$err" && { echo "FAIL foq: a routine's message on standard e
 # 40 digits from the coefficients rounded to single precision and rounded again.
 check "foq it at zero" 0 "0 0.99995303" "" -- "$tools" foq H --table it --q 0:0:1
 check "foq it inside its fit" 0 "25 0.0030385565" "" -- "$tools" foq H --table it --q 25:25:1
+check "table names in either case" 0 "25 0.0030385565" "" -- "$tools" foq H --table IT --q 25:25:1
 check "foq it beyond its fit" 0 "25.5 0.0030383368" \
   "talvo-tools foq: the International Tables coefficients are fitted up to Q = 8 pi = 25.13 per Angstrom" -- \
   "$tools" foq H --table it --q 25.5:25.5:1

@@ -42,6 +42,19 @@ TEST(FormFactorLookup, SymbolsInAnyCaseInBothTablesAndFiles) {
   EXPECT_DOUBLE_EQ(p.a[0], 0.493002f);
 }
 
+// The names the front ends take, and what each names.
+TEST(FormFactorLookup, TableNamesTitlesAndFiles) {
+  for (const char* wk : {"wk", "WK", "Wk"})
+    EXPECT_EQ(form_factor_table_named(wk), FormFactorTable::kWaasmaierKirfel) << wk;
+  for (const char* it : {"it", "IT", "iT"})
+    EXPECT_EQ(form_factor_table_named(it), FormFactorTable::kInternationalTables) << it;
+  for (const char* other : {"", "w", "wkx", "itc", " wk"}) EXPECT_FALSE(form_factor_table_named(other)) << other;
+  EXPECT_STREQ(form_factor_table_title(FormFactorTable::kWaasmaierKirfel), "Waasmaier-Kirfel");
+  EXPECT_STREQ(form_factor_table_title(FormFactorTable::kInternationalTables), "International Tables");
+  EXPECT_STREQ(form_factor_table_file(FormFactorTable::kWaasmaierKirfel), "wk_neutral.foqdat");
+  EXPECT_STREQ(form_factor_table_file(FormFactorTable::kInternationalTables), "it_neutral.foqdat");
+}
+
 TEST(FormFactorLookup, ErrorsAndTheirMessages) {
   std::ostringstream out;
   FormFactorParams p;
