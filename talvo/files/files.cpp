@@ -137,7 +137,7 @@ LineRead read_line(std::istream& in, std::string& text, std::size_t max_length) 
   // getline finds the line end in the stream's own buffer; a long line comes
   // in several pieces.
   char piece[512];
-  for (bool first = true;; first = false) {
+  for (;;) {
     const std::size_t room = std::min(sizeof piece - 1, keep - text.size());
     in.getline(piece, static_cast<std::streamsize>(room + 1));
     if (in.bad()) return LineRead::kError;
@@ -147,7 +147,7 @@ LineRead read_line(std::istream& in, std::string& text, std::size_t max_length) 
       break;
     }
     if (in.eof()) {  // nothing more: the line ended with the input, or there was none
-      if (first) return LineRead::kEnd;
+      if (text.empty()) return LineRead::kEnd;
       in.clear(std::ios::eofbit);
       break;
     }
