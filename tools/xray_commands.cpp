@@ -27,8 +27,7 @@ FormFactorTable table_of(const Args& a) {
 std::string foq_message(const Status& s, const std::string& symbol, FormFactorTable table, bool from_file) {
   if (s.ierr == 6 && !from_file)
     return "no " + std::string(form_factor_table_title(table)) + " form factor for element " + symbol;
-  if (s.ierr == 3 && from_file)
-    return "no form factor for element " + symbol + " in " + form_factor_table_file(table);
+  if (s.ierr == 3 && from_file) return "no form factor for element " + symbol + " in " + form_factor_table_file(table);
   if (s.ierr == 2) return "no element symbol in \"" + symbol + "\"";
   return s.message;
 }

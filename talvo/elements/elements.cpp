@@ -25,7 +25,9 @@ namespace {
 // or A-Z; -1 for any other key, which no symbol of the table has.
 constexpr int kLetters = 27;
 constexpr int index_slot(unsigned key) {
-  const auto letter = [](unsigned c) { return c == ' ' ? 0 : (c >= 'A' && c <= 'Z' ? static_cast<int>(c - 'A') + 1 : -1); };
+  const auto letter = [](unsigned c) {
+    return c == ' ' ? 0 : (c >= 'A' && c <= 'Z' ? static_cast<int>(c - 'A') + 1 : -1);
+  };
   const int first = letter(key >> 8);
   const int second = letter(key & 0xffu);
   return first < 0 || second < 0 ? -1 : first * kLetters + second;

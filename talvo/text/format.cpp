@@ -140,8 +140,8 @@ TALVO_INLINE void put_digits(char* p, std::uint64_t n, int d) {
       const auto v = static_cast<std::uint32_t>(n);
       const std::uint32_t hi = v / 10000;
       const std::uint32_t lo = v % 10000;
-      std::uint64_t all = digit_pair(hi / 100) | digit_pair(hi % 100) << 16 | digit_pair(lo / 100) << 32 |
-                          digit_pair(lo % 100) << 48;
+      std::uint64_t all =
+          digit_pair(hi / 100) | digit_pair(hi % 100) << 16 | digit_pair(lo / 100) << 32 | digit_pair(lo % 100) << 48;
       all >>= 8 * (8 - d);
       std::memcpy(p, &all, 8);
       return;

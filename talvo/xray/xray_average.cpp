@@ -110,9 +110,10 @@ std::optional<std::string> beyond_fit_warning(FormFactorTable table, std::span<c
   double largest = 0.0;
   for (double v : q) largest = std::max(largest, v);
   if (!(largest > fitted_qmax(table))) return std::nullopt;
-  return "the " + std::string(form_factor_table_title(table)) + " coefficients are fitted up to Q = " + (wk ? "24" : "8") +
-         " pi = " + (wk ? "75.40" : "25.13") + " per Angstrom (sin(theta)/lambda = " + (wk ? "6" : "2") +
-         "): the values up to Q = " + shortest(largest) + " are extrapolated";
+  return "the " + std::string(form_factor_table_title(table)) +
+         " coefficients are fitted up to Q = " + (wk ? "24" : "8") + " pi = " + (wk ? "75.40" : "25.13") +
+         " per Angstrom (sin(theta)/lambda = " + (wk ? "6" : "2") + "): the values up to Q = " + shortest(largest) +
+         " are extrapolated";
 }
 
 FormFactorResult form_factor(std::string_view symbol, std::span<const double> q, const FormFactorOptions& options) {

@@ -1,10 +1,11 @@
 #include "talvo/elements/elements.hpp"
-#include "talvo/text/words.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
+
+#include "talvo/text/words.hpp"
 
 namespace talvo {
 namespace {

@@ -304,8 +304,10 @@ TEST(ReadLine, LineEndsAndTheLengthLimit) {
       {"ok\nabcd\rx\n", 4, {"ok", "<too long>"}, "\n"},  // a CR inside a line counts
       {"abcde", 4, {"<too long>"}, ""},
       // Lines longer than the reader takes at a time.
-      {std::string(511, 'a') + "\n" + std::string(512, 'b') + "\r\n" + std::string(1025, 'c'), 1100,
-       {std::string(511, 'a'), std::string(512, 'b'), std::string(1025, 'c')}, ""},
+      {std::string(511, 'a') + "\n" + std::string(512, 'b') + "\r\n" + std::string(1025, 'c'),
+       1100,
+       {std::string(511, 'a'), std::string(512, 'b'), std::string(1025, 'c')},
+       ""},
       {std::string(1100, 'd') + "\r\nx\n", 1100, {std::string(1100, 'd'), "x"}, ""},
       {std::string(1101, 'e') + "\nx\n", 1100, {"<too long>"}, "x\n"},
       {std::string(1500, 'f') + "\n", 1100, {"<too long>"}, std::string(398, 'f') + "\n"},

@@ -128,8 +128,7 @@ TEST(FormatE, PutStaysWithinItsField) {
         EXPECT_EQ(field, fmt_e(v, w, d));
         EXPECT_LE(field.size(), e_room(w, d));
         const std::string after(end, static_cast<const char*>(buf) + sizeof buf);
-        EXPECT_EQ(after, std::string(after.size(), '#'))
-            << v << " E" << w << "." << d;
+        EXPECT_EQ(after, std::string(after.size(), '#')) << v << " E" << w << "." << d;
       }
 }
 
