@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "bench/hundred_elements.hpp"
 #include "talvo/neutron/averages.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
 #include "talvo/neutron/report.hpp"
@@ -32,10 +33,9 @@ struct HundredElements {
   std::vector<std::vector<const NuclearEntry*>> matched;
   bool ok = false;
   HundredElements() {
-    const char* symbols[] = {"H", "Li", "B", "C", "N", "O", "Si", "Fe", "Ni", "Cu"};
     c.kind = SampleKind::kIsotopes;
     c.density = 1.5;
-    for (int i = 0; i < 100; ++i) c.elements.push_back({symbols[i % 10], 1.0, {{0, 1.0}}});
+    for (int i = 0; i < kHundredElements; ++i) c.elements.push_back({hundred_elements_symbol(i), 1.0, {{0, 1.0}}});
     ok = match_composition(c, table, matched).ok();
   }
 };

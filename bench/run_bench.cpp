@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/hundred_elements.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
@@ -53,10 +54,9 @@ void time_run(benchmark::State& state, const Script& script) {
 }
 
 void BM_Talvo100ElementRun(benchmark::State& state) {
-  const char* symbols[] = {"H", "Li", "B", "C", "N", "O", "Si", "Fe", "Ni", "Cu"};
-  std::string text = "2\n\n100\n";
-  for (int i = 0; i < 100; ++i) text += std::string(symbols[i % 10]) + " 1 1.5\n";
-  for (int i = 0; i < 100; ++i) text += "0 1\n";
+  std::string text = "2\n\n" + std::to_string(kHundredElements) + "\n";
+  for (int i = 0; i < kHundredElements; ++i) text += std::string(hundred_elements_symbol(i)) + " 1 1.5\n";
+  for (int i = 0; i < kHundredElements; ++i) text += "0 1\n";
   text += "0.5\nbig\n";
   const Script script(text);
   for (auto _ : state) time_run(state, script);
