@@ -2,13 +2,33 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TALVO_FILON_BUILDS 1
+#else
+#define TALVO_FILON_BUILDS 0
+#endif
 
 namespace talvo::filon_detail {
 namespace {
 
-// Eight doubles side by side: one AVX-512 register, two AVX or four SSE ones.
-using Vec = double __attribute__((vector_size(64)));
-constexpr std::size_t kLanes = 8;
+// kLanes doubles side by side: one register of the instruction set each
+// build is made for (8 with AVX-512, 4 with AVX2, 2 with SSE2).
+template <std::size_t kLanes>
+struct VecOf;
+template <>
+struct VecOf<2> {
+  using type = double __attribute__((vector_size(16)));
+};
+template <>
+struct VecOf<4> {
+  using type = double __attribute__((vector_size(32)));
+};
+template <>
+struct VecOf<8> {
+  using type = double __attribute__((vector_size(64)));
+};
 
 // Points between anchors. Within a stretch the recurrence drifts by about one
 // rounding per point; at each anchor the sines are taken afresh at the grid
@@ -26,36 +46,37 @@ struct Arrays {
   double *f_odd, *f_even, *v_odd, *v_even;
 };
 
-// kVecs * 8 values of k are carried through the grid together: enough
+// kVecs * kLanes values of k are carried through the grid together: enough
 // independent recurrences to keep the multipliers busy, few enough to stay
-// in registers.
-template <bool kWithF, bool kWithV, std::size_t kVecs>
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
-void sums(double h, const Arrays& a) {
+// in registers. Each lane does the same operations in the same order, so
+// every build gives the same sums.
+template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecs>
+[[gnu::always_inline]] inline void sums_in(double h, const Arrays& a) {
+  using Vec = typename VecOf<kLanes>::type;
   constexpr std::size_t kWidth = kVecs * kLanes;
   for (std::size_t m0 = 0; m0 < a.nk; m0 += kWidth) {
     const std::size_t nb = std::min(kWidth, a.nk - m0);
-    Vec step_s[kVecs], step_c[kVecs], kv[kVecs];
-    Vec f_odd[kVecs], f_even[kVecs], v_odd[kVecs], v_even[kVecs];
-    for (std::size_t u = 0; u < kVecs; ++u) {
-      f_odd[u] = f_even[u] = v_odd[u] = v_even[u] = Vec{};
-      for (std::size_t l = 0; l < kLanes; ++l) {
-        const std::size_t b = u * kLanes + l;
-        kv[u][l] = b < nb ? a.k[m0 + b] : 0.0;
-        step_s[u][l] = std::sin(kv[u][l] * h);
-        step_c[u][l] = std::cos(kv[u][l] * h);
+    double kv[kWidth];
+    for (std::size_t b = 0; b < kWidth; ++b) kv[b] = b < nb ? a.k[m0 + b] : 0.0;
+    // sin(k x) and cos(k x) of every k, each from the standard library.
+    const auto sines = [&kv](double x, Vec(&sn)[kVecs], Vec(&cs)[kVecs]) {
+      for (std::size_t u = 0; u < kVecs; ++u) {
+        double s[kLanes], c[kLanes];
+        for (std::size_t l = 0; l < kLanes; ++l) {
+          s[l] = std::sin(kv[u * kLanes + l] * x);
+          c[l] = std::cos(kv[u * kLanes + l] * x);
+        }
+        std::memcpy(&sn[u], s, sizeof s);
+        std::memcpy(&cs[u], c, sizeof c);
       }
-    }
+    };
+    Vec step_s[kVecs], step_c[kVecs];
+    sines(h, step_s, step_c);
+    Vec f_odd[kVecs], f_even[kVecs], v_odd[kVecs], v_even[kVecs];
+    for (std::size_t u = 0; u < kVecs; ++u) f_odd[u] = f_even[u] = v_odd[u] = v_even[u] = Vec{};
     for (std::size_t i0 = 0; i0 < a.n; i0 += kStretch) {
       Vec sn[kVecs], cs[kVecs];
-      const double xi = a.x[i0];
-      for (std::size_t u = 0; u < kVecs; ++u)
-        for (std::size_t l = 0; l < kLanes; ++l) {
-          sn[u][l] = std::sin(kv[u][l] * xi);
-          cs[u][l] = std::cos(kv[u][l] * xi);
-        }
+      sines(a.x[i0], sn, cs);
       const std::size_t i1 = std::min(a.n, i0 + kStretch);
       // Stretches start on an odd point number, so points go in (odd, even) pairs.
       std::size_t i = i0;
@@ -94,20 +115,67 @@ void sums(double h, const Arrays& a) {
   }
 }
 
+// One build per instruction set. The register file sets how many k go
+// side by side: sixteen registers (AVX2, SSE2) hold three vectors' sines,
+// cosines and sums, thirty-two (AVX-512) four.
+template <bool kWithF, bool kWithV>
+void sums_baseline(double h, const Arrays& a) {
+  sums_in<kWithF, kWithV, 2, 3>(h, a);
+}
+
+#if TALVO_FILON_BUILDS
+template <bool kWithF, bool kWithV>
+__attribute__((target("avx2"))) void sums_avx2(double h, const Arrays& a) {
+  sums_in<kWithF, kWithV, 4, 3>(h, a);
+}
+
+template <bool kWithF, bool kWithV>
+__attribute__((target("avx512f"))) void sums_avx512(double h, const Arrays& a) {
+  sums_in<kWithF, kWithV, 8, (kWithF && kWithV) ? 3 : 4>(h, a);
+}
+#endif
+
+template <bool kWithF, bool kWithV>
+void sums(SumsBuild build, double h, const Arrays& a) {
+  switch (build) {
+#if TALVO_FILON_BUILDS
+    case SumsBuild::kAvx512:
+      return sums_avx512<kWithF, kWithV>(h, a);
+    case SumsBuild::kAvx2:
+      return sums_avx2<kWithF, kWithV>(h, a);
+#endif
+    default:
+      return sums_baseline<kWithF, kWithV>(h, a);
+  }
+}
+
 }  // namespace
 
+std::vector<SumsBuild> sums_builds() {
+  std::vector<SumsBuild> builds{SumsBuild::kBaseline};
+#if TALVO_FILON_BUILDS
+  if (__builtin_cpu_supports("avx2")) builds.push_back(SumsBuild::kAvx2);
+  if (__builtin_cpu_supports("avx512f")) builds.push_back(SumsBuild::kAvx512);
+#endif
+  return builds;
+}
+
 void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
-                std::span<const double> k, const SumsOut& out) {
+                std::span<const double> k, const SumsOut& out, SumsBuild build) {
+  if (build == SumsBuild::kBest) {
+    static const SumsBuild best = sums_builds().back();
+    build = best;
+  }
   const bool with_f = !f.empty(), with_v = !v.empty();
   const Arrays a{x.data(),         f.data(),         v.data(),         with_f ? f.size() : v.size(),
                  k.data(),         k.size(),         out.f_odd.data(), out.f_even.data(),
                  out.v_odd.data(), out.v_even.data()};
   if (with_f && with_v)
-    sums<true, true, 3>(h, a);
+    sums<true, true>(build, h, a);
   else if (with_f)
-    sums<true, false, 4>(h, a);
+    sums<true, false>(build, h, a);
   else if (with_v)
-    sums<false, true, 4>(h, a);
+    sums<false, true>(build, h, a);
 }
 
 double filon_value(double h, double k, const Ends& e, double odd, double even) {

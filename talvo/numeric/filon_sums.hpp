@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "talvo/numeric/filon.hpp"
 
@@ -22,8 +23,16 @@ struct SumsOut {
 // ones, and, when v is not empty, the same sums of v_i sin^2(k x_i). The
 // sines come from the angle-addition recurrence by the step h, taken afresh
 // at every 64th point, to about 1e-14 of the exact sums.
+// The builds of the sums: one per instruction set, each as wide as its
+// registers. All give the same sums, bit for bit; kBest is the widest this
+// processor runs.
+enum class SumsBuild { kBest, kBaseline, kAvx2, kAvx512 };
+
+// The builds this processor runs, the baseline first and the widest last.
+std::vector<SumsBuild> sums_builds();
+
 void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
-                std::span<const double> k, const SumsOut& out);
+                std::span<const double> k, const SumsOut& out, SumsBuild build = SumsBuild::kBest);
 
 // The ends of a grid: its first and last point and their values.
 struct Ends {

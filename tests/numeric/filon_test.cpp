@@ -4,8 +4,12 @@
 
 #include <cmath>
 #include <random>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "talvo/numeric/filon_sums.hpp"
 
 namespace talvo {
 namespace {
@@ -301,6 +305,66 @@ TEST(FilonFt, SinglePrecisionResultsAreThoseOfTheScalarRecurrence) {
           << "n " << n << " k " << k[m];
   }
   EXPECT_GT(compared, 1000u);
+}
+
+
+// Each instruction set has its own build of the sums, with its own number
+// of k side by side. Every build this processor runs must give the
+// baseline's sums bit for bit, with f, with v and with both, for counts of
+// k that fill no vector exactly and grids shorter and longer than a stretch.
+TEST(FilonSums, EveryBuildGivesTheBaselineSumsBitForBit) {
+  using filon_detail::SumsBuild;
+  const std::vector<SumsBuild> builds = filon_detail::sums_builds();
+  ASSERT_FALSE(builds.empty());
+  EXPECT_EQ(builds.front(), SumsBuild::kBaseline);
+  std::mt19937_64 random(20261209);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (const std::size_t n : {3u, 63u, 64u, 65u, 130u, 1001u}) {
+    for (const std::size_t nk : {1u, 5u, 12u, 25u, 97u}) {
+      const double h = 0.002 + 0.03 * u(random), x0 = 20.0 * u(random);
+      std::vector<double> x(n), f(n), v(n), k(nk);
+      for (std::size_t i = 0; i < n; ++i) {
+        x[i] = x0 + static_cast<double>(i) * h;
+        f[i] = std::cos(2.0 * x[i]) + u(random);
+        v[i] = 0.01 + u(random);
+      }
+      for (double& km : k) km = 150.0 * u(random);
+      struct Sums {
+        std::vector<double> f_odd, f_even, v_odd, v_even;
+      };
+      const auto run = [&](SumsBuild build, bool with_f, bool with_v) {
+        Sums s{std::vector<double>(nk), std::vector<double>(nk), std::vector<double>(nk), std::vector<double>(nk)};
+        filon_detail::filon_sums(x, h, with_f ? std::span<const double>(f) : std::span<const double>(),
+                                 with_v ? std::span<const double>(v) : std::span<const double>(), k,
+                                 {s.f_odd, s.f_even, s.v_odd, s.v_even}, build);
+        return s;
+      };
+      for (const auto& [with_f, with_v] : {std::pair{true, false}, {false, true}, {true, true}}) {
+        const Sums base = run(SumsBuild::kBaseline, with_f, with_v);
+        for (const SumsBuild build : builds) {
+          const Sums got = run(build, with_f, with_v);
+          const std::string where = "build " + std::to_string(static_cast<int>(build)) + " n " + std::to_string(n) +
+                                    " nk " + std::to_string(nk) + (with_f ? " f" : "") + (with_v ? " v" : "");
+          for (std::size_t m = 0; m < nk; ++m) {
+            if (with_f) {
+              ASSERT_EQ(got.f_odd[m], base.f_odd[m]) << where;
+              ASSERT_EQ(got.f_even[m], base.f_even[m]) << where;
+            }
+            if (with_v) {
+              ASSERT_EQ(got.v_odd[m], base.v_odd[m]) << where;
+              ASSERT_EQ(got.v_even[m], base.v_even[m]) << where;
+            }
+          }
+        }
+        // The sums are sums of sines: a few against the plain loop.
+        if (with_f) {
+          double odd = 0.0;
+          for (std::size_t i = 0; i < n; i += 2) odd += f[i] * std::sin(k[0] * x[i]);
+          EXPECT_NEAR(base.f_odd[0], odd, 1e-9 * static_cast<double>(n)) << n;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
