@@ -17,12 +17,6 @@ struct SumsOut {
   std::span<double> f_odd, f_even, v_odd, v_even;
 };
 
-// On the grid x (equally spaced by h; x holds at least as many points as f
-// or v), for every k: the sums of f_i sin(k x_i) over the odd point numbers
-// (i even, counting points from 1, both ends included) and over the even
-// ones, and, when v is not empty, the same sums of v_i sin^2(k x_i). The
-// sines come from the angle-addition recurrence by the step h, taken afresh
-// at every 64th point, to about 1e-14 of the exact sums.
 // The builds of the sums: one per instruction set, each as wide as its
 // registers. All give the same sums, bit for bit; kBest is the widest this
 // processor runs.
@@ -31,6 +25,13 @@ enum class SumsBuild { kBest, kBaseline, kAvx2, kAvx512 };
 // The builds this processor runs, the baseline first and the widest last.
 std::vector<SumsBuild> sums_builds();
 
+// On the grid x (equally spaced by h; x holds at least as many points as f
+// or v), for every k: the sums of f_i sin(k x_i) over the odd point numbers
+// (i even, counting points from 1, both ends included) and over the even
+// ones, and, when v is not empty, the same sums of v_i sin^2(k x_i). The
+// sines come from the angle-addition recurrence by the step h, taken afresh
+// at every 64th point, to about 1e-14 of the exact sums. `build` is kBest
+// or one of sums_builds().
 void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
                 std::span<const double> k, const SumsOut& out, SumsBuild build = SumsBuild::kBest);
 
