@@ -25,10 +25,11 @@ namespace talvo::detail {
 
 // exp(x) for x <= 709, without branches so that the compiler can evaluate
 // several points at once (GCC does so only under -fno-trapping-math: with
-// traps assumed it keeps the two clamps as branches, and the loop scalar): Cody-Waite reduction to |r| <= ln2/2 and a Taylor
-// polynomial of degree 13 (truncation below 1e-17 relative). Results agree
-// with std::exp to about one unit in the last place of a double, far below
-// the single-precision rounding of the form factor. Underflows to 0.
+// traps assumed it keeps the two clamps as branches, and the loop scalar):
+// Cody-Waite reduction to |r| <= ln2/2 and a Taylor polynomial of degree 13
+// (truncation below 1e-17 relative). Results agree with std::exp to about
+// one unit in the last place of a double, far below the single-precision
+// rounding of the form factor. Underflows to 0.
 inline double fast_exp(double x) {
   x = x < -708.0 ? -708.0 : x;
   x = x > 709.0 ? 709.0 : x;

@@ -7,6 +7,7 @@
 #include "talvo/console/print.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/xray/fast_exp.hpp"
+#include "talvo/xray/form_factor_sums.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo {
@@ -27,30 +28,42 @@ double form_factor(double q, const FormFactorParams& p) {
 
 }  // namespace
 
-namespace {
+namespace detail {
 
-// Term by term over blocks of points, so that the exponentials of a block are
-// evaluated side by side; the sum keeps the order c + a1 e1 + a2 e2 ...
-// Processors with AVX-512 take sum_terms_avx512 instead, with AVX2 an AVX2
-// build of this one, both chosen at run time.
+// Built for AVX-512, AVX2 and the baseline, chosen at run time.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
-void sum_terms(double* fq, const double* q, std::size_t nq, const FormFactorParams& p) {
+void form_factor_sums(const double* q, std::size_t n, const FormFactorParams& p, double* f) {
   constexpr std::size_t kBlock = 256;
-  double s2[kBlock], f[kBlock];
-  for (std::size_t i0 = 0; i0 < nq; i0 += kBlock) {
-    const std::size_t nb = std::min(kBlock, nq - i0);
+  double s2[kBlock];
+  for (std::size_t i0 = 0; i0 < n; i0 += kBlock) {
+    const std::size_t nb = std::min(kBlock, n - i0);
+    double* fb = f + i0;
     for (std::size_t i = 0; i < nb; ++i) {
       const double s = (q[i0 + i] * 0.25) / kPi;
       s2[i] = s * s;
-      f[i] = p.c;
+      fb[i] = p.c;
     }
     for (int j = 0; j < p.n; ++j) {
       const double a = p.a[static_cast<std::size_t>(j)], b = p.b[static_cast<std::size_t>(j)];
-      for (std::size_t i = 0; i < nb; ++i) f[i] += a * detail::fast_exp(-b * s2[i]);
+      for (std::size_t i = 0; i < nb; ++i) fb[i] += a * fast_exp(-b * s2[i]);
     }
-    for (std::size_t i = 0; i < nb; ++i) fq[i0 + i] = static_cast<float>(f[i]);
+  }
+}
+
+}  // namespace detail
+
+namespace {
+
+// Without AVX-512: the double-precision sums, rounded to single precision a
+// block at a time. Processors with AVX-512 take sum_terms_avx512 instead.
+void sum_terms(double* fq, const double* q, std::size_t nq, const FormFactorParams& p) {
+  constexpr std::size_t kBlock = 256;
+  for (std::size_t i0 = 0; i0 < nq; i0 += kBlock) {
+    const std::size_t nb = std::min(kBlock, nq - i0);
+    detail::form_factor_sums(q + i0, nb, p, fq + i0);
+    for (std::size_t i = i0; i < i0 + nb; ++i) fq[i] = static_cast<float>(fq[i]);
   }
 }
 

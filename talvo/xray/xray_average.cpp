@@ -7,7 +7,7 @@
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/xray/fast_exp.hpp"
+#include "talvo/xray/form_factor_sums.hpp"
 
 namespace talvo {
 namespace {
@@ -29,34 +29,6 @@ Status coefficients(std::string_view symbol, FormFactorTable table, FormFactorPa
                                                   " form-factor coefficients for element " + std::string(symbol));
   p = *found;
   return {};
-}
-
-// f(Q) at the n points q, into f: term by term over blocks of points, so
-// that the exponentials of a block are evaluated side by side (the file is
-// compiled without floating-point traps for that). Each point's sum keeps
-// the order c + a1 e1 + a2 e2 ..., and every build gives the same values.
-// The one published negative b (carbon's, Waasmaier-Kirfel) makes a term
-// grow with Q: where exp(709) caps it, its a of -4.24 has already taken the
-// sum to -inf, as the library's exponential does.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
-void f_of_points(const double* q, std::size_t n, const FormFactorParams& p, double* f) {
-  constexpr std::size_t kBlock = 256;
-  double s2[kBlock];
-  for (std::size_t i0 = 0; i0 < n; i0 += kBlock) {
-    const std::size_t nb = std::min(kBlock, n - i0);
-    double* fb = f + i0;
-    for (std::size_t i = 0; i < nb; ++i) {
-      const double s = (q[i0 + i] * 0.25) / kPi;
-      s2[i] = s * s;
-      fb[i] = p.c;
-    }
-    for (std::size_t j = 0; j < static_cast<std::size_t>(p.n); ++j) {
-      const double a = p.a[j], b = p.b[j];
-      for (std::size_t i = 0; i < nb; ++i) fb[i] += a * detail::fast_exp(-b * s2[i]);
-    }
-  }
 }
 
 double f_at_zero(const FormFactorParams& p) {
@@ -146,7 +118,7 @@ FormFactorResult form_factor(std::string_view symbol, std::span<const double> q,
   r.status = check_grid(q);
   if (r.status.failed()) return r;
   r.f.resize(q.size());
-  f_of_points(q.data(), q.size(), p, r.f.data());
+  detail::form_factor_sums(q.data(), q.size(), p, r.f.data());
   if (auto warning = beyond_fit_warning(options.table, q)) r.status = Status::warning(kXrayBeyondFit, *warning);
   return r;
 }
@@ -196,7 +168,8 @@ XrayAverage xray_average(std::string_view formula, std::span<const double> q, co
   std::vector<double> f_block(n * kBlock), f(n);
   for (std::size_t k0 = 0; k0 < nq; k0 += kBlock) {
     const std::size_t nb = std::min(kBlock, nq - k0);
-    for (std::size_t i = 0; i < n; ++i) f_of_points(q.data() + k0, nb, params[i], f_block.data() + i * kBlock);
+    for (std::size_t i = 0; i < n; ++i)
+      detail::form_factor_sums(q.data() + k0, nb, params[i], f_block.data() + i * kBlock);
     for (std::size_t k = k0; k < k0 + nb; ++k) {
       double f2 = 0.0, f_mean = 0.0;
       for (std::size_t i = 0; i < n; ++i) {

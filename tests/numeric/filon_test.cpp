@@ -307,7 +307,6 @@ TEST(FilonFt, SinglePrecisionResultsAreThoseOfTheScalarRecurrence) {
   EXPECT_GT(compared, 1000u);
 }
 
-
 // Each instruction set has its own build of the sums, with its own number
 // of k side by side. Every build this processor runs must give the
 // baseline's sums bit for bit, with f, with v and with both, for counts of
