@@ -1,0 +1,98 @@
+// How the library's modern API reports failure: one kind per error, a whole
+// message, and warnings as a list beside a value that is there. Callers decide
+// by kind, never by number; a message is meant for a person and may change.
+//
+//   talvo::Result<Material> m = talvo::material_from_formula("H2O", table, options);
+//   if (!m.ok()) return report(m.error());        // m.error().kind, m.error().message
+//   for (const std::string& w : m.warnings()) ...  // the value is good all the same
+//   use(*m);
+#pragma once
+
+#include <cassert>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace talvo {
+
+enum class ErrorKind {
+  kInvalidArgument,  // a value the routine cannot use: NaN, out of its domain, a malformed option
+  kParseError,       // text that does not follow its grammar (a formula, a number, a file's layout)
+  kNotFound,         // a file, an element, an isotope, an ion or an axis that is not there
+  kOutOfRange,       // a value past what a table covers or what double precision can hold
+  kIoError,          // a file that cannot be read or written
+  kUnsupported,      // a valid request the library does not do
+  kOutOfMemory,      // the result would not fit in memory
+};
+
+// The kind's name for messages and bindings: "invalid argument", "not found", ...
+constexpr std::string_view error_kind_name(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::kInvalidArgument: return "invalid argument";
+    case ErrorKind::kParseError: return "parse error";
+    case ErrorKind::kNotFound: return "not found";
+    case ErrorKind::kOutOfRange: return "out of range";
+    case ErrorKind::kIoError: return "I/O error";
+    case ErrorKind::kUnsupported: return "unsupported";
+    case ErrorKind::kOutOfMemory: return "out of memory";
+  }
+  return "error";
+}
+
+struct Error {
+  ErrorKind kind = ErrorKind::kInvalidArgument;
+  std::string message;  // whole: what was wrong, with the offending input quoted
+};
+
+// A value or an error, with the warnings that came with the value.
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit, as with StatusOr
+  Result(Error error) : state_(std::move(error)) {}  // NOLINT
+  Result(T value, std::vector<std::string> warnings) : state_(std::move(value)), warnings_(std::move(warnings)) {}
+
+  // No error: the value is there (there may be warnings all the same).
+  bool ok() const { return std::holds_alternative<T>(state_); }
+  explicit operator bool() const { return ok(); }
+
+  const Error& error() const {
+    assert(!ok());
+    return std::get<Error>(state_);
+  }
+  ErrorKind kind() const { return error().kind; }
+
+  T& value() & {
+    assert(ok());
+    return std::get<T>(state_);
+  }
+  const T& value() const& {
+    assert(ok());
+    return std::get<T>(state_);
+  }
+  T&& value() && {
+    assert(ok());
+    return std::get<T>(std::move(state_));
+  }
+  T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
+  T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
+
+  const std::vector<std::string>& warnings() const { return warnings_; }
+  void add_warning(std::string text) { warnings_.push_back(std::move(text)); }
+
+ private:
+  std::variant<T, Error> state_;
+  std::vector<std::string> warnings_;
+};
+
+// For routines that return nothing but may fail.
+struct Done {};
+using Outcome = Result<Done>;
+
+inline Error make_error(ErrorKind kind, std::string message) { return Error{kind, std::move(message)}; }
+
+}  // namespace talvo
