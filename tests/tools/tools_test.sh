@@ -64,7 +64,7 @@ check "density zero amount" 0 "$("$tools" density 1.0 O 1)" -- "$tools" density 
 forty=HHeLiBeBCNOFNeNaMgAlSiPSClArKCaScTiVCrMnFeCoNiCuZnGaGeAsSeBrKrRbSrYZr
 errs "xray-average too large" 1 "820 weights at 200000 Q), more than 134217728: at most 163083 Q" -- \
   "$tools" xray-average $forty --q 0:19.9999:0.0001
-if bash -c "ulimit -v 300000; '$tools' --version" >/dev/null 2>&1; then
+if bash -c "ulimit -v 300000; '$tools' --version; exit \$?" >/dev/null 2>&1; then
   errs "xray-average out of memory" 1 "xray-average: out of memory" -- \
     bash -c "ulimit -v 300000; '$tools' xray-average HHeLiBeBCNOFNe --q 0:99.9999:0.0001"
   errs "grid out of memory" 1 "^talvo-tools peak: out of memory$" -- \
