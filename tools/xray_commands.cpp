@@ -142,6 +142,11 @@ int run_xray_average(const Args& a) {
       append_shortest(out, w.weight[k]);
     }
     out += '\n';
+    // Out a piece at a time: the whole text can be many times the result's size.
+    if (out.size() >= (1u << 16)) {
+      std::cout << out;
+      out.clear();
+    }
   }
   std::cout << out;
   return 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <new>
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
@@ -123,7 +124,9 @@ FormFactorResult form_factor(std::string_view symbol, std::span<const double> q,
   return r;
 }
 
-XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
+namespace {
+
+XrayAverage averages(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
   XrayAverage r;
   r.formula = std::string(formula);
   Formula parsed;
@@ -155,6 +158,17 @@ XrayAverage xray_average(std::string_view formula, std::span<const double> q, co
   if (r.number_density) r.t0 = 4.0 * kPi * r.f0_mean * r.f0_mean * *r.number_density;
 
   const std::size_t n = r.symbols.size(), nq = q.size();
+  // Counted in double, which cannot overflow here, before anything is taken.
+  const double weights = static_cast<double>(n) * static_cast<double>(n + 1) / 2;
+  const double values = (weights + 3) * static_cast<double>(nq);
+  if (values > kXrayMaxValues) {
+    const double most_q = std::floor(kXrayMaxValues / (weights + 3));
+    std::string message = "the result would hold " + shortest(values) + " numbers (" + shortest(weights);
+    message += " weights at " + std::to_string(nq) + " Q), more than " + shortest(kXrayMaxValues);
+    message += ": at most " + shortest(most_q) + " Q at a time for this formula";
+    r.status = Status::error(kXrayOutOfMemory, message);
+    return r;
+  }
   r.q.assign(q.begin(), q.end());
   r.f2.resize(nq);
   r.f_mean_sq.resize(nq);
@@ -192,6 +206,19 @@ XrayAverage xray_average(std::string_view formula, std::span<const double> q, co
   }
   if (auto warning = beyond_fit_warning(options.table, q)) r.status = Status::warning(kXrayBeyondFit, *warning);
   return r;
+}
+
+}  // namespace
+
+XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
+  try {
+    return averages(formula, q, options);
+  } catch (const std::bad_alloc&) {
+    // Whatever was taken is given back as the unwinding frees it.
+    XrayAverage r;
+    r.status = Status::error(kXrayOutOfMemory, "out of memory for the averages of " + std::to_string(q.size()) + " Q");
+    return r;
+  }
 }
 
 }  // namespace talvo

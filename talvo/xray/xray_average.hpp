@@ -34,7 +34,15 @@ enum XrayCode {
   kXrayBadGrid = 4,         // no Q, or a Q that is negative or not a number
   kXrayNoMass = 5,          // a density in g/cm3 for an isotope whose mass is not known here
   kXrayBeyondFit = 6,       // a warning: Q beyond the range the coefficients were fitted to
+  kXrayOutOfMemory = 7,     // the result would pass kXrayMaxValues, or memory ran out
 };
+
+// The most numbers one xray_average result may hold: Q, <f^2>, <f>^2 and
+// the n (n + 1) / 2 weights of n elements at every Q (a 40-element formula
+// has 820 weights). Refused before any memory is taken, as the program
+// would otherwise fail part way or be stopped by the system; 2^27 doubles
+// are 1 GiB.
+inline constexpr double kXrayMaxValues = 134217728;
 
 struct FormFactorOptions {
   FormFactorTable table = FormFactorTable::kWaasmaierKirfel;
@@ -80,7 +88,8 @@ struct XrayAverage {
 
 // The averages of a formula ("SiO2", "Ca(OH)2", "D2O") on a Q grid. A density
 // in g/cm3 takes the atoms' mean weights from the element table (deuterium
-// included; other isotopes need the number density instead).
+// included; other isotopes need the number density instead). A result larger
+// than kXrayMaxValues, or memory that runs out, is error kXrayOutOfMemory.
 XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options = {});
 
 // The warning for Q beyond the range the table's coefficients were fitted
