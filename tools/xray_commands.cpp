@@ -40,8 +40,8 @@ std::string foq_message(const Status& s, const std::string& symbol, FormFactorTa
 // The photon energy in keV of --energy, --wavelength or --anode: exactly one
 // of them when `required`, at most one otherwise.
 std::optional<double> energy_of(const Args& a, bool required) {
-  const int given = int(a.get("--energy").has_value()) + int(a.get("--wavelength").has_value()) +
-                    int(a.get("--anode").has_value());
+  const int given =
+      int(a.get("--energy").has_value()) + int(a.get("--wavelength").has_value()) + int(a.get("--anode").has_value());
   if (given > 1) throw UsageError{"give one of --energy, --wavelength and --anode"};
   if (given == 0) {
     if (required) throw UsageError{"give --energy E (keV), --wavelength L (Angstrom) or --anode NAME"};

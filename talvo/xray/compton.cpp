@@ -42,8 +42,8 @@ static_assert(kBalyuziMaxZ == 92);
 // The natural cubic splines of every element, built once: x, S and the
 // second derivatives side by side.
 struct Splines {
-  std::vector<double> x, y, m;
-  Splines() : x(std::size(kHubbell)), y(x.size()), m(x.size()) {
+  std::vector<double> x, y, m, inverse_h;  // inverse_h[k] = 1 / (x[k+1] - x[k])
+  Splines() : x(std::size(kHubbell)), y(x.size()), m(x.size()), inverse_h(x.size()) {
     for (std::size_t k = 0; k < x.size(); ++k) {
       x[k] = kHubbell[k].x;
       y[k] = kHubbell[k].s;
@@ -66,6 +66,7 @@ struct Splines {
         ms[i] = (rhs - h0 * ms[i - 1]) / diag;
       }
       for (std::size_t i = n - 2; i >= 1; --i) ms[i] -= cs[i] * ms[i + 1];
+      for (std::size_t i = 0; i + 1 < n; ++i) inverse_h[f + i] = 1.0 / (xs[i + 1] - xs[i]);
     }
   }
 };
@@ -119,8 +120,8 @@ void add_incoherent(int z, IncoherentModel model, std::span<const double> x, dou
     for (std::size_t k = 0; k < x.size(); ++k) out[k] += weight * hydrogen(x[k]);
     return;
   }
-  detail::IncoherentSpline s(z);
-  for (std::size_t k = 0; k < x.size(); ++k) out[k] += weight * s(x[k]);
+  detail::IncoherentSpline spline(z);
+  for (std::size_t k = 0; k < x.size(); ++k) out[k] += weight * spline(x[k]);
 }
 
 std::string balyuzi_warning(double largest) {
@@ -140,6 +141,7 @@ IncoherentSpline::IncoherentSpline(int z) {
   x_ = s.x.data() + f;
   y_ = s.y.data() + f;
   m_ = s.m.data() + f;
+  inverse_h_ = s.inverse_h.data() + f;
   n_ = static_cast<std::size_t>(e.count);
   z_ = static_cast<double>(z);
 }
@@ -167,8 +169,13 @@ double IncoherentSpline::operator()(double x) {
   }
   i_ = i;
   const double h = x_[i + 1] - x_[i];
-  const double b = (x - x_[i]) / h, a = 1.0 - b;
-  return a * y_[i] + b * y_[i + 1] + ((a * a * a - a) * m_[i] + (b * b * b - b) * m_[i + 1]) * (h * h) / 6.0;
+  const double b = (x - x_[i]) * inverse_h_[i], a = 1.0 - b;
+  constexpr double kSixth = 1.0 / 6.0;
+  return a * y_[i] + b * y_[i + 1] + ((a * a * a - a) * m_[i] + (b * b * b - b) * m_[i + 1]) * (h * h) * kSixth;
+}
+
+void IncoherentSpline::operator()(std::span<const double> x, double* s) {
+  for (std::size_t k = 0; k < x.size(); ++k) s[k] = (*this)(x[k]);
 }
 
 }  // namespace detail
@@ -198,8 +205,8 @@ Result<std::vector<double>> compton(std::string_view formula, std::span<const do
   if (Status s = parse_formula(formula, parsed); s.failed()) return make_error(ErrorKind::kParseError, s.message);
   if (q.empty()) return make_error(ErrorKind::kInvalidArgument, "the Q grid is empty");
   if (options.breit_dirac_power != 2 && options.breit_dirac_power != 3)
-    return make_error(ErrorKind::kInvalidArgument, "the Breit-Dirac power is 2 or 3, not " +
-                                                       std::to_string(options.breit_dirac_power));
+    return make_error(ErrorKind::kInvalidArgument,
+                      "the Breit-Dirac power is 2 or 3, not " + std::to_string(options.breit_dirac_power));
   if (options.wavelength && !(*options.wavelength > 0.0 && std::isfinite(*options.wavelength)))
     return make_error(ErrorKind::kInvalidArgument,
                       "the wavelength must be a number above 0 Angstrom, not " + shortest(*options.wavelength));

@@ -69,9 +69,11 @@ class IncoherentSpline {
  public:
   explicit IncoherentSpline(int z);
   double operator()(double x);
+  // At every point of x, into s.
+  void operator()(std::span<const double> x, double* s);
 
  private:
-  const double *x_, *y_, *m_;  // points, values, second derivatives
+  const double *x_, *y_, *m_, *inverse_h_;  // points, values, second derivatives, 1 / (x_i+1 - x_i)
   std::size_t n_, i_ = 0;
   double z_;
 };

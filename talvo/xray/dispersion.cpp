@@ -1,6 +1,7 @@
 #include "talvo/xray/dispersion.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 
@@ -15,7 +16,7 @@ namespace {
 // K alpha 1 and K alpha 2 in keV: J. A. Bearden, Rev. Mod. Phys. 39 (1967)
 // 78-124, as listed in the X-ray Data Booklet (LBNL, 2009), Table 1-2.
 constexpr AnodeLine kAnodes[] = {
-    {"Cr", 5.41472, 5.405509}, {"Fe", 6.40384, 6.39084},   {"Co", 6.93032, 6.91530}, {"Cu", 8.04778, 8.02783},
+    {"Cr", 5.41472, 5.405509}, {"Fe", 6.40384, 6.39084},  {"Co", 6.93032, 6.91530}, {"Cu", 8.04778, 8.02783},
     {"Mo", 17.47934, 17.3743}, {"Ag", 22.16292, 21.9903}, {"W", 59.31824, 57.9817},
 };
 
@@ -103,8 +104,7 @@ Result<Dispersion> dispersion(int z, double energy_kev) {
     return make_error(ErrorKind::kOutOfRange, "the Henke table gives f1 of Z = " + std::to_string(z) + " from " +
                                                   shortest(first->e) + " eV, not at " + kev_text(energy_kev));
   // The first point above e (the last point holds e = 30 keV itself).
-  const HenkePoint* hi =
-      std::upper_bound(first, last, e, [](double v, const HenkePoint& p) { return v < p.e; });
+  const HenkePoint* hi = std::upper_bound(first, last, e, [](double v, const HenkePoint& p) { return v < p.e; });
   if (hi == last) --hi;
   const HenkePoint* lo = hi - 1;
   Dispersion d;
@@ -122,8 +122,16 @@ Result<Dispersion> dispersion(int z, double energy_kev) {
     d.f1 = loglog(e, lo->e, hi->e, lo->f1, hi->f1);
     d.f2 = loglog(e, lo->e, hi->e, lo->f2, hi->f2);
   }
-  const double zd = static_cast<double>(z);
-  d.z_star = zd - std::pow(zd / 82.5, 2.37);
+  // Henke's relativistic correction, once per element.
+  static const std::array<double, kHenkeMaxZ> z_star = [] {
+    std::array<double, kHenkeMaxZ> zs{};
+    for (std::size_t i = 0; i < zs.size(); ++i) {
+      const double zd = static_cast<double>(i + 1);
+      zs[i] = zd - std::pow(zd / 82.5, 2.37);
+    }
+    return zs;
+  }();
+  d.z_star = z_star[static_cast<std::size_t>(z - 1)];
   d.f_prime = d.f1 - d.z_star;
   d.f_double_prime = d.f2;
   return d;
@@ -137,8 +145,7 @@ Result<Dispersion> dispersion(std::string_view element, double energy_kev) {
   Result<Dispersion> d = dispersion(entry.z, energy_kev);
   if (!d.ok() && d.kind() == ErrorKind::kOutOfRange && entry.z > kHenkeMaxZ)
     return make_error(ErrorKind::kOutOfRange, "the Henke table of f1, f2 holds H to U (Z = 1 to 92), not " +
-                                                  std::string(entry.symbol) + " (Z = " + std::to_string(entry.z) +
-                                                  ")");
+                                                  std::string(entry.symbol) + " (Z = " + std::to_string(entry.z) + ")");
   return d;
 }
 

@@ -32,8 +32,8 @@ inline constexpr int kHenkeMaxZ = 92;
 
 // A characteristic line of an X-ray tube's anode.
 struct AnodeLine {
-  const char* anode;   // "Cu"
-  double ka1, ka2;     // keV
+  const char* anode;  // "Cu"
+  double ka1, ka2;    // keV
 };
 // Ka1 and Ka2 of Cr, Fe, Co, Cu, Mo, Ag and W.
 std::span<const AnodeLine> anode_lines();

@@ -275,9 +275,8 @@ std::optional<FormFactorParams> published_coefficients(std::string_view symbol, 
     return p;
   }
   if (symbol.empty()) return std::nullopt;
-  const std::string sym = fixed(symbol, 2);
   for (const TableRow& row : set.table) {
-    if (ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
+    if (!equal_case_blind(symbol, row.symbol)) continue;
     FormFactorParams p;
     p.n = set.terms;
     for (std::size_t j = 0; j < static_cast<std::size_t>(set.terms); ++j) {

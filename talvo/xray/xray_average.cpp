@@ -130,7 +130,8 @@ void complex_block(XrayAverage& r, std::size_t k0, std::size_t nb, const std::ve
     r.f2[k] = f2;
     r.f_mean_sq[k] = f_mean_sq;
     std::size_t w = 0;
-    for (std::size_t i = 0; i < n; ++i, ++w) r.weights[w].weight[k] = r.fractions[i] * r.fractions[i] * std::norm(f[i]) / f_mean_sq;
+    for (std::size_t i = 0; i < n; ++i, ++w)
+      r.weights[w].weight[k] = r.fractions[i] * r.fractions[i] * std::norm(f[i]) / f_mean_sq;
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t j = i + 1; j < n; ++j, ++w)
         r.weights[w].weight[k] = 2.0 * r.fractions[i] * r.fractions[j] * (f[i] * std::conj(f[j])).real() / f_mean_sq;
@@ -167,8 +168,7 @@ FormFactorResult form_factor(std::string_view symbol, std::span<const double> q,
 Result<std::vector<std::complex<double>>> form_factor(std::string_view symbol, std::span<const double> q,
                                                       double energy_kev, const FormFactorOptions& options) {
   FormFactorParams p;
-  if (Status s = coefficients(symbol, options.table, p); s.failed())
-    return make_error(ErrorKind::kNotFound, s.message);
+  if (Status s = coefficients(symbol, options.table, p); s.failed()) return make_error(ErrorKind::kNotFound, s.message);
   Result<Dispersion> d = dispersion(symbol, energy_kev);
   if (!d.ok()) return d.error();
   if (!q.empty())

@@ -88,8 +88,8 @@ struct XrayAverage {
   std::optional<double> energy;      // keV, where asked
   std::vector<double> f_prime;       // f'_i, f''_i at the energy (with an energy only)
   std::vector<double> f_double_prime;
-  std::vector<double> f0;            // f_i(0) = c + sum a
-  double f0_mean = 0.0;              // <f(0)>
+  std::vector<double> f0;  // f_i(0) = c + sum a
+  double f0_mean = 0.0;    // <f(0)>
   std::vector<double> q;
   std::vector<double> f2;            // <f^2>, with an energy <|f|^2>
   std::vector<double> f_mean_sq;     // <f>^2, with an energy |<f>|^2

@@ -37,14 +37,14 @@ inline constexpr double kElectronRestEnergyKev = 510.99895;
 
 // Atoms of one element in a formula unit. Any formula front end fills these.
 struct XrayAtoms {
-  std::string symbol;           // element ("Fe", "D"; an ion "Fe3+" counts as its element)
-  double count = 0.0;           // atoms per formula unit, above 0
+  std::string symbol;            // element ("Fe", "D"; an ion "Fe3+" counts as its element)
+  double count = 0.0;            // atoms per formula unit, above 0
   std::optional<double> mass{};  // amu per atom; the element table's mean weight when not given
 };
 
 struct XrayComposition {
-  std::string name;                // the formula as given, for the output
-  std::vector<XrayAtoms> atoms;    // one entry per element, in order
+  std::string name;                 // the formula as given, for the output
+  std::vector<XrayAtoms> atoms;     // one entry per element, in order
   std::optional<double> density{};  // g/cm3
 };
 
@@ -64,10 +64,10 @@ struct XrayMaterialElement {
 
 struct XrayMaterial {
   std::string formula;
-  double energy = 0.0;      // keV
-  double wavelength = 0.0;  // Angstrom
-  double atoms = 0.0;       // per formula unit
-  double electrons = 0.0;   // per formula unit
+  double energy = 0.0;         // keV
+  double wavelength = 0.0;     // Angstrom
+  double atoms = 0.0;          // per formula unit
+  double electrons = 0.0;      // per formula unit
   std::optional<double> mass;  // amu per formula unit, where every element's mass is known
   double f1 = 0.0, f2 = 0.0;   // sums per formula unit
   // Per atom, barn: the fractions' mean.
@@ -76,11 +76,11 @@ struct XrayMaterial {
   std::optional<double> density, number_density;  // g/cm3, atoms per A^3
   std::optional<double> sld, sld_im;              // 1e-6 per A^2
   std::optional<double> delta, beta;
-  std::optional<double> critical_angle;           // degrees
-  std::optional<double> mu_photo, mu_coh, mu_incoh, mu_total;        // per cm
+  std::optional<double> critical_angle;                                // degrees
+  std::optional<double> mu_photo, mu_coh, mu_incoh, mu_total;          // per cm
   std::optional<double> attenuation_length_photo, attenuation_length;  // cm: 1/mu_photo, 1/mu_total
   // With a thickness too.
-  std::optional<double> thickness;                     // cm
+  std::optional<double> thickness;                         // cm
   std::optional<double> transmission_photo, transmission;  // exp(-mu_photo t), exp(-mu_total t)
   std::vector<XrayMaterialElement> elements;
 };

@@ -30,8 +30,7 @@ TEST(Compton, TabulatedPointsAreReproduced) {
     const Result<std::vector<double>> s = incoherent_function(t.element, t.x);
     ASSERT_TRUE(s.ok()) << t.element;
     const double within = std::string(t.element) == "H" ? 1.3e-4 : 1e-12;
-    for (std::size_t k = 0; k < t.x.size(); ++k)
-      EXPECT_NEAR((*s)[k], t.s[k], within) << t.element << " " << t.x[k];
+    for (std::size_t k = 0; k < t.x.size(); ++k) EXPECT_NEAR((*s)[k], t.s[k], within) << t.element << " " << t.x[k];
   }
   // In decreasing order, as in increasing.
   const std::vector<double> down = {1.5, 1.0, 0.5, 0.25, 0.1};
@@ -76,9 +75,13 @@ TEST(Compton, BalyuziAgreesWithHubbellForOxygenAndSilicon) {
     double z;
     double a[5], b[5];
   } cases[] = {
-      {"O", 8, {0.8847, 3.21889997, 1.79900002, 1.55379999, 0.54339999},
+      {"O",
+       8,
+       {0.8847, 3.21889997, 1.79900002, 1.55379999, 0.54339999},
        {52.0063019, 16.4487, 6.59579992, 0.814300001, 0.281500012}},
-      {"Si", 14, {2.1006, 2.2025001, 5.30630016, 2.51620007, 1.87160003},
+      {"Si",
+       14,
+       {2.1006, 2.2025001, 5.30630016, 2.51620007, 1.87160003},
        {116.957001, 34.776001, 3.32150006, 0.993300021, 0.155300006}},
   };
   for (const auto& t : cases) {

@@ -109,9 +109,15 @@ TEST(Dispersion, EnergiesByAnodeAndWavelength) {
   const struct {
     const char* name;
     double kev;
-  } cases[] = {{"Cu", kCuKa1},       {"CuKa1", kCuKa1}, {"cu ka1", kCuKa1},
-               {"CuKa2", kCuKa2},    {"Mo", kMoKa1},    {"Cr", 5.41472},
-               {"Co", 6.93032},      {"Fe", 6.40384},   {"Ag", 22.16292},
+  } cases[] = {{"Cu", kCuKa1},
+               {"CuKa1", kCuKa1},
+               {"cu ka1", kCuKa1},
+               {"CuKa2", kCuKa2},
+               {"Mo", kMoKa1},
+               {"Cr", 5.41472},
+               {"Co", 6.93032},
+               {"Fe", 6.40384},
+               {"Ag", 22.16292},
                {"W", 59.31824},
                // K alpha: intensities 2:1, so the mean wavelength is (2 l1 + l2) / 3.
                {"CuKa", kHc / ((2.0 * kHc / kCuKa1 + kHc / kCuKa2) / 3.0)}};

@@ -16,9 +16,9 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 // CODATA 2018, exact or as published.
 constexpr double kAvogadro = 6.02214076e23;
-constexpr double kReCm = 2.8179403262e-13;  // classical electron radius, cm
+constexpr double kReCm = 2.8179403262e-13;                                      // classical electron radius, cm
 const double kHcKevCm = 6.62607015e-34 * 299792458.0 / 1.602176634e-19 * 1e-1;  // keV cm
-constexpr double kMoKa1 = 17.47934;                                            // keV, Bearden (1967)
+constexpr double kMoKa1 = 17.47934;                                             // keV, Bearden (1967)
 
 struct Point {
   double e, f1, f2;
@@ -43,7 +43,7 @@ Hand by_hand(const std::vector<Part>& parts, double density, double kev) {
     f2 += p.count * loglog(kev * 1000.0, p.lo, p.hi, &Point::f2);
   }
   const double units = density * kAvogadro / mass;  // formula units per cm3
-  const double lambda = kHcKevCm / kev;              // cm
+  const double lambda = kHcKevCm / kev;             // cm
   // r_e N f in 1/cm^2, 1e-16 cm^2 per A^2, in 1e-6 per A^2.
   return {units * kReCm * f1 * 1e-16 * 1e6, units * kReCm * f2 * 1e-16 * 1e6, units * 2.0 * kReCm * lambda * f2};
 }
@@ -116,12 +116,13 @@ TEST(XrayMaterial, ScatteringCrossSectionsAgainstDirectIntegrals) {
     const double f = 1.0 / ((1 + u * u) * (1 + u * u));
     return 1 - f * f;
   };
-  const double compton = kPi * re2_barn * simpson(
-                                              [&](double mu) {
-                                                const double p = 1.0 / (1.0 + k * (1.0 - mu));
-                                                return p * p * (p + 1 / p - 1 + mu * mu) * s_h(x_of(mu));
-                                              },
-                                              -1, 1, 20000);
+  const double compton = kPi * re2_barn *
+                         simpson(
+                             [&](double mu) {
+                               const double p = 1.0 / (1.0 + k * (1.0 - mu));
+                               return p * p * (p + 1 / p - 1 + mu * mu) * s_h(x_of(mu));
+                             },
+                             -1, 1, 20000);
   const Result<XrayMaterial> o = xray_material_from_formula("O", kev);
   const Result<XrayMaterial> h = xray_material_from_formula("H", kev);
   ASSERT_TRUE(o.ok() && h.ok());
