@@ -243,6 +243,8 @@ void print_material(const XrayMaterial& m) {
                                   {"beta", m.beta, ""},
                                   {"critical_angle", m.critical_angle, "degrees"},
                                   {"mu_photo", m.mu_photo, "1/cm"},
+                                  {"mu_coh", m.mu_coh, "1/cm"},
+                                  {"mu_incoh", m.mu_incoh, "1/cm"},
                                   {"mu_total", m.mu_total, "1/cm"},
                                   {"attenuation_length_photo", m.attenuation_length_photo, "cm"},
                                   {"attenuation_length", m.attenuation_length, "cm"},
@@ -334,7 +336,8 @@ const Subcommand kXrayCommand{
     "and f' = f1 - Z*, the electron count and the cross-sections per atom (photoabsorption 2 r_e lambda f2,\n"
     "Rayleigh from the form factors, Compton from S(x) with Klein-Nishina); with --density (g/cm3) the\n"
     "number density, X-ray SLD and its imaginary part (1e-6/A^2), delta, beta, critical angle (degrees),\n"
-    "mu_photo and mu_total (1/cm) and the attenuation lengths (cm); with --thickness (cm) the transmissions.\n"
+    "mu_photo, mu_coh, mu_incoh and mu_total (1/cm) and the attenuation lengths (cm); with --thickness (cm)\n"
+    "the transmissions.\n"
     "--json prints one object: energy, wavelength, ..., sld, sld_im, mu_photo, mu_coh, mu_incoh, mu_total,\n"
     "transmission, per_atom, elements.\n"
     "Example: talvo-tools xray Gd2O3 --anode Cu --density 7.41 --json\n"};
