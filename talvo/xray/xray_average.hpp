@@ -71,7 +71,8 @@ struct XrayAverageOptions {
   FormFactorTable table = FormFactorTable::kWaasmaierKirfel;
   std::optional<double> density{};         // g/cm3
   std::optional<double> number_density{};  // atoms per cubic Angstrom (give one of the two, or neither)
-  std::optional<double> energy{};          // keV: with dispersion (f' and f'') where given
+  std::optional<double> energy{};          // keV: <f^2>, <f>^2 and the weights with f' and f''
+                                           // (f0, f0_mean and T0 stay those of f0(Q) alone)
 };
 
 // The weight of one pair of elements, "Si-O", at every Q.
