@@ -76,5 +76,50 @@ TEST(RunFiles, ASampleThatCannotBePutInPlaceIsReportedAfterTheReport) {
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"iron.sample", "iron.talvo"}));
 }
 
+TEST(RunFiles, NamesAreKeptWholeUpToTwoHundredCharacters) {
+  const test_support::TempDir dir;
+  // Two names that differ only after their 80th character (folder included).
+  const std::string stem = dir.file(std::string(99 - dir.path().string().size(), 'n'));
+  ASSERT_EQ(stem.size(), 100u);
+  std::string screen;
+  ASSERT_EQ(run("1\n\n1\nFe 1\n7.874\n" + stem + "_iron\n", screen), 0) << screen;
+  ASSERT_EQ(run("1\n\n1\nNi 1\n8.908\n" + stem + "_nickel.TALVO\n", screen), 0) << screen;
+  EXPECT_NE(content(stem + "_iron.talvo").find(" Fe="), std::string::npos);
+  EXPECT_NE(content(stem + "_iron.sample").find("\nFe "), std::string::npos);
+  EXPECT_NE(content(stem + "_nickel.talvo").find(" Ni="), std::string::npos);
+  EXPECT_NE(content(stem + "_nickel.sample").find("\nNi "), std::string::npos);
+  EXPECT_EQ(names_in(dir.path()).size(), 4u);
+
+  // A sample read back under its whole name offers that name for the report.
+  ASSERT_EQ(run("-1\n" + stem + "_iron.sample\n\n\n", screen), 0) << screen;
+  EXPECT_NE(screen.find(" Give name only for output .TALVO file (" + stem + "_iron) > "), std::string::npos);
+  EXPECT_EQ(names_in(dir.path()).size(), 4u);
+
+  // 200 characters are a name, 201 are asked again, as is a name holding a
+  // control character (a NUL would end the file's name early).
+  const std::string longest = dir.file(std::string(200 - dir.path().string().size() - 1, 'm'));
+  ASSERT_EQ(longest.size(), 200u);
+  const std::string nul("a\0b", 3);
+  ASSERT_EQ(
+      run("1\n\n1\nFe 1\n0\n" + longest + "x\n" + dir.file(nul) + "\n" + dir.file("tab\tx") + "\n" + longest + "\n",
+          screen),
+      0)
+      << screen;
+  const std::string asked = " Give name only for output .TALVO file > ";
+  EXPECT_NE(
+      screen.find(asked + " A name can have at most 200 characters\n" + asked +
+                  " A name cannot hold control characters\n" + asked + " A name cannot hold control characters\n" +
+                  asked + " Output is written to file " + longest + ".talvo\n"),
+      std::string::npos)
+      << screen;
+  EXPECT_NE(content(longest + ".sample").find("\nFe "), std::string::npos);
+  EXPECT_EQ(names_in(dir.path()).size(), 6u);
+
+  // The .sample name is kept whole as well, and a longer one is asked again.
+  ASSERT_EQ(run("-1\n" + longest + "x\n" + stem + "_nickel\n\n" + stem + "_again\n", screen), 0) << screen;
+  EXPECT_NE(screen.find("file >  A name can have at most 200 characters\n"), std::string::npos) << screen;
+  EXPECT_NE(content(stem + "_again.talvo").find(" Ni="), std::string::npos);
+}
+
 }  // namespace
 }  // namespace talvo
