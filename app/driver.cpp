@@ -60,11 +60,12 @@ std::string ask_name(Console& con, std::string_view text, const std::string* sho
   }
 }
 
-// True when `name` ends in a folder, or in blanks after one: it names no file.
+// True when `name` ends in a folder ("/", "." or ".."), or in blanks after
+// one: it names no file, and would give hidden files such as "..talvo".
 bool names_no_file(std::string_view name) {
   const auto slash = name.find_last_of('/');
   const std::string_view file = slash == std::string_view::npos ? name : name.substr(slash + 1);
-  return file.find_first_not_of(' ') == std::string_view::npos;
+  return file.find_first_not_of(' ') == std::string_view::npos || file == "." || file == "..";
 }
 
 // The report's name without ".talvo". A blank name would write the hidden
