@@ -1,5 +1,7 @@
 #include "app/driver.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <ostream>
@@ -90,9 +92,30 @@ int ask_option(Console& con) {
   }
 }
 
+// What tells a file's content on disk apart: a file put in its place, or
+// written over, differs in one of these.
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+
+  static std::optional<FileIdentity> of(const std::string& name) {
+    struct stat st {};
+    if (stat(name.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  }
+  bool operator==(const FileIdentity& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
 struct SampleSource {
   std::string name;  // without ".sample"
   Composition composition;
+  std::string file;                      // the file read
+  std::optional<FileIdentity> identity;  // as it was read
 };
 
 // Menu option -1; nothing when the user typed "abort".
@@ -107,12 +130,12 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   if (ends_with_blind(name, ".sample")) name.resize(name.size() - 7);
   const auto file = check_file(name + ".sample", CheckFile::kMustExist, &con);
   if (!file) throw RunEnd(kFailureStatus);
+  SampleSource source{name, {}, *file, FileIdentity::of(*file)};
   InputFile in(*file);
   if (!in.is_open()) {
     line(con, " " + in.status().message);
     throw RunEnd(kFailureStatus);
   }
-  SampleSource source{name, {}};
   const Status s = read_sample(in.stream(), source.composition, kSampleReadPrint, con.out);
   if (!s.ok()) {
     pr_int(con.out, "read_sample reports error number ", s.ierr);
@@ -244,7 +267,15 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   line(con, "");
   line(con, " Output is written to file " + report_file);
 
-  if (!from_file) {
+  // A composition read from a file is not saved again, unless the report
+  // goes beside that very file and another run has put its own sample there
+  // since: saved again, the pair left behind is this run's.
+  bool save_sample = !from_file;
+  if (from_file && report + ".sample" == from_file->file) {
+    const auto now = FileIdentity::of(from_file->file);
+    save_sample = now && !(from_file->identity && *now == *from_file->identity);
+  }
+  if (save_sample) {
     const std::string sample_file = report + ".sample";
     line(con, " Saving sample information to file " + sample_file);
     const Status s = write_sample(sample_file, "talvo", data_file, comp, kSampleUnit, con.out, files);
