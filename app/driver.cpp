@@ -259,7 +259,8 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   // Another run may be replacing a report and sample of the same name: the
   // two files go into place together, from the report's commit to the
   // sample's, so the pair left behind is always one run's.
-  const FolderLock pair_lock(report_file);
+  // (Where the folder cannot be locked, the run goes on as before.)
+  const auto pair_lock = FolderLock::take(report_file);
   if (!file->commit()) {
     pr_int(con.out, "Error writing data to iunit = ", kReportUnit);
     throw RunEnd(kFailureStatus);

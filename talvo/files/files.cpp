@@ -427,15 +427,27 @@ bool no_unnamed_files(int err) { return err == EOPNOTSUPP || err == EISDIR || er
 
 }  // namespace
 
-int remove_abandoned_temporaries(const std::string& name) {
+namespace {
+
+// The error of a folder that cannot be opened or read.
+Error folder_error(const char* routine, const std::string& folder, int err) {
+  return make_error(err == ENOENT || err == ENOTDIR ? ErrorKind::kNotFound : ErrorKind::kIoError,
+                    std::string(routine) + ": cannot read folder " + folder + ": " + std::strerror(err));
+}
+
+}  // namespace
+
+Result<int> remove_abandoned_temporaries(const std::string& name) {
   const std::string base = fs::path(name).filename().string();
   if (base.empty()) return 0;
-  const int dir_fd = ::open(folder_of(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd < 0) return 0;
+  const std::string folder = folder_of(name);
+  const int dir_fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (dir_fd < 0) return folder_error("remove_abandoned_temporaries", folder, errno);
   DIR* dir = fdopendir(dir_fd);
   if (!dir) {
+    const int err = errno;
     ::close(dir_fd);
-    return 0;
+    return folder_error("remove_abandoned_temporaries", folder, err);
   }
   int removed = 0;
   while (const dirent* e = readdir(dir)) {
@@ -458,12 +470,18 @@ int remove_abandoned_temporaries(const std::string& name) {
   return removed;
 }
 
-FolderLock::FolderLock(const std::string& name) {
-  fd_ = retry([&] { return ::open(folder_of(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (fd_ >= 0 && retry([&] { return flock(fd_, LOCK_EX); }) != 0) {
-    ::close(fd_);
-    fd_ = -1;
+Result<FolderLock> FolderLock::take(const std::string& name) {
+  const std::string folder = folder_of(name);
+  const int fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return folder_error("FolderLock", folder, errno);
+  if (retry([&] { return flock(fd, LOCK_EX); }) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return make_error(
+        err == ENOLCK || err == EINVAL || err == EOPNOTSUPP ? ErrorKind::kUnsupported : ErrorKind::kIoError,
+        "FolderLock: cannot lock folder " + folder + ": " + std::strerror(err));
   }
+  return FolderLock(fd);
 }
 
 FolderLock::~FolderLock() {
@@ -529,7 +547,8 @@ NewFile NewFile::create(const std::string& name, const NewFileOptions& options) 
   if (path.filename().empty()) return fail(EISDIR);
   if (file_exists(name) && access(name.c_str(), W_OK) != 0) return fail(errno);
   const mode_t mode = wanted_mode(name);
-  remove_abandoned_temporaries(name);
+  // What killed writers left is removed where it can be; nothing else depends on it.
+  (void)remove_abandoned_temporaries(name);
 
   if (!options.named_temporary && can_link_unnamed()) {
     const int fd = retry([&] { return ::open(folder_of(name).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode); });

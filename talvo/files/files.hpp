@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "talvo/console/console.hpp"
+#include "talvo/result.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
@@ -183,24 +185,29 @@ class NewFile {
 
 // Removes the temporary files that killed writers of `name` left in its
 // folder (hidden names of the form .NAME.XXXXXX): only those that no live
-// NewFile holds. NewFile::create calls it; the number removed.
-int remove_abandoned_temporaries(const std::string& name);
+// NewFile holds. The number removed; kNotFound or kIoError when the folder
+// cannot be read. NewFile::create calls it.
+Result<int> remove_abandoned_temporaries(const std::string& name);
 
 // An exclusive lock on the folder that holds `name`, for a writer that
 // replaces several files there as one set: two writers holding it in turn
-// never leave one's file beside the other's. It waits while another process
-// holds it, and ends with the object (or with the process, however it ends).
-// Where the folder cannot be locked the writer goes on without it (locked()
-// is false). One process holds at most one lock on a folder at a time.
+// never leave one's file beside the other's. take() waits while another
+// process holds it; the lock ends with the object (or with the process,
+// however it ends; a child forked meanwhile shares it). One process holds at
+// most one lock on a folder at a time. kNotFound or kIoError when the folder
+// cannot be opened, kUnsupported where its file system has no locks: a
+// writer may then go on without it.
 class FolderLock {
  public:
-  explicit FolderLock(const std::string& name);
+  static Result<FolderLock> take(const std::string& name);
+  FolderLock(FolderLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FolderLock& operator=(FolderLock&&) = delete;
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
   ~FolderLock();
-  bool locked() const { return fd_ >= 0; }
 
  private:
+  explicit FolderLock(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
 

@@ -197,10 +197,13 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   expected.push_back(fs::path(live.temp_name()).filename().string());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(listing(dir), expected);
-  EXPECT_EQ(remove_abandoned_temporaries(name), 0);
+  EXPECT_EQ(*remove_abandoned_temporaries(name), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
-  if (child == 0) _exit(remove_abandoned_temporaries(name));
+  if (child == 0) {
+    const Result<int> removed = remove_abandoned_temporaries(name);
+    _exit(removed.ok() ? *removed : 100);
+  }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -212,10 +215,17 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   // A leftover that is a folder or a link is not a temporary file of ours.
   fs::create_directory(dir.file(".r.talvo.FOLDER"));
   fs::create_symlink(name, dir.file(".r.talvo.LINKED"));
-  EXPECT_EQ(remove_abandoned_temporaries(name), 0);
+  EXPECT_EQ(*remove_abandoned_temporaries(name), 0);
   EXPECT_TRUE(fs::is_directory(dir.file(".r.talvo.FOLDER")));
   EXPECT_TRUE(fs::is_symlink(dir.file(".r.talvo.LINKED")));
   EXPECT_EQ(content(name), "new\n");
+
+  // A folder that cannot be read is the caller's to know about.
+  const Result<int> missing = remove_abandoned_temporaries(dir.file("no/such/file"));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
+  EXPECT_EQ(missing.error().message,
+            "remove_abandoned_temporaries: cannot read folder " + dir.file("no/such") + ": No such file or directory");
 }
 
 TEST(FolderLock, SecondHolderWaitsForTheFirst) {
@@ -230,12 +240,12 @@ TEST(FolderLock, SecondHolderWaitsForTheFirst) {
   if (child == 0) {
     char c = 0;
     if (read(go[0], &c, 1) != 1) _exit(1);
-    const FolderLock mine(dir.file("other.sample"));  // the same folder
-    (void)!write(got[1], mine.locked() ? "y" : "n", 1);
+    const Result<FolderLock> mine = FolderLock::take(dir.file("other.sample"));  // the same folder
+    (void)!write(got[1], mine.ok() ? "y" : "n", 1);
     _exit(0);
   }
-  std::optional<FolderLock> held(std::in_place, dir.file("pair.talvo"));
-  ASSERT_TRUE(held->locked());
+  std::optional<Result<FolderLock>> held = FolderLock::take(dir.file("pair.talvo"));
+  ASSERT_TRUE(held->ok());
   ASSERT_EQ(write(go[1], "g", 1), 1);
   pollfd wait_for{got[0], POLLIN, 0};
   EXPECT_EQ(poll(&wait_for, 1, 300), 0) << "the second lock was had while the first was held";
@@ -246,8 +256,10 @@ TEST(FolderLock, SecondHolderWaitsForTheFirst) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   for (int fd : {go[0], go[1], got[0], got[1]}) close(fd);
-  // A folder that cannot be opened: no lock, and the caller goes on.
-  EXPECT_FALSE(FolderLock(dir.file("no/such/file")).locked());
+  // A folder that cannot be opened: no lock, and the caller may go on.
+  const Result<FolderLock> missing = FolderLock::take(dir.file("no/such/file"));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
 }
 
 TEST(OpenNewFile, ErrorBlock) {
