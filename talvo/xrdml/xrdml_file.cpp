@@ -4,13 +4,19 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
-#include "talvo/files/files.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/xrdml/file_bytes.hpp"
 
 namespace talvo {
+
+using xrdml_detail::FileBytes;
+using xrdml_detail::FileRead;
+using xrdml_detail::read_file_bytes;
 
 bool XrdmlAxis::varies() const {
   switch (form) {
@@ -85,6 +91,9 @@ struct ParseError {
 
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A name from the file as a message shows it: control characters escaped.
+std::string shown(std::string_view name) { return escape_for_message(name, 80); }
 
 bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -199,12 +208,14 @@ class Parser {
       if (root_closed_) break;
     }
     if (!root_seen_) fail(3, "not an XRDML file: it holds no XML element");
-    if (!root_closed_) fail(4, "the file ends inside <" + std::string(open_.back()) + ">: it is cut short");
+    if (!root_closed_) fail(4, "the file ends inside <" + shown(open_.back()) + ">: it is cut short");
     if (file_.scans.empty()) fail(5, "no scan in the file");
     if (have_alpha1_)
       file_.wavelength = have_alpha2_ && have_ratio_
                              ? (file_.k_alpha1 + file_.ratio * file_.k_alpha2) / (1.0 + file_.ratio)
                              : file_.k_alpha1;
+    if (!std::isfinite(file_.wavelength))
+      fail(6, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
     return std::move(file_);
   }
 
@@ -213,7 +224,7 @@ class Parser {
  private:
   [[noreturn]] void truncated() {
     fail(4, open_.empty() ? std::string("the file ends inside a tag: it is cut short")
-                          : "the file ends inside <" + std::string(open_.back()) + ">: it is cut short");
+                          : "the file ends inside <" + shown(open_.back()) + ">: it is cut short");
   }
   [[noreturn]] void malformed(const std::string& what) { fail(4, "broken markup: " + what); }
 
@@ -275,7 +286,7 @@ class Parser {
     const std::string_view name(n, static_cast<std::size_t>(q - n));
     skip_spaces(q);
     if (q == end_) truncated();
-    if (*q != '>') malformed("</" + std::string(name) + " is not closed by '>'");
+    if (*q != '>') malformed("</" + shown(name) + " is not closed by '>'");
     p_ = q + 1;
     end_element(name);
   }
@@ -296,7 +307,7 @@ class Parser {
       }
       if (*q == '/') {
         if (++q == end_) truncated();
-        if (*q != '>') malformed("'/' inside the tag <" + std::string(name) + ">");
+        if (*q != '>') malformed("'/' inside the tag <" + shown(name) + ">");
         ++q;
         empty = true;
         break;
@@ -306,14 +317,13 @@ class Parser {
       const std::string_view attribute(a, static_cast<std::size_t>(q - a));
       skip_spaces(q);
       if (q == end_) truncated();
-      if (attribute.empty() || *q != '=')
-        malformed("an attribute without a value in the tag <" + std::string(name) + ">");
+      if (attribute.empty() || *q != '=') malformed("an attribute without a value in the tag <" + shown(name) + ">");
       ++q;
       skip_spaces(q);
       if (q == end_) truncated();
       const char quote = *q;
       if (quote != '"' && quote != '\'')
-        malformed("an attribute value without quotes in the tag <" + std::string(name) + ">");
+        malformed("an attribute value without quotes in the tag <" + shown(name) + ">");
       ++q;
       const void* close = std::memchr(q, quote, static_cast<std::size_t>(end_ - q));
       if (!close) truncated();
@@ -337,9 +347,9 @@ class Parser {
     if (!root_seen_) {
       root_seen_ = true;
       if (name != "xrdMeasurements")
-        fail(3, "not an XRDML file: its first element is <" + std::string(raw) + ">, not <xrdMeasurements>");
+        fail(3, "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
     }
-    if (field_ != Field::kNone) malformed("<" + std::string(raw) + "> inside <" + std::string(open_.back()) + ">");
+    if (field_ != Field::kNone) malformed("<" + shown(raw) + "> inside <" + shown(open_.back()) + ">");
     const std::string_view parent = open_.empty() ? std::string_view() : local_name(open_.back());
     open_.push_back(raw);
     const std::size_t depth = open_.size();
@@ -397,19 +407,33 @@ class Parser {
 
   void begin_list(Field f, std::vector<double>& into, bool& given, const char* what) {
     if (given)
-      fail(7, scan_prefix() + "it gives its " + what + (f == Field::kList ? " of axis " + axis_.name : "") + " twice");
+      fail(7, scan_prefix() + "it gives its " + what + (f == Field::kList ? " of axis " + shown(axis_.name) : "") +
+                  " twice");
     given = true;
     field_ = f;
     target_ = &into;
-    // The scans of a file are mostly of one length: room for as many points
-    // as the last one spares the growing (within bounds, should one long
-    // scan be followed by many short ones).
-    into.reserve(std::min<std::size_t>(last_points_, 1 << 16));
+    // Room for exactly the numbers up to the next '<', counted before any is
+    // converted: no growing, no copies, and no memory taken beyond the result.
+    into.reserve(into.size() + count_words(p_));
+  }
+
+  // The blank-separated words from q up to the next '<' (or the end).
+  std::size_t count_words(const char* q) const {
+    const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
+    const char* stop = lt ? static_cast<const char*>(lt) : end_;
+    if (q == stop) return 0;
+    // A word starts at a byte that is no blank after one that is (or at q);
+    // the loop has no branch, so that the compiler takes many bytes at once.
+    std::size_t words = static_cast<unsigned char>(*q) > ' ' ? 1 : 0;
+    const auto* u = reinterpret_cast<const unsigned char*>(q);
+    const auto n = static_cast<std::size_t>(stop - q);
+    for (std::size_t i = 1; i < n; ++i) words += static_cast<std::size_t>((u[i - 1] <= ' ') & (u[i] > ' '));
+    return words;
   }
 
   void end_element(std::string_view raw) {
-    if (open_.empty()) malformed("</" + std::string(raw) + "> closes no element");
-    if (open_.back() != raw) malformed("</" + std::string(raw) + "> closes <" + std::string(open_.back()) + ">");
+    if (open_.empty()) malformed("</" + shown(raw) + "> closes no element");
+    if (open_.back() != raw) malformed("</" + shown(raw) + "> closes <" + shown(open_.back()) + ">");
     const std::size_t depth = open_.size();
     if (field_ != Field::kNone) end_field();
     if (depth == axis_depth_) {
@@ -435,13 +459,13 @@ class Parser {
       case Field::kRatio:
         return "ratioKAlpha2KAlpha1";
       case Field::kStart:
-        return "start position of axis " + axis_.name;
+        return "start position of axis " + shown(axis_.name);
       case Field::kEnd:
-        return "end position of axis " + axis_.name;
+        return "end position of axis " + shown(axis_.name);
       case Field::kCommon:
-        return "common position of axis " + axis_.name;
+        return "common position of axis " + shown(axis_.name);
       case Field::kList:
-        return "position of axis " + axis_.name;
+        return "position of axis " + shown(axis_.name);
       case Field::kIntensities:
         return "intensity";
       case Field::kCounts:
@@ -463,17 +487,16 @@ class Parser {
 
   [[noreturn]] void bad_number(const char* s) {
     const char* q = s;
-    while (q != end_ && !is_space(*q) && *q != '<' && q - s < 40) ++q;
-    std::string token(s, static_cast<std::size_t>(q - s));
-    if (q != end_ && !is_space(*q) && *q != '<') token += "...";
+    while (q != end_ && !is_space(*q) && *q != '<' && q - s <= 40) ++q;
+    const std::string token = quote_for_message(std::string_view(s, static_cast<std::size_t>(q - s)), 40);
     std::string where = scan_prefix();
     if (!single_value(field_)) {
       where = scan_depth_
                   ? "scan " + std::to_string(scan_.number) + ", point " + std::to_string(target_->size() + 1) + ": "
                   : where;
     }
-    fail(6, where + field_name() + " \"" + token + "\" is not a plain " +
-                (signed_field() ? "number" : "non-negative number"));
+    fail(6,
+         where + field_name() + " " + token + " is not a plain " + (signed_field() ? "number" : "non-negative number"));
   }
 
   // The numbers up to the next '<', appended to the element's list.
@@ -567,7 +590,7 @@ class Parser {
   }
 
   void end_axis() {
-    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + axis_.name + " " + what); };
+    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + shown(axis_.name) + " " + what); };
     if (axis_.name.empty()) fail(7, scan_prefix() + "positions without an axis name");
     if (scan_.axis(axis_.name)) bad("is given twice");
     const int forms = (have_list_ ? 1 : 0) + (have_common_ ? 1 : 0) + (have_start_ || have_end_ ? 1 : 0);
@@ -597,9 +620,8 @@ class Parser {
     if (have_times_) mismatch(scan_.counting_times.size(), "counting times");
     for (const XrdmlAxis& a : scan_.axes)
       if (a.form == XrdmlPositions::kList && a.list.size() != n)
-        fail(7, scan_prefix() + "axis " + a.name + " has " + std::to_string(a.list.size()) + " positions for " +
+        fail(7, scan_prefix() + "axis " + shown(a.name) + " has " + std::to_string(a.list.size()) + " positions for " +
                     std::to_string(n) + " points");
-    last_points_ = n;
     file_.scans.push_back(std::move(scan_));
     scan_ = XrdmlScan{};
   }
@@ -615,7 +637,6 @@ class Parser {
   std::size_t scan_depth_ = 0;  // depth of the open <scan>, 0 outside one
   XrdmlScan scan_;
   std::vector<double> counts_;
-  std::size_t last_points_ = 0;
   bool have_intensities_ = false, have_counts_ = false, have_attenuation_ = false, have_times_ = false;
 
   std::size_t axis_depth_ = 0;  // depth of the open <positions>, 0 outside one
@@ -650,27 +671,74 @@ XrdmlFileResult parse_xrdml(std::string_view text) {
 }
 
 XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
-  OpenFailure why = OpenFailure::kNone;
-  const auto content = FileContent::open(path, options.max_file_size, &why);
-  if (content) return parse_xrdml(content->text());
   XrdmlFileResult r;
-  switch (why) {
-    case OpenFailure::kMissing:
-      r.status = Status::error(1, "read_xrdml_file: file not found: " + path);
+  const std::string name = escape_for_message(path, 4096);
+  FileBytes bytes;
+  switch (read_file_bytes(path, options.max_file_size, bytes)) {
+    case FileRead::kRead:
+      return parse_xrdml(bytes.text());
+    case FileRead::kMissing:
+      r.status = Status::error(1, "read_xrdml_file: file not found: " + name);
       break;
-    case OpenFailure::kNotRegular:
-      r.status = Status::error(1, "read_xrdml_file: not a regular file: " + path);
+    case FileRead::kNotRegular:
+      r.status = Status::error(1, "read_xrdml_file: not a regular file: " + name);
       break;
-    case OpenFailure::kTooLarge:
+    case FileRead::kTooLarge:
       r.status = Status::error(
-          2, "read_xrdml_file: file larger than " + std::to_string(options.max_file_size) + " bytes: " + path);
+          2, "read_xrdml_file: file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
       break;
-    default:
-      r.status = Status::error(1, "read_xrdml_file: cannot read file: " + path);
+    case FileRead::kShrank:
+      r.status = Status::error(4, "read_xrdml_file: the file became shorter while it was read (from " +
+                                      std::to_string(bytes.expected) + " to " + std::to_string(bytes.size) +
+                                      " bytes): it is cut short: " + name);
+      break;
+    case FileRead::kOutOfMemory:
+      r.status = Status::error(
+          8, "read_xrdml_file: out of memory for the " + std::to_string(bytes.expected) + " bytes of " + name);
+      break;
+    case FileRead::kUnreadable:
+      r.status = Status::error(1, "read_xrdml_file: cannot read file: " + name);
       break;
   }
   return r;
 }
+
+namespace {
+
+// The arithmetic of xrdml_values, point by point; false with the status set
+// when a value is beyond the double range.
+bool fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
+                 const std::string& scan_name, XrdmlValues& r) {
+  const std::size_t n = scan.points();
+  for (std::size_t j = 0; j < n; ++j) {
+    const double attenuation = scan.attenuation_factor(j);
+    double y = scan.raw_counts ? scan.values[j] * attenuation : scan.values[j];
+    double e = std::sqrt(y * attenuation);
+    if (options.cps) {
+      const double t = scan.counting_time(j);
+      y /= t;
+      e /= t;
+    }
+    const double x = axis.position(j, n);
+    // The numbers read are finite; what they give need not be (positions
+    // near the double range, a factor of 1e308): refused, never printed.
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(e)) {
+      const char* what = !std::isfinite(x)   ? "the position of axis "
+                         : !std::isfinite(y) ? (options.cps ? "counts per second" : "the intensity")
+                                             : "the error";
+      r.status = Status::error(13, scan_name + ", point " + std::to_string(j + 1) + ": " + what +
+                                       (std::isfinite(x) ? std::string() : escape_for_message(axis.name)) +
+                                       " is beyond the range of a double");
+      return false;
+    }
+    r.x[j] = x;
+    r.y[j] = y;
+    r.e[j] = e;
+  }
+  return true;
+}
+
+}  // namespace
 
 XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options) {
   XrdmlValues r;
@@ -681,7 +749,7 @@ XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options
   }
   const XrdmlAxis* axis = options.axis.empty() ? &scan.x_axis() : scan.axis(options.axis);
   if (!axis) {
-    r.status = Status::error(11, scan_name + " has no axis " + options.axis);
+    r.status = Status::error(11, scan_name + " has no axis " + escape_for_message(options.axis));
     return r;
   }
   const std::size_t n = scan.points();
@@ -697,22 +765,23 @@ XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options
         return r;
       }
   }
+  try {
+    r.x.resize(n);
+    r.y.resize(n);
+    r.e.resize(n);
+  } catch (const std::bad_alloc&) {
+    r = XrdmlValues{};
+    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
+    return r;
+  } catch (const std::length_error&) {
+    r = XrdmlValues{};
+    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
+    return r;
+  }
   r.axis = axis->name;
-  r.x.resize(n);
-  r.y.resize(n);
-  r.e.resize(n);
-  for (std::size_t j = 0; j < n; ++j) {
-    const double attenuation = scan.attenuation_factor(j);
-    double y = scan.raw_counts ? scan.values[j] * attenuation : scan.values[j];
-    double e = std::sqrt(y * attenuation);
-    if (options.cps) {
-      const double t = scan.counting_time(j);
-      y /= t;
-      e /= t;
-    }
-    r.x[j] = axis->position(j, n);
-    r.y[j] = y;
-    r.e[j] = e;
+  if (!fill_values(scan, *axis, options, scan_name, r)) {
+    r.x.clear(), r.y.clear(), r.e.clear();
+    r.axis.clear();
   }
   return r;
 }
