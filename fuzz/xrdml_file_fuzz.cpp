@@ -1,5 +1,8 @@
 // The whole-file XRDML reader on any content, then every scan's values with
-// and without counts per second and on a chosen axis.
+// and without counts per second and on a chosen axis: every x, y and e it
+// gives is finite.
+#include <cmath>
+
 #include "fuzz_support.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 
@@ -12,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (r.file.scans.empty()) __builtin_trap();  // a file without scans is an error
+  if (!std::isfinite(r.file.wavelength)) __builtin_trap();
   talvo::XrdmlValueOptions options;
   options.cps = (mode & 1) != 0;
   const char* const axes[] = {"", "2Theta", "phi", "Nothing"};
@@ -24,8 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const talvo::XrdmlValues v = talvo::xrdml_values(scan, options);
     if (v.status.failed()) continue;
     if (v.x.size() != scan.points() || v.y.size() != v.x.size() || v.e.size() != v.x.size()) __builtin_trap();
-    for (std::size_t j = 0; j < v.y.size(); ++j)
+    for (std::size_t j = 0; j < v.y.size(); ++j) {
+      if (!std::isfinite(v.x[j]) || !std::isfinite(v.y[j]) || !std::isfinite(v.e[j])) __builtin_trap();
       if (!(v.y[j] >= 0) || !(v.e[j] >= 0)) __builtin_trap();  // plain non-negative data only
+    }
     (void)scan.fixed_axes();
   }
   return 0;
