@@ -488,6 +488,13 @@ TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {
       for (const XrdmlAxis& a : scan.axes) EXPECT_EQ(a.list.capacity(), a.list.size()) << name << " " << a.name;
     }
   }
+  // Any blanks between and around the numbers, words across 8-byte boundaries.
+  for (const std::string numbers : {"1", " 1", "1 ", "\r\n\t1  22\t333\r\n 4444 55555    6 ", "12345678 1 12345678",
+                                    "        1", "1        2        3", "0.5 .5 5. 1e3 \n"}) {
+    const XrdmlFileResult r = parse_xrdml(document(kRange + "<intensities>" + numbers + "</intensities>"));
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    EXPECT_EQ(r.file.scans[0].values.capacity(), r.file.scans[0].values.size()) << numbers;
+  }
   // A scan of 3 points after one of 1199 takes room for 3.
   const std::string two =
       document(kRange + "<intensities>" + replace_all(std::string(1199, '7'), "7", "7 ") +
