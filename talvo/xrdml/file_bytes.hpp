@@ -17,9 +17,11 @@ namespace talvo::xrdml_detail {
 
 enum class FileRead { kRead, kMissing, kNotRegular, kTooLarge, kShrank, kOutOfMemory, kUnreadable };
 
-// A file's bytes in memory of their own. The file is read, never mapped: a
-// mapped file that another process cuts short kills the reader with SIGBUS
-// at the first page past the new end, while a read just returns fewer bytes.
+// Files are read, never mapped: a mapped file that another process cuts
+// short kills the reader with SIGBUS at the first page past the new end,
+// while a read just returns fewer bytes.
+
+// A file's bytes in memory of their own.
 struct FileBytes {
   std::unique_ptr<char[]> data;  // not cleared first: only what is read is touched
   std::size_t size = 0;
@@ -41,23 +43,39 @@ class Descriptor {
   int fd_;
 };
 
-inline FileRead read_file_bytes(const std::string& path, std::uint64_t max_bytes, FileBytes& out) {
+// Opens a regular file for reading; its size in `size`. The caller closes fd.
+inline FileRead open_for_reading(const std::string& path, std::uint64_t max_bytes, int& fd, std::size_t& size) {
   // O_NONBLOCK: a FIFO without a writer must be refused, not waited for.
-  int fd = -1;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::kMissing : FileRead::kUnreadable;
-  const Descriptor file(fd);
   struct stat st {};
-  if (fstat(fd, &st) != 0) return FileRead::kUnreadable;
-  if (!S_ISREG(st.st_mode)) return FileRead::kNotRegular;
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (size > max_bytes || size > SIZE_MAX / 2) return FileRead::kTooLarge;
-  out.expected = static_cast<std::size_t>(size);
-  if (size == 0) return FileRead::kRead;
+  FileRead refused = FileRead::kRead;
+  if (fstat(fd, &st) != 0)
+    refused = FileRead::kUnreadable;
+  else if (!S_ISREG(st.st_mode))
+    refused = FileRead::kNotRegular;
+  else if (static_cast<std::uint64_t>(st.st_size) > max_bytes || static_cast<std::uint64_t>(st.st_size) > SIZE_MAX / 2)
+    refused = FileRead::kTooLarge;
+  if (refused != FileRead::kRead) {
+    ::close(fd);
+    fd = -1;
+    return refused;
+  }
   const int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  size = static_cast<std::size_t>(st.st_size);
+  return FileRead::kRead;
+}
+
+// The whole file in memory of its own.
+inline FileRead read_file_bytes(const std::string& path, std::uint64_t max_bytes, FileBytes& out) {
+  int fd = -1;
+  const FileRead opened = open_for_reading(path, max_bytes, fd, out.expected);
+  if (opened != FileRead::kRead) return opened;
+  const Descriptor file(fd);
+  if (out.expected == 0) return FileRead::kRead;
   try {
     out.data = std::make_unique_for_overwrite<char[]>(out.expected);
   } catch (const std::bad_alloc&) {

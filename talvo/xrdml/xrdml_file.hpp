@@ -77,6 +77,9 @@ inline constexpr std::uint64_t kXrdmlMaxFileSize = std::uint64_t{4} << 30;
 
 struct XrdmlReadOptions {
   std::uint64_t max_file_size = kXrdmlMaxFileSize;  // bytes
+  // Bytes read at a time into a buffer used again and again (it grows only
+  // for a longer piece of markup than this, a long comment say).
+  std::size_t read_size = std::size_t{1} << 16;
 };
 
 struct XrdmlFileResult {
@@ -85,9 +88,10 @@ struct XrdmlFileResult {
 };
 
 // Reads every scan of an XRDML file. Only regular files are read (a device,
-// FIFO or socket may never end); the file is read into memory once (never
-// mapped: a file that another process cuts short meanwhile is an error, not
-// a signal). Messages show text from the file with control characters
+// FIFO or socket may never end); the file is read once, a piece at a time
+// (never mapped: a file that another process cuts short meanwhile is an
+// error, not a signal), and only the result takes memory in proportion to
+// the file. Messages show text from the file with control characters
 // escaped.
 //
 // Codes: 1 file missing, not a regular file or unreadable; 2 file larger than

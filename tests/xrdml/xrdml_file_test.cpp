@@ -506,6 +506,55 @@ TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {
   EXPECT_EQ(r.file.scans[1].values.capacity(), 3u);
 }
 
+// The file is read a piece at a time: wherever the pieces end (inside a
+// number, a tag, a comment longer than a piece, the byte-order mark), the
+// result is that of the whole text, errors and their messages included.
+TEST(XrdmlFile, PiecesReadAsTheWholeText) {
+  test_support::TempDir dir;
+  const std::string map = slurp(data_file("rsm_401_scans_list_positions.xrdml"));
+  const std::string single = slurp(data_file("single_scan_counts.xrdml"));
+  const std::string comment = "<!-- " + std::string(5000, '-').replace(0, 1, " ") + " -->";
+  const std::string texts[] = {
+      map,
+      "\xEF\xBB\xBF" + replace_all(single, "\n", "\r\n"),
+      replace_all(single, "<dataPoints>", "<dataPoints>" + comment),
+      document(kRange + "<intensities> 1 0.1000000000000000055511151231257827 12345678901234567890 1e3 \r\n" +
+               std::string(300, ' ') + "7 </intensities>"),
+      map.substr(0, map.size() / 2),                              // cut short
+      document(kRange + "<intensities>1 2 123456789012x45 4</intensities>"),  // a bad number
+      document(kRange + "<intensities>1 2</intensities\x1b>"),                // broken markup
+  };
+  for (const std::string& text : texts) {
+    const std::string path = dir.write("pieces.xrdml", text);
+    const XrdmlFileResult whole = parse_xrdml(text);
+    for (const std::size_t piece : {1u, 2u, 3u, 7u, 64u, 4099u, 1u << 16}) {
+      if (piece < 64 && text.size() > 100000) continue;  // a syscall every few bytes of 2 MB: slow, no news
+      XrdmlReadOptions o;
+      o.read_size = piece;
+      const XrdmlFileResult r = read_xrdml_file(path, o);
+      const std::string where = std::to_string(text.size()) + " bytes in pieces of " + std::to_string(piece);
+      ASSERT_EQ(r.status.ierr, whole.status.ierr) << where << ": " << r.status.message;
+      EXPECT_EQ(r.status.message, whole.status.message) << where;
+      ASSERT_EQ(r.file.scans.size(), whole.file.scans.size()) << where;
+      EXPECT_EQ(r.file.wavelength, whole.file.wavelength) << where;
+      for (std::size_t k = 0; k < r.file.scans.size(); ++k) {
+        const XrdmlScan &a = r.file.scans[k], &b = whole.file.scans[k];
+        EXPECT_EQ(a.values, b.values) << where << " scan " << k + 1;
+        EXPECT_EQ(a.values.capacity(), a.values.size()) << where << " scan " << k + 1;
+        EXPECT_EQ(a.attenuation, b.attenuation) << where;
+        EXPECT_EQ(a.common_time, b.common_time) << where;
+        ASSERT_EQ(a.axes.size(), b.axes.size()) << where;
+        for (std::size_t i = 0; i < a.axes.size(); ++i) {
+          EXPECT_EQ(a.axes[i].name, b.axes[i].name) << where;
+          EXPECT_EQ(a.axes[i].list, b.axes[i].list) << where;
+          EXPECT_EQ(a.axes[i].start, b.axes[i].start) << where;
+          EXPECT_EQ(a.axes[i].end, b.axes[i].end) << where;
+        }
+      }
+    }
+  }
+}
+
 TEST(XrdmlFile, InputThatIsNoRegularFile) {
   test_support::TempDir dir;
   const std::string fifo = dir.file("fifo.xrdml");
