@@ -14,9 +14,9 @@
 #endif
 
 #include <charconv>
-#include <memory>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -197,7 +197,7 @@ std::size_t count_words(const char* p, std::size_t n, bool& ink_before) {
       // (b & 0x7F) + 0x5F reaches 0x80 when the low bits are at least 0x21; no carry leaves the byte.
       const std::uint64_t inked = (((w & kLow7) + kAdd) | w) & kHigh;
       const std::uint64_t starts = (inked & ~((inked << 8) | before)) >> 7;  // 0 or 1 per byte
-      words += static_cast<std::size_t>((starts * kOnes) >> 56);            // their sum, in the top byte
+      words += static_cast<std::size_t>((starts * kOnes) >> 56);             // their sum, in the top byte
       before = inked >> 56;
     }
     ink_before = before != 0;
@@ -215,7 +215,8 @@ std::size_t count_words(const char* p, std::size_t n, bool& ink_before) {
 // fstat gave is read, no more: a file that grows meanwhile is read as it was.
 class FileSource {
  public:
-  FileSource(int fd, std::size_t size, std::size_t piece) : fd_(fd), size_(size), piece_(std::max<std::size_t>(piece, 1)) {}
+  FileSource(int fd, std::size_t size, std::size_t piece)
+      : fd_(fd), size_(size), piece_(std::max<std::size_t>(piece, 1)) {}
 
   // Moves [from, end) to the start of the buffer and reads after it, growing
   // the buffer when [from, end) fills it. The new [begin, end) in `from`, `end`.
@@ -352,7 +353,7 @@ class Parser {
         } else {
           // Mostly a few blanks to the next tag: looked at in line first.
           const char* q = p_;
-          for (const char* stop = std::min(end_, p_ + 16); q != stop && *q != '<';) ++q;
+          for (const char* stop = p_ + std::min<std::ptrdiff_t>(16, end_ - p_); q != stop && *q != '<';) ++q;
           if (q != end_ && *q != '<') {
             const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
             q = lt ? static_cast<const char*>(lt) : end_;
@@ -857,7 +858,7 @@ class Parser {
   std::string_view innermost() const {
     return std::string_view(open_names_).substr(open_.back().begin, open_.back().size);
   }
-  std::vector<Attribute> attributes_;   // of the tag just read
+  std::vector<Attribute> attributes_;  // of the tag just read
   bool root_seen_ = false, root_closed_ = false;
   bool have_alpha1_ = false, have_alpha2_ = false, have_ratio_ = false;
 

@@ -520,7 +520,7 @@ TEST(XrdmlFile, PiecesReadAsTheWholeText) {
       replace_all(single, "<dataPoints>", "<dataPoints>" + comment),
       document(kRange + "<intensities> 1 0.1000000000000000055511151231257827 12345678901234567890 1e3 \r\n" +
                std::string(300, ' ') + "7 </intensities>"),
-      map.substr(0, map.size() / 2),                              // cut short
+      map.substr(0, map.size() / 2),                                          // cut short
       document(kRange + "<intensities>1 2 123456789012x45 4</intensities>"),  // a bad number
       document(kRange + "<intensities>1 2</intensities\x1b>"),                // broken markup
   };
