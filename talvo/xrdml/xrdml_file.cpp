@@ -251,7 +251,6 @@ class FileSource {
   }
 
   bool at_end() const { return offset_ == size_; }
-  std::size_t offset() const { return offset_; }
 
   // The words from the current offset up to the next '<' of the file (or its
   // end), read ahead without moving on; ink_before as for count_words.
