@@ -778,34 +778,22 @@ std::optional<FileContent> FileContent::open(const std::string& name, std::uint6
   }
   FileContent c;
   if (size > 0) {
-#ifdef MAP_POPULATE
-    // The whole content is about to be read: mapped in one go, not page by page.
-    constexpr int kFlags = MAP_PRIVATE | MAP_POPULATE;
-#else
-    constexpr int kFlags = MAP_PRIVATE;
-#endif
-    void* p = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, kFlags, fd, 0);
-    if (p != MAP_FAILED) {
-      c.map_ = p;
-      c.map_size_ = static_cast<std::size_t>(size);
-      c.view_ = std::string_view(static_cast<const char*>(p), c.map_size_);
-    } else {
-      // No mapping (some file systems): read the size stat gave, no more.
-      c.copy_.resize(static_cast<std::size_t>(size));
-      std::size_t got = 0;
-      while (got < c.copy_.size()) {
-        const ssize_t n = retry([&] { return ::read(fd, c.copy_.data() + got, c.copy_.size() - got); });
-        if (n < 0) {
-          failure = OpenFailure::kUnreadable;
-          ::close(fd);
-          return std::nullopt;
-        }
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
+    // Read, never mapped: a file cut short by another process while it is
+    // read must give a short read, not a signal that ends the program.
+    c.copy_.resize(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    while (got < c.copy_.size()) {
+      const ssize_t n = retry([&] { return ::read(fd, c.copy_.data() + got, c.copy_.size() - got); });
+      if (n < 0) {
+        failure = OpenFailure::kUnreadable;
+        ::close(fd);
+        return std::nullopt;
       }
-      c.copy_.resize(got);
-      c.view_ = c.copy_;
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
     }
+    c.copy_.resize(got);
+    c.view_ = c.copy_;
   }
   ::close(fd);
   return c;
