@@ -17,6 +17,8 @@ namespace talvo {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
+// sigma = 4 pi |b|^2 / 100: barn from fm.
+constexpr double kCoherent = 4.0 * kPi / 100.0;
 
 // An error of the classic codes, with its kind for the modern entry points.
 struct Failure {
@@ -59,6 +61,7 @@ struct PreparedIsotope {
   double free = 0.0;  // A / (A + m_n)
   double sigma_abs_2200 = 0.0;
   const LengthCurve* curve = nullptr;
+  std::size_t hint = 0;  // the curve's interval at the last wavelength
 };
 
 struct PreparedElement {
@@ -68,7 +71,6 @@ struct PreparedElement {
   // Wavelengths outside a curve of the element.
   double outside_min = std::numeric_limits<double>::infinity(), outside_max = 0.0;
   std::size_t outside_count = 0;
-  std::string ranges;  // the tabulated ranges of its curves, for the warning
 };
 
 // What does not depend on the wavelength.
@@ -106,14 +108,7 @@ std::optional<Failure> element_values(const Element& e, bool natural, const Neut
     m.sigma_abs_2200 += y * *row->sig_abs;
     m.mass += y * row->mass;
     PreparedIsotope pi{y, bc, free, *row->sig_abs, energy_dependent ? find_length_curve(symbol, a) : nullptr};
-    if (pi.curve) {
-      p.resonant = true;
-      if (!p.ranges.empty()) p.ranges += ", ";
-      p.ranges += (a ? free_int(a) + symbol + " " : "") + shortest(pi.curve->lowest_energy()) + "-" +
-                  shortest(pi.curve->highest_energy()) + " eV (" +
-                  short_text(neutron_wavelength(pi.curve->highest_energy())) + "-" +
-                  short_text(neutron_wavelength(pi.curve->lowest_energy())) + " A)";
-    }
+    if (pi.curve) p.resonant = true;
     p.isotopes.push_back(pi);
   }
   m.b_coh = bbar.real();
@@ -189,37 +184,38 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   return std::nullopt;
 }
 
-// The values at one wavelength, into the prepared material's own fields.
-std::optional<Failure> evaluate(Prepared& p, double wavelength) {
+// The values at wavelength i of the sweep, into its columns (sized
+// beforehand); `p.m` holds what does not change with the wavelength.
+std::optional<Failure> evaluate(Prepared& p, double wavelength, MaterialSweep& s, std::size_t i) {
   if (auto f = check_wavelength(wavelength)) return f;
-  Material& m = p.m;
-  m.wavelength = wavelength;
+  const Material& m = p.m;
   const double one_over_v = wavelength / kThermalWavelength;
-  PerAtom& a = m.per_atom;
-  const double sigma_abs_2200 = a.sigma_abs_2200;
-  a = PerAtom{};
-  a.sigma_abs_2200 = sigma_abs_2200;
   std::complex<double> mean_b = 0.0;
-  for (std::size_t i = 0; i < m.elements.size(); ++i) {
-    MaterialElement& e = m.elements[i];
-    PreparedElement& pe = p.elements[i];
+  double b_free_sum = 0.0, coh_sum = 0.0, scatt_sum = 0.0, free_sum = 0.0, abs_sum = 0.0;
+  for (std::size_t k = 0; k < m.elements.size(); ++k) {
+    const MaterialElement& e = m.elements[k];
+    PreparedElement& pe = p.elements[k];
+    std::complex<double> b(e.b_coh, e.b_coh_im);
+    double b_free = e.b_free, sigma_coh = e.sigma_coh, sigma_scatt = e.sigma_scatt, sigma_free = e.sigma_free;
+    double sigma_abs = e.sigma_abs_2200 * one_over_v;
     if (pe.resonant) {
       // sigma_abs = -(4 pi / k) Im b = -2000 lambda Im b (barn, A, fm), the
       // optical theorem; sigma_scatt = 4 pi |b|^2 / 100 + the thermal
       // incoherent cross-section; the free-atom values scale by A / (A + m_n)
       // of the element's mean mass.
-      std::complex<double> bbar = 0.0;
-      double b_free = 0.0, sigma_abs = 0.0;
+      b = 0.0;
+      b_free = 0.0;
+      sigma_abs = 0.0;
       bool outside = false;
-      for (const PreparedIsotope& iso : pe.isotopes) {
+      for (PreparedIsotope& iso : pe.isotopes) {
         if (iso.curve) {
-          const CurveValue v = length_at(*iso.curve, wavelength);
+          const CurveValue v = length_at(*iso.curve, wavelength, iso.hint);
           outside = outside || v.outside;
-          bbar += iso.y * v.b;
+          b += iso.y * v.b;
           b_free += iso.y * v.b.real() * iso.free;
           sigma_abs += iso.y * -2000.0 * wavelength * v.b.imag();
         } else {
-          bbar += iso.y * iso.b;
+          b += iso.y * iso.b;
           b_free += iso.y * iso.b.real() * iso.free;
           sigma_abs += iso.y * iso.sigma_abs_2200 * one_over_v;
         }
@@ -229,61 +225,70 @@ std::optional<Failure> evaluate(Prepared& p, double wavelength) {
         pe.outside_min = std::min(pe.outside_min, wavelength);
         pe.outside_max = std::max(pe.outside_max, wavelength);
       }
-      e.b_coh = bbar.real();
-      e.b_coh_im = bbar.imag();
-      e.b_free = b_free;
-      e.sigma_coh = 4.0 * kPi * std::norm(bbar) / 100.0;
-      e.sigma_scatt = e.sigma_coh + e.sigma_inc;
-      e.sigma_free = e.sigma_scatt * pe.free * pe.free;
-      e.sigma_abs = sigma_abs;
-    } else {
-      e.sigma_abs = e.sigma_abs_2200 * one_over_v;
+      sigma_coh = kCoherent * std::norm(b);
+      sigma_scatt = sigma_coh + e.sigma_inc;
+      sigma_free = sigma_scatt * pe.free * pe.free;
     }
-    mean_b += e.fraction * std::complex<double>(e.b_coh, e.b_coh_im);
-    a.b_free += e.fraction * e.b_free;
-    a.sigma_coh += e.fraction * e.sigma_coh;
-    a.sigma_scatt += e.fraction * e.sigma_scatt;
-    a.sigma_free += e.fraction * e.sigma_free;
-    a.sigma_abs += e.fraction * e.sigma_abs;
+    MaterialSweep::Element& se = s.elements[k];
+    se.b_coh[i] = b.real();
+    se.b_coh_im[i] = b.imag();
+    se.b_free[i] = b_free;
+    se.sigma_coh[i] = sigma_coh;
+    se.sigma_scatt[i] = sigma_scatt;
+    se.sigma_free[i] = sigma_free;
+    se.sigma_abs[i] = sigma_abs;
+    mean_b += e.fraction * b;
+    b_free_sum += e.fraction * b_free;
+    coh_sum += e.fraction * sigma_coh;
+    scatt_sum += e.fraction * sigma_scatt;
+    free_sum += e.fraction * sigma_free;
+    abs_sum += e.fraction * sigma_abs;
   }
-  a.b_coh = mean_b.real();
-  a.b_coh_im = mean_b.imag();
-  a.sigma_inc = std::max(a.sigma_scatt - a.sigma_coh, 0.0);
-  m.per_formula = {a.sigma_coh * m.atoms, a.sigma_inc * m.atoms, a.sigma_scatt * m.atoms, a.sigma_abs * m.atoms};
+  // The published values are rounded one by one: for nuclei without incoherent
+  // scattering the difference can come out a little below zero.
+  const double inc = std::max(scatt_sum - coh_sum, 0.0);
+  s.wavelength[i] = wavelength;
+  s.b_coh[i] = mean_b.real();
+  s.b_coh_im[i] = mean_b.imag();
+  s.b_free[i] = b_free_sum;
+  s.sigma_coh[i] = coh_sum;
+  s.sigma_inc[i] = inc;
+  s.sigma_scatt[i] = scatt_sum;
+  s.sigma_free[i] = free_sum;
+  s.sigma_abs[i] = abs_sum;
+  if (!std::isfinite(scatt_sum) || !std::isfinite(abs_sum)) return not_finite("a cross-section");
 
   if (m.number_density) {
     const double n = *m.number_density;
-    m.sld = 10.0 * n * a.b_coh;
-    m.sld_im = 0.01 * n * a.sigma_abs / (2.0 * wavelength);
-    m.sld_inc = 10.0 * n * std::sqrt(100.0 * a.sigma_inc / (4.0 * kPi));
-    m.mu_abs = n * a.sigma_abs;
-    m.mu_scatt = n * a.sigma_scatt;
-    m.mu_total = *m.mu_abs + *m.mu_scatt;
-    m.absorption_length.reset();
-    m.penetration_depth.reset();
-    if (*m.mu_abs > 0.0) m.absorption_length = 1.0 / *m.mu_abs;
-    if (*m.mu_total > 0.0) m.penetration_depth = 1.0 / *m.mu_total;
-    if (p.thickness) m.transmission = std::exp(-*m.mu_total * *p.thickness);
-    if (!std::isfinite(*m.sld) || !std::isfinite(*m.mu_total)) return not_finite("the scattering-length density");
+    const double mu_abs = n * abs_sum, mu_scatt = n * scatt_sum, mu_total = mu_abs + mu_scatt;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    s.sld[i] = 10.0 * n * mean_b.real();
+    s.sld_im[i] = 0.01 * n * abs_sum / (2.0 * wavelength);
+    s.sld_inc[i] = 10.0 * n * std::sqrt(inc * (1.0 / kCoherent));
+    s.mu_abs[i] = mu_abs;
+    s.mu_scatt[i] = mu_scatt;
+    s.mu_total[i] = mu_total;
+    s.absorption_length[i] = mu_abs > 0.0 ? 1.0 / mu_abs : nan;
+    s.penetration_depth[i] = mu_total > 0.0 ? 1.0 / mu_total : nan;
+    if (p.thickness) s.transmission[i] = std::exp(-mu_total * *p.thickness);
+    if (!std::isfinite(s.sld[i]) || !std::isfinite(mu_total)) return not_finite("the scattering-length density");
   }
 
   // Weights with complex lengths: c^2 |b|^2 and 2 c c' Re(b b'*).
-  const double mean2 = std::norm(mean_b);
+  const double over_mean2 = 1.0 / std::norm(mean_b);
   const std::size_t n = m.elements.size();
   std::size_t k = 0;
-  const auto weight = [&](std::size_t i, std::size_t j) {
-    const MaterialElement& l = m.elements[i];
-    const MaterialElement& r = m.elements[j];
-    const double re = l.b_coh * r.b_coh + l.b_coh_im * r.b_coh_im;
-    const double w = (i == j ? 1.0 : 2.0) * l.fraction * r.fraction * re;
-    m.partials[k].weight = w / 100.0;
-    m.partials[k].faber_ziman = w / mean2;
+  const auto weight = [&](std::size_t l, std::size_t r) {
+    const double re =
+        s.elements[l].b_coh[i] * s.elements[r].b_coh[i] + s.elements[l].b_coh_im[i] * s.elements[r].b_coh_im[i];
+    const double w = (l == r ? 1.0 : 2.0) * m.elements[l].fraction * m.elements[r].fraction * re;
+    s.partials[k].weight[i] = 0.01 * w;
+    s.partials[k].faber_ziman[i] = w * over_mean2;
     ++k;
   };
-  for (std::size_t i = 0; i < n; ++i) weight(i, i);
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = i + 1; j < n; ++j) weight(i, j);
-  if (!std::isfinite(a.sigma_scatt) || !std::isfinite(a.sigma_abs)) return not_finite("a cross-section");
+  for (std::size_t l = 0; l < n; ++l) weight(l, l);
+  for (std::size_t l = 0; l < n; ++l)
+    for (std::size_t r = l + 1; r < n; ++r) weight(l, r);
   return std::nullopt;
 }
 
@@ -299,7 +304,17 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
                       std::string(length_source_name(LengthSource::kEnergyDependent)) +
                       "; its incoherent cross-section is the thermal (2200 m/s) value");
       if (pe.outside_count) {
-        std::string w = e.symbol + ": the energy-dependent lengths are tabulated for " + pe.ranges + "; at " +
+        // The tabulated ranges of the element's curves.
+        std::string ranges;
+        for (const PreparedIsotope& iso : pe.isotopes) {
+          if (!iso.curve) continue;
+          if (!ranges.empty()) ranges += ", ";
+          ranges += (iso.curve->a ? free_int(iso.curve->a) + e.symbol + " " : "") +
+                    shortest(iso.curve->lowest_energy()) + "-" + shortest(iso.curve->highest_energy()) + " eV (" +
+                    short_text(neutron_wavelength(iso.curve->highest_energy())) + "-" +
+                    short_text(neutron_wavelength(iso.curve->lowest_energy())) + " A)";
+        }
+        std::string w = e.symbol + ": the energy-dependent lengths are tabulated for " + ranges + "; at " +
                         shortest(pe.outside_min) + " A";
         if (pe.outside_count > 1)
           w += " to " + shortest(pe.outside_max) + " A (" + free_int(static_cast<long long>(pe.outside_count)) +
@@ -320,87 +335,38 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
   }
 }
 
-void record(MaterialSweep& s, const Material& m) {
-  s.wavelength.push_back(m.wavelength);
-  const PerAtom& a = m.per_atom;
-  s.b_coh.push_back(a.b_coh);
-  s.b_coh_im.push_back(a.b_coh_im);
-  s.b_free.push_back(a.b_free);
-  s.sigma_coh.push_back(a.sigma_coh);
-  s.sigma_inc.push_back(a.sigma_inc);
-  s.sigma_scatt.push_back(a.sigma_scatt);
-  s.sigma_free.push_back(a.sigma_free);
-  s.sigma_abs.push_back(a.sigma_abs);
-  if (m.number_density) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    s.sld.push_back(*m.sld);
-    s.sld_im.push_back(*m.sld_im);
-    s.sld_inc.push_back(*m.sld_inc);
-    s.mu_abs.push_back(*m.mu_abs);
-    s.mu_scatt.push_back(*m.mu_scatt);
-    s.mu_total.push_back(*m.mu_total);
-    s.absorption_length.push_back(m.absorption_length.value_or(nan));
-    s.penetration_depth.push_back(m.penetration_depth.value_or(nan));
-    if (m.transmission) s.transmission.push_back(*m.transmission);
-  }
-  for (std::size_t i = 0; i < m.elements.size(); ++i) {
-    const MaterialElement& e = m.elements[i];
-    MaterialSweep::Element& se = s.elements[i];
-    se.b_coh.push_back(e.b_coh);
-    se.b_coh_im.push_back(e.b_coh_im);
-    se.b_free.push_back(e.b_free);
-    se.sigma_coh.push_back(e.sigma_coh);
-    se.sigma_scatt.push_back(e.sigma_scatt);
-    se.sigma_free.push_back(e.sigma_free);
-    se.sigma_abs.push_back(e.sigma_abs);
-  }
-  for (std::size_t i = 0; i < m.partials.size(); ++i) {
-    s.partials[i].weight.push_back(m.partials[i].weight);
-    s.partials[i].faber_ziman.push_back(m.partials[i].faber_ziman);
+// Sizes the sweep's columns for n wavelengths.
+void size_columns(const Prepared& p, std::size_t n, MaterialSweep& s) {
+  s.elements.resize(p.m.elements.size());
+  s.partials.resize(p.m.partials.size());
+  for (auto* v : {&s.wavelength, &s.b_coh, &s.b_coh_im, &s.b_free, &s.sigma_coh, &s.sigma_inc, &s.sigma_scatt,
+                  &s.sigma_free, &s.sigma_abs})
+    v->resize(n);
+  if (p.m.number_density)
+    for (auto* v : {&s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total, &s.absorption_length,
+                    &s.penetration_depth})
+      v->resize(n);
+  if (p.m.number_density && p.thickness) s.transmission.resize(n);
+  for (auto& e : s.elements)
+    for (auto* v : {&e.b_coh, &e.b_coh_im, &e.b_free, &e.sigma_coh, &e.sigma_scatt, &e.sigma_free, &e.sigma_abs})
+      v->resize(n);
+  for (auto& q : s.partials) {
+    q.weight.resize(n);
+    q.faber_ziman.resize(n);
   }
 }
 
 Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths, std::vector<std::string> notes) {
   if (wavelengths.empty()) return make_error(ErrorKind::kInvalidArgument, "no wavelengths");
   MaterialSweep s;
-  s.elements.resize(p.m.elements.size());
-  s.partials.resize(p.m.partials.size());
-  const auto reserve = [&](std::vector<double>& v) { v.reserve(wavelengths.size()); };
-  for (auto* v : {&s.wavelength, &s.b_coh, &s.b_coh_im, &s.b_free, &s.sigma_coh, &s.sigma_inc, &s.sigma_scatt,
-                  &s.sigma_free, &s.sigma_abs})
-    reserve(*v);
-  if (p.m.number_density)
-    for (auto* v : {&s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total, &s.absorption_length,
-                    &s.penetration_depth, &s.transmission})
-      reserve(*v);
-  for (auto& e : s.elements)
-    for (auto* v : {&e.b_coh, &e.b_coh_im, &e.b_free, &e.sigma_coh, &e.sigma_scatt, &e.sigma_free, &e.sigma_abs})
-      reserve(*v);
-  for (auto& q : s.partials) {
-    reserve(q.weight);
-    reserve(q.faber_ziman);
-  }
-  for (std::size_t i = wavelengths.size(); i-- > 0;) {
-    // The last first, so that the material is left at the first wavelength.
-    if (auto f = evaluate(p, wavelengths[i])) return make_error(f->kind, f->message);
-    record(s, p.m);
-  }
-  const auto reverse = [](std::vector<double>& v) { std::reverse(v.begin(), v.end()); };
-  for (auto* v : {&s.wavelength, &s.b_coh, &s.b_coh_im, &s.b_free, &s.sigma_coh, &s.sigma_inc, &s.sigma_scatt,
-                  &s.sigma_free, &s.sigma_abs, &s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total,
-                  &s.absorption_length, &s.penetration_depth, &s.transmission})
-    reverse(*v);
-  for (auto& e : s.elements)
-    for (auto* v : {&e.b_coh, &e.b_coh_im, &e.b_free, &e.sigma_coh, &e.sigma_scatt, &e.sigma_free, &e.sigma_abs})
-      reverse(*v);
-  for (auto& q : s.partials) {
-    reverse(q.weight);
-    reverse(q.faber_ziman);
-  }
+  size_columns(p, wavelengths.size(), s);
+  for (std::size_t i = 0; i < wavelengths.size(); ++i)
+    if (auto f = evaluate(p, wavelengths[i], s, i)) return make_error(f->kind, f->message);
   std::vector<std::string> warnings;
   remarks(p, wavelengths, warnings, notes);
   p.m.notes = std::move(notes);
   s.material = std::move(p.m);
+  s.material = s.at(0);
   return Result<MaterialSweep>(std::move(s), std::move(warnings));
 }
 
@@ -523,9 +489,11 @@ Status compute_material(const Composition& c, const NeutronTable& table, const M
                         Material& material) {
   Prepared p;
   if (auto f = prepare(c, table, options, p)) return Status::error(f->code, f->message);
-  if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
-  if (auto f = evaluate(p, options.wavelength)) return Status::error(f->code, f->message);
-  material = std::move(p.m);
+  MaterialSweep s;
+  size_columns(p, 1, s);
+  if (auto f = evaluate(p, options.wavelength, s, 0)) return Status::error(f->code, f->message);
+  s.material = std::move(p.m);
+  material = s.at(0);
   return {};
 }
 
