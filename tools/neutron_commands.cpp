@@ -137,7 +137,6 @@ constexpr const char* kCsvColumns[] = {"density",
                                        "absorption_length",
                                        "penetration_depth",
                                        "transmission"};
-constexpr std::size_t kInputColumns = 3;  // density, wavelength, thickness
 
 std::string csv_header() {
   std::string h = "formula";
@@ -160,19 +159,23 @@ void csv_text(std::string& out, std::string_view s) {
 
 void csv_row(std::string& out, const Material& m, std::optional<double> thickness, int digits) {
   csv_text(out, m.formula);
-  const std::vector<Line> lines = material_lines(m);
-  for (std::size_t i = 0; i < std::size(kCsvColumns); ++i) {
-    const std::string_view column = kCsvColumns[i];
+  const PerAtom& a = m.per_atom;
+  const PerFormula& f = m.per_formula;
+  // In the order of kCsvColumns; the inputs a batch reads back first, exactly.
+  const std::optional<double> inputs[] = {m.density, m.wavelength, thickness};
+  const std::optional<double> results[] = {
+      m.number_density, m.atoms,     m.mass,      a.b_coh,     a.b_coh_im,    a.sigma_coh,         a.sigma_inc,
+      a.sigma_scatt,    a.sigma_abs, f.sigma_coh, f.sigma_inc, f.sigma_scatt, f.sigma_abs,         m.sld,
+      m.sld_im,         m.sld_inc,   m.mu_abs,    m.mu_scatt,  m.mu_total,    m.absorption_length, m.penetration_depth,
+      m.transmission};
+  static_assert(std::size(inputs) + std::size(results) == std::size(kCsvColumns));
+  for (const std::optional<double>& v : inputs) {
     out += ',';
-    std::optional<double> v;
-    if (column == "thickness") v = thickness;
-    for (const Line& l : lines)
-      if (l.name == column) v = l.value;
-    if (!v || !std::isfinite(*v)) continue;
-    if (i < kInputColumns)
-      append_shortest(out, *v);
-    else
-      append_number(out, *v, digits);
+    if (v && std::isfinite(*v)) append_shortest(out, *v);
+  }
+  for (const std::optional<double>& v : results) {
+    out += ',';
+    if (v && std::isfinite(*v)) append_number(out, *v, digits);
   }
   out += '\n';
 }
@@ -288,7 +291,8 @@ std::string batch_row(const std::string& formula, const MaterialOptions& o, cons
   Result<MaterialSweep> s = material_sweep(formula, table, o, wavelengths);
   if (!s.ok()) return s.error().message;
   for (std::size_t i = 0; i < s->size(); ++i) {
-    const Material m = s->at(i);
+    const Material row = i == 0 ? Material{} : s->at(i);
+    const Material& m = i == 0 ? s->material : row;
     if (output.kind == Output::kJson)
       out += material_json(m, s.warnings()) + "\n";
     else

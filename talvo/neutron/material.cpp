@@ -292,6 +292,8 @@ std::optional<Failure> evaluate(Prepared& p, double wavelength, MaterialSweep& s
   return std::nullopt;
 }
 
+void fill_row(const MaterialSweep& s, std::size_t i, Material& m);
+
 // Warnings and notes that a sweep's wavelengths call for.
 void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector<std::string>& warnings,
              std::vector<std::string>& notes) {
@@ -366,7 +368,7 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
   remarks(p, wavelengths, warnings, notes);
   p.m.notes = std::move(notes);
   s.material = std::move(p.m);
-  s.material = s.at(0);
+  fill_row(s, 0, s.material);
   return Result<MaterialSweep>(std::move(s), std::move(warnings));
 }
 
@@ -417,8 +419,30 @@ std::string_view length_source_name(LengthSource source) {
                                                   : "Sears 1992 (2200 m/s, 1/v law)";
 }
 
-Material MaterialSweep::at(std::size_t i) const {
-  Material m = material;
+namespace {
+
+// Row i of a sweep's columns into a material of the same formula.
+void fill_row(const MaterialSweep& s, std::size_t i, Material& m) {
+  const auto& wavelength = s.wavelength;
+  const auto& b_coh = s.b_coh;
+  const auto& b_coh_im = s.b_coh_im;
+  const auto& b_free = s.b_free;
+  const auto& sigma_coh = s.sigma_coh;
+  const auto& sigma_inc = s.sigma_inc;
+  const auto& sigma_scatt = s.sigma_scatt;
+  const auto& sigma_free = s.sigma_free;
+  const auto& sigma_abs = s.sigma_abs;
+  const auto& sld = s.sld;
+  const auto& sld_im = s.sld_im;
+  const auto& sld_inc = s.sld_inc;
+  const auto& mu_abs = s.mu_abs;
+  const auto& mu_scatt = s.mu_scatt;
+  const auto& mu_total = s.mu_total;
+  const auto& absorption_length = s.absorption_length;
+  const auto& penetration_depth = s.penetration_depth;
+  const auto& transmission = s.transmission;
+  const auto& elements = s.elements;
+  const auto& partials = s.partials;
   m.wavelength = wavelength[i];
   PerAtom& a = m.per_atom;
   a.b_coh = b_coh[i];
@@ -445,7 +469,7 @@ Material MaterialSweep::at(std::size_t i) const {
   m.transmission = opt(transmission, i);
   for (std::size_t k = 0; k < m.elements.size(); ++k) {
     MaterialElement& e = m.elements[k];
-    const Element& se = elements[k];
+    const MaterialSweep::Element& se = elements[k];
     e.b_coh = se.b_coh[i];
     e.b_coh_im = se.b_coh_im[i];
     e.b_free = se.b_free[i];
@@ -458,6 +482,13 @@ Material MaterialSweep::at(std::size_t i) const {
     m.partials[k].weight = partials[k].weight[i];
     m.partials[k].faber_ziman = partials[k].faber_ziman[i];
   }
+}
+
+}  // namespace
+
+Material MaterialSweep::at(std::size_t i) const {
+  Material m = material;
+  fill_row(*this, i, m);
   return m;
 }
 
@@ -492,8 +523,8 @@ Status compute_material(const Composition& c, const NeutronTable& table, const M
   MaterialSweep s;
   size_columns(p, 1, s);
   if (auto f = evaluate(p, options.wavelength, s, 0)) return Status::error(f->code, f->message);
-  s.material = std::move(p.m);
-  material = s.at(0);
+  fill_row(s, 0, p.m);
+  material = std::move(p.m);
   return {};
 }
 
