@@ -1,5 +1,6 @@
 // xs: a material's neutron cross-sections from its chemical formula, at one
 // wavelength or a sweep of them, one formula or a batch.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iostream>
@@ -181,21 +182,21 @@ void csv_row(std::string& out, const Material& m, std::optional<double> thicknes
 }
 
 void print_sweep_plain(const MaterialSweep& s, int digits) {
-  const std::pair<const char*, const std::vector<double>*> columns[] = {{"wavelength", &s.wavelength},
-                                                                        {"b_coh", &s.b_coh},
-                                                                        {"b_coh_im", &s.b_coh_im},
-                                                                        {"sigma_coh", &s.sigma_coh},
-                                                                        {"sigma_inc", &s.sigma_inc},
-                                                                        {"sigma_scatt", &s.sigma_scatt},
-                                                                        {"sigma_abs", &s.sigma_abs},
-                                                                        {"sld", &s.sld},
-                                                                        {"sld_im", &s.sld_im},
-                                                                        {"sld_inc", &s.sld_inc},
-                                                                        {"mu_abs", &s.mu_abs},
-                                                                        {"mu_total", &s.mu_total},
-                                                                        {"absorption_length", &s.absorption_length},
-                                                                        {"penetration_depth", &s.penetration_depth},
-                                                                        {"transmission", &s.transmission}};
+  const std::pair<const char*, const MaterialSweep::Column*> columns[] = {{"wavelength", &s.wavelength},
+                                                                          {"b_coh", &s.b_coh},
+                                                                          {"b_coh_im", &s.b_coh_im},
+                                                                          {"sigma_coh", &s.sigma_coh},
+                                                                          {"sigma_inc", &s.sigma_inc},
+                                                                          {"sigma_scatt", &s.sigma_scatt},
+                                                                          {"sigma_abs", &s.sigma_abs},
+                                                                          {"sld", &s.sld},
+                                                                          {"sld_im", &s.sld_im},
+                                                                          {"sld_inc", &s.sld_inc},
+                                                                          {"mu_abs", &s.mu_abs},
+                                                                          {"mu_total", &s.mu_total},
+                                                                          {"absorption_length", &s.absorption_length},
+                                                                          {"penetration_depth", &s.penetration_depth},
+                                                                          {"transmission", &s.transmission}};
   std::vector<std::vector<std::string>> cells;
   std::vector<std::size_t> widths;
   for (const auto& [name, column] : columns) {
@@ -218,14 +219,22 @@ void print_sweep_plain(const MaterialSweep& s, int digits) {
   std::cout << out;
 }
 
+// Each wavelength takes about 40 numbers: a sweep is bounded well below the
+// memory of a small machine.
+constexpr std::size_t kMaxWavelengths = 1'000'000;
+
 // --wavelength: one value, a list "1,2,5" or a range FROM:TO:STEP (TO included).
 std::vector<double> wavelengths_of(const std::string& spec) {
   if (spec.find(':') != std::string::npos) {
     std::vector<double> g = grid(spec);
+    if (g.size() > kMaxWavelengths)
+      throw UsageError{"--wavelength " + spec + ": at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
     if (g.empty()) throw UsageError{"--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)"};
     return g;
   }
   std::vector<double> list;
+  if (static_cast<std::size_t>(std::count(spec.begin(), spec.end(), ',')) >= kMaxWavelengths)
+    throw UsageError{"--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = spec.find(',', start);
@@ -341,7 +350,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     MaterialOptions o = common;
     std::vector<double> row_wavelengths = wavelengths;
     std::string formula, problem;
-    if (first && line.find(',') != std::string::npos && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
+    if (first && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
       BatchColumns c;
       for (std::size_t i = 0; i < fields.size(); ++i) {
         const std::string name = trimmed(fields[i]);

@@ -53,7 +53,10 @@ CurveValue length_at(const LengthCurve& curve, double wavelength) {
 }
 
 CurveValue length_at(const LengthCurve& curve, double wavelength, std::size_t& hint) {
-  const double e = neutron_energy(wavelength);
+  return length_at_energy(curve, neutron_energy(wavelength), hint);
+}
+
+CurveValue length_at_energy(const LengthCurve& curve, double e, std::size_t& hint) {
   const std::span<const LengthPoint> p = curve.points;
   if (!(e > p.front().energy)) return {{p.front().re, p.front().im}, e < p.front().energy};
   if (!(e < p.back().energy)) return {{p.back().re, p.back().im}, e > p.back().energy};
