@@ -95,6 +95,8 @@ class MixtureParser {
     p.c.text = std::string(s);
     p.c.position = offset + 1;
     parts_count_ = index;
+    if (s.empty() && text_.find("//") == std::string_view::npos)
+      return make_error(ErrorKind::kParseError, "empty formula");
     if (s.empty()) {
       p.c.text = "";
       return make_error(ErrorKind::kParseError, "mixture \"" + std::string(text_) + "\": component " +

@@ -119,6 +119,7 @@ TEST(Mixture, EveryMalformedMixtureSaysWhatAndWhere) {
       {"50%vol @1 // H2O@1", ErrorKind::kParseError, "a formula expected"},
       {"Fe[55]@1n", ErrorKind::kNotFound, "the atomic mass of isotope 55Fe is not known"},
       {"Ca(OH", ErrorKind::kParseError, "formula \"Ca(OH\": missing \")\""},
+      {"  ", ErrorKind::kParseError, "empty formula"},
   };
   for (const auto& c : cases) {
     const Result<Mixture> m = parse_mixture(c.text, mass);
