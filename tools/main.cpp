@@ -20,7 +20,7 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kFoqCommand,         &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand,
     &talvo::cli::kXrdmlCommand,       &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
-    &talvo::cli::kXrayAverageCommand,
+    &talvo::cli::kXrayAverageCommand, &talvo::cli::kPdfCommand,
 };
 
 std::string help() {
