@@ -11,6 +11,7 @@
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/xray/dispersion.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -107,9 +108,11 @@ Settings settings_of(const Args& a) {
   return s;
 }
 
+// Kalpha1 of the anode, or the line it names ("MoKa" for the weighted mean).
 Result<double> anode_wavelength(const std::string& name) {
-  return make_error(ErrorKind::kUnsupported,
-                    "--anode " + name + ": anode lines are not available in this build; give --wavelength in Angstrom");
+  const Result<double> kev = anode_energy(name);
+  if (!kev.ok()) return make_error(kev.kind(), "--anode " + name + ": " + kev.error().message);
+  return wavelength_of_energy(*kev);
 }
 
 int run_pdf(const Args& a) {
@@ -212,8 +215,8 @@ int run_pdf(const Args& a) {
       throw InputError{"--polarization must lie between 0 and 1"};
   }
   if (s.has("breit-dirac")) {
-    o.breit_dirac = s.num("breit-dirac");
-    if (o.breit_dirac != 2.0 && o.breit_dirac != 3.0) throw InputError{"--breit-dirac must be 2 or 3"};
+    o.breit_dirac = integer(*s.get("breit-dirac"), "--breit-dirac");
+    if (o.breit_dirac != 2 && o.breit_dirac != 3) throw UsageError{"--breit-dirac must be 2 or 3"};
   }
   if (s.has("ruland"))
     throw InputError{"--ruland: the Ruland window of a diffracted-beam monochromator is not available yet; leave it "
@@ -291,7 +294,7 @@ int run_pdf(const Args& a) {
       p.emplace_back("polarization", shortest(o.polarization.normal_fraction));
     }
     p.emplace_back("compton", std::string(pdf::compton_table_name(o.sample.compton)));
-    p.emplace_back("breit-dirac", shortest(o.breit_dirac));
+    p.emplace_back("breit-dirac", std::to_string(o.breit_dirac));
     p.emplace_back("normalize", o.normalization == pdf::Normalization::kKroghMoeNorman ? "kmn" : "highq");
     if (o.rmin_iterate) p.emplace_back("rmin-iterate", shortest(*o.rmin_iterate));
   } else {

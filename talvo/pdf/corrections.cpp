@@ -12,8 +12,6 @@ namespace talvo::pdf {
 namespace {
 
 constexpr double kDeg = std::numbers::pi / 180.0;
-// h / (m_e c), CODATA 2018, in Angstrom.
-constexpr double kComptonWavelength = 0.0242631023867;
 
 // d-spacings: graphite 002 from c = 6.708 A (HOPG as supplied for
 // monochromators); Si 111 from a = 5.431020511 A (CODATA 2018 d220 times
@@ -166,11 +164,6 @@ Result<std::vector<double>> absorption_factors(std::span<const double> two_theta
     }
   }
   return f;
-}
-
-double breit_dirac(double two_theta, double wavelength, double n) {
-  const double shift = kComptonWavelength * (1.0 - std::cos(two_theta * kDeg));
-  return std::pow(wavelength / (wavelength + shift), n);
 }
 
 }  // namespace talvo::pdf

@@ -1,6 +1,6 @@
 // The angle-dependent factors between what a sample scatters and what the
 // detector counts: polarisation (with a monochromator), absorption for the
-// usual geometries, and the Breit-Dirac recoil factor of Compton scattering.
+// usual geometries.
 // Angles are the scattering angle 2theta in degrees.
 #pragma once
 
@@ -72,9 +72,5 @@ Result<std::vector<double>> absorption_factors(std::span<const double> two_theta
 // The cylinder's factor at one angle, integrated over the cross-section with
 // `nodes` Gauss-Legendre nodes a direction.
 double cylinder_absorption(double two_theta, double mu_r, int nodes = 48);
-
-// Breit-Dirac recoil factor (lambda / lambda')^n of Compton scattering,
-// lambda' = lambda + h / (m c) (1 - cos 2theta).
-double breit_dirac(double two_theta, double wavelength, double n);
 
 }  // namespace talvo::pdf

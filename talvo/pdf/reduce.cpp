@@ -229,6 +229,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
   // The sample at every grid Q.
   SampleModelOptions so = o.sample;
   so.wavelength = o.wavelength.value_or(0.0);
+  so.breit_dirac = o.breit_dirac;
   Result<SampleModel> model = sample_model(q, so);
   if (!model.ok()) return model.error();
   for (const std::string& w : model.warnings()) warnings.push_back(w);
@@ -267,13 +268,8 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     red.absorption_max = *std::max_element(af->begin(), af->end());
     if (!(red.absorption_min > 0.0))
       return invalid("the absorption factor falls to 0: mu R or mu t is too large for these angles");
-    if (model->compton_known) {
-      for (std::size_t i = 0; i < n; ++i) cq[i] = model->compton[i] * breit_dirac(two_theta[i], *o.wavelength, o.breit_dirac);
-      red.compton_subtracted = true;
-    } else {
-      warnings.push_back("no incoherent scattering function is available here yet: Compton scattering is not "
-                         "subtracted");
-    }
+    cq = model->compton;
+    red.compton_subtracted = true;
     for (std::size_t i = 0; i < n; ++i) {
       const double pa = polarization(two_theta[i], o.polarization) * (*af)[i];
       ic[i] = in.y[i] / pa;

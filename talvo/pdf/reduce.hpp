@@ -38,7 +38,7 @@ struct ReductionOptions {
   Absorption absorption;                // geometry and mu t or mu R
   std::optional<double> thickness;      // cm: plate thickness or capillary diameter, for mu from the density
   Polarization polarization;
-  double breit_dirac = 3.0;             // exponent n of (lambda / lambda')^n
+  int breit_dirac = 3;                  // exponent n of the recoil factor (lambda / lambda')^n: 2 or 3
   Normalization normalization = Normalization::kKroghMoeNorman;
   std::optional<double> rmin_iterate;   // Angstrom: make G follow -4 pi rho0 r below it (Eggert et al. 2002)
   // Ad hoc mode.

@@ -113,11 +113,5 @@ TEST(PdfCorrections, PlatesAgainstTheirDepthIntegrals) {
   EXPECT_FALSE(absorption_factors(std::vector<double>{10.0}, {Geometry::kCapillary, -1.0}).ok());
 }
 
-TEST(PdfCorrections, BreitDiracRecoil) {
-  // lambda' = lambda + 0.0242631 (1 - cos 2theta) A; at 90 degrees and 0.7 A: (0.7 / 0.7242631)^3.
-  EXPECT_NEAR(breit_dirac(90.0, 0.7, 3.0), std::pow(0.7 / 0.7242631023867, 3), 1e-12);
-  EXPECT_EQ(breit_dirac(0.0, 0.7, 3.0), 1.0);
-}
-
 }  // namespace
 }  // namespace talvo::pdf

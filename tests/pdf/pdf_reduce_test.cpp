@@ -75,6 +75,7 @@ Measured measure_glass(const ReductionOptions& o, double rho0, std::span<const S
   const std::vector<double> s = model_sq(q, rho0, shells, 3.1, 0.25);
   SampleModelOptions so = o.sample;
   so.wavelength = lambda;
+  so.breit_dirac = o.breit_dirac;
   const Result<SampleModel> sm = sample_model(q, so);
   EXPECT_TRUE(sm.ok());
   const std::vector<double> a = *absorption_factors(tt, o.absorption);
@@ -83,7 +84,7 @@ Measured measure_glass(const ReductionOptions& o, double rho0, std::span<const S
   for (std::size_t i = 0; i < tt.size(); ++i) {
     const double coherent = sm->f2[i] + sm->f_mean_sq[i] * (s[i] - 1.0);
     EXPECT_GT(coherent, 0.0) << q[i];
-    const double compton = sm->compton_known ? sm->compton[i] * breit_dirac(tt[i], lambda, o.breit_dirac) : 0.0;
+    const double compton = sm->compton[i];  // with its recoil factor at this wavelength
     const double air = 400.0 * std::exp(-tt[i] / 8.0) + 30.0;
     const double mean = scale * polarization(tt[i], o.polarization) * a[i] * (coherent + compton) + air;
     std::poisson_distribution<long> counts(mean), air_counts(air);
@@ -210,13 +211,18 @@ TEST(PdfReduce, CeriaPeaksAtTheFluoriteDistances) {
   o.mode = Mode::kPhysical;
   o.absorption = {Geometry::kCapillary, 0.5 * mu_d};
   o.window = Window::kLorch;
+  // No empty-capillary pattern comes with the data: the glass and the air
+  // stay in, and the low-r iteration takes their smooth share off.
+  o.rmin_iterate = 2.0;
   o.rmax = 10.0;
   const Result<Reduction> red = reduce(*p, nullptr, 1.0, o);
   ASSERT_TRUE(red.ok()) << red.error().message;
   const double a = 5.411;
   const double ce_o = a * std::sqrt(3.0) / 4.0, o_o = a / 2.0, ce_ce = a / std::sqrt(2.0);
   EXPECT_NEAR(peak_near(red->gr, ce_o, 0.15), ce_o, 0.02);
-  EXPECT_NEAR(peak_near(red->gr, o_o, 0.12), o_o, 0.02);
+  // O-O (2.706 A) carries an X-ray weight of 0.05 beside Ce-O's 0.34 and
+  // Ce-Ce's 0.61: a shoulder on the Lorch-broadened Ce-O peak, not a maximum.
+  EXPECT_GT(value_at(red->gr, o_o), -4.0 * kPi * *red->number_density * o_o);
   EXPECT_NEAR(peak_near(red->gr, ce_ce, 0.15), ce_ce, 0.02);
   // Flat below the first peak: G follows -4 pi rho0 r, its ripples small
   // beside the Ce-Ce peak.
@@ -224,7 +230,7 @@ TEST(PdfReduce, CeriaPeaksAtTheFluoriteDistances) {
   const double top = value_at(red->gr, ce_ce);
   double worst = 0.0;
   for (std::size_t j = 0; j < red->gr.x.size(); ++j)
-    if (red->gr.x[j] > 1.0 && red->gr.x[j] < 2.0)
+    if (red->gr.x[j] > 0.5 && red->gr.x[j] < 2.0)
       worst = std::max(worst, std::abs(red->gr.y[j] + 4.0 * kPi * rho0 * red->gr.x[j]));
   EXPECT_LT(worst, 0.1 * top);
 }
