@@ -69,9 +69,9 @@ void panel(std::string& svg, double left, double top, double w, double h, const 
   svg += "<rect x=\"" + fixed(left, 1) + "\" y=\"" + fixed(top, 1) + "\" width=\"" + fixed(w, 1) + "\" height=\"" +
          fixed(h, 1) + "\" fill=\"none\" stroke=\"#444\"/>\n";
   svg += "<text x=\"" + fixed(left + 6, 1) + "\" y=\"" + fixed(top + 16, 1) + "\">" + xml_escape(title) + "</text>\n";
-  svg += "<text x=\"" + fixed(left, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\">" + shortest(x0) + "</text>\n";
+  svg += "<text x=\"" + fixed(left, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\">" + fixed(x0, 2) + "</text>\n";
   svg += "<text x=\"" + fixed(left + w, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\" text-anchor=\"end\">" +
-         shortest(x1) + "</text>\n";
+         fixed(x1, 2) + "</text>\n";
   svg += "<text x=\"" + fixed(left + w / 2, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\" text-anchor=\"middle\">" +
          xml_escape(xlabel) + "</text>\n";
   svg += "<text x=\"" + fixed(left - 4, 1) + "\" y=\"" + fixed(top + 10, 1) + "\" text-anchor=\"end\">" +

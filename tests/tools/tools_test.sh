@@ -44,7 +44,7 @@ for sub in "foq H --tabel it --q 0:1:1" "xs H2O --densty 1" "element Fe --Z 26" 
 done
 check "xrdml missing" 1 "" -- "$tools" xrdml /no/such/file.xrdml
 check "no subcommand" 2 "" -- "$tools"
-for sub in foq element density xrdml moq filon; do
+for sub in foq element density xrdml moq filon pdf; do
   "$tools" "$sub" --help | grep -q "usage: talvo-tools $sub" || { echo "FAIL $sub --help"; fail=1; }
 done
 "$tools" --version | grep -q '^talvo-tools [0-9]' || { echo "FAIL --version"; fail=1; }
