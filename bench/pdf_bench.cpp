@@ -75,7 +75,8 @@ void BM_TalvoToolsPdfZrO2(benchmark::State& state) {
   talvo::test_support::TempDir dir;
   const std::string command = std::string(TALVO_TOOLS_PATH) + " pdf " + TALVO_BENCH_TEST_FILES_DIR +
                               "lab_xy/zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25 "
-                              "--wavelength 0.71073 -o " + dir.file("zro2") + " >/dev/null 2>&1";
+                              "--wavelength 0.71073 -o " +
+                              dir.file("zro2") + " >/dev/null 2>&1";
   for (auto _ : state)
     if (std::system(command.c_str()) != 0) state.SkipWithError("talvo-tools pdf failed");
 }

@@ -21,12 +21,12 @@ using pdf::Parameters;
 
 // The options that take a value, by the key their header line uses.
 const std::vector<std::string> kValueOptions = {
-    "--format",     "--scan",           "--wavelength",    "--anode",        "--composition", "--density",
-    "--number-density", "--packing",    "--background",    "--bg-scale",     "--mode",        "--geometry",
-    "--mu-r",       "--mu-t",           "--thickness",     "--monochromator", "--mono-beam",  "--mono-crystal",
-    "--polarization", "--compton",      "--breit-dirac",   "--ruland",       "--normalize",   "--rmin-iterate",
-    "--rpoly",      "--qmaxinst",       "--qmin",          "--qmax",         "--window",      "--r",
-    "--output",     "--config",         "--plot"};
+    "--format",         "--scan",     "--wavelength",  "--anode",         "--composition", "--density",
+    "--number-density", "--packing",  "--background",  "--bg-scale",      "--mode",        "--geometry",
+    "--mu-r",           "--mu-t",     "--thickness",   "--monochromator", "--mono-beam",   "--mono-crystal",
+    "--polarization",   "--compton",  "--breit-dirac", "--ruland",        "--normalize",   "--rmin-iterate",
+    "--rpoly",          "--qmaxinst", "--qmin",        "--qmax",          "--window",      "--r",
+    "--output",         "--config",   "--plot"};
 
 std::string read_text(const std::string& path, const char* what) {
   InputFile in(path);
@@ -163,9 +163,12 @@ int run_pdf(const Args& a) {
   o.mode = dense ? pdf::Mode::kPhysical : pdf::Mode::kAdhoc;
   if (s.has("mode")) {
     const std::string m = *s.get("mode");
-    if (m == "physical") o.mode = pdf::Mode::kPhysical;
-    else if (m == "adhoc") o.mode = pdf::Mode::kAdhoc;
-    else throw UsageError{"--mode must be physical or adhoc, not " + m};
+    if (m == "physical")
+      o.mode = pdf::Mode::kPhysical;
+    else if (m == "adhoc")
+      o.mode = pdf::Mode::kAdhoc;
+    else
+      throw UsageError{"--mode must be physical or adhoc, not " + m};
   }
   if (s.has("geometry")) {
     const auto g = pdf::geometry_named(*s.get("geometry"));
@@ -219,13 +222,17 @@ int run_pdf(const Args& a) {
     if (o.breit_dirac != 2 && o.breit_dirac != 3) throw UsageError{"--breit-dirac must be 2 or 3"};
   }
   if (s.has("ruland"))
-    throw InputError{"--ruland: the Ruland window of a diffracted-beam monochromator is not available yet; leave it "
-                     "out (the whole Compton scattering is then subtracted)"};
+    throw InputError{
+        "--ruland: the Ruland window of a diffracted-beam monochromator is not available yet; leave it "
+        "out (the whole Compton scattering is then subtracted)"};
   if (s.has("normalize")) {
     const std::string n = *s.get("normalize");
-    if (n == "kmn") o.normalization = pdf::Normalization::kKroghMoeNorman;
-    else if (n == "highq") o.normalization = pdf::Normalization::kHighQ;
-    else throw UsageError{"--normalize must be kmn or highq, not " + n};
+    if (n == "kmn")
+      o.normalization = pdf::Normalization::kKroghMoeNorman;
+    else if (n == "highq")
+      o.normalization = pdf::Normalization::kHighQ;
+    else
+      throw UsageError{"--normalize must be kmn or highq, not " + n};
   }
   o.rmin_iterate = s.opt("rmin-iterate");
   if (s.has("rpoly")) o.rpoly = s.num("rpoly");
@@ -331,10 +338,18 @@ int run_pdf(const Args& a) {
   }
   std::vector<std::pair<std::string, std::string>> files;  // name, text
   for (const std::string& kind : outputs) {
-    if (kind == "iq") files.emplace_back(prefix + ".iq", pdf::curve_text("talvo-tools pdf: I(Q), corrected, per atom in electron units", p, notes, "columns: Q I sigma", r.iq));
-    if (kind == "sq") files.emplace_back(prefix + ".sq", pdf::curve_text("talvo-tools pdf: S(Q)", p, notes, "columns: Q S sigma", r.sq));
-    if (kind == "fq") files.emplace_back(prefix + ".fq", pdf::curve_text("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", p, notes, "columns: Q F sigma", r.fq));
-    if (kind == "gr") files.emplace_back(prefix + ".gr", pdf::curve_text("talvo-tools pdf: G(r)", p, notes, "columns: r G sigma", r.gr));
+    if (kind == "iq")
+      files.emplace_back(prefix + ".iq", pdf::curve_text("talvo-tools pdf: I(Q), corrected, per atom in electron units",
+                                                         p, notes, "columns: Q I sigma", r.iq));
+    if (kind == "sq")
+      files.emplace_back(prefix + ".sq",
+                         pdf::curve_text("talvo-tools pdf: S(Q)", p, notes, "columns: Q S sigma", r.sq));
+    if (kind == "fq")
+      files.emplace_back(prefix + ".fq",
+                         pdf::curve_text("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", p, notes, "columns: Q F sigma", r.fq));
+    if (kind == "gr")
+      files.emplace_back(prefix + ".gr",
+                         pdf::curve_text("talvo-tools pdf: G(r)", p, notes, "columns: r G sigma", r.gr));
   }
   if (s.has("plot")) files.emplace_back(*s.get("plot"), pdf::plot_svg(r, "talvo-tools pdf " + s.input));
   // Every file is complete before any takes its name.

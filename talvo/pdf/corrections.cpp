@@ -87,9 +87,12 @@ std::optional<Geometry> geometry_named(std::string_view name) {
 
 std::string_view geometry_name(Geometry g) {
   switch (g) {
-    case Geometry::kReflection: return "reflection";
-    case Geometry::kTransmission: return "transmission";
-    case Geometry::kCapillary: return "capillary";
+    case Geometry::kReflection:
+      return "reflection";
+    case Geometry::kTransmission:
+      return "transmission";
+    case Geometry::kCapillary:
+      return "capillary";
   }
   return "reflection";
 }

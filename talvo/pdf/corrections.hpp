@@ -16,8 +16,8 @@ namespace talvo::pdf {
 // A crystal monochromator's reflection: the named ones and their d-spacings.
 struct MonochromatorCrystal {
   const char* name;
-  double d;       // Angstrom
-  bool perfect;   // a perfect crystal by default (else mosaic)
+  double d;      // Angstrom
+  bool perfect;  // a perfect crystal by default (else mosaic)
 };
 // HOPG (002), Si (111), Ge (111), LiF (200).
 std::span<const MonochromatorCrystal> monochromator_crystals();

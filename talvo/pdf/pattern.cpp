@@ -91,7 +91,8 @@ void counting_errors(Pattern& p, std::vector<std::string>& warnings) {
   }
   p.sigma_source = SigmaSource::kScaled;
   p.sigma_scale = scatter_scale(p.y);
-  for (std::size_t i = 0; i < p.y.size(); ++i) p.sigma[i] = p.sigma_scale * std::sqrt(std::max(std::abs(p.y[i]), 1e-12));
+  for (std::size_t i = 0; i < p.y.size(); ++i)
+    p.sigma[i] = p.sigma_scale * std::sqrt(std::max(std::abs(p.y[i]), 1e-12));
   warnings.push_back("the intensities are not whole counts and the file gives no errors: sigma is taken as " +
                      shortest(p.sigma_scale) +
                      " sqrt(I), the scale from the scatter of neighbouring points; give a third column to use yours");
@@ -109,10 +110,14 @@ std::optional<InputFormat> input_format_named(std::string_view name) {
 
 std::string_view input_format_name(InputFormat format) {
   switch (format) {
-    case InputFormat::kXrdml: return "xrdml";
-    case InputFormat::kTwoTheta: return "twotheta";
-    case InputFormat::kQA: return "qa";
-    case InputFormat::kQnm: return "qnm";
+    case InputFormat::kXrdml:
+      return "xrdml";
+    case InputFormat::kTwoTheta:
+      return "twotheta";
+    case InputFormat::kQA:
+      return "qa";
+    case InputFormat::kQnm:
+      return "qnm";
   }
   return "twotheta";
 }
@@ -135,12 +140,14 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
     const std::string where = std::string(source) + " line " + std::to_string(k + 1);
     if (columns == 0) {
       if (f.size() < 2 || f.size() > 3)
-        return make_error(ErrorKind::kParseError, where + ": a pattern has 2 columns (x, intensity) or 3 (x, intensity, "
-                                                          "sigma), not " + std::to_string(f.size()));
+        return make_error(ErrorKind::kParseError, where +
+                                                      ": a pattern has 2 columns (x, intensity) or 3 (x, intensity, "
+                                                      "sigma), not " +
+                                                      std::to_string(f.size()));
       columns = f.size();
     } else if (f.size() != columns) {
-      return make_error(ErrorKind::kParseError, where + ": " + std::to_string(f.size()) + " columns where the first row has " +
-                                                    std::to_string(columns));
+      return make_error(ErrorKind::kParseError, where + ": " + std::to_string(f.size()) +
+                                                    " columns where the first row has " + std::to_string(columns));
     }
     double v[3] = {};
     for (std::size_t c = 0; c < columns; ++c) {
@@ -151,18 +158,17 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
       v[c] = *r;
     }
     if (!p.x.empty() && !(v[0] > p.x.back()))
-      return make_error(ErrorKind::kInvalidArgument, where + ": x = " + shortest(v[0]) +
-                                                         " does not increase; sort the pattern by x");
-    if (columns == 3 && !(v[2] > 0.0))
       return make_error(ErrorKind::kInvalidArgument,
-                        where + ": sigma = " + shortest(v[2]) + " must be above 0");
+                        where + ": x = " + shortest(v[0]) + " does not increase; sort the pattern by x");
+    if (columns == 3 && !(v[2] > 0.0))
+      return make_error(ErrorKind::kInvalidArgument, where + ": sigma = " + shortest(v[2]) + " must be above 0");
     p.x.push_back(v[0]);
     p.y.push_back(v[1]);
     if (columns == 3) p.sigma.push_back(v[2]);
   }
   if (p.x.size() < 3)
-    return make_error(ErrorKind::kInvalidArgument,
-                      std::string(source) + ": " + std::to_string(p.x.size()) + " data rows; a pattern needs at least 3");
+    return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": " + std::to_string(p.x.size()) +
+                                                       " data rows; a pattern needs at least 3");
   std::vector<std::string> warnings;
   if (columns == 2) counting_errors(p, warnings);
   return Result<Pattern>(std::move(p), std::move(warnings));
@@ -170,8 +176,7 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
 
 Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::string_view source) {
   const XrdmlFileResult file = parse_xrdml(content);
-  if (file.status.failed())
-    return make_error(ErrorKind::kParseError, std::string(source) + ": " + file.status.message);
+  if (file.status.failed()) return make_error(ErrorKind::kParseError, std::string(source) + ": " + file.status.message);
   const std::vector<XrdmlScan>& scans = file.file.scans;
   if (scan < 0 || scan > static_cast<int>(scans.size()))
     return make_error(ErrorKind::kOutOfRange, std::string(source) + " holds " + std::to_string(scans.size()) +
@@ -187,8 +192,8 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     vo.axis = "2Theta";
     const XrdmlValues v = xrdml_values(scans[s], vo);
     if (v.status.failed())
-      return make_error(ErrorKind::kParseError, std::string(source) + " scan " + std::to_string(s + 1) + ": " +
-                                                    v.status.message);
+      return make_error(ErrorKind::kParseError,
+                        std::string(source) + " scan " + std::to_string(s + 1) + ": " + v.status.message);
     if (p.x.empty()) {
       p.x = v.x;
       p.y = v.y;
@@ -199,8 +204,9 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     bool same = v.x.size() == p.x.size();
     for (std::size_t i = 0; same && i < p.x.size(); ++i) same = std::abs(v.x[i] - p.x[i]) <= 1e-6;
     if (!same)
-      return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": scan " + std::to_string(s + 1) +
-                                                         " has other 2theta positions than scan 1; choose one with --scan");
+      return make_error(ErrorKind::kInvalidArgument,
+                        std::string(source) + ": scan " + std::to_string(s + 1) +
+                            " has other 2theta positions than scan 1; choose one with --scan");
     for (std::size_t i = 0; i < p.x.size(); ++i) {
       p.y[i] += v.y[i];
       variance[i] += v.e[i] * v.e[i];
@@ -216,8 +222,9 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
   }
   for (std::size_t i = 1; i < p.x.size(); ++i)
     if (!(p.x[i] > p.x[i - 1]))
-      return make_error(ErrorKind::kInvalidArgument,
-                        std::string(source) + ": the 2theta positions do not increase at point " + std::to_string(i + 1));
+      return make_error(
+          ErrorKind::kInvalidArgument,
+          std::string(source) + ": the 2theta positions do not increase at point " + std::to_string(i + 1));
   p.sigma.resize(variance.size());
   for (std::size_t i = 0; i < variance.size(); ++i) p.sigma[i] = std::sqrt(std::max(variance[i], 1.0));
   // usedWavelength's intended attribute: "K-Alpha 1" is Kalpha1 alone,
@@ -253,10 +260,14 @@ Result<Pattern> read_pattern(const std::string& path, InputFormat format, int sc
   if (in.stream().bad()) return make_error(ErrorKind::kIoError, "cannot read " + path);
   const std::string text = buffer.str();
   switch (format) {
-    case InputFormat::kXrdml: return parse_xrdml_pattern(text, scan, path);
-    case InputFormat::kTwoTheta: return parse_text_pattern(text, Abscissa::kTwoTheta, path);
-    case InputFormat::kQA: return parse_text_pattern(text, Abscissa::kQA, path);
-    case InputFormat::kQnm: return parse_text_pattern(text, Abscissa::kQnm, path);
+    case InputFormat::kXrdml:
+      return parse_xrdml_pattern(text, scan, path);
+    case InputFormat::kTwoTheta:
+      return parse_text_pattern(text, Abscissa::kTwoTheta, path);
+    case InputFormat::kQA:
+      return parse_text_pattern(text, Abscissa::kQA, path);
+    case InputFormat::kQnm:
+      return parse_text_pattern(text, Abscissa::kQnm, path);
   }
   return make_error(ErrorKind::kInvalidArgument, "unknown format");
 }
@@ -264,7 +275,9 @@ Result<Pattern> read_pattern(const std::string& path, InputFormat format, int sc
 Result<std::vector<double>> q_of(const Pattern& p, std::optional<double> wavelength) {
   std::vector<double> q(p.x.size());
   switch (p.abscissa) {
-    case Abscissa::kQA: q = p.x; break;
+    case Abscissa::kQA:
+      q = p.x;
+      break;
     case Abscissa::kQnm:
       for (std::size_t i = 0; i < q.size(); ++i) q[i] = p.x[i] / 10.0;
       break;
@@ -290,16 +303,16 @@ Result<std::vector<double>> q_of(const Pattern& p, std::optional<double> wavelen
 
 Result<Pattern> subtract_background(const Pattern& sample, const Pattern& bg, double scale) {
   if (sample.abscissa != bg.abscissa)
-    return make_error(ErrorKind::kInvalidArgument, "the background's x is in other units than the sample's; give both "
-                                                   "in the same --format");
-  if (!std::isfinite(scale))
-    return make_error(ErrorKind::kInvalidArgument, "--bg-scale must be a finite number");
+    return make_error(ErrorKind::kInvalidArgument,
+                      "the background's x is in other units than the sample's; give both "
+                      "in the same --format");
+  if (!std::isfinite(scale)) return make_error(ErrorKind::kInvalidArgument, "--bg-scale must be a finite number");
   const double half_step = 0.5 * (bg.x.back() - bg.x.front()) / static_cast<double>(bg.x.size() - 1);
   if (sample.x.front() < bg.x.front() - half_step || sample.x.back() > bg.x.back() + half_step)
-    return make_error(ErrorKind::kInvalidArgument,
-                      "the background covers x = " + shortest(bg.x.front()) + " to " + shortest(bg.x.back()) +
-                          " and the sample " + shortest(sample.x.front()) + " to " + shortest(sample.x.back()) +
-                          ": measure the background over the sample's whole range");
+    return make_error(ErrorKind::kInvalidArgument, "the background covers x = " + shortest(bg.x.front()) + " to " +
+                                                       shortest(bg.x.back()) + " and the sample " +
+                                                       shortest(sample.x.front()) + " to " + shortest(sample.x.back()) +
+                                                       ": measure the background over the sample's whole range");
   Pattern out = sample;
   std::size_t j = 0;
   for (std::size_t i = 0; i < sample.x.size(); ++i) {

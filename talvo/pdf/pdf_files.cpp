@@ -27,11 +27,20 @@ std::string xml_escape(std::string_view s) {
   std::string out;
   for (char c : s) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -74,8 +83,8 @@ void panel(std::string& svg, double left, double top, double w, double h, const 
          fixed(x1, 2) + "</text>\n";
   svg += "<text x=\"" + fixed(left + w / 2, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\" text-anchor=\"middle\">" +
          xml_escape(xlabel) + "</text>\n";
-  svg += "<text x=\"" + fixed(left - 4, 1) + "\" y=\"" + fixed(top + 10, 1) + "\" text-anchor=\"end\">" +
-         fixed(y1, 2) + "</text>\n";
+  svg += "<text x=\"" + fixed(left - 4, 1) + "\" y=\"" + fixed(top + 10, 1) + "\" text-anchor=\"end\">" + fixed(y1, 2) +
+         "</text>\n";
   svg += "<text x=\"" + fixed(left - 4, 1) + "\" y=\"" + fixed(top + h, 1) + "\" text-anchor=\"end\">" + fixed(y0, 2) +
          "</text>\n";
   if (y0 < 0.0 && y1 > 0.0) {
@@ -157,8 +166,9 @@ std::string plot_svg(const Reduction& r, std::string_view title) {
     line.resize(r.gr.x.size());
     for (std::size_t j = 0; j < line.size(); ++j) line[j] = -4.0 * std::numbers::pi * *r.number_density * r.gr.x[j];
     // Only below the first r where G rises above the line's end: the line would squash the panel.
-    const Series gr[] = {{r.gr.x, r.gr.y, "#1f77b4"}, {std::span(r.gr.x).first(std::min<std::size_t>(line.size(), line.size() / 10 + 1)),
-                                                        std::span(line).first(std::min<std::size_t>(line.size(), line.size() / 10 + 1)), "#999"}};
+    const Series gr[] = {{r.gr.x, r.gr.y, "#1f77b4"},
+                         {std::span(r.gr.x).first(std::min<std::size_t>(line.size(), line.size() / 10 + 1)),
+                          std::span(line).first(std::min<std::size_t>(line.size(), line.size() / 10 + 1)), "#999"}};
     panel(svg, 610, 360, kW, kH, "G(r)", "r (A)", gr);
   } else {
     const Series gr[] = {{r.gr.x, r.gr.y, "#1f77b4"}};

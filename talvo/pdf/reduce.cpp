@@ -247,17 +247,17 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
   std::vector<double> s_q(n), f_q(n), sf(n);
   if (physical) {
     if (!red.number_density)
-      return invalid("the physical mode needs the sample's density: give --density G (g/cm3) or --number-density N "
-                     "(atoms/A^3), or use --mode adhoc");
+      return invalid(
+          "the physical mode needs the sample's density: give --density G (g/cm3) or --number-density N "
+          "(atoms/A^3), or use --mode adhoc");
     Absorption ab = o.absorption;
     if (!ab.mu_x && ab.geometry != Geometry::kReflection) {
       if (red.mu && o.thickness)
         ab.mu_x = *red.mu * *o.thickness * (ab.geometry == Geometry::kCapillary ? 0.5 : 1.0);
       else
-        return invalid(std::string("the ") + std::string(geometry_name(ab.geometry)) +
-                       " geometry needs its absorption: give " +
-                       (ab.geometry == Geometry::kCapillary ? "--mu-r X" : "--mu-t X") +
-                       (red.mu ? " or --thickness CM" : ""));
+        return invalid(
+            std::string("the ") + std::string(geometry_name(ab.geometry)) + " geometry needs its absorption: give " +
+            (ab.geometry == Geometry::kCapillary ? "--mu-r X" : "--mu-t X") + (red.mu ? " or --thickness CM" : ""));
     } else if (!ab.mu_x && o.thickness && red.mu) {
       ab.mu_x = *red.mu * *o.thickness;
     }

@@ -31,25 +31,25 @@ enum class Mode { kPhysical, kAdhoc };
 enum class Normalization { kKroghMoeNorman, kHighQ };
 
 struct ReductionOptions {
-  SampleModelOptions sample;            // composition, density, packing, Compton table; its wavelength is set
-  std::optional<double> wavelength;     // Angstrom: needed for 2theta data and in physical mode
+  SampleModelOptions sample;         // composition, density, packing, Compton table; its wavelength is set
+  std::optional<double> wavelength;  // Angstrom: needed for 2theta data and in physical mode
   Mode mode = Mode::kPhysical;
   // Physical mode.
-  Absorption absorption;                // geometry and mu t or mu R
-  std::optional<double> thickness;      // cm: plate thickness or capillary diameter, for mu from the density
+  Absorption absorption;            // geometry and mu t or mu R
+  std::optional<double> thickness;  // cm: plate thickness or capillary diameter, for mu from the density
   Polarization polarization;
-  int breit_dirac = 3;                  // exponent n of the recoil factor (lambda / lambda')^n: 2 or 3
+  int breit_dirac = 3;  // exponent n of the recoil factor (lambda / lambda')^n: 2 or 3
   Normalization normalization = Normalization::kKroghMoeNorman;
-  std::optional<double> rmin_iterate;   // Angstrom: make G follow -4 pi rho0 r below it (Eggert et al. 2002)
+  std::optional<double> rmin_iterate;  // Angstrom: make G follow -4 pi rho0 r below it (Eggert et al. 2002)
   // Ad hoc mode.
-  double rpoly = 0.9;                   // Angstrom: the polynomials' degree is about rpoly qmaxinst / pi
-  std::optional<double> qmaxinst;       // 1/Angstrom: top of the fits; the data's last Q by default
+  double rpoly = 0.9;              // Angstrom: the polynomials' degree is about rpoly qmaxinst / pi
+  std::optional<double> qmaxinst;  // 1/Angstrom: top of the fits; the data's last Q by default
   // Both.
-  double qmin = 0.0;                    // 1/Angstrom: F is 0 below
-  std::optional<double> qmax;           // 1/Angstrom: the data's last Q by default
+  double qmin = 0.0;           // 1/Angstrom: F is 0 below
+  std::optional<double> qmax;  // 1/Angstrom: the data's last Q by default
   Window window = Window::kNone;
   double rmin = 0.0, rmax = 30.0, rstep = 0.01;  // Angstrom
-  double outlier_threshold = 8.0;       // sigma (find_outliers)
+  double outlier_threshold = 8.0;                // sigma (find_outliers)
 };
 
 // One output function: x, the value and its standard deviation.
@@ -58,25 +58,25 @@ struct Curve {
 };
 
 struct Reduction {
-  Curve iq;                    // Q, the corrected intensity per atom in electron units, sigma
-  std::vector<double> model;   // on iq.x: <f^2> + C (physical), <f^2> (ad hoc): what iq oscillates about
-  Curve sq, fq;                // on the transform's Q grid from the first measured Q to qmax
-  Curve gr;                    // r, G(r), sigma
-  std::vector<double> g, sigma_g;      // g(r) (with a number density; 0 at r = 0)
-  std::vector<double> rr, sigma_rr;    // R(r) = 4 pi r^2 rho0 g(r)
-  std::vector<double> rr_integral;     // the running integral of R(r) from rmin: the coordination number
-  double alpha = 1.0;                  // normalisation constant (physical), or ad hoc scale
+  Curve iq;                          // Q, the corrected intensity per atom in electron units, sigma
+  std::vector<double> model;         // on iq.x: <f^2> + C (physical), <f^2> (ad hoc): what iq oscillates about
+  Curve sq, fq;                      // on the transform's Q grid from the first measured Q to qmax
+  Curve gr;                          // r, G(r), sigma
+  std::vector<double> g, sigma_g;    // g(r) (with a number density; 0 at r = 0)
+  std::vector<double> rr, sigma_rr;  // R(r) = 4 pi r^2 rho0 g(r)
+  std::vector<double> rr_integral;   // the running integral of R(r) from rmin: the coordination number
+  double alpha = 1.0;                // normalisation constant (physical), or ad hoc scale
   double qmin = 0.0, qmax = 0.0, qstep = 0.0;
   std::optional<double> number_density;
-  std::optional<double> mu;            // 1/cm of the packed powder
-  std::optional<double> mu_x;          // mu t or mu R used
+  std::optional<double> mu;    // 1/cm of the packed powder
+  std::optional<double> mu_x;  // mu t or mu R used
   double absorption_min = 1.0, absorption_max = 1.0;
   double compton_fraction_at_qmax = 0.0;  // C / (<f^2> + C) at qmax
   bool compton_subtracted = false;
-  std::vector<double> outliers;        // x of the points removed, in the input's units
-  int poly_degree = 0;                 // ad hoc
-  int iterations = 0;                  // rmin-iterate
-  double residual = 0.0;               // rms of G(r) + 4 pi rho0 r below rmin-iterate, after the last one
+  std::vector<double> outliers;  // x of the points removed, in the input's units
+  int poly_degree = 0;           // ad hoc
+  int iterations = 0;            // rmin-iterate
+  double residual = 0.0;         // rms of G(r) + 4 pi rho0 r below rmin-iterate, after the last one
 };
 
 // The reduction of `sample` (less bg_scale times `background`, when given).

@@ -28,7 +28,8 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
     return make_error(ErrorKind::kInvalidArgument,
                       "the number density must be above 0 atoms/A^3, not " + shortest(*o.number_density));
   if (!(o.packing > 0.0 && o.packing <= 1.0))
-    return make_error(ErrorKind::kInvalidArgument, "--packing must be above 0 and at most 1, not " + shortest(o.packing));
+    return make_error(ErrorKind::kInvalidArgument,
+                      "--packing must be above 0 and at most 1, not " + shortest(o.packing));
   if (o.breit_dirac != 2 && o.breit_dirac != 3)
     return make_error(ErrorKind::kInvalidArgument, "the Breit-Dirac exponent must be 2 or 3");
   std::vector<std::string> warnings;
@@ -45,7 +46,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
   }
   XrayAverage a = xray_average(o.composition, q, xo);
   if (a.status.failed()) {
-    const ErrorKind kind = a.status.ierr == kXrayBadFormula ? ErrorKind::kParseError
+    const ErrorKind kind = a.status.ierr == kXrayBadFormula       ? ErrorKind::kParseError
                            : a.status.ierr == kXrayNoCoefficients ? ErrorKind::kNotFound
                            : a.status.ierr == kXrayBadEnergy      ? ErrorKind::kOutOfRange
                                                                   : ErrorKind::kInvalidArgument;

@@ -31,10 +31,10 @@ TEST(PdfCorrections, Polarization) {
   const double c12 = std::cos(12.0 * kPi / 180.0);
   const Case cases[] = {
       {0.0, {}, 1.0},
-      {90.0, {}, 0.5},                               // (1 + cos^2 90) / 2
-      {60.0, {}, 0.625},                             // (1 + 1/4) / 2
-      {90.0, {std::nullopt, false, 1.0}, 1.0},       // wholly normal to the plane: no loss
-      {90.0, {std::nullopt, false, 0.0}, 0.0},       // wholly in the plane
+      {90.0, {}, 0.5},                          // (1 + cos^2 90) / 2
+      {60.0, {}, 0.625},                        // (1 + 1/4) / 2
+      {90.0, {std::nullopt, false, 1.0}, 1.0},  // wholly normal to the plane: no loss
+      {90.0, {std::nullopt, false, 0.0}, 0.0},  // wholly in the plane
       {30.0, {12.0, false, 0.5}, (1.0 + c12 * c12 * c30 * c30) / (1.0 + c12 * c12)},
       {30.0, {12.0, true, 0.5}, (1.0 + c12 * c30 * c30) / (1.0 + c12)},
       {90.0, {12.0, false, 0.5}, 1.0 / (1.0 + c12 * c12)},
@@ -80,7 +80,8 @@ TEST(PdfCorrections, CylinderAgainstItsExactLimits) {
 TEST(PdfCorrections, CylinderConvergedAtEveryAngle) {
   for (double mr : {0.5, 2.0, 5.0})
     for (double tt = 0.0; tt <= 180.0; tt += 15.0)
-      EXPECT_NEAR(cylinder_absorption(tt, mr), cylinder_absorption(tt, mr, 160), 1e-4 * cylinder_absorption(tt, mr, 160))
+      EXPECT_NEAR(cylinder_absorption(tt, mr), cylinder_absorption(tt, mr, 160),
+                  1e-4 * cylinder_absorption(tt, mr, 160))
           << mr << " " << tt;
 }
 
