@@ -55,6 +55,11 @@ awk 'NR == 3000 { $2 = $2 * 40 } { print }' CeO2_635um_accum_0.xy >zinger.xy
 "$tools" pdf zinger.xy --composition CeO2 --density 7.215 --geometry capillary --mu-r 1.75 --wavelength 0.71073 \
   --json 2>/dev/null | grep -q '"outliers": \[75.5' || bad "the zinger at 75.5 degrees is not listed"
 
+# XRDML: the wavelength from the file (Kalpha1 as it intends), the ad hoc mode without a density.
+"$tools" pdf "$files/xrdml/single_scan_counts.xrdml" --composition Si -o x --json 2>/dev/null |
+  grep -q '"mode": "adhoc", "wavelength": 1.540598,' || bad "XRDML: not ad hoc at the file's Kalpha1"
+grep -q '^# format = xrdml$' x.gr && grep -q '^# scan = 0$' x.gr || bad "XRDML: format and scan not in the header"
+
 # Bad input: exit 1 (or 2 for usage), a message that says what to change, no file.
 mkdir none && cd none || exit 1
 check_fails() {
@@ -84,6 +89,8 @@ check_fails 2 "give --density or --number-density, not both" "${z[@]}" --wavelen
 check_fails 1 "--anode Xx" "${z[@]}" --anode Xx
 printf '10 5\n11 nan\n12 5\n' >../nan.xy
 check_fails 1 "\"nan\" is not a finite number" ../nan.xy --composition ZrO2 --wavelength 0.71
+check_fails 1 "--scan must be 1 to 1" "$files/xrdml/single_scan_counts.xrdml" --composition Si --scan 2
+check_fails 2 "--scan belongs to XRDML input" "${z[@]}" --wavelength 0.71 --scan 1
 printf 'input = ../zro2_mo.xy\ncolour = blue\n' >../bad.cfg
 check_fails 1 "unknown key \"colour\"" --config ../bad.cfg
 cd ..
