@@ -43,9 +43,17 @@ constexpr std::array<Field, 6> kFileFields{{
     {"scans", Kind::kNested},
 }};
 
-py::object read_xrdml(const fs::path& path, bool cps, const std::optional<std::string>& axis_name) {
+// A str, bytes or os.PathLike as a path; a NUL is refused, named.
+fs::path path_of(const py::object& value) {
+  static const py::handle fspath = py::object(py::module_::import("os").attr("fspath")).release();
+  const py::object p = fspath(value);
+  if (py::isinstance<py::bytes>(p)) return fs::path(text_arg(p.cast<std::string>(), "path"));
+  return fs::path(text_arg(p.cast<std::string>(), "path"));
+}
+
+py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<std::string>& axis_name) {
   const std::string axis = axis_name ? text_arg(*axis_name, "axis") : std::string();
-  text_arg(path.string(), "path");
+  const fs::path path = path_of(path_in);
   XrdmlFileResult file;
   std::vector<XrdmlValues> values;
   std::vector<std::vector<std::pair<std::string, double>>> fixed_axes;
