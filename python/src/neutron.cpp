@@ -478,7 +478,8 @@ void init_neutron(py::module_& m) {
         py::arg("number_density") = py::none(), py::arg("wavelength") = kThermalWavelength,
         py::arg("thickness") = py::none());
   m.def("data_file", &data_file, kDataFileDoc, py::arg("name"));
-  m.def("_set_data_folder", &set_data_folder, "Where the package's data files are (set by talvo/__init__.py).",
+  m.def("_set_data_folder", &set_data_folder,
+        "_set_data_folder(folder)\n--\n\nWhere the package's data files are (set by talvo/__init__.py).",
         py::arg("folder"));
 }
 

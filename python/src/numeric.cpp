@@ -130,7 +130,8 @@ x, f
     points). An even number of points is integrated with one more point
     x(n) + h where f = 0, with a TalvoWarning saying so.
 k
-    Where to evaluate: any shape, or a scalar.
+    Where to evaluate, in the inverse of x's unit (inverse Angstrom for x
+    in Angstrom): any shape, or a scalar.
 sigma
     The standard deviation of each f value (independent errors).
 single_precision
@@ -148,7 +149,7 @@ constexpr const char* kModificationDoc = R"(modification(q, window='lorch', qmax
 The modification function M(Q) that damps termination ripples.
 
 q
-    Q values (one-dimensional): points, or bin edges with histogram=True
+    Q values in inverse Angstrom (one-dimensional): points, or bin edges with histogram=True
     (then one value per bin).
 window
     "lorch" (sin(pi Q / Qmax) / (pi Q / Qmax)), "step", "quadratic",

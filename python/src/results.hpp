@@ -61,7 +61,7 @@ inline py::object fresh(const py::object& value, Kind kind, bool copy_arrays) {
     case Kind::kFloatDict: {
       py::dict out;
       for (auto [k, a] : py::reinterpret_borrow<py::dict>(value))
-        out[k] = copy_arrays && kind == Kind::kArrayDict ? a.attr("copy")() : py::reinterpret_borrow<py::object>(a);
+        out[k] = copy_arrays && py::isinstance<py::array>(a) ? a.attr("copy")() : py::reinterpret_borrow<py::object>(a);
       return out;
     }
     case Kind::kTexts:
