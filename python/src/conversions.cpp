@@ -18,16 +18,15 @@
 namespace talvo::python {
 
 InArray numbers(const py::handle& value, const char* name) {
-  py::array a = py::isinstance<py::array>(value) ? py::reinterpret_borrow<py::array>(value)
-                                                  : py::array::ensure(value);
+  py::array a = py::isinstance<py::array>(value) ? py::reinterpret_borrow<py::array>(value) : py::array::ensure(value);
   if (!a) {
     PyErr_Clear();
-    throw py::type_error(std::string(name) + " must be numbers, not " + std::string(py::str(value.get_type().attr("__name__"))));
+    throw py::type_error(std::string(name) + " must be numbers, not " +
+                         std::string(py::str(value.get_type().attr("__name__"))));
   }
   const char kind = a.dtype().kind();
   if (kind != 'f' && kind != 'i' && kind != 'u')
-    throw py::type_error(std::string(name) + " must be numbers, not an array of " +
-                         std::string(py::str(a.dtype())));
+    throw py::type_error(std::string(name) + " must be numbers, not an array of " + std::string(py::str(a.dtype())));
   InArray out = InArray::ensure(a);
   if (!out) throw py::error_already_set();
   // A view at an odd byte offset (np.frombuffer(b, offset=1)) is C-ordered

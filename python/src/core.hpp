@@ -118,8 +118,7 @@ void define_setstate(Cls& cls, From from) {
   cls.def(
       "__setstate__",
       [from](py::detail::value_and_holder& v_h, const py::dict& state) {
-        if (v_h.holder_constructed())
-          throw py::type_error("__setstate__ on a result that holds values");
+        if (v_h.holder_constructed()) throw py::type_error("__setstate__ on a result that holds values");
         v_h.value_ptr() = new T(from(state));
       },
       py::detail::is_new_style_constructor(), py::arg("state"));

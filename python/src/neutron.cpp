@@ -149,7 +149,8 @@ py::handle item(const py::dict& d, const char* key, const char* type) {
 std::optional<double> optional_number(const py::dict& d, const char* key, const char* type) {
   const py::handle v = item(d, key, type);
   if (v.is_none()) return std::nullopt;
-  if (!py::isinstance<py::float_>(v) && !py::isinstance<py::int_>(v)) bad_state(type, std::string(key) + " is no number");
+  if (!py::isinstance<py::float_>(v) && !py::isinstance<py::int_>(v))
+    bad_state(type, std::string(key) + " is no number");
   return v.cast<double>();
 }
 
@@ -274,7 +275,8 @@ py::object material(const std::string& formula, std::optional<double> density, s
 
 // --- documentation -------------------------------------------------------------
 
-constexpr const char* kMaterialDoc = R"(material(formula, density=None, number_density=None, wavelength=1.798, thickness=None)
+constexpr const char* kMaterialDoc =
+    R"(material(formula, density=None, number_density=None, wavelength=1.798, thickness=None)
 --
 
 The neutron scattering and absorption of a material.
@@ -324,11 +326,17 @@ void pickled_by_dict(py::class_<T>& cls, py::dict (*to)(const T&), T (*from)(con
   cls.def(
          "to_dict", [to](Self<T> v) { return to(v); },
          "The values as plain dicts, lists, floats and strings (JSON's types).")
-      .def("__getstate__", [to](Self<T> v_self) { const T& v = v_self; return to(v); })
-      .def("__eq__", [to](Self<T> a_self, const py::object& b) -> py::object { const T& a = a_self;
-        if (!py::isinstance<T>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
-        return py::bool_(to(a).equal(to(b.cast<Self<T>>())));
-      })
+      .def("__getstate__",
+           [to](Self<T> v_self) {
+             const T& v = v_self;
+             return to(v);
+           })
+      .def("__eq__",
+           [to](Self<T> a_self, const py::object& b) -> py::object {
+             const T& a = a_self;
+             if (!py::isinstance<T>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+             return py::bool_(to(a).equal(to(b.cast<Self<T>>())));
+           })
       .attr("__hash__") = py::none();
   define_setstate(cls, [from](const py::dict& state) { return from(state); });
 }
@@ -347,8 +355,12 @@ std::string data_file(const std::string& name) {
 void init_neutron(py::module_& m) {
   py::class_<PerAtom> per_atom(m, "PerAtom", "Values per atom of a material: lengths in fm, cross-sections in barn.");
   for (const PerAtomField& f : kPerAtom)
-    per_atom.def_property_readonly(f.name, [member = f.member](Self<PerAtom> p_self) { const PerAtom& p = p_self; return p.*member; });
-  per_atom.def("__repr__", [](Self<PerAtom> p_self) { const PerAtom& p = p_self;
+    per_atom.def_property_readonly(f.name, [member = f.member](Self<PerAtom> p_self) {
+      const PerAtom& p = p_self;
+      return p.*member;
+    });
+  per_atom.def("__repr__", [](Self<PerAtom> p_self) {
+    const PerAtom& p = p_self;
     return "PerAtom(" + std::string(py::str(per_atom_dict(p)).cast<std::string>()) + ")";
   });
   pickled_by_dict<PerAtom>(per_atom, &per_atom_dict, &per_atom_from);
@@ -356,49 +368,109 @@ void init_neutron(py::module_& m) {
   py::class_<MaterialElement> element(m, "Element",
                                       "One element of a material: count per formula unit, atomic fraction, mean "
                                       "lengths in fm, cross-sections in barn.");
-  element.def_property_readonly("symbol", [](Self<MaterialElement> e_self) { const MaterialElement& e = e_self; return e.symbol; });
+  element.def_property_readonly("symbol", [](Self<MaterialElement> e_self) {
+    const MaterialElement& e = e_self;
+    return e.symbol;
+  });
   for (const ElementField& f : kElement)
-    element.def_property_readonly(f.name, [member = f.member](Self<MaterialElement> e_self) { const MaterialElement& e = e_self; return e.*member; });
-  element.def("__repr__", [](Self<MaterialElement> e_self) { const MaterialElement& e = e_self; return "Element(" + py::repr(element_dict(e)).cast<std::string>() + ")"; });
+    element.def_property_readonly(f.name, [member = f.member](Self<MaterialElement> e_self) {
+      const MaterialElement& e = e_self;
+      return e.*member;
+    });
+  element.def("__repr__", [](Self<MaterialElement> e_self) {
+    const MaterialElement& e = e_self;
+    return "Element(" + py::repr(element_dict(e)).cast<std::string>() + ")";
+  });
   pickled_by_dict<MaterialElement>(element, &element_dict, &element_from);
 
   py::class_<MaterialPartial> partial(m, "Partial",
                                       "The weight of a pair's partial structure factor: weight in barn (c_i c_j b_i "
                                       "b_j / 100, doubled for unlike pairs) and the Faber-Ziman weight.");
-  partial.def_property_readonly("pair", [](Self<MaterialPartial> p_self) { const MaterialPartial& p = p_self; return p.pair; })
-      .def_property_readonly("weight", [](Self<MaterialPartial> p_self) { const MaterialPartial& p = p_self; return p.weight; })
-      .def_property_readonly("faber_ziman", [](Self<MaterialPartial> p_self) { const MaterialPartial& p = p_self; return p.faber_ziman; })
-      .def("__repr__", [](Self<MaterialPartial> p_self) { const MaterialPartial& p = p_self; return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")"; });
+  partial
+      .def_property_readonly("pair",
+                             [](Self<MaterialPartial> p_self) {
+                               const MaterialPartial& p = p_self;
+                               return p.pair;
+                             })
+      .def_property_readonly("weight",
+                             [](Self<MaterialPartial> p_self) {
+                               const MaterialPartial& p = p_self;
+                               return p.weight;
+                             })
+      .def_property_readonly("faber_ziman",
+                             [](Self<MaterialPartial> p_self) {
+                               const MaterialPartial& p = p_self;
+                               return p.faber_ziman;
+                             })
+      .def("__repr__", [](Self<MaterialPartial> p_self) {
+        const MaterialPartial& p = p_self;
+        return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")";
+      });
   pickled_by_dict<MaterialPartial>(partial, &partial_dict, &partial_from);
 
   py::class_<Material> material_class(m, "Material",
                                       "A material's neutron scattering: the values of `talvo-tools xs --json`, as "
                                       "attributes (see material()).");
-  material_class.def_property_readonly("formula", [](Self<Material> x_self) { const Material& x = x_self; return x.formula; })
-      .def_property_readonly("atoms", [](Self<Material> x_self) { const Material& x = x_self; return x.atoms; })
-      .def_property_readonly("mass", [](Self<Material> x_self) { const Material& x = x_self; return x.mass; })
-      .def_property_readonly("wavelength", [](Self<Material> x_self) { const Material& x = x_self; return x.wavelength; })
-      .def_property_readonly("density", [](Self<Material> x_self) { const Material& x = x_self; return optional_float(x.density); })
-      .def_property_readonly("number_density", [](Self<Material> x_self) { const Material& x = x_self; return optional_float(x.number_density); })
-      .def_property_readonly("per_atom", [](Self<Material> x_self) { const Material& x = x_self; return x.per_atom; });
+  material_class
+      .def_property_readonly("formula",
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
+                               return x.formula;
+                             })
+      .def_property_readonly("atoms",
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
+                               return x.atoms;
+                             })
+      .def_property_readonly("mass",
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
+                               return x.mass;
+                             })
+      .def_property_readonly("wavelength",
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
+                               return x.wavelength;
+                             })
+      .def_property_readonly("density",
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
+                               return optional_float(x.density);
+                             })
+      .def_property_readonly("number_density",
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
+                               return optional_float(x.number_density);
+                             })
+      .def_property_readonly("per_atom", [](Self<Material> x_self) {
+        const Material& x = x_self;
+        return x.per_atom;
+      });
   for (const VolumeField& f : kPerVolume)
-    material_class.def_property_readonly(f.name, [member = f.member](Self<Material> x_self) { const Material& x = x_self; return optional_float(x.*member); });
+    material_class.def_property_readonly(f.name, [member = f.member](Self<Material> x_self) {
+      const Material& x = x_self;
+      return optional_float(x.*member);
+    });
   material_class
       .def_property_readonly("elements",
-                             [](Self<Material> x_self) { const Material& x = x_self;
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
                                py::tuple t(x.elements.size());
                                for (std::size_t i = 0; i < x.elements.size(); ++i) t[i] = py::cast(x.elements[i]);
                                return t;
                              })
       .def_property_readonly("partials",
-                             [](Self<Material> x_self) { const Material& x = x_self;
+                             [](Self<Material> x_self) {
+                               const Material& x = x_self;
                                py::tuple t(x.partials.size());
                                for (std::size_t i = 0; i < x.partials.size(); ++i) t[i] = py::cast(x.partials[i]);
                                return t;
                              })
-      .def("__repr__", [](Self<Material> x_self) { const Material& x = x_self;
+      .def("__repr__", [](Self<Material> x_self) {
+        const Material& x = x_self;
         std::string out = "Material(formula=" + py::repr(py::str(x.formula)).cast<std::string>();
-        for (const char* k : {"density", "sld"}) out += std::string(", ") + k + "=" + py::repr(material_dict(x)[k]).cast<std::string>();
+        for (const char* k : {"density", "sld"})
+          out += std::string(", ") + k + "=" + py::repr(material_dict(x)[k]).cast<std::string>();
         return out + ", ...)";
       });
   pickled_by_dict<Material>(material_class, &material_dict, &material_from);
@@ -407,7 +479,8 @@ void init_neutron(py::module_& m) {
                                           "Values per atom at every wavelength of a sweep: arrays of the wavelengths' "
                                           "shape (fm, barn).");
   for (const PerAtomField& f : kPerAtom)
-    per_atom_sweep.def_property_readonly(f.name, [member = f.member](Self<PerAtomSweep> p_self) { const PerAtomSweep& p = p_self;
+    per_atom_sweep.def_property_readonly(f.name, [member = f.member](Self<PerAtomSweep> p_self) {
+      const PerAtomSweep& p = p_self;
       return gather(*p.sweep, [member](const Material& x) { return x.per_atom.*member; });
     });
   py::class_<MaterialSweep, std::shared_ptr<MaterialSweep>> sweep(
@@ -415,63 +488,102 @@ void init_neutron(py::module_& m) {
       "A material at many wavelengths (material() with an array of wavelengths): wavelength, per_atom's values and "
       "the values per volume are arrays of the wavelengths' shape; sweep[i] is the Material at the i-th wavelength "
       "(in C order).");
-  sweep.def_property_readonly("formula", [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return s.at.front().formula; })
-      .def_property_readonly("atoms", [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return s.at.front().atoms; })
-      .def_property_readonly("mass", [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return s.at.front().mass; })
-      .def_property_readonly("density", [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return optional_float(s.at.front().density); })
+  sweep
+      .def_property_readonly("formula",
+                             [](Self<MaterialSweep> s_self) {
+                               const MaterialSweep& s = s_self;
+                               return s.at.front().formula;
+                             })
+      .def_property_readonly("atoms",
+                             [](Self<MaterialSweep> s_self) {
+                               const MaterialSweep& s = s_self;
+                               return s.at.front().atoms;
+                             })
+      .def_property_readonly("mass",
+                             [](Self<MaterialSweep> s_self) {
+                               const MaterialSweep& s = s_self;
+                               return s.at.front().mass;
+                             })
+      .def_property_readonly("density",
+                             [](Self<MaterialSweep> s_self) {
+                               const MaterialSweep& s = s_self;
+                               return optional_float(s.at.front().density);
+                             })
       .def_property_readonly("number_density",
-                             [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return optional_float(s.at.front().number_density); })
+                             [](Self<MaterialSweep> s_self) {
+                               const MaterialSweep& s = s_self;
+                               return optional_float(s.at.front().number_density);
+                             })
       .def_property_readonly("wavelength",
-                             [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return gather(s, [](const Material& x) { return x.wavelength; }); })
-      .def_property_readonly("per_atom",
-                             [](const std::shared_ptr<MaterialSweep>& s) { return PerAtomSweep{s}; })
-      .def("__len__", [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return s.at.size(); })
-      .def("__getitem__", [](Self<MaterialSweep> s_self, py::ssize_t i) { const MaterialSweep& s = s_self;
-        const auto n = static_cast<py::ssize_t>(s.at.size());
-        if (i < 0) i += n;
-        if (i < 0 || i >= n) throw py::index_error("wavelength index out of range");
-        return s.at[static_cast<std::size_t>(i)];
-      }, py::arg("index"))
-      .def("to_dict",
-           [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self;
-             py::dict d;
-             d["shape"] = py::tuple(py::cast(s.shape));
-             py::list at;
-             for (const Material& x : s.at) at.append(material_dict(x));
-             d["materials"] = at;
-             return d;
-           },
-           "The materials at each wavelength (as Material.to_dict() gives them) and the wavelengths' shape.")
+                             [](Self<MaterialSweep> s_self) {
+                               const MaterialSweep& s = s_self;
+                               return gather(s, [](const Material& x) { return x.wavelength; });
+                             })
+      .def_property_readonly("per_atom", [](const std::shared_ptr<MaterialSweep>& s) { return PerAtomSweep{s}; })
+      .def("__len__",
+           [](Self<MaterialSweep> s_self) {
+             const MaterialSweep& s = s_self;
+             return s.at.size();
+           })
+      .def(
+          "__getitem__",
+          [](Self<MaterialSweep> s_self, py::ssize_t i) {
+            const MaterialSweep& s = s_self;
+            const auto n = static_cast<py::ssize_t>(s.at.size());
+            if (i < 0) i += n;
+            if (i < 0 || i >= n) throw py::index_error("wavelength index out of range");
+            return s.at[static_cast<std::size_t>(i)];
+          },
+          py::arg("index"))
+      .def(
+          "to_dict",
+          [](Self<MaterialSweep> s_self) {
+            const MaterialSweep& s = s_self;
+            py::dict d;
+            d["shape"] = py::tuple(py::cast(s.shape));
+            py::list at;
+            for (const Material& x : s.at) at.append(material_dict(x));
+            d["materials"] = at;
+            return d;
+          },
+          "The materials at each wavelength (as Material.to_dict() gives them) and the wavelengths' shape.")
       .def("__getstate__",
-           [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self; return py::dict(py::cast(s).attr("to_dict")()); })
+           [](Self<MaterialSweep> s_self) {
+             const MaterialSweep& s = s_self;
+             return py::dict(py::cast(s).attr("to_dict")());
+           })
       .def("__eq__",
-           [](Self<MaterialSweep> a_self, const py::object& b) -> py::object { const MaterialSweep& a = a_self;
+           [](Self<MaterialSweep> a_self, const py::object& b) -> py::object {
+             const MaterialSweep& a = a_self;
              if (!py::isinstance<MaterialSweep>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
              return py::bool_(py::cast(a).attr("to_dict")().equal(b.attr("to_dict")()));
            })
-      .def("__repr__", [](Self<MaterialSweep> s_self) { const MaterialSweep& s = s_self;
+      .def("__repr__", [](Self<MaterialSweep> s_self) {
+        const MaterialSweep& s = s_self;
         return "MaterialSweep(formula=" + py::repr(py::str(s.at.front().formula)).cast<std::string>() + ", " +
                std::to_string(s.at.size()) + " wavelengths)";
       });
   sweep.attr("__hash__") = py::none();
   define_setstate(sweep, [](const py::dict& state) {
-            const py::dict d = dict_of(state, "MaterialSweep");
-            auto s = std::make_unique<MaterialSweep>();
-            py::ssize_t size = 1;
-            for (const py::handle n : list_of(d, "shape", "MaterialSweep")) {
-              if (!py::isinstance<py::int_>(n) || n.cast<py::ssize_t>() < 0) bad_state("MaterialSweep", "a bad shape");
-              s->shape.push_back(n.cast<py::ssize_t>());
-              size *= s->shape.back();
-            }
-            for (const py::handle x : list_of(d, "materials", "MaterialSweep")) s->at.push_back(material_from(x));
-            if (s->at.empty() || static_cast<py::ssize_t>(s->at.size()) != size)
-              bad_state("MaterialSweep", "the materials do not fill the shape");
-            return std::move(*s);
-          });
+    const py::dict d = dict_of(state, "MaterialSweep");
+    auto s = std::make_unique<MaterialSweep>();
+    py::ssize_t size = 1;
+    for (const py::handle n : list_of(d, "shape", "MaterialSweep")) {
+      if (!py::isinstance<py::int_>(n) || n.cast<py::ssize_t>() < 0) bad_state("MaterialSweep", "a bad shape");
+      s->shape.push_back(n.cast<py::ssize_t>());
+      size *= s->shape.back();
+    }
+    for (const py::handle x : list_of(d, "materials", "MaterialSweep")) s->at.push_back(material_from(x));
+    if (s->at.empty() || static_cast<py::ssize_t>(s->at.size()) != size)
+      bad_state("MaterialSweep", "the materials do not fill the shape");
+    return std::move(*s);
+  });
   for (const VolumeField& f : kPerVolume)
-    sweep.def_property_readonly(f.name, [member = f.member](Self<MaterialSweep> s_self) -> py::object { const MaterialSweep& s = s_self;
+    sweep.def_property_readonly(f.name, [member = f.member](Self<MaterialSweep> s_self) -> py::object {
+      const MaterialSweep& s = s_self;
       if (!(s.at.front().*member)) return py::none();
-      return gather(s, [member](const Material& x) { return (x.*member).value_or(std::numeric_limits<double>::quiet_NaN()); });
+      return gather(
+          s, [member](const Material& x) { return (x.*member).value_or(std::numeric_limits<double>::quiet_NaN()); });
     });
 
   m.def("material", &material, kMaterialDoc, py::arg("formula"), py::arg("density") = py::none(),

@@ -24,10 +24,10 @@ enum class Kind {
   kArray,          // float64 array
   kArrayOrFloat,   // float64 array, or a float for a scalar point
   kOptionalArrayOrFloat,
-  kTexts,       // list of str (a fresh list each time)
-  kArrayDict,   // dict of str to float64 array (a fresh dict each time)
-  kFloatDict,   // dict of str to float
-  kNested,      // tuple of results of one other class (a list of dicts in to_dict)
+  kTexts,      // list of str (a fresh list each time)
+  kArrayDict,  // dict of str to float64 array (a fresh dict each time)
+  kFloatDict,  // dict of str to float
+  kNested,     // tuple of results of one other class (a list of dicts in to_dict)
 };
 
 struct Field {
@@ -181,7 +181,8 @@ Typed<Tag> from_dict(const py::handle& state) {
   if (!py::isinstance<py::dict>(state)) detail::bad_state(type, "its state must be a dict");
   const auto d = py::reinterpret_borrow<py::dict>(state);
   const auto fields = Layout<Tag>::fields;
-  if (d.size() != fields.size()) detail::bad_state(type, "its state must have " + std::to_string(fields.size()) + " fields");
+  if (d.size() != fields.size())
+    detail::bad_state(type, "its state must have " + std::to_string(fields.size()) + " fields");
   Typed<Tag> r;
   for (const Field& f : fields) {
     PyObject* v = PyDict_GetItemString(d.ptr(), f.name);
@@ -201,25 +202,38 @@ py::class_<Typed<Tag>> define(py::module_& m, const char* name, const char* doc,
   py::class_<Typed<Tag>> cls(m, name, doc);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const Kind kind = fields[i].kind;
-    cls.def_property_readonly(fields[i].name, [i, kind](Self<Typed<Tag>> r_self) { const Typed<Tag>& r = r_self; return detail::fresh(r.v.at(i), kind, false); });
+    cls.def_property_readonly(fields[i].name, [i, kind](Self<Typed<Tag>> r_self) {
+      const Typed<Tag>& r = r_self;
+      return detail::fresh(r.v.at(i), kind, false);
+    });
   }
   cls.def(
-         "to_dict", [](Self<Typed<Tag>> r_self) { const Typed<Tag>& r = r_self; return to_dict(r); },
+         "to_dict",
+         [](Self<Typed<Tag>> r_self) {
+           const Typed<Tag>& r = r_self;
+           return to_dict(r);
+         },
          "The values as a plain dict (arrays stay numpy arrays; results within become dicts).")
-      .def("__getstate__", [](Self<Typed<Tag>> r_self) { const Typed<Tag>& r = r_self; return to_dict(r, true); })
+      .def("__getstate__",
+           [](Self<Typed<Tag>> r_self) {
+             const Typed<Tag>& r = r_self;
+             return to_dict(r, true);
+           })
       .def("__eq__",
-           [](Self<Typed<Tag>> a_self, const py::object& b) -> py::object { const Typed<Tag>& a = a_self;
+           [](Self<Typed<Tag>> a_self, const py::object& b) -> py::object {
+             const Typed<Tag>& a = a_self;
              if (!py::isinstance<Typed<Tag>>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
              return py::bool_(same(to_dict(a), to_dict(static_cast<const Typed<Tag>&>(b.cast<Self<Typed<Tag>>>()))));
            })
-      .def("__repr__", [](Self<Typed<Tag>> r_self) { const Typed<Tag>& r = r_self;
+      .def("__repr__", [](Self<Typed<Tag>> r_self) {
+        const Typed<Tag>& r = r_self;
         std::string out = std::string(Layout<Tag>::name) + "(";
         const auto fs = Layout<Tag>::fields;
         for (std::size_t i = 0; i < fs.size(); ++i) {
           if (i) out += ", ";
           out += std::string(fs[i].name) + "=";
           const py::object& v = r.v.at(i);
-          out += py::isinstance<py::array>(v) ? "array(shape=" + py::str(v.attr("shape")).cast<std::string>() + ")"
+          out += py::isinstance<py::array>(v)  ? "array(shape=" + py::str(v.attr("shape")).cast<std::string>() + ")"
                  : fs[i].kind == Kind::kNested ? "(" + std::to_string(py::len(v)) + " items)"
                                                : py::repr(v).cast<std::string>();
         }

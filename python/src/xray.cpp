@@ -35,7 +35,8 @@ constexpr std::array<Field, 12> kXrayAverageFields{{
 
 FormFactorTable table_from_name(const std::string& name) {
   if (const std::optional<FormFactorTable> table = form_factor_table_named(text_arg(name, "table"))) return *table;
-  raise_invalid("unknown form-factor table \"" + name + "\": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
+  raise_invalid("unknown form-factor table \"" + name +
+                "\": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
 }
 
 py::object form_factor(const std::string& symbol, const py::object& q_in, const std::string& table) {

@@ -104,14 +104,13 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
     for (std::size_t k = 0; k < scan.axes.size(); ++k)
       axes[py::str(scan.axes[k].name)] = to_numpy(std::move(positions[i][k]));
     ScanResult s;
-    s.v = {py::int_(scan.number),           py::str(scan.scan_axis),          py::str(v.axis),
-           to_numpy(std::move(v.x)),        to_numpy(std::move(v.y)),         to_numpy(std::move(v.e)),
-           fixed,                           axes};
+    s.v = {py::int_(scan.number),    py::str(scan.scan_axis),  py::str(v.axis), to_numpy(std::move(v.x)),
+           to_numpy(std::move(v.y)), to_numpy(std::move(v.e)), fixed,           axes};
     scans.append(py::cast(std::move(s)));
   }
   FileResult r;
-  r.v = {py::str(path.string()),          py::float_(file.file.wavelength), py::float_(file.file.k_alpha1),
-         py::float_(file.file.k_alpha2),  py::float_(file.file.ratio),      py::tuple(scans)};
+  r.v = {py::str(path.string()),         py::float_(file.file.wavelength), py::float_(file.file.k_alpha1),
+         py::float_(file.file.k_alpha2), py::float_(file.file.ratio),      py::tuple(scans)};
   return py::cast(std::move(r));
 }
 
@@ -148,9 +147,8 @@ wavelength.)";
 }  // namespace
 
 void init_xrdml(py::module_& m) {
-  auto scan = define<ScanTag>(m, "XrdmlScan",
-                              "One scan of an XRDML file (see read_xrdml()): x, y, e and the axes' positions.",
-                              kScanFields);
+  auto scan = define<ScanTag>(
+      m, "XrdmlScan", "One scan of an XRDML file (see read_xrdml()): x, y, e and the axes' positions.", kScanFields);
   define<FileTag>(m, "XrdmlFile", "An XRDML file's wavelength and scans (see read_xrdml()).", kFileFields, scan);
   m.def("read_xrdml", &read_xrdml, kReadXrdmlDoc, py::arg("path"), py::arg("cps") = false,
         py::arg("axis") = py::none());
