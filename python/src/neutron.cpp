@@ -568,12 +568,16 @@ void init_neutron(py::module_& m) {
     const py::dict d = dict_of(state, "MaterialSweep");
     auto s = std::make_unique<MaterialSweep>();
     py::ssize_t size = 1;
+    const py::list materials = list_of(d, "materials", "MaterialSweep");
+    const auto count = static_cast<py::ssize_t>(materials.size());
     for (const py::handle n : list_of(d, "shape", "MaterialSweep")) {
-      if (!py::isinstance<py::int_>(n) || n.cast<py::ssize_t>() < 0) bad_state("MaterialSweep", "a bad shape");
+      // Each extent at most the number of materials, so the product cannot overflow before it is compared.
+      if (!py::isinstance<py::int_>(n) || n.cast<py::ssize_t>() < 0 || n.cast<py::ssize_t>() > count || size > count)
+        bad_state("MaterialSweep", "a bad shape");
       s->shape.push_back(n.cast<py::ssize_t>());
       size *= s->shape.back();
     }
-    for (const py::handle x : list_of(d, "materials", "MaterialSweep")) s->at.push_back(material_from(x));
+    for (const py::handle x : materials) s->at.push_back(material_from(x));
     if (s->at.empty() || static_cast<py::ssize_t>(s->at.size()) != size)
       bad_state("MaterialSweep", "the materials do not fill the shape");
     return std::move(*s);

@@ -48,7 +48,7 @@ def test_a_result_without_values_raises_type_error(name):
             uses += [lambda: empty.to_dict(), lambda: empty == made, lambda: made == empty, lambda: empty == empty,
                      lambda: repr(empty)]
         if hasattr(cls, "__len__"):
-            uses += [lambda: len(empty), lambda: empty[0]]
+            uses += [lambda: len(empty), lambda: empty[0], lambda: made in empty]
         for use in uses:
             try:
                 use()
@@ -83,7 +83,10 @@ def test_state_is_a_copy_and_cannot_nest(name):
     deep = {{}}
     for _ in range(200000):
         deep = {{key: deep for key in before}}
-    for bad in (state, deep, {{"nonsense": 1}}, [1, 2], None):
+    bad_states = [state, deep, {{"nonsense": 1}}, [1, 2], None]
+    if {name!r} == "MaterialSweep":
+        bad_states += [{{"shape": [2**62, 2**62, 4], "materials": []}}, {{"shape": [3], "materials": made.to_dict()["materials"]}}]
+    for bad in bad_states:
         empty = cls.__new__(cls)
         try:
             empty.__setstate__(bad)
