@@ -13,6 +13,9 @@ from setuptools.command.build_ext import build_ext
 from setuptools.command.build_py import build_py
 
 ROOT = pathlib.Path(__file__).resolve().parent
+# Where setuptools and CMake build: build-python/ unless TALVO_PYTHON_BUILD_DIR
+# names another folder (the tests give each build tree its own).
+BUILD = pathlib.Path(os.environ.get("TALVO_PYTHON_BUILD_DIR") or ROOT / "build-python")
 # The data files the package carries (the same list as python/CMakeLists.txt).
 DATA = ["at_weights.dat", "it_neutral.foqdat", "neutron_sears92.tsv", "sears.ascii", "sears91.dat",
         "wk_neutral.foqdat", "README.md"]
@@ -27,7 +30,7 @@ class CMakeBuild(build_ext):
     """Configures and builds the target talvo_python for this interpreter."""
 
     def build_extension(self, ext):
-        build = pathlib.Path(self.build_temp).resolve() / "cmake"
+        build = BUILD / "cmake"
         package = pathlib.Path(self.get_ext_fullpath(ext.name)).resolve().parent
         configure = [
             "cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release", "-DTALVO_BUILD_TESTS=OFF",
@@ -60,5 +63,5 @@ setup(
     ext_modules=[Extension("talvo._core", sources=[])],
     cmdclass={"build_ext": CMakeBuild, "build_py": BuildPy},
     # Out of the way of CMake's own build/ folder.
-    options={"build": {"build_base": "build-python"}},
+    options={"build": {"build_base": str(BUILD)}},
 )

@@ -169,6 +169,9 @@ def test_a_wheel_installs_into_a_fresh_venv(tmp_path):
     # data from any folder.
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "G_F", "LD_PRELOAD", "ASAN_OPTIONS")}
     env.update(PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1", PYTHONDONTWRITEBYTECODE="1")
+    # The wheel's own CMake build, beside the package under test: incremental
+    # from one run to the next, and apart from other build trees' runs.
+    env["TALVO_PYTHON_BUILD_DIR"] = str(pathlib.Path(talvo.__file__).parent.parent.parent / "python-wheel")
 
     def run(*args, cwd=tmp_path):
         r = subprocess.run([str(a) for a in args], capture_output=True, text=True, env=env, cwd=cwd, timeout=1500)
