@@ -15,10 +15,19 @@ command -v g++ >/dev/null || need+=(g++)
 /usr/bin/python3 -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
 # The independent peer of the X-ray attenuation tests.
 /usr/bin/python3 -c 'import xraylib' 2>/dev/null || need+=(python3-xraylib)
+# pip install . and pip wheel . (setuptools driving CMake), a fresh venv for
+# the install test, and mypy for the stubs' test.
+/usr/bin/python3 -c 'import pip' 2>/dev/null || need+=(python3-pip)
+/usr/bin/python3 -c 'import setuptools' 2>/dev/null || need+=(python3-setuptools)
+/usr/bin/python3 -c 'import wheel' 2>/dev/null || need+=(python3-wheel)
+/usr/bin/python3 -c 'import ensurepip' 2>/dev/null || need+=(python3-venv)
+/usr/bin/python3 -c 'import mypy' 2>/dev/null || need+=(python3-mypy)
 # --measure: the peer tools the XRDML speed comparison runs against.
 if [ "${1:-}" = --measure ]; then
   command -v hyperfine >/dev/null || need+=(hyperfine)
   /usr/bin/python3 -c 'import xrayutilities' 2>/dev/null || need+=(python3-xrayutilities)
+  # The Python package's speed beside periodictable's (bench/python_bench.py).
+  /usr/bin/python3 -c 'import periodictable' 2>/dev/null || need+=(python3-periodictable)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
