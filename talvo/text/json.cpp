@@ -73,18 +73,4 @@ void append_string(std::string& out, std::string_view text) {
   out += '"';
 }
 
-std::string& Object::key(std::string_view name) {
-  if (!first_) out_ += ", ";
-  first_ = false;
-  append_string(out_, name);
-  out_ += ": ";
-  return out_;
-}
-
-std::string& Array::next() {
-  if (!first_) out_ += ", ";
-  first_ = false;
-  return out_;
-}
-
 }  // namespace talvo::json

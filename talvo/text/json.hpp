@@ -24,34 +24,49 @@ namespace talvo::json {
 void append_number(std::string& out, std::optional<double> value);
 void append_string(std::string& out, std::string_view text);
 
-class Object {
+namespace detail {
+
+// What an object and an array share: the brackets around, a comma between.
+template <char Open, char Close>
+class Members {
  public:
-  explicit Object(std::string& out) : out_(out) { out_ += '{'; }
-  ~Object() { out_ += '}'; }
-  Object(const Object&) = delete;
-  Object& operator=(const Object&) = delete;
-  // Writes the key of the next member and returns the string its value goes to.
-  std::string& key(std::string_view name);
-  void number(std::string_view name, std::optional<double> value) { append_number(key(name), value); }
-  void string(std::string_view name, std::string_view value) { append_string(key(name), value); }
+  explicit Members(std::string& out) : out_(out) { out_ += Open; }
+  ~Members() { out_ += Close; }
+  Members(const Members&) = delete;
+  Members& operator=(const Members&) = delete;
+
+ protected:
+  std::string& next() {
+    if (!first_) out_ += ", ";
+    first_ = false;
+    return out_;
+  }
 
  private:
   std::string& out_;
   bool first_ = true;
 };
 
-class Array {
- public:
-  explicit Array(std::string& out) : out_(out) { out_ += '['; }
-  ~Array() { out_ += ']'; }
-  Array(const Array&) = delete;
-  Array& operator=(const Array&) = delete;
-  // Starts the next element and returns the string it goes to.
-  std::string& next();
+}  // namespace detail
 
- private:
-  std::string& out_;
-  bool first_ = true;
+class Object : detail::Members<'{', '}'> {
+ public:
+  using Members::Members;
+  // Writes the key of the next member and returns the string its value goes to.
+  std::string& key(std::string_view name) {
+    std::string& out = next();
+    append_string(out, name);
+    return out += ": ";
+  }
+  void number(std::string_view name, std::optional<double> value) { append_number(key(name), value); }
+  void string(std::string_view name, std::string_view value) { append_string(key(name), value); }
+};
+
+class Array : detail::Members<'[', ']'> {
+ public:
+  using Members::Members;
+  // Starts the next element and returns the string it goes to.
+  using Members::next;
 };
 
 }  // namespace talvo::json

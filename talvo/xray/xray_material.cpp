@@ -166,7 +166,11 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     if (a.mass && !positive(*a.mass))
       return make_error(ErrorKind::kInvalidArgument,
                         "the mass of " + a.symbol + " must be above 0 amu, not " + shortest(*a.mass));
-    const double atom = a.mass ? *a.mass : published_weight(*entry);
+    // D weighs 2H's mass, as it does in a formula; the table's D entry is the
+    // calculator's rounded 2.016.
+    const double atom = a.mass                                   ? *a.mass
+                        : std::string_view(entry->symbol) == "D" ? *isotope_mass(1, 2)
+                                                                 : published_weight(*entry);
     mass += a.count * atom;
     XrayMaterialElement e;
     e.symbol = a.symbol;

@@ -158,6 +158,10 @@ TEST(XrayMaterial, TotalsTransmissionAndCompositions) {
   const Result<XrayMaterial> light = xray_material_from_formula("H2O", kMoKa1, {.density = 1.0});
   EXPECT_NEAR(*heavy->number_density,
               *light->number_density * 1.107 * (2 * 1.0079 + 15.9994) / (2 * 2.014102 + 15.9994), 1e-15);
+  // D in a composition weighs what it weighs in a formula.
+  const Result<XrayMaterial> composed = xray_material({"D2O", {{"D", 2.0}, {"O", 1.0}}, 1.107}, kMoKa1);
+  ASSERT_TRUE(composed.ok()) << composed.error().message;
+  EXPECT_EQ(*composed->number_density, *heavy->number_density);
   // Every listed isotope has its mass (6Li 6.015122, NIST); an unlisted one has none.
   EXPECT_NEAR(*xray_material_from_formula("Li[6]F", 8.0)->mass, 6.015122 + 18.9984, 1e-12);
   const double lif = *xray_material_from_formula("LiF", 8.0, {.density = 2.6})->sld;
