@@ -8,6 +8,7 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/json.hpp"
+#include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/formfactor.hpp"
@@ -123,8 +124,7 @@ double compton_cross_section(int z, double energy_kev, double lambda) {
 }
 
 Result<int> element_z(std::string_view symbol, const ElementEntry** entry) {
-  const std::optional<IonName> ion = ion_named(symbol);
-  const int index = ion && ion->element.size() <= 2 ? find_element(ion->element) : -1;
+  const int index = element_entry_of(symbol);
   if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(symbol) + "\"");
   *entry = &element_table()[static_cast<std::size_t>(index)];
   return (*entry)->z;
@@ -166,11 +166,12 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     if (a.mass && !positive(*a.mass))
       return make_error(ErrorKind::kInvalidArgument,
                         "the mass of " + a.symbol + " must be above 0 amu, not " + shortest(*a.mass));
-    // D weighs 2H's mass, as it does in a formula; the table's D entry is the
-    // calculator's rounded 2.016.
-    const double atom = a.mass                                   ? *a.mass
-                        : std::string_view(entry->symbol) == "D" ? *isotope_mass(1, 2)
-                                                                 : published_weight(*entry);
+    // D and T weigh 2H's and 3H's mass, as they do in a formula (the table's
+    // D entry is the calculator's rounded 2.016).
+    const double atom = a.mass                            ? *a.mass
+                        : equal_case_blind(a.symbol, "D") ? *isotope_mass(1, 2)
+                        : equal_case_blind(a.symbol, "T") ? *isotope_mass(1, 3)
+                                                          : published_weight(*entry);
     mass += a.count * atom;
     XrayMaterialElement e;
     e.symbol = a.symbol;
@@ -189,6 +190,11 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     m.f2 += a.count * e.f2;
     m.elements.push_back(std::move(e));
   }
+  // Counts each in range can still add up beyond it.
+  for (const double v : {m.atoms, m.electrons, mass, m.f1, m.f2})
+    if (!std::isfinite(v))
+      return make_error(ErrorKind::kOutOfRange,
+                        "the counts of " + composition.name + " add up beyond the range of numbers");
   m.mass = mass;
   for (XrayMaterialElement& e : m.elements) {
     e.fraction = e.count / m.atoms;
@@ -221,8 +227,9 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
   for (const std::optional<double>& v : {m.number_density, m.sld, m.sld_im, m.delta, m.beta, m.mu_photo, m.mu_coh,
                                          m.mu_incoh, m.mu_total, m.attenuation_length_photo, m.attenuation_length})
     if (!std::isfinite(*v))
-      return make_error(ErrorKind::kOutOfRange,
-                        "the density " + shortest(*density) + " g/cm3 gives values beyond the range of numbers");
+      return make_error(ErrorKind::kOutOfRange, "the density " + shortest(*density) +
+                                                    " g/cm3 gives values beyond the range of numbers (mass " +
+                                                    shortest(mass) + " amu per formula unit)");
   if (options.thickness) {
     m.thickness = options.thickness;
     m.transmission_photo = std::exp(-*m.mu_photo * *options.thickness);

@@ -158,10 +158,15 @@ TEST(XrayMaterial, TotalsTransmissionAndCompositions) {
   const Result<XrayMaterial> light = xray_material_from_formula("H2O", kMoKa1, {.density = 1.0});
   EXPECT_NEAR(*heavy->number_density,
               *light->number_density * 1.107 * (2 * 1.0079 + 15.9994) / (2 * 2.014102 + 15.9994), 1e-15);
-  // D in a composition weighs what it weighs in a formula.
+  // D and T in a composition weigh what they weigh in a formula, and scatter as H.
   const Result<XrayMaterial> composed = xray_material({"D2O", {{"D", 2.0}, {"O", 1.0}}, 1.107}, kMoKa1);
   ASSERT_TRUE(composed.ok()) << composed.error().message;
   EXPECT_EQ(*composed->number_density, *heavy->number_density);
+  const Result<XrayMaterial> tritium = xray_material({"T2O", {{"T", 2.0}, {"O", 1.0}}}, kMoKa1);
+  ASSERT_TRUE(tritium.ok()) << tritium.error().message;
+  EXPECT_NEAR(*tritium->mass, *xray_material_from_formula("T2O", kMoKa1)->mass, 1e-12);
+  EXPECT_NEAR(*tritium->mass, 2 * 3.016049 + 15.9994, 1e-12);
+  EXPECT_EQ(tritium->f1, light->f1);
   // Every listed isotope has its mass (6Li 6.015122, NIST); an unlisted one has none.
   EXPECT_NEAR(*xray_material_from_formula("Li[6]F", 8.0)->mass, 6.015122 + 18.9984, 1e-12);
   const double lif = *xray_material_from_formula("LiF", 8.0, {.density = 2.6})->sld;
@@ -227,6 +232,10 @@ TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
   EXPECT_EQ(xray_material(XrayComposition{}, 8.0).kind(), ErrorKind::kInvalidArgument);
   EXPECT_EQ(xray_material(XrayComposition{"x", {{"Si", 0.0}}}, 8.0).kind(), ErrorKind::kInvalidArgument);
   EXPECT_EQ(xray_material(XrayComposition{"x", {{"Zz", 1.0}}}, 8.0).kind(), ErrorKind::kNotFound);
+  // Counts each in range that add up beyond it.
+  const Result<XrayMaterial> sum = xray_material(XrayComposition{"x", {{"Fe", 1e308}, {"O", 1e308}}}, 8.0);
+  EXPECT_EQ(sum.kind(), ErrorKind::kOutOfRange);
+  EXPECT_NE(sum.error().message.find("the counts of x add up beyond the range of numbers"), std::string::npos);
 }
 
 }  // namespace
