@@ -37,7 +37,7 @@
     for (const [label, key, unit] of lines)
       table.append(el('tr', {}, el('td', { class: 'label' }, label), num('td', row, key, valueAt(m, key)),
                       el('td', { class: 'unit' }, unit)));
-    return el('div', {}, el('h2', {}, title), table);
+    return el('div', {}, el('h2', { class: 'label' }, title), table);
   }
 
   function materialSection(m) {
@@ -54,16 +54,16 @@
   }
 
   function neutronSections(m, ranged) {
-    const at = 'at ' + talvo.formatG(m.wavelength) + ' A' + (ranged ? ', the first of the range' : '');
-    return el('div', { class: 'columns' },
-      quantities('Neutron SLD ' + at, m, 0, [
+    const sld = quantities('Neutron SLD', m, 0, [
         ['Wavelength', 'wavelength', 'A'],
         ['SLD, real', 'sld', '1e-6/A2'],
         ['SLD, imaginary', 'sld_im', '1e-6/A2'],
         ['Mean length b', 'per_atom.b_coh', 'fm'],
         ['Mean length b, imaginary', 'per_atom.b_coh_im', 'fm'],
         ['Free-atom length', 'per_atom.b_free', 'fm'],
-      ]),
+    ]);
+    sld.firstChild.append(' at ', num('span', 0, 'wavelength', m.wavelength), ' A' + (ranged ? ', the first of the range' : ''));
+    return el('div', { class: 'columns' }, sld,
       quantities('Cross-sections per atom', m, 0, [
         ['Coherent', 'per_atom.sigma_coh', 'barn'],
         ['Incoherent', 'per_atom.sigma_inc', 'barn'],
@@ -85,15 +85,15 @@
     const cols = [['count', 'Count', ''], ['fraction', 'Fraction', ''], ['b_coh', 'b', 'fm'],
                   ['b_coh_im', 'b, imaginary', 'fm'], ['sigma_coh', 'Coherent', 'barn'],
                   ['sigma_scatt', 'Scattering', 'barn'], ['sigma_abs_2200', 'Absorption (2200 m/s)', 'barn']];
-    const head = el('tr', {}, el('th', {}, 'Element'));
-    for (const [, label, unit] of cols) head.append(el('th', { class: 'num' }, label, ' ', el('span', { class: 'unit' }, unit)));
+    const head = el('tr', {}, el('th', { class: 'label' }, 'Element'));
+    for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, ' ', el('span', { class: 'unit' }, unit)));
     const table = el('table', {}, head);
     m.elements.forEach((e, i) => {
       const tr = el('tr', {}, el('td', { class: 'label' }, e.symbol));
       for (const [key] of cols) tr.append(num('td', 0, 'elements.' + i + '.' + key, e[key]));
       table.append(tr);
     });
-    return el('div', {}, el('h2', {}, 'Elements'), table);
+    return el('div', {}, el('h2', { class: 'label' }, 'Elements'), table);
   }
 
   function sweepSection(rows) {
@@ -101,14 +101,14 @@
                   ['per_atom.sigma_abs', 'Absorption', 'barn/atom'], ['mu_total', 'Total', '1/cm'],
                   ['penetration_depth', '1/e length', 'cm'], ['transmission', 'Transmission', '']];
     const head = el('tr');
-    for (const [, label, unit] of cols) head.append(el('th', { class: 'num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
+    for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
     const table = el('table', {}, head);
     rows.slice(0, MAX_SWEEP_ROWS).forEach((m, r) => {
       const tr = el('tr');
       for (const [key] of cols) tr.append(num('td', r, key, valueAt(m, key)));
       table.append(tr);
     });
-    const box = el('div', {}, el('h2', {}, 'Over the range'), el('div', { class: 'sweep' }, table));
+    const box = el('div', {}, el('h2', { class: 'label' }, 'Over the range'), el('div', { class: 'sweep' }, table));
     if (rows.length > MAX_SWEEP_ROWS)
       box.append(el('p', { class: 'note' }, `The first ${MAX_SWEEP_ROWS} of ${rows.length} wavelengths; the plot and the JSON hold all.`));
     return box;
@@ -168,11 +168,11 @@
       if (t <= lenTop) s.append(svg('text', { class: 'tick', x: W - R + 6, y: Y(t, lenTop) + 4 }, String(t)));
     s.append(svg('text', { x: L + 4, y: T + 10, fill: '#1f6fb2' }, haveT ? 'transmission (left)' : 'transmission: give a thickness'));
     s.append(svg('text', { x: W - R - 4, y: T + 10, 'text-anchor': 'end' }, '1/e length in cm (right, dashed)'));
-    return el('div', {}, el('h2', {}, 'Neutron transmission and 1/e length'), s);
+    return el('div', {}, el('h2', { class: 'label' }, 'Neutron transmission and 1/e length'), s);
   }
 
   function xraySection(source) {
-    return el('div', {}, el('h2', {}, 'X-rays' + (source ? ' (' + source + ')' : '')),
+    return el('div', {}, el('h2', { class: 'label' }, 'X-rays' + (source ? ' (' + source + ')' : '')),
               el('p', { class: 'note' }, 'The X-ray material (SLD, delta, beta, critical angle, attenuation) is not in ' +
                  'this build of the library yet; no X-ray number is shown.'));
   }

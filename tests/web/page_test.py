@@ -1,0 +1,275 @@
+#!/usr/bin/env python3
+"""The offline page in a real browser: headless Chromium opens web/index.html
+from disk with the inputs in the query string, and every number the page shows
+must be talvo-tools' value for the same inputs, printed as %.6g; the page's
+"copy as JSON" must be the JSON of `talvo-tools xs --json`; an error must be the
+one talvo-tools gives, and the page must keep its form.
+
+usage: page_test.py TALVO_TOOLS WEB_DIR
+Exit status 77 (skipped) when Chromium or the built page is not there.
+"""
+import html.parser
+import json
+import math
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import urllib.parse
+
+SKIP = 77
+failures = []
+
+
+def fail(case, text):
+    failures.append(f"{case}: {text}")
+
+
+class Node:
+    def __init__(self, tag, attrs, parent):
+        self.tag, self.attrs, self.parent, self.children = tag, dict(attrs), parent, []
+
+    def text(self):
+        return "".join(c if isinstance(c, str) else c.text() for c in self.children)
+
+    def walk(self):
+        yield self
+        for c in self.children:
+            if isinstance(c, Node):
+                yield from c.walk()
+
+    def classes(self):
+        return self.attrs.get("class", "").split()
+
+
+class TreeBuilder(html.parser.HTMLParser):
+    VOID = {"meta", "link", "input", "br", "img", "hr", "col", "source", "area", "base", "wbr"}
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.root = Node("#root", {}, None)
+        self.at = self.root
+
+    def handle_starttag(self, tag, attrs):
+        node = Node(tag, attrs, self.at)
+        self.at.children.append(node)
+        if tag not in self.VOID:
+            self.at = node
+
+    def handle_startendtag(self, tag, attrs):
+        self.at.children.append(Node(tag, attrs, self.at))
+
+    def handle_endtag(self, tag):
+        node = self.at
+        while node is not self.root and node.tag != tag:
+            node = node.parent
+        if node is not self.root:
+            self.at = node.parent
+
+    def handle_data(self, data):
+        self.at.children.append(data)
+
+
+def by_id(root, ident):
+    return next((n for n in root.walk() if n.attrs.get("id") == ident), None)
+
+
+def load_page(web_dir, query):
+    url = "file://" + os.path.join(os.path.abspath(web_dir), "index.html") + "?" + urllib.parse.urlencode(query)
+    return load_url(url)
+
+
+def load_url(url):
+    with tempfile.TemporaryDirectory() as profile:
+        run = subprocess.run(
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             f"--user-data-dir={profile}", "--virtual-time-budget=20000", "--dump-dom", url],
+            capture_output=True, text=True, timeout=120)
+    if run.returncode != 0:
+        raise RuntimeError(f"chromium exited with {run.returncode}: {run.stderr[-2000:]}")
+    tree = TreeBuilder()
+    tree.feed(run.stdout)
+    return tree.root
+
+
+def tools_xs(tools, query, wavelength):
+    args = [tools, "xs", query["formula"], "--json"]
+    for option, key in (("--density", "density"), ("--thickness", "thickness")):
+        if query.get(key, "").strip():
+            args += [option, query[key]]
+    if wavelength is not None:
+        args += ["--wavelength", wavelength]
+    run = subprocess.run(args, capture_output=True, text=True)
+    if run.returncode != 0:
+        return None, run.stderr.strip()
+    return json.loads(run.stdout), None
+
+
+def value_at(obj, key):
+    for part in key.split("."):
+        obj = obj[int(part)] if isinstance(obj, list) else obj[part]
+    return obj
+
+
+def shown(value):
+    return "-" if value is None else "%.6g" % value
+
+
+def same_json(a, b, path=""):
+    """Where a and b differ, as a list of paths; numbers must be equal."""
+    if isinstance(a, dict) and isinstance(b, dict):
+        if list(a) != list(b):
+            return [f"{path} keys {list(a)} != {list(b)}"]
+        return [d for k in a for d in same_json(a[k], b[k], f"{path}.{k}")]
+    if isinstance(a, list) and isinstance(b, list):
+        if len(a) != len(b):
+            return [f"{path} has {len(a)} items, not {len(b)}"]
+        return [d for i, (x, y) in enumerate(zip(a, b)) for d in same_json(x, y, f"{path}[{i}]")]
+    if type(a) is not type(b) and not (isinstance(a, (int, float)) and isinstance(b, (int, float))):
+        return [f"{path}: {a!r} != {b!r}"]
+    if a != b:
+        return [f"{path}: {a!r} != {b!r}"]
+    return []
+
+
+def wavelengths_of(spec):
+    """The wavelengths of "FROM:TO:STEP" as the command line's grids take them."""
+    if ":" not in spec:
+        return [spec]
+    start, stop, step = (float(p) for p in spec.split(":"))
+    count = max(0, math.floor((stop - start) / step + 1e-3) + 1)
+    out = []
+    for i in range(count + 1):
+        v = start + i * step
+        if v > stop + step / 1000:
+            break
+        out.append(repr(v))
+    return out
+
+
+def check_numbers(case, page, rows):
+    """Every number in #results is a data-key cell that shows rows[data-row]'s value."""
+    results = by_id(page, "results")
+    if results is None:
+        return fail(case, "no #results")
+    cells = [n for n in results.walk() if "data-key" in n.attrs]
+    if not cells:
+        fail(case, "no numbers shown")
+    for n in cells:
+        row = int(n.attrs.get("data-row", "0"))
+        key = n.attrs["data-key"]
+        try:
+            expected = shown(value_at(rows[row], key))
+        except (KeyError, IndexError, ValueError):
+            fail(case, f"{key} (row {row}) is not in talvo-tools' JSON")
+            continue
+        if n.text().strip() != expected:
+            fail(case, f"{key} (row {row}) shows {n.text().strip()!r}, talvo-tools gives {expected}")
+        for ch in n.text():
+            if not (ch.isascii() and (ch.isalnum() or ch in "-+.")):
+                fail(case, f"{key} shows {ch!r}, which does not copy as a plain number")
+    for n in results.walk():
+        if "formula" in n.classes() and n.text() != rows[0]["formula"]:
+            fail(case, f"formula shown as {n.text()!r}, not {rows[0]['formula']!r}")
+
+    # No other number anywhere in the results: labels, units and the plot's ticks aside.
+    def stray(node):
+        if node.tag == "svg" or "data-key" in node.attrs:
+            return ""
+        if set(node.classes()) & {"label", "unit", "formula", "note"}:
+            return ""
+        return "".join(c if isinstance(c, str) else stray(c) for c in node.children)
+
+    left = stray(results)
+    if any(ch.isdigit() for ch in left):
+        fail(case, f"numbers outside the checked cells: {left!r}")
+    return len(cells)
+
+
+def check_case(tools, web_dir, case, query, reload):
+    page = load_page(web_dir, query)
+    if by_id(page, "inputs") is None or by_id(page, "formula") is None:
+        return fail(case, "the form is gone")
+    for field, text in query.items():
+        node = by_id(page, field)
+        if node is None or node.attrs.get("value") != text:
+            fail(case, f"the {field} field holds {node and node.attrs.get('value')!r}, not the query's {text!r}")
+    spec = query.get("wavelength", "").strip()
+    points = wavelengths_of(spec) if spec else [None]
+    rows = []
+    for w in points:
+        row, error = tools_xs(tools, query, w)
+        if error:
+            messages = by_id(page, "messages")
+            shown_errors = ["".join(c for c in n.children if isinstance(c, str)) for n in messages.walk()
+                            if "error" in n.classes()]
+            # The command line names its table by its path; the page by its name.
+            want = error.removeprefix("talvo-tools xs: ").replace(os.path.join(DATA_DIR, ""), "")
+            if shown_errors != [want]:
+                fail(case, f"errors shown {shown_errors}, talvo-tools says {want!r}")
+            if any("data-key" in n.attrs for n in by_id(page, "results").walk()):
+                fail(case, "numbers shown beside an error on a fresh page")
+            print(f"{case}: the error {want!r}")
+            return
+        rows.append(row)
+    count = check_numbers(case, page, rows)
+    link = by_id(page, "json-link")
+    href = link.attrs.get("href", "") if link else ""
+    prefix = "data:application/json;charset=utf-8,"
+    if not href.startswith(prefix):
+        fail(case, f"copy-as-JSON link is {href[:60]!r}")
+    else:
+        copied = json.loads(urllib.parse.unquote(href[len(prefix):]))
+        for d in same_json(copied, rows[0] if len(rows) == 1 else rows):
+            fail(case, "JSON" + d)
+    if len(rows) > 1:
+        lines = [n for n in page.walk() if n.tag == "polyline" and "transmission" in n.classes()]
+        with_t = sum(1 for r in rows if r.get("transmission") is not None)
+        if with_t and (len(lines) != 1 or lines[0].attrs.get("data-points") != str(with_t)):
+            fail(case, f"the transmission plot does not have {with_t} points")
+    # The page's own link to the calculation reproduces it.
+    share = by_id(page, "share-link").attrs.get("href", "")
+    again = load_url(share) if reload else page
+    if [n.text() for n in again.walk() if "data-key" in n.attrs] != [n.text() for n in page.walk() if "data-key" in n.attrs]:
+        fail(case, f"the page's link {share} does not show the same numbers")
+    print(f"{case}: {count} numbers, {len(rows)} wavelength(s)")
+
+
+CASES = [
+    ("water", {"formula": "H2O", "density": "1", "thickness": "0.1", "wavelength": "1.798", "xray": "Cu"}),
+    ("hydrate", {"formula": "CuSO4+5H2O", "density": "2.286", "thickness": "0.2", "wavelength": "4", "xray": "Mo"}),
+    ("mixture by volume", {"formula": "50%vol H2O@1 // D2O@1n", "density": "", "thickness": "0.1",
+                           "wavelength": "6", "xray": "8.048"}),
+    ("isotopes without a density", {"formula": "Li[6]2O", "density": "", "thickness": "", "wavelength": "1.8",
+                                    "xray": "Cu"}),
+    ("Gd2O3 at 0.5 A", {"formula": "Gd2O3", "density": "7.41", "thickness": "0.001", "wavelength": "0.5",
+                        "xray": "Cu"}),
+    ("Gd2O3 at 5 A", {"formula": "Gd2O3", "density": "7.41", "thickness": "0.001", "wavelength": "5", "xray": "Cu"}),
+    ("Sm2O3 over 0.5:5:0.5", {"formula": "Sm2O3", "density": "8.35", "thickness": "0.01", "wavelength": "0.5:5:0.5",
+                              "xray": "Cu"}),
+    ("unknown element", {"formula": "H2Q", "density": "1", "thickness": "0.1", "wavelength": "1.798", "xray": "Cu"}),
+    ("missing bracket", {"formula": "Ca(OH2", "density": "2.2", "thickness": "", "wavelength": "", "xray": ""}),
+]
+
+
+def main():
+    global CHROMIUM, DATA_DIR
+    tools, web_dir = sys.argv[1], sys.argv[2]
+    DATA_DIR = os.path.join(os.path.dirname(os.path.abspath(web_dir)), "data")
+    CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+    if CHROMIUM is None:
+        print("skipped: no chromium on PATH (scripts/install-deps.sh --web installs it)")
+        return SKIP
+    if not os.path.exists(os.path.join(web_dir, "talvo-wasm.js")):
+        print("skipped: web/talvo-wasm.js is not built (cmake --preset wasm && cmake --build --preset wasm)")
+        return SKIP
+    for i, (case, query) in enumerate(CASES):
+        check_case(tools, web_dir, case, query, reload=i in (0, 6))
+    for f in failures:
+        print("FAIL", f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
