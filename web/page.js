@@ -58,39 +58,52 @@
         ['Wavelength', 'wavelength', 'A'],
         ['SLD, real', 'sld', '1e-6/A2'],
         ['SLD, imaginary', 'sld_im', '1e-6/A2'],
+        ['SLD, incoherent', 'sld_inc', '1e-6/A2'],
         ['Mean length b', 'per_atom.b_coh', 'fm'],
         ['Mean length b, imaginary', 'per_atom.b_coh_im', 'fm'],
         ['Free-atom length', 'per_atom.b_free', 'fm'],
     ]);
     sld.firstChild.append(' at ', num('span', 0, 'wavelength', m.wavelength), ' A' + (ranged ? ', the first of the range' : ''));
     return el('div', { class: 'columns' }, sld,
-      quantities('Cross-sections per atom', m, 0, [
-        ['Coherent', 'per_atom.sigma_coh', 'barn'],
-        ['Incoherent', 'per_atom.sigma_inc', 'barn'],
-        ['Scattering (bound)', 'per_atom.sigma_scatt', 'barn'],
-        ['Scattering (free atom)', 'per_atom.sigma_free', 'barn'],
-        ['Absorption at the wavelength', 'per_atom.sigma_abs', 'barn'],
-        ['Absorption at 2200 m/s', 'per_atom.sigma_abs_2200', 'barn'],
-      ]),
+      crossSections(m),
       quantities('Attenuation', m, 0, [
         ['Absorption', 'mu_abs', '1/cm'],
         ['Scattering', 'mu_scatt', '1/cm'],
         ['Total', 'mu_total', '1/cm'],
-        ['1/e length (absorption + scattering)', 'penetration_depth', 'cm'],
+        ['1/e length, absorption', 'absorption_length', 'cm'],
+        ['1/e length, absorption + scattering', 'penetration_depth', 'cm'],
         ['Transmission', 'transmission', ''],
       ]));
+  }
+
+  // Per atom and per formula unit side by side; the free-atom and 2200 m/s
+  // values are given per atom only.
+  function crossSections(m) {
+    const lines = [['Coherent', 'sigma_coh', true], ['Incoherent', 'sigma_inc', true],
+                   ['Scattering (bound)', 'sigma_scatt', true], ['Scattering (free atom)', 'sigma_free', false],
+                   ['Absorption at the wavelength', 'sigma_abs', true], ['Absorption at 2200 m/s', 'sigma_abs_2200', false]];
+    const table = el('table', {}, el('tr', {}, el('th', { class: 'label' }, 'barn'),
+                                     el('th', { class: 'label num' }, 'per atom'),
+                                     el('th', { class: 'label num' }, 'per formula unit')));
+    for (const [label, key, both] of lines)
+      table.append(el('tr', {}, el('td', { class: 'label' }, label), num('td', 0, 'per_atom.' + key, m.per_atom[key]),
+                      both ? num('td', 0, 'per_formula.' + key, m.per_formula[key]) : el('td')));
+    return el('div', {}, el('h2', { class: 'label' }, 'Cross-sections'), table);
   }
 
   function elementsSection(m) {
     const cols = [['count', 'Count', ''], ['fraction', 'Fraction', ''], ['b_coh', 'b', 'fm'],
                   ['b_coh_im', 'b, imaginary', 'fm'], ['sigma_coh', 'Coherent', 'barn'],
-                  ['sigma_scatt', 'Scattering', 'barn'], ['sigma_abs_2200', 'Absorption (2200 m/s)', 'barn']];
+                  ['sigma_inc', 'Incoherent', 'barn'], ['sigma_scatt', 'Scattering', 'barn'],
+                  ['sigma_abs', 'Absorption', 'barn'], ['sigma_abs_2200', 'Absorption (2200 m/s)', 'barn']];
     const head = el('tr', {}, el('th', { class: 'label' }, 'Element'));
     for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, ' ', el('span', { class: 'unit' }, unit)));
+    head.append(el('th', { class: 'label' }, 'Length from'));
     const table = el('table', {}, head);
     m.elements.forEach((e, i) => {
       const tr = el('tr', {}, el('td', { class: 'label' }, e.symbol));
       for (const [key] of cols) tr.append(num('td', 0, 'elements.' + i + '.' + key, e[key]));
+      tr.append(el('td', { class: 'label source' }, e.source || ''));
       table.append(tr);
     });
     return el('div', {}, el('h2', { class: 'label' }, 'Elements'), table);
@@ -98,8 +111,9 @@
 
   function sweepSection(rows) {
     const cols = [['wavelength', 'Wavelength', 'A'], ['sld', 'SLD', '1e-6/A2'], ['sld_im', 'SLD, imag.', '1e-6/A2'],
-                  ['per_atom.sigma_abs', 'Absorption', 'barn/atom'], ['mu_total', 'Total', '1/cm'],
-                  ['penetration_depth', '1/e length', 'cm'], ['transmission', 'Transmission', '']];
+                  ['sld_inc', 'SLD, inc.', '1e-6/A2'], ['per_atom.sigma_abs', 'Absorption', 'barn/atom'],
+                  ['mu_total', 'Total', '1/cm'], ['absorption_length', '1/e abs.', 'cm'],
+                  ['penetration_depth', '1/e total', 'cm'], ['transmission', 'Transmission', '']];
     const head = el('tr');
     for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
     const table = el('table', {}, head);
@@ -132,12 +146,12 @@
     return e;
   }
 
-  // Transmission (left axis, 0 to 1) and the 1/e length (right axis) against wavelength.
+  // Transmission (left axis, 0 to 1) and the absorption length 1/mu_abs (right axis) against wavelength.
   function plotSection(rows) {
     const W = 560, H = 250, L = 52, R = 62, T = 14, B = 40;
     const xs = rows.map((m) => m.wavelength);
     const tr = rows.map((m) => m.transmission);
-    const len = rows.map((m) => m.penetration_depth);
+    const len = rows.map((m) => m.absorption_length);
     const x0 = Math.min(...xs), x1 = Math.max(...xs);
     const lenMax = Math.max(...len.filter((v) => v !== null && v !== undefined && isFinite(v)), 0);
     const lenTicks = ticks(0, lenMax > 0 ? lenMax : 1, 4);
@@ -145,7 +159,7 @@
     const X = (x) => L + (x1 > x0 ? (x - x0) / (x1 - x0) : 0.5) * (W - L - R);
     const Y = (v, top) => H - B - (v / top) * (H - T - B);
     const s = svg('svg', { class: 'plot', width: W, height: H, viewBox: `0 0 ${W} ${H}`, role: 'img',
-                           'aria-label': 'transmission and 1/e length against wavelength' });
+                           'aria-label': 'transmission and absorption length against wavelength' });
     s.append(svg('line', { class: 'axis', x1: L, y1: H - B, x2: W - R, y2: H - B }));
     s.append(svg('line', { class: 'axis', x1: L, y1: T, x2: L, y2: H - B }));
     s.append(svg('line', { class: 'axis', x1: W - R, y1: T, x2: W - R, y2: H - B }));
@@ -167,8 +181,8 @@
     for (const t of lenTicks)
       if (t <= lenTop) s.append(svg('text', { class: 'tick', x: W - R + 6, y: Y(t, lenTop) + 4 }, String(t)));
     s.append(svg('text', { x: L + 4, y: T + 10, fill: '#1f6fb2' }, haveT ? 'transmission (left)' : 'transmission: give a thickness'));
-    s.append(svg('text', { x: W - R - 4, y: T + 10, 'text-anchor': 'end' }, '1/e length in cm (right, dashed)'));
-    return el('div', {}, el('h2', { class: 'label' }, 'Neutron transmission and 1/e length'), s);
+    s.append(svg('text', { x: W - R - 4, y: T + 10, 'text-anchor': 'end' }, 'absorption length in cm (right, dashed)'));
+    return el('div', {}, el('h2', { class: 'label' }, 'Neutron transmission and absorption length'), s);
   }
 
   function xraySection(source) {
@@ -215,7 +229,8 @@
       $('json-link').removeAttribute('href');
       return;
     }
-    for (const w of r.warnings) messages.append(el('div', { class: 'warning' }, w));
+    for (const w of r.warnings) messages.append(el('div', { class: 'warning' }, 'warning: ' + w));
+    for (const n of r.notes) messages.append(el('div', { class: 'info' }, 'note: ' + n));
     const rows = r.rows.map((s) => JSON.parse(s));
     const m = rows[0];
     const parts = [materialSection(m), neutronSections(m, rows.length > 1), elementsSection(m)];

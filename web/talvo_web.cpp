@@ -1,6 +1,6 @@
 // What the offline page asks of the library, bound to JavaScript with embind:
 // a material's neutron values as the JSON `talvo-tools xs --json` prints, over
-// one wavelength or a range, and the page's rounding of numbers for reading.
+// one wavelength, a list or a range, and the page's rounding of numbers.
 // The inputs arrive as the text the user typed and are read by the same number
 // parser the command line uses, so that a value means the same in both.
 #include <emscripten/bind.h>
@@ -42,30 +42,37 @@ bool read_number(const std::string& text, const char* what, std::optional<double
   return out.has_value();
 }
 
-// One wavelength, or FROM:TO:STEP with the ends included, as the command line
-// reads its grids: a last point within a thousandth of a step of TO counts.
+// One wavelength, a list "1,2,5", or FROM:TO:STEP with the ends included, as
+// talvo-tools xs reads them: a last point within a thousandth of a step of TO
+// counts.
 bool read_wavelengths(const std::string& text, std::vector<double>& out, std::string& error) {
   const std::string t = trimmed(text);
+  out.clear();
   if (t.empty()) {
     out = {talvo::kThermalWavelength};
     return true;
   }
+  const char separator = t.find(':') != std::string::npos ? ':' : ',';
   std::vector<double> parts;
   for (std::size_t start = 0;;) {
-    const std::size_t colon = t.find(':', start);
+    const std::size_t end = t.find(separator, start);
     std::optional<double> v;
-    if (!read_number(t.substr(start, colon == std::string::npos ? std::string::npos : colon - start), "wavelength",
-                     v, error))
+    if (!read_number(t.substr(start, end == std::string::npos ? std::string::npos : end - start), "wavelength", v,
+                     error))
       return false;
     if (!v) {
-      error = "a wavelength range is FROM:TO:STEP: " + t;
+      error = "wavelength: an empty value in " + t;
       return false;
     }
     parts.push_back(*v);
-    if (colon == std::string::npos) break;
-    start = colon + 1;
+    if (end == std::string::npos) break;
+    start = end + 1;
   }
-  if (parts.size() == 1) {
+  if (separator == ',') {
+    if (static_cast<double>(parts.size()) > kMaxWavelengths) {
+      error = "the list " + t + " has more than 2001 wavelengths";
+      return false;
+    }
     out = parts;
     return true;
   }
@@ -83,13 +90,12 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     error = buf;
     return false;
   }
-  out.clear();
   for (std::size_t i = 0; i <= static_cast<std::size_t>(count); ++i) {
     const double v = from + static_cast<double>(i) * step;
     if (v > to + step / 1000) break;
     out.push_back(v);
   }
-  if (out.empty()) error = "the range " + t + " holds no wavelength";
+  if (out.empty()) error = "the range " + t + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)";
   return !out.empty();
 }
 
@@ -106,40 +112,36 @@ val string_array(const std::vector<std::string>& items) {
   return a;
 }
 
-// {error, warnings, rows, json}: rows holds the material's JSON at each
-// wavelength; json is what the page copies, the one object (as `xs --json`
-// prints it) for one wavelength and their array for a range.
+// {error, warnings, notes, rows, json}: rows holds the material's JSON at
+// each wavelength, for the page to show; json is what the page copies, the
+// text `talvo-tools xs --json` prints for the same inputs (one object, its
+// values arrays for a list or a range of wavelengths).
 val neutron(const std::string& formula, const std::string& density, const std::string& thickness,
             const std::string& wavelength) {
   val out = val::object();
   std::string error;
-  std::vector<std::string> rows;
+  std::vector<std::string> rows, warnings, notes;
+  std::string json;
   talvo::MaterialOptions options;
   std::vector<double> wavelengths;
   const talvo::NeutronTable* table = neutron_table(error);
   if (table && read_number(density, "density", options.density, error) &&
       read_number(thickness, "thickness", options.thickness, error) && read_wavelengths(wavelength, wavelengths, error)) {
-    for (double w : wavelengths) {
-      options.wavelength = w;
-      talvo::Material m;
-      if (talvo::Status s = talvo::material_from_formula(formula, *table, options, m); s.failed()) {
-        error = s.message;
-        rows.clear();
-        break;
-      }
-      rows.push_back(talvo::material_json(m));
+    options.wavelength = wavelengths[0];
+    const talvo::Result<talvo::MaterialSweep> s = talvo::material_sweep(formula, *table, options, wavelengths);
+    if (!s.ok()) {
+      error = s.error().message;
+    } else {
+      warnings = s.warnings();
+      notes = s->material.notes;
+      for (std::size_t i = 0; i < s->size(); ++i) rows.push_back(talvo::material_json(s->at(i)));
+      const bool sweep = wavelength.find_first_of(":,") != std::string::npos;
+      json = sweep ? talvo::material_sweep_json(*s, warnings) : talvo::material_json(s->material, warnings);
     }
   }
-  std::string json;
-  if (rows.size() == 1) {
-    json = rows[0];
-  } else if (!rows.empty()) {
-    json = "[";
-    for (const std::string& r : rows) json += (json.size() > 1 ? ", " : "") + r;
-    json += "]";
-  }
   out.set("error", error);
-  out.set("warnings", string_array({}));
+  out.set("warnings", string_array(warnings));
+  out.set("notes", string_array(notes));
   out.set("rows", string_array(rows));
   out.set("json", json);
   return out;

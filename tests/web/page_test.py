@@ -94,6 +94,7 @@ def load_url(url):
 
 
 def tools_xs(tools, query, wavelength):
+    """talvo-tools xs --json: (the JSON, its warnings, None) or (None, None, the error)."""
     args = [tools, "xs", query["formula"], "--json"]
     for option, key in (("--density", "density"), ("--thickness", "thickness")):
         if query.get(key, "").strip():
@@ -101,9 +102,10 @@ def tools_xs(tools, query, wavelength):
     if wavelength is not None:
         args += ["--wavelength", wavelength]
     run = subprocess.run(args, capture_output=True, text=True)
+    lines = [line.removeprefix("talvo-tools xs: ") for line in run.stderr.splitlines()]
     if run.returncode != 0:
-        return None, run.stderr.strip()
-    return json.loads(run.stdout), None
+        return None, None, "\n".join(lines)
+    return json.loads(run.stdout), [line for line in lines if line.startswith("warning: ")], None
 
 
 def value_at(obj, key):
@@ -134,9 +136,9 @@ def same_json(a, b, path=""):
 
 
 def wavelengths_of(spec):
-    """The wavelengths of "FROM:TO:STEP" as the command line's grids take them."""
+    """The wavelengths of "FROM:TO:STEP" or "A,B,C" as talvo-tools xs takes them."""
     if ":" not in spec:
-        return [spec]
+        return spec.split(",")
     start, stop, step = (float(p) for p in spec.split(":"))
     count = max(0, math.floor((stop - start) / step + 1e-3) + 1)
     out = []
@@ -196,12 +198,12 @@ def check_case(tools, web_dir, case, query, reload):
         if node is None or node.attrs.get("value") != text:
             fail(case, f"the {field} field holds {node and node.attrs.get('value')!r}, not the query's {text!r}")
     spec = query.get("wavelength", "").strip()
-    points = wavelengths_of(spec) if spec else [None]
+    messages = by_id(page, "messages")
+    whole, warnings, error = tools_xs(tools, query, spec or None)
     rows = []
-    for w in points:
-        row, error = tools_xs(tools, query, w)
+    for w in wavelengths_of(spec) if spec and not error else [spec or None]:
+        row, _, error = tools_xs(tools, query, w) if not error else (None, None, error)
         if error:
-            messages = by_id(page, "messages")
             shown_errors = ["".join(c for c in n.children if isinstance(c, str)) for n in messages.walk()
                             if "error" in n.classes()]
             # The command line names its table by its path; the page by its name.
@@ -214,6 +216,11 @@ def check_case(tools, web_dir, case, query, reload):
             return
         rows.append(row)
     count = check_numbers(case, page, rows)
+    said = {kind: [n.text() for n in messages.walk() if kind in n.classes()] for kind in ("warning", "info")}
+    if said["warning"] != warnings:
+        fail(case, f"warnings shown {said['warning']}, talvo-tools says {warnings}")
+    if said["info"] != ["note: " + n for n in whole.get("notes", [])]:
+        fail(case, f"notes shown {said['info']}, talvo-tools' JSON has {whole.get('notes')}")
     link = by_id(page, "json-link")
     href = link.attrs.get("href", "") if link else ""
     prefix = "data:application/json;charset=utf-8,"
@@ -221,7 +228,7 @@ def check_case(tools, web_dir, case, query, reload):
         fail(case, f"copy-as-JSON link is {href[:60]!r}")
     else:
         copied = json.loads(urllib.parse.unquote(href[len(prefix):]))
-        for d in same_json(copied, rows[0] if len(rows) == 1 else rows):
+        for d in same_json(copied, whole):
             fail(case, "JSON" + d)
     if len(rows) > 1:
         lines = [n for n in page.walk() if n.tag == "polyline" and "transmission" in n.classes()]
@@ -233,7 +240,7 @@ def check_case(tools, web_dir, case, query, reload):
     again = load_url(share) if reload else page
     if [n.text() for n in again.walk() if "data-key" in n.attrs] != [n.text() for n in page.walk() if "data-key" in n.attrs]:
         fail(case, f"the page's link {share} does not show the same numbers")
-    print(f"{case}: {count} numbers, {len(rows)} wavelength(s)")
+    print(f"{case}: {count} numbers, {len(rows)} wavelength(s), {len(warnings)} warning(s)")
 
 
 CASES = [
@@ -241,6 +248,8 @@ CASES = [
     ("hydrate", {"formula": "CuSO4+5H2O", "density": "2.286", "thickness": "0.2", "wavelength": "4", "xray": "Mo"}),
     ("mixture by volume", {"formula": "50%vol H2O@1 // D2O@1n", "density": "", "thickness": "0.1",
                            "wavelength": "6", "xray": "8.048"}),
+    ("element with the table's density", {"formula": "Gd", "density": "", "thickness": "0.01", "wavelength": "",
+                                          "xray": "Cu"}),
     ("isotopes without a density", {"formula": "Li[6]2O", "density": "", "thickness": "", "wavelength": "1.8",
                                     "xray": "Cu"}),
     ("Gd2O3 at 0.5 A", {"formula": "Gd2O3", "density": "7.41", "thickness": "0.001", "wavelength": "0.5",
@@ -248,6 +257,9 @@ CASES = [
     ("Gd2O3 at 5 A", {"formula": "Gd2O3", "density": "7.41", "thickness": "0.001", "wavelength": "5", "xray": "Cu"}),
     ("Sm2O3 over 0.5:5:0.5", {"formula": "Sm2O3", "density": "8.35", "thickness": "0.01", "wavelength": "0.5:5:0.5",
                               "xray": "Cu"}),
+    ("Gd2O3 from below its table", {"formula": "Gd2O3", "density": "7.41", "thickness": "0.001",
+                                    "wavelength": "0.2:1.4:0.4", "xray": "Mo"}),
+    ("density twice", {"formula": "D2O@1n", "density": "1.1", "thickness": "", "wavelength": "", "xray": ""}),
     ("unknown element", {"formula": "H2Q", "density": "1", "thickness": "0.1", "wavelength": "1.798", "xray": "Cu"}),
     ("missing bracket", {"formula": "Ca(OH2", "density": "2.2", "thickness": "", "wavelength": "", "xray": ""}),
 ]
@@ -265,7 +277,7 @@ def main():
         print("skipped: web/talvo-wasm.js is not built (cmake --preset wasm && cmake --build --preset wasm)")
         return SKIP
     for i, (case, query) in enumerate(CASES):
-        check_case(tools, web_dir, case, query, reload=i in (0, 6))
+        check_case(tools, web_dir, case, query, reload=i in (0, 8))
     for f in failures:
         print("FAIL", f)
     return 1 if failures else 0
