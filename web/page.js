@@ -97,7 +97,7 @@
                   ['sigma_inc', 'Incoherent', 'barn'], ['sigma_scatt', 'Scattering', 'barn'],
                   ['sigma_abs', 'Absorption', 'barn'], ['sigma_abs_2200', 'Absorption (2200 m/s)', 'barn']];
     const head = el('tr', {}, el('th', { class: 'label' }, 'Element'));
-    for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, ' ', el('span', { class: 'unit' }, unit)));
+    for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
     head.append(el('th', { class: 'label' }, 'Length from'));
     const table = el('table', {}, head);
     m.elements.forEach((e, i) => {
@@ -106,7 +106,7 @@
       tr.append(el('td', { class: 'label source' }, e.source || ''));
       table.append(tr);
     });
-    return el('div', {}, el('h2', { class: 'label' }, 'Elements'), table);
+    return el('div', {}, el('h2', { class: 'label' }, 'Elements'), el('div', { class: 'wide' }, table));
   }
 
   function sweepSection(rows) {
@@ -233,9 +233,9 @@
     for (const n of r.notes) messages.append(el('div', { class: 'info' }, 'note: ' + n));
     const rows = r.rows.map((s) => JSON.parse(s));
     const m = rows[0];
-    const parts = [materialSection(m), neutronSections(m, rows.length > 1), elementsSection(m)];
+    const parts = [materialSection(m), neutronSections(m, rows.length > 1)];
     if (rows.length > 1) parts.push(plotSection(rows), sweepSection(rows));
-    parts.push(xraySection(v.xray.trim()));
+    parts.push(elementsSection(m), xraySection(v.xray.trim()));
     results.replaceChildren(...parts);
     results.classList.remove('stale');
     lastGood = m.formula;

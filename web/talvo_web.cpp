@@ -126,7 +126,8 @@ val neutron(const std::string& formula, const std::string& density, const std::s
   std::vector<double> wavelengths;
   const talvo::NeutronTable* table = neutron_table(error);
   if (table && read_number(density, "density", options.density, error) &&
-      read_number(thickness, "thickness", options.thickness, error) && read_wavelengths(wavelength, wavelengths, error)) {
+      read_number(thickness, "thickness", options.thickness, error) &&
+      read_wavelengths(wavelength, wavelengths, error)) {
     options.wavelength = wavelengths[0];
     const talvo::Result<talvo::MaterialSweep> s = talvo::material_sweep(formula, *table, options, wavelengths);
     if (!s.ok()) {

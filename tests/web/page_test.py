@@ -80,10 +80,10 @@ def load_page(web_dir, query):
     return load_url(url)
 
 
-def load_url(url):
+def load_url(url, *flags):
     with tempfile.TemporaryDirectory() as profile:
         run = subprocess.run(
-            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", *flags,
              f"--user-data-dir={profile}", "--virtual-time-budget=20000", "--dump-dom", url],
             capture_output=True, text=True, timeout=120)
     if run.returncode != 0:
@@ -243,6 +243,49 @@ def check_case(tools, web_dir, case, query, reload):
     print(f"{case}: {count} numbers, {len(rows)} wavelength(s), {len(warnings)} warning(s)")
 
 
+def check_typing(tools, test_dir):
+    """Typing into the page (tests/web/typing.html drives it): the results, the
+    address and the link follow each change; a bad formula shows its error and
+    leaves the last results, faded, in place."""
+    case = "typing"
+    page = load_url("file://" + os.path.join(os.path.abspath(test_dir), "typing.html"),
+                    "--allow-file-access-from-files")
+    out = by_id(page, "out")
+    try:
+        states = json.loads(out.text())
+    except (AttributeError, ValueError):
+        return fail(case, f"the typing harness wrote {out and out.text()!r}")
+    inputs = [{"formula": "H2O", "density": "1", "thickness": "0.1", "wavelength": "1.798"}]
+    inputs.append(dict(inputs[0], formula="D2O"))
+    inputs.append(dict(inputs[0], formula="D2("))
+    inputs.append({"formula": "Gd2O3", "density": "7.41", "thickness": "0.001", "wavelength": "0.5"})
+    last_good = None
+    for state, query in zip(states, inputs):
+        step = f"{case} {query['formula']}"
+        row, _, error = tools_xs(tools, query, query["wavelength"])
+        if not state["form"]:
+            fail(step, "the form is gone")
+        want_search = "?" + urllib.parse.urlencode(dict(query, xray="Cu")).replace("+", "%20")
+        if state["search"] != want_search or not state["share"].endswith(want_search):
+            fail(step, f"the address is {state['search']!r} (link {state['share']!r}), not {want_search!r}")
+        if error:
+            if state["errors"] != [error] or not state["stale"] or state["formula"] != last_good:
+                fail(step, f"shows errors {state['errors']} (talvo-tools: {error!r}), stale {state['stale']}, "
+                     f"results of {state['formula']!r}, not the faded results of {last_good!r}")
+            if not state["numbers"]:
+                fail(step, "a bad formula blanked the results")
+            continue
+        last_good = row["formula"]
+        for key in ("sld", "transmission"):
+            if state[key] != shown(row[key]):
+                fail(step, f"{key} shows {state[key]!r}, talvo-tools gives {shown(row[key])}")
+        if state["errors"] or state["stale"] or state["formula"] != row["formula"]:
+            fail(step, f"errors {state['errors']}, stale {state['stale']}, formula {state['formula']!r}")
+    if len(states) != len(inputs):
+        fail(case, f"{len(states)} states for {len(inputs)} inputs")
+    print(f"{case}: {len(states)} states")
+
+
 CASES = [
     ("water", {"formula": "H2O", "density": "1", "thickness": "0.1", "wavelength": "1.798", "xray": "Cu"}),
     ("hydrate", {"formula": "CuSO4+5H2O", "density": "2.286", "thickness": "0.2", "wavelength": "4", "xray": "Mo"}),
@@ -278,6 +321,7 @@ def main():
         return SKIP
     for i, (case, query) in enumerate(CASES):
         check_case(tools, web_dir, case, query, reload=i in (0, 8))
+    check_typing(tools, os.path.dirname(os.path.abspath(__file__)))
     for f in failures:
         print("FAIL", f)
     return 1 if failures else 0

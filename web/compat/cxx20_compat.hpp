@@ -213,8 +213,8 @@ inline from_chars_result from_chars(const char* first, const char* last, float& 
 #if !defined(__cpp_lib_bit_cast)
 namespace std {
 template <class To, class From>
-  requires(sizeof(To) == sizeof(From) && is_trivially_copyable_v<To> && is_trivially_copyable_v<From>)
-constexpr To bit_cast(const From& from) noexcept {
+requires(sizeof(To) == sizeof(From) && is_trivially_copyable_v<To> && is_trivially_copyable_v<From>) constexpr To
+    bit_cast(const From& from) noexcept {
   return __builtin_bit_cast(To, from);
 }
 }  // namespace std
@@ -223,8 +223,7 @@ constexpr To bit_cast(const From& from) noexcept {
 namespace std {
 // Arrays of unknown bound only, the one form the library uses.
 template <class T>
-  requires is_unbounded_array_v<T>
-unique_ptr<T> make_unique_for_overwrite(size_t n) {
+requires is_unbounded_array_v<T> unique_ptr<T> make_unique_for_overwrite(size_t n) {
   return unique_ptr<T>(new remove_extent_t<T>[n]);
 }
 }  // namespace std
