@@ -28,7 +28,7 @@ def load(chromium, url):
     with tempfile.TemporaryDirectory() as profile:
         start = time.perf_counter()
         run = subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                              f"--user-data-dir={profile}", "--virtual-time-budget=20000", "--dump-dom", url],
+                              f"--user-data-dir={profile}", "--dump-dom", url],
                              capture_output=True, text=True, timeout=120)
         wall = time.perf_counter() - start
     if run.returncode != 0:

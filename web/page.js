@@ -265,5 +265,16 @@
     $('status').textContent = 'talvo-wasm.js is missing: build it with cmake --preset wasm && cmake --build --preset wasm.';
     return;
   }
-  TalvoModule().then(start, (e) => { $('status').textContent = 'The calculator did not start: ' + e; });
+  // The script compiles its WebAssembly as it loads (see web/CMakeLists.txt), so
+  // the results are there by the page's load event; a build that compiles it
+  // in the background hands back a promise instead.
+  try {
+    const module = TalvoModule();
+    if (typeof module.then === 'function')
+      module.then(start, (e) => { $('status').textContent = 'The calculator did not start: ' + e; });
+    else
+      start(module);
+  } catch (e) {
+    $('status').textContent = 'The calculator did not start: ' + e;
+  }
 })();

@@ -193,6 +193,10 @@ def check_case(tools, web_dir, case, query, reload):
     page = load_page(web_dir, query)
     if by_id(page, "inputs") is None or by_id(page, "formula") is None:
         return fail(case, "the form is gone")
+    body = next((n for n in page.walk() if n.tag == "body"), None)
+    if body is None or "data-ready-ms" not in body.attrs:
+        status = by_id(page, "status")
+        return fail(case, f"the page never finished its first calculation: {status and status.text()!r}")
     for field, text in query.items():
         node = by_id(page, field)
         if node is None or node.attrs.get("value") != text:

@@ -11,7 +11,9 @@
 // to_chars without a format gives the shortest text that reads back to the
 // same value (the fewest significant digits, and of those the nearest to the
 // value, in fixed or scientific notation, whichever is shorter, fixed on a
-// tie); with a precision it is printf's %.*f, %.*e or %.*g, which are exact.
+// tie): for a double the JavaScript engine finds the digits, which a link with
+// web/compat/shortest.js provides. With a precision it is printf's %.*f, %.*e
+// or %.*g, which are exact.
 #pragma once
 
 #include <bit>
@@ -19,12 +21,14 @@
 #include <memory>
 
 #if defined(__EMSCRIPTEN__) && defined(_LIBCPP_VERSION) && _LIBCPP_VERSION < 200000
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <type_traits>
@@ -117,62 +121,122 @@ inline std::to_chars_result put(char* first, char* last, const std::string& text
   return {first + text.size(), std::errc()};
 }
 
+// The digits of the shortest text that reads back to value (a positive finite
+// float) as the integer m, and its power of ten s: the fewest significant
+// digits p for which a p-digit decimal m 10^s reads back, and of those the
+// nearest. The correctly rounded p-digit decimal is the nearest; it reads back
+// for every p from the least one on, so that p is found by halving. Where the
+// value is a power of two the interval that reads back is wider above it than
+// below, and the decimal above may read back with fewer digits still.
+inline void shortest_digits(float value, std::uint64_t& m, int& s) {
+  const auto rounded = [&](int p, std::uint64_t& n, int& e) {
+    char sci[48];
+    std::snprintf(sci, sizeof sci, "%.*e", p - 1, static_cast<double>(value));
+    n = 0;
+    const char* q = sci;
+    for (; *q != 'e'; ++q)
+      if (*q != '.') n = n * 10 + static_cast<std::uint64_t>(*q - '0');
+    e = std::atoi(q + 1) - (p - 1);
+  };
+  int lo = 1, hi = 9;
+  while (lo < hi) {
+    const int p = (lo + hi) / 2;
+    rounded(p, m, s);
+    if (reads_back(m, s, value))
+      hi = p;
+    else
+      lo = p + 1;
+  }
+  rounded(lo, m, s);
+  int exponent = 0;
+  if (std::frexp(value, &exponent) == 0.5f)
+    for (int p = lo - 1; p >= 1; --p) {
+      std::uint64_t n = 0;
+      int e = 0;
+      rounded(p, n, e);
+      if (!reads_back(n + 1, e, value)) break;
+      m = n + 1, s = e;
+    }
+}
+
+}  // namespace talvo_web_compat
+
+// Defined in web/compat/shortest.js.
+extern "C" int talvo_js_shortest(double value, char* out, int size);
+
+namespace talvo_web_compat {
+
+// The same for a double, from the JavaScript engine, whose number-to-text
+// conversion gives exactly these digits (ECMA-262, Number::toString).
+inline void shortest_digits(double value, std::uint64_t& m, int& s) {
+  char text[40];
+  const int n = std::min(talvo_js_shortest(value, text, sizeof text), static_cast<int>(sizeof text) - 1);
+  // "123.45", "1.2345e-7" or "123450000000000000000": the digits, where the
+  // point falls among them, and the power of ten after "e".
+  std::string digits;
+  int point = -1, e = 0;
+  for (int i = 0; i < n; ++i) {
+    if (text[i] == 'e') {
+      e = std::atoi(text + i + 1);
+      break;
+    }
+    if (text[i] == '.')
+      point = static_cast<int>(digits.size());
+    else
+      digits += text[i];
+  }
+  if (point < 0) point = static_cast<int>(digits.size());
+  s = e + point - static_cast<int>(digits.size());
+  while (!digits.empty() && digits.back() == '0') digits.pop_back(), ++s;
+  m = 0;
+  for (char c : digits) m = m * 10 + static_cast<std::uint64_t>(c - '0');
+}
+
 template <class T>
 std::to_chars_result to_chars_shortest(char* first, char* last, T value) {
-  std::string sign = std::signbit(value) ? "-" : "";
+  const std::string sign = std::signbit(value) ? "-" : "";
   if (std::isnan(value)) return put(first, last, sign + "nan");
   if (std::isinf(value)) return put(first, last, sign + "inf");
   if (value == 0) return put(first, last, sign + "0");
   const T a = std::fabs(value);
-  // The fewest digits p with a p-digit decimal M 10^s that reads back: the
-  // correctly rounded one, or next to it where a power of two makes the
-  // interval that reads back lopsided.
-  constexpr int kMaxDigits = sizeof(T) == sizeof(float) ? 9 : 17;
   std::uint64_t m = 0;
   int s = 0;
-  for (int p = 1; p <= kMaxDigits; ++p) {
-    char sci[48];
-    std::snprintf(sci, sizeof sci, "%.*e", p - 1, static_cast<double>(a));
-    std::uint64_t n = 0;
-    const char* q = sci;
-    for (; *q != 'e'; ++q)
-      if (*q != '.') n = n * 10 + static_cast<std::uint64_t>(*q - '0');
-    const int e = std::atoi(q + 1) - (p - 1);
-    if (reads_back(n, e, a)) {
-      m = n, s = e;
-    } else if (reads_back(n + 1, e, a)) {
-      m = n + 1, s = e;
-    } else if (reads_back(n - 1, e, a)) {
-      m = n - 1, s = e;
-    } else {
-      continue;
-    }
-    break;
-  }
+  shortest_digits(a, m, s);
   while (m % 10 == 0) m /= 10, ++s;
-  const std::string digits = std::to_string(m);
-  const int nd = static_cast<int>(digits.size());
+  char digits[24];
+  const int nd = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(m));
   const int exponent = s + nd - 1;  // of the first digit
-  std::string sci = digits.substr(0, 1);
-  if (nd > 1) sci += "." + digits.substr(1);
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "e%c%02d", exponent < 0 ? '-' : '+', exponent < 0 ? -exponent : exponent);
-  sci += tail;
-  std::string fixed;
-  if (exponent >= nd - 1) {
-    // A whole number: of the texts of this length that read back, the nearest
-    // to the value is the value rounded to a whole number, not the digits
-    // padded with zeros.
-    char whole[320];
-    std::snprintf(whole, sizeof whole, "%.0f", static_cast<double>(a));
-    fixed = whole;
+  const int exponent_digits = std::abs(exponent) >= 100 ? 3 : 2;
+  const int sci_size = nd + (nd > 1) + 2 + exponent_digits;
+  const int fixed_size = exponent >= nd - 1 ? exponent + 1 : exponent >= 0 ? nd + 1 : nd + 1 - exponent;
+  std::string out = std::signbit(value) ? "-" : "";
+  if (sci_size < fixed_size) {
+    out += digits[0];
+    if (nd > 1) out.append(".").append(digits + 1, static_cast<std::size_t>(nd - 1));
+    out += exponent < 0 ? "e-" : "e+";
+    const int e = std::abs(exponent);
+    if (e >= 100) out += static_cast<char>('0' + e / 100);
+    out += static_cast<char>('0' + e / 10 % 10);
+    out += static_cast<char>('0' + e % 10);
+  } else if (exponent >= nd - 1) {
+    // A whole number. Below 2^53 (2^24 for a float) the value is the digits padded with zeros;
+    // above, of the texts of this length that read back, the nearest to the
+    // value is the value itself, written out whole.
+    if (a < std::ldexp(T(1), std::numeric_limits<T>::digits)) {
+      out.append(digits, static_cast<std::size_t>(nd)).append(static_cast<std::size_t>(exponent - (nd - 1)), '0');
+    } else {
+      char whole[320];
+      std::snprintf(whole, sizeof whole, "%.0f", static_cast<double>(a));
+      out += whole;
+    }
   } else if (exponent >= 0) {
-    fixed = digits.substr(0, static_cast<std::size_t>(exponent + 1)) + "." +
-            digits.substr(static_cast<std::size_t>(exponent + 1));
+    out.append(digits, static_cast<std::size_t>(exponent + 1))
+        .append(".")
+        .append(digits + exponent + 1, static_cast<std::size_t>(nd - exponent - 1));
   } else {
-    fixed = "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    out.append("0.").append(static_cast<std::size_t>(-exponent - 1), '0').append(digits, static_cast<std::size_t>(nd));
   }
-  return put(first, last, sign + (sci.size() < fixed.size() ? sci : fixed));
+  return put(first, last, out);
 }
 
 inline std::to_chars_result to_chars_precision(char* first, char* last, double value, std::chars_format fmt,
