@@ -1,5 +1,6 @@
 // xs: a material's neutron cross-sections from its chemical formula, at one
 // wavelength or a sweep of them, one formula or a batch.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iostream>
@@ -137,7 +138,6 @@ constexpr const char* kCsvColumns[] = {"density",
                                        "absorption_length",
                                        "penetration_depth",
                                        "transmission"};
-constexpr std::size_t kInputColumns = 3;  // density, wavelength, thickness
 
 std::string csv_header() {
   std::string h = "formula";
@@ -160,39 +160,43 @@ void csv_text(std::string& out, std::string_view s) {
 
 void csv_row(std::string& out, const Material& m, std::optional<double> thickness, int digits) {
   csv_text(out, m.formula);
-  const std::vector<Line> lines = material_lines(m);
-  for (std::size_t i = 0; i < std::size(kCsvColumns); ++i) {
-    const std::string_view column = kCsvColumns[i];
+  const PerAtom& a = m.per_atom;
+  const PerFormula& f = m.per_formula;
+  // In the order of kCsvColumns; the inputs a batch reads back first, exactly.
+  const std::optional<double> inputs[] = {m.density, m.wavelength, thickness};
+  const std::optional<double> results[] = {
+      m.number_density, m.atoms,     m.mass,      a.b_coh,     a.b_coh_im,    a.sigma_coh,         a.sigma_inc,
+      a.sigma_scatt,    a.sigma_abs, f.sigma_coh, f.sigma_inc, f.sigma_scatt, f.sigma_abs,         m.sld,
+      m.sld_im,         m.sld_inc,   m.mu_abs,    m.mu_scatt,  m.mu_total,    m.absorption_length, m.penetration_depth,
+      m.transmission};
+  static_assert(std::size(inputs) + std::size(results) == std::size(kCsvColumns));
+  for (const std::optional<double>& v : inputs) {
     out += ',';
-    std::optional<double> v;
-    if (column == "thickness") v = thickness;
-    for (const Line& l : lines)
-      if (l.name == column) v = l.value;
-    if (!v || !std::isfinite(*v)) continue;
-    if (i < kInputColumns)
-      append_shortest(out, *v);
-    else
-      append_number(out, *v, digits);
+    if (v && std::isfinite(*v)) append_shortest(out, *v);
+  }
+  for (const std::optional<double>& v : results) {
+    out += ',';
+    if (v && std::isfinite(*v)) append_number(out, *v, digits);
   }
   out += '\n';
 }
 
 void print_sweep_plain(const MaterialSweep& s, int digits) {
-  const std::pair<const char*, const std::vector<double>*> columns[] = {{"wavelength", &s.wavelength},
-                                                                        {"b_coh", &s.b_coh},
-                                                                        {"b_coh_im", &s.b_coh_im},
-                                                                        {"sigma_coh", &s.sigma_coh},
-                                                                        {"sigma_inc", &s.sigma_inc},
-                                                                        {"sigma_scatt", &s.sigma_scatt},
-                                                                        {"sigma_abs", &s.sigma_abs},
-                                                                        {"sld", &s.sld},
-                                                                        {"sld_im", &s.sld_im},
-                                                                        {"sld_inc", &s.sld_inc},
-                                                                        {"mu_abs", &s.mu_abs},
-                                                                        {"mu_total", &s.mu_total},
-                                                                        {"absorption_length", &s.absorption_length},
-                                                                        {"penetration_depth", &s.penetration_depth},
-                                                                        {"transmission", &s.transmission}};
+  const std::pair<const char*, const MaterialSweep::Column*> columns[] = {{"wavelength", &s.wavelength},
+                                                                          {"b_coh", &s.b_coh},
+                                                                          {"b_coh_im", &s.b_coh_im},
+                                                                          {"sigma_coh", &s.sigma_coh},
+                                                                          {"sigma_inc", &s.sigma_inc},
+                                                                          {"sigma_scatt", &s.sigma_scatt},
+                                                                          {"sigma_abs", &s.sigma_abs},
+                                                                          {"sld", &s.sld},
+                                                                          {"sld_im", &s.sld_im},
+                                                                          {"sld_inc", &s.sld_inc},
+                                                                          {"mu_abs", &s.mu_abs},
+                                                                          {"mu_total", &s.mu_total},
+                                                                          {"absorption_length", &s.absorption_length},
+                                                                          {"penetration_depth", &s.penetration_depth},
+                                                                          {"transmission", &s.transmission}};
   std::vector<std::vector<std::string>> cells;
   std::vector<std::size_t> widths;
   for (const auto& [name, column] : columns) {
@@ -215,14 +219,22 @@ void print_sweep_plain(const MaterialSweep& s, int digits) {
   std::cout << out;
 }
 
+// Each wavelength takes about 40 numbers: a sweep is bounded well below the
+// memory of a small machine.
+constexpr std::size_t kMaxWavelengths = 1'000'000;
+
 // --wavelength: one value, a list "1,2,5" or a range FROM:TO:STEP (TO included).
 std::vector<double> wavelengths_of(const std::string& spec) {
   if (spec.find(':') != std::string::npos) {
     std::vector<double> g = grid(spec);
+    if (g.size() > kMaxWavelengths)
+      throw UsageError{"--wavelength " + spec + ": at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
     if (g.empty()) throw UsageError{"--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)"};
     return g;
   }
   std::vector<double> list;
+  if (static_cast<std::size_t>(std::count(spec.begin(), spec.end(), ',')) >= kMaxWavelengths)
+    throw UsageError{"--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = spec.find(',', start);
@@ -288,7 +300,8 @@ std::string batch_row(const std::string& formula, const MaterialOptions& o, cons
   Result<MaterialSweep> s = material_sweep(formula, table, o, wavelengths);
   if (!s.ok()) return s.error().message;
   for (std::size_t i = 0; i < s->size(); ++i) {
-    const Material m = s->at(i);
+    const Material row = i == 0 ? Material{} : s->at(i);
+    const Material& m = i == 0 ? s->material : row;
     if (output.kind == Output::kJson)
       out += material_json(m, s.warnings()) + "\n";
     else
@@ -337,7 +350,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     MaterialOptions o = common;
     std::vector<double> row_wavelengths = wavelengths;
     std::string formula, problem;
-    if (first && line.find(',') != std::string::npos && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
+    if (first && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
       BatchColumns c;
       for (std::size_t i = 0; i < fields.size(); ++i) {
         const std::string name = trimmed(fields[i]);

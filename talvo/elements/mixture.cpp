@@ -192,6 +192,9 @@ class MixtureParser {
       return fail(kind, p, s.message);
     }
     p.c.formula = std::move(f);
+    // The masses where they are needed: mixing, "@...n", an element's density.
+    const bool mixing = parts_count_ > 1 || p.amount != Amount::kNone;
+    if (!mixing && !p.natural_density && (p.c.density || p.c.formula.elements.size() != 1)) return std::nullopt;
     const std::optional<double> mass = formula_mass(p.c.formula, false, p.missing_mass);
     std::string unused;
     const std::optional<double> natural = formula_mass(p.c.formula, true, unused);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,9 +30,10 @@ struct MixtureComponent {
   std::string text;          // as typed, without the blanks around it
   std::size_t position = 0;  // of its first character in the whole text, from 1
   Formula formula;
-  double mass = 0.0;              // amu per formula unit
-  std::optional<double> density;  // g/cm3, given or derived
-  double units = 0.0;             // formula units of the component in one unit of the mixture
+  double mass =
+      std::numeric_limits<double>::quiet_NaN();  // amu per formula unit; NaN for a lone formula that needs none
+  std::optional<double> density;                 // g/cm3, given or derived
+  double units = 0.0;                            // formula units of the component in one unit of the mixture
 };
 
 struct Mixture {

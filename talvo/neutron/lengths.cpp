@@ -48,14 +48,34 @@ double neutron_wavelength(double energy) { return std::sqrt(kEnergyTimesWaveleng
 // the points are dense enough (0.001-0.05 eV) that the difference from any
 // smoother rule is far below the table's two decimals.
 CurveValue length_at(const LengthCurve& curve, double wavelength) {
-  const double e = neutron_energy(wavelength);
+  std::size_t hint = 0;
+  return length_at(curve, wavelength, hint);
+}
+
+CurveValue length_at(const LengthCurve& curve, double wavelength, std::size_t& hint) {
+  return length_at_energy(curve, neutron_energy(wavelength), hint);
+}
+
+CurveValue length_at_energy(const LengthCurve& curve, double e, std::size_t& hint) {
   const std::span<const LengthPoint> p = curve.points;
   if (!(e > p.front().energy)) return {{p.front().re, p.front().im}, e < p.front().energy};
   if (!(e < p.back().energy)) return {{p.back().re, p.back().im}, e > p.back().energy};
-  const auto upper =
-      std::upper_bound(p.begin(), p.end(), e, [](double v, const LengthPoint& q) { return v < q.energy; });
-  const LengthPoint& hi = *upper;
-  const LengthPoint& lo = *(upper - 1);
+  // The interval lo <= e < hi: the hint's, a neighbour's, else by bisection.
+  std::size_t i = hint < p.size() - 1 ? hint : 0;
+  if (!(p[i].energy <= e && e < p[i + 1].energy)) {
+    if (i + 2 < p.size() && p[i + 1].energy <= e && e < p[i + 2].energy) {
+      ++i;
+    } else if (i > 0 && p[i - 1].energy <= e && e < p[i].energy) {
+      --i;
+    } else {
+      const auto upper =
+          std::upper_bound(p.begin(), p.end(), e, [](double v, const LengthPoint& q) { return v < q.energy; });
+      i = static_cast<std::size_t>(upper - p.begin()) - 1;
+    }
+  }
+  hint = i;
+  const LengthPoint& lo = p[i];
+  const LengthPoint& hi = p[i + 1];
   const double t = (e - lo.energy) / (hi.energy - lo.energy);
   return {{lo.re + t * (hi.re - lo.re), lo.im + t * (hi.im - lo.im)}, false};
 }

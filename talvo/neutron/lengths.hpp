@@ -5,6 +5,7 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -43,5 +44,10 @@ struct CurveValue {
 // The length at a wavelength in Angstrom, interpolated linearly in energy
 // between the tabulated points.
 CurveValue length_at(const LengthCurve& curve, double wavelength);
+// The same, starting the search at the interval `hint` (updated), which
+// makes a sweep through neighbouring wavelengths cheap.
+CurveValue length_at(const LengthCurve& curve, double wavelength, std::size_t& hint);
+// The same at an energy in eV.
+CurveValue length_at_energy(const LengthCurve& curve, double energy, std::size_t& hint);
 
 }  // namespace talvo

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <new>
 #include <numbers>
 
 #include "talvo/elements/formula.hpp"
@@ -14,9 +15,101 @@
 #include "talvo/text/words.hpp"
 
 namespace talvo {
+
+// The sweep's columns: one buffer, each column a slice of it.
+class MaterialSweepColumns {
+ public:
+  // Every column of the sweep, in one fixed order.
+  template <class Sweep, class F>
+  static void each(Sweep& s, F f) {
+    for (auto* c : {&s.wavelength, &s.b_coh, &s.b_coh_im, &s.b_free, &s.sigma_coh, &s.sigma_inc, &s.sigma_scatt,
+                    &s.sigma_free, &s.sigma_abs, &s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total,
+                    &s.absorption_length, &s.penetration_depth, &s.transmission})
+      f(*c);
+    for (auto& e : s.elements)
+      for (auto* c : {&e.b_coh, &e.b_coh_im, &e.b_free, &e.sigma_coh, &e.sigma_scatt, &e.sigma_free, &e.sigma_abs})
+        f(*c);
+    for (auto& q : s.partials) {
+      f(q.weight);
+      f(q.faber_ziman);
+    }
+  }
+
+  // Columns for n wavelengths of material m; those that need a density (or
+  // a thickness) only with one. The values are left to be written.
+  static void allocate(MaterialSweep& s, const Material& m, bool thickness, std::size_t n) {
+    s.elements.resize(m.elements.size());
+    s.partials.resize(m.partials.size());
+    const bool density = m.number_density.has_value();
+    std::size_t columns = 0;
+    each(s, [&](MaterialSweep::Column& c) {
+      const bool kept = (&c != &s.transmission || (density && thickness)) && (density || !is_density_column(s, c));
+      columns += kept;
+      static double marker;  // a column to be given its slice below
+      c = kept ? MaterialSweep::Column(&marker, 1) : MaterialSweep::Column();
+    });
+    s.stored_ = columns * n;
+    s.storage_.reset(new double[s.stored_]);
+    double* next = s.storage_.get();
+    each(s, [&](MaterialSweep::Column& c) {
+      if (c.empty()) return;
+      c = MaterialSweep::Column(next, n);
+      next += n;
+    });
+  }
+
+  static void copy(MaterialSweep& to, const MaterialSweep& from) {
+    to.material = from.material;
+    to.elements = from.elements;
+    to.partials = from.partials;
+    to.wavelength = from.wavelength;
+    to.b_coh = from.b_coh;
+    to.b_coh_im = from.b_coh_im;
+    to.b_free = from.b_free;
+    to.sigma_coh = from.sigma_coh;
+    to.sigma_inc = from.sigma_inc;
+    to.sigma_scatt = from.sigma_scatt;
+    to.sigma_free = from.sigma_free;
+    to.sigma_abs = from.sigma_abs;
+    to.sld = from.sld;
+    to.sld_im = from.sld_im;
+    to.sld_inc = from.sld_inc;
+    to.mu_abs = from.mu_abs;
+    to.mu_scatt = from.mu_scatt;
+    to.mu_total = from.mu_total;
+    to.absorption_length = from.absorption_length;
+    to.penetration_depth = from.penetration_depth;
+    to.transmission = from.transmission;
+    to.stored_ = from.stored_;
+    to.storage_.reset(from.stored_ ? new double[from.stored_] : nullptr);
+    if (from.stored_) std::copy(from.storage_.get(), from.storage_.get() + from.stored_, to.storage_.get());
+    // The same slices of the new buffer.
+    each(to, [&](MaterialSweep::Column& c) {
+      if (!c.empty()) c = MaterialSweep::Column(to.storage_.get() + (c.data() - from.storage_.get()), c.size());
+    });
+  }
+
+ private:
+  static bool is_density_column(const MaterialSweep& s, const MaterialSweep::Column& c) {
+    for (const MaterialSweep::Column* d : {&s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total,
+                                           &s.absorption_length, &s.penetration_depth, &s.transmission})
+      if (&c == d) return true;
+    return false;
+  }
+};
+
+MaterialSweep::MaterialSweep(const MaterialSweep& other) { MaterialSweepColumns::copy(*this, other); }
+
+MaterialSweep& MaterialSweep::operator=(const MaterialSweep& other) {
+  if (this != &other) MaterialSweepColumns::copy(*this, other);
+  return *this;
+}
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;
+// sigma = 4 pi |b|^2 / 100: barn from fm.
+constexpr double kCoherent = 4.0 * kPi / 100.0;
 
 // An error of the classic codes, with its kind for the modern entry points.
 struct Failure {
@@ -59,6 +152,7 @@ struct PreparedIsotope {
   double free = 0.0;  // A / (A + m_n)
   double sigma_abs_2200 = 0.0;
   const LengthCurve* curve = nullptr;
+  std::size_t hint = 0;  // the curve's interval at the last wavelength
 };
 
 struct PreparedElement {
@@ -68,7 +162,6 @@ struct PreparedElement {
   // Wavelengths outside a curve of the element.
   double outside_min = std::numeric_limits<double>::infinity(), outside_max = 0.0;
   std::size_t outside_count = 0;
-  std::string ranges;  // the tabulated ranges of its curves, for the warning
 };
 
 // What does not depend on the wavelength.
@@ -76,6 +169,11 @@ struct Prepared {
   Material m;
   std::vector<PreparedElement> elements;
   std::optional<double> thickness;
+  bool resonant = false;  // any element
+  // Per atom, the same at every wavelength: the incoherent cross-section
+  // (thermal for the resonant elements) and its SLD.
+  double sigma_inc = 0.0, sld_inc = 0.0;
+  std::vector<std::complex<double>> b_now;  // each element's length at the wavelength being computed
 };
 
 std::optional<Failure> element_values(const Element& e, bool natural, const NeutronTable& table, bool energy_dependent,
@@ -106,14 +204,7 @@ std::optional<Failure> element_values(const Element& e, bool natural, const Neut
     m.sigma_abs_2200 += y * *row->sig_abs;
     m.mass += y * row->mass;
     PreparedIsotope pi{y, bc, free, *row->sig_abs, energy_dependent ? find_length_curve(symbol, a) : nullptr};
-    if (pi.curve) {
-      p.resonant = true;
-      if (!p.ranges.empty()) p.ranges += ", ";
-      p.ranges += (a ? free_int(a) + symbol + " " : "") + shortest(pi.curve->lowest_energy()) + "-" +
-                  shortest(pi.curve->highest_energy()) + " eV (" +
-                  short_text(neutron_wavelength(pi.curve->highest_energy())) + "-" +
-                  short_text(neutron_wavelength(pi.curve->lowest_energy())) + " A)";
-    }
+    if (pi.curve) p.resonant = true;
     p.isotopes.push_back(pi);
   }
   m.b_coh = bbar.real();
@@ -168,10 +259,23 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   if (!std::isfinite(m.mass)) return not_finite("the mass of the formula");
 
   PerAtom& a = m.per_atom;
-  for (MaterialElement& e : m.elements) {
+  double scatt = 0.0, coh = 0.0;
+  for (std::size_t k = 0; k < m.elements.size(); ++k) {
+    MaterialElement& e = m.elements[k];
     e.fraction = e.count / m.atoms;
     a.sigma_abs_2200 += e.fraction * e.sigma_abs_2200;
+    // A resonant element's sigma_scatt - sigma_coh is its thermal sigma_inc at every wavelength.
+    if (p.elements[k].resonant) {
+      p.resonant = true;
+      scatt += e.fraction * e.sigma_inc;
+    } else {
+      scatt += e.fraction * e.sigma_scatt;
+      coh += e.fraction * e.sigma_coh;
+    }
   }
+  // The published values are rounded one by one: for nuclei without incoherent
+  // scattering the difference can come out a little below zero.
+  p.sigma_inc = std::max(scatt - coh, 0.0);
   if (options.density) {
     m.density = options.density;
     m.number_density = m.atoms * *options.density / (kAtomicMassUnitGrams * m.mass);
@@ -181,6 +285,8 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   }
   if (m.number_density && !(std::isfinite(*m.number_density) && std::isfinite(*m.density)))
     return not_finite("the number density");
+  p.b_now.resize(m.elements.size());
+  if (m.number_density) p.sld_inc = 10.0 * *m.number_density * std::sqrt(p.sigma_inc / kCoherent);
   // Like pairs in element order, then the unlike ones.
   for (const MaterialElement& e : m.elements) m.partials.push_back({e.symbol + "-" + e.symbol, 0.0, 0.0});
   for (std::size_t i = 0; i < m.elements.size(); ++i)
@@ -189,39 +295,45 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   return std::nullopt;
 }
 
-// The values at one wavelength, into the prepared material's own fields.
-std::optional<Failure> evaluate(Prepared& p, double wavelength) {
-  if (auto f = check_wavelength(wavelength)) return f;
-  Material& m = p.m;
-  m.wavelength = wavelength;
+// The values at wavelength i of the sweep, into its columns (sized
+// beforehand); `p.m` holds what does not change with the wavelength.
+std::optional<Failure> evaluate(Prepared& p, double wavelength, MaterialSweep& s, std::size_t i) {
+  const Material& m = p.m;
   const double one_over_v = wavelength / kThermalWavelength;
-  PerAtom& a = m.per_atom;
-  const double sigma_abs_2200 = a.sigma_abs_2200;
-  a = PerAtom{};
-  a.sigma_abs_2200 = sigma_abs_2200;
+  const double energy = p.resonant ? neutron_energy(wavelength) : 0.0;
   std::complex<double> mean_b = 0.0;
-  for (std::size_t i = 0; i < m.elements.size(); ++i) {
-    MaterialElement& e = m.elements[i];
-    PreparedElement& pe = p.elements[i];
+  double b_free_sum = 0.0, coh_sum = 0.0, scatt_sum = 0.0, free_sum = 0.0, abs_sum = 0.0;
+  double abs_over_lambda = 0.0;  // sigma_abs / lambda, for sld_im without a division
+  for (std::size_t k = 0; k < m.elements.size(); ++k) {
+    const MaterialElement& e = m.elements[k];
+    PreparedElement& pe = p.elements[k];
+    std::complex<double> b(e.b_coh, e.b_coh_im);
+    double b_free = e.b_free, sigma_coh = e.sigma_coh, sigma_scatt = e.sigma_scatt, sigma_free = e.sigma_free;
+    double sigma_abs = e.sigma_abs_2200 * one_over_v;
+    double sigma_abs_over_lambda = e.sigma_abs_2200 * (1.0 / kThermalWavelength);
     if (pe.resonant) {
       // sigma_abs = -(4 pi / k) Im b = -2000 lambda Im b (barn, A, fm), the
       // optical theorem; sigma_scatt = 4 pi |b|^2 / 100 + the thermal
       // incoherent cross-section; the free-atom values scale by A / (A + m_n)
       // of the element's mean mass.
-      std::complex<double> bbar = 0.0;
-      double b_free = 0.0, sigma_abs = 0.0;
+      b = 0.0;
+      b_free = 0.0;
+      sigma_abs = 0.0;
+      sigma_abs_over_lambda = 0.0;
       bool outside = false;
-      for (const PreparedIsotope& iso : pe.isotopes) {
+      for (PreparedIsotope& iso : pe.isotopes) {
         if (iso.curve) {
-          const CurveValue v = length_at(*iso.curve, wavelength);
+          const CurveValue v = length_at_energy(*iso.curve, energy, iso.hint);
           outside = outside || v.outside;
-          bbar += iso.y * v.b;
+          b += iso.y * v.b;
           b_free += iso.y * v.b.real() * iso.free;
           sigma_abs += iso.y * -2000.0 * wavelength * v.b.imag();
+          sigma_abs_over_lambda += iso.y * -2000.0 * v.b.imag();
         } else {
-          bbar += iso.y * iso.b;
+          b += iso.y * iso.b;
           b_free += iso.y * iso.b.real() * iso.free;
           sigma_abs += iso.y * iso.sigma_abs_2200 * one_over_v;
+          sigma_abs_over_lambda += iso.y * iso.sigma_abs_2200 * (1.0 / kThermalWavelength);
         }
       }
       if (outside) {
@@ -229,62 +341,88 @@ std::optional<Failure> evaluate(Prepared& p, double wavelength) {
         pe.outside_min = std::min(pe.outside_min, wavelength);
         pe.outside_max = std::max(pe.outside_max, wavelength);
       }
-      e.b_coh = bbar.real();
-      e.b_coh_im = bbar.imag();
-      e.b_free = b_free;
-      e.sigma_coh = 4.0 * kPi * std::norm(bbar) / 100.0;
-      e.sigma_scatt = e.sigma_coh + e.sigma_inc;
-      e.sigma_free = e.sigma_scatt * pe.free * pe.free;
-      e.sigma_abs = sigma_abs;
-    } else {
-      e.sigma_abs = e.sigma_abs_2200 * one_over_v;
+      sigma_coh = kCoherent * std::norm(b);
+      sigma_scatt = sigma_coh + e.sigma_inc;
+      sigma_free = sigma_scatt * pe.free * pe.free;
     }
-    mean_b += e.fraction * std::complex<double>(e.b_coh, e.b_coh_im);
-    a.b_free += e.fraction * e.b_free;
-    a.sigma_coh += e.fraction * e.sigma_coh;
-    a.sigma_scatt += e.fraction * e.sigma_scatt;
-    a.sigma_free += e.fraction * e.sigma_free;
-    a.sigma_abs += e.fraction * e.sigma_abs;
+    MaterialSweep::Element& se = s.elements[k];
+    se.sigma_abs[i] = sigma_abs;
+    if (pe.resonant) {  // the others' columns are constant: fill_constants
+      se.b_coh[i] = b.real();
+      se.b_coh_im[i] = b.imag();
+      se.b_free[i] = b_free;
+      se.sigma_coh[i] = sigma_coh;
+      se.sigma_scatt[i] = sigma_scatt;
+      se.sigma_free[i] = sigma_free;
+    }
+    p.b_now[k] = b;
+    mean_b += e.fraction * b;
+    b_free_sum += e.fraction * b_free;
+    coh_sum += e.fraction * sigma_coh;
+    scatt_sum += e.fraction * sigma_scatt;
+    free_sum += e.fraction * sigma_free;
+    abs_sum += e.fraction * sigma_abs;
+    abs_over_lambda += e.fraction * sigma_abs_over_lambda;
   }
-  a.b_coh = mean_b.real();
-  a.b_coh_im = mean_b.imag();
-  a.sigma_inc = std::max(a.sigma_scatt - a.sigma_coh, 0.0);
-  m.per_formula = {a.sigma_coh * m.atoms, a.sigma_inc * m.atoms, a.sigma_scatt * m.atoms, a.sigma_abs * m.atoms};
+  s.wavelength[i] = wavelength;
+  s.b_coh[i] = mean_b.real();
+  s.b_coh_im[i] = mean_b.imag();
+  s.b_free[i] = b_free_sum;
+  s.sigma_coh[i] = coh_sum;
+  s.sigma_scatt[i] = scatt_sum;
+  s.sigma_free[i] = free_sum;
+  s.sigma_abs[i] = abs_sum;
+  if (!std::isfinite(scatt_sum) || !std::isfinite(abs_sum)) return not_finite("a cross-section");
 
   if (m.number_density) {
     const double n = *m.number_density;
-    m.sld = 10.0 * n * a.b_coh;
-    m.sld_im = 0.01 * n * a.sigma_abs / (2.0 * wavelength);
-    m.sld_inc = 10.0 * n * std::sqrt(100.0 * a.sigma_inc / (4.0 * kPi));
-    m.mu_abs = n * a.sigma_abs;
-    m.mu_scatt = n * a.sigma_scatt;
-    m.mu_total = *m.mu_abs + *m.mu_scatt;
-    m.absorption_length.reset();
-    m.penetration_depth.reset();
-    if (*m.mu_abs > 0.0) m.absorption_length = 1.0 / *m.mu_abs;
-    if (*m.mu_total > 0.0) m.penetration_depth = 1.0 / *m.mu_total;
-    if (p.thickness) m.transmission = std::exp(-*m.mu_total * *p.thickness);
-    if (!std::isfinite(*m.sld) || !std::isfinite(*m.mu_total)) return not_finite("the scattering-length density");
+    const double mu_abs = n * abs_sum, mu_scatt = n * scatt_sum, mu_total = mu_abs + mu_scatt;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    s.sld[i] = 10.0 * n * mean_b.real();
+    s.sld_im[i] = 0.005 * n * abs_over_lambda;  // 0.01 n sigma_abs / (2 lambda)
+    s.mu_abs[i] = mu_abs;
+    s.mu_scatt[i] = mu_scatt;
+    s.mu_total[i] = mu_total;
+    s.absorption_length[i] = mu_abs > 0.0 ? 1.0 / mu_abs : nan;
+    s.penetration_depth[i] = mu_total > 0.0 ? 1.0 / mu_total : nan;
+    if (p.thickness) s.transmission[i] = std::exp(-mu_total * *p.thickness);
+    if (!std::isfinite(s.sld[i]) || !std::isfinite(mu_total)) return not_finite("the scattering-length density");
   }
 
   // Weights with complex lengths: c^2 |b|^2 and 2 c c' Re(b b'*).
-  const double mean2 = std::norm(mean_b);
+  const double over_mean2 = 1.0 / std::norm(mean_b);
   const std::size_t n = m.elements.size();
   std::size_t k = 0;
-  const auto weight = [&](std::size_t i, std::size_t j) {
-    const MaterialElement& l = m.elements[i];
-    const MaterialElement& r = m.elements[j];
-    const double re = l.b_coh * r.b_coh + l.b_coh_im * r.b_coh_im;
-    const double w = (i == j ? 1.0 : 2.0) * l.fraction * r.fraction * re;
-    m.partials[k].weight = w / 100.0;
-    m.partials[k].faber_ziman = w / mean2;
+  const auto weight = [&](std::size_t l, std::size_t r) {
+    const double re = p.b_now[l].real() * p.b_now[r].real() + p.b_now[l].imag() * p.b_now[r].imag();
+    const double w = (l == r ? 1.0 : 2.0) * m.elements[l].fraction * m.elements[r].fraction * re;
+    s.partials[k].weight[i] = 0.01 * w;
+    s.partials[k].faber_ziman[i] = w * over_mean2;
     ++k;
   };
-  for (std::size_t i = 0; i < n; ++i) weight(i, i);
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = i + 1; j < n; ++j) weight(i, j);
-  if (!std::isfinite(a.sigma_scatt) || !std::isfinite(a.sigma_abs)) return not_finite("a cross-section");
+  for (std::size_t l = 0; l < n; ++l) weight(l, l);
+  for (std::size_t l = 0; l < n; ++l)
+    for (std::size_t r = l + 1; r < n; ++r) weight(l, r);
   return std::nullopt;
+}
+
+void fill_row(const MaterialSweep& s, std::size_t i, Material& m);
+
+// The columns that are the same at every wavelength.
+void fill_constants(const Prepared& p, MaterialSweep& s) {
+  std::fill(s.sigma_inc.begin(), s.sigma_inc.end(), p.sigma_inc);
+  std::fill(s.sld_inc.begin(), s.sld_inc.end(), p.sld_inc);
+  for (std::size_t k = 0; k < p.elements.size(); ++k) {
+    if (p.elements[k].resonant) continue;
+    const MaterialElement& e = p.m.elements[k];
+    MaterialSweep::Element& se = s.elements[k];
+    std::fill(se.b_coh.begin(), se.b_coh.end(), e.b_coh);
+    std::fill(se.b_coh_im.begin(), se.b_coh_im.end(), e.b_coh_im);
+    std::fill(se.b_free.begin(), se.b_free.end(), e.b_free);
+    std::fill(se.sigma_coh.begin(), se.sigma_coh.end(), e.sigma_coh);
+    std::fill(se.sigma_scatt.begin(), se.sigma_scatt.end(), e.sigma_scatt);
+    std::fill(se.sigma_free.begin(), se.sigma_free.end(), e.sigma_free);
+  }
 }
 
 // Warnings and notes that a sweep's wavelengths call for.
@@ -299,7 +437,17 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
                       std::string(length_source_name(LengthSource::kEnergyDependent)) +
                       "; its incoherent cross-section is the thermal (2200 m/s) value");
       if (pe.outside_count) {
-        std::string w = e.symbol + ": the energy-dependent lengths are tabulated for " + pe.ranges + "; at " +
+        // The tabulated ranges of the element's curves.
+        std::string ranges;
+        for (const PreparedIsotope& iso : pe.isotopes) {
+          if (!iso.curve) continue;
+          if (!ranges.empty()) ranges += ", ";
+          ranges += (iso.curve->a ? free_int(iso.curve->a) + e.symbol + " " : "") +
+                    shortest(iso.curve->lowest_energy()) + "-" + shortest(iso.curve->highest_energy()) + " eV (" +
+                    short_text(neutron_wavelength(iso.curve->highest_energy())) + "-" +
+                    short_text(neutron_wavelength(iso.curve->lowest_energy())) + " A)";
+        }
+        std::string w = e.symbol + ": the energy-dependent lengths are tabulated for " + ranges + "; at " +
                         shortest(pe.outside_min) + " A";
         if (pe.outside_count > 1)
           w += " to " + shortest(pe.outside_max) + " A (" + free_int(static_cast<long long>(pe.outside_count)) +
@@ -320,87 +468,26 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
   }
 }
 
-void record(MaterialSweep& s, const Material& m) {
-  s.wavelength.push_back(m.wavelength);
-  const PerAtom& a = m.per_atom;
-  s.b_coh.push_back(a.b_coh);
-  s.b_coh_im.push_back(a.b_coh_im);
-  s.b_free.push_back(a.b_free);
-  s.sigma_coh.push_back(a.sigma_coh);
-  s.sigma_inc.push_back(a.sigma_inc);
-  s.sigma_scatt.push_back(a.sigma_scatt);
-  s.sigma_free.push_back(a.sigma_free);
-  s.sigma_abs.push_back(a.sigma_abs);
-  if (m.number_density) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    s.sld.push_back(*m.sld);
-    s.sld_im.push_back(*m.sld_im);
-    s.sld_inc.push_back(*m.sld_inc);
-    s.mu_abs.push_back(*m.mu_abs);
-    s.mu_scatt.push_back(*m.mu_scatt);
-    s.mu_total.push_back(*m.mu_total);
-    s.absorption_length.push_back(m.absorption_length.value_or(nan));
-    s.penetration_depth.push_back(m.penetration_depth.value_or(nan));
-    if (m.transmission) s.transmission.push_back(*m.transmission);
-  }
-  for (std::size_t i = 0; i < m.elements.size(); ++i) {
-    const MaterialElement& e = m.elements[i];
-    MaterialSweep::Element& se = s.elements[i];
-    se.b_coh.push_back(e.b_coh);
-    se.b_coh_im.push_back(e.b_coh_im);
-    se.b_free.push_back(e.b_free);
-    se.sigma_coh.push_back(e.sigma_coh);
-    se.sigma_scatt.push_back(e.sigma_scatt);
-    se.sigma_free.push_back(e.sigma_free);
-    se.sigma_abs.push_back(e.sigma_abs);
-  }
-  for (std::size_t i = 0; i < m.partials.size(); ++i) {
-    s.partials[i].weight.push_back(m.partials[i].weight);
-    s.partials[i].faber_ziman.push_back(m.partials[i].faber_ziman);
-  }
-}
-
 Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths, std::vector<std::string> notes) {
   if (wavelengths.empty()) return make_error(ErrorKind::kInvalidArgument, "no wavelengths");
+  for (const double w : wavelengths)
+    if (auto f = check_wavelength(w)) return make_error(f->kind, f->message);
   MaterialSweep s;
-  s.elements.resize(p.m.elements.size());
-  s.partials.resize(p.m.partials.size());
-  const auto reserve = [&](std::vector<double>& v) { v.reserve(wavelengths.size()); };
-  for (auto* v : {&s.wavelength, &s.b_coh, &s.b_coh_im, &s.b_free, &s.sigma_coh, &s.sigma_inc, &s.sigma_scatt,
-                  &s.sigma_free, &s.sigma_abs})
-    reserve(*v);
-  if (p.m.number_density)
-    for (auto* v : {&s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total, &s.absorption_length,
-                    &s.penetration_depth, &s.transmission})
-      reserve(*v);
-  for (auto& e : s.elements)
-    for (auto* v : {&e.b_coh, &e.b_coh_im, &e.b_free, &e.sigma_coh, &e.sigma_scatt, &e.sigma_free, &e.sigma_abs})
-      reserve(*v);
-  for (auto& q : s.partials) {
-    reserve(q.weight);
-    reserve(q.faber_ziman);
+  try {
+    MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), wavelengths.size());
+  } catch (const std::bad_alloc&) {
+    return make_error(
+        ErrorKind::kOutOfMemory,
+        "the columns of " + free_int(static_cast<long long>(wavelengths.size())) + " wavelengths do not fit in memory");
   }
-  for (std::size_t i = wavelengths.size(); i-- > 0;) {
-    // The last first, so that the material is left at the first wavelength.
-    if (auto f = evaluate(p, wavelengths[i])) return make_error(f->kind, f->message);
-    record(s, p.m);
-  }
-  const auto reverse = [](std::vector<double>& v) { std::reverse(v.begin(), v.end()); };
-  for (auto* v : {&s.wavelength, &s.b_coh, &s.b_coh_im, &s.b_free, &s.sigma_coh, &s.sigma_inc, &s.sigma_scatt,
-                  &s.sigma_free, &s.sigma_abs, &s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total,
-                  &s.absorption_length, &s.penetration_depth, &s.transmission})
-    reverse(*v);
-  for (auto& e : s.elements)
-    for (auto* v : {&e.b_coh, &e.b_coh_im, &e.b_free, &e.sigma_coh, &e.sigma_scatt, &e.sigma_free, &e.sigma_abs})
-      reverse(*v);
-  for (auto& q : s.partials) {
-    reverse(q.weight);
-    reverse(q.faber_ziman);
-  }
+  for (std::size_t i = 0; i < wavelengths.size(); ++i)
+    if (auto f = evaluate(p, wavelengths[i], s, i)) return make_error(f->kind, f->message);
+  fill_constants(p, s);
   std::vector<std::string> warnings;
   remarks(p, wavelengths, warnings, notes);
   p.m.notes = std::move(notes);
   s.material = std::move(p.m);
+  fill_row(s, 0, s.material);
   return Result<MaterialSweep>(std::move(s), std::move(warnings));
 }
 
@@ -451,8 +538,30 @@ std::string_view length_source_name(LengthSource source) {
                                                   : "Sears 1992 (2200 m/s, 1/v law)";
 }
 
-Material MaterialSweep::at(std::size_t i) const {
-  Material m = material;
+namespace {
+
+// Row i of a sweep's columns into a material of the same formula.
+void fill_row(const MaterialSweep& s, std::size_t i, Material& m) {
+  const auto& wavelength = s.wavelength;
+  const auto& b_coh = s.b_coh;
+  const auto& b_coh_im = s.b_coh_im;
+  const auto& b_free = s.b_free;
+  const auto& sigma_coh = s.sigma_coh;
+  const auto& sigma_inc = s.sigma_inc;
+  const auto& sigma_scatt = s.sigma_scatt;
+  const auto& sigma_free = s.sigma_free;
+  const auto& sigma_abs = s.sigma_abs;
+  const auto& sld = s.sld;
+  const auto& sld_im = s.sld_im;
+  const auto& sld_inc = s.sld_inc;
+  const auto& mu_abs = s.mu_abs;
+  const auto& mu_scatt = s.mu_scatt;
+  const auto& mu_total = s.mu_total;
+  const auto& absorption_length = s.absorption_length;
+  const auto& penetration_depth = s.penetration_depth;
+  const auto& transmission = s.transmission;
+  const auto& elements = s.elements;
+  const auto& partials = s.partials;
   m.wavelength = wavelength[i];
   PerAtom& a = m.per_atom;
   a.b_coh = b_coh[i];
@@ -464,7 +573,7 @@ Material MaterialSweep::at(std::size_t i) const {
   a.sigma_free = sigma_free[i];
   a.sigma_abs = sigma_abs[i];
   m.per_formula = {a.sigma_coh * m.atoms, a.sigma_inc * m.atoms, a.sigma_scatt * m.atoms, a.sigma_abs * m.atoms};
-  const auto opt = [](const std::vector<double>& v, std::size_t k) -> std::optional<double> {
+  const auto opt = [](std::span<const double> v, std::size_t k) -> std::optional<double> {
     if (k >= v.size() || std::isnan(v[k])) return std::nullopt;
     return v[k];
   };
@@ -479,7 +588,7 @@ Material MaterialSweep::at(std::size_t i) const {
   m.transmission = opt(transmission, i);
   for (std::size_t k = 0; k < m.elements.size(); ++k) {
     MaterialElement& e = m.elements[k];
-    const Element& se = elements[k];
+    const MaterialSweep::Element& se = elements[k];
     e.b_coh = se.b_coh[i];
     e.b_coh_im = se.b_coh_im[i];
     e.b_free = se.b_free[i];
@@ -492,6 +601,13 @@ Material MaterialSweep::at(std::size_t i) const {
     m.partials[k].weight = partials[k].weight[i];
     m.partials[k].faber_ziman = partials[k].faber_ziman[i];
   }
+}
+
+}  // namespace
+
+Material MaterialSweep::at(std::size_t i) const {
+  Material m = material;
+  fill_row(*this, i, m);
   return m;
 }
 
@@ -524,7 +640,11 @@ Status compute_material(const Composition& c, const NeutronTable& table, const M
   Prepared p;
   if (auto f = prepare(c, table, options, p)) return Status::error(f->code, f->message);
   if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
-  if (auto f = evaluate(p, options.wavelength)) return Status::error(f->code, f->message);
+  MaterialSweep s;
+  MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), 1);
+  if (auto f = evaluate(p, options.wavelength, s, 0)) return Status::error(f->code, f->message);
+  fill_constants(p, s);
+  fill_row(s, 0, p.m);
   material = std::move(p.m);
   return {};
 }
@@ -613,20 +733,21 @@ namespace {
 // One JSON value of a material or a sweep: a number, or the array of a column.
 struct Value {
   std::optional<double> scalar;
-  const std::vector<double>* column = nullptr;
+  std::span<const double> column{};
+  bool is_column = false;
   bool known = true;  // a column that is empty is not known
 };
 
 void value(std::string& out, const Value& v) {
-  if (!v.column) return number(out, v.scalar);
-  if (!v.known || v.column->empty()) {
+  if (!v.is_column) return number(out, v.scalar);
+  if (!v.known || v.column.empty()) {
     out += "null";
     return;
   }
   out += '[';
-  for (std::size_t i = 0; i < v.column->size(); ++i) {
+  for (std::size_t i = 0; i < v.column.size(); ++i) {
     if (i) out += ", ";
-    number(out, (*v.column)[i]);
+    number(out, v.column[i]);
   }
   out += ']';
 }
@@ -784,7 +905,7 @@ std::string material_sweep_json(const MaterialSweep& s, const std::vector<std::s
   }
   const auto get = [&](const char* name, int i) -> Value {
     const std::string_view k(name);
-    const auto col = [](const std::vector<double>& v) { return Value{std::nullopt, &v, !v.empty()}; };
+    const auto col = [](std::span<const double> v) { return Value{std::nullopt, v, true, !v.empty()}; };
     if (i >= 0) {
       const std::size_t at = static_cast<std::size_t>(i);
       if (k == "p.weight") return col(s.partials[at].weight);

@@ -4,6 +4,7 @@
 // transmission and the weights of the partial structure factors.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -99,25 +100,40 @@ struct Material {
 
 // The values of a material that change with the wavelength, one entry per
 // wavelength; `material` holds the rest, and the values of the first
-// wavelength. A column that needs a density (or a thickness) is empty without one.
+// wavelength. A column that needs a density (or a thickness) is empty without
+// one. The columns are views into one buffer that the sweep owns (copies get
+// their own).
 struct MaterialSweep {
+  using Column = std::span<double>;
   struct Element {
-    std::vector<double> b_coh, b_coh_im, b_free, sigma_coh, sigma_scatt, sigma_free, sigma_abs;
+    Column b_coh, b_coh_im, b_free, sigma_coh, sigma_scatt, sigma_free, sigma_abs;
   };
   struct Partial {
-    std::vector<double> weight, faber_ziman;
+    Column weight, faber_ziman;
   };
   Material material;
-  std::vector<double> wavelength;
-  std::vector<double> b_coh, b_coh_im, b_free, sigma_coh, sigma_inc, sigma_scatt, sigma_free, sigma_abs;  // per atom
-  std::vector<double> sld, sld_im, sld_inc, mu_abs, mu_scatt, mu_total, absorption_length, penetration_depth;
-  std::vector<double> transmission;
+  Column wavelength;
+  Column b_coh, b_coh_im, b_free, sigma_coh, sigma_inc, sigma_scatt, sigma_free, sigma_abs;  // per atom
+  Column sld, sld_im, sld_inc, mu_abs, mu_scatt, mu_total, absorption_length, penetration_depth;
+  Column transmission;
   std::vector<Element> elements;  // as material.elements
   std::vector<Partial> partials;  // as material.partials
+
+  MaterialSweep() = default;
+  MaterialSweep(const MaterialSweep& other);
+  MaterialSweep& operator=(const MaterialSweep& other);
+  MaterialSweep(MaterialSweep&&) noexcept = default;
+  MaterialSweep& operator=(MaterialSweep&&) noexcept = default;
+  ~MaterialSweep() = default;
 
   std::size_t size() const { return wavelength.size(); }
   // The whole material at wavelength i.
   Material at(std::size_t i) const;
+
+ private:
+  friend class MaterialSweepColumns;
+  std::unique_ptr<double[]> storage_;
+  std::size_t stored_ = 0;
 };
 
 enum MaterialCode {

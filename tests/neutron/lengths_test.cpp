@@ -179,6 +179,18 @@ TEST(MaterialSweep, EveryWavelengthAsAloneAndInOrder) {
     EXPECT_DOUBLE_EQ(*row.sld_inc, *one->sld_inc);
     EXPECT_DOUBLE_EQ(row.elements[0].b_coh_im, one->elements[0].b_coh_im);
   }
+  // A copy has its own columns, with the same values.
+  MaterialSweep copy = *s;
+  copy.sld[0] = 0;
+  copy.elements[0].b_coh[9] = 0;
+  EXPECT_NE(s->sld[0], 0);
+  EXPECT_NE(s->elements[0].b_coh[9], 0);
+  EXPECT_EQ(copy.mu_abs[3], s->mu_abs[3]);
+  EXPECT_NE(copy.mu_abs.data(), s->mu_abs.data());
+  copy = *s;
+  EXPECT_EQ(copy.sld[0], s->sld[0]);
+  const MaterialSweep moved = std::move(copy);
+  EXPECT_EQ(moved.partials[2].faber_ziman[5], s->partials[2].faber_ziman[5]);
   // The material itself is that of the first wavelength.
   EXPECT_EQ(s->material.wavelength, 1.0);
   // Gd is tabulated down to 0.002 eV (6.4 A): one warning for the four beyond it.

@@ -125,6 +125,13 @@ rows = [json.loads(l) for l in open(sys.argv[1])]
 assert len(rows) == 5 and rows[2]["formula"] == "Gd2O3" and rows[2]["wavelength"] == 0.5, rows
 PY
 
+printf 'formula\n# water\nH2O\n' >"$work/one_column.csv"
+expect_status "csv batch of formulas alone" 0 -- "$tools" xs --batch "$work/one_column.csv" --density 1
+[ "$(tail -n +2 "$work/out" | cut -d, -f1-3)" = "H2O,1,1.798" ] || { echo "FAIL one-column batch"; cat "$work/out"; fail=1; }
+printf 'formula,density\n"H2O,1\n' >"$work/open_quote.csv"
+expect_status "csv batch open quote" 1 -- "$tools" xs --batch "$work/open_quote.csv"
+grep -q "line 2: a quoted field is not closed" "$work/err" || { echo "FAIL open quote"; cat "$work/err"; fail=1; }
+
 # One line past the limit after 1000 good rows: the rows are kept and the line named.
 { for i in $(seq 1000); do echo "H2O 1"; done; head -c 70000 /dev/zero | tr '\0' H; echo; echo "D2O 1.1"; } >"$work/long_after"
 expect_status "long line after rows" 1 -- "$tools" xs --batch "$work/long_after"
