@@ -1,5 +1,8 @@
 #include "app/driver.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <fstream>
 #include <ostream>
 
@@ -30,6 +33,56 @@ bool ends_with_blind(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && equal_case_blind(text.substr(text.size() - suffix.size()), suffix);
 }
 
+// Asks for a file name without its extension, as get_stringd asks for a
+// text, but keeps the whole reply up to kNameLength characters: a name cut
+// short could be another run's. A longer name, or one holding a control
+// character (a NUL would end it early), is asked again. An empty reply takes
+// `shown_default` when there is one. The reply without its trailing blanks.
+std::string ask_name(Console& con, std::string_view text, const std::string* shown_default) {
+  const std::string question = " Give " + std::string(text) + (shown_default ? " (" + *shown_default + ") > " : " > ");
+  for (;;) {
+    prompt(con, question);
+    const std::string reply = read_reply(con);
+    if (reply.empty()) {
+      if (shown_default) return *shown_default;
+      line(con, " Give a name");
+      continue;
+    }
+    const std::string name(trim_end(reply));
+    if (name.size() > kNameLength) {
+      line(con, " A name can have at most " + free_int(static_cast<long long>(kNameLength)) + " characters");
+      continue;
+    }
+    if (std::any_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; })) {
+      line(con, " A name cannot hold control characters");
+      continue;
+    }
+    return name;
+  }
+}
+
+// True when `name` ends in a folder ("/", "." or ".."), or in blanks after
+// one: it names no file, and would give hidden files such as "..talvo".
+bool names_no_file(std::string_view name) {
+  const auto slash = name.find_last_of('/');
+  const std::string_view file = slash == std::string_view::npos ? name : name.substr(slash + 1);
+  return file.find_first_not_of(' ') == std::string_view::npos || file == "." || file == "..";
+}
+
+// The report's name without ".talvo". A blank name would write the hidden
+// files ".talvo" and ".sample", a name ending in a folder hidden files in it:
+// both are asked again.
+std::string ask_report_name(Console& con, const std::string& suggested) {
+  for (;;) {
+    std::string name = ask_name(con, "name only for output .TALVO file", suggested.empty() ? nullptr : &suggested);
+    if (name.size() > 6 && ends_with_blind(name, ".talvo")) name.resize(name.size() - 6);
+    if (!names_no_file(name)) return name;
+    line(con, name.find_first_not_of(' ') == std::string::npos ? " Give a name"
+                                                               : " Give a name for the file, not only its folder");
+  }
+}
+
 int ask_option(Console& con) {
   for (;;) {
     int option = 1;
@@ -39,18 +92,37 @@ int ask_option(Console& con) {
   }
 }
 
+// What tells a file's content on disk apart: a file put in its place, or
+// written over, differs in one of these.
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+
+  static std::optional<FileIdentity> of(const std::string& name) {
+    struct stat st {};
+    if (stat(name.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  }
+  bool operator==(const FileIdentity& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
 struct SampleSource {
   std::string name;  // without ".sample"
   Composition composition;
+  std::string file;                      // the file read
+  std::optional<FileIdentity> identity;  // as it was read
 };
 
 // Menu option -1; nothing when the user typed "abort".
 std::optional<SampleSource> read_sample_file(Console& con) {
   std::string name;
   for (;;) {
-    int nchar = 0;
-    get_stringd(con, name, "name only for input .SAMPLE file", nchar, 0, kNameLength, Explain::kSayWhy);
-    name = std::string(trim_end(name));
+    name = ask_name(con, "name only for input .SAMPLE file", nullptr);
     if (!name.empty()) break;
     line(con, " Give the name of a .sample file, or abort");
   }
@@ -58,12 +130,12 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   if (ends_with_blind(name, ".sample")) name.resize(name.size() - 7);
   const auto file = check_file(name + ".sample", CheckFile::kMustExist, &con);
   if (!file) throw RunEnd(kFailureStatus);
+  SampleSource source{name, {}, *file, FileIdentity::of(*file)};
   InputFile in(*file);
   if (!in.is_open()) {
     line(con, " " + in.status().message);
     throw RunEnd(kFailureStatus);
   }
-  SampleSource source{name, {}};
   const Status s = read_sample(in.stream(), source.composition, kSampleReadPrint, con.out);
   if (!s.ok()) {
     pr_int(con.out, "read_sample reports error number ", s.ierr);
@@ -153,11 +225,7 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   const Results results = compute_averages(comp, matched);
 
   // Name and open the report.
-  std::string report = from_file ? from_file->name : std::string();
-  int nchar = static_cast<int>(report.size());
-  get_stringd(con, report, "name only for output .TALVO file", nchar, from_file ? 1 : 0, kNameLength, Explain::kSayWhy);
-  report = std::string(trim_end(report));
-  if (report.size() > 6 && ends_with_blind(report, ".talvo")) report.resize(report.size() - 6);
+  const std::string report = ask_report_name(con, from_file ? from_file->name : std::string());
   const std::string report_file = report + ".talvo";
   auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength, files);
   if (!file) throw RunEnd(kFailureStatus);
@@ -188,6 +256,11 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   };
   results_lines(comp, results, block);
   block.finish();
+  // Another run may be replacing a report and sample of the same name: the
+  // two files go into place together, from the report's commit to the
+  // sample's, so the pair left behind is always one run's.
+  // (Where the folder cannot be locked, the run goes on as before.)
+  const auto pair_lock = FolderLock::take(report_file);
   if (!file->commit()) {
     pr_int(con.out, "Error writing data to iunit = ", kReportUnit);
     throw RunEnd(kFailureStatus);
@@ -195,7 +268,15 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   line(con, "");
   line(con, " Output is written to file " + report_file);
 
-  if (!from_file) {
+  // A composition read from a file is not saved again, unless the report
+  // goes beside that very file and another run has put its own sample there
+  // since: saved again, the pair left behind is this run's.
+  bool save_sample = !from_file;
+  if (from_file && report + ".sample" == from_file->file) {
+    const auto now = FileIdentity::of(from_file->file);
+    save_sample = now && !(from_file->identity && *now == *from_file->identity);
+  }
+  if (save_sample) {
     const std::string sample_file = report + ".sample";
     line(con, " Saving sample information to file " + sample_file);
     const Status s = write_sample(sample_file, "talvo", data_file, comp, kSampleUnit, con.out, files);

@@ -1,11 +1,17 @@
 // Form factors, beside their floor: the exponentials they evaluate, alone.
+// Compton scattering beside the form factors of the same atoms, and the X-ray
+// material beside the neutron material of the same formulas.
 #include <benchmark/benchmark.h>
 
 #include <sstream>
 #include <vector>
 
+#include "talvo/neutron/material.hpp"
+#include "talvo/xray/compton.hpp"
 #include "talvo/xray/fast_exp.hpp"
 #include "talvo/xray/formfactor.hpp"
+#include "talvo/xray/xray_average.hpp"
+#include "talvo/xray/xray_material.hpp"
 
 namespace {
 
@@ -105,5 +111,57 @@ void BM_ExpLibmvec5M(benchmark::State& state) {
 }
 BENCHMARK(BM_ExpLibmvec5M)->Unit(benchmark::kMillisecond);
 #endif
+
+// Compton scattering of SiO2 on 10^6 Q from 0 to 25 per Angstrom (the
+// Hubbell splines of Si and O, in a fresh result each call) ...
+std::vector<double> q_1m() {
+  std::vector<double> q(1000000);
+  for (std::size_t i = 0; i < q.size(); ++i) q[i] = 25.0 * static_cast<double>(i) / static_cast<double>(q.size());
+  return q;
+}
+
+void BM_ComptonSiO2_1M(benchmark::State& state) {
+  const std::vector<double> q = q_1m();
+  for (auto _ : state) {
+    Result<std::vector<double>> c = compton("SiO2", q);
+    if (!c.ok()) state.SkipWithError("compton failed");
+    benchmark::DoNotOptimize(c->data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<long long>(q.size()));
+}
+BENCHMARK(BM_ComptonSiO2_1M)->Unit(benchmark::kMillisecond);
+
+// ... and its reference: the form factors of the same atoms, Si and O, on the
+// same grid (target: Compton within 2x of this).
+void BM_FormFactorSiO_1M(benchmark::State& state) {
+  const std::vector<double> q = q_1m();
+  for (auto _ : state) {
+    FormFactorResult si = form_factor("Si", q), o = form_factor("O", q);
+    if (si.status.failed() || o.status.failed()) state.SkipWithError("form_factor failed");
+    benchmark::DoNotOptimize(si.f.data());
+    benchmark::DoNotOptimize(o.f.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<long long>(q.size()));
+}
+BENCHMARK(BM_FormFactorSiO_1M)->Unit(benchmark::kMillisecond);
+
+// The X-ray material of the neutron benchmark's formulas at Cu K alpha 1 with
+// a density (target: within 2x of BM_MaterialFromFormula).
+const char* const kXrayFormulas[] = {"H2O",         "D2O",        "SiO2", "Gd2O3", "CuSO4+5H2O",
+                                     "Ca(OH)2",     "Ni0.3Ti0.7", "LiF",  "Fe2O3", "Mg3(Si4O10)(OH)2",
+                                     "K4(Fe(CN)6)", "B4C"};
+
+void BM_XrayMaterialFromFormula(benchmark::State& state) {
+  XrayMaterialOptions o;
+  o.density = 2.0;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    Result<XrayMaterial> m = xray_material_from_formula(kXrayFormulas[i++ % std::size(kXrayFormulas)], 8.04778, o);
+    if (!m.ok()) state.SkipWithError("xray material failed");
+    benchmark::DoNotOptimize(m->mu_total);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_XrayMaterialFromFormula);
 
 }  // namespace

@@ -1,4 +1,6 @@
-// The XRDML reader on any content, in every scan choice and normalisation.
+// The XRDML reader on any content, in every scan choice and normalisation:
+// every x and y it returns is finite.
+#include <cmath>
 #include <sstream>
 
 #include "fuzz_support.hpp"
@@ -13,5 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream out;
   const talvo::XrdmlResult r = talvo::readxrdml(name, x, y, e, choice, mode, print, out);
   if (r.points < 0 || static_cast<std::size_t>(r.points) > n) __builtin_trap();
+  if (r.status.failed()) return 0;
+  for (std::size_t j = 0; j < static_cast<std::size_t>(r.points); ++j)
+    if (!std::isfinite(x[j]) || !std::isfinite(y[j])) __builtin_trap();
   return 0;
 }

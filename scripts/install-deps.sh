@@ -14,6 +14,8 @@ command -v g++ >/dev/null || need+=(g++)
 /usr/bin/python3 -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null || need+=(python3-dev)
 /usr/bin/python3 -c 'import numpy' 2>/dev/null || need+=(python3-numpy)
 /usr/bin/python3 -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
+# The independent peer of the X-ray attenuation tests.
+/usr/bin/python3 -c 'import xraylib' 2>/dev/null || need+=(python3-xraylib)
 # --measure: the peer tools the XRDML speed comparison runs against.
 if [ "${1:-}" = --measure ]; then
   command -v hyperfine >/dev/null || need+=(hyperfine)

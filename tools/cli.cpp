@@ -1,9 +1,14 @@
 #include "tools/cli.hpp"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -67,6 +72,7 @@ std::vector<double> grid(const std::string& spec) {
   const double from = parts[0], to = parts[1], step = parts[2];
   if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step))
     throw UsageError{"a grid needs finite numbers: " + spec};
+  if (to < from) throw UsageError{"a grid FROM:TO:STEP needs TO at or above FROM: " + spec};
   // The count first, so that a grid too large takes no memory; one more
   // point may still pass the rule below where the division rounds down.
   const double count = std::max(0.0, std::floor((to - from) / step + 1e-3) + 1);
@@ -145,6 +151,57 @@ void row(std::initializer_list<Num> values) {
   line += '\n';
   std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
+
+OutputBuffer::OutputBuffer(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+
+bool OutputBuffer::write_all(const char* data, std::size_t n) {
+  while (n > 0 && error_ == 0) {
+    const ssize_t done = ::write(fd_, data, n);
+    if (done < 0 && errno == EINTR) continue;
+    // An output left non-blocking by the caller is waited for, not lost.
+    if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd ready{fd_, POLLOUT, 0};
+      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
+    // A write of 0 bytes to a regular file is a full disk in all but name.
+    if (done <= 0) {
+      error_ = done < 0 ? errno : ENOSPC;
+      break;
+    }
+    data += done;
+    n -= static_cast<std::size_t>(done);
+  }
+  return error_ == 0;
+}
+
+bool OutputBuffer::drain() {
+  const bool ok = write_all(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+  return ok;
+}
+
+OutputBuffer::int_type OutputBuffer::overflow(int_type c) {
+  if (!drain()) return traits_type::eof();
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  *pptr() = traits_type::to_char_type(c);
+  pbump(1);
+  return c;
+}
+
+std::streamsize OutputBuffer::xsputn(const char* s, std::streamsize n) {
+  if (error_ != 0) return 0;
+  const auto count = static_cast<std::size_t>(n);
+  if (count > static_cast<std::size_t>(epptr() - pptr())) {
+    // What is buffered goes first; a text as large as the buffer goes straight out after it.
+    if (!drain()) return 0;
+    if (count >= buffer_.size()) return write_all(s, count) ? n : 0;
+  }
+  std::memcpy(pptr(), s, count);
+  pbump(static_cast<int>(count));
+  return n;
+}
+
+int OutputBuffer::sync() { return drain() ? 0 : -1; }
 
 bool report(const Status& s) {
   if (s.ok()) return true;

@@ -3,10 +3,12 @@
 // the command.
 #pragma once
 
+#include <array>
 #include <initializer_list>
 #include <iosfwd>
 #include <map>
 #include <optional>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -47,7 +49,8 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& fla
 double number(const std::string& text, const std::string& what);
 int integer(const std::string& text, const std::string& what);
 
-// FROM:TO:STEP, TO included when it falls on the grid within STEP/1000.
+// FROM:TO:STEP, TO included when it falls on the grid within STEP/1000;
+// TO below FROM is a usage error (a grid of no points computes nothing).
 std::vector<double> grid(const std::string& spec);
 
 // Columns of the rows of `in` ("#" lines and blank lines skipped): the first
@@ -74,6 +77,31 @@ void row(std::initializer_list<Num> values);
 // Prints a routine's message on standard error; true when the values are
 // still to be printed (success or a warning).
 bool report(const Status& s);
+
+// Standard output under std::cout: a buffer that writes to a file
+// descriptor and keeps the reason (errno) of the first write that failed, so
+// that a full disk or a closed device ends the command with that reason
+// instead of exit 0. After a failure every later write fails at once.
+class OutputBuffer : public std::streambuf {
+ public:
+  explicit OutputBuffer(int fd);
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+  // errno of the first write that failed; 0 when all went out.
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char* s, std::streamsize n) override;
+  int sync() override;
+
+ private:
+  bool drain();
+  bool write_all(const char* data, std::size_t n);
+  int fd_;
+  int error_ = 0;
+  std::array<char, 1 << 16> buffer_{};
+};
 
 // Where talvo-tools reads data files: the folder "G_F" names, else the
 // installed or source-tree data folder.

@@ -8,6 +8,8 @@ namespace talvo::cli {
 extern const Subcommand kFoqCommand;
 extern const Subcommand kElementCommand;
 extern const Subcommand kXrayAverageCommand;
+extern const Subcommand kXrayCommand;
+extern const Subcommand kComptonCommand;
 extern const Subcommand kDensityCommand;
 extern const Subcommand kXrdmlCommand;
 extern const Subcommand kMoqCommand;

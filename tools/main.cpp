@@ -5,8 +5,14 @@
 // precision where the library computes in single precision), comment lines
 // beginning with "#". An error of a routine or unusable input data prints its
 // message on standard error and exits 1 (a warning prints its message, then
-// the values, and exits 0); wrong usage exits 2.
+// the values, and exits 0); wrong usage exits 2. Output that cannot be
+// written (a full disk, a closed device) or memory that runs out ends any
+// subcommand with the reason and exit 1.
+#include <unistd.h>
+
+#include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "talvo/version.hpp"
@@ -20,7 +26,7 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kFoqCommand,         &talvo::cli::kElementCommand, &talvo::cli::kDensityCommand,
     &talvo::cli::kXrdmlCommand,       &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
-    &talvo::cli::kXrayAverageCommand,
+    &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
 };
 
 std::string help() {
@@ -40,9 +46,30 @@ std::string help() {
 
 }  // namespace
 
+namespace {
+int run(int argc, char** argv);
+}  // namespace
+
 int main(int argc, char** argv) {
   // Rows go out through std::cout alone: it needs no step with C's stdio.
   std::ios::sync_with_stdio(false);
+  // Every subcommand writes through this one buffer, so that one check here
+  // catches output that could not be written, whichever command wrote it.
+  talvo::cli::OutputBuffer output(STDOUT_FILENO);
+  std::streambuf* const previous = std::cout.rdbuf(&output);
+  int status = run(argc, argv);
+  std::cout.flush();
+  std::cout.rdbuf(previous);
+  if (output.error() != 0) {
+    std::cerr << "talvo-tools: cannot write output: " << std::strerror(output.error()) << '\n';
+    if (status == 0) status = 1;
+  }
+  return status;
+}
+
+namespace {
+
+int run(int argc, char** argv) {
   const std::string sub = argc > 1 ? argv[1] : "";
   if (sub == "--version") {
     std::cout << "talvo-tools " << talvo::kVersion << '\n';
@@ -72,5 +99,10 @@ int main(int argc, char** argv) {
   } catch (const talvo::cli::InputError& e) {
     std::cerr << "talvo-tools " << sub << ": " << e.text << '\n';
     return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "talvo-tools " << sub << ": out of memory\n";
+    return 1;
   }
 }
+
+}  // namespace

@@ -118,7 +118,7 @@ const Subcommand kMoqCommand{
     "usage: talvo-tools moq --option N --qmax Q [--p1 V] [--p2 V] [--histogram]\n"
     "Q values (points, or bin edges with --histogram) from the first column of standard input;\n"
     "prints \"Qe M\" rows. Options: 1 Lorch, 2 step, 3 piecewise quadratic, 4 Gaussian (p1),\n"
-    "5 sphere transform (p1 = sub-option 1, 2 with scale p2, or 3).\n"};
+    "5 sphere transform (p1 = sub-option 1, 2 with scale p2, or 3). M is 0 beyond Qmax.\n"};
 
 const Subcommand kFilonCommand{
     "filon",
@@ -151,10 +151,10 @@ const Subcommand kSq2grCommand{
     "pair distribution function G(r) from S(Q)",
     "usage: talvo-tools sq2gr FILE --rho0 R --r FROM:TO:STEP [--window W] [--qmax Q] [--p1 V] [--p2 V]\n"
     "FILE (- for standard input) holds \"Q S(Q) [sigma]\" rows on an equally spaced grid of Q >= 0;\n"
-    "prints \"r G g sigma_G\" rows: G(r) = (2/pi) integral of Q (S(Q) - 1) M(Q) sin(Qr) dQ over the\n"
-    "data, g(r) = 1 + G(r) / (4 pi r R) with R in atoms per cubic Angstrom, sigma_G from the sigma\n"
+    "prints \"r G g sigma_G\" rows: G(r) = (2/pi) integral of Q (S(Q) - 1) M(Q) sin(Qr) dQ up to\n"
+    "Qmax, g(r) = 1 + G(r) / (4 pi r R) with R in atoms per cubic Angstrom, sigma_G from the sigma\n"
     "column (0 without one). W: lorch (the default), step, quadratic, gaussian (--p1), sphere\n"
-    "(--p1 sub-option, --p2), none; Qmax is the last Q unless --qmax gives it. An even number of\n"
-    "points leaves the last one out.\n"};
+    "(--p1 sub-option, --p2), none; Qmax is the last Q unless --qmax gives it, and data beyond it\n"
+    "are left out. An even number of points up to Qmax leaves the last one out.\n"};
 
 }  // namespace talvo::cli

@@ -1,14 +1,19 @@
-// foq, element and xray-average: X-ray form factors, the element table and
-// the X-ray averages of a sample. Values computed in single precision print
+// foq, element, xray-average, xray and compton: X-ray form factors (atoms
+// and ions), the element table, the X-ray averages of a sample, an X-ray
+// material at one energy and incoherent scattering. Values computed in single precision print
 // as the shortest text of their single-precision value, double-precision
 // ones as the shortest text of the double.
+#include <algorithm>
 #include <iostream>
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/xray/compton.hpp"
+#include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/formfactor.hpp"
 #include "talvo/xray/xray_average.hpp"
+#include "talvo/xray/xray_material.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -32,9 +37,55 @@ std::string foq_message(const Status& s, const std::string& symbol, FormFactorTa
   return s.message;
 }
 
+// The photon energy in keV of --energy, --wavelength or --anode: exactly one
+// of them when `required`, at most one otherwise.
+std::optional<double> energy_of(const Args& a, bool required) {
+  const int given =
+      int(a.get("--energy").has_value()) + int(a.get("--wavelength").has_value()) + int(a.get("--anode").has_value());
+  if (given > 1) throw UsageError{"give one of --energy, --wavelength and --anode"};
+  if (given == 0) {
+    if (required) throw UsageError{"give --energy E (keV), --wavelength L (Angstrom) or --anode NAME"};
+    return std::nullopt;
+  }
+  Result<double> e = a.get("--energy")       ? Result<double>(number(*a.get("--energy"), "--energy"))
+                     : a.get("--wavelength") ? energy_of_wavelength(number(*a.get("--wavelength"), "--wavelength"))
+                                             : anode_energy(*a.get("--anode"));
+  if (!e.ok()) throw InputError{e.error().message};
+  return *e;
+}
+
+// An ion ("Fe3+", "O2-", "Cval"): the double-precision form factor of the
+// Waasmaier-Kirfel ion table, printed in single precision as foq prints atoms.
+int run_foq_ion(const Args& a, const std::string& symbol) {
+  if (table_of(a) != FormFactorTable::kWaasmaierKirfel)
+    throw UsageError{"ions are in the Waasmaier-Kirfel table only (--table wk)"};
+  if (a.get("--source").value_or("builtin") != "builtin")
+    throw UsageError{"the ions' coefficients are held in the program only (--source builtin)"};
+  const std::vector<double> q = q_values(a);
+  const FormFactorResult r = form_factor(symbol, q);
+  if (r.status.failed()) {
+    std::cerr << "talvo-tools foq: " << r.status.message << '\n';
+    return 1;
+  }
+  if (r.status.warned()) std::cerr << "talvo-tools foq: " << r.status.message << '\n';
+  std::string out;
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    append_shortest(out, q[i]);
+    out += ' ';
+    append_shortest(out, static_cast<float>(r.f[i]));
+    out += '\n';
+  }
+  std::cout << out;
+  return 0;
+}
+
 int run_foq(const Args& a) {
   const bool by_z = a.get("--z").has_value();
   if (a.positional.size() != (by_z ? 0u : 1u)) throw UsageError{"give one SYMBOL or --z Z"};
+  if (!by_z && (a.positional[0].size() > 2 || a.positional[0].find_first_of("+-{") != std::string::npos) &&
+      (ion_named(a.positional[0]).value_or(IonName{}).charge != 0 || a.positional[0] == "Cval" ||
+       a.positional[0] == "Siva"))
+    return run_foq_ion(a, a.positional[0]);
   const FormFactorTable table = table_of(a);
   const std::string source = a.get("--source").value_or("builtin");
   if (source != "builtin" && source != "file") throw UsageError{"--source is builtin or file"};
@@ -111,6 +162,7 @@ int run_xray_average(const Args& a) {
   options.table = table_of(a);
   if (a.get("--density")) options.density = number(*a.get("--density"), "--density");
   if (a.get("--number-density")) options.number_density = number(*a.get("--number-density"), "--number-density");
+  options.energy = energy_of(a, false);
   const std::vector<double> q = q_values(a);
   const XrayAverage r = xray_average(a.positional[0], q, options);
   if (r.status.failed()) {
@@ -119,6 +171,18 @@ int run_xray_average(const Args& a) {
   }
   if (r.status.warned()) std::cerr << "talvo-tools xray-average: " << r.status.message << '\n';
   std::string out;
+  if (r.energy) {
+    out += "# at ";
+    append_shortest(out, *r.energy);
+    out += " keV, f' f'':";
+    for (std::size_t i = 0; i < r.symbols.size(); ++i) {
+      out += ' ' + r.symbols[i] + ' ';
+      append_shortest(out, r.f_prime[i]);
+      out += ' ';
+      append_shortest(out, r.f_double_prime[i]);
+    }
+    out += '\n';
+  }
   if (r.t0) {
     out += "# T0 ";
     append_shortest(out, *r.t0);
@@ -142,6 +206,120 @@ int run_xray_average(const Args& a) {
       append_shortest(out, w.weight[k]);
     }
     out += '\n';
+    // Out a piece at a time: the whole text can be many times the result's size.
+    if (out.size() >= (1u << 16)) {
+      std::cout << out;
+      out.clear();
+    }
+  }
+  std::cout << out;
+  return 0;
+}
+
+// One "name value unit" line of the plain output.
+struct Line {
+  std::string name;
+  std::optional<double> value;
+  std::string unit;
+};
+
+void print_material(const XrayMaterial& m) {
+  std::vector<Line> lines = {{"energy", m.energy, "keV"},
+                             {"wavelength", m.wavelength, "A"},
+                             {"atoms", m.atoms, "per formula unit"},
+                             {"electrons", m.electrons, "per formula unit"},
+                             {"mass", m.mass, "amu per formula unit"},
+                             {"f1", m.f1, "electrons per formula unit"},
+                             {"f2", m.f2, "electrons per formula unit"}};
+  for (const XrayMaterialElement& e : m.elements) {
+    lines.push_back({e.symbol + " f1", e.f1, "electrons"});
+    lines.push_back({e.symbol + " f2", e.f2, "electrons"});
+    lines.push_back({e.symbol + " f'", e.f_prime, "electrons"});
+  }
+  const std::vector<Line> more = {{"sigma_photo", m.sigma_photo, "barn per atom"},
+                                  {"sigma_coh", m.sigma_coh, "barn per atom"},
+                                  {"sigma_incoh", m.sigma_incoh, "barn per atom"},
+                                  {"sigma_total", m.sigma_total, "barn per atom"},
+                                  {"density", m.density, "g/cm3"},
+                                  {"number_density", m.number_density, "atoms/A3"},
+                                  {"sld", m.sld, "1e-6/A2"},
+                                  {"sld_im", m.sld_im, "1e-6/A2"},
+                                  {"delta", m.delta, ""},
+                                  {"beta", m.beta, ""},
+                                  {"critical_angle", m.critical_angle, "degrees"},
+                                  {"mu_photo", m.mu_photo, "1/cm"},
+                                  {"mu_coh", m.mu_coh, "1/cm"},
+                                  {"mu_incoh", m.mu_incoh, "1/cm"},
+                                  {"mu_total", m.mu_total, "1/cm"},
+                                  {"attenuation_length_photo", m.attenuation_length_photo, "cm"},
+                                  {"attenuation_length", m.attenuation_length, "cm"},
+                                  {"thickness", m.thickness, "cm"},
+                                  {"transmission_photo", m.transmission_photo, ""},
+                                  {"transmission", m.transmission, ""}};
+  for (const Line& l : more)
+    if (l.value || l.name.rfind("sigma", 0) == 0) lines.push_back(l);
+  std::size_t name_width = 7, value_width = 0;
+  std::vector<std::string> values;
+  for (const Line& l : lines) {
+    values.push_back(l.value ? shortest(*l.value) : "-");
+    name_width = std::max(name_width, l.name.size());
+    value_width = std::max(value_width, values.back().size());
+  }
+  std::string out = fixed("formula", name_width) + "  " + m.formula + "\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string l = fixed(lines[i].name, name_width) + "  " + fixed(values[i], value_width) + "  " + lines[i].unit;
+    out += std::string(trim_end(l)) + "\n";
+  }
+  std::cout << out;
+}
+
+int run_xray(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
+  const double energy = *energy_of(a, true);
+  XrayMaterialOptions o;
+  if (a.get("--density")) o.density = number(*a.get("--density"), "--density");
+  if (a.get("--thickness")) o.thickness = number(*a.get("--thickness"), "--thickness");
+  const Result<XrayMaterial> m = xray_material_from_formula(a.positional[0], energy, o);
+  if (!m.ok()) {
+    std::cerr << "talvo-tools xray: " << m.error().message << '\n';
+    return 1;
+  }
+  if (a.flag("--json"))
+    std::cout << xray_material_json(*m) << '\n';
+  else
+    print_material(*m);
+  return 0;
+}
+
+int run_compton(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
+  ComptonOptions o;
+  if (a.flag("--balyuzi")) o.model = IncoherentModel::kBalyuzi;
+  if (a.get("--wavelength")) o.wavelength = number(*a.get("--wavelength"), "--wavelength");
+  if (a.get("--breit-dirac")) {
+    if (!o.wavelength) throw UsageError{"--breit-dirac needs --wavelength"};
+    o.breit_dirac_power = integer(*a.get("--breit-dirac"), "--breit-dirac");
+  }
+  const std::vector<double> q = q_values(a);
+  const Result<std::vector<double>> c = compton(a.positional[0], q, o);
+  if (!c.ok()) {
+    std::cerr << "talvo-tools compton: " << c.error().message << '\n';
+    return 1;
+  }
+  for (const std::string& w : c.warnings()) std::cerr << "talvo-tools compton: " << w << '\n';
+  std::string out = o.model == IncoherentModel::kHubbell ? "# Hubbell et al. (1975) S(x), cubic spline in x\n"
+                                                         : "# Balyuzi (1975) fit of S(x)\n";
+  if (o.wavelength) {
+    out += "# Breit-Dirac factor (lambda/lambda')^" + std::to_string(o.breit_dirac_power) + " at lambda = ";
+    append_shortest(out, *o.wavelength);
+    out += " A\n";
+  }
+  out += "# Q C (per atom, electron units)\n";
+  for (std::size_t k = 0; k < q.size(); ++k) {
+    append_shortest(out, q[k]);
+    out += ' ';
+    append_shortest(out, (*c)[k]);
+    out += '\n';
   }
   std::cout << out;
   return 0;
@@ -149,13 +327,47 @@ int run_xray_average(const Args& a) {
 
 }  // namespace
 
+const Subcommand kXrayCommand{
+    "xray",
+    run_xray,
+    {"--json"},
+    {"--energy", "--wavelength", "--anode", "--density", "--thickness"},
+    "an X-ray material at one energy: f1, f2, SLD, attenuation",
+    "usage: talvo-tools xray FORMULA (--energy E | --wavelength L | --anode NAME) [--density G] [--thickness T]\n"
+    "                          [--json]\n"
+    "--energy in keV, --wavelength in Angstrom, --anode Cr, Fe, Co, Cu, Mo, Ag or W (K alpha 1; CuKa2 K alpha 2,\n"
+    "CuKa the 2:1 mean of both; Bearden 1967). Energies from 10 eV to 30 keV (the Henke table, H to U).\n"
+    "FORMULA as for xs; ions (Fe{3+}) and isotopes scatter as their element. Prints each element's f1, f2\n"
+    "and f' = f1 - Z*, the electron count and the cross-sections per atom (photoabsorption 2 r_e lambda f2,\n"
+    "Rayleigh from the form factors, Compton from S(x) with Klein-Nishina); with --density (g/cm3) the\n"
+    "number density, X-ray SLD and its imaginary part (1e-6/A^2), delta, beta, critical angle (degrees),\n"
+    "mu_photo, mu_coh, mu_incoh and mu_total (1/cm) and the attenuation lengths (cm); with --thickness (cm)\n"
+    "the transmissions.\n"
+    "--json prints one object: energy, wavelength, ..., sld, sld_im, mu_photo, mu_coh, mu_incoh, mu_total,\n"
+    "transmission, per_atom, elements.\n"
+    "Example: talvo-tools xray Gd2O3 --anode Cu --density 7.41 --json\n"};
+
+const Subcommand kComptonCommand{
+    "compton",
+    run_compton,
+    {"--balyuzi"},
+    {"--q", "--wavelength", "--breit-dirac"},
+    "incoherent (Compton) X-ray scattering per atom of a formula",
+    "usage: talvo-tools compton FORMULA [--q FROM:TO:STEP] [--wavelength L] [--balyuzi] [--breit-dirac N]\n"
+    "Prints comment lines starting with #, then \"Q C\" rows: C = sum c_i S(Q/4pi, Z_i), per atom in electron\n"
+    "units, c_i the atomic fractions. S from the Hubbell et al. (1975) table (cubic spline in x), or with\n"
+    "--balyuzi from the Balyuzi (1975) fit (warns past sin(theta)/lambda = 1.4). With --wavelength L\n"
+    "(Angstrom) each S is multiplied by the Breit-Dirac factor (lambda/lambda')^N, N = 3 (default) or 2.\n"
+    "Without --q the Q values are the first column of standard input.\n"};
+
 const Subcommand kFoqCommand{
     "foq",
     run_foq,
     {},
     {"--q", "--source", "--table", "--z"},
-    "X-ray form factor f(Q) of a neutral atom",
+    "X-ray form factor f(Q) of a neutral atom or an ion",
     "usage: talvo-tools foq SYMBOL [--table wk|it] [--source builtin|file] [--q FROM:TO:STEP]\n"
+    "       talvo-tools foq ION [--q FROM:TO:STEP]   (Fe3+, O2-, Li+, Cval, Siva: Waasmaier-Kirfel, built in)\n"
     "       talvo-tools foq --z Z [same options]\n"
     "Prints \"Q f(Q)\" rows, f in single precision; without --q the Q values are the first column of standard "
     "input.\n"
@@ -173,9 +385,13 @@ const Subcommand kXrayAverageCommand{
     "xray-average",
     run_xray_average,
     {},
-    {"--q", "--table", "--density", "--number-density"},
+    {"--q", "--table", "--density", "--number-density", "--energy", "--wavelength", "--anode"},
     "X-ray <f^2>, <f>^2, Faber-Ziman weights and T0 of a formula",
     "usage: talvo-tools xray-average FORMULA [--q FROM:TO:STEP] [--table wk|it] [--density G | --number-density N]\n"
+    "                                  [--energy E | --wavelength L | --anode NAME]\n"
+    "FORMULA may hold ions as Al{3+}2O{2-}3 (Waasmaier-Kirfel ion table). With an energy (keV), wavelength\n"
+    "(Angstrom) or anode (as for xray), f = f0(Q) + f' + i f'' (Henke), the columns are <|f|^2> and |<f>|^2,\n"
+    "and a first comment line gives f' and f'' of each species.\n"
     "Prints a comment line naming the columns, then \"Q <f2> <f>2 w...\" rows in double precision, the weights\n"
     "w_11, w_22, ..., then w_12, w_13, ... in the order of the formula; without --q the Q values are the first\n"
     "column of standard input. With a density (g/cm3) or number density (atoms/A^3), first a comment line with\n"

@@ -1,12 +1,19 @@
-// xrdml: 2-theta, intensity and error from an XRDML file; with --scans, every
-// point of every scan.
+// xrdml: 2-theta, intensity and error from an XRDML file, one scan or the sum
+// of all; with --scans, every point of every scan. Both read the whole file
+// (any layout, attenuation factors applied, every number checked); the
+// record-by-record readxrdml stays in the library for callers that want it.
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "talvo/console/print.hpp"
+#include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 #include "tools/commands.hpp"
@@ -14,15 +21,21 @@
 namespace talvo::cli {
 namespace {
 
-// Rows of a whole file gathered in one buffer: a row is written with
-// to_chars, never through a stream, so that printing keeps pace with reading.
+// Rows written through one buffer of fixed size, handed to standard output
+// whenever it fills: a row is written with to_chars, never through a stream,
+// so that printing keeps pace with reading, and memory does not grow with the
+// number of rows (a scan of 250 million points prints as well as a small one).
 class RowBuffer {
  public:
-  // Room for `bytes` at once: growing a large buffer copies it and touches
-  // fresh memory each time.
-  explicit RowBuffer(std::size_t bytes) : cache_(kCacheSlots) { room(bytes); }
+  RowBuffer() : buf_(std::make_unique_for_overwrite<char[]>(kSize)), cache_(kCacheSlots) {}
   void text(std::string_view s) {
-    room(s.size());
+    while (used_ + s.size() > kSize) {
+      const std::size_t part = kSize - used_;
+      std::memcpy(buf_.get() + used_, s.data(), part);
+      used_ = kSize;
+      s.remove_prefix(part);
+      flush();
+    }
     std::memcpy(buf_.get() + used_, s.data(), s.size());
     used_ += s.size();
   }
@@ -43,13 +56,16 @@ class RowBuffer {
     std::memcpy(buf_.get() + used_, slot.text, sizeof slot.text);
     used_ += slot.length;
   }
-  void number(int v) {
-    room(16);
-    used_ = static_cast<std::size_t>(std::to_chars(buf_.get() + used_, buf_.get() + size_, v).ptr - buf_.get());
+  void number(long long v) {
+    room(24);
+    used_ = static_cast<std::size_t>(std::to_chars(buf_.get() + used_, buf_.get() + kSize, v).ptr - buf_.get());
   }
   void row(int k, double x, double y, double e) {
-    number(k);
+    number(static_cast<long long>(k));
     text(" ");
+    row(x, y, e);
+  }
+  void row(double x, double y, double e) {
     number(x);
     text(" ");
     number(y);
@@ -57,17 +73,22 @@ class RowBuffer {
     number(e);
     text("\n");
   }
-  std::string_view view() const { return std::string_view(buf_.get(), used_); }
+  // False when standard output refused the rows (a full disk, a closed pipe).
+  bool finish() {
+    flush();
+    std::cout.flush();
+    return static_cast<bool>(std::cout);
+  }
 
  private:
   void room(std::size_t n) {
-    if (used_ + n <= size_) return;
-    const std::size_t size = std::max(size_ * 2, used_ + n + 4096);
-    auto bigger = std::make_unique_for_overwrite<char[]>(size);
-    if (used_ > 0) std::memcpy(bigger.get(), buf_.get(), used_);
-    buf_ = std::move(bigger);
-    size_ = size;
+    if (used_ + n > kSize) flush();
   }
+  void flush() {
+    if (used_ > 0) std::cout.write(buf_.get(), static_cast<std::streamsize>(used_));
+    used_ = 0;
+  }
+  static constexpr std::size_t kSize = std::size_t{1} << 16;
   static constexpr int kCacheBits = 12;
   static constexpr std::size_t kCacheSlots = std::size_t{1} << kCacheBits;
   struct Slot {
@@ -76,9 +97,15 @@ class RowBuffer {
     char text[24] = {};       // the longest double, "-2.2250738585072014e-308", fits
   };
   std::unique_ptr<char[]> buf_;
-  std::size_t size_ = 0, used_ = 0;
+  std::size_t used_ = 0;
   std::vector<Slot> cache_;
 };
+
+int write_failed(RowBuffer& out) {
+  if (out.finish()) return 0;
+  std::cerr << "talvo-tools xrdml: cannot write the rows\n";
+  return 1;
+}
 
 int run_scans(const Args& a, const std::string& which) {
   if (a.get("--scan") || a.get("--print"))
@@ -101,21 +128,25 @@ int run_scans(const Args& a, const std::string& which) {
   options.cps = a.flag("--cps");
   options.axis = a.get("--axis").value_or("");
 
-  // A row is at most 88 characters: the scan number and three doubles.
-  std::size_t points = 0;
-  for (std::size_t i = first; i < last; ++i) points += scans[i].points();
-  RowBuffer out(4096 + 88 * points);
+  // Every scan's values are worked out before a row is printed: an error in
+  // the last scan leaves standard output empty rather than cut.
+  std::vector<XrdmlValues> values;
+  values.reserve(last - first);
+  for (std::size_t i = first; i < last; ++i) {
+    values.push_back(xrdml_values(scans[i], options));
+    if (!report(values.back().status)) return 1;
+  }
+  RowBuffer out;
   out.text("# wavelength ");
   out.number(r.file.wavelength);
   out.text("\n# scans ");
-  out.number(static_cast<int>(scans.size()));
+  out.number(static_cast<long long>(scans.size()));
   out.text("\n");
   for (std::size_t i = first; i < last; ++i) {
     const XrdmlScan& scan = scans[i];
-    const XrdmlValues v = xrdml_values(scan, options);
-    if (!report(v.status)) return 1;
+    const XrdmlValues& v = values[i - first];
     out.text("# scan ");
-    out.number(scan.number);
+    out.number(static_cast<long long>(scan.number));
     out.text(" x ");
     out.text(v.axis);
     const auto fixed = scan.fixed_axes();
@@ -129,32 +160,134 @@ int run_scans(const Args& a, const std::string& which) {
     out.text("\n");
     for (std::size_t j = 0; j < v.x.size(); ++j) out.row(scan.number, v.x[j], v.y[j], v.e[j]);
   }
-  const std::string_view text = out.view();
-  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-  std::cout.flush();
-  if (!std::cout) {
-    std::cerr << "talvo-tools xrdml: cannot write the rows\n";
-    return 1;
+  return write_failed(out);
+}
+
+// The summed reading: one scan (k >= 1) or the sum of all scans point by
+// point (k = 0), from the whole-file reader, within the limits of the classic
+// routine (20 scans of 5000 points).
+struct Pattern {
+  std::vector<double> x, y, e;
+};
+
+bool sum_scans(const std::vector<XrdmlScan>& scans, bool cps, Pattern& p) {
+  std::vector<XrdmlValues> values;
+  std::size_t n = 0;
+  for (const XrdmlScan& scan : scans) {
+    values.push_back(xrdml_values(scan));
+    if (!report(values.back().status)) return false;
+    n = std::max(n, values.back().x.size());
+    if (cps && !scan.has_common_time && scan.counting_times.empty()) {
+      std::cerr << "talvo-tools xrdml: scan " << scan.number << " gives no counting time: no counts per second\n";
+      return false;
+    }
+    if (!equal_case_blind(values.back().axis, values.front().axis)) {
+      std::cerr << "talvo-tools xrdml: Incompatible scans: scan " << scan.number << " moves " << values.back().axis
+                << ", scan 1 " << values.front().axis << "\n";
+      return false;
+    }
   }
-  return 0;
+  p.x.assign(n, 0.0);
+  p.y.assign(n, 0.0);
+  p.e.assign(n, 0.0);
+  std::vector<double> variance(n, 0.0), time(n, 0.0), step(n, 0.0);
+  std::vector<bool> have(n, false);
+  for (std::size_t k = 0; k < scans.size(); ++k) {
+    const XrdmlValues& v = values[k];
+    const std::size_t m = v.x.size();
+    const double scan_step = m > 1 ? (v.x[m - 1] - v.x[0]) / static_cast<double>(m - 1) : 0.0;
+    for (std::size_t j = 0; j < m; ++j) {
+      // Points are summed by index: their angles must agree within 1e-4 of
+      // the angle and of the step (the first scan that reaches a point sets it).
+      if (!have[j]) {
+        have[j] = true;
+        p.x[j] = v.x[j];
+        step[j] = scan_step;
+      } else if (std::fabs(v.x[j] - p.x[j]) > 1e-4 * (std::fabs(p.x[j]) + std::fabs(step[j]))) {
+        std::cerr << "talvo-tools xrdml: Incompatible scans: point " << j + 1 << " of scan " << scans[k].number
+                  << " lies at " << num(v.x[j]) << ", not at " << num(p.x[j]) << "\n";
+        return false;
+      }
+      p.y[j] += v.y[j];
+      variance[j] += v.e[j] * v.e[j];
+      time[j] += scans[k].counting_time(j);
+    }
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    // Independent counts: their errors add in quadrature.
+    p.e[j] = std::sqrt(variance[j]);
+    if (cps) {
+      if (!(time[j] > 0.0)) {
+        std::cerr << "talvo-tools xrdml: point " << j + 1 << ": counting time " << num(time[j])
+                  << ", no counts per second\n";
+        return false;
+      }
+      p.y[j] /= time[j];
+      p.e[j] /= time[j];
+    }
+    if (!std::isfinite(p.y[j]) || !std::isfinite(p.e[j])) {
+      std::cerr << "talvo-tools xrdml: point " << j + 1 << ": the sum of the scans is beyond the range of a double\n";
+      return false;
+    }
+  }
+  return true;
 }
 
 int run_xrdml(const Args& a) {
   if (a.positional.size() != 1) throw UsageError{"give one FILE"};
   if (const auto which = a.get("--scans")) return run_scans(a, *which);
   if (a.get("--axis")) throw UsageError{"--axis needs --scans"};
-  const int scan = a.get("--scan") ? integer(*a.get("--scan"), "--scan") : 0;
+  const int choice = a.get("--scan") ? integer(*a.get("--scan"), "--scan") : 0;
   const int level = a.get("--print") ? integer(*a.get("--print"), "--print") : 0;
-  std::vector<double> x(kXrdmlMaxPoints), y(kXrdmlMaxPoints), e(kXrdmlMaxPoints);
-  // Progress and summary lines go to standard error, keeping standard output to the rows.
-  const XrdmlResult r = readxrdml(a.positional[0], x, y, e, scan, a.flag("--cps") ? 1 : 0, level, std::cerr);
+  const bool cps = a.flag("--cps");
+  const XrdmlFileResult r = read_xrdml_file(a.positional[0]);
   if (!report(r.status)) return 1;
-  std::cout << "# wavelength " << num(r.wavelength) << "\n# scans " << r.scans << '\n';
-  for (int j = 0; j < r.points; ++j) {
-    const auto k = static_cast<std::size_t>(j);
-    row({x[k], y[k], e[k]});
+  const auto& scans = r.file.scans;
+  if (scans.size() > static_cast<std::size_t>(kXrdmlMaxScans)) {
+    std::cerr << "talvo-tools xrdml: Too many scans in file: " << scans.size() << ", of which this reading takes "
+              << kXrdmlMaxScans << "; --scans all reads every scan\n";
+    return 1;
   }
-  return 0;
+  for (const XrdmlScan& scan : scans)
+    if (scan.points() > static_cast<std::size_t>(kXrdmlMaxPoints)) {
+      std::cerr << "talvo-tools xrdml: Too many data points: scan " << scan.number << " has " << scan.points()
+                << ", of which this reading takes " << kXrdmlMaxPoints << "; --scans all reads every point\n";
+      return 1;
+    }
+  if (choice < 0 || static_cast<std::size_t>(choice) > scans.size()) {
+    std::cerr << "talvo-tools xrdml: no scan " << choice << " in " << a.positional[0] << ", which holds "
+              << scans.size() << " scans\n";
+    return 1;
+  }
+  Pattern p;
+  if (choice >= 1) {
+    XrdmlValueOptions options;
+    options.cps = cps;
+    XrdmlValues v = xrdml_values(scans[static_cast<std::size_t>(choice - 1)], options);
+    if (!report(v.status)) return 1;
+    p.x = std::move(v.x), p.y = std::move(v.y), p.e = std::move(v.e);
+  } else if (!sum_scans(scans, cps, p)) {
+    return 1;
+  }
+  if (level > 0 && !p.x.empty()) {
+    // The summary goes to standard error, keeping standard output to the rows.
+    pr_int(std::cerr, "readxrdml: Number of scans = ", static_cast<long long>(scans.size()));
+    pr_int(std::cerr, "readxrdml: Number of points = ", static_cast<long long>(p.x.size()));
+    pr_dpar_3(std::cerr, "readxrdml: First point x=", p.x.front(), " y=", p.y.front(), " e=", p.e.front());
+    pr_dpar_3(std::cerr, "readxrdml: Last point  x=", p.x.back(), " y=", p.y.back(), " e=", p.e.back());
+    pr_dpar(std::cerr, "readxrdml: kAlpha1 = ", r.file.k_alpha1);
+    pr_dpar(std::cerr, "readxrdml: kAlpha2 = ", r.file.k_alpha2);
+    pr_dpar(std::cerr, "readxrdml: ratioKAlpha2KAlpha1 = ", r.file.ratio);
+    pr_dpar(std::cerr, "readxrdml: Lambda = ", r.file.wavelength);
+  }
+  RowBuffer out;
+  out.text("# wavelength ");
+  out.number(r.file.wavelength);
+  out.text("\n# scans ");
+  out.number(static_cast<long long>(scans.size()));
+  out.text("\n");
+  for (std::size_t j = 0; j < p.x.size(); ++j) out.row(p.x[j], p.y[j], p.e[j]);
+  return write_failed(out);
 }
 
 }  // namespace
@@ -168,7 +301,8 @@ const Subcommand kXrdmlCommand{
     "usage: talvo-tools xrdml FILE [--scan K] [--cps] [--print LEVEL]\n"
     "       talvo-tools xrdml FILE --scans all|K [--cps] [--axis NAME]\n"
     "Prints \"# wavelength L\", \"# scans N\", then \"x y e\" rows. --scan 0 (default) sums all scans\n"
-    "(at most 20 scans of 5000 points, one tag per line); --cps divides by the counting time.\n"
+    "point by point (at most 20 scans of 5000 points; their angles must agree within 1e-4),\n"
+    "e = sqrt(sum of e^2); --cps divides by the (summed) counting time.\n"
     "--scans reads any XRDML file whole and prints \"k x y e\" rows for every point of scan k\n"
     "(all scans, or scan K), each scan after a line \"# scan k x AXIS fixed NAME=VALUE ...\".\n"
     "x is 2Theta when it moves within the scan, else the scan's own axis; --axis picks another.\n"

@@ -10,17 +10,19 @@ namespace talvo {
 namespace {
 
 constexpr int kMaxMassNumber = 300;
+constexpr int kMaxCharge = 99;
 constexpr int kMaxDepth = 64;  // groups in groups: enough for any real formula, and no stack exhaustion
 
 bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A flat list of (symbol, mass number, count) terms, merged into elements at the end.
+// A flat list of (symbol, mass number, count, charge) terms, merged into elements at the end.
 struct Term {
   std::string symbol;
   int a;
   double count;
+  int charge = 0;
 };
 
 class Parser {
@@ -103,7 +105,28 @@ class Parser {
         return error_at(kFormulaBadCount, "mass number out of range", first);
       ++pos_;
     }
-    t = Term{symbol, a, 1.0};
+    int charge = 0;
+    if (pos_ < text_.size() && text_[pos_] == '{')
+      if (Status s = ion_charge(charge); s.failed()) return s;
+    t = Term{symbol, a, 1.0, charge};
+    return {};
+  }
+
+  // "{3+}", "{2-}", "{+}": the charge as periodictable writes it.
+  Status ion_charge(int& charge) {
+    const std::size_t open = pos_++;
+    const std::size_t first = pos_;
+    while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+    int size = 1;
+    if (pos_ > first) {
+      const auto [end, ec] = std::from_chars(text_.data() + first, text_.data() + pos_, size);
+      if (ec != std::errc() || size < 1 || size > kMaxCharge)
+        return error_at(kFormulaBadCount, "charge out of range", first);
+    }
+    if (pos_ + 1 >= text_.size() || (text_[pos_] != '+' && text_[pos_] != '-') || text_[pos_ + 1] != '}')
+      return error_at(kFormulaSyntax, "a charge such as {2+} or {-} expected", open);
+    charge = text_[pos_] == '+' ? size : -size;
+    pos_ += 2;
     return {};
   }
 
@@ -169,7 +192,7 @@ Status parse_formula(std::string_view text, Formula& formula) {
     for (FormulaElement& have : f.elements)
       if (have.symbol == t.symbol) e = &have;
     if (!e) {
-      f.elements.push_back(FormulaElement{t.symbol, 0.0, {}});
+      f.elements.push_back(FormulaElement{t.symbol, 0.0, {}, {}});
       e = &f.elements.back();
     }
     e->count += t.count;
@@ -180,6 +203,13 @@ Status parse_formula(std::string_view text, Formula& formula) {
       iso->count += t.count;
     else
       e->isotopes.push_back(FormulaIsotope{t.a, t.count});
+    FormulaCharge* ion = nullptr;
+    for (FormulaCharge& have : e->charges)
+      if (have.charge == t.charge) ion = &have;
+    if (ion)
+      ion->count += t.count;
+    else
+      e->charges.push_back(FormulaCharge{t.charge, t.count});
   }
   // Counts of nested groups multiply: refuse a total that double precision cannot hold.
   if (!std::isfinite(f.atoms()))

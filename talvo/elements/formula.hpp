@@ -3,6 +3,8 @@
 //   Ca(OH)2        groups, nested to any depth
 //   Li[6]2O        an isotope by its mass number; D and T are H[2] and H[3]
 //   CuSO4+5H2O     hydrates and other sums of parts, each with its multiplier
+//   Fe{3+}2O{2-}3  ions, the charge in braces after the element (and after its
+//                  isotope): {+}, {2+}, {-}, {2-}; only X-ray form factors use it
 // Blanks between the parts of a formula are ignored.
 #pragma once
 
@@ -19,12 +21,18 @@ struct FormulaIsotope {
   double count = 0.0;  // atoms of this isotope in one formula unit
 };
 
-// An element of a formula with its isotopes, which keep the order in which
-// they first appear.
+struct FormulaCharge {
+  int charge = 0;      // in elementary charges; 0 for the neutral atom
+  double count = 0.0;  // atoms of the element with this charge in one formula unit
+};
+
+// An element of a formula with its isotopes and its charges, which keep the
+// order in which they first appear.
 struct FormulaElement {
   std::string symbol;  // as in the element table: "H", "Fe" (D and T are "H")
   double count = 0.0;  // all atoms of the element in one formula unit
   std::vector<FormulaIsotope> isotopes;
+  std::vector<FormulaCharge> charges;
 };
 
 struct Formula {
@@ -39,7 +47,7 @@ enum FormulaCode {
   kFormulaEmpty = 1,
   kFormulaSyntax = 2,          // a character or group out of place, a missing ")" or "]"
   kFormulaUnknownElement = 3,  // a symbol that is no element
-  kFormulaBadCount = 4,        // a count or mass number that is zero, negative or too large
+  kFormulaBadCount = 4,        // a count, mass number or charge that is zero, negative or too large
 };
 
 Status parse_formula(std::string_view text, Formula& formula);

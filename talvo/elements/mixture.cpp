@@ -95,6 +95,8 @@ class MixtureParser {
     p.c.text = std::string(s);
     p.c.position = offset + 1;
     parts_count_ = index;
+    if (s.empty() && text_.find("//") == std::string_view::npos)
+      return make_error(ErrorKind::kParseError, "empty formula");
     if (s.empty()) {
       p.c.text = "";
       return make_error(ErrorKind::kParseError, "mixture \"" + std::string(text_) + "\": component " +
@@ -305,7 +307,7 @@ class MixtureParser {
         FormulaElement* have = nullptr;
         for (FormulaElement& h : m.formula.elements)
           if (h.symbol == e.symbol) have = &h;
-        if (!have) have = &m.formula.elements.emplace_back(FormulaElement{e.symbol, 0.0, {}});
+        if (!have) have = &m.formula.elements.emplace_back(FormulaElement{e.symbol, 0.0, {}, {}});
         have->count += e.count * c.units;
         for (const FormulaIsotope& iso : e.isotopes) {
           FormulaIsotope* hi = nullptr;
@@ -313,6 +315,14 @@ class MixtureParser {
             if (h.a == iso.a) hi = &h;
           if (!hi) hi = &have->isotopes.emplace_back(FormulaIsotope{iso.a, 0.0});
           hi->count += iso.count * c.units;
+        }
+        // Each charge's share too, for the X-ray averages of a mixture of ionic compounds.
+        for (const FormulaCharge& ion : e.charges) {
+          FormulaCharge* hc = nullptr;
+          for (FormulaCharge& h : have->charges)
+            if (h.charge == ion.charge) hc = &h;
+          if (!hc) hc = &have->charges.emplace_back(FormulaCharge{ion.charge, 0.0});
+          hc->count += ion.count * c.units;
         }
       }
       m.components.push_back(std::move(c));

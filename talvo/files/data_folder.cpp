@@ -38,9 +38,12 @@ std::string DataFolder::file(std::string_view bare) const {
 DataFolder program_data_folder(const char* g_f, std::string_view executable_dir) {
   if (g_f && !trim_end(g_f).empty()) return DataFolder::named(g_f);
   std::vector<std::string> folders;
-  if (!executable_dir.empty()) folders.push_back(std::string(executable_dir) + "/../share/talvo/data");
-  folders.push_back(TALVO_INSTALL_DATA_DIR);
-  folders.push_back(TALVO_SOURCE_DATA_DIR);
+  // Only paths relative to the program: an installed program keeps working
+  // when its prefix moves, and no build machine's folder is baked into it.
+  if (!executable_dir.empty()) {
+    folders.push_back(std::string(executable_dir) + "/../share/talvo/data");  // installed
+    folders.push_back(std::string(executable_dir) + "/data");  // the build tree's link to the sources' data/
+  }
   return DataFolder::searched(std::move(folders));
 }
 

@@ -34,8 +34,11 @@ class DataFolder {
 // The data folder of TALVO's programs. `g_f` is the value of the environment
 // variable "G_F" (null when it is unset; a blank value counts as unset), and
 // `executable_dir` the folder of the running program: without "G_F" the
-// files are searched in <executable_dir>/../share/talvo/data, in the folder
-// TALVO was installed to and in the source tree's data/.
+// files are searched in <executable_dir>/../share/talvo/data (an installed
+// program, wherever its prefix now lies) and in <executable_dir>/data (a
+// program in its build tree, where the build links the sources' data/). A
+// program or library user with the data elsewhere names the folder:
+// DataFolder::named (the CMake package's talvo_DATA_DIR, pkg-config's datadir).
 DataFolder program_data_folder(const char* g_f, std::string_view executable_dir);
 
 // The folder of the running program, or "" when the system does not say.

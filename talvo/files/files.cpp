@@ -1,12 +1,17 @@
 #include "talvo/files/files.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -289,13 +294,19 @@ class FdOutBuf : public std::streambuf {
 #endif
     return true;
   }
-  // Flushes to the disk and closes; false (with error() set) on any failure.
-  bool finish() {
+  // Flushes to the disk; false (with error() set) on any failure. The file
+  // stays open (and locked) until it is in place.
+  bool flush_to_disk() {
     if (sync() != 0) return false;
     if (retry([&] { return ::fsync(fd_); }) != 0) error_ = errno;
+    return error_ == 0;
+  }
+  // Closes; false (with error() set) when the system reports a failure.
+  bool finish() {
     if (!close_fd() && error_ == 0) error_ = errno;
     return error_ == 0;
   }
+  int fd() const { return fd_; }
 
  protected:
   int_type overflow(int_type c) override {
@@ -357,9 +368,131 @@ mode_t wanted_mode(const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+// The hidden name a file is written under, or linked under before it
+// replaces another: ".NAME." and six letters or digits, beside NAME.
+constexpr std::size_t kTempSuffix = 6;
+
+std::string temp_template(const std::string& name) {
+  const fs::path path(name);
+  const std::string dir = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
+  return dir + "." + path.filename().string() + "." + std::string(kTempSuffix, 'X');
+}
+
+// The folder a file of `name` goes in, as open() takes it.
+std::string folder_of(const std::string& name) {
+  const fs::path path(name);
+  return path.has_parent_path() ? path.parent_path().string() : std::string(".");
+}
+
+// Fills the trailing X's of `templ` with letters and digits from the system's
+// random source (the clock and the process number where it has none).
+void fill_random(std::string& templ) {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[kTempSuffix] = {};
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    static std::atomic<unsigned> counter{0};
+    std::uint64_t v = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                      (static_cast<std::uint64_t>(getpid()) << 32) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
+    for (unsigned char& b : bytes) {
+      b = static_cast<unsigned char>(v);
+      v = (v >> 8) | (v << 56);
+    }
+  }
+  for (std::size_t i = 0; i < kTempSuffix; ++i)
+    templ[templ.size() - kTempSuffix + i] = kChars[bytes[i] % (sizeof kChars - 1)];
+}
+
+// Whether `entry` is a temporary name of a file `base` (".base.XXXXXX").
+bool is_temp_of(std::string_view entry, std::string_view base) {
+  if (entry.size() != base.size() + 2 + kTempSuffix || entry[0] != '.' || entry.substr(1, base.size()) != base ||
+      entry[base.size() + 1] != '.')
+    return false;
+  const std::string_view suffix = entry.substr(base.size() + 2);
+  return std::all_of(suffix.begin(), suffix.end(),
+                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+// Whether files without a name can be linked into place here: through
+// /proc/self/fd, which needs no privilege (AT_EMPTY_PATH does).
+bool can_link_unnamed() {
+  static const bool can = access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
+// Errors of an O_TMPFILE open that mean the kernel or the file system has no
+// unnamed files, not that the folder is unusable.
+bool no_unnamed_files(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
+}  // namespace
+
+namespace {
+
+// The error of a folder that cannot be opened or read.
+Error folder_error(const char* routine, const std::string& folder, int err) {
+  return make_error(err == ENOENT || err == ENOTDIR ? ErrorKind::kNotFound : ErrorKind::kIoError,
+                    std::string(routine) + ": cannot read folder " + folder + ": " + std::strerror(err));
+}
+
+}  // namespace
+
+Result<int> remove_abandoned_temporaries(const std::string& name) {
+  const std::string base = fs::path(name).filename().string();
+  if (base.empty()) return 0;
+  const std::string folder = folder_of(name);
+  const int dir_fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (dir_fd < 0) return folder_error("remove_abandoned_temporaries", folder, errno);
+  DIR* dir = fdopendir(dir_fd);
+  if (!dir) {
+    const int err = errno;
+    ::close(dir_fd);
+    return folder_error("remove_abandoned_temporaries", folder, err);
+  }
+  int removed = 0;
+  while (const dirent* e = readdir(dir)) {
+    if (!is_temp_of(e->d_name, base)) continue;
+    const int fd =
+        retry([&] { return ::openat(dir_fd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+    if (fd < 0) continue;
+    struct stat held {};
+    struct stat named {};
+    // A writer holds its file locked from before the name exists until the
+    // name is gone: a file that can be locked has no writer left. It is
+    // removed only while the name still is that file.
+    if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        fstatat(dir_fd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino && unlinkat(dir_fd, e->d_name, 0) == 0)
+      ++removed;
+    ::close(fd);
+  }
+  closedir(dir);
+  return removed;
+}
+
+Result<FolderLock> FolderLock::take(const std::string& name) {
+  const std::string folder = folder_of(name);
+  const int fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return folder_error("FolderLock", folder, errno);
+  if (retry([&] { return flock(fd, LOCK_EX); }) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return make_error(
+        err == ENOLCK || err == EINVAL || err == EOPNOTSUPP ? ErrorKind::kUnsupported : ErrorKind::kIoError,
+        "FolderLock: cannot lock folder " + folder + ": " + std::strerror(err));
+  }
+  return FolderLock(fd);
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 struct NewFile::State {
   std::string final_name;
   std::string temp_name;
+  bool unnamed = false;
+  PendingFiles* pending = nullptr;
   Status status;
   PendingFiles::Slot* slot = nullptr;
   std::unique_ptr<FdOutBuf> buf;
@@ -369,6 +502,10 @@ struct NewFile::State {
   void release_slot() noexcept {
     if (slot) slot->state.store(PendingFiles::kFree);
     slot = nullptr;
+  }
+  // Takes a slot for a temporary name that is about to exist.
+  void claim_slot(const std::string& name) noexcept {
+    if (pending) slot = pending->claim(name);
   }
 };
 
@@ -388,16 +525,19 @@ NewFile::~NewFile() { discard(); }
 void NewFile::discard() noexcept {
   if (!s_) return;
   s_->stream.rdbuf(nullptr);
-  s_->buf.reset();
+  // The name goes first, while the file is still locked: no other writer's
+  // clean-up can meet it half-removed.
   if (!s_->temp_name.empty()) ::unlink(s_->temp_name.c_str());
   s_->temp_name.clear();
   s_->release_slot();
+  s_->buf.reset();
 }
 
 NewFile NewFile::create(const std::string& name, const NewFileOptions& options) {
   NewFile f;
   State& s = *f.s_;
   s.final_name = name;
+  s.pending = options.pending;
   const auto fail = [&](int err) {
     s.status = Status::error(err, "open_new_file: cannot create " + name + ": " + std::strerror(err));
     f.discard();
@@ -407,21 +547,52 @@ NewFile NewFile::create(const std::string& name, const NewFileOptions& options) 
   if (path.filename().empty()) return fail(EISDIR);
   if (file_exists(name) && access(name.c_str(), W_OK) != 0) return fail(errno);
   const mode_t mode = wanted_mode(name);
+  // What killed writers left is removed where it can be; nothing else depends on it.
+  (void)remove_abandoned_temporaries(name);
 
-  const std::string dir = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
-  std::string templ = dir + "." + path.filename().string() + ".XXXXXX";
-  if (options.pending) s.slot = options.pending->claim(templ);
-  // mkstemp fills the name in where a signal handler can see it.
-  char* buffer = s.slot ? s.slot->name : templ.data();
-  const int fd = mkostemp(buffer, O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    s.release_slot();
-    return fail(err);
+  if (!options.named_temporary && can_link_unnamed()) {
+    const int fd = retry([&] { return ::open(folder_of(name).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode); });
+    if (fd >= 0) {
+      s.unnamed = true;
+      s.buf = std::make_unique<FdOutBuf>(fd);
+      // Locked before it can have a name, so that no clean-up takes it for
+      // abandoned. (Where files cannot be locked, no clean-up can lock it
+      // either, and none removes it.)
+      (void)flock(fd, LOCK_EX);
+      if (fchmod(fd, mode) != 0) return fail(errno);
+      s.stream.rdbuf(s.buf.get());
+      return f;
+    }
+    if (!no_unnamed_files(errno)) return fail(errno);
   }
-  s.temp_name = buffer;
-  s.buf = std::make_unique<FdOutBuf>(fd);
-  if (fchmod(fd, mode) != 0) return fail(errno);
+
+  // A named temporary file. Between its creation and the lock another run's
+  // clean-up may take it for abandoned and remove it: then it is made again.
+  for (int attempt = 0;; ++attempt) {
+    std::string templ = temp_template(name);
+    s.claim_slot(templ);
+    // mkstemp fills the name in where a signal handler can see it.
+    char* buffer = s.slot ? s.slot->name : templ.data();
+    const int fd = mkostemp(buffer, O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      s.release_slot();
+      return fail(err);
+    }
+    s.temp_name = buffer;
+    s.buf = std::make_unique<FdOutBuf>(fd);
+    (void)retry([&] { return flock(fd, LOCK_EX); });
+    struct stat held {};
+    struct stat named {};
+    if (fstat(fd, &held) == 0 && stat(buffer, &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino)
+      break;
+    s.temp_name.clear();  // not ours any more: nothing to remove
+    s.release_slot();
+    s.buf.reset();
+    if (attempt == 10) return fail(EAGAIN);
+  }
+  if (fchmod(s.buf->fd(), mode) != 0) return fail(errno);
   s.stream.rdbuf(s.buf.get());
   return f;
 }
@@ -430,32 +601,69 @@ const Status& NewFile::status() const { return s_->status; }
 std::ostream& NewFile::stream() { return s_->stream; }
 const std::string& NewFile::name() const { return s_->final_name; }
 const std::string& NewFile::temp_name() const { return s_->temp_name; }
+bool NewFile::unnamed() const { return s_ && s_->unnamed && s_->buf; }
 bool NewFile::good() const { return s_ && s_->status.ok() && s_->buf && s_->stream.good(); }
 
 bool NewFile::start_writeback() {
-  if (!good() || s_->temp_name.empty()) return false;
+  if (!good()) return false;
   s_->stream.flush();
   return s_->stream.good() && s_->buf->start_writeback();
 }
 
+namespace {
+
+// Gives a file without a name the name `target` through its descriptor; the
+// system's error number, 0 on success.
+int link_unnamed(int fd, const std::string& target) {
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, proc, AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
 bool NewFile::commit() {
   State& s = *s_;
-  if (!good() || s.temp_name.empty()) {
+  if (!good()) {
     discard();
     return false;
   }
   s.stream.flush();
-  if (!s.stream.good() || !s.buf->finish()) {
+  if (!s.stream.good() || !s.buf->flush_to_disk()) {
     discard();
     return false;
   }
-  if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
+  if (s.unnamed) {
+    // A new name takes the file at once; an existing one is replaced by a
+    // link under a temporary name and a rename over it.
+    int err = link_unnamed(s.buf->fd(), s.final_name);
+    if (err == EEXIST) {
+      for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+        std::string temp = temp_template(s.final_name);
+        fill_random(temp);
+        s.claim_slot(temp);
+        err = link_unnamed(s.buf->fd(), temp);
+        if (err == 0)
+          s.temp_name = temp;
+        else
+          s.release_slot();
+      }
+      if (err == 0 && std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) err = errno;
+    }
+    if (err != 0) {
+      discard();
+      return false;
+    }
+  } else if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
     discard();
     return false;
   }
   s.temp_name.clear();
   s.release_slot();
   s.stream.rdbuf(nullptr);
+  // Closing ends the lock. The file is on disk and in place: what close
+  // might say no longer changes that.
+  (void)s.buf->finish();
   s.buf.reset();
   return true;
 }
@@ -570,34 +778,22 @@ std::optional<FileContent> FileContent::open(const std::string& name, std::uint6
   }
   FileContent c;
   if (size > 0) {
-#ifdef MAP_POPULATE
-    // The whole content is about to be read: mapped in one go, not page by page.
-    constexpr int kFlags = MAP_PRIVATE | MAP_POPULATE;
-#else
-    constexpr int kFlags = MAP_PRIVATE;
-#endif
-    void* p = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, kFlags, fd, 0);
-    if (p != MAP_FAILED) {
-      c.map_ = p;
-      c.map_size_ = static_cast<std::size_t>(size);
-      c.view_ = std::string_view(static_cast<const char*>(p), c.map_size_);
-    } else {
-      // No mapping (some file systems): read the size stat gave, no more.
-      c.copy_.resize(static_cast<std::size_t>(size));
-      std::size_t got = 0;
-      while (got < c.copy_.size()) {
-        const ssize_t n = retry([&] { return ::read(fd, c.copy_.data() + got, c.copy_.size() - got); });
-        if (n < 0) {
-          failure = OpenFailure::kUnreadable;
-          ::close(fd);
-          return std::nullopt;
-        }
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
+    // Read, never mapped: a file cut short by another process while it is
+    // read must give a short read, not a signal that ends the program.
+    c.copy_.resize(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    while (got < c.copy_.size()) {
+      const ssize_t n = retry([&] { return ::read(fd, c.copy_.data() + got, c.copy_.size() - got); });
+      if (n < 0) {
+        failure = OpenFailure::kUnreadable;
+        ::close(fd);
+        return std::nullopt;
       }
-      c.copy_.resize(got);
-      c.view_ = c.copy_;
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
     }
+    c.copy_.resize(got);
+    c.view_ = c.copy_;
   }
   ::close(fd);
   return c;

@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "talvo/console/console.hpp"
+#include "talvo/result.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
@@ -128,14 +130,22 @@ class PendingFiles {
 struct NewFileOptions {
   // Where the temporary name is kept while the file is written; may be null.
   PendingFiles* pending = nullptr;
+  // Writes under a hidden temporary name even where the system offers files
+  // without a name, as it must on file systems that have none.
+  bool named_temporary = false;
 };
 
-// A text file being written. It is created under a temporary name in the same
-// folder and only replaces a file of the final name in commit(), so an
-// interrupted or failed run never leaves a half-written file nor loses the
-// previous one; without commit() the temporary file is removed. The file gets
-// the permission bits of the file it replaces, or, when it is new, the usual
-// 0666 less the umask.
+// A text file being written. It is written as a file without a name in the
+// folder of the final name (O_TMPFILE), which even a killed process cannot
+// leave behind, and is linked into place only in commit(), so an interrupted
+// or failed run never leaves a half-written file nor loses the previous one.
+// Replacing a file takes a link under a hidden temporary name and a rename
+// over the old one. Where the file system has no unnamed files, the file is
+// written under that hidden temporary name from the start; without commit()
+// it is removed. A temporary file that a killed run left is removed by the
+// next NewFile of the same name, once no live writer holds it (each writer
+// holds a lock on its file). The file gets the permission bits of the file it
+// replaces, or, when it is new, the usual 0666 less the umask.
 class NewFile {
  public:
   // Creates the temporary file for `name`; status() says whether it worked.
@@ -151,15 +161,19 @@ class NewFile {
   const Status& status() const;
   std::ostream& stream();
   const std::string& name() const;
-  // The temporary file's name while it is written; empty after commit().
+  // The temporary file's name while it is written under one; empty for a
+  // file without a name and after commit().
   const std::string& temp_name() const;
+  // True when the file is being written without a name.
+  bool unnamed() const;
   bool good() const;
   // Writes out what the stream holds and asks the system to start putting it
   // on disk, so that commit() finds most of it there. Work done between the
   // two overlaps the disk's. False when the write failed.
   bool start_writeback();
-  // Writes out, flushes to disk (fsync), closes and renames the file into
-  // place; false when any of it failed (the temporary file is then removed).
+  // Writes out, flushes to disk (fsync), links or renames the file into
+  // place and closes it; false when any of it failed (the temporary file is
+  // then removed).
   bool commit();
 
  private:
@@ -167,6 +181,34 @@ class NewFile {
   void discard() noexcept;
   struct State;
   std::unique_ptr<State> s_;
+};
+
+// Removes the temporary files that killed writers of `name` left in its
+// folder (hidden names of the form .NAME.XXXXXX): only those that no live
+// NewFile holds. The number removed; kNotFound or kIoError when the folder
+// cannot be read. NewFile::create calls it.
+Result<int> remove_abandoned_temporaries(const std::string& name);
+
+// An exclusive lock on the folder that holds `name`, for a writer that
+// replaces several files there as one set: two writers holding it in turn
+// never leave one's file beside the other's. take() waits while another
+// process holds it; the lock ends with the object (or with the process,
+// however it ends; a child forked meanwhile shares it). One process holds at
+// most one lock on a folder at a time. kNotFound or kIoError when the folder
+// cannot be opened, kUnsupported where its file system has no locks: a
+// writer may then go on without it.
+class FolderLock {
+ public:
+  static Result<FolderLock> take(const std::string& name);
+  FolderLock(FolderLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FolderLock& operator=(FolderLock&&) = delete;
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock();
+
+ private:
+  explicit FolderLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
 };
 
 // Creates `name` for writing lines of text. When it cannot, prints the

@@ -173,7 +173,6 @@ struct Prepared {
   // Per atom, the same at every wavelength: the incoherent cross-section
   // (thermal for the resonant elements) and its SLD.
   double sigma_inc = 0.0, sld_inc = 0.0;
-  std::vector<std::complex<double>> b_now;  // each element's length at the wavelength being computed
 };
 
 std::optional<Failure> element_values(const Element& e, bool natural, const NeutronTable& table, bool energy_dependent,
@@ -285,7 +284,6 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   }
   if (m.number_density && !(std::isfinite(*m.number_density) && std::isfinite(*m.density)))
     return not_finite("the number density");
-  p.b_now.resize(m.elements.size());
   if (m.number_density) p.sld_inc = 10.0 * *m.number_density * std::sqrt(p.sigma_inc / kCoherent);
   // Like pairs in element order, then the unlike ones.
   for (const MaterialElement& e : m.elements) m.partials.push_back({e.symbol + "-" + e.symbol, 0.0, 0.0});
@@ -355,7 +353,6 @@ std::optional<Failure> evaluate(Prepared& p, double wavelength, MaterialSweep& s
       se.sigma_scatt[i] = sigma_scatt;
       se.sigma_free[i] = sigma_free;
     }
-    p.b_now[k] = b;
     mean_b += e.fraction * b;
     b_free_sum += e.fraction * b_free;
     coh_sum += e.fraction * sigma_coh;
@@ -374,31 +371,49 @@ std::optional<Failure> evaluate(Prepared& p, double wavelength, MaterialSweep& s
   s.sigma_abs[i] = abs_sum;
   if (!std::isfinite(scatt_sum) || !std::isfinite(abs_sum)) return not_finite("a cross-section");
 
+  // sigma_abs / lambda, until finish_columns turns it into sld_im.
+  if (m.number_density) s.sld_im[i] = abs_over_lambda;
+  return std::nullopt;
+}
+
+// The columns that follow from the others, a column at a time (loops that
+// the compiler can run side by side): the density's, the partial weights.
+std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
+  const Material& m = p.m;
+  const std::size_t count = s.size();
   if (m.number_density) {
     const double n = *m.number_density;
-    const double mu_abs = n * abs_sum, mu_scatt = n * scatt_sum, mu_total = mu_abs + mu_scatt;
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    s.sld[i] = 10.0 * n * mean_b.real();
-    s.sld_im[i] = 0.005 * n * abs_over_lambda;  // 0.01 n sigma_abs / (2 lambda)
-    s.mu_abs[i] = mu_abs;
-    s.mu_scatt[i] = mu_scatt;
-    s.mu_total[i] = mu_total;
-    s.absorption_length[i] = mu_abs > 0.0 ? 1.0 / mu_abs : nan;
-    s.penetration_depth[i] = mu_total > 0.0 ? 1.0 / mu_total : nan;
-    if (p.thickness) s.transmission[i] = std::exp(-mu_total * *p.thickness);
-    if (!std::isfinite(s.sld[i]) || !std::isfinite(mu_total)) return not_finite("the scattering-length density");
+    bool finite = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      const double mu_abs = n * s.sigma_abs[i], mu_scatt = n * s.sigma_scatt[i], mu_total = mu_abs + mu_scatt;
+      s.sld[i] = 10.0 * n * s.b_coh[i];
+      s.sld_im[i] = 0.005 * n * s.sld_im[i];  // 0.01 n sigma_abs / (2 lambda)
+      s.mu_abs[i] = mu_abs;
+      s.mu_scatt[i] = mu_scatt;
+      s.mu_total[i] = mu_total;
+      s.absorption_length[i] = mu_abs > 0.0 ? 1.0 / mu_abs : nan;
+      s.penetration_depth[i] = mu_total > 0.0 ? 1.0 / mu_total : nan;
+      finite = finite && std::isfinite(s.sld[i]) && std::isfinite(mu_total);
+    }
+    if (!finite) return not_finite("the scattering-length density");
+    if (p.thickness)
+      for (std::size_t i = 0; i < count; ++i) s.transmission[i] = std::exp(-s.mu_total[i] * *p.thickness);
   }
-
-  // Weights with complex lengths: c^2 |b|^2 and 2 c c' Re(b b'*).
-  const double over_mean2 = 1.0 / std::norm(mean_b);
+  // Weights with complex lengths: c^2 |b|^2 and 2 c c' Re(b b'*), and the
+  // Faber-Ziman coefficients, divided by |<b>|^2.
   const std::size_t n = m.elements.size();
   std::size_t k = 0;
   const auto weight = [&](std::size_t l, std::size_t r) {
-    const double re = p.b_now[l].real() * p.b_now[r].real() + p.b_now[l].imag() * p.b_now[r].imag();
-    const double w = (l == r ? 1.0 : 2.0) * m.elements[l].fraction * m.elements[r].fraction * re;
-    s.partials[k].weight[i] = 0.01 * w;
-    s.partials[k].faber_ziman[i] = w * over_mean2;
-    ++k;
+    const double c = (l == r ? 1.0 : 2.0) * m.elements[l].fraction * m.elements[r].fraction;
+    const MaterialSweep::Element& el = s.elements[l];
+    const MaterialSweep::Element& er = s.elements[r];
+    MaterialSweep::Partial& q = s.partials[k++];
+    for (std::size_t i = 0; i < count; ++i) {
+      const double w = c * (el.b_coh[i] * er.b_coh[i] + el.b_coh_im[i] * er.b_coh_im[i]);
+      q.weight[i] = 0.01 * w;
+      q.faber_ziman[i] = w / (s.b_coh[i] * s.b_coh[i] + s.b_coh_im[i] * s.b_coh_im[i]);
+    }
   };
   for (std::size_t l = 0; l < n; ++l) weight(l, l);
   for (std::size_t l = 0; l < n; ++l)
@@ -471,7 +486,10 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
 Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths, std::vector<std::string> notes) {
   if (wavelengths.empty()) return make_error(ErrorKind::kInvalidArgument, "no wavelengths");
   for (const double w : wavelengths)
-    if (auto f = check_wavelength(w)) return make_error(f->kind, f->message);
+    if (!(w > 0.0 && std::isfinite(w))) {
+      const std::optional<Failure> f = check_wavelength(w);
+      return make_error(f->kind, f->message);
+    }
   MaterialSweep s;
   try {
     MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), wavelengths.size());
@@ -483,6 +501,7 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
   for (std::size_t i = 0; i < wavelengths.size(); ++i)
     if (auto f = evaluate(p, wavelengths[i], s, i)) return make_error(f->kind, f->message);
   fill_constants(p, s);
+  if (auto f = finish_columns(p, s)) return make_error(f->kind, f->message);
   std::vector<std::string> warnings;
   remarks(p, wavelengths, warnings, notes);
   p.m.notes = std::move(notes);
@@ -644,6 +663,7 @@ Status compute_material(const Composition& c, const NeutronTable& table, const M
   MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), 1);
   if (auto f = evaluate(p, options.wavelength, s, 0)) return Status::error(f->code, f->message);
   fill_constants(p, s);
+  if (auto f = finish_columns(p, s)) return Status::error(f->code, f->message);
   fill_row(s, 0, p.m);
   material = std::move(p.m);
   return {};

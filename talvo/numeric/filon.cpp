@@ -47,6 +47,10 @@ Status check_grid(std::size_t nx, std::size_t nf) {
 
 Status check_steps(std::span<const double> x, double h) {
   const std::size_t i = first_off_grid(x, h);
+  // Points that all share one x span nothing: there is no integral to give.
+  if (i == x.size() && !(std::fabs(h) > 0.0))
+    return Status::error(4, "filon: x values are not equally spaced: all " + std::to_string(x.size()) +
+                                " points are at x = " + free_real(x[0]));
   if (i == x.size()) return {};
   return Status::error(4, "filon: x values are not equally spaced: x(" + std::to_string(i + 1) +
                               ") = " + free_real(x[i]) + " where a step of " + free_real(h) + " from x(1) puts " +

@@ -37,7 +37,7 @@ std::size_t first_unequal_step(std::span<const double> x);
 // The integral from x(1) to x(n) of f(x) sin(kx) on a grid of step h. The
 // number of points must be odd and at least 3 (error 1: too few points,
 // 2: even number of points, 3: x and f of different lengths, 4: x not
-// equally spaced by h).
+// equally spaced by h, or all at one x).
 Status filon_integral(std::span<const double> x, std::span<const double> f, double h, double k, double& result);
 
 // The standard deviation of filon_integral's result when each f_i has the

@@ -19,6 +19,7 @@ long long nint(double v) { return static_cast<long long>(std::llround(v)); }
 // 3 (sin x - x cos x) / x^3; near 0 the series 1 - x^2/10 + x^4/280, where
 // the closed form would lose its digits to cancellation.
 double sphere(double x) {
+  if (!std::isfinite(x)) return 0.0;  // the limit, where x^3 has overflowed
   if (std::fabs(x) < 1e-3) return 1.0 - x * x / 10.0 + x * x * x * x / 280.0;
   return 3.0 * (std::sin(x) - x * std::cos(x)) / (x * x * x);
 }
@@ -43,12 +44,19 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
   const std::size_t nq = q.size(), nm = m.size();
   const double p1 = params[0], p2 = params[1];
   const bool point = nm == nq, histogram = nq >= 1 && nm == nq - 1;
-  if (nq >= 2 && (qmax > 2.0 * q[nq - 1] - q[nq - 2] || qmax <= 0.0))
+  // A Qmax so small that pi / Qmax overflows, or one that is not a number,
+  // would give NaN windows: they are as unreasonable as one below 0.
+  if ((nq >= 2 && qmax > 2.0 * q[nq - 1] - q[nq - 2]) || !(qmax > 0.0) || !std::isfinite(kPi / qmax))
     status = Status::error(1, "ERROR in moq: Unreasonable value of Qmax");
   if (option < 1 || option > 5) status = Status::error(2, "ERROR in moq: Unknown option for modification function");
-  if (option == 4 && p1 * p1 == 0.0) status = Status::error(4, "ERROR in moq: Unacceptable parameter value");
-  const long long sub = nint(p1);
-  if (option == 5 && (sub < 1 || sub > 3 || (sub == 2 && p2 <= 0.0)))
+  // p1^2 must be a finite number above 0: inf times Q = 0 is NaN.
+  if (option == 4 && !(p1 * p1 > 0.0 && std::isfinite(p1 * p1)))
+    status = Status::error(4, "ERROR in moq: Unacceptable parameter value");
+  // Rounded only when it can be: llround of NaN or 1e200 has no value.
+  const long long sub = std::fabs(p1) < 4.0 ? nint(p1) : 0;
+  // The scale p2 must keep x = p2 Q finite up to Qmax.
+  const bool p2_ok = p2 > 0.0 && std::isfinite(p2) && (!std::isfinite(qmax) || std::isfinite(p2 * qmax));
+  if (option == 5 && (sub < 1 || sub > 3 || (sub == 2 && !p2_ok)))
     status = Status::error(4, "ERROR in moq: Unacceptable parameter value");
   if (!point && !histogram)
     status = Status::error(3, "ERROR in moq: Data are neither point nor histogram");
@@ -63,13 +71,16 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
   double scale = kPi / qmax;
   if (option == 5 && sub == 1) scale = xtanx(iprint, out) / qmax;
   if (option == 5 && sub == 2) scale = p2;
+  // Every window is 0 beyond Qmax, point by point, whatever the order of
+  // the grid: a transform must not take in data the window was to close.
   for (std::size_t j = 0; j < nm; ++j) {
     const double qv = qe[j];
+    if (!(qv <= qmax)) continue;
     const double x = scale * qv;
     double v = 0.0;
     switch (option) {
       case 1:
-        v = x == 0.0 ? 1.0 : std::sin(x) / x;
+        v = x == 0.0 ? 1.0 : std::isfinite(x) ? std::sin(x) / x : 0.0;
         break;
       case 2:
         v = qv <= qmax ? 1.0 : 0.0;
@@ -86,8 +97,6 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
         break;
     }
     m[j] = v;
-    const double test = point ? qe[j] : qe[j + 1];
-    if (test > qmax) break;
   }
   if (iprint == 1 && nm > 0) pr_dpar(out, "moq: First point is M(Q)=", m[0]);
   return status;

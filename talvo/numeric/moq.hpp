@@ -16,10 +16,13 @@ namespace talvo {
 // Fills m with the window `option` (1 Lorch, 2 step, 3 piecewise quadratic,
 // 4 Gaussian exp(-p1^2 Q^2), 5 sphere transform with sub-option p1) on the
 // grid q: point data when m has as many values as q, histogram data (bin
-// edges) when it has one fewer. Codes: 1 unreasonable Qmax, 2 unknown
-// option, 3 neither point nor histogram, 4 unacceptable parameter, 5 too
-// few Q values for the grid (point data needs 2, histogram data 3); a later
-// failing check overrides an earlier one and nothing is computed then.
+// edges) when it has one fewer. M is 0 at every point (or bin centre) beyond
+// Qmax, in any order of the grid. Codes: 1 unreasonable Qmax (also one that
+// is not a finite number), 2 unknown option, 3 neither point nor histogram,
+// 4 unacceptable parameter (also one that is not finite or whose window
+// would overflow), 5 too few Q values for the grid (point data needs 2,
+// histogram data 3); a later failing check overrides an earlier one and
+// nothing is computed then.
 Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params, int option,
            int iprint, std::ostream& out);
 
@@ -47,7 +50,8 @@ struct ModificationResult {
 };
 
 // M(Q) of the window, as moq computes it (option 1 to 5 in the order of
-// Window); kNone is 1 everywhere and takes no Qmax. Errors are moq's.
+// Window), 0 beyond Qmax; kNone is 1 everywhere and takes no Qmax. Errors
+// are moq's.
 ModificationResult modification(std::span<const double> q, Window window, double qmax,
                                 const ModificationOptions& options = {});
 

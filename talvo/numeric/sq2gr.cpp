@@ -1,5 +1,6 @@
 #include "talvo/numeric/sq2gr.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -52,17 +53,34 @@ Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::spa
   out.status = check(q, s, r, rho0, o.sigma);
   if (out.status.failed()) return out;
   std::size_t n = q.size();
+  // Beyond Qmax the window is 0: only the points up to it are integrated, a
+  // point off by no more than the grid's rounding counting as at Qmax.
+  std::optional<double> qmax = o.qmax;
+  if (qmax && *qmax > 0.0 && std::isfinite(*qmax)) {
+    const double limit = *qmax + kEqualStepTolerance * (q[n - 1] - q[0]) / static_cast<double>(n - 1);
+    std::size_t used = 0;
+    while (used < n && q[used] <= limit) ++used;
+    if (used < 3) {
+      out.status = Status::error(2, "sq2gr: at least 3 Q values up to Qmax = " + free_real(*qmax) +
+                                        " are needed, not " + std::to_string(used));
+      return out;
+    }
+    n = used;
+    qmax = std::max(*qmax, q[n - 1]);
+  }
+  // The window on every point up to Qmax, before an even count drops one.
+  const ModificationResult m =
+      modification(q.first(n), o.window, qmax.value_or(q[n % 2 == 0 ? n - 2 : n - 1]), {o.p1, o.p2, false});
+  if (m.status.failed()) {
+    out.status = Status::error(8, m.status.message);
+    return out;
+  }
   if (n % 2 == 0) {
     --n;
     out.status = Status::warning(9, "sq2gr: an even number of points (" + std::to_string(n + 1) +
                                         "): the last one, Q = " + free_real(q[n]) + ", is left out");
   }
   const std::span<const double> qs = q.first(n);
-  const ModificationResult m = modification(qs, o.window, o.qmax.value_or(qs.back()), {o.p1, o.p2, false});
-  if (m.status.failed()) {
-    out.status = Status::error(8, m.status.message);
-    return out;
-  }
 
   std::vector<double> f(n), v;
   for (std::size_t i = 0; i < n; ++i) f[i] = q[i] * (s[i] - 1.0) * m.m[i];

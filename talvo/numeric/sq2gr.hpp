@@ -15,7 +15,8 @@ struct Sq2grOptions {
   // The standard deviation of each S(Q) value; none when empty.
   std::span<const double> sigma;
   Window window = Window::kLorch;
-  // The window's Qmax; the last Q integrated when not given.
+  // The window's Qmax, and the last Q integrated: points beyond it are left
+  // out. The last Q of the data when not given.
   std::optional<double> qmax;
   // The window's parameters (ModificationOptions).
   double p1 = 0.0;
@@ -30,13 +31,14 @@ struct Sq2grResult {
 };
 
 // G(r) and g(r) at every r from S(Q) on an equally spaced grid of Q >= 0,
-// integrated over the whole grid by Filon's rule (in double precision), with
-// M(Q) the chosen window; rho0 is the number density in atoms per cubic
-// Angstrom. An even number of points leaves the last one out, with warning
-// 9 saying so. Errors: 1 q, s and sigma of different lengths, 2 fewer than
-// 3 points, 3 a negative Q, 4 Q values that do not increase, 5 Q values
-// not equally spaced, 6 an r that is not positive, 7 a number density that
-// is not positive, 8 the window refused (moq's message).
+// integrated up to Qmax (the whole grid without one) by Filon's rule (in
+// double precision), with M(Q) the chosen window; rho0 is the number density
+// in atoms per cubic Angstrom. An even number of points up to Qmax leaves the
+// last one out, with warning 9 saying so. Errors: 1 q, s and sigma of
+// different lengths, 2 fewer than 3 points (up to Qmax), 3 a negative Q, 4 Q
+// values that do not increase, 5 Q values not equally spaced, 6 an r that is
+// not positive, 7 a number density that is not positive, 8 the window
+// refused (moq's message).
 Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
                   const Sq2grOptions& options = {});
 

@@ -5,6 +5,7 @@
 
 #include "talvo/console/print.hpp"
 #include "talvo/elements/elements.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -12,6 +13,8 @@ namespace talvo {
 Status convert_density(double density_in, double& density_out, std::vector<std::string>& symbols,
                        std::span<const double> fractions, int iprint, std::ostream& out) {
   if (density_in == 0.0) return Status::error(1, "Error: density=zero");
+  if (!std::isfinite(density_in))
+    return Status::error(1, "convert_density: the density must be a finite number, not " + shortest(density_in));
   double asum = 0.0;
   double sumatfrac = 0.0;
   const std::size_t n = std::min(symbols.size(), fractions.size());
@@ -20,8 +23,16 @@ Status convert_density(double density_in, double& density_out, std::vector<std::
     double weight = 0.0;
     Status s = ele2z(symbols[i], z, weight, iprint, out);
     if (!s.ok()) return s;
+    // A negative amount would give a mean weight of no sample, and one that
+    // is not finite (or adds past the double range) a NaN density.
+    const std::string amount =
+        "convert_density: the amount of " + std::string(trim_end(symbols[i])) + ", " + shortest(fractions[i]) + ", ";
+    if (!(fractions[i] >= 0.0) || !std::isfinite(fractions[i]))
+      return Status::error(1, amount + "must be a finite number not below 0");
     asum += fractions[i] * weight;
     sumatfrac += fractions[i];
+    if (!std::isfinite(asum) || !std::isfinite(sumatfrac))
+      return Status::error(1, amount + "is too large: the amounts times the atomic weights pass the range of numbers");
   }
   // The mean weight is 0/0 without elements or amounts; refuse it rather than return NaN.
   if (n == 0 || sumatfrac == 0.0) return Status::error(1, "convert_density: Amounts of the elements add to zero");
@@ -31,10 +42,11 @@ Status convert_density(double density_in, double& density_out, std::vector<std::
     pr_dpar(out, "convert_density: sumatfrac = ", sumatfrac);
     pr_dpar(out, "convert_density: Abar = ", abar);
   }
-  if (density_in > 0)
-    density_out = density_in / (kAmuGrams * abar);
-  else
-    density_out = std::fabs(kAmuGrams * abar * density_in);
+  const double converted = density_in > 0 ? density_in / (kAmuGrams * abar) : std::fabs(kAmuGrams * abar * density_in);
+  if (!std::isfinite(converted))
+    return Status::error(1, "convert_density: the density " + shortest(density_in) +
+                                " converts to a number beyond the range of numbers");
+  density_out = converted;
   return {};
 }
 

@@ -18,8 +18,10 @@ inline constexpr double kAmuGrams = 1.6605387926101685;
 // (its magnitude) and gives g/cm3. The result is never negative. The mean
 // atomic weight comes from the element table and the amounts (only their
 // ratios matter). TABs in the symbols are replaced by blanks. Errors (ierr 1):
-// a zero density, an unknown symbol, no elements or amounts adding to zero;
-// density_out is then not set.
+// a zero density, an unknown symbol, no elements or amounts adding to zero,
+// a density or an amount that is not a finite number, a negative amount
+// (the message names it), amounts whose sums or a result that pass the range
+// of doubles; density_out is then not set.
 Status convert_density(double density_in, double& density_out, std::vector<std::string>& symbols,
                        std::span<const double> fractions, int iprint, std::ostream& out);
 

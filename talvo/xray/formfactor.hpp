@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "talvo/files/data_folder.hpp"
 #include "talvo/status.hpp"
@@ -62,11 +63,28 @@ constexpr double fitted_qmax(FormFactorTable table) {
   return table == FormFactorTable::kWaasmaierKirfel ? kFoqQmax : kItQmax;
 }
 
-// The coefficients of an element's neutral atom exactly as published, in
-// double precision (the routines above give them rounded to single
-// precision); symbols compare case-blind. Nothing when the table lacks the
-// element (it holds H to Cf, and no D).
+// The coefficients of an element's neutral atom or of an ion exactly as
+// published, in double precision (the routines above give them rounded to
+// single precision); symbols compare case-blind. Ions ("Fe3+", "O2-", "Li+",
+// see ion_named) and the valence-bonded "Cval" and "Siva" are in the
+// Waasmaier-Kirfel table only. Nothing when the table lacks the element or
+// ion (it holds H to Cf, no D, and 111 ions).
 std::optional<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table);
+
+// An atom or ion by name: the element symbol and the charge.
+struct IonName {
+  std::string element;  // as written: "Fe"
+  int charge = 0;       // 0 for a neutral atom
+};
+// "Fe3+", "O2-", "Li+" or "Li1+", "Fe{3+}" (as in formulas), or a bare
+// element symbol (charge 0). Nothing for any other text; the element is not
+// checked against the element table.
+std::optional<IonName> ion_named(std::string_view text);
+// The name of an ion as printed: "Fe3+", "O2-", "Li+"; the element alone for charge 0.
+std::string ion_text(std::string_view element, int charge);
+// The ions of an element that the Waasmaier-Kirfel table holds, as ion_text
+// writes them ("Fe2+", "Fe3+"); empty when it holds none.
+std::vector<std::string> wk_ions_of(std::string_view element);
 
 // Symbols of the tables held in the program, in order of atomic number (98 each).
 std::span<const char* const> wk_table_symbols();

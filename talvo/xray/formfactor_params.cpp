@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <ostream>
@@ -26,6 +27,20 @@ constexpr TableRow kIt[] = {
 #include "talvo/xray/it_table.inc"
 };
 static_assert(std::size(kWk) == 98 && std::size(kIt) == 98);
+
+// The ions of the same Waasmaier-Kirfel fit, named as published ("Fe3+",
+// "O2-", "Li1+", and "Cval", "Siva" for valence-bonded C and Si).
+struct IonRow {
+  const char* symbol;
+  int z;
+  double a[5];
+  double b[5];
+  double c;
+};
+constexpr IonRow kWkIons[] = {
+#include "talvo/xray/wk_ion_table.inc"
+};
+static_assert(std::size(kWkIons) == 113);
 
 template <std::size_t N>
 constexpr std::array<const char*, N> symbols_of(const TableRow (&rows)[N]) {
@@ -167,12 +182,101 @@ std::optional<FormFactorTable> form_factor_table_named(std::string_view name) {
 const char* form_factor_table_title(FormFactorTable table) { return parameterisation(table).title; }
 const char* form_factor_table_file(FormFactorTable table) { return parameterisation(table).file; }
 
+std::optional<IonName> ion_named(std::string_view text) {
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0;
+  if (text.empty() || !(upper(text[0]) || lower(text[0]))) return std::nullopt;
+  ++i;
+  while (i < text.size() && (lower(text[i]) || upper(text[i])) && i < 3) ++i;
+  // Symbols compare case-blind: "li+" is Li+.
+  IonName ion{std::string(text.substr(0, i)), 0};
+  for (std::size_t k = 0; k < ion.element.size(); ++k)
+    ion.element[k] = k == 0 ? static_cast<char>(std::toupper(static_cast<unsigned char>(ion.element[k])))
+                            : static_cast<char>(std::tolower(static_cast<unsigned char>(ion.element[k])));
+  if (i == text.size()) return ion;
+  const bool braces = text[i] == '{';
+  if (braces) {
+    if (text.back() != '}') return std::nullopt;
+    text.remove_suffix(1);
+    ++i;
+  }
+  // The size and the sign in either order: "3+" or "+3".
+  const auto sign = [&](std::size_t k) { return k < text.size() && (text[k] == '+' || text[k] == '-'); };
+  const bool sign_first = sign(i);
+  const std::size_t sign_at = sign_first ? i++ : 0;
+  int size = 0;
+  const std::size_t first = i;
+  while (i < text.size() && digit(text[i]) && i - first < 2) size = 10 * size + (text[i++] - '0');
+  if (i == first) size = 1;
+  if (size == 0) return std::nullopt;
+  if (sign_first) {
+    if (i != text.size()) return std::nullopt;
+    ion.charge = text[sign_at] == '+' ? size : -size;
+    return ion;
+  }
+  if (i + 1 != text.size() || !sign(i)) return std::nullopt;
+  ion.charge = text[i] == '+' ? size : -size;
+  return ion;
+}
+
+std::string ion_text(std::string_view element, int charge) {
+  std::string s(element);
+  if (charge == 0) return s;
+  const int size = charge < 0 ? -charge : charge;
+  if (size != 1) s += std::to_string(size);
+  return s + (charge < 0 ? '-' : '+');
+}
+
+namespace {
+
+// The published name of an ion with the table's "1" dropped ("Li1+" is "Li+").
+std::string ion_row_text(const IonRow& row) {
+  const std::optional<IonName> ion = ion_named(row.symbol);
+  return ion ? ion_text(ion->element, ion->charge) : std::string(row.symbol);
+}
+
+const IonRow* find_ion(std::string_view text) {
+  for (const IonRow& row : kWkIons)
+    if (equal_case_blind(text, row.symbol)) return &row;  // "Cval", "Siva", "O2-"
+  const std::optional<IonName> ion = ion_named(text);
+  if (!ion || ion->charge == 0) return nullptr;
+  const std::string want = ion_text(ion->element, ion->charge);
+  for (const IonRow& row : kWkIons)
+    if (equal_case_blind(want, ion_row_text(row))) return &row;
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<std::string> wk_ions_of(std::string_view element) {
+  std::vector<std::string> names;
+  for (const IonRow& row : kWkIons) {
+    const std::optional<IonName> ion = ion_named(row.symbol);
+    if (ion && ion->charge != 0 && equal_case_blind(ion->element, element)) names.push_back(ion_row_text(row));
+  }
+  return names;
+}
+
 std::optional<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table) {
   const Parameterisation& set = parameterisation(table);
-  if (symbol.empty() || symbol.size() > 2) return std::nullopt;
-  const std::string sym = fixed(symbol, 2);
+  if (symbol.size() > 2 || symbol.find_first_of("+-{0123456789") != std::string_view::npos) {
+    if (table != FormFactorTable::kWaasmaierKirfel) return std::nullopt;
+    const IonRow* row = find_ion(symbol);
+    if (!row) return std::nullopt;
+    FormFactorParams p;
+    p.n = 5;
+    for (std::size_t j = 0; j < 5; ++j) {
+      p.a[j] = row->a[j];
+      p.b[j] = row->b[j];
+    }
+    p.c = row->c;
+    return p;
+  }
+  if (symbol.empty()) return std::nullopt;
   for (const TableRow& row : set.table) {
-    if (ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
+    if (!equal_case_blind(symbol, row.symbol)) continue;
     FormFactorParams p;
     p.n = set.terms;
     for (std::size_t j = 0; j < static_cast<std::size_t>(set.terms); ++j) {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <new>
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/form_factor_sums.hpp"
 
 namespace talvo {
@@ -22,11 +24,23 @@ Status check_grid(std::span<const double> q) {
   return {};
 }
 
+// "no Waasmaier-Kirfel form-factor coefficients for the ion Fe5+ (the table has Fe2+, Fe3+)".
+std::string no_coefficients(std::string_view symbol, FormFactorTable table) {
+  const std::optional<IonName> ion = ion_named(symbol);
+  std::string text = "no " + std::string(form_factor_table_title(table)) + " form-factor coefficients for ";
+  if (!ion || ion->charge == 0) return text + "element " + std::string(symbol);
+  text += "the ion " + std::string(symbol);
+  if (table != FormFactorTable::kWaasmaierKirfel) return text + " (ions are in the Waasmaier-Kirfel table only)";
+  const std::vector<std::string> ions = wk_ions_of(ion->element);
+  if (ions.empty()) return text + " (the table has no ion of " + ion->element + ")";
+  text += " (the table has";
+  for (std::size_t i = 0; i < ions.size(); ++i) text += (i ? ", " : " ") + ions[i];
+  return text + ")";
+}
+
 Status coefficients(std::string_view symbol, FormFactorTable table, FormFactorParams& p) {
   const std::optional<FormFactorParams> found = published_coefficients(symbol, table);
-  if (!found)
-    return Status::error(kXrayNoCoefficients, "no " + std::string(form_factor_table_title(table)) +
-                                                  " form-factor coefficients for element " + std::string(symbol));
+  if (!found) return Status::error(kXrayNoCoefficients, no_coefficients(symbol, table));
   p = *found;
   return {};
 }
@@ -75,6 +89,7 @@ Status number_density_of(const Formula& formula, const XrayAverageOptions& optio
   if (!options.density && !options.number_density) return {};
   double mean_mass = 0.0;  // amu per atom
   bool mass_known = true;
+  const double atoms = formula.atoms();
   for (std::size_t i = 0; i < formula.elements.size(); ++i) {
     const std::optional<double> m = element_mass(formula.elements[i]);
     if (!m) {
@@ -84,7 +99,7 @@ Status number_density_of(const Formula& formula, const XrayAverageOptions& optio
       mass_known = false;
       continue;
     }
-    mean_mass += r.fractions[i] * *m;
+    mean_mass += formula.elements[i].count / atoms * *m;
   }
   if (options.density) {
     r.density = options.density;
@@ -94,6 +109,34 @@ Status number_density_of(const Formula& formula, const XrayAverageOptions& optio
     if (mass_known) r.density = *options.number_density * kAtomicMassUnitGrams * mean_mass;
   }
   return {};
+}
+
+// The averages and weights of points k0.. k0 + nb - 1 with dispersion, from
+// the f0 of each species in f_block (species i at i * stride):
+// <|f|^2> = sum c_i |f_i|^2, |<f>|^2, w_ii = c_i^2 |f_i|^2 / |<f>|^2,
+// w_ij = 2 c_i c_j Re(f_i f_j*) / |<f>|^2, which still add to 1.
+void complex_block(XrayAverage& r, std::size_t k0, std::size_t nb, const std::vector<double>& f_block,
+                   std::size_t stride) {
+  const std::size_t n = r.symbols.size();
+  std::vector<std::complex<double>> f(n);
+  for (std::size_t k = k0; k < k0 + nb; ++k) {
+    double f2 = 0.0;
+    std::complex<double> f_mean = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      f[i] = {f_block[i * stride + (k - k0)] + r.f_prime[i], r.f_double_prime[i]};
+      f2 += r.fractions[i] * std::norm(f[i]);
+      f_mean += r.fractions[i] * f[i];
+    }
+    const double f_mean_sq = std::norm(f_mean);
+    r.f2[k] = f2;
+    r.f_mean_sq[k] = f_mean_sq;
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < n; ++i, ++w)
+      r.weights[w].weight[k] = r.fractions[i] * r.fractions[i] * std::norm(f[i]) / f_mean_sq;
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = i + 1; j < n; ++j, ++w)
+        r.weights[w].weight[k] = 2.0 * r.fractions[i] * r.fractions[j] * (f[i] * std::conj(f[j])).real() / f_mean_sq;
+  }
 }
 
 }  // namespace
@@ -123,7 +166,26 @@ FormFactorResult form_factor(std::string_view symbol, std::span<const double> q,
   return r;
 }
 
-XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
+Result<std::vector<std::complex<double>>> form_factor(std::string_view symbol, std::span<const double> q,
+                                                      double energy_kev, const FormFactorOptions& options) {
+  FormFactorParams p;
+  if (Status s = coefficients(symbol, options.table, p); s.failed()) return make_error(ErrorKind::kNotFound, s.message);
+  Result<Dispersion> d = dispersion(symbol, energy_kev);
+  if (!d.ok()) return d.error();
+  if (!q.empty())
+    if (Status s = check_grid(q); s.failed()) return make_error(ErrorKind::kInvalidArgument, s.message);
+  std::vector<double> f0(q.size());
+  if (!q.empty()) detail::form_factor_sums(q.data(), q.size(), p, f0.data());
+  std::vector<std::complex<double>> f(q.size());
+  for (std::size_t k = 0; k < q.size(); ++k) f[k] = {f0[k] + d->f_prime, d->f_double_prime};
+  Result<std::vector<std::complex<double>>> r(std::move(f));
+  if (auto warning = beyond_fit_warning(options.table, q)) r.add_warning(*warning);
+  return r;
+}
+
+namespace {
+
+XrayAverage averages(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
   XrayAverage r;
   r.formula = std::string(formula);
   Formula parsed;
@@ -135,18 +197,34 @@ XrayAverage xray_average(std::string_view formula, std::span<const double> q, co
     r.status = Status::error(kXrayNoCoefficients, "the formula has no elements");
     return r;
   }
-  std::vector<FormFactorParams> params(parsed.elements.size());
-  for (std::size_t i = 0; i < parsed.elements.size(); ++i) {
-    r.status = coefficients(parsed.elements[i].symbol, options.table, params[i]);
+  // The species: each element's atoms of each charge.
+  const double atoms = parsed.atoms();
+  for (const FormulaElement& e : parsed.elements)
+    for (const FormulaCharge& ion : e.charges) {
+      r.symbols.push_back(ion_text(e.symbol, ion.charge));
+      r.fractions.push_back(ion.count / atoms);
+    }
+  std::vector<FormFactorParams> params(r.symbols.size());
+  for (std::size_t i = 0; i < r.symbols.size(); ++i) {
+    r.status = coefficients(r.symbols[i], options.table, params[i]);
     if (r.status.failed()) return r;
+  }
+  if (options.energy) {
+    r.energy = options.energy;
+    for (const std::string& symbol : r.symbols) {
+      const Result<Dispersion> d = dispersion(symbol, *options.energy);
+      if (!d.ok()) {
+        r.status = Status::error(kXrayBadEnergy, d.error().message);
+        return r;
+      }
+      r.f_prime.push_back(d->f_prime);
+      r.f_double_prime.push_back(d->f_double_prime);
+    }
   }
   r.status = check_grid(q);
   if (r.status.failed()) return r;
 
-  const double atoms = parsed.atoms();
-  for (std::size_t i = 0; i < parsed.elements.size(); ++i) {
-    r.symbols.push_back(parsed.elements[i].symbol);
-    r.fractions.push_back(parsed.elements[i].count / atoms);
+  for (std::size_t i = 0; i < r.symbols.size(); ++i) {
     r.f0.push_back(f_at_zero(params[i]));
     r.f0_mean += r.fractions[i] * r.f0[i];
   }
@@ -155,6 +233,17 @@ XrayAverage xray_average(std::string_view formula, std::span<const double> q, co
   if (r.number_density) r.t0 = 4.0 * kPi * r.f0_mean * r.f0_mean * *r.number_density;
 
   const std::size_t n = r.symbols.size(), nq = q.size();
+  // Counted in double, which cannot overflow here, before anything is taken.
+  const double weights = static_cast<double>(n) * static_cast<double>(n + 1) / 2;
+  const double values = (weights + 3) * static_cast<double>(nq);
+  if (values > kXrayMaxValues) {
+    const double most_q = std::floor(kXrayMaxValues / (weights + 3));
+    std::string message = "the result would hold " + shortest(values) + " numbers (" + shortest(weights);
+    message += " weights at " + std::to_string(nq) + " Q), more than " + shortest(kXrayMaxValues);
+    message += ": at most " + shortest(most_q) + " Q at a time for this formula";
+    r.status = Status::error(kXrayOutOfMemory, message);
+    return r;
+  }
   r.q.assign(q.begin(), q.end());
   r.f2.resize(nq);
   r.f_mean_sq.resize(nq);
@@ -170,6 +259,10 @@ XrayAverage xray_average(std::string_view formula, std::span<const double> q, co
     const std::size_t nb = std::min(kBlock, nq - k0);
     for (std::size_t i = 0; i < n; ++i)
       detail::form_factor_sums(q.data() + k0, nb, params[i], f_block.data() + i * kBlock);
+    if (options.energy) {
+      complex_block(r, k0, nb, f_block, kBlock);
+      continue;
+    }
     for (std::size_t k = k0; k < k0 + nb; ++k) {
       double f2 = 0.0, f_mean = 0.0;
       for (std::size_t i = 0; i < n; ++i) {
@@ -192,6 +285,19 @@ XrayAverage xray_average(std::string_view formula, std::span<const double> q, co
   }
   if (auto warning = beyond_fit_warning(options.table, q)) r.status = Status::warning(kXrayBeyondFit, *warning);
   return r;
+}
+
+}  // namespace
+
+XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
+  try {
+    return averages(formula, q, options);
+  } catch (const std::bad_alloc&) {
+    // Whatever was taken is given back as the unwinding frees it.
+    XrayAverage r;
+    r.status = Status::error(kXrayOutOfMemory, "out of memory for the averages of " + std::to_string(q.size()) + " Q");
+    return r;
+  }
 }
 
 }  // namespace talvo

@@ -2,7 +2,9 @@
 // composition that normalise total X-ray scattering:
 //
 //   f_i(Q)    = c + sum_j a_j exp(-b_j s^2),  s = Q / 4 pi, with the
-//               published coefficients unrounded
+//               published coefficients unrounded; with an energy E,
+//               f_i = f_i(Q) + f'_i(E) + i f''_i(E) (see dispersion.hpp), and
+//               below |f|^2 for f^2, Re(f_i f_j*) for f_i f_j
 //   <f^2>(Q)  = sum_i c_i f_i^2               c_i the atomic fractions
 //   <f>^2(Q)  = (sum_i c_i f_i)^2
 //   w_ii(Q)   = c_i^2 f_i^2 / <f>^2           Faber-Ziman weights of the
@@ -13,15 +15,19 @@
 // measurement at small r, per atom, as the neutron report's T0(r) constant
 // 4 pi <b>^2 n_a / 100 is for neutrons; times r_e^2 = 0.0794079 barn (the
 // Thomson length squared) it is in barn per cubic Angstrom like that one.
-// Sums run over the elements in the order of the formula.
+// Sums run over the elements in the order of the formula; the ions of an
+// element ("Fe{2+}Fe{3+}2O{2-}4") count as species of their own, each with
+// its own coefficients, in the order in which they first appear.
 #pragma once
 
+#include <complex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "talvo/result.hpp"
 #include "talvo/status.hpp"
 #include "talvo/xray/formfactor.hpp"
 
@@ -34,7 +40,16 @@ enum XrayCode {
   kXrayBadGrid = 4,         // no Q, or a Q that is negative or not a number
   kXrayNoMass = 5,          // a density in g/cm3 for an isotope whose mass is not known here
   kXrayBeyondFit = 6,       // a warning: Q beyond the range the coefficients were fitted to
+  kXrayOutOfMemory = 7,     // the result would pass kXrayMaxValues, or memory ran out
+  kXrayBadEnergy = 8,       // an energy outside the Henke table, or an element beyond it
 };
+
+// The most numbers one xray_average result may hold: Q, <f^2>, <f>^2 and
+// the n (n + 1) / 2 weights of n elements at every Q (a 40-element formula
+// has 820 weights). Refused before any memory is taken, as the program
+// would otherwise fail part way or be stopped by the system; 2^27 doubles
+// are 1 GiB.
+inline constexpr double kXrayMaxValues = 134217728;
 
 struct FormFactorOptions {
   FormFactorTable table = FormFactorTable::kWaasmaierKirfel;
@@ -50,10 +65,22 @@ struct FormFactorResult {
 // given) where Q passes the table's fitted range.
 FormFactorResult form_factor(std::string_view symbol, std::span<const double> q, const FormFactorOptions& options = {});
 
+// f0(Q) + f'(E) + i f''(E) of an atom or ion ("Fe", "Fe3+", "O2-") at a
+// photon energy in keV: the form factor above with Henke's dispersion
+// corrections of the element (which do not depend on Q or the charge).
+// Errors: kNotFound (no coefficients for the atom or ion; the message lists
+// the ions the table has), kOutOfRange (an energy outside 10 eV-30 keV, an
+// element beyond U), kInvalidArgument (a Q below 0 or not finite, a NaN
+// energy). The warning of Q beyond the fit comes as a warning.
+Result<std::vector<std::complex<double>>> form_factor(std::string_view symbol, std::span<const double> q,
+                                                      double energy_kev, const FormFactorOptions& options = {});
+
 struct XrayAverageOptions {
   FormFactorTable table = FormFactorTable::kWaasmaierKirfel;
   std::optional<double> density{};         // g/cm3
   std::optional<double> number_density{};  // atoms per cubic Angstrom (give one of the two, or neither)
+  std::optional<double> energy{};          // keV: <f^2>, <f>^2 and the weights with f' and f''
+                                           // (f0, f0_mean and T0 stay those of f0(Q) alone)
 };
 
 // The weight of one pair of elements, "Si-O", at every Q.
@@ -64,13 +91,17 @@ struct XrayPartial {
 
 struct XrayAverage {
   std::string formula;
-  std::vector<std::string> symbols;  // in the order of the formula; isotopes count as their element
+  std::vector<std::string> symbols;  // in the order of the formula; isotopes count as their element,
+                                     // ions are named with their charge ("Fe3+")
   std::vector<double> fractions;     // c_i
-  std::vector<double> f0;            // f_i(0) = c + sum a
-  double f0_mean = 0.0;              // <f(0)>
+  std::optional<double> energy;      // keV, where asked
+  std::vector<double> f_prime;       // f'_i, f''_i at the energy (with an energy only)
+  std::vector<double> f_double_prime;
+  std::vector<double> f0;  // f_i(0) = c + sum a
+  double f0_mean = 0.0;    // <f(0)>
   std::vector<double> q;
-  std::vector<double> f2;            // <f^2>
-  std::vector<double> f_mean_sq;     // <f>^2
+  std::vector<double> f2;            // <f^2>, with an energy <|f|^2>
+  std::vector<double> f_mean_sq;     // <f>^2, with an energy |<f>|^2
   std::vector<XrayPartial> weights;  // w_11, w_22, ..., then w_12, w_13, ..., w_23, ...
   // With a density only.
   std::optional<double> density, number_density;  // g/cm3 (where the weights are known), atoms per A^3
@@ -78,9 +109,10 @@ struct XrayAverage {
   Status status;
 };
 
-// The averages of a formula ("SiO2", "Ca(OH)2", "D2O") on a Q grid. A density
+// The averages of a formula ("SiO2", "Ca(OH)2", "D2O", "Al{3+}2O{2-}3") on a Q grid. A density
 // in g/cm3 takes the atoms' mean weights from the element table (deuterium
-// included; other isotopes need the number density instead).
+// included; other isotopes need the number density instead). A result larger
+// than kXrayMaxValues, or memory that runs out, is error kXrayOutOfMemory.
 XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options = {});
 
 // The warning for Q beyond the range the table's coefficients were fitted

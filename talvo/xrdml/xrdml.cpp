@@ -9,6 +9,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/xrdml/file_bytes.hpp"
 
 namespace talvo {
 
@@ -86,13 +87,18 @@ XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::sp
   XrdmlResult r;
   // A missing file is code 11; a FIFO, a device or a folder is no XRDML file to read (code 1, below).
   if (check_regular_file(file_name).ierr == 1) return failure(r, 11, "file not found: " + file_name);
-  OpenFailure why = OpenFailure::kNone;
-  const auto file = FileContent::open(file_name, UINT64_MAX, &why);
-  if (!file)
+  // Read, not mapped: a file cut short by another process meanwhile is a
+  // read error, never a SIGBUS.
+  xrdml_detail::FileBytes file;
+  const auto read = xrdml_detail::read_file_bytes(file_name, UINT64_MAX, file);
+  if (read != xrdml_detail::FileRead::kRead)
     return failure(r, 1,
                    std::string("Error reading XRDML file: ") +
-                       (why == OpenFailure::kNotRegular ? "not a regular file: " : "cannot read ") + file_name);
-  const std::string_view content = file->text();
+                       (read == xrdml_detail::FileRead::kNotRegular ? "not a regular file: "
+                        : read == xrdml_detail::FileRead::kShrank   ? "the file became shorter while it was read: "
+                                                                    : "cannot read ") +
+                       file_name);
+  const std::string_view content = file.text();
   // The file is measured on the content already read, so that it is read once.
   RecordCounter counter;
   counter.feed(content);
@@ -239,6 +245,15 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
     }
   }
 
+  // Huge positions or counts can leave the double range, and a counting
+  // time of 0 divides by zero: such a point is refused, never returned.
+  for (std::size_t j = 0; j < static_cast<std::size_t>(r.points); ++j)
+    if (!std::isfinite(x[j]) || !std::isfinite(y[j])) {
+      const int points = r.points;
+      r.points = 0;
+      return failure(
+          r, 18, "Value out of range at point " + free_int(static_cast<long long>(j + 1)) + " of " + free_int(points));
+    }
   if (!have_wavelength && r.status.ok())
     r.status = Status::warning(14, "readxrdml warning: no kAlpha1 wavelength in file, lambda = 0");
   if (print_level > 0 && r.points > 0) {

@@ -34,7 +34,9 @@ struct XrdmlResult {
 // cannot be summed, 11 file not found, 13 scans and intensity records differ
 // in number, 14 (warning) no wavelength in the file (lambda 0), 15 an
 // intensity that is not a number, 16 a scan with fewer than two points, 17 no
-// scan in the file. After a warning the data are returned. Records are used
+// scan in the file, 18 an x or y that is not finite (positions or counts near
+// the double range, or a counting time of 0 with counts per second). After a
+// warning the data are returned. Records are used
 // whole, however long: code 12, once a warning for records longer than 300
 // characters, is not given. Only regular files are read (code 1 otherwise).
 XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::span<double> y, std::span<double> e,

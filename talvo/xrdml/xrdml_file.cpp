@@ -1,16 +1,22 @@
 #include "talvo/xrdml/xrdml_file.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
-#include "talvo/files/files.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/xrdml/file_bytes.hpp"
 
 namespace talvo {
+
+using xrdml_detail::FileRead;
 
 bool XrdmlAxis::varies() const {
   switch (form) {
@@ -83,11 +89,34 @@ struct ParseError {
   throw ParseError{code, "read_xrdml_file: " + std::move(message)};
 }
 
+constexpr std::uint64_t kPowersOf10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+// A name from the file as a message shows it: control characters escaped.
+std::string shown(std::string_view name) { return escape_for_message(name, 80); }
+
+// What a byte is to the markup, one bit each, looked up rather than compared
+// in turn: the loops over names and blanks run once per byte of the file.
+enum : std::uint8_t { kBlank = 1, kGt = 2, kSlash = 4, kEquals = 8, kLt = 16 };
+constexpr std::array<std::uint8_t, 256> kByteClass = [] {
+  std::array<std::uint8_t, 256> c{};
+  c[' '] = c['\n'] = c['\r'] = c['\t'] = kBlank;
+  c['>'] = kGt;
+  c['/'] = kSlash;
+  c['='] = kEquals;
+  c['<'] = kLt;
+  return c;
+}();
+bool is(char c, std::uint8_t classes) { return (kByteClass[static_cast<unsigned char>(c)] & classes) != 0; }
+bool is_space(char c) { return is(c, kBlank); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// s equal to a literal, compared in line (the literal's length is known).
+template <std::size_t N>
+bool same(std::string_view s, const char (&literal)[N]) {
+  return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
+}
 
 std::string_view local_name(std::string_view name) {
   const auto colon = name.rfind(':');
@@ -151,6 +180,128 @@ std::string decode(std::string_view v) {
   return s;
 }
 
+// The words that start in n bytes (a word: bytes above ' ' after one at or
+// below it); `ink_before` says whether the byte before p was above ' ' and
+// becomes that of the last byte. Eight bytes at a time: a byte's high bit is
+// set in `inked` when it is above ' ', and a word starts where a set bit
+// follows a clear one, so that counting costs little beside converting.
+std::size_t count_words(const char* p, std::size_t n, bool& ink_before) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu, kAdd = 0x5F5F5F5F5F5F5F5Fu, kHigh = 0x8080808080808080u;
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  std::size_t words = 0, i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t before = ink_before ? 0x80 : 0;  // the last byte's flag, at bit 7
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, p + i, 8);
+      // (b & 0x7F) + 0x5F reaches 0x80 when the low bits are at least 0x21; no carry leaves the byte.
+      const std::uint64_t inked = (((w & kLow7) + kAdd) | w) & kHigh;
+      const std::uint64_t starts = (inked & ~((inked << 8) | before)) >> 7;  // 0 or 1 per byte
+      words += static_cast<std::size_t>((starts * kOnes) >> 56);             // their sum, in the top byte
+      before = inked >> 56;
+    }
+    ink_before = before != 0;
+  }
+  for (; i < n; ++i) {
+    const bool ink = static_cast<unsigned char>(p[i]) > ' ';
+    words += ink && !ink_before ? 1 : 0;
+    ink_before = ink;
+  }
+  return words;
+}
+
+// A file read a piece at a time into a buffer that is used again and again,
+// so that reading touches little fresh memory beside the result's. The size
+// fstat gave is read, no more: a file that grows meanwhile is read as it was.
+class FileSource {
+ public:
+  FileSource(int fd, std::size_t size, std::size_t piece)
+      : fd_(fd), size_(size), piece_(std::max<std::size_t>(piece, 1)) {}
+
+  // Moves [from, end) to the start of the buffer and reads after it, growing
+  // the buffer when [from, end) fills it. The new [begin, end) in `from`, `end`.
+  void refill(const char*& from, const char*& end) {
+    const auto keep = static_cast<std::size_t>(end - from);
+    // At least half of the buffer takes new bytes: it grows when what is kept
+    // fills more than half of it.
+    if (capacity_ == 0 || keep > capacity_ / 2) {
+      const std::size_t capacity = std::max(piece_, 2 * capacity_);
+      auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+      if (keep > 0) std::memcpy(bigger.get(), from, keep);
+      buffer_ = std::move(bigger);
+      capacity_ = capacity;
+    } else if (keep > 0 && from != buffer_.get()) {
+      std::memmove(buffer_.get(), from, keep);
+    }
+    std::size_t filled = keep;
+    const std::size_t want = std::min(capacity_ - keep, size_ - offset_);
+    while (filled < keep + want) {
+      const ssize_t got = ::read(fd_, buffer_.get() + filled, keep + want - filled);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw ParseError{1, "read_xrdml_file: cannot read the file: " + std::string(std::strerror(errno))};
+      if (got == 0)
+        throw ParseError{4, "read_xrdml_file: the file became shorter while it was read (from " +
+                                std::to_string(size_) + " to " + std::to_string(offset_ + filled - keep) +
+                                " bytes): it is cut short"};
+      filled += static_cast<std::size_t>(got);
+    }
+    offset_ += want;
+    from = buffer_.get();
+    end = buffer_.get() + filled;
+  }
+
+  bool at_end() const { return offset_ == size_; }
+
+  // The words from the current offset up to the next '<' of the file (or its
+  // end), read ahead without moving on; ink_before as for count_words.
+  std::size_t words_ahead(bool ink_before) {
+    if (!scratch_) scratch_ = std::make_unique_for_overwrite<char[]>(kScratch);
+    std::size_t words = 0;
+    for (std::size_t at = offset_; at < size_;) {
+      const ssize_t got = ::pread(fd_, scratch_.get(), std::min(kScratch, size_ - at), static_cast<off_t>(at));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;  // the read itself will say what is wrong
+      const auto n = static_cast<std::size_t>(got);
+      const void* lt = std::memchr(scratch_.get(), '<', n);
+      const std::size_t upto = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - scratch_.get()) : n;
+      words += count_words(scratch_.get(), upto, ink_before);
+      if (lt) break;
+      at += n;
+    }
+    return words;
+  }
+
+ private:
+  static constexpr std::size_t kScratch = std::size_t{1} << 16;
+  int fd_;
+  std::size_t size_, piece_, offset_ = 0, capacity_ = 0;
+  std::unique_ptr<char[]> buffer_, scratch_;
+};
+
+// Eight digits at a time, for the common numbers of a file: a byte is a
+// digit when its high nibble is 3 and its low one at most 9.
+
+// How many of the 8 bytes of w (the first in the lowest byte) lead as digits.
+int leading_digits(std::uint64_t w) {
+  const std::uint64_t t = w ^ 0x3030303030303030u;
+  // A byte of t that is no digit has a high nibble, or gets one by adding 6;
+  // a carry out of a byte only comes from one that is no digit, and only
+  // changes bytes after it.
+  const std::uint64_t other = (t | (t + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
+  return other ? std::countr_zero(other) / 8 : 8;
+}
+
+// The value of the first k (1 to 8) digits of w.
+std::uint64_t digits_value(std::uint64_t w, int k) {
+  const int shift = 8 * (8 - k);  // the k digits to the top, '0's below them
+  std::uint64_t v = shift ? (w << shift) | (0x3030303030303030u >> (64 - shift)) : w;
+  // Pairs, then fours, then all eight, each by one multiplication.
+  v -= 0x3030303030303030u;
+  v = v * 10 + (v >> 8);
+  constexpr std::uint64_t kMask = 0x000000FF000000FFu, kMul1 = 100 + (1000000ull << 32), kMul2 = 1 + (10000ull << 32);
+  return (((v & kMask) * kMul1) + (((v >> 16) & kMask) * kMul2)) >> 32;
+}
+
 // The elements whose content is numbers.
 enum class Field {
   kNone,
@@ -185,35 +336,70 @@ class Parser {
   explicit Parser(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
   }
+  explicit Parser(FileSource& source) : p_(nullptr), end_(nullptr), source_(&source), at_end_(source.at_end()) {
+    if (at_end_) return;
+    source.refill(p_, end_);
+    at_end_ = source.at_end();
+    while (!at_end_ && end_ - p_ < 3) more();
+    if (std::string_view(p_, static_cast<std::size_t>(end_ - p_)).substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
+  }
 
   XrdmlFile run() {
-    while (p_ != end_) {
-      if (field_ != Field::kNone) {
-        read_numbers();
-      } else {
-        const void* lt = std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_));
-        p_ = lt ? static_cast<const char*>(lt) : end_;
+    for (;;) {
+      try {
+        if (field_ != Field::kNone) {
+          read_numbers();
+        } else {
+          // Mostly a few blanks to the next tag: looked at in line first.
+          const char* q = p_;
+          for (const char* stop = p_ + std::min<std::ptrdiff_t>(16, end_ - p_); q != stop && *q != '<';) ++q;
+          if (q != end_ && *q != '<') {
+            const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
+            q = lt ? static_cast<const char*>(lt) : end_;
+          }
+          p_ = q;
+        }
+        if (p_ == end_) {
+          if (at_end_) break;
+          more();
+          continue;
+        }
+        markup();
+        if (root_closed_) break;
+      } catch (const NeedMore&) {
+        // What was cut by the end of the buffer is read again, whole, from p_.
+        more();
       }
-      if (p_ == end_) break;
-      markup();
-      if (root_closed_) break;
     }
     if (!root_seen_) fail(3, "not an XRDML file: it holds no XML element");
-    if (!root_closed_) fail(4, "the file ends inside <" + std::string(open_.back()) + ">: it is cut short");
+    if (!root_closed_) fail(4, "the file ends inside <" + shown(innermost()) + ">: it is cut short");
     if (file_.scans.empty()) fail(5, "no scan in the file");
     if (have_alpha1_)
       file_.wavelength = have_alpha2_ && have_ratio_
                              ? (file_.k_alpha1 + file_.ratio * file_.k_alpha2) / (1.0 + file_.ratio)
                              : file_.k_alpha1;
+    if (!std::isfinite(file_.wavelength))
+      fail(6, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
     return std::move(file_);
   }
 
   bool have_wavelength() const { return have_alpha1_; }
 
  private:
+  // The rest of the file after [p_, end_), which is kept.
+  void more() {
+    source_->refill(p_, end_);
+    at_end_ = source_->at_end();
+  }
+
+  // Thrown where the buffer ends before what is being read does, while more
+  // of the file is to come; p_ is then at its start.
+  struct NeedMore {};
+
   [[noreturn]] void truncated() {
+    if (!at_end_) throw NeedMore{};
     fail(4, open_.empty() ? std::string("the file ends inside a tag: it is cut short")
-                          : "the file ends inside <" + std::string(open_.back()) + ">: it is cut short");
+                          : "the file ends inside <" + shown(innermost()) + ">: it is cut short");
   }
   [[noreturn]] void malformed(const std::string& what) { fail(4, "broken markup: " + what); }
 
@@ -235,7 +421,7 @@ class Parser {
     const std::string_view rest(s, static_cast<std::size_t>(end_ - s));
     if (*s == '?') {
       skip_past(s, "?>");
-    } else if (rest.starts_with("!--")) {
+    } else if (rest.size() >= 3 && same(rest.substr(0, 3), "!--")) {
       skip_past(s + 3, "-->");
     } else if (rest.starts_with("![CDATA[")) {
       if (field_ != Field::kNone) malformed("numbers in a CDATA section are not read");
@@ -271,18 +457,18 @@ class Parser {
 
   void end_tag(const char* n) {
     const char* q = n;
-    while (q != end_ && !is_space(*q) && *q != '>') ++q;
+    while (q != end_ && !is(*q, kBlank | kGt)) ++q;
     const std::string_view name(n, static_cast<std::size_t>(q - n));
     skip_spaces(q);
     if (q == end_) truncated();
-    if (*q != '>') malformed("</" + std::string(name) + " is not closed by '>'");
+    if (*q != '>') malformed("</" + shown(name) + " is not closed by '>'");
     p_ = q + 1;
     end_element(name);
   }
 
   void start_tag(const char* n) {
     const char* q = n;
-    while (q != end_ && !is_space(*q) && *q != '>' && *q != '/') ++q;
+    while (q != end_ && !is(*q, kBlank | kGt | kSlash)) ++q;
     const std::string_view name(n, static_cast<std::size_t>(q - n));
     if (name.empty()) malformed("'<' is not followed by a tag name");
     attributes_.clear();
@@ -296,24 +482,23 @@ class Parser {
       }
       if (*q == '/') {
         if (++q == end_) truncated();
-        if (*q != '>') malformed("'/' inside the tag <" + std::string(name) + ">");
+        if (*q != '>') malformed("'/' inside the tag <" + shown(name) + ">");
         ++q;
         empty = true;
         break;
       }
       const char* a = q;
-      while (q != end_ && !is_space(*q) && *q != '=' && *q != '>' && *q != '/') ++q;
+      while (q != end_ && !is(*q, kBlank | kEquals | kGt | kSlash)) ++q;
       const std::string_view attribute(a, static_cast<std::size_t>(q - a));
       skip_spaces(q);
       if (q == end_) truncated();
-      if (attribute.empty() || *q != '=')
-        malformed("an attribute without a value in the tag <" + std::string(name) + ">");
+      if (attribute.empty() || *q != '=') malformed("an attribute without a value in the tag <" + shown(name) + ">");
       ++q;
       skip_spaces(q);
       if (q == end_) truncated();
       const char quote = *q;
       if (quote != '"' && quote != '\'')
-        malformed("an attribute value without quotes in the tag <" + std::string(name) + ">");
+        malformed("an attribute value without quotes in the tag <" + shown(name) + ">");
       ++q;
       const void* close = std::memchr(q, quote, static_cast<std::size_t>(end_ - q));
       if (!close) truncated();
@@ -328,7 +513,8 @@ class Parser {
 
   std::string attribute(std::string_view name) const {
     for (const Attribute& a : attributes_)
-      if (a.name == name) return decode(a.value);
+      if (a.name.size() == name.size() && std::memcmp(a.name.data(), name.data(), name.size()) == 0)
+        return decode(a.value);
     return {};
   }
 
@@ -336,21 +522,22 @@ class Parser {
     const std::string_view name = local_name(raw);
     if (!root_seen_) {
       root_seen_ = true;
-      if (name != "xrdMeasurements")
-        fail(3, "not an XRDML file: its first element is <" + std::string(raw) + ">, not <xrdMeasurements>");
+      if (!same(name, "xrdMeasurements"))
+        fail(3, "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
     }
-    if (field_ != Field::kNone) malformed("<" + std::string(raw) + "> inside <" + std::string(open_.back()) + ">");
-    const std::string_view parent = open_.empty() ? std::string_view() : local_name(open_.back());
-    open_.push_back(raw);
+    if (field_ != Field::kNone) malformed("<" + shown(raw) + "> inside <" + shown(innermost()) + ">");
+    const bool in_data_points = !open_.empty() && open_.back().data_points;
+    open_.push_back({open_names_.size(), raw.size(), same(name, "dataPoints")});
+    open_names_.append(raw);
     const std::size_t depth = open_.size();
 
-    if (name == "kAlpha1") {
+    if (same(name, "kAlpha1")) {
       begin_single(Field::kAlpha1);
-    } else if (name == "kAlpha2") {
+    } else if (same(name, "kAlpha2")) {
       begin_single(Field::kAlpha2);
-    } else if (name == "ratioKAlpha2KAlpha1") {
+    } else if (same(name, "ratioKAlpha2KAlpha1")) {
       begin_single(Field::kRatio);
-    } else if (name == "scan") {
+    } else if (same(name, "scan")) {
       if (scan_depth_ != 0) malformed("a <scan> inside a <scan>");
       scan_depth_ = depth;
       scan_ = XrdmlScan{};
@@ -358,32 +545,32 @@ class Parser {
       scan_.scan_axis = attribute("scanAxis");
       counts_.clear();
       have_intensities_ = have_counts_ = have_attenuation_ = have_times_ = false;
-    } else if (scan_depth_ != 0 && parent == "dataPoints") {
-      if (name == "positions") {
+    } else if (scan_depth_ != 0 && in_data_points) {
+      if (same(name, "positions")) {
         axis_depth_ = depth;
         axis_ = XrdmlAxis{};
         axis_.name = attribute("axis");
         axis_.unit = attribute("unit");
         have_start_ = have_end_ = have_common_ = have_list_ = false;
-      } else if (name == "intensities") {
+      } else if (same(name, "intensities")) {
         begin_list(Field::kIntensities, scan_.values, have_intensities_, "intensities");
-      } else if (name == "counts") {
+      } else if (same(name, "counts")) {
         begin_list(Field::kCounts, counts_, have_counts_, "counts");
-      } else if (name == "beamAttenuationFactors") {
+      } else if (same(name, "beamAttenuationFactors")) {
         begin_list(Field::kAttenuation, scan_.attenuation, have_attenuation_, "attenuation factors");
-      } else if (name == "countingTimes") {
+      } else if (same(name, "countingTimes")) {
         begin_list(Field::kTimes, scan_.counting_times, have_times_, "counting times");
-      } else if (name == "commonCountingTime") {
+      } else if (same(name, "commonCountingTime")) {
         begin_single(Field::kCommonTime);
       }
     } else if (axis_depth_ != 0 && depth == axis_depth_ + 1) {
-      if (name == "startPosition") {
+      if (same(name, "startPosition")) {
         begin_single(Field::kStart);
-      } else if (name == "endPosition") {
+      } else if (same(name, "endPosition")) {
         begin_single(Field::kEnd);
-      } else if (name == "commonPosition") {
+      } else if (same(name, "commonPosition")) {
         begin_single(Field::kCommon);
-      } else if (name == "listPositions") {
+      } else if (same(name, "listPositions")) {
         begin_list(Field::kList, axis_.list, have_list_, "positions");
       }
     }
@@ -397,19 +584,30 @@ class Parser {
 
   void begin_list(Field f, std::vector<double>& into, bool& given, const char* what) {
     if (given)
-      fail(7, scan_prefix() + "it gives its " + what + (f == Field::kList ? " of axis " + axis_.name : "") + " twice");
+      fail(7, scan_prefix() + "it gives its " + what + (f == Field::kList ? " of axis " + shown(axis_.name) : "") +
+                  " twice");
     given = true;
     field_ = f;
     target_ = &into;
-    // The scans of a file are mostly of one length: room for as many points
-    // as the last one spares the growing (within bounds, should one long
-    // scan be followed by many short ones).
-    into.reserve(std::min<std::size_t>(last_points_, 1 << 16));
+    // Room for exactly the numbers up to the next '<', counted before any is
+    // converted: no growing, no copies, and no memory taken beyond the result.
+    into.reserve(into.size() + words_ahead(p_));
+  }
+
+  // The blank-separated words from q up to the next '<' (or the end), read
+  // ahead in the file where the buffer ends before.
+  std::size_t words_ahead(const char* q) const {
+    const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
+    const char* stop = lt ? static_cast<const char*>(lt) : end_;
+    bool ink_before = false;
+    std::size_t words = count_words(q, static_cast<std::size_t>(stop - q), ink_before);
+    if (!lt && !at_end_) words += source_->words_ahead(ink_before);
+    return words;
   }
 
   void end_element(std::string_view raw) {
-    if (open_.empty()) malformed("</" + std::string(raw) + "> closes no element");
-    if (open_.back() != raw) malformed("</" + std::string(raw) + "> closes <" + std::string(open_.back()) + ">");
+    if (open_.empty()) malformed("</" + shown(raw) + "> closes no element");
+    if (innermost() != raw) malformed("</" + shown(raw) + "> closes <" + shown(innermost()) + ">");
     const std::size_t depth = open_.size();
     if (field_ != Field::kNone) end_field();
     if (depth == axis_depth_) {
@@ -419,6 +617,7 @@ class Parser {
       end_scan();
       scan_depth_ = 0;
     }
+    open_names_.resize(open_.back().begin);
     open_.pop_back();
     if (open_.empty()) root_closed_ = true;
   }
@@ -435,13 +634,13 @@ class Parser {
       case Field::kRatio:
         return "ratioKAlpha2KAlpha1";
       case Field::kStart:
-        return "start position of axis " + axis_.name;
+        return "start position of axis " + shown(axis_.name);
       case Field::kEnd:
-        return "end position of axis " + axis_.name;
+        return "end position of axis " + shown(axis_.name);
       case Field::kCommon:
-        return "common position of axis " + axis_.name;
+        return "common position of axis " + shown(axis_.name);
       case Field::kList:
-        return "position of axis " + axis_.name;
+        return "position of axis " + shown(axis_.name);
       case Field::kIntensities:
         return "intensity";
       case Field::kCounts:
@@ -463,17 +662,20 @@ class Parser {
 
   [[noreturn]] void bad_number(const char* s) {
     const char* q = s;
-    while (q != end_ && !is_space(*q) && *q != '<' && q - s < 40) ++q;
-    std::string token(s, static_cast<std::size_t>(q - s));
-    if (q != end_ && !is_space(*q) && *q != '<') token += "...";
+    while (q != end_ && !is_space(*q) && *q != '<' && q - s <= 40) ++q;
+    if (q == end_ && !at_end_) {
+      p_ = s;  // the message shows the word as the file has it, not as the buffer cut it
+      throw NeedMore{};
+    }
+    const std::string token = quote_for_message(std::string_view(s, static_cast<std::size_t>(q - s)), 40);
     std::string where = scan_prefix();
     if (!single_value(field_)) {
       where = scan_depth_
                   ? "scan " + std::to_string(scan_.number) + ", point " + std::to_string(target_->size() + 1) + ": "
                   : where;
     }
-    fail(6, where + field_name() + " \"" + token + "\" is not a plain " +
-                (signed_field() ? "number" : "non-negative number"));
+    fail(6,
+         where + field_name() + " " + token + " is not a plain " + (signed_field() ? "number" : "non-negative number"));
   }
 
   // The numbers up to the next '<', appended to the element's list.
@@ -492,6 +694,33 @@ class Parser {
       }
       // Up to 15 significant digits: the digits and the power of ten are
       // exact doubles, so one division rounds as the general conversion does.
+      if constexpr (std::endian::native == std::endian::little) {
+        if (end_ - p >= 24) {
+          // Eight bytes at a time when the buffer holds enough after p: up
+          // to 8 digits, a point and up to 7 more (15 in all).
+          std::uint64_t w = 0;
+          std::memcpy(&w, p, 8);
+          const int whole = leading_digits(w);
+          const char* q = p + whole;
+          if (whole < 8 || !is_digit(*q)) {
+            std::uint64_t mantissa = whole ? digits_value(w, whole) : 0;
+            int decimals = 0;
+            if (*q == '.') {
+              std::memcpy(&w, q + 1, 8);
+              decimals = std::min(leading_digits(w), 15 - whole);
+              if (decimals > 0) mantissa = mantissa * kPowersOf10[decimals] + digits_value(w, decimals);
+              q += 1 + decimals;
+            }
+            if (whole + decimals > 0 && (is_space(*q) || *q == '<')) {
+              double v = static_cast<double>(mantissa);
+              if (decimals > 0) v /= kPowersOfTen[decimals];
+              out.push_back(negative ? -v : v);
+              p = q;
+              continue;
+            }
+          }
+        }
+      }
       std::uint64_t mantissa = 0;
       int count = 0, decimals = 0;
       const char* digits = p;
@@ -507,6 +736,10 @@ class Parser {
           ++decimals;
         }
       }
+      if (p == end_ && !at_end_) {
+        p_ = s;  // the number may go on past the buffer
+        throw NeedMore{};
+      }
       if (count > 0 && (p == end_ || is_space(*p) || *p == '<')) {
         double v = static_cast<double>(mantissa);
         if (decimals > 0) v /= kPowersOfTen[decimals];
@@ -517,9 +750,14 @@ class Parser {
         bad_number(s);
       double v = 0.0;
       const auto r = std::from_chars(s, end_, v);
+      if (r.ptr == end_ && !at_end_) {
+        p_ = s;
+        throw NeedMore{};
+      }
       if (r.ec != std::errc() || (r.ptr != end_ && !is_space(*r.ptr) && *r.ptr != '<')) bad_number(s);
       out.push_back(v);
       p = r.ptr;
+      p_ = p;
     }
     p_ = p;
   }
@@ -567,7 +805,7 @@ class Parser {
   }
 
   void end_axis() {
-    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + axis_.name + " " + what); };
+    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + shown(axis_.name) + " " + what); };
     if (axis_.name.empty()) fail(7, scan_prefix() + "positions without an axis name");
     if (scan_.axis(axis_.name)) bad("is given twice");
     const int forms = (have_list_ ? 1 : 0) + (have_common_ ? 1 : 0) + (have_start_ || have_end_ ? 1 : 0);
@@ -597,25 +835,35 @@ class Parser {
     if (have_times_) mismatch(scan_.counting_times.size(), "counting times");
     for (const XrdmlAxis& a : scan_.axes)
       if (a.form == XrdmlPositions::kList && a.list.size() != n)
-        fail(7, scan_prefix() + "axis " + a.name + " has " + std::to_string(a.list.size()) + " positions for " +
+        fail(7, scan_prefix() + "axis " + shown(a.name) + " has " + std::to_string(a.list.size()) + " positions for " +
                     std::to_string(n) + " points");
-    last_points_ = n;
     file_.scans.push_back(std::move(scan_));
     scan_ = XrdmlScan{};
   }
 
   const char* p_;
   const char* end_;
+  FileSource* source_ = nullptr;  // null: the whole text is [p_, end_)
+  bool at_end_ = true;            // [p_, end_) runs to the end of the text
   XrdmlFile file_;
-  std::vector<std::string_view> open_;  // the open elements, from the root down, as written
-  std::vector<Attribute> attributes_;   // of the tag just read
+  // The open elements, from the root down, their names as written one after
+  // another in open_names_ (no string of their own).
+  struct OpenElement {
+    std::size_t begin, size;
+    bool data_points;  // a <dataPoints>
+  };
+  std::vector<OpenElement> open_;
+  std::string open_names_;
+  std::string_view innermost() const {
+    return std::string_view(open_names_).substr(open_.back().begin, open_.back().size);
+  }
+  std::vector<Attribute> attributes_;  // of the tag just read
   bool root_seen_ = false, root_closed_ = false;
   bool have_alpha1_ = false, have_alpha2_ = false, have_ratio_ = false;
 
   std::size_t scan_depth_ = 0;  // depth of the open <scan>, 0 outside one
   XrdmlScan scan_;
   std::vector<double> counts_;
-  std::size_t last_points_ = 0;
   bool have_intensities_ = false, have_counts_ = false, have_attenuation_ = false, have_times_ = false;
 
   std::size_t axis_depth_ = 0;  // depth of the open <positions>, 0 outside one
@@ -629,12 +877,17 @@ class Parser {
 
 }  // namespace
 
-XrdmlFileResult parse_xrdml(std::string_view text) {
+namespace {
+
+// A parse run by `run`, which returns the file and whether it gives a
+// wavelength; its failures as the status.
+template <typename Run>
+XrdmlFileResult parse(Run run) {
   XrdmlFileResult r;
   try {
-    Parser parser(text);
-    r.file = parser.run();
-    if (!parser.have_wavelength())
+    auto [file, have_wavelength] = run();
+    r.file = std::move(file);
+    if (!have_wavelength)
       r.status = Status::warning(9, "read_xrdml_file warning: no kAlpha1 wavelength in the file, wavelength = 0");
   } catch (const ParseError& e) {
     r.file = XrdmlFile{};
@@ -649,28 +902,83 @@ XrdmlFileResult parse_xrdml(std::string_view text) {
   return r;
 }
 
-XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
-  OpenFailure why = OpenFailure::kNone;
-  const auto content = FileContent::open(path, options.max_file_size, &why);
-  if (content) return parse_xrdml(content->text());
-  XrdmlFileResult r;
-  switch (why) {
-    case OpenFailure::kMissing:
-      r.status = Status::error(1, "read_xrdml_file: file not found: " + path);
-      break;
-    case OpenFailure::kNotRegular:
-      r.status = Status::error(1, "read_xrdml_file: not a regular file: " + path);
-      break;
-    case OpenFailure::kTooLarge:
-      r.status = Status::error(
-          2, "read_xrdml_file: file larger than " + std::to_string(options.max_file_size) + " bytes: " + path);
-      break;
-    default:
-      r.status = Status::error(1, "read_xrdml_file: cannot read file: " + path);
-      break;
-  }
-  return r;
+}  // namespace
+
+XrdmlFileResult parse_xrdml(std::string_view text) {
+  return parse([&] {
+    Parser parser(text);
+    XrdmlFile scans = parser.run();  // before have_wavelength(): arguments have no order
+    return std::pair(std::move(scans), parser.have_wavelength());
+  });
 }
+
+XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
+  XrdmlFileResult r;
+  const std::string name = escape_for_message(path, 4096);
+  int fd = -1;
+  std::size_t size = 0;
+  switch (xrdml_detail::open_for_reading(path, options.max_file_size, fd, size)) {
+    case FileRead::kRead:
+      break;
+    case FileRead::kMissing:
+      r.status = Status::error(1, "read_xrdml_file: file not found: " + name);
+      return r;
+    case FileRead::kNotRegular:
+      r.status = Status::error(1, "read_xrdml_file: not a regular file: " + name);
+      return r;
+    case FileRead::kTooLarge:
+      r.status = Status::error(
+          2, "read_xrdml_file: file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
+      return r;
+    default:
+      r.status = Status::error(1, "read_xrdml_file: cannot read file: " + name);
+      return r;
+  }
+  const xrdml_detail::Descriptor file(fd);
+  return parse([&] {
+    FileSource source(fd, size, options.read_size);
+    Parser parser(source);
+    XrdmlFile scans = parser.run();  // before have_wavelength(): arguments have no order
+    return std::pair(std::move(scans), parser.have_wavelength());
+  });
+}
+
+namespace {
+
+// The arithmetic of xrdml_values, point by point; false with the status set
+// when a value is beyond the double range.
+bool fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
+                 const std::string& scan_name, XrdmlValues& r) {
+  const std::size_t n = scan.points();
+  for (std::size_t j = 0; j < n; ++j) {
+    const double attenuation = scan.attenuation_factor(j);
+    double y = scan.raw_counts ? scan.values[j] * attenuation : scan.values[j];
+    double e = std::sqrt(y * attenuation);
+    if (options.cps) {
+      const double t = scan.counting_time(j);
+      y /= t;
+      e /= t;
+    }
+    const double x = axis.position(j, n);
+    // The numbers read are finite; what they give need not be (positions
+    // near the double range, a factor of 1e308): refused, never printed.
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(e)) {
+      const char* what = !std::isfinite(x)   ? "the position of axis "
+                         : !std::isfinite(y) ? (options.cps ? "counts per second" : "the intensity")
+                                             : "the error";
+      r.status = Status::error(13, scan_name + ", point " + std::to_string(j + 1) + ": " + what +
+                                       (std::isfinite(x) ? std::string() : escape_for_message(axis.name)) +
+                                       " is beyond the range of a double");
+      return false;
+    }
+    r.x[j] = x;
+    r.y[j] = y;
+    r.e[j] = e;
+  }
+  return true;
+}
+
+}  // namespace
 
 XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options) {
   XrdmlValues r;
@@ -681,7 +989,7 @@ XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options
   }
   const XrdmlAxis* axis = options.axis.empty() ? &scan.x_axis() : scan.axis(options.axis);
   if (!axis) {
-    r.status = Status::error(11, scan_name + " has no axis " + options.axis);
+    r.status = Status::error(11, scan_name + " has no axis " + escape_for_message(options.axis));
     return r;
   }
   const std::size_t n = scan.points();
@@ -697,22 +1005,23 @@ XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options
         return r;
       }
   }
+  try {
+    r.x.resize(n);
+    r.y.resize(n);
+    r.e.resize(n);
+  } catch (const std::bad_alloc&) {
+    r = XrdmlValues{};
+    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
+    return r;
+  } catch (const std::length_error&) {
+    r = XrdmlValues{};
+    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
+    return r;
+  }
   r.axis = axis->name;
-  r.x.resize(n);
-  r.y.resize(n);
-  r.e.resize(n);
-  for (std::size_t j = 0; j < n; ++j) {
-    const double attenuation = scan.attenuation_factor(j);
-    double y = scan.raw_counts ? scan.values[j] * attenuation : scan.values[j];
-    double e = std::sqrt(y * attenuation);
-    if (options.cps) {
-      const double t = scan.counting_time(j);
-      y /= t;
-      e /= t;
-    }
-    r.x[j] = axis->position(j, n);
-    r.y[j] = y;
-    r.e[j] = e;
+  if (!fill_values(scan, *axis, options, scan_name, r)) {
+    r.x.clear(), r.y.clear(), r.e.clear();
+    r.axis.clear();
   }
   return r;
 }

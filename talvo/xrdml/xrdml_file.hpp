@@ -77,6 +77,9 @@ inline constexpr std::uint64_t kXrdmlMaxFileSize = std::uint64_t{4} << 30;
 
 struct XrdmlReadOptions {
   std::uint64_t max_file_size = kXrdmlMaxFileSize;  // bytes
+  // Bytes read at a time into a buffer used again and again (it grows only
+  // for a longer piece of markup than this, a long comment say).
+  std::size_t read_size = std::size_t{1} << 16;
 };
 
 struct XrdmlFileResult {
@@ -85,11 +88,16 @@ struct XrdmlFileResult {
 };
 
 // Reads every scan of an XRDML file. Only regular files are read (a device,
-// FIFO or socket may never end); the file is mapped and read once.
+// FIFO or socket may never end); the file is read once, a piece at a time
+// (never mapped: a file that another process cuts short meanwhile is an
+// error, not a signal), and only the result takes memory in proportion to
+// the file. Messages show text from the file with control characters
+// escaped.
 //
 // Codes: 1 file missing, not a regular file or unreadable; 2 file larger than
-// the limit; 3 not an XRDML file; 4 markup broken or file cut short; 5 no scan
-// in the file; 6 a number that cannot be read; 7 a scan whose lists do not
+// the limit; 3 not an XRDML file; 4 markup broken or file cut short (also
+// while it was read); 5 no scan in the file; 6 a number that cannot be read,
+// or a wavelength beyond the double range; 7 a scan whose lists do not
 // fit together or that lacks its positions or data; 8 out of memory;
 // 9 (warning) no wavelength in the file.
 XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options = {});
@@ -112,8 +120,12 @@ struct XrdmlValues {
 // attenuation factor; e = sqrt(y * attenuation), the counting error of the
 // raw count scaled as y is; with cps both are divided by the counting time.
 //
+// Every x, y and e is finite: values whose arithmetic leaves the double range
+// (positions near 1.7e308, a factor of 1e308) are refused.
+//
 // Codes: 11 the scan has no axis of that name; 12 cps for a scan without a
-// counting time or with a point counted for no time.
+// counting time or with a point counted for no time; 13 an x, y or e beyond
+// the double range; 14 out of memory.
 XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options = {});
 
 }  // namespace talvo

@@ -8,7 +8,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <utility>
 
 #include "tests/support/dialogue.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -74,6 +76,106 @@ TEST(RunFiles, ASampleThatCannotBePutInPlaceIsReportedAfterTheReport) {
   EXPECT_NE(content(name + ".talvo").find(" AVERAGE VALUES PER ATOM..."), std::string::npos);
   EXPECT_TRUE(fs::is_empty(dir.path() / "iron.sample"));
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"iron.sample", "iron.talvo"}));
+}
+
+// Input that runs `hook` once, when the reading gets to `at`: something
+// another process does while the run waits for a reply.
+class HookedInput : public std::streambuf {
+ public:
+  HookedInput(std::string text, std::size_t at, std::function<void()> hook)
+      : text_(std::move(text)), at_(at), hook_(std::move(hook)) {}
+
+ protected:
+  int_type underflow() override {
+    if (pos_ >= text_.size()) return traits_type::eof();
+    if (pos_ == at_ && hook_) std::exchange(hook_, nullptr)();
+    const std::size_t end = pos_ < at_ ? at_ : text_.size();
+    setg(text_.data() + pos_, text_.data() + pos_, text_.data() + end);
+    pos_ = end;
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  std::string text_;
+  std::size_t at_;
+  std::function<void()> hook_;
+  std::size_t pos_ = 0;
+};
+
+TEST(RunFiles, AReportBesideTheSampleItCameFromStaysPairedWithIt) {
+  const test_support::TempDir dir;
+  const std::string name = dir.file("alloy");
+  std::string screen;
+  ASSERT_EQ(run("1\n\n1\nFe 1\n7.874\n" + name + "\n", screen), 0) << screen;
+  const std::string iron_sample = content(name + ".sample");
+
+  // Read back: the sample stays as it is. Meanwhile another run of that name
+  // saves nickel: the report of iron is then saved with its sample again.
+  for (const bool other_run : {false, true}) {
+    const std::string before_report = "-1\n" + name + "\n\n";
+    HookedInput input(before_report + "\n", before_report.size(), [&] {
+      if (!other_run) return;
+      std::string other;
+      EXPECT_EQ(run("1\n\n1\nNi 1\n8.908\n" + name + "\n", other), 0) << other;
+      EXPECT_NE(content(name + ".sample").find("\nNi "), std::string::npos);
+    });
+    std::istream in(&input);
+    std::ostringstream out;
+    Console con{in, out};
+    ASSERT_EQ(run_talvo(con, DataFolder::named(TALVO_TEST_DATA_DIR)), 0) << out.str();
+    EXPECT_NE(content(name + ".talvo").find(" Fe="), std::string::npos);
+    EXPECT_NE(content(name + ".sample").find("\nFe "), std::string::npos) << other_run;
+    EXPECT_EQ(out.str().find("Saving sample information") != std::string::npos, other_run) << out.str();
+    if (!other_run) {
+      EXPECT_EQ(content(name + ".sample"), iron_sample);
+    }
+  }
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"alloy.sample", "alloy.talvo"}));
+}
+
+TEST(RunFiles, NamesAreKeptWholeUpToTwoHundredCharacters) {
+  const test_support::TempDir dir;
+  // Two names that differ only after their 80th character (folder included).
+  const std::string stem = dir.file(std::string(99 - dir.path().string().size(), 'n'));
+  ASSERT_EQ(stem.size(), 100u);
+  std::string screen;
+  ASSERT_EQ(run("1\n\n1\nFe 1\n7.874\n" + stem + "_iron\n", screen), 0) << screen;
+  ASSERT_EQ(run("1\n\n1\nNi 1\n8.908\n" + stem + "_nickel.TALVO\n", screen), 0) << screen;
+  EXPECT_NE(content(stem + "_iron.talvo").find(" Fe="), std::string::npos);
+  EXPECT_NE(content(stem + "_iron.sample").find("\nFe "), std::string::npos);
+  EXPECT_NE(content(stem + "_nickel.talvo").find(" Ni="), std::string::npos);
+  EXPECT_NE(content(stem + "_nickel.sample").find("\nNi "), std::string::npos);
+  EXPECT_EQ(names_in(dir.path()).size(), 4u);
+
+  // A sample read back under its whole name offers that name for the report.
+  ASSERT_EQ(run("-1\n" + stem + "_iron.sample\n\n\n", screen), 0) << screen;
+  EXPECT_NE(screen.find(" Give name only for output .TALVO file (" + stem + "_iron) > "), std::string::npos);
+  EXPECT_EQ(names_in(dir.path()).size(), 4u);
+
+  // 200 characters are a name, 201 are asked again, as is a name holding a
+  // control character (a NUL would end the file's name early).
+  const std::string longest = dir.file(std::string(200 - dir.path().string().size() - 1, 'm'));
+  ASSERT_EQ(longest.size(), 200u);
+  const std::string nul("a\0b", 3);
+  ASSERT_EQ(
+      run("1\n\n1\nFe 1\n0\n" + longest + "x\n" + dir.file(nul) + "\n" + dir.file("tab\tx") + "\n" + longest + "\n",
+          screen),
+      0)
+      << screen;
+  const std::string asked = " Give name only for output .TALVO file > ";
+  EXPECT_NE(
+      screen.find(asked + " A name can have at most 200 characters\n" + asked +
+                  " A name cannot hold control characters\n" + asked + " A name cannot hold control characters\n" +
+                  asked + " Output is written to file " + longest + ".talvo\n"),
+      std::string::npos)
+      << screen;
+  EXPECT_NE(content(longest + ".sample").find("\nFe "), std::string::npos);
+  EXPECT_EQ(names_in(dir.path()).size(), 6u);
+
+  // The .sample name is kept whole as well, and a longer one is asked again.
+  ASSERT_EQ(run("-1\n" + longest + "x\n" + stem + "_nickel\n\n" + stem + "_again\n", screen), 0) << screen;
+  EXPECT_NE(screen.find("file >  A name can have at most 200 characters\n"), std::string::npos) << screen;
+  EXPECT_NE(content(stem + "_again.talvo").find(" Ni="), std::string::npos);
 }
 
 }  // namespace

@@ -31,8 +31,11 @@ for sig in INT TERM HUP; do
   while IFS= read -r l <&3; do
     case $l in *"Output is written to file big.talvo"*) break ;; esac
   done
-  temp=$(ls -A | grep '^\.big\.talvo\.')
-  [ -n "$temp" ] || { echo "$sig: no report being written when the signal was to come"; fail=1; }
+  # The report is written as a file without a name in this folder (shown as
+  # "#INODE (deleted)"), or under a hidden name where the system has none.
+  writing=$(ls -A | grep '^\.big\.talvo\.'; for fd in /proc/"$pid"/fd/*; do readlink "$fd"; done 2>/dev/null |
+    grep -F "$(pwd -P)/#")
+  [ -n "$writing" ] || { echo "$sig: no report being written when the signal was to come"; fail=1; }
   kill -s "$sig" "$pid"
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
   if kill -0 "$pid" 2>/dev/null; then

@@ -94,6 +94,22 @@ TEST(Mixture, DensitiesAndFractions) {
   EXPECT_NEAR(two.components[0].units + two.components[1].units, 1.0, 1e-15);
 }
 
+TEST(Mixture, IonsKeepTheirChargesAcrossComponents) {
+  // 1 g of each: Fe2O3 (159.6922 g/mol) and FeO (71.8464 g/mol), as ions.
+  const Mixture m = mix("1 g Fe{3+}2O{2-}3 // 1 g Fe{2+}O{2-}");
+  std::map<int, double> fe;
+  double o = 0.0;
+  for (const FormulaElement& e : m.formula.elements)
+    for (const FormulaCharge& ion : e.charges) {
+      if (e.symbol == "Fe") fe[ion.charge] += ion.count;
+      if (e.symbol == "O") o += ion.count;
+    }
+  const double a = 1 / (2 * 55.847 + 3 * 15.9994), b = 1 / (55.847 + 15.9994);
+  ASSERT_EQ(fe.size(), 2u);
+  EXPECT_NEAR(fe[3] / (fe[3] + fe[2]), 2 * a / (2 * a + b), 1e-12);
+  EXPECT_NEAR(o / (fe[3] + fe[2]), (3 * a + b) / (2 * a + b), 1e-12);
+}
+
 TEST(Mixture, EveryMalformedMixtureSaysWhatAndWhere) {
   const struct {
     const char* text;
@@ -119,6 +135,7 @@ TEST(Mixture, EveryMalformedMixtureSaysWhatAndWhere) {
       {"50%vol @1 // H2O@1", ErrorKind::kParseError, "a formula expected"},
       {"Fe[55]@1n", ErrorKind::kNotFound, "the atomic mass of isotope 55Fe is not known"},
       {"Ca(OH", ErrorKind::kParseError, "formula \"Ca(OH\": missing \")\""},
+      {"  ", ErrorKind::kParseError, "empty formula"},
   };
   for (const auto& c : cases) {
     const Result<Mixture> m = parse_mixture(c.text, mass);

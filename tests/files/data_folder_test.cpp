@@ -50,6 +50,12 @@ TEST(DataFolder, SearchOrderWithoutAName) {
     EXPECT_EQ(program_data_folder(unset, dir.file("prefix/bin")).file("b.dat"),
               dir.file("prefix/share/talvo/data/b.dat"))
         << (unset ? unset : "unset");
+  // A program in its build tree: data/ beside it (the build's link to the sources).
+  fs::create_directories(dir.path() / "build/data");
+  dir.write("build/data/d.dat", "built");
+  EXPECT_EQ(program_data_folder(nullptr, dir.file("build")).file("d.dat"), dir.file("build/data/d.dat"));
+  // Nothing else is searched: no folder of the machine the program was built on.
+  EXPECT_EQ(program_data_folder(nullptr, dir.file("build")).file("sears91.dat"), "sears91.dat");
   fs::current_path(before);
 }
 

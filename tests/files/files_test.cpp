@@ -1,6 +1,7 @@
 #include "talvo/files/files.hpp"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,11 +54,14 @@ class UmaskGuard {
   mode_t old_;
 };
 
+// Writes under a hidden name, as on a file system without unnamed files.
+const NewFileOptions kNamed{nullptr, true};
+
 TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
   TempDir dir;
   const std::string name = dir.write("report.talvo", "previous\n");
   {
-    NewFile f = NewFile::create(name);
+    NewFile f = NewFile::create(name, kNamed);
     ASSERT_TRUE(f.good()) << f.status().message;
     f.stream() << "half a report";
     f.stream().flush();
@@ -71,8 +75,8 @@ TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
   EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
 
   // A file moved into another, which was being written, drops that one's temporary file.
-  std::optional<NewFile> first = NewFile::create(name);
-  NewFile second = NewFile::create(dir.file("other"));
+  std::optional<NewFile> first = NewFile::create(name, kNamed);
+  NewFile second = NewFile::create(dir.file("other"), kNamed);
   const std::string dropped = second.temp_name();
   second = std::move(*first);
   EXPECT_FALSE(fs::exists(dropped));
@@ -83,23 +87,179 @@ TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
   EXPECT_TRUE(second.temp_name().empty());
 }
 
-TEST(NewFile, FailuresRemoveTheTemporaryFile) {
+TEST(NewFile, UnnamedFileIsInvisibleUntilCommitted) {
   TempDir dir;
-  // The final name is a folder: the rename fails.
-  fs::create_directory(dir.file("taken"));
-  NewFile f = NewFile::create(dir.file("taken"));
-  ASSERT_TRUE(f.good());
-  f.stream() << "x\n";
-  EXPECT_FALSE(f.commit());
-  EXPECT_EQ(listing(dir), std::vector<std::string>{"taken"});
-  EXPECT_TRUE(fs::is_directory(dir.file("taken")));
+  const std::string name = dir.write("report.talvo", "previous\n");
+  {
+    NewFile f = NewFile::create(name);
+    ASSERT_TRUE(f.good()) << f.status().message;
+    if (!f.unnamed()) GTEST_SKIP() << "no unnamed files (O_TMPFILE) in " << dir.path();
+    EXPECT_TRUE(f.temp_name().empty());
+    f.stream() << std::string(200000, 'x');
+    EXPECT_TRUE(f.start_writeback());
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
+  }
+  EXPECT_EQ(content(name), "previous\n");
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
 
-  // A folder that does not exist: the system's error number and text.
-  const NewFile missing = NewFile::create(dir.file("no/such/file"));
-  EXPECT_FALSE(missing.good());
-  EXPECT_EQ(missing.status().ierr, ENOENT);
-  EXPECT_EQ(missing.status().message,
-            "open_new_file: cannot create " + dir.file("no/such/file") + ": No such file or directory");
+  // Replacing a file and making a new one; both leave only the final names.
+  for (const char* target : {"report.talvo", "report.sample"}) {
+    NewFile f = NewFile::create(dir.file(target));
+    ASSERT_TRUE(f.unnamed());
+    f.stream() << "new " << target << "\n";
+    EXPECT_TRUE(f.commit());
+    EXPECT_FALSE(f.good());
+    EXPECT_EQ(content(dir.file(target)), std::string("new ") + target + "\n");
+  }
+  EXPECT_EQ(listing(dir), (std::vector<std::string>{"report.sample", "report.talvo"}));
+}
+
+TEST(NewFile, FailuresRemoveTheTemporaryFile) {
+  for (const NewFileOptions& options : {NewFileOptions{}, kNamed}) {
+    TempDir dir;
+    // The final name is a folder: the rename fails.
+    fs::create_directory(dir.file("taken"));
+    NewFile f = NewFile::create(dir.file("taken"), options);
+    ASSERT_TRUE(f.good());
+    f.stream() << "x\n";
+    EXPECT_FALSE(f.commit());
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"taken"});
+    EXPECT_TRUE(fs::is_directory(dir.file("taken")));
+
+    // A folder that does not exist: the system's error number and text.
+    const NewFile missing = NewFile::create(dir.file("no/such/file"), options);
+    EXPECT_FALSE(missing.good());
+    EXPECT_EQ(missing.status().ierr, ENOENT);
+    EXPECT_EQ(missing.status().message,
+              "open_new_file: cannot create " + dir.file("no/such/file") + ": No such file or directory");
+  }
+}
+
+// Runs `write` in a child process that is then killed with SIGKILL while
+// what it made is alive, as a writer that has no chance to clean up.
+template <typename Write>
+void killed_writer(Write write) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    write();
+    (void)!::write(ready[1], "x", 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
+  TempDir dir;
+  const std::string name = dir.write("r.talvo", "previous\n");
+  // The writers' files stay open until the kill: never destroyed in the child.
+  const auto half_written = [&](const NewFileOptions& options) {
+    return [&name, options] {
+      auto* f = new NewFile(NewFile::create(name, options));
+      f->stream() << "half\n";
+      f->stream().flush();
+    };
+  };
+  // A killed writer of an unnamed file leaves nothing at all.
+  killed_writer(half_written({}));
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"r.talvo"});
+
+  // A killed writer of a named temporary file leaves it behind, and the
+  // next writer of that name removes it.
+  killed_writer(half_written(kNamed));
+  const std::vector<std::string> first = listing(dir);
+  ASSERT_EQ(first.size(), 2u);
+  killed_writer(half_written(kNamed));
+  const std::vector<std::string> second = listing(dir);
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_NE(first, second);
+  // The same beside names that only look like a temporary file's.
+  const std::vector<std::string> others = {".r.talvo.abc",    ".r.talvo.ABCDEFG", ".r.talvo.ABC-EF",
+                                           ".q.talvo.ABCDEF", "r.talvo.ABCDEF",   ".r.talvo.ABCDEF.x"};
+  for (const std::string& other : others) dir.write(other, "not a temporary file\n");
+  ASSERT_EQ(listing(dir).size(), 2 + others.size());
+
+  // A live writer's file is never taken for abandoned, in this process or another.
+  NewFile live = NewFile::create(name, kNamed);
+  ASSERT_TRUE(live.good());
+  std::vector<std::string> expected = others;
+  expected.push_back("r.talvo");
+  expected.push_back(fs::path(live.temp_name()).filename().string());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listing(dir), expected);
+  EXPECT_EQ(*remove_abandoned_temporaries(name), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const Result<int> removed = remove_abandoned_temporaries(name);
+    _exit(removed.ok() ? *removed : 100);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(listing(dir), expected);
+  live.stream() << "new\n";
+  EXPECT_TRUE(live.commit());
+  EXPECT_EQ(content(name), "new\n");
+
+  // A leftover that is a folder or a link is not a temporary file of ours.
+  fs::create_directory(dir.file(".r.talvo.FOLDER"));
+  fs::create_symlink(name, dir.file(".r.talvo.LINKED"));
+  EXPECT_EQ(*remove_abandoned_temporaries(name), 0);
+  EXPECT_TRUE(fs::is_directory(dir.file(".r.talvo.FOLDER")));
+  EXPECT_TRUE(fs::is_symlink(dir.file(".r.talvo.LINKED")));
+  EXPECT_EQ(content(name), "new\n");
+
+  // A folder that cannot be read is the caller's to know about.
+  const Result<int> missing = remove_abandoned_temporaries(dir.file("no/such/file"));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
+  EXPECT_EQ(missing.error().message,
+            "remove_abandoned_temporaries: cannot read folder " + dir.file("no/such") + ": No such file or directory");
+}
+
+TEST(FolderLock, SecondHolderWaitsForTheFirst) {
+  TempDir dir;
+  int go[2], got[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(got), 0);
+  // The child starts before the lock is taken: a lock belongs to the open
+  // folder, which a child forked later would share.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char c = 0;
+    if (read(go[0], &c, 1) != 1) _exit(1);
+    const Result<FolderLock> mine = FolderLock::take(dir.file("other.sample"));  // the same folder
+    (void)!write(got[1], mine.ok() ? "y" : "n", 1);
+    _exit(0);
+  }
+  std::optional<Result<FolderLock>> held = FolderLock::take(dir.file("pair.talvo"));
+  ASSERT_TRUE(held->ok());
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  pollfd wait_for{got[0], POLLIN, 0};
+  EXPECT_EQ(poll(&wait_for, 1, 300), 0) << "the second lock was had while the first was held";
+  held.reset();
+  char c = 0;
+  EXPECT_EQ(read(got[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  for (int fd : {go[0], go[1], got[0], got[1]}) close(fd);
+  // A folder that cannot be opened: no lock, and the caller may go on.
+  const Result<FolderLock> missing = FolderLock::take(dir.file("no/such/file"));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
 }
 
 TEST(OpenNewFile, ErrorBlock) {
@@ -134,12 +294,18 @@ TEST(NewFile, PermissionBits) {
       dir.write("s.sample", "old\n");
       ASSERT_EQ(chmod(name.c_str(), static_cast<mode_t>(c.previous)), 0);
     }
-    NewFile f = NewFile::create(name);
+    NewFile f = NewFile::create(name, kNamed);
     ASSERT_TRUE(f.good());
     // The temporary file has its bits from the start, not only once in place.
     EXPECT_EQ(mode_of(f.temp_name()), c.expected) << std::oct << c.umask << ' ' << c.previous;
     f.stream() << "new\n";
     ASSERT_TRUE(f.commit());
+    EXPECT_EQ(mode_of(name), c.expected) << std::oct << c.umask << ' ' << c.previous;
+    // The same for a file written without a name.
+    NewFile unnamed = NewFile::create(name);
+    ASSERT_TRUE(unnamed.good());
+    unnamed.stream() << "newer\n";
+    ASSERT_TRUE(unnamed.commit());
     EXPECT_EQ(mode_of(name), c.expected) << std::oct << c.umask << ' ' << c.previous;
     // Reading the umask does not change it.
     EXPECT_EQ(current_umask(), std::optional<unsigned>(c.umask));
@@ -152,8 +318,8 @@ TEST(PendingFiles, RemovesTheFilesBeingWritten) {
   const std::string name = dir.write("r.talvo", "previous\n");
   PendingFiles pending;
   {
-    NewFile a = NewFile::create(name, {&pending});
-    NewFile b = NewFile::create(dir.file("r.sample"), {&pending});
+    NewFile a = NewFile::create(name, {&pending, true});
+    NewFile b = NewFile::create(dir.file("r.sample"), {&pending, true});
     ASSERT_TRUE(a.good() && b.good());
     EXPECT_EQ(pending.count(), 2u);
     a.stream() << "half";
@@ -171,7 +337,7 @@ TEST(PendingFiles, RemovesTheFilesBeingWritten) {
   // Committed and dropped files free their slots; more files than slots are still written.
   std::vector<NewFile> many;
   for (std::size_t i = 0; i < PendingFiles::kSlots + 2; ++i)
-    many.push_back(NewFile::create(dir.file("f" + std::to_string(i)), {&pending}));
+    many.push_back(NewFile::create(dir.file("f" + std::to_string(i)), {&pending, true}));
   EXPECT_EQ(pending.count(), PendingFiles::kSlots);
   for (NewFile& f : many) EXPECT_TRUE(f.commit());
   EXPECT_EQ(pending.count(), 0u);
@@ -196,7 +362,7 @@ TEST(PendingFiles, SignalHandlerLeavesNoTemporaryFile) {
     PendingFiles pending;
     handler_files = &pending;
     signal(SIGTERM, remove_and_stop);
-    NewFile f = NewFile::create(name, {&pending});
+    NewFile f = NewFile::create(name, {&pending, true});
     for (int i = 0; i < 100000; ++i) f.stream() << "a line of a big report\n";
     raise(SIGTERM);
     _exit(0);  // not reached

@@ -243,6 +243,31 @@ TEST(Filon, RefusesUnequalSteps) {
   EXPECT_EQ(first_unequal_step(two), 2u);
 }
 
+// Points that all lie at one x span nothing: every entry refuses them
+// rather than give an integral of 0 (odd and even counts alike).
+TEST(Filon, RefusesAGridOfOneX) {
+  for (std::size_t n : {3u, 4u, 21u}) {
+    const std::vector<double> x(n, 2.5), f(n, 1.0), k = {0.0, 1.0};
+    double v = 7;
+    const Status one = filon_integral(x, f, 0.0, 1.0, v);
+    const Status sig = filon_integral_sigma(x, f, 0.0, 1.0, v);
+    const FilonResult modern = filon_ft(std::span<const double>(x), f, k, {f, false});
+    std::vector<double> cx = x, cf = f, r(2, 7.0);
+    const Status caller = filon_ft(cx, cf, k, r);
+    if (n % 2 == 1) {
+      EXPECT_EQ(one.ierr, 4) << n;
+      EXPECT_EQ(sig.ierr, 4) << n;
+      EXPECT_NE(one.message.find("x = 2.5"), std::string::npos) << one.message;
+    }
+    EXPECT_EQ(v, 7);
+    EXPECT_EQ(modern.status.ierr, 4) << n;
+    EXPECT_TRUE(modern.integral.empty());
+    EXPECT_EQ(caller.ierr, 4) << n;
+    EXPECT_EQ(cx.size(), n);  // left as given
+    EXPECT_EQ(r, std::vector<double>(2, 7.0));
+  }
+}
+
 TEST(FilonSigma, RefusesMismatchedLengths) {
   const Grid g = tabulate(0, 1, 5, [](double x) { return x; });
   const std::vector<double> k = {1.0}, short_sigma = {0.1, 0.1};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -83,19 +84,110 @@ TEST(Moq, WindowShapes) {
 }
 
 TEST(Moq, WalkStopsAtQmax) {
-  // Point data: a point exactly at Qmax is computed, and so is the next one.
+  // Point data: a point exactly at Qmax is computed, the next one is 0.
   const std::vector<double> q = {1, 2, 3, 4, 5, 6};
   std::vector<double> m(6, 9.0);
   ASSERT_TRUE(run(q, m, 3.0, 2).ok());
   EXPECT_EQ(m, (std::vector<double>{1, 1, 1, 0, 0, 0}));
   ASSERT_TRUE(run(q, m, 3.5, 1).ok());
-  EXPECT_NE(m[3], 0.0);  // Q = 4 is the first beyond Qmax and still computed
+  const double x3 = M_PI * 3 / 3.5;
+  EXPECT_DOUBLE_EQ(m[2], std::sin(x3) / x3);
+  EXPECT_EQ(m[3], 0.0);  // Q = 4 is the first beyond Qmax: the window has closed
   EXPECT_EQ(m[4], 0.0);
   // Histogram data: centres 1.5 .. 5.5 plus an extra 6.5; a bin whose next centre lies beyond Qmax is the last.
   std::vector<double> h(5, 9.0);
   ASSERT_TRUE(run(q, h, 3.0, 2).ok());
   EXPECT_EQ(h, (std::vector<double>{1, 1, 0, 0, 0}));
   EXPECT_EQ(moq_effective_q(q, 5), (std::vector<double>{1.5, 2.5, 3.5, 4.5, 5.5, 6.5}));
+}
+
+// Every window, written out here from its definition, on grids in any order:
+// M is the window at each Q up to Qmax and exactly 0 beyond it (where the
+// Lorch, Gaussian and sphere windows are not 0 and the quadratic one rises
+// again). Histogram data take the bin centres.
+TEST(Moq, EveryWindowIsZeroBeyondQmaxPointByPoint) {
+  const double qmax = 20.0, a = 0.05, c = 0.3;
+  const double root = 4.493409457909064;  // the first positive root of tan x = x
+  const auto sphere = [](double x) { return 3 * (std::sin(x) - x * std::cos(x)) / (x * x * x); };
+  struct Case {
+    int option;
+    double p1, p2;
+    std::function<double(double)> window;
+  };
+  const Case cases[] = {
+      {1, 0, 0, [&](double q) { return std::sin(M_PI * q / qmax) / (M_PI * q / qmax); }},
+      {2, 0, 0, [](double) { return 1.0; }},
+      {3, 0, 0,
+       [&](double q) {
+         const double t = q / qmax;
+         return t < 1.0 / 3 ? 1 - 3 * t * t : 1.5 * (1 - t) * (1 - t);
+       }},
+      {4, a, 0, [&](double q) { return std::exp(-a * a * q * q); }},
+      {5, 1, 0, [&](double q) { return sphere(root * q / qmax); }},
+      {5, 2, c, [&](double q) { return sphere(c * q); }},
+      {5, 3, 0, [&](double q) { return sphere(M_PI * q / qmax); }},
+  };
+  // Unsorted, with points beyond Qmax before those inside it.
+  const std::vector<double> q = {25.0, 10.0, 21.0, 0.5, 40.0, 19.0, 3.0, 20.0, 30.0};
+  for (const Case& k : cases) {
+    std::vector<double> m(q.size(), 9.0);
+    ASSERT_TRUE(run(q, m, qmax, k.option, k.p1, k.p2).ok()) << "option " << k.option;
+    for (std::size_t i = 0; i < q.size(); ++i) {
+      if (q[i] > qmax)
+        EXPECT_EQ(m[i], 0.0) << "option " << k.option << " p1 " << k.p1 << " Q " << q[i];
+      else
+        EXPECT_NEAR(m[i], k.window(q[i]), 1e-14) << "option " << k.option << " p1 " << k.p1 << " Q " << q[i];
+    }
+  }
+  // Lorch at Q = 1 = Qmax / 2 after a Q beyond Qmax: 2 / pi, not 0.
+  std::vector<double> four(4);
+  ASSERT_TRUE(run({0.0, 3.0, 1.0, 2.0}, four, 2.0, 1).ok());
+  EXPECT_EQ(four[0], 1.0);
+  EXPECT_EQ(four[1], 0.0);
+  EXPECT_NEAR(four[2], 2 / M_PI, 1e-15);
+  EXPECT_NEAR(four[3], 0.0, 1e-15);
+  // Histogram: edges 0, 19, 21, 30 have centres 9.5, 20, 25.5.
+  std::vector<double> bins(3, 9.0);
+  ASSERT_TRUE(run({0.0, 19.0, 21.0, 30.0}, bins, qmax, 4, a).ok());
+  EXPECT_DOUBLE_EQ(bins[0], std::exp(-a * a * 9.5 * 9.5));
+  EXPECT_DOUBLE_EQ(bins[1], std::exp(-a * a * 20 * 20));
+  EXPECT_EQ(bins[2], 0.0);
+}
+
+// Parameters whose window would be NaN or infinite are refused; the largest
+// that still give numbers give them.
+TEST(Moq, ParametersThatCannotBeComputedAreRefused) {
+  const std::vector<double> q = {0.0, 10.0, 20.0, 30.0};
+  const double inf = INFINITY, nan = NAN;
+  struct Case {
+    double qmax;
+    int option;
+    double p1, p2;
+    int ierr;
+  };
+  const Case cases[] = {
+      {20, 4, 1e200, 0, 4},  {20, 4, nan, 0, 4},   {20, 4, inf, 0, 4},   {20, 4, -inf, 0, 4},
+      {20, 4, 1e-200, 0, 4},  // p1^2 is 0
+      {20, 5, nan, 0, 4},    {20, 5, inf, 0, 4},   {20, 5, 1e200, 0, 4}, {20, 5, -1e200, 0, 4},
+      {20, 5, 2, nan, 4},    {20, 5, 2, inf, 4},   {20, 5, 2, 1e307, 4},  // p2 Qmax overflows
+      {nan, 1, 0, 0, 1},     {inf, 2, 0, 0, 1},    {1e-320, 1, 0, 0, 1},  // pi / Qmax overflows
+      {20, 4, 1e150, 0, 0},  {20, 5, 2, 1e300, 0}, {1e-300, 1, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> m(q.size(), 9.0);
+    const Status s = run(q, m, c.qmax, c.option, c.p1, c.p2);
+    EXPECT_EQ(s.ierr, c.ierr) << "Qmax " << c.qmax << " option " << c.option << " p1 " << c.p1 << " p2 " << c.p2;
+    if (c.ierr == 0)
+      for (double v : m) EXPECT_TRUE(std::isfinite(v)) << "option " << c.option << " p1 " << c.p1;
+    else
+      EXPECT_EQ(m, std::vector<double>(q.size(), 0.0));
+    // The named windows go the same way.
+    if (c.option != 2 && c.option != 3) {
+      const Window w = c.option == 1 ? Window::kLorch : c.option == 4 ? Window::kGaussian : Window::kSphere;
+      const ModificationResult r = modification(q, w, c.qmax, {c.p1, c.p2, false});
+      EXPECT_EQ(r.status.ierr, c.ierr) << "modification, option " << c.option << " p1 " << c.p1;
+    }
+  }
 }
 
 // The windows by name, each checked against its formula at one Q.
@@ -128,7 +220,8 @@ TEST(Modification, WindowsByName) {
     ASSERT_TRUE(r.status.ok()) << window_name(c.window) << ": " << r.status.message;
     ASSERT_EQ(r.m.size(), q.size());
     EXPECT_NEAR(r.m[1], c.expected_at_2, 1e-15) << window_name(c.window);
-    // After the first point past Qmax only "none" is still 1.
+    // Past Qmax only "none" is still 1.
+    EXPECT_EQ(r.m[3], c.window == Window::kNone ? 1.0 : 0.0) << window_name(c.window);
     EXPECT_EQ(r.m[4], c.window == Window::kNone ? 1.0 : 0.0) << window_name(c.window);
   }
   const ModificationResult bins = modification(q, Window::kStep, 4.0, {0, 0, true});

@@ -125,6 +125,69 @@ TEST(Sq2gr, SigmaAgainstMonteCarlo) {
   }
 }
 
+// Data that run past Qmax: only Q up to Qmax are integrated. Q (S(Q) - 1) =
+// sin(2Q) / 2 is far from 0 at Qmax = 20, and so is the Gaussian window
+// exp(-a^2 Q^2), 0.37 there: the point one step beyond would add ~1e-3.
+// Checked against Simpson's rule on [0, Qmax] with 200000 panels, and
+// against the same data cut at Qmax, for every window.
+TEST(Sq2gr, IntegratesOnlyUpToQmax) {
+  const double a = 0.05, qmax = 20.0, step = 0.01;
+  const auto q_s_minus_1 = [](double q) { return std::sin(2 * q) / 2; };
+  Data full, cut;
+  for (int i = 0; i <= 3000; ++i) {
+    const double q = i * step;
+    full.q.push_back(q);
+    full.s.push_back(1 + (q == 0 ? 1.0 : q_s_minus_1(q) / q));
+    if (i <= 2000) {
+      cut.q.push_back(q);
+      cut.s.push_back(full.s.back());
+    }
+  }
+  const std::vector<double> r = {0.39, 1.0, 2.0, 3.3, 5.7};
+  Sq2grOptions o;
+  o.window = Window::kGaussian;
+  o.p1 = a;
+  o.qmax = qmax;
+  const Sq2grResult res = sq2gr(full.q, full.s, r, 0.1, o);
+  ASSERT_TRUE(res.status.ok()) << res.status.message;
+  for (std::size_t j = 0; j < r.size(); ++j) {
+    const int panels = 200000;
+    const double h = qmax / panels;
+    const auto integrand = [&](double q) { return q_s_minus_1(q) * std::exp(-a * a * q * q) * std::sin(q * r[j]); };
+    double sum = integrand(0) + integrand(qmax);
+    for (int i = 1; i < panels; ++i) sum += (i % 2 ? 4 : 2) * integrand(i * h);
+    EXPECT_NEAR(res.G[j], 2 / M_PI * sum * h / 3, 1e-8) << "r " << r[j];
+  }
+
+  for (Window w : {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere}) {
+    Sq2grOptions wo;
+    wo.window = w;
+    wo.p1 = w == Window::kGaussian ? a : w == Window::kSphere ? 1.0 : 0.0;
+    wo.qmax = qmax;
+    const Sq2grResult longer = sq2gr(full.q, full.s, r, 0.1, wo), shorter = sq2gr(cut.q, cut.s, r, 0.1, wo);
+    ASSERT_TRUE(longer.status.ok()) << window_name(w) << ": " << longer.status.message;
+    for (std::size_t j = 0; j < r.size(); ++j) EXPECT_NEAR(longer.G[j], shorter.G[j], 1e-14) << window_name(w);
+  }
+
+  // A Qmax between grid points takes the points below it; an even number of
+  // them leaves the last one out, as for data that end there.
+  o.qmax = 20.005;
+  Data cut_odd{{full.q.begin(), full.q.begin() + 2001}, {full.s.begin(), full.s.begin() + 2001}};
+  EXPECT_EQ(sq2gr(full.q, full.s, r, 0.1, o).G, sq2gr(cut_odd.q, cut_odd.s, r, 0.1, o).G);
+  o.qmax = 20.01;
+  Data cut_even{{full.q.begin(), full.q.begin() + 2002}, {full.s.begin(), full.s.begin() + 2002}};
+  const Sq2grResult even = sq2gr(full.q, full.s, r, 0.1, o);
+  EXPECT_EQ(even.status.ierr, 9);
+  EXPECT_NE(even.status.message.find("(2002)"), std::string::npos) << even.status.message;
+  EXPECT_EQ(even.G, sq2gr(cut_even.q, cut_even.s, r, 0.1, o).G);
+  // Fewer than 3 points up to Qmax.
+  o.qmax = 0.015;
+  const Sq2grResult two = sq2gr(full.q, full.s, r, 0.1, o);
+  EXPECT_EQ(two.status.ierr, 2);
+  EXPECT_NE(two.status.message.find("up to Qmax"), std::string::npos) << two.status.message;
+  EXPECT_TRUE(two.G.empty());
+}
+
 TEST(Sq2gr, EvenCountLeavesTheLastPointOut) {
   const Shell shell;
   const Data even = tabulate(shell, 0.0, 0.05, 400);

@@ -11,7 +11,7 @@ fail=0
 for f in sears91.dat sears.ascii at_weights.dat neutron_sears92.tsv wk_neutral.foqdat it_neutral.foqdat; do
   cmp "$work/data/$f" "$src/data/$f" || { echo "data/$f is not what the generator writes"; fail=1; }
 done
-for f in elements/element_table.inc elements/element_density_table.inc neutron/lynn_seeger_table.inc xray/wk_table.inc xray/it_table.inc; do
+for f in $(cd "$work/code" && find . -type f -name '*.inc' | sed 's|^\./||' | sort); do
   cmp "$work/code/$f" "$src/talvo/$f" || { echo "talvo/$f is not what the generator writes"; fail=1; }
 done
 # Every file of data/ (outside its sources) comes from the generator.

@@ -99,6 +99,61 @@ bash -c "$limit '$tools' --version" >/dev/null 2>&1 || limit=
 run "grid too large" 2 "grid too large" -- bash -c "$limit '$tools' filon --k 0:1e9:1 < /dev/null"
 run "grid of overflowing length" 2 "grid too large" -- "$tools" peak gaussian --center 0 --fwhm 1 --x 0:1e308:1e-300
 
+# A range whose TO lies below FROM computes nothing: wrong usage, not empty output and exit 0.
+for cmd in "filon --k 10:0:1" "foq H --q 3:1:1" "sq2gr - --rho0 0.1 --r 5:1:0.1" \
+  "peak gaussian --center 0 --fwhm 1 --x 3:1:1" "xray-average SiO2 --q 2:1:1"; do
+  run "$cmd" 2 "needs TO at or above FROM" -- bash -c "'$tools' $cmd < '$tmp/three'"
+  [ -z "$out" ] || say "$cmd: no rows wanted"
+done
+
+# Points that all lie at one x span nothing: filon refuses them as sq2gr does.
+printf '1 1\n1 2\n1 3\n' >"$tmp/one_x"
+run "filon at one x" 1 "all 3 points are at x = 1" -- bash -c "'$tools' filon --k 0:2:1 < '$tmp/one_x'"
+run "filon at one x, single" 1 "all 3 points are at x = 1" -- bash -c "'$tools' filon --single 1 < '$tmp/one_x'"
+run "sq2gr at one Q" 1 "must increase" -- bash -c "'$tools' sq2gr - --rho0 0.1 --r 1:1:1 < '$tmp/one_x'"
+
+# moq computes M point by point: on an unsorted grid the Lorch window at Q = 1 = Qmax / 2 is
+# sin(pi/2) / (pi/2) = 2 / pi even after Q = 3, beyond Qmax, which is 0.
+run "moq unsorted" 0 "" -- bash -c "printf '0\n3\n1\n2\n' | '$tools' moq --option 1 --qmax 2"
+[ "$(field 2 2)" = 0 ] || say "moq unsorted: M(3) = $(field 2 2), want 0"
+near "moq unsorted M(1)" "$(field 3 2)" 0.63661977236758134 1e-15
+# Every window is 0 beyond Qmax (Lorch would be -0.047 at Q = 21 for Qmax 20, Gaussian 0.33,
+# the quadratic 1.5 (1 - 21/20)^2, the sphere transforms non-zero too); at Q = 10 none is.
+for opt in "1" "2" "3" "4 --p1 0.05" "5 --p1 1" "5 --p1 2 --p2 0.3" "5 --p1 3"; do
+  run "moq option $opt" 0 "" -- bash -c "printf '0\n21\n10\n20\n' | '$tools' moq --option $opt --qmax 20"
+  [ "$(field 2 2)" = 0 ] || say "moq option $opt: M(21) = $(field 2 2) beyond Qmax 20, want 0"
+  [ "$(field 3 2)" != 0 ] || say "moq option $opt: M(10) = 0"
+done
+# Window parameters whose window would be NaN are refused, by the routine or as not numbers.
+for opt in "4 --p1 1e200" "4 --p1 1e-200" "5 --p1 1e200" "5 --p1 2 --p2 1e307"; do
+  run "moq option $opt" 1 "Unacceptable parameter value" -- \
+    bash -c "printf '0\n10\n20\n' | '$tools' moq --option $opt --qmax 20"
+done
+run "moq Qmax 1e-320" 1 "Unreasonable value of Qmax" -- bash -c "printf '0\n10\n' | '$tools' moq --option 1 --qmax 1e-320"
+run "moq p1 NaN" 2 "not a number: nan" -- bash -c "printf '0\n10\n' | '$tools' moq --option 4 --p1 nan --qmax 10"
+run "sq2gr gaussian p1 1e200" 1 "Unacceptable parameter value" -- \
+  "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window gaussian --p1 1e200
+
+# sq2gr integrates only up to Qmax. Q (S(Q) - 1) = sin(2Q) / 2 on a grid to Q = 30, Gaussian window
+# exp(-0.0025 Q^2) (0.37 at Q = 20) closing at --qmax 20: against Simpson's rule over [0, 20]
+# with 20000 panels, and against the same data cut at Q = 20.
+awk 'BEGIN { for (i = 0; i <= 3000; i++) { q = i / 100; printf "%.2f %.17g\n", q, q == 0 ? 2 : 1 + sin(2 * q) / (2 * q) } }' \
+  >"$tmp/long.sq"
+head -2001 "$tmp/long.sq" >"$tmp/cut.sq"
+for r in 0.39 2.7; do
+  want=$(awk -v r="$r" 'function f(q) { return sin(2 * q) / 2 * exp(-0.0025 * q * q) * sin(q * r) }
+    BEGIN { n = 20000; h = 20 / n; s = f(0) + f(20)
+      for (i = 1; i < n; i++) s += (i % 2 ? 4 : 2) * f(i * h)
+      printf "%.17g", 2 / atan2(0, -1) * s * h / 3 }')
+  run "sq2gr to Qmax, r = $r" 0 "" -- "$tools" sq2gr "$tmp/long.sq" --rho0 0.1 --r "$r:$r:1" --window gaussian \
+    --p1 0.05 --qmax 20
+  near "G($r) up to Qmax 20" "$(field 1 2)" "$want" 1e-8
+  long=$(field 1 2)
+  run "sq2gr of data cut at Qmax, r = $r" 0 "" -- "$tools" sq2gr "$tmp/cut.sq" --rho0 0.1 --r "$r:$r:1" \
+    --window gaussian --p1 0.05 --qmax 20
+  [ "$(field 1 2)" = "$long" ] || say "sq2gr r = $r: $long on data to 30, $(field 1 2) on data cut at Qmax"
+done
+
 for sub in peak sq2gr; do
   "$tools" "$sub" --help | grep -q "usage: talvo-tools $sub" || say "$sub --help"
 done

@@ -43,6 +43,35 @@ for sub in "foq H --tabel it --q 0:1:1" "xs H2O --densty 1" "element Fe --Z 26" 
   [ $status = 2 ] && grep -q "unknown option" <<<"$out" || { echo "FAIL unknown option in '$sub': status $status"; fail=1; }
 done
 check "xrdml missing" 1 "" -- "$tools" xrdml /no/such/file.xrdml
+# errs NAME EXPECTED_STATUS STDERR_PATTERN -- command...: the status and a message that says why.
+errs() {
+  local name=$1 want_status=$2 pattern=$3 err status
+  shift 4
+  err=$("$@" 2>&1 >/dev/null)
+  status=$?
+  [ "$status" = "$want_status" ] && grep -q -- "$pattern" <<<"$err" ||
+    { echo "FAIL $name: status $status (want $want_status), message: $err"; fail=1; }
+}
+# Amounts that give no density: negative, or whose sums pass the range of numbers; the message names the amount.
+errs "density negative amount" 1 "amount of H, -2, must be a finite number not below 0" -- "$tools" density 1.0 H -2 O 1
+errs "density amount too large" 1 "amount of O, 1e+308, is too large" -- "$tools" density 1.0 H 2 O 1e308
+errs "density result too large" 1 "beyond the range of numbers" -- "$tools" density -1e308 U 1
+errs "density amount NaN" 2 "AMOUNT is not a number: nan" -- "$tools" density 1.0 H nan O 1
+errs "density amount inf" 2 "AMOUNT is not a number: inf" -- "$tools" density 1.0 H inf O 1
+check "density zero amount" 0 "$("$tools" density 1.0 O 1)" -- "$tools" density 1.0 H 0 O 1
+# Memory: a result larger than the library takes is refused before memory is taken (40 elements
+# have 820 weights: 1.3 GB at 2e5 Q), and memory that runs out is an error with exit 1, never an abort.
+forty=HHeLiBeBCNOFNeNaMgAlSiPSClArKCaScTiVCrMnFeCoNiCuZnGaGeAsSeBrKrRbSrYZr
+errs "xray-average too large" 1 "820 weights at 200000 Q), more than 134217728: at most 163083 Q" -- \
+  "$tools" xray-average $forty --q 0:19.9999:0.0001
+if bash -c "ulimit -v 300000; '$tools' --version; exit \$?" >/dev/null 2>&1; then
+  errs "xray-average out of memory" 1 "xray-average: out of memory" -- \
+    bash -c "ulimit -v 300000; '$tools' xray-average HHeLiBeBCNOFNe --q 0:99.9999:0.0001"
+  errs "grid out of memory" 1 "^talvo-tools peak: out of memory$" -- \
+    bash -c "ulimit -v 60000; '$tools' peak gaussian --center 0 --fwhm 1 --x 0:1:2e-7"
+else
+  echo "skipped the out-of-memory checks: this build cannot start under ulimit -v (sanitizer shadow memory)"
+fi
 check "no subcommand" 2 "" -- "$tools"
 for sub in foq element density xrdml moq filon; do
   "$tools" "$sub" --help | grep -q "usage: talvo-tools $sub" || { echo "FAIL $sub --help"; fail=1; }

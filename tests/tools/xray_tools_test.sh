@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# talvo-tools foq, element and xray-average from the outside: rows, comment
-# lines, messages on standard error and exit codes.
+# talvo-tools foq, element, xray-average, xray and compton from the outside:
+# rows, comment lines, messages on standard error and exit codes.
 # usage: xray_tools_test.sh TALVO_TOOLS DATA_DIR
 set -u
 tools=$1 data=$2
@@ -81,8 +81,9 @@ check "xray-average wk at 26" 0 "$("$tools" xray-average C --q 26:26:1 2>/dev/nu
   "$tools" xray-average C --q 26:26:1
 check "xray-average unknown element" 1 "" "talvo-tools xray-average: formula \"SiQq2\": unknown element \"Qq\"" -- \
   "$tools" xray-average SiQq2 --q 0:1:1
+# No Q rows on standard input (a range with TO below FROM is wrong usage, checked with the other grids).
 check "xray-average empty grid" 1 "" "talvo-tools xray-average: the Q grid is empty" -- \
-  "$tools" xray-average SiO2 --q 5:1:1
+  bash -c "'$tools' xray-average SiO2 < /dev/null"
 check "xray-average bad density" 1 "" "the density must be above 0 g/cm3" -- \
   "$tools" xray-average SiO2 --q 0:1:1 --density 0
 check "xray-average isotope mass" 1 "" "the mass of Li[7] is not known here" -- \
@@ -92,5 +93,86 @@ check "xray-average bad table" 2 "" "--table is wk or it" -- "$tools" xray-avera
 
 "$tools" --help | grep -q "^  xray-average " || { echo "FAIL xray-average missing from --help"; fail=1; }
 "$tools" xray-average --help | grep -q "usage: talvo-tools xray-average" || { echo "FAIL xray-average --help"; fail=1; }
+# Ions: O2- at Q = 0 is c + sum a of its published coefficients,
+# 0.025429 + 3.990247 + 2.300563 + 0.607200 + 1.907882 + 1.167080 = 9.998401.
+check "foq O2-" 0 "0 9.998401" "" -- "$tools" foq O2- --q 0:0:1
+check "foq Fe+3 is Fe3+" 0 "$("$tools" foq Fe3+ --q 0:2:1 2>/dev/null)" "" -- "$tools" foq Fe+3 --q 0:2:1
+check "foq ion the table lacks" 1 "" "the ion Fe5+ (the table has Fe2+, Fe3+)" -- "$tools" foq Fe5+ --q 0:1:1
+check "foq ion with it" 2 "" "ions are in the Waasmaier-Kirfel table only" -- "$tools" foq O2- --table it --q 0:1:1
+check "foq ion from a file" 2 "" "held in the program only" -- "$tools" foq O2- --source file --q 0:1:1
+
+# Al{3+}2O{2-}3 at Q = 0: f(0) of Al3+ is 0.019397 + 4.132015 + 0.912049 + 1.102425 + 0.614876 + 3.219136
+# = 9.999898, of O2- 9.998401; c = 0.4 and 0.6.
+out=$("$tools" xray-average "Al{3+}2O{2-}3" --q 0:0:1 2>"$err")
+status=$?
+[ "$status" = 0 ] && [ ! -s "$err" ] || { echo "FAIL xray-average ions: status $status"; cat "$err"; fail=1; }
+[ "$(sed -n 1p <<<"$out")" = "# Q <f2> <f>2 w_Al3+-Al3+ w_O2--O2- w_Al3+-O2-" ] || { echo "FAIL ion columns: $out"; fail=1; }
+awk 'NR == 2 { f2 = 0.4 * 9.999898^2 + 0.6 * 9.998401^2; fm = (0.4 * 9.999898 + 0.6 * 9.998401)^2
+  exit !(($2 - f2)^2 < 1e-20 * f2^2 && ($3 - fm)^2 < 1e-20 * fm^2) }' <<<"$out" ||
+  { echo "FAIL xray-average ions at Q = 0: $out"; fail=1; }
+out=$("$tools" xray-average "Fe{3+}2O{2-}3" --q 0:0:1 --anode Cu 2>"$err")
+grep -q "^# at 8.04778 keV, f' f'': Fe3+ -" <<<"$out" || { echo "FAIL xray-average --anode: $out"; fail=1; }
+check "xray-average energy beyond the table" 1 "" "the energy 40 keV is outside the Henke table's 10 eV to 30 keV" -- \
+  "$tools" xray-average SiO2 --q 0:1:1 --energy 40
+check "xray-average two energies" 2 "" "give one of --energy, --wavelength and --anode" -- \
+  "$tools" xray-average SiO2 --q 0:1:1 --energy 8 --anode Cu
+
+# xray: one JSON object with the energy and wavelength first and xs's keys.
+json=$("$tools" xray Gd2O3 --anode Cu --density 7.41 --json 2>"$err")
+status=$?
+[ "$status" = 0 ] && [ ! -s "$err" ] || { echo "FAIL xray --json: status $status"; cat "$err"; fail=1; }
+python3 -c '
+import json, sys
+m = json.loads(sys.argv[1])
+keys = list(m)
+assert keys[:2] == ["energy", "wavelength"], keys
+assert m["energy"] == 8.04778 and abs(m["wavelength"] - 1.54060) < 1e-5, m
+for k in ("number_density", "sld", "sld_im", "mu_photo", "mu_total", "transmission"):
+    assert k in m, k
+assert m["transmission"] is None and m["sld"] > 40 and m["mu_total"] > m["mu_photo"] > 0, m
+assert [e["symbol"] for e in m["elements"]] == ["Gd", "O"], m
+' "$json" || { echo "FAIL xray --json: $json"; fail=1; }
+out=$("$tools" xray SiO2 --energy 8.048 --density 2.2 --thickness 0.01 2>"$err")
+for name in "energy" "sld" "sld_im" "critical_angle" "mu_total" "attenuation_length" "transmission" "Si f1"; do
+  grep -q "^$name  *[0-9]" <<<"$out" || { echo "FAIL xray plain lacks $name: $out"; fail=1; }
+done
+check "xray by wavelength" 0 "$("$tools" xray SiO2 --energy 8.04778 --density 2.2 2>/dev/null)" "" -- \
+  "$tools" xray SiO2 --wavelength "$(python3 -c 'print(12.398419843320026 / 8.04778)')" --density 2.2
+check "xray no energy" 2 "" "give --energy E (keV), --wavelength L (Angstrom) or --anode NAME" -- "$tools" xray SiO2
+check "xray unknown anode" 1 "" "talvo-tools xray: no anode \"Zn\"" -- "$tools" xray SiO2 --anode Zn
+check "xray W K alpha beyond the table" 1 "" "59.31824 keV is outside the Henke table" -- "$tools" xray SiO2 --anode W
+check "xray beyond U" 1 "" "not Pu (Z = 94)" -- "$tools" xray PuO2 --anode Cu
+check "xray empty formula" 1 "" "talvo-tools xray: empty formula" -- "$tools" xray "" --anode Cu
+check "xray NaN energy" 2 "" "talvo-tools xray: --energy is not a number: nan" -- "$tools" xray SiO2 --energy nan
+
+# compton: SiO2 at x = sin(theta)/lambda = 0.5 (Q = 2 pi), where Hubbell tabulates S: Si 7.937, O 5.828.
+out=$("$tools" compton SiO2 --q 6.283185307179586:6.283185307179586:1 2>"$err")
+status=$?
+[ "$status" = 0 ] && [ ! -s "$err" ] || { echo "FAIL compton: status $status"; cat "$err"; fail=1; }
+grep -v '^#' <<<"$out" | awk '{ exit !(NF == 2 && ($2 - (7.937 + 2 * 5.828) / 3)^2 < 1e-20) }' ||
+  { echo "FAIL compton SiO2 at Q = 2 pi: $out"; fail=1; }
+[ "$(grep -c '^#' <<<"$out")" = 2 ] || { echo "FAIL compton comment lines: $out"; fail=1; }
+out=$("$tools" compton O --q 0:20:10 --balyuzi 2>"$err")
+grep -q "talvo-tools compton: the Balyuzi fit holds up to sin(theta)/lambda = 1.4" "$err" ||
+  { echo "FAIL compton --balyuzi beyond 1.4 does not warn"; cat "$err"; fail=1; }
+[ "$(grep -vc '^#' <<<"$out")" = 3 ] || { echo "FAIL compton --balyuzi rows: $out"; fail=1; }
+out=$("$tools" compton O --q 0:10:5 --wavelength 0.7093 --breit-dirac 2 2>"$err")
+grep -q "^# Breit-Dirac factor (lambda/lambda')^2 at lambda = 0.7093 A" <<<"$out" ||
+  { echo "FAIL compton --breit-dirac: $out"; fail=1; }
+check "compton bad power" 1 "" "the Breit-Dirac power is 2 or 3, not 4" -- \
+  "$tools" compton O --q 0:1:1 --wavelength 0.7 --breit-dirac 4
+check "compton power without wavelength" 2 "" "--breit-dirac needs --wavelength" -- \
+  "$tools" compton O --q 0:1:1 --breit-dirac 2
+check "compton Q beyond 4 pi / lambda" 1 "" "is beyond 4 pi / lambda" -- "$tools" compton O --q 0:20:10 --wavelength 0.7093
+check "compton unknown element" 1 "" "unknown element \"Qq\"" -- "$tools" compton Qq --q 0:1:1
+check "compton negative Q" 1 "" "Q must be finite and not below 0: -1" -- sh -c "echo -1 | '$tools' compton O"
+
+for c in xray compton; do
+  "$tools" --help | grep -q "^  $c " || { echo "FAIL $c missing from --help"; fail=1; }
+  "$tools" $c --help | grep -q "usage: talvo-tools $c" || { echo "FAIL $c --help"; fail=1; }
+done
+"$tools" xray --help | grep -qF "xray Gd2O3 --anode Cu --density 7.41 --json" || { echo "FAIL xray --help example"; fail=1; }
+"$tools" foq --help | grep -qF "O2-" || { echo "FAIL foq --help names ions"; fail=1; }
+"$tools" xray-average --help | grep -qF "Al{3+}2O{2-}3" || { echo "FAIL xray-average --help names ions"; fail=1; }
 [ $fail = 0 ] && echo "talvo-tools X-ray checks passed"
 exit $fail

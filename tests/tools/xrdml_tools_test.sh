@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# talvo-tools xrdml --scans from the outside: rows of every scan of real files,
-# and errors (exit 1, no rows) for input that is not a whole XRDML file.
+# talvo-tools xrdml from the outside: rows of every scan of real files (--scans),
+# one scan or the sum of all (the default), and errors (exit 1, no rows) for
+# input that is not a whole XRDML file or whose numbers give no finite values.
 # usage: xrdml_tools_test.sh TALVO_TOOLS FILES_DIR
 set -u
 tools=$1 files=$2/xrdml
@@ -70,8 +71,9 @@ check_error "zero device, summed" "not a regular file: /dev/zero" -- "$tools" xr
 check_error "fifo without writer" "not a regular file" -- "$tools" xrdml "$tmp/fifo.xrdml" --scans all
 check_error "fifo, summed" "not a regular file" -- "$tools" xrdml "$tmp/fifo.xrdml"
 check_error "junk" "not an XRDML file" -- "$tools" xrdml "$tmp/junk.xrdml" --scans all
-check_error "junk, summed" "No scan in file" -- "$tools" xrdml "$tmp/junk.xrdml"
-check_error "one line, summed" "No scan in file" -- "$tools" xrdml "$tmp/one_line.xrdml"
+check_error "junk, summed" "not an XRDML file" -- "$tools" xrdml "$tmp/junk.xrdml"
+check_error "one line, summed" "Too many scans in file: 91, of which this reading takes 20; --scans all reads every scan" \
+  -- "$tools" xrdml "$tmp/one_line.xrdml"
 check_error "cut short" "it is cut short" -- "$tools" xrdml "$tmp/cut.xrdml" --scans all
 check_error "decimal comma" "scan 1, point 2: intensity \"1,1\" is not a plain non-negative number" \
   -- "$tools" xrdml "$tmp/comma.xrdml" --scans all
@@ -81,5 +83,83 @@ check_error "no such scan" "no scan 92" -- "$tools" xrdml "$pole" --scans 92
 check "scans not a number" 2 "" -- "$tools" xrdml "$pole" --scans some
 check "axis without scans" 2 "" -- "$tools" xrdml "$pole" --axis Phi
 check "scans with --scan" 2 "" -- "$tools" xrdml "$pole" --scans all --scan 1
+
+# The default reading takes the whole file too: one scan, or the sum of all.
+single=$files/single_scan_intensities.xrdml
+check "default, first rows" 0 "$(printf '# wavelength 1.540598\n# scans 1\n5.00835563 1719 41.46082488325576')" \
+  -- bash -c "'$tools' xrdml '$single' | head -3"
+check "default, scan 1 as --scans 1" 0 "$("$tools" xrdml "$single" --scans 1 | sed 1,3d | cut -d' ' -f2- | md5sum)" \
+  -- bash -c "'$tools' xrdml '$single' --scan 1 | sed 1,2d | md5sum"
+# Attributes in another order, single quotes: the same rows (not x = 0).
+sed "s|<positions axis=\"2Theta\" unit=\"deg\">|<positions unit='deg' axis='2Theta'>|" "$single" >"$tmp/quotes.xrdml"
+check "attributes in any order" 0 "$("$tools" xrdml "$single" | md5sum)" \
+  -- bash -c "'$tools' xrdml '$tmp/quotes.xrdml' | md5sum"
+# Counts behind an attenuator: y = 368505 counts times the factor 148, e = 148 sqrt(368505).
+sed 's|<intensities unit="counts">54538740 |<counts>368505 |; s|</intensities>|</counts>|' "$att" >"$tmp/att_counts.xrdml"
+check "default applies attenuation" 0 "$(printf '# wavelength 1.541874\n# scans 1\n0.11 54538740 89842.8267587346')" \
+  -- bash -c "'$tools' xrdml '$tmp/att_counts.xrdml' | head -3"
+# Two copies of the single scan, summed: y = 2 x 1719, e = sqrt(3438); per second
+# over the summed 2 x 50.165 s: 3438 / 100.33 and sqrt(3438) / 100.33.
+awk 'NR >= 79 && NR <= 104 { block = block $0 "\n" } { print } NR == 104 { printf "%s", block }' "$single" >"$tmp/two.xrdml"
+check "two scans summed" 0 "$(printf '# wavelength 1.540598\n# scans 2\n5.00835563 3438 58.63446085707619')" \
+  -- bash -c "'$tools' xrdml '$tmp/two.xrdml' | head -3"
+check "two scans summed, cps" 0 "5.00835563 34.26691916674972 0.5844160356531066" \
+  -- bash -c "'$tools' xrdml '$tmp/two.xrdml' --cps | sed -n 3p"
+check "scan 2 of two" 0 "5.00835563 34.26691916674972 0.8264890836889417" \
+  -- bash -c "'$tools' xrdml '$tmp/two.xrdml' --scan 2 --cps | sed -n 3p"
+sed '0,/<startPosition>5.00835563/s|<startPosition>5.00835563|<startPosition>6.00835563|' "$tmp/two.xrdml" >"$tmp/shifted.xrdml"
+check_error "scans that do not match" "Incompatible scans: point 1 of scan 2 lies at 5.00835563, not at 6.00835563" \
+  -- "$tools" xrdml "$tmp/shifted.xrdml"
+check_error "no scan 3" "no scan 3" -- "$tools" xrdml "$tmp/two.xrdml" --scan 3
+# What the record-by-record reader let through, refused with exit 1.
+sed 's|<commonCountingTime unit="seconds">50.165<|<commonCountingTime unit="seconds">0<|' "$single" >"$tmp/time0.xrdml"
+sed 's|<commonCountingTime unit="seconds">50.165<|<commonCountingTime unit="seconds">-1<|' "$single" >"$tmp/time_negative.xrdml"
+sed 's|>1719 1766 |>1719 -1766 |' "$single" >"$tmp/negative.xrdml"
+sed 's|>1719 1766 |>1,719 1766 |' "$single" >"$tmp/comma1.xrdml"
+check_error "decimal comma, summed" "point 1: intensity \"1,719\" is not a plain non-negative number" -- "$tools" xrdml "$tmp/comma1.xrdml"
+check_error "counting time 0" "counting time 0, no counts per second" -- "$tools" xrdml "$tmp/time0.xrdml" --cps
+check_error "counting time 0, summed" "counting time 0, no counts per second" -- "$tools" xrdml "$tmp/time0.xrdml" --scan 1 --cps
+check_error "negative counting time" "counting time \"-1\" is not a plain non-negative number" -- "$tools" xrdml "$tmp/time_negative.xrdml" --cps
+check_error "negative count" "point 2: intensity \"-1766\" is not a plain non-negative number" -- "$tools" xrdml "$tmp/negative.xrdml"
+
+# Finite numbers whose arithmetic is not: refused, never printed as inf or NaN.
+sed 's|<startPosition>5.00835563<|<startPosition>-1.7e308<|; s|<endPosition>80.00853080<|<endPosition>1.7e308<|' \
+  "$single" >"$tmp/huge_range.xrdml"
+sed 's|>148.00 148.00 |>1e308 148.00 |' "$tmp/att_counts.xrdml" >"$tmp/huge_factor.xrdml"
+for how in "--scans all" "--scan 1" ""; do
+  # shellcheck disable=SC2086
+  check_error "huge positions $how" "point 1: the position of axis 2Theta is beyond the range of a double" \
+    -- "$tools" xrdml "$tmp/huge_range.xrdml" $how
+  # shellcheck disable=SC2086
+  check_error "huge attenuation factor $how" "point 1: the intensity is beyond the range of a double" \
+    -- "$tools" xrdml "$tmp/huge_factor.xrdml" $how
+done
+sed 's|>1719 1766 |>1e308 1766 |' "$tmp/two.xrdml" >"$tmp/two_huge.xrdml"  # in both scans
+check "one huge count" 0 "5.00835563 1e+308 1e+154" -- bash -c "'$tools' xrdml '$tmp/two_huge.xrdml' --scan 1 | sed -n 3p"
+check_error "two huge counts summed" "point 1: the sum of the scans is beyond the range of a double" \
+  -- "$tools" xrdml "$tmp/two_huge.xrdml"
+
+# Out of memory is a message and exit 1, never an abort: one scan of 8 million
+# points (16 MB of text) needs 64 MB for its numbers and 192 MB for x, y and e.
+# Address space limited to 60 MB fails the reading, to 150 MB the values.
+{
+  printf '<xrdMeasurements><scan scanAxis="2Theta"><dataPoints><positions axis="2Theta">'
+  printf '<startPosition>1</startPosition><endPosition>2</endPosition></positions><intensities>'
+  yes 1 | head -n 8000000 | tr '\n' ' '
+  printf '</intensities></dataPoints></scan></xrdMeasurements>\n'
+} >"$tmp/big.xrdml"
+if (ulimit -v 60000 && "$tools" --version >/dev/null 2>&1); then
+  for limit in 60000 150000; do
+    out=$( (ulimit -v $limit && exec "$tools" xrdml "$tmp/big.xrdml" --scans all) 2>"$tmp/stderr")
+    status=$?
+    if [ $status != 1 ] || [ -n "$out" ] || ! grep -q "out of memory" "$tmp/stderr"; then
+      echo "FAIL out of memory within $limit KB: status $status (want 1 and a message)"; cat "$tmp/stderr"; fail=1
+    fi
+  done
+else
+  # A sanitizer's run-time reserves terabytes of address space for itself.
+  echo "note: out-of-memory checks need a build that runs within 60 MB of address space"
+fi
+
 [ $fail = 0 ] && echo "talvo-tools xrdml checks passed"
 exit $fail

@@ -204,6 +204,29 @@ TEST(XrayAverage, Errors) {
   EXPECT_TRUE(form_factor("Fe", std::vector<double>{}).status.ok());
 }
 
+// Forty elements have 40 * 41 / 2 = 820 weights: at 2e5 Q the result would
+// be 1.3 GB. It is refused, by the number of values, before memory is taken.
+TEST(XrayAverage, AResultTooLargeIsRefusedBeforeMemoryIsTaken) {
+  const char* forty = "HHeLiBeBCNOFNeNaMgAlSiPSClArKCaScTiVCrMnFeCoNiCuZnGaGeAsSeBrKrRbSrYZr";
+  std::vector<double> q(200000);
+  for (std::size_t i = 0; i < q.size(); ++i) q[i] = 1e-4 * static_cast<double>(i);
+  const XrayAverage r = xray_average(forty, q);
+  EXPECT_EQ(r.status.ierr, kXrayOutOfMemory) << r.status.message;
+  EXPECT_NE(r.status.message.find("820 weights at 200000 Q"), std::string::npos) << r.status.message;
+  // 2^27 values of which each Q takes 823 (Q, <f^2>, <f>^2 and the weights).
+  const auto most = static_cast<std::size_t>(std::floor(134217728.0 / 823));
+  EXPECT_NE(r.status.message.find("at most " + std::to_string(most) + " Q"), std::string::npos) << r.status.message;
+  EXPECT_TRUE(r.weights.empty());
+  EXPECT_TRUE(r.f2.empty());
+  // The same formula on fewer Q is computed, its weights adding to 1.
+  const XrayAverage few = xray_average(forty, std::span<const double>(q).first(3));
+  ASSERT_TRUE(few.status.ok()) << few.status.message;
+  ASSERT_EQ(few.weights.size(), 820u);
+  double sum = 0;
+  for (const XrayPartial& w : few.weights) sum += w.weight[2];
+  EXPECT_NEAR(sum, 1.0, 1e-13);
+}
+
 TEST(XrayAverage, BeyondTheFittedRangeWarns) {
   const struct {
     FormFactorTable table;

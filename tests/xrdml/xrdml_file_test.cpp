@@ -397,6 +397,164 @@ TEST(XrdmlFile, AxisAndCountingTime) {
   EXPECT_TRUE(v.y.empty());
 }
 
+// A file's text in a message cannot act on the terminal that prints it.
+TEST(XrdmlFile, InputTextInMessagesIsEscaped) {
+  const struct {
+    std::string text;
+    std::string message;
+  } cases[] = {
+      {"<\x1b]0;owned\x07><scan/></\x1b]0;owned\x07>",
+       "read_xrdml_file: not an XRDML file: its first element is <\\x1b]0;owned\\x07>, not <xrdMeasurements>"},
+      {document(kRange + "<intensities>1 1\x1b[2J 3</intensities>"),
+       "read_xrdml_file: scan 1, point 2: intensity \"1\\x1b[2J\" is not a plain non-negative number"},
+      {document("<positions axis=\"2Theta\x1b[31m\"><startPosition>1</startPosition></positions>"
+                "<intensities>1 2</intensities>"),
+       "read_xrdml_file: scan 1: axis 2Theta\\x1b[31m has no end position"},
+      {document(kRange + "<intensities>1 2</intensities\x1b[8m>"),
+       "read_xrdml_file: broken markup: </intensities\\x1b[8m> closes <intensities>"},
+      {"<xrdMeasurements><scan\u009b2J>", "read_xrdml_file: the file ends inside <scan\\u009b2J>: it is cut short"},
+  };
+  for (const auto& c : cases) {
+    const XrdmlFileResult r = parse_xrdml(c.text);
+    EXPECT_EQ(r.status.message, c.message);
+    EXPECT_TRUE(r.status.failed());
+  }
+  const XrdmlFileResult r = parse_xrdml(document(kRange + "<intensities>1 2</intensities>"));
+  XrdmlValueOptions o;
+  o.axis = "Chi\x1b[2J";
+  EXPECT_EQ(xrdml_values(r.file.scans[0], o).status.message, "xrdml_values: scan 1 has no axis Chi\\x1b[2J");
+  EXPECT_EQ(read_xrdml_file("/no/such/\x1b[2J.xrdml").status.message,
+            "read_xrdml_file: file not found: /no/such/\\x1b[2J.xrdml");
+}
+
+// Every number read is finite; what they give is checked too.
+TEST(XrdmlFile, ValuesBeyondTheDoubleRange) {
+  const std::string huge_range =
+      "<positions axis=\"2Theta\"><startPosition>-1.7e308</startPosition><endPosition>1.7e308</endPosition>"
+      "</positions>";
+  const struct {
+    std::string data_points;
+    bool cps;
+    std::string message;
+  } cases[] = {
+      {huge_range + "<intensities>1 2 3</intensities>", false,
+       "xrdml_values: scan 1, point 1: the position of axis 2Theta is beyond the range of a double"},
+      {kRange + "<counts>1 2</counts><beamAttenuationFactors>1 1e308</beamAttenuationFactors>", false,
+       "xrdml_values: scan 1, point 2: the intensity is beyond the range of a double"},
+      {kRange + "<intensities>1e308 2</intensities><beamAttenuationFactors>1e308 1</beamAttenuationFactors>", false,
+       "xrdml_values: scan 1, point 1: the error is beyond the range of a double"},
+      {kRange + "<intensities>1 1e300</intensities><countingTimes>1 1e-300</countingTimes>", true,
+       "xrdml_values: scan 1, point 2: counts per second is beyond the range of a double"},
+  };
+  for (const auto& c : cases) {
+    const XrdmlFileResult r = parse_xrdml(document(c.data_points));
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    XrdmlValueOptions o;
+    o.cps = c.cps;
+    const XrdmlValues v = xrdml_values(r.file.scans[0], o);
+    EXPECT_EQ(v.status.message, c.message);
+    EXPECT_EQ(v.status.ierr, 13);
+    EXPECT_TRUE(v.x.empty() && v.y.empty() && v.e.empty());
+  }
+  // Near the edge but inside it: read as written.
+  const XrdmlFileResult edge = parse_xrdml(document(
+      "<positions axis=\"2Theta\"><startPosition>-1e307</startPosition><endPosition>1e307</endPosition></positions>"
+      "<intensities>1e308 0 4</intensities>"));
+  ASSERT_TRUE(edge.status.ok()) << edge.status.message;
+  const XrdmlValues v = xrdml_values(edge.file.scans[0]);
+  ASSERT_TRUE(v.status.ok()) << v.status.message;
+  EXPECT_EQ(v.x, (std::vector<double>{-1e307, 0, 1e307}));
+  EXPECT_EQ(v.y, (std::vector<double>{1e308, 0, 4}));
+  EXPECT_EQ(v.e, (std::vector<double>{1e154, 0, 2}));
+  // The mean wavelength (1e308 + 1 x 1e308) / 2 overflows on the way.
+  const XrdmlFileResult lambda = parse_xrdml(
+      document(kRange + "<intensities>1 2</intensities>", "scanAxis=\"2Theta\"",
+               "<kAlpha1>1e308</kAlpha1><kAlpha2>1e308</kAlpha2><ratioKAlpha2KAlpha1>1</ratioKAlpha2KAlpha1>"));
+  EXPECT_EQ(lambda.status.ierr, 6);
+  EXPECT_EQ(lambda.status.message,
+            "read_xrdml_file: the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
+}
+
+// Each list is given room for its numbers before they are read: no memory
+// beyond what the result holds, whatever came before in the file.
+TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {
+  for (const char* name : {"polefigure_91_scans.xrdml", "rsm_401_scans_list_positions.xrdml",
+                           "single_scan_counts.xrdml", "schema10_attenuated.xrdml"}) {
+    const XrdmlFileResult r = read_xrdml_file(data_file(name));
+    ASSERT_TRUE(r.status.ok()) << name << ": " << r.status.message;
+    for (const XrdmlScan& scan : r.file.scans) {
+      EXPECT_EQ(scan.values.capacity(), scan.values.size()) << name << " scan " << scan.number;
+      EXPECT_EQ(scan.attenuation.capacity(), scan.attenuation.size()) << name << " scan " << scan.number;
+      for (const XrdmlAxis& a : scan.axes) EXPECT_EQ(a.list.capacity(), a.list.size()) << name << " " << a.name;
+    }
+  }
+  // Any blanks between and around the numbers, words across 8-byte boundaries.
+  for (const std::string numbers : {"1", " 1", "1 ", "\r\n\t1  22\t333\r\n 4444 55555    6 ", "12345678 1 12345678",
+                                    "        1", "1        2        3", "0.5 .5 5. 1e3 \n"}) {
+    const XrdmlFileResult r = parse_xrdml(document(kRange + "<intensities>" + numbers + "</intensities>"));
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    EXPECT_EQ(r.file.scans[0].values.capacity(), r.file.scans[0].values.size()) << numbers;
+  }
+  // A scan of 3 points after one of 1199 takes room for 3.
+  const std::string two =
+      document(kRange + "<intensities>" + replace_all(std::string(1199, '7'), "7", "7 ") +
+               "</intensities></dataPoints></scan><scan><dataPoints>" + kRange + "<intensities>1 2 3</intensities>");
+  const XrdmlFileResult r = parse_xrdml(two);
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  ASSERT_EQ(r.file.scans.size(), 2u);
+  EXPECT_EQ(r.file.scans[0].values.capacity(), 1199u);
+  EXPECT_EQ(r.file.scans[1].values.capacity(), 3u);
+}
+
+// The file is read a piece at a time: wherever the pieces end (inside a
+// number, a tag, a comment longer than a piece, the byte-order mark), the
+// result is that of the whole text, errors and their messages included.
+TEST(XrdmlFile, PiecesReadAsTheWholeText) {
+  test_support::TempDir dir;
+  const std::string map = slurp(data_file("rsm_401_scans_list_positions.xrdml"));
+  const std::string single = slurp(data_file("single_scan_counts.xrdml"));
+  const std::string comment = "<!-- " + std::string(5000, '-').replace(0, 1, " ") + " -->";
+  const std::string texts[] = {
+      map,
+      "\xEF\xBB\xBF" + replace_all(single, "\n", "\r\n"),
+      replace_all(single, "<dataPoints>", "<dataPoints>" + comment),
+      document(kRange + "<intensities> 1 0.1000000000000000055511151231257827 12345678901234567890 1e3 \r\n" +
+               std::string(300, ' ') + "7 </intensities>"),
+      map.substr(0, map.size() / 2),                                          // cut short
+      document(kRange + "<intensities>1 2 123456789012x45 4</intensities>"),  // a bad number
+      document(kRange + "<intensities>1 2</intensities\x1b>"),                // broken markup
+  };
+  for (const std::string& text : texts) {
+    const std::string path = dir.write("pieces.xrdml", text);
+    const XrdmlFileResult whole = parse_xrdml(text);
+    for (const std::size_t piece : {1u, 2u, 3u, 7u, 64u, 4099u, 1u << 16}) {
+      if (piece < 64 && text.size() > 100000) continue;  // a syscall every few bytes of 2 MB: slow, no news
+      XrdmlReadOptions o;
+      o.read_size = piece;
+      const XrdmlFileResult r = read_xrdml_file(path, o);
+      const std::string where = std::to_string(text.size()) + " bytes in pieces of " + std::to_string(piece);
+      ASSERT_EQ(r.status.ierr, whole.status.ierr) << where << ": " << r.status.message;
+      EXPECT_EQ(r.status.message, whole.status.message) << where;
+      ASSERT_EQ(r.file.scans.size(), whole.file.scans.size()) << where;
+      EXPECT_EQ(r.file.wavelength, whole.file.wavelength) << where;
+      for (std::size_t k = 0; k < r.file.scans.size(); ++k) {
+        const XrdmlScan &a = r.file.scans[k], &b = whole.file.scans[k];
+        EXPECT_EQ(a.values, b.values) << where << " scan " << k + 1;
+        EXPECT_EQ(a.values.capacity(), a.values.size()) << where << " scan " << k + 1;
+        EXPECT_EQ(a.attenuation, b.attenuation) << where;
+        EXPECT_EQ(a.common_time, b.common_time) << where;
+        ASSERT_EQ(a.axes.size(), b.axes.size()) << where;
+        for (std::size_t i = 0; i < a.axes.size(); ++i) {
+          EXPECT_EQ(a.axes[i].name, b.axes[i].name) << where;
+          EXPECT_EQ(a.axes[i].list, b.axes[i].list) << where;
+          EXPECT_EQ(a.axes[i].start, b.axes[i].start) << where;
+          EXPECT_EQ(a.axes[i].end, b.axes[i].end) << where;
+        }
+      }
+    }
+  }
+}
+
 TEST(XrdmlFile, InputThatIsNoRegularFile) {
   test_support::TempDir dir;
   const std::string fifo = dir.file("fifo.xrdml");

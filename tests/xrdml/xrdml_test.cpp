@@ -205,6 +205,27 @@ TEST(Xrdml, PointLimitsAndRecordRules) {
   EXPECT_EQ(get_values_xrdml("<a x=\"1\">12.5</a>"), "12.5");
 }
 
+// Positions near the double range, or counts per second of a scan counted
+// for no time: refused rather than returned as inf or NaN.
+TEST(Xrdml, ValuesBeyondTheDoubleRange) {
+  const std::string huge = write_file("huge_range", {{-1.7e308, 1.7e308, 1, {5, 6, 7}}});
+  const std::string no_time = write_file("no_time", {{10, 12, 0, {5, 6, 7}}});
+  const struct {
+    std::string file;
+    int scan, mode, code;
+  } cases[] = {
+      {huge, 1, 0, 18}, {huge, 0, 0, 18}, {no_time, 1, 1, 18}, {no_time, 0, 1, 18}, {no_time, 1, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const Read r = read(c.file, c.scan, c.mode);
+    EXPECT_EQ(r.r.status.ierr, c.code) << c.file << " " << c.scan << " " << c.mode << ": " << r.r.status.message;
+    if (c.code == 18) {
+      EXPECT_EQ(r.r.status.message, "Value out of range at point 1 of 3");
+      EXPECT_EQ(r.r.points, 0);
+    }
+  }
+}
+
 TEST(Xrdml, SummaryAtPrintLevels) {
   const std::string f = write_file("print", {{10, 12, 2.0, {4, 9, 16}}});
   EXPECT_EQ(read(f, 0, 0, kXrdmlMaxPoints, 0).screen, "");

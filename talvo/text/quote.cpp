@@ -1,0 +1,102 @@
+#include "talvo/text/quote.hpp"
+
+namespace talvo {
+
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+void append_byte_escape(std::string& out, unsigned char c) {
+  out += "\\x";
+  out += kHex[c >> 4];
+  out += kHex[c & 0xF];
+}
+
+void append_code_point_escape(std::string& out, char32_t cp) {
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+}
+
+// The length of the UTF-8 sequence at the start of s and its code point; 0
+// when s does not start with a well-formed one (overlong forms, surrogates
+// and code points past U+10FFFF included).
+std::size_t utf8_sequence(std::string_view s, char32_t& cp) {
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  std::size_t n = 0;
+  char32_t min = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    n = 2, cp = b0 & 0x1Fu, min = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    n = 3, cp = b0 & 0x0Fu, min = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    n = 4, cp = b0 & 0x07u, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (s.size() < n) return 0;
+  for (std::size_t i = 1; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+// C1 controls and the characters that reorder the text around them.
+bool hidden_control(char32_t cp) {
+  return (cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) ||
+         cp == 0x200E || cp == 0x200F || cp == 0x061C;
+}
+
+// The escaped text, without quotes; true when it was cut.
+bool escape(std::string& out, std::string_view text, std::size_t max_bytes) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if (i + 1 > max_bytes) break;
+      if (c < 0x20 || c == 0x7F)
+        append_byte_escape(out, c);
+      else if (c == '\\' || c == '"')
+        (out += '\\') += static_cast<char>(c);
+      else
+        out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    char32_t cp = 0;
+    const std::size_t n = utf8_sequence(text.substr(i), cp);
+    if (n == 0) {
+      if (i + 1 > max_bytes) break;
+      append_byte_escape(out, c);
+      ++i;
+      continue;
+    }
+    if (i + n > max_bytes) break;
+    if (hidden_control(cp))
+      append_code_point_escape(out, cp);
+    else
+      out.append(text.substr(i, n));
+    i += n;
+  }
+  return text.size() > max_bytes;
+}
+
+}  // namespace
+
+std::string quote_for_message(std::string_view text, std::size_t max_bytes) {
+  std::string out = "\"";
+  const bool cut = escape(out, text, max_bytes);
+  out += '"';
+  if (cut) out += "...";
+  return out;
+}
+
+std::string escape_for_message(std::string_view text, std::size_t max_bytes) {
+  std::string out;
+  if (escape(out, text, max_bytes)) out += "...";
+  return out;
+}
+
+}  // namespace talvo

@@ -1,0 +1,23 @@
+// Input text quoted for a message: whatever a file or a user gave, the message
+// shows it without letting it act on the terminal that prints it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace talvo {
+
+// `text` between double quotes, safe to print: control characters (C0, DEL
+// and the C1 range, which holds the terminal's escape and CSI), bidirectional
+// overrides, bytes that are not UTF-8, the backslash and the double quote are
+// written as escapes (\x1b, \u202e, \\, \"); other UTF-8 text stays as it is.
+// Text longer than max_bytes is cut there (never inside a character) and
+// "..." follows the closing quote.
+std::string quote_for_message(std::string_view text, std::size_t max_bytes = 80);
+
+// The same without the quotes, for a name shown in its own brackets (a tag
+// <name>, an axis): "..." follows directly when the text is cut.
+std::string escape_for_message(std::string_view text, std::size_t max_bytes = 80);
+
+}  // namespace talvo

@@ -1,0 +1,44 @@
+#include "talvo/text/quote.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace talvo {
+namespace {
+
+TEST(QuoteForMessage, ControlCharactersAreEscaped) {
+  const struct {
+    std::string text, quoted;
+  } cases[] = {
+      {"2Theta", "\"2Theta\""},
+      {"", "\"\""},
+      {"\x1b[31mred\x1b[0m", "\"\\x1b[31mred\\x1b[0m\""},  // colour escape
+      {"\x1b]0;title\x07", "\"\\x1b]0;title\\x07\""},      // window title, ended by BEL
+      {"a\nb\r\tc\x7f", "\"a\\x0ab\\x0d\\x09c\\x7f\""},
+      {std::string("nul\0byte", 8), "\"nul\\x00byte\""},
+      {"say \"hi\" \\ bye", "\"say \\\"hi\\\" \\\\ bye\""},                        // the quotes stay readable as quotes
+      {"\u009b2J", "\"\\u009b2J\""},                                               // CSI as one C1 character
+      {"abc\xe2\x80\xaetxt.exe", "\"abc\\u202etxt.exe\""},                         // right-to-left override
+      {"\xc3\x85ngstr\xc3\xb6m \xce\xb8", "\"\xc3\x85ngstr\xc3\xb6m \xce\xb8\""},  // other UTF-8 stays
+      {"\xff\xfe", "\"\\xff\\xfe\""},                                              // not UTF-8
+      {"\xc0\xaf", "\"\\xc0\\xaf\""},                                              // overlong '/'
+      {"\xed\xa0\x80", "\"\\xed\\xa0\\x80\""},                                     // a surrogate
+      {"\xe2\x82", "\"\\xe2\\x82\""},                                              // cut sequence
+  };
+  for (const auto& c : cases) EXPECT_EQ(quote_for_message(c.text), c.quoted) << c.quoted;
+  EXPECT_EQ(escape_for_message("axis\x1b[2J"), "axis\\x1b[2J");
+}
+
+TEST(QuoteForMessage, LongTextIsCutBetweenCharacters) {
+  EXPECT_EQ(quote_for_message("abcdef", 6), "\"abcdef\"");
+  EXPECT_EQ(quote_for_message("abcdefg", 6), "\"abcdef\"...");
+  // 'A' and two 2-byte characters: the second does not fit in 4 bytes whole.
+  EXPECT_EQ(quote_for_message("A\xc3\x85\xc3\x85", 4), "\"A\xc3\x85\"...");
+  EXPECT_EQ(escape_for_message("\x1b\x1b\x1b", 2), "\\x1b\\x1b...");
+  const std::string long_text(1000, 'x');
+  EXPECT_EQ(quote_for_message(long_text), "\"" + std::string(80, 'x') + "\"...");
+}
+
+}  // namespace
+}  // namespace talvo

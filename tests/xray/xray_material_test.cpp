@@ -1,0 +1,205 @@
+// The X-ray material: SLD, attenuation and cross-sections against values
+// worked out here from the tables' numbers and the physical constants.
+#include "talvo/xray/xray_material.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace talvo {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// CODATA 2018, exact or as published.
+constexpr double kAvogadro = 6.02214076e23;
+constexpr double kReCm = 2.8179403262e-13;                                      // classical electron radius, cm
+const double kHcKevCm = 6.62607015e-34 * 299792458.0 / 1.602176634e-19 * 1e-1;  // keV cm
+constexpr double kMoKa1 = 17.47934;                                             // keV, Bearden (1967)
+
+struct Point {
+  double e, f1, f2;
+};
+double loglog(double e, Point a, Point b, double Point::*v) {
+  return std::exp(std::log(a.*v) + std::log(e / a.e) / std::log(b.e / a.e) * (std::log(b.*v) - std::log(a.*v)));
+}
+
+struct Hand {
+  double sld, sld_im, mu_photo;
+};
+// For a formula of elements (count, mass, Henke points either side of E).
+struct Part {
+  double count, mass;
+  Point lo, hi;
+};
+Hand by_hand(const std::vector<Part>& parts, double density, double kev) {
+  double mass = 0.0, f1 = 0.0, f2 = 0.0;
+  for (const Part& p : parts) {
+    mass += p.count * p.mass;
+    f1 += p.count * loglog(kev * 1000.0, p.lo, p.hi, &Point::f1);
+    f2 += p.count * loglog(kev * 1000.0, p.lo, p.hi, &Point::f2);
+  }
+  const double units = density * kAvogadro / mass;  // formula units per cm3
+  const double lambda = kHcKevCm / kev;             // cm
+  // r_e N f in 1/cm^2, 1e-16 cm^2 per A^2, in 1e-6 per A^2.
+  return {units * kReCm * f1 * 1e-16 * 1e6, units * kReCm * f2 * 1e-16 * 1e6, units * 2.0 * kReCm * lambda * f2};
+}
+
+TEST(XrayMaterial, SldAndPhotoabsorptionByHand) {
+  // Henke points (eV, f1, f2) either side of each energy, and the element
+  // table's weights: Si 28.0855, O 15.9994, H 1.0079.
+  const Point si_lo{7923.77, 14.2607, 0.334747}, si_hi{8051.94, 14.2558, 0.324605};
+  const Point o_lo{7920.68, 8.05374, 0.348710E-01}, o_hi{8048.79, 8.05231, 0.336980E-01};
+  const Point h_mo_lo{17386.1, 0.999974, 0.169528E-06}, h_mo_hi{17667.4, 0.999974, 0.162895E-06};
+  const Point o_mo_lo{17386.1, 8.01167, 0.616006E-02}, o_mo_hi{17667.4, 8.01124, 0.594073E-02};
+  const struct {
+    const char* formula;
+    double density, kev;
+    std::vector<Part> parts;
+  } cases[] = {
+      {"SiO2", 2.2, 8.048, {{1, 28.0855, si_lo, si_hi}, {2, 15.9994, o_lo, o_hi}}},
+      {"H2O", 1.0, kMoKa1, {{2, 1.0079, h_mo_lo, h_mo_hi}, {1, 15.9994, o_mo_lo, o_mo_hi}}},
+  };
+  for (const auto& t : cases) {
+    const Result<XrayMaterial> m = xray_material_from_formula(t.formula, t.kev, {.density = t.density});
+    ASSERT_TRUE(m.ok()) << m.error().message;
+    const Hand h = by_hand(t.parts, t.density, t.kev);
+    EXPECT_NEAR(*m->sld, h.sld, 1e-9 * h.sld) << t.formula;
+    EXPECT_NEAR(*m->sld_im, h.sld_im, 1e-9 * h.sld_im) << t.formula;
+    EXPECT_NEAR(*m->mu_photo, h.mu_photo, 1e-9 * h.mu_photo) << t.formula;
+    // n = 1 - delta + i beta with delta = lambda^2 sld / 2 pi; mu_photo = 4 pi beta / lambda.
+    const double lambda_a = kHcKevCm / t.kev * 1e8;
+    EXPECT_NEAR(*m->delta, lambda_a * lambda_a * h.sld * 1e-6 / (2 * kPi), 1e-9 * *m->delta);
+    EXPECT_NEAR(*m->mu_photo, 4 * kPi * *m->beta / (lambda_a * 1e-8), 1e-9 * *m->mu_photo);
+    EXPECT_NEAR(*m->critical_angle, std::sqrt(2 * *m->delta) * 180 / kPi, 1e-12);
+    EXPECT_NEAR(*m->attenuation_length_photo * *m->mu_photo, 1.0, 1e-15);
+  }
+  // SiO2 as reflectometry quotes it: about 18.9e-6 and 0.24e-6 per A^2 at 8 keV.
+  const Result<XrayMaterial> silica = xray_material_from_formula("SiO2", 8.048, {.density = 2.2});
+  EXPECT_NEAR(*silica->sld, 18.86, 0.01);
+  EXPECT_NEAR(*silica->sld_im, 0.244, 0.001);
+  EXPECT_EQ(silica->electrons, 30.0);
+  EXPECT_NEAR(silica->wavelength, 1.54056, 1e-5);
+}
+
+// Simpson's rule over [a, b] with n (even) intervals.
+double simpson(const std::function<double(double)>& f, double a, double b, int n) {
+  const double h = (b - a) / n;
+  double s = f(a) + f(b);
+  for (int i = 1; i < n; ++i) s += (i % 2 ? 4.0 : 2.0) * f(a + i * h);
+  return s * h / 3.0;
+}
+
+TEST(XrayMaterial, ScatteringCrossSectionsAgainstDirectIntegrals) {
+  const double re2_barn = kReCm * kReCm * 1e24;
+  const double kev = 8.048, lambda = kHcKevCm / kev * 1e8;  // Angstrom
+  // Rayleigh of O: pi r_e^2 int (1 + mu^2) f0^2 dmu, f0 from the Waasmaier-Kirfel
+  // coefficients of O typed in from the paper.
+  const double a[] = {2.960427, 2.508818, 0.637853, 0.722838, 1.142756};
+  const double b[] = {14.182259, 5.936858, 0.112726, 34.958481, 0.390240};
+  const double c = 0.027014;
+  const auto f0 = [&](double x) {
+    double f = c;
+    for (int j = 0; j < 5; ++j) f += a[j] * std::exp(-b[j] * x * x);
+    return f;
+  };
+  const auto x_of = [&](double mu) { return std::sqrt((1.0 - mu) / 2.0) / lambda; };
+  const double rayleigh =
+      kPi * re2_barn * simpson([&](double mu) { return (1 + mu * mu) * std::pow(f0(x_of(mu)), 2); }, -1, 1, 20000);
+  // Compton of H: Klein-Nishina times the exact S = 1 - f^2 of hydrogen.
+  const double a0 = 0.529177210903, k = kev / 510.99895;
+  const auto s_h = [&](double x) {
+    const double u = 2 * kPi * x * a0;
+    const double f = 1.0 / ((1 + u * u) * (1 + u * u));
+    return 1 - f * f;
+  };
+  const double compton = kPi * re2_barn *
+                         simpson(
+                             [&](double mu) {
+                               const double p = 1.0 / (1.0 + k * (1.0 - mu));
+                               return p * p * (p + 1 / p - 1 + mu * mu) * s_h(x_of(mu));
+                             },
+                             -1, 1, 20000);
+  const Result<XrayMaterial> o = xray_material_from_formula("O", kev);
+  const Result<XrayMaterial> h = xray_material_from_formula("H", kev);
+  ASSERT_TRUE(o.ok() && h.ok());
+  EXPECT_NEAR(o->elements[0].sigma_coh, rayleigh, 1e-6 * rayleigh);
+  EXPECT_NEAR(h->elements[0].sigma_incoh, compton, 1e-3 * compton);
+  // Thomson's 8 pi r_e^2 / 3 per electron bounds both.
+  EXPECT_LT(o->elements[0].sigma_coh, 64 * 8 * kPi / 3 * re2_barn);
+  EXPECT_LT(h->elements[0].sigma_incoh, 8 * kPi / 3 * re2_barn);
+  // Without a density there is no SLD or attenuation.
+  EXPECT_FALSE(o->sld.has_value());
+  EXPECT_FALSE(o->mu_total.has_value());
+}
+
+TEST(XrayMaterial, TotalsTransmissionAndCompositions) {
+  const Result<XrayMaterial> m = xray_material_from_formula("Gd2O3", 8.04778, {.density = 7.41, .thickness = 1e-3});
+  ASSERT_TRUE(m.ok());
+  EXPECT_NEAR(*m->mu_total, *m->mu_photo + *m->mu_coh + *m->mu_incoh, 1e-12 * *m->mu_total);
+  EXPECT_NEAR(*m->transmission, std::exp(-*m->mu_total * 1e-3), 1e-15);
+  EXPECT_NEAR(*m->transmission_photo, std::exp(-*m->mu_photo * 1e-3), 1e-15);
+  EXPECT_EQ(m->electrons, 2 * 64 + 3 * 8);
+  // The same material from a composition, as any formula front end gives it.
+  XrayComposition c{"Gd2O3", {{"Gd", 2.0}, {"O", 3.0}}, 7.41};
+  const Result<XrayMaterial> same = xray_material(c, 8.04778, {.thickness = 1e-3});
+  ASSERT_TRUE(same.ok());
+  EXPECT_EQ(*same->mu_total, *m->mu_total);
+  EXPECT_EQ(*same->sld, *m->sld);
+  // A mass given with the atoms replaces the element table's.
+  c.atoms[1].mass = 2 * 15.9994;
+  EXPECT_NEAR(*xray_material(c, 8.04778)->mass, 2 * 157.25 + 3 * 2 * 15.9994, 1e-9);
+  // Isotopes and ions scatter as their element.
+  EXPECT_EQ(*xray_material_from_formula("Gd{3+}2O{2-}3", 8.04778, {.density = 7.41})->sld, *m->sld);
+  const Result<XrayMaterial> heavy = xray_material_from_formula("D2O", kMoKa1, {.density = 1.107});
+  const Result<XrayMaterial> light = xray_material_from_formula("H2O", kMoKa1, {.density = 1.0});
+  EXPECT_NEAR(*heavy->number_density, *light->number_density * 1.107 * (2 * 1.0079 + 15.9994) / (2 * 2.016 + 15.9994),
+              1e-15);
+  EXPECT_FALSE(xray_material_from_formula("Li[6]F", 8.0)->mass.has_value());
+}
+
+TEST(XrayMaterial, JsonHasTheEnergyFirstAndTheKeysOfXs) {
+  const Result<XrayMaterial> m = xray_material_from_formula("SiO2", 8.048, {.density = 2.2});
+  const std::string json = xray_material_json(*m);
+  EXPECT_EQ(json.rfind("{\"energy\": 8.048, \"wavelength\": ", 0), 0u) << json;
+  for (const char* key : {"\"number_density\": ", "\"sld\": ", "\"sld_im\": ", "\"mu_photo\": ", "\"mu_total\": ",
+                          "\"transmission\": null", "\"elements\": [{\"symbol\": \"Si\", \"z\": 14"})
+    EXPECT_NE(json.find(key), std::string::npos) << key;
+}
+
+TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    const char* formula;
+    double kev;
+    XrayMaterialOptions options;
+    ErrorKind kind;
+    const char* says;
+  } cases[] = {
+      {"", 8.0, {}, ErrorKind::kParseError, "empty formula"},
+      {"SiO2", 0.001, {}, ErrorKind::kOutOfRange, "outside the Henke table's 10 eV to 30 keV"},
+      {"SiO2", 35.0, {}, ErrorKind::kOutOfRange, "35 keV"},
+      {"SiO2", nan, {}, ErrorKind::kInvalidArgument, "not a number"},
+      {"SiO2", 0.02, {}, ErrorKind::kOutOfRange, "eV, not at 0.02 keV"},
+      {"PuO2", 8.0, {}, ErrorKind::kOutOfRange, "not Pu (Z = 94)"},
+      {"Qq", 8.0, {}, ErrorKind::kParseError, "unknown element \"Qq\""},
+      {"SiO2", 8.0, {.density = -2.2}, ErrorKind::kInvalidArgument, "density must be above 0"},
+      {"SiO2", 8.0, {.density = 2.2, .thickness = nan}, ErrorKind::kInvalidArgument, "thickness"},
+      {"Li[6]F", 8.0, {.density = 2.6}, ErrorKind::kNotFound, "the mass of Li[6]"},
+  };
+  for (const auto& t : cases) {
+    const Result<XrayMaterial> m = xray_material_from_formula(t.formula, t.kev, t.options);
+    ASSERT_FALSE(m.ok()) << t.formula << " " << t.kev;
+    EXPECT_EQ(m.kind(), t.kind) << m.error().message;
+    EXPECT_NE(m.error().message.find(t.says), std::string::npos) << m.error().message;
+  }
+  EXPECT_EQ(xray_material(XrayComposition{}, 8.0).kind(), ErrorKind::kInvalidArgument);
+  EXPECT_EQ(xray_material(XrayComposition{"x", {{"Si", 0.0}}}, 8.0).kind(), ErrorKind::kInvalidArgument);
+  EXPECT_EQ(xray_material(XrayComposition{"x", {{"Zz", 1.0}}}, 8.0).kind(), ErrorKind::kNotFound);
+}
+
+}  // namespace
+}  // namespace talvo
