@@ -22,9 +22,11 @@
 
   // One number of the JSON: data-key names it (a path in the material's
   // object), data-row the wavelength it belongs to; "-" where it is null.
-  function num(tag, row, key, value) {
+  function num(tag, row, key, value, src) {
     const text = value === null || value === undefined ? '-' : talvo.formatG(value);
-    return el(tag, { class: 'num', 'data-key': key, 'data-row': String(row) }, text);
+    const attrs = { class: 'num', 'data-key': key, 'data-row': String(row) };
+    if (src) attrs['data-src'] = src;  // a value of the X-ray material's JSON
+    return el(tag, attrs, text);
   }
 
   function valueAt(obj, key) {
@@ -32,10 +34,10 @@
   }
 
   // A table of [label, key, unit] lines of one material object.
-  function quantities(title, m, row, lines) {
+  function quantities(title, m, row, lines, src) {
     const table = el('table');
     for (const [label, key, unit] of lines)
-      table.append(el('tr', {}, el('td', { class: 'label' }, label), num('td', row, key, valueAt(m, key)),
+      table.append(el('tr', {}, el('td', { class: 'label' }, label), num('td', row, key, valueAt(m, key), src),
                       el('td', { class: 'unit' }, unit)));
     return el('div', {}, el('h2', { class: 'label' }, title), table);
   }
@@ -185,10 +187,46 @@
     return el('div', {}, el('h2', { class: 'label' }, 'Neutron transmission and absorption length'), s);
   }
 
-  function xraySection(source) {
-    return el('div', {}, el('h2', { class: 'label' }, 'X-rays' + (source ? ' (' + source + ')' : '')),
-              el('p', { class: 'note' }, 'The X-ray material (SLD, delta, beta, critical angle, attenuation) is not in ' +
-                 'this build of the library yet; no X-ray number is shown.'));
+  // The X-ray material at the source typed: optical constants, attenuation, each element's f1 and f2.
+  function xraySections(x) {
+    const columns = el('div', { class: 'columns' },
+      quantities('X-rays', x, 0, [
+        ['Energy', 'energy', 'keV'],
+        ['Wavelength', 'wavelength', 'A'],
+        ['Electrons per formula unit', 'electrons', ''],
+        ['f1 per formula unit', 'f1', ''],
+        ['f2 per formula unit', 'f2', ''],
+        ['SLD, real', 'sld', '1e-6/A2'],
+        ['SLD, imaginary', 'sld_im', '1e-6/A2'],
+        ['delta', 'delta', ''],
+        ['beta', 'beta', ''],
+        ['Critical angle', 'critical_angle', 'degrees'],
+      ], 'xray'),
+      quantities('X-ray attenuation', x, 0, [
+        ['Photoabsorption', 'mu_photo', '1/cm'],
+        ['Rayleigh', 'mu_coh', '1/cm'],
+        ['Compton', 'mu_incoh', '1/cm'],
+        ['Total', 'mu_total', '1/cm'],
+        ['Attenuation length, photoabsorption', 'attenuation_length_photo', 'cm'],
+        ['Attenuation length, total', 'attenuation_length', 'cm'],
+        ['Transmission, photoabsorption', 'transmission_photo', ''],
+        ['Transmission, total', 'transmission', ''],
+      ], 'xray'));
+    const cols = [['f1', 'f1', ''], ['f2', 'f2', ''], ['f_prime', "f'", ''], ['f_double_prime', "f''", ''],
+                  ['sigma_photo', 'Photoabs.', 'barn'], ['sigma_coh', 'Rayleigh', 'barn'], ['sigma_incoh', 'Compton', 'barn']];
+    const head = el('tr', {}, el('th', { class: 'label' }, 'Element'));
+    for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
+    const table = el('table', {}, head);
+    (x.elements || []).forEach((e, i) => {
+      const tr = el('tr', {}, el('td', { class: 'label' }, e.symbol));
+      for (const [key] of cols) tr.append(num('td', 0, 'elements.' + i + '.' + key, e[key], 'xray'));
+      table.append(tr);
+    });
+    return el('div', {}, columns, el('div', { class: 'wide' }, table));
+  }
+
+  function xrayNote(text) {
+    return el('div', {}, el('h2', { class: 'label' }, 'X-rays'), el('p', { class: 'note' }, text));
   }
 
   // "... ("Q" at position 3)": the formula with a caret under that character.
@@ -235,7 +273,11 @@
     const m = rows[0];
     const parts = [materialSection(m), neutronSections(m, rows.length > 1)];
     if (rows.length > 1) parts.push(plotSection(rows), sweepSection(rows));
-    parts.push(elementsSection(m), xraySection(v.xray.trim()));
+    parts.push(elementsSection(m));
+    const x = talvo.xray(v.formula, v.density, v.thickness, v.xray);
+    if (!x.given) parts.push(xrayNote('Give an X-ray source (an anode such as Cu or Mo, or an energy in keV) for the X-ray values.'));
+    else if (x.error) messages.append(el('div', { class: 'error xray' }, 'X-rays: ' + x.error));
+    else parts.push(xraySections(JSON.parse(x.json)));
     results.replaceChildren(...parts);
     results.classList.remove('stale');
     lastGood = m.formula;

@@ -18,6 +18,8 @@
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/xray/dispersion.hpp"
+#include "talvo/xray/xray_material.hpp"
 
 namespace {
 
@@ -148,6 +150,38 @@ val neutron(const std::string& formula, const std::string& density, const std::s
   return out;
 }
 
+// {given, error, json}: the X-ray material at the source typed, an energy in
+// keV or an anode ("Cu", "MoKa"), as `talvo-tools xray --json` prints it.
+val xray(const std::string& formula, const std::string& density, const std::string& thickness,
+         const std::string& source) {
+  val out = val::object();
+  const std::string t = trimmed(source);
+  std::string error, json;
+  talvo::XrayMaterialOptions options;
+  if (!t.empty() && read_number(density, "density", options.density, error) &&
+      read_number(thickness, "thickness", options.thickness, error)) {
+    std::optional<double> energy = talvo::parse_real(t);
+    if (!energy) {
+      const talvo::Result<double> anode = talvo::anode_energy(t);
+      if (anode.ok())
+        energy = *anode;
+      else
+        error = anode.error().message;
+    }
+    if (energy) {
+      const talvo::Result<talvo::XrayMaterial> m = talvo::xray_material_from_formula(formula, *energy, options);
+      if (m.ok())
+        json = talvo::xray_material_json(*m);
+      else
+        error = m.error().message;
+    }
+  }
+  out.set("given", !t.empty());
+  out.set("error", error);
+  out.set("json", json);
+  return out;
+}
+
 // A number as the page shows it: printf's %.6g, ASCII digits and "-".
 std::string format_g(double value) {
   char buf[32];
@@ -159,5 +193,6 @@ std::string format_g(double value) {
 
 EMSCRIPTEN_BINDINGS(talvo_web) {
   emscripten::function("neutron", &neutron);
+  emscripten::function("xray", &xray);
   emscripten::function("formatG", &format_g);
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The offline page in a real browser: headless Chromium opens web/index.html
 from disk with the inputs in the query string, and every number the page shows
-must be talvo-tools' value for the same inputs, printed as %.6g; the page's
-"copy as JSON" must be the JSON of `talvo-tools xs --json`; an error must be the
-one talvo-tools gives, and the page must keep its form.
+must be talvo-tools' value for the same inputs (xs for the neutrons, xray for
+the X-ray source), printed as %.6g; the page's "copy as JSON" must be the JSON of
+`talvo-tools xs --json`; an error must be the one talvo-tools gives, and the
+page must keep its form.
 
 usage: page_test.py TALVO_TOOLS WEB_DIR
 Exit status 77 (skipped) when Chromium or the built page is not there.
@@ -108,6 +109,23 @@ def tools_xs(tools, query, wavelength):
     return json.loads(run.stdout), [line for line in lines if line.startswith("warning: ")], None
 
 
+def tools_xray(tools, query):
+    """talvo-tools xray --json for the page's X-ray source: (the JSON, None) or (None, the error)."""
+    source = query.get("xray", "").strip()
+    try:
+        float(source)
+        args = [tools, "xray", query["formula"], "--energy", source, "--json"]
+    except ValueError:
+        args = [tools, "xray", query["formula"], "--anode", source, "--json"]
+    for option, key in (("--density", "density"), ("--thickness", "thickness")):
+        if query.get(key, "").strip():
+            args += [option, query[key]]
+    run = subprocess.run(args, capture_output=True, text=True)
+    if run.returncode != 0:
+        return None, run.stderr.strip().removeprefix("talvo-tools xray: ")
+    return json.loads(run.stdout), None
+
+
 def value_at(obj, key):
     for part in key.split("."):
         obj = obj[int(part)] if isinstance(obj, list) else obj[part]
@@ -150,7 +168,7 @@ def wavelengths_of(spec):
     return out
 
 
-def check_numbers(case, page, rows):
+def check_numbers(case, page, rows, xray):
     """Every number in #results is a data-key cell that shows rows[data-row]'s value."""
     results = by_id(page, "results")
     if results is None:
@@ -161,8 +179,9 @@ def check_numbers(case, page, rows):
     for n in cells:
         row = int(n.attrs.get("data-row", "0"))
         key = n.attrs["data-key"]
+        source = [xray] if n.attrs.get("data-src") == "xray" else rows
         try:
-            expected = shown(value_at(rows[row], key))
+            expected = shown(value_at(source[row], key))
         except (KeyError, IndexError, ValueError):
             fail(case, f"{key} (row {row}) is not in talvo-tools' JSON")
             continue
@@ -209,7 +228,7 @@ def check_case(tools, web_dir, case, query, reload):
         row, _, error = tools_xs(tools, query, w) if not error else (None, None, error)
         if error:
             shown_errors = ["".join(c for c in n.children if isinstance(c, str)) for n in messages.walk()
-                            if "error" in n.classes()]
+                            if "error" in n.classes() and "xray" not in n.classes()]
             # The command line names its table by its path; the page by its name.
             want = error.removeprefix("talvo-tools xs: ").replace(os.path.join(DATA_DIR, ""), "")
             if shown_errors != [want]:
@@ -219,7 +238,13 @@ def check_case(tools, web_dir, case, query, reload):
             print(f"{case}: the error {want!r}")
             return
         rows.append(row)
-    count = check_numbers(case, page, rows)
+    xray, xray_error = tools_xray(tools, query) if query.get("xray", "").strip() else (None, None)
+    count = check_numbers(case, page, rows, xray)
+    xray_shown = [n.text() for n in messages.walk() if "xray" in n.classes()]
+    if xray_shown != (["X-rays: " + xray_error] if xray_error else []):
+        fail(case, f"X-ray errors shown {xray_shown}, talvo-tools xray says {xray_error!r}")
+    if xray is not None and not any(n.attrs.get("data-src") == "xray" for n in page.walk()):
+        fail(case, "no X-ray numbers shown")
     said = {kind: [n.text() for n in messages.walk() if kind in n.classes()] for kind in ("warning", "info")}
     if said["warning"] != warnings:
         fail(case, f"warnings shown {said['warning']}, talvo-tools says {warnings}")
@@ -306,6 +331,8 @@ CASES = [
                               "xray": "Cu"}),
     ("Gd2O3 from below its table", {"formula": "Gd2O3", "density": "7.41", "thickness": "0.001",
                                     "wavelength": "0.2:1.4:0.4", "xray": "Mo"}),
+    ("X-ray energy past the table", {"formula": "SiO2", "density": "2.2", "thickness": "0.01", "wavelength": "",
+                                     "xray": "50"}),
     ("density twice", {"formula": "D2O@1n", "density": "1.1", "thickness": "", "wavelength": "", "xray": ""}),
     ("unknown element", {"formula": "H2Q", "density": "1", "thickness": "0.1", "wavelength": "1.798", "xray": "Cu"}),
     ("missing bracket", {"formula": "Ca(OH2", "density": "2.2", "thickness": "", "wavelength": "", "xray": ""}),
@@ -323,6 +350,9 @@ def main():
     if not os.path.exists(os.path.join(web_dir, "talvo-wasm.js")):
         print("skipped: web/talvo-wasm.js is not built (cmake --preset wasm && cmake --build --preset wasm)")
         return SKIP
+    size = os.path.getsize(os.path.join(web_dir, "talvo-wasm.js"))
+    if size >= 2 * 1024 * 1024:
+        fail("script", f"talvo-wasm.js is {size} bytes, not under 2 MiB")
     for i, (case, query) in enumerate(CASES):
         check_case(tools, web_dir, case, query, reload=i in (0, 8))
     check_typing(tools, os.path.dirname(os.path.abspath(__file__)))
