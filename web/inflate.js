@@ -2,7 +2,8 @@
 // into talvo-wasm.js (web/pack_wasm.py). Synchronous so that the calculator is
 // ready by the page's load event: a browser's DecompressionStream would make
 // the start wait for the event loop. Bits are read least significant first;
-// Huffman codes are canonical, decoded one bit at a time by code length.
+// Huffman codes are canonical: the short ones looked up, the others decoded a
+// bit at a time by code length.
 function talvoInflate(src, size) {
   'use strict';
   const out = new Uint8Array(size);
@@ -18,8 +19,10 @@ function talvoInflate(src, size) {
     have -= n;
     return v;
   };
-  // A code from lengths[symbol]: how many codes of each length, and the
-  // symbols in code order.
+  // A code from lengths[symbol]: how many codes of each length, the symbols
+  // in code order, and for codes of up to FAST bits a table indexed by the
+  // next FAST bits of input giving symbol << 4 | length.
+  const FAST = 9;
   const code = (lengths) => {
     const counts = new Uint16Array(16);
     for (const l of lengths) counts[l]++;
@@ -28,13 +31,44 @@ function talvoInflate(src, size) {
     for (let l = 1; l < 16; l++) next[l] = next[l - 1] + counts[l - 1];
     const symbols = new Uint16Array(lengths.length);
     lengths.forEach((l, s) => { if (l) symbols[next[l]++] = s; });
-    return { counts, symbols };
+    const fast = new Int32Array(1 << FAST).fill(-1);
+    const first = new Uint16Array(16);
+    for (let l = 1, c = 0; l < 16; l++) first[l] = c = (c + counts[l - 1]) << 1;
+    lengths.forEach((l, s) => {
+      if (!l) return;
+      const c = first[l]++;
+      if (l > FAST) return;
+      let rev = 0;  // codes are sent from their first bit on, the input is read from its lowest
+      for (let i = 0; i < l; i++) rev |= ((c >> i) & 1) << (l - 1 - i);
+      for (let k = rev; k < 1 << FAST; k += 1 << l) fast[k] = (s << 4) | l;
+    });
+    return { counts, symbols, fast };
   };
   const decode = (h) => {
+    while (have < FAST && pos < src.length) {
+      held |= src[pos++] << have;
+      have += 8;
+    }
+    if (have >= FAST) {
+      const e = h.fast[held & ((1 << FAST) - 1)];
+      if (e >= 0) {
+        held >>>= e & 15;
+        have -= e & 15;
+        return e >> 4;
+      }
+    }
     let c = 0, first = 0, index = 0;
+    const counts = h.counts;
     for (let l = 1; l < 16; l++) {
-      c |= need(1);
-      const count = h.counts[l];
+      if (have === 0) {
+        if (pos >= src.length) throw new Error('inflate: input ends early');
+        held = src[pos++];
+        have = 8;
+      }
+      c |= held & 1;
+      held >>>= 1;
+      have--;
+      const count = counts[l];
       if (c - first < count) return h.symbols[index + c - first];
       index += count;
       first = (first + count) << 1;
@@ -56,7 +90,8 @@ function talvoInflate(src, size) {
   for (let last = 0; !last;) {
     last = need(1);
     const type = need(2);
-    if (type === 0) {  // stored: from the next byte boundary
+    if (type === 0) {  // stored: from the next byte boundary (whole bytes read ahead go back)
+      pos -= have >> 3;
       held = 0;
       have = 0;
       const len = src[pos] | (src[pos + 1] << 8);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The wasm build's stand-ins for the C++20 pieces its libc++ lacks
 # (web/compat/) give the same text as the native library: compat_check.cpp
-# built by CXX and by em++, run natively and under node, outputs compared.
+# built by CXX and by em++, run natively and under node, outputs compared; and
+# web/inflate.js inflates what zlib deflates.
 # usage: compat_check.sh CXX SOURCE_DIR; exit status 77 (skipped) without em++ or node.
 set -eu
 cxx=$1
@@ -29,3 +30,5 @@ if grep -qw BAD "$work/wasm.txt"; then
   exit 1
 fi
 echo "$lines lines the same"
+# The inflater that unpacks the page's WebAssembly.
+node "$src/tests/web/inflate_check.js" "$src"
