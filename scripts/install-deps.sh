@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing TALVO needs on a fresh Debian machine;
-# with --measure also what the speed comparisons need.
+# with --measure also what the speed comparisons need, with --web what the
+# offline page's build (preset wasm) and its browser test need.
 set -eu
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -29,8 +30,17 @@ if [ "${1:-}" = --measure ]; then
   # The Python package's speed beside periodictable's (bench/python_bench.py).
   /usr/bin/python3 -c 'import periodictable' 2>/dev/null || need+=(python3-periodictable)
 fi
-if [ ${#need[@]} -gt 0 ]; then
+# --web: Debian's emscripten with the acorn its optimiser loads, and headless chromium.
+web=()
+if [ "${1:-}" = --web ]; then
+  command -v em++ >/dev/null || web+=(emscripten)
+  [ -d /usr/share/nodejs/acorn ] || web+=(node-acorn)
+  command -v chromium >/dev/null || web+=(chromium)
+fi
+if [ ${#need[@]} -gt 0 ] || [ ${#web[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
   $SUDO apt-get update -q
-  $SUDO apt-get install -y -q "${need[@]}"
+  [ ${#need[@]} -eq 0 ] || $SUDO apt-get install -y -q "${need[@]}"
+  # Without chromium's recommends (a desktop's worth of services a headless test does not use).
+  [ ${#web[@]} -eq 0 ] || $SUDO apt-get install -y -q --no-install-recommends "${web[@]}"
 fi
