@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing TALVO needs on a fresh Debian machine;
-# with --measure also what the speed comparisons need, with --web what the
-# offline page's build (preset wasm) and its browser test need.
+# with --run only what building the programs needs, with --measure also what
+# the speed comparisons need, with --web what the offline page's build
+# (preset wasm) and its browser test need.
 set -eu
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
+if [ "${1:-}" != --run ]; then
 [ -x /usr/bin/python3 ] || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
@@ -23,6 +25,7 @@ command -v g++ >/dev/null || need+=(g++)
 /usr/bin/python3 -c 'import wheel' 2>/dev/null || need+=(python3-wheel)
 /usr/bin/python3 -c 'import ensurepip' 2>/dev/null || need+=(python3-venv)
 /usr/bin/python3 -c 'import mypy' 2>/dev/null || need+=(python3-mypy)
+fi
 # --measure: the peer tools the XRDML speed comparison runs against.
 if [ "${1:-}" = --measure ]; then
   command -v hyperfine >/dev/null || need+=(hyperfine)
