@@ -88,12 +88,17 @@ TEST(Peaks, NamesAndRefusedParameters) {
     int code;
   };
   const Bad bad[] = {
-      {{PeakShape::kGaussian, 0, 0.0, 0}, 1},    {{PeakShape::kLorentzian, 0, -1.0, 0}, 1},
-      {{PeakShape::kGaussian, 0, NAN, 0}, 1},    {{PeakShape::kGaussian, 0, INFINITY, 0}, 1},
-      {{PeakShape::kPseudoVoigt, 0, 1, 1.5}, 2}, {{PeakShape::kPseudoVoigt, 0, 1, -0.1}, 2},
-      {{PeakShape::kPseudoVoigt, 0, 1, NAN}, 2}, {{PeakShape::kGaussian, INFINITY, 1, 0}, 3},
+      {{PeakShape::kGaussian, 0, 0.0, 0}, 1},
+      {{PeakShape::kLorentzian, 0, -1.0, 0}, 1},
+      {{PeakShape::kGaussian, 0, NAN, 0}, 1},
+      {{PeakShape::kGaussian, 0, INFINITY, 0}, 1},
+      {{PeakShape::kPseudoVoigt, 0, 1, 1.5}, 2},
+      {{PeakShape::kPseudoVoigt, 0, 1, -0.1}, 2},
+      {{PeakShape::kPseudoVoigt, 0, 1, NAN}, 2},
+      {{PeakShape::kGaussian, INFINITY, 1, 0}, 3},
       // Widths whose peak height is beyond the double range.
-      {{PeakShape::kGaussian, 0, 1e-320, 0}, 1}, {{PeakShape::kLorentzian, 0, 1e-309, 0}, 1},
+      {{PeakShape::kGaussian, 0, 1e-320, 0}, 1},
+      {{PeakShape::kLorentzian, 0, 1e-309, 0}, 1},
       {{PeakShape::kPseudoVoigt, 0, 4e-324, 0.5}, 1},
   };
   for (const Bad& b : bad) {

@@ -48,6 +48,10 @@ for shape in gaussian lorentzian "pseudo-voigt --eta 0.5"; do
   run "$shape of width 1e-320" 1 "height" -- "$tools" peak $shape --center 1 --fwhm 1e-320 --x 0:2:1
   [ -z "$out" ] || say "$shape of width 1e-320 printed rows: $out"
 done
+# A number density so small that g(r) overflows: refused, never inf rows.
+printf '0 1\n0.5 1.2\n1 1.1\n1.5 1\n2 1\n' >"$tmp/sq"
+run "sq2gr with rho0 1e-320" 1 "g(r)" -- "$tools" sq2gr "$tmp/sq" --rho0 1e-320 --r 0.5:1:0.5
+[ -z "$out" ] || say "sq2gr with rho0 1e-320 printed rows: $out"
 # A very wide Lorentzian is low but not zero: 2 / (pi W) at its centre.
 run "lorentzian of width 1e308" 0 "" -- "$tools" peak lorentzian --center 0 --fwhm 1e308 --x 0:0:1
 near "lorentzian of width 1e308 at its centre (x 1e308)" "$(field 1 2 | awk '{ printf "%.15g", $1 * 1e308 }')" 0.636619772367581 1e-12
