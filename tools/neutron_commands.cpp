@@ -1,6 +1,7 @@
 // xs: a material's neutron cross-sections from its chemical formula.
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 #include "talvo/files/files.hpp"
 #include "talvo/neutron/material.hpp"
@@ -115,17 +116,27 @@ int run_batch(const std::string& file, const MaterialOptions& common, const Neut
     std::cerr << "talvo-tools xs: cannot open " << file << " (" << in.status().message << ")\n";
     return 1;
   }
+  // Each row goes out as it is made: memory does not grow with the batch.
   std::string out = "formula";
   for (const char* column : kBatchColumns) out += std::string(",") + column;
   out += '\n';
+  std::cout << out;
   std::string text;
   long long line_number = 0;
   int status = 0;
-  for (LineRead got; (got = read_line(in.stream(), text)) != LineRead::kEnd;) {
+  bool rest_pending = false;
+  for (LineRead got; (got = read_line(in.stream(), text, kMaxLineLength, &rest_pending)) != LineRead::kEnd;) {
     ++line_number;
-    if (got != LineRead::kLine) {
-      std::cerr << file << ", line " << line_number << ": longer than " << kMaxLineLength << " characters\n";
+    if (got == LineRead::kError) {
+      std::cerr << file << ", line " << line_number << ": cannot be read\n";
       return 1;
+    }
+    if (got == LineRead::kTooLong) {
+      // Named and left out like a bad formula; the rest of it is no line of its own.
+      std::cerr << file << ", line " << line_number << ": longer than " << kMaxLineLength << " characters\n";
+      if (rest_pending) in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      status = 1;
+      continue;
     }
     const WordPositions w = count_word(text);
     if (w.count == 0 || text[static_cast<std::size_t>(w.ipos[0] - 1)] == '#') continue;
@@ -147,9 +158,10 @@ int run_batch(const std::string& file, const MaterialOptions& common, const Neut
       status = 1;
       continue;
     }
+    out.clear();
     csv_row(out, m);
+    std::cout << out;
   }
-  std::cout << out;
   return status;
 }
 
