@@ -52,6 +52,15 @@ bool reply_ready() {
   return poll(&fd, 1, 0) == 1 && (fd.revents & (POLLIN | POLLHUP)) != 0;
 }
 
+// The transcript is output like the report: when it could not be written
+// in full (a full disk, a closed descriptor), the run says so and fails.
+int finish(int status) {
+  std::cout.flush();
+  if (std::cout) return status;
+  std::cerr << "talvo: cannot write the screen output: it is incomplete\n";
+  return status == 0 ? 1 : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,11 +68,11 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[1];
     if (argc == 2 && (arg == "--help" || arg == "-h")) {
       std::cout << kUsageText;
-      return 0;
+      return finish(0);
     }
     if (argc == 2 && arg == "--version") {
       std::cout << "talvo " << talvo::kVersion << '\n';
-      return 0;
+      return finish(0);
     }
     std::cerr << "talvo: unknown argument " << arg << "\n" << kUsageText;
     return kUsage;
@@ -81,6 +90,5 @@ int main(int argc, char** argv) {
   talvo::Console con{std::cin, std::cout, reply_ready};
   const int status =
       talvo::run_talvo(con, talvo::program_data_folder(std::getenv("G_F"), talvo::executable_dir()), {&pending_files});
-  std::cout.flush();
-  return status;
+  return finish(status);
 }

@@ -334,14 +334,16 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     std::cerr << file << ", line " << line_number << ": " << what << '\n';
     status = 1;
   };
-  for (LineRead got; (got = read_line(in.stream(), text)) != LineRead::kEnd;) {
+  bool rest_pending = false;
+  for (LineRead got; (got = read_line(in.stream(), text, kMaxLineLength, &rest_pending)) != LineRead::kEnd;) {
     ++line_number;
     if (got == LineRead::kError) {
       problem_at("cannot be read");
       break;
     }
     if (got == LineRead::kTooLong) {
-      in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      // Named and left out like a bad formula; the rest of it is no line of its own.
+      if (rest_pending) in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
       problem_at("longer than " + std::to_string(kMaxLineLength) + " characters");
       continue;
     }

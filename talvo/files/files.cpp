@@ -131,8 +131,9 @@ Status check_regular_file(const std::string& name) {
   return {};
 }
 
-LineRead read_line(std::istream& in, std::string& text, std::size_t max_length) {
+LineRead read_line(std::istream& in, std::string& text, std::size_t max_length, bool* rest_pending) {
   text.clear();
+  if (rest_pending) *rest_pending = false;
   if (!in.good()) {
     in.setstate(std::ios::failbit);
     return in.bad() ? LineRead::kError : LineRead::kEnd;
@@ -160,7 +161,10 @@ LineRead read_line(std::istream& in, std::string& text, std::size_t max_length) 
     text.append(piece, got);
     in.clear(in.rdstate() & ~std::ios::failbit);
     if (text.size() == keep) {
-      in.rdbuf()->sbumpc();  // the character that makes the line too long is taken, as a reader of it would
+      // The character that makes the line too long is taken, as a reader of it
+      // would; it is no line end (getline would have taken that).
+      in.rdbuf()->sbumpc();
+      if (rest_pending) *rest_pending = true;
       return in.bad() ? LineRead::kError : LineRead::kTooLong;
     }
   }

@@ -42,7 +42,11 @@ enum class LineRead {
 // Reads one line into `text`, without its line end (LF or CR-LF); the last
 // line of a file needs no LF. At most max_length characters are accepted: a
 // longer line gives kTooLong after max_length + 2 characters, never more.
-LineRead read_line(std::istream& in, std::string& text, std::size_t max_length = kMaxLineLength);
+// `rest_pending`, when given, is set on kTooLong to whether the rest of the
+// line, with its end, is still to be read (a caller that goes on to the next
+// line skips it; one of exactly max_length + 1 characters has none left).
+LineRead read_line(std::istream& in, std::string& text, std::size_t max_length = kMaxLineLength,
+                   bool* rest_pending = nullptr);
 
 // A file opened for reading only when it is a regular file. The check is made
 // on the opened descriptor, and the open does not wait for a FIFO's writer, so

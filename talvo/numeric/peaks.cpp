@@ -1,5 +1,6 @@
 #include "talvo/numeric/peaks.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "talvo/text/format.hpp"
@@ -31,14 +32,25 @@ std::string_view peak_shape_name(PeakShape shape) {
   return "pseudo-voigt";
 }
 
+namespace {
+
+// The heights at the centre, written so that no step overflows before the
+// height itself does: 2 / W alone would for W below 1.1e-308.
+double gaussian_height(double fwhm) { return 2.0 * std::sqrt(kLn2 / kPi) / fwhm; }
+double lorentzian_height(double fwhm) { return 1.0 / (kPi * (fwhm / 2.0)); }
+
+}  // namespace
+
 double gaussian(double x, double center, double fwhm) {
   const double d = (x - center) / fwhm;
-  return 2.0 / fwhm * std::sqrt(kLn2 / kPi) * std::exp(-4.0 * kLn2 * d * d);
+  return gaussian_height(fwhm) * std::exp(-4.0 * kLn2 * d * d);
 }
 
+// As 1 / (1 + u^2) with u = (x - C) / (W/2): (W/2)^2 would overflow for W
+// above 1e154 and give 0, or underflow for W below 1e-154 and give inf.
 double lorentzian(double x, double center, double fwhm) {
-  const double d = x - center, half = fwhm / 2.0;
-  return half / kPi / (d * d + half * half);
+  const double u = (x - center) / (fwhm / 2.0);
+  return lorentzian_height(fwhm) / (1.0 + u * u);
 }
 
 double pseudo_voigt(double x, double center, double fwhm, double eta) {
@@ -54,6 +66,15 @@ PeakResult peak(std::span<const double> x, const PeakOptions& o) {
   }
   if (o.shape == PeakShape::kPseudoVoigt && !(o.eta >= 0.0 && o.eta <= 1.0)) {
     r.status = Status::error(2, "peak: eta, the Lorentzian share, must lie between 0 and 1, not " + free_real(o.eta));
+    return r;
+  }
+  const double height = o.shape == PeakShape::kGaussian ? gaussian_height(o.fwhm)
+                        : o.shape == PeakShape::kLorentzian
+                            ? lorentzian_height(o.fwhm)
+                            : std::max(gaussian_height(o.fwhm), lorentzian_height(o.fwhm));
+  if (!std::isfinite(height)) {
+    r.status = Status::error(1, "peak: the full width at half maximum " + free_real(o.fwhm) +
+                                    " is so small that the peak's height is beyond the double range");
     return r;
   }
   if (!std::isfinite(o.center)) {

@@ -36,7 +36,8 @@ struct PeakResult {
   Status status;
 };
 
-// The peak at every x. Errors: 1 a width that is not a positive number,
+// The peak at every x. Errors: 1 a width that is not a positive number, or
+// one so small that the height at the centre is beyond the double range,
 // 2 eta outside 0 .. 1 for a pseudo-Voigt peak, 3 a centre that is not a
 // finite number.
 PeakResult peak(std::span<const double> x, const PeakOptions& options);

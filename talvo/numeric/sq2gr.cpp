@@ -103,6 +103,13 @@ Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::spa
   for (std::size_t j = 0; j < nr; ++j) {
     out.G[j] = 2.0 / kPi * filon_detail::filon_value(h, r[j], ends, odd[j], even[j]);
     out.g[j] = 1.0 + out.G[j] / (4.0 * kPi * r[j] * rho0);
+    // A density and r so small that the quotient overflows: no g to print.
+    if (!std::isfinite(out.g[j])) {
+      Sq2grResult refused;
+      refused.status = Status::error(10, "sq2gr: g(r) at r = " + free_real(r[j]) + " is beyond the double range: " +
+                                             "4 pi r rho0 is too small for rho0 = " + free_real(rho0));
+      return refused;
+    }
   }
   if (!v.empty()) {
     const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v.back()};

@@ -38,7 +38,8 @@ struct Sq2grResult {
 // different lengths, 2 fewer than 3 points (up to Qmax), 3 a negative Q, 4 Q
 // values that do not increase, 5 Q values not equally spaced, 6 an r that is
 // not positive, 7 a number density that is not positive, 8 the window
-// refused (moq's message).
+// refused (moq's message), 10 g(r) beyond the double range (4 pi r rho0 too
+// small).
 Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
                   const Sq2grOptions& options = {});
 

@@ -357,6 +357,7 @@ class Parser {
             const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
             q = lt ? static_cast<const char*>(lt) : end_;
           }
+          if (open_.empty()) text_outside(q);
           p_ = q;
         }
         if (p_ == end_) {
@@ -365,7 +366,6 @@ class Parser {
           continue;
         }
         markup();
-        if (root_closed_) break;
       } catch (const NeedMore&) {
         // What was cut by the end of the buffer is read again, whole, from p_.
         more();
@@ -520,10 +520,13 @@ class Parser {
 
   void start_element(std::string_view raw) {
     const std::string_view name = local_name(raw);
+    if (root_closed_) malformed("a second measurement <" + shown(raw) + "> after </" + shown(root_name_) + ">");
     if (!root_seen_) {
       root_seen_ = true;
+      root_name_.assign(raw);
       if (!same(name, "xrdMeasurements"))
         fail(3, "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
+      if (!text_before_.empty()) malformed(text_before_);
     }
     if (field_ != Field::kNone) malformed("<" + shown(raw) + "> inside <" + shown(innermost()) + ">");
     const bool in_data_points = !open_.empty() && open_.back().data_points;
@@ -658,6 +661,26 @@ class Parser {
 
   bool signed_field() const {
     return field_ == Field::kStart || field_ == Field::kEnd || field_ == Field::kCommon || field_ == Field::kList;
+  }
+
+  // Outside the root element only blanks may stand between the tags: text
+  // there, such as a second file's numbers joined on by `cat`, is refused.
+  // Text before it is refused once the root is found (a file of text alone
+  // is no XRDML file at all).
+  void text_outside(const char* q) {
+    if (!text_before_.empty()) return;
+    const char* s = p_;
+    while (s != q && is_space(*s)) ++s;
+    if (s == q) return;
+    const char* w = s;
+    while (w != end_ && !is_space(*w) && *w != '<' && w - s <= 40) ++w;
+    if (w == end_ && !at_end_) {
+      p_ = s;  // the message shows the word as the file has it, not as the buffer cut it
+      throw NeedMore{};
+    }
+    text_before_ = "text " + quote_for_message(std::string_view(s, static_cast<std::size_t>(w - s)), 40) +
+                   " outside <xrdMeasurements>";
+    if (root_seen_) malformed(text_before_);
   }
 
   [[noreturn]] void bad_number(const char* s) {
@@ -859,6 +882,8 @@ class Parser {
   }
   std::vector<Attribute> attributes_;  // of the tag just read
   bool root_seen_ = false, root_closed_ = false;
+  std::string root_name_;    // as the file writes it
+  std::string text_before_;  // what text_outside found before the root
   bool have_alpha1_ = false, have_alpha2_ = false, have_ratio_ = false;
 
   std::size_t scan_depth_ = 0;  // depth of the open <scan>, 0 outside one

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Reports and sample files that cannot be written completely: the run says so
+# Reports, sample files and the screen transcript that cannot be written completely: the run says so
 # and exits non-zero, and a file of the same name from before stays as it was.
 # usage: disk_full.sh TALVO DATA_DIR
 set -u
@@ -31,5 +31,24 @@ grep -q "write_sample: Error writing file water.sample" <<<"$out" || { echo "sam
 [ -d water.sample ] || { echo "sample: the folder was replaced"; fail=1; }
 grep -q "Faber-Ziman" water.talvo || { echo "sample: the report is not complete"; fail=1; }
 [ -z "$(ls -A | grep '^\.')" ] || { echo "sample: temporary files left"; fail=1; }
-[ $fail = 0 ] && echo "unwritable report and sample files handled"
+
+# 3. The screen transcript cannot be written (a full disk, a closed output):
+# the report and sample are still written, but the run must not pass for
+# whole with its transcript lost.
+rmdir water.sample
+for target in /dev/full closed; do
+  rm -f water.talvo water.sample
+  if [ $target = closed ]; then
+    err=$(printf "$water" | "$talvo" 2>&1 >&-); status=$?
+  else
+    err=$(printf "$water" | "$talvo" 2>&1 >/dev/full); status=$?
+  fi
+  [ "$status" != 0 ] || { echo "screen $target: exit status 0 with the transcript lost"; fail=1; }
+  grep -q "^talvo: cannot write the screen output" <<<"$err" || { echo "screen $target: no message: $err"; fail=1; }
+  grep -q "Faber-Ziman" water.talvo && [ -s water.sample ] || { echo "screen $target: no report or sample"; fail=1; }
+done
+for arg in --help --version; do
+  "$talvo" $arg >/dev/full 2>/dev/null && { echo "$arg: exit status 0 into a full disk"; fail=1; }
+done
+[ $fail = 0 ] && echo "unwritable report, sample and screen handled"
 exit $fail

@@ -88,10 +88,18 @@ TEST(Peaks, NamesAndRefusedParameters) {
     int code;
   };
   const Bad bad[] = {
-      {{PeakShape::kGaussian, 0, 0.0, 0}, 1},    {{PeakShape::kLorentzian, 0, -1.0, 0}, 1},
-      {{PeakShape::kGaussian, 0, NAN, 0}, 1},    {{PeakShape::kGaussian, 0, INFINITY, 0}, 1},
-      {{PeakShape::kPseudoVoigt, 0, 1, 1.5}, 2}, {{PeakShape::kPseudoVoigt, 0, 1, -0.1}, 2},
-      {{PeakShape::kPseudoVoigt, 0, 1, NAN}, 2}, {{PeakShape::kGaussian, INFINITY, 1, 0}, 3},
+      {{PeakShape::kGaussian, 0, 0.0, 0}, 1},
+      {{PeakShape::kLorentzian, 0, -1.0, 0}, 1},
+      {{PeakShape::kGaussian, 0, NAN, 0}, 1},
+      {{PeakShape::kGaussian, 0, INFINITY, 0}, 1},
+      {{PeakShape::kPseudoVoigt, 0, 1, 1.5}, 2},
+      {{PeakShape::kPseudoVoigt, 0, 1, -0.1}, 2},
+      {{PeakShape::kPseudoVoigt, 0, 1, NAN}, 2},
+      {{PeakShape::kGaussian, INFINITY, 1, 0}, 3},
+      // Widths whose peak height is beyond the double range.
+      {{PeakShape::kGaussian, 0, 1e-320, 0}, 1},
+      {{PeakShape::kLorentzian, 0, 1e-309, 0}, 1},
+      {{PeakShape::kPseudoVoigt, 0, 4e-324, 0.5}, 1},
   };
   for (const Bad& b : bad) {
     const PeakResult r = peak(x, b.options);
@@ -101,6 +109,24 @@ TEST(Peaks, NamesAndRefusedParameters) {
   }
   // eta is the pseudo-Voigt's alone.
   EXPECT_TRUE(peak(x, {PeakShape::kGaussian, 0, 1, 7.0}).status.ok());
+}
+
+// Unit area makes height times width the same for every width: widths near
+// the ends of the double range give the height of width 1 scaled, finite,
+// and half of it half a width away, never 0, inf or NaN.
+TEST(Peaks, WidthsNearTheEndsOfTheDoubleRange) {
+  for (const PeakShape shape : {PeakShape::kGaussian, PeakShape::kLorentzian, PeakShape::kPseudoVoigt}) {
+    const double unit_height = value(shape, 0, 0, 1, 0.5);
+    for (const double w : {1e-300, 1e-307, 1e300, 1e308}) {
+      const std::vector<double> x = {0, w / 2, -w / 2, 1e308, -1e308};
+      const PeakResult r = peak(x, {shape, 0, w, 0.5});
+      ASSERT_TRUE(r.status.ok()) << peak_shape_name(shape) << " W " << w << ": " << r.status.message;
+      for (const double y : r.y) EXPECT_TRUE(std::isfinite(y) && y >= 0) << peak_shape_name(shape) << " W " << w;
+      EXPECT_NEAR(r.y[0] * w / unit_height, 1.0, 1e-12) << peak_shape_name(shape) << " W " << w;
+      EXPECT_NEAR(r.y[1] / r.y[0], 0.5, 1e-12) << peak_shape_name(shape) << " W " << w;
+      EXPECT_NEAR(r.y[2] / r.y[0], 0.5, 1e-12) << peak_shape_name(shape) << " W " << w;
+    }
+  }
 }
 
 }  // namespace

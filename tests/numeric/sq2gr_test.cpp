@@ -230,6 +230,9 @@ TEST(Sq2gr, RefusesWhatItCannotTransform) {
       {"sigma too short", sq2gr(q, s, r, 0.1, wrong_sigma), 1, "sigma"},
       {"no density", sq2gr(q, s, r, 0.0), 7, "rho0"},
       {"window", sq2gr(q, s, r, 0.1, gaussian), 8, "ERROR in moq: Unacceptable parameter value"},
+      // 4 pi r rho0 so small that G / (4 pi r rho0) overflows: g would be inf.
+      {"tiny density", sq2gr(q, s, r, 1e-320), 10, "g(r) at r = 1"},
+      {"tiny density and r", sq2gr(q, s, std::vector<double>{1e-300}, 1e-30), 10, "r = 1e-300"},
   };
   for (const Case& c : cases) {
     EXPECT_TRUE(c.result.status.failed()) << c.what;

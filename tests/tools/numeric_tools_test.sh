@@ -42,6 +42,19 @@ run "pseudo-voigt without eta" 2 "needs it" -- "$tools" peak pseudo-voigt --cent
 run "eta on a gaussian" 2 "belongs to pseudo-voigt" -- "$tools" peak gaussian --center 0 --fwhm 1 --eta 0.5 --x 0:1:1
 run "eta out of range" 1 "between 0 and 1" -- "$tools" peak pseudo-voigt --center 0 --fwhm 1 --eta 2 --x 0:1:1
 run "zero width" 1 "positive" -- "$tools" peak gaussian --center 0 --fwhm 0 --x 0:1:1
+# A width so small that the peak's height overflows: refused, never inf or NaN rows.
+for shape in gaussian lorentzian "pseudo-voigt --eta 0.5"; do
+  # shellcheck disable=SC2086
+  run "$shape of width 1e-320" 1 "height" -- "$tools" peak $shape --center 1 --fwhm 1e-320 --x 0:2:1
+  [ -z "$out" ] || say "$shape of width 1e-320 printed rows: $out"
+done
+# A number density so small that g(r) overflows: refused, never inf rows.
+printf '0 1\n0.5 1.2\n1 1.1\n1.5 1\n2 1\n' >"$tmp/sq"
+run "sq2gr with rho0 1e-320" 1 "g(r)" -- "$tools" sq2gr "$tmp/sq" --rho0 1e-320 --r 0.5:1:0.5
+[ -z "$out" ] || say "sq2gr with rho0 1e-320 printed rows: $out"
+# A very wide Lorentzian is low but not zero: 2 / (pi W) at its centre.
+run "lorentzian of width 1e308" 0 "" -- "$tools" peak lorentzian --center 0 --fwhm 1e308 --x 0:0:1
+near "lorentzian of width 1e308 at its centre (x 1e308)" "$(field 1 2 | awk '{ printf "%.15g", $1 * 1e308 }')" 0.636619772367581 1e-12
 run "unknown shape" 2 "unknown peak shape" -- "$tools" peak voigt --center 0 --fwhm 1 --x 0:1:1
 
 # sq2gr of a Gaussian-broadened shell at R = 2.5 (width 0.2):

@@ -145,5 +145,17 @@ grep -q "not a regular file" "$work/err" || { echo "FAIL batch device message"; 
 head -c 70000 /dev/zero | tr '\0' H >"$work/long"
 expect_status "batch long line" 1 -- "$tools" xs --batch "$work/long"
 grep -q "line 1: longer than 65536 characters" "$work/err" || { echo "FAIL batch long line message"; fail=1; }
+# A line too long among good ones is named and left out, as a bad formula
+# is; the lines around it, and after it, still give their rows.
+# Lines just past the limit (65537 and 65538 characters, one more with CR-LF)
+# and far past it.
+hs() { head -c "$1" /dev/zero | tr '\0' H; }
+{ echo H2O; hs 65537; printf '\nD2O\n'; hs 65538; printf '\nSiO2 2.2\n'; hs 65538; printf '\r\nCO2\n'
+  hs 70000; printf '\nNaCl\n'; } >"$work/long_among"
+expect_status "batch long line among good ones" 1 -- "$tools" xs --batch "$work/long_among"
+[ "$(grep -c "^.*long_among, line [2468]: longer than 65536 characters$" "$work/err")" = 4 ] &&
+  [ "$(wc -l <"$work/err")" = 4 ] || { echo "FAIL long lines among: messages"; head -c 500 "$work/err"; fail=1; }
+[ "$(cut -d, -f1 "$work/out" | tr '\n' ' ')" = "formula H2O D2O SiO2 CO2 NaCl " ] ||
+  { echo "FAIL long lines among: rows"; cut -c1-40 "$work/out"; fail=1; }
 [ $fail = 0 ] && echo "talvo-tools xs checks passed"
 exit $fail

@@ -267,6 +267,47 @@ TEST(XrdmlFile, FilesThatAreNotWhole) {
             "read_xrdml_file: the file ends inside <instrumentControlSoftware>: it is cut short");
 }
 
+// A file holds one measurement: two files joined by `cat`, or text before or
+// after it, are refused, never read as the first measurement alone. Blanks,
+// comments and processing instructions may stand around it.
+TEST(XrdmlFile, NothingBesideTheMeasurement) {
+  test_support::TempDir dir;
+  const std::string one = document(kRange + "<intensities>1 2</intensities>");
+  const std::string other = document(kRange + "<intensities>30 40</intensities>");
+  const struct {
+    const char* name;
+    std::string text;
+    std::string message;  // empty: read, with the intensities 1 and 2
+  } cases[] = {
+      {"two files joined", one + other,
+       "read_xrdml_file: broken markup: a second measurement <xrdMeasurements> after </xrdMeasurements>"},
+      {"numbers after it", one + "30 40\n", "read_xrdml_file: broken markup: text \"30\" outside <xrdMeasurements>"},
+      {"text before it", "junk\n" + one, "read_xrdml_file: broken markup: text \"junk\" outside <xrdMeasurements>"},
+      {"a stray end tag after it", one + "</scan>", "read_xrdml_file: broken markup: </scan> closes no element"},
+      {"blanks, a comment and an instruction around it", " \r\n<!-- a -->\n" + one + "\r\n<!-- end --><?pi x?>\n\n",
+       ""},
+      {"nothing after it", one.substr(0, one.size() - 1), ""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.write("outside.xrdml", c.text);
+    for (const std::size_t piece : {1u, 5u, 1u << 16}) {
+      XrdmlReadOptions o;
+      o.read_size = piece;
+      for (const XrdmlFileResult& r : {parse_xrdml(c.text), read_xrdml_file(path, o)}) {
+        if (c.message.empty()) {
+          ASSERT_TRUE(r.status.ok()) << c.name << ": " << r.status.message;
+          ASSERT_EQ(r.file.scans.size(), 1u) << c.name;
+          EXPECT_EQ(r.file.scans[0].values, (std::vector<double>{1, 2})) << c.name;
+        } else {
+          EXPECT_EQ(r.status.ierr, 4) << c.name;
+          EXPECT_EQ(r.status.message, c.message) << c.name << " in pieces of " << piece;
+          EXPECT_TRUE(r.file.scans.empty()) << c.name;
+        }
+      }
+    }
+  }
+}
+
 TEST(XrdmlFile, NumbersThatAreNotPlain) {
   const struct {
     std::string data_points;
