@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "app/run_end.hpp"
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 #include "talvo/neutron/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"

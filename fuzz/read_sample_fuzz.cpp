@@ -2,7 +2,7 @@
 #include <sstream>
 
 #include "fuzz_support.hpp"
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/sample_file.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream in{std::string(fuzz::text(data, size))};

@@ -25,7 +25,7 @@
 #include "talvo/numeric/moq.hpp"
 #include "talvo/numeric/peaks.hpp"
 #include "talvo/numeric/sq2gr.hpp"
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 #include "talvo/status.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/version.hpp"

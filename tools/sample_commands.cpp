@@ -1,7 +1,7 @@
 // density: converting a density between g/cm3 and atoms per cubic Angstrom.
 #include <iostream>
 
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/xray/fast_exp.hpp"
 #include "talvo/xray/form_factor_sums.hpp"

@@ -1,13 +1,13 @@
 // The single-precision averages of the report, called directly on the
 // shipped data and checked against values worked out independently, in
 // double precision, from the published Sears (1992) lengths and cross-sections.
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "talvo/neutron/report.hpp"
+#include "talvo/classic/report.hpp"
 
 namespace talvo {
 namespace {

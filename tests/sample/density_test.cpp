@@ -1,4 +1,4 @@
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 
 #include <gtest/gtest.h>
 

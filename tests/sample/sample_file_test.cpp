@@ -1,4 +1,4 @@
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/sample_file.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/sample_file.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace talvo {

@@ -1,11 +1,11 @@
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/sample_file.hpp"
 
 #include <cmath>
 #include <istream>
 #include <ostream>
 
 #include "talvo/files/files.hpp"
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/neutron/averages.hpp"
-#include "talvo/neutron/composition.hpp"
+#include "talvo/classic/averages.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
 
 namespace talvo {

@@ -14,7 +14,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "talvo/neutron/composition.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/status.hpp"
 

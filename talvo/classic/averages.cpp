@@ -1,4 +1,4 @@
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "talvo/neutron/report.hpp"
+#include "talvo/classic/report.hpp"
 
 #include <algorithm>
 #include <cstring>

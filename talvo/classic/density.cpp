@@ -1,9 +1,9 @@
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 
 #include <cmath>
 #include <ostream>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "talvo/neutron/composition.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
 
 namespace talvo {
