@@ -17,5 +17,6 @@ extern const Subcommand kFilonCommand;
 extern const Subcommand kXsCommand;
 extern const Subcommand kPeakCommand;
 extern const Subcommand kSq2grCommand;
+extern const Subcommand kPdfCommand;
 
 }  // namespace talvo::cli

@@ -27,6 +27,7 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kXrdmlCommand,       &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
     &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
+    &talvo::cli::kPdfCommand,
 };
 
 std::string help() {
@@ -38,7 +39,9 @@ std::string help() {
   }
   s += "options: --help (also after a subcommand), --version\n";
   s += "Numbers print as the shortest text that reads back to the same value: in single precision for\n"
-       "values computed in single precision (24.40697, not 24.40696907043457), else in double.\n";
+       "values computed in single precision (24.40697, not 24.40696907043457), else in double.\n"
+       "xs prints 6 significant digits in its plain and CSV output (--digits N for more), and JSON\n"
+       "as the shortest text that reads back.\n";
   return s;
 }
 

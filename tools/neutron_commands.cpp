@@ -1,6 +1,10 @@
-// xs: a material's neutron cross-sections from its chemical formula.
+// xs: a material's neutron cross-sections from its chemical formula, at one
+// wavelength or a sweep of them, one formula or a batch.
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 #include "talvo/files/files.hpp"
 #include "talvo/neutron/material.hpp"
@@ -12,14 +16,34 @@
 namespace talvo::cli {
 namespace {
 
+// How numbers are printed: plain and CSV with `digits` significant digits,
+// the columns a batch reads back (density, wavelength, thickness) and JSON as
+// the shortest text that reads back to the same double.
+struct Output {
+  enum Kind { kPlain, kCsv, kJson } kind = kPlain;
+  int digits = 6;
+};
+
+void append_number(std::string& out, double v, int digits) {
+  char buffer[40];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, digits);
+  out.append(buffer, r.ptr);
+}
+
+std::string number_text(std::optional<double> v, int digits) {
+  if (!v || !std::isfinite(*v)) return "-";
+  std::string s;
+  append_number(s, *v, digits);
+  return s;
+}
+
 struct Line {
   std::string name;
   std::optional<double> value;
   const char* unit;
 };
 
-// The material's own values (per formula unit, per atom, with the density),
-// in the order the plain output and the batch columns give them.
+// The material's own values, in the order of the plain output.
 std::vector<Line> material_lines(const Material& m) {
   return {
       {"atoms", m.atoms, ""},
@@ -30,23 +54,29 @@ std::vector<Line> material_lines(const Material& m) {
       {"b_coh", m.per_atom.b_coh, "fm"},
       {"b_coh_im", m.per_atom.b_coh_im, "fm"},
       {"b_free", m.per_atom.b_free, "fm"},
-      {"sigma_coh", m.per_atom.sigma_coh, "barn"},
-      {"sigma_inc", m.per_atom.sigma_inc, "barn"},
-      {"sigma_scatt", m.per_atom.sigma_scatt, "barn"},
-      {"sigma_free", m.per_atom.sigma_free, "barn"},
-      {"sigma_abs_2200", m.per_atom.sigma_abs_2200, "barn"},
-      {"sigma_abs", m.per_atom.sigma_abs, "barn"},
+      {"sigma_coh", m.per_atom.sigma_coh, "barn/atom"},
+      {"sigma_inc", m.per_atom.sigma_inc, "barn/atom"},
+      {"sigma_scatt", m.per_atom.sigma_scatt, "barn/atom"},
+      {"sigma_free", m.per_atom.sigma_free, "barn/atom"},
+      {"sigma_abs_2200", m.per_atom.sigma_abs_2200, "barn/atom"},
+      {"sigma_abs", m.per_atom.sigma_abs, "barn/atom"},
+      {"sigma_coh_fu", m.per_formula.sigma_coh, "barn/formula unit"},
+      {"sigma_inc_fu", m.per_formula.sigma_inc, "barn/formula unit"},
+      {"sigma_scatt_fu", m.per_formula.sigma_scatt, "barn/formula unit"},
+      {"sigma_abs_fu", m.per_formula.sigma_abs, "barn/formula unit"},
       {"sld", m.sld, "1e-6/A2"},
       {"sld_im", m.sld_im, "1e-6/A2"},
+      {"sld_inc", m.sld_inc, "1e-6/A2"},
       {"mu_abs", m.mu_abs, "1/cm"},
       {"mu_scatt", m.mu_scatt, "1/cm"},
       {"mu_total", m.mu_total, "1/cm"},
+      {"absorption_length", m.absorption_length, "cm"},
       {"penetration_depth", m.penetration_depth, "cm"},
       {"transmission", m.transmission, ""},
   };
 }
 
-void print_plain(const Material& m) {
+void print_plain(const Material& m, int digits) {
   std::vector<Line> lines = material_lines(m);
   for (const MaterialElement& e : m.elements) {
     lines.push_back({e.symbol + " count", e.count, ""});
@@ -54,8 +84,10 @@ void print_plain(const Material& m) {
     lines.push_back({e.symbol + " b_coh", e.b_coh, "fm"});
     lines.push_back({e.symbol + " b_coh_im", e.b_coh_im, "fm"});
     lines.push_back({e.symbol + " sigma_coh", e.sigma_coh, "barn"});
+    lines.push_back({e.symbol + " sigma_inc", e.sigma_inc, "barn"});
     lines.push_back({e.symbol + " sigma_scatt", e.sigma_scatt, "barn"});
     lines.push_back({e.symbol + " sigma_abs_2200", e.sigma_abs_2200, "barn"});
+    lines.push_back({e.symbol + " sigma_abs", e.sigma_abs, "barn"});
   }
   for (const MaterialPartial& p : m.partials) {
     lines.push_back({p.pair + " weight", p.weight, "barn"});
@@ -64,7 +96,7 @@ void print_plain(const Material& m) {
   std::size_t name_width = 7, value_width = 0;
   std::vector<std::string> values;
   for (const Line& l : lines) {
-    values.push_back(l.value ? shortest(*l.value) : "-");
+    values.push_back(number_text(l.value, digits));
     name_width = std::max(name_width, l.name.size());
     value_width = std::max(value_width, values.back().size());
   }
@@ -73,14 +105,151 @@ void print_plain(const Material& m) {
     std::string l = fixed(lines[i].name, name_width) + "  " + fixed(values[i], value_width) + "  " + lines[i].unit;
     out += std::string(trim_end(l)) + "\n";
   }
+  for (const MaterialElement& e : m.elements)
+    if (e.source == LengthSource::kEnergyDependent)
+      out += fixed(e.symbol + " source", name_width) + "  " + std::string(length_source_name(e.source)) + "\n";
+  for (const std::string& n : m.notes) out += "note: " + n + "\n";
   std::cout << out;
+}
+
+// The columns of a CSV row: the inputs a batch reads back, then the results.
+constexpr const char* kCsvColumns[] = {"density",
+                                       "wavelength",
+                                       "thickness",
+                                       "number_density",
+                                       "atoms",
+                                       "mass",
+                                       "b_coh",
+                                       "b_coh_im",
+                                       "sigma_coh",
+                                       "sigma_inc",
+                                       "sigma_scatt",
+                                       "sigma_abs",
+                                       "sigma_coh_fu",
+                                       "sigma_inc_fu",
+                                       "sigma_scatt_fu",
+                                       "sigma_abs_fu",
+                                       "sld",
+                                       "sld_im",
+                                       "sld_inc",
+                                       "mu_abs",
+                                       "mu_scatt",
+                                       "mu_total",
+                                       "absorption_length",
+                                       "penetration_depth",
+                                       "transmission"};
+
+std::string csv_header() {
+  std::string h = "formula";
+  for (const char* c : kCsvColumns) h += std::string(",") + c;
+  return h + "\n";
+}
+
+void csv_text(std::string& out, std::string_view s) {
+  if (s.find_first_of(",\"\r\n") == std::string_view::npos && (s.empty() || (s.front() != ' ' && s.back() != ' '))) {
+    out += s;
+    return;
+  }
+  out += '"';
+  for (const char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void csv_row(std::string& out, const Material& m, std::optional<double> thickness, int digits) {
+  csv_text(out, m.formula);
+  const PerAtom& a = m.per_atom;
+  const PerFormula& f = m.per_formula;
+  // In the order of kCsvColumns; the inputs a batch reads back first, exactly.
+  const std::optional<double> inputs[] = {m.density, m.wavelength, thickness};
+  const std::optional<double> results[] = {
+      m.number_density, m.atoms,     m.mass,      a.b_coh,     a.b_coh_im,    a.sigma_coh,         a.sigma_inc,
+      a.sigma_scatt,    a.sigma_abs, f.sigma_coh, f.sigma_inc, f.sigma_scatt, f.sigma_abs,         m.sld,
+      m.sld_im,         m.sld_inc,   m.mu_abs,    m.mu_scatt,  m.mu_total,    m.absorption_length, m.penetration_depth,
+      m.transmission};
+  static_assert(std::size(inputs) + std::size(results) == std::size(kCsvColumns));
+  for (const std::optional<double>& v : inputs) {
+    out += ',';
+    if (v && std::isfinite(*v)) append_shortest(out, *v);
+  }
+  for (const std::optional<double>& v : results) {
+    out += ',';
+    if (v && std::isfinite(*v)) append_number(out, *v, digits);
+  }
+  out += '\n';
+}
+
+void print_sweep_plain(const MaterialSweep& s, int digits) {
+  const std::pair<const char*, const MaterialSweep::Column*> columns[] = {{"wavelength", &s.wavelength},
+                                                                          {"b_coh", &s.b_coh},
+                                                                          {"b_coh_im", &s.b_coh_im},
+                                                                          {"sigma_coh", &s.sigma_coh},
+                                                                          {"sigma_inc", &s.sigma_inc},
+                                                                          {"sigma_scatt", &s.sigma_scatt},
+                                                                          {"sigma_abs", &s.sigma_abs},
+                                                                          {"sld", &s.sld},
+                                                                          {"sld_im", &s.sld_im},
+                                                                          {"sld_inc", &s.sld_inc},
+                                                                          {"mu_abs", &s.mu_abs},
+                                                                          {"mu_total", &s.mu_total},
+                                                                          {"absorption_length", &s.absorption_length},
+                                                                          {"penetration_depth", &s.penetration_depth},
+                                                                          {"transmission", &s.transmission}};
+  std::vector<std::vector<std::string>> cells;
+  std::vector<std::size_t> widths;
+  for (const auto& [name, column] : columns) {
+    std::vector<std::string> c{name};
+    for (std::size_t i = 0; i < s.size(); ++i)
+      c.push_back(i < column->size() ? number_text((*column)[i], digits) : "-");
+    std::size_t w = 0;
+    for (const std::string& t : c) w = std::max(w, t.size());
+    widths.push_back(w);
+    cells.push_back(std::move(c));
+  }
+  std::string out = "# formula " + s.material.formula + "; units: A, fm, barn/atom, 1e-6/A2, 1/cm, cm\n";
+  for (std::size_t r = 0; r <= s.size(); ++r) {
+    std::string line = r == 0 ? "#" : " ";
+    for (std::size_t c = 0; c < cells.size(); ++c)
+      line += " " + std::string(widths[c] - cells[c][r].size(), ' ') + cells[c][r];
+    out += line + "\n";
+  }
+  for (const std::string& n : s.material.notes) out += "note: " + n + "\n";
+  std::cout << out;
+}
+
+// Each wavelength takes about 40 numbers: a sweep is bounded well below the
+// memory of a small machine.
+constexpr std::size_t kMaxWavelengths = 1'000'000;
+
+// --wavelength: one value, a list "1,2,5" or a range FROM:TO:STEP (TO included).
+std::vector<double> wavelengths_of(const std::string& spec) {
+  if (spec.find(':') != std::string::npos) {
+    std::vector<double> g = grid(spec);
+    if (g.size() > kMaxWavelengths)
+      throw UsageError{"--wavelength " + spec + ": at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
+    if (g.empty()) throw UsageError{"--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)"};
+    return g;
+  }
+  std::vector<double> list;
+  if (static_cast<std::size_t>(std::count(spec.begin(), spec.end(), ',')) >= kMaxWavelengths)
+    throw UsageError{"--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = spec.find(',', start);
+    list.push_back(
+        number(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--wavelength"));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return list;
 }
 
 MaterialOptions options_from(const Args& a) {
   MaterialOptions o;
   if (a.get("--density")) o.density = number(*a.get("--density"), "--density");
   if (a.get("--number-density")) o.number_density = number(*a.get("--number-density"), "--number-density");
-  if (a.get("--wavelength")) o.wavelength = number(*a.get("--wavelength"), "--wavelength");
   if (a.get("--thickness")) o.thickness = number(*a.get("--thickness"), "--thickness");
   return o;
 }
@@ -89,72 +258,195 @@ Status load_table(NeutronTable& table) {
   return read_neutron_table(tools_data_folder().file("neutron_sears92.tsv"), table);
 }
 
-// The batch columns after the formula: values of material_lines, by name.
-constexpr const char* kBatchColumns[] = {
-    "density",   "number_density",    "atoms",       "mass", "b_coh",  "b_coh_im", "sigma_coh",
-    "sigma_inc", "sigma_scatt",       "sigma_abs",   "sld",  "sld_im", "mu_abs",   "mu_scatt",
-    "mu_total",  "penetration_depth", "transmission"};
-
-void csv_row(std::string& out, const Material& m) {
-  // A formula holds no comma or quote, so it needs no quoting.
-  out += m.formula;
-  const std::vector<Line> lines = material_lines(m);
-  for (const char* column : kBatchColumns) {
-    out += ',';
-    for (const Line& l : lines)
-      if (l.name == column && l.value && std::isfinite(*l.value)) append_shortest(out, *l.value);
+// The fields of one CSV line: commas separate, double quotes quote (a
+// doubled one stands for itself). False when a quote is not closed.
+bool csv_fields(std::string_view line, std::vector<std::string>& fields) {
+  fields.assign(1, "");
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      if (c != '"')
+        fields.back() += c;
+      else if (i + 1 < line.size() && line[i + 1] == '"')
+        fields.back() += line[++i];
+      else
+        quoted = false;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
   }
-  out += '\n';
+  return !quoted;
 }
 
-// One "formula [density]" a line; one CSV row a line, the bad ones named on
-// standard error. Exit status 1 when any line failed.
-int run_batch(const std::string& file, const MaterialOptions& common, const NeutronTable& table) {
+std::string trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return std::string(s);
+}
+
+struct BatchColumns {
+  int formula = -1, density = -1, number_density = -1, wavelength = -1, thickness = -1;
+};
+
+// Writes one row (or one per wavelength) of a batch; the problem on failure.
+std::string batch_row(const std::string& formula, const MaterialOptions& o, const std::vector<double>& wavelengths,
+                      const NeutronTable& table, const Output& output, std::string& out,
+                      std::vector<std::string>& warnings) {
+  Result<MaterialSweep> s = material_sweep(formula, table, o, wavelengths);
+  if (!s.ok()) return s.error().message;
+  for (std::size_t i = 0; i < s->size(); ++i) {
+    const Material row = i == 0 ? Material{} : s->at(i);
+    const Material& m = i == 0 ? s->material : row;
+    if (output.kind == Output::kJson)
+      out += material_json(m, s.warnings()) + "\n";
+    else
+      csv_row(out, m, o.thickness, output.digits);
+  }
+  warnings = s.warnings();
+  return {};
+}
+
+// A batch: CSV with a header naming its columns (formula, and any of density,
+// number_density, wavelength, thickness; other columns are ignored, so that
+// the CSV this writes reads back), or the older "formula [density]" lines.
+// Rows go out as they are made; a bad line is named on standard error and
+// the others kept. Exit status 1 when any line failed.
+int run_batch(const std::string& file, const MaterialOptions& common, const std::vector<double>& wavelengths,
+              const NeutronTable& table, const Output& output) {
   InputFile in(file);
   if (!in.is_open()) {
     std::cerr << "talvo-tools xs: cannot open " << file << " (" << in.status().message << ")\n";
     return 1;
   }
-  std::string out = "formula";
-  for (const char* column : kBatchColumns) out += std::string(",") + column;
-  out += '\n';
-  std::string text;
+  if (output.kind != Output::kJson) std::cout << csv_header();
+  std::string text, out;
+  std::vector<std::string> fields, warnings;
+  std::optional<BatchColumns> columns;  // set by a CSV header
+  bool first = true;
   long long line_number = 0;
   int status = 0;
+  const auto problem_at = [&](const std::string& what) {
+    std::cerr << file << ", line " << line_number << ": " << what << '\n';
+    status = 1;
+  };
   for (LineRead got; (got = read_line(in.stream(), text)) != LineRead::kEnd;) {
     ++line_number;
-    if (got != LineRead::kLine) {
-      std::cerr << file << ", line " << line_number << ": longer than " << kMaxLineLength << " characters\n";
-      return 1;
+    if (got == LineRead::kError) {
+      problem_at("cannot be read");
+      break;
     }
-    const WordPositions w = count_word(text);
-    if (w.count == 0 || text[static_cast<std::size_t>(w.ipos[0] - 1)] == '#') continue;
-    MaterialOptions o = common;
-    const std::string formula(trim_end(word_text(text, w, 1)));
-    std::string problem;
-    if (w.count > 2) problem = "give a formula and at most a density";
-    if (w.count == 2) {
-      const auto d = parse_real(trim_end(word_text(text, w, 2)));
-      if (!d) problem = "the density is not a number";
-      o.density = d;
-      o.number_density.reset();
-    }
-    Material m;
-    if (problem.empty())
-      if (Status s = material_from_formula(formula, table, o, m); s.failed()) problem = s.message;
-    if (!problem.empty()) {
-      std::cerr << file << ", line " << line_number << ": " << problem << '\n';
-      status = 1;
+    if (got == LineRead::kTooLong) {
+      in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      problem_at("longer than " + std::to_string(kMaxLineLength) + " characters");
       continue;
     }
-    csv_row(out, m);
+    const std::string line = trimmed(text);
+    if (line.empty() || line[0] == '#') continue;
+    MaterialOptions o = common;
+    std::vector<double> row_wavelengths = wavelengths;
+    std::string formula, problem;
+    if (first && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
+      BatchColumns c;
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::string name = trimmed(fields[i]);
+        int* slot = name == "formula"          ? &c.formula
+                    : name == "density"        ? &c.density
+                    : name == "number_density" ? &c.number_density
+                    : name == "wavelength"     ? &c.wavelength
+                    : name == "thickness"      ? &c.thickness
+                                               : nullptr;
+        if (slot) *slot = static_cast<int>(i);
+      }
+      columns = c;
+      first = false;
+      continue;
+    }
+    first = false;
+    if (columns) {
+      if (!csv_fields(line, fields)) {
+        problem_at("a quoted field is not closed");
+        continue;
+      }
+      const auto field = [&](int at) -> std::string {
+        return at >= 0 && static_cast<std::size_t>(at) < fields.size() ? trimmed(fields[static_cast<std::size_t>(at)])
+                                                                       : std::string();
+      };
+      formula = field(columns->formula);
+      const auto read = [&](int at, const char* what, std::optional<double>& into) {
+        const std::string f = field(at);
+        if (f.empty() || !problem.empty()) return;
+        const auto v = parse_real(f);
+        if (!v) problem = std::string("the ") + what + " \"" + f + "\" is not a number";
+        into = v;
+      };
+      std::optional<double> density, number_density, wavelength;
+      read(columns->density, "density", density);
+      read(columns->number_density, "number density", number_density);
+      read(columns->wavelength, "wavelength", wavelength);
+      read(columns->thickness, "thickness", o.thickness);
+      // A row's density, given either way, replaces the command line's.
+      if (density) {
+        o.density = density;
+        o.number_density.reset();
+        // Both columns as this program writes them: the density is the one given.
+        number_density.reset();
+      }
+      if (number_density) {
+        o.number_density = number_density;
+        o.density.reset();
+      }
+      if (wavelength) row_wavelengths.assign(1, *wavelength);
+    } else {
+      const WordPositions w = count_word(text);
+      formula = std::string(trim_end(word_text(text, w, 1)));
+      if (w.count > 2) problem = "give a formula and at most a density";
+      if (w.count == 2) {
+        const auto d = parse_real(trim_end(word_text(text, w, 2)));
+        if (!d) problem = "the density is not a number";
+        o.density = d;
+        o.number_density.reset();
+      }
+    }
+    if (formula.empty() && problem.empty()) problem = "no formula";
+    if (problem.empty()) problem = batch_row(formula, o, row_wavelengths, table, output, out, warnings);
+    if (!problem.empty()) {
+      problem_at(problem);
+      continue;
+    }
+    for (const std::string& w : warnings) std::cerr << file << ", line " << line_number << ": warning: " << w << '\n';
+    if (out.size() > 1 << 16) {
+      std::cout << out;
+      out.clear();
+    }
   }
-  std::cout << out;
+  std::cout << out << std::flush;
+  if (!std::cout) {
+    std::cerr << "talvo-tools xs: the output cannot be written\n";
+    return 1;
+  }
   return status;
 }
 
 int run_xs(const Args& a) {
-  const MaterialOptions options = options_from(a);
+  MaterialOptions options = options_from(a);
+  Output output;
+  if (a.flag("--json") && a.flag("--csv")) throw UsageError{"give --json or --csv, not both"};
+  if (a.flag("--json")) output.kind = Output::kJson;
+  if (a.flag("--csv")) output.kind = Output::kCsv;
+  if (a.get("--digits")) {
+    output.digits = integer(*a.get("--digits"), "--digits");
+    if (output.digits < 1 || output.digits > 17) throw UsageError{"--digits must be 1 to 17"};
+  }
+  const std::vector<double> wavelengths =
+      a.get("--wavelength") ? wavelengths_of(*a.get("--wavelength")) : std::vector<double>{kThermalWavelength};
+  options.wavelength = wavelengths[0];
+  // A list or a range gives arrays, even of one wavelength.
+  const bool sweep = a.get("--wavelength") && a.get("--wavelength")->find_first_of(":,") != std::string::npos;
   if (a.get("--batch")) {
     if (!a.positional.empty()) throw UsageError{"give a FORMULA or --batch FILE, not both"};
   } else if (a.positional.size() != 1) {
@@ -165,16 +457,29 @@ int run_xs(const Args& a) {
     std::cerr << "talvo-tools xs: " << s.message << '\n';
     return 1;
   }
-  if (a.get("--batch")) return run_batch(*a.get("--batch"), options, table);
-  Material m;
-  if (Status s = material_from_formula(a.positional[0], table, options, m); s.failed()) {
-    std::cerr << "talvo-tools xs: " << s.message << '\n';
+  if (a.get("--batch")) return run_batch(*a.get("--batch"), options, wavelengths, table, output);
+  Result<MaterialSweep> s = material_sweep(a.positional[0], table, options, wavelengths);
+  if (!s.ok()) {
+    std::cerr << "talvo-tools xs: " << s.error().message << '\n';
     return 1;
   }
-  if (a.flag("--json"))
-    std::cout << material_json(m) << '\n';
-  else
-    print_plain(m);
+  for (const std::string& w : s.warnings()) std::cerr << "talvo-tools xs: warning: " << w << '\n';
+  std::string out;
+  if (output.kind == Output::kJson) {
+    out = (sweep ? material_sweep_json(*s, s.warnings()) : material_json(s->material, s.warnings())) + "\n";
+  } else if (output.kind == Output::kCsv) {
+    out = csv_header();
+    for (std::size_t i = 0; i < s->size(); ++i) csv_row(out, s->at(i), options.thickness, output.digits);
+  } else if (sweep) {
+    print_sweep_plain(*s, output.digits);
+  } else {
+    print_plain(s->material, output.digits);
+  }
+  std::cout << out << std::flush;
+  if (!std::cout) {
+    std::cerr << "talvo-tools xs: the output cannot be written\n";
+    return 1;
+  }
   return 0;
 }
 
@@ -183,17 +488,32 @@ int run_xs(const Args& a) {
 const Subcommand kXsCommand{
     "xs",
     run_xs,
-    {"--json"},
-    {"--batch", "--density", "--number-density", "--thickness", "--wavelength"},
+    {"--json", "--csv"},
+    {"--batch", "--density", "--number-density", "--thickness", "--wavelength", "--digits"},
     "neutron cross-sections of a material from its formula",
-    "usage: talvo-tools xs FORMULA [--density G | --number-density N] [--wavelength L] [--thickness T] [--json]\n"
-    "       talvo-tools xs --batch FILE [--wavelength L] [--thickness T]\n"
+    "usage: talvo-tools xs FORMULA [--density G | --number-density N] [--wavelength L] [--thickness T]\n"
+    "                      [--json | --csv] [--digits N]\n"
+    "       talvo-tools xs --batch FILE [--density G] [--wavelength L] [--thickness T] [--json] [--digits N]\n"
     "FORMULA: element symbols with counts (Ni0.3Ti0.7), groups (Ca(OH)2), isotopes (Li[6], D, T),\n"
-    "hydrates (CuSO4+5H2O). --density in g/cm3 or --number-density in atoms per cubic Angstrom gives\n"
-    "the scattering-length density, attenuation and penetration depth; --thickness in cm the\n"
-    "transmission; --wavelength in Angstrom (default 1.798) scales the absorption. Prints\n"
-    "\"name value unit\" lines, or with --json one object (per_atom, elements, partials).\n"
-    "--batch FILE reads one \"formula [density]\" a line and prints CSV with a header.\n"
-    "Values come from the published table (Sears 1992), complex lengths included.\n"};
+    "hydrates (CuSO4+5H2O); a density after @ in g/cm3 (D2O@1.107), or @1n for the natural-isotope\n"
+    "compound's density scaled by mass (D2O@1n); mixtures joined by //, by volume or mass fraction\n"
+    "(50%vol H2O@1 // D2O@1n, 20%wt NaCl@2.16 // H2O@1; the last takes the rest), by amount\n"
+    "(5 mL H2O@1 // 3 mL D2O@1n, 3 g NaCl // 97 g H2O) or one formula unit each (H2O@1 // D2O@1.107).\n"
+    "A pure element without a density takes the element table's (and says so).\n"
+    "--density in g/cm3 or --number-density in atoms per cubic Angstrom gives the scattering-length\n"
+    "densities (coherent, absorption, incoherent), attenuation, 1/e lengths; --thickness in cm the\n"
+    "transmission. --wavelength in Angstrom (default 1.798): one value, a list (1,2,5) or a range\n"
+    "FROM:TO:STEP (TO included), one row per wavelength. Resonant rare earths (Sm, Eu, Gd, Dy, Er,\n"
+    "Yb, Lu isotopes) follow the energy-dependent lengths of Lynn & Seeger (1990), at 1.798 A too;\n"
+    "their incoherent cross-sections stay the thermal values; the output names each length's source.\n"
+    "Prints \"name value unit\" lines (a table for several wavelengths), CSV with --csv, or with\n"
+    "--json one object (arrays for several wavelengths). Plain and CSV numbers have 6 significant\n"
+    "digits (--digits N, 1 to 17); JSON numbers, and the density, wavelength and thickness columns\n"
+    "of CSV, are the shortest text that reads back to the same double.\n"
+    "--batch FILE reads CSV with a header (formula,density,wavelength,thickness; other columns are\n"
+    "ignored, missing ones take the command line's values; quoted fields), or \"formula [density]\"\n"
+    "lines; it prints CSV rows as they are made (one JSON object a line with --json). The CSV it\n"
+    "writes reads back to the same numbers. A bad line is named on standard error, the others kept.\n"
+    "Lengths and cross-sections: Sears (1992), complex lengths included.\n"};
 
 }  // namespace talvo::cli

@@ -145,10 +145,15 @@ class Parser {
     }
     const std::string_view digits = text_.substr(start, pos_ - start);
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec == std::errc::result_out_of_range)
+      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" is out of range (above 0, at most 1e9)",
+                      start);
     if (ec != std::errc() || end != digits.data() + digits.size())
       return error_at(kFormulaSyntax, "\"" + std::string(digits) + "\" is not a number", start);
-    if (!(value > 0.0) || !std::isfinite(value) || value > 1e9)
+    if (!(value > 0.0))
       return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" must be above 0", start);
+    if (!std::isfinite(value) || value > 1e9)
+      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" is above 1e9", start);
     return {};
   }
 
@@ -206,6 +211,10 @@ Status parse_formula(std::string_view text, Formula& formula) {
     else
       e->charges.push_back(FormulaCharge{t.charge, t.count});
   }
+  // Counts of nested groups multiply: refuse a total that double precision cannot hold.
+  if (!std::isfinite(f.atoms()))
+    return Status::error(kFormulaBadCount, "formula \"" + std::string(text) +
+                                               "\": the counts multiply past the range of double precision");
   formula = std::move(f);
   return {};
 }

@@ -1,18 +1,138 @@
 #include "talvo/neutron/material.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <complex>
+#include <limits>
+#include <new>
+#include <numbers>
 
 #include "talvo/elements/formula.hpp"
+#include "talvo/elements/mixture.hpp"
+#include "talvo/neutron/lengths.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
+
+// The sweep's columns: one buffer, each column a slice of it.
+class MaterialSweepColumns {
+ public:
+  // Every column of the sweep, in one fixed order.
+  template <class Sweep, class F>
+  static void each(Sweep& s, F f) {
+    for (auto* c : {&s.wavelength, &s.b_coh, &s.b_coh_im, &s.b_free, &s.sigma_coh, &s.sigma_inc, &s.sigma_scatt,
+                    &s.sigma_free, &s.sigma_abs, &s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total,
+                    &s.absorption_length, &s.penetration_depth, &s.transmission})
+      f(*c);
+    for (auto& e : s.elements)
+      for (auto* c : {&e.b_coh, &e.b_coh_im, &e.b_free, &e.sigma_coh, &e.sigma_scatt, &e.sigma_free, &e.sigma_abs})
+        f(*c);
+    for (auto& q : s.partials) {
+      f(q.weight);
+      f(q.faber_ziman);
+    }
+  }
+
+  // Columns for n wavelengths of material m; those that need a density (or
+  // a thickness) only with one. The values are left to be written.
+  static void allocate(MaterialSweep& s, const Material& m, bool thickness, std::size_t n) {
+    s.elements.resize(m.elements.size());
+    s.partials.resize(m.partials.size());
+    const bool density = m.number_density.has_value();
+    std::size_t columns = 0;
+    each(s, [&](MaterialSweep::Column& c) {
+      const bool kept = (&c != &s.transmission || (density && thickness)) && (density || !is_density_column(s, c));
+      columns += kept;
+      static double marker;  // a column to be given its slice below
+      c = kept ? MaterialSweep::Column(&marker, 1) : MaterialSweep::Column();
+    });
+    s.stored_ = columns * n;
+    s.storage_.reset(new double[s.stored_]);
+    double* next = s.storage_.get();
+    each(s, [&](MaterialSweep::Column& c) {
+      if (c.empty()) return;
+      c = MaterialSweep::Column(next, n);
+      next += n;
+    });
+  }
+
+  static void copy(MaterialSweep& to, const MaterialSweep& from) {
+    to.material = from.material;
+    to.elements = from.elements;
+    to.partials = from.partials;
+    to.wavelength = from.wavelength;
+    to.b_coh = from.b_coh;
+    to.b_coh_im = from.b_coh_im;
+    to.b_free = from.b_free;
+    to.sigma_coh = from.sigma_coh;
+    to.sigma_inc = from.sigma_inc;
+    to.sigma_scatt = from.sigma_scatt;
+    to.sigma_free = from.sigma_free;
+    to.sigma_abs = from.sigma_abs;
+    to.sld = from.sld;
+    to.sld_im = from.sld_im;
+    to.sld_inc = from.sld_inc;
+    to.mu_abs = from.mu_abs;
+    to.mu_scatt = from.mu_scatt;
+    to.mu_total = from.mu_total;
+    to.absorption_length = from.absorption_length;
+    to.penetration_depth = from.penetration_depth;
+    to.transmission = from.transmission;
+    to.stored_ = from.stored_;
+    to.storage_.reset(from.stored_ ? new double[from.stored_] : nullptr);
+    if (from.stored_) std::copy(from.storage_.get(), from.storage_.get() + from.stored_, to.storage_.get());
+    // The same slices of the new buffer.
+    each(to, [&](MaterialSweep::Column& c) {
+      if (!c.empty()) c = MaterialSweep::Column(to.storage_.get() + (c.data() - from.storage_.get()), c.size());
+    });
+  }
+
+ private:
+  static bool is_density_column(const MaterialSweep& s, const MaterialSweep::Column& c) {
+    for (const MaterialSweep::Column* d : {&s.sld, &s.sld_im, &s.sld_inc, &s.mu_abs, &s.mu_scatt, &s.mu_total,
+                                           &s.absorption_length, &s.penetration_depth, &s.transmission})
+      if (&c == d) return true;
+    return false;
+  }
+};
+
+MaterialSweep::MaterialSweep(const MaterialSweep& other) { MaterialSweepColumns::copy(*this, other); }
+
+MaterialSweep& MaterialSweep::operator=(const MaterialSweep& other) {
+  if (this != &other) MaterialSweepColumns::copy(*this, other);
+  return *this;
+}
+
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+constexpr double kPi = std::numbers::pi;
+// sigma = 4 pi |b|^2 / 100: barn from fm.
+constexpr double kCoherent = 4.0 * kPi / 100.0;
 
-Status bad_option(const std::string& what) { return Status::error(kMaterialBadOption, what); }
+// An error of the classic codes, with its kind for the modern entry points.
+struct Failure {
+  int code;
+  ErrorKind kind;
+  std::string message;
+};
+
+Failure bad_option(const std::string& what) { return {kMaterialBadOption, ErrorKind::kInvalidArgument, what}; }
+Failure bad_composition(const std::string& what) {
+  return {kMaterialBadComposition, ErrorKind::kInvalidArgument, what};
+}
+Failure not_in_table(const std::string& what) { return {kMaterialNotInTable, ErrorKind::kNotFound, what}; }
+Failure not_finite(const std::string& what) {
+  return {kMaterialBadComposition, ErrorKind::kOutOfRange, what + " is not finite: the numbers are too large"};
+}
+
+// Four significant digits, for the ranges in messages.
+std::string short_text(double v) {
+  char buffer[32];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 4);
+  return std::string(buffer, r.ptr);
+}
 
 std::string isotope_name(const std::string& symbol, int a) {
   return a == 0 ? "element " + symbol : "isotope " + free_int(a) + symbol;
@@ -26,88 +146,135 @@ std::optional<double> total_of(const NeutronRow& r) {
   return std::nullopt;
 }
 
-Status element_values(const Element& e, bool natural, const NeutronTable& table, MaterialElement& m) {
+struct PreparedIsotope {
+  double y = 0.0;  // share of the element
+  std::complex<double> b;
+  double free = 0.0;  // A / (A + m_n)
+  double sigma_abs_2200 = 0.0;
+  const LengthCurve* curve = nullptr;
+  std::size_t hint = 0;  // the curve's interval at the last wavelength
+};
+
+struct PreparedElement {
+  std::vector<PreparedIsotope> isotopes;
+  bool resonant = false;
+  double free = 0.0;  // of the element's mean mass
+  // Wavelengths outside a curve of the element.
+  double outside_min = std::numeric_limits<double>::infinity(), outside_max = 0.0;
+  std::size_t outside_count = 0;
+};
+
+// What does not depend on the wavelength.
+struct Prepared {
+  Material m;
+  std::vector<PreparedElement> elements;
+  std::optional<double> thickness;
+  bool resonant = false;  // any element
+  // Per atom, the same at every wavelength: the incoherent cross-section
+  // (thermal for the resonant elements) and its SLD.
+  double sigma_inc = 0.0, sld_inc = 0.0;
+};
+
+std::optional<Failure> element_values(const Element& e, bool natural, const NeutronTable& table, bool energy_dependent,
+                                      MaterialElement& m, PreparedElement& p) {
   const std::string symbol(trim_end(e.symbol));
   m.symbol = symbol;
   std::complex<double> bbar = 0.0;
   for (const Isotope& iso : e.isotopes) {
     const int a = natural ? 0 : iso.a;
     const double y = natural ? 1.0 : iso.fraction;
-    if (!(y > 0.0))
-      return Status::error(kMaterialBadComposition, "the share of " + isotope_name(symbol, a) + " must be above 0");
+    if (!(y > 0.0 && std::isfinite(y)))
+      return bad_composition("the share of " + isotope_name(symbol, a) + " must be above 0");
     const NeutronRow* row = table.find(symbol, a);
-    if (!row) return Status::error(kMaterialNotInTable, isotope_name(symbol, a) + " is not in " + table.file);
+    if (!row) return not_in_table(isotope_name(symbol, a) + " is not in " + table.file);
     const std::optional<double> total = total_of(*row);
     const char* missing = !row->b_coh     ? "scattering length"
                           : !total        ? "scattering cross-section"
                           : !row->sig_abs ? "absorption cross-section"
                                           : nullptr;
-    if (missing)
-      return Status::error(kMaterialNotInTable,
-                           "the table gives no " + std::string(missing) + " for " + isotope_name(symbol, a));
+    if (missing) return not_in_table("the table gives no " + std::string(missing) + " for " + isotope_name(symbol, a));
     const double b = *row->b_coh;
     const double free = row->mass / (row->mass + kNeutronMass);
-    bbar += y * std::complex<double>(b, row->b_coh_im.value_or(0.0));
+    const std::complex<double> bc(b, row->b_coh_im.value_or(0.0));
+    bbar += y * bc;
     m.b_free += y * b * free;
     m.sigma_scatt += y * *total;
     m.sigma_free += y * *total * free * free;
     m.sigma_abs_2200 += y * *row->sig_abs;
     m.mass += y * row->mass;
+    PreparedIsotope pi{y, bc, free, *row->sig_abs, energy_dependent ? find_length_curve(symbol, a) : nullptr};
+    if (pi.curve) p.resonant = true;
+    p.isotopes.push_back(pi);
   }
   m.b_coh = bbar.real();
   m.b_coh_im = bbar.imag();
   m.sigma_coh = 4.0 * kPi * std::norm(bbar) / 100.0;
-  return {};
+  // The published values are rounded one by one: for nuclei without incoherent
+  // scattering the difference can come out a little below zero.
+  m.sigma_inc = std::max(m.sigma_scatt - m.sigma_coh, 0.0);
+  m.source = p.resonant ? LengthSource::kEnergyDependent : LengthSource::kThermalList;
+  p.free = m.mass / (m.mass + kNeutronMass);
+  return std::nullopt;
 }
 
-}  // namespace
-
-Status compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
-                        Material& material) {
+std::optional<Failure> check_options(const MaterialOptions& options) {
   if (options.density && options.number_density) return bad_option("give a density or a number density, not both");
   if (options.density && !(*options.density > 0.0 && std::isfinite(*options.density)))
     return bad_option("the density must be above 0 g/cm3");
   if (options.number_density && !(*options.number_density > 0.0 && std::isfinite(*options.number_density)))
     return bad_option("the number density must be above 0 atoms per cubic Angstrom");
-  if (!(options.wavelength > 0.0 && std::isfinite(options.wavelength)))
-    return bad_option("the wavelength must be above 0 Angstrom");
   if (options.thickness && !(*options.thickness >= 0.0 && std::isfinite(*options.thickness)))
     return bad_option("the thickness must not be below 0 cm");
-  if (c.elements.empty()) return Status::error(kMaterialBadComposition, "the composition has no elements");
+  return std::nullopt;
+}
 
-  Material m;
-  m.wavelength = options.wavelength;
+std::optional<Failure> check_wavelength(double wavelength) {
+  if (!(wavelength > 0.0 && std::isfinite(wavelength))) return bad_option("the wavelength must be above 0 Angstrom");
+  return std::nullopt;
+}
+
+std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
+                               Prepared& p) {
+  if (auto f = check_options(options)) return f;
+  if (c.elements.empty()) return bad_composition("the composition has no elements");
+  Material& m = p.m;
+  p.thickness = options.thickness;
   const bool natural = c.kind == SampleKind::kNaturalElements;
   for (const Element& e : c.elements) {
-    if (!(e.amount > 0.0 && std::isfinite(e.amount)))
-      return Status::error(kMaterialBadComposition,
-                           "the amount of " + std::string(trim_end(e.symbol)) + " must be above 0");
-    if (e.isotopes.empty())
-      return Status::error(kMaterialBadComposition, std::string(trim_end(e.symbol)) + " has no isotopes");
+    if (!(e.amount > 0.0))
+      return bad_composition("the amount of " + std::string(trim_end(e.symbol)) + " must be above 0");
+    if (!std::isfinite(e.amount)) return not_finite("the amount of " + std::string(trim_end(e.symbol)));
+    if (e.isotopes.empty()) return bad_composition(std::string(trim_end(e.symbol)) + " has no isotopes");
     MaterialElement me;
+    PreparedElement pe;
     me.count = e.amount;
-    if (Status s = element_values(e, natural, table, me); s.failed()) return s;
+    if (auto f = element_values(e, natural, table, options.energy_dependent, me, pe)) return f;
     m.atoms += e.amount;
     m.mass += e.amount * me.mass;
     m.elements.push_back(std::move(me));
+    p.elements.push_back(std::move(pe));
   }
+  if (!std::isfinite(m.atoms)) return not_finite("the number of atoms in the formula");
+  if (!std::isfinite(m.mass)) return not_finite("the mass of the formula");
 
-  PerAtom& p = m.per_atom;
-  for (MaterialElement& e : m.elements) {
+  PerAtom& a = m.per_atom;
+  double scatt = 0.0, coh = 0.0;
+  for (std::size_t k = 0; k < m.elements.size(); ++k) {
+    MaterialElement& e = m.elements[k];
     e.fraction = e.count / m.atoms;
-    p.b_coh += e.fraction * e.b_coh;
-    p.b_coh_im += e.fraction * e.b_coh_im;
-    p.b_free += e.fraction * e.b_free;
-    p.sigma_coh += e.fraction * e.sigma_coh;
-    p.sigma_scatt += e.fraction * e.sigma_scatt;
-    p.sigma_free += e.fraction * e.sigma_free;
-    p.sigma_abs_2200 += e.fraction * e.sigma_abs_2200;
+    a.sigma_abs_2200 += e.fraction * e.sigma_abs_2200;
+    // A resonant element's sigma_scatt - sigma_coh is its thermal sigma_inc at every wavelength.
+    if (p.elements[k].resonant) {
+      p.resonant = true;
+      scatt += e.fraction * e.sigma_inc;
+    } else {
+      scatt += e.fraction * e.sigma_scatt;
+      coh += e.fraction * e.sigma_coh;
+    }
   }
   // The published values are rounded one by one: for nuclei without incoherent
   // scattering the difference can come out a little below zero.
-  p.sigma_inc = std::max(p.sigma_scatt - p.sigma_coh, 0.0);
-  p.sigma_abs = p.sigma_abs_2200 * (options.wavelength / kThermalWavelength);
-
+  p.sigma_inc = std::max(scatt - coh, 0.0);
   if (options.density) {
     m.density = options.density;
     m.number_density = m.atoms * *options.density / (kAtomicMassUnitGrams * m.mass);
@@ -115,29 +282,390 @@ Status compute_material(const Composition& c, const NeutronTable& table, const M
     m.number_density = options.number_density;
     m.density = *options.number_density * kAtomicMassUnitGrams * m.mass / m.atoms;
   }
+  if (m.number_density && !(std::isfinite(*m.number_density) && std::isfinite(*m.density)))
+    return not_finite("the number density");
+  if (m.number_density) p.sld_inc = 10.0 * *m.number_density * std::sqrt(p.sigma_inc / kCoherent);
+  // Like pairs in element order, then the unlike ones.
+  for (const MaterialElement& e : m.elements) m.partials.push_back({e.symbol + "-" + e.symbol, 0.0, 0.0});
+  for (std::size_t i = 0; i < m.elements.size(); ++i)
+    for (std::size_t j = i + 1; j < m.elements.size(); ++j)
+      m.partials.push_back({m.elements[i].symbol + "-" + m.elements[j].symbol, 0.0, 0.0});
+  return std::nullopt;
+}
+
+// The values at wavelength i of the sweep, into its columns (sized
+// beforehand); `p.m` holds what does not change with the wavelength.
+std::optional<Failure> evaluate(Prepared& p, double wavelength, MaterialSweep& s, std::size_t i) {
+  const Material& m = p.m;
+  const double one_over_v = wavelength / kThermalWavelength;
+  const double energy = p.resonant ? neutron_energy(wavelength) : 0.0;
+  std::complex<double> mean_b = 0.0;
+  double b_free_sum = 0.0, coh_sum = 0.0, scatt_sum = 0.0, free_sum = 0.0, abs_sum = 0.0;
+  double abs_over_lambda = 0.0;  // sigma_abs / lambda, for sld_im without a division
+  for (std::size_t k = 0; k < m.elements.size(); ++k) {
+    const MaterialElement& e = m.elements[k];
+    PreparedElement& pe = p.elements[k];
+    std::complex<double> b(e.b_coh, e.b_coh_im);
+    double b_free = e.b_free, sigma_coh = e.sigma_coh, sigma_scatt = e.sigma_scatt, sigma_free = e.sigma_free;
+    double sigma_abs = e.sigma_abs_2200 * one_over_v;
+    double sigma_abs_over_lambda = e.sigma_abs_2200 * (1.0 / kThermalWavelength);
+    if (pe.resonant) {
+      // sigma_abs = -(4 pi / k) Im b = -2000 lambda Im b (barn, A, fm), the
+      // optical theorem; sigma_scatt = 4 pi |b|^2 / 100 + the thermal
+      // incoherent cross-section; the free-atom values scale by A / (A + m_n)
+      // of the element's mean mass.
+      b = 0.0;
+      b_free = 0.0;
+      sigma_abs = 0.0;
+      sigma_abs_over_lambda = 0.0;
+      bool outside = false;
+      for (PreparedIsotope& iso : pe.isotopes) {
+        if (iso.curve) {
+          const CurveValue v = length_at_energy(*iso.curve, energy, iso.hint);
+          outside = outside || v.outside;
+          b += iso.y * v.b;
+          b_free += iso.y * v.b.real() * iso.free;
+          sigma_abs += iso.y * -2000.0 * wavelength * v.b.imag();
+          sigma_abs_over_lambda += iso.y * -2000.0 * v.b.imag();
+        } else {
+          b += iso.y * iso.b;
+          b_free += iso.y * iso.b.real() * iso.free;
+          sigma_abs += iso.y * iso.sigma_abs_2200 * one_over_v;
+          sigma_abs_over_lambda += iso.y * iso.sigma_abs_2200 * (1.0 / kThermalWavelength);
+        }
+      }
+      if (outside) {
+        ++pe.outside_count;
+        pe.outside_min = std::min(pe.outside_min, wavelength);
+        pe.outside_max = std::max(pe.outside_max, wavelength);
+      }
+      sigma_coh = kCoherent * std::norm(b);
+      sigma_scatt = sigma_coh + e.sigma_inc;
+      sigma_free = sigma_scatt * pe.free * pe.free;
+    }
+    MaterialSweep::Element& se = s.elements[k];
+    se.sigma_abs[i] = sigma_abs;
+    if (pe.resonant) {  // the others' columns are constant: fill_constants
+      se.b_coh[i] = b.real();
+      se.b_coh_im[i] = b.imag();
+      se.b_free[i] = b_free;
+      se.sigma_coh[i] = sigma_coh;
+      se.sigma_scatt[i] = sigma_scatt;
+      se.sigma_free[i] = sigma_free;
+    }
+    mean_b += e.fraction * b;
+    b_free_sum += e.fraction * b_free;
+    coh_sum += e.fraction * sigma_coh;
+    scatt_sum += e.fraction * sigma_scatt;
+    free_sum += e.fraction * sigma_free;
+    abs_sum += e.fraction * sigma_abs;
+    abs_over_lambda += e.fraction * sigma_abs_over_lambda;
+  }
+  s.wavelength[i] = wavelength;
+  s.b_coh[i] = mean_b.real();
+  s.b_coh_im[i] = mean_b.imag();
+  s.b_free[i] = b_free_sum;
+  s.sigma_coh[i] = coh_sum;
+  s.sigma_scatt[i] = scatt_sum;
+  s.sigma_free[i] = free_sum;
+  s.sigma_abs[i] = abs_sum;
+  if (!std::isfinite(scatt_sum) || !std::isfinite(abs_sum)) return not_finite("a cross-section");
+
+  // sigma_abs / lambda, until finish_columns turns it into sld_im.
+  if (m.number_density) s.sld_im[i] = abs_over_lambda;
+  return std::nullopt;
+}
+
+// The columns that follow from the others, a column at a time (loops that
+// the compiler can run side by side): the density's, the partial weights.
+std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
+  const Material& m = p.m;
+  const std::size_t count = s.size();
   if (m.number_density) {
     const double n = *m.number_density;
-    m.sld = 10.0 * n * p.b_coh;
-    m.sld_im = 0.01 * n * p.sigma_abs / (2.0 * options.wavelength);
-    m.mu_abs = n * p.sigma_abs;
-    m.mu_scatt = n * p.sigma_scatt;
-    m.mu_total = *m.mu_abs + *m.mu_scatt;
-    if (*m.mu_total > 0.0) m.penetration_depth = 1.0 / *m.mu_total;
-    if (options.thickness) m.transmission = std::exp(-*m.mu_total * *options.thickness);
-  }
-
-  const double bmean2 = p.b_coh * p.b_coh;
-  const auto add_pair = [&](const MaterialElement& l, const MaterialElement& r, double w) {
-    m.partials.push_back({l.symbol + "-" + r.symbol, w / 100.0, w / bmean2});
-  };
-  for (const MaterialElement& l : m.elements) add_pair(l, l, l.fraction * l.fraction * l.b_coh * l.b_coh);
-  for (std::size_t i = 0; i < m.elements.size(); ++i)
-    for (std::size_t j = i + 1; j < m.elements.size(); ++j) {
-      const MaterialElement& l = m.elements[i];
-      const MaterialElement& r = m.elements[j];
-      add_pair(l, r, 2.0 * l.fraction * r.fraction * l.b_coh * r.b_coh);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    bool finite = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      const double mu_abs = n * s.sigma_abs[i], mu_scatt = n * s.sigma_scatt[i], mu_total = mu_abs + mu_scatt;
+      s.sld[i] = 10.0 * n * s.b_coh[i];
+      s.sld_im[i] = 0.005 * n * s.sld_im[i];  // 0.01 n sigma_abs / (2 lambda)
+      s.mu_abs[i] = mu_abs;
+      s.mu_scatt[i] = mu_scatt;
+      s.mu_total[i] = mu_total;
+      s.absorption_length[i] = mu_abs > 0.0 ? 1.0 / mu_abs : nan;
+      s.penetration_depth[i] = mu_total > 0.0 ? 1.0 / mu_total : nan;
+      finite = finite && std::isfinite(s.sld[i]) && std::isfinite(mu_total);
     }
-  material = std::move(m);
+    if (!finite) return not_finite("the scattering-length density");
+    if (p.thickness)
+      for (std::size_t i = 0; i < count; ++i) s.transmission[i] = std::exp(-s.mu_total[i] * *p.thickness);
+  }
+  // Weights with complex lengths: c^2 |b|^2 and 2 c c' Re(b b'*), and the
+  // Faber-Ziman coefficients, divided by |<b>|^2.
+  const std::size_t n = m.elements.size();
+  std::size_t k = 0;
+  const auto weight = [&](std::size_t l, std::size_t r) {
+    const double c = (l == r ? 1.0 : 2.0) * m.elements[l].fraction * m.elements[r].fraction;
+    const MaterialSweep::Element& el = s.elements[l];
+    const MaterialSweep::Element& er = s.elements[r];
+    MaterialSweep::Partial& q = s.partials[k++];
+    for (std::size_t i = 0; i < count; ++i) {
+      const double w = c * (el.b_coh[i] * er.b_coh[i] + el.b_coh_im[i] * er.b_coh_im[i]);
+      q.weight[i] = 0.01 * w;
+      q.faber_ziman[i] = w / (s.b_coh[i] * s.b_coh[i] + s.b_coh_im[i] * s.b_coh_im[i]);
+    }
+  };
+  for (std::size_t l = 0; l < n; ++l) weight(l, l);
+  for (std::size_t l = 0; l < n; ++l)
+    for (std::size_t r = l + 1; r < n; ++r) weight(l, r);
+  return std::nullopt;
+}
+
+void fill_row(const MaterialSweep& s, std::size_t i, Material& m);
+
+// The columns that are the same at every wavelength.
+void fill_constants(const Prepared& p, MaterialSweep& s) {
+  std::fill(s.sigma_inc.begin(), s.sigma_inc.end(), p.sigma_inc);
+  std::fill(s.sld_inc.begin(), s.sld_inc.end(), p.sld_inc);
+  for (std::size_t k = 0; k < p.elements.size(); ++k) {
+    if (p.elements[k].resonant) continue;
+    const MaterialElement& e = p.m.elements[k];
+    MaterialSweep::Element& se = s.elements[k];
+    std::fill(se.b_coh.begin(), se.b_coh.end(), e.b_coh);
+    std::fill(se.b_coh_im.begin(), se.b_coh_im.end(), e.b_coh_im);
+    std::fill(se.b_free.begin(), se.b_free.end(), e.b_free);
+    std::fill(se.sigma_coh.begin(), se.sigma_coh.end(), e.sigma_coh);
+    std::fill(se.sigma_scatt.begin(), se.sigma_scatt.end(), e.sigma_scatt);
+    std::fill(se.sigma_free.begin(), se.sigma_free.end(), e.sigma_free);
+  }
+}
+
+// Warnings and notes that a sweep's wavelengths call for.
+void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector<std::string>& warnings,
+             std::vector<std::string>& notes) {
+  const Material& m = p.m;
+  for (std::size_t i = 0; i < m.elements.size(); ++i) {
+    const MaterialElement& e = m.elements[i];
+    const PreparedElement& pe = p.elements[i];
+    if (pe.resonant) {
+      notes.push_back(e.symbol + ": length and absorption from " +
+                      std::string(length_source_name(LengthSource::kEnergyDependent)) +
+                      "; its incoherent cross-section is the thermal (2200 m/s) value");
+      if (pe.outside_count) {
+        // The tabulated ranges of the element's curves.
+        std::string ranges;
+        for (const PreparedIsotope& iso : pe.isotopes) {
+          if (!iso.curve) continue;
+          if (!ranges.empty()) ranges += ", ";
+          ranges += (iso.curve->a ? free_int(iso.curve->a) + e.symbol + " " : "") +
+                    shortest(iso.curve->lowest_energy()) + "-" + shortest(iso.curve->highest_energy()) + " eV (" +
+                    short_text(neutron_wavelength(iso.curve->highest_energy())) + "-" +
+                    short_text(neutron_wavelength(iso.curve->lowest_energy())) + " A)";
+        }
+        std::string w = e.symbol + ": the energy-dependent lengths are tabulated for " + ranges + "; at " +
+                        shortest(pe.outside_min) + " A";
+        if (pe.outside_count > 1)
+          w += " to " + shortest(pe.outside_max) + " A (" + free_int(static_cast<long long>(pe.outside_count)) +
+               " wavelengths)";
+        warnings.push_back(w + " the value at the table's end is used");
+      }
+    } else if (e.symbol == "Lu" && find_length_curve("Lu", 176)) {
+      notes.push_back("Lu: natural Lu has no energy-dependent curve; its absorption follows the 1/v law");
+    }
+    if (e.symbol == "Cd")
+      for (const double l : wavelengths)
+        if (l < 1.0) {
+          warnings.push_back(
+              "Cd: below 1 A (the 113Cd resonance at 0.18 eV) its absorption follows the 1/v law "
+              "only approximately");
+          break;
+        }
+  }
+}
+
+Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths, std::vector<std::string> notes) {
+  if (wavelengths.empty()) return make_error(ErrorKind::kInvalidArgument, "no wavelengths");
+  for (const double w : wavelengths)
+    if (!(w > 0.0 && std::isfinite(w))) {
+      const std::optional<Failure> f = check_wavelength(w);
+      return make_error(f->kind, f->message);
+    }
+  MaterialSweep s;
+  try {
+    MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), wavelengths.size());
+  } catch (const std::bad_alloc&) {
+    return make_error(
+        ErrorKind::kOutOfMemory,
+        "the columns of " + free_int(static_cast<long long>(wavelengths.size())) + " wavelengths do not fit in memory");
+  }
+  for (std::size_t i = 0; i < wavelengths.size(); ++i)
+    if (auto f = evaluate(p, wavelengths[i], s, i)) return make_error(f->kind, f->message);
+  fill_constants(p, s);
+  if (auto f = finish_columns(p, s)) return make_error(f->kind, f->message);
+  std::vector<std::string> warnings;
+  remarks(p, wavelengths, warnings, notes);
+  p.m.notes = std::move(notes);
+  s.material = std::move(p.m);
+  fill_row(s, 0, s.material);
+  return Result<MaterialSweep>(std::move(s), std::move(warnings));
+}
+
+struct ParsedFormula {
+  Composition composition;
+  std::string text;
+  MaterialOptions options;
+  std::vector<std::string> notes;
+};
+
+// The formula's composition, and the density it gives merged with the options'.
+Result<ParsedFormula> parse(std::string_view formula, const NeutronTable& table, const MaterialOptions& options) {
+  const MassOf mass_of = [&table](std::string_view symbol, int a) -> std::optional<double> {
+    const NeutronRow* row = table.find(symbol, a);
+    if (!row) return std::nullopt;
+    return row->mass;
+  };
+  Result<Mixture> mix = parse_mixture(formula, mass_of);
+  if (!mix.ok()) return mix.error();
+  ParsedFormula out;
+  out.text = mix->formula.text;
+  out.composition = composition_of(mix->formula);
+  out.options = options;
+  const bool option_density = options.density || options.number_density;
+  // The same density again (a batch reading back what it wrote) is no conflict.
+  const bool same =
+      options.density && mix->density && std::fabs(*options.density - *mix->density) <= 1e-12 * *mix->density;
+  if (mix->density_typed && option_density && !same)
+    return make_error(ErrorKind::kInvalidArgument,
+                      "formula \"" + std::string(formula) + "\" gives its density already: give no other");
+  if (!option_density && mix->density) {
+    out.options.density = mix->density;
+    out.notes = std::move(mix->notes);
+  }
+  if (mix->components.size() > 1 && mix->density && !option_density)
+    out.notes.push_back("density of the mixture (ideal mixing: volumes add): " + shortest(*mix->density) + " g/cm3");
+  if (!out.options.density && !out.options.number_density)
+    out.notes.push_back(
+        "no density: values per atom only; the SLD, attenuation and transmission need a density "
+        "(@DENSITY in the formula, or --density)");
+  return out;
+}
+
+}  // namespace
+
+std::string_view length_source_name(LengthSource source) {
+  return source == LengthSource::kEnergyDependent ? "Lynn & Seeger 1990 (energy-dependent)"
+                                                  : "Sears 1992 (2200 m/s, 1/v law)";
+}
+
+namespace {
+
+// Row i of a sweep's columns into a material of the same formula.
+void fill_row(const MaterialSweep& s, std::size_t i, Material& m) {
+  const auto& wavelength = s.wavelength;
+  const auto& b_coh = s.b_coh;
+  const auto& b_coh_im = s.b_coh_im;
+  const auto& b_free = s.b_free;
+  const auto& sigma_coh = s.sigma_coh;
+  const auto& sigma_inc = s.sigma_inc;
+  const auto& sigma_scatt = s.sigma_scatt;
+  const auto& sigma_free = s.sigma_free;
+  const auto& sigma_abs = s.sigma_abs;
+  const auto& sld = s.sld;
+  const auto& sld_im = s.sld_im;
+  const auto& sld_inc = s.sld_inc;
+  const auto& mu_abs = s.mu_abs;
+  const auto& mu_scatt = s.mu_scatt;
+  const auto& mu_total = s.mu_total;
+  const auto& absorption_length = s.absorption_length;
+  const auto& penetration_depth = s.penetration_depth;
+  const auto& transmission = s.transmission;
+  const auto& elements = s.elements;
+  const auto& partials = s.partials;
+  m.wavelength = wavelength[i];
+  PerAtom& a = m.per_atom;
+  a.b_coh = b_coh[i];
+  a.b_coh_im = b_coh_im[i];
+  a.b_free = b_free[i];
+  a.sigma_coh = sigma_coh[i];
+  a.sigma_inc = sigma_inc[i];
+  a.sigma_scatt = sigma_scatt[i];
+  a.sigma_free = sigma_free[i];
+  a.sigma_abs = sigma_abs[i];
+  m.per_formula = {a.sigma_coh * m.atoms, a.sigma_inc * m.atoms, a.sigma_scatt * m.atoms, a.sigma_abs * m.atoms};
+  const auto opt = [](std::span<const double> v, std::size_t k) -> std::optional<double> {
+    if (k >= v.size() || std::isnan(v[k])) return std::nullopt;
+    return v[k];
+  };
+  m.sld = opt(sld, i);
+  m.sld_im = opt(sld_im, i);
+  m.sld_inc = opt(sld_inc, i);
+  m.mu_abs = opt(mu_abs, i);
+  m.mu_scatt = opt(mu_scatt, i);
+  m.mu_total = opt(mu_total, i);
+  m.absorption_length = opt(absorption_length, i);
+  m.penetration_depth = opt(penetration_depth, i);
+  m.transmission = opt(transmission, i);
+  for (std::size_t k = 0; k < m.elements.size(); ++k) {
+    MaterialElement& e = m.elements[k];
+    const MaterialSweep::Element& se = elements[k];
+    e.b_coh = se.b_coh[i];
+    e.b_coh_im = se.b_coh_im[i];
+    e.b_free = se.b_free[i];
+    e.sigma_coh = se.sigma_coh[i];
+    e.sigma_scatt = se.sigma_scatt[i];
+    e.sigma_free = se.sigma_free[i];
+    e.sigma_abs = se.sigma_abs[i];
+  }
+  for (std::size_t k = 0; k < m.partials.size(); ++k) {
+    m.partials[k].weight = partials[k].weight[i];
+    m.partials[k].faber_ziman = partials[k].faber_ziman[i];
+  }
+}
+
+}  // namespace
+
+Material MaterialSweep::at(std::size_t i) const {
+  Material m = material;
+  fill_row(*this, i, m);
+  return m;
+}
+
+Result<MaterialSweep> composition_sweep(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
+                                        std::span<const double> wavelengths) {
+  Prepared p;
+  if (auto f = prepare(c, table, options, p)) return make_error(f->kind, f->message);
+  return run_sweep(p, wavelengths, {});
+}
+
+Result<MaterialSweep> material_sweep(std::string_view formula, const NeutronTable& table,
+                                     const MaterialOptions& options, std::span<const double> wavelengths) {
+  Result<ParsedFormula> parsed = parse(formula, table, options);
+  if (!parsed.ok()) return parsed.error();
+  Prepared p;
+  if (auto f = prepare(parsed->composition, table, parsed->options, p)) return make_error(f->kind, f->message);
+  p.m.formula = parsed->text;
+  return run_sweep(p, wavelengths, std::move(parsed->notes));
+}
+
+Result<Material> material(std::string_view formula, const NeutronTable& table, const MaterialOptions& options) {
+  const double wavelength = options.wavelength;
+  Result<MaterialSweep> s = material_sweep(formula, table, options, std::span<const double>(&wavelength, 1));
+  if (!s.ok()) return s.error();
+  return Result<Material>(std::move(s->material), s.warnings());
+}
+
+Status compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
+                        Material& material) {
+  Prepared p;
+  if (auto f = prepare(c, table, options, p)) return Status::error(f->code, f->message);
+  if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
+  MaterialSweep s;
+  MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), 1);
+  if (auto f = evaluate(p, options.wavelength, s, 0)) return Status::error(f->code, f->message);
+  fill_constants(p, s);
+  if (auto f = finish_columns(p, s)) return Status::error(f->code, f->message);
+  fill_row(s, 0, p.m);
+  material = std::move(p.m);
   return {};
 }
 
@@ -154,12 +682,21 @@ Composition composition_of(const Formula& formula) {
 
 Status material_from_formula(std::string_view formula, const NeutronTable& table, const MaterialOptions& options,
                              Material& material) {
-  Formula f;
-  if (Status s = parse_formula(formula, f); s.failed()) return s;
-  Material m;
-  if (Status s = compute_material(composition_of(f), table, options, m); s.failed()) return s;
-  m.formula = f.text;
-  material = std::move(m);
+  if (auto f = check_options(options)) return Status::error(f->code, f->message);
+  if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
+  // A plain formula's errors keep parse_formula's codes.
+  if (formula.find_first_of("/@%") == std::string_view::npos) {
+    Formula f;
+    if (Status s = parse_formula(formula, f); s.failed()) return s;
+  }
+  Result<Material> m = talvo::material(formula, table, options);
+  if (!m.ok()) {
+    const int code = m.kind() == ErrorKind::kParseError ? static_cast<int>(kFormulaSyntax)
+                     : m.kind() == ErrorKind::kNotFound ? static_cast<int>(kMaterialNotInTable)
+                                                        : static_cast<int>(kMaterialBadComposition);
+    return Status::error(code, m.error().message);
+  }
+  material = std::move(*m);
   return {};
 }
 
@@ -211,50 +748,91 @@ class Members {
 
 }  // namespace
 
-std::string material_json(const Material& m) {
+namespace {
+
+// One JSON value of a material or a sweep: a number, or the array of a column.
+struct Value {
+  std::optional<double> scalar;
+  std::span<const double> column{};
+  bool is_column = false;
+  bool known = true;  // a column that is empty is not known
+};
+
+void value(std::string& out, const Value& v) {
+  if (!v.is_column) return number(out, v.scalar);
+  if (!v.known || v.column.empty()) {
+    out += "null";
+    return;
+  }
+  out += '[';
+  for (std::size_t i = 0; i < v.column.size(); ++i) {
+    if (i) out += ", ";
+    number(out, v.column[i]);
+  }
+  out += ']';
+}
+
+constexpr const char* kUnits[][2] = {{"atoms", "per formula unit"},
+                                     {"mass", "amu"},
+                                     {"wavelength", "A"},
+                                     {"density", "g/cm3"},
+                                     {"number_density", "atoms/A3"},
+                                     {"b_coh", "fm"},
+                                     {"b_coh_im", "fm"},
+                                     {"b_free", "fm"},
+                                     {"sigma_*", "barn"},
+                                     {"sld", "1e-6/A2"},
+                                     {"sld_im", "1e-6/A2"},
+                                     {"sld_inc", "1e-6/A2"},
+                                     {"mu_abs", "1/cm"},
+                                     {"mu_scatt", "1/cm"},
+                                     {"mu_total", "1/cm"},
+                                     {"absorption_length", "cm"},
+                                     {"penetration_depth", "cm"},
+                                     {"transmission", ""},
+                                     {"weight", "barn"},
+                                     {"faber_ziman", ""}};
+
+// The layout shared by a material and a sweep; `v` gives each value that
+// changes with the wavelength, by name and element or partial index.
+template <class Get>
+std::string write_json(const Material& m, const Get& v, const std::vector<std::string>& warnings) {
   std::string out;
   {
     Members o(out);
     text(o.key("formula"), m.formula);
     o.num("atoms", m.atoms);
     o.num("mass", m.mass);
-    o.num("wavelength", m.wavelength);
+    value(o.key("wavelength"), v("wavelength", -1));
     o.num("density", m.density);
     o.num("number_density", m.number_density);
     {
       Members a(o.key("per_atom"));
-      const PerAtom& p = m.per_atom;
-      a.num("b_coh", p.b_coh);
-      a.num("b_coh_im", p.b_coh_im);
-      a.num("b_free", p.b_free);
-      a.num("sigma_coh", p.sigma_coh);
-      a.num("sigma_inc", p.sigma_inc);
-      a.num("sigma_scatt", p.sigma_scatt);
-      a.num("sigma_free", p.sigma_free);
-      a.num("sigma_abs_2200", p.sigma_abs_2200);
-      a.num("sigma_abs", p.sigma_abs);
+      for (const char* k : {"b_coh", "b_coh_im", "b_free", "sigma_coh", "sigma_inc", "sigma_scatt", "sigma_free"})
+        value(a.key(k), v(k, -1));
+      a.num("sigma_abs_2200", m.per_atom.sigma_abs_2200);
+      value(a.key("sigma_abs"), v("sigma_abs", -1));
     }
-    o.num("sld", m.sld);
-    o.num("sld_im", m.sld_im);
-    o.num("mu_abs", m.mu_abs);
-    o.num("mu_scatt", m.mu_scatt);
-    o.num("mu_total", m.mu_total);
-    o.num("penetration_depth", m.penetration_depth);
-    o.num("transmission", m.transmission);
+    for (const char* k : {"sld", "sld_im", "mu_abs", "mu_scatt", "mu_total", "penetration_depth", "transmission"})
+      value(o.key(k), v(k, -1));
     std::string& elements = o.key("elements");
     elements += '[';
     for (std::size_t i = 0; i < m.elements.size(); ++i) {
       if (i) elements += ", ";
       const MaterialElement& e = m.elements[i];
+      const int at = static_cast<int>(i);
       Members el(elements);
       text(el.key("symbol"), e.symbol);
       el.num("count", e.count);
       el.num("fraction", e.fraction);
-      el.num("b_coh", e.b_coh);
-      el.num("b_coh_im", e.b_coh_im);
-      el.num("sigma_coh", e.sigma_coh);
-      el.num("sigma_scatt", e.sigma_scatt);
+      value(el.key("b_coh"), v("e.b_coh", at));
+      value(el.key("b_coh_im"), v("e.b_coh_im", at));
+      value(el.key("sigma_coh"), v("e.sigma_coh", at));
+      value(el.key("sigma_scatt"), v("e.sigma_scatt", at));
       el.num("sigma_abs_2200", e.sigma_abs_2200);
+      el.num("sigma_inc", e.sigma_inc);
+      value(el.key("sigma_abs"), v("e.sigma_abs", at));
+      text(el.key("source"), length_source_name(e.source));
     }
     elements += ']';
     std::string& partials = o.key("partials");
@@ -263,12 +841,126 @@ std::string material_json(const Material& m) {
       if (i) partials += ", ";
       Members pa(partials);
       text(pa.key("pair"), m.partials[i].pair);
-      pa.num("weight", m.partials[i].weight);
-      pa.num("faber_ziman", m.partials[i].faber_ziman);
+      value(pa.key("weight"), v("p.weight", static_cast<int>(i)));
+      value(pa.key("faber_ziman"), v("p.faber_ziman", static_cast<int>(i)));
     }
     partials += ']';
+    {
+      Members f(o.key("per_formula"));
+      for (const char* k : {"sigma_coh", "sigma_inc", "sigma_scatt", "sigma_abs"})
+        value(f.key(k), v((std::string("f.") + k).c_str(), -1));
+    }
+    value(o.key("sld_inc"), v("sld_inc", -1));
+    value(o.key("absorption_length"), v("absorption_length", -1));
+    for (const auto& [key, list] : {std::pair{"notes", &m.notes}, std::pair{"warnings", &warnings}}) {
+      std::string& arr = o.key(key);
+      arr += '[';
+      for (std::size_t i = 0; i < list->size(); ++i) {
+        if (i) arr += ", ";
+        text(arr, (*list)[i]);
+      }
+      arr += ']';
+    }
+    {
+      Members u(o.key("units"));
+      for (const auto& unit : kUnits) text(u.key(unit[0]), unit[1]);
+    }
   }
   return out;
+}
+
+}  // namespace
+
+std::string material_json(const Material& m) { return material_json(m, {}); }
+
+std::string material_json(const Material& m, const std::vector<std::string>& warnings) {
+  const auto get = [&m](const char* name, int i) -> Value {
+    const std::string_view k(name);
+    const PerAtom& a = m.per_atom;
+    if (i >= 0) {
+      const std::size_t at = static_cast<std::size_t>(i);
+      if (k[0] == 'p') return {k == "p.weight" ? m.partials[at].weight : m.partials[at].faber_ziman};
+      const MaterialElement& e = m.elements[at];
+      if (k == "e.b_coh") return {e.b_coh};
+      if (k == "e.b_coh_im") return {e.b_coh_im};
+      if (k == "e.sigma_coh") return {e.sigma_coh};
+      if (k == "e.sigma_scatt") return {e.sigma_scatt};
+      return {e.sigma_abs};
+    }
+    if (k == "wavelength") return {m.wavelength};
+    if (k == "b_coh") return {a.b_coh};
+    if (k == "b_coh_im") return {a.b_coh_im};
+    if (k == "b_free") return {a.b_free};
+    if (k == "sigma_coh") return {a.sigma_coh};
+    if (k == "sigma_inc") return {a.sigma_inc};
+    if (k == "sigma_scatt") return {a.sigma_scatt};
+    if (k == "sigma_free") return {a.sigma_free};
+    if (k == "sigma_abs") return {a.sigma_abs};
+    if (k == "f.sigma_coh") return {m.per_formula.sigma_coh};
+    if (k == "f.sigma_inc") return {m.per_formula.sigma_inc};
+    if (k == "f.sigma_scatt") return {m.per_formula.sigma_scatt};
+    if (k == "f.sigma_abs") return {m.per_formula.sigma_abs};
+    if (k == "sld") return {m.sld};
+    if (k == "sld_im") return {m.sld_im};
+    if (k == "sld_inc") return {m.sld_inc};
+    if (k == "mu_abs") return {m.mu_abs};
+    if (k == "mu_scatt") return {m.mu_scatt};
+    if (k == "mu_total") return {m.mu_total};
+    if (k == "absorption_length") return {m.absorption_length};
+    if (k == "penetration_depth") return {m.penetration_depth};
+    return {m.transmission};
+  };
+  return write_json(m, get, warnings);
+}
+
+std::string material_sweep_json(const MaterialSweep& s, const std::vector<std::string>& warnings) {
+  // Per formula unit: the per-atom columns times the atoms.
+  const double atoms = s.material.atoms;
+  std::vector<double> f_coh, f_inc, f_scatt, f_abs;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    f_coh.push_back(s.sigma_coh[i] * atoms);
+    f_inc.push_back(s.sigma_inc[i] * atoms);
+    f_scatt.push_back(s.sigma_scatt[i] * atoms);
+    f_abs.push_back(s.sigma_abs[i] * atoms);
+  }
+  const auto get = [&](const char* name, int i) -> Value {
+    const std::string_view k(name);
+    const auto col = [](std::span<const double> v) { return Value{std::nullopt, v, true, !v.empty()}; };
+    if (i >= 0) {
+      const std::size_t at = static_cast<std::size_t>(i);
+      if (k == "p.weight") return col(s.partials[at].weight);
+      if (k == "p.faber_ziman") return col(s.partials[at].faber_ziman);
+      const MaterialSweep::Element& e = s.elements[at];
+      if (k == "e.b_coh") return col(e.b_coh);
+      if (k == "e.b_coh_im") return col(e.b_coh_im);
+      if (k == "e.sigma_coh") return col(e.sigma_coh);
+      if (k == "e.sigma_scatt") return col(e.sigma_scatt);
+      return col(e.sigma_abs);
+    }
+    if (k == "wavelength") return col(s.wavelength);
+    if (k == "b_coh") return col(s.b_coh);
+    if (k == "b_coh_im") return col(s.b_coh_im);
+    if (k == "b_free") return col(s.b_free);
+    if (k == "sigma_coh") return col(s.sigma_coh);
+    if (k == "sigma_inc") return col(s.sigma_inc);
+    if (k == "sigma_scatt") return col(s.sigma_scatt);
+    if (k == "sigma_free") return col(s.sigma_free);
+    if (k == "sigma_abs") return col(s.sigma_abs);
+    if (k == "f.sigma_coh") return col(f_coh);
+    if (k == "f.sigma_inc") return col(f_inc);
+    if (k == "f.sigma_scatt") return col(f_scatt);
+    if (k == "f.sigma_abs") return col(f_abs);
+    if (k == "sld") return col(s.sld);
+    if (k == "sld_im") return col(s.sld_im);
+    if (k == "sld_inc") return col(s.sld_inc);
+    if (k == "mu_abs") return col(s.mu_abs);
+    if (k == "mu_scatt") return col(s.mu_scatt);
+    if (k == "mu_total") return col(s.mu_total);
+    if (k == "absorption_length") return col(s.absorption_length);
+    if (k == "penetration_depth") return col(s.penetration_depth);
+    return col(s.transmission);
+  };
+  return write_json(s.material, get, warnings);
 }
 
 }  // namespace talvo

@@ -4,7 +4,9 @@
 // transmission and the weights of the partial structure factors.
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/composition.hpp"
 #include "talvo/neutron/neutron_table.hpp"
+#include "talvo/result.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
@@ -25,9 +28,20 @@ inline constexpr double kThermalWavelength = 1.798;
 struct MaterialOptions {
   std::optional<double> density;           // g/cm3
   std::optional<double> number_density;    // atoms per cubic Angstrom (give one of the two, or neither)
-  double wavelength = kThermalWavelength;  // Angstrom: absorption scales as wavelength / 1.798
+  double wavelength = kThermalWavelength;  // Angstrom
   std::optional<double> thickness;         // cm, for the transmission
+  // The resonant rare earths follow their energy-dependent lengths (Lynn &
+  // Seeger 1990), at 1.798 A too; false keeps the 2200 m/s list for every
+  // nucleus, with absorption scaled as wavelength / 1.798 (the 1/v law).
+  bool energy_dependent = true;
 };
+
+// Where an element's length and absorption came from.
+enum class LengthSource {
+  kThermalList,     // the 2200 m/s list (Sears 1992), absorption by the 1/v law
+  kEnergyDependent  // b(E) of Lynn & Seeger 1990 for at least one of its isotopes
+};
+std::string_view length_source_name(LengthSource source);
 
 // One element of the material: its lengths and cross-sections are those of
 // its isotope mixture (the element's mean length, its summed cross-sections).
@@ -39,20 +53,29 @@ struct MaterialElement {
   double b_free = 0.0;                 // fm, free-atom length
   double sigma_coh = 0.0;              // 4 pi |bbar|^2 / 100, barn
   double sigma_scatt = 0.0, sigma_free = 0.0, sigma_abs_2200 = 0.0;
-  double mass = 0.0;  // amu
+  double sigma_inc = 0.0;  // barn: sigma_scatt - sigma_coh; for a resonant element its thermal value
+  double sigma_abs = 0.0;  // barn, at the wavelength
+  double mass = 0.0;       // amu
+  LengthSource source = LengthSource::kThermalList;
 };
 
-// The weight of the pair's partial: w = c^2 b^2 (like), 2 c c' b b' (unlike).
+// The weight of the pair's partial with complex lengths, as the scattered
+// intensity carries it: w = c^2 |b|^2 (like), 2 c c' Re(b b'*) (unlike).
 struct MaterialPartial {
   std::string pair;          // "H-O"
   double weight = 0.0;       // w / 100, barn
-  double faber_ziman = 0.0;  // w / <b>^2
+  double faber_ziman = 0.0;  // w / |<b>|^2
 };
 
 struct PerAtom {
   double b_coh = 0.0, b_coh_im = 0.0, b_free = 0.0;                              // fm
   double sigma_coh = 0.0, sigma_inc = 0.0, sigma_scatt = 0.0, sigma_free = 0.0;  // barn
   double sigma_abs_2200 = 0.0, sigma_abs = 0.0;                                  // barn; sigma_abs at the wavelength
+};
+
+// Cross-sections of one formula unit: the per-atom ones times the atoms.
+struct PerFormula {
+  double sigma_coh = 0.0, sigma_inc = 0.0, sigma_scatt = 0.0, sigma_abs = 0.0;  // barn
 };
 
 struct Material {
@@ -62,13 +85,55 @@ struct Material {
   double wavelength = kThermalWavelength;
   std::optional<double> density, number_density;  // g/cm3 and atoms per A3: both or neither
   PerAtom per_atom;
+  PerFormula per_formula;
   // With a density only.
-  std::optional<double> sld, sld_im;                 // 1e-6 per A^2
+  std::optional<double> sld, sld_im;                 // 1e-6 per A^2: 10 n Re b, 0.01 n sigma_abs / (2 lambda)
+  std::optional<double> sld_inc;                     // 1e-6 per A^2: 10 n sqrt(100 sigma_inc / (4 pi)), per atom
   std::optional<double> mu_abs, mu_scatt, mu_total;  // per cm
+  std::optional<double> absorption_length;           // cm, 1 / mu_abs
   std::optional<double> penetration_depth;           // cm, 1 / mu_total
   std::optional<double> transmission;                // exp(-mu_total t), with a thickness too
   std::vector<MaterialElement> elements;
   std::vector<MaterialPartial> partials;  // like pairs in element order, then l < m
+  std::vector<std::string> notes;         // where a density or length came from, what needs a density
+};
+
+// The values of a material that change with the wavelength, one entry per
+// wavelength; `material` holds the rest, and the values of the first
+// wavelength. A column that needs a density (or a thickness) is empty without
+// one. The columns are views into one buffer that the sweep owns (copies get
+// their own).
+struct MaterialSweep {
+  using Column = std::span<double>;
+  struct Element {
+    Column b_coh, b_coh_im, b_free, sigma_coh, sigma_scatt, sigma_free, sigma_abs;
+  };
+  struct Partial {
+    Column weight, faber_ziman;
+  };
+  Material material;
+  Column wavelength;
+  Column b_coh, b_coh_im, b_free, sigma_coh, sigma_inc, sigma_scatt, sigma_free, sigma_abs;  // per atom
+  Column sld, sld_im, sld_inc, mu_abs, mu_scatt, mu_total, absorption_length, penetration_depth;
+  Column transmission;
+  std::vector<Element> elements;  // as material.elements
+  std::vector<Partial> partials;  // as material.partials
+
+  MaterialSweep() = default;
+  MaterialSweep(const MaterialSweep& other);
+  MaterialSweep& operator=(const MaterialSweep& other);
+  MaterialSweep(MaterialSweep&&) noexcept = default;
+  MaterialSweep& operator=(MaterialSweep&&) noexcept = default;
+  ~MaterialSweep() = default;
+
+  std::size_t size() const { return wavelength.size(); }
+  // The whole material at wavelength i.
+  Material at(std::size_t i) const;
+
+ private:
+  friend class MaterialSweepColumns;
+  std::unique_ptr<double[]> storage_;
+  std::size_t stored_ = 0;
 };
 
 enum MaterialCode {
@@ -78,7 +143,8 @@ enum MaterialCode {
 };
 
 // The material of a composition (its density is not used: give it in the
-// options). Natural elements are looked up with mass number 0.
+// options). Natural elements are looked up with mass number 0. The routines
+// returning Status keep their codes (MaterialCode); their warnings are dropped.
 Status compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
                         Material& material);
 
@@ -90,11 +156,34 @@ Composition composition_of(const Formula& formula);
 Status material_from_formula(std::string_view formula, const NeutronTable& table, const MaterialOptions& options,
                              Material& material);
 
+// The material of a formula, a mixture and densities included (see
+// mixture.hpp): "Gd2O3", "D2O@1n", "50%vol H2O@1 // D2O@1n". A density in the
+// formula and one in the options are refused together; a pure element with
+// neither takes the element table's. Warnings: lengths outside their table,
+// Cd below 1 A.
+Result<Material> material(std::string_view formula, const NeutronTable& table, const MaterialOptions& options);
+
+// The same at every wavelength of the span (options.wavelength is not used),
+// the parts that do not depend on it computed once.
+Result<MaterialSweep> material_sweep(std::string_view formula, const NeutronTable& table,
+                                     const MaterialOptions& options, std::span<const double> wavelengths);
+
+// The material of a composition at each wavelength.
+Result<MaterialSweep> composition_sweep(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
+                                        std::span<const double> wavelengths);
+
 // The material as one JSON object: formula, atoms, mass, wavelength, density,
 // number_density, per_atom {...}, sld, sld_im, mu_abs, mu_scatt, mu_total,
-// penetration_depth, transmission, elements [...], partials [...]. Numbers
-// are the shortest text that reads back to the same double; a value not
-// known is null.
+// penetration_depth, transmission, elements [...], partials [...], then
+// the values added since (per_formula, sld_inc, absorption_length, notes,
+// units). Numbers are the shortest text that reads back to the same double;
+// a value not known is null.
 std::string material_json(const Material& material);
+// With the warnings that came with it ("warnings": [...]).
+std::string material_json(const Material& material, const std::vector<std::string>& warnings);
+
+// A sweep as one JSON object laid out as material_json's, each value that
+// changes with the wavelength an array.
+std::string material_sweep_json(const MaterialSweep& sweep, const std::vector<std::string>& warnings = {});
 
 }  // namespace talvo

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <complex>
 
+#include "talvo/text/format.hpp"
+
 namespace talvo {
 namespace {
 
@@ -48,8 +50,11 @@ TEST(Material, PerAtomValuesByHand) {
       {"Ni[58]0.3766Ni[62]0.6234", 0.3766 * 14.4 - 0.6234 * 8.7, 0, coherent(0.3766 * 14.4 - 0.6234 * 8.7),
        0.3766 * 26.1 + 0.6234 * 9.5, 0.3766 * 4.6 + 0.6234 * 14.5},
   };
+  // The published 2200 m/s list alone, for Gd as for every other nucleus.
+  MaterialOptions thermal;
+  thermal.energy_dependent = false;
   for (const auto& c : cases) {
-    const Material m = material(c.formula);
+    const Material m = material(c.formula, thermal);
     const PerAtom& p = m.per_atom;
     EXPECT_NEAR(p.b_coh, c.b_re, 1e-12) << c.formula;
     EXPECT_NEAR(p.b_coh_im, c.b_im, 1e-12) << c.formula;
@@ -59,8 +64,8 @@ TEST(Material, PerAtomValuesByHand) {
     EXPECT_NEAR(p.sigma_abs_2200, c.sigma_abs, 1e-12 * c.sigma_abs) << c.formula;
     EXPECT_EQ(p.sigma_abs, p.sigma_abs_2200) << c.formula;  // at 1.798 A
   }
-  EXPECT_NEAR(material("Gd2O3").per_atom.sigma_coh, 14.26, 0.005);
-  EXPECT_NEAR(material("Gd2O3").elements[0].sigma_coh, 29.31, 0.005);
+  EXPECT_NEAR(material("Gd2O3", thermal).per_atom.sigma_coh, 14.26, 0.005);
+  EXPECT_NEAR(material("Gd2O3", thermal).elements[0].sigma_coh, 29.31, 0.005);
   EXPECT_LT(material("Ni[58]0.3766Ni[62]0.6234").per_atom.sigma_coh, 1e-6);
 }
 
@@ -186,6 +191,124 @@ TEST(Material, JsonHasEveryKeyInOrder) {
   const Material m = material("SiO2", o);
   const auto sld_at = json.find("\"sld\": ") + 7;
   EXPECT_EQ(std::stod(json.substr(sld_at)), *m.sld);
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST(Material, PartialWeightsCarryComplexLengths) {
+  // Gd2O3 by the 2200 m/s list: Gd-Gd c^2 |b|^2 = 0.16 (6.5^2 + 13.82^2) / 100 = 0.373 barn, not 0.16 * 6.5^2 / 100.
+  MaterialOptions thermal;
+  thermal.energy_dependent = false;
+  const Material m = material("Gd2O3", thermal);
+  ASSERT_EQ(m.partials.size(), 3u);
+  EXPECT_NEAR(m.partials[0].weight, 0.16 * (6.5 * 6.5 + 13.82 * 13.82) / 100, 1e-12);
+  EXPECT_NEAR(m.partials[0].weight, 0.373, 5e-4);
+  EXPECT_NEAR(m.partials[2].weight, 2 * 0.4 * 0.6 * 6.5 * 5.803 / 100, 1e-12);  // Re(b_Gd b_O*): O is real
+  const std::complex<double> mean = 0.4 * std::complex<double>(6.5, -13.82) + 0.6 * 5.803;
+  EXPECT_NEAR(m.partials[0].faber_ziman, 0.16 * std::norm(std::complex<double>(6.5, -13.82)) / std::norm(mean), 1e-12);
+  // The Faber-Ziman weights add to one with complex lengths too, at any wavelength.
+  for (const double lambda : {0.5, 1.798, 4.0}) {
+    MaterialOptions o;
+    o.wavelength = lambda;
+    double sum = 0;
+    for (const MaterialPartial& p : material("Gd2O3", o).partials) sum += p.faber_ziman;
+    EXPECT_NEAR(sum, 1.0, 1e-12) << lambda;
+  }
+}
+
+TEST(Material, WhatTheSldCalculatorPrints) {
+  MaterialOptions o;
+  o.density = 1.0;
+  o.thickness = 0.1;
+  const Material m = material("H2O", o);
+  const double n = 3 / (1.66053906660 * (2 * 1.00797 + 15.9994));
+  const double sigma_coh = (2 * coherent(-3.739) + coherent(5.803)) / 3;
+  const double sigma_inc = (2 * 82.02 + 4.232) / 3 - sigma_coh;
+  const double sigma_abs = (2 * 0.3326 + 0.00019) / 3;
+  ASSERT_TRUE(m.sld_inc && m.absorption_length);
+  // sld_inc = 10 n sqrt(100 sigma_inc / (4 pi)), per atom, as the NIST calculator and periodictable define it.
+  EXPECT_NEAR(*m.sld_inc, 10 * n * std::sqrt(100 * sigma_inc / (4 * M_PI)), 1e-12);
+  EXPECT_NEAR(m.per_formula.sigma_inc, 3 * sigma_inc, 1e-11);
+  EXPECT_NEAR(m.per_formula.sigma_abs, 3 * sigma_abs, 1e-14);
+  EXPECT_NEAR(*m.absorption_length, 1 / (n * sigma_abs), 1e-9);
+  EXPECT_NEAR(*m.penetration_depth, 1 / (n * (sigma_abs + (2 * 82.02 + 4.232) / 3)), 1e-12);
+}
+
+TEST(Material, ContrastMatchingWithMixtures) {
+  // H2O and D2O@1n have the same molar volume: the SLD of a mixture by volume
+  // is the mean of theirs weighted by volume.
+  const double n = 3 / (1.66053906660 * (2 * 1.00797 + 15.9994));
+  const double h2o = 10 * n * (2 * -3.739 + 5.803) / 3, d2o = 10 * n * (2 * 6.671 + 5.803) / 3;
+  EXPECT_NEAR(h2o, -0.5599, 1e-4);
+  EXPECT_NEAR(d2o, 6.3998, 1e-4);
+  const Result<Material> half = talvo::material("50%vol H2O@1 // D2O@1n", table(), {});
+  ASSERT_TRUE(half.ok());
+  EXPECT_NEAR(*half->sld, (h2o + d2o) / 2, 1e-12);
+  EXPECT_NEAR(*half->sld, 2.920, 5e-4);
+  EXPECT_NEAR(*half->density, 1.05585, 1e-5);
+  // The D2O fraction that matches an SLD of 2.0 (0.36782 by volume).
+  const double x = (2.0 - h2o) / (d2o - h2o);
+  EXPECT_NEAR(x, 0.36782, 1e-5);
+  const Result<Material> match = talvo::material(shortest(100 * x) + "%vol D2O@1n // H2O@1", table(), {});
+  ASSERT_TRUE(match.ok());
+  EXPECT_NEAR(*match->sld, 2.0, 1e-12);
+  // A density in the formula and another beside it are refused; the same one again is not.
+  MaterialOptions o;
+  o.density = 1.2;
+  EXPECT_EQ(talvo::material("D2O@1.1", table(), o).kind(), ErrorKind::kInvalidArgument);
+  o.density = 1.1;
+  EXPECT_TRUE(talvo::material("D2O@1.1", table(), o).ok());
+  // A pure element takes the table's density, and says so; a compound without one says what it lacks.
+  const Result<Material> fe = talvo::material("Fe", table(), {});
+  ASSERT_TRUE(fe.ok() && fe->density);
+  EXPECT_EQ(*fe->density, 7.874);
+  EXPECT_NE(fe->notes.at(0).find("from the element table"), std::string::npos);
+  const Result<Material> water = talvo::material("H2O", table(), {});
+  ASSERT_TRUE(water.ok());
+  EXPECT_FALSE(water->sld);
+  EXPECT_NE(water->notes.at(0).find("need a density"), std::string::npos);
+}
+
+TEST(Material, TotalsThatAreNotFiniteAreRefused) {
+  // 34 nested groups of 999999999 around H100O100: each element about 1e308 atoms, together past the double range.
+  std::string two;
+  for (int i = 0; i < 34; ++i) two += "(";
+  two += "H100O100";
+  for (int i = 0; i < 34; ++i) two += ")999999999";
+  std::string lead;  // 40 groups around Pb: the count itself is past the range
+  for (int i = 0; i < 40; ++i) lead += "(";
+  lead += "Pb";
+  for (int i = 0; i < 40; ++i) lead += ")999999999";
+  for (const std::string& f : {two, lead}) {
+    const Result<Material> m = talvo::material(f, table(), {});
+    ASSERT_FALSE(m.ok());
+    EXPECT_EQ(m.kind(), ErrorKind::kOutOfRange);
+    EXPECT_NE(m.error().message.find("past the range of double precision"), std::string::npos) << m.error().message;
+  }
+  // A count too large is named as such, not as "must be above 0".
+  const Result<Material> big = talvo::material("H99999999999O", table(), {});
+  ASSERT_FALSE(big.ok());
+  EXPECT_NE(big.error().message.find("is above 1e9"), std::string::npos) << big.error().message;
+  // A density whose SLD overflows; amounts of 1e308 in a composition.
+  MaterialOptions o;
+  o.density = 1e308;
+  const Result<Material> dense = talvo::material("H2O", table(), o);
+  ASSERT_FALSE(dense.ok());
+  EXPECT_EQ(dense.kind(), ErrorKind::kOutOfRange);
+  EXPECT_NE(dense.error().message.find("is not finite"), std::string::npos) << dense.error().message;
+  Composition c;
+  c.kind = SampleKind::kNaturalElements;
+  c.elements = {{"H", 1e308, {{0, 1.0}}}, {"O", 1e308, {{0, 1.0}}}};
+  const double one[] = {1.798};
+  const Result<MaterialSweep> huge = composition_sweep(c, table(), {}, one);
+  ASSERT_FALSE(huge.ok());
+  EXPECT_NE(huge.error().message.find("number of atoms in the formula is not finite"), std::string::npos);
+  Material m;
+  EXPECT_TRUE(compute_material(c, table(), {}, m).failed());
 }
 
 }  // namespace

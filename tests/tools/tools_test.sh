@@ -73,7 +73,7 @@ else
   echo "skipped the out-of-memory checks: this build cannot start under ulimit -v (sanitizer shadow memory)"
 fi
 check "no subcommand" 2 "" -- "$tools"
-for sub in foq element density xrdml moq filon; do
+for sub in foq element density xrdml moq filon pdf; do
   "$tools" "$sub" --help | grep -q "usage: talvo-tools $sub" || { echo "FAIL $sub --help"; fail=1; }
 done
 "$tools" --version | grep -q '^talvo-tools [0-9]' || { echo "FAIL --version"; fail=1; }

@@ -1,0 +1,85 @@
+// The total-scattering reduction: a 7000-point 2theta pattern to G(r) at 3000
+// r, physical mode with capillary absorption, beside its floor, the Filon
+// transform with errors at the same sizes; and the whole talvo-tools pdf
+// process on the real ZrO2 pattern.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "talvo/numeric/filon.hpp"
+#include "talvo/pdf/reduce.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace {
+
+using namespace talvo;
+
+pdf::Pattern glass_pattern() {
+  pdf::Pattern p;
+  for (int i = 0; i < 7000; ++i) {
+    const double tt = 2.0 + 0.02 * i;
+    const double q = 4.0 * std::numbers::pi * std::sin(0.5 * tt * std::numbers::pi / 180.0) / 0.70932;
+    const double y = 1000.0 * (1.0 + std::exp(-0.01 * q * q) * std::sin(1.6 * q) / q) * std::exp(-0.02 * q * q) + 200.0;
+    p.x.push_back(tt);
+    p.y.push_back(std::round(y));
+    p.sigma.push_back(std::sqrt(std::round(y)));
+  }
+  return p;
+}
+
+void BM_PdfReduce(benchmark::State& state) {
+  const pdf::Pattern p = glass_pattern();
+  pdf::ReductionOptions o;
+  o.sample.composition = "SiO2";
+  o.sample.number_density = 0.0662;
+  o.wavelength = 0.70932;
+  o.absorption = {pdf::Geometry::kCapillary, 1.0};
+  o.rmin = 0.01;
+  o.rmax = 30.0;
+  o.rstep = 0.01;
+  for (auto _ : state) {
+    Result<pdf::Reduction> r = pdf::reduce(p, nullptr, 1.0, o);
+    if (!r.ok()) state.SkipWithError(r.error().message.c_str());
+    benchmark::DoNotOptimize(r->gr.y.data());
+  }
+}
+BENCHMARK(BM_PdfReduce)->Unit(benchmark::kMillisecond);
+
+// The floor: the transform alone, with errors, on as many points as the
+// reduction's Q grid holds (about 7000) at the same 3000 r.
+void BM_FilonFtPdfSizes(benchmark::State& state) {
+  std::vector<double> x, f, s, k;
+  for (int i = 0; i < 7001; ++i) {
+    x.push_back(0.0024 * i);
+    f.push_back(std::sin(1.6 * x.back()) * std::exp(-0.01 * x.back() * x.back()));
+    s.push_back(0.01);
+  }
+  for (int j = 1; j <= 3000; ++j) k.push_back(0.01 * j);
+  FilonOptions fo;
+  fo.sigma = s;
+  fo.single_precision = false;
+  for (auto _ : state) {
+    FilonResult r = filon_ft(x, f, k, fo);
+    benchmark::DoNotOptimize(r.integral.data());
+  }
+}
+BENCHMARK(BM_FilonFtPdfSizes)->Unit(benchmark::kMillisecond);
+
+// The whole command as a user runs it on the real ZrO2 pattern (5630
+// points, r 0:30:0.01), writing its four files.
+void BM_TalvoToolsPdfZrO2(benchmark::State& state) {
+  talvo::test_support::TempDir dir;
+  const std::string command = std::string(TALVO_TOOLS_PATH) + " pdf " + TALVO_BENCH_TEST_FILES_DIR +
+                              "lab_xy/zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25 "
+                              "--wavelength 0.71073 -o " +
+                              dir.file("zro2") + " >/dev/null 2>&1";
+  for (auto _ : state)
+    if (std::system(command.c_str()) != 0) state.SkipWithError("talvo-tools pdf failed");
+}
+BENCHMARK(BM_TalvoToolsPdfZrO2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,37 @@
+// The text of a reduction's output files, the parameters their headers carry
+// (read back to rerun the reduction), and a four-panel SVG picture of it.
+// Nothing here touches a file: callers write the text where they want it.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "talvo/pdf/reduce.hpp"
+#include "talvo/result.hpp"
+
+namespace talvo::pdf {
+
+// Parameters in the order they are written: key (an option's name without
+// its dashes), value as the option takes it.
+using Parameters = std::vector<std::pair<std::string, std::string>>;
+
+// A curve's file: "# title", every parameter as "# key = value", then the
+// `notes` as "# " lines (derived values; they hold no " = "), the column
+// names, and one "x y sigma" row a point, each number the shortest text that
+// reads back to the same double.
+std::string curve_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
+                       std::string_view columns, const Curve& curve);
+
+// The parameters of a file: every line "key = value" (or "# key = value"),
+// key made of lower-case letters, digits and "-"; other lines are skipped.
+// An error when a key comes twice.
+Result<Parameters> parse_parameters(std::string_view text);
+
+// A self-contained SVG of four panels: I(Q) with what it oscillates about,
+// S(Q), F(Q) and G(r) (with -4 pi rho0 r when the density is known).
+std::string plot_svg(const Reduction& r, std::string_view title);
+
+}  // namespace talvo::pdf

@@ -1,0 +1,100 @@
+// From a measured powder pattern to S(Q), F(Q) and G(r): the X-ray
+// total-scattering reduction, with every correction made from physics
+// ("physical" mode) or with the smooth distortions fitted away ("ad hoc"
+// mode, after Juhas et al., J. Appl. Cryst. 46 (2013) 560), the counting
+// errors carried through every step.
+//
+//   physical   I_c = (I - s I_bg) / (P A)                    polarisation P, absorption A
+//              alpha from the Krogh-Moe/Norman sum rule (J. Krogh-Moe, Acta Cryst. 9 (1956) 951;
+//              N. Norman, Acta Cryst. 10 (1957) 370):
+//                alpha = [-2 pi^2 rho0 + int Q^2 (<f^2> + C) / <f>^2 dQ] / int Q^2 I_c / <f>^2 dQ
+//              S(Q) = 1 + [alpha I_c - <f^2> - C] / <f>^2    (Faber-Ziman), C with its Breit-Dirac factor
+//   ad hoc     I = a(Q) I_c + b(Q), a and b smooth: I_c = I / e(Q) with e a polynomial fitted to I / <f^2>,
+//              then a polynomial in Q that vanishes at Q = 0 fitted to F(Q) and removed
+//   both       F(Q) = Q [S(Q) - 1],  G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ (Filon),
+//              g(r) = 1 + G(r) / (4 pi r rho0),  R(r) = 4 pi r^2 rho0 g(r)
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "talvo/numeric/moq.hpp"
+#include "talvo/pdf/corrections.hpp"
+#include "talvo/pdf/pattern.hpp"
+#include "talvo/pdf/sample_model.hpp"
+#include "talvo/result.hpp"
+
+namespace talvo::pdf {
+
+enum class Mode { kPhysical, kAdhoc };
+enum class Normalization { kKroghMoeNorman, kHighQ };
+
+struct ReductionOptions {
+  SampleModelOptions sample;         // composition, density, packing, Compton table; its wavelength is set
+  std::optional<double> wavelength;  // Angstrom: needed for 2theta data and in physical mode
+  Mode mode = Mode::kPhysical;
+  // Physical mode.
+  Absorption absorption;            // geometry and mu t or mu R
+  std::optional<double> thickness;  // cm: plate thickness or capillary diameter, for mu from the density
+  Polarization polarization;
+  int breit_dirac = 3;  // exponent n of the recoil factor (lambda / lambda')^n: 2 or 3
+  Normalization normalization = Normalization::kKroghMoeNorman;
+  std::optional<double> rmin_iterate;  // Angstrom: make G follow -4 pi rho0 r below it (Eggert et al. 2002)
+  // Ad hoc mode.
+  double rpoly = 0.9;              // Angstrom: the polynomials' degree is about rpoly qmaxinst / pi
+  std::optional<double> qmaxinst;  // 1/Angstrom: top of the fits; the data's last Q by default
+  // Both.
+  double qmin = 0.0;           // 1/Angstrom: F is 0 below
+  std::optional<double> qmax;  // 1/Angstrom: the data's last Q by default
+  Window window = Window::kNone;
+  double rmin = 0.0, rmax = 30.0, rstep = 0.01;  // Angstrom
+  double outlier_threshold = 8.0;                // sigma (find_outliers)
+};
+
+// One output function: x, the value and its standard deviation.
+struct Curve {
+  std::vector<double> x, y, sigma;
+};
+
+struct Reduction {
+  Curve iq;                          // Q, the corrected intensity per atom in electron units, sigma
+  std::vector<double> model;         // on iq.x: <f^2> + C (physical), <f^2> (ad hoc): what iq oscillates about
+  Curve sq, fq;                      // on the transform's Q grid from the first measured Q to qmax
+  Curve gr;                          // r, G(r), sigma
+  std::vector<double> g, sigma_g;    // g(r) (with a number density; 0 at r = 0)
+  std::vector<double> rr, sigma_rr;  // R(r) = 4 pi r^2 rho0 g(r)
+  std::vector<double> rr_integral;   // the running integral of R(r) from rmin: the coordination number
+  double alpha = 1.0;                // normalisation constant (physical), or ad hoc scale
+  double qmin = 0.0, qmax = 0.0, qstep = 0.0;
+  std::optional<double> number_density;
+  std::optional<double> mu;    // 1/cm of the packed powder
+  std::optional<double> mu_x;  // mu t or mu R used
+  double absorption_min = 1.0, absorption_max = 1.0;
+  double compton_fraction_at_qmax = 0.0;  // C / (<f^2> + C) at qmax
+  bool compton_subtracted = false;
+  std::vector<double> outliers;  // x of the points removed, in the input's units
+  int poly_degree = 0;           // ad hoc
+  int iterations = 0;            // rmin-iterate
+  double residual = 0.0;         // rms of G(r) + 4 pi rho0 r below rmin-iterate, after the last one
+};
+
+// The reduction of `sample` (less bg_scale times `background`, when given).
+// Nothing is changed of the inputs.
+Result<Reduction> reduce(const Pattern& sample, const Pattern* background, double bg_scale,
+                         const ReductionOptions& options);
+
+// The transform alone: G(r) of F(Q) on the equally spaced grid q (from 0,
+// F = 0 below the data), windowed by M(Q) up to qmax, and its sigma.
+Result<Curve> transform(std::span<const double> q, std::span<const double> f, std::span<const double> sigma_f,
+                        std::span<const double> r, Window window, double qmax);
+
+// A least-squares polynomial fit by Householder QR on Chebyshev polynomials
+// of t = 2 Q / qtop - 1: with `through_zero`, the basis Q/qtop T_k(t),
+// k < degree, which vanishes at Q = 0; else T_0 ... T_degree. Fitted to
+// (q, y), its values at every q_eval; an error when there are no more points
+// than unknowns.
+Result<std::vector<double>> polynomial_fit(std::span<const double> q, std::span<const double> y, double qtop,
+                                           int degree, bool through_zero, std::span<const double> q_eval);
+
+}  // namespace talvo::pdf

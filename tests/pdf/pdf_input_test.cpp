@@ -1,0 +1,203 @@
+// Patterns in: text columns, XRDML, errors, background, outliers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "talvo/pdf/pattern.hpp"
+
+namespace talvo::pdf {
+namespace {
+
+std::string file_text(const std::string& name) {
+  std::ifstream in(std::string(TALVO_TEST_FILES_DIR) + name);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(PdfPattern, TextLayoutsReadTheSameRows) {
+  struct Case {
+    const char* name;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"plain", "10 100\n10.5 121\n11 144\n"},
+      {"hash and blank lines", "# 2theta I\n\n10 100\n# note\n10.5 121\n11 144\n"},
+      {"apostrophe and bang comments", "'Id: \"\" Anode: \"Mo\"\n! exported\n10 100\r\n10.5 121\r\n11 144\r\n"},
+      {"chi header", "title\n2-Theta Angle (Degrees)\nIntensity\n       3\n 10 100\n 10.5 121\n 11 144\n"},
+      {"commas and tabs", "10,100\n10.5\t121\n11 , 144\n"},
+  };
+  for (const Case& c : cases) {
+    const Result<Pattern> p = parse_text_pattern(c.text, Abscissa::kTwoTheta, "t");
+    ASSERT_TRUE(p.ok()) << c.name << ": " << p.error().message;
+    ASSERT_EQ(p->x.size(), 3u) << c.name;
+    EXPECT_EQ(p->x[1], 10.5) << c.name;
+    EXPECT_EQ(p->y[2], 144.0) << c.name;
+    EXPECT_EQ(p->sigma_source, SigmaSource::kCounts) << c.name;
+    EXPECT_EQ(p->sigma[0], 10.0) << c.name;  // sqrt(100)
+    EXPECT_EQ(p->sigma[2], 12.0) << c.name;
+  }
+}
+
+TEST(PdfPattern, ThirdColumnIsSigma) {
+  const Result<Pattern> p = parse_text_pattern("1 5.5 0.25\n2 6.5 0.5\n3 7.5 1\n", Abscissa::kQA, "t");
+  ASSERT_TRUE(p.ok());
+  EXPECT_EQ(p->sigma_source, SigmaSource::kColumn);
+  EXPECT_EQ(p->sigma[1], 0.5);
+  EXPECT_TRUE(p.warnings().empty());
+}
+
+TEST(PdfPattern, ZeroCountsGetTheErrorOfOneCount) {
+  const Result<Pattern> p = parse_text_pattern("1 0\n2 4\n3 9\n", Abscissa::kQA, "t");
+  ASSERT_TRUE(p.ok());
+  EXPECT_EQ(p->sigma[0], 1.0);
+  EXPECT_EQ(p->sigma[1], 2.0);
+}
+
+// Intensities that are not counts: the errors scale sqrt(I) by the scatter
+// of the points about their neighbours, which the test knows.
+TEST(PdfPattern, ErrorsOfNonCountsFollowTheirScatter) {
+  std::mt19937 rng(7);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  const double k = 0.03;
+  std::string text;
+  for (int i = 0; i < 4000; ++i) {
+    const double x = 2.0 + 0.02 * i;
+    const double y = 50.0 + 30.0 * std::exp(-x / 20.0);
+    text += std::to_string(x) + " " + std::to_string(y + k * std::sqrt(y) * noise(rng)) + "\n";
+  }
+  const Result<Pattern> p = parse_text_pattern(text, Abscissa::kTwoTheta, "t");
+  ASSERT_TRUE(p.ok());
+  EXPECT_EQ(p->sigma_source, SigmaSource::kScaled);
+  EXPECT_NEAR(p->sigma_scale, k, 0.1 * k);
+  ASSERT_EQ(p.warnings().size(), 1u);
+  EXPECT_NE(p.warnings()[0].find("not whole counts"), std::string::npos);
+}
+
+TEST(PdfPattern, BadTextSaysWhatToChange) {
+  struct Case {
+    const char* text;
+    ErrorKind kind;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"1\n2\n3\n", ErrorKind::kParseError, "2 columns"},
+      {"1 2 3 4\n", ErrorKind::kParseError, "2 columns"},
+      {"1 2\n2 3 4\n3 4\n", ErrorKind::kParseError, "line 2: 3 columns where the first row has 2"},
+      {"1 2\n2 nan\n3 4\n", ErrorKind::kInvalidArgument, "line 2: \"nan\" is not a finite number"},
+      {"1 2\n2 inf\n3 4\n", ErrorKind::kInvalidArgument, "not a finite number"},
+      {"1 2\n1 3\n3 4\n", ErrorKind::kInvalidArgument, "sort the pattern"},
+      {"1 2 1\n2 3 0\n3 4 1\n", ErrorKind::kInvalidArgument, "sigma = 0 must be above 0"},
+      {"# nothing\n1 2\n", ErrorKind::kInvalidArgument, "1 data rows; a pattern needs at least 3"},
+  };
+  for (const Case& c : cases) {
+    const Result<Pattern> p = parse_text_pattern(c.text, Abscissa::kTwoTheta, "data.xy");
+    ASSERT_FALSE(p.ok()) << c.text;
+    EXPECT_EQ(p.kind(), c.kind) << c.text;
+    EXPECT_NE(p.error().message.find(c.says), std::string::npos) << p.error().message;
+    EXPECT_NE(p.error().message.find("data.xy"), std::string::npos) << p.error().message;
+  }
+}
+
+TEST(PdfPattern, QOfEachAbscissa) {
+  Pattern p;
+  p.x = {30.0, 60.0, 90.0};
+  p.y = p.sigma = {1, 1, 1};
+  const Result<std::vector<double>> q = q_of(p, 1.5405980);
+  ASSERT_TRUE(q.ok());
+  // 4 pi sin(15 deg) / lambda, by hand: 4 pi 0.25881904510252074 / 1.540598.
+  EXPECT_NEAR((*q)[0], 2.11113868953018, 1e-12);
+  EXPECT_FALSE(q_of(p, std::nullopt).ok());
+  EXPECT_NE(q_of(p, std::nullopt).error().message.find("--wavelength"), std::string::npos);
+  p.abscissa = Abscissa::kQnm;
+  EXPECT_EQ((*q_of(p, std::nullopt))[2], 9.0);
+  p.abscissa = Abscissa::kTwoTheta;
+  p.x = {30.0, 60.0, 190.0};
+  EXPECT_FALSE(q_of(p, 1.0).ok());
+}
+
+TEST(PdfPattern, XrdmlWavelengthAsIntended) {
+  const std::string text = file_text("xrdml/single_scan_counts.xrdml");
+  const Result<Pattern> ka1 = parse_xrdml_pattern(text, 0, "f");
+  ASSERT_TRUE(ka1.ok()) << ka1.error().message;
+  EXPECT_EQ(*ka1->wavelength, 1.5405980);
+  EXPECT_EQ(ka1->wavelength_line, "K-Alpha 1");
+  std::string mean = text;
+  mean.replace(mean.find("intended=\"K-Alpha 1\""), 20, "intended=\"K-Alpha\"");
+  // This file weighs Kalpha2 by 0; a tube's usual 0.5 shows the mean.
+  mean.replace(mean.find("<ratioKAlpha2KAlpha1>0.0000"), 27, "<ratioKAlpha2KAlpha1>0.5000");
+  const Result<Pattern> ka = parse_xrdml_pattern(mean, 0, "f");
+  ASSERT_TRUE(ka.ok());
+  // (Ka1 + 0.5 Ka2) / 1.5 with the file's lines.
+  EXPECT_NEAR(*ka->wavelength, (1.5405980 + 0.5 * 1.5444260) / 1.5, 1e-12);
+  EXPECT_GT(ka1->x.size(), 100u);
+  EXPECT_EQ(ka1->sigma_source, SigmaSource::kCounts);
+}
+
+TEST(PdfPattern, XrdmlScansSummedOrChosen) {
+  const std::string text = file_text("xrdml/single_scan_counts.xrdml");
+  const std::size_t a = text.find("<scan "), b = text.find("</scan>") + 7;
+  std::string two = text;
+  two.insert(b, text.substr(a, b - a));
+  const Result<Pattern> one = parse_xrdml_pattern(text, 0, "f");
+  const Result<Pattern> sum = parse_xrdml_pattern(two, 0, "f");
+  const Result<Pattern> second = parse_xrdml_pattern(two, 2, "f");
+  ASSERT_TRUE(one.ok() && sum.ok() && second.ok());
+  for (std::size_t i = 0; i < one->y.size(); i += 97) {
+    EXPECT_EQ(sum->y[i], 2.0 * one->y[i]);
+    EXPECT_NEAR(sum->sigma[i], std::sqrt(2.0) * one->sigma[i], 1e-9 * sum->sigma[i] + (one->y[i] == 0 ? 1.0 : 0.0));
+    EXPECT_EQ(second->y[i], one->y[i]);
+  }
+  const Result<Pattern> third = parse_xrdml_pattern(two, 3, "f");
+  ASSERT_FALSE(third.ok());
+  EXPECT_NE(third.error().message.find("--scan must be 1 to 2"), std::string::npos);
+}
+
+TEST(PdfPattern, BackgroundInterpolatedAndSubtracted) {
+  Pattern s, b;
+  s.x = {1.0, 1.5, 2.0};
+  s.y = {10, 10, 10};
+  s.sigma = {1, 1, 1};
+  b.x = {0.0, 1.0, 2.0, 3.0};
+  b.y = {0, 2, 4, 6};
+  b.sigma = {1, 1, 1, 1};
+  const Result<Pattern> d = subtract_background(s, b, 0.5);
+  ASSERT_TRUE(d.ok());
+  EXPECT_DOUBLE_EQ(d->y[0], 9.0);
+  EXPECT_DOUBLE_EQ(d->y[1], 8.5);  // background 3 halfway
+  // sigma^2 = 1 + 0.25 (0.25 + 0.25) halfway between two points of sigma 1.
+  EXPECT_DOUBLE_EQ(d->sigma[1], std::sqrt(1.125));
+  b.x = {5, 6, 7, 8};
+  const Result<Pattern> far = subtract_background(s, b, 1.0);
+  ASSERT_FALSE(far.ok());
+  EXPECT_NE(far.error().message.find("measure the background over the sample's whole range"), std::string::npos);
+}
+
+// A zinger or a hot pixel goes; Bragg peaks sampled with a few points go nowhere.
+TEST(PdfPattern, OutliersAreIsolatedSpikesOnly) {
+  std::mt19937 rng(3);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  std::vector<double> y(600), s(600);
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    const double x = static_cast<double>(i);
+    double v = 1000.0;
+    for (double centre : {100.0, 250.0, 400.0}) {
+      const double fwhm = centre == 100.0 ? 3.0 : centre == 250.0 ? 1.8 : 6.0;
+      v += 40000.0 * std::exp(-4.0 * std::log(2.0) * (x - centre) * (x - centre) / (fwhm * fwhm));
+    }
+    y[i] = v + std::sqrt(v) * noise(rng);
+    s[i] = std::sqrt(v);
+  }
+  y[170] += 3000.0;  // one point
+  y[330] += 2000.0;  // two side by side
+  y[331] += 2500.0;
+  const std::vector<std::size_t> found = find_outliers(y, s);
+  EXPECT_EQ(found, (std::vector<std::size_t>{170, 330, 331}));
+}
+
+}  // namespace
+}  // namespace talvo::pdf
