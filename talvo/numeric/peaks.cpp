@@ -1,6 +1,7 @@
 #include "talvo/numeric/peaks.hpp"
 
 #include <cmath>
+#include <numbers>
 
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
@@ -8,7 +9,6 @@
 namespace talvo {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kLn2 = 0.6931471805599453;
 
 }  // namespace
@@ -33,12 +33,12 @@ std::string_view peak_shape_name(PeakShape shape) {
 
 double gaussian(double x, double center, double fwhm) {
   const double d = (x - center) / fwhm;
-  return 2.0 / fwhm * std::sqrt(kLn2 / kPi) * std::exp(-4.0 * kLn2 * d * d);
+  return 2.0 / fwhm * std::sqrt(kLn2 / std::numbers::pi) * std::exp(-4.0 * kLn2 * d * d);
 }
 
 double lorentzian(double x, double center, double fwhm) {
   const double d = x - center, half = fwhm / 2.0;
-  return half / kPi / (d * d + half * half);
+  return half / std::numbers::pi / (d * d + half * half);
 }
 
 double pseudo_voigt(double x, double center, double fwhm, double eta) {

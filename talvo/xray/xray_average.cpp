@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <new>
+#include <numbers>
 
+#include "talvo/elements/constants.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
@@ -14,7 +16,6 @@
 namespace talvo {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 Status check_grid(std::span<const double> q) {
   if (q.empty()) return Status::error(kXrayBadGrid, "the Q grid is empty");
@@ -230,7 +231,7 @@ XrayAverage averages(std::string_view formula, std::span<const double> q, const 
   }
   r.status = number_density_of(parsed, options, r);
   if (r.status.failed()) return r;
-  if (r.number_density) r.t0 = 4.0 * kPi * r.f0_mean * r.f0_mean * *r.number_density;
+  if (r.number_density) r.t0 = 4.0 * std::numbers::pi * r.f0_mean * r.f0_mean * *r.number_density;
 
   const std::size_t n = r.symbols.size(), nq = q.size();
   // Counted in double, which cannot overflow here, before anything is taken.
