@@ -20,6 +20,10 @@
 #include "talvo/text/words.hpp"
 
 namespace talvo {
+
+// The dialogue is built on the classic routines: the report, its averages, the sample files.
+using namespace classic;
+
 namespace {
 
 constexpr std::size_t kNameLength = 200;

@@ -12,6 +12,7 @@
 namespace {
 
 using namespace talvo;
+using namespace talvo::classic;
 
 const std::string kData = TALVO_BENCH_DATA_DIR;
 

@@ -398,7 +398,7 @@ double convert_density(double density, std::vector<std::string> symbols, std::ve
   if (!std::isfinite(density)) throw py::value_error("the density must be a finite number");
   double out = 0.0;
   std::ostringstream quiet;
-  check(talvo::convert_density(density, out, symbols, amounts, 0, quiet));
+  check(talvo::classic::convert_density(density, out, symbols, amounts, 0, quiet));
   return out;
 }
 

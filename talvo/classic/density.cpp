@@ -8,7 +8,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 Status convert_density(double density_in, double& density_out, std::vector<std::string>& symbols,
                        std::span<const double> fractions, int iprint, std::ostream& out) {
@@ -50,4 +50,4 @@ Status convert_density(double density_in, double& density_out, std::vector<std::
   return {};
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -9,7 +9,7 @@
 
 #include "talvo/classic/report.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 const std::string kData = TALVO_TEST_DATA_DIR;
@@ -196,4 +196,4 @@ TEST(Averages, NoNegativeIncoherentCrossSection) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic
