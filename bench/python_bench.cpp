@@ -40,19 +40,58 @@ void BM_PythonFloorXrayAverage(benchmark::State& state) {
 }
 BENCHMARK(BM_PythonFloorXrayAverage)->Unit(benchmark::kMicrosecond);
 
-void BM_PythonFloorMaterial(benchmark::State& state) {
+NeutronTable bench_table(benchmark::State& state) {
   NeutronTable table;
   if (read_neutron_table(TALVO_BENCH_DATA_DIR "neutron_sears92.tsv", table).failed()) state.SkipWithError("no table");
+  return table;
+}
+
+// The material as talvo.material builds it: the struct the Python result wraps.
+void BM_PythonFloorMaterial(benchmark::State& state) {
+  const NeutronTable table = bench_table(state);
   MaterialOptions o;
   o.density = 2.286;
   for (auto _ : state) {
     Material m;
     if (material_from_formula("CuSO4+5H2O", table, o, m).failed()) state.SkipWithError("material failed");
-    std::string json = material_json(m);
-    benchmark::DoNotOptimize(json.data());
+    benchmark::DoNotOptimize(m.per_atom.sigma_coh);
   }
 }
 BENCHMARK(BM_PythonFloorMaterial)->Unit(benchmark::kMicrosecond);
+
+void BM_PythonFloorMaterialWater(benchmark::State& state) {
+  const NeutronTable table = bench_table(state);
+  MaterialOptions o;
+  o.density = 1.0;
+  for (auto _ : state) {
+    Material m;
+    if (material_from_formula("H2O", table, o, m).failed()) state.SkipWithError("material failed");
+    benchmark::DoNotOptimize(m.per_atom.sigma_coh);
+  }
+}
+BENCHMARK(BM_PythonFloorMaterialWater)->Unit(benchmark::kMicrosecond);
+
+// talvo.material("Gd2O3", ..., wavelength=<200 values>): the formula read
+// once, the material computed at each wavelength.
+void BM_PythonFloorMaterialSweep(benchmark::State& state) {
+  const NeutronTable table = bench_table(state);
+  const std::vector<double> wavelengths = grid(200, 10.0);
+  MaterialOptions o;
+  o.density = 7.41;
+  o.thickness = 0.01;
+  for (auto _ : state) {
+    Formula f;
+    if (parse_formula("Gd2O3", f).failed()) state.SkipWithError("formula failed");
+    const Composition c = composition_of(f);
+    std::vector<Material> at(wavelengths.size());
+    for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+      o.wavelength = wavelengths[i] + 0.05;
+      if (compute_material(c, table, o, at[i]).failed()) state.SkipWithError("material failed");
+    }
+    benchmark::DoNotOptimize(at.data());
+  }
+}
+BENCHMARK(BM_PythonFloorMaterialSweep)->Unit(benchmark::kMicrosecond);
 
 // The whole file and the values of every scan, as read_xrdml gives them.
 void BM_PythonFloorReadXrdml(benchmark::State& state) {

@@ -83,8 +83,8 @@ int run_foq(const Args& a) {
   const bool by_z = a.get("--z").has_value();
   if (a.positional.size() != (by_z ? 0u : 1u)) throw UsageError{"give one SYMBOL or --z Z"};
   if (!by_z && (a.positional[0].size() > 2 || a.positional[0].find_first_of("+-{") != std::string::npos) &&
-      (ion_named(a.positional[0]).value_or(IonName{}).charge != 0 || a.positional[0] == "Cval" ||
-       a.positional[0] == "Siva"))
+      (ion_named(a.positional[0]).value_or(IonName{}).charge != 0 || equal_case_blind(a.positional[0], "Cval") ||
+       equal_case_blind(a.positional[0], "Siva")))
     return run_foq_ion(a, a.positional[0]);
   const FormFactorTable table = table_of(a);
   const std::string source = a.get("--source").value_or("builtin");
@@ -256,8 +256,9 @@ void print_material(const XrayMaterial& m) {
                                   {"thickness", m.thickness, "cm"},
                                   {"transmission_photo", m.transmission_photo, ""},
                                   {"transmission", m.transmission, ""}};
+  // With a density, a critical angle that is not there (n above 1) is a "-".
   for (const Line& l : more)
-    if (l.value || l.name.rfind("sigma", 0) == 0) lines.push_back(l);
+    if (l.value || l.name.rfind("sigma", 0) == 0 || (l.name == "critical_angle" && m.density)) lines.push_back(l);
   std::size_t name_width = 7, value_width = 0;
   std::vector<std::string> values;
   for (const Line& l : lines) {
@@ -337,7 +338,8 @@ const Subcommand kXrayCommand{
     "                          [--json]\n"
     "--energy in keV, --wavelength in Angstrom, --anode Cr, Fe, Co, Cu, Mo, Ag or W (K alpha 1; CuKa2 K alpha 2,\n"
     "CuKa the 2:1 mean of both; Bearden 1967). Energies from 10 eV to 30 keV (the Henke table, H to U).\n"
-    "FORMULA as for xs; ions (Fe{3+}) and isotopes scatter as their element. Prints each element's f1, f2\n"
+    "FORMULA as for xs; ions (Fe{3+}) and isotopes scatter as their element, isotopes weighing their own mass\n"
+    "(NIST; D 2.014102). Prints each element's f1, f2\n"
     "and f' = f1 - Z*, the electron count and the cross-sections per atom (photoabsorption 2 r_e lambda f2,\n"
     "Rayleigh from the form factors, Compton from S(x) with Klein-Nishina); with --density (g/cm3) the\n"
     "number density, X-ray SLD and its imaginary part (1e-6/A^2), delta, beta, critical angle (degrees),\n"

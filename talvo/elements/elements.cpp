@@ -1,10 +1,14 @@
 #include "talvo/elements/elements.hpp"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "talvo/text/print.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -15,9 +19,42 @@ constexpr ElementEntry kElements[] = {
 };
 static_assert(std::size(kElements) == 97);  // and so each position fits the index below
 
+// In order of Z, then of mass number.
+constexpr IsotopeEntry kIsotopes[] = {
+#include "talvo/elements/isotope_table.inc"
+};
+static_assert(std::is_sorted(std::begin(kIsotopes), std::end(kIsotopes),
+                             [](const IsotopeEntry& l, const IsotopeEntry& r) {
+                               return l.z != r.z ? l.z < r.z : l.a < r.a;
+                             }));
+
 }  // namespace
 
 std::span<const ElementEntry> element_table() { return kElements; }
+
+double published_weight(const ElementEntry& entry) {
+  static const std::vector<double> weights = [] {
+    std::vector<double> w;
+    for (const ElementEntry& e : kElements) {
+      const std::string text = shortest(e.weight);
+      double v = 0.0;
+      std::from_chars(text.data(), text.data() + text.size(), v);
+      w.push_back(v);
+    }
+    return w;
+  }();
+  return weights[static_cast<std::size_t>(&entry - kElements)];
+}
+
+std::span<const IsotopeEntry> isotope_table() { return kIsotopes; }
+
+std::optional<double> isotope_mass(int z, int a) {
+  const IsotopeEntry* it =
+      std::lower_bound(std::begin(kIsotopes), std::end(kIsotopes), IsotopeEntry{z, a, 0.0},
+                       [](const IsotopeEntry& l, const IsotopeEntry& r) { return l.z != r.z ? l.z < r.z : l.a < r.a; });
+  if (it == std::end(kIsotopes) || it->z != z || it->a != a) return std::nullopt;
+  return it->mass;
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
@@ -12,6 +13,10 @@ namespace {
 constexpr int kMaxMassNumber = 300;
 constexpr int kMaxCharge = 99;
 constexpr int kMaxDepth = 64;  // groups in groups: enough for any real formula, and no stack exhaustion
+// The range of an atom's count in one formula unit, products of groups'
+// counts included: far beyond any real formula, and far enough from the
+// range of numbers that sums and fractions of the counts stay in it.
+constexpr double kSmallestCount = 1e-100, kLargestCount = 1e100;
 
 bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
@@ -35,13 +40,14 @@ class Parser {
     for (;;) {
       // Each part of a sum may begin with its multiplier: the 5 of +5H2O.
       double multiplier = 1.0;
+      const std::size_t at = pos_;
       if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) {
         if (Status s = number(multiplier); s.failed()) return s;
       }
       std::vector<Term> part;
       if (Status s = sequence(part, 0); s.failed()) return s;
       if (part.empty()) return syntax("an element or \"(\" expected");
-      for (Term& t : part) t.count *= multiplier;
+      if (Status s = scale(part, multiplier, at); s.failed()) return s;
       terms.insert(terms.end(), part.begin(), part.end());
       skip_blanks();
       if (pos_ == text_.size()) return {};
@@ -66,9 +72,10 @@ class Parser {
         if (pos_ == text_.size() || text_[pos_] != ')') return error_at(kFormulaSyntax, "missing \")\"", open);
         if (group.empty()) return error_at(kFormulaSyntax, "empty group", open);
         ++pos_;
+        const std::size_t at = pos_;
         double count = 1.0;
         if (Status s = optional_count(count); s.failed()) return s;
-        for (Term& t : group) t.count *= count;
+        if (Status s = scale(group, count, at); s.failed()) return s;
         terms.insert(terms.end(), group.begin(), group.end());
       } else if (is_upper(c)) {
         Term t;
@@ -130,6 +137,21 @@ class Parser {
     return {};
   }
 
+  // Multiplies the counts of a group or part by the count written at `at`:
+  // groups in groups can take a product beyond the range of numbers, either way.
+  Status scale(std::vector<Term>& terms, double count, std::size_t at) {
+    for (Term& t : terms) {
+      t.count *= count;
+      if (!(t.count >= kSmallestCount && t.count <= kLargestCount)) {
+        char product[32];
+        std::snprintf(product, sizeof product, "%.3g", t.count);
+        return error_at(kFormulaBadCount,
+                        "the count of " + t.symbol + " comes to " + product + ", beyond 1e-100 to 1e100", at);
+      }
+    }
+    return {};
+  }
+
   Status optional_count(double& count) {
     if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) return number(count);
     count = 1.0;
@@ -154,6 +176,8 @@ class Parser {
       return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" must be above 0", start);
     if (!std::isfinite(value) || value > 1e9)
       return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" is above 1e9", start);
+    if (value < kSmallestCount)
+      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" is below 1e-100", start);
     return {};
   }
 
@@ -179,6 +203,22 @@ double Formula::atoms() const {
   double n = 0.0;
   for (const FormulaElement& e : elements) n += e.count;
   return n;
+}
+
+Result<double> atom_mass(const FormulaElement& element) {
+  const int index = find_element(element.symbol);
+  if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + element.symbol + "\"");
+  const ElementEntry& entry = element_table()[static_cast<std::size_t>(index)];
+  double mass = 0.0, count = 0.0;
+  for (const FormulaIsotope& iso : element.isotopes) {
+    const std::optional<double> m = iso.a == 0 ? published_weight(entry) : isotope_mass(entry.z, iso.a);
+    if (!m)
+      return make_error(ErrorKind::kNotFound,
+                        "no mass is listed for the isotope " + element.symbol + "[" + std::to_string(iso.a) + "]");
+    mass += iso.count * *m;
+    count += iso.count;
+  }
+  return mass / count;
 }
 
 Status parse_formula(std::string_view text, Formula& formula) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "talvo/result.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
@@ -51,5 +52,11 @@ enum FormulaCode {
 };
 
 Status parse_formula(std::string_view text, Formula& formula);
+
+// The mean mass in amu of one atom of a formula's element: the element
+// table's weight for its natural atoms, the isotope table's mass for each
+// isotope (D is H[2]: 2.014102). kNotFound names an isotope that is not
+// listed ("Li[5]") or an element that is not in the table.
+Result<double> atom_mass(const FormulaElement& element);
 
 }  // namespace talvo

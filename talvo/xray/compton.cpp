@@ -77,8 +77,7 @@ const Splines& splines() {
 }
 
 Result<int> atomic_number(std::string_view element) {
-  const std::optional<IonName> ion = ion_named(element);
-  const int index = ion && ion->element.size() <= 2 ? find_element(ion->element) : -1;
+  const int index = element_entry_of(element);
   if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
   return element_table()[static_cast<std::size_t>(index)].z;
 }

@@ -138,8 +138,7 @@ Result<Dispersion> dispersion(int z, double energy_kev) {
 }
 
 Result<Dispersion> dispersion(std::string_view element, double energy_kev) {
-  const std::optional<IonName> ion = ion_named(element);
-  const int index = ion && ion->element.size() <= 2 ? find_element(ion->element) : -1;
+  const int index = element_entry_of(element);
   if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
   const ElementEntry& entry = element_table()[static_cast<std::size_t>(index)];
   Result<Dispersion> d = dispersion(entry.z, energy_kev);

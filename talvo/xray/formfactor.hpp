@@ -80,6 +80,10 @@ struct IonName {
 // element symbol (charge 0). Nothing for any other text; the element is not
 // checked against the element table.
 std::optional<IonName> ion_named(std::string_view text);
+// The element table's entry (find_element) of the element an atom or ion
+// name stands for: "Fe", "fe", "Fe3+", "Fe{3+}", D, T (hydrogen's, as a
+// formula reads it), "Cval" and "Siva" (C and Si); -1 when it names none.
+int element_entry_of(std::string_view name);
 // The name of an ion as printed: "Fe3+", "O2-", "Li+"; the element alone for charge 0.
 std::string ion_text(std::string_view element, int charge);
 // The ions of an element that the Waasmaier-Kirfel table holds, as ion_text

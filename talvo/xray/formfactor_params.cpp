@@ -3,6 +3,7 @@
 #include <optional>
 #include <ostream>
 
+#include "talvo/elements/elements.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -219,6 +220,14 @@ std::optional<IonName> ion_named(std::string_view text) {
   if (i + 1 != text.size() || !sign(i)) return std::nullopt;
   ion.charge = text[i] == '+' ? size : -size;
   return ion;
+}
+
+int element_entry_of(std::string_view name) {
+  if (equal_case_blind(name, "Cval")) return find_element("C");
+  if (equal_case_blind(name, "Siva")) return find_element("Si");
+  const std::optional<IonName> ion = ion_named(name);
+  if (!ion || ion->element.size() > 2) return -1;
+  return find_element(ion->element == "T" ? std::string_view("H") : std::string_view(ion->element));
 }
 
 std::string ion_text(std::string_view element, int charge) {

@@ -1,7 +1,6 @@
 #include "talvo/xray/xray_average.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <new>
 #include <numbers>
@@ -52,34 +51,6 @@ double f_at_zero(const FormFactorParams& p) {
   return f;
 }
 
-// The element table holds each weight as the single-precision value nearest
-// to the published decimal; the shortest text of that value is the decimal
-// (for the five weights of eight digits, within one unit of the last).
-double published_weight(const char* symbol) {
-  const std::string text = shortest(element_table()[static_cast<std::size_t>(find_element(symbol))].weight);
-  double weight = 0.0;
-  std::from_chars(text.data(), text.data() + text.size(), weight);
-  return weight;
-}
-
-// Mean atomic weight of one element of a formula: the element table's for
-// the natural element and for deuterium; no other isotope's is known here.
-std::optional<double> element_mass(const FormulaElement& e) {
-  double mass = 0.0;
-  for (const FormulaIsotope& iso : e.isotopes) {
-    const char* entry = iso.a == 0 ? e.symbol.c_str() : e.symbol == "H" && iso.a == 2 ? "D" : nullptr;
-    if (!entry) return std::nullopt;
-    mass += iso.count * published_weight(entry);
-  }
-  return mass / e.count;
-}
-
-std::string isotope_text(const FormulaElement& e) {
-  for (const FormulaIsotope& iso : e.isotopes)
-    if (iso.a != 0 && !(e.symbol == "H" && iso.a == 2)) return e.symbol + "[" + std::to_string(iso.a) + "]";
-  return e.symbol;
-}
-
 Status number_density_of(const Formula& formula, const XrayAverageOptions& options, XrayAverage& r) {
   if (options.density && options.number_density)
     return Status::error(kXrayBadOption, "give a density or a number density, not both");
@@ -92,11 +63,9 @@ Status number_density_of(const Formula& formula, const XrayAverageOptions& optio
   bool mass_known = true;
   const double atoms = formula.atoms();
   for (std::size_t i = 0; i < formula.elements.size(); ++i) {
-    const std::optional<double> m = element_mass(formula.elements[i]);
-    if (!m) {
-      if (options.density)
-        return Status::error(kXrayNoMass, "the mass of " + isotope_text(formula.elements[i]) +
-                                              " is not known here: give the number density instead");
+    const Result<double> m = atom_mass(formula.elements[i]);
+    if (!m.ok()) {
+      if (options.density) return Status::error(kXrayNoMass, m.error().message + ": give the number density instead");
       mass_known = false;
       continue;
     }
@@ -231,7 +200,18 @@ XrayAverage averages(std::string_view formula, std::span<const double> q, const 
   }
   r.status = number_density_of(parsed, options, r);
   if (r.status.failed()) return r;
-  if (r.number_density) r.t0 = 4.0 * std::numbers::pi * r.f0_mean * r.f0_mean * *r.number_density;
+  if (r.number_density) {
+    r.t0 = 4.0 * std::numbers::pi * r.f0_mean * r.f0_mean * *r.number_density;
+    if (!std::isfinite(*r.t0) || !std::isfinite(r.density.value_or(0.0))) {
+      r.status =
+          Status::error(kXrayBadOption, options.density ? "the density " + shortest(*options.density) +
+                                                              " g/cm3 gives values beyond the range of numbers"
+                                                        : "the number density " + shortest(*options.number_density) +
+                                                              " gives values beyond the range of numbers");
+      r.t0.reset();
+      return r;
+    }
+  }
 
   const std::size_t n = r.symbols.size(), nq = q.size();
   // Counted in double, which cannot overflow here, before anything is taken.

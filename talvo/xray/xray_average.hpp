@@ -34,11 +34,12 @@
 namespace talvo {
 
 enum XrayCode {
-  kXrayBadOption = 1,       // a density or number density that cannot be, or both
+  kXrayBadOption = 1,       // a density or number density that cannot be (or gives a T0 beyond the range of
+                            // numbers), or both
   kXrayBadFormula = 2,      // the formula does not parse (the message says where)
   kXrayNoCoefficients = 3,  // an element the coefficient table lacks, or no element at all
   kXrayBadGrid = 4,         // no Q, or a Q that is negative or not a number
-  kXrayNoMass = 5,          // a density in g/cm3 for an isotope whose mass is not known here
+  kXrayNoMass = 5,          // a density in g/cm3 for an isotope whose mass is not listed
   kXrayBeyondFit = 6,       // a warning: Q beyond the range the coefficients were fitted to
   kXrayOutOfMemory = 7,     // the result would pass kXrayMaxValues, or memory ran out
   kXrayBadEnergy = 8,       // an energy outside the Henke table, or an element beyond it
@@ -110,9 +111,10 @@ struct XrayAverage {
 };
 
 // The averages of a formula ("SiO2", "Ca(OH)2", "D2O", "Al{3+}2O{2-}3") on a Q grid. A density
-// in g/cm3 takes the atoms' mean weights from the element table (deuterium
-// included; other isotopes need the number density instead). A result larger
-// than kXrayMaxValues, or memory that runs out, is error kXrayOutOfMemory.
+// in g/cm3 takes the natural atoms' mean weights from the element table and
+// the isotopes' masses from the isotope table (atom_mass; an isotope it does
+// not list needs the number density instead). A result larger than
+// kXrayMaxValues, or memory that runs out, is error kXrayOutOfMemory.
 XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options = {});
 
 // The warning for Q beyond the range the table's coefficients were fitted

@@ -1,7 +1,6 @@
 #include "talvo/xray/xray_material.hpp"
 
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 
@@ -9,6 +8,8 @@
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/json.hpp"
+#include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/formfactor.hpp"
@@ -19,22 +20,6 @@ namespace {
 constexpr double kBarnPerA2 = 1e8;  // 1 A^2 = 1e-16 cm^2 = 1e8 barn
 
 bool positive(double v) { return v > 0.0 && std::isfinite(v); }
-
-// The element table holds each weight as the single-precision value nearest
-// to the published decimal; its shortest text is the decimal. Read once.
-double published_weight(const ElementEntry& entry) {
-  static const std::vector<double> weights = [] {
-    std::vector<double> w;
-    for (const ElementEntry& e : element_table()) {
-      const std::string text = shortest(e.weight);
-      double v = 0.0;
-      std::from_chars(text.data(), text.data() + text.size(), v);
-      w.push_back(v);
-    }
-    return w;
-  }();
-  return weights[static_cast<std::size_t>(&entry - element_table().data())];
-}
 
 // int_0^1 (1 + (1 - 2v)^2) exp(-beta v) dv = 2 M0 - 4 M1 + 4 M2, where
 // M_n(beta) = int_0^1 v^n exp(-beta v) dv, v = lambda^2 x^2 = (1 - cos 2theta) / 2;
@@ -139,56 +124,11 @@ double compton_cross_section(int z, double energy_kev, double lambda) {
 }
 
 Result<int> element_z(std::string_view symbol, const ElementEntry** entry) {
-  const std::optional<IonName> ion = ion_named(symbol);
-  const int index = ion && ion->element.size() <= 2 ? find_element(ion->element) : -1;
+  const int index = element_entry_of(symbol);
   if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(symbol) + "\"");
   *entry = &element_table()[static_cast<std::size_t>(index)];
   return (*entry)->z;
 }
-
-void number(std::string& out, std::optional<double> v) {
-  if (!v || !std::isfinite(*v))
-    out += "null";
-  else
-    append_shortest(out, *v);
-}
-
-void text(std::string& out, std::string_view s) {
-  out += '"';
-  for (const char ch : s) {
-    if (ch == '"' || ch == '\\') out += '\\';
-    if (static_cast<unsigned char>(ch) < 0x20) {
-      static const char* const kHex = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[(ch >> 4) & 0xf];
-      out += kHex[ch & 0xf];
-      continue;
-    }
-    out += ch;
-  }
-  out += '"';
-}
-
-// Members of one JSON object, written in the order they are given.
-class Members {
- public:
-  explicit Members(std::string& out) : out_(out) { out_ += '{'; }
-  ~Members() { out_ += '}'; }
-  Members(const Members&) = delete;
-  Members& operator=(const Members&) = delete;
-  std::string& key(std::string_view k) {
-    if (!first_) out_ += ", ";
-    first_ = false;
-    text(out_, k);
-    out_ += ": ";
-    return out_;
-  }
-  void num(std::string_view k, std::optional<double> v) { number(key(k), v); }
-
- private:
-  std::string& out_;
-  bool first_ = true;
-};
 
 }  // namespace
 
@@ -226,8 +166,13 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     if (a.mass && !positive(*a.mass))
       return make_error(ErrorKind::kInvalidArgument,
                         "the mass of " + a.symbol + " must be above 0 amu, not " + shortest(*a.mass));
-    const double atom_mass = a.mass ? *a.mass : published_weight(*entry);
-    mass += a.count * atom_mass;
+    // D and T weigh 2H's and 3H's mass, as they do in a formula (the table's
+    // D entry is the calculator's rounded 2.016).
+    const double atom = a.mass                            ? *a.mass
+                        : equal_case_blind(a.symbol, "D") ? *isotope_mass(1, 2)
+                        : equal_case_blind(a.symbol, "T") ? *isotope_mass(1, 3)
+                                                          : published_weight(*entry);
+    mass += a.count * atom;
     XrayMaterialElement e;
     e.symbol = a.symbol;
     e.z = *z;
@@ -245,6 +190,11 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     m.f2 += a.count * e.f2;
     m.elements.push_back(std::move(e));
   }
+  // Counts each in range can still add up beyond it.
+  for (const double v : {m.atoms, m.electrons, mass, m.f1, m.f2})
+    if (!std::isfinite(v))
+      return make_error(ErrorKind::kOutOfRange,
+                        "the counts of " + composition.name + " add up beyond the range of numbers");
   m.mass = mass;
   for (XrayMaterialElement& e : m.elements) {
     e.fraction = e.count / m.atoms;
@@ -264,7 +214,9 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
   const double l2 = m.wavelength * m.wavelength;
   m.delta = l2 * *m.sld * 1e-6 / (2.0 * std::numbers::pi);
   m.beta = l2 * *m.sld_im * 1e-6 / (2.0 * std::numbers::pi);
-  m.critical_angle = std::sqrt(2.0 * *m.delta) * 180.0 / std::numbers::pi;
+  // Total external reflection needs n below 1; where f1 is negative (below
+  // some edges) there is none.
+  if (*m.delta > 0.0) m.critical_angle = std::sqrt(2.0 * *m.delta) * 180.0 / std::numbers::pi;
   // N [1/A^3] sigma [barn] is per cm: 1e24 cm^-3 times 1e-24 cm^2.
   m.mu_photo = *m.number_density * m.sigma_photo;
   m.mu_coh = *m.number_density * m.sigma_coh;
@@ -272,6 +224,12 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
   m.mu_total = *m.number_density * m.sigma_total;
   m.attenuation_length_photo = 1.0 / *m.mu_photo;
   m.attenuation_length = 1.0 / *m.mu_total;
+  for (const std::optional<double>& v : {m.number_density, m.sld, m.sld_im, m.delta, m.beta, m.mu_photo, m.mu_coh,
+                                         m.mu_incoh, m.mu_total, m.attenuation_length_photo, m.attenuation_length})
+    if (!std::isfinite(*v))
+      return make_error(ErrorKind::kOutOfRange, "the density " + shortest(*density) +
+                                                    " g/cm3 gives values beyond the range of numbers (mass " +
+                                                    shortest(mass) + " amu per formula unit)");
   if (options.thickness) {
     m.thickness = options.thickness;
     m.transmission_photo = std::exp(-*m.mu_photo * *options.thickness);
@@ -288,21 +246,14 @@ Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double
   c.name = parsed.text;
   bool mass_known = true;
   for (const FormulaElement& e : parsed.elements) {
-    // The mass of the element's isotope mixture: the table's mean weight for
-    // natural atoms and D; other isotopes' masses are not held in this layer.
-    double mass = 0.0;
-    for (const FormulaIsotope& iso : e.isotopes) {
-      const char* entry = iso.a == 0 ? e.symbol.c_str() : e.symbol == "H" && iso.a == 2 ? "D" : nullptr;
-      if (!entry) {
-        if (options.density)
-          return make_error(ErrorKind::kNotFound, "the mass of " + e.symbol + "[" + std::to_string(iso.a) +
-                                                      "] is not known here: give a formula of natural elements");
-        mass_known = false;
-        break;
-      }
-      mass += iso.count * published_weight(element_table()[static_cast<std::size_t>(find_element(entry))]);
+    // Isotopes scatter as their element; their masses make the density's
+    // number of atoms.
+    const Result<double> mass = atom_mass(e);
+    if (!mass.ok()) {
+      if (options.density) return make_error(mass.kind(), mass.error().message + ": give a formula of listed isotopes");
+      mass_known = false;
     }
-    c.atoms.push_back(XrayAtoms{e.symbol, e.count, mass_known ? std::optional<double>(mass / e.count) : std::nullopt});
+    c.atoms.push_back(XrayAtoms{e.symbol, e.count, mass.ok() ? std::optional<double>(*mass) : std::nullopt});
   }
   Result<XrayMaterial> m = xray_material(c, energy_kev, options);
   if (m.ok() && !mass_known) m->mass.reset();
@@ -312,57 +263,53 @@ Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double
 std::string xray_material_json(const XrayMaterial& m) {
   std::string out;
   {
-    Members o(out);
-    o.num("energy", m.energy);
-    o.num("wavelength", m.wavelength);
-    text(o.key("formula"), m.formula);
-    o.num("atoms", m.atoms);
-    o.num("electrons", m.electrons);
-    o.num("mass", m.mass);
-    o.num("f1", m.f1);
-    o.num("f2", m.f2);
-    o.num("density", m.density);
-    o.num("number_density", m.number_density);
-    o.num("sld", m.sld);
-    o.num("sld_im", m.sld_im);
-    o.num("delta", m.delta);
-    o.num("beta", m.beta);
-    o.num("critical_angle", m.critical_angle);
-    o.num("mu_photo", m.mu_photo);
-    o.num("mu_coh", m.mu_coh);
-    o.num("mu_incoh", m.mu_incoh);
-    o.num("mu_total", m.mu_total);
-    o.num("attenuation_length_photo", m.attenuation_length_photo);
-    o.num("attenuation_length", m.attenuation_length);
-    o.num("thickness", m.thickness);
-    o.num("transmission_photo", m.transmission_photo);
-    o.num("transmission", m.transmission);
+    json::Object o(out);
+    o.number("energy", m.energy);
+    o.number("wavelength", m.wavelength);
+    o.string("formula", m.formula);
+    o.number("atoms", m.atoms);
+    o.number("electrons", m.electrons);
+    o.number("mass", m.mass);
+    o.number("f1", m.f1);
+    o.number("f2", m.f2);
+    o.number("density", m.density);
+    o.number("number_density", m.number_density);
+    o.number("sld", m.sld);
+    o.number("sld_im", m.sld_im);
+    o.number("delta", m.delta);
+    o.number("beta", m.beta);
+    o.number("critical_angle", m.critical_angle);
+    o.number("mu_photo", m.mu_photo);
+    o.number("mu_coh", m.mu_coh);
+    o.number("mu_incoh", m.mu_incoh);
+    o.number("mu_total", m.mu_total);
+    o.number("attenuation_length_photo", m.attenuation_length_photo);
+    o.number("attenuation_length", m.attenuation_length);
+    o.number("thickness", m.thickness);
+    o.number("transmission_photo", m.transmission_photo);
+    o.number("transmission", m.transmission);
     {
-      Members a(o.key("per_atom"));
-      a.num("sigma_photo", m.sigma_photo);
-      a.num("sigma_coh", m.sigma_coh);
-      a.num("sigma_incoh", m.sigma_incoh);
-      a.num("sigma_total", m.sigma_total);
+      json::Object a(o.key("per_atom"));
+      a.number("sigma_photo", m.sigma_photo);
+      a.number("sigma_coh", m.sigma_coh);
+      a.number("sigma_incoh", m.sigma_incoh);
+      a.number("sigma_total", m.sigma_total);
     }
-    std::string& elements = o.key("elements");
-    elements += '[';
-    for (std::size_t i = 0; i < m.elements.size(); ++i) {
-      if (i) elements += ", ";
-      const XrayMaterialElement& e = m.elements[i];
-      Members el(elements);
-      text(el.key("symbol"), e.symbol);
-      el.num("z", e.z);
-      el.num("count", e.count);
-      el.num("fraction", e.fraction);
-      el.num("f1", e.f1);
-      el.num("f2", e.f2);
-      el.num("f_prime", e.f_prime);
-      el.num("f_double_prime", e.f_double_prime);
-      el.num("sigma_photo", e.sigma_photo);
-      el.num("sigma_coh", e.sigma_coh);
-      el.num("sigma_incoh", e.sigma_incoh);
+    json::Array elements(o.key("elements"));
+    for (const XrayMaterialElement& e : m.elements) {
+      json::Object el(elements.next());
+      el.string("symbol", e.symbol);
+      el.number("z", e.z);
+      el.number("count", e.count);
+      el.number("fraction", e.fraction);
+      el.number("f1", e.f1);
+      el.number("f2", e.f2);
+      el.number("f_prime", e.f_prime);
+      el.number("f_double_prime", e.f_double_prime);
+      el.number("sigma_photo", e.sigma_photo);
+      el.number("sigma_coh", e.sigma_coh);
+      el.number("sigma_incoh", e.sigma_incoh);
     }
-    elements += ']';
   }
   return out;
 }

@@ -5,7 +5,7 @@
 //   sld + i sld_im     r_e sum_i N_i (f1_i + i f2_i), 1e-6 per A^2, N_i atoms of
 //                      element i per A^3 (as periodictable's xray_sld)
 //   delta, beta        lambda^2 (sld, sld_im) / 2 pi: n = 1 - delta + i beta
-//   critical_angle     sqrt(2 delta), in degrees
+//   critical_angle     sqrt(2 delta), in degrees; none where delta is not above 0
 //   sigma_photo        2 r_e lambda f2, per atom
 //   sigma_coh          Rayleigh: pi r_e^2 int_-1^1 (1 + cos^2 2theta) f0(Q)^2 dcos 2theta,
 //                      f0 the Waasmaier-Kirfel form factor of the neutral atom,
@@ -89,14 +89,16 @@ struct XrayMaterial {
 // kInvalidArgument (no atoms, a count, mass, density or thickness that is
 // not a finite number above 0, a NaN energy), kNotFound (an unknown
 // element), kOutOfRange (an energy outside Henke's 10 eV-30 keV or below an
-// element's first tabulated f1, an element beyond U).
+// element's first tabulated f1, an element beyond U, a density that gives
+// values beyond the range of numbers).
 Result<XrayMaterial> xray_material(const XrayComposition& composition, double energy_kev,
                                    const XrayMaterialOptions& options = {});
 
 // The same for a formula in parse_formula's notation ("SiO2", "Gd2O3",
-// "Fe{3+}2O{2-}3"; isotopes scatter as their element): kParseError when it
-// does not parse; with a density, kNotFound for an isotope other than D,
-// whose mass is not known here.
+// "Fe{3+}2O{2-}3"; isotopes scatter as their element, and weigh their own
+// mass): kParseError when it does not parse; with a density, kNotFound for
+// an isotope whose mass is not listed (atom_mass). Without a density such an
+// isotope leaves the mass unknown.
 Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double energy_kev,
                                                 const XrayMaterialOptions& options = {});
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -37,6 +38,27 @@ TEST(ElementTable, OrderAndPublishedWeights) {
     ASSERT_GE(i, 0) << c.symbol;
     EXPECT_EQ(table[static_cast<std::size_t>(i)].z, c.z) << c.symbol;
     EXPECT_EQ(table[static_cast<std::size_t>(i)].weight, c.weight) << c.symbol;
+  }
+}
+
+TEST(IsotopeTable, NistMassesOfTheListedIsotopesOnly) {
+  // Masses (12C = 12) from the NIST atomic weights and isotopic compositions.
+  const struct {
+    int z, a;
+    std::optional<double> mass;
+  } cases[] = {
+      {1, 1, 1.007825},        {1, 2, 2.014102},      {1, 3, 3.016049},
+      {3, 6, 6.015122},        {3, 7, 7.016004},      {6, 12, 12.0},
+      {26, 56, 55.934942},     {92, 238, 238.050783}, {96, 248, 248.072342},  // the last
+      {3, 5, std::nullopt},    {1, 0, std::nullopt},  {26, 300, std::nullopt},
+      {97, 247, std::nullopt}, {0, 1, std::nullopt},  {-1, 1, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isotope_mass(c.z, c.a), c.mass) << c.z << " " << c.a;
+  // Every entry is found again, and its mass lies within 0.1 amu of its mass number
+  // (no column slipped in the generator).
+  for (const IsotopeEntry& e : isotope_table()) {
+    EXPECT_EQ(isotope_mass(e.z, e.a), e.mass);
+    EXPECT_NEAR(e.mass, e.a, 0.1) << e.z << " " << e.a;
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace talvo {
 namespace {
 
@@ -85,9 +87,72 @@ TEST(Formula, ErrorsNameTheTextAndItsPosition) {
     EXPECT_EQ(s.ierr, c.code) << c.text;
     EXPECT_EQ(s.message, c.message) << c.text;
   }
+  // Counts of groups in groups multiply: a product beyond 1e100 or below
+  // 1e-100 (inf or 0 in the end, and NaN in every average) is refused where
+  // the count that takes it there is written.
+  const auto nest = [](int groups, const std::string& inner, const std::string& count) {
+    std::string text = std::string(static_cast<std::size_t>(groups), '(') + inner;
+    for (int i = 0; i < groups; ++i) text += ")" + count;
+    return text;
+  };
+  const std::string e9 = "1000000000", e_10 = ".0000000001";
+  const std::string big = nest(11, "H" + e9, e9), small = nest(10, "H" + e_10, e_10);
+  const struct {
+    std::string text, message;
+  } products[] = {
+      {big, "the count of H comes to 1e+108, beyond 1e-100 to 1e100 (\"1\" at position " +
+                std::to_string(big.rfind(")" + e9) + 2) + ")"},
+      {small, "the count of H comes to 1e-110, beyond 1e-100 to 1e100 (\".\" at position " +
+                  std::to_string(small.rfind(")" + e_10) + 2) + ")"},
+      {e9 + nest(10, "O" + e9, e9) + "H",
+       "the count of O comes to 1e+108, beyond 1e-100 to 1e100 (\"1\" at position 1)"},
+      {"H." + std::string(100, '0') + "1", "count \"." + std::string(100, '0') + "1\" is below 1e-100"},
+  };
+  for (const auto& c : products) {
+    Formula product;
+    const Status s = parse_formula(c.text, product);
+    EXPECT_EQ(s.ierr, kFormulaBadCount) << c.text;
+    EXPECT_NE(s.message.find(c.message), std::string::npos) << s.message << "\nwant: " << c.message;
+  }
+  Formula product;
+  ASSERT_TRUE(parse_formula(nest(10, "H" + e9, e9), product).ok());  // 1e99 is a count
+  EXPECT_NEAR(product.elements[0].count, 1e99, 1e84);
   // Groups in groups to no end would exhaust the stack: refused.
   Formula f;
   EXPECT_EQ(parse_formula(std::string(10000, '(') + "H" + std::string(10000, ')'), f).ierr, kFormulaSyntax);
+}
+
+TEST(Formula, AtomMassOfNaturalAtomsAndIsotopes) {
+  // Natural atoms weigh the element table's mean weight, isotopes their NIST
+  // mass (2H 2.014102, 6Li 6.015122, 7Li 7.016004); a mix weighs as its shares.
+  const struct {
+    const char* text;
+    double mass;  // of the first element; 0 when it has none
+  } cases[] = {
+      {"H2O", 1.0079},
+      {"D2O", 2.014102},
+      {"H[2]2O", 2.014102},
+      {"HDO", (1.0079 + 2.014102) / 2},
+      {"Li[6]0.25Li[7]0.75F", 0.25 * 6.015122 + 0.75 * 7.016004},
+      {"Li[6]{+}F{-}", 6.015122},
+      {"Li[5]F", 0.0},
+      {"Fe[300]", 0.0},
+  };
+  for (const auto& c : cases) {
+    Formula f;
+    ASSERT_TRUE(parse_formula(c.text, f).ok()) << c.text;
+    const Result<double> m = atom_mass(f.elements[0]);
+    if (c.mass == 0.0) {
+      ASSERT_FALSE(m.ok()) << c.text;
+      EXPECT_EQ(m.kind(), ErrorKind::kNotFound);
+      EXPECT_NE(m.error().message.find(std::string(c.text).substr(0, std::string(c.text).find(']') + 1)),
+                std::string::npos)
+          << m.error().message;
+    } else {
+      ASSERT_TRUE(m.ok()) << c.text << ": " << m.error().message;
+      EXPECT_NEAR(*m, c.mass, 1e-12) << c.text;
+    }
+  }
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 # then: builds a small program against the installed CMake package (which
 # names the data folder, talvo_DATA_DIR) and through pkg-config (datadir),
 # runs it, and runs the installed talvo and talvo-tools from another folder;
-# with PYTHON, imports the installed module with it, also from another folder.
+# with PYTHON, imports the installed package with it, also from another folder.
 # No path of the build machine may be left in what was installed.
 # usage: run.sh SOURCE_DIR CXX_COMPILER [PYTHON]
 set -eu
@@ -76,11 +76,14 @@ grep -q " Default cross-section data file is $tmp/prefix/share/talvo/data/sears9
   || { echo "installed talvo did not use the installed data"; echo "$out" | head -20; exit 1; }
 grep -q "Faber-Ziman" water.talvo && [ -f water.sample ] || { echo "installed talvo did not finish"; exit 1; }
 if [ -n "$python" ]; then
-  module=$(find "$tmp/prefix" -name 'talvo.cpython-*.so')
-  [ -n "$module" ] || { echo "the Python module is not installed"; exit 1; }
-  out=$(env -u G_F PYTHONPATH="$(dirname "$module")" "$python" -c \
+  module=$(find "$tmp/prefix" -path '*/talvo/_core.cpython-*.so')
+  [ -n "$module" ] || { echo "the Python package is not installed"; exit 1; }
+  package=$(dirname "$module")
+  [ -f "$package/__init__.py" ] && [ -f "$package/_core.pyi" ] && [ -f "$package/py.typed" ] \
+    || { echo "the Python package is installed without its files"; exit 1; }
+  out=$(env -u G_F PYTHONPATH="$(dirname "$package")" "$python" -c \
     'import talvo; print(talvo.data_file("neutron_sears92.tsv")); print(round(talvo.material("H2O", density=1.0).sld, 4))')
-  [ "$out" = "$tmp/prefix/share/talvo/data/neutron_sears92.tsv"$'\n'"-0.5599" ] \
-    || { echo "the installed Python module did not use the installed data: $out"; exit 1; }
+  [ "$out" = "$package/data/neutron_sears92.tsv"$'\n'"-0.5599" ] \
+    || { echo "the installed Python package did not use its own data: $out"; exit 1; }
 fi
 echo "installed package, consumer, talvo${python:+ and the Python module} work"

@@ -6,6 +6,7 @@ import math
 import os
 import pickle
 
+import numpy as np
 import pytest
 
 import talvo
@@ -29,15 +30,20 @@ def test_material_is_the_json_of_xs(formula, kwargs, options):
     expected = json.loads(run_tools("xs", formula, "--json", *options))
     m = talvo.material(formula, **kwargs)
     assert m.to_dict() == expected
-    # Every key is an attribute holding the same value, nested records too.
+    # Every key is an attribute holding the same value, typed parts too.
     for key, value in expected.items():
         attr = getattr(m, key)
         if key in ("per_atom", "per_formula", "units"):
+            if key == "per_atom":
+                assert isinstance(attr, talvo.PerAtom)
             assert {k: getattr(attr, k) for k in value} == value
         elif key in ("elements", "partials"):
+            kind = talvo.Element if key == "elements" else talvo.Partial
+            assert all(isinstance(r, kind) for r in attr)
             assert [r.to_dict() for r in attr] == value
+            assert [{k: getattr(r, k) for k in v} for r, v in zip(attr, value)] == value
         else:
-            assert attr == value and m[key] == value
+            assert attr == value
 
 
 # Published per-atom values (Sears 1992), worked out by hand from the
@@ -71,11 +77,15 @@ def test_material_per_volume():
     assert bare.sld is None and bare.density is None and bare.transmission is None
 
 
-def test_material_record_behaves_like_a_record():
+def test_material_is_a_typed_result():
     m = talvo.material("SiO2", density=2.2)
-    assert isinstance(m, talvo.Record)
-    assert m.keys()[:4] == ["formula", "atoms", "mass", "wavelength"]
-    assert "sld" in dir(m) and "sld" in m and "nonsense" not in m
+    assert isinstance(m, talvo.Material)
+    assert list(m.to_dict())[:4] == ["formula", "atoms", "mass", "wavelength"]
+    assert "sld" in dir(m) and "nonsense" not in dir(m)
+    # The attributes are the class's own (what help() and IDEs show), read-only.
+    assert isinstance(talvo.Material.sld, property) and "1e-6" in talvo.material.__doc__
+    with pytest.raises(AttributeError):
+        m.sld = 1.0
     assert [e.symbol for e in m.elements] == ["Si", "O"]
     assert [p.pair for p in m.partials] == ["Si-Si", "O-O", "Si-O"]
     assert isinstance(m.atoms, float) and isinstance(m.elements[0].count, float)
@@ -83,8 +93,6 @@ def test_material_record_behaves_like_a_record():
     assert "formula='SiO2'" in repr(m)
     with pytest.raises(AttributeError, match="nonsense"):
         m.nonsense
-    with pytest.raises(KeyError):
-        m["nonsense"]
     # Results travel to worker processes and copies stay apart.
     assert pickle.loads(pickle.dumps(m)) == m
     twin = copy.deepcopy(m)
@@ -178,3 +186,55 @@ def test_convert_density(density, symbols, amounts, expected):
 def test_convert_density_errors(density, symbols, amounts, message):
     with pytest.raises(ValueError, match=message):
         talvo.convert_density(density, symbols, amounts)
+
+
+# Values that depend on the wavelength, and those that do not.
+SWEPT = ["sld", "sld_im", "mu_abs", "mu_scatt", "mu_total", "penetration_depth", "transmission"]
+
+
+@pytest.mark.parametrize(
+    "formula,kwargs",
+    [("Gd2O3", {"density": 7.41, "thickness": 0.01}), ("H2O", {"density": 1.0, "thickness": 0.1}),
+     ("B4C", {"number_density": 0.13}), ("V", {})],
+)
+def test_material_over_wavelengths_is_each_wavelength(formula, kwargs):
+    wavelengths = np.linspace(0.5, 10.0, 200)
+    sweep = talvo.material(formula, wavelength=wavelengths, **kwargs)
+    assert isinstance(sweep, talvo.MaterialSweep) and len(sweep) == 200
+    assert sweep.formula == formula
+    np.testing.assert_array_equal(sweep.wavelength, wavelengths)
+    for i in (0, 57, 199):
+        one = talvo.material(formula, wavelength=float(wavelengths[i]), **kwargs)
+        assert sweep[i] == one
+        assert sweep.per_atom.sigma_abs[i] == one.per_atom.sigma_abs
+        for name in SWEPT:
+            value = getattr(sweep, name)
+            if getattr(one, name) is None:
+                assert value is None or np.isnan(value[i])
+            else:
+                assert value[i] == getattr(one, name)
+    # Absorption grows as the wavelength (1/v): sigma_abs = sigma_abs_2200 lambda / 1.798.
+    np.testing.assert_allclose(sweep.per_atom.sigma_abs,
+                               sweep.per_atom.sigma_abs_2200 * wavelengths / 1.798, rtol=1e-14)
+    assert sweep.atoms == sweep[0].atoms and sweep.density == sweep[0].density
+    assert pickle.loads(pickle.dumps(sweep)) == sweep
+
+
+def test_material_over_wavelengths_keeps_their_shape_and_checks_each():
+    grid = np.array([[1.0, 2.0], [4.0, 8.0]])
+    sweep = talvo.material("Gd2O3", density=7.41, thickness=0.001, wavelength=grid)
+    assert sweep.transmission.shape == (2, 2) and sweep.per_atom.b_coh.shape == (2, 2)
+    assert sweep.transmission[1, 1] == talvo.material("Gd2O3", density=7.41, thickness=0.001, wavelength=8.0).transmission
+    assert np.all(np.diff(sweep.transmission.ravel()) < 0)
+    # A list or an int array of wavelengths is a sweep too; a 0-d array is one material.
+    assert isinstance(talvo.material("V", wavelength=[1, 2]), talvo.MaterialSweep)
+    assert isinstance(talvo.material("V", wavelength=np.float64(2.0)), talvo.Material)
+    assert talvo.material("V", wavelength=np.array(2.0)) == talvo.material("V", wavelength=2.0)
+    with pytest.raises(ValueError, match="wavelength must be above 0"):
+        talvo.material("V", wavelength=np.array([1.0, -1.0]))
+    with pytest.raises(ValueError, match="empty"):
+        talvo.material("V", wavelength=np.array([]))
+    with pytest.raises(ValueError, match='unknown element "Xx"'):
+        talvo.material("Xx", wavelength=np.array([1.0]))
+    with pytest.raises(TypeError):
+        talvo.material("V", wavelength=np.array(["1.0"]))

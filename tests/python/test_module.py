@@ -1,4 +1,6 @@
-"""The module as a whole: its manual, its version, and its silence."""
+"""The package as a whole: its manual, its signatures, its version, and its
+silence."""
+import inspect
 import pydoc
 import warnings
 
@@ -15,11 +17,12 @@ def test_help_reads_like_a_manual():
     text = pydoc.render_doc(talvo, renderer=pydoc.plaintext)
     assert "Neutron and X-ray scattering" in text
     for name in FUNCTIONS:
-        doc = getattr(talvo, name).__doc__
-        # The signature line pybind11 writes, then at least a paragraph of our own.
-        assert doc.startswith(name + "(") and len(doc.split("\n", 1)[1].strip()) > 80, name
+        function = getattr(talvo, name)
+        # A signature inspect reads (and help() shows), then at least a paragraph of our own.
+        assert str(inspect.signature(function)).startswith("(") and f"{name}(" in text, name
+        assert len(function.__doc__.strip()) > 80, name
         assert name in talvo.__doc__, f"the overview leaves out {name}"
-    assert talvo.Record.__doc__ and talvo.TalvoWarning.__doc__
+    assert talvo.Material.__doc__ and talvo.TalvoWarning.__doc__ and talvo.TalvoError.__doc__
 
 
 def test_version_is_the_programs():

@@ -86,8 +86,16 @@ check "xray-average empty grid" 1 "" "talvo-tools xray-average: the Q grid is em
   bash -c "'$tools' xray-average SiO2 < /dev/null"
 check "xray-average bad density" 1 "" "the density must be above 0 g/cm3" -- \
   "$tools" xray-average SiO2 --q 0:1:1 --density 0
-check "xray-average isotope mass" 1 "" "the mass of Li[7] is not known here" -- \
-  "$tools" xray-average 'Li[7]F' --q 0:1:1 --density 2.6
+check "xray-average isotope mass" 1 "" "no mass is listed for the isotope Li[5]: give the number density instead" -- \
+  "$tools" xray-average 'Li[5]F' --q 0:1:1 --density 2.6
+# Listed isotopes weigh their NIST mass: 7Li 7.016004, F 18.9984, n = 2.6 / (1.66053906660 * 26.014404 / 2).
+t0=$("$tools" xray-average 'Li[7]F' --q 0:0:1 --density 2.6 2>"$err" | sed -n 1p)
+case $t0 in
+  *", n 0.1203761268"*" atoms/A^3)") ;;
+  *) echo "FAIL xray-average Li[7]F density: $t0"; cat "$err"; fail=1 ;;
+esac
+check "xray-average count beyond the range" 1 "" "the count of H comes to 1e+108, beyond 1e-100 to 1e100" -- \
+  "$tools" xray-average "$(printf '(%.0s' {1..11})H1000000000$(printf ')1000000000%.0s' {1..11})" --q 0:1:1
 check "xray-average no formula" 2 "" "give one FORMULA" -- "$tools" xray-average --q 0:1:1
 check "xray-average bad table" 2 "" "--table is wk or it" -- "$tools" xray-average SiO2 --table xx --q 0:1:1
 
@@ -100,6 +108,7 @@ check "foq Fe+3 is Fe3+" 0 "$("$tools" foq Fe3+ --q 0:2:1 2>/dev/null)" "" -- "$
 check "foq ion the table lacks" 1 "" "the ion Fe5+ (the table has Fe2+, Fe3+)" -- "$tools" foq Fe5+ --q 0:1:1
 check "foq ion with it" 2 "" "ions are in the Waasmaier-Kirfel table only" -- "$tools" foq O2- --table it --q 0:1:1
 check "foq ion from a file" 2 "" "held in the program only" -- "$tools" foq O2- --source file --q 0:1:1
+check "foq cval is Cval" 0 "$("$tools" foq Cval --q 0:2:1 2>/dev/null)" "" -- "$tools" foq cval --q 0:2:1
 
 # Al{3+}2O{2-}3 at Q = 0: f(0) of Al3+ is 0.019397 + 4.132015 + 0.912049 + 1.102425 + 0.614876 + 3.219136
 # = 9.999898, of O2- 9.998401; c = 0.4 and 0.6.
@@ -144,6 +153,40 @@ check "xray W K alpha beyond the table" 1 "" "59.31824 keV is outside the Henke 
 check "xray beyond U" 1 "" "not Pu (Z = 94)" -- "$tools" xray PuO2 --anode Cu
 check "xray empty formula" 1 "" "talvo-tools xray: empty formula" -- "$tools" xray "" --anode Cu
 check "xray NaN energy" 2 "" "talvo-tools xray: --energy is not a number: nan" -- "$tools" xray SiO2 --energy nan
+# Isotopes weigh their own mass: D2O at 1.107 g/cm3 has n = 1.107 / (1.66053906660 (2 * 2.014102 + 15.9994) / 3),
+# Li[6]F the mass 6.015122 + 18.9984.
+for args in "D2O --density 1.107" "H[2]2O --density 1.107" "Li[6]F --density 2.6"; do
+  # shellcheck disable=SC2086
+  json=$("$tools" xray $args --anode Cu --json 2>"$err")
+  python3 -c '
+import json, sys
+m = json.loads(sys.argv[1])
+mass = {"D2O": 2 * 2.014102 + 15.9994, "H[2]2O": 2 * 2.014102 + 15.9994, "Li[6]F": 6.015122 + 18.9984}[m["formula"]]
+assert abs(m["mass"] - mass) < 1e-9, m["mass"]
+n = m["density"] / (1.66053906660 * mass / m["atoms"])
+assert abs(m["number_density"] - n) < 1e-15, (m["number_density"], n)
+' "$json" || { echo "FAIL xray $args: $json"; cat "$err"; fail=1; }
+done
+check "xray unlisted isotope" 1 "" "talvo-tools xray: no mass is listed for the isotope Li[5]" -- \
+  "$tools" xray 'Li[5]F' --anode Cu --density 2.6
+# Below some edges f1 < 0 (Ac at 85.8491 eV: -27.1953): n > 1 and no critical angle, never NaN.
+out=$("$tools" xray Ac --energy 0.0858491 --density 10 2>"$err")
+grep -q "^critical_angle  *-  *degrees$" <<<"$out" || { echo "FAIL xray no critical angle: $out"; fail=1; }
+grep -qi "nan\|inf" <<<"$out" && { echo "FAIL xray NaN or inf: $out"; fail=1; }
+check "xray density beyond the range of numbers" 1 "" "the density 1e+308 g/cm3 gives values beyond the range" -- \
+  "$tools" xray SiO2 --anode Cu --density 1e308
+# Every --json output is JSON (no NaN, no Infinity), whatever the formula, energy and options.
+for args in "SiO2 --anode Cu" "Gd2O3 --anode CuKa --density 7.41 --thickness 0" "Ac --energy 0.0858491 --density 10" \
+  "H --energy 0.0293 --density 0.07 --thickness 1e308" "U --energy 30 --density 19.05 --thickness 1e-300" \
+  "Fe{3+}2O{2-}3+5H2O --wavelength 0.7093 --density 5" "(Li[6]F)0.5(Li[7]F)0.5 --anode Mo --density 2.6"; do
+  # shellcheck disable=SC2086
+  json=$("$tools" xray $args --json 2>"$err")
+  python3 -c '
+import json, sys
+def refuse(c): raise ValueError("not JSON: " + c)
+json.loads(sys.argv[1], parse_constant=refuse)
+' "$json" || { echo "FAIL xray $args --json is not JSON: $json"; cat "$err"; fail=1; }
+done
 
 # compton: SiO2 at x = sin(theta)/lambda = 0.5 (Q = 2 pi), where Hubbell tabulates S: Si 7.937, O 5.828.
 out=$("$tools" compton SiO2 --q 6.283185307179586:6.283185307179586:1 2>"$err")

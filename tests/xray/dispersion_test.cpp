@@ -165,6 +165,31 @@ TEST(Dispersion, ComplexFormFactorAddsTheCorrections) {
   EXPECT_EQ(form_factor("Fe", negative, kCuKa1).kind(), ErrorKind::kInvalidArgument);
 }
 
+TEST(Dispersion, EveryNameOfAnAtomHasItsElementsCorrections) {
+  // Valence-bonded C and Si, tritium and ions in any case take their
+  // element's f' and f'', as their form factors without an energy exist.
+  const std::vector<double> q = {0.0, 2.0};
+  const struct {
+    const char* name;
+    const char* element;
+  } cases[] = {{"Cval", "C"}, {"siva", "Si"}, {"T", "H"}, {"D", "H"}, {"fe{3+}", "Fe"}, {"O2-", "O"}};
+  for (const auto& c : cases) {
+    const Result<Dispersion> d = dispersion(c.name, kCuKa1);
+    ASSERT_TRUE(d.ok()) << c.name << ": " << d.error().message;
+    EXPECT_EQ(d->f1, dispersion(c.element, kCuKa1)->f1) << c.name;
+  }
+  for (const char* name : {"Cval", "Siva"}) {
+    const FormFactorResult f0 = form_factor(name, q);
+    const Result<std::vector<std::complex<double>>> f = form_factor(name, q, kCuKa1);
+    ASSERT_TRUE(f.ok()) << name << ": " << f.error().message;
+    const Dispersion d = *dispersion(name[0] == 'C' ? "C" : "Si", kCuKa1);
+    EXPECT_DOUBLE_EQ((*f)[1].real(), f0.f[1] + d.f_prime) << name;
+    EXPECT_DOUBLE_EQ((*f)[1].imag(), d.f_double_prime) << name;
+  }
+  for (const char* bad : {"Cvalx", "Tx", "Fe{3+", "{3+}Fe", ""})
+    EXPECT_EQ(dispersion(bad, kCuKa1).kind(), ErrorKind::kNotFound) << bad;
+}
+
 TEST(Dispersion, AveragesWithAnEnergyUseTheComplexFormFactors) {
   const std::vector<double> q = {0.0, 2.0, 6.0};
   const XrayAverage plain = xray_average("Fe{3+}2O{2-}3", q);

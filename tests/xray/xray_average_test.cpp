@@ -150,16 +150,26 @@ TEST(XrayAverage, DensityGivesT0) {
   ASSERT_TRUE(r.status.ok());
   EXPECT_NEAR(*r.t0, 83.118043992904945, 1e-11);
   EXPECT_NEAR(*r.density, 2.2, 1e-14);
-  // Heavy water: deuterium's own weight 2.016; T0 with <f(0)> of H and O.
-  r = xray_average("D2O", q, {.density = 1.107});
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
-  EXPECT_NEAR(*r.number_density, 1.107 / (1.66053906660 * (2 * 2.016 + 15.9994) / 3), 1e-15);
+  // Heavy water: deuterium's mass 2.014102 (NIST; D and H[2] alike); T0 with <f(0)> of H and O.
+  for (const char* heavy : {"D2O", "H[2]2O"}) {
+    r = xray_average(heavy, q, {.density = 1.107});
+    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    EXPECT_NEAR(*r.number_density, 1.107 / (1.66053906660 * (2 * 2.014102 + 15.9994) / 3), 1e-15) << heavy;
+  }
   EXPECT_FALSE(xray_average("SiO2", q).t0.has_value());
-  // Other isotopes have no weight here: a number density does instead.
+  // Any listed isotope has its mass: 7Li 7.016004; a mix of isotopes weighs
+  // as its shares (half 6Li 6.015122, half 7Li).
   r = xray_average("Li[7]F", q, {.density = 2.6});
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  EXPECT_NEAR(*r.number_density, 2.6 / (1.66053906660 * (7.016004 + 18.9984) / 2), 1e-15);
+  r = xray_average("Li[6]0.5Li[7]0.5F", q, {.density = 2.6});
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  EXPECT_NEAR(*r.number_density, 2.6 / (1.66053906660 * (0.5 * 6.015122 + 0.5 * 7.016004 + 18.9984) / 2), 1e-15);
+  // An isotope that is not listed has no mass: a number density does instead.
+  r = xray_average("Li[5]F", q, {.density = 2.6});
   EXPECT_EQ(r.status.ierr, kXrayNoMass);
-  EXPECT_NE(r.status.message.find("Li[7]"), std::string::npos) << r.status.message;
-  r = xray_average("Li[7]F", q, {.number_density = 0.12});
+  EXPECT_NE(r.status.message.find("Li[5]"), std::string::npos) << r.status.message;
+  r = xray_average("Li[5]F", q, {.number_density = 0.12});
   EXPECT_TRUE(r.status.ok());
   EXPECT_TRUE(r.t0.has_value());
   EXPECT_FALSE(r.density.has_value());
@@ -184,6 +194,22 @@ TEST(XrayAverage, Errors) {
       {"SiO2", {0.0}, {.density = 0.0}, kXrayBadOption, "density"},
       {"SiO2", {0.0}, {.density = 2.2, .number_density = 0.07}, kXrayBadOption, "not both"},
       {"SiO2", {0.0}, {.number_density = -0.07}, kXrayBadOption, "number density"},
+      // T0 or the density would be inf.
+      {"SiO2", {0.0}, {.density = 1e308}, kXrayBadOption, "the density 1e+308 g/cm3 gives values beyond"},
+      {"SiO2", {0.0}, {.number_density = 1e307}, kXrayBadOption, "the number density 1e+307 gives values beyond"},
+      // Counts of groups in groups whose product is inf or 0 (NaN in every average).
+      {"((((((((((((H1000000000)1000000000)1000000000)1000000000)1000000000)1000000000)1000000000)1000000000)"
+       "1000000000)1000000000)1000000000)1000000000)",
+       {0.0},
+       {},
+       kXrayBadFormula,
+       "the count of H comes to 1e+108"},
+      {"(((((((((((H.0000000001).0000000001).0000000001).0000000001).0000000001).0000000001).0000000001)"
+       ".0000000001).0000000001).0000000001).0000000001)O",
+       {0.0},
+       {},
+       kXrayBadFormula,
+       "the count of H comes to 1e-110"},
   };
   for (const auto& c : cases) {
     const XrayAverage r = xray_average(c.formula, c.q, c.options);
@@ -273,7 +299,6 @@ TEST(FormFactorDouble, AgreesWithFoqToSinglePrecision) {
       EXPECT_NE(r.f[5], single[5]) << sym << ": not rounded";
     }
 }
-
 
 // The double-precision sums against the plain loop with the library's
 // exponential: a few units in the last place over the fitted range and

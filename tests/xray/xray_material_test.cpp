@@ -156,9 +156,23 @@ TEST(XrayMaterial, TotalsTransmissionAndCompositions) {
   EXPECT_EQ(*xray_material_from_formula("Gd{3+}2O{2-}3", 8.04778, {.density = 7.41})->sld, *m->sld);
   const Result<XrayMaterial> heavy = xray_material_from_formula("D2O", kMoKa1, {.density = 1.107});
   const Result<XrayMaterial> light = xray_material_from_formula("H2O", kMoKa1, {.density = 1.0});
-  EXPECT_NEAR(*heavy->number_density, *light->number_density * 1.107 * (2 * 1.0079 + 15.9994) / (2 * 2.016 + 15.9994),
-              1e-15);
-  EXPECT_FALSE(xray_material_from_formula("Li[6]F", 8.0)->mass.has_value());
+  EXPECT_NEAR(*heavy->number_density,
+              *light->number_density * 1.107 * (2 * 1.0079 + 15.9994) / (2 * 2.014102 + 15.9994), 1e-15);
+  // D and T in a composition weigh what they weigh in a formula, and scatter as H.
+  const Result<XrayMaterial> composed = xray_material({"D2O", {{"D", 2.0}, {"O", 1.0}}, 1.107}, kMoKa1);
+  ASSERT_TRUE(composed.ok()) << composed.error().message;
+  EXPECT_EQ(*composed->number_density, *heavy->number_density);
+  const Result<XrayMaterial> tritium = xray_material({"T2O", {{"T", 2.0}, {"O", 1.0}}}, kMoKa1);
+  ASSERT_TRUE(tritium.ok()) << tritium.error().message;
+  EXPECT_NEAR(*tritium->mass, *xray_material_from_formula("T2O", kMoKa1)->mass, 1e-12);
+  EXPECT_NEAR(*tritium->mass, 2 * 3.016049 + 15.9994, 1e-12);
+  EXPECT_EQ(tritium->f1, light->f1);
+  // Every listed isotope has its mass (6Li 6.015122, NIST); an unlisted one has none.
+  EXPECT_NEAR(*xray_material_from_formula("Li[6]F", 8.0)->mass, 6.015122 + 18.9984, 1e-12);
+  const double lif = *xray_material_from_formula("LiF", 8.0, {.density = 2.6})->sld;
+  EXPECT_NEAR(*xray_material_from_formula("Li[6]F", 8.0, {.density = 2.6})->sld,
+              lif * (6.9409 + 18.9984) / (6.015122 + 18.9984), 1e-13 * lif);
+  EXPECT_FALSE(xray_material_from_formula("Li[5]F", 8.0)->mass.has_value());
 }
 
 TEST(XrayMaterial, JsonHasTheEnergyFirstAndTheKeysOfXs) {
@@ -168,6 +182,22 @@ TEST(XrayMaterial, JsonHasTheEnergyFirstAndTheKeysOfXs) {
   for (const char* key : {"\"number_density\": ", "\"sld\": ", "\"sld_im\": ", "\"mu_photo\": ", "\"mu_total\": ",
                           "\"transmission\": null", "\"elements\": [{\"symbol\": \"Si\", \"z\": 14"})
     EXPECT_NE(json.find(key), std::string::npos) << key;
+}
+
+TEST(XrayMaterial, NoCriticalAngleWhereTheIndexIsAboveOne) {
+  // Ac at 85.8491 eV, a point of Henke's table: f1 = -27.1953, so delta < 0
+  // and there is no total external reflection; the SLD is negative.
+  const Result<XrayMaterial> m = xray_material_from_formula("Ac", 0.0858491, {.density = 10.0});
+  ASSERT_TRUE(m.ok()) << m.error().message;
+  EXPECT_NEAR(m->f1, -27.1953, 1e-9);
+  EXPECT_LT(*m->sld, 0.0);
+  EXPECT_LT(*m->delta, 0.0);
+  EXPECT_FALSE(m->critical_angle.has_value());
+  const std::string json = xray_material_json(*m);
+  EXPECT_NE(json.find("\"critical_angle\": null"), std::string::npos) << json;
+  EXPECT_EQ(json.find("nan"), std::string::npos) << json;
+  // Just above 0: a critical angle that is small but there.
+  EXPECT_GT(*xray_material_from_formula("Ac", 0.0743057, {.density = 10.0})->critical_angle, 0.0);
 }
 
 TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
@@ -188,7 +218,10 @@ TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
       {"Qq", 8.0, {}, ErrorKind::kParseError, "unknown element \"Qq\""},
       {"SiO2", 8.0, {.density = -2.2}, ErrorKind::kInvalidArgument, "density must be above 0"},
       {"SiO2", 8.0, {.density = 2.2, .thickness = nan}, ErrorKind::kInvalidArgument, "thickness"},
-      {"Li[6]F", 8.0, {.density = 2.6}, ErrorKind::kNotFound, "the mass of Li[6]"},
+      {"Li[5]F", 8.0, {.density = 2.6}, ErrorKind::kNotFound, "no mass is listed for the isotope Li[5]"},
+      // Densities whose SLD, mu or attenuation length would be inf (no NaN or inf is ever a value).
+      {"SiO2", 8.0, {.density = 1e308}, ErrorKind::kOutOfRange, "the density 1e+308 g/cm3 gives values beyond"},
+      {"SiO2", 8.0, {.density = 1e-320}, ErrorKind::kOutOfRange, "the density 1e-320 g/cm3 gives values beyond"},
   };
   for (const auto& t : cases) {
     const Result<XrayMaterial> m = xray_material_from_formula(t.formula, t.kev, t.options);
@@ -199,6 +232,10 @@ TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
   EXPECT_EQ(xray_material(XrayComposition{}, 8.0).kind(), ErrorKind::kInvalidArgument);
   EXPECT_EQ(xray_material(XrayComposition{"x", {{"Si", 0.0}}}, 8.0).kind(), ErrorKind::kInvalidArgument);
   EXPECT_EQ(xray_material(XrayComposition{"x", {{"Zz", 1.0}}}, 8.0).kind(), ErrorKind::kNotFound);
+  // Counts each in range that add up beyond it.
+  const Result<XrayMaterial> sum = xray_material(XrayComposition{"x", {{"Fe", 1e308}, {"O", 1e308}}}, 8.0);
+  EXPECT_EQ(sum.kind(), ErrorKind::kOutOfRange);
+  EXPECT_NE(sum.error().message.find("the counts of x add up beyond the range of numbers"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,145 @@
+// What the parts of the _core extension share: arrays in and out, errors by
+// kind, warnings, text checks and the data folder.
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "talvo/result.hpp"
+#include "talvo/status.hpp"
+
+namespace talvo::python {
+
+namespace py = pybind11;
+
+// --- errors (errors.cpp) ----------------------------------------------------
+
+// The routines whose Status numbers the binding knows; each has its own numbering.
+enum class Source {
+  kNeutronTable,
+  kMaterial,
+  kDensity,
+  kFormFactor,
+  kXrayAverage,
+  kXrdmlFile,
+  kXrdmlValues,
+  kFilon,
+  kModification,
+  kSq2gr,
+  kPeak,
+};
+
+// Whether an error is about a file (then a kNotFound is FileNotFoundError).
+enum class About { kValue, kFile };
+
+// The error kind of a failed Status: the one place Status numbers become kinds.
+Error error_of(Source source, const Status& status);
+
+// Raises the Python exception of the kind (the table in errors.cpp).
+[[noreturn]] void raise(const Error& error, About about = About::kValue);
+[[noreturn]] void raise_invalid(const std::string& message);
+
+// A failure raises by kind; a warning becomes a TalvoWarning.
+void check(Source source, const Status& status, About about = About::kValue);
+void warn(const Status& status);
+
+void init_errors(py::module_& m);
+
+// --- arguments and results (conversions.cpp) --------------------------------
+
+// A C-ordered, aligned float64 array of numbers (ints, unsigned ints and
+// floats are taken; bools, strings, dates, complex and objects are refused
+// with TypeError). A float64 array that is already C-ordered and aligned is
+// used in place.
+using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+InArray numbers(const py::handle& value, const char* name);
+
+std::span<const double> view(const InArray& a);
+std::vector<py::ssize_t> shape_of(const InArray& a);
+// One-dimensional only (integrands and grids with an order).
+std::span<const double> one_d(const InArray& a, const char* name);
+
+// The vector becomes the array's buffer (freed with the array).
+py::array_t<double> to_numpy(std::vector<double>&& v, const std::vector<py::ssize_t>& shape);
+py::array_t<double> to_numpy(std::vector<double>&& v);
+// Values at evaluation points: shaped like the points, a float for a scalar.
+py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape);
+
+// A text argument as the library takes it: a NUL would cut it short in the
+// library's C strings, so it is refused, the text quoted with it escaped.
+const std::string& text_arg(const std::string& s, const char* what);
+// Control characters as \xNN, for messages that quote input.
+std::string escaped(std::string_view s);
+
+// An optional float as Python gives it: None when absent or not finite.
+py::object optional_float(const std::optional<double>& v);
+// Equality of two result fields that may hold numpy arrays.
+bool same(const py::handle& a, const py::handle& b);
+
+void init_conversions(py::module_& m);
+
+// --- the data folder (neutron.cpp) ------------------------------------------
+
+std::string data_file(const std::string& name);
+
+void init_neutron(py::module_& m);
+void init_xray(py::module_& m);
+void init_xrdml(py::module_& m);
+void init_numeric(py::module_& m);
+
+}  // namespace talvo::python
+
+// --- results made only by the module ----------------------------------------
+
+namespace talvo::python {
+
+// `self` of a result's method. An instance made by X.__new__(X) (as pickle
+// does before __setstate__) holds no value yet: its methods raise TypeError
+// instead of reading memory that was never written.
+template <class T>
+struct Self {
+  const T* p = nullptr;
+  operator const T&() const { return *p; }  // NOLINT: used as the value it stands for
+};
+
+// __setstate__ for a value rebuilt from its state: only on an instance that
+// holds none yet (pickle's), never over a live one.
+template <class Cls, class From>
+void define_setstate(Cls& cls, From from) {
+  using T = typename Cls::type;
+  cls.def(
+      "__setstate__",
+      [from](py::detail::value_and_holder& v_h, const py::dict& state) {
+        if (v_h.holder_constructed()) throw py::type_error("__setstate__ on a result that holds values");
+        v_h.value_ptr() = new T(from(state));
+      },
+      py::detail::is_new_style_constructor(), py::arg("state"));
+}
+
+}  // namespace talvo::python
+
+namespace pybind11::detail {
+template <class T>
+struct type_caster<talvo::python::Self<T>> {
+  PYBIND11_TYPE_CASTER(talvo::python::Self<T>, const_name("self"));
+  bool load(handle src, bool) {
+    if (!isinstance<T>(src)) return false;
+    auto* inst = reinterpret_cast<instance*>(src.ptr());
+    value_and_holder v_h = inst->get_value_and_holder(get_type_info(typeid(T)), true);
+    if (!v_h.holder_constructed())
+      throw type_error(str(src.get_type().attr("__name__")).cast<std::string>() +
+                       " holds no values: results are made by talvo's functions (or restored by pickle)");
+    value.p = v_h.template value_ptr<T>();
+    return true;
+  }
+  static handle cast(const talvo::python::Self<T>&, return_value_policy, handle) = delete;
+};
+}  // namespace pybind11::detail

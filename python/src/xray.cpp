@@ -1,0 +1,148 @@
+// talvo.form_factor and talvo.xray_average.
+#include <pybind11/stl.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core.hpp"
+#include "results.hpp"
+#include "talvo/xray/formfactor.hpp"
+#include "talvo/xray/xray_average.hpp"
+
+namespace talvo::python {
+namespace {
+
+struct XrayAverageTag {};
+using XrayAverageResult = Typed<XrayAverageTag>;
+
+constexpr std::array<Field, 12> kXrayAverageFields{{
+    {"formula", Kind::kText},
+    {"symbols", Kind::kTexts},
+    {"fractions", Kind::kArray},
+    {"f0", Kind::kArray},
+    {"f0_mean", Kind::kFloat},
+    {"q", Kind::kArrayOrFloat},
+    {"f2", Kind::kArrayOrFloat},
+    {"f_mean_sq", Kind::kArrayOrFloat},
+    {"weights", Kind::kArrayDict},  // a scalar Q gives floats: checked as numbers below
+    {"density", Kind::kOptionalFloat},
+    {"number_density", Kind::kOptionalFloat},
+    {"t0", Kind::kOptionalFloat},
+}};
+
+FormFactorTable table_from_name(const std::string& name) {
+  if (const std::optional<FormFactorTable> table = form_factor_table_named(text_arg(name, "table"))) return *table;
+  raise_invalid("unknown form-factor table \"" + name +
+                "\": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
+}
+
+py::object form_factor(const std::string& symbol, const py::object& q_in, const std::string& table) {
+  text_arg(symbol, "symbol");
+  FormFactorOptions o;
+  o.table = table_from_name(table);
+  const InArray q = numbers(q_in, "q");
+  FormFactorResult r;
+  {
+    py::gil_scoped_release unlocked;
+    r = talvo::form_factor(symbol, view(q), o);
+  }
+  check(Source::kFormFactor, r.status);
+  return shaped(std::move(r.f), shape_of(q));
+}
+
+py::object xray_average(const std::string& formula, const py::object& q_in, const std::string& table,
+                        std::optional<double> density, std::optional<double> number_density) {
+  text_arg(formula, "formula");
+  XrayAverageOptions o;
+  o.table = table_from_name(table);
+  o.density = density;
+  o.number_density = number_density;
+  const InArray q = numbers(q_in, "q");
+  XrayAverage a;
+  {
+    py::gil_scoped_release unlocked;
+    a = talvo::xray_average(formula, view(q), o);
+  }
+  check(Source::kXrayAverage, a.status);
+  const auto shape = shape_of(q);
+  py::dict weights;
+  for (XrayPartial& w : a.weights) weights[py::str(w.pair)] = shaped(std::move(w.weight), shape);
+  XrayAverageResult r;
+  r.v = {py::str(a.formula),
+         py::tuple(py::cast(a.symbols)),
+         to_numpy(std::move(a.fractions)),
+         to_numpy(std::move(a.f0)),
+         py::float_(a.f0_mean),
+         shaped(std::move(a.q), shape),
+         shaped(std::move(a.f2), shape),
+         shaped(std::move(a.f_mean_sq), shape),
+         weights,
+         optional_float(a.density),
+         optional_float(a.number_density),
+         optional_float(a.t0)};
+  return py::cast(std::move(r));
+}
+
+constexpr const char* kFormFactorDoc = R"(form_factor(symbol, q, table='wk')
+--
+
+The X-ray form factor f(Q) of a neutral atom, in electrons.
+
+f(Q) = c + sum_j a_j exp(-b_j (Q / 4 pi)^2), in double precision from the
+published coefficients.
+
+symbol
+    The element ("Fe", case-blind).
+q
+    Q in inverse Angstrom (not below 0): an array of any shape, a sequence or
+    a scalar, of ints or floats.
+table
+    "wk" (Waasmaier-Kirfel 1995, fitted up to Q = 24 pi) or "it"
+    (International Tables Vol. C, fitted up to Q = 8 pi).
+
+Returns a float64 array of q's shape; a float for a scalar q. Raises
+ValueError for an element the table lacks or a Q that is negative or not a
+number, TypeError for a q that is not numbers (strings, dates); issues a
+TalvoWarning (values still given) beyond the fitted range.)";
+
+constexpr const char* kXrayAverageDoc = R"(xray_average(formula, q, table='wk', density=None, number_density=None)
+--
+
+X-ray averages of a formula over its composition on a Q grid.
+
+formula
+    As for material(); isotopes scatter X-rays as their element.
+q
+    Q in inverse Angstrom (not below 0), any shape, or a scalar.
+table
+    "wk" or "it", as for form_factor().
+density, number_density
+    g/cm3 or atoms per cubic Angstrom (one of them, or neither) for T0.
+
+Returns an XrayAverage with formula, symbols (in the order of the formula),
+fractions c_i, f0 (each f_i(0), electrons), f0_mean (<f(0)>), q (inverse
+Angstrom), f2 (<f^2> = sum c f^2, electrons^2), f_mean_sq (<f>^2 = (sum c
+f)^2), weights (a dict "Si-O" -> the Faber-Ziman weight at every Q: c_i^2
+f_i^2 / <f>^2 for like pairs, 2 c_i c_j f_i f_j / <f>^2 for unlike ones;
+they add to 1), density (g/cm3), number_density (atoms per cubic Angstrom)
+and t0 (4 pi <f(0)>^2 n in electrons^2 per cubic Angstrom; None without a
+density). Arrays at Q have q's shape (floats for a scalar q). Raises
+ValueError for a bad formula, element, density or Q; warns as form_factor()
+does.)";
+
+}  // namespace
+
+void init_xray(py::module_& m) {
+  define<XrayAverageTag>(m, "XrayAverage",
+                         "X-ray averages of a formula on a Q grid (see xray_average()): <f^2>, <f>^2, the Faber-Ziman "
+                         "weights and T0.",
+                         kXrayAverageFields);
+  m.def("form_factor", &form_factor, kFormFactorDoc, py::arg("symbol"), py::arg("q"), py::arg("table") = "wk");
+  m.def("xray_average", &xray_average, kXrayAverageDoc, py::arg("formula"), py::arg("q"), py::arg("table") = "wk",
+        py::arg("density") = py::none(), py::arg("number_density") = py::none());
+}
+
+}  // namespace talvo::python

@@ -1,0 +1,203 @@
+"""The package: its stubs against the module, its signatures, its errors by
+kind, mypy on a user's script, and a wheel built and installed into a fresh
+virtual environment."""
+import ast
+import importlib.util
+import inspect
+import os
+import pathlib
+import pickle
+import pydoc
+import subprocess
+import sys
+import zipfile
+
+import numpy as np
+import pytest
+
+import talvo
+from talvo import _core
+from conftest import ROOT, XRDML, run_python
+
+STUB = pathlib.Path(talvo.__file__).with_name("_core.pyi")
+SOURCE_STUB = ROOT / "python" / "talvo" / "_core.pyi"
+
+
+def stub_tree():
+    return ast.parse(STUB.read_text())
+
+
+def test_the_stubs_are_the_repositorys():
+    assert STUB.read_text() == SOURCE_STUB.read_text()
+    assert pathlib.Path(talvo.__file__).with_name("py.typed").is_file()
+
+
+def test_the_stubs_name_what_the_module_holds():
+    stub_names, classes, functions = set(), {}, {}
+    for node in stub_tree().body:
+        if isinstance(node, ast.ClassDef):
+            classes[node.name] = node
+            stub_names.add(node.name)
+        elif isinstance(node, ast.FunctionDef):
+            functions.setdefault(node.name, node)
+            stub_names.add(node.name)
+        elif isinstance(node, ast.AnnAssign):
+            stub_names.add(node.target.id)
+    module_names = {n for n in vars(_core) if not (n.startswith("__") and n.endswith("__"))} | {"__version__"}
+    assert stub_names == module_names
+    # Each class: the same public attributes and methods.
+    for name, node in classes.items():
+        stubbed = {f.name for f in node.body if isinstance(f, ast.FunctionDef)}
+        cls = getattr(_core, name)
+        if issubclass(cls, BaseException):
+            continue
+        public = {n for n in vars(cls) if not n.startswith("_")}
+        assert {n for n in stubbed if not n.startswith("_")} == public, name
+        assert all(hasattr(cls, n) for n in stubbed), name
+    # Each function: the parameters and defaults of its signature.
+    for name, node in functions.items():
+        args = node.args
+        params = args.args + args.kwonlyargs
+        defaults = [None] * (len(args.args) - len(args.defaults)) + args.defaults + args.kw_defaults
+        stubbed = [(a.arg, None if d is None else ast.literal_eval(d)) for a, d in zip(params, defaults)]
+        actual = [(p.name, None if p.default is inspect.Parameter.empty else p.default)
+                  for p in inspect.signature(getattr(_core, name)).parameters.values()]
+        assert stubbed == actual, name
+
+
+UNITS = ("Angstrom", "g/cm3", "barn", "electrons", "fm", "x's unit", "degrees", "bare name")
+
+
+@pytest.mark.parametrize("name", [n for n in talvo.__all__ if callable(getattr(talvo, n))
+                                  and not isinstance(getattr(talvo, n), type)])
+def test_every_function_has_a_signature_and_units(name):
+    function = getattr(talvo, name)
+    signature = inspect.signature(function)
+    assert list(signature.parameters), name
+    assert any(unit in function.__doc__ for unit in UNITS), name
+    # help() shows the signature with its defaults.
+    assert f"{name}{signature}" in pydoc.render_doc(function, renderer=pydoc.plaintext)
+
+
+def test_errors_by_kind():
+    kinds = _core._ERROR_KINDS
+    assert set(kinds) == {"invalid argument", "parse error", "not found", "out of range", "I/O error", "unsupported",
+                          "out of memory"}
+    for kind, (about_value, about_file) in kinds.items():
+        assert issubclass(about_value, talvo.TalvoError) and issubclass(about_file, talvo.TalvoError), kind
+    assert kinds["not found"] == (talvo.TalvoValueError, talvo.TalvoFileNotFoundError)
+    assert kinds["I/O error"] == (talvo.TalvoOSError, talvo.TalvoOSError)
+    assert issubclass(talvo.TalvoValueError, ValueError) and issubclass(talvo.TalvoOSError, OSError)
+    assert issubclass(talvo.TalvoFileNotFoundError, FileNotFoundError)
+    assert issubclass(talvo.TalvoMemoryError, MemoryError)
+    assert not issubclass(talvo.TalvoWarning, talvo.TalvoError) and issubclass(talvo.TalvoWarning, UserWarning)
+    # Each kind as a call meets it, the library's words as the message.
+    for call, kind, words in [
+        (lambda: talvo.material("Xx"), talvo.TalvoValueError, 'unknown element "Xx"'),
+        (lambda: talvo.material("H2O("), talvo.TalvoValueError, "H2O("),
+        (lambda: talvo.form_factor("Fe", [-1.0]), talvo.TalvoValueError, "-1"),
+        (lambda: talvo.read_xrdml(XRDML / "nope.xrdml"), talvo.TalvoFileNotFoundError, "nope.xrdml"),
+        (lambda: talvo.read_xrdml(XRDML), talvo.TalvoOSError, "not a regular file"),
+        (lambda: talvo.read_xrdml(XRDML / "schema21_gonio_counts.xrdml", axis="Chi"), talvo.TalvoValueError, "Chi"),
+        (lambda: talvo.sq2gr([0.0, 1.0], [1.0, 1.0], [1.0], 0.1), talvo.TalvoValueError, "at least 3 Q values"),
+    ]:
+        with pytest.raises(kind) as caught:
+            call()
+        assert type(caught.value) is kind and words in str(caught.value)
+    with pytest.raises(talvo.TalvoError):
+        talvo.peak([0.0], "gaussian", 0.0, -1.0)
+
+
+def test_a_missing_table_is_file_not_found(tmp_path):
+    code = ("import talvo\n"
+            "try:\n    talvo.material('H2O')\n"
+            "except talvo.TalvoFileNotFoundError as e:\n    print(type(e).__mro__[1].__name__, isinstance(e, OSError))\n")
+    r = run_python(code, {**os.environ, "G_F": str(tmp_path) + "/"})
+    assert r.returncode == 0 and r.stdout.split() == ["TalvoOSError", "True"], r.stderr
+
+
+@pytest.mark.parametrize("make", [
+    lambda: talvo.material("Gd2O3", density=7.41, thickness=0.1),
+    lambda: talvo.material("Gd2O3").elements[0],
+    lambda: talvo.material("Gd2O3").partials[1],
+    lambda: talvo.material("Gd2O3").per_atom,
+    lambda: talvo.material("D2O", density=1.1, wavelength=np.array([[1.0, 2.0], [3.0, 4.0]])),
+    lambda: talvo.xray_average("SiO2", np.array([[0.0], [1.0]]), density=2.2),
+    lambda: talvo.xray_average("SiO2", 1.0),
+    lambda: talvo.read_xrdml(XRDML / "polefigure_91_scans.xrdml"),
+    lambda: talvo.read_xrdml(XRDML / "polefigure_91_scans.xrdml").scans[5],
+    lambda: talvo.sq2gr(np.linspace(0, 20, 201), np.ones(201), np.linspace(0.5, 5, 10), 0.1),
+    lambda: talvo.sq2gr(np.linspace(0, 20, 201), np.ones(201), 2.0, 0.1),
+], ids=["Material", "Element", "Partial", "PerAtom", "MaterialSweep", "XrayAverage", "XrayAverage-scalar",
+        "XrdmlFile", "XrdmlScan", "Sq2gr", "Sq2gr-scalar"])
+def test_results_pickle_and_keep_their_type(make):
+    result = make()
+    for protocol in range(2, pickle.HIGHEST_PROTOCOL + 1):
+        again = pickle.loads(pickle.dumps(result, protocol=protocol))
+        assert type(again) is type(result) and again == result
+    assert type(result).__module__ == "talvo" and repr(result).startswith(type(result).__name__ + "(")
+
+
+@pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed (python3-mypy)")
+def test_mypy_reads_the_stubs(tmp_path):
+    good = tmp_path / "good.py"
+    good.write_text("import numpy as np\nimport talvo\n\n"
+                    "sld: float | None = talvo.material('H2O', density=1.0).sld\n"
+                    "swept = talvo.material('Gd', density=7.9, wavelength=np.linspace(1.0, 5.0, 5))\n"
+                    "t = swept.transmission\n"
+                    "f: talvo.XrdmlFile = talvo.read_xrdml('pattern.xrdml')\n"
+                    "print(sld, t, f.scans[0].x.mean(), talvo.material('V').elements[0].symbol.lower())\n")
+    bad = tmp_path / "bad.py"
+    bad.write_text("import talvo\n\nprint(talvo.material('H2O', density=1.0).sdl)\n")
+    env = {**os.environ, "MYPYPATH": str(pathlib.Path(talvo.__file__).parent.parent)}
+    env.pop("LD_PRELOAD", None)
+
+    def mypy(path):
+        return subprocess.run([sys.executable, "-m", "mypy", "--cache-dir", str(tmp_path / "cache"),
+                               "--python-version", "3.11", str(path)], capture_output=True, text=True, env=env,
+                              timeout=600)
+
+    r = mypy(good)
+    assert r.returncode == 0, r.stdout + r.stderr
+    r = mypy(bad)
+    assert r.returncode == 1 and '"Material" has no attribute "sdl"' in r.stdout, r.stdout + r.stderr
+
+
+def test_a_wheel_installs_into_a_fresh_venv(tmp_path):
+    # Offline, with Debian's own setuptools, pip and venv: the wheel carries
+    # the module, its stubs and its data, and the installed package finds its
+    # data from any folder.
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "G_F", "LD_PRELOAD", "ASAN_OPTIONS")}
+    env.update(PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1", PYTHONDONTWRITEBYTECODE="1")
+    # The wheel's own CMake build, beside the package under test: incremental
+    # from one run to the next, and apart from other build trees' runs.
+    env["TALVO_PYTHON_BUILD_DIR"] = str(pathlib.Path(talvo.__file__).parent.parent.parent / "python-wheel")
+
+    def run(*args, cwd=tmp_path):
+        r = subprocess.run([str(a) for a in args], capture_output=True, text=True, env=env, cwd=cwd, timeout=1500)
+        assert r.returncode == 0, f"{' '.join(map(str, args))}:\n{r.stdout[-3000:]}\n{r.stderr[-3000:]}"
+        return r.stdout
+
+    run(sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps", "-w", tmp_path / "wheels", ROOT,
+        cwd=ROOT)
+    wheel = next((tmp_path / "wheels").glob("talvo-*.whl"))
+    names = zipfile.ZipFile(wheel).namelist()
+    for part in ("talvo/__init__.py", "talvo/py.typed", "talvo/_core.pyi", "talvo/data/neutron_sears92.tsv",
+                 "talvo/data/wk_neutral.foqdat"):
+        assert part in names, part
+    assert any(n.startswith("talvo/_core.") and n.endswith(".so") for n in names)
+    run(sys.executable, "-m", "venv", "--system-site-packages", tmp_path / "venv")
+    python = tmp_path / "venv" / "bin" / "python"
+    run(python, "-m", "pip", "install", "--no-build-isolation", "--no-deps", wheel)
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    out = run(python, "-c",
+              "import talvo, pathlib\n"
+              "home = pathlib.Path(talvo.__file__).parent\n"
+              "assert str(home).startswith(%r), home\n"
+              "assert talvo.data_file('neutron_sears92.tsv') == str(home / 'data' / 'neutron_sears92.tsv')\n"
+              "print(talvo.material('H2O', density=1.0).sld)\n"
+              "print(talvo.read_xrdml(%r).scans[0].y.size)\n" % (str(tmp_path / "venv"),
+                                                                 str(XRDML / "single_scan_counts.xrdml")),
+              cwd=elsewhere)
+    assert out.split() == ["-0.5599164809815348", str(talvo.read_xrdml(XRDML / "single_scan_counts.xrdml").scans[0].y.size)]

@@ -1,0 +1,198 @@
+// What the offline page asks of the library, bound to JavaScript with embind:
+// a material's neutron values as the JSON `talvo-tools xs --json` prints, over
+// one wavelength, a list or a range, and the page's rounding of numbers.
+// The inputs arrive as the text the user typed and are read by the same number
+// parser the command line uses, so that a value means the same in both.
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "talvo/neutron/material.hpp"
+#include "talvo/neutron/neutron_table.hpp"
+#include "talvo/text/free_format.hpp"
+#include "talvo/text/words.hpp"
+#include "talvo/xray/dispersion.hpp"
+#include "talvo/xray/xray_material.hpp"
+
+namespace {
+
+using emscripten::val;
+
+// Embedded in the script at the root of its file system (web/CMakeLists.txt).
+constexpr const char* kNeutronTableFile = "neutron_sears92.tsv";
+// The page draws a row and a plot point for each wavelength of a range.
+constexpr double kMaxWavelengths = 2001;
+
+std::string trimmed(std::string_view t) {
+  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+  return std::string(talvo::trim_end(t));
+}
+
+// An empty field is a value not given; anything else must read as a number.
+bool read_number(const std::string& text, const char* what, std::optional<double>& out, std::string& error) {
+  const std::string t = trimmed(text);
+  if (t.empty()) return true;
+  out = talvo::parse_real(t);
+  if (!out) error = std::string(what) + " is not a number: " + t;
+  return out.has_value();
+}
+
+// One wavelength, a list "1,2,5", or FROM:TO:STEP with the ends included, as
+// talvo-tools xs reads them: a last point within a thousandth of a step of TO
+// counts.
+bool read_wavelengths(const std::string& text, std::vector<double>& out, std::string& error) {
+  const std::string t = trimmed(text);
+  out.clear();
+  if (t.empty()) {
+    out = {talvo::kThermalWavelength};
+    return true;
+  }
+  const char separator = t.find(':') != std::string::npos ? ':' : ',';
+  std::vector<double> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = t.find(separator, start);
+    std::optional<double> v;
+    if (!read_number(t.substr(start, end == std::string::npos ? std::string::npos : end - start), "wavelength", v,
+                     error))
+      return false;
+    if (!v) {
+      error = "wavelength: an empty value in " + t;
+      return false;
+    }
+    parts.push_back(*v);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  if (separator == ',') {
+    if (static_cast<double>(parts.size()) > kMaxWavelengths) {
+      error = "the list " + t + " has more than 2001 wavelengths";
+      return false;
+    }
+    out = parts;
+    return true;
+  }
+  if (parts.size() != 3 || !(parts[2] > 0) || !std::isfinite(parts[0]) || !std::isfinite(parts[1]) ||
+      !std::isfinite(parts[2])) {
+    error = "a wavelength range is FROM:TO:STEP with STEP > 0: " + t;
+    return false;
+  }
+  const double from = parts[0], to = parts[1], step = parts[2];
+  const double count = std::max(0.0, std::floor((to - from) / step + 1e-3) + 1);
+  if (count > kMaxWavelengths) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "the range %s has %.0f wavelengths, at most %.0f", t.c_str(), count,
+                  kMaxWavelengths);
+    error = buf;
+    return false;
+  }
+  for (std::size_t i = 0; i <= static_cast<std::size_t>(count); ++i) {
+    const double v = from + static_cast<double>(i) * step;
+    if (v > to + step / 1000) break;
+    out.push_back(v);
+  }
+  if (out.empty()) error = "the range " + t + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)";
+  return !out.empty();
+}
+
+const talvo::NeutronTable* neutron_table(std::string& error) {
+  static talvo::NeutronTable table;
+  static talvo::Status status = talvo::read_neutron_table(kNeutronTableFile, table);
+  if (status.failed()) error = status.message;
+  return status.failed() ? nullptr : &table;
+}
+
+val string_array(const std::vector<std::string>& items) {
+  val a = val::array();
+  for (const std::string& s : items) a.call<void>("push", s);
+  return a;
+}
+
+// {error, warnings, notes, rows, json}: rows holds the material's JSON at
+// each wavelength, for the page to show; json is what the page copies, the
+// text `talvo-tools xs --json` prints for the same inputs (one object, its
+// values arrays for a list or a range of wavelengths).
+val neutron(const std::string& formula, const std::string& density, const std::string& thickness,
+            const std::string& wavelength) {
+  val out = val::object();
+  std::string error;
+  std::vector<std::string> rows, warnings, notes;
+  std::string json;
+  talvo::MaterialOptions options;
+  std::vector<double> wavelengths;
+  const talvo::NeutronTable* table = neutron_table(error);
+  if (table && read_number(density, "density", options.density, error) &&
+      read_number(thickness, "thickness", options.thickness, error) &&
+      read_wavelengths(wavelength, wavelengths, error)) {
+    options.wavelength = wavelengths[0];
+    const talvo::Result<talvo::MaterialSweep> s = talvo::material_sweep(formula, *table, options, wavelengths);
+    if (!s.ok()) {
+      error = s.error().message;
+    } else {
+      warnings = s.warnings();
+      notes = s->material.notes;
+      for (std::size_t i = 0; i < s->size(); ++i) rows.push_back(talvo::material_json(s->at(i)));
+      const bool sweep = wavelength.find_first_of(":,") != std::string::npos;
+      json = sweep ? talvo::material_sweep_json(*s, warnings) : talvo::material_json(s->material, warnings);
+    }
+  }
+  out.set("error", error);
+  out.set("warnings", string_array(warnings));
+  out.set("notes", string_array(notes));
+  out.set("rows", string_array(rows));
+  out.set("json", json);
+  return out;
+}
+
+// {given, error, json}: the X-ray material at the source typed, an energy in
+// keV or an anode ("Cu", "MoKa"), as `talvo-tools xray --json` prints it.
+val xray(const std::string& formula, const std::string& density, const std::string& thickness,
+         const std::string& source) {
+  val out = val::object();
+  const std::string t = trimmed(source);
+  std::string error, json;
+  talvo::XrayMaterialOptions options;
+  if (!t.empty() && read_number(density, "density", options.density, error) &&
+      read_number(thickness, "thickness", options.thickness, error)) {
+    std::optional<double> energy = talvo::parse_real(t);
+    if (!energy) {
+      const talvo::Result<double> anode = talvo::anode_energy(t);
+      if (anode.ok())
+        energy = *anode;
+      else
+        error = anode.error().message;
+    }
+    if (energy) {
+      const talvo::Result<talvo::XrayMaterial> m = talvo::xray_material_from_formula(formula, *energy, options);
+      if (m.ok())
+        json = talvo::xray_material_json(*m);
+      else
+        error = m.error().message;
+    }
+  }
+  out.set("given", !t.empty());
+  out.set("error", error);
+  out.set("json", json);
+  return out;
+}
+
+// A number as the page shows it: printf's %.6g, ASCII digits and "-".
+std::string format_g(double value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", value);
+  return buf;
+}
+
+}  // namespace
+
+EMSCRIPTEN_BINDINGS(talvo_web) {
+  emscripten::function("neutron", &neutron);
+  emscripten::function("xray", &xray);
+  emscripten::function("formatG", &format_g);
+}
