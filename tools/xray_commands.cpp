@@ -285,6 +285,7 @@ int run_xray(const Args& a) {
     std::cerr << "talvo-tools xray: " << m.error().message << '\n';
     return 1;
   }
+  for (const std::string& w : m.warnings()) std::cerr << "talvo-tools xray: " << w << '\n';
   if (a.flag("--json"))
     std::cout << xray_material_json(*m) << '\n';
   else

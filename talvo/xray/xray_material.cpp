@@ -7,6 +7,7 @@
 #include "talvo/elements/constants.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
+#include "talvo/elements/mixture.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
@@ -240,23 +241,38 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
 
 Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double energy_kev,
                                                 const XrayMaterialOptions& options) {
-  Formula parsed;
-  if (Status s = parse_formula(formula, parsed); s.failed()) return make_error(ErrorKind::kParseError, s.message);
+  // The whole formula grammar: densities (@), mixtures (//), isotopes, ions.
+  // Isotopes scatter as their element and weigh their own mass.
+  const MassOf mass_of = [](std::string_view symbol, int a) -> std::optional<double> {
+    const int index = find_element(symbol);
+    if (index < 0) return std::nullopt;
+    const ElementEntry& entry = element_table()[static_cast<std::size_t>(index)];
+    return a == 0 ? std::optional<double>(published_weight(entry)) : isotope_mass(entry.z, a);
+  };
+  const Result<Mixture> mixture = parse_mixture(formula, mass_of);
+  if (!mixture.ok()) return mixture.error();
+  const Formula& parsed = mixture->formula;
   XrayComposition c;
-  c.name = parsed.text;
+  c.name = std::string(formula);
+  c.density = mixture->density;
   bool mass_known = true;
   for (const FormulaElement& e : parsed.elements) {
-    // Isotopes scatter as their element; their masses make the density's
-    // number of atoms.
     const Result<double> mass = atom_mass(e);
     if (!mass.ok()) {
-      if (options.density) return make_error(mass.kind(), mass.error().message + ": give a formula of listed isotopes");
+      if (options.density || c.density)
+        return make_error(mass.kind(), mass.error().message + ": give a formula of listed isotopes");
       mass_known = false;
     }
     c.atoms.push_back(XrayAtoms{e.symbol, e.count, mass.ok() ? std::optional<double>(*mass) : std::nullopt});
   }
   Result<XrayMaterial> m = xray_material(c, energy_kev, options);
-  if (m.ok() && !mass_known) m->mass.reset();
+  if (!m.ok()) return m;
+  if (!mass_known) m->mass.reset();
+  // Where a density came from (the element table, a component's @n) is said
+  // beside the values, unless the caller's own density replaced it.
+  if (!options.density)
+    for (const std::string& note : mixture->notes) m.add_warning(note);
+  for (const std::string& w : mixture.warnings()) m.add_warning(w);
   return m;
 }
 

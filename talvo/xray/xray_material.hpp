@@ -94,9 +94,11 @@ struct XrayMaterial {
 Result<XrayMaterial> xray_material(const XrayComposition& composition, double energy_kev,
                                    const XrayMaterialOptions& options = {});
 
-// The same for a formula in parse_formula's notation ("SiO2", "Gd2O3",
-// "Fe{3+}2O{2-}3"; isotopes scatter as their element, and weigh their own
-// mass): kParseError when it does not parse; with a density, kNotFound for
+// The same for a formula in the notation of parse_mixture ("SiO2",
+// "Fe{3+}2O{2-}3", "D2O@1n", "50%vol H2O@1 // D2O@1n"; isotopes scatter as
+// their element and weigh their own mass; a density in the formula is the
+// composition's, and where it came from is said as a warning): the parser's
+// error when it does not parse; with a density, kNotFound for
 // an isotope whose mass is not listed (atom_mass). Without a density such an
 // isotope leaves the mass unknown.
 Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double energy_kev,

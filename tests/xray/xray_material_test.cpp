@@ -131,9 +131,12 @@ TEST(XrayMaterial, ScatteringCrossSectionsAgainstDirectIntegrals) {
   // Thomson's 8 pi r_e^2 / 3 per electron bounds both.
   EXPECT_LT(o->elements[0].sigma_coh, 64 * 8 * kPi / 3 * re2_barn);
   EXPECT_LT(h->elements[0].sigma_incoh, 8 * kPi / 3 * re2_barn);
-  // Without a density there is no SLD or attenuation.
-  EXPECT_FALSE(o->sld.has_value());
-  EXPECT_FALSE(o->mu_total.has_value());
+  // A compound without a density has no SLD or attenuation (a pure element
+  // takes its density from the element table).
+  const Result<XrayMaterial> co2 = xray_material_from_formula("CO2", kev);
+  ASSERT_TRUE(co2.ok());
+  EXPECT_FALSE(co2->sld.has_value());
+  EXPECT_FALSE(co2->mu_total.has_value());
 }
 
 TEST(XrayMaterial, TotalsTransmissionAndCompositions) {
@@ -173,6 +176,35 @@ TEST(XrayMaterial, TotalsTransmissionAndCompositions) {
   EXPECT_NEAR(*xray_material_from_formula("Li[6]F", 8.0, {.density = 2.6})->sld,
               lif * (6.9409 + 18.9984) / (6.015122 + 18.9984), 1e-13 * lif);
   EXPECT_FALSE(xray_material_from_formula("Li[5]F", 8.0)->mass.has_value());
+}
+
+TEST(XrayMaterial, MixturesAndDensitiesInTheFormula) {
+  // H2O and D2O@1n (1 g/cm3 scaled by mass, same molar volume) hold the same
+  // electrons per volume, so by volume 50/50 the density is the mean,
+  // (1 + 20.0274/18.0153)/2 = 1.05585 g/cm3, and the X-ray SLD is water's.
+  const Result<XrayMaterial> water = xray_material_from_formula("H2O@1", 8.048);
+  const Result<XrayMaterial> mix = xray_material_from_formula("50%vol H2O@1 // D2O@1n", 8.048);
+  ASSERT_TRUE(water.ok() && mix.ok());
+  EXPECT_NEAR(*mix->density, 1.05585, 1e-5);
+  EXPECT_NEAR(*mix->sld / *water->sld, 1.0, 1e-12);
+  EXPECT_NEAR(*mix->number_density / *water->number_density, 1.0, 1e-12);
+  // A pure element takes its density from the element table and says so;
+  // the caller's density replaces it, and the note with it.
+  const Result<XrayMaterial> iron = xray_material_from_formula("Fe", 8.048);
+  ASSERT_TRUE(iron.ok());
+  EXPECT_DOUBLE_EQ(*iron->density, 7.874);
+  ASSERT_EQ(iron.warnings().size(), 1u);
+  EXPECT_NE(iron.warnings()[0].find("element table"), std::string::npos) << iron.warnings()[0];
+  XrayMaterialOptions o;
+  o.density = 7.8;
+  const Result<XrayMaterial> given = xray_material_from_formula("Fe", 8.048, o);
+  ASSERT_TRUE(given.ok());
+  EXPECT_DOUBLE_EQ(*given->density, 7.8);
+  EXPECT_TRUE(given.warnings().empty());
+  // A malformed mixture is the mixture reader's error, naming the component.
+  const Result<XrayMaterial> bad = xray_material_from_formula("50%vol H2O // D2O@1n", 8.048);
+  ASSERT_FALSE(bad.ok());
+  EXPECT_NE(bad.error().message.find("H2O"), std::string::npos) << bad.error().message;
 }
 
 TEST(XrayMaterial, JsonHasTheEnergyFirstAndTheKeysOfXs) {
@@ -215,7 +247,7 @@ TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
       {"SiO2", nan, {}, ErrorKind::kInvalidArgument, "not a number"},
       {"SiO2", 0.02, {}, ErrorKind::kOutOfRange, "eV, not at 0.02 keV"},
       {"PuO2", 8.0, {}, ErrorKind::kOutOfRange, "not Pu (Z = 94)"},
-      {"Qq", 8.0, {}, ErrorKind::kParseError, "unknown element \"Qq\""},
+      {"Qq", 8.0, {}, ErrorKind::kNotFound, "unknown element \"Qq\""},
       {"SiO2", 8.0, {.density = -2.2}, ErrorKind::kInvalidArgument, "density must be above 0"},
       {"SiO2", 8.0, {.density = 2.2, .thickness = nan}, ErrorKind::kInvalidArgument, "thickness"},
       {"Li[5]F", 8.0, {.density = 2.6}, ErrorKind::kNotFound, "no mass is listed for the isotope Li[5]"},
