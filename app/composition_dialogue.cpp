@@ -3,13 +3,17 @@
 #include <cmath>
 
 #include "app/run_end.hpp"
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 #include "talvo/neutron/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
+
+// The dialogue is built on the classic routines: the report, its averages, the sample files.
+using namespace classic;
+
 namespace {
 
 constexpr float kFractionTolerance = 0.00101f;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "talvo/console/console.hpp"
-#include "talvo/neutron/composition.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
 
 namespace talvo {

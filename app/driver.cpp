@@ -8,17 +8,22 @@
 
 #include "app/composition_dialogue.hpp"
 #include "app/run_end.hpp"
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
+#include "talvo/console/check_file.hpp"
 #include "talvo/console/prompts.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
-#include "talvo/neutron/report.hpp"
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/report.hpp"
+#include "talvo/classic/sample_file.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
+
+// The dialogue is built on the classic routines: the report, its averages, the sample files.
+using namespace classic;
+
 namespace {
 
 constexpr std::size_t kNameLength = 200;

@@ -5,13 +5,14 @@
 #include <string>
 
 #include "bench/hundred_elements.hpp"
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
-#include "talvo/neutron/report.hpp"
+#include "talvo/classic/report.hpp"
 
 namespace {
 
 using namespace talvo;
+using namespace talvo::classic;
 
 const std::string kData = TALVO_BENCH_DATA_DIR;
 

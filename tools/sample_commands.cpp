@@ -1,7 +1,7 @@
 // density: converting a density between g/cm3 and atoms per cubic Angstrom.
 #include <iostream>
 
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -17,7 +17,7 @@ int run_density(const Args& a) {
     amounts.push_back(number(a.positional[i + 1], "AMOUNT"));
   }
   double out = 0;
-  const Status s = convert_density(d, out, symbols, amounts, 0, std::cout);
+  const Status s = classic::convert_density(d, out, symbols, amounts, 0, std::cout);
   if (!report(s)) return 1;
   row({out});
   return 0;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core.hpp"
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 
 namespace talvo::python {
 
@@ -127,7 +127,7 @@ double convert_density(double density, std::vector<std::string> symbols, std::ve
   for (const std::string& s : symbols) text_arg(s, "symbol");
   double out = 0.0;
   std::ostringstream quiet;
-  check(Source::kDensity, talvo::convert_density(density, out, symbols, amounts, 0, quiet));
+  check(Source::kDensity, talvo::classic::convert_density(density, out, symbols, amounts, 0, quiet));
   return out;
 }
 

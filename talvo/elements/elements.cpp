@@ -7,7 +7,7 @@
 #include <ostream>
 #include <vector>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 

@@ -8,13 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "talvo/elements/constants.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {
-
-// Mass of one atomic mass unit in 1e-24 g (CODATA 2018), for densities in
-// g/cm3 and atoms per cubic Angstrom.
-inline constexpr double kAtomicMassUnitGrams = 1.66053906660;
 
 struct ElementEntry {
   const char* symbol;

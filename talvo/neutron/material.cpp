@@ -8,6 +8,7 @@
 #include <new>
 #include <numbers>
 
+#include "talvo/elements/constants.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/mixture.hpp"
 #include "talvo/neutron/lengths.hpp"
@@ -107,9 +108,8 @@ MaterialSweep& MaterialSweep::operator=(const MaterialSweep& other) {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 // sigma = 4 pi |b|^2 / 100: barn from fm.
-constexpr double kCoherent = 4.0 * kPi / 100.0;
+constexpr double kCoherent = 4.0 * std::numbers::pi / 100.0;
 
 // An error of the classic codes, with its kind for the modern entry points.
 struct Failure {
@@ -208,7 +208,7 @@ std::optional<Failure> element_values(const Element& e, bool natural, const Neut
   }
   m.b_coh = bbar.real();
   m.b_coh_im = bbar.imag();
-  m.sigma_coh = 4.0 * kPi * std::norm(bbar) / 100.0;
+  m.sigma_coh = 4.0 * std::numbers::pi * std::norm(bbar) / 100.0;
   // The published values are rounded one by one: for nuclei without incoherent
   // scattering the difference can come out a little below zero.
   m.sigma_inc = std::max(m.sigma_scatt - m.sigma_coh, 0.0);

@@ -13,7 +13,7 @@
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
-#include "talvo/neutron/composition.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/result.hpp"
 #include "talvo/status.hpp"

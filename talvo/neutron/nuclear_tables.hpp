@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/neutron/composition.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo {

@@ -3,15 +3,15 @@
 #include <cmath>
 #include <ostream>
 #include <sstream>
+#include <numbers>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 // Rounds halves away from zero, as Fortran's NINT does.
 long long nint(double v) { return static_cast<long long>(std::llround(v)); }
@@ -46,7 +46,7 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
   const bool point = nm == nq, histogram = nq >= 1 && nm == nq - 1;
   // A Qmax so small that pi / Qmax overflows, or one that is not a number,
   // would give NaN windows: they are as unreasonable as one below 0.
-  if ((nq >= 2 && qmax > 2.0 * q[nq - 1] - q[nq - 2]) || !(qmax > 0.0) || !std::isfinite(kPi / qmax))
+  if ((nq >= 2 && qmax > 2.0 * q[nq - 1] - q[nq - 2]) || !(qmax > 0.0) || !std::isfinite(std::numbers::pi / qmax))
     status = Status::error(1, "ERROR in moq: Unreasonable value of Qmax");
   if (option < 1 || option > 5) status = Status::error(2, "ERROR in moq: Unknown option for modification function");
   // p1^2 must be a finite number above 0: inf times Q = 0 is NaN.
@@ -68,7 +68,7 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
     for (double& v : m) v = 0.0;
   if (status.failed()) return status;
 
-  double scale = kPi / qmax;
+  double scale = std::numbers::pi / qmax;
   if (option == 5 && sub == 1) scale = xtanx(iprint, out) / qmax;
   if (option == 5 && sub == 2) scale = p2;
   // Every window is 0 beyond Qmax, point by point, whatever the order of

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
@@ -9,7 +10,6 @@
 namespace talvo {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kLn2 = 0.6931471805599453;
 
 }  // namespace
@@ -36,8 +36,8 @@ namespace {
 
 // The heights at the centre, written so that no step overflows before the
 // height itself does: 2 / W alone would for W below 1.1e-308.
-double gaussian_height(double fwhm) { return 2.0 * std::sqrt(kLn2 / kPi) / fwhm; }
-double lorentzian_height(double fwhm) { return 1.0 / (kPi * (fwhm / 2.0)); }
+double gaussian_height(double fwhm) { return 2.0 * std::sqrt(kLn2 / std::numbers::pi) / fwhm; }
+double lorentzian_height(double fwhm) { return 1.0 / (std::numbers::pi * (fwhm / 2.0)); }
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <numbers>
 
 #include "talvo/numeric/filon.hpp"
 #include "talvo/numeric/filon_sums.hpp"
@@ -11,7 +12,6 @@
 namespace talvo {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 std::string point(const char* name, std::size_t i, double v) {
   return std::string(name) + "(" + std::to_string(i + 1) + ") = " + free_real(v);
@@ -101,8 +101,8 @@ Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::spa
   out.sigma_G.assign(nr, 0.0);
   const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f.back()};
   for (std::size_t j = 0; j < nr; ++j) {
-    out.G[j] = 2.0 / kPi * filon_detail::filon_value(h, r[j], ends, odd[j], even[j]);
-    out.g[j] = 1.0 + out.G[j] / (4.0 * kPi * r[j] * rho0);
+    out.G[j] = 2.0 / std::numbers::pi * filon_detail::filon_value(h, r[j], ends, odd[j], even[j]);
+    out.g[j] = 1.0 + out.G[j] / (4.0 * std::numbers::pi * r[j] * rho0);
     // A density and r so small that the quotient overflows: no g to print.
     if (!std::isfinite(out.g[j])) {
       Sq2grResult refused;
@@ -114,7 +114,7 @@ Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::spa
   if (!v.empty()) {
     const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v.back()};
     for (std::size_t j = 0; j < nr; ++j)
-      out.sigma_G[j] = 2.0 / kPi * std::sqrt(filon_detail::filon_variance(h, r[j], var_ends, v_odd[j], v_even[j]));
+      out.sigma_G[j] = 2.0 / std::numbers::pi * std::sqrt(filon_detail::filon_variance(h, r[j], var_ends, v_odd[j], v_even[j]));
   }
   return out;
 }

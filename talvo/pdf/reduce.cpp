@@ -10,8 +10,7 @@
 namespace talvo::pdf {
 namespace {
 
-constexpr double kPi = std::numbers::pi;
-constexpr double kDeg = kPi / 180.0;
+constexpr double kDeg = std::numbers::pi / 180.0;
 // The most r values a reduction computes (3000 are usual).
 constexpr double kMaxR = 1e6;
 
@@ -148,8 +147,8 @@ Result<Curve> transform(std::span<const double> q, std::span<const double> f, st
   g.y.resize(r.size());
   g.sigma.resize(r.size());
   for (std::size_t j = 0; j < r.size(); ++j) {
-    g.y[j] = 2.0 / kPi * fr.integral[j];
-    g.sigma[j] = 2.0 / kPi * fr.sigma[j];
+    g.y[j] = 2.0 / std::numbers::pi * fr.integral[j];
+    g.sigma[j] = 2.0 / std::numbers::pi * fr.sigma[j];
   }
   return g;
 }
@@ -240,7 +239,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
   std::vector<double> two_theta(n);
   if (o.wavelength)
     for (std::size_t i = 0; i < n; ++i) {
-      const double s = q[i] * *o.wavelength / (4.0 * kPi);
+      const double s = q[i] * *o.wavelength / (4.0 * std::numbers::pi);
       two_theta[i] = s < 1.0 ? 2.0 * std::asin(s) / kDeg : 180.0;
     }
 
@@ -286,7 +285,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     }
     const double rho0 = *red.number_density;
     if (o.normalization == Normalization::kKroghMoeNorman) {
-      red.alpha = (-2.0 * kPi * kPi * rho0 + trapezoid(qq, a1)) / trapezoid(qq, a2);
+      red.alpha = (-2.0 * std::numbers::pi * std::numbers::pi * rho0 + trapezoid(qq, a1)) / trapezoid(qq, a2);
     } else {
       // The top fifth of the range, where S(Q) oscillates about 1.
       const auto first = static_cast<std::size_t>(0.8 * static_cast<double>(qq.size()));
@@ -317,7 +316,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     const std::vector<double>& f2 = model->f2;
     const std::vector<double>& fm2 = model->f_mean_sq;
     if (!(o.rpoly > 0.0)) return invalid("--rpoly must be above 0 Angstrom, not " + shortest(o.rpoly));
-    const int degree = std::max(1, static_cast<int>(std::lround(o.rpoly * qtop_fit / kPi)));
+    const int degree = std::max(1, static_cast<int>(std::lround(o.rpoly * qtop_fit / std::numbers::pi)));
     red.poly_degree = degree;
     std::vector<double> qf, yf;
     for (std::size_t i = 0; i < n && q[i] <= qtop_fit * (1.0 + 1e-12); ++i) {
@@ -391,7 +390,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
       std::vector<double> dg(rl.size());
       double rms = 0.0;
       for (std::size_t j = 0; j < rl.size(); ++j) {
-        dg[j] = gl->y[j] + 4.0 * kPi * rho0 * rl[j];
+        dg[j] = gl->y[j] + 4.0 * std::numbers::pi * rho0 * rl[j];
         rms += dg[j] * dg[j];
       }
       rms = std::sqrt(rms / static_cast<double>(rl.size()));
@@ -425,10 +424,10 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     red.rr_integral.assign(m, 0.0);
     for (std::size_t j = 0; j < m; ++j) {
       if (r[j] > 0.0) {
-        red.g[j] = 1.0 + red.gr.y[j] / (4.0 * kPi * r[j] * rho0);
-        red.sigma_g[j] = red.gr.sigma[j] / (4.0 * kPi * r[j] * rho0);
+        red.g[j] = 1.0 + red.gr.y[j] / (4.0 * std::numbers::pi * r[j] * rho0);
+        red.sigma_g[j] = red.gr.sigma[j] / (4.0 * std::numbers::pi * r[j] * rho0);
       }
-      red.rr[j] = 4.0 * kPi * r[j] * r[j] * rho0 + r[j] * red.gr.y[j];
+      red.rr[j] = 4.0 * std::numbers::pi * r[j] * r[j] * rho0 + r[j] * red.gr.y[j];
       red.sigma_rr[j] = r[j] * red.gr.sigma[j];
       if (j > 0) red.rr_integral[j] = red.rr_integral[j - 1] + 0.5 * o.rstep * (red.rr[j] + red.rr[j - 1]);
     }

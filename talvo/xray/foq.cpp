@@ -3,8 +3,9 @@
 #include <cmath>
 #include <cstdint>
 #include <ostream>
+#include <numbers>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/xray/fast_exp.hpp"
 #include "talvo/xray/form_factor_sums.hpp"
@@ -13,10 +14,9 @@
 namespace talvo {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 double form_factor(double q, const FormFactorParams& p) {
-  const double s = (q * 0.25) / kPi;
+  const double s = (q * 0.25) / std::numbers::pi;
   const double s2 = s * s;
   double f = p.c;
   for (int j = 0; j < p.n; ++j) {
@@ -41,7 +41,7 @@ void form_factor_sums(const double* q, std::size_t n, const FormFactorParams& p,
     const std::size_t nb = std::min(kBlock, n - i0);
     double* fb = f + i0;
     for (std::size_t i = 0; i < nb; ++i) {
-      const double s = (q[i0 + i] * 0.25) / kPi;
+      const double s = (q[i0 + i] * 0.25) / std::numbers::pi;
       s2[i] = s * s;
       fb[i] = p.c;
     }
@@ -103,7 +103,7 @@ __attribute__((target("avx512f"))) inline void sum_vectors(const __m512d (&q)[V]
                                                            const detail::Exp2Table& table) {
   __m512d s2[V];
   for (std::size_t v = 0; v < V; ++v) {
-    const __m512d s = _mm512_div_pd(_mm512_mul_pd(q[v], _mm512_set1_pd(0.25)), _mm512_set1_pd(kPi));
+    const __m512d s = _mm512_div_pd(_mm512_mul_pd(q[v], _mm512_set1_pd(0.25)), _mm512_set1_pd(std::numbers::pi));
     s2[v] = _mm512_min_pd(t.s2_cap, _mm512_mul_pd(s, s));
     f[v] = t.c;
   }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <numbers>
 
+#include "talvo/elements/constants.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
@@ -13,7 +15,6 @@
 namespace talvo {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 Status check_grid(std::span<const double> q) {
   if (q.empty()) return Status::error(kXrayBadGrid, "the Q grid is empty");
@@ -200,7 +201,7 @@ XrayAverage averages(std::string_view formula, std::span<const double> q, const 
   r.status = number_density_of(parsed, options, r);
   if (r.status.failed()) return r;
   if (r.number_density) {
-    r.t0 = 4.0 * kPi * r.f0_mean * r.f0_mean * *r.number_density;
+    r.t0 = 4.0 * std::numbers::pi * r.f0_mean * r.f0_mean * *r.number_density;
     if (!std::isfinite(*r.t0) || !std::isfinite(r.density.value_or(0.0))) {
       r.status =
           Status::error(kXrayBadOption, options.density ? "the density " + shortest(*options.density) +

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "talvo/elements/constants.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/mixture.hpp"
@@ -17,7 +18,6 @@
 namespace talvo {
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 constexpr double kBarnPerA2 = 1e8;  // 1 A^2 = 1e-16 cm^2 = 1e8 barn
 
 bool positive(double v) { return v > 0.0 && std::isfinite(v); }
@@ -69,7 +69,7 @@ double rayleigh(const FormFactorParams& p, double lambda) {
     for (std::size_t k = j; k < 5; ++k)
       sum += (j == k ? 1.0 : 2.0) * p.a[j] * p.a[k] * thomson_moment(beta[j] + beta[k], e[j] * e[k]);
   }
-  return 2.0 * kPi * kElectronRadius * kElectronRadius * kBarnPerA2 * sum;
+  return 2.0 * std::numbers::pi * kElectronRadius * kElectronRadius * kBarnPerA2 * sum;
 }
 
 // The Waasmaier-Kirfel coefficients of the neutral atoms by Z (H to Cf), looked up once.
@@ -121,7 +121,7 @@ double compton_cross_section(int z, double energy_kev, double lambda) {
     const double kn = pk * pk * (pk + inverse_pk - 1.0 + mu * mu);
     sum += w[i] * kn * s[i] * 4.0 * l2 * x[i];
   }
-  return kPi * kElectronRadius * kElectronRadius * kBarnPerA2 * sum;
+  return std::numbers::pi * kElectronRadius * kElectronRadius * kBarnPerA2 * sum;
 }
 
 Result<int> element_z(std::string_view symbol, const ElementEntry** entry) {
@@ -213,11 +213,11 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
   m.sld = 1e6 * kElectronRadius * units * m.f1;
   m.sld_im = 1e6 * kElectronRadius * units * m.f2;
   const double l2 = m.wavelength * m.wavelength;
-  m.delta = l2 * *m.sld * 1e-6 / (2.0 * kPi);
-  m.beta = l2 * *m.sld_im * 1e-6 / (2.0 * kPi);
+  m.delta = l2 * *m.sld * 1e-6 / (2.0 * std::numbers::pi);
+  m.beta = l2 * *m.sld_im * 1e-6 / (2.0 * std::numbers::pi);
   // Total external reflection needs n below 1; where f1 is negative (below
   // some edges) there is none.
-  if (*m.delta > 0.0) m.critical_angle = std::sqrt(2.0 * *m.delta) * 180.0 / kPi;
+  if (*m.delta > 0.0) m.critical_angle = std::sqrt(2.0 * *m.delta) * 180.0 / std::numbers::pi;
   // N [1/A^3] sigma [barn] is per cm: 1e24 cm^-3 times 1e-24 cm^2.
   m.mu_photo = *m.number_density * m.sigma_photo;
   m.mu_coh = *m.number_density * m.sigma_coh;

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 
 namespace talvo {
 namespace {

@@ -416,43 +416,6 @@ TEST(CheckRegularFile, OnlyRegularFilesPass) {
   EXPECT_EQ(read_line(none.stream(), text), LineRead::kEnd);
 }
 
-TEST(CheckFile, RefusesWhatIsNotARegularFile) {
-  TempDir dir;
-  const std::string file = dir.write("w.sample", "x\n");
-  const std::string fifo = dir.file("f.sample");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  struct Case {
-    std::string name;
-    CheckFile iopt;
-    std::string replies;
-    std::optional<std::string> result;
-    std::string screen;
-  } cases[] = {
-      {file, CheckFile::kQuiet, "", file, ""},
-      {fifo, CheckFile::kQuiet, "", std::nullopt, ""},
-      {file, CheckFile::kMustExist, "", file, ""},
-      {fifo, CheckFile::kMustExist, "", std::nullopt,
-       " Failure locating file " + fifo + "\n check_regular_file: " + fifo + " is a FIFO, not a regular file\n"},
-      {dir.file("none"), CheckFile::kMustExist, "", std::nullopt, " Failure locating file " + dir.file("none") + "\n"},
-      {fifo, CheckFile::kAsk, file + "\n", file,
-       " Failure locating file " + fifo + "\n check_regular_file: " + fifo +
-           " is a FIFO, not a regular file\n Give file name or return to stop >  File found : " + file + "\n"},
-      {"/dev/zero", CheckFile::kAsk, "\n", std::nullopt,
-       " Failure locating file /dev/zero\n check_regular_file: /dev/zero is a character device, not a regular "
-       "file\n Give file name or return to stop > "},
-      {file, CheckFile::kNew, "", file, " File found : " + file + "\n"},
-      {dir.file("new"), CheckFile::kNew, "", dir.file("new"), " No pre-existing version of file exists\n"},
-      {file, static_cast<CheckFile>(7), "", std::nullopt, " Unexpected option in check_file: iopt =7\n"},
-  };
-  for (const Case& c : cases) {
-    std::istringstream in(c.replies);
-    std::ostringstream out;
-    Console con{in, out};
-    EXPECT_EQ(check_file(c.name, c.iopt, &con), c.result) << c.name << ' ' << static_cast<int>(c.iopt);
-    EXPECT_EQ(out.str(), c.screen) << c.name << ' ' << static_cast<int>(c.iopt);
-  }
-}
-
 TEST(ReadLine, LineEndsAndTheLengthLimit) {
   struct Case {
     std::string text;

@@ -1,4 +1,4 @@
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 TEST(ConvertDensity, WaterBothWaysAndSymbols) {
@@ -43,4 +43,4 @@ TEST(ConvertDensity, WaterBothWaysAndSymbols) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic

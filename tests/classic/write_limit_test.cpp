@@ -8,10 +8,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/sample_file.hpp"
 #include "tests/support/temp_dir.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 TEST(WriteSample, FailedWriteKeepsThePreviousFile) {
@@ -46,4 +46,4 @@ TEST(WriteSample, FailedWriteKeepsThePreviousFile) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -1,13 +1,19 @@
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 #include "talvo/neutron/fields.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
+// The report's own constants, in single precision as the report has always
+// computed with them: its atomic mass unit is the 1980 value (1.6605655e-24 g,
+// not CODATA 2018's 1.66053906660 of talvo/elements/constants.hpp), so its
+// number densities differ from the modern material's in the sixth digit
+// (water at 1 g/cm3: 0.1002819 here, 0.1002835 there). Changing them would
+// change every report the calculator writes.
 constexpr float kBarnsPerFm2 = 0.12566371f;  // 4 pi / 100
 constexpr float kFourPi = 12.566371f;
 constexpr float kAbsorptionAt1A = 0.5562009f;
@@ -155,4 +161,4 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
   return r;
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -1,14 +1,14 @@
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 
 #include <cmath>
 #include <ostream>
 
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 Status convert_density(double density_in, double& density_out, std::vector<std::string>& symbols,
                        std::span<const double> fractions, int iprint, std::ostream& out) {
@@ -50,4 +50,4 @@ Status convert_density(double density_in, double& density_out, std::vector<std::
   return {};
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

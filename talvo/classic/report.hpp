@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/neutron/averages.hpp"
-#include "talvo/neutron/composition.hpp"
+#include "talvo/classic/averages.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 // Lines of text, each ended by a line break. Without a sink they are all
 // kept in `text`. With one, the text is handed to it in pieces of about
@@ -54,4 +54,4 @@ TextLines report_head_lines(const std::string& data_file, const std::vector<cons
 TextLines results_lines(const Composition& c, const Results& r);
 void results_lines(const Composition& c, const Results& r, TextLines& out);
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -1,4 +1,4 @@
-#include "talvo/console/print.hpp"
+#include "talvo/text/print.hpp"
 
 #include <ostream>
 

@@ -1,4 +1,4 @@
-#include "talvo/neutron/report.hpp"
+#include "talvo/classic/report.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 const char* const kUnits = " Units: b in fm, sigma in barns, A in amu (12C)";
@@ -247,4 +247,4 @@ void results_lines(const Composition& c, const Results& r, TextLines& out) {
   out.push_back(" (bound sig_incoh/4pi is incoherent scattering level)");
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

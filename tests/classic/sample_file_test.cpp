@@ -1,4 +1,4 @@
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/sample_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "tests/support/temp_dir.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 Status read_text(const std::string& text, Composition& s, std::string* screen = nullptr) {
@@ -131,9 +131,9 @@ TEST(ReadSample, RecordsHaveALineLimit) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 // Inputs the fuzzers found, kept so that their faults stay mended: whatever
@@ -163,4 +163,4 @@ TEST(ReadSample, FuzzRegressions) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -1,16 +1,16 @@
-#include "talvo/sample/sample_file.hpp"
+#include "talvo/classic/sample_file.hpp"
 
 #include <cmath>
 #include <istream>
 #include <ostream>
 
 #include "talvo/files/files.hpp"
-#include "talvo/sample/density.hpp"
+#include "talvo/classic/density.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 // Fw.7, wider when the value needs it; a non-zero value too small for seven
@@ -207,4 +207,4 @@ Status read_sample(std::istream& in, Composition& s, int iprint, std::ostream& o
   return {};
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -4,10 +4,10 @@
 
 #include <vector>
 
-#include "talvo/neutron/composition.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 // Smallest atom count, density or fraction taken as non-zero.
 inline constexpr float kSmall = 1.0e-6f;
@@ -81,4 +81,4 @@ Results compute_averages(const Composition& c, const std::vector<std::vector<Iso
 // The same for the entries a composition was matched with.
 Results compute_averages(const Composition& c, const std::vector<std::vector<const NuclearEntry*>>& matched);
 
-}  // namespace talvo
+}  // namespace talvo::classic

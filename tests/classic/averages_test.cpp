@@ -1,15 +1,15 @@
 // The single-precision averages of the report, called directly on the
 // shipped data and checked against values worked out independently, in
 // double precision, from the published Sears (1992) lengths and cross-sections.
-#include "talvo/neutron/averages.hpp"
+#include "talvo/classic/averages.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "talvo/neutron/report.hpp"
+#include "talvo/classic/report.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 const std::string kData = TALVO_TEST_DATA_DIR;
@@ -196,4 +196,4 @@ TEST(Averages, NoNegativeIncoherentCrossSection) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic

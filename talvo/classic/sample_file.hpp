@@ -14,11 +14,11 @@
 #include <iosfwd>
 #include <string>
 
-#include "talvo/neutron/composition.hpp"
+#include "talvo/elements/composition.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/status.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 // Creates the file (replacing one of the same name only once it is complete)
 // and writes the records. Errors: 1 the file cannot be created, 2 it cannot
@@ -37,4 +37,4 @@ Status write_sample(const std::string& file_name, const std::string& creator, co
 // density conversion. With iprint 1 each step is reported on `out`.
 Status read_sample(std::istream& in, Composition& sample, int iprint, std::ostream& out);
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -1,0 +1,28 @@
+// Whether a file the dialogue names can be read, asking again for its name
+// where the dialogue wants that.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "talvo/console/console.hpp"
+
+namespace talvo {
+
+// check_file options.
+enum class CheckFile {
+  kQuiet = 0,      // existence only, nothing printed (library callers)
+  kMustExist = 1,  // prints " Failure locating file " when it is missing
+  kAsk = 2,        // prints " File found : "; when missing asks for another name
+  kNew = 3,        // a file about to be written: says whether one exists already
+};
+
+// Establishes that `name` is an existing regular file (or, for CheckFile::kNew,
+// reports on it). Returns the name of the file to use, or nothing when the
+// caller must give up: the file is missing or not a regular file (the reason
+// is printed after " Failure locating file "), the user gave up, or iopt is
+// unknown ("Unexpected option in check_file: iopt ="). `con` may be null for
+// CheckFile::kQuiet.
+std::optional<std::string> check_file(const std::string& name, CheckFile iopt, Console* con);
+
+}  // namespace talvo

@@ -1,0 +1,23 @@
+// Links talvo_numeric and nothing above it: a numeric routine that needed the
+// console, the files or any table would fail to link here. It also checks one
+// value, the integral of sin(x) from 0 to pi (2), so the program is no stub.
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <vector>
+
+#include "talvo/numeric/filon.hpp"
+
+int main() {
+  const int n = 101;
+  const double h = std::numbers::pi / (n - 1);
+  std::vector<double> x(n), f(n, 1.0);
+  for (int i = 0; i < n; ++i) x[static_cast<std::size_t>(i)] = i * h;
+  double integral = 0.0;
+  const talvo::Status s = talvo::filon_integral(x, f, h, 1.0, integral);
+  if (!s.ok() || std::abs(integral - 2.0) > 1e-9) {
+    std::printf("filon_integral of sin(x) over [0, pi] gave %.12g (status %d)\n", integral, s.ierr);
+    return 1;
+  }
+  return 0;
+}
