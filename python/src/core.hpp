@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "talvo/result.hpp"
@@ -50,6 +51,15 @@ Error error_of(Source source, const Status& status);
 // A failure raises by kind; a warning becomes a TalvoWarning.
 void check(Source source, const Status& status, About about = About::kValue);
 void warn(const Status& status);
+void warn(const std::string& message);
+
+// A Result's value: its error raised by kind, its warnings issued as TalvoWarning.
+template <class T>
+T take(Result<T>&& r, About about = About::kValue) {
+  if (!r.ok()) raise(r.error(), about);
+  for (const std::string& w : r.warnings()) warn(w);
+  return std::move(r).value();
+}
 
 void init_errors(py::module_& m);
 

@@ -13,6 +13,7 @@ from ._core import (
     MaterialSweep,
     Partial,
     PerAtom,
+    PerFormula,
     PerAtomSweep,
     Sq2gr,
     TalvoError,
@@ -40,7 +41,7 @@ from ._core import (
 __doc__ = _core.__doc__
 
 __all__ = [
-    "Element", "Material", "MaterialSweep", "Partial", "PerAtom", "PerAtomSweep", "Sq2gr", "TalvoError",
+    "Element", "Material", "MaterialSweep", "Partial", "PerAtom", "PerAtomSweep", "PerFormula", "Sq2gr", "TalvoError",
     "TalvoFileNotFoundError", "TalvoMemoryError", "TalvoOSError", "TalvoValueError", "TalvoWarning", "XrayAverage",
     "XrdmlFile", "XrdmlScan", "__version__", "convert_density", "data_file", "filon_ft", "form_factor", "material",
     "modification", "peak", "read_xrdml", "sq2gr", "xray_average",
