@@ -102,6 +102,12 @@ std::string data_file(const std::string& name);
 
 void init_neutron(py::module_& m);
 void init_xray(py::module_& m);
+void init_xray_material(py::module_& m);
+
+// The photon energy in keV of exactly one of energy (keV), wavelength
+// (Angstrom) and anode ("Cu", "MoKa2") (xray_material.cpp).
+double photon_energy(std::optional<double> energy, std::optional<double> wavelength,
+                     const std::optional<std::string>& anode);
 void init_xrdml(py::module_& m);
 void init_numeric(py::module_& m);
 

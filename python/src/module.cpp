@@ -89,6 +89,7 @@ PYBIND11_MODULE(_core, m) {
   init_conversions(m);
   init_neutron(m);
   init_xray(m);
+  init_xray_material(m);
   init_xrdml(m);
   init_numeric(m);
 }

@@ -8,13 +8,14 @@ import importlib.resources as _resources
 
 from . import _core
 from ._core import (
+    Dispersion,
     Element,
     Material,
     MaterialSweep,
     Partial,
     PerAtom,
-    PerFormula,
     PerAtomSweep,
+    PerFormula,
     Sq2gr,
     TalvoError,
     TalvoFileNotFoundError,
@@ -23,11 +24,16 @@ from ._core import (
     TalvoValueError,
     TalvoWarning,
     XrayAverage,
+    XrayElement,
+    XrayMaterial,
     XrdmlFile,
     XrdmlScan,
     __version__,
+    anode_energy,
+    compton,
     convert_density,
     data_file,
+    dispersion,
     filon_ft,
     form_factor,
     material,
@@ -36,15 +42,17 @@ from ._core import (
     read_xrdml,
     sq2gr,
     xray_average,
+    xray_material,
 )
 
 __doc__ = _core.__doc__
 
 __all__ = [
-    "Element", "Material", "MaterialSweep", "Partial", "PerAtom", "PerAtomSweep", "PerFormula", "Sq2gr", "TalvoError",
-    "TalvoFileNotFoundError", "TalvoMemoryError", "TalvoOSError", "TalvoValueError", "TalvoWarning", "XrayAverage",
-    "XrdmlFile", "XrdmlScan", "__version__", "convert_density", "data_file", "filon_ft", "form_factor", "material",
-    "modification", "peak", "read_xrdml", "sq2gr", "xray_average",
+    "Dispersion", "Element", "Material", "MaterialSweep", "Partial", "PerAtom", "PerAtomSweep", "PerFormula", "Sq2gr",
+    "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError", "TalvoOSError", "TalvoValueError", "TalvoWarning",
+    "XrayAverage", "XrayElement", "XrayMaterial", "XrdmlFile", "XrdmlScan", "__version__", "anode_energy", "compton",
+    "convert_density", "data_file", "dispersion", "filon_ft", "form_factor", "material", "modification", "peak",
+    "read_xrdml", "sq2gr", "xray_average", "xray_material",
 ]
 
 # Results and errors are defined in _core but belong to the package: pickles
