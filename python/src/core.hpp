@@ -103,6 +103,7 @@ std::string data_file(const std::string& name);
 void init_neutron(py::module_& m);
 void init_xray(py::module_& m);
 void init_xray_material(py::module_& m);
+void init_pdf(py::module_& m);
 
 // The photon energy in keV of exactly one of energy (keV), wavelength
 // (Angstrom) and anode ("Cu", "MoKa2") (xray_material.cpp).

@@ -90,6 +90,7 @@ PYBIND11_MODULE(_core, m) {
   init_neutron(m);
   init_xray(m);
   init_xray_material(m);
+  init_pdf(m);
   init_xrdml(m);
   init_numeric(m);
 }
