@@ -54,7 +54,7 @@ struct MaterialResult {
 // restored from a pickle (one material per wavelength).
 struct SweepResult {
   std::optional<MaterialSweep> live;
-  std::string formula;        // what made a live sweep
+  std::string formula;  // what made a live sweep
   MaterialOptions options;
   std::vector<MaterialResult> rows;
   std::vector<std::string> warnings;  // those of every wavelength
@@ -302,9 +302,8 @@ py::object one_material(const std::string& formula, const NeutronTable& table, c
   return py::cast(MaterialResult{take(std::move(r)), std::move(warnings)});
 }
 
-py::object material_of(const std::string& formula, std::optional<double> density,
-                       std::optional<double> number_density, const py::object& wavelength,
-                       std::optional<double> thickness, bool energy_dependent) {
+py::object material_of(const std::string& formula, std::optional<double> density, std::optional<double> number_density,
+                       const py::object& wavelength, std::optional<double> thickness, bool energy_dependent) {
   text_arg(formula, "formula");
   const NeutronTable& table = neutron_table();
   MaterialOptions o = options_of(density, number_density, thickness, energy_dependent);
@@ -437,10 +436,10 @@ std::string data_file(const std::string& name) {
 
 void init_neutron(py::module_& m) {
   py::class_<PerAtom> per_atom(m, "PerAtom", "Values per atom of a material: lengths in fm, cross-sections in barn.");
-  for (const PerAtomField& f : kPerAtom) property(per_atom, f.name, [member = f.member](const PerAtom& p) {
-      return p.*member;
-    });
-  per_atom.def("__repr__", [](Self<PerAtom> p) { return "PerAtom(" + py::repr(per_atom_dict(p)).cast<std::string>() + ")"; });
+  for (const PerAtomField& f : kPerAtom)
+    property(per_atom, f.name, [member = f.member](const PerAtom& p) { return p.*member; });
+  per_atom.def("__repr__",
+               [](Self<PerAtom> p) { return "PerAtom(" + py::repr(per_atom_dict(p)).cast<std::string>() + ")"; });
   pickled_by_dict<PerAtom>(per_atom, &per_atom_dict, &per_atom_from);
 
   py::class_<PerFormula> per_formula(m, "PerFormula", "Cross-sections of one formula unit, in barn.");
@@ -458,9 +457,8 @@ void init_neutron(py::module_& m) {
   for (const ElementField& f : kElement)
     property(element, f.name, [member = f.member](const MaterialElement& e) { return e.*member; });
   property(element, "source", [](const MaterialElement& e) { return std::string(length_source_name(e.source)); });
-  element.def("__repr__", [](Self<MaterialElement> e) {
-    return "Element(" + py::repr(element_dict(e)).cast<std::string>() + ")";
-  });
+  element.def("__repr__",
+              [](Self<MaterialElement> e) { return "Element(" + py::repr(element_dict(e)).cast<std::string>() + ")"; });
   pickled_by_dict<MaterialElement>(element, &element_dict, &element_from);
 
   py::class_<MaterialPartial> partial(m, "Partial",
@@ -469,9 +467,8 @@ void init_neutron(py::module_& m) {
   property(partial, "pair", [](const MaterialPartial& p) { return p.pair; });
   property(partial, "weight", [](const MaterialPartial& p) { return p.weight; });
   property(partial, "faber_ziman", [](const MaterialPartial& p) { return p.faber_ziman; });
-  partial.def("__repr__", [](Self<MaterialPartial> p) {
-    return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")";
-  });
+  partial.def("__repr__",
+              [](Self<MaterialPartial> p) { return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")"; });
   pickled_by_dict<MaterialPartial>(partial, &partial_dict, &partial_from);
 
   py::class_<MaterialResult> material_class(m, "Material",
@@ -487,7 +484,8 @@ void init_neutron(py::module_& m) {
   property(material_class, "per_atom", [](const MaterialResult& x) { return x.m.per_atom; });
   property(material_class, "per_formula", [](const MaterialResult& x) { return x.m.per_formula; });
   for (const VolumeField& f : kPerVolume)
-    property(material_class, f.name, [member = f.member](const MaterialResult& x) { return optional_float(x.m.*member); });
+    property(material_class, f.name,
+             [member = f.member](const MaterialResult& x) { return optional_float(x.m.*member); });
   property(material_class, "elements", [](const MaterialResult& x) {
     py::tuple t(x.m.elements.size());
     for (std::size_t i = 0; i < x.m.elements.size(); ++i) t[i] = py::cast(x.m.elements[i]);

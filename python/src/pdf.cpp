@@ -83,10 +83,10 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     return text_arg(v.cast<std::string>(), k);
   };
   static constexpr std::array<const char*, 25> known{
-      "format", "scan",      "wavelength", "anode",     "density",  "number_density", "packing",
-      "background", "bg_scale", "mode",     "geometry",  "mu_r",     "mu_t",           "thickness",
-      "monochromator", "mono_crystal", "polarization", "compton", "breit_dirac", "normalize",
-      "rmin_iterate", "rpoly", "qmaxinst", "qmin", "qmax"};
+      "format",        "scan",         "wavelength",   "anode",    "density",     "number_density", "packing",
+      "background",    "bg_scale",     "mode",         "geometry", "mu_r",        "mu_t",           "thickness",
+      "monochromator", "mono_crystal", "polarization", "compton",  "breit_dirac", "normalize",      "rmin_iterate",
+      "rpoly",         "qmaxinst",     "qmin",         "qmax"};
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
     if (key != "window" && key != "r" && std::find(known.begin(), known.end(), key) == known.end())
@@ -94,7 +94,8 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   }
   const std::string input = path_arg(input_path, "input");
   pdf::InputFormat format = pdf::input_format_of_path(input);
-  if (const auto f = str("format")) format = named(pdf::input_format_named(*f), "format", *f, "xrdml, twotheta, qa or qnm");
+  if (const auto f = str("format"))
+    format = named(pdf::input_format_named(*f), "format", *f, "xrdml, twotheta, qa or qnm");
   const int scan = get("scan").is_none() ? 0 : get("scan").cast<int>();
   std::vector<std::string> warnings;
   const auto read = [&](const std::string& path) {
@@ -117,7 +118,8 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   o.sample.density = num("density");
   o.sample.number_density = num("number_density");
   if (const auto p = num("packing")) o.sample.packing = *p;
-  if (const auto c = str("compton")) o.sample.compton = named(pdf::compton_table_named(*c), "compton", *c, "hubbell or balyuzi");
+  if (const auto c = str("compton"))
+    o.sample.compton = named(pdf::compton_table_named(*c), "compton", *c, "hubbell or balyuzi");
   o.mode = o.sample.density || o.sample.number_density ? pdf::Mode::kPhysical : pdf::Mode::kAdhoc;
   if (const auto m = str("mode")) {
     if (*m != "physical" && *m != "adhoc") raise_invalid("mode must be physical or adhoc, not \"" + escaped(*m) + "\"");
@@ -131,7 +133,8 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   o.absorption.mu_x = capillary ? num("mu_r") : num("mu_t");
   o.thickness = num("thickness");
   const py::object mono_arg = get("monochromator");  // a crystal's name or its 2theta in degrees
-  const std::string mono = mono_arg.is_none() ? "none" : text_arg(py::str(mono_arg).cast<std::string>(), "monochromator");
+  const std::string mono =
+      mono_arg.is_none() ? "none" : text_arg(py::str(mono_arg).cast<std::string>(), "monochromator");
   if (mono != "none") {
     bool perfect = false;
     if (const pdf::MonochromatorCrystal* c = pdf::monochromator_crystal_named(mono)) {

@@ -108,7 +108,8 @@ py::object xray_average(const std::string& formula, const py::object& q_in, cons
   return py::cast(std::move(r));
 }
 
-constexpr const char* kFormFactorDoc = R"(form_factor(symbol, q, table='wk', *, energy=None, wavelength=None, anode=None)
+constexpr const char* kFormFactorDoc =
+    R"(form_factor(symbol, q, table='wk', *, energy=None, wavelength=None, anode=None)
 --
 
 The X-ray form factor f(Q) of a neutral atom, in electrons; with a photon

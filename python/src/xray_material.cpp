@@ -1,6 +1,8 @@
 // talvo.xray_material, talvo.dispersion, talvo.anode_energy and talvo.compton:
 // the X-ray API whose routines return Result (errors by kind, warnings as
 // TalvoWarning).
+#include "talvo/xray/xray_material.hpp"
+
 #include <pybind11/stl.h>
 
 #include <array>
@@ -13,7 +15,6 @@
 #include "results.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
-#include "talvo/xray/xray_material.hpp"
 
 namespace talvo::python {
 namespace {
@@ -94,8 +95,8 @@ py::object dispersion_of(const std::string& element, std::optional<double> energ
   text_arg(element, "element");
   const Dispersion d = take(dispersion(element, photon_energy(energy, wavelength, anode)));
   Typed<DispersionTag> r;
-  r.v = {py::int_(d.z),         py::float_(d.energy),  py::float_(d.f1),           py::float_(d.f2),
-         py::float_(d.z_star), py::float_(d.f_prime), py::float_(d.f_double_prime)};
+  r.v = {py::int_(d.z),         py::float_(d.energy),        py::float_(d.f1), py::float_(d.f2), py::float_(d.z_star),
+         py::float_(d.f_prime), py::float_(d.f_double_prime)};
   return py::cast(std::move(r));
 }
 
@@ -219,8 +220,8 @@ void init_xray_material(py::module_& m) {
   m.def("xray_material", &xray_material, kXrayMaterialDoc, py::arg("formula"), py::arg("energy") = py::none(),
         py::kw_only(), py::arg("wavelength") = py::none(), py::arg("anode") = py::none(),
         py::arg("density") = py::none(), py::arg("thickness") = py::none());
-  m.def("dispersion", &dispersion_of, kDispersionDoc, py::arg("element"), py::arg("energy") = py::none(),
-        py::kw_only(), py::arg("wavelength") = py::none(), py::arg("anode") = py::none());
+  m.def("dispersion", &dispersion_of, kDispersionDoc, py::arg("element"), py::arg("energy") = py::none(), py::kw_only(),
+        py::arg("wavelength") = py::none(), py::arg("anode") = py::none());
   m.def("anode_energy", &anode, kAnodeDoc, py::arg("name"));
   m.def("compton", &compton_of, kComptonDoc, py::arg("formula"), py::arg("q"), py::arg("wavelength") = py::none(),
         py::arg("model") = "hubbell", py::arg("breit_dirac") = 3);
