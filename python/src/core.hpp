@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "talvo/result.hpp"
@@ -50,6 +51,15 @@ Error error_of(Source source, const Status& status);
 // A failure raises by kind; a warning becomes a TalvoWarning.
 void check(Source source, const Status& status, About about = About::kValue);
 void warn(const Status& status);
+void warn(const std::string& message);
+
+// A Result's value: its error raised by kind, its warnings issued as TalvoWarning.
+template <class T>
+T take(Result<T>&& r, About about = About::kValue) {
+  if (!r.ok()) raise(r.error(), about);
+  for (const std::string& w : r.warnings()) warn(w);
+  return std::move(r).value();
+}
 
 void init_errors(py::module_& m);
 
@@ -92,6 +102,13 @@ std::string data_file(const std::string& name);
 
 void init_neutron(py::module_& m);
 void init_xray(py::module_& m);
+void init_xray_material(py::module_& m);
+void init_pdf(py::module_& m);
+
+// The photon energy in keV of exactly one of energy (keV), wavelength
+// (Angstrom) and anode ("Cu", "MoKa2") (xray_material.cpp).
+double photon_energy(std::optional<double> energy, std::optional<double> wavelength,
+                     const std::optional<std::string>& anode);
 void init_xrdml(py::module_& m);
 void init_numeric(py::module_& m);
 

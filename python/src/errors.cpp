@@ -95,6 +95,10 @@ void warn(const Status& s) {
   if (s.warned() && PyErr_WarnEx(talvo_warning, s.message.c_str(), 1) != 0) throw py::error_already_set();
 }
 
+void warn(const std::string& message) {
+  if (PyErr_WarnEx(talvo_warning, message.c_str(), 1) != 0) throw py::error_already_set();
+}
+
 void check(Source source, const Status& s, About about) {
   if (s.failed()) raise(error_of(source, s), about);
   warn(s);

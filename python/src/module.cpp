@@ -89,6 +89,8 @@ PYBIND11_MODULE(_core, m) {
   init_conversions(m);
   init_neutron(m);
   init_xray(m);
+  init_xray_material(m);
+  init_pdf(m);
   init_xrdml(m);
   init_numeric(m);
 }

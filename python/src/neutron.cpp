@@ -2,6 +2,7 @@
 // the data folder.
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <limits>
@@ -40,44 +41,84 @@ const NeutronTable& neutron_table() {
   return *table;
 }
 
-// --- the fields of the results, by name, in the order of xs --json -----------
+// --- the results ---------------------------------------------------------------
+
+// A material with the warnings that came with it (both go into to_dict, as
+// into xs --json).
+struct MaterialResult {
+  Material m;
+  std::vector<std::string> warnings;
+};
+
+// A material at many wavelengths: as computed (the library's columns), or as
+// restored from a pickle (one material per wavelength).
+struct SweepResult {
+  std::optional<MaterialSweep> live;
+  std::string formula;  // what made a live sweep
+  MaterialOptions options;
+  std::vector<MaterialResult> rows;
+  std::vector<std::string> warnings;  // those of every wavelength
+  std::vector<py::ssize_t> shape;     // the wavelengths' shape
+  std::size_t size() const { return live ? live->size() : rows.size(); }
+  const Material& first() const { return live ? live->material : rows.front().m; }
+  Material at(std::size_t i) const { return live ? live->at(i) : rows[i].m; }
+  // The material at one wavelength with the warnings that wavelength alone gives.
+  MaterialResult result(std::size_t i) const;
+};
+
+// --- the fields, by name, in the order of xs --json ----------------------------
 
 struct PerAtomField {
   const char* name;
   double PerAtom::*member;
+  MaterialSweep::Column MaterialSweep::*column;  // null: the same at every wavelength
 };
 constexpr std::array<PerAtomField, 9> kPerAtom{{
-    {"b_coh", &PerAtom::b_coh},
-    {"b_coh_im", &PerAtom::b_coh_im},
-    {"b_free", &PerAtom::b_free},
-    {"sigma_coh", &PerAtom::sigma_coh},
-    {"sigma_inc", &PerAtom::sigma_inc},
-    {"sigma_scatt", &PerAtom::sigma_scatt},
-    {"sigma_free", &PerAtom::sigma_free},
-    {"sigma_abs_2200", &PerAtom::sigma_abs_2200},
-    {"sigma_abs", &PerAtom::sigma_abs},
+    {"b_coh", &PerAtom::b_coh, &MaterialSweep::b_coh},
+    {"b_coh_im", &PerAtom::b_coh_im, &MaterialSweep::b_coh_im},
+    {"b_free", &PerAtom::b_free, &MaterialSweep::b_free},
+    {"sigma_coh", &PerAtom::sigma_coh, &MaterialSweep::sigma_coh},
+    {"sigma_inc", &PerAtom::sigma_inc, &MaterialSweep::sigma_inc},
+    {"sigma_scatt", &PerAtom::sigma_scatt, &MaterialSweep::sigma_scatt},
+    {"sigma_free", &PerAtom::sigma_free, &MaterialSweep::sigma_free},
+    {"sigma_abs_2200", &PerAtom::sigma_abs_2200, nullptr},
+    {"sigma_abs", &PerAtom::sigma_abs, &MaterialSweep::sigma_abs},
+}};
+
+struct PerFormulaField {
+  const char* name;
+  double PerFormula::*member;
+};
+constexpr std::array<PerFormulaField, 4> kPerFormula{{
+    {"sigma_coh", &PerFormula::sigma_coh},
+    {"sigma_inc", &PerFormula::sigma_inc},
+    {"sigma_scatt", &PerFormula::sigma_scatt},
+    {"sigma_abs", &PerFormula::sigma_abs},
 }};
 
 // Per volume: known with a density only.
 struct VolumeField {
   const char* name;
   std::optional<double> Material::*member;
+  MaterialSweep::Column MaterialSweep::*column;
 };
-constexpr std::array<VolumeField, 7> kPerVolume{{
-    {"sld", &Material::sld},
-    {"sld_im", &Material::sld_im},
-    {"mu_abs", &Material::mu_abs},
-    {"mu_scatt", &Material::mu_scatt},
-    {"mu_total", &Material::mu_total},
-    {"penetration_depth", &Material::penetration_depth},
-    {"transmission", &Material::transmission},
+constexpr std::array<VolumeField, 9> kPerVolume{{
+    {"sld", &Material::sld, &MaterialSweep::sld},
+    {"sld_im", &Material::sld_im, &MaterialSweep::sld_im},
+    {"mu_abs", &Material::mu_abs, &MaterialSweep::mu_abs},
+    {"mu_scatt", &Material::mu_scatt, &MaterialSweep::mu_scatt},
+    {"mu_total", &Material::mu_total, &MaterialSweep::mu_total},
+    {"penetration_depth", &Material::penetration_depth, &MaterialSweep::penetration_depth},
+    {"transmission", &Material::transmission, &MaterialSweep::transmission},
+    {"sld_inc", &Material::sld_inc, &MaterialSweep::sld_inc},
+    {"absorption_length", &Material::absorption_length, &MaterialSweep::absorption_length},
 }};
 
 struct ElementField {
   const char* name;
   double MaterialElement::*member;
 };
-constexpr std::array<ElementField, 7> kElement{{
+constexpr std::array<ElementField, 9> kElement{{
     {"count", &MaterialElement::count},
     {"fraction", &MaterialElement::fraction},
     {"b_coh", &MaterialElement::b_coh},
@@ -85,21 +126,28 @@ constexpr std::array<ElementField, 7> kElement{{
     {"sigma_coh", &MaterialElement::sigma_coh},
     {"sigma_scatt", &MaterialElement::sigma_scatt},
     {"sigma_abs_2200", &MaterialElement::sigma_abs_2200},
+    {"sigma_inc", &MaterialElement::sigma_inc},
+    {"sigma_abs", &MaterialElement::sigma_abs},
 }};
 
 // A number as xs --json writes it: null when it is not finite.
 py::object json_number(double v) { return optional_float(v); }
 
-py::dict per_atom_dict(const PerAtom& p) {
+template <class T, class Fields>
+py::dict fields_dict(const T& v, const Fields& fields) {
   py::dict d;
-  for (const PerAtomField& f : kPerAtom) d[f.name] = json_number(p.*f.member);
+  for (const auto& f : fields) d[f.name] = json_number(v.*f.member);
   return d;
 }
+
+py::dict per_atom_dict(const PerAtom& p) { return fields_dict(p, kPerAtom); }
+py::dict per_formula_dict(const PerFormula& p) { return fields_dict(p, kPerFormula); }
 
 py::dict element_dict(const MaterialElement& e) {
   py::dict d;
   d["symbol"] = e.symbol;
   for (const ElementField& f : kElement) d[f.name] = json_number(e.*f.member);
+  d["source"] = std::string(length_source_name(e.source));
   return d;
 }
 
@@ -111,22 +159,9 @@ py::dict partial_dict(const MaterialPartial& p) {
   return d;
 }
 
-py::dict material_dict(const Material& m) {
-  py::dict d;
-  d["formula"] = m.formula;
-  d["atoms"] = json_number(m.atoms);
-  d["mass"] = json_number(m.mass);
-  d["wavelength"] = json_number(m.wavelength);
-  d["density"] = optional_float(m.density);
-  d["number_density"] = optional_float(m.number_density);
-  d["per_atom"] = per_atom_dict(m.per_atom);
-  for (const VolumeField& f : kPerVolume) d[f.name] = optional_float(m.*f.member);
-  py::list elements, partials;
-  for (const MaterialElement& e : m.elements) elements.append(element_dict(e));
-  for (const MaterialPartial& p : m.partials) partials.append(partial_dict(p));
-  d["elements"] = elements;
-  d["partials"] = partials;
-  return d;
+// The very object of xs --json (its numbers read back by json: ints where it writes ints).
+py::dict material_dict(const MaterialResult& r) {
+  return py::module_::import("json").attr("loads")(material_json(r.m, r.warnings));
 }
 
 // --- back from a dict (unpickling): every field checked --------------------
@@ -170,11 +205,25 @@ py::list list_of(const py::dict& d, const char* key, const char* type) {
   return py::list(py::reinterpret_borrow<py::object>(v));
 }
 
+std::vector<std::string> texts(const py::dict& d, const char* key, const char* type) {
+  std::vector<std::string> out;
+  for (const py::handle t : list_of(d, key, type)) {
+    if (!py::isinstance<py::str>(t)) bad_state(type, std::string(key) + " holds no str");
+    out.push_back(t.cast<std::string>());
+  }
+  return out;
+}
+
 MaterialElement element_from(const py::handle& h) {
   const py::dict d = dict_of(h, "Element");
   MaterialElement e;
   e.symbol = text(d, "symbol", "Element");
   for (const ElementField& f : kElement) e.*f.member = number(d, f.name, "Element");
+  const std::string source = text(d, "source", "Element");
+  if (source == length_source_name(LengthSource::kEnergyDependent))
+    e.source = LengthSource::kEnergyDependent;
+  else if (source != length_source_name(LengthSource::kThermalList))
+    bad_state("Element", "an unknown source");
   return e;
 }
 
@@ -183,16 +232,20 @@ MaterialPartial partial_from(const py::handle& h) {
   return {text(d, "pair", "Partial"), number(d, "weight", "Partial"), number(d, "faber_ziman", "Partial")};
 }
 
-PerAtom per_atom_from(const py::handle& h) {
-  const py::dict d = dict_of(h, "PerAtom");
-  PerAtom p;
-  for (const PerAtomField& f : kPerAtom) p.*f.member = number(d, f.name, "PerAtom");
-  return p;
+template <class T, class Fields>
+T fields_from(const py::handle& h, const Fields& fields, const char* type) {
+  const py::dict d = dict_of(h, type);
+  T v;
+  for (const auto& f : fields) v.*f.member = number(d, f.name, type);
+  return v;
 }
+PerAtom per_atom_from(const py::handle& h) { return fields_from<PerAtom>(h, kPerAtom, "PerAtom"); }
+PerFormula per_formula_from(const py::handle& h) { return fields_from<PerFormula>(h, kPerFormula, "PerFormula"); }
 
-Material material_from(const py::handle& h) {
+MaterialResult material_from(const py::handle& h) {
   const py::dict d = dict_of(h, "Material");
-  Material m;
+  MaterialResult r;
+  Material& m = r.m;
   m.formula = text(d, "formula", "Material");
   m.atoms = number(d, "atoms", "Material");
   m.mass = number(d, "mass", "Material");
@@ -200,116 +253,138 @@ Material material_from(const py::handle& h) {
   m.density = optional_number(d, "density", "Material");
   m.number_density = optional_number(d, "number_density", "Material");
   m.per_atom = per_atom_from(item(d, "per_atom", "Material"));
+  m.per_formula = per_formula_from(item(d, "per_formula", "Material"));
   for (const VolumeField& f : kPerVolume) m.*f.member = optional_number(d, f.name, "Material");
   for (const py::handle e : list_of(d, "elements", "Material")) m.elements.push_back(element_from(e));
   for (const py::handle p : list_of(d, "partials", "Material")) m.partials.push_back(partial_from(p));
-  return m;
+  m.notes = texts(d, "notes", "Material");
+  r.warnings = texts(d, "warnings", "Material");
+  return r;
 }
 
-// --- a sweep over wavelengths ------------------------------------------------
+// --- sweeps: a column at every wavelength ----------------------------------------
 
-// The same material at each wavelength of an array.
-struct MaterialSweep {
-  std::vector<Material> at;
-  std::vector<py::ssize_t> shape;  // the wavelengths' shape
-};
+// The column of a live sweep, else the value gathered from each restored material.
+template <class Get>
+py::array_t<double> column(const SweepResult& s, const MaterialSweep::Column MaterialSweep::*col, Get get) {
+  std::vector<double> v(s.size());
+  if (s.live && col != nullptr) {
+    const MaterialSweep::Column c = (*s.live).*col;
+    std::copy(c.begin(), c.end(), v.begin());
+  } else if (s.live) {
+    std::fill(v.begin(), v.end(), get(s.live->material));
+  } else {
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] = get(s.rows[i].m);
+  }
+  return to_numpy(std::move(v), s.shape);
+}
 
 // A per-atom value at every wavelength.
 struct PerAtomSweep {
-  std::shared_ptr<const MaterialSweep> sweep;
+  std::shared_ptr<const SweepResult> sweep;
 };
-
-template <class Get>
-py::array_t<double> gather(const MaterialSweep& s, Get get) {
-  std::vector<double> v(s.at.size());
-  for (std::size_t i = 0; i < v.size(); ++i) v[i] = get(s.at[i]);
-  return to_numpy(std::move(v), s.shape);
-}
 
 // --- the entry point -----------------------------------------------------------
 
 MaterialOptions options_of(std::optional<double> density, std::optional<double> number_density,
-                           std::optional<double> thickness) {
+                           std::optional<double> thickness, bool energy_dependent) {
   MaterialOptions o;
   o.density = density;
   o.number_density = number_density;
   o.thickness = thickness;
+  o.energy_dependent = energy_dependent;
   return o;
 }
 
-py::object material(const std::string& formula, std::optional<double> density, std::optional<double> number_density,
-                    const py::object& wavelength, std::optional<double> thickness) {
+py::object one_material(const std::string& formula, const NeutronTable& table, const MaterialOptions& o) {
+  Result<Material> r = material(formula, table, o);
+  std::vector<std::string> warnings = r.ok() ? r.warnings() : std::vector<std::string>{};
+  return py::cast(MaterialResult{take(std::move(r)), std::move(warnings)});
+}
+
+py::object material_of(const std::string& formula, std::optional<double> density, std::optional<double> number_density,
+                       const py::object& wavelength, std::optional<double> thickness, bool energy_dependent) {
   text_arg(formula, "formula");
   const NeutronTable& table = neutron_table();
-  MaterialOptions o = options_of(density, number_density, thickness);
+  MaterialOptions o = options_of(density, number_density, thickness, energy_dependent);
   // A plain number: one material.
   if (py::isinstance<py::float_>(wavelength) || py::isinstance<py::int_>(wavelength)) {
     o.wavelength = wavelength.cast<double>();
-    Material m;
-    check(Source::kMaterial, material_from_formula(formula, table, o, m));
-    return py::cast(std::move(m));
+    return one_material(formula, table, o);
   }
-  // An array: the formula is read once and the material computed at each wavelength.
   const InArray lambda = numbers(wavelength, "wavelength");
   if (lambda.ndim() == 0) {
     o.wavelength = *lambda.data();
-    Material m;
-    check(Source::kMaterial, material_from_formula(formula, table, o, m));
-    return py::cast(std::move(m));
+    return one_material(formula, table, o);
   }
+  // An array: the parts that do not depend on the wavelength are computed once.
   if (lambda.size() == 0) raise_invalid("no wavelength: the array is empty");
-  auto sweep = std::make_shared<MaterialSweep>();
+  auto sweep = std::make_shared<SweepResult>();
   sweep->shape = shape_of(lambda);
-  Formula f;
-  check(Source::kMaterial, parse_formula(formula, f));
-  const Composition c = composition_of(f);
-  const std::span<const double> ls = view(lambda);
-  sweep->at.resize(ls.size());
-  for (std::size_t i = 0; i < ls.size(); ++i) {
-    o.wavelength = ls[i];
-    check(Source::kMaterial, compute_material(c, table, o, sweep->at[i]));
-    sweep->at[i].formula = f.text;
-  }
+  Result<MaterialSweep> r = material_sweep(formula, table, o, view(lambda));
+  if (r.ok()) sweep->warnings = r.warnings();
+  sweep->live = take(std::move(r));
+  sweep->formula = formula;
+  sweep->options = o;
   return py::cast(sweep);
+}
+
+MaterialResult SweepResult::result(std::size_t i) const {
+  if (!live) return rows[i];
+  MaterialOptions o = options;
+  o.wavelength = live->wavelength[i];
+  Result<Material> r = material(formula, neutron_table(), o);
+  if (!r.ok()) raise(r.error());  // not reached: the sweep computed this wavelength
+  return {at(i), r.warnings()};
 }
 
 // --- documentation -------------------------------------------------------------
 
 constexpr const char* kMaterialDoc =
-    R"(material(formula, density=None, number_density=None, wavelength=1.798, thickness=None)
+    R"(material(formula, density=None, number_density=None, wavelength=1.798, thickness=None, energy_dependent=True)
 --
 
-The neutron scattering and absorption of a material.
+The neutron scattering and absorption of a material (the values of
+`talvo-tools xs --json`).
 
 formula
     Natural elements and isotopes as the field writes them: "H2O", "Gd2O3",
     decimal counts "Ni0.3Ti0.7", groups "Ca(OH)2", isotopes "Li[6]" (and D,
-    T for 2H and 3H), hydrates "CuSO4+5H2O".
+    T for 2H and 3H), hydrates "CuSO4+5H2O"; a density after @ in g/cm3
+    ("D2O@1.107", or "D2O@1n": the natural compound's density scaled by
+    mass); mixtures joined by // by volume or mass fraction
+    ("50%vol H2O@1 // D2O@1n").
 density, number_density
-    g/cm3, or atoms per cubic Angstrom: give one of them for the quantities
-    per volume (sld, mu_*, penetration_depth), or neither.
+    g/cm3, or atoms per cubic Angstrom: give one of them (or a density in the
+    formula) for the quantities per volume, or neither.
 wavelength
-    Angstrom; absorption scales as wavelength / 1.798. A number gives a
-    Material; an array of wavelengths gives a MaterialSweep whose
-    wavelength-dependent values are arrays of the wavelengths' shape, all in
-    one call.
+    Angstrom. A number gives a Material; an array of wavelengths gives a
+    MaterialSweep whose wavelength-dependent values are arrays of the
+    wavelengths' shape, the rest computed once.
 thickness
     cm, for the transmission (with a density).
+energy_dependent
+    True: the resonant rare earths (Gd, Sm, Eu, Cd, ...) follow their
+    energy-dependent lengths (Lynn & Seeger 1990); False: the 2200 m/s list
+    for every nucleus, absorption scaled as wavelength / 1.798.
 
-Returns a Material whose attributes are the keys of `talvo-tools xs --json`,
-with the same numbers: formula, atoms, mass (amu per formula unit),
-wavelength (Angstrom), density (g/cm3), number_density (atoms per cubic
-Angstrom), per_atom (a PerAtom: b_coh, b_coh_im, b_free in fm; sigma_coh,
-sigma_inc, sigma_scatt, sigma_free, sigma_abs_2200, sigma_abs in barn), sld
-and sld_im (1e-6 per square Angstrom), mu_abs, mu_scatt, mu_total (per cm),
-penetration_depth (cm), transmission, elements (Element: symbol, count,
-fraction, b_coh, b_coh_im in fm, sigma_coh, sigma_scatt, sigma_abs_2200 in
-barn) and partials (Partial: pair, weight in barn, faber_ziman). A value not
-known is None. to_dict() gives the JSON object as plain dicts and lists.
+Returns a Material: formula, atoms, mass (amu per formula unit), wavelength
+(Angstrom), density (g/cm3), number_density (atoms per cubic Angstrom),
+per_atom (PerAtom: b_coh, b_coh_im, b_free in fm; sigma_coh, sigma_inc,
+sigma_scatt, sigma_free, sigma_abs_2200, sigma_abs in barn), sld, sld_im and
+sld_inc (1e-6 per square Angstrom), mu_abs, mu_scatt, mu_total (per cm),
+penetration_depth and absorption_length (cm), transmission, elements
+(Element: symbol, count, fraction, b_coh, b_coh_im in fm, sigma_coh,
+sigma_scatt, sigma_abs_2200, sigma_inc, sigma_abs in barn, source),
+partials (Partial: pair, weight in barn, faber_ziman), per_formula
+(PerFormula: sigma_coh, sigma_inc, sigma_scatt, sigma_abs in barn per
+formula unit), notes and warnings (lists of str) and units (each key's
+unit). A value not known is None. to_dict() is the JSON object of xs --json.
 
-Raises ValueError (TalvoValueError) for a formula that does not parse, an
-element or isotope the table lacks, or a density, wavelength or thickness
-that cannot be; OSError when the neutron table cannot be read.
+Warnings (a length outside its table, Cd below 1 A) are issued as
+TalvoWarning too. Raises ValueError (TalvoValueError) for a formula that does
+not parse, an element or isotope the table lacks, or a density, wavelength
+or thickness that cannot be; OSError when the neutron table cannot be read.
 
 >>> talvo.material("H2O", density=1.0).sld
 -0.5599164809815348)";
@@ -320,6 +395,13 @@ constexpr const char* kDataFileDoc = R"(data_file(name)
 The file a data file's bare name ("neutron_sears92.tsv") gives: under the
 folder in the environment variable G_F when it is set, else in the
 package's own data folder.)";
+
+// A read-only attribute computed from the value a result holds.
+template <class Cls, class Get>
+void property(Cls& cls, const char* name, Get get) {
+  using T = typename Cls::type;
+  cls.def_property_readonly(name, [get](Self<T> self) { return get(static_cast<const T&>(self)); });
+}
 
 template <class T>
 void pickled_by_dict(py::class_<T>& cls, py::dict (*to)(const T&), T (*from)(const py::handle&)) {
@@ -355,218 +437,147 @@ std::string data_file(const std::string& name) {
 void init_neutron(py::module_& m) {
   py::class_<PerAtom> per_atom(m, "PerAtom", "Values per atom of a material: lengths in fm, cross-sections in barn.");
   for (const PerAtomField& f : kPerAtom)
-    per_atom.def_property_readonly(f.name, [member = f.member](Self<PerAtom> p_self) {
-      const PerAtom& p = p_self;
-      return p.*member;
-    });
-  per_atom.def("__repr__", [](Self<PerAtom> p_self) {
-    const PerAtom& p = p_self;
-    return "PerAtom(" + std::string(py::str(per_atom_dict(p)).cast<std::string>()) + ")";
-  });
+    property(per_atom, f.name, [member = f.member](const PerAtom& p) { return p.*member; });
+  per_atom.def("__repr__",
+               [](Self<PerAtom> p) { return "PerAtom(" + py::repr(per_atom_dict(p)).cast<std::string>() + ")"; });
   pickled_by_dict<PerAtom>(per_atom, &per_atom_dict, &per_atom_from);
+
+  py::class_<PerFormula> per_formula(m, "PerFormula", "Cross-sections of one formula unit, in barn.");
+  for (const PerFormulaField& f : kPerFormula)
+    property(per_formula, f.name, [member = f.member](const PerFormula& p) { return p.*member; });
+  per_formula.def("__repr__", [](Self<PerFormula> p) {
+    return "PerFormula(" + py::repr(per_formula_dict(p)).cast<std::string>() + ")";
+  });
+  pickled_by_dict<PerFormula>(per_formula, &per_formula_dict, &per_formula_from);
 
   py::class_<MaterialElement> element(m, "Element",
                                       "One element of a material: count per formula unit, atomic fraction, mean "
-                                      "lengths in fm, cross-sections in barn.");
-  element.def_property_readonly("symbol", [](Self<MaterialElement> e_self) {
-    const MaterialElement& e = e_self;
-    return e.symbol;
-  });
+                                      "lengths in fm, cross-sections in barn, where its lengths came from (source).");
+  property(element, "symbol", [](const MaterialElement& e) { return e.symbol; });
   for (const ElementField& f : kElement)
-    element.def_property_readonly(f.name, [member = f.member](Self<MaterialElement> e_self) {
-      const MaterialElement& e = e_self;
-      return e.*member;
-    });
-  element.def("__repr__", [](Self<MaterialElement> e_self) {
-    const MaterialElement& e = e_self;
-    return "Element(" + py::repr(element_dict(e)).cast<std::string>() + ")";
-  });
+    property(element, f.name, [member = f.member](const MaterialElement& e) { return e.*member; });
+  property(element, "source", [](const MaterialElement& e) { return std::string(length_source_name(e.source)); });
+  element.def("__repr__",
+              [](Self<MaterialElement> e) { return "Element(" + py::repr(element_dict(e)).cast<std::string>() + ")"; });
   pickled_by_dict<MaterialElement>(element, &element_dict, &element_from);
 
   py::class_<MaterialPartial> partial(m, "Partial",
                                       "The weight of a pair's partial structure factor: weight in barn (c_i c_j b_i "
                                       "b_j / 100, doubled for unlike pairs) and the Faber-Ziman weight.");
-  partial
-      .def_property_readonly("pair",
-                             [](Self<MaterialPartial> p_self) {
-                               const MaterialPartial& p = p_self;
-                               return p.pair;
-                             })
-      .def_property_readonly("weight",
-                             [](Self<MaterialPartial> p_self) {
-                               const MaterialPartial& p = p_self;
-                               return p.weight;
-                             })
-      .def_property_readonly("faber_ziman",
-                             [](Self<MaterialPartial> p_self) {
-                               const MaterialPartial& p = p_self;
-                               return p.faber_ziman;
-                             })
-      .def("__repr__", [](Self<MaterialPartial> p_self) {
-        const MaterialPartial& p = p_self;
-        return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")";
-      });
+  property(partial, "pair", [](const MaterialPartial& p) { return p.pair; });
+  property(partial, "weight", [](const MaterialPartial& p) { return p.weight; });
+  property(partial, "faber_ziman", [](const MaterialPartial& p) { return p.faber_ziman; });
+  partial.def("__repr__",
+              [](Self<MaterialPartial> p) { return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")"; });
   pickled_by_dict<MaterialPartial>(partial, &partial_dict, &partial_from);
 
-  py::class_<Material> material_class(m, "Material",
-                                      "A material's neutron scattering: the values of `talvo-tools xs --json`, as "
-                                      "attributes (see material()).");
-  material_class
-      .def_property_readonly("formula",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               return x.formula;
-                             })
-      .def_property_readonly("atoms",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               return x.atoms;
-                             })
-      .def_property_readonly("mass",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               return x.mass;
-                             })
-      .def_property_readonly("wavelength",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               return x.wavelength;
-                             })
-      .def_property_readonly("density",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               return optional_float(x.density);
-                             })
-      .def_property_readonly("number_density",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               return optional_float(x.number_density);
-                             })
-      .def_property_readonly("per_atom", [](Self<Material> x_self) {
-        const Material& x = x_self;
-        return x.per_atom;
-      });
+  py::class_<MaterialResult> material_class(m, "Material",
+                                            "A material's neutron scattering: the values of `talvo-tools xs --json`, "
+                                            "as attributes (see material()).");
+  property(material_class, "formula", [](const MaterialResult& x) { return x.m.formula; });
+  property(material_class, "atoms", [](const MaterialResult& x) { return x.m.atoms; });
+  property(material_class, "mass", [](const MaterialResult& x) { return x.m.mass; });
+  property(material_class, "wavelength", [](const MaterialResult& x) { return x.m.wavelength; });
+  property(material_class, "density", [](const MaterialResult& x) { return optional_float(x.m.density); });
+  property(material_class, "number_density",
+           [](const MaterialResult& x) { return optional_float(x.m.number_density); });
+  property(material_class, "per_atom", [](const MaterialResult& x) { return x.m.per_atom; });
+  property(material_class, "per_formula", [](const MaterialResult& x) { return x.m.per_formula; });
   for (const VolumeField& f : kPerVolume)
-    material_class.def_property_readonly(f.name, [member = f.member](Self<Material> x_self) {
-      const Material& x = x_self;
-      return optional_float(x.*member);
-    });
-  material_class
-      .def_property_readonly("elements",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               py::tuple t(x.elements.size());
-                               for (std::size_t i = 0; i < x.elements.size(); ++i) t[i] = py::cast(x.elements[i]);
-                               return t;
-                             })
-      .def_property_readonly("partials",
-                             [](Self<Material> x_self) {
-                               const Material& x = x_self;
-                               py::tuple t(x.partials.size());
-                               for (std::size_t i = 0; i < x.partials.size(); ++i) t[i] = py::cast(x.partials[i]);
-                               return t;
-                             })
-      .def("__repr__", [](Self<Material> x_self) {
-        const Material& x = x_self;
-        std::string out = "Material(formula=" + py::repr(py::str(x.formula)).cast<std::string>();
-        for (const char* k : {"density", "sld"})
-          out += std::string(", ") + k + "=" + py::repr(material_dict(x)[k]).cast<std::string>();
-        return out + ", ...)";
-      });
-  pickled_by_dict<Material>(material_class, &material_dict, &material_from);
+    property(material_class, f.name,
+             [member = f.member](const MaterialResult& x) { return optional_float(x.m.*member); });
+  property(material_class, "elements", [](const MaterialResult& x) {
+    py::tuple t(x.m.elements.size());
+    for (std::size_t i = 0; i < x.m.elements.size(); ++i) t[i] = py::cast(x.m.elements[i]);
+    return t;
+  });
+  property(material_class, "partials", [](const MaterialResult& x) {
+    py::tuple t(x.m.partials.size());
+    for (std::size_t i = 0; i < x.m.partials.size(); ++i) t[i] = py::cast(x.m.partials[i]);
+    return t;
+  });
+  property(material_class, "notes", [](const MaterialResult& x) { return py::cast(x.m.notes); });
+  property(material_class, "warnings", [](const MaterialResult& x) { return py::cast(x.warnings); });
+  // The unit of each value, as xs --json names them ("sigma_*": barn).
+  property(material_class, "units", [](const MaterialResult& x) {
+    return py::module_::import("types").attr("SimpleNamespace")(**material_dict(x)["units"]);
+  });
+  material_class.def("__repr__", [](Self<MaterialResult> x) {
+    const MaterialResult& r = x;
+    std::string out = "Material(formula=" + py::repr(py::str(r.m.formula)).cast<std::string>();
+    out += ", density=" + py::repr(optional_float(r.m.density)).cast<std::string>();
+    out += ", sld=" + py::repr(optional_float(r.m.sld)).cast<std::string>();
+    return out + ", ...)";
+  });
+  pickled_by_dict<MaterialResult>(material_class, &material_dict, &material_from);
 
   py::class_<PerAtomSweep> per_atom_sweep(m, "PerAtomSweep",
                                           "Values per atom at every wavelength of a sweep: arrays of the wavelengths' "
                                           "shape (fm, barn).");
   for (const PerAtomField& f : kPerAtom)
-    per_atom_sweep.def_property_readonly(f.name, [member = f.member](Self<PerAtomSweep> p_self) {
-      const PerAtomSweep& p = p_self;
-      return gather(*p.sweep, [member](const Material& x) { return x.per_atom.*member; });
+    property(per_atom_sweep, f.name, [f](const PerAtomSweep& p) {
+      return column(*p.sweep, f.column, [member = f.member](const Material& x) { return x.per_atom.*member; });
     });
-  py::class_<MaterialSweep, std::shared_ptr<MaterialSweep>> sweep(
+  py::class_<SweepResult, std::shared_ptr<SweepResult>> sweep(
       m, "MaterialSweep",
       "A material at many wavelengths (material() with an array of wavelengths): wavelength, per_atom's values and "
       "the values per volume are arrays of the wavelengths' shape; sweep[i] is the Material at the i-th wavelength "
       "(in C order).");
-  sweep
-      .def_property_readonly("formula",
-                             [](Self<MaterialSweep> s_self) {
-                               const MaterialSweep& s = s_self;
-                               return s.at.front().formula;
-                             })
-      .def_property_readonly("atoms",
-                             [](Self<MaterialSweep> s_self) {
-                               const MaterialSweep& s = s_self;
-                               return s.at.front().atoms;
-                             })
-      .def_property_readonly("mass",
-                             [](Self<MaterialSweep> s_self) {
-                               const MaterialSweep& s = s_self;
-                               return s.at.front().mass;
-                             })
-      .def_property_readonly("density",
-                             [](Self<MaterialSweep> s_self) {
-                               const MaterialSweep& s = s_self;
-                               return optional_float(s.at.front().density);
-                             })
-      .def_property_readonly("number_density",
-                             [](Self<MaterialSweep> s_self) {
-                               const MaterialSweep& s = s_self;
-                               return optional_float(s.at.front().number_density);
-                             })
-      .def_property_readonly("wavelength",
-                             [](Self<MaterialSweep> s_self) {
-                               const MaterialSweep& s = s_self;
-                               return gather(s, [](const Material& x) { return x.wavelength; });
-                             })
-      .def_property_readonly("per_atom", [](const std::shared_ptr<MaterialSweep>& s) { return PerAtomSweep{s}; })
-      .def("__len__",
-           [](Self<MaterialSweep> s_self) {
-             const MaterialSweep& s = s_self;
-             return s.at.size();
-           })
+  property(sweep, "formula", [](const SweepResult& s) { return s.first().formula; });
+  property(sweep, "atoms", [](const SweepResult& s) { return s.first().atoms; });
+  property(sweep, "mass", [](const SweepResult& s) { return s.first().mass; });
+  property(sweep, "density", [](const SweepResult& s) { return optional_float(s.first().density); });
+  property(sweep, "number_density", [](const SweepResult& s) { return optional_float(s.first().number_density); });
+  property(sweep, "notes", [](const SweepResult& s) { return py::cast(s.first().notes); });
+  property(sweep, "warnings", [](const SweepResult& s) { return py::cast(s.warnings); });
+  property(sweep, "wavelength", [](const SweepResult& s) {
+    return column(s, &MaterialSweep::wavelength, [](const Material& x) { return x.wavelength; });
+  });
+  sweep.def_property_readonly("per_atom", [](const std::shared_ptr<SweepResult>& s) { return PerAtomSweep{s}; });
+  for (const VolumeField& f : kPerVolume)
+    property(sweep, f.name, [f](const SweepResult& s) -> py::object {
+      if (!(s.first().*f.member)) return py::none();
+      return column(s, f.column, [member = f.member](const Material& x) {
+        return (x.*member).value_or(std::numeric_limits<double>::quiet_NaN());
+      });
+    });
+  const auto sweep_dict = [](const SweepResult& s) {
+    py::dict d;
+    d["shape"] = py::tuple(py::cast(s.shape));
+    py::list at;
+    for (std::size_t i = 0; i < s.size(); ++i) at.append(material_dict(s.result(i)));
+    d["materials"] = at;
+    return d;
+  };
+  sweep.def("__len__", [](Self<SweepResult> s) { return static_cast<const SweepResult&>(s).size(); })
       .def(
           "__getitem__",
-          [](Self<MaterialSweep> s_self, py::ssize_t i) {
-            const MaterialSweep& s = s_self;
-            const auto n = static_cast<py::ssize_t>(s.at.size());
+          [](Self<SweepResult> s_self, py::ssize_t i) {
+            const SweepResult& s = s_self;
+            const auto n = static_cast<py::ssize_t>(s.size());
             if (i < 0) i += n;
             if (i < 0 || i >= n) throw py::index_error("wavelength index out of range");
-            return s.at[static_cast<std::size_t>(i)];
+            return s.result(static_cast<std::size_t>(i));
           },
           py::arg("index"))
       .def(
-          "to_dict",
-          [](Self<MaterialSweep> s_self) {
-            const MaterialSweep& s = s_self;
-            py::dict d;
-            d["shape"] = py::tuple(py::cast(s.shape));
-            py::list at;
-            for (const Material& x : s.at) at.append(material_dict(x));
-            d["materials"] = at;
-            return d;
-          },
+          "to_dict", [sweep_dict](Self<SweepResult> s) { return sweep_dict(s); },
           "The materials at each wavelength (as Material.to_dict() gives them) and the wavelengths' shape.")
-      .def("__getstate__",
-           [](Self<MaterialSweep> s_self) {
-             const MaterialSweep& s = s_self;
-             return py::dict(py::cast(s).attr("to_dict")());
-           })
+      .def("__getstate__", [sweep_dict](Self<SweepResult> s) { return sweep_dict(s); })
       .def("__eq__",
-           [](Self<MaterialSweep> a_self, const py::object& b) -> py::object {
-             const MaterialSweep& a = a_self;
-             if (!py::isinstance<MaterialSweep>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
-             return py::bool_(py::cast(a).attr("to_dict")().equal(b.attr("to_dict")()));
+           [sweep_dict](Self<SweepResult> a, const py::object& b) -> py::object {
+             if (!py::isinstance<SweepResult>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+             return py::bool_(sweep_dict(a).equal(sweep_dict(b.cast<Self<SweepResult>>())));
            })
-      .def("__repr__", [](Self<MaterialSweep> s_self) {
-        const MaterialSweep& s = s_self;
-        return "MaterialSweep(formula=" + py::repr(py::str(s.at.front().formula)).cast<std::string>() + ", " +
-               std::to_string(s.at.size()) + " wavelengths)";
+      .def("__repr__", [](Self<SweepResult> s_self) {
+        const SweepResult& s = s_self;
+        return "MaterialSweep(formula=" + py::repr(py::str(s.first().formula)).cast<std::string>() + ", " +
+               std::to_string(s.size()) + " wavelengths)";
       });
   sweep.attr("__hash__") = py::none();
   define_setstate(sweep, [](const py::dict& state) {
     const py::dict d = dict_of(state, "MaterialSweep");
-    auto s = std::make_unique<MaterialSweep>();
+    SweepResult s;
     py::ssize_t size = 1;
     const py::list materials = list_of(d, "materials", "MaterialSweep");
     const auto count = static_cast<py::ssize_t>(materials.size());
@@ -574,25 +585,22 @@ void init_neutron(py::module_& m) {
       // Each extent at most the number of materials, so the product cannot overflow before it is compared.
       if (!py::isinstance<py::int_>(n) || n.cast<py::ssize_t>() < 0 || n.cast<py::ssize_t>() > count || size > count)
         bad_state("MaterialSweep", "a bad shape");
-      s->shape.push_back(n.cast<py::ssize_t>());
-      size *= s->shape.back();
+      s.shape.push_back(n.cast<py::ssize_t>());
+      size *= s.shape.back();
     }
-    for (const py::handle x : materials) s->at.push_back(material_from(x));
-    if (s->at.empty() || static_cast<py::ssize_t>(s->at.size()) != size)
+    for (const py::handle x : materials) {
+      s.rows.push_back(material_from(x));
+      for (const std::string& w : s.rows.back().warnings)
+        if (std::find(s.warnings.begin(), s.warnings.end(), w) == s.warnings.end()) s.warnings.push_back(w);
+    }
+    if (s.rows.empty() || static_cast<py::ssize_t>(s.rows.size()) != size)
       bad_state("MaterialSweep", "the materials do not fill the shape");
-    return std::move(*s);
+    return s;
   });
-  for (const VolumeField& f : kPerVolume)
-    sweep.def_property_readonly(f.name, [member = f.member](Self<MaterialSweep> s_self) -> py::object {
-      const MaterialSweep& s = s_self;
-      if (!(s.at.front().*member)) return py::none();
-      return gather(
-          s, [member](const Material& x) { return (x.*member).value_or(std::numeric_limits<double>::quiet_NaN()); });
-    });
 
-  m.def("material", &material, kMaterialDoc, py::arg("formula"), py::arg("density") = py::none(),
+  m.def("material", &material_of, kMaterialDoc, py::arg("formula"), py::arg("density") = py::none(),
         py::arg("number_density") = py::none(), py::arg("wavelength") = kThermalWavelength,
-        py::arg("thickness") = py::none());
+        py::arg("thickness") = py::none(), py::arg("energy_dependent") = true);
   m.def("data_file", &data_file, kDataFileDoc, py::arg("name"));
   m.def("_set_data_folder", &set_data_folder,
         "_set_data_folder(folder)\n--\n\nWhere the package's data files are (set by talvo/__init__.py).",

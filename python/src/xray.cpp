@@ -1,7 +1,10 @@
 // talvo.form_factor and talvo.xray_average.
+#include <pybind11/complex.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
+#include <complex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,11 +42,27 @@ FormFactorTable table_from_name(const std::string& name) {
                 "\": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
 }
 
-py::object form_factor(const std::string& symbol, const py::object& q_in, const std::string& table) {
+// f0(Q) + f'(E) + i f''(E): complex, of q's shape (a complex for a scalar q).
+py::object complex_form_factor(const std::string& symbol, const InArray& q, double kev, const FormFactorOptions& o) {
+  Result<std::vector<std::complex<double>>> r = [&] {
+    py::gil_scoped_release unlocked;
+    return talvo::form_factor(symbol, view(q), kev, o);
+  }();
+  const std::vector<std::complex<double>> f = take(std::move(r));
+  if (q.ndim() == 0) return py::cast(f.at(0));
+  py::array_t<std::complex<double>> out(shape_of(q));
+  std::copy(f.begin(), f.end(), out.mutable_data());
+  return out;
+}
+
+py::object form_factor(const std::string& symbol, const py::object& q_in, const std::string& table,
+                       std::optional<double> energy, std::optional<double> wavelength,
+                       std::optional<std::string> anode) {
   text_arg(symbol, "symbol");
   FormFactorOptions o;
   o.table = table_from_name(table);
   const InArray q = numbers(q_in, "q");
+  if (energy || wavelength || anode) return complex_form_factor(symbol, q, photon_energy(energy, wavelength, anode), o);
   FormFactorResult r;
   {
     py::gil_scoped_release unlocked;
@@ -54,9 +73,12 @@ py::object form_factor(const std::string& symbol, const py::object& q_in, const 
 }
 
 py::object xray_average(const std::string& formula, const py::object& q_in, const std::string& table,
-                        std::optional<double> density, std::optional<double> number_density) {
+                        std::optional<double> density, std::optional<double> number_density,
+                        std::optional<double> energy, std::optional<double> wavelength,
+                        std::optional<std::string> anode) {
   text_arg(formula, "formula");
   XrayAverageOptions o;
+  if (energy || wavelength || anode) o.energy = photon_energy(energy, wavelength, anode);
   o.table = table_from_name(table);
   o.density = density;
   o.number_density = number_density;
@@ -86,10 +108,14 @@ py::object xray_average(const std::string& formula, const py::object& q_in, cons
   return py::cast(std::move(r));
 }
 
-constexpr const char* kFormFactorDoc = R"(form_factor(symbol, q, table='wk')
+constexpr const char* kFormFactorDoc =
+    R"(form_factor(symbol, q, table='wk', *, energy=None, wavelength=None, anode=None)
 --
 
-The X-ray form factor f(Q) of a neutral atom, in electrons.
+The X-ray form factor f(Q) of a neutral atom, in electrons; with a photon
+energy (keV), wavelength (Angstrom) or anode ("Cu"), the complex
+f0(Q) + f'(E) + i f''(E) of an atom or ion ("Fe3+", "O2-") with Henke's
+dispersion corrections (Waasmaier-Kirfel ions; complex128 array).
 
 f(Q) = c + sum_j a_j exp(-b_j (Q / 4 pi)^2), in double precision from the
 published coefficients.
@@ -108,7 +134,8 @@ ValueError for an element the table lacks or a Q that is negative or not a
 number, TypeError for a q that is not numbers (strings, dates); issues a
 TalvoWarning (values still given) beyond the fitted range.)";
 
-constexpr const char* kXrayAverageDoc = R"(xray_average(formula, q, table='wk', density=None, number_density=None)
+constexpr const char* kXrayAverageDoc =
+    R"(xray_average(formula, q, table='wk', density=None, number_density=None, *, energy=None, wavelength=None, anode=None)
 --
 
 X-ray averages of a formula over its composition on a Q grid.
@@ -121,6 +148,9 @@ table
     "wk" or "it", as for form_factor().
 density, number_density
     g/cm3 or atoms per cubic Angstrom (one of them, or neither) for T0.
+energy, wavelength, anode
+    One of them, or none: keV, Angstrom or an anode's line; then f2,
+    f_mean_sq and the weights take f' and f'' (<|f|^2>, |<f>|^2).
 
 Returns an XrayAverage with formula, symbols (in the order of the formula),
 fractions c_i, f0 (each f_i(0), electrons), f0_mean (<f(0)>), q (inverse
@@ -140,9 +170,12 @@ void init_xray(py::module_& m) {
                          "X-ray averages of a formula on a Q grid (see xray_average()): <f^2>, <f>^2, the Faber-Ziman "
                          "weights and T0.",
                          kXrayAverageFields);
-  m.def("form_factor", &form_factor, kFormFactorDoc, py::arg("symbol"), py::arg("q"), py::arg("table") = "wk");
+  m.def("form_factor", &form_factor, kFormFactorDoc, py::arg("symbol"), py::arg("q"), py::arg("table") = "wk",
+        py::kw_only(), py::arg("energy") = py::none(), py::arg("wavelength") = py::none(),
+        py::arg("anode") = py::none());
   m.def("xray_average", &xray_average, kXrayAverageDoc, py::arg("formula"), py::arg("q"), py::arg("table") = "wk",
-        py::arg("density") = py::none(), py::arg("number_density") = py::none());
+        py::arg("density") = py::none(), py::arg("number_density") = py::none(), py::kw_only(),
+        py::arg("energy") = py::none(), py::arg("wavelength") = py::none(), py::arg("anode") = py::none());
 }
 
 }  // namespace talvo::python

@@ -8,12 +8,15 @@ import importlib.resources as _resources
 
 from . import _core
 from ._core import (
+    Dispersion,
     Element,
     Material,
     MaterialSweep,
     Partial,
     PerAtom,
     PerAtomSweep,
+    PerFormula,
+    Pdf,
     Sq2gr,
     TalvoError,
     TalvoFileNotFoundError,
@@ -22,28 +25,36 @@ from ._core import (
     TalvoValueError,
     TalvoWarning,
     XrayAverage,
+    XrayElement,
+    XrayMaterial,
     XrdmlFile,
     XrdmlScan,
     __version__,
+    anode_energy,
+    compton,
     convert_density,
     data_file,
+    dispersion,
     filon_ft,
     form_factor,
     material,
     modification,
+    pdf,
     peak,
     read_xrdml,
     sq2gr,
     xray_average,
+    xray_material,
 )
 
 __doc__ = _core.__doc__
 
 __all__ = [
-    "Element", "Material", "MaterialSweep", "Partial", "PerAtom", "PerAtomSweep", "Sq2gr", "TalvoError",
-    "TalvoFileNotFoundError", "TalvoMemoryError", "TalvoOSError", "TalvoValueError", "TalvoWarning", "XrayAverage",
-    "XrdmlFile", "XrdmlScan", "__version__", "convert_density", "data_file", "filon_ft", "form_factor", "material",
-    "modification", "peak", "read_xrdml", "sq2gr", "xray_average",
+    "Dispersion", "Element", "Material", "MaterialSweep", "Partial", "PerAtom", "PerAtomSweep", "PerFormula", "Pdf",
+    "Sq2gr", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError", "TalvoOSError", "TalvoValueError",
+    "TalvoWarning", "XrayAverage", "XrayElement", "XrayMaterial", "XrdmlFile", "XrdmlScan", "__version__",
+    "anode_energy", "compton", "convert_density", "data_file", "dispersion", "filon_ft", "form_factor", "material",
+    "modification", "pdf", "peak", "read_xrdml", "sq2gr", "xray_average", "xray_material",
 ]
 
 # Results and errors are defined in _core but belong to the package: pickles
@@ -52,6 +63,30 @@ for _name in __all__:
     _obj = globals()[_name]
     if isinstance(_obj, type):
         _obj.__module__ = __name__
+
+
+def _plot_pdf(self, figure=None):
+    """Draws I(Q) with what it oscillates about, S(Q), F(Q) and G(r) in four
+    panels with matplotlib (ImportError where it is not installed); returns
+    the figure."""
+    import matplotlib.pyplot as plt
+
+    fig = figure if figure is not None else plt.figure(figsize=(10, 7))
+    axes = fig.subplots(2, 2)
+    panels = [(self.q, self.iq, "Q (1/A)", "I(Q) (e.u./atom)"), (self.sq_q, self.sq, "Q (1/A)", "S(Q)"),
+              (self.sq_q, self.fq, "Q (1/A)", "F(Q) (1/A)"), (self.r, self.gr, "r (A)", "G(r) (1/A^2)")]
+    for ax, (x, y, xlabel, ylabel) in zip(axes.flat, panels):
+        ax.plot(x, y, lw=0.8)
+        ax.set_xlabel(xlabel)
+        ax.set_ylabel(ylabel)
+    axes.flat[0].plot(self.q, self.model, lw=0.8)
+    if self.number_density is not None:
+        axes.flat[3].plot(self.r, -4 * 3.141592653589793 * self.number_density * self.r, lw=0.8, ls="--")
+    fig.tight_layout()
+    return fig
+
+
+Pdf.plot = _plot_pdf
 
 
 def _data_folder() -> str:

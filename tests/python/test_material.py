@@ -5,6 +5,7 @@ import json
 import math
 import os
 import pickle
+import warnings
 
 import numpy as np
 import pytest
@@ -22,20 +23,32 @@ MATERIALS = [
     ("Li[6]F", {"wavelength": 4.0, "density": 2.6}, ["--wavelength", "4", "--density", "2.6"]),
     ("CuSO4+5H2O", {"density": 2.286}, ["--density", "2.286"]),
     ("V", {}, []),
+    # A density in the formula, mixtures by volume, a wavelength beyond Gd's energy-dependent table (a warning).
+    ("D2O@1n", {"thickness": 0.1}, ["--thickness", "0.1"]),
+    ("50%vol H2O@1 // D2O@1n", {}, []),
+    ("Gd2O3@7.41", {"wavelength": 10.0}, ["--wavelength", "10"]),
+    ("Sm", {"density": 7.52, "wavelength": 0.5}, ["--density", "7.52", "--wavelength", "0.5"]),
 ]
 
 
 @pytest.mark.parametrize("formula,kwargs,options", MATERIALS, ids=[m[0] for m in MATERIALS])
 def test_material_is_the_json_of_xs(formula, kwargs, options):
     expected = json.loads(run_tools("xs", formula, "--json", *options))
-    m = talvo.material(formula, **kwargs)
+    with warnings.catch_warnings(record=True) as issued:
+        warnings.simplefilter("always")
+        m = talvo.material(formula, **kwargs)
     assert m.to_dict() == expected
+    # The same values with the same types (xs writes whole numbers as ints).
+    assert json.dumps(m.to_dict()) == json.dumps(expected)
+    # Its warnings are issued as TalvoWarning too.
+    assert [str(w.message) for w in issued if w.category is talvo.TalvoWarning] == expected["warnings"]
     # Every key is an attribute holding the same value, typed parts too.
     for key, value in expected.items():
         attr = getattr(m, key)
         if key in ("per_atom", "per_formula", "units"):
-            if key == "per_atom":
-                assert isinstance(attr, talvo.PerAtom)
+            if key != "units":
+                assert isinstance(attr, talvo.PerAtom if key == "per_atom" else talvo.PerFormula)
+                assert attr.to_dict() == value
             assert {k: getattr(attr, k) for k in value} == value
         elif key in ("elements", "partials"):
             kind = talvo.Element if key == "elements" else talvo.Partial
@@ -213,9 +226,25 @@ def test_material_over_wavelengths_is_each_wavelength(formula, kwargs):
                 assert value is None or np.isnan(value[i])
             else:
                 assert value[i] == getattr(one, name)
-    # Absorption grows as the wavelength (1/v): sigma_abs = sigma_abs_2200 lambda / 1.798.
-    np.testing.assert_allclose(sweep.per_atom.sigma_abs,
-                               sweep.per_atom.sigma_abs_2200 * wavelengths / 1.798, rtol=1e-14)
+    # From the 2200 m/s list absorption grows as the wavelength (1/v): sigma_abs = sigma_abs_2200 lambda / 1.798;
+    # so it does with the energy-dependent lengths for all but the resonant Gd.
+    thermal = talvo.material(formula, wavelength=wavelengths, energy_dependent=False, **kwargs)
+    np.testing.assert_allclose(thermal.per_atom.sigma_abs,
+                               thermal.per_atom.sigma_abs_2200 * wavelengths / 1.798, rtol=1e-14)
+    resonant = not np.array_equal(sweep.per_atom.sigma_abs, thermal.per_atom.sigma_abs)
+    assert resonant == (formula == "Gd2O3")
+    # The arrays are those of xs over the same wavelengths.
+    options = [a for k, v in kwargs.items() for a in (f"--{k.replace('_', '-')}", str(v))]
+    listed = ",".join(repr(float(w)) for w in wavelengths)
+    expected = json.loads(run_tools("xs", formula, "--json", "--wavelength", listed, *options))
+    for name in ("sigma_abs", "b_coh_im", "sigma_scatt"):
+        np.testing.assert_array_equal(getattr(sweep.per_atom, name), expected["per_atom"][name])
+    for name in ("sld", "sld_im", "sld_inc", "mu_total", "absorption_length", "transmission"):
+        if expected[name] is None:
+            assert getattr(sweep, name) is None
+        else:
+            np.testing.assert_array_equal(getattr(sweep, name), expected[name])
+    assert sweep.warnings == expected["warnings"]
     assert sweep.atoms == sweep[0].atoms and sweep.density == sweep[0].density
     assert pickle.loads(pickle.dumps(sweep)) == sweep
 

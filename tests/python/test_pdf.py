@@ -1,0 +1,96 @@
+"""talvo.pdf: the same numbers as the files of talvo-tools pdf on measured
+laboratory patterns, its summary, errors by kind and the plot."""
+import json
+import pickle
+import warnings
+
+import numpy as np
+import pytest
+
+import talvo
+from conftest import ROOT, run_tools
+
+LAB = ROOT / "tests" / "data" / "lab_xy"
+
+# input, composition, keyword arguments, the same as talvo-tools pdf options
+CASES = [
+    ("zro2_mo.xy", "ZrO2", {"format": "twotheta", "wavelength": 0.71303},
+     ["--format", "twotheta", "--wavelength", "0.71303"]),
+    ("CeO2_635um_accum_0.xy", "CeO2",
+     {"format": "twotheta", "anode": "Mo", "density": 7.2, "packing": 0.5, "geometry": "capillary", "mu_r": 1.2,
+      "window": "lorch", "r": (0.0, 20.0, 0.02)},
+     ["--format", "twotheta", "--anode", "Mo", "--density", "7.2", "--packing", "0.5", "--geometry", "capillary",
+      "--mu-r", "1.2", "--window", "lorch", "--r", "0:20:0.02"]),
+    ("CeO2_635um_accum_0.xy", "CeO2",
+     {"format": "twotheta", "wavelength": 0.7093, "number_density": 0.0756, "monochromator": "HOPG",
+      "compton": "balyuzi", "breit_dirac": 2, "normalize": "highq", "qmax": 15.0, "rmin_iterate": 1.5},
+     ["--format", "twotheta", "--wavelength", "0.7093", "--number-density", "0.0756", "--monochromator", "HOPG",
+      "--compton", "balyuzi", "--breit-dirac", "2", "--normalize", "highq", "--qmax", "15", "--rmin-iterate",
+      "1.5"]),
+]
+
+
+@pytest.mark.parametrize("name,composition,kwargs,options", CASES, ids=["adhoc", "physical", "physical-hopg"])
+def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs, options):
+    prefix = tmp_path / "out"
+    summary = json.loads(run_tools("pdf", LAB / name, "--composition", composition, "-o", prefix, "--json", *options))
+    with warnings.catch_warnings(record=True) as issued:
+        warnings.simplefilter("always")
+        p = talvo.pdf(LAB / name, composition, **kwargs)
+    assert isinstance(p, talvo.Pdf)
+    for suffix, x, y, sigma in (("iq", p.q, p.iq, p.iq_sigma), ("sq", p.sq_q, p.sq, p.sq_sigma),
+                                ("fq", p.sq_q, p.fq, p.fq_sigma), ("gr", p.r, p.gr, p.gr_sigma)):
+        table = np.loadtxt(f"{prefix}.{suffix}")
+        np.testing.assert_array_equal(x, table[:, 0])
+        np.testing.assert_array_equal(y, table[:, 1])
+        np.testing.assert_array_equal(sigma, table[:, 2])
+    for key in ("mode", "wavelength", "normalization_constant", "number_density", "mu", "mu_x", "absorption_min",
+                "absorption_max", "compton_fraction_at_qmax", "qmin", "qmax", "qstep", "poly_degree", "iterations",
+                "residual", "warnings"):
+        assert getattr(p, key) == summary[key], key
+    assert bool(p.compton_subtracted) == summary["compton_subtracted"]
+    assert [str(w.message) for w in issued if w.category is talvo.TalvoWarning] == summary["warnings"]
+    # g(r) = 1 + G(r) / (4 pi r rho0) where the density is known.
+    if p.number_density is not None:
+        inside = p.r > 0
+        np.testing.assert_allclose(p.g[inside], 1 + p.gr[inside] / (4 * np.pi * p.r[inside] * p.number_density),
+                                   rtol=1e-12)
+    assert pickle.loads(pickle.dumps(p)) == p
+
+
+@pytest.mark.parametrize(
+    "kwargs,error,message",
+    [
+        ({"mode": "magic"}, ValueError, "mode must be physical or adhoc"),
+        ({"window": "hann"}, ValueError, "window must be"),
+        ({"geometry": "reflection", "mu_r": 1.0}, ValueError, "mu_r belongs"),
+        ({"wavelength": 0.7, "anode": "Mo"}, ValueError, "not both"),
+        ({"anode": "Qq"}, ValueError, "Qq"),
+        ({"nonsense": 1}, TypeError, "nonsense"),
+    ],
+)
+def test_pdf_bad_options(kwargs, error, message):
+    base = {"format": "twotheta"} if "anode" in kwargs else {"format": "twotheta", "wavelength": 0.71303}
+    with pytest.raises(error, match=message):
+        talvo.pdf(str(LAB / "zro2_mo.xy"), "ZrO2", **base, **kwargs)
+
+
+def test_pdf_missing_file_and_bad_composition(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        talvo.pdf(str(tmp_path / "none.xy"), "ZrO2", format="twotheta", wavelength=0.71303)
+    with pytest.raises(ValueError, match="Xx"):
+        talvo.pdf(str(LAB / "zro2_mo.xy"), "Xx2O", format="twotheta", wavelength=0.71303)
+
+
+def test_pdf_plot_with_matplotlib_only_when_installed():
+    p = talvo.pdf(str(LAB / "zro2_mo.xy"), "ZrO2", format="twotheta", wavelength=0.71303)
+    try:
+        import matplotlib
+    except ImportError:
+        with pytest.raises(ImportError):
+            p.plot()
+        return
+    matplotlib.use("Agg")
+    fig = p.plot()
+    assert len(fig.axes) == 4
+    np.testing.assert_array_equal(fig.axes[3].lines[0].get_ydata(), p.gr)
