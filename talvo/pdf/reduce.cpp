@@ -316,7 +316,14 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     const std::vector<double>& f2 = model->f2;
     const std::vector<double>& fm2 = model->f_mean_sq;
     if (!(o.rpoly > 0.0)) return invalid("--rpoly must be above 0 Angstrom, not " + shortest(o.rpoly));
-    const int degree = std::max(1, static_cast<int>(std::lround(o.rpoly * qtop_fit / std::numbers::pi)));
+    const double wanted = std::round(o.rpoly * qtop_fit / std::numbers::pi);
+    // A smooth correction has a few tens of terms at most; thousands would
+    // fit the data's own structure, and their QR alone would take minutes.
+    constexpr double kMostDegree = 100;
+    if (!(wanted <= kMostDegree))
+      return invalid("--rpoly " + shortest(o.rpoly) + " asks for a polynomial of degree " + shortest(wanted) +
+                     ", above the " + shortest(kMostDegree) + " a smooth correction may have: lower --rpoly");
+    const int degree = std::max(1, static_cast<int>(wanted));
     red.poly_degree = degree;
     std::vector<double> qf, yf;
     for (std::size_t i = 0; i < n && q[i] <= qtop_fit * (1.0 + 1e-12); ++i) {
