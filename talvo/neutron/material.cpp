@@ -13,6 +13,7 @@
 #include "talvo/elements/mixture.hpp"
 #include "talvo/neutron/lengths.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -702,48 +703,12 @@ Status material_from_formula(std::string_view formula, const NeutronTable& table
 
 namespace {
 
-void number(std::string& out, std::optional<double> v) {
-  if (!v || !std::isfinite(*v))
-    out += "null";
-  else
-    append_shortest(out, *v);
-}
-
-void text(std::string& out, std::string_view s) {
-  out += '"';
-  for (const char ch : s) {
-    if (ch == '"' || ch == '\\') out += '\\';
-    if (static_cast<unsigned char>(ch) < 0x20) {
-      static const char* const kHex = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[(ch >> 4) & 0xf];
-      out += kHex[ch & 0xf];
-      continue;
-    }
-    out += ch;
-  }
-  out += '"';
-}
-
-// Members of one JSON object, written in the order they are given.
-class Members {
+// An object of the project's JSON writer with the short name this file's
+// many members use.
+class Members : public json::Object {
  public:
-  explicit Members(std::string& out) : out_(out) { out_ += '{'; }
-  ~Members() { out_ += '}'; }
-  Members(const Members&) = delete;
-  Members& operator=(const Members&) = delete;
-  std::string& key(std::string_view k) {
-    if (!first_) out_ += ", ";
-    first_ = false;
-    text(out_, k);
-    out_ += ": ";
-    return out_;
-  }
-  void num(std::string_view k, std::optional<double> v) { number(key(k), v); }
-
- private:
-  std::string& out_;
-  bool first_ = true;
+  using json::Object::Object;
+  void num(std::string_view k, std::optional<double> v) { number(k, v); }
 };
 
 }  // namespace
@@ -759,7 +724,7 @@ struct Value {
 };
 
 void value(std::string& out, const Value& v) {
-  if (!v.is_column) return number(out, v.scalar);
+  if (!v.is_column) return json::append_number(out, v.scalar);
   if (!v.known || v.column.empty()) {
     out += "null";
     return;
@@ -767,7 +732,7 @@ void value(std::string& out, const Value& v) {
   out += '[';
   for (std::size_t i = 0; i < v.column.size(); ++i) {
     if (i) out += ", ";
-    number(out, v.column[i]);
+    json::append_number(out, v.column[i]);
   }
   out += ']';
 }
@@ -800,7 +765,7 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
   std::string out;
   {
     Members o(out);
-    text(o.key("formula"), m.formula);
+    json::append_string(o.key("formula"), m.formula);
     o.num("atoms", m.atoms);
     o.num("mass", m.mass);
     value(o.key("wavelength"), v("wavelength", -1));
@@ -822,7 +787,7 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
       const MaterialElement& e = m.elements[i];
       const int at = static_cast<int>(i);
       Members el(elements);
-      text(el.key("symbol"), e.symbol);
+      json::append_string(el.key("symbol"), e.symbol);
       el.num("count", e.count);
       el.num("fraction", e.fraction);
       value(el.key("b_coh"), v("e.b_coh", at));
@@ -832,7 +797,7 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
       el.num("sigma_abs_2200", e.sigma_abs_2200);
       el.num("sigma_inc", e.sigma_inc);
       value(el.key("sigma_abs"), v("e.sigma_abs", at));
-      text(el.key("source"), length_source_name(e.source));
+      json::append_string(el.key("source"), length_source_name(e.source));
     }
     elements += ']';
     std::string& partials = o.key("partials");
@@ -840,7 +805,7 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
     for (std::size_t i = 0; i < m.partials.size(); ++i) {
       if (i) partials += ", ";
       Members pa(partials);
-      text(pa.key("pair"), m.partials[i].pair);
+      json::append_string(pa.key("pair"), m.partials[i].pair);
       value(pa.key("weight"), v("p.weight", static_cast<int>(i)));
       value(pa.key("faber_ziman"), v("p.faber_ziman", static_cast<int>(i)));
     }
@@ -857,13 +822,13 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
       arr += '[';
       for (std::size_t i = 0; i < list->size(); ++i) {
         if (i) arr += ", ";
-        text(arr, (*list)[i]);
+        json::append_string(arr, (*list)[i]);
       }
       arr += ']';
     }
     {
       Members u(o.key("units"));
-      for (const auto& unit : kUnits) text(u.key(unit[0]), unit[1]);
+      for (const auto& unit : kUnits) json::append_string(u.key(unit[0]), unit[1]);
     }
   }
   return out;
