@@ -209,4 +209,9 @@ bool report(const Status& s) {
   return !s.failed();
 }
 
+void report_messages(const std::string& command, const std::vector<std::string>& warnings, const Error* error) {
+  for (const std::string& w : warnings) std::cerr << "talvo-tools " << command << ": warning: " << w << '\n';
+  if (error != nullptr) std::cerr << "talvo-tools " << command << ": " << error->message << '\n';
+}
+
 }  // namespace talvo::cli

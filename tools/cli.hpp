@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "talvo/files/data_folder.hpp"
+#include "talvo/result.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo::cli {
@@ -77,6 +78,16 @@ void row(std::initializer_list<Num> values);
 // Prints a routine's message on standard error; true when the values are
 // still to be printed (success or a warning).
 bool report(const Status& s);
+
+// Prints a result's warnings ("talvo-tools COMMAND: warning: ...") and its
+// error ("talvo-tools COMMAND: ...") on standard error, the library's words
+// unchanged; true when the value is there.
+void report_messages(const std::string& command, const std::vector<std::string>& warnings, const Error* error);
+template <class T>
+bool report(const std::string& command, const Result<T>& r) {
+  report_messages(command, r.warnings(), r.ok() ? nullptr : &r.error());
+  return r.ok();
+}
 
 // Standard output under std::cout: a buffer that writes to a file
 // descriptor and keeps the reason (errno) of the first write that failed, so
