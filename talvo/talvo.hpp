@@ -1,0 +1,3 @@
+// everything
+#pragma once
+#include "talvo/result.hpp"
