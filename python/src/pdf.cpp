@@ -20,7 +20,7 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 34> kPdfFields{{
+constexpr std::array<Field, 36> kPdfFields{{
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
     {"q", Kind::kArray},  // the measured Q of iq
@@ -40,7 +40,9 @@ constexpr std::array<Field, 34> kPdfFields{{
     {"rr", Kind::kArray},
     {"rr_sigma", Kind::kArray},
     {"rr_integral", Kind::kArray},
+    {"rr_integral_sigma", Kind::kArray},
     {"normalization_constant", Kind::kFloat},
+    {"normalization_constant_sigma", Kind::kFloat},
     {"number_density", Kind::kOptionalFloat},
     {"mu", Kind::kOptionalFloat},
     {"mu_x", Kind::kOptionalFloat},
@@ -204,7 +206,9 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
            to_numpy(std::move(r.rr)),
            to_numpy(std::move(r.sigma_rr)),
            to_numpy(std::move(r.rr_integral)),
+           to_numpy(std::move(r.sigma_rr_integral)),
            py::float_(r.alpha),
+           py::float_(r.alpha_sigma),
            optional_float(r.number_density),
            optional_float(r.mu),
            optional_float(r.mu_x),
@@ -250,8 +254,10 @@ options (keywords, as the command's options with _ for -)
 
 Returns a Pdf: q, iq, iq_sigma (per atom, electron units) and model (what
 iq oscillates about); sq_q with sq, fq and their sigmas; r with gr (G(r),
-1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral and their sigmas;
-normalization_constant (alpha), number_density, mu (1/cm), mu_x,
+1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral (N(r), the integral of
+R(r) from rmin) and their sigmas; normalization_constant (alpha) and
+normalization_constant_sigma (from the counting errors: common to every
+point, so not in the per-point sigmas), number_density, mu (1/cm), mu_x,
 absorption_min/max, compton_subtracted, compton_fraction_at_qmax, qmin,
 qmax, qstep, poly_degree, iterations, residual and warnings (also issued as
 TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is
