@@ -351,41 +351,44 @@ int run_pdf(const Args& a) {
     const std::size_t dot = s.input.rfind('.');
     prefix = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? s.input.substr(0, dot) : s.input;
   }
-  std::vector<std::pair<std::string, std::string>> files;  // name, text
-  for (const std::string& kind : outputs) {
-    if (kind == "iq")
-      files.emplace_back(prefix + ".iq", pdf::curve_text("talvo-tools pdf: I(Q), corrected, per atom in electron units",
-                                                         p, notes, "columns: Q I sigma", r.iq));
-    if (kind == "sq")
-      files.emplace_back(prefix + ".sq",
-                         pdf::curve_text("talvo-tools pdf: S(Q)", p, notes, "columns: Q S sigma", r.sq));
-    if (kind == "fq")
-      files.emplace_back(prefix + ".fq",
-                         pdf::curve_text("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", p, notes, "columns: Q F sigma", r.fq));
-    if (kind == "gr")
-      files.emplace_back(prefix + ".gr",
-                         pdf::curve_text("talvo-tools pdf: G(r)", p, notes, "columns: r G sigma", r.gr));
-    if (kind == "gofr") {
-      const std::span<const double> table[] = {r.gr.x, r.g, r.sigma_g};
-      files.emplace_back(prefix + ".gofr", pdf::table_text("talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)", p, notes,
-                                                           "columns: r g sigma", table));
-    }
-    if (kind == "rdf") {
-      const std::span<const double> table[] = {r.gr.x, r.rr, r.sigma_rr, r.rr_integral, r.sigma_rr_integral};
-      files.emplace_back(prefix + ".rdf",
-                         pdf::table_text("talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin",
-                                         p, notes, "columns: r R sigma N sigma_N", table));
-    }
-  }
-  if (s.has("plot")) files.emplace_back(*s.get("plot"), pdf::plot_svg(r, "talvo-tools pdf " + s.input));
-  // Every file is complete before any takes its name.
+  // Every file is complete before any takes its name. One buffer holds each file's text in turn: fresh
+  // memory for each would cost more in page faults than the formatting.
+  std::vector<std::string> written;
   std::vector<NewFile> pending;
-  for (const auto& [name, text] : files) {
+  std::string text;
+  const auto write = [&](const std::string& name) {
     NewFile f = NewFile::create(name);
     if (!f.status().ok()) throw InputError{"cannot write " + name + ": " + f.status().message};
     f.stream() << text;
     if (!f.good()) throw InputError{"cannot write " + name};
     pending.push_back(std::move(f));
+    written.push_back(name);
+  };
+  const auto curve = [&](const char* title, const char* columns, const pdf::Curve& c) {
+    const std::span<const double> table[] = {c.x, c.y, c.sigma};
+    pdf::append_table_text(text, title, p, notes, columns, table);
+  };
+  for (const std::string& kind : outputs) {
+    text.clear();
+    if (kind == "iq") curve("talvo-tools pdf: I(Q), corrected, per atom in electron units", "columns: Q I sigma", r.iq);
+    if (kind == "sq") curve("talvo-tools pdf: S(Q)", "columns: Q S sigma", r.sq);
+    if (kind == "fq") curve("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", r.fq);
+    if (kind == "gr") curve("talvo-tools pdf: G(r)", "columns: r G sigma", r.gr);
+    if (kind == "gofr") {
+      const std::span<const double> table[] = {r.gr.x, r.g, r.sigma_g};
+      pdf::append_table_text(text, "talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)", p, notes, "columns: r g sigma",
+                             table);
+    }
+    if (kind == "rdf") {
+      const std::span<const double> table[] = {r.gr.x, r.rr, r.sigma_rr, r.rr_integral, r.sigma_rr_integral};
+      pdf::append_table_text(text, "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin", p,
+                             notes, "columns: r R sigma N sigma_N", table);
+    }
+    write(prefix + "." + kind);
+  }
+  if (s.has("plot")) {
+    text = pdf::plot_svg(r, "talvo-tools pdf " + s.input);
+    write(*s.get("plot"));
   }
   for (NewFile& f : pending)
     if (!f.commit()) throw InputError{"cannot write " + f.name()};
@@ -411,14 +414,14 @@ int run_pdf(const Args& a) {
     j += ", \"outliers\": [";
     for (std::size_t i = 0; i < r.outliers.size(); ++i) j += (i ? ", " : "") + json_number(r.outliers[i]);
     j += "], \"files\": [";
-    for (std::size_t i = 0; i < files.size(); ++i) j += (i ? ", " : "") + json_string(files[i].first);
+    for (std::size_t i = 0; i < written.size(); ++i) j += (i ? ", " : "") + json_string(written[i]);
     j += "], \"warnings\": [";
     for (std::size_t i = 0; i < warnings.size(); ++i) j += (i ? ", " : "") + json_string(warnings[i]);
     j += "]}\n";
     std::cout << j;
   } else {
     for (const std::string& n : notes) std::cout << "# " << n << '\n';
-    for (const auto& f : files) std::cout << "# wrote " << f.first << '\n';
+    for (const std::string& name : written) std::cout << "# wrote " << name << '\n';
   }
   return 0;
 }

@@ -106,11 +106,11 @@ void panel(std::string& svg, double left, double top, double w, double h, const 
 
 }  // namespace
 
-std::string table_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
-                       std::string_view columns, std::span<const std::span<const double>> table) {
+void append_table_text(std::string& out, std::string_view title, const Parameters& parameters,
+                       std::span<const std::string> notes, std::string_view columns,
+                       std::span<const std::span<const double>> table) {
   const std::size_t rows = table.empty() ? 0 : table.front().size();
-  std::string out;
-  out.reserve(1024 + 22 * table.size() * rows);  // a number is at most about 22 characters
+  out.reserve(out.size() + 1024 + 22 * table.size() * rows);  // a number is at most about 22 characters
   out += "# " + std::string(title) + "\n";
   for (const auto& [k, v] : parameters) out += "# " + k + " = " + v + "\n";
   for (const std::string& n : notes) out += "# " + n + "\n";
@@ -122,6 +122,12 @@ std::string table_text(std::string_view title, const Parameters& parameters, std
     }
     out += '\n';
   }
+}
+
+std::string table_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
+                       std::string_view columns, std::span<const std::span<const double>> table) {
+  std::string out;
+  append_table_text(out, title, parameters, notes, columns, table);
   return out;
 }
 
