@@ -84,11 +84,11 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     if (v.is_none()) return std::nullopt;
     return text_arg(v.cast<std::string>(), k);
   };
-  static constexpr std::array<const char*, 25> known{
+  static constexpr std::array<const char*, 27> known{
       "format",        "scan",         "wavelength",   "anode",    "density",     "number_density", "packing",
       "background",    "bg_scale",     "mode",         "geometry", "mu_r",        "mu_t",           "thickness",
       "monochromator", "mono_crystal", "polarization", "compton",  "breit_dirac", "normalize",      "rmin_iterate",
-      "rpoly",         "qmaxinst",     "qmin",         "qmax"};
+      "rpoly",         "qmaxinst",     "qmin",         "qmax",     "mono_beam",   "ruland"};
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
     if (key != "window" && key != "r" && std::find(known.begin(), known.end(), key) == known.end())
@@ -153,6 +153,17 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
       perfect = *mc == "perfect";
     }
     o.polarization.perfect_crystal = perfect;
+  }
+  // The coplanar polarisation factor is the same for either beam; only Ruland's window would tell them apart.
+  const std::string mono_beam = str("mono_beam").value_or("diffracted");
+  if (mono_beam != "diffracted" && mono_beam != "incident")
+    raise_invalid("mono_beam must be diffracted or incident, not \"" + escaped(mono_beam) + "\"");
+  if (!get("ruland").is_none()) {
+    if (mono == "none" || mono_beam != "diffracted")
+      raise_invalid("ruland belongs to a monochromator in the diffracted beam (monochromator=NAME)");
+    raise_invalid(
+        "ruland: the Ruland window of a diffracted-beam monochromator is not available: its published form could "
+        "not be checked; leave it out (the whole Compton scattering is then subtracted)");
   }
   if (const auto p = num("polarization")) o.polarization.normal_fraction = *p;
   if (!get("breit_dirac").is_none()) o.breit_dirac = get("breit_dirac").cast<int>();
@@ -227,7 +238,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
 }
 
 constexpr const char* kPdfDoc =
-    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
+    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
 --
 
 The X-ray total-scattering reduction of a measured powder pattern to I(Q),
@@ -246,7 +257,9 @@ options (keywords, as the command's options with _ for -)
     the default with a density, or 'adhoc'), geometry ('reflection',
     'transmission', 'capillary'), mu_r or mu_t, thickness (cm),
     monochromator ('none', 'HOPG', 'Si111', 'Ge111', 'LiF200' or its 2theta
-    in degrees), mono_crystal ('mosaic', 'perfect'), polarization, compton
+    in degrees), mono_crystal ('mosaic', 'perfect'), mono_beam ('diffracted',
+    'incident': the same polarisation factor; ruland, the Compton window of
+    a diffracted-beam monochromator, is refused), polarization, compton
     ('hubbell', 'balyuzi'), breit_dirac (2 or 3), normalize ('kmn',
     'highq'), rmin_iterate (Angstrom), rpoly (Angstrom), qmaxinst, qmin, qmax
     (1/Angstrom), window ('none', 'lorch', 'step', 'quadratic'), r = (rmin,

@@ -551,6 +551,8 @@ def pdf(
     thickness: float | None = None,
     monochromator: str | float | None = None,
     mono_crystal: str | None = None,
+    mono_beam: str | None = None,
+    ruland: float | None = None,
     polarization: float | None = None,
     compton: str | None = None,
     breit_dirac: int | None = None,

@@ -72,6 +72,9 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"wavelength": 0.7, "anode": "Mo"}, ValueError, "not both"),
         ({"anode": "Qq"}, ValueError, "Qq"),
         ({"nonsense": 1}, TypeError, "nonsense"),
+        ({"mono_beam": "sideways"}, ValueError, "mono_beam must be diffracted or incident"),
+        ({"monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, ValueError, "diffracted beam"),
+        ({"monochromator": "HOPG", "ruland": 0.05}, ValueError, "Ruland window .* is not available"),
     ],
 )
 def test_pdf_bad_options(kwargs, error, message):
