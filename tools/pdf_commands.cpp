@@ -360,7 +360,8 @@ int run_pdf(const Args& a) {
     NewFile f = NewFile::create(name);
     if (!f.status().ok()) throw InputError{"cannot write " + name + ": " + f.status().message};
     f.stream() << text;
-    if (!f.good()) throw InputError{"cannot write " + name};
+    // The disk's writes start now, under the next file's formatting, instead of in each commit's fsync.
+    if (!f.good() || !f.start_writeback()) throw InputError{"cannot write " + name};
     pending.push_back(std::move(f));
     written.push_back(name);
   };
