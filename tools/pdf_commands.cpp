@@ -221,10 +221,14 @@ int run_pdf(const Args& a) {
     o.breit_dirac = integer(*s.get("breit-dirac"), "--breit-dirac");
     if (o.breit_dirac != 2 && o.breit_dirac != 3) throw UsageError{"--breit-dirac must be 2 or 3"};
   }
-  if (s.has("ruland"))
+  if (s.has("ruland")) {
+    // An incident-beam monochromator sees the whole Compton scattering: there is nothing to window.
+    if (mono == "none" || s.get("mono-beam").value_or("diffracted") != "diffracted")
+      throw UsageError{"--ruland belongs to a monochromator in the diffracted beam (--monochromator NAME)"};
     throw InputError{
-        "--ruland: the Ruland window of a diffracted-beam monochromator is not available yet; leave it "
-        "out (the whole Compton scattering is then subtracted)"};
+        "--ruland: the Ruland window of a diffracted-beam monochromator is not available: its published form "
+        "could not be checked; leave it out (the whole Compton scattering is then subtracted)"};
+  }
   if (s.has("normalize")) {
     const std::string n = *s.get("normalize");
     if (n == "kmn")
@@ -257,13 +261,14 @@ int run_pdf(const Args& a) {
   if (s.has("bg-scale") && !background) throw UsageError{"--bg-scale belongs to --background"};
 
   // Which files.
+  // g(r) and R(r) need the number density: by default they are written where it is known.
   std::vector<std::string> outputs = {"iq", "sq", "fq", "gr"};
   if (s.has("output")) {
     outputs.clear();
     std::stringstream list(*s.get("output"));
     for (std::string item; std::getline(list, item, ',');) {
-      if (item != "iq" && item != "sq" && item != "fq" && item != "gr")
-        throw UsageError{"--output takes a list of iq, sq, fq and gr, not " + item};
+      if (item != "iq" && item != "sq" && item != "fq" && item != "gr" && item != "gofr" && item != "rdf")
+        throw UsageError{"--output takes a list of iq, sq, fq, gr, gofr and rdf, not " + item};
       outputs.push_back(item);
     }
   }
@@ -272,6 +277,15 @@ int run_pdf(const Args& a) {
   if (!red.ok()) throw InputError{red.error().message};
   for (const std::string& w : red.warnings()) warnings.push_back(w);
   const pdf::Reduction& r = *red;
+  if (!s.has("output") && r.number_density) {
+    outputs.emplace_back("gofr");
+    outputs.emplace_back("rdf");
+  }
+  for (const std::string& kind : outputs)
+    if ((kind == "gofr" || kind == "rdf") && !r.number_density)
+      throw InputError{"--output " + kind +
+                       ": g(r) and R(r) need the number density: give --density G or "
+                       "--number-density N"};
 
   // The header: every parameter the reduction used, as an option would give it.
   Parameters p;
@@ -315,7 +329,8 @@ int run_pdf(const Args& a) {
 
   std::vector<std::string> notes;
   if (o.mode == pdf::Mode::kPhysical) {
-    notes.push_back("normalisation constant alpha: " + shortest(r.alpha));
+    notes.push_back("normalisation constant alpha: " + shortest(r.alpha) + " +- " + shortest(r.alpha_sigma) +
+                    " (counting errors; common to every point, not in the sigma column)");
     if (r.mu_x) notes.push_back("absorption mu x: " + shortest(*r.mu_x));
     notes.push_back("absorption factor from " + shortest(r.absorption_min) + " to " + shortest(r.absorption_max));
     notes.push_back(r.compton_subtracted ? "Compton fraction at qmax: " + shortest(r.compton_fraction_at_qmax)
@@ -336,30 +351,45 @@ int run_pdf(const Args& a) {
     const std::size_t dot = s.input.rfind('.');
     prefix = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? s.input.substr(0, dot) : s.input;
   }
-  std::vector<std::pair<std::string, std::string>> files;  // name, text
-  for (const std::string& kind : outputs) {
-    if (kind == "iq")
-      files.emplace_back(prefix + ".iq", pdf::curve_text("talvo-tools pdf: I(Q), corrected, per atom in electron units",
-                                                         p, notes, "columns: Q I sigma", r.iq));
-    if (kind == "sq")
-      files.emplace_back(prefix + ".sq",
-                         pdf::curve_text("talvo-tools pdf: S(Q)", p, notes, "columns: Q S sigma", r.sq));
-    if (kind == "fq")
-      files.emplace_back(prefix + ".fq",
-                         pdf::curve_text("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", p, notes, "columns: Q F sigma", r.fq));
-    if (kind == "gr")
-      files.emplace_back(prefix + ".gr",
-                         pdf::curve_text("talvo-tools pdf: G(r)", p, notes, "columns: r G sigma", r.gr));
-  }
-  if (s.has("plot")) files.emplace_back(*s.get("plot"), pdf::plot_svg(r, "talvo-tools pdf " + s.input));
-  // Every file is complete before any takes its name.
+  // Every file is complete before any takes its name. One buffer holds each file's text in turn: fresh
+  // memory for each would cost more in page faults than the formatting.
+  std::vector<std::string> written;
   std::vector<NewFile> pending;
-  for (const auto& [name, text] : files) {
+  std::string text;
+  const auto write = [&](const std::string& name) {
     NewFile f = NewFile::create(name);
     if (!f.status().ok()) throw InputError{"cannot write " + name + ": " + f.status().message};
     f.stream() << text;
-    if (!f.good()) throw InputError{"cannot write " + name};
+    // The disk's writes start now, under the next file's formatting, instead of in each commit's fsync.
+    if (!f.good() || !f.start_writeback()) throw InputError{"cannot write " + name};
     pending.push_back(std::move(f));
+    written.push_back(name);
+  };
+  const auto curve = [&](const char* title, const char* columns, const pdf::Curve& c) {
+    const std::span<const double> table[] = {c.x, c.y, c.sigma};
+    pdf::append_table_text(text, title, p, notes, columns, table);
+  };
+  for (const std::string& kind : outputs) {
+    text.clear();
+    if (kind == "iq") curve("talvo-tools pdf: I(Q), corrected, per atom in electron units", "columns: Q I sigma", r.iq);
+    if (kind == "sq") curve("talvo-tools pdf: S(Q)", "columns: Q S sigma", r.sq);
+    if (kind == "fq") curve("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", r.fq);
+    if (kind == "gr") curve("talvo-tools pdf: G(r)", "columns: r G sigma", r.gr);
+    if (kind == "gofr") {
+      const std::span<const double> table[] = {r.gr.x, r.g, r.sigma_g};
+      pdf::append_table_text(text, "talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)", p, notes, "columns: r g sigma",
+                             table);
+    }
+    if (kind == "rdf") {
+      const std::span<const double> table[] = {r.gr.x, r.rr, r.sigma_rr, r.rr_integral, r.sigma_rr_integral};
+      pdf::append_table_text(text, "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin", p,
+                             notes, "columns: r R sigma N sigma_N", table);
+    }
+    write(prefix + "." + kind);
+  }
+  if (s.has("plot")) {
+    text = pdf::plot_svg(r, "talvo-tools pdf " + s.input);
+    write(*s.get("plot"));
   }
   for (NewFile& f : pending)
     if (!f.commit()) throw InputError{"cannot write " + f.name()};
@@ -370,6 +400,7 @@ int run_pdf(const Args& a) {
                     ", \"mode\": " + json_string(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc");
     if (wavelength) j += ", \"wavelength\": " + json_number(*wavelength);
     j += ", \"normalization_constant\": " + json_number(r.alpha);
+    j += ", \"normalization_constant_sigma\": " + json_number(r.alpha_sigma);
     j += ", \"number_density\": " + (r.number_density ? json_number(*r.number_density) : std::string("null"));
     j += ", \"mu\": " + (r.mu ? json_number(*r.mu) : std::string("null"));
     j += ", \"mu_x\": " + (r.mu_x ? json_number(*r.mu_x) : std::string("null"));
@@ -384,14 +415,14 @@ int run_pdf(const Args& a) {
     j += ", \"outliers\": [";
     for (std::size_t i = 0; i < r.outliers.size(); ++i) j += (i ? ", " : "") + json_number(r.outliers[i]);
     j += "], \"files\": [";
-    for (std::size_t i = 0; i < files.size(); ++i) j += (i ? ", " : "") + json_string(files[i].first);
+    for (std::size_t i = 0; i < written.size(); ++i) j += (i ? ", " : "") + json_string(written[i]);
     j += "], \"warnings\": [";
     for (std::size_t i = 0; i < warnings.size(); ++i) j += (i ? ", " : "") + json_string(warnings[i]);
     j += "]}\n";
     std::cout << j;
   } else {
     for (const std::string& n : notes) std::cout << "# " << n << '\n';
-    for (const auto& f : files) std::cout << "# wrote " << f.first << '\n';
+    for (const std::string& name : written) std::cout << "# wrote " << name << '\n';
   }
   return 0;
 }
@@ -410,8 +441,8 @@ const Subcommand kPdfCommand{
     "    [--geometry reflection|transmission|capillary] [--mu-r X | --mu-t X] [--thickness CM]\n"
     "    [--monochromator none|HOPG|Si111|Ge111|LiF200|ANGLE] [--mono-beam diffracted|incident]\n"
     "    [--mono-crystal mosaic|perfect] [--polarization P] [--compton hubbell|balyuzi] [--breit-dirac N]\n"
-    "    [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
-    "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX] [--output iq,sq,fq,gr] [--config FILE]\n"
+    "    [--ruland W] [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
+    "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX] [--output iq,sq,fq,gr,gofr,rdf] [--config FILE]\n"
     "    [--plot FILE.svg] [--json]\n"
     "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
     "intends \"K-Alpha 1\") or text rows \"x I [sigma]\" (x: 2theta in degrees, Q in 1/A or 1/nm; lines\n"
@@ -423,16 +454,21 @@ const Subcommand kPdfCommand{
     "--mu-r, integrated over its cross-section; or mu from the composition with --thickness CM),\n"
     "Compton (Hubbell or Balyuzi) with the Breit-Dirac factor, f' and f'' at the wavelength,\n"
     "Krogh-Moe/Norman normalisation (or highq), S(Q) = 1 + [alpha I - <|f|^2> - C] / |<f>|^2.\n"
-    "--rmin-iterate R: G(r) made to follow -4 pi rho0 r below R. A monochromator's plane is taken\n"
-    "as the sample's: --mono-beam is recorded, both beams give the same factor. --ruland (the\n"
-    "Compton window of a diffracted-beam monochromator) is not available yet.\n"
+    "The counting errors give sigma_alpha, printed beside alpha: it scales every point alike, so it is\n"
+    "not added into the per-point sigmas. --rmin-iterate R: G(r) made to follow -4 pi rho0 r below R.\n"
+    "A monochromator's plane is taken as the sample's, so the polarisation factor is the same in the\n"
+    "incident and the diffracted beam (--mono-beam). Only a diffracted-beam monochromator cuts the\n"
+    "Compton scattering (Ruland's window, --ruland W); that window is not available, and the whole\n"
+    "Compton scattering is subtracted.\n"
     "--mode adhoc (the default without a density): the smooth distortions fitted by polynomials of\n"
     "degree about rpoly qmaxinst / pi (default rpoly 0.9 A) and removed.\n"
     "Isolated outliers (one or two points far above their neighbours) are removed first and listed.\n"
     "G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ from qmin (default 0) to qmax (default the data's end),\n"
     "window none (default), lorch, step or quadratic, r 0:30:0.01 by default.\n"
     "Writes PREFIX.iq .sq .fq .gr (\"x value sigma\" rows; PREFIX the input's name less its extension)\n"
-    "whose \"# key = value\" header lines --config reads back: a rerun gives the same files. Nothing is\n"
-    "written when the reduction fails. --json prints a summary; --plot writes a four-panel SVG.\n"};
+    "and, with a density, .gofr (r, g(r), sigma) and .rdf (r, R(r) = 4 pi r^2 rho0 g(r), sigma, N(r) its\n"
+    "integral from rmin, sigma), whose \"# key = value\" header lines --config reads back: a rerun gives\n"
+    "the same files. Nothing is written when the reduction fails. --json prints a summary; --plot\n"
+    "writes a four-panel SVG.\n"};
 
 }  // namespace talvo::cli

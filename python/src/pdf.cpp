@@ -20,7 +20,7 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 34> kPdfFields{{
+constexpr std::array<Field, 36> kPdfFields{{
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
     {"q", Kind::kArray},  // the measured Q of iq
@@ -40,7 +40,9 @@ constexpr std::array<Field, 34> kPdfFields{{
     {"rr", Kind::kArray},
     {"rr_sigma", Kind::kArray},
     {"rr_integral", Kind::kArray},
+    {"rr_integral_sigma", Kind::kArray},
     {"normalization_constant", Kind::kFloat},
+    {"normalization_constant_sigma", Kind::kFloat},
     {"number_density", Kind::kOptionalFloat},
     {"mu", Kind::kOptionalFloat},
     {"mu_x", Kind::kOptionalFloat},
@@ -82,11 +84,11 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     if (v.is_none()) return std::nullopt;
     return text_arg(v.cast<std::string>(), k);
   };
-  static constexpr std::array<const char*, 25> known{
+  static constexpr std::array<const char*, 27> known{
       "format",        "scan",         "wavelength",   "anode",    "density",     "number_density", "packing",
       "background",    "bg_scale",     "mode",         "geometry", "mu_r",        "mu_t",           "thickness",
       "monochromator", "mono_crystal", "polarization", "compton",  "breit_dirac", "normalize",      "rmin_iterate",
-      "rpoly",         "qmaxinst",     "qmin",         "qmax"};
+      "rpoly",         "qmaxinst",     "qmin",         "qmax",     "mono_beam",   "ruland"};
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
     if (key != "window" && key != "r" && std::find(known.begin(), known.end(), key) == known.end())
@@ -152,6 +154,17 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     }
     o.polarization.perfect_crystal = perfect;
   }
+  // The coplanar polarisation factor is the same for either beam; only Ruland's window would tell them apart.
+  const std::string mono_beam = str("mono_beam").value_or("diffracted");
+  if (mono_beam != "diffracted" && mono_beam != "incident")
+    raise_invalid("mono_beam must be diffracted or incident, not \"" + escaped(mono_beam) + "\"");
+  if (!get("ruland").is_none()) {
+    if (mono == "none" || mono_beam != "diffracted")
+      raise_invalid("ruland belongs to a monochromator in the diffracted beam (monochromator=NAME)");
+    raise_invalid(
+        "ruland: the Ruland window of a diffracted-beam monochromator is not available: its published form could "
+        "not be checked; leave it out (the whole Compton scattering is then subtracted)");
+  }
   if (const auto p = num("polarization")) o.polarization.normal_fraction = *p;
   if (!get("breit_dirac").is_none()) o.breit_dirac = get("breit_dirac").cast<int>();
   if (const auto n = str("normalize")) {
@@ -204,7 +217,9 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
            to_numpy(std::move(r.rr)),
            to_numpy(std::move(r.sigma_rr)),
            to_numpy(std::move(r.rr_integral)),
+           to_numpy(std::move(r.sigma_rr_integral)),
            py::float_(r.alpha),
+           py::float_(r.alpha_sigma),
            optional_float(r.number_density),
            optional_float(r.mu),
            optional_float(r.mu_x),
@@ -223,7 +238,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
 }
 
 constexpr const char* kPdfDoc =
-    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
+    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
 --
 
 The X-ray total-scattering reduction of a measured powder pattern to I(Q),
@@ -242,7 +257,9 @@ options (keywords, as the command's options with _ for -)
     the default with a density, or 'adhoc'), geometry ('reflection',
     'transmission', 'capillary'), mu_r or mu_t, thickness (cm),
     monochromator ('none', 'HOPG', 'Si111', 'Ge111', 'LiF200' or its 2theta
-    in degrees), mono_crystal ('mosaic', 'perfect'), polarization, compton
+    in degrees), mono_crystal ('mosaic', 'perfect'), mono_beam ('diffracted',
+    'incident': the same polarisation factor; ruland, the Compton window of
+    a diffracted-beam monochromator, is refused), polarization, compton
     ('hubbell', 'balyuzi'), breit_dirac (2 or 3), normalize ('kmn',
     'highq'), rmin_iterate (Angstrom), rpoly (Angstrom), qmaxinst, qmin, qmax
     (1/Angstrom), window ('none', 'lorch', 'step', 'quadratic'), r = (rmin,
@@ -250,8 +267,10 @@ options (keywords, as the command's options with _ for -)
 
 Returns a Pdf: q, iq, iq_sigma (per atom, electron units) and model (what
 iq oscillates about); sq_q with sq, fq and their sigmas; r with gr (G(r),
-1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral and their sigmas;
-normalization_constant (alpha), number_density, mu (1/cm), mu_x,
+1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral (N(r), the integral of
+R(r) from rmin) and their sigmas; normalization_constant (alpha) and
+normalization_constant_sigma (from the counting errors: common to every
+point, so not in the per-point sigmas), number_density, mu (1/cm), mu_x,
 absorption_min/max, compton_subtracted, compton_fraction_at_qmax, qmin,
 qmax, qstep, poly_degree, iterations, residual and warnings (also issued as
 TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is

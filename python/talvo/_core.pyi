@@ -351,7 +351,11 @@ class Pdf:
     @property
     def rr_integral(self) -> _Array: ...
     @property
+    def rr_integral_sigma(self) -> _Array: ...
+    @property
     def normalization_constant(self) -> float: ...
+    @property
+    def normalization_constant_sigma(self) -> float: ...
     @property
     def number_density(self) -> float | None: ...
     @property
@@ -547,6 +551,8 @@ def pdf(
     thickness: float | None = None,
     monochromator: str | float | None = None,
     mono_crystal: str | None = None,
+    mono_beam: str | None = None,
+    ruland: float | None = None,
     polarization: float | None = None,
     compton: str | None = None,
     breit_dirac: int | None = None,

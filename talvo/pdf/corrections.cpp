@@ -97,9 +97,10 @@ std::string_view geometry_name(Geometry g) {
   return "reflection";
 }
 
-double cylinder_absorption(double two_theta, double mu_r, int nodes) {
-  std::vector<double> gx, gw;
-  gauss_legendre(nodes, gx, gw);
+namespace {
+
+// The cylinder's factor on given Gauss-Legendre nodes and weights.
+double cylinder_sum(double two_theta, double mu_r, const std::vector<double>& gx, const std::vector<double>& gw) {
   const double ux = std::cos(two_theta * kDeg), uy = std::sin(two_theta * kDeg);
   // The beam runs along +x through a disc of radius 1; y = sin(phi) puts the
   // nodes where the chords shorten, x runs along each chord.
@@ -117,6 +118,14 @@ double cylinder_absorption(double two_theta, double mu_r, int nodes) {
     sum += gw[i] * half * chord * half;  // dx = half dt, dy = half (pi/2) dphi
   }
   return sum * 0.5 * std::numbers::pi / std::numbers::pi;
+}
+
+}  // namespace
+
+double cylinder_absorption(double two_theta, double mu_r, int nodes) {
+  std::vector<double> gx, gw;
+  gauss_legendre(nodes, gx, gw);
+  return cylinder_sum(two_theta, mu_r, gx, gw);
 }
 
 Result<std::vector<double>> absorption_factors(std::span<const double> two_theta, const Absorption& a) {
@@ -150,7 +159,17 @@ Result<std::vector<double>> absorption_factors(std::span<const double> two_theta
       // interpolated by four-point Lagrange polynomials (error below 1e-7).
       constexpr int kTable = 181;
       std::array<double, kTable> table{};
-      for (int k = 0; k < kTable; ++k) table[static_cast<std::size_t>(k)] = cylinder_absorption(k, mr);
+      // Only the degrees the interpolation reaches: the pattern's range, and the nodes found once.
+      double lo = 180.0, hi = 0.0;
+      for (double t : two_theta) {
+        lo = std::min(lo, std::clamp(t, 0.0, 180.0));
+        hi = std::max(hi, std::clamp(t, 0.0, 180.0));
+      }
+      const int k_lo = std::clamp(static_cast<int>(std::floor(lo)) - 1, 0, kTable - 4);
+      const int k_hi = std::clamp(static_cast<int>(std::floor(hi)) + 2, 3, kTable - 1);
+      std::vector<double> gx, gw;
+      gauss_legendre(48, gx, gw);
+      for (int k = k_lo; k <= k_hi; ++k) table[static_cast<std::size_t>(k)] = cylinder_sum(k, mr, gx, gw);
       for (std::size_t i = 0; i < f.size(); ++i) {
         const double t = std::clamp(two_theta[i], 0.0, 180.0);
         const int k0 = std::clamp(static_cast<int>(std::floor(t)) - 1, 0, kTable - 4);

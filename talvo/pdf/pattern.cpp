@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <iterator>
 #include <numbers>
 #include <sstream>
@@ -255,10 +256,15 @@ Result<Pattern> read_pattern(const std::string& path, InputFormat format, int sc
   if (!in.is_open())
     return make_error(in.status().ierr == 1 ? ErrorKind::kNotFound : ErrorKind::kIoError,
                       "cannot read " + path + ": " + in.status().message);
-  std::ostringstream buffer;
-  buffer << in.stream().rdbuf();
+  // Read in blocks into room for the whole file: no copies as a stream's buffer grows.
+  std::string text;
+  std::error_code size_error;
+  const std::uintmax_t size = std::filesystem::file_size(path, size_error);
+  if (!size_error) text.reserve(static_cast<std::size_t>(size));
+  char block[1 << 16];
+  while (in.stream().read(block, sizeof block) || in.stream().gcount() > 0)
+    text.append(block, static_cast<std::size_t>(in.stream().gcount()));
   if (in.stream().bad()) return make_error(ErrorKind::kIoError, "cannot read " + path);
-  const std::string text = buffer.str();
   switch (format) {
     case InputFormat::kXrdml:
       return parse_xrdml_pattern(text, scan, path);

@@ -106,21 +106,35 @@ void panel(std::string& svg, double left, double top, double w, double h, const 
 
 }  // namespace
 
-std::string curve_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
-                       std::string_view columns, const Curve& c) {
-  std::string out = "# " + std::string(title) + "\n";
+void append_table_text(std::string& out, std::string_view title, const Parameters& parameters,
+                       std::span<const std::string> notes, std::string_view columns,
+                       std::span<const std::span<const double>> table) {
+  const std::size_t rows = table.empty() ? 0 : table.front().size();
+  out.reserve(out.size() + 1024 + 22 * table.size() * rows);  // a number is at most about 22 characters
+  out += "# " + std::string(title) + "\n";
   for (const auto& [k, v] : parameters) out += "# " + k + " = " + v + "\n";
   for (const std::string& n : notes) out += "# " + n + "\n";
   out += "# " + std::string(columns) + "\n";
-  for (std::size_t i = 0; i < c.x.size(); ++i) {
-    append_shortest(out, c.x[i]);
-    out += ' ';
-    append_shortest(out, c.y[i]);
-    out += ' ';
-    append_shortest(out, c.sigma[i]);
+  for (std::size_t i = 0; i < rows; ++i) {
+    for (std::size_t c = 0; c < table.size(); ++c) {
+      if (c > 0) out += ' ';
+      append_shortest(out, table[c][i]);
+    }
     out += '\n';
   }
+}
+
+std::string table_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
+                       std::string_view columns, std::span<const std::span<const double>> table) {
+  std::string out;
+  append_table_text(out, title, parameters, notes, columns, table);
   return out;
+}
+
+std::string curve_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
+                       std::string_view columns, const Curve& c) {
+  const std::span<const double> table[] = {c.x, c.y, c.sigma};
+  return table_text(title, parameters, notes, columns, table);
 }
 
 Result<Parameters> parse_parameters(std::string_view text) {

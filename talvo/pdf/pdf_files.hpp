@@ -25,6 +25,14 @@ using Parameters = std::vector<std::pair<std::string, std::string>>;
 std::string curve_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
                        std::string_view columns, const Curve& curve);
 
+// The same with any number of columns, all as long as the first.
+std::string table_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
+                       std::string_view columns, std::span<const std::span<const double>> table);
+// table_text's text added to `out`: a caller writing many files reuses one buffer.
+void append_table_text(std::string& out, std::string_view title, const Parameters& parameters,
+                       std::span<const std::string> notes, std::string_view columns,
+                       std::span<const std::span<const double>> table);
+
 // The parameters of a file: every line "key = value" (or "# key = value"),
 // key made of lower-case letters, digits and "-"; other lines are skipped.
 // An error when a key comes twice.

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "talvo/numeric/filon.hpp"
+#include "talvo/pdf/running_integral.hpp"
 #include "talvo/text/format.hpp"
 
 namespace talvo::pdf {
@@ -15,6 +16,13 @@ constexpr double kDeg = std::numbers::pi / 180.0;
 constexpr double kMaxR = 1e6;
 
 Error invalid(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
+
+// M(Q) of the window on q (the transform checked it already: 1 on failure).
+std::vector<double> window_values(std::span<const double> q, Window window, double qmax) {
+  ModificationResult m = modification(q, window, qmax);
+  if (m.status.failed()) return std::vector<double>(q.size(), 1.0);
+  return std::move(m.m);
+}
 
 // Chebyshev polynomials T_0 .. T_n at t.
 void chebyshev(double t, int n, std::vector<double>& out) {
@@ -38,12 +46,16 @@ void basis(double q, double qtop, int degree, bool through_zero, std::vector<dou
 // weights; x ascending, xi within [x.front(), x.back()].
 struct Interpolated {
   std::vector<double> y, sigma;
+  std::vector<std::size_t> left;  // y[i] = (1 - t[i]) y_data[left[i]] + t[i] y_data[left[i] + 1]
+  std::vector<double> t;
 };
 Interpolated interpolate(std::span<const double> x, std::span<const double> y, std::span<const double> s,
                          std::span<const double> xi) {
   Interpolated out;
   out.y.resize(xi.size());
   out.sigma.resize(xi.size());
+  out.left.resize(xi.size());
+  out.t.resize(xi.size());
   std::size_t j = 0;
   for (std::size_t i = 0; i < xi.size(); ++i) {
     const double v = std::clamp(xi[i], x.front(), x.back());
@@ -51,8 +63,34 @@ Interpolated interpolate(std::span<const double> x, std::span<const double> y, s
     const double t = (v - x[j]) / (x[j + 1] - x[j]);
     out.y[i] = (1.0 - t) * y[j] + t * y[j + 1];
     out.sigma[i] = std::sqrt((1.0 - t) * (1.0 - t) * s[j] * s[j] + t * t * s[j + 1] * s[j + 1]);
+    out.left[i] = j;
+    out.t[i] = t;
   }
   return out;
+}
+
+// The standard deviation of sum_i a_i y_i for y interpolated from data of
+// errors s: each datum's weight collected first, so that two grid points
+// from one datum add their weights, not their variances.
+double sigma_of_sum(const Interpolated& in, std::span<const double> a, std::span<const double> s) {
+  std::vector<double> w(s.size(), 0.0);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    w[in.left[i]] += a[i] * (1.0 - in.t[i]);
+    if (in.left[i] + 1 < w.size()) w[in.left[i] + 1] += a[i] * in.t[i];
+  }
+  double var = 0.0;
+  for (std::size_t j = 0; j < s.size(); ++j) var += w[j] * w[j] * s[j] * s[j];
+  return std::sqrt(var);
+}
+
+// The trapezoid rule's weights on x.
+std::vector<double> trapezoid_weights(std::span<const double> x) {
+  std::vector<double> w(x.size(), 0.0);
+  for (std::size_t i = 1; i < x.size(); ++i) {
+    w[i - 1] += 0.5 * (x[i] - x[i - 1]);
+    w[i] += 0.5 * (x[i] - x[i - 1]);
+  }
+  return w;
 }
 
 // The trapezoidal integral of y over x.
@@ -269,10 +307,11 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
       return invalid("the absorption factor falls to 0: mu R or mu t is too large for these angles");
     cq = model->compton;
     red.compton_subtracted = true;
+    std::vector<double> pa(n);
     for (std::size_t i = 0; i < n; ++i) {
-      const double pa = polarization(two_theta[i], o.polarization) * (*af)[i];
-      ic[i] = in.y[i] / pa;
-      sc[i] = in.sigma[i] / pa;
+      pa[i] = polarization(two_theta[i], o.polarization) * (*af)[i];
+      ic[i] = in.y[i] / pa[i];
+      sc[i] = in.sigma[i] / pa[i];
     }
     // Normalisation.
     const std::vector<double>& f2 = model->f2;
@@ -284,18 +323,26 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
       a2.push_back(q[i] * q[i] * ic[i] / fm2[i]);
     }
     const double rho0 = *red.number_density;
+    // d(denominator)/d(interpolated count) at every grid point, for sigma_alpha.
+    std::vector<double> dden(qq.size(), 0.0);
+    double den = 0.0;
     if (o.normalization == Normalization::kKroghMoeNorman) {
-      red.alpha = (-2.0 * std::numbers::pi * std::numbers::pi * rho0 + trapezoid(qq, a1)) / trapezoid(qq, a2);
+      den = trapezoid(qq, a2);
+      red.alpha = (-2.0 * std::numbers::pi * std::numbers::pi * rho0 + trapezoid(qq, a1)) / den;
+      const std::vector<double> w = trapezoid_weights(qq);
+      for (std::size_t i = 0; i < qq.size(); ++i) dden[i] = w[i] * q[i] * q[i] / (fm2[i] * pa[i]);
     } else {
       // The top fifth of the range, where S(Q) oscillates about 1.
       const auto first = static_cast<std::size_t>(0.8 * static_cast<double>(qq.size()));
-      double num = 0.0, den = 0.0;
+      double num = 0.0;
       for (std::size_t i = first; i < qq.size(); ++i) {
         num += f2[i] + cq[i];
         den += ic[i];
+        dden[i] = 1.0 / pa[i];
       }
       red.alpha = num / den;
     }
+    red.alpha_sigma = std::abs(red.alpha) * sigma_of_sum(in, dden, sample.sigma) / std::abs(den);
     if (!(red.alpha > 0.0) || !std::isfinite(red.alpha))
       return invalid("the normalisation constant comes out as " + shortest(red.alpha) +
                      ": the pattern, the background scale or the density do not fit together");
@@ -429,6 +476,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     red.rr.assign(m, 0.0);
     red.sigma_rr.assign(m, 0.0);
     red.rr_integral.assign(m, 0.0);
+    red.sigma_rr_integral.assign(m, 0.0);
     for (std::size_t j = 0; j < m; ++j) {
       if (r[j] > 0.0) {
         red.g[j] = 1.0 + red.gr.y[j] / (4.0 * std::numbers::pi * r[j] * rho0);
@@ -438,6 +486,16 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
       red.sigma_rr[j] = r[j] * red.gr.sigma[j];
       if (j > 0) red.rr_integral[j] = red.rr_integral[j - 1] + 0.5 * o.rstep * (red.rr[j] + red.rr[j - 1]);
     }
+    // N(r)'s error through the Q-space kernel of the integral, with the weights Filon's rule gives each
+    // F(Q_k) while h r is small: Simpson's h/3 (1, 4, 2, ..., 4, 1), an even count ending on a 4.
+    const std::vector<double> m_of_q = window_values(qt, o.window, qt.back());
+    std::vector<double> c(qt.size());
+    for (std::size_t k = 0; k < qt.size(); ++k) {
+      const bool end = k == 0 || (k + 1 == qt.size() && k % 2 == 0);
+      const double w = (end ? 1.0 : k % 2 ? 4.0 : 2.0) * h / 3.0;
+      c[k] = 2.0 / std::numbers::pi * w * m_of_q[k] * st[k];
+    }
+    red.sigma_rr_integral = running_integral_sigma(qt, h, c, r, r.front());
   }
   return Result<Reduction>(std::move(red), std::move(warnings));
 }

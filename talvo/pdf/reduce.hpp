@@ -12,7 +12,10 @@
 //   ad hoc     I = a(Q) I_c + b(Q), a and b smooth: I_c = I / e(Q) with e a polynomial fitted to I / <f^2>,
 //              then a polynomial in Q that vanishes at Q = 0 fitted to F(Q) and removed
 //   both       F(Q) = Q [S(Q) - 1],  G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ (Filon),
-//              g(r) = 1 + G(r) / (4 pi r rho0),  R(r) = 4 pi r^2 rho0 g(r)
+//              g(r) = 1 + G(r) / (4 pi r rho0),  R(r) = 4 pi r^2 rho0 g(r),  N(r) = int R dr
+//   errors     sigma_alpha = alpha sigma_B / B for alpha = A / B, B = int Q^2 I_c / <f>^2 dQ by the
+//              trapezoid rule: sigma_B^2 = sum_j (dB/dy_j)^2 sigma_j^2 over the measured points y_j,
+//              through the same quadrature and interpolation weights
 #pragma once
 
 #include <optional>
@@ -58,14 +61,19 @@ struct Curve {
 };
 
 struct Reduction {
-  Curve iq;                          // Q, the corrected intensity per atom in electron units, sigma
-  std::vector<double> model;         // on iq.x: <f^2> + C (physical), <f^2> (ad hoc): what iq oscillates about
-  Curve sq, fq;                      // on the transform's Q grid from the first measured Q to qmax
-  Curve gr;                          // r, G(r), sigma
-  std::vector<double> g, sigma_g;    // g(r) (with a number density; 0 at r = 0)
-  std::vector<double> rr, sigma_rr;  // R(r) = 4 pi r^2 rho0 g(r)
-  std::vector<double> rr_integral;   // the running integral of R(r) from rmin: the coordination number
-  double alpha = 1.0;                // normalisation constant (physical), or ad hoc scale
+  Curve iq;                               // Q, the corrected intensity per atom in electron units, sigma
+  std::vector<double> model;              // on iq.x: <f^2> + C (physical), <f^2> (ad hoc): what iq oscillates about
+  Curve sq, fq;                           // on the transform's Q grid from the first measured Q to qmax
+  Curve gr;                               // r, G(r), sigma
+  std::vector<double> g, sigma_g;         // g(r) (with a number density; 0 at r = 0)
+  std::vector<double> rr, sigma_rr;       // R(r) = 4 pi r^2 rho0 g(r)
+  std::vector<double> rr_integral;        // the running integral of R(r) from rmin: the coordination number
+  std::vector<double> sigma_rr_integral;  // its standard deviation (running_integral_sigma)
+  double alpha = 1.0;                     // normalisation constant (physical), or ad hoc scale
+  // The standard deviation of alpha from the counting errors. One number for
+  // the whole pattern: it scales every point alike (fully correlated), so it
+  // is reported beside the per-point sigmas, not added into them.
+  double alpha_sigma = 0.0;
   double qmin = 0.0, qmax = 0.0, qstep = 0.0;
   std::optional<double> number_density;
   std::optional<double> mu;    // 1/cm of the packed powder

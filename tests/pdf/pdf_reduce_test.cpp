@@ -10,6 +10,7 @@
 
 #include "talvo/numeric/filon.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/running_integral.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -61,12 +62,34 @@ struct Measured {
   std::vector<double> s_true_q, s_true;
 };
 
+// The expected counts of a measurement and of its air background at each 2theta.
+struct Expected {
+  std::vector<double> two_theta, sample, air;
+};
+
+// Poisson counts about the expected ones, sigma = sqrt(counts).
+Measured draw(const Expected& e, unsigned seed) {
+  Measured m;
+  std::mt19937 rng(seed);
+  m.sample.abscissa = m.background.abscissa = Abscissa::kTwoTheta;
+  for (std::size_t i = 0; i < e.two_theta.size(); ++i) {
+    std::poisson_distribution<long> counts(e.sample[i]), air_counts(e.air[i]);
+    m.sample.x.push_back(e.two_theta[i]);
+    m.sample.y.push_back(static_cast<double>(counts(rng)));
+    m.sample.sigma.push_back(std::sqrt(std::max(m.sample.y.back(), 1.0)));
+    m.background.x.push_back(e.two_theta[i]);
+    m.background.y.push_back(static_cast<double>(air_counts(rng)));
+    m.background.sigma.push_back(std::sqrt(std::max(m.background.y.back(), 1.0)));
+  }
+  return m;
+}
+
 // A glass "SiO2" measured on a Mo tube: the true S(Q) made into counts through
 // polarisation with a monochromator, capillary absorption, Compton scattering
 // with its recoil factor, a scale, an air background and Poisson noise.
-Measured measure_glass(const ReductionOptions& o, double rho0, std::span<const Shell> shells, double scale,
-                       double last_two_theta = 150.0) {
-  Measured m;
+Expected expect_glass(const ReductionOptions& o, double rho0, std::span<const Shell> shells, double scale,
+                      double last_two_theta = 150.0) {
+  Expected e;
   const double lambda = *o.wavelength;
   std::vector<double> tt, q;
   for (double x = 2.0; x <= last_two_theta + 1e-9; x += 0.02) {
@@ -80,23 +103,21 @@ Measured measure_glass(const ReductionOptions& o, double rho0, std::span<const S
   const Result<SampleModel> sm = sample_model(q, so);
   EXPECT_TRUE(sm.ok());
   const std::vector<double> a = *absorption_factors(tt, o.absorption);
-  std::mt19937 rng(11);
-  m.sample.abscissa = m.background.abscissa = Abscissa::kTwoTheta;
   for (std::size_t i = 0; i < tt.size(); ++i) {
     const double coherent = sm->f2[i] + sm->f_mean_sq[i] * (s[i] - 1.0);
     EXPECT_GT(coherent, 0.0) << q[i];
     const double compton = sm->compton[i];  // with its recoil factor at this wavelength
     const double air = 400.0 * std::exp(-tt[i] / 8.0) + 30.0;
-    const double mean = scale * polarization(tt[i], o.polarization) * a[i] * (coherent + compton) + air;
-    std::poisson_distribution<long> counts(mean), air_counts(air);
-    m.sample.x.push_back(tt[i]);
-    m.sample.y.push_back(static_cast<double>(counts(rng)));
-    m.sample.sigma.push_back(std::sqrt(std::max(m.sample.y.back(), 1.0)));
-    m.background.x.push_back(tt[i]);
-    m.background.y.push_back(static_cast<double>(air_counts(rng)));
-    m.background.sigma.push_back(std::sqrt(std::max(m.background.y.back(), 1.0)));
+    e.two_theta.push_back(tt[i]);
+    e.sample.push_back(scale * polarization(tt[i], o.polarization) * a[i] * (coherent + compton) + air);
+    e.air.push_back(air);
   }
-  return m;
+  return e;
+}
+
+Measured measure_glass(const ReductionOptions& o, double rho0, std::span<const Shell> shells, double scale,
+                       double last_two_theta = 150.0) {
+  return draw(expect_glass(o, rho0, shells, scale, last_two_theta), 11);
 }
 
 ReductionOptions glass_options() {
@@ -143,6 +164,86 @@ TEST(PdfReduce, SyntheticGlassRoundTrip) {
   for (double r : {0.4, 0.8, 1.1}) EXPECT_NEAR(value_at(red->gr, r), -4.0 * kPi * 0.0662 * r, 0.15) << r;
   EXPECT_GT(red->alpha, 0.0);
   EXPECT_NEAR(1.0 / red->alpha, 3000.0, 0.01 * 3000.0);  // the scale of the counts, found by the sum rule
+
+  // The coordination numbers from N(r), the running integral of R(r): the
+  // first shell alone between 1.21 and 2.01 A, then both shells and the
+  // model's continuum (4 pi r^2 rho0 times its rising edge) up to 3.0 A.
+  const auto n_at = [&](double r) { return red->rr_integral[static_cast<std::size_t>(std::lround(r / 0.01))]; };
+  EXPECT_NEAR(n_at(2.01) - n_at(1.21), 2.67, 0.05 * 2.67);
+  double continuum = 0.0;
+  for (double r = 1.21 + 0.0005; r < 3.0; r += 0.001)
+    continuum += 4.0 * kPi * r * r * 0.0662 / (1.0 + std::exp(-(r - 3.1) / 0.25)) * 0.001;
+  EXPECT_NEAR(n_at(3.0) - n_at(1.21), 2.67 + 5.5 + continuum, 0.05 * (2.67 + 5.5 + continuum));
+  ASSERT_EQ(red->sigma_rr_integral.size(), red->rr_integral.size());
+  EXPECT_EQ(red->sigma_rr_integral[0], 0.0);  // N(rmin) = 0 exactly
+  EXPECT_GT(red->sigma_rr_integral[300], 0.0);
+  // The normalisation's error is small beside alpha but not zero.
+  EXPECT_GT(red->alpha_sigma, 0.0);
+  EXPECT_LT(red->alpha_sigma, 0.01 * red->alpha);
+}
+
+// sigma_N against the variance of N(r) found the long way: each F(Q_k) on
+// its own through the transform, r G(r) summed by the trapezoid rule as the
+// reduction sums it, the squares of dN/dF_k sigma_k added. The weights are
+// Filon's at small h r (Simpson's), as the reduction passes them. sigma_N is
+// that of the exact integral; the trapezoid's first steps from r0 differ
+// from it (r G rises as r^2 from r = 0), so the comparison starts 0.2 A on.
+TEST(PdfReduce, RunningIntegralSigmaIsThatOfTheTransformedErrors) {
+  const double h = 0.02;
+  std::vector<double> q, sigma;
+  for (int k = 0; k <= 600; ++k) {
+    q.push_back(k * h);
+    sigma.push_back(q.back() < 0.5 ? 0.0 : 0.01 * (1.0 + 0.1 * q.back()));
+  }
+  for (const double r0 : {0.0, 0.5}) {
+    std::vector<double> r;
+    for (int j = 0; j <= 450; ++j) r.push_back(r0 + 0.01 * j);  // h r stays within 0.1
+    std::vector<double> var(r.size(), 0.0), f(q.size(), 0.0), none(q.size(), 0.0), c(q.size(), 0.0);
+    for (std::size_t k = 0; k < q.size(); ++k) {
+      if (sigma[k] == 0.0) continue;
+      f[k] = 1.0;
+      const Result<Curve> g = transform(q, f, none, r, Window::kNone, q.back());
+      f[k] = 0.0;
+      ASSERT_TRUE(g.ok());
+      double n = 0.0;
+      for (std::size_t j = 1; j < r.size(); ++j) {
+        n += 0.5 * 0.01 * (r[j] * g->y[j] + r[j - 1] * g->y[j - 1]);
+        var[j] += n * n * sigma[k] * sigma[k];
+      }
+      const double w = (k == 0 || k + 1 == q.size() ? 1.0 : k % 2 ? 4.0 : 2.0) * h / 3.0;
+      c[k] = 2.0 / kPi * w * sigma[k];
+    }
+    const std::vector<double> s = running_integral_sigma(q, h, c, r, r0);
+    ASSERT_EQ(s.size(), r.size());
+    EXPECT_EQ(s[0], 0.0);
+    for (std::size_t j = 20; j < r.size(); ++j) EXPECT_NEAR(s[j], std::sqrt(var[j]), 0.01 * std::sqrt(var[j])) << r[j];
+  }
+}
+
+// sigma_alpha against the scatter of alpha itself over many measurements of
+// the same glass, each with its own Poisson noise.
+TEST(PdfReduce, NormalisationSigmaIsTheScatterOfAlpha) {
+  ReductionOptions o = glass_options();
+  o.rmax = 2.0;
+  o.rstep = 0.1;
+  const Expected e = expect_glass(o, 0.0662, kGlass, 3000.0);
+  for (const Normalization norm : {Normalization::kKroghMoeNorman, Normalization::kHighQ}) {
+    o.normalization = norm;
+    constexpr int kDraws = 60;
+    double sum = 0.0, sum2 = 0.0, reported = 0.0;
+    for (int d = 0; d < kDraws; ++d) {
+      const Measured m = draw(e, 100u + static_cast<unsigned>(d));
+      const Result<Reduction> red = reduce(m.sample, &m.background, 1.0, o);
+      ASSERT_TRUE(red.ok()) << red.error().message;
+      sum += red->alpha;
+      sum2 += red->alpha * red->alpha;
+      reported += red->alpha_sigma / kDraws;
+    }
+    const double mean = sum / kDraws;
+    const double scatter = std::sqrt((sum2 - kDraws * mean * mean) / (kDraws - 1));
+    // 60 draws know a standard deviation to about 9 %.
+    EXPECT_NEAR(reported / scatter, 1.0, 0.3) << (norm == Normalization::kHighQ ? "highq" : "kmn");
+  }
 }
 
 // The same glass through each geometry and normalisation: S(Q) comes back

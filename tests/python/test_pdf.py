@@ -44,7 +44,12 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         np.testing.assert_array_equal(x, table[:, 0])
         np.testing.assert_array_equal(y, table[:, 1])
         np.testing.assert_array_equal(sigma, table[:, 2])
-    for key in ("mode", "wavelength", "normalization_constant", "number_density", "mu", "mu_x", "absorption_min",
+    # g(r), R(r) and N(r) are written where the density is known, as the same numbers.
+    if p.number_density is not None:
+        np.testing.assert_array_equal(np.loadtxt(f"{prefix}.gofr"), np.column_stack([p.r, p.g, p.g_sigma]))
+        np.testing.assert_array_equal(np.loadtxt(f"{prefix}.rdf"),
+                                      np.column_stack([p.r, p.rr, p.rr_sigma, p.rr_integral, p.rr_integral_sigma]))
+    for key in ("mode", "wavelength", "normalization_constant", "normalization_constant_sigma", "number_density", "mu", "mu_x", "absorption_min",
                 "absorption_max", "compton_fraction_at_qmax", "qmin", "qmax", "qstep", "poly_degree", "iterations",
                 "residual", "warnings"):
         assert getattr(p, key) == summary[key], key
@@ -67,6 +72,9 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"wavelength": 0.7, "anode": "Mo"}, ValueError, "not both"),
         ({"anode": "Qq"}, ValueError, "Qq"),
         ({"nonsense": 1}, TypeError, "nonsense"),
+        ({"mono_beam": "sideways"}, ValueError, "mono_beam must be diffracted or incident"),
+        ({"monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, ValueError, "diffracted beam"),
+        ({"monochromator": "HOPG", "ruland": 0.05}, ValueError, "Ruland window .* is not available"),
     ],
 )
 def test_pdf_bad_options(kwargs, error, message):

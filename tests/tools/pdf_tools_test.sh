@@ -13,13 +13,19 @@ bad() { echo "FAIL $*"; fail=1; }
 
 zro2=(zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25 --wavelength 0.71073)
 
-# Every output, named after the input; rows "x value sigma" after the header.
+# Every output, named after the input; rows "x value sigma" after the header,
+# g(r) and R(r) with N(r) where the density is known.
 "$tools" pdf "${zro2[@]}" --window lorch >out 2>err || bad "ZrO2 reduction failed: $(cat err)"
-for k in iq sq fq gr; do
+for k in iq sq fq gr gofr rdf; do
   [ -s "zro2_mo.$k" ] || bad "no zro2_mo.$k"
 done
 grep -q '^# composition = ZrO2$' zro2_mo.gr || bad "the header lacks the composition"
-grep -q '^# normalisation constant alpha: ' zro2_mo.gr || bad "the header lacks the normalisation constant"
+grep -q '^# normalisation constant alpha: [0-9.e-]* +- [0-9.e-]* ' zro2_mo.gr ||
+  bad "the header lacks the normalisation constant and its sigma"
+[ "$(grep -v '^#' zro2_mo.rdf | head -1)" = "0 0 0 0 0" ] || bad "R(0) and N(0) are not 0 with sigma 0"
+awk '!/^#/ && NF != 5 { exit 1 }' zro2_mo.rdf || bad ".rdf rows are not r R sigma N sigma_N"
+awk '!/^#/ && NF != 3 { exit 1 }' zro2_mo.gofr || bad ".gofr rows are not r g sigma"
+[ "$(grep -v '^#' zro2_mo.rdf | wc -l)" = 3001 ] || bad ".rdf is not on the r grid of .gr"
 [ "$(grep -v '^#' zro2_mo.gr | head -1)" = "0 0 0" ] || bad "G(0) is not 0 0 0"
 [ "$(grep -v '^#' zro2_mo.gr | wc -l)" = 3001 ] || bad "r 0:30:0.01 is not 3001 rows"
 [ "$(grep -v '^#' zro2_mo.gr | sed -n 84p | cut -d' ' -f1)" = 0.83 ] || bad "r is not written as its decimal"
@@ -28,7 +34,7 @@ grep -q 'not whole counts' err || bad "the errors of averaged counts are not exp
 # A rerun from a header gives the same files, byte for byte.
 mkdir again
 "$tools" pdf --config zro2_mo.gr -o again/z >/dev/null 2>&1 || bad "rerun from the header failed"
-for k in iq sq fq gr; do cmp -s "zro2_mo.$k" "again/z.$k" || bad "rerun: .$k differs"; done
+for k in iq sq fq gr gofr rdf; do cmp -s "zro2_mo.$k" "again/z.$k" || bad "rerun: .$k differs"; done
 # A command-line option overrides the file's.
 "$tools" pdf --config zro2_mo.gr -o again/w --window none --output gr >/dev/null 2>&1 || bad "override failed"
 grep -q '^# window = none$' again/w.gr || bad "--window on the command line did not override the file's"
@@ -40,9 +46,10 @@ python3 - "$json" <<'PY' || bad "--json: $json"
 import json, sys
 d = json.loads(sys.argv[1])
 assert d["mode"] == "physical" and d["normalization_constant"] > 0
+assert 0 < d["normalization_constant_sigma"] < 0.01 * d["normalization_constant"]
 assert 0 < d["absorption_min"] < d["absorption_max"] <= 1
 assert 0 < d["compton_fraction_at_qmax"] < 1 and d["outliers"] == []
-assert d["files"] == ["j.iq", "j.sq", "j.fq", "j.gr"]
+assert d["files"] == ["j.iq", "j.sq", "j.fq", "j.gr", "j.gofr", "j.rdf"]
 PY
 
 # The picture: one SVG with four panels.
@@ -59,6 +66,7 @@ awk 'NR == 3000 { $2 = $2 * 40 } { print }' CeO2_635um_accum_0.xy >zinger.xy
 "$tools" pdf "$files/xrdml/single_scan_counts.xrdml" --composition Si -o x --json 2>/dev/null |
   grep -q '"mode": "adhoc", "wavelength": 1.540598,' || bad "XRDML: not ad hoc at the file's Kalpha1"
 grep -q '^# format = xrdml$' x.gr && grep -q '^# scan = 0$' x.gr || bad "XRDML: format and scan not in the header"
+[ -e x.gofr ] || [ -e x.rdf ] && bad "without a density g(r) and R(r) were written"
 
 # Bad input: exit 1 (or 2 for usage), a message that says what to change, no file.
 mkdir none && cd none || exit 1
@@ -71,7 +79,7 @@ check_fails() {
   grep -qF -- "$want" err || bad "$want: message was $(cat err)"
   [ -z "$(ls | grep -v '^err$')" ] && return
   bad "$want: wrote $(ls)"
-  rm -f -- *.iq *.sq *.fq *.gr *.svg
+  rm -f -- *.iq *.sq *.fq *.gr *.gofr *.rdf *.svg
 }
 z=(../zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25)
 check_fails 1 "give --composition FORMULA" ../zro2_mo.xy --density 5.68 --wavelength 0.71
@@ -93,6 +101,12 @@ check_fails 1 "--scan must be 1 to 1" "$files/xrdml/single_scan_counts.xrdml" --
 check_fails 2 "--scan belongs to XRDML input" "${z[@]}" --wavelength 0.71 --scan 1
 printf 'input = ../zro2_mo.xy\ncolour = blue\n' >../bad.cfg
 check_fails 1 "unknown key \"colour\"" --config ../bad.cfg
+check_fails 1 "g(r) and R(r) need the number density" ../zro2_mo.xy --composition ZrO2 --wavelength 0.71 --output gr,rdf
+check_fails 2 "--output takes a list of iq, sq, fq, gr, gofr and rdf" "${z[@]}" --wavelength 0.71 --output nq
+check_fails 2 "--ruland belongs to a monochromator in the diffracted beam" "${z[@]}" --wavelength 0.71073 \
+  --monochromator HOPG --mono-beam incident --ruland 0.05
+check_fails 1 "Ruland window of a diffracted-beam monochromator is not available" "${z[@]}" --wavelength 0.71073 \
+  --monochromator HOPG --ruland 0.05
 cd ..
 
 # The background's grid must cover the sample's.
