@@ -4,6 +4,9 @@
 #include <iostream>
 #include <map>
 #include <numbers>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "talvo/files/files.hpp"
@@ -18,6 +21,7 @@ namespace talvo::cli {
 namespace {
 
 using pdf::Parameters;
+namespace fs = std::filesystem;
 
 // The options that take a value, by the key their header line uses.
 const std::vector<std::string> kValueOptions = {
@@ -180,9 +184,26 @@ int run_pdf(const Args& a) {
   if (s.has("mu-t") && o.absorption.geometry == pdf::Geometry::kCapillary)
     throw UsageError{"--mu-t belongs to a plate; a capillary takes --mu-r"};
   o.absorption.mu_x = s.has("mu-r") ? s.opt("mu-r") : s.opt("mu-t");
+  if (a.get("--thickness") && (a.get("--mu-r") || a.get("--mu-t")))
+    throw UsageError{"give --thickness (mu from the composition) or --mu-r/--mu-t, not both"};
   o.thickness = s.opt("thickness");
   if (o.thickness && !(*o.thickness > 0.0)) throw InputError{"--thickness must be above 0 cm"};
+  // An option of the other mode would be ignored without a word: it is refused.
+  static constexpr const char* kPhysicalOnly[] = {"--geometry", "--mu-r", "--mu-t", "--thickness", "--monochromator",
+                                                  "--mono-crystal", "--mono-beam", "--polarization", "--compton",
+                                                  "--breit-dirac", "--normalize", "--rmin-iterate", "--ruland"};
+  static constexpr const char* kAdhocOnly[] = {"--rpoly", "--qmaxinst"};
+  for (const char* opt : kPhysicalOnly)
+    if (o.mode == pdf::Mode::kAdhoc && a.get(opt))
+      throw UsageError{std::string(opt) + " belongs to --mode physical (give --density G for it); ad hoc mode "
+                                          "fits the corrections away"};
+  for (const char* opt : kAdhocOnly)
+    if (o.mode == pdf::Mode::kPhysical && a.get(opt))
+      throw UsageError{std::string(opt) + " belongs to --mode adhoc"};
   const std::string mono = s.get("monochromator").value_or("none");
+  if (mono == "none")
+    for (const char* opt : {"--mono-crystal", "--mono-beam"})
+      if (a.get(opt)) throw UsageError{std::string(opt) + " belongs to --monochromator NAME"};
   if (mono != "none") {
     const pdf::MonochromatorCrystal* c = pdf::monochromator_crystal_named(mono);
     bool perfect = false;
@@ -326,6 +347,7 @@ int run_pdf(const Args& a) {
   p.emplace_back("qmax", shortest(r.qmax));
   p.emplace_back("window", std::string(window_name(o.window)));
   p.emplace_back("r", shortest(o.rmin) + ":" + shortest(o.rmax) + ":" + shortest(o.rstep));
+  if (s.has("output")) p.emplace_back("output", *s.get("output"));
 
   std::vector<std::string> notes;
   if (o.mode == pdf::Mode::kPhysical) {
@@ -351,6 +373,37 @@ int run_pdf(const Args& a) {
     const std::size_t dot = s.input.rfind('.');
     prefix = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? s.input.substr(0, dot) : s.input;
   }
+  // The files to write: none may be another (an input, or each other), and each name must be free for a
+  // file, so that a run either writes every one or fails before it replaces any.
+  std::vector<std::string> destinations;
+  for (const std::string& kind : outputs) destinations.push_back(prefix + "." + kind);
+  if (s.has("plot")) {
+    const std::string plot = *s.get("plot");
+    if (plot.size() < 5 || plot.compare(plot.size() - 4, 4, ".svg") != 0)
+      throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + plot};
+    destinations.push_back(plot);
+  }
+  std::vector<std::pair<std::string, std::string>> inputs = {{"the input", s.input}};
+  if (s.has("background")) inputs.emplace_back("the background", *s.get("background"));
+  if (a.get("--config")) inputs.emplace_back("the --config file", *a.get("--config"));
+  const auto same_file = [](const std::string& x, const std::string& y) {
+    std::error_code e1, e2;
+    if (fs::equivalent(x, y, e1)) return true;
+    return fs::weakly_canonical(x, e1) == fs::weakly_canonical(y, e2) && !e1 && !e2;
+  };
+  for (std::size_t i = 0; i < destinations.size(); ++i) {
+    const std::string& d = destinations[i];
+    for (const auto& [what, path] : inputs)
+      if (same_file(d, path))
+        throw InputError{"the output " + d + " would replace " + what + ": give another -o PREFIX or --plot"};
+    for (std::size_t j = 0; j < i; ++j)
+      if (same_file(d, destinations[j])) throw InputError{"two outputs would both be written to " + d};
+    std::error_code ec;
+    const fs::file_status st = fs::status(d, ec);
+    if (fs::exists(st) && !fs::is_regular_file(st))
+      throw InputError{"cannot write " + d + ": " + (fs::is_directory(st) ? "it is a folder" : "it is not a regular file")};
+  }
+
   // Every file is complete before any takes its name. One buffer holds each file's text in turn: fresh
   // memory for each would cost more in page faults than the formatting.
   std::vector<std::string> written;
@@ -392,7 +445,7 @@ int run_pdf(const Args& a) {
     write(*s.get("plot"));
   }
   for (NewFile& f : pending)
-    if (!f.commit()) throw InputError{"cannot write " + f.name()};
+    if (!f.commit()) throw InputError{"cannot write " + f.name() + ": " + std::strerror(errno)};
 
   for (const std::string& w : warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
   if (a.flag("--json")) {

@@ -20,7 +20,7 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 36> kPdfFields{{
+constexpr std::array<Field, 37> kPdfFields{{
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
     {"q", Kind::kArray},  // the measured Q of iq
@@ -48,7 +48,7 @@ constexpr std::array<Field, 36> kPdfFields{{
     {"mu_x", Kind::kOptionalFloat},
     {"absorption_min", Kind::kFloat},
     {"absorption_max", Kind::kFloat},
-    {"compton_subtracted", Kind::kInt},
+    {"compton_subtracted", Kind::kBool},
     {"compton_fraction_at_qmax", Kind::kFloat},
     {"qmin", Kind::kFloat},
     {"qmax", Kind::kFloat},
@@ -56,6 +56,7 @@ constexpr std::array<Field, 36> kPdfFields{{
     {"poly_degree", Kind::kInt},
     {"iterations", Kind::kInt},
     {"residual", Kind::kFloat},
+    {"outliers", Kind::kArray},  // x of the points removed, in the input's units
     {"warnings", Kind::kTexts},
 }};
 
@@ -98,7 +99,16 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   pdf::InputFormat format = pdf::input_format_of_path(input);
   if (const auto f = str("format"))
     format = named(pdf::input_format_named(*f), "format", *f, "xrdml, twotheta, qa or qnm");
-  const int scan = get("scan").is_none() ? 0 : get("scan").cast<int>();
+  const auto whole = [&get](const char* k) -> std::optional<int> {
+    const py::object v = get(k);
+    if (v.is_none()) return std::nullopt;
+    if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
+      throw py::type_error(std::string(k) + " must be a whole number (int), not " +
+                           py::str(py::type::of(v).attr("__name__")).cast<std::string>());
+    return v.cast<int>();
+  };
+  const int scan = whole("scan").value_or(0);
+  if (!get("scan").is_none() && format != pdf::InputFormat::kXrdml) raise_invalid("scan belongs to XRDML input");
   std::vector<std::string> warnings;
   const auto read = [&](const std::string& path) {
     Result<pdf::Pattern> p = pdf::read_pattern(path, format, scan);
@@ -133,10 +143,23 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   if (num("mu_r") && !capillary) raise_invalid("mu_r belongs to geometry capillary; a plate takes mu_t");
   if (num("mu_t") && capillary) raise_invalid("mu_t belongs to a plate; a capillary takes mu_r");
   o.absorption.mu_x = capillary ? num("mu_r") : num("mu_t");
+  if (num("thickness") && (num("mu_r") || num("mu_t")))
+    raise_invalid("give thickness (mu from the composition) or mu_r/mu_t, not both");
   o.thickness = num("thickness");
+  // An option of the other mode would be ignored without a word: it is refused.
+  for (const char* k : {"geometry", "mu_r", "mu_t", "thickness", "monochromator", "mono_crystal", "mono_beam",
+                        "polarization", "compton", "breit_dirac", "normalize", "rmin_iterate", "ruland"})
+    if (o.mode == pdf::Mode::kAdhoc && !get(k).is_none())
+      raise_invalid(std::string(k) + " belongs to mode physical (give the density for it); ad hoc mode fits the "
+                                     "corrections away");
+  for (const char* k : {"rpoly", "qmaxinst"})
+    if (o.mode == pdf::Mode::kPhysical && !get(k).is_none()) raise_invalid(std::string(k) + " belongs to mode adhoc");
   const py::object mono_arg = get("monochromator");  // a crystal's name or its 2theta in degrees
   const std::string mono =
       mono_arg.is_none() ? "none" : text_arg(py::str(mono_arg).cast<std::string>(), "monochromator");
+  if (mono == "none")
+    for (const char* k : {"mono_crystal", "mono_beam"})
+      if (!get(k).is_none()) raise_invalid(std::string(k) + " belongs to monochromator=NAME");
   if (mono != "none") {
     bool perfect = false;
     if (const pdf::MonochromatorCrystal* c = pdf::monochromator_crystal_named(mono)) {
@@ -166,7 +189,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
         "not be checked; leave it out (the whole Compton scattering is then subtracted)");
   }
   if (const auto p = num("polarization")) o.polarization.normal_fraction = *p;
-  if (!get("breit_dirac").is_none()) o.breit_dirac = get("breit_dirac").cast<int>();
+  if (const auto n = whole("breit_dirac")) o.breit_dirac = *n;
   if (const auto n = str("normalize")) {
     if (*n != "kmn" && *n != "highq") raise_invalid("normalize must be kmn or highq, not \"" + escaped(*n) + "\"");
     o.normalization = *n == "kmn" ? pdf::Normalization::kKroghMoeNorman : pdf::Normalization::kHighQ;
@@ -182,7 +205,14 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
       raise_invalid("window must be none, lorch, step or quadratic, not \"" + escaped(*w) + "\"");
   }
   if (!get("r").is_none()) {
-    const auto r = get("r").cast<std::array<double, 3>>();
+    const py::object spec = get("r");
+    std::array<double, 3> r{};
+    try {
+      if (py::isinstance<py::str>(spec)) throw py::cast_error();
+      r = spec.cast<std::array<double, 3>>();
+    } catch (const py::cast_error&) {
+      throw py::type_error("r must be a sequence of three numbers (rmin, rmax, step) in Angstrom");
+    }
     o.rmin = r[0];
     o.rmax = r[1];
     o.rstep = r[2];
@@ -225,7 +255,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
            optional_float(r.mu_x),
            py::float_(r.absorption_min),
            py::float_(r.absorption_max),
-           py::int_(r.compton_subtracted ? 1 : 0),
+           py::bool_(r.compton_subtracted),
            py::float_(r.compton_fraction_at_qmax),
            py::float_(r.qmin),
            py::float_(r.qmax),
@@ -233,6 +263,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
            py::int_(r.poly_degree),
            py::int_(r.iterations),
            py::float_(r.residual),
+           to_numpy(std::move(r.outliers)),
            py::list(py::cast(warnings))};
   return py::cast(std::move(out));
 }

@@ -19,6 +19,7 @@ namespace talvo::python {
 enum class Kind {
   kText,           // str
   kInt,            // int
+  kBool,           // bool
   kFloat,          // float
   kOptionalFloat,  // float or None
   kArray,          // float64 array
@@ -124,6 +125,9 @@ inline py::object checked(const py::handle& h, const Field& f, const char* type,
       return py::reinterpret_borrow<py::object>(h);
     case Kind::kInt:
       if (!py::isinstance<py::int_>(h) || py::isinstance<py::bool_>(h)) detail::bad_state(type, what + "is no int");
+      return py::reinterpret_borrow<py::object>(h);
+    case Kind::kBool:
+      if (!py::isinstance<py::bool_>(h)) detail::bad_state(type, what + "is no bool");
       return py::reinterpret_borrow<py::object>(h);
     case Kind::kOptionalFloat:
       if (h.is_none()) return py::none();

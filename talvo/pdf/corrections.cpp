@@ -145,7 +145,7 @@ Result<std::vector<double>> absorption_factors(std::span<const double> two_theta
         if (!(c > 0.0))
           return make_error(ErrorKind::kInvalidArgument,
                             "a plate in transmission cannot be measured at 2theta = " + shortest(two_theta[i]) +
-                                " degrees (90 or more); cut the pattern with --qmax or use another --geometry");
+                                " degrees (90 or more); cut the pattern with qmax or use another geometry");
         const double d = 1.0 / c - 1.0;
         // (e^{-mt} - e^{-mt/c}) / (mt d) = e^{-mt} (1 - e^{-mt d}) / (mt d), 1 - mt d/2 ... for small mt d.
         f[i] = mt * d < 1e-12 ? std::exp(-mt) : std::exp(-mt) * -std::expm1(-mt * d) / (mt * d);

@@ -181,7 +181,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
   const std::vector<XrdmlScan>& scans = file.file.scans;
   if (scan < 0 || scan > static_cast<int>(scans.size()))
     return make_error(ErrorKind::kOutOfRange, std::string(source) + " holds " + std::to_string(scans.size()) +
-                                                  " scans: --scan must be 1 to " + std::to_string(scans.size()) +
+                                                  " scans: scan must be 1 to " + std::to_string(scans.size()) +
                                                   " (or 0 for their sum)");
   Pattern p;
   p.abscissa = Abscissa::kTwoTheta;
@@ -207,7 +207,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     if (!same)
       return make_error(ErrorKind::kInvalidArgument,
                         std::string(source) + ": scan " + std::to_string(s + 1) +
-                            " has other 2theta positions than scan 1; choose one with --scan");
+                            " has other 2theta positions than scan 1; choose one with scan");
     for (std::size_t i = 0; i < p.x.size(); ++i) {
       p.y[i] += v.y[i];
       variance[i] += v.e[i] * v.e[i];
@@ -246,7 +246,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     p.wavelength_line = intended.empty() ? "K-Alpha" : intended;
     p.wavelength = intended == "K-Alpha 1" ? file.file.k_alpha1 : file.file.wavelength;
   } else {
-    warnings.push_back(std::string(source) + " gives no wavelength: give --wavelength or --anode");
+    warnings.push_back(std::string(source) + " gives no wavelength: give the wavelength or the anode");
   }
   return Result<Pattern>(std::move(p), std::move(warnings));
 }
@@ -290,7 +290,7 @@ Result<std::vector<double>> q_of(const Pattern& p, std::optional<double> wavelen
     case Abscissa::kTwoTheta: {
       if (!wavelength)
         return make_error(ErrorKind::kInvalidArgument,
-                          "a 2theta pattern needs the wavelength: give --wavelength (Angstrom) or --anode");
+                          "a 2theta pattern needs the wavelength: give the wavelength (Angstrom) or the anode");
       const double deg = std::numbers::pi / 180.0;
       for (std::size_t i = 0; i < q.size(); ++i) {
         if (!(p.x[i] > 0.0 && p.x[i] < 180.0))
@@ -311,8 +311,11 @@ Result<Pattern> subtract_background(const Pattern& sample, const Pattern& bg, do
   if (sample.abscissa != bg.abscissa)
     return make_error(ErrorKind::kInvalidArgument,
                       "the background's x is in other units than the sample's; give both "
-                      "in the same --format");
-  if (!std::isfinite(scale)) return make_error(ErrorKind::kInvalidArgument, "--bg-scale must be a finite number");
+                      "in the same format");
+  // A negative scale would add the background: never what a measurement means.
+  if (!(scale >= 0.0) || !std::isfinite(scale))
+    return make_error(ErrorKind::kInvalidArgument,
+                      "the background scale must be a finite number of 0 or above, not " + shortest(scale));
   const double half_step = 0.5 * (bg.x.back() - bg.x.front()) / static_cast<double>(bg.x.size() - 1);
   if (sample.x.front() < bg.x.front() - half_step || sample.x.back() > bg.x.back() + half_step)
     return make_error(ErrorKind::kInvalidArgument, "the background covers x = " + shortest(bg.x.front()) + " to " +

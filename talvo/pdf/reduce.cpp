@@ -119,7 +119,7 @@ Result<std::vector<double>> polynomial_fit(std::span<const double> q, std::span<
   if (m <= n)
     return invalid("a polynomial of degree " + std::to_string(degree) + " needs more than " + std::to_string(n) +
                    " points and the fit range holds " + std::to_string(m) +
-                   ": lower --rpoly or widen the range up to --qmaxinst");
+                   ": lower rpoly or widen the range up to qmaxinst");
   // Householder QR of the m x n design matrix, column by column.
   std::vector<double> a(m * n), b(y.begin(), y.end()), t, row;
   for (std::size_t i = 0; i < m; ++i) {
@@ -169,7 +169,7 @@ Result<std::vector<double>> polynomial_fit(std::span<const double> q, std::span<
 Result<Curve> transform(std::span<const double> q, std::span<const double> f, std::span<const double> sigma_f,
                         std::span<const double> r, Window window, double qmax) {
   const ModificationResult m = modification(q, window, qmax);
-  if (m.status.failed()) return invalid("--window: " + m.status.message);
+  if (m.status.failed()) return invalid("the window: " + m.status.message);
   std::vector<double> fm(q.size()), sm(q.size());
   for (std::size_t i = 0; i < q.size(); ++i) {
     fm[i] = f[i] * m.m[i];
@@ -191,17 +191,35 @@ Result<Curve> transform(std::span<const double> q, std::span<const double> f, st
   return g;
 }
 
-Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, double bg_scale,
-                         const ReductionOptions& o) {
+namespace {
+
+// How many of the values are below 0.
+std::size_t negatives(std::span<const double> y) {
+  return static_cast<std::size_t>(std::count_if(y.begin(), y.end(), [](double v) { return v < 0.0; }));
+}
+
+Result<Reduction> reduce_pattern(const Pattern& sample_in, const Pattern* background, double bg_scale,
+                                 const ReductionOptions& o) {
   std::vector<std::string> warnings;
   Reduction red;
   const bool physical = o.mode == Mode::kPhysical;
+  if (!background && bg_scale != 1.0) return invalid("a background scale needs a background pattern");
+  if (o.polarization.monochromator_two_theta && o.polarization.normal_fraction != 0.5)
+    return invalid(
+        "a polarisation fraction is for a polarised source without a monochromator; a monochromator's source "
+        "is taken as unpolarised");
+  if (o.rmin_iterate && !(*o.rmin_iterate > 0.0 && *o.rmin_iterate < o.rmax))
+    return invalid("the low-r iteration's rmin-iterate must lie between 0 and the r grid's end, rmax = " +
+                   shortest(o.rmax) + " Angstrom, not " + shortest(*o.rmin_iterate) +
+                   " (it is where G(r) starts: below the first peak)");
+  if (!physical && o.qmaxinst && !(*o.qmaxinst > 0.0))
+    return invalid("qmaxinst must be above 0 1/Angstrom, not " + shortest(*o.qmaxinst));
 
   // The r grid.
   if (!(o.rmin >= 0.0) || !(o.rstep > 0.0) || !(o.rmax > o.rmin) || !std::isfinite(o.rmax))
-    return invalid("--r RMIN:RMAX:STEP needs 0 <= RMIN < RMAX and STEP > 0");
+    return invalid("the r grid needs 0 <= rmin < rmax and a step above 0");
   const double nr_real = std::floor((o.rmax - o.rmin) / o.rstep * (1.0 + 1e-12)) + 1.0;
-  if (nr_real > kMaxR) return invalid("--r asks for " + shortest(nr_real) + " r values; at most 1e6 are computed");
+  if (nr_real > kMaxR) return invalid("the r grid asks for " + shortest(nr_real) + " r values; at most 1e6 are computed");
   std::vector<double> r(static_cast<std::size_t>(nr_real));
   // A step of 1/N A (0.01) gives r = (RMIN N + j) / N, the decimal values as written, not j 0.01 (0.8300000000000001).
   const double per_a = 1.0 / o.rstep;
@@ -214,7 +232,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
   if (o.wavelength && !(*o.wavelength > 0.0 && std::isfinite(*o.wavelength)))
     return invalid("the wavelength must be above 0 Angstrom, not " + shortest(*o.wavelength));
   if (physical && !o.wavelength)
-    return invalid("the physical corrections need the wavelength: give --wavelength (Angstrom) or --anode");
+    return invalid("the physical corrections need the wavelength: give the wavelength (Angstrom) or the anode");
 
   // Outliers go before anything is fitted or subtracted.
   for (std::size_t i = 0; i < sample_in.y.size(); ++i)
@@ -229,6 +247,14 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     Result<Pattern> sub = subtract_background(sample, bg, bg_scale);
     if (!sub.ok()) return sub.error();
     sample = std::move(*sub);
+    if (const std::size_t n = negatives(sample.y))
+      warnings.push_back(std::to_string(n) + " of " + std::to_string(sample.y.size()) +
+                         " points are below 0 once the background is subtracted: the background scale (" +
+                         shortest(bg_scale) + ") may be too large");
+  } else if (const std::size_t n = negatives(sample.y)) {
+    warnings.push_back(std::to_string(n) + " of " + std::to_string(sample.y.size()) +
+                       " points of the pattern are below 0: an intensity is not, before a background is "
+                       "subtracted");
   }
 
   Result<std::vector<double>> qr = q_of(sample, o.wavelength);
@@ -241,13 +267,13 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
   const double qlast = qd.back();
   const double qmax = o.qmax.value_or(qlast);
   if (!(qmax > 0.0) || qmax > qlast * (1.0 + 1e-9))
-    return invalid("--qmax " + shortest(qmax) + " lies above the data, which end at Q = " + shortest(qlast) +
+    return invalid("qmax " + shortest(qmax) + " lies above the data, which end at Q = " + shortest(qlast) +
                    " 1/A: give a qmax up to that");
   if (!(o.qmin >= 0.0) || !(o.qmin < qmax))
-    return invalid("--qmin " + shortest(o.qmin) + " must lie between 0 and qmax (" + shortest(qmax) + ")");
+    return invalid("qmin " + shortest(o.qmin) + " must lie between 0 and qmax (" + shortest(qmax) + ")");
   const double qtop_fit = physical ? qmax : o.qmaxinst.value_or(qlast);
   if (!physical && (!(qtop_fit > 0.0) || qtop_fit > qlast * (1.0 + 1e-9)))
-    return invalid("--qmaxinst " + shortest(qtop_fit) + " lies above the data, which end at Q = " + shortest(qlast));
+    return invalid("qmaxinst " + shortest(qtop_fit) + " lies above the data, which end at Q = " + shortest(qlast));
   const double qtop = std::max(qmax, qtop_fit);
   const double step = median_step(qd);
   const auto ntop = static_cast<std::size_t>(std::max(2.0, std::round(qtop / step)));
@@ -255,6 +281,11 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
   const double q0 = std::max(o.qmin, qd.front());
   const auto k0 = static_cast<std::size_t>(std::ceil(q0 / h - 1e-9));
   if (ntop < k0 + 3) return invalid("fewer than 3 points lie between qmin and qmax: widen the Q range");
+  // G(r) resolves nothing finer than about pi / (Q range): below pi 1/A that is coarser than a bond.
+  if (qmax - q0 < std::numbers::pi)
+    warnings.push_back("the transform uses Q from " + shortest(q0) + " to " + shortest(qmax) +
+                       " 1/A only: G(r) cannot resolve distances finer than pi / " + shortest(qmax - q0) + " = " +
+                       shortest(std::numbers::pi / (qmax - q0)) + " A");
   std::vector<double> q(ntop - k0 + 1);
   for (std::size_t k = 0; k < q.size(); ++k) q[k] = static_cast<double>(k0 + k) * h;
   q.back() = std::min(q.back(), qlast);
@@ -285,8 +316,8 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
   if (physical) {
     if (!red.number_density)
       return invalid(
-          "the physical mode needs the sample's density: give --density G (g/cm3) or --number-density N "
-          "(atoms/A^3), or use --mode adhoc");
+          "the physical mode needs the sample's density: give density G (g/cm3) or number-density N "
+          "(atoms/A^3), or use mode adhoc");
     Absorption ab = o.absorption;
     if (!ab.mu_x && ab.geometry != Geometry::kReflection) {
       if (red.mu && o.thickness)
@@ -294,7 +325,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
       else
         return invalid(
             std::string("the ") + std::string(geometry_name(ab.geometry)) + " geometry needs its absorption: give " +
-            (ab.geometry == Geometry::kCapillary ? "--mu-r X" : "--mu-t X") + (red.mu ? " or --thickness CM" : ""));
+            (ab.geometry == Geometry::kCapillary ? "mu-r X" : "mu-t X") + (red.mu ? " or thickness CM" : ""));
     } else if (!ab.mu_x && o.thickness && red.mu) {
       ab.mu_x = *red.mu * *o.thickness;
     }
@@ -362,14 +393,14 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     // Ad hoc: the envelope e(Q) of I / <f^2>, then a polynomial through 0 off F.
     const std::vector<double>& f2 = model->f2;
     const std::vector<double>& fm2 = model->f_mean_sq;
-    if (!(o.rpoly > 0.0)) return invalid("--rpoly must be above 0 Angstrom, not " + shortest(o.rpoly));
+    if (!(o.rpoly > 0.0)) return invalid("rpoly must be above 0 Angstrom, not " + shortest(o.rpoly));
     const double wanted = std::round(o.rpoly * qtop_fit / std::numbers::pi);
     // A smooth correction has a few tens of terms at most; thousands would
     // fit the data's own structure, and their QR alone would take minutes.
     constexpr double kMostDegree = 100;
     if (!(wanted <= kMostDegree))
-      return invalid("--rpoly " + shortest(o.rpoly) + " asks for a polynomial of degree " + shortest(wanted) +
-                     ", above the " + shortest(kMostDegree) + " a smooth correction may have: lower --rpoly");
+      return invalid("rpoly " + shortest(o.rpoly) + " asks for a polynomial of degree " + shortest(wanted) +
+                     ", above the " + shortest(kMostDegree) + " a smooth correction may have: lower rpoly");
     const int degree = std::max(1, static_cast<int>(wanted));
     red.poly_degree = degree;
     std::vector<double> qf, yf;
@@ -383,7 +414,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
       const double e = (*env)[i];
       if (!(e > 0.0))
         return invalid("the smooth envelope of the pattern reaches 0 at Q = " + shortest(q[i]) +
-                       ": subtract less background (--bg-scale) or lower --rpoly");
+                       ": subtract less background (bg-scale) or lower rpoly");
       ic[i] = in.y[i] / e;
       sc[i] = in.sigma[i] / e;
       f_q[i] = q[i] * (ic[i] - f2[i]) / fm2[i];
@@ -425,9 +456,9 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
 
   if (o.rmin_iterate) {
     if (!red.number_density)
-      return invalid("--rmin-iterate needs the number density: give --density or --number-density");
+      return invalid("the low-r iteration needs the number density: give the density or the number density");
     const double rcut = *o.rmin_iterate;
-    if (!(rcut > 0.0)) return invalid("--rmin-iterate must be above 0 Angstrom");
+    if (!(rcut > 0.0)) return invalid("rmin-iterate must be above 0 Angstrom");
     const double rho0 = *red.number_density;
     // G below rcut on its own fine grid, from 0.
     const auto nlow = static_cast<std::size_t>(std::ceil(rcut / 0.005)) + 1;
@@ -455,7 +486,7 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
       fo.single_precision = false;
       std::vector<double> qk(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(nq));
       const FilonResult df = filon_ft(rl, dg, qk, fo);
-      if (df.status.failed()) return invalid("--rmin-iterate: " + df.status.message);
+      if (df.status.failed()) return invalid("the low-r iteration: " + df.status.message);
       for (std::size_t i = 0; i < nq; ++i) ft[k0 + i] -= df.integral[i];
       red.iterations = it + 1;
     }
@@ -498,6 +529,19 @@ Result<Reduction> reduce(const Pattern& sample_in, const Pattern* background, do
     red.sigma_rr_integral = running_integral_sigma(qt, h, c, r, r.front());
   }
   return Result<Reduction>(std::move(red), std::move(warnings));
+}
+
+}  // namespace
+
+Result<Reduction> reduce(const Pattern& sample, const Pattern* background, double bg_scale,
+                         const ReductionOptions& options) {
+  try {
+    return reduce_pattern(sample, background, bg_scale, options);
+  } catch (const std::bad_alloc&) {
+    return make_error(ErrorKind::kOutOfMemory,
+                      "out of memory: the reduction needs more memory than there is; give fewer points, a shorter "
+                      "r grid or a smaller rmin-iterate");
+  }
 }
 
 }  // namespace talvo::pdf

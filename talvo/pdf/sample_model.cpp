@@ -21,7 +21,7 @@ std::string_view compton_table_name(ComptonTable t) { return t == ComptonTable::
 
 Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOptions& o) {
   if (o.composition.empty())
-    return make_error(ErrorKind::kInvalidArgument, "no composition: give --composition FORMULA (e.g. SiO2)");
+    return make_error(ErrorKind::kInvalidArgument, "no composition: give composition FORMULA (e.g. SiO2)");
   if (o.density && !(*o.density > 0.0 && std::isfinite(*o.density)))
     return make_error(ErrorKind::kInvalidArgument, "the density must be above 0 g/cm3, not " + shortest(*o.density));
   if (o.number_density && !(*o.number_density > 0.0 && std::isfinite(*o.number_density)))
@@ -29,7 +29,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
                       "the number density must be above 0 atoms/A^3, not " + shortest(*o.number_density));
   if (!(o.packing > 0.0 && o.packing <= 1.0))
     return make_error(ErrorKind::kInvalidArgument,
-                      "--packing must be above 0 and at most 1, not " + shortest(o.packing));
+                      "packing must be above 0 and at most 1, not " + shortest(o.packing));
   if (o.breit_dirac != 2 && o.breit_dirac != 3)
     return make_error(ErrorKind::kInvalidArgument, "the Breit-Dirac exponent must be 2 or 3");
   std::vector<std::string> warnings;
@@ -50,7 +50,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
                            : a.status.ierr == kXrayNoCoefficients ? ErrorKind::kNotFound
                            : a.status.ierr == kXrayBadEnergy      ? ErrorKind::kOutOfRange
                                                                   : ErrorKind::kInvalidArgument;
-    return make_error(kind, "--composition " + o.composition + ": " + a.status.message);
+    return make_error(kind, "composition " + o.composition + ": " + a.status.message);
   }
   SampleModel m;
   m.f2 = std::move(a.f2);

@@ -112,7 +112,7 @@ TEST(PdfPattern, QOfEachAbscissa) {
   // 4 pi sin(15 deg) / lambda, by hand: 4 pi 0.25881904510252074 / 1.540598.
   EXPECT_NEAR((*q)[0], 2.11113868953018, 1e-12);
   EXPECT_FALSE(q_of(p, std::nullopt).ok());
-  EXPECT_NE(q_of(p, std::nullopt).error().message.find("--wavelength"), std::string::npos);
+  EXPECT_NE(q_of(p, std::nullopt).error().message.find("give the wavelength"), std::string::npos);
   p.abscissa = Abscissa::kQnm;
   EXPECT_EQ((*q_of(p, std::nullopt))[2], 9.0);
   p.abscissa = Abscissa::kTwoTheta;
@@ -154,7 +154,7 @@ TEST(PdfPattern, XrdmlScansSummedOrChosen) {
   }
   const Result<Pattern> third = parse_xrdml_pattern(two, 3, "f");
   ASSERT_FALSE(third.ok());
-  EXPECT_NE(third.error().message.find("--scan must be 1 to 2"), std::string::npos);
+  EXPECT_NE(third.error().message.find("scan must be 1 to 2"), std::string::npos);
 }
 
 TEST(PdfPattern, BackgroundInterpolatedAndSubtracted) {

@@ -477,7 +477,7 @@ TEST(PdfReduce, PolynomialFitIsExactForItsOwnDegree) {
   const Result<std::vector<double>> few =
       polynomial_fit(std::span(q).first(8), std::span(y).first(8), 15.3, 20, true, q);
   ASSERT_FALSE(few.ok());
-  EXPECT_NE(few.error().message.find("lower --rpoly"), std::string::npos);
+  EXPECT_NE(few.error().message.find("lower rpoly"), std::string::npos);
 }
 
 TEST(PdfReduce, BadInputSaysWhatToChange) {

@@ -83,11 +83,11 @@ check_fails() {
 }
 z=(../zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25)
 check_fails 1 "give --composition FORMULA" ../zro2_mo.xy --density 5.68 --wavelength 0.71
-check_fails 1 "need the wavelength: give --wavelength" "${z[@]}"
+check_fails 1 "need the wavelength: give the wavelength" "${z[@]}"
 check_fails 1 "lies above the data" "${z[@]}" --wavelength 0.71073 --qmax 40 --plot x.svg
 check_fails 1 "the density must be above 0" ../zro2_mo.xy --composition ZrO2 --density 0 --wavelength 0.71 --mu-r 1 \
   --geometry capillary
-check_fails 1 "lower --rpoly" ../zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --rpoly 900
+check_fails 1 "lower rpoly" ../zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --rpoly 900
 printf '150 5\n151 5\n152 5\n' >../far.xy
 check_fails 1 "measure the background over the sample's whole range" "${z[@]}" --wavelength 0.71073 \
   --background ../far.xy
@@ -97,7 +97,7 @@ check_fails 2 "give --density or --number-density, not both" "${z[@]}" --wavelen
 check_fails 1 "--anode Xx" "${z[@]}" --anode Xx
 printf '10 5\n11 nan\n12 5\n' >../nan.xy
 check_fails 1 "\"nan\" is not a finite number" ../nan.xy --composition ZrO2 --wavelength 0.71
-check_fails 1 "--scan must be 1 to 1" "$files/xrdml/single_scan_counts.xrdml" --composition Si --scan 2
+check_fails 1 "scan must be 1 to 1" "$files/xrdml/single_scan_counts.xrdml" --composition Si --scan 2
 check_fails 2 "--scan belongs to XRDML input" "${z[@]}" --wavelength 0.71 --scan 1
 printf 'input = ../zro2_mo.xy\ncolour = blue\n' >../bad.cfg
 check_fails 1 "unknown key \"colour\"" --config ../bad.cfg
