@@ -65,8 +65,8 @@ void BM_FilonFtPdfSizes(benchmark::State& state) {
   fo.sigma = s;
   fo.single_precision = false;
   for (auto _ : state) {
-    FilonResult r = filon_ft(x, f, k, fo);
-    benchmark::DoNotOptimize(r.integral.data());
+    Result<FilonTransform> r = filon_ft(x, f, k, fo);
+    benchmark::DoNotOptimize(r->integral.data());
   }
 }
 BENCHMARK(BM_FilonFtPdfSizes)->Unit(benchmark::kMillisecond);

@@ -108,8 +108,8 @@ void BM_PythonFloorSq2gr(benchmark::State& state) {
   for (std::size_t i = 0; i < q.size(); ++i) s[i] = 1.0 + 0.1 * static_cast<double>(i % 7);
   for (double& v : r) v += 0.01;
   for (auto _ : state) {
-    Sq2grResult g = sq2gr(q, s, r, 0.1);
-    benchmark::DoNotOptimize(g.G.data());
+    Result<PairDistribution> g = sq2gr(q, s, r, 0.1);
+    benchmark::DoNotOptimize(g->G.data());
   }
 }
 BENCHMARK(BM_PythonFloorSq2gr)->Unit(benchmark::kMicrosecond);

@@ -1,8 +1,11 @@
 // M(Q), the Filon transform with and without errors, peaks and S(Q) -> G(r)
 // on arbitrary grids and parameters.
+#include <cmath>
 #include <sstream>
 
 #include "fuzz_support.hpp"
+#include "talvo/classic/filon.hpp"
+#include "talvo/classic/moq.hpp"
 #include "talvo/numeric/filon.hpp"
 #include "talvo/numeric/moq.hpp"
 #include "talvo/numeric/peaks.hpp"
@@ -17,7 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<double> q(v.begin() + 3, v.end());
   std::vector<double> m(histogram && !q.empty() ? q.size() - 1 : q.size());
   std::ostringstream out;
-  (void)talvo::moq(q, m, qmax, {p1, p2}, option, data[3] % 2, out);
+  (void)talvo::classic::moq(q, m, qmax, {p1, p2}, option, data[3] % 2, out);
+  const talvo::Result<std::vector<double>> window =
+      talvo::modification(q, static_cast<talvo::Window>(option % 6), qmax, {p1, p2, histogram == 1});
+  if (window.ok())
+    for (double w : *window)
+      if (!std::isfinite(w)) __builtin_trap();
 
   // Filon: the first values as k, the rest as x and f pairs.
   const std::size_t k_count = std::min(static_cast<std::size_t>(nk), v.size());
@@ -28,26 +36,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     f.push_back(v[i + 1]);
   }
   const std::size_t n = x.size();
-  (void)talvo::filon_ft(x, f, k, r);
+  (void)talvo::classic::filon_ft(x, f, k, r);
   if (x.size() != f.size() || x.size() > n + 1) __builtin_trap();
-  double value = 0;
-  if (x.size() >= 2) (void)talvo::filon_integral(x, f, x[1] - x[0], k.empty() ? 1.0 : k[0], value);
+  if (x.size() >= 2) (void)talvo::filon_integral(x, f, x[1] - x[0], k.empty() ? 1.0 : k[0]);
 
   // The value-returning forms: f doubles as its own sigma, x as Q, f as S(Q).
   x.resize(n);
   f.resize(n);
-  const talvo::FilonResult fr = talvo::filon_ft(std::span<const double>(x), f, k, {f, data[3] % 2 == 0});
-  if (!fr.status.failed() && (fr.integral.size() != k.size() || fr.sigma.size() != k.size())) __builtin_trap();
+  const talvo::Result<talvo::FilonTransform> fr = talvo::filon_ft(x, f, k, {f, data[3] % 2 == 0});
+  if (fr.ok() && (fr->integral.size() != k.size() || fr->sigma.size() != k.size())) __builtin_trap();
   talvo::Sq2grOptions o;
   o.window = static_cast<talvo::Window>(option % 6);
   o.p1 = p1;
   o.p2 = p2;
   if (histogram) o.sigma = f;
   if (data[3] % 3 == 0) o.qmax = qmax;
-  const talvo::Sq2grResult g = talvo::sq2gr(x, f, k, p1, o);
-  if (!g.status.failed() && (g.G.size() != k.size() || g.g.size() != k.size() || g.sigma_G.size() != k.size()))
-    __builtin_trap();
-  const talvo::PeakResult pk = talvo::peak(q, {static_cast<talvo::PeakShape>(option % 3), qmax, p1, p2});
-  if (!pk.status.failed() && pk.y.size() != q.size()) __builtin_trap();
+  const talvo::Result<talvo::PairDistribution> g = talvo::sq2gr(x, f, k, p1, o);
+  if (g.ok() && (g->G.size() != k.size() || g->g.size() != k.size() || g->sigma_G.size() != k.size())) __builtin_trap();
+  const talvo::Result<std::vector<double>> pk =
+      talvo::peak(q, {static_cast<talvo::PeakShape>(option % 3), qmax, p1, p2});
+  if (pk.ok() && pk->size() != q.size()) __builtin_trap();
   return 0;
 }

@@ -1,6 +1,8 @@
 // moq, filon, peak and sq2gr: modification functions, Filon sine integrals,
 // peak shapes and the transform of S(Q) to G(r).
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "talvo/files/files.hpp"
 #include "talvo/numeric/filon.hpp"
@@ -12,18 +14,28 @@
 namespace talvo::cli {
 namespace {
 
+// The window of each --option number, 1 to 5.
+constexpr Window kOptionWindows[] = {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian,
+                                     Window::kSphere};
+
 int run_moq(const Args& a) {
   if (!a.get("--option") || !a.get("--qmax")) throw UsageError{"--option and --qmax are needed"};
   const std::vector<double> q = read_columns(1)[0];
-  const std::size_t nm = a.flag("--histogram") ? (q.empty() ? 0 : q.size() - 1) : q.size();
-  std::vector<double> m(nm);
-  const std::array<double, 2> params = {a.get("--p1") ? number(*a.get("--p1"), "--p1") : 0.0,
-                                        a.get("--p2") ? number(*a.get("--p2"), "--p2") : 0.0};
-  const Status s =
-      moq(q, m, number(*a.get("--qmax"), "--qmax"), params, integer(*a.get("--option"), "--option"), 0, std::cout);
-  if (!report(s)) return 1;
+  const bool histogram = a.flag("--histogram");
+  const std::size_t nm = histogram ? (q.empty() ? 0 : q.size() - 1) : q.size();
+  ModificationOptions o;
+  o.p1 = a.get("--p1") ? number(*a.get("--p1"), "--p1") : 0.0;
+  o.p2 = a.get("--p2") ? number(*a.get("--p2"), "--p2") : 0.0;
+  o.histogram = histogram;
+  const double qmax = number(*a.get("--qmax"), "--qmax");
+  const int option = integer(*a.get("--option"), "--option");
+  if (option < 1 || option > 5)
+    throw InputError{"unknown option " + std::to_string(option) +
+                     ": give 1 (Lorch), 2 (step), 3 (quadratic), 4 (Gaussian) or 5 (sphere)"};
+  const Result<std::vector<double>> m = modification(q, kOptionWindows[option - 1], qmax, o);
+  if (!report("moq", m)) return 1;
   const std::vector<double> qe = moq_effective_q(q, nm);
-  for (std::size_t j = 0; j < nm; ++j) row({qe[j], m[j]});
+  for (std::size_t j = 0; j < nm; ++j) row({qe[j], (*m)[j]});
   return 0;
 }
 
@@ -39,18 +51,23 @@ int run_filon(const Args& a) {
   if (a.get("--single")) {
     const double k = number(*a.get("--single"), "--single");
     const double h = x.size() >= 2 ? x[1] - x[0] : 0.0;
-    double value = 0, sd = 0;
-    if (!report(filon_integral(x, f, h, k, value))) return 1;
-    if (errors && !report(filon_integral_sigma(x, sigma, h, k, sd))) return 1;
-    errors ? row({k, value, sd}) : row({k, value});
+    const Result<double> value = filon_integral(x, f, h, k);
+    if (!report("filon", value)) return 1;
+    if (!errors) {
+      row({k, *value});
+      return 0;
+    }
+    const Result<double> sd = filon_integral_sigma(x, sigma, h, k);
+    if (!report("filon", sd)) return 1;
+    row({k, *value, *sd});
     return 0;
   }
   const std::vector<double> k = grid(*a.get("--k"));
-  const FilonResult r = filon_ft(x, f, k, {sigma, true});
-  if (!report(r.status)) return 1;
+  const Result<FilonTransform> r = filon_ft(x, f, k, {sigma, true});
+  if (!report("filon", r)) return 1;
   for (std::size_t m = 0; m < k.size(); ++m)
-    errors ? row({k[m], static_cast<float>(r.integral[m]), r.sigma[m]})
-           : row({k[m], static_cast<float>(r.integral[m])});
+    errors ? row({k[m], static_cast<float>(r->integral[m]), r->sigma[m]})
+           : row({k[m], static_cast<float>(r->integral[m])});
   return 0;
 }
 
@@ -67,9 +84,9 @@ int run_peak(const Args& a) {
   o.fwhm = number(*a.get("--fwhm"), "--fwhm");
   if (a.get("--eta")) o.eta = number(*a.get("--eta"), "--eta");
   const std::vector<double> x = a.get("--x") ? grid(*a.get("--x")) : read_columns(1)[0];
-  const PeakResult r = peak(x, o);
-  if (!report(r.status)) return 1;
-  for (std::size_t i = 0; i < x.size(); ++i) row({x[i], r.y[i]});
+  const Result<std::vector<double>> y = peak(x, o);
+  if (!report("peak", y)) return 1;
+  for (std::size_t i = 0; i < x.size(); ++i) row({x[i], (*y)[i]});
   return 0;
 }
 
@@ -95,15 +112,15 @@ int run_sq2gr(const Args& a) {
     // Only a regular file: a FIFO would hang the command, a device never end.
     InputFile in(file);
     if (!in.is_open()) {
-      std::cerr << "sq2gr: cannot open " << file << " (" << in.status().message << ")\n";
+      std::cerr << "talvo-tools sq2gr: cannot open " << file << " (" << in.status().message << ")\n";
       return 1;
     }
     cols = read_columns(in.stream(), file, 2, 1);
   }
   if (cols.size() > 2) o.sigma = cols[2];
-  const Sq2grResult g = sq2gr(cols[0], cols[1], r, rho0, o);
-  if (!report(g.status)) return 1;
-  for (std::size_t j = 0; j < r.size(); ++j) row({r[j], g.G[j], g.g[j], g.sigma_G[j]});
+  const Result<PairDistribution> g = sq2gr(cols[0], cols[1], r, rho0, o);
+  if (!report("sq2gr", g)) return 1;
+  for (std::size_t j = 0; j < r.size(); ++j) row({r[j], g->G[j], g->g[j], g->sigma_G[j]});
   return 0;
 }
 

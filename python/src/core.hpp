@@ -32,10 +32,6 @@ enum class Source {
   kXrayAverage,
   kXrdmlFile,
   kXrdmlValues,
-  kFilon,
-  kModification,
-  kSq2gr,
-  kPeak,
 };
 
 // Whether an error is about a file (then a kNotFound is FileNotFoundError).

@@ -74,10 +74,6 @@ Error error_of(Source source, const Status& s) {
       kind = n == 11 ? kNotFound : kInvalidArgument;
       break;
     case Source::kDensity:
-    case Source::kFilon:
-    case Source::kModification:
-    case Source::kSq2gr:
-    case Source::kPeak:
       kind = kInvalidArgument;
       break;
   }

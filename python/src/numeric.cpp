@@ -42,16 +42,16 @@ py::object filon_ft(const py::object& x_in, const py::object& f_in, const py::ob
   if (sigma) o.sigma = one_d(*sigma, "sigma");
   const auto xs = one_d(x, "x");
   const auto fs = one_d(f, "f");
-  FilonResult r;
+  std::optional<Result<FilonTransform>> r;
   {
     py::gil_scoped_release unlocked;
     r = talvo::filon_ft(xs, fs, view(k), o);
   }
-  check(Source::kFilon, r.status);
+  FilonTransform t = take(std::move(*r));
   const auto shape = shape_of(k);
-  py::object integral = shaped(std::move(r.integral), shape);
+  py::object integral = shaped(std::move(t.integral), shape);
   if (!sigma) return integral;
-  return py::make_tuple(integral, shaped(std::move(r.sigma), shape));
+  return py::make_tuple(integral, shaped(std::move(t.sigma), shape));
 }
 
 py::array_t<double> modification(const py::object& q_in, const std::string& window, std::optional<double> qmax,
@@ -65,13 +65,12 @@ py::array_t<double> modification(const py::object& q_in, const std::string& wind
   o.histogram = histogram;
   // Without a Qmax the window closes at the last Q, as sq2gr's does.
   const double qm = qmax ? *qmax : (qs.empty() ? 0.0 : qs.back());
-  ModificationResult r;
+  std::optional<Result<std::vector<double>>> r;
   {
     py::gil_scoped_release unlocked;
     r = talvo::modification(qs, w, qm, o);
   }
-  check(Source::kModification, r.status);
-  return to_numpy(std::move(r.m));
+  return to_numpy(take(std::move(*r)));
 }
 
 py::object sq2gr(const py::object& q_in, const py::object& s_in, const py::object& r_in, double rho0,
@@ -88,12 +87,12 @@ py::object sq2gr(const py::object& q_in, const py::object& s_in, const py::objec
   o.p2 = p2;
   const auto qs = one_d(q, "q");
   const auto ss = one_d(s, "s");
-  Sq2grResult g;
+  std::optional<Result<PairDistribution>> result;
   {
     py::gil_scoped_release unlocked;
-    g = talvo::sq2gr(qs, ss, view(r), rho0, o);
+    result = talvo::sq2gr(qs, ss, view(r), rho0, o);
   }
-  check(Source::kSq2gr, g.status);
+  PairDistribution g = take(std::move(*result));
   const auto shape = shape_of(r);
   Sq2grOut out;
   out.v = {shaped(std::move(g.G), shape), shaped(std::move(g.g), shape), shaped(std::move(g.sigma_G), shape)};
@@ -109,13 +108,12 @@ py::object peak(const py::object& x_in, const std::string& shape, double center,
   o.center = center;
   o.fwhm = fwhm;
   o.eta = eta;
-  PeakResult r;
+  std::optional<Result<std::vector<double>>> r;
   {
     py::gil_scoped_release unlocked;
     r = talvo::peak(view(x), o);
   }
-  check(Source::kPeak, r.status);
-  return shaped(std::move(r.y), shape_of(x));
+  return shaped(take(std::move(*r)), shape_of(x));
 }
 
 constexpr const char* kFilonDoc = R"(filon_ft(x, f, k, sigma=None, single_precision=True)
@@ -158,8 +156,9 @@ window
 qmax
     Where the window closes; the last Q when None.
 
-Returns a float64 array. Raises ValueError for an unknown window, an
-unreasonable Qmax or parameter, or too few Q values.)";
+Returns a float64 array. Raises ValueError for an unknown window, a Q that
+is negative or not finite, an unreasonable Qmax or parameter, or too few Q
+values.)";
 
 constexpr const char* kSq2grDoc = R"(sq2gr(q, s, r, rho0, sigma=None, window='lorch', qmax=None, p1=0.0, p2=0.0)
 --

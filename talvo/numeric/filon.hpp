@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -35,45 +35,39 @@ FilonWeights filon_abc(double theta);
 std::size_t first_unequal_step(std::span<const double> x);
 
 // The integral from x(1) to x(n) of f(x) sin(kx) on a grid of step h. The
-// number of points must be odd and at least 3 (error 1: too few points,
-// 2: even number of points, 3: x and f of different lengths, 4: x not
-// equally spaced by h, or all at one x).
-Status filon_integral(std::span<const double> x, std::span<const double> f, double h, double k, double& result);
+// number of points must be odd and at least 3; x and f as long as each other;
+// x equally spaced by h (kEqualStepTolerance) and not all at one x. Every
+// refusal is kInvalidArgument.
+Result<double> filon_integral(std::span<const double> x, std::span<const double> f, double h, double k);
 
 // The standard deviation of filon_integral's result when each f_i has the
 // standard deviation sigma_i, independently of the others: the square root
 // of the sum of (dI/df_i)^2 sigma_i^2, with dI/df_i Filon's own weight of
-// point i (exact, the rule being linear in f). Errors as filon_integral,
+// point i (exact, the rule being linear in f). Refusals as filon_integral,
 // with sigma in place of f.
-Status filon_integral_sigma(std::span<const double> x, std::span<const double> sigma, double h, double k,
-                            double& result);
-
-// result[m] = the integral of f(x) sin(k[m] x) over the grid, rounded to
-// single precision (result must be as long as k). An even number of points
-// is made odd by one more point x(n) + h with f = 0, added to the caller's
-// x and f. Errors as filon_integral (an even n is not one).
-Status filon_ft(std::vector<double>& x, std::vector<double>& f, std::span<const double> k, std::span<double> result);
+Result<double> filon_integral_sigma(std::span<const double> x, std::span<const double> sigma, double h, double k);
 
 struct FilonOptions {
   // The standard deviation of each f value; none when empty.
   std::span<const double> sigma;
-  // Each integral rounded to single precision, as the caller-array filon_ft
+  // Each integral rounded to single precision, as the classic filon_ft
   // stores it; false keeps the double.
   bool single_precision = true;
 };
 
-struct FilonResult {
+struct FilonTransform {
   std::vector<double> integral;  // one per k
   std::vector<double> sigma;     // one per k when sigma was given, in double precision
-  Status status;
 };
 
-// The integral of f(x) sin(kx) for every k, as the caller-array filon_ft
-// computes it, and its standard deviation as filon_integral_sigma defines
-// it. An even number of points is integrated with one more point x(n) + h
-// with f = 0 and sigma = 0, with warning 5 saying so; errors 1, 3 and 4 as
-// filon_integral, 6 sigma not as long as f.
-FilonResult filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,
-                     const FilonOptions& options = {});
+// The integral of f(x) sin(kx) for every k, each as filon_integral defines
+// it with the step x(2) - x(1), and its standard deviation as
+// filon_integral_sigma defines it. An even number of points is integrated
+// with one more point x(n) + h with f = 0 and sigma = 0, with a warning
+// saying so; the caller's arrays are not touched. Refused (kInvalidArgument):
+// fewer than 3 points, x, f or sigma of different lengths, x not equally
+// spaced or all at one x.
+Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,
+                                const FilonOptions& options = {});
 
 }  // namespace talvo

@@ -1,20 +1,16 @@
 #include "talvo/numeric/moq.hpp"
 
 #include <cmath>
-#include <ostream>
-#include <sstream>
+#include <new>
 #include <numbers>
+#include <string>
+#include <utility>
 
-#include "talvo/text/print.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
 namespace {
-
-
-// Rounds halves away from zero, as Fortran's NINT does.
-long long nint(double v) { return static_cast<long long>(std::llround(v)); }
 
 // 3 (sin x - x cos x) / x^3; near 0 the series 1 - x^2/10 + x^4/280, where
 // the closed form would lose its digits to cancellation.
@@ -22,6 +18,63 @@ double sphere(double x) {
   if (!std::isfinite(x)) return 0.0;  // the limit, where x^3 has overflowed
   if (std::fabs(x) < 1e-3) return 1.0 - x * x / 10.0 + x * x * x * x / 280.0;
   return 3.0 * (std::sin(x) - x * std::cos(x)) / (x * x * x);
+}
+
+// The sphere window's sub-option: p1 rounded, halves away from zero (as
+// Fortran's NINT); only where it can be rounded: llround of NaN or 1e200 has
+// no value, and anything beyond 4 is no sub-option anyway.
+long long sphere_sub_option(double p1) { return std::fabs(p1) < 4.0 ? std::llround(p1) : 0; }
+
+Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
+
+std::optional<Error> check_grid(std::span<const double> q, bool histogram) {
+  const std::size_t nq = q.size();
+  if (histogram && nq < 3)
+    return invalid("too few Q values for the grid: histogram data need at least 3 bin edges, not " +
+                   std::to_string(nq));
+  if (!histogram && nq < 2)
+    return invalid("too few Q values for the grid: point data need at least 2, not " + std::to_string(nq));
+  return std::nullopt;
+}
+
+// Q is a magnitude: a negative or infinite one has no window value (the
+// quadratic window of Q = -1e300 would be -inf).
+std::optional<Error> check_q(std::span<const double> q) {
+  for (std::size_t i = 0; i < q.size(); ++i)
+    if (!(q[i] >= 0.0) || !std::isfinite(q[i]))
+      return invalid("Q must be a finite number at or above 0: Q(" + std::to_string(i + 1) + ") = " + free_real(q[i]));
+  return std::nullopt;
+}
+
+std::optional<Error> check_qmax(std::span<const double> q, double qmax) {
+  if (!(qmax > 0.0) || !std::isfinite(qmax))
+    return invalid("Qmax must be a finite number above 0, not " + free_real(qmax));
+  const std::size_t nq = q.size();
+  const double limit = 2.0 * q[nq - 1] - q[nq - 2];
+  if (qmax > limit)
+    return invalid("Qmax = " + free_real(qmax) + " lies more than one step beyond the last Q: at most " +
+                   free_real(limit));
+  // pi / Qmax would overflow and every window be NaN.
+  if (!std::isfinite(std::numbers::pi / qmax))
+    return make_error(ErrorKind::kOutOfRange,
+                      "Qmax = " + free_real(qmax) + " is too small: pi / Qmax passes the double range");
+  return std::nullopt;
+}
+
+std::optional<Error> check_parameters(Window window, double qmax, const ModificationOptions& o) {
+  // p1^2 must be a finite number above 0: inf times Q = 0 is NaN.
+  if (window == Window::kGaussian && !(o.p1 * o.p1 > 0.0 && std::isfinite(o.p1 * o.p1)))
+    return invalid("the Gaussian window needs a p1 whose square is a finite number above 0, not p1 = " +
+                   free_real(o.p1));
+  if (window != Window::kSphere) return std::nullopt;
+  const long long sub = sphere_sub_option(o.p1);
+  if (sub < 1 || sub > 3)
+    return invalid("the sphere window's p1, its sub-option, must round to 1, 2 or 3, not p1 = " + free_real(o.p1));
+  // The scale p2 must keep x = p2 Q finite up to Qmax.
+  if (sub == 2 && !(o.p2 > 0.0 && std::isfinite(o.p2) && std::isfinite(o.p2 * qmax)))
+    return invalid("the sphere window's sub-option 2 needs a scale p2 above 0 with p2 Qmax finite, not p2 = " +
+                   free_real(o.p2));
+  return std::nullopt;
 }
 
 }  // namespace
@@ -38,68 +91,15 @@ std::vector<double> moq_effective_q(std::span<const double> q, std::size_t nm) {
   return {};
 }
 
-Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params, int option,
-           int iprint, std::ostream& out) {
-  Status status;
-  const std::size_t nq = q.size(), nm = m.size();
-  const double p1 = params[0], p2 = params[1];
-  const bool point = nm == nq, histogram = nq >= 1 && nm == nq - 1;
-  // A Qmax so small that pi / Qmax overflows, or one that is not a number,
-  // would give NaN windows: they are as unreasonable as one below 0.
-  if ((nq >= 2 && qmax > 2.0 * q[nq - 1] - q[nq - 2]) || !(qmax > 0.0) || !std::isfinite(std::numbers::pi / qmax))
-    status = Status::error(1, "ERROR in moq: Unreasonable value of Qmax");
-  if (option < 1 || option > 5) status = Status::error(2, "ERROR in moq: Unknown option for modification function");
-  // p1^2 must be a finite number above 0: inf times Q = 0 is NaN.
-  if (option == 4 && !(p1 * p1 > 0.0 && std::isfinite(p1 * p1)))
-    status = Status::error(4, "ERROR in moq: Unacceptable parameter value");
-  // Rounded only when it can be: llround of NaN or 1e200 has no value.
-  const long long sub = std::fabs(p1) < 4.0 ? nint(p1) : 0;
-  // The scale p2 must keep x = p2 Q finite up to Qmax.
-  const bool p2_ok = p2 > 0.0 && std::isfinite(p2) && (!std::isfinite(qmax) || std::isfinite(p2 * qmax));
-  if (option == 5 && (sub < 1 || sub > 3 || (sub == 2 && !p2_ok)))
-    status = Status::error(4, "ERROR in moq: Unacceptable parameter value");
-  if (!point && !histogram)
-    status = Status::error(3, "ERROR in moq: Data are neither point nor histogram");
-  else if (nq < 2 || (histogram && nq < 3))
-    status = Status::error(5, "ERROR in moq: Too few Q values for the grid");
-
-  const std::vector<double> qe = moq_effective_q(q, nm);
-  if (!qe.empty())
-    for (double& v : m) v = 0.0;
-  if (status.failed()) return status;
-
-  double scale = std::numbers::pi / qmax;
-  if (option == 5 && sub == 1) scale = xtanx(iprint, out) / qmax;
-  if (option == 5 && sub == 2) scale = p2;
-  // Every window is 0 beyond Qmax, point by point, whatever the order of
-  // the grid: a transform must not take in data the window was to close.
-  for (std::size_t j = 0; j < nm; ++j) {
-    const double qv = qe[j];
-    if (!(qv <= qmax)) continue;
-    const double x = scale * qv;
-    double v = 0.0;
-    switch (option) {
-      case 1:
-        v = x == 0.0 ? 1.0 : std::isfinite(x) ? std::sin(x) / x : 0.0;
-        break;
-      case 2:
-        v = qv <= qmax ? 1.0 : 0.0;
-        break;
-      case 3:
-        v = qv < qmax / 3.0 ? 1.0 - 3.0 * qv * qv / (qmax * qmax)
-                            : 1.5 * (1.0 - 2.0 * qv / qmax + qv * qv / (qmax * qmax));
-        break;
-      case 4:
-        v = std::exp(-p1 * p1 * qv * qv);
-        break;
-      default:
-        v = sphere(x);
-        break;
-    }
-    m[j] = v;
+double tan_x_root() {
+  double x = 4.5;
+  for (int it = 1; it <= 100; ++it) {
+    const double c = std::cos(x);
+    const double next = x - (std::tan(x) - x) / (1.0 / (c * c) - 1.0);
+    if (next == x) break;
+    x = next;
   }
-  if (iprint == 1 && nm > 0) pr_dpar(out, "moq: First point is M(Q)=", m[0]);
-  return status;
+  return x;
 }
 
 std::optional<Window> window_from_name(std::string_view name) {
@@ -127,38 +127,56 @@ std::string_view window_name(Window window) {
   return "none";
 }
 
-ModificationResult modification(std::span<const double> q, Window window, double qmax,
-                                const ModificationOptions& options) {
-  ModificationResult r;
-  const std::size_t nm = options.histogram && !q.empty() ? q.size() - 1 : q.size();
-  if (window == Window::kNone) {
-    r.m.assign(nm, 1.0);
-    return r;
-  }
-  if (!std::isfinite(qmax)) {
-    // moq's own check lets a NaN through.
-    r.status = Status::error(1, "ERROR in moq: Unreasonable value of Qmax");
-    return r;
-  }
-  r.m.resize(nm);
-  std::ostringstream quiet;
-  r.status = moq(q, r.m, qmax, {options.p1, options.p2}, static_cast<int>(window) + 1, 0, quiet);
-  if (r.status.failed()) r.m.clear();
-  return r;
-}
+Result<std::vector<double>> modification(std::span<const double> q, Window window, double qmax,
+                                         const ModificationOptions& o) {
+  const int w = static_cast<int>(window);
+  if (w < static_cast<int>(Window::kLorch) || w > static_cast<int>(Window::kNone))
+    return invalid("unknown window number " + std::to_string(w));
+  if (auto e = check_q(q)) return *e;
+  const std::size_t nm = o.histogram && !q.empty() ? q.size() - 1 : q.size();
+  try {
+    if (window == Window::kNone) return std::vector<double>(nm, 1.0);
+    if (auto e = check_grid(q, o.histogram)) return *e;
+    if (auto e = check_qmax(q, qmax)) return *e;
+    if (auto e = check_parameters(window, qmax, o)) return *e;
 
-double xtanx(int iprint, std::ostream& out) {
-  double x = 4.5;
-  for (int it = 1; it <= 100; ++it) {
-    const double c = std::cos(x);
-    const double next = x - (std::tan(x) - x) / (1.0 / (c * c) - 1.0);
-    const bool same = next == x;
-    x = next;
-    if (iprint == 1)
-      out << ' ' << it << ' ' << free_real(x) << ' ' << free_real(std::tan(x)) << ' ' << (same ? 'T' : 'F') << '\n';
-    if (same) break;
+    const std::vector<double> qe = moq_effective_q(q, nm);
+    const long long sub = sphere_sub_option(o.p1);
+    double scale = std::numbers::pi / qmax;
+    if (window == Window::kSphere && sub == 1) scale = tan_x_root() / qmax;
+    if (window == Window::kSphere && sub == 2) scale = o.p2;
+    std::vector<double> m(nm, 0.0);
+    // Every window is 0 beyond Qmax, point by point, whatever the order of
+    // the grid: a transform must not take in data the window was to close.
+    for (std::size_t j = 0; j < nm; ++j) {
+      const double qv = qe[j];
+      if (!(qv <= qmax)) continue;
+      const double x = scale * qv;
+      double v = 0.0;
+      switch (window) {
+        case Window::kLorch:
+          v = x == 0.0 ? 1.0 : std::isfinite(x) ? std::sin(x) / x : 0.0;
+          break;
+        case Window::kStep:
+          v = 1.0;
+          break;
+        case Window::kQuadratic:
+          v = qv < qmax / 3.0 ? 1.0 - 3.0 * qv * qv / (qmax * qmax)
+                              : 1.5 * (1.0 - 2.0 * qv / qmax + qv * qv / (qmax * qmax));
+          break;
+        case Window::kGaussian:
+          v = std::exp(-o.p1 * o.p1 * qv * qv);
+          break;
+        default:
+          v = sphere(x);
+          break;
+      }
+      m[j] = v;
+    }
+    return m;
+  } catch (const std::bad_alloc&) {
+    return make_error(ErrorKind::kOutOfMemory, "out of memory");
   }
-  return x;
 }
 
 }  // namespace talvo

@@ -2,33 +2,15 @@
 // before a total-scattering function is Fourier transformed.
 #pragma once
 
-#include <array>
-#include <iosfwd>
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
-
-// Fills m with the window `option` (1 Lorch, 2 step, 3 piecewise quadratic,
-// 4 Gaussian exp(-p1^2 Q^2), 5 sphere transform with sub-option p1) on the
-// grid q: point data when m has as many values as q, histogram data (bin
-// edges) when it has one fewer. M is 0 at every point (or bin centre) beyond
-// Qmax, in any order of the grid. Codes: 1 unreasonable Qmax (also one that
-// is not a finite number), 2 unknown option, 3 neither point nor histogram,
-// 4 unacceptable parameter (also one that is not finite or whose window
-// would overflow), 5 too few Q values for the grid (point data needs 2,
-// histogram data 3); a later failing check overrides an earlier one and
-// nothing is computed then.
-Status moq(std::span<const double> q, std::span<double> m, double qmax, const std::array<double, 2>& params, int option,
-           int iprint, std::ostream& out);
-
-// The Q of each M value: the points, or the bin centres followed by one
-// extra centre one step beyond the last. Empty when the grid is neither.
-std::vector<double> moq_effective_q(std::span<const double> q, std::size_t nm);
 
 // The windows by name, for callers that take them as words.
 enum class Window { kLorch, kStep, kQuadratic, kGaussian, kSphere, kNone };
@@ -39,23 +21,34 @@ std::optional<Window> window_from_name(std::string_view name);
 std::string_view window_name(Window window);
 
 struct ModificationOptions {
-  double p1 = 0.0;         // gaussian: exp(-p1^2 Q^2); sphere: the sub-option 1, 2 or 3
-  double p2 = 0.0;         // sphere sub-option 2: the scale of x
+  double p1 = 0.0;         // gaussian: exp(-p1^2 Q^2); sphere: the sub-option 1, 2 or 3 (rounded, halves away from 0)
+  double p2 = 0.0;         // sphere sub-option 2: the scale of x = p2 Q
   bool histogram = false;  // q holds bin edges, one more than the values
 };
 
-struct ModificationResult {
-  std::vector<double> m;  // one per point, or per bin
-  Status status;
-};
+// M(Q) of the window on the grid q: one value per point, or per bin (at its
+// centre) with options.histogram. x = pi Q / Qmax; Lorch sin x / x, step 1,
+// quadratic 1 - 3 (Q/Qmax)^2 below Qmax/3 and 1.5 (1 - Q/Qmax)^2 above,
+// Gaussian exp(-p1^2 Q^2), sphere 3 (sin x - x cos x) / x^3 with x scaled
+// so that its first zero falls at Qmax (sub-option 1), x = p2 Q (2) or
+// x = pi Q / Qmax (3). Every window is 0 beyond Qmax, point by point in any
+// order of the grid; kNone is 1 everywhere and takes no Qmax.
+// Refused (kInvalidArgument unless said): fewer than 2 Q values (3 bin
+// edges); a Q that is not a finite number at or above 0; a Qmax that is not
+// above 0, or more than one step beyond the last Q (kOutOfRange when pi /
+// Qmax passes the double range); a Gaussian p1 whose square is 0 or not
+// finite; a sphere sub-option other than 1, 2, 3, or for 2 a p2 not above 0
+// or with p2 Qmax not finite.
+Result<std::vector<double>> modification(std::span<const double> q, Window window, double qmax,
+                                         const ModificationOptions& options = {});
 
-// M(Q) of the window, as moq computes it (option 1 to 5 in the order of
-// Window), 0 beyond Qmax; kNone is 1 everywhere and takes no Qmax. Errors
-// are moq's.
-ModificationResult modification(std::span<const double> q, Window window, double qmax,
-                                const ModificationOptions& options = {});
+// The Q of each M value: the points, or the bin centres followed by one
+// extra centre one step beyond the last. Empty when q holds neither nm
+// points nor nm + 1 edges (at least 3).
+std::vector<double> moq_effective_q(std::span<const double> q, std::size_t nm);
 
-// The first positive root of tan x = x (4.493409457909064), by Newton's method from 4.5.
-double xtanx(int iprint, std::ostream& out);
+// The first positive root of tan x = x (4.493409457909064), by Newton's
+// method from 4.5: the scale of the sphere window's sub-option 1.
+double tan_x_root();
 
 }  // namespace talvo

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numbers>
+#include <string>
+#include <utility>
 
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
@@ -57,45 +60,39 @@ double pseudo_voigt(double x, double center, double fwhm, double eta) {
   return eta * lorentzian(x, center, fwhm) + (1.0 - eta) * gaussian(x, center, fwhm);
 }
 
-PeakResult peak(std::span<const double> x, const PeakOptions& o) {
-  PeakResult r;
-  if (!(o.fwhm > 0.0) || !std::isfinite(o.fwhm)) {
-    r.status =
-        Status::error(1, "peak: the full width at half maximum must be a positive number, not " + free_real(o.fwhm));
-    return r;
-  }
-  if (o.shape == PeakShape::kPseudoVoigt && !(o.eta >= 0.0 && o.eta <= 1.0)) {
-    r.status = Status::error(2, "peak: eta, the Lorentzian share, must lie between 0 and 1, not " + free_real(o.eta));
-    return r;
-  }
+Result<std::vector<double>> peak(std::span<const double> x, const PeakOptions& o) {
+  const auto invalid = [](std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); };
+  if (!(o.fwhm > 0.0) || !std::isfinite(o.fwhm))
+    return invalid("the full width at half maximum must be a positive number, not " + free_real(o.fwhm));
+  if (o.shape == PeakShape::kPseudoVoigt && !(o.eta >= 0.0 && o.eta <= 1.0))
+    return invalid("eta, the Lorentzian share, must lie between 0 and 1, not " + free_real(o.eta));
   const double height = o.shape == PeakShape::kGaussian ? gaussian_height(o.fwhm)
                         : o.shape == PeakShape::kLorentzian
                             ? lorentzian_height(o.fwhm)
                             : std::max(gaussian_height(o.fwhm), lorentzian_height(o.fwhm));
-  if (!std::isfinite(height)) {
-    r.status = Status::error(1, "peak: the full width at half maximum " + free_real(o.fwhm) +
-                                    " is so small that the peak's height is beyond the double range");
-    return r;
-  }
-  if (!std::isfinite(o.center)) {
-    r.status = Status::error(3, "peak: the centre must be a finite number, not " + free_real(o.center));
-    return r;
-  }
-  r.y.resize(x.size());
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    switch (o.shape) {
-      case PeakShape::kGaussian:
-        r.y[i] = gaussian(x[i], o.center, o.fwhm);
-        break;
-      case PeakShape::kLorentzian:
-        r.y[i] = lorentzian(x[i], o.center, o.fwhm);
-        break;
-      case PeakShape::kPseudoVoigt:
-        r.y[i] = pseudo_voigt(x[i], o.center, o.fwhm, o.eta);
-        break;
+  if (!std::isfinite(height))
+    return make_error(ErrorKind::kOutOfRange, "the full width at half maximum " + free_real(o.fwhm) +
+                                                  " is so small that the peak's height is beyond the double range");
+  if (!std::isfinite(o.center)) return invalid("the centre must be a finite number, not " + free_real(o.center));
+  try {
+    std::vector<double> y(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      switch (o.shape) {
+        case PeakShape::kGaussian:
+          y[i] = gaussian(x[i], o.center, o.fwhm);
+          break;
+        case PeakShape::kLorentzian:
+          y[i] = lorentzian(x[i], o.center, o.fwhm);
+          break;
+        case PeakShape::kPseudoVoigt:
+          y[i] = pseudo_voigt(x[i], o.center, o.fwhm, o.eta);
+          break;
+      }
     }
+    return y;
+  } catch (const std::bad_alloc&) {
+    return make_error(ErrorKind::kOutOfMemory, "out of memory");
   }
-  return r;
 }
 
 }  // namespace talvo

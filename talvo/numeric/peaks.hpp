@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -31,15 +31,10 @@ struct PeakOptions {
   double eta = 0.5;  // the Lorentzian share of a pseudo-Voigt peak
 };
 
-struct PeakResult {
-  std::vector<double> y;  // one per x
-  Status status;
-};
-
-// The peak at every x. Errors: 1 a width that is not a positive number, or
-// one so small that the height at the centre is beyond the double range,
-// 2 eta outside 0 .. 1 for a pseudo-Voigt peak, 3 a centre that is not a
-// finite number.
-PeakResult peak(std::span<const double> x, const PeakOptions& options);
+// The peak at every x. Refused (kInvalidArgument): a width that is not a
+// finite number above 0, eta outside 0 .. 1 for a pseudo-Voigt peak, a
+// centre that is not a finite number; kOutOfRange: a width so small that the
+// height at the centre passes the double range.
+Result<std::vector<double>> peak(std::span<const double> x, const PeakOptions& options);
 
 }  // namespace talvo

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
+#include <new>
 #include <numbers>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "talvo/numeric/filon.hpp"
 #include "talvo/numeric/filon_sums.hpp"
@@ -12,46 +15,43 @@
 namespace talvo {
 namespace {
 
-
 std::string point(const char* name, std::size_t i, double v) {
   return std::string(name) + "(" + std::to_string(i + 1) + ") = " + free_real(v);
 }
 
-Status check(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
-             std::span<const double> sigma) {
+Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
+
+std::optional<Error> check(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
+                           std::span<const double> sigma) {
   const std::size_t n = q.size();
   if (s.size() != n)
-    return Status::error(1, "sq2gr: Q and S(Q) hold different numbers of values (" + std::to_string(n) + " and " +
-                                std::to_string(s.size()) + ")");
+    return invalid("Q and S(Q) hold different numbers of values (" + std::to_string(n) + " and " +
+                   std::to_string(s.size()) + ")");
   if (!sigma.empty() && sigma.size() != n)
-    return Status::error(1, "sq2gr: Q and sigma hold different numbers of values (" + std::to_string(n) + " and " +
-                                std::to_string(sigma.size()) + ")");
-  if (n < 3) return Status::error(2, "sq2gr: at least 3 Q values are needed, not " + std::to_string(n));
-  if (!(q[0] >= 0.0)) return Status::error(3, "sq2gr: Q must not be negative: " + point("Q", 0, q[0]));
+    return invalid("Q and sigma hold different numbers of values (" + std::to_string(n) + " and " +
+                   std::to_string(sigma.size()) + ")");
+  if (n < 3) return invalid("at least 3 Q values are needed, not " + std::to_string(n));
+  if (!(q[0] >= 0.0)) return invalid("Q must not be negative: " + point("Q", 0, q[0]));
   if (!(q[n - 1] > q[0]))
-    return Status::error(4,
-                         "sq2gr: Q values must increase: " + point("Q", 0, q[0]) + ", " + point("Q", n - 1, q[n - 1]));
+    return invalid("Q values must increase: " + point("Q", 0, q[0]) + ", " + point("Q", n - 1, q[n - 1]));
   const std::size_t off = first_unequal_step(q);
   if (off < n) {
     const double h = (q[n - 1] - q[0]) / static_cast<double>(n - 1);
-    return Status::error(5, "sq2gr: Q values are not equally spaced: " + point("Q", off, q[off]) + " where a step of " +
-                                free_real(h) + " from Q(1) puts " + free_real(q[0] + static_cast<double>(off) * h));
+    return invalid("Q values are not equally spaced: " + point("Q", off, q[off]) + " where a step of " + free_real(h) +
+                   " from Q(1) puts " + free_real(q[0] + static_cast<double>(off) * h));
   }
   for (std::size_t j = 0; j < r.size(); ++j)
-    if (!(r[j] > 0.0) || !std::isfinite(r[j]))
-      return Status::error(6, "sq2gr: r must be positive: " + point("r", j, r[j]));
+    if (!(r[j] > 0.0) || !std::isfinite(r[j])) return invalid("r must be positive: " + point("r", j, r[j]));
   if (!(rho0 > 0.0) || !std::isfinite(rho0))
-    return Status::error(7, "sq2gr: the number density rho0 must be positive, not " + free_real(rho0));
-  return {};
+    return invalid("the number density rho0 must be positive, not " + free_real(rho0));
+  return std::nullopt;
 }
 
 }  // namespace
 
-Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
-                  const Sq2grOptions& o) {
-  Sq2grResult out;
-  out.status = check(q, s, r, rho0, o.sigma);
-  if (out.status.failed()) return out;
+Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r,
+                               double rho0, const Sq2grOptions& o) {
+  if (auto e = check(q, s, r, rho0, o.sigma)) return *e;
   std::size_t n = q.size();
   // Beyond Qmax the window is 0: only the points up to it are integrated, a
   // point off by no more than the grid's rounding counting as at Qmax.
@@ -60,63 +60,64 @@ Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::spa
     const double limit = *qmax + kEqualStepTolerance * (q[n - 1] - q[0]) / static_cast<double>(n - 1);
     std::size_t used = 0;
     while (used < n && q[used] <= limit) ++used;
-    if (used < 3) {
-      out.status = Status::error(2, "sq2gr: at least 3 Q values up to Qmax = " + free_real(*qmax) +
-                                        " are needed, not " + std::to_string(used));
-      return out;
-    }
+    if (used < 3)
+      return invalid("at least 3 Q values up to Qmax = " + free_real(*qmax) + " are needed, not " +
+                     std::to_string(used));
     n = used;
     qmax = std::max(*qmax, q[n - 1]);
   }
-  // The window on every point up to Qmax, before an even count drops one.
-  const ModificationResult m =
-      modification(q.first(n), o.window, qmax.value_or(q[n % 2 == 0 ? n - 2 : n - 1]), {o.p1, o.p2, false});
-  if (m.status.failed()) {
-    out.status = Status::error(8, m.status.message);
-    return out;
-  }
-  if (n % 2 == 0) {
-    --n;
-    out.status = Status::warning(9, "sq2gr: an even number of points (" + std::to_string(n + 1) +
-                                        "): the last one, Q = " + free_real(q[n]) + ", is left out");
-  }
-  const std::span<const double> qs = q.first(n);
-
-  std::vector<double> f(n), v;
-  for (std::size_t i = 0; i < n; ++i) f[i] = q[i] * (s[i] - 1.0) * m.m[i];
-  if (!o.sigma.empty()) {
-    v.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      const double d = q[i] * m.m[i] * o.sigma[i];
-      v[i] = d * d;
+  try {
+    // The window on every point up to Qmax, before an even count drops one.
+    Result<std::vector<double>> m =
+        modification(q.first(n), o.window, qmax.value_or(q[n % 2 == 0 ? n - 2 : n - 1]), {o.p1, o.p2, false});
+    if (!m.ok()) return m.error();
+    std::vector<std::string> warnings;
+    if (n % 2 == 0) {
+      --n;
+      warnings.push_back("an even number of points (" + std::to_string(n + 1) +
+                         "): the last one, Q = " + free_real(q[n]) + ", is left out");
     }
-  }
-  const std::size_t nr = r.size();
-  std::vector<double> odd(nr), even(nr), v_odd(v.empty() ? 0 : nr), v_even(v.empty() ? 0 : nr);
-  const double h = (qs.back() - qs.front()) / static_cast<double>(n - 1);
-  filon_detail::filon_sums(qs, h, f, v, r, {odd, even, v_odd, v_even});
+    const std::span<const double> qs = q.first(n);
 
-  out.G.resize(nr);
-  out.g.resize(nr);
-  out.sigma_G.assign(nr, 0.0);
-  const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f.back()};
-  for (std::size_t j = 0; j < nr; ++j) {
-    out.G[j] = 2.0 / std::numbers::pi * filon_detail::filon_value(h, r[j], ends, odd[j], even[j]);
-    out.g[j] = 1.0 + out.G[j] / (4.0 * std::numbers::pi * r[j] * rho0);
-    // A density and r so small that the quotient overflows: no g to print.
-    if (!std::isfinite(out.g[j])) {
-      Sq2grResult refused;
-      refused.status = Status::error(10, "sq2gr: g(r) at r = " + free_real(r[j]) + " is beyond the double range: " +
-                                             "4 pi r rho0 is too small for rho0 = " + free_real(rho0));
-      return refused;
+    std::vector<double> f(n), v;
+    for (std::size_t i = 0; i < n; ++i) f[i] = q[i] * (s[i] - 1.0) * (*m)[i];
+    if (!o.sigma.empty()) {
+      v.resize(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const double d = q[i] * (*m)[i] * o.sigma[i];
+        v[i] = d * d;
+      }
     }
+    const std::size_t nr = r.size();
+    std::vector<double> odd(nr), even(nr), v_odd(v.empty() ? 0 : nr), v_even(v.empty() ? 0 : nr);
+    const double h = (qs.back() - qs.front()) / static_cast<double>(n - 1);
+    filon_detail::filon_sums(qs, h, f, v, r, {odd, even, v_odd, v_even});
+
+    PairDistribution out;
+    out.G.resize(nr);
+    out.g.resize(nr);
+    out.sigma_G.assign(nr, 0.0);
+    const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f.back()};
+    for (std::size_t j = 0; j < nr; ++j) {
+      out.G[j] = 2.0 / std::numbers::pi * filon_detail::filon_value(h, r[j], ends, odd[j], even[j]);
+      out.g[j] = 1.0 + out.G[j] / (4.0 * std::numbers::pi * r[j] * rho0);
+      // A density and r so small that the quotient overflows: no g to print.
+      if (!std::isfinite(out.g[j]))
+        return make_error(ErrorKind::kOutOfRange, "g(r) at r = " + free_real(r[j]) +
+                                                      " is beyond the double range: 4 pi r rho0 is too small for "
+                                                      "rho0 = " +
+                                                      free_real(rho0));
+    }
+    if (!v.empty()) {
+      const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v.back()};
+      for (std::size_t j = 0; j < nr; ++j)
+        out.sigma_G[j] =
+            2.0 / std::numbers::pi * std::sqrt(filon_detail::filon_variance(h, r[j], var_ends, v_odd[j], v_even[j]));
+    }
+    return {std::move(out), std::move(warnings)};
+  } catch (const std::bad_alloc&) {
+    return make_error(ErrorKind::kOutOfMemory, "out of memory");
   }
-  if (!v.empty()) {
-    const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v.back()};
-    for (std::size_t j = 0; j < nr; ++j)
-      out.sigma_G[j] = 2.0 / std::numbers::pi * std::sqrt(filon_detail::filon_variance(h, r[j], var_ends, v_odd[j], v_even[j]));
-  }
-  return out;
 }
 
 }  // namespace talvo

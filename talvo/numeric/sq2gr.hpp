@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "talvo/numeric/moq.hpp"
-#include "talvo/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -23,24 +23,23 @@ struct Sq2grOptions {
   double p2 = 0.0;
 };
 
-struct Sq2grResult {
+struct PairDistribution {
   std::vector<double> G;        // (2/pi) integral of Q (S(Q) - 1) M(Q) sin(Qr) dQ
   std::vector<double> g;        // 1 + G(r) / (4 pi r rho0)
   std::vector<double> sigma_G;  // 0 without sigma
-  Status status;
 };
 
 // G(r) and g(r) at every r from S(Q) on an equally spaced grid of Q >= 0,
 // integrated up to Qmax (the whole grid without one) by Filon's rule (in
 // double precision), with M(Q) the chosen window; rho0 is the number density
 // in atoms per cubic Angstrom. An even number of points up to Qmax leaves the
-// last one out, with warning 9 saying so. Errors: 1 q, s and sigma of
-// different lengths, 2 fewer than 3 points (up to Qmax), 3 a negative Q, 4 Q
-// values that do not increase, 5 Q values not equally spaced, 6 an r that is
-// not positive, 7 a number density that is not positive, 8 the window
-// refused (moq's message), 10 g(r) beyond the double range (4 pi r rho0 too
-// small).
-Sq2grResult sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
-                  const Sq2grOptions& options = {});
+// last one out, with a warning saying so. Refused (kInvalidArgument): q, s
+// and sigma of different lengths, fewer than 3 points (up to Qmax), a
+// negative Q, Q values that do not increase or are not equally spaced, an r
+// or a rho0 that is not a finite number above 0, the window's own refusals
+// (modification's, with their kinds); kOutOfRange: g(r) beyond the double
+// range (4 pi r rho0 too small).
+Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r,
+                               double rho0, const Sq2grOptions& options = {});
 
 }  // namespace talvo

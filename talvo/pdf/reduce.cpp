@@ -19,9 +19,9 @@ Error invalid(std::string text) { return make_error(ErrorKind::kInvalidArgument,
 
 // M(Q) of the window on q (the transform checked it already: 1 on failure).
 std::vector<double> window_values(std::span<const double> q, Window window, double qmax) {
-  ModificationResult m = modification(q, window, qmax);
-  if (m.status.failed()) return std::vector<double>(q.size(), 1.0);
-  return std::move(m.m);
+  Result<std::vector<double>> m = modification(q, window, qmax);
+  if (!m.ok()) return std::vector<double>(q.size(), 1.0);
+  return std::move(*m);
 }
 
 // Chebyshev polynomials T_0 .. T_n at t.
@@ -168,25 +168,25 @@ Result<std::vector<double>> polynomial_fit(std::span<const double> q, std::span<
 
 Result<Curve> transform(std::span<const double> q, std::span<const double> f, std::span<const double> sigma_f,
                         std::span<const double> r, Window window, double qmax) {
-  const ModificationResult m = modification(q, window, qmax);
-  if (m.status.failed()) return invalid("the window: " + m.status.message);
+  const Result<std::vector<double>> m = modification(q, window, qmax);
+  if (!m.ok()) return make_error(m.kind(), "the window: " + m.error().message);
   std::vector<double> fm(q.size()), sm(q.size());
   for (std::size_t i = 0; i < q.size(); ++i) {
-    fm[i] = f[i] * m.m[i];
-    sm[i] = sigma_f[i] * m.m[i];
+    fm[i] = f[i] * (*m)[i];
+    sm[i] = sigma_f[i] * (*m)[i];
   }
   FilonOptions fo;
   fo.sigma = sm;
   fo.single_precision = false;
-  const FilonResult fr = filon_ft(q, fm, r, fo);
-  if (fr.status.failed()) return invalid("the transform failed: " + fr.status.message);
+  const Result<FilonTransform> fr = filon_ft(q, fm, r, fo);
+  if (!fr.ok()) return make_error(fr.kind(), "the transform failed: " + fr.error().message);
   Curve g;
   g.x.assign(r.begin(), r.end());
   g.y.resize(r.size());
   g.sigma.resize(r.size());
   for (std::size_t j = 0; j < r.size(); ++j) {
-    g.y[j] = 2.0 / std::numbers::pi * fr.integral[j];
-    g.sigma[j] = 2.0 / std::numbers::pi * fr.sigma[j];
+    g.y[j] = 2.0 / std::numbers::pi * fr->integral[j];
+    g.sigma[j] = 2.0 / std::numbers::pi * fr->sigma[j];
   }
   return g;
 }
@@ -485,9 +485,9 @@ Result<Reduction> reduce_pattern(const Pattern& sample_in, const Pattern* backgr
       FilonOptions fo;
       fo.single_precision = false;
       std::vector<double> qk(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(nq));
-      const FilonResult df = filon_ft(rl, dg, qk, fo);
-      if (df.status.failed()) return invalid("the low-r iteration: " + df.status.message);
-      for (std::size_t i = 0; i < nq; ++i) ft[k0 + i] -= df.integral[i];
+      const Result<FilonTransform> df = filon_ft(rl, dg, qk, fo);
+      if (!df.ok()) return make_error(df.kind(), "the low-r iteration: " + df.error().message);
+      for (std::size_t i = 0; i < nq; ++i) ft[k0 + i] -= df->integral[i];
       red.iterations = it + 1;
     }
     for (std::size_t i = 0; i < nq; ++i) {

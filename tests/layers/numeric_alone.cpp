@@ -13,10 +13,13 @@ int main() {
   const double h = std::numbers::pi / (n - 1);
   std::vector<double> x(n), f(n, 1.0);
   for (int i = 0; i < n; ++i) x[static_cast<std::size_t>(i)] = i * h;
-  double integral = 0.0;
-  const talvo::Status s = talvo::filon_integral(x, f, h, 1.0, integral);
-  if (!s.ok() || std::abs(integral - 2.0) > 1e-9) {
-    std::printf("filon_integral of sin(x) over [0, pi] gave %.12g (status %d)\n", integral, s.ierr);
+  const talvo::Result<double> integral = talvo::filon_integral(x, f, h, 1.0);
+  if (!integral.ok()) {
+    std::printf("filon_integral of sin(x) over [0, pi] refused: %s\n", integral.error().message.c_str());
+    return 1;
+  }
+  if (std::abs(*integral - 2.0) > 1e-9) {
+    std::printf("filon_integral of sin(x) over [0, pi] gave %.12g\n", *integral);
     return 1;
   }
   return 0;

@@ -3,15 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace talvo {
 namespace {
 
 double value(PeakShape shape, double x, double c, double w, double eta) {
-  const PeakResult r = peak(std::vector<double>{x}, {shape, c, w, eta});
-  EXPECT_TRUE(r.status.ok()) << r.status.message;
-  return r.y.empty() ? NAN : r.y[0];
+  const Result<std::vector<double>> r = peak(std::vector<double>{x}, {shape, c, w, eta});
+  EXPECT_TRUE(r.ok()) << r.error().message;
+  return r.ok() ? (*r)[0] : NAN;
 }
 
 // Composite Simpson over [a, b] with 2m panels.
@@ -85,30 +86,36 @@ TEST(Peaks, NamesAndRefusedParameters) {
   const std::vector<double> x = {0, 1};
   struct Bad {
     PeakOptions options;
-    int code;
+    ErrorKind kind;
+    const char* words;
   };
+  const char* width = "the full width at half maximum must be a positive number, not ";
+  const char* eta = "eta, the Lorentzian share, must lie between 0 and 1, not ";
+  const char* height = "is so small that the peak's height is beyond the double range";
   const Bad bad[] = {
-      {{PeakShape::kGaussian, 0, 0.0, 0}, 1},
-      {{PeakShape::kLorentzian, 0, -1.0, 0}, 1},
-      {{PeakShape::kGaussian, 0, NAN, 0}, 1},
-      {{PeakShape::kGaussian, 0, INFINITY, 0}, 1},
-      {{PeakShape::kPseudoVoigt, 0, 1, 1.5}, 2},
-      {{PeakShape::kPseudoVoigt, 0, 1, -0.1}, 2},
-      {{PeakShape::kPseudoVoigt, 0, 1, NAN}, 2},
-      {{PeakShape::kGaussian, INFINITY, 1, 0}, 3},
+      {{PeakShape::kGaussian, 0, 0.0, 0}, ErrorKind::kInvalidArgument, width},
+      {{PeakShape::kLorentzian, 0, -1.0, 0}, ErrorKind::kInvalidArgument, width},
+      {{PeakShape::kGaussian, 0, NAN, 0}, ErrorKind::kInvalidArgument, width},
+      {{PeakShape::kGaussian, 0, INFINITY, 0}, ErrorKind::kInvalidArgument, width},
+      {{PeakShape::kPseudoVoigt, 0, 1, 1.5}, ErrorKind::kInvalidArgument, eta},
+      {{PeakShape::kPseudoVoigt, 0, 1, -0.1}, ErrorKind::kInvalidArgument, eta},
+      {{PeakShape::kPseudoVoigt, 0, 1, NAN}, ErrorKind::kInvalidArgument, eta},
+      {{PeakShape::kGaussian, INFINITY, 1, 0},
+       ErrorKind::kInvalidArgument,
+       "the centre must be a finite number, not inf"},
       // Widths whose peak height is beyond the double range.
-      {{PeakShape::kGaussian, 0, 1e-320, 0}, 1},
-      {{PeakShape::kLorentzian, 0, 1e-309, 0}, 1},
-      {{PeakShape::kPseudoVoigt, 0, 4e-324, 0.5}, 1},
+      {{PeakShape::kGaussian, 0, 1e-320, 0}, ErrorKind::kOutOfRange, height},
+      {{PeakShape::kLorentzian, 0, 1e-309, 0}, ErrorKind::kOutOfRange, height},
+      {{PeakShape::kPseudoVoigt, 0, 4e-324, 0.5}, ErrorKind::kOutOfRange, height},
   };
   for (const Bad& b : bad) {
-    const PeakResult r = peak(x, b.options);
-    EXPECT_TRUE(r.status.failed());
-    EXPECT_EQ(r.status.ierr, b.code) << r.status.message;
-    EXPECT_TRUE(r.y.empty());
+    const Result<std::vector<double>> r = peak(x, b.options);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.kind(), b.kind) << r.error().message;
+    EXPECT_NE(r.error().message.find(b.words), std::string::npos) << r.error().message;
   }
   // eta is the pseudo-Voigt's alone.
-  EXPECT_TRUE(peak(x, {PeakShape::kGaussian, 0, 1, 7.0}).status.ok());
+  EXPECT_TRUE(peak(x, {PeakShape::kGaussian, 0, 1, 7.0}).ok());
 }
 
 // Unit area makes height times width the same for every width: widths near
@@ -119,12 +126,13 @@ TEST(Peaks, WidthsNearTheEndsOfTheDoubleRange) {
     const double unit_height = value(shape, 0, 0, 1, 0.5);
     for (const double w : {1e-300, 1e-307, 1e300, 1e308}) {
       const std::vector<double> x = {0, w / 2, -w / 2, 1e308, -1e308};
-      const PeakResult r = peak(x, {shape, 0, w, 0.5});
-      ASSERT_TRUE(r.status.ok()) << peak_shape_name(shape) << " W " << w << ": " << r.status.message;
-      for (const double y : r.y) EXPECT_TRUE(std::isfinite(y) && y >= 0) << peak_shape_name(shape) << " W " << w;
-      EXPECT_NEAR(r.y[0] * w / unit_height, 1.0, 1e-12) << peak_shape_name(shape) << " W " << w;
-      EXPECT_NEAR(r.y[1] / r.y[0], 0.5, 1e-12) << peak_shape_name(shape) << " W " << w;
-      EXPECT_NEAR(r.y[2] / r.y[0], 0.5, 1e-12) << peak_shape_name(shape) << " W " << w;
+      const Result<std::vector<double>> res = peak(x, {shape, 0, w, 0.5});
+      ASSERT_TRUE(res.ok()) << peak_shape_name(shape) << " W " << w << ": " << res.error().message;
+      const std::vector<double>& y = *res;
+      for (const double v : y) EXPECT_TRUE(std::isfinite(v) && v >= 0) << peak_shape_name(shape) << " W " << w;
+      EXPECT_NEAR(y[0] * w / unit_height, 1.0, 1e-12) << peak_shape_name(shape) << " W " << w;
+      EXPECT_NEAR(y[1] / y[0], 0.5, 1e-12) << peak_shape_name(shape) << " W " << w;
+      EXPECT_NEAR(y[2] / y[0], 0.5, 1e-12) << peak_shape_name(shape) << " W " << w;
     }
   }
 }

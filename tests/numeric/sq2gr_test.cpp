@@ -51,13 +51,13 @@ TEST(Sq2gr, GaussianShellInClosedForm) {
   const double rho0 = 0.1;
   Sq2grOptions o;
   o.window = Window::kNone;
-  const Sq2grResult res = sq2gr(d.q, d.s, r, rho0, o);
-  ASSERT_TRUE(res.status.ok()) << res.status.message;
-  ASSERT_EQ(res.G.size(), r.size());
+  const Result<PairDistribution> res = sq2gr(d.q, d.s, r, rho0, o);
+  ASSERT_TRUE(res.ok()) << res.error().message;
+  ASSERT_EQ(res->G.size(), r.size());
   for (std::size_t j = 0; j < r.size(); ++j) {
-    EXPECT_NEAR(res.G[j], shell.G(r[j]), 2e-8) << "r " << r[j];
-    EXPECT_NEAR(res.g[j], 1 + shell.G(r[j]) / (4 * M_PI * r[j] * rho0), 2e-8 / (4 * M_PI * r[j] * rho0));
-    EXPECT_EQ(res.sigma_G[j], 0.0);
+    EXPECT_NEAR(res->G[j], shell.G(r[j]), 2e-8) << "r " << r[j];
+    EXPECT_NEAR(res->g[j], 1 + shell.G(r[j]) / (4 * M_PI * r[j] * rho0), 2e-8 / (4 * M_PI * r[j] * rho0));
+    EXPECT_EQ(res->sigma_G[j], 0.0);
   }
 }
 
@@ -68,8 +68,8 @@ TEST(Sq2gr, LorchWindowOverAGridStartingAboveZero) {
   const double q0 = 0.6, qmax = 24.6;
   const Data d = tabulate(shell, q0, 0.01, 2401);
   const std::vector<double> r = r_grid(0.1, 0.37, 60);
-  const Sq2grResult res = sq2gr(d.q, d.s, r, 0.05);
-  ASSERT_TRUE(res.status.ok()) << res.status.message;
+  const Result<PairDistribution> res = sq2gr(d.q, d.s, r, 0.05);
+  ASSERT_TRUE(res.ok()) << res.error().message;
   for (std::size_t j = 0; j < r.size(); ++j) {
     auto integrand = [&](double q) {
       const double x = M_PI * q / qmax;
@@ -80,16 +80,18 @@ TEST(Sq2gr, LorchWindowOverAGridStartingAboveZero) {
     double sum = integrand(q0) + integrand(qmax);
     for (int i = 1; i < panels; ++i) sum += (i % 2 ? 4 : 2) * integrand(q0 + i * h);
     // Filon on a step of 0.01 is good to 2e-8 here, sixteen times better for every halving.
-    EXPECT_NEAR(res.G[j], 2 / M_PI * sum * h / 3, 3e-8) << "r " << r[j];
+    EXPECT_NEAR(res->G[j], 2 / M_PI * sum * h / 3, 3e-8) << "r " << r[j];
   }
   // The window's Qmax is the last Q unless given; one beyond the next step is refused.
   Sq2grOptions o;
   o.qmax = qmax;
-  EXPECT_EQ(sq2gr(d.q, d.s, r, 0.05, o).G, res.G);
+  EXPECT_EQ(sq2gr(d.q, d.s, r, 0.05, o)->G, res->G);
   o.qmax = qmax + 0.015;
-  const Sq2grResult far = sq2gr(d.q, d.s, r, 0.05, o);
-  EXPECT_EQ(far.status.ierr, 8);
-  EXPECT_EQ(far.status.message, "ERROR in moq: Unreasonable value of Qmax");
+  const Result<PairDistribution> far = sq2gr(d.q, d.s, r, 0.05, o);
+  ASSERT_FALSE(far.ok());
+  EXPECT_EQ(far.kind(), ErrorKind::kInvalidArgument);
+  EXPECT_EQ(far.error().message.rfind("Qmax = ", 0), 0u) << far.error().message;
+  EXPECT_NE(far.error().message.find("more than one step beyond the last Q"), std::string::npos);
 }
 
 TEST(Sq2gr, SigmaAgainstMonteCarlo) {
@@ -100,8 +102,8 @@ TEST(Sq2gr, SigmaAgainstMonteCarlo) {
   const std::vector<double> r = {0.3, 1.0, 2.0, 3.7, 6.1};
   Sq2grOptions o;
   o.sigma = sigma;
-  const Sq2grResult exact = sq2gr(d.q, d.s, r, 0.08, o);
-  ASSERT_TRUE(exact.status.ok());
+  const Result<PairDistribution> exact = sq2gr(d.q, d.s, r, 0.08, o);
+  ASSERT_TRUE(exact.ok());
 
   std::mt19937_64 rng(12345);
   std::normal_distribution<double> normal;
@@ -110,18 +112,18 @@ TEST(Sq2gr, SigmaAgainstMonteCarlo) {
   std::vector<double> noisy = d.s;
   for (int t = 0; t < trials; ++t) {
     for (std::size_t i = 0; i < noisy.size(); ++i) noisy[i] = d.s[i] + sigma[i] * normal(rng);
-    const Sq2grResult one = sq2gr(d.q, noisy, r, 0.08);
+    const Result<PairDistribution> one = sq2gr(d.q, noisy, r, 0.08);
     for (std::size_t j = 0; j < r.size(); ++j) {
-      sum[j] += one.G[j];
-      sum2[j] += one.G[j] * one.G[j];
+      sum[j] += one->G[j];
+      sum2[j] += one->G[j] * one->G[j];
     }
   }
   for (std::size_t j = 0; j < r.size(); ++j) {
     const double mean = sum[j] / trials;
     const double sd = std::sqrt(sum2[j] / trials - mean * mean);
     // The spread of a standard deviation from 20000 draws is 0.5 %.
-    EXPECT_NEAR(exact.sigma_G[j] / sd, 1.0, 0.025) << "r " << r[j];
-    EXPECT_NEAR(mean, exact.G[j], 4 * sd / std::sqrt(trials));
+    EXPECT_NEAR(exact->sigma_G[j] / sd, 1.0, 0.025) << "r " << r[j];
+    EXPECT_NEAR(mean, exact->G[j], 4 * sd / std::sqrt(trials));
   }
 }
 
@@ -148,15 +150,15 @@ TEST(Sq2gr, IntegratesOnlyUpToQmax) {
   o.window = Window::kGaussian;
   o.p1 = a;
   o.qmax = qmax;
-  const Sq2grResult res = sq2gr(full.q, full.s, r, 0.1, o);
-  ASSERT_TRUE(res.status.ok()) << res.status.message;
+  const Result<PairDistribution> res = sq2gr(full.q, full.s, r, 0.1, o);
+  ASSERT_TRUE(res.ok()) << res.error().message;
   for (std::size_t j = 0; j < r.size(); ++j) {
     const int panels = 200000;
     const double h = qmax / panels;
     const auto integrand = [&](double q) { return q_s_minus_1(q) * std::exp(-a * a * q * q) * std::sin(q * r[j]); };
     double sum = integrand(0) + integrand(qmax);
     for (int i = 1; i < panels; ++i) sum += (i % 2 ? 4 : 2) * integrand(i * h);
-    EXPECT_NEAR(res.G[j], 2 / M_PI * sum * h / 3, 1e-8) << "r " << r[j];
+    EXPECT_NEAR(res->G[j], 2 / M_PI * sum * h / 3, 1e-8) << "r " << r[j];
   }
 
   for (Window w : {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere}) {
@@ -164,28 +166,30 @@ TEST(Sq2gr, IntegratesOnlyUpToQmax) {
     wo.window = w;
     wo.p1 = w == Window::kGaussian ? a : w == Window::kSphere ? 1.0 : 0.0;
     wo.qmax = qmax;
-    const Sq2grResult longer = sq2gr(full.q, full.s, r, 0.1, wo), shorter = sq2gr(cut.q, cut.s, r, 0.1, wo);
-    ASSERT_TRUE(longer.status.ok()) << window_name(w) << ": " << longer.status.message;
-    for (std::size_t j = 0; j < r.size(); ++j) EXPECT_NEAR(longer.G[j], shorter.G[j], 1e-14) << window_name(w);
+    const Result<PairDistribution> longer = sq2gr(full.q, full.s, r, 0.1, wo),
+                                   shorter = sq2gr(cut.q, cut.s, r, 0.1, wo);
+    ASSERT_TRUE(longer.ok()) << window_name(w) << ": " << longer.error().message;
+    for (std::size_t j = 0; j < r.size(); ++j) EXPECT_NEAR(longer->G[j], shorter->G[j], 1e-14) << window_name(w);
   }
 
   // A Qmax between grid points takes the points below it; an even number of
   // them leaves the last one out, as for data that end there.
   o.qmax = 20.005;
   Data cut_odd{{full.q.begin(), full.q.begin() + 2001}, {full.s.begin(), full.s.begin() + 2001}};
-  EXPECT_EQ(sq2gr(full.q, full.s, r, 0.1, o).G, sq2gr(cut_odd.q, cut_odd.s, r, 0.1, o).G);
+  EXPECT_EQ(sq2gr(full.q, full.s, r, 0.1, o)->G, sq2gr(cut_odd.q, cut_odd.s, r, 0.1, o)->G);
   o.qmax = 20.01;
   Data cut_even{{full.q.begin(), full.q.begin() + 2002}, {full.s.begin(), full.s.begin() + 2002}};
-  const Sq2grResult even = sq2gr(full.q, full.s, r, 0.1, o);
-  EXPECT_EQ(even.status.ierr, 9);
-  EXPECT_NE(even.status.message.find("(2002)"), std::string::npos) << even.status.message;
-  EXPECT_EQ(even.G, sq2gr(cut_even.q, cut_even.s, r, 0.1, o).G);
+  const Result<PairDistribution> even = sq2gr(full.q, full.s, r, 0.1, o);
+  ASSERT_TRUE(even.ok());
+  ASSERT_EQ(even.warnings().size(), 1u);
+  EXPECT_NE(even.warnings()[0].find("(2002)"), std::string::npos) << even.warnings()[0];
+  EXPECT_EQ(even->G, sq2gr(cut_even.q, cut_even.s, r, 0.1, o)->G);
   // Fewer than 3 points up to Qmax.
   o.qmax = 0.015;
-  const Sq2grResult two = sq2gr(full.q, full.s, r, 0.1, o);
-  EXPECT_EQ(two.status.ierr, 2);
-  EXPECT_NE(two.status.message.find("up to Qmax"), std::string::npos) << two.status.message;
-  EXPECT_TRUE(two.G.empty());
+  const Result<PairDistribution> two = sq2gr(full.q, full.s, r, 0.1, o);
+  ASSERT_FALSE(two.ok());
+  EXPECT_EQ(two.kind(), ErrorKind::kInvalidArgument);
+  EXPECT_NE(two.error().message.find("up to Qmax"), std::string::npos) << two.error().message;
 }
 
 TEST(Sq2gr, EvenCountLeavesTheLastPointOut) {
@@ -193,14 +197,14 @@ TEST(Sq2gr, EvenCountLeavesTheLastPointOut) {
   const Data even = tabulate(shell, 0.0, 0.05, 400);
   const Data odd{{even.q.begin(), even.q.end() - 1}, {even.s.begin(), even.s.end() - 1}};
   const std::vector<double> r = r_grid(0.5, 0.5, 20);
-  const Sq2grResult a = sq2gr(even.q, even.s, r, 0.1), b = sq2gr(odd.q, odd.s, r, 0.1);
-  EXPECT_TRUE(a.status.warned());
-  EXPECT_EQ(a.status.ierr, 9);
-  EXPECT_NE(a.status.message.find("(400)"), std::string::npos) << a.status.message;
-  EXPECT_NE(a.status.message.find("Q = 19.95"), std::string::npos) << a.status.message;
-  ASSERT_TRUE(b.status.ok());
-  EXPECT_EQ(a.G, b.G);
-  EXPECT_EQ(a.g, b.g);
+  const Result<PairDistribution> a = sq2gr(even.q, even.s, r, 0.1), b = sq2gr(odd.q, odd.s, r, 0.1);
+  ASSERT_TRUE(a.ok());
+  ASSERT_EQ(a.warnings().size(), 1u);
+  EXPECT_EQ(a.warnings()[0], "an even number of points (400): the last one, Q = 19.95, is left out");
+  ASSERT_TRUE(b.ok());
+  EXPECT_TRUE(b.warnings().empty());
+  EXPECT_EQ(a->G, b->G);
+  EXPECT_EQ(a->g, b->g);
 }
 
 TEST(Sq2gr, RefusesWhatItCannotTransform) {
@@ -214,31 +218,33 @@ TEST(Sq2gr, RefusesWhatItCannotTransform) {
   wrong_sigma.sigma = three;
   struct Case {
     const char* what;
-    Sq2grResult result;
-    int code;
+    Result<PairDistribution> result;
+    ErrorKind kind;
     const char* names;
   };
   const Case cases[] = {
-      {"unequal steps", sq2gr(bent, s, r, 0.1), 5, "Q(4) = 0.32"},
-      {"too few", sq2gr(short_q, short_s, r, 0.1), 2, "at least 3"},
-      {"r = 0", sq2gr(q, s, zero_r, 0.1), 6, "r(2) = 0"},
-      {"r < 0", sq2gr(q, s, minus_r, 0.1), 6, "r(1) = -1"},
-      {"r infinite", sq2gr(q, s, infinite_r, 0.1), 6, "r(1) = inf"},
-      {"falling Q", sq2gr(falling, s, r, 0.1), 4, "increase"},
-      {"negative Q", sq2gr(negative, s, r, 0.1), 3, "Q(1) = -0.2"},
-      {"S too short", sq2gr(q, three, r, 0.1), 1, "(5 and 3)"},
-      {"sigma too short", sq2gr(q, s, r, 0.1, wrong_sigma), 1, "sigma"},
-      {"no density", sq2gr(q, s, r, 0.0), 7, "rho0"},
-      {"window", sq2gr(q, s, r, 0.1, gaussian), 8, "ERROR in moq: Unacceptable parameter value"},
+      {"unequal steps", sq2gr(bent, s, r, 0.1), ErrorKind::kInvalidArgument, "Q(4) = 0.32"},
+      {"too few", sq2gr(short_q, short_s, r, 0.1), ErrorKind::kInvalidArgument,
+       "at least 3 Q values are needed, not 2"},
+      {"r = 0", sq2gr(q, s, zero_r, 0.1), ErrorKind::kInvalidArgument, "r(2) = 0"},
+      {"r < 0", sq2gr(q, s, minus_r, 0.1), ErrorKind::kInvalidArgument, "r(1) = -1"},
+      {"r infinite", sq2gr(q, s, infinite_r, 0.1), ErrorKind::kInvalidArgument, "r(1) = inf"},
+      {"falling Q", sq2gr(falling, s, r, 0.1), ErrorKind::kInvalidArgument, "increase"},
+      {"negative Q", sq2gr(negative, s, r, 0.1), ErrorKind::kInvalidArgument, "Q(1) = -0.2"},
+      {"S too short", sq2gr(q, three, r, 0.1), ErrorKind::kInvalidArgument, "(5 and 3)"},
+      {"sigma too short", sq2gr(q, s, r, 0.1, wrong_sigma), ErrorKind::kInvalidArgument, "sigma"},
+      {"no density", sq2gr(q, s, r, 0.0), ErrorKind::kInvalidArgument, "rho0"},
+      {"window", sq2gr(q, s, r, 0.1, gaussian), ErrorKind::kInvalidArgument, "the Gaussian window needs a p1"},
       // 4 pi r rho0 so small that G / (4 pi r rho0) overflows: g would be inf.
-      {"tiny density", sq2gr(q, s, r, 1e-320), 10, "g(r) at r = 1"},
-      {"tiny density and r", sq2gr(q, s, std::vector<double>{1e-300}, 1e-30), 10, "r = 1e-300"},
+      {"tiny density", sq2gr(q, s, r, 1e-320), ErrorKind::kOutOfRange, "g(r) at r = 1"},
+      {"tiny density and r", sq2gr(q, s, std::vector<double>{1e-300}, 1e-30), ErrorKind::kOutOfRange, "r = 1e-300"},
   };
   for (const Case& c : cases) {
-    EXPECT_TRUE(c.result.status.failed()) << c.what;
-    EXPECT_EQ(c.result.status.ierr, c.code) << c.what;
-    EXPECT_NE(c.result.status.message.find(c.names), std::string::npos) << c.what << ": " << c.result.status.message;
-    EXPECT_TRUE(c.result.G.empty()) << c.what;
+    ASSERT_FALSE(c.result.ok()) << c.what;
+    EXPECT_EQ(c.result.kind(), c.kind) << c.what;
+    EXPECT_NE(c.result.error().message.find(c.names), std::string::npos) << c.what << ": " << c.result.error().message;
+    // Whole messages, without a routine's name in front.
+    EXPECT_NE(c.result.error().message.rfind("sq2gr", 0), 0u) << c.what << ": " << c.result.error().message;
   }
 }
 

@@ -36,9 +36,10 @@ std::vector<double> model_sq(std::span<const double> q, double rho0, std::span<c
     r.push_back(x);
     h.push_back(x * (g - 1.0));
   }
-  const FilonResult f = filon_ft(r, h, q, {{}, false});
+  const Result<FilonTransform> f = filon_ft(r, h, q, {{}, false});
+  EXPECT_TRUE(f.ok());
   std::vector<double> s(q.size());
-  for (std::size_t i = 0; i < q.size(); ++i) s[i] = 1.0 + 4.0 * kPi * rho0 / q[i] * f.integral[i];
+  for (std::size_t i = 0; i < q.size(); ++i) s[i] = 1.0 + 4.0 * kPi * rho0 / q[i] * f->integral[i];
   return s;
 }
 

@@ -1,13 +1,14 @@
 """talvo.filon_ft, modification, sq2gr and peak: closed-form integrals and
 windows, and the numbers of talvo-tools."""
 import math
+import subprocess
 import warnings
 
 import numpy as np
 import pytest
 
 import talvo
-from conftest import rows, run_tools
+from conftest import rows, run_tools, tools_path
 
 
 def text_of(*columns):
@@ -97,13 +98,54 @@ def test_modification_windows():
         ([0.0, 1.0, 2.0], "hann", {}, 'window "hann"'),
         ([0.0, 1.0, 2.0], "lorch", {"qmax": -1.0}, "Qmax"),
         ([0.0, 1.0, 2.0], "lorch", {"qmax": math.nan}, "Qmax"),
-        ([0.0], "lorch", {"qmax": 1.0}, "Too few Q values"),
-        ([0.0, 1.0, 2.0], "sphere", {"qmax": 2.0, "p1": 7.0}, "parameter"),
+        ([0.0], "lorch", {"qmax": 1.0}, "too few Q values"),
+        ([0.0, 1.0, 2.0], "sphere", {"qmax": 2.0, "p1": 7.0}, "sub-option"),
+        ([0.0, -1e300, 2.0], "quadratic", {"qmax": 2.0}, r"Q\(2\) = -1e\+300"),
+        ([0.0, math.inf, 2.0], "none", {}, r"Q\(2\) = inf"),
     ],
 )
 def test_modification_bad_input(q, window, kwargs, message):
-    with pytest.raises(ValueError, match=message):
+    with pytest.raises(ValueError, match=message) as e:
         talvo.modification(q, window, **kwargs)
+    assert "moq" not in str(e.value)
+
+
+def tools_failure(*args, stdin=None):
+    """talvo-tools' message of a failed command, which must exit 1."""
+    r = subprocess.run([tools_path(), *map(str, args)], input=stdin, capture_output=True, text=True)
+    assert r.returncode == 1 and r.stdout == "", f"talvo-tools {' '.join(map(str, args))}: {r.returncode} {r.stderr}"
+    return r.stderr
+
+
+# The same bad input gives the same words from talvo-tools and from Python:
+# the library's message, which talvo-tools prints after "talvo-tools COMMAND: ".
+@pytest.mark.parametrize(
+    "tools_args,stdin,call",
+    [
+        (["moq", "--option", "3", "--qmax", "2"], "0\n-1e300\n2\n",
+         lambda: talvo.modification([0.0, -1e300, 2.0], "quadratic", 2.0)),
+        (["moq", "--option", "1", "--qmax", "50"], "0\n1\n2\n",
+         lambda: talvo.modification([0.0, 1.0, 2.0], "lorch", 50.0)),
+        (["moq", "--option", "4", "--qmax", "2", "--p1", "1e200"], "0\n1\n2\n",
+         lambda: talvo.modification([0.0, 1.0, 2.0], "gaussian", 2.0, p1=1e200)),
+        (["moq", "--option", "5", "--qmax", "2", "--p1", "0.4"], "0\n1\n2\n",
+         lambda: talvo.modification([0.0, 1.0, 2.0], "sphere", 2.0, p1=0.4)),
+        (["filon", "--k", "1:2:1"], "0 1\n1 1\n2.5 1\n",
+         lambda: talvo.filon_ft([0.0, 1.0, 2.5], [1.0, 1.0, 1.0], [1.0, 2.0])),
+        (["sq2gr", "-", "--rho0", "0.1", "--r", "1:2:1"], "0 1\n0.1 1.1\n0.25 1.2\n0.3 1.1\n0.4 1\n",
+         lambda: talvo.sq2gr([0.0, 0.1, 0.25, 0.3, 0.4], [1.0, 1.1, 1.2, 1.1, 1.0], [1.0, 2.0], 0.1)),
+        (["sq2gr", "-", "--rho0", "0.1", "--r", "1:2:1", "--window", "gaussian"], "0 1\n1 1.1\n2 1\n",
+         lambda: talvo.sq2gr([0.0, 1.0, 2.0], [1.0, 1.1, 1.0], [1.0, 2.0], 0.1, window="gaussian")),
+        (["peak", "gaussian", "--center", "0", "--fwhm", "0", "--x", "0:1:1"], None,
+         lambda: talvo.peak([0.0, 1.0], "gaussian", 0.0, 0.0)),
+    ],
+    ids=["moq negative Q", "moq Qmax", "moq gaussian p1", "moq sphere p1", "filon steps", "sq2gr steps",
+         "sq2gr window", "peak width"],
+)
+def test_same_words_as_the_tools(tools_args, stdin, call):
+    with pytest.raises(talvo.TalvoValueError) as e:
+        call()
+    assert tools_failure(*tools_args, stdin=stdin) == f"talvo-tools {tools_args[0]}: {e.value}\n"
 
 
 # S(Q) - 1 = exp(-a Q^2) has G(r) = (2/pi) sqrt(pi) r / (4 a^1.5) exp(-r^2 / 4a).

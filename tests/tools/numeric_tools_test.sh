@@ -85,7 +85,7 @@ printf '0 1\n0.1 1.1\n0.2 x\n' >"$tmp/text.sq"
 run "sq2gr bad number" 1 "line 3: not a number: x" -- "$tools" sq2gr "$tmp/text.sq" --rho0 0.1 --r 1:2:1
 run "sq2gr missing file" 1 "cannot open" -- "$tools" sq2gr "$tmp/none.sq" --rho0 0.1 --r 1:2:1
 run "sq2gr unknown window" 2 "unknown window: hann" -- "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window hann
-run "sq2gr window parameter" 1 "Unacceptable parameter value" -- \
+run "sq2gr window parameter" 1 "sq2gr: the Gaussian window needs a p1" -- \
   "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window gaussian
 
 # filon: the integral of 1 over [0, 2] with k = 1 is 1 - cos 2; with sigma 0.1 on each point
@@ -139,12 +139,17 @@ for opt in "1" "2" "3" "4 --p1 0.05" "5 --p1 1" "5 --p1 2 --p2 0.3" "5 --p1 3"; 
 done
 # Window parameters whose window would be NaN are refused, by the routine or as not numbers.
 for opt in "4 --p1 1e200" "4 --p1 1e-200" "5 --p1 1e200" "5 --p1 2 --p2 1e307"; do
-  run "moq option $opt" 1 "Unacceptable parameter value" -- \
+  run "moq option $opt" 1 "^talvo-tools moq: the .* window.* not p[12] = " -- \
     bash -c "printf '0\n10\n20\n' | '$tools' moq --option $opt --qmax 20"
 done
-run "moq Qmax 1e-320" 1 "Unreasonable value of Qmax" -- bash -c "printf '0\n10\n' | '$tools' moq --option 1 --qmax 1e-320"
+run "moq Qmax 1e-320" 1 "is too small: pi / Qmax passes the double range" -- bash -c "printf '0\n10\n' | '$tools' moq --option 1 --qmax 1e-320"
+# Q is a magnitude: a negative one, even far below 0, is refused, never a window of -inf.
+run "moq Q -1e300" 1 "^talvo-tools moq: Q must be a finite number at or above 0: Q(2) = -1e+300$" -- \
+  bash -c "printf '0\n-1e300\n20\n' | '$tools' moq --option 3 --qmax 20"
+[ -z "$out" ] || say "moq Q -1e300 printed rows: $out"
+run "moq unknown option" 1 "unknown option 9: give 1 (Lorch)" -- bash -c "printf '0\n10\n' | '$tools' moq --option 9 --qmax 10"
 run "moq p1 NaN" 2 "not a number: nan" -- bash -c "printf '0\n10\n' | '$tools' moq --option 4 --p1 nan --qmax 10"
-run "sq2gr gaussian p1 1e200" 1 "Unacceptable parameter value" -- \
+run "sq2gr gaussian p1 1e200" 1 "needs a p1 whose square is a finite number above 0, not p1 = 1e+200" -- \
   "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window gaussian --p1 1e200
 
 # sq2gr integrates only up to Qmax. Q (S(Q) - 1) = sin(2Q) / 2 on a grid to Q = 30, Gaussian window
