@@ -294,14 +294,48 @@ int run_pdf(const Args& a) {
     }
   }
 
+  if (!s.has("output") && dense) {
+    outputs.emplace_back("gofr");
+    outputs.emplace_back("rdf");
+  }
+  std::string prefix = s.prefix;
+  if (prefix.empty()) {
+    const std::size_t slash = s.input.rfind('/');
+    const std::size_t dot = s.input.rfind('.');
+    prefix = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? s.input.substr(0, dot) : s.input;
+  }
+  // The files to write: none may be an input, and each name must be free for a
+  // file, so that a run either writes every one or fails before it replaces any.
+  std::vector<std::string> destinations;
+  for (const std::string& kind : outputs) destinations.push_back(prefix + "." + kind);
+  if (s.has("plot")) {
+    const std::string plot = *s.get("plot");
+    if (plot.size() < 5 || plot.compare(plot.size() - 4, 4, ".svg") != 0)
+      throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + plot};
+    destinations.push_back(plot);
+  }
+  std::vector<std::pair<std::string, std::string>> inputs = {{"the input", s.input}};
+  if (s.has("background")) inputs.emplace_back("the background", *s.get("background"));
+  if (a.get("--config")) inputs.emplace_back("the --config file", *a.get("--config"));
+  const auto same_file = [](const std::string& x, const std::string& y) {
+    std::error_code e1, e2;
+    if (fs::equivalent(x, y, e1)) return true;
+    return fs::weakly_canonical(x, e1) == fs::weakly_canonical(y, e2) && !e1 && !e2;
+  };
+  for (const std::string& d : destinations) {
+    for (const auto& [what, path] : inputs)
+      if (same_file(d, path))
+        throw InputError{"the output " + d + " would replace " + what + ": give another -o PREFIX or --plot"};
+    std::error_code ec;
+    const fs::file_status st = fs::status(d, ec);
+    if (fs::exists(st) && !fs::is_regular_file(st))
+      throw InputError{"cannot write " + d + ": " + (fs::is_directory(st) ? "it is a folder" : "it is not a regular file")};
+  }
+
   const Result<pdf::Reduction> red = pdf::reduce(*sample, background ? &*background : nullptr, bg_scale, o);
   if (!red.ok()) throw InputError{red.error().message};
   for (const std::string& w : red.warnings()) warnings.push_back(w);
   const pdf::Reduction& r = *red;
-  if (!s.has("output") && r.number_density) {
-    outputs.emplace_back("gofr");
-    outputs.emplace_back("rdf");
-  }
   for (const std::string& kind : outputs)
     if ((kind == "gofr" || kind == "rdf") && !r.number_density)
       throw InputError{"--output " + kind +
@@ -366,43 +400,6 @@ int run_pdf(const Args& a) {
   std::string removed;
   for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
   notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));
-
-  std::string prefix = s.prefix;
-  if (prefix.empty()) {
-    const std::size_t slash = s.input.rfind('/');
-    const std::size_t dot = s.input.rfind('.');
-    prefix = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? s.input.substr(0, dot) : s.input;
-  }
-  // The files to write: none may be another (an input, or each other), and each name must be free for a
-  // file, so that a run either writes every one or fails before it replaces any.
-  std::vector<std::string> destinations;
-  for (const std::string& kind : outputs) destinations.push_back(prefix + "." + kind);
-  if (s.has("plot")) {
-    const std::string plot = *s.get("plot");
-    if (plot.size() < 5 || plot.compare(plot.size() - 4, 4, ".svg") != 0)
-      throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + plot};
-    destinations.push_back(plot);
-  }
-  std::vector<std::pair<std::string, std::string>> inputs = {{"the input", s.input}};
-  if (s.has("background")) inputs.emplace_back("the background", *s.get("background"));
-  if (a.get("--config")) inputs.emplace_back("the --config file", *a.get("--config"));
-  const auto same_file = [](const std::string& x, const std::string& y) {
-    std::error_code e1, e2;
-    if (fs::equivalent(x, y, e1)) return true;
-    return fs::weakly_canonical(x, e1) == fs::weakly_canonical(y, e2) && !e1 && !e2;
-  };
-  for (std::size_t i = 0; i < destinations.size(); ++i) {
-    const std::string& d = destinations[i];
-    for (const auto& [what, path] : inputs)
-      if (same_file(d, path))
-        throw InputError{"the output " + d + " would replace " + what + ": give another -o PREFIX or --plot"};
-    for (std::size_t j = 0; j < i; ++j)
-      if (same_file(d, destinations[j])) throw InputError{"two outputs would both be written to " + d};
-    std::error_code ec;
-    const fs::file_status st = fs::status(d, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st))
-      throw InputError{"cannot write " + d + ": " + (fs::is_directory(st) ? "it is a folder" : "it is not a regular file")};
-  }
 
   // Every file is complete before any takes its name. One buffer holds each file's text in turn: fresh
   // memory for each would cost more in page faults than the formatting.

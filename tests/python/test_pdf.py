@@ -72,13 +72,29 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"wavelength": 0.7, "anode": "Mo"}, ValueError, "not both"),
         ({"anode": "Qq"}, ValueError, "Qq"),
         ({"nonsense": 1}, TypeError, "nonsense"),
-        ({"mono_beam": "sideways"}, ValueError, "mono_beam must be diffracted or incident"),
+        ({"monochromator": "HOPG", "mono_beam": "sideways"}, ValueError, "mono_beam must be diffracted or incident"),
         ({"monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, ValueError, "diffracted beam"),
         ({"monochromator": "HOPG", "ruland": 0.05}, ValueError, "Ruland window .* is not available"),
+        # Options that would be ignored, or contradict each other, are refused as the command refuses them.
+        ({"density": None, "geometry": "capillary"}, ValueError, "geometry belongs to mode physical"),
+        ({"rpoly": 1.0}, ValueError, "rpoly belongs to mode adhoc"),
+        ({"mono_crystal": "perfect"}, ValueError, "mono_crystal belongs to monochromator"),
+        ({"geometry": "capillary", "mu_r": 1.0, "thickness": 0.05}, ValueError, "not both"),
+        ({"scan": 1}, ValueError, "scan belongs to XRDML input"),
+        ({"bg_scale": 2.0}, ValueError, "background scale needs a background"),
+        ({"monochromator": "HOPG", "polarization": 0.3}, ValueError, "polarisation fraction is for a polarised source"),
+        ({"rmin_iterate": 1e5}, ValueError, "rmin-iterate must lie between 0 and the r grid's end"),
+        ({"r": "0:10:0.1"}, TypeError, "r must be a sequence of three numbers"),
+        ({"breit_dirac": 2.5}, TypeError, "breit_dirac must be a whole number"),
     ],
 )
 def test_pdf_bad_options(kwargs, error, message):
-    base = {"format": "twotheta"} if "anode" in kwargs else {"format": "twotheta", "wavelength": 0.71303}
+    base = {"format": "twotheta", "density": 5.68}
+    if "anode" not in kwargs:
+        base["wavelength"] = 0.71303
+    base.update(kwargs)
+    kwargs = {k: v for k, v in base.items() if v is not None}
+    base = {}
     with pytest.raises(error, match=message):
         talvo.pdf(str(LAB / "zro2_mo.xy"), "ZrO2", **base, **kwargs)
 

@@ -107,6 +107,27 @@ check_fails 2 "--ruland belongs to a monochromator in the diffracted beam" "${z[
   --monochromator HOPG --mono-beam incident --ruland 0.05
 check_fails 1 "Ruland window of a diffracted-beam monochromator is not available" "${z[@]}" --wavelength 0.71073 \
   --monochromator HOPG --ruland 0.05
+check_fails 2 "--geometry belongs to --mode physical" ../zro2_mo.xy --composition ZrO2 --wavelength 0.71 \
+  --geometry capillary
+check_fails 2 "--rpoly belongs to --mode adhoc" "${z[@]}" --wavelength 0.71 --rpoly 1
+check_fails 2 "--mono-crystal belongs to --monochromator NAME" "${z[@]}" --wavelength 0.71 --mono-crystal perfect
+check_fails 2 "give --thickness (mu from the composition) or --mu-r/--mu-t, not both" "${z[@]}" --wavelength 0.71 \
+  --thickness 0.05
+check_fails 1 "background scale must be a finite number of 0 or above" "${z[@]}" --wavelength 0.71 \
+  --background ../zro2_mo.xy --bg-scale -1
+check_fails 1 "rmin-iterate must lie between 0 and the r grid's end" "${z[@]}" --wavelength 0.71 --rmin-iterate 1e5
+check_fails 2 "--plot writes an SVG picture" "${z[@]}" --wavelength 0.71 --plot p.png
+# No output may replace an input or another output, and a folder in the way stops the run before any file.
+cp ../zro2_mo.xy ../pat.iq
+check_fails 1 "would replace the input" ../pat.iq --composition ZrO2 --density 5.68 --geometry capillary \
+  --mu-r 1.25 --wavelength 0.71
+cmp -s ../pat.iq ../zro2_mo.xy || bad "the input pat.iq was changed"
+check_fails 1 "would replace the background" "${z[@]}" --wavelength 0.71 --background ../pat.iq -o ../pat
+rm ../pat.iq
+mkdir ../d.gr
+check_fails 1 "cannot write ../d.gr: it is a folder" "${z[@]}" --wavelength 0.71 -o ../d
+ls ../d.* 2>/dev/null | grep -q . && bad "beside a folder in the way, $(ls ../d.*) were written"
+rmdir ../d.gr
 cd ..
 
 # The background's grid must cover the sample's.
