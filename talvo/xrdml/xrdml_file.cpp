@@ -10,6 +10,10 @@
 #include <new>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/file_bytes.hpp"
@@ -118,6 +122,49 @@ bool same(std::string_view s, const char (&literal)[N]) {
   return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
 }
 
+// Eight bytes at a time: the high bit of each byte of w below n (n at most
+// 0x80), or equal to c. Only the lowest flag is sure (a borrow may flag a
+// byte above it), which is all a search needs.
+constexpr std::uint64_t kEachByte = 0x0101010101010101u, kHighBits = 0x8080808080808080u;
+std::uint64_t bytes_below(std::uint64_t w, std::uint8_t n) { return (w - kEachByte * n) & ~w & kHighBits; }
+std::uint64_t bytes_equal(std::uint64_t w, char c) { return bytes_below(w ^ (kEachByte * static_cast<std::uint8_t>(c)), 1); }
+
+// The first c from q (end when none): mostly a few bytes on, so the first
+// sixteen are looked at in line, eight at a time, before memchr.
+const char* find_byte(const char* q, const char* end, char c) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (int k = 0; k < 2 && end - q >= 8; ++k, q += 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, q, 8);
+      if (const std::uint64_t found = bytes_equal(w, c)) return q + std::countr_zero(found) / 8;
+    }
+  }
+  const void* at = std::memchr(q, c, static_cast<std::size_t>(end - q));
+  return at ? static_cast<const char*>(at) : end;
+}
+
+// The first byte from q whose class is one of `stops` (end when none), and
+// in `colon` whether a ':' comes before it. Tag and attribute names end at
+// a blank, '>', '/' or '=': those and the other bytes up to ' ' are found
+// eight at a time, then told apart by their class.
+const char* name_end(const char* q, const char* end, std::uint8_t stops, bool& colon) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - q >= 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, q, 8);
+      const std::uint64_t found = bytes_below(w, 0x21) | bytes_equal(w, '>') | bytes_equal(w, '/') | bytes_equal(w, '=');
+      const int i = found ? std::countr_zero(found) / 8 : 8;
+      // A flagged ':' below i is a ':' (a false flag lies above a true one).
+      if (bytes_equal(w, ':') & (i == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * i)) - 1)) colon = true;
+      if (i < 8 && is(q[i], stops)) return q + i;
+      q += i < 8 ? i + 1 : 8;
+    }
+  }
+  for (; q != end && !is(*q, stops); ++q)
+    if (*q == ':') colon = true;
+  return q;
+}
+
 std::string_view local_name(std::string_view name) {
   const auto colon = name.rfind(':');
   return colon == std::string_view::npos ? name : name.substr(colon + 1);
@@ -189,6 +236,27 @@ std::size_t count_words(const char* p, std::size_t n, bool& ink_before) {
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu, kAdd = 0x5F5F5F5F5F5F5F5Fu, kHigh = 0x8080808080808080u;
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   std::size_t words = 0, i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: 0xFF for each byte above ' ' (compared
+  // unsigned), a word starting where such a byte follows one that is not;
+  // the starts are summed per byte (at most 255 rounds) then across.
+  {
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80)), space = _mm_set1_epi8(static_cast<char>(' ' ^ 0x80));
+    __m128i last = ink_before ? _mm_cvtsi32_si128(0xFF) : _mm_setzero_si128();  // the byte before, in byte 0
+    while (i + 16 <= n) {
+      __m128i sums = _mm_setzero_si128();
+      for (int round = 0; round < 255 && i + 16 <= n; ++round, i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i inked = _mm_cmpgt_epi8(_mm_xor_si128(v, flip), space);
+        sums = _mm_sub_epi8(sums, _mm_andnot_si128(_mm_or_si128(_mm_slli_si128(inked, 1), last), inked));
+        last = _mm_srli_si128(inked, 15);
+      }
+      const __m128i total = _mm_sad_epu8(sums, _mm_setzero_si128());
+      words += static_cast<std::size_t>(_mm_cvtsi128_si32(total) + _mm_extract_epi16(total, 4));
+    }
+    ink_before = _mm_cvtsi128_si32(last) != 0;
+  }
+#endif
   if constexpr (std::endian::native == std::endian::little) {
     std::uint64_t before = ink_before ? 0x80 : 0;  // the last byte's flag, at bit 7
     for (; i + 8 <= n; i += 8) {
@@ -251,6 +319,13 @@ class FileSource {
   }
 
   bool at_end() const { return offset_ == size_; }
+
+  // Whether a refill from `from` would bring more of the file into the
+  // buffer without growing it: what is kept fits in half of it, and does not
+  // start it already.
+  bool refill_helps(const char* from, const char* end) const {
+    return !at_end() && from != buffer_.get() && static_cast<std::size_t>(end - from) <= capacity_ / 2;
+  }
 
   // The words from the current offset up to the next '<' of the file (or its
   // end), read ahead without moving on; ink_before as for count_words.
@@ -350,13 +425,8 @@ class Parser {
         if (field_ != Field::kNone) {
           read_numbers();
         } else {
-          // Mostly a few blanks to the next tag: looked at in line first.
-          const char* q = p_;
-          for (const char* stop = p_ + std::min<std::ptrdiff_t>(16, end_ - p_); q != stop && *q != '<';) ++q;
-          if (q != end_ && *q != '<') {
-            const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
-            q = lt ? static_cast<const char*>(lt) : end_;
-          }
+          // Mostly a few blanks to the next tag.
+          const char* q = find_byte(p_, end_, '<');
           if (open_.empty()) text_outside(q);
           p_ = q;
         }
@@ -456,8 +526,8 @@ class Parser {
   }
 
   void end_tag(const char* n) {
-    const char* q = n;
-    while (q != end_ && !is(*q, kBlank | kGt)) ++q;
+    bool colon = false;
+    const char* q = name_end(n, end_, kBlank | kGt, colon);
     const std::string_view name(n, static_cast<std::size_t>(q - n));
     skip_spaces(q);
     if (q == end_) truncated();
@@ -467,8 +537,8 @@ class Parser {
   }
 
   void start_tag(const char* n) {
-    const char* q = n;
-    while (q != end_ && !is(*q, kBlank | kGt | kSlash)) ++q;
+    bool colon = false;
+    const char* q = name_end(n, end_, kBlank | kGt | kSlash, colon);
     const std::string_view name(n, static_cast<std::size_t>(q - n));
     if (name.empty()) malformed("'<' is not followed by a tag name");
     attributes_.clear();
@@ -488,7 +558,8 @@ class Parser {
         break;
       }
       const char* a = q;
-      while (q != end_ && !is(*q, kBlank | kEquals | kGt | kSlash)) ++q;
+      bool prefixed = false;
+      q = name_end(q, end_, kBlank | kEquals | kGt | kSlash, prefixed);
       const std::string_view attribute(a, static_cast<std::size_t>(q - a));
       skip_spaces(q);
       if (q == end_) truncated();
@@ -500,14 +571,13 @@ class Parser {
       if (quote != '"' && quote != '\'')
         malformed("an attribute value without quotes in the tag <" + shown(name) + ">");
       ++q;
-      const void* close = std::memchr(q, quote, static_cast<std::size_t>(end_ - q));
-      if (!close) truncated();
-      const auto* c = static_cast<const char*>(close);
-      attributes_.push_back({local_name(attribute), std::string_view(q, static_cast<std::size_t>(c - q))});
+      const char* c = find_byte(q, end_, quote);
+      if (c == end_) truncated();
+      attributes_.push_back({prefixed ? local_name(attribute) : attribute, std::string_view(q, static_cast<std::size_t>(c - q))});
       q = c + 1;
     }
     p_ = q;
-    start_element(name);
+    start_element(name, colon ? local_name(name) : name);
     if (empty) end_element(name);
   }
 
@@ -518,8 +588,8 @@ class Parser {
     return {};
   }
 
-  void start_element(std::string_view raw) {
-    const std::string_view name = local_name(raw);
+  // raw: the name as written; name: without its namespace prefix.
+  void start_element(std::string_view raw, std::string_view name) {
     if (root_closed_) malformed("a second measurement <" + shown(raw) + "> after </" + shown(root_name_) + ">");
     if (!root_seen_) {
       root_seen_ = true;
@@ -545,6 +615,8 @@ class Parser {
       scan_depth_ = depth;
       scan_ = XrdmlScan{};
       scan_.number = static_cast<int>(file_.scans.size()) + 1;
+      // The scans of a file mostly give the same axes as the one before.
+      if (!file_.scans.empty()) scan_.axes.reserve(file_.scans.back().axes.size());
       scan_.scan_axis = attribute("scanAxis");
       counts_.clear();
       have_intensities_ = have_counts_ = have_attenuation_ = have_times_ = false;
@@ -592,20 +664,22 @@ class Parser {
     given = true;
     field_ = f;
     target_ = &into;
-    // Room for exactly the numbers up to the next '<', counted before any is
-    // converted: no growing, no copies, and no memory taken beyond the result.
-    into.reserve(into.size() + words_ahead(p_));
+    counted_ = false;  // the list is sized when its numbers are first read
   }
 
-  // The blank-separated words from q up to the next '<' (or the end), read
-  // ahead in the file where the buffer ends before.
-  std::size_t words_ahead(const char* q) const {
-    const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
+  // Room for exactly the numbers up to the next '<', counted before any is
+  // converted: no growing, no copies, and no memory taken beyond the result.
+  // When the buffer ends before the '<' it is refilled first if that brings
+  // the rest in; a list longer than that is counted by reading ahead.
+  void size_list() {
+    const void* lt = std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_));
+    if (!lt && !at_end_ && source_->refill_helps(p_, end_)) throw NeedMore{};
     const char* stop = lt ? static_cast<const char*>(lt) : end_;
     bool ink_before = false;
-    std::size_t words = count_words(q, static_cast<std::size_t>(stop - q), ink_before);
+    std::size_t words = count_words(p_, static_cast<std::size_t>(stop - p_), ink_before);
     if (!lt && !at_end_) words += source_->words_ahead(ink_before);
-    return words;
+    target_->reserve(target_->size() + words);
+    counted_ = true;
   }
 
   void end_element(std::string_view raw) {
@@ -703,6 +777,7 @@ class Parser {
 
   // The numbers up to the next '<', appended to the element's list.
   void read_numbers() {
+    if (!counted_) size_list();
     const char* p = p_;
     std::vector<double>& out = *target_;
     const bool negative_allowed = signed_field();
@@ -791,6 +866,7 @@ class Parser {
       fail(6, scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
     field_ = Field::kNone;
     target_ = nullptr;
+    counted_ = true;
     if (!single_value(f)) return;
     const double v = single_.front();
     switch (f) {
@@ -897,6 +973,7 @@ class Parser {
 
   Field field_ = Field::kNone;  // the numeric element being read
   std::vector<double>* target_ = nullptr;
+  bool counted_ = true;  // target_ has room for the numbers of its element
   std::vector<double> single_;
 };
 
