@@ -9,7 +9,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/xrdml/file_bytes.hpp"
+#include "talvo/xrdml/detail/file_bytes.hpp"
 
 namespace talvo {
 

@@ -1,0 +1,154 @@
+#include <cmath>
+#include <new>
+#include <stdexcept>
+
+#include "talvo/text/quote.hpp"
+#include "talvo/text/words.hpp"
+#include "talvo/xrdml/xrdml_file.hpp"
+
+namespace talvo {
+
+bool XrdmlAxis::varies() const {
+  switch (form) {
+    case XrdmlPositions::kCommon:
+      return false;
+    case XrdmlPositions::kRange:
+      return start != end;
+    case XrdmlPositions::kList:
+      for (double v : list)
+        if (v != list.front()) return true;
+      return false;
+  }
+  return false;
+}
+
+double XrdmlAxis::position(std::size_t j, std::size_t points) const {
+  switch (form) {
+    case XrdmlPositions::kCommon:
+      return start;
+    case XrdmlPositions::kRange:
+      // The last point lies exactly on the end position, however the steps round.
+      if (points < 2) return start;
+      if (j + 1 == points) return end;
+      return start + static_cast<double>(j) * ((end - start) / static_cast<double>(points - 1));
+    case XrdmlPositions::kList:
+      return list[j];
+  }
+  return start;
+}
+
+const XrdmlAxis* XrdmlScan::axis(std::string_view name) const {
+  for (const XrdmlAxis& a : axes)
+    if (equal_case_blind(a.name, name)) return &a;
+  return nullptr;
+}
+
+const XrdmlAxis& XrdmlScan::x_axis() const {
+  const XrdmlAxis* two_theta = axis("2Theta");
+  if (two_theta && two_theta->varies()) return *two_theta;
+  const XrdmlAxis* own = axis(scan_axis);
+  if (own && own->varies()) return *own;
+  for (const XrdmlAxis& a : axes)
+    if (a.varies()) return a;
+  if (two_theta) return *two_theta;
+  return own ? *own : axes.front();
+}
+
+std::vector<std::pair<std::string, double>> XrdmlScan::fixed_axes() const {
+  std::vector<std::pair<std::string, double>> fixed;
+  for (const XrdmlAxis& a : axes) {
+    if (a.varies() || (a.form == XrdmlPositions::kList && a.list.empty())) continue;
+    fixed.emplace_back(a.name, a.form == XrdmlPositions::kList ? a.list.front() : a.start);
+  }
+  return fixed;
+}
+
+double XrdmlScan::counting_time(std::size_t j) const {
+  if (!counting_times.empty()) return counting_times[j];
+  return has_common_time ? common_time : 0.0;
+}
+
+namespace {
+
+// The arithmetic of xrdml_values, point by point; false with the status set
+// when a value is beyond the double range.
+bool fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
+                 const std::string& scan_name, XrdmlValues& r) {
+  const std::size_t n = scan.points();
+  for (std::size_t j = 0; j < n; ++j) {
+    const double attenuation = scan.attenuation_factor(j);
+    double y = scan.raw_counts ? scan.values[j] * attenuation : scan.values[j];
+    double e = std::sqrt(y * attenuation);
+    if (options.cps) {
+      const double t = scan.counting_time(j);
+      y /= t;
+      e /= t;
+    }
+    const double x = axis.position(j, n);
+    // The numbers read are finite; what they give need not be (positions
+    // near the double range, a factor of 1e308): refused, never printed.
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(e)) {
+      const char* what = !std::isfinite(x)   ? "the position of axis "
+                         : !std::isfinite(y) ? (options.cps ? "counts per second" : "the intensity")
+                                             : "the error";
+      r.status = Status::error(13, scan_name + ", point " + std::to_string(j + 1) + ": " + what +
+                                       (std::isfinite(x) ? std::string() : escape_for_message(axis.name)) +
+                                       " is beyond the range of a double");
+      return false;
+    }
+    r.x[j] = x;
+    r.y[j] = y;
+    r.e[j] = e;
+  }
+  return true;
+}
+
+}  // namespace
+
+XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options) {
+  XrdmlValues r;
+  const std::string scan_name = "xrdml_values: scan " + std::to_string(scan.number);
+  if (scan.axes.empty()) {
+    r.status = Status::error(11, scan_name + " has no axis");
+    return r;
+  }
+  const XrdmlAxis* axis = options.axis.empty() ? &scan.x_axis() : scan.axis(options.axis);
+  if (!axis) {
+    r.status = Status::error(11, scan_name + " has no axis " + escape_for_message(options.axis));
+    return r;
+  }
+  const std::size_t n = scan.points();
+  if (options.cps) {
+    if (!scan.has_common_time && scan.counting_times.empty()) {
+      r.status = Status::error(12, scan_name + " gives no counting time: no counts per second");
+      return r;
+    }
+    for (std::size_t j = 0; j < n; ++j)
+      if (!(scan.counting_time(j) > 0.0)) {
+        r.status = Status::error(
+            12, scan_name + ", point " + std::to_string(j + 1) + ": counting time 0, no counts per second");
+        return r;
+      }
+  }
+  try {
+    r.x.resize(n);
+    r.y.resize(n);
+    r.e.resize(n);
+  } catch (const std::bad_alloc&) {
+    r = XrdmlValues{};
+    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
+    return r;
+  } catch (const std::length_error&) {
+    r = XrdmlValues{};
+    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
+    return r;
+  }
+  r.axis = axis->name;
+  if (!fill_values(scan, *axis, options, scan_name, r)) {
+    r.x.clear(), r.y.clear(), r.e.clear();
+    r.axis.clear();
+  }
+  return r;
+}
+
+}  // namespace talvo
