@@ -30,8 +30,6 @@ enum class Source {
   kDensity,
   kFormFactor,
   kXrayAverage,
-  kXrdmlFile,
-  kXrdmlValues,
   kFilon,
   kModification,
   kSq2gr,

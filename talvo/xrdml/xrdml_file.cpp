@@ -52,13 +52,13 @@ class Builder : public XmlScanner<Builder> {
 
   XrdmlFile run() {
     scan();
-    if (file_.scans.empty()) fail(5, "no scan in the file");
+    if (file_.scans.empty()) fail(ErrorKind::kParseError, "no scan in the file");
     if (have_alpha1_)
       file_.wavelength = have_alpha2_ && have_ratio_
                              ? (file_.k_alpha1 + file_.ratio * file_.k_alpha2) / (1.0 + file_.ratio)
                              : file_.k_alpha1;
     if (!std::isfinite(file_.wavelength))
-      fail(6, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
+      fail(ErrorKind::kParseError, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
     return std::move(file_);
   }
 
@@ -71,7 +71,8 @@ class Builder : public XmlScanner<Builder> {
 
   void first_element(std::string_view raw, std::string_view name) {
     if (!same(name, "xrdMeasurements"))
-      fail(3, "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
+      fail(ErrorKind::kParseError,
+           "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
   }
 
   // The children of <dataPoints> are a scan's positions and numbers.
@@ -133,8 +134,8 @@ class Builder : public XmlScanner<Builder> {
 
   void begin_list(Field f, std::vector<double>& into, bool& given, const char* what) {
     if (given)
-      fail(7, scan_prefix() + "it gives its " + what + (f == Field::kList ? " of axis " + shown(axis_.name) : "") +
-                  " twice");
+      fail(ErrorKind::kParseError, scan_prefix() + "it gives its " + what +
+                                       (f == Field::kList ? " of axis " + shown(axis_.name) : "") + " twice");
     given = true;
     field_ = f;
     target_ = &into;
@@ -219,7 +220,7 @@ class Builder : public XmlScanner<Builder> {
                   ? "scan " + std::to_string(scan_.number) + ", point " + std::to_string(target_->size() + 1) + ": "
                   : where;
     }
-    fail(6,
+    fail(ErrorKind::kParseError,
          where + field_name() + " " + token + " is not a plain " + (signed_field() ? "number" : "non-negative number"));
   }
 
@@ -309,7 +310,8 @@ class Builder : public XmlScanner<Builder> {
   void end_field() {
     const Field f = field_;
     if (single_value(f) && single_.size() != 1)
-      fail(6, scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
+      fail(ErrorKind::kParseError,
+           scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
     field_ = Field::kNone;
     target_ = nullptr;
     counted_ = true;
@@ -350,8 +352,10 @@ class Builder : public XmlScanner<Builder> {
   }
 
   void end_axis() {
-    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + shown(axis_.name) + " " + what); };
-    if (axis_.name.empty()) fail(7, scan_prefix() + "positions without an axis name");
+    const auto bad = [this](const char* what) {
+      fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(axis_.name) + " " + what);
+    };
+    if (axis_.name.empty()) fail(ErrorKind::kParseError, scan_prefix() + "positions without an axis name");
     if (scan_.axis(axis_.name)) bad("is given twice");
     const int forms = (have_list_ ? 1 : 0) + (have_common_ ? 1 : 0) + (have_start_ || have_end_ ? 1 : 0);
     if (forms == 0) bad("gives no position");
@@ -368,20 +372,21 @@ class Builder : public XmlScanner<Builder> {
       scan_.values = std::move(counts_);
       scan_.raw_counts = true;
     } else {
-      fail(7, scan_prefix() + "it holds neither intensities nor counts");
+      fail(ErrorKind::kParseError, scan_prefix() + "it holds neither intensities nor counts");
     }
-    if (scan_.axes.empty()) fail(7, scan_prefix() + "it gives no positions");
+    if (scan_.axes.empty()) fail(ErrorKind::kParseError, scan_prefix() + "it gives no positions");
     const std::size_t n = scan_.values.size();
     const auto mismatch = [&](std::size_t given, const char* what) {
       if (given != n)
-        fail(7, scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
+        fail(ErrorKind::kParseError,
+             scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
     };
     if (have_attenuation_) mismatch(scan_.attenuation.size(), "attenuation factors");
     if (have_times_) mismatch(scan_.counting_times.size(), "counting times");
     for (const XrdmlAxis& a : scan_.axes)
       if (a.form == XrdmlPositions::kList && a.list.size() != n)
-        fail(7, scan_prefix() + "axis " + shown(a.name) + " has " + std::to_string(a.list.size()) + " positions for " +
-                    std::to_string(n) + " points");
+        fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(a.name) + " has " + std::to_string(a.list.size()) +
+                                         " positions for " + std::to_string(n) + " points");
     file_.scans.push_back(std::move(scan_));
     scan_ = XrdmlScan{};
   }
@@ -409,40 +414,33 @@ class Builder : public XmlScanner<Builder> {
 namespace {
 
 // A parse run by `run`, which returns the file and whether it gives a
-// wavelength; its failures as the status.
+// wavelength; its failures as the error.
 template <typename Run>
-XrdmlFileResult parse(Run run) {
-  XrdmlFileResult r;
+Result<XrdmlFile> parse(Run run) {
   try {
     auto [file, have_wavelength] = run();
-    r.file = std::move(file);
-    if (!have_wavelength)
-      r.status = Status::warning(9, "read_xrdml_file warning: no kAlpha1 wavelength in the file, wavelength = 0");
+    Result<XrdmlFile> r(std::move(file));
+    if (!have_wavelength) r.add_warning("no kAlpha1 wavelength in the file, wavelength = 0");
+    return r;
   } catch (const ParseError& e) {
-    r.file = XrdmlFile{};
-    r.status = Status::error(e.code, e.message);
+    return make_error(e.kind, e.message);
   } catch (const std::bad_alloc&) {
-    r.file = XrdmlFile{};
-    r.status = Status::error(8, "read_xrdml_file: out of memory");
   } catch (const std::length_error&) {
-    r.file = XrdmlFile{};
-    r.status = Status::error(8, "read_xrdml_file: out of memory");
   }
-  return r;
+  return make_error(ErrorKind::kOutOfMemory, "out of memory");
 }
 
 }  // namespace
 
-XrdmlFileResult parse_xrdml(std::string_view text) {
+Result<XrdmlFile> parse_xrdml(std::string_view text) {
   return parse([&] {
-    Builder parser(text);
-    XrdmlFile scans = parser.run();  // before have_wavelength(): arguments have no order
-    return std::pair(std::move(scans), parser.have_wavelength());
+    Builder builder(text);
+    XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
+    return std::pair(std::move(scans), builder.have_wavelength());
   });
 }
 
-XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
-  XrdmlFileResult r;
+Result<XrdmlFile> read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
   const std::string name = escape_for_message(path, 4096);
   int fd = -1;
   std::size_t size = 0;
@@ -450,25 +448,21 @@ XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions&
     case FileRead::kRead:
       break;
     case FileRead::kMissing:
-      r.status = Status::error(1, "read_xrdml_file: file not found: " + name);
-      return r;
+      return make_error(ErrorKind::kNotFound, "file not found: " + name);
     case FileRead::kNotRegular:
-      r.status = Status::error(1, "read_xrdml_file: not a regular file: " + name);
-      return r;
+      return make_error(ErrorKind::kIoError, "not a regular file: " + name);
     case FileRead::kTooLarge:
-      r.status = Status::error(
-          2, "read_xrdml_file: file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
-      return r;
+      return make_error(ErrorKind::kIoError,
+                        "file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
     default:
-      r.status = Status::error(1, "read_xrdml_file: cannot read file: " + name);
-      return r;
+      return make_error(ErrorKind::kIoError, "cannot read file: " + name);
   }
   const xrdml_detail::Descriptor file(fd);
   return parse([&] {
     FileSource source(fd, size, options.read_size);
-    Builder parser(source);
-    XrdmlFile scans = parser.run();  // before have_wavelength(): arguments have no order
-    return std::pair(std::move(scans), parser.have_wavelength());
+    Builder builder(source);
+    XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
+    return std::pair(std::move(scans), builder.have_wavelength());
   });
 }
 

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "talvo/text/quote.hpp"
@@ -70,10 +71,10 @@ double XrdmlScan::counting_time(std::size_t j) const {
 
 namespace {
 
-// The arithmetic of xrdml_values, point by point; false with the status set
-// when a value is beyond the double range.
-bool fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
-                 const std::string& scan_name, XrdmlValues& r) {
+// The arithmetic of xrdml_values, point by point into r; the error when a
+// value is beyond the double range.
+std::optional<Error> fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
+                                 const std::string& scan_name, XrdmlValues& r) {
   const std::size_t n = scan.points();
   for (std::size_t j = 0; j < n; ++j) {
     const double attenuation = scan.attenuation_factor(j);
@@ -91,64 +92,45 @@ bool fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueO
       const char* what = !std::isfinite(x)   ? "the position of axis "
                          : !std::isfinite(y) ? (options.cps ? "counts per second" : "the intensity")
                                              : "the error";
-      r.status = Status::error(13, scan_name + ", point " + std::to_string(j + 1) + ": " + what +
-                                       (std::isfinite(x) ? std::string() : escape_for_message(axis.name)) +
-                                       " is beyond the range of a double");
-      return false;
+      return make_error(ErrorKind::kOutOfRange, scan_name + ", point " + std::to_string(j + 1) + ": " + what +
+                                                    (std::isfinite(x) ? std::string() : escape_for_message(axis.name)) +
+                                                    " is beyond the range of a double");
     }
     r.x[j] = x;
     r.y[j] = y;
     r.e[j] = e;
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace
 
-XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options) {
-  XrdmlValues r;
-  const std::string scan_name = "xrdml_values: scan " + std::to_string(scan.number);
-  if (scan.axes.empty()) {
-    r.status = Status::error(11, scan_name + " has no axis");
-    return r;
-  }
+Result<XrdmlValues> xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options) {
+  const std::string scan_name = "scan " + std::to_string(scan.number);
+  if (scan.axes.empty()) return make_error(ErrorKind::kNotFound, scan_name + " has no axis");
   const XrdmlAxis* axis = options.axis.empty() ? &scan.x_axis() : scan.axis(options.axis);
-  if (!axis) {
-    r.status = Status::error(11, scan_name + " has no axis " + escape_for_message(options.axis));
-    return r;
-  }
+  if (!axis) return make_error(ErrorKind::kNotFound, scan_name + " has no axis " + escape_for_message(options.axis));
   const std::size_t n = scan.points();
   if (options.cps) {
-    if (!scan.has_common_time && scan.counting_times.empty()) {
-      r.status = Status::error(12, scan_name + " gives no counting time: no counts per second");
-      return r;
-    }
+    if (!scan.has_common_time && scan.counting_times.empty())
+      return make_error(ErrorKind::kInvalidArgument, scan_name + " gives no counting time: no counts per second");
     for (std::size_t j = 0; j < n; ++j)
-      if (!(scan.counting_time(j) > 0.0)) {
-        r.status = Status::error(
-            12, scan_name + ", point " + std::to_string(j + 1) + ": counting time 0, no counts per second");
-        return r;
-      }
+      if (!(scan.counting_time(j) > 0.0))
+        return make_error(ErrorKind::kInvalidArgument,
+                          scan_name + ", point " + std::to_string(j + 1) + ": counting time 0, no counts per second");
   }
   try {
+    XrdmlValues r;
     r.x.resize(n);
     r.y.resize(n);
     r.e.resize(n);
+    if (auto error = fill_values(scan, *axis, options, scan_name, r)) return std::move(*error);
+    r.axis = axis->name;
+    return r;
   } catch (const std::bad_alloc&) {
-    r = XrdmlValues{};
-    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
-    return r;
   } catch (const std::length_error&) {
-    r = XrdmlValues{};
-    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
-    return r;
   }
-  r.axis = axis->name;
-  if (!fill_values(scan, *axis, options, scan_name, r)) {
-    r.x.clear(), r.y.clear(), r.e.clear();
-    r.axis.clear();
-  }
-  return r;
+  return make_error(ErrorKind::kOutOfMemory, scan_name + ": out of memory for " + std::to_string(n) + " points");
 }
 
 }  // namespace talvo

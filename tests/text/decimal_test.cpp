@@ -19,13 +19,25 @@ struct Case {
 
 TEST(Decimal, PlainTakesWhatXmlAndCWrite) {
   const Case cases[] = {
-      {"1719", true, 1719.0, 4},     {"-0.25", true, -0.25, 5},     {".5", true, 0.5, 2},
-      {"-.5", true, -0.5, 3},        {"1.", true, 1.0, 2},          {"2.5e-3", true, 0.0025, 6},
-      {"6.02214076E23", true, 6.02214076e23, 13}, {"1.5 2", true, 1.5, 3}, {"3<", true, 3.0, 1},
+      {"1719", true, 1719.0, 4},
+      {"-0.25", true, -0.25, 5},
+      {".5", true, 0.5, 2},
+      {"-.5", true, -0.5, 3},
+      {"1.", true, 1.0, 2},
+      {"2.5e-3", true, 0.0025, 6},
+      {"6.02214076E23", true, 6.02214076e23, 13},
+      {"1.5 2", true, 1.5, 3},
+      {"3<", true, 3.0, 1},
       {"1e", true, 1.0, 1},  // the exponent letter without digits is not part of the number
-      {"+1", false, 0, 0},           {"inf", false, 0, 0},          {"nan", false, 0, 0},
-      {"-inf", false, 0, 0},         {".", false, 0, 0},            {"-", false, 0, 0},
-      {"", false, 0, 0},             {"1D3", true, 1.0, 1},         {"e5", false, 0, 0},
+      {"+1", false, 0, 0},
+      {"inf", false, 0, 0},
+      {"nan", false, 0, 0},
+      {"-inf", false, 0, 0},
+      {".", false, 0, 0},
+      {"-", false, 0, 0},
+      {"", false, 0, 0},
+      {"1D3", true, 1.0, 1},
+      {"e5", false, 0, 0},
   };
   for (const Case& c : cases) {
     const std::string t = c.text;
@@ -48,11 +60,11 @@ TEST(Decimal, PlainTakesWhatXmlAndCWrite) {
 
 TEST(Decimal, FortranTakesListDirectedFormsWhole) {
   const Case cases[] = {
-      {"2", true, 2.0, 0},       {"2.5", true, 2.5, 0},     {"-1.e-3", true, -0.001, 0}, {"1D3", true, 1000.0, 0},
-      {"1d-2", true, 0.01, 0},   {"1Q2", true, 100.0, 0},   {"1.0+3", true, 1000.0, 0},  {"2.5-1", true, 0.25, 0},
-      {"+2", true, 2.0, 0},      {"+.5", true, 0.5, 0},     {"1.5 ", false, 0, 0},       {"1,5", false, 0, 0},
-      {"1e", false, 0, 0},       {"1D", false, 0, 0},       {"e3", false, 0, 0},         {"", false, 0, 0},
-      {"1e400", false, 0, 0},    {"inf", false, 0, 0},      {"nan", false, 0, 0},        {"1.0+", false, 0, 0},
+      {"2", true, 2.0, 0},     {"2.5", true, 2.5, 0},   {"-1.e-3", true, -0.001, 0}, {"1D3", true, 1000.0, 0},
+      {"1d-2", true, 0.01, 0}, {"1Q2", true, 100.0, 0}, {"1.0+3", true, 1000.0, 0},  {"2.5-1", true, 0.25, 0},
+      {"+2", true, 2.0, 0},    {"+.5", true, 0.5, 0},   {"1.5 ", false, 0, 0},       {"1,5", false, 0, 0},
+      {"1e", false, 0, 0},     {"1D", false, 0, 0},     {"e3", false, 0, 0},         {"", false, 0, 0},
+      {"1e400", false, 0, 0},  {"inf", false, 0, 0},    {"nan", false, 0, 0},        {"1.0+", false, 0, 0},
   };
   for (const Case& c : cases) {
     const std::string t = c.text;

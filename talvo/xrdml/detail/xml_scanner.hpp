@@ -24,19 +24,19 @@
 #include <emmintrin.h>
 #endif
 
+#include "talvo/result.hpp"
 #include "talvo/text/quote.hpp"
 
 namespace talvo::xrdml_detail {
 
+// How a read fails, thrown from deep in the scanning and caught where the
+// read began.
 struct ParseError {
-  int code;
+  ErrorKind kind;
   std::string message;
 };
 
-[[noreturn]] inline void fail(int code, std::string message) {
-  throw ParseError{code, "read_xrdml_file: " + std::move(message)};
-}
-
+[[noreturn]] inline void fail(ErrorKind kind, std::string message) { throw ParseError{kind, std::move(message)}; }
 
 // A name from the file as a message shows it: control characters escaped.
 inline std::string shown(std::string_view name) { return escape_for_message(name, 80); }
@@ -68,7 +68,9 @@ inline bool same(std::string_view s, const char (&literal)[N]) {
 // byte above it), which is all a search needs.
 inline constexpr std::uint64_t kEachByte = 0x0101010101010101u, kHighBits = 0x8080808080808080u;
 inline std::uint64_t bytes_below(std::uint64_t w, std::uint8_t n) { return (w - kEachByte * n) & ~w & kHighBits; }
-inline std::uint64_t bytes_equal(std::uint64_t w, char c) { return bytes_below(w ^ (kEachByte * static_cast<std::uint8_t>(c)), 1); }
+inline std::uint64_t bytes_equal(std::uint64_t w, char c) {
+  return bytes_below(w ^ (kEachByte * static_cast<std::uint8_t>(c)), 1);
+}
 
 // The first c from q (end when none): mostly a few bytes on, so the first
 // sixteen are looked at in line, eight at a time, before memchr.
@@ -93,7 +95,8 @@ inline const char* name_end(const char* q, const char* end, std::uint8_t stops, 
     while (end - q >= 8) {
       std::uint64_t w = 0;
       std::memcpy(&w, q, 8);
-      const std::uint64_t found = bytes_below(w, 0x21) | bytes_equal(w, '>') | bytes_equal(w, '/') | bytes_equal(w, '=');
+      const std::uint64_t found =
+          bytes_below(w, 0x21) | bytes_equal(w, '>') | bytes_equal(w, '/') | bytes_equal(w, '=');
       const int i = found ? std::countr_zero(found) / 8 : 8;
       // A flagged ':' below i is a ':' (a false flag lies above a true one).
       if (bytes_equal(w, ':') & (i == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * i)) - 1)) colon = true;
@@ -247,11 +250,11 @@ class FileSource {
     while (filled < keep + want) {
       const ssize_t got = ::read(fd_, buffer_.get() + filled, keep + want - filled);
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) throw ParseError{1, "read_xrdml_file: cannot read the file: " + std::string(std::strerror(errno))};
+      if (got < 0) throw ParseError{ErrorKind::kIoError, "cannot read the file: " + std::string(std::strerror(errno))};
       if (got == 0)
-        throw ParseError{4, "read_xrdml_file: the file became shorter while it was read (from " +
-                                std::to_string(size_) + " to " + std::to_string(offset_ + filled - keep) +
-                                " bytes): it is cut short"};
+        throw ParseError{ErrorKind::kIoError, "the file became shorter while it was read (from " +
+                                                  std::to_string(size_) + " to " +
+                                                  std::to_string(offset_ + filled - keep) + " bytes): it is cut short"};
       filled += static_cast<std::size_t>(got);
     }
     offset_ += want;
@@ -348,8 +351,9 @@ class XmlScanner {
         more();
       }
     }
-    if (!root_seen_) fail(3, "not an XRDML file: it holds no XML element");
-    if (!root_closed_) fail(4, "the file ends inside <" + shown(innermost()) + ">: it is cut short");
+    if (!root_seen_) fail(ErrorKind::kParseError, "not an XRDML file: it holds no XML element");
+    if (!root_closed_)
+      fail(ErrorKind::kParseError, "the file ends inside <" + shown(innermost()) + ">: it is cut short");
   }
 
   // Thrown where the buffer ends before what is being read does, while more
@@ -358,10 +362,10 @@ class XmlScanner {
 
   [[noreturn]] void truncated() {
     if (!at_end_) throw NeedMore{};
-    fail(4, open_.empty() ? std::string("the file ends inside a tag: it is cut short")
-                          : "the file ends inside <" + shown(innermost()) + ">: it is cut short");
+    fail(ErrorKind::kParseError, open_.empty() ? std::string("the file ends inside a tag: it is cut short")
+                                               : "the file ends inside <" + shown(innermost()) + ">: it is cut short");
   }
-  [[noreturn]] void malformed(const std::string& what) { fail(4, "broken markup: " + what); }
+  [[noreturn]] void malformed(const std::string& what) { fail(ErrorKind::kParseError, "broken markup: " + what); }
 
   // The value of an attribute of the start tag just read, decoded; empty when not given.
   std::string attribute(std::string_view name) const {
