@@ -92,11 +92,14 @@ BENCHMARK(BM_PythonFloorMaterialSweep)->Unit(benchmark::kMicrosecond);
 void BM_PythonFloorReadXrdml(benchmark::State& state) {
   const std::string path = TALVO_BENCH_TEST_FILES_DIR "xrdml/rsm_401_scans_list_positions.xrdml";
   for (auto _ : state) {
-    XrdmlFileResult r = read_xrdml_file(path);
-    if (r.status.failed()) state.SkipWithError("read failed");
-    for (const XrdmlScan& scan : r.file.scans) {
-      XrdmlValues v = xrdml_values(scan);
-      benchmark::DoNotOptimize(v.y.data());
+    Result<XrdmlFile> r = read_xrdml_file(path);
+    if (!r.ok()) {
+      state.SkipWithError("read failed");
+      break;
+    }
+    for (const XrdmlScan& scan : r->scans) {
+      Result<XrdmlValues> v = xrdml_values(scan);
+      if (v.ok()) benchmark::DoNotOptimize(v->y.data());
     }
   }
 }

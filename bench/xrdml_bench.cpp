@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "talvo/classic/xrdml.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/xrdml/xrdml.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -105,9 +105,12 @@ void read_whole(benchmark::State& state, const std::string& path) {
   const auto bytes = static_cast<long long>(std::filesystem::file_size(path));
   for (auto _ : state) {
     {
-      const XrdmlFileResult r = read_xrdml_file(path);
-      if (r.status.failed()) state.SkipWithError(r.status.message.c_str());
-      benchmark::DoNotOptimize(r.file.scans.data());
+      const Result<XrdmlFile> r = read_xrdml_file(path);
+      if (!r.ok()) {
+        state.SkipWithError(r.error().message.c_str());
+        break;
+      }
+      benchmark::DoNotOptimize(r->scans.data());
     }
     give_back_freed_memory(state);
   }
@@ -143,7 +146,7 @@ void BM_Readxrdml20x5000Summed(benchmark::State& state) {
   std::vector<double> x(5000), y(5000), e(5000);
   std::ostringstream out;
   for (auto _ : state) {
-    const XrdmlResult r = readxrdml(path, x, y, e, 0, 1, 0, out);
+    const classic::XrdmlResult r = classic::readxrdml(path, x, y, e, 0, 1, 0, out);
     if (r.status.failed()) state.SkipWithError(r.status.message.c_str());
     benchmark::DoNotOptimize(y.data());
     give_back_freed_memory(state);

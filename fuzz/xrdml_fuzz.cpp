@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "fuzz_support.hpp"
-#include "talvo/xrdml/xrdml.hpp"
+#include "talvo/classic/xrdml.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::size_t n = 1 + data[0] % 64;
   std::vector<double> x(n), y(n), e(n);
   std::ostringstream out;
-  const talvo::XrdmlResult r = talvo::readxrdml(name, x, y, e, choice, mode, print, out);
+  const talvo::classic::XrdmlResult r = talvo::classic::readxrdml(name, x, y, e, choice, mode, print, out);
   if (r.points < 0 || static_cast<std::size_t>(r.points) > n) __builtin_trap();
   if (r.status.failed()) return 0;
   for (std::size_t j = 0; j < static_cast<std::size_t>(r.points); ++j)

@@ -1,7 +1,7 @@
 // xrdml: 2-theta, intensity and error from an XRDML file, one scan or the sum
 // of all; with --scans, every point of every scan. Both read the whole file
 // (any layout, attenuation factors applied, every number checked); the
-// record-by-record readxrdml stays in the library for callers that want it.
+// record-by-record classic::readxrdml stays in the library for callers that want it.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "talvo/classic/xrdml.hpp"
 #include "talvo/text/print.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/xrdml/xrdml.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 #include "tools/commands.hpp"
 
@@ -110,9 +110,9 @@ int write_failed(RowBuffer& out) {
 int run_scans(const Args& a, const std::string& which) {
   if (a.get("--scan") || a.get("--print"))
     throw UsageError{"--scan and --print belong to the summed reading, not to --scans"};
-  const XrdmlFileResult r = read_xrdml_file(a.positional[0]);
-  if (!report(r.status)) return 1;
-  const auto& scans = r.file.scans;
+  const Result<XrdmlFile> r = read_xrdml_file(a.positional[0]);
+  if (!report("xrdml", r)) return 1;
+  const auto& scans = r->scans;
   std::size_t first = 0, last = scans.size();
   if (which != "all") {
     const int k = integer(which, "--scans");
@@ -133,12 +133,13 @@ int run_scans(const Args& a, const std::string& which) {
   std::vector<XrdmlValues> values;
   values.reserve(last - first);
   for (std::size_t i = first; i < last; ++i) {
-    values.push_back(xrdml_values(scans[i], options));
-    if (!report(values.back().status)) return 1;
+    Result<XrdmlValues> v = xrdml_values(scans[i], options);
+    if (!report("xrdml", v)) return 1;
+    values.push_back(std::move(*v));
   }
   RowBuffer out;
   out.text("# wavelength ");
-  out.number(r.file.wavelength);
+  out.number(r->wavelength);
   out.text("\n# scans ");
   out.number(static_cast<long long>(scans.size()));
   out.text("\n");
@@ -174,8 +175,9 @@ bool sum_scans(const std::vector<XrdmlScan>& scans, bool cps, Pattern& p) {
   std::vector<XrdmlValues> values;
   std::size_t n = 0;
   for (const XrdmlScan& scan : scans) {
-    values.push_back(xrdml_values(scan));
-    if (!report(values.back().status)) return false;
+    Result<XrdmlValues> v = xrdml_values(scan);
+    if (!report("xrdml", v)) return false;
+    values.push_back(std::move(*v));
     n = std::max(n, values.back().x.size());
     if (cps && !scan.has_common_time && scan.counting_times.empty()) {
       std::cerr << "talvo-tools xrdml: scan " << scan.number << " gives no counting time: no counts per second\n";
@@ -240,18 +242,18 @@ int run_xrdml(const Args& a) {
   const int choice = a.get("--scan") ? integer(*a.get("--scan"), "--scan") : 0;
   const int level = a.get("--print") ? integer(*a.get("--print"), "--print") : 0;
   const bool cps = a.flag("--cps");
-  const XrdmlFileResult r = read_xrdml_file(a.positional[0]);
-  if (!report(r.status)) return 1;
-  const auto& scans = r.file.scans;
-  if (scans.size() > static_cast<std::size_t>(kXrdmlMaxScans)) {
+  const Result<XrdmlFile> r = read_xrdml_file(a.positional[0]);
+  if (!report("xrdml", r)) return 1;
+  const auto& scans = r->scans;
+  if (scans.size() > static_cast<std::size_t>(classic::kXrdmlMaxScans)) {
     std::cerr << "talvo-tools xrdml: Too many scans in file: " << scans.size() << ", of which this reading takes "
-              << kXrdmlMaxScans << "; --scans all reads every scan\n";
+              << classic::kXrdmlMaxScans << "; --scans all reads every scan\n";
     return 1;
   }
   for (const XrdmlScan& scan : scans)
-    if (scan.points() > static_cast<std::size_t>(kXrdmlMaxPoints)) {
+    if (scan.points() > static_cast<std::size_t>(classic::kXrdmlMaxPoints)) {
       std::cerr << "talvo-tools xrdml: Too many data points: scan " << scan.number << " has " << scan.points()
-                << ", of which this reading takes " << kXrdmlMaxPoints << "; --scans all reads every point\n";
+                << ", of which this reading takes " << classic::kXrdmlMaxPoints << "; --scans all reads every point\n";
       return 1;
     }
   if (choice < 0 || static_cast<std::size_t>(choice) > scans.size()) {
@@ -263,9 +265,9 @@ int run_xrdml(const Args& a) {
   if (choice >= 1) {
     XrdmlValueOptions options;
     options.cps = cps;
-    XrdmlValues v = xrdml_values(scans[static_cast<std::size_t>(choice - 1)], options);
-    if (!report(v.status)) return 1;
-    p.x = std::move(v.x), p.y = std::move(v.y), p.e = std::move(v.e);
+    Result<XrdmlValues> v = xrdml_values(scans[static_cast<std::size_t>(choice - 1)], options);
+    if (!report("xrdml", v)) return 1;
+    p.x = std::move(v->x), p.y = std::move(v->y), p.e = std::move(v->e);
   } else if (!sum_scans(scans, cps, p)) {
     return 1;
   }
@@ -275,14 +277,14 @@ int run_xrdml(const Args& a) {
     pr_int(std::cerr, "readxrdml: Number of points = ", static_cast<long long>(p.x.size()));
     pr_dpar_3(std::cerr, "readxrdml: First point x=", p.x.front(), " y=", p.y.front(), " e=", p.e.front());
     pr_dpar_3(std::cerr, "readxrdml: Last point  x=", p.x.back(), " y=", p.y.back(), " e=", p.e.back());
-    pr_dpar(std::cerr, "readxrdml: kAlpha1 = ", r.file.k_alpha1);
-    pr_dpar(std::cerr, "readxrdml: kAlpha2 = ", r.file.k_alpha2);
-    pr_dpar(std::cerr, "readxrdml: ratioKAlpha2KAlpha1 = ", r.file.ratio);
-    pr_dpar(std::cerr, "readxrdml: Lambda = ", r.file.wavelength);
+    pr_dpar(std::cerr, "readxrdml: kAlpha1 = ", r->k_alpha1);
+    pr_dpar(std::cerr, "readxrdml: kAlpha2 = ", r->k_alpha2);
+    pr_dpar(std::cerr, "readxrdml: ratioKAlpha2KAlpha1 = ", r->ratio);
+    pr_dpar(std::cerr, "readxrdml: Lambda = ", r->wavelength);
   }
   RowBuffer out;
   out.text("# wavelength ");
-  out.number(r.file.wavelength);
+  out.number(r->wavelength);
   out.text("\n# scans ");
   out.number(static_cast<long long>(scans.size()));
   out.text("\n");

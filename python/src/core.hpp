@@ -30,8 +30,6 @@ enum class Source {
   kDensity,
   kFormFactor,
   kXrayAverage,
-  kXrdmlFile,
-  kXrdmlValues,
 };
 
 // Whether an error is about a file (then a kNotFound is FileNotFoundError).

@@ -67,12 +67,6 @@ Error error_of(Source source, const Status& s) {
     case Source::kFormFactor:
       kind = n == 2 ? kParseError : (n == 3 || n == 5) ? kNotFound : kInvalidArgument;
       break;
-    case Source::kXrdmlFile:  // 1 cannot be opened, 2 too large, 8 out of memory; the rest the file's layout
-      kind = n == 1 ? kIoError : n == 2 ? kIoError : n == 8 ? kOutOfMemory : kParseError;
-      break;
-    case Source::kXrdmlValues:  // 11 no such axis, 12 no counting time
-      kind = n == 11 ? kNotFound : kInvalidArgument;
-      break;
     case Source::kDensity:
       kind = kInvalidArgument;
       break;

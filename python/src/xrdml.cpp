@@ -54,23 +54,29 @@ fs::path path_of(const py::object& value) {
 py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<std::string>& axis_name) {
   const std::string axis = axis_name ? text_arg(*axis_name, "axis") : std::string();
   const fs::path path = path_of(path_in);
-  XrdmlFileResult file;
+  std::optional<Result<XrdmlFile>> file;
   std::vector<XrdmlValues> values;
+  std::optional<Error> values_error;
   std::vector<std::vector<std::pair<std::string, double>>> fixed_axes;
   std::vector<std::vector<std::vector<double>>> positions;  // per scan, per axis, per point
   {
     py::gil_scoped_release unlocked;
-    file = read_xrdml_file(path.string());
-    if (!file.status.failed()) {
+    file.emplace(read_xrdml_file(path.string()));
+    if (file->ok()) {
       XrdmlValueOptions o;
       o.cps = cps;
       o.axis = axis;
-      values.reserve(file.file.scans.size());
-      fixed_axes.reserve(file.file.scans.size());
-      positions.reserve(file.file.scans.size());
-      for (XrdmlScan& scan : file.file.scans) {
-        values.push_back(xrdml_values(scan, o));
-        if (values.back().status.failed()) break;
+      std::vector<XrdmlScan>& all = (*file)->scans;
+      values.reserve(all.size());
+      fixed_axes.reserve(all.size());
+      positions.reserve(all.size());
+      for (XrdmlScan& scan : all) {
+        Result<XrdmlValues> v = xrdml_values(scan, o);
+        if (!v.ok()) {
+          values_error = v.error();
+          break;
+        }
+        values.push_back(std::move(*v));
         // Before the lists move out to become the axes' arrays.
         fixed_axes.push_back(scan.fixed_axes());
         const std::size_t n = scan.points();
@@ -86,18 +92,14 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
       }
     }
   }
-  if (file.status.failed()) {
-    Error e = error_of(Source::kXrdmlFile, file.status);
-    std::error_code ec;
-    if (e.kind == ErrorKind::kIoError && !fs::exists(path, ec)) e.kind = ErrorKind::kNotFound;
-    raise(e, About::kFile);
-  }
-  for (const XrdmlValues& v : values) check(Source::kXrdmlValues, v.status);
-  warn(file.status);
+  if (!file->ok()) raise(file->error(), About::kFile);
+  if (values_error) raise(*values_error);
+  for (const std::string& w : file->warnings()) warn(w);
+  XrdmlFile& read = **file;
 
   py::list scans;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    XrdmlScan& scan = file.file.scans[i];
+    XrdmlScan& scan = read.scans[i];
     XrdmlValues& v = values[i];
     py::dict fixed, axes;
     for (const auto& [name, position] : fixed_axes[i]) fixed[py::str(name)] = position;
@@ -109,8 +111,8 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
     scans.append(py::cast(std::move(s)));
   }
   FileResult r;
-  r.v = {py::str(path.string()),         py::float_(file.file.wavelength), py::float_(file.file.k_alpha1),
-         py::float_(file.file.k_alpha2), py::float_(file.file.ratio),      py::tuple(scans)};
+  r.v = {py::str(path.string()),    py::float_(read.wavelength), py::float_(read.k_alpha1),
+         py::float_(read.k_alpha2), py::float_(read.ratio),      py::tuple(scans)};
   return py::cast(std::move(r));
 }
 

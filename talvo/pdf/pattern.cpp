@@ -176,9 +176,9 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
 }
 
 Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::string_view source) {
-  const XrdmlFileResult file = parse_xrdml(content);
-  if (file.status.failed()) return make_error(ErrorKind::kParseError, std::string(source) + ": " + file.status.message);
-  const std::vector<XrdmlScan>& scans = file.file.scans;
+  const Result<XrdmlFile> file = parse_xrdml(content);
+  if (!file.ok()) return make_error(file.kind(), std::string(source) + ": " + file.error().message);
+  const std::vector<XrdmlScan>& scans = file->scans;
   if (scan < 0 || scan > static_cast<int>(scans.size()))
     return make_error(ErrorKind::kOutOfRange, std::string(source) + " holds " + std::to_string(scans.size()) +
                                                   " scans: scan must be 1 to " + std::to_string(scans.size()) +
@@ -191,10 +191,9 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     if (scan != 0 && static_cast<int>(s) + 1 != scan) continue;
     XrdmlValueOptions vo;
     vo.axis = "2Theta";
-    const XrdmlValues v = xrdml_values(scans[s], vo);
-    if (v.status.failed())
-      return make_error(ErrorKind::kParseError,
-                        std::string(source) + " scan " + std::to_string(s + 1) + ": " + v.status.message);
+    const Result<XrdmlValues> values = xrdml_values(scans[s], vo);
+    if (!values.ok()) return make_error(values.kind(), std::string(source) + ": " + values.error().message);
+    const XrdmlValues& v = *values;
     if (p.x.empty()) {
       p.x = v.x;
       p.y = v.y;
@@ -242,9 +241,9 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     }
   }
   std::vector<std::string> warnings;
-  if (file.file.k_alpha1 > 0.0) {
+  if (file->k_alpha1 > 0.0) {
     p.wavelength_line = intended.empty() ? "K-Alpha" : intended;
-    p.wavelength = intended == "K-Alpha 1" ? file.file.k_alpha1 : file.file.wavelength;
+    p.wavelength = intended == "K-Alpha 1" ? file->k_alpha1 : file->wavelength;
   } else {
     warnings.push_back(std::string(source) + " gives no wavelength: give the wavelength or the anode");
   }

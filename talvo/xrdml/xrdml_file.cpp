@@ -1,306 +1,24 @@
 #include "talvo/xrdml/xrdml_file.hpp"
 
-#include <algorithm>
-#include <array>
-#include <bit>
-#include <charconv>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
 
+#include "talvo/text/decimal.hpp"
+#include "talvo/text/detail/decimal_digits.hpp"
 #include "talvo/text/quote.hpp"
-#include "talvo/text/words.hpp"
-#include "talvo/xrdml/file_bytes.hpp"
+#include "talvo/xrdml/detail/file_bytes.hpp"
+#include "talvo/xrdml/detail/xml_scanner.hpp"
 
 namespace talvo {
 
 using xrdml_detail::FileRead;
 
-bool XrdmlAxis::varies() const {
-  switch (form) {
-    case XrdmlPositions::kCommon:
-      return false;
-    case XrdmlPositions::kRange:
-      return start != end;
-    case XrdmlPositions::kList:
-      for (double v : list)
-        if (v != list.front()) return true;
-      return false;
-  }
-  return false;
-}
-
-double XrdmlAxis::position(std::size_t j, std::size_t points) const {
-  switch (form) {
-    case XrdmlPositions::kCommon:
-      return start;
-    case XrdmlPositions::kRange:
-      // The last point lies exactly on the end position, however the steps round.
-      if (points < 2) return start;
-      if (j + 1 == points) return end;
-      return start + static_cast<double>(j) * ((end - start) / static_cast<double>(points - 1));
-    case XrdmlPositions::kList:
-      return list[j];
-  }
-  return start;
-}
-
-const XrdmlAxis* XrdmlScan::axis(std::string_view name) const {
-  for (const XrdmlAxis& a : axes)
-    if (equal_case_blind(a.name, name)) return &a;
-  return nullptr;
-}
-
-const XrdmlAxis& XrdmlScan::x_axis() const {
-  const XrdmlAxis* two_theta = axis("2Theta");
-  if (two_theta && two_theta->varies()) return *two_theta;
-  const XrdmlAxis* own = axis(scan_axis);
-  if (own && own->varies()) return *own;
-  for (const XrdmlAxis& a : axes)
-    if (a.varies()) return a;
-  if (two_theta) return *two_theta;
-  return own ? *own : axes.front();
-}
-
-std::vector<std::pair<std::string, double>> XrdmlScan::fixed_axes() const {
-  std::vector<std::pair<std::string, double>> fixed;
-  for (const XrdmlAxis& a : axes) {
-    if (a.varies() || (a.form == XrdmlPositions::kList && a.list.empty())) continue;
-    fixed.emplace_back(a.name, a.form == XrdmlPositions::kList ? a.list.front() : a.start);
-  }
-  return fixed;
-}
-
-double XrdmlScan::counting_time(std::size_t j) const {
-  if (!counting_times.empty()) return counting_times[j];
-  return has_common_time ? common_time : 0.0;
-}
-
 namespace {
 
-struct ParseError {
-  int code;
-  std::string message;
-};
-
-[[noreturn]] void fail(int code, std::string message) {
-  throw ParseError{code, "read_xrdml_file: " + std::move(message)};
-}
-
-constexpr std::uint64_t kPowersOf10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-// A name from the file as a message shows it: control characters escaped.
-std::string shown(std::string_view name) { return escape_for_message(name, 80); }
-
-// What a byte is to the markup, one bit each, looked up rather than compared
-// in turn: the loops over names and blanks run once per byte of the file.
-enum : std::uint8_t { kBlank = 1, kGt = 2, kSlash = 4, kEquals = 8, kLt = 16 };
-constexpr std::array<std::uint8_t, 256> kByteClass = [] {
-  std::array<std::uint8_t, 256> c{};
-  c[' '] = c['\n'] = c['\r'] = c['\t'] = kBlank;
-  c['>'] = kGt;
-  c['/'] = kSlash;
-  c['='] = kEquals;
-  c['<'] = kLt;
-  return c;
-}();
-bool is(char c, std::uint8_t classes) { return (kByteClass[static_cast<unsigned char>(c)] & classes) != 0; }
-bool is_space(char c) { return is(c, kBlank); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// s equal to a literal, compared in line (the literal's length is known).
-template <std::size_t N>
-bool same(std::string_view s, const char (&literal)[N]) {
-  return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
-}
-
-std::string_view local_name(std::string_view name) {
-  const auto colon = name.rfind(':');
-  return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-void append_utf8(std::string& s, unsigned long cp) {
-  if (cp < 0x80) {
-    s += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    s += static_cast<char>(0xC0 | (cp >> 6));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    s += static_cast<char>(0xE0 | (cp >> 12));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | (cp >> 18));
-    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// An attribute value with its entity and character references replaced; a
-// reference that is not one stays as written.
-std::string decode(std::string_view v) {
-  if (v.find('&') == std::string_view::npos) return std::string(v);
-  static constexpr std::pair<std::string_view, char> kNamed[] = {
-      {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
-  std::string s;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    const auto semi = v[i] == '&' ? v.find(';', i) : std::string_view::npos;
-    if (semi == std::string_view::npos) {
-      s += v[i];
-      continue;
-    }
-    const std::string_view ref = v.substr(i + 1, semi - i - 1);
-    bool done = false;
-    for (const auto& [name, c] : kNamed)
-      if (ref == name) {
-        s += c;
-        done = true;
-      }
-    if (!done && ref.size() > 1 && ref[0] == '#') {
-      const bool hex = ref[1] == 'x';
-      const std::string_view digits = ref.substr(hex ? 2 : 1);
-      unsigned long cp = 0;
-      const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
-      if (!digits.empty() && r.ec == std::errc() && r.ptr == digits.data() + digits.size() && cp > 0 &&
-          cp <= 0x10FFFF) {
-        append_utf8(s, cp);
-        done = true;
-      }
-    }
-    if (done)
-      i = semi;
-    else
-      s += v[i];
-  }
-  return s;
-}
-
-// The words that start in n bytes (a word: bytes above ' ' after one at or
-// below it); `ink_before` says whether the byte before p was above ' ' and
-// becomes that of the last byte. Eight bytes at a time: a byte's high bit is
-// set in `inked` when it is above ' ', and a word starts where a set bit
-// follows a clear one, so that counting costs little beside converting.
-std::size_t count_words(const char* p, std::size_t n, bool& ink_before) {
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu, kAdd = 0x5F5F5F5F5F5F5F5Fu, kHigh = 0x8080808080808080u;
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  std::size_t words = 0, i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::uint64_t before = ink_before ? 0x80 : 0;  // the last byte's flag, at bit 7
-    for (; i + 8 <= n; i += 8) {
-      std::uint64_t w = 0;
-      std::memcpy(&w, p + i, 8);
-      // (b & 0x7F) + 0x5F reaches 0x80 when the low bits are at least 0x21; no carry leaves the byte.
-      const std::uint64_t inked = (((w & kLow7) + kAdd) | w) & kHigh;
-      const std::uint64_t starts = (inked & ~((inked << 8) | before)) >> 7;  // 0 or 1 per byte
-      words += static_cast<std::size_t>((starts * kOnes) >> 56);             // their sum, in the top byte
-      before = inked >> 56;
-    }
-    ink_before = before != 0;
-  }
-  for (; i < n; ++i) {
-    const bool ink = static_cast<unsigned char>(p[i]) > ' ';
-    words += ink && !ink_before ? 1 : 0;
-    ink_before = ink;
-  }
-  return words;
-}
-
-// A file read a piece at a time into a buffer that is used again and again,
-// so that reading touches little fresh memory beside the result's. The size
-// fstat gave is read, no more: a file that grows meanwhile is read as it was.
-class FileSource {
- public:
-  FileSource(int fd, std::size_t size, std::size_t piece)
-      : fd_(fd), size_(size), piece_(std::max<std::size_t>(piece, 1)) {}
-
-  // Moves [from, end) to the start of the buffer and reads after it, growing
-  // the buffer when [from, end) fills it. The new [begin, end) in `from`, `end`.
-  void refill(const char*& from, const char*& end) {
-    const auto keep = static_cast<std::size_t>(end - from);
-    // At least half of the buffer takes new bytes: it grows when what is kept
-    // fills more than half of it.
-    if (capacity_ == 0 || keep > capacity_ / 2) {
-      const std::size_t capacity = std::max(piece_, 2 * capacity_);
-      auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
-      if (keep > 0) std::memcpy(bigger.get(), from, keep);
-      buffer_ = std::move(bigger);
-      capacity_ = capacity;
-    } else if (keep > 0 && from != buffer_.get()) {
-      std::memmove(buffer_.get(), from, keep);
-    }
-    std::size_t filled = keep;
-    const std::size_t want = std::min(capacity_ - keep, size_ - offset_);
-    while (filled < keep + want) {
-      const ssize_t got = ::read(fd_, buffer_.get() + filled, keep + want - filled);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) throw ParseError{1, "read_xrdml_file: cannot read the file: " + std::string(std::strerror(errno))};
-      if (got == 0)
-        throw ParseError{4, "read_xrdml_file: the file became shorter while it was read (from " +
-                                std::to_string(size_) + " to " + std::to_string(offset_ + filled - keep) +
-                                " bytes): it is cut short"};
-      filled += static_cast<std::size_t>(got);
-    }
-    offset_ += want;
-    from = buffer_.get();
-    end = buffer_.get() + filled;
-  }
-
-  bool at_end() const { return offset_ == size_; }
-
-  // The words from the current offset up to the next '<' of the file (or its
-  // end), read ahead without moving on; ink_before as for count_words.
-  std::size_t words_ahead(bool ink_before) {
-    if (!scratch_) scratch_ = std::make_unique_for_overwrite<char[]>(kScratch);
-    std::size_t words = 0;
-    for (std::size_t at = offset_; at < size_;) {
-      const ssize_t got = ::pread(fd_, scratch_.get(), std::min(kScratch, size_ - at), static_cast<off_t>(at));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;  // the read itself will say what is wrong
-      const auto n = static_cast<std::size_t>(got);
-      const void* lt = std::memchr(scratch_.get(), '<', n);
-      const std::size_t upto = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - scratch_.get()) : n;
-      words += count_words(scratch_.get(), upto, ink_before);
-      if (lt) break;
-      at += n;
-    }
-    return words;
-  }
-
- private:
-  static constexpr std::size_t kScratch = std::size_t{1} << 16;
-  int fd_;
-  std::size_t size_, piece_, offset_ = 0, capacity_ = 0;
-  std::unique_ptr<char[]> buffer_, scratch_;
-};
-
-// Eight digits at a time, for the common numbers of a file: a byte is a
-// digit when its high nibble is 3 and its low one at most 9.
-
-// How many of the 8 bytes of w (the first in the lowest byte) lead as digits.
-int leading_digits(std::uint64_t w) {
-  const std::uint64_t t = w ^ 0x3030303030303030u;
-  // A byte of t that is no digit has a high nibble, or gets one by adding 6;
-  // a carry out of a byte only comes from one that is no digit, and only
-  // changes bytes after it.
-  const std::uint64_t other = (t | (t + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
-  return other ? std::countr_zero(other) / 8 : 8;
-}
-
-// The value of the first k (1 to 8) digits of w.
-std::uint64_t digits_value(std::uint64_t w, int k) {
-  const int shift = 8 * (8 - k);  // the k digits to the top, '0's below them
-  std::uint64_t v = shift ? (w << shift) | (0x3030303030303030u >> (64 - shift)) : w;
-  // Pairs, then fours, then all eight, each by one multiplication.
-  v -= 0x3030303030303030u;
-  v = v * 10 + (v >> 8);
-  constexpr std::uint64_t kMask = 0x000000FF000000FFu, kMul1 = 100 + (1000000ull << 32), kMul2 = 1 + (10000ull << 32);
-  return (((v & kMask) * kMul1) + (((v >> 16) & kMask) * kMul2)) >> 32;
-}
+using namespace xrdml_detail;
+using namespace decimal_detail;
 
 // The elements whose content is numbers.
 enum class Field {
@@ -324,216 +42,43 @@ bool single_value(Field f) {
          f == Field::kCommon || f == Field::kCommonTime;
 }
 
-struct Attribute {
-  std::string_view name;  // without its namespace prefix
-  std::string_view value;
-};
-
-// One pass over the text: markup is taken apart as it comes and the numbers
-// of the elements that carry them are converted where they stand.
-class Parser {
+// The measurement built from what the scanner finds: the wavelength, and
+// per scan its axes' positions and its lists of numbers, each number
+// converted where it stands in the text.
+class Builder : public XmlScanner<Builder> {
  public:
-  explicit Parser(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
-  }
-  explicit Parser(FileSource& source) : p_(nullptr), end_(nullptr), source_(&source), at_end_(source.at_end()) {
-    if (at_end_) return;
-    source.refill(p_, end_);
-    at_end_ = source.at_end();
-    while (!at_end_ && end_ - p_ < 3) more();
-    if (std::string_view(p_, static_cast<std::size_t>(end_ - p_)).substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
-  }
+  explicit Builder(std::string_view text) : XmlScanner(text) {}
+  explicit Builder(FileSource& source) : XmlScanner(source) {}
 
   XrdmlFile run() {
-    for (;;) {
-      try {
-        if (field_ != Field::kNone) {
-          read_numbers();
-        } else {
-          // Mostly a few blanks to the next tag: looked at in line first.
-          const char* q = p_;
-          for (const char* stop = p_ + std::min<std::ptrdiff_t>(16, end_ - p_); q != stop && *q != '<';) ++q;
-          if (q != end_ && *q != '<') {
-            const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
-            q = lt ? static_cast<const char*>(lt) : end_;
-          }
-          if (open_.empty()) text_outside(q);
-          p_ = q;
-        }
-        if (p_ == end_) {
-          if (at_end_) break;
-          more();
-          continue;
-        }
-        markup();
-      } catch (const NeedMore&) {
-        // What was cut by the end of the buffer is read again, whole, from p_.
-        more();
-      }
-    }
-    if (!root_seen_) fail(3, "not an XRDML file: it holds no XML element");
-    if (!root_closed_) fail(4, "the file ends inside <" + shown(innermost()) + ">: it is cut short");
-    if (file_.scans.empty()) fail(5, "no scan in the file");
+    scan();
+    if (file_.scans.empty()) fail(ErrorKind::kParseError, "no scan in the file");
     if (have_alpha1_)
       file_.wavelength = have_alpha2_ && have_ratio_
                              ? (file_.k_alpha1 + file_.ratio * file_.k_alpha2) / (1.0 + file_.ratio)
                              : file_.k_alpha1;
     if (!std::isfinite(file_.wavelength))
-      fail(6, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
+      fail(ErrorKind::kParseError, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
     return std::move(file_);
   }
 
   bool have_wavelength() const { return have_alpha1_; }
 
  private:
-  // The rest of the file after [p_, end_), which is kept.
-  void more() {
-    source_->refill(p_, end_);
-    at_end_ = source_->at_end();
+  friend class XmlScanner<Builder>;
+
+  bool reading_numbers() const { return field_ != Field::kNone; }
+
+  void first_element(std::string_view raw, std::string_view name) {
+    if (!same(name, "xrdMeasurements"))
+      fail(ErrorKind::kParseError,
+           "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
   }
 
-  // Thrown where the buffer ends before what is being read does, while more
-  // of the file is to come; p_ is then at its start.
-  struct NeedMore {};
+  // The children of <dataPoints> are a scan's positions and numbers.
+  static bool marks(std::string_view name) { return same(name, "dataPoints"); }
 
-  [[noreturn]] void truncated() {
-    if (!at_end_) throw NeedMore{};
-    fail(4, open_.empty() ? std::string("the file ends inside a tag: it is cut short")
-                          : "the file ends inside <" + shown(innermost()) + ">: it is cut short");
-  }
-  [[noreturn]] void malformed(const std::string& what) { fail(4, "broken markup: " + what); }
-
-  void skip_spaces(const char*& q) const {
-    while (q != end_ && is_space(*q)) ++q;
-  }
-
-  // Moves past `close`, searched from q; the file cut short when it is missing.
-  void skip_past(const char* q, std::string_view close) {
-    const std::string_view rest(q, static_cast<std::size_t>(end_ - q));
-    const auto at = rest.find(close);
-    if (at == std::string_view::npos) truncated();
-    p_ = q + at + close.size();
-  }
-
-  void markup() {
-    const char* s = p_ + 1;
-    if (s == end_) truncated();
-    const std::string_view rest(s, static_cast<std::size_t>(end_ - s));
-    if (*s == '?') {
-      skip_past(s, "?>");
-    } else if (rest.size() >= 3 && same(rest.substr(0, 3), "!--")) {
-      skip_past(s + 3, "-->");
-    } else if (rest.starts_with("![CDATA[")) {
-      if (field_ != Field::kNone) malformed("numbers in a CDATA section are not read");
-      skip_past(s, "]]>");
-    } else if (*s == '!') {
-      skip_declaration(s);
-    } else if (*s == '/') {
-      end_tag(s + 1);
-    } else {
-      start_tag(s);
-    }
-  }
-
-  // <!DOCTYPE ...> and the like, with an internal subset in brackets.
-  void skip_declaration(const char* q) {
-    int brackets = 0;
-    for (; q != end_; ++q) {
-      if (*q == '"' || *q == '\'') {
-        const void* close = std::memchr(q + 1, *q, static_cast<std::size_t>(end_ - q - 1));
-        if (!close) truncated();
-        q = static_cast<const char*>(close);
-      } else if (*q == '[') {
-        ++brackets;
-      } else if (*q == ']') {
-        --brackets;
-      } else if (*q == '>' && brackets <= 0) {
-        p_ = q + 1;
-        return;
-      }
-    }
-    truncated();
-  }
-
-  void end_tag(const char* n) {
-    const char* q = n;
-    while (q != end_ && !is(*q, kBlank | kGt)) ++q;
-    const std::string_view name(n, static_cast<std::size_t>(q - n));
-    skip_spaces(q);
-    if (q == end_) truncated();
-    if (*q != '>') malformed("</" + shown(name) + " is not closed by '>'");
-    p_ = q + 1;
-    end_element(name);
-  }
-
-  void start_tag(const char* n) {
-    const char* q = n;
-    while (q != end_ && !is(*q, kBlank | kGt | kSlash)) ++q;
-    const std::string_view name(n, static_cast<std::size_t>(q - n));
-    if (name.empty()) malformed("'<' is not followed by a tag name");
-    attributes_.clear();
-    bool empty = false;
-    for (;;) {
-      skip_spaces(q);
-      if (q == end_) truncated();
-      if (*q == '>') {
-        ++q;
-        break;
-      }
-      if (*q == '/') {
-        if (++q == end_) truncated();
-        if (*q != '>') malformed("'/' inside the tag <" + shown(name) + ">");
-        ++q;
-        empty = true;
-        break;
-      }
-      const char* a = q;
-      while (q != end_ && !is(*q, kBlank | kEquals | kGt | kSlash)) ++q;
-      const std::string_view attribute(a, static_cast<std::size_t>(q - a));
-      skip_spaces(q);
-      if (q == end_) truncated();
-      if (attribute.empty() || *q != '=') malformed("an attribute without a value in the tag <" + shown(name) + ">");
-      ++q;
-      skip_spaces(q);
-      if (q == end_) truncated();
-      const char quote = *q;
-      if (quote != '"' && quote != '\'')
-        malformed("an attribute value without quotes in the tag <" + shown(name) + ">");
-      ++q;
-      const void* close = std::memchr(q, quote, static_cast<std::size_t>(end_ - q));
-      if (!close) truncated();
-      const auto* c = static_cast<const char*>(close);
-      attributes_.push_back({local_name(attribute), std::string_view(q, static_cast<std::size_t>(c - q))});
-      q = c + 1;
-    }
-    p_ = q;
-    start_element(name);
-    if (empty) end_element(name);
-  }
-
-  std::string attribute(std::string_view name) const {
-    for (const Attribute& a : attributes_)
-      if (a.name.size() == name.size() && std::memcmp(a.name.data(), name.data(), name.size()) == 0)
-        return decode(a.value);
-    return {};
-  }
-
-  void start_element(std::string_view raw) {
-    const std::string_view name = local_name(raw);
-    if (root_closed_) malformed("a second measurement <" + shown(raw) + "> after </" + shown(root_name_) + ">");
-    if (!root_seen_) {
-      root_seen_ = true;
-      root_name_.assign(raw);
-      if (!same(name, "xrdMeasurements"))
-        fail(3, "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
-      if (!text_before_.empty()) malformed(text_before_);
-    }
-    if (field_ != Field::kNone) malformed("<" + shown(raw) + "> inside <" + shown(innermost()) + ">");
-    const bool in_data_points = !open_.empty() && open_.back().data_points;
-    open_.push_back({open_names_.size(), raw.size(), same(name, "dataPoints")});
-    open_names_.append(raw);
-    const std::size_t depth = open_.size();
-
+  void start_element(std::string_view name, std::size_t depth, bool in_data_points) {
     if (same(name, "kAlpha1")) {
       begin_single(Field::kAlpha1);
     } else if (same(name, "kAlpha2")) {
@@ -545,6 +90,8 @@ class Parser {
       scan_depth_ = depth;
       scan_ = XrdmlScan{};
       scan_.number = static_cast<int>(file_.scans.size()) + 1;
+      // The scans of a file mostly give the same axes as the one before.
+      if (!file_.scans.empty()) scan_.axes.reserve(file_.scans.back().axes.size());
       scan_.scan_axis = attribute("scanAxis");
       counts_.clear();
       have_intensities_ = have_counts_ = have_attenuation_ = have_times_ = false;
@@ -587,31 +134,30 @@ class Parser {
 
   void begin_list(Field f, std::vector<double>& into, bool& given, const char* what) {
     if (given)
-      fail(7, scan_prefix() + "it gives its " + what + (f == Field::kList ? " of axis " + shown(axis_.name) : "") +
-                  " twice");
+      fail(ErrorKind::kParseError, scan_prefix() + "it gives its " + what +
+                                       (f == Field::kList ? " of axis " + shown(axis_.name) : "") + " twice");
     given = true;
     field_ = f;
     target_ = &into;
-    // Room for exactly the numbers up to the next '<', counted before any is
-    // converted: no growing, no copies, and no memory taken beyond the result.
-    into.reserve(into.size() + words_ahead(p_));
+    counted_ = false;  // the list is sized when its numbers are first read
   }
 
-  // The blank-separated words from q up to the next '<' (or the end), read
-  // ahead in the file where the buffer ends before.
-  std::size_t words_ahead(const char* q) const {
-    const void* lt = std::memchr(q, '<', static_cast<std::size_t>(end_ - q));
+  // Room for exactly the numbers up to the next '<', counted before any is
+  // converted: no growing, no copies, and no memory taken beyond the result.
+  // When the buffer ends before the '<' it is refilled first if that brings
+  // the rest in; a list longer than that is counted by reading ahead.
+  void size_list() {
+    const void* lt = std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_));
+    if (!lt && !at_end_ && source_->refill_helps(p_, end_)) throw NeedMore{};
     const char* stop = lt ? static_cast<const char*>(lt) : end_;
     bool ink_before = false;
-    std::size_t words = count_words(q, static_cast<std::size_t>(stop - q), ink_before);
+    std::size_t words = count_words(p_, static_cast<std::size_t>(stop - p_), ink_before);
     if (!lt && !at_end_) words += source_->words_ahead(ink_before);
-    return words;
+    target_->reserve(target_->size() + words);
+    counted_ = true;
   }
 
-  void end_element(std::string_view raw) {
-    if (open_.empty()) malformed("</" + shown(raw) + "> closes no element");
-    if (innermost() != raw) malformed("</" + shown(raw) + "> closes <" + shown(innermost()) + ">");
-    const std::size_t depth = open_.size();
+  void end_element(std::size_t depth) {
     if (field_ != Field::kNone) end_field();
     if (depth == axis_depth_) {
       end_axis();
@@ -620,9 +166,6 @@ class Parser {
       end_scan();
       scan_depth_ = 0;
     }
-    open_names_.resize(open_.back().begin);
-    open_.pop_back();
-    if (open_.empty()) root_closed_ = true;
   }
 
   std::string scan_prefix() const { return scan_depth_ ? "scan " + std::to_string(scan_.number) + ": " : ""; }
@@ -663,26 +206,6 @@ class Parser {
     return field_ == Field::kStart || field_ == Field::kEnd || field_ == Field::kCommon || field_ == Field::kList;
   }
 
-  // Outside the root element only blanks may stand between the tags: text
-  // there, such as a second file's numbers joined on by `cat`, is refused.
-  // Text before it is refused once the root is found (a file of text alone
-  // is no XRDML file at all).
-  void text_outside(const char* q) {
-    if (!text_before_.empty()) return;
-    const char* s = p_;
-    while (s != q && is_space(*s)) ++s;
-    if (s == q) return;
-    const char* w = s;
-    while (w != end_ && !is_space(*w) && *w != '<' && w - s <= 40) ++w;
-    if (w == end_ && !at_end_) {
-      p_ = s;  // the message shows the word as the file has it, not as the buffer cut it
-      throw NeedMore{};
-    }
-    text_before_ = "text " + quote_for_message(std::string_view(s, static_cast<std::size_t>(w - s)), 40) +
-                   " outside <xrdMeasurements>";
-    if (root_seen_) malformed(text_before_);
-  }
-
   [[noreturn]] void bad_number(const char* s) {
     const char* q = s;
     while (q != end_ && !is_space(*q) && *q != '<' && q - s <= 40) ++q;
@@ -697,12 +220,13 @@ class Parser {
                   ? "scan " + std::to_string(scan_.number) + ", point " + std::to_string(target_->size() + 1) + ": "
                   : where;
     }
-    fail(6,
+    fail(ErrorKind::kParseError,
          where + field_name() + " " + token + " is not a plain " + (signed_field() ? "number" : "non-negative number"));
   }
 
   // The numbers up to the next '<', appended to the element's list.
   void read_numbers() {
+    if (!counted_) size_list();
     const char* p = p_;
     std::vector<double>& out = *target_;
     const bool negative_allowed = signed_field();
@@ -746,7 +270,6 @@ class Parser {
       }
       std::uint64_t mantissa = 0;
       int count = 0, decimals = 0;
-      const char* digits = p;
       while (p != end_ && is_digit(*p) && count < 15) {
         mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
         ++count;
@@ -769,10 +292,9 @@ class Parser {
         out.push_back(negative ? -v : v);
         continue;
       }
-      if (digits == end_ || !(is_digit(*digits) || (*digits == '.' && digits + 1 != end_ && is_digit(digits[1]))))
-        bad_number(s);
+      // Longer numbers, and exponents, the general way.
       double v = 0.0;
-      const auto r = std::from_chars(s, end_, v);
+      const auto r = read_decimal(s, end_, v);
       if (r.ptr == end_ && !at_end_) {
         p_ = s;
         throw NeedMore{};
@@ -788,9 +310,11 @@ class Parser {
   void end_field() {
     const Field f = field_;
     if (single_value(f) && single_.size() != 1)
-      fail(6, scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
+      fail(ErrorKind::kParseError,
+           scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
     field_ = Field::kNone;
     target_ = nullptr;
+    counted_ = true;
     if (!single_value(f)) return;
     const double v = single_.front();
     switch (f) {
@@ -828,8 +352,10 @@ class Parser {
   }
 
   void end_axis() {
-    const auto bad = [this](const char* what) { fail(7, scan_prefix() + "axis " + shown(axis_.name) + " " + what); };
-    if (axis_.name.empty()) fail(7, scan_prefix() + "positions without an axis name");
+    const auto bad = [this](const char* what) {
+      fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(axis_.name) + " " + what);
+    };
+    if (axis_.name.empty()) fail(ErrorKind::kParseError, scan_prefix() + "positions without an axis name");
     if (scan_.axis(axis_.name)) bad("is given twice");
     const int forms = (have_list_ ? 1 : 0) + (have_common_ ? 1 : 0) + (have_start_ || have_end_ ? 1 : 0);
     if (forms == 0) bad("gives no position");
@@ -846,44 +372,26 @@ class Parser {
       scan_.values = std::move(counts_);
       scan_.raw_counts = true;
     } else {
-      fail(7, scan_prefix() + "it holds neither intensities nor counts");
+      fail(ErrorKind::kParseError, scan_prefix() + "it holds neither intensities nor counts");
     }
-    if (scan_.axes.empty()) fail(7, scan_prefix() + "it gives no positions");
+    if (scan_.axes.empty()) fail(ErrorKind::kParseError, scan_prefix() + "it gives no positions");
     const std::size_t n = scan_.values.size();
     const auto mismatch = [&](std::size_t given, const char* what) {
       if (given != n)
-        fail(7, scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
+        fail(ErrorKind::kParseError,
+             scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
     };
     if (have_attenuation_) mismatch(scan_.attenuation.size(), "attenuation factors");
     if (have_times_) mismatch(scan_.counting_times.size(), "counting times");
     for (const XrdmlAxis& a : scan_.axes)
       if (a.form == XrdmlPositions::kList && a.list.size() != n)
-        fail(7, scan_prefix() + "axis " + shown(a.name) + " has " + std::to_string(a.list.size()) + " positions for " +
-                    std::to_string(n) + " points");
+        fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(a.name) + " has " + std::to_string(a.list.size()) +
+                                         " positions for " + std::to_string(n) + " points");
     file_.scans.push_back(std::move(scan_));
     scan_ = XrdmlScan{};
   }
 
-  const char* p_;
-  const char* end_;
-  FileSource* source_ = nullptr;  // null: the whole text is [p_, end_)
-  bool at_end_ = true;            // [p_, end_) runs to the end of the text
   XrdmlFile file_;
-  // The open elements, from the root down, their names as written one after
-  // another in open_names_ (no string of their own).
-  struct OpenElement {
-    std::size_t begin, size;
-    bool data_points;  // a <dataPoints>
-  };
-  std::vector<OpenElement> open_;
-  std::string open_names_;
-  std::string_view innermost() const {
-    return std::string_view(open_names_).substr(open_.back().begin, open_.back().size);
-  }
-  std::vector<Attribute> attributes_;  // of the tag just read
-  bool root_seen_ = false, root_closed_ = false;
-  std::string root_name_;    // as the file writes it
-  std::string text_before_;  // what text_outside found before the root
   bool have_alpha1_ = false, have_alpha2_ = false, have_ratio_ = false;
 
   std::size_t scan_depth_ = 0;  // depth of the open <scan>, 0 outside one
@@ -897,6 +405,7 @@ class Parser {
 
   Field field_ = Field::kNone;  // the numeric element being read
   std::vector<double>* target_ = nullptr;
+  bool counted_ = true;  // target_ has room for the numbers of its element
   std::vector<double> single_;
 };
 
@@ -905,40 +414,33 @@ class Parser {
 namespace {
 
 // A parse run by `run`, which returns the file and whether it gives a
-// wavelength; its failures as the status.
+// wavelength; its failures as the error.
 template <typename Run>
-XrdmlFileResult parse(Run run) {
-  XrdmlFileResult r;
+Result<XrdmlFile> parse(Run run) {
   try {
     auto [file, have_wavelength] = run();
-    r.file = std::move(file);
-    if (!have_wavelength)
-      r.status = Status::warning(9, "read_xrdml_file warning: no kAlpha1 wavelength in the file, wavelength = 0");
+    Result<XrdmlFile> r(std::move(file));
+    if (!have_wavelength) r.add_warning("no kAlpha1 wavelength in the file, wavelength = 0");
+    return r;
   } catch (const ParseError& e) {
-    r.file = XrdmlFile{};
-    r.status = Status::error(e.code, e.message);
+    return make_error(e.kind, e.message);
   } catch (const std::bad_alloc&) {
-    r.file = XrdmlFile{};
-    r.status = Status::error(8, "read_xrdml_file: out of memory");
   } catch (const std::length_error&) {
-    r.file = XrdmlFile{};
-    r.status = Status::error(8, "read_xrdml_file: out of memory");
   }
-  return r;
+  return make_error(ErrorKind::kOutOfMemory, "out of memory");
 }
 
 }  // namespace
 
-XrdmlFileResult parse_xrdml(std::string_view text) {
+Result<XrdmlFile> parse_xrdml(std::string_view text) {
   return parse([&] {
-    Parser parser(text);
-    XrdmlFile scans = parser.run();  // before have_wavelength(): arguments have no order
-    return std::pair(std::move(scans), parser.have_wavelength());
+    Builder builder(text);
+    XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
+    return std::pair(std::move(scans), builder.have_wavelength());
   });
 }
 
-XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
-  XrdmlFileResult r;
+Result<XrdmlFile> read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
   const std::string name = escape_for_message(path, 4096);
   int fd = -1;
   std::size_t size = 0;
@@ -946,109 +448,22 @@ XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions&
     case FileRead::kRead:
       break;
     case FileRead::kMissing:
-      r.status = Status::error(1, "read_xrdml_file: file not found: " + name);
-      return r;
+      return make_error(ErrorKind::kNotFound, "file not found: " + name);
     case FileRead::kNotRegular:
-      r.status = Status::error(1, "read_xrdml_file: not a regular file: " + name);
-      return r;
+      return make_error(ErrorKind::kIoError, "not a regular file: " + name);
     case FileRead::kTooLarge:
-      r.status = Status::error(
-          2, "read_xrdml_file: file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
-      return r;
+      return make_error(ErrorKind::kIoError,
+                        "file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
     default:
-      r.status = Status::error(1, "read_xrdml_file: cannot read file: " + name);
-      return r;
+      return make_error(ErrorKind::kIoError, "cannot read file: " + name);
   }
   const xrdml_detail::Descriptor file(fd);
   return parse([&] {
     FileSource source(fd, size, options.read_size);
-    Parser parser(source);
-    XrdmlFile scans = parser.run();  // before have_wavelength(): arguments have no order
-    return std::pair(std::move(scans), parser.have_wavelength());
+    Builder builder(source);
+    XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
+    return std::pair(std::move(scans), builder.have_wavelength());
   });
-}
-
-namespace {
-
-// The arithmetic of xrdml_values, point by point; false with the status set
-// when a value is beyond the double range.
-bool fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
-                 const std::string& scan_name, XrdmlValues& r) {
-  const std::size_t n = scan.points();
-  for (std::size_t j = 0; j < n; ++j) {
-    const double attenuation = scan.attenuation_factor(j);
-    double y = scan.raw_counts ? scan.values[j] * attenuation : scan.values[j];
-    double e = std::sqrt(y * attenuation);
-    if (options.cps) {
-      const double t = scan.counting_time(j);
-      y /= t;
-      e /= t;
-    }
-    const double x = axis.position(j, n);
-    // The numbers read are finite; what they give need not be (positions
-    // near the double range, a factor of 1e308): refused, never printed.
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(e)) {
-      const char* what = !std::isfinite(x)   ? "the position of axis "
-                         : !std::isfinite(y) ? (options.cps ? "counts per second" : "the intensity")
-                                             : "the error";
-      r.status = Status::error(13, scan_name + ", point " + std::to_string(j + 1) + ": " + what +
-                                       (std::isfinite(x) ? std::string() : escape_for_message(axis.name)) +
-                                       " is beyond the range of a double");
-      return false;
-    }
-    r.x[j] = x;
-    r.y[j] = y;
-    r.e[j] = e;
-  }
-  return true;
-}
-
-}  // namespace
-
-XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options) {
-  XrdmlValues r;
-  const std::string scan_name = "xrdml_values: scan " + std::to_string(scan.number);
-  if (scan.axes.empty()) {
-    r.status = Status::error(11, scan_name + " has no axis");
-    return r;
-  }
-  const XrdmlAxis* axis = options.axis.empty() ? &scan.x_axis() : scan.axis(options.axis);
-  if (!axis) {
-    r.status = Status::error(11, scan_name + " has no axis " + escape_for_message(options.axis));
-    return r;
-  }
-  const std::size_t n = scan.points();
-  if (options.cps) {
-    if (!scan.has_common_time && scan.counting_times.empty()) {
-      r.status = Status::error(12, scan_name + " gives no counting time: no counts per second");
-      return r;
-    }
-    for (std::size_t j = 0; j < n; ++j)
-      if (!(scan.counting_time(j) > 0.0)) {
-        r.status = Status::error(
-            12, scan_name + ", point " + std::to_string(j + 1) + ": counting time 0, no counts per second");
-        return r;
-      }
-  }
-  try {
-    r.x.resize(n);
-    r.y.resize(n);
-    r.e.resize(n);
-  } catch (const std::bad_alloc&) {
-    r = XrdmlValues{};
-    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
-    return r;
-  } catch (const std::length_error&) {
-    r = XrdmlValues{};
-    r.status = Status::error(14, scan_name + ": out of memory for " + std::to_string(n) + " points");
-    return r;
-  }
-  r.axis = axis->name;
-  if (!fill_values(scan, *axis, options, scan_name, r)) {
-    r.x.clear(), r.y.clear(), r.e.clear();
-    r.axis.clear();
-  }
-  return r;
 }
 
 }  // namespace talvo

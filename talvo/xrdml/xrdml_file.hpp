@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -82,11 +82,6 @@ struct XrdmlReadOptions {
   std::size_t read_size = std::size_t{1} << 16;
 };
 
-struct XrdmlFileResult {
-  XrdmlFile file;
-  Status status;
-};
-
 // Reads every scan of an XRDML file. Only regular files are read (a device,
 // FIFO or socket may never end); the file is read once, a piece at a time
 // (never mapped: a file that another process cuts short meanwhile is an
@@ -94,16 +89,16 @@ struct XrdmlFileResult {
 // the file. Messages show text from the file with control characters
 // escaped.
 //
-// Codes: 1 file missing, not a regular file or unreadable; 2 file larger than
-// the limit; 3 not an XRDML file; 4 markup broken or file cut short (also
-// while it was read); 5 no scan in the file; 6 a number that cannot be read,
-// or a wavelength beyond the double range; 7 a scan whose lists do not
-// fit together or that lacks its positions or data; 8 out of memory;
-// 9 (warning) no wavelength in the file.
-XrdmlFileResult read_xrdml_file(const std::string& path, const XrdmlReadOptions& options = {});
+// Errors: kNotFound no such file; kIoError not a regular file, unreadable,
+// larger than the limit, or cut short while it was read; kParseError not an
+// XRDML file, markup broken or the file cut short, no scan, a number that
+// cannot be read (or a wavelength beyond the double range), a scan whose
+// lists do not fit together or that lacks its positions or data;
+// kOutOfMemory. Warning: no wavelength in the file (it is then 0).
+Result<XrdmlFile> read_xrdml_file(const std::string& path, const XrdmlReadOptions& options = {});
 
 // The same on a file's content already in memory.
-XrdmlFileResult parse_xrdml(std::string_view text);
+Result<XrdmlFile> parse_xrdml(std::string_view text);
 
 struct XrdmlValueOptions {
   bool cps = false;  // divide y and e by each point's counting time
@@ -113,7 +108,6 @@ struct XrdmlValueOptions {
 struct XrdmlValues {
   std::string axis;  // the axis x was taken from
   std::vector<double> x, y, e;
-  Status status;
 };
 
 // x, y and e of one scan: y is the stored intensity, or the count times its
@@ -123,9 +117,9 @@ struct XrdmlValues {
 // Every x, y and e is finite: values whose arithmetic leaves the double range
 // (positions near 1.7e308, a factor of 1e308) are refused.
 //
-// Codes: 11 the scan has no axis of that name; 12 cps for a scan without a
-// counting time or with a point counted for no time; 13 an x, y or e beyond
-// the double range; 14 out of memory.
-XrdmlValues xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options = {});
+// Errors: kNotFound the scan has no axis of that name; kInvalidArgument cps
+// for a scan without a counting time or with a point counted for no time;
+// kOutOfRange an x, y or e beyond the double range; kOutOfMemory.
+Result<XrdmlValues> xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions& options = {});
 
 }  // namespace talvo

@@ -1,12 +1,13 @@
 """talvo.read_xrdml against talvo-tools xrdml --scans all, on real files."""
 import os
 import shutil
+import subprocess
 
 import numpy as np
 import pytest
 
 import talvo
-from conftest import XRDML, run_tools
+from conftest import XRDML, run_tools, tools_path
 
 FILES = sorted(p.name for p in XRDML.glob("*.xrdml"))
 
@@ -116,3 +117,30 @@ def test_read_xrdml_warns_without_wavelength(tmp_path):
         f = talvo.read_xrdml(bare)
     assert f.wavelength == 0.0
     np.testing.assert_array_equal(f.scans[0].y, talvo.read_xrdml(XRDML / "single_scan_intensities.xrdml").scans[0].y)
+
+
+def test_read_xrdml_says_what_talvo_tools_says(tmp_path):
+    """The same bad input, the same words: talvo-tools prints the library's
+    message after its own name; Python raises it as it is."""
+    junk = tmp_path / "junk.xrdml"
+    junk.write_text("not xml at all\n")
+    comma = tmp_path / "comma.xrdml"
+    comma.write_text((XRDML / "schema15_2theta.xrdml").read_text().replace(">8 11 6 10 ", ">8 1,1 6 10 ", 1))
+    cut = tmp_path / "cut.xrdml"
+    cut.write_bytes((XRDML / "single_scan_counts.xrdml").read_bytes()[:5000])
+    cases = [
+        (tmp_path / "nope.xrdml", None, talvo.TalvoFileNotFoundError),
+        (tmp_path, None, talvo.TalvoOSError),
+        (junk, None, talvo.TalvoValueError),
+        (comma, None, talvo.TalvoValueError),
+        (cut, None, talvo.TalvoValueError),
+        (XRDML / "polefigure_91_scans.xrdml", "Chi", talvo.TalvoValueError),
+    ]
+    for path, axis, error in cases:
+        options = ["--axis", axis] if axis else []
+        r = subprocess.run([tools_path(), "xrdml", str(path), "--scans", "all", *options],
+                           capture_output=True, text=True)
+        assert r.returncode == 1 and r.stdout == ""
+        with pytest.raises(error) as caught:
+            talvo.read_xrdml(path, axis=axis)
+        assert r.stderr == f"talvo-tools xrdml: {caught.value}\n"

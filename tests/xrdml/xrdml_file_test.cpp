@@ -8,11 +8,35 @@
 #include <sstream>
 #include <string>
 
-#include "talvo/xrdml/xrdml.hpp"
+#include "talvo/classic/xrdml.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace talvo {
 namespace {
+
+// A result's error, or its first warning, for assertions and their messages.
+template <class T>
+std::string message_of(const Result<T>& r) {
+  if (!r.ok()) return r.error().message;
+  return r.warnings().empty() ? std::string() : r.warnings().front();
+}
+
+// No error and no warning.
+template <class T>
+bool clean(const Result<T>& r) {
+  return r.ok() && r.warnings().empty();
+}
+
+// The values of a scan that must have them.
+XrdmlValues values_of(const XrdmlScan& scan, const XrdmlValueOptions& options = {}) {
+  Result<XrdmlValues> v = xrdml_values(scan, options);
+  if (!v.ok()) {
+    ADD_FAILURE() << v.error().message;
+    return {};
+  }
+  EXPECT_TRUE(v.warnings().empty());
+  return std::move(*v);
+}
 
 std::string data_file(const std::string& name) { return std::string(TALVO_TEST_FILES_DIR) + "xrdml/" + name; }
 
@@ -120,22 +144,21 @@ TEST(XrdmlFile, RealFilesFirstAndLastPoints) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const XrdmlFileResult r = read_xrdml_file(data_file(c.file));
-    ASSERT_TRUE(r.status.ok()) << r.status.message;
-    ASSERT_EQ(r.file.scans.size(), c.scans);
+    const Result<XrdmlFile> r = read_xrdml_file(data_file(c.file));
+    ASSERT_TRUE(clean(r)) << message_of(r);
+    ASSERT_EQ(r->scans.size(), c.scans);
     // (kAlpha1 + ratio kAlpha2) / (1 + ratio) with 1.5405980, 1.5444260 and ratio 0.5 or 0
-    EXPECT_NEAR(r.file.wavelength, c.wavelength, 1e-12);
+    EXPECT_NEAR(r->wavelength, c.wavelength, 1e-12);
     const auto check = [](const XrdmlValues& v, std::size_t j, const Point& p) {
       EXPECT_DOUBLE_EQ(v.x[j], p.x) << "point " << j;
       EXPECT_DOUBLE_EQ(v.y[j], p.y) << "point " << j;
       EXPECT_DOUBLE_EQ(v.e[j], std::sqrt(p.y * p.attenuation)) << "point " << j;
     };
-    for (const XrdmlScan* scan : {&r.file.scans.front(), &r.file.scans.back()}) {
-      const XrdmlValues v = xrdml_values(*scan);
-      ASSERT_TRUE(v.status.ok()) << v.status.message;
+    for (const XrdmlScan* scan : {&r->scans.front(), &r->scans.back()}) {
+      const XrdmlValues v = values_of(*scan);
       ASSERT_EQ(v.x.size(), c.points);
       EXPECT_EQ(v.axis, c.axis);
-      const bool first = scan == &r.file.scans.front();
+      const bool first = scan == &r->scans.front();
       check(v, 0, first ? c.first_of_first : c.first_of_last);
       check(v, c.points - 1, first ? c.last_of_first : c.last_of_last);
     }
@@ -143,10 +166,10 @@ TEST(XrdmlFile, RealFilesFirstAndLastPoints) {
 }
 
 TEST(XrdmlFile, PoleFigureTiltPerScan) {
-  const XrdmlFileResult r = read_xrdml_file(data_file("polefigure_91_scans.xrdml"));
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  const Result<XrdmlFile> r = read_xrdml_file(data_file("polefigure_91_scans.xrdml"));
+  ASSERT_TRUE(clean(r)) << message_of(r);
   // Psi goes 0.00, 1.00, ... 90.00; 2Theta, Omega, X, Y, Z stay as written.
-  for (const XrdmlScan& s : r.file.scans) {
+  for (const XrdmlScan& s : r->scans) {
     const auto fixed = s.fixed_axes();
     ASSERT_EQ(fixed.size(), 6u) << "scan " << s.number;
     EXPECT_EQ(fixed[0], (std::pair<std::string, double>{"2Theta", 53.6860}));
@@ -156,15 +179,15 @@ TEST(XrdmlFile, PoleFigureTiltPerScan) {
     EXPECT_EQ(s.scan_axis, "Phi");
   }
   // Phi from -179.70 to 179.70 in 1198 steps of 0.3 degrees.
-  const XrdmlValues v = xrdml_values(r.file.scans[10]);
+  const XrdmlValues v = values_of(r->scans[10]);
   EXPECT_NEAR(v.x[1] - v.x[0], 0.3, 1e-12);
   EXPECT_NEAR(v.x[599], 0.0, 1e-12);
 }
 
 TEST(XrdmlFile, MapPositionsPerScan) {
-  const XrdmlFileResult r = read_xrdml_file(data_file("rsm_401_scans_list_positions.xrdml"));
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
-  for (const XrdmlScan& s : r.file.scans) {
+  const Result<XrdmlFile> r = read_xrdml_file(data_file("rsm_401_scans_list_positions.xrdml"));
+  ASSERT_TRUE(clean(r)) << message_of(r);
+  for (const XrdmlScan& s : r->scans) {
     const XrdmlAxis* two_theta = s.axis("2Theta");
     ASSERT_NE(two_theta, nullptr);
     ASSERT_EQ(two_theta->form, XrdmlPositions::kList);
@@ -182,15 +205,15 @@ TEST(XrdmlFile, MapPositionsPerScan) {
   // Scan 2 begins "1 1 1 1": with --cps 0.5 counts per second each.
   XrdmlValueOptions cps;
   cps.cps = true;
-  const XrdmlValues v = xrdml_values(r.file.scans[0], cps);
+  const XrdmlValues v = values_of(r->scans[0], cps);
   EXPECT_DOUBLE_EQ(v.y[1], 2 / 2.0);
   EXPECT_DOUBLE_EQ(v.e[1], std::sqrt(2.0) / 2.0);
 }
 
 TEST(XrdmlFile, AttenuatedPointsCarryTheirError) {
-  const XrdmlFileResult r = read_xrdml_file(data_file("schema10_attenuated.xrdml"));
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
-  const XrdmlValues v = xrdml_values(r.file.scans[0]);
+  const Result<XrdmlFile> r = read_xrdml_file(data_file("schema10_attenuated.xrdml"));
+  ASSERT_TRUE(clean(r)) << message_of(r);
+  const XrdmlValues v = values_of(r->scans[0]);
   // Point 30: intensity 357568 behind a factor 148 (2416 counts); point 31:
   // 117888 with the attenuator out.
   EXPECT_DOUBLE_EQ(v.y[29], 357568);
@@ -201,9 +224,9 @@ TEST(XrdmlFile, AttenuatedPointsCarryTheirError) {
   const std::string text = slurp(data_file("schema10_attenuated.xrdml"));
   std::string as_counts = replace_all(text, "<intensities unit=\"counts\">54538740 ", "<counts>368505 ");
   as_counts = replace_all(as_counts, "</intensities>", "</counts>");
-  const XrdmlFileResult c = parse_xrdml(as_counts);
-  ASSERT_TRUE(c.status.ok()) << c.status.message;
-  const XrdmlValues w = xrdml_values(c.file.scans[0]);
+  const Result<XrdmlFile> c = parse_xrdml(as_counts);
+  ASSERT_TRUE(clean(c)) << message_of(c);
+  const XrdmlValues w = values_of(c->scans[0]);
   EXPECT_DOUBLE_EQ(w.y[0], 368505.0 * 148);
   EXPECT_DOUBLE_EQ(w.e[0], 148 * std::sqrt(368505.0));
 }
@@ -220,19 +243,19 @@ TEST(XrdmlFile, AnyLayoutSameNumbers) {
   reordered = replace_all(reordered, "<scan appendNumber=\"0\" mode=\"Continuous\" scanAxis=\"Phi\"",
                           "<x:scan scanAxis=\"Phi\" xmlns:x=\"http://www.xrdml.com/XRDMeasurement/1.3\"");
   reordered = replace_all(reordered, "</scan>", "</x:scan>");
-  const XrdmlFileResult base = parse_xrdml(original);
-  ASSERT_TRUE(base.status.ok()) << base.status.message;
+  const Result<XrdmlFile> base = parse_xrdml(original);
+  ASSERT_TRUE(clean(base)) << message_of(base);
   for (const std::string* text : {&lf, &one_line, static_cast<const std::string*>(&reordered)}) {
-    const XrdmlFileResult r = parse_xrdml(*text);
-    ASSERT_TRUE(r.status.ok()) << r.status.message;
-    ASSERT_EQ(r.file.scans.size(), base.file.scans.size());
-    EXPECT_EQ(r.file.wavelength, base.file.wavelength);
-    for (std::size_t k = 0; k < base.file.scans.size(); ++k) {
-      const XrdmlValues a = xrdml_values(base.file.scans[k]), b = xrdml_values(r.file.scans[k]);
+    const Result<XrdmlFile> r = parse_xrdml(*text);
+    ASSERT_TRUE(clean(r)) << message_of(r);
+    ASSERT_EQ(r->scans.size(), base->scans.size());
+    EXPECT_EQ(r->wavelength, base->wavelength);
+    for (std::size_t k = 0; k < base->scans.size(); ++k) {
+      const XrdmlValues a = values_of(base->scans[k]), b = values_of(r->scans[k]);
       ASSERT_EQ(a.x, b.x) << "scan " << k + 1;
       ASSERT_EQ(a.y, b.y) << "scan " << k + 1;
       ASSERT_EQ(a.e, b.e) << "scan " << k + 1;
-      ASSERT_EQ(base.file.scans[k].fixed_axes(), r.file.scans[k].fixed_axes());
+      ASSERT_EQ(base->scans[k].fixed_axes(), r->scans[k].fixed_axes());
     }
   }
 }
@@ -242,29 +265,29 @@ TEST(XrdmlFile, FilesThatAreNotWhole) {
   const struct {
     const char* name;
     std::string text;
-    int code;
+    const char* words;
   } cases[] = {
-      {"cut in the middle", rsm.substr(0, rsm.size() / 2), 4},
-      {"cut inside the last tag", rsm.substr(0, rsm.size() - 5), 4},
-      {"cut after the last scan", rsm.substr(0, rsm.rfind("</xrdMeasurement>")), 4},
-      {"plain text", "1719 1766 1688\n1719 1648\n", 3},
-      {"empty", "", 3},
-      {"another XML file", "<?xml version=\"1.0\"?><html><body>scan</body></html>", 3},
-      {"no scan", "<xrdMeasurements><comment>none</comment></xrdMeasurements>", 5},
-      {"crossed tags", "<xrdMeasurements><scan></xrdMeasurements></scan>", 4},
-      {"unquoted attribute", "<xrdMeasurements><scan scanAxis=Phi></scan></xrdMeasurements>", 4},
-      {"lone '<'", "<xrdMeasurements>< scan></xrdMeasurements>", 4},
+      {"cut in the middle", rsm.substr(0, rsm.size() / 2), "it is cut short"},
+      {"cut inside the last tag", rsm.substr(0, rsm.size() - 5), "it is cut short"},
+      {"cut after the last scan", rsm.substr(0, rsm.rfind("</xrdMeasurement>")), "it is cut short"},
+      {"plain text", "1719 1766 1688\n1719 1648\n", "not an XRDML file"},
+      {"empty", "", "not an XRDML file"},
+      {"another XML file", "<?xml version=\"1.0\"?><html><body>scan</body></html>", "not an XRDML file"},
+      {"no scan", "<xrdMeasurements><comment>none</comment></xrdMeasurements>", "no scan in the file"},
+      {"crossed tags", "<xrdMeasurements><scan></xrdMeasurements></scan>", "broken markup"},
+      {"unquoted attribute", "<xrdMeasurements><scan scanAxis=Phi></scan></xrdMeasurements>", "broken markup"},
+      {"lone '<'", "<xrdMeasurements>< scan></xrdMeasurements>", "broken markup"},
   };
   for (const auto& c : cases) {
-    const XrdmlFileResult r = parse_xrdml(c.text);
-    EXPECT_TRUE(r.status.failed()) << c.name;
-    EXPECT_EQ(r.status.ierr, c.code) << c.name << ": " << r.status.message;
-    EXPECT_TRUE(r.file.scans.empty()) << c.name;
+    const Result<XrdmlFile> r = parse_xrdml(c.text);
+    ASSERT_FALSE(r.ok()) << c.name;
+    EXPECT_EQ(r.kind(), ErrorKind::kParseError) << c.name;
+    EXPECT_NE(r.error().message.find(c.words), std::string::npos) << c.name << ": " << r.error().message;
   }
-  EXPECT_EQ(parse_xrdml(rsm.substr(0, rsm.find("<intensities", rsm.size() / 2) + 100)).status.message,
-            "read_xrdml_file: the file ends inside <intensities>: it is cut short");
-  EXPECT_EQ(parse_xrdml(rsm.substr(0, rsm.size() / 2)).status.message,
-            "read_xrdml_file: the file ends inside <instrumentControlSoftware>: it is cut short");
+  EXPECT_EQ(parse_xrdml(rsm.substr(0, rsm.find("<intensities", rsm.size() / 2) + 100)).error().message,
+            "the file ends inside <intensities>: it is cut short");
+  EXPECT_EQ(parse_xrdml(rsm.substr(0, rsm.size() / 2)).error().message,
+            "the file ends inside <instrumentControlSoftware>: it is cut short");
 }
 
 // A file holds one measurement: two files joined by `cat`, or text before or
@@ -280,10 +303,10 @@ TEST(XrdmlFile, NothingBesideTheMeasurement) {
     std::string message;  // empty: read, with the intensities 1 and 2
   } cases[] = {
       {"two files joined", one + other,
-       "read_xrdml_file: broken markup: a second measurement <xrdMeasurements> after </xrdMeasurements>"},
-      {"numbers after it", one + "30 40\n", "read_xrdml_file: broken markup: text \"30\" outside <xrdMeasurements>"},
-      {"text before it", "junk\n" + one, "read_xrdml_file: broken markup: text \"junk\" outside <xrdMeasurements>"},
-      {"a stray end tag after it", one + "</scan>", "read_xrdml_file: broken markup: </scan> closes no element"},
+       "broken markup: a second measurement <xrdMeasurements> after </xrdMeasurements>"},
+      {"numbers after it", one + "30 40\n", "broken markup: text \"30\" outside <xrdMeasurements>"},
+      {"text before it", "junk\n" + one, "broken markup: text \"junk\" outside <xrdMeasurements>"},
+      {"a stray end tag after it", one + "</scan>", "broken markup: </scan> closes no element"},
       {"blanks, a comment and an instruction around it", " \r\n<!-- a -->\n" + one + "\r\n<!-- end --><?pi x?>\n\n",
        ""},
       {"nothing after it", one.substr(0, one.size() - 1), ""},
@@ -293,15 +316,15 @@ TEST(XrdmlFile, NothingBesideTheMeasurement) {
     for (const std::size_t piece : {1u, 5u, 1u << 16}) {
       XrdmlReadOptions o;
       o.read_size = piece;
-      for (const XrdmlFileResult& r : {parse_xrdml(c.text), read_xrdml_file(path, o)}) {
+      for (const Result<XrdmlFile>& r : {parse_xrdml(c.text), read_xrdml_file(path, o)}) {
         if (c.message.empty()) {
-          ASSERT_TRUE(r.status.ok()) << c.name << ": " << r.status.message;
-          ASSERT_EQ(r.file.scans.size(), 1u) << c.name;
-          EXPECT_EQ(r.file.scans[0].values, (std::vector<double>{1, 2})) << c.name;
+          ASSERT_TRUE(clean(r)) << c.name << ": " << message_of(r);
+          ASSERT_EQ(r->scans.size(), 1u) << c.name;
+          EXPECT_EQ(r->scans[0].values, (std::vector<double>{1, 2})) << c.name;
         } else {
-          EXPECT_EQ(r.status.ierr, 4) << c.name;
-          EXPECT_EQ(r.status.message, c.message) << c.name << " in pieces of " << piece;
-          EXPECT_TRUE(r.file.scans.empty()) << c.name;
+          ASSERT_FALSE(r.ok()) << c.name;
+          EXPECT_EQ(r.kind(), ErrorKind::kParseError) << c.name;
+          EXPECT_EQ(r.error().message, c.message) << c.name << " in pieces of " << piece;
         }
       }
     }
@@ -314,63 +337,63 @@ TEST(XrdmlFile, NumbersThatAreNotPlain) {
     std::string message;  // empty: read
   } cases[] = {
       {kRange + "<intensities>1719 1,719 3</intensities>",
-       "read_xrdml_file: scan 1, point 2: intensity \"1,719\" is not a plain non-negative number"},
+       "scan 1, point 2: intensity \"1,719\" is not a plain non-negative number"},
       {kRange + "<intensities>1 2 -5</intensities>",
-       "read_xrdml_file: scan 1, point 3: intensity \"-5\" is not a plain non-negative number"},
-      {kRange + "<counts>nan 2</counts>",
-       "read_xrdml_file: scan 1, point 1: count \"nan\" is not a plain non-negative number"},
+       "scan 1, point 3: intensity \"-5\" is not a plain non-negative number"},
+      {kRange + "<counts>nan 2</counts>", "scan 1, point 1: count \"nan\" is not a plain non-negative number"},
       {kRange + "<intensities>1 inf</intensities>",
-       "read_xrdml_file: scan 1, point 2: intensity \"inf\" is not a plain non-negative number"},
+       "scan 1, point 2: intensity \"inf\" is not a plain non-negative number"},
       {kRange + "<intensities>1 2 3</intensities><beamAttenuationFactors>1 0x10 1</beamAttenuationFactors>",
-       "read_xrdml_file: scan 1, point 2: attenuation factor \"0x10\" is not a plain non-negative number"},
+       "scan 1, point 2: attenuation factor \"0x10\" is not a plain non-negative number"},
       {"<positions axis=\"2Theta\"><startPosition>1O</startPosition><endPosition>2</endPosition></positions>"
        "<intensities>1 2</intensities>",
-       "read_xrdml_file: scan 1: start position of axis 2Theta \"1O\" is not a plain number"},
+       "scan 1: start position of axis 2Theta \"1O\" is not a plain number"},
       {"<positions axis=\"Phi\"><commonPosition>1 2</commonPosition></positions><intensities>1</intensities>",
-       "read_xrdml_file: scan 1: common position of axis Phi holds more than one number"},
+       "scan 1: common position of axis Phi holds more than one number"},
       {kRange + "<intensities>1 2</intensities><beamAttenuationFactors>1</beamAttenuationFactors>",
-       "read_xrdml_file: scan 1: 1 attenuation factors for 2 points"},
+       "scan 1: 1 attenuation factors for 2 points"},
       {"<positions axis=\"2Theta\"><listPositions>1 2 3</listPositions></positions><intensities>1 2</intensities>",
-       "read_xrdml_file: scan 1: axis 2Theta has 3 positions for 2 points"},
+       "scan 1: axis 2Theta has 3 positions for 2 points"},
       {"<positions axis=\"2Theta\"><startPosition>1</startPosition></positions><intensities>1 2</intensities>",
-       "read_xrdml_file: scan 1: axis 2Theta has no end position"},
-      {"<intensities>1 2</intensities>", "read_xrdml_file: scan 1: it gives no positions"},
-      {kRange, "read_xrdml_file: scan 1: it holds neither intensities nor counts"},
+       "scan 1: axis 2Theta has no end position"},
+      {"<intensities>1 2</intensities>", "scan 1: it gives no positions"},
+      {kRange, "scan 1: it holds neither intensities nor counts"},
       {kRange + "<intensities>1 2</intensities><intensities>1 2</intensities>",
-       "read_xrdml_file: scan 1: it gives its intensities twice"},
+       "scan 1: it gives its intensities twice"},
       // Forms every number reader must take.
       {kRange + "<intensities>\r\n\t0 .5 1. 2.50 1e3 1234567890123456789 0.1000000000000000055511151231257827 " +
            "</intensities>",
        ""},
   };
   for (const auto& c : cases) {
-    const XrdmlFileResult r = parse_xrdml(document(c.data_points));
+    const Result<XrdmlFile> r = parse_xrdml(document(c.data_points));
     if (c.message.empty()) {
-      ASSERT_TRUE(r.status.ok()) << r.status.message;
-      EXPECT_EQ(r.file.scans[0].values, (std::vector<double>{0, 0.5, 1, 2.5, 1000, 1234567890123456789.0,
-                                                             0.1000000000000000055511151231257827}));
+      ASSERT_TRUE(clean(r)) << message_of(r);
+      EXPECT_EQ(r->scans[0].values, (std::vector<double>{0, 0.5, 1, 2.5, 1000, 1234567890123456789.0,
+                                                         0.1000000000000000055511151231257827}));
     } else {
-      EXPECT_EQ(r.status.message, c.message);
-      EXPECT_TRUE(r.status.failed());
+      ASSERT_FALSE(r.ok());
+      EXPECT_EQ(r.kind(), ErrorKind::kParseError);
+      EXPECT_EQ(r.error().message, c.message);
     }
   }
   // Decimals, signs and long mantissas convert exactly as the compiler does.
-  const XrdmlFileResult r = parse_xrdml(document(
+  const Result<XrdmlFile> r = parse_xrdml(document(
       "<positions axis=\"2Theta\"><listPositions>67.67550446 -0.17 -0 0.30000000000000004 123456.7890123456789 "
       "9007199254740993 0.3</listPositions></positions><intensities>1 2 3 4 5 6 7</intensities>"));
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
-  const std::vector<double>& list = r.file.scans[0].axes[0].list;
+  ASSERT_TRUE(clean(r)) << message_of(r);
+  const std::vector<double>& list = r->scans[0].axes[0].list;
   EXPECT_EQ(list, (std::vector<double>{67.67550446, -0.17, -0.0, 0.30000000000000004, 123456.7890123456789,
                                        9007199254740993.0, 0.3}));
   EXPECT_TRUE(std::signbit(list[2]));
 
   // 41 points from 21.3 to 59.26: the last one is the end position as
   // written, though 40 steps of (59.26 - 21.3) / 40 fall short of it.
-  const XrdmlFileResult range = parse_xrdml(
+  const Result<XrdmlFile> range = parse_xrdml(
       document("<positions axis=\"2Theta\"><startPosition>21.3</startPosition><endPosition>59.26</endPosition>"
                "</positions><intensities>1 2</intensities>"));
-  ASSERT_TRUE(range.status.ok()) << range.status.message;
-  const XrdmlAxis& axis = range.file.scans[0].axes[0];
+  ASSERT_TRUE(clean(range)) << message_of(range);
+  const XrdmlAxis& axis = range->scans[0].axes[0];
   EXPECT_EQ(axis.position(0, 41), 21.3);
   EXPECT_NEAR(axis.position(20, 41), (21.3 + 59.26) / 2, 1e-12);
   EXPECT_EQ(axis.position(40, 41), 59.26);
@@ -382,18 +405,19 @@ TEST(XrdmlFile, TagsAreWholeNames) {
       "<!-- <intensities>9 9</intensities> --><countsPerSecond>7 7</countsPerSecond>"
       "<![CDATA[<counts>5 5</counts>]]>" +
       kRange + "<intensitiesCorrected>8 8</intensitiesCorrected><counts>3 4</counts>");
-  const XrdmlFileResult r = parse_xrdml("<!DOCTYPE x [<!ENTITY a '>'>]>" + text.substr(text.find("<xrdM")));
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
-  EXPECT_EQ(r.file.scans[0].values, (std::vector<double>{3, 4}));
-  EXPECT_TRUE(r.file.scans[0].raw_counts);
+  const Result<XrdmlFile> r = parse_xrdml("<!DOCTYPE x [<!ENTITY a '>'>]>" + text.substr(text.find("<xrdM")));
+  ASSERT_TRUE(clean(r)) << message_of(r);
+  EXPECT_EQ(r->scans[0].values, (std::vector<double>{3, 4}));
+  EXPECT_TRUE(r->scans[0].raw_counts);
   // <scanAxisCenter> and <scans> are no scans.
-  const XrdmlFileResult s = parse_xrdml(
+  const Result<XrdmlFile> s = parse_xrdml(
       "<xrdMeasurements><scans><scanAxisCenter><position axis=\"Phi\">0</position></scanAxisCenter>"
       "<scan scanAxis=\"2Theta\"><dataPoints>" +
       kRange + "<intensities>1 2</intensities></dataPoints></scan></scans></xrdMeasurements>");
-  ASSERT_EQ(s.status.ierr, 9) << s.status.message;  // a warning: no wavelength
-  EXPECT_EQ(s.file.wavelength, 0.0);
-  EXPECT_EQ(s.file.scans.size(), 1u);
+  ASSERT_TRUE(s.ok()) << message_of(s);
+  EXPECT_EQ(s.warnings(), (std::vector<std::string>{"no kAlpha1 wavelength in the file, wavelength = 0"}));
+  EXPECT_EQ(s->wavelength, 0.0);
+  EXPECT_EQ(s->scans.size(), 1u);
 }
 
 TEST(XrdmlFile, AxisAndCountingTime) {
@@ -412,30 +436,36 @@ TEST(XrdmlFile, AxisAndCountingTime) {
       {"scanAxis=\"Phi\"", "2theta", {40, 40, 40}, "2Theta"},
   };
   for (const auto& c : cases) {
-    const XrdmlFileResult r = parse_xrdml(document(
+    const Result<XrdmlFile> r = parse_xrdml(document(
         two_theta_fixed + "<countingTimes>1 2 4</countingTimes><intensities>8 8 8</intensities>", c.scan_attributes));
-    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    ASSERT_TRUE(clean(r)) << message_of(r);
     XrdmlValueOptions o;
     o.axis = c.axis_option;
     o.cps = true;
-    const XrdmlValues v = xrdml_values(r.file.scans[0], o);
-    ASSERT_TRUE(v.status.ok()) << v.status.message;
+    const XrdmlValues v = values_of(r->scans[0], o);
     EXPECT_EQ(v.x, c.x);
     EXPECT_EQ(v.axis, c.axis);
     EXPECT_EQ(v.y, (std::vector<double>{8, 4, 2}));  // per-point counting times
   }
-  const XrdmlFileResult r = parse_xrdml(document(two_theta_fixed + "<intensities>8 8 8</intensities>"));
+  const Result<XrdmlFile> r = parse_xrdml(document(two_theta_fixed + "<intensities>8 8 8</intensities>"));
   XrdmlValueOptions o;
   o.axis = "Chi";
-  EXPECT_EQ(xrdml_values(r.file.scans[0], o).status.message, "xrdml_values: scan 1 has no axis Chi");
+  const Result<XrdmlValues> chi = xrdml_values(r->scans[0], o);
+  ASSERT_FALSE(chi.ok());
+  EXPECT_EQ(chi.kind(), ErrorKind::kNotFound);
+  EXPECT_EQ(chi.error().message, "scan 1 has no axis Chi");
   o = {};
   o.cps = true;
-  EXPECT_EQ(xrdml_values(r.file.scans[0], o).status.ierr, 12);  // no counting time
-  const XrdmlFileResult zero = parse_xrdml(
+  const Result<XrdmlValues> no_time = xrdml_values(r->scans[0], o);
+  ASSERT_FALSE(no_time.ok());
+  EXPECT_EQ(no_time.kind(), ErrorKind::kInvalidArgument);
+  EXPECT_EQ(no_time.error().message, "scan 1 gives no counting time: no counts per second");
+  const Result<XrdmlFile> zero = parse_xrdml(
       document(kRange + "<commonCountingTime unit=\"seconds\">0</commonCountingTime><intensities>1 2</intensities>"));
-  const XrdmlValues v = xrdml_values(zero.file.scans[0], o);
-  EXPECT_EQ(v.status.message, "xrdml_values: scan 1, point 1: counting time 0, no counts per second");
-  EXPECT_TRUE(v.y.empty());
+  const Result<XrdmlValues> v = xrdml_values(zero->scans[0], o);
+  ASSERT_FALSE(v.ok());
+  EXPECT_EQ(v.kind(), ErrorKind::kInvalidArgument);
+  EXPECT_EQ(v.error().message, "scan 1, point 1: counting time 0, no counts per second");
 }
 
 // A file's text in a message cannot act on the terminal that prints it.
@@ -445,27 +475,26 @@ TEST(XrdmlFile, InputTextInMessagesIsEscaped) {
     std::string message;
   } cases[] = {
       {"<\x1b]0;owned\x07><scan/></\x1b]0;owned\x07>",
-       "read_xrdml_file: not an XRDML file: its first element is <\\x1b]0;owned\\x07>, not <xrdMeasurements>"},
+       "not an XRDML file: its first element is <\\x1b]0;owned\\x07>, not <xrdMeasurements>"},
       {document(kRange + "<intensities>1 1\x1b[2J 3</intensities>"),
-       "read_xrdml_file: scan 1, point 2: intensity \"1\\x1b[2J\" is not a plain non-negative number"},
+       "scan 1, point 2: intensity \"1\\x1b[2J\" is not a plain non-negative number"},
       {document("<positions axis=\"2Theta\x1b[31m\"><startPosition>1</startPosition></positions>"
                 "<intensities>1 2</intensities>"),
-       "read_xrdml_file: scan 1: axis 2Theta\\x1b[31m has no end position"},
+       "scan 1: axis 2Theta\\x1b[31m has no end position"},
       {document(kRange + "<intensities>1 2</intensities\x1b[8m>"),
-       "read_xrdml_file: broken markup: </intensities\\x1b[8m> closes <intensities>"},
-      {"<xrdMeasurements><scan\u009b2J>", "read_xrdml_file: the file ends inside <scan\\u009b2J>: it is cut short"},
+       "broken markup: </intensities\\x1b[8m> closes <intensities>"},
+      {"<xrdMeasurements><scan\u009b2J>", "the file ends inside <scan\\u009b2J>: it is cut short"},
   };
   for (const auto& c : cases) {
-    const XrdmlFileResult r = parse_xrdml(c.text);
-    EXPECT_EQ(r.status.message, c.message);
-    EXPECT_TRUE(r.status.failed());
+    const Result<XrdmlFile> r = parse_xrdml(c.text);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().message, c.message);
   }
-  const XrdmlFileResult r = parse_xrdml(document(kRange + "<intensities>1 2</intensities>"));
+  const Result<XrdmlFile> r = parse_xrdml(document(kRange + "<intensities>1 2</intensities>"));
   XrdmlValueOptions o;
   o.axis = "Chi\x1b[2J";
-  EXPECT_EQ(xrdml_values(r.file.scans[0], o).status.message, "xrdml_values: scan 1 has no axis Chi\\x1b[2J");
-  EXPECT_EQ(read_xrdml_file("/no/such/\x1b[2J.xrdml").status.message,
-            "read_xrdml_file: file not found: /no/such/\\x1b[2J.xrdml");
+  EXPECT_EQ(xrdml_values(r->scans[0], o).error().message, "scan 1 has no axis Chi\\x1b[2J");
+  EXPECT_EQ(read_xrdml_file("/no/such/\x1b[2J.xrdml").error().message, "file not found: /no/such/\\x1b[2J.xrdml");
 }
 
 // Every number read is finite; what they give is checked too.
@@ -479,41 +508,40 @@ TEST(XrdmlFile, ValuesBeyondTheDoubleRange) {
     std::string message;
   } cases[] = {
       {huge_range + "<intensities>1 2 3</intensities>", false,
-       "xrdml_values: scan 1, point 1: the position of axis 2Theta is beyond the range of a double"},
+       "scan 1, point 1: the position of axis 2Theta is beyond the range of a double"},
       {kRange + "<counts>1 2</counts><beamAttenuationFactors>1 1e308</beamAttenuationFactors>", false,
-       "xrdml_values: scan 1, point 2: the intensity is beyond the range of a double"},
+       "scan 1, point 2: the intensity is beyond the range of a double"},
       {kRange + "<intensities>1e308 2</intensities><beamAttenuationFactors>1e308 1</beamAttenuationFactors>", false,
-       "xrdml_values: scan 1, point 1: the error is beyond the range of a double"},
+       "scan 1, point 1: the error is beyond the range of a double"},
       {kRange + "<intensities>1 1e300</intensities><countingTimes>1 1e-300</countingTimes>", true,
-       "xrdml_values: scan 1, point 2: counts per second is beyond the range of a double"},
+       "scan 1, point 2: counts per second is beyond the range of a double"},
   };
   for (const auto& c : cases) {
-    const XrdmlFileResult r = parse_xrdml(document(c.data_points));
-    ASSERT_TRUE(r.status.ok()) << r.status.message;
+    const Result<XrdmlFile> r = parse_xrdml(document(c.data_points));
+    ASSERT_TRUE(clean(r)) << message_of(r);
     XrdmlValueOptions o;
     o.cps = c.cps;
-    const XrdmlValues v = xrdml_values(r.file.scans[0], o);
-    EXPECT_EQ(v.status.message, c.message);
-    EXPECT_EQ(v.status.ierr, 13);
-    EXPECT_TRUE(v.x.empty() && v.y.empty() && v.e.empty());
+    const Result<XrdmlValues> v = xrdml_values(r->scans[0], o);
+    ASSERT_FALSE(v.ok());
+    EXPECT_EQ(v.kind(), ErrorKind::kOutOfRange);
+    EXPECT_EQ(v.error().message, c.message);
   }
   // Near the edge but inside it: read as written.
-  const XrdmlFileResult edge = parse_xrdml(document(
+  const Result<XrdmlFile> edge = parse_xrdml(document(
       "<positions axis=\"2Theta\"><startPosition>-1e307</startPosition><endPosition>1e307</endPosition></positions>"
       "<intensities>1e308 0 4</intensities>"));
-  ASSERT_TRUE(edge.status.ok()) << edge.status.message;
-  const XrdmlValues v = xrdml_values(edge.file.scans[0]);
-  ASSERT_TRUE(v.status.ok()) << v.status.message;
+  ASSERT_TRUE(clean(edge)) << message_of(edge);
+  const XrdmlValues v = values_of(edge->scans[0]);
   EXPECT_EQ(v.x, (std::vector<double>{-1e307, 0, 1e307}));
   EXPECT_EQ(v.y, (std::vector<double>{1e308, 0, 4}));
   EXPECT_EQ(v.e, (std::vector<double>{1e154, 0, 2}));
   // The mean wavelength (1e308 + 1 x 1e308) / 2 overflows on the way.
-  const XrdmlFileResult lambda = parse_xrdml(
+  const Result<XrdmlFile> lambda = parse_xrdml(
       document(kRange + "<intensities>1 2</intensities>", "scanAxis=\"2Theta\"",
                "<kAlpha1>1e308</kAlpha1><kAlpha2>1e308</kAlpha2><ratioKAlpha2KAlpha1>1</ratioKAlpha2KAlpha1>"));
-  EXPECT_EQ(lambda.status.ierr, 6);
-  EXPECT_EQ(lambda.status.message,
-            "read_xrdml_file: the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
+  ASSERT_FALSE(lambda.ok());
+  EXPECT_EQ(lambda.kind(), ErrorKind::kParseError);
+  EXPECT_EQ(lambda.error().message, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
 }
 
 // Each list is given room for its numbers before they are read: no memory
@@ -521,9 +549,9 @@ TEST(XrdmlFile, ValuesBeyondTheDoubleRange) {
 TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {
   for (const char* name : {"polefigure_91_scans.xrdml", "rsm_401_scans_list_positions.xrdml",
                            "single_scan_counts.xrdml", "schema10_attenuated.xrdml"}) {
-    const XrdmlFileResult r = read_xrdml_file(data_file(name));
-    ASSERT_TRUE(r.status.ok()) << name << ": " << r.status.message;
-    for (const XrdmlScan& scan : r.file.scans) {
+    const Result<XrdmlFile> r = read_xrdml_file(data_file(name));
+    ASSERT_TRUE(clean(r)) << name << ": " << message_of(r);
+    for (const XrdmlScan& scan : r->scans) {
       EXPECT_EQ(scan.values.capacity(), scan.values.size()) << name << " scan " << scan.number;
       EXPECT_EQ(scan.attenuation.capacity(), scan.attenuation.size()) << name << " scan " << scan.number;
       for (const XrdmlAxis& a : scan.axes) EXPECT_EQ(a.list.capacity(), a.list.size()) << name << " " << a.name;
@@ -532,19 +560,19 @@ TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {
   // Any blanks between and around the numbers, words across 8-byte boundaries.
   for (const std::string numbers : {"1", " 1", "1 ", "\r\n\t1  22\t333\r\n 4444 55555    6 ", "12345678 1 12345678",
                                     "        1", "1        2        3", "0.5 .5 5. 1e3 \n"}) {
-    const XrdmlFileResult r = parse_xrdml(document(kRange + "<intensities>" + numbers + "</intensities>"));
-    ASSERT_TRUE(r.status.ok()) << r.status.message;
-    EXPECT_EQ(r.file.scans[0].values.capacity(), r.file.scans[0].values.size()) << numbers;
+    const Result<XrdmlFile> r = parse_xrdml(document(kRange + "<intensities>" + numbers + "</intensities>"));
+    ASSERT_TRUE(clean(r)) << message_of(r);
+    EXPECT_EQ(r->scans[0].values.capacity(), r->scans[0].values.size()) << numbers;
   }
   // A scan of 3 points after one of 1199 takes room for 3.
   const std::string two =
       document(kRange + "<intensities>" + replace_all(std::string(1199, '7'), "7", "7 ") +
                "</intensities></dataPoints></scan><scan><dataPoints>" + kRange + "<intensities>1 2 3</intensities>");
-  const XrdmlFileResult r = parse_xrdml(two);
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
-  ASSERT_EQ(r.file.scans.size(), 2u);
-  EXPECT_EQ(r.file.scans[0].values.capacity(), 1199u);
-  EXPECT_EQ(r.file.scans[1].values.capacity(), 3u);
+  const Result<XrdmlFile> r = parse_xrdml(two);
+  ASSERT_TRUE(clean(r)) << message_of(r);
+  ASSERT_EQ(r->scans.size(), 2u);
+  EXPECT_EQ(r->scans[0].values.capacity(), 1199u);
+  EXPECT_EQ(r->scans[1].values.capacity(), 3u);
 }
 
 // The file is read a piece at a time: wherever the pieces end (inside a
@@ -567,19 +595,24 @@ TEST(XrdmlFile, PiecesReadAsTheWholeText) {
   };
   for (const std::string& text : texts) {
     const std::string path = dir.write("pieces.xrdml", text);
-    const XrdmlFileResult whole = parse_xrdml(text);
+    const Result<XrdmlFile> whole = parse_xrdml(text);
     for (const std::size_t piece : {1u, 2u, 3u, 7u, 64u, 4099u, 1u << 16}) {
       if (piece < 64 && text.size() > 100000) continue;  // a syscall every few bytes of 2 MB: slow, no news
       XrdmlReadOptions o;
       o.read_size = piece;
-      const XrdmlFileResult r = read_xrdml_file(path, o);
+      const Result<XrdmlFile> r = read_xrdml_file(path, o);
       const std::string where = std::to_string(text.size()) + " bytes in pieces of " + std::to_string(piece);
-      ASSERT_EQ(r.status.ierr, whole.status.ierr) << where << ": " << r.status.message;
-      EXPECT_EQ(r.status.message, whole.status.message) << where;
-      ASSERT_EQ(r.file.scans.size(), whole.file.scans.size()) << where;
-      EXPECT_EQ(r.file.wavelength, whole.file.wavelength) << where;
-      for (std::size_t k = 0; k < r.file.scans.size(); ++k) {
-        const XrdmlScan &a = r.file.scans[k], &b = whole.file.scans[k];
+      ASSERT_EQ(r.ok(), whole.ok()) << where << ": " << message_of(r);
+      EXPECT_EQ(message_of(r), message_of(whole)) << where;
+      EXPECT_EQ(r.warnings(), whole.warnings()) << where;
+      if (!r.ok()) {
+        EXPECT_EQ(r.kind(), whole.kind()) << where;
+        continue;
+      }
+      ASSERT_EQ(r->scans.size(), whole->scans.size()) << where;
+      EXPECT_EQ(r->wavelength, whole->wavelength) << where;
+      for (std::size_t k = 0; k < r->scans.size(); ++k) {
+        const XrdmlScan &a = r->scans[k], &b = whole->scans[k];
         EXPECT_EQ(a.values, b.values) << where << " scan " << k + 1;
         EXPECT_EQ(a.values.capacity(), a.values.size()) << where << " scan " << k + 1;
         EXPECT_EQ(a.attenuation, b.attenuation) << where;
@@ -604,28 +637,36 @@ TEST(XrdmlFile, InputThatIsNoRegularFile) {
     std::string path;
     std::string message;
   } cases[] = {
-      {"/dev/zero", "read_xrdml_file: not a regular file: /dev/zero"},
-      {fifo, "read_xrdml_file: not a regular file: " + fifo},  // no writer: must not wait for one
-      {dir.path().string(), "read_xrdml_file: not a regular file: " + dir.path().string()},
-      {dir.file("missing.xrdml"), "read_xrdml_file: file not found: " + dir.file("missing.xrdml")},
+      {"/dev/zero", "not a regular file: /dev/zero"},
+      {fifo, "not a regular file: " + fifo},  // no writer: must not wait for one
+      {dir.path().string(), "not a regular file: " + dir.path().string()},
+      {dir.file("missing.xrdml"), "file not found: " + dir.file("missing.xrdml")},
   };
-  for (const auto& c : cases) EXPECT_EQ(read_xrdml_file(c.path).status.message, c.message);
+  for (const auto& c : cases) {
+    const Result<XrdmlFile> r = read_xrdml_file(c.path);
+    ASSERT_FALSE(r.ok()) << c.path;
+    EXPECT_EQ(r.error().message, c.message);
+    EXPECT_EQ(r.kind(), c.message.starts_with("file not found") ? ErrorKind::kNotFound : ErrorKind::kIoError);
+  }
   // The size limit is checked before anything is read.
   XrdmlReadOptions small;
   small.max_file_size = 1000;
-  EXPECT_EQ(read_xrdml_file(data_file("schema15_2theta.xrdml"), small).status.ierr, 2);
+  const Result<XrdmlFile> large = read_xrdml_file(data_file("schema15_2theta.xrdml"), small);
+  ASSERT_FALSE(large.ok());
+  EXPECT_EQ(large.kind(), ErrorKind::kIoError);
+  EXPECT_TRUE(large.error().message.starts_with("file larger than 1000 bytes: ")) << large.error().message;
 
   // The summed reader refuses them too, and a file in which it finds no scan.
   std::vector<double> x(10), y(10), e(10);
   std::ostringstream out;
-  EXPECT_EQ(readxrdml("/dev/zero", x, y, e, 0, 0, 0, out).status.ierr, 1);
-  EXPECT_EQ(readxrdml(fifo, x, y, e, 0, 0, 0, out).status.ierr, 1);
+  EXPECT_EQ(classic::readxrdml("/dev/zero", x, y, e, 0, 0, 0, out).status.ierr, 1);
+  EXPECT_EQ(classic::readxrdml(fifo, x, y, e, 0, 0, 0, out).status.ierr, 1);
   const std::string one_line =
       dir.write("one_line.xrdml", replace_all(slurp(data_file("schema15_2theta.xrdml")), "\n", ""));
-  const XrdmlResult none = readxrdml(one_line, x, y, e, 0, 0, 0, out);
+  const classic::XrdmlResult none = classic::readxrdml(one_line, x, y, e, 0, 0, 0, out);
   EXPECT_EQ(none.status.ierr, 17);
   EXPECT_EQ(none.status.message, "No scan in file");
-  EXPECT_TRUE(read_xrdml_file(one_line).status.ok());
+  EXPECT_TRUE(clean(read_xrdml_file(one_line)));
 }
 
 }  // namespace

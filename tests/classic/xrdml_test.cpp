@@ -1,4 +1,4 @@
-#include "talvo/xrdml/xrdml.hpp"
+#include "talvo/classic/xrdml.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "tests/support/temp_dir.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 namespace fs = std::filesystem;
@@ -241,4 +241,4 @@ TEST(Xrdml, SummaryAtPrintLevels) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic

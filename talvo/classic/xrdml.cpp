@@ -1,17 +1,17 @@
-#include "talvo/xrdml/xrdml.hpp"
+#include "talvo/classic/xrdml.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <ostream>
 
-#include "talvo/text/print.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/xrdml/file_bytes.hpp"
+#include "talvo/xrdml/detail/file_bytes.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 bool keyword_found(std::string_view record, std::string_view keyword) {
   const auto lt = record.find('<');
@@ -269,4 +269,4 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
   return r;
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -10,7 +10,7 @@
 
 #include "talvo/status.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 inline constexpr int kXrdmlMaxScans = 20;
 inline constexpr int kXrdmlMaxPoints = 5000;
@@ -59,4 +59,4 @@ int count_keyword(std::string_view record, char c, std::vector<int>& positions);
 // The element content: after the first ">" up to the next "<".
 std::string_view get_values_xrdml(std::string_view record);
 
-}  // namespace talvo
+}  // namespace talvo::classic
