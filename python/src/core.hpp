@@ -28,8 +28,6 @@ enum class Source {
   kNeutronTable,
   kMaterial,
   kDensity,
-  kFormFactor,
-  kXrayAverage,
   kXrdmlFile,
   kXrdmlValues,
   kFilon,
