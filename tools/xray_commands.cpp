@@ -115,10 +115,9 @@ int run_foq(const Args& a) {
     std::cerr << "talvo-tools foq: " << foq_message(s, symbol, table, data == DataMode::kDataFile) << '\n';
     return 1;
   }
-  if (s.warned()) std::cerr << s.message << '\n';
-  // The International Tables fit stops well before the routine's own limit.
-  if (table == FormFactorTable::kInternationalTables)
-    if (auto warning = beyond_fit_warning(table, q)) report_messages("foq", {*warning}, nullptr);
+  // Q beyond the fitted range of the table (the routine's Error 9 says only
+  // that the last Q passes 24 pi, and the International Tables stop at 8 pi).
+  if (auto warning = beyond_fit_warning(table, q)) report_messages("foq", {*warning}, nullptr);
   std::string out;
   for (std::size_t i = 0; i < q.size(); ++i) {
     append_shortest(out, q[i]);

@@ -47,6 +47,10 @@ check "table names in either case" 0 "25 0.0030385565" "" -- "$tools" foq H --ta
 check "foq it beyond its fit" 0 "25.5 0.0030383368" \
   "talvo-tools foq: warning: the International Tables coefficients are fitted up to Q = 8 pi = 25.13 per Angstrom" -- \
   "$tools" foq H --table it --q 25.5:25.5:1
+check "foq wk beyond its fit" 0 "80 4.9e-05" \
+  "talvo-tools foq: warning: the Waasmaier-Kirfel coefficients are fitted up to Q = 24 pi = 75.40 per Angstrom" -- \
+  "$tools" foq H --q 80:80:1
+grep -q "Error 9" "$err" && { echo "FAIL foq: the routine's Error 9 on standard error"; fail=1; }
 check "foq wk at 25.5" 0 "25.5 0.00014662909" "" -- "$tools" foq H --q 25.5:25.5:1
 check "element weight" 0 "U 92 238.029" "" -- "$tools" element u
 
