@@ -24,8 +24,8 @@ std::vector<double> grid(std::size_t n, double to) {
 void BM_PythonFloorFormFactor(benchmark::State& state) {
   const std::vector<double> q = grid(static_cast<std::size_t>(state.range(0)), 75.0);
   for (auto _ : state) {
-    FormFactorResult r = form_factor("Fe", q);
-    benchmark::DoNotOptimize(r.f.data());
+    Result<std::vector<double>> r = form_factor("Fe", q);
+    benchmark::DoNotOptimize(r);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -34,8 +34,8 @@ BENCHMARK(BM_PythonFloorFormFactor)->Arg(1)->Arg(1000000)->Unit(benchmark::kMicr
 void BM_PythonFloorXrayAverage(benchmark::State& state) {
   const std::vector<double> q = grid(100000, 30.0);
   for (auto _ : state) {
-    XrayAverage a = xray_average("SiO2", q, {});
-    benchmark::DoNotOptimize(a.f2.data());
+    Result<XrayAverage> a = xray_average("SiO2", q, {});
+    benchmark::DoNotOptimize(a);
   }
 }
 BENCHMARK(BM_PythonFloorXrayAverage)->Unit(benchmark::kMicrosecond);

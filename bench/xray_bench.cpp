@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "talvo/classic/formfactor.hpp"
 #include "talvo/neutron/material.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/fast_exp.hpp"
@@ -24,7 +25,8 @@ void BM_Foq1M(benchmark::State& state) {
   FormFactorParams p;
   std::ostringstream out;
   for (auto _ : state) {
-    if (foq(f, q, p, "Fe", FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 0, out).failed())
+    if (classic::foq(f, q, p, "Fe", classic::FoqMode::kWaasmaierKirfel, classic::DataMode::kTablesInProgram, 0, out)
+            .failed())
       state.SkipWithError("foq failed");
     benchmark::DoNotOptimize(f.data());
   }
@@ -136,10 +138,10 @@ BENCHMARK(BM_ComptonSiO2_1M)->Unit(benchmark::kMillisecond);
 void BM_FormFactorSiO_1M(benchmark::State& state) {
   const std::vector<double> q = q_1m();
   for (auto _ : state) {
-    FormFactorResult si = form_factor("Si", q), o = form_factor("O", q);
-    if (si.status.failed() || o.status.failed()) state.SkipWithError("form_factor failed");
-    benchmark::DoNotOptimize(si.f.data());
-    benchmark::DoNotOptimize(o.f.data());
+    Result<std::vector<double>> si = form_factor("Si", q), o = form_factor("O", q);
+    if (!si.ok() || !o.ok()) state.SkipWithError("form_factor failed");
+    benchmark::DoNotOptimize(si);
+    benchmark::DoNotOptimize(o);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<long long>(q.size()));
 }

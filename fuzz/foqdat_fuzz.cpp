@@ -2,7 +2,7 @@
 #include <sstream>
 
 #include "fuzz_support.hpp"
-#include "talvo/xray/formfactor.hpp"
+#include "talvo/classic/formfactor.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
@@ -13,9 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const talvo::DataFolder folder = talvo::DataFolder::named(fuzz::work_dir().string());
   std::ostringstream out;
   talvo::FormFactorParams p;
-  (void)talvo::get_wkpar_neut(symbol, p, 1, talvo::DataMode::kDataFile, out, folder);
-  (void)talvo::get_itpar_neut(symbol, p, 1, talvo::DataMode::kDataFile, out, folder);
+  using talvo::classic::DataMode;
+  (void)talvo::classic::get_wkpar_neut(symbol, p, 1, DataMode::kDataFile, out, folder);
+  (void)talvo::classic::get_itpar_neut(symbol, p, 1, DataMode::kDataFile, out, folder);
   std::vector<double> q = {0.0, 1.0, 80.0}, f(3);
-  (void)talvo::foq(f, q, p, symbol, talvo::FoqMode::kWaasmaierKirfel, talvo::DataMode::kTablesInProgram, 1, out);
+  (void)talvo::classic::foq(f, q, p, symbol, talvo::classic::FoqMode::kWaasmaierKirfel, DataMode::kTablesInProgram, 1,
+                            out);
   return 0;
 }

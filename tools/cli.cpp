@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -202,6 +203,34 @@ std::streamsize OutputBuffer::xsputn(const char* s, std::streamsize n) {
 }
 
 int OutputBuffer::sync() { return drain() ? 0 : -1; }
+
+int digits_option(const Args& a) {
+  if (!a.get("--digits")) return kPlainDigits;
+  const int digits = integer(*a.get("--digits"), "--digits");
+  if (digits < 1 || digits > 17) throw UsageError{"--digits must be 1 to 17"};
+  return digits;
+}
+
+std::string digits_text(std::optional<double> v, int digits) {
+  if (!v || !std::isfinite(*v)) return "-";
+  char buffer[40];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, *v, std::chars_format::general, digits);
+  return std::string(buffer, r.ptr);
+}
+
+NamedValueTable named_value_table(const std::string& formula, const std::vector<NamedValue>& rows) {
+  std::size_t name_width = 7, value_width = 0;
+  for (const NamedValue& r : rows) {
+    name_width = std::max(name_width, r.name.size());
+    value_width = std::max(value_width, r.value.size());
+  }
+  std::string out = fixed("formula", name_width) + "  " + formula + "\n";
+  for (const NamedValue& r : rows) {
+    const std::string l = fixed(r.name, name_width) + "  " + fixed(r.value, value_width) + "  " + r.unit;
+    out += std::string(trim_end(l)) + "\n";
+  }
+  return {out, name_width};
+}
 
 bool report(const Status& s) {
   if (s.ok()) return true;

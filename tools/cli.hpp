@@ -75,6 +75,28 @@ std::string num(Num v);
 // One row: the values separated by one blank, into standard output.
 void row(std::initializer_list<Num> values);
 
+// Plain and CSV numbers have this many significant digits unless --digits N
+// (1 to 17) asks for others; JSON numbers are the shortest text that reads
+// back to the same double.
+inline constexpr int kPlainDigits = 6;
+// The value of --digits, or kPlainDigits; a usage error outside 1 to 17.
+int digits_option(const Args& a);
+// A number with `digits` significant digits; "-" when it is missing or not finite.
+std::string digits_text(std::optional<double> v, int digits);
+
+// The plain output of a material: "formula  TEXT", then "name  value  unit"
+// lines, names and values padded to the widest of each.
+struct NamedValue {
+  std::string name;
+  std::string value;  // as printed
+  std::string unit;
+};
+struct NamedValueTable {
+  std::string text;
+  std::size_t name_width;  // for lines added below in the same columns
+};
+NamedValueTable named_value_table(const std::string& formula, const std::vector<NamedValue>& rows);
+
 // Prints a routine's message on standard error; true when the values are
 // still to be printed (success or a warning).
 bool report(const Status& s);

@@ -93,18 +93,11 @@ void print_plain(const Material& m, int digits) {
     lines.push_back({p.pair + " weight", p.weight, "barn"});
     lines.push_back({p.pair + " faber_ziman", p.faber_ziman, ""});
   }
-  std::size_t name_width = 7, value_width = 0;
-  std::vector<std::string> values;
-  for (const Line& l : lines) {
-    values.push_back(number_text(l.value, digits));
-    name_width = std::max(name_width, l.name.size());
-    value_width = std::max(value_width, values.back().size());
-  }
-  std::string out = fixed("formula", name_width) + "  " + m.formula + "\n";
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string l = fixed(lines[i].name, name_width) + "  " + fixed(values[i], value_width) + "  " + lines[i].unit;
-    out += std::string(trim_end(l)) + "\n";
-  }
+  std::vector<NamedValue> rows;
+  for (const Line& l : lines) rows.push_back({l.name, number_text(l.value, digits), l.unit});
+  const NamedValueTable table = named_value_table(m.formula, rows);
+  const std::size_t name_width = table.name_width;
+  std::string out = table.text;
   for (const MaterialElement& e : m.elements)
     if (e.source == LengthSource::kEnergyDependent)
       out += fixed(e.symbol + " source", name_width) + "  " + std::string(length_source_name(e.source)) + "\n";

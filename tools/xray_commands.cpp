@@ -2,10 +2,12 @@
 // and ions), the element table, the X-ray averages of a sample, an X-ray
 // material at one energy and incoherent scattering. Values computed in single precision print
 // as the shortest text of their single-precision value, double-precision
-// ones as the shortest text of the double.
+// ones as the shortest text of the double; the material of xray, as xs's, with
+// 6 significant digits (--digits N) unless in JSON.
 #include <algorithm>
 #include <iostream>
 
+#include "talvo/classic/formfactor.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
@@ -27,8 +29,8 @@ FormFactorTable table_of(const Args& a) {
   return *table;
 }
 
-// The lookup's "element not found" errors say which routine failed; the
-// command line says which element it lacks.
+// foq's numbered errors, where the routine names itself, as the command line
+// says them: which element it lacks.
 std::string foq_message(const Status& s, const std::string& symbol, FormFactorTable table, bool from_file) {
   if (s.ierr == 6 && !from_file)
     return "no " + std::string(form_factor_table_title(table)) + " form factor for element " + symbol;
@@ -62,17 +64,13 @@ int run_foq_ion(const Args& a, const std::string& symbol) {
   if (a.get("--source").value_or("builtin") != "builtin")
     throw UsageError{"the ions' coefficients are held in the program only (--source builtin)"};
   const std::vector<double> q = q_values(a);
-  const FormFactorResult r = form_factor(symbol, q);
-  if (r.status.failed()) {
-    std::cerr << "talvo-tools foq: " << r.status.message << '\n';
-    return 1;
-  }
-  if (r.status.warned()) std::cerr << "talvo-tools foq: " << r.status.message << '\n';
+  const Result<std::vector<double>> r = form_factor(symbol, q);
+  if (!report("foq", r)) return 1;
   std::string out;
   for (std::size_t i = 0; i < q.size(); ++i) {
     append_shortest(out, q[i]);
     out += ' ';
-    append_shortest(out, static_cast<float>(r.f[i]));
+    append_shortest(out, static_cast<float>((*r)[i]));
     out += '\n';
   }
   std::cout << out;
@@ -92,6 +90,7 @@ int run_foq(const Args& a) {
   const std::vector<double> q = q_values(a);
   std::vector<double> fq(q.size());
   FormFactorParams p;
+  using classic::DataMode, classic::FoqMode;
   const FoqMode mode =
       table == FormFactorTable::kWaasmaierKirfel ? FoqMode::kWaasmaierKirfel : FoqMode::kInternationalTables;
   const DataMode data = source == "builtin" ? DataMode::kTablesInProgram : DataMode::kDataFile;
@@ -101,7 +100,7 @@ int run_foq(const Args& a) {
   if (by_z) {
     const int z = integer(*a.get("--z"), "Z");
     double weight = 0;
-    s = zfoq(fq, q, p, weight, symbol, z, mode, data, 0, std::cout, folder);
+    s = classic::zfoq(fq, q, p, weight, symbol, z, mode, data, 0, std::cout, folder);
     if (s.failed() && symbol.empty()) {
       std::cerr << "talvo-tools foq: no element with Z = " << z << '\n';
       return 1;
@@ -110,16 +109,15 @@ int run_foq(const Args& a) {
   } else {
     symbol = a.positional[0];
     // The routine reads two characters: "Fex" would be taken for Fe.
-    s = symbol.size() > 2 ? Status::error(6, "") : foq(fq, q, p, symbol, mode, data, 0, std::cout, folder);
+    s = symbol.size() > 2 ? Status::error(6, "") : classic::foq(fq, q, p, symbol, mode, data, 0, std::cout, folder);
   }
   if (s.failed()) {
     std::cerr << "talvo-tools foq: " << foq_message(s, symbol, table, data == DataMode::kDataFile) << '\n';
     return 1;
   }
-  if (s.warned()) std::cerr << s.message << '\n';
-  // The International Tables fit stops well before the routine's own limit.
-  if (table == FormFactorTable::kInternationalTables)
-    if (auto warning = beyond_fit_warning(table, q)) std::cerr << "talvo-tools foq: " << *warning << '\n';
+  // Q beyond the fitted range of the table (the routine's Error 9 says only
+  // that the last Q passes 24 pi, and the International Tables stop at 8 pi).
+  if (auto warning = beyond_fit_warning(table, q)) report_messages("foq", {*warning}, nullptr);
   std::string out;
   for (std::size_t i = 0; i < q.size(); ++i) {
     append_shortest(out, q[i]);
@@ -132,27 +130,17 @@ int run_foq(const Args& a) {
 }
 
 int run_element(const Args& a) {
-  std::string symbol;
-  int z = 0;
-  double weight = 0;
-  Status s;
+  Result<ElementEntry> e = make_error(ErrorKind::kNotFound, "");
   if (a.get("--z")) {
     if (!a.positional.empty()) throw UsageError{"give SYMBOL or --z Z"};
-    z = integer(*a.get("--z"), "Z");
-    s = z2ele(symbol, z, weight, 0, std::cout);
+    e = element_of_z(integer(*a.get("--z"), "Z"));
   } else {
     if (a.positional.size() != 1) throw UsageError{"give one SYMBOL"};
-    symbol = a.positional[0];
-    if (symbol.size() > 2) {
-      std::cerr << "talvo-tools element: unknown element " << symbol << '\n';
-      return 1;
-    }
-    s = ele2z(symbol, z, weight, 0, std::cout);
-    if (s.ok()) symbol = element_table()[static_cast<std::size_t>(find_element(symbol))].symbol;
+    e = element_named(a.positional[0]);
   }
-  if (!report(s)) return 1;
+  if (!report("element", e)) return 1;
   // The table holds the weights in single precision.
-  std::cout << trim_end(symbol) << ' ' << z << ' ' << shortest(static_cast<float>(weight)) << '\n';
+  std::cout << e->symbol << ' ' << e->z << ' ' << shortest(e->weight) << '\n';
   return 0;
 }
 
@@ -164,12 +152,9 @@ int run_xray_average(const Args& a) {
   if (a.get("--number-density")) options.number_density = number(*a.get("--number-density"), "--number-density");
   options.energy = energy_of(a, false);
   const std::vector<double> q = q_values(a);
-  const XrayAverage r = xray_average(a.positional[0], q, options);
-  if (r.status.failed()) {
-    std::cerr << "talvo-tools xray-average: " << r.status.message << '\n';
-    return 1;
-  }
-  if (r.status.warned()) std::cerr << "talvo-tools xray-average: " << r.status.message << '\n';
+  const Result<XrayAverage> average = xray_average(a.positional[0], q, options);
+  if (!report("xray-average", average)) return 1;
+  const XrayAverage& r = *average;
   std::string out;
   if (r.energy) {
     out += "# at ";
@@ -223,7 +208,7 @@ struct Line {
   std::string unit;
 };
 
-void print_material(const XrayMaterial& m) {
+void print_material(const XrayMaterial& m, int digits) {
   std::vector<Line> lines = {{"energy", m.energy, "keV"},
                              {"wavelength", m.wavelength, "A"},
                              {"atoms", m.atoms, "per formula unit"},
@@ -259,37 +244,24 @@ void print_material(const XrayMaterial& m) {
   // With a density, a critical angle that is not there (n above 1) is a "-".
   for (const Line& l : more)
     if (l.value || l.name.rfind("sigma", 0) == 0 || (l.name == "critical_angle" && m.density)) lines.push_back(l);
-  std::size_t name_width = 7, value_width = 0;
-  std::vector<std::string> values;
-  for (const Line& l : lines) {
-    values.push_back(l.value ? shortest(*l.value) : "-");
-    name_width = std::max(name_width, l.name.size());
-    value_width = std::max(value_width, values.back().size());
-  }
-  std::string out = fixed("formula", name_width) + "  " + m.formula + "\n";
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string l = fixed(lines[i].name, name_width) + "  " + fixed(values[i], value_width) + "  " + lines[i].unit;
-    out += std::string(trim_end(l)) + "\n";
-  }
-  std::cout << out;
+  std::vector<NamedValue> rows;
+  for (const Line& l : lines) rows.push_back({l.name, digits_text(l.value, digits), l.unit});
+  std::cout << named_value_table(m.formula, rows).text;
 }
 
 int run_xray(const Args& a) {
   if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
   const double energy = *energy_of(a, true);
+  const int digits = digits_option(a);
   XrayMaterialOptions o;
   if (a.get("--density")) o.density = number(*a.get("--density"), "--density");
   if (a.get("--thickness")) o.thickness = number(*a.get("--thickness"), "--thickness");
   const Result<XrayMaterial> m = xray_material_from_formula(a.positional[0], energy, o);
-  if (!m.ok()) {
-    std::cerr << "talvo-tools xray: " << m.error().message << '\n';
-    return 1;
-  }
-  for (const std::string& w : m.warnings()) std::cerr << "talvo-tools xray: " << w << '\n';
+  if (!report("xray", m)) return 1;
   if (a.flag("--json"))
     std::cout << xray_material_json(*m) << '\n';
   else
-    print_material(*m);
+    print_material(*m, digits);
   return 0;
 }
 
@@ -304,11 +276,7 @@ int run_compton(const Args& a) {
   }
   const std::vector<double> q = q_values(a);
   const Result<std::vector<double>> c = compton(a.positional[0], q, o);
-  if (!c.ok()) {
-    std::cerr << "talvo-tools compton: " << c.error().message << '\n';
-    return 1;
-  }
-  for (const std::string& w : c.warnings()) std::cerr << "talvo-tools compton: " << w << '\n';
+  if (!report("compton", c)) return 1;
   std::string out = o.model == IncoherentModel::kHubbell ? "# Hubbell et al. (1975) S(x), cubic spline in x\n"
                                                          : "# Balyuzi (1975) fit of S(x)\n";
   if (o.wavelength) {
@@ -333,10 +301,10 @@ const Subcommand kXrayCommand{
     "xray",
     run_xray,
     {"--json"},
-    {"--energy", "--wavelength", "--anode", "--density", "--thickness"},
+    {"--energy", "--wavelength", "--anode", "--density", "--thickness", "--digits"},
     "an X-ray material at one energy: f1, f2, SLD, attenuation",
     "usage: talvo-tools xray FORMULA (--energy E | --wavelength L | --anode NAME) [--density G] [--thickness T]\n"
-    "                          [--json]\n"
+    "                          [--json] [--digits N]\n"
     "--energy in keV, --wavelength in Angstrom, --anode Cr, Fe, Co, Cu, Mo, Ag or W (K alpha 1; CuKa2 K alpha 2,\n"
     "CuKa the 2:1 mean of both; Bearden 1967). Energies from 10 eV to 30 keV (the Henke table, H to U).\n"
     "FORMULA as for xs; ions (Fe{3+}) and isotopes scatter as their element, isotopes weighing their own mass\n"
@@ -346,8 +314,9 @@ const Subcommand kXrayCommand{
     "number density, X-ray SLD and its imaginary part (1e-6/A^2), delta, beta, critical angle (degrees),\n"
     "mu_photo, mu_coh, mu_incoh and mu_total (1/cm) and the attenuation lengths (cm); with --thickness (cm)\n"
     "the transmissions.\n"
+    "Plain numbers have 6 significant digits (--digits N, 1 to 17).\n"
     "--json prints one object: energy, wavelength, ..., sld, sld_im, mu_photo, mu_coh, mu_incoh, mu_total,\n"
-    "transmission, per_atom, elements.\n"
+    "transmission, per_atom, elements; its numbers are the shortest text that reads back to the same double.\n"
     "Example: talvo-tools xray Gd2O3 --anode Cu --density 7.41 --json\n"};
 
 const Subcommand kComptonCommand{

@@ -14,6 +14,7 @@
 
 #include "core.hpp"
 #include "talvo/classic/density.hpp"
+#include "talvo/elements/elements.hpp"
 
 namespace talvo::python {
 
@@ -124,7 +125,15 @@ double convert_density(double density, std::vector<std::string> symbols, std::ve
     raise_invalid("give one amount per symbol: " + std::to_string(symbols.size()) + " symbols, " +
                   std::to_string(amounts.size()) + " amounts");
   if (!std::isfinite(density)) raise_invalid("the density must be a finite number");
-  for (const std::string& s : symbols) text_arg(s, "symbol");
+  for (const std::string& s : symbols) {
+    text_arg(s, "symbol");
+    // The conversion reads each symbol as 2 characters, a TAB as a blank;
+    // an unknown one is said in the element lookup's words, not the routine's.
+    std::string two = s.substr(0, 2);
+    for (char& c : two)
+      if (c == '\t') c = ' ';
+    if (!talvo::find_element(two)) raise(make_error(ErrorKind::kNotFound, "unknown element symbol \"" + s + "\""));
+  }
   double out = 0.0;
   std::ostringstream quiet;
   check(Source::kDensity, talvo::classic::convert_density(density, out, symbols, amounts, 0, quiet));

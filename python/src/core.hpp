@@ -28,8 +28,6 @@ enum class Source {
   kNeutronTable,
   kMaterial,
   kDensity,
-  kFormFactor,
-  kXrayAverage,
 };
 
 // Whether an error is about a file (then a kNotFound is FileNotFoundError).

@@ -63,10 +63,6 @@ Error error_of(Source source, const Status& s) {
                              // the material's (1 bad option, 2 bad composition, 3 not in the table)
       kind = n == 2 ? kParseError : n == 3 ? kNotFound : kInvalidArgument;
       break;
-    case Source::kXrayAverage:  // 2 formula, 3 no coefficients, 5 no mass; the rest bad values
-    case Source::kFormFactor:
-      kind = n == 2 ? kParseError : (n == 3 || n == 5) ? kNotFound : kInvalidArgument;
-      break;
     case Source::kDensity:
       kind = kInvalidArgument;
       break;

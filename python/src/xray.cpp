@@ -63,13 +63,11 @@ py::object form_factor(const std::string& symbol, const py::object& q_in, const 
   o.table = table_from_name(table);
   const InArray q = numbers(q_in, "q");
   if (energy || wavelength || anode) return complex_form_factor(symbol, q, photon_energy(energy, wavelength, anode), o);
-  FormFactorResult r;
-  {
+  Result<std::vector<double>> r = [&] {
     py::gil_scoped_release unlocked;
-    r = talvo::form_factor(symbol, view(q), o);
-  }
-  check(Source::kFormFactor, r.status);
-  return shaped(std::move(r.f), shape_of(q));
+    return talvo::form_factor(symbol, view(q), o);
+  }();
+  return shaped(take(std::move(r)), shape_of(q));
 }
 
 py::object xray_average(const std::string& formula, const py::object& q_in, const std::string& table,
@@ -83,12 +81,11 @@ py::object xray_average(const std::string& formula, const py::object& q_in, cons
   o.density = density;
   o.number_density = number_density;
   const InArray q = numbers(q_in, "q");
-  XrayAverage a;
-  {
+  Result<XrayAverage> result = [&] {
     py::gil_scoped_release unlocked;
-    a = talvo::xray_average(formula, view(q), o);
-  }
-  check(Source::kXrayAverage, a.status);
+    return talvo::xray_average(formula, view(q), o);
+  }();
+  XrayAverage a = take(std::move(result));
   const auto shape = shape_of(q);
   py::dict weights;
   for (XrayPartial& w : a.weights) weights[py::str(w.pair)] = shaped(std::move(w.weight), shape);

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <ostream>
 
-#include "talvo/text/print.hpp"
-#include "talvo/elements/elements.hpp"
+#include "talvo/classic/elements.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/print.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo::classic {

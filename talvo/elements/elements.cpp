@@ -4,10 +4,8 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
-#include <ostream>
 #include <vector>
 
-#include "talvo/text/print.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -84,39 +82,28 @@ constexpr auto kSymbolIndex = [] {
 
 }  // namespace
 
-int find_element(std::string_view symbol) {
+std::optional<std::size_t> find_element(std::string_view symbol) {
   const int slot = index_slot(symbol_key(symbol));
-  return slot < 0 ? -1 : kSymbolIndex[static_cast<std::size_t>(slot)];
+  if (slot < 0) return std::nullopt;
+  const int i = kSymbolIndex[static_cast<std::size_t>(slot)];
+  if (i < 0) return std::nullopt;
+  return static_cast<std::size_t>(i);
 }
 
-Status ele2z(std::string& symbol, int& z, double& weight, int iprint, std::ostream& out) {
-  for (char& c : symbol)
-    if (c == '\t') c = ' ';
-  const int i = find_element(symbol);
-  if (i < 0) return Status::error(1, "ele2z: Unrecognised element symbol: " + fixed(symbol, 2));
-  z = kElements[i].z;
-  weight = kElements[i].weight;
-  if (iprint != 0) {
-    out << " ele2Z: " << trim_end(symbol) << '\n';
-    pr_int(out, "ele2Z: Z = ", z);
-    pr_dpar(out, "ele2Z: A = ", weight);
-  }
-  return {};
+Result<ElementEntry> element_named(std::string_view symbol) {
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  const bool letters = !symbol.empty() && symbol.size() <= 2 && std::all_of(symbol.begin(), symbol.end(), letter);
+  const std::optional<std::size_t> i = letters ? find_element(symbol) : std::nullopt;
+  if (!i) return make_error(ErrorKind::kNotFound, "unknown element symbol \"" + std::string(symbol) + "\"");
+  return kElements[*i];
 }
 
-Status z2ele(std::string& symbol, int z, double& weight, int iprint, std::ostream& out) {
-  for (const ElementEntry& e : kElements) {
-    if (e.z != z) continue;
-    symbol = fixed(e.symbol, 2);
-    weight = e.weight;
-    if (iprint != 0) {
-      out << " Z2ele: " << trim_end(symbol) << '\n';
-      pr_int(out, "Z2ele: Z = ", z);
-      pr_dpar(out, "Z2ele: A = ", weight);
-    }
-    return {};
-  }
-  return Status::error(1, "No symbol available for this atomic number");
+Result<ElementEntry> element_of_z(int z) {
+  for (const ElementEntry& e : kElements)
+    if (e.z == z) return e;
+  return make_error(ErrorKind::kNotFound, "no element with Z = " + std::to_string(z) +
+                                              " in the element table (Z = 1 to " +
+                                              std::to_string(std::end(kElements)[-1].z) + ")");
 }
 
 }  // namespace talvo

@@ -2,14 +2,13 @@
 // its atomic number and mean atomic weight (single precision).
 #pragma once
 
-#include <iosfwd>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "talvo/elements/constants.hpp"
-#include "talvo/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -21,16 +20,19 @@ struct ElementEntry {
 
 std::span<const ElementEntry> element_table();
 
-// Symbol to atomic number and weight. TABs in the caller's symbol become
-// blanks. The first of the table's entries that matches case-blind wins.
-Status ele2z(std::string& symbol, int& z, double& weight, int iprint, std::ostream& out);
+// The position in element_table() of the entry for a symbol, compared
+// case-blind as a 2-character field (blank-padded, cut after 2: "fe" and
+// "Fe" are Fe); the first entry of a symbol wins. Nothing when no entry has it.
+std::optional<std::size_t> find_element(std::string_view symbol);
 
-// Atomic number to symbol and weight; Z = 1 gives "H", never "D". Symbol and
-// weight stay unchanged when there is no entry.
-Status z2ele(std::string& symbol, int z, double& weight, int iprint, std::ostream& out);
+// The entry of an element symbol of 1 or 2 letters, case-blind ("fe" is Fe;
+// "D" is deuterium). kNotFound for any other text: "unknown element symbol
+// "Qq"".
+Result<ElementEntry> element_named(std::string_view symbol);
 
-// Index of the entry for a symbol, or -1; no messages.
-int find_element(std::string_view symbol);
+// The entry of an atomic number; Z = 1 is H, never D. kNotFound: "no element
+// with Z = 0 in the element table (Z = 1 to 96)".
+Result<ElementEntry> element_of_z(int z);
 
 // An entry's weight as the published decimal in double precision (the table
 // holds the single-precision value nearest to it, whose shortest text it is).

@@ -97,7 +97,7 @@ class Parser {
     if (symbol == "D" || symbol == "T") {
       a = symbol == "D" ? 2 : 3;
       symbol = "H";
-    } else if (symbol.size() > 2 || find_element(symbol) < 0 || symbol == "D") {
+    } else if (symbol.size() > 2 || !find_element(symbol) || symbol == "D") {
       return error_at(kFormulaUnknownElement, "unknown element \"" + symbol + "\"", start);
     }
     if (pos_ < text_.size() && text_[pos_] == '[') {
@@ -206,9 +206,9 @@ double Formula::atoms() const {
 }
 
 Result<double> atom_mass(const FormulaElement& element) {
-  const int index = find_element(element.symbol);
-  if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + element.symbol + "\"");
-  const ElementEntry& entry = element_table()[static_cast<std::size_t>(index)];
+  const std::optional<std::size_t> index = find_element(element.symbol);
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + element.symbol + "\"");
+  const ElementEntry& entry = element_table()[*index];
   double mass = 0.0, count = 0.0;
   for (const FormulaIsotope& iso : element.isotopes) {
     const std::optional<double> m = iso.a == 0 ? published_weight(entry) : isotope_mass(entry.z, iso.a);

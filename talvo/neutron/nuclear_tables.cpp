@@ -147,9 +147,9 @@ Status read_isotope_file(const std::string& name, NuclearTable& table) {
       if (!a) return unreadable(name);
       e.a = *a;
     }
-    const int elem = find_element(e.symbol);
-    if (elem < 0) return unreadable(name);
-    e.z = element_table()[static_cast<std::size_t>(elem)].z;
+    const std::optional<std::size_t> elem = find_element(e.symbol);
+    if (!elem) return unreadable(name);
+    e.z = element_table()[*elem].z;
     // Fields 3 (b_coh), 7 (sig_scatt) and 8 (sig_abs) lie between tab[k-2] and tab[k-1].
     if (!strip_real(rec, tab[1], tab[2], e.b) || !strip_real(rec, tab[5], tab[6], e.sig_scatt) ||
         !strip_real(rec, tab[6], tab[7], e.sig_abs))

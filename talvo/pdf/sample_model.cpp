@@ -44,14 +44,10 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
       warnings.push_back("no dispersion corrections at " + shortest(kev) + " keV, beyond the Henke table's " +
                          shortest(kHenkeMaxKev) + " keV: f' and f'' are left out, and mu must be given");
   }
-  XrayAverage a = xray_average(o.composition, q, xo);
-  if (a.status.failed()) {
-    const ErrorKind kind = a.status.ierr == kXrayBadFormula       ? ErrorKind::kParseError
-                           : a.status.ierr == kXrayNoCoefficients ? ErrorKind::kNotFound
-                           : a.status.ierr == kXrayBadEnergy      ? ErrorKind::kOutOfRange
-                                                                  : ErrorKind::kInvalidArgument;
-    return make_error(kind, "composition " + o.composition + ": " + a.status.message);
-  }
+  Result<XrayAverage> average = xray_average(o.composition, q, xo);
+  if (!average.ok())
+    return make_error(average.kind(), "composition " + o.composition + ": " + average.error().message);
+  XrayAverage& a = *average;
   SampleModel m;
   m.f2 = std::move(a.f2);
   m.f_mean_sq = std::move(a.f_mean_sq);

@@ -77,9 +77,9 @@ const Splines& splines() {
 }
 
 Result<int> atomic_number(std::string_view element) {
-  const int index = element_entry_of(element);
-  if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
-  return element_table()[static_cast<std::size_t>(index)].z;
+  const std::optional<std::size_t> index = element_entry_of(element);
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
+  return element_table()[*index].z;
 }
 
 Outcome check_z(int z, IncoherentModel model, std::string_view element) {

@@ -138,9 +138,9 @@ Result<Dispersion> dispersion(int z, double energy_kev) {
 }
 
 Result<Dispersion> dispersion(std::string_view element, double energy_kev) {
-  const int index = element_entry_of(element);
-  if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
-  const ElementEntry& entry = element_table()[static_cast<std::size_t>(index)];
+  const std::optional<std::size_t> index = element_entry_of(element);
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
+  const ElementEntry& entry = element_table()[*index];
   Result<Dispersion> d = dispersion(entry.z, energy_kev);
   if (!d.ok() && d.kind() == ErrorKind::kOutOfRange && entry.z > kHenkeMaxZ)
     return make_error(ErrorKind::kOutOfRange, "the Henke table of f1, f2 holds H to U (Z = 1 to 92), not " +

@@ -1,11 +1,7 @@
 #include <cctype>
-#include <cstdio>
 #include <optional>
-#include <ostream>
 
 #include "talvo/elements/elements.hpp"
-#include "talvo/files/files.hpp"
-#include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/formfactor.hpp"
 
@@ -54,116 +50,13 @@ constexpr auto kItSymbols = symbols_of(kIt);
 
 // What differs between the two parameterisations.
 struct Parameterisation {
-  const char* name;  // "get_wkpar_neut"
   std::span<const TableRow> table;
   int terms;
   const char* file;
-  bool symbol_in_error2;
   const char* title;
 };
-const Parameterisation kWkSet{"get_wkpar_neut", kWk, 5, "wk_neutral.foqdat", true, "Waasmaier-Kirfel"};
-const Parameterisation kItSet{"get_itpar_neut", kIt, 4, "it_neutral.foqdat", false, "International Tables"};
-
-std::string error(const Parameterisation& set, int n, const char* text) {
-  return "**" + std::string(set.name) + " Error " + std::to_string(n) + ": " + text;
-}
-
-// The symbol as 2 characters, a TAB after a one-letter symbol read as a blank.
-std::string two_chars(std::string_view symbol) {
-  std::string s = fixed(symbol, 2);
-  if (s[1] == '\t') s[1] = ' ';
-  return s;
-}
-
-Status table_lookup(const Parameterisation& set, std::string_view symbol, FormFactorParams& p, int iprint,
-                    std::ostream& out) {
-  const std::string sym = two_chars(symbol);
-  if (iprint != 0) {
-    out << ' ' << set.name << "_data: symbol=" << trim_end(sym) << '\n';
-    out << ' ' << set.name << "_data: TEST ele(13)=" << set.table[12].symbol << '\n';
-  }
-  const int n = std::min(std::max(p.n, 0), set.terms);
-  for (const TableRow& row : set.table) {
-    if (ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
-    for (int j = 0; j < n; ++j) {
-      p.a[static_cast<std::size_t>(j)] = static_cast<float>(row.a[j]);
-      p.b[static_cast<std::size_t>(j)] = static_cast<float>(row.b[j]);
-    }
-    p.c = static_cast<float>(row.c);
-    return {};
-  }
-  return Status::error(6, error(set, 6, "Data not found for this element"));
-}
-
-std::string fixed6(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", v);
-  return buf;
-}
-
-Status file_lookup(const Parameterisation& set, const std::string& sym, int len, FormFactorParams& p, int iprint,
-                   std::ostream& out, const DataFolder& folder) {
-  constexpr std::size_t kRecordLength = 200;
-  const std::string name = folder.file(set.file);
-  // Only a regular file is read: a FIFO or a device is as good as missing.
-  InputFile in(name);
-  if (!in.is_open()) return Status::error(1, error(set, 1, "Problem finding datafile"));
-  std::string rec;
-  // A line beyond the line limit is a read error, which ends the search.
-  const auto next = [&] { return read_line(in.stream(), rec) == LineRead::kLine; };
-  const std::size_t min_words = static_cast<std::size_t>(2 * set.terms + 3);
-  const bool header = next();  // never a record
-  while (header && next()) {
-    if (rec.size() > kRecordLength) rec.resize(kRecordLength);
-    const WordPositions w = count_word(rec);
-    if (w.count == 0) continue;
-    std::string rsym = two_chars(word_text(rec, w, 1));
-    for (char& ch : rsym)
-      if (ch == ',') ch = ' ';
-    if (len_string(rsym) != len || ach_case_blind_compare(rsym, sym) != 0) continue;
-    if (iprint == 1) out << " file closed\n";
-    if (static_cast<std::size_t>(w.count) < min_words)
-      return Status::error(4, error(set, 4, "File has insufficient data for requested element"));
-    const auto number = [&](int k, double& v) { return read_free(word_text(rec, w, k).substr(0, 20), {&v}); };
-    for (int j = 1; j <= set.terms; ++j) {
-      const auto k = static_cast<std::size_t>(j - 1);
-      if (!number(2 * j + 1, p.a[k]) || !number(2 * j + 2, p.b[k]))
-        return Status::error(5, error(set, 5, "Problem reading data for requested element"));
-    }
-    if (!number(2 * set.terms + 3, p.c))
-      return Status::error(5, error(set, 5, "Problem reading data for requested element"));
-    if (iprint == 1) {
-      out << ' ' << set.name << " found the following parameters for element " << trim_end(sym) << '\n';
-      for (int j = 1; j <= set.terms; ++j) {
-        const auto k = static_cast<std::size_t>(j - 1);
-        out << " a" << j << "=" << fixed6(p.a[k]) << "  b" << j << "=" << fixed6(p.b[k]) << '\n';
-      }
-      out << " c=" << fixed6(p.c) << '\n';
-    }
-    return {};
-  }
-  return Status::error(3, error(set, 3, "Requested element not found in datafile"));
-}
-
-Status get_par(const Parameterisation& set, std::string_view symbol, FormFactorParams& p, int iprint,
-               DataMode data_mode, std::ostream& out, const DataFolder& folder) {
-  const std::string sym = two_chars(symbol);
-  if (iprint != 0) out << ' ' << set.name << ": symbol=" << trim_end(sym) << '\n';
-  p.n = set.terms;
-  const int len = sym[1] == ' ' ? 1 : 2;
-  if (sym[0] == ' ' || sym[0] == '\t') {
-    std::string text = error(set, 2, "Problem with element symbol");
-    if (set.symbol_in_error2) text += " (" + sym + ")";
-    return Status::error(2, text);
-  }
-  if (data_mode == DataMode::kTablesInProgram) {
-    return table_lookup(set, sym, p, iprint, out);
-  }
-  if (data_mode == DataMode::kDataFile) {
-    return file_lookup(set, sym, len, p, iprint, out, folder);
-  }
-  return Status::error(7, error(set, 7, "Unrecognised data mode"));
-}
+const Parameterisation kWkSet{kWk, 5, "wk_neutral.foqdat", "Waasmaier-Kirfel"};
+const Parameterisation kItSet{kIt, 4, "it_neutral.foqdat", "International Tables"};
 
 const Parameterisation& parameterisation(FormFactorTable table) {
   return table == FormFactorTable::kWaasmaierKirfel ? kWkSet : kItSet;
@@ -222,11 +115,11 @@ std::optional<IonName> ion_named(std::string_view text) {
   return ion;
 }
 
-int element_entry_of(std::string_view name) {
+std::optional<std::size_t> element_entry_of(std::string_view name) {
   if (equal_case_blind(name, "Cval")) return find_element("C");
   if (equal_case_blind(name, "Siva")) return find_element("Si");
   const std::optional<IonName> ion = ion_named(name);
-  if (!ion || ion->element.size() > 2) return -1;
+  if (!ion || ion->element.size() > 2) return std::nullopt;
   return find_element(ion->element == "T" ? std::string_view("H") : std::string_view(ion->element));
 }
 
@@ -268,7 +161,23 @@ std::vector<std::string> wk_ions_of(std::string_view element) {
   return names;
 }
 
-std::optional<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table) {
+namespace {
+
+// "no Waasmaier-Kirfel form-factor coefficients for the ion Fe5+ (the table has Fe2+, Fe3+)".
+std::string no_coefficients(std::string_view symbol, FormFactorTable table) {
+  const std::optional<IonName> ion = ion_named(symbol);
+  std::string text = "no " + std::string(form_factor_table_title(table)) + " form-factor coefficients for ";
+  if (!ion || ion->charge == 0) return text + "element " + std::string(symbol);
+  text += "the ion " + std::string(symbol);
+  if (table != FormFactorTable::kWaasmaierKirfel) return text + " (ions are in the Waasmaier-Kirfel table only)";
+  const std::vector<std::string> ions = wk_ions_of(ion->element);
+  if (ions.empty()) return text + " (the table has no ion of " + ion->element + ")";
+  text += " (the table has";
+  for (std::size_t i = 0; i < ions.size(); ++i) text += (i ? ", " : " ") + ions[i];
+  return text + ")";
+}
+
+std::optional<FormFactorParams> coefficients_of(std::string_view symbol, FormFactorTable table) {
   const Parameterisation& set = parameterisation(table);
   if (symbol.size() > 2 || symbol.find_first_of("+-{0123456789") != std::string_view::npos) {
     if (table != FormFactorTable::kWaasmaierKirfel) return std::nullopt;
@@ -298,19 +207,12 @@ std::optional<FormFactorParams> published_coefficients(std::string_view symbol, 
   return std::nullopt;
 }
 
-Status get_wkpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
-                      const DataFolder& folder) {
-  return get_par(kWkSet, symbol, p, iprint, data_mode, out, folder);
-}
-Status get_itpar_neut(std::string_view symbol, FormFactorParams& p, int iprint, DataMode data_mode, std::ostream& out,
-                      const DataFolder& folder) {
-  return get_par(kItSet, symbol, p, iprint, data_mode, out, folder);
-}
-Status get_wkpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out) {
-  return table_lookup(kWkSet, symbol, p, iprint, out);
-}
-Status get_itpar_neut_data(std::string_view symbol, FormFactorParams& p, int iprint, std::ostream& out) {
-  return table_lookup(kItSet, symbol, p, iprint, out);
+}  // namespace
+
+Result<FormFactorParams> published_coefficients(std::string_view symbol, FormFactorTable table) {
+  std::optional<FormFactorParams> p = coefficients_of(symbol, table);
+  if (!p) return make_error(ErrorKind::kNotFound, no_coefficients(symbol, table));
+  return *p;
 }
 
 }  // namespace talvo

@@ -15,34 +15,12 @@
 namespace talvo {
 namespace {
 
-
-Status check_grid(std::span<const double> q) {
-  if (q.empty()) return Status::error(kXrayBadGrid, "the Q grid is empty");
+std::optional<Error> check_grid(std::span<const double> q) {
+  if (q.empty()) return make_error(ErrorKind::kInvalidArgument, "the Q grid is empty");
   for (double v : q)
     if (!(v >= 0.0) || !std::isfinite(v))
-      return Status::error(kXrayBadGrid, "Q must be finite and not below 0: " + shortest(v));
-  return {};
-}
-
-// "no Waasmaier-Kirfel form-factor coefficients for the ion Fe5+ (the table has Fe2+, Fe3+)".
-std::string no_coefficients(std::string_view symbol, FormFactorTable table) {
-  const std::optional<IonName> ion = ion_named(symbol);
-  std::string text = "no " + std::string(form_factor_table_title(table)) + " form-factor coefficients for ";
-  if (!ion || ion->charge == 0) return text + "element " + std::string(symbol);
-  text += "the ion " + std::string(symbol);
-  if (table != FormFactorTable::kWaasmaierKirfel) return text + " (ions are in the Waasmaier-Kirfel table only)";
-  const std::vector<std::string> ions = wk_ions_of(ion->element);
-  if (ions.empty()) return text + " (the table has no ion of " + ion->element + ")";
-  text += " (the table has";
-  for (std::size_t i = 0; i < ions.size(); ++i) text += (i ? ", " : " ") + ions[i];
-  return text + ")";
-}
-
-Status coefficients(std::string_view symbol, FormFactorTable table, FormFactorParams& p) {
-  const std::optional<FormFactorParams> found = published_coefficients(symbol, table);
-  if (!found) return Status::error(kXrayNoCoefficients, no_coefficients(symbol, table));
-  p = *found;
-  return {};
+      return make_error(ErrorKind::kInvalidArgument, "Q must be finite and not below 0: " + shortest(v));
+  return std::nullopt;
 }
 
 double f_at_zero(const FormFactorParams& p) {
@@ -51,21 +29,22 @@ double f_at_zero(const FormFactorParams& p) {
   return f;
 }
 
-Status number_density_of(const Formula& formula, const XrayAverageOptions& options, XrayAverage& r) {
-  if (options.density && options.number_density)
-    return Status::error(kXrayBadOption, "give a density or a number density, not both");
+std::optional<Error> number_density_of(const Formula& formula, const XrayAverageOptions& options, XrayAverage& r) {
+  const auto bad = [](std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); };
+  if (options.density && options.number_density) return bad("give a density or a number density, not both");
   if (options.density && !(*options.density > 0.0 && std::isfinite(*options.density)))
-    return Status::error(kXrayBadOption, "the density must be above 0 g/cm3");
+    return bad("the density must be above 0 g/cm3");
   if (options.number_density && !(*options.number_density > 0.0 && std::isfinite(*options.number_density)))
-    return Status::error(kXrayBadOption, "the number density must be above 0 atoms per cubic Angstrom");
-  if (!options.density && !options.number_density) return {};
+    return bad("the number density must be above 0 atoms per cubic Angstrom");
+  if (!options.density && !options.number_density) return std::nullopt;
   double mean_mass = 0.0;  // amu per atom
   bool mass_known = true;
   const double atoms = formula.atoms();
   for (std::size_t i = 0; i < formula.elements.size(); ++i) {
     const Result<double> m = atom_mass(formula.elements[i]);
     if (!m.ok()) {
-      if (options.density) return Status::error(kXrayNoMass, m.error().message + ": give the number density instead");
+      if (options.density)
+        return make_error(ErrorKind::kNotFound, m.error().message + ": give the number density instead");
       mass_known = false;
       continue;
     }
@@ -78,7 +57,7 @@ Status number_density_of(const Formula& formula, const XrayAverageOptions& optio
     r.number_density = options.number_density;
     if (mass_known) r.density = *options.number_density * kAtomicMassUnitGrams * mean_mass;
   }
-  return {};
+  return std::nullopt;
 }
 
 // The averages and weights of points k0.. k0 + nb - 1 with dispersion, from
@@ -122,30 +101,28 @@ std::optional<std::string> beyond_fit_warning(FormFactorTable table, std::span<c
          " are extrapolated";
 }
 
-FormFactorResult form_factor(std::string_view symbol, std::span<const double> q, const FormFactorOptions& options) {
-  FormFactorResult r;
-  FormFactorParams p;
-  r.status = coefficients(symbol, options.table, p);
-  if (r.status.failed()) return r;
-  if (q.empty()) return r;
-  r.status = check_grid(q);
-  if (r.status.failed()) return r;
-  r.f.resize(q.size());
-  detail::form_factor_sums(q.data(), q.size(), p, r.f.data());
-  if (auto warning = beyond_fit_warning(options.table, q)) r.status = Status::warning(kXrayBeyondFit, *warning);
+Result<std::vector<double>> form_factor(std::string_view symbol, std::span<const double> q,
+                                        const FormFactorOptions& options) {
+  const Result<FormFactorParams> p = published_coefficients(symbol, options.table);
+  if (!p.ok()) return p.error();
+  if (q.empty()) return std::vector<double>{};
+  if (auto e = check_grid(q)) return *e;
+  Result<std::vector<double>> r(std::vector<double>(q.size()));
+  detail::form_factor_sums(q.data(), q.size(), *p, r->data());
+  if (auto warning = beyond_fit_warning(options.table, q)) r.add_warning(*warning);
   return r;
 }
 
 Result<std::vector<std::complex<double>>> form_factor(std::string_view symbol, std::span<const double> q,
                                                       double energy_kev, const FormFactorOptions& options) {
-  FormFactorParams p;
-  if (Status s = coefficients(symbol, options.table, p); s.failed()) return make_error(ErrorKind::kNotFound, s.message);
+  const Result<FormFactorParams> p = published_coefficients(symbol, options.table);
+  if (!p.ok()) return p.error();
   Result<Dispersion> d = dispersion(symbol, energy_kev);
   if (!d.ok()) return d.error();
   if (!q.empty())
-    if (Status s = check_grid(q); s.failed()) return make_error(ErrorKind::kInvalidArgument, s.message);
+    if (auto e = check_grid(q)) return *e;
   std::vector<double> f0(q.size());
-  if (!q.empty()) detail::form_factor_sums(q.data(), q.size(), p, f0.data());
+  if (!q.empty()) detail::form_factor_sums(q.data(), q.size(), *p, f0.data());
   std::vector<std::complex<double>> f(q.size());
   for (std::size_t k = 0; k < q.size(); ++k) f[k] = {f0[k] + d->f_prime, d->f_double_prime};
   Result<std::vector<std::complex<double>>> r(std::move(f));
@@ -155,18 +132,12 @@ Result<std::vector<std::complex<double>>> form_factor(std::string_view symbol, s
 
 namespace {
 
-XrayAverage averages(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
+Result<XrayAverage> averages(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
   XrayAverage r;
   r.formula = std::string(formula);
   Formula parsed;
-  if (Status s = parse_formula(formula, parsed); s.failed()) {
-    r.status = Status::error(kXrayBadFormula, s.message);
-    return r;
-  }
-  if (parsed.elements.empty()) {
-    r.status = Status::error(kXrayNoCoefficients, "the formula has no elements");
-    return r;
-  }
+  if (Status s = parse_formula(formula, parsed); s.failed()) return make_error(ErrorKind::kParseError, s.message);
+  if (parsed.elements.empty()) return make_error(ErrorKind::kNotFound, "the formula has no elements");
   // The species: each element's atoms of each charge.
   const double atoms = parsed.atoms();
   for (const FormulaElement& e : parsed.elements)
@@ -176,40 +147,34 @@ XrayAverage averages(std::string_view formula, std::span<const double> q, const 
     }
   std::vector<FormFactorParams> params(r.symbols.size());
   for (std::size_t i = 0; i < r.symbols.size(); ++i) {
-    r.status = coefficients(r.symbols[i], options.table, params[i]);
-    if (r.status.failed()) return r;
+    const Result<FormFactorParams> p = published_coefficients(r.symbols[i], options.table);
+    if (!p.ok()) return p.error();
+    params[i] = *p;
   }
   if (options.energy) {
     r.energy = options.energy;
     for (const std::string& symbol : r.symbols) {
       const Result<Dispersion> d = dispersion(symbol, *options.energy);
-      if (!d.ok()) {
-        r.status = Status::error(kXrayBadEnergy, d.error().message);
-        return r;
-      }
+      if (!d.ok()) return d.error();
       r.f_prime.push_back(d->f_prime);
       r.f_double_prime.push_back(d->f_double_prime);
     }
   }
-  r.status = check_grid(q);
-  if (r.status.failed()) return r;
+  if (auto e = check_grid(q)) return *e;
 
   for (std::size_t i = 0; i < r.symbols.size(); ++i) {
     r.f0.push_back(f_at_zero(params[i]));
     r.f0_mean += r.fractions[i] * r.f0[i];
   }
-  r.status = number_density_of(parsed, options, r);
-  if (r.status.failed()) return r;
+  if (auto e = number_density_of(parsed, options, r)) return *e;
   if (r.number_density) {
     r.t0 = 4.0 * std::numbers::pi * r.f0_mean * r.f0_mean * *r.number_density;
     if (!std::isfinite(*r.t0) || !std::isfinite(r.density.value_or(0.0))) {
-      r.status =
-          Status::error(kXrayBadOption, options.density ? "the density " + shortest(*options.density) +
-                                                              " g/cm3 gives values beyond the range of numbers"
-                                                        : "the number density " + shortest(*options.number_density) +
-                                                              " gives values beyond the range of numbers");
-      r.t0.reset();
-      return r;
+      return make_error(ErrorKind::kInvalidArgument, options.density
+                                                         ? "the density " + shortest(*options.density) +
+                                                               " g/cm3 gives values beyond the range of numbers"
+                                                         : "the number density " + shortest(*options.number_density) +
+                                                               " gives values beyond the range of numbers");
     }
   }
 
@@ -222,8 +187,7 @@ XrayAverage averages(std::string_view formula, std::span<const double> q, const 
     std::string message = "the result would hold " + shortest(values) + " numbers (" + shortest(weights);
     message += " weights at " + std::to_string(nq) + " Q), more than " + shortest(kXrayMaxValues);
     message += ": at most " + shortest(most_q) + " Q at a time for this formula";
-    r.status = Status::error(kXrayOutOfMemory, message);
-    return r;
+    return make_error(ErrorKind::kOutOfMemory, message);
   }
   r.q.assign(q.begin(), q.end());
   r.f2.resize(nq);
@@ -264,20 +228,20 @@ XrayAverage averages(std::string_view formula, std::span<const double> q, const 
           r.weights[w].weight[k] = 2.0 * r.fractions[i] * r.fractions[j] * f[i] * f[j] / f_mean_sq;
     }
   }
-  if (auto warning = beyond_fit_warning(options.table, q)) r.status = Status::warning(kXrayBeyondFit, *warning);
-  return r;
+  Result<XrayAverage> result(std::move(r));
+  if (auto warning = beyond_fit_warning(options.table, q)) result.add_warning(*warning);
+  return result;
 }
 
 }  // namespace
 
-XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
+Result<XrayAverage> xray_average(std::string_view formula, std::span<const double> q,
+                                 const XrayAverageOptions& options) {
   try {
     return averages(formula, q, options);
   } catch (const std::bad_alloc&) {
     // Whatever was taken is given back as the unwinding frees it.
-    XrayAverage r;
-    r.status = Status::error(kXrayOutOfMemory, "out of memory for the averages of " + std::to_string(q.size()) + " Q");
-    return r;
+    return make_error(ErrorKind::kOutOfMemory, "out of memory for the averages of " + std::to_string(q.size()) + " Q");
   }
 }
 

@@ -28,22 +28,9 @@
 #include <vector>
 
 #include "talvo/result.hpp"
-#include "talvo/status.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo {
-
-enum XrayCode {
-  kXrayBadOption = 1,       // a density or number density that cannot be (or gives a T0 beyond the range of
-                            // numbers), or both
-  kXrayBadFormula = 2,      // the formula does not parse (the message says where)
-  kXrayNoCoefficients = 3,  // an element the coefficient table lacks, or no element at all
-  kXrayBadGrid = 4,         // no Q, or a Q that is negative or not a number
-  kXrayNoMass = 5,          // a density in g/cm3 for an isotope whose mass is not listed
-  kXrayBeyondFit = 6,       // a warning: Q beyond the range the coefficients were fitted to
-  kXrayOutOfMemory = 7,     // the result would pass kXrayMaxValues, or memory ran out
-  kXrayBadEnergy = 8,       // an energy outside the Henke table, or an element beyond it
-};
 
 // The most numbers one xray_average result may hold: Q, <f^2>, <f>^2 and
 // the n (n + 1) / 2 weights of n elements at every Q (a 40-element formula
@@ -56,15 +43,14 @@ struct FormFactorOptions {
   FormFactorTable table = FormFactorTable::kWaasmaierKirfel;
 };
 
-struct FormFactorResult {
-  std::vector<double> f;  // one value per Q, electrons
-  Status status;
-};
-
-// f(Q) of an element's neutral atom (symbol compared case-blind), in double
-// precision. An empty grid gives no values. Warns (kXrayBeyondFit, values
-// given) where Q passes the table's fitted range.
-FormFactorResult form_factor(std::string_view symbol, std::span<const double> q, const FormFactorOptions& options = {});
+// f(Q) of an element's neutral atom or of an ion (symbol compared
+// case-blind), in double precision, one value per Q in electrons. An empty
+// grid gives no values. Errors: kNotFound (no coefficients for the atom or
+// ion, see published_coefficients), kInvalidArgument (a Q below 0 or not
+// finite). A warning, the values given, where Q passes the table's fitted
+// range (beyond_fit_warning).
+Result<std::vector<double>> form_factor(std::string_view symbol, std::span<const double> q,
+                                        const FormFactorOptions& options = {});
 
 // f0(Q) + f'(E) + i f''(E) of an atom or ion ("Fe", "Fe3+", "O2-") at a
 // photon energy in keV: the form factor above with Henke's dispersion
@@ -107,15 +93,22 @@ struct XrayAverage {
   // With a density only.
   std::optional<double> density, number_density;  // g/cm3 (where the weights are known), atoms per A^3
   std::optional<double> t0;                       // electrons^2 per A^3
-  Status status;
 };
 
 // The averages of a formula ("SiO2", "Ca(OH)2", "D2O", "Al{3+}2O{2-}3") on a Q grid. A density
 // in g/cm3 takes the natural atoms' mean weights from the element table and
 // the isotopes' masses from the isotope table (atom_mass; an isotope it does
-// not list needs the number density instead). A result larger than
-// kXrayMaxValues, or memory that runs out, is error kXrayOutOfMemory.
-XrayAverage xray_average(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options = {});
+// not list needs the number density instead). Errors:
+//   kParseError       the formula does not parse (the message says where)
+//   kNotFound         an element or ion the coefficient table lacks, a formula of no
+//                     elements, an isotope without a mass when a density in g/cm3 is given
+//   kInvalidArgument  no Q, a Q below 0 or not finite; a density or number density not
+//                     above 0, both given, or one giving a T0 beyond the range of numbers
+//   kOutOfRange       an energy outside the Henke table, or an element beyond it
+//   kOutOfMemory      a result larger than kXrayMaxValues, or memory that runs out
+// Q beyond the range the coefficients were fitted to is a warning.
+Result<XrayAverage> xray_average(std::string_view formula, std::span<const double> q,
+                                 const XrayAverageOptions& options = {});
 
 // The warning for Q beyond the range the table's coefficients were fitted
 // to, naming the largest Q of the grid; nothing when the grid stays within.

@@ -76,8 +76,10 @@ double rayleigh(const FormFactorParams& p, double lambda) {
 const FormFactorParams* neutral_coefficients(int z) {
   static const std::vector<FormFactorParams> by_z = [] {
     std::vector<FormFactorParams> p;
-    for (const char* symbol : wk_table_symbols())
-      p.push_back(published_coefficients(symbol, FormFactorTable::kWaasmaierKirfel).value_or(FormFactorParams{}));
+    for (const char* symbol : wk_table_symbols()) {
+      const Result<FormFactorParams> found = published_coefficients(symbol, FormFactorTable::kWaasmaierKirfel);
+      p.push_back(found.ok() ? *found : FormFactorParams{});
+    }
     return p;
   }();
   return z >= 1 && z <= static_cast<int>(by_z.size()) ? &by_z[static_cast<std::size_t>(z - 1)] : nullptr;
@@ -125,9 +127,9 @@ double compton_cross_section(int z, double energy_kev, double lambda) {
 }
 
 Result<int> element_z(std::string_view symbol, const ElementEntry** entry) {
-  const int index = element_entry_of(symbol);
-  if (index < 0) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(symbol) + "\"");
-  *entry = &element_table()[static_cast<std::size_t>(index)];
+  const std::optional<std::size_t> index = element_entry_of(symbol);
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(symbol) + "\"");
+  *entry = &element_table()[*index];
   return (*entry)->z;
 }
 
@@ -244,9 +246,9 @@ Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double
   // The whole formula grammar: densities (@), mixtures (//), isotopes, ions.
   // Isotopes scatter as their element and weigh their own mass.
   const MassOf mass_of = [](std::string_view symbol, int a) -> std::optional<double> {
-    const int index = find_element(symbol);
-    if (index < 0) return std::nullopt;
-    const ElementEntry& entry = element_table()[static_cast<std::size_t>(index)];
+    const std::optional<std::size_t> index = find_element(symbol);
+    if (!index) return std::nullopt;
+    const ElementEntry& entry = element_table()[*index];
     return a == 0 ? std::optional<double>(published_weight(entry)) : isotope_mass(entry.z, a);
   };
   const Result<Mixture> mixture = parse_mixture(formula, mass_of);

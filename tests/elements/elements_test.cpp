@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "talvo/text/words.hpp"
@@ -34,10 +33,10 @@ TEST(ElementTable, OrderAndPublishedWeights) {
       {"Fr", 87, 223.0f}, {"Pu", 94, 244.0f},  {"Am", 95, 243.0f},  {"Cm", 96, 247.0f},
   };
   for (const Case& c : cases) {
-    const int i = find_element(c.symbol);
-    ASSERT_GE(i, 0) << c.symbol;
-    EXPECT_EQ(table[static_cast<std::size_t>(i)].z, c.z) << c.symbol;
-    EXPECT_EQ(table[static_cast<std::size_t>(i)].weight, c.weight) << c.symbol;
+    const std::optional<std::size_t> i = find_element(c.symbol);
+    ASSERT_TRUE(i) << c.symbol;
+    EXPECT_EQ(table[*i].z, c.z) << c.symbol;
+    EXPECT_EQ(table[*i].weight, c.weight) << c.symbol;
   }
 }
 
@@ -65,11 +64,17 @@ TEST(IsotopeTable, NistMassesOfTheListedIsotopesOnly) {
 TEST(FindElement, CaseBlindTwoCharacterSymbols) {
   struct Case {
     const char* symbol;
-    int index;
+    std::optional<std::size_t> index;
   } cases[] = {
-      {"fe", 26}, {"FE", 26}, {"Fe ", 26},  // only the first two characters count
-      {"h", 0},   {"d", 1},   {"H\t", -1},  // a TAB is no blank here (ele2z turns it into one)
-      {"", -1},   {"Xx", -1}, {" H", -1},
+      {"fe", 26},
+      {"FE", 26},
+      {"Fe ", 26},  // only the first two characters count
+      {"h", 0},
+      {"d", 1},
+      {"H\t", std::nullopt},  // a TAB is no blank here (ele2z turns it into one)
+      {"", std::nullopt},
+      {"Xx", std::nullopt},
+      {" H", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(find_element(c.symbol), c.index) << '"' << c.symbol << '"';
 }
@@ -78,10 +83,10 @@ TEST(FindElement, CaseBlindTwoCharacterSymbols) {
 // pair of bytes (and a third that does not count).
 TEST(FindElement, AgreesWithASearchOfTheTable) {
   const auto table = element_table();
-  const auto search = [&](std::string_view symbol) {
+  const auto search = [&](std::string_view symbol) -> std::optional<std::size_t> {
     for (std::size_t i = 0; i < table.size(); ++i)
-      if (same_symbol(symbol, table[i].symbol)) return static_cast<int>(i);
-    return -1;
+      if (same_symbol(symbol, table[i].symbol)) return i;
+    return std::nullopt;
   };
   for (int a = 0; a < 256; ++a)
     for (int b = 0; b < 256; ++b) {
@@ -95,45 +100,43 @@ TEST(FindElement, AgreesWithASearchOfTheTable) {
   }
 }
 
-TEST(Ele2z, TabsBecomeBlanksAndDiagnostics) {
-  std::ostringstream out;
-  std::string symbol = "O\t";
-  int z = 0;
-  double w = 0;
-  ASSERT_TRUE(ele2z(symbol, z, w, 1, out).ok());
-  EXPECT_EQ(symbol, "O ");
-  EXPECT_EQ(z, 8);
-  EXPECT_EQ(w, static_cast<double>(15.9994f));
-  EXPECT_EQ(out.str(), " ele2Z: O\n ele2Z: Z = 8\n ele2Z: A =  0.1599940013885E+02\n");
-
-  std::string unknown = "q\t";
-  const Status s = ele2z(unknown, z, w, 0, out);
-  EXPECT_EQ(s.ierr, 1);
-  EXPECT_EQ(s.message, "ele2z: Unrecognised element symbol: q ");
-  EXPECT_EQ(z, 8);  // unchanged
-}
-
-TEST(Z2ele, EveryAtomicNumberRoundTrips) {
-  for (int z = 1; z <= 96; ++z) {
-    std::string symbol;
-    double w = 0;
-    ASSERT_TRUE(z2ele(symbol, z, w, 0, std::cout).ok()) << z;
-    std::string again = symbol;
-    int back = 0;
-    double w2 = 0;
-    ASSERT_TRUE(ele2z(again, back, w2, 0, std::cout).ok()) << symbol;
-    EXPECT_EQ(back, z) << symbol;
-    EXPECT_EQ(w2, w) << symbol;
+// The modern lookups: a symbol of 1 or 2 letters exactly, or an atomic
+// number; anything else is kNotFound with the input quoted.
+TEST(ElementNamed, SymbolsAndAtomicNumbers) {
+  const struct {
+    const char* symbol;
+    const char* found;  // nullptr: kNotFound
+    int z;
+  } cases[] = {
+      {"Fe", "Fe", 26},   {"fe", "Fe", 26},    {"FE", "Fe", 26},    {"D", "D", 1},        {"h", "H", 1},
+      {"Cm", "Cm", 96},   {"Fe ", nullptr, 0}, {"Fex", nullptr, 0}, {" H", nullptr, 0},   {"", nullptr, 0},
+      {"Qq", nullptr, 0}, {"H\t", nullptr, 0}, {"1", nullptr, 0},   {"Fe3+", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    const Result<ElementEntry> e = element_named(c.symbol);
+    if (c.found == nullptr) {
+      ASSERT_FALSE(e.ok()) << '"' << c.symbol << '"';
+      EXPECT_EQ(e.kind(), ErrorKind::kNotFound);
+      EXPECT_EQ(e.error().message, "unknown element symbol \"" + std::string(c.symbol) + "\"");
+      continue;
+    }
+    ASSERT_TRUE(e.ok()) << c.symbol << ": " << e.error().message;
+    EXPECT_STREQ(e->symbol, c.found);
+    EXPECT_EQ(e->z, c.z);
   }
-  std::ostringstream out;
-  std::string symbol = "Fe";
-  double w = 1.5;
-  EXPECT_EQ(z2ele(symbol, 0, w, 1, out).ierr, 1);
-  EXPECT_EQ(symbol, "Fe");
-  EXPECT_EQ(w, 1.5);
-  EXPECT_EQ(out.str(), "");
-  ASSERT_TRUE(z2ele(symbol, 92, w, 1, out).ok());
-  EXPECT_EQ(out.str(), " Z2ele: U\n Z2ele: Z = 92\n Z2ele: A =  0.2380290069580E+03\n");
+  // Z = 1 is H, never D; every Z of the table back to its own symbol.
+  EXPECT_STREQ(element_of_z(1)->symbol, "H");
+  for (int z = 2; z <= 96; ++z) {
+    const Result<ElementEntry> e = element_of_z(z);
+    ASSERT_TRUE(e.ok()) << z;
+    EXPECT_EQ(element_named(e->symbol)->z, z) << e->symbol;
+  }
+  for (int z : {0, -1, 97, 200}) {
+    const Result<ElementEntry> e = element_of_z(z);
+    ASSERT_FALSE(e.ok()) << z;
+    EXPECT_EQ(e.kind(), ErrorKind::kNotFound);
+    EXPECT_EQ(e.error().message, "no element with Z = " + std::to_string(z) + " in the element table (Z = 1 to 96)");
+  }
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ mkdir -p "$tmp/consumer"
 cat >"$tmp/consumer/main.cpp" <<'CPP'
 #include <iostream>
 #include "talvo/elements/elements.hpp"
-int main() { std::string s = "Fe"; int z = 0; double w = 0; talvo::ele2z(s, z, w, 0, std::cout); std::cout << z << '\n'; }
+int main() { std::cout << talvo::element_named("Fe")->z << '\n'; }
 CPP
 cat >"$tmp/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.25)

@@ -190,7 +190,7 @@ def test_convert_density(density, symbols, amounts, expected):
     "density,symbols,amounts,message",
     [
         (0.0, ["H"], [1], "density=zero"),
-        (1.0, ["Qq"], [1], "Qq"),
+        (1.0, ["Qq"], [1], '^unknown element symbol "Qq"$'),
         (1.0, ["H", "O"], [0, 0], "add to zero"),
         (1.0, ["H", "O"], [2], "one amount per symbol"),
         (math.nan, ["H"], [1], "finite"),

@@ -152,3 +152,30 @@ def test_xray_average_by_hand():
 def test_xray_average_bad_input(formula, q, kwargs, message):
     with pytest.raises(ValueError, match=message):
         talvo.xray_average(formula, q, **kwargs)
+
+
+# The same bad input gives the same words from talvo-tools and from Python:
+# the library's message whole, the command line only naming itself before it.
+@pytest.mark.parametrize(
+    "tools_args,call",
+    [
+        (["xray-average", "SiQq2", "--q", "0:1:1"], lambda: talvo.xray_average("SiQq2", [0.0, 1.0])),
+        (["xray-average", "SiO2", "--q", "0:1:1", "--density", "-1"],
+         lambda: talvo.xray_average("SiO2", [0.0, 1.0], density=-1.0)),
+        (["xray-average", "Fe{5+}2O3", "--q", "0:1:1"], lambda: talvo.xray_average("Fe{5+}2O3", [0.0, 1.0])),
+        (["xray-average", "SiO2", "--q", "0:1:1", "--energy", "40"],
+         lambda: talvo.xray_average("SiO2", [0.0, 1.0], energy=40.0)),
+        (["foq", "Fe5+", "--q", "0:1:1"], lambda: talvo.form_factor("Fe5+", [0.0, 1.0])),
+        (["xray", "Xx2O", "--energy", "8"], lambda: talvo.xray_material("Xx2O", energy=8.0)),
+    ],
+)
+def test_same_words_as_talvo_tools(tools_args, call):
+    import subprocess
+    from conftest import tools_path
+    r = subprocess.run([tools_path(), *tools_args], capture_output=True, text=True)
+    assert r.returncode == 1, r.stderr
+    prefix = f"talvo-tools {tools_args[0]}: "
+    assert r.stderr.startswith(prefix) and r.stderr.endswith("\n"), r.stderr
+    with pytest.raises(talvo.TalvoError) as raised:
+        call()
+    assert str(raised.value) == r.stderr[len(prefix):-1]

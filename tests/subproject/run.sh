@@ -13,11 +13,9 @@ cat >"$tmp/parent/main.cpp" <<'CPP'
 #include "talvo/elements/elements.hpp"
 #include "talvo/files/files.hpp"
 int main(int, char** argv) {
-  std::string s = "Fe";
-  int z = 0;
-  double w = 0;
-  if (!talvo::ele2z(s, z, w, 0, std::cout).ok() || !talvo::check_regular_file(argv[0]).ok()) return 1;
-  std::cout << z << '\n';
+  const talvo::Result<talvo::ElementEntry> fe = talvo::element_named("Fe");
+  if (!fe.ok() || !talvo::check_regular_file(argv[0]).ok()) return 1;
+  std::cout << fe->z << '\n';
 }
 CPP
 cat >"$tmp/parent/CMakeLists.txt" <<CMAKE

@@ -45,8 +45,12 @@ check "foq it at zero" 0 "0 0.99995303" "" -- "$tools" foq H --table it --q 0:0:
 check "foq it inside its fit" 0 "25 0.0030385565" "" -- "$tools" foq H --table it --q 25:25:1
 check "table names in either case" 0 "25 0.0030385565" "" -- "$tools" foq H --table IT --q 25:25:1
 check "foq it beyond its fit" 0 "25.5 0.0030383368" \
-  "talvo-tools foq: the International Tables coefficients are fitted up to Q = 8 pi = 25.13 per Angstrom" -- \
+  "talvo-tools foq: warning: the International Tables coefficients are fitted up to Q = 8 pi = 25.13 per Angstrom" -- \
   "$tools" foq H --table it --q 25.5:25.5:1
+check "foq wk beyond its fit" 0 "80 4.9e-05" \
+  "talvo-tools foq: warning: the Waasmaier-Kirfel coefficients are fitted up to Q = 24 pi = 75.40 per Angstrom" -- \
+  "$tools" foq H --q 80:80:1
+grep -q "Error 9" "$err" && { echo "FAIL foq: the routine's Error 9 on standard error"; fail=1; }
 check "foq wk at 25.5" 0 "25.5 0.00014662909" "" -- "$tools" foq H --q 25.5:25.5:1
 check "element weight" 0 "U 92 238.029" "" -- "$tools" element u
 
@@ -75,7 +79,7 @@ rows=$(printf '0.5\n# a comment\n3\n' | "$tools" xray-average Fe | awk '!/^#/ { 
 [ "$rows" = "0.5 1;3 1;" ] || { echo "FAIL xray-average from standard input: $rows"; fail=1; }
 
 check "xray-average it beyond its fit" 0 "$("$tools" xray-average C --table it --q 26:26:1 2>/dev/null)" \
-  "talvo-tools xray-average: the International Tables coefficients are fitted up to Q = 8 pi" -- \
+  "talvo-tools xray-average: warning: the International Tables coefficients are fitted up to Q = 8 pi" -- \
   "$tools" xray-average C --table it --q 26:26:1
 check "xray-average wk at 26" 0 "$("$tools" xray-average C --q 26:26:1 2>/dev/null)" "" -- \
   "$tools" xray-average C --q 26:26:1
@@ -145,6 +149,26 @@ out=$("$tools" xray SiO2 --energy 8.048 --density 2.2 --thickness 0.01 2>"$err")
 for name in "energy" "sld" "sld_im" "critical_angle" "mu_total" "attenuation_length" "transmission" "Si f1"; do
   grep -q "^$name  *[0-9]" <<<"$out" || { echo "FAIL xray plain lacks $name: $out"; fail=1; }
 done
+# Plain numbers have 6 significant digits as xs's do (--digits N for more); JSON the shortest text of the double.
+# The wavelength of 8.04778 keV is 12.398419843320026 / 8.04778 = 1.540601239512... A.
+out=$("$tools" xray SiO2 --energy 8.04778 2>"$err")
+grep -q "^wavelength  *1.5406  *A$" <<<"$out" || { echo "FAIL xray plain 6 digits: $out"; fail=1; }
+out=$("$tools" xray SiO2 --energy 8.04778 --digits 12 2>"$err")
+grep -q "^wavelength  *1.54060123951  *A$" <<<"$out" || { echo "FAIL xray --digits 12: $out"; fail=1; }
+json=$("$tools" xray SiO2 --energy 8.04778 --json --digits 3 2>"$err")
+python3 -c '
+import json, sys
+m = json.loads(sys.argv[1])
+assert m["wavelength"] == 12.398419843320026 / 8.04778, m["wavelength"]
+' "$json" || { echo "FAIL xray --json keeps every digit: $json"; fail=1; }
+check "xray --digits 0" 2 "" "--digits must be 1 to 17" -- "$tools" xray SiO2 --energy 8 --digits 0
+check "xray --digits 18" 2 "" "--digits must be 1 to 17" -- "$tools" xray SiO2 --energy 8 --digits 18
+# element: the modern lookups' words, the command naming itself.
+check "element unknown symbol" 1 "" "talvo-tools element: unknown element symbol \"Qq\"" -- "$tools" element Qq
+check "element three letters" 1 "" "talvo-tools element: unknown element symbol \"Fex\"" -- "$tools" element Fex
+check "element no such Z" 1 "" "talvo-tools element: no element with Z = 0 in the element table (Z = 1 to 96)" -- \
+  "$tools" element --z 0
+check "element D" 0 "D 1 2.016" "" -- "$tools" element d
 check "xray by wavelength" 0 "$("$tools" xray SiO2 --energy 8.04778 --density 2.2 2>/dev/null)" "" -- \
   "$tools" xray SiO2 --wavelength "$(python3 -c 'print(12.398419843320026 / 8.04778)')" --density 2.2
 check "xray no energy" 2 "" "give --energy E (keV), --wavelength L (Angstrom) or --anode NAME" -- "$tools" xray SiO2
@@ -196,7 +220,7 @@ grep -v '^#' <<<"$out" | awk '{ exit !(NF == 2 && ($2 - (7.937 + 2 * 5.828) / 3)
   { echo "FAIL compton SiO2 at Q = 2 pi: $out"; fail=1; }
 [ "$(grep -c '^#' <<<"$out")" = 2 ] || { echo "FAIL compton comment lines: $out"; fail=1; }
 out=$("$tools" compton O --q 0:20:10 --balyuzi 2>"$err")
-grep -q "talvo-tools compton: the Balyuzi fit holds up to sin(theta)/lambda = 1.4" "$err" ||
+grep -q "talvo-tools compton: warning: the Balyuzi fit holds up to sin(theta)/lambda = 1.4" "$err" ||
   { echo "FAIL compton --balyuzi beyond 1.4 does not warn"; cat "$err"; fail=1; }
 [ "$(grep -vc '^#' <<<"$out")" = 3 ] || { echo "FAIL compton --balyuzi rows: $out"; fail=1; }
 out=$("$tools" compton O --q 0:10:5 --wavelength 0.7093 --breit-dirac 2 2>"$err")

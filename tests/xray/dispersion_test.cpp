@@ -143,12 +143,12 @@ TEST(Dispersion, EnergiesByAnodeAndWavelength) {
 
 TEST(Dispersion, ComplexFormFactorAddsTheCorrections) {
   const std::vector<double> q = {0.0, 3.0, 10.0};
-  const FormFactorResult f0 = form_factor("Fe3+", q);
+  const std::vector<double> f0 = *form_factor("Fe3+", q);
   const Result<std::vector<std::complex<double>>> f = form_factor("Fe3+", q, kCuKa1);
   ASSERT_TRUE(f.ok()) << f.error().message;
   const Dispersion d = *dispersion("Fe", kCuKa1);
   for (std::size_t k = 0; k < q.size(); ++k) {
-    EXPECT_DOUBLE_EQ((*f)[k].real(), f0.f[k] + d.f_prime);
+    EXPECT_DOUBLE_EQ((*f)[k].real(), f0[k] + d.f_prime);
     EXPECT_DOUBLE_EQ((*f)[k].imag(), d.f_double_prime);
   }
   EXPECT_NEAR(d.f_double_prime, 3.2, 0.1);  // Fe fluoresces under Cu K alpha
@@ -179,11 +179,11 @@ TEST(Dispersion, EveryNameOfAnAtomHasItsElementsCorrections) {
     EXPECT_EQ(d->f1, dispersion(c.element, kCuKa1)->f1) << c.name;
   }
   for (const char* name : {"Cval", "Siva"}) {
-    const FormFactorResult f0 = form_factor(name, q);
+    const std::vector<double> f0 = *form_factor(name, q);
     const Result<std::vector<std::complex<double>>> f = form_factor(name, q, kCuKa1);
     ASSERT_TRUE(f.ok()) << name << ": " << f.error().message;
     const Dispersion d = *dispersion(name[0] == 'C' ? "C" : "Si", kCuKa1);
-    EXPECT_DOUBLE_EQ((*f)[1].real(), f0.f[1] + d.f_prime) << name;
+    EXPECT_DOUBLE_EQ((*f)[1].real(), f0[1] + d.f_prime) << name;
     EXPECT_DOUBLE_EQ((*f)[1].imag(), d.f_double_prime) << name;
   }
   for (const char* bad : {"Cvalx", "Tx", "Fe{3+", "{3+}Fe", ""})
@@ -192,15 +192,16 @@ TEST(Dispersion, EveryNameOfAnAtomHasItsElementsCorrections) {
 
 TEST(Dispersion, AveragesWithAnEnergyUseTheComplexFormFactors) {
   const std::vector<double> q = {0.0, 2.0, 6.0};
-  const XrayAverage plain = xray_average("Fe{3+}2O{2-}3", q);
-  const XrayAverage r = xray_average("Fe{3+}2O{2-}3", q, {.energy = kCuKa1});
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  const XrayAverage plain = *xray_average("Fe{3+}2O{2-}3", q);
+  const Result<XrayAverage> result = xray_average("Fe{3+}2O{2-}3", q, {.energy = kCuKa1});
+  ASSERT_TRUE(result.ok()) << result.error().message;
+  const XrayAverage& r = *result;
   ASSERT_EQ(r.f_prime.size(), 2u);
   const std::complex<double> dfe(dispersion("Fe", kCuKa1)->f_prime, dispersion("Fe", kCuKa1)->f2);
   const std::complex<double> dox(dispersion("O", kCuKa1)->f_prime, dispersion("O", kCuKa1)->f2);
   for (std::size_t k = 0; k < q.size(); ++k) {
     const std::vector<double> qk = {q[k]};
-    const std::complex<double> fe = form_factor("Fe3+", qk).f[0] + dfe, ox = form_factor("O2-", qk).f[0] + dox;
+    const std::complex<double> fe = form_factor("Fe3+", qk)->at(0) + dfe, ox = form_factor("O2-", qk)->at(0) + dox;
     EXPECT_NEAR(r.f2[k], 0.4 * std::norm(fe) + 0.6 * std::norm(ox), 1e-9);
     EXPECT_NEAR(r.f_mean_sq[k], std::norm(0.4 * fe + 0.6 * ox), 1e-9);
     // |<f>|^2 < <|f|^2> still, and the weights still add to 1.
@@ -211,13 +212,13 @@ TEST(Dispersion, AveragesWithAnEnergyUseTheComplexFormFactors) {
     EXPECT_LT(r.f_mean_sq[k], plain.f_mean_sq[k]);
   }
   // Without an energy nothing changes.
-  const XrayAverage again = xray_average("Fe{3+}2O{2-}3", q, {});
-  EXPECT_EQ(again.f2, plain.f2);
+  const Result<XrayAverage> again = xray_average("Fe{3+}2O{2-}3", q, {});
+  EXPECT_EQ(again->f2, plain.f2);
   EXPECT_TRUE(plain.f_prime.empty());
-  const XrayAverage high = xray_average("SiO2", q, {.energy = 31.0});
-  ASSERT_TRUE(high.status.failed());
-  EXPECT_EQ(high.status.ierr, kXrayBadEnergy);
-  EXPECT_NE(high.status.message.find("31 keV"), std::string::npos) << high.status.message;
+  const Result<XrayAverage> high = xray_average("SiO2", q, {.energy = 31.0});
+  ASSERT_FALSE(high.ok());
+  EXPECT_EQ(high.kind(), ErrorKind::kOutOfRange);
+  EXPECT_NE(high.error().message.find("31 keV"), std::string::npos) << high.error().message;
 }
 
 }  // namespace

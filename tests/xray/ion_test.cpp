@@ -106,13 +106,14 @@ TEST(Ions, FormFactorsAreThePublishedSums) {
   } cases[] = {{"Fe3+", kFe3}, {"O2-", kO2},  {"Al3+", kAl3}, {"Li+", kLi1},
                {"Li1+", kLi1}, {"li+", kLi1}, {"Fe+3", kFe3}, {"Fe{3+}", kFe3}};
   for (const auto& t : cases) {
-    const FormFactorResult r = form_factor(t.name, q);
-    ASSERT_TRUE(r.status.ok()) << t.name << ": " << r.status.message;
-    for (std::size_t k = 0; k < q.size(); ++k) EXPECT_NEAR(r.f[k], f_of(t.p, q[k]), 1e-11) << t.name << " " << q[k];
+    const Result<std::vector<double>> r = form_factor(t.name, q);
+    ASSERT_TRUE(r.ok()) << t.name << ": " << r.error().message;
+    EXPECT_TRUE(r.warnings().empty()) << t.name;
+    for (std::size_t k = 0; k < q.size(); ++k) EXPECT_NEAR((*r)[k], f_of(t.p, q[k]), 1e-11) << t.name << " " << q[k];
   }
   // f(0) is Z less the charge.
-  EXPECT_NEAR(form_factor("Fe3+", q).f[0], 23.0, 0.04);
-  EXPECT_NEAR(form_factor("O2-", q).f[0], 10.0, 0.04);
+  EXPECT_NEAR(form_factor("Fe3+", q)->at(0), 23.0, 0.04);
+  EXPECT_NEAR(form_factor("O2-", q)->at(0), 10.0, 0.04);
 }
 
 TEST(Ions, UnknownIonsAreErrorsThatNameThem) {
@@ -129,16 +130,18 @@ TEST(Ions, UnknownIonsAreErrorsThatNameThem) {
       {"Fe3", FormFactorTable::kWaasmaierKirfel, "element Fe3"},
   };
   for (const auto& t : cases) {
-    const FormFactorResult r = form_factor(t.name, q, {.table = t.table});
-    ASSERT_TRUE(r.status.failed()) << t.name;
-    EXPECT_NE(r.status.message.find(t.says), std::string::npos) << r.status.message;
+    const Result<std::vector<double>> r = form_factor(t.name, q, {.table = t.table});
+    ASSERT_FALSE(r.ok()) << t.name;
+    EXPECT_EQ(r.kind(), ErrorKind::kNotFound) << t.name;
+    EXPECT_NE(r.error().message.find(t.says), std::string::npos) << r.error().message;
   }
 }
 
 TEST(Ions, AveragesOfAFormulaWithIons) {
   const std::vector<double> q = {0.0, 2.0, 8.0};
-  const XrayAverage r = xray_average("Al{3+}2O{2-}3", q);
-  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  const Result<XrayAverage> result = xray_average("Al{3+}2O{2-}3", q);
+  ASSERT_TRUE(result.ok()) << result.error().message;
+  const XrayAverage& r = *result;
   ASSERT_EQ(r.symbols, (std::vector<std::string>{"Al3+", "O2-"}));
   ASSERT_EQ(r.weights.size(), 3u);
   EXPECT_EQ(r.weights[2].pair, "Al3+-O2-");
@@ -148,15 +151,16 @@ TEST(Ions, AveragesOfAFormulaWithIons) {
     EXPECT_NEAR(r.f_mean_sq[k], std::pow(0.4 * fa + 0.6 * fo, 2), 1e-10);
   }
   // Two charges of one element are two species; the density still counts atoms by element.
-  const XrayAverage m = xray_average("Fe{2+}Fe{3+}2O{2-}4", q, {.density = 5.17});
-  ASSERT_TRUE(m.status.ok()) << m.status.message;
-  EXPECT_EQ(m.symbols, (std::vector<std::string>{"Fe2+", "Fe3+", "O2-"}));
-  EXPECT_EQ(m.weights.size(), 6u);
-  const XrayAverage plain = xray_average("Fe3O4", q, {.density = 5.17});
-  EXPECT_DOUBLE_EQ(*m.number_density, *plain.number_density);
-  const XrayAverage bad = xray_average("Fe{5+}2O3", q);
-  ASSERT_TRUE(bad.status.failed());
-  EXPECT_NE(bad.status.message.find("Fe5+"), std::string::npos) << bad.status.message;
+  const Result<XrayAverage> m = xray_average("Fe{2+}Fe{3+}2O{2-}4", q, {.density = 5.17});
+  ASSERT_TRUE(m.ok()) << m.error().message;
+  EXPECT_EQ(m->symbols, (std::vector<std::string>{"Fe2+", "Fe3+", "O2-"}));
+  EXPECT_EQ(m->weights.size(), 6u);
+  const Result<XrayAverage> plain = xray_average("Fe3O4", q, {.density = 5.17});
+  EXPECT_DOUBLE_EQ(*m->number_density, *plain->number_density);
+  const Result<XrayAverage> bad = xray_average("Fe{5+}2O3", q);
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.kind(), ErrorKind::kNotFound);
+  EXPECT_NE(bad.error().message.find("Fe5+"), std::string::npos) << bad.error().message;
 }
 
 }  // namespace

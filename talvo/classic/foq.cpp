@@ -2,18 +2,17 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <ostream>
 #include <numbers>
+#include <ostream>
 
+#include "talvo/classic/elements.hpp"
+#include "talvo/classic/formfactor.hpp"
 #include "talvo/text/print.hpp"
-#include "talvo/elements/elements.hpp"
 #include "talvo/xray/fast_exp.hpp"
 #include "talvo/xray/form_factor_sums.hpp"
-#include "talvo/xray/formfactor.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
-
 
 double form_factor(double q, const FormFactorParams& p) {
   const double s = (q * 0.25) / std::numbers::pi;
@@ -27,32 +26,6 @@ double form_factor(double q, const FormFactorParams& p) {
 }
 
 }  // namespace
-
-namespace detail {
-
-// Built for AVX-512, AVX2 and the baseline, chosen at run time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
-void form_factor_sums(const double* q, std::size_t n, const FormFactorParams& p, double* f) {
-  constexpr std::size_t kBlock = 256;
-  double s2[kBlock];
-  for (std::size_t i0 = 0; i0 < n; i0 += kBlock) {
-    const std::size_t nb = std::min(kBlock, n - i0);
-    double* fb = f + i0;
-    for (std::size_t i = 0; i < nb; ++i) {
-      const double s = (q[i0 + i] * 0.25) / std::numbers::pi;
-      s2[i] = s * s;
-      fb[i] = p.c;
-    }
-    for (int j = 0; j < p.n; ++j) {
-      const double a = p.a[static_cast<std::size_t>(j)], b = p.b[static_cast<std::size_t>(j)];
-      for (std::size_t i = 0; i < nb; ++i) fb[i] += a * fast_exp(-b * s2[i]);
-    }
-  }
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -184,4 +157,4 @@ Status zfoq(std::span<double> fq, std::span<const double> q, FormFactorParams& p
   return foq(fq, q, p, symbol, ifoqmode, data_mode, iprint, out, folder);
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

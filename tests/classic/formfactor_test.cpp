@@ -1,4 +1,4 @@
-#include "talvo/xray/formfactor.hpp"
+#include "talvo/classic/formfactor.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,11 +11,11 @@
 #include <sstream>
 #include <vector>
 
-#include "talvo/elements/elements.hpp"
+#include "talvo/classic/elements.hpp"
 #include "talvo/files/files.hpp"
 #include "tests/support/temp_dir.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 namespace fs = std::filesystem;
@@ -277,4 +277,4 @@ TEST(FormFactor, GridsOfAnyLengthAndExtremeQ) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic
