@@ -30,7 +30,7 @@ const std::vector<std::string> kValueOptions = {
 
 std::string read_text(const std::string& path, const char* what) {
   InputFile in(path);
-  if (!in.is_open()) throw InputError{std::string("cannot read ") + what + " " + path + ": " + in.status().message};
+  if (!in.is_open()) throw InputError{std::string("cannot read ") + what + " " + path + ": " + in.error().message};
   std::ostringstream s;
   s << in.stream().rdbuf();
   return s.str();
@@ -355,14 +355,14 @@ int run_pdf(const Args& a) {
   // Every file is complete before any takes its name.
   std::vector<NewFile> pending;
   for (const auto& [name, text] : files) {
-    NewFile f = NewFile::create(name);
-    if (!f.status().ok()) throw InputError{"cannot write " + name + ": " + f.status().message};
-    f.stream() << text;
-    if (!f.good()) throw InputError{"cannot write " + name};
-    pending.push_back(std::move(f));
+    Result<NewFile> f = NewFile::create(name);
+    if (!f.ok()) throw InputError{f.error().message};
+    f->stream() << text;
+    if (!f->good()) throw InputError{"cannot write " + name};
+    pending.push_back(std::move(*f));
   }
   for (NewFile& f : pending)
-    if (!f.commit()) throw InputError{"cannot write " + f.name()};
+    if (const Outcome done = f.commit(); !done.ok()) throw InputError{done.error().message};
 
   for (const std::string& w : warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
   if (a.flag("--json")) {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <ostream>
 
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"

@@ -4,8 +4,9 @@
 #include <istream>
 #include <ostream>
 
-#include "talvo/files/files.hpp"
 #include "talvo/classic/density.hpp"
+#include "talvo/classic/files.hpp"
+#include "talvo/classic/words.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <vector>
 
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -98,8 +98,8 @@ Status ele2z(std::string& symbol, int& z, double& weight, int iprint, std::ostre
   weight = kElements[i].weight;
   if (iprint != 0) {
     out << " ele2Z: " << trim_end(symbol) << '\n';
-    pr_int(out, "ele2Z: Z = ", z);
-    pr_dpar(out, "ele2Z: A = ", weight);
+    classic::pr_int(out, "ele2Z: Z = ", z);
+    classic::pr_dpar(out, "ele2Z: A = ", weight);
   }
   return {};
 }
@@ -111,8 +111,8 @@ Status z2ele(std::string& symbol, int z, double& weight, int iprint, std::ostrea
     weight = e.weight;
     if (iprint != 0) {
       out << " Z2ele: " << trim_end(symbol) << '\n';
-      pr_int(out, "Z2ele: Z = ", z);
-      pr_dpar(out, "Z2ele: A = ", weight);
+      classic::pr_int(out, "Z2ele: Z = ", z);
+      classic::pr_dpar(out, "Z2ele: A = ", weight);
     }
     return {};
   }

@@ -5,7 +5,6 @@
 #include <sstream>
 #include <numbers>
 
-#include "talvo/text/print.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -98,7 +97,7 @@ Status moq(std::span<const double> q, std::span<double> m, double qmax, const st
     }
     m[j] = v;
   }
-  if (iprint == 1 && nm > 0) pr_dpar(out, "moq: First point is M(Q)=", m[0]);
+  if (iprint == 1 && nm > 0) out << " moq: First point is M(Q)=" << fmt_e(m[0], 20, 13) << '\n';  // as pr_dpar
   return status;
 }
 

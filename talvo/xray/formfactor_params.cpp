@@ -3,6 +3,7 @@
 #include <optional>
 #include <ostream>
 
+#include "talvo/classic/words.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/text/free_format.hpp"
@@ -84,7 +85,7 @@ Status table_lookup(const Parameterisation& set, std::string_view symbol, FormFa
   }
   const int n = std::min(std::max(p.n, 0), set.terms);
   for (const TableRow& row : set.table) {
-    if (ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
+    if (classic::ach_case_blind_compare(sym, fixed(row.symbol, 2)) != 0) continue;
     for (int j = 0; j < n; ++j) {
       p.a[static_cast<std::size_t>(j)] = static_cast<float>(row.a[j]);
       p.b[static_cast<std::size_t>(j)] = static_cast<float>(row.b[j]);
@@ -115,16 +116,16 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
   const bool header = next();  // never a record
   while (header && next()) {
     if (rec.size() > kRecordLength) rec.resize(kRecordLength);
-    const WordPositions w = count_word(rec);
+    const classic::WordPositions w = classic::count_word(rec);
     if (w.count == 0) continue;
-    std::string rsym = two_chars(word_text(rec, w, 1));
+    std::string rsym = two_chars(classic::word_text(rec, w, 1));
     for (char& ch : rsym)
       if (ch == ',') ch = ' ';
-    if (len_string(rsym) != len || ach_case_blind_compare(rsym, sym) != 0) continue;
+    if (classic::len_string(rsym) != len || classic::ach_case_blind_compare(rsym, sym) != 0) continue;
     if (iprint == 1) out << " file closed\n";
     if (static_cast<std::size_t>(w.count) < min_words)
       return Status::error(4, error(set, 4, "File has insufficient data for requested element"));
-    const auto number = [&](int k, double& v) { return read_free(word_text(rec, w, k).substr(0, 20), {&v}); };
+    const auto number = [&](int k, double& v) { return read_free(classic::word_text(rec, w, k).substr(0, 20), {&v}); };
     for (int j = 1; j <= set.terms; ++j) {
       const auto k = static_cast<std::size_t>(j - 1);
       if (!number(2 * j + 1, p.a[k]) || !number(2 * j + 2, p.b[k]))
