@@ -320,7 +320,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
               const NeutronTable& table, const Output& output) {
   InputFile in(file);
   if (!in.is_open()) {
-    std::cerr << "talvo-tools xs: cannot open " << file << " (" << in.error().message << ")\n";
+    std::cerr << "talvo-tools xs: " << in.error().message << "\n";
     return 1;
   }
   if (output.kind != Output::kJson) std::cout << csv_header();

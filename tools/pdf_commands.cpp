@@ -30,7 +30,7 @@ const std::vector<std::string> kValueOptions = {
 
 std::string read_text(const std::string& path, const char* what) {
   InputFile in(path);
-  if (!in.is_open()) throw InputError{std::string("cannot read ") + what + " " + path + ": " + in.error().message};
+  if (!in.is_open()) throw InputError{in.error().message + " (the " + what + ")"};
   std::ostringstream s;
   s << in.stream().rdbuf();
   return s.str();

@@ -254,7 +254,7 @@ Result<Pattern> read_pattern(const std::string& path, InputFormat format, int sc
   InputFile in(path);
   if (!in.is_open())
     return make_error(in.error().kind == ErrorKind::kNotFound ? ErrorKind::kNotFound : ErrorKind::kIoError,
-                      "cannot read " + path + ": " + in.error().message);
+                      in.error().message);
   std::ostringstream buffer;
   buffer << in.stream().rdbuf();
   if (in.stream().bad()) return make_error(ErrorKind::kIoError, "cannot read " + path);
