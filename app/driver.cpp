@@ -301,7 +301,7 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   line(con, " Output is written to file " + report_file);
   std::vector<const NuclearEntry*> isotopes;
   for (const auto& element : matched) isotopes.insert(isotopes.end(), element.begin(), element.end());
-  file->stream() << report_head_lines(data_file, isotopes).text;
+  file->write(report_head_lines(data_file, isotopes).text);
 
   // The block goes to the report and to the screen a piece at a time, never
   // held whole; the disk starts on the report every few pieces, while the
@@ -315,7 +315,7 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   block.context = &outputs;
   block.sink = [](void* context, std::string_view piece) {
     Outputs& o = *static_cast<Outputs*>(context);
-    o.report.stream() << piece;
+    o.report.write(piece);
     o.unsent += piece.size();
     if (o.unsent >= 4 * TextLines::kPiece) {
       (void)o.report.start_writeback();

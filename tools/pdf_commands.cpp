@@ -357,7 +357,7 @@ int run_pdf(const Args& a) {
   for (const auto& [name, text] : files) {
     Result<NewFile> f = NewFile::create(name);
     if (!f.ok()) throw InputError{f.error().message};
-    f->stream() << text;
+    f->write(text);
     if (!f->good()) throw InputError{"cannot write " + name};
     pending.push_back(std::move(*f));
   }

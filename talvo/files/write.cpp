@@ -417,7 +417,9 @@ Result<NewFile> files_internal::NewFileAccess::create(const std::string& name, c
   return f;
 }
 
-std::ostream& NewFile::stream() { return s_->stream; }
+void NewFile::write(std::string_view text) {
+  if (s_->buf) s_->stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
 const std::string& NewFile::name() const { return s_->final_name; }
 const std::string& NewFile::temp_name() const { return s_->temp_name; }
 bool NewFile::unnamed() const { return s_ && s_->unnamed && s_->buf; }

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <ostream>  // stream() is written with it
 #include <string>
 #include <string_view>
 #include <utility>
@@ -88,7 +87,9 @@ class NewFile {
   NewFile& operator=(const NewFile&) = delete;
   ~NewFile();
 
-  std::ostream& stream();
+  // Appends `text` to the file. A write that fails shows in good() and
+  // makes commit() fail with the system's reason.
+  void write(std::string_view text);
   const std::string& name() const;
   // The temporary file's name while it is written under one; empty for a
   // file without a name and after commit().

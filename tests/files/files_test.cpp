@@ -70,8 +70,8 @@ TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
   {
     NewFile f = made(name, kNamed);
     ASSERT_TRUE(f.good());
-    f.stream() << "half a report";
-    f.stream().flush();
+    f.write("half a report");
+    ASSERT_TRUE(f.start_writeback());
     // Written beside the final name, hidden, under a name of its own.
     EXPECT_EQ(fs::path(f.temp_name()).parent_path(), dir.path());
     EXPECT_EQ(fs::path(f.temp_name()).filename().string().rfind(".report.talvo.", 0), 0u);
@@ -87,7 +87,7 @@ TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
   const std::string dropped = second.temp_name();
   second = std::move(*first);
   EXPECT_FALSE(fs::exists(dropped));
-  second.stream() << "new\n";
+  second.write("new\n");
   EXPECT_TRUE(second.commit().ok());
   EXPECT_EQ(content(name), "new\n");
   EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
@@ -102,7 +102,7 @@ TEST(NewFile, UnnamedFileIsInvisibleUntilCommitted) {
     ASSERT_TRUE(f.good());
     if (!f.unnamed()) GTEST_SKIP() << "no unnamed files (O_TMPFILE) in " << dir.path();
     EXPECT_TRUE(f.temp_name().empty());
-    f.stream() << std::string(200000, 'x');
+    f.write(std::string(200000, 'x'));
     EXPECT_TRUE(f.start_writeback());
     EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
   }
@@ -113,7 +113,7 @@ TEST(NewFile, UnnamedFileIsInvisibleUntilCommitted) {
   for (const char* target : {"report.talvo", "report.sample"}) {
     NewFile f = made(dir.file(target));
     ASSERT_TRUE(f.unnamed());
-    f.stream() << "new " << target << "\n";
+    f.write(std::string("new ") + target + "\n");
     EXPECT_TRUE(f.commit().ok());
     EXPECT_FALSE(f.good());
     EXPECT_EQ(content(dir.file(target)), std::string("new ") + target + "\n");
@@ -128,7 +128,7 @@ TEST(NewFile, FailuresRemoveTheTemporaryFile) {
     // fails, with the system's reason, and the folder stays.
     NewFile f = made(dir.file("taken"), options);
     ASSERT_TRUE(f.good());
-    f.stream() << "x\n";
+    f.write("x\n");
     fs::create_directory(dir.file("taken"));
     const Outcome committed = f.commit();
     ASSERT_FALSE(committed.ok());
@@ -192,8 +192,8 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   const auto half_written = [&](const NewFileOptions& options) {
     return [&name, options] {
       auto* f = new NewFile(made(name, options));
-      f->stream() << "half\n";
-      f->stream().flush();
+      f->write("half\n");
+      (void)f->start_writeback();
     };
   };
   // A killed writer of an unnamed file leaves nothing at all.
@@ -234,7 +234,7 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(listing(dir), expected);
-  live.stream() << "new\n";
+  live.write("new\n");
   EXPECT_TRUE(live.commit().ok());
   EXPECT_EQ(content(name), "new\n");
 
@@ -309,13 +309,13 @@ TEST(NewFile, PermissionBits) {
     ASSERT_TRUE(f.good());
     // The temporary file has its bits from the start, not only once in place.
     EXPECT_EQ(mode_of(f.temp_name()), c.expected) << std::oct << c.umask << ' ' << c.previous;
-    f.stream() << "new\n";
+    f.write("new\n");
     ASSERT_TRUE(f.commit().ok());
     EXPECT_EQ(mode_of(name), c.expected) << std::oct << c.umask << ' ' << c.previous;
     // The same for a file written without a name.
     NewFile unnamed = made(name);
     ASSERT_TRUE(unnamed.good());
-    unnamed.stream() << "newer\n";
+    unnamed.write("newer\n");
     ASSERT_TRUE(unnamed.commit().ok());
     EXPECT_EQ(mode_of(name), c.expected) << std::oct << c.umask << ' ' << c.previous;
     // Reading the umask does not change it.
@@ -333,8 +333,8 @@ TEST(PendingFiles, RemovesTheFilesBeingWritten) {
     NewFile b = made(dir.file("r.sample"), {&pending, true});
     ASSERT_TRUE(a.good() && b.good());
     EXPECT_EQ(pending.count(), 2u);
-    a.stream() << "half";
-    a.stream().flush();
+    a.write("half");
+    ASSERT_TRUE(a.start_writeback());
     pending.remove_all();
     EXPECT_FALSE(fs::exists(a.temp_name()));
     EXPECT_FALSE(fs::exists(b.temp_name()));
@@ -374,7 +374,7 @@ TEST(PendingFiles, SignalHandlerLeavesNoTemporaryFile) {
     handler_files = &pending;
     signal(SIGTERM, remove_and_stop);
     NewFile f = made(name, {&pending, true});
-    for (int i = 0; i < 100000; ++i) f.stream() << "a line of a big report\n";
+    for (int i = 0; i < 100000; ++i) f.write("a line of a big report\n");
     raise(SIGTERM);
     _exit(0);  // not reached
   }
