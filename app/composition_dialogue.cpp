@@ -4,6 +4,7 @@
 
 #include "app/run_end.hpp"
 #include "talvo/classic/averages.hpp"
+#include "talvo/classic/words.hpp"
 #include "talvo/neutron/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
@@ -23,13 +24,13 @@ void why(Console& con, const std::string& reason) { line(con, " " + reason); }
 
 // The first word of a reply, for naming it in a reason.
 std::string first_word(std::string_view text) {
-  const WordPositions w = count_word(text);
-  return w.count == 0 ? std::string() : std::string(trim_end(word_text(text, w, 1)));
+  const classic::WordPositions w = classic::count_word(text);
+  return w.count == 0 ? std::string() : std::string(trim_end(classic::word_text(text, w, 1)));
 }
 
 std::string word(std::string_view text, int k) {
-  const WordPositions w = count_word(text);
-  std::string_view t = trim_end(word_text(text, w, k));
+  const classic::WordPositions w = classic::count_word(text);
+  std::string_view t = trim_end(classic::word_text(text, w, k));
   while (!t.empty() && t.back() == ',') t.remove_suffix(1);
   return std::string(t);
 }
@@ -79,7 +80,7 @@ Element ask_natural_element(Console& con, int i, const NuclearTable& table, Atom
   for (;;) {
     prompt(con, element_prompt(i));
     const std::string text = fixed(read_reply(con), kLineLength);
-    const WordPositions words = count_word(text);
+    const classic::WordPositions words = classic::count_word(text);
     if (words.count != 2) {
       why(con, "Give the chemical symbol and x, as in: Fe 2");
       continue;

@@ -1,21 +1,24 @@
 #include "app/driver.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <ostream>
 
 #include "app/composition_dialogue.hpp"
 #include "app/run_end.hpp"
-#include "talvo/text/print.hpp"
+#include "talvo/classic/averages.hpp"
+#include "talvo/classic/files.hpp"
+#include "talvo/classic/print.hpp"
+#include "talvo/classic/report.hpp"
+#include "talvo/classic/sample_file.hpp"
 #include "talvo/console/check_file.hpp"
 #include "talvo/console/prompts.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/classic/averages.hpp"
 #include "talvo/neutron/nuclear_tables.hpp"
-#include "talvo/classic/report.hpp"
-#include "talvo/classic/sample_file.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -38,9 +41,36 @@ bool ends_with_blind(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && equal_case_blind(text.substr(text.size() - suffix.size()), suffix);
 }
 
+// The characters of a UTF-8 text: a byte that begins no well-formed
+// character (a stray continuation byte, a cut or overlong sequence, a
+// surrogate) counts as one of its own, so that no text is shorter than the
+// characters a terminal shows for it.
+std::size_t characters(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++count) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    const std::size_t length = lead < 0x80                    ? 1
+                               : lead >= 0xC2 && lead <= 0xDF ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    bool whole = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; whole && k < length; ++k) whole = (byte(i + k) & 0xC0) == 0x80;
+    // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
+    if (whole && length > 2) {
+      const unsigned char second = byte(i + 1);
+      whole = !(lead == 0xE0 && second < 0xA0) && !(lead == 0xED && second > 0x9F) &&
+              !(lead == 0xF0 && second < 0x90) && !(lead == 0xF4 && second > 0x8F);
+    }
+    i += whole ? length : 1;
+  }
+  return count;
+}
+
 // Asks for a file name without its extension, as get_stringd asks for a
-// text, but keeps the whole reply up to kNameLength characters: a name cut
-// short could be another run's. A longer name, or one holding a control
+// text, but keeps the whole reply up to kNameLength characters (of UTF-8,
+// as the terminal shows them): a name cut short could be another run's. A longer name, or one holding a control
 // character (a NUL would end it early), is asked again. An empty reply takes
 // `shown_default` when there is one. The reply without its trailing blanks.
 std::string ask_name(Console& con, std::string_view text, const std::string* shown_default) {
@@ -54,7 +84,7 @@ std::string ask_name(Console& con, std::string_view text, const std::string* sho
       continue;
     }
     const std::string name(trim_end(reply));
-    if (name.size() > kNameLength) {
+    if (characters(name) > kNameLength) {
       line(con, " A name can have at most " + free_int(static_cast<long long>(kNameLength)) + " characters");
       continue;
     }
@@ -75,16 +105,48 @@ bool names_no_file(std::string_view name) {
   return file.find_first_not_of(' ') == std::string_view::npos || file == "." || file == "..";
 }
 
+// Why the report (and, with `with_sample`, the sample) cannot be written
+// under `name`, as far as it shows before anything is written; empty when
+// nothing does. A folder of that name would be found only once the report
+// is complete, and a symbolic link would be replaced by the file (writing
+// through it could overwrite whatever a link planted in a shared folder
+// points to): both are refused. So is a name longer, in bytes, than the
+// file system takes with the extension and the hidden temporary name
+// (".NAME.talvo.XXXXXX") a replacement is linked under first.
+std::string unusable(const std::string& name, bool with_sample) {
+  const std::size_t slash = name.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+  const std::size_t longest = name.size() - (slash == std::string::npos ? 0 : slash + 1) +
+                              (with_sample ? std::string_view(".sample") : std::string_view(".talvo")).size() + 8;
+  if (longest > static_cast<std::size_t>(limit > 0 ? limit : 255))
+    return " The name is too long for the file system: give a shorter one";
+  for (const char* extension : {".talvo", ".sample"}) {
+    if (!with_sample && std::string_view(extension) == ".sample") continue;
+    const std::string file = name + extension;
+    struct stat st {};
+    if (lstat(file.c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode)) return " " + file + " is a symbolic link, which would be replaced: give another name";
+    if (S_ISDIR(st.st_mode)) return " " + file + " is a folder: give another name";
+  }
+  return {};
+}
+
 // The report's name without ".talvo". A blank name would write the hidden
-// files ".talvo" and ".sample", a name ending in a folder hidden files in it:
-// both are asked again.
-std::string ask_report_name(Console& con, const std::string& suggested) {
+// files ".talvo" and ".sample", a name ending in a folder hidden files in it;
+// a name whose files cannot be written (see unusable): all are asked again.
+std::string ask_report_name(Console& con, const std::string& suggested, bool with_sample) {
   for (;;) {
     std::string name = ask_name(con, "name only for output .TALVO file", suggested.empty() ? nullptr : &suggested);
     if (name.size() > 6 && ends_with_blind(name, ".talvo")) name.resize(name.size() - 6);
-    if (!names_no_file(name)) return name;
-    line(con, name.find_first_not_of(' ') == std::string::npos ? " Give a name"
-                                                               : " Give a name for the file, not only its folder");
+    if (names_no_file(name)) {
+      line(con, name.find_first_not_of(' ') == std::string::npos ? " Give a name"
+                                                                 : " Give a name for the file, not only its folder");
+      continue;
+    }
+    const std::string why = unusable(name, with_sample);
+    if (why.empty()) return name;
+    line(con, why);
   }
 }
 
@@ -138,7 +200,7 @@ std::optional<SampleSource> read_sample_file(Console& con) {
   SampleSource source{name, {}, *file, FileIdentity::of(*file)};
   InputFile in(*file);
   if (!in.is_open()) {
-    line(con, " " + in.status().message);
+    line(con, " " + in.error().message);
     throw RunEnd(kFailureStatus);
   }
   const Status s = read_sample(in.stream(), source.composition, kSampleReadPrint, con.out);
@@ -230,14 +292,16 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   const Results results = compute_averages(comp, matched);
 
   // Name and open the report.
-  const std::string report = ask_report_name(con, from_file ? from_file->name : std::string());
+  // A composition read from a file is saved again only in the rare case
+  // below, which the name's check does not foresee.
+  const std::string report = ask_report_name(con, from_file ? from_file->name : std::string(), !from_file);
   const std::string report_file = report + ".talvo";
   auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength, files);
   if (!file) throw RunEnd(kFailureStatus);
   line(con, " Output is written to file " + report_file);
   std::vector<const NuclearEntry*> isotopes;
   for (const auto& element : matched) isotopes.insert(isotopes.end(), element.begin(), element.end());
-  file->stream() << report_head_lines(data_file, isotopes).text;
+  file->write(report_head_lines(data_file, isotopes).text);
 
   // The block goes to the report and to the screen a piece at a time, never
   // held whole; the disk starts on the report every few pieces, while the
@@ -251,7 +315,7 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   block.context = &outputs;
   block.sink = [](void* context, std::string_view piece) {
     Outputs& o = *static_cast<Outputs*>(context);
-    o.report.stream() << piece;
+    o.report.write(piece);
     o.unsent += piece.size();
     if (o.unsent >= 4 * TextLines::kPiece) {
       (void)o.report.start_writeback();

@@ -102,9 +102,9 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
       throw InputError{source + ", line " + std::to_string(line) + ": longer than " + std::to_string(kMaxLineLength) +
                        " characters"};
     if (r == LineRead::kError) throw InputError{"cannot read " + source};
-    const WordPositions w = count_word(text);
-    if (w.count == 0 || text[static_cast<std::size_t>(w.ipos[0] - 1)] == '#') continue;
-    const auto words = static_cast<std::size_t>(w.count);
+    const std::vector<std::string_view> w = split_words(text);
+    if (w.empty() || w[0][0] == '#') continue;
+    const std::size_t words = w.size();
     if (cols.empty()) cols.resize(std::min(std::max(words, columns), columns + optional));
     const std::string where = source + ", line " + std::to_string(line) + ": ";
     if (words < cols.size())
@@ -112,9 +112,8 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
                        " found: " + text};
     for (std::size_t c = 0; c < cols.size(); ++c) {
       double v = 0;
-      const std::string_view item = word_text(text, w, static_cast<int>(c + 1));
-      if (!read_free(item, {&v}))
-        throw InputError{where + "not a number: " + std::string(item.substr(0, item.find_last_not_of(" ,\t") + 1))};
+      const std::string_view item = w[c];
+      if (!read_free(item, {&v})) throw InputError{where + "not a number: " + std::string(item)};
       cols[c].push_back(v);
     }
   }

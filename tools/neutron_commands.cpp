@@ -313,7 +313,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
               const NeutronTable& table, const Output& output) {
   InputFile in(file);
   if (!in.is_open()) {
-    std::cerr << "talvo-tools xs: cannot open " << file << " (" << in.status().message << ")\n";
+    std::cerr << "talvo-tools xs: " << in.error().message << "\n";
     return 1;
   }
   if (output.kind != Output::kJson) std::cout << csv_header();
@@ -397,11 +397,11 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
       }
       if (wavelength) row_wavelengths.assign(1, *wavelength);
     } else {
-      const WordPositions w = count_word(text);
-      formula = std::string(trim_end(word_text(text, w, 1)));
-      if (w.count > 2) problem = "give a formula and at most a density";
-      if (w.count == 2) {
-        const auto d = parse_real(trim_end(word_text(text, w, 2)));
+      const std::vector<std::string_view> w = split_words(text);
+      formula = w.empty() ? std::string() : std::string(w[0]);
+      if (w.size() > 2) problem = "give a formula and at most a density";
+      if (w.size() == 2) {
+        const auto d = parse_real(w[1]);
         if (!d) problem = "the density is not a number";
         o.density = d;
         o.number_density.reset();

@@ -112,7 +112,7 @@ int run_sq2gr(const Args& a) {
     // Only a regular file: a FIFO would hang the command, a device never end.
     InputFile in(file);
     if (!in.is_open()) {
-      std::cerr << "talvo-tools sq2gr: cannot open " << file << " (" << in.status().message << ")\n";
+      std::cerr << "talvo-tools sq2gr: " << in.error().message << "\n";
       return 1;
     }
     cols = read_columns(in.stream(), file, 2, 1);

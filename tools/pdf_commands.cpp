@@ -4,8 +4,6 @@
 #include <iostream>
 #include <map>
 #include <numbers>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -34,7 +32,7 @@ const std::vector<std::string> kValueOptions = {
 
 std::string read_text(const std::string& path, const char* what) {
   InputFile in(path);
-  if (!in.is_open()) throw InputError{std::string("cannot read ") + what + " " + path + ": " + in.status().message};
+  if (!in.is_open()) throw InputError{in.error().message + " (the " + what + ")"};
   std::ostringstream s;
   s << in.stream().rdbuf();
   return s.str();
@@ -407,12 +405,12 @@ int run_pdf(const Args& a) {
   std::vector<NewFile> pending;
   std::string text;
   const auto write = [&](const std::string& name) {
-    NewFile f = NewFile::create(name);
-    if (!f.status().ok()) throw InputError{"cannot write " + name + ": " + f.status().message};
-    f.stream() << text;
+    Result<NewFile> f = NewFile::create(name);
+    if (!f.ok()) throw InputError{f.error().message};
+    f->write(text);
     // The disk's writes start now, under the next file's formatting, instead of in each commit's fsync.
-    if (!f.good() || !f.start_writeback()) throw InputError{"cannot write " + name};
-    pending.push_back(std::move(f));
+    if (!f->good() || !f->start_writeback()) throw InputError{"cannot write " + name};
+    pending.push_back(std::move(*f));
     written.push_back(name);
   };
   const auto curve = [&](const char* title, const char* columns, const pdf::Curve& c) {
@@ -442,7 +440,7 @@ int run_pdf(const Args& a) {
     write(*s.get("plot"));
   }
   for (NewFile& f : pending)
-    if (!f.commit()) throw InputError{"cannot write " + f.name() + ": " + std::strerror(errno)};
+    if (const Outcome done = f.commit(); !done.ok()) throw InputError{done.error().message};
 
   for (const std::string& w : warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
   if (a.flag("--json")) {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "talvo/classic/print.hpp"
 #include "talvo/classic/xrdml.hpp"
-#include "talvo/text/print.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 #include "tools/commands.hpp"
@@ -273,14 +273,14 @@ int run_xrdml(const Args& a) {
   }
   if (level > 0 && !p.x.empty()) {
     // The summary goes to standard error, keeping standard output to the rows.
-    pr_int(std::cerr, "readxrdml: Number of scans = ", static_cast<long long>(scans.size()));
-    pr_int(std::cerr, "readxrdml: Number of points = ", static_cast<long long>(p.x.size()));
-    pr_dpar_3(std::cerr, "readxrdml: First point x=", p.x.front(), " y=", p.y.front(), " e=", p.e.front());
-    pr_dpar_3(std::cerr, "readxrdml: Last point  x=", p.x.back(), " y=", p.y.back(), " e=", p.e.back());
-    pr_dpar(std::cerr, "readxrdml: kAlpha1 = ", r->k_alpha1);
-    pr_dpar(std::cerr, "readxrdml: kAlpha2 = ", r->k_alpha2);
-    pr_dpar(std::cerr, "readxrdml: ratioKAlpha2KAlpha1 = ", r->ratio);
-    pr_dpar(std::cerr, "readxrdml: Lambda = ", r->wavelength);
+    classic::pr_int(std::cerr, "readxrdml: Number of scans = ", static_cast<long long>(scans.size()));
+    classic::pr_int(std::cerr, "readxrdml: Number of points = ", static_cast<long long>(p.x.size()));
+    classic::pr_dpar_3(std::cerr, "readxrdml: First point x=", p.x.front(), " y=", p.y.front(), " e=", p.e.front());
+    classic::pr_dpar_3(std::cerr, "readxrdml: Last point  x=", p.x.back(), " y=", p.y.back(), " e=", p.e.back());
+    classic::pr_dpar(std::cerr, "readxrdml: kAlpha1 = ", r->k_alpha1);
+    classic::pr_dpar(std::cerr, "readxrdml: kAlpha2 = ", r->k_alpha2);
+    classic::pr_dpar(std::cerr, "readxrdml: ratioKAlpha2KAlpha1 = ", r->ratio);
+    classic::pr_dpar(std::cerr, "readxrdml: Lambda = ", r->wavelength);
   }
   RowBuffer out;
   out.text("# wavelength ");

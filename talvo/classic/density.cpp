@@ -4,9 +4,10 @@
 #include <ostream>
 
 #include "talvo/classic/elements.hpp"
+#include "talvo/classic/print.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/print.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/classic/words.hpp"
 
 namespace talvo::classic {
 

@@ -4,8 +4,9 @@
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/classic/words.hpp"
 
 namespace talvo::classic {
 

@@ -7,7 +7,7 @@
 
 #include "talvo/classic/elements.hpp"
 #include "talvo/classic/formfactor.hpp"
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 #include "talvo/xray/fast_exp.hpp"
 #include "talvo/xray/form_factor_sums.hpp"
 
@@ -137,7 +137,7 @@ Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p,
     return Status::error(11, "**foq Error 11: Unrecognised value for ifoqmode");
   if (!lookup.ok()) {
     if (iprint != 0) {
-      pr_int(out, "Error getting form factor parameters, number ", lookup.ierr);
+      classic::pr_int(out, "Error getting form factor parameters, number ", lookup.ierr);
       out << ' ' << lookup.message << '\n';
     }
     return lookup;
@@ -151,7 +151,7 @@ Status foq(std::span<double> fq, std::span<const double> q, FormFactorParams& p,
 
 Status zfoq(std::span<double> fq, std::span<const double> q, FormFactorParams& p, double& weight, std::string& symbol,
             int z, FoqMode ifoqmode, DataMode data_mode, int iprint, std::ostream& out, const DataFolder& folder) {
-  if (iprint != 0) pr_int(out, "Zfoq: Z=", z);
+  if (iprint != 0) classic::pr_int(out, "Zfoq: Z=", z);
   Status found = z2ele(symbol, z, weight, iprint, out);
   if (!found.ok()) return found;
   return foq(fq, q, p, symbol, ifoqmode, data_mode, iprint, out, folder);

@@ -7,6 +7,7 @@
 #include "talvo/files/files.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/classic/words.hpp"
 
 namespace talvo::classic {
 namespace {

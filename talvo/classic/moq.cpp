@@ -8,7 +8,7 @@
 
 #include "talvo/numeric/moq.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 
 namespace talvo::classic {
 namespace {

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <istream>
 #include <ostream>
+#include <sstream>
 
-#include "talvo/files/files.hpp"
 #include "talvo/classic/density.hpp"
+#include "talvo/classic/files.hpp"
+#include "talvo/classic/words.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -34,7 +36,7 @@ Status write_sample(const std::string& file_name, const std::string& creator, co
                     const Composition& s, int unit, std::ostream& console, const NewFileOptions& options) {
   auto file = open_new_file(console, unit, file_name, 132, options);
   if (!file) return Status::error(1, "write_sample: Cannot create file " + file_name);
-  std::ostream& out = file->stream();
+  std::ostringstream out;
   const bool isotopes = s.kind == SampleKind::kIsotopes;
   out << trim_end(creator) << '\n' << trim_end(associated_file.substr(0, 100)) << '\n';
   out << s.elements.size() << ' ' << static_cast<int>(s.kind) << '\n';
@@ -49,6 +51,7 @@ Status write_sample(const std::string& file_name, const std::string& creator, co
         out << fmt_i(iso.a, 4) << ' ' << decimal7(static_cast<float>(iso.fraction), 9) << ' ' << fixed(e.symbol, 2)
             << '\n';
   out << decimal7(static_cast<float>(s.density), 10) << '\n';
+  file->write(out.view());
   if (!file->commit()) return Status::error(2, "write_sample: Error writing file " + file_name);
   return {};
 }

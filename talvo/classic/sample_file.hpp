@@ -15,7 +15,8 @@
 #include <string>
 
 #include "talvo/elements/composition.hpp"
-#include "talvo/files/files.hpp"
+#include "talvo/files/read.hpp"  // kMaxLineLength
+#include "talvo/files/write.hpp"
 #include "talvo/status.hpp"
 
 namespace talvo::classic {

@@ -4,10 +4,13 @@
 #include <cmath>
 #include <ostream>
 
+#include "talvo/classic/files.hpp"
+#include "talvo/classic/print.hpp"
+#include "talvo/classic/words.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/detail/file_bytes.hpp"
 
@@ -86,7 +89,7 @@ XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::sp
                       int scan_choice, int norm_mode, int print_level, std::ostream& out) {
   XrdmlResult r;
   // A missing file is code 11; a FIFO, a device or a folder is no XRDML file to read (code 1, below).
-  if (check_regular_file(file_name).ierr == 1) return failure(r, 11, "file not found: " + file_name);
+  if (const Outcome found = check_regular_file(file_name); !found.ok() && found.kind() == ErrorKind::kNotFound) return failure(r, 11, "file not found: " + file_name);
   // Read, not mapped: a file cut short by another process meanwhile is a
   // read error, never a SIGBUS.
   xrdml_detail::FileBytes file;
@@ -102,8 +105,8 @@ XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::sp
   // The file is measured on the content already read, so that it is read once.
   RecordCounter counter;
   counter.feed(content);
-  const FileRecords measured = counter.finish();
-  report_records(measured, print_level, out);
+  const RecordCounts measured = counter.finish();
+  classic::report_records(measured, print_level, out);
   if (print_level == 1) out << " calling readxrdml2\n";
   return readxrdml2(content, measured.records, measured.max_length, x, y, e, scan_choice, norm_mode, print_level, out);
 }
@@ -113,7 +116,7 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
                        std::ostream& out) {
   (void)max_length;  // records are views of the content, whatever their length
   XrdmlResult r;
-  if (scan_choice < 0) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, len_int(scan_choice)));
+  if (scan_choice < 0) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, classic::len_int(scan_choice)));
   if (norm_mode != 0 && norm_mode != 1) return failure(r, 7, "Unrecognised normalisation mode");
   const bool progress = print_level == 1;
   if (progress) out << " opening xrdml file\n";
@@ -162,12 +165,12 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
                    "Number of scan starts " + fmt_i(static_cast<long long>(scans.size()), 0) +
                        " not equal to number of scan ends " + fmt_i(static_cast<long long>(ends), 0));
   r.scans = static_cast<int>(scans.size());
-  if (print_level > 0) pr_int(out, "readxrdml: Number of scans = ", r.scans);
+  if (print_level > 0) classic::pr_int(out, "readxrdml: Number of scans = ", r.scans);
   // Nothing found is a file this routine cannot read (not XRDML, or not one
   // tag per line), never an empty success.
   if (scans.empty()) return failure(r, 17, "No scan in file");
   if (scans.size() != intensities.size()) return failure(r, 13, "Inconsistency in number of scans");
-  if (scan_choice > r.scans) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, len_int(scan_choice)));
+  if (scan_choice > r.scans) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, classic::len_int(scan_choice)));
 
   if (progress) out << " getting data\n";
   const std::size_t capacity = std::min({x.size(), y.size(), e.size()});
@@ -192,12 +195,12 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
     }
     if (!tagged) continue;
     const std::string_view values = get_values_xrdml(intensities[k]);
-    const WordPositions w = count_word(values);
+    const classic::WordPositions w = classic::count_word(values);
     if (static_cast<std::size_t>(w.count) > limit) return failure(r, 9, "Too many data points");
     const bool chosen = k + 1 == static_cast<std::size_t>(scan_choice);
     for (int j = 1; j <= w.count; ++j) {
       double count = 0.0;
-      if (!read_free(word_text(values, w, j), {&count}))
+      if (!read_free(classic::word_text(values, w, j), {&count}))
         return failure(r, 15, "Intensity value is not a number in scan " + free_int(static_cast<long long>(k + 1)));
       const auto i = static_cast<std::size_t>(j - 1);
       if (scan_choice == 0) {
@@ -258,13 +261,13 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
     r.status = Status::warning(14, "readxrdml warning: no kAlpha1 wavelength in file, lambda = 0");
   if (print_level > 0 && r.points > 0) {
     const auto last = static_cast<std::size_t>(r.points - 1);
-    pr_int(out, "readxrdml: Number of points = ", r.points);
-    pr_dpar_3(out, "readxrdml: First point x=", x[0], " y=", y[0], " e=", e[0]);
-    pr_dpar_3(out, "readxrdml: Last point  x=", x[last], " y=", y[last], " e=", e[last]);
-    pr_dpar(out, "readxrdml: kAlpha1 = ", k_alpha1);
-    pr_dpar(out, "readxrdml: kAlpha2 = ", k_alpha2);
-    pr_dpar(out, "readxrdml: ratioKAlpha2KAlpha1 = ", ratio);
-    pr_dpar(out, "readxrdml: Lambda = ", r.wavelength);
+    classic::pr_int(out, "readxrdml: Number of points = ", r.points);
+    classic::pr_dpar_3(out, "readxrdml: First point x=", x[0], " y=", y[0], " e=", e[0]);
+    classic::pr_dpar_3(out, "readxrdml: Last point  x=", x[last], " y=", y[last], " e=", e[last]);
+    classic::pr_dpar(out, "readxrdml: kAlpha1 = ", k_alpha1);
+    classic::pr_dpar(out, "readxrdml: kAlpha2 = ", k_alpha2);
+    classic::pr_dpar(out, "readxrdml: ratioKAlpha2KAlpha1 = ", ratio);
+    classic::pr_dpar(out, "readxrdml: Lambda = ", r.wavelength);
   }
   return r;
 }

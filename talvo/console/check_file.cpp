@@ -1,39 +1,39 @@
 #include "talvo/console/check_file.hpp"
 
-#include "talvo/files/files.hpp"
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
+#include "talvo/files/read.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
 
-std::optional<std::string> check_file(const std::string& name, CheckFile iopt, Console* con) {
+Result<std::string> check_file(const std::string& name, CheckFile iopt, Console* con) {
   std::string current = name;
-  // Says why a name cannot be read; false when it can.
-  const auto refused = [&](const std::string& n) {
-    const Status s = check_regular_file(n);
-    if (s.ok()) return false;
+  // Shows why a name cannot be read.
+  const auto refuse = [&](const std::string& n, const Error& why) {
     if (con) {
       line(*con, " Failure locating file " + n);
-      if (s.ierr == 2) line(*con, " " + s.message);
+      if (why.kind == ErrorKind::kInvalidArgument) line(*con, " " + why.message);
     }
-    return true;
   };
   switch (iopt) {
     case CheckFile::kQuiet:
-      if (check_regular_file(current).ok()) return current;
-      return std::nullopt;
-    case CheckFile::kMustExist:
-      if (refused(current)) return std::nullopt;
-      return current;
+    case CheckFile::kMustExist: {
+      const Outcome found = check_regular_file(current);
+      if (found.ok()) return current;
+      if (iopt == CheckFile::kMustExist) refuse(current, found.error());
+      return found.error();
+    }
     case CheckFile::kAsk:
       for (;;) {
-        if (!refused(current)) {
+        const Outcome found = check_regular_file(current);
+        if (found.ok()) {
           line(*con, " File found : " + current);
           return current;
         }
+        refuse(current, found.error());
         prompt(*con, " Give file name or return to stop > ");
         current = std::string(trim_end(read_reply(*con)));
-        if (current.empty()) return std::nullopt;
+        if (current.empty()) return make_error(ErrorKind::kNotFound, "no file name given for " + name);
       }
     case CheckFile::kNew:
       if (file_exists(current))
@@ -41,10 +41,9 @@ std::optional<std::string> check_file(const std::string& name, CheckFile iopt, C
       else
         line(*con, " No pre-existing version of file exists");
       return current;
-    default:
-      if (con) pr_int(con->out, "Unexpected option in check_file: iopt =", static_cast<int>(iopt));
-      return std::nullopt;
   }
+  if (con) classic::pr_int(con->out, "Unexpected option in check_file: iopt =", static_cast<int>(iopt));
+  return make_error(ErrorKind::kInvalidArgument, "unknown check_file option " + std::to_string(static_cast<int>(iopt)));
 }
 
 }  // namespace talvo

@@ -2,10 +2,10 @@
 // where the dialogue wants that.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "talvo/console/console.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -18,11 +18,12 @@ enum class CheckFile {
 };
 
 // Establishes that `name` is an existing regular file (or, for CheckFile::kNew,
-// reports on it). Returns the name of the file to use, or nothing when the
-// caller must give up: the file is missing or not a regular file (the reason
-// is printed after " Failure locating file "), the user gave up, or iopt is
-// unknown ("Unexpected option in check_file: iopt ="). `con` may be null for
-// CheckFile::kQuiet.
-std::optional<std::string> check_file(const std::string& name, CheckFile iopt, Console* con);
+// reports on it) and returns the name of the file to use. The caller gives
+// up on an error, which the console has already shown: kNotFound when the
+// file is missing or the user gave no other name, kInvalidArgument when it
+// is not a regular file (the reason is printed after " Failure locating file
+// ") or iopt is unknown ("Unexpected option in check_file: iopt ="), kIoError
+// when it cannot be looked at. `con` may be null for CheckFile::kQuiet.
+Result<std::string> check_file(const std::string& name, CheckFile iopt, Console* con);
 
 }  // namespace talvo

@@ -1,5 +1,6 @@
 #include "talvo/console/prompts.hpp"
 
+#include "talvo/classic/words.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -32,7 +33,7 @@ std::string not_a(const char* what, const std::string& reply) {
 }  // namespace
 
 void get_intd(Console& con, int& value, std::string_view text, int iopt, Explain explain) {
-  const std::string shown = fmt_i(value, len_int(value));
+  const std::string shown = fmt_i(value, classic::len_int(value));
   for (;;) {
     prompt(con, question(text, iopt == 1 ? &shown : nullptr));
     const std::string reply = read_reply(con);

@@ -16,7 +16,7 @@ SymbolAt getnam(std::string_view text) {
   if (after >= line.size() || !is_sep(line[after])) return {"  ", -2};
   std::string symbol(2, ' ');
   symbol[0] = line[p];
-  conv_lower_to_upper(symbol[0]);
+  symbol[0] = upper_ascii(symbol[0]);
   if (symbol[0] < 'A' || symbol[0] > 'Z') return {"  ", -3};
   if (two) {
     char c = line[p + 1];

@@ -36,7 +36,7 @@ const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
 Status read_neutron_table(const std::string& file, NeutronTable& table) {
   InputFile input(file);
   if (!input.is_open())
-    return Status::error(kNeutronTableMissing, "cannot open the neutron table " + file + ": " + input.status().message);
+    return Status::error(kNeutronTableMissing, "cannot open the neutron table " + file + ": " + input.error().message);
   std::istream& in = input.stream();
   const auto bad = [&](long long line, const std::string& what) {
     return Status::error(kNeutronTableUnreadable, file + ", line " + free_int(line) + ": " + what);

@@ -30,7 +30,7 @@ class TableLines {
   // Success, or why the file cannot be read at all.
   Status opened() const {
     if (file_.is_open()) return {};
-    return file_.status().ierr == 1 ? missing(name_) : unreadable(name_);
+    return file_.error().kind == ErrorKind::kNotFound ? missing(name_) : unreadable(name_);
   }
   // The next line without its line end; false at the end or on a failure.
   bool next(std::string& text) {

@@ -253,8 +253,8 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
 Result<Pattern> read_pattern(const std::string& path, InputFormat format, int scan) {
   InputFile in(path);
   if (!in.is_open())
-    return make_error(in.status().ierr == 1 ? ErrorKind::kNotFound : ErrorKind::kIoError,
-                      "cannot read " + path + ": " + in.status().message);
+    return make_error(in.error().kind == ErrorKind::kNotFound ? ErrorKind::kNotFound : ErrorKind::kIoError,
+                      in.error().message);
   // Read in blocks into room for the whole file: no copies as a stream's buffer grows.
   std::string text;
   std::error_code size_error;

@@ -1,33 +1,24 @@
-// Text helpers shared by the whole code base: case-blind comparison, word
-// splitting and the lengths of texts and numbers. Columns are counted from 1.
+// Text helpers shared by the whole code base: case-blind comparison, words of
+// a line, trailing blanks and fixed-length texts.
 #pragma once
 
-#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace talvo {
 
-// 0 when a and b are equal ignoring the case of a-z, 1 when they differ, -1
-// when their lengths differ. The first form then prints two error lines on
-// `out`; the second prints nothing.
-int ach_case_blind_compare(std::string_view a, std::string_view b, std::ostream& out);
-int ach_case_blind_compare(std::string_view a, std::string_view b);
+// c in capitals when it is a-z; every other character as it is.
+constexpr char upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // True when a and b are the same text ignoring the case of a-z; texts of
-// different lengths are simply different (nothing is printed).
+// different lengths are simply different.
 bool equal_case_blind(std::string_view a, std::string_view b);
-
-// Turns a-z into A-Z; every other character is left as it is.
-void conv_lower_to_upper(char& c);
 
 // An element symbol as a 2-character field (blank-padded, cut after 2) in
 // capitals, as one number: what same_symbol compares.
 constexpr unsigned symbol_key(std::string_view s) {
-  const auto upper = [](char c) -> unsigned {
-    return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  };
+  const auto upper = [](char c) -> unsigned { return static_cast<unsigned char>(upper_ascii(c)); };
   return upper(s.empty() ? ' ' : s[0]) << 8u | upper(s.size() < 2 ? ' ' : s[1]);
 }
 
@@ -35,29 +26,9 @@ constexpr unsigned symbol_key(std::string_view s) {
 // padded, cut after 2) compared case-blind: "Fe", "FE" and "fe " are one.
 constexpr bool same_symbol(std::string_view a, std::string_view b) { return symbol_key(a) == symbol_key(b); }
 
-// Word starts of a line. Words are separated by blanks, commas or TABs, and a
-// comma that follows a blank itself begins a word. ipos[k-1] is the column of
-// word k and ipos[count] one column past the last word. A line of blanks only
-// gives count 0 and no positions.
-struct WordPositions {
-  int count = 0;
-  std::vector<int> ipos;
-};
-WordPositions count_word(std::string_view s);
-
-// Word k (1-based) of s: from its start up to the start of word k+1,
-// separators included; the last word runs to one past its end.
-std::string_view word_text(std::string_view s, const WordPositions& words, int k);
-
-// Columns needed to print i; computed through single precision, so magnitudes
-// that round up to a power of ten (99999999) get one column more.
-int len_int(long long i);
-
-// Columns of the integer part of x (meant for |x| >= 1).
-int len_real(float x);
-
-// Length without trailing blanks, TABs and NUL characters.
-int len_string(std::string_view s);
+// The words of a line, without their separators: runs of characters other
+// than blanks, commas and TABs ("H2O, 1.0" gives "H2O" and "1.0").
+std::vector<std::string_view> split_words(std::string_view s);
 
 // s without trailing blanks, TABs and NUL characters.
 std::string_view trim_end(std::string_view s);

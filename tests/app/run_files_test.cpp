@@ -61,16 +61,44 @@ TEST(RunFiles, AReportThatCannotBeWrittenSavesNoSample) {
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"iron.sample", "iron.talvo"}));
 }
 
+// Output that runs `hook` once, when the text written so far first holds
+// `trigger`: something another process does while the run goes on.
+class HookedOutput : public std::stringbuf {
+ public:
+  HookedOutput(std::string trigger, std::function<void()> hook)
+      : trigger_(std::move(trigger)), hook_(std::move(hook)) {}
+
+ protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    const std::streamsize r = std::stringbuf::xsputn(s, n);
+    if (hook_ && str().find(trigger_) != std::string::npos) std::exchange(hook_, nullptr)();
+    return r;
+  }
+
+ private:
+  std::string trigger_;
+  std::function<void()> hook_;
+};
+
 TEST(RunFiles, ASampleThatCannotBePutInPlaceIsReportedAfterTheReport) {
   const test_support::TempDir dir;
   const std::string name = dir.file("iron");
-  fs::create_directory(dir.path() / "iron.sample");  // a folder where the file would go
-  std::string screen;
-  const int status = run("1\n\n1\nFe 1\n7.874\n" + name + "\n", screen);
+  // A folder takes the sample's name after the name was accepted, once the
+  // run says it saves the sample: a folder there from the start is refused
+  // with the name (see tests/dialogue/report_names.sh).
+  HookedOutput out(" Saving sample information", [&] { fs::create_directory(dir.path() / "iron.sample"); });
+  std::ostream screen_stream(&out);
+  std::istringstream in("1\n\n1\nFe 1\n7.874\n" + name + "\n");
+  Console con{in, screen_stream};
+  const int status = run_talvo(con, DataFolder::named(TALVO_TEST_DATA_DIR));
+  const std::string screen = out.str();
 
   EXPECT_EQ(status, 1);
   const std::string tail = "\n Output is written to file " + name + ".talvo\n Saving sample information to file " +
-                           name + ".sample\n write_sample: Error writing file " + name + ".sample\n";
+                           name +
+                           ".sample\n ** Error in open_new_file **\n I/O status = replace\n File name = " + name +
+                           ".sample\n Unit number = 11\n Record length = 132\n Error number = 21\n" +
+                           " Is a directory\n write_sample: Cannot create file " + name + ".sample\n";
   ASSERT_GE(screen.size(), tail.size());
   EXPECT_EQ(screen.substr(screen.size() - tail.size()), tail) << screen;
   EXPECT_NE(content(name + ".talvo").find(" AVERAGE VALUES PER ATOM..."), std::string::npos);

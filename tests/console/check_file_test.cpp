@@ -26,19 +26,22 @@ TEST(CheckFile, RefusesWhatIsNotARegularFile) {
     std::string replies;
     std::optional<std::string> result;
     std::string screen;
+    ErrorKind kind = ErrorKind::kInvalidArgument;  // of a refusal
   } cases[] = {
       {file, CheckFile::kQuiet, "", file, ""},
       {fifo, CheckFile::kQuiet, "", std::nullopt, ""},
       {file, CheckFile::kMustExist, "", file, ""},
       {fifo, CheckFile::kMustExist, "", std::nullopt,
-       " Failure locating file " + fifo + "\n check_regular_file: " + fifo + " is a FIFO, not a regular file\n"},
-      {dir.file("none"), CheckFile::kMustExist, "", std::nullopt, " Failure locating file " + dir.file("none") + "\n"},
+       " Failure locating file " + fifo + "\n " + fifo + " is a FIFO, not a regular file\n"},
+      {dir.file("none"), CheckFile::kMustExist, "", std::nullopt, " Failure locating file " + dir.file("none") + "\n",
+       ErrorKind::kNotFound},
       {fifo, CheckFile::kAsk, file + "\n", file,
-       " Failure locating file " + fifo + "\n check_regular_file: " + fifo +
+       " Failure locating file " + fifo + "\n " + fifo +
            " is a FIFO, not a regular file\n Give file name or return to stop >  File found : " + file + "\n"},
       {"/dev/zero", CheckFile::kAsk, "\n", std::nullopt,
-       " Failure locating file /dev/zero\n check_regular_file: /dev/zero is a character device, not a regular "
-       "file\n Give file name or return to stop > "},
+       " Failure locating file /dev/zero\n /dev/zero is a character device, not a regular "
+       "file\n Give file name or return to stop > ",
+       ErrorKind::kNotFound},
       {file, CheckFile::kNew, "", file, " File found : " + file + "\n"},
       {dir.file("new"), CheckFile::kNew, "", dir.file("new"), " No pre-existing version of file exists\n"},
       {file, static_cast<CheckFile>(7), "", std::nullopt, " Unexpected option in check_file: iopt =7\n"},
@@ -47,7 +50,13 @@ TEST(CheckFile, RefusesWhatIsNotARegularFile) {
     std::istringstream in(c.replies);
     std::ostringstream out;
     Console con{in, out};
-    EXPECT_EQ(check_file(c.name, c.iopt, &con), c.result) << c.name << ' ' << static_cast<int>(c.iopt);
+    const Result<std::string> r = check_file(c.name, c.iopt, &con);
+    EXPECT_EQ(r.ok(), c.result.has_value()) << c.name << ' ' << static_cast<int>(c.iopt);
+    if (r.ok() && c.result) {
+      EXPECT_EQ(*r, *c.result);
+    } else if (!r.ok()) {
+      EXPECT_EQ(r.kind(), c.kind) << c.name << ' ' << static_cast<int>(c.iopt);
+    }
     EXPECT_EQ(out.str(), c.screen) << c.name << ' ' << static_cast<int>(c.iopt);
   }
 }

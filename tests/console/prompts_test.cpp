@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 
 namespace talvo {
 namespace {
@@ -111,11 +111,11 @@ TEST(SetgF, PrefixLength) {
 
 TEST(PrintLines, LabelThenValueInItsLayout) {
   std::ostringstream out;
-  pr_int(out, "ele2Z: Z = ", 8);
-  pr_int(out, "n = ", 99999999);
-  pr_par(out, "x = ", 1.5f);
-  pr_dpar(out, "convert_density: Abar = ", 6.005066712697347);
-  pr_dpar_3(out, "a=", 1.0, " b=", -2.0, " c=", 0.0);
+  classic::pr_int(out, "ele2Z: Z = ", 8);
+  classic::pr_int(out, "n = ", 99999999);
+  classic::pr_par(out, "x = ", 1.5f);
+  classic::pr_dpar(out, "convert_density: Abar = ", 6.005066712697347);
+  classic::pr_dpar_3(out, "a=", 1.0, " b=", -2.0, " c=", 0.0);
   EXPECT_EQ(out.str(),
             " ele2Z: Z = 8\n"
             " n =  99999999\n"

@@ -57,14 +57,21 @@ class UmaskGuard {
 // Writes under a hidden name, as on a file system without unnamed files.
 const NewFileOptions kNamed{nullptr, true};
 
+// A NewFile that must be made.
+NewFile made(const std::string& name, const NewFileOptions& options = {}) {
+  Result<NewFile> f = NewFile::create(name, options);
+  if (!f.ok()) throw std::runtime_error(f.error().message);
+  return std::move(*f);
+}
+
 TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
   TempDir dir;
   const std::string name = dir.write("report.talvo", "previous\n");
   {
-    NewFile f = NewFile::create(name, kNamed);
-    ASSERT_TRUE(f.good()) << f.status().message;
-    f.stream() << "half a report";
-    f.stream().flush();
+    NewFile f = made(name, kNamed);
+    ASSERT_TRUE(f.good());
+    f.write("half a report");
+    ASSERT_TRUE(f.start_writeback());
     // Written beside the final name, hidden, under a name of its own.
     EXPECT_EQ(fs::path(f.temp_name()).parent_path(), dir.path());
     EXPECT_EQ(fs::path(f.temp_name()).filename().string().rfind(".report.talvo.", 0), 0u);
@@ -75,13 +82,13 @@ TEST(NewFile, UncommittedFileLeavesNothingAndKeepsThePreviousOne) {
   EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
 
   // A file moved into another, which was being written, drops that one's temporary file.
-  std::optional<NewFile> first = NewFile::create(name, kNamed);
-  NewFile second = NewFile::create(dir.file("other"), kNamed);
+  std::optional<NewFile> first = made(name, kNamed);
+  NewFile second = made(dir.file("other"), kNamed);
   const std::string dropped = second.temp_name();
   second = std::move(*first);
   EXPECT_FALSE(fs::exists(dropped));
-  second.stream() << "new\n";
-  EXPECT_TRUE(second.commit());
+  second.write("new\n");
+  EXPECT_TRUE(second.commit().ok());
   EXPECT_EQ(content(name), "new\n");
   EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
   EXPECT_TRUE(second.temp_name().empty());
@@ -91,11 +98,11 @@ TEST(NewFile, UnnamedFileIsInvisibleUntilCommitted) {
   TempDir dir;
   const std::string name = dir.write("report.talvo", "previous\n");
   {
-    NewFile f = NewFile::create(name);
-    ASSERT_TRUE(f.good()) << f.status().message;
+    NewFile f = made(name);
+    ASSERT_TRUE(f.good());
     if (!f.unnamed()) GTEST_SKIP() << "no unnamed files (O_TMPFILE) in " << dir.path();
     EXPECT_TRUE(f.temp_name().empty());
-    f.stream() << std::string(200000, 'x');
+    f.write(std::string(200000, 'x'));
     EXPECT_TRUE(f.start_writeback());
     EXPECT_EQ(listing(dir), std::vector<std::string>{"report.talvo"});
   }
@@ -104,10 +111,10 @@ TEST(NewFile, UnnamedFileIsInvisibleUntilCommitted) {
 
   // Replacing a file and making a new one; both leave only the final names.
   for (const char* target : {"report.talvo", "report.sample"}) {
-    NewFile f = NewFile::create(dir.file(target));
+    NewFile f = made(dir.file(target));
     ASSERT_TRUE(f.unnamed());
-    f.stream() << "new " << target << "\n";
-    EXPECT_TRUE(f.commit());
+    f.write(std::string("new ") + target + "\n");
+    EXPECT_TRUE(f.commit().ok());
     EXPECT_FALSE(f.good());
     EXPECT_EQ(content(dir.file(target)), std::string("new ") + target + "\n");
   }
@@ -117,21 +124,40 @@ TEST(NewFile, UnnamedFileIsInvisibleUntilCommitted) {
 TEST(NewFile, FailuresRemoveTheTemporaryFile) {
   for (const NewFileOptions& options : {NewFileOptions{}, kNamed}) {
     TempDir dir;
-    // The final name is a folder: the rename fails.
-    fs::create_directory(dir.file("taken"));
-    NewFile f = NewFile::create(dir.file("taken"), options);
+    // A folder takes the final name while the file is written: the rename
+    // fails, with the system's reason, and the folder stays.
+    NewFile f = made(dir.file("taken"), options);
     ASSERT_TRUE(f.good());
-    f.stream() << "x\n";
-    EXPECT_FALSE(f.commit());
+    f.write("x\n");
+    fs::create_directory(dir.file("taken"));
+    const Outcome committed = f.commit();
+    ASSERT_FALSE(committed.ok());
+    EXPECT_EQ(committed.kind(), ErrorKind::kIoError);
+    EXPECT_EQ(committed.error().message.rfind("cannot write " + dir.file("taken") + ": ", 0), 0u)
+        << committed.error().message;
     EXPECT_EQ(listing(dir), std::vector<std::string>{"taken"});
     EXPECT_TRUE(fs::is_directory(dir.file("taken")));
 
-    // A folder that does not exist: the system's error number and text.
-    const NewFile missing = NewFile::create(dir.file("no/such/file"), options);
-    EXPECT_FALSE(missing.good());
-    EXPECT_EQ(missing.status().ierr, ENOENT);
-    EXPECT_EQ(missing.status().message,
-              "open_new_file: cannot create " + dir.file("no/such/file") + ": No such file or directory");
+    // A name that is a folder already is refused at once, before anything is
+    // written, and one in a folder that does not exist says so.
+    struct Refused {
+      std::string name;
+      ErrorKind kind;
+      std::string message;
+    } refused[] = {
+        {dir.file("taken"), ErrorKind::kInvalidArgument, "cannot create " + dir.file("taken") + ": Is a directory"},
+        {dir.file("no/such/file"), ErrorKind::kNotFound,
+         "cannot create " + dir.file("no/such/file") + ": No such file or directory"},
+        {dir.file(std::string(300, 'n')), ErrorKind::kInvalidArgument,
+         "cannot create " + dir.file(std::string(300, 'n')) + ": File name too long"},
+    };
+    for (const Refused& r : refused) {
+      const Result<NewFile> missing = NewFile::create(r.name, options);
+      ASSERT_FALSE(missing.ok()) << r.name;
+      EXPECT_EQ(missing.kind(), r.kind) << r.name;
+      EXPECT_EQ(missing.error().message, r.message);
+    }
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"taken"});
   }
 }
 
@@ -165,9 +191,9 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   // The writers' files stay open until the kill: never destroyed in the child.
   const auto half_written = [&](const NewFileOptions& options) {
     return [&name, options] {
-      auto* f = new NewFile(NewFile::create(name, options));
-      f->stream() << "half\n";
-      f->stream().flush();
+      auto* f = new NewFile(made(name, options));
+      f->write("half\n");
+      (void)f->start_writeback();
     };
   };
   // A killed writer of an unnamed file leaves nothing at all.
@@ -190,7 +216,7 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   ASSERT_EQ(listing(dir).size(), 2 + others.size());
 
   // A live writer's file is never taken for abandoned, in this process or another.
-  NewFile live = NewFile::create(name, kNamed);
+  NewFile live = made(name, kNamed);
   ASSERT_TRUE(live.good());
   std::vector<std::string> expected = others;
   expected.push_back("r.talvo");
@@ -208,8 +234,8 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(listing(dir), expected);
-  live.stream() << "new\n";
-  EXPECT_TRUE(live.commit());
+  live.write("new\n");
+  EXPECT_TRUE(live.commit().ok());
   EXPECT_EQ(content(name), "new\n");
 
   // A leftover that is a folder or a link is not a temporary file of ours.
@@ -224,8 +250,7 @@ TEST(NewFile, KilledWritersLeaveNothingTheNextWriterCannotRemove) {
   const Result<int> missing = remove_abandoned_temporaries(dir.file("no/such/file"));
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
-  EXPECT_EQ(missing.error().message,
-            "remove_abandoned_temporaries: cannot read folder " + dir.file("no/such") + ": No such file or directory");
+  EXPECT_EQ(missing.error().message, "cannot read folder " + dir.file("no/such") + ": No such file or directory");
 }
 
 TEST(FolderLock, SecondHolderWaitsForTheFirst) {
@@ -262,20 +287,6 @@ TEST(FolderLock, SecondHolderWaitsForTheFirst) {
   EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
 }
 
-TEST(OpenNewFile, ErrorBlock) {
-  TempDir dir;
-  std::ostringstream console;
-  const std::string name = dir.file("missing/x.talvo");
-  EXPECT_FALSE(open_new_file(console, 10, name, 132).has_value());
-  EXPECT_EQ(console.str(), " ** Error in open_new_file **\n I/O status = replace\n File name = " + name +
-                               "\n Unit number = 10\n Record length = 132\n Error number = 2\n"
-                               " No such file or directory\n");
-  std::ostringstream quiet;
-  auto made = open_new_file(quiet, 10, dir.file("x.talvo"), 132);
-  ASSERT_TRUE(made.has_value());
-  EXPECT_EQ(quiet.str(), "");
-}
-
 TEST(NewFile, PermissionBits) {
   struct Case {
     mode_t umask;
@@ -294,18 +305,18 @@ TEST(NewFile, PermissionBits) {
       dir.write("s.sample", "old\n");
       ASSERT_EQ(chmod(name.c_str(), static_cast<mode_t>(c.previous)), 0);
     }
-    NewFile f = NewFile::create(name, kNamed);
+    NewFile f = made(name, kNamed);
     ASSERT_TRUE(f.good());
     // The temporary file has its bits from the start, not only once in place.
     EXPECT_EQ(mode_of(f.temp_name()), c.expected) << std::oct << c.umask << ' ' << c.previous;
-    f.stream() << "new\n";
-    ASSERT_TRUE(f.commit());
+    f.write("new\n");
+    ASSERT_TRUE(f.commit().ok());
     EXPECT_EQ(mode_of(name), c.expected) << std::oct << c.umask << ' ' << c.previous;
     // The same for a file written without a name.
-    NewFile unnamed = NewFile::create(name);
+    NewFile unnamed = made(name);
     ASSERT_TRUE(unnamed.good());
-    unnamed.stream() << "newer\n";
-    ASSERT_TRUE(unnamed.commit());
+    unnamed.write("newer\n");
+    ASSERT_TRUE(unnamed.commit().ok());
     EXPECT_EQ(mode_of(name), c.expected) << std::oct << c.umask << ' ' << c.previous;
     // Reading the umask does not change it.
     EXPECT_EQ(current_umask(), std::optional<unsigned>(c.umask));
@@ -318,17 +329,17 @@ TEST(PendingFiles, RemovesTheFilesBeingWritten) {
   const std::string name = dir.write("r.talvo", "previous\n");
   PendingFiles pending;
   {
-    NewFile a = NewFile::create(name, {&pending, true});
-    NewFile b = NewFile::create(dir.file("r.sample"), {&pending, true});
+    NewFile a = made(name, {&pending, true});
+    NewFile b = made(dir.file("r.sample"), {&pending, true});
     ASSERT_TRUE(a.good() && b.good());
     EXPECT_EQ(pending.count(), 2u);
-    a.stream() << "half";
-    a.stream().flush();
+    a.write("half");
+    ASSERT_TRUE(a.start_writeback());
     pending.remove_all();
     EXPECT_FALSE(fs::exists(a.temp_name()));
     EXPECT_FALSE(fs::exists(b.temp_name()));
     // A file removed under its writer cannot be committed; the previous one stays.
-    EXPECT_FALSE(a.commit());
+    EXPECT_FALSE(a.commit().ok());
     EXPECT_EQ(content(name), "previous\n");
   }
   EXPECT_EQ(pending.count(), 0u);
@@ -337,9 +348,9 @@ TEST(PendingFiles, RemovesTheFilesBeingWritten) {
   // Committed and dropped files free their slots; more files than slots are still written.
   std::vector<NewFile> many;
   for (std::size_t i = 0; i < PendingFiles::kSlots + 2; ++i)
-    many.push_back(NewFile::create(dir.file("f" + std::to_string(i)), {&pending, true}));
+    many.push_back(made(dir.file("f" + std::to_string(i)), {&pending, true}));
   EXPECT_EQ(pending.count(), PendingFiles::kSlots);
-  for (NewFile& f : many) EXPECT_TRUE(f.commit());
+  for (NewFile& f : many) EXPECT_TRUE(f.commit().ok());
   EXPECT_EQ(pending.count(), 0u);
   EXPECT_EQ(listing(dir).size(), PendingFiles::kSlots + 3);
   pending.remove_all();  // nothing pending: the committed files stay
@@ -362,8 +373,8 @@ TEST(PendingFiles, SignalHandlerLeavesNoTemporaryFile) {
     PendingFiles pending;
     handler_files = &pending;
     signal(SIGTERM, remove_and_stop);
-    NewFile f = NewFile::create(name, {&pending, true});
-    for (int i = 0; i < 100000; ++i) f.stream() << "a line of a big report\n";
+    NewFile f = made(name, {&pending, true});
+    for (int i = 0; i < 100000; ++i) f.write("a line of a big report\n");
     raise(SIGTERM);
     _exit(0);  // not reached
   }
@@ -381,31 +392,50 @@ TEST(CheckRegularFile, OnlyRegularFilesPass) {
   ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
   fs::create_symlink(file, dir.file("link"));
   fs::create_symlink(dir.file("gone"), dir.file("dangling"));
+  const std::string escaped = dir.file("\x1b[2J");  // a name that would clear the screen
+  ASSERT_EQ(mkfifo(escaped.c_str(), 0600), 0);
   struct Case {
     std::string name;
-    int ierr;
+    std::optional<ErrorKind> kind;  // nothing: readable
     std::string message;
   } cases[] = {
-      {file, 0, ""},
-      {dir.file("link"), 0, ""},
-      {dir.file("missing"), 1, "check_regular_file: " + dir.file("missing") + ": No such file or directory"},
-      {dir.file("dangling"), 1, "check_regular_file: " + dir.file("dangling") + ": No such file or directory"},
-      {"", 1, "check_regular_file: : No such file or directory"},
-      {dir.file("folder"), 2, "check_regular_file: " + dir.file("folder") + " is a folder, not a regular file"},
-      {dir.file("fifo"), 2, "check_regular_file: " + dir.file("fifo") + " is a FIFO, not a regular file"},
-      {"/dev/zero", 2, "check_regular_file: /dev/zero is a character device, not a regular file"},
+      {file, std::nullopt, ""},
+      {dir.file("link"), std::nullopt, ""},
+      {dir.file("missing"), ErrorKind::kNotFound, "cannot open " + dir.file("missing") + ": No such file or directory"},
+      {dir.file("dangling"), ErrorKind::kNotFound,
+       "cannot open " + dir.file("dangling") + ": No such file or directory"},
+      {dir.file("data.dat/x"), ErrorKind::kNotFound, "cannot open " + dir.file("data.dat/x") + ": Not a directory"},
+      {"", ErrorKind::kNotFound, "no file name given"},
+      {dir.file("folder"), ErrorKind::kInvalidArgument, dir.file("folder") + " is a folder, not a regular file"},
+      {dir.file("fifo"), ErrorKind::kInvalidArgument, dir.file("fifo") + " is a FIFO, not a regular file"},
+      {"/dev/zero", ErrorKind::kInvalidArgument, "/dev/zero is a character device, not a regular file"},
+      {escaped, ErrorKind::kInvalidArgument, dir.file("\\x1b[2J") + " is a FIFO, not a regular file"},
   };
   for (const Case& c : cases) {
-    const Status s = check_regular_file(c.name);
-    EXPECT_EQ(s.ierr, c.ierr) << c.name;
-    EXPECT_EQ(s.message, c.message);
-    // The opening reader refuses the same files, and a FIFO without a writer does not hang it.
+    const Outcome s = check_regular_file(c.name);
+    EXPECT_EQ(s.ok(), !c.kind) << c.name;
+    if (s.ok() || !c.kind) continue;
+    EXPECT_EQ(s.kind(), *c.kind) << c.name;
+    EXPECT_EQ(s.error().message, c.message);
+    // The opening readers refuse the same files with the same words, and a
+    // FIFO without a writer does not hang them.
     InputFile in(c.name);
-    EXPECT_EQ(in.is_open(), c.ierr == 0) << c.name;
-    EXPECT_EQ(in.status().ierr, c.ierr) << c.name;
-    EXPECT_EQ(read_whole_file(c.name).has_value(), c.ierr == 0) << c.name;
-    EXPECT_EQ(FileContent::open(c.name).has_value(), c.ierr == 0) << c.name;
-    EXPECT_EQ(inqfilerec(c.name, 0, std::cout).readable, c.ierr == 0) << c.name;
+    ASSERT_FALSE(in.is_open()) << c.name;
+    EXPECT_EQ(in.error().kind, *c.kind) << c.name;
+    EXPECT_EQ(in.error().message, c.message) << c.name;
+    const Result<InputFile> opened = InputFile::open(c.name);
+    ASSERT_FALSE(opened.ok()) << c.name;
+    EXPECT_EQ(opened.error().message, c.message);
+    const Result<std::string> whole = read_whole_file(c.name);
+    ASSERT_FALSE(whole.ok()) << c.name;
+    EXPECT_EQ(whole.error().message, c.message);
+    const Result<FileContent> content = FileContent::open(c.name);
+    ASSERT_FALSE(content.ok()) << c.name;
+    EXPECT_EQ(content.kind(), *c.kind);
+    EXPECT_EQ(content.error().message, c.message);
+    const Result<RecordCounts> counted = count_records(c.name);
+    ASSERT_FALSE(counted.ok()) << c.name;
+    EXPECT_EQ(counted.error().message, c.message);
   }
   InputFile in(file);
   std::string text;
@@ -494,14 +524,33 @@ TEST(FileContent, WholeRegularFiles) {
   for (const std::string& text : {std::string(), std::string("one line"), big}) {
     const std::string name = dir.write("f", text);
     const auto c = FileContent::open(name);
-    ASSERT_TRUE(c.has_value());
+    ASSERT_TRUE(c.ok());
     EXPECT_EQ(c->text(), text);
-    EXPECT_EQ(read_whole_file(name), text);
+    const Result<std::string> whole = read_whole_file(name);
+    ASSERT_TRUE(whole.ok());
+    EXPECT_EQ(*whole, text);
   }
-  const FileRecords r = inqfilerec(dir.file("f"), 0, std::cout);
-  EXPECT_TRUE(r.readable);
-  EXPECT_EQ(r.records, 2);
-  EXPECT_EQ(r.max_length, 300000 - 123457);
+  const Result<RecordCounts> r = count_records(dir.file("f"));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r->records, 2);
+  EXPECT_EQ(r->max_length, 300000 - 123457);
+  // A file above the limit is refused before it is read.
+  const Result<FileContent> big_one = FileContent::open(dir.file("f"), 299999);
+  ASSERT_FALSE(big_one.ok());
+  EXPECT_EQ(big_one.kind(), ErrorKind::kOutOfRange);
+  EXPECT_EQ(big_one.error().message, dir.file("f") + " holds 300000 bytes, more than the 299999 that are read");
+  EXPECT_TRUE(FileContent::open(dir.file("f"), 300000).ok());
+}
+
+TEST(RecordCounter, PiecesOfAnySizeGiveTheSameCounts) {
+  const std::string text = "ab\r\n\ncdef\r\nxyz";  // CR-LF not counted; the last line needs no LF
+  for (std::size_t piece : {1u, 2u, 3u, 100u}) {
+    RecordCounter counter;
+    for (std::size_t i = 0; i < text.size(); i += piece) counter.feed(std::string_view(text).substr(i, piece));
+    const RecordCounts r = counter.finish();
+    EXPECT_EQ(r.records, 4) << piece;
+    EXPECT_EQ(r.max_length, 4) << piece;
+  }
 }
 
 }  // namespace

@@ -2,13 +2,14 @@
 laboratory patterns, its summary, errors by kind and the plot."""
 import json
 import pickle
+import subprocess
 import warnings
 
 import numpy as np
 import pytest
 
 import talvo
-from conftest import ROOT, run_tools
+from conftest import ROOT, run_tools, tools_path
 
 LAB = ROOT / "tests" / "data" / "lab_xy"
 
@@ -118,3 +119,18 @@ def test_pdf_plot_with_matplotlib_only_when_installed():
     fig = p.plot()
     assert len(fig.axes) == 4
     np.testing.assert_array_equal(fig.axes[3].lines[0].get_ydata(), p.gr)
+
+
+@pytest.mark.parametrize("name", ["none.xy", "."])
+def test_unreadable_input_in_the_same_words_as_talvo_tools(tmp_path, name):
+    # A missing file and a folder: what the file layer says, word for word, from both.
+    path = str(tmp_path / name)
+    args = ["pdf", path, "--composition", "ZrO2", "--format", "twotheta", "--wavelength", "0.71303"]
+    r = subprocess.run([tools_path(), *args], capture_output=True, text=True)
+    assert r.returncode == 1
+    tools_words = r.stderr.strip().removeprefix("talvo-tools pdf: ")
+    error = FileNotFoundError if name == "none.xy" else OSError
+    with pytest.raises(error) as e:
+        talvo.pdf(path, "ZrO2", format="twotheta", wavelength=0.71303)
+    assert str(e.value) == tools_words
+    assert tools_words.endswith("No such file or directory" if name == "none.xy" else "is a folder, not a regular file")

@@ -2,77 +2,40 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
+#include <string>
 #include <vector>
 
 namespace talvo {
 namespace {
 
-TEST(CaseBlindCompare, EqualDifferentAndUnequalLengths) {
-  std::ostringstream out;
-  EXPECT_EQ(ach_case_blind_compare("Fe", "FE", out), 0);
-  EXPECT_EQ(ach_case_blind_compare("Fe", "Fa", out), 1);
-  EXPECT_EQ(ach_case_blind_compare("", "", out), 0);
-  EXPECT_EQ(ach_case_blind_compare("\xe9", "\xc9", out), 1);  // only a-z change case
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(ach_case_blind_compare("Fe", "Fe ", out), -1);
-  EXPECT_EQ(out.str(), " **ERROR in ach$case_blind_compare\n **Strings are of unequal length\n");
-}
-
-TEST(CaseBlindCompare, WithoutAStreamNothingIsPrinted) {
-  std::ostringstream captured;
-  std::streambuf* const screen = std::cout.rdbuf(captured.rdbuf());
-  const int unequal = ach_case_blind_compare("Fe", "Fe ");
-  const int equal = ach_case_blind_compare("abort", "ABORT");
-  std::cout.rdbuf(screen);
-  EXPECT_EQ(unequal, -1);
-  EXPECT_EQ(equal, 0);
-  EXPECT_EQ(captured.str(), "");
-}
-
-TEST(CountWord, WordStartsAndOnePastTheLastWord) {
+TEST(SplitWords, RunsBetweenBlanksCommasAndTabs) {
   struct Case {
-    const char* text;
-    int count;
-    std::vector<int> ipos;
+    std::string text;
+    std::vector<std::string_view> words;
   } cases[] = {
-      {"Si 1,O 2    ", 4, {1, 4, 6, 8, 9}},
-      {"Fe 2.5", 2, {1, 4, 7}},    // the last word runs to the end
-      {"a ,b", 3, {1, 3, 4, 5}},   // a comma after a blank begins a word
-      {"\tH\t1\t", 2, {2, 4, 5}},  // TABs separate words
-      {"   ", 0, {}},              // blanks only: nothing
-      {"", 0, {}},
-      {" \t, ", 0, {5}},  // separators only, with a TAB
+      {"H2O 1.0", {"H2O", "1.0"}},
+      {"H2O, 1.0", {"H2O", "1.0"}},
+      {"  1 ,\t2,,3  ", {"1", "2", "3"}},  // no empty word between separators
+      {"\t", {}},
+      {"", {}},
+      {std::string("a\0b c", 5), {std::string_view("a\0b", 3), "c"}},  // only the three separate
+      {"# comment", {"#", "comment"}},
   };
-  for (const Case& c : cases) {
-    const WordPositions w = count_word(c.text);
-    EXPECT_EQ(w.count, c.count) << c.text;
-    EXPECT_EQ(w.ipos, c.ipos) << c.text;
-  }
-  const std::string s = "H  2.5";
-  EXPECT_EQ(word_text(s, count_word(s), 1), "H  ");
-  EXPECT_EQ(word_text(s, count_word(s), 2), "2.5");
+  for (const Case& c : cases) EXPECT_EQ(split_words(c.text), c.words) << c.text;
 }
 
-TEST(Lengths, IntegersRealsAndTexts) {
-  const std::pair<long long, int> ints[] = {{0, 1}, {7, 1}, {-7, 2}, {10, 2}, {999, 3}, {-1000, 5}, {99999999, 9}};
-  for (auto [i, n] : ints) EXPECT_EQ(len_int(i), n) << i;
-  EXPECT_EQ(len_real(0.0f), 1);
-  EXPECT_EQ(len_real(123.4f), 3);
-  EXPECT_EQ(len_real(-5.0f), 2);
-  EXPECT_EQ(len_real(0.5f), 1);
-  EXPECT_EQ(len_string("abc\t  "), 3);
-  EXPECT_EQ(len_string(std::string("ab\0", 3)), 2);
-  EXPECT_EQ(len_string("   "), 0);
-  EXPECT_EQ(len_string(""), 0);
+TEST(CaseBlind, OnlyAsciiLettersChangeCase) {
+  EXPECT_TRUE(equal_case_blind("abort", "ABORT"));
+  EXPECT_TRUE(equal_case_blind("", ""));
+  EXPECT_FALSE(equal_case_blind("Fe", "Fe "));     // lengths differ
+  EXPECT_FALSE(equal_case_blind("\xe9", "\xc9"));  // é and É are not a-z
+  EXPECT_FALSE(equal_case_blind("[", "{"));        // 0x5b and 0x7b differ by 0x20 but are no letters
+  EXPECT_EQ(upper_ascii('z'), 'Z');
+  EXPECT_EQ(upper_ascii('{'), '{');
+  EXPECT_EQ(upper_ascii('\xe9'), '\xe9');
+  EXPECT_TRUE(same_symbol("fe ", "FE"));
+  EXPECT_FALSE(same_symbol("F", "Fe"));
 }
-
-}  // namespace
-}  // namespace talvo
-
-namespace talvo {
-namespace {
 
 TEST(SameSymbol, TwoCharacterFieldsComparedCaseBlind) {
   const struct {
@@ -85,6 +48,13 @@ TEST(SameSymbol, TwoCharacterFieldsComparedCaseBlind) {
     EXPECT_EQ(same_symbol(c.a, c.b), c.same) << c.a << "|" << c.b;
     EXPECT_EQ(same_symbol(c.b, c.a), c.same) << c.b << "|" << c.a;
   }
+}
+
+TEST(Texts, TrailingBlanksAndFixedLengths) {
+  EXPECT_EQ(trim_end(std::string("ab \t\0", 5)), "ab");
+  EXPECT_EQ(trim_end(" a "), " a");
+  EXPECT_EQ(fixed("Fe", 4), "Fe  ");
+  EXPECT_EQ(fixed("Fe", 1), "F");
 }
 
 }  // namespace

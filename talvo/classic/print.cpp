@@ -1,11 +1,11 @@
-#include "talvo/text/print.hpp"
+#include "talvo/classic/print.hpp"
 
 #include <ostream>
 
 #include "talvo/text/format.hpp"
-#include "talvo/text/words.hpp"
+#include "talvo/classic/words.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 void pr_int(std::ostream& out, std::string_view label, long long value) {
   out << ' ' << label << fmt_i(value, len_int(value)) << '\n';
@@ -28,4 +28,4 @@ void pr_dpar_3(std::ostream& out, std::string_view l1, double v1, std::string_vi
   out << ' ' << l1 << fmt_e(v1, 14, 7) << l2 << fmt_e(v2, 14, 7) << l3 << fmt_e(v3, 14, 7) << '\n';
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

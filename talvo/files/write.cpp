@@ -1,9 +1,8 @@
-#include "talvo/files/files.hpp"
+#include "talvo/files/write.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,187 +15,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <istream>
-#include <memory>
 #include <ostream>
 #include <streambuf>
-#include <vector>
 
-#include "talvo/text/print.hpp"
-#include "talvo/text/words.hpp"
+#include "talvo/files/posix_internal.hpp"
+#include "talvo/files/read.hpp"
+#include "talvo/files/write_internal.hpp"
 
 namespace talvo {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-const char* kind_of(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "a special file";
-}
-
-Status not_regular(const std::string& name, mode_t mode) {
-  return Status::error(2, "check_regular_file: " + name + " is " + kind_of(mode) + ", not a regular file");
-}
-
-Status not_found(const std::string& name, int err) {
-  return Status::error(1, "check_regular_file: " + name + ": " + std::strerror(err));
-}
-
-// Retries a system call that a signal interrupted.
-template <typename Call>
-auto retry(Call call) {
-  for (;;) {
-    const auto r = call();
-    if (r >= 0 || errno != EINTR) return r;
-  }
-}
-
-// Opens a regular file for reading. O_NONBLOCK keeps the open of a FIFO from
-// waiting for a writer; the descriptor is then checked, not the name, so
-// nothing swapped in between gets read. -1 with `why` set otherwise.
-int open_regular(const std::string& name, Status& why) {
-  const int fd = retry([&] { return ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
-  if (fd < 0) {
-    const int err = errno;
-    why = err == ENOENT || err == ENOTDIR ? not_found(name, err)
-                                          : Status::error(3, "check_regular_file: " + name + ": " + std::strerror(err));
-    return -1;
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = not_regular(name, st.st_mode);
-    ::close(fd);
-    return -1;
-  }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  why = {};
-  return fd;
-}
-
-// A read error inside the buffer, turned into badbit by the stream.
-struct ReadFailure {};
-
-// A buffer for reads and writes whose memory is taken only as it is used:
-// not cleared first, so that a small file touches a page of it, not sixteen.
-class IoBuffer {
- public:
-  explicit IoBuffer(std::size_t size) : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
-  char* data() { return data_.get(); }
-  std::size_t size() const { return size_; }
-  char& operator[](std::size_t i) { return data_[i]; }
-
- private:
-  std::unique_ptr<char[]> data_;
-  std::size_t size_;
-};
-
-class FdInBuf : public std::streambuf {
- public:
-  explicit FdInBuf(int fd) : fd_(fd), buf_(1 << 16) {}
-  FdInBuf(const FdInBuf&) = delete;
-  FdInBuf& operator=(const FdInBuf&) = delete;
-  ~FdInBuf() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
- protected:
-  int_type underflow() override {
-    if (fd_ < 0) return traits_type::eof();
-    const ssize_t n = retry([&] { return ::read(fd_, buf_.data(), buf_.size()); });
-    if (n < 0) throw ReadFailure{};
-    if (n == 0) return traits_type::eof();
-    setg(buf_.data(), buf_.data(), buf_.data() + n);
-    return traits_type::to_int_type(buf_[0]);
-  }
-
- private:
-  int fd_;
-  IoBuffer buf_;
-};
-
-}  // namespace
-
-Status check_regular_file(const std::string& name) {
-  struct stat st {};
-  if (name.empty()) return not_found(name, ENOENT);
-  if (stat(name.c_str(), &st) != 0) return not_found(name, errno);
-  if (!S_ISREG(st.st_mode)) return not_regular(name, st.st_mode);
-  return {};
-}
-
-LineRead read_line(std::istream& in, std::string& text, std::size_t max_length, bool* rest_pending) {
-  text.clear();
-  if (rest_pending) *rest_pending = false;
-  if (!in.good()) {
-    in.setstate(std::ios::failbit);
-    return in.bad() ? LineRead::kError : LineRead::kEnd;
-  }
-  // One more than the limit leaves room for the CR of a CR-LF.
-  const std::size_t keep = max_length + 1;
-  // getline finds the line end in the stream's own buffer; a long line comes
-  // in several pieces.
-  char piece[512];
-  for (;;) {
-    const std::size_t room = std::min(sizeof piece - 1, keep - text.size());
-    in.getline(piece, static_cast<std::streamsize>(room + 1));
-    if (in.bad()) return LineRead::kError;
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (!in.fail()) {  // the line end was taken, or the input ended after some characters
-      text.append(piece, in.eof() ? got : got - 1);
-      break;
-    }
-    if (in.eof()) {  // nothing more: the line ended with the input, or there was none
-      if (text.empty()) return LineRead::kEnd;
-      in.clear(std::ios::eofbit);
-      break;
-    }
-    // The piece is full and the line goes on.
-    text.append(piece, got);
-    in.clear(in.rdstate() & ~std::ios::failbit);
-    if (text.size() == keep) {
-      // The character that makes the line too long is taken, as a reader of it
-      // would; it is no line end (getline would have taken that).
-      in.rdbuf()->sbumpc();
-      if (rest_pending) *rest_pending = true;
-      return in.bad() ? LineRead::kError : LineRead::kTooLong;
-    }
-  }
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  return text.size() > max_length ? LineRead::kTooLong : LineRead::kLine;
-}
-
-struct InputFile::State {
-  Status status;
-  std::unique_ptr<FdInBuf> buf;
-  std::istream stream{nullptr};
-};
-
-InputFile::InputFile(const std::string& name) : s_(std::make_unique<State>()) {
-  const int fd = open_regular(name, s_->status);
-  s_->buf = std::make_unique<FdInBuf>(fd);
-  s_->stream.rdbuf(s_->buf.get());
-}
-InputFile::InputFile(InputFile&&) noexcept = default;
-InputFile& InputFile::operator=(InputFile&&) noexcept = default;
-InputFile::~InputFile() = default;
-bool InputFile::is_open() const { return s_->status.ok(); }
-const Status& InputFile::status() const { return s_->status; }
-std::istream& InputFile::stream() { return s_->stream; }
-
-bool file_exists(const std::string& name) {
-  std::error_code ec;
-  return !name.empty() && fs::exists(name, ec) && !fs::is_directory(name, ec);
-}
-
-// ---------------------------------------------------------------------------
-// Writing
+using files_internal::IoBuffer;
+using files_internal::retry;
 
 PendingFiles::Slot* PendingFiles::claim(std::string_view templ) noexcept {
   if (templ.size() >= kNameCapacity) return nullptr;
@@ -393,9 +223,9 @@ bool no_unnamed_files(int err) { return err == EOPNOTSUPP || err == EISDIR || er
 namespace {
 
 // The error of a folder that cannot be opened or read.
-Error folder_error(const char* routine, const std::string& folder, int err) {
+Error folder_error(const std::string& folder, int err) {
   return make_error(err == ENOENT || err == ENOTDIR ? ErrorKind::kNotFound : ErrorKind::kIoError,
-                    std::string(routine) + ": cannot read folder " + folder + ": " + std::strerror(err));
+                    "cannot read folder " + files_internal::shown_name(folder) + ": " + std::strerror(err));
 }
 
 }  // namespace
@@ -405,12 +235,12 @@ Result<int> remove_abandoned_temporaries(const std::string& name) {
   if (base.empty()) return 0;
   const std::string folder = folder_of(name);
   const int dir_fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (dir_fd < 0) return folder_error("remove_abandoned_temporaries", folder, errno);
+  if (dir_fd < 0) return folder_error(folder, errno);
   DIR* dir = fdopendir(dir_fd);
   if (!dir) {
     const int err = errno;
     ::close(dir_fd);
-    return folder_error("remove_abandoned_temporaries", folder, err);
+    return folder_error(folder, err);
   }
   int removed = 0;
   while (const dirent* e = readdir(dir)) {
@@ -436,13 +266,13 @@ Result<int> remove_abandoned_temporaries(const std::string& name) {
 Result<FolderLock> FolderLock::take(const std::string& name) {
   const std::string folder = folder_of(name);
   const int fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (fd < 0) return folder_error("FolderLock", folder, errno);
+  if (fd < 0) return folder_error(folder, errno);
   if (retry([&] { return flock(fd, LOCK_EX); }) != 0) {
     const int err = errno;
     ::close(fd);
     return make_error(
         err == ENOLCK || err == EINVAL || err == EOPNOTSUPP ? ErrorKind::kUnsupported : ErrorKind::kIoError,
-        "FolderLock: cannot lock folder " + folder + ": " + std::strerror(err));
+        "cannot lock folder " + files_internal::shown_name(folder) + ": " + std::strerror(err));
   }
   return FolderLock(fd);
 }
@@ -456,7 +286,6 @@ struct NewFile::State {
   std::string temp_name;
   bool unnamed = false;
   PendingFiles* pending = nullptr;
-  Status status;
   PendingFiles::Slot* slot = nullptr;
   std::unique_ptr<FdOutBuf> buf;
   std::ostream stream{nullptr};
@@ -496,18 +325,46 @@ void NewFile::discard() noexcept {
   s_->buf.reset();
 }
 
-NewFile NewFile::create(const std::string& name, const NewFileOptions& options) {
+namespace {
+
+// The error of a file that cannot be created.
+Error create_error(const std::string& name, int err) {
+  const ErrorKind kind = err == ENOENT || err == ENOTDIR                         ? ErrorKind::kNotFound
+                         : err == EISDIR || err == ENAMETOOLONG || err == EINVAL ? ErrorKind::kInvalidArgument
+                                                                                 : ErrorKind::kIoError;
+  return make_error(kind, "cannot create " + files_internal::shown_name(name) + ": " + std::strerror(err));
+}
+
+}  // namespace
+
+Result<NewFile> NewFile::create(const std::string& name, const NewFileOptions& options) {
+  int system_error = 0;
+  return files_internal::NewFileAccess::create(name, options, system_error);
+}
+
+Result<NewFile> files_internal::NewFileAccess::create(const std::string& name, const NewFileOptions& options,
+                                                      int& system_error) {
   NewFile f;
-  State& s = *f.s_;
+  NewFile::State& s = *f.s_;
   s.final_name = name;
   s.pending = options.pending;
-  const auto fail = [&](int err) {
-    s.status = Status::error(err, "open_new_file: cannot create " + name + ": " + std::strerror(err));
+  const auto fail = [&](int err) -> Result<NewFile> {
+    system_error = err;
     f.discard();
-    return std::move(f);
+    return create_error(name, err);
   };
   const fs::path path(name);
   if (path.filename().empty()) return fail(EISDIR);
+  // A folder of the final name would be found only when the file is put in
+  // place, after all of it was written: it is refused now.
+  // So is a name the system cannot take, which an unnamed file would meet
+  // only then too.
+  struct stat existing {};
+  if (stat(name.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) return fail(EISDIR);
+  } else if (errno == ENAMETOOLONG) {
+    return fail(ENAMETOOLONG);
+  }
   if (file_exists(name) && access(name.c_str(), W_OK) != 0) return fail(errno);
   const mode_t mode = wanted_mode(name);
   // What killed writers left is removed where it can be; nothing else depends on it.
@@ -560,12 +417,13 @@ NewFile NewFile::create(const std::string& name, const NewFileOptions& options) 
   return f;
 }
 
-const Status& NewFile::status() const { return s_->status; }
-std::ostream& NewFile::stream() { return s_->stream; }
+void NewFile::write(std::string_view text) {
+  if (s_->buf) s_->stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
 const std::string& NewFile::name() const { return s_->final_name; }
 const std::string& NewFile::temp_name() const { return s_->temp_name; }
 bool NewFile::unnamed() const { return s_ && s_->unnamed && s_->buf; }
-bool NewFile::good() const { return s_ && s_->status.ok() && s_->buf && s_->stream.good(); }
+bool NewFile::good() const { return s_ && s_->buf && s_->stream.good(); }
 
 bool NewFile::start_writeback() {
   if (!good()) return false;
@@ -585,17 +443,18 @@ int link_unnamed(int fd, const std::string& target) {
 
 }  // namespace
 
-bool NewFile::commit() {
+Outcome NewFile::commit() {
   State& s = *s_;
-  if (!good()) {
+  // Why the file could not be put in place; the temporary file goes.
+  const auto fail = [&](int err) -> Outcome {
     discard();
-    return false;
-  }
+    return make_error(ErrorKind::kIoError,
+                      "cannot write " + files_internal::shown_name(s.final_name) + ": " + std::strerror(err));
+  };
+  if (!s.buf) return fail(EBADF);
+  if (!s.stream.good()) return fail(s.buf->error() != 0 ? s.buf->error() : EIO);
   s.stream.flush();
-  if (!s.stream.good() || !s.buf->flush_to_disk()) {
-    discard();
-    return false;
-  }
+  if (!s.stream.good() || !s.buf->flush_to_disk()) return fail(s.buf->error() != 0 ? s.buf->error() : EIO);
   if (s.unnamed) {
     // A new name takes the file at once; an existing one is replaced by a
     // link under a temporary name and a rename over it.
@@ -613,13 +472,9 @@ bool NewFile::commit() {
       }
       if (err == 0 && std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) err = errno;
     }
-    if (err != 0) {
-      discard();
-      return false;
-    }
+    if (err != 0) return fail(err);
   } else if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
-    discard();
-    return false;
+    return fail(errno);
   }
   s.temp_name.clear();
   s.release_slot();
@@ -628,162 +483,7 @@ bool NewFile::commit() {
   // might say no longer changes that.
   (void)s.buf->finish();
   s.buf.reset();
-  return true;
-}
-
-std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std::string& name, int record_length,
-                                     const NewFileOptions& options) {
-  NewFile file = NewFile::create(name, options);
-  if (file.good()) return file;
-  const int err = file.status().ierr != 0 ? file.status().ierr : EIO;
-  console << " ** Error in open_new_file **\n"
-          << " I/O status = replace\n"
-          << " File name = " << name << '\n';
-  pr_int(console, "Unit number = ", unit);
-  pr_int(console, "Record length = ", record_length);
-  pr_int(console, "Error number = ", err);
-  console << " " << std::strerror(err) << '\n';
-  return std::nullopt;
-}
-
-// ---------------------------------------------------------------------------
-// Measuring
-
-namespace {
-
-// Calls `use(chunk)` over the whole content of an open descriptor; false on a read error.
-template <typename Use>
-bool read_all(int fd, Use use) {
-  std::vector<char> buf(1 << 16);
-  for (;;) {
-    const ssize_t n = retry([&] { return ::read(fd, buf.data(), buf.size()); });
-    if (n < 0) return false;
-    if (n == 0) return true;
-    use(std::string_view(buf.data(), static_cast<std::size_t>(n)));
-  }
-}
-
-}  // namespace
-
-std::optional<std::string> read_whole_file(const std::string& name) {
-  Status why;
-  const int fd = open_regular(name, why);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  struct stat st {};
-  if (fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
-  // Whatever the size said (a growing file), read on to the end.
-  const bool ok = read_all(fd, [&](std::string_view chunk) { text.append(chunk); });
-  ::close(fd);
-  if (!ok) return std::nullopt;
-  return text;
-}
-
-void RecordCounter::feed(std::string_view chunk) {
-  while (!chunk.empty()) {
-    const auto nl = chunk.find('\n');
-    const std::string_view part = chunk.substr(0, nl);
-    if (!part.empty()) {
-      current_ += static_cast<long long>(part.size());
-      cr_ = part.back() == '\r';
-    }
-    if (nl == std::string_view::npos) return;
-    ++r_.records;
-    r_.max_length = std::max(r_.max_length, current_ - (cr_ ? 1 : 0));
-    current_ = 0;
-    cr_ = false;
-    chunk.remove_prefix(nl + 1);
-  }
-}
-
-FileRecords RecordCounter::finish() {
-  if (current_ > 0) {
-    ++r_.records;
-    r_.max_length = std::max(r_.max_length, current_ - (cr_ ? 1 : 0));
-    current_ = 0;
-  }
-  r_.readable = true;
-  return r_;
-}
-
-void report_records(const FileRecords& r, int print_level, std::ostream& out) {
-  if (print_level == 1) {
-    pr_int(out, "inqfilerec: Number of records in file =", r.records);
-    pr_int(out, "inqfilerec: Maximum record length =", r.max_length);
-  }
-  if (print_level > 0 && r.max_length > kLongRecordWarning)
-    out << " **WARNING** Excessively long record(s) encountered\n";
-}
-
-std::optional<FileContent> FileContent::open(const std::string& name, std::uint64_t max_bytes, OpenFailure* why) {
-  OpenFailure failure_storage = OpenFailure::kNone;
-  OpenFailure& failure = why ? *why : failure_storage;
-  failure = OpenFailure::kNone;
-  Status refused;
-  const int fd = open_regular(name, refused);
-  if (fd < 0) {
-    failure = refused.ierr == 1   ? OpenFailure::kMissing
-              : refused.ierr == 2 ? OpenFailure::kNotRegular
-                                  : OpenFailure::kUnreadable;
-    return std::nullopt;
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0) {
-    failure = OpenFailure::kUnreadable;
-    ::close(fd);
-    return std::nullopt;
-  }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (size > max_bytes || size > SIZE_MAX) {
-    failure = OpenFailure::kTooLarge;
-    ::close(fd);
-    return std::nullopt;
-  }
-  FileContent c;
-  if (size > 0) {
-    // Read, never mapped: a file cut short by another process while it is
-    // read must give a short read, not a signal that ends the program.
-    c.copy_.resize(static_cast<std::size_t>(size));
-    std::size_t got = 0;
-    while (got < c.copy_.size()) {
-      const ssize_t n = retry([&] { return ::read(fd, c.copy_.data() + got, c.copy_.size() - got); });
-      if (n < 0) {
-        failure = OpenFailure::kUnreadable;
-        ::close(fd);
-        return std::nullopt;
-      }
-      if (n == 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    c.copy_.resize(got);
-    c.view_ = c.copy_;
-  }
-  ::close(fd);
-  return c;
-}
-
-FileContent::FileContent(FileContent&& other) noexcept
-    : map_(other.map_), map_size_(other.map_size_), copy_(std::move(other.copy_)) {
-  view_ = map_ ? other.view_ : std::string_view(copy_);
-  other.map_ = nullptr;
-  other.view_ = {};
-}
-
-FileContent::~FileContent() {
-  if (map_) munmap(map_, map_size_);
-}
-
-FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& out) {
-  Status why;
-  const int fd = open_regular(name, why);
-  if (fd < 0) return {};
-  RecordCounter counter;
-  const bool ok = read_all(fd, [&](std::string_view chunk) { counter.feed(chunk); });
-  ::close(fd);
-  if (!ok) return {};
-  FileRecords r = counter.finish();
-  report_records(r, print_level, out);
-  return r;
+  return Done{};
 }
 
 }  // namespace talvo

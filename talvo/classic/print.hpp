@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string_view>
 
-namespace talvo {
+namespace talvo::classic {
 
 void pr_int(std::ostream& out, std::string_view label, long long value);  // label, integer in LEN_INT columns
 void pr_par(std::ostream& out, std::string_view label, float value);      // label, E14.7
@@ -14,4 +14,4 @@ void pr_dpar_2(std::ostream& out, std::string_view l1, double v1, std::string_vi
 void pr_dpar_3(std::ostream& out, std::string_view l1, double v1, std::string_view l2, double v2, std::string_view l3,
                double v3);
 
-}  // namespace talvo
+}  // namespace talvo::classic
