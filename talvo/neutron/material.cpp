@@ -828,7 +828,7 @@ void value(std::string& out, const Value& v) {
   out += ']';
 }
 
-constexpr const char* kUnits[][2] = {{"atoms", "per formula unit"},
+constexpr MaterialUnit kUnits[] = {{"atoms", "per formula unit"},
                                      {"mass", "amu"},
                                      {"wavelength", "A"},
                                      {"density", "g/cm3"},
@@ -919,13 +919,15 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
     }
     {
       Members u(o.key("units"));
-      for (const auto& unit : kUnits) json::append_string(u.key(unit[0]), unit[1]);
+      for (const MaterialUnit& unit : kUnits) json::append_string(u.key(unit.key), unit.unit);
     }
   }
   return out;
 }
 
 }  // namespace
+
+std::span<const MaterialUnit> material_units() { return kUnits; }
 
 std::string material_json(const Material& m) { return material_json(m, {}); }
 

@@ -182,6 +182,13 @@ std::string material_json(const Material& material);
 // With the warnings that came with it ("warnings": [...]).
 std::string material_json(const Material& material, const std::vector<std::string>& warnings);
 
+// The unit of each value of material_json, in the order of its "units"
+// object; "sigma_*" stands for every cross-section (barn).
+struct MaterialUnit {
+  std::string_view key, unit;
+};
+std::span<const MaterialUnit> material_units();
+
 // A sweep as one JSON object laid out as material_json's, each value that
 // changes with the wavelength an array.
 std::string material_sweep_json(const MaterialSweep& sweep, const std::vector<std::string>& warnings = {});
