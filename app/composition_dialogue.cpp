@@ -4,7 +4,7 @@
 
 #include "app/run_end.hpp"
 #include "talvo/classic/averages.hpp"
-#include "talvo/neutron/fields.hpp"
+#include "talvo/classic/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"

@@ -25,8 +25,6 @@ namespace py = pybind11;
 
 // The routines whose Status numbers the binding knows; each has its own numbering.
 enum class Source {
-  kNeutronTable,
-  kMaterial,
   kDensity,
   kFormFactor,
   kXrayAverage,

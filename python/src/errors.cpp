@@ -56,13 +56,6 @@ Error error_of(Source source, const Status& s) {
   ErrorKind kind = kInvalidArgument;
   const int n = s.ierr;
   switch (source) {
-    case Source::kNeutronTable:  // 1 cannot be opened, 2 a line that does not read
-      kind = n == 1 ? kNotFound : kParseError;
-      break;
-    case Source::kMaterial:  // the formula's numbers (1 empty, 2 syntax, 3 no such element, 4 bad count), then
-                             // the material's (1 bad option, 2 bad composition, 3 not in the table)
-      kind = n == 2 ? kParseError : n == 3 ? kNotFound : kInvalidArgument;
-      break;
     case Source::kXrayAverage:  // 2 formula, 3 no coefficients, 5 no mass; the rest bad values
     case Source::kFormFactor:
       kind = n == 2 ? kParseError : (n == 3 || n == 5) ? kNotFound : kInvalidArgument;

@@ -34,9 +34,7 @@ void set_data_folder(const std::string& folder) { package_data = text_arg(folder
 const NeutronTable& neutron_table() {
   static std::optional<NeutronTable> table;
   if (!table) {
-    NeutronTable t;
-    check(Source::kNeutronTable, read_neutron_table(data_file("neutron_sears92.tsv"), t), About::kFile);
-    table = std::move(t);
+    table = take(read_neutron_table(data_file("neutron_sears92.tsv")), About::kFile);
   }
   return *table;
 }

@@ -112,20 +112,17 @@ namespace {
 // sigma = 4 pi |b|^2 / 100: barn from fm.
 constexpr double kCoherent = 4.0 * std::numbers::pi / 100.0;
 
-// An error of the classic codes, with its kind for the modern entry points.
+// What stops a computation.
 struct Failure {
-  int code;
   ErrorKind kind;
   std::string message;
 };
 
-Failure bad_option(const std::string& what) { return {kMaterialBadOption, ErrorKind::kInvalidArgument, what}; }
-Failure bad_composition(const std::string& what) {
-  return {kMaterialBadComposition, ErrorKind::kInvalidArgument, what};
-}
-Failure not_in_table(const std::string& what) { return {kMaterialNotInTable, ErrorKind::kNotFound, what}; }
+Failure bad_option(const std::string& what) { return {ErrorKind::kInvalidArgument, what}; }
+Failure bad_composition(const std::string& what) { return {ErrorKind::kInvalidArgument, what}; }
+Failure not_in_table(const std::string& what) { return {ErrorKind::kNotFound, what}; }
 Failure not_finite(const std::string& what) {
-  return {kMaterialBadComposition, ErrorKind::kOutOfRange, what + " is not finite: the numbers are too large"};
+  return {ErrorKind::kOutOfRange, what + " is not finite: the numbers are too large"};
 }
 
 // Four significant digits, for the ranges in messages.
@@ -745,20 +742,13 @@ Result<Material> material(std::string_view formula, const NeutronTable& table, c
   return Result<Material>(std::move(s->material), s.warnings());
 }
 
-Status compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
-                        Material& material) {
+Result<Material> compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options) {
   Prepared p;
-  if (auto f = prepare(c, table, options, p)) return Status::error(f->code, f->message);
-  if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
-  MaterialSweep s;
-  MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), 1);
-  if (auto f = evaluate(p, std::span<const double>(&options.wavelength, 1), s))
-    return Status::error(f->code, f->message);
-  fill_constants(p, s);
-  if (auto f = finish_columns(p, s)) return Status::error(f->code, f->message);
-  fill_row(s, 0, p.m);
-  material = std::move(p.m);
-  return {};
+  if (auto f = prepare(c, table, options, p)) return make_error(f->kind, f->message);
+  const double wavelength = options.wavelength;
+  Result<MaterialSweep> s = run_sweep(p, std::span<const double>(&wavelength, 1), {});
+  if (!s.ok()) return s.error();
+  return Result<Material>(std::move(s->material), s.warnings());
 }
 
 Composition composition_of(const Formula& formula) {
@@ -770,26 +760,6 @@ Composition composition_of(const Formula& formula) {
     c.elements.push_back(std::move(element));
   }
   return c;
-}
-
-Status material_from_formula(std::string_view formula, const NeutronTable& table, const MaterialOptions& options,
-                             Material& material) {
-  if (auto f = check_options(options)) return Status::error(f->code, f->message);
-  if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
-  // A plain formula's errors keep parse_formula's codes.
-  if (formula.find_first_of("/@%") == std::string_view::npos) {
-    Formula f;
-    if (Status s = parse_formula(formula, f); s.failed()) return s;
-  }
-  Result<Material> m = talvo::material(formula, table, options);
-  if (!m.ok()) {
-    const int code = m.kind() == ErrorKind::kParseError ? static_cast<int>(kFormulaSyntax)
-                     : m.kind() == ErrorKind::kNotFound ? static_cast<int>(kMaterialNotInTable)
-                                                        : static_cast<int>(kMaterialBadComposition);
-    return Status::error(code, m.error().message);
-  }
-  material = std::move(*m);
-  return {};
 }
 
 namespace {

@@ -33,13 +33,14 @@ const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
   return nullptr;
 }
 
-Status read_neutron_table(const std::string& file, NeutronTable& table) {
+Result<NeutronTable> read_neutron_table(const std::string& file) {
   InputFile input(file);
   if (!input.is_open())
-    return Status::error(kNeutronTableMissing, "cannot open the neutron table " + file + ": " + input.status().message);
+    return make_error(ErrorKind::kNotFound,
+                      "cannot open the neutron table " + file + ": " + input.status().message);
   std::istream& in = input.stream();
   const auto bad = [&](long long line, const std::string& what) {
-    return Status::error(kNeutronTableUnreadable, file + ", line " + free_int(line) + ": " + what);
+    return make_error(ErrorKind::kParseError, file + ", line " + free_int(line) + ": " + what);
   };
   enum Column {
     kZ,
@@ -108,10 +109,9 @@ Status read_neutron_table(const std::string& file, NeutronTable& table) {
     }
     read.rows.push_back(std::move(r));
   }
-  if (in.bad()) return Status::error(kNeutronTableUnreadable, "cannot read the neutron table " + file);
-  if (!header || read.rows.empty()) return Status::error(kNeutronTableUnreadable, file + " holds no table");
-  table = std::move(read);
-  return {};
+  if (in.bad()) return make_error(ErrorKind::kIoError, "cannot read the neutron table " + file);
+  if (!header || read.rows.empty()) return make_error(ErrorKind::kParseError, file + " holds no table");
+  return read;
 }
 
 }  // namespace talvo

@@ -158,11 +158,12 @@ namespace {
 XrayAverage averages(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
   XrayAverage r;
   r.formula = std::string(formula);
-  Formula parsed;
-  if (Status s = parse_formula(formula, parsed); s.failed()) {
-    r.status = Status::error(kXrayBadFormula, s.message);
+  Result<Formula> read = parse_formula(formula);
+  if (!read.ok()) {
+    r.status = Status::error(kXrayBadFormula, read.error().message);
     return r;
   }
+  const Formula& parsed = *read;
   if (parsed.elements.empty()) {
     r.status = Status::error(kXrayNoCoefficients, "the formula has no elements");
     return r;
