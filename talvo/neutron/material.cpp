@@ -294,14 +294,20 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
 // Loops over whole columns, apart so that the compiler knows that the
 // columns do not overlap (and vectorizes them).
 
-// y += c x
-void add_scaled(double* __restrict y, const double* __restrict x, double c, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
+// y += c x; with `first`, y = 0 + c x (the sum's first term: y need not be set).
+void add_scaled(double* __restrict y, const double* __restrict x, double c, std::size_t n, bool first = false) {
+  if (first)
+    for (std::size_t i = 0; i < n; ++i) y[i] = 0.0 + c * x[i];
+  else
+    for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
 }
 
-// y += c
-void add_constant(double* __restrict y, double c, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) y[i] += c;
+// y += c; with `first`, y = 0 + c.
+void add_constant(double* __restrict y, double c, std::size_t n, bool first = false) {
+  if (first)
+    std::fill(y, y + n, 0.0 + c);
+  else
+    for (std::size_t i = 0; i < n; ++i) y[i] += c;
 }
 
 // y += c x
@@ -345,19 +351,24 @@ bool per_volume(double n, std::size_t count, const double* __restrict b_coh, con
                 double* __restrict mu_abs_column, double* __restrict mu_scatt_column,
                 double* __restrict mu_total_column, double* __restrict absorption_length,
                 double* __restrict penetration_depth) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  bool finite = true;
+  // The arithmetic in a loop without branches (it vectorizes), both
+  // reciprocals taken; then the reciprocal of a zero replaced and the sums checked.
   for (std::size_t i = 0; i < count; ++i) {
     const double mu_abs = n * sigma_abs[i], mu_scatt = n * sigma_scatt[i], mu_total = mu_abs + mu_scatt;
-    const double sld_i = 10.0 * n * b_coh[i];
-    sld[i] = sld_i;
+    sld[i] = 10.0 * n * b_coh[i];
     sld_im[i] = 0.005 * n * sld_im[i];  // 0.01 n sigma_abs / (2 lambda)
     mu_abs_column[i] = mu_abs;
     mu_scatt_column[i] = mu_scatt;
     mu_total_column[i] = mu_total;
-    absorption_length[i] = mu_abs > 0.0 ? 1.0 / mu_abs : nan;
-    penetration_depth[i] = mu_total > 0.0 ? 1.0 / mu_total : nan;
-    finite = finite && std::isfinite(sld_i) && std::isfinite(mu_total);
+    absorption_length[i] = 1.0 / mu_abs;
+    penetration_depth[i] = 1.0 / mu_total;
+  }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  bool finite = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!(mu_abs_column[i] > 0.0)) absorption_length[i] = nan;
+    if (!(mu_total_column[i] > 0.0)) penetration_depth[i] = nan;
+    if (!std::isfinite(sld[i]) || !std::isfinite(mu_total_column[i])) finite = false;
   }
   return finite;
 }
@@ -401,7 +412,6 @@ std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths
   double* const __restrict scatt_sum = s.sigma_scatt.data();
   double* const __restrict free_sum = s.sigma_free.data();
   double* const __restrict abs_sum = s.sigma_abs.data();
-  for (double* c : {mean_re, mean_im, b_free_sum, coh_sum, scatt_sum, free_sum, abs_sum, aol}) std::fill(c, c + n, 0.0);
   for (std::size_t k = 0; k < m.elements.size(); ++k) {
     const MaterialElement& e = m.elements[k];
     PreparedElement& pe = p.elements[k];
@@ -441,6 +451,8 @@ std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths
         }
       }
       // The wavelengths outside one of the element's curves: there the curve's end value was used.
+      std::size_t outside_count = 0;
+      double outside_min = pe.outside_min, outside_max = pe.outside_max;
       for (const PreparedIsotope& iso : pe.isotopes) {
         if (!iso.curve) continue;
         const double lowest = iso.curve->lowest_energy(), highest = iso.curve->highest_energy();
@@ -454,32 +466,36 @@ std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths
                                                      energy[i] > before.curve->highest_energy()));
             }
             if (counted) continue;
-            ++pe.outside_count;
-            pe.outside_min = std::min(pe.outside_min, lambda[i]);
-            pe.outside_max = std::max(pe.outside_max, lambda[i]);
+            ++outside_count;
+            outside_min = std::min(outside_min, lambda[i]);
+            outside_max = std::max(outside_max, lambda[i]);
           }
       }
+      pe.outside_count += outside_count;
+      pe.outside_min = outside_min;
+      pe.outside_max = outside_max;
       resonant_cross_sections(re, im, e.sigma_inc, pe.free, n, sigma_coh, sigma_scatt, sigma_free);
     }
     const double c = e.fraction;
+    const bool first = k == 0;  // the per-atom sums start at 0 with it
     if (pe.resonant) {
-      add_scaled(mean_re, re, c, n);
-      add_scaled(mean_im, im, c, n);
-      add_scaled(b_free_sum, b_free, c, n);
-      add_scaled(coh_sum, sigma_coh, c, n);
-      add_scaled(scatt_sum, sigma_scatt, c, n);
-      add_scaled(free_sum, sigma_free, c, n);
-      if (m.number_density) add_scaled(aol, element_aol, c, n);
+      add_scaled(mean_re, re, c, n, first);
+      add_scaled(mean_im, im, c, n, first);
+      add_scaled(b_free_sum, b_free, c, n, first);
+      add_scaled(coh_sum, sigma_coh, c, n, first);
+      add_scaled(scatt_sum, sigma_scatt, c, n, first);
+      add_scaled(free_sum, sigma_free, c, n, first);
+      if (m.number_density) add_scaled(aol, element_aol, c, n, first);
     } else {  // the same c x at every wavelength
-      add_constant(mean_re, c * e.b_coh, n);
-      add_constant(mean_im, c * e.b_coh_im, n);
-      add_constant(b_free_sum, c * e.b_free, n);
-      add_constant(coh_sum, c * e.sigma_coh, n);
-      add_constant(scatt_sum, c * e.sigma_scatt, n);
-      add_constant(free_sum, c * e.sigma_free, n);
-      if (m.number_density) add_constant(aol, c * (e.sigma_abs_2200 * (1.0 / kThermalWavelength)), n);
+      add_constant(mean_re, c * e.b_coh, n, first);
+      add_constant(mean_im, c * e.b_coh_im, n, first);
+      add_constant(b_free_sum, c * e.b_free, n, first);
+      add_constant(coh_sum, c * e.sigma_coh, n, first);
+      add_constant(scatt_sum, c * e.sigma_scatt, n, first);
+      add_constant(free_sum, c * e.sigma_free, n, first);
+      if (m.number_density) add_constant(aol, c * (e.sigma_abs_2200 * (1.0 / kThermalWavelength)), n, first);
     }
-    add_scaled(abs_sum, sigma_abs, c, n);
+    add_scaled(abs_sum, sigma_abs, c, n, first);
   }
   bool finite = true;
   for (std::size_t i = 0; i < n; ++i) finite = finite && std::isfinite(scatt_sum[i]) && std::isfinite(abs_sum[i]);
