@@ -327,9 +327,7 @@ constexpr std::array<ElementSweepField, 7> kElementSweep{{
 struct Units {};
 
 // The attribute name of a unit's key: "sigma_*" is "sigma".
-std::string unit_attribute(std::string_view key) {
-  return key == "sigma_*" ? "sigma" : std::string(key);
-}
+std::string unit_attribute(std::string_view key) { return key == "sigma_*" ? "sigma" : std::string(key); }
 
 py::dict units_dict(const Units&) {
   py::dict d;
@@ -613,9 +611,8 @@ void init_neutron(py::module_& m) {
   property(element_sweep, "sigma_abs_2200",
            [element_of](const ElementSweep& e) { return element_of(e).sigma_abs_2200; });
   property(element_sweep, "sigma_inc", [element_of](const ElementSweep& e) { return element_of(e).sigma_inc; });
-  property(element_sweep, "source", [element_of](const ElementSweep& e) {
-    return std::string(length_source_name(element_of(e).source));
-  });
+  property(element_sweep, "source",
+           [element_of](const ElementSweep& e) { return std::string(length_source_name(element_of(e).source)); });
   for (const ElementSweepField& f : kElementSweep)
     property(element_sweep, f.name, [f](const ElementSweep& e) {
       return part_column(*e.sweep, f.column, &MaterialSweep::elements, e.at,
@@ -629,8 +626,7 @@ void init_neutron(py::module_& m) {
   py::class_<PartialSweep> partial_sweep(m, "PartialSweep",
                                          "One partial of a sweep: pair, and weight (barn) and faber_ziman as "
                                          "arrays of the wavelengths' shape.");
-  property(partial_sweep, "pair",
-           [](const PartialSweep& p) { return p.sweep->first().partials[p.at].pair; });
+  property(partial_sweep, "pair", [](const PartialSweep& p) { return p.sweep->first().partials[p.at].pair; });
   property(partial_sweep, "weight", [](const PartialSweep& p) {
     return part_column(*p.sweep, &MaterialSweep::Partial::weight, &MaterialSweep::partials, p.at,
                        [](const Material& x, std::size_t k) { return x.partials[k].weight; });
@@ -641,8 +637,8 @@ void init_neutron(py::module_& m) {
   });
   partial_sweep.def("__repr__", [](Self<PartialSweep> p_self) {
     const PartialSweep& p = p_self;
-    return "PartialSweep(pair=" + py::repr(py::str(p.sweep->first().partials[p.at].pair)).cast<std::string>() +
-           ", " + std::to_string(p.sweep->size()) + " wavelengths)";
+    return "PartialSweep(pair=" + py::repr(py::str(p.sweep->first().partials[p.at].pair)).cast<std::string>() + ", " +
+           std::to_string(p.sweep->size()) + " wavelengths)";
   });
 
   py::class_<SweepResult, std::shared_ptr<SweepResult>> sweep(

@@ -172,8 +172,8 @@ class Parser {
     const std::string_view digits = text_.substr(start, pos_ - start);
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (ec == std::errc::result_out_of_range)
-      return error_at(ErrorKind::kOutOfRange, "count \"" + std::string(digits) + "\" is out of range (above 0, at most 1e9)",
-                      start);
+      return error_at(ErrorKind::kOutOfRange,
+                      "count \"" + std::string(digits) + "\" is out of range (above 0, at most 1e9)", start);
     if (ec != std::errc() || end != digits.data() + digits.size())
       return error_at(ErrorKind::kParseError, "\"" + std::string(digits) + "\" is not a number", start);
     if (!(value > 0.0))

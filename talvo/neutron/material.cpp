@@ -374,9 +374,9 @@ bool per_volume(double n, std::size_t count, const double* __restrict b_coh, con
 }
 
 // A pair's weight c Re(b_l b_r*) and its Faber-Ziman coefficient, w / |<b>|^2.
-void pair_weight(double c, const double* __restrict l_re, const double* __restrict l_im,
-                 const double* __restrict r_re, const double* __restrict r_im, const double* __restrict mean_norm,
-                 std::size_t n, double* __restrict weight, double* __restrict faber_ziman) {
+void pair_weight(double c, const double* __restrict l_re, const double* __restrict l_im, const double* __restrict r_re,
+                 const double* __restrict r_im, const double* __restrict mean_norm, std::size_t n,
+                 double* __restrict weight, double* __restrict faber_ziman) {
   for (std::size_t i = 0; i < n; ++i) {
     const double w = c * (l_re[i] * r_re[i] + l_im[i] * r_im[i]);
     weight[i] = 0.01 * w;
@@ -510,8 +510,8 @@ std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
   const std::size_t count = s.size();
   if (m.number_density) {
     if (!per_volume(*m.number_density, count, s.b_coh.data(), s.sigma_abs.data(), s.sigma_scatt.data(), s.sld.data(),
-                    s.sld_im.data(), s.mu_abs.data(), s.mu_scatt.data(), s.mu_total.data(),
-                    s.absorption_length.data(), s.penetration_depth.data()))
+                    s.sld_im.data(), s.mu_abs.data(), s.mu_scatt.data(), s.mu_total.data(), s.absorption_length.data(),
+                    s.penetration_depth.data()))
       return not_finite("the scattering-length density");
     if (p.thickness)
       for (std::size_t i = 0; i < count; ++i) s.transmission[i] = std::exp(-s.mu_total[i] * *p.thickness);
@@ -815,25 +815,25 @@ void value(std::string& out, const Value& v) {
 }
 
 constexpr MaterialUnit kUnits[] = {{"atoms", "per formula unit"},
-                                     {"mass", "amu"},
-                                     {"wavelength", "A"},
-                                     {"density", "g/cm3"},
-                                     {"number_density", "atoms/A3"},
-                                     {"b_coh", "fm"},
-                                     {"b_coh_im", "fm"},
-                                     {"b_free", "fm"},
-                                     {"sigma_*", "barn"},
-                                     {"sld", "1e-6/A2"},
-                                     {"sld_im", "1e-6/A2"},
-                                     {"sld_inc", "1e-6/A2"},
-                                     {"mu_abs", "1/cm"},
-                                     {"mu_scatt", "1/cm"},
-                                     {"mu_total", "1/cm"},
-                                     {"absorption_length", "cm"},
-                                     {"penetration_depth", "cm"},
-                                     {"transmission", ""},
-                                     {"weight", "barn"},
-                                     {"faber_ziman", ""}};
+                                   {"mass", "amu"},
+                                   {"wavelength", "A"},
+                                   {"density", "g/cm3"},
+                                   {"number_density", "atoms/A3"},
+                                   {"b_coh", "fm"},
+                                   {"b_coh_im", "fm"},
+                                   {"b_free", "fm"},
+                                   {"sigma_*", "barn"},
+                                   {"sld", "1e-6/A2"},
+                                   {"sld_im", "1e-6/A2"},
+                                   {"sld_inc", "1e-6/A2"},
+                                   {"mu_abs", "1/cm"},
+                                   {"mu_scatt", "1/cm"},
+                                   {"mu_total", "1/cm"},
+                                   {"absorption_length", "cm"},
+                                   {"penetration_depth", "cm"},
+                                   {"transmission", ""},
+                                   {"weight", "barn"},
+                                   {"faber_ziman", ""}};
 
 // The layout shared by a material and a sweep; `v` gives each value that
 // changes with the wavelength, by name and element or partial index.

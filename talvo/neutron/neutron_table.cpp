@@ -36,8 +36,7 @@ const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
 Result<NeutronTable> read_neutron_table(const std::string& file) {
   InputFile input(file);
   if (!input.is_open())
-    return make_error(ErrorKind::kNotFound,
-                      "cannot open the neutron table " + file + ": " + input.status().message);
+    return make_error(ErrorKind::kNotFound, "cannot open the neutron table " + file + ": " + input.status().message);
   std::istream& in = input.stream();
   const auto bad = [&](long long line, const std::string& what) {
     return make_error(ErrorKind::kParseError, file + ", line " + free_int(line) + ": " + what);
