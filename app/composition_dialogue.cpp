@@ -4,8 +4,8 @@
 
 #include "app/run_end.hpp"
 #include "talvo/classic/averages.hpp"
+#include "talvo/classic/fields.hpp"
 #include "talvo/classic/words.hpp"
-#include "talvo/neutron/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"

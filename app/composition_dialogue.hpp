@@ -3,7 +3,7 @@
 
 #include "talvo/console/console.hpp"
 #include "talvo/elements/composition.hpp"
-#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
 
 namespace talvo {
 
@@ -11,6 +11,6 @@ namespace talvo {
 // cannot be used is asked again after a line that says why; an element or
 // isotope that `table` does not hold is named at once. Throws RunEnd when an
 // element has more isotopes than allowed.
-Composition enter_composition(Console& con, SampleKind kind, const NuclearTable& table);
+Composition enter_composition(Console& con, SampleKind kind, const classic::NuclearTable& table);
 
 }  // namespace talvo

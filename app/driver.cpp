@@ -18,7 +18,10 @@
 #include "talvo/console/check_file.hpp"
 #include "talvo/console/prompts.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/classic/averages.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
+#include "talvo/classic/report.hpp"
+#include "talvo/classic/sample_file.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 

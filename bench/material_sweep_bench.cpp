@@ -15,9 +15,8 @@ using namespace talvo;
 
 const NeutronTable& table() {
   static const NeutronTable t = [] {
-    NeutronTable read;
-    (void)read_neutron_table(std::string(TALVO_BENCH_DATA_DIR) + "neutron_sears92.tsv", read);
-    return read;
+    Result<NeutronTable> read = read_neutron_table(std::string(TALVO_BENCH_DATA_DIR) + "neutron_sears92.tsv");
+    return read.ok() ? std::move(*read) : NeutronTable{};
   }();
   return t;
 }

@@ -22,17 +22,18 @@ const char* const kFormulas[] = {"H2O",         "D2O",
                                  "K4(Fe(CN)6)", "B4C"};
 
 void BM_MaterialFromFormula(benchmark::State& state) {
-  NeutronTable table;
-  if (read_neutron_table(std::string(TALVO_BENCH_DATA_DIR) + "neutron_sears92.tsv", table).failed())
+  const Result<NeutronTable> table = read_neutron_table(std::string(TALVO_BENCH_DATA_DIR) + "neutron_sears92.tsv");
+  if (!table.ok()) {
     state.SkipWithError("no table");
+    return;
+  }
   MaterialOptions o;
   o.density = 2.0;
   std::size_t i = 0;
   for (auto _ : state) {
-    Material m;
-    if (material_from_formula(kFormulas[i++ % std::size(kFormulas)], table, o, m).failed())
-      state.SkipWithError("failed");
-    benchmark::DoNotOptimize(m.per_atom.sigma_coh);
+    Result<Material> m = material_from_formula(kFormulas[i++ % std::size(kFormulas)], *table, o);
+    if (!m.ok()) state.SkipWithError("failed");
+    benchmark::DoNotOptimize(m->per_atom.sigma_coh);
   }
   state.SetItemsProcessed(state.iterations());
 }

@@ -41,9 +41,12 @@ void BM_PythonFloorXrayAverage(benchmark::State& state) {
 BENCHMARK(BM_PythonFloorXrayAverage)->Unit(benchmark::kMicrosecond);
 
 NeutronTable bench_table(benchmark::State& state) {
-  NeutronTable table;
-  if (read_neutron_table(TALVO_BENCH_DATA_DIR "neutron_sears92.tsv", table).failed()) state.SkipWithError("no table");
-  return table;
+  Result<NeutronTable> table = read_neutron_table(TALVO_BENCH_DATA_DIR "neutron_sears92.tsv");
+  if (!table.ok()) {
+    state.SkipWithError("no table");
+    return {};
+  }
+  return std::move(*table);
 }
 
 // The material as talvo.material builds it: the struct the Python result wraps.
@@ -52,9 +55,9 @@ void BM_PythonFloorMaterial(benchmark::State& state) {
   MaterialOptions o;
   o.density = 2.286;
   for (auto _ : state) {
-    Material m;
-    if (material_from_formula("CuSO4+5H2O", table, o, m).failed()) state.SkipWithError("material failed");
-    benchmark::DoNotOptimize(m.per_atom.sigma_coh);
+    Result<Material> m = material_from_formula("CuSO4+5H2O", table, o);
+    if (!m.ok()) state.SkipWithError("material failed");
+    benchmark::DoNotOptimize(m->per_atom.sigma_coh);
   }
 }
 BENCHMARK(BM_PythonFloorMaterial)->Unit(benchmark::kMicrosecond);
@@ -64,9 +67,9 @@ void BM_PythonFloorMaterialWater(benchmark::State& state) {
   MaterialOptions o;
   o.density = 1.0;
   for (auto _ : state) {
-    Material m;
-    if (material_from_formula("H2O", table, o, m).failed()) state.SkipWithError("material failed");
-    benchmark::DoNotOptimize(m.per_atom.sigma_coh);
+    Result<Material> m = material_from_formula("H2O", table, o);
+    if (!m.ok()) state.SkipWithError("material failed");
+    benchmark::DoNotOptimize(m->per_atom.sigma_coh);
   }
 }
 BENCHMARK(BM_PythonFloorMaterialWater)->Unit(benchmark::kMicrosecond);

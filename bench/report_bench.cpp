@@ -6,7 +6,7 @@
 
 #include "bench/hundred_elements.hpp"
 #include "talvo/classic/averages.hpp"
-#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
 #include "talvo/classic/report.hpp"
 
 namespace {

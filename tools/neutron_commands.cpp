@@ -247,9 +247,7 @@ MaterialOptions options_from(const Args& a) {
   return o;
 }
 
-Status load_table(NeutronTable& table) {
-  return read_neutron_table(tools_data_folder().file("neutron_sears92.tsv"), table);
-}
+Result<NeutronTable> load_table() { return read_neutron_table(tools_data_folder().file("neutron_sears92.tsv")); }
 
 // The fields of one CSV line: commas separate, double quotes quote (a
 // doubled one stands for itself). False when a quote is not closed.
@@ -447,18 +445,12 @@ int run_xs(const Args& a) {
   } else if (a.positional.size() != 1) {
     throw UsageError{"give one FORMULA"};
   }
-  NeutronTable table;
-  if (Status s = load_table(table); s.failed()) {
-    std::cerr << "talvo-tools xs: " << s.message << '\n';
-    return 1;
-  }
+  const Result<NeutronTable> read = load_table();
+  if (!cli::report("xs", read)) return 1;
+  const NeutronTable& table = *read;
   if (a.get("--batch")) return run_batch(*a.get("--batch"), options, wavelengths, table, output);
   Result<MaterialSweep> s = material_sweep(a.positional[0], table, options, wavelengths);
-  if (!s.ok()) {
-    std::cerr << "talvo-tools xs: " << s.error().message << '\n';
-    return 1;
-  }
-  for (const std::string& w : s.warnings()) std::cerr << "talvo-tools xs: warning: " << w << '\n';
+  if (!cli::report("xs", s)) return 1;
   std::string out;
   if (output.kind == Output::kJson) {
     out = (sweep ? material_sweep_json(*s, s.warnings()) : material_json(s->material, s.warnings())) + "\n";

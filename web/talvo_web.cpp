@@ -102,10 +102,9 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
 }
 
 const talvo::NeutronTable* neutron_table(std::string& error) {
-  static talvo::NeutronTable table;
-  static talvo::Status status = talvo::read_neutron_table(kNeutronTableFile, table);
-  if (status.failed()) error = status.message;
-  return status.failed() ? nullptr : &table;
+  static const talvo::Result<talvo::NeutronTable> table = talvo::read_neutron_table(kNeutronTableFile);
+  if (!table.ok()) error = table.error().message;
+  return table.ok() ? &*table : nullptr;
 }
 
 val string_array(const std::vector<std::string>& items) {

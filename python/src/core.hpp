@@ -23,26 +23,14 @@ namespace py = pybind11;
 
 // --- errors (errors.cpp) ----------------------------------------------------
 
-// The routines whose Status numbers the binding knows; each has its own numbering.
-enum class Source {
-  kNeutronTable,
-  kMaterial,
-  kDensity,
-};
-
 // Whether an error is about a file (then a kNotFound is FileNotFoundError).
 enum class About { kValue, kFile };
-
-// The error kind of a failed Status: the one place Status numbers become kinds.
-Error error_of(Source source, const Status& status);
 
 // Raises the Python exception of the kind (the table in errors.cpp).
 [[noreturn]] void raise(const Error& error, About about = About::kValue);
 [[noreturn]] void raise_invalid(const std::string& message);
 
-// A failure raises by kind; a warning becomes a TalvoWarning.
-void check(Source source, const Status& status, About about = About::kValue);
-void warn(const Status& status);
+// A warning becomes a TalvoWarning.
 void warn(const std::string& message);
 
 // A Result's value: its error raised by kind, its warnings issued as TalvoWarning.

@@ -1,5 +1,5 @@
-// Errors by kind: the library's Status numbers become error kinds here, and
-// the kinds become Python exceptions here, each in one table.
+// Errors by kind: the library's error kinds become Python exceptions here, in
+// one table.
 #include <Python.h>
 
 #include <array>
@@ -51,25 +51,6 @@ PyObject* new_exception(const char* name, const char* doc, PyObject* bases) {
 
 }  // namespace
 
-Error error_of(Source source, const Status& s) {
-  using enum ErrorKind;
-  ErrorKind kind = kInvalidArgument;
-  const int n = s.ierr;
-  switch (source) {
-    case Source::kNeutronTable:  // 1 cannot be opened, 2 a line that does not read
-      kind = n == 1 ? kNotFound : kParseError;
-      break;
-    case Source::kMaterial:  // the formula's numbers (1 empty, 2 syntax, 3 no such element, 4 bad count), then
-                             // the material's (1 bad option, 2 bad composition, 3 not in the table)
-      kind = n == 2 ? kParseError : n == 3 ? kNotFound : kInvalidArgument;
-      break;
-    case Source::kDensity:
-      kind = kInvalidArgument;
-      break;
-  }
-  return make_error(kind, s.message);
-}
-
 void raise(const Error& error, About about) {
   PyErr_SetString(exception_of(error.kind, about), error.message.c_str());
   throw py::error_already_set();
@@ -77,17 +58,8 @@ void raise(const Error& error, About about) {
 
 void raise_invalid(const std::string& message) { raise(make_error(ErrorKind::kInvalidArgument, message)); }
 
-void warn(const Status& s) {
-  if (s.warned() && PyErr_WarnEx(talvo_warning, s.message.c_str(), 1) != 0) throw py::error_already_set();
-}
-
 void warn(const std::string& message) {
   if (PyErr_WarnEx(talvo_warning, message.c_str(), 1) != 0) throw py::error_already_set();
-}
-
-void check(Source source, const Status& s, About about) {
-  if (s.failed()) raise(error_of(source, s), about);
-  warn(s);
 }
 
 void init_errors(py::module_& m) {

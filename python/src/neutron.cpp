@@ -34,9 +34,7 @@ void set_data_folder(const std::string& folder) { package_data = text_arg(folder
 const NeutronTable& neutron_table() {
   static std::optional<NeutronTable> table;
   if (!table) {
-    NeutronTable t;
-    check(Source::kNeutronTable, read_neutron_table(data_file("neutron_sears92.tsv"), t), About::kFile);
-    table = std::move(t);
+    table = take(read_neutron_table(data_file("neutron_sears92.tsv")), About::kFile);
   }
   return *table;
 }
@@ -284,6 +282,64 @@ struct PerAtomSweep {
   std::shared_ptr<const SweepResult> sweep;
 };
 
+// One element, or one partial, of a sweep: its values at every wavelength.
+struct ElementSweep {
+  std::shared_ptr<const SweepResult> sweep;
+  std::size_t at = 0;
+};
+struct PartialSweep {
+  std::shared_ptr<const SweepResult> sweep;
+  std::size_t at = 0;
+};
+
+// A column of element `at` (or partial) of a live sweep, else the value
+// gathered from each restored material.
+template <class Part, class Get>
+py::array_t<double> part_column(const SweepResult& s, MaterialSweep::Column Part::*col,
+                                const std::vector<Part> MaterialSweep::*parts, std::size_t at, Get get) {
+  std::vector<double> v(s.size());
+  if (s.live) {
+    const MaterialSweep::Column c = ((*s.live).*parts)[at].*col;
+    std::copy(c.begin(), c.end(), v.begin());
+  } else {
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] = get(s.rows[i].m, at);
+  }
+  return to_numpy(std::move(v), s.shape);
+}
+
+// The element values of a sweep that change with the wavelength.
+struct ElementSweepField {
+  const char* name;
+  MaterialSweep::Column MaterialSweep::Element::*column;
+  double MaterialElement::*member;
+};
+constexpr std::array<ElementSweepField, 7> kElementSweep{{
+    {"b_coh", &MaterialSweep::Element::b_coh, &MaterialElement::b_coh},
+    {"b_coh_im", &MaterialSweep::Element::b_coh_im, &MaterialElement::b_coh_im},
+    {"b_free", &MaterialSweep::Element::b_free, &MaterialElement::b_free},
+    {"sigma_coh", &MaterialSweep::Element::sigma_coh, &MaterialElement::sigma_coh},
+    {"sigma_scatt", &MaterialSweep::Element::sigma_scatt, &MaterialElement::sigma_scatt},
+    {"sigma_free", &MaterialSweep::Element::sigma_free, &MaterialElement::sigma_free},
+    {"sigma_abs", &MaterialSweep::Element::sigma_abs, &MaterialElement::sigma_abs},
+}};
+
+// The units of a material's values (as xs --json names them).
+struct Units {};
+
+// The attribute name of a unit's key: "sigma_*" is "sigma".
+std::string unit_attribute(std::string_view key) { return key == "sigma_*" ? "sigma" : std::string(key); }
+
+py::dict units_dict(const Units&) {
+  py::dict d;
+  for (const MaterialUnit& u : material_units()) d[py::str(std::string(u.key))] = std::string(u.unit);
+  return d;
+}
+
+Units units_from(const py::handle& h) {
+  if (!units_dict(Units{}).equal(dict_of(h, "Units"))) bad_state("Units", "the units are not the library's");
+  return {};
+}
+
 // --- the entry point -----------------------------------------------------------
 
 MaterialOptions options_of(std::optional<double> density, std::optional<double> number_density,
@@ -378,8 +434,14 @@ penetration_depth and absorption_length (cm), transmission, elements
 sigma_scatt, sigma_abs_2200, sigma_inc, sigma_abs in barn, source),
 partials (Partial: pair, weight in barn, faber_ziman), per_formula
 (PerFormula: sigma_coh, sigma_inc, sigma_scatt, sigma_abs in barn per
-formula unit), notes and warnings (lists of str) and units (each key's
-unit). A value not known is None. to_dict() is the JSON object of xs --json.
+formula unit), notes and warnings (lists of str) and units (Units: each
+value's unit by its name). A value not known is None. to_dict() is the JSON
+object of xs --json.
+
+A MaterialSweep holds the same names; those that change with the wavelength
+are arrays (numpy, float64, of the wavelengths' shape), its elements are
+ElementSweep (lengths and cross-sections as arrays) and its partials
+PartialSweep (weight, faber_ziman as arrays).
 
 Warnings (a length outside its table, Cd below 1 A) are issued as
 TalvoWarning too. Raises ValueError (TalvoValueError) for a formula that does
@@ -471,6 +533,25 @@ void init_neutron(py::module_& m) {
               [](Self<MaterialPartial> p) { return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")"; });
   pickled_by_dict<MaterialPartial>(partial, &partial_dict, &partial_from);
 
+  py::class_<Units> units(m, "Units",
+                          "The unit of each value of a material, by the value's name (sigma: every sigma_* "
+                          "cross-section); an empty text for a number without unit. units[\"sigma_*\"] and "
+                          "to_dict() give them as xs --json names them.");
+  for (const MaterialUnit& u : material_units())
+    property(units, unit_attribute(u.key).c_str(), [unit = std::string(u.unit)](const Units&) { return unit; });
+  units.def("__getitem__", [](Self<Units>, const std::string& key) {
+    for (const MaterialUnit& u : material_units())
+      if (u.key == key || unit_attribute(u.key) == key) return std::string(u.unit);
+    throw py::key_error(key);
+  });
+  // getattr(units, "sigma_*"), as the JSON key reads.
+  units.def("__getattr__", [](Self<Units>, const std::string& key) {
+    if (key == "sigma_*") return std::string("barn");
+    throw py::attribute_error("'Units' object has no attribute '" + key + "'");
+  });
+  units.def("__repr__", [](Self<Units> u) { return "Units(" + py::repr(units_dict(u)).cast<std::string>() + ")"; });
+  pickled_by_dict<Units>(units, &units_dict, &units_from);
+
   py::class_<MaterialResult> material_class(m, "Material",
                                             "A material's neutron scattering: the values of `talvo-tools xs --json`, "
                                             "as attributes (see material()).");
@@ -499,9 +580,7 @@ void init_neutron(py::module_& m) {
   property(material_class, "notes", [](const MaterialResult& x) { return py::cast(x.m.notes); });
   property(material_class, "warnings", [](const MaterialResult& x) { return py::cast(x.warnings); });
   // The unit of each value, as xs --json names them ("sigma_*": barn).
-  property(material_class, "units", [](const MaterialResult& x) {
-    return py::module_::import("types").attr("SimpleNamespace")(**material_dict(x)["units"]);
-  });
+  property(material_class, "units", [](const MaterialResult&) { return Units{}; });
   material_class.def("__repr__", [](Self<MaterialResult> x) {
     const MaterialResult& r = x;
     std::string out = "Material(formula=" + py::repr(py::str(r.m.formula)).cast<std::string>();
@@ -518,11 +597,55 @@ void init_neutron(py::module_& m) {
     property(per_atom_sweep, f.name, [f](const PerAtomSweep& p) {
       return column(*p.sweep, f.column, [member = f.member](const Material& x) { return x.per_atom.*member; });
     });
+  py::class_<ElementSweep> element_sweep(
+      m, "ElementSweep",
+      "One element of a sweep: symbol, count, fraction, source and its wavelength-independent cross-sections "
+      "(sigma_abs_2200, sigma_inc in barn) as numbers; its lengths (b_coh, b_coh_im, b_free in fm) and "
+      "cross-sections (sigma_coh, sigma_scatt, sigma_free, sigma_abs in barn) as arrays of the wavelengths' shape.");
+  const auto element_of = [](const ElementSweep& e) -> const MaterialElement& {
+    return e.sweep->first().elements[e.at];
+  };
+  property(element_sweep, "symbol", [element_of](const ElementSweep& e) { return element_of(e).symbol; });
+  property(element_sweep, "count", [element_of](const ElementSweep& e) { return element_of(e).count; });
+  property(element_sweep, "fraction", [element_of](const ElementSweep& e) { return element_of(e).fraction; });
+  property(element_sweep, "sigma_abs_2200",
+           [element_of](const ElementSweep& e) { return element_of(e).sigma_abs_2200; });
+  property(element_sweep, "sigma_inc", [element_of](const ElementSweep& e) { return element_of(e).sigma_inc; });
+  property(element_sweep, "source",
+           [element_of](const ElementSweep& e) { return std::string(length_source_name(element_of(e).source)); });
+  for (const ElementSweepField& f : kElementSweep)
+    property(element_sweep, f.name, [f](const ElementSweep& e) {
+      return part_column(*e.sweep, f.column, &MaterialSweep::elements, e.at,
+                         [member = f.member](const Material& x, std::size_t k) { return x.elements[k].*member; });
+    });
+  element_sweep.def("__repr__", [element_of](Self<ElementSweep> e) {
+    return "ElementSweep(symbol=" + py::repr(py::str(element_of(e).symbol)).cast<std::string>() + ", " +
+           std::to_string(static_cast<const ElementSweep&>(e).sweep->size()) + " wavelengths)";
+  });
+
+  py::class_<PartialSweep> partial_sweep(m, "PartialSweep",
+                                         "One partial of a sweep: pair, and weight (barn) and faber_ziman as "
+                                         "arrays of the wavelengths' shape.");
+  property(partial_sweep, "pair", [](const PartialSweep& p) { return p.sweep->first().partials[p.at].pair; });
+  property(partial_sweep, "weight", [](const PartialSweep& p) {
+    return part_column(*p.sweep, &MaterialSweep::Partial::weight, &MaterialSweep::partials, p.at,
+                       [](const Material& x, std::size_t k) { return x.partials[k].weight; });
+  });
+  property(partial_sweep, "faber_ziman", [](const PartialSweep& p) {
+    return part_column(*p.sweep, &MaterialSweep::Partial::faber_ziman, &MaterialSweep::partials, p.at,
+                       [](const Material& x, std::size_t k) { return x.partials[k].faber_ziman; });
+  });
+  partial_sweep.def("__repr__", [](Self<PartialSweep> p_self) {
+    const PartialSweep& p = p_self;
+    return "PartialSweep(pair=" + py::repr(py::str(p.sweep->first().partials[p.at].pair)).cast<std::string>() + ", " +
+           std::to_string(p.sweep->size()) + " wavelengths)";
+  });
+
   py::class_<SweepResult, std::shared_ptr<SweepResult>> sweep(
       m, "MaterialSweep",
       "A material at many wavelengths (material() with an array of wavelengths): wavelength, per_atom's values and "
-      "the values per volume are arrays of the wavelengths' shape; sweep[i] is the Material at the i-th wavelength "
-      "(in C order).");
+      "the values per volume are arrays of the wavelengths' shape, elements (ElementSweep) and partials "
+      "(PartialSweep) hold arrays too; sweep[i] is the Material at the i-th wavelength (in C order).");
   property(sweep, "formula", [](const SweepResult& s) { return s.first().formula; });
   property(sweep, "atoms", [](const SweepResult& s) { return s.first().atoms; });
   property(sweep, "mass", [](const SweepResult& s) { return s.first().mass; });
@@ -534,6 +657,16 @@ void init_neutron(py::module_& m) {
     return column(s, &MaterialSweep::wavelength, [](const Material& x) { return x.wavelength; });
   });
   sweep.def_property_readonly("per_atom", [](const std::shared_ptr<SweepResult>& s) { return PerAtomSweep{s}; });
+  sweep.def_property_readonly("elements", [](const std::shared_ptr<SweepResult>& s) {
+    py::tuple t(s->first().elements.size());
+    for (std::size_t k = 0; k < t.size(); ++k) t[k] = py::cast(ElementSweep{s, k});
+    return t;
+  });
+  sweep.def_property_readonly("partials", [](const std::shared_ptr<SweepResult>& s) {
+    py::tuple t(s->first().partials.size());
+    for (std::size_t k = 0; k < t.size(); ++k) t[k] = py::cast(PartialSweep{s, k});
+    return t;
+  });
   for (const VolumeField& f : kPerVolume)
     property(sweep, f.name, [f](const SweepResult& s) -> py::object {
       if (!(s.first().*f.member)) return py::none();

@@ -10,9 +10,11 @@ from . import _core
 from ._core import (
     Dispersion,
     Element,
+    ElementSweep,
     Material,
     MaterialSweep,
     Partial,
+    PartialSweep,
     PerAtom,
     PerAtomSweep,
     PerFormula,
@@ -24,6 +26,7 @@ from ._core import (
     TalvoOSError,
     TalvoValueError,
     TalvoWarning,
+    Units,
     XrayAverage,
     XrayElement,
     XrayMaterial,
@@ -50,11 +53,12 @@ from ._core import (
 __doc__ = _core.__doc__
 
 __all__ = [
-    "Dispersion", "Element", "Material", "MaterialSweep", "Partial", "PerAtom", "PerAtomSweep", "PerFormula", "Pdf",
-    "Sq2gr", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError", "TalvoOSError", "TalvoValueError",
-    "TalvoWarning", "XrayAverage", "XrayElement", "XrayMaterial", "XrdmlFile", "XrdmlScan", "__version__",
-    "anode_energy", "compton", "convert_density", "data_file", "dispersion", "filon_ft", "form_factor", "material",
-    "modification", "pdf", "peak", "read_xrdml", "sq2gr", "xray_average", "xray_material",
+    "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "Partial", "PartialSweep", "PerAtom",
+    "PerAtomSweep", "PerFormula", "Pdf", "Sq2gr", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError",
+    "TalvoOSError", "TalvoValueError", "TalvoWarning", "Units", "XrayAverage", "XrayElement", "XrayMaterial",
+    "XrdmlFile", "XrdmlScan", "__version__", "anode_energy", "compton", "convert_density", "data_file",
+    "dispersion", "filon_ft", "form_factor", "material", "modification", "pdf", "peak", "read_xrdml", "sq2gr",
+    "xray_average", "xray_material",
 ]
 
 # Results and errors are defined in _core but belong to the package: pickles

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "talvo/neutron/fields.hpp"
+#include "talvo/classic/fields.hpp"
 
 namespace talvo::classic {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "talvo/elements/composition.hpp"
-#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
 
 namespace talvo::classic {
 

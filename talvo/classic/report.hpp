@@ -8,7 +8,7 @@
 
 #include "talvo/classic/averages.hpp"
 #include "talvo/elements/composition.hpp"
-#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
 
 namespace talvo::classic {
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
@@ -22,6 +23,9 @@ bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// A step of the parser: nothing, or the error that stops it.
+using Step = std::optional<Error>;
+
 // A flat list of (symbol, mass number, count, charge) terms, merged into elements at the end.
 struct Term {
   std::string symbol;
@@ -34,20 +38,20 @@ class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text) {}
 
-  Status parse(std::vector<Term>& terms) {
+  Step parse(std::vector<Term>& terms) {
     skip_blanks();
-    if (pos_ == text_.size()) return Status::error(kFormulaEmpty, "empty formula");
+    if (pos_ == text_.size()) return make_error(ErrorKind::kParseError, "empty formula");
     for (;;) {
       // Each part of a sum may begin with its multiplier: the 5 of +5H2O.
       double multiplier = 1.0;
       const std::size_t at = pos_;
       if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) {
-        if (Status s = number(multiplier); s.failed()) return s;
+        if (Step s = number(multiplier)) return s;
       }
       std::vector<Term> part;
-      if (Status s = sequence(part, 0); s.failed()) return s;
+      if (Step s = sequence(part, 0)) return s;
       if (part.empty()) return syntax("an element or \"(\" expected");
-      if (Status s = scale(part, multiplier, at); s.failed()) return s;
+      if (Step s = scale(part, multiplier, at)) return s;
       terms.insert(terms.end(), part.begin(), part.end());
       skip_blanks();
       if (pos_ == text_.size()) return {};
@@ -58,7 +62,7 @@ class Parser {
   }
 
  private:
-  Status sequence(std::vector<Term>& terms, int depth) {
+  Step sequence(std::vector<Term>& terms, int depth) {
     for (;;) {
       skip_blanks();
       if (pos_ == text_.size()) return {};
@@ -67,20 +71,20 @@ class Parser {
         if (depth >= kMaxDepth) return syntax("groups nested too deeply");
         const std::size_t open = pos_++;
         std::vector<Term> group;
-        if (Status s = sequence(group, depth + 1); s.failed()) return s;
+        if (Step s = sequence(group, depth + 1)) return s;
         skip_blanks();
-        if (pos_ == text_.size() || text_[pos_] != ')') return error_at(kFormulaSyntax, "missing \")\"", open);
-        if (group.empty()) return error_at(kFormulaSyntax, "empty group", open);
+        if (pos_ == text_.size() || text_[pos_] != ')') return error_at(ErrorKind::kParseError, "missing \")\"", open);
+        if (group.empty()) return error_at(ErrorKind::kParseError, "empty group", open);
         ++pos_;
         const std::size_t at = pos_;
         double count = 1.0;
-        if (Status s = optional_count(count); s.failed()) return s;
-        if (Status s = scale(group, count, at); s.failed()) return s;
+        if (Step s = optional_count(count)) return s;
+        if (Step s = scale(group, count, at)) return s;
         terms.insert(terms.end(), group.begin(), group.end());
       } else if (is_upper(c)) {
         Term t;
-        if (Status s = element(t); s.failed()) return s;
-        if (Status s = optional_count(t.count); s.failed()) return s;
+        if (Step s = element(t)) return s;
+        if (Step s = optional_count(t.count)) return s;
         terms.push_back(std::move(t));
       } else {
         return {};  // the caller decides what may follow
@@ -88,7 +92,7 @@ class Parser {
     }
   }
 
-  Status element(Term& t) {
+  Step element(Term& t) {
     const std::size_t start = pos_;
     ++pos_;
     while (pos_ < text_.size() && is_lower(text_[pos_])) ++pos_;
@@ -98,7 +102,7 @@ class Parser {
       a = symbol == "D" ? 2 : 3;
       symbol = "H";
     } else if (symbol.size() > 2 || !find_element(symbol) || symbol == "D") {
-      return error_at(kFormulaUnknownElement, "unknown element \"" + symbol + "\"", start);
+      return error_at(ErrorKind::kNotFound, "unknown element \"" + symbol + "\"", start);
     }
     if (pos_ < text_.size() && text_[pos_] == '[') {
       if (a != 0) return syntax("D and T are isotopes already");
@@ -106,21 +110,21 @@ class Parser {
       const std::size_t first = pos_;
       while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
       if (pos_ == first || pos_ == text_.size() || text_[pos_] != ']')
-        return error_at(kFormulaSyntax, "a mass number in \"[ ]\" expected", open);
+        return error_at(ErrorKind::kParseError, "a mass number in \"[ ]\" expected", open);
       const auto [end, ec] = std::from_chars(text_.data() + first, text_.data() + pos_, a);
       if (ec != std::errc() || a < 1 || a > kMaxMassNumber)
-        return error_at(kFormulaBadCount, "mass number out of range", first);
+        return error_at(ErrorKind::kOutOfRange, "mass number out of range", first);
       ++pos_;
     }
     int charge = 0;
     if (pos_ < text_.size() && text_[pos_] == '{')
-      if (Status s = ion_charge(charge); s.failed()) return s;
+      if (Step s = ion_charge(charge)) return s;
     t = Term{symbol, a, 1.0, charge};
     return {};
   }
 
   // "{3+}", "{2-}", "{+}": the charge as periodictable writes it.
-  Status ion_charge(int& charge) {
+  Step ion_charge(int& charge) {
     const std::size_t open = pos_++;
     const std::size_t first = pos_;
     while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
@@ -128,10 +132,10 @@ class Parser {
     if (pos_ > first) {
       const auto [end, ec] = std::from_chars(text_.data() + first, text_.data() + pos_, size);
       if (ec != std::errc() || size < 1 || size > kMaxCharge)
-        return error_at(kFormulaBadCount, "charge out of range", first);
+        return error_at(ErrorKind::kOutOfRange, "charge out of range", first);
     }
     if (pos_ + 1 >= text_.size() || (text_[pos_] != '+' && text_[pos_] != '-') || text_[pos_ + 1] != '}')
-      return error_at(kFormulaSyntax, "a charge such as {2+} or {-} expected", open);
+      return error_at(ErrorKind::kParseError, "a charge such as {2+} or {-} expected", open);
     charge = text_[pos_] == '+' ? size : -size;
     pos_ += 2;
     return {};
@@ -139,26 +143,26 @@ class Parser {
 
   // Multiplies the counts of a group or part by the count written at `at`:
   // groups in groups can take a product beyond the range of numbers, either way.
-  Status scale(std::vector<Term>& terms, double count, std::size_t at) {
+  Step scale(std::vector<Term>& terms, double count, std::size_t at) {
     for (Term& t : terms) {
       t.count *= count;
       if (!(t.count >= kSmallestCount && t.count <= kLargestCount)) {
         char product[32];
         std::snprintf(product, sizeof product, "%.3g", t.count);
-        return error_at(kFormulaBadCount,
+        return error_at(ErrorKind::kOutOfRange,
                         "the count of " + t.symbol + " comes to " + product + ", beyond 1e-100 to 1e100", at);
       }
     }
     return {};
   }
 
-  Status optional_count(double& count) {
+  Step optional_count(double& count) {
     if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) return number(count);
     count = 1.0;
     return {};
   }
 
-  Status number(double& value) {
+  Step number(double& value) {
     const std::size_t start = pos_;
     while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
     if (pos_ < text_.size() && text_[pos_] == '.') {
@@ -168,16 +172,16 @@ class Parser {
     const std::string_view digits = text_.substr(start, pos_ - start);
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (ec == std::errc::result_out_of_range)
-      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" is out of range (above 0, at most 1e9)",
-                      start);
+      return error_at(ErrorKind::kOutOfRange,
+                      "count \"" + std::string(digits) + "\" is out of range (above 0, at most 1e9)", start);
     if (ec != std::errc() || end != digits.data() + digits.size())
-      return error_at(kFormulaSyntax, "\"" + std::string(digits) + "\" is not a number", start);
+      return error_at(ErrorKind::kParseError, "\"" + std::string(digits) + "\" is not a number", start);
     if (!(value > 0.0))
-      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" must be above 0", start);
+      return error_at(ErrorKind::kOutOfRange, "count \"" + std::string(digits) + "\" must be above 0", start);
     if (!std::isfinite(value) || value > 1e9)
-      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" is above 1e9", start);
+      return error_at(ErrorKind::kOutOfRange, "count \"" + std::string(digits) + "\" is above 1e9", start);
     if (value < kSmallestCount)
-      return error_at(kFormulaBadCount, "count \"" + std::string(digits) + "\" is below 1e-100", start);
+      return error_at(ErrorKind::kOutOfRange, "count \"" + std::string(digits) + "\" is below 1e-100", start);
     return {};
   }
 
@@ -185,12 +189,12 @@ class Parser {
     while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
   }
 
-  Status syntax(const std::string& what) { return error_at(kFormulaSyntax, what, pos_); }
+  Step syntax(const std::string& what) { return error_at(ErrorKind::kParseError, what, pos_); }
 
-  Status error_at(int code, const std::string& what, std::size_t at) const {
+  Step error_at(ErrorKind kind, const std::string& what, std::size_t at) const {
     std::string where = "at position " + free_int(static_cast<long long>(at + 1));
     if (at < text_.size()) where = "\"" + std::string(1, text_[at]) + "\" " + where;
-    return Status::error(code, "formula \"" + std::string(text_) + "\": " + what + " (" + where + ")");
+    return make_error(kind, "formula \"" + std::string(text_) + "\": " + what + " (" + where + ")");
   }
 
   std::string_view text_;
@@ -221,10 +225,10 @@ Result<double> atom_mass(const FormulaElement& element) {
   return mass / count;
 }
 
-Status parse_formula(std::string_view text, Formula& formula) {
+Result<Formula> parse_formula(std::string_view text) {
   std::vector<Term> terms;
   Parser parser(text);
-  if (Status s = parser.parse(terms); s.failed()) return s;
+  if (Step s = parser.parse(terms)) return *s;
   Formula f;
   f.text = std::string(text);
   for (const Term& t : terms) {
@@ -253,10 +257,9 @@ Status parse_formula(std::string_view text, Formula& formula) {
   }
   // Counts of nested groups multiply: refuse a total that double precision cannot hold.
   if (!std::isfinite(f.atoms()))
-    return Status::error(kFormulaBadCount, "formula \"" + std::string(text) +
-                                               "\": the counts multiply past the range of double precision");
-  formula = std::move(f);
-  return {};
+    return make_error(ErrorKind::kOutOfRange,
+                      "formula \"" + std::string(text) + "\": the counts multiply past the range of double precision");
+  return f;
 }
 
 }  // namespace talvo

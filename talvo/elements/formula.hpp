@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "talvo/result.hpp"
-#include "talvo/status.hpp"
 
 namespace talvo {
 
@@ -42,16 +41,12 @@ struct Formula {
   double atoms() const;
 };
 
-// Error codes of parse_formula; the message names the offending text and its
-// position (counted from 1).
-enum FormulaCode {
-  kFormulaEmpty = 1,
-  kFormulaSyntax = 2,          // a character or group out of place, a missing ")" or "]"
-  kFormulaUnknownElement = 3,  // a symbol that is no element
-  kFormulaBadCount = 4,        // a count, mass number or charge that is zero, negative or too large
-};
-
-Status parse_formula(std::string_view text, Formula& formula);
+// The formula of a text. The error's message names the offending text and
+// its position (counted from 1); its kind: kParseError for an empty formula,
+// a character or group out of place, a missing ")" or "]"; kNotFound for a
+// symbol that is no element; kOutOfRange for a count, mass number or charge
+// that is zero, negative or too large.
+Result<Formula> parse_formula(std::string_view text);
 
 // The mean mass in amu of one atom of a formula's element: the element
 // table's weight for its natural atoms, the isotope table's mass for each

@@ -185,15 +185,12 @@ class MixtureParser {
 
   std::optional<Error> read_formula(Part& p) {
     if (p.formula_text.empty()) return fail(ErrorKind::kParseError, p, "a formula expected");
-    Formula f;
-    if (Status s = parse_formula(p.formula_text, f); s.failed()) {
-      const ErrorKind kind = s.ierr == kFormulaUnknownElement ? ErrorKind::kNotFound
-                             : s.ierr == kFormulaBadCount     ? ErrorKind::kOutOfRange
-                                                              : ErrorKind::kParseError;
-      if (parts_count_ == 1 && p.formula_text.size() == text_.size()) return make_error(kind, s.message);
-      return fail(kind, p, s.message);
+    Result<Formula> f = parse_formula(p.formula_text);
+    if (!f.ok()) {
+      if (parts_count_ == 1 && p.formula_text.size() == text_.size()) return f.error();
+      return fail(f.kind(), p, f.error().message);
     }
-    p.c.formula = std::move(f);
+    p.c.formula = std::move(*f);
     // The masses where they are needed: mixing, "@...n", an element's density.
     const bool mixing = parts_count_ > 1 || p.amount != Amount::kNone;
     if (!mixing && !p.natural_density && (p.c.density || p.c.formula.elements.size() != 1)) return std::nullopt;

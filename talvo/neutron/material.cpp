@@ -112,20 +112,17 @@ namespace {
 // sigma = 4 pi |b|^2 / 100: barn from fm.
 constexpr double kCoherent = 4.0 * std::numbers::pi / 100.0;
 
-// An error of the classic codes, with its kind for the modern entry points.
+// What stops a computation.
 struct Failure {
-  int code;
   ErrorKind kind;
   std::string message;
 };
 
-Failure bad_option(const std::string& what) { return {kMaterialBadOption, ErrorKind::kInvalidArgument, what}; }
-Failure bad_composition(const std::string& what) {
-  return {kMaterialBadComposition, ErrorKind::kInvalidArgument, what};
-}
-Failure not_in_table(const std::string& what) { return {kMaterialNotInTable, ErrorKind::kNotFound, what}; }
+Failure bad_option(const std::string& what) { return {ErrorKind::kInvalidArgument, what}; }
+Failure bad_composition(const std::string& what) { return {ErrorKind::kInvalidArgument, what}; }
+Failure not_in_table(const std::string& what) { return {ErrorKind::kNotFound, what}; }
 Failure not_finite(const std::string& what) {
-  return {kMaterialBadComposition, ErrorKind::kOutOfRange, what + " is not finite: the numbers are too large"};
+  return {ErrorKind::kOutOfRange, what + " is not finite: the numbers are too large"};
 }
 
 // Four significant digits, for the ranges in messages.
@@ -294,86 +291,215 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   return std::nullopt;
 }
 
-// The values at wavelength i of the sweep, into its columns (sized
-// beforehand); `p.m` holds what does not change with the wavelength.
-std::optional<Failure> evaluate(Prepared& p, double wavelength, MaterialSweep& s, std::size_t i) {
+// Loops over whole columns, apart so that the compiler knows that the
+// columns do not overlap (and vectorizes them).
+
+// y += c x; with `first`, y = 0 + c x (the sum's first term: y need not be set).
+void add_scaled(double* __restrict y, const double* __restrict x, double c, std::size_t n, bool first = false) {
+  if (first)
+    for (std::size_t i = 0; i < n; ++i) y[i] = 0.0 + c * x[i];
+  else
+    for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
+}
+
+// y += c; with `first`, y = 0 + c.
+void add_constant(double* __restrict y, double c, std::size_t n, bool first = false) {
+  if (first)
+    std::fill(y, y + n, 0.0 + c);
+  else
+    for (std::size_t i = 0; i < n; ++i) y[i] += c;
+}
+
+// y += c x
+void add_product(double* __restrict y, double c, const double* __restrict x, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
+}
+
+// An isotope's curve at each energy, its share y added to the element's columns.
+void add_curve(const LengthCurve& curve, double y, double free, const double* __restrict energy,
+               const double* __restrict lambda, std::size_t n, double* __restrict re, double* __restrict im,
+               double* __restrict b_free, double* __restrict sigma_abs, double* __restrict abs_over_lambda,
+               std::size_t& hint_of_isotope) {
+  std::size_t hint = hint_of_isotope;
+  for (std::size_t i = 0; i < n; ++i) {
+    const CurveValue v = length_at_energy(curve, energy[i], hint);
+    re[i] += y * v.b.real();
+    im[i] += y * v.b.imag();
+    b_free[i] += y * v.b.real() * free;
+    sigma_abs[i] += y * -2000.0 * lambda[i] * v.b.imag();
+    abs_over_lambda[i] += y * -2000.0 * v.b.imag();
+  }
+  hint_of_isotope = hint;
+}
+
+// A resonant element's cross-sections from its mean length.
+void resonant_cross_sections(const double* __restrict re, const double* __restrict im, double inc, double free,
+                             std::size_t n, double* __restrict sigma_coh, double* __restrict sigma_scatt,
+                             double* __restrict sigma_free) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double coh = kCoherent * (re[i] * re[i] + im[i] * im[i]);
+    const double scatt = coh + inc;
+    sigma_coh[i] = coh;
+    sigma_scatt[i] = scatt;
+    sigma_free[i] = scatt * free * free;
+  }
+}
+
+// The values per volume from those per atom; false where one is not finite.
+bool per_volume(double n, std::size_t count, const double* __restrict b_coh, const double* __restrict sigma_abs,
+                const double* __restrict sigma_scatt, double* __restrict sld, double* __restrict sld_im,
+                double* __restrict mu_abs_column, double* __restrict mu_scatt_column,
+                double* __restrict mu_total_column, double* __restrict absorption_length,
+                double* __restrict penetration_depth) {
+  // The arithmetic in a loop without branches (it vectorizes), both
+  // reciprocals taken; then the reciprocal of a zero replaced and the sums checked.
+  for (std::size_t i = 0; i < count; ++i) {
+    const double mu_abs = n * sigma_abs[i], mu_scatt = n * sigma_scatt[i], mu_total = mu_abs + mu_scatt;
+    sld[i] = 10.0 * n * b_coh[i];
+    sld_im[i] = 0.005 * n * sld_im[i];  // 0.01 n sigma_abs / (2 lambda)
+    mu_abs_column[i] = mu_abs;
+    mu_scatt_column[i] = mu_scatt;
+    mu_total_column[i] = mu_total;
+    absorption_length[i] = 1.0 / mu_abs;
+    penetration_depth[i] = 1.0 / mu_total;
+  }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  bool finite = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!(mu_abs_column[i] > 0.0)) absorption_length[i] = nan;
+    if (!(mu_total_column[i] > 0.0)) penetration_depth[i] = nan;
+    if (!std::isfinite(sld[i]) || !std::isfinite(mu_total_column[i])) finite = false;
+  }
+  return finite;
+}
+
+// A pair's weight c Re(b_l b_r*) and its Faber-Ziman coefficient, w / |<b>|^2.
+void pair_weight(double c, const double* __restrict l_re, const double* __restrict l_im, const double* __restrict r_re,
+                 const double* __restrict r_im, const double* __restrict mean_norm, std::size_t n,
+                 double* __restrict weight, double* __restrict faber_ziman) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = c * (l_re[i] * r_re[i] + l_im[i] * r_im[i]);
+    weight[i] = 0.01 * w;
+    faber_ziman[i] = w / mean_norm[i];
+  }
+}
+
+// The values at every wavelength, into the sweep's columns (sized
+// beforehand), a column at a time: loops over plain arrays that the compiler
+// can keep in registers and vectorize. Every sum is taken in the same order
+// as for a single wavelength (elements, then isotopes, in order, from 0), so
+// a value does not depend on the other wavelengths of the sweep. `p.m` holds
+// what does not change with the wavelength.
+std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths, MaterialSweep& s) {
   const Material& m = p.m;
-  const double one_over_v = wavelength / kThermalWavelength;
-  const double energy = p.resonant ? neutron_energy(wavelength) : 0.0;
-  std::complex<double> mean_b = 0.0;
-  double b_free_sum = 0.0, coh_sum = 0.0, scatt_sum = 0.0, free_sum = 0.0, abs_sum = 0.0;
-  double abs_over_lambda = 0.0;  // sigma_abs / lambda, for sld_im without a division
+  const std::size_t n = wavelengths.size();
+  const double* const lambda = wavelengths.data();
+  std::copy(wavelengths.begin(), wavelengths.end(), s.wavelength.begin());
+  // Scratch: lambda / 1.798 (the 1/v law), the energy, an element's
+  // sigma_abs / lambda (for sld_im without a division) and the per-atom sum of it.
+  const std::unique_ptr<double[]> scratch(new double[4 * n]);
+  double* const __restrict one_over_v = scratch.get();
+  double* const __restrict energy = one_over_v + n;
+  double* const __restrict element_aol = energy + n;
+  double* const __restrict aol = m.number_density ? s.sld_im.data() : element_aol + n;
+  for (std::size_t i = 0; i < n; ++i) one_over_v[i] = lambda[i] / kThermalWavelength;
+  if (p.resonant)
+    for (std::size_t i = 0; i < n; ++i) energy[i] = neutron_energy(lambda[i]);
+  double* const __restrict mean_re = s.b_coh.data();
+  double* const __restrict mean_im = s.b_coh_im.data();
+  double* const __restrict b_free_sum = s.b_free.data();
+  double* const __restrict coh_sum = s.sigma_coh.data();
+  double* const __restrict scatt_sum = s.sigma_scatt.data();
+  double* const __restrict free_sum = s.sigma_free.data();
+  double* const __restrict abs_sum = s.sigma_abs.data();
   for (std::size_t k = 0; k < m.elements.size(); ++k) {
     const MaterialElement& e = m.elements[k];
     PreparedElement& pe = p.elements[k];
-    std::complex<double> b(e.b_coh, e.b_coh_im);
-    double b_free = e.b_free, sigma_coh = e.sigma_coh, sigma_scatt = e.sigma_scatt, sigma_free = e.sigma_free;
-    double sigma_abs = e.sigma_abs_2200 * one_over_v;
-    double sigma_abs_over_lambda = e.sigma_abs_2200 * (1.0 / kThermalWavelength);
-    if (pe.resonant) {
+    MaterialSweep::Element& se = s.elements[k];
+    double* const __restrict re = se.b_coh.data();
+    double* const __restrict im = se.b_coh_im.data();
+    double* const __restrict b_free = se.b_free.data();
+    double* const __restrict sigma_coh = se.sigma_coh.data();
+    double* const __restrict sigma_scatt = se.sigma_scatt.data();
+    double* const __restrict sigma_free = se.sigma_free.data();
+    double* const __restrict sigma_abs = se.sigma_abs.data();
+    if (!pe.resonant) {
+      std::fill(re, re + n, e.b_coh);
+      std::fill(im, im + n, e.b_coh_im);
+      std::fill(b_free, b_free + n, e.b_free);
+      std::fill(sigma_coh, sigma_coh + n, e.sigma_coh);
+      std::fill(sigma_scatt, sigma_scatt + n, e.sigma_scatt);
+      std::fill(sigma_free, sigma_free + n, e.sigma_free);
+      const double abs_2200 = e.sigma_abs_2200;
+      for (std::size_t i = 0; i < n; ++i) sigma_abs[i] = abs_2200 * one_over_v[i];
+    } else {
       // sigma_abs = -(4 pi / k) Im b = -2000 lambda Im b (barn, A, fm), the
       // optical theorem; sigma_scatt = 4 pi |b|^2 / 100 + the thermal
       // incoherent cross-section; the free-atom values scale by A / (A + m_n)
       // of the element's mean mass.
-      b = 0.0;
-      b_free = 0.0;
-      sigma_abs = 0.0;
-      sigma_abs_over_lambda = 0.0;
-      bool outside = false;
+      for (double* c : {re, im, b_free, sigma_abs, element_aol}) std::fill(c, c + n, 0.0);
       for (PreparedIsotope& iso : pe.isotopes) {
+        const double y = iso.y, free = iso.free;
         if (iso.curve) {
-          const CurveValue v = length_at_energy(*iso.curve, energy, iso.hint);
-          outside = outside || v.outside;
-          b += iso.y * v.b;
-          b_free += iso.y * v.b.real() * iso.free;
-          sigma_abs += iso.y * -2000.0 * wavelength * v.b.imag();
-          sigma_abs_over_lambda += iso.y * -2000.0 * v.b.imag();
+          add_curve(*iso.curve, y, free, energy, lambda, n, re, im, b_free, sigma_abs, element_aol, iso.hint);
         } else {
-          b += iso.y * iso.b;
-          b_free += iso.y * iso.b.real() * iso.free;
-          sigma_abs += iso.y * iso.sigma_abs_2200 * one_over_v;
-          sigma_abs_over_lambda += iso.y * iso.sigma_abs_2200 * (1.0 / kThermalWavelength);
+          add_constant(re, y * iso.b.real(), n);
+          add_constant(im, y * iso.b.imag(), n);
+          add_constant(b_free, y * iso.b.real() * free, n);
+          add_product(sigma_abs, y * iso.sigma_abs_2200, one_over_v, n);
+          add_constant(element_aol, y * iso.sigma_abs_2200 * (1.0 / kThermalWavelength), n);
         }
       }
-      if (outside) {
-        ++pe.outside_count;
-        pe.outside_min = std::min(pe.outside_min, wavelength);
-        pe.outside_max = std::max(pe.outside_max, wavelength);
+      // The wavelengths outside one of the element's curves: there the curve's end value was used.
+      std::size_t outside_count = 0;
+      double outside_min = pe.outside_min, outside_max = pe.outside_max;
+      for (const PreparedIsotope& iso : pe.isotopes) {
+        if (!iso.curve) continue;
+        const double lowest = iso.curve->lowest_energy(), highest = iso.curve->highest_energy();
+        for (std::size_t i = 0; i < n; ++i)
+          if (energy[i] < lowest || energy[i] > highest) {
+            // Counted once for a wavelength outside several of its curves.
+            bool counted = false;
+            for (const PreparedIsotope& before : pe.isotopes) {
+              if (&before == &iso) break;
+              counted = counted || (before.curve && (energy[i] < before.curve->lowest_energy() ||
+                                                     energy[i] > before.curve->highest_energy()));
+            }
+            if (counted) continue;
+            ++outside_count;
+            outside_min = std::min(outside_min, lambda[i]);
+            outside_max = std::max(outside_max, lambda[i]);
+          }
       }
-      sigma_coh = kCoherent * std::norm(b);
-      sigma_scatt = sigma_coh + e.sigma_inc;
-      sigma_free = sigma_scatt * pe.free * pe.free;
+      pe.outside_count += outside_count;
+      pe.outside_min = outside_min;
+      pe.outside_max = outside_max;
+      resonant_cross_sections(re, im, e.sigma_inc, pe.free, n, sigma_coh, sigma_scatt, sigma_free);
     }
-    MaterialSweep::Element& se = s.elements[k];
-    se.sigma_abs[i] = sigma_abs;
-    if (pe.resonant) {  // the others' columns are constant: fill_constants
-      se.b_coh[i] = b.real();
-      se.b_coh_im[i] = b.imag();
-      se.b_free[i] = b_free;
-      se.sigma_coh[i] = sigma_coh;
-      se.sigma_scatt[i] = sigma_scatt;
-      se.sigma_free[i] = sigma_free;
+    const double c = e.fraction;
+    const bool first = k == 0;  // the per-atom sums start at 0 with it
+    if (pe.resonant) {
+      add_scaled(mean_re, re, c, n, first);
+      add_scaled(mean_im, im, c, n, first);
+      add_scaled(b_free_sum, b_free, c, n, first);
+      add_scaled(coh_sum, sigma_coh, c, n, first);
+      add_scaled(scatt_sum, sigma_scatt, c, n, first);
+      add_scaled(free_sum, sigma_free, c, n, first);
+      if (m.number_density) add_scaled(aol, element_aol, c, n, first);
+    } else {  // the same c x at every wavelength
+      add_constant(mean_re, c * e.b_coh, n, first);
+      add_constant(mean_im, c * e.b_coh_im, n, first);
+      add_constant(b_free_sum, c * e.b_free, n, first);
+      add_constant(coh_sum, c * e.sigma_coh, n, first);
+      add_constant(scatt_sum, c * e.sigma_scatt, n, first);
+      add_constant(free_sum, c * e.sigma_free, n, first);
+      if (m.number_density) add_constant(aol, c * (e.sigma_abs_2200 * (1.0 / kThermalWavelength)), n, first);
     }
-    mean_b += e.fraction * b;
-    b_free_sum += e.fraction * b_free;
-    coh_sum += e.fraction * sigma_coh;
-    scatt_sum += e.fraction * sigma_scatt;
-    free_sum += e.fraction * sigma_free;
-    abs_sum += e.fraction * sigma_abs;
-    abs_over_lambda += e.fraction * sigma_abs_over_lambda;
+    add_scaled(abs_sum, sigma_abs, c, n, first);
   }
-  s.wavelength[i] = wavelength;
-  s.b_coh[i] = mean_b.real();
-  s.b_coh_im[i] = mean_b.imag();
-  s.b_free[i] = b_free_sum;
-  s.sigma_coh[i] = coh_sum;
-  s.sigma_scatt[i] = scatt_sum;
-  s.sigma_free[i] = free_sum;
-  s.sigma_abs[i] = abs_sum;
-  if (!std::isfinite(scatt_sum) || !std::isfinite(abs_sum)) return not_finite("a cross-section");
-
-  // sigma_abs / lambda, until finish_columns turns it into sld_im.
-  if (m.number_density) s.sld_im[i] = abs_over_lambda;
+  bool finite = true;
+  for (std::size_t i = 0; i < n; ++i) finite = finite && std::isfinite(scatt_sum[i]) && std::isfinite(abs_sum[i]);
+  if (!finite) return not_finite("a cross-section");
   return std::nullopt;
 }
 
@@ -383,26 +509,18 @@ std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
   const Material& m = p.m;
   const std::size_t count = s.size();
   if (m.number_density) {
-    const double n = *m.number_density;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    bool finite = true;
-    for (std::size_t i = 0; i < count; ++i) {
-      const double mu_abs = n * s.sigma_abs[i], mu_scatt = n * s.sigma_scatt[i], mu_total = mu_abs + mu_scatt;
-      s.sld[i] = 10.0 * n * s.b_coh[i];
-      s.sld_im[i] = 0.005 * n * s.sld_im[i];  // 0.01 n sigma_abs / (2 lambda)
-      s.mu_abs[i] = mu_abs;
-      s.mu_scatt[i] = mu_scatt;
-      s.mu_total[i] = mu_total;
-      s.absorption_length[i] = mu_abs > 0.0 ? 1.0 / mu_abs : nan;
-      s.penetration_depth[i] = mu_total > 0.0 ? 1.0 / mu_total : nan;
-      finite = finite && std::isfinite(s.sld[i]) && std::isfinite(mu_total);
-    }
-    if (!finite) return not_finite("the scattering-length density");
+    if (!per_volume(*m.number_density, count, s.b_coh.data(), s.sigma_abs.data(), s.sigma_scatt.data(), s.sld.data(),
+                    s.sld_im.data(), s.mu_abs.data(), s.mu_scatt.data(), s.mu_total.data(), s.absorption_length.data(),
+                    s.penetration_depth.data()))
+      return not_finite("the scattering-length density");
     if (p.thickness)
       for (std::size_t i = 0; i < count; ++i) s.transmission[i] = std::exp(-s.mu_total[i] * *p.thickness);
   }
   // Weights with complex lengths: c^2 |b|^2 and 2 c c' Re(b b'*), and the
   // Faber-Ziman coefficients, divided by |<b>|^2.
+  const std::unique_ptr<double[]> mean_norm_column(new double[count]);
+  double* const mean_norm = mean_norm_column.get();
+  for (std::size_t i = 0; i < count; ++i) mean_norm[i] = s.b_coh[i] * s.b_coh[i] + s.b_coh_im[i] * s.b_coh_im[i];
   const std::size_t n = m.elements.size();
   std::size_t k = 0;
   const auto weight = [&](std::size_t l, std::size_t r) {
@@ -410,11 +528,8 @@ std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
     const MaterialSweep::Element& el = s.elements[l];
     const MaterialSweep::Element& er = s.elements[r];
     MaterialSweep::Partial& q = s.partials[k++];
-    for (std::size_t i = 0; i < count; ++i) {
-      const double w = c * (el.b_coh[i] * er.b_coh[i] + el.b_coh_im[i] * er.b_coh_im[i]);
-      q.weight[i] = 0.01 * w;
-      q.faber_ziman[i] = w / (s.b_coh[i] * s.b_coh[i] + s.b_coh_im[i] * s.b_coh_im[i]);
-    }
+    pair_weight(c, el.b_coh.data(), el.b_coh_im.data(), er.b_coh.data(), er.b_coh_im.data(), mean_norm, count,
+                q.weight.data(), q.faber_ziman.data());
   };
   for (std::size_t l = 0; l < n; ++l) weight(l, l);
   for (std::size_t l = 0; l < n; ++l)
@@ -428,17 +543,6 @@ void fill_row(const MaterialSweep& s, std::size_t i, Material& m);
 void fill_constants(const Prepared& p, MaterialSweep& s) {
   std::fill(s.sigma_inc.begin(), s.sigma_inc.end(), p.sigma_inc);
   std::fill(s.sld_inc.begin(), s.sld_inc.end(), p.sld_inc);
-  for (std::size_t k = 0; k < p.elements.size(); ++k) {
-    if (p.elements[k].resonant) continue;
-    const MaterialElement& e = p.m.elements[k];
-    MaterialSweep::Element& se = s.elements[k];
-    std::fill(se.b_coh.begin(), se.b_coh.end(), e.b_coh);
-    std::fill(se.b_coh_im.begin(), se.b_coh_im.end(), e.b_coh_im);
-    std::fill(se.b_free.begin(), se.b_free.end(), e.b_free);
-    std::fill(se.sigma_coh.begin(), se.sigma_coh.end(), e.sigma_coh);
-    std::fill(se.sigma_scatt.begin(), se.sigma_scatt.end(), e.sigma_scatt);
-    std::fill(se.sigma_free.begin(), se.sigma_free.end(), e.sigma_free);
-  }
 }
 
 // Warnings and notes that a sweep's wavelengths call for.
@@ -499,8 +603,7 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
         ErrorKind::kOutOfMemory,
         "the columns of " + free_int(static_cast<long long>(wavelengths.size())) + " wavelengths do not fit in memory");
   }
-  for (std::size_t i = 0; i < wavelengths.size(); ++i)
-    if (auto f = evaluate(p, wavelengths[i], s, i)) return make_error(f->kind, f->message);
+  if (auto f = evaluate(p, wavelengths, s)) return make_error(f->kind, f->message);
   fill_constants(p, s);
   if (auto f = finish_columns(p, s)) return make_error(f->kind, f->message);
   std::vector<std::string> warnings;
@@ -655,19 +758,13 @@ Result<Material> material(std::string_view formula, const NeutronTable& table, c
   return Result<Material>(std::move(s->material), s.warnings());
 }
 
-Status compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
-                        Material& material) {
+Result<Material> compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options) {
   Prepared p;
-  if (auto f = prepare(c, table, options, p)) return Status::error(f->code, f->message);
-  if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
-  MaterialSweep s;
-  MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), 1);
-  if (auto f = evaluate(p, options.wavelength, s, 0)) return Status::error(f->code, f->message);
-  fill_constants(p, s);
-  if (auto f = finish_columns(p, s)) return Status::error(f->code, f->message);
-  fill_row(s, 0, p.m);
-  material = std::move(p.m);
-  return {};
+  if (auto f = prepare(c, table, options, p)) return make_error(f->kind, f->message);
+  const double wavelength = options.wavelength;
+  Result<MaterialSweep> s = run_sweep(p, std::span<const double>(&wavelength, 1), {});
+  if (!s.ok()) return s.error();
+  return Result<Material>(std::move(s->material), s.warnings());
 }
 
 Composition composition_of(const Formula& formula) {
@@ -679,26 +776,6 @@ Composition composition_of(const Formula& formula) {
     c.elements.push_back(std::move(element));
   }
   return c;
-}
-
-Status material_from_formula(std::string_view formula, const NeutronTable& table, const MaterialOptions& options,
-                             Material& material) {
-  if (auto f = check_options(options)) return Status::error(f->code, f->message);
-  if (auto f = check_wavelength(options.wavelength)) return Status::error(f->code, f->message);
-  // A plain formula's errors keep parse_formula's codes.
-  if (formula.find_first_of("/@%") == std::string_view::npos) {
-    Formula f;
-    if (Status s = parse_formula(formula, f); s.failed()) return s;
-  }
-  Result<Material> m = talvo::material(formula, table, options);
-  if (!m.ok()) {
-    const int code = m.kind() == ErrorKind::kParseError ? static_cast<int>(kFormulaSyntax)
-                     : m.kind() == ErrorKind::kNotFound ? static_cast<int>(kMaterialNotInTable)
-                                                        : static_cast<int>(kMaterialBadComposition);
-    return Status::error(code, m.error().message);
-  }
-  material = std::move(*m);
-  return {};
 }
 
 namespace {
@@ -737,26 +814,26 @@ void value(std::string& out, const Value& v) {
   out += ']';
 }
 
-constexpr const char* kUnits[][2] = {{"atoms", "per formula unit"},
-                                     {"mass", "amu"},
-                                     {"wavelength", "A"},
-                                     {"density", "g/cm3"},
-                                     {"number_density", "atoms/A3"},
-                                     {"b_coh", "fm"},
-                                     {"b_coh_im", "fm"},
-                                     {"b_free", "fm"},
-                                     {"sigma_*", "barn"},
-                                     {"sld", "1e-6/A2"},
-                                     {"sld_im", "1e-6/A2"},
-                                     {"sld_inc", "1e-6/A2"},
-                                     {"mu_abs", "1/cm"},
-                                     {"mu_scatt", "1/cm"},
-                                     {"mu_total", "1/cm"},
-                                     {"absorption_length", "cm"},
-                                     {"penetration_depth", "cm"},
-                                     {"transmission", ""},
-                                     {"weight", "barn"},
-                                     {"faber_ziman", ""}};
+constexpr MaterialUnit kUnits[] = {{"atoms", "per formula unit"},
+                                   {"mass", "amu"},
+                                   {"wavelength", "A"},
+                                   {"density", "g/cm3"},
+                                   {"number_density", "atoms/A3"},
+                                   {"b_coh", "fm"},
+                                   {"b_coh_im", "fm"},
+                                   {"b_free", "fm"},
+                                   {"sigma_*", "barn"},
+                                   {"sld", "1e-6/A2"},
+                                   {"sld_im", "1e-6/A2"},
+                                   {"sld_inc", "1e-6/A2"},
+                                   {"mu_abs", "1/cm"},
+                                   {"mu_scatt", "1/cm"},
+                                   {"mu_total", "1/cm"},
+                                   {"absorption_length", "cm"},
+                                   {"penetration_depth", "cm"},
+                                   {"transmission", ""},
+                                   {"weight", "barn"},
+                                   {"faber_ziman", ""}};
 
 // The layout shared by a material and a sweep; `v` gives each value that
 // changes with the wavelength, by name and element or partial index.
@@ -828,13 +905,15 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
     }
     {
       Members u(o.key("units"));
-      for (const auto& unit : kUnits) json::append_string(u.key(unit[0]), unit[1]);
+      for (const MaterialUnit& unit : kUnits) json::append_string(u.key(unit.key), unit.unit);
     }
   }
   return out;
 }
 
 }  // namespace
+
+std::span<const MaterialUnit> material_units() { return kUnits; }
 
 std::string material_json(const Material& m) { return material_json(m, {}); }
 

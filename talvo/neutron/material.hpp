@@ -16,7 +16,6 @@
 #include "talvo/elements/composition.hpp"
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/result.hpp"
-#include "talvo/status.hpp"
 
 namespace talvo {
 
@@ -136,25 +135,18 @@ struct MaterialSweep {
   std::size_t stored_ = 0;
 };
 
-enum MaterialCode {
-  kMaterialBadOption = 1,       // a density, number density, wavelength or thickness that cannot be
-  kMaterialBadComposition = 2,  // no elements, or an amount or fraction that is not above 0
-  kMaterialNotInTable = 3,      // an element or isotope the table does not hold, or holds without values
-};
-
-// The material of a composition (its density is not used: give it in the
-// options). Natural elements are looked up with mass number 0. The routines
-// returning Status keep their codes (MaterialCode); their warnings are dropped.
-Status compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
-                        Material& material);
+// The material of a composition at options.wavelength (its density is not
+// used: give it in the options). Natural elements are looked up with mass
+// number 0. Errors: kInvalidArgument for a density, number density,
+// wavelength or thickness that cannot be, a composition with no elements or
+// an amount or share not above 0; kNotFound for an element or isotope the
+// table does not hold, or holds without values; kOutOfRange where the
+// numbers are too large to be finite.
+Result<Material> compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options);
 
 // The composition of a formula: its elements in order, each isotope with its
 // share of the element (natural atoms have mass number 0).
 Composition composition_of(const Formula& formula);
-
-// parse_formula, composition_of and compute_material in one.
-Status material_from_formula(std::string_view formula, const NeutronTable& table, const MaterialOptions& options,
-                             Material& material);
 
 // The material of a formula, a mixture and densities included (see
 // mixture.hpp): "Gd2O3", "D2O@1n", "50%vol H2O@1 // D2O@1n". A density in the
@@ -162,6 +154,11 @@ Status material_from_formula(std::string_view formula, const NeutronTable& table
 // neither takes the element table's. Warnings: lengths outside their table,
 // Cd below 1 A.
 Result<Material> material(std::string_view formula, const NeutronTable& table, const MaterialOptions& options);
+// The same (the name of earlier releases).
+inline Result<Material> material_from_formula(std::string_view formula, const NeutronTable& table,
+                                              const MaterialOptions& options) {
+  return material(formula, table, options);
+}
 
 // The same at every wavelength of the span (options.wavelength is not used),
 // the parts that do not depend on it computed once.
@@ -181,6 +178,13 @@ Result<MaterialSweep> composition_sweep(const Composition& c, const NeutronTable
 std::string material_json(const Material& material);
 // With the warnings that came with it ("warnings": [...]).
 std::string material_json(const Material& material, const std::vector<std::string>& warnings);
+
+// The unit of each value of material_json, in the order of its "units"
+// object; "sigma_*" stands for every cross-section (barn).
+struct MaterialUnit {
+  std::string_view key, unit;
+};
+std::span<const MaterialUnit> material_units();
 
 // A sweep as one JSON object laid out as material_json's, each value that
 // changes with the wavelength an array.

@@ -33,13 +33,13 @@ const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
   return nullptr;
 }
 
-Status read_neutron_table(const std::string& file, NeutronTable& table) {
+Result<NeutronTable> read_neutron_table(const std::string& file) {
   InputFile input(file);
   if (!input.is_open())
-    return Status::error(kNeutronTableMissing, "cannot open the neutron table " + file + ": " + input.error().message);
+    return make_error(input.error().kind, "cannot open the neutron table " + file + ": " + input.error().message);
   std::istream& in = input.stream();
   const auto bad = [&](long long line, const std::string& what) {
-    return Status::error(kNeutronTableUnreadable, file + ", line " + free_int(line) + ": " + what);
+    return make_error(ErrorKind::kParseError, file + ", line " + free_int(line) + ": " + what);
   };
   enum Column {
     kZ,
@@ -108,10 +108,9 @@ Status read_neutron_table(const std::string& file, NeutronTable& table) {
     }
     read.rows.push_back(std::move(r));
   }
-  if (in.bad()) return Status::error(kNeutronTableUnreadable, "cannot read the neutron table " + file);
-  if (!header || read.rows.empty()) return Status::error(kNeutronTableUnreadable, file + " holds no table");
-  table = std::move(read);
-  return {};
+  if (in.bad()) return make_error(ErrorKind::kIoError, "cannot read the neutron table " + file);
+  if (!header || read.rows.empty()) return make_error(ErrorKind::kParseError, file + " holds no table");
+  return read;
 }
 
 }  // namespace talvo

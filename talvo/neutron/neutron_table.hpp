@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -33,14 +33,12 @@ struct NeutronTable {
   const NeutronRow* find(std::string_view symbol, int a) const;
 };
 
-enum NeutronTableCode {
-  kNeutronTableMissing = 1,     // the file cannot be opened
-  kNeutronTableUnreadable = 2,  // no header line, a missing column, a value that is not a number
-};
-
 // Reads the table: "#" lines are comments, the first other line names the
 // columns (Z, A, symbol, mass, b_coh, b_coh_im, b_inc, b_inc_im, sig_coh,
 // sig_inc, sig_scatt, sig_abs, and optionally single_A), TAB-separated.
-Status read_neutron_table(const std::string& file, NeutronTable& table);
+// Errors: kNotFound when the file cannot be opened, kParseError for no header
+// line, a missing column or a value that is not a number (the message names
+// the file and line), kIoError when reading fails.
+Result<NeutronTable> read_neutron_table(const std::string& file);
 
 }  // namespace talvo

@@ -200,8 +200,9 @@ Result<std::vector<double>> incoherent_function(std::string_view element, std::s
 
 Result<std::vector<double>> compton(std::string_view formula, std::span<const double> q,
                                     const ComptonOptions& options) {
-  Formula parsed;
-  if (Status s = parse_formula(formula, parsed); s.failed()) return make_error(ErrorKind::kParseError, s.message);
+  Result<Formula> read = parse_formula(formula);
+  if (!read.ok()) return make_error(ErrorKind::kParseError, read.error().message);
+  const Formula& parsed = *read;
   if (q.empty()) return make_error(ErrorKind::kInvalidArgument, "the Q grid is empty");
   if (options.breit_dirac_power != 2 && options.breit_dirac_power != 3)
     return make_error(ErrorKind::kInvalidArgument,

@@ -135,8 +135,9 @@ namespace {
 Result<XrayAverage> averages(std::string_view formula, std::span<const double> q, const XrayAverageOptions& options) {
   XrayAverage r;
   r.formula = std::string(formula);
-  Formula parsed;
-  if (Status s = parse_formula(formula, parsed); s.failed()) return make_error(ErrorKind::kParseError, s.message);
+  Result<Formula> read = parse_formula(formula);
+  if (!read.ok()) return read.error();
+  const Formula& parsed = *read;
   if (parsed.elements.empty()) return make_error(ErrorKind::kNotFound, "the formula has no elements");
   // The species: each element's atoms of each charge.
   const double atoms = parsed.atoms();

@@ -16,7 +16,9 @@ namespace {
 const NeutronTable& table() {
   static const NeutronTable t = [] {
     NeutronTable read;
-    EXPECT_TRUE(read_neutron_table(std::string(TALVO_TEST_DATA_DIR) + "neutron_sears92.tsv", read).ok());
+    Result<NeutronTable> table = read_neutron_table(std::string(TALVO_TEST_DATA_DIR) + "neutron_sears92.tsv");
+    EXPECT_TRUE(table.ok());
+    if (table.ok()) read = std::move(*table);
     return read;
   }();
   return t;

@@ -14,18 +14,17 @@ namespace {
 
 const NeutronTable& table() {
   static const NeutronTable t = [] {
-    NeutronTable read;
-    EXPECT_TRUE(read_neutron_table(std::string(TALVO_TEST_DATA_DIR) + "neutron_sears92.tsv", read).ok());
-    return read;
+    Result<NeutronTable> read = read_neutron_table(std::string(TALVO_TEST_DATA_DIR) + "neutron_sears92.tsv");
+    EXPECT_TRUE(read.ok());
+    return read.ok() ? std::move(*read) : NeutronTable{};
   }();
   return t;
 }
 
 Material material(const std::string& formula, const MaterialOptions& o = {}) {
-  Material m;
-  const Status s = material_from_formula(formula, table(), o, m);
-  EXPECT_TRUE(s.ok()) << formula << ": " << s.message;
-  return m;
+  Result<Material> m = material_from_formula(formula, table(), o);
+  EXPECT_TRUE(m.ok()) << formula << ": " << m.error().message;
+  return m.ok() ? std::move(*m) : Material{};
 }
 
 double coherent(std::complex<double> b) { return 4 * M_PI * std::norm(b) / 100; }
@@ -131,24 +130,24 @@ TEST(Material, ErrorsNameTheProblem) {
   const struct {
     const char* formula;
     MaterialOptions options;
-    int code;
+    ErrorKind kind;
     const char* message;
   } cases[] = {
-      {"Fe[55]", {}, kMaterialNotInTable, "isotope 55Fe is not in "},
-      {"Kr[84]", {}, kMaterialNotInTable, "the table gives no scattering length for isotope 84Kr"},
-      {"Pu", {}, kMaterialNotInTable, "element Pu is not in "},
-      {"H2O", {0.0, {}, 1.798, {}}, kMaterialBadOption, "the density must be above 0 g/cm3"},
-      {"H2O", {-1.0, {}, 1.798, {}}, kMaterialBadOption, "the density must be above 0 g/cm3"},
-      {"H2O", {1.0, 0.1, 1.798, {}}, kMaterialBadOption, "give a density or a number density, not both"},
-      {"H2O", {{}, {}, 0.0, {}}, kMaterialBadOption, "the wavelength must be above 0 Angstrom"},
-      {"H2O", {1.0, {}, 1.798, -1.0}, kMaterialBadOption, "the thickness must not be below 0 cm"},
-      {"H2Xx", {}, kFormulaUnknownElement, "formula \"H2Xx\": unknown element"},
+      {"Fe[55]", {}, ErrorKind::kNotFound, "isotope 55Fe is not in "},
+      {"Kr[84]", {}, ErrorKind::kNotFound, "the table gives no scattering length for isotope 84Kr"},
+      {"Pu", {}, ErrorKind::kNotFound, "element Pu is not in "},
+      {"H2O", {0.0, {}, 1.798, {}}, ErrorKind::kInvalidArgument, "the density must be above 0 g/cm3"},
+      {"H2O", {-1.0, {}, 1.798, {}}, ErrorKind::kInvalidArgument, "the density must be above 0 g/cm3"},
+      {"H2O", {1.0, 0.1, 1.798, {}}, ErrorKind::kInvalidArgument, "give a density or a number density, not both"},
+      {"H2O", {{}, {}, 0.0, {}}, ErrorKind::kInvalidArgument, "the wavelength must be above 0 Angstrom"},
+      {"H2O", {1.0, {}, 1.798, -1.0}, ErrorKind::kInvalidArgument, "the thickness must not be below 0 cm"},
+      {"H2Xx", {}, ErrorKind::kNotFound, "formula \"H2Xx\": unknown element"},
   };
   for (const auto& c : cases) {
-    Material m;
-    const Status s = material_from_formula(c.formula, table(), c.options, m);
-    EXPECT_EQ(s.ierr, c.code) << c.formula;
-    EXPECT_EQ(s.message.rfind(c.message, 0), 0u) << c.formula << ": " << s.message;
+    const Result<Material> m = material_from_formula(c.formula, table(), c.options);
+    ASSERT_FALSE(m.ok()) << c.formula;
+    EXPECT_EQ(m.kind(), c.kind) << c.formula;
+    EXPECT_EQ(m.error().message.rfind(c.message, 0), 0u) << c.formula << ": " << m.error().message;
   }
   // An element with a single isotope is found by that isotope too.
   EXPECT_DOUBLE_EQ(material("Be[9]").per_atom.b_coh, 7.79);
@@ -308,8 +307,10 @@ TEST(Material, TotalsThatAreNotFiniteAreRefused) {
   const Result<MaterialSweep> huge = composition_sweep(c, table(), {}, one);
   ASSERT_FALSE(huge.ok());
   EXPECT_NE(huge.error().message.find("number of atoms in the formula is not finite"), std::string::npos);
-  Material m;
-  EXPECT_TRUE(compute_material(c, table(), {}, m).failed());
+  const Result<Material> m = compute_material(c, table(), {});
+  ASSERT_FALSE(m.ok());
+  EXPECT_EQ(m.kind(), ErrorKind::kOutOfRange);
+  EXPECT_EQ(m.error().message, huge.error().message);
 }
 
 }  // namespace

@@ -5,13 +5,14 @@ import json
 import math
 import os
 import pickle
+import subprocess
 import warnings
 
 import numpy as np
 import pytest
 
 import talvo
-from conftest import ROOT, run_python, run_tools
+from conftest import ROOT, run_python, run_tools, tools_path
 
 # formula, keyword arguments, the same as talvo-tools xs options
 MATERIALS = [
@@ -128,6 +129,70 @@ def test_material_is_a_typed_result():
 def test_material_bad_input_raises_value_error(formula, kwargs, message):
     with pytest.raises(ValueError, match=message.replace("(", r"\(")):
         talvo.material(formula, **kwargs)
+
+
+# The same bad input gives the same words from talvo-tools xs and from Python.
+@pytest.mark.parametrize(
+    "formula,options,kwargs",
+    [
+        ("Xx2O", [], {}),
+        ("Li[99]", [], {}),
+        ("H2O(", [], {}),
+        ("Kr[84]", [], {}),
+        ("50%vol H2O // D2O@1n", [], {}),
+        ("H2O@1", ["--density", "2"], {"density": 2.0}),
+        ("H2O", ["--density", "1", "--number-density", "0.1"], {"density": 1.0, "number_density": 0.1}),
+    ],
+)
+def test_bad_input_gives_the_words_of_xs(formula, options, kwargs):
+    r = subprocess.run([tools_path(), "xs", formula, *options], capture_output=True, text=True)
+    assert r.returncode == 1 and r.stdout == ""
+    prefix = "talvo-tools xs: "
+    assert r.stderr.startswith(prefix), r.stderr
+    with pytest.raises(ValueError) as raised:
+        talvo.material(formula, **kwargs)
+    assert str(raised.value) == r.stderr[len(prefix):].rstrip("\n")
+
+
+def test_sweep_elements_and_partials_hold_each_wavelength():
+    w = np.array([[0.5, 1.798], [3.0, 5.0]])
+    s = talvo.material("Gd2O3", density=7.41, wavelength=w)
+    assert all(isinstance(e, talvo.ElementSweep) for e in s.elements)
+    assert all(isinstance(p, talvo.PartialSweep) for p in s.partials)
+    assert [e.symbol for e in s.elements] == ["Gd", "O"] and [p.pair for p in s.partials] == ["Gd-Gd", "O-O", "Gd-O"]
+    for idx in np.ndindex(w.shape):
+        one = talvo.material("Gd2O3", density=7.41, wavelength=float(w[idx]))
+        for e, single in zip(s.elements, one.elements):
+            assert e.b_coh.shape == w.shape and e.b_coh.dtype == np.float64
+            for key in ("b_coh", "b_coh_im", "sigma_coh", "sigma_scatt", "sigma_abs"):
+                assert getattr(e, key)[idx] == getattr(single, key), (key, idx)
+            for key in ("count", "fraction", "sigma_abs_2200", "sigma_inc", "source"):
+                assert getattr(e, key) == getattr(single, key)
+        for p, single in zip(s.partials, one.partials):
+            assert p.weight[idx] == single.weight and p.faber_ziman[idx] == single.faber_ziman
+    # Gd's length follows its resonance; O's is the same at every wavelength
+    # and its absorption follows the 1/v law.
+    gd, o = s.elements
+    assert len(set(gd.b_coh_im.ravel())) == 4 and len(set(o.b_coh.ravel())) == 1
+    assert o.sigma_abs[1, 1] / o.sigma_abs[0, 0] == pytest.approx(10.0, rel=1e-12)
+    # A sweep restored from a pickle gives the same arrays.
+    again = pickle.loads(pickle.dumps(s))
+    assert np.array_equal(again.elements[0].sigma_abs, gd.sigma_abs)
+    assert np.array_equal(again.partials[2].faber_ziman, s.partials[2].faber_ziman)
+    assert "ElementSweep(symbol='Gd'" in repr(gd)
+
+
+def test_units_are_a_typed_class():
+    u = talvo.material("H2O").units
+    assert isinstance(u, talvo.Units) and isinstance(talvo.Units.sld, property)
+    assert u.to_dict() == json.loads(run_tools("xs", "H2O", "--json"))["units"]
+    assert u.sigma == u["sigma_*"] == getattr(u, "sigma_*") == "barn"
+    assert (u.sld, u.mu_total, u.transmission, u["density"]) == ("1e-6/A2", "1/cm", "", "g/cm3")
+    with pytest.raises(AttributeError):
+        u.sdl
+    with pytest.raises(KeyError):
+        u["nonsense"]
+    assert pickle.loads(pickle.dumps(u)) == u
 
 
 def test_material_table_read_once_and_found_without_g_f(tmp_path):

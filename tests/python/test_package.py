@@ -145,6 +145,8 @@ def test_mypy_reads_the_stubs(tmp_path):
                     "sld: float | None = talvo.material('H2O', density=1.0).sld\n"
                     "swept = talvo.material('Gd', density=7.9, wavelength=np.linspace(1.0, 5.0, 5))\n"
                     "t = swept.transmission\n"
+                    "gd_abs: np.ndarray = swept.elements[0].sigma_abs\n"
+                    "unit: str = talvo.material('H2O').units.sld\n"
                     "f: talvo.XrdmlFile = talvo.read_xrdml('pattern.xrdml')\n"
                     "print(sld, t, f.scans[0].x.mean(), talvo.material('V').elements[0].symbol.lower())\n")
     bad = tmp_path / "bad.py"

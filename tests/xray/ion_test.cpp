@@ -51,8 +51,9 @@ TEST(Ions, ChargesInFormulasAreKeptPerElement) {
       {"(Mg{2+})2Si{4+}O{2-}4", {{"Mg", {{2, 2.0}}}, {"Si", {{4, 1.0}}}, {"O", {{-2, 4.0}}}}},
   };
   for (const auto& t : cases) {
-    Formula f;
-    ASSERT_TRUE(parse_formula(t.text, f).ok()) << t.text;
+    const Result<Formula> parsed = parse_formula(t.text);
+    ASSERT_TRUE(parsed.ok()) << t.text;
+    const Formula& f = *parsed;
     ASSERT_EQ(f.elements.size(), t.want.size()) << t.text;
     for (std::size_t i = 0; i < t.want.size(); ++i) {
       EXPECT_EQ(f.elements[i].symbol, t.want[i].first) << t.text;
@@ -68,34 +69,34 @@ TEST(Ions, ChargesInFormulasAreKeptPerElement) {
 TEST(Ions, MalformedChargesAreErrorsThatSayWhere) {
   const struct {
     const char* text;
-    int code;
+    ErrorKind kind;
     const char* says;
   } cases[] = {
-      {"Fe{3}2O3", kFormulaSyntax, "(\"{\" at position 3)"},
-      {"Fe{3+2O3", kFormulaSyntax, "a charge such as {2+} or {-} expected"},
-      {"Fe{}", kFormulaSyntax, "a charge such as"},
-      {"Fe{0+}", kFormulaBadCount, "charge out of range"},
-      {"Fe{100+}", kFormulaBadCount, "charge out of range"},
-      {"{3+}Fe", kFormulaSyntax, "an element or \"(\" expected"},
+      {"Fe{3}2O3", ErrorKind::kParseError, "(\"{\" at position 3)"},
+      {"Fe{3+2O3", ErrorKind::kParseError, "a charge such as {2+} or {-} expected"},
+      {"Fe{}", ErrorKind::kParseError, "a charge such as"},
+      {"Fe{0+}", ErrorKind::kOutOfRange, "charge out of range"},
+      {"Fe{100+}", ErrorKind::kOutOfRange, "charge out of range"},
+      {"{3+}Fe", ErrorKind::kParseError, "an element or \"(\" expected"},
   };
   for (const auto& t : cases) {
-    Formula f;
-    const Status s = parse_formula(t.text, f);
-    EXPECT_EQ(s.ierr, t.code) << t.text << ": " << s.message;
-    EXPECT_NE(s.message.find(t.says), std::string::npos) << s.message;
+    const Result<Formula> f = parse_formula(t.text);
+    ASSERT_FALSE(f.ok()) << t.text;
+    EXPECT_EQ(f.kind(), t.kind) << t.text << ": " << f.error().message;
+    EXPECT_NE(f.error().message.find(t.says), std::string::npos) << f.error().message;
   }
 }
 
 TEST(Ions, NeutronMaterialsIgnoreTheCharge) {
-  NeutronTable table;
-  ASSERT_TRUE(read_neutron_table(std::string(TALVO_TEST_DATA_DIR) + "neutron_sears92.tsv", table).ok());
+  const Result<NeutronTable> table = read_neutron_table(std::string(TALVO_TEST_DATA_DIR) + "neutron_sears92.tsv");
+  ASSERT_TRUE(table.ok());
   MaterialOptions o;
   o.density = 5.24;
-  Material ions, atoms;
-  ASSERT_TRUE(material_from_formula("Fe{3+}2O{2-}3", table, o, ions).ok());
-  ASSERT_TRUE(material_from_formula("Fe2O3", table, o, atoms).ok());
-  EXPECT_EQ(*ions.sld, *atoms.sld);
-  EXPECT_EQ(ions.per_atom.sigma_scatt, atoms.per_atom.sigma_scatt);
+  const Result<Material> ions = material_from_formula("Fe{3+}2O{2-}3", *table, o);
+  const Result<Material> atoms = material_from_formula("Fe2O3", *table, o);
+  ASSERT_TRUE(ions.ok() && atoms.ok());
+  EXPECT_EQ(*ions->sld, *atoms->sld);
+  EXPECT_EQ(ions->per_atom.sigma_scatt, atoms->per_atom.sigma_scatt);
 }
 
 TEST(Ions, FormFactorsAreThePublishedSums) {

@@ -10,7 +10,7 @@
 #include "talvo/elements/composition.hpp"
 #include "talvo/status.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 inline constexpr int kMaxEntries = 400;
 
@@ -77,4 +77,4 @@ std::string not_in_table(const NuclearTable& table, std::string_view symbol, int
 Status match_composition(const Composition& c, const NuclearTable& table,
                          std::vector<std::vector<const NuclearEntry*>>& matched);
 
-}  // namespace talvo
+}  // namespace talvo::classic

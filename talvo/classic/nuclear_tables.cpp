@@ -1,16 +1,16 @@
-#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
 
 #include <optional>
 #include <unordered_map>
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/neutron/fields.hpp"
+#include "talvo/classic/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 Status missing(const std::string& name) { return Status::error(kTableMissing, "Failure locating file " + name); }
@@ -233,4 +233,4 @@ Status match_composition(const Composition& c, const NuclearTable& table,
   return {};
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace talvo {
+namespace talvo::classic {
 
 // Lines are handled as fixed texts of this many characters.
 inline constexpr std::size_t kLineLength = 132;
@@ -32,4 +32,4 @@ bool strip_real(std::string_view line, int p, int e, float& value);
 inline float fn_bf(float b, float a) { return b * a / (1.0f + a); }
 inline float fn_sf(float s, float a) { return s * (a * a) / ((1.0f + a) * (1.0f + a)); }
 
-}  // namespace talvo
+}  // namespace talvo::classic

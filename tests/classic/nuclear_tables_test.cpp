@@ -1,4 +1,4 @@
-#include "talvo/neutron/nuclear_tables.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "talvo/files/files.hpp"
 #include "tests/support/temp_dir.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 const std::string kData = TALVO_TEST_DATA_DIR;
@@ -251,9 +251,9 @@ TEST(MatchComposition, NamesWhatTheTableLacks) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic
 
-namespace talvo {
+namespace talvo::classic {
 namespace {
 
 TEST(TableFiles, OnlyRegularFilesOfBoundedLines) {
@@ -272,4 +272,4 @@ TEST(TableFiles, OnlyRegularFilesOfBoundedLines) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -1,9 +1,9 @@
-#include "talvo/neutron/fields.hpp"
+#include "talvo/classic/fields.hpp"
 
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
 
-namespace talvo {
+namespace talvo::classic {
 
 SymbolAt getnam(std::string_view text) {
   const std::string line = fixed(text, kLineLength);
@@ -52,4 +52,4 @@ bool strip_real(std::string_view line, int p, int e, float& value) {
   return true;
 }
 
-}  // namespace talvo
+}  // namespace talvo::classic
