@@ -7,7 +7,7 @@
 #include "talvo/classic/filon.hpp"
 #include "talvo/classic/moq.hpp"
 #include "talvo/numeric/filon.hpp"
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 #include "talvo/numeric/peaks.hpp"
 #include "talvo/numeric/sq2gr.hpp"
 

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!talvo::classic::write_sample(name, "talvo", "sears91.dat", s, 11, out).ok()) __builtin_trap();
   std::ifstream again(name);
   talvo::Composition back;
-  const talvo::Status st = talvo::classic::read_sample(again, back, 0, out);
+  const talvo::classic::Status st = talvo::classic::read_sample(again, back, 0, out);
   // What was written must have the record layout the reader reads; the sums
   // of rounded fractions may move across a tolerance, which is no fault.
   if (st.ierr >= 101 && st.ierr <= 105) __builtin_trap();

@@ -1,3 +1,43 @@
-// everything
+// Every header of the library's modern API, for a program that wants them
+// all: `#include "talvo/talvo.hpp"` and link talvo::talvo (or -ltalvo).
+// The classic interface, the calculator's own routines with their error
+// numbers and print flags, is apart: include talvo/classic/*.hpp by name.
 #pragma once
+
 #include "talvo/result.hpp"
+#include "talvo/version.hpp"
+
+#include "talvo/elements/composition.hpp"
+#include "talvo/elements/constants.hpp"
+#include "talvo/elements/elements.hpp"
+#include "talvo/elements/formula.hpp"
+#include "talvo/elements/mixture.hpp"
+#include "talvo/files/data_folder.hpp"
+#include "talvo/files/files.hpp"
+#include "talvo/files/read.hpp"
+#include "talvo/files/write.hpp"
+#include "talvo/neutron/lengths.hpp"
+#include "talvo/neutron/material.hpp"
+#include "talvo/neutron/neutron_table.hpp"
+#include "talvo/numeric/filon.hpp"
+#include "talvo/numeric/modification.hpp"
+#include "talvo/numeric/peaks.hpp"
+#include "talvo/numeric/sq2gr.hpp"
+#include "talvo/pdf/corrections.hpp"
+#include "talvo/pdf/pattern.hpp"
+#include "talvo/pdf/pdf_files.hpp"
+#include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/running_integral.hpp"
+#include "talvo/pdf/sample_model.hpp"
+#include "talvo/text/decimal.hpp"
+#include "talvo/text/format.hpp"
+#include "talvo/text/free_format.hpp"
+#include "talvo/text/json.hpp"
+#include "talvo/text/quote.hpp"
+#include "talvo/text/words.hpp"
+#include "talvo/xray/compton.hpp"
+#include "talvo/xray/dispersion.hpp"
+#include "talvo/xray/formfactor.hpp"
+#include "talvo/xray/xray_average.hpp"
+#include "talvo/xray/xray_material.hpp"
+#include "talvo/xrdml/xrdml_file.hpp"

@@ -231,12 +231,6 @@ NamedValueTable named_value_table(const std::string& formula, const std::vector<
   return {out, name_width};
 }
 
-bool report(const Status& s) {
-  if (s.ok()) return true;
-  std::cerr << s.message << '\n';
-  return !s.failed();
-}
-
 void report_messages(const std::string& command, const std::vector<std::string>& warnings, const Error* error) {
   for (const std::string& w : warnings) std::cerr << "talvo-tools " << command << ": warning: " << w << '\n';
   if (error != nullptr) std::cerr << "talvo-tools " << command << ": " << error->message << '\n';

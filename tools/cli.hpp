@@ -14,7 +14,6 @@
 
 #include "talvo/files/data_folder.hpp"
 #include "talvo/result.hpp"
-#include "talvo/status.hpp"
 
 namespace talvo::cli {
 
@@ -96,10 +95,6 @@ struct NamedValueTable {
   std::size_t name_width;  // for lines added below in the same columns
 };
 NamedValueTable named_value_table(const std::string& formula, const std::vector<NamedValue>& rows);
-
-// Prints a routine's message on standard error; true when the values are
-// still to be printed (success or a warning).
-bool report(const Status& s);
 
 // Prints a result's warnings ("talvo-tools COMMAND: warning: ...") and its
 // error ("talvo-tools COMMAND: ...") on standard error, the library's words

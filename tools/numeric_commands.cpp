@@ -6,7 +6,7 @@
 
 #include "talvo/files/files.hpp"
 #include "talvo/numeric/filon.hpp"
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 #include "talvo/numeric/peaks.hpp"
 #include "talvo/numeric/sq2gr.hpp"
 #include "tools/commands.hpp"

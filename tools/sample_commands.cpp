@@ -17,8 +17,10 @@ int run_density(const Args& a) {
     amounts.push_back(number(a.positional[i + 1], "AMOUNT"));
   }
   double out = 0;
-  const Status s = classic::convert_density(d, out, symbols, amounts, 0, std::cout);
-  if (!report(s)) return 1;
+  // The calculator's own conversion (its constants and messages), as the dialogue makes it.
+  const classic::Status s = classic::convert_density(d, out, symbols, amounts, 0, std::cout);
+  if (!s.ok()) std::cerr << "talvo-tools density: " << s.message << '\n';
+  if (s.failed()) return 1;
   row({out});
   return 0;
 }

@@ -31,7 +31,7 @@ FormFactorTable table_of(const Args& a) {
 
 // foq's numbered errors, where the routine names itself, as the command line
 // says them: which element it lacks.
-std::string foq_message(const Status& s, const std::string& symbol, FormFactorTable table, bool from_file) {
+std::string foq_message(const classic::Status& s, const std::string& symbol, FormFactorTable table, bool from_file) {
   if (s.ierr == 6 && !from_file)
     return "no " + std::string(form_factor_table_title(table)) + " form factor for element " + symbol;
   if (s.ierr == 3 && from_file) return "no form factor for element " + symbol + " in " + form_factor_table_file(table);
@@ -95,7 +95,7 @@ int run_foq(const Args& a) {
       table == FormFactorTable::kWaasmaierKirfel ? FoqMode::kWaasmaierKirfel : FoqMode::kInternationalTables;
   const DataMode data = source == "builtin" ? DataMode::kTablesInProgram : DataMode::kDataFile;
   const DataFolder folder = tools_data_folder();
-  Status s;
+  classic::Status s;
   std::string symbol;
   if (by_z) {
     const int z = integer(*a.get("--z"), "Z");
@@ -109,7 +109,7 @@ int run_foq(const Args& a) {
   } else {
     symbol = a.positional[0];
     // The routine reads two characters: "Fex" would be taken for Fe.
-    s = symbol.size() > 2 ? Status::error(6, "") : classic::foq(fq, q, p, symbol, mode, data, 0, std::cout, folder);
+    s = symbol.size() > 2 ? classic::Status::error(6, "") : classic::foq(fq, q, p, symbol, mode, data, 0, std::cout, folder);
   }
   if (s.failed()) {
     std::cerr << "talvo-tools foq: " << foq_message(s, symbol, table, data == DataMode::kDataFile) << '\n';

@@ -137,7 +137,7 @@ double convert_density(double density, std::vector<std::string> symbols, std::ve
   double out = 0.0;
   std::ostringstream quiet;
   // The classic conversion's failures are all values it cannot use.
-  const Status done = talvo::classic::convert_density(density, out, symbols, amounts, 0, quiet);
+  const talvo::classic::Status done = talvo::classic::convert_density(density, out, symbols, amounts, 0, quiet);
   if (done.failed()) raise_invalid(done.message);
   if (done.warned()) warn(done.message);
   return out;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "talvo/result.hpp"
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 
 namespace talvo::python {
 

@@ -10,7 +10,7 @@
 #include "core.hpp"
 #include "results.hpp"
 #include "talvo/numeric/filon.hpp"
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 #include "talvo/numeric/peaks.hpp"
 #include "talvo/numeric/sq2gr.hpp"
 

@@ -11,7 +11,7 @@
 
 #include "core.hpp"
 #include "results.hpp"
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/xray/dispersion.hpp"
 

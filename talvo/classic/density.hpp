@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 
 namespace talvo::classic {
 

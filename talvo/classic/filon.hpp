@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 
 namespace talvo::classic {
 

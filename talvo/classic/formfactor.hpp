@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "talvo/files/data_folder.hpp"
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo::classic {

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/classic/print.hpp"
 

@@ -6,7 +6,7 @@
 #include <iosfwd>
 #include <span>
 
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 
 namespace talvo::classic {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "talvo/elements/composition.hpp"
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 
 namespace talvo::classic {
 

@@ -17,7 +17,7 @@
 #include "talvo/elements/composition.hpp"
 #include "talvo/files/read.hpp"  // kMaxLineLength
 #include "talvo/files/write.hpp"
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 
 namespace talvo::classic {
 

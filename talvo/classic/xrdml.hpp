@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "talvo/status.hpp"
+#include "talvo/classic/status.hpp"
 
 namespace talvo::classic {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 #include "talvo/result.hpp"
 
 namespace talvo {

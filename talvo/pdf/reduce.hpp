@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/sample_model.hpp"

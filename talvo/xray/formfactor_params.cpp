@@ -1,7 +1,6 @@
 #include <cctype>
 #include <optional>
 
-#include "talvo/classic/words.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/formfactor.hpp"

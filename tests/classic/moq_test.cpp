@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 
 namespace talvo::classic {
 namespace {

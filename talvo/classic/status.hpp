@@ -1,12 +1,13 @@
-// How library routines report: an error number (0 = success), its whole
-// message, and whether it is an error or only a warning (the results are
-// then still there).
+// How the classic routines report, as they were specified: an error number
+// (0 = success), its whole message, and whether it is an error or only a
+// warning (the results are then still there). The modern API reports through
+// talvo::Result (talvo/result.hpp) instead.
 #pragma once
 
 #include <string>
 #include <utility>
 
-namespace talvo {
+namespace talvo::classic {
 
 enum class Severity { kOk, kWarning, kError };
 
@@ -26,4 +27,4 @@ struct [[nodiscard]] Status {
   static Status warning(int ierr, std::string message) { return {ierr, std::move(message), Severity::kWarning}; }
 };
 
-}  // namespace talvo
+}  // namespace talvo::classic

@@ -1,4 +1,4 @@
-#include "talvo/numeric/moq.hpp"
+#include "talvo/numeric/modification.hpp"
 
 #include <cmath>
 #include <new>
