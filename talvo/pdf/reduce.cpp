@@ -316,8 +316,8 @@ Result<Reduction> reduce_pattern(const Pattern& sample_in, const Pattern* backgr
   if (physical) {
     if (!red.number_density)
       return invalid(
-          "the physical mode needs the sample's density: give density G (g/cm3) or number-density N "
-          "(atoms/A^3), or use mode adhoc");
+          "the physical mode needs the sample's density: give the density (g/cm3) or the number density "
+          "(atoms/A^3), or use the ad hoc mode");
     Absorption ab = o.absorption;
     if (!ab.mu_x && ab.geometry != Geometry::kReflection) {
       if (red.mu && o.thickness)
@@ -325,7 +325,8 @@ Result<Reduction> reduce_pattern(const Pattern& sample_in, const Pattern* backgr
       else
         return invalid(
             std::string("the ") + std::string(geometry_name(ab.geometry)) + " geometry needs its absorption: give " +
-            (ab.geometry == Geometry::kCapillary ? "mu-r X" : "mu-t X") + (red.mu ? " or thickness CM" : ""));
+            (ab.geometry == Geometry::kCapillary ? "mu R (mu-r)" : "mu t (mu-t)") +
+            (red.mu ? " or the thickness in cm" : ""));
     } else if (!ab.mu_x && o.thickness && red.mu) {
       ab.mu_x = *red.mu * *o.thickness;
     }

@@ -21,7 +21,7 @@ std::string_view compton_table_name(ComptonTable t) { return t == ComptonTable::
 
 Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOptions& o) {
   if (o.composition.empty())
-    return make_error(ErrorKind::kInvalidArgument, "no composition: give composition FORMULA (e.g. SiO2)");
+    return make_error(ErrorKind::kInvalidArgument, "no composition: give the sample's formula (e.g. SiO2)");
   if (o.density && !(*o.density > 0.0 && std::isfinite(*o.density)))
     return make_error(ErrorKind::kInvalidArgument, "the density must be above 0 g/cm3, not " + shortest(*o.density));
   if (o.number_density && !(*o.number_density > 0.0 && std::isfinite(*o.number_density)))

@@ -504,9 +504,9 @@ TEST(PdfReduce, BadInputSaysWhatToChange) {
   };
   with(
       "no composition", [](ReductionOptions& o) { o.sample.composition.clear(); }, nullptr, nullptr,
-      "give --composition");
+      "give the sample's formula");
   with(
-      "no wavelength", [](ReductionOptions& o) { o.wavelength.reset(); }, nullptr, nullptr, "--wavelength");
+      "no wavelength", [](ReductionOptions& o) { o.wavelength.reset(); }, nullptr, nullptr, "give the wavelength");
   with(
       "qmax above the data", [](ReductionOptions& o) { o.qmax = 40.0; }, nullptr, nullptr, "lies above the data");
   with(
@@ -514,22 +514,22 @@ TEST(PdfReduce, BadInputSaysWhatToChange) {
   with(
       "density 0", [](ReductionOptions& o) { o.sample.number_density = 0.0; }, nullptr, nullptr, "must be above 0");
   with(
-      "no density", [](ReductionOptions& o) { o.sample.number_density.reset(); }, nullptr, nullptr, "give --density");
+      "no density", [](ReductionOptions& o) { o.sample.number_density.reset(); }, nullptr, nullptr, "give the density");
   with(
       "degree above the points",
       [](ReductionOptions& o) {
         o.mode = Mode::kAdhoc;
         o.rpoly = 2000.0;
       },
-      nullptr, nullptr, "lower --rpoly");
+      nullptr, nullptr, "lower rpoly");
   with(
       "nan", [](ReductionOptions&) {}, &nan, nullptr, "not a number");
   with(
       "unknown element", [](ReductionOptions& o) { o.sample.composition = "Xx2O"; }, nullptr, nullptr, "Xx");
   with(
-      "capillary without mu R", [](ReductionOptions& o) { o.absorption.mu_x.reset(); }, nullptr, nullptr, "--mu-r");
+      "capillary without mu R", [](ReductionOptions& o) { o.absorption.mu_x.reset(); }, nullptr, nullptr, "mu R (mu-r)");
   with(
-      "bad r grid", [](ReductionOptions& o) { o.rstep = 0.0; }, nullptr, nullptr, "RMIN:RMAX:STEP");
+      "bad r grid", [](ReductionOptions& o) { o.rstep = 0.0; }, nullptr, nullptr, "the r grid needs 0 <= rmin < rmax");
   for (const Case& c : cases) {
     const Result<Reduction> r = reduce(*c.sample, c.background, 1.0, c.o);
     ASSERT_FALSE(r.ok()) << c.name;

@@ -192,7 +192,7 @@ TEST(XrayAverage, Errors) {
     ErrorKind kind;
     const char* named;  // text the message must hold
   } cases[] = {
-      {"SiQq2", {0.0}, {}, ErrorKind::kParseError, "\"Qq\""},
+      {"SiQq2", {0.0}, {}, ErrorKind::kNotFound, "\"Qq\""},
       {"", {0.0}, {}, ErrorKind::kParseError, "empty"},
       {"SiO2", {}, {}, ErrorKind::kInvalidArgument, "empty"},
       {"SiO2", {0.0, -1.0}, {}, ErrorKind::kInvalidArgument, "-1"},
@@ -213,13 +213,13 @@ TEST(XrayAverage, Errors) {
        "1000000000)1000000000)1000000000)1000000000)",
        {0.0},
        {},
-       ErrorKind::kParseError,
+       ErrorKind::kOutOfRange,
        "the count of H comes to 1e+108"},
       {"(((((((((((H.0000000001).0000000001).0000000001).0000000001).0000000001).0000000001).0000000001)"
        ".0000000001).0000000001).0000000001).0000000001)O",
        {0.0},
        {},
-       ErrorKind::kParseError,
+       ErrorKind::kOutOfRange,
        "the count of H comes to 1e-110"},
   };
   for (const auto& c : cases) {
