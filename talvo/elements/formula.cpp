@@ -117,8 +117,17 @@ class Parser {
       ++pos_;
     }
     int charge = 0;
-    if (pos_ < text_.size() && text_[pos_] == '{')
+    if (pos_ < text_.size() && text_[pos_] == '{') {
+      const std::size_t open = pos_;
       if (Step s = ion_charge(charge)) return s;
+      // An atom has Z electrons to lose, no more.
+      const Result<ElementEntry> e = element_named(symbol);
+      if (e.ok() && charge > e->z)
+        return error_at(ErrorKind::kOutOfRange,
+                        "an ion of " + symbol + " (Z = " + std::to_string(e->z) + ") has a charge of at most " +
+                            std::to_string(e->z) + "+, not " + std::to_string(charge) + "+",
+                        open);
+    }
     t = Term{symbol, a, 1.0, charge};
     return {};
   }

@@ -8,6 +8,7 @@
 #include "talvo/text/decimal.hpp"
 #include "talvo/text/detail/decimal_digits.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/text/words.hpp"
 #include "talvo/xrdml/detail/file_bytes.hpp"
 #include "talvo/xrdml/detail/xml_scanner.hpp"
 
@@ -78,10 +79,21 @@ class Builder : public XmlScanner<Builder> {
   // The children of <dataPoints> are a scan's positions and numbers.
   static bool marks(std::string_view name) { return same(name, "dataPoints"); }
 
+  // The factor to Angstrom of a wavelength's unit attribute: the files write "Angstrom"; "nm" is
+  // converted; anything else would be a wavelength read in the wrong unit, and is refused.
+  double wavelength_unit_scale(const char* line) {
+    const std::string unit = attribute("unit");
+    if (unit.empty() || equal_case_blind(unit, "Angstrom") || equal_case_blind(unit, "A")) return 1.0;
+    if (equal_case_blind(unit, "nm")) return 10.0;
+    fail(ErrorKind::kUnsupported, std::string(line) + " is in \"" + shown(unit) + "\": Angstrom or nm expected");
+  }
+
   void start_element(std::string_view name, std::size_t depth, bool in_data_points) {
     if (same(name, "kAlpha1")) {
+      wavelength_scale_ = wavelength_unit_scale("kAlpha1");
       begin_single(Field::kAlpha1);
     } else if (same(name, "kAlpha2")) {
+      wavelength_scale_ = wavelength_unit_scale("kAlpha2");
       begin_single(Field::kAlpha2);
     } else if (same(name, "ratioKAlpha2KAlpha1")) {
       begin_single(Field::kRatio);
@@ -319,11 +331,11 @@ class Builder : public XmlScanner<Builder> {
     const double v = single_.front();
     switch (f) {
       case Field::kAlpha1:
-        file_.k_alpha1 = v;
+        file_.k_alpha1 = v * wavelength_scale_;
         have_alpha1_ = true;
         break;
       case Field::kAlpha2:
-        file_.k_alpha2 = v;
+        file_.k_alpha2 = v * wavelength_scale_;
         have_alpha2_ = true;
         break;
       case Field::kRatio:
@@ -393,6 +405,7 @@ class Builder : public XmlScanner<Builder> {
 
   XrdmlFile file_;
   bool have_alpha1_ = false, have_alpha2_ = false, have_ratio_ = false;
+  double wavelength_scale_ = 1.0;  // to Angstrom, from the line's unit
 
   std::size_t scan_depth_ = 0;  // depth of the open <scan>, 0 outside one
   XrdmlScan scan_;

@@ -74,6 +74,11 @@ TEST(Formula, ErrorsNameTheTextAndItsPosition) {
       {"Li[0]", ErrorKind::kOutOfRange, "formula \"Li[0]\": mass number out of range (\"0\" at position 4)"},
       {"D[2]", ErrorKind::kParseError, "formula \"D[2]\": D and T are isotopes already (\"[\" at position 2)"},
       {"H0O", ErrorKind::kOutOfRange, "formula \"H0O\": count \"0\" must be above 0 (\"0\" at position 2)"},
+      // An atom has Z electrons to lose: Fe 26, He 2.
+      {"Fe{27+}", ErrorKind::kOutOfRange,
+       "formula \"Fe{27+}\": an ion of Fe (Z = 26) has a charge of at most 26+, not 27+ (\"{\" at position 3)"},
+      {"He{3+}", ErrorKind::kOutOfRange,
+       "formula \"He{3+}\": an ion of He (Z = 2) has a charge of at most 2+, not 3+ (\"{\" at position 3)"},
       {"()", ErrorKind::kParseError, "formula \"()\": empty group (\"(\" at position 1)"},
       {"H2O+", ErrorKind::kParseError, "formula \"H2O+\": an element or \"(\" expected (at position 5)"},
       {"Fe.", ErrorKind::kParseError, "formula \"Fe.\": \".\" is not a number (\".\" at position 3)"},

@@ -544,6 +544,25 @@ TEST(XrdmlFile, ValuesBeyondTheDoubleRange) {
   EXPECT_EQ(lambda.error().message, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
 }
 
+// A wavelength is in Angstrom, as the files write it; one in nm is converted,
+// and any other unit is refused rather than read as Angstrom.
+TEST(XrdmlFile, WavelengthUnits) {
+  const auto read = [](const std::string& lines) {
+    return parse_xrdml(document(kRange + "<intensities>1 2</intensities>", "scanAxis=\"2Theta\"", lines));
+  };
+  const Result<XrdmlFile> nm = read(
+      "<kAlpha1 unit=\"nm\">0.15405980</kAlpha1><kAlpha2 unit=\"nm\">0.15444260</kAlpha2>"
+      "<ratioKAlpha2KAlpha1>0.5</ratioKAlpha2KAlpha1>");
+  ASSERT_TRUE(nm.ok()) << nm.error().message;
+  EXPECT_DOUBLE_EQ(nm->k_alpha1, 1.5405980);
+  EXPECT_DOUBLE_EQ(nm->k_alpha2, 1.5444260);
+  EXPECT_NEAR(nm->wavelength, (1.5405980 + 0.5 * 1.5444260) / 1.5, 1e-12);
+  const Result<XrdmlFile> pm = read("<kAlpha1 unit=\"pm\">154.05980</kAlpha1>");
+  ASSERT_FALSE(pm.ok());
+  EXPECT_EQ(pm.kind(), ErrorKind::kUnsupported);
+  EXPECT_EQ(pm.error().message, "kAlpha1 is in \"pm\": Angstrom or nm expected");
+}
+
 // Each list is given room for its numbers before they are read: no memory
 // beyond what the result holds, whatever came before in the file.
 TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {
