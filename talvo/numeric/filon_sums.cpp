@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "talvo/numeric/detail/vec_of.hpp"
+
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TALVO_FILON_BUILDS 1
 #else
@@ -13,22 +15,7 @@
 namespace talvo::filon_detail {
 namespace {
 
-// kLanes doubles side by side: one register of the instruction set each
-// build is made for (8 with AVX-512, 4 with AVX2, 2 with SSE2).
-template <std::size_t kLanes>
-struct VecOf;
-template <>
-struct VecOf<2> {
-  using type = double __attribute__((vector_size(16)));
-};
-template <>
-struct VecOf<4> {
-  using type = double __attribute__((vector_size(32)));
-};
-template <>
-struct VecOf<8> {
-  using type = double __attribute__((vector_size(64)));
-};
+using talvo::detail::VecOf;
 
 // Points between anchors. Within a stretch the recurrence drifts by about one
 // rounding per point; at each anchor the sines are taken afresh at the grid

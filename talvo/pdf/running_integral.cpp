@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "talvo/numeric/detail/vec_of.hpp"
+
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TALVO_PDF_BUILDS 1
 #else
@@ -14,22 +16,7 @@
 namespace talvo::pdf {
 namespace {
 
-// One specialisation a width: GCC drops vector_size on a type that depends
-// on a template parameter.
-template <std::size_t kLanes>
-struct VecOf;
-template <>
-struct VecOf<2> {
-  using type = double __attribute__((vector_size(16)));
-};
-template <>
-struct VecOf<4> {
-  using type = double __attribute__((vector_size(32)));
-};
-template <>
-struct VecOf<8> {
-  using type = double __attribute__((vector_size(64)));
-};
+using talvo::detail::VecOf;
 
 // Q steps between exact sin and cos: the rotation drifts by about 1e-16 a
 // step, 1e-13 after this many.
