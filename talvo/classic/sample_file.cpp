@@ -51,7 +51,7 @@ Status write_sample(const std::string& file_name, const std::string& creator, co
         out << fmt_i(iso.a, 4) << ' ' << decimal7(static_cast<float>(iso.fraction), 9) << ' ' << fixed(e.symbol, 2)
             << '\n';
   out << decimal7(static_cast<float>(s.density), 10) << '\n';
-  file->write(out.view());
+  file->write(out.str());
   if (!file->commit()) return Status::error(2, "write_sample: Error writing file " + file_name);
   return {};
 }
