@@ -103,7 +103,7 @@ py::object dispersion_of(const std::string& element, std::optional<double> energ
 double anode(const std::string& name) { return take(anode_energy(text_arg(name, "name"))); }
 
 py::object compton_of(const std::string& formula, const py::object& q_in, std::optional<double> wavelength,
-                      const std::string& model, int breit_dirac) {
+                      const std::string& model, std::optional<int> breit_dirac) {
   text_arg(formula, "formula");
   ComptonOptions o;
   if (model == "balyuzi")
@@ -111,7 +111,9 @@ py::object compton_of(const std::string& formula, const py::object& q_in, std::o
   else if (model != "hubbell")
     raise_invalid("unknown incoherent model \"" + escaped(model) + "\": give \"hubbell\" or \"balyuzi\"");
   o.wavelength = wavelength;
-  o.breit_dirac_power = breit_dirac;
+  // The Breit-Dirac factor is that of the wavelength: without one there is none to apply.
+  if (breit_dirac && !wavelength) raise_invalid("breit_dirac needs the wavelength");
+  o.breit_dirac_power = breit_dirac.value_or(3);
   const InArray q = numbers(q_in, "q");
   Result<std::vector<double>> c = [&] {
     py::gil_scoped_release unlocked;
@@ -173,7 +175,7 @@ The photon energy in keV of an X-ray tube's line: "Cu" or "CuKa1" is Ka1,
 Mo, Ag, W); the wavelength in Angstrom is hc / E, hc = 12.398 keV Angstrom.
 Raises ValueError for an anode or a line not in the table.)";
 
-constexpr const char* kComptonDoc = R"(compton(formula, q, wavelength=None, model='hubbell', breit_dirac=3)
+constexpr const char* kComptonDoc = R"(compton(formula, q, wavelength=None, model='hubbell', breit_dirac=None)
 --
 
 The incoherent (Compton) scattering C(Q) of a formula per atom, in electron
@@ -190,7 +192,7 @@ model
     "hubbell" (Hubbell et al. 1975, a cubic spline) or "balyuzi" (Balyuzi
     1975's fit; warns past sin(theta)/lambda = 1.4).
 breit_dirac
-    2 or 3.
+    2 or 3 (3 when not given); only with a wavelength.
 
 Returns a float64 array of q's shape (a float for a scalar q).)";
 
@@ -224,7 +226,7 @@ void init_xray_material(py::module_& m) {
         py::arg("wavelength") = py::none(), py::arg("anode") = py::none());
   m.def("anode_energy", &anode, kAnodeDoc, py::arg("name"));
   m.def("compton", &compton_of, kComptonDoc, py::arg("formula"), py::arg("q"), py::arg("wavelength") = py::none(),
-        py::arg("model") = "hubbell", py::arg("breit_dirac") = 3);
+        py::arg("model") = "hubbell", py::arg("breit_dirac") = py::none());
 }
 
 }  // namespace talvo::python

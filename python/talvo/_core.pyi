@@ -654,11 +654,11 @@ def pdf(
 ) -> Pdf: ...
 @overload
 def compton(
-    formula: str, q: float, wavelength: float | None = None, model: str = "hubbell", breit_dirac: int = 3
+    formula: str, q: float, wavelength: float | None = None, model: str = "hubbell", breit_dirac: int | None = None
 ) -> float: ...
 @overload
 def compton(
-    formula: str, q: _Numbers, wavelength: float | None = None, model: str = "hubbell", breit_dirac: int = 3
+    formula: str, q: _Numbers, wavelength: float | None = None, model: str = "hubbell", breit_dirac: int | None = None
 ) -> _ArrayOrFloat: ...
 def read_xrdml(path: str | os.PathLike[str], cps: bool = False, axis: str | None = None) -> XrdmlFile: ...
 def filon_ft(

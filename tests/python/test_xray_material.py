@@ -2,12 +2,13 @@
 form factor and averages at an energy: the numbers of talvo-tools."""
 import json
 import pickle
+import subprocess
 
 import numpy as np
 import pytest
 
 import talvo
-from conftest import rows, run_tools
+from conftest import rows, run_tools, tools_path
 
 # formula, keyword arguments, the same as talvo-tools xray options
 MATERIALS = [
@@ -101,6 +102,14 @@ def test_compton_is_that_of_talvo_tools(kwargs, options):
     c = talvo.compton("SiO2", table[:, 0], **kwargs)
     np.testing.assert_array_equal(c, table[:, 1])
     assert talvo.compton("SiO2", float(table[5, 0]), **kwargs) == table[5, 1]
+
+
+def test_compton_breit_dirac_needs_a_wavelength():
+    # As the command refuses --breit-dirac without --wavelength: there is no factor to apply.
+    with pytest.raises(ValueError, match="breit_dirac needs the wavelength"):
+        talvo.compton("SiO2", [0.0, 5.0], breit_dirac=2)
+    r = subprocess.run([tools_path(), "compton", "SiO2", "--q", "0:5:5", "--breit-dirac", "2"], capture_output=True)
+    assert r.returncode == 2
 
 
 def test_xray_average_at_an_energy_is_that_of_talvo_tools():
