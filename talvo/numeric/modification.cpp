@@ -146,6 +146,7 @@ Result<std::vector<double>> modification(std::span<const double> q, Window windo
     if (window == Window::kSphere && sub == 1) scale = tan_x_root() / qmax;
     if (window == Window::kSphere && sub == 2) scale = o.p2;
     std::vector<double> m(nm, 0.0);
+    const bool qmax_squared_usable = std::isnormal(qmax * qmax);
     // Every window is 0 beyond Qmax, point by point, whatever the order of
     // the grid: a transform must not take in data the window was to close.
     for (std::size_t j = 0; j < nm; ++j) {
@@ -161,8 +162,13 @@ Result<std::vector<double>> modification(std::span<const double> q, Window windo
           v = 1.0;
           break;
         case Window::kQuadratic:
-          v = qv < qmax / 3.0 ? 1.0 - 3.0 * qv * qv / (qmax * qmax)
-                              : 1.5 * (1.0 - 2.0 * qv / qmax + qv * qv / (qmax * qmax));
+          if (qmax_squared_usable) {
+            v = qv < qmax / 3.0 ? 1.0 - 3.0 * qv * qv / (qmax * qmax)
+                                : 1.5 * (1.0 - 2.0 * qv / qmax + qv * qv / (qmax * qmax));
+          } else {  // the same in t = Q / Qmax, where Q^2 and Qmax^2 would pass the double range
+            const double t = qv / qmax;
+            v = t < 1.0 / 3.0 ? 1.0 - 3.0 * t * t : 1.5 * (1.0 - 2.0 * t + t * t);
+          }
           break;
         case Window::kGaussian:
           v = std::exp(-o.p1 * o.p1 * qv * qv);

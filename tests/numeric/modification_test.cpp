@@ -138,6 +138,21 @@ TEST(Modification, RefusalsByKindWithWholeMessages) {
 
 // The sphere window of sub-option 1 has its first zero at Qmax: the root of
 // tan x = x, here against the bisection of sin x - x cos x on (4.4, 4.6).
+// Qmax^2 beyond the double range (or below its normal numbers) must not
+// turn the quadratic window into inf / inf: its values are those of t = Q / Qmax.
+TEST(Modification, QuadraticWindowAtExtremeQmax) {
+  for (const double qmax : {1e200, 1e-160}) {
+    const std::vector<double> q = {0.0, qmax / 6.0, qmax / 2.0, qmax};
+    const Result<std::vector<double>> m = modification(q, Window::kQuadratic, qmax);
+    ASSERT_TRUE(m.ok()) << m.error().message;
+    // 1 - 3 t^2 below t = 1/3, 1.5 (1 - t)^2 above: 1, 11/12, 3/8 and 0.
+    EXPECT_DOUBLE_EQ((*m)[0], 1.0) << qmax;
+    EXPECT_DOUBLE_EQ((*m)[1], 11.0 / 12.0) << qmax;
+    EXPECT_DOUBLE_EQ((*m)[2], 0.375) << qmax;
+    EXPECT_NEAR((*m)[3], 0.0, 1e-15) << qmax;
+  }
+}
+
 TEST(Modification, SphereRootAgainstBisection) {
   double lo = 4.4, hi = 4.6;
   for (int i = 0; i < 200; ++i) {

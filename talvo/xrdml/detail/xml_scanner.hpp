@@ -82,6 +82,7 @@ inline const char* find_byte(const char* q, const char* end, char c) {
       if (const std::uint64_t found = bytes_equal(w, c)) return q + std::countr_zero(found) / 8;
     }
   }
+  if (q == end) return end;  // memchr takes no null pointer, even for no bytes
   const void* at = std::memchr(q, c, static_cast<std::size_t>(end - q));
   return at ? static_cast<const char*>(at) : end;
 }
