@@ -187,17 +187,13 @@ int run_pdf(const Args& a) {
   o.thickness = s.opt("thickness");
   if (o.thickness && !(*o.thickness > 0.0)) throw InputError{"--thickness must be above 0 cm"};
   // An option of the other mode would be ignored without a word: it is refused.
-  static constexpr const char* kPhysicalOnly[] = {"--geometry", "--mu-r", "--mu-t", "--thickness", "--monochromator",
-                                                  "--mono-crystal", "--mono-beam", "--polarization", "--compton",
-                                                  "--breit-dirac", "--normalize", "--rmin-iterate", "--ruland"};
-  static constexpr const char* kAdhocOnly[] = {"--rpoly", "--qmaxinst"};
-  for (const char* opt : kPhysicalOnly)
-    if (o.mode == pdf::Mode::kAdhoc && a.get(opt))
-      throw UsageError{std::string(opt) + " belongs to --mode physical (give --density G for it); ad hoc mode "
-                                          "fits the corrections away"};
-  for (const char* opt : kAdhocOnly)
-    if (o.mode == pdf::Mode::kPhysical && a.get(opt))
-      throw UsageError{std::string(opt) + " belongs to --mode adhoc"};
+  for (const std::string_view name : pdf::kPhysicalOnlyOptions)
+    if (const std::string opt = "--" + std::string(name); o.mode == pdf::Mode::kAdhoc && a.get(opt))
+      throw UsageError{opt + " belongs to --mode physical (give --density G for it); ad hoc mode fits the "
+                             "corrections away"};
+  for (const std::string_view name : pdf::kAdhocOnlyOptions)
+    if (const std::string opt = "--" + std::string(name); o.mode == pdf::Mode::kPhysical && a.get(opt))
+      throw UsageError{opt + " belongs to --mode adhoc"};
   const std::string mono = s.get("monochromator").value_or("none");
   if (mono == "none")
     for (const char* opt : {"--mono-crystal", "--mono-beam"})

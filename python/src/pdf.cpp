@@ -147,13 +147,17 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     raise_invalid("give thickness (mu from the composition) or mu_r/mu_t, not both");
   o.thickness = num("thickness");
   // An option of the other mode would be ignored without a word: it is refused.
-  for (const char* k : {"geometry", "mu_r", "mu_t", "thickness", "monochromator", "mono_crystal", "mono_beam",
-                        "polarization", "compton", "breit_dirac", "normalize", "rmin_iterate", "ruland"})
-    if (o.mode == pdf::Mode::kAdhoc && !get(k).is_none())
-      raise_invalid(std::string(k) + " belongs to mode physical (give the density for it); ad hoc mode fits the "
-                                     "corrections away");
-  for (const char* k : {"rpoly", "qmaxinst"})
-    if (o.mode == pdf::Mode::kPhysical && !get(k).is_none()) raise_invalid(std::string(k) + " belongs to mode adhoc");
+  const auto keyword = [](std::string_view option) {
+    std::string k(option);
+    std::replace(k.begin(), k.end(), '-', '_');
+    return k;
+  };
+  for (const std::string_view option : pdf::kPhysicalOnlyOptions)
+    if (const std::string k = keyword(option); o.mode == pdf::Mode::kAdhoc && !get(k.c_str()).is_none())
+      raise_invalid(k + " belongs to mode physical (give the density for it); ad hoc mode fits the corrections away");
+  for (const std::string_view option : pdf::kAdhocOnlyOptions)
+    if (const std::string k = keyword(option); o.mode == pdf::Mode::kPhysical && !get(k.c_str()).is_none())
+      raise_invalid(k + " belongs to mode adhoc");
   const py::object mono_arg = get("monochromator");  // a crystal's name or its 2theta in degrees
   const std::string mono =
       mono_arg.is_none() ? "none" : text_arg(py::str(mono_arg).cast<std::string>(), "monochromator");

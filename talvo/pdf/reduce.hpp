@@ -20,6 +20,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "talvo/numeric/modification.hpp"
@@ -32,6 +33,14 @@ namespace talvo::pdf {
 
 enum class Mode { kPhysical, kAdhoc };
 enum class Normalization { kKroghMoeNorman, kHighQ };
+
+// The options only one mode uses, as talvo-tools names them (Python writes _
+// for -). Given in the other mode they would be ignored without a word, so
+// the front ends refuse them.
+inline constexpr std::string_view kPhysicalOnlyOptions[] = {
+    "geometry",     "mu-r",    "mu-t",        "thickness", "monochromator", "mono-crystal", "mono-beam",
+    "polarization", "compton", "breit-dirac", "normalize", "rmin-iterate",  "ruland"};
+inline constexpr std::string_view kAdhocOnlyOptions[] = {"rpoly", "qmaxinst"};
 
 struct ReductionOptions {
   SampleModelOptions sample;         // composition, density, packing, Compton table; its wavelength is set
