@@ -5,18 +5,29 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <memory>
 #include <new>
 #include <numbers>
 
 #include "talvo/elements/constants.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/mixture.hpp"
+#include "talvo/neutron/detail/sweep_builds.hpp"
 #include "talvo/neutron/lengths.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TALVO_SWEEP_BUILDS 1
+#else
+#define TALVO_SWEEP_BUILDS 0
+#endif
+
 namespace talvo {
+
+using neutron_detail::sweep_builds;
+using neutron_detail::SweepBuild;
 
 // The sweep's columns: one buffer, each column a slice of it.
 class MaterialSweepColumns {
@@ -150,7 +161,9 @@ struct PreparedIsotope {
   double free = 0.0;  // A / (A + m_n)
   double sigma_abs_2200 = 0.0;
   const LengthCurve* curve = nullptr;
-  std::size_t hint = 0;  // the curve's interval at the last wavelength
+  // With a curve: its length at each wavelength of a sweep (in Scratch).
+  const double* curve_re = nullptr;
+  const double* curve_im = nullptr;
 };
 
 struct PreparedElement {
@@ -171,6 +184,18 @@ struct Prepared {
   // Per atom, the same at every wavelength: the incoherent cross-section
   // (thermal for the resonant elements) and its SLD.
   double sigma_inc = 0.0, sld_inc = 0.0;
+};
+
+// What a sweep's loops need beside its columns, n values each: lambda /
+// 1.798 (the 1/v law), the energy, an element's sigma_abs / lambda (for
+// sld_im without a division) and the per-atom sum of it; and, after them,
+// the lengths of every curve (PreparedIsotope::curve_re, curve_im).
+struct Scratch {
+  std::unique_ptr<double[]> buffer;
+  double* one_over_v = nullptr;
+  double* energy = nullptr;
+  double* element_aol = nullptr;
+  double* aol_sum = nullptr;
 };
 
 std::optional<Failure> element_values(const Element& e, bool natural, const NeutronTable& table, bool energy_dependent,
@@ -291,11 +316,16 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   return std::nullopt;
 }
 
+// The loops over the columns are built once per instruction set (columns()
+// below): each is inlined into every build that uses it.
+#define TALVO_COLUMN_LOOP [[gnu::always_inline]] inline
+
 // Loops over whole columns, apart so that the compiler knows that the
 // columns do not overlap (and vectorizes them).
 
 // y += c x; with `first`, y = 0 + c x (the sum's first term: y need not be set).
-void add_scaled(double* __restrict y, const double* __restrict x, double c, std::size_t n, bool first = false) {
+TALVO_COLUMN_LOOP void add_scaled(double* __restrict y, const double* __restrict x, double c, std::size_t n,
+                                  bool first = false) {
   if (first)
     for (std::size_t i = 0; i < n; ++i) y[i] = 0.0 + c * x[i];
   else
@@ -303,39 +333,49 @@ void add_scaled(double* __restrict y, const double* __restrict x, double c, std:
 }
 
 // y += c; with `first`, y = 0 + c.
-void add_constant(double* __restrict y, double c, std::size_t n, bool first = false) {
+TALVO_COLUMN_LOOP void add_constant(double* __restrict y, double c, std::size_t n, bool first = false) {
   if (first)
     std::fill(y, y + n, 0.0 + c);
   else
     for (std::size_t i = 0; i < n; ++i) y[i] += c;
 }
 
-// y += c x
-void add_product(double* __restrict y, double c, const double* __restrict x, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
+// y += c x; with `first`, y = 0 + c x.
+TALVO_COLUMN_LOOP void add_product(double* __restrict y, double c, const double* __restrict x, std::size_t n,
+                                   bool first) {
+  if (first)
+    for (std::size_t i = 0; i < n; ++i) y[i] = 0.0 + c * x[i];
+  else
+    for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
 }
 
-// An isotope's curve at each energy, its share y added to the element's columns.
-void add_curve(const LengthCurve& curve, double y, double free, const double* __restrict energy,
-               const double* __restrict lambda, std::size_t n, double* __restrict re, double* __restrict im,
-               double* __restrict b_free, double* __restrict sigma_abs, double* __restrict abs_over_lambda,
-               std::size_t& hint_of_isotope) {
-  std::size_t hint = hint_of_isotope;
+// An isotope's length at each wavelength (b_re, b_im), its share y added
+// to the element's columns (kFirst: the sums' first terms, the columns need
+// not be set).
+template <bool kFirst>
+TALVO_COLUMN_LOOP void add_curve(const double* __restrict b_re, const double* __restrict b_im, double y, double free,
+                                 const double* __restrict lambda, std::size_t n, double* __restrict re,
+                                 double* __restrict im, double* __restrict b_free, double* __restrict sigma_abs,
+                                 double* __restrict abs_over_lambda) {
+  const auto set = [](double& sum, double term) {
+    if constexpr (kFirst)
+      sum = 0.0 + term;
+    else
+      sum += term;
+  };
   for (std::size_t i = 0; i < n; ++i) {
-    const CurveValue v = length_at_energy(curve, energy[i], hint);
-    re[i] += y * v.b.real();
-    im[i] += y * v.b.imag();
-    b_free[i] += y * v.b.real() * free;
-    sigma_abs[i] += y * -2000.0 * lambda[i] * v.b.imag();
-    abs_over_lambda[i] += y * -2000.0 * v.b.imag();
+    set(re[i], y * b_re[i]);
+    set(im[i], y * b_im[i]);
+    set(b_free[i], y * b_re[i] * free);
+    set(sigma_abs[i], y * -2000.0 * lambda[i] * b_im[i]);
+    set(abs_over_lambda[i], y * -2000.0 * b_im[i]);
   }
-  hint_of_isotope = hint;
 }
 
 // A resonant element's cross-sections from its mean length.
-void resonant_cross_sections(const double* __restrict re, const double* __restrict im, double inc, double free,
-                             std::size_t n, double* __restrict sigma_coh, double* __restrict sigma_scatt,
-                             double* __restrict sigma_free) {
+TALVO_COLUMN_LOOP void resonant_cross_sections(const double* __restrict re, const double* __restrict im, double inc,
+                                               double free, std::size_t n, double* __restrict sigma_coh,
+                                               double* __restrict sigma_scatt, double* __restrict sigma_free) {
   for (std::size_t i = 0; i < n; ++i) {
     const double coh = kCoherent * (re[i] * re[i] + im[i] * im[i]);
     const double scatt = coh + inc;
@@ -346,11 +386,11 @@ void resonant_cross_sections(const double* __restrict re, const double* __restri
 }
 
 // The values per volume from those per atom; false where one is not finite.
-bool per_volume(double n, std::size_t count, const double* __restrict b_coh, const double* __restrict sigma_abs,
-                const double* __restrict sigma_scatt, double* __restrict sld, double* __restrict sld_im,
-                double* __restrict mu_abs_column, double* __restrict mu_scatt_column,
-                double* __restrict mu_total_column, double* __restrict absorption_length,
-                double* __restrict penetration_depth) {
+TALVO_COLUMN_LOOP bool per_volume(double n, std::size_t count, const double* __restrict b_coh,
+                                  const double* __restrict sigma_abs, const double* __restrict sigma_scatt,
+                                  double* __restrict sld, double* __restrict sld_im, double* __restrict mu_abs_column,
+                                  double* __restrict mu_scatt_column, double* __restrict mu_total_column,
+                                  double* __restrict absorption_length, double* __restrict penetration_depth) {
   // The arithmetic in a loop without branches (it vectorizes), both
   // reciprocals taken; then the reciprocal of a zero replaced and the sums checked.
   for (std::size_t i = 0; i < count; ++i) {
@@ -374,9 +414,10 @@ bool per_volume(double n, std::size_t count, const double* __restrict b_coh, con
 }
 
 // A pair's weight c Re(b_l b_r*) and its Faber-Ziman coefficient, w / |<b>|^2.
-void pair_weight(double c, const double* __restrict l_re, const double* __restrict l_im, const double* __restrict r_re,
-                 const double* __restrict r_im, const double* __restrict mean_norm, std::size_t n,
-                 double* __restrict weight, double* __restrict faber_ziman) {
+TALVO_COLUMN_LOOP void pair_weight(double c, const double* __restrict l_re, const double* __restrict l_im,
+                                   const double* __restrict r_re, const double* __restrict r_im,
+                                   const double* __restrict mean_norm, std::size_t n, double* __restrict weight,
+                                   double* __restrict faber_ziman) {
   for (std::size_t i = 0; i < n; ++i) {
     const double w = c * (l_re[i] * r_re[i] + l_im[i] * r_im[i]);
     weight[i] = 0.01 * w;
@@ -390,21 +431,17 @@ void pair_weight(double c, const double* __restrict l_re, const double* __restri
 // as for a single wavelength (elements, then isotopes, in order, from 0), so
 // a value does not depend on the other wavelengths of the sweep. `p.m` holds
 // what does not change with the wavelength.
-std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths, MaterialSweep& s) {
+TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths,
+                                                  const Scratch& scratch, MaterialSweep& s) {
   const Material& m = p.m;
   const std::size_t n = wavelengths.size();
   const double* const lambda = wavelengths.data();
   std::copy(wavelengths.begin(), wavelengths.end(), s.wavelength.begin());
-  // Scratch: lambda / 1.798 (the 1/v law), the energy, an element's
-  // sigma_abs / lambda (for sld_im without a division) and the per-atom sum of it.
-  const std::unique_ptr<double[]> scratch(new double[4 * n]);
-  double* const __restrict one_over_v = scratch.get();
-  double* const __restrict energy = one_over_v + n;
-  double* const __restrict element_aol = energy + n;
-  double* const __restrict aol = m.number_density ? s.sld_im.data() : element_aol + n;
+  double* const __restrict one_over_v = scratch.one_over_v;
+  const double* const __restrict energy = scratch.energy;
+  double* const __restrict element_aol = scratch.element_aol;
+  double* const __restrict aol = m.number_density ? s.sld_im.data() : scratch.aol_sum;
   for (std::size_t i = 0; i < n; ++i) one_over_v[i] = lambda[i] / kThermalWavelength;
-  if (p.resonant)
-    for (std::size_t i = 0; i < n; ++i) energy[i] = neutron_energy(lambda[i]);
   double* const __restrict mean_re = s.b_coh.data();
   double* const __restrict mean_im = s.b_coh_im.data();
   double* const __restrict b_free_sum = s.b_free.data();
@@ -437,39 +474,37 @@ std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths
       // optical theorem; sigma_scatt = 4 pi |b|^2 / 100 + the thermal
       // incoherent cross-section; the free-atom values scale by A / (A + m_n)
       // of the element's mean mass.
-      for (double* c : {re, im, b_free, sigma_abs, element_aol}) std::fill(c, c + n, 0.0);
+      // The sums over the isotopes start at 0 with the first.
+      bool first_isotope = true;
+      // The energies that all of the element's curves cover.
+      double common_lowest = 0.0, common_highest = std::numeric_limits<double>::infinity();
       for (PreparedIsotope& iso : pe.isotopes) {
         const double y = iso.y, free = iso.free;
         if (iso.curve) {
-          add_curve(*iso.curve, y, free, energy, lambda, n, re, im, b_free, sigma_abs, element_aol, iso.hint);
+          if (first_isotope)
+            add_curve<true>(iso.curve_re, iso.curve_im, y, free, lambda, n, re, im, b_free, sigma_abs, element_aol);
+          else
+            add_curve<false>(iso.curve_re, iso.curve_im, y, free, lambda, n, re, im, b_free, sigma_abs, element_aol);
+          common_lowest = std::max(common_lowest, iso.curve->lowest_energy());
+          common_highest = std::min(common_highest, iso.curve->highest_energy());
         } else {
-          add_constant(re, y * iso.b.real(), n);
-          add_constant(im, y * iso.b.imag(), n);
-          add_constant(b_free, y * iso.b.real() * free, n);
-          add_product(sigma_abs, y * iso.sigma_abs_2200, one_over_v, n);
-          add_constant(element_aol, y * iso.sigma_abs_2200 * (1.0 / kThermalWavelength), n);
+          add_constant(re, y * iso.b.real(), n, first_isotope);
+          add_constant(im, y * iso.b.imag(), n, first_isotope);
+          add_constant(b_free, y * iso.b.real() * free, n, first_isotope);
+          add_product(sigma_abs, y * iso.sigma_abs_2200, one_over_v, n, first_isotope);
+          add_constant(element_aol, y * iso.sigma_abs_2200 * (1.0 / kThermalWavelength), n, first_isotope);
         }
+        first_isotope = false;
       }
-      // The wavelengths outside one of the element's curves: there the curve's end value was used.
+      // The wavelengths outside one of the element's curves (counted once
+      // however many): there the curve's end value was used.
       std::size_t outside_count = 0;
       double outside_min = pe.outside_min, outside_max = pe.outside_max;
-      for (const PreparedIsotope& iso : pe.isotopes) {
-        if (!iso.curve) continue;
-        const double lowest = iso.curve->lowest_energy(), highest = iso.curve->highest_energy();
-        for (std::size_t i = 0; i < n; ++i)
-          if (energy[i] < lowest || energy[i] > highest) {
-            // Counted once for a wavelength outside several of its curves.
-            bool counted = false;
-            for (const PreparedIsotope& before : pe.isotopes) {
-              if (&before == &iso) break;
-              counted = counted || (before.curve && (energy[i] < before.curve->lowest_energy() ||
-                                                     energy[i] > before.curve->highest_energy()));
-            }
-            if (counted) continue;
-            ++outside_count;
-            outside_min = std::min(outside_min, lambda[i]);
-            outside_max = std::max(outside_max, lambda[i]);
-          }
+      for (std::size_t i = 0; i < n; ++i) {
+        const bool outside = energy[i] < common_lowest || energy[i] > common_highest;
+        outside_count += outside;
+        outside_min = std::min(outside_min, outside ? lambda[i] : outside_min);
+        outside_max = std::max(outside_max, outside ? lambda[i] : outside_max);
       }
       pe.outside_count += outside_count;
       pe.outside_min = outside_min;
@@ -498,14 +533,14 @@ std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths
     add_scaled(abs_sum, sigma_abs, c, n, first);
   }
   bool finite = true;
-  for (std::size_t i = 0; i < n; ++i) finite = finite && std::isfinite(scatt_sum[i]) && std::isfinite(abs_sum[i]);
+  for (std::size_t i = 0; i < n; ++i) finite &= std::isfinite(scatt_sum[i]) & std::isfinite(abs_sum[i]);
   if (!finite) return not_finite("a cross-section");
   return std::nullopt;
 }
 
 // The columns that follow from the others, a column at a time (loops that
 // the compiler can run side by side): the density's, the partial weights.
-std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
+TALVO_COLUMN_LOOP std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
   const Material& m = p.m;
   const std::size_t count = s.size();
   if (m.number_density) {
@@ -540,7 +575,7 @@ std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
 void fill_row(const MaterialSweep& s, std::size_t i, Material& m);
 
 // The columns that are the same at every wavelength.
-void fill_constants(const Prepared& p, MaterialSweep& s) {
+TALVO_COLUMN_LOOP void fill_constants(const Prepared& p, MaterialSweep& s) {
   std::fill(s.sigma_inc.begin(), s.sigma_inc.end(), p.sigma_inc);
   std::fill(s.sld_inc.begin(), s.sld_inc.end(), p.sld_inc);
 }
@@ -588,7 +623,79 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
   }
 }
 
-Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths, std::vector<std::string> notes) {
+// The columns that depend on the wavelength, in the build of the loops for
+// the widest instruction set the processor runs. The builds differ only in
+// how many wavelengths a register holds: the library is compiled with
+// -ffp-contract=off, so no build fuses a multiply and an add, and every sum
+// is taken in the same order; all give the same columns, bit for bit.
+TALVO_COLUMN_LOOP std::optional<Failure> columns_in(Prepared& p, std::span<const double> wavelengths,
+                                                    const Scratch& scratch, MaterialSweep& s) {
+  if (auto f = evaluate(p, wavelengths, scratch, s)) return f;
+  fill_constants(p, s);
+  return finish_columns(p, s);
+}
+
+std::optional<Failure> columns_baseline(Prepared& p, std::span<const double> wavelengths, const Scratch& scratch,
+                                        MaterialSweep& s) {
+  return columns_in(p, wavelengths, scratch, s);
+}
+
+#if TALVO_SWEEP_BUILDS
+__attribute__((target("avx2"))) std::optional<Failure> columns_avx2(Prepared& p, std::span<const double> wavelengths,
+                                                                    const Scratch& scratch, MaterialSweep& s) {
+  return columns_in(p, wavelengths, scratch, s);
+}
+#endif
+
+std::optional<Failure> columns(SweepBuild build, Prepared& p, std::span<const double> wavelengths,
+                               const Scratch& scratch, MaterialSweep& s) {
+  if (build == SweepBuild::kBest) {
+    static const SweepBuild best = sweep_builds().back();
+    build = best;
+  }
+#if TALVO_SWEEP_BUILDS
+  if (build == SweepBuild::kAvx2) return columns_avx2(p, wavelengths, scratch, s);
+#endif
+  return columns_baseline(p, wavelengths, scratch, s);
+}
+
+// The scratch columns, and the energies and the curves' lengths at them: a
+// search along each curve for every wavelength, which no register width
+// speeds, done once here for every build.
+Scratch make_scratch(Prepared& p, std::span<const double> wavelengths) {
+  const std::size_t n = wavelengths.size();
+  std::size_t curves = 0;
+  for (const PreparedElement& pe : p.elements)
+    for (const PreparedIsotope& iso : pe.isotopes) curves += iso.curve != nullptr;
+  Scratch scratch;
+  scratch.buffer.reset(new double[(4 + 2 * curves) * n]);
+  double* next = scratch.buffer.get();
+  for (double** column : {&scratch.one_over_v, &scratch.energy, &scratch.element_aol, &scratch.aol_sum}) {
+    *column = next;
+    next += n;
+  }
+  if (!p.resonant) return scratch;
+  for (std::size_t i = 0; i < n; ++i) scratch.energy[i] = neutron_energy(wavelengths[i]);
+  for (PreparedElement& pe : p.elements)
+    for (PreparedIsotope& iso : pe.isotopes) {
+      if (!iso.curve) continue;
+      double* const re = next;
+      double* const im = next + n;
+      next += 2 * n;
+      std::size_t hint = 0;  // the interval at the last wavelength
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::complex<double> b = length_at_energy(*iso.curve, scratch.energy[i], hint).b;
+        re[i] = b.real();
+        im[i] = b.imag();
+      }
+      iso.curve_re = re;
+      iso.curve_im = im;
+    }
+  return scratch;
+}
+
+Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths, std::vector<std::string> notes,
+                                SweepBuild build = SweepBuild::kBest) {
   if (wavelengths.empty()) return make_error(ErrorKind::kInvalidArgument, "no wavelengths");
   for (const double w : wavelengths)
     if (!(w > 0.0 && std::isfinite(w))) {
@@ -596,16 +703,16 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
       return make_error(f->kind, f->message);
     }
   MaterialSweep s;
+  Scratch scratch;
   try {
     MaterialSweepColumns::allocate(s, p.m, p.thickness.has_value(), wavelengths.size());
+    scratch = make_scratch(p, wavelengths);
   } catch (const std::bad_alloc&) {
     return make_error(
         ErrorKind::kOutOfMemory,
         "the columns of " + free_int(static_cast<long long>(wavelengths.size())) + " wavelengths do not fit in memory");
   }
-  if (auto f = evaluate(p, wavelengths, s)) return make_error(f->kind, f->message);
-  fill_constants(p, s);
-  if (auto f = finish_columns(p, s)) return make_error(f->kind, f->message);
+  if (auto f = columns(build, p, wavelengths, scratch, s)) return make_error(f->kind, f->message);
   std::vector<std::string> warnings;
   remarks(p, wavelengths, warnings, notes);
   p.m.notes = std::move(notes);
@@ -743,12 +850,26 @@ Result<MaterialSweep> composition_sweep(const Composition& c, const NeutronTable
 
 Result<MaterialSweep> material_sweep(std::string_view formula, const NeutronTable& table,
                                      const MaterialOptions& options, std::span<const double> wavelengths) {
+  return neutron_detail::material_sweep(formula, table, options, wavelengths, SweepBuild::kBest);
+}
+
+std::vector<SweepBuild> neutron_detail::sweep_builds() {
+  std::vector<SweepBuild> builds{SweepBuild::kBaseline};
+#if TALVO_SWEEP_BUILDS
+  if (__builtin_cpu_supports("avx2")) builds.push_back(SweepBuild::kAvx2);
+#endif
+  return builds;
+}
+
+Result<MaterialSweep> neutron_detail::material_sweep(std::string_view formula, const NeutronTable& table,
+                                                     const MaterialOptions& options,
+                                                     std::span<const double> wavelengths, SweepBuild build) {
   Result<ParsedFormula> parsed = parse(formula, table, options);
   if (!parsed.ok()) return parsed.error();
   Prepared p;
   if (auto f = prepare(parsed->composition, table, parsed->options, p)) return make_error(f->kind, f->message);
   p.m.formula = parsed->text;
-  return run_sweep(p, wavelengths, std::move(parsed->notes));
+  return run_sweep(p, wavelengths, std::move(parsed->notes), build);
 }
 
 Result<Material> material(std::string_view formula, const NeutronTable& table, const MaterialOptions& options) {

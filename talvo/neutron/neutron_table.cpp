@@ -1,6 +1,8 @@
 #include "talvo/neutron/neutron_table.hpp"
 
 #include <array>
+#include <cstdint>
+#include <optional>
 
 #include "talvo/files/files.hpp"
 #include "talvo/text/format.hpp"
@@ -21,16 +23,55 @@ std::vector<std::string_view> split_tabs(std::string_view line) {
 
 }  // namespace
 
-const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
-  for (const NeutronRow& r : rows)
-    if (r.symbol == symbol && (r.a == a || (a != 0 && r.a == 0 && r.single_a == a))) {
-      // An isotope row of its own wins over the natural row standing for it.
-      if (r.a == 0 && a != 0)
-        for (const NeutronRow& own : rows)
-          if (own.symbol == symbol && own.a == a) return &own;
-      return &r;
+namespace {
+
+// A symbol of 1 to 7 bytes and its length in one number (0 for any other).
+std::uint64_t packed_symbol(std::string_view symbol) {
+  if (symbol.empty() || symbol.size() > 7) return 0;
+  std::uint64_t packed = symbol.size();
+  for (const char c : symbol) packed = packed << 8 | static_cast<unsigned char>(c);
+  return packed;
+}
+
+// The first row i with fits(i, a), where an isotope (a != 0) may be fitted by
+// the natural row standing for it; then an isotope row of its own wins.
+template <class Fits>
+std::optional<std::size_t> first_fit(std::size_t count, int a, const Fits& fits) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (fits(i, a, true)) {
+      if (a != 0 && !fits(i, a, false))
+        for (std::size_t own = 0; own < count; ++own)
+          if (fits(own, a, false)) return own;
+      return i;
     }
-  return nullptr;
+  return std::nullopt;
+}
+
+}  // namespace
+
+const NeutronRow* NeutronTable::find(std::string_view symbol, int a) const {
+  const std::uint64_t packed = packed_symbol(symbol);
+  std::optional<std::size_t> i;
+  if (packed != 0 && keys_.size() == rows.size()) {
+    i = first_fit(keys_.size(), a, [&](std::size_t k, int wanted, bool natural_stands_in) {
+      const Key& key = keys_[k];
+      return key.symbol == packed &&
+             (key.a == wanted || (natural_stands_in && wanted != 0 && key.a == 0 && key.single_a == wanted));
+    });
+  } else {
+    i = first_fit(rows.size(), a, [&](std::size_t k, int wanted, bool natural_stands_in) {
+      const NeutronRow& r = rows[k];
+      return r.symbol == symbol &&
+             (r.a == wanted || (natural_stands_in && wanted != 0 && r.a == 0 && r.single_a == wanted));
+    });
+  }
+  return i ? &rows[*i] : nullptr;
+}
+
+void NeutronTable::index() {
+  keys_.clear();
+  keys_.reserve(rows.size());
+  for (const NeutronRow& r : rows) keys_.push_back({packed_symbol(r.symbol), r.a, r.single_a});
 }
 
 Result<NeutronTable> read_neutron_table(const std::string& file) {
@@ -61,7 +102,8 @@ Result<NeutronTable> read_neutron_table(const std::string& file) {
                                                        "sig_scatt", "sig_abs", "single_A"};
   std::array<int, kNames.size()> column;
   column.fill(-1);
-  NeutronTable read{file, {}};
+  NeutronTable read;
+  read.file = file;
   std::string text;
   long long number = 0;
   bool header = false;
@@ -110,6 +152,7 @@ Result<NeutronTable> read_neutron_table(const std::string& file) {
   }
   if (in.bad()) return make_error(ErrorKind::kIoError, "cannot read the neutron table " + file);
   if (!header || read.rows.empty()) return make_error(ErrorKind::kParseError, file + " holds no table");
+  read.index();
   return read;
 }
 

@@ -3,6 +3,7 @@
 // library's material calculation reads.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,7 +31,21 @@ struct NeutronTable {
 
   // The row of an element (a = 0) or isotope; the natural row also stands
   // for the one isotope of an element listed only by it (Be, F, Na, ...).
+  // The first row that fits, in the order of `rows`.
   const NeutronRow* find(std::string_view symbol, int a) const;
+
+  // Keys for `find`, a compact copy of each row's symbol and mass numbers
+  // that it searches instead of the rows: read_neutron_table makes them.
+  // After changing the symbol or mass numbers of a row, call it again (rows
+  // added or removed are noticed: `find` then searches the rows).
+  void index();
+
+ private:
+  struct Key {
+    std::uint64_t symbol = 0;  // the symbol's bytes and its length; 0 for one longer than 7
+    int a = 0, single_a = 0;
+  };
+  std::vector<Key> keys_;
 };
 
 // Reads the table: "#" lines are comments, the first other line names the

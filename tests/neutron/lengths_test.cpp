@@ -7,8 +7,12 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
+#include <vector>
 
+#include "talvo/neutron/detail/sweep_builds.hpp"
 #include "talvo/neutron/material.hpp"
+#include "talvo/text/format.hpp"
 
 namespace talvo {
 namespace {
@@ -205,6 +209,91 @@ TEST(MaterialSweep, EveryWavelengthAsAloneAndInOrder) {
   EXPECT_FALSE(material_sweep("Gd2O3", table(), {}, {}).ok());
   const double bad[] = {1.0, -1.0};
   EXPECT_EQ(material_sweep("Gd2O3", table(), {}, bad).kind(), ErrorKind::kInvalidArgument);
+}
+
+// The sweep's loops are built once per instruction set; every build gives
+// the baseline's columns bit for bit, for wavelength counts that fill no
+// register exactly, with and without a density, curves, several isotopes'
+// curves of different ranges, and wavelengths beyond the tables.
+TEST(MaterialSweep, EveryBuildGivesTheBaselineColumnsBitForBit) {
+  using neutron_detail::SweepBuild;
+  const std::vector<SweepBuild> builds = neutron_detail::sweep_builds();
+  ASSERT_FALSE(builds.empty());
+  EXPECT_EQ(builds.front(), SweepBuild::kBaseline);
+  const auto same = [](std::span<const double> a, std::span<const double> b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+  };
+  for (const char* formula : {"Gd2O3", "Yb[168]0.5Yb[174]0.5O1.5", "Gd[155]Gd[157]Sm[149]Cd", "H2O", "Lu[176]2O3"}) {
+    for (const std::size_t n : {1u, 3u, 5u, 17u, 203u}) {
+      std::vector<double> lambdas(n);
+      for (std::size_t i = 0; i < n; ++i)
+        lambdas[i] = 0.3 + 12.0 * static_cast<double>((i * 37) % n) / static_cast<double>(n);
+      MaterialOptions dense;
+      dense.density = 7.41;
+      dense.thickness = 0.02;
+      MaterialOptions bare;
+      for (const MaterialOptions& o : {dense, bare}) {
+        const Result<MaterialSweep> base =
+            neutron_detail::material_sweep(formula, table(), o, lambdas, SweepBuild::kBaseline);
+        ASSERT_TRUE(base.ok()) << formula;
+        for (const SweepBuild build : builds) {
+          const Result<MaterialSweep> got = neutron_detail::material_sweep(formula, table(), o, lambdas, build);
+          ASSERT_TRUE(got.ok());
+          const std::string where = std::string(formula) + " n " + std::to_string(n) + " build " +
+                                    std::to_string(static_cast<int>(build)) + (o.density ? " dense" : " bare");
+          for (const auto& [mine, theirs] : {std::pair{got->sld, base->sld},
+                                             {got->sld_im, base->sld_im},
+                                             {got->b_coh, base->b_coh},
+                                             {got->b_coh_im, base->b_coh_im},
+                                             {got->b_free, base->b_free},
+                                             {got->sigma_coh, base->sigma_coh},
+                                             {got->sigma_scatt, base->sigma_scatt},
+                                             {got->sigma_free, base->sigma_free},
+                                             {got->sigma_abs, base->sigma_abs},
+                                             {got->mu_total, base->mu_total},
+                                             {got->absorption_length, base->absorption_length},
+                                             {got->penetration_depth, base->penetration_depth},
+                                             {got->transmission, base->transmission}})
+            EXPECT_TRUE(same(mine, theirs)) << where;
+          ASSERT_EQ(got->elements.size(), base->elements.size());
+          for (std::size_t k = 0; k < got->elements.size(); ++k) {
+            EXPECT_TRUE(same(got->elements[k].b_coh_im, base->elements[k].b_coh_im)) << where;
+            EXPECT_TRUE(same(got->elements[k].sigma_abs, base->elements[k].sigma_abs)) << where;
+            EXPECT_TRUE(same(got->elements[k].sigma_free, base->elements[k].sigma_free)) << where;
+          }
+          for (std::size_t k = 0; k < got->partials.size(); ++k)
+            EXPECT_TRUE(same(got->partials[k].faber_ziman, base->partials[k].faber_ziman)) << where;
+          EXPECT_EQ(got.warnings(), base.warnings()) << where;
+        }
+        // And each wavelength as it would come alone.
+        MaterialOptions one = o;
+        one.wavelength = lambdas[n / 2];
+        const Result<Material> alone = material(formula, table(), one);
+        ASSERT_TRUE(alone.ok());
+        EXPECT_EQ(alone->per_atom.sigma_abs, base->sigma_abs[n / 2]) << formula;
+        EXPECT_EQ(alone->per_atom.b_coh_im, base->b_coh_im[n / 2]) << formula;
+      }
+    }
+  }
+}
+
+// A wavelength outside one or several of an element's curves is counted once:
+// 168Yb is tabulated over 0.02-0.8 eV, 174Yb over 0.05-0.55 eV.
+TEST(MaterialSweep, WavelengthsOutsideSeveralCurvesCountOnce) {
+  const double lambdas[] = {0.5,                       // 0.33 eV: inside both
+                            neutron_wavelength(0.03),  // outside 174Yb only
+                            neutron_wavelength(0.01),  // outside both
+                            neutron_wavelength(0.7)};  // outside 174Yb only
+  const Result<MaterialSweep> s = material_sweep("Yb[168]0.5Yb[174]0.5", table(), {}, lambdas);
+  ASSERT_TRUE(s.ok());
+  ASSERT_EQ(s.warnings().size(), 1u);
+  const std::string& w = s.warnings()[0];
+  EXPECT_NE(w.find("(3 wavelengths)"), std::string::npos) << w;
+  EXPECT_NE(w.find("at " + shortest(neutron_wavelength(0.7)) + " A to " + shortest(neutron_wavelength(0.01)) + " A"),
+            std::string::npos)
+      << w;
+  const double inside[] = {0.5, 0.6};
+  EXPECT_TRUE(material_sweep("Yb[168]0.5Yb[174]0.5", table(), {}, inside).warnings().empty());
 }
 
 }  // namespace

@@ -315,3 +315,69 @@ TEST(Material, TotalsThatAreNotFiniteAreRefused) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+NeutronRow row(int z, int a, const std::string& symbol, double mass, int single_a = 0) {
+  NeutronRow r;
+  r.z = z;
+  r.a = a;
+  r.symbol = symbol;
+  r.mass = mass;
+  r.single_a = single_a;
+  return r;
+}
+
+// The look-up, on the shipped table and on tables made or changed by hand.
+TEST(NeutronTable, FindsTheFirstRowThatFits) {
+  const NeutronTable& t = table();
+  const NeutronRow* gd = t.find("Gd", 0);
+  ASSERT_NE(gd, nullptr);
+  EXPECT_EQ(gd->mass, 157.25);
+  const NeutronRow* gd157 = t.find("Gd", 157);
+  ASSERT_NE(gd157, nullptr);
+  EXPECT_EQ(gd157->a, 157);
+  // Be is listed by its natural row alone, which stands for 9Be.
+  const NeutronRow* be9 = t.find("Be", 9);
+  ASSERT_NE(be9, nullptr);
+  EXPECT_EQ(be9->a, 0);
+  EXPECT_EQ(be9, t.find("Be", 0));
+  EXPECT_EQ(t.find("Be", 10), nullptr);
+  using namespace std::string_view_literals;
+  for (const std::string_view missing : {""sv, "Xx"sv, "G"sv, "Gdd"sv, "Gd\0"sv, "\0"sv, "Unnilseptium"sv})
+    EXPECT_EQ(t.find(missing, 0), nullptr) << missing;
+  // Every row of the table is found as itself, the first of its kind.
+  for (const NeutronRow& r : t.rows) {
+    const NeutronRow* found = t.find(r.symbol, r.a);
+    ASSERT_NE(found, nullptr) << r.symbol << r.a;
+    EXPECT_EQ(found->symbol, r.symbol);
+    EXPECT_EQ(found->a, r.a);
+  }
+
+  // A table made by hand, never indexed: a natural row standing for its
+  // isotope, and an isotope row of its own further on, which wins.
+  NeutronTable hand;
+  hand.rows = {row(9, 0, "F", 18.998, 19), row(1, 0, "H", 1.008), row(9, 19, "F", 18.9984),
+               row(118, 0, "Longname", 294.0)};
+  EXPECT_EQ(hand.find("F", 19), &hand.rows[2]);
+  EXPECT_EQ(hand.find("F", 0), &hand.rows[0]);
+  EXPECT_EQ(hand.find("Longname", 0), &hand.rows[3]);
+  hand.index();
+  EXPECT_EQ(hand.find("F", 19), &hand.rows[2]);
+  EXPECT_EQ(hand.find("Longname", 0), &hand.rows[3]);
+  EXPECT_EQ(hand.find("H", 0), &hand.rows[1]);
+  // A row added after the index is found; a row changed is found after index().
+  hand.rows.push_back(row(3, 6, "Li", 6.015));
+  ASSERT_NE(hand.find("Li", 6), nullptr);
+  EXPECT_EQ(hand.find("Li", 6)->mass, 6.015);
+  hand.index();
+  hand.rows[1].symbol = "D";
+  hand.rows[1].a = 2;
+  hand.index();
+  EXPECT_EQ(hand.find("H", 0), nullptr);
+  EXPECT_EQ(hand.find("D", 2), &hand.rows[1]);
+}
+
+}  // namespace
+}  // namespace talvo
