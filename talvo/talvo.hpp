@@ -32,6 +32,7 @@
 #include "talvo/text/decimal.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/grid.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"

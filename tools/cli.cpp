@@ -17,6 +17,7 @@
 #include "talvo/files/files.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/grid.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo::cli {
@@ -67,27 +68,22 @@ int integer(const std::string& text, const std::string& what) {
 
 std::vector<double> grid(const std::string& spec) {
   std::vector<double> parts;
+  std::vector<std::string> texts;
   std::stringstream ss(spec);
-  for (std::string p; std::getline(ss, p, ':');) parts.push_back(number(p, "grid value"));
+  for (std::string p; std::getline(ss, p, ':');) {
+    parts.push_back(number(p, "grid value"));
+    texts.push_back(p);
+  }
   if (parts.size() != 3 || !(parts[2] > 0)) throw UsageError{"a grid is FROM:TO:STEP with STEP > 0"};
   const double from = parts[0], to = parts[1], step = parts[2];
   if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step))
     throw UsageError{"a grid needs finite numbers: " + spec};
   if (to < from) throw UsageError{"a grid FROM:TO:STEP needs TO at or above FROM: " + spec};
-  // The count first, so that a grid too large takes no memory; one more
-  // point may still pass the rule below where the division rounds down.
-  const double count = std::max(0.0, std::floor((to - from) / step + 1e-3) + 1);
+  // The count first, so that a grid too large takes no memory.
+  const double count = grid_count(from, to, step);
   if (count > kMaxGridPoints)
     throw UsageError{"grid too large: " + spec + " has " + num(count) + " points, at most " + num(kMaxGridPoints)};
-  const auto most = static_cast<std::size_t>(count) + 1;
-  std::vector<double> g;
-  g.reserve(most);
-  for (std::size_t i = 0; i < most; ++i) {
-    const double v = from + static_cast<double>(i) * step;
-    if (v > to + step / 1000) break;
-    g.push_back(v);
-  }
-  return g;
+  return grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
 }
 
 std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,

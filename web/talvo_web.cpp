@@ -17,6 +17,7 @@
 #include "talvo/neutron/material.hpp"
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/grid.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/xray_material.hpp"
@@ -56,12 +57,12 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
   }
   const char separator = t.find(':') != std::string::npos ? ':' : ',';
   std::vector<double> parts;
+  std::vector<std::string> texts;
   for (std::size_t start = 0;;) {
     const std::size_t end = t.find(separator, start);
     std::optional<double> v;
-    if (!read_number(t.substr(start, end == std::string::npos ? std::string::npos : end - start), "wavelength", v,
-                     error))
-      return false;
+    texts.push_back(t.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (!read_number(texts.back(), "wavelength", v, error)) return false;
     if (!v) {
       error = "wavelength: an empty value in " + t;
       return false;
@@ -84,7 +85,7 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     return false;
   }
   const double from = parts[0], to = parts[1], step = parts[2];
-  const double count = std::max(0.0, std::floor((to - from) / step + 1e-3) + 1);
+  const double count = talvo::grid_count(from, to, step);
   if (count > kMaxWavelengths) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "the range %s has %.0f wavelengths, at most %.0f", t.c_str(), count,
@@ -92,11 +93,7 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     error = buf;
     return false;
   }
-  for (std::size_t i = 0; i <= static_cast<std::size_t>(count); ++i) {
-    const double v = from + static_cast<double>(i) * step;
-    if (v > to + step / 1000) break;
-    out.push_back(v);
-  }
+  out = talvo::grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
   if (out.empty()) error = "the range " + t + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)";
   return !out.empty();
 }

@@ -93,6 +93,15 @@ grep -q "warning: Sm: .* at 5 A the value at the table's end is used" "$work/err
 expect_status "sweep csv" 0 -- "$tools" xs --wavelength 0.5:10:0.1 --csv H2O --density 1
 [ "$(wc -l <"$work/out")" = 97 ] || { echo "FAIL sweep csv rows: $(wc -l <"$work/out")"; fail=1; }
 expect_status "sweep backwards" 2 -- "$tools" xs --wavelength 10:1:1 H2O
+# A range gives the wavelengths as written (0.05 + 6 * 0.37 in doubles is 2.2699999999999996), in the warning too.
+expect_status "sweep as written" 0 -- "$tools" xs --wavelength 0.05:40:0.37 --json Gd2O3 --density 7.41
+python3 - "$work/out" <<'PY' || fail=1
+import json, sys
+m = json.load(open(sys.argv[1]))
+assert m["wavelength"][6] == 2.27 and m["wavelength"][-1] == 39.64, m["wavelength"]
+assert m["wavelength"] == [round(0.05 + 0.37 * i, 2) for i in range(108)], m["wavelength"]
+PY
+grep -q "at 0.05 A to 39.64 A (91 wavelengths)" "$work/err" || { echo "FAIL range warning"; cat "$work/err"; fail=1; }
 expect_status "cadmium" 0 -- "$tools" xs Cd --wavelength 0.7
 grep -q "warning: Cd: below 1 A" "$work/err" || { echo "FAIL Cd warning"; fail=1; }
 

@@ -1,0 +1,25 @@
+// Grids written FROM:TO:STEP, as the command line and the page read them.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+namespace talvo {
+
+// How many points FROM:TO:STEP has (STEP > 0, all finite): the last point is
+// TO when it falls within STEP/1000 of it. Computed before any point is
+// made, so that a caller can refuse a grid too large; one more point may
+// still come where the division rounds down.
+double grid_count(double from, double to, double step);
+
+// The points FROM, FROM + STEP, ... while a point is not above TO by more
+// than STEP/1000, at most `most` of them (STEP > 0, all finite). Given the
+// texts FROM and STEP were read from, and both are plain decimals ("0.05",
+// "0.37", "10"), every point is the decimal it stands for, rounded once:
+// 0.05:3:0.37 gives 2.27, where FROM + 6 STEP in doubles gives
+// 2.2699999999999996.
+std::vector<double> grid_points(double from, double to, double step, std::size_t most, std::string_view from_text = {},
+                                std::string_view step_text = {});
+
+}  // namespace talvo

@@ -1,0 +1,59 @@
+// Grids FROM:TO:STEP: the count, the end rule and the points as written.
+#include "talvo/text/grid.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace talvo {
+namespace {
+
+std::vector<double> points(double from, double to, double step, const char* from_text, const char* step_text) {
+  return grid_points(from, to, step, static_cast<std::size_t>(grid_count(from, to, step)) + 1, from_text, step_text);
+}
+
+TEST(Grid, PointsAreTheDecimalsAsWritten) {
+  // 0.05 + 6 * 0.37 in doubles is 2.2699999999999996: the grid gives 2.27.
+  ASSERT_NE(0.05 + 6 * 0.37, 2.27);
+  EXPECT_EQ(points(0.05, 3, 0.37, "0.05", "0.37"),
+            (std::vector<double>{0.05, 0.42, 0.79, 1.16, 1.53, 1.9, 2.27, 2.64}));
+  // TO is a point when it falls on the grid; 0.1 * 3 in doubles lies above 0.3.
+  EXPECT_EQ(points(0, 0.3, 0.1, "0", "0.1"), (std::vector<double>{0, 0.1, 0.2, 0.3}));
+  EXPECT_EQ(points(-1, 1, 0.25, "-1", "0.25"), (std::vector<double>{-1, -0.75, -0.5, -0.25, 0, 0.25, 0.5, 0.75, 1}));
+  // Exponents and blanks, as the command line and the page accept them.
+  EXPECT_EQ(points(0, 1e-4, 2e-5, " 0", "2e-5 "), (std::vector<double>{0, 2e-5, 4e-5, 6e-5, 8e-5, 1e-4}));
+  EXPECT_EQ(points(100, 150, 25, "1e2", "2.5E+1"), (std::vector<double>{100, 125, 150}));
+  EXPECT_EQ(points(1.5, 2.5, 0.5, "+1.5", "5e-1"), (std::vector<double>{1.5, 2, 2.5}));
+}
+
+TEST(Grid, OtherwiseFromPlusIStep) {
+  const auto sum = [](double from, double step, std::size_t n) {
+    std::vector<double> v;
+    for (std::size_t i = 0; i < n; ++i) v.push_back(from + static_cast<double>(i) * step);
+    return v;
+  };
+  // No texts; texts that are not those of the values; more than 15 digits;
+  // an exponent past three digits; a text that is no plain number.
+  EXPECT_EQ(points(0.05, 1, 0.37, "", ""), sum(0.05, 0.37, 3));
+  EXPECT_EQ(points(0.05, 1, 0.37, "0.06", "0.37"), sum(0.05, 0.37, 3));
+  EXPECT_EQ(points(0.1234567890123456, 1, 0.37, "0.1234567890123456", "0.37"), sum(0.1234567890123456, 0.37, 3));
+  EXPECT_EQ(points(0, 1, 0.5, "0", "5e-0001"), sum(0, 0.5, 3));
+  EXPECT_EQ(points(0.05, 1, 0.37, "0x1p-1", "0.37"), sum(0.05, 0.37, 3));
+  // Units of 10^-22 and below, and sums past 2^53 units, are not exact.
+  EXPECT_EQ(points(0, 1e-22, 1e-23, "0", "1e-23"), sum(0, 1e-23, 11));
+  EXPECT_EQ(points(1e15, 1e15 + 0.5, 0.1, "1e15", "0.1"), sum(1e15, 0.1, 6));
+}
+
+TEST(Grid, CountsAndLimits) {
+  EXPECT_EQ(grid_count(0, 1, 0.1), 11);
+  EXPECT_EQ(grid_count(0, 0.999, 0.1), 10);
+  EXPECT_EQ(grid_count(0, 0.99995, 0.1), 11);  // within STEP/1000 of a point
+  EXPECT_EQ(grid_count(1, 0, 0.1), 0);
+  EXPECT_EQ(grid_points(0, 10, 1, 4, "0", "1"), (std::vector<double>{0, 1, 2, 3}));
+  EXPECT_TRUE(grid_points(0, 10, 0, 100, "0", "0").empty());
+  EXPECT_TRUE(grid_points(0, 10, -1, 100, "0", "-1").empty());
+  EXPECT_TRUE(grid_points(0, 1, 0.1, 0, "0", "0.1").empty());
+}
+
+}  // namespace
+}  // namespace talvo
