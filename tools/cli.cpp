@@ -82,7 +82,10 @@ std::vector<double> grid(const std::string& spec) {
   // The count first, so that a grid too large takes no memory.
   const double count = grid_count(from, to, step);
   if (count > kMaxGridPoints)
-    throw UsageError{"grid too large: " + spec + " has " + num(count) + " points, at most " + num(kMaxGridPoints)};
+    // A count past 10^15 is no exact whole number: it prints with 6 digits.
+    throw UsageError{"grid too large: " + spec + " has " +
+                     (count < 1e15 ? num(count) : digits_text(count, kPlainDigits)) + " points, at most " +
+                     num(kMaxGridPoints)};
   return grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
 }
 

@@ -111,6 +111,7 @@ limit="ulimit -v 400000;"
 bash -c "$limit '$tools' --version" >/dev/null 2>&1 || limit=
 run "grid too large" 2 "grid too large" -- bash -c "$limit '$tools' filon --k 0:1e9:1 < /dev/null"
 run "grid of overflowing length" 2 "grid too large" -- "$tools" peak gaussian --center 0 --fwhm 1 --x 0:1e308:1e-300
+run "grid too large, its count readable" 2 "has 1e+30 points, at most" -- "$tools" peak gaussian --center 0 --fwhm 1 --x 0:1:1e-30
 
 # A range whose TO lies below FROM computes nothing: wrong usage, not empty output and exit 0.
 for cmd in "filon --k 10:0:1" "foq H --q 3:1:1" "sq2gr - --rho0 0.1 --r 5:1:0.1" \
