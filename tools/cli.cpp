@@ -79,11 +79,15 @@ std::vector<double> grid(const std::string& spec) {
   if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step))
     throw UsageError{"a grid needs finite numbers: " + spec};
   if (to < from) throw UsageError{"a grid FROM:TO:STEP needs TO at or above FROM: " + spec};
+  if (!std::isfinite(to - from)) throw UsageError{"a grid's TO - FROM passes the largest number: " + spec};
   // The count first, so that a grid too large takes no memory.
   const double count = grid_count(from, to, step);
   if (count > kMaxGridPoints)
     throw UsageError{"grid too large: " + spec + " has " + num(count) + " points, at most " + num(kMaxGridPoints)};
-  return grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  if (!grid_increasing(points))
+    throw UsageError{"a grid's STEP is too small for its points to differ as numbers: " + spec};
+  return points;
 }
 
 std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,

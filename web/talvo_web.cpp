@@ -85,6 +85,10 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     return false;
   }
   const double from = parts[0], to = parts[1], step = parts[2];
+  if (!std::isfinite(to - from)) {
+    error = "a wavelength range's TO - FROM passes the largest number: " + t;
+    return false;
+  }
   const double count = talvo::grid_count(from, to, step);
   if (count > kMaxWavelengths) {
     char buf[160];
@@ -95,6 +99,10 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
   }
   out = talvo::grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
   if (out.empty()) error = "the range " + t + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)";
+  if (!talvo::grid_increasing(out)) {
+    error = "a wavelength range's STEP is too small for its wavelengths to differ as numbers: " + t;
+    out.clear();
+  }
   return !out.empty();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace talvo {
@@ -106,6 +107,10 @@ std::vector<double> grid_points(double from, double to, double step, std::size_t
     points.push_back(v);
   }
   return points;
+}
+
+bool grid_increasing(std::span<const double> points) {
+  return std::adjacent_find(points.begin(), points.end(), std::greater_equal<>()) == points.end();
 }
 
 }  // namespace talvo

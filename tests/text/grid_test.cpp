@@ -55,5 +55,24 @@ TEST(Grid, CountsAndLimits) {
   EXPECT_TRUE(grid_points(0, 1, 0.1, 0, "0", "0.1").empty());
 }
 
+TEST(Grid, IncreasingUnlessStepBelowTheSpacingOfDoubles) {
+  struct Case {
+    double from, to, step;
+    const char *from_text, *step_text;
+    bool increasing;
+  };
+  // Doubles near 1e16 are 2 apart, near 6e14 0.125 apart, near 1 about 2.2e-16.
+  for (const Case& c : {Case{0.05, 3, 0.37, "0.05", "0.37", true}, Case{0, 1e-320, 1e-322, "0", "1e-322", true},
+                        Case{1e16, 1.000000000000001e16, 1, "1e16", "1", false},
+                        Case{6e14, 600000000000001, 0.1, "600000000000000", "0.1", false},
+                        Case{1, 1.000000000000001, 1e-20, "1", "1e-20", false}}) {
+    const std::vector<double> p = points(c.from, c.to, c.step, c.from_text, c.step_text);
+    EXPECT_EQ(grid_increasing(p), c.increasing) << c.from_text << ":" << c.step_text;
+    EXPECT_EQ(grid_increasing(grid_points(c.from, c.to, c.step, p.size() + 1)), c.increasing) << c.from_text;
+  }
+  EXPECT_TRUE(grid_increasing(std::vector<double>{}));
+  EXPECT_FALSE(grid_increasing(std::vector<double>{1, 2, 2}));
+}
+
 }  // namespace
 }  // namespace talvo
