@@ -9,6 +9,7 @@ page must keep its form.
 usage: page_test.py TALVO_TOOLS WEB_DIR
 Exit status 77 (skipped) when Chromium or the built page is not there.
 """
+import decimal
 import html.parser
 import json
 import math
@@ -157,11 +158,13 @@ def wavelengths_of(spec):
     """The wavelengths of "FROM:TO:STEP" or "A,B,C" as talvo-tools xs takes them."""
     if ":" not in spec:
         return spec.split(",")
-    start, stop, step = (float(p) for p in spec.split(":"))
+    texts = spec.split(":")
+    start, stop, step = (float(p) for p in texts)
     count = max(0, math.floor((stop - start) / step + 1e-3) + 1)
     out = []
     for i in range(count + 1):
-        v = start + i * step
+        # As written: 0.2:1.4:0.4 gives 0.6, not 0.2 + 0.4 = 0.6000000000000001.
+        v = float(decimal.Decimal(texts[0].strip()) + i * decimal.Decimal(texts[2].strip()))
         if v > stop + step / 1000:
             break
         out.append(repr(v))
