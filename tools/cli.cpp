@@ -85,6 +85,10 @@ std::vector<double> grid(const std::string& spec) {
   if (count > kMaxGridPoints)
     throw UsageError{"grid too large: " + spec + " has " + num(count) + " points, at most " + num(kMaxGridPoints)};
   std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  // The count may fall one short of the points where TO lies a thousandth of a step below one.
+  if (static_cast<double>(points.size()) > kMaxGridPoints)
+    throw UsageError{"grid too large: " + spec + " has " + num(static_cast<double>(points.size())) +
+                     " points, at most " + num(kMaxGridPoints)};
   if (!grid_increasing(points))
     throw UsageError{"a grid's STEP is too small for its points to differ as numbers: " + spec};
   return points;

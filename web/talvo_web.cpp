@@ -89,15 +89,21 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     error = "a wavelength range's TO - FROM passes the largest number: " + t;
     return false;
   }
-  const double count = talvo::grid_count(from, to, step);
-  if (count > kMaxWavelengths) {
+  const auto too_many = [&](double count) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "the range %s has %.0f wavelengths, at most %.0f", t.c_str(), count,
                   kMaxWavelengths);
     error = buf;
     return false;
-  }
+  };
+  const double count = talvo::grid_count(from, to, step);
+  if (count > kMaxWavelengths) return too_many(count);
   out = talvo::grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  // The count may fall one short of the points where TO lies a thousandth of a step below one.
+  if (static_cast<double>(out.size()) > kMaxWavelengths) {
+    out.clear();
+    return too_many(kMaxWavelengths + 1);
+  }
   if (out.empty()) error = "the range " + t + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)";
   if (!talvo::grid_increasing(out)) {
     error = "a wavelength range's STEP is too small for its wavelengths to differ as numbers: " + t;

@@ -121,6 +121,10 @@ run "grid of repeated large points" 2 "too small for its points to differ" -- \
 run "grid of points as written" 2 "too small for its points to differ" -- \
   "$tools" foq H --q 600000000000000:600000000000001:0.1
 run "grid of tiny distinct points" 0 "" -- "$tools" foq H --q 0:1e-320:1e-322
+# The count, taken before the points, is one short where TO lies a thousandth of a step below a point:
+# 0:169999.999983:0.017 has 10^7 + 1 points, one past the limit.
+run "grid one past the limit" 2 "has 10000001 points, at most" -- \
+  "$tools" peak gaussian --center 0 --fwhm 1 --x 0:169999.999983:0.017
 
 # A range whose TO lies below FROM computes nothing: wrong usage, not empty output and exit 0.
 for cmd in "filon --k 10:0:1" "foq H --q 3:1:1" "sq2gr - --rho0 0.1 --r 5:1:0.1" \
