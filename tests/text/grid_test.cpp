@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace talvo {
@@ -24,6 +25,12 @@ TEST(Grid, PointsAreTheDecimalsAsWritten) {
   EXPECT_EQ(points(0, 1e-4, 2e-5, " 0", "2e-5 "), (std::vector<double>{0, 2e-5, 4e-5, 6e-5, 8e-5, 1e-4}));
   EXPECT_EQ(points(100, 150, 25, "1e2", "2.5E+1"), (std::vector<double>{100, 125, 150}));
   EXPECT_EQ(points(1.5, 2.5, 0.5, "+1.5", "5e-1"), (std::vector<double>{1.5, 2, 2.5}));
+  // Fortran's exponents, which the number reader takes: the same points as 0.05:3:0.37.
+  for (const auto& [from_text, step_text] : {std::pair{"0.05d0", "0.37D0"}, std::pair{"5q-2", "37Q-2"},
+                                             std::pair{"5-2", "3.7-1"}, std::pair{"0.5-1", "0.037+1"}})
+    EXPECT_EQ(points(0.05, 3, 0.37, from_text, step_text),
+              (std::vector<double>{0.05, 0.42, 0.79, 1.16, 1.53, 1.9, 2.27, 2.64}))
+        << from_text << " " << step_text;
 }
 
 TEST(Grid, OtherwiseFromPlusIStep) {
