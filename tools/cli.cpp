@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "talvo/files/files.hpp"
@@ -69,10 +68,13 @@ int integer(const std::string& text, const std::string& what) {
 std::vector<double> grid(const std::string& spec) {
   std::vector<double> parts;
   std::vector<std::string> texts;
-  std::stringstream ss(spec);
-  for (std::string p; std::getline(ss, p, ':');) {
-    parts.push_back(number(p, "grid value"));
-    texts.push_back(p);
+  // Every field, a last empty one too ("0:1:0.5:" is no grid; getline would drop it).
+  for (std::size_t start = 0;;) {
+    const std::size_t end = spec.find(':', start);
+    texts.push_back(spec.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    parts.push_back(number(texts.back(), "grid value"));
+    if (end == std::string::npos) break;
+    start = end + 1;
   }
   if (parts.size() != 3 || !(parts[2] > 0)) throw UsageError{"a grid is FROM:TO:STEP with STEP > 0"};
   const double from = parts[0], to = parts[1], step = parts[2];

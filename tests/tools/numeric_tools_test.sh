@@ -121,6 +121,8 @@ run "grid of repeated large points" 2 "too small for its points to differ" -- \
 run "grid of points as written" 2 "too small for its points to differ" -- \
   "$tools" foq H --q 600000000000000:600000000000001:0.1
 run "grid of tiny distinct points" 0 "" -- "$tools" foq H --q 0:1e-320:1e-322
+# A trailing colon is an empty field, refused as the page refuses it.
+run "grid with a trailing colon" 2 "grid value is not a number" -- "$tools" foq H --q 0:1:0.5:
 # The count, taken before the points, is one short where TO lies a thousandth of a step below a point:
 # 0:169999.999983:0.017 has 10^7 + 1 points, one past the limit.
 run "grid one past the limit" 2 "has 10000001 points, at most" -- \
