@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <string>
 
 #include "talvo/files/files.hpp"
@@ -65,7 +66,7 @@ int integer(const std::string& text, const std::string& what) {
   return *v;
 }
 
-std::vector<double> grid(const std::string& spec) {
+std::vector<double> grid(const std::string& spec, double most) {
   std::vector<double> parts;
   std::vector<std::string> texts;
   // Every field, a last empty one too ("0:1:0.5:" is no grid; getline would drop it).
@@ -83,14 +84,16 @@ std::vector<double> grid(const std::string& spec) {
   if (to < from) throw UsageError{"a grid FROM:TO:STEP needs TO at or above FROM: " + spec};
   if (!std::isfinite(to - from)) throw UsageError{"a grid's TO - FROM passes the largest number: " + spec};
   // The count first, so that a grid too large takes no memory.
+  const auto too_large = [&](double count) {
+    // A count past the doubles' range is no number to print.
+    const std::string has = std::isfinite(count) ? num(count) : "more than " + num(std::numeric_limits<double>::max());
+    return UsageError{"grid too large: " + spec + " has " + has + " points, at most " + num(most)};
+  };
   const double count = grid_count(from, to, step);
-  if (count > kMaxGridPoints)
-    throw UsageError{"grid too large: " + spec + " has " + num(count) + " points, at most " + num(kMaxGridPoints)};
+  if (count > most) throw too_large(count);
   std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
   // The count may fall one short of the points where TO lies a thousandth of a step below one.
-  if (static_cast<double>(points.size()) > kMaxGridPoints)
-    throw UsageError{"grid too large: " + spec + " has " + num(static_cast<double>(points.size())) +
-                     " points, at most " + num(kMaxGridPoints)};
+  if (static_cast<double>(points.size()) > most) throw too_large(static_cast<double>(points.size()));
   if (!grid_increasing(points))
     throw UsageError{"a grid's STEP is too small for its points to differ as numbers: " + spec};
   return points;
