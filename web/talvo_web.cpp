@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,10 +91,15 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     return false;
   }
   const auto too_many = [&](double count) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "the range %s has %.0f wavelengths, at most %.0f", t.c_str(), count,
-                  kMaxWavelengths);
-    error = buf;
+    // The whole range, however long, and a count past the doubles' range as what it is.
+    char has[48];
+    if (!std::isfinite(count))
+      std::snprintf(has, sizeof has, "more than %.17g", std::numeric_limits<double>::max());
+    else
+      std::snprintf(has, sizeof has, count < 1e15 ? "%.0f" : "%g", count);
+    char most[24];
+    std::snprintf(most, sizeof most, "%.0f", kMaxWavelengths);
+    error = "the range " + t + " has " + has + " wavelengths, at most " + most;
     return false;
   };
   const double count = talvo::grid_count(from, to, step);

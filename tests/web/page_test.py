@@ -286,6 +286,9 @@ def check_range_errors(web_dir):
              "a wavelength range's STEP is too small for its wavelengths to differ as numbers: "
              "1e16:1.000000000000001e16:1"),
             ("-1.7e308:1.7e308:1e308", "a wavelength range's TO - FROM passes the largest number: -1.7e308:1.7e308:1e308"),
+            # A count past the doubles' range (it said "inf"), and a long range in whole (it was cut at 160 bytes).
+            ("1:2:1e-320", "the range 1:2:1e-320 has more than 1.7976931348623157e+308 wavelengths, at most 2001"),
+            ("1:1" + "0" * 150 + ":1", "the range 1:1" + "0" * 150 + ":1 has 1e+150 wavelengths, at most 2001"),
     ):
         case = f"range {spec}"
         page = load_page(web_dir, {"formula": "H2O", "density": "1", "thickness": "", "wavelength": spec, "xray": ""})
