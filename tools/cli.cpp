@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <sstream>
+#include <limits>
 #include <string>
 
 #include "talvo/files/files.hpp"
@@ -66,27 +66,40 @@ int integer(const std::string& text, const std::string& what) {
   return *v;
 }
 
-std::vector<double> grid(const std::string& spec) {
+std::vector<double> grid(const std::string& spec, double most) {
   std::vector<double> parts;
   std::vector<std::string> texts;
-  std::stringstream ss(spec);
-  for (std::string p; std::getline(ss, p, ':');) {
-    parts.push_back(number(p, "grid value"));
-    texts.push_back(p);
+  // Every field, a last empty one too ("0:1:0.5:" is no grid; getline would drop it).
+  for (std::size_t start = 0;;) {
+    const std::size_t end = spec.find(':', start);
+    texts.push_back(spec.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    parts.push_back(number(texts.back(), "grid value"));
+    if (end == std::string::npos) break;
+    start = end + 1;
   }
   if (parts.size() != 3 || !(parts[2] > 0)) throw UsageError{"a grid is FROM:TO:STEP with STEP > 0"};
   const double from = parts[0], to = parts[1], step = parts[2];
   if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step))
     throw UsageError{"a grid needs finite numbers: " + spec};
   if (to < from) throw UsageError{"a grid FROM:TO:STEP needs TO at or above FROM: " + spec};
+  if (!std::isfinite(to - from)) throw UsageError{"a grid's TO - FROM passes the largest number: " + spec};
   // The count first, so that a grid too large takes no memory.
+  const auto too_large = [&](double count) {
+    // A count past the doubles' range is no number to print; one past 10^15
+    // is no exact whole number: it prints with 6 digits.
+    const std::string has = !std::isfinite(count) ? "more than " + num(std::numeric_limits<double>::max())
+                            : count < 1e15        ? num(count)
+                                                  : digits_text(count, kPlainDigits);
+    return UsageError{"grid too large: " + spec + " has " + has + " points, at most " + num(most)};
+  };
   const double count = grid_count(from, to, step);
-  if (count > kMaxGridPoints)
-    // A count past 10^15 is no exact whole number: it prints with 6 digits.
-    throw UsageError{"grid too large: " + spec + " has " +
-                     (count < 1e15 ? num(count) : digits_text(count, kPlainDigits)) + " points, at most " +
-                     num(kMaxGridPoints)};
-  return grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  if (count > most) throw too_large(count);
+  std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  // The count may fall one short of the points where TO lies a thousandth of a step below one.
+  if (static_cast<double>(points.size()) > most) throw too_large(static_cast<double>(points.size()));
+  if (!grid_increasing(points))
+    throw UsageError{"a grid's STEP is too small for its points to differ as numbers: " + spec};
+  return points;
 }
 
 std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,

@@ -50,8 +50,9 @@ double number(const std::string& text, const std::string& what);
 int integer(const std::string& text, const std::string& what);
 
 // FROM:TO:STEP, TO included when it falls on the grid within STEP/1000;
-// TO below FROM is a usage error (a grid of no points computes nothing).
-std::vector<double> grid(const std::string& spec);
+// TO below FROM is a usage error (a grid of no points computes nothing), so
+// is one of more than `most` points, refused before any is made.
+std::vector<double> grid(const std::string& spec, double most = kMaxGridPoints);
 
 // Columns of the rows of `in` ("#" lines and blank lines skipped): the first
 // `columns`, and up to `optional` more when the first row has them (every

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,16 +86,35 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     return false;
   }
   const double from = parts[0], to = parts[1], step = parts[2];
-  const double count = talvo::grid_count(from, to, step);
-  if (count > kMaxWavelengths) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "the range %s has %.0f wavelengths, at most %.0f", t.c_str(), count,
-                  kMaxWavelengths);
-    error = buf;
+  if (!std::isfinite(to - from)) {
+    error = "a wavelength range's TO - FROM passes the largest number: " + t;
     return false;
   }
+  const auto too_many = [&](double count) {
+    // The whole range, however long, and a count past the doubles' range as what it is.
+    char has[48];
+    if (!std::isfinite(count))
+      std::snprintf(has, sizeof has, "more than %.17g", std::numeric_limits<double>::max());
+    else
+      std::snprintf(has, sizeof has, count < 1e15 ? "%.0f" : "%g", count);
+    char most[24];
+    std::snprintf(most, sizeof most, "%.0f", kMaxWavelengths);
+    error = "the range " + t + " has " + has + " wavelengths, at most " + most;
+    return false;
+  };
+  const double count = talvo::grid_count(from, to, step);
+  if (count > kMaxWavelengths) return too_many(count);
   out = talvo::grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  // The count may fall one short of the points where TO lies a thousandth of a step below one.
+  if (static_cast<double>(out.size()) > kMaxWavelengths) {
+    out.clear();
+    return too_many(kMaxWavelengths + 1);
+  }
   if (out.empty()) error = "the range " + t + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)";
+  if (!talvo::grid_increasing(out)) {
+    error = "a wavelength range's STEP is too small for its wavelengths to differ as numbers: " + t;
+    out.clear();
+  }
   return !out.empty();
 }
 

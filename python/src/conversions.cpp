@@ -40,6 +40,21 @@ InArray numbers(const py::handle& value, const char* name) {
   return out;
 }
 
+double number_arg(const py::handle& value, const char* name) {
+  const double x = PyFloat_AsDouble(value.ptr());
+  if (x == -1.0 && PyErr_Occurred()) {
+    const bool overflow = PyErr_ExceptionMatches(PyExc_OverflowError);
+    PyErr_Clear();
+    const std::string type = py::str(py::type::of(value).attr("__name__"));
+    if (overflow) {
+      PyErr_SetString(PyExc_OverflowError, (std::string(name) + ": the " + type + " is too large for a float").c_str());
+      throw py::error_already_set();
+    }
+    throw py::type_error(std::string(name) + " must be a number, not " + type);
+  }
+  return x;
+}
+
 std::span<const double> view(const InArray& a) { return {a.data(), static_cast<std::size_t>(a.size())}; }
 
 std::vector<py::ssize_t> shape_of(const InArray& a) { return {a.shape(), a.shape() + a.ndim()}; }

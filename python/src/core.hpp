@@ -52,6 +52,10 @@ void init_errors(py::module_& m);
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 InArray numbers(const py::handle& value, const char* name);
 
+// One number (a float, an int, a numpy number): TypeError naming `name` for
+// anything else, OverflowError for an int past the double range.
+double number_arg(const py::handle& value, const char* name);
+
 std::span<const double> view(const InArray& a);
 std::vector<py::ssize_t> shape_of(const InArray& a);
 // One-dimensional only (integrands and grids with an order).

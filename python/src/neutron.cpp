@@ -365,7 +365,7 @@ py::object material_of(const std::string& formula, std::optional<double> density
   MaterialOptions o = options_of(density, number_density, thickness, energy_dependent);
   // A plain number: one material.
   if (py::isinstance<py::float_>(wavelength) || py::isinstance<py::int_>(wavelength)) {
-    o.wavelength = wavelength.cast<double>();
+    o.wavelength = number_arg(wavelength, "wavelength");
     return one_material(formula, table, o);
   }
   const InArray lambda = numbers(wavelength, "wavelength");

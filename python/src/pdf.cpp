@@ -78,11 +78,14 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   const auto num = [&get](const char* k) -> std::optional<double> {
     const py::object v = get(k);
     if (v.is_none()) return std::nullopt;
-    return v.cast<double>();
+    return number_arg(v, k);
   };
   const auto str = [&get](const char* k) -> std::optional<std::string> {
     const py::object v = get(k);
     if (v.is_none()) return std::nullopt;
+    if (!py::isinstance<py::str>(v))
+      throw py::type_error(std::string(k) + " must be a text (str), not " +
+                           py::str(py::type::of(v).attr("__name__")).cast<std::string>());
     return text_arg(v.cast<std::string>(), k);
   };
   static constexpr std::array<const char*, 27> known{
@@ -105,7 +108,11 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
       throw py::type_error(std::string(k) + " must be a whole number (int), not " +
                            py::str(py::type::of(v).attr("__name__")).cast<std::string>());
-    return v.cast<int>();
+    try {
+      return v.cast<int>();
+    } catch (const py::cast_error&) {
+      raise_invalid(std::string(k) + " is too large: " + py::str(v).cast<std::string>());
+    }
   };
   const int scan = whole("scan").value_or(0);
   if (!get("scan").is_none() && format != pdf::InputFormat::kXrdml) raise_invalid("scan belongs to XRDML input");

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace talvo {
 namespace {
 
 // A number written in decimals ("0.37", "-2", "10.", "2e-7") as a whole
-// number of units of 10^-decimals: 37 and 2, -2 and 0, 2 and 7. Nothing for
-// more than 15 digits, a scale past 10^-22 or anything else.
+// number of units of 10^-decimals: 37 and 2, -2 and 0, 2 and 7. The
+// exponent as the number reader takes it too: after d, D, q or Q, or a sign
+// alone ("2d-7", "2-7"). Nothing for more than 15 digits, a scale past
+// 10^-22 or anything else.
 struct PlainDecimal {
   long long units = 0;
   int decimals = 0;
@@ -26,7 +29,8 @@ std::optional<PlainDecimal> plain_decimal(std::string_view text) {
     text.remove_prefix(1);
   }
   std::size_t i = 0;
-  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+  constexpr std::string_view kExponentStarts = "eEdDqQ+-";
+  for (; i < text.size() && kExponentStarts.find(text[i]) == std::string_view::npos; ++i) {
     const char c = text[i];
     if (c == '.' && !point) {
       point = true;
@@ -40,7 +44,7 @@ std::optional<PlainDecimal> plain_decimal(std::string_view text) {
   }
   if (digits == 0) return std::nullopt;
   if (i < text.size()) {  // the exponent: a sign and at most three digits
-    std::string_view e = text.substr(i + 1);
+    std::string_view e = text.substr(text[i] == '+' || text[i] == '-' ? i : i + 1);
     const bool down = !e.empty() && e.front() == '-';
     if (!e.empty() && (e.front() == '-' || e.front() == '+')) e.remove_prefix(1);
     if (e.empty() || e.size() > 3) return std::nullopt;
@@ -106,6 +110,10 @@ std::vector<double> grid_points(double from, double to, double step, std::size_t
     points.push_back(v);
   }
   return points;
+}
+
+bool grid_increasing(std::span<const double> points) {
+  return std::adjacent_find(points.begin(), points.end(), std::greater_equal<>()) == points.end();
 }
 
 }  // namespace talvo

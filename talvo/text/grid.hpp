@@ -2,12 +2,15 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 #include <vector>
 
 namespace talvo {
 
-// How many points FROM:TO:STEP has (STEP > 0, all finite): the last point is
+// How many points FROM:TO:STEP has (STEP > 0, all finite, TO - FROM too:
+// past the range of doubles it is infinite, and FROM + i STEP would overflow
+// before reaching TO): the last point is
 // TO when it falls within STEP/1000 of it. Computed before any point is
 // made, so that a caller can refuse a grid too large; one more point may
 // still come where the division rounds down.
@@ -21,5 +24,10 @@ double grid_count(double from, double to, double step);
 // 2.2699999999999996.
 std::vector<double> grid_points(double from, double to, double step, std::size_t most, std::string_view from_text = {},
                                 std::string_view step_text = {});
+
+// Whether each of grid_points' points lies above the one before: not where
+// STEP is below the spacing of doubles near them (1e16:1.000000000000001e16:1,
+// or 1:1.000000000000001:1e-20, which repeats 1 a hundred thousand times).
+bool grid_increasing(std::span<const double> points);
 
 }  // namespace talvo

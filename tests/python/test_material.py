@@ -332,3 +332,6 @@ def test_material_over_wavelengths_keeps_their_shape_and_checks_each():
         talvo.material("Xx", wavelength=np.array([1.0]))
     with pytest.raises(TypeError):
         talvo.material("V", wavelength=np.array(["1.0"]))
+    # An int past the double range, as a float() of it would say, not "Unable to cast".
+    with pytest.raises(OverflowError, match="wavelength: the int is too large for a float"):
+        talvo.material("V", wavelength=10**400)

@@ -87,6 +87,13 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"rmin_iterate": 1e5}, ValueError, "rmin-iterate must lie between 0 and the r grid's end"),
         ({"r": "0:10:0.1"}, TypeError, "r must be a sequence of three numbers"),
         ({"breit_dirac": 2.5}, TypeError, "breit_dirac must be a whole number"),
+        # Values of the wrong type are named, not "Unable to cast Python instance to C++ type".
+        ({"density": "5.68"}, TypeError, "density must be a number, not str"),
+        ({"qmax": [20]}, TypeError, "qmax must be a number, not list"),
+        ({"qmax": 10**400}, OverflowError, "qmax: the int is too large for a float"),
+        ({"mode": 1}, TypeError, "mode must be a text"),
+        ({"format": b"twotheta"}, TypeError, "format must be a text"),
+        ({"scan": 10**30}, ValueError, "scan is too large"),
     ],
 )
 def test_pdf_bad_options(kwargs, error, message):

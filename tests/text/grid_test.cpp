@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace talvo {
@@ -24,6 +25,12 @@ TEST(Grid, PointsAreTheDecimalsAsWritten) {
   EXPECT_EQ(points(0, 1e-4, 2e-5, " 0", "2e-5 "), (std::vector<double>{0, 2e-5, 4e-5, 6e-5, 8e-5, 1e-4}));
   EXPECT_EQ(points(100, 150, 25, "1e2", "2.5E+1"), (std::vector<double>{100, 125, 150}));
   EXPECT_EQ(points(1.5, 2.5, 0.5, "+1.5", "5e-1"), (std::vector<double>{1.5, 2, 2.5}));
+  // Fortran's exponents, which the number reader takes: the same points as 0.05:3:0.37.
+  for (const auto& [from_text, step_text] : {std::pair{"0.05d0", "0.37D0"}, std::pair{"5q-2", "37Q-2"},
+                                             std::pair{"5-2", "3.7-1"}, std::pair{"0.5-1", "0.037+1"}})
+    EXPECT_EQ(points(0.05, 3, 0.37, from_text, step_text),
+              (std::vector<double>{0.05, 0.42, 0.79, 1.16, 1.53, 1.9, 2.27, 2.64}))
+        << from_text << " " << step_text;
 }
 
 TEST(Grid, OtherwiseFromPlusIStep) {
@@ -53,6 +60,25 @@ TEST(Grid, CountsAndLimits) {
   EXPECT_TRUE(grid_points(0, 10, 0, 100, "0", "0").empty());
   EXPECT_TRUE(grid_points(0, 10, -1, 100, "0", "-1").empty());
   EXPECT_TRUE(grid_points(0, 1, 0.1, 0, "0", "0.1").empty());
+}
+
+TEST(Grid, IncreasingUnlessStepBelowTheSpacingOfDoubles) {
+  struct Case {
+    double from, to, step;
+    const char *from_text, *step_text;
+    bool increasing;
+  };
+  // Doubles near 1e16 are 2 apart, near 6e14 0.125 apart, near 1 about 2.2e-16.
+  for (const Case& c : {Case{0.05, 3, 0.37, "0.05", "0.37", true}, Case{0, 1e-320, 1e-322, "0", "1e-322", true},
+                        Case{1e16, 1.000000000000001e16, 1, "1e16", "1", false},
+                        Case{6e14, 600000000000001, 0.1, "600000000000000", "0.1", false},
+                        Case{1, 1.000000000000001, 1e-20, "1", "1e-20", false}}) {
+    const std::vector<double> p = points(c.from, c.to, c.step, c.from_text, c.step_text);
+    EXPECT_EQ(grid_increasing(p), c.increasing) << c.from_text << ":" << c.step_text;
+    EXPECT_EQ(grid_increasing(grid_points(c.from, c.to, c.step, p.size() + 1)), c.increasing) << c.from_text;
+  }
+  EXPECT_TRUE(grid_increasing(std::vector<double>{}));
+  EXPECT_FALSE(grid_increasing(std::vector<double>{1, 2, 2}));
 }
 
 }  // namespace

@@ -112,6 +112,22 @@ bash -c "$limit '$tools' --version" >/dev/null 2>&1 || limit=
 run "grid too large" 2 "grid too large" -- bash -c "$limit '$tools' filon --k 0:1e9:1 < /dev/null"
 run "grid of overflowing length" 2 "grid too large" -- "$tools" peak gaussian --center 0 --fwhm 1 --x 0:1e308:1e-300
 run "grid too large, its count readable" 2 "has 1e+30 points, at most" -- "$tools" peak gaussian --center 0 --fwhm 1 --x 0:1:1e-30
+# A grid whose TO - FROM passes the largest double is named so (it has 4 points, not "inf"); a STEP
+# too small to change the numbers would repeat them (1 a hundred thousand times, 1e16 thrice).
+run "grid span past the doubles" 2 "TO - FROM passes the largest number" -- \
+  "$tools" peak gaussian --center 0 --fwhm 1 --x -1.7e308:1.7e308:1e308
+run "grid of repeated points" 2 "too small for its points to differ" -- "$tools" foq H --q 1:1.000000000000001:1e-20
+run "grid of repeated large points" 2 "too small for its points to differ" -- \
+  "$tools" peak gaussian --center 0 --fwhm 1 --x 1e16:1.000000000000001e16:1
+run "grid of points as written" 2 "too small for its points to differ" -- \
+  "$tools" foq H --q 600000000000000:600000000000001:0.1
+run "grid of tiny distinct points" 0 "" -- "$tools" foq H --q 0:1e-320:1e-322
+# A trailing colon is an empty field, refused as the page refuses it.
+run "grid with a trailing colon" 2 "grid value is not a number" -- "$tools" foq H --q 0:1:0.5:
+# The count, taken before the points, is one short where TO lies a thousandth of a step below a point:
+# 0:169999.999983:0.017 has 10^7 + 1 points, one past the limit.
+run "grid one past the limit" 2 "has 10000001 points, at most" -- \
+  "$tools" peak gaussian --center 0 --fwhm 1 --x 0:169999.999983:0.017
 
 # A range whose TO lies below FROM computes nothing: wrong usage, not empty output and exit 0.
 for cmd in "filon --k 10:0:1" "foq H --q 3:1:1" "sq2gr - --rho0 0.1 --r 5:1:0.1" \

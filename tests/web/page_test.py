@@ -9,6 +9,7 @@ page must keep its form.
 usage: page_test.py TALVO_TOOLS WEB_DIR
 Exit status 77 (skipped) when Chromium or the built page is not there.
 """
+import decimal
 import html.parser
 import json
 import math
@@ -157,11 +158,13 @@ def wavelengths_of(spec):
     """The wavelengths of "FROM:TO:STEP" or "A,B,C" as talvo-tools xs takes them."""
     if ":" not in spec:
         return spec.split(",")
-    start, stop, step = (float(p) for p in spec.split(":"))
+    texts = spec.split(":")
+    start, stop, step = (float(p) for p in texts)
     count = max(0, math.floor((stop - start) / step + 1e-3) + 1)
     out = []
     for i in range(count + 1):
-        v = start + i * step
+        # As written: 0.2:1.4:0.4 gives 0.6, not 0.2 + 0.4 = 0.6000000000000001.
+        v = float(decimal.Decimal(texts[0].strip()) + i * decimal.Decimal(texts[2].strip()))
         if v > stop + step / 1000:
             break
         out.append(repr(v))
@@ -272,6 +275,32 @@ def check_case(tools, web_dir, case, query, reload):
     print(f"{case}: {count} numbers, {len(rows)} wavelength(s), {len(warnings)} warning(s)")
 
 
+def check_range_errors(web_dir):
+    """Wavelength ranges the page refuses, each with its own error: one point past
+    the limit (the count, taken before the points, is one short where TO lies a
+    thousandth of a step below a point), a STEP below the spacing of the numbers
+    (1e16 + 1 is 1e16), a TO - FROM past the largest number."""
+    for spec, want in (
+            ("1:201.0999:0.1", "the range 1:201.0999:0.1 has 2002 wavelengths, at most 2001"),
+            ("1e16:1.000000000000001e16:1",
+             "a wavelength range's STEP is too small for its wavelengths to differ as numbers: "
+             "1e16:1.000000000000001e16:1"),
+            ("-1.7e308:1.7e308:1e308", "a wavelength range's TO - FROM passes the largest number: -1.7e308:1.7e308:1e308"),
+            # A count past the doubles' range (it said "inf"), and a long range in whole (it was cut at 160 bytes).
+            ("1:2:1e-320", "the range 1:2:1e-320 has more than 1.7976931348623157e+308 wavelengths, at most 2001"),
+            ("1:1" + "0" * 150 + ":1", "the range 1:1" + "0" * 150 + ":1 has 1e+150 wavelengths, at most 2001"),
+    ):
+        case = f"range {spec}"
+        page = load_page(web_dir, {"formula": "H2O", "density": "1", "thickness": "", "wavelength": spec, "xray": ""})
+        messages = by_id(page, "messages")
+        shown = ["".join(c for c in n.children if isinstance(c, str)) for n in messages.walk()
+                 if "error" in n.classes() and "xray" not in n.classes()] if messages else None
+        if shown != [want]:
+            fail(case, f"errors shown {shown}, want {[want]}")
+        else:
+            print(f"{case}: the error {want!r}")
+
+
 def check_typing(tools, test_dir):
     """Typing into the page (tests/web/typing.html drives it): the results, the
     address and the link follow each change; a bad formula shows its error and
@@ -355,6 +384,7 @@ def main():
         fail("script", f"talvo-wasm.js is {size} bytes, not under 2 MiB")
     for i, (case, query) in enumerate(CASES):
         check_case(tools, web_dir, case, query, reload=i in (0, 8))
+    check_range_errors(web_dir)
     check_typing(tools, os.path.dirname(os.path.abspath(__file__)))
     for f in failures:
         print("FAIL", f)
