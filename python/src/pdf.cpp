@@ -105,7 +105,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
       text = shortest(r[0]) + ":" + shortest(r[1]) + ":" + shortest(r[2]);
     } else if (name == "ruland") {
       text = text_arg(py::str(v).cast<std::string>(), "ruland");  // refused whatever its value
-    } else if (py::isinstance<py::str>(v)) {
+    } else if (py::isinstance<py::str>(v)) {  // a choice, or a number written as the command line writes it
       text = text_arg(v.cast<std::string>(), k.c_str());
     } else {
       text = shortest(v.cast<double>());
