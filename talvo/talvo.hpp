@@ -24,6 +24,7 @@
 #include "talvo/numeric/peaks.hpp"
 #include "talvo/numeric/sq2gr.hpp"
 #include "talvo/pdf/corrections.hpp"
+#include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"

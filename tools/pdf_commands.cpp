@@ -4,15 +4,15 @@
 #include <iostream>
 #include <map>
 #include <numbers>
+#include <set>
 #include <filesystem>
 #include <sstream>
 
 #include "talvo/files/files.hpp"
+#include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/free_format.hpp"
-#include "talvo/xray/dispersion.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -21,14 +21,13 @@ namespace {
 using pdf::Parameters;
 namespace fs = std::filesystem;
 
-// The options that take a value, by the key their header line uses.
-const std::vector<std::string> kValueOptions = {
-    "--format",         "--scan",     "--wavelength",  "--anode",         "--composition", "--density",
-    "--number-density", "--packing",  "--background",  "--bg-scale",      "--mode",        "--geometry",
-    "--mu-r",           "--mu-t",     "--thickness",   "--monochromator", "--mono-beam",   "--mono-crystal",
-    "--polarization",   "--compton",  "--breit-dirac", "--ruland",        "--normalize",   "--rmin-iterate",
-    "--rpoly",          "--qmaxinst", "--qmin",        "--qmax",          "--window",      "--r",
-    "--output",         "--config",   "--plot"};
+// The options that take a value: the reduction's, by the key their header line uses, and the command's own.
+const std::vector<std::string> kValueOptions = [] {
+  std::vector<std::string> names;
+  for (const std::string_view n : pdf::kOptionNames) names.push_back("--" + std::string(n));
+  for (const char* n : {"--output", "--config", "--plot"}) names.emplace_back(n);
+  return names;
+}();
 
 std::string read_text(const std::string& path, const char* what) {
   InputFile in(path);
@@ -58,16 +57,13 @@ std::string json_number(double v) { return std::isfinite(v) ? shortest(v) : "nul
 // The options in effect: the config file's, then the command line's over them.
 struct Settings {
   std::map<std::string, std::string> v;  // key without dashes -> value
+  std::set<std::string> from_file;       // keys whose value is the --config file's
   std::string input;
   std::string prefix;
   bool has(const std::string& k) const { return v.count(k) > 0; }
   std::optional<std::string> get(const std::string& k) const {
     auto it = v.find(k);
     return it == v.end() ? std::nullopt : std::optional<std::string>(it->second);
-  }
-  double num(const std::string& k) const { return number(v.at(k), "--" + k); }
-  std::optional<double> opt(const std::string& k) const {
-    return has(k) ? std::optional<double>(num(k)) : std::nullopt;
   }
 };
 
@@ -94,10 +90,14 @@ Settings settings_of(const Args& a) {
       if (std::find(kValueOptions.begin(), kValueOptions.end(), opt) == kValueOptions.end() || opt == "--config")
         throw InputError{"--config " + *a.get("--config") + ": unknown key \"" + k + "\""};
       s.v[k] = v;
+      s.from_file.insert(k);
     }
   }
   for (const auto& [k, v] : a.options)
-    if (k != "--config" && k != "--json" && k != "--help") s.v[k.substr(2)] = v;
+    if (k != "--config" && k != "--json" && k != "--help") {
+      s.v[k.substr(2)] = v;
+      s.from_file.erase(k.substr(2));
+    }
   // A value given on the command line replaces its alternative from the file.
   const std::pair<const char*, const char*> alternatives[] = {
       {"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}};
@@ -110,27 +110,33 @@ Settings settings_of(const Args& a) {
   return s;
 }
 
-// Kalpha1 of the anode, or the line it names ("MoKa" for the weighted mean).
-Result<double> anode_wavelength(const std::string& name) {
-  const Result<double> kev = anode_energy(name);
-  if (!kev.ok()) return make_error(kev.kind(), "--anode " + name + ": " + kev.error().message);
-  return wavelength_of_energy(*kev);
+// The reduction's options in effect, as the library reads them.
+pdf::OptionTexts option_texts(const Settings& s) {
+  pdf::OptionTexts t;
+  for (const std::string_view n : pdf::kOptionNames)
+    if (const auto v = s.get(std::string(n))) {
+      t.values.emplace(n, *v);
+      if (s.from_file.count(std::string(n))) t.from_file.emplace(n);
+    }
+  return t;
+}
+
+// A refused option: a wrong choice, a contradiction or text that is no number is wrong usage (exit 2); a value
+// beyond its range, a missing one or what is not available is the input's (exit 1).
+template <class T>
+T settled(Result<T>&& r) {
+  if (r.ok()) return std::move(r).value();
+  if (r.kind() == ErrorKind::kInvalidArgument || r.kind() == ErrorKind::kParseError)
+    throw UsageError{r.error().message};
+  throw InputError{r.error().message};
 }
 
 int run_pdf(const Args& a) {
   const Settings s = settings_of(a);
-  for (const auto& [x, y] : {std::pair{"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}})
-    if (s.has(x) && s.has(y)) throw UsageError{std::string("give --") + x + " or --" + y + ", not both"};
+  const pdf::OptionTexts texts = option_texts(s);
 
   // Input.
-  pdf::InputFormat format = pdf::input_format_of_path(s.input);
-  if (s.has("format")) {
-    const auto f = pdf::input_format_named(*s.get("format"));
-    if (!f) throw UsageError{"--format must be xrdml, twotheta, qa or qnm, not " + *s.get("format")};
-    format = *f;
-  }
-  const int scan = s.has("scan") ? integer(*s.get("scan"), "--scan") : 0;
-  if (s.has("scan") && format != pdf::InputFormat::kXrdml) throw UsageError{"--scan belongs to XRDML input"};
+  const auto [format, scan] = settled(pdf::input_choice(texts, s.input, pdf::Spelling::kCommandLine));
   Result<pdf::Pattern> sample = pdf::read_pattern(s.input, format, scan);
   if (!sample.ok()) throw InputError{sample.error().message};
   std::vector<std::string> warnings = sample.warnings();
@@ -142,138 +148,13 @@ int run_pdf(const Args& a) {
     background = std::move(*bg);
   }
 
-  pdf::ReductionOptions o;
-  std::optional<double> wavelength = s.opt("wavelength");
-  if (s.has("anode")) {
-    const Result<double> w = anode_wavelength(*s.get("anode"));
-    if (!w.ok()) throw InputError{w.error().message};
-    wavelength = *w;
-  }
-  if (!wavelength) wavelength = sample->wavelength;
-  o.wavelength = wavelength;
-  if (!s.has("composition")) throw InputError{"no composition: give --composition FORMULA (e.g. CeO2)"};
-  o.sample.composition = *s.get("composition");
-  o.sample.density = s.opt("density");
-  o.sample.number_density = s.opt("number-density");
-  if (s.has("packing")) o.sample.packing = s.num("packing");
-  if (s.has("compton")) {
-    const auto c = pdf::compton_table_named(*s.get("compton"));
-    if (!c) throw UsageError{"--compton must be hubbell or balyuzi, not " + *s.get("compton")};
-    o.sample.compton = *c;
-  }
+  const pdf::ReductionSettings settings =
+      settled(pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine));
+  const pdf::ReductionOptions& o = settings.options;
+  const std::optional<double> wavelength = o.wavelength;
+  const std::string& mono = settings.monochromator;
+  const double bg_scale = settings.bg_scale;
   const bool dense = o.sample.density || o.sample.number_density;
-  o.mode = dense ? pdf::Mode::kPhysical : pdf::Mode::kAdhoc;
-  if (s.has("mode")) {
-    const std::string m = *s.get("mode");
-    if (m == "physical")
-      o.mode = pdf::Mode::kPhysical;
-    else if (m == "adhoc")
-      o.mode = pdf::Mode::kAdhoc;
-    else
-      throw UsageError{"--mode must be physical or adhoc, not " + m};
-  }
-  if (s.has("geometry")) {
-    const auto g = pdf::geometry_named(*s.get("geometry"));
-    if (!g) throw UsageError{"--geometry must be reflection, transmission or capillary, not " + *s.get("geometry")};
-    o.absorption.geometry = *g;
-  }
-  if (s.has("mu-r") && o.absorption.geometry != pdf::Geometry::kCapillary)
-    throw UsageError{"--mu-r belongs to --geometry capillary; a plate takes --mu-t"};
-  if (s.has("mu-t") && o.absorption.geometry == pdf::Geometry::kCapillary)
-    throw UsageError{"--mu-t belongs to a plate; a capillary takes --mu-r"};
-  o.absorption.mu_x = s.has("mu-r") ? s.opt("mu-r") : s.opt("mu-t");
-  if (a.get("--thickness") && (a.get("--mu-r") || a.get("--mu-t")))
-    throw UsageError{"give --thickness (mu from the composition) or --mu-r/--mu-t, not both"};
-  o.thickness = s.opt("thickness");
-  if (o.thickness && !(*o.thickness > 0.0)) throw InputError{"--thickness must be above 0 cm"};
-  // An option of the other mode would be ignored without a word: it is refused.
-  for (const std::string_view name : pdf::kPhysicalOnlyOptions)
-    if (const std::string opt = "--" + std::string(name); o.mode == pdf::Mode::kAdhoc && a.get(opt))
-      throw UsageError{opt + " belongs to --mode physical (give --density G for it); ad hoc mode fits the "
-                             "corrections away"};
-  for (const std::string_view name : pdf::kAdhocOnlyOptions)
-    if (const std::string opt = "--" + std::string(name); o.mode == pdf::Mode::kPhysical && a.get(opt))
-      throw UsageError{opt + " belongs to --mode adhoc"};
-  const std::string mono = s.get("monochromator").value_or("none");
-  if (mono == "none")
-    for (const char* opt : {"--mono-crystal", "--mono-beam"})
-      if (a.get(opt)) throw UsageError{std::string(opt) + " belongs to --monochromator NAME"};
-  if (mono != "none") {
-    const pdf::MonochromatorCrystal* c = pdf::monochromator_crystal_named(mono);
-    bool perfect = false;
-    if (c) {
-      if (!wavelength) throw InputError{"--monochromator " + mono + " needs the wavelength for its Bragg angle"};
-      const Result<double> tt = pdf::bragg_two_theta(c->d, *wavelength);
-      if (!tt.ok()) throw InputError{"--monochromator " + mono + ": " + tt.error().message};
-      o.polarization.monochromator_two_theta = *tt;
-      perfect = c->perfect;
-    } else {
-      const std::optional<double> angle = parse_real(mono);
-      if (!angle || !(*angle > 0.0 && *angle < 180.0))
-        throw UsageError{"--monochromator must be none, HOPG, Si111, Ge111, LiF200 or its 2theta in degrees, not " +
-                         mono};
-      o.polarization.monochromator_two_theta = *angle;
-    }
-    if (s.has("mono-crystal")) {
-      const std::string mc = *s.get("mono-crystal");
-      if (mc != "mosaic" && mc != "perfect") throw UsageError{"--mono-crystal must be mosaic or perfect, not " + mc};
-      perfect = mc == "perfect";
-    }
-    o.polarization.perfect_crystal = perfect;
-  }
-  if (s.has("mono-beam")) {
-    const std::string mb = *s.get("mono-beam");
-    if (mb != "diffracted" && mb != "incident")
-      throw UsageError{"--mono-beam must be diffracted or incident, not " + mb};
-  }
-  if (s.has("polarization")) {
-    if (mono != "none") throw UsageError{"--polarization is for a polarised source without a monochromator"};
-    o.polarization.normal_fraction = s.num("polarization");
-    if (!(o.polarization.normal_fraction >= 0.0 && o.polarization.normal_fraction <= 1.0))
-      throw InputError{"--polarization must lie between 0 and 1"};
-  }
-  if (s.has("breit-dirac")) {
-    o.breit_dirac = integer(*s.get("breit-dirac"), "--breit-dirac");
-    if (o.breit_dirac != 2 && o.breit_dirac != 3) throw UsageError{"--breit-dirac must be 2 or 3"};
-  }
-  if (s.has("ruland")) {
-    // An incident-beam monochromator sees the whole Compton scattering: there is nothing to window.
-    if (mono == "none" || s.get("mono-beam").value_or("diffracted") != "diffracted")
-      throw UsageError{"--ruland belongs to a monochromator in the diffracted beam (--monochromator NAME)"};
-    throw InputError{
-        "--ruland: the Ruland window of a diffracted-beam monochromator is not available: its published form "
-        "could not be checked; leave it out (the whole Compton scattering is then subtracted)"};
-  }
-  if (s.has("normalize")) {
-    const std::string n = *s.get("normalize");
-    if (n == "kmn")
-      o.normalization = pdf::Normalization::kKroghMoeNorman;
-    else if (n == "highq")
-      o.normalization = pdf::Normalization::kHighQ;
-    else
-      throw UsageError{"--normalize must be kmn or highq, not " + n};
-  }
-  o.rmin_iterate = s.opt("rmin-iterate");
-  if (s.has("rpoly")) o.rpoly = s.num("rpoly");
-  o.qmaxinst = s.opt("qmaxinst");
-  if (s.has("qmin")) o.qmin = s.num("qmin");
-  o.qmax = s.opt("qmax");
-  if (s.has("window")) {
-    const std::optional<Window> w = window_from_name(*s.get("window"));
-    if (!w || *w == Window::kSphere || *w == Window::kGaussian)
-      throw UsageError{"--window must be none, lorch, step or quadratic, not " + *s.get("window")};
-    o.window = *w;
-  }
-  if (s.has("r")) {
-    const std::string spec = *s.get("r");
-    const std::size_t c1 = spec.find(':'), c2 = spec.find(':', c1 == std::string::npos ? 0 : c1 + 1);
-    if (c1 == std::string::npos || c2 == std::string::npos) throw UsageError{"--r needs RMIN:RMAX:STEP"};
-    o.rmin = number(spec.substr(0, c1), "--r RMIN");
-    o.rmax = number(spec.substr(c1 + 1, c2 - c1 - 1), "--r RMAX");
-    o.rstep = number(spec.substr(c2 + 1), "--r STEP");
-  }
-  const double bg_scale = s.has("bg-scale") ? s.num("bg-scale") : 1.0;
-  if (s.has("bg-scale") && !background) throw UsageError{"--bg-scale belongs to --background"};
 
   // Which files.
   // g(r) and R(r) need the number density: by default they are written where it is known.
@@ -358,7 +239,7 @@ int run_pdf(const Args& a) {
     if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
     p.emplace_back("monochromator", mono);
     if (mono != "none") {
-      p.emplace_back("mono-beam", s.get("mono-beam").value_or("diffracted"));
+      p.emplace_back("mono-beam", settings.mono_beam);
       p.emplace_back("mono-crystal", o.polarization.perfect_crystal ? "perfect" : "mosaic");
     } else {
       p.emplace_back("polarization", shortest(o.polarization.normal_fraction));

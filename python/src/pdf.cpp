@@ -11,9 +11,9 @@
 
 #include "core.hpp"
 #include "results.hpp"
-#include "talvo/numeric/modification.hpp"
+#include "talvo/pdf/options.hpp"
 #include "talvo/pdf/reduce.hpp"
-#include "talvo/xray/dispersion.hpp"
+#include "talvo/text/format.hpp"
 
 namespace talvo::python {
 namespace {
@@ -60,11 +60,15 @@ constexpr std::array<Field, 37> kPdfFields{{
     {"warnings", Kind::kTexts},
 }};
 
-template <class T>
-T named(std::optional<T> v, const char* what, const std::string& name, const char* choices) {
-  if (!v) raise_invalid(std::string(what) + " must be " + choices + ", not \"" + escaped(name) + "\"");
-  return *v;
-}
+// Keywords as Python writes them: mu_r for the command's --mu-r.
+constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
+
+// The options whose values are names (the others are numbers, but for scan,
+// breit_dirac, background, r and ruland, and a monochromator, named or by its 2theta).
+constexpr std::string_view kChoices[] = {"format",       "anode",   "mode",      "geometry", "mono-beam",
+                                         "mono-crystal", "compton", "normalize", "window"};
+
+std::string type_name(const py::handle& v) { return py::str(py::type::of(v).attr("__name__")).cast<std::string>(); }
 
 // A path as str or os.PathLike.
 std::string path_arg(const py::handle& p, const char* what) {
@@ -72,163 +76,69 @@ std::string path_arg(const py::handle& p, const char* what) {
 }
 
 py::object reduce_pdf(const py::object& input_path, const std::string& composition, const py::kwargs& kw) {
-  const auto get = [&kw](const char* k) -> py::object {
-    return kw.contains(k) ? py::reinterpret_borrow<py::object>(kw[k]) : py::none();
+  const auto get = [&kw](const std::string& k) -> py::object {
+    return kw.contains(k) ? py::reinterpret_borrow<py::object>(kw[py::str(k)]) : py::none();
   };
-  const auto num = [&get](const char* k) -> std::optional<double> {
-    const py::object v = get(k);
-    if (v.is_none()) return std::nullopt;
-    return number_arg(v, k);
-  };
-  const auto str = [&get](const char* k) -> std::optional<std::string> {
-    const py::object v = get(k);
-    if (v.is_none()) return std::nullopt;
-    if (!py::isinstance<py::str>(v))
-      throw py::type_error(std::string(k) + " must be a text (str), not " +
-                           py::str(py::type::of(v).attr("__name__")).cast<std::string>());
-    return text_arg(v.cast<std::string>(), k);
-  };
-  static constexpr std::array<const char*, 27> known{
-      "format",        "scan",         "wavelength",   "anode",    "density",     "number_density", "packing",
-      "background",    "bg_scale",     "mode",         "geometry", "mu_r",        "mu_t",           "thickness",
-      "monochromator", "mono_crystal", "polarization", "compton",  "breit_dirac", "normalize",      "rmin_iterate",
-      "rpoly",         "qmaxinst",     "qmin",         "qmax",     "mono_beam",   "ruland"};
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
-    if (key != "window" && key != "r" && std::find(known.begin(), known.end(), key) == known.end())
+    const auto known = [&key](std::string_view n) { return n != "composition" && pdf::spelled(n, kSpelling) == key; };
+    if (std::none_of(std::begin(pdf::kOptionNames), std::end(pdf::kOptionNames), known))
       throw py::type_error("pdf() got an unexpected keyword argument '" + key + "'");
   }
+  // The options as text, as the library reads them: a number as the shortest text that reads back to it.
+  pdf::OptionTexts texts;
+  texts.values["composition"] = text_arg(composition, "composition");
   const std::string input = path_arg(input_path, "input");
-  pdf::InputFormat format = pdf::input_format_of_path(input);
-  if (const auto f = str("format"))
-    format = named(pdf::input_format_named(*f), "format", *f, "xrdml, twotheta, qa or qnm");
-  const auto whole = [&get](const char* k) -> std::optional<int> {
+  for (const std::string_view name : pdf::kOptionNames) {
+    const std::string k = pdf::spelled(name, kSpelling);
     const py::object v = get(k);
-    if (v.is_none()) return std::nullopt;
-    if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
-      throw py::type_error(std::string(k) + " must be a whole number (int), not " +
-                           py::str(py::type::of(v).attr("__name__")).cast<std::string>());
-    try {
-      return v.cast<int>();
-    } catch (const py::cast_error&) {
-      raise_invalid(std::string(k) + " is too large: " + py::str(v).cast<std::string>());
+    if (v.is_none() || name == "composition") continue;
+    std::string& text = texts.values[std::string(name)];
+    if (name == "scan" || name == "breit-dirac") {
+      if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
+        throw py::type_error(k + " must be a whole number (int), not " + type_name(v));
+      try {
+        text = std::to_string(v.cast<int>());
+      } catch (const py::cast_error&) {
+        raise_invalid(k + " is too large: " + py::str(v).cast<std::string>());
+      }
+    } else if (name == "background") {
+      text = path_arg(v, "background");
+    } else if (name == "r") {
+      std::array<double, 3> r{};
+      try {
+        if (py::isinstance<py::str>(v)) throw py::cast_error();
+        r = v.cast<std::array<double, 3>>();
+      } catch (const py::cast_error&) {
+        throw py::type_error("r must be a sequence of three numbers (rmin, rmax, step) in Angstrom");
+      }
+      text = shortest(r[0]) + ":" + shortest(r[1]) + ":" + shortest(r[2]);
+    } else if (name == "ruland") {
+      text = text_arg(py::str(v).cast<std::string>(), "ruland");  // refused whatever its value
+    } else if (std::find(std::begin(kChoices), std::end(kChoices), name) != std::end(kChoices) ||
+               (name == "monochromator" && py::isinstance<py::str>(v))) {
+      if (!py::isinstance<py::str>(v)) throw py::type_error(k + " must be a text (str), not " + type_name(v));
+      text = text_arg(v.cast<std::string>(), k.c_str());
+    } else {  // a number (a monochromator's 2theta too)
+      text = shortest(number_arg(v, k.c_str()));
     }
-  };
-  const int scan = whole("scan").value_or(0);
-  if (!get("scan").is_none() && format != pdf::InputFormat::kXrdml) raise_invalid("scan belongs to XRDML input");
+  }
+  const pdf::InputChoice choice = take(pdf::input_choice(texts, input, kSpelling));
   std::vector<std::string> warnings;
   const auto read = [&](const std::string& path) {
-    Result<pdf::Pattern> p = pdf::read_pattern(path, format, scan);
+    Result<pdf::Pattern> p = pdf::read_pattern(path, choice.format, choice.scan);
     if (!p.ok()) raise(p.error(), About::kFile);
     for (const std::string& w : p.warnings()) warnings.push_back(w);
     return std::move(p).value();
   };
   const pdf::Pattern sample = read(input);
   std::optional<pdf::Pattern> background;
-  if (!get("background").is_none()) background = read(path_arg(get("background"), "background"));
+  if (const auto bg = texts.values.find("background"); bg != texts.values.end()) background = read(bg->second);
 
-  pdf::ReductionOptions o;
-  if (num("wavelength") && str("anode")) raise_invalid("give wavelength or anode, not both");
-  std::optional<double> wavelength = num("wavelength");
-  if (const auto a = str("anode")) wavelength = take(wavelength_of_energy(take(anode_energy(*a))));
-  if (!wavelength) wavelength = sample.wavelength;
-  o.wavelength = wavelength;
-  o.sample.composition = text_arg(composition, "composition");
-  o.sample.density = num("density");
-  o.sample.number_density = num("number_density");
-  if (const auto p = num("packing")) o.sample.packing = *p;
-  if (const auto c = str("compton"))
-    o.sample.compton = named(pdf::compton_table_named(*c), "compton", *c, "hubbell or balyuzi");
-  o.mode = o.sample.density || o.sample.number_density ? pdf::Mode::kPhysical : pdf::Mode::kAdhoc;
-  if (const auto m = str("mode")) {
-    if (*m != "physical" && *m != "adhoc") raise_invalid("mode must be physical or adhoc, not \"" + escaped(*m) + "\"");
-    o.mode = *m == "physical" ? pdf::Mode::kPhysical : pdf::Mode::kAdhoc;
-  }
-  if (const auto g = str("geometry"))
-    o.absorption.geometry = named(pdf::geometry_named(*g), "geometry", *g, "reflection, transmission or capillary");
-  const bool capillary = o.absorption.geometry == pdf::Geometry::kCapillary;
-  if (num("mu_r") && !capillary) raise_invalid("mu_r belongs to geometry capillary; a plate takes mu_t");
-  if (num("mu_t") && capillary) raise_invalid("mu_t belongs to a plate; a capillary takes mu_r");
-  o.absorption.mu_x = capillary ? num("mu_r") : num("mu_t");
-  if (num("thickness") && (num("mu_r") || num("mu_t")))
-    raise_invalid("give thickness (mu from the composition) or mu_r/mu_t, not both");
-  o.thickness = num("thickness");
-  // An option of the other mode would be ignored without a word: it is refused.
-  const auto keyword = [](std::string_view option) {
-    std::string k(option);
-    std::replace(k.begin(), k.end(), '-', '_');
-    return k;
-  };
-  for (const std::string_view option : pdf::kPhysicalOnlyOptions)
-    if (const std::string k = keyword(option); o.mode == pdf::Mode::kAdhoc && !get(k.c_str()).is_none())
-      raise_invalid(k + " belongs to mode physical (give the density for it); ad hoc mode fits the corrections away");
-  for (const std::string_view option : pdf::kAdhocOnlyOptions)
-    if (const std::string k = keyword(option); o.mode == pdf::Mode::kPhysical && !get(k.c_str()).is_none())
-      raise_invalid(k + " belongs to mode adhoc");
-  const py::object mono_arg = get("monochromator");  // a crystal's name or its 2theta in degrees
-  const std::string mono =
-      mono_arg.is_none() ? "none" : text_arg(py::str(mono_arg).cast<std::string>(), "monochromator");
-  if (mono == "none")
-    for (const char* k : {"mono_crystal", "mono_beam"})
-      if (!get(k).is_none()) raise_invalid(std::string(k) + " belongs to monochromator=NAME");
-  if (mono != "none") {
-    bool perfect = false;
-    if (const pdf::MonochromatorCrystal* c = pdf::monochromator_crystal_named(mono)) {
-      if (!wavelength) raise_invalid("monochromator " + mono + " needs the wavelength for its Bragg angle");
-      o.polarization.monochromator_two_theta = take(pdf::bragg_two_theta(c->d, *wavelength));
-      perfect = c->perfect;
-    } else {
-      const double angle = py::float_(mono_arg).cast<double>();
-      if (!(angle > 0.0 && angle < 180.0)) raise_invalid("monochromator angle must lie between 0 and 180 degrees");
-      o.polarization.monochromator_two_theta = angle;
-    }
-    if (const auto mc = str("mono_crystal")) {
-      if (*mc != "mosaic" && *mc != "perfect") raise_invalid("mono_crystal must be mosaic or perfect");
-      perfect = *mc == "perfect";
-    }
-    o.polarization.perfect_crystal = perfect;
-  }
-  // The coplanar polarisation factor is the same for either beam; only Ruland's window would tell them apart.
-  const std::string mono_beam = str("mono_beam").value_or("diffracted");
-  if (mono_beam != "diffracted" && mono_beam != "incident")
-    raise_invalid("mono_beam must be diffracted or incident, not \"" + escaped(mono_beam) + "\"");
-  if (!get("ruland").is_none()) {
-    if (mono == "none" || mono_beam != "diffracted")
-      raise_invalid("ruland belongs to a monochromator in the diffracted beam (monochromator=NAME)");
-    raise_invalid(
-        "ruland: the Ruland window of a diffracted-beam monochromator is not available: its published form could "
-        "not be checked; leave it out (the whole Compton scattering is then subtracted)");
-  }
-  if (const auto p = num("polarization")) o.polarization.normal_fraction = *p;
-  if (const auto n = whole("breit_dirac")) o.breit_dirac = *n;
-  if (const auto n = str("normalize")) {
-    if (*n != "kmn" && *n != "highq") raise_invalid("normalize must be kmn or highq, not \"" + escaped(*n) + "\"");
-    o.normalization = *n == "kmn" ? pdf::Normalization::kKroghMoeNorman : pdf::Normalization::kHighQ;
-  }
-  o.rmin_iterate = num("rmin_iterate");
-  if (const auto v = num("rpoly")) o.rpoly = *v;
-  o.qmaxinst = num("qmaxinst");
-  if (const auto v = num("qmin")) o.qmin = *v;
-  o.qmax = num("qmax");
-  if (const auto w = str("window")) {
-    o.window = named(window_from_name(*w), "window", *w, "none, lorch, step or quadratic");
-    if (o.window == Window::kSphere || o.window == Window::kGaussian)
-      raise_invalid("window must be none, lorch, step or quadratic, not \"" + escaped(*w) + "\"");
-  }
-  if (!get("r").is_none()) {
-    const py::object spec = get("r");
-    std::array<double, 3> r{};
-    try {
-      if (py::isinstance<py::str>(spec)) throw py::cast_error();
-      r = spec.cast<std::array<double, 3>>();
-    } catch (const py::cast_error&) {
-      throw py::type_error("r must be a sequence of three numbers (rmin, rmax, step) in Angstrom");
-    }
-    o.rmin = r[0];
-    o.rmax = r[1];
-    o.rstep = r[2];
-  }
-  const double bg_scale = num("bg_scale").value_or(1.0);
+  const pdf::ReductionSettings settings = take(pdf::reduction_settings(texts, sample.wavelength, kSpelling));
+  const pdf::ReductionOptions& o = settings.options;
+  const std::optional<double> wavelength = o.wavelength;
+  const double bg_scale = settings.bg_scale;
 
   Result<pdf::Reduction> red = [&] {
     py::gil_scoped_release unlocked;

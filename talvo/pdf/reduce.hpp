@@ -34,9 +34,9 @@ namespace talvo::pdf {
 enum class Mode { kPhysical, kAdhoc };
 enum class Normalization { kKroghMoeNorman, kHighQ };
 
-// The options only one mode uses, as talvo-tools names them (Python writes _
-// for -). Given in the other mode they would be ignored without a word, so
-// the front ends refuse them.
+// The options only one mode uses, by their names in options.hpp. Given in
+// the other mode they would be ignored without a word, so reduction_settings
+// refuses them.
 inline constexpr std::string_view kPhysicalOnlyOptions[] = {
     "geometry",     "mu-r",    "mu-t",        "thickness", "monochromator", "mono-crystal", "mono-beam",
     "polarization", "compton", "breit-dirac", "normalize", "rmin-iterate",  "ruland"};

@@ -82,8 +82,8 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"mono_crystal": "perfect"}, ValueError, "mono_crystal belongs to monochromator"),
         ({"geometry": "capillary", "mu_r": 1.0, "thickness": 0.05}, ValueError, "not both"),
         ({"scan": 1}, ValueError, "scan belongs to XRDML input"),
-        ({"bg_scale": 2.0}, ValueError, "background scale needs a background"),
-        ({"monochromator": "HOPG", "polarization": 0.3}, ValueError, "polarisation fraction is for a polarised source"),
+        ({"bg_scale": 2.0}, ValueError, "bg_scale belongs to background"),
+        ({"monochromator": "HOPG", "polarization": 0.3}, ValueError, "polarization is for a polarised source"),
         ({"rmin_iterate": 1e5}, ValueError, "rmin-iterate must lie between 0 and the r grid's end"),
         ({"r": "0:10:0.1"}, TypeError, "r must be a sequence of three numbers"),
         ({"breit_dirac": 2.5}, TypeError, "breit_dirac must be a whole number"),
@@ -141,3 +141,73 @@ def test_unreadable_input_in_the_same_words_as_talvo_tools(tmp_path, name):
         talvo.pdf(path, "ZrO2", format="twotheta", wavelength=0.71303)
     assert str(e.value) == tools_words
     assert tools_words.endswith("No such file or directory" if name == "none.xy" else "is a folder, not a regular file")
+
+
+# The same mistakes refused by both in the same words, each naming the options its own way ({mu_r}: --mu-r
+# on the command line, mu_r as a keyword), as a usage error (exit 2) or as one of the input (exit 1).
+SAME_WORDS = [
+    ({"mode": "both"}, 2, '{mode} must be physical or adhoc, not "both"'),
+    ({"window": "hann"}, 2, '{window} must be none, lorch, step or quadratic, not "hann"'),
+    ({"compton": "x"}, 2, '{compton} must be hubbell or balyuzi, not "x"'),
+    ({"density": 5.68, "normalize": "x"}, 2, '{normalize} must be kmn or highq, not "x"'),
+    ({"geometry": "sphere"}, 2, '{geometry} must be reflection, transmission or capillary, not "sphere"'),
+    ({"format": "csv"}, 2, '{format} must be xrdml, twotheta, qa or qnm, not "csv"'),
+    ({"density": 5.68, "number_density": 0.08}, 2, "give {density} or {number_density}, not both"),
+    ({"anode": "Mo"}, 2, "give {wavelength} or {anode}, not both"),
+    ({"density": 5.68, "geometry": "reflection", "mu_r": 1.0}, 2,
+     "{mu_r} belongs to {geometry} capillary; a plate takes {mu_t}"),
+    ({"density": 5.68, "geometry": "capillary", "mu_t": 1.0}, 2,
+     "{mu_t} belongs to a plate; a capillary takes {mu_r}"),
+    ({"density": 5.68, "geometry": "capillary", "mu_r": 1.0, "thickness": 0.05}, 2,
+     "give {thickness} (mu from the composition) or {mu_r}/{mu_t}, not both"),
+    ({"density": 5.68, "geometry": "capillary", "thickness": 0}, 1, "{thickness} must be above 0 cm"),
+    ({"geometry": "capillary"}, 2,
+     "{geometry} belongs to {mode} physical (give {density} for it); ad hoc mode fits the corrections away"),
+    ({"density": 5.68, "rpoly": 1}, 2, "{rpoly} belongs to {mode} adhoc"),
+    ({"density": 5.68, "mono_beam": "incident"}, 2, "{mono_beam} belongs to {monochromator} NAME"),
+    ({"density": 5.68, "monochromator": 200}, 2,
+     '{monochromator} must be none, HOPG, Si111, Ge111, LiF200 or its 2theta in degrees, not "200"'),
+    ({"density": 5.68, "monochromator": "HOPG", "mono_crystal": "glass"}, 2,
+     '{mono_crystal} must be mosaic or perfect, not "glass"'),
+    ({"density": 5.68, "monochromator": "HOPG", "polarization": 0.3}, 2,
+     "{polarization} is for a polarised source without a monochromator; a monochromator's source is taken as "
+     "unpolarised"),
+    ({"density": 5.68, "polarization": 2}, 1, "{polarization} must lie between 0 and 1"),
+    ({"density": 5.68, "breit_dirac": 4}, 2, "{breit_dirac} must be 2 or 3"),
+    ({"density": 5.68, "monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, 2,
+     "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"),
+    ({"density": 5.68, "monochromator": "HOPG", "ruland": 0.05}, 1,
+     "{ruland}: the Ruland window of a diffracted-beam monochromator is not available: its published form could "
+     "not be checked; leave it out (the whole Compton scattering is then subtracted)"),
+    ({"bg_scale": 2}, 2, "{bg_scale} belongs to {background}"),
+    ({"scan": 1}, 2, "{scan} belongs to XRDML input"),
+    ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode} Qq: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),
+]
+
+
+class Spelled(dict):
+    def __init__(self, spell):
+        super().__init__()
+        self.spell = spell
+
+    def __missing__(self, key):
+        return self.spell(key)
+
+
+@pytest.mark.parametrize("kwargs,status,words", SAME_WORDS, ids=[w[:40] for _, _, w in SAME_WORDS])
+def test_pdf_refuses_as_talvo_tools_in_the_same_words(tmp_path, kwargs, status, words):
+    options = {"format": "twotheta", "wavelength": 0.71303, **kwargs}
+    options = {k: v for k, v in options.items() if v is not None}
+    args = [tools_path(), "pdf", str(LAB / "zro2_mo.xy"), "--composition", "ZrO2", "-o", str(tmp_path / "out")]
+    for k, v in options.items():
+        args += ["--" + k.replace("_", "-"), str(v)]
+    r = subprocess.run(args, capture_output=True, text=True)
+    assert r.returncode == status, r.stderr
+    tools_words = r.stderr.splitlines()[0]
+    assert tools_words == "talvo-tools pdf: " + words.format_map(Spelled(lambda k: "--" + k.replace("_", "-")))
+    assert list(tmp_path.iterdir()) == []
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        with pytest.raises(talvo.TalvoValueError) as e:
+            talvo.pdf(LAB / "zro2_mo.xy", "ZrO2", **options)
+    assert str(e.value) == words.format_map(Spelled(lambda k: k))

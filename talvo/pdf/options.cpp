@@ -1,0 +1,281 @@
+#include "talvo/pdf/options.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "talvo/numeric/modification.hpp"
+#include "talvo/pdf/corrections.hpp"
+#include "talvo/pdf/sample_model.hpp"
+#include "talvo/text/free_format.hpp"
+#include "talvo/xray/dispersion.hpp"
+
+namespace talvo::pdf {
+
+std::string spelled(std::string_view name, Spelling spelling) {
+  if (spelling == Spelling::kCommandLine) return "--" + std::string(name);
+  std::string k(name);
+  std::replace(k.begin(), k.end(), '-', '_');
+  return k;
+}
+
+namespace {
+
+// Quoted, control characters as \xNN: a value echoed in a message cannot break its line.
+std::string quoted(std::string_view s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// The options as read: each message names an option as the caller spells it.
+class Reader {
+ public:
+  Reader(const OptionTexts& o, Spelling spelling) : o_(o), spelling_(spelling) {}
+
+  std::string name(std::string_view n) const { return spelled(n, spelling_); }
+  bool has(std::string_view n) const { return o_.values.find(n) != o_.values.end(); }
+  // Asked for by the user now, not only carried over from a file.
+  bool asked(std::string_view n) const { return has(n) && o_.from_file.find(n) == o_.from_file.end(); }
+  std::optional<std::string> text(std::string_view n) const {
+    const auto it = o_.values.find(n);
+    return it == o_.values.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+  Result<double> number(std::string_view n) const { return number_of(*text(n), name(n)); }
+  static Result<double> number_of(const std::string& t, const std::string& what) {
+    const std::optional<double> v = parse_real(t);
+    if (!v) return make_error(ErrorKind::kParseError, what + " is not a number: " + t);
+    return *v;
+  }
+  Result<std::optional<double>> optional(std::string_view n) const {
+    if (!has(n)) return std::optional<double>();
+    const Result<double> v = number(n);
+    if (!v.ok()) return v.error();
+    return std::optional<double>(*v);
+  }
+  Error choice(std::string_view n, std::string_view choices) const {
+    return make_error(ErrorKind::kInvalidArgument,
+                      name(n) + " must be " + std::string(choices) + ", not " + quoted(*text(n)));
+  }
+
+ private:
+  const OptionTexts& o_;
+  Spelling spelling_;
+};
+
+// The value into `target`, or false with the error in `failure`.
+template <class T, class U>
+bool into(T& target, Result<U>&& r, Error& failure) {
+  if (!r.ok()) {
+    failure = r.error();
+    return false;
+  }
+  target = std::move(r).value();
+  return true;
+}
+
+Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
+
+// Options that exclude each other, and names that are no option.
+Outcome check_names(const OptionTexts& options, const Reader& r) {
+  for (const auto& [k, v] : options.values)
+    if (std::find(std::begin(kOptionNames), std::end(kOptionNames), k) == std::end(kOptionNames))
+      return invalid(r.name(k) + " is not an option of the reduction");
+  for (const auto& [x, y] : {std::pair{"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}})
+    if (r.has(x) && r.has(y)) return invalid("give " + r.name(x) + " or " + r.name(y) + ", not both");
+  return Done{};
+}
+
+}  // namespace
+
+Result<InputChoice> input_choice(const OptionTexts& options, std::string_view input_path, Spelling spelling) {
+  const Reader r(options, spelling);
+  if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
+  InputChoice c;
+  c.format = input_format_of_path(input_path);
+  if (const auto f = r.text("format")) {
+    const std::optional<InputFormat> named = input_format_named(*f);
+    if (!named) return r.choice("format", "xrdml, twotheta, qa or qnm");
+    c.format = *named;
+  }
+  if (const auto s = r.text("scan")) {
+    const std::optional<int> k = parse_int(*s);
+    if (!k) return make_error(ErrorKind::kParseError, r.name("scan") + " is not a whole number: " + *s);
+    if (c.format != InputFormat::kXrdml) return invalid(r.name("scan") + " belongs to XRDML input");
+    c.scan = *k;
+  }
+  return c;
+}
+
+Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::optional<double> pattern_wavelength,
+                                             Spelling spelling) {
+  const Reader r(options, spelling);
+  if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
+  ReductionSettings settings;
+  ReductionOptions& o = settings.options;
+  Error failure;
+
+  // The wavelength: as given, the anode's, else the pattern's.
+  std::optional<double> wavelength;
+  if (!into(wavelength, r.optional("wavelength"), failure)) return failure;
+  if (const auto anode = r.text("anode")) {
+    const Result<double> kev = anode_energy(*anode);
+    if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + " " + *anode + ": " + kev.error().message);
+    if (!into(wavelength, wavelength_of_energy(*kev), failure)) return failure;
+  }
+  if (!wavelength) wavelength = pattern_wavelength;
+  o.wavelength = wavelength;
+
+  const auto composition = r.text("composition");
+  if (!composition)
+    return make_error(ErrorKind::kNotFound, "no composition: give " + r.name("composition") + " FORMULA (e.g. CeO2)");
+  o.sample.composition = *composition;
+  if (!into(o.sample.density, r.optional("density"), failure)) return failure;
+  if (!into(o.sample.number_density, r.optional("number-density"), failure)) return failure;
+  if (r.has("packing") && !into(o.sample.packing, r.number("packing"), failure)) return failure;
+  if (const auto c = r.text("compton")) {
+    const std::optional<ComptonTable> t = compton_table_named(*c);
+    if (!t) return r.choice("compton", "hubbell or balyuzi");
+    o.sample.compton = *t;
+  }
+
+  // The mode: physical where the density is known, unless asked otherwise.
+  o.mode = o.sample.density || o.sample.number_density ? Mode::kPhysical : Mode::kAdhoc;
+  if (const auto m = r.text("mode")) {
+    if (*m == "physical")
+      o.mode = Mode::kPhysical;
+    else if (*m == "adhoc")
+      o.mode = Mode::kAdhoc;
+    else
+      return r.choice("mode", "physical or adhoc");
+  }
+
+  // Absorption.
+  if (const auto g = r.text("geometry")) {
+    const std::optional<Geometry> named = geometry_named(*g);
+    if (!named) return r.choice("geometry", "reflection, transmission or capillary");
+    o.absorption.geometry = *named;
+  }
+  const bool capillary = o.absorption.geometry == Geometry::kCapillary;
+  if (r.has("mu-r") && !capillary)
+    return invalid(r.name("mu-r") + " belongs to " + r.name("geometry") + " capillary; a plate takes " +
+                   r.name("mu-t"));
+  if (r.has("mu-t") && capillary)
+    return invalid(r.name("mu-t") + " belongs to a plate; a capillary takes " + r.name("mu-r"));
+  if (!into(o.absorption.mu_x, r.optional(r.has("mu-r") ? "mu-r" : "mu-t"), failure)) return failure;
+  if (r.asked("thickness") && (r.asked("mu-r") || r.asked("mu-t")))
+    return invalid("give " + r.name("thickness") + " (mu from the composition) or " + r.name("mu-r") + "/" +
+                   r.name("mu-t") + ", not both");
+  if (!into(o.thickness, r.optional("thickness"), failure)) return failure;
+  if (o.thickness && !(*o.thickness > 0.0))
+    return make_error(ErrorKind::kOutOfRange, r.name("thickness") + " must be above 0 cm");
+
+  // An option of the other mode would be ignored without a word: it is refused.
+  for (const std::string_view n : kPhysicalOnlyOptions)
+    if (o.mode == Mode::kAdhoc && r.asked(n))
+      return invalid(r.name(n) + " belongs to " + r.name("mode") + " physical (give " + r.name("density") +
+                     " for it); ad hoc mode fits the corrections away");
+  for (const std::string_view n : kAdhocOnlyOptions)
+    if (o.mode == Mode::kPhysical && r.asked(n)) return invalid(r.name(n) + " belongs to " + r.name("mode") + " adhoc");
+
+  // The monochromator: a crystal at its Bragg angle for the wavelength, or the angle itself.
+  settings.monochromator = r.text("monochromator").value_or("none");
+  const std::string& mono = settings.monochromator;
+  if (mono == "none")
+    for (const char* n : {"mono-crystal", "mono-beam"})
+      if (r.asked(n)) return invalid(r.name(n) + " belongs to " + r.name("monochromator") + " NAME");
+  if (mono != "none") {
+    bool perfect = false;
+    if (const MonochromatorCrystal* c = monochromator_crystal_named(mono)) {
+      if (!wavelength)
+        return make_error(ErrorKind::kNotFound,
+                          r.name("monochromator") + " " + mono + " needs the wavelength for its Bragg angle");
+      const Result<double> tt = bragg_two_theta(c->d, *wavelength);
+      // The crystal cannot reflect this wavelength: a value beyond its reach, not a malformed option.
+      if (!tt.ok())
+        return make_error(ErrorKind::kOutOfRange, r.name("monochromator") + " " + mono + ": " + tt.error().message);
+      o.polarization.monochromator_two_theta = *tt;
+      perfect = c->perfect;
+    } else {
+      const std::optional<double> angle = parse_real(mono);
+      if (!angle || !(*angle > 0.0 && *angle < 180.0))
+        return r.choice("monochromator", "none, HOPG, Si111, Ge111, LiF200 or its 2theta in degrees");
+      o.polarization.monochromator_two_theta = *angle;
+    }
+    if (const auto mc = r.text("mono-crystal")) {
+      if (*mc != "mosaic" && *mc != "perfect") return r.choice("mono-crystal", "mosaic or perfect");
+      perfect = *mc == "perfect";
+    }
+    o.polarization.perfect_crystal = perfect;
+  }
+  // The coplanar polarisation factor is the same for either beam; only Ruland's window would tell them apart.
+  settings.mono_beam = r.text("mono-beam").value_or("diffracted");
+  if (settings.mono_beam != "diffracted" && settings.mono_beam != "incident")
+    return r.choice("mono-beam", "diffracted or incident");
+  if (r.has("polarization")) {
+    if (mono != "none")
+      return invalid(r.name("polarization") +
+                     " is for a polarised source without a monochromator; a monochromator's source is taken as "
+                     "unpolarised");
+    if (!into(o.polarization.normal_fraction, r.number("polarization"), failure)) return failure;
+    if (!(o.polarization.normal_fraction >= 0.0 && o.polarization.normal_fraction <= 1.0))
+      return make_error(ErrorKind::kOutOfRange, r.name("polarization") + " must lie between 0 and 1");
+  }
+  if (const auto bd = r.text("breit-dirac")) {
+    const std::optional<int> n = parse_int(*bd);
+    if (!n) return make_error(ErrorKind::kParseError, r.name("breit-dirac") + " is not a whole number: " + *bd);
+    if (*n != 2 && *n != 3) return invalid(r.name("breit-dirac") + " must be 2 or 3");
+    o.breit_dirac = *n;
+  }
+  if (r.has("ruland")) {
+    // An incident-beam monochromator sees the whole Compton scattering: there is nothing to window.
+    if (mono == "none" || settings.mono_beam != "diffracted")
+      return invalid(r.name("ruland") + " belongs to a monochromator in the diffracted beam (" +
+                     r.name("monochromator") + " NAME)");
+    return make_error(ErrorKind::kUnsupported,
+                      r.name("ruland") +
+                          ": the Ruland window of a diffracted-beam monochromator is not available: its published "
+                          "form could not be checked; leave it out (the whole Compton scattering is then subtracted)");
+  }
+  if (const auto n = r.text("normalize")) {
+    if (*n == "kmn")
+      o.normalization = Normalization::kKroghMoeNorman;
+    else if (*n == "highq")
+      o.normalization = Normalization::kHighQ;
+    else
+      return r.choice("normalize", "kmn or highq");
+  }
+  if (!into(o.rmin_iterate, r.optional("rmin-iterate"), failure)) return failure;
+  if (r.has("rpoly") && !into(o.rpoly, r.number("rpoly"), failure)) return failure;
+  if (!into(o.qmaxinst, r.optional("qmaxinst"), failure)) return failure;
+  if (r.has("qmin") && !into(o.qmin, r.number("qmin"), failure)) return failure;
+  if (!into(o.qmax, r.optional("qmax"), failure)) return failure;
+  if (const auto w = r.text("window")) {
+    const std::optional<Window> named = window_from_name(*w);
+    if (!named || *named == Window::kSphere || *named == Window::kGaussian)
+      return r.choice("window", "none, lorch, step or quadratic");
+    o.window = *named;
+  }
+  if (const auto spec = r.text("r")) {
+    const std::size_t c1 = spec->find(':'), c2 = spec->find(':', c1 == std::string::npos ? 0 : c1 + 1);
+    if (c1 == std::string::npos || c2 == std::string::npos) return invalid(r.name("r") + " needs RMIN:RMAX:STEP");
+    if (!into(o.rmin, Reader::number_of(spec->substr(0, c1), r.name("r") + " RMIN"), failure)) return failure;
+    if (!into(o.rmax, Reader::number_of(spec->substr(c1 + 1, c2 - c1 - 1), r.name("r") + " RMAX"), failure))
+      return failure;
+    if (!into(o.rstep, Reader::number_of(spec->substr(c2 + 1), r.name("r") + " STEP"), failure)) return failure;
+  }
+  if (r.has("bg-scale") && !into(settings.bg_scale, r.number("bg-scale"), failure)) return failure;
+  if (r.has("bg-scale") && !r.has("background"))
+    return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
+  return settings;
+}
+
+}  // namespace talvo::pdf
