@@ -533,7 +533,10 @@ TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const d
     add_scaled(abs_sum, sigma_abs, c, n, first);
   }
   bool finite = true;
-  for (std::size_t i = 0; i < n; ++i) finite &= std::isfinite(scatt_sum[i]) & std::isfinite(abs_sum[i]);
+  for (std::size_t i = 0; i < n; ++i) {
+    finite &= std::isfinite(scatt_sum[i]);
+    finite &= std::isfinite(abs_sum[i]);
+  }
   if (!finite) return not_finite("a cross-section");
   return std::nullopt;
 }
