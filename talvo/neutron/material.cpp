@@ -9,6 +9,7 @@
 #include <new>
 #include <numbers>
 
+#include "talvo/detail/instruction_sets.hpp"
 #include "talvo/elements/constants.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/mixture.hpp"
@@ -17,12 +18,6 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TALVO_SWEEP_BUILDS 1
-#else
-#define TALVO_SWEEP_BUILDS 0
-#endif
 
 namespace talvo {
 
@@ -643,7 +638,7 @@ std::optional<Failure> columns_baseline(Prepared& p, std::span<const double> wav
   return columns_in(p, wavelengths, scratch, s);
 }
 
-#if TALVO_SWEEP_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
 __attribute__((target("avx2"))) std::optional<Failure> columns_avx2(Prepared& p, std::span<const double> wavelengths,
                                                                     const Scratch& scratch, MaterialSweep& s) {
   return columns_in(p, wavelengths, scratch, s);
@@ -656,7 +651,7 @@ std::optional<Failure> columns(SweepBuild build, Prepared& p, std::span<const do
     static const SweepBuild best = sweep_builds().back();
     build = best;
   }
-#if TALVO_SWEEP_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
   if (build == SweepBuild::kAvx2) return columns_avx2(p, wavelengths, scratch, s);
 #endif
   return columns_baseline(p, wavelengths, scratch, s);
@@ -858,7 +853,7 @@ Result<MaterialSweep> material_sweep(std::string_view formula, const NeutronTabl
 
 std::vector<SweepBuild> neutron_detail::sweep_builds() {
   std::vector<SweepBuild> builds{SweepBuild::kBaseline};
-#if TALVO_SWEEP_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
   if (__builtin_cpu_supports("avx2")) builds.push_back(SweepBuild::kAvx2);
 #endif
   return builds;

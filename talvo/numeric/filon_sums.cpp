@@ -4,13 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "talvo/detail/instruction_sets.hpp"
 #include "talvo/numeric/detail/vec_of.hpp"
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TALVO_FILON_BUILDS 1
-#else
-#define TALVO_FILON_BUILDS 0
-#endif
 
 namespace talvo::filon_detail {
 namespace {
@@ -110,7 +105,7 @@ void sums_baseline(double h, const Arrays& a) {
   sums_in<kWithF, kWithV, 2, 3>(h, a);
 }
 
-#if TALVO_FILON_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
 template <bool kWithF, bool kWithV>
 __attribute__((target("avx2"))) void sums_avx2(double h, const Arrays& a) {
   sums_in<kWithF, kWithV, 4, 3>(h, a);
@@ -125,7 +120,7 @@ __attribute__((target("avx512f"))) void sums_avx512(double h, const Arrays& a) {
 template <bool kWithF, bool kWithV>
 void sums(SumsBuild build, double h, const Arrays& a) {
   switch (build) {
-#if TALVO_FILON_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
     case SumsBuild::kAvx512:
       return sums_avx512<kWithF, kWithV>(h, a);
     case SumsBuild::kAvx2:
@@ -140,7 +135,7 @@ void sums(SumsBuild build, double h, const Arrays& a) {
 
 std::vector<SumsBuild> sums_builds() {
   std::vector<SumsBuild> builds{SumsBuild::kBaseline};
-#if TALVO_FILON_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
   if (__builtin_cpu_supports("avx2")) builds.push_back(SumsBuild::kAvx2);
   if (__builtin_cpu_supports("avx512f")) builds.push_back(SumsBuild::kAvx512);
 #endif

@@ -5,13 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "talvo/detail/instruction_sets.hpp"
 #include "talvo/numeric/detail/vec_of.hpp"
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TALVO_PDF_BUILDS 1
-#else
-#define TALVO_PDF_BUILDS 0
-#endif
 
 namespace talvo::pdf {
 namespace {
@@ -79,7 +74,7 @@ constexpr std::size_t kBlock = 32;
 void sums_baseline(const Terms& t, const double* r, double h, double* acc) {
   for (std::size_t j = 0; j < kBlock; j += 4) block_sums<2, 2>(t, r + j, h, acc + j);
 }
-#if TALVO_PDF_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
 __attribute__((target("avx2,fma"))) void sums_avx2(const Terms& t, const double* r, double h, double* acc) {
   for (std::size_t j = 0; j < kBlock; j += 8) block_sums<4, 2>(t, r + j, h, acc + j);
 }
@@ -90,7 +85,7 @@ __attribute__((target("avx512f"))) void sums_avx512(const Terms& t, const double
 
 using Sums = void (*)(const Terms&, const double*, double, double*);
 Sums best_sums() {
-#if TALVO_PDF_BUILDS
+#if TALVO_INSTRUCTION_SET_BUILDS
   if (__builtin_cpu_supports("avx512f")) return sums_avx512;
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return sums_avx2;
 #endif

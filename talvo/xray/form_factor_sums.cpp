@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numbers>
 
+#include "talvo/detail/instruction_sets.hpp"
 #include "talvo/xray/fast_exp.hpp"
 
 namespace talvo {
@@ -10,7 +11,7 @@ namespace talvo {
 namespace detail {
 
 // Built for AVX-512, AVX2 and the baseline, chosen at run time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if TALVO_INSTRUCTION_SET_BUILDS
 __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 void form_factor_sums(const double* q, std::size_t n, const FormFactorParams& p, double* f) {
