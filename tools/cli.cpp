@@ -68,12 +68,11 @@ int integer(const std::string& text, const std::string& what) {
 
 std::vector<double> grid(const std::string& spec, double most) {
   std::vector<double> parts;
-  std::vector<std::string> texts;
   // Every field, a last empty one too ("0:1:0.5:" is no grid; getline would drop it).
   for (std::size_t start = 0;;) {
     const std::size_t end = spec.find(':', start);
-    texts.push_back(spec.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    parts.push_back(number(texts.back(), "grid value"));
+    parts.push_back(
+        number(spec.substr(start, end == std::string::npos ? std::string::npos : end - start), "grid value"));
     if (end == std::string::npos) break;
     start = end + 1;
   }
@@ -94,7 +93,7 @@ std::vector<double> grid(const std::string& spec, double most) {
   };
   const double count = grid_count(from, to, step);
   if (count > most) throw too_large(count);
-  std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1);
   // The count may fall one short of the points where TO lies a thousandth of a step below one.
   if (static_cast<double>(points.size()) > most) throw too_large(static_cast<double>(points.size()));
   if (!grid_increasing(points))

@@ -58,12 +58,12 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
   }
   const char separator = t.find(':') != std::string::npos ? ':' : ',';
   std::vector<double> parts;
-  std::vector<std::string> texts;
   for (std::size_t start = 0;;) {
     const std::size_t end = t.find(separator, start);
     std::optional<double> v;
-    texts.push_back(t.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (!read_number(texts.back(), "wavelength", v, error)) return false;
+    if (!read_number(t.substr(start, end == std::string::npos ? std::string::npos : end - start), "wavelength", v,
+                     error))
+      return false;
     if (!v) {
       error = "wavelength: an empty value in " + t;
       return false;
@@ -104,7 +104,7 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
   };
   const double count = talvo::grid_count(from, to, step);
   if (count > kMaxWavelengths) return too_many(count);
-  out = talvo::grid_points(from, to, step, static_cast<std::size_t>(count) + 1, texts[0], texts[2]);
+  out = talvo::grid_points(from, to, step, static_cast<std::size_t>(count) + 1);
   // The count may fall one short of the points where TO lies a thousandth of a step below one.
   if (static_cast<double>(out.size()) > kMaxWavelengths) {
     out.clear();

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <span>
-#include <string_view>
 #include <vector>
 
 namespace talvo {
@@ -17,13 +16,12 @@ namespace talvo {
 double grid_count(double from, double to, double step);
 
 // The points FROM, FROM + STEP, ... while a point is not above TO by more
-// than STEP/1000, at most `most` of them (STEP > 0, all finite). Given the
-// texts FROM and STEP were read from, and both are plain decimals ("0.05",
-// "0.37", "10"), every point is the decimal it stands for, rounded once:
+// than STEP/1000, at most `most` of them (STEP > 0, all finite). Where FROM
+// and STEP are decimals of up to 15 digits as read ("0.05", "0.37", "2e-7",
+// "0.37d0"), every point is the decimal it stands for, rounded once:
 // 0.05:3:0.37 gives 2.27, where FROM + 6 STEP in doubles gives
 // 2.2699999999999996.
-std::vector<double> grid_points(double from, double to, double step, std::size_t most, std::string_view from_text = {},
-                                std::string_view step_text = {});
+std::vector<double> grid_points(double from, double to, double step, std::size_t most);
 
 // Whether each of grid_points' points lies above the one before: not where
 // STEP is below the spacing of doubles near them (1e16:1.000000000000001e16:1,
