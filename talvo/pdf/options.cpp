@@ -1,13 +1,13 @@
 #include "talvo/pdf/options.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/sample_model.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/xray/dispersion.hpp"
 
 namespace talvo::pdf {
@@ -20,21 +20,6 @@ std::string spelled(std::string_view name, Spelling spelling) {
 }
 
 namespace {
-
-// Quoted, control characters as \xNN: a value echoed in a message cannot break its line.
-std::string quoted(std::string_view s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 // The options as read: each message names an option as the caller spells it.
 class Reader {
@@ -63,7 +48,7 @@ class Reader {
   }
   Error choice(std::string_view n, std::string_view choices) const {
     return make_error(ErrorKind::kInvalidArgument,
-                      name(n) + " must be " + std::string(choices) + ", not " + quoted(*text(n)));
+                      name(n) + " must be " + std::string(choices) + ", not " + quote_for_message(*text(n)));
   }
 
  private:
