@@ -18,12 +18,13 @@
 
 namespace talvo::python {
 
+std::string type_name(const py::handle& value) { return py::str(py::type::of(value).attr("__name__")); }
+
 InArray numbers(const py::handle& value, const char* name) {
   py::array a = py::isinstance<py::array>(value) ? py::reinterpret_borrow<py::array>(value) : py::array::ensure(value);
   if (!a) {
     PyErr_Clear();
-    throw py::type_error(std::string(name) + " must be numbers, not " +
-                         std::string(py::str(value.get_type().attr("__name__"))));
+    throw py::type_error(std::string(name) + " must be numbers, not " + type_name(value));
   }
   const char kind = a.dtype().kind();
   if (kind != 'f' && kind != 'i' && kind != 'u')
@@ -45,7 +46,7 @@ double number_arg(const py::handle& value, const char* name) {
   if (x == -1.0 && PyErr_Occurred()) {
     const bool overflow = PyErr_ExceptionMatches(PyExc_OverflowError);
     PyErr_Clear();
-    const std::string type = py::str(py::type::of(value).attr("__name__"));
+    const std::string type = type_name(value);
     if (overflow) {
       PyErr_SetString(PyExc_OverflowError, (std::string(name) + ": the " + type + " is too large for a float").c_str());
       throw py::error_already_set();

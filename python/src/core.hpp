@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/result.hpp"
 #include "talvo/classic/status.hpp"
+#include "talvo/result.hpp"
 
 namespace talvo::python {
 
@@ -51,6 +51,9 @@ void init_errors(py::module_& m);
 // used in place.
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 InArray numbers(const py::handle& value, const char* name);
+
+// The name of a value's type, for a TypeError ("str", "list").
+std::string type_name(const py::handle& value);
 
 // One number (a float, an int, a numpy number): TypeError naming `name` for
 // anything else, OverflowError for an int past the double range.

@@ -68,8 +68,6 @@ constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
 constexpr std::string_view kChoices[] = {"format",       "anode",   "mode",      "geometry", "mono-beam",
                                          "mono-crystal", "compton", "normalize", "window"};
 
-std::string type_name(const py::handle& v) { return py::str(py::type::of(v).attr("__name__")).cast<std::string>(); }
-
 // A path as str or os.PathLike.
 std::string path_arg(const py::handle& p, const char* what) {
   return text_arg(py::module_::import("os").attr("fspath")(p).cast<std::string>(), what);
