@@ -89,7 +89,9 @@ class Builder : public XmlScanner<Builder> {
   }
 
   void start_element(std::string_view name, std::size_t depth, bool in_data_points) {
-    if (same(name, "kAlpha1")) {
+    if (same(name, "usedWavelength")) {
+      file_.intended_wavelength = attribute("intended");
+    } else if (same(name, "kAlpha1")) {
       wavelength_scale_ = wavelength_unit_scale("kAlpha1");
       begin_single(Field::kAlpha1);
     } else if (same(name, "kAlpha2")) {
