@@ -1,6 +1,7 @@
 #include "talvo/files/write.hpp"
 
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -17,6 +18,8 @@
 #include <filesystem>
 #include <ostream>
 #include <streambuf>
+#include <string_view>
+#include <vector>
 
 #include "talvo/files/posix_internal.hpp"
 #include "talvo/files/read.hpp"
@@ -230,6 +233,71 @@ Error folder_error(const std::string& folder, int err) {
 
 }  // namespace
 
+namespace {
+
+// A set's list of renames: ".talvo-set." six letters or digits ".list".
+constexpr std::string_view kSetPrefix = ".talvo-set.";
+constexpr std::string_view kSetSuffix = ".list";
+constexpr std::string_view kSetMagic = "talvo file set 1\n";
+
+bool is_set_list(std::string_view entry) {
+  return entry.size() == kSetPrefix.size() + kTempSuffix + kSetSuffix.size() && entry.starts_with(kSetPrefix) &&
+         entry.ends_with(kSetSuffix);
+}
+
+// The renames a set's list holds: (temporary name, final name) in its
+// folder; nothing when the list cannot be read whole.
+std::vector<std::pair<std::string, std::string>> set_renames(int dir_fd, const char* list) {
+  std::vector<std::pair<std::string, std::string>> out;
+  const int fd = retry([&] { return ::openat(dir_fd, list, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+  if (fd < 0) return out;
+  std::string text;
+  const bool read = files_internal::read_all(fd, [&](std::string_view chunk) { text.append(chunk); });
+  ::close(fd);
+  if (!read || !std::string_view(text).starts_with(kSetMagic)) return out;
+  std::string_view rest = std::string_view(text).substr(kSetMagic.size());
+  while (!rest.empty()) {
+    const std::size_t a = rest.find('\0');
+    if (a == std::string_view::npos) return {};
+    const std::size_t b = rest.find('\0', a + 1);
+    if (b == std::string_view::npos) return {};
+    const std::string_view temp = rest.substr(0, a), final_name = rest.substr(a + 1, b - a - 1);
+    // Only a file's own hidden name beside it: a damaged list moves nothing else.
+    if (final_name.empty() || final_name.find('/') != std::string_view::npos || !is_temp_of(temp, final_name))
+      return {};
+    out.emplace_back(temp, final_name);
+    rest.remove_prefix(b + 1);
+  }
+  return out;
+}
+
+// Makes the renames of every set list in the folder and removes the lists,
+// with the folder locked by the caller: a list there is a killed writer's.
+void finish_killed_sets(int dir_fd) {
+  const int scan_fd = retry([&] { return ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (scan_fd < 0) return;
+  DIR* dir = fdopendir(scan_fd);
+  if (!dir) {
+    ::close(scan_fd);
+    return;
+  }
+  std::vector<std::string> lists;
+  while (const dirent* e = readdir(dir)) {
+    const std::string_view n = e->d_name;
+    if (is_set_list(n)) lists.emplace_back(n);
+    // A list not yet complete when its writer was killed: no rename was made by it.
+    if (n.starts_with(kSetPrefix) && n.ends_with(".part")) (void)unlinkat(dir_fd, e->d_name, 0);
+  }
+  closedir(dir);
+  for (const std::string& list : lists) {
+    for (const auto& [temp, final_name] : set_renames(dir_fd, list.c_str()))
+      (void)renameat(dir_fd, temp.c_str(), dir_fd, final_name.c_str());
+    (void)unlinkat(dir_fd, list.c_str(), 0);
+  }
+}
+
+}  // namespace
+
 Result<int> remove_abandoned_temporaries(const std::string& name) {
   const std::string base = fs::path(name).filename().string();
   if (base.empty()) return 0;
@@ -242,11 +310,32 @@ Result<int> remove_abandoned_temporaries(const std::string& name) {
     ::close(dir_fd);
     return folder_error(folder, err);
   }
-  int removed = 0;
+  std::vector<std::string> temps;
+  bool sets = false;
   while (const dirent* e = readdir(dir)) {
-    if (!is_temp_of(e->d_name, base)) continue;
+    if (is_temp_of(e->d_name, base)) temps.emplace_back(e->d_name);
+    sets = sets || is_set_list(e->d_name);
+  }
+  // A killed set's renames come first where the folder is free; where it is
+  // held (by a writer now, or by this process), what its lists name stays.
+  std::vector<std::string> listed;
+  if (sets && !temps.empty()) {
+    const int lock_fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (lock_fd >= 0 && flock(lock_fd, LOCK_EX | LOCK_NB) == 0) {
+      finish_killed_sets(dir_fd);
+    } else {
+      rewinddir(dir);
+      while (const dirent* e = readdir(dir))
+        if (is_set_list(e->d_name))
+          for (auto& [temp, final_name] : set_renames(dir_fd, e->d_name)) listed.push_back(std::move(temp));
+    }
+    if (lock_fd >= 0) ::close(lock_fd);
+  }
+  int removed = 0;
+  for (const std::string& t : temps) {
+    if (std::find(listed.begin(), listed.end(), t) != listed.end()) continue;
     const int fd =
-        retry([&] { return ::openat(dir_fd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+        retry([&] { return ::openat(dir_fd, t.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
     if (fd < 0) continue;
     struct stat held {};
     struct stat named {};
@@ -254,8 +343,8 @@ Result<int> remove_abandoned_temporaries(const std::string& name) {
     // name is gone: a file that can be locked has no writer left. It is
     // removed only while the name still is that file.
     if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        fstatat(dir_fd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino && unlinkat(dir_fd, e->d_name, 0) == 0)
+        fstatat(dir_fd, t.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino && unlinkat(dir_fd, t.c_str(), 0) == 0)
       ++removed;
     ::close(fd);
   }
@@ -483,6 +572,210 @@ Outcome NewFile::commit() {
   // might say no longer changes that.
   (void)s.buf->finish();
   s.buf.reset();
+  return Done{};
+}
+
+namespace {
+
+// The signals a user sends to end a process: they wait while a set's names change.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+bool write_fd(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = retry([&] { return ::write(fd, text.data(), text.size()); });
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Puts a set's list in the folder, complete before it has its name; 0 or
+// the system's error number.
+int write_set_list(int dir_fd, std::string_view content, std::string& name) {
+  std::string templ = std::string(kSetPrefix) + std::string(kTempSuffix, 'X') + std::string(kSetSuffix);
+  const auto fill = [&] {
+    std::string t = templ.substr(0, kSetPrefix.size() + kTempSuffix);
+    fill_random(t);
+    return t + std::string(kSetSuffix);
+  };
+  int fd = can_link_unnamed() ? retry([&] { return ::openat(dir_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); })
+                              : -1;
+  if (fd >= 0) {
+    if (!write_fd(fd, content) || retry([&] { return ::fsync(fd); }) != 0) {
+      const int err = errno;
+      ::close(fd);
+      return err;
+    }
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+      name = fill();
+      err = linkat(AT_FDCWD, proc, dir_fd, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    }
+    ::close(fd);
+    return err;
+  }
+  // Without unnamed files: written as ".part", then renamed.
+  std::string part;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    name = fill();
+    part = name + ".part";
+    fd = retry([&] { return ::openat(dir_fd, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
+    if (fd < 0 && errno != EEXIST) return errno;
+  }
+  if (fd < 0) return EEXIST;
+  int err = 0;
+  if (!write_fd(fd, content) || retry([&] { return ::fsync(fd); }) != 0) err = errno;
+  ::close(fd);
+  if (err == 0 && renameat(dir_fd, part.c_str(), dir_fd, name.c_str()) != 0) err = errno;
+  if (err != 0) (void)unlinkat(dir_fd, part.c_str(), 0);
+  return err;
+}
+
+// A folder of a set: open, and locked while the set's names change.
+struct SetFolder {
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::vector<std::size_t> files;
+  std::string list;
+};
+
+}  // namespace
+
+Outcome commit_together(std::span<NewFile> files) {
+  if (files.size() == 1) return files[0].commit();
+  std::vector<SetFolder> folders;
+  const auto close_folders = [&] {
+    for (SetFolder& f : folders)
+      if (f.fd >= 0) ::close(f.fd);
+    folders.clear();
+  };
+  // The set fails as a whole: every file goes, the previous ones stay.
+  const auto fail = [&](std::size_t k, int err) -> Outcome {
+    const std::string name = files[k].s_ ? files[k].s_->final_name : std::string();
+    for (NewFile& f : files) f.discard();
+    close_folders();
+    return make_error(ErrorKind::kIoError,
+                      "cannot write " + files_internal::shown_name(name) + ": " + std::strerror(err));
+  };
+  // Everything on disk before any name changes; the disk's writes overlap.
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    NewFile::State& s = *files[k].s_;
+    if (!s.buf) return fail(k, EBADF);
+    s.stream.flush();
+    if (!s.stream.good()) return fail(k, s.buf->error() != 0 ? s.buf->error() : EIO);
+    (void)s.buf->start_writeback();
+  }
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    NewFile::State& s = *files[k].s_;
+    if (!s.buf->flush_to_disk()) return fail(k, s.buf->error() != 0 ? s.buf->error() : EIO);
+  }
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    const std::string folder = folder_of(files[k].s_->final_name);
+    const int fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) return fail(k, errno);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+      const int err = errno;
+      ::close(fd);
+      return fail(k, err);
+    }
+    const auto same = std::find_if(folders.begin(), folders.end(),
+                                   [&](const SetFolder& f) { return f.dev == st.st_dev && f.ino == st.st_ino; });
+    if (same != folders.end()) {
+      ::close(fd);
+      same->files.push_back(k);
+    } else {
+      folders.push_back({fd, st.st_dev, st.st_ino, {k}, {}});
+    }
+  }
+  // One order of locking for every writer: no two wait for each other.
+  std::sort(folders.begin(), folders.end(),
+            [](const SetFolder& a, const SetFolder& b) { return a.dev != b.dev ? a.dev < b.dev : a.ino < b.ino; });
+  for (SetFolder& f : folders) {
+    // Where the file system has no locks the set goes on without one.
+    (void)retry([&] { return flock(f.fd, LOCK_EX); });
+    finish_killed_sets(f.fd);
+  }
+  // Each file under a hidden name beside its own.
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    NewFile::State& s = *files[k].s_;
+    if (!s.unnamed) continue;
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+      std::string temp = temp_template(s.final_name);
+      fill_random(temp);
+      s.claim_slot(temp);
+      err = link_unnamed(s.buf->fd(), temp);
+      if (err == 0)
+        s.temp_name = temp;
+      else
+        s.release_slot();
+    }
+    if (err != 0) return fail(k, err);
+  }
+  int rename_error = 0;
+  std::size_t failed = 0;
+  {
+    const HeldSignals held;
+    for (SetFolder& f : folders) {
+      std::string content(kSetMagic);
+      for (const std::size_t k : f.files) {
+        const NewFile::State& s = *files[k].s_;
+        ((content += fs::path(s.temp_name).filename().string()) += '\0');
+        ((content += fs::path(s.final_name).filename().string()) += '\0');
+      }
+      if (const int err = write_set_list(f.fd, content, f.list); err != 0) {
+        for (SetFolder& g : folders)
+          if (!g.list.empty() && &g != &f) (void)unlinkat(g.fd, g.list.c_str(), 0);
+        return fail(f.files.front(), err);
+      }
+    }
+    for (std::size_t k = 0; k < files.size(); ++k) {
+      NewFile::State& s = *files[k].s_;
+      if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
+        if (rename_error == 0) rename_error = errno, failed = k;
+        continue;
+      }
+      s.temp_name.clear();
+      s.release_slot();
+    }
+    for (SetFolder& f : folders) (void)unlinkat(f.fd, f.list.c_str(), 0);
+  }
+  const std::string failed_name = files[failed].s_->final_name;
+  for (NewFile& f : files) {
+    NewFile::State& s = *f.s_;
+    if (!s.temp_name.empty()) {
+      f.discard();
+      continue;
+    }
+    s.stream.rdbuf(nullptr);
+    (void)s.buf->finish();
+    s.buf.reset();
+  }
+  close_folders();
+  if (rename_error != 0)
+    return make_error(ErrorKind::kIoError,
+                      "cannot write " + files_internal::shown_name(failed_name) + ": " + std::strerror(rename_error));
   return Done{};
 }
 

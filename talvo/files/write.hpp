@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -74,6 +75,9 @@ struct NewFileOptions {
 // next NewFile of the same name, once no live writer holds it (each writer
 // holds a lock on its file). The file gets the permission bits of the file it
 // replaces, or, when it is new, the usual 0666 less the umask.
+class NewFile;
+Outcome commit_together(std::span<NewFile> files);
+
 class NewFile {
  public:
   // The file being written under `name`. kNotFound when its folder does not
@@ -109,16 +113,39 @@ class NewFile {
 
  private:
   friend struct files_internal::NewFileAccess;
+  friend Outcome commit_together(std::span<NewFile> files);
   NewFile();
   void discard() noexcept;
   struct State;
   std::unique_ptr<State> s_;
 };
 
+// Puts the files of a set in place together, so that the files under their
+// names are always one set's: the previous set, or all of this one, whatever
+// ends the process and whichever other writer replaces the same names.
+// Every file is written out and flushed to disk first; then, holding the
+// lock of each folder (FolderLock's), each is linked under a hidden
+// temporary name, a list of the renames to make is put beside them
+// (".talvo-set.XXXXXX.list"), the renames are made and the list removed.
+// SIGHUP, SIGINT, SIGTERM and SIGQUIT wait while the names change (they end
+// the process only once the set is in place; a program that reads them on
+// several threads holds them on the others). A process killed outright
+// between two renames leaves its list: the next set committed in that
+// folder, or the next NewFile created there, makes the renames it lists
+// before anything else, and until then no clean-up removes the files it
+// names. A file that cannot be written fails the set before any name
+// changes: kIoError with the system's reason ("cannot write NAME: No space
+// left on device"), every file discarded and the previous ones kept.
+// Files in several folders are a set in each folder. The caller must not
+// hold a FolderLock of any of them: the set takes that lock itself.
+Outcome commit_together(std::span<NewFile> files);
+
 // Removes the temporary files that killed writers of `name` left in its
 // folder (hidden names of the form .NAME.XXXXXX): only those that no live
-// NewFile holds. The number removed; kNotFound or kIoError when the folder
-// cannot be read. NewFile::create calls it.
+// NewFile holds, and none that a killed set's list still names (that set's
+// renames are made first when the folder's lock is free). The number
+// removed; kNotFound or kIoError when the folder cannot be read.
+// NewFile::create calls it.
 Result<int> remove_abandoned_temporaries(const std::string& name);
 
 // An exclusive lock on the folder that holds `name`, for a writer that

@@ -1,6 +1,7 @@
 #include "talvo/pdf/pattern.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include "talvo/files/files.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 
@@ -61,6 +63,58 @@ std::size_t chi_header_lines(const std::vector<std::string_view>& lines) {
     if (numbers && g.size() >= 2) return 0;  // a data row: no header
   }
   return 4;
+}
+
+std::string lower_ascii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+bool has(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// The reference program's header: "key = value" lines in "[SECTION]"
+// blocks before "#### start data". Its [PDF] (or [DEFAULT]) keys, lower case.
+struct ReferenceHeader {
+  std::size_t data_start = 0;  // the line after "#### start data"; 0 when there is none
+  std::vector<std::pair<std::string, std::string>> keys;
+  std::string value(std::string_view key) const {
+    for (const auto& [k, v] : keys)
+      if (k == key) return v;
+    return {};
+  }
+};
+
+ReferenceHeader reference_header(const std::vector<std::string_view>& lines) {
+  ReferenceHeader h;
+  std::size_t start = 0;
+  while (start < lines.size() && trim(lines[start]) != "#### start data") ++start;
+  if (start == lines.size()) return h;
+  h.data_start = start + 1;
+  std::string section;
+  for (std::size_t k = 0; k < start; ++k) {
+    const std::string_view t = trim(lines[k]);
+    if (t.size() > 2 && t.front() == '[' && t.back() == ']') {
+      section = lower_ascii(t.substr(1, t.size() - 2));
+      continue;
+    }
+    const std::size_t eq = t.find_first_of("=:");
+    if (eq == std::string_view::npos || t.front() == '#' || t.front() == ';') continue;
+    if (section == "pdf" || section == "default")
+      h.keys.emplace_back(lower_ascii(trim(t.substr(0, eq))), std::string(trim(t.substr(eq + 1))));
+  }
+  return h;
+}
+
+// The first name of a "#L" line: names are set apart by two blanks, or one
+// where no two are.
+std::string_view first_column_name(std::string_view names) {
+  names = trim(names);
+  const std::size_t two = names.find("  ");
+  if (two != std::string_view::npos) return trim(names.substr(0, two));
+  const std::size_t one = names.find_first_of(" \t");
+  return one == std::string_view::npos ? names : names.substr(0, one);
 }
 
 // sqrt(|I|) scaled so that the second differences y_i - (y_{i-1} + y_{i+1})/2,
@@ -129,12 +183,70 @@ InputFormat input_format_of_path(std::string_view path) {
   return InputFormat::kTwoTheta;
 }
 
+std::optional<StatedAbscissa> abscissa_stated(std::string_view name) {
+  const std::string n = lower_ascii(trim(name));
+  if (n.empty()) return std::nullopt;
+  constexpr std::string_view kTwoTheta[] = {"2theta", "2-theta", "2 theta", "two theta", "two-theta", "twotheta",
+                                            "2\xce\xb8", "2\xce\x98", "2th", "tth"};
+  for (const std::string_view t : kTwoTheta)
+    if (n.rfind(t, 0) == 0)
+      return StatedAbscissa{Abscissa::kTwoTheta, has(n, "rad") ? 180.0 / std::numbers::pi : 1.0};
+  // Q, then what sets it apart from a longer word: a bracket, a blank, "_", "/" or "[".
+  if (n[0] != 'q' || (n.size() > 1 && std::isalpha(static_cast<unsigned char>(n[1])))) return std::nullopt;
+  if (has(n, "nm") || has(n, "nanomet")) return StatedAbscissa{Abscissa::kQnm};
+  constexpr std::string_view kAngstrom[] = {"\\aa", "\xc3\xa5", "\xc3\x85", "\xe2\x84\xab", "angstrom", "a^-1",
+                                            "a^{-1}", "1/a", "a-1", "a\xe2\x81\xbb", "_a"};
+  for (const std::string_view a : kAngstrom)
+    if (has(n, a)) return StatedAbscissa{Abscissa::kQA};
+  return std::nullopt;
+}
+
 Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std::string_view source) {
   const std::vector<std::string_view> lines = lines_of(text);
   Pattern p;
   p.abscissa = abscissa;
+  // The x column's name, where a header gives one.
+  std::string_view x_name;
+  std::size_t first = chi_header_lines(lines);
+  if (first == 4) x_name = trim(lines[1]);
+  const ReferenceHeader header = reference_header(lines);
+  if (header.data_start != 0) {
+    first = header.data_start;
+    const std::string type = lower_ascii(header.value("outputtype"));
+    if (!type.empty() && type != "iq") {
+      const std::string input = header.value("inputfile");
+      return make_error(ErrorKind::kInvalidArgument,
+                        std::string(source) + " holds the reference program's " +
+                            (type == "sq"   ? "S(Q)"
+                             : type == "fq" ? "F(Q)"
+                             : type == "gr" ? "G(r)"
+                                            : quote_for_message(type)) +
+                            " (outputtype = " + escape_for_message(type) +
+                            "), not a measured pattern: reduce the pattern it was made from" +
+                            (input.empty() ? "" : " (inputfile = " + escape_for_message(input) + ")") +
+                            " or its I(Q) (outputtype = iq)");
+    }
+    for (std::size_t k = first; k < lines.size(); ++k) {
+      const std::string_view t = trim(lines[k]);
+      if (t.rfind("#L", 0) == 0) {
+        x_name = first_column_name(t.substr(2));
+        break;
+      }
+      if (!is_comment(t)) break;
+    }
+    const std::string background = header.value("backgroundfile");
+    const std::optional<double> scale = parse_real(header.value("bgscale"));
+    if (!background.empty() && (!scale || *scale != 0.0))
+      p.subtracted_background = (scale ? shortest(*scale) : std::string("1")) + " x " + background;
+  }
+  double x_scale = 1.0;
+  if (const std::optional<StatedAbscissa> stated = abscissa_stated(x_name)) {
+    p.abscissa = stated->abscissa;
+    p.abscissa_label = std::string(x_name);
+    x_scale = stated->scale;
+  }
   std::size_t columns = 0;
-  for (std::size_t k = chi_header_lines(lines); k < lines.size(); ++k) {
+  for (std::size_t k = first; k < lines.size(); ++k) {
     const std::string_view t = trim(lines[k]);
     if (is_comment(t)) continue;
     const std::vector<std::string_view> f = fields(t);
@@ -158,6 +270,7 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
                           where + ": \"" + std::string(f[c]) + "\" is not a finite number; remove or fix the row");
       v[c] = *r;
     }
+    v[0] *= x_scale;
     if (!p.x.empty() && !(v[0] > p.x.back()))
       return make_error(ErrorKind::kInvalidArgument,
                         where + ": x = " + shortest(v[0]) + " does not increase; sort the pattern by x");
@@ -172,6 +285,35 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
                                                        " data rows; a pattern needs at least 3");
   std::vector<std::string> warnings;
   if (columns == 2) counting_errors(p, warnings);
+  return Result<Pattern>(std::move(p), std::move(warnings));
+}
+
+Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y, std::vector<double> sigma,
+                                   Abscissa abscissa, std::string_view source) {
+  if (y.size() != x.size() || (!sigma.empty() && sigma.size() != x.size()))
+    return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": x, intensity and sigma have " +
+                                                       std::to_string(x.size()) + ", " + std::to_string(y.size()) +
+                                                       " and " + std::to_string(sigma.size()) + " values");
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const std::string where = "row " + std::to_string(i + 1) + " of " + std::string(source);
+    if (!std::isfinite(x[i]) || !std::isfinite(y[i]) || (!sigma.empty() && !std::isfinite(sigma[i])))
+      return make_error(ErrorKind::kInvalidArgument, where + ": a value is not a finite number; remove or fix the row");
+    if (i > 0 && !(x[i] > x[i - 1]))
+      return make_error(ErrorKind::kInvalidArgument,
+                        where + ": x = " + shortest(x[i]) + " does not increase; sort the pattern by x");
+    if (!sigma.empty() && !(sigma[i] > 0.0))
+      return make_error(ErrorKind::kInvalidArgument, where + ": sigma = " + shortest(sigma[i]) + " must be above 0");
+  }
+  if (x.size() < 3)
+    return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": " + std::to_string(x.size()) +
+                                                       " data rows; a pattern needs at least 3");
+  Pattern p;
+  p.abscissa = abscissa;
+  p.x = std::move(x);
+  p.y = std::move(y);
+  p.sigma = std::move(sigma);
+  std::vector<std::string> warnings;
+  if (p.sigma.empty()) counting_errors(p, warnings);
   return Result<Pattern>(std::move(p), std::move(warnings));
 }
 
@@ -229,17 +371,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
   for (std::size_t i = 0; i < variance.size(); ++i) p.sigma[i] = std::sqrt(std::max(variance[i], 1.0));
   // usedWavelength's intended attribute: "K-Alpha 1" is Kalpha1 alone,
   // "K-Alpha" the weighted mean.
-  const std::size_t used = content.find("<usedWavelength");
-  std::string intended;
-  if (used != std::string_view::npos) {
-    const std::size_t close = content.find('>', used);
-    const std::string_view tag = content.substr(used, close == std::string_view::npos ? 0 : close - used);
-    const std::size_t a = tag.find("intended=\"");
-    if (a != std::string_view::npos) {
-      const std::size_t b = tag.find('"', a + 10);
-      if (b != std::string_view::npos) intended = std::string(tag.substr(a + 10, b - a - 10));
-    }
-  }
+  const std::string& intended = file->intended_wavelength;
   std::vector<std::string> warnings;
   if (file->k_alpha1 > 0.0) {
     p.wavelength_line = intended.empty() ? "K-Alpha" : intended;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -285,6 +286,155 @@ TEST(FolderLock, SecondHolderWaitsForTheFirst) {
   const Result<FolderLock> missing = FolderLock::take(dir.file("no/such/file"));
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
+}
+
+// Files committed together: all in place or none, killed sets finished by the next writer, racing sets never mixed.
+TEST(CommitTogether, AllOrNoneAndTheReasonOfAFailure) {
+  for (const NewFileOptions& options : {NewFileOptions{}, kNamed}) {
+    TempDir dir;
+    const std::vector<std::string> names = {dir.write("p.iq", "old iq\n"), dir.write("p.sq", "old sq\n"),
+                                            dir.file("p.gr")};
+    std::vector<NewFile> set;
+    for (const std::string& n : names) {
+      set.push_back(made(n, options));
+      set.back().write("new " + fs::path(n).extension().string() + "\n");
+    }
+    ASSERT_TRUE(commit_together(set).ok());
+    for (const std::string& n : names) EXPECT_EQ(content(n), "new " + fs::path(n).extension().string() + "\n");
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"p.gr", "p.iq", "p.sq"}));
+
+    // A file that cannot be written whole (past the file-size limit): none is replaced, and the reason is told.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{4096, 4096};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      std::vector<NewFile> again;
+      for (const std::string& n : names) again.push_back(made(n, options));
+      again[0].write("newer\n");
+      again[1].write(std::string(10000, 'x'));
+      again[2].write("newer\n");
+      const Outcome o = commit_together(again);
+      _exit(!o.ok() && o.error().message == "cannot write " + names[1] + ": File too large" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const std::string& n : names) EXPECT_EQ(content(n), "new " + fs::path(n).extension().string() + "\n");
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"p.gr", "p.iq", "p.sq"}));
+  }
+}
+
+// What a set killed between two renames leaves, made by hand: its files under hidden names and its list.
+TEST(CommitTogether, AKilledSetIsFinishedBeforeAnythingElse) {
+  const auto killed_set = [](const TempDir& dir) {
+    dir.write("p.iq", "new iq\n");  // renamed before the kill
+    dir.write("p.sq", "old sq\n");
+    dir.write("p.gr", "old gr\n");
+    dir.write(".p.sq.Ab12Cd", "new sq\n");
+    dir.write(".p.gr.Ef34Gh", "new gr\n");
+    using namespace std::string_literals;
+    dir.write(".talvo-set.Xy56Zw.list",
+              "talvo file set 1\n"s + ".p.iq.Ij78Kl\0p.iq\0.p.sq.Ab12Cd\0p.sq\0.p.gr.Ef34Gh\0p.gr\0"s);
+  };
+  const std::vector<std::string> after = {"other", "p.gr", "p.iq", "p.sq"};
+  {
+    // The next file written in the folder finishes it first.
+    TempDir dir;
+    killed_set(dir);
+    NewFile other = made(dir.file("p.sq"));
+    other.write("newest sq\n");
+    ASSERT_TRUE(other.commit().ok());
+    dir.write("other", "");
+    EXPECT_EQ(listing(dir), after);
+    EXPECT_EQ(content(dir.file("p.gr")), "new gr\n");
+    EXPECT_EQ(content(dir.file("p.sq")), "newest sq\n");
+  }
+  {
+    // While the folder is held (by this process, as the calculator holds it for its pair), no clean-up removes
+    // what the list names, though no writer holds those files.
+    TempDir dir;
+    killed_set(dir);
+    {
+      const Result<FolderLock> held = FolderLock::take(dir.file("p.sq"));
+      ASSERT_TRUE(held.ok());
+      EXPECT_EQ(*remove_abandoned_temporaries(dir.file("p.sq")), 0);
+      EXPECT_EQ(content(dir.file(".p.sq.Ab12Cd")), "new sq\n");
+    }
+    // The next set in the folder finishes it, then puts its own in place.
+    std::vector<NewFile> set;
+    for (const char* n : {"q.iq", "q.sq"}) {
+      set.push_back(made(dir.file(n)));
+      set.back().write("q\n");
+    }
+    ASSERT_TRUE(commit_together(set).ok());
+    dir.write("other", "");
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"other", "p.gr", "p.iq", "p.sq", "q.iq", "q.sq"}));
+    for (const char* n : {"p.iq", "p.sq", "p.gr"})
+      EXPECT_EQ(content(dir.file(n)), "new " + std::string(n).substr(2) + "\n") << n;
+  }
+  {
+    // A damaged list moves nothing but is removed; a list's names outside the folder are never followed.
+    TempDir dir;
+    dir.write("p.iq", "old\n");
+    dir.write(".p.iq.Ab12Cd", "new\n");
+    using namespace std::string_literals;
+    dir.write(".talvo-set.Aa11Bb.list", "talvo file set 1\n"s + "../.p.iq.Ab12Cd\0p.iq\0"s);
+    dir.write(".talvo-set.Cc22Dd.list", "talvo file set 1\n"s + ".p.iq.Ab12Cd\0p.iq"s);
+    dir.write(".talvo-set.Ee33Ff.list", "something else\n"s + ".p.iq.Ab12Cd\0p.iq\0"s);
+    std::vector<NewFile> set;
+    for (const char* n : {"q.iq", "q.sq"}) set.push_back(made(dir.file(n)));
+    ASSERT_TRUE(commit_together(set).ok());
+    EXPECT_EQ(content(dir.file("p.iq")), "old\n");
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{".p.iq.Ab12Cd", "p.iq", "q.iq", "q.sq"}));
+  }
+}
+
+TEST(CommitTogether, RacingSetsLeaveOneWritersSet) {
+  TempDir dir;
+  const std::vector<std::string> names = {dir.file("r.iq"), dir.file("r.sq"), dir.file("r.fq"), dir.file("r.gr")};
+  std::vector<pid_t> children;
+  for (char writer : {'a', 'b', 'c'}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int round = 0; round < 40; ++round) {
+        std::vector<NewFile> set;
+        for (const std::string& n : names) {
+          Result<NewFile> f = NewFile::create(n);
+          if (!f.ok()) _exit(1);
+          f->write(std::string(static_cast<std::size_t>(1 + round % 7), writer));
+          set.push_back(std::move(*f));
+        }
+        if (!commit_together(set).ok()) _exit(2);
+      }
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  // While they race, every look at the four files finds one writer's round.
+  int mixed = 0, looks = 0;
+  const auto settled = [&] {
+    for (const pid_t c : children) {
+      int status = 0;
+      if (waitpid(c, &status, WNOHANG) == 0) return false;
+    }
+    return true;
+  };
+  for (bool done = false; !done;) {
+    done = settled();
+    const Result<FolderLock> held = FolderLock::take(names[0]);  // a reader that waits for a set being put in place
+    std::string first = content(names[0]);
+    for (const std::string& n : names) mixed += content(n) != first;
+    ++looks;
+  }
+  for (const pid_t c : children) {
+    int status = 0;
+    waitpid(c, &status, 0);
+  }
+  EXPECT_EQ(mixed, 0) << looks << " looks";
+  EXPECT_EQ(listing(dir), (std::vector<std::string>{"r.fq", "r.gr", "r.iq", "r.sq"}));
 }
 
 TEST(NewFile, PermissionBits) {
