@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <optional>
 #include <numbers>
 
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -21,6 +24,16 @@ bool is_key(std::string_view k) {
   for (char c : k)
     if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return false;
   return true;
+}
+
+// A header value as written: as it is, or quoted with its escapes where it
+// holds what would break the line or read back otherwise (a line end or
+// another control character, bytes that are not UTF-8, a quote or a
+// backslash, blanks at either end).
+std::string header_value(std::string_view v) {
+  const std::size_t all = std::numeric_limits<std::size_t>::max();
+  const bool plain = escape_for_message(v, all) == v && (v.empty() || (v.front() != ' ' && v.back() != ' '));
+  return plain ? std::string(v) : quote_for_message(v, all);
 }
 
 std::string xml_escape(std::string_view s) {
@@ -112,7 +125,7 @@ void append_table_text(std::string& out, std::string_view title, const Parameter
   const std::size_t rows = table.empty() ? 0 : table.front().size();
   out.reserve(out.size() + 1024 + 22 * table.size() * rows);  // a number is at most about 22 characters
   out += "# " + std::string(title) + "\n";
-  for (const auto& [k, v] : parameters) out += "# " + k + " = " + v + "\n";
+  for (const auto& [k, v] : parameters) out += "# " + k + " = " + header_value(v) + "\n";
   for (const std::string& n : notes) out += "# " + n + "\n";
   out += "# " + std::string(columns) + "\n";
   for (std::size_t i = 0; i < rows; ++i) {
@@ -152,7 +165,14 @@ Result<Parameters> parse_parameters(std::string_view text) {
     if (eq == std::string_view::npos) continue;
     const std::string_view key = trim(t.substr(0, eq));
     if (!is_key(key)) continue;
-    const std::string value(trim(t.substr(eq + 3)));
+    std::string value(trim(t.substr(eq + 3)));
+    if (!value.empty() && value.front() == '"') {
+      std::optional<std::string> unquoted = unquote(value);
+      if (!unquoted)
+        return make_error(ErrorKind::kParseError, "line " + std::to_string(line) + ": the value of \"" +
+                                                      std::string(key) + "\" opens a quote it does not close");
+      value = std::move(*unquoted);
+    }
     for (const auto& kv : out)
       if (kv.first == key)
         return make_error(ErrorKind::kParseError,

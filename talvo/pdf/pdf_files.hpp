@@ -21,7 +21,10 @@ using Parameters = std::vector<std::pair<std::string, std::string>>;
 // A curve's file: "# title", every parameter as "# key = value", then the
 // `notes` as "# " lines (derived values; they hold no " = "), the column
 // names, and one "x y sigma" row a point, each number the shortest text that
-// reads back to the same double.
+// reads back to the same double. A value that holds a line end or another
+// control character, bytes that are not UTF-8, a quote or a backslash, or
+// blanks at either end is written quoted, with those escaped
+// (quote_for_message): no value can add a line to the header.
 std::string curve_text(std::string_view title, const Parameters& parameters, std::span<const std::string> notes,
                        std::string_view columns, const Curve& curve);
 
@@ -35,7 +38,8 @@ void append_table_text(std::string& out, std::string_view title, const Parameter
 
 // The parameters of a file: every line "key = value" (or "# key = value"),
 // key made of lower-case letters, digits and "-"; other lines are skipped.
-// An error when a key comes twice.
+// A value in double quotes is read back through its escapes (unquote). An
+// error when a key comes twice or a quote is not closed.
 Result<Parameters> parse_parameters(std::string_view text);
 
 // A self-contained SVG of four panels: I(Q) with what it oscillates about,

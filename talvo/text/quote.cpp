@@ -99,4 +99,62 @@ std::string escape_for_message(std::string_view text, std::size_t max_bytes) {
   return out;
 }
 
+namespace {
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> unquote(std::string_view quoted) {
+  if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') return std::nullopt;
+  const std::string_view body = quoted.substr(1, quoted.size() - 2);
+  std::string out;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    const char c = body[i];
+    if (c == '"') return std::nullopt;
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    if (++i == body.size()) return std::nullopt;
+    const char e = body[i];
+    if (e == '\\' || e == '"') {
+      out += e;
+      continue;
+    }
+    const std::size_t digits = e == 'x' ? 2 : e == 'u' ? 4 : 0;
+    if (digits == 0 || body.size() - i - 1 < digits) return std::nullopt;
+    char32_t v = 0;
+    for (std::size_t k = 1; k <= digits; ++k) {
+      const int d = hex_digit(body[i + k]);
+      if (d < 0) return std::nullopt;
+      v = (v << 4) | static_cast<char32_t>(d);
+    }
+    i += digits;
+    if (e == 'x')
+      out += static_cast<char>(v);
+    else
+      append_utf8(out, v);
+  }
+  return out;
+}
+
 }  // namespace talvo

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,10 @@ std::string quote_for_message(std::string_view text, std::size_t max_bytes = 80)
 // The same without the quotes, for a name shown in its own brackets (a tag
 // <name>, an axis): "..." follows directly when the text is cut.
 std::string escape_for_message(std::string_view text, std::size_t max_bytes = 80);
+
+// The text that quote_for_message (uncut) made `quoted` of: the quotes
+// taken off and every escape read back (\\, \", \xHH, \uHHHH). Nothing
+// when `quoted` is not such a text.
+std::optional<std::string> unquote(std::string_view quoted);
 
 }  // namespace talvo
