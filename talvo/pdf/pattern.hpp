@@ -1,6 +1,7 @@
 // A measured powder pattern as the total-scattering reduction takes it in:
-// text columns (x, intensity[, sigma]) or an XRDML file, the counting errors,
-// a background subtracted, isolated outliers removed, and the move to Q.
+// text columns (x, intensity[, sigma]: plain, Fit2D's .chi, the reference
+// program's I(Q) output) or an XRDML file, the counting errors, a background
+// subtracted, isolated outliers removed, and the move to Q.
 #pragma once
 
 #include <optional>
@@ -44,16 +45,49 @@ struct Pattern {
   // usedWavelength intends; nothing for text.
   std::optional<double> wavelength;
   std::string wavelength_line;  // "K-Alpha 1", "K-Alpha" (XRDML only)
+  // The name of the x column where the file's own header states its unit
+  // (a .chi file's second line, the #L line of the reference program's
+  // output): the abscissa is then the file's, whatever the caller asked.
+  // Empty when the caller's abscissa was taken.
+  std::string abscissa_label;
+  // Set when the file is the reference program's I(Q), whose background
+  // was subtracted already: what its header says was ("0.0848 x
+  // Kapton-bkg.chi").
+  std::optional<std::string> subtracted_background;
 };
 
+// The x unit a column's name states, for text patterns: 2theta ("2-Theta
+// Angle (Degrees)", "2θ", "2th_deg", "2theta (rad)", in degrees or
+// radians), Q in 1/nm ("Q (Inverse Nanometres)", "q_nm^-1") or in
+// 1/Angstrom ("Q($\AA^{-1}$)", "Q (1/A)", "q_A^-1", "Q (Å⁻¹)"). Nothing when
+// the name does not say (a bare "Q", "x", "intensity").
+struct StatedAbscissa {
+  Abscissa abscissa;
+  double scale = 1.0;  // x times this is in the abscissa's unit: 180/pi for 2theta in radians
+};
+std::optional<StatedAbscissa> abscissa_stated(std::string_view name);
+
 // Text columns: blank lines and comment lines are skipped (lines beginning
-// with "#", "'" or "!", and the header of a .chi file: its first four lines
-// when the fourth holds the number of points). Every data line must have the
-// same 2 or 3 numbers. With 2 columns the errors are sqrt(counts) when every
-// intensity is a whole number >= 0 (with sqrt(1) for a 0), else k sqrt(|I|)
-// with k chosen so the differences between neighbouring points scatter as
-// the errors say (a warning says so). `source` names the text in messages.
+// with "#", "'" or "!"), and so are two kinds of header:
+//  - a .chi file's (Fit2D): its first four lines, a title, the x and y
+//    names and the number of points (when the fourth holds a whole number);
+//  - the reference program's (PDFgetX3) output: everything before
+//    "#### start data", then "#S" and "#L" (the column names). Only its
+//    I(Q) (outputtype = iq) is a pattern; S(Q), F(Q) and G(r) are refused.
+// A header that states the x unit (abscissa_stated) decides it; otherwise
+// it is `abscissa`. Every data line must have the same 2 or 3 numbers. With
+// 2 columns the errors are sqrt(counts) when every intensity is a whole
+// number >= 0 (with sqrt(1) for a 0), else k sqrt(|I|) with k chosen so the
+// differences between neighbouring points scatter as the errors say (a
+// warning says so). `source` names the text in messages.
 Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std::string_view source);
+
+// A pattern of columns held in memory, checked as text rows are (finite
+// numbers, x increasing, sigma above 0; at least 3 points) with the same
+// errors when `sigma` is empty. `source` names it in messages ("row 5 of
+// SOURCE").
+Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y, std::vector<double> sigma,
+                                   Abscissa abscissa, std::string_view source);
 
 // An XRDML file's content: its 2theta scans summed (scan 0) or scan K from
 // 1; counts with sqrt(counts) errors. Scans summed must share their 2theta.

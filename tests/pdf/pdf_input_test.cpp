@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -100,6 +101,94 @@ TEST(PdfPattern, BadTextSaysWhatToChange) {
     EXPECT_EQ(p.kind(), c.kind) << c.text;
     EXPECT_NE(p.error().message.find(c.says), std::string::npos) << p.error().message;
     EXPECT_NE(p.error().message.find("data.xy"), std::string::npos) << p.error().message;
+  }
+}
+
+TEST(PdfPattern, AbscissaStatedByAColumnsName) {
+  const double to_degrees = 180.0 / 3.141592653589793;
+  const struct {
+    const char* name;
+    std::optional<Abscissa> abscissa;
+    double scale;
+  } cases[] = {
+      {"Q (Inverse Nanometres)", Abscissa::kQnm, 1},  // Fit2D
+      {"q_nm^-1", Abscissa::kQnm, 1},                 // pyFAI
+      {"Q($\\AA^{-1}$)", Abscissa::kQA, 1},           // the reference program's #L
+      {"Q (1/A)", Abscissa::kQA, 1},
+      {"q_A^-1", Abscissa::kQA, 1},
+      {"Q [\xc3\x85\xe2\x81\xbb\xc2\xb9]", Abscissa::kQA, 1},  // Q [Å⁻¹]
+      {"2-Theta Angle (Degrees)", Abscissa::kTwoTheta, 1},
+      {"2\xce\xb8", Abscissa::kTwoTheta, 1},  // 2θ
+      {"2th_deg", Abscissa::kTwoTheta, 1},
+      {"2theta (rad)", Abscissa::kTwoTheta, to_degrees},
+      {"Q", std::nullopt, 0},  // no unit
+      {"Quality", std::nullopt, 0},
+      {"Intensity", std::nullopt, 0},
+      {"", std::nullopt, 0},
+  };
+  for (const auto& c : cases) {
+    const std::optional<StatedAbscissa> s = abscissa_stated(c.name);
+    ASSERT_EQ(s.has_value(), c.abscissa.has_value()) << c.name;
+    if (!s) continue;
+    EXPECT_EQ(s->abscissa, *c.abscissa) << c.name;
+    EXPECT_NEAR(s->scale, c.scale, 1e-15) << c.name;
+  }
+}
+
+// The files people have: a Fit2D .chi and the reference program's output, read as their headers say.
+TEST(PdfPattern, ReferenceFilesReadAsTheirHeadersSay) {
+  const std::string dir = "pdf_reference/ni_kapton_synchrotron/";
+  // Whatever the caller's default, each header decides the unit.
+  const Result<Pattern> chi = parse_text_pattern(file_text(dir + "ni.chi"), Abscissa::kTwoTheta, "ni.chi");
+  ASSERT_TRUE(chi.ok()) << chi.error().message;
+  EXPECT_EQ(chi->abscissa, Abscissa::kQnm);
+  EXPECT_EQ(chi->abscissa_label, "Q (Inverse Nanometres)");
+  EXPECT_EQ(chi->x.size(), 2000u);  // the header's count
+  EXPECT_EQ(chi->x.front(), 8.7399699E-02);
+  EXPECT_FALSE(chi->subtracted_background);
+  const Result<Pattern> iq = parse_text_pattern(file_text(dir + "ni.iq"), Abscissa::kQnm, "ni.iq");
+  ASSERT_TRUE(iq.ok()) << iq.error().message;
+  EXPECT_EQ(iq->abscissa, Abscissa::kQA);  // its #L, not its header's dataformat = Qnm
+  EXPECT_EQ(iq->abscissa_label, "Q($\\AA^{-1}$)");
+  EXPECT_EQ(iq->x.front(), 0.11362);
+  EXPECT_EQ(iq->subtracted_background, "0.0848180823037 x Kapton-bkg.chi");
+  // Both cover the same measurement: the .iq's Q in 1/A lies within the .chi's Q in 1/nm over 10.
+  EXPECT_GE(iq->x.front(), chi->x.front() / 10);
+  EXPECT_LE(iq->x.back(), chi->x.back() / 10);
+  EXPECT_GT(iq->x.back(), 31.0);
+  // The other outputs hold no pattern.
+  for (const auto& [file, what] : {std::pair{"ni.sq", "S(Q)"}, {"ni.fq", "F(Q)"}, {"ni.gr", "G(r)"}}) {
+    const Result<Pattern> p = parse_text_pattern(file_text(dir + file), Abscissa::kQA, file);
+    ASSERT_FALSE(p.ok()) << file;
+    EXPECT_EQ(p.error().message, std::string(file) + " holds the reference program's " + what + " (outputtype = " +
+                                     std::string(file).substr(3) +
+                                     "), not a measured pattern: reduce the pattern it was made from (inputfile = "
+                                     "Ni.chi) or its I(Q) (outputtype = iq)");
+  }
+  // A 2theta column in radians is read in degrees.
+  const Result<Pattern> rad = parse_text_pattern("t\n2theta (rad)\nI\n3\n0.5 1\n0.6 2\n0.7 3\n", Abscissa::kQA, "r");
+  ASSERT_TRUE(rad.ok());
+  EXPECT_EQ(rad->abscissa, Abscissa::kTwoTheta);
+  EXPECT_NEAR(rad->x[1], 0.6 * 180 / 3.141592653589793, 1e-12);
+}
+
+TEST(PdfPattern, ColumnsInMemoryAreCheckedAsRows) {
+  const Result<Pattern> p = pattern_of_columns({1, 2, 3}, {4, 9, 16}, {}, Abscissa::kQA, "the array");
+  ASSERT_TRUE(p.ok());
+  EXPECT_EQ(p->sigma, (std::vector<double>{2, 3, 4}));  // counts
+  const struct {
+    std::vector<double> x, y, s;
+    const char* message;
+  } bad[] = {
+      {{1, 2, 2}, {1, 1, 1}, {}, "row 3 of the array: x = 2 does not increase; sort the pattern by x"},
+      {{1, 2, 3}, {1, NAN, 1}, {}, "row 2 of the array: a value is not a finite number; remove or fix the row"},
+      {{1, 2, 3}, {1, 1, 1}, {1, 0, 1}, "row 2 of the array: sigma = 0 must be above 0"},
+      {{1, 2}, {1, 1}, {}, "the array: 2 data rows; a pattern needs at least 3"},
+  };
+  for (const auto& c : bad) {
+    const Result<Pattern> r = pattern_of_columns(c.x, c.y, c.s, Abscissa::kQA, "the array");
+    ASSERT_FALSE(r.ok()) << c.message;
+    EXPECT_EQ(r.error().message, c.message);
   }
 }
 

@@ -563,6 +563,19 @@ TEST(XrdmlFile, WavelengthUnits) {
   EXPECT_EQ(pm.error().message, "kAlpha1 is in \"pm\": Angstrom or nm expected");
 }
 
+// The line the measurement meant, as usedWavelength's intended attribute says: the real files' "K-Alpha 1".
+TEST(XrdmlFile, IntendedWavelength) {
+  for (const char* name : {"single_scan_counts.xrdml", "schema10_attenuated.xrdml", "polefigure_91_scans.xrdml"}) {
+    const Result<XrdmlFile> r = read_xrdml_file(data_file(name));
+    ASSERT_TRUE(r.ok()) << name;
+    EXPECT_EQ(r->intended_wavelength, "K-Alpha 1") << name;
+  }
+  const Result<XrdmlFile> none =
+      parse_xrdml(document(kRange + "<intensities>1 2</intensities>", "scanAxis=\"2Theta\"", "<kAlpha1>1.5</kAlpha1>"));
+  ASSERT_TRUE(none.ok());
+  EXPECT_EQ(none->intended_wavelength, "");
+}
+
 // Each list is given room for its numbers before they are read: no memory
 // beyond what the result holds, whatever came before in the file.
 TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {
