@@ -6,6 +6,7 @@
 #include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/sample_model.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/xray/dispersion.hpp"
@@ -19,22 +20,47 @@ std::string spelled(std::string_view name, Spelling spelling) {
   return k;
 }
 
+std::string option_text(const OptionValue& value) {
+  if (const auto* t = std::get_if<std::string>(&value)) return *t;
+  if (const auto* d = std::get_if<double>(&value)) return shortest(*d);
+  if (const auto* i = std::get_if<int>(&value)) return std::to_string(*i);
+  const auto& r = std::get<std::array<double, 3>>(value);
+  return shortest(r[0]) + ":" + shortest(r[1]) + ":" + shortest(r[2]);
+}
+
 namespace {
 
 // The options as read: each message names an option as the caller spells it.
 class Reader {
  public:
-  Reader(const OptionTexts& o, Spelling spelling) : o_(o), spelling_(spelling) {}
+  Reader(const OptionValues& o, Spelling spelling) : o_(o), spelling_(spelling) {}
 
   std::string name(std::string_view n) const { return spelled(n, spelling_); }
   bool has(std::string_view n) const { return o_.values.find(n) != o_.values.end(); }
   // Asked for by the user now, not only carried over from a file.
   bool asked(std::string_view n) const { return has(n) && o_.from_file.find(n) == o_.from_file.end(); }
-  std::optional<std::string> text(std::string_view n) const {
+  const OptionValue* value(std::string_view n) const {
     const auto it = o_.values.find(n);
-    return it == o_.values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    return it == o_.values.end() ? nullptr : &it->second;
   }
-  Result<double> number(std::string_view n) const { return number_of(*text(n), name(n)); }
+  std::optional<std::string> text(std::string_view n) const {
+    const OptionValue* v = value(n);
+    return v ? std::optional<std::string>(option_text(*v)) : std::nullopt;
+  }
+  Result<double> number(std::string_view n) const {
+    const OptionValue& v = *value(n);
+    if (const auto* d = std::get_if<double>(&v)) return *d;
+    if (const auto* i = std::get_if<int>(&v)) return static_cast<double>(*i);
+    return number_of(option_text(v), name(n));
+  }
+  Result<int> whole(std::string_view n) const {
+    const OptionValue& v = *value(n);
+    if (const auto* i = std::get_if<int>(&v)) return *i;
+    const std::string t = option_text(v);
+    const std::optional<int> k = parse_int(t);
+    if (!k) return make_error(ErrorKind::kParseError, name(n) + " is not a whole number: " + t);
+    return *k;
+  }
   static Result<double> number_of(const std::string& t, const std::string& what) {
     const std::optional<double> v = parse_real(t);
     if (!v) return make_error(ErrorKind::kParseError, what + " is not a number: " + t);
@@ -52,7 +78,7 @@ class Reader {
   }
 
  private:
-  const OptionTexts& o_;
+  const OptionValues& o_;
   Spelling spelling_;
 };
 
@@ -70,7 +96,7 @@ bool into(T& target, Result<U>&& r, Error& failure) {
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
 
 // Options that exclude each other, and names that are no option.
-Outcome check_names(const OptionTexts& options, const Reader& r) {
+Outcome check_names(const OptionValues& options, const Reader& r) {
   for (const auto& [k, v] : options.values)
     if (std::find(std::begin(kOptionNames), std::end(kOptionNames), k) == std::end(kOptionNames))
       return invalid(r.name(k) + " is not an option of the reduction");
@@ -81,7 +107,7 @@ Outcome check_names(const OptionTexts& options, const Reader& r) {
 
 }  // namespace
 
-Result<InputChoice> input_choice(const OptionTexts& options, std::string_view input_path, Spelling spelling) {
+Result<InputChoice> input_choice(const OptionValues& options, std::string_view input_path, Spelling spelling) {
   const Reader r(options, spelling);
   if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
   InputChoice c;
@@ -90,17 +116,17 @@ Result<InputChoice> input_choice(const OptionTexts& options, std::string_view in
     const std::optional<InputFormat> named = input_format_named(*f);
     if (!named) return r.choice("format", "xrdml, twotheta, qa or qnm");
     c.format = *named;
+    c.format_asked = r.asked("format");
   }
-  if (const auto s = r.text("scan")) {
-    const std::optional<int> k = parse_int(*s);
-    if (!k) return make_error(ErrorKind::kParseError, r.name("scan") + " is not a whole number: " + *s);
+  if (r.has("scan")) {
+    Error failure;
+    if (!into(c.scan, r.whole("scan"), failure)) return failure;
     if (c.format != InputFormat::kXrdml) return invalid(r.name("scan") + " belongs to XRDML input");
-    c.scan = *k;
   }
   return c;
 }
 
-Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::optional<double> pattern_wavelength,
+Result<ReductionSettings> reduction_settings(const OptionValues& options, std::optional<double> pattern_wavelength,
                                              Spelling spelling) {
   const Reader r(options, spelling);
   if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
@@ -214,11 +240,9 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
     if (!(o.polarization.normal_fraction >= 0.0 && o.polarization.normal_fraction <= 1.0))
       return make_error(ErrorKind::kOutOfRange, r.name("polarization") + " must lie between 0 and 1");
   }
-  if (const auto bd = r.text("breit-dirac")) {
-    const std::optional<int> n = parse_int(*bd);
-    if (!n) return make_error(ErrorKind::kParseError, r.name("breit-dirac") + " is not a whole number: " + *bd);
-    if (*n != 2 && *n != 3) return invalid(r.name("breit-dirac") + " must be 2 or 3");
-    o.breit_dirac = *n;
+  if (r.has("breit-dirac")) {
+    if (!into(o.breit_dirac, r.whole("breit-dirac"), failure)) return failure;
+    if (o.breit_dirac != 2 && o.breit_dirac != 3) return invalid(r.name("breit-dirac") + " must be 2 or 3");
   }
   if (r.has("ruland")) {
     // An incident-beam monochromator sees the whole Compton scattering: there is nothing to window.
@@ -249,18 +273,326 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
       return r.choice("window", "none, lorch, step or quadratic");
     o.window = *named;
   }
-  if (const auto spec = r.text("r")) {
-    const std::size_t c1 = spec->find(':'), c2 = spec->find(':', c1 == std::string::npos ? 0 : c1 + 1);
-    if (c1 == std::string::npos || c2 == std::string::npos) return invalid(r.name("r") + " needs RMIN:RMAX:STEP");
-    if (!into(o.rmin, Reader::number_of(spec->substr(0, c1), r.name("r") + " RMIN"), failure)) return failure;
-    if (!into(o.rmax, Reader::number_of(spec->substr(c1 + 1, c2 - c1 - 1), r.name("r") + " RMAX"), failure))
-      return failure;
-    if (!into(o.rstep, Reader::number_of(spec->substr(c2 + 1), r.name("r") + " STEP"), failure)) return failure;
+  if (const OptionValue* spec = r.value("r")) {
+    if (const auto* grid = std::get_if<std::array<double, 3>>(spec)) {
+      o.rmin = (*grid)[0];
+      o.rmax = (*grid)[1];
+      o.rstep = (*grid)[2];
+    } else {
+      const std::string t = option_text(*spec);
+      const std::size_t c1 = t.find(':'), c2 = t.find(':', c1 == std::string::npos ? 0 : c1 + 1);
+      if (c1 == std::string::npos || c2 == std::string::npos) return invalid(r.name("r") + " needs RMIN:RMAX:STEP");
+      if (!into(o.rmin, Reader::number_of(t.substr(0, c1), r.name("r") + " RMIN"), failure)) return failure;
+      if (!into(o.rmax, Reader::number_of(t.substr(c1 + 1, c2 - c1 - 1), r.name("r") + " RMAX"), failure))
+        return failure;
+      if (!into(o.rstep, Reader::number_of(t.substr(c2 + 1), r.name("r") + " STEP"), failure)) return failure;
+    }
   }
   if (r.has("bg-scale") && !into(settings.bg_scale, r.number("bg-scale"), failure)) return failure;
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
   return settings;
+}
+
+}  // namespace talvo::pdf
+
+namespace talvo::pdf {
+namespace {
+
+InputFormat format_of(Abscissa a) {
+  switch (a) {
+    case Abscissa::kQA:
+      return InputFormat::kQA;
+    case Abscissa::kQnm:
+      return InputFormat::kQnm;
+    case Abscissa::kTwoTheta:
+      break;
+  }
+  return InputFormat::kTwoTheta;
+}
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+}  // namespace
+
+Result<Pattern> read_input(const std::string& path, const InputChoice& choice, Spelling spelling) {
+  Result<Pattern> p = read_pattern(path, choice.format, choice.scan);
+  if (!p.ok() || p->abscissa_label.empty() || !choice.format_asked) return p;
+  const InputFormat stated = format_of(p->abscissa);
+  if (choice.format == stated) return p;
+  return make_error(ErrorKind::kInvalidArgument,
+                    path + " states its x as " + quote_for_message(p->abscissa_label) + ", which is " +
+                        std::string(input_format_name(stated)) + ": " + spelled("format", spelling) + " " +
+                        std::string(input_format_name(choice.format)) + " contradicts it");
+}
+
+Result<std::vector<std::string>> output_list(std::string_view text, Spelling spelling) {
+  const std::string name = spelled("output", spelling);
+  if (trimmed(text).empty())
+    return make_error(ErrorKind::kInvalidArgument,
+                      name + " is empty: give one or more of iq, sq, fq, gr, gofr and rdf");
+  std::vector<std::string> kinds;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string_view item =
+        trimmed(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    if (std::find(std::begin(kOutputKinds), std::end(kOutputKinds), item) == std::end(kOutputKinds))
+      return make_error(ErrorKind::kInvalidArgument,
+                        name + " takes a list of iq, sq, fq, gr, gofr and rdf, not " + quote_for_message(item));
+    if (std::find(kinds.begin(), kinds.end(), item) == kinds.end()) kinds.emplace_back(item);
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return kinds;
+}
+
+Parameters header_parameters(const RunRecord& run) {
+  const ReductionSettings& s = run.settings;
+  const ReductionOptions& o = s.options;
+  Parameters p;
+  p.emplace_back("input", run.input);
+  p.emplace_back("format", std::string(input_format_name(run.choice.format)));
+  if (run.choice.format == InputFormat::kXrdml) p.emplace_back("scan", std::to_string(run.choice.scan));
+  if (o.wavelength) p.emplace_back("wavelength", shortest(*o.wavelength));
+  p.emplace_back("composition", o.sample.composition);
+  if (o.sample.density) p.emplace_back("density", shortest(*o.sample.density));
+  if (o.sample.number_density) p.emplace_back("number-density", shortest(*o.sample.number_density));
+  p.emplace_back("packing", shortest(o.sample.packing));
+  if (run.background) {
+    p.emplace_back("background", *run.background);
+    p.emplace_back("bg-scale", shortest(s.bg_scale));
+  }
+  p.emplace_back("mode", o.mode == Mode::kPhysical ? "physical" : "adhoc");
+  if (o.mode == Mode::kPhysical) {
+    p.emplace_back("geometry", std::string(geometry_name(o.absorption.geometry)));
+    if (o.absorption.mu_x)
+      p.emplace_back(o.absorption.geometry == Geometry::kCapillary ? "mu-r" : "mu-t", shortest(*o.absorption.mu_x));
+    if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
+    p.emplace_back("monochromator", s.monochromator);
+    if (s.monochromator != "none") {
+      p.emplace_back("mono-beam", s.mono_beam);
+      p.emplace_back("mono-crystal", o.polarization.perfect_crystal ? "perfect" : "mosaic");
+    } else {
+      p.emplace_back("polarization", shortest(o.polarization.normal_fraction));
+    }
+    p.emplace_back("compton", std::string(compton_table_name(o.sample.compton)));
+    p.emplace_back("breit-dirac", std::to_string(o.breit_dirac));
+    p.emplace_back("normalize", o.normalization == Normalization::kKroghMoeNorman ? "kmn" : "highq");
+    if (o.rmin_iterate) p.emplace_back("rmin-iterate", shortest(*o.rmin_iterate));
+  } else {
+    p.emplace_back("rpoly", shortest(o.rpoly));
+    if (o.qmaxinst) p.emplace_back("qmaxinst", shortest(*o.qmaxinst));
+  }
+  p.emplace_back("qmin", shortest(o.qmin));
+  p.emplace_back("qmax", shortest(run.qmax));
+  p.emplace_back("window", std::string(window_name(o.window)));
+  p.emplace_back("r", shortest(o.rmin) + ":" + shortest(o.rmax) + ":" + shortest(o.rstep));
+  if (run.outputs) {
+    std::string list;
+    for (const std::string& k : *run.outputs) list += (list.empty() ? "" : ",") + k;
+    p.emplace_back("output", list);
+  }
+  return p;
+}
+
+namespace {
+
+// The reference program's configuration: [section] then key = value (or
+// key: value) lines, ";" and "#" comments, as Python's configparser reads.
+struct IniKey {
+  std::string section, key, value;
+  int line;
+};
+
+Result<std::vector<IniKey>> ini_keys(std::string_view text, std::string_view source) {
+  std::vector<IniKey> keys;
+  std::string section;
+  std::size_t start = 0;
+  int line = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view raw = text.substr(start, end - start);
+    const std::string_view t = trimmed(raw);
+    start = end + 1;
+    ++line;
+    if (t == "#### start data") break;  // an output file's rows follow
+    if (t.empty() || t.front() == '#' || t.front() == ';') continue;
+    if (t.front() == '[' && t.back() == ']') {
+      section = lower(trimmed(t.substr(1, t.size() - 2)));
+      continue;
+    }
+    const std::size_t eq = t.find_first_of("=:");
+    if (eq == std::string_view::npos || section.empty())
+      return make_error(ErrorKind::kParseError, std::string(source) + " line " + std::to_string(line) +
+                                                    ": not a \"key = value\" line of a [section]: " +
+                                                    quote_for_message(t));
+    const std::string key = lower(trimmed(t.substr(0, eq)));
+    for (IniKey& k : keys)
+      if (k.section == section && k.key == key)
+        return make_error(ErrorKind::kParseError, std::string(source) + " line " + std::to_string(line) + ": " +
+                                                      quote_for_message(key) + " is given twice in [" + section +
+                                                      "]");
+    keys.push_back({section, key, std::string(trimmed(t.substr(eq + 1))), line});
+  }
+  return keys;
+}
+
+bool reference_layout(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view t = trimmed(text.substr(start, end - start));
+    start = end + 1;
+    if (t.size() > 2 && t.front() == '[' && t.back() == ']') return true;
+    if (t == "#### start data") return false;
+  }
+  return false;
+}
+
+// A path of the reference program's file, found from the folder of `source`.
+std::string beside(std::string_view source, const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  const std::size_t slash = source.rfind('/');
+  return slash == std::string_view::npos ? path : std::string(source.substr(0, slash + 1)) + path;
+}
+
+Result<SettingsFile> reference_settings(std::string_view text, std::string_view source) {
+  const Result<std::vector<IniKey>> keys = ini_keys(text, source);
+  if (!keys.ok()) return keys.error();
+  SettingsFile f;
+  f.reference = true;
+  // [PDF] over [DEFAULT]; other sections hold nothing of the reduction's.
+  std::map<std::string, std::string, std::less<>> v;
+  for (const char* section : {"default", "pdf"})
+    for (const IniKey& k : *keys)
+      if (k.section == section) v[k.key] = k.value;
+  const std::string where = std::string(source) + ": ";
+  const auto set = [&f](std::string_view name, std::string value) {
+    f.options.values[std::string(name)] = std::move(value);
+    f.options.from_file.emplace(name);
+  };
+  constexpr std::string_view kSame[] = {"composition", "wavelength", "qmaxinst", "qmin", "qmax", "rpoly"};
+  std::set<std::string, std::less<>> used;
+  for (const std::string_view n : kSame)
+    if (const auto it = v.find(n); it != v.end() && !it->second.empty()) {
+      set(n, it->second);
+      used.emplace(n);
+    }
+  if (const auto it = v.find("dataformat"); it != v.end()) {
+    const std::string d = lower(it->second);
+    if (d != "twotheta" && d != "qa" && d != "qnm")
+      return make_error(ErrorKind::kInvalidArgument,
+                        where + "dataformat must be twotheta, QA or Qnm, not " + quote_for_message(it->second));
+    set("format", d);
+    used.emplace("dataformat");
+  }
+  if (const auto it = v.find("mode"); it != v.end()) {
+    if (lower(it->second) != "xray")
+      return make_error(ErrorKind::kUnsupported, where + "mode = " + escape_for_message(it->second) +
+                                                     ": TALVO reduces X-ray patterns (mode = xray)");
+    set("mode", "adhoc");
+    used.emplace("mode");
+  }
+  if (const auto it = v.find("inputfile"); it != v.end()) {
+    if (!it->second.empty()) f.input = beside(source, it->second);
+    used.emplace("inputfile");
+  }
+  if (const auto it = v.find("backgroundfile"); it != v.end()) {
+    used.emplace("backgroundfile");
+    used.emplace("bgscale");
+    if (!it->second.empty()) {
+      set("background", beside(source, it->second));
+      if (const auto scale = v.find("bgscale"); scale != v.end() && !scale->second.empty())
+        set("bg-scale", scale->second);
+    }
+  }
+  if (v.count("rmin") || v.count("rmax") || v.count("rstep")) {
+    const ReductionOptions defaults;
+    const auto part = [&](const char* k, double fallback) {
+      const auto it = v.find(k);
+      return it == v.end() || it->second.empty() ? shortest(fallback) : it->second;
+    };
+    set("r", part("rmin", defaults.rmin) + ":" + part("rmax", defaults.rmax) + ":" + part("rstep", defaults.rstep));
+    used.insert({"rmin", "rmax", "rstep"});
+  }
+  // An output file's outputtype says which file it is, not which a rerun should write.
+  const bool output_file = text.find("#### start data") != std::string_view::npos;
+  if (output_file) used.emplace("outputtype");
+  if (const auto it = v.find("outputtype"); it != v.end() && !output_file) {
+    std::string list = it->second;
+    std::replace(list.begin(), list.end(), ' ', ',');
+    std::string folded;
+    for (std::size_t i = 0; i < list.size(); ++i)
+      if (list[i] != ',' || (!folded.empty() && folded.back() != ',')) folded += list[i];
+    while (!folded.empty() && folded.back() == ',') folded.pop_back();
+    const Result<std::vector<std::string>> kinds = output_list(lower(folded), Spelling::kCommandLine);
+    if (!kinds.ok())
+      return make_error(ErrorKind::kInvalidArgument, where + "outputtype must list iq, sq, fq or gr, not " +
+                                                         quote_for_message(it->second));
+    f.outputs = *kinds;
+    used.emplace("outputtype");
+  }
+  for (const IniKey& k : *keys)
+    if (!(used.count(k.key) && (k.section == "pdf" || k.section == "default")) &&
+        std::find(f.unused.begin(), f.unused.end(), k.key) == f.unused.end())
+      f.unused.push_back(k.key);
+  return f;
+}
+
+}  // namespace
+
+Result<SettingsFile> parse_settings(std::string_view text, std::string_view source) {
+  if (reference_layout(text)) return reference_settings(text, source);
+  const Result<Parameters> p = parse_parameters(text);
+  if (!p.ok()) return make_error(p.kind(), std::string(source) + ": " + p.error().message);
+  SettingsFile f;
+  for (const auto& [k, v] : *p) {
+    if (k == "input") {
+      f.input = v;
+      continue;
+    }
+    if (k == "output") {
+      const Result<std::vector<std::string>> kinds = output_list(v, Spelling::kCommandLine);
+      if (!kinds.ok()) return make_error(kinds.kind(), std::string(source) + ": " + kinds.error().message);
+      f.outputs = *kinds;
+      continue;
+    }
+    if (std::find(std::begin(kOptionNames), std::end(kOptionNames), k) == std::end(kOptionNames))
+      return make_error(ErrorKind::kInvalidArgument,
+                        std::string(source) + ": unknown key " + quote_for_message(k));
+    f.options.values[k] = v;
+    f.options.from_file.insert(k);
+  }
+  return f;
+}
+
+OptionValues merged_options(const OptionValues& file, const OptionValues& asked) {
+  OptionValues out = file;
+  for (const auto& [k, v] : asked.values) {
+    out.values[k] = v;
+    if (!asked.from_file.count(k)) out.from_file.erase(k);
+  }
+  // A value asked for now replaces its alternative from the file.
+  for (const auto& [x, y] : {std::pair{"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}}) {
+    const bool ax = asked.values.count(x) > 0, ay = asked.values.count(y) > 0;
+    if (ax && !ay) out.values.erase(y);
+    if (ay && !ax) out.values.erase(x);
+  }
+  return out;
 }
 
 }  // namespace talvo::pdf

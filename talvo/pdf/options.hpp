@@ -1,20 +1,27 @@
-// The reduction's options as a user gives them, by name and as text, checked
-// once for every front end: which choices each option takes, which options
-// exclude or need each other, and the words a mistake is told in, with the
-// option named the way the caller's user writes it ("--mu-r" on a command
-// line, "mu_r" as a Python keyword).
+// The reduction's options as a user gives them, by name, checked once for
+// every front end: which choices each option takes, which options exclude or
+// need each other, and the words a mistake is told in, with the option named
+// the way the caller's user writes it ("--mu-r" on a command line, "mu_r" as
+// a Python keyword). And the options' text in the header of an output file,
+// in both directions: a run's header written from its settings, and the
+// settings read back from a header (or from the reference program's
+// configuration file or output header).
 //
 // The names are those of the header lines of the files talvo-tools writes
 // ("mu-r = 1.25"), so a file's header reads back as the same options.
 #pragma once
 
+#include <array>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "talvo/pdf/pattern.hpp"
+#include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/result.hpp"
 
@@ -35,10 +42,15 @@ enum class Spelling {
 };
 std::string spelled(std::string_view name, Spelling spelling);
 
-struct OptionTexts {
-  // The options in effect by name ("mu-r"), each as text: numbers in any
-  // decimal form ("1.25", "1e-3"), r as "RMIN:RMAX:STEP", background as its path.
-  std::map<std::string, std::string, std::less<>> values;
+// An option's value as the caller has it: text as typed ("1.25", "CeO2",
+// "0:30:0.01", a path), or filled in directly: a number, a whole number
+// (scan, breit-dirac) or r as {rmin, rmax, step}. Text that should be a
+// number is read with the one decimal-number parser.
+using OptionValue = std::variant<std::string, double, int, std::array<double, 3>>;
+
+struct OptionValues {
+  // The options in effect by name ("mu-r").
+  std::map<std::string, OptionValue, std::less<>> values;
   // The names whose value came from a file of earlier settings rather than
   // from the user now. A file written by one run holds every option of its
   // mode and monochromator: only what the user asks for now is refused for
@@ -46,16 +58,29 @@ struct OptionTexts {
   std::set<std::string, std::less<>> from_file;
 };
 
+// A value as text: text as it is, a number as the shortest text that reads
+// back to it, r as "RMIN:RMAX:STEP".
+std::string option_text(const OptionValue& value);
+
 // How the pattern is read.
 struct InputChoice {
   InputFormat format = InputFormat::kTwoTheta;
   int scan = 0;  // XRDML: 0 for all scans summed, else 1 to N
+  // The format was asked for now (not from a file of settings, nor from
+  // the input's name): a file whose own header states another unit is refused.
+  bool format_asked = false;
 };
 
 // The format (by `format`, else by the input's name) and scan, checked
 // before any file is read, with the options that exclude each other
 // (density or number-density, mu-r or mu-t, wavelength or anode).
-Result<InputChoice> input_choice(const OptionTexts& options, std::string_view input_path, Spelling spelling);
+Result<InputChoice> input_choice(const OptionValues& options, std::string_view input_path, Spelling spelling);
+
+// The pattern of `path` read as `choice` says. Where the file's own header
+// states its x unit (a .chi file, the reference program's output) that unit
+// is taken, and a format asked for now that says otherwise is refused
+// (kInvalidArgument); a format from a file of settings gives way to it.
+Result<Pattern> read_input(const std::string& path, const InputChoice& choice, Spelling spelling);
 
 struct ReductionSettings {
   ReductionOptions options;  // its wavelength: as given, the anode's Kalpha1, else the pattern's
@@ -74,7 +99,62 @@ struct ReductionSettings {
 // wavelength is kNotFound, an unknown anode is anode_energy's kind; the
 // Ruland window, which is not available, is kUnsupported. Every message
 // names the option as `spelling` writes it.
-Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::optional<double> pattern_wavelength,
+Result<ReductionSettings> reduction_settings(const OptionValues& options, std::optional<double> pattern_wavelength,
                                              Spelling spelling);
+
+// The files talvo-tools pdf writes, by the suffix of each.
+inline constexpr std::string_view kOutputKinds[] = {"iq", "sq", "fq", "gr", "gofr", "rdf"};
+
+// A list of output kinds as given ("iq,gr"): each one of kOutputKinds, a
+// kind given twice taken once, in the order first given. An empty list or
+// an empty item is refused (kInvalidArgument), naming the option as
+// `spelling` writes "output".
+Result<std::vector<std::string>> output_list(std::string_view text, Spelling spelling);
+
+// What a run's header records: everything needed to make the same run again.
+struct RunRecord {
+  std::string input;
+  InputChoice choice;      // format as read: the pattern's own unit where its header states it
+  ReductionSettings settings;
+  std::optional<std::string> background;             // the background subtracted, when one was
+  double qmax = 0.0;                                  // as used: the data's end unless given
+  std::optional<std::vector<std::string>> outputs;    // as asked; nothing for the default set
+};
+
+// The header's parameters of a run: key = value in a fixed order, every
+// number the shortest text that reads back to it, only the options of the
+// run's mode and monochromator.
+Parameters header_parameters(const RunRecord& run);
+
+// Settings read from a file (--config).
+struct SettingsFile {
+  OptionValues options;  // every name in from_file
+  std::optional<std::string> input;
+  std::optional<std::vector<std::string>> outputs;
+  // The reference program's keys that TALVO does not use, in file order.
+  std::vector<std::string> unused;
+  bool reference = false;  // the reference program's configuration or output header
+};
+
+// Reads settings from the text of `source` (a path, for messages and for
+// the reference program's relative paths):
+//  - a header of talvo-tools pdf's files ("# key = value"; every key must be
+//    an option's, "input" or "output"; any other is kInvalidArgument);
+//  - the reference program's (PDFgetX3) configuration file or the header of
+//    its output: "key = value" (or "key: value") lines in [DEFAULT] and [PDF]
+//    sections ([PDF] over [DEFAULT]); dataformat (twotheta, QA, Qnm) is the
+//    format, inputfile the input and backgroundfile the background (both
+//    found from the folder of `source`), bgscale, composition, wavelength,
+//    qmaxinst, qmin, qmax, rpoly as their options, rmin, rmax and rstep the
+//    r grid (TALVO's defaults for those missing), outputtype the outputs
+//    (of a configuration file: in an output's header it names that file),
+//    mode = xray the ad hoc mode (another mode is kUnsupported). Every other
+//    key, in any section, is listed in `unused`.
+Result<SettingsFile> parse_settings(std::string_view text, std::string_view source);
+
+// The settings in effect: the file's, then `asked` over them. An option
+// asked for now replaces its alternative from the file (density or
+// number-density, mu-r or mu-t, wavelength or anode).
+OptionValues merged_options(const OptionValues& file, const OptionValues& asked);
 
 }  // namespace talvo::pdf

@@ -3,19 +3,24 @@
 // options the reduction gets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "talvo/pdf/options.hpp"
+#include "talvo/text/format.hpp"
 
 namespace talvo::pdf {
 namespace {
 
 using Texts = std::map<std::string, std::string, std::less<>>;
 
-OptionTexts texts(Texts values, std::set<std::string, std::less<>> from_file = {}) {
-  OptionTexts t;
-  t.values = std::move(values);
+OptionValues texts(const Texts& values, std::set<std::string, std::less<>> from_file = {}) {
+  OptionValues t;
+  for (const auto& [k, v] : values) t.values[k] = v;
   t.from_file = std::move(from_file);
   if (!t.values.count("composition")) t.values["composition"] = "ZrO2";
   return t;
@@ -119,7 +124,7 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
       EXPECT_EQ(s.error().message, want);
     }
   // Without a composition there is nothing to reduce.
-  OptionTexts none;
+  OptionValues none;
   const Result<ReductionSettings> s = reduction_settings(none, 0.71, Spelling::kCommandLine);
   ASSERT_FALSE(s.ok());
   EXPECT_EQ(s.kind(), ErrorKind::kNotFound);
@@ -208,7 +213,7 @@ TEST(PdfOptions, WavelengthOfAnAnodeAndTheBraggAngleOfACrystal) {
 
 TEST(PdfOptions, OptionsCarriedOverFromAFileAreNotRefusedForTheirMode) {
   // A physical run's file read back in ad hoc mode: its geometry and thickness stay unread, not refused.
-  const OptionTexts file = texts({{"mode", "adhoc"},
+  const OptionValues file = texts({{"mode", "adhoc"},
                                   {"geometry", "capillary"},
                                   {"thickness", "0.05"},
                                   {"mu-r", "1.2"},
@@ -218,7 +223,7 @@ TEST(PdfOptions, OptionsCarriedOverFromAFileAreNotRefusedForTheirMode) {
   ASSERT_FALSE(s.ok());  // mu-r was asked for now
   EXPECT_EQ(s.error().message,
             "--mu-r belongs to --mode physical (give --density for it); ad hoc mode fits the corrections away");
-  OptionTexts quiet = file;
+  OptionValues quiet = file;
   quiet.values.erase("mu-r");
   const Result<ReductionSettings> q = reduction_settings(quiet, 0.71, Spelling::kCommandLine);
   ASSERT_TRUE(q.ok()) << q.error().message;
@@ -270,6 +275,245 @@ TEST(PdfOptions, InputFormatAndScan) {
         EXPECT_EQ(r.error().message, words(c.message, spelling));
       }
     }
+}
+
+std::string file_text(const std::string& name) {
+  std::ifstream in(std::string(TALVO_TEST_FILES_DIR) + name);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string text_of(const SettingsFile& f, std::string_view name) {
+  const auto it = f.options.values.find(name);
+  return it == f.options.values.end() ? std::string("(none)") : option_text(it->second);
+}
+
+// The reference program's configuration: [DEFAULT] under [PDF], its keys as TALVO's options, paths from its folder.
+TEST(PdfSettingsFile, ReferenceConfigurationFile) {
+  const std::string cfg =
+      "# a comment\n[DEFAULT]\ndataformat = twotheta\ncomposition = SiO2\nqmax = 20\nplotconfig = off\n\n"
+      "[PDF]\n; another comment\ndataformat: QA\ninputfile = glass.chi\nbackgroundfile = kapton.chi\n"
+      "bgscale = 0.9\nwavelength = 0.1\nqmaxinst = 25\nqmin = 0.5\nrpoly = 1.1\nrmax = 40\noutputtype = gr, sq\n"
+      "mode = xray\ntwothetazero = 0\n[Misc]\ninputdir = C:/data\n";
+  const Result<SettingsFile> f = parse_settings(cfg, "runs/glass.cfg");
+  ASSERT_TRUE(f.ok()) << f.error().message;
+  EXPECT_TRUE(f->reference);
+  const std::vector<std::pair<const char*, const char*>> expected = {
+      {"format", "qa"},          {"composition", "SiO2"}, {"qmax", "20"},
+      {"background", "runs/kapton.chi"}, {"bg-scale", "0.9"}, {"wavelength", "0.1"},
+      {"qmaxinst", "25"},        {"qmin", "0.5"},         {"rpoly", "1.1"},
+      {"r", "0:40:0.01"},        {"mode", "adhoc"}};
+  for (const auto& [name, value] : expected) EXPECT_EQ(text_of(*f, name), value) << name;
+  EXPECT_EQ(f->options.values.size(), expected.size());
+  EXPECT_EQ(f->options.from_file.size(), expected.size());  // every one carried over, none asked for now
+  EXPECT_EQ(f->input, "runs/glass.chi");
+  EXPECT_EQ(f->outputs, (std::vector<std::string>{"gr", "sq"}));
+  EXPECT_EQ(f->unused, (std::vector<std::string>{"plotconfig", "twothetazero", "inputdir"}));
+  // What the reference program has and TALVO has not is refused, in words that say so.
+  const struct {
+    std::string text;
+    ErrorKind kind;
+    std::string message;
+  } bad[] = {
+      {"[PDF]\nmode = neutron\n", ErrorKind::kUnsupported, "c.cfg: mode = neutron: TALVO reduces X-ray patterns (mode = xray)"},
+      {"[PDF]\ndataformat = degrees\n", ErrorKind::kInvalidArgument,
+       "c.cfg: dataformat must be twotheta, QA or Qnm, not \"degrees\""},
+      {"[PDF]\noutputtype = iq, chi\n", ErrorKind::kInvalidArgument,
+       "c.cfg: outputtype must list iq, sq, fq or gr, not \"iq, chi\""},
+      {"[PDF]\nqmax = 1\nqmax = 2\n", ErrorKind::kParseError, "c.cfg line 3: \"qmax\" is given twice in [pdf]"},
+      {"[PDF]\njust words\n", ErrorKind::kParseError,
+       "c.cfg line 2: not a \"key = value\" line of a [section]: \"just words\""},
+  };
+  for (const auto& c : bad) {
+    const Result<SettingsFile> r = parse_settings(c.text, "c.cfg");
+    ASSERT_FALSE(r.ok()) << c.text;
+    EXPECT_EQ(r.kind(), c.kind) << c.text;
+    EXPECT_EQ(r.error().message, c.message);
+  }
+}
+
+// The header of the reference program's output: the settings of the run that made it, the file's own type aside.
+TEST(PdfSettingsFile, ReferenceOutputHeader) {
+  const std::string dir = "pdf_reference/ni_kapton_synchrotron/";
+  const Result<SettingsFile> f = parse_settings(file_text(dir + "ni.gr"), "ref/ni.gr");
+  ASSERT_TRUE(f.ok()) << f.error().message;
+  const std::vector<std::pair<const char*, const char*>> expected = {
+      {"format", "qnm"},  {"wavelength", "0.1"},  {"background", "ref/Kapton-bkg.chi"}, {"bg-scale", "0.0848126086863"},
+      {"mode", "adhoc"},  {"composition", "Ni"},  {"qmaxinst", "31.5"},                 {"qmin", "0.1"},
+      {"qmax", "31.5"},   {"r", "0.0:80.0:0.01"}, {"rpoly", "0.9"}};
+  for (const auto& [name, value] : expected) EXPECT_EQ(text_of(*f, name), value) << name;
+  EXPECT_EQ(f->options.values.size(), expected.size());
+  EXPECT_EQ(f->input, "ref/Ni.chi");
+  EXPECT_FALSE(f->outputs);  // outputtype = gr names the file, not what a rerun writes
+  EXPECT_EQ(f->unused, (std::vector<std::string>{"inputdir", "savedir", "backgroundfilefull"}));
+  // Options asked for now replace the file's, and an alternative asked for now drops the file's.
+  OptionValues asked;
+  asked.values["qmax"] = 25.0;
+  asked.values["number-density"] = "0.0913";
+  OptionValues file = f->options;
+  file.values["density"] = "8.9";
+  file.from_file.insert("density");
+  const OptionValues m = merged_options(file, asked);
+  EXPECT_EQ(option_text(m.values.at("qmax")), "25");
+  EXPECT_FALSE(m.from_file.count("qmax"));
+  EXPECT_FALSE(m.values.count("density"));
+  EXPECT_TRUE(m.from_file.count("composition"));
+}
+
+// A header that states its x unit decides it, unless the user asked now for another.
+TEST(PdfSettingsFile, AFilesOwnUnitAgainstTheFormatAsked) {
+  const std::string path = std::string(TALVO_TEST_FILES_DIR) + "pdf_reference/ni_kapton_synchrotron/ni.chi";
+  for (const bool asked : {false, true}) {
+    const InputChoice choice{InputFormat::kTwoTheta, 0, asked};
+    const Result<Pattern> p = read_input(path, choice, Spelling::kKeyword);
+    ASSERT_EQ(p.ok(), !asked);
+    if (!asked) {
+      EXPECT_EQ(p->abscissa, Abscissa::kQnm);
+      continue;
+    }
+    EXPECT_EQ(p.kind(), ErrorKind::kInvalidArgument);
+    EXPECT_EQ(p.error().message,
+              path + " states its x as \"Q (Inverse Nanometres)\", which is qnm: format twotheta contradicts it");
+  }
+  const InputChoice same{InputFormat::kQnm, 0, true};
+  EXPECT_TRUE(read_input(path, same, Spelling::kCommandLine).ok());
+  // input_choice tells a format asked now from one carried over.
+  OptionValues v = texts({{"format", "qa"}});
+  EXPECT_TRUE(input_choice(v, "x.chi", Spelling::kKeyword)->format_asked);
+  v.from_file.insert("format");
+  EXPECT_FALSE(input_choice(v, "x.chi", Spelling::kKeyword)->format_asked);
+}
+
+TEST(PdfSettingsFile, OutputLists) {
+  const struct {
+    const char* text;
+    std::vector<std::string> kinds;
+    const char* message;
+  } cases[] = {
+      {"iq,gr", {"iq", "gr"}, ""},
+      {"iq,iq,iq", {"iq"}, ""},  // one file each, however often named
+      {"gr, sq,gr", {"gr", "sq"}, ""},
+      {"", {}, "--output is empty: give one or more of iq, sq, fq, gr, gofr and rdf"},
+      {"  ", {}, "--output is empty: give one or more of iq, sq, fq, gr, gofr and rdf"},
+      {"iq,,gr", {}, "--output takes a list of iq, sq, fq, gr, gofr and rdf, not \"\""},
+      {"nq", {}, "--output takes a list of iq, sq, fq, gr, gofr and rdf, not \"nq\""},
+  };
+  for (const auto& c : cases) {
+    const Result<std::vector<std::string>> r = output_list(c.text, Spelling::kCommandLine);
+    ASSERT_EQ(r.ok(), c.kinds.size() > 0) << c.text;
+    if (r.ok())
+      EXPECT_EQ(*r, c.kinds);
+    else
+      EXPECT_EQ(r.error().message, c.message);
+  }
+}
+
+// Every run's header reads back as the same run: its settings, input and outputs, whatever the names hold.
+TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
+  std::mt19937 rng(11);
+  const auto pick = [&rng](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+  const auto number = [&rng](double lo, double hi) {
+    // Numbers with every digit a double holds (1/3, 0.1 + 0.2), not only short decimals.
+    return std::uniform_real_distribution<double>(lo, hi)(rng);
+  };
+  const std::vector<std::string> names = {"plain.xy", "data/run 7.chi", "a\nplot = injected.svg.xy",
+                                          "tab\there.xy", "\x1b[2Jclear.xy", "bad \xff\xfe utf8.xy", " lead.xy",
+                                          "trail.xy ", "\"quoted\".xy", "back\\slash.xy", "# key = value",
+                                          "\xe2\x80\xaeright-to-left.xy", "caf\xc3\xa9.xy"};
+  for (int round = 0; round < 300; ++round) {
+    Texts t;
+    t["composition"] = pick(4) == 0 ? names[pick(names.size())] : std::string("CeO2");
+    const bool physical = pick(2) == 0;
+    const bool xrdml = pick(4) == 0;
+    if (pick(2) == 0) t["wavelength"] = shortest(number(0.1, 2.5));
+    if (physical || pick(3) == 0) t[pick(2) ? "density" : "number-density"] = shortest(number(0.01, 9));
+    t["mode"] = physical ? "physical" : "adhoc";
+    if (pick(2) == 0) t["packing"] = shortest(number(0.1, 1));
+    if (pick(3) == 0) {
+      t["background"] = names[pick(names.size())];
+      if (pick(2)) t["bg-scale"] = shortest(number(0, 2));
+    }
+    if (physical) {
+      const char* geometries[] = {"reflection", "transmission", "capillary"};
+      t["geometry"] = geometries[pick(3)];
+      const int mu = static_cast<int>(pick(3));
+      if (mu == 1) t[t["geometry"] == "capillary" ? "mu-r" : "mu-t"] = shortest(number(0.01, 5));
+      if (mu == 2) t["thickness"] = shortest(number(0.001, 1));
+      const char* monos[] = {"none", "HOPG", "Si111", "26.6", "none"};
+      const std::string mono = monos[pick(5)];
+      if (mono != "none" || pick(2)) t["monochromator"] = mono;
+      if (mono != "none" && mono != "26.6" && !t.count("wavelength")) t["wavelength"] = "0.71073";
+      if (mono == "none" && pick(2)) t["polarization"] = shortest(number(0, 1));
+      if (mono != "none" && pick(2)) t["mono-crystal"] = pick(2) ? "perfect" : "mosaic";
+      if (mono != "none" && pick(2)) t["mono-beam"] = pick(2) ? "incident" : "diffracted";
+      if (pick(2)) t["compton"] = pick(2) ? "balyuzi" : "hubbell";
+      if (pick(2)) t["breit-dirac"] = pick(2) ? "2" : "3";
+      if (pick(2)) t["normalize"] = pick(2) ? "highq" : "kmn";
+      if (pick(3) == 0) t["rmin-iterate"] = shortest(number(0.5, 2));
+    } else {
+      if (pick(2)) t["rpoly"] = shortest(number(0.3, 2));
+      if (pick(2)) t["qmaxinst"] = shortest(number(10, 30));
+    }
+    if (pick(2)) t["qmin"] = shortest(number(0, 2));
+    if (pick(2)) t["qmax"] = shortest(number(10, 30));
+    const char* windows[] = {"none", "lorch", "step", "quadratic"};
+    if (pick(2)) t["window"] = windows[pick(4)];
+    if (pick(2)) t["r"] = shortest(number(0, 1)) + ":" + shortest(number(10, 50)) + ":" + shortest(number(0.005, 0.05));
+    if (xrdml) t["scan"] = std::to_string(pick(3));
+    const std::string input = names[pick(names.size())] + (xrdml ? ".xrdml" : "");
+
+    const OptionValues values = texts(t);
+    const Result<InputChoice> choice = input_choice(values, input, Spelling::kCommandLine);
+    ASSERT_TRUE(choice.ok()) << choice.error().message;
+    const std::optional<double> pattern_wavelength = xrdml ? std::optional<double>(1.5405980) : std::nullopt;
+    const Result<ReductionSettings> settings = reduction_settings(values, pattern_wavelength, Spelling::kCommandLine);
+    ASSERT_TRUE(settings.ok()) << settings.error().message;
+    RunRecord run;
+    run.input = input;
+    run.choice = *choice;
+    run.settings = *settings;
+    if (t.count("background")) run.background = t["background"];
+    run.qmax = settings->options.qmax.value_or(number(10, 30));
+    if (pick(2)) {
+      const std::vector<std::string> all = {"iq", "sq", "fq", "gr"};
+      run.outputs = std::vector<std::string>(all.begin(), all.begin() + 1 + static_cast<std::ptrdiff_t>(pick(4)));
+    }
+    const Parameters header = header_parameters(run);
+    const std::string notes[] = {"ad hoc polynomial degree: 9"};
+    const std::vector<double> x = {0.0, 0.01};
+    const std::span<const double> table[] = {x, x};
+    const std::string text = table_text("talvo-tools pdf: G(r)", header, notes, "columns: r G", table);
+    // One header line a parameter: no value adds a line.
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(header.size() + 5)) << text;
+
+    const Result<SettingsFile> back = parse_settings(text, "out.gr");
+    ASSERT_TRUE(back.ok()) << back.error().message << "\n" << text;
+    EXPECT_EQ(back->input, input);
+    EXPECT_EQ(back->outputs, run.outputs);
+    const Result<InputChoice> choice2 = input_choice(back->options, *back->input, Spelling::kCommandLine);
+    ASSERT_TRUE(choice2.ok());
+    EXPECT_EQ(choice2->format, choice->format);
+    EXPECT_EQ(choice2->scan, choice->scan);
+    const Result<ReductionSettings> again = reduction_settings(back->options, std::nullopt, Spelling::kCommandLine);
+    ASSERT_TRUE(again.ok()) << again.error().message << "\n" << text;
+    RunRecord rerun = run;
+    rerun.settings = *again;
+    if (back->options.values.count("background")) rerun.background = option_text(back->options.values.at("background"));
+    EXPECT_EQ(header_parameters(rerun), header) << text;
+    const ReductionOptions &a = settings->options, &b = again->options;
+    EXPECT_EQ(a.sample.composition, b.sample.composition);
+    EXPECT_EQ(a.wavelength, b.wavelength);
+    EXPECT_EQ(a.sample.density, b.sample.density);
+    EXPECT_EQ(a.sample.number_density, b.sample.number_density);
+    EXPECT_EQ(a.mode, b.mode);
+    EXPECT_EQ(a.absorption.mu_x, b.absorption.mu_x);
+    EXPECT_EQ(a.polarization.monochromator_two_theta, b.polarization.monochromator_two_theta);
+    EXPECT_EQ(a.rmin, b.rmin);
+    EXPECT_EQ(a.rstep, b.rstep);
+    EXPECT_EQ(a.qmin, b.qmin);
+    EXPECT_EQ(settings->bg_scale, again->bg_scale);
+  }
 }
 
 }  // namespace
