@@ -1,31 +1,43 @@
-// pdf: from a measured powder pattern to S(Q), F(Q) and G(r).
+// pdf: from measured powder patterns to S(Q), F(Q) and G(r), one or many in a run.
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
-#include <iostream>
-#include <map>
-#include <numbers>
-#include <set>
+#include <condition_variable>
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <numbers>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include "talvo/files/files.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/json.hpp"
+#include "talvo/text/quote.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
 namespace {
 
-using pdf::Parameters;
 namespace fs = std::filesystem;
+using pdf::Spelling;
+
+constexpr Spelling kSpelling = Spelling::kCommandLine;
 
 // The options that take a value: the reduction's, by the key their header line uses, and the command's own.
 const std::vector<std::string> kValueOptions = [] {
   std::vector<std::string> names;
   for (const std::string_view n : pdf::kOptionNames) names.push_back("--" + std::string(n));
-  for (const char* n : {"--output", "--config", "--plot"}) names.emplace_back(n);
+  for (const char* n : {"--output", "--config", "--plot", "--jobs"}) names.emplace_back(n);
   return names;
 }();
 
@@ -37,228 +49,279 @@ std::string read_text(const std::string& path, const char* what) {
   return s.str();
 }
 
-std::string json_string(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-      continue;
-    }
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string json_number(double v) { return std::isfinite(v) ? shortest(v) : "null"; }
-
-// The options in effect: the config file's, then the command line's over them.
-struct Settings {
-  std::map<std::string, std::string> v;  // key without dashes -> value
-  std::set<std::string> from_file;       // keys whose value is the --config file's
-  std::string input;
-  std::string prefix;
-  bool has(const std::string& k) const { return v.count(k) > 0; }
-  std::optional<std::string> get(const std::string& k) const {
-    auto it = v.find(k);
-    return it == v.end() ? std::nullopt : std::optional<std::string>(it->second);
-  }
-};
-
-Settings settings_of(const Args& a) {
-  Settings s;
-  std::vector<std::string> pos = a.positional;
-  for (std::size_t i = 0; i < pos.size(); ++i)
-    if (pos[i] == "-o") {
-      if (i + 1 >= pos.size()) throw UsageError{"-o needs a PREFIX"};
-      s.prefix = pos[i + 1];
-      pos.erase(pos.begin() + static_cast<std::ptrdiff_t>(i), pos.begin() + static_cast<std::ptrdiff_t>(i + 2));
-      break;
-    }
-  if (pos.size() > 1) throw UsageError{"give one INPUT pattern"};
-  if (a.get("--config")) {
-    const Result<Parameters> p = pdf::parse_parameters(read_text(*a.get("--config"), "--config"));
-    if (!p.ok()) throw InputError{"--config " + *a.get("--config") + ": " + p.error().message};
-    for (const auto& [k, v] : *p) {
-      if (k == "input") {
-        s.input = v;
-        continue;
-      }
-      const std::string opt = "--" + k;
-      if (std::find(kValueOptions.begin(), kValueOptions.end(), opt) == kValueOptions.end() || opt == "--config")
-        throw InputError{"--config " + *a.get("--config") + ": unknown key \"" + k + "\""};
-      s.v[k] = v;
-      s.from_file.insert(k);
-    }
-  }
-  for (const auto& [k, v] : a.options)
-    if (k != "--config" && k != "--json" && k != "--help") {
-      s.v[k.substr(2)] = v;
-      s.from_file.erase(k.substr(2));
-    }
-  // A value given on the command line replaces its alternative from the file.
-  const std::pair<const char*, const char*> alternatives[] = {
-      {"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}};
-  for (const auto& [x, y] : alternatives) {
-    if (a.get(std::string("--") + x) && !a.get(std::string("--") + y)) s.v.erase(y);
-    if (a.get(std::string("--") + y) && !a.get(std::string("--") + x)) s.v.erase(x);
-  }
-  if (!pos.empty()) s.input = pos[0];
-  if (s.input.empty()) throw UsageError{"give the INPUT pattern (or --config FILE naming it)"};
-  return s;
-}
-
-// The reduction's options in effect, as the library reads them.
-pdf::OptionTexts option_texts(const Settings& s) {
-  pdf::OptionTexts t;
-  for (const std::string_view n : pdf::kOptionNames)
-    if (const auto v = s.get(std::string(n))) {
-      t.values.emplace(n, *v);
-      if (s.from_file.count(std::string(n))) t.from_file.emplace(n);
-    }
-  return t;
-}
-
 // A refused option: a wrong choice, a contradiction or text that is no number is wrong usage (exit 2); a value
 // beyond its range, a missing one or what is not available is the input's (exit 1).
+[[noreturn]] void refuse(const Error& e) {
+  if (e.kind == ErrorKind::kInvalidArgument || e.kind == ErrorKind::kParseError) throw UsageError{e.message};
+  throw InputError{e.message};
+}
 template <class T>
 T settled(Result<T>&& r) {
-  if (r.ok()) return std::move(r).value();
-  if (r.kind() == ErrorKind::kInvalidArgument || r.kind() == ErrorKind::kParseError)
-    throw UsageError{r.error().message};
-  throw InputError{r.error().message};
+  if (!r.ok()) refuse(r.error());
+  return std::move(r).value();
 }
 
-int run_pdf(const Args& a) {
-  const Settings s = settings_of(a);
-  const pdf::OptionTexts texts = option_texts(s);
-
-  // Input.
-  const auto [format, scan] = settled(pdf::input_choice(texts, s.input, pdf::Spelling::kCommandLine));
-  Result<pdf::Pattern> sample = pdf::read_pattern(s.input, format, scan);
-  if (!sample.ok()) throw InputError{sample.error().message};
-  std::vector<std::string> warnings = sample.warnings();
+// What every pattern of the run shares: read once.
+struct Run {
+  pdf::OptionValues options;
+  std::optional<std::string> config;
+  std::vector<std::string> inputs;
+  std::vector<std::string> prefixes;  // of each input
+  std::optional<std::vector<std::string>> outputs_asked;
+  std::vector<std::string> outputs;
+  std::optional<std::string> plot;
+  bool json = false;
+  unsigned jobs = 1;
+  // Settings that hold for every pattern: none when a pattern's own wavelength (XRDML) may change them.
+  std::optional<pdf::ReductionSettings> settings;
+  // The background, read before any pattern; its error, when it could not be and no pattern may need it.
+  std::optional<std::string> background_path;
+  bool background_asked = false;
   std::optional<pdf::Pattern> background;
-  if (s.has("background")) {
-    Result<pdf::Pattern> bg = pdf::read_pattern(*s.get("background"), format, scan);
-    if (!bg.ok()) throw InputError{"--background: " + bg.error().message};
-    for (const std::string& w : bg.warnings()) warnings.push_back("--background: " + w);
-    background = std::move(*bg);
+  std::optional<Error> background_error;
+  std::vector<std::string> background_warnings;
+  std::vector<std::string> warnings;  // of the run as a whole
+};
+
+// A name's last part less its extension: "data/ni.chi" gives "ni".
+std::string stem(const std::string& path) {
+  std::string name = fs::path(path).filename().string();
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name.empty() ? std::string("pdf") : name;
+}
+
+bool same_file(const std::string& x, const std::string& y) {
+  std::error_code e1, e2;
+  if (fs::equivalent(x, y, e1)) return true;
+  return fs::weakly_canonical(x, e1) == fs::weakly_canonical(y, e2) && !e1 && !e2;
+}
+
+Run run_of(const Args& a) {
+  Run run;
+  // -o PREFIX and -j N among the inputs.
+  std::optional<std::string> prefix_arg;
+  std::optional<std::string> jobs_arg = a.get("--jobs");
+  for (std::size_t i = 0; i < a.positional.size(); ++i) {
+    const std::string& p = a.positional[i];
+    if (p == "-o" || p == "-j") {
+      if (i + 1 >= a.positional.size()) throw UsageError{p == "-o" ? "-o needs a PREFIX or DIR/" : "-j needs N"};
+      std::optional<std::string>& slot = p == "-o" ? prefix_arg : jobs_arg;
+      if (slot) throw UsageError{p + " is given twice: give it once"};
+      slot = a.positional[++i];
+      continue;
+    }
+    if (p.size() > 1 && p[0] == '-') throw UsageError{"unknown option " + p};
+    run.inputs.push_back(p);
   }
+  if (jobs_arg) {
+    const int j = integer(*jobs_arg, "-j");
+    if (j < 1 || j > 256) throw UsageError{"-j must be 1 to 256 threads, not " + *jobs_arg};
+    run.jobs = static_cast<unsigned>(j);
+  }
+  run.json = a.flag("--json");
 
-  const pdf::ReductionSettings settings =
-      settled(pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine));
-  const pdf::ReductionOptions& o = settings.options;
-  const std::optional<double> wavelength = o.wavelength;
-  const std::string& mono = settings.monochromator;
-  const double bg_scale = settings.bg_scale;
-  const bool dense = o.sample.density || o.sample.number_density;
+  // The options in effect: the --config file's, then the command line's over them.
+  pdf::SettingsFile file;
+  if (const auto config = a.get("--config")) {
+    run.config = config;
+    const Result<pdf::SettingsFile> f = pdf::parse_settings(read_text(*config, "--config"), *config);
+    if (!f.ok()) throw InputError{"--config " + f.error().message};
+    file = *f;
+    if (!file.unused.empty()) {
+      std::string keys;
+      for (const std::string& k : file.unused) keys += (keys.empty() ? "" : ", ") + escape_for_message(k);
+      run.warnings.push_back("--config " + escape_for_message(*config) + ": not used by talvo-tools pdf: " + keys);
+    }
+  }
+  pdf::OptionValues asked;
+  for (const auto& [k, v] : a.options)
+    if (std::find(std::begin(pdf::kOptionNames), std::end(pdf::kOptionNames), k.substr(2)) !=
+        std::end(pdf::kOptionNames))
+      asked.values[k.substr(2)] = v;
+  run.options = pdf::merged_options(file.options, asked);
+  if (run.inputs.empty() && file.input) run.inputs.push_back(*file.input);
+  if (run.inputs.empty()) throw UsageError{"give the INPUT pattern (or --config FILE naming it)"};
 
-  // Which files.
+  // The options alone, before any file is read.
+  bool any_xrdml = false;
+  for (const std::string& in : run.inputs)
+    any_xrdml = any_xrdml || settled(pdf::input_choice(run.options, in, kSpelling)).format == pdf::InputFormat::kXrdml;
+  // Text patterns bring no wavelength: their settings are the same for all. An XRDML file's own wavelength
+  // may settle what is missing, but never makes a wrong choice right.
+  Result<pdf::ReductionSettings> settings = pdf::reduction_settings(run.options, std::nullopt, kSpelling);
+  if (settings.ok() && !any_xrdml) run.settings = *settings;
+  if (!settings.ok() && (!any_xrdml || settings.kind() == ErrorKind::kInvalidArgument ||
+                         settings.kind() == ErrorKind::kParseError))
+    refuse(settings.error());
+
+  // Which files, and where.
+  if (const auto o = a.get("--output")) {
+    run.outputs_asked = settled(pdf::output_list(*o, kSpelling));
+  } else if (file.outputs) {
+    run.outputs_asked = file.outputs;
+  }
+  const bool dense = run.options.values.count("density") || run.options.values.count("number-density");
   // g(r) and R(r) need the number density: by default they are written where it is known.
-  std::vector<std::string> outputs = {"iq", "sq", "fq", "gr"};
-  if (s.has("output")) {
-    outputs.clear();
-    std::stringstream list(*s.get("output"));
-    for (std::string item; std::getline(list, item, ',');) {
-      if (item != "iq" && item != "sq" && item != "fq" && item != "gr" && item != "gofr" && item != "rdf")
-        throw UsageError{"--output takes a list of iq, sq, fq, gr, gofr and rdf, not " + item};
-      outputs.push_back(item);
-    }
-  }
-
-  if (!s.has("output") && dense) {
-    outputs.emplace_back("gofr");
-    outputs.emplace_back("rdf");
-  }
-  std::string prefix = s.prefix;
-  if (prefix.empty()) {
-    const std::size_t slash = s.input.rfind('/');
-    const std::size_t dot = s.input.rfind('.');
-    prefix = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? s.input.substr(0, dot) : s.input;
-  }
-  // The files to write: none may be an input, and each name must be free for a
-  // file, so that a run either writes every one or fails before it replaces any.
-  std::vector<std::string> destinations;
-  for (const std::string& kind : outputs) destinations.push_back(prefix + "." + kind);
-  if (s.has("plot")) {
-    const std::string plot = *s.get("plot");
-    if (plot.size() < 5 || plot.compare(plot.size() - 4, 4, ".svg") != 0)
-      throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + plot};
-    destinations.push_back(plot);
-  }
-  std::vector<std::pair<std::string, std::string>> inputs = {{"the input", s.input}};
-  if (s.has("background")) inputs.emplace_back("the background", *s.get("background"));
-  if (a.get("--config")) inputs.emplace_back("the --config file", *a.get("--config"));
-  const auto same_file = [](const std::string& x, const std::string& y) {
-    std::error_code e1, e2;
-    if (fs::equivalent(x, y, e1)) return true;
-    return fs::weakly_canonical(x, e1) == fs::weakly_canonical(y, e2) && !e1 && !e2;
-  };
-  for (const std::string& d : destinations) {
-    for (const auto& [what, path] : inputs)
-      if (same_file(d, path))
-        throw InputError{"the output " + d + " would replace " + what + ": give another -o PREFIX or --plot"};
-    std::error_code ec;
-    const fs::file_status st = fs::status(d, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st))
-      throw InputError{"cannot write " + d + ": " + (fs::is_directory(st) ? "it is a folder" : "it is not a regular file")};
-  }
-
-  const Result<pdf::Reduction> red = pdf::reduce(*sample, background ? &*background : nullptr, bg_scale, o);
-  if (!red.ok()) throw InputError{red.error().message};
-  for (const std::string& w : red.warnings()) warnings.push_back(w);
-  const pdf::Reduction& r = *red;
-  for (const std::string& kind : outputs)
-    if ((kind == "gofr" || kind == "rdf") && !r.number_density)
-      throw InputError{"--output " + kind +
-                       ": g(r) and R(r) need the number density: give --density G or "
+  run.outputs = run.outputs_asked ? *run.outputs_asked : std::vector<std::string>{"iq", "sq", "fq", "gr"};
+  if (!run.outputs_asked && dense) run.outputs.insert(run.outputs.end(), {"gofr", "rdf"});
+  for (const std::string& kind : run.outputs)
+    if ((kind == "gofr" || kind == "rdf") && !dense)
+      throw InputError{"--output " + kind + ": g(r) and R(r) need the number density: give --density G or "
                        "--number-density N"};
-
-  // The header: every parameter the reduction used, as an option would give it.
-  Parameters p;
-  p.emplace_back("input", s.input);
-  p.emplace_back("format", std::string(pdf::input_format_name(format)));
-  if (format == pdf::InputFormat::kXrdml) p.emplace_back("scan", std::to_string(scan));
-  if (wavelength) p.emplace_back("wavelength", shortest(*wavelength));
-  p.emplace_back("composition", o.sample.composition);
-  if (o.sample.density) p.emplace_back("density", shortest(*o.sample.density));
-  if (o.sample.number_density) p.emplace_back("number-density", shortest(*o.sample.number_density));
-  p.emplace_back("packing", shortest(o.sample.packing));
-  if (background) {
-    p.emplace_back("background", *s.get("background"));
-    p.emplace_back("bg-scale", shortest(bg_scale));
+  if (const auto plot = a.get("--plot")) {
+    if (plot->size() < 5 || plot->compare(plot->size() - 4, 4, ".svg") != 0)
+      throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + quote_for_message(*plot)};
+    if (run.inputs.size() > 1)
+      throw UsageError{"--plot FILE.svg draws one pattern: give one INPUT with it"};
+    run.plot = plot;
   }
-  p.emplace_back("mode", o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc");
-  if (o.mode == pdf::Mode::kPhysical) {
-    p.emplace_back("geometry", std::string(pdf::geometry_name(o.absorption.geometry)));
-    if (s.has("mu-r")) p.emplace_back("mu-r", shortest(*o.absorption.mu_x));
-    if (s.has("mu-t")) p.emplace_back("mu-t", shortest(*o.absorption.mu_x));
-    if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
-    p.emplace_back("monochromator", mono);
-    if (mono != "none") {
-      p.emplace_back("mono-beam", settings.mono_beam);
-      p.emplace_back("mono-crystal", o.polarization.perfect_crystal ? "perfect" : "mosaic");
-    } else {
-      p.emplace_back("polarization", shortest(o.polarization.normal_fraction));
+  if (prefix_arg && prefix_arg->empty()) throw UsageError{"-o needs a PREFIX or DIR/, not an empty name"};
+  std::error_code ec;
+  const bool into_folder = prefix_arg && (prefix_arg->back() == '/' || fs::is_directory(*prefix_arg, ec));
+  if (prefix_arg && !into_folder && run.inputs.size() > 1)
+    throw UsageError{"-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
+                     std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/"};
+  for (const std::string& in : run.inputs) {
+    if (!prefix_arg)
+      run.prefixes.push_back(stem(in));
+    else if (into_folder)
+      run.prefixes.push_back((fs::path(*prefix_arg) / stem(in)).string());
+    else
+      run.prefixes.push_back(*prefix_arg);
+  }
+  // Each file of the run has one writer, and none replaces an input, the background or the --config file.
+  std::vector<std::pair<std::string, std::string>> sources;
+  for (const std::string& in : run.inputs) sources.emplace_back("the input", in);
+  if (const auto it = run.options.values.find("background"); it != run.options.values.end())
+    sources.emplace_back("the background", pdf::option_text(it->second));
+  if (run.config) sources.emplace_back("the --config file", *run.config);
+  std::vector<std::pair<std::string, std::size_t>> destinations;
+  for (std::size_t i = 0; i < run.inputs.size(); ++i) {
+    for (const std::string& kind : run.outputs) destinations.emplace_back(run.prefixes[i] + "." + kind, i);
+    if (run.plot) destinations.emplace_back(*run.plot, i);
+  }
+  for (std::size_t d = 0; d < destinations.size(); ++d) {
+    const auto& [name, i] = destinations[d];
+    for (const auto& [what, path] : sources)
+      if (same_file(name, path))
+        throw InputError{"the output " + escape_for_message(name) + " would replace " + what +
+                         (what == "the input" && run.inputs.size() > 1 ? " " + escape_for_message(path) : "") +
+                         ": give another -o PREFIX or --plot"};
+    for (std::size_t e = 0; e < d; ++e)
+      if (destinations[e].second != i && same_file(destinations[e].first, name))
+        throw UsageError{escape_for_message(run.inputs[destinations[e].second]) + " and " +
+                         escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
+                         ": give them other names or reduce them apart"};
+    const fs::file_status st = fs::status(name, ec);
+    if (fs::exists(st) && !fs::is_regular_file(st))
+      throw InputError{"cannot write " + escape_for_message(name) + ": " +
+                       (fs::is_directory(st) ? "it is a folder" : "it is not a regular file")};
+  }
+
+  // The background: read once, unless asked at scale 0. One named by --config that is not there stops only
+  // the patterns that need it (the reference program's I(Q) has it subtracted already).
+  if (const auto it = run.options.values.find("background"); it != run.options.values.end()) {
+    run.background_path = pdf::option_text(it->second);
+    run.background_asked = !run.options.from_file.count("background");
+    const bool zero = run.settings && run.settings->bg_scale == 0.0;
+    if (!zero) {
+      const pdf::InputChoice choice = settled(pdf::input_choice(run.options, *run.background_path, kSpelling));
+      Result<pdf::Pattern> bg = pdf::read_input(*run.background_path, choice, kSpelling);
+      if (bg.ok()) {
+        for (const std::string& w : bg.warnings()) run.background_warnings.push_back("--background: " + w);
+        run.background = std::move(*bg);
+      } else if (run.background_asked) {
+        throw InputError{"--background: " + bg.error().message};
+      } else if (bg.kind() == ErrorKind::kNotFound) {
+        run.background_error = make_error(
+            ErrorKind::kNotFound, "--config " + escape_for_message(*run.config) + " names the background " +
+                                      escape_for_message(*run.background_path) +
+                                      ", which is not there: give --background FILE, or --bg-scale 0 to reduce "
+                                      "without one");
+      } else {
+        run.background_error = make_error(bg.kind(), "--background: " + bg.error().message);
+      }
     }
-    p.emplace_back("compton", std::string(pdf::compton_table_name(o.sample.compton)));
-    p.emplace_back("breit-dirac", std::to_string(o.breit_dirac));
-    p.emplace_back("normalize", o.normalization == pdf::Normalization::kKroghMoeNorman ? "kmn" : "highq");
-    if (o.rmin_iterate) p.emplace_back("rmin-iterate", shortest(*o.rmin_iterate));
-  } else {
-    p.emplace_back("rpoly", shortest(o.rpoly));
-    if (o.qmaxinst) p.emplace_back("qmaxinst", shortest(*o.qmaxinst));
   }
-  p.emplace_back("qmin", shortest(o.qmin));
-  p.emplace_back("qmax", shortest(r.qmax));
-  p.emplace_back("window", std::string(window_name(o.window)));
-  p.emplace_back("r", shortest(o.rmin) + ":" + shortest(o.rmax) + ":" + shortest(o.rstep));
-  if (s.has("output")) p.emplace_back("output", *s.get("output"));
+  return run;
+}
 
+std::string curve_title(const std::string& kind) {
+  if (kind == "iq") return "talvo-tools pdf: I(Q), corrected, per atom in electron units";
+  if (kind == "sq") return "talvo-tools pdf: S(Q)";
+  if (kind == "fq") return "talvo-tools pdf: F(Q) = Q [S(Q) - 1]";
+  if (kind == "gr") return "talvo-tools pdf: G(r)";
+  if (kind == "gofr") return "talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)";
+  return "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin";
+}
+
+// One pattern's reduction, its files written but not yet in place, and what the run prints of it.
+struct Job {
+  bool done = false;
+  std::optional<Error> error;
+  bool used_background = false;
+  std::vector<std::string> warnings;
+  std::vector<NewFile> files;
+  std::vector<std::string> names;
   std::vector<std::string> notes;
+  std::string json;  // its line less "files" and "warnings"
+};
+
+void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) {
+  const std::string& input = run.inputs[index];
+  const auto failed = [&job](const Error& e) { job.error = e; };
+  const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, input, kSpelling);
+  if (!choice.ok()) return failed(choice.error());
+  Result<pdf::Pattern> sample = pdf::read_input(input, *choice, kSpelling);
+  if (!sample.ok()) return failed(sample.error());
+  job.warnings = sample.warnings();
+  std::optional<pdf::ReductionSettings> own;
+  if (!run.settings) {
+    Result<pdf::ReductionSettings> s = pdf::reduction_settings(run.options, sample->wavelength, kSpelling);
+    if (!s.ok()) return failed(s.error());
+    own = std::move(*s);
+  }
+  const pdf::ReductionSettings& settings = run.settings ? *run.settings : *own;
+  const pdf::ReductionOptions& o = settings.options;
+
+  // The background: not subtracted a second time from the reference program's I(Q), unless asked now.
+  const pdf::Pattern* background = nullptr;
+  if (run.background_path && settings.bg_scale != 0.0) {
+    if (sample->subtracted_background && !run.background_asked) {
+      job.warnings.push_back(escape_for_message(input) + " is the reference program's I(Q), its background (" +
+                             escape_for_message(*sample->subtracted_background) +
+                             ") subtracted already: the background that --config names is not subtracted again");
+    } else {
+      if (run.background_error) return failed(*run.background_error);
+      if (sample->subtracted_background)
+        job.warnings.push_back(escape_for_message(input) + " is the reference program's I(Q), its background (" +
+                               escape_for_message(*sample->subtracted_background) +
+                               ") subtracted already: --background is subtracted from it as asked");
+      background = &*run.background;
+      job.used_background = true;
+    }
+  }
+
+  Result<pdf::Reduction> red = pdf::reduce(*sample, background, background ? settings.bg_scale : 1.0, o);
+  if (!red.ok()) return failed(red.error());
+  for (const std::string& w : red.warnings()) job.warnings.push_back(w);
+  const pdf::Reduction& r = *red;
+
+  pdf::RunRecord record;
+  record.input = input;
+  record.choice = *choice;
+  if (record.choice.format != pdf::InputFormat::kXrdml)
+    record.choice.format = sample->abscissa == pdf::Abscissa::kQA    ? pdf::InputFormat::kQA
+                           : sample->abscissa == pdf::Abscissa::kQnm ? pdf::InputFormat::kQnm
+                                                                     : pdf::InputFormat::kTwoTheta;
+  record.settings = settings;
+  if (background) record.background = run.background_path;
+  record.qmax = r.qmax;
+  record.outputs = run.outputs_asked;
+  const pdf::Parameters p = pdf::header_parameters(record);
+
+  std::vector<std::string>& notes = job.notes;
   if (o.mode == pdf::Mode::kPhysical) {
     notes.push_back("normalisation constant alpha: " + shortest(r.alpha) + " +- " + shortest(r.alpha_sigma) +
                     " (counting errors; common to every point, not in the sigma column)");
@@ -276,80 +339,211 @@ int run_pdf(const Args& a) {
   for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
   notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));
 
-  // Every file is complete before any takes its name. One buffer holds each file's text in turn: fresh
-  // memory for each would cost more in page faults than the formatting.
-  std::vector<std::string> written;
-  std::vector<NewFile> pending;
-  std::string text;
+  // Every file is written whole before any takes its name; the disk starts on each while the next is formatted.
   const auto write = [&](const std::string& name) {
     Result<NewFile> f = NewFile::create(name);
-    if (!f.ok()) throw InputError{f.error().message};
+    if (!f.ok()) return failed(f.error());
     f->write(text);
-    // The disk's writes start now, under the next file's formatting, instead of in each commit's fsync.
-    if (!f->good() || !f->start_writeback()) throw InputError{"cannot write " + name};
-    pending.push_back(std::move(*f));
-    written.push_back(name);
+    (void)f->start_writeback();
+    job.files.push_back(std::move(*f));
+    job.names.push_back(name);
   };
-  const auto curve = [&](const char* title, const char* columns, const pdf::Curve& c) {
-    const std::span<const double> table[] = {c.x, c.y, c.sigma};
-    pdf::append_table_text(text, title, p, notes, columns, table);
-  };
-  for (const std::string& kind : outputs) {
+  const std::string& prefix = run.prefixes[index];
+  for (const std::string& kind : run.outputs) {
     text.clear();
-    if (kind == "iq") curve("talvo-tools pdf: I(Q), corrected, per atom in electron units", "columns: Q I sigma", r.iq);
-    if (kind == "sq") curve("talvo-tools pdf: S(Q)", "columns: Q S sigma", r.sq);
-    if (kind == "fq") curve("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", r.fq);
-    if (kind == "gr") curve("talvo-tools pdf: G(r)", "columns: r G sigma", r.gr);
+    const std::string title = curve_title(kind);
     if (kind == "gofr") {
       const std::span<const double> table[] = {r.gr.x, r.g, r.sigma_g};
-      pdf::append_table_text(text, "talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)", p, notes, "columns: r g sigma",
-                             table);
-    }
-    if (kind == "rdf") {
+      pdf::append_table_text(text, title, p, notes, "columns: r g sigma", table);
+    } else if (kind == "rdf") {
       const std::span<const double> table[] = {r.gr.x, r.rr, r.sigma_rr, r.rr_integral, r.sigma_rr_integral};
-      pdf::append_table_text(text, "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin", p,
-                             notes, "columns: r R sigma N sigma_N", table);
+      pdf::append_table_text(text, title, p, notes, "columns: r R sigma N sigma_N", table);
+    } else {
+      const pdf::Curve& c = kind == "iq" ? r.iq : kind == "sq" ? r.sq : kind == "fq" ? r.fq : r.gr;
+      const char* columns = kind == "iq"   ? "columns: Q I sigma"
+                            : kind == "sq" ? "columns: Q S sigma"
+                            : kind == "fq" ? "columns: Q F sigma"
+                                           : "columns: r G sigma";
+      const std::span<const double> table[] = {c.x, c.y, c.sigma};
+      pdf::append_table_text(text, title, p, notes, columns, table);
     }
     write(prefix + "." + kind);
+    if (job.error) return;
   }
-  if (s.has("plot")) {
-    text = pdf::plot_svg(r, "talvo-tools pdf " + s.input);
-    write(*s.get("plot"));
+  if (run.plot) {
+    text = pdf::plot_svg(r, "talvo-tools pdf " + input);
+    write(*run.plot);
+    if (job.error) return;
   }
-  for (NewFile& f : pending)
-    if (const Outcome done = f.commit(); !done.ok()) throw InputError{done.error().message};
 
-  for (const std::string& w : warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
-  if (a.flag("--json")) {
-    std::string j = "{\"input\": " + json_string(s.input) +
-                    ", \"mode\": " + json_string(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc");
-    if (wavelength) j += ", \"wavelength\": " + json_number(*wavelength);
-    j += ", \"normalization_constant\": " + json_number(r.alpha);
-    j += ", \"normalization_constant_sigma\": " + json_number(r.alpha_sigma);
-    j += ", \"number_density\": " + (r.number_density ? json_number(*r.number_density) : std::string("null"));
-    j += ", \"mu\": " + (r.mu ? json_number(*r.mu) : std::string("null"));
-    j += ", \"mu_x\": " + (r.mu_x ? json_number(*r.mu_x) : std::string("null"));
-    j += ", \"absorption_min\": " + json_number(r.absorption_min) +
-         ", \"absorption_max\": " + json_number(r.absorption_max);
-    j += ", \"compton_subtracted\": " + std::string(r.compton_subtracted ? "true" : "false");
-    j += ", \"compton_fraction_at_qmax\": " + json_number(r.compton_fraction_at_qmax);
-    j += ", \"qmin\": " + json_number(r.qmin) + ", \"qmax\": " + json_number(r.qmax) +
-         ", \"qstep\": " + json_number(r.qstep);
-    j += ", \"poly_degree\": " + std::to_string(r.poly_degree);
-    j += ", \"iterations\": " + std::to_string(r.iterations) + ", \"residual\": " + json_number(r.residual);
-    j += ", \"outliers\": [";
-    for (std::size_t i = 0; i < r.outliers.size(); ++i) j += (i ? ", " : "") + json_number(r.outliers[i]);
-    j += "], \"files\": [";
-    for (std::size_t i = 0; i < written.size(); ++i) j += (i ? ", " : "") + json_string(written[i]);
-    j += "], \"warnings\": [";
-    for (std::size_t i = 0; i < warnings.size(); ++i) j += (i ? ", " : "") + json_string(warnings[i]);
-    j += "]}\n";
-    std::cout << j;
-  } else {
-    for (const std::string& n : notes) std::cout << "# " << n << '\n';
-    for (const std::string& name : written) std::cout << "# wrote " << name << '\n';
+  std::string& j = job.json;
+  json::Object obj(j);
+  obj.string("input", input);
+  obj.string("mode", o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc");
+  if (o.wavelength) obj.number("wavelength", *o.wavelength);
+  obj.number("normalization_constant", r.alpha);
+  obj.number("normalization_constant_sigma", r.alpha_sigma);
+  obj.number("number_density", r.number_density);
+  obj.number("mu", r.mu);
+  obj.number("mu_x", r.mu_x);
+  obj.number("absorption_min", r.absorption_min);
+  obj.number("absorption_max", r.absorption_max);
+  obj.key("compton_subtracted") += r.compton_subtracted ? "true" : "false";
+  obj.number("compton_fraction_at_qmax", r.compton_fraction_at_qmax);
+  obj.number("qmin", r.qmin);
+  obj.number("qmax", r.qmax);
+  obj.number("qstep", r.qstep);
+  obj.key("poly_degree") += std::to_string(r.poly_degree);
+  obj.key("iterations") += std::to_string(r.iterations);
+  obj.number("residual", r.residual);
+  json::Array outliers(obj.key("outliers"));
+  for (const double x : r.outliers) json::append_number(outliers.next(), x);
+}
+
+// A line of progress on standard error, where it is a terminal: done/total, patterns a second, time left.
+class Progress {
+ public:
+  explicit Progress(std::size_t total)
+      : total_(total), shown_(total > 1 && isatty(STDERR_FILENO)), start_(std::chrono::steady_clock::now()) {}
+  void update(std::size_t done) {
+    if (!shown_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
+    char line[160];
+    std::snprintf(line, sizeof line, "\rtalvo-tools pdf: %zu/%zu patterns, %.1f patterns/s, %.0f s left ", done,
+                  total_, rate, rate > 0 ? static_cast<double>(total_ - done) / rate : 0.0);
+    std::cerr << line << std::flush;
+    width_ = std::string_view(line).size();
   }
-  return 0;
+  // Takes the line off before a message, or at the end.
+  void clear() {
+    if (!shown_ || width_ == 0) return;
+    std::cerr << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+    width_ = 0;
+  }
+
+ private:
+  std::size_t total_;
+  bool shown_;
+  std::chrono::steady_clock::time_point start_, last_{};
+  std::size_t width_ = 0;
+};
+
+int run_pdf(const Args& a) {
+  Run run = run_of(a);
+  const std::size_t n = run.inputs.size();
+  for (const std::string& w : run.warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+
+  std::vector<Job> jobs(n);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::size_t committed = 0;  // patterns whose files are in place and whose lines are printed
+  // Patterns reduced ahead of the one being put in place hold their files open: a few per thread.
+  const std::size_t ahead = 2 * static_cast<std::size_t>(run.jobs);
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    std::string text;
+    for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return i < committed + ahead; });
+      }
+      Job job;
+      try {
+        reduce_one(run, i, job, text);
+      } catch (const std::bad_alloc&) {
+        job = Job{};
+        job.error = make_error(ErrorKind::kOutOfMemory, "out of memory");
+      }
+      job.done = true;
+      std::lock_guard lock(mutex);
+      jobs[i] = std::move(job);
+      changed.notify_all();
+    }
+  };
+  // Only this thread takes the signals that end a run: it holds them while a pattern's files change names.
+  std::vector<std::thread> threads;
+  if (run.jobs > 1) {
+    sigset_t ending, old;
+    sigemptyset(&ending);
+    for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) sigaddset(&ending, sig);
+    pthread_sigmask(SIG_BLOCK, &ending, &old);
+    for (unsigned t = 0; t < run.jobs; ++t) threads.emplace_back(work);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+
+  Progress progress(n);
+  std::string text;  // one buffer for every file of the run, on one thread
+  std::size_t failures = 0;
+  bool background_told = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    Job job;
+    if (run.jobs > 1) {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return jobs[i].done; });
+      job = std::move(jobs[i]);
+    } else {
+      reduce_one(run, i, job, text);
+    }
+    if (!job.error) {
+      if (const Outcome placed = commit_together(job.files); !placed.ok()) job.error = placed.error();
+    }
+    job.files.clear();
+    std::vector<std::string> warnings = job.warnings;
+    if (job.used_background)
+      warnings.insert(warnings.begin(), run.background_warnings.begin(), run.background_warnings.end());
+    progress.clear();
+    if (job.used_background && !background_told) {
+      for (const std::string& w : run.background_warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+      background_told = true;
+    }
+    // In a batch each message names its pattern, unless it does already.
+    const std::string input = escape_for_message(run.inputs[i], 4096);
+    const auto named = [&](const std::string& message) {
+      return n == 1 || message.starts_with(run.inputs[i]) ? message : input + ": " + message;
+    };
+    for (const std::string& w : job.warnings) std::cerr << "talvo-tools pdf: warning: " << named(w) << '\n';
+    if (job.error) {
+      ++failures;
+      std::cerr << "talvo-tools pdf: " << named(job.error->message) << '\n';
+    }
+    if (run.json) {
+      std::string line;
+      if (job.error) {
+        json::Object obj(line);
+        obj.string("input", run.inputs[i]);
+        obj.string("error", job.error->message);
+        json::Array w(obj.key("warnings"));
+        for (const std::string& s : warnings) json::append_string(w.next(), s);
+      } else {
+        line = job.json;
+        line.pop_back();  // the closing brace: files and warnings follow
+        line += ", \"files\": [";
+        for (std::size_t k = 0; k < job.names.size(); ++k) json::append_string(line += k ? ", " : "", job.names[k]);
+        line += "], \"warnings\": [";
+        for (std::size_t k = 0; k < warnings.size(); ++k) json::append_string(line += k ? ", " : "", warnings[k]);
+        line += "]}";
+      }
+      std::cout << line << '\n';
+    } else if (!job.error) {
+      for (const std::string& note : job.notes) std::cout << "# " << note << '\n';
+      for (const std::string& name : job.names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
+    }
+    {
+      std::lock_guard lock(mutex);
+      committed = i + 1;
+      changed.notify_all();
+    }
+    progress.update(i + 1);
+  }
+  progress.clear();
+  for (std::thread& t : threads) t.join();
+  if (n > 1 && failures > 0)
+    std::cerr << "talvo-tools pdf: " << failures << " of " << n << " patterns failed\n";
+  return failures > 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -359,19 +553,22 @@ const Subcommand kPdfCommand{
     run_pdf,
     {"--json"},
     kValueOptions,
-    "X-ray total-scattering reduction of a pattern to S(Q), F(Q) and G(r)",
-    "usage: talvo-tools pdf INPUT [--format xrdml|twotheta|qa|qnm] [--scan K] [--wavelength L | --anode NAME]\n"
+    "X-ray total-scattering reduction of patterns to S(Q), F(Q) and G(r)",
+    "usage: talvo-tools pdf INPUT... [--format xrdml|twotheta|qa|qnm] [--scan K] [--wavelength L | --anode NAME]\n"
     "    --composition FORMULA [--density G | --number-density N] [--packing F]\n"
     "    [--background FILE] [--bg-scale S] [--mode physical|adhoc]\n"
     "    [--geometry reflection|transmission|capillary] [--mu-r X | --mu-t X] [--thickness CM]\n"
     "    [--monochromator none|HOPG|Si111|Ge111|LiF200|ANGLE] [--mono-beam diffracted|incident]\n"
     "    [--mono-crystal mosaic|perfect] [--polarization P] [--compton hubbell|balyuzi] [--breit-dirac N]\n"
     "    [--ruland W] [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
-    "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX] [--output iq,sq,fq,gr,gofr,rdf] [--config FILE]\n"
-    "    [--plot FILE.svg] [--json]\n"
+    "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX | -o DIR/] [--output iq,sq,fq,gr,gofr,rdf]\n"
+    "    [--config FILE] [--plot FILE.svg] [--json] [-j N]\n"
     "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
     "intends \"K-Alpha 1\") or text rows \"x I [sigma]\" (x: 2theta in degrees, Q in 1/A or 1/nm; lines\n"
-    "beginning with #, ' or ! and a .chi header skipped). Without sigma: sqrt(counts) for whole counts,\n"
+    "beginning with #, ' or ! skipped). A Fit2D .chi header (title, x name, y name, point count) and\n"
+    "the reference program's (PDFgetX3) I(Q) output (its [PDF] block, #### start data, #S, #L names)\n"
+    "are read too, the x unit from their x name where it says (\"Q (Inverse Nanometres)\",\n"
+    "\"Q($\\AA^{-1}$)\", \"2-Theta\"), else from --format. Without sigma: sqrt(counts) for whole counts,\n"
     "else sqrt(I) scaled to the scatter between neighbouring points (with a warning).\n"
     "--mode physical (the default with a density): background, polarisation (P = fraction polarised\n"
     "normal to the scattering plane, 0.5 unpolarised; a monochromator at its Bragg angle), absorption\n"
@@ -390,10 +587,22 @@ const Subcommand kPdfCommand{
     "Isolated outliers (one or two points far above their neighbours) are removed first and listed.\n"
     "G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ from qmin (default 0) to qmax (default the data's end),\n"
     "window none (default), lorch, step or quadratic, r 0:30:0.01 by default.\n"
-    "Writes PREFIX.iq .sq .fq .gr (\"x value sigma\" rows; PREFIX the input's name less its extension)\n"
-    "and, with a density, .gofr (r, g(r), sigma) and .rdf (r, R(r) = 4 pi r^2 rho0 g(r), sigma, N(r) its\n"
-    "integral from rmin, sigma), whose \"# key = value\" header lines --config reads back: a rerun gives\n"
-    "the same files. Nothing is written when the reduction fails. --json prints a summary; --plot\n"
-    "writes a four-panel SVG.\n"};
+    "Writes NAME.iq .sq .fq .gr in the current folder, NAME the input's name less its extension (-o PREFIX\n"
+    "for one input, -o DIR/ for DIR/NAME.*; \"x value sigma\" rows) and, with a density, .gofr (r, g(r),\n"
+    "sigma) and .rdf (r, R(r) = 4 pi r^2 rho0 g(r), sigma, N(r) its integral from rmin, sigma). The files\n"
+    "of a pattern replace the previous ones together, whatever stops the run. Their \"# key = value\"\n"
+    "headers (values with control characters quoted, with escapes) --config reads back: a rerun gives\n"
+    "the same files. --config also reads the reference program's configuration files and output\n"
+    "headers ([DEFAULT] or [PDF]: dataformat, inputfile, backgroundfile, bgscale, composition,\n"
+    "wavelength, qmaxinst, qmin, qmax, rmin, rmax, rstep, rpoly, outputtype, mode = xray), their paths\n"
+    "from the file's folder; a warning names the keys it does not use, and options given on the command\n"
+    "line replace the file's. A background that such a file names is not subtracted again from the\n"
+    "reference program's I(Q), whose background is subtracted already; one that is not there stops the\n"
+    "run unless --bg-scale 0 (no background) or --background FILE is given.\n"
+    "Several INPUTs are reduced with the same options, each into its own files; a pattern that fails is\n"
+    "named with its reason and the others go on (exit 1 when any failed). -j N reduces on N threads,\n"
+    "with the same output as one. On a terminal a progress line shows on standard error. Nothing is\n"
+    "written for a pattern whose reduction fails. --json prints a summary, one JSON line a pattern;\n"
+    "--plot writes a four-panel SVG of one pattern.\n"};
 
 }  // namespace talvo::cli

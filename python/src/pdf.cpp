@@ -73,82 +73,107 @@ std::string path_arg(const py::handle& p, const char* what) {
   return text_arg(py::module_::import("os").attr("fspath")(p).cast<std::string>(), what);
 }
 
-py::object reduce_pdf(const py::object& input_path, const std::string& composition, const py::kwargs& kw) {
-  const auto get = [&kw](const std::string& k) -> py::object {
-    return kw.contains(k) ? py::reinterpret_borrow<py::object>(kw[py::str(k)]) : py::none();
-  };
+// The keywords as the library's options, each of the kind it takes: numbers as numbers, r as three.
+pdf::OptionValues options_of(const std::string& composition, const py::kwargs& kw) {
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
     const auto known = [&key](std::string_view n) { return n != "composition" && pdf::spelled(n, kSpelling) == key; };
     if (std::none_of(std::begin(pdf::kOptionNames), std::end(pdf::kOptionNames), known))
       throw py::type_error("pdf() got an unexpected keyword argument '" + key + "'");
   }
-  // The options as text, as the library reads them: a number as the shortest text that reads back to it.
-  pdf::OptionTexts texts;
-  texts.values["composition"] = text_arg(composition, "composition");
-  const std::string input = path_arg(input_path, "input");
+  pdf::OptionValues options;
+  options.values["composition"] = text_arg(composition, "composition");
   for (const std::string_view name : pdf::kOptionNames) {
     const std::string k = pdf::spelled(name, kSpelling);
-    const py::object v = get(k);
-    if (v.is_none() || name == "composition") continue;
-    std::string& text = texts.values[std::string(name)];
+    if (name == "composition" || !kw.contains(k)) continue;
+    const py::object v = kw[py::str(k)];
+    if (v.is_none()) continue;
+    pdf::OptionValue& value = options.values[std::string(name)];
     if (name == "scan" || name == "breit-dirac") {
       if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
         throw py::type_error(k + " must be a whole number (int), not " + type_name(v));
       try {
-        text = std::to_string(v.cast<int>());
+        value = v.cast<int>();
       } catch (const py::cast_error&) {
         raise_invalid(k + " is too large: " + py::str(v).cast<std::string>());
       }
     } else if (name == "background") {
-      text = path_arg(v, "background");
+      value = path_arg(v, "background");
     } else if (name == "r") {
-      std::array<double, 3> r{};
       try {
         if (py::isinstance<py::str>(v)) throw py::cast_error();
-        r = v.cast<std::array<double, 3>>();
+        value = v.cast<std::array<double, 3>>();
       } catch (const py::cast_error&) {
         throw py::type_error("r must be a sequence of three numbers (rmin, rmax, step) in Angstrom");
       }
-      text = shortest(r[0]) + ":" + shortest(r[1]) + ":" + shortest(r[2]);
-    } else if (name == "ruland") {
-      text = text_arg(py::str(v).cast<std::string>(), "ruland");  // refused whatever its value
+    } else if (name == "ruland" && py::isinstance<py::str>(v)) {
+      value = text_arg(v.cast<std::string>(), "ruland");  // refused whatever its value
     } else if (std::find(std::begin(kChoices), std::end(kChoices), name) != std::end(kChoices) ||
                (name == "monochromator" && py::isinstance<py::str>(v))) {
       if (!py::isinstance<py::str>(v)) throw py::type_error(k + " must be a text (str), not " + type_name(v));
-      text = text_arg(v.cast<std::string>(), k.c_str());
+      value = text_arg(v.cast<std::string>(), k.c_str());
     } else {  // a number (a monochromator's 2theta too)
-      text = shortest(number_arg(v, k.c_str()));
+      value = number_arg(v, k.c_str());
     }
   }
-  const pdf::InputChoice choice = take(pdf::input_choice(texts, input, kSpelling));
-  std::vector<std::string> warnings;
-  const auto read = [&](const std::string& path) {
-    Result<pdf::Pattern> p = pdf::read_pattern(path, choice.format, choice.scan);
-    if (!p.ok()) raise(p.error(), About::kFile);
-    for (const std::string& w : p.warnings()) warnings.push_back(w);
-    return std::move(p).value();
-  };
-  const pdf::Pattern sample = read(input);
+  return options;
+}
+
+// What the patterns of a call share: the options, checked before any file is read, and the background.
+struct PdfRun {
+  pdf::OptionValues options;
   std::optional<pdf::Pattern> background;
-  if (const auto bg = texts.values.find("background"); bg != texts.values.end()) background = read(bg->second);
+  std::vector<std::string> background_warnings;
+};
 
-  const pdf::ReductionSettings settings = take(pdf::reduction_settings(texts, sample.wavelength, kSpelling));
-  const pdf::ReductionOptions& o = settings.options;
-  const std::optional<double> wavelength = o.wavelength;
-  const double bg_scale = settings.bg_scale;
+PdfRun run_of(const std::string& composition, const py::kwargs& kw) {
+  PdfRun run;
+  run.options = options_of(composition, kw);
+  const pdf::InputChoice choice = take(pdf::input_choice(run.options, "", kSpelling));
+  (void)choice;
+  // A wrong choice or a contradiction is the same for every pattern; what a pattern's own wavelength may
+  // settle waits for it.
+  const Result<pdf::ReductionSettings> settings = pdf::reduction_settings(run.options, std::nullopt, kSpelling);
+  if (!settings.ok() &&
+      (settings.kind() == ErrorKind::kInvalidArgument || settings.kind() == ErrorKind::kParseError))
+    raise(settings.error());
+  if (const auto bg = run.options.values.find("background"); bg != run.options.values.end()) {
+    const std::string path = pdf::option_text(bg->second);
+    const pdf::InputChoice bg_choice = take(pdf::input_choice(run.options, path, kSpelling));
+    Result<pdf::Pattern> p = pdf::read_input(path, bg_choice, kSpelling);
+    if (!p.ok()) raise(p.error(), About::kFile);
+    for (const std::string& w : p.warnings()) run.background_warnings.push_back("background: " + w);
+    run.background = std::move(*p);
+  }
+  return run;
+}
 
-  Result<pdf::Reduction> red = [&] {
-    py::gil_scoped_release unlocked;
-    return pdf::reduce(sample, background ? &*background : nullptr, bg_scale, o);
-  }();
-  if (red.ok())
-    for (const std::string& w : red.warnings()) warnings.push_back(w);
-  for (const std::string& w : warnings) warn(w);
-  pdf::Reduction r = take(std::move(red));
+// A pattern given as an array: its rows x, intensity[, sigma].
+Result<pdf::Pattern> pattern_of_array(const py::handle& input, const pdf::InputChoice& choice,
+                                      const std::string& source) {
+  const InArray a = numbers(input, "input");
+  const std::vector<py::ssize_t> shape = shape_of(a);
+  if (shape.size() != 2 || (shape[1] != 2 && shape[1] != 3))
+    raise_invalid(source + " must hold rows of x, intensity and optionally sigma: an array of shape (n, 2) or (n, 3)");
+  if (choice.format == pdf::InputFormat::kXrdml) raise_invalid("format xrdml reads a file, not " + source);
+  const std::span<const double> v = view(a);
+  const auto rows = static_cast<std::size_t>(shape[0]), columns = static_cast<std::size_t>(shape[1]);
+  std::vector<double> x(rows), y(rows), sigma(columns == 3 ? rows : 0);
+  for (std::size_t i = 0; i < rows; ++i) {
+    x[i] = v[i * columns];
+    y[i] = v[i * columns + 1];
+    if (columns == 3) sigma[i] = v[i * columns + 2];
+  }
+  const pdf::Abscissa abscissa = choice.format == pdf::InputFormat::kQA    ? pdf::Abscissa::kQA
+                                 : choice.format == pdf::InputFormat::kQnm ? pdf::Abscissa::kQnm
+                                                                           : pdf::Abscissa::kTwoTheta;
+  return pdf::pattern_of_columns(std::move(x), std::move(y), std::move(sigma), abscissa, source);
+}
+
+py::object pdf_result(pdf::Reduction&& r, const pdf::ReductionOptions& o, std::vector<std::string>&& warnings) {
   Typed<PdfTag> out;
   out.v = {py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
-           optional_float(wavelength),
+           optional_float(o.wavelength),
            to_numpy(std::move(r.iq.x)),
            to_numpy(std::move(r.iq.y)),
            to_numpy(std::move(r.iq.sigma)),
@@ -187,6 +212,81 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   return py::cast(std::move(out));
 }
 
+// One pattern: a path, or an array named `source` in messages.
+py::object reduce_one(const PdfRun& run, const py::handle& input, const std::string& source) {
+  const bool array = py::isinstance<py::array>(input);
+  const std::string path = array ? std::string() : path_arg(input, "input");
+  const pdf::InputChoice choice = take(pdf::input_choice(run.options, path, kSpelling));
+  Result<pdf::Pattern> read = array ? pattern_of_array(input, choice, source) : pdf::read_input(path, choice, kSpelling);
+  if (!read.ok()) raise(read.error(), array ? About::kValue : About::kFile);
+  std::vector<std::string> warnings = read.warnings();
+  const pdf::Pattern sample = std::move(read).value();
+  const pdf::ReductionSettings settings = take(pdf::reduction_settings(run.options, sample.wavelength, kSpelling));
+  const pdf::ReductionOptions& o = settings.options;
+  const pdf::Pattern* background = run.background ? &*run.background : nullptr;
+  if (background) {
+    warnings.insert(warnings.end(), run.background_warnings.begin(), run.background_warnings.end());
+    if (sample.subtracted_background)
+      warnings.push_back(source + " is the reference program's I(Q), its background (" +
+                         *sample.subtracted_background + ") subtracted already: background is subtracted from it "
+                                                         "as asked");
+  }
+  Result<pdf::Reduction> red = [&] {
+    py::gil_scoped_release unlocked;
+    return pdf::reduce(sample, background, background ? settings.bg_scale : 1.0, o);
+  }();
+  if (red.ok())
+    for (const std::string& w : red.warnings()) warnings.push_back(w);
+  for (const std::string& w : warnings) warn(w);
+  return pdf_result(take(std::move(red)), o, std::move(warnings));
+}
+
+// Several patterns: a list or a tuple (of paths or arrays), not a text, a path or one array.
+bool is_series(const py::handle& input) { return py::isinstance<py::list>(input) || py::isinstance<py::tuple>(input); }
+
+std::string source_of(const py::handle& input, std::size_t index, bool series) {
+  if (!py::isinstance<py::array>(input)) return py::module_::import("os").attr("fspath")(input).cast<std::string>();
+  return series ? "inputs[" + std::to_string(index) + "]" : std::string("the array");
+}
+
+py::object reduce_pdf(const py::object& input, const std::string& composition, const py::kwargs& kw) {
+  const bool series = is_series(input);
+  const PdfRun run = run_of(composition, kw);
+  if (!series) return reduce_one(run, input, source_of(input, 0, false));
+  py::list out;
+  std::size_t index = 0;
+  for (const py::handle item : input) {
+    out.append(reduce_one(run, item, source_of(item, index, true)));
+    ++index;
+  }
+  return out;
+}
+
+// iter_pdf(): the patterns reduced one at a time, as they are asked for.
+class PdfSeries {
+ public:
+  PdfSeries(py::list inputs, PdfRun run) : inputs_(std::move(inputs)), run_(std::move(run)) {}
+  py::object next() {
+    if (next_ >= inputs_.size()) throw py::stop_iteration();
+    const std::size_t i = next_++;
+    return reduce_one(run_, inputs_[i], source_of(inputs_[i], i, true));
+  }
+  std::size_t remaining() const { return inputs_.size() - next_; }
+
+ private:
+  py::list inputs_;
+  PdfRun run_;
+  std::size_t next_ = 0;
+};
+
+PdfSeries iter_pdf(const py::iterable& inputs, const std::string& composition, const py::kwargs& kw) {
+  if (py::isinstance<py::str>(inputs) || py::isinstance<py::array>(inputs) || py::isinstance<py::bytes>(inputs))
+    throw py::type_error("iter_pdf() takes a sequence of patterns (paths or arrays), not one " +
+                         type_name(inputs) + ": give pdf() one pattern");
+  py::list list(inputs);
+  return PdfSeries(std::move(list), run_of(composition, kw));
+}
+
 constexpr const char* kPdfDoc =
     R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
 --
@@ -197,7 +297,11 @@ S(Q), F(Q) and G(r), as `talvo-tools pdf` makes it (the same numbers as its
 
 input
     An XRDML file (scans summed, or scan=K) or text rows "x I [sigma]" (x:
-    2theta in degrees, Q in 1/Angstrom or 1/nm; format= names which).
+    2theta in degrees, Q in 1/Angstrom or 1/nm; format= names which, unless
+    a .chi header or the reference program's I(Q) output states it), or an
+    array of rows x, I[, sigma] of shape (n, 2) or (n, 3). A list (or tuple)
+    of these reduces each with the same options and returns a list; the
+    background is read once. iter_pdf() gives them one at a time.
 composition
     The sample's formula ("CeO2").
 options (keywords, as the command's options with _ for -)
@@ -215,17 +319,29 @@ options (keywords, as the command's options with _ for -)
     (1/Angstrom), window ('none', 'lorch', 'step', 'quadratic'), r = (rmin,
     rmax, rstep) in Angstrom (default (0, 30, 0.01)).
 
-Returns a Pdf: q, iq, iq_sigma (per atom, electron units) and model (what
-iq oscillates about); sq_q with sq, fq and their sigmas; r with gr (G(r),
-1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral (N(r), the integral of
-R(r) from rmin) and their sigmas; normalization_constant (alpha) and
-normalization_constant_sigma (from the counting errors: common to every
-point, so not in the per-point sigmas), number_density, mu (1/cm), mu_x,
-absorption_min/max, compton_subtracted, compton_fraction_at_qmax, qmin,
-qmax, qstep, poly_degree, iterations, residual and warnings (also issued as
-TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is
-installed. Raises ValueError for bad options or input, OSError for a file
-that cannot be read.)";
+Returns a Pdf (a list of them for a list): q, iq, iq_sigma (per atom,
+electron units) and model (what iq oscillates about); sq_q with sq, fq and
+their sigmas; r with gr (G(r), 1/Angstrom^2), g (g(r)), rr (R(r)),
+rr_integral (N(r), the integral of R(r) from rmin) and their sigmas;
+normalization_constant (alpha) and normalization_constant_sigma (from the
+counting errors: common to every point, so not in the per-point sigmas),
+number_density, mu (1/cm), mu_x, absorption_min/max, compton_subtracted,
+compton_fraction_at_qmax, qmin, qmax, qstep, poly_degree, iterations,
+residual and warnings (also issued as TalvoWarning). pdf.plot() draws the
+four panels with matplotlib, where it is installed. Raises ValueError for
+bad options or input, OSError for a file that cannot be read.)";
+
+constexpr const char* kIterPdfDoc =
+    R"(iter_pdf(inputs, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
+--
+
+The patterns of `inputs` (paths or arrays, as pdf() takes them) reduced
+one at a time as the iterator is asked for the next: a long series never
+holds more than one result. The options are pdf()'s, in its units
+(Angstrom, 1/Angstrom, g/cm3), checked and the background read once, before
+the first pattern. A pattern that cannot be
+reduced raises its error when its turn comes; the iterator goes on with the
+next one after it.)";
 
 }  // namespace
 
@@ -235,6 +351,11 @@ void init_pdf(py::module_& m) {
                  "deviations, the normalisation constant and a summary.",
                  kPdfFields);
   m.def("pdf", &reduce_pdf, kPdfDoc, py::arg("input"), py::arg("composition"));
+  py::class_<PdfSeries>(m, "PdfSeries", "The patterns of iter_pdf(), reduced one at a time.")
+      .def("__iter__", [](PdfSeries& s) -> PdfSeries& { return s; })
+      .def("__next__", &PdfSeries::next)
+      .def("__length_hint__", &PdfSeries::remaining);
+  m.def("iter_pdf", &iter_pdf, kIterPdfDoc, py::arg("inputs"), py::arg("composition"));
 }
 
 }  // namespace talvo::python

@@ -19,6 +19,7 @@ from ._core import (
     PerAtomSweep,
     PerFormula,
     Pdf,
+    PdfSeries,
     Sq2gr,
     TalvoError,
     TalvoFileNotFoundError,
@@ -40,6 +41,7 @@ from ._core import (
     dispersion,
     filon_ft,
     form_factor,
+    iter_pdf,
     material,
     modification,
     pdf,
@@ -54,10 +56,10 @@ __doc__ = _core.__doc__
 
 __all__ = [
     "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "Partial", "PartialSweep", "PerAtom",
-    "PerAtomSweep", "PerFormula", "Pdf", "Sq2gr", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError",
+    "PerAtomSweep", "PerFormula", "Pdf", "PdfSeries", "Sq2gr", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError",
     "TalvoOSError", "TalvoValueError", "TalvoWarning", "Units", "XrayAverage", "XrayElement", "XrayMaterial",
     "XrdmlFile", "XrdmlScan", "__version__", "anode_energy", "compton", "convert_density", "data_file",
-    "dispersion", "filon_ft", "form_factor", "material", "modification", "pdf", "peak", "read_xrdml", "sq2gr",
+    "dispersion", "filon_ft", "form_factor", "iter_pdf", "material", "modification", "pdf", "peak", "read_xrdml", "sq2gr",
     "xray_average", "xray_material",
 ]
 

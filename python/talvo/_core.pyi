@@ -1,6 +1,7 @@
 # Types of the compiled module talvo._core (checked against the module by
 # tests/python/test_module.py).
 import os
+from collections.abc import Iterable
 from typing import Any, overload
 
 import numpy as np
@@ -476,6 +477,11 @@ class Pdf:
     def __getstate__(self) -> dict[str, Any]: ...
     def __setstate__(self, state: dict[str, Any]) -> None: ...
 
+class PdfSeries:
+    def __iter__(self) -> PdfSeries: ...
+    def __next__(self) -> Pdf: ...
+    def __length_hint__(self) -> int: ...
+
 class XrayAverage:
     @property
     def formula(self) -> str: ...
@@ -618,8 +624,10 @@ def dispersion(
     element: str, energy: float | None = None, *, wavelength: float | None = None, anode: str | None = None
 ) -> Dispersion: ...
 def anode_energy(name: str) -> float: ...
+_PdfInput = str | os.PathLike[str] | npt.NDArray[Any]
+@overload
 def pdf(
-    input: str | os.PathLike[str],
+    input: _PdfInput,
     composition: str,
     *,
     format: str | None = None,
@@ -652,6 +660,75 @@ def pdf(
     window: str | None = None,
     r: tuple[float, float, float] | None = None,
 ) -> Pdf: ...
+@overload
+def pdf(
+    input: list[_PdfInput] | tuple[_PdfInput, ...],
+    composition: str,
+    *,
+    format: str | None = None,
+    scan: int | None = None,
+    wavelength: float | None = None,
+    anode: str | None = None,
+    density: float | None = None,
+    number_density: float | None = None,
+    packing: float | None = None,
+    background: str | os.PathLike[str] | None = None,
+    bg_scale: float | None = None,
+    mode: str | None = None,
+    geometry: str | None = None,
+    mu_r: float | None = None,
+    mu_t: float | None = None,
+    thickness: float | None = None,
+    monochromator: str | float | None = None,
+    mono_crystal: str | None = None,
+    mono_beam: str | None = None,
+    ruland: float | None = None,
+    polarization: float | None = None,
+    compton: str | None = None,
+    breit_dirac: int | None = None,
+    normalize: str | None = None,
+    rmin_iterate: float | None = None,
+    rpoly: float | None = None,
+    qmaxinst: float | None = None,
+    qmin: float | None = None,
+    qmax: float | None = None,
+    window: str | None = None,
+    r: tuple[float, float, float] | None = None,
+) -> list[Pdf]: ...
+def iter_pdf(
+    inputs: Iterable[_PdfInput],
+    composition: str,
+    *,
+    format: str | None = None,
+    scan: int | None = None,
+    wavelength: float | None = None,
+    anode: str | None = None,
+    density: float | None = None,
+    number_density: float | None = None,
+    packing: float | None = None,
+    background: str | os.PathLike[str] | None = None,
+    bg_scale: float | None = None,
+    mode: str | None = None,
+    geometry: str | None = None,
+    mu_r: float | None = None,
+    mu_t: float | None = None,
+    thickness: float | None = None,
+    monochromator: str | float | None = None,
+    mono_crystal: str | None = None,
+    mono_beam: str | None = None,
+    ruland: float | None = None,
+    polarization: float | None = None,
+    compton: str | None = None,
+    breit_dirac: int | None = None,
+    normalize: str | None = None,
+    rmin_iterate: float | None = None,
+    rpoly: float | None = None,
+    qmaxinst: float | None = None,
+    qmin: float | None = None,
+    qmax: float | None = None,
+    window: str | None = None,
+    r: tuple[float, float, float] | None = None,
+) -> PdfSeries: ...
 @overload
 def compton(
     formula: str, q: float, wavelength: float | None = None, model: str = "hubbell", breit_dirac: int | None = None

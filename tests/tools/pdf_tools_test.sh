@@ -68,6 +68,118 @@ awk 'NR == 3000 { $2 = $2 * 40 } { print }' CeO2_635um_accum_0.xy >zinger.xy
 grep -q '^# format = xrdml$' x.gr && grep -q '^# scan = 0$' x.gr || bad "XRDML: format and scan not in the header"
 [ -e x.gofr ] || [ -e x.rdf ] && bad "without a density g(r) and R(r) were written"
 
+# Outputs land in the current folder, or in a folder named with -o DIR/ (or an existing one).
+mkdir -p here into && cp zro2_mo.xy fresh.xy && cd here || exit 1
+"$tools" pdf ../fresh.xy --composition ZrO2 --wavelength 0.71073 --output gr >/dev/null 2>&1 || bad "default prefix run"
+[ -s fresh.gr ] && [ ! -e ../fresh.gr ] || bad "the default prefix is not the input's name in the current folder"
+"$tools" pdf ../fresh.xy --composition ZrO2 --wavelength 0.71073 --output gr -o ../into/ >/dev/null 2>&1 &&
+  "$tools" pdf ../fresh.xy --composition ZrO2 --wavelength 0.71073 --output sq -o ../into >/dev/null 2>&1 ||
+  bad "-o DIR failed"
+[ -s ../into/fresh.gr ] && [ -s ../into/fresh.sq ] || bad "-o DIR/ and -o DIR did not write DIR/NAME.*"
+cd .. || exit 1
+
+# The option forms people type: each file once, an empty list and a second -o refused.
+out=$("$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o once --output iq,iq,iq 2>/dev/null)
+[ "$(grep -c '^# wrote once.iq$' <<<"$out")" = 1 ] || bad "--output iq,iq,iq: $out"
+for args in "--output=" "-o a -o b" "-j 0"; do
+  case $args in
+    --output=) set -- --output '' ;;
+    *) read -ra words <<<"$args"; set -- "${words[@]}" ;;
+  esac
+  "$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 "$@" >/dev/null 2>err
+  [ $? = 2 ] || bad "$args: not a usage error"
+done
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --output '' 2>&1 | head -1 |
+  grep -qx 'talvo-tools pdf: --output is empty: give one or more of iq, sq, fq, gr, gofr and rdf' || bad "--output '' message"
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o a -o b 2>&1 | head -1 |
+  grep -qx 'talvo-tools pdf: -o is given twice: give it once' || bad "-o twice message"
+
+# Many patterns in one run: each into its own files, a broken one named with its reason while the others go
+# on (exit 1), one JSON line a pattern, and the same bytes on two threads as on one.
+mkdir -p batch1 batch2 && cd batch1 || exit 1
+for k in 1 2 3 4 5; do cp ../zro2_mo.xy "p$k.xy"; done
+printf '10 1\n' >p3.xy
+"$tools" pdf p*.xy --composition ZrO2 --wavelength 0.71073 --json >json 2>err
+[ $? = 1 ] || bad "batch with a broken pattern: exit status not 1"
+grep -q '^talvo-tools pdf: p3.xy: 1 data rows; a pattern needs at least 3$' err || bad "the broken pattern: $(cat err)"
+grep -q '^talvo-tools pdf: 1 of 5 patterns failed$' err || bad "no count of the failures"
+[ "$(ls p?.gr | tr '\n' ' ')" = "p1.gr p2.gr p4.gr p5.gr " ] || bad "batch wrote $(ls)"
+python3 - json <<'PY' || bad "batch --json: $(cat json)"
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1])]
+assert [l["input"] for l in lines] == ["p1.xy", "p2.xy", "p3.xy", "p4.xy", "p5.xy"]
+assert lines[2]["error"] == "p3.xy: 1 data rows; a pattern needs at least 3"
+assert lines[3]["files"] == ["p4.iq", "p4.sq", "p4.fq", "p4.gr"] and lines[3]["mode"] == "adhoc"
+PY
+cd ../batch2 && cp ../batch1/p?.xy . || exit 1
+"$tools" pdf p*.xy --composition ZrO2 --wavelength 0.71073 --json -j 2 >json 2>err
+[ $? = 1 ] || bad "-j 2: exit status"
+for f in json err p1.iq p2.sq p4.fq p5.gr; do cmp -s "$f" "../batch1/$f" || bad "-j 2: $f differs from -j 1"; done
+# A terminal sees the progress; a file does not.
+grep -q 'patterns/s' err && bad "progress written into a file"
+if command -v script >/dev/null; then
+  script -qec "'$tools' pdf p1.xy p2.xy --composition ZrO2 --wavelength 0.71073 -o ../batch1/ >/dev/null" /dev/null |
+    tr '\r' '\n' | grep -aq '^talvo-tools pdf: 2/2 patterns, [0-9.]* patterns/s, 0 s left' || bad "no progress on a terminal"
+fi
+# Refused before any file is read: two inputs with one name, a PREFIX or a --plot for several.
+cp p1.xy ../p1.chi
+check_usage() {
+  local want=$1; shift
+  "$tools" pdf "$@" --composition ZrO2 --wavelength 0.71073 >/dev/null 2>err
+  [ $? = 2 ] && grep -qF -- "$want" err || bad "$want: $(head -1 err)"
+}
+check_usage "p1.xy and ../p1.chi would both write p1.iq" p1.xy ../p1.chi
+check_usage "-o x names the files of one pattern: with 2 inputs give a folder, -o DIR/" p1.xy p2.xy -o x
+check_usage "--plot FILE.svg draws one pattern" p1.xy p2.xy --plot x.svg
+cd .. || exit 1
+
+# A name that holds a line end cannot add a line to the header, and --config of that header gives back the run.
+name=$'odd\nplot = injected.svg.xy'
+cp zro2_mo.xy "$name"
+"$tools" pdf "$name" --composition ZrO2 --wavelength 0.71073 -o odd >/dev/null 2>&1 || bad "a name with a line end"
+grep -qx '# input = "odd\\x0aplot = injected.svg.xy"' odd.gr || bad "the input's name is not quoted: $(grep input odd.gr)"
+"$tools" pdf --config odd.gr -o odd2 >/dev/null 2>&1 || bad "--config of a quoted name"
+for k in iq sq fq gr; do cmp -s "odd.$k" "odd2.$k" || bad "--config of a quoted name: .$k differs"; done
+[ -e injected.svg ] && bad "the header's name wrote injected.svg"
+
+# A write that fails names its reason, and the previous files stay.
+cp odd.gr before.gr
+(trap '' XFSZ; ulimit -f 20; "$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o odd --window lorch \
+  >/dev/null 2>err)
+[ $? = 1 ] || bad "a write past the file-size limit: exit status"
+grep -q '^talvo-tools pdf: cannot write odd\.[a-z]*: File too large$' err || bad "no reason: $(cat err)"
+cmp -s odd.gr before.gr || bad "a failed run changed odd.gr"
+
+# The files people have: the reference program's output header as --config, its I(Q) as the pattern.
+ref=$files/pdf_reference/ni_kapton_synchrotron
+"$tools" pdf --config "$ref/ni.iq" "$ref/ni.iq" --qmaxinst 31.4 --qmin 3 -o ni >/dev/null 2>err ||
+  bad "--config ni.iq ni.iq: $(cat err)"
+[ "$(grep -c 'not used by talvo-tools pdf: inputdir, savedir, backgroundfilefull$' err)" = 1 ] ||
+  bad "the unused keys are not named once: $(cat err)"
+grep -q "ni.iq is the reference program's I(Q), its background (0.0848180823037 x Kapton-bkg.chi) subtracted already" \
+  err || bad "the background subtracted already is not told: $(cat err)"
+grep -qx '# format = qa' ni.gr && grep -qx '# composition = Ni' ni.gr && grep -qx '# r = 0:80:0.01' ni.gr &&
+  ! grep -q '^# background' ni.gr || bad "ni.gr's header: $(grep '^# [a-z-]* = ' ni.gr)"
+"$tools" pdf --config ni.gr -o ni2 >/dev/null 2>&1 || bad "rerun of ni.gr"
+for k in iq sq fq gr; do cmp -s "ni.$k" "ni2.$k" || bad "rerun of ni.gr: .$k differs"; done
+"$tools" pdf --config "$ref/ni.iq" "$ref/ni.chi" -o nichi >/dev/null 2>err
+[ $? = 1 ] && grep -q "names the background $ref/Kapton-bkg.chi, which is not there: give --background FILE, or --bg-scale 0 to reduce without one" err ||
+  bad "a missing background named by --config: $(cat err)"
+"$tools" pdf --config "$ref/ni.iq" "$ref/ni.chi" --bg-scale 0 --qmaxinst 31.4 --qmin 3 -o nichi >/dev/null 2>err ||
+  bad "--bg-scale 0 without the background: $(cat err)"
+grep -qx '# format = qnm' nichi.gr || bad "ni.chi is not read in 1/nm"
+"$tools" pdf "$ref/ni.chi" --composition Ni --format twotheta -o x >/dev/null 2>err
+[ $? = 1 ] && grep -q 'states its x as "Q (Inverse Nanometres)", which is qnm: --format twotheta contradicts it' err ||
+  bad "a --format against the file's own unit: $(cat err)"
+"$tools" pdf "$ref/ni.sq" --composition Ni -o x >/dev/null 2>err
+[ $? = 1 ] && grep -q "holds the reference program's S(Q) (outputtype = sq), not a measured pattern" err ||
+  bad "ni.sq as a pattern: $(cat err)"
+# Its configuration file, with the pattern given on the command line.
+printf '[DEFAULT]\ndataformat = Qnm\ncomposition = Ni\nqmin = 3\nqmax = 27\nqmaxinst = 31.4\nrpoly = 0.9\nrmax = 20\noutputtype = gr\nmode = xray\nplot = on\n' >ni.cfg
+"$tools" pdf --config ni.cfg "$ref/ni.chi" -o cfg >out 2>err || bad "a reference configuration: $(cat err)"
+[ "$(grep '^# wrote' out)" = "# wrote cfg.gr" ] || bad "outputtype = gr wrote $(grep wrote out)"
+grep -q 'ni.cfg: not used by talvo-tools pdf: plot$' err || bad "the unused plot key: $(cat err)"
+
 # Bad input: exit 1 (or 2 for usage), a message that says what to change, no file.
 mkdir none && cd none || exit 1
 check_fails() {
@@ -120,7 +232,7 @@ check_fails 2 "--plot writes an SVG picture" "${z[@]}" --wavelength 0.71 --plot 
 # No output may replace an input or another output, and a folder in the way stops the run before any file.
 cp ../zro2_mo.xy ../pat.iq
 check_fails 1 "would replace the input" ../pat.iq --composition ZrO2 --density 5.68 --geometry capillary \
-  --mu-r 1.25 --wavelength 0.71
+  --mu-r 1.25 --wavelength 0.71 -o ../pat
 cmp -s ../pat.iq ../zro2_mo.xy || bad "the input pat.iq was changed"
 check_fails 1 "would replace the background" "${z[@]}" --wavelength 0.71 --background ../pat.iq -o ../pat
 rm ../pat.iq
