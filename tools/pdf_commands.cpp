@@ -224,7 +224,7 @@ Run run_of(const Args& a) {
   if (const auto it = run.options.values.find("background"); it != run.options.values.end()) {
     run.background_path = pdf::option_text(it->second);
     run.background_asked = !run.options.from_file.count("background");
-    const bool zero = run.settings && run.settings->bg_scale == 0.0;
+    const bool zero = run.settings && run.settings->options.bg_scale == 0.0;
     if (!zero) {
       const pdf::InputChoice choice = settled(pdf::input_choice(run.options, *run.background_path, kSpelling));
       Result<pdf::Pattern> bg = pdf::read_input(*run.background_path, choice, kSpelling);
@@ -287,7 +287,7 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
 
   // The background: not subtracted a second time from the reference program's I(Q), unless asked now.
   const pdf::Pattern* background = nullptr;
-  if (run.background_path && settings.bg_scale != 0.0) {
+  if (run.background_path && o.bg_scale != 0.0) {
     if (sample->subtracted_background && !run.background_asked) {
       job.warnings.push_back(escape_for_message(input) + " is the reference program's I(Q), its background (" +
                              escape_for_message(*sample->subtracted_background) +
@@ -303,7 +303,9 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
     }
   }
 
-  Result<pdf::Reduction> red = pdf::reduce(*sample, background, background ? settings.bg_scale : 1.0, o);
+  pdf::ReductionOptions used = o;
+  if (!background) used.bg_scale = 1.0;  // a scale with nothing to scale
+  Result<pdf::Reduction> red = pdf::reduce(pdf::Inputs{&*sample, background}, used);
   if (!red.ok()) return failed(red.error());
   for (const std::string& w : red.warnings()) job.warnings.push_back(w);
   const pdf::Reduction& r = *red;

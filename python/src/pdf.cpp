@@ -233,7 +233,9 @@ py::object reduce_one(const PdfRun& run, const py::handle& input, const std::str
   }
   Result<pdf::Reduction> red = [&] {
     py::gil_scoped_release unlocked;
-    return pdf::reduce(sample, background, background ? settings.bg_scale : 1.0, o);
+    pdf::ReductionOptions used = o;
+    if (!background) used.bg_scale = 1.0;
+    return pdf::reduce(pdf::Inputs{&sample, background}, used);
   }();
   if (red.ok())
     for (const std::string& w : red.warnings()) warnings.push_back(w);

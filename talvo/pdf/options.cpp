@@ -288,7 +288,7 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
       if (!into(o.rstep, Reader::number_of(t.substr(c2 + 1), r.name("r") + " STEP"), failure)) return failure;
     }
   }
-  if (r.has("bg-scale") && !into(settings.bg_scale, r.number("bg-scale"), failure)) return failure;
+  if (r.has("bg-scale") && !into(o.bg_scale, r.number("bg-scale"), failure)) return failure;
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
   return settings;
@@ -372,7 +372,7 @@ Parameters header_parameters(const RunRecord& run) {
   p.emplace_back("packing", shortest(o.sample.packing));
   if (run.background) {
     p.emplace_back("background", *run.background);
-    p.emplace_back("bg-scale", shortest(s.bg_scale));
+    p.emplace_back("bg-scale", shortest(o.bg_scale));
   }
   p.emplace_back("mode", o.mode == Mode::kPhysical ? "physical" : "adhoc");
   if (o.mode == Mode::kPhysical) {

@@ -84,7 +84,6 @@ Result<Pattern> read_input(const std::string& path, const InputChoice& choice, S
 
 struct ReductionSettings {
   ReductionOptions options;  // its wavelength: as given, the anode's Kalpha1, else the pattern's
-  double bg_scale = 1.0;
   std::string monochromator = "none";    // as given: none, a crystal's name or its 2theta in degrees
   std::string mono_beam = "diffracted";  // diffracted or incident
 };

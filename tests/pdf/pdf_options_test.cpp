@@ -175,7 +175,7 @@ TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
   EXPECT_EQ(o.rmin, 0.5);
   EXPECT_EQ(o.rmax, 20.0);
   EXPECT_EQ(o.rstep, 0.02);
-  EXPECT_EQ(s->bg_scale, 0.95);
+  EXPECT_EQ(s->options.bg_scale, 0.95);
   EXPECT_EQ(s->monochromator, "26.6");
   EXPECT_EQ(s->mono_beam, "incident");
 
@@ -187,7 +187,7 @@ TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
   EXPECT_FALSE(bare->options.wavelength);
   EXPECT_EQ(bare->options.rpoly, defaults.rpoly);
   EXPECT_EQ(bare->options.rmax, defaults.rmax);
-  EXPECT_EQ(bare->bg_scale, 1.0);
+  EXPECT_EQ(bare->options.bg_scale, 1.0);
   EXPECT_EQ(bare->monochromator, "none");
 }
 
@@ -512,7 +512,7 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     EXPECT_EQ(a.rmin, b.rmin);
     EXPECT_EQ(a.rstep, b.rstep);
     EXPECT_EQ(a.qmin, b.qmin);
-    EXPECT_EQ(settings->bg_scale, again->bg_scale);
+    EXPECT_EQ(a.bg_scale, b.bg_scale);
   }
 }
 

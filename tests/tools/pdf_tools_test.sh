@@ -152,7 +152,7 @@ cmp -s odd.gr before.gr || bad "a failed run changed odd.gr"
 
 # The files people have: the reference program's output header as --config, its I(Q) as the pattern.
 ref=$files/pdf_reference/ni_kapton_synchrotron
-"$tools" pdf --config "$ref/ni.iq" "$ref/ni.iq" --qmaxinst 31.4 --qmin 3 -o ni >/dev/null 2>err ||
+"$tools" pdf --config "$ref/ni.iq" "$ref/ni.iq" -o ni >/dev/null 2>err ||
   bad "--config ni.iq ni.iq: $(cat err)"
 [ "$(grep -c 'not used by talvo-tools pdf: inputdir, savedir, backgroundfilefull$' err)" = 1 ] ||
   bad "the unused keys are not named once: $(cat err)"
@@ -165,7 +165,7 @@ for k in iq sq fq gr; do cmp -s "ni.$k" "ni2.$k" || bad "rerun of ni.gr: .$k dif
 "$tools" pdf --config "$ref/ni.iq" "$ref/ni.chi" -o nichi >/dev/null 2>err
 [ $? = 1 ] && grep -q "names the background $ref/Kapton-bkg.chi, which is not there: give --background FILE, or --bg-scale 0 to reduce without one" err ||
   bad "a missing background named by --config: $(cat err)"
-"$tools" pdf --config "$ref/ni.iq" "$ref/ni.chi" --bg-scale 0 --qmaxinst 31.4 --qmin 3 -o nichi >/dev/null 2>err ||
+"$tools" pdf --config "$ref/ni.iq" "$ref/ni.chi" --bg-scale 0 -o nichi >/dev/null 2>err ||
   bad "--bg-scale 0 without the background: $(cat err)"
 grep -qx '# format = qnm' nichi.gr || bad "ni.chi is not read in 1/nm"
 "$tools" pdf "$ref/ni.chi" --composition Ni --format twotheta -o x >/dev/null 2>err
@@ -175,7 +175,7 @@ grep -qx '# format = qnm' nichi.gr || bad "ni.chi is not read in 1/nm"
 [ $? = 1 ] && grep -q "holds the reference program's S(Q) (outputtype = sq), not a measured pattern" err ||
   bad "ni.sq as a pattern: $(cat err)"
 # Its configuration file, with the pattern given on the command line.
-printf '[DEFAULT]\ndataformat = Qnm\ncomposition = Ni\nqmin = 3\nqmax = 27\nqmaxinst = 31.4\nrpoly = 0.9\nrmax = 20\noutputtype = gr\nmode = xray\nplot = on\n' >ni.cfg
+printf '[DEFAULT]\ndataformat = Qnm\ncomposition = Ni\nqmin = 0.1\nqmax = 27\nqmaxinst = 31.5\nrpoly = 0.9\nrmax = 20\noutputtype = gr\nmode = xray\nplot = on\n' >ni.cfg
 "$tools" pdf --config ni.cfg "$ref/ni.chi" -o cfg >out 2>err || bad "a reference configuration: $(cat err)"
 [ "$(grep '^# wrote' out)" = "# wrote cfg.gr" ] || bad "outputtype = gr wrote $(grep wrote out)"
 grep -q 'ni.cfg: not used by talvo-tools pdf: plot$' err || bad "the unused plot key: $(cat err)"
@@ -195,7 +195,7 @@ check_fails() {
 }
 z=(../zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25)
 check_fails 1 "give --composition FORMULA" ../zro2_mo.xy --density 5.68 --wavelength 0.71
-check_fails 1 "need the wavelength: give the wavelength" "${z[@]}"
+check_fails 1 "needs the wavelength: give the wavelength" "${z[@]}"
 check_fails 1 "lies above the data" "${z[@]}" --wavelength 0.71073 --qmax 40 --plot x.svg
 check_fails 1 "the density must be above 0" ../zro2_mo.xy --composition ZrO2 --density 0 --wavelength 0.71 --mu-r 1 \
   --geometry capillary
