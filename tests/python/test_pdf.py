@@ -211,3 +211,77 @@ def test_pdf_refuses_as_talvo_tools_in_the_same_words(tmp_path, kwargs, status, 
         with pytest.raises(talvo.TalvoValueError) as e:
             talvo.pdf(LAB / "zro2_mo.xy", "ZrO2", **options)
     assert str(e.value) == words.format_map(Spelled(lambda k: k))
+
+
+REF = ROOT / "tests" / "data" / "pdf_reference" / "ni_kapton_synchrotron"
+
+
+def test_a_list_of_paths_and_arrays_gives_a_list_of_the_same_reductions():
+    options = {"format": "twotheta", "wavelength": 0.71303}
+    one = talvo.pdf(LAB / "zro2_mo.xy", "ZrO2", **options)
+    rows = np.loadtxt(LAB / "zro2_mo.xy")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        many = talvo.pdf([LAB / "zro2_mo.xy", str(LAB / "zro2_mo.xy"), rows], "ZrO2", **options)
+    assert isinstance(many, list) and len(many) == 3
+    assert many[0] == one and many[1] == one
+    # An array is the file's rows: the same numbers (its warnings name it as an array, not the file).
+    np.testing.assert_array_equal(many[2].gr, one.gr)
+    np.testing.assert_array_equal(many[2].sq_sigma, one.sq_sigma)
+    single = talvo.pdf(rows, "ZrO2", **options)
+    np.testing.assert_array_equal(single.fq, one.fq)
+    # With sigma as a third column.
+    three = np.column_stack([rows, np.full(len(rows), 5.0)])
+    np.testing.assert_array_equal(talvo.pdf(three, "ZrO2", **options).iq_sigma > 0, True)
+
+
+@pytest.mark.parametrize("inputs,error,message", [
+    (np.zeros((5, 4)), ValueError, r"the array must hold rows of x, intensity and optionally sigma"),
+    (np.array([[1.0, 2.0], [1.0, 3.0], [2.0, 4.0]]), ValueError, "row 2 of the array: x = 1 does not increase"),
+    ([np.array([[1.0, 2.0], [2.0, 3.0]])], ValueError, r"inputs\[0\]: 2 data rows; a pattern needs at least 3"),
+    (np.array([["a", "b"]]), TypeError, "input"),
+])
+def test_bad_arrays_are_named(inputs, error, message):
+    with pytest.raises(error, match=message):
+        talvo.pdf(inputs, "ZrO2", format="twotheta", wavelength=0.71303)
+
+
+def test_iter_pdf_reduces_one_at_a_time_and_goes_on_past_a_failure(tmp_path):
+    broken = tmp_path / "broken.xy"
+    broken.write_text("1 2\n")
+    series = talvo.iter_pdf([LAB / "zro2_mo.xy", broken, LAB / "zro2_mo.xy"], "ZrO2", format="twotheta",
+                            wavelength=0.71303)
+    assert isinstance(series, talvo.PdfSeries) and iter(series) is series
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        first = next(series)
+        with pytest.raises(ValueError, match="1 data rows"):
+            next(series)
+        third = next(series)
+    assert first == third == talvo.pdf(LAB / "zro2_mo.xy", "ZrO2", format="twotheta", wavelength=0.71303)
+    with pytest.raises(StopIteration):
+        next(series)
+    # Bad options are refused before any pattern; one path is not a series.
+    with pytest.raises(ValueError, match="mode must be physical or adhoc"):
+        talvo.iter_pdf([LAB / "zro2_mo.xy"], "ZrO2", mode="magic")
+    with pytest.raises(TypeError, match="iter_pdf\\(\\) takes a sequence of patterns"):
+        talvo.iter_pdf(str(LAB / "zro2_mo.xy"), "ZrO2")
+
+
+def test_the_reference_programs_files_read_as_talvo_tools_reads_them(tmp_path):
+    # ni.iq: Q in 1/A from its #L line, though its header says Qnm of the original input; the background it
+    # names was subtracted already, so one given here is subtracted again only with a warning that says so.
+    summary = json.loads(run_tools("pdf", REF / "ni.iq", "--composition", "Ni", "--qmaxinst", "31.5", "--qmin", "0.1",
+                                   "--qmax", "27", "-o", tmp_path / "ni", "--json"))
+    p = talvo.pdf(REF / "ni.iq", "Ni", qmaxinst=31.5, qmin=0.1, qmax=27)
+    np.testing.assert_array_equal(np.loadtxt(tmp_path / "ni.fq")[:, 1], p.fq)
+    assert p.qmax == summary["qmax"] and p.q[0] == 0.11362
+    with pytest.raises(ValueError, match="states its x as \"Q \\(Inverse Nanometres\\)\", which is qnm: format "
+                                         "twotheta contradicts it"):
+        talvo.pdf(REF / "ni.chi", "Ni", format="twotheta")
+    with pytest.raises(ValueError, match="holds the reference program's G\\(r\\)"):
+        talvo.pdf(REF / "ni.gr", "Ni")
+    with warnings.catch_warnings(record=True) as issued:
+        warnings.simplefilter("always")
+        talvo.pdf(REF / "ni.iq", "Ni", background=REF / "ni.iq", bg_scale=0.0, qmaxinst=31.5, qmin=0.1, qmax=27)
+    assert any("subtracted already: background is subtracted from it as asked" in str(w.message) for w in issued)
