@@ -1,19 +1,26 @@
 // The total-scattering reduction: a 7000-point 2theta pattern to G(r) at 3000
 // r, physical mode with capillary absorption, beside its floor, the Filon
 // transform with errors at the same sizes; and the whole talvo-tools pdf
-// process on the real ZrO2 pattern.
+// process on the real ZrO2 pattern. A series: 100 patterns of 3000 points in
+// ad hoc mode read, reduced and written as text, beside 100 reductions alone
+// (BM_PdfReduceAdhoc3000 x 100), and the whole process on 100 such files.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "talvo/numeric/filon.hpp"
+#include "talvo/pdf/options.hpp"
+#include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/text/format.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
@@ -98,5 +105,93 @@ void BM_TalvoToolsPdfZrO2(benchmark::State& state) {
                                      static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
 }
 BENCHMARK(BM_TalvoToolsPdfZrO2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A series pattern: 3000 points of a crystal-like 2theta scan in counts,
+// each pattern of the series a little different (the peaks grow).
+std::string series_text(int k) {
+  std::string text = "# 2theta I\n";
+  for (int i = 0; i < 3000; ++i) {
+    const double tt = 3.0 + 0.04 * i;
+    const double q = 4.0 * std::numbers::pi * std::sin(0.5 * tt * std::numbers::pi / 180.0) / 0.70932;
+    double y = 2000.0 * std::exp(-0.01 * q * q) + 300.0;
+    for (int h = 1; h < 12; ++h) y += (1500.0 + 10.0 * k) * std::exp(-0.5 * std::pow((q - 1.9 * h) / 0.03, 2));
+    text += shortest(tt) + " " + shortest(std::round(y)) + "\n";
+  }
+  return text;
+}
+
+pdf::ReductionOptions series_options() {
+  pdf::ReductionOptions o;
+  o.sample.composition = "Ni";
+  o.wavelength = 0.70932;
+  o.mode = pdf::Mode::kAdhoc;
+  return o;  // r 0:30:0.01 by default
+}
+
+// One reduction of a series pattern, already read.
+void BM_PdfReduceAdhoc3000(benchmark::State& state) {
+  const Result<pdf::Pattern> p = pdf::parse_text_pattern(series_text(0), pdf::Abscissa::kTwoTheta, "bench");
+  const pdf::ReductionOptions o = series_options();
+  for (auto _ : state) {
+    Result<pdf::Reduction> r = pdf::reduce(pdf::Inputs{&*p, nullptr}, o);
+    if (!r.ok()) state.SkipWithError(r.error().message.c_str());
+    benchmark::DoNotOptimize(r->gr.y.data());
+  }
+}
+BENCHMARK(BM_PdfReduceAdhoc3000)->Unit(benchmark::kMillisecond);
+
+// A series of 100 as talvo-tools pdf makes it on one thread, less the disk:
+// each pattern's text read, reduced, and its four files' text written with
+// the run's header.
+void BM_PdfBatch100(benchmark::State& state) {
+  std::vector<std::string> texts;
+  for (int k = 0; k < 100; ++k) texts.push_back(series_text(k));
+  const pdf::ReductionOptions o = series_options();
+  std::string out;
+  for (auto _ : state) {
+    for (int k = 0; k < 100; ++k) {
+      const Result<pdf::Pattern> p = pdf::parse_text_pattern(texts[static_cast<std::size_t>(k)],
+                                                             pdf::Abscissa::kTwoTheta, "bench");
+      Result<pdf::Reduction> r = pdf::reduce(pdf::Inputs{&*p, nullptr}, o);
+      if (!r.ok()) state.SkipWithError(r.error().message.c_str());
+      pdf::RunRecord record;
+      record.input = "p" + std::to_string(k) + ".xy";
+      record.settings.options = o;
+      record.qmax = r->qmax;
+      const pdf::Parameters header = pdf::header_parameters(record);
+      const std::string notes[] = {"ad hoc polynomial degree: " + std::to_string(r->poly_degree)};
+      for (const pdf::Curve* c : {&r->iq, &r->sq, &r->fq, &r->gr}) {
+        out.clear();
+        const std::span<const double> table[] = {c->x, c->y, c->sigma};
+        pdf::append_table_text(out, "talvo-tools pdf", header, notes, "columns: x y sigma", table);
+        benchmark::DoNotOptimize(out.data());
+      }
+    }
+  }
+  state.counters["per_pattern_ms"] = benchmark::Counter(100, benchmark::Counter::kIsIterationInvariantRate |
+                                                                 benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_PdfBatch100)->Unit(benchmark::kMillisecond);
+
+// The whole command on 100 such files, one thread, as a user runs it: every
+// pattern read, reduced and its four files written and put in place.
+void BM_TalvoToolsPdfBatch100(benchmark::State& state) {
+  talvo::test_support::TempDir dir;
+  std::string inputs;
+  for (int k = 0; k < 100; ++k) {
+    const std::string name = dir.file("p" + std::to_string(k) + ".xy");
+    std::ofstream(name) << series_text(k);
+    inputs += " " + name;
+  }
+  const std::string command = std::string(TALVO_TOOLS_PATH) + " pdf" + inputs +
+                              " --composition Ni --wavelength 0.70932 -o " + dir.file("out/") + " >/dev/null 2>&1";
+  std::filesystem::create_directory(dir.file("out"));
+  const double cpu0 = children_cpu_seconds();
+  for (auto _ : state)
+    if (std::system(command.c_str()) != 0) state.SkipWithError("talvo-tools pdf failed");
+  state.counters["process_cpu_ms"] = 1e3 * (children_cpu_seconds() - cpu0) /
+                                     static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+}
+BENCHMARK(BM_TalvoToolsPdfBatch100)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -1,5 +1,6 @@
 // pdf: from measured powder patterns to S(Q), F(Q) and G(r), one or many in a run.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <numbers>
 #include <optional>
@@ -91,11 +93,22 @@ std::string stem(const std::string& path) {
   return name.empty() ? std::string("pdf") : name;
 }
 
-bool same_file(const std::string& x, const std::string& y) {
-  std::error_code e1, e2;
-  if (fs::equivalent(x, y, e1)) return true;
-  return fs::weakly_canonical(x, e1) == fs::weakly_canonical(y, e2) && !e1 && !e2;
-}
+// What tells two names of one file apart from two files: the name with its links and dots resolved, and
+// the file's identity where it exists (a hard link has another name).
+struct FileKey {
+  std::string canonical;
+  std::optional<std::pair<dev_t, ino_t>> identity;
+  explicit FileKey(const std::string& path) {
+    std::error_code ec;
+    canonical = fs::weakly_canonical(path, ec).string();
+    if (ec) canonical = path;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) identity = std::pair{st.st_dev, st.st_ino};
+  }
+  bool same(const FileKey& other) const {
+    return canonical == other.canonical || (identity && identity == other.identity);
+  }
+};
 
 Run run_of(const Args& a) {
   Run run;
@@ -201,18 +214,24 @@ Run run_of(const Args& a) {
     for (const std::string& kind : run.outputs) destinations.emplace_back(run.prefixes[i] + "." + kind, i);
     if (run.plot) destinations.emplace_back(*run.plot, i);
   }
+  std::vector<FileKey> source_keys;
+  for (const auto& [what, path] : sources) source_keys.emplace_back(path);
+  std::map<std::string, std::size_t> written;  // a destination's resolved name -> its index
   for (std::size_t d = 0; d < destinations.size(); ++d) {
     const auto& [name, i] = destinations[d];
-    for (const auto& [what, path] : sources)
-      if (same_file(name, path))
+    const FileKey key(name);
+    for (std::size_t k = 0; k < sources.size(); ++k)
+      if (key.same(source_keys[k])) {
+        const auto& [what, path] = sources[k];
         throw InputError{"the output " + escape_for_message(name) + " would replace " + what +
                          (what == "the input" && run.inputs.size() > 1 ? " " + escape_for_message(path) : "") +
                          ": give another -o PREFIX or --plot"};
-    for (std::size_t e = 0; e < d; ++e)
-      if (destinations[e].second != i && same_file(destinations[e].first, name))
-        throw UsageError{escape_for_message(run.inputs[destinations[e].second]) + " and " +
-                         escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
-                         ": give them other names or reduce them apart"};
+      }
+    const auto [earlier, fresh] = written.emplace(key.canonical, d);
+    if (!fresh && destinations[earlier->second].second != i)
+      throw UsageError{escape_for_message(run.inputs[destinations[earlier->second].second]) + " and " +
+                       escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
+                       ": give them other names or reduce them apart"};
     const fs::file_status st = fs::status(name, ec);
     if (fs::exists(st) && !fs::is_regular_file(st))
       throw InputError{"cannot write " + escape_for_message(name) + ": " +
