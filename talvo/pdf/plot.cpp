@@ -388,7 +388,7 @@ Axis round_axis(double lo, double hi, int most_ticks) {
   if (!std::isfinite(hi - lo)) lo /= 2, hi /= 2;  // never in a picture; keeps the arithmetic finite
   a.lo = lo;
   a.hi = hi;
-  most_ticks = std::max(most_ticks, 2);
+  most_ticks = std::clamp(most_ticks, 2, 1000);  // no axis shows more; the tick numbers stay far inside long long
   const int e0 = static_cast<int>(std::floor(std::log10((hi - lo) / most_ticks)));
   long long first = 0, last = 0, m = 1;
   int e = e0;

@@ -14,7 +14,7 @@ namespace talvo::pdf {
 
 // An axis over a range, with ticks at round numbers: every multiple of a
 // step in the range, the step 1, 2 or 5 times a power of ten, the smallest
-// such step that gives at most `most_ticks` ticks (at least 2 are asked for).
+// such step that gives at most `most_ticks` ticks (taken as 2 to 1000).
 // Each label is the tick's decimal as a person writes it ("0.3", "-15",
 // "2500"); an axis whose step is below 1e-5 or whose labels reach 10^6 writes
 // them all as "1.5e-12", "2e6". A range with no width (or one narrower than

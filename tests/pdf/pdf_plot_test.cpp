@@ -41,6 +41,7 @@ TEST(PdfPlot, AxesTickAtRoundNumbersWrittenAsByHand) {
       {0.0, 0.0, 4, {"-1", "0", "1"}},                            // no width at 0
       {-250.0, -250.0, 3, {"-260", "-250", "-240"}},
       {NAN, 1.0, 6, {"0", "0.2", "0.4", "0.6", "0.8", "1"}},  // not a range: 0 to 1
+      {0.0, 1.0, 1, {"0", "1"}},                              // two ticks at least
   };
   for (const AxisCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.lo) + " to " + std::to_string(c.hi));
