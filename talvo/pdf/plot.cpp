@@ -440,6 +440,11 @@ std::string plot_svg(const Reduction& r, Mode mode, std::string_view input) {
                                  : r.compton_subtracted ? "self scattering + Compton"
                                                         : "self scattering";
   const double left = 85, right = 575, top = 72, bottom = 372;
+  // What the intensity oscillates about is found from qmin up: below it (a beam stop's zeros) it means nothing.
+  std::size_t from = 0;
+  while (from < r.iq.x.size() && from < r.model.size() && r.iq.x[from] < r.qmin) ++from;
+  const std::span<const double> model_q = std::span<const double>(r.iq.x).subspan(std::min(from, r.iq.x.size()));
+  const std::span<const double> model_y = std::span<const double>(r.model).subspan(std::min(from, r.model.size()));
   const char* q_name = "Q (\u00c5\u207b\u00b9)";
   draw_panel(svg, {"iq",
                    left,
@@ -447,7 +452,7 @@ std::string plot_svg(const Reduction& r, Mode mode, std::string_view input) {
                    q_name,
                    "I (a.u.)",
                    {trace(r.iq.x, r.iq.y, r.iq.sigma, kData, false, "I(Q)"),
-                    trace(r.iq.x, r.model, {}, kModel, false, background)},
+                    trace(model_q, model_y, {}, kModel, false, background)},
                    0.0});
   draw_panel(svg, {"sq", right, top, q_name, "S(Q)", {trace(r.sq.x, r.sq.y, r.sq.sigma, kData, false, "S(Q)")}, 1.0});
   draw_panel(svg, {"fq",
