@@ -21,6 +21,7 @@
 #include "talvo/files/files.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
+#include "talvo/pdf/plot.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/json.hpp"
@@ -392,7 +393,7 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
     if (job.error) return;
   }
   if (run.plot) {
-    text = pdf::plot_svg(r, "talvo-tools pdf " + input);
+    text = pdf::plot_svg(r, o.mode, input);
     write(*run.plot);
     if (job.error) return;
   }

@@ -20,7 +20,8 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 37> kPdfFields{{
+constexpr std::array<Field, 38> kPdfFields{{
+    {"input", Kind::kText},  // the input's path as given (a plot's title names its file)
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
     {"q", Kind::kArray},  // the measured Q of iq
@@ -170,9 +171,11 @@ Result<pdf::Pattern> pattern_of_array(const py::handle& input, const pdf::InputC
   return pdf::pattern_of_columns(std::move(x), std::move(y), std::move(sigma), abscissa, source);
 }
 
-py::object pdf_result(pdf::Reduction&& r, const pdf::ReductionOptions& o, std::vector<std::string>&& warnings) {
+py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::ReductionOptions& o,
+                      std::vector<std::string>&& warnings) {
   Typed<PdfTag> out;
-  out.v = {py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
+  out.v = {std::move(input),
+           py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
            optional_float(o.wavelength),
            to_numpy(std::move(r.iq.x)),
            to_numpy(std::move(r.iq.y)),
@@ -240,7 +243,8 @@ py::object reduce_one(const PdfRun& run, const py::handle& input, const std::str
   if (red.ok())
     for (const std::string& w : red.warnings()) warnings.push_back(w);
   for (const std::string& w : warnings) warn(w);
-  return pdf_result(take(std::move(red)), o, std::move(warnings));
+  py::object name = array ? py::object(py::str(source)) : py::module_::import("os").attr("fsdecode")(input);
+  return pdf_result(std::move(name), take(std::move(red)), o, std::move(warnings));
 }
 
 // Several patterns: a list or a tuple (of paths or arrays), not a text, a path or one array.
@@ -321,17 +325,19 @@ options (keywords, as the command's options with _ for -)
     (1/Angstrom), window ('none', 'lorch', 'step', 'quadratic'), r = (rmin,
     rmax, rstep) in Angstrom (default (0, 30, 0.01)).
 
-Returns a Pdf (a list of them for a list): q, iq, iq_sigma (per atom,
-electron units) and model (what iq oscillates about); sq_q with sq, fq and
-their sigmas; r with gr (G(r), 1/Angstrom^2), g (g(r)), rr (R(r)),
-rr_integral (N(r), the integral of R(r) from rmin) and their sigmas;
+Returns a Pdf (a list of them for a list): input (the path as given, or
+the array's name), q, iq, iq_sigma (per atom, electron units) and model
+(what iq oscillates about); sq_q with sq, fq and their sigmas; r with gr
+(G(r), 1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral (N(r), the integral
+of R(r) from rmin) and their sigmas;
 normalization_constant (alpha) and normalization_constant_sigma (from the
 counting errors: common to every point, so not in the per-point sigmas),
 number_density, mu (1/cm), mu_x, absorption_min/max, compton_subtracted,
 compton_fraction_at_qmax, qmin, qmax, qstep, poly_degree, iterations,
 residual and warnings (also issued as TalvoWarning). pdf.plot() draws the
-four panels with matplotlib, where it is installed. Raises ValueError for
-bad options or input, OSError for a file that cannot be read.)";
+four panels with matplotlib, where it is installed, titled with the input's
+file name and the mode. Raises ValueError for bad options or input, OSError
+for a file that cannot be read.)";
 
 constexpr const char* kIterPdfDoc =
     R"(iter_pdf(inputs, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
@@ -341,9 +347,8 @@ The patterns of `inputs` (paths or arrays, as pdf() takes them) reduced
 one at a time as the iterator is asked for the next: a long series never
 holds more than one result. The options are pdf()'s, in its units
 (Angstrom, 1/Angstrom, g/cm3), checked and the background read once, before
-the first pattern. A pattern that cannot be
-reduced raises its error when its turn comes; the iterator goes on with the
-next one after it.)";
+the first pattern. A pattern that cannot be reduced raises its error when
+its turn comes; the iterator goes on with the next one after it.)";
 
 }  // namespace
 
