@@ -32,6 +32,7 @@
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/pdf/running_integral.hpp"
 #include "talvo/pdf/sample_model.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/text/decimal.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
