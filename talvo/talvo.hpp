@@ -30,6 +30,7 @@
 #include "talvo/pdf/capillary.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/diagnostics.hpp"
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/pdf_files.hpp"
