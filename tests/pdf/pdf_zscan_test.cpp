@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "talvo/pdf/options.hpp"
 #include "talvo/pdf/zscan.hpp"
 
 namespace talvo::pdf {
@@ -139,6 +140,29 @@ TEST(PdfZscan, ReadsAndRefuses) {
   EXPECT_FALSE(fit_zscan(end, {0.5}).ok());
   EXPECT_FALSE(fit_zscan(*ok, {0.0}).ok());
   EXPECT_FALSE(read_zscan(TALVO_TEST_FILES_DIR "lab_xy/no_such_scan.xy").ok());
+}
+
+// The z-scan's mu D and width go into the reduction only where the user gave none.
+TEST(PdfZscan, UsedWhereNotGiven) {
+  const Result<ZScan> scan = read_zscan(TALVO_TEST_FILES_DIR "lab_xy/CeO2_635um_zscan.xy");
+  ASSERT_TRUE(scan.ok());
+  ReductionSettings s;
+  s.options.absorption.geometry = Geometry::kCapillary;
+  const Result<ZScanFit> none = apply_zscan(*scan, s);
+  ASSERT_FALSE(none.ok());
+  EXPECT_EQ(none.kind(), ErrorKind::kNotFound);
+  s.options.capillary_diameter = 0.635;
+  const Result<ZScanFit> f = apply_zscan(*scan, s);
+  ASSERT_TRUE(f.ok());
+  EXPECT_EQ(s.options.absorption.mu_x, 0.5 * f->mu_d.value);
+  EXPECT_EQ(s.options.beam_width, f->width.value);
+  ReductionSettings given;
+  given.options.capillary_diameter = 0.635;
+  given.options.absorption.mu_x = 1.9;
+  given.options.beam_width = 0.2;
+  ASSERT_TRUE(apply_zscan(*scan, given).ok());
+  EXPECT_EQ(given.options.absorption.mu_x, 1.9);
+  EXPECT_EQ(given.options.beam_width, 0.2);
 }
 
 }  // namespace
