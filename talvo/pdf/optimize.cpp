@@ -292,7 +292,7 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
   lso.lower = lower;
   lso.upper = upper;
   lso.typical = typical;
-  lso.tolerance = 1e-8;
+  lso.tolerance = 1e-6;
   Result<LeastSquaresFit> f = least_squares(residuals, start, nr + 1, lso);
   if (!f.ok()) return f.error();
 
