@@ -313,7 +313,8 @@ int run_pdf(const Args& a) {
     if (o.flat != 0.0) p.emplace_back("flat", shortest(o.flat));
     if (o.ruland) p.emplace_back("ruland", shortest(*o.ruland));
     p.emplace_back("rmin-check", shortest(o.rmin_check));
-    if (!settings.optimize.empty()) p.emplace_back("optimize", pdf::fit_list_text(settings.optimize));
+    // The fitted values stand in the header as the options used, so that --config reruns this reduction
+    // (the fit itself is in the notes): "optimize" is not written.
     p.emplace_back("monochromator", mono);
     if (mono != "none") {
       p.emplace_back("mono-beam", settings.mono_beam);
