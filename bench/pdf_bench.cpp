@@ -1,9 +1,10 @@
 // The total-scattering reduction: a 7000-point 2theta pattern to G(r) at 3000
 // r, physical mode with capillary absorption, beside its floor, the Filon
-// transform with errors at the same sizes; and the whole talvo-tools pdf
-// process on the real ZrO2 pattern. A series: 100 patterns of 3000 points in
-// ad hoc mode read, reduced and written as text, beside 100 reductions alone
-// (BM_PdfReduceAdhoc3000 x 100), and the whole process on 100 such files.
+// transform with errors at the same sizes; the fit of three of its parameters
+// beside one reduction; and the whole talvo-tools pdf process on the real ZrO2
+// pattern. A series: 100 patterns of 3000 points in ad hoc mode read, reduced
+// and written as text, beside 100 reductions alone (BM_PdfReduceAdhoc3000 x
+// 100), and the whole process on 100 such files.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "talvo/numeric/filon.hpp"
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
@@ -57,6 +59,34 @@ void BM_PdfReduce(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PdfReduce)->Unit(benchmark::kMillisecond);
+
+// The fit of --optimize mu-r,beam-width,flat on the same 7000 points (a capillary 0.6 mm across
+// lit by a 0.2 mm beam), to 1 A: under 1 s, a few tens of trials of the corrections, the normalisation
+// and the transform at 100 r. Its floor is BM_PdfReduce: one whole reduction per trial would cost
+// `reductions` times that.
+void BM_PdfOptimize(benchmark::State& state) {
+  const pdf::Pattern p = glass_pattern();
+  pdf::ReductionOptions o;
+  o.sample.composition = "SiO2";
+  o.sample.number_density = 0.0662;
+  o.wavelength = 0.70932;
+  o.absorption = {pdf::Geometry::kCapillary, 1.0};
+  o.capillary_diameter = 0.6;
+  o.beam_width = 0.2;
+  o.window = Window::kLorch;
+  const pdf::FitSpec fit[] = {{pdf::Fitted::kMuR, std::nullopt, std::nullopt},
+                              {pdf::Fitted::kBeamWidth, std::nullopt, std::nullopt},
+                              {pdf::Fitted::kFlat, std::nullopt, std::nullopt}};
+  int reductions = 0;
+  for (auto _ : state) {
+    Result<pdf::Optimization> r = pdf::optimize(pdf::Inputs{&p}, o, fit);
+    if (!r.ok()) state.SkipWithError(r.error().message.c_str());
+    reductions = r->reductions;
+    benchmark::DoNotOptimize(r->parameters.data());
+  }
+  state.counters["reductions"] = reductions;
+}
+BENCHMARK(BM_PdfOptimize)->Unit(benchmark::kMillisecond);
 
 // The floor: the transform alone, with errors, on as many points as the
 // reduction's Q grid holds (about 7000) at the same 3000 r.
@@ -150,8 +180,8 @@ void BM_PdfBatch100(benchmark::State& state) {
   std::string out;
   for (auto _ : state) {
     for (int k = 0; k < 100; ++k) {
-      const Result<pdf::Pattern> p = pdf::parse_text_pattern(texts[static_cast<std::size_t>(k)],
-                                                             pdf::Abscissa::kTwoTheta, "bench");
+      const Result<pdf::Pattern> p =
+          pdf::parse_text_pattern(texts[static_cast<std::size_t>(k)], pdf::Abscissa::kTwoTheta, "bench");
       Result<pdf::Reduction> r = pdf::reduce(pdf::Inputs{&*p, nullptr}, o);
       if (!r.ok()) state.SkipWithError(r.error().message.c_str());
       pdf::RunRecord record;
@@ -168,8 +198,8 @@ void BM_PdfBatch100(benchmark::State& state) {
       }
     }
   }
-  state.counters["per_pattern_ms"] = benchmark::Counter(100, benchmark::Counter::kIsIterationInvariantRate |
-                                                                 benchmark::Counter::kInvert);
+  state.counters["per_pattern_ms"] =
+      benchmark::Counter(100, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_PdfBatch100)->Unit(benchmark::kMillisecond);
 

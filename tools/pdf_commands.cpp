@@ -19,10 +19,12 @@
 #include <thread>
 
 #include "talvo/files/files.hpp"
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/plot.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/quote.hpp"
@@ -83,6 +85,9 @@ struct Run {
   std::optional<pdf::Pattern> background;
   std::optional<Error> background_error;
   std::vector<std::string> background_warnings;
+  // The empty container's pattern and the capillary's z-scan, read once.
+  std::optional<pdf::Pattern> container;
+  std::optional<pdf::ZScan> zscan;
   std::vector<std::string> warnings;  // of the run as a whole
 };
 
@@ -165,8 +170,8 @@ Run run_of(const Args& a) {
   // may settle what is missing, but never makes a wrong choice right.
   Result<pdf::ReductionSettings> settings = pdf::reduction_settings(run.options, std::nullopt, kSpelling);
   if (settings.ok() && !any_xrdml) run.settings = *settings;
-  if (!settings.ok() && (!any_xrdml || settings.kind() == ErrorKind::kInvalidArgument ||
-                         settings.kind() == ErrorKind::kParseError))
+  if (!settings.ok() &&
+      (!any_xrdml || settings.kind() == ErrorKind::kInvalidArgument || settings.kind() == ErrorKind::kParseError))
     refuse(settings.error());
 
   // Which files, and where.
@@ -181,13 +186,13 @@ Run run_of(const Args& a) {
   if (!run.outputs_asked && dense) run.outputs.insert(run.outputs.end(), {"gofr", "rdf"});
   for (const std::string& kind : run.outputs)
     if ((kind == "gofr" || kind == "rdf") && !dense)
-      throw InputError{"--output " + kind + ": g(r) and R(r) need the number density: give --density G or "
+      throw InputError{"--output " + kind +
+                       ": g(r) and R(r) need the number density: give --density G or "
                        "--number-density N"};
   if (const auto plot = a.get("--plot")) {
     if (plot->size() < 5 || plot->compare(plot->size() - 4, 4, ".svg") != 0)
       throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + quote_for_message(*plot)};
-    if (run.inputs.size() > 1)
-      throw UsageError{"--plot FILE.svg draws one pattern: give one INPUT with it"};
+    if (run.inputs.size() > 1) throw UsageError{"--plot FILE.svg draws one pattern: give one INPUT with it"};
     run.plot = plot;
   }
   if (prefix_arg && prefix_arg->empty()) throw UsageError{"-o needs a PREFIX or DIR/, not an empty name"};
@@ -209,6 +214,9 @@ Run run_of(const Args& a) {
   for (const std::string& in : run.inputs) sources.emplace_back("the input", in);
   if (const auto it = run.options.values.find("background"); it != run.options.values.end())
     sources.emplace_back("the background", pdf::option_text(it->second));
+  for (const auto& [name, what] : {std::pair{"container", "the container"}, {"zscan", "the z-scan"}})
+    if (const auto it = run.options.values.find(name); it != run.options.values.end())
+      sources.emplace_back(what, pdf::option_text(it->second));
   if (run.config) sources.emplace_back("the --config file", *run.config);
   std::vector<std::pair<std::string, std::size_t>> destinations;
   for (std::size_t i = 0; i < run.inputs.size(); ++i) {
@@ -254,15 +262,28 @@ Run run_of(const Args& a) {
       } else if (run.background_asked) {
         throw InputError{"--background: " + bg.error().message};
       } else if (bg.kind() == ErrorKind::kNotFound) {
-        run.background_error = make_error(
-            ErrorKind::kNotFound, "--config " + escape_for_message(*run.config) + " names the background " +
-                                      escape_for_message(*run.background_path) +
-                                      ", which is not there: give --background FILE, or --bg-scale 0 to reduce "
-                                      "without one");
+        run.background_error = make_error(ErrorKind::kNotFound,
+                                          "--config " + escape_for_message(*run.config) + " names the background " +
+                                              escape_for_message(*run.background_path) +
+                                              ", which is not there: give --background FILE, or --bg-scale 0 to reduce "
+                                              "without one");
       } else {
         run.background_error = make_error(bg.kind(), "--background: " + bg.error().message);
       }
     }
+  }
+  if (const auto it = run.options.values.find("container"); it != run.options.values.end()) {
+    const std::string path = pdf::option_text(it->second);
+    const pdf::InputChoice choice = settled(pdf::input_choice(run.options, path, kSpelling));
+    Result<pdf::Pattern> c = pdf::read_input(path, choice, kSpelling);
+    if (!c.ok()) throw InputError{"--container: " + c.error().message};
+    for (const std::string& w : c.warnings()) run.warnings.push_back("--container: " + w);
+    run.container = std::move(*c);
+  }
+  if (const auto it = run.options.values.find("zscan"); it != run.options.values.end()) {
+    Result<pdf::ZScan> rows = pdf::read_zscan(pdf::option_text(it->second));
+    if (!rows.ok()) throw InputError{"--zscan: " + rows.error().message};
+    run.zscan = std::move(*rows);
   }
   return run;
 }
@@ -302,12 +323,11 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
     if (!s.ok()) return failed(s.error());
     own = std::move(*s);
   }
-  const pdf::ReductionSettings& settings = run.settings ? *run.settings : *own;
-  const pdf::ReductionOptions& o = settings.options;
+  pdf::ReductionSettings settings = run.settings ? *run.settings : *own;
 
   // The background: not subtracted a second time from the reference program's I(Q), unless asked now.
   const pdf::Pattern* background = nullptr;
-  if (run.background_path && o.bg_scale != 0.0) {
+  if (run.background_path && settings.options.bg_scale != 0.0) {
     if (sample->subtracted_background && !run.background_asked) {
       job.warnings.push_back(escape_for_message(input) + " is the reference program's I(Q), its background (" +
                              escape_for_message(*sample->subtracted_background) +
@@ -323,9 +343,67 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
     }
   }
 
-  pdf::ReductionOptions used = o;
-  if (!background) used.bg_scale = 1.0;  // a scale with nothing to scale
-  Result<pdf::Reduction> red = pdf::reduce(pdf::Inputs{&*sample, background}, used);
+  if (!background) settings.options.bg_scale = 1.0;  // a scale with nothing to scale
+
+  // The z-scan's mu D and beam width, each where not given; then the parameters to fit.
+  std::vector<std::string> fit_notes;
+  std::string fit_json;  // the same in the summary
+  const auto json_value = [](double v, double sigma) {
+    std::string out;
+    json::Object obj(out);
+    obj.number("value", v);
+    obj.number("sigma", sigma);
+    return out;
+  };
+  if (run.zscan) {
+    const Result<pdf::ZScanFit> z = pdf::apply_zscan(*run.zscan, settings);
+    if (!z.ok())
+      return failed(make_error(z.kind(), "--zscan " +
+                                             escape_for_message(pdf::option_text(run.options.values.at("zscan"))) +
+                                             ": " + z.error().message));
+    for (const std::string& w : z.warnings()) job.warnings.push_back("--zscan: " + w);
+    fit_notes.push_back("z-scan: mu D " + shortest(z->mu_d.value) + " +- " + shortest(z->mu_d.sigma) +
+                        ", beam width " + shortest(z->width.value) + " +- " + shortest(z->width.sigma) + " mm (" +
+                        std::string(pdf::beam_profile_name(settings.options.beam_profile)) + "), centre " +
+                        shortest(z->centre.value) + " +- " + shortest(z->centre.sigma) + " mm, chi2 per point " +
+                        shortest(z->residual_variance));
+    fit_json += ", \"zscan\": {\"mu_d\": " + json_value(z->mu_d.value, z->mu_d.sigma) +
+                ", \"beam_width\": " + json_value(z->width.value, z->width.sigma) +
+                ", \"centre\": " + json_value(z->centre.value, z->centre.sigma) + ", \"chi2_per_point\": ";
+    json::append_number(fit_json, z->residual_variance);
+    fit_json += "}";
+  }
+  const pdf::Inputs inputs{&*sample, background, run.container ? &*run.container : nullptr};
+  if (!settings.optimize.empty()) {
+    const Result<pdf::Optimization> fit = pdf::optimize(inputs, settings.options, settings.optimize);
+    if (!fit.ok()) return failed(make_error(fit.kind(), "--optimize: " + fit.error().message));
+    for (const std::string& w : fit.warnings()) job.warnings.push_back("--optimize: " + w);
+    fit_json += ", \"fitted\": ";
+    {
+      json::Object fitted(fit_json);
+      for (const pdf::FittedParameter& f : fit->parameters) {
+        fit_notes.push_back("fitted " + std::string(pdf::fitted_name(f.what)) + ": " + shortest(f.value) + " +- " +
+                            shortest(f.sigma) + (f.at_bound ? " (at its bound)" : "") + " (from " + shortest(f.start) +
+                            ", bounds " + shortest(f.lower) + " to " + shortest(f.upper) + ")");
+        json::Object one(fitted.key(pdf::fitted_name(f.what)));
+        one.number("value", f.value);
+        one.number("sigma", f.sigma);
+        one.number("start", f.start);
+        one.key("at_bound") += f.at_bound ? "true" : "false";
+      }
+    }
+    fit_notes.push_back("fit cost: " + shortest(fit->cost_before) + " before, " + shortest(fit->cost_after) +
+                        " after, " + std::to_string(fit->reductions) + " reductions");
+    fit_json += ", \"fit_cost_before\": ";
+    json::append_number(fit_json, fit->cost_before);
+    fit_json += ", \"fit_cost_after\": ";
+    json::append_number(fit_json, fit->cost_after);
+    fit_json += ", \"fit_reductions\": " + std::to_string(fit->reductions);
+    settings.options = fit->options;
+  }
+  const pdf::ReductionOptions& o = settings.options;
+
+  Result<pdf::Reduction> red = pdf::reduce(inputs, o);
   if (!red.ok()) return failed(red.error());
   for (const std::string& w : red.warnings()) job.warnings.push_back(w);
   const pdf::Reduction& r = *red;
@@ -339,6 +417,8 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
                                                                      : pdf::InputFormat::kTwoTheta;
   record.settings = settings;
   if (background) record.background = run.background_path;
+  if (run.container) record.container = pdf::option_text(run.options.values.at("container"));
+  if (run.zscan) record.zscan = pdf::option_text(run.options.values.at("zscan"));
   record.qmax = r.qmax;
   record.outputs = run.outputs_asked;
   const pdf::Parameters p = pdf::header_parameters(record);
@@ -353,6 +433,16 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
                                          : "Compton scattering: not subtracted");
     if (o.rmin_iterate)
       notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
+    notes.insert(notes.end(), fit_notes.begin(), fit_notes.end());
+    if (const auto& d = r.diagnostics) {
+      notes.push_back("mean of S(Q) from Q = " + shortest(d->high_q_from) + ": " + shortest(d->high_q_mean) +
+                      " +- " + shortest(d->high_q_sigma));
+      notes.push_back("lowest smoothed S(Q): " + shortest(d->lowest_smoothed) + " at Q = " + shortest(d->lowest_at) +
+                      ", where its floor 1 - <f^2>/<f>^2 is " + shortest(d->floor_there));
+      if (d->low_r_rms)
+        notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(o.rmin_check) +
+                        " A: " + shortest(*d->low_r_rms) + " (warned above " + shortest(d->low_r_level) + ")");
+    }
   } else {
     notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
   }
@@ -418,6 +508,15 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
   obj.key("poly_degree") += std::to_string(r.poly_degree);
   obj.key("iterations") += std::to_string(r.iterations);
   obj.number("residual", r.residual);
+  if (const auto& d = r.diagnostics) {
+    obj.number("high_q_mean", d->high_q_mean);
+    obj.number("high_q_mean_sigma", d->high_q_sigma);
+    obj.number("lowest_smoothed_s", d->lowest_smoothed);
+    obj.number("lowest_smoothed_s_at", d->lowest_at);
+    obj.number("floor_there", d->floor_there);
+    obj.number("low_r_rms", d->low_r_rms);
+  }
+  if (!fit_json.empty()) j += fit_json;
   json::Array outliers(obj.key("outliers"));
   for (const double x : r.outliers) json::append_number(outliers.next(), x);
 }
@@ -435,8 +534,8 @@ class Progress {
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
     char line[160];
-    std::snprintf(line, sizeof line, "\rtalvo-tools pdf: %zu/%zu patterns, %.1f patterns/s, %.0f s left ", done,
-                  total_, rate, rate > 0 ? static_cast<double>(total_ - done) / rate : 0.0);
+    std::snprintf(line, sizeof line, "\rtalvo-tools pdf: %zu/%zu patterns, %.1f patterns/s, %.0f s left ", done, total_,
+                  rate, rate > 0 ? static_cast<double>(total_ - done) / rate : 0.0);
     std::cerr << line << std::flush;
     width_ = std::string_view(line).size();
   }
@@ -563,8 +662,7 @@ int run_pdf(const Args& a) {
   }
   progress.clear();
   for (std::thread& t : threads) t.join();
-  if (n > 1 && failures > 0)
-    std::cerr << "talvo-tools pdf: " << failures << " of " << n << " patterns failed\n";
+  if (n > 1 && failures > 0) std::cerr << "talvo-tools pdf: " << failures << " of " << n << " patterns failed\n";
   return failures > 0 ? 1 : 0;
 }
 
@@ -582,7 +680,10 @@ const Subcommand kPdfCommand{
     "    [--geometry reflection|transmission|capillary] [--mu-r X | --mu-t X] [--thickness CM]\n"
     "    [--monochromator none|HOPG|Si111|Ge111|LiF200|ANGLE] [--mono-beam diffracted|incident]\n"
     "    [--mono-crystal mosaic|perfect] [--polarization P] [--compton hubbell|balyuzi] [--breit-dirac N]\n"
-    "    [--ruland W] [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
+    "    [--ruland B] [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
+    "    [--capillary-diameter MM] [--beam-width MM] [--beam-profile tophat|gaussian] [--zscan FILE]\n"
+    "    [--container FILE --container-composition F --container-density G --container-wall MM]\n"
+    "    [--container-scale S] [--flat C] [--rmin-check R] [--optimize LIST]\n"
     "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX | -o DIR/] [--output iq,sq,fq,gr,gofr,rdf]\n"
     "    [--config FILE] [--plot FILE.svg] [--json] [-j N]\n"
     "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
@@ -602,8 +703,20 @@ const Subcommand kPdfCommand{
     "not added into the per-point sigmas. --rmin-iterate R: G(r) made to follow -4 pi rho0 r below R.\n"
     "A monochromator's plane is taken as the sample's, so the polarisation factor is the same in the\n"
     "incident and the diffracted beam (--mono-beam). Only a diffracted-beam monochromator cuts the\n"
-    "Compton scattering (Ruland's window, --ruland W); that window is not available, and the whole\n"
-    "Compton scattering is subtracted.\n"
+    "Compton scattering: --ruland B, its band pass in A, applies Ruland's window to it.\n"
+    "A capillary of --capillary-diameter MM (mu R from mu unless --mu-r) lit by a beam --beam-width MM\n"
+    "wide (a top hat, or the FWHM of a Gaussian): absorption over the lit band. --zscan FILE (height mm,\n"
+    "intensity) is fitted for mu D, the beam's width and the capillary's centre, with their sigmas, used\n"
+    "where not given. --container FILE, the empty capillary measured alike: removed with the\n"
+    "Paalman-Pings factors of its wall (--container-composition, -density, -wall MM), scaled by\n"
+    "--container-scale. --flat C: a constant taken from the pattern first.\n"
+    "Every physical reduction reports the mean of S over the top fifth of Q, S smoothed against its\n"
+    "floor 1 - <f^2>/<f>^2, and the rms of G + 4 pi rho0 r from 0.5 A to --rmin-check R (default 1),\n"
+    "with a warning past each level. --optimize LIST (density, bg-scale, container-scale, mu-r,\n"
+    "beam-width, ruland, flat; NAME:LOW:HIGH for bounds) fits them first, minimising\n"
+    "(1/N) sum [(G + 4 pi rho0 r)/sigma_G]^2 below rmin-check + [(<S>_top - 1)/sigma]^2, and prints\n"
+    "each with its sigma, the cost before and after and the number of reductions; the header holds\n"
+    "the fitted values, so --config reruns the fitted reduction.\n"
     "--mode adhoc (the default without a density): the smooth distortions fitted by polynomials of\n"
     "degree about rpoly qmaxinst / pi (default rpoly 0.9 A) and removed.\n"
     "Isolated outliers (one or two points far above their neighbours) are removed first and listed.\n"

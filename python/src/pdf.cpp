@@ -11,8 +11,10 @@
 
 #include "core.hpp"
 #include "results.hpp"
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
 
 namespace talvo::python {
@@ -20,7 +22,7 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 38> kPdfFields{{
+constexpr std::array<Field, 43> kPdfFields{{
     {"input", Kind::kText},  // the input's path as given (a plot's title names its file)
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
@@ -58,6 +60,11 @@ constexpr std::array<Field, 38> kPdfFields{{
     {"iterations", Kind::kInt},
     {"residual", Kind::kFloat},
     {"outliers", Kind::kArray},  // x of the points removed, in the input's units
+    {"diagnostics", Kind::kFloatDict},  // high_q_mean (and _sigma), lowest_smoothed_s (_at), floor_there, low_r_rms
+    {"zscan", Kind::kFloatDict},        // mu_d, beam_width, centre (mm) and their _sigma, chi2_per_point
+    {"fitted", Kind::kFloatDict},       // each fitted parameter's value
+    {"fitted_sigma", Kind::kFloatDict},  // and its standard deviation
+    {"fit_cost", Kind::kFloatDict},     // before, after, reductions
     {"warnings", Kind::kTexts},
 }};
 
@@ -66,8 +73,11 @@ constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
 
 // The options whose values are names (the others are numbers, but for scan,
 // breit_dirac, background, r and ruland, and a monochromator, named or by its 2theta).
-constexpr std::string_view kChoices[] = {"format",       "anode",   "mode",      "geometry", "mono-beam",
-                                         "mono-crystal", "compton", "normalize", "window"};
+constexpr std::string_view kChoices[] = {"format",       "anode",   "mode",      "geometry",     "mono-beam",
+                                         "mono-crystal", "compton", "normalize", "window",       "beam-profile",
+                                         "optimize",     "container-composition"};
+// The options whose values are files.
+constexpr std::string_view kPaths[] = {"background", "container", "zscan"};
 
 // A path as str or os.PathLike.
 std::string path_arg(const py::handle& p, const char* what) {
@@ -98,8 +108,8 @@ pdf::OptionValues options_of(const std::string& composition, const py::kwargs& k
       } catch (const py::cast_error&) {
         raise_invalid(k + " is too large: " + py::str(v).cast<std::string>());
       }
-    } else if (name == "background") {
-      value = path_arg(v, "background");
+    } else if (std::find(std::begin(kPaths), std::end(kPaths), name) != std::end(kPaths)) {
+      value = path_arg(v, k.c_str());
     } else if (name == "r") {
       try {
         if (py::isinstance<py::str>(v)) throw py::cast_error();
@@ -107,8 +117,6 @@ pdf::OptionValues options_of(const std::string& composition, const py::kwargs& k
       } catch (const py::cast_error&) {
         throw py::type_error("r must be a sequence of three numbers (rmin, rmax, step) in Angstrom");
       }
-    } else if (name == "ruland" && py::isinstance<py::str>(v)) {
-      value = text_arg(v.cast<std::string>(), "ruland");  // refused whatever its value
     } else if (std::find(std::begin(kChoices), std::end(kChoices), name) != std::end(kChoices) ||
                (name == "monochromator" && py::isinstance<py::str>(v))) {
       if (!py::isinstance<py::str>(v)) throw py::type_error(k + " must be a text (str), not " + type_name(v));
@@ -123,8 +131,9 @@ pdf::OptionValues options_of(const std::string& composition, const py::kwargs& k
 // What the patterns of a call share: the options, checked before any file is read, and the background.
 struct PdfRun {
   pdf::OptionValues options;
-  std::optional<pdf::Pattern> background;
-  std::vector<std::string> background_warnings;
+  std::optional<pdf::Pattern> background, container;
+  std::vector<std::string> background_warnings;  // the background's and the container's
+  std::optional<pdf::ZScan> zscan;
 };
 
 PdfRun run_of(const std::string& composition, const py::kwargs& kw) {
@@ -135,8 +144,7 @@ PdfRun run_of(const std::string& composition, const py::kwargs& kw) {
   // A wrong choice or a contradiction is the same for every pattern; what a pattern's own wavelength may
   // settle waits for it.
   const Result<pdf::ReductionSettings> settings = pdf::reduction_settings(run.options, std::nullopt, kSpelling);
-  if (!settings.ok() &&
-      (settings.kind() == ErrorKind::kInvalidArgument || settings.kind() == ErrorKind::kParseError))
+  if (!settings.ok() && (settings.kind() == ErrorKind::kInvalidArgument || settings.kind() == ErrorKind::kParseError))
     raise(settings.error());
   if (const auto bg = run.options.values.find("background"); bg != run.options.values.end()) {
     const std::string path = pdf::option_text(bg->second);
@@ -145,6 +153,19 @@ PdfRun run_of(const std::string& composition, const py::kwargs& kw) {
     if (!p.ok()) raise(p.error(), About::kFile);
     for (const std::string& w : p.warnings()) run.background_warnings.push_back("background: " + w);
     run.background = std::move(*p);
+  }
+  if (const auto c = run.options.values.find("container"); c != run.options.values.end()) {
+    const std::string path = pdf::option_text(c->second);
+    const pdf::InputChoice c_choice = take(pdf::input_choice(run.options, path, kSpelling));
+    Result<pdf::Pattern> p = pdf::read_input(path, c_choice, kSpelling);
+    if (!p.ok()) raise(p.error(), About::kFile);
+    for (const std::string& w : p.warnings()) run.background_warnings.push_back("container: " + w);
+    run.container = std::move(*p);
+  }
+  if (const auto z = run.options.values.find("zscan"); z != run.options.values.end()) {
+    Result<pdf::ZScan> rows = pdf::read_zscan(pdf::option_text(z->second));
+    if (!rows.ok()) raise(rows.error(), About::kFile);
+    run.zscan = std::move(*rows);
   }
   return run;
 }
@@ -171,8 +192,23 @@ Result<pdf::Pattern> pattern_of_array(const py::handle& input, const pdf::InputC
   return pdf::pattern_of_columns(std::move(x), std::move(y), std::move(sigma), abscissa, source);
 }
 
-py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::ReductionOptions& o,
+// What a reduction's fits found, for its result.
+struct FitDicts {
+  py::dict zscan, fitted, fitted_sigma, fit_cost;
+};
+
+py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::ReductionOptions& o, FitDicts&& fits,
                       std::vector<std::string>&& warnings) {
+  py::dict diagnostics;
+  if (r.diagnostics) {
+    diagnostics["high_q_mean"] = r.diagnostics->high_q_mean;
+    diagnostics["high_q_mean_sigma"] = r.diagnostics->high_q_sigma;
+    diagnostics["high_q_from"] = r.diagnostics->high_q_from;
+    diagnostics["lowest_smoothed_s"] = r.diagnostics->lowest_smoothed;
+    diagnostics["lowest_smoothed_s_at"] = r.diagnostics->lowest_at;
+    diagnostics["floor_there"] = r.diagnostics->floor_there;
+    if (r.diagnostics->low_r_rms) diagnostics["low_r_rms"] = *r.diagnostics->low_r_rms;
+  }
   Typed<PdfTag> out;
   out.v = {std::move(input),
            py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
@@ -211,6 +247,11 @@ py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::Reduction
            py::int_(r.iterations),
            py::float_(r.residual),
            to_numpy(std::move(r.outliers)),
+           diagnostics,
+           fits.zscan,
+           fits.fitted,
+           fits.fitted_sigma,
+           fits.fit_cost,
            py::list(py::cast(warnings))};
   return py::cast(std::move(out));
 }
@@ -220,31 +261,66 @@ py::object reduce_one(const PdfRun& run, const py::handle& input, const std::str
   const bool array = py::isinstance<py::array>(input);
   const std::string path = array ? std::string() : path_arg(input, "input");
   const pdf::InputChoice choice = take(pdf::input_choice(run.options, path, kSpelling));
-  Result<pdf::Pattern> read = array ? pattern_of_array(input, choice, source) : pdf::read_input(path, choice, kSpelling);
+  Result<pdf::Pattern> read =
+      array ? pattern_of_array(input, choice, source) : pdf::read_input(path, choice, kSpelling);
   if (!read.ok()) raise(read.error(), array ? About::kValue : About::kFile);
   std::vector<std::string> warnings = read.warnings();
   const pdf::Pattern sample = std::move(read).value();
-  const pdf::ReductionSettings settings = take(pdf::reduction_settings(run.options, sample.wavelength, kSpelling));
-  const pdf::ReductionOptions& o = settings.options;
+  pdf::ReductionSettings settings = take(pdf::reduction_settings(run.options, sample.wavelength, kSpelling));
   const pdf::Pattern* background = run.background ? &*run.background : nullptr;
-  if (background) {
+  if (background || run.container)
     warnings.insert(warnings.end(), run.background_warnings.begin(), run.background_warnings.end());
-    if (sample.subtracted_background)
-      warnings.push_back(source + " is the reference program's I(Q), its background (" +
-                         *sample.subtracted_background + ") subtracted already: background is subtracted from it "
-                                                         "as asked");
+  if (background && sample.subtracted_background)
+    warnings.push_back(source + " is the reference program's I(Q), its background (" + *sample.subtracted_background +
+                       ") subtracted already: background is subtracted from it as asked");
+  // Warnings so far go out with an error that stops the pattern.
+  const auto fail = [&warnings](const Error& e) {
+    for (const std::string& w : warnings) warn(w);
+    raise(e, About::kValue);
+  };
+  FitDicts fits;
+  if (run.zscan) {
+    Result<pdf::ZScanFit> z = pdf::apply_zscan(*run.zscan, settings);
+    if (!z.ok()) fail(z.error());
+    for (const std::string& w : z.warnings()) warnings.push_back(w);
+    fits.zscan["mu_d"] = z->mu_d.value;
+    fits.zscan["mu_d_sigma"] = z->mu_d.sigma;
+    fits.zscan["beam_width"] = z->width.value;
+    fits.zscan["beam_width_sigma"] = z->width.sigma;
+    fits.zscan["centre"] = z->centre.value;
+    fits.zscan["centre_sigma"] = z->centre.sigma;
+    fits.zscan["chi2_per_point"] = z->residual_variance;
   }
+  if (!background) settings.options.bg_scale = 1.0;  // a scale with nothing to scale
+  const pdf::Inputs inputs{&sample, background, run.container ? &*run.container : nullptr};
+  if (!settings.optimize.empty()) {
+    Result<pdf::Optimization> fit = [&] {
+      py::gil_scoped_release unlocked;
+      return pdf::optimize(inputs, settings.options, settings.optimize);
+    }();
+    if (!fit.ok()) fail(fit.error());
+    for (const std::string& w : fit.warnings()) warnings.push_back(w);
+    for (const pdf::FittedParameter& p : fit->parameters) {
+      const std::string name = pdf::spelled(pdf::fitted_name(p.what), kSpelling);
+      fits.fitted[py::str(name)] = p.value;
+      fits.fitted_sigma[py::str(name)] = p.sigma;
+    }
+    fits.fit_cost["before"] = fit->cost_before;
+    fits.fit_cost["after"] = fit->cost_after;
+    fits.fit_cost["reductions"] = static_cast<double>(fit->reductions);
+    settings.options = fit->options;
+  }
+  const pdf::ReductionOptions& o = settings.options;
   Result<pdf::Reduction> red = [&] {
     py::gil_scoped_release unlocked;
-    pdf::ReductionOptions used = o;
-    if (!background) used.bg_scale = 1.0;
-    return pdf::reduce(pdf::Inputs{&sample, background}, used);
+    return pdf::reduce(inputs, o);
   }();
-  if (red.ok())
-    for (const std::string& w : red.warnings()) warnings.push_back(w);
+  if (!red.ok()) fail(red.error());
+  // Each warning once: the reduction's with the inputs'.
+  for (const std::string& w : red.warnings()) warnings.push_back(w);
   for (const std::string& w : warnings) warn(w);
   py::object name = array ? py::object(py::str(source)) : py::module_::import("os").attr("fsdecode")(input);
-  return pdf_result(std::move(name), take(std::move(red)), o, std::move(warnings));
+  return pdf_result(std::move(name), std::move(red).value(), o, std::move(fits), std::move(warnings));
 }
 
 // Several patterns: a list or a tuple (of paths or arrays), not a text, a path or one array.
@@ -287,14 +363,14 @@ class PdfSeries {
 
 PdfSeries iter_pdf(const py::iterable& inputs, const std::string& composition, const py::kwargs& kw) {
   if (py::isinstance<py::str>(inputs) || py::isinstance<py::array>(inputs) || py::isinstance<py::bytes>(inputs))
-    throw py::type_error("iter_pdf() takes a sequence of patterns (paths or arrays), not one " +
-                         type_name(inputs) + ": give pdf() one pattern");
+    throw py::type_error("iter_pdf() takes a sequence of patterns (paths or arrays), not one " + type_name(inputs) +
+                         ": give pdf() one pattern");
   py::list list(inputs);
   return PdfSeries(std::move(list), run_of(composition, kw));
 }
 
 constexpr const char* kPdfDoc =
-    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
+    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None)
 --
 
 The X-ray total-scattering reduction of a measured powder pattern to I(Q),
@@ -307,7 +383,8 @@ input
     a .chi header or the reference program's I(Q) output states it), or an
     array of rows x, I[, sigma] of shape (n, 2) or (n, 3). A list (or tuple)
     of these reduces each with the same options and returns a list; the
-    background is read once. iter_pdf() gives them one at a time.
+    background, the container and the z-scan are read once. iter_pdf() gives
+    them one at a time.
 composition
     The sample's formula ("CeO2").
 options (keywords, as the command's options with _ for -)
@@ -318,29 +395,41 @@ options (keywords, as the command's options with _ for -)
     'transmission', 'capillary'), mu_r or mu_t, thickness (cm),
     monochromator ('none', 'HOPG', 'Si111', 'Ge111', 'LiF200' or its 2theta
     in degrees), mono_crystal ('mosaic', 'perfect'), mono_beam ('diffracted',
-    'incident': the same polarisation factor; ruland, the Compton window of
-    a diffracted-beam monochromator, is refused), polarization, compton
-    ('hubbell', 'balyuzi'), breit_dirac (2 or 3), normalize ('kmn',
-    'highq'), rmin_iterate (Angstrom), rpoly (Angstrom), qmaxinst, qmin, qmax
-    (1/Angstrom), window ('none', 'lorch', 'step', 'quadratic'), r = (rmin,
-    rmax, rstep) in Angstrom (default (0, 30, 0.01)).
+    'incident': the same polarisation factor), ruland (the band pass in
+    Angstrom of a diffracted-beam monochromator: Ruland's window on the
+    Compton scattering), polarization, compton ('hubbell', 'balyuzi'),
+    breit_dirac (2 or 3), normalize ('kmn', 'highq'), rmin_iterate
+    (Angstrom), rpoly (Angstrom), qmaxinst, qmin, qmax (1/Angstrom), window
+    ('none', 'lorch', 'step', 'quadratic'), r = (rmin, rmax, rstep) in
+    Angstrom (default (0, 30, 0.01)); a capillary's capillary_diameter (mm),
+    the beam_width (mm) and beam_profile ('tophat', 'gaussian': the width its
+    FWHM) that light it, zscan (a file of height mm and intensity, fitted for
+    mu D and the beam's width, used where not given), container (the empty
+    capillary's pattern) with container_composition, container_density
+    (g/cm3), container_wall (mm) and container_scale, flat (a constant taken
+    from the pattern), rmin_check (Angstrom, default 1: the low-r check), and
+    optimize ('mu-r,flat', any of density, bg-scale, container-scale, mu-r,
+    beam-width, ruland, flat, each NAME:LOW:HIGH for bounds).
 
 Returns a Pdf (a list of them for a list): input (the path as given, or
 the array's name), q, iq, iq_sigma (per atom, electron units) and model
-(what iq oscillates about); sq_q with sq, fq and their sigmas; r with gr
-(G(r), 1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral (N(r), the integral
-of R(r) from rmin) and their sigmas;
+(what iq oscillates about); sq_q with sq, fq and their sigmas; r with gr (G(r), 1/Angstrom^2), g (g(r)), rr (R(r)),
+rr_integral (N(r), the integral of R(r) from rmin) and their sigmas;
 normalization_constant (alpha) and normalization_constant_sigma (from the
 counting errors: common to every point, so not in the per-point sigmas),
 number_density, mu (1/cm), mu_x, absorption_min/max, compton_subtracted,
 compton_fraction_at_qmax, qmin, qmax, qstep, poly_degree, iterations,
-residual and warnings (also issued as TalvoWarning). pdf.plot() draws the
-four panels with matplotlib, where it is installed, titled with the input's
-file name and the mode. Raises ValueError for bad options or input, OSError
-for a file that cannot be read.)";
+residual, diagnostics (high_q_mean and its sigma over the top fifth of Q from
+high_q_from, lowest_smoothed_s at lowest_smoothed_s_at beside floor_there =
+1 - <f^2>/<f>^2, low_r_rms of G + 4 pi rho0 r from 0.5 A to rmin_check), zscan
+(mu_d, beam_width, centre and their sigmas), fitted and fitted_sigma (by
+parameter), fit_cost (before, after, reductions) and warnings (also issued as
+TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is
+installed, titled with the input's file name and the mode. Raises ValueError
+for bad options or input, OSError for a file that cannot be read.)";
 
 constexpr const char* kIterPdfDoc =
-    R"(iter_pdf(inputs, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
+    R"(iter_pdf(inputs, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None)
 --
 
 The patterns of `inputs` (paths or arrays, as pdf() takes them) reduced

@@ -1,8 +1,8 @@
 #include "talvo/files/write.hpp"
 
 #include <dirent.h>
-#include <signal.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -615,8 +615,8 @@ int write_set_list(int dir_fd, std::string_view content, std::string& name) {
     fill_random(t);
     return t + std::string(kSetSuffix);
   };
-  int fd = can_link_unnamed() ? retry([&] { return ::openat(dir_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); })
-                              : -1;
+  int fd =
+      can_link_unnamed() ? retry([&] { return ::openat(dir_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); }) : -1;
   if (fd >= 0) {
     if (!write_fd(fd, content) || retry([&] { return ::fsync(fd); }) != 0) {
       const int err = errno;

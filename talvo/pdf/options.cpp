@@ -1,6 +1,7 @@
 #include "talvo/pdf/options.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "talvo/numeric/modification.hpp"
@@ -197,6 +198,75 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   for (const std::string_view n : kAdhocOnlyOptions)
     if (o.mode == Mode::kPhysical && r.asked(n)) return invalid(r.name(n) + " belongs to " + r.name("mode") + " adhoc");
 
+  // The capillary as the beam lights it, and its empty container.
+  for (const char* n : {"capillary-diameter", "beam-width", "beam-profile", "zscan", "container"})
+    if (r.asked(n) && !capillary)
+      return invalid(r.name(n) + " belongs to " + r.name("geometry") + " capillary");
+  if (!into(o.capillary_diameter, r.optional("capillary-diameter"), failure)) return failure;
+  if (o.capillary_diameter && !(*o.capillary_diameter > 0.0 && std::isfinite(*o.capillary_diameter)))
+    return make_error(ErrorKind::kOutOfRange, r.name("capillary-diameter") + " must be above 0 mm");
+  if (r.asked("thickness") && r.asked("capillary-diameter"))
+    return invalid("give " + r.name("thickness") + " (cm) or " + r.name("capillary-diameter") + " (mm), not both");
+  if (!into(o.beam_width, r.optional("beam-width"), failure)) return failure;
+  if (o.beam_width && !(*o.beam_width > 0.0 && std::isfinite(*o.beam_width)))
+    return make_error(ErrorKind::kOutOfRange, r.name("beam-width") + " must be above 0 mm");
+  for (const char* n : {"beam-width", "zscan", "container"})
+    if (r.has(n) && !o.capillary_diameter)
+      return make_error(ErrorKind::kNotFound, r.name(n) + " needs the capillary's diameter: give " +
+                                                  r.name("capillary-diameter") + " MM");
+  if (const auto bp = r.text("beam-profile")) {
+    const std::optional<BeamProfile> named = beam_profile_named(*bp);
+    if (!named) return r.choice("beam-profile", "tophat or gaussian");
+    if (!r.has("beam-width") && !r.has("zscan"))
+      return invalid(r.name("beam-profile") + " belongs to " + r.name("beam-width") + " or " + r.name("zscan"));
+    o.beam_profile = *named;
+  }
+  for (const char* n : {"container-composition", "container-density", "container-wall", "container-scale"})
+    if (r.asked(n) && !r.has("container")) return invalid(r.name(n) + " belongs to " + r.name("container"));
+  if (r.has("container")) {
+    const auto cc = r.text("container-composition");
+    if (!cc || !r.has("container-density") || !r.has("container-wall"))
+      return make_error(ErrorKind::kNotFound, r.name("container") + " needs the container's " +
+                                                  r.name("container-composition") + ", " +
+                                                  r.name("container-density") + " and " + r.name("container-wall"));
+    o.container_composition = *cc;
+    if (!into(o.container_density, r.optional("container-density"), failure)) return failure;
+    if (!into(o.container_wall, r.optional("container-wall"), failure)) return failure;
+    if (!(*o.container_density > 0.0 && std::isfinite(*o.container_density)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-density") + " must be above 0 g/cm3");
+    if (!(*o.container_wall > 0.0 && std::isfinite(*o.container_wall)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-wall") + " must be above 0 mm");
+    if (r.has("container-scale") && !into(o.container_scale, r.number("container-scale"), failure)) return failure;
+    if (!(o.container_scale >= 0.0 && std::isfinite(o.container_scale)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-scale") + " must be 0 or more");
+  }
+  if (r.has("flat") && !into(o.flat, r.number("flat"), failure)) return failure;
+  if (!std::isfinite(o.flat)) return make_error(ErrorKind::kOutOfRange, r.name("flat") + " must be a finite number");
+  if (r.has("rmin-check") && !into(o.rmin_check, r.number("rmin-check"), failure)) return failure;
+  if (!(o.rmin_check > 0.5 && o.rmin_check <= 100.0))
+    return make_error(ErrorKind::kOutOfRange,
+                      r.name("rmin-check") + " must lie above 0.5 Angstrom (and at most 100), below the first "
+                                             "interatomic distance");
+  if (const auto list = r.text("optimize")) {
+    Result<std::vector<FitSpec>> fit = parse_fit_list(*list, r.name("optimize"));
+    if (!fit.ok()) return fit.error();
+    settings.optimize = std::move(*fit);
+    for (const FitSpec& f : settings.optimize) {
+      const char* needs = nullptr;
+      switch (f.what) {
+        case Fitted::kBgScale: needs = r.has("background") ? nullptr : "background"; break;
+        case Fitted::kContainerScale: needs = r.has("container") ? nullptr : "container"; break;
+        case Fitted::kBeamWidth: needs = r.has("beam-width") || r.has("zscan") ? nullptr : "beam-width"; break;
+        case Fitted::kRuland: needs = r.has("ruland") ? nullptr : "ruland"; break;
+        case Fitted::kMuR: needs = capillary ? nullptr : "geometry"; break;
+        default: break;
+      }
+      if (needs)
+        return invalid(r.name("optimize") + " " + std::string(fitted_name(f.what)) + " needs " + r.name(needs) +
+                       (std::string(needs) == "geometry" ? " capillary" : ""));
+    }
+  }
+
   // The monochromator: a crystal at its Bragg angle for the wavelength, or the angle itself.
   settings.monochromator = r.text("monochromator").value_or("none");
   const std::string& mono = settings.monochromator;
@@ -249,10 +319,10 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     if (mono == "none" || settings.mono_beam != "diffracted")
       return invalid(r.name("ruland") + " belongs to a monochromator in the diffracted beam (" +
                      r.name("monochromator") + " NAME)");
-    return make_error(ErrorKind::kUnsupported,
-                      r.name("ruland") +
-                          ": the Ruland window of a diffracted-beam monochromator is not available: its published "
-                          "form could not be checked; leave it out (the whole Compton scattering is then subtracted)");
+    if (!into(o.ruland, r.optional("ruland"), failure)) return failure;
+    if (!(*o.ruland > 0.0 && std::isfinite(*o.ruland)))
+      return make_error(ErrorKind::kOutOfRange,
+                        r.name("ruland") + " is the monochromator's band pass in Angstrom: it must be above 0");
   }
   if (const auto n = r.text("normalize")) {
     if (*n == "kmn")
@@ -294,6 +364,16 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   return settings;
 }
 
+Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings) {
+  ReductionOptions& o = settings.options;
+  if (!o.capillary_diameter) return make_error(ErrorKind::kNotFound, "a z-scan needs the capillary's diameter");
+  Result<ZScanFit> fit = fit_zscan(scan, ZScanFitOptions{*o.capillary_diameter, o.beam_profile, false});
+  if (!fit.ok()) return fit;
+  if (!o.absorption.mu_x) o.absorption.mu_x = 0.5 * fit->mu_d.value;
+  if (!o.beam_width) o.beam_width = fit->width.value;
+  return fit;
+}
+
 }  // namespace talvo::pdf
 
 namespace talvo::pdf {
@@ -331,10 +411,10 @@ Result<Pattern> read_input(const std::string& path, const InputChoice& choice, S
   if (!p.ok() || p->abscissa_label.empty() || !choice.format_asked) return p;
   const InputFormat stated = format_of(p->abscissa);
   if (choice.format == stated) return p;
-  return make_error(ErrorKind::kInvalidArgument,
-                    path + " states its x as " + quote_for_message(p->abscissa_label) + ", which is " +
-                        std::string(input_format_name(stated)) + ": " + spelled("format", spelling) + " " +
-                        std::string(input_format_name(choice.format)) + " contradicts it");
+  return make_error(ErrorKind::kInvalidArgument, path + " states its x as " + quote_for_message(p->abscissa_label) +
+                                                     ", which is " + std::string(input_format_name(stated)) + ": " +
+                                                     spelled("format", spelling) + " " +
+                                                     std::string(input_format_name(choice.format)) + " contradicts it");
 }
 
 Result<std::vector<std::string>> output_list(std::string_view text, Spelling spelling) {
@@ -380,6 +460,22 @@ Parameters header_parameters(const RunRecord& run) {
     if (o.absorption.mu_x)
       p.emplace_back(o.absorption.geometry == Geometry::kCapillary ? "mu-r" : "mu-t", shortest(*o.absorption.mu_x));
     if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
+    if (o.capillary_diameter) p.emplace_back("capillary-diameter", shortest(*o.capillary_diameter));
+    if (o.beam_width) {
+      p.emplace_back("beam-width", shortest(*o.beam_width));
+      p.emplace_back("beam-profile", std::string(beam_profile_name(o.beam_profile)));
+    }
+    if (run.zscan) p.emplace_back("zscan", *run.zscan);
+    if (run.container) {
+      p.emplace_back("container", *run.container);
+      p.emplace_back("container-composition", o.container_composition);
+      p.emplace_back("container-density", shortest(*o.container_density));
+      p.emplace_back("container-wall", shortest(*o.container_wall));
+      p.emplace_back("container-scale", shortest(o.container_scale));
+    }
+    if (o.flat != 0.0) p.emplace_back("flat", shortest(o.flat));
+    if (o.ruland) p.emplace_back("ruland", shortest(*o.ruland));
+    p.emplace_back("rmin-check", shortest(o.rmin_check));
     p.emplace_back("monochromator", s.monochromator);
     if (s.monochromator != "none") {
       p.emplace_back("mono-beam", s.mono_beam);
@@ -436,15 +532,14 @@ Result<std::vector<IniKey>> ini_keys(std::string_view text, std::string_view sou
     }
     const std::size_t eq = t.find_first_of("=:");
     if (eq == std::string_view::npos || section.empty())
-      return make_error(ErrorKind::kParseError, std::string(source) + " line " + std::to_string(line) +
-                                                    ": not a \"key = value\" line of a [section]: " +
-                                                    quote_for_message(t));
+      return make_error(ErrorKind::kParseError,
+                        std::string(source) + " line " + std::to_string(line) +
+                            ": not a \"key = value\" line of a [section]: " + quote_for_message(t));
     const std::string key = lower(trimmed(t.substr(0, eq)));
     for (IniKey& k : keys)
       if (k.section == section && k.key == key)
         return make_error(ErrorKind::kParseError, std::string(source) + " line " + std::to_string(line) + ": " +
-                                                      quote_for_message(key) + " is given twice in [" + section +
-                                                      "]");
+                                                      quote_for_message(key) + " is given twice in [" + section + "]");
     keys.push_back({section, key, std::string(trimmed(t.substr(eq + 1))), line});
   }
   return keys;
@@ -541,8 +636,8 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
     while (!folded.empty() && folded.back() == ',') folded.pop_back();
     const Result<std::vector<std::string>> kinds = output_list(lower(folded), Spelling::kCommandLine);
     if (!kinds.ok())
-      return make_error(ErrorKind::kInvalidArgument, where + "outputtype must list iq, sq, fq or gr, not " +
-                                                         quote_for_message(it->second));
+      return make_error(ErrorKind::kInvalidArgument,
+                        where + "outputtype must list iq, sq, fq or gr, not " + quote_for_message(it->second));
     f.outputs = *kinds;
     used.emplace("outputtype");
   }
@@ -572,8 +667,7 @@ Result<SettingsFile> parse_settings(std::string_view text, std::string_view sour
       continue;
     }
     if (std::find(std::begin(kOptionNames), std::end(kOptionNames), k) == std::end(kOptionNames))
-      return make_error(ErrorKind::kInvalidArgument,
-                        std::string(source) + ": unknown key " + quote_for_message(k));
+      return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": unknown key " + quote_for_message(k));
     f.options.values[k] = v;
     f.options.from_file.insert(k);
   }

@@ -20,9 +20,11 @@
 #include <variant>
 #include <vector>
 
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/result.hpp"
 
 namespace talvo::pdf {
@@ -33,7 +35,9 @@ inline constexpr std::string_view kOptionNames[] = {
     "number-density", "packing",  "background",  "bg-scale",      "mode",        "geometry",
     "mu-r",           "mu-t",     "thickness",   "monochromator", "mono-beam",   "mono-crystal",
     "polarization",   "compton",  "breit-dirac", "ruland",        "normalize",   "rmin-iterate",
-    "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r"};
+    "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r",
+    "capillary-diameter", "beam-width", "beam-profile", "zscan", "container", "container-composition",
+    "container-density", "container-wall", "container-scale", "flat", "rmin-check", "optimize"};
 
 // How the caller's user writes an option's name.
 enum class Spelling {
@@ -83,7 +87,8 @@ Result<InputChoice> input_choice(const OptionValues& options, std::string_view i
 Result<Pattern> read_input(const std::string& path, const InputChoice& choice, Spelling spelling);
 
 struct ReductionSettings {
-  ReductionOptions options;  // its wavelength: as given, the anode's Kalpha1, else the pattern's
+  ReductionOptions options;       // its wavelength: as given, the anode's Kalpha1, else the pattern's
+  std::vector<FitSpec> optimize;  // the parameters to fit first (optimize.hpp), none by default
   std::string monochromator = "none";    // as given: none, a crystal's name or its 2theta in degrees
   std::string mono_beam = "diffracted";  // diffracted or incident
 };
@@ -95,11 +100,15 @@ struct ReductionSettings {
 // one is needed is kParseError; a value out of its range (thickness,
 // polarization, a crystal that cannot diffract the wavelength) is
 // kOutOfRange; a missing composition or a monochromator crystal without a
-// wavelength is kNotFound, an unknown anode is anode_energy's kind; the
-// Ruland window, which is not available, is kUnsupported. Every message
-// names the option as `spelling` writes it.
+// wavelength is kNotFound, an unknown anode is anode_energy's kind. Every
+// message names the option as `spelling` writes it.
 Result<ReductionSettings> reduction_settings(const OptionValues& options, std::optional<double> pattern_wavelength,
                                              Spelling spelling);
+
+// A z-scan of the capillary fitted (fit_zscan, with the capillary's diameter
+// and the beam's profile of the settings) and used: mu R = mu D / 2 unless mu R
+// was given, and the beam's width unless given.
+Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings);
 
 // The files talvo-tools pdf writes, by the suffix of each.
 inline constexpr std::string_view kOutputKinds[] = {"iq", "sq", "fq", "gr", "gofr", "rdf"};
@@ -113,16 +122,18 @@ Result<std::vector<std::string>> output_list(std::string_view text, Spelling spe
 // What a run's header records: everything needed to make the same run again.
 struct RunRecord {
   std::string input;
-  InputChoice choice;      // format as read: the pattern's own unit where its header states it
+  InputChoice choice;  // format as read: the pattern's own unit where its header states it
   ReductionSettings settings;
-  std::optional<std::string> background;             // the background subtracted, when one was
-  double qmax = 0.0;                                  // as used: the data's end unless given
-  std::optional<std::vector<std::string>> outputs;    // as asked; nothing for the default set
+  std::optional<std::string> background;            // the background subtracted, when one was
+  std::optional<std::string> container, zscan;      // the empty container's pattern, the z-scan
+  double qmax = 0.0;                                // as used: the data's end unless given
+  std::optional<std::vector<std::string>> outputs;  // as asked; nothing for the default set
 };
 
 // The header's parameters of a run: key = value in a fixed order, every
 // number the shortest text that reads back to it, only the options of the
-// run's mode and monochromator.
+// run's mode and monochromator. Fitted values stand as the options used (a
+// rerun makes the fitted reduction): "optimize" is not written.
 Parameters header_parameters(const RunRecord& run);
 
 // Settings read from a file (--config).

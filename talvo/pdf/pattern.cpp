@@ -186,16 +186,15 @@ InputFormat input_format_of_path(std::string_view path) {
 std::optional<StatedAbscissa> abscissa_stated(std::string_view name) {
   const std::string n = lower_ascii(trim(name));
   if (n.empty()) return std::nullopt;
-  constexpr std::string_view kTwoTheta[] = {"2theta", "2-theta", "2 theta", "two theta", "two-theta", "twotheta",
-                                            "2\xce\xb8", "2\xce\x98", "2th", "tth"};
+  constexpr std::string_view kTwoTheta[] = {"2theta",   "2-theta",   "2 theta",   "two theta", "two-theta",
+                                            "twotheta", "2\xce\xb8", "2\xce\x98", "2th",       "tth"};
   for (const std::string_view t : kTwoTheta)
-    if (n.rfind(t, 0) == 0)
-      return StatedAbscissa{Abscissa::kTwoTheta, has(n, "rad") ? 180.0 / std::numbers::pi : 1.0};
+    if (n.rfind(t, 0) == 0) return StatedAbscissa{Abscissa::kTwoTheta, has(n, "rad") ? 180.0 / std::numbers::pi : 1.0};
   // Q, then what sets it apart from a longer word: a bracket, a blank, "_", "/" or "[".
   if (n[0] != 'q' || (n.size() > 1 && std::isalpha(static_cast<unsigned char>(n[1])))) return std::nullopt;
   if (has(n, "nm") || has(n, "nanomet")) return StatedAbscissa{Abscissa::kQnm};
-  constexpr std::string_view kAngstrom[] = {"\\aa", "\xc3\xa5", "\xc3\x85", "\xe2\x84\xab", "angstrom", "a^-1",
-                                            "a^{-1}", "1/a", "a-1", "a\xe2\x81\xbb", "_a"};
+  constexpr std::string_view kAngstrom[] = {"\\aa",   "\xc3\xa5", "\xc3\x85", "\xe2\x84\xab",  "angstrom", "a^-1",
+                                            "a^{-1}", "1/a",      "a-1",      "a\xe2\x81\xbb", "_a"};
   for (const std::string_view a : kAngstrom)
     if (has(n, a)) return StatedAbscissa{Abscissa::kQA};
   return std::nullopt;
@@ -305,8 +304,8 @@ Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y,
       return make_error(ErrorKind::kInvalidArgument, where + ": sigma = " + shortest(sigma[i]) + " must be above 0");
   }
   if (x.size() < 3)
-    return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": " + std::to_string(x.size()) +
-                                                       " data rows; a pattern needs at least 3");
+    return make_error(ErrorKind::kInvalidArgument,
+                      std::string(source) + ": " + std::to_string(x.size()) + " data rows; a pattern needs at least 3");
   Pattern p;
   p.abscissa = abscissa;
   p.x = std::move(x);

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -160,8 +160,8 @@ TEST(PdfPattern, ReferenceFilesReadAsTheirHeadersSay) {
   for (const auto& [file, what] : {std::pair{"ni.sq", "S(Q)"}, {"ni.fq", "F(Q)"}, {"ni.gr", "G(r)"}}) {
     const Result<Pattern> p = parse_text_pattern(file_text(dir + file), Abscissa::kQA, file);
     ASSERT_FALSE(p.ok()) << file;
-    EXPECT_EQ(p.error().message, std::string(file) + " holds the reference program's " + what + " (outputtype = " +
-                                     std::string(file).substr(3) +
+    EXPECT_EQ(p.error().message, std::string(file) + " holds the reference program's " + what +
+                                     " (outputtype = " + std::string(file).substr(3) +
                                      "), not a measured pattern: reduce the pattern it was made from (inputfile = "
                                      "Ni.chi) or its I(Q) (outputtype = iq)");
   }

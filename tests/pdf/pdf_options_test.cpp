@@ -103,9 +103,49 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},
       {with({{"monochromator", "26"}, {"mono-beam", "incident"}, {"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},
-      {with({{"monochromator", "26"}, {"ruland", "0.05"}}), ErrorKind::kUnsupported,
-       "{ruland}: the Ruland window of a diffracted-beam monochromator is not available: its published form could "
-       "not be checked; leave it out (the whole Compton scattering is then subtracted)"},
+      {with({{"monochromator", "26"}, {"ruland", "0"}}), ErrorKind::kOutOfRange,
+       "{ruland} is the monochromator's band pass in Angstrom: it must be above 0"},
+      {with({{"capillary-diameter", "0.6"}}), ErrorKind::kInvalidArgument,
+       "{capillary-diameter} belongs to {geometry} capillary"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "-0.6"}}), ErrorKind::kOutOfRange,
+       "{capillary-diameter} must be above 0 mm"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"thickness", "0.06"}}),
+       ErrorKind::kInvalidArgument, "give {thickness} (cm) or {capillary-diameter} (mm), not both"},
+      {with({{"geometry", "capillary"}, {"beam-width", "0.15"}}), ErrorKind::kNotFound,
+       "{beam-width} needs the capillary's diameter: give {capillary-diameter} MM"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-width", "0"}}), ErrorKind::kOutOfRange,
+       "{beam-width} must be above 0 mm"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-width", "0.2"}, {"beam-profile", "flat"}}),
+       ErrorKind::kInvalidArgument, "{beam-profile} must be tophat or gaussian, not \"flat\""},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-profile", "gaussian"}}),
+       ErrorKind::kInvalidArgument, "{beam-profile} belongs to {beam-width} or {zscan}"},
+      {with({{"geometry", "capillary"}, {"zscan", "scan.xy"}}), ErrorKind::kNotFound,
+       "{zscan} needs the capillary's diameter: give {capillary-diameter} MM"},
+      {with({{"container-wall", "0.01"}}), ErrorKind::kInvalidArgument, "{container-wall} belongs to {container}"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"container", "empty.xy"}}),
+       ErrorKind::kNotFound,
+       "{container} needs the container's {container-composition}, {container-density} and {container-wall}"},
+      {with({{"geometry", "capillary"},
+             {"capillary-diameter", "0.6"},
+             {"container", "empty.xy"},
+             {"container-composition", "SiO2"},
+             {"container-density", "0"},
+             {"container-wall", "0.01"}}),
+       ErrorKind::kOutOfRange, "{container-density} must be above 0 g/cm3"},
+      {with({{"flat", "x"}}), ErrorKind::kParseError, "{flat} is not a number: x"},
+      {with({{"rmin-check", "0.4"}}), ErrorKind::kOutOfRange,
+       "{rmin-check} must lie above 0.5 Angstrom (and at most 100), below the first interatomic distance"},
+      {with({{"optimize", "mu-r,speed"}}), ErrorKind::kInvalidArgument,
+       "{optimize} takes a list of density, bg-scale, container-scale, mu-r, beam-width, ruland and flat (each NAME "
+       "or NAME:LOW:HIGH), not \"speed\""},
+      {with({{"optimize", "flat,flat"}}), ErrorKind::kInvalidArgument, "{optimize} names flat twice"},
+      {with({{"optimize", "flat:2:1"}}), ErrorKind::kInvalidArgument,
+       "{optimize} flat:2:1: the bounds are NAME:LOW:HIGH, two numbers with LOW below HIGH"},
+      {with({{"optimize", "bg-scale"}}), ErrorKind::kInvalidArgument, "{optimize} bg-scale needs {background}"},
+      {with({{"optimize", "mu-r"}}), ErrorKind::kInvalidArgument, "{optimize} mu-r needs {geometry} capillary"},
+      {{{"mode", "adhoc"}, {"flat", "1"}},
+       ErrorKind::kInvalidArgument,
+       "{flat} belongs to {mode} physical (give {density} for it); ad hoc mode fits the corrections away"},
       {with({{"bg-scale", "1"}}), ErrorKind::kInvalidArgument, "{bg-scale} belongs to {background}"},
       {with({{"qmax", "lots"}}), ErrorKind::kParseError, "{qmax} is not a number: lots"},
       {with({{"r", "0:30"}}), ErrorKind::kInvalidArgument, "{r} needs RMIN:RMAX:STEP"},
@@ -149,7 +189,18 @@ TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
                                                                 {"qmin", "0.5"},
                                                                 {"qmax", "20"},
                                                                 {"window", "lorch"},
-                                                                {"r", "0.5:20:0.02"}}),
+                                                                {"r", "0.5:20:0.02"},
+                                                                {"capillary-diameter", "0.635"},
+                                                                {"beam-width", "0.156"},
+                                                                {"beam-profile", "gaussian"},
+                                                                {"container", "glass.xy"},
+                                                                {"container-composition", "SiO2"},
+                                                                {"container-density", "2.2"},
+                                                                {"container-wall", "0.01"},
+                                                                {"container-scale", "0.9"},
+                                                                {"flat", "-0.5"},
+                                                                {"rmin-check", "1.8"},
+                                                                {"optimize", "mu-r:1:2,flat"}}),
                                                          0.71073, Spelling::kCommandLine);
   ASSERT_TRUE(s.ok()) << s.error().message;
   const ReductionOptions& o = s->options;
@@ -178,6 +229,22 @@ TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
   EXPECT_EQ(s->options.bg_scale, 0.95);
   EXPECT_EQ(s->monochromator, "26.6");
   EXPECT_EQ(s->mono_beam, "incident");
+  EXPECT_EQ(o.capillary_diameter, 0.635);
+  EXPECT_EQ(o.beam_width, 0.156);
+  EXPECT_EQ(o.beam_profile, BeamProfile::kGaussian);
+  EXPECT_EQ(o.container_composition, "SiO2");
+  EXPECT_EQ(o.container_density, 2.2);
+  EXPECT_EQ(o.container_wall, 0.01);
+  EXPECT_EQ(o.container_scale, 0.9);
+  EXPECT_EQ(o.flat, -0.5);
+  EXPECT_EQ(o.rmin_check, 1.8);
+  ASSERT_EQ(s->optimize.size(), 2u);
+  EXPECT_EQ(s->optimize[0].what, Fitted::kMuR);
+  EXPECT_EQ(s->optimize[0].lower, 1.0);
+  EXPECT_EQ(s->optimize[0].upper, 2.0);
+  EXPECT_EQ(s->optimize[1].what, Fitted::kFlat);
+  EXPECT_FALSE(s->optimize[1].lower);
+  EXPECT_EQ(fit_list_text(s->optimize), "mu-r:1:2,flat");
 
   // Nothing given but the composition: ad hoc, no wavelength, every default.
   const Result<ReductionSettings> bare = reduction_settings(texts({}), std::nullopt, Spelling::kKeyword);
@@ -214,11 +281,11 @@ TEST(PdfOptions, WavelengthOfAnAnodeAndTheBraggAngleOfACrystal) {
 TEST(PdfOptions, OptionsCarriedOverFromAFileAreNotRefusedForTheirMode) {
   // A physical run's file read back in ad hoc mode: its geometry and thickness stay unread, not refused.
   const OptionValues file = texts({{"mode", "adhoc"},
-                                  {"geometry", "capillary"},
-                                  {"thickness", "0.05"},
-                                  {"mu-r", "1.2"},
-                                  {"mono-beam", "diffracted"}},
-                                 {"geometry", "thickness", "mono-beam"});
+                                   {"geometry", "capillary"},
+                                   {"thickness", "0.05"},
+                                   {"mu-r", "1.2"},
+                                   {"mono-beam", "diffracted"}},
+                                  {"geometry", "thickness", "mono-beam"});
   const Result<ReductionSettings> s = reduction_settings(file, 0.71, Spelling::kCommandLine);
   ASSERT_FALSE(s.ok());  // mu-r was asked for now
   EXPECT_EQ(s.error().message,
@@ -300,10 +367,9 @@ TEST(PdfSettingsFile, ReferenceConfigurationFile) {
   ASSERT_TRUE(f.ok()) << f.error().message;
   EXPECT_TRUE(f->reference);
   const std::vector<std::pair<const char*, const char*>> expected = {
-      {"format", "qa"},          {"composition", "SiO2"}, {"qmax", "20"},
-      {"background", "runs/kapton.chi"}, {"bg-scale", "0.9"}, {"wavelength", "0.1"},
-      {"qmaxinst", "25"},        {"qmin", "0.5"},         {"rpoly", "1.1"},
-      {"r", "0:40:0.01"},        {"mode", "adhoc"}};
+      {"format", "qa"},    {"composition", "SiO2"}, {"qmax", "20"},     {"background", "runs/kapton.chi"},
+      {"bg-scale", "0.9"}, {"wavelength", "0.1"},   {"qmaxinst", "25"}, {"qmin", "0.5"},
+      {"rpoly", "1.1"},    {"r", "0:40:0.01"},      {"mode", "adhoc"}};
   for (const auto& [name, value] : expected) EXPECT_EQ(text_of(*f, name), value) << name;
   EXPECT_EQ(f->options.values.size(), expected.size());
   EXPECT_EQ(f->options.from_file.size(), expected.size());  // every one carried over, none asked for now
@@ -316,7 +382,8 @@ TEST(PdfSettingsFile, ReferenceConfigurationFile) {
     ErrorKind kind;
     std::string message;
   } bad[] = {
-      {"[PDF]\nmode = neutron\n", ErrorKind::kUnsupported, "c.cfg: mode = neutron: TALVO reduces X-ray patterns (mode = xray)"},
+      {"[PDF]\nmode = neutron\n", ErrorKind::kUnsupported,
+       "c.cfg: mode = neutron: TALVO reduces X-ray patterns (mode = xray)"},
       {"[PDF]\ndataformat = degrees\n", ErrorKind::kInvalidArgument,
        "c.cfg: dataformat must be twotheta, QA or Qnm, not \"degrees\""},
       {"[PDF]\noutputtype = iq, chi\n", ErrorKind::kInvalidArgument,
@@ -338,10 +405,17 @@ TEST(PdfSettingsFile, ReferenceOutputHeader) {
   const std::string dir = "pdf_reference/ni_kapton_synchrotron/";
   const Result<SettingsFile> f = parse_settings(file_text(dir + "ni.gr"), "ref/ni.gr");
   ASSERT_TRUE(f.ok()) << f.error().message;
-  const std::vector<std::pair<const char*, const char*>> expected = {
-      {"format", "qnm"},  {"wavelength", "0.1"},  {"background", "ref/Kapton-bkg.chi"}, {"bg-scale", "0.0848126086863"},
-      {"mode", "adhoc"},  {"composition", "Ni"},  {"qmaxinst", "31.5"},                 {"qmin", "0.1"},
-      {"qmax", "31.5"},   {"r", "0.0:80.0:0.01"}, {"rpoly", "0.9"}};
+  const std::vector<std::pair<const char*, const char*>> expected = {{"format", "qnm"},
+                                                                     {"wavelength", "0.1"},
+                                                                     {"background", "ref/Kapton-bkg.chi"},
+                                                                     {"bg-scale", "0.0848126086863"},
+                                                                     {"mode", "adhoc"},
+                                                                     {"composition", "Ni"},
+                                                                     {"qmaxinst", "31.5"},
+                                                                     {"qmin", "0.1"},
+                                                                     {"qmax", "31.5"},
+                                                                     {"r", "0.0:80.0:0.01"},
+                                                                     {"rpoly", "0.9"}};
   for (const auto& [name, value] : expected) EXPECT_EQ(text_of(*f, name), value) << name;
   EXPECT_EQ(f->options.values.size(), expected.size());
   EXPECT_EQ(f->input, "ref/Ni.chi");
@@ -417,10 +491,11 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     // Numbers with every digit a double holds (1/3, 0.1 + 0.2), not only short decimals.
     return std::uniform_real_distribution<double>(lo, hi)(rng);
   };
-  const std::vector<std::string> names = {"plain.xy", "data/run 7.chi", "a\nplot = injected.svg.xy",
-                                          "tab\there.xy", "\x1b[2Jclear.xy", "bad \xff\xfe utf8.xy", " lead.xy",
-                                          "trail.xy ", "\"quoted\".xy", "back\\slash.xy", "# key = value",
-                                          "\xe2\x80\xaeright-to-left.xy", "caf\xc3\xa9.xy"};
+  const std::vector<std::string> names = {"plain.xy",       "data/run 7.chi",  "a\nplot = injected.svg.xy",
+                                          "tab\there.xy",   "\x1b[2Jclear.xy", "bad \xff\xfe utf8.xy",
+                                          " lead.xy",       "trail.xy ",       "\"quoted\".xy",
+                                          "back\\slash.xy", "# key = value",   "\xe2\x80\xaeright-to-left.xy",
+                                          "caf\xc3\xa9.xy"};
   for (int round = 0; round < 300; ++round) {
     Texts t;
     t["composition"] = pick(4) == 0 ? names[pick(names.size())] : std::string("CeO2");
@@ -451,6 +526,22 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
       if (pick(2)) t["breit-dirac"] = pick(2) ? "2" : "3";
       if (pick(2)) t["normalize"] = pick(2) ? "highq" : "kmn";
       if (pick(3) == 0) t["rmin-iterate"] = shortest(number(0.5, 2));
+      if (t["geometry"] == "capillary" && !t.count("thickness") && pick(2)) {
+        t["capillary-diameter"] = shortest(number(0.1, 2));
+        if (pick(2)) t["beam-width"] = shortest(number(0.05, 1));
+        if (t.count("beam-width") && pick(2)) t["beam-profile"] = pick(2) ? "gaussian" : "tophat";
+        if (pick(3) == 0) {
+          t["container"] = names[pick(names.size())];
+          t["container-composition"] = "SiO2";
+          t["container-density"] = shortest(number(1, 3));
+          t["container-wall"] = shortest(number(0.005, 0.05));
+          if (pick(2)) t["container-scale"] = shortest(number(0.5, 1.5));
+        }
+      }
+      if (mono != "none" && (!t.count("mono-beam") || t.at("mono-beam") != "incident") && pick(2))
+        t["ruland"] = shortest(number(0.01, 1));
+      if (pick(3) == 0) t["flat"] = shortest(number(-5, 5));
+      if (pick(3) == 0) t["rmin-check"] = shortest(number(0.6, 3));
     } else {
       if (pick(2)) t["rpoly"] = shortest(number(0.3, 2));
       if (pick(2)) t["qmaxinst"] = shortest(number(10, 30));
@@ -474,6 +565,7 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     run.choice = *choice;
     run.settings = *settings;
     if (t.count("background")) run.background = t["background"];
+    if (t.count("container")) run.container = t["container"];
     run.qmax = settings->options.qmax.value_or(number(10, 30));
     if (pick(2)) {
       const std::vector<std::string> all = {"iq", "sq", "fq", "gr"};
@@ -500,6 +592,7 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     RunRecord rerun = run;
     rerun.settings = *again;
     if (back->options.values.count("background")) rerun.background = option_text(back->options.values.at("background"));
+    if (back->options.values.count("container")) rerun.container = option_text(back->options.values.at("container"));
     EXPECT_EQ(header_parameters(rerun), header) << text;
     const ReductionOptions &a = settings->options, &b = again->options;
     EXPECT_EQ(a.sample.composition, b.sample.composition);
@@ -512,6 +605,12 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     EXPECT_EQ(a.rmin, b.rmin);
     EXPECT_EQ(a.rstep, b.rstep);
     EXPECT_EQ(a.qmin, b.qmin);
+    EXPECT_EQ(a.capillary_diameter, b.capillary_diameter);
+    EXPECT_EQ(a.beam_width, b.beam_width);
+    EXPECT_EQ(a.container_wall, b.container_wall);
+    EXPECT_EQ(a.ruland, b.ruland);
+    EXPECT_EQ(a.flat, b.flat);
+    EXPECT_EQ(a.rmin_check, b.rmin_check);
     EXPECT_EQ(a.bg_scale, b.bg_scale);
   }
 }

@@ -44,8 +44,16 @@ TEST(QuoteForMessage, LongTextIsCutBetweenCharacters) {
 
 // What quote_for_message wrote reads back byte for byte, whatever the bytes; what it cannot have written does not.
 TEST(Unquote, ReadsBackEveryQuotedText) {
-  std::vector<std::string> texts = {"", "plain", "a\nb", "say \"hi\" \\", "\x1b[2J\a", "\xff\xfe\xc0\xaf",
-                                    "abc\xe2\x80\xaetxt", "\u009b", "\xc3\x85ngstr\xc3\xb6m", " edges\t"};
+  std::vector<std::string> texts = {"",
+                                    "plain",
+                                    "a\nb",
+                                    "say \"hi\" \\",
+                                    "\x1b[2J\a",
+                                    "\xff\xfe\xc0\xaf",
+                                    "abc\xe2\x80\xaetxt",
+                                    "\u009b",
+                                    "\xc3\x85ngstr\xc3\xb6m",
+                                    " edges\t"};
   std::string every_byte;
   for (int b = 0; b < 256; ++b) every_byte += static_cast<char>(b);
   texts.push_back(every_byte);
@@ -53,8 +61,8 @@ TEST(Unquote, ReadsBackEveryQuotedText) {
     const std::string quoted = quote_for_message(t, std::string::npos);
     EXPECT_EQ(unquote(quoted), std::optional<std::string>(t)) << quoted;
   }
-  for (const char* bad : {"", "\"", "no quotes", "\"open", "\"a\"b\"", "\"\\\"", "\"\\q\"", "\"\\x4\"", "\"\\x4g\"",
-                          "\"\\u12\""})
+  for (const char* bad :
+       {"", "\"", "no quotes", "\"open", "\"a\"b\"", "\"\\\"", "\"\\q\"", "\"\\x4\"", "\"\\x4g\"", "\"\\u12\""})
     EXPECT_FALSE(unquote(bad)) << bad;
 }
 
