@@ -152,7 +152,6 @@ int run_pdf(const Args& a) {
       settled(pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine));
   const pdf::ReductionOptions& o = settings.options;
   const std::optional<double> wavelength = o.wavelength;
-  const std::string& mono = settings.monochromator;
   const double bg_scale = settings.bg_scale;
   const bool dense = o.sample.density || o.sample.number_density;
 
@@ -217,64 +216,10 @@ int run_pdf(const Args& a) {
                        ": g(r) and R(r) need the number density: give --density G or "
                        "--number-density N"};
 
-  // The header: every parameter the reduction used, as an option would give it.
-  Parameters p;
-  p.emplace_back("input", s.input);
-  p.emplace_back("format", std::string(pdf::input_format_name(format)));
-  if (format == pdf::InputFormat::kXrdml) p.emplace_back("scan", std::to_string(scan));
-  if (wavelength) p.emplace_back("wavelength", shortest(*wavelength));
-  p.emplace_back("composition", o.sample.composition);
-  if (o.sample.density) p.emplace_back("density", shortest(*o.sample.density));
-  if (o.sample.number_density) p.emplace_back("number-density", shortest(*o.sample.number_density));
-  p.emplace_back("packing", shortest(o.sample.packing));
-  if (background) {
-    p.emplace_back("background", *s.get("background"));
-    p.emplace_back("bg-scale", shortest(bg_scale));
-  }
-  p.emplace_back("mode", o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc");
-  if (o.mode == pdf::Mode::kPhysical) {
-    p.emplace_back("geometry", std::string(pdf::geometry_name(o.absorption.geometry)));
-    if (s.has("mu-r")) p.emplace_back("mu-r", shortest(*o.absorption.mu_x));
-    if (s.has("mu-t")) p.emplace_back("mu-t", shortest(*o.absorption.mu_x));
-    if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
-    p.emplace_back("monochromator", mono);
-    if (mono != "none") {
-      p.emplace_back("mono-beam", settings.mono_beam);
-      p.emplace_back("mono-crystal", o.polarization.perfect_crystal ? "perfect" : "mosaic");
-    } else {
-      p.emplace_back("polarization", shortest(o.polarization.normal_fraction));
-    }
-    p.emplace_back("compton", std::string(pdf::compton_table_name(o.sample.compton)));
-    p.emplace_back("breit-dirac", std::to_string(o.breit_dirac));
-    p.emplace_back("normalize", o.normalization == pdf::Normalization::kKroghMoeNorman ? "kmn" : "highq");
-    if (o.rmin_iterate) p.emplace_back("rmin-iterate", shortest(*o.rmin_iterate));
-  } else {
-    p.emplace_back("rpoly", shortest(o.rpoly));
-    if (o.qmaxinst) p.emplace_back("qmaxinst", shortest(*o.qmaxinst));
-  }
-  p.emplace_back("qmin", shortest(o.qmin));
-  p.emplace_back("qmax", shortest(r.qmax));
-  p.emplace_back("window", std::string(window_name(o.window)));
-  p.emplace_back("r", shortest(o.rmin) + ":" + shortest(o.rmax) + ":" + shortest(o.rstep));
+  // The header: every parameter the reduction used, as an option would give it, and what it found.
+  Parameters p = pdf::header_parameters(s.input, {format, scan}, texts, settings, r);
   if (s.has("output")) p.emplace_back("output", *s.get("output"));
-
-  std::vector<std::string> notes;
-  if (o.mode == pdf::Mode::kPhysical) {
-    notes.push_back("normalisation constant alpha: " + shortest(r.alpha) + " +- " + shortest(r.alpha_sigma) +
-                    " (counting errors; common to every point, not in the sigma column)");
-    if (r.mu_x) notes.push_back("absorption mu x: " + shortest(*r.mu_x));
-    notes.push_back("absorption factor from " + shortest(r.absorption_min) + " to " + shortest(r.absorption_max));
-    notes.push_back(r.compton_subtracted ? "Compton fraction at qmax: " + shortest(r.compton_fraction_at_qmax)
-                                         : "Compton scattering: not subtracted");
-    if (o.rmin_iterate)
-      notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
-  } else {
-    notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
-  }
-  if (r.number_density) notes.push_back("number density (atoms/A^3): " + shortest(*r.number_density));
-  std::string removed;
-  for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
-  notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));
+  const std::vector<std::string> notes = pdf::header_notes(settings, r);
 
   // Every file is complete before any takes its name. One buffer holds each file's text in turn: fresh
   // memory for each would cost more in page faults than the formatting.
@@ -290,26 +235,9 @@ int run_pdf(const Args& a) {
     pending.push_back(std::move(*f));
     written.push_back(name);
   };
-  const auto curve = [&](const char* title, const char* columns, const pdf::Curve& c) {
-    const std::span<const double> table[] = {c.x, c.y, c.sigma};
-    pdf::append_table_text(text, title, p, notes, columns, table);
-  };
   for (const std::string& kind : outputs) {
     text.clear();
-    if (kind == "iq") curve("talvo-tools pdf: I(Q), corrected, per atom in electron units", "columns: Q I sigma", r.iq);
-    if (kind == "sq") curve("talvo-tools pdf: S(Q)", "columns: Q S sigma", r.sq);
-    if (kind == "fq") curve("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", r.fq);
-    if (kind == "gr") curve("talvo-tools pdf: G(r)", "columns: r G sigma", r.gr);
-    if (kind == "gofr") {
-      const std::span<const double> table[] = {r.gr.x, r.g, r.sigma_g};
-      pdf::append_table_text(text, "talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)", p, notes, "columns: r g sigma",
-                             table);
-    }
-    if (kind == "rdf") {
-      const std::span<const double> table[] = {r.gr.x, r.rr, r.sigma_rr, r.rr_integral, r.sigma_rr_integral};
-      pdf::append_table_text(text, "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin", p,
-                             notes, "columns: r R sigma N sigma_N", table);
-    }
+    pdf::append_output_text(text, kind, p, notes, r);
     write(prefix + "." + kind);
   }
   if (s.has("plot")) {

@@ -6,6 +6,7 @@
 #include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/sample_model.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/xray/dispersion.hpp"
@@ -261,6 +262,73 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
   return settings;
+}
+
+Parameters header_parameters(std::string_view input, const InputChoice& choice, const OptionTexts& options,
+                             const ReductionSettings& settings, const Reduction& reduction) {
+  const ReductionOptions& o = settings.options;
+  const auto given = [&](std::string_view n) { return options.values.find(n) != options.values.end(); };
+  Parameters p;
+  p.emplace_back("input", std::string(input));
+  p.emplace_back("format", std::string(input_format_name(choice.format)));
+  if (choice.format == InputFormat::kXrdml) p.emplace_back("scan", std::to_string(choice.scan));
+  if (o.wavelength) p.emplace_back("wavelength", shortest(*o.wavelength));
+  p.emplace_back("composition", o.sample.composition);
+  if (o.sample.density) p.emplace_back("density", shortest(*o.sample.density));
+  if (o.sample.number_density) p.emplace_back("number-density", shortest(*o.sample.number_density));
+  p.emplace_back("packing", shortest(o.sample.packing));
+  if (const auto bg = options.values.find("background"); bg != options.values.end()) {
+    p.emplace_back("background", bg->second);
+    p.emplace_back("bg-scale", shortest(settings.bg_scale));
+  }
+  p.emplace_back("mode", o.mode == Mode::kPhysical ? "physical" : "adhoc");
+  if (o.mode == Mode::kPhysical) {
+    p.emplace_back("geometry", std::string(geometry_name(o.absorption.geometry)));
+    if (given("mu-r")) p.emplace_back("mu-r", shortest(*o.absorption.mu_x));
+    if (given("mu-t")) p.emplace_back("mu-t", shortest(*o.absorption.mu_x));
+    if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
+    p.emplace_back("monochromator", settings.monochromator);
+    if (settings.monochromator != "none") {
+      p.emplace_back("mono-beam", settings.mono_beam);
+      p.emplace_back("mono-crystal", o.polarization.perfect_crystal ? "perfect" : "mosaic");
+    } else {
+      p.emplace_back("polarization", shortest(o.polarization.normal_fraction));
+    }
+    p.emplace_back("compton", std::string(compton_table_name(o.sample.compton)));
+    p.emplace_back("breit-dirac", std::to_string(o.breit_dirac));
+    p.emplace_back("normalize", o.normalization == Normalization::kKroghMoeNorman ? "kmn" : "highq");
+    if (o.rmin_iterate) p.emplace_back("rmin-iterate", shortest(*o.rmin_iterate));
+  } else {
+    p.emplace_back("rpoly", shortest(o.rpoly));
+    if (o.qmaxinst) p.emplace_back("qmaxinst", shortest(*o.qmaxinst));
+  }
+  p.emplace_back("qmin", shortest(o.qmin));
+  p.emplace_back("qmax", shortest(reduction.qmax));
+  p.emplace_back("window", std::string(window_name(o.window)));
+  p.emplace_back("r", shortest(o.rmin) + ":" + shortest(o.rmax) + ":" + shortest(o.rstep));
+  return p;
+}
+
+std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& r) {
+  const ReductionOptions& o = settings.options;
+  std::vector<std::string> notes;
+  if (o.mode == Mode::kPhysical) {
+    notes.push_back("normalisation constant alpha: " + shortest(r.alpha) + " +- " + shortest(r.alpha_sigma) +
+                    " (counting errors; common to every point, not in the sigma column)");
+    if (r.mu_x) notes.push_back("absorption mu x: " + shortest(*r.mu_x));
+    notes.push_back("absorption factor from " + shortest(r.absorption_min) + " to " + shortest(r.absorption_max));
+    notes.push_back(r.compton_subtracted ? "Compton fraction at qmax: " + shortest(r.compton_fraction_at_qmax)
+                                         : "Compton scattering: not subtracted");
+    if (o.rmin_iterate)
+      notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
+  } else {
+    notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
+  }
+  if (r.number_density) notes.push_back("number density (atoms/A^3): " + shortest(*r.number_density));
+  std::string removed;
+  for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
+  notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));
+  return notes;
 }
 
 }  // namespace talvo::pdf

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "talvo/pdf/pattern.hpp"
+#include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/result.hpp"
 
@@ -76,5 +77,19 @@ struct ReductionSettings {
 // names the option as `spelling` writes it.
 Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::optional<double> pattern_wavelength,
                                              Spelling spelling);
+
+// The settings a reduction's files record in their header, in order, each
+// as its option takes it ("mu-r = 1.25"), so that the files read back (with
+// --config) as the same reduction: the input as it was named, its format (and
+// scan), every option of the mode in effect, the background as named in
+// `options`, and qmax as the reduction took it.
+Parameters header_parameters(std::string_view input, const InputChoice& choice, const OptionTexts& options,
+                             const ReductionSettings& settings, const Reduction& reduction);
+
+// What the reduction found, as the lines that follow the settings in the
+// header (no " = " in them): the normalisation constant with its sigma, the
+// absorption, the Compton fraction, the iterations (physical mode) or the
+// polynomials' degree (ad hoc), the number density and the outliers removed.
+std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& reduction);
 
 }  // namespace talvo::pdf

@@ -272,5 +272,50 @@ TEST(PdfOptions, InputFormatAndScan) {
     }
 }
 
+TEST(PdfOptions, TheHeaderReadsBackAsTheSameSettings) {
+  // Each header, its lines given back as options (as --config gives them), makes the same header: every
+  // line is an option, in a form that reads as the value the reduction took.
+  const std::vector<Texts> cases = {
+      {{"density", "5.68"}, {"geometry", "capillary"}, {"mu-r", "1.25"}, {"wavelength", "0.71073"}, {"qmax", "14"}},
+      {{"density", "7.2"},
+       {"geometry", "reflection"},
+       {"mu-t", "3"},
+       {"anode", "CuKa1"},
+       {"monochromator", "HOPG"},
+       {"mono-crystal", "perfect"},
+       {"compton", "balyuzi"},
+       {"breit-dirac", "2"},
+       {"normalize", "highq"},
+       {"rmin-iterate", "1.1"},
+       {"window", "lorch"},
+       {"r", "0.5:20:0.02"}},
+      {{"number-density", "0.0662"},
+       {"geometry", "transmission"},
+       {"thickness", "0.01"},
+       {"polarization", "0.3"},
+       {"background", "empty.xy"},
+       {"bg-scale", "0.85"},
+       {"qmin", "0.5"},
+       {"packing", "0.6"}},
+      {{"mode", "adhoc"}, {"rpoly", "1.2"}, {"qmaxinst", "20.5"}, {"qmin", "1e-1"}, {"window", "step"}},
+  };
+  for (const Texts& values : cases) {
+    const OptionTexts given = texts(values);
+    const Result<ReductionSettings> first = reduction_settings(given, 0.7093, Spelling::kCommandLine);
+    ASSERT_TRUE(first.ok()) << first.error().message;
+    Reduction r;
+    r.qmax = first->options.qmax.value_or(17.25);
+    const Parameters header = header_parameters("s.xy", {InputFormat::kTwoTheta, 0}, given, *first, r);
+    ASSERT_EQ(header.front(), (std::pair<std::string, std::string>{"input", "s.xy"}));
+    OptionTexts again;
+    for (const auto& [key, value] : header)
+      if (key != "input") again.values.emplace(key, value);
+    const Result<ReductionSettings> second = reduction_settings(again, std::nullopt, Spelling::kCommandLine);
+    ASSERT_TRUE(second.ok()) << second.error().message;
+    EXPECT_EQ(header_parameters("s.xy", {InputFormat::kTwoTheta, 0}, again, *second, r), header);
+    EXPECT_EQ(header_notes(*second, r), header_notes(*first, r));
+  }
+}
+
 }  // namespace
 }  // namespace talvo::pdf
