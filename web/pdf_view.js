@@ -318,6 +318,7 @@
     }
   }
 
+  // The library's warnings, then what the reduction took and found (the notes are its files' words).
   function diagnostics(r) {
     const box = $('pdf-messages');
     box.replaceChildren();
@@ -325,16 +326,10 @@
     const facts = [['Mode', 'mode', r.mode === 'physical' ? 'physical' : 'ad hoc']];
     if (r.wavelength !== null) facts.push(['Wavelength (A)', 'wavelength', String(r.wavelength)]);
     facts.push(['Q used (1/A)', 'q', `${r.qmin} to ${r.qmax}`]);
-    if (r.mode === 'physical')
-      facts.push(['Normalisation constant', 'alpha', `${r.alpha} +- ${r.alphaSigma}`]);
-    else
-      facts.push(['Ad hoc polynomial degree', 'poly-degree', String(r.polyDegree)]);
-    if (r.rho0 !== null) facts.push(['Number density (atoms/A3)', 'rho0', String(r.rho0)]);
-    facts.push(['Outliers removed at x', 'outliers', r.outliers.length ? Array.from(r.outliers).join(' ') : 'none']);
     const table = el('table', { id: 'pdf-facts' });
     for (const [label, key, text] of facts)
       table.append(el('tr', {}, el('td', { class: 'label' }, label), el('td', { class: 'num', 'data-key': key }, text)));
-    box.append(table);
+    box.append(table, el('ul', { id: 'pdf-notes' }, ...r.notes.map((n) => el('li', {}, n))));
   }
 
   // ---- files: the pattern in, the reduction's files out ----
@@ -359,7 +354,13 @@
   }
 
   async function open(role, file) {
-    const bytes = await file.arrayBuffer();
+    let bytes;
+    try {
+      bytes = await file.arrayBuffer();
+    } catch (e) {
+      showError(`cannot read ${file.name}: ${e.message || e}`, wanted);
+      return;
+    }
     worker.postMessage({ type: 'file', role, name: file.name, bytes }, [bytes]);
   }
 

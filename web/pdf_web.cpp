@@ -149,10 +149,8 @@ val reduce(const val& request) {
   out.set("qData", q.ok() && !q->empty() ? val(*std::max_element(q->begin(), q->end())) : val::null());
   out.set("qmin", r.qmin);
   out.set("qmax", r.qmax);
-  out.set("alpha", r.alpha);
-  out.set("alphaSigma", r.alpha_sigma);
-  out.set("polyDegree", r.poly_degree);
-  out.set("outliers", doubles(r.outliers));
+  // What the reduction found, in the words of its files' headers.
+  out.set("notes", strings(pdf::header_notes(*settings, r)));
   out.set("reduceMs", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
   last = Last{sample_name, *choice, std::move(texts), *settings, std::move(*red)};
   return out;

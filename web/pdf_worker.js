@@ -55,7 +55,7 @@ function talvoPdfWorker() {
       const transfer = [];
       for (const key of ['iq', 'sq', 'fq', 'gr'])
         if (result[key]) for (const column of ['x', 'y', 'sigma']) transfer.push(result[key][column].buffer);
-      for (const key of ['model', 'outliers']) if (result[key]) transfer.push(result[key].buffer);
+      if (result.model) transfer.push(result.model.buffer);
       postMessage({ type: 'result', id: m.id, result }, transfer);
     } else if (m.type === 'files') {
       postMessage({ type: 'files', id: m.id, files: talvo.pdfFiles() });
