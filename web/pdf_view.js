@@ -58,8 +58,7 @@
     { key: 'more', label: 'Other options of talvo-tools pdf', def: '', wide: true,
       placeholder: '--monochromator HOPG --compton balyuzi' },
   ];
-  const FIELD = Object.fromEntries(FIELDS.map((f) => [f.key, f]));
-  const KINDS = [['iq', 'I(Q)'], ['sq', 'S(Q)'], ['fq', 'F(Q)'], ['gr', 'G(r)'], ['gofr', 'g(r)'], ['rdf', 'R(r)']];
+  const KINDS = ['iq', 'sq', 'fq', 'gr', 'gofr', 'rdf'];  // the files of a reduction
 
   let worker = null;
   let sample = null;      // the pattern's name, or null before one is loaded
@@ -67,7 +66,6 @@
   let wanted = 0, inFlight = false;  // request ids: the latest asked for, whether one is out
   const changedAt = new Map();       // request id -> the time of the change it answers
   let last = null;                   // the result on show
-  let files = null;                  // {id, texts} of the result on show
   let drawn = 0;
   let filesTimer = 0;
   const FILES_AFTER_MS = 150;
@@ -135,7 +133,6 @@
     saveAddress();
     clearTimeout(filesTimer);
     $('pdf-downloads').replaceChildren();
-    files = null;
     wanted++;
     view.dataset.request = String(wanted);
     changedAt.set(wanted, performance.now());
@@ -160,7 +157,6 @@
     box.replaceChildren(el('div', { class: 'error', role: 'alert' }, message));
     $('pdf-plots').classList.add('stale');
     $('pdf-downloads').replaceChildren();
-    files = null;
     if (id === wanted) view.dataset.state = 'error';
     view.dataset.generation = String(++drawn);
   }
@@ -174,7 +170,6 @@
       return;
     }
     last = r;
-    files = null;
     draw(r);
     diagnostics(r);
     $('pdf-plots').classList.remove('stale');
@@ -345,12 +340,11 @@
     for (const a of links.querySelectorAll('a[href^="blob:"]')) URL.revokeObjectURL(a.href);
     const prefix = texts.prefix;
     const items = [];
-    for (const [kind] of KINDS) if (texts[kind]) items.push(download(prefix + '.' + kind, texts[kind]));
+    for (const kind of KINDS) if (texts[kind]) items.push(download(prefix + '.' + kind, texts[kind]));
     const config = download(prefix + '.cfg', texts.config);
     config.id = 'pdf-config';
     links.replaceChildren(el('span', { class: 'label' }, 'Download: '), ...items, config,
       el('span', { class: 'note' }, ` (talvo-tools pdf --config ${prefix}.cfg, beside ${texts.input}, writes the same)`));
-    files = { id, texts };
   }
 
   async function open(role, file) {

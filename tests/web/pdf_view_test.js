@@ -145,6 +145,13 @@ async function run(browser, downloads, work) {
     }
     await page.waitFor(`document.getElementById('pdf-view').dataset.request !== ${JSON.stringify(before)}`);
   };
+  // Downloads complete as soon as they begin (small files): every completion is kept from the start.
+  const completed = new Set(), waiting = new Map();
+  browser.listeners.add((m) => {
+    if (m.method !== 'Browser.downloadProgress' || m.params.state !== 'completed') return;
+    completed.add(m.params.guid);
+    if (waiting.has(m.params.guid)) waiting.get(m.params.guid)();
+  });
   // A download link clicked with the mouse (a script's clicks count as automatic downloads, which the
   // browser stops after a few).
   const download = async (name) => {
@@ -157,7 +164,11 @@ async function run(browser, downloads, work) {
     for (const type of ['mousePressed', 'mouseReleased'])
       await page.send('Input.dispatchMouseEvent', { type, x: at.x, y: at.y, button: 'left', clickCount: 1 });
     const { guid } = await begin;
-    await browser.event('Browser.downloadProgress', (p) => p.guid === guid && p.state === 'completed');
+    if (!completed.has(guid))
+      await new Promise((resolve, reject) => {
+        waiting.set(guid, resolve);
+        setTimeout(() => reject(new Error(`the download of ${name} did not complete`)), 60000);
+      });
     return fs.readFileSync(path.join(downloads, guid), 'utf8');
   };
 
