@@ -8,6 +8,7 @@
 //   talvo-tools' numbers (relative 1e-12; their header lines the same text),
 //   the address holds the settings, and the configuration downloaded reruns
 //   in talvo-tools pdf --config to files whose settings are those lines;
+// - a background opened with its file picker, its scale typed: talvo-tools' .gr with the same two;
 // - a formula that is wrong shows talvo-tools' message, and the view recovers;
 // - an XRDML file dropped on the view (a DataTransfer the protocol makes of
 //   the file) is reduced with the file's own wavelength, as talvo-tools does;
@@ -237,6 +238,29 @@ async function run(browser, downloads, work) {
   const median = (a) => [...a].sort((x, y) => x - y)[Math.floor(a.length / 2)];
   console.log(`qmax typed, 10 changes of the 5630-point example: drawn ${median(times.map((t) => t[0]))} ms after the ` +
     `change (median; ${times.map((t) => t[0]).join(' ')}), of which the reduction ${median(times.map((t) => t[1]))} ms`);
+
+  // A background opened with its picker, and its scale typed: talvo-tools' numbers with the same two.
+  const bg = Array.from({ length: 321 }, (_, i) => `${1 + 0.5 * i} ${1 + (i % 2)}`).join('\n') + '\n';
+  fs.writeFileSync(path.join(work, 'empty.xy'), bg);
+  const { root } = await page.send('DOM.getDocument', {});
+  const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#pdf-background-file' });
+  const before = s.request;
+  await page.send('DOM.setFileInputFiles', { nodeId, files: [path.join(work, 'empty.xy')] });
+  await page.waitFor(`document.getElementById('pdf-view').dataset.request !== ${JSON.stringify(before)}`);
+  await settled();
+  await type('bg-scale', '0.3');
+  s = await settled();
+  if (check(s.state === 'done', 'a background: ' + JSON.stringify(s))) {
+    native = tool(work, ['zro2_mo.xy', ...EXAMPLE_OPTIONS, '--qmax', '14', '--background', 'empty.xy', '--bg-scale', '0.3',
+      '-o', 'background']);
+    check(native.status === 0, 'talvo-tools with the background: ' + native.stderr);
+    const d = compareFiles('a background: .gr', await download('zro2_mo.gr'),
+      fs.readFileSync(path.join(work, 'background.gr'), 'utf8'));
+    console.log(`a background opened with its picker, scale 0.3: .gr within ${d} of talvo-tools (relative)`);
+  }
+  await page.evaluate(`document.getElementById('pdf-background-clear').click()`);
+  await page.waitFor(`document.getElementById('pdf-background-name').textContent === 'none'`);
+  s = await settled();
 
   // A wrong formula: talvo-tools' words, and the view comes back.
   await type('composition', 'Xx2O');
