@@ -35,7 +35,7 @@
     { key: 'density', label: 'Density', unit: 'g/cm3', def: '5.68', placeholder: 'empty: none' },
     { key: 'wavelength', label: 'Wavelength', unit: 'A', def: '0.71073', placeholder: "the file's" },
     { key: 'anode', label: 'or anode', def: '', placeholder: 'MoKa, CuKa1' },
-    { key: 'mode', label: 'Mode', def: '', choices: [['', 'physical with a density, else ad hoc'],
+    { key: 'mode', label: 'Mode', def: 'adhoc', choices: [['', 'physical with a density, else ad hoc'],
                                                      ['physical', 'physical'], ['adhoc', 'ad hoc']] },
     { key: 'geometry', label: 'Geometry', def: 'capillary', only: 'physical',
       choices: [['capillary', 'capillary'], ['reflection', 'plate, reflection'], ['transmission', 'plate, transmission']] },

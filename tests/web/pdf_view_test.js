@@ -37,8 +37,11 @@ function check(ok, what) {
 }
 
 // The options the view sends for its example, as talvo-tools takes them.
-const EXAMPLE_OPTIONS = ['--composition', 'ZrO2', '--density', '5.68', '--wavelength', '0.71073', '--geometry',
-  'capillary', '--mu-r', '1.25', '--qmin', '0', '--window', 'none', '--r', '0:30:0.01'];
+const EXAMPLE_OPTIONS = ['--composition', 'ZrO2', '--density', '5.68', '--wavelength', '0.71073', '--mode', 'adhoc',
+  '--rpoly', '0.9', '--qmin', '0', '--window', 'none', '--r', '0:30:0.01'];
+// Its physical mode's fields.
+const PHYSICAL_OPTIONS = ['--composition', 'ZrO2', '--density', '5.68', '--wavelength', '0.71073', '--mode', 'physical',
+  '--geometry', 'capillary', '--mu-r', '1.25', '--qmin', '0', '--window', 'none', '--r', '0:30:0.01'];
 
 // A header's setting line (the lines --config reads).
 const SETTING = /^# [a-z0-9-]+ = /;
@@ -155,6 +158,13 @@ async function run(browser, downloads, work) {
   });
   // A download link clicked with the mouse (a script's clicks count as automatic downloads, which the
   // browser stops after a few).
+  // A choice of a select, as picking it with the mouse or the keyboard does.
+  const choose = async (key, value) => {
+    const before = (await state()).request;
+    await page.evaluate(`(() => { const e = document.getElementById('pdf-${key}'); e.value = ${JSON.stringify(value)};
+      e.dispatchEvent(new Event('change', { bubbles: true })); })()`);
+    await page.waitFor(`document.getElementById('pdf-view').dataset.request !== ${JSON.stringify(before)}`);
+  };
   const download = async (name) => {
     const begin = browser.event('Browser.downloadWillBegin', (p) => p.suggestedFilename === name);
     const at = await page.evaluate(`(() => { const a = [...document.querySelectorAll('#pdf-downloads a')]
@@ -228,6 +238,18 @@ async function run(browser, downloads, work) {
         `the rerun's .${kind} is not talvo-tools' file of the same options`);
     }
   }
+  // The physical mode chosen: its geometry and mu R come in.
+  await choose('mode', 'physical');
+  s = await settled();
+  check(s.state === 'done', 'the physical mode: ' + JSON.stringify(s));
+  native = tool(work, ['zro2_mo.xy', ...PHYSICAL_OPTIONS, '--qmax', '14', '-o', 'physical']);
+  check(native.status === 0, 'talvo-tools in the physical mode: ' + native.stderr);
+  const physical = compareFiles('the physical mode: .gr', await download('zro2_mo.gr'),
+    fs.readFileSync(path.join(work, 'physical.gr'), 'utf8'));
+  console.log(`the physical mode: .gr within ${physical} of talvo-tools (relative)`);
+  await choose('mode', 'adhoc');
+  s = await settled();
+
   const times = [];
   for (const q of ['13', '13.5', '14.5', '15', '15.5', '16', '12.5', '12', '11.5', '14']) {
     await type('qmax', q);
