@@ -30,6 +30,7 @@
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/pdf_files.hpp"
+#include "talvo/pdf/plot.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/pdf/running_integral.hpp"
 #include "talvo/pdf/sample_model.hpp"
