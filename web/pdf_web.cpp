@@ -104,6 +104,10 @@ val reduce(const val& request) {
     const std::string key = keys[i].as<std::string>();
     texts.values.emplace(key, options[key].as<std::string>());
   }
+  // What needs a file beside the pattern, or many reductions, is the command line's.
+  for (const char* n : {"container", "zscan", "optimize"})
+    if (texts.values.count(n))
+      return fail("--" + std::string(n) + " is talvo-tools pdf's: the page takes a pattern and a background");
   const std::string sample_name = request["sample"].as<std::string>();
   const std::string background_name = request["background"].as<std::string>();
   if (!background_name.empty()) texts.values.emplace("background", background_name);
@@ -126,7 +130,9 @@ val reduce(const val& request) {
       pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine);
   if (!settings.ok()) return fail(settings.error().message);
   last.reduction.reset();
-  talvo::Result<pdf::Reduction> red = pdf::reduce(*sample, background, settings->bg_scale, settings->options);
+  pdf::ReductionOptions options_used = settings->options;
+  options_used.bg_scale = settings->bg_scale;
+  talvo::Result<pdf::Reduction> red = pdf::reduce(pdf::Inputs{&*sample, background, nullptr}, options_used);
   if (!red.ok()) return fail(red.error().message);
   for (const std::string& w : red.warnings()) warnings.push_back(w);
   const pdf::Reduction& r = *red;

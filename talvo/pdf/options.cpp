@@ -1,6 +1,7 @@
 #include "talvo/pdf/options.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "talvo/numeric/modification.hpp"
@@ -172,6 +173,75 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   for (const std::string_view n : kAdhocOnlyOptions)
     if (o.mode == Mode::kPhysical && r.asked(n)) return invalid(r.name(n) + " belongs to " + r.name("mode") + " adhoc");
 
+  // The capillary as the beam lights it, and its empty container.
+  for (const char* n : {"capillary-diameter", "beam-width", "beam-profile", "zscan", "container"})
+    if (r.asked(n) && !capillary)
+      return invalid(r.name(n) + " belongs to " + r.name("geometry") + " capillary");
+  if (!into(o.capillary_diameter, r.optional("capillary-diameter"), failure)) return failure;
+  if (o.capillary_diameter && !(*o.capillary_diameter > 0.0 && std::isfinite(*o.capillary_diameter)))
+    return make_error(ErrorKind::kOutOfRange, r.name("capillary-diameter") + " must be above 0 mm");
+  if (r.asked("thickness") && r.asked("capillary-diameter"))
+    return invalid("give " + r.name("thickness") + " (cm) or " + r.name("capillary-diameter") + " (mm), not both");
+  if (!into(o.beam_width, r.optional("beam-width"), failure)) return failure;
+  if (o.beam_width && !(*o.beam_width > 0.0 && std::isfinite(*o.beam_width)))
+    return make_error(ErrorKind::kOutOfRange, r.name("beam-width") + " must be above 0 mm");
+  for (const char* n : {"beam-width", "zscan", "container"})
+    if (r.has(n) && !o.capillary_diameter)
+      return make_error(ErrorKind::kNotFound, r.name(n) + " needs the capillary's diameter: give " +
+                                                  r.name("capillary-diameter") + " MM");
+  if (const auto bp = r.text("beam-profile")) {
+    const std::optional<BeamProfile> named = beam_profile_named(*bp);
+    if (!named) return r.choice("beam-profile", "tophat or gaussian");
+    if (!r.has("beam-width") && !r.has("zscan"))
+      return invalid(r.name("beam-profile") + " belongs to " + r.name("beam-width") + " or " + r.name("zscan"));
+    o.beam_profile = *named;
+  }
+  for (const char* n : {"container-composition", "container-density", "container-wall", "container-scale"})
+    if (r.asked(n) && !r.has("container")) return invalid(r.name(n) + " belongs to " + r.name("container"));
+  if (r.has("container")) {
+    const auto cc = r.text("container-composition");
+    if (!cc || !r.has("container-density") || !r.has("container-wall"))
+      return make_error(ErrorKind::kNotFound, r.name("container") + " needs the container's " +
+                                                  r.name("container-composition") + ", " +
+                                                  r.name("container-density") + " and " + r.name("container-wall"));
+    o.container_composition = *cc;
+    if (!into(o.container_density, r.optional("container-density"), failure)) return failure;
+    if (!into(o.container_wall, r.optional("container-wall"), failure)) return failure;
+    if (!(*o.container_density > 0.0 && std::isfinite(*o.container_density)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-density") + " must be above 0 g/cm3");
+    if (!(*o.container_wall > 0.0 && std::isfinite(*o.container_wall)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-wall") + " must be above 0 mm");
+    if (r.has("container-scale") && !into(o.container_scale, r.number("container-scale"), failure)) return failure;
+    if (!(o.container_scale >= 0.0 && std::isfinite(o.container_scale)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-scale") + " must be 0 or more");
+  }
+  if (r.has("flat") && !into(o.flat, r.number("flat"), failure)) return failure;
+  if (!std::isfinite(o.flat)) return make_error(ErrorKind::kOutOfRange, r.name("flat") + " must be a finite number");
+  if (r.has("rmin-check") && !into(o.rmin_check, r.number("rmin-check"), failure)) return failure;
+  if (!(o.rmin_check > 0.5 && o.rmin_check <= 100.0))
+    return make_error(ErrorKind::kOutOfRange,
+                      r.name("rmin-check") + " must lie above 0.5 Angstrom (and at most 100), below the first "
+                                             "interatomic distance");
+  if (const auto list = r.text("optimize")) {
+    Result<std::vector<FitSpec>> fit = parse_fit_list(*list, r.name("optimize"));
+    if (!fit.ok()) return fit.error();
+    settings.optimize = std::move(*fit);
+    for (const FitSpec& f : settings.optimize) {
+      const char* needs = nullptr;
+      switch (f.what) {
+        case Fitted::kBgScale: needs = r.has("background") ? nullptr : "background"; break;
+        case Fitted::kContainerScale: needs = r.has("container") ? nullptr : "container"; break;
+        case Fitted::kBeamWidth: needs = r.has("beam-width") || r.has("zscan") ? nullptr : "beam-width"; break;
+        case Fitted::kRuland: needs = r.has("ruland") ? nullptr : "ruland"; break;
+        case Fitted::kMuR: needs = capillary ? nullptr : "geometry"; break;
+        default: break;
+      }
+      if (needs)
+        return invalid(r.name("optimize") + " " + std::string(fitted_name(f.what)) + " needs " + r.name(needs) +
+                       (std::string(needs) == "geometry" ? " capillary" : ""));
+    }
+  }
+
   // The monochromator: a crystal at its Bragg angle for the wavelength, or the angle itself.
   settings.monochromator = r.text("monochromator").value_or("none");
   const std::string& mono = settings.monochromator;
@@ -226,10 +296,10 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
     if (mono == "none" || settings.mono_beam != "diffracted")
       return invalid(r.name("ruland") + " belongs to a monochromator in the diffracted beam (" +
                      r.name("monochromator") + " NAME)");
-    return make_error(ErrorKind::kUnsupported,
-                      r.name("ruland") +
-                          ": the Ruland window of a diffracted-beam monochromator is not available: its published "
-                          "form could not be checked; leave it out (the whole Compton scattering is then subtracted)");
+    if (!into(o.ruland, r.optional("ruland"), failure)) return failure;
+    if (!(*o.ruland > 0.0 && std::isfinite(*o.ruland)))
+      return make_error(ErrorKind::kOutOfRange,
+                        r.name("ruland") + " is the monochromator's band pass in Angstrom: it must be above 0");
   }
   if (const auto n = r.text("normalize")) {
     if (*n == "kmn")
@@ -264,10 +334,23 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   return settings;
 }
 
+Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings) {
+  ReductionOptions& o = settings.options;
+  if (!o.capillary_diameter) return make_error(ErrorKind::kNotFound, "a z-scan needs the capillary's diameter");
+  Result<ZScanFit> fit = fit_zscan(scan, ZScanFitOptions{*o.capillary_diameter, o.beam_profile, false});
+  if (!fit.ok()) return fit;
+  if (!o.absorption.mu_x) o.absorption.mu_x = 0.5 * fit->mu_d.value;
+  if (!o.beam_width) o.beam_width = fit->width.value;
+  return fit;
+}
+
 Parameters header_parameters(std::string_view input, const InputChoice& choice, const OptionTexts& options,
                              const ReductionSettings& settings, const Reduction& reduction) {
   const ReductionOptions& o = settings.options;
-  const auto given = [&](std::string_view n) { return options.values.find(n) != options.values.end(); };
+  const auto given = [&](std::string_view n) -> const std::string* {
+    const auto it = options.values.find(n);
+    return it == options.values.end() ? nullptr : &it->second;
+  };
   Parameters p;
   p.emplace_back("input", std::string(input));
   p.emplace_back("format", std::string(input_format_name(choice.format)));
@@ -277,16 +360,34 @@ Parameters header_parameters(std::string_view input, const InputChoice& choice, 
   if (o.sample.density) p.emplace_back("density", shortest(*o.sample.density));
   if (o.sample.number_density) p.emplace_back("number-density", shortest(*o.sample.number_density));
   p.emplace_back("packing", shortest(o.sample.packing));
-  if (const auto bg = options.values.find("background"); bg != options.values.end()) {
-    p.emplace_back("background", bg->second);
+  if (const std::string* bg = given("background")) {
+    p.emplace_back("background", *bg);
     p.emplace_back("bg-scale", shortest(settings.bg_scale));
   }
   p.emplace_back("mode", o.mode == Mode::kPhysical ? "physical" : "adhoc");
   if (o.mode == Mode::kPhysical) {
     p.emplace_back("geometry", std::string(geometry_name(o.absorption.geometry)));
-    if (given("mu-r")) p.emplace_back("mu-r", shortest(*o.absorption.mu_x));
-    if (given("mu-t")) p.emplace_back("mu-t", shortest(*o.absorption.mu_x));
+    // mu as given, or as a z-scan or a fit found it.
+    if (o.absorption.mu_x) p.emplace_back(given("mu-t") ? "mu-t" : "mu-r", shortest(*o.absorption.mu_x));
     if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
+    if (o.capillary_diameter) p.emplace_back("capillary-diameter", shortest(*o.capillary_diameter));
+    if (o.beam_width) {
+      p.emplace_back("beam-width", shortest(*o.beam_width));
+      p.emplace_back("beam-profile", std::string(beam_profile_name(o.beam_profile)));
+    }
+    if (const std::string* z = given("zscan")) p.emplace_back("zscan", *z);
+    if (const std::string* c = given("container")) {
+      p.emplace_back("container", *c);
+      p.emplace_back("container-composition", o.container_composition);
+      if (o.container_density) p.emplace_back("container-density", shortest(*o.container_density));
+      if (o.container_wall) p.emplace_back("container-wall", shortest(*o.container_wall));
+      p.emplace_back("container-scale", shortest(o.container_scale));
+    }
+    if (o.flat != 0.0) p.emplace_back("flat", shortest(o.flat));
+    if (o.ruland) p.emplace_back("ruland", shortest(*o.ruland));
+    p.emplace_back("rmin-check", shortest(o.rmin_check));
+    // The fitted values stand in the header as the options used, so that --config reruns this reduction
+    // (the fit itself is in the notes): "optimize" is not written.
     p.emplace_back("monochromator", settings.monochromator);
     if (settings.monochromator != "none") {
       p.emplace_back("mono-beam", settings.mono_beam);
@@ -309,7 +410,8 @@ Parameters header_parameters(std::string_view input, const InputChoice& choice, 
   return p;
 }
 
-std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& r) {
+std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& r,
+                                      std::span<const std::string> fits) {
   const ReductionOptions& o = settings.options;
   std::vector<std::string> notes;
   if (o.mode == Mode::kPhysical) {
@@ -321,6 +423,16 @@ std::vector<std::string> header_notes(const ReductionSettings& settings, const R
                                          : "Compton scattering: not subtracted");
     if (o.rmin_iterate)
       notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
+    notes.insert(notes.end(), fits.begin(), fits.end());
+    if (const auto& d = r.diagnostics) {
+      notes.push_back("mean of S(Q) from Q = " + shortest(d->high_q_from) + ": " + shortest(d->high_q_mean) +
+                      " +- " + shortest(d->high_q_sigma));
+      notes.push_back("lowest smoothed S(Q): " + shortest(d->lowest_smoothed) + " at Q = " + shortest(d->lowest_at) +
+                      ", where its floor 1 - <f^2>/<f>^2 is " + shortest(d->floor_there));
+      if (d->low_r_rms)
+        notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(o.rmin_check) +
+                        " A: " + shortest(*d->low_r_rms) + " (warned above " + shortest(d->low_r_level) + ")");
+    }
   } else {
     notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
   }

@@ -11,12 +11,15 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/result.hpp"
 
 namespace talvo::pdf {
@@ -27,7 +30,9 @@ inline constexpr std::string_view kOptionNames[] = {
     "number-density", "packing",  "background",  "bg-scale",      "mode",        "geometry",
     "mu-r",           "mu-t",     "thickness",   "monochromator", "mono-beam",   "mono-crystal",
     "polarization",   "compton",  "breit-dirac", "ruland",        "normalize",   "rmin-iterate",
-    "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r"};
+    "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r",
+    "capillary-diameter", "beam-width", "beam-profile", "zscan", "container", "container-composition",
+    "container-density", "container-wall", "container-scale", "flat", "rmin-check", "optimize"};
 
 // How the caller's user writes an option's name.
 enum class Spelling {
@@ -61,6 +66,7 @@ Result<InputChoice> input_choice(const OptionTexts& options, std::string_view in
 struct ReductionSettings {
   ReductionOptions options;  // its wavelength: as given, the anode's Kalpha1, else the pattern's
   double bg_scale = 1.0;
+  std::vector<FitSpec> optimize;  // the parameters to fit first (optimize.hpp), none by default
   std::string monochromator = "none";    // as given: none, a crystal's name or its 2theta in degrees
   std::string mono_beam = "diffracted";  // diffracted or incident
 };
@@ -72,24 +78,32 @@ struct ReductionSettings {
 // one is needed is kParseError; a value out of its range (thickness,
 // polarization, a crystal that cannot diffract the wavelength) is
 // kOutOfRange; a missing composition or a monochromator crystal without a
-// wavelength is kNotFound, an unknown anode is anode_energy's kind; the
-// Ruland window, which is not available, is kUnsupported. Every message
-// names the option as `spelling` writes it.
+// wavelength is kNotFound, an unknown anode is anode_energy's kind. Every
+// message names the option as `spelling` writes it.
 Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::optional<double> pattern_wavelength,
                                              Spelling spelling);
+
+// A z-scan of the capillary fitted (fit_zscan, with the capillary's diameter
+// and the beam's profile of the settings) and used: mu R = mu D / 2 unless mu R
+// was given, and the beam's width unless given.
+Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings);
 
 // The settings a reduction's files record in their header, in order, each
 // as its option takes it ("mu-r = 1.25"), so that the files read back (with
 // --config) as the same reduction: the input as it was named, its format (and
-// scan), every option of the mode in effect, the background as named in
-// `options`, and qmax as the reduction took it.
+// scan), every option of the mode in effect (the values fitted, where a fit
+// gave them), the files named in `options` (background, container, z-scan),
+// and qmax as the reduction took it.
 Parameters header_parameters(std::string_view input, const InputChoice& choice, const OptionTexts& options,
                              const ReductionSettings& settings, const Reduction& reduction);
 
 // What the reduction found, as the lines that follow the settings in the
 // header (no " = " in them): the normalisation constant with its sigma, the
-// absorption, the Compton fraction, the iterations (physical mode) or the
-// polynomials' degree (ad hoc), the number density and the outliers removed.
-std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& reduction);
+// absorption, the Compton fraction, the iterations, the notes of the fits
+// that set the options (`fits`: a z-scan's, --optimize's) and the
+// self-checks (physical mode), or the polynomials' degree (ad hoc); then the
+// number density and the outliers removed.
+std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& reduction,
+                                      std::span<const std::string> fits = {});
 
 }  // namespace talvo::pdf
