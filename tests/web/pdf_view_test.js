@@ -9,7 +9,8 @@
 //   the address holds the settings, and the configuration downloaded reruns
 //   in talvo-tools pdf --config to files whose settings are those lines;
 // - a background opened with its file picker, its scale typed: talvo-tools' .gr with the same two;
-// - a formula that is wrong shows talvo-tools' message, and the view recovers;
+// - a formula that is wrong shows talvo-tools' message, and the view recovers; an option the page cannot
+//   carry out (--optimize) is refused;
 // - an XRDML file dropped on the view (a DataTransfer the protocol makes of
 //   the file) is reduced with the file's own wavelength, as talvo-tools does;
 // - the address saved reopens the same reduction;
@@ -296,6 +297,13 @@ async function run(browser, downloads, work) {
   await type('composition', 'ZrO2');
   s = await settled();
   check(s.state === 'done', 'the view does not recover from the wrong formula: ' + JSON.stringify(s));
+  // An option the page cannot carry out is refused, not passed over.
+  await type('more', '--optimize mu-r');
+  s = await settled();
+  const refusal = await page.evaluate(`document.querySelector('#pdf-messages .error')?.textContent`);
+  check(s.state === 'error' && /^--optimize is talvo-tools pdf's/.test(refusal || ''), 'the page took --optimize: ' + refusal);
+  await type('more', '');
+  s = await settled();
 
   // An XRDML file dropped on the view: its own wavelength, the data's end as qmax.
   const xrdml = path.join(dataDir, 'xrdml', 'single_scan_counts.xrdml');
