@@ -37,6 +37,13 @@ class CMakeBuild(build_ext):
             "-DTALVO_BUILD_PYTHON=ON", f"-DPython3_EXECUTABLE={sys.executable}",
             f"-DTALVO_PYTHON_PACKAGE_DIR={build / 'package'}",
         ]
+        # pybind11 from the package index (pip's isolated build) keeps its CMake files inside the Python
+        # package; Debian's pybind11-dev puts them where CMake looks by itself.
+        try:
+            import pybind11
+            configure.append(f"-Dpybind11_DIR={pybind11.get_cmake_dir()}")
+        except ImportError:
+            pass
         if shutil.which("ccache"):
             configure.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
         subprocess.run(configure, check=True)

@@ -33,10 +33,12 @@ if [ "${1:-}" = --measure ]; then
   # The Python package's speed beside periodictable's (bench/python_bench.py).
   /usr/bin/python3 -c 'import periodictable' 2>/dev/null || need+=(python3-periodictable)
 fi
-# --web: Debian's emscripten with the acorn its optimiser loads, and headless chromium.
+# --web: Debian's emscripten with the acorn its optimiser loads, headless chromium and node.
 web=()
 if [ "${1:-}" = --web ]; then
   command -v em++ >/dev/null || web+=(emscripten)
+  # node runs the browser tests' DevTools client (tests/web/pdf_view_test.js).
+  command -v node >/dev/null || web+=(nodejs)
   [ -d /usr/share/nodejs/acorn ] || web+=(node-acorn)
   command -v chromium >/dev/null || web+=(chromium)
 fi

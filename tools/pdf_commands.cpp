@@ -288,15 +288,6 @@ Run run_of(const Args& a) {
   return run;
 }
 
-std::string curve_title(const std::string& kind) {
-  if (kind == "iq") return "talvo-tools pdf: I(Q), corrected, per atom in electron units";
-  if (kind == "sq") return "talvo-tools pdf: S(Q)";
-  if (kind == "fq") return "talvo-tools pdf: F(Q) = Q [S(Q) - 1]";
-  if (kind == "gr") return "talvo-tools pdf: G(r)";
-  if (kind == "gofr") return "talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)";
-  return "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin";
-}
-
 // One pattern's reduction, its files written but not yet in place, and what the run prints of it.
 struct Job {
   bool done = false;
@@ -410,11 +401,7 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
 
   pdf::RunRecord record;
   record.input = input;
-  record.choice = *choice;
-  if (record.choice.format != pdf::InputFormat::kXrdml)
-    record.choice.format = sample->abscissa == pdf::Abscissa::kQA    ? pdf::InputFormat::kQA
-                           : sample->abscissa == pdf::Abscissa::kQnm ? pdf::InputFormat::kQnm
-                                                                     : pdf::InputFormat::kTwoTheta;
+  record.choice = pdf::as_read(*choice, *sample);
   record.settings = settings;
   if (background) record.background = run.background_path;
   if (run.container) record.container = pdf::option_text(run.options.values.at("container"));
@@ -424,32 +411,7 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
   const pdf::Parameters p = pdf::header_parameters(record);
 
   std::vector<std::string>& notes = job.notes;
-  if (o.mode == pdf::Mode::kPhysical) {
-    notes.push_back("normalisation constant alpha: " + shortest(r.alpha) + " +- " + shortest(r.alpha_sigma) +
-                    " (counting errors; common to every point, not in the sigma column)");
-    if (r.mu_x) notes.push_back("absorption mu x: " + shortest(*r.mu_x));
-    notes.push_back("absorption factor from " + shortest(r.absorption_min) + " to " + shortest(r.absorption_max));
-    notes.push_back(r.compton_subtracted ? "Compton fraction at qmax: " + shortest(r.compton_fraction_at_qmax)
-                                         : "Compton scattering: not subtracted");
-    if (o.rmin_iterate)
-      notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
-    notes.insert(notes.end(), fit_notes.begin(), fit_notes.end());
-    if (const auto& d = r.diagnostics) {
-      notes.push_back("mean of S(Q) from Q = " + shortest(d->high_q_from) + ": " + shortest(d->high_q_mean) +
-                      " +- " + shortest(d->high_q_sigma));
-      notes.push_back("lowest smoothed S(Q): " + shortest(d->lowest_smoothed) + " at Q = " + shortest(d->lowest_at) +
-                      ", where its floor 1 - <f^2>/<f>^2 is " + shortest(d->floor_there));
-      if (d->low_r_rms)
-        notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(o.rmin_check) +
-                        " A: " + shortest(*d->low_r_rms) + " (warned above " + shortest(d->low_r_level) + ")");
-    }
-  } else {
-    notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
-  }
-  if (r.number_density) notes.push_back("number density (atoms/A^3): " + shortest(*r.number_density));
-  std::string removed;
-  for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
-  notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));
+  notes = pdf::header_notes(settings, r, fit_notes);
 
   // Every file is written whole before any takes its name; the disk starts on each while the next is formatted.
   const auto write = [&](const std::string& name) {
@@ -463,22 +425,7 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
   const std::string& prefix = run.prefixes[index];
   for (const std::string& kind : run.outputs) {
     text.clear();
-    const std::string title = curve_title(kind);
-    if (kind == "gofr") {
-      const std::span<const double> table[] = {r.gr.x, r.g, r.sigma_g};
-      pdf::append_table_text(text, title, p, notes, "columns: r g sigma", table);
-    } else if (kind == "rdf") {
-      const std::span<const double> table[] = {r.gr.x, r.rr, r.sigma_rr, r.rr_integral, r.sigma_rr_integral};
-      pdf::append_table_text(text, title, p, notes, "columns: r R sigma N sigma_N", table);
-    } else {
-      const pdf::Curve& c = kind == "iq" ? r.iq : kind == "sq" ? r.sq : kind == "fq" ? r.fq : r.gr;
-      const char* columns = kind == "iq"   ? "columns: Q I sigma"
-                            : kind == "sq" ? "columns: Q S sigma"
-                            : kind == "fq" ? "columns: Q F sigma"
-                                           : "columns: r G sigma";
-      const std::span<const double> table[] = {c.x, c.y, c.sigma};
-      pdf::append_table_text(text, title, p, notes, columns, table);
-    }
+    pdf::append_output_text(text, kind, p, notes, r);
     write(prefix + "." + kind);
     if (job.error) return;
   }

@@ -5,6 +5,8 @@
 'use strict';
 
 (function () {
+  // index.html?view=pdf is the total-scattering view's (pdf_view.js).
+  if (new URLSearchParams(location.search).get('view') === 'pdf') return;
   const FIELDS = ['formula', 'density', 'thickness', 'wavelength', 'xray'];
   const SVG = 'http://www.w3.org/2000/svg';
   const MAX_SWEEP_ROWS = 100;

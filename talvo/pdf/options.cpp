@@ -374,6 +374,39 @@ Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings) {
   return fit;
 }
 
+std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& r,
+                                      std::span<const std::string> fits) {
+  const ReductionOptions& o = settings.options;
+  std::vector<std::string> notes;
+  if (o.mode == Mode::kPhysical) {
+    notes.push_back("normalisation constant alpha: " + shortest(r.alpha) + " +- " + shortest(r.alpha_sigma) +
+                    " (counting errors; common to every point, not in the sigma column)");
+    if (r.mu_x) notes.push_back("absorption mu x: " + shortest(*r.mu_x));
+    notes.push_back("absorption factor from " + shortest(r.absorption_min) + " to " + shortest(r.absorption_max));
+    notes.push_back(r.compton_subtracted ? "Compton fraction at qmax: " + shortest(r.compton_fraction_at_qmax)
+                                         : "Compton scattering: not subtracted");
+    if (o.rmin_iterate)
+      notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
+    notes.insert(notes.end(), fits.begin(), fits.end());
+    if (const auto& d = r.diagnostics) {
+      notes.push_back("mean of S(Q) from Q = " + shortest(d->high_q_from) + ": " + shortest(d->high_q_mean) +
+                      " +- " + shortest(d->high_q_sigma));
+      notes.push_back("lowest smoothed S(Q): " + shortest(d->lowest_smoothed) + " at Q = " + shortest(d->lowest_at) +
+                      ", where its floor 1 - <f^2>/<f>^2 is " + shortest(d->floor_there));
+      if (d->low_r_rms)
+        notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(o.rmin_check) +
+                        " A: " + shortest(*d->low_r_rms) + " (warned above " + shortest(d->low_r_level) + ")");
+    }
+  } else {
+    notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
+  }
+  if (r.number_density) notes.push_back("number density (atoms/A^3): " + shortest(*r.number_density));
+  std::string removed;
+  for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
+  notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));
+  return notes;
+}
+
 }  // namespace talvo::pdf
 
 namespace talvo::pdf {
@@ -405,6 +438,14 @@ std::string lower(std::string_view s) {
 }
 
 }  // namespace
+
+InputChoice as_read(InputChoice choice, const Pattern& pattern) {
+  if (choice.format != InputFormat::kXrdml)
+    choice.format = pattern.abscissa == Abscissa::kQA    ? InputFormat::kQA
+                    : pattern.abscissa == Abscissa::kQnm ? InputFormat::kQnm
+                                                         : InputFormat::kTwoTheta;
+  return choice;
+}
 
 Result<Pattern> read_input(const std::string& path, const InputChoice& choice, Spelling spelling) {
   Result<Pattern> p = read_pattern(path, choice.format, choice.scan);

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -86,6 +87,10 @@ Result<InputChoice> input_choice(const OptionValues& options, std::string_view i
 // (kInvalidArgument); a format from a file of settings gives way to it.
 Result<Pattern> read_input(const std::string& path, const InputChoice& choice, Spelling spelling);
 
+// The choice as the pattern was read: its format the unit the file's own
+// header stated, where it stated one.
+InputChoice as_read(InputChoice choice, const Pattern& pattern);
+
 struct ReductionSettings {
   ReductionOptions options;       // its wavelength: as given, the anode's Kalpha1, else the pattern's
   std::vector<FitSpec> optimize;  // the parameters to fit first (optimize.hpp), none by default
@@ -110,9 +115,6 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
 // was given, and the beam's width unless given.
 Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings);
 
-// The files talvo-tools pdf writes, by the suffix of each.
-inline constexpr std::string_view kOutputKinds[] = {"iq", "sq", "fq", "gr", "gofr", "rdf"};
-
 // A list of output kinds as given ("iq,gr"): each one of kOutputKinds, a
 // kind given twice taken once, in the order first given. An empty list or
 // an empty item is refused (kInvalidArgument), naming the option as
@@ -135,6 +137,15 @@ struct RunRecord {
 // run's mode and monochromator. Fitted values stand as the options used (a
 // rerun makes the fitted reduction): "optimize" is not written.
 Parameters header_parameters(const RunRecord& run);
+
+// What the reduction found, as the lines that follow the settings in the
+// header (no " = " in them): the normalisation constant with its sigma, the
+// absorption, the Compton fraction, the iterations, the notes of the fits
+// that set the options (`fits`: a z-scan's, --optimize's) and the
+// self-checks (physical mode), or the polynomials' degree (ad hoc); then the
+// number density and the outliers removed.
+std::vector<std::string> header_notes(const ReductionSettings& settings, const Reduction& reduction,
+                                      std::span<const std::string> fits = {});
 
 // Settings read from a file (--config).
 struct SettingsFile {

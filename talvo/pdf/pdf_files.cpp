@@ -65,6 +65,33 @@ std::string curve_text(std::string_view title, const Parameters& parameters, std
   return table_text(title, parameters, notes, columns, table);
 }
 
+bool append_output_text(std::string& out, std::string_view kind, const Parameters& p,
+                        std::span<const std::string> notes, const Reduction& r) {
+  const auto curve = [&](const char* title, const char* columns, const Curve& c) {
+    const std::span<const double> table[] = {c.x, c.y, c.sigma};
+    append_table_text(out, title, p, notes, columns, table);
+    return true;
+  };
+  if (kind == "iq")
+    return curve("talvo-tools pdf: I(Q), corrected, per atom in electron units", "columns: Q I sigma", r.iq);
+  if (kind == "sq") return curve("talvo-tools pdf: S(Q)", "columns: Q S sigma", r.sq);
+  if (kind == "fq") return curve("talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", r.fq);
+  if (kind == "gr") return curve("talvo-tools pdf: G(r)", "columns: r G sigma", r.gr);
+  if (!r.number_density) return false;
+  if (kind == "gofr") {
+    const std::span<const double> table[] = {r.gr.x, r.g, r.sigma_g};
+    append_table_text(out, "talvo-tools pdf: g(r) = 1 + G(r) / (4 pi r rho0)", p, notes, "columns: r g sigma", table);
+    return true;
+  }
+  if (kind == "rdf") {
+    const std::span<const double> table[] = {r.gr.x, r.rr, r.sigma_rr, r.rr_integral, r.sigma_rr_integral};
+    append_table_text(out, "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin", p, notes,
+                      "columns: r R sigma N sigma_N", table);
+    return true;
+  }
+  return false;
+}
+
 Result<Parameters> parse_parameters(std::string_view text) {
   Parameters out;
   std::size_t start = 0;

@@ -36,6 +36,16 @@ void append_table_text(std::string& out, std::string_view title, const Parameter
                        std::span<const std::string> notes, std::string_view columns,
                        std::span<const std::span<const double>> table);
 
+// The files of a reduction, by their extension: I(Q), S(Q), F(Q), G(r),
+// g(r) and R(r) with N(r) (these two need the number density).
+inline constexpr std::string_view kOutputKinds[] = {"iq", "sq", "fq", "gr", "gofr", "rdf"};
+
+// The text of the file of one kind (title, the parameters, the notes, the
+// columns and the rows) added to `out`; false, adding nothing, for a kind not
+// in kOutputKinds or a gofr or rdf of a reduction without a number density.
+bool append_output_text(std::string& out, std::string_view kind, const Parameters& parameters,
+                        std::span<const std::string> notes, const Reduction& r);
+
 // The parameters of a file: every line "key = value" (or "# key = value"),
 // key made of lower-case letters, digits and "-"; other lines are skipped.
 // A value in double quotes is read back through its escapes (unquote). An

@@ -612,6 +612,9 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     EXPECT_EQ(a.flat, b.flat);
     EXPECT_EQ(a.rmin_check, b.rmin_check);
     EXPECT_EQ(a.bg_scale, b.bg_scale);
+    Reduction found;
+    found.qmax = run.qmax;
+    EXPECT_EQ(header_notes(*again, found), header_notes(*settings, found));
   }
 }
 
