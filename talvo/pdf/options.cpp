@@ -6,7 +6,7 @@
 #include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/sample_model.hpp"
-#include "talvo/text/free_format.hpp"
+#include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/xray/dispersion.hpp"
 
@@ -34,11 +34,19 @@ class Reader {
     const auto it = o_.values.find(n);
     return it == o_.values.end() ? std::nullopt : std::optional<std::string>(it->second);
   }
-  Result<double> number(std::string_view n) const { return number_of(*text(n), name(n)); }
-  static Result<double> number_of(const std::string& t, const std::string& what) {
-    const std::optional<double> v = parse_real(t);
-    if (!v) return make_error(ErrorKind::kParseError, what + " is not a number: " + t);
-    return *v;
+  Result<double> number(std::string_view n) const { return number_of(*text(n), name(n), quantity_of(n)); }
+  static Result<double> number_of(const std::string& t, const std::string& what,
+                                  Quantity quantity = Quantity::kNumber) {
+    NumberOptions o;
+    o.quantity = quantity;
+    return read_number(t, what, o);
+  }
+  // The options that may carry a unit; their values are in its canonical unit (A, g/cm3, cm).
+  static Quantity quantity_of(std::string_view n) {
+    return n == "wavelength" ? Quantity::kWavelength
+           : n == "density"  ? Quantity::kDensity
+           : n == "thickness" ? Quantity::kLength
+                              : Quantity::kNumber;
   }
   Result<std::optional<double>> optional(std::string_view n) const {
     if (!has(n)) return std::optional<double>();
@@ -92,8 +100,8 @@ Result<InputChoice> input_choice(const OptionTexts& options, std::string_view in
     c.format = *named;
   }
   if (const auto s = r.text("scan")) {
-    const std::optional<int> k = parse_int(*s);
-    if (!k) return make_error(ErrorKind::kParseError, r.name("scan") + " is not a whole number: " + *s);
+    const Result<int> k = read_whole_number(*s, r.name("scan"));
+    if (!k.ok()) return k.error();
     if (c.format != InputFormat::kXrdml) return invalid(r.name("scan") + " belongs to XRDML input");
     c.scan = *k;
   }
@@ -190,8 +198,8 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
       o.polarization.monochromator_two_theta = *tt;
       perfect = c->perfect;
     } else {
-      const std::optional<double> angle = parse_real(mono);
-      if (!angle || !(*angle > 0.0 && *angle < 180.0))
+      const Result<double> angle = read_number(mono, r.name("monochromator"));
+      if (!angle.ok() || !(*angle > 0.0 && *angle < 180.0))
         return r.choice("monochromator", "none, HOPG, Si111, Ge111, LiF200 or its 2theta in degrees");
       o.polarization.monochromator_two_theta = *angle;
     }
@@ -215,8 +223,8 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
       return make_error(ErrorKind::kOutOfRange, r.name("polarization") + " must lie between 0 and 1");
   }
   if (const auto bd = r.text("breit-dirac")) {
-    const std::optional<int> n = parse_int(*bd);
-    if (!n) return make_error(ErrorKind::kParseError, r.name("breit-dirac") + " is not a whole number: " + *bd);
+    const Result<int> n = read_whole_number(*bd, r.name("breit-dirac"));
+    if (!n.ok()) return n.error();
     if (*n != 2 && *n != 3) return invalid(r.name("breit-dirac") + " must be 2 or 3");
     o.breit_dirac = *n;
   }

@@ -96,7 +96,7 @@ expect_status "sweep backwards" 2 -- "$tools" xs --wavelength 10:1:1 H2O
 # A range is held to the wavelengths' limit of 10^6 before any is made, and says so (not the 10^7
 # points of other grids, which 1:20000000:1 passes); a count past the doubles' range is no "inf".
 expect_status "sweep past the limit" 2 -- "$tools" xs --wavelength 1:20000000:1 H2O
-grep -q "grid too large: 1:20000000:1 has 2e+07 points, at most 1e+06" "$work/err" || { echo "FAIL sweep limit"; cat "$work/err"; fail=1; }
+grep -q "grid too large: \"1:20000000:1\" has 2e+07 points, at most 1e+06" "$work/err" || { echo "FAIL sweep limit"; cat "$work/err"; fail=1; }
 expect_status "sweep of uncountable points" 2 -- "$tools" xs --wavelength 1:2:1e-320 H2O
 grep -q "has more than 1.7976931348623157e+308 points" "$work/err" || { echo "FAIL uncountable"; cat "$work/err"; fail=1; }
 # A range gives the wavelengths as written (0.05 + 6 * 0.37 in doubles is 2.2699999999999996), in the warning too.
