@@ -208,7 +208,7 @@ class MixtureParser {
     } else if (!p.c.density && p.c.formula.elements.size() == 1 && mass) {
       if (const std::optional<double> rho = element_density(p.c.formula.elements[0].symbol)) {
         p.c.density = *rho * ratio;
-        notes_.push_back("density of " + p.c.text + ": " + shortest(*p.c.density) +
+        notes_.push_back("density of " + p.c.text + ": " + significant(*p.c.density) +
                          " g/cm3 from the element table (CRC Handbook, 80th ed.)" +
                          (ratio != 1.0 ? ", scaled by the isotopes' mass" : ""));
       }

@@ -16,6 +16,7 @@
 #include "talvo/neutron/detail/sweep_builds.hpp"
 #include "talvo/neutron/lengths.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
 
@@ -713,6 +714,7 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
   if (auto f = columns(build, p, wavelengths, scratch, s)) return make_error(f->kind, f->message);
   std::vector<std::string> warnings;
   remarks(p, wavelengths, warnings, notes);
+  if (p.thickness && !p.m.density && !p.m.number_density) warnings.emplace_back(kThicknessWithoutDensity);
   p.m.notes = std::move(notes);
   s.material = std::move(p.m);
   fill_row(s, 0, s.material);
@@ -745,13 +747,14 @@ Result<ParsedFormula> parse(std::string_view formula, const NeutronTable& table,
       options.density && mix->density && std::fabs(*options.density - *mix->density) <= 1e-12 * *mix->density;
   if (mix->density_typed && option_density && !same)
     return make_error(ErrorKind::kInvalidArgument,
-                      "formula \"" + std::string(formula) + "\" gives its density already: give no other");
+                      "formula " + quote_for_message(formula) + " gives its density already: give no other");
   if (!option_density && mix->density) {
     out.options.density = mix->density;
     out.notes = std::move(mix->notes);
   }
   if (mix->components.size() > 1 && mix->density && !option_density)
-    out.notes.push_back("density of the mixture (ideal mixing: volumes add): " + shortest(*mix->density) + " g/cm3");
+    out.notes.push_back("density of the mixture (ideal mixing: volumes add): " + significant(*mix->density) +
+                        " g/cm3");
   if (!out.options.density && !out.options.number_density)
     out.notes.push_back(
         "no density: values per atom only; the SLD, attenuation and transmission need a density "

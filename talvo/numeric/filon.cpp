@@ -126,6 +126,9 @@ Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const doubl
     return invalid("sigma and f hold different numbers of values (" + std::to_string(options.sigma.size()) + " and " +
                    std::to_string(f.size()) + ")");
   if (auto e = check_steps(x, mean_step(x))) return *e;
+  for (std::size_t m = 0; m < k.size(); ++m)
+    if (!std::isfinite(k[m]))
+      return invalid("k must be a finite number: k(" + std::to_string(m + 1) + ") = " + free_real(k[m]));
 
   const std::size_t n = x.size(), nk = k.size();
   const double h = x[1] - x[0];
@@ -167,6 +170,10 @@ Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const doubl
     for (std::size_t m = 0; m < nk; ++m) {
       const double value = filon_detail::filon_value(h, k[m], ends, odd[m], even[m]);
       t.integral[m] = options.single_precision ? static_cast<double>(static_cast<float>(value)) : value;
+      // k x past the largest double leaves sin(k x) without a value: no integral to give.
+      if (!std::isfinite(value))
+        return make_error(ErrorKind::kOutOfRange, "the integral at k = " + free_real(k[m]) +
+                                                      " is beyond double precision: k x passes the largest number");
     }
     if (with_sigma) {
       t.sigma.resize(nk);

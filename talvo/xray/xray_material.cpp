@@ -206,7 +206,11 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     m.sigma_incoh += e.fraction * e.sigma_incoh;
   }
   m.sigma_total = m.sigma_photo + m.sigma_coh + m.sigma_incoh;
-  if (!density) return m;
+  if (!density) {
+    Result<XrayMaterial> per_atom(std::move(m));
+    if (options.thickness) per_atom.add_warning(std::string(kThicknessWithoutDensity));
+    return per_atom;
+  }
 
   m.density = density;
   // Formula units per A^3 (g/cm3 over 1e-24 g per amu), then atoms.

@@ -59,11 +59,19 @@ row 0 'out:thickness                 0.05         cm' -- xray SiO2 --energy 8.04
 row 0 'out:wavelength   1.5406     A' -- xray SiO2 --wavelength 0.15406nm
 row 2 '--energy: unknown unit "MeV" in "8MeV": give eV or keV (keV without one)' -- xray SiO2 --energy 8MeV
 
+row 0 'talvo-tools xray: warning: a thickness without a density gives no transmission: give a density (@DENSITY in the formula, or --density)' -- xray Fe2O3 --anode Cu --thickness 0.001
+row 0 'talvo-tools xs: warning: a thickness without a density gives no transmission' -- xs Fe2O3 --thickness 0.001
+row 0 'out:note: density of the mixture (ideal mixing: volumes add): 1.0535 g/cm3' -- xs '50%vol H2O@1 // D2O@1.107'
+
 # --- xrdml ---
 row 2 '--scan is out of range: "99999999999" (whole numbers from -2147483648 to 2147483647)' -- xrdml "$files/xrdml/single_scan_intensities.xrdml" --scan 99999999999
 row 2 '--scan is given twice' -- xrdml "$files/xrdml/single_scan_intensities.xrdml" --scan 1 --scan=1
 
 # --- grids of foq, filon, peak ---
+stdin=$work/filon.in
+printf '0 1\n1 0.8\n2 0.5\n3 1\n4 2\n' >"$stdin"
+row 1 'the integral at k = 5.0000001e+307 is beyond double precision: k x passes the largest number' -- filon --k 1e300:1.7e308:1e307
+unset stdin
 row 2 'grid value is not a number: "1-3" reads as 1 then -3; an exponent needs its letter (1e-3), and a range is FROM:TO:STEP (1:3:STEP)' -- foq H --q 1-3
 row 0 'out:0 0.999978' -- foq H --q=0:1:1
 row 2 '--center is not a number: "1e"' -- peak gaussian --center 1e --fwhm 1 --x 0:1:1
