@@ -56,6 +56,32 @@ double number_arg(const py::handle& value, const char* name) {
   return x;
 }
 
+std::optional<double> quantity_arg(const py::handle& value, const char* name, Quantity quantity) {
+  if (value.is_none()) return std::nullopt;
+  if (py::isinstance<py::str>(value)) {
+    NumberOptions o;
+    o.quantity = quantity;
+    return take(read_number(text_arg(value.cast<std::string>(), name), name, o));
+  }
+  return number_arg(value, name);
+}
+
+py::array read_only(py::array a) {
+  a.attr("setflags")(py::arg("write") = false);
+  return a;
+}
+
+void seal(std::vector<py::object>& values) {
+  for (py::object& v : values) {
+    if (py::isinstance<py::array>(v)) {
+      read_only(py::reinterpret_borrow<py::array>(v));
+    } else if (py::isinstance<py::dict>(v)) {
+      for (auto item : py::reinterpret_borrow<py::dict>(v))
+        if (py::isinstance<py::array>(item.second)) read_only(py::reinterpret_borrow<py::array>(item.second));
+    }
+  }
+}
+
 std::span<const double> view(const InArray& a) { return {a.data(), static_cast<std::size_t>(a.size())}; }
 
 std::vector<py::ssize_t> shape_of(const InArray& a) { return {a.shape(), a.shape() + a.ndim()}; }

@@ -96,7 +96,7 @@ py::object sq2gr(const py::object& q_in, const py::object& s_in, const py::objec
   const auto shape = shape_of(r);
   Sq2grOut out;
   out.v = {shaped(std::move(g.G), shape), shaped(std::move(g.g), shape), shaped(std::move(g.sigma_G), shape)};
-  return py::cast(std::move(out));
+  return make_result(std::move(out));
 }
 
 py::object peak(const py::object& x_in, const std::string& shape, double center, double fwhm, double eta) {

@@ -117,6 +117,8 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
                (name == "monochromator" && py::isinstance<py::str>(v))) {
       if (!py::isinstance<py::str>(v)) throw py::type_error(k + " must be a text (str), not " + type_name(v));
       text = text_arg(v.cast<std::string>(), k.c_str());
+    } else if (py::isinstance<py::str>(v)) {  // a number as text, with its unit ("0.0711nm", "500um")
+      text = text_arg(v.cast<std::string>(), k.c_str());
     } else {  // a number (a monochromator's 2theta too)
       text = shortest(number_arg(v, k.c_str()));
     }
@@ -184,7 +186,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
            py::float_(r.residual),
            to_numpy(std::move(r.outliers)),
            py::list(py::cast(warnings))};
-  return py::cast(std::move(out));
+  return make_result(std::move(out));
 }
 
 constexpr const char* kPdfDoc =

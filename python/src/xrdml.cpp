@@ -108,12 +108,12 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
     ScanResult s;
     s.v = {py::int_(scan.number),    py::str(scan.scan_axis),  py::str(v.axis), to_numpy(std::move(v.x)),
            to_numpy(std::move(v.y)), to_numpy(std::move(v.e)), fixed,           axes};
-    scans.append(py::cast(std::move(s)));
+    scans.append(make_result(std::move(s)));
   }
   FileResult r;
   r.v = {py::str(path.string()),    py::float_(read.wavelength), py::float_(read.k_alpha1),
          py::float_(read.k_alpha2), py::float_(read.ratio),      py::tuple(scans)};
-  return py::cast(std::move(r));
+  return make_result(std::move(r));
 }
 
 constexpr const char* kReadXrdmlDoc = R"(read_xrdml(path, cps=False, axis=None)

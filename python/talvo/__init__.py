@@ -4,7 +4,9 @@ The computations are the TALVO library's, compiled into talvo._core; see
 help(talvo._core) for the overview and each function's docstring for its
 arguments, units and errors.
 """
+import copyreg as _copyreg
 import importlib.resources as _resources
+import typing as _typing
 
 from . import _core
 from ._core import (
@@ -61,19 +63,30 @@ __all__ = [
     "xray_average", "xray_material",
 ]
 
+
+
+def _reduce(self: _typing.Any) -> tuple[_typing.Any, ...]:
+    # Made again as pickle's protocol 2 makes an object, under every protocol:
+    # cls.__new__(cls), then __setstate__ with the state (protocols 0 and 1
+    # would otherwise reach object.__new__, which a compiled class refuses).
+    return (_copyreg.__newobj__, (type(self),), self.__getstate__())  # type: ignore[attr-defined]
+
+
 # Results and errors are defined in _core but belong to the package: pickles
 # and reprs name them talvo.X, where they are found again.
 for _name in __all__:
     _obj = globals()[_name]
     if isinstance(_obj, type):
         _obj.__module__ = __name__
+        if "__getstate__" in vars(_obj):
+            setattr(_obj, "__reduce__", _reduce)
 
 
-def _plot_pdf(self, figure=None):
+def _plot_pdf(self: Pdf, figure: _typing.Any = None) -> _typing.Any:
     """Draws I(Q) with what it oscillates about, S(Q), F(Q) and G(r) in four
     panels with matplotlib (ImportError where it is not installed); returns
     the figure."""
-    import matplotlib.pyplot as plt
+    import matplotlib.pyplot as plt  # type: ignore[import]
 
     fig = figure if figure is not None else plt.figure(figsize=(10, 7))
     axes = fig.subplots(2, 2)
@@ -90,7 +103,7 @@ def _plot_pdf(self, figure=None):
     return fig
 
 
-Pdf.plot = _plot_pdf
+setattr(Pdf, "plot", _plot_pdf)
 
 
 def _data_folder() -> str:

@@ -1,5 +1,6 @@
 #include "talvo/text/number.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -20,25 +21,24 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-// A unit and how a value in it becomes one in the canonical unit: multiplied
-// or divided by a power of ten, which is exact, so that 10um is the double
-// nearest 0.001 cm (10 * 1e-4 would not be).
+// A unit and the power of ten that takes a value in it to the canonical
+// unit. The power goes into the decimal's exponent before the one rounding to
+// a double, so that 0.18nm is the double nearest 1.8 A (0.18 * 10 is not).
 struct Unit {
   std::string_view name;
-  double scale;
-  bool divide;
+  int power;
 };
 
-constexpr Unit kLengthUnits[] = {{"cm", 1, false},     {"nm", 1e7, true}, {"um", 1e4, true},
-                                 {"\xc2\xb5m", 1e4, true},  // µm, MICRO SIGN
-                                 {"\xce\xbcm", 1e4, true},  // μm, GREEK SMALL LETTER MU
-                                 {"mm", 10, true},     {"m", 100, false}};
-constexpr Unit kEnergyUnits[] = {{"keV", 1, false}, {"eV", 1e3, true}};
-constexpr Unit kWavelengthUnits[] = {{"A", 1, false},
-                                     {"\xc3\x85", 1, false},      // Å, LATIN CAPITAL LETTER A WITH RING ABOVE
-                                     {"\xe2\x84\xab", 1, false},  // Å, ANGSTROM SIGN
-                                     {"nm", 10, false}};
-constexpr Unit kDensityUnits[] = {{"g/cm3", 1, false}, {"kg/m3", 1e3, true}};
+constexpr Unit kLengthUnits[] = {{"cm", 0},  {"nm", -7}, {"um", -4},
+                                 {"\xc2\xb5m", -4},  // µm, MICRO SIGN
+                                 {"\xce\xbcm", -4},  // μm, GREEK SMALL LETTER MU
+                                 {"mm", -1}, {"m", 2}};
+constexpr Unit kEnergyUnits[] = {{"keV", 0}, {"eV", -3}};
+constexpr Unit kWavelengthUnits[] = {{"A", 0},
+                                     {"\xc3\x85", 0},      // Å, LATIN CAPITAL LETTER A WITH RING ABOVE
+                                     {"\xe2\x84\xab", 0},  // Å, ANGSTROM SIGN
+                                     {"nm", 1}};
+constexpr Unit kDensityUnits[] = {{"g/cm3", 0}, {"kg/m3", -3}};
 
 std::span<const Unit> units_of(Quantity q) {
   switch (q) {
@@ -78,7 +78,7 @@ std::string_view unit_choices(Quantity quantity) {
 Result<double> read_number(std::string_view text, std::string_view what, const NumberOptions& options) {
   const std::string_view t = trimmed(text);
   std::size_t i = 0;
-  std::string digits;  // the number as from_chars reads it: no '+', the exponent's letter 'e'
+  std::string digits;  // the mantissa as from_chars reads it: no '+'
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
     if (t[i] == '-') digits += '-';
     ++i;
@@ -92,14 +92,15 @@ Result<double> read_number(std::string_view text, std::string_view what, const N
   if (mantissa_digits == 0) return not_a_number(text, what);
   const std::string_view mantissa = t.substr(0, i);
   bool exponent = false;
+  long long power = 0;  // of ten; kept within a million, far past any double, so that it cannot overflow
   if (i < t.size() && (t[i] == 'e' || t[i] == 'E' || t[i] == 'd' || t[i] == 'D')) {
     std::size_t j = i + 1;
     const std::size_t sign = j < t.size() && (t[j] == '+' || t[j] == '-') ? 1 : 0;
     if (j + sign < t.size() && is_digit(t[j + sign])) {
-      digits += 'e';
-      if (sign && t[j] == '-') digits += '-';
+      const bool negative = sign && t[j] == '-';
       j += sign;
-      while (j < t.size() && is_digit(t[j])) digits += t[j++];
+      while (j < t.size() && is_digit(t[j])) power = std::min(power * 10 + (t[j++] - '0'), 1'000'000LL);
+      if (negative) power = -power;
       i = j;
       exponent = true;
     }
@@ -136,16 +137,19 @@ Result<double> read_number(std::string_view text, std::string_view what, const N
     }
   }
 
+  // The decimal with its exponent, and with the unit's power too: one rounding each.
+  const auto read = [&](long long p, double& v) {
+    const std::string decimal = digits + "e" + std::to_string(p);
+    const auto [end, ec] = std::from_chars(decimal.data(), decimal.data() + decimal.size(), v);
+    return end == decimal.data() + decimal.size() && ec == std::errc() && std::isfinite(v) &&
+           (v != 0 || digits.find_first_of("123456789") == std::string::npos);
+  };
   double value = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  const bool whole = end == digits.data() + digits.size();
-  if (ec == std::errc::result_out_of_range || (ec == std::errc() && whole && !std::isfinite(value)))
+  if (!read(power, value))
     return make_error(ErrorKind::kOutOfRange,
                       subject(what) + " is beyond the range of double precision: " + quote_for_message(text));
-  if (ec != std::errc() || !whole) return not_a_number(text, what);
-  if (unit != nullptr && unit->scale != 1) value = unit->divide ? value / unit->scale : value * unit->scale;
-  // Past the doubles once in the canonical unit (1e308 m in cm), or a value that is not 0 read as 0.
-  if (!std::isfinite(value) || (value == 0 && digits.find_first_of("123456789") < digits.find('e')))
+  // Past the doubles once in the canonical unit (1e308 m in cm).
+  if (unit != nullptr && unit->power != 0 && !read(power + unit->power, value))
     return make_error(ErrorKind::kOutOfRange, subject(what) + " is beyond the range of double precision in " +
                                                   std::string(canonical_unit(options.quantity)) + ": " +
                                                   quote_for_message(text));
