@@ -83,7 +83,7 @@ check_fails() {
 }
 z=(../zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25)
 check_fails 1 "give --composition FORMULA" ../zro2_mo.xy --density 5.68 --wavelength 0.71
-check_fails 1 "need the wavelength: give the wavelength" "${z[@]}"
+check_fails 1 "needs the wavelength: give the wavelength" "${z[@]}"
 check_fails 1 "lies above the data" "${z[@]}" --wavelength 0.71073 --qmax 40 --plot x.svg
 check_fails 1 "the density must be above 0" ../zro2_mo.xy --composition ZrO2 --density 0 --wavelength 0.71 --mu-r 1 \
   --geometry capillary
