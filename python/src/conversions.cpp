@@ -3,6 +3,7 @@
 // conversion.
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -80,6 +81,38 @@ void seal(std::vector<py::object>& values) {
         if (py::isinstance<py::array>(item.second)) read_only(py::reinterpret_borrow<py::array>(item.second));
     }
   }
+}
+
+struct Interrupts::State {
+  std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+  PyObject* type = nullptr;  // the exception a handler raised, kept until the call returns
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  bool stopped = false;
+};
+
+Interrupts::Interrupts() : state_(std::make_shared<State>()) {}
+
+StopCheck Interrupts::stop() const {
+  return [state = state_] {
+    if (state->stopped) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - state->last < std::chrono::milliseconds(20)) return false;
+    state->last = now;
+    py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() == 0) return false;
+    PyErr_Fetch(&state->type, &state->value, &state->traceback);
+    state->stopped = true;
+    return true;
+  };
+}
+
+void Interrupts::raise_if_stopped() const {
+  if (!state_->stopped) return;
+  state_->stopped = false;
+  PyErr_Restore(state_->type, state_->value, state_->traceback);
+  state_->type = state_->value = state_->traceback = nullptr;
+  throw py::error_already_set();
 }
 
 std::span<const double> view(const InArray& a) { return {a.data(), static_cast<std::size_t>(a.size())}; }

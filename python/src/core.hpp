@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -88,6 +89,23 @@ py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape
 const std::string& text_arg(const std::string& s, const char* what);
 // Control characters as \xNN, for messages that quote input.
 std::string escaped(std::string_view s);
+
+// Ctrl-C during a long call: stop() gives the library a StopCheck that,
+// every 20 ms at most, takes the GIL and runs Python's signal handlers; when
+// one raises (KeyboardInterrupt), the routine is told to stop and
+// raise_if_stopped() raises that exception once the call has returned. Made
+// on the Python thread, before the GIL is released.
+class Interrupts {
+ public:
+  Interrupts();
+  StopCheck stop() const;
+  // Raises the exception a signal handler raised during the call, if one did.
+  void raise_if_stopped() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
 
 // An optional float as Python gives it: None when absent or not finite.
 py::object optional_float(const std::optional<double>& v);

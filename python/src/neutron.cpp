@@ -382,7 +382,16 @@ py::object material_of(const std::string& formula, const py::object& density, co
   if (lambda.size() == 0) raise_invalid("no wavelength: the array is empty");
   auto sweep = std::make_shared<SweepResult>();
   sweep->shape = shape_of(lambda);
-  Result<MaterialSweep> r = material_sweep(formula, table, o, view(lambda));
+  const Interrupts interrupts;
+  o.stop = interrupts.stop();
+  std::optional<Result<MaterialSweep>> swept;
+  {
+    py::gil_scoped_release unlocked;
+    swept = material_sweep(formula, table, o, view(lambda));
+  }
+  interrupts.raise_if_stopped();
+  o.stop = nullptr;
+  Result<MaterialSweep>& r = *swept;
   if (r.ok()) sweep->warnings = r.warnings();
   sweep->live = take(std::move(r));
   sweep->formula = formula;

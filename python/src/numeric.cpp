@@ -42,11 +42,14 @@ py::object filon_ft(const py::object& x_in, const py::object& f_in, const py::ob
   if (sigma) o.sigma = one_d(*sigma, "sigma");
   const auto xs = one_d(x, "x");
   const auto fs = one_d(f, "f");
+  const Interrupts interrupts;
+  o.stop = interrupts.stop();
   std::optional<Result<FilonTransform>> r;
   {
     py::gil_scoped_release unlocked;
     r = talvo::filon_ft(xs, fs, view(k), o);
   }
+  interrupts.raise_if_stopped();
   FilonTransform t = take(std::move(*r));
   const auto shape = shape_of(k);
   py::object integral = shaped(std::move(t.integral), shape);
@@ -87,11 +90,14 @@ py::object sq2gr(const py::object& q_in, const py::object& s_in, const py::objec
   o.p2 = p2;
   const auto qs = one_d(q, "q");
   const auto ss = one_d(s, "s");
+  const Interrupts interrupts;
+  o.stop = interrupts.stop();
   std::optional<Result<PairDistribution>> result;
   {
     py::gil_scoped_release unlocked;
     result = talvo::sq2gr(qs, ss, view(r), rho0, o);
   }
+  interrupts.raise_if_stopped();
   PairDistribution g = take(std::move(*result));
   const auto shape = shape_of(r);
   Sq2grOut out;

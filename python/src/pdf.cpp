@@ -136,7 +136,9 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   if (const auto bg = texts.values.find("background"); bg != texts.values.end()) background = read(bg->second);
 
   const pdf::ReductionSettings settings = take(pdf::reduction_settings(texts, sample.wavelength, kSpelling));
-  const pdf::ReductionOptions& o = settings.options;
+  pdf::ReductionOptions o = settings.options;
+  const Interrupts interrupts;
+  o.stop = interrupts.stop();
   const std::optional<double> wavelength = o.wavelength;
   const double bg_scale = settings.bg_scale;
 
@@ -144,6 +146,7 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     py::gil_scoped_release unlocked;
     return pdf::reduce(sample, background ? &*background : nullptr, bg_scale, o);
   }();
+  interrupts.raise_if_stopped();
   if (red.ok())
     for (const std::string& w : red.warnings()) warnings.push_back(w);
   for (const std::string& w : warnings) warn(w);

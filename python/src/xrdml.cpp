@@ -59,9 +59,12 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
   std::optional<Error> values_error;
   std::vector<std::vector<std::pair<std::string, double>>> fixed_axes;
   std::vector<std::vector<std::vector<double>>> positions;  // per scan, per axis, per point
+  const Interrupts interrupts;
+  XrdmlReadOptions read_options;
+  read_options.stop = interrupts.stop();
   {
     py::gil_scoped_release unlocked;
-    file.emplace(read_xrdml_file(path.string()));
+    file.emplace(read_xrdml_file(path.string(), read_options));
     if (file->ok()) {
       XrdmlValueOptions o;
       o.cps = cps;
@@ -92,6 +95,7 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
       }
     }
   }
+  interrupts.raise_if_stopped();
   if (!file->ok()) raise(file->error(), About::kFile);
   if (values_error) raise(*values_error);
   for (const std::string& w : file->warnings()) warn(w);

@@ -497,7 +497,7 @@ Result<XrdmlFile> read_xrdml_file(const std::string& path, const XrdmlReadOption
   }
   const xrdml_detail::Descriptor file(fd);
   return parse([&] {
-    FileSource source(fd, size, options.read_size);
+    FileSource source(fd, size, options.read_size, options.stop);
     Builder builder(source);
     XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
     return std::pair(std::move(scans), builder.have_wavelength());

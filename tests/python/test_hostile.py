@@ -5,7 +5,11 @@ signal: what could crash runs in a child process whose exit status is
 checked."""
 import copy
 import pickle
+import signal
+import subprocess
+import sys
 import textwrap
+import time
 
 import numpy as np
 import pytest
@@ -206,3 +210,37 @@ def test_texts_with_nul_are_refused_naming_them(call, text):
     with pytest.raises(talvo.TalvoValueError, match="NUL") as caught:
         call()
     assert text in str(caught.value)
+
+
+# Ctrl-C in a long call: the child starts a call that would run for many minutes; once it says it is
+# calling, the test sends it SIGINT, and KeyboardInterrupt must come out of the call itself. (A call that
+# ran to its end would outlast the wait by far.)
+LONG_CALLS = {
+    "filon_ft": ("x = np.linspace(0.0, 100.0, 1000001); k = np.linspace(0.1, 1000.0, 1000000)",
+                 "talvo.filon_ft(x, np.sin(x), k)"),
+    "sq2gr": ("q = np.linspace(0.0, 100.0, 1000001); r = np.linspace(0.1, 1000.0, 1000000)",
+              "talvo.sq2gr(q, 1.0 + np.exp(-q), r, 0.1)"),
+    "pdf": ("q = np.linspace(0.5, 40.0, 200001); path = sys.argv[1] + '/long.qa'; "
+            "np.savetxt(path, np.column_stack([q, 100.0 + 10.0 * np.sin(3.0 * q), np.full(q.size, 1.0)]))",
+            "talvo.pdf(path, 'ZrO2', format='qa', wavelength=0.71, r=(0.0, 20000.0, 0.01))"),
+}
+
+
+@pytest.mark.parametrize("name", LONG_CALLS)
+def test_ctrl_c_stops_a_long_call(name, tmp_path):
+    setup, call = LONG_CALLS[name]
+    code = ("import sys, warnings\nimport numpy as np\nimport talvo\nwarnings.simplefilter('ignore')\n"
+            f"{setup}\nprint('calling', flush=True)\n"
+            f"try:\n    {call}\nexcept KeyboardInterrupt:\n    print('interrupted', flush=True)\n"
+            "else:\n    print('returned', flush=True)\n")
+    child = subprocess.Popen([sys.executable, "-c", code, str(tmp_path)], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "calling", child.stderr.read()
+        time.sleep(0.5)  # well inside the call: its arguments were made before "calling"
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=120)
+    finally:
+        child.kill()
+        child.wait()
+    assert out.strip() == "interrupted" and child.returncode == 0, out + err

@@ -86,7 +86,7 @@ def test_every_function_has_a_signature_and_units(name):
 def test_errors_by_kind():
     kinds = _core._ERROR_KINDS
     assert set(kinds) == {"invalid argument", "parse error", "not found", "out of range", "I/O error", "unsupported",
-                          "out of memory"}
+                          "out of memory", "cancelled"}
     for kind, (about_value, about_file) in kinds.items():
         assert issubclass(about_value, talvo.TalvoError) and issubclass(about_file, talvo.TalvoError), kind
     assert kinds["not found"] == (talvo.TalvoValueError, talvo.TalvoFileNotFoundError)
