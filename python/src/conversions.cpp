@@ -16,6 +16,7 @@
 #include "core.hpp"
 #include "talvo/classic/density.hpp"
 #include "talvo/elements/elements.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::python {
 
@@ -142,26 +143,9 @@ py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape
   return to_numpy(std::move(v), shape);
 }
 
-std::string escaped(std::string_view s) {
-  static const char* const kHex = "0123456789abcdef";
-  std::string out;
-  out.reserve(s.size());
-  for (const char ch : s) {
-    const auto u = static_cast<unsigned char>(ch);
-    if (u < 0x20 || u == 0x7f) {
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 0xf];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
-
 const std::string& text_arg(const std::string& s, const char* what) {
   if (s.find('\0') != std::string::npos)
-    raise_invalid(std::string(what) + " \"" + escaped(s) + "\" holds a NUL character");
+    raise_invalid(std::string(what) + " " + quote_for_message(s) + " holds a NUL character");
   return s;
 }
 
@@ -207,7 +191,7 @@ double convert_density(double density, std::vector<std::string> symbols, std::ve
     std::string two = s.substr(0, 2);
     for (char& c : two)
       if (c == '\t') c = ' ';
-    if (!talvo::find_element(two)) raise(make_error(ErrorKind::kNotFound, "unknown element symbol \"" + s + "\""));
+    if (!talvo::find_element(two)) raise(make_error(ErrorKind::kNotFound, "unknown element symbol " + quote_for_message(s)));
   }
   double out = 0.0;
   std::ostringstream quiet;

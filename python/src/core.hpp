@@ -87,8 +87,6 @@ py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape
 // A text argument as the library takes it: a NUL would cut it short in the
 // library's C strings, so it is refused, the text quoted with it escaped.
 const std::string& text_arg(const std::string& s, const char* what);
-// Control characters as \xNN, for messages that quote input.
-std::string escaped(std::string_view s);
 
 // Ctrl-C during a long call: stop() gives the library a StopCheck that,
 // every 20 ms at most, takes the GIL and runs Python's signal handlers; when

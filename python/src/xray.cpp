@@ -12,6 +12,7 @@
 
 #include "core.hpp"
 #include "results.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/xray/formfactor.hpp"
 #include "talvo/xray/xray_average.hpp"
 
@@ -38,8 +39,8 @@ constexpr std::array<Field, 12> kXrayAverageFields{{
 
 FormFactorTable table_from_name(const std::string& name) {
   if (const std::optional<FormFactorTable> table = form_factor_table_named(text_arg(name, "table"))) return *table;
-  raise_invalid("unknown form-factor table \"" + name +
-                "\": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
+  raise_invalid("unknown form-factor table " + quote_for_message(name) +
+                ": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
 }
 
 // f0(Q) + f'(E) + i f''(E): complex, of q's shape (a complex for a scalar q).

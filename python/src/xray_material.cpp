@@ -13,6 +13,7 @@
 
 #include "core.hpp"
 #include "results.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
 
@@ -109,7 +110,7 @@ py::object compton_of(const std::string& formula, const py::object& q_in, const 
   if (model == "balyuzi")
     o.model = IncoherentModel::kBalyuzi;
   else if (model != "hubbell")
-    raise_invalid("unknown incoherent model \"" + escaped(model) + "\": give \"hubbell\" or \"balyuzi\"");
+    raise_invalid("unknown incoherent model " + quote_for_message(model) + ": give \"hubbell\" or \"balyuzi\"");
   o.wavelength = wavelength;
   // The Breit-Dirac factor is that of the wavelength: without one there is none to apply.
   if (breit_dirac && !wavelength) raise_invalid("breit_dirac needs the wavelength");

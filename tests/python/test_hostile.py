@@ -222,7 +222,7 @@ LONG_CALLS = {
               "talvo.sq2gr(q, 1.0 + np.exp(-q), r, 0.1)"),
     "pdf": ("q = np.linspace(0.5, 40.0, 200001); path = sys.argv[1] + '/long.qa'; "
             "np.savetxt(path, np.column_stack([q, 100.0 + 10.0 * np.sin(3.0 * q), np.full(q.size, 1.0)]))",
-            "talvo.pdf(path, 'ZrO2', format='qa', wavelength=0.71, r=(0.0, 20000.0, 0.01))"),
+            "talvo.pdf(path, 'ZrO2', format='qa', wavelength=0.1, r=(0.0, 9000.0, 0.01))"),
 }
 
 
@@ -244,3 +244,22 @@ def test_ctrl_c_stops_a_long_call(name, tmp_path):
         child.kill()
         child.wait()
     assert out.strip() == "interrupted" and child.returncode == 0, out + err
+
+
+# What a message quotes from the input is escaped and cut: no escape sequence reaches the terminal that
+# prints it, and a long input is not repeated whole.
+@pytest.mark.parametrize("call,words", [
+    (lambda: talvo.material("H2O\x1b[2J"), 'formula "H2O\\x1b[2J": unexpected character ("\\x1b" at position 4)'),
+    (lambda: talvo.material("F\xe9"), 'formula "F\xe9": unexpected character ("\xe9" at position 2)'),
+    (lambda: talvo.modification([0.0, 1.0], window="lorch\x07"), 'unknown window "lorch\\x07": give'),
+    (lambda: talvo.peak([0.0], "gauss\x1b", 0.0, 1.0), 'unknown peak shape "gauss\\x1b": give'),
+    (lambda: talvo.material("H", density="1," * 50000),
+     'density is not a number: "' + "1," * 100 + '"... (100000 bytes)'),
+])
+def test_messages_quote_input_escaped_and_cut(call, words):
+    with pytest.raises(talvo.TalvoValueError) as caught:
+        call()
+    message = str(caught.value)
+    assert message.startswith(words), message
+    assert not any(ord(c) < 0x20 or 0x7f <= ord(c) < 0xa0 for c in message), message
+    assert len(message) < 400
