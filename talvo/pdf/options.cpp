@@ -121,7 +121,7 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   if (!into(wavelength, r.optional("wavelength"), failure)) return failure;
   if (const auto anode = r.text("anode")) {
     const Result<double> kev = anode_energy(*anode);
-    if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + " " + *anode + ": " + kev.error().message);
+    if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + ": " + kev.error().message);
     if (!into(wavelength, wavelength_of_energy(*kev), failure)) return failure;
   }
   if (!wavelength) wavelength = pattern_wavelength;

@@ -9,6 +9,7 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/mixture.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
@@ -128,7 +129,7 @@ double compton_cross_section(int z, double energy_kev, double lambda) {
 
 Result<int> element_z(std::string_view symbol, const ElementEntry** entry) {
   const std::optional<std::size_t> index = element_entry_of(symbol);
-  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(symbol) + "\"");
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element " + quote_for_message(symbol));
   *entry = &element_table()[*index];
   return (*entry)->z;
 }

@@ -112,7 +112,7 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
       {with({{"r", "0:x:0.1"}}), ErrorKind::kParseError, "{r} RMAX is not a number: \"x\""},
       {{{"density", "5.68"}, {"anode", "Qq"}},
        ErrorKind::kNotFound,
-       "{anode} Qq: no anode \"Qq\": Cr, Fe, Co, Cu, Mo, Ag or W"},
+       "{anode}: no anode \"Qq\": Cr, Fe, Co, Cu, Mo, Ag or W"},
       {with({{"colour", "blue"}}), ErrorKind::kInvalidArgument, "{colour} is not an option of the reduction"},
   };
   for (const Spelling spelling : {Spelling::kCommandLine, Spelling::kKeyword})

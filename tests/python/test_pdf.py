@@ -181,7 +181,7 @@ SAME_WORDS = [
      "not be checked; leave it out (the whole Compton scattering is then subtracted)"),
     ({"bg_scale": 2}, 2, "{bg_scale} belongs to {background}"),
     ({"scan": 1}, 2, "{scan} belongs to XRDML input"),
-    ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode} Qq: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),
+    ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode}: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),
 ]
 
 

@@ -94,7 +94,7 @@ check_fails 1 "measure the background over the sample's whole range" "${z[@]}" -
 check_fails 2 "--mode must be physical or adhoc" "${z[@]}" --wavelength 0.71 --mode both
 check_fails 2 "unknown option --qmx" "${z[@]}" --wavelength 0.71 --qmx 3
 check_fails 2 "give --density or --number-density, not both" "${z[@]}" --wavelength 0.71 --number-density 0.08
-check_fails 1 "--anode Xx" "${z[@]}" --anode Xx
+check_fails 1 "--anode: no anode \"Xx\"" "${z[@]}" --anode Xx
 printf '10 5\n11 nan\n12 5\n' >../nan.xy
 check_fails 1 "\"nan\" is not a finite number" ../nan.xy --composition ZrO2 --wavelength 0.71
 check_fails 1 "scan must be 1 to 1" "$files/xrdml/single_scan_counts.xrdml" --composition Si --scan 2
