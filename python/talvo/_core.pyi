@@ -419,6 +419,8 @@ class Dispersion:
 
 class Pdf:
     @property
+    def input(self) -> str: ...
+    @property
     def mode(self) -> str: ...
     @property
     def wavelength(self) -> float | None: ...
@@ -490,6 +492,16 @@ class Pdf:
     def residual(self) -> float: ...
     @property
     def outliers(self) -> _Array: ...
+    @property
+    def diagnostics(self) -> dict[str, float]: ...
+    @property
+    def zscan(self) -> dict[str, float]: ...
+    @property
+    def fitted(self) -> dict[str, float]: ...
+    @property
+    def fitted_sigma(self) -> dict[str, float]: ...
+    @property
+    def fit_cost(self) -> dict[str, float]: ...
     @property
     def warnings(self) -> list[str]: ...
     def plot(self, figure: Any = None) -> Any: ...
@@ -859,6 +871,18 @@ def pdf(
     qmax: _Number | None = None,
     window: str | None = None,
     r: Sequence[float] | None = None,
+    capillary_diameter: _Number | None = None,
+    beam_width: _Number | None = None,
+    beam_profile: str | None = None,
+    zscan: _Path | None = None,
+    container: _Path | None = None,
+    container_composition: str | None = None,
+    container_density: _Number | None = None,
+    container_wall: _Number | None = None,
+    container_scale: _Number | None = None,
+    flat: _Number | None = None,
+    rmin_check: _Number | None = None,
+    optimize: str | None = None,
 ) -> Pdf: ...
 @overload
 def compton(

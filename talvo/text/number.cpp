@@ -42,7 +42,8 @@ constexpr Unit kDensityUnits[] = {{"g/cm3", 0}, {"kg/m3", -3}};
 
 std::span<const Unit> units_of(Quantity q) {
   switch (q) {
-    case Quantity::kLength: return kLengthUnits;
+    case Quantity::kLength:
+    case Quantity::kLengthMm: return kLengthUnits;
     case Quantity::kEnergy: return kEnergyUnits;
     case Quantity::kWavelength: return kWavelengthUnits;
     case Quantity::kDensity: return kDensityUnits;
@@ -60,13 +61,22 @@ Error not_a_number(std::string_view text, std::string_view what) {
 }  // namespace
 
 std::string_view canonical_unit(Quantity quantity) {
+  if (quantity == Quantity::kLengthMm) return "mm";
   const std::span<const Unit> units = units_of(quantity);
   return units.empty() ? std::string_view() : units.front().name;
 }
 
+namespace {
+
+// The power of ten from the unit tables' unit (the first of each) to the quantity's own: cm to mm is 10^1.
+int canonical_shift(Quantity quantity) { return quantity == Quantity::kLengthMm ? 1 : 0; }
+
+}  // namespace
+
 std::string_view unit_choices(Quantity quantity) {
   switch (quantity) {
-    case Quantity::kLength: return "nm, um, mm, cm or m";
+    case Quantity::kLength:
+    case Quantity::kLengthMm: return "nm, um, mm, cm or m";
     case Quantity::kEnergy: return "eV or keV";
     case Quantity::kWavelength: return "A or nm";
     case Quantity::kDensity: return "g/cm3 or kg/m3";
@@ -120,9 +130,8 @@ Result<double> read_number(std::string_view text, std::string_view what, const N
   }
 
   const std::span<const Unit> units = units_of(options.quantity);
-  const Unit* unit = units.empty() ? nullptr : &units.front();
+  const Unit* unit = nullptr;  // none written: the quantity's own
   if (!rest.empty()) {
-    unit = nullptr;
     for (const Unit& u : units)
       if (u.name == rest) unit = &u;
     if (unit == nullptr) {
@@ -149,7 +158,8 @@ Result<double> read_number(std::string_view text, std::string_view what, const N
     return make_error(ErrorKind::kOutOfRange,
                       subject(what) + " is beyond the range of double precision: " + quote_for_message(text));
   // Past the doubles once in the canonical unit (1e308 m in cm).
-  if (unit != nullptr && unit->power != 0 && !read(power + unit->power, value))
+  const int shift = unit == nullptr ? 0 : unit->power + canonical_shift(options.quantity);
+  if (shift != 0 && !read(power + shift, value))
     return make_error(ErrorKind::kOutOfRange, subject(what) + " is beyond the range of double precision in " +
                                                   std::string(canonical_unit(options.quantity)) + ": " +
                                                   quote_for_message(text));

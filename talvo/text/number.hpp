@@ -17,6 +17,7 @@ namespace talvo {
 enum class Quantity {
   kNumber,      // a bare number, no unit
   kLength,      // nm, um (or µm), mm, cm (without a unit), m
+  kLengthMm,    // the same units, mm without one (a capillary's diameter, a beam's width)
   kEnergy,      // eV, keV (without a unit)
   kWavelength,  // A (or Å) (without a unit), nm
   kDensity,     // g/cm3 (without a unit), kg/m3

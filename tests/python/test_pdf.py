@@ -1,7 +1,9 @@
 """talvo.pdf: the same numbers as the files of talvo-tools pdf on measured
 laboratory patterns, its summary, errors by kind and the plot."""
 import json
+import os
 import pickle
+import shutil
 import subprocess
 import warnings
 
@@ -75,7 +77,11 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"nonsense": 1}, TypeError, "nonsense"),
         ({"monochromator": "HOPG", "mono_beam": "sideways"}, ValueError, "mono_beam must be diffracted or incident"),
         ({"monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, ValueError, "diffracted beam"),
-        ({"monochromator": "HOPG", "ruland": 0.05}, ValueError, "Ruland window .* is not available"),
+        ({"monochromator": "HOPG", "ruland": 0}, ValueError, "ruland is the monochromator's band pass"),
+        ({"geometry": "capillary", "capillary_diameter": 0.6, "beam_width": "wide"}, TypeError,
+         "beam_width must be a number"),
+        ({"geometry": "capillary", "capillary_diameter": 0.6, "zscan": 3}, TypeError, ""),
+        ({"optimize": ["mu-r"]}, TypeError, "optimize must be a text"),
         # Options that would be ignored, or contradict each other, are refused as the command refuses them.
         ({"density": None, "geometry": "capillary"}, ValueError, "geometry belongs to mode physical"),
         ({"rpoly": 1.0}, ValueError, "rpoly belongs to mode adhoc"),
@@ -114,8 +120,12 @@ def test_pdf_missing_file_and_bad_composition(tmp_path):
         talvo.pdf(str(LAB / "zro2_mo.xy"), "Xx2O", format="twotheta", wavelength=0.71303)
 
 
-def test_pdf_plot_with_matplotlib_only_when_installed():
-    p = talvo.pdf(str(LAB / "zro2_mo.xy"), "ZrO2", format="twotheta", wavelength=0.71303)
+def test_pdf_plot_with_matplotlib_only_when_installed(tmp_path):
+    # A name with mathtext's "$", a control character and a byte that is not UTF-8.
+    odd = os.fsencode(tmp_path) + b"/zro2 $x$\x01\xff.xy"
+    shutil.copy(LAB / "zro2_mo.xy", odd)
+    p = talvo.pdf(odd, "ZrO2", format="twotheta", wavelength=0.71073, density=5.68, geometry="capillary", mu_r=1.25)
+    assert p.input == os.fsdecode(odd)
     try:
         import matplotlib
     except ImportError:
@@ -124,8 +134,39 @@ def test_pdf_plot_with_matplotlib_only_when_installed():
         return
     matplotlib.use("Agg")
     fig = p.plot()
+    fig.canvas.draw()  # the text is laid out: a title that started mathtext would fail here
+    assert fig._suptitle.get_text() == "zro2 \\$x\\$\\x01\\xff.xy \u2014 physical mode"
     assert len(fig.axes) == 4
-    np.testing.assert_array_equal(fig.axes[3].lines[0].get_ydata(), p.gr)
+    q = "Q (\u00c5\u207b\u00b9)"
+    expected = [(q, "I (a.u.)", ["I(Q)", "self scattering + Compton"]), (q, "S(Q)", ["S(Q)", "\u00b1\u03c3"]),
+                (q, "F(Q) (\u00c5\u207b\u00b9)", ["F(Q)", "\u00b1\u03c3"]),
+                ("r (\u00c5)", "G(r) (\u00c5\u207b\u00b2)", ["G(r)", "\u22124\u03c0\u03c1\u2080r"])]
+    for ax, (x_name, y_name, legend) in zip(fig.axes, expected):
+        assert (ax.get_xlabel(), ax.get_ylabel()) == (x_name, y_name)
+        assert [t.get_text() for t in ax.get_legend().get_texts()] == legend
+        # Ticks at multiples of 1, 2 or 5 times a power of ten, labelled as a person writes them.
+        for axis, (lo, hi) in ((ax.xaxis, ax.get_xlim()), (ax.yaxis, ax.get_ylim())):
+            shown = [(t, label.get_text()) for t, label in zip(axis.get_ticklocs(), axis.get_ticklabels())
+                     if lo <= t <= hi]
+            assert len(shown) >= 3
+            ticks = np.array([t for t, _ in shown])
+            step = np.diff(ticks)[0]
+            np.testing.assert_allclose(np.diff(ticks), step)
+            assert round(step / 10 ** np.floor(np.log10(step)), 9) in (1, 2, 5)
+            for t, label in shown:
+                assert float(label.replace("\u2212", "-")) == pytest.approx(t, abs=1e-9 * step), label
+                assert len(label) <= 6, label
+    np.testing.assert_array_equal(fig.axes[3].lines[1].get_ydata(), p.gr)
+    # -4 pi rho0 r stops at G's first peak: a local maximum of G between 1.5 and 4 Angstrom
+    # (the Zr-O and Zr-Zr distances of zirconia are 2.1 to 3.6), never below G: G sets the panel's range.
+    line = fig.axes[3].lines[2]
+    end = len(line.get_xdata()) - 1
+    assert 1.5 < p.r[end] < 4.0
+    assert p.gr[end] >= max(p.gr[end - 1], p.gr[end + 1])
+    assert line.get_ydata().min() >= np.nanmin(p.gr)
+    import matplotlib.pyplot as plt
+
+    plt.close(fig)
 
 
 @pytest.mark.parametrize("name", ["none.xy", "."])
@@ -176,9 +217,25 @@ SAME_WORDS = [
     ({"density": 5.68, "breit_dirac": 4}, 2, "{breit_dirac} must be 2 or 3"),
     ({"density": 5.68, "monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, 2,
      "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"),
-    ({"density": 5.68, "monochromator": "HOPG", "ruland": 0.05}, 1,
-     "{ruland}: the Ruland window of a diffracted-beam monochromator is not available: its published form could "
-     "not be checked; leave it out (the whole Compton scattering is then subtracted)"),
+    ({"density": 5.68, "monochromator": "HOPG", "ruland": 0}, 1,
+     "{ruland} is the monochromator's band pass in Angstrom: it must be above 0"),
+    ({"density": 5.68, "capillary_diameter": 0.6}, 2, "{capillary_diameter} belongs to {geometry} capillary"),
+    ({"density": 5.68, "geometry": "capillary", "beam_width": 0.15}, 1,
+     "{beam_width} needs the capillary's diameter: give {capillary_diameter} MM"),
+    ({"density": 5.68, "geometry": "capillary", "capillary_diameter": 0.6, "beam_width": 0.15,
+      "beam_profile": "flat"}, 2, '{beam_profile} must be tophat or gaussian, not "flat"'),
+    ({"density": 5.68, "geometry": "capillary", "capillary_diameter": 0.6, "container": LAB / "zro2_mo.xy"}, 1,
+     "{container} needs the container's {container_composition}, {container_density} and {container_wall}"),
+    ({"density": 5.68, "geometry": "capillary", "capillary_diameter": 0.6, "container": LAB / "zro2_mo.xy",
+      "container_composition": "SiO2", "container_density": 2.2, "container_wall": -0.01}, 1,
+     "{container_wall} must be above 0 mm"),
+    ({"density": 5.68, "container_scale": 0.5}, 2, "{container_scale} belongs to {container}"),
+    ({"density": 5.68, "rmin_check": 0.4}, 1,
+     "{rmin_check} must lie above 0.5 Angstrom (and at most 100), below the first interatomic distance"),
+    ({"density": 5.68, "optimize": "speed"}, 2,
+     "{optimize} takes a list of density, bg-scale, container-scale, mu-r, beam-width, ruland and flat (each NAME or "
+     'NAME:LOW:HIGH), not "speed"'),
+    ({"density": 5.68, "optimize": "bg-scale"}, 2, "{optimize} bg-scale needs {background}"),
     ({"bg_scale": 2}, 2, "{bg_scale} belongs to {background}"),
     ({"scan": 1}, 2, "{scan} belongs to XRDML input"),
     ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode}: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),

@@ -93,6 +93,10 @@ TEST(ReadNumber, UnitsComeBackInTheCanonicalUnit) {
       {"0.3cm", Quantity::kLength, 0.3},
       {"1.5m", Quantity::kLength, 150.0},
       {"300nm", Quantity::kLength, 3e-5},
+      // Lengths given in mm without a unit: 1 cm = 10 mm.
+      {"0.7", Quantity::kLengthMm, 0.7},
+      {"700um", Quantity::kLengthMm, 0.7},
+      {"0.07cm", Quantity::kLengthMm, 0.7},
       // Energies in keV.
       {"8048eV", Quantity::kEnergy, 8.048},
       {"17.4 keV", Quantity::kEnergy, 17.4},

@@ -52,10 +52,19 @@ assert 0 < d["compton_fraction_at_qmax"] < 1 and d["outliers"] == []
 assert d["files"] == ["j.iq", "j.sq", "j.fq", "j.gr", "j.gofr", "j.rdf"]
 PY
 
-# The picture: one SVG with four panels.
-"$tools" pdf "${zro2[@]}" -o p --plot p.svg >/dev/null 2>&1 || bad "--plot failed"
-head -c 200 p.svg | grep -q '<svg' || bad "p.svg is not an SVG"
-[ "$(grep -c '<rect x=' p.svg)" = 4 ] || bad "p.svg has not four panels"
+# The picture: four panels in well-formed XML, titled with the input's file
+# name, whatever bytes it holds (markup, the terminal's escape, not UTF-8).
+odd=$'a<b>&c"\x01\x1b[31m\xff.xy'
+cp zro2_mo.xy "$odd"
+"$tools" pdf "$odd" "${zro2[@]:1}" -o p --plot p.svg >/dev/null 2>&1 || bad "--plot failed"
+python3 - p.svg <<'PY' || bad "p.svg is not the picture of the odd name in well-formed XML"
+import sys, xml.etree.ElementTree as ET
+svg = ET.parse(sys.argv[1]).getroot()
+ns = {"s": "http://www.w3.org/2000/svg"}
+title = [t.text for t in svg.iterfind(".//s:text[@class='title']", ns)]
+assert title == ['a<b>&c\\"\\x01\\x1b[31m\\xff.xy \u2014 physical mode'], title
+assert [g.get("id") for g in svg.iterfind("s:g", ns)] == ["iq", "sq", "fq", "gr"]
+PY
 
 # A zinger in the input is removed and listed.
 awk 'NR == 3000 { $2 = $2 * 40 } { print }' CeO2_635um_accum_0.xy >zinger.xy
@@ -105,8 +114,20 @@ check_fails 1 "g(r) and R(r) need the number density" ../zro2_mo.xy --compositio
 check_fails 2 "--output takes a list of iq, sq, fq, gr, gofr and rdf" "${z[@]}" --wavelength 0.71 --output nq
 check_fails 2 "--ruland belongs to a monochromator in the diffracted beam" "${z[@]}" --wavelength 0.71073 \
   --monochromator HOPG --mono-beam incident --ruland 0.05
-check_fails 1 "Ruland window of a diffracted-beam monochromator is not available" "${z[@]}" --wavelength 0.71073 \
-  --monochromator HOPG --ruland 0.05
+check_fails 1 "--ruland is the monochromator's band pass in Angstrom: it must be above 0" "${z[@]}" \
+  --wavelength 0.71073 --monochromator HOPG --ruland 0
+check_fails 1 "--beam-width needs the capillary's diameter: give --capillary-diameter MM" "${z[@]}" \
+  --wavelength 0.71 --beam-width 0.15
+check_fails 1 "--container needs the container's --container-composition, --container-density and --container-wall" \
+  "${z[@]}" --wavelength 0.71 --capillary-diameter 0.5 --container ../zro2_mo.xy
+check_fails 2 "--optimize takes a list of density, bg-scale, container-scale, mu-r, beam-width, ruland and flat" \
+  "${z[@]}" --wavelength 0.71 --optimize speed
+check_fails 2 "--optimize bg-scale needs --background" "${z[@]}" --wavelength 0.71 --optimize bg-scale
+printf "'Id: flat\n" >../flat.zscan
+for k in 1 2 3 4 5 6 7 8 9; do printf '0.%s 1000\n' "$k" >>../flat.zscan; done
+check_fails 1 "--zscan ../flat.zscan: the z-scan does not cross the capillary" "${z[@]}" --wavelength 0.71 \
+  --capillary-diameter 0.5 --zscan ../flat.zscan
+check_fails 1 "--zscan: cannot open ../no.zscan" "${z[@]}" --wavelength 0.71 --capillary-diameter 0.5 --zscan ../no.zscan
 check_fails 2 "--geometry belongs to --mode physical" ../zro2_mo.xy --composition ZrO2 --wavelength 0.71 \
   --geometry capillary
 check_fails 2 "--rpoly belongs to --mode adhoc" "${z[@]}" --wavelength 0.71 --rpoly 1
