@@ -127,7 +127,7 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
              {"container-density", "0"},
              {"container-wall", "0.01"}}),
        ErrorKind::kOutOfRange, "{container-density} must be above 0 g/cm3"},
-      {with({{"flat", "x"}}), ErrorKind::kParseError, "{flat} is not a number: x"},
+      {with({{"flat", "x"}}), ErrorKind::kParseError, "{flat} is not a number: \"x\""},
       {with({{"rmin-check", "0.4"}}), ErrorKind::kOutOfRange,
        "{rmin-check} must lie above 0.5 Angstrom (and at most 100), below the first interatomic distance"},
       {with({{"optimize", "mu-r,speed"}}), ErrorKind::kInvalidArgument,
