@@ -76,5 +76,23 @@ row 2 'grid value is not a number: "1-3" reads as 1 then -3; an exponent needs i
 row 0 'out:0 0.999978' -- foq H --q=0:1:1
 row 2 '--center is not a number: "1e"' -- peak gaussian --center 1e --fwhm 1 --x 0:1:1
 
+# --- pdf: its options read as every other command's ---
+zro2=$files/lab_xy/zro2_mo.xy
+row 2 '--wavelength is not a number: "0.5-6" reads as 0.5 then -6; an exponent needs its letter (0.5e-6)' -- pdf "$zro2" --composition ZrO2 --format twotheta --wavelength 0.5-6 -o "$work/p"
+row 2 '--qmax is given twice' -- pdf "$zro2" --composition ZrO2 --format=twotheta --wavelength 0.71303 --qmax 15 --qmax=16 -o "$work/p"
+row 0 'out:"mode": "adhoc"' -- pdf "$zro2" --composition=ZrO2 --format=twotheta --wavelength=0.071303nm --json -o "$work/p"
+row 2 'unknown option --wavelenght; see `talvo-tools pdf --help`' -- pdf "$zro2" --composition ZrO2 --wavelenght 0.71 -o "$work/p"
+
+# --- compton, density, sq2gr, moq ---
+row 0 'out:# Breit-Dirac factor (lambda/lambda'"'"')^3 at lambda = 0.7093 A' -- compton SiO2 --q 0:1:1 --wavelength 0.07093nm
+row 2 '--wavelength is not a number: "7-1" reads as 7 then -1; an exponent needs its letter (7e-1)' -- compton SiO2 --q 0:1:1 --wavelength 7-1
+row 2 'DENSITY is not a number: "1-3" reads as 1 then -3; an exponent needs its letter (1e-3)' -- density 1-3 H 2 O 1
+stdin=$work/sq.in
+printf '0 1\n0.1 1.2\n0.2 1.1\n0.3 0.9\n0.4 1\n' >"$stdin"
+row 2 '--rho0 is not a number: "1-1" reads as 1 then -1; an exponent needs its letter (1e-1)' -- sq2gr - --rho0 1-1 --r 1:3:1
+printf '0\n0.1\x07\n' >"$stdin"
+row 1 'standard input, line 2: not a number: "0.1\x07"' -- moq --option 1 --qmax 2
+unset stdin
+
 [ $fail = 0 ] && echo "talvo-tools hostile input checks passed"
 exit $fail
