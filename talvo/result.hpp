@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cassert>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,6 +26,7 @@ enum class ErrorKind {
   kIoError,          // a file that cannot be read or written
   kUnsupported,      // a valid request the library does not do
   kOutOfMemory,      // the result would not fit in memory
+  kCancelled,        // the caller asked the routine to stop (its StopCheck answered true)
 };
 
 // The kind's name for messages and bindings: "invalid argument", "not found", ...
@@ -37,6 +39,7 @@ constexpr std::string_view error_kind_name(ErrorKind kind) {
     case ErrorKind::kIoError: return "I/O error";
     case ErrorKind::kUnsupported: return "unsupported";
     case ErrorKind::kOutOfMemory: return "out of memory";
+    case ErrorKind::kCancelled: return "cancelled";
   }
   return "error";
 }
@@ -94,5 +97,15 @@ struct Done {};
 using Outcome = Result<Done>;
 
 inline Error make_error(ErrorKind kind, std::string message) { return Error{kind, std::move(message)}; }
+
+// A caller's way to stop a long routine early (Python looks for Ctrl-C in
+// it): a routine whose options hold one asks it between pieces of work of a
+// few milliseconds each and, once it answers true, stops and fails with
+// kCancelled. Empty: the routine runs to its end.
+using StopCheck = std::function<bool()>;
+
+// Whether `stop` asks to stop now.
+inline bool stop_asked(const StopCheck& stop) { return stop && stop(); }
+inline Error cancelled() { return make_error(ErrorKind::kCancelled, "stopped at the caller's request"); }
 
 }  // namespace talvo

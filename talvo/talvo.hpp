@@ -45,6 +45,7 @@
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/grid.hpp"
 #include "talvo/text/json.hpp"
+#include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"

@@ -18,6 +18,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/grid.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo::cli {
@@ -36,69 +37,60 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& fla
   const auto known = [](const std::vector<std::string>& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
   };
+  bool options_end = false;
   for (int i = first; i < argc; ++i) {
-    std::string s = argv[i];
-    if (s.rfind("--", 0) == 0) {
-      if (known(flags, s) || s == "--help") {
-        a.options[s] = "";
-      } else if (!known(options, s)) {
-        throw UsageError{"unknown option " + s};
-      } else {
-        if (i + 1 >= argc) throw UsageError{s + " needs a value"};
-        a.options[s] = argv[++i];
-      }
-    } else {
+    const std::string s = argv[i];
+    if (options_end || s.rfind("--", 0) != 0) {
       a.positional.push_back(s);
+      continue;
     }
+    if (s == "--") {
+      options_end = true;
+      continue;
+    }
+    const std::size_t equals = s.find('=');
+    const std::string name = s.substr(0, equals);
+    std::string value;
+    if (known(flags, name) || name == "--help") {
+      if (equals != std::string::npos) throw UsageError{name + " takes no value"};
+    } else if (!known(options, name)) {
+      throw UsageError{"unknown option " + escape_for_message(name)};
+    } else if (equals != std::string::npos) {
+      value = s.substr(equals + 1);
+    } else {
+      if (i + 1 >= argc) throw UsageError{name + " needs a value"};
+      value = argv[++i];
+    }
+    if (!a.options.emplace(name, value).second) throw UsageError{name + " is given twice: give it once"};
   }
   return a;
 }
 
-double number(const std::string& text, const std::string& what) {
-  auto v = parse_real(text);
-  if (!v) throw UsageError{what + " is not a number: " + text};
+double number(const std::string& text, const std::string& what, const NumberOptions& options) {
+  Result<double> v = read_number(text, what, options);
+  if (!v.ok()) throw UsageError{v.error().message};
   return *v;
+}
+
+double quantity(const std::string& text, const std::string& what, Quantity q) {
+  NumberOptions o;
+  o.quantity = q;
+  return number(text, what, o);
 }
 
 int integer(const std::string& text, const std::string& what) {
-  auto v = parse_int(text);
-  if (!v) throw UsageError{what + " is not a whole number: " + text};
+  Result<int> v = read_whole_number(text, what);
+  if (!v.ok()) throw UsageError{v.error().message};
   return *v;
 }
 
-std::vector<double> grid(const std::string& spec, double most) {
-  std::vector<double> parts;
-  // Every field, a last empty one too ("0:1:0.5:" is no grid; getline would drop it).
-  for (std::size_t start = 0;;) {
-    const std::size_t end = spec.find(':', start);
-    parts.push_back(
-        number(spec.substr(start, end == std::string::npos ? std::string::npos : end - start), "grid value"));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  if (parts.size() != 3 || !(parts[2] > 0)) throw UsageError{"a grid is FROM:TO:STEP with STEP > 0"};
-  const double from = parts[0], to = parts[1], step = parts[2];
-  if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step))
-    throw UsageError{"a grid needs finite numbers: " + spec};
-  if (to < from) throw UsageError{"a grid FROM:TO:STEP needs TO at or above FROM: " + spec};
-  if (!std::isfinite(to - from)) throw UsageError{"a grid's TO - FROM passes the largest number: " + spec};
-  // The count first, so that a grid too large takes no memory.
-  const auto too_large = [&](double count) {
-    // A count past the doubles' range is no number to print; one past 10^15
-    // is no exact whole number: it prints with 6 digits.
-    const std::string has = !std::isfinite(count) ? "more than " + num(std::numeric_limits<double>::max())
-                            : count < 1e15        ? num(count)
-                                                  : digits_text(count, kPlainDigits);
-    return UsageError{"grid too large: " + spec + " has " + has + " points, at most " + num(most)};
-  };
-  const double count = grid_count(from, to, step);
-  if (count > most) throw too_large(count);
-  std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1);
-  // The count may fall one short of the points where TO lies a thousandth of a step below one.
-  if (static_cast<double>(points.size()) > most) throw too_large(static_cast<double>(points.size()));
-  if (!grid_increasing(points))
-    throw UsageError{"a grid's STEP is too small for its points to differ as numbers: " + spec};
-  return points;
+std::vector<double> grid(const std::string& spec, double most, Quantity q) {
+  GridOptions o;
+  o.most = most;
+  o.quantity = q;
+  Result<std::vector<double>> points = read_grid(spec, o);
+  if (!points.ok()) throw UsageError{points.error().message};
+  return std::move(points).value();
 }
 
 std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
@@ -120,11 +112,11 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
     const std::string where = source + ", line " + std::to_string(line) + ": ";
     if (words < cols.size())
       throw InputError{where + std::to_string(cols.size()) + " columns needed, " + std::to_string(words) +
-                       " found: " + text};
+                       " found: " + quote_for_message(text)};
     for (std::size_t c = 0; c < cols.size(); ++c) {
       double v = 0;
       const std::string_view item = w[c];
-      if (!read_free(item, {&v})) throw InputError{where + "not a number: " + std::string(item)};
+      if (!read_free(item, {&v})) throw InputError{where + "not a number: " + quote_for_message(item)};
       cols[c].push_back(v);
     }
   }

@@ -14,12 +14,15 @@
 
 #include "talvo/files/data_folder.hpp"
 #include "talvo/result.hpp"
+#include "talvo/text/grid.hpp"
+#include "talvo/text/number.hpp"
 
 namespace talvo::cli {
 
 inline constexpr int kUsage = 2;
 
-// Wrong usage: the message, then the subcommand's help, exit 2.
+// Wrong usage: the message and where to find the subcommand's help, on one
+// line, exit 2.
 struct UsageError {
   std::string text;
 };
@@ -29,11 +32,8 @@ struct InputError {
   std::string text;
 };
 
-// The most points a FROM:TO:STEP grid may have; a larger one is refused
-// before any memory is taken for it.
-inline constexpr double kMaxGridPoints = 10'000'000;
-
-// Options of the form --name [value]; anything else is a positional argument.
+// Options of the form --name VALUE, --name=VALUE or --name (a flag); after
+// "--" every argument is a positional one.
 struct Args {
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;
@@ -42,17 +42,23 @@ struct Args {
 };
 
 // `flags` are the options without a value, `options` those with one; any
-// other option is a usage error (a mistyped --tabel must not go unnoticed).
+// other option is a usage error (a mistyped --tabel must not go unnoticed),
+// so is an option given twice (which of the two was meant?).
 Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
            const std::vector<std::string>& options);
 
-double number(const std::string& text, const std::string& what);
+// A number as read_number reads it, a usage error when it is none: `what`
+// names it in the message ("--density"); a quantity comes back in its
+// canonical unit (cm, keV, A, g/cm3).
+double number(const std::string& text, const std::string& what, const NumberOptions& options = {});
+double quantity(const std::string& text, const std::string& what, Quantity quantity);
 int integer(const std::string& text, const std::string& what);
 
-// FROM:TO:STEP, TO included when it falls on the grid within STEP/1000;
-// TO below FROM is a usage error (a grid of no points computes nothing), so
-// is one of more than `most` points, refused before any is made.
-std::vector<double> grid(const std::string& spec, double most = kMaxGridPoints);
+// FROM:TO:STEP by read_grid, TO included when it falls on the grid within
+// STEP/1000; TO below FROM is a usage error (a grid of no points computes
+// nothing), so is one of more than `most` points, refused before any is made.
+std::vector<double> grid(const std::string& spec, double most = kMaxGridPoints,
+                         Quantity quantity = Quantity::kNumber);
 
 // Columns of the rows of `in` ("#" lines and blank lines skipped): the first
 // `columns`, and up to `optional` more when the first row has them (every

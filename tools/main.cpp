@@ -10,11 +10,13 @@
 // subcommand with the reason and exit 1.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <new>
 #include <string>
 
+#include "talvo/text/quote.hpp"
 #include "talvo/version.hpp"
 #include "tools/commands.hpp"
 
@@ -52,6 +54,10 @@ int run(int argc, char** argv);
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file grown past the size limit (ulimit -f) is a write that fails with
+  // its reason, EFBIG, "File too large", not a signal that kills the command
+  // with its output cut and nothing said.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Rows go out through std::cout alone: it needs no step with C's stdio.
   std::ios::sync_with_stdio(false);
   // Every subcommand writes through this one buffer, so that one check here
@@ -84,7 +90,7 @@ int run(int argc, char** argv) {
   for (const Subcommand* c : kCommands)
     if (sub == c->name) command = c;
   if (!command) {
-    std::cerr << (sub.empty() ? "" : "unknown subcommand: " + sub + "\n") << help();
+    std::cerr << (sub.empty() ? "" : "unknown subcommand: " + talvo::quote_for_message(sub) + "\n") << help();
     return talvo::cli::kUsage;
   }
   try {
@@ -95,7 +101,7 @@ int run(int argc, char** argv) {
     }
     return command->run(a);
   } catch (const talvo::cli::UsageError& e) {
-    std::cerr << "talvo-tools " << sub << ": " << e.text << '\n' << command->help;
+    std::cerr << "talvo-tools " << sub << ": " << e.text << "; see `talvo-tools " << sub << " --help`\n";
     return talvo::cli::kUsage;
   } catch (const talvo::cli::InputError& e) {
     std::cerr << "talvo-tools " << sub << ": " << e.text << '\n';

@@ -9,7 +9,8 @@
 #include "talvo/files/files.hpp"
 #include "talvo/neutron/material.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/free_format.hpp"
+#include "talvo/text/number.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "tools/commands.hpp"
 
@@ -220,18 +221,21 @@ constexpr std::size_t kMaxWavelengths = 1'000'000;
 std::vector<double> wavelengths_of(const std::string& spec) {
   if (spec.find(':') != std::string::npos) {
     // The wavelengths' own limit, before any is made (not the 10^7 points of other grids).
-    std::vector<double> g = grid(spec, static_cast<double>(kMaxWavelengths));
+    std::vector<double> g = grid(spec, static_cast<double>(kMaxWavelengths), Quantity::kWavelength);
     if (g.empty()) throw UsageError{"--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)"};
     return g;
   }
   std::vector<double> list;
   if (static_cast<std::size_t>(std::count(spec.begin(), spec.end(), ',')) >= kMaxWavelengths)
     throw UsageError{"--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
+  NumberOptions o;
+  o.quantity = Quantity::kWavelength;
+  o.range = true;
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = spec.find(',', start);
     list.push_back(
-        number(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--wavelength"));
+        number(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--wavelength", o));
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
@@ -240,26 +244,28 @@ std::vector<double> wavelengths_of(const std::string& spec) {
 
 MaterialOptions options_from(const Args& a) {
   MaterialOptions o;
-  if (a.get("--density")) o.density = number(*a.get("--density"), "--density");
+  if (a.get("--density")) o.density = quantity(*a.get("--density"), "--density", Quantity::kDensity);
   if (a.get("--number-density")) o.number_density = number(*a.get("--number-density"), "--number-density");
-  if (a.get("--thickness")) o.thickness = number(*a.get("--thickness"), "--thickness");
+  if (a.get("--thickness")) o.thickness = quantity(*a.get("--thickness"), "--thickness", Quantity::kLength);
   return o;
 }
 
 Result<NeutronTable> load_table() { return read_neutron_table(tools_data_folder().file("neutron_sears92.tsv")); }
 
-// The fields of one CSV line: commas separate, double quotes quote (a
-// doubled one stands for itself). False when a quote is not closed.
-bool csv_fields(std::string_view line, std::vector<std::string>& fields) {
+// The fields of a CSV record (RFC 4180): commas separate, a field in double
+// quotes holds commas, line ends and quotes (a doubled one stands for
+// itself). False when a quote is not closed: the record goes on in the next
+// line.
+bool csv_fields(std::string_view record, std::vector<std::string>& fields) {
   fields.assign(1, "");
   bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
+  for (std::size_t i = 0; i < record.size(); ++i) {
+    const char c = record[i];
     if (quoted) {
       if (c != '"')
         fields.back() += c;
-      else if (i + 1 < line.size() && line[i + 1] == '"')
-        fields.back() += line[++i];
+      else if (i + 1 < record.size() && record[i + 1] == '"')
+        fields.back() += record[++i];
       else
         quoted = false;
     } else if (c == '"') {
@@ -318,26 +324,38 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
   std::vector<std::string> fields, warnings;
   std::optional<BatchColumns> columns;  // set by a CSV header
   bool first = true;
-  long long line_number = 0;
+  long long line_number = 0, record_line = 0;
   int status = 0;
+  const std::string name = escape_for_message(file);
   const auto problem_at = [&](const std::string& what) {
-    std::cerr << file << ", line " << line_number << ": " << what << '\n';
+    std::cerr << "talvo-tools xs: " << name << ", line " << record_line << ": " << what << '\n';
     status = 1;
   };
   bool rest_pending = false;
+  std::string record;  // a CSV record: one line, or more where a quoted field holds line ends
   for (LineRead got; (got = read_line(in.stream(), text, kMaxLineLength, &rest_pending)) != LineRead::kEnd;) {
     ++line_number;
+    if (record.empty()) record_line = line_number;
     if (got == LineRead::kError) {
       problem_at("cannot be read");
       break;
     }
-    if (got == LineRead::kTooLong) {
+    if (got == LineRead::kTooLong || record.size() + text.size() > kMaxLineLength) {
       // Named and left out like a bad formula; the rest of it is no line of its own.
-      if (rest_pending) in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      if (got == LineRead::kTooLong && rest_pending)
+        in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
       problem_at("longer than " + std::to_string(kMaxLineLength) + " characters");
+      record.clear();
       continue;
     }
-    const std::string line = trimmed(text);
+    // A byte-order mark, as spreadsheets write it, is no part of the first field.
+    if (line_number == 1 && text.rfind("\xef\xbb\xbf", 0) == 0) text.erase(0, 3);
+    if (!record.empty()) record += '\n';
+    record += text;
+    // A quoted field still open: its record goes on in the next line.
+    if ((columns || record.find('"') != std::string::npos) && !csv_fields(record, fields)) continue;
+    const std::string line = trimmed(record);
+    record.clear();
     if (line.empty() || line[0] == '#') continue;
     MaterialOptions o = common;
     std::vector<double> row_wavelengths = wavelengths;
@@ -345,13 +363,13 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     if (first && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
       BatchColumns c;
       for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string name = trimmed(fields[i]);
-        int* slot = name == "formula"          ? &c.formula
-                    : name == "density"        ? &c.density
-                    : name == "number_density" ? &c.number_density
-                    : name == "wavelength"     ? &c.wavelength
-                    : name == "thickness"      ? &c.thickness
-                                               : nullptr;
+        const std::string column = trimmed(fields[i]);
+        int* slot = column == "formula"          ? &c.formula
+                    : column == "density"        ? &c.density
+                    : column == "number_density" ? &c.number_density
+                    : column == "wavelength"     ? &c.wavelength
+                    : column == "thickness"      ? &c.thickness
+                                                 : nullptr;
         if (slot) *slot = static_cast<int>(i);
       }
       columns = c;
@@ -359,28 +377,26 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
       continue;
     }
     first = false;
+    const auto read = [&](const std::string& f, const char* what, Quantity quantity, std::optional<double>& into) {
+      if (f.empty() || !problem.empty()) return;
+      NumberOptions number;
+      number.quantity = quantity;
+      const Result<double> v = read_number(f, what, number);
+      if (!v.ok()) problem = v.error().message;
+      if (v.ok()) into = *v;
+    };
     if (columns) {
-      if (!csv_fields(line, fields)) {
-        problem_at("a quoted field is not closed");
-        continue;
-      }
+      csv_fields(line, fields);
       const auto field = [&](int at) -> std::string {
         return at >= 0 && static_cast<std::size_t>(at) < fields.size() ? trimmed(fields[static_cast<std::size_t>(at)])
                                                                        : std::string();
       };
       formula = field(columns->formula);
-      const auto read = [&](int at, const char* what, std::optional<double>& into) {
-        const std::string f = field(at);
-        if (f.empty() || !problem.empty()) return;
-        const auto v = parse_real(f);
-        if (!v) problem = std::string("the ") + what + " \"" + f + "\" is not a number";
-        into = v;
-      };
       std::optional<double> density, number_density, wavelength;
-      read(columns->density, "density", density);
-      read(columns->number_density, "number density", number_density);
-      read(columns->wavelength, "wavelength", wavelength);
-      read(columns->thickness, "thickness", o.thickness);
+      read(field(columns->density), "the density", Quantity::kDensity, density);
+      read(field(columns->number_density), "the number density", Quantity::kNumber, number_density);
+      read(field(columns->wavelength), "the wavelength", Quantity::kWavelength, wavelength);
+      read(field(columns->thickness), "the thickness", Quantity::kLength, o.thickness);
       // A row's density, given either way, replaces the command line's.
       if (density) {
         o.density = density;
@@ -394,12 +410,20 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
       }
       if (wavelength) row_wavelengths.assign(1, *wavelength);
     } else {
-      const std::vector<std::string_view> w = split_words(text);
-      formula = w.empty() ? std::string() : std::string(w[0]);
+      // "formula [density]": as CSV where the line has commas or quotes ("H2O",1), else words.
+      std::vector<std::string> w;
+      if (line.find_first_of(",\"") != std::string::npos) {
+        csv_fields(line, fields);
+        for (const std::string& f : fields) w.push_back(trimmed(f));
+        while (!w.empty() && w.back().empty()) w.pop_back();
+      } else {
+        for (const std::string_view word : split_words(line)) w.emplace_back(word);
+      }
+      formula = w.empty() ? std::string() : w[0];
       if (w.size() > 2) problem = "give a formula and at most a density";
       if (w.size() == 2) {
-        const auto d = parse_real(w[1]);
-        if (!d) problem = "the density is not a number";
+        std::optional<double> d;
+        read(w[1], "the density", Quantity::kDensity, d);
         o.density = d;
         o.number_density.reset();
       }
@@ -410,12 +434,14 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
       problem_at(problem);
       continue;
     }
-    for (const std::string& w : warnings) std::cerr << file << ", line " << line_number << ": warning: " << w << '\n';
+    for (const std::string& w : warnings)
+      std::cerr << "talvo-tools xs: " << name << ", line " << record_line << ": warning: " << w << '\n';
     if (out.size() > 1 << 16) {
       std::cout << out;
       out.clear();
     }
   }
+  if (!record.empty()) problem_at("a quoted field is not closed");
   std::cout << out << std::flush;
   if (!std::cout) {
     std::cerr << "talvo-tools xs: the output cannot be written\n";

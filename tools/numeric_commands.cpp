@@ -9,6 +9,7 @@
 #include "talvo/numeric/modification.hpp"
 #include "talvo/numeric/peaks.hpp"
 #include "talvo/numeric/sq2gr.hpp"
+#include "talvo/text/quote.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -74,7 +75,7 @@ int run_filon(const Args& a) {
 int run_peak(const Args& a) {
   if (a.positional.size() != 1) throw UsageError{"give one peak shape: gaussian, lorentzian or pseudo-voigt"};
   const std::optional<PeakShape> shape = peak_shape_from_name(a.positional[0]);
-  if (!shape) throw UsageError{"unknown peak shape: " + a.positional[0]};
+  if (!shape) throw UsageError{"unknown peak shape: " + quote_for_message(a.positional[0])};
   if (!a.get("--center") || !a.get("--fwhm")) throw UsageError{"--center and --fwhm are needed"};
   if ((*shape == PeakShape::kPseudoVoigt) != a.get("--eta").has_value())
     throw UsageError{"--eta belongs to pseudo-voigt, and pseudo-voigt needs it"};
@@ -96,7 +97,7 @@ int run_sq2gr(const Args& a) {
   Sq2grOptions o;
   if (a.get("--window")) {
     const std::optional<Window> w = window_from_name(*a.get("--window"));
-    if (!w) throw UsageError{"unknown window: " + *a.get("--window")};
+    if (!w) throw UsageError{"unknown window: " + quote_for_message(*a.get("--window"))};
     o.window = *w;
   }
   if (a.get("--qmax")) o.qmax = number(*a.get("--qmax"), "--qmax");

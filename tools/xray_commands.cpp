@@ -49,9 +49,10 @@ std::optional<double> energy_of(const Args& a, bool required) {
     if (required) throw UsageError{"give --energy E (keV), --wavelength L (Angstrom) or --anode NAME"};
     return std::nullopt;
   }
-  Result<double> e = a.get("--energy")       ? Result<double>(number(*a.get("--energy"), "--energy"))
-                     : a.get("--wavelength") ? energy_of_wavelength(number(*a.get("--wavelength"), "--wavelength"))
-                                             : anode_energy(*a.get("--anode"));
+  Result<double> e =
+      a.get("--energy")       ? Result<double>(quantity(*a.get("--energy"), "--energy", Quantity::kEnergy))
+      : a.get("--wavelength") ? energy_of_wavelength(quantity(*a.get("--wavelength"), "--wavelength", Quantity::kWavelength))
+                              : anode_energy(*a.get("--anode"));
   if (!e.ok()) throw InputError{e.error().message};
   return *e;
 }
@@ -148,7 +149,7 @@ int run_xray_average(const Args& a) {
   if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
   XrayAverageOptions options;
   options.table = table_of(a);
-  if (a.get("--density")) options.density = number(*a.get("--density"), "--density");
+  if (a.get("--density")) options.density = quantity(*a.get("--density"), "--density", Quantity::kDensity);
   if (a.get("--number-density")) options.number_density = number(*a.get("--number-density"), "--number-density");
   options.energy = energy_of(a, false);
   const std::vector<double> q = q_values(a);
@@ -254,8 +255,8 @@ int run_xray(const Args& a) {
   const double energy = *energy_of(a, true);
   const int digits = digits_option(a);
   XrayMaterialOptions o;
-  if (a.get("--density")) o.density = number(*a.get("--density"), "--density");
-  if (a.get("--thickness")) o.thickness = number(*a.get("--thickness"), "--thickness");
+  if (a.get("--density")) o.density = quantity(*a.get("--density"), "--density", Quantity::kDensity);
+  if (a.get("--thickness")) o.thickness = quantity(*a.get("--thickness"), "--thickness", Quantity::kLength);
   const Result<XrayMaterial> m = xray_material_from_formula(a.positional[0], energy, o);
   if (!report("xray", m)) return 1;
   if (a.flag("--json"))
@@ -269,7 +270,7 @@ int run_compton(const Args& a) {
   if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
   ComptonOptions o;
   if (a.flag("--balyuzi")) o.model = IncoherentModel::kBalyuzi;
-  if (a.get("--wavelength")) o.wavelength = number(*a.get("--wavelength"), "--wavelength");
+  if (a.get("--wavelength")) o.wavelength = quantity(*a.get("--wavelength"), "--wavelength", Quantity::kWavelength);
   if (a.get("--breit-dirac")) {
     if (!o.wavelength) throw UsageError{"--breit-dirac needs --wavelength"};
     o.breit_dirac_power = integer(*a.get("--breit-dirac"), "--breit-dirac");

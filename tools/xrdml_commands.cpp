@@ -14,6 +14,7 @@
 
 #include "talvo/classic/print.hpp"
 #include "talvo/classic/xrdml.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 #include "tools/commands.hpp"
@@ -117,7 +118,7 @@ int run_scans(const Args& a, const std::string& which) {
   if (which != "all") {
     const int k = integer(which, "--scans");
     if (k < 1 || static_cast<std::size_t>(k) > scans.size()) {
-      std::cerr << "talvo-tools xrdml: no scan " << k << " in " << a.positional[0] << ", which holds " << scans.size()
+      std::cerr << "talvo-tools xrdml: no scan " << k << " in " << escape_for_message(a.positional[0]) << ", which holds " << scans.size()
                 << " scans\n";
       return 1;
     }
@@ -257,7 +258,7 @@ int run_xrdml(const Args& a) {
       return 1;
     }
   if (choice < 0 || static_cast<std::size_t>(choice) > scans.size()) {
-    std::cerr << "talvo-tools xrdml: no scan " << choice << " in " << a.positional[0] << ", which holds "
+    std::cerr << "talvo-tools xrdml: no scan " << choice << " in " << escape_for_message(a.positional[0]) << ", which holds "
               << scans.size() << " scans\n";
     return 1;
   }

@@ -231,13 +231,18 @@
     return el('div', {}, el('h2', { class: 'label' }, 'X-rays'), el('p', { class: 'note' }, text));
   }
 
-  // "... ("Q" at position 3)": the formula with a caret under that character.
+  // "... ("Q" at position 3)": the formula with a caret under that character;
+  // of a long formula the 200 characters around it, as messages quote input.
   function errorBox(message, formula) {
     const box = el('div', { class: 'error', role: 'alert' }, message);
     const at = /at position (\d+)\)$/.exec(message);
     if (at && message.startsWith('formula ')) {
-      const pos = Number(at[1]);
-      box.append(el('div', { class: 'where' }, formula + '\n' + ' '.repeat(Math.max(pos - 1, 0)) + '^'));
+      const pos = Math.max(Number(at[1]) - 1, 0);
+      const from = formula.length > 200 ? Math.max(0, Math.min(pos - 100, formula.length - 200)) : 0;
+      const before = from > 0 ? '...' : '';
+      const after = from + 200 < formula.length ? '...' : '';
+      const shown = before + formula.slice(from, from + 200) + after;
+      box.append(el('div', { class: 'where' }, shown + '\n' + ' '.repeat(before.length + pos - from) + '^'));
     }
     return box;
   }

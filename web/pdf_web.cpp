@@ -129,7 +129,7 @@ val reduce(const val& request) {
   if (!settings.ok()) return fail(settings.error().message);
   last.reduction.reset();
   pdf::ReductionOptions options_used = settings->options;
-  options_used.bg_scale = settings->bg_scale;
+  if (!background) options_used.bg_scale = 1.0;  // a scale with nothing to scale
   talvo::Result<pdf::Reduction> red = pdf::reduce(pdf::Inputs{&*sample, background, nullptr}, options_used);
   if (!red.ok()) return fail(red.error().message);
   for (const std::string& w : red.warnings()) warnings.push_back(w);

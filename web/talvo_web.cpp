@@ -2,14 +2,14 @@
 // a material's neutron values as the JSON `talvo-tools xs --json` prints, over
 // one wavelength, a list or a range, and the page's rounding of numbers.
 // The inputs arrive as the text the user typed and are read by the same number
-// parser the command line uses, so that a value means the same in both.
+// and grid readers the command line uses (units included), so that a value
+// means the same in both.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,8 +17,9 @@
 
 #include "talvo/neutron/material.hpp"
 #include "talvo/neutron/neutron_table.hpp"
-#include "talvo/text/free_format.hpp"
 #include "talvo/text/grid.hpp"
+#include "talvo/text/number.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/xray_material.hpp"
@@ -37,18 +38,24 @@ std::string trimmed(std::string_view t) {
   return std::string(talvo::trim_end(t));
 }
 
-// An empty field is a value not given; anything else must read as a number.
-bool read_number(const std::string& text, const char* what, std::optional<double>& out, std::string& error) {
+// An empty field is a value not given; anything else is read as talvo-tools
+// reads its options, units included ("10um", "1000 kg/m3").
+bool read_field(const std::string& text, const char* what, talvo::Quantity quantity, std::optional<double>& out,
+                std::string& error) {
   const std::string t = trimmed(text);
   if (t.empty()) return true;
-  out = talvo::parse_real(t);
-  if (!out) error = std::string(what) + " is not a number: " + t;
-  return out.has_value();
+  talvo::NumberOptions o;
+  o.quantity = quantity;
+  o.range = quantity == talvo::Quantity::kWavelength;
+  const talvo::Result<double> v = talvo::read_number(t, what, o);
+  if (!v.ok()) error = v.error().message;
+  if (v.ok()) out = *v;
+  return v.ok();
 }
 
 // One wavelength, a list "1,2,5", or FROM:TO:STEP with the ends included, as
-// talvo-tools xs reads them: a last point within a thousandth of a step of TO
-// counts.
+// talvo-tools xs reads them (the one grid reader, its checks and messages),
+// with the page's own limit of points.
 bool read_wavelengths(const std::string& text, std::vector<double>& out, std::string& error) {
   const std::string t = trimmed(text);
   out.clear();
@@ -56,66 +63,36 @@ bool read_wavelengths(const std::string& text, std::vector<double>& out, std::st
     out = {talvo::kThermalWavelength};
     return true;
   }
-  const char separator = t.find(':') != std::string::npos ? ':' : ',';
-  std::vector<double> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = t.find(separator, start);
-    std::optional<double> v;
-    if (!read_number(t.substr(start, end == std::string::npos ? std::string::npos : end - start), "wavelength", v,
-                     error))
-      return false;
-    if (!v) {
-      error = "wavelength: an empty value in " + t;
+  if (t.find(':') != std::string::npos) {
+    talvo::GridOptions o;
+    o.most = kMaxWavelengths;
+    o.quantity = talvo::Quantity::kWavelength;
+    talvo::Result<std::vector<double>> grid = talvo::read_grid(t, o);
+    if (!grid.ok()) {
+      error = grid.error().message;
       return false;
     }
-    parts.push_back(*v);
+    out = std::move(*grid);
+    return true;
+  }
+  if (static_cast<double>(std::count(t.begin(), t.end(), ',')) >= kMaxWavelengths) {
+    error = "wavelength: at most 2001 wavelengths in a list: " + talvo::quote_for_message(t);
+    return false;
+  }
+  for (std::size_t start = 0;;) {
+    const std::size_t end = t.find(',', start);
+    std::optional<double> v;
+    const std::string item = t.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!read_field(item, "wavelength", talvo::Quantity::kWavelength, v, error)) return false;
+    if (!v) {
+      error = "wavelength: an empty value in " + talvo::quote_for_message(t);
+      return false;
+    }
+    out.push_back(*v);
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  if (separator == ',') {
-    if (static_cast<double>(parts.size()) > kMaxWavelengths) {
-      error = "the list " + t + " has more than 2001 wavelengths";
-      return false;
-    }
-    out = parts;
-    return true;
-  }
-  if (parts.size() != 3 || !(parts[2] > 0) || !std::isfinite(parts[0]) || !std::isfinite(parts[1]) ||
-      !std::isfinite(parts[2])) {
-    error = "a wavelength range is FROM:TO:STEP with STEP > 0: " + t;
-    return false;
-  }
-  const double from = parts[0], to = parts[1], step = parts[2];
-  if (!std::isfinite(to - from)) {
-    error = "a wavelength range's TO - FROM passes the largest number: " + t;
-    return false;
-  }
-  const auto too_many = [&](double count) {
-    // The whole range, however long, and a count past the doubles' range as what it is.
-    char has[48];
-    if (!std::isfinite(count))
-      std::snprintf(has, sizeof has, "more than %.17g", std::numeric_limits<double>::max());
-    else
-      std::snprintf(has, sizeof has, count < 1e15 ? "%.0f" : "%g", count);
-    char most[24];
-    std::snprintf(most, sizeof most, "%.0f", kMaxWavelengths);
-    error = "the range " + t + " has " + has + " wavelengths, at most " + most;
-    return false;
-  };
-  const double count = talvo::grid_count(from, to, step);
-  if (count > kMaxWavelengths) return too_many(count);
-  out = talvo::grid_points(from, to, step, static_cast<std::size_t>(count) + 1);
-  // The count may fall one short of the points where TO lies a thousandth of a step below one.
-  if (static_cast<double>(out.size()) > kMaxWavelengths) {
-    out.clear();
-    return too_many(kMaxWavelengths + 1);
-  }
-  if (out.empty()) error = "the range " + t + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)";
-  if (!talvo::grid_increasing(out)) {
-    error = "a wavelength range's STEP is too small for its wavelengths to differ as numbers: " + t;
-    out.clear();
-  }
-  return !out.empty();
+  return true;
 }
 
 const talvo::NeutronTable* neutron_table(std::string& error) {
@@ -143,8 +120,8 @@ val neutron(const std::string& formula, const std::string& density, const std::s
   talvo::MaterialOptions options;
   std::vector<double> wavelengths;
   const talvo::NeutronTable* table = neutron_table(error);
-  if (table && read_number(density, "density", options.density, error) &&
-      read_number(thickness, "thickness", options.thickness, error) &&
+  if (table && read_field(density, "density", talvo::Quantity::kDensity, options.density, error) &&
+      read_field(thickness, "thickness", talvo::Quantity::kLength, options.thickness, error) &&
       read_wavelengths(wavelength, wavelengths, error)) {
     options.wavelength = wavelengths[0];
     const talvo::Result<talvo::MaterialSweep> s = talvo::material_sweep(formula, *table, options, wavelengths);
@@ -174,10 +151,19 @@ val xray(const std::string& formula, const std::string& density, const std::stri
   const std::string t = trimmed(source);
   std::string error, json;
   talvo::XrayMaterialOptions options;
-  if (!t.empty() && read_number(density, "density", options.density, error) &&
-      read_number(thickness, "thickness", options.thickness, error)) {
-    std::optional<double> energy = talvo::parse_real(t);
-    if (!energy) {
+  if (!t.empty() && read_field(density, "density", talvo::Quantity::kDensity, options.density, error) &&
+      read_field(thickness, "thickness", talvo::Quantity::kLength, options.thickness, error)) {
+    // An energy ("8.048", "8048 eV"), else an anode's name.
+    talvo::NumberOptions kev;
+    kev.quantity = talvo::Quantity::kEnergy;
+    const talvo::Result<double> number = talvo::read_number(t, "energy", kev);
+    std::optional<double> energy;
+    if (number.ok()) energy = *number;
+    // Text that starts as a number is said as one ("8-17"); other text names an anode.
+    const bool numeric = (t[0] >= '0' && t[0] <= '9') || t[0] == '.' || t[0] == '+' || t[0] == '-';
+    if (!energy && numeric) {
+      error = number.error().message;
+    } else if (!energy) {
       const talvo::Result<double> anode = talvo::anode_energy(t);
       if (anode.ok())
         energy = *anode;

@@ -3,6 +3,7 @@
 // conversion.
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "core.hpp"
 #include "talvo/classic/density.hpp"
 #include "talvo/elements/elements.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::python {
 
@@ -56,6 +58,64 @@ double number_arg(const py::handle& value, const char* name) {
   return x;
 }
 
+std::optional<double> quantity_arg(const py::handle& value, const char* name, Quantity quantity) {
+  if (value.is_none()) return std::nullopt;
+  if (py::isinstance<py::str>(value)) {
+    NumberOptions o;
+    o.quantity = quantity;
+    return take(read_number(text_arg(value.cast<std::string>(), name), name, o));
+  }
+  return number_arg(value, name);
+}
+
+py::array read_only(py::array a) {
+  a.attr("setflags")(py::arg("write") = false);
+  return a;
+}
+
+void seal(std::vector<py::object>& values) {
+  for (py::object& v : values) {
+    if (py::isinstance<py::array>(v)) {
+      read_only(py::reinterpret_borrow<py::array>(v));
+    } else if (py::isinstance<py::dict>(v)) {
+      for (auto item : py::reinterpret_borrow<py::dict>(v))
+        if (py::isinstance<py::array>(item.second)) read_only(py::reinterpret_borrow<py::array>(item.second));
+    }
+  }
+}
+
+struct Interrupts::State {
+  std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+  PyObject* type = nullptr;  // the exception a handler raised, kept until the call returns
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  bool stopped = false;
+};
+
+Interrupts::Interrupts() : state_(std::make_shared<State>()) {}
+
+StopCheck Interrupts::stop() const {
+  return [state = state_] {
+    if (state->stopped) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - state->last < std::chrono::milliseconds(20)) return false;
+    state->last = now;
+    py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() == 0) return false;
+    PyErr_Fetch(&state->type, &state->value, &state->traceback);
+    state->stopped = true;
+    return true;
+  };
+}
+
+void Interrupts::raise_if_stopped() const {
+  if (!state_->stopped) return;
+  state_->stopped = false;
+  PyErr_Restore(state_->type, state_->value, state_->traceback);
+  state_->type = state_->value = state_->traceback = nullptr;
+  throw py::error_already_set();
+}
+
 std::span<const double> view(const InArray& a) { return {a.data(), static_cast<std::size_t>(a.size())}; }
 
 std::vector<py::ssize_t> shape_of(const InArray& a) { return {a.shape(), a.shape() + a.ndim()}; }
@@ -83,26 +143,9 @@ py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape
   return to_numpy(std::move(v), shape);
 }
 
-std::string escaped(std::string_view s) {
-  static const char* const kHex = "0123456789abcdef";
-  std::string out;
-  out.reserve(s.size());
-  for (const char ch : s) {
-    const auto u = static_cast<unsigned char>(ch);
-    if (u < 0x20 || u == 0x7f) {
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 0xf];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
-
 const std::string& text_arg(const std::string& s, const char* what) {
   if (s.find('\0') != std::string::npos)
-    raise_invalid(std::string(what) + " \"" + escaped(s) + "\" holds a NUL character");
+    raise_invalid(std::string(what) + " " + quote_for_message(s) + " holds a NUL character");
   return s;
 }
 
@@ -148,7 +191,7 @@ double convert_density(double density, std::vector<std::string> symbols, std::ve
     std::string two = s.substr(0, 2);
     for (char& c : two)
       if (c == '\t') c = ' ';
-    if (!talvo::find_element(two)) raise(make_error(ErrorKind::kNotFound, "unknown element symbol \"" + s + "\""));
+    if (!talvo::find_element(two)) raise(make_error(ErrorKind::kNotFound, "unknown element symbol " + quote_for_message(s)));
   }
   double out = 0.0;
   std::ostringstream quiet;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "talvo/classic/status.hpp"
 #include "talvo/result.hpp"
+#include "talvo/text/number.hpp"
 
 namespace talvo::python {
 
@@ -59,10 +61,22 @@ std::string type_name(const py::handle& value);
 // anything else, OverflowError for an int past the double range.
 double number_arg(const py::handle& value, const char* name);
 
+// A number that may also be given as text ("10um", "8.048 keV"), read as
+// talvo-tools reads its options and given in the quantity's canonical unit
+// (cm, keV, A, g/cm3); None gives nothing. ValueError for text that is no
+// number (it says what was read), TypeError for anything else.
+std::optional<double> quantity_arg(const py::handle& value, const char* name, Quantity quantity);
+
 std::span<const double> view(const InArray& a);
 std::vector<py::ssize_t> shape_of(const InArray& a);
 // One-dimensional only (integrands and grids with an order).
 std::span<const double> one_d(const InArray& a, const char* name);
+
+// An array a result holds: read-only, so that the result cannot be changed
+// through it (r.gr[0] = 1 raises ValueError).
+py::array read_only(py::array a);
+// Every array in a result's values (in dicts too) made read-only.
+void seal(std::vector<py::object>& values);
 
 // The vector becomes the array's buffer (freed with the array).
 py::array_t<double> to_numpy(std::vector<double>&& v, const std::vector<py::ssize_t>& shape);
@@ -73,8 +87,23 @@ py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape
 // A text argument as the library takes it: a NUL would cut it short in the
 // library's C strings, so it is refused, the text quoted with it escaped.
 const std::string& text_arg(const std::string& s, const char* what);
-// Control characters as \xNN, for messages that quote input.
-std::string escaped(std::string_view s);
+
+// Ctrl-C during a long call: stop() gives the library a StopCheck that,
+// every 20 ms at most, takes the GIL and runs Python's signal handlers; when
+// one raises (KeyboardInterrupt), the routine is told to stop and
+// raise_if_stopped() raises that exception once the call has returned. Made
+// on the Python thread, before the GIL is released.
+class Interrupts {
+ public:
+  Interrupts();
+  StopCheck stop() const;
+  // Raises the exception a signal handler raised during the call, if one did.
+  void raise_if_stopped() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
 
 // An optional float as Python gives it: None when absent or not finite.
 py::object optional_float(const std::optional<double>& v);
@@ -94,8 +123,9 @@ void init_pdf(py::module_& m);
 
 // The photon energy in keV of exactly one of energy (keV), wavelength
 // (Angstrom) and anode ("Cu", "MoKa2") (xray_material.cpp).
-double photon_energy(std::optional<double> energy, std::optional<double> wavelength,
-                     const std::optional<std::string>& anode);
+double photon_energy(const py::object& energy, const py::object& wavelength, const std::optional<std::string>& anode);
+// Whether any of them is given.
+bool photon_given(const py::object& energy, const py::object& wavelength, const std::optional<std::string>& anode);
 void init_xrdml(py::module_& m);
 void init_numeric(py::module_& m);
 

@@ -27,7 +27,7 @@ struct KindRow {
 
 // The exception of each kind. A name that is not there is bad input unless it
 // names a file.
-const std::array<KindRow, 7> kKinds{{
+const std::array<KindRow, 8> kKinds{{
     {ErrorKind::kInvalidArgument, &value_error, &value_error},
     {ErrorKind::kParseError, &value_error, &value_error},
     {ErrorKind::kNotFound, &value_error, &file_not_found_error},
@@ -35,6 +35,9 @@ const std::array<KindRow, 7> kKinds{{
     {ErrorKind::kIoError, &os_error, &os_error},
     {ErrorKind::kUnsupported, &value_error, &value_error},
     {ErrorKind::kOutOfMemory, &memory_error, &memory_error},
+    // Only a call that Python stopped is cancelled, and the signal's own exception (KeyboardInterrupt) is
+    // raised in its place: this is for a caller that stops the library otherwise.
+    {ErrorKind::kCancelled, &talvo_error, &talvo_error},
 }};
 
 PyObject* exception_of(ErrorKind kind, About about) {

@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <array>
 #include <cstdlib>
 #include <limits>
@@ -17,6 +18,7 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/files/data_folder.hpp"
 #include "talvo/neutron/material.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::python {
 namespace {
@@ -274,7 +276,7 @@ py::array_t<double> column(const SweepResult& s, const MaterialSweep::Column Mat
   } else {
     for (std::size_t i = 0; i < v.size(); ++i) v[i] = get(s.rows[i].m);
   }
-  return to_numpy(std::move(v), s.shape);
+  return read_only(to_numpy(std::move(v), s.shape));
 }
 
 // A per-atom value at every wavelength.
@@ -304,7 +306,7 @@ py::array_t<double> part_column(const SweepResult& s, MaterialSweep::Column Part
   } else {
     for (std::size_t i = 0; i < v.size(); ++i) v[i] = get(s.rows[i].m, at);
   }
-  return to_numpy(std::move(v), s.shape);
+  return read_only(to_numpy(std::move(v), s.shape));
 }
 
 // The element values of a sweep that change with the wavelength.
@@ -358,14 +360,17 @@ py::object one_material(const std::string& formula, const NeutronTable& table, c
   return py::cast(MaterialResult{take(std::move(r)), std::move(warnings)});
 }
 
-py::object material_of(const std::string& formula, std::optional<double> density, std::optional<double> number_density,
-                       const py::object& wavelength, std::optional<double> thickness, bool energy_dependent) {
+py::object material_of(const std::string& formula, const py::object& density, const py::object& number_density,
+                       const py::object& wavelength, const py::object& thickness, bool energy_dependent) {
   text_arg(formula, "formula");
+  MaterialOptions o = options_of(quantity_arg(density, "density", Quantity::kDensity),
+                                 quantity_arg(number_density, "number_density", Quantity::kNumber),
+                                 quantity_arg(thickness, "thickness", Quantity::kLength), energy_dependent);
   const NeutronTable& table = neutron_table();
-  MaterialOptions o = options_of(density, number_density, thickness, energy_dependent);
-  // A plain number: one material.
-  if (py::isinstance<py::float_>(wavelength) || py::isinstance<py::int_>(wavelength)) {
-    o.wavelength = number_arg(wavelength, "wavelength");
+  // A plain number, or one as text ("1.8", "0.18nm"): one material.
+  if (py::isinstance<py::float_>(wavelength) || py::isinstance<py::int_>(wavelength) ||
+      py::isinstance<py::str>(wavelength)) {
+    o.wavelength = *quantity_arg(wavelength, "wavelength", Quantity::kWavelength);
     return one_material(formula, table, o);
   }
   const InArray lambda = numbers(wavelength, "wavelength");
@@ -377,7 +382,16 @@ py::object material_of(const std::string& formula, std::optional<double> density
   if (lambda.size() == 0) raise_invalid("no wavelength: the array is empty");
   auto sweep = std::make_shared<SweepResult>();
   sweep->shape = shape_of(lambda);
-  Result<MaterialSweep> r = material_sweep(formula, table, o, view(lambda));
+  const Interrupts interrupts;
+  o.stop = interrupts.stop();
+  std::optional<Result<MaterialSweep>> swept;
+  {
+    py::gil_scoped_release unlocked;
+    swept = material_sweep(formula, table, o, view(lambda));
+  }
+  interrupts.raise_if_stopped();
+  o.stop = nullptr;
+  Result<MaterialSweep>& r = *swept;
   if (r.ok()) sweep->warnings = r.warnings();
   sweep->live = take(std::move(r));
   sweep->formula = formula;
@@ -456,7 +470,8 @@ constexpr const char* kDataFileDoc = R"(data_file(name)
 
 The file a data file's bare name ("neutron_sears92.tsv") gives: under the
 folder in the environment variable G_F when it is set, else in the
-package's own data folder.)";
+package's own data folder. Raises ValueError for a name that is not one
+inside that folder (an absolute path, "../x").)";
 
 // A read-only attribute computed from the value a result holds.
 template <class Cls, class Get>
@@ -489,6 +504,10 @@ void pickled_by_dict(py::class_<T>& cls, py::dict (*to)(const T&), T (*from)(con
 
 std::string data_file(const std::string& name) {
   text_arg(name, "name");
+  // A data file is one of the folder's own: a name that climbs out of it or starts elsewhere is no data file.
+  const std::filesystem::path path = std::filesystem::path(name).lexically_normal();
+  if (path.empty() || path == "." || path.is_absolute() || path.has_root_name() || *path.begin() == "..")
+    raise_invalid("data_file: " + quote_for_message(name) + " is not a name inside the data folder");
   const char* g_f = std::getenv("G_F");
   if (g_f != nullptr && std::string_view(g_f).find_first_not_of(' ') != std::string_view::npos)
     return DataFolder::named(g_f).file(name);
@@ -597,6 +616,34 @@ void init_neutron(py::module_& m) {
     property(per_atom_sweep, f.name, [f](const PerAtomSweep& p) {
       return column(*p.sweep, f.column, [member = f.member](const Material& x) { return x.per_atom.*member; });
     });
+  // A part of a sweep pickles as the sweep and where in it the part is.
+  const auto sweep_of = [](const py::dict& state, const char* type) {
+    const py::handle v = item(state, "sweep", type);
+    if (!py::isinstance<SweepResult>(v)) bad_state(type, "sweep is no MaterialSweep");
+    static_cast<void>(v.cast<Self<SweepResult>>());  // one that holds values
+    return v.cast<std::shared_ptr<SweepResult>>();
+  };
+  const auto index_of = [](const py::dict& state, const char* type, std::size_t count) {
+    const py::handle v = item(state, "index", type);
+    if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v) || v.cast<py::int_>() < py::int_(0) ||
+        v.cast<py::int_>() >= py::int_(count))
+      bad_state(type, "index is no position in the sweep");
+    return v.cast<std::size_t>();
+  };
+  per_atom_sweep.def("__repr__", [](Self<PerAtomSweep> p_self) {
+    const PerAtomSweep& p = p_self;
+    return "PerAtomSweep(formula=" + py::repr(py::str(p.sweep->first().formula)).cast<std::string>() + ", " +
+           std::to_string(p.sweep->size()) + " wavelengths)";
+  });
+  per_atom_sweep.def("__getstate__", [](Self<PerAtomSweep> p) {
+    py::dict d;
+    d["sweep"] = py::cast(std::const_pointer_cast<SweepResult>(static_cast<const PerAtomSweep&>(p).sweep));
+    return d;
+  });
+  define_setstate(per_atom_sweep, [sweep_of](const py::dict& state) {
+    return PerAtomSweep{sweep_of(dict_of(state, "PerAtomSweep"), "PerAtomSweep")};
+  });
+
   py::class_<ElementSweep> element_sweep(
       m, "ElementSweep",
       "One element of a sweep: symbol, count, fraction, source and its wavelength-independent cross-sections "
@@ -618,6 +665,19 @@ void init_neutron(py::module_& m) {
       return part_column(*e.sweep, f.column, &MaterialSweep::elements, e.at,
                          [member = f.member](const Material& x, std::size_t k) { return x.elements[k].*member; });
     });
+  element_sweep.def("__getstate__", [](Self<ElementSweep> e_self) {
+    const ElementSweep& e = e_self;
+    py::dict d;
+    d["sweep"] = py::cast(std::const_pointer_cast<SweepResult>(e.sweep));
+    d["index"] = e.at;
+    return d;
+  });
+  define_setstate(element_sweep, [sweep_of, index_of](const py::dict& state) {
+    const py::dict d = dict_of(state, "ElementSweep");
+    std::shared_ptr<SweepResult> s = sweep_of(d, "ElementSweep");
+    const std::size_t at = index_of(d, "ElementSweep", s->first().elements.size());
+    return ElementSweep{std::move(s), at};
+  });
   element_sweep.def("__repr__", [element_of](Self<ElementSweep> e) {
     return "ElementSweep(symbol=" + py::repr(py::str(element_of(e).symbol)).cast<std::string>() + ", " +
            std::to_string(static_cast<const ElementSweep&>(e).sweep->size()) + " wavelengths)";
@@ -634,6 +694,19 @@ void init_neutron(py::module_& m) {
   property(partial_sweep, "faber_ziman", [](const PartialSweep& p) {
     return part_column(*p.sweep, &MaterialSweep::Partial::faber_ziman, &MaterialSweep::partials, p.at,
                        [](const Material& x, std::size_t k) { return x.partials[k].faber_ziman; });
+  });
+  partial_sweep.def("__getstate__", [](Self<PartialSweep> p_self) {
+    const PartialSweep& p = p_self;
+    py::dict d;
+    d["sweep"] = py::cast(std::const_pointer_cast<SweepResult>(p.sweep));
+    d["index"] = p.at;
+    return d;
+  });
+  define_setstate(partial_sweep, [sweep_of, index_of](const py::dict& state) {
+    const py::dict d = dict_of(state, "PartialSweep");
+    std::shared_ptr<SweepResult> s = sweep_of(d, "PartialSweep");
+    const std::size_t at = index_of(d, "PartialSweep", s->first().partials.size());
+    return PartialSweep{std::move(s), at};
   });
   partial_sweep.def("__repr__", [](Self<PartialSweep> p_self) {
     const PartialSweep& p = p_self;
@@ -696,7 +769,20 @@ void init_neutron(py::module_& m) {
       .def(
           "to_dict", [sweep_dict](Self<SweepResult> s) { return sweep_dict(s); },
           "The materials at each wavelength (as Material.to_dict() gives them) and the wavelengths' shape.")
-      .def("__getstate__", [sweep_dict](Self<SweepResult> s) { return sweep_dict(s); })
+      .def("__getstate__",
+           [sweep_dict](Self<SweepResult> s_self) {
+             // The JSON of each material, and what it leaves out: each element's b_free and sigma_free.
+             const SweepResult& s = s_self;
+             py::dict d = sweep_dict(s);
+             py::list free;
+             for (std::size_t i = 0; i < s.size(); ++i) {
+               py::list row;
+               for (const MaterialElement& e : s.at(i).elements) row.append(py::make_tuple(e.b_free, e.sigma_free));
+               free.append(row);
+             }
+             d["free"] = free;
+             return d;
+           })
       .def("__eq__",
            [sweep_dict](Self<SweepResult> a, const py::object& b) -> py::object {
              if (!py::isinstance<SweepResult>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
@@ -728,6 +814,22 @@ void init_neutron(py::module_& m) {
     }
     if (s.rows.empty() || static_cast<py::ssize_t>(s.rows.size()) != size)
       bad_state("MaterialSweep", "the materials do not fill the shape");
+    const py::list free = list_of(d, "free", "MaterialSweep");
+    if (free.size() != s.rows.size()) bad_state("MaterialSweep", "free does not match the materials");
+    for (std::size_t i = 0; i < s.rows.size(); ++i) {
+      std::vector<MaterialElement>& elements = s.rows[i].m.elements;
+      const py::handle row = free[i];
+      if (!py::isinstance<py::list>(row) || py::len(row) != elements.size())
+        bad_state("MaterialSweep", "free does not match the elements");
+      for (std::size_t k = 0; k < elements.size(); ++k) {
+        const py::handle pair = row[py::int_(k)];
+        if (!py::isinstance<py::tuple>(pair) || py::len(pair) != 2 || !py::isinstance<py::float_>(pair[py::int_(0)]) ||
+            !py::isinstance<py::float_>(pair[py::int_(1)]))
+          bad_state("MaterialSweep", "free holds no pair of numbers");
+        elements[k].b_free = pair[py::int_(0)].cast<double>();
+        elements[k].sigma_free = pair[py::int_(1)].cast<double>();
+      }
+    }
     return s;
   });
 

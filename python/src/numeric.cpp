@@ -13,6 +13,7 @@
 #include "talvo/numeric/modification.hpp"
 #include "talvo/numeric/peaks.hpp"
 #include "talvo/numeric/sq2gr.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::python {
 namespace {
@@ -28,7 +29,7 @@ constexpr std::array<Field, 3> kSq2grFields{{
 
 Window window_of(const std::string& name) {
   const std::optional<Window> w = window_from_name(text_arg(name, "window"));
-  if (!w) raise_invalid("unknown window \"" + name + "\": give lorch, step, quadratic, gaussian, sphere or none");
+  if (!w) raise_invalid("unknown window " + quote_for_message(name) + ": give lorch, step, quadratic, gaussian, sphere or none");
   return *w;
 }
 
@@ -42,11 +43,14 @@ py::object filon_ft(const py::object& x_in, const py::object& f_in, const py::ob
   if (sigma) o.sigma = one_d(*sigma, "sigma");
   const auto xs = one_d(x, "x");
   const auto fs = one_d(f, "f");
+  const Interrupts interrupts;
+  o.stop = interrupts.stop();
   std::optional<Result<FilonTransform>> r;
   {
     py::gil_scoped_release unlocked;
     r = talvo::filon_ft(xs, fs, view(k), o);
   }
+  interrupts.raise_if_stopped();
   FilonTransform t = take(std::move(*r));
   const auto shape = shape_of(k);
   py::object integral = shaped(std::move(t.integral), shape);
@@ -87,21 +91,24 @@ py::object sq2gr(const py::object& q_in, const py::object& s_in, const py::objec
   o.p2 = p2;
   const auto qs = one_d(q, "q");
   const auto ss = one_d(s, "s");
+  const Interrupts interrupts;
+  o.stop = interrupts.stop();
   std::optional<Result<PairDistribution>> result;
   {
     py::gil_scoped_release unlocked;
     result = talvo::sq2gr(qs, ss, view(r), rho0, o);
   }
+  interrupts.raise_if_stopped();
   PairDistribution g = take(std::move(*result));
   const auto shape = shape_of(r);
   Sq2grOut out;
   out.v = {shaped(std::move(g.G), shape), shaped(std::move(g.g), shape), shaped(std::move(g.sigma_G), shape)};
-  return py::cast(std::move(out));
+  return make_result(std::move(out));
 }
 
 py::object peak(const py::object& x_in, const std::string& shape, double center, double fwhm, double eta) {
   const std::optional<PeakShape> kind = peak_shape_from_name(text_arg(shape, "shape"));
-  if (!kind) raise_invalid("unknown peak shape \"" + shape + "\": give gaussian, lorentzian or pseudo-voigt");
+  if (!kind) raise_invalid("unknown peak shape " + quote_for_message(shape) + ": give gaussian, lorentzian or pseudo-voigt");
   const InArray x = numbers(x_in, "x");
   PeakOptions o;
   o.shape = *kind;

@@ -121,6 +121,8 @@ pdf::OptionValues options_of(const std::string& composition, const py::kwargs& k
                (name == "monochromator" && py::isinstance<py::str>(v))) {
       if (!py::isinstance<py::str>(v)) throw py::type_error(k + " must be a text (str), not " + type_name(v));
       value = text_arg(v.cast<std::string>(), k.c_str());
+    } else if (py::isinstance<py::str>(v)) {  // a number as text, with its unit ("0.0711nm", "500um")
+      value = text_arg(v.cast<std::string>(), k.c_str());
     } else {  // a number (a monochromator's 2theta too)
       value = number_arg(v, k.c_str());
     }
@@ -253,7 +255,7 @@ py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::Reduction
            fits.fitted_sigma,
            fits.fit_cost,
            py::list(py::cast(warnings))};
-  return py::cast(std::move(out));
+  return make_result(std::move(out));
 }
 
 // One pattern: a path, or an array named `source` in messages.
@@ -292,12 +294,15 @@ py::object reduce_one(const PdfRun& run, const py::handle& input, const std::str
     fits.zscan["chi2_per_point"] = z->residual_variance;
   }
   if (!background) settings.options.bg_scale = 1.0;  // a scale with nothing to scale
+  const Interrupts interrupts;
+  settings.options.stop = interrupts.stop();
   const pdf::Inputs inputs{&sample, background, run.container ? &*run.container : nullptr};
   if (!settings.optimize.empty()) {
     Result<pdf::Optimization> fit = [&] {
       py::gil_scoped_release unlocked;
       return pdf::optimize(inputs, settings.options, settings.optimize);
     }();
+    interrupts.raise_if_stopped();
     if (!fit.ok()) fail(fit.error());
     for (const std::string& w : fit.warnings()) warnings.push_back(w);
     for (const pdf::FittedParameter& p : fit->parameters) {
@@ -315,6 +320,7 @@ py::object reduce_one(const PdfRun& run, const py::handle& input, const std::str
     py::gil_scoped_release unlocked;
     return pdf::reduce(inputs, o);
   }();
+  interrupts.raise_if_stopped();
   if (!red.ok()) fail(red.error());
   // Each warning once: the reduction's with the inputs'.
   for (const std::string& w : red.warnings()) warnings.push_back(w);

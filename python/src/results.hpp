@@ -115,9 +115,10 @@ py::dict to_dict(const Typed<Tag>& r, bool copy_arrays = false) {
 // A value of a state dict, checked against its kind.
 inline py::object checked(const py::handle& h, const Field& f, const char* type, PyObject* nested) {
   const std::string what = std::string(f.name) + " ";
+  // A copy: the result's arrays are read-only, the caller's stay as they were.
   const auto array = [&](const py::handle& a) -> py::object {
     if (!py::isinstance<py::array>(a) && !py::isinstance<py::list>(a)) detail::bad_state(type, what + "is no array");
-    return numbers(a, f.name);
+    return numbers(a, f.name).attr("copy")();
   };
   switch (f.kind) {
     case Kind::kText:
@@ -193,7 +194,15 @@ Typed<Tag> from_dict(const py::handle& state) {
     if (v == nullptr) detail::bad_state(type, std::string("no \"") + f.name + "\"");
     r.v.push_back(checked(v, f, type, Layout<Tag>::nested_type));
   }
+  seal(r.v);
   return r;
+}
+
+// A result made by a function: its arrays read-only, then the Python object.
+template <class Tag>
+py::object make_result(Typed<Tag>&& r) {
+  seal(r.v);
+  return py::cast(std::move(r));
 }
 
 // Defines the class: one read-only attribute per field, to_dict, ==, repr, pickling.

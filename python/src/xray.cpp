@@ -12,6 +12,7 @@
 
 #include "core.hpp"
 #include "results.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/xray/formfactor.hpp"
 #include "talvo/xray/xray_average.hpp"
 
@@ -38,8 +39,8 @@ constexpr std::array<Field, 12> kXrayAverageFields{{
 
 FormFactorTable table_from_name(const std::string& name) {
   if (const std::optional<FormFactorTable> table = form_factor_table_named(text_arg(name, "table"))) return *table;
-  raise_invalid("unknown form-factor table \"" + name +
-                "\": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
+  raise_invalid("unknown form-factor table " + quote_for_message(name) +
+                ": give \"wk\" (Waasmaier-Kirfel) or \"it\" (International Tables)");
 }
 
 // f0(Q) + f'(E) + i f''(E): complex, of q's shape (a complex for a scalar q).
@@ -56,13 +57,13 @@ py::object complex_form_factor(const std::string& symbol, const InArray& q, doub
 }
 
 py::object form_factor(const std::string& symbol, const py::object& q_in, const std::string& table,
-                       std::optional<double> energy, std::optional<double> wavelength,
-                       std::optional<std::string> anode) {
+                       const py::object& energy, const py::object& wavelength, std::optional<std::string> anode) {
   text_arg(symbol, "symbol");
   FormFactorOptions o;
   o.table = table_from_name(table);
   const InArray q = numbers(q_in, "q");
-  if (energy || wavelength || anode) return complex_form_factor(symbol, q, photon_energy(energy, wavelength, anode), o);
+  if (photon_given(energy, wavelength, anode))
+    return complex_form_factor(symbol, q, photon_energy(energy, wavelength, anode), o);
   Result<std::vector<double>> r = [&] {
     py::gil_scoped_release unlocked;
     return talvo::form_factor(symbol, view(q), o);
@@ -71,15 +72,14 @@ py::object form_factor(const std::string& symbol, const py::object& q_in, const 
 }
 
 py::object xray_average(const std::string& formula, const py::object& q_in, const std::string& table,
-                        std::optional<double> density, std::optional<double> number_density,
-                        std::optional<double> energy, std::optional<double> wavelength,
-                        std::optional<std::string> anode) {
+                        const py::object& density, const py::object& number_density, const py::object& energy,
+                        const py::object& wavelength, std::optional<std::string> anode) {
   text_arg(formula, "formula");
   XrayAverageOptions o;
-  if (energy || wavelength || anode) o.energy = photon_energy(energy, wavelength, anode);
+  if (photon_given(energy, wavelength, anode)) o.energy = photon_energy(energy, wavelength, anode);
   o.table = table_from_name(table);
-  o.density = density;
-  o.number_density = number_density;
+  o.density = quantity_arg(density, "density", Quantity::kDensity);
+  o.number_density = quantity_arg(number_density, "number_density", Quantity::kNumber);
   const InArray q = numbers(q_in, "q");
   Result<XrayAverage> result = [&] {
     py::gil_scoped_release unlocked;
@@ -102,7 +102,7 @@ py::object xray_average(const std::string& formula, const py::object& q_in, cons
          optional_float(a.density),
          optional_float(a.number_density),
          optional_float(a.t0)};
-  return py::cast(std::move(r));
+  return make_result(std::move(r));
 }
 
 constexpr const char* kFormFactorDoc =

@@ -13,6 +13,7 @@
 
 #include "core.hpp"
 #include "results.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
 
@@ -77,39 +78,39 @@ constexpr std::array<Field, 7> kDispersionFields{{
     {"f_double_prime", Kind::kFloat},
 }};
 
-py::object xray_material(const std::string& formula, std::optional<double> energy, std::optional<double> wavelength,
-                         std::optional<std::string> anode, std::optional<double> density,
-                         std::optional<double> thickness) {
+py::object xray_material(const std::string& formula, const py::object& energy, const py::object& wavelength,
+                         std::optional<std::string> anode, const py::object& density, const py::object& thickness) {
   text_arg(formula, "formula");
   XrayMaterialOptions o;
-  o.density = density;
-  o.thickness = thickness;
+  o.density = quantity_arg(density, "density", Quantity::kDensity);
+  o.thickness = quantity_arg(thickness, "thickness", Quantity::kLength);
   const double kev = photon_energy(energy, wavelength, anode);
   const XrayMaterial m = take(xray_material_from_formula(formula, kev, o));
   // The very object of xray --json, its values checked as the class's fields.
   return py::cast(from_dict<XrayMaterialTag>(py::module_::import("json").attr("loads")(xray_material_json(m))));
 }
 
-py::object dispersion_of(const std::string& element, std::optional<double> energy, std::optional<double> wavelength,
+py::object dispersion_of(const std::string& element, const py::object& energy, const py::object& wavelength,
                          std::optional<std::string> anode) {
   text_arg(element, "element");
   const Dispersion d = take(dispersion(element, photon_energy(energy, wavelength, anode)));
   Typed<DispersionTag> r;
   r.v = {py::int_(d.z),         py::float_(d.energy),        py::float_(d.f1), py::float_(d.f2), py::float_(d.z_star),
          py::float_(d.f_prime), py::float_(d.f_double_prime)};
-  return py::cast(std::move(r));
+  return make_result(std::move(r));
 }
 
 double anode(const std::string& name) { return take(anode_energy(text_arg(name, "name"))); }
 
-py::object compton_of(const std::string& formula, const py::object& q_in, std::optional<double> wavelength,
+py::object compton_of(const std::string& formula, const py::object& q_in, const py::object& wavelength_in,
                       const std::string& model, std::optional<int> breit_dirac) {
+  const std::optional<double> wavelength = quantity_arg(wavelength_in, "wavelength", Quantity::kWavelength);
   text_arg(formula, "formula");
   ComptonOptions o;
   if (model == "balyuzi")
     o.model = IncoherentModel::kBalyuzi;
   else if (model != "hubbell")
-    raise_invalid("unknown incoherent model \"" + escaped(model) + "\": give \"hubbell\" or \"balyuzi\"");
+    raise_invalid("unknown incoherent model " + quote_for_message(model) + ": give \"hubbell\" or \"balyuzi\"");
   o.wavelength = wavelength;
   // The Breit-Dirac factor is that of the wavelength: without one there is none to apply.
   if (breit_dirac && !wavelength) raise_invalid("breit_dirac needs the wavelength");
@@ -199,12 +200,16 @@ Returns a float64 array of q's shape (a float for a scalar q).)";
 }  // namespace
 
 // The photon energy in keV of exactly one of energy, wavelength and anode.
-double photon_energy(std::optional<double> energy, std::optional<double> wavelength,
-                     const std::optional<std::string>& anode) {
-  const int given = int(energy.has_value()) + int(wavelength.has_value()) + int(anode.has_value());
+bool photon_given(const py::object& energy, const py::object& wavelength, const std::optional<std::string>& anode) {
+  return !energy.is_none() || !wavelength.is_none() || anode.has_value();
+}
+
+double photon_energy(const py::object& energy, const py::object& wavelength, const std::optional<std::string>& anode) {
+  const int given = int(!energy.is_none()) + int(!wavelength.is_none()) + int(anode.has_value());
   if (given != 1) raise_invalid("give one of energy (keV), wavelength (Angstrom) and anode");
-  if (energy) return *energy;
-  if (wavelength) return take(energy_of_wavelength(*wavelength));
+  if (!energy.is_none()) return *quantity_arg(energy, "energy", Quantity::kEnergy);
+  if (!wavelength.is_none())
+    return take(energy_of_wavelength(*quantity_arg(wavelength, "wavelength", Quantity::kWavelength)));
   return take(anode_energy(text_arg(*anode, "anode")));
 }
 

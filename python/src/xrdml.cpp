@@ -59,9 +59,12 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
   std::optional<Error> values_error;
   std::vector<std::vector<std::pair<std::string, double>>> fixed_axes;
   std::vector<std::vector<std::vector<double>>> positions;  // per scan, per axis, per point
+  const Interrupts interrupts;
+  XrdmlReadOptions read_options;
+  read_options.stop = interrupts.stop();
   {
     py::gil_scoped_release unlocked;
-    file.emplace(read_xrdml_file(path.string()));
+    file.emplace(read_xrdml_file(path.string(), read_options));
     if (file->ok()) {
       XrdmlValueOptions o;
       o.cps = cps;
@@ -92,6 +95,7 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
       }
     }
   }
+  interrupts.raise_if_stopped();
   if (!file->ok()) raise(file->error(), About::kFile);
   if (values_error) raise(*values_error);
   for (const std::string& w : file->warnings()) warn(w);
@@ -108,12 +112,12 @@ py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<s
     ScanResult s;
     s.v = {py::int_(scan.number),    py::str(scan.scan_axis),  py::str(v.axis), to_numpy(std::move(v.x)),
            to_numpy(std::move(v.y)), to_numpy(std::move(v.e)), fixed,           axes};
-    scans.append(py::cast(std::move(s)));
+    scans.append(make_result(std::move(s)));
   }
   FileResult r;
   r.v = {py::str(path.string()),    py::float_(read.wavelength), py::float_(read.k_alpha1),
          py::float_(read.k_alpha2), py::float_(read.ratio),      py::tuple(scans)};
-  return py::cast(std::move(r));
+  return make_result(std::move(r));
 }
 
 constexpr const char* kReadXrdmlDoc = R"(read_xrdml(path, cps=False, axis=None)

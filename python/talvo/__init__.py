@@ -4,7 +4,9 @@ The computations are the TALVO library's, compiled into talvo._core; see
 help(talvo._core) for the overview and each function's docstring for its
 arguments, units and errors.
 """
+import copyreg as _copyreg
 import importlib.resources as _resources
+import typing as _typing
 
 from . import _core
 from ._core import (
@@ -63,15 +65,25 @@ __all__ = [
     "xray_average", "xray_material",
 ]
 
+
+def _reduce(self: _typing.Any) -> tuple[_typing.Any, ...]:
+    # Made again as pickle's protocol 2 makes an object, under every protocol:
+    # cls.__new__(cls), then __setstate__ with the state (protocols 0 and 1
+    # would otherwise reach object.__new__, which a compiled class refuses).
+    return (_copyreg.__newobj__, (type(self),), self.__getstate__())  # type: ignore[attr-defined]
+
+
 # Results and errors are defined in _core but belong to the package: pickles
 # and reprs name them talvo.X, where they are found again.
 for _name in __all__:
     _obj = globals()[_name]
     if isinstance(_obj, type):
         _obj.__module__ = __name__
+        if "__getstate__" in vars(_obj):
+            setattr(_obj, "__reduce__", _reduce)
 
 
-def _first_peak(r, g, rho0):
+def _first_peak(r: _typing.Any, g: _typing.Any, rho0: float) -> int:
     # Where -4 pi rho0 r stops: G's first peak, the first local maximum from
     # 1 Angstrom on (only bonds to hydrogen are shorter; the cut-off's ripples
     # sit below) reaching half the largest G there; without one, as far as
@@ -87,14 +99,14 @@ def _first_peak(r, g, rho0):
             i = np.arange(max(beyond[0], 1), len(r) - 1)
             peaks = i[(g[i] >= 0.5 * top) & (g[i] >= g[i - 1]) & (g[i] >= g[i + 1])]
             if peaks.size:
-                return peaks[0]
+                return int(peaks[0])
         below = np.flatnonzero(-4 * np.pi * rho0 * r < np.nanmin(g_beyond))
         if below.size:
-            return max(below[0] - 1, 0)
+            return max(int(below[0]) - 1, 0)
     return len(r) - 1
 
 
-def _shown(text):
+def _shown(text: str) -> str:
     # A file name as plain text: controls, and bytes that are not UTF-8
     # (surrogate escapes), as \x escapes; "$" kept from starting mathtext.
     out = []
@@ -110,7 +122,7 @@ def _shown(text):
     return "".join(out)
 
 
-def _plot_pdf(self, figure=None):
+def _plot_pdf(self: Pdf, figure: _typing.Any = None) -> _typing.Any:
     """Draws the reduction in four panels with matplotlib (ImportError where
     it is not installed) and returns the figure: I(Q) with what it oscillates
     about (the self scattering, plus Compton where it was subtracted, or the
@@ -121,10 +133,10 @@ def _plot_pdf(self, figure=None):
     import os
 
     import numpy as np
-    from matplotlib.ticker import MaxNLocator
+    from matplotlib.ticker import MaxNLocator  # type: ignore[import]
 
     if figure is None:
-        import matplotlib.pyplot as plt
+        import matplotlib.pyplot as plt  # type: ignore[import]
 
         figure = plt.figure(figsize=(10, 7))
     axes = figure.subplots(2, 2)
@@ -183,7 +195,7 @@ def _plot_pdf(self, figure=None):
     return figure
 
 
-Pdf.plot = _plot_pdf
+setattr(Pdf, "plot", _plot_pdf)
 
 
 def _data_folder() -> str:

@@ -1,8 +1,8 @@
 # Types of the compiled module talvo._core (checked against the module by
 # tests/python/test_module.py).
 import os
-from collections.abc import Iterable
-from typing import Any, overload
+from collections.abc import Iterable, Sequence
+from typing import Any, Generic, TypeVar, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -10,6 +10,20 @@ import numpy.typing as npt
 _Array = npt.NDArray[np.float64]
 _Numbers = npt.ArrayLike
 _ArrayOrFloat = _Array | float
+# Points given as an array or a sequence: the values at them are an array.
+_Points = npt.NDArray[Any] | Sequence[float] | Sequence[Sequence[float]]
+# A number, or the same as text with its unit ("10um", "8048 eV", "0.154nm", "1000 kg/m3").
+_Number = float | str
+_Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+
+# What a result holds where its inputs decide it: float (or an array) where
+# they give it (values per volume with a density, a transmission with a density
+# and a thickness, values at an array of points), float | None otherwise.
+_PerVolume = TypeVar("_PerVolume", bound=float | None, covariant=True)
+_Transmission = TypeVar("_Transmission", bound=float | None, covariant=True)
+_PerVolumeArray = TypeVar("_PerVolumeArray", bound=_Array | None, covariant=True)
+_TransmissionArray = TypeVar("_TransmissionArray", bound=_Array | None, covariant=True)
+_AtPoints = TypeVar("_AtPoints", bound=_Array | float, covariant=True)
 
 __version__: str
 
@@ -169,6 +183,8 @@ class ElementSweep:
     def sigma_free(self) -> _Array: ...
     @property
     def sigma_abs(self) -> _Array: ...
+    def __getstate__(self) -> dict[str, Any]: ...
+    def __setstate__(self, state: dict[str, Any]) -> None: ...
 
 class PartialSweep:
     @property
@@ -177,8 +193,10 @@ class PartialSweep:
     def weight(self) -> _Array: ...
     @property
     def faber_ziman(self) -> _Array: ...
+    def __getstate__(self) -> dict[str, Any]: ...
+    def __setstate__(self, state: dict[str, Any]) -> None: ...
 
-class Material:
+class Material(Generic[_PerVolume, _Transmission]):
     @property
     def formula(self) -> str: ...
     @property
@@ -188,27 +206,27 @@ class Material:
     @property
     def wavelength(self) -> float: ...
     @property
-    def density(self) -> float | None: ...
+    def density(self) -> _PerVolume: ...
     @property
-    def number_density(self) -> float | None: ...
+    def number_density(self) -> _PerVolume: ...
     @property
     def per_atom(self) -> PerAtom: ...
     @property
-    def sld(self) -> float | None: ...
+    def sld(self) -> _PerVolume: ...
     @property
-    def sld_im(self) -> float | None: ...
+    def sld_im(self) -> _PerVolume: ...
     @property
-    def mu_abs(self) -> float | None: ...
+    def mu_abs(self) -> _PerVolume: ...
     @property
-    def mu_scatt(self) -> float | None: ...
+    def mu_scatt(self) -> _PerVolume: ...
     @property
-    def mu_total(self) -> float | None: ...
+    def mu_total(self) -> _PerVolume: ...
     @property
     def penetration_depth(self) -> float | None: ...
     @property
-    def transmission(self) -> float | None: ...
+    def transmission(self) -> _Transmission: ...
     @property
-    def sld_inc(self) -> float | None: ...
+    def sld_inc(self) -> _PerVolume: ...
     @property
     def absorption_length(self) -> float | None: ...
     @property
@@ -246,8 +264,10 @@ class PerAtomSweep:
     def sigma_abs_2200(self) -> _Array: ...
     @property
     def sigma_abs(self) -> _Array: ...
+    def __getstate__(self) -> dict[str, Any]: ...
+    def __setstate__(self, state: dict[str, Any]) -> None: ...
 
-class MaterialSweep:
+class MaterialSweep(Generic[_PerVolume, _PerVolumeArray, _TransmissionArray]):
     @property
     def formula(self) -> str: ...
     @property
@@ -255,9 +275,9 @@ class MaterialSweep:
     @property
     def mass(self) -> float: ...
     @property
-    def density(self) -> float | None: ...
+    def density(self) -> _PerVolume: ...
     @property
-    def number_density(self) -> float | None: ...
+    def number_density(self) -> _PerVolume: ...
     @property
     def wavelength(self) -> _Array: ...
     @property
@@ -267,21 +287,21 @@ class MaterialSweep:
     @property
     def partials(self) -> tuple[PartialSweep, ...]: ...
     @property
-    def sld(self) -> _Array | None: ...
+    def sld(self) -> _PerVolumeArray: ...
     @property
-    def sld_im(self) -> _Array | None: ...
+    def sld_im(self) -> _PerVolumeArray: ...
     @property
-    def mu_abs(self) -> _Array | None: ...
+    def mu_abs(self) -> _PerVolumeArray: ...
     @property
-    def mu_scatt(self) -> _Array | None: ...
+    def mu_scatt(self) -> _PerVolumeArray: ...
     @property
-    def mu_total(self) -> _Array | None: ...
+    def mu_total(self) -> _PerVolumeArray: ...
     @property
     def penetration_depth(self) -> _Array | None: ...
     @property
-    def transmission(self) -> _Array | None: ...
+    def transmission(self) -> _TransmissionArray: ...
     @property
-    def sld_inc(self) -> _Array | None: ...
+    def sld_inc(self) -> _PerVolumeArray: ...
     @property
     def absorption_length(self) -> _Array | None: ...
     @property
@@ -289,7 +309,7 @@ class MaterialSweep:
     @property
     def warnings(self) -> list[str]: ...
     def __len__(self) -> int: ...
-    def __getitem__(self, index: int) -> Material: ...
+    def __getitem__(self, index: int) -> Material[_PerVolume, float | None]: ...
     def to_dict(self) -> dict[str, Any]: ...
     def __getstate__(self) -> dict[str, Any]: ...
     def __setstate__(self, state: dict[str, Any]) -> None: ...
@@ -321,7 +341,7 @@ class XrayElement:
     def __getstate__(self) -> dict[str, Any]: ...
     def __setstate__(self, state: dict[str, Any]) -> None: ...
 
-class XrayMaterial:
+class XrayMaterial(Generic[_PerVolume, _Transmission]):
     @property
     def energy(self) -> float: ...
     @property
@@ -339,37 +359,37 @@ class XrayMaterial:
     @property
     def f2(self) -> float: ...
     @property
-    def density(self) -> float | None: ...
+    def density(self) -> _PerVolume: ...
     @property
-    def number_density(self) -> float | None: ...
+    def number_density(self) -> _PerVolume: ...
     @property
-    def sld(self) -> float | None: ...
+    def sld(self) -> _PerVolume: ...
     @property
-    def sld_im(self) -> float | None: ...
+    def sld_im(self) -> _PerVolume: ...
     @property
-    def delta(self) -> float | None: ...
+    def delta(self) -> _PerVolume: ...
     @property
-    def beta(self) -> float | None: ...
+    def beta(self) -> _PerVolume: ...
     @property
     def critical_angle(self) -> float | None: ...
     @property
-    def mu_photo(self) -> float | None: ...
+    def mu_photo(self) -> _PerVolume: ...
     @property
-    def mu_coh(self) -> float | None: ...
+    def mu_coh(self) -> _PerVolume: ...
     @property
-    def mu_incoh(self) -> float | None: ...
+    def mu_incoh(self) -> _PerVolume: ...
     @property
-    def mu_total(self) -> float | None: ...
+    def mu_total(self) -> _PerVolume: ...
     @property
-    def attenuation_length_photo(self) -> float | None: ...
+    def attenuation_length_photo(self) -> _PerVolume: ...
     @property
-    def attenuation_length(self) -> float | None: ...
+    def attenuation_length(self) -> _PerVolume: ...
     @property
-    def thickness(self) -> float | None: ...
+    def thickness(self) -> _Transmission: ...
     @property
-    def transmission_photo(self) -> float | None: ...
+    def transmission_photo(self) -> _Transmission: ...
     @property
-    def transmission(self) -> float | None: ...
+    def transmission(self) -> _Transmission: ...
     @property
     def per_atom(self) -> dict[str, float]: ...
     @property
@@ -494,7 +514,7 @@ class PdfSeries:
     def __next__(self) -> Pdf: ...
     def __length_hint__(self) -> int: ...
 
-class XrayAverage:
+class XrayAverage(Generic[_AtPoints, _PerVolume]):
     @property
     def formula(self) -> str: ...
     @property
@@ -506,19 +526,19 @@ class XrayAverage:
     @property
     def f0_mean(self) -> float: ...
     @property
-    def q(self) -> _ArrayOrFloat: ...
+    def q(self) -> _AtPoints: ...
     @property
-    def f2(self) -> _ArrayOrFloat: ...
+    def f2(self) -> _AtPoints: ...
     @property
-    def f_mean_sq(self) -> _ArrayOrFloat: ...
+    def f_mean_sq(self) -> _AtPoints: ...
     @property
-    def weights(self) -> dict[str, _ArrayOrFloat]: ...
+    def weights(self) -> dict[str, _AtPoints]: ...
     @property
     def density(self) -> float | None: ...
     @property
     def number_density(self) -> float | None: ...
     @property
-    def t0(self) -> float | None: ...
+    def t0(self) -> _PerVolume: ...
     def to_dict(self) -> dict[str, Any]: ...
     def __getstate__(self) -> dict[str, Any]: ...
     def __setstate__(self, state: dict[str, Any]) -> None: ...
@@ -561,37 +581,118 @@ class XrdmlFile:
     def __getstate__(self) -> dict[str, Any]: ...
     def __setstate__(self, state: dict[str, Any]) -> None: ...
 
-class Sq2gr:
+class Sq2gr(Generic[_AtPoints]):
     @property
-    def G(self) -> _ArrayOrFloat: ...
+    def G(self) -> _AtPoints: ...
     @property
-    def g(self) -> _ArrayOrFloat: ...
+    def g(self) -> _AtPoints: ...
     @property
-    def sigma_G(self) -> _ArrayOrFloat: ...
+    def sigma_G(self) -> _AtPoints: ...
     def to_dict(self) -> dict[str, Any]: ...
     def __getstate__(self) -> dict[str, Any]: ...
     def __setstate__(self, state: dict[str, Any]) -> None: ...
 
+# material(): a density (or number density) gives the values per volume, a
+# thickness with it the transmission; an array of wavelengths gives a sweep.
 @overload
 def material(
     formula: str,
-    density: float | None = None,
-    number_density: float | None = None,
-    wavelength: float = 1.798,
-    thickness: float | None = None,
-    energy_dependent: bool = True,
-) -> Material: ...
-@overload
-def material(
-    formula: str,
-    density: float | None = None,
-    number_density: float | None = None,
+    density: _Number,
+    number_density: None = None,
     *,
-    wavelength: _Array,
-    thickness: float | None = None,
+    wavelength: _Points,
+    thickness: _Number,
     energy_dependent: bool = True,
-) -> MaterialSweep: ...
-def convert_density(density: float, symbols: list[str], amounts: list[float]) -> float: ...
+) -> MaterialSweep[float, _Array, _Array]: ...
+@overload
+def material(
+    formula: str,
+    density: _Number,
+    number_density: None = None,
+    *,
+    wavelength: _Points,
+    thickness: None = None,
+    energy_dependent: bool = True,
+) -> MaterialSweep[float, _Array, None]: ...
+@overload
+def material(
+    formula: str,
+    density: None = None,
+    *,
+    number_density: _Number,
+    wavelength: _Points,
+    thickness: _Number,
+    energy_dependent: bool = True,
+) -> MaterialSweep[float, _Array, _Array]: ...
+@overload
+def material(
+    formula: str,
+    density: None = None,
+    *,
+    number_density: _Number,
+    wavelength: _Points,
+    thickness: None = None,
+    energy_dependent: bool = True,
+) -> MaterialSweep[float, _Array, None]: ...
+@overload
+def material(
+    formula: str,
+    density: _Number | None = None,
+    number_density: _Number | None = None,
+    *,
+    wavelength: _Points,
+    thickness: _Number | None = None,
+    energy_dependent: bool = True,
+) -> MaterialSweep[float | None, _Array | None, _Array | None]: ...
+@overload
+def material(
+    formula: str,
+    density: _Number,
+    number_density: None = None,
+    wavelength: _Number = 1.798,
+    *,
+    thickness: _Number,
+    energy_dependent: bool = True,
+) -> Material[float, float]: ...
+@overload
+def material(
+    formula: str,
+    density: _Number,
+    number_density: None = None,
+    wavelength: _Number = 1.798,
+    thickness: None = None,
+    energy_dependent: bool = True,
+) -> Material[float, None]: ...
+@overload
+def material(
+    formula: str,
+    density: None = None,
+    *,
+    number_density: _Number,
+    wavelength: _Number = 1.798,
+    thickness: _Number,
+    energy_dependent: bool = True,
+) -> Material[float, float]: ...
+@overload
+def material(
+    formula: str,
+    density: None = None,
+    *,
+    number_density: _Number,
+    wavelength: _Number = 1.798,
+    thickness: None = None,
+    energy_dependent: bool = True,
+) -> Material[float, None]: ...
+@overload
+def material(
+    formula: str,
+    density: _Number | None = None,
+    number_density: _Number | None = None,
+    wavelength: _Number = 1.798,
+    thickness: _Number | None = None,
+    energy_dependent: bool = True,
+) -> Material[float | None, float | None]: ...
+def convert_density(density: float, symbols: Sequence[str], amounts: Sequence[float]) -> float: ...
 def data_file(name: str) -> str: ...
 def _set_data_folder(folder: str) -> None: ...
 @overload
@@ -600,43 +701,149 @@ def form_factor(
 ) -> float: ...
 @overload
 def form_factor(
+    symbol: str, q: _Points, table: str = "wk", *, energy: None = None, wavelength: None = None, anode: None = None
+) -> _Array: ...
+@overload
+def form_factor(
     symbol: str, q: _Numbers, table: str = "wk", *, energy: None = None, wavelength: None = None, anode: None = None
 ) -> _ArrayOrFloat: ...
+@overload
+def form_factor(
+    symbol: str, q: _Numbers, table: str = "wk", *, energy: _Number, wavelength: None = None, anode: None = None
+) -> npt.NDArray[np.complex128] | complex: ...
+@overload
+def form_factor(
+    symbol: str, q: _Numbers, table: str = "wk", *, energy: None = None, wavelength: _Number, anode: None = None
+) -> npt.NDArray[np.complex128] | complex: ...
+@overload
+def form_factor(
+    symbol: str, q: _Numbers, table: str = "wk", *, energy: None = None, wavelength: None = None, anode: str
+) -> npt.NDArray[np.complex128] | complex: ...
 @overload
 def form_factor(
     symbol: str,
     q: _Numbers,
     table: str = "wk",
     *,
-    energy: float | None = None,
-    wavelength: float | None = None,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
     anode: str | None = None,
-) -> npt.NDArray[np.complex128] | complex: ...
+) -> _ArrayOrFloat | npt.NDArray[np.complex128] | complex: ...
+@overload
+def xray_average(
+    formula: str,
+    q: float,
+    table: str = "wk",
+    *,
+    density: _Number,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+) -> XrayAverage[float, float]: ...
+@overload
+def xray_average(
+    formula: str,
+    q: _Points,
+    table: str = "wk",
+    *,
+    density: _Number,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+) -> XrayAverage[_Array, float]: ...
+@overload
+def xray_average(
+    formula: str,
+    q: float,
+    table: str = "wk",
+    *,
+    number_density: _Number,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+) -> XrayAverage[float, float]: ...
+@overload
+def xray_average(
+    formula: str,
+    q: _Points,
+    table: str = "wk",
+    *,
+    number_density: _Number,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+) -> XrayAverage[_Array, float]: ...
+@overload
+def xray_average(
+    formula: str,
+    q: float,
+    table: str = "wk",
+    density: _Number | None = None,
+    number_density: _Number | None = None,
+    *,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+) -> XrayAverage[float, float | None]: ...
+@overload
+def xray_average(
+    formula: str,
+    q: _Points,
+    table: str = "wk",
+    density: _Number | None = None,
+    number_density: _Number | None = None,
+    *,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+) -> XrayAverage[_Array, float | None]: ...
+@overload
 def xray_average(
     formula: str,
     q: _Numbers,
     table: str = "wk",
-    density: float | None = None,
-    number_density: float | None = None,
+    density: _Number | None = None,
+    number_density: _Number | None = None,
     *,
-    energy: float | None = None,
-    wavelength: float | None = None,
+    energy: _Number | None = None,
+    wavelength: _Number | None = None,
     anode: str | None = None,
-) -> XrayAverage: ...
+) -> XrayAverage[_ArrayOrFloat, float | None]: ...
+@overload
 def xray_material(
     formula: str,
-    energy: float | None = None,
+    energy: _Number | None = None,
     *,
-    wavelength: float | None = None,
+    wavelength: _Number | None = None,
     anode: str | None = None,
-    density: float | None = None,
-    thickness: float | None = None,
-) -> XrayMaterial: ...
+    density: _Number,
+    thickness: _Number,
+) -> XrayMaterial[float, float]: ...
+@overload
+def xray_material(
+    formula: str,
+    energy: _Number | None = None,
+    *,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+    density: _Number,
+    thickness: None = None,
+) -> XrayMaterial[float, None]: ...
+@overload
+def xray_material(
+    formula: str,
+    energy: _Number | None = None,
+    *,
+    wavelength: _Number | None = None,
+    anode: str | None = None,
+    density: _Number | None = None,
+    thickness: _Number | None = None,
+) -> XrayMaterial[float | None, float | None]: ...
 def dispersion(
-    element: str, energy: float | None = None, *, wavelength: float | None = None, anode: str | None = None
+    element: str, energy: _Number | None = None, *, wavelength: _Number | None = None, anode: str | None = None
 ) -> Dispersion: ...
 def anode_energy(name: str) -> float: ...
-_PdfInput = str | os.PathLike[str] | npt.NDArray[Any]
+_PdfInput = _Path | npt.NDArray[Any]
 @overload
 def pdf(
     input: _PdfInput,
@@ -644,44 +851,44 @@ def pdf(
     *,
     format: str | None = None,
     scan: int | None = None,
-    wavelength: float | None = None,
+    wavelength: _Number | None = None,
     anode: str | None = None,
-    density: float | None = None,
-    number_density: float | None = None,
-    packing: float | None = None,
-    background: str | os.PathLike[str] | None = None,
-    bg_scale: float | None = None,
+    density: _Number | None = None,
+    number_density: _Number | None = None,
+    packing: _Number | None = None,
+    background: _Path | None = None,
+    bg_scale: _Number | None = None,
     mode: str | None = None,
     geometry: str | None = None,
-    mu_r: float | None = None,
-    mu_t: float | None = None,
-    thickness: float | None = None,
-    monochromator: str | float | None = None,
+    mu_r: _Number | None = None,
+    mu_t: _Number | None = None,
+    thickness: _Number | None = None,
+    monochromator: _Number | None = None,
     mono_crystal: str | None = None,
     mono_beam: str | None = None,
-    ruland: float | None = None,
-    polarization: float | None = None,
+    ruland: _Number | None = None,
+    polarization: _Number | None = None,
     compton: str | None = None,
     breit_dirac: int | None = None,
     normalize: str | None = None,
-    rmin_iterate: float | None = None,
-    rpoly: float | None = None,
-    qmaxinst: float | None = None,
-    qmin: float | None = None,
-    qmax: float | None = None,
+    rmin_iterate: _Number | None = None,
+    rpoly: _Number | None = None,
+    qmaxinst: _Number | None = None,
+    qmin: _Number | None = None,
+    qmax: _Number | None = None,
     window: str | None = None,
-    r: tuple[float, float, float] | None = None,
-    capillary_diameter: float | None = None,
-    beam_width: float | None = None,
+    r: Sequence[float] | None = None,
+    capillary_diameter: _Number | None = None,
+    beam_width: _Number | None = None,
     beam_profile: str | None = None,
-    zscan: str | os.PathLike[str] | None = None,
-    container: str | os.PathLike[str] | None = None,
+    zscan: _Path | None = None,
+    container: _Path | None = None,
     container_composition: str | None = None,
-    container_density: float | None = None,
-    container_wall: float | None = None,
-    container_scale: float | None = None,
-    flat: float | None = None,
-    rmin_check: float | None = None,
+    container_density: _Number | None = None,
+    container_wall: _Number | None = None,
+    container_scale: _Number | None = None,
+    flat: _Number | None = None,
+    rmin_check: _Number | None = None,
     optimize: str | None = None,
 ) -> Pdf: ...
 @overload
@@ -691,44 +898,44 @@ def pdf(
     *,
     format: str | None = None,
     scan: int | None = None,
-    wavelength: float | None = None,
+    wavelength: _Number | None = None,
     anode: str | None = None,
-    density: float | None = None,
-    number_density: float | None = None,
-    packing: float | None = None,
-    background: str | os.PathLike[str] | None = None,
-    bg_scale: float | None = None,
+    density: _Number | None = None,
+    number_density: _Number | None = None,
+    packing: _Number | None = None,
+    background: _Path | None = None,
+    bg_scale: _Number | None = None,
     mode: str | None = None,
     geometry: str | None = None,
-    mu_r: float | None = None,
-    mu_t: float | None = None,
-    thickness: float | None = None,
-    monochromator: str | float | None = None,
+    mu_r: _Number | None = None,
+    mu_t: _Number | None = None,
+    thickness: _Number | None = None,
+    monochromator: _Number | None = None,
     mono_crystal: str | None = None,
     mono_beam: str | None = None,
-    ruland: float | None = None,
-    polarization: float | None = None,
+    ruland: _Number | None = None,
+    polarization: _Number | None = None,
     compton: str | None = None,
     breit_dirac: int | None = None,
     normalize: str | None = None,
-    rmin_iterate: float | None = None,
-    rpoly: float | None = None,
-    qmaxinst: float | None = None,
-    qmin: float | None = None,
-    qmax: float | None = None,
+    rmin_iterate: _Number | None = None,
+    rpoly: _Number | None = None,
+    qmaxinst: _Number | None = None,
+    qmin: _Number | None = None,
+    qmax: _Number | None = None,
     window: str | None = None,
-    r: tuple[float, float, float] | None = None,
-    capillary_diameter: float | None = None,
-    beam_width: float | None = None,
+    r: Sequence[float] | None = None,
+    capillary_diameter: _Number | None = None,
+    beam_width: _Number | None = None,
     beam_profile: str | None = None,
-    zscan: str | os.PathLike[str] | None = None,
-    container: str | os.PathLike[str] | None = None,
+    zscan: _Path | None = None,
+    container: _Path | None = None,
     container_composition: str | None = None,
-    container_density: float | None = None,
-    container_wall: float | None = None,
-    container_scale: float | None = None,
-    flat: float | None = None,
-    rmin_check: float | None = None,
+    container_density: _Number | None = None,
+    container_wall: _Number | None = None,
+    container_scale: _Number | None = None,
+    flat: _Number | None = None,
+    rmin_check: _Number | None = None,
     optimize: str | None = None,
 ) -> list[Pdf]: ...
 def iter_pdf(
@@ -737,55 +944,59 @@ def iter_pdf(
     *,
     format: str | None = None,
     scan: int | None = None,
-    wavelength: float | None = None,
+    wavelength: _Number | None = None,
     anode: str | None = None,
-    density: float | None = None,
-    number_density: float | None = None,
-    packing: float | None = None,
-    background: str | os.PathLike[str] | None = None,
-    bg_scale: float | None = None,
+    density: _Number | None = None,
+    number_density: _Number | None = None,
+    packing: _Number | None = None,
+    background: _Path | None = None,
+    bg_scale: _Number | None = None,
     mode: str | None = None,
     geometry: str | None = None,
-    mu_r: float | None = None,
-    mu_t: float | None = None,
-    thickness: float | None = None,
-    monochromator: str | float | None = None,
+    mu_r: _Number | None = None,
+    mu_t: _Number | None = None,
+    thickness: _Number | None = None,
+    monochromator: _Number | None = None,
     mono_crystal: str | None = None,
     mono_beam: str | None = None,
-    ruland: float | None = None,
-    polarization: float | None = None,
+    ruland: _Number | None = None,
+    polarization: _Number | None = None,
     compton: str | None = None,
     breit_dirac: int | None = None,
     normalize: str | None = None,
-    rmin_iterate: float | None = None,
-    rpoly: float | None = None,
-    qmaxinst: float | None = None,
-    qmin: float | None = None,
-    qmax: float | None = None,
+    rmin_iterate: _Number | None = None,
+    rpoly: _Number | None = None,
+    qmaxinst: _Number | None = None,
+    qmin: _Number | None = None,
+    qmax: _Number | None = None,
     window: str | None = None,
-    r: tuple[float, float, float] | None = None,
-    capillary_diameter: float | None = None,
-    beam_width: float | None = None,
+    r: Sequence[float] | None = None,
+    capillary_diameter: _Number | None = None,
+    beam_width: _Number | None = None,
     beam_profile: str | None = None,
-    zscan: str | os.PathLike[str] | None = None,
-    container: str | os.PathLike[str] | None = None,
+    zscan: _Path | None = None,
+    container: _Path | None = None,
     container_composition: str | None = None,
-    container_density: float | None = None,
-    container_wall: float | None = None,
-    container_scale: float | None = None,
-    flat: float | None = None,
-    rmin_check: float | None = None,
+    container_density: _Number | None = None,
+    container_wall: _Number | None = None,
+    container_scale: _Number | None = None,
+    flat: _Number | None = None,
+    rmin_check: _Number | None = None,
     optimize: str | None = None,
 ) -> PdfSeries: ...
 @overload
 def compton(
-    formula: str, q: float, wavelength: float | None = None, model: str = "hubbell", breit_dirac: int | None = None
+    formula: str, q: float, wavelength: _Number | None = None, model: str = "hubbell", breit_dirac: int | None = None
 ) -> float: ...
 @overload
 def compton(
-    formula: str, q: _Numbers, wavelength: float | None = None, model: str = "hubbell", breit_dirac: int | None = None
+    formula: str, q: _Points, wavelength: _Number | None = None, model: str = "hubbell", breit_dirac: int | None = None
+) -> _Array: ...
+@overload
+def compton(
+    formula: str, q: _Numbers, wavelength: _Number | None = None, model: str = "hubbell", breit_dirac: int | None = None
 ) -> _ArrayOrFloat: ...
-def read_xrdml(path: str | os.PathLike[str], cps: bool = False, axis: str | None = None) -> XrdmlFile: ...
+def read_xrdml(path: _Path, cps: bool = False, axis: str | None = None) -> XrdmlFile: ...
 def filon_ft(
     x: _Numbers, f: _Numbers, k: _Numbers, sigma: _Numbers | None = None, single_precision: bool = True
 ) -> Any: ...
@@ -793,8 +1004,24 @@ def modification(
     q: _Numbers, window: str = "lorch", qmax: float | None = None, p1: float = 0.0, p2: float = 0.0,
     histogram: bool = False
 ) -> _Array: ...
+@overload
+def sq2gr(
+    q: _Numbers, s: _Numbers, r: float, rho0: float, sigma: _Numbers | None = None, window: str = "lorch",
+    qmax: float | None = None, p1: float = 0.0, p2: float = 0.0
+) -> Sq2gr[float]: ...
+@overload
+def sq2gr(
+    q: _Numbers, s: _Numbers, r: _Points, rho0: float, sigma: _Numbers | None = None, window: str = "lorch",
+    qmax: float | None = None, p1: float = 0.0, p2: float = 0.0
+) -> Sq2gr[_Array]: ...
+@overload
 def sq2gr(
     q: _Numbers, s: _Numbers, r: _Numbers, rho0: float, sigma: _Numbers | None = None, window: str = "lorch",
     qmax: float | None = None, p1: float = 0.0, p2: float = 0.0
-) -> Sq2gr: ...
+) -> Sq2gr[_ArrayOrFloat]: ...
+@overload
+def peak(x: float, shape: str, center: float, fwhm: float, eta: float = 0.5) -> float: ...
+@overload
+def peak(x: _Points, shape: str, center: float, fwhm: float, eta: float = 0.5) -> _Array: ...
+@overload
 def peak(x: _Numbers, shape: str, center: float, fwhm: float, eta: float = 0.5) -> _ArrayOrFloat: ...

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -94,7 +95,7 @@ Result<ElementEntry> element_named(std::string_view symbol) {
   const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
   const bool letters = !symbol.empty() && symbol.size() <= 2 && std::all_of(symbol.begin(), symbol.end(), letter);
   const std::optional<std::size_t> i = letters ? find_element(symbol) : std::nullopt;
-  if (!i) return make_error(ErrorKind::kNotFound, "unknown element symbol \"" + std::string(symbol) + "\"");
+  if (!i) return make_error(ErrorKind::kNotFound, "unknown element symbol " + quote_for_message(symbol));
   return kElements[*i];
 }
 

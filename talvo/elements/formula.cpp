@@ -7,6 +7,7 @@
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo {
 namespace {
@@ -102,7 +103,7 @@ class Parser {
       a = symbol == "D" ? 2 : 3;
       symbol = "H";
     } else if (symbol.size() > 2 || !find_element(symbol) || symbol == "D") {
-      return error_at(ErrorKind::kNotFound, "unknown element \"" + symbol + "\"", start);
+      return error_at(ErrorKind::kNotFound, "unknown element " + quote_for_message(symbol), start);
     }
     if (pos_ < text_.size() && text_[pos_] == '[') {
       if (a != 0) return syntax("D and T are isotopes already");
@@ -182,15 +183,15 @@ class Parser {
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (ec == std::errc::result_out_of_range)
       return error_at(ErrorKind::kOutOfRange,
-                      "count \"" + std::string(digits) + "\" is out of range (above 0, at most 1e9)", start);
+                      "count " + quote_for_message(digits) + " is out of range (above 0, at most 1e9)", start);
     if (ec != std::errc() || end != digits.data() + digits.size())
-      return error_at(ErrorKind::kParseError, "\"" + std::string(digits) + "\" is not a number", start);
+      return error_at(ErrorKind::kParseError, quote_for_message(digits) + " is not a number", start);
     if (!(value > 0.0))
-      return error_at(ErrorKind::kOutOfRange, "count \"" + std::string(digits) + "\" must be above 0", start);
+      return error_at(ErrorKind::kOutOfRange, "count " + quote_for_message(digits) + " must be above 0", start);
     if (!std::isfinite(value) || value > 1e9)
-      return error_at(ErrorKind::kOutOfRange, "count \"" + std::string(digits) + "\" is above 1e9", start);
+      return error_at(ErrorKind::kOutOfRange, "count " + quote_for_message(digits) + " is above 1e9", start);
     if (value < kSmallestCount)
-      return error_at(ErrorKind::kOutOfRange, "count \"" + std::string(digits) + "\" is below 1e-100", start);
+      return error_at(ErrorKind::kOutOfRange, "count " + quote_for_message(digits) + " is below 1e-100", start);
     return {};
   }
 
@@ -202,8 +203,15 @@ class Parser {
 
   Step error_at(ErrorKind kind, const std::string& what, std::size_t at) const {
     std::string where = "at position " + free_int(static_cast<long long>(at + 1));
-    if (at < text_.size()) where = "\"" + std::string(1, text_[at]) + "\" " + where;
-    return make_error(kind, "formula \"" + std::string(text_) + "\": " + what + " (" + where + ")");
+    if (at < text_.size()) {
+      // The whole character that starts there (é is two bytes), as any text from the input is shown.
+      const auto lead = static_cast<unsigned char>(text_[at]);
+      const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      std::size_t n = 1;
+      while (n < length && at + n < text_.size() && (static_cast<unsigned char>(text_[at + n]) & 0xC0) == 0x80) ++n;
+      where = quote_for_message(text_.substr(at, n)) + " " + where;
+    }
+    return make_error(kind, "formula " + quote_for_message(text_) + ": " + what + " (" + where + ")");
   }
 
   std::string_view text_;
@@ -220,7 +228,7 @@ double Formula::atoms() const {
 
 Result<double> atom_mass(const FormulaElement& element) {
   const std::optional<std::size_t> index = find_element(element.symbol);
-  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + element.symbol + "\"");
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element " + quote_for_message(element.symbol));
   const ElementEntry& entry = element_table()[*index];
   double mass = 0.0, count = 0.0;
   for (const FormulaIsotope& iso : element.isotopes) {
@@ -267,7 +275,7 @@ Result<Formula> parse_formula(std::string_view text) {
   // Counts of nested groups multiply: refuse a total that double precision cannot hold.
   if (!std::isfinite(f.atoms()))
     return make_error(ErrorKind::kOutOfRange,
-                      "formula \"" + std::string(text) + "\": the counts multiply past the range of double precision");
+                      "formula " + quote_for_message(text) + ": the counts multiply past the range of double precision");
   return f;
 }
 

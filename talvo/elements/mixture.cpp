@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo {
 namespace {
@@ -77,14 +78,14 @@ class MixtureParser {
  private:
   // Where a component is, for messages.
   std::string where(const Part& p) const {
-    return "mixture \"" + std::string(text_) + "\": component " + free_int(static_cast<long long>(index_of(p))) +
-           " (\"" + p.c.text + "\" at position " + free_int(static_cast<long long>(p.c.position)) + ")";
+    return "mixture " + quote_for_message(text_) + ": component " + free_int(static_cast<long long>(index_of(p))) +
+           " (" + quote_for_message(p.c.text) + " at position " + free_int(static_cast<long long>(p.c.position)) + ")";
   }
   std::size_t index_of(const Part& p) const { return p.index; }
 
   Error fail(ErrorKind kind, const Part& p, const std::string& what) const {
     if (parts_count_ == 1 && text_.find("//") == std::string_view::npos)
-      return make_error(kind, "formula \"" + std::string(text_) + "\": " + what);
+      return make_error(kind, "formula " + quote_for_message(text_) + ": " + what);
     return make_error(kind, where(p) + ": " + what);
   }
 
@@ -99,7 +100,7 @@ class MixtureParser {
       return make_error(ErrorKind::kParseError, "empty formula");
     if (s.empty()) {
       p.c.text = "";
-      return make_error(ErrorKind::kParseError, "mixture \"" + std::string(text_) + "\": component " +
+      return make_error(ErrorKind::kParseError, "mixture " + quote_for_message(text_) + ": component " +
                                                     free_int(static_cast<long long>(index)) + " at position " +
                                                     free_int(static_cast<long long>(offset + 1)) + " is empty");
     }
@@ -146,7 +147,7 @@ class MixtureParser {
       double rho = 0.0;
       if (d.empty() || leading_number(d, rho) != d.size())
         return fail(ErrorKind::kParseError, p,
-                    "\"" + std::string(s.substr(at)) + "\" is no density (write @1.1 or @1.1n)");
+                    quote_for_message(s.substr(at)) + " is no density (write @1.1 or @1.1n)");
       if (!(rho > 0.0) || !std::isfinite(rho))
         return fail(ErrorKind::kInvalidArgument, p, "the density must be above 0 g/cm3");
       p.c.density = rho;
@@ -207,7 +208,7 @@ class MixtureParser {
     } else if (!p.c.density && p.c.formula.elements.size() == 1 && mass) {
       if (const std::optional<double> rho = element_density(p.c.formula.elements[0].symbol)) {
         p.c.density = *rho * ratio;
-        notes_.push_back("density of " + p.c.text + ": " + shortest(*p.c.density) +
+        notes_.push_back("density of " + p.c.text + ": " + significant(*p.c.density) +
                          " g/cm3 from the element table (CRC Handbook, 80th ed.)" +
                          (ratio != 1.0 ? ", scaled by the isotopes' mass" : ""));
       }
@@ -294,7 +295,7 @@ class MixtureParser {
     if (!std::isfinite(total_mass) || !std::isfinite(total_volume) || !(total_units > 0.0) ||
         !std::isfinite(total_units))
       return make_error(ErrorKind::kOutOfRange,
-                        "mixture \"" + std::string(text_) + "\": its total mass or volume is not finite");
+                        "mixture " + quote_for_message(text_) + ": its total mass or volume is not finite");
     Mixture m;
     m.formula.text = std::string(text_);
     for (std::size_t i = 0; i < parts.size(); ++i) {

@@ -49,6 +49,11 @@ struct Mixture {
 // they add up to 1. Errors name the component and its position.
 Result<Mixture> parse_mixture(std::string_view text, const MassOf& mass_of);
 
+// The warning of every material given a thickness but no density: it has no
+// transmission to give.
+inline constexpr std::string_view kThicknessWithoutDensity =
+    "a thickness without a density gives no transmission: give a density (@DENSITY in the formula, or --density)";
+
 // The density in g/cm3 of a natural element from the element table, or
 // nothing where it is not known.
 std::optional<double> element_density(std::string_view symbol);

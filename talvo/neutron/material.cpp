@@ -16,6 +16,7 @@
 #include "talvo/neutron/detail/sweep_builds.hpp"
 #include "talvo/neutron/lengths.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
 
@@ -175,6 +176,7 @@ struct Prepared {
   Material m;
   std::vector<PreparedElement> elements;
   std::optional<double> thickness;
+  StopCheck stop;         // the caller's, asked between the passes over the wavelengths
   bool resonant = false;  // any element
   // Per atom, the same at every wavelength: the incoherent cross-section
   // (thermal for the resonant elements) and its SLD.
@@ -191,6 +193,7 @@ struct Scratch {
   double* energy = nullptr;
   double* element_aol = nullptr;
   double* aol_sum = nullptr;
+  bool stopped = false;  // the caller's stop answered true: the curves are not all there
 };
 
 std::optional<Failure> element_values(const Element& e, bool natural, const NeutronTable& table, bool energy_dependent,
@@ -257,6 +260,7 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   if (c.elements.empty()) return bad_composition("the composition has no elements");
   Material& m = p.m;
   p.thickness = options.thickness;
+  p.stop = options.stop;
   const bool natural = c.kind == SampleKind::kNaturalElements;
   for (const Element& e : c.elements) {
     if (!(e.amount > 0.0))
@@ -445,6 +449,7 @@ TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const d
   double* const __restrict free_sum = s.sigma_free.data();
   double* const __restrict abs_sum = s.sigma_abs.data();
   for (std::size_t k = 0; k < m.elements.size(); ++k) {
+    if (stop_asked(p.stop)) return Failure{ErrorKind::kCancelled, cancelled().message};
     const MaterialElement& e = m.elements[k];
     PreparedElement& pe = p.elements[k];
     MaterialSweep::Element& se = s.elements[k];
@@ -676,7 +681,11 @@ Scratch make_scratch(Prepared& p, std::span<const double> wavelengths) {
   for (std::size_t i = 0; i < n; ++i) scratch.energy[i] = neutron_energy(wavelengths[i]);
   for (PreparedElement& pe : p.elements)
     for (PreparedIsotope& iso : pe.isotopes) {
-      if (!iso.curve) continue;
+      if (!iso.curve || scratch.stopped) continue;
+      if (stop_asked(p.stop)) {
+        scratch.stopped = true;
+        continue;
+      }
       double* const re = next;
       double* const im = next + n;
       next += 2 * n;
@@ -710,9 +719,11 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
         ErrorKind::kOutOfMemory,
         "the columns of " + free_int(static_cast<long long>(wavelengths.size())) + " wavelengths do not fit in memory");
   }
+  if (scratch.stopped) return cancelled();
   if (auto f = columns(build, p, wavelengths, scratch, s)) return make_error(f->kind, f->message);
   std::vector<std::string> warnings;
   remarks(p, wavelengths, warnings, notes);
+  if (p.thickness && !p.m.density && !p.m.number_density) warnings.emplace_back(kThicknessWithoutDensity);
   p.m.notes = std::move(notes);
   s.material = std::move(p.m);
   fill_row(s, 0, s.material);
@@ -745,13 +756,14 @@ Result<ParsedFormula> parse(std::string_view formula, const NeutronTable& table,
       options.density && mix->density && std::fabs(*options.density - *mix->density) <= 1e-12 * *mix->density;
   if (mix->density_typed && option_density && !same)
     return make_error(ErrorKind::kInvalidArgument,
-                      "formula \"" + std::string(formula) + "\" gives its density already: give no other");
+                      "formula " + quote_for_message(formula) + " gives its density already: give no other");
   if (!option_density && mix->density) {
     out.options.density = mix->density;
     out.notes = std::move(mix->notes);
   }
   if (mix->components.size() > 1 && mix->density && !option_density)
-    out.notes.push_back("density of the mixture (ideal mixing: volumes add): " + shortest(*mix->density) + " g/cm3");
+    out.notes.push_back("density of the mixture (ideal mixing: volumes add): " + significant(*mix->density) +
+                        " g/cm3");
   if (!out.options.density && !out.options.number_density)
     out.notes.push_back(
         "no density: values per atom only; the SLD, attenuation and transmission need a density "

@@ -33,6 +33,8 @@ struct MaterialOptions {
   // Seeger 1990), at 1.798 A too; false keeps the 2200 m/s list for every
   // nucleus, with absorption scaled as wavelength / 1.798 (the 1/v law).
   bool energy_dependent = true;
+  // Asked between the passes of a sweep over its wavelengths (kCancelled once it says stop).
+  StopCheck stop{};
 };
 
 // Where an element's length and absorption came from.

@@ -126,6 +126,9 @@ Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const doubl
     return invalid("sigma and f hold different numbers of values (" + std::to_string(options.sigma.size()) + " and " +
                    std::to_string(f.size()) + ")");
   if (auto e = check_steps(x, mean_step(x))) return *e;
+  for (std::size_t m = 0; m < k.size(); ++m)
+    if (!std::isfinite(k[m]))
+      return invalid("k must be a finite number: k(" + std::to_string(m + 1) + ") = " + free_real(k[m]));
 
   const std::size_t n = x.size(), nk = k.size();
   const double h = x[1] - x[0];
@@ -156,17 +159,32 @@ Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const doubl
     // Rounded to single precision, the integrals are those of the classic
     // filon_ft bit for bit: the same recurrence by the first step. In double
     // precision, and for the errors, the mean step drifts less along the grid.
-    if (options.single_precision) {
-      filon_detail::filon_sums(x, h, f, {}, k, {odd, even, {}, {}});
-      if (with_sigma) filon_detail::filon_sums(x, mean_step(x), {}, v, k, {{}, {}, v_odd, v_even});
-    } else {
-      filon_detail::filon_sums(x, mean_step(x), f, v, k, {odd, even, v_odd, v_even});
+    // The k a group at a time, each group some million products of the grid, so that a caller's stop is
+    // asked every few milliseconds; each k's sums are its own, whatever group it is in.
+    const std::size_t group = std::max<std::size_t>(64, (std::size_t{1} << 20) / n);
+    for (std::size_t first = 0; first < nk; first += group) {
+      const std::size_t count = std::min(group, nk - first);
+      const auto part = [first, count](std::vector<double>& values) {
+        return values.empty() ? std::span<double>() : std::span<double>(values).subspan(first, count);
+      };
+      const std::span<const double> ks = k.subspan(first, count);
+      if (options.single_precision) {
+        filon_detail::filon_sums(x, h, f, {}, ks, {part(odd), part(even), {}, {}});
+        if (with_sigma) filon_detail::filon_sums(x, mean_step(x), {}, v, ks, {{}, {}, part(v_odd), part(v_even)});
+      } else {
+        filon_detail::filon_sums(x, mean_step(x), f, v, ks, {part(odd), part(even), part(v_odd), part(v_even)});
+      }
+      if (stop_asked(options.stop)) return cancelled();
     }
     FilonTransform t;
     t.integral.resize(nk);
     for (std::size_t m = 0; m < nk; ++m) {
       const double value = filon_detail::filon_value(h, k[m], ends, odd[m], even[m]);
       t.integral[m] = options.single_precision ? static_cast<double>(static_cast<float>(value)) : value;
+      // k x past the largest double leaves sin(k x) without a value: no integral to give.
+      if (!std::isfinite(value))
+        return make_error(ErrorKind::kOutOfRange, "the integral at k = " + free_real(k[m]) +
+                                                      " is beyond double precision: k x passes the largest number");
     }
     if (with_sigma) {
       t.sigma.resize(nk);

@@ -53,6 +53,8 @@ struct FilonOptions {
   // Each integral rounded to single precision, as the classic filon_ft
   // stores it; false keeps the double.
   bool single_precision = true;
+  // Asked between groups of k (kCancelled once it says stop).
+  StopCheck stop{};
 };
 
 struct FilonTransform {

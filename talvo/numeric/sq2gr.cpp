@@ -91,7 +91,16 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
     const std::size_t nr = r.size();
     std::vector<double> odd(nr), even(nr), v_odd(v.empty() ? 0 : nr), v_even(v.empty() ? 0 : nr);
     const double h = (qs.back() - qs.front()) / static_cast<double>(n - 1);
-    filon_detail::filon_sums(qs, h, f, v, r, {odd, even, v_odd, v_even});
+    // The r a group at a time, so that a caller's stop is asked every few milliseconds.
+    const std::size_t group = std::max<std::size_t>(64, (std::size_t{1} << 20) / n);
+    for (std::size_t first = 0; first < nr; first += group) {
+      const std::size_t count = std::min(group, nr - first);
+      const auto part = [first, count](std::vector<double>& values) {
+        return values.empty() ? std::span<double>() : std::span<double>(values).subspan(first, count);
+      };
+      filon_detail::filon_sums(qs, h, f, v, r.subspan(first, count), {part(odd), part(even), part(v_odd), part(v_even)});
+      if (stop_asked(o.stop)) return cancelled();
+    }
 
     PairDistribution out;
     out.G.resize(nr);

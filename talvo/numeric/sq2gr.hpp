@@ -21,6 +21,8 @@ struct Sq2grOptions {
   // The window's parameters (ModificationOptions).
   double p1 = 0.0;
   double p2 = 0.0;
+  // Asked between groups of r (kCancelled once it says stop).
+  StopCheck stop{};
 };
 
 struct PairDistribution {

@@ -262,11 +262,11 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
     if (!n.ok()) return n.error();
     Structure st = physical_structure(work.m, *c, *n, model, *grids);
     if (o.rmin_iterate) {
-      Result<LowR> low = iterate_low_r(st.fq, *model.number_density, *o.rmin_iterate, o.window);
+      Result<LowR> low = iterate_low_r(st.fq, *model.number_density, *o.rmin_iterate, o.window, o.stop);
       if (!low.ok()) return low.error();
       for (std::size_t i = 0; i < st.fq.x.size(); ++i) st.sq.y[i] = 1.0 + st.fq.y[i] / st.fq.x[i];
     }
-    Result<Curve> g = transform_fq(st.fq, rc, o.window);
+    Result<Curve> g = transform_fq(st.fq, rc, o.window, o.stop);
     if (!g.ok()) return g.error();
     const double rho0 = *model.number_density, scale = 1.0 / std::sqrt(static_cast<double>(nr));
     for (std::size_t j = 0; j < nr; ++j) {

@@ -8,7 +8,7 @@
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/sample_model.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/free_format.hpp"
+#include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/xray/dispersion.hpp"
 
@@ -52,20 +52,26 @@ class Reader {
     const OptionValue& v = *value(n);
     if (const auto* d = std::get_if<double>(&v)) return *d;
     if (const auto* i = std::get_if<int>(&v)) return static_cast<double>(*i);
-    return number_of(option_text(v), name(n));
+    return number_of(option_text(v), name(n), quantity_of(n));
   }
   Result<int> whole(std::string_view n) const {
     const OptionValue& v = *value(n);
     if (const auto* i = std::get_if<int>(&v)) return *i;
-    const std::string t = option_text(v);
-    const std::optional<int> k = parse_int(t);
-    if (!k) return make_error(ErrorKind::kParseError, name(n) + " is not a whole number: " + t);
-    return *k;
+    return read_whole_number(option_text(v), name(n));
   }
-  static Result<double> number_of(const std::string& t, const std::string& what) {
-    const std::optional<double> v = parse_real(t);
-    if (!v) return make_error(ErrorKind::kParseError, what + " is not a number: " + t);
-    return *v;
+  static Result<double> number_of(const std::string& t, const std::string& what,
+                                  Quantity quantity = Quantity::kNumber) {
+    NumberOptions o;
+    o.quantity = quantity;
+    return read_number(t, what, o);
+  }
+  // The options that may carry a unit; their values are in its canonical unit (A, g/cm3, cm, mm).
+  static Quantity quantity_of(std::string_view n) {
+    if (n == "wavelength") return Quantity::kWavelength;
+    if (n == "density" || n == "container-density") return Quantity::kDensity;
+    if (n == "thickness") return Quantity::kLength;
+    if (n == "capillary-diameter" || n == "beam-width" || n == "container-wall") return Quantity::kLengthMm;
+    return Quantity::kNumber;
   }
   Result<std::optional<double>> optional(std::string_view n) const {
     if (!has(n)) return std::optional<double>();
@@ -140,7 +146,7 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   if (!into(wavelength, r.optional("wavelength"), failure)) return failure;
   if (const auto anode = r.text("anode")) {
     const Result<double> kev = anode_energy(*anode);
-    if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + " " + *anode + ": " + kev.error().message);
+    if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + ": " + kev.error().message);
     if (!into(wavelength, wavelength_of_energy(*kev), failure)) return failure;
   }
   if (!wavelength) wavelength = pattern_wavelength;
@@ -286,8 +292,8 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
       o.polarization.monochromator_two_theta = *tt;
       perfect = c->perfect;
     } else {
-      const std::optional<double> angle = parse_real(mono);
-      if (!angle || !(*angle > 0.0 && *angle < 180.0))
+      const Result<double> angle = read_number(mono, r.name("monochromator"));
+      if (!angle.ok() || !(*angle > 0.0 && *angle < 180.0))
         return r.choice("monochromator", "none, HOPG, Si111, Ge111, LiF200 or its 2theta in degrees");
       o.polarization.monochromator_two_theta = *angle;
     }

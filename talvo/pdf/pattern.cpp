@@ -201,6 +201,13 @@ std::optional<StatedAbscissa> abscissa_stated(std::string_view name) {
 }
 
 Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std::string_view source) {
+  // UTF-16 text holds a NUL in every other byte: said once, not quoted row by row.
+  if (text.find('\0') != std::string_view::npos)
+    return make_error(ErrorKind::kParseError, escape_for_message(source) +
+                                                  ": holds NUL bytes (UTF-16 text?): save it as plain text (ASCII or "
+                                                  "UTF-8)");
+  // A byte-order mark, as some programs write UTF-8, is no part of the first row.
+  if (text.substr(0, 3) == "\xef\xbb\xbf") text.remove_prefix(3);
   const std::vector<std::string_view> lines = lines_of(text);
   Pattern p;
   p.abscissa = abscissa;
@@ -249,7 +256,7 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
     const std::string_view t = trim(lines[k]);
     if (is_comment(t)) continue;
     const std::vector<std::string_view> f = fields(t);
-    const std::string where = std::string(source) + " line " + std::to_string(k + 1);
+    const std::string where = escape_for_message(source) + " line " + std::to_string(k + 1);
     if (columns == 0) {
       if (f.size() < 2 || f.size() > 3)
         return make_error(ErrorKind::kParseError, where +
@@ -266,7 +273,7 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
       const std::optional<double> r = parse_real(f[c]);
       if (!r)
         return make_error(ErrorKind::kInvalidArgument,
-                          where + ": \"" + std::string(f[c]) + "\" is not a finite number; remove or fix the row");
+                          where + ": " + quote_for_message(f[c]) + " is not a finite number; remove or fix the row");
       v[c] = *r;
     }
     v[0] *= x_scale;

@@ -43,6 +43,7 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
   const MeasuredQ& m = *measured;
   red.outliers = m.outliers;
 
+  if (stop_asked(o.stop)) return cancelled();
   Result<Grids> grids = make_grids(m, o);
   if (!grids.ok()) return grids.error();
   collect(grids, warnings);
@@ -57,6 +58,7 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
   red.number_density = model->number_density;
   red.mu = model->mu;
 
+  if (stop_asked(o.stop)) return cancelled();
   Structure st;
   if (physical) {
     Result<Corrected> c = physical_intensity(m, *model, o);
@@ -93,13 +95,14 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
     if (!red.number_density)
       return make_error(ErrorKind::kInvalidArgument,
                         "the low-r iteration needs the number density: give the density or the number density");
-    Result<LowR> low = iterate_low_r(red.fq, *red.number_density, *o.rmin_iterate, o.window);
+    Result<LowR> low = iterate_low_r(red.fq, *red.number_density, *o.rmin_iterate, o.window, o.stop);
     if (!low.ok()) return low.error();
     red.iterations = low->iterations;
     red.residual = low->residual;
     for (std::size_t i = 0; i < red.fq.x.size(); ++i) red.sq.y[i] = 1.0 + red.fq.y[i] / red.fq.x[i];
   }
-  Result<Curve> gr = transform_fq(red.fq, g.r, o.window);
+  if (stop_asked(o.stop)) return cancelled();
+  Result<Curve> gr = transform_fq(red.fq, g.r, o.window, o.stop);
   if (!gr.ok()) return gr.error();
   red.gr = std::move(*gr);
 
@@ -111,7 +114,8 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
   }
 
   if (red.number_density) {
-    RealSpace rs = real_space(red.gr, red.fq, *red.number_density, o.window);
+    RealSpace rs = real_space(red.gr, red.fq, *red.number_density, o.window, o.stop);
+    if (rs.sigma_rr_integral.size() != red.gr.x.size()) return cancelled();
     red.g = std::move(rs.g);
     red.sigma_g = std::move(rs.sigma_g);
     red.rr = std::move(rs.rr);

@@ -83,6 +83,8 @@ struct ReductionOptions {
   Window window = Window::kNone;
   double rmin = 0.0, rmax = 30.0, rstep = 0.01;  // Angstrom
   double outlier_threshold = 8.0;                // sigma (find_outliers)
+  // Asked between the stages and within the transforms (kCancelled once it says stop).
+  StopCheck stop{};
 };
 
 // One output function: x, the value and its standard deviation.

@@ -97,7 +97,7 @@ double kernel(double q, double r) { return (std::sin(q * r) - q * r * std::cos(q
 }  // namespace
 
 std::vector<double> running_integral_sigma(std::span<const double> q, double h, std::span<const double> c,
-                                           std::span<const double> r, double r0) {
+                                           std::span<const double> r, double r0, const StopCheck& stop) {
   std::vector<double> out(r.size(), 0.0);
   // Only the points that carry an error; they are equally spaced from the first.
   std::size_t first = 0, last = c.size();
@@ -120,6 +120,7 @@ std::vector<double> running_integral_sigma(std::span<const double> q, double h, 
     for (std::size_t j = 0; j < kBlock; ++j) rb[j] = j < m ? r[j0 + j] : r0;
     sums(t, rb.data(), h, acc.data());
     for (std::size_t j = 0; j < m; ++j) out[j0 + j] = rb[j] == r0 ? 0.0 : std::sqrt(acc[j]);
+    if (stop_asked(stop)) return {};
   }
   return out;
 }

@@ -14,11 +14,14 @@
 #include <span>
 #include <vector>
 
+#include "talvo/result.hpp"
+
 namespace talvo::pdf {
 
 // sqrt(var N(r)) at every r for the c_i at Q_i (equally spaced by h; c_i = 0
-// points cost nothing), relative to N(r0).
+// points cost nothing), relative to N(r0). `stop` is asked between groups
+// of r; once it says stop, the result is empty.
 std::vector<double> running_integral_sigma(std::span<const double> q, double h, std::span<const double> c,
-                                           std::span<const double> r, double r0);
+                                           std::span<const double> r, double r0, const StopCheck& stop = {});
 
 }  // namespace talvo::pdf

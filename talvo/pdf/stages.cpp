@@ -484,7 +484,7 @@ Result<AdhocStructure> adhoc_structure(const MeasuredQ& m, const SampleModel& mo
   return out;
 }
 
-Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window window) {
+Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window window, const StopCheck& stop) {
   if (fq.x.size() < 3) return invalid("the transform needs at least 3 points of F(Q)");
   EqualGrid grid = equal_grid(fq);
   const std::size_t n = grid.q.size();
@@ -499,8 +499,10 @@ Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window wi
   FilonOptions fo;
   fo.sigma = std::span<const double>(grid.sigma).first(nf);
   fo.single_precision = false;
+  fo.stop = stop;
   const std::span<const double> qf = std::span<const double>(grid.q).first(nf);
   const Result<FilonTransform> ft = filon_ft(qf, std::span<const double>(grid.f).first(nf), r, fo);
+  if (!ft.ok() && ft.kind() == ErrorKind::kCancelled) return ft.error();
   if (!ft.ok()) return make_error(ft.kind(), "the transform failed: " + ft.error().message);
   Curve g;
   g.x.assign(r.begin(), r.end());
@@ -526,7 +528,7 @@ Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window wi
   return g;
 }
 
-Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window) {
+Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, const StopCheck& stop) {
   if (!(rcut > 0.0) || !std::isfinite(rcut)) return invalid("rmin-iterate must be above 0 Angstrom");
   // G below rcut on its own fine grid, from 0.
   const auto nlow = static_cast<std::size_t>(std::ceil(rcut / 0.005)) + 1;
@@ -539,7 +541,7 @@ Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window) {
   // Each step removes from F the sine transform of G's departure from
   // -4 pi rho0 r below rcut (Eggert et al., Phys. Rev. B 65 (2002) 174105).
   for (int it = 0; it < 30; ++it) {
-    Result<Curve> gl = transform_fq(plain, rl, window);
+    Result<Curve> gl = transform_fq(plain, rl, window, stop);
     if (!gl.ok()) return gl.error();
     std::vector<double> dg(rl.size());
     double rms = 0.0;
@@ -553,7 +555,9 @@ Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window) {
     last = rms;
     FilonOptions fo;
     fo.single_precision = false;
+    fo.stop = stop;
     const Result<FilonTransform> df = filon_ft(rl, dg, plain.x, fo);
+    if (!df.ok() && df.kind() == ErrorKind::kCancelled) return df.error();
     if (!df.ok()) return make_error(df.kind(), "the low-r iteration: " + df.error().message);
     for (std::size_t i = 0; i < plain.y.size(); ++i) plain.y[i] -= df->integral[i];
     out.iterations = it + 1;
@@ -574,7 +578,7 @@ Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const S
     if (v > o.rmin_check * (1.0 + 1e-12)) break;
     r.push_back(v);
   }
-  Result<Curve> low = transform_fq(fq, r, o.window);
+  Result<Curve> low = transform_fq(fq, r, o.window, o.stop);
   if (!low.ok()) return low.error();
   const std::span<const double> f2 = std::span<const double>(model.f2).subspan(g.first, n);
   const std::span<const double> fm2 = std::span<const double>(model.f_mean_sq).subspan(g.first, n);
@@ -583,7 +587,7 @@ Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const S
   return diagnose(sq.x, sq.y, sq.sigma, f2, fm2, low->x, low->y, model.number_density, d);
 }
 
-RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window) {
+RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window, const StopCheck& stop) {
   RealSpace s;
   const std::vector<double>& r = gr.x;
   const std::size_t m = r.size();
@@ -617,7 +621,7 @@ RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window windo
     c[nf] += 0.5 * grid.h;
   }
   for (std::size_t k = 0; k < n; ++k) c[k] *= 2.0 / kPi * (mq.ok() ? (*mq)[k] : 1.0) * grid.sigma[k];
-  s.sigma_rr_integral = running_integral_sigma(grid.q, grid.h, c, r, r.front());
+  s.sigma_rr_integral = running_integral_sigma(grid.q, grid.h, c, r, r.front(), stop);
   return s;
 }
 

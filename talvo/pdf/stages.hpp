@@ -114,7 +114,7 @@ Result<AdhocStructure> adhoc_structure(const MeasuredQ& m, const SampleModel& mo
 // interpolated linearly); F is taken as 0 below the first point. An even
 // number of points ends with the exact integral of the straight line over
 // the last step. The window's Qmax is the last Q.
-Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window window);
+Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window window, const StopCheck& stop = {});
 
 // The low-r iteration: F changed so that G follows -4 pi rho0 r below
 // rmin_iterate; returns the number of steps and the last rms departure.
@@ -122,7 +122,8 @@ struct LowR {
   int iterations = 0;
   double residual = 0.0;
 };
-Result<LowR> iterate_low_r(Curve& fq, double rho0, double rmin_iterate, Window window);
+Result<LowR> iterate_low_r(Curve& fq, double rho0, double rmin_iterate, Window window,
+                           const StopCheck& stop = {});
 
 // The reduction's self-checks (diagnostics.hpp) of S(Q) on the points from
 // grids.first to grids.end, and of G(r) transformed from fq on its own grid
@@ -135,6 +136,7 @@ Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const S
 struct RealSpace {
   std::vector<double> g, sigma_g, rr, sigma_rr, rr_integral, sigma_rr_integral;
 };
-RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window);
+// With `stop` asking to stop, sigma_rr_integral is left empty.
+RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window, const StopCheck& stop = {});
 
 }  // namespace talvo::pdf

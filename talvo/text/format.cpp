@@ -288,4 +288,10 @@ std::string shortest(float value) {
   return s;
 }
 
+std::string significant(double value, int digits) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits);
+  return std::string(buf, res.ptr);
+}
+
 }  // namespace talvo

@@ -61,4 +61,11 @@ std::string shortest(float value);
 void append_shortest(std::string& out, double value);
 void append_shortest(std::string& out, float value);
 
+// The significant digits a computed value is shown with in words (notes) and
+// in plain output unless asked for more: 1.0535, not 1.0534999999999999.
+inline constexpr int kSignificantDigits = 6;
+// `value` with `digits` significant digits, the shortest of fixed and
+// exponent form (printf's %g without its trailing zeros).
+std::string significant(double value, int digits = kSignificantDigits);
+
 }  // namespace talvo

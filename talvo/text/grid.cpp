@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <charconv>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <string>
+
+#include "talvo/text/quote.hpp"
 
 namespace talvo {
 namespace {
@@ -71,6 +76,65 @@ std::vector<double> grid_points(double from, double to, double step, std::size_t
 
 bool grid_increasing(std::span<const double> points) {
   return std::adjacent_find(points.begin(), points.end(), std::greater_equal<>()) == points.end();
+}
+
+namespace {
+
+// A count as a message gives it: the shortest text below 10^15, 6 digits
+// above (no whole number there is exact), and past the doubles as what it is.
+std::string count_text(double count) {
+  char buffer[40];
+  if (!std::isfinite(count)) {
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, std::numeric_limits<double>::max());
+    return "more than " + std::string(buffer, r.ptr);
+  }
+  const auto r = count < 1e15 ? std::to_chars(buffer, buffer + sizeof buffer, count)
+                              : std::to_chars(buffer, buffer + sizeof buffer, count, std::chars_format::general, 6);
+  return std::string(buffer, r.ptr);
+}
+
+}  // namespace
+
+Result<std::vector<double>> read_grid(std::string_view spec, const GridOptions& options) {
+  const std::string quoted = quote_for_message(spec);
+  std::vector<double> parts;
+  NumberOptions number;
+  number.quantity = options.quantity;
+  number.range = true;
+  // Every field, a last empty one too ("0:1:0.5:" is no grid).
+  for (std::size_t start = 0;;) {
+    const std::size_t end = spec.find(':', start);
+    const Result<double> v =
+        read_number(spec.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start),
+                    "grid value", number);
+    if (!v.ok()) return v.error();
+    parts.push_back(*v);
+    if (end == std::string_view::npos || parts.size() > 3) break;
+    start = end + 1;
+  }
+  if (parts.size() != 3 || !(parts[2] > 0))
+    return make_error(ErrorKind::kParseError, "a grid is FROM:TO:STEP with STEP > 0: " + quoted);
+  const double from = parts[0], to = parts[1], step = parts[2];
+  if (to < from)
+    return make_error(ErrorKind::kInvalidArgument, "a grid FROM:TO:STEP needs TO at or above FROM: " + quoted);
+  if (!std::isfinite(to - from))
+    return make_error(ErrorKind::kOutOfRange, "a grid's TO - FROM passes the largest number: " + quoted);
+  const auto too_large = [&](double count) {
+    char most[40];
+    const auto r = std::to_chars(most, most + sizeof most, options.most);
+    return make_error(ErrorKind::kOutOfRange, "grid too large: " + quoted + " has " + count_text(count) +
+                                                  " points, at most " + std::string(most, r.ptr));
+  };
+  // The count first, so that a grid too large takes no memory.
+  const double count = grid_count(from, to, step);
+  if (count > options.most) return too_large(count);
+  std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1);
+  // The count may fall one short of the points where TO lies a thousandth of a step below one.
+  if (static_cast<double>(points.size()) > options.most) return too_large(static_cast<double>(points.size()));
+  if (!grid_increasing(points))
+    return make_error(ErrorKind::kInvalidArgument,
+                      "a grid's STEP is too small for its points to differ as numbers: " + quoted);
+  return points;
 }
 
 }  // namespace talvo

@@ -83,19 +83,21 @@ bool escape(std::string& out, std::string_view text, std::size_t max_bytes) {
   return text.size() > max_bytes;
 }
 
+void append_cut(std::string& out, std::size_t length) { out += "... (" + std::to_string(length) + " bytes)"; }
+
 }  // namespace
 
 std::string quote_for_message(std::string_view text, std::size_t max_bytes) {
   std::string out = "\"";
   const bool cut = escape(out, text, max_bytes);
   out += '"';
-  if (cut) out += "...";
+  if (cut) append_cut(out, text.size());
   return out;
 }
 
 std::string escape_for_message(std::string_view text, std::size_t max_bytes) {
   std::string out;
-  if (escape(out, text, max_bytes)) out += "...";
+  if (escape(out, text, max_bytes)) append_cut(out, text.size());
   return out;
 }
 

@@ -14,12 +14,13 @@ namespace talvo {
 // overrides, bytes that are not UTF-8, the backslash and the double quote are
 // written as escapes (\x1b, \u202e, \\, \"); other UTF-8 text stays as it is.
 // Text longer than max_bytes is cut there (never inside a character) and
-// "..." follows the closing quote.
-std::string quote_for_message(std::string_view text, std::size_t max_bytes = 80);
+// "... (N bytes)" follows the closing quote, N the length of the whole text.
+inline constexpr std::size_t kQuotedBytes = 200;
+std::string quote_for_message(std::string_view text, std::size_t max_bytes = kQuotedBytes);
 
 // The same without the quotes, for a name shown in its own brackets (a tag
-// <name>, an axis): "..." follows directly when the text is cut.
-std::string escape_for_message(std::string_view text, std::size_t max_bytes = 80);
+// <name>, an axis): "... (N bytes)" follows directly when the text is cut.
+std::string escape_for_message(std::string_view text, std::size_t max_bytes = kQuotedBytes);
 
 // The text that quote_for_message (uncut) made `quoted` of: the quotes
 // taken off and every escape read back (\\, \", \xHH, \uHHHH). Nothing

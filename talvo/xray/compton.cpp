@@ -8,6 +8,7 @@
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo {
@@ -78,7 +79,7 @@ const Splines& splines() {
 
 Result<int> atomic_number(std::string_view element) {
   const std::optional<std::size_t> index = element_entry_of(element);
-  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element " + quote_for_message(element));
   return element_table()[*index].z;
 }
 

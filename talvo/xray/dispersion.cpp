@@ -7,6 +7,7 @@
 
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/formfactor.hpp"
 
@@ -83,9 +84,9 @@ Result<double> anode_energy(std::string_view name) {
     }
     if (line.size() <= 3 && !line.empty() && (line[0] == 'K' || line[0] == 'k'))
       return make_error(ErrorKind::kNotFound,
-                        "no line \"" + std::string(line) + "\" of the " + a.anode + " anode: Ka1, Ka2 or Ka");
+                        "no line " + quote_for_message(line) + " of the " + a.anode + " anode: Ka1, Ka2 or Ka");
   }
-  return make_error(ErrorKind::kNotFound, "no anode \"" + std::string(name) + "\": Cr, Fe, Co, Cu, Mo, Ag or W");
+  return make_error(ErrorKind::kNotFound, "no anode " + quote_for_message(name) + ": Cr, Fe, Co, Cu, Mo, Ag or W");
 }
 
 Result<Dispersion> dispersion(int z, double energy_kev) {
@@ -139,7 +140,7 @@ Result<Dispersion> dispersion(int z, double energy_kev) {
 
 Result<Dispersion> dispersion(std::string_view element, double energy_kev) {
   const std::optional<std::size_t> index = element_entry_of(element);
-  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(element) + "\"");
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element " + quote_for_message(element));
   const ElementEntry& entry = element_table()[*index];
   Result<Dispersion> d = dispersion(entry.z, energy_kev);
   if (!d.ok() && d.kind() == ErrorKind::kOutOfRange && entry.z > kHenkeMaxZ)

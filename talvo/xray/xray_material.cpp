@@ -9,6 +9,7 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/mixture.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
@@ -128,7 +129,7 @@ double compton_cross_section(int z, double energy_kev, double lambda) {
 
 Result<int> element_z(std::string_view symbol, const ElementEntry** entry) {
   const std::optional<std::size_t> index = element_entry_of(symbol);
-  if (!index) return make_error(ErrorKind::kNotFound, "unknown element \"" + std::string(symbol) + "\"");
+  if (!index) return make_error(ErrorKind::kNotFound, "unknown element " + quote_for_message(symbol));
   *entry = &element_table()[*index];
   return (*entry)->z;
 }
@@ -206,7 +207,11 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     m.sigma_incoh += e.fraction * e.sigma_incoh;
   }
   m.sigma_total = m.sigma_photo + m.sigma_coh + m.sigma_incoh;
-  if (!density) return m;
+  if (!density) {
+    Result<XrayMaterial> per_atom(std::move(m));
+    if (options.thickness) per_atom.add_warning(std::string(kThicknessWithoutDensity));
+    return per_atom;
+  }
 
   m.density = density;
   // Formula units per A^3 (g/cm3 over 1e-24 g per amu), then atoms.

@@ -1,6 +1,8 @@
 #include "talvo/xrdml/xrdml_file.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -376,7 +378,30 @@ class Builder : public XmlScanner<Builder> {
     if (forms > 1) bad("gives its positions in more than one way");
     if (have_start_ != have_end_) bad(have_start_ ? "has no end position" : "has no start position");
     axis_.form = have_list_ ? XrdmlPositions::kList : have_common_ ? XrdmlPositions::kCommon : XrdmlPositions::kRange;
+    angle_in_degrees();
     scan_.axes.push_back(std::move(axis_));
+  }
+
+  // An angle in radians becomes one in degrees, the unit every caller reads
+  // angles in; an angle in any other unit would be read wrongly and is refused.
+  // The stage's linear axes (X, Y, Z: mm) keep their unit.
+  void angle_in_degrees() {
+    const bool radians = equal_case_blind(axis_.unit, "rad");
+    if (!radians) {
+      constexpr std::string_view kAngles[] = {"2Theta", "Theta", "Omega", "Phi", "Psi", "Chi", "Omega-2Theta",
+                                              "2Theta-Omega"};
+      const bool angle = std::any_of(std::begin(kAngles), std::end(kAngles),
+                                     [this](std::string_view a) { return equal_case_blind(axis_.name, a); });
+      if (angle && !axis_.unit.empty() && !equal_case_blind(axis_.unit, "deg"))
+        fail(ErrorKind::kUnsupported, scan_prefix() + "axis " + shown(axis_.name) + " is in \"" + shown(axis_.unit) +
+                                          "\": deg or rad expected");
+      return;
+    }
+    constexpr double kDegrees = 180.0 / std::numbers::pi;
+    axis_.start *= kDegrees;
+    axis_.end *= kDegrees;
+    for (double& x : axis_.list) x *= kDegrees;
+    axis_.unit = "deg";
   }
 
   void end_scan() {
@@ -474,7 +499,7 @@ Result<XrdmlFile> read_xrdml_file(const std::string& path, const XrdmlReadOption
   }
   const xrdml_detail::Descriptor file(fd);
   return parse([&] {
-    FileSource source(fd, size, options.read_size);
+    FileSource source(fd, size, options.read_size, options.stop);
     Builder builder(source);
     XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
     return std::pair(std::move(scans), builder.have_wavelength());

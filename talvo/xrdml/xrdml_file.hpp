@@ -84,6 +84,8 @@ struct XrdmlReadOptions {
   // Bytes read at a time into a buffer used again and again (it grows only
   // for a longer piece of markup than this, a long comment say).
   std::size_t read_size = std::size_t{1} << 16;
+  // Asked after each piece read (kCancelled once it says stop).
+  StopCheck stop{};
 };
 
 // Reads every scan of an XRDML file. Only regular files are read (a device,

@@ -68,6 +68,12 @@ TEST(Formula, ErrorsNameTheTextAndItsPosition) {
       {"Ca(OH", ErrorKind::kParseError, "formula \"Ca(OH\": missing \")\" (\"(\" at position 3)"},
       {"CaOH)2", ErrorKind::kParseError, "formula \"CaOH)2\": \")\" without \"(\" (\")\" at position 5)"},
       {"H2O$", ErrorKind::kParseError, "formula \"H2O$\": unexpected character (\"$\" at position 4)"},
+      // What the input holds is quoted as text: a whole character, control bytes and lone bytes escaped.
+      {"F\xc3\xa9" "2O3", ErrorKind::kParseError,
+       "formula \"F\xc3\xa9" "2O3\": unexpected character (\"\xc3\xa9\" at position 2)"},
+      {"H2O\x1b[2J", ErrorKind::kParseError,
+       "formula \"H2O\\x1b[2J\": unexpected character (\"\\x1b\" at position 4)"},
+      {"F\xc3", ErrorKind::kParseError, "formula \"F\\xc3\": unexpected character (\"\\xc3\" at position 2)"},
       {"h2o", ErrorKind::kParseError, "formula \"h2o\": an element or \"(\" expected (\"h\" at position 1)"},
       {"Li[x]", ErrorKind::kParseError, "formula \"Li[x]\": a mass number in \"[ ]\" expected (\"[\" at position 3)"},
       {"Li[6", ErrorKind::kParseError, "formula \"Li[6\": a mass number in \"[ ]\" expected (\"[\" at position 3)"},

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 
+#include "talvo/elements/mixture.hpp"
 #include "talvo/text/format.hpp"
 
 namespace talvo {
@@ -269,7 +270,24 @@ TEST(Material, ContrastMatchingWithMixtures) {
   const Result<Material> water = talvo::material("H2O", table(), {});
   ASSERT_TRUE(water.ok());
   EXPECT_FALSE(water->sld);
+  EXPECT_TRUE(water.warnings().empty());
+  MaterialOptions thin;
+  thin.thickness = 0.1;
+  const Result<Material> no_density = talvo::material("H2O", table(), thin);
+  ASSERT_TRUE(no_density.ok());
+  EXPECT_FALSE(no_density->transmission);
+  EXPECT_EQ(no_density.warnings(), std::vector<std::string>{std::string(kThicknessWithoutDensity)});
   EXPECT_NE(water->notes.at(0).find("need a density"), std::string::npos);
+  // Numbers in notes have the 6 significant digits of the values: (1 + 1.107) / 2 = 1.0535, which
+  // doubles hold as 1.0534999999999999; Li[6]'s table density 0.534 g/cm3 scaled by the masses of 6Li
+  // and natural Li in the neutron table, 6.01512 / 6.9409, is 0.462775.
+  const Result<Material> mixed = talvo::material("50%vol H2O@1 // D2O@1.107", table(), {});
+  ASSERT_TRUE(mixed.ok());
+  EXPECT_EQ(mixed->notes.back(), "density of the mixture (ideal mixing: volumes add): 1.0535 g/cm3");
+  const Result<Material> li6 = talvo::material("Li[6]", table(), {});
+  ASSERT_TRUE(li6.ok());
+  EXPECT_NE(li6->notes.at(0).find("density of Li[6]: 0.462775 g/cm3 from the element table"), std::string::npos)
+      << li6->notes.at(0);
 }
 
 TEST(Material, TotalsThatAreNotFiniteAreRefused) {

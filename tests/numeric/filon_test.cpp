@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <span>
 #include <string>
@@ -95,6 +96,16 @@ TEST(Filon, RefusesGridsItCannotIntegrate) {
   EXPECT_EQ(refusal(filon_integral(four, two, 1, 1)), "x and f hold different numbers of points (4 and 2)");
   EXPECT_EQ(refusal(filon_ft(two, two, k)), "at least 3 points are needed, not 2");
   EXPECT_EQ(refusal(filon_ft(four, two, k)), "x and f hold different numbers of points (4 and 2)");
+  // k is checked as sq2gr checks r: a k that is no number, or one whose k x passes the doubles, gives
+  // no integral (sin(k x) of an infinite k x is NaN), rather than a NaN printed as a value.
+  const std::vector<double> x = {0, 1, 2, 3, 4}, f = {1, 0.8, 0.5, 1, 2};
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(refusal(filon_ft(x, f, std::vector<double>{1.0, inf})), "k must be a finite number: k(2) = inf");
+  const Result<FilonTransform> huge = filon_ft(x, f, std::vector<double>{1e300, 1.6e308});
+  ASSERT_FALSE(huge.ok());
+  EXPECT_EQ(huge.kind(), ErrorKind::kOutOfRange);
+  EXPECT_EQ(huge.error().message,
+            "the integral at k = 1.6e+308 is beyond double precision: k x passes the largest number");
 }
 
 // An even grid is integrated as if one more point x(n) + h with f = 0 ended

@@ -31,6 +31,7 @@ TEST(PdfPattern, TextLayoutsReadTheSameRows) {
       {"apostrophe and bang comments", "'Id: \"\" Anode: \"Mo\"\n! exported\n10 100\r\n10.5 121\r\n11 144\r\n"},
       {"chi header", "title\n2-Theta Angle (Degrees)\nIntensity\n       3\n 10 100\n 10.5 121\n 11 144\n"},
       {"commas and tabs", "10,100\n10.5\t121\n11 , 144\n"},
+      {"UTF-8 byte-order mark", "\xef\xbb\xbf" "10 100\n10.5 121\n11 144\n"},
   };
   for (const Case& c : cases) {
     const Result<Pattern> p = parse_text_pattern(c.text, Abscissa::kTwoTheta, "t");
@@ -81,7 +82,7 @@ TEST(PdfPattern, ErrorsOfNonCountsFollowTheirScatter) {
 
 TEST(PdfPattern, BadTextSaysWhatToChange) {
   struct Case {
-    const char* text;
+    std::string_view text;
     ErrorKind kind;
     const char* says;
   };
@@ -94,6 +95,10 @@ TEST(PdfPattern, BadTextSaysWhatToChange) {
       {"1 2\n1 3\n3 4\n", ErrorKind::kInvalidArgument, "sort the pattern"},
       {"1 2 1\n2 3 0\n3 4 1\n", ErrorKind::kInvalidArgument, "sigma = 0 must be above 0"},
       {"# nothing\n1 2\n", ErrorKind::kInvalidArgument, "1 data rows; a pattern needs at least 3"},
+      // What the row holds is quoted escaped: an escape sequence does not reach the terminal.
+      {"1 2\n2 3\x1b[2J\n3 4\n", ErrorKind::kInvalidArgument, "line 2: \"3\\x1b[2J\" is not a finite number"},
+      // UTF-16 (as some Windows programs save) is said once, not quoted NUL by NUL.
+      {std::string_view("\xff\xfe" "1\0 \0" "2\0\n\0", 10), ErrorKind::kParseError, "holds NUL bytes (UTF-16 text?)"},
   };
   for (const Case& c : cases) {
     const Result<Pattern> p = parse_text_pattern(c.text, Abscissa::kTwoTheta, "data.xy");

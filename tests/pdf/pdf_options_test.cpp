@@ -98,7 +98,7 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        "unpolarised"},
       {with({{"polarization", "1.5"}}), ErrorKind::kOutOfRange, "{polarization} must lie between 0 and 1"},
       {with({{"breit-dirac", "1"}}), ErrorKind::kInvalidArgument, "{breit-dirac} must be 2 or 3"},
-      {with({{"breit-dirac", "2.5"}}), ErrorKind::kParseError, "{breit-dirac} is not a whole number: 2.5"},
+      {with({{"breit-dirac", "2.5"}}), ErrorKind::kParseError, "{breit-dirac} is not a whole number: \"2.5\""},
       {with({{"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},
       {with({{"monochromator", "26"}, {"mono-beam", "incident"}, {"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
@@ -132,7 +132,7 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
              {"container-density", "0"},
              {"container-wall", "0.01"}}),
        ErrorKind::kOutOfRange, "{container-density} must be above 0 g/cm3"},
-      {with({{"flat", "x"}}), ErrorKind::kParseError, "{flat} is not a number: x"},
+      {with({{"flat", "x"}}), ErrorKind::kParseError, "{flat} is not a number: \"x\""},
       {with({{"rmin-check", "0.4"}}), ErrorKind::kOutOfRange,
        "{rmin-check} must lie above 0.5 Angstrom (and at most 100), below the first interatomic distance"},
       {with({{"optimize", "mu-r,speed"}}), ErrorKind::kInvalidArgument,
@@ -147,12 +147,17 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        ErrorKind::kInvalidArgument,
        "{flat} belongs to {mode} physical (give {density} for it); ad hoc mode fits the corrections away"},
       {with({{"bg-scale", "1"}}), ErrorKind::kInvalidArgument, "{bg-scale} belongs to {background}"},
-      {with({{"qmax", "lots"}}), ErrorKind::kParseError, "{qmax} is not a number: lots"},
+      {with({{"qmax", "lots"}}), ErrorKind::kParseError, "{qmax} is not a number: \"lots\""},
+      // An exponent needs its letter in every option, as on the rest of the command line.
+      {with({{"qmax", "2-1"}}), ErrorKind::kParseError,
+       "{qmax} is not a number: \"2-1\" reads as 2 then -1; an exponent needs its letter (2e-1)"},
+      {with({{"thickness", "5 furlongs"}}), ErrorKind::kParseError,
+       "{thickness}: unknown unit \"furlongs\" in \"5 furlongs\": give nm, um, mm, cm or m (cm without one)"},
       {with({{"r", "0:30"}}), ErrorKind::kInvalidArgument, "{r} needs RMIN:RMAX:STEP"},
-      {with({{"r", "0:x:0.1"}}), ErrorKind::kParseError, "{r} RMAX is not a number: x"},
+      {with({{"r", "0:x:0.1"}}), ErrorKind::kParseError, "{r} RMAX is not a number: \"x\""},
       {{{"density", "5.68"}, {"anode", "Qq"}},
        ErrorKind::kNotFound,
-       "{anode} Qq: no anode \"Qq\": Cr, Fe, Co, Cu, Mo, Ag or W"},
+       "{anode}: no anode \"Qq\": Cr, Fe, Co, Cu, Mo, Ag or W"},
       {with({{"colour", "blue"}}), ErrorKind::kInvalidArgument, "{colour} is not an option of the reduction"},
   };
   for (const Spelling spelling : {Spelling::kCommandLine, Spelling::kKeyword})
@@ -169,6 +174,17 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
   ASSERT_FALSE(s.ok());
   EXPECT_EQ(s.kind(), ErrorKind::kNotFound);
   EXPECT_EQ(s.error().message, "no composition: give --composition FORMULA (e.g. CeO2)");
+}
+
+TEST(PdfOptions, LengthsWavelengthsAndDensitiesTakeTheirUnits) {
+  // 0.0711 nm = 0.711 A, 7215 kg/m3 = 7.215 g/cm3, 500 um = 0.05 cm.
+  const Result<ReductionSettings> s =
+      reduction_settings(texts({{"wavelength", "0.0711nm"}, {"density", "7215 kg/m3"}, {"thickness", "500um"}}),
+                         std::nullopt, Spelling::kCommandLine);
+  ASSERT_TRUE(s.ok()) << s.error().message;
+  EXPECT_DOUBLE_EQ(*s->options.wavelength, 0.711);
+  EXPECT_DOUBLE_EQ(*s->options.sample.density, 7.215);
+  EXPECT_DOUBLE_EQ(*s->options.thickness, 0.05);
 }
 
 TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
@@ -313,7 +329,7 @@ TEST(PdfOptions, InputFormatAndScan) {
       {{{"format", "qa"}}, "a.xrdml", true, InputFormat::kQA, 0, {}, ""},
       {{{"scan", "2"}}, "a.xrdml", true, InputFormat::kXrdml, 2, {}, ""},
       {{{"scan", "1"}}, "a.xy", false, {}, 0, ErrorKind::kInvalidArgument, "{scan} belongs to XRDML input"},
-      {{{"scan", "one"}}, "a.xrdml", false, {}, 0, ErrorKind::kParseError, "{scan} is not a whole number: one"},
+      {{{"scan", "one"}}, "a.xrdml", false, {}, 0, ErrorKind::kParseError, "{scan} is not a whole number: \"one\""},
       {{{"format", "csv"}},
        "a.xy",
        false,

@@ -5,7 +5,11 @@ signal: what could crash runs in a child process whose exit status is
 checked."""
 import copy
 import pickle
+import signal
+import subprocess
+import sys
 import textwrap
+import time
 
 import numpy as np
 import pytest
@@ -108,7 +112,10 @@ def test_results_compare_by_value_with_arrays_inside():
     assert a.scans[3] == b.scans[3] and a.scans[3] != a.scans[4]
     c = pickle.loads(pickle.dumps(a))
     assert c == a
-    c.scans[0].y[0] += 1.0
+    state = a.__getstate__()
+    state["scans"][0]["y"][0] += 1.0
+    c = talvo.XrdmlFile.__new__(talvo.XrdmlFile)
+    c.__setstate__(state)
     assert c != a
     x = talvo.xray_average("SiO2", [0.0, 1.0])
     assert x == copy.deepcopy(x) and x != talvo.xray_average("SiO2", [0.0, 2.0])
@@ -203,3 +210,56 @@ def test_texts_with_nul_are_refused_naming_them(call, text):
     with pytest.raises(talvo.TalvoValueError, match="NUL") as caught:
         call()
     assert text in str(caught.value)
+
+
+# Ctrl-C in a long call: the child starts a call that would run for many minutes; once it says it is
+# calling, the test sends it SIGINT, and KeyboardInterrupt must come out of the call itself. (A call that
+# ran to its end would outlast the wait by far.)
+LONG_CALLS = {
+    "filon_ft": ("x = np.linspace(0.0, 100.0, 1000001); k = np.linspace(0.1, 1000.0, 1000000)",
+                 "talvo.filon_ft(x, np.sin(x), k)"),
+    "sq2gr": ("q = np.linspace(0.0, 100.0, 1000001); r = np.linspace(0.1, 1000.0, 1000000)",
+              "talvo.sq2gr(q, 1.0 + np.exp(-q), r, 0.1)"),
+    "pdf": ("q = np.linspace(0.5, 40.0, 200001); path = sys.argv[1] + '/long.qa'; "
+            "np.savetxt(path, np.column_stack([q, 100.0 + 10.0 * np.sin(3.0 * q), np.full(q.size, 1.0)]))",
+            "talvo.pdf(path, 'ZrO2', format='qa', wavelength=0.1, r=(0.0, 9000.0, 0.01))"),
+}
+
+
+@pytest.mark.parametrize("name", LONG_CALLS)
+def test_ctrl_c_stops_a_long_call(name, tmp_path):
+    setup, call = LONG_CALLS[name]
+    code = ("import sys, warnings\nimport numpy as np\nimport talvo\nwarnings.simplefilter('ignore')\n"
+            f"{setup}\nprint('calling', flush=True)\n"
+            f"try:\n    {call}\nexcept KeyboardInterrupt:\n    print('interrupted', flush=True)\n"
+            "else:\n    print('returned', flush=True)\n")
+    child = subprocess.Popen([sys.executable, "-c", code, str(tmp_path)], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "calling", child.stderr.read()
+        time.sleep(0.5)  # well inside the call: its arguments were made before "calling"
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=120)
+    finally:
+        child.kill()
+        child.wait()
+    assert out.strip() == "interrupted" and child.returncode == 0, out + err
+
+
+# What a message quotes from the input is escaped and cut: no escape sequence reaches the terminal that
+# prints it, and a long input is not repeated whole.
+@pytest.mark.parametrize("call,words", [
+    (lambda: talvo.material("H2O\x1b[2J"), 'formula "H2O\\x1b[2J": unexpected character ("\\x1b" at position 4)'),
+    (lambda: talvo.material("F\xe9"), 'formula "F\xe9": unexpected character ("\xe9" at position 2)'),
+    (lambda: talvo.modification([0.0, 1.0], window="lorch\x07"), 'unknown window "lorch\\x07": give'),
+    (lambda: talvo.peak([0.0], "gauss\x1b", 0.0, 1.0), 'unknown peak shape "gauss\\x1b": give'),
+    (lambda: talvo.material("H", density="1," * 50000),
+     'density is not a number: "' + "1," * 100 + '"... (100000 bytes)'),
+])
+def test_messages_quote_input_escaped_and_cut(call, words):
+    with pytest.raises(talvo.TalvoValueError) as caught:
+        call()
+    message = str(caught.value)
+    assert message.startswith(words), message
+    assert not any(ord(c) < 0x20 or 0x7f <= ord(c) < 0xa0 for c in message), message
+    assert len(message) < 400

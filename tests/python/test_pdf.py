@@ -78,7 +78,9 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"monochromator": "HOPG", "mono_beam": "sideways"}, ValueError, "mono_beam must be diffracted or incident"),
         ({"monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, ValueError, "diffracted beam"),
         ({"monochromator": "HOPG", "ruland": 0}, ValueError, "ruland is the monochromator's band pass"),
-        ({"geometry": "capillary", "capillary_diameter": 0.6, "beam_width": "wide"}, TypeError,
+        ({"geometry": "capillary", "capillary_diameter": 0.6, "beam_width": "wide"}, ValueError,
+         'beam_width is not a number: "wide"'),
+        ({"geometry": "capillary", "capillary_diameter": 0.6, "beam_width": ["wide"]}, TypeError,
          "beam_width must be a number"),
         ({"geometry": "capillary", "capillary_diameter": 0.6, "zscan": 3}, TypeError, ""),
         ({"optimize": ["mu-r"]}, TypeError, "optimize must be a text"),
@@ -94,7 +96,7 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"r": "0:10:0.1"}, TypeError, "r must be a sequence of three numbers"),
         ({"breit_dirac": 2.5}, TypeError, "breit_dirac must be a whole number"),
         # Values of the wrong type are named, not "Unable to cast Python instance to C++ type".
-        ({"density": "5.68"}, TypeError, "density must be a number, not str"),
+        ({"density": [5.68]}, TypeError, "density must be a number, not list"),
         ({"qmax": [20]}, TypeError, "qmax must be a number, not list"),
         ({"qmax": 10**400}, OverflowError, "qmax: the int is too large for a float"),
         ({"mode": 1}, TypeError, "mode must be a text"),
@@ -238,7 +240,7 @@ SAME_WORDS = [
     ({"density": 5.68, "optimize": "bg-scale"}, 2, "{optimize} bg-scale needs {background}"),
     ({"bg_scale": 2}, 2, "{bg_scale} belongs to {background}"),
     ({"scan": 1}, 2, "{scan} belongs to XRDML input"),
-    ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode} Qq: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),
+    ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode}: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),
 ]
 
 
@@ -261,6 +263,10 @@ def test_pdf_refuses_as_talvo_tools_in_the_same_words(tmp_path, kwargs, status, 
     r = subprocess.run(args, capture_output=True, text=True)
     assert r.returncode == status, r.stderr
     tools_words = r.stderr.splitlines()[0]
+    # Wrong usage says where the help is, after the same words.
+    help_hint = "; see `talvo-tools pdf --help`"
+    assert tools_words.endswith(help_hint) == (status == 2), tools_words
+    tools_words = tools_words.removesuffix(help_hint)
     assert tools_words == "talvo-tools pdf: " + words.format_map(Spelled(lambda k: "--" + k.replace("_", "-")))
     assert list(tmp_path.iterdir()) == []
     with warnings.catch_warnings():

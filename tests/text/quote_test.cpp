@@ -34,12 +34,14 @@ TEST(QuoteForMessage, ControlCharactersAreEscaped) {
 
 TEST(QuoteForMessage, LongTextIsCutBetweenCharacters) {
   EXPECT_EQ(quote_for_message("abcdef", 6), "\"abcdef\"");
-  EXPECT_EQ(quote_for_message("abcdefg", 6), "\"abcdef\"...");
+  EXPECT_EQ(quote_for_message("abcdefg", 6), "\"abcdef\"... (7 bytes)");
   // 'A' and two 2-byte characters: the second does not fit in 4 bytes whole.
-  EXPECT_EQ(quote_for_message("A\xc3\x85\xc3\x85", 4), "\"A\xc3\x85\"...");
-  EXPECT_EQ(escape_for_message("\x1b\x1b\x1b", 2), "\\x1b\\x1b...");
-  const std::string long_text(1000, 'x');
-  EXPECT_EQ(quote_for_message(long_text), "\"" + std::string(80, 'x') + "\"...");
+  EXPECT_EQ(quote_for_message("A\xc3\x85\xc3\x85", 4), "\"A\xc3\x85\"... (5 bytes)");
+  EXPECT_EQ(escape_for_message("\x1b\x1b\x1b", 2), "\\x1b\\x1b... (3 bytes)");
+  // A list of 100 000 values quoted in a message: its first 200 bytes and its length.
+  const std::string long_text(100000, 'x');
+  EXPECT_EQ(quote_for_message(long_text), "\"" + std::string(200, 'x') + "\"... (100000 bytes)");
+  EXPECT_EQ(quote_for_message(std::string(200, 'x')), "\"" + std::string(200, 'x') + "\"");
 }
 
 // What quote_for_message wrote reads back byte for byte, whatever the bytes; what it cannot have written does not.

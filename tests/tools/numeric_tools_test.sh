@@ -82,9 +82,9 @@ printf '0 1\n0.1 1.1\n' >"$tmp/two.sq"
 run "sq2gr two points" 1 "at least 3" -- "$tools" sq2gr "$tmp/two.sq" --rho0 0.1 --r 1:2:1
 run "sq2gr r = 0" 1 "r must be positive: r(1) = 0" -- "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 0:1:0.5
 printf '0 1\n0.1 1.1\n0.2 x\n' >"$tmp/text.sq"
-run "sq2gr bad number" 1 "line 3: not a number: x" -- "$tools" sq2gr "$tmp/text.sq" --rho0 0.1 --r 1:2:1
+run "sq2gr bad number" 1 "line 3: not a number: \"x\"" -- "$tools" sq2gr "$tmp/text.sq" --rho0 0.1 --r 1:2:1
 run "sq2gr missing file" 1 "cannot open" -- "$tools" sq2gr "$tmp/none.sq" --rho0 0.1 --r 1:2:1
-run "sq2gr unknown window" 2 "unknown window: hann" -- "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window hann
+run "sq2gr unknown window" 2 "unknown window: \"hann\"" -- "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window hann
 run "sq2gr window parameter" 1 "sq2gr: the Gaussian window needs a p1" -- \
   "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window gaussian
 
@@ -101,7 +101,7 @@ run "filon unequal steps, single" 1 "not equally spaced" -- \
   bash -c "printf '0 1\n1 1\n2.5 1\n' | '$tools' filon --single 1"
 run "filon even count" 0 "a point x(n) + h with f = 0 was added" -- \
   bash -c "printf '0 1\n1 1\n2 1\n3 1\n' | '$tools' filon --k 1:1:1"
-run "filon bad number" 1 "standard input, line 3: not a number: 2x" -- \
+run "filon bad number" 1 "standard input, line 3: not a number: \"2x\"" -- \
   bash -c "printf '0 1\n1 1\n2x 1\n' | '$tools' filon --k 1:1:1"
 run "filon short row" 1 "line 2: 2 columns needed, 1 found" -- bash -c "printf '0 1\n1\n2 1\n' | '$tools' filon --k 1:1:1"
 
@@ -165,7 +165,7 @@ run "moq Q -1e300" 1 "^talvo-tools moq: Q must be a finite number at or above 0:
   bash -c "printf '0\n-1e300\n20\n' | '$tools' moq --option 3 --qmax 20"
 [ -z "$out" ] || say "moq Q -1e300 printed rows: $out"
 run "moq unknown option" 1 "unknown option 9: give 1 (Lorch)" -- bash -c "printf '0\n10\n' | '$tools' moq --option 9 --qmax 10"
-run "moq p1 NaN" 2 "not a number: nan" -- bash -c "printf '0\n10\n' | '$tools' moq --option 4 --p1 nan --qmax 10"
+run "moq p1 NaN" 2 "not a number: \"nan\"" -- bash -c "printf '0\n10\n' | '$tools' moq --option 4 --p1 nan --qmax 10"
 run "sq2gr gaussian p1 1e200" 1 "needs a p1 whose square is a finite number above 0, not p1 = 1e+200" -- \
   "$tools" sq2gr "$tmp/shell.sq" --rho0 0.1 --r 1:2:1 --window gaussian --p1 1e200
 

@@ -88,6 +88,13 @@ if status != 0 or rows != 100001:
     sys.exit(1)
 PY
 
+# A file grown past ulimit -f is a write that fails with its reason, not a signal (SIGXFSZ, exit 153)
+# that cuts the output and says nothing.
+(ulimit -f 1; "$tools" xs H2O --density 1 --wavelength 0.5:10:0.01 --csv >"$tmp/big.csv" 2>"$tmp/err")
+status=$?
+[ "$status" = 1 ] || say "xs --csv past ulimit -f: status $status (want 1)"
+grep -q "^talvo-tools: cannot write output: File too large$" "$tmp/err" || say "xs --csv past ulimit -f: $(head -3 "$tmp/err")"
+
 # An error of the command keeps its own status; the lost output is said too.
 "$tools" xs --batch /no/such/file >/dev/full 2>"$tmp/err"
 status=$?

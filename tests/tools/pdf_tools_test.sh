@@ -99,9 +99,9 @@ for args in "--output=" "-o a -o b" "-j 0"; do
   [ $? = 2 ] || bad "$args: not a usage error"
 done
 "$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --output '' 2>&1 | head -1 |
-  grep -qx 'talvo-tools pdf: --output is empty: give one or more of iq, sq, fq, gr, gofr and rdf' || bad "--output '' message"
+  grep -qx 'talvo-tools pdf: --output is empty: give one or more of iq, sq, fq, gr, gofr and rdf; see `talvo-tools pdf --help`' || bad "--output '' message"
 "$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o a -o b 2>&1 | head -1 |
-  grep -qx 'talvo-tools pdf: -o is given twice: give it once' || bad "-o twice message"
+  grep -qx 'talvo-tools pdf: -o is given twice: give it once; see `talvo-tools pdf --help`' || bad "-o twice message"
 
 # Many patterns in one run: each into its own files, a broken one named with its reason while the others go
 # on (exit 1), one JSON line a pattern, and the same bytes on two threads as on one.
@@ -215,7 +215,7 @@ check_fails 1 "measure the background over the sample's whole range" "${z[@]}" -
 check_fails 2 "--mode must be physical or adhoc" "${z[@]}" --wavelength 0.71 --mode both
 check_fails 2 "unknown option --qmx" "${z[@]}" --wavelength 0.71 --qmx 3
 check_fails 2 "give --density or --number-density, not both" "${z[@]}" --wavelength 0.71 --number-density 0.08
-check_fails 1 "--anode Xx" "${z[@]}" --anode Xx
+check_fails 1 "--anode: no anode \"Xx\"" "${z[@]}" --anode Xx
 printf '10 5\n11 nan\n12 5\n' >../nan.xy
 check_fails 1 "\"nan\" is not a finite number" ../nan.xy --composition ZrO2 --wavelength 0.71
 check_fails 1 "scan must be 1 to 1" "$files/xrdml/single_scan_counts.xrdml" --composition Si --scan 2

@@ -56,8 +56,8 @@ errs() {
 errs "density negative amount" 1 "amount of H, -2, must be a finite number not below 0" -- "$tools" density 1.0 H -2 O 1
 errs "density amount too large" 1 "amount of O, 1e+308, is too large" -- "$tools" density 1.0 H 2 O 1e308
 errs "density result too large" 1 "beyond the range of numbers" -- "$tools" density -1e308 U 1
-errs "density amount NaN" 2 "AMOUNT is not a number: nan" -- "$tools" density 1.0 H nan O 1
-errs "density amount inf" 2 "AMOUNT is not a number: inf" -- "$tools" density 1.0 H inf O 1
+errs "density amount NaN" 2 "AMOUNT is not a number: \"nan\"" -- "$tools" density 1.0 H nan O 1
+errs "density amount inf" 2 "AMOUNT is not a number: \"inf\"" -- "$tools" density 1.0 H inf O 1
 check "density zero amount" 0 "$("$tools" density 1.0 O 1)" -- "$tools" density 1.0 H 0 O 1
 # Memory: a result larger than the library takes is refused before memory is taken (40 elements
 # have 820 weights: 1.3 GB at 2e5 Q), and memory that runs out is an error with exit 1, never an abort.

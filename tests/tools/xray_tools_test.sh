@@ -176,7 +176,7 @@ check "xray unknown anode" 1 "" "talvo-tools xray: no anode \"Zn\"" -- "$tools" 
 check "xray W K alpha beyond the table" 1 "" "59.31824 keV is outside the Henke table" -- "$tools" xray SiO2 --anode W
 check "xray beyond U" 1 "" "not Pu (Z = 94)" -- "$tools" xray PuO2 --anode Cu
 check "xray empty formula" 1 "" "talvo-tools xray: empty formula" -- "$tools" xray "" --anode Cu
-check "xray NaN energy" 2 "" "talvo-tools xray: --energy is not a number: nan" -- "$tools" xray SiO2 --energy nan
+check "xray NaN energy" 2 "" "talvo-tools xray: --energy is not a number: \"nan\"" -- "$tools" xray SiO2 --energy nan
 # Isotopes weigh their own mass: D2O at 1.107 g/cm3 has n = 1.107 / (1.66053906660 (2 * 2.014102 + 15.9994) / 3),
 # Li[6]F the mass 6.015122 + 18.9984.
 for args in "D2O --density 1.107" "H[2]2O --density 1.107" "Li[6]F --density 2.6"; do

@@ -63,6 +63,17 @@ expect_status "batch" 1 -- "$tools" xs --batch "$work/batch"
 [ "$(wc -l <"$work/out")" = 4 ] || { echo "FAIL batch rows"; cat "$work/out"; fail=1; }
 grep -q "^D2O,,1.798,,,3," "$work/out" || { echo "FAIL batch row without density"; fail=1; }
 grep -q "batch, line 5: formula \"Xx2\": unknown element" "$work/err" || { echo "FAIL batch error line"; cat "$work/err"; fail=1; }
+# CSV as spreadsheets write it (RFC 4180): a byte-order mark, quoted fields (a comma, a doubled quote
+# and a line end inside), CR-LF; without a header a quoted "H2O",1 is the formula H2O. A bad row is
+# named after the command, the good rows are written, and the exit status is 1.
+printf '\xef\xbb\xbfformula,density,note\r\n"H2O","1","a ""quoted"", note"\r\n"SiO2",2.2,"two\r\nlines"\r\n"Xx",1,\r\nD2O,1-3,\r\n' >"$work/sheet.csv"
+expect_status "batch from a spreadsheet" 1 -- "$tools" xs --batch "$work/sheet.csv"
+[ "$(cut -d, -f1-2 "$work/out" | tail -n +2 | tr '\n' ' ')" = "H2O,1 SiO2,2.2 " ] || { echo "FAIL spreadsheet rows"; cat "$work/out" "$work/err"; fail=1; }
+grep -q "^talvo-tools xs: .*sheet.csv, line 5: formula \"Xx\": unknown element" "$work/err" || { echo "FAIL spreadsheet error line"; cat "$work/err"; fail=1; }
+grep -q "^talvo-tools xs: .*sheet.csv, line 6: the density is not a number: \"1-3\"" "$work/err" || { echo "FAIL spreadsheet number"; cat "$work/err"; fail=1; }
+printf '"H2O",1\n"50%%vol H2O@1 // D2O@1n"\n' >"$work/quoted"
+expect_status "batch quoted without header" 0 -- "$tools" xs --batch "$work/quoted"
+[ "$(cut -d, -f1-2 "$work/out" | tail -n +2 | tr '\n' ' ')" = "H2O,1 50%vol H2O@1 // D2O@1n,1.055842964939879 " ] || { echo "FAIL quoted rows"; cat "$work/out" "$work/err"; fail=1; }
 # The batch row gives the numbers of the single run.
 "$tools" xs --batch "$work/batch" --digits 17 >"$work/out17" 2>/dev/null
 "$tools" xs SiO2 --density 2.2 --json | python3 -c '
@@ -96,7 +107,7 @@ expect_status "sweep backwards" 2 -- "$tools" xs --wavelength 10:1:1 H2O
 # A range is held to the wavelengths' limit of 10^6 before any is made, and says so (not the 10^7
 # points of other grids, which 1:20000000:1 passes); a count past the doubles' range is no "inf".
 expect_status "sweep past the limit" 2 -- "$tools" xs --wavelength 1:20000000:1 H2O
-grep -q "grid too large: 1:20000000:1 has 2e+07 points, at most 1e+06" "$work/err" || { echo "FAIL sweep limit"; cat "$work/err"; fail=1; }
+grep -q "grid too large: \"1:20000000:1\" has 2e+07 points, at most 1e+06" "$work/err" || { echo "FAIL sweep limit"; cat "$work/err"; fail=1; }
 expect_status "sweep of uncountable points" 2 -- "$tools" xs --wavelength 1:2:1e-320 H2O
 grep -q "has more than 1.7976931348623157e+308 points" "$work/err" || { echo "FAIL uncountable"; cat "$work/err"; fail=1; }
 # A range gives the wavelengths as written (0.05 + 6 * 0.37 in doubles is 2.2699999999999996), in the warning too.

@@ -113,11 +113,9 @@ def tools_xs(tools, query, wavelength):
 def tools_xray(tools, query):
     """talvo-tools xray --json for the page's X-ray source: (the JSON, None) or (None, the error)."""
     source = query.get("xray", "").strip()
-    try:
-        float(source)
-        args = [tools, "xray", query["formula"], "--energy", source, "--json"]
-    except ValueError:
-        args = [tools, "xray", query["formula"], "--anode", source, "--json"]
+    # A number (with its unit, "8048 eV") is an energy, a name an anode.
+    option = "--energy" if source[:1].isdigit() or source[:1] in ".+-" else "--anode"
+    args = [tools, "xray", query["formula"], option, source, "--json"]
     for option, key in (("--density", "density"), ("--thickness", "thickness")):
         if query.get(key, "").strip():
             args += [option, query[key]]
@@ -232,8 +230,11 @@ def check_case(tools, web_dir, case, query, reload):
         if error:
             shown_errors = ["".join(c for c in n.children if isinstance(c, str)) for n in messages.walk()
                             if "error" in n.classes() and "xray" not in n.classes()]
-            # The command line names its table by its path; the page by its name.
+            # The command line names its table by its path, and its fields as options; the page by their names.
             want = error.removeprefix("talvo-tools xs: ").replace(os.path.join(DATA_DIR, ""), "")
+            want = want.removesuffix("; see `talvo-tools xs --help`")
+            for field in ("density", "thickness", "wavelength"):
+                want = want.replace("--" + field, field)
             if shown_errors != [want]:
                 fail(case, f"errors shown {shown_errors}, talvo-tools says {want!r}")
             if any("data-key" in n.attrs for n in by_id(page, "results").walk()):
@@ -280,17 +281,22 @@ def check_range_errors(web_dir):
     the limit (the count, taken before the points, is one short where TO lies a
     thousandth of a step below a point), a STEP below the spacing of the numbers
     (1e16 + 1 is 1e16), a TO - FROM past the largest number."""
+    # The grid reader of talvo-tools, its words, with the page's own limit of points.
     for spec, want in (
-            ("1:201.0999:0.1", "the range 1:201.0999:0.1 has 2002 wavelengths, at most 2001"),
+            ("1:201.0999:0.1", 'grid too large: "1:201.0999:0.1" has 2002 points, at most 2001'),
             ("1e16:1.000000000000001e16:1",
-             "a wavelength range's STEP is too small for its wavelengths to differ as numbers: "
-             "1e16:1.000000000000001e16:1"),
-            ("-1.7e308:1.7e308:1e308", "a wavelength range's TO - FROM passes the largest number: -1.7e308:1.7e308:1e308"),
-            # A count past the doubles' range (it said "inf"), and a long range in whole (it was cut at 160 bytes).
-            ("1:2:1e-320", "the range 1:2:1e-320 has more than 1.7976931348623157e+308 wavelengths, at most 2001"),
-            ("1:1" + "0" * 150 + ":1", "the range 1:1" + "0" * 150 + ":1 has 1e+150 wavelengths, at most 2001"),
+             'a grid\'s STEP is too small for its points to differ as numbers: "1e16:1.000000000000001e16:1"'),
+            ("-1.7e308:1.7e308:1e308", 'a grid\'s TO - FROM passes the largest number: "-1.7e308:1.7e308:1e308"'),
+            # A count past the doubles' range (it said "inf"), and a long range in whole.
+            ("1:2:1e-320", 'grid too large: "1:2:1e-320" has more than 1.7976931348623157e+308 points, at most 2001'),
+            ("1:1" + "0" * 150 + ":1", 'grid too large: "1:1' + "0" * 150 + ':1" has 1e+150 points, at most 2001'),
+            # A dash is no exponent: the range it may have meant is suggested.
+            ("0.5-6", 'wavelength is not a number: "0.5-6" reads as 0.5 then -6; an exponent needs its letter '
+                      '(0.5e-6), and a range is FROM:TO:STEP (0.5:6:STEP)'),
+            # A list far past the limit is quoted cut at 200 bytes with its length, not repeated whole.
+            ("1," * 2100, 'wavelength: at most 2001 wavelengths in a list: "' + "1," * 100 + '"... (4200 bytes)'),
     ):
-        case = f"range {spec}"
+        case = f"range {spec[:60]}"
         page = load_page(web_dir, {"formula": "H2O", "density": "1", "thickness": "", "wavelength": spec, "xray": ""})
         messages = by_id(page, "messages")
         shown = ["".join(c for c in n.children if isinstance(c, str)) for n in messages.walk()
@@ -365,6 +371,10 @@ CASES = [
     ("density twice", {"formula": "D2O@1n", "density": "1.1", "thickness": "", "wavelength": "", "xray": ""}),
     ("unknown element", {"formula": "H2Q", "density": "1", "thickness": "0.1", "wavelength": "1.798", "xray": "Cu"}),
     ("missing bracket", {"formula": "Ca(OH2", "density": "2.2", "thickness": "", "wavelength": "", "xray": ""}),
+    # Units, as talvo-tools takes them.
+    ("units", {"formula": "H2O", "density": "1000 kg/m3", "thickness": "1mm", "wavelength": "0.18nm",
+               "xray": "8048 eV"}),
+    ("a dash for an exponent", {"formula": "H2O", "density": "1-3", "thickness": "", "wavelength": "", "xray": ""}),
 ]
 
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "talvo/elements/mixture.hpp"
+
 namespace talvo {
 namespace {
 
@@ -205,6 +207,14 @@ TEST(XrayMaterial, MixturesAndDensitiesInTheFormula) {
   const Result<XrayMaterial> bad = xray_material_from_formula("50%vol H2O // D2O@1n", 8.048);
   ASSERT_FALSE(bad.ok());
   EXPECT_NE(bad.error().message.find("H2O"), std::string::npos) << bad.error().message;
+  // A thickness without a density gives no transmission, and says so, as xs says it.
+  XrayMaterialOptions thin;
+  thin.thickness = 0.001;
+  const Result<XrayMaterial> no_density = xray_material_from_formula("Fe2O3", 8.048, thin);
+  ASSERT_TRUE(no_density.ok());
+  EXPECT_FALSE(no_density->transmission);
+  ASSERT_EQ(no_density.warnings().size(), 1u);
+  EXPECT_EQ(no_density.warnings()[0], kThicknessWithoutDensity);
 }
 
 TEST(XrayMaterial, JsonHasTheEnergyFirstAndTheKeysOfXs) {

@@ -576,6 +576,33 @@ TEST(XrdmlFile, IntendedWavelength) {
   EXPECT_EQ(none->intended_wavelength, "");
 }
 
+// Angles in radians are degrees once read (20 deg = pi/9 rad); an angle in
+// another unit is refused, where the stage's linear axes keep their mm.
+TEST(XrdmlFile, PositionUnits) {
+  const double pi = 3.14159265358979323846;
+  const Result<XrdmlFile> rad = parse_xrdml(document(
+      "<positions axis=\"2Theta\" unit=\"rad\"><listPositions>0.3490658503988659 0.5235987755982988"
+      "</listPositions></positions><positions axis=\"Omega\" unit=\"rad\"><commonPosition>0.1</commonPosition>"
+      "</positions><positions axis=\"Z\" unit=\"mm\"><commonPosition>1.5</commonPosition></positions>"
+      "<intensities>1 2</intensities>"));
+  ASSERT_TRUE(rad.ok()) << rad.error().message;
+  const XrdmlScan& scan = rad->scans[0];
+  EXPECT_NEAR(scan.axes[0].list[0], 20.0, 1e-12);
+  EXPECT_NEAR(scan.axes[0].list[1], 30.0, 1e-12);
+  EXPECT_EQ(scan.axes[0].unit, "deg");
+  EXPECT_NEAR(scan.axes[1].start, 0.1 * 180 / pi, 1e-12);
+  EXPECT_EQ(scan.axes[2].start, 1.5);
+  EXPECT_EQ(scan.axes[2].unit, "mm");
+  const XrdmlValues v = values_of(scan);
+  EXPECT_NEAR(v.x[1], 30.0, 1e-12);
+  const Result<XrdmlFile> grad = parse_xrdml(document(
+      "<positions axis=\"2Theta\" unit=\"grad\"><startPosition>10</startPosition><endPosition>12</endPosition>"
+      "</positions><intensities>1 2</intensities>"));
+  ASSERT_FALSE(grad.ok());
+  EXPECT_EQ(grad.kind(), ErrorKind::kUnsupported);
+  EXPECT_EQ(grad.error().message, "scan 1: axis 2Theta is in \"grad\": deg or rad expected");
+}
+
 // Each list is given room for its numbers before they are read: no memory
 // beyond what the result holds, whatever came before in the file.
 TEST(XrdmlFile, ListsTakeExactlyTheirNumbers) {

@@ -228,12 +228,14 @@ inline std::size_t count_words(const char* p, std::size_t n, bool& ink_before) {
 // fstat gave is read, no more: a file that grows meanwhile is read as it was.
 class FileSource {
  public:
-  FileSource(int fd, std::size_t size, std::size_t piece)
-      : fd_(fd), size_(size), piece_(std::max<std::size_t>(piece, 1)) {}
+  // `stop` (may be empty) is asked before each piece is read.
+  FileSource(int fd, std::size_t size, std::size_t piece, StopCheck stop = {})
+      : fd_(fd), size_(size), piece_(std::max<std::size_t>(piece, 1)), stop_(std::move(stop)) {}
 
   // Moves [from, end) to the start of the buffer and reads after it, growing
   // the buffer when [from, end) fills it. The new [begin, end) in `from`, `end`.
   void refill(const char*& from, const char*& end) {
+    if (stop_asked(stop_)) throw ParseError{ErrorKind::kCancelled, cancelled().message};
     const auto keep = static_cast<std::size_t>(end - from);
     // At least half of the buffer takes new bytes: it grows when what is kept
     // fills more than half of it.
@@ -296,6 +298,7 @@ class FileSource {
   int fd_;
   std::size_t size_, piece_, offset_ = 0, capacity_ = 0;
   std::unique_ptr<char[]> buffer_, scratch_;
+  StopCheck stop_;
 };
 
 struct Attribute {
