@@ -290,7 +290,7 @@ async function run(browser, downloads, work) {
   s = await settled();
   const shown = await page.evaluate(`document.querySelector('#pdf-messages .error')?.textContent`);
   const refused = tool(work, ['zro2_mo.xy', ...EXAMPLE_OPTIONS.slice(2), '--composition', 'Xx2O', '--qmax', '14']);
-  check(s.state === 'error' && refused.status !== 0 && shown === refused.stderr.trim().replace(/^talvo-tools pdf: /, ''),
+  check(s.state === 'error' && refused.status !== 0 && shown === refused.stderr.trim().split('\n').pop().replace(/^talvo-tools pdf: /, ''),
     `a wrong formula shows ${JSON.stringify(shown)}, talvo-tools says ${JSON.stringify(refused.stderr)}`);
   check(await page.evaluate(`document.getElementById('pdf-plots').classList.contains('stale')`),
     'the plots of the last reduction are not marked stale');
