@@ -106,13 +106,14 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
   std::vector<std::vector<double>> cols;
   std::string text;
   long long line = 0;
-  for (LineRead r; (r = read_line(in, text)) != LineRead::kEnd;) {
+  for (;;) {
+    const Result<bool> got = read_line(in, text);
+    if (got.ok() && !*got) break;
     ++line;
     // A bad line of input is an error of the input (exit 1), not of the usage.
-    if (r == LineRead::kTooLong)
-      throw InputError{source + ", line " + std::to_string(line) + ": longer than " + std::to_string(kMaxLineLength) +
-                       " characters"};
-    if (r == LineRead::kError) throw InputError{"cannot read " + source};
+    if (!got.ok() && got.kind() == ErrorKind::kOutOfRange)
+      throw InputError{source + ", line " + std::to_string(line) + ": " + got.error().message};
+    if (!got.ok()) throw InputError{"cannot read " + source};
     const std::vector<std::string_view> w = split_words(text);
     if (w.empty() || w[0][0] == '#') continue;
     const std::size_t words = w.size();

@@ -3,9 +3,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "talvo/classic/fields.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/classic/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -34,9 +34,9 @@ class TableLines {
   }
   // The next line without its line end; false at the end or on a failure.
   bool next(std::string& text) {
-    const LineRead r = read_line(file_.stream(), text);
-    if (r == LineRead::kTooLong || r == LineRead::kError) broken_ = true;
-    return r == LineRead::kLine;
+    const Result<bool> got = read_line(file_.stream(), text);
+    if (!got.ok()) broken_ = true;
+    return got.ok() && *got;
   }
   // True when the reading stopped on a failure rather than at the end.
   bool broken() { return broken_ || file_.stream().bad(); }

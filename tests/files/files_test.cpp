@@ -23,6 +23,14 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::TempDir;
 
+// What read_line came to: a line, the end, a line too long or a failed stream.
+enum class LineRead { kLine, kEnd, kTooLong, kError };
+LineRead line_read(std::istream& in, std::string& text, std::size_t limit = kMaxLineLength) {
+  const Result<bool> got = read_line(in, text, limit);
+  if (got.ok()) return *got ? LineRead::kLine : LineRead::kEnd;
+  return got.kind() == ErrorKind::kOutOfRange ? LineRead::kTooLong : LineRead::kError;
+}
+
 std::string content(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -439,11 +447,11 @@ TEST(CheckRegularFile, OnlyRegularFilesPass) {
   }
   InputFile in(file);
   std::string text;
-  EXPECT_EQ(read_line(in.stream(), text), LineRead::kLine);
+  EXPECT_EQ(line_read(in.stream(), text), LineRead::kLine);
   EXPECT_EQ(text, "1");
-  EXPECT_EQ(read_line(in.stream(), text), LineRead::kEnd);
+  EXPECT_EQ(line_read(in.stream(), text), LineRead::kEnd);
   InputFile none(dir.file("missing"));
-  EXPECT_EQ(read_line(none.stream(), text), LineRead::kEnd);
+  EXPECT_EQ(line_read(none.stream(), text), LineRead::kEnd);
 }
 
 TEST(ReadLine, LineEndsAndTheLengthLimit) {
@@ -476,7 +484,7 @@ TEST(ReadLine, LineEndsAndTheLengthLimit) {
     std::vector<std::string> got;
     std::string text;
     for (;;) {
-      const LineRead r = read_line(in, text, c.limit);
+      const LineRead r = line_read(in, text, c.limit);
       if (r == LineRead::kEnd) break;
       if (r == LineRead::kTooLong) {
         got.push_back("<too long>");
@@ -510,11 +518,11 @@ TEST(ReadLine, ReadErrorIsReported) {
   FailingBuf buf;
   std::istream in(&buf);
   std::string text;
-  EXPECT_EQ(read_line(in, text), LineRead::kLine);
+  EXPECT_EQ(line_read(in, text), LineRead::kLine);
   EXPECT_EQ(text, "a");
-  EXPECT_EQ(read_line(in, text), LineRead::kError);
+  EXPECT_EQ(line_read(in, text), LineRead::kError);
   EXPECT_TRUE(in.bad());
-  EXPECT_EQ(read_line(in, text), LineRead::kError);
+  EXPECT_EQ(line_read(in, text), LineRead::kError);
 }
 
 TEST(FileContent, WholeRegularFiles) {
