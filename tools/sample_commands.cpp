@@ -17,8 +17,11 @@ int run_density(const Args& a) {
     amounts.push_back(number(a.positional[i + 1], "AMOUNT"));
   }
   double out = 0;
-  // The calculator's own conversion (its constants and messages), as the dialogue makes it.
-  const classic::Status s = classic::convert_density(d, out, symbols, amounts, 0, std::cout);
+  // density prints the calculator's own conversion, with the specification's
+  // single-precision atomic mass unit, as its sample files hold densities:
+  // the one classic call here (talvo.convert_density is the material's).
+  std::ostream quiet(nullptr);
+  const classic::Status s = classic::convert_density(d, out, symbols, amounts, 0, quiet);
   if (!s.ok()) std::cerr << "talvo-tools density: " << s.message << '\n';
   if (s.failed()) return 1;
   row({out});

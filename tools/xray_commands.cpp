@@ -94,23 +94,21 @@ int run_foq(const Args& a) {
   const FoqMode mode =
       table == FormFactorTable::kWaasmaierKirfel ? FoqMode::kWaasmaierKirfel : FoqMode::kInternationalTables;
   const DataMode data = source == "builtin" ? DataMode::kTablesInProgram : DataMode::kDataFile;
-  const DataFolder folder = tools_data_folder();
-  classic::Status s;
   std::string symbol;
   if (by_z) {
-    const int z = integer(*a.get("--z"), "Z");
-    double weight = 0;
-    s = classic::zfoq(fq, q, p, weight, symbol, z, mode, data, 0, std::cout, folder);
-    if (s.failed() && symbol.empty()) {
-      std::cerr << "talvo-tools foq: no element with Z = " << z << '\n';
-      return 1;
-    }
-    symbol = std::string(trim_end(symbol));
+    const Result<ElementEntry> e = element_of_z(integer(*a.get("--z"), "Z"));
+    if (!report("foq", e)) return 1;
+    symbol = e->symbol;
   } else {
     symbol = a.positional[0];
-    // The routine reads two characters: "Fex" would be taken for Fe.
-    s = symbol.size() > 2 ? classic::Status::error(6, "") : classic::foq(fq, q, p, symbol, mode, data, 0, std::cout, folder);
   }
+  // foq prints the form factors of the calculator's foq, the specification's
+  // single-precision coefficients and sums: the one classic call here. The
+  // routine reads two characters: "Fex" would be taken for Fe.
+  std::ostream quiet(nullptr);
+  const classic::Status s = symbol.size() > 2
+                                ? classic::Status::error(6, "")
+                                : classic::foq(fq, q, p, symbol, mode, data, 0, quiet, tools_data_folder());
   if (s.failed()) {
     std::cerr << "talvo-tools foq: " << foq_message(s, symbol, table, data == DataMode::kDataFile) << '\n';
     return 1;

@@ -1,7 +1,6 @@
 // xrdml: 2-theta, intensity and error from an XRDML file, one scan or the sum
 // of all; with --scans, every point of every scan. Both read the whole file
-// (any layout, attenuation factors applied, every number checked); the
-// record-by-record classic::readxrdml stays in the library for callers that want it.
+// (any layout, attenuation factors applied, every number checked).
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -12,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "talvo/classic/print.hpp"
-#include "talvo/classic/xrdml.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 #include "tools/commands.hpp"
@@ -165,8 +163,8 @@ int run_scans(const Args& a, const std::string& which) {
 }
 
 // The summed reading: one scan (k >= 1) or the sum of all scans point by
-// point (k = 0), from the whole-file reader, within the limits of the classic
-// routine (20 scans of 5000 points).
+// point (k = 0), from the whole-file reader, within the limits of a summed
+// reading (20 scans of 5000 points).
 struct Pattern {
   std::vector<double> x, y, e;
 };
@@ -245,15 +243,15 @@ int run_xrdml(const Args& a) {
   const Result<XrdmlFile> r = read_xrdml_file(a.positional[0]);
   if (!report("xrdml", r)) return 1;
   const auto& scans = r->scans;
-  if (scans.size() > static_cast<std::size_t>(classic::kXrdmlMaxScans)) {
+  if (scans.size() > static_cast<std::size_t>(kXrdmlSummedScans)) {
     std::cerr << "talvo-tools xrdml: Too many scans in file: " << scans.size() << ", of which this reading takes "
-              << classic::kXrdmlMaxScans << "; --scans all reads every scan\n";
+              << kXrdmlSummedScans << "; --scans all reads every scan\n";
     return 1;
   }
   for (const XrdmlScan& scan : scans)
-    if (scan.points() > static_cast<std::size_t>(classic::kXrdmlMaxPoints)) {
+    if (scan.points() > static_cast<std::size_t>(kXrdmlSummedPoints)) {
       std::cerr << "talvo-tools xrdml: Too many data points: scan " << scan.number << " has " << scan.points()
-                << ", of which this reading takes " << classic::kXrdmlMaxPoints << "; --scans all reads every point\n";
+                << ", of which this reading takes " << kXrdmlSummedPoints << "; --scans all reads every point\n";
       return 1;
     }
   if (choice < 0 || static_cast<std::size_t>(choice) > scans.size()) {
@@ -272,15 +270,26 @@ int run_xrdml(const Args& a) {
     return 1;
   }
   if (level > 0 && !p.x.empty()) {
-    // The summary goes to standard error, keeping standard output to the rows.
-    classic::pr_int(std::cerr, "readxrdml: Number of scans = ", static_cast<long long>(scans.size()));
-    classic::pr_int(std::cerr, "readxrdml: Number of points = ", static_cast<long long>(p.x.size()));
-    classic::pr_dpar_3(std::cerr, "readxrdml: First point x=", p.x.front(), " y=", p.y.front(), " e=", p.e.front());
-    classic::pr_dpar_3(std::cerr, "readxrdml: Last point  x=", p.x.back(), " y=", p.y.back(), " e=", p.e.back());
-    classic::pr_dpar(std::cerr, "readxrdml: kAlpha1 = ", r->k_alpha1);
-    classic::pr_dpar(std::cerr, "readxrdml: kAlpha2 = ", r->k_alpha2);
-    classic::pr_dpar(std::cerr, "readxrdml: ratioKAlpha2KAlpha1 = ", r->ratio);
-    classic::pr_dpar(std::cerr, "readxrdml: Lambda = ", r->wavelength);
+    // The summary goes to standard error, keeping standard output to the
+    // rows, in the calculator's layout: counts in as many columns as they
+    // need, points in E14.7, the wavelengths in E20.13.
+    const auto count = [](const char* label, std::size_t n) {
+      const auto v = static_cast<long long>(n);
+      std::cerr << ' ' << label << fmt_i(v, int_columns(v)) << '\n';
+    };
+    const auto point = [&](const char* label, std::size_t j) {
+      std::cerr << ' ' << label << fmt_e(p.x[j], 14, 7) << " y=" << fmt_e(p.y[j], 14, 7)
+                << " e=" << fmt_e(p.e[j], 14, 7) << '\n';
+    };
+    const auto wavelength = [](const char* label, double v) { std::cerr << ' ' << label << fmt_e(v, 20, 13) << '\n'; };
+    count("readxrdml: Number of scans = ", scans.size());
+    count("readxrdml: Number of points = ", p.x.size());
+    point("readxrdml: First point x=", 0);
+    point("readxrdml: Last point  x=", p.x.size() - 1);
+    wavelength("readxrdml: kAlpha1 = ", r->k_alpha1);
+    wavelength("readxrdml: kAlpha2 = ", r->k_alpha2);
+    wavelength("readxrdml: ratioKAlpha2KAlpha1 = ", r->ratio);
+    wavelength("readxrdml: Lambda = ", r->wavelength);
   }
   RowBuffer out;
   out.text("# wavelength ");

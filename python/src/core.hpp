@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/classic/status.hpp"
 #include "talvo/result.hpp"
 
 namespace talvo::python {
