@@ -8,6 +8,7 @@
 
 #include "talvo/files/files.hpp"
 #include "talvo/neutron/material.hpp"
+#include "talvo/neutron/material_fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -37,64 +38,36 @@ std::string number_text(std::optional<double> v, int digits) {
   return s;
 }
 
-struct Line {
-  std::string name;
-  std::optional<double> value;
-  const char* unit;
-};
-
-// The material's own values, in the order of the plain output.
-std::vector<Line> material_lines(const Material& m) {
-  return {
-      {"atoms", m.atoms, ""},
-      {"mass", m.mass, "amu"},
-      {"wavelength", m.wavelength, "A"},
-      {"density", m.density, "g/cm3"},
-      {"number_density", m.number_density, "atoms/A3"},
-      {"b_coh", m.per_atom.b_coh, "fm"},
-      {"b_coh_im", m.per_atom.b_coh_im, "fm"},
-      {"b_free", m.per_atom.b_free, "fm"},
-      {"sigma_coh", m.per_atom.sigma_coh, "barn/atom"},
-      {"sigma_inc", m.per_atom.sigma_inc, "barn/atom"},
-      {"sigma_scatt", m.per_atom.sigma_scatt, "barn/atom"},
-      {"sigma_free", m.per_atom.sigma_free, "barn/atom"},
-      {"sigma_abs_2200", m.per_atom.sigma_abs_2200, "barn/atom"},
-      {"sigma_abs", m.per_atom.sigma_abs, "barn/atom"},
-      {"sigma_coh_fu", m.per_formula.sigma_coh, "barn/formula unit"},
-      {"sigma_inc_fu", m.per_formula.sigma_inc, "barn/formula unit"},
-      {"sigma_scatt_fu", m.per_formula.sigma_scatt, "barn/formula unit"},
-      {"sigma_abs_fu", m.per_formula.sigma_abs, "barn/formula unit"},
-      {"sld", m.sld, "1e-6/A2"},
-      {"sld_im", m.sld_im, "1e-6/A2"},
-      {"sld_inc", m.sld_inc, "1e-6/A2"},
-      {"mu_abs", m.mu_abs, "1/cm"},
-      {"mu_scatt", m.mu_scatt, "1/cm"},
-      {"mu_total", m.mu_total, "1/cm"},
-      {"absorption_length", m.absorption_length, "cm"},
-      {"penetration_depth", m.penetration_depth, "cm"},
-      {"transmission", m.transmission, ""},
-  };
-}
-
+// The material's values in the order of the field table, each with the unit
+// a reader sees beside it; those per formula unit named with "_fu", each
+// element's and pair's after its symbol or pair.
 void print_plain(const Material& m, int digits) {
-  std::vector<Line> lines = material_lines(m);
-  for (const MaterialElement& e : m.elements) {
-    lines.push_back({e.symbol + " count", e.count, ""});
-    lines.push_back({e.symbol + " fraction", e.fraction, ""});
-    lines.push_back({e.symbol + " b_coh", e.b_coh, "fm"});
-    lines.push_back({e.symbol + " b_coh_im", e.b_coh_im, "fm"});
-    lines.push_back({e.symbol + " sigma_coh", e.sigma_coh, "barn"});
-    lines.push_back({e.symbol + " sigma_inc", e.sigma_inc, "barn"});
-    lines.push_back({e.symbol + " sigma_scatt", e.sigma_scatt, "barn"});
-    lines.push_back({e.symbol + " sigma_abs_2200", e.sigma_abs_2200, "barn"});
-    lines.push_back({e.symbol + " sigma_abs", e.sigma_abs, "barn"});
-  }
-  for (const MaterialPartial& p : m.partials) {
-    lines.push_back({p.pair + " weight", p.weight, "barn"});
-    lines.push_back({p.pair + " faber_ziman", p.faber_ziman, ""});
-  }
   std::vector<NamedValue> rows;
-  for (const Line& l : lines) rows.push_back({l.name, number_text(l.value, digits), l.unit});
+  const auto add = [&](std::string name, std::optional<double> v, const MaterialField& f) {
+    rows.push_back({std::move(name), number_text(v, digits), material_field_unit_shown(f)});
+  };
+  for (const MaterialField& f : material_fields()) {
+    const std::string name(f.name);
+    switch (f.scope) {
+      case MaterialScope::kElement:
+      case MaterialScope::kPartial:
+        break;
+      case MaterialScope::kPerFormulaUnit:
+        add(name + "_fu", material_value(m, f), f);
+        break;
+      default:
+        add(name, material_value(m, f), f);
+    }
+  }
+  for (const auto scope : {MaterialScope::kElement, MaterialScope::kPartial}) {
+    const std::size_t n = scope == MaterialScope::kElement ? m.elements.size() : m.partials.size();
+    for (std::size_t i = 0; i < n; ++i)
+      for (const MaterialField& f : material_fields())
+        if (f.scope == scope && f.in_json)
+          add((scope == MaterialScope::kElement ? m.elements[i].symbol : m.partials[i].pair) + " " +
+                  std::string(f.name),
+              material_value(m, f, i), f);
+  }
   const NamedValueTable table = named_value_table(m.formula, rows);
   const std::size_t name_width = table.name_width;
   std::string out = table.text;
@@ -105,36 +78,35 @@ void print_plain(const Material& m, int digits) {
   std::cout << out;
 }
 
-// The columns of a CSV row: the inputs a batch reads back, then the results.
-constexpr const char* kCsvColumns[] = {"density",
-                                       "wavelength",
-                                       "thickness",
-                                       "number_density",
-                                       "atoms",
-                                       "mass",
-                                       "b_coh",
-                                       "b_coh_im",
-                                       "sigma_coh",
-                                       "sigma_inc",
-                                       "sigma_scatt",
-                                       "sigma_abs",
-                                       "sigma_coh_fu",
-                                       "sigma_inc_fu",
-                                       "sigma_scatt_fu",
-                                       "sigma_abs_fu",
-                                       "sld",
-                                       "sld_im",
-                                       "sld_inc",
-                                       "mu_abs",
-                                       "mu_scatt",
-                                       "mu_total",
-                                       "absorption_length",
-                                       "penetration_depth",
-                                       "transmission"};
+// A CSV row: the inputs a batch reads back, then these values of the table
+// (those per formula unit named with "_fu").
+constexpr std::pair<MaterialScope, std::string_view> kCsvResults[] = {{MaterialScope::kMaterial, "number_density"},
+                                                                      {MaterialScope::kMaterial, "atoms"},
+                                                                      {MaterialScope::kMaterial, "mass"},
+                                                                      {MaterialScope::kPerAtom, "b_coh"},
+                                                                      {MaterialScope::kPerAtom, "b_coh_im"},
+                                                                      {MaterialScope::kPerAtom, "sigma_coh"},
+                                                                      {MaterialScope::kPerAtom, "sigma_inc"},
+                                                                      {MaterialScope::kPerAtom, "sigma_scatt"},
+                                                                      {MaterialScope::kPerAtom, "sigma_abs"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_coh"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_inc"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_scatt"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_abs"},
+                                                                      {MaterialScope::kPerVolume, "sld"},
+                                                                      {MaterialScope::kPerVolume, "sld_im"},
+                                                                      {MaterialScope::kPerVolume, "sld_inc"},
+                                                                      {MaterialScope::kPerVolume, "mu_abs"},
+                                                                      {MaterialScope::kPerVolume, "mu_scatt"},
+                                                                      {MaterialScope::kPerVolume, "mu_total"},
+                                                                      {MaterialScope::kPerVolume, "absorption_length"},
+                                                                      {MaterialScope::kPerVolume, "penetration_depth"},
+                                                                      {MaterialScope::kPerVolume, "transmission"}};
 
 std::string csv_header() {
-  std::string h = "formula";
-  for (const char* c : kCsvColumns) h += std::string(",") + c;
+  std::string h = "formula,density,wavelength,thickness";
+  for (const auto& [scope, name] : kCsvResults)
+    h += "," + std::string(name) + (scope == MaterialScope::kPerFormulaUnit ? "_fu" : "");
   return h + "\n";
 }
 
@@ -153,49 +125,45 @@ void csv_text(std::string& out, std::string_view s) {
 
 void csv_row(std::string& out, const Material& m, std::optional<double> thickness, int digits) {
   csv_text(out, m.formula);
-  const PerAtom& a = m.per_atom;
-  const PerFormula& f = m.per_formula;
-  // In the order of kCsvColumns; the inputs a batch reads back first, exactly.
-  const std::optional<double> inputs[] = {m.density, m.wavelength, thickness};
-  const std::optional<double> results[] = {
-      m.number_density, m.atoms,     m.mass,      a.b_coh,     a.b_coh_im,    a.sigma_coh,         a.sigma_inc,
-      a.sigma_scatt,    a.sigma_abs, f.sigma_coh, f.sigma_inc, f.sigma_scatt, f.sigma_abs,         m.sld,
-      m.sld_im,         m.sld_inc,   m.mu_abs,    m.mu_scatt,  m.mu_total,    m.absorption_length, m.penetration_depth,
-      m.transmission};
-  static_assert(std::size(inputs) + std::size(results) == std::size(kCsvColumns));
-  for (const std::optional<double>& v : inputs) {
+  // The inputs a batch reads back first, exactly.
+  for (const std::optional<double>& v : {m.density, std::optional<double>(m.wavelength), thickness}) {
     out += ',';
     if (v && std::isfinite(*v)) append_shortest(out, *v);
   }
-  for (const std::optional<double>& v : results) {
+  for (const auto& [scope, name] : kCsvResults) {
+    const std::optional<double> v = material_value(m, *find_material_field(scope, name));
     out += ',';
     if (v && std::isfinite(*v)) append_number(out, *v, digits);
   }
   out += '\n';
 }
 
+// A sweep as a table, a row per wavelength: these values per atom and per
+// volume of the field table.
+constexpr std::pair<MaterialScope, std::string_view> kSweepColumns[] = {
+    {MaterialScope::kMaterial, "wavelength"},
+    {MaterialScope::kPerAtom, "b_coh"},
+    {MaterialScope::kPerAtom, "b_coh_im"},
+    {MaterialScope::kPerAtom, "sigma_coh"},
+    {MaterialScope::kPerAtom, "sigma_inc"},
+    {MaterialScope::kPerAtom, "sigma_scatt"},
+    {MaterialScope::kPerAtom, "sigma_abs"},
+    {MaterialScope::kPerVolume, "sld"},
+    {MaterialScope::kPerVolume, "sld_im"},
+    {MaterialScope::kPerVolume, "sld_inc"},
+    {MaterialScope::kPerVolume, "mu_abs"},
+    {MaterialScope::kPerVolume, "mu_total"},
+    {MaterialScope::kPerVolume, "absorption_length"},
+    {MaterialScope::kPerVolume, "penetration_depth"},
+    {MaterialScope::kPerVolume, "transmission"}};
+
 void print_sweep_plain(const MaterialSweep& s, int digits) {
-  const std::pair<const char*, const MaterialSweep::Column*> columns[] = {{"wavelength", &s.wavelength},
-                                                                          {"b_coh", &s.b_coh},
-                                                                          {"b_coh_im", &s.b_coh_im},
-                                                                          {"sigma_coh", &s.sigma_coh},
-                                                                          {"sigma_inc", &s.sigma_inc},
-                                                                          {"sigma_scatt", &s.sigma_scatt},
-                                                                          {"sigma_abs", &s.sigma_abs},
-                                                                          {"sld", &s.sld},
-                                                                          {"sld_im", &s.sld_im},
-                                                                          {"sld_inc", &s.sld_inc},
-                                                                          {"mu_abs", &s.mu_abs},
-                                                                          {"mu_total", &s.mu_total},
-                                                                          {"absorption_length", &s.absorption_length},
-                                                                          {"penetration_depth", &s.penetration_depth},
-                                                                          {"transmission", &s.transmission}};
   std::vector<std::vector<std::string>> cells;
   std::vector<std::size_t> widths;
-  for (const auto& [name, column] : columns) {
-    std::vector<std::string> c{name};
-    for (std::size_t i = 0; i < s.size(); ++i)
-      c.push_back(i < column->size() ? number_text((*column)[i], digits) : "-");
+  for (const auto& [scope, name] : kSweepColumns) {
+    const std::vector<double> column = material_column(s, *find_material_field(scope, name));
+    std::vector<std::string> c{std::string(name)};
+    for (std::size_t i = 0; i < s.size(); ++i) c.push_back(i < column.size() ? number_text(column[i], digits) : "-");
     std::size_t w = 0;
     for (const std::string& t : c) w = std::max(w, t.size());
     widths.push_back(w);
@@ -325,16 +293,18 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     status = 1;
   };
   bool rest_pending = false;
-  for (LineRead got; (got = read_line(in.stream(), text, kMaxLineLength, &rest_pending)) != LineRead::kEnd;) {
+  for (;;) {
+    const Result<bool> got = read_line(in.stream(), text, kMaxLineLength, &rest_pending);
+    if (got.ok() && !*got) break;
     ++line_number;
-    if (got == LineRead::kError) {
+    if (!got.ok() && got.kind() == ErrorKind::kIoError) {
       problem_at("cannot be read");
       break;
     }
-    if (got == LineRead::kTooLong) {
+    if (!got.ok()) {
       // Named and left out like a bad formula; the rest of it is no line of its own.
       if (rest_pending) in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-      problem_at("longer than " + std::to_string(kMaxLineLength) + " characters");
+      problem_at(got.error().message);
       continue;
     }
     const std::string line = trimmed(text);
