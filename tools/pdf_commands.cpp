@@ -11,6 +11,7 @@
 #include "talvo/files/files.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
+#include "talvo/pdf/plot.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/text/format.hpp"
 #include "tools/commands.hpp"
@@ -313,7 +314,7 @@ int run_pdf(const Args& a) {
     write(prefix + "." + kind);
   }
   if (s.has("plot")) {
-    text = pdf::plot_svg(r, "talvo-tools pdf " + s.input);
+    text = pdf::plot_svg(r, o.mode, s.input);
     write(*s.get("plot"));
   }
   for (NewFile& f : pending)

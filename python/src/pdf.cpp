@@ -20,7 +20,8 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 37> kPdfFields{{
+constexpr std::array<Field, 38> kPdfFields{{
+    {"input", Kind::kText},  // the input's path as given (a plot's title names its file)
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
     {"q", Kind::kArray},  // the measured Q of iq
@@ -147,7 +148,8 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
   for (const std::string& w : warnings) warn(w);
   pdf::Reduction r = take(std::move(red));
   Typed<PdfTag> out;
-  out.v = {py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
+  out.v = {py::module_::import("os").attr("fsdecode")(input_path),
+           py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
            optional_float(wavelength),
            to_numpy(std::move(r.iq.x)),
            to_numpy(std::move(r.iq.y)),
@@ -215,17 +217,18 @@ options (keywords, as the command's options with _ for -)
     (1/Angstrom), window ('none', 'lorch', 'step', 'quadratic'), r = (rmin,
     rmax, rstep) in Angstrom (default (0, 30, 0.01)).
 
-Returns a Pdf: q, iq, iq_sigma (per atom, electron units) and model (what
-iq oscillates about); sq_q with sq, fq and their sigmas; r with gr (G(r),
-1/Angstrom^2), g (g(r)), rr (R(r)), rr_integral (N(r), the integral of
-R(r) from rmin) and their sigmas; normalization_constant (alpha) and
-normalization_constant_sigma (from the counting errors: common to every
-point, so not in the per-point sigmas), number_density, mu (1/cm), mu_x,
-absorption_min/max, compton_subtracted, compton_fraction_at_qmax, qmin,
-qmax, qstep, poly_degree, iterations, residual and warnings (also issued as
-TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is
-installed. Raises ValueError for bad options or input, OSError for a file
-that cannot be read.)";
+Returns a Pdf: input (the path as given), q, iq, iq_sigma (per atom,
+electron units) and model (what iq oscillates about); sq_q with sq, fq and
+their sigmas; r with gr (G(r), 1/Angstrom^2), g (g(r)), rr (R(r)),
+rr_integral (N(r), the integral of R(r) from rmin) and their sigmas;
+normalization_constant (alpha) and normalization_constant_sigma (from the
+counting errors: common to every point, so not in the per-point sigmas),
+number_density, mu (1/cm), mu_x, absorption_min/max, compton_subtracted,
+compton_fraction_at_qmax, qmin, qmax, qstep, poly_degree, iterations,
+residual and warnings (also issued as TalvoWarning). pdf.plot() draws the
+four panels with matplotlib, where it is installed, titled with the input's
+file name and the mode. Raises ValueError for bad options or input, OSError
+for a file that cannot be read.)";
 
 }  // namespace
 

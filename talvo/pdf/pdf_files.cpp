@@ -1,10 +1,5 @@
 #include "talvo/pdf/pdf_files.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <numbers>
-
 #include "talvo/text/format.hpp"
 
 namespace talvo::pdf {
@@ -21,87 +16,6 @@ bool is_key(std::string_view k) {
   for (char c : k)
     if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return false;
   return true;
-}
-
-std::string xml_escape(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::string fixed(double v, int digits) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-  return buf;
-}
-
-struct Series {
-  std::span<const double> x, y;
-  const char* colour;
-};
-
-// One panel at (left, top) of size w x h: the series as polylines, a frame,
-// the axes' ranges written at the corners.
-void panel(std::string& svg, double left, double top, double w, double h, const char* title, const char* xlabel,
-           std::span<const Series> series) {
-  double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
-  for (const Series& s : series)
-    for (std::size_t i = 0; i < s.x.size(); ++i) {
-      if (!std::isfinite(s.y[i])) continue;
-      x0 = std::min(x0, s.x[i]);
-      x1 = std::max(x1, s.x[i]);
-      y0 = std::min(y0, s.y[i]);
-      y1 = std::max(y1, s.y[i]);
-    }
-  if (!(x1 > x0)) x1 = x0 + 1.0;
-  if (!(y1 > y0)) y1 = y0 + 1.0;
-  const double pad = 0.05 * (y1 - y0);
-  y0 -= pad;
-  y1 += pad;
-  svg += "<rect x=\"" + fixed(left, 1) + "\" y=\"" + fixed(top, 1) + "\" width=\"" + fixed(w, 1) + "\" height=\"" +
-         fixed(h, 1) + "\" fill=\"none\" stroke=\"#444\"/>\n";
-  svg += "<text x=\"" + fixed(left + 6, 1) + "\" y=\"" + fixed(top + 16, 1) + "\">" + xml_escape(title) + "</text>\n";
-  svg += "<text x=\"" + fixed(left, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\">" + fixed(x0, 2) + "</text>\n";
-  svg += "<text x=\"" + fixed(left + w, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\" text-anchor=\"end\">" +
-         fixed(x1, 2) + "</text>\n";
-  svg += "<text x=\"" + fixed(left + w / 2, 1) + "\" y=\"" + fixed(top + h + 14, 1) + "\" text-anchor=\"middle\">" +
-         xml_escape(xlabel) + "</text>\n";
-  svg += "<text x=\"" + fixed(left - 4, 1) + "\" y=\"" + fixed(top + 10, 1) + "\" text-anchor=\"end\">" + fixed(y1, 2) +
-         "</text>\n";
-  svg += "<text x=\"" + fixed(left - 4, 1) + "\" y=\"" + fixed(top + h, 1) + "\" text-anchor=\"end\">" + fixed(y0, 2) +
-         "</text>\n";
-  if (y0 < 0.0 && y1 > 0.0) {
-    const double yz = top + h * (y1 / (y1 - y0));
-    svg += "<line x1=\"" + fixed(left, 1) + "\" y1=\"" + fixed(yz, 1) + "\" x2=\"" + fixed(left + w, 1) + "\" y2=\"" +
-           fixed(yz, 1) + "\" stroke=\"#bbb\"/>\n";
-  }
-  for (const Series& s : series) {
-    // At most about 1500 vertices a line: a screen shows no more.
-    const std::size_t stride = std::max<std::size_t>(1, s.x.size() / 1500);
-    svg += "<polyline fill=\"none\" stroke=\"" + std::string(s.colour) + "\" stroke-width=\"1\" points=\"";
-    for (std::size_t i = 0; i < s.x.size(); i += stride) {
-      if (!std::isfinite(s.y[i])) continue;
-      svg += fixed(left + w * (s.x[i] - x0) / (x1 - x0), 1) + "," + fixed(top + h * (y1 - s.y[i]) / (y1 - y0), 1) + " ";
-    }
-    svg += "\"/>\n";
-  }
 }
 
 }  // namespace
@@ -160,36 +74,6 @@ Result<Parameters> parse_parameters(std::string_view text) {
     out.emplace_back(std::string(key), value);
   }
   return out;
-}
-
-std::string plot_svg(const Reduction& r, std::string_view title) {
-  constexpr double kW = 460, kH = 260;
-  std::string svg =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1100\" height=\"660\" viewBox=\"0 0 1100 660\" "
-      "font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"1100\" height=\"660\" fill=\"white\"/>\n";
-  svg += "<text x=\"550\" y=\"20\" text-anchor=\"middle\" font-size=\"14\">" + xml_escape(title) + "</text>\n";
-  std::vector<double> line;
-  const Series iq[] = {{r.iq.x, r.iq.y, "#1f77b4"}, {r.iq.x, r.model, "#d62728"}};
-  panel(svg, 70, 40, kW, kH, "I(Q) and the self scattering", "Q (1/A)", iq);
-  const Series sq[] = {{r.sq.x, r.sq.y, "#1f77b4"}};
-  panel(svg, 610, 40, kW, kH, "S(Q)", "Q (1/A)", sq);
-  const Series fq[] = {{r.fq.x, r.fq.y, "#1f77b4"}};
-  panel(svg, 70, 360, kW, kH, "F(Q) = Q [S(Q) - 1]", "Q (1/A)", fq);
-  if (r.number_density) {
-    line.resize(r.gr.x.size());
-    for (std::size_t j = 0; j < line.size(); ++j) line[j] = -4.0 * std::numbers::pi * *r.number_density * r.gr.x[j];
-    // Only below the first r where G rises above the line's end: the line would squash the panel.
-    const Series gr[] = {{r.gr.x, r.gr.y, "#1f77b4"},
-                         {std::span(r.gr.x).first(std::min<std::size_t>(line.size(), line.size() / 10 + 1)),
-                          std::span(line).first(std::min<std::size_t>(line.size(), line.size() / 10 + 1)), "#999"}};
-    panel(svg, 610, 360, kW, kH, "G(r)", "r (A)", gr);
-  } else {
-    const Series gr[] = {{r.gr.x, r.gr.y, "#1f77b4"}};
-    panel(svg, 610, 360, kW, kH, "G(r)", "r (A)", gr);
-  }
-  svg += "</svg>\n";
-  return svg;
 }
 
 }  // namespace talvo::pdf

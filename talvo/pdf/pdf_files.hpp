@@ -1,5 +1,5 @@
 // The text of a reduction's output files, the parameters their headers carry
-// (read back to rerun the reduction), and a four-panel SVG picture of it.
+// (read back to rerun the reduction). The picture is in plot.hpp.
 // Nothing here touches a file: callers write the text where they want it.
 #pragma once
 
@@ -37,9 +37,5 @@ void append_table_text(std::string& out, std::string_view title, const Parameter
 // key made of lower-case letters, digits and "-"; other lines are skipped.
 // An error when a key comes twice.
 Result<Parameters> parse_parameters(std::string_view text);
-
-// A self-contained SVG of four panels: I(Q) with what it oscillates about,
-// S(Q), F(Q) and G(r) (with -4 pi rho0 r when the density is known).
-std::string plot_svg(const Reduction& r, std::string_view title);
 
 }  // namespace talvo::pdf

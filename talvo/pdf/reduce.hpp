@@ -9,8 +9,8 @@
 //              N. Norman, Acta Cryst. 10 (1957) 370):
 //                alpha = [-2 pi^2 rho0 + int Q^2 (<f^2> + C) / <f>^2 dQ] / int Q^2 I_c / <f>^2 dQ
 //              S(Q) = 1 + [alpha I_c - <f^2> - C] / <f>^2    (Faber-Ziman), C with its Breit-Dirac factor
-//   ad hoc     I = a(Q) I_c + b(Q), a and b smooth: I_c = I / e(Q) with e a polynomial fitted to I / <f^2>,
-//              then a polynomial in Q that vanishes at Q = 0 fitted to F(Q) and removed
+//   ad hoc     I = a(Q) I_c + b(Q), a and b smooth (Juhas et al. 2013): F(Q) = Q (c I - <f^2>) / <f>^2 less
+//              a polynomial in Q that vanishes at Q = 0, c from the intensity at high Q (stages.hpp)
 //   both       F(Q) = Q [S(Q) - 1],  G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ (Filon),
 //              g(r) = 1 + G(r) / (4 pi r rho0),  R(r) = 4 pi r^2 rho0 g(r),  N(r) = int R dr
 //   errors     sigma_alpha = alpha sigma_B / B for alpha = A / B, B = int Q^2 I_c / <f>^2 dQ by the
@@ -57,6 +57,7 @@ struct ReductionOptions {
   double rpoly = 0.9;              // Angstrom: the polynomials' degree is about rpoly qmaxinst / pi
   std::optional<double> qmaxinst;  // 1/Angstrom: top of the fits; the data's last Q by default
   // Both.
+  double bg_scale = 1.0;       // the background's share subtracted from the sample
   double qmin = 0.0;           // 1/Angstrom: F is 0 below
   std::optional<double> qmax;  // 1/Angstrom: the data's last Q by default
   Window window = Window::kNone;
@@ -70,20 +71,21 @@ struct Curve {
 };
 
 struct Reduction {
-  Curve iq;                               // Q, the corrected intensity per atom in electron units, sigma
-  std::vector<double> model;              // on iq.x: <f^2> + C (physical), <f^2> (ad hoc): what iq oscillates about
-  Curve sq, fq;                           // on the transform's Q grid from the first measured Q to qmax
+  Curve iq;                               // the measured Q, the corrected intensity per atom in electron units, sigma
+  std::vector<double> model;              // on iq.x, what iq oscillates about: <f^2> + C (physical), <f^2> + the
+                                          // fitted smooth part (ad hoc)
+  Curve sq, fq;                           // on the measured Q from qmin to qmax
   Curve gr;                               // r, G(r), sigma
   std::vector<double> g, sigma_g;         // g(r) (with a number density; 0 at r = 0)
   std::vector<double> rr, sigma_rr;       // R(r) = 4 pi r^2 rho0 g(r)
   std::vector<double> rr_integral;        // the running integral of R(r) from rmin: the coordination number
   std::vector<double> sigma_rr_integral;  // its standard deviation (running_integral_sigma)
-  double alpha = 1.0;                     // normalisation constant (physical), or ad hoc scale
+  double alpha = 1.0;                     // normalisation constant (physical), or the ad hoc scale c
   // The standard deviation of alpha from the counting errors. One number for
   // the whole pattern: it scales every point alike (fully correlated), so it
   // is reported beside the per-point sigmas, not added into them.
   double alpha_sigma = 0.0;
-  double qmin = 0.0, qmax = 0.0, qstep = 0.0;
+  double qmin = 0.0, qmax = 0.0, qstep = 0.0;  // the first Q used, qmax, the median step between them
   std::optional<double> number_density;
   std::optional<double> mu;    // 1/cm of the packed powder
   std::optional<double> mu_x;  // mu t or mu R used
@@ -96,8 +98,17 @@ struct Reduction {
   double residual = 0.0;         // rms of G(r) + 4 pi rho0 r below rmin-iterate, after the last one
 };
 
-// The reduction of `sample` (less bg_scale times `background`, when given).
-// Nothing is changed of the inputs.
+// The measured patterns of one reduction.
+struct Inputs {
+  const Pattern* sample = nullptr;
+  const Pattern* background = nullptr;  // subtracted from the sample, scaled by ReductionOptions::bg_scale
+};
+
+// The reduction of the sample (less bg_scale times the background, when
+// given), stage by stage (stages.hpp). Nothing is changed of the inputs.
+Result<Reduction> reduce(const Inputs& inputs, const ReductionOptions& options);
+
+// The same with the background's scale given apart from the options.
 Result<Reduction> reduce(const Pattern& sample, const Pattern* background, double bg_scale,
                          const ReductionOptions& options);
 
@@ -105,13 +116,5 @@ Result<Reduction> reduce(const Pattern& sample, const Pattern* background, doubl
 // F = 0 below the data), windowed by M(Q) up to qmax, and its sigma.
 Result<Curve> transform(std::span<const double> q, std::span<const double> f, std::span<const double> sigma_f,
                         std::span<const double> r, Window window, double qmax);
-
-// A least-squares polynomial fit by Householder QR on Chebyshev polynomials
-// of t = 2 Q / qtop - 1: with `through_zero`, the basis Q/qtop T_k(t),
-// k < degree, which vanishes at Q = 0; else T_0 ... T_degree. Fitted to
-// (q, y), its values at every q_eval; an error when there are no more points
-// than unknowns.
-Result<std::vector<double>> polynomial_fit(std::span<const double> q, std::span<const double> y, double qtop,
-                                           int degree, bool through_zero, std::span<const double> q_eval);
 
 }  // namespace talvo::pdf

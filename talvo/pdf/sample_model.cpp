@@ -28,8 +28,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
     return make_error(ErrorKind::kInvalidArgument,
                       "the number density must be above 0 atoms/A^3, not " + shortest(*o.number_density));
   if (!(o.packing > 0.0 && o.packing <= 1.0))
-    return make_error(ErrorKind::kInvalidArgument,
-                      "packing must be above 0 and at most 1, not " + shortest(o.packing));
+    return make_error(ErrorKind::kInvalidArgument, "packing must be above 0 and at most 1, not " + shortest(o.packing));
   if (o.breit_dirac != 2 && o.breit_dirac != 3)
     return make_error(ErrorKind::kInvalidArgument, "the Breit-Dirac exponent must be 2 or 3");
   std::vector<std::string> warnings;
@@ -45,8 +44,8 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
                          shortest(kHenkeMaxKev) + " keV: f' and f'' are left out, and mu must be given");
   }
   Result<XrayAverage> average = xray_average(o.composition, q, xo);
-  if (!average.ok())
-    return make_error(average.kind(), "composition " + o.composition + ": " + average.error().message);
+  if (!average.ok()) return make_error(average.kind(), "composition " + o.composition + ": " + average.error().message);
+  for (const std::string& w : average.warnings()) warnings.push_back(w);
   XrayAverage& a = *average;
   SampleModel m;
   m.f2 = std::move(a.f2);

@@ -456,31 +456,6 @@ TEST(PdfReduce, AdhocRemovesSmoothDistortion) {
   }
 }
 
-TEST(PdfReduce, PolynomialFitIsExactForItsOwnDegree) {
-  std::vector<double> q, y;
-  for (int i = 0; i <= 3000; ++i) {
-    const double x = 0.3 + 0.005 * i;
-    q.push_back(x);
-    // Degree 20 through 0: x sin-like sum of Chebyshev terms, written here as a polynomial in t.
-    const double t = 2.0 * x / 15.3 - 1.0;
-    double tk0 = 1.0, tk1 = t, sum = 0.3;
-    for (int k = 1; k < 20; ++k) {
-      sum += std::cos(k) * tk1;
-      const double next = 2.0 * t * tk1 - tk0;
-      tk0 = tk1;
-      tk1 = next;
-    }
-    y.push_back(x / 15.3 * sum);
-  }
-  const Result<std::vector<double>> fit = polynomial_fit(q, y, 15.3, 20, true, q);
-  ASSERT_TRUE(fit.ok());
-  for (std::size_t i = 0; i < q.size(); i += 50) EXPECT_NEAR((*fit)[i], y[i], 1e-10);
-  const Result<std::vector<double>> few =
-      polynomial_fit(std::span(q).first(8), std::span(y).first(8), 15.3, 20, true, q);
-  ASSERT_FALSE(few.ok());
-  EXPECT_NE(few.error().message.find("lower rpoly"), std::string::npos);
-}
-
 TEST(PdfReduce, BadInputSaysWhatToChange) {
   const ReductionOptions good = glass_options();
   const Measured m = measure_glass(good, 0.0662, kGlass, 3000.0);

@@ -1,7 +1,9 @@
 """talvo.pdf: the same numbers as the files of talvo-tools pdf on measured
 laboratory patterns, its summary, errors by kind and the plot."""
 import json
+import os
 import pickle
+import shutil
 import subprocess
 import warnings
 
@@ -114,8 +116,12 @@ def test_pdf_missing_file_and_bad_composition(tmp_path):
         talvo.pdf(str(LAB / "zro2_mo.xy"), "Xx2O", format="twotheta", wavelength=0.71303)
 
 
-def test_pdf_plot_with_matplotlib_only_when_installed():
-    p = talvo.pdf(str(LAB / "zro2_mo.xy"), "ZrO2", format="twotheta", wavelength=0.71303)
+def test_pdf_plot_with_matplotlib_only_when_installed(tmp_path):
+    # A name with mathtext's "$", a control character and a byte that is not UTF-8.
+    odd = os.fsencode(tmp_path) + b"/zro2 $x$\x01\xff.xy"
+    shutil.copy(LAB / "zro2_mo.xy", odd)
+    p = talvo.pdf(odd, "ZrO2", format="twotheta", wavelength=0.71073, density=5.68, geometry="capillary", mu_r=1.25)
+    assert p.input == os.fsdecode(odd)
     try:
         import matplotlib
     except ImportError:
@@ -124,8 +130,39 @@ def test_pdf_plot_with_matplotlib_only_when_installed():
         return
     matplotlib.use("Agg")
     fig = p.plot()
+    fig.canvas.draw()  # the text is laid out: a title that started mathtext would fail here
+    assert fig._suptitle.get_text() == "zro2 \\$x\\$\\x01\\xff.xy \u2014 physical mode"
     assert len(fig.axes) == 4
-    np.testing.assert_array_equal(fig.axes[3].lines[0].get_ydata(), p.gr)
+    q = "Q (\u00c5\u207b\u00b9)"
+    expected = [(q, "I (a.u.)", ["I(Q)", "self scattering + Compton"]), (q, "S(Q)", ["S(Q)", "\u00b1\u03c3"]),
+                (q, "F(Q) (\u00c5\u207b\u00b9)", ["F(Q)", "\u00b1\u03c3"]),
+                ("r (\u00c5)", "G(r) (\u00c5\u207b\u00b2)", ["G(r)", "\u22124\u03c0\u03c1\u2080r"])]
+    for ax, (x_name, y_name, legend) in zip(fig.axes, expected):
+        assert (ax.get_xlabel(), ax.get_ylabel()) == (x_name, y_name)
+        assert [t.get_text() for t in ax.get_legend().get_texts()] == legend
+        # Ticks at multiples of 1, 2 or 5 times a power of ten, labelled as a person writes them.
+        for axis, (lo, hi) in ((ax.xaxis, ax.get_xlim()), (ax.yaxis, ax.get_ylim())):
+            shown = [(t, label.get_text()) for t, label in zip(axis.get_ticklocs(), axis.get_ticklabels())
+                     if lo <= t <= hi]
+            assert len(shown) >= 3
+            ticks = np.array([t for t, _ in shown])
+            step = np.diff(ticks)[0]
+            np.testing.assert_allclose(np.diff(ticks), step)
+            assert round(step / 10 ** np.floor(np.log10(step)), 9) in (1, 2, 5)
+            for t, label in shown:
+                assert float(label.replace("\u2212", "-")) == pytest.approx(t, abs=1e-9 * step), label
+                assert len(label) <= 6, label
+    np.testing.assert_array_equal(fig.axes[3].lines[1].get_ydata(), p.gr)
+    # -4 pi rho0 r stops at G's first peak: a local maximum of G between 1.5 and 4 Angstrom
+    # (the Zr-O and Zr-Zr distances of zirconia are 2.1 to 3.6), never below G: G sets the panel's range.
+    line = fig.axes[3].lines[2]
+    end = len(line.get_xdata()) - 1
+    assert 1.5 < p.r[end] < 4.0
+    assert p.gr[end] >= max(p.gr[end - 1], p.gr[end + 1])
+    assert line.get_ydata().min() >= np.nanmin(p.gr)
+    import matplotlib.pyplot as plt
+
+    plt.close(fig)
 
 
 @pytest.mark.parametrize("name", ["none.xy", "."])

@@ -52,10 +52,19 @@ assert 0 < d["compton_fraction_at_qmax"] < 1 and d["outliers"] == []
 assert d["files"] == ["j.iq", "j.sq", "j.fq", "j.gr", "j.gofr", "j.rdf"]
 PY
 
-# The picture: one SVG with four panels.
-"$tools" pdf "${zro2[@]}" -o p --plot p.svg >/dev/null 2>&1 || bad "--plot failed"
-head -c 200 p.svg | grep -q '<svg' || bad "p.svg is not an SVG"
-[ "$(grep -c '<rect x=' p.svg)" = 4 ] || bad "p.svg has not four panels"
+# The picture: four panels in well-formed XML, titled with the input's file
+# name, whatever bytes it holds (markup, the terminal's escape, not UTF-8).
+odd=$'a<b>&c"\x01\x1b[31m\xff.xy'
+cp zro2_mo.xy "$odd"
+"$tools" pdf "$odd" "${zro2[@]:1}" -o p --plot p.svg >/dev/null 2>&1 || bad "--plot failed"
+python3 - p.svg <<'PY' || bad "p.svg is not the picture of the odd name in well-formed XML"
+import sys, xml.etree.ElementTree as ET
+svg = ET.parse(sys.argv[1]).getroot()
+ns = {"s": "http://www.w3.org/2000/svg"}
+title = [t.text for t in svg.iterfind(".//s:text[@class='title']", ns)]
+assert title == ['a<b>&c\\"\\x01\\x1b[31m\\xff.xy \u2014 physical mode'], title
+assert [g.get("id") for g in svg.iterfind("s:g", ns)] == ["iq", "sq", "fq", "gr"]
+PY
 
 # A zinger in the input is removed and listed.
 awk 'NR == 3000 { $2 = $2 * 40 } { print }' CeO2_635um_accum_0.xy >zinger.xy
@@ -83,7 +92,7 @@ check_fails() {
 }
 z=(../zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25)
 check_fails 1 "give --composition FORMULA" ../zro2_mo.xy --density 5.68 --wavelength 0.71
-check_fails 1 "need the wavelength: give the wavelength" "${z[@]}"
+check_fails 1 "needs the wavelength: give the wavelength" "${z[@]}"
 check_fails 1 "lies above the data" "${z[@]}" --wavelength 0.71073 --qmax 40 --plot x.svg
 check_fails 1 "the density must be above 0" ../zro2_mo.xy --composition ZrO2 --density 0 --wavelength 0.71 --mu-r 1 \
   --geometry capillary

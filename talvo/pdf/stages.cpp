@@ -1,0 +1,526 @@
+#include "talvo/pdf/stages.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "talvo/numeric/filon.hpp"
+#include "talvo/numeric/interpolate.hpp"
+#include "talvo/numeric/polynomial_fit.hpp"
+#include "talvo/numeric/quadrature.hpp"
+#include "talvo/pdf/corrections.hpp"
+#include "talvo/pdf/running_integral.hpp"
+#include "talvo/text/format.hpp"
+#include "talvo/text/grid.hpp"
+
+namespace talvo::pdf {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kDeg = kPi / 180.0;
+// The most r values a reduction computes (3000 are usual).
+constexpr double kMaxR = 1e6;
+// The largest r (Angstrom).
+constexpr double kLargestR = 1e6;
+// Above this a standard deviation's square is not a double.
+constexpr double kLargestSigma = 1e150;
+
+Error invalid(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
+
+std::size_t negatives(std::span<const double> y) {
+  return static_cast<std::size_t>(std::count_if(y.begin(), y.end(), [](double v) { return v < 0.0; }));
+}
+
+// The points of p that are finite, with errors whose squares are finite too.
+Outcome check_values(const Pattern& p, const char* what) {
+  for (std::size_t i = 0; i < p.y.size(); ++i) {
+    if (!std::isfinite(p.y[i]) || !std::isfinite(p.sigma[i]))
+      return invalid(std::string(what) + " holds a value that is not a number at x = " + shortest(p.x[i]));
+    if (std::abs(p.sigma[i]) > kLargestSigma)
+      return make_error(ErrorKind::kOutOfRange, std::string(what) + " gives sigma = " + shortest(p.sigma[i]) +
+                                                    " at x = " + shortest(p.x[i]) +
+                                                    ": too large for its square to be held; give errors in the "
+                                                    "intensity's units");
+  }
+  return Done{};
+}
+
+Pattern without_outliers(const Pattern& p, double threshold, std::vector<double>* removed) {
+  const std::vector<std::size_t> bad = find_outliers(p.y, p.sigma, threshold);
+  if (removed)
+    for (std::size_t i : bad) removed->push_back(p.x[i]);
+  return without_points(p, bad);
+}
+
+double median(std::vector<double> v) {
+  auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+  std::nth_element(v.begin(), mid, v.end());
+  return *mid;
+}
+
+// A limit of the Q range: the data's last Q when not given; above it by less
+// than the last step, the data's end with a warning; further, refused.
+Result<double> q_limit(std::optional<double> asked, const char* name, std::span<const double> q,
+                       std::vector<std::string>& warnings) {
+  const double last = q.back();
+  if (!asked) return last;
+  const double v = *asked;
+  if (!(v > 0.0) || !std::isfinite(v))
+    return invalid(std::string(name) + " must be above 0 1/Angstrom, not " + shortest(v));
+  if (v <= last * (1.0 + 1e-12)) return v;
+  const double step = last - q[q.size() - 2];
+  if (v - last < step) {
+    warnings.push_back(std::string(name) + " " + shortest(v) + " lies above the data's last Q, " + shortest(last) +
+                       " 1/A, by less than one step: the data's end is taken");
+    return last;
+  }
+  return invalid(std::string(name) + " " + shortest(v) + " lies above the data, which end at Q = " + shortest(last) +
+                 " 1/A: give a " + name + " up to that");
+}
+
+// F(Q) and its errors on the equally spaced grid of the transform.
+struct EqualGrid {
+  std::vector<double> q, f, sigma;
+  double h = 0.0;
+};
+
+EqualGrid equal_grid(const Curve& fq) {
+  EqualGrid g;
+  const std::size_t n = fq.x.size();
+  g.h = (fq.x.back() - fq.x.front()) / static_cast<double>(n - 1);
+  g.q.resize(n);
+  for (std::size_t k = 0; k < n; ++k) g.q[k] = fq.x.front() + static_cast<double>(k) * g.h;
+  g.q.back() = fq.x.back();
+  if (first_unequal_step(fq.x) == n) {
+    g.f = fq.y;
+    g.sigma = fq.sigma;
+  } else {
+    Interpolated in = interpolate_linear(fq.x, fq.y, fq.sigma, g.q);
+    g.f = std::move(in.y);
+    g.sigma = std::move(in.sigma);
+  }
+  if (g.sigma.size() != n) g.sigma.assign(n, 0.0);
+  return g;
+}
+
+// The weights of f(a) and f(a + h) in the exact integral of the straight
+// line through them times sin(k x) from a to a + h.
+std::pair<double, double> segment_weights(double a, double h, double k) {
+  const double theta = k * h;
+  if (std::abs(theta) < 1e-4) {
+    // Taylor series in k h: the closed form cancels there.
+    const double s = std::sin(k * a), c = std::cos(k * a);
+    return {h * (0.5 * s + theta * c / 6.0 - theta * theta * s / 24.0),
+            h * (0.5 * s + theta * c / 3.0 - theta * theta * s / 8.0)};
+  }
+  const double b = a + h;
+  const double ds = (std::sin(k * b) - std::sin(k * a)) / (h * k * k);
+  return {std::cos(k * a) / k - ds, -std::cos(k * b) / k + ds};
+}
+
+}  // namespace
+
+Result<MeasuredQ> measure_q(const Inputs& in, const ReductionOptions& o) {
+  if (!in.sample) return invalid("no sample pattern to reduce");
+  if (!in.background && o.bg_scale != 1.0) return invalid("a background scale needs a background pattern");
+  if (o.wavelength && !(*o.wavelength > 0.0 && std::isfinite(*o.wavelength)))
+    return invalid("the wavelength must be above 0 Angstrom, not " + shortest(*o.wavelength));
+  std::vector<std::string> warnings;
+  MeasuredQ m;
+  if (Outcome ok = check_values(*in.sample, "the pattern"); !ok.ok()) return ok.error();
+  Pattern sample = without_outliers(*in.sample, o.outlier_threshold, &m.outliers);
+  if (in.background) {
+    if (Outcome ok = check_values(*in.background, "the background"); !ok.ok()) return ok.error();
+    Result<Pattern> sub =
+        subtract_background(sample, without_outliers(*in.background, o.outlier_threshold, nullptr), o.bg_scale);
+    if (!sub.ok()) return sub.error();
+    sample = std::move(*sub);
+    m.background_subtracted = true;
+    if (const std::size_t n = negatives(sample.y))
+      warnings.push_back(std::to_string(n) + " of " + std::to_string(sample.y.size()) +
+                         " points are below 0 once the background is subtracted: the background scale (" +
+                         shortest(o.bg_scale) + ") may be too large");
+  } else if (const std::size_t n = negatives(sample.y)) {
+    warnings.push_back(std::to_string(n) + " of " + std::to_string(sample.y.size()) +
+                       " points of the pattern are below 0: an intensity is not, before a background is "
+                       "subtracted");
+  }
+  // S(Q) = 1 + F(Q) / Q has no value at Q = 0.
+  std::vector<std::size_t> at_zero;
+  for (std::size_t i = 0; i < sample.x.size() && sample.x[i] <= 0.0; ++i)
+    if (sample.x[i] == 0.0) at_zero.push_back(i);
+  if (!at_zero.empty()) {
+    sample = without_points(sample, at_zero);
+    warnings.emplace_back("the point at Q = 0 is left out: S(Q) is not defined there");
+  }
+  if (sample.x.size() < 3) return invalid("fewer than 3 points of the pattern are left to reduce");
+  Result<std::vector<double>> q = q_of(sample, o.wavelength);
+  if (!q.ok()) return q.error();
+  for (std::size_t i = 1; i < q->size(); ++i)
+    if (!((*q)[i] > (*q)[i - 1])) return invalid("Q does not increase at x = " + shortest(sample.x[i]));
+  m.q = std::move(*q);
+  if (o.wavelength) {
+    m.two_theta.resize(m.q.size());
+    for (std::size_t i = 0; i < m.q.size(); ++i) {
+      if (sample.abscissa == Abscissa::kTwoTheta) {
+        m.two_theta[i] = sample.x[i];
+        continue;
+      }
+      const double s = m.q[i] * *o.wavelength / (4.0 * kPi);
+      m.two_theta[i] = s < 1.0 ? 2.0 * std::asin(s) / kDeg : 180.0;
+    }
+  }
+  m.x = std::move(sample.x);
+  m.y = std::move(sample.y);
+  m.sigma = std::move(sample.sigma);
+  return Result<MeasuredQ>(std::move(m), std::move(warnings));
+}
+
+Result<Grids> make_grids(const MeasuredQ& m, const ReductionOptions& o) {
+  std::vector<std::string> warnings;
+  Grids g;
+  const bool adhoc = o.mode == Mode::kAdhoc;
+  const std::span<const double> q = m.q;
+  if (q.size() < 3) return invalid("a pattern needs at least 3 points");
+  if (adhoc) {
+    Result<double> top = q_limit(o.qmaxinst, "qmaxinst", q, warnings);
+    if (!top.ok()) return top.error();
+    g.qtop_fit = *top;
+    Result<double> qmax = q_limit(o.qmax.value_or(g.qtop_fit), "qmax", q, warnings);
+    if (!qmax.ok()) return qmax.error();
+    g.qmax = *qmax;
+    if (g.qmax > g.qtop_fit * (1.0 + 1e-12))
+      return invalid("qmax " + shortest(g.qmax) + " lies above qmaxinst " + shortest(g.qtop_fit) +
+                     ": the ad hoc correction is fitted up to qmaxinst only; give a qmax up to it or raise qmaxinst");
+  } else {
+    Result<double> qmax = q_limit(o.qmax, "qmax", q, warnings);
+    if (!qmax.ok()) return qmax.error();
+    g.qmax = g.qtop_fit = *qmax;
+  }
+  g.qmin = o.qmin;
+  if (!(o.qmin >= 0.0) || !(o.qmin < g.qmax))
+    return invalid("qmin " + shortest(o.qmin) + " must lie between 0 and qmax (" + shortest(g.qmax) + ")");
+  const auto at_or_below = [&q](double v) {
+    return static_cast<std::size_t>(std::upper_bound(q.begin(), q.end(), v * (1.0 + 1e-12)) - q.begin());
+  };
+  g.first = static_cast<std::size_t>(std::lower_bound(q.begin(), q.end(), o.qmin) - q.begin());
+  g.end = at_or_below(g.qmax);
+  g.fit_end = at_or_below(g.qtop_fit);
+  if (g.end < g.first + 3) return invalid("fewer than 3 points lie between qmin and qmax: widen the Q range");
+  // G(r) resolves nothing finer than about pi / (Q range): below pi 1/A that is coarser than a bond.
+  const double span = q[g.end - 1] - q[g.first];
+  if (span < kPi)
+    warnings.push_back("the transform uses Q from " + shortest(q[g.first]) + " to " + shortest(q[g.end - 1]) +
+                       " 1/A only: G(r) cannot resolve distances finer than pi / " + shortest(span) + " = " +
+                       shortest(kPi / span) + " A");
+
+  if (!(o.rmin >= 0.0) || !(o.rstep > 0.0) || !(o.rmax > o.rmin) || !std::isfinite(o.rmax) || !std::isfinite(o.rstep))
+    return invalid("the r grid needs 0 <= rmin < rmax and a step above 0");
+  // Q r must stay where its sine has digits: beyond a micrometre no powder pattern says anything of G.
+  if (!(o.rmax <= kLargestR))
+    return invalid("the r grid ends at rmax = " + shortest(o.rmax) + " A; it may reach 1e6 A at most");
+  const double count = grid_count(o.rmin, o.rmax, o.rstep);
+  if (!(count <= kMaxR))
+    return invalid("the r grid asks for " + (std::isfinite(count) ? shortest(std::floor(count)) : "too many") +
+                   " r values; at most 1e6 are computed");
+  g.r = grid_points(o.rmin, o.rmax, o.rstep, static_cast<std::size_t>(kMaxR));
+  if (!grid_increasing(g.r))
+    return invalid("the r grid's step " + shortest(o.rstep) + " is too small for its points near " + shortest(o.rmin) +
+                   " to differ");
+  if (o.rmin_iterate && !(*o.rmin_iterate > 0.0 && *o.rmin_iterate < o.rmax))
+    return invalid(
+        "the low-r iteration's rmin-iterate must lie between 0 and the r grid's end, rmax = " + shortest(o.rmax) +
+        " Angstrom, not " + shortest(*o.rmin_iterate) + " (it is where G(r) starts: below the first peak)");
+  return Result<Grids>(std::move(g), std::move(warnings));
+}
+
+Result<Corrected> physical_intensity(const MeasuredQ& m, const SampleModel& model, const ReductionOptions& o) {
+  if (!o.wavelength)
+    return invalid("the physical corrections need the wavelength: give the wavelength (Angstrom) or the anode");
+  if (!model.number_density)
+    return invalid(
+        "the physical mode needs the sample's density: give the density (g/cm3) or the number density "
+        "(atoms/A^3), or use the ad hoc mode");
+  if (o.polarization.monochromator_two_theta && o.polarization.normal_fraction != 0.5)
+    return invalid(
+        "a polarisation fraction is for a polarised source without a monochromator; a monochromator's source "
+        "is taken as unpolarised");
+  Corrected c;
+  Absorption ab = o.absorption;
+  if (!ab.mu_x && ab.geometry != Geometry::kReflection) {
+    if (model.mu && o.thickness)
+      ab.mu_x = *model.mu * *o.thickness * (ab.geometry == Geometry::kCapillary ? 0.5 : 1.0);
+    else
+      return invalid(std::string("the ") + std::string(geometry_name(ab.geometry)) +
+                     " geometry needs its absorption: give " +
+                     (ab.geometry == Geometry::kCapillary ? "mu R (mu-r)" : "mu t (mu-t)") +
+                     (model.mu ? " or the thickness in cm" : ""));
+  } else if (!ab.mu_x && o.thickness && model.mu) {
+    ab.mu_x = *model.mu * *o.thickness;
+  }
+  c.mu_x = ab.mu_x;
+  Result<std::vector<double>> af = absorption_factors(m.two_theta, ab);
+  if (!af.ok()) return af.error();
+  c.absorption_min = *std::min_element(af->begin(), af->end());
+  c.absorption_max = *std::max_element(af->begin(), af->end());
+  if (!(c.absorption_min > 0.0))
+    return invalid("the absorption factor falls to 0: mu R or mu t is too large for these angles");
+  const std::size_t n = m.q.size();
+  c.i.resize(n);
+  c.sigma.resize(n);
+  c.model.resize(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const double pa = polarization(m.two_theta[k], o.polarization) * (*af)[k];
+    c.i[k] = m.y[k] / pa;
+    c.sigma[k] = m.sigma[k] / pa;
+    c.model[k] = model.f2[k] + model.compton[k];
+  }
+  return c;
+}
+
+Result<Normalised> normalise(const MeasuredQ& m, const Corrected& c, const SampleModel& model, const Grids& g,
+                             const ReductionOptions& o) {
+  const std::span<const double> q = std::span<const double>(m.q).subspan(g.first, g.end - g.first);
+  const std::vector<double>& fm2 = model.f_mean_sq;
+  // d(denominator)/d(corrected intensity) at each point, for sigma_alpha.
+  std::vector<double> dden(q.size(), 0.0);
+  double den = 0.0, num = 0.0;
+  if (o.normalization == Normalization::kKroghMoeNorman) {
+    // alpha = [-2 pi^2 rho0 + int Q^2 model / <f>^2 dQ] / int Q^2 i / <f>^2 dQ
+    std::vector<double> a1(q.size()), a2(q.size());
+    for (std::size_t k = 0; k < q.size(); ++k) {
+      const std::size_t i = g.first + k;
+      a1[k] = q[k] * q[k] * c.model[i] / fm2[i];
+      a2[k] = q[k] * q[k] * c.i[i] / fm2[i];
+    }
+    den = trapezoid(q, a2);
+    num = -2.0 * kPi * kPi * *model.number_density + trapezoid(q, a1);
+    const std::vector<double> w = trapezoid_weights(q);
+    for (std::size_t k = 0; k < q.size(); ++k) dden[k] = w[k] * q[k] * q[k] / fm2[g.first + k];
+  } else {
+    // The top fifth of the range, where S(Q) oscillates about 1.
+    const double from = q.front() + 0.8 * (q.back() - q.front());
+    for (std::size_t k = 0; k < q.size(); ++k) {
+      if (q[k] < from) continue;
+      num += c.model[g.first + k];
+      den += c.i[g.first + k];
+      dden[k] = 1.0;
+    }
+  }
+  Normalised out;
+  out.alpha = num / den;
+  double var = 0.0;
+  for (std::size_t k = 0; k < q.size(); ++k) var += std::pow(dden[k] * c.sigma[g.first + k], 2);
+  out.alpha_sigma = std::abs(out.alpha) * std::sqrt(var) / std::abs(den);
+  if (!(out.alpha > 0.0) || !std::isfinite(out.alpha))
+    return invalid("the normalisation constant comes out as " + shortest(out.alpha) +
+                   ": the pattern, the background scale or the density do not fit together");
+  return out;
+}
+
+Structure physical_structure(const MeasuredQ& m, const Corrected& c, const Normalised& n, const SampleModel& model,
+                             const Grids& g) {
+  Structure s;
+  const std::size_t count = m.q.size();
+  s.iq.resize(count);
+  s.iq_sigma.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    s.iq[i] = n.alpha * c.i[i];
+    s.iq_sigma[i] = n.alpha * c.sigma[i];
+  }
+  s.model = c.model;
+  for (std::size_t i = g.first; i < g.end; ++i) {
+    const double q = m.q[i], fm2 = model.f_mean_sq[i];
+    const double sq = 1.0 + (s.iq[i] - c.model[i]) / fm2;
+    s.sq.x.push_back(q);
+    s.sq.y.push_back(sq);
+    s.sq.sigma.push_back(s.iq_sigma[i] / fm2);
+    s.fq.x.push_back(q);
+    s.fq.y.push_back(q * (sq - 1.0));
+    s.fq.sigma.push_back(q * s.iq_sigma[i] / fm2);
+  }
+  return s;
+}
+
+Result<AdhocStructure> adhoc_structure(const MeasuredQ& m, const SampleModel& model, const Grids& g,
+                                       const ReductionOptions& o) {
+  if (!(o.rpoly > 0.0) || !std::isfinite(o.rpoly))
+    return invalid("rpoly must be above 0 Angstrom, not " + shortest(o.rpoly));
+  const double wanted = std::round(o.rpoly * g.qtop_fit / kPi);
+  // A smooth correction has a few tens of terms at most; thousands would
+  // fit the data's own structure, and their QR alone would take minutes.
+  constexpr double kMostDegree = 100;
+  if (!(wanted <= kMostDegree))
+    return invalid("rpoly " + shortest(o.rpoly) + " asks for a polynomial of degree " + shortest(wanted) +
+                   ", above the " + shortest(kMostDegree) + " a smooth correction may have: lower rpoly");
+  AdhocStructure out;
+  out.degree = std::max(1, static_cast<int>(wanted));
+  const std::vector<double>& f2 = model.f2;
+  const std::vector<double>& fm2 = model.f_mean_sq;
+  const std::size_t n = m.q.size();
+
+  // The scale: c I = <f^2> at high Q, where the atoms scatter independently.
+  std::vector<double> ratio;
+  const double high = 2.0 / 3.0 * g.qtop_fit;
+  for (std::size_t i = g.first; i < g.fit_end; ++i)
+    if (m.q[i] >= high) ratio.push_back(m.y[i] / f2[i]);
+  if (ratio.empty())
+    for (std::size_t i = g.first; i < g.fit_end; ++i) ratio.push_back(m.y[i] / f2[i]);
+  const double level = median(ratio);
+  if (!(level > 0.0) || !std::isfinite(level))
+    return invalid("the intensity at high Q (" + shortest(high) + " to " + shortest(g.qtop_fit) +
+                   " 1/A) is not above 0, so the ad hoc mode cannot scale it" +
+                   (m.background_subtracted ? ": subtract less background (bg-scale)" : ""));
+  out.scale = 1.0 / level;
+
+  Structure& s = out.structure;
+  s.iq.resize(n);
+  s.iq_sigma.resize(n);
+  std::vector<double> fm(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    s.iq[i] = out.scale * m.y[i];
+    s.iq_sigma[i] = out.scale * m.sigma[i];
+    fm[i] = m.q[i] * (s.iq[i] - f2[i]) / fm2[i];
+  }
+  const std::span<const double> qf = std::span<const double>(m.q).subspan(g.first, g.fit_end - g.first);
+  const std::span<const double> yf = std::span<const double>(fm).subspan(g.first, g.fit_end - g.first);
+  PolynomialBasis basis;
+  basis.top = g.qtop_fit;
+  basis.degree = out.degree;
+  basis.through_zero = true;
+  Result<std::vector<double>> p = polynomial_fit(qf, yf, basis, m.q);
+  if (!p.ok())
+    return make_error(p.kind(), "the ad hoc correction: " + p.error().message +
+                                    ": lower rpoly or widen the range from qmin to qmaxinst");
+  s.model.resize(n);
+  for (std::size_t i = 0; i < n; ++i) s.model[i] = f2[i] + (*p)[i] * fm2[i] / m.q[i];
+  for (std::size_t i = g.first; i < g.end; ++i) {
+    const double q = m.q[i], f = fm[i] - (*p)[i];
+    s.fq.x.push_back(q);
+    s.fq.y.push_back(f);
+    s.fq.sigma.push_back(q * s.iq_sigma[i] / fm2[i]);
+    s.sq.x.push_back(q);
+    s.sq.y.push_back(1.0 + f / q);
+    s.sq.sigma.push_back(s.iq_sigma[i] / fm2[i]);
+  }
+  return out;
+}
+
+Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window window) {
+  if (fq.x.size() < 3) return invalid("the transform needs at least 3 points of F(Q)");
+  EqualGrid grid = equal_grid(fq);
+  const std::size_t n = grid.q.size();
+  const Result<std::vector<double>> mq = modification(grid.q, window, grid.q.back());
+  if (!mq.ok()) return make_error(mq.kind(), "the window: " + mq.error().message);
+  for (std::size_t k = 0; k < n; ++k) {
+    grid.f[k] *= (*mq)[k];
+    grid.sigma[k] *= (*mq)[k];
+  }
+  // Filon's rule over an odd number of points; an even number leaves the last step to a straight line.
+  const std::size_t nf = n % 2 ? n : n - 1;
+  FilonOptions fo;
+  fo.sigma = std::span<const double>(grid.sigma).first(nf);
+  fo.single_precision = false;
+  const std::span<const double> qf = std::span<const double>(grid.q).first(nf);
+  const Result<FilonTransform> ft = filon_ft(qf, std::span<const double>(grid.f).first(nf), r, fo);
+  if (!ft.ok()) return make_error(ft.kind(), "the transform failed: " + ft.error().message);
+  Curve g;
+  g.x.assign(r.begin(), r.end());
+  g.y.resize(r.size());
+  g.sigma.resize(r.size());
+  const double h = grid.h;
+  for (std::size_t j = 0; j < r.size(); ++j) {
+    double integral = ft->integral[j];
+    double var = ft->sigma[j] * ft->sigma[j];
+    if (nf < n) {
+      const double k = r[j], a = grid.q[nf - 1];
+      const auto [wa, wb] = segment_weights(a, h, k);
+      const double sa = grid.sigma[nf - 1], sb = grid.sigma[nf];
+      integral += wa * grid.f[nf - 1] + wb * grid.f[nf];
+      // Filon's own weight of its last point, which the segment shares.
+      const FilonWeights fw = filon_abc(k * h);
+      const double w_end = h * (-fw.alpha * std::cos(k * a) + 0.5 * fw.beta * std::sin(k * a));
+      var += wa * wa * sa * sa + wb * wb * sb * sb + 2.0 * w_end * wa * sa * sa;
+    }
+    g.y[j] = 2.0 / kPi * integral;
+    g.sigma[j] = 2.0 / kPi * std::sqrt(std::max(var, 0.0));
+  }
+  return g;
+}
+
+Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window) {
+  if (!(rcut > 0.0) || !std::isfinite(rcut)) return invalid("rmin-iterate must be above 0 Angstrom");
+  // G below rcut on its own fine grid, from 0.
+  const auto nlow = static_cast<std::size_t>(std::ceil(rcut / 0.005)) + 1;
+  std::vector<double> rl(nlow % 2 ? nlow : nlow + 1);
+  const double hr = rcut / static_cast<double>(rl.size() - 1);
+  for (std::size_t j = 0; j < rl.size(); ++j) rl[j] = static_cast<double>(j) * hr;
+  Curve plain{fq.x, fq.y, std::vector<double>(fq.x.size(), 0.0)};
+  LowR out;
+  double last = 0.0;
+  // Each step removes from F the sine transform of G's departure from
+  // -4 pi rho0 r below rcut (Eggert et al., Phys. Rev. B 65 (2002) 174105).
+  for (int it = 0; it < 30; ++it) {
+    Result<Curve> gl = transform_fq(plain, rl, window);
+    if (!gl.ok()) return gl.error();
+    std::vector<double> dg(rl.size());
+    double rms = 0.0;
+    for (std::size_t j = 0; j < rl.size(); ++j) {
+      dg[j] = gl->y[j] + 4.0 * kPi * rho0 * rl[j];
+      rms += dg[j] * dg[j];
+    }
+    rms = std::sqrt(rms / static_cast<double>(rl.size()));
+    out.residual = rms;
+    if (it > 0 && rms > 0.99 * last) break;
+    last = rms;
+    FilonOptions fo;
+    fo.single_precision = false;
+    const Result<FilonTransform> df = filon_ft(rl, dg, plain.x, fo);
+    if (!df.ok()) return make_error(df.kind(), "the low-r iteration: " + df.error().message);
+    for (std::size_t i = 0; i < plain.y.size(); ++i) plain.y[i] -= df->integral[i];
+    out.iterations = it + 1;
+  }
+  fq.y = std::move(plain.y);
+  return out;
+}
+
+RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window) {
+  RealSpace s;
+  const std::vector<double>& r = gr.x;
+  const std::size_t m = r.size();
+  s.g.assign(m, 0.0);
+  s.sigma_g.assign(m, 0.0);
+  s.rr.assign(m, 0.0);
+  s.sigma_rr.assign(m, 0.0);
+  s.rr_integral.assign(m, 0.0);
+  for (std::size_t j = 0; j < m; ++j) {
+    if (r[j] > 0.0) {
+      s.g[j] = 1.0 + gr.y[j] / (4.0 * kPi * r[j] * rho0);
+      s.sigma_g[j] = gr.sigma[j] / (4.0 * kPi * r[j] * rho0);
+    }
+    s.rr[j] = 4.0 * kPi * r[j] * r[j] * rho0 + r[j] * gr.y[j];
+    s.sigma_rr[j] = r[j] * gr.sigma[j];
+    if (j > 0) s.rr_integral[j] = s.rr_integral[j - 1] + 0.5 * (r[j] - r[j - 1]) * (s.rr[j] + s.rr[j - 1]);
+  }
+  // N(r)'s error through the Q-space kernel of the integral, with the weights Filon's rule gives each F(Q_k)
+  // while h r is small: Simpson's h/3 (1, 4, 2, ..., 4, 1), and h/2 at both ends of a last straight step.
+  const EqualGrid grid = equal_grid(fq);
+  const std::size_t n = grid.q.size();
+  const std::size_t nf = n % 2 ? n : n - 1;
+  const Result<std::vector<double>> mq = modification(grid.q, window, grid.q.back());
+  std::vector<double> c(n, 0.0);
+  for (std::size_t k = 0; k < nf; ++k) {
+    const bool end = k == 0 || k + 1 == nf;
+    c[k] = (end ? 1.0 : k % 2 ? 4.0 : 2.0) * grid.h / 3.0;
+  }
+  if (nf < n) {
+    c[nf - 1] += 0.5 * grid.h;
+    c[nf] += 0.5 * grid.h;
+  }
+  for (std::size_t k = 0; k < n; ++k) c[k] *= 2.0 / kPi * (mq.ok() ? (*mq)[k] : 1.0) * grid.sigma[k];
+  s.sigma_rr_integral = running_integral_sigma(grid.q, grid.h, c, r, r.front());
+  return s;
+}
+
+}  // namespace talvo::pdf
