@@ -30,8 +30,27 @@ std::optional<std::string> Args::get(const std::string& name) const {
   return it->second;
 }
 
-Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
-           const std::vector<std::string>& options) {
+namespace {
+
+Error wrong(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
+Error unusable(std::string text) { return make_error(ErrorKind::kParseError, std::move(text)); }
+
+}  // namespace
+
+int usage(const Args& a, const std::string& text) {
+  std::cerr << "talvo-tools " << a.command << ": " << text << '\n';
+  return kUsage;
+}
+int usage(const Args& a, const Error& e) { return usage(a, e.message); }
+
+int input_error(const Args& a, const std::string& text) {
+  std::cerr << "talvo-tools " << a.command << ": " << text << '\n';
+  return 1;
+}
+int input_error(const Args& a, const Error& e) { return input_error(a, e.message); }
+
+Result<Args> parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
+                   const std::vector<std::string>& options) {
   Args a;
   const auto known = [](const std::vector<std::string>& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
@@ -42,9 +61,9 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& fla
       if (known(flags, s) || s == "--help") {
         a.options[s] = "";
       } else if (!known(options, s)) {
-        throw UsageError{"unknown option " + s};
+        return wrong("unknown option " + s);
       } else {
-        if (i + 1 >= argc) throw UsageError{s + " needs a value"};
+        if (i + 1 >= argc) return wrong(s + " needs a value");
         a.options[s] = argv[++i];
       }
     } else {
@@ -54,34 +73,36 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& fla
   return a;
 }
 
-double number(const std::string& text, const std::string& what) {
+Result<double> number(const std::string& text, const std::string& what) {
   auto v = parse_real(text);
-  if (!v) throw UsageError{what + " is not a number: " + text};
+  if (!v) return wrong(what + " is not a number: " + text);
   return *v;
 }
 
-int integer(const std::string& text, const std::string& what) {
+Result<int> integer(const std::string& text, const std::string& what) {
   auto v = parse_int(text);
-  if (!v) throw UsageError{what + " is not a whole number: " + text};
+  if (!v) return wrong(what + " is not a whole number: " + text);
   return *v;
 }
 
-std::vector<double> grid(const std::string& spec, double most) {
+Result<std::vector<double>> grid(const std::string& spec, double most) {
   std::vector<double> parts;
   // Every field, a last empty one too ("0:1:0.5:" is no grid; getline would drop it).
   for (std::size_t start = 0;;) {
     const std::size_t end = spec.find(':', start);
-    parts.push_back(
-        number(spec.substr(start, end == std::string::npos ? std::string::npos : end - start), "grid value"));
+    const Result<double> part =
+        number(spec.substr(start, end == std::string::npos ? std::string::npos : end - start), "grid value");
+    if (!part.ok()) return part.error();
+    parts.push_back(*part);
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  if (parts.size() != 3 || !(parts[2] > 0)) throw UsageError{"a grid is FROM:TO:STEP with STEP > 0"};
+  if (parts.size() != 3 || !(parts[2] > 0)) return wrong("a grid is FROM:TO:STEP with STEP > 0");
   const double from = parts[0], to = parts[1], step = parts[2];
   if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step))
-    throw UsageError{"a grid needs finite numbers: " + spec};
-  if (to < from) throw UsageError{"a grid FROM:TO:STEP needs TO at or above FROM: " + spec};
-  if (!std::isfinite(to - from)) throw UsageError{"a grid's TO - FROM passes the largest number: " + spec};
+    return wrong("a grid needs finite numbers: " + spec);
+  if (to < from) return wrong("a grid FROM:TO:STEP needs TO at or above FROM: " + spec);
+  if (!std::isfinite(to - from)) return wrong("a grid's TO - FROM passes the largest number: " + spec);
   // The count first, so that a grid too large takes no memory.
   const auto too_large = [&](double count) {
     // A count past the doubles' range is no number to print; one past 10^15
@@ -89,20 +110,19 @@ std::vector<double> grid(const std::string& spec, double most) {
     const std::string has = !std::isfinite(count) ? "more than " + num(std::numeric_limits<double>::max())
                             : count < 1e15        ? num(count)
                                                   : digits_text(count, kPlainDigits);
-    return UsageError{"grid too large: " + spec + " has " + has + " points, at most " + num(most)};
+    return wrong("grid too large: " + spec + " has " + has + " points, at most " + num(most));
   };
   const double count = grid_count(from, to, step);
-  if (count > most) throw too_large(count);
+  if (count > most) return too_large(count);
   std::vector<double> points = grid_points(from, to, step, static_cast<std::size_t>(count) + 1);
   // The count may fall one short of the points where TO lies a thousandth of a step below one.
-  if (static_cast<double>(points.size()) > most) throw too_large(static_cast<double>(points.size()));
-  if (!grid_increasing(points))
-    throw UsageError{"a grid's STEP is too small for its points to differ as numbers: " + spec};
+  if (static_cast<double>(points.size()) > most) return too_large(static_cast<double>(points.size()));
+  if (!grid_increasing(points)) return wrong("a grid's STEP is too small for its points to differ as numbers: " + spec);
   return points;
 }
 
-std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
-                                              std::size_t optional) {
+Result<std::vector<std::vector<double>>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
+                                                      std::size_t optional) {
   std::vector<std::vector<double>> cols;
   std::string text;
   long long line = 0;
@@ -112,20 +132,20 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
     ++line;
     // A bad line of input is an error of the input (exit 1), not of the usage.
     if (!got.ok() && got.kind() == ErrorKind::kOutOfRange)
-      throw InputError{source + ", line " + std::to_string(line) + ": " + got.error().message};
-    if (!got.ok()) throw InputError{"cannot read " + source};
+      return unusable(source + ", line " + std::to_string(line) + ": " + got.error().message);
+    if (!got.ok()) return make_error(ErrorKind::kIoError, "cannot read " + source);
     const std::vector<std::string_view> w = split_words(text);
     if (w.empty() || w[0][0] == '#') continue;
     const std::size_t words = w.size();
     if (cols.empty()) cols.resize(std::min(std::max(words, columns), columns + optional));
     const std::string where = source + ", line " + std::to_string(line) + ": ";
     if (words < cols.size())
-      throw InputError{where + std::to_string(cols.size()) + " columns needed, " + std::to_string(words) +
-                       " found: " + text};
+      return unusable(where + std::to_string(cols.size()) + " columns needed, " + std::to_string(words) +
+                      " found: " + text);
     for (std::size_t c = 0; c < cols.size(); ++c) {
       double v = 0;
       const std::string_view item = w[c];
-      if (!read_free(item, {&v})) throw InputError{where + "not a number: " + std::string(item)};
+      if (!read_free(item, {&v})) return unusable(where + "not a number: " + std::string(item));
       cols[c].push_back(v);
     }
   }
@@ -133,7 +153,7 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
   return cols;
 }
 
-std::vector<std::vector<double>> read_columns(std::size_t columns) {
+Result<std::vector<std::vector<double>>> read_columns(std::size_t columns) {
   return read_columns(std::cin, "standard input", columns);
 }
 
@@ -215,10 +235,11 @@ std::streamsize OutputBuffer::xsputn(const char* s, std::streamsize n) {
 
 int OutputBuffer::sync() { return drain() ? 0 : -1; }
 
-int digits_option(const Args& a) {
+Result<int> digits_option(const Args& a) {
   if (!a.get("--digits")) return kPlainDigits;
-  const int digits = integer(*a.get("--digits"), "--digits");
-  if (digits < 1 || digits > 17) throw UsageError{"--digits must be 1 to 17"};
+  const Result<int> digits = integer(*a.get("--digits"), "--digits");
+  if (!digits.ok()) return digits;
+  if (*digits < 1 || *digits > 17) return wrong("--digits must be 1 to 17");
   return digits;
 }
 

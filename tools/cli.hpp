@@ -19,12 +19,10 @@ namespace talvo::cli {
 
 inline constexpr int kUsage = 2;
 
-// Wrong usage: the message, then the subcommand's help, exit 2.
+// Wrong usage and unusable input, as pdf's command still throws them.
 struct UsageError {
   std::string text;
 };
-
-// Unusable input data (a file or standard input): the message, exit 1.
 struct InputError {
   std::string text;
 };
@@ -35,32 +33,42 @@ inline constexpr double kMaxGridPoints = 10'000'000;
 
 // Options of the form --name [value]; anything else is a positional argument.
 struct Args {
+  std::string command;  // the subcommand's name, for its messages
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;
   bool flag(const std::string& name) const { return options.count(name) > 0; }
   std::optional<std::string> get(const std::string& name) const;
 };
 
-// `flags` are the options without a value, `options` those with one; any
-// other option is a usage error (a mistyped --tabel must not go unnoticed).
-Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
-           const std::vector<std::string>& options);
+// How a subcommand ends on an error: wrong usage prints "talvo-tools COMMAND:
+// TEXT" and returns kUsage (talvo-tools then shows the subcommand's help);
+// unusable input data (a file, standard input) prints the same and returns 1.
+int usage(const Args& a, const std::string& text);
+int usage(const Args& a, const Error& e);
+int input_error(const Args& a, const std::string& text);
+int input_error(const Args& a, const Error& e);
 
-double number(const std::string& text, const std::string& what);
-int integer(const std::string& text, const std::string& what);
+// `flags` are the options without a value, `options` those with one; any
+// other option is wrong usage (a mistyped --tabel must not go unnoticed).
+Result<Args> parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
+                   const std::vector<std::string>& options);
+
+// A number or a whole number; kInvalidArgument names `what` and the text.
+Result<double> number(const std::string& text, const std::string& what);
+Result<int> integer(const std::string& text, const std::string& what);
 
 // FROM:TO:STEP, TO included when it falls on the grid within STEP/1000;
-// TO below FROM is a usage error (a grid of no points computes nothing), so
-// is one of more than `most` points, refused before any is made.
-std::vector<double> grid(const std::string& spec, double most = kMaxGridPoints);
+// TO below FROM is refused (a grid of no points computes nothing), so is one
+// of more than `most` points, before any is made.
+Result<std::vector<double>> grid(const std::string& spec, double most = kMaxGridPoints);
 
 // Columns of the rows of `in` ("#" lines and blank lines skipped): the first
 // `columns`, and up to `optional` more when the first row has them (every
 // row must then have them too). `source` names the input in messages.
-std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
-                                              std::size_t optional = 0);
+Result<std::vector<std::vector<double>>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
+                                                      std::size_t optional = 0);
 // The same from standard input.
-std::vector<std::vector<double>> read_columns(std::size_t columns);
+Result<std::vector<std::vector<double>>> read_columns(std::size_t columns);
 
 // A number as printed: the shortest text that reads back to the same value,
 // in the precision it was computed in (a float from a double holds a value
@@ -79,8 +87,8 @@ void row(std::initializer_list<Num> values);
 // (1 to 17) asks for others; JSON numbers are the shortest text that reads
 // back to the same double.
 inline constexpr int kPlainDigits = 6;
-// The value of --digits, or kPlainDigits; a usage error outside 1 to 17.
-int digits_option(const Args& a);
+// The value of --digits, or kPlainDigits; refused outside 1 to 17.
+Result<int> digits_option(const Args& a);
 // A number with `digits` significant digits; "-" when it is missing or not finite.
 std::string digits_text(std::optional<double> v, int digits);
 

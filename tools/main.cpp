@@ -87,13 +87,20 @@ int run(int argc, char** argv) {
     std::cerr << (sub.empty() ? "" : "unknown subcommand: " + sub + "\n") << help();
     return talvo::cli::kUsage;
   }
+  // Wrong usage is followed by the subcommand's help.
+  const auto with_help = [&](int status) {
+    if (status == talvo::cli::kUsage) std::cerr << command->help;
+    return status;
+  };
   try {
-    const talvo::cli::Args a = talvo::cli::parse(argc, argv, 2, command->flags, command->options);
-    if (a.flag("--help")) {
+    talvo::Result<talvo::cli::Args> a = talvo::cli::parse(argc, argv, 2, command->flags, command->options);
+    if (!a.ok()) return with_help(talvo::cli::usage(talvo::cli::Args{sub, {}, {}}, a.error()));
+    a->command = sub;
+    if (a->flag("--help")) {
       std::cout << command->help;
       return 0;
     }
-    return command->run(a);
+    return with_help(command->run(*a));
   } catch (const talvo::cli::UsageError& e) {
     std::cerr << "talvo-tools " << sub << ": " << e.text << '\n' << command->help;
     return talvo::cli::kUsage;

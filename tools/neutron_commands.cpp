@@ -185,32 +185,40 @@ void print_sweep_plain(const MaterialSweep& s, int digits) {
 constexpr std::size_t kMaxWavelengths = 1'000'000;
 
 // --wavelength: one value, a list "1,2,5" or a range FROM:TO:STEP (TO included).
-std::vector<double> wavelengths_of(const std::string& spec) {
+Result<std::vector<double>> wavelengths_of(const std::string& spec) {
+  const auto wrong = [](std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); };
   if (spec.find(':') != std::string::npos) {
     // The wavelengths' own limit, before any is made (not the 10^7 points of other grids).
-    std::vector<double> g = grid(spec, static_cast<double>(kMaxWavelengths));
-    if (g.empty()) throw UsageError{"--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)"};
+    Result<std::vector<double>> g = grid(spec, static_cast<double>(kMaxWavelengths));
+    if (g.ok() && g->empty())
+      return wrong("--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)");
     return g;
   }
   std::vector<double> list;
   if (static_cast<std::size_t>(std::count(spec.begin(), spec.end(), ',')) >= kMaxWavelengths)
-    throw UsageError{"--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
+    return wrong("--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths");
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = spec.find(',', start);
-    list.push_back(
-        number(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--wavelength"));
+    const Result<double> v =
+        number(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--wavelength");
+    if (!v.ok()) return v.error();
+    list.push_back(*v);
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
   return list;
 }
 
-MaterialOptions options_from(const Args& a) {
+Result<MaterialOptions> options_from(const Args& a) {
   MaterialOptions o;
-  if (a.get("--density")) o.density = number(*a.get("--density"), "--density");
-  if (a.get("--number-density")) o.number_density = number(*a.get("--number-density"), "--number-density");
-  if (a.get("--thickness")) o.thickness = number(*a.get("--thickness"), "--thickness");
+  for (const auto& [name, slot] :
+       {std::pair{"--density", &o.density}, {"--number-density", &o.number_density}, {"--thickness", &o.thickness}}) {
+    if (!a.get(name)) continue;
+    const Result<double> v = number(*a.get(name), name);
+    if (!v.ok()) return v.error();
+    *slot = *v;
+  }
   return o;
 }
 
@@ -251,12 +259,12 @@ struct BatchColumns {
   int formula = -1, density = -1, number_density = -1, wavelength = -1, thickness = -1;
 };
 
-// Writes one row (or one per wavelength) of a batch; the problem on failure.
-std::string batch_row(const std::string& formula, const MaterialOptions& o, const std::vector<double>& wavelengths,
-                      const NeutronTable& table, const Output& output, std::string& out,
-                      std::vector<std::string>& warnings) {
+// Writes one row (or one per wavelength) of a batch.
+Outcome batch_row(const std::string& formula, const MaterialOptions& o, const std::vector<double>& wavelengths,
+                  const NeutronTable& table, const Output& output, std::string& out,
+                  std::vector<std::string>& warnings) {
   Result<MaterialSweep> s = material_sweep(formula, table, o, wavelengths);
-  if (!s.ok()) return s.error().message;
+  if (!s.ok()) return s.error();
   for (std::size_t i = 0; i < s->size(); ++i) {
     const Material row = i == 0 ? Material{} : s->at(i);
     const Material& m = i == 0 ? s->material : row;
@@ -266,7 +274,7 @@ std::string batch_row(const std::string& formula, const MaterialOptions& o, cons
       csv_row(out, m, o.thickness, output.digits);
   }
   warnings = s.warnings();
-  return {};
+  return Done{};
 }
 
 // A batch: CSV with a header naming its columns (formula, and any of density,
@@ -276,8 +284,8 @@ std::string batch_row(const std::string& formula, const MaterialOptions& o, cons
 // the others kept. Exit status 1 when any line failed.
 int run_batch(const std::string& file, const MaterialOptions& common, const std::vector<double>& wavelengths,
               const NeutronTable& table, const Output& output) {
-  InputFile in(file);
-  if (!in.is_open()) {
+  Result<InputFile> in = InputFile::open(file);
+  if (!in.ok()) {
     std::cerr << "talvo-tools xs: " << in.error().message << "\n";
     return 1;
   }
@@ -294,7 +302,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
   };
   bool rest_pending = false;
   for (;;) {
-    const Result<bool> got = read_line(in.stream(), text, kMaxLineLength, &rest_pending);
+    const Result<bool> got = read_line(in->stream(), text, kMaxLineLength, &rest_pending);
     if (got.ok() && !*got) break;
     ++line_number;
     if (!got.ok() && got.kind() == ErrorKind::kIoError) {
@@ -303,7 +311,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     }
     if (!got.ok()) {
       // Named and left out like a bad formula; the rest of it is no line of its own.
-      if (rest_pending) in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      if (rest_pending) in->stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
       problem_at(got.error().message);
       continue;
     }
@@ -311,7 +319,9 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     if (line.empty() || line[0] == '#') continue;
     MaterialOptions o = common;
     std::vector<double> row_wavelengths = wavelengths;
-    std::string formula, problem;
+    std::string formula;
+    Outcome problem = Done{};
+    const auto refuse = [&](std::string why) { problem = make_error(ErrorKind::kInvalidArgument, std::move(why)); };
     if (first && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
       BatchColumns c;
       for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -341,9 +351,9 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
       formula = field(columns->formula);
       const auto read = [&](int at, const char* what, std::optional<double>& into) {
         const std::string f = field(at);
-        if (f.empty() || !problem.empty()) return;
+        if (f.empty() || !problem.ok()) return;
         const auto v = parse_real(f);
-        if (!v) problem = std::string("the ") + what + " \"" + f + "\" is not a number";
+        if (!v) refuse(std::string("the ") + what + " \"" + f + "\" is not a number");
         into = v;
       };
       std::optional<double> density, number_density, wavelength;
@@ -366,18 +376,18 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     } else {
       const std::vector<std::string_view> w = split_words(text);
       formula = w.empty() ? std::string() : std::string(w[0]);
-      if (w.size() > 2) problem = "give a formula and at most a density";
+      if (w.size() > 2) refuse("give a formula and at most a density");
       if (w.size() == 2) {
         const auto d = parse_real(w[1]);
-        if (!d) problem = "the density is not a number";
+        if (!d) refuse("the density is not a number");
         o.density = d;
         o.number_density.reset();
       }
     }
-    if (formula.empty() && problem.empty()) problem = "no formula";
-    if (problem.empty()) problem = batch_row(formula, o, row_wavelengths, table, output, out, warnings);
-    if (!problem.empty()) {
-      problem_at(problem);
+    if (formula.empty() && problem.ok()) refuse("no formula");
+    if (problem.ok()) problem = batch_row(formula, o, row_wavelengths, table, output, out, warnings);
+    if (!problem.ok()) {
+      problem_at(problem.error().message);
       continue;
     }
     for (const std::string& w : warnings) std::cerr << file << ", line " << line_number << ": warning: " << w << '\n';
@@ -395,24 +405,27 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
 }
 
 int run_xs(const Args& a) {
-  MaterialOptions options = options_from(a);
+  const Result<MaterialOptions> given = options_from(a);
+  if (!given.ok()) return usage(a, given.error());
+  MaterialOptions options = *given;
   Output output;
-  if (a.flag("--json") && a.flag("--csv")) throw UsageError{"give --json or --csv, not both"};
+  if (a.flag("--json") && a.flag("--csv")) return usage(a, "give --json or --csv, not both");
   if (a.flag("--json")) output.kind = Output::kJson;
   if (a.flag("--csv")) output.kind = Output::kCsv;
-  if (a.get("--digits")) {
-    output.digits = integer(*a.get("--digits"), "--digits");
-    if (output.digits < 1 || output.digits > 17) throw UsageError{"--digits must be 1 to 17"};
-  }
-  const std::vector<double> wavelengths =
+  const Result<int> digits = digits_option(a);
+  if (!digits.ok()) return usage(a, digits.error());
+  output.digits = *digits;
+  const Result<std::vector<double>> listed =
       a.get("--wavelength") ? wavelengths_of(*a.get("--wavelength")) : std::vector<double>{kThermalWavelength};
+  if (!listed.ok()) return usage(a, listed.error());
+  const std::vector<double>& wavelengths = *listed;
   options.wavelength = wavelengths[0];
   // A list or a range gives arrays, even of one wavelength.
   const bool sweep = a.get("--wavelength") && a.get("--wavelength")->find_first_of(":,") != std::string::npos;
   if (a.get("--batch")) {
-    if (!a.positional.empty()) throw UsageError{"give a FORMULA or --batch FILE, not both"};
+    if (!a.positional.empty()) return usage(a, "give a FORMULA or --batch FILE, not both");
   } else if (a.positional.size() != 1) {
-    throw UsageError{"give one FORMULA"};
+    return usage(a, "give one FORMULA");
   }
   const Result<NeutronTable> read = load_table();
   if (!cli::report("xs", read)) return 1;

@@ -107,13 +107,15 @@ int write_failed(RowBuffer& out) {
 
 int run_scans(const Args& a, const std::string& which) {
   if (a.get("--scan") || a.get("--print"))
-    throw UsageError{"--scan and --print belong to the summed reading, not to --scans"};
+    return usage(a, "--scan and --print belong to the summed reading, not to --scans");
   const Result<XrdmlFile> r = read_xrdml_file(a.positional[0]);
   if (!report("xrdml", r)) return 1;
   const auto& scans = r->scans;
   std::size_t first = 0, last = scans.size();
   if (which != "all") {
-    const int k = integer(which, "--scans");
+    const Result<int> chosen = integer(which, "--scans");
+    if (!chosen.ok()) return usage(a, chosen.error());
+    const int k = *chosen;
     if (k < 1 || static_cast<std::size_t>(k) > scans.size()) {
       std::cerr << "talvo-tools xrdml: no scan " << k << " in " << a.positional[0] << ", which holds " << scans.size()
                 << " scans\n";
@@ -234,11 +236,14 @@ bool sum_scans(const std::vector<XrdmlScan>& scans, bool cps, Pattern& p) {
 }
 
 int run_xrdml(const Args& a) {
-  if (a.positional.size() != 1) throw UsageError{"give one FILE"};
+  if (a.positional.size() != 1) return usage(a, "give one FILE");
   if (const auto which = a.get("--scans")) return run_scans(a, *which);
-  if (a.get("--axis")) throw UsageError{"--axis needs --scans"};
-  const int choice = a.get("--scan") ? integer(*a.get("--scan"), "--scan") : 0;
-  const int level = a.get("--print") ? integer(*a.get("--print"), "--print") : 0;
+  if (a.get("--axis")) return usage(a, "--axis needs --scans");
+  const Result<int> scan_read = a.get("--scan") ? integer(*a.get("--scan"), "--scan") : 0;
+  if (!scan_read.ok()) return usage(a, scan_read.error());
+  const Result<int> level_read = a.get("--print") ? integer(*a.get("--print"), "--print") : 0;
+  if (!level_read.ok()) return usage(a, level_read.error());
+  const int choice = *scan_read, level = *level_read;
   const bool cps = a.flag("--cps");
   const Result<XrdmlFile> r = read_xrdml_file(a.positional[0]);
   if (!report("xrdml", r)) return 1;
