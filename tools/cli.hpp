@@ -19,14 +19,6 @@ namespace talvo::cli {
 
 inline constexpr int kUsage = 2;
 
-// Wrong usage and unusable input, as pdf's command still throws them.
-struct UsageError {
-  std::string text;
-};
-struct InputError {
-  std::string text;
-};
-
 // The most points a FROM:TO:STEP grid may have; a larger one is refused
 // before any memory is taken for it.
 inline constexpr double kMaxGridPoints = 10'000'000;

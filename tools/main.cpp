@@ -101,12 +101,6 @@ int run(int argc, char** argv) {
       return 0;
     }
     return with_help(command->run(*a));
-  } catch (const talvo::cli::UsageError& e) {
-    std::cerr << "talvo-tools " << sub << ": " << e.text << '\n' << command->help;
-    return talvo::cli::kUsage;
-  } catch (const talvo::cli::InputError& e) {
-    std::cerr << "talvo-tools " << sub << ": " << e.text << '\n';
-    return 1;
   } catch (const std::bad_alloc&) {
     std::cerr << "talvo-tools " << sub << ": out of memory\n";
     return 1;

@@ -87,7 +87,7 @@ int run_filon(const Args& a) {
 
 int run_peak(const Args& a) {
   if (a.positional.size() != 1) return usage(a, "give one peak shape: gaussian, lorentzian or pseudo-voigt");
-  const std::optional<PeakShape> shape = peak_shape_from_name(a.positional[0]);
+  const std::optional<PeakShape> shape = peak_shape_named(a.positional[0]);
   if (!shape) return usage(a, "unknown peak shape: " + a.positional[0]);
   if (!a.get("--center") || !a.get("--fwhm")) return usage(a, "--center and --fwhm are needed");
   if ((*shape == PeakShape::kPseudoVoigt) != a.get("--eta").has_value())
@@ -125,7 +125,7 @@ int run_sq2gr(const Args& a) {
   if (!a.get("--rho0") || !a.get("--r")) return usage(a, "--rho0 and --r are needed");
   Sq2grOptions o;
   if (a.get("--window")) {
-    const std::optional<Window> w = window_from_name(*a.get("--window"));
+    const std::optional<Window> w = window_named(*a.get("--window"));
     if (!w) return usage(a, "unknown window: " + *a.get("--window"));
     o.window = *w;
   }

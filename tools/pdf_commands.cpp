@@ -30,12 +30,11 @@ const std::vector<std::string> kValueOptions = [] {
   return names;
 }();
 
-std::string read_text(const std::string& path, const char* what) {
-  InputFile in(path);
-  if (!in.is_open()) throw InputError{in.error().message + " (the " + what + ")"};
-  std::ostringstream s;
-  s << in.stream().rdbuf();
-  return s.str();
+// A file's whole text; the error says which file it was.
+Result<std::string> read_text(const std::string& path, const char* what) {
+  Result<std::string> text = read_whole_file(path);
+  if (!text.ok()) return make_error(ErrorKind::kIoError, text.error().message + " (the " + what + ")");
+  return text;
 }
 
 std::string json_string(std::string_view s) {
@@ -68,20 +67,25 @@ struct Settings {
   }
 };
 
-Settings settings_of(const Args& a) {
+// The settings; an error of kInvalidArgument is wrong usage, any other the input's.
+Result<Settings> settings_of(const Args& a) {
+  const auto wrong = [](std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); };
+  const auto unusable = [](std::string text) { return make_error(ErrorKind::kIoError, std::move(text)); };
   Settings s;
   std::vector<std::string> pos = a.positional;
   for (std::size_t i = 0; i < pos.size(); ++i)
     if (pos[i] == "-o") {
-      if (i + 1 >= pos.size()) throw UsageError{"-o needs a PREFIX"};
+      if (i + 1 >= pos.size()) return wrong("-o needs a PREFIX");
       s.prefix = pos[i + 1];
       pos.erase(pos.begin() + static_cast<std::ptrdiff_t>(i), pos.begin() + static_cast<std::ptrdiff_t>(i + 2));
       break;
     }
-  if (pos.size() > 1) throw UsageError{"give one INPUT pattern"};
+  if (pos.size() > 1) return wrong("give one INPUT pattern");
   if (a.get("--config")) {
-    const Result<Parameters> p = pdf::parse_parameters(read_text(*a.get("--config"), "--config"));
-    if (!p.ok()) throw InputError{"--config " + *a.get("--config") + ": " + p.error().message};
+    const Result<std::string> text = read_text(*a.get("--config"), "--config");
+    if (!text.ok()) return text.error();
+    const Result<Parameters> p = pdf::parse_parameters(*text);
+    if (!p.ok()) return unusable("--config " + *a.get("--config") + ": " + p.error().message);
     for (const auto& [k, v] : *p) {
       if (k == "input") {
         s.input = v;
@@ -89,7 +93,7 @@ Settings settings_of(const Args& a) {
       }
       const std::string opt = "--" + k;
       if (std::find(kValueOptions.begin(), kValueOptions.end(), opt) == kValueOptions.end() || opt == "--config")
-        throw InputError{"--config " + *a.get("--config") + ": unknown key \"" + k + "\""};
+        return unusable("--config " + *a.get("--config") + ": unknown key \"" + k + "\"");
       s.v[k] = v;
       s.from_file.insert(k);
     }
@@ -107,7 +111,7 @@ Settings settings_of(const Args& a) {
     if (a.get(std::string("--") + y) && !a.get(std::string("--") + x)) s.v.erase(x);
   }
   if (!pos.empty()) s.input = pos[0];
-  if (s.input.empty()) throw UsageError{"give the INPUT pattern (or --config FILE naming it)"};
+  if (s.input.empty()) return wrong("give the INPUT pattern (or --config FILE naming it)");
   return s;
 }
 
@@ -124,33 +128,37 @@ pdf::OptionTexts option_texts(const Settings& s) {
 
 // A refused option: a wrong choice, a contradiction or text that is no number is wrong usage (exit 2); a value
 // beyond its range, a missing one or what is not available is the input's (exit 1).
-template <class T>
-T settled(Result<T>&& r) {
-  if (r.ok()) return std::move(r).value();
-  if (r.kind() == ErrorKind::kInvalidArgument || r.kind() == ErrorKind::kParseError)
-    throw UsageError{r.error().message};
-  throw InputError{r.error().message};
+int refused(const Args& a, const Error& e) {
+  if (e.kind == ErrorKind::kInvalidArgument || e.kind == ErrorKind::kParseError) return usage(a, e);
+  return input_error(a, e);
 }
 
 int run_pdf(const Args& a) {
-  const Settings s = settings_of(a);
+  const Result<Settings> given = settings_of(a);
+  if (!given.ok())
+    return given.kind() == ErrorKind::kInvalidArgument ? usage(a, given.error()) : input_error(a, given.error());
+  const Settings& s = *given;
   const pdf::OptionTexts texts = option_texts(s);
 
   // Input.
-  const auto [format, scan] = settled(pdf::input_choice(texts, s.input, pdf::Spelling::kCommandLine));
+  const auto choice = pdf::input_choice(texts, s.input, pdf::Spelling::kCommandLine);
+  if (!choice.ok()) return refused(a, choice.error());
+  const auto [format, scan] = *choice;
   Result<pdf::Pattern> sample = pdf::read_pattern(s.input, format, scan);
-  if (!sample.ok()) throw InputError{sample.error().message};
+  if (!sample.ok()) return input_error(a, sample.error());
   std::vector<std::string> warnings = sample.warnings();
   std::optional<pdf::Pattern> background;
   if (s.has("background")) {
     Result<pdf::Pattern> bg = pdf::read_pattern(*s.get("background"), format, scan);
-    if (!bg.ok()) throw InputError{"--background: " + bg.error().message};
+    if (!bg.ok()) return input_error(a, "--background: " + bg.error().message);
     for (const std::string& w : bg.warnings()) warnings.push_back("--background: " + w);
     background = std::move(*bg);
   }
 
-  const pdf::ReductionSettings settings =
-      settled(pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine));
+  const Result<pdf::ReductionSettings> read_settings =
+      pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine);
+  if (!read_settings.ok()) return refused(a, read_settings.error());
+  const pdf::ReductionSettings& settings = *read_settings;
   const pdf::ReductionOptions& o = settings.options;
   const std::optional<double> wavelength = o.wavelength;
   const std::string& mono = settings.monochromator;
@@ -165,7 +173,7 @@ int run_pdf(const Args& a) {
     std::stringstream list(*s.get("output"));
     for (std::string item; std::getline(list, item, ',');) {
       if (item != "iq" && item != "sq" && item != "fq" && item != "gr" && item != "gofr" && item != "rdf")
-        throw UsageError{"--output takes a list of iq, sq, fq, gr, gofr and rdf, not " + item};
+        return usage(a, "--output takes a list of iq, sq, fq, gr, gofr and rdf, not " + item);
       outputs.push_back(item);
     }
   }
@@ -187,7 +195,7 @@ int run_pdf(const Args& a) {
   if (s.has("plot")) {
     const std::string plot = *s.get("plot");
     if (plot.size() < 5 || plot.compare(plot.size() - 4, 4, ".svg") != 0)
-      throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + plot};
+      return usage(a, "--plot writes an SVG picture: give a FILE.svg, not " + plot);
     destinations.push_back(plot);
   }
   std::vector<std::pair<std::string, std::string>> inputs = {{"the input", s.input}};
@@ -201,22 +209,23 @@ int run_pdf(const Args& a) {
   for (const std::string& d : destinations) {
     for (const auto& [what, path] : inputs)
       if (same_file(d, path))
-        throw InputError{"the output " + d + " would replace " + what + ": give another -o PREFIX or --plot"};
+        return input_error(a, "the output " + d + " would replace " + what + ": give another -o PREFIX or --plot");
     std::error_code ec;
     const fs::file_status st = fs::status(d, ec);
     if (fs::exists(st) && !fs::is_regular_file(st))
-      throw InputError{"cannot write " + d + ": " + (fs::is_directory(st) ? "it is a folder" : "it is not a regular file")};
+      return input_error(a, "cannot write " + d + ": " +
+                                (fs::is_directory(st) ? "it is a folder" : "it is not a regular file"));
   }
 
   const Result<pdf::Reduction> red = pdf::reduce(*sample, background ? &*background : nullptr, bg_scale, o);
-  if (!red.ok()) throw InputError{red.error().message};
+  if (!red.ok()) return input_error(a, red.error());
   for (const std::string& w : red.warnings()) warnings.push_back(w);
   const pdf::Reduction& r = *red;
   for (const std::string& kind : outputs)
     if ((kind == "gofr" || kind == "rdf") && !r.number_density)
-      throw InputError{"--output " + kind +
-                       ": g(r) and R(r) need the number density: give --density G or "
-                       "--number-density N"};
+      return input_error(a, "--output " + kind +
+                                ": g(r) and R(r) need the number density: give --density G or "
+                                "--number-density N");
 
   // The header: every parameter the reduction used, as an option would give it.
   Parameters p;
@@ -245,7 +254,7 @@ int run_pdf(const Args& a) {
     } else {
       p.emplace_back("polarization", shortest(o.polarization.normal_fraction));
     }
-    p.emplace_back("compton", std::string(pdf::compton_table_name(o.sample.compton)));
+    p.emplace_back("compton", std::string(incoherent_model_name(o.sample.compton)));
     p.emplace_back("breit-dirac", std::to_string(o.breit_dirac));
     p.emplace_back("normalize", o.normalization == pdf::Normalization::kKroghMoeNorman ? "kmn" : "highq");
     if (o.rmin_iterate) p.emplace_back("rmin-iterate", shortest(*o.rmin_iterate));
@@ -282,14 +291,15 @@ int run_pdf(const Args& a) {
   std::vector<std::string> written;
   std::vector<NewFile> pending;
   std::string text;
-  const auto write = [&](const std::string& name) {
+  const auto write = [&](const std::string& name) -> Outcome {
     Result<NewFile> f = NewFile::create(name);
-    if (!f.ok()) throw InputError{f.error().message};
+    if (!f.ok()) return f.error();
     f->write(text);
     // The disk's writes start now, under the next file's formatting, instead of in each commit's fsync.
-    if (!f->good() || !f->start_writeback()) throw InputError{"cannot write " + name};
+    if (!f->good() || !f->start_writeback()) return make_error(ErrorKind::kIoError, "cannot write " + name);
     pending.push_back(std::move(*f));
     written.push_back(name);
+    return Done{};
   };
   const auto curve = [&](const char* title, const char* columns, const pdf::Curve& c) {
     const std::span<const double> table[] = {c.x, c.y, c.sigma};
@@ -311,14 +321,14 @@ int run_pdf(const Args& a) {
       pdf::append_table_text(text, "talvo-tools pdf: R(r) = 4 pi r^2 rho0 g(r) and N(r), its integral from rmin", p,
                              notes, "columns: r R sigma N sigma_N", table);
     }
-    write(prefix + "." + kind);
+    if (const Outcome done = write(prefix + "." + kind); !done.ok()) return input_error(a, done.error());
   }
   if (s.has("plot")) {
     text = pdf::plot_svg(r, o.mode, s.input);
-    write(*s.get("plot"));
+    if (const Outcome done = write(*s.get("plot")); !done.ok()) return input_error(a, done.error());
   }
   for (NewFile& f : pending)
-    if (const Outcome done = f.commit(); !done.ok()) throw InputError{done.error().message};
+    if (const Outcome done = f.commit(); !done.ok()) return input_error(a, done.error());
 
   for (const std::string& w : warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
   if (a.flag("--json")) {

@@ -78,12 +78,12 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
   constexpr std::size_t kRecordLength = 200;
   const std::string name = folder.file(form_factor_table_file(set.table));
   // Only a regular file is read: a FIFO or a device is as good as missing.
-  InputFile in(name);
-  if (!in.is_open()) return Status::error(1, error(set, 1, "Problem finding datafile"));
+  Result<InputFile> in = InputFile::open(name);
+  if (!in.ok()) return Status::error(1, error(set, 1, "Problem finding datafile"));
   std::string rec;
   // A line beyond the line limit is a read error, which ends the search.
   const auto next = [&] {
-    const Result<bool> got = read_line(in.stream(), rec);
+    const Result<bool> got = read_line(in->stream(), rec);
     return got.ok() && *got;
   };
   const std::size_t min_words = static_cast<std::size_t>(2 * set.terms + 3);

@@ -165,12 +165,10 @@ InputFile::~InputFile() = default;
 
 Result<InputFile> InputFile::open(const std::string& name) {
   InputFile f(name);
-  if (!f.is_open()) return f.error();
+  if (!f.s_->file.ok()) return f.s_->file.error();
   return f;
 }
 
-bool InputFile::is_open() const { return s_->file.ok(); }
-const Error& InputFile::error() const { return s_->file.error(); }
 std::istream& InputFile::stream() { return s_->stream; }
 
 bool file_exists(const std::string& name) {

@@ -94,22 +94,17 @@ class InputFile {
   // The file, or why it cannot be read (the errors of check_regular_file).
   static Result<InputFile> open(const std::string& name);
 
-  // For a reader that holds the file as a member: is_open() and error() say
-  // whether it opened; the stream is at its end at once when it did not.
-  explicit InputFile(const std::string& name);
   InputFile(InputFile&&) noexcept;
   InputFile& operator=(InputFile&&) noexcept;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
-  bool is_open() const;
-  // Why the file is not open; only when !is_open().
-  const Error& error() const;
   // The file's text.
   std::istream& stream();
 
  private:
+  explicit InputFile(const std::string& name);
   struct State;
   std::unique_ptr<State> s_;
 };

@@ -55,10 +55,11 @@ std::size_t PendingFiles::count() const noexcept {
 }
 
 std::optional<unsigned> current_umask() {
-  InputFile status("/proc/self/status");
+  Result<InputFile> status = InputFile::open("/proc/self/status");
+  if (!status.ok()) return std::nullopt;
   std::string text;
   for (;;) {
-    const Result<bool> got = read_line(status.stream(), text);
+    const Result<bool> got = read_line(status->stream(), text);
     if (!got.ok() || !*got) break;
     if (text.rfind("Umask:", 0) != 0) continue;
     const std::size_t digits = text.find_first_of("01234567", 6);

@@ -75,10 +75,10 @@ void NeutronTable::index() {
 }
 
 Result<NeutronTable> read_neutron_table(const std::string& file) {
-  InputFile input(file);
-  if (!input.is_open())
-    return make_error(input.error().kind, "cannot open the neutron table " + file + ": " + input.error().message);
-  std::istream& in = input.stream();
+  Result<InputFile> input = InputFile::open(file);
+  if (!input.ok())
+    return make_error(input.kind(), "cannot open the neutron table " + file + ": " + input.error().message);
+  std::istream& in = input->stream();
   const auto bad = [&](long long line, const std::string& what) {
     return make_error(ErrorKind::kParseError, file + ", line " + free_int(line) + ": " + what);
   };

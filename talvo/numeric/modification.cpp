@@ -102,7 +102,7 @@ double tan_x_root() {
   return x;
 }
 
-std::optional<Window> window_from_name(std::string_view name) {
+std::optional<Window> window_named(std::string_view name) {
   for (Window w :
        {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere, Window::kNone})
     if (equal_case_blind(name, window_name(w))) return w;

@@ -53,8 +53,6 @@ void gauss_legendre(int n, std::vector<double>& x, std::vector<double>& w) {
 
 }  // namespace
 
-std::span<const MonochromatorCrystal> monochromator_crystals() { return kCrystals; }
-
 const MonochromatorCrystal* monochromator_crystal_named(std::string_view name) {
   for (const MonochromatorCrystal& c : kCrystals)
     if (equal_case_blind(name, c.name)) return &c;

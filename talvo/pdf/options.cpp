@@ -56,15 +56,12 @@ class Reader {
   Spelling spelling_;
 };
 
-// The value into `target`, or false with the error in `failure`.
+// The value into `target`, or the error that says why there is none.
 template <class T, class U>
-bool into(T& target, Result<U>&& r, Error& failure) {
-  if (!r.ok()) {
-    failure = r.error();
-    return false;
-  }
+Outcome into(T& target, Result<U>&& r) {
+  if (!r.ok()) return r.error();
   target = std::move(r).value();
-  return true;
+  return Done{};
 }
 
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
@@ -106,15 +103,14 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
   ReductionSettings settings;
   ReductionOptions& o = settings.options;
-  Error failure;
 
   // The wavelength: as given, the anode's, else the pattern's.
   std::optional<double> wavelength;
-  if (!into(wavelength, r.optional("wavelength"), failure)) return failure;
+  if (Outcome set = into(wavelength, r.optional("wavelength")); !set.ok()) return set.error();
   if (const auto anode = r.text("anode")) {
     const Result<double> kev = anode_energy(*anode);
     if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + " " + *anode + ": " + kev.error().message);
-    if (!into(wavelength, wavelength_of_energy(*kev), failure)) return failure;
+    if (Outcome set = into(wavelength, wavelength_of_energy(*kev)); !set.ok()) return set.error();
   }
   if (!wavelength) wavelength = pattern_wavelength;
   o.wavelength = wavelength;
@@ -123,11 +119,12 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   if (!composition)
     return make_error(ErrorKind::kNotFound, "no composition: give " + r.name("composition") + " FORMULA (e.g. CeO2)");
   o.sample.composition = *composition;
-  if (!into(o.sample.density, r.optional("density"), failure)) return failure;
-  if (!into(o.sample.number_density, r.optional("number-density"), failure)) return failure;
-  if (r.has("packing") && !into(o.sample.packing, r.number("packing"), failure)) return failure;
+  if (Outcome set = into(o.sample.density, r.optional("density")); !set.ok()) return set.error();
+  if (Outcome set = into(o.sample.number_density, r.optional("number-density")); !set.ok()) return set.error();
+  if (r.has("packing"))
+    if (Outcome set = into(o.sample.packing, r.number("packing")); !set.ok()) return set.error();
   if (const auto c = r.text("compton")) {
-    const std::optional<ComptonTable> t = compton_table_named(*c);
+    const std::optional<IncoherentModel> t = incoherent_model_named(*c);
     if (!t) return r.choice("compton", "hubbell or balyuzi");
     o.sample.compton = *t;
   }
@@ -155,11 +152,11 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
                    r.name("mu-t"));
   if (r.has("mu-t") && capillary)
     return invalid(r.name("mu-t") + " belongs to a plate; a capillary takes " + r.name("mu-r"));
-  if (!into(o.absorption.mu_x, r.optional(r.has("mu-r") ? "mu-r" : "mu-t"), failure)) return failure;
+  if (Outcome set = into(o.absorption.mu_x, r.optional(r.has("mu-r") ? "mu-r" : "mu-t")); !set.ok()) return set.error();
   if (r.asked("thickness") && (r.asked("mu-r") || r.asked("mu-t")))
     return invalid("give " + r.name("thickness") + " (mu from the composition) or " + r.name("mu-r") + "/" +
                    r.name("mu-t") + ", not both");
-  if (!into(o.thickness, r.optional("thickness"), failure)) return failure;
+  if (Outcome set = into(o.thickness, r.optional("thickness")); !set.ok()) return set.error();
   if (o.thickness && !(*o.thickness > 0.0))
     return make_error(ErrorKind::kOutOfRange, r.name("thickness") + " must be above 0 cm");
 
@@ -210,7 +207,7 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
       return invalid(r.name("polarization") +
                      " is for a polarised source without a monochromator; a monochromator's source is taken as "
                      "unpolarised");
-    if (!into(o.polarization.normal_fraction, r.number("polarization"), failure)) return failure;
+    if (Outcome set = into(o.polarization.normal_fraction, r.number("polarization")); !set.ok()) return set.error();
     if (!(o.polarization.normal_fraction >= 0.0 && o.polarization.normal_fraction <= 1.0))
       return make_error(ErrorKind::kOutOfRange, r.name("polarization") + " must lie between 0 and 1");
   }
@@ -238,13 +235,15 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
     else
       return r.choice("normalize", "kmn or highq");
   }
-  if (!into(o.rmin_iterate, r.optional("rmin-iterate"), failure)) return failure;
-  if (r.has("rpoly") && !into(o.rpoly, r.number("rpoly"), failure)) return failure;
-  if (!into(o.qmaxinst, r.optional("qmaxinst"), failure)) return failure;
-  if (r.has("qmin") && !into(o.qmin, r.number("qmin"), failure)) return failure;
-  if (!into(o.qmax, r.optional("qmax"), failure)) return failure;
+  if (Outcome set = into(o.rmin_iterate, r.optional("rmin-iterate")); !set.ok()) return set.error();
+  if (r.has("rpoly"))
+    if (Outcome set = into(o.rpoly, r.number("rpoly")); !set.ok()) return set.error();
+  if (Outcome set = into(o.qmaxinst, r.optional("qmaxinst")); !set.ok()) return set.error();
+  if (r.has("qmin"))
+    if (Outcome set = into(o.qmin, r.number("qmin")); !set.ok()) return set.error();
+  if (Outcome set = into(o.qmax, r.optional("qmax")); !set.ok()) return set.error();
   if (const auto w = r.text("window")) {
-    const std::optional<Window> named = window_from_name(*w);
+    const std::optional<Window> named = window_named(*w);
     if (!named || *named == Window::kSphere || *named == Window::kGaussian)
       return r.choice("window", "none, lorch, step or quadratic");
     o.window = *named;
@@ -252,12 +251,16 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   if (const auto spec = r.text("r")) {
     const std::size_t c1 = spec->find(':'), c2 = spec->find(':', c1 == std::string::npos ? 0 : c1 + 1);
     if (c1 == std::string::npos || c2 == std::string::npos) return invalid(r.name("r") + " needs RMIN:RMAX:STEP");
-    if (!into(o.rmin, Reader::number_of(spec->substr(0, c1), r.name("r") + " RMIN"), failure)) return failure;
-    if (!into(o.rmax, Reader::number_of(spec->substr(c1 + 1, c2 - c1 - 1), r.name("r") + " RMAX"), failure))
-      return failure;
-    if (!into(o.rstep, Reader::number_of(spec->substr(c2 + 1), r.name("r") + " STEP"), failure)) return failure;
+    if (Outcome set = into(o.rmin, Reader::number_of(spec->substr(0, c1), r.name("r") + " RMIN")); !set.ok())
+      return set.error();
+    if (Outcome set = into(o.rmax, Reader::number_of(spec->substr(c1 + 1, c2 - c1 - 1), r.name("r") + " RMAX"));
+        !set.ok())
+      return set.error();
+    if (Outcome set = into(o.rstep, Reader::number_of(spec->substr(c2 + 1), r.name("r") + " STEP")); !set.ok())
+      return set.error();
   }
-  if (r.has("bg-scale") && !into(settings.bg_scale, r.number("bg-scale"), failure)) return failure;
+  if (r.has("bg-scale"))
+    if (Outcome set = into(settings.bg_scale, r.number("bg-scale")); !set.ok()) return set.error();
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
   return settings;

@@ -35,8 +35,8 @@ BELOW = {
     "console": {"text", "files"},
 }
 # Headers every layer may include: the error contract, the version, and the
-# library-wide choice of instruction-set builds.
-COMMON = {"talvo/result.hpp", "talvo/version.hpp", "talvo/detail/instruction_sets.hpp"}
+# library-wide internals of the loops built once per instruction set.
+COMMON = {"talvo/result.hpp", "talvo/version.hpp", "talvo/detail/instruction_sets.hpp", "talvo/detail/vec_of.hpp"}
 
 # Where a throw, try or catch may stand, and why.
 ALLOWED = {
