@@ -92,7 +92,11 @@ __attribute__((target("avx512f"))) inline void sum_vectors(const __m512d (&q)[V]
   }
   for (int j = 0; j < t.n; ++j)
     for (std::size_t v = 0; v < V; ++v) {
-      __m512d x = _mm512_mul_pd(t.minus_b[j], s2[v]);
+      // Below -708 a term is far below the sum's last digit: it stops there,
+      // as fast_exp does, where its exponential is still a normal number (a
+      // subnormal result costs a microcode assist on many processors).
+      // max returns x, its second operand, when x is NaN.
+      __m512d x = _mm512_max_pd(_mm512_set1_pd(-708.0), _mm512_mul_pd(t.minus_b[j], s2[v]));
       if (t.negative_b[j]) x = _mm512_min_pd(_mm512_set1_pd(709.0), x);
       f[v] = _mm512_fmadd_pd(t.a[j], detail::exp_avx512(x, table), f[v]);
     }
