@@ -9,10 +9,12 @@
 #include <sstream>
 
 #include "talvo/files/files.hpp"
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/plot.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
 #include "tools/commands.hpp"
 
@@ -155,10 +157,66 @@ int run_pdf(const Args& a) {
     background = std::move(*bg);
   }
 
-  const Result<pdf::ReductionSettings> read_settings =
+  std::optional<pdf::Pattern> container;
+  if (s.has("container")) {
+    Result<pdf::Pattern> c = pdf::read_pattern(*s.get("container"), format, scan);
+    if (!c.ok()) return input_error(a, "--container: " + c.error().message);
+    for (const std::string& w : c.warnings()) warnings.push_back("--container: " + w);
+    container = std::move(*c);
+  }
+
+  Result<pdf::ReductionSettings> read_settings =
       pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine);
   if (!read_settings.ok()) return refused(a, read_settings.error());
-  const pdf::ReductionSettings& settings = *read_settings;
+  pdf::ReductionSettings& settings = *read_settings;
+  // The z-scan's mu D and beam width, each where not given.
+  std::vector<std::string> fit_notes;
+  std::string fit_json;  // the same for --json
+  const auto json_value = [](double v, double sigma) {
+    return "{\"value\": " + json_number(v) + ", \"sigma\": " + json_number(sigma) + "}";
+  };
+  if (s.has("zscan")) {
+    const Result<pdf::ZScan> scan_rows = pdf::read_zscan(*s.get("zscan"));
+    if (!scan_rows.ok()) return input_error(a, "--zscan: " + scan_rows.error().message);
+    const Result<pdf::ZScanFit> z = pdf::apply_zscan(*scan_rows, settings);
+    if (!z.ok()) return input_error(a, "--zscan " + *s.get("zscan") + ": " + z.error().message);
+    for (const std::string& w : z.warnings()) warnings.push_back("--zscan: " + w);
+    fit_notes.push_back("z-scan: mu D " + shortest(z->mu_d.value) + " +- " + shortest(z->mu_d.sigma) +
+                        ", beam width " + shortest(z->width.value) + " +- " + shortest(z->width.sigma) + " mm (" +
+                        std::string(pdf::beam_profile_name(settings.options.beam_profile)) + "), centre " +
+                        shortest(z->centre.value) + " +- " + shortest(z->centre.sigma) + " mm, chi2 per point " +
+                        shortest(z->residual_variance));
+    fit_json += ", \"zscan\": {\"mu_d\": " + json_value(z->mu_d.value, z->mu_d.sigma) +
+                ", \"beam_width\": " + json_value(z->width.value, z->width.sigma) +
+                ", \"centre\": " + json_value(z->centre.value, z->centre.sigma) +
+                ", \"chi2_per_point\": " + json_number(z->residual_variance) + "}";
+  }
+  const pdf::Inputs inputs_of_reduction{&*sample, background ? &*background : nullptr,
+                                        container ? &*container : nullptr};
+  settings.options.bg_scale = settings.bg_scale;
+  if (!settings.optimize.empty()) {
+    const Result<pdf::Optimization> fit = pdf::optimize(inputs_of_reduction, settings.options, settings.optimize);
+    if (!fit.ok()) return input_error(a, "--optimize: " + fit.error().message);
+    for (const std::string& w : fit.warnings()) warnings.push_back("--optimize: " + w);
+    for (const pdf::FittedParameter& f : fit->parameters)
+      fit_notes.push_back("fitted " + std::string(pdf::fitted_name(f.what)) + ": " + shortest(f.value) + " +- " +
+                          shortest(f.sigma) + (f.at_bound ? " (at its bound)" : "") + " (from " + shortest(f.start) +
+                          ", bounds " + shortest(f.lower) + " to " + shortest(f.upper) + ")");
+    fit_notes.push_back("fit cost: " + shortest(fit->cost_before) + " before, " + shortest(fit->cost_after) +
+                        " after, " + std::to_string(fit->reductions) + " reductions");
+    fit_json += ", \"fitted\": {";
+    for (std::size_t i = 0; i < fit->parameters.size(); ++i) {
+      const pdf::FittedParameter& f = fit->parameters[i];
+      fit_json += (i ? ", " : "") + json_string(pdf::fitted_name(f.what)) + ": {\"value\": " + json_number(f.value) +
+                  ", \"sigma\": " + json_number(f.sigma) + ", \"start\": " + json_number(f.start) +
+                  ", \"at_bound\": " + (f.at_bound ? "true" : "false") + "}";
+    }
+    fit_json += "}, \"fit_cost_before\": " + json_number(fit->cost_before) +
+                ", \"fit_cost_after\": " + json_number(fit->cost_after) +
+                ", \"fit_reductions\": " + std::to_string(fit->reductions);
+    settings.options = fit->options;
+    settings.bg_scale = fit->options.bg_scale;
+  }
   const pdf::ReductionOptions& o = settings.options;
   const std::optional<double> wavelength = o.wavelength;
   const std::string& mono = settings.monochromator;
@@ -200,6 +258,8 @@ int run_pdf(const Args& a) {
   }
   std::vector<std::pair<std::string, std::string>> inputs = {{"the input", s.input}};
   if (s.has("background")) inputs.emplace_back("the background", *s.get("background"));
+  if (s.has("container")) inputs.emplace_back("the container", *s.get("container"));
+  if (s.has("zscan")) inputs.emplace_back("the z-scan", *s.get("zscan"));
   if (a.get("--config")) inputs.emplace_back("the --config file", *a.get("--config"));
   const auto same_file = [](const std::string& x, const std::string& y) {
     std::error_code e1, e2;
@@ -217,7 +277,7 @@ int run_pdf(const Args& a) {
                                 (fs::is_directory(st) ? "it is a folder" : "it is not a regular file"));
   }
 
-  const Result<pdf::Reduction> red = pdf::reduce(*sample, background ? &*background : nullptr, bg_scale, o);
+  const Result<pdf::Reduction> red = pdf::reduce(inputs_of_reduction, o);
   if (!red.ok()) return input_error(a, red.error());
   for (const std::string& w : red.warnings()) warnings.push_back(w);
   const pdf::Reduction& r = *red;
@@ -244,9 +304,26 @@ int run_pdf(const Args& a) {
   p.emplace_back("mode", o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc");
   if (o.mode == pdf::Mode::kPhysical) {
     p.emplace_back("geometry", std::string(pdf::geometry_name(o.absorption.geometry)));
-    if (s.has("mu-r")) p.emplace_back("mu-r", shortest(*o.absorption.mu_x));
-    if (s.has("mu-t")) p.emplace_back("mu-t", shortest(*o.absorption.mu_x));
+    if (o.absorption.mu_x) p.emplace_back(s.has("mu-t") ? "mu-t" : "mu-r", shortest(*o.absorption.mu_x));
     if (o.thickness) p.emplace_back("thickness", shortest(*o.thickness));
+    if (o.capillary_diameter) p.emplace_back("capillary-diameter", shortest(*o.capillary_diameter));
+    if (o.beam_width) {
+      p.emplace_back("beam-width", shortest(*o.beam_width));
+      p.emplace_back("beam-profile", std::string(pdf::beam_profile_name(o.beam_profile)));
+    }
+    if (s.has("zscan")) p.emplace_back("zscan", *s.get("zscan"));
+    if (container) {
+      p.emplace_back("container", *s.get("container"));
+      p.emplace_back("container-composition", o.container_composition);
+      p.emplace_back("container-density", shortest(*o.container_density));
+      p.emplace_back("container-wall", shortest(*o.container_wall));
+      p.emplace_back("container-scale", shortest(o.container_scale));
+    }
+    if (o.flat != 0.0) p.emplace_back("flat", shortest(o.flat));
+    if (o.ruland) p.emplace_back("ruland", shortest(*o.ruland));
+    p.emplace_back("rmin-check", shortest(o.rmin_check));
+    // The fitted values stand in the header as the options used, so that --config reruns this reduction
+    // (the fit itself is in the notes): "optimize" is not written.
     p.emplace_back("monochromator", mono);
     if (mono != "none") {
       p.emplace_back("mono-beam", settings.mono_beam);
@@ -278,6 +355,16 @@ int run_pdf(const Args& a) {
                                          : "Compton scattering: not subtracted");
     if (o.rmin_iterate)
       notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
+    notes.insert(notes.end(), fit_notes.begin(), fit_notes.end());
+    if (const auto& d = r.diagnostics) {
+      notes.push_back("mean of S(Q) from Q = " + shortest(d->high_q_from) + ": " + shortest(d->high_q_mean) +
+                      " +- " + shortest(d->high_q_sigma));
+      notes.push_back("lowest smoothed S(Q): " + shortest(d->lowest_smoothed) + " at Q = " + shortest(d->lowest_at) +
+                      ", where its floor 1 - <f^2>/<f>^2 is " + shortest(d->floor_there));
+      if (d->low_r_rms)
+        notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(o.rmin_check) +
+                        " A: " + shortest(*d->low_r_rms) + " (warned above " + shortest(d->low_r_level) + ")");
+    }
   } else {
     notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
   }
@@ -348,6 +435,15 @@ int run_pdf(const Args& a) {
          ", \"qstep\": " + json_number(r.qstep);
     j += ", \"poly_degree\": " + std::to_string(r.poly_degree);
     j += ", \"iterations\": " + std::to_string(r.iterations) + ", \"residual\": " + json_number(r.residual);
+    if (const auto& d = r.diagnostics) {
+      j += ", \"high_q_mean\": " + json_number(d->high_q_mean) +
+           ", \"high_q_mean_sigma\": " + json_number(d->high_q_sigma) +
+           ", \"lowest_smoothed_s\": " + json_number(d->lowest_smoothed) +
+           ", \"lowest_smoothed_s_at\": " + json_number(d->lowest_at) +
+           ", \"floor_there\": " + json_number(d->floor_there) +
+           ", \"low_r_rms\": " + (d->low_r_rms ? json_number(*d->low_r_rms) : std::string("null"));
+    }
+    j += fit_json;
     j += ", \"outliers\": [";
     for (std::size_t i = 0; i < r.outliers.size(); ++i) j += (i ? ", " : "") + json_number(r.outliers[i]);
     j += "], \"files\": [";
@@ -377,7 +473,10 @@ const Subcommand kPdfCommand{
     "    [--geometry reflection|transmission|capillary] [--mu-r X | --mu-t X] [--thickness CM]\n"
     "    [--monochromator none|HOPG|Si111|Ge111|LiF200|ANGLE] [--mono-beam diffracted|incident]\n"
     "    [--mono-crystal mosaic|perfect] [--polarization P] [--compton hubbell|balyuzi] [--breit-dirac N]\n"
-    "    [--ruland W] [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
+    "    [--ruland B] [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
+    "    [--capillary-diameter MM] [--beam-width MM] [--beam-profile tophat|gaussian] [--zscan FILE]\n"
+    "    [--container FILE --container-composition F --container-density G --container-wall MM]\n"
+    "    [--container-scale S] [--flat C] [--rmin-check R] [--optimize LIST]\n"
     "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX] [--output iq,sq,fq,gr,gofr,rdf] [--config FILE]\n"
     "    [--plot FILE.svg] [--json]\n"
     "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
@@ -394,8 +493,19 @@ const Subcommand kPdfCommand{
     "not added into the per-point sigmas. --rmin-iterate R: G(r) made to follow -4 pi rho0 r below R.\n"
     "A monochromator's plane is taken as the sample's, so the polarisation factor is the same in the\n"
     "incident and the diffracted beam (--mono-beam). Only a diffracted-beam monochromator cuts the\n"
-    "Compton scattering (Ruland's window, --ruland W); that window is not available, and the whole\n"
-    "Compton scattering is subtracted.\n"
+    "Compton scattering: --ruland B, its band pass in A, applies Ruland's window to it.\n"
+    "A capillary of --capillary-diameter MM (mu R from mu unless --mu-r) lit by a beam --beam-width MM\n"
+    "wide (a top hat, or the FWHM of a Gaussian): absorption over the lit band. --zscan FILE (height mm,\n"
+    "intensity) is fitted for mu D, the beam's width and the capillary's centre, with their sigmas, used\n"
+    "where not given. --container FILE, the empty capillary measured alike: removed with the\n"
+    "Paalman-Pings factors of its wall (--container-composition, -density, -wall MM), scaled by\n"
+    "--container-scale. --flat C: a constant taken from the pattern first.\n"
+    "Every physical reduction reports the mean of S over the top fifth of Q, S smoothed against its\n"
+    "floor 1 - <f^2>/<f>^2, and the rms of G + 4 pi rho0 r from 0.5 A to --rmin-check R (default 1),\n"
+    "with a warning past each level. --optimize LIST (density, bg-scale, container-scale, mu-r,\n"
+    "beam-width, ruland, flat; NAME:LOW:HIGH for bounds) fits them first, minimising\n"
+    "(1/N) sum [(G + 4 pi rho0 r)/sigma_G]^2 below rmin-check + [(<S>_top - 1)/sigma]^2, and prints\n"
+    "each with its sigma, the cost before and after and the number of reductions.\n"
     "--mode adhoc (the default without a density): the smooth distortions fitted by polynomials of\n"
     "degree about rpoly qmaxinst / pi (default rpoly 0.9 A) and removed.\n"
     "Isolated outliers (one or two points far above their neighbours) are removed first and listed.\n"

@@ -12,7 +12,9 @@
 #include "core.hpp"
 #include "results.hpp"
 #include "talvo/pdf/options.hpp"
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
 
 namespace talvo::python {
@@ -20,7 +22,7 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 38> kPdfFields{{
+constexpr std::array<Field, 43> kPdfFields{{
     {"input", Kind::kText},  // the input's path as given (a plot's title names its file)
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
@@ -58,6 +60,11 @@ constexpr std::array<Field, 38> kPdfFields{{
     {"iterations", Kind::kInt},
     {"residual", Kind::kFloat},
     {"outliers", Kind::kArray},  // x of the points removed, in the input's units
+    {"diagnostics", Kind::kFloatDict},  // high_q_mean (and _sigma), lowest_smoothed_s (_at), floor_there, low_r_rms
+    {"zscan", Kind::kFloatDict},        // mu_d, beam_width, centre (mm) and their _sigma, chi2_per_point
+    {"fitted", Kind::kFloatDict},       // each fitted parameter's value
+    {"fitted_sigma", Kind::kFloatDict},  // and its standard deviation
+    {"fit_cost", Kind::kFloatDict},     // before, after, reductions
     {"warnings", Kind::kTexts},
 }};
 
@@ -66,8 +73,11 @@ constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
 
 // The options whose values are names (the others are numbers, but for scan,
 // breit_dirac, background, r and ruland, and a monochromator, named or by its 2theta).
-constexpr std::string_view kChoices[] = {"format",       "anode",   "mode",      "geometry", "mono-beam",
-                                         "mono-crystal", "compton", "normalize", "window"};
+constexpr std::string_view kChoices[] = {"format",       "anode",   "mode",      "geometry",     "mono-beam",
+                                         "mono-crystal", "compton", "normalize", "window",       "beam-profile",
+                                         "optimize",     "container-composition"};
+// The options whose values are files.
+constexpr std::string_view kPaths[] = {"background", "container", "zscan"};
 
 // A path as str or os.PathLike.
 std::string path_arg(const py::handle& p, const char* what) {
@@ -101,8 +111,8 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
       } catch (const py::cast_error&) {
         raise_invalid(k + " is too large: " + py::str(v).cast<std::string>());
       }
-    } else if (name == "background") {
-      text = path_arg(v, "background");
+    } else if (std::find(std::begin(kPaths), std::end(kPaths), name) != std::end(kPaths)) {
+      text = path_arg(v, k.c_str());
     } else if (name == "r") {
       std::array<double, 3> r{};
       try {
@@ -112,8 +122,6 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
         throw py::type_error("r must be a sequence of three numbers (rmin, rmax, step) in Angstrom");
       }
       text = shortest(r[0]) + ":" + shortest(r[1]) + ":" + shortest(r[2]);
-    } else if (name == "ruland") {
-      text = text_arg(py::str(v).cast<std::string>(), "ruland");  // refused whatever its value
     } else if (std::find(std::begin(kChoices), std::end(kChoices), name) != std::end(kChoices) ||
                (name == "monochromator" && py::isinstance<py::str>(v))) {
       if (!py::isinstance<py::str>(v)) throw py::type_error(k + " must be a text (str), not " + type_name(v));
@@ -131,22 +139,78 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
     return std::move(p).value();
   };
   const pdf::Pattern sample = read(input);
-  std::optional<pdf::Pattern> background;
+  std::optional<pdf::Pattern> background, container;
   if (const auto bg = texts.values.find("background"); bg != texts.values.end()) background = read(bg->second);
+  if (const auto c = texts.values.find("container"); c != texts.values.end()) container = read(c->second);
 
-  const pdf::ReductionSettings settings = take(pdf::reduction_settings(texts, sample.wavelength, kSpelling));
+  pdf::ReductionSettings settings = take(pdf::reduction_settings(texts, sample.wavelength, kSpelling));
+  py::dict zscan, fitted, fitted_sigma, fit_cost;
+  if (const auto z = texts.values.find("zscan"); z != texts.values.end()) {
+    Result<pdf::ZScan> rows = pdf::read_zscan(z->second);
+    if (!rows.ok()) raise(rows.error(), About::kFile);
+    Result<pdf::ZScanFit> fitted_scan = pdf::apply_zscan(*rows, settings);
+    if (!fitted_scan.ok()) {
+      for (const std::string& w : warnings) warn(w);
+      raise(fitted_scan.error(), About::kValue);
+    }
+    for (const std::string& w : fitted_scan.warnings()) warnings.push_back(w);
+    const pdf::ZScanFit& f = *fitted_scan;
+    zscan["mu_d"] = f.mu_d.value;
+    zscan["mu_d_sigma"] = f.mu_d.sigma;
+    zscan["beam_width"] = f.width.value;
+    zscan["beam_width_sigma"] = f.width.sigma;
+    zscan["centre"] = f.centre.value;
+    zscan["centre_sigma"] = f.centre.sigma;
+    zscan["chi2_per_point"] = f.residual_variance;
+  }
+  settings.options.bg_scale = settings.bg_scale;
+  const pdf::Inputs inputs{&sample, background ? &*background : nullptr, container ? &*container : nullptr};
+  if (!settings.optimize.empty()) {
+    Result<pdf::Optimization> fit = [&] {
+      py::gil_scoped_release unlocked;
+      return pdf::optimize(inputs, settings.options, settings.optimize);
+    }();
+    if (!fit.ok()) {
+      for (const std::string& w : warnings) warn(w);
+      raise(fit.error(), About::kValue);
+    }
+    for (const std::string& w : fit.warnings()) warnings.push_back(w);
+    const pdf::Optimization& done = *fit;
+    for (const pdf::FittedParameter& p : done.parameters) {
+      const std::string name = pdf::spelled(pdf::fitted_name(p.what), kSpelling);
+      fitted[py::str(name)] = p.value;
+      fitted_sigma[py::str(name)] = p.sigma;
+    }
+    fit_cost["before"] = done.cost_before;
+    fit_cost["after"] = done.cost_after;
+    fit_cost["reductions"] = static_cast<double>(done.reductions);
+    settings.options = done.options;
+  }
   const pdf::ReductionOptions& o = settings.options;
   const std::optional<double> wavelength = o.wavelength;
-  const double bg_scale = settings.bg_scale;
 
   Result<pdf::Reduction> red = [&] {
     py::gil_scoped_release unlocked;
-    return pdf::reduce(sample, background ? &*background : nullptr, bg_scale, o);
+    return pdf::reduce(inputs, o);
   }();
-  if (red.ok())
-    for (const std::string& w : red.warnings()) warnings.push_back(w);
+  if (!red.ok()) {
+    for (const std::string& w : warnings) warn(w);
+    raise(red.error(), About::kValue);
+  }
+  // Each warning once: the reduction's with the inputs' (take() would issue the reduction's again).
+  for (const std::string& w : red.warnings()) warnings.push_back(w);
   for (const std::string& w : warnings) warn(w);
-  pdf::Reduction r = take(std::move(red));
+  pdf::Reduction r = std::move(red).value();
+  py::dict diagnostics;
+  if (r.diagnostics) {
+    diagnostics["high_q_mean"] = r.diagnostics->high_q_mean;
+    diagnostics["high_q_mean_sigma"] = r.diagnostics->high_q_sigma;
+    diagnostics["high_q_from"] = r.diagnostics->high_q_from;
+    diagnostics["lowest_smoothed_s"] = r.diagnostics->lowest_smoothed;
+    diagnostics["lowest_smoothed_s_at"] = r.diagnostics->lowest_at;
+    diagnostics["floor_there"] = r.diagnostics->floor_there;
+    if (r.diagnostics->low_r_rms) diagnostics["low_r_rms"] = *r.diagnostics->low_r_rms;
+  }
   Typed<PdfTag> out;
   out.v = {py::module_::import("os").attr("fsdecode")(input_path),
            py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
@@ -185,12 +249,17 @@ py::object reduce_pdf(const py::object& input_path, const std::string& compositi
            py::int_(r.iterations),
            py::float_(r.residual),
            to_numpy(std::move(r.outliers)),
+           diagnostics,
+           zscan,
+           fitted,
+           fitted_sigma,
+           fit_cost,
            py::list(py::cast(warnings))};
   return py::cast(std::move(out));
 }
 
 constexpr const char* kPdfDoc =
-    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None)
+    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None)
 --
 
 The X-ray total-scattering reduction of a measured powder pattern to I(Q),
@@ -210,12 +279,21 @@ options (keywords, as the command's options with _ for -)
     'transmission', 'capillary'), mu_r or mu_t, thickness (cm),
     monochromator ('none', 'HOPG', 'Si111', 'Ge111', 'LiF200' or its 2theta
     in degrees), mono_crystal ('mosaic', 'perfect'), mono_beam ('diffracted',
-    'incident': the same polarisation factor; ruland, the Compton window of
-    a diffracted-beam monochromator, is refused), polarization, compton
-    ('hubbell', 'balyuzi'), breit_dirac (2 or 3), normalize ('kmn',
-    'highq'), rmin_iterate (Angstrom), rpoly (Angstrom), qmaxinst, qmin, qmax
-    (1/Angstrom), window ('none', 'lorch', 'step', 'quadratic'), r = (rmin,
-    rmax, rstep) in Angstrom (default (0, 30, 0.01)).
+    'incident': the same polarisation factor), ruland (the band pass in
+    Angstrom of a diffracted-beam monochromator: Ruland's window on the
+    Compton scattering), polarization, compton ('hubbell', 'balyuzi'),
+    breit_dirac (2 or 3), normalize ('kmn', 'highq'), rmin_iterate
+    (Angstrom), rpoly (Angstrom), qmaxinst, qmin, qmax (1/Angstrom), window
+    ('none', 'lorch', 'step', 'quadratic'), r = (rmin, rmax, rstep) in
+    Angstrom (default (0, 30, 0.01)); a capillary's capillary_diameter (mm),
+    the beam_width (mm) and beam_profile ('tophat', 'gaussian': the width its
+    FWHM) that light it, zscan (a file of height mm and intensity, fitted for
+    mu D and the beam's width, used where not given), container (the empty
+    capillary's pattern) with container_composition, container_density
+    (g/cm3), container_wall (mm) and container_scale, flat (a constant taken
+    from the pattern), rmin_check (Angstrom, default 1: the low-r check), and
+    optimize ('mu-r,flat', any of density, bg-scale, container-scale, mu-r,
+    beam-width, ruland, flat, each NAME:LOW:HIGH for bounds).
 
 Returns a Pdf: input (the path as given), q, iq, iq_sigma (per atom,
 electron units) and model (what iq oscillates about); sq_q with sq, fq and
@@ -225,10 +303,14 @@ normalization_constant (alpha) and normalization_constant_sigma (from the
 counting errors: common to every point, so not in the per-point sigmas),
 number_density, mu (1/cm), mu_x, absorption_min/max, compton_subtracted,
 compton_fraction_at_qmax, qmin, qmax, qstep, poly_degree, iterations,
-residual and warnings (also issued as TalvoWarning). pdf.plot() draws the
-four panels with matplotlib, where it is installed, titled with the input's
-file name and the mode. Raises ValueError for bad options or input, OSError
-for a file that cannot be read.)";
+residual, diagnostics (high_q_mean and its sigma over the top fifth of Q from
+high_q_from, lowest_smoothed_s at lowest_smoothed_s_at beside floor_there =
+1 - <f^2>/<f>^2, low_r_rms of G + 4 pi rho0 r from 0.5 A to rmin_check), zscan
+(mu_d, beam_width, centre and their sigmas), fitted and fitted_sigma (by
+parameter), fit_cost (before, after, reductions) and warnings (also issued as
+TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is
+installed, titled with the input's file name and the mode. Raises ValueError
+for bad options or input, OSError for a file that cannot be read.)";
 
 }  // namespace
 

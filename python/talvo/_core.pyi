@@ -476,6 +476,16 @@ class Pdf:
     @property
     def outliers(self) -> _Array: ...
     @property
+    def diagnostics(self) -> dict[str, float]: ...
+    @property
+    def zscan(self) -> dict[str, float]: ...
+    @property
+    def fitted(self) -> dict[str, float]: ...
+    @property
+    def fitted_sigma(self) -> dict[str, float]: ...
+    @property
+    def fit_cost(self) -> dict[str, float]: ...
+    @property
     def warnings(self) -> list[str]: ...
     def plot(self, figure: Any = None) -> Any: ...
     def to_dict(self) -> dict[str, Any]: ...
@@ -658,6 +668,18 @@ def pdf(
     qmax: float | None = None,
     window: str | None = None,
     r: tuple[float, float, float] | None = None,
+    capillary_diameter: float | None = None,
+    beam_width: float | None = None,
+    beam_profile: str | None = None,
+    zscan: str | os.PathLike[str] | None = None,
+    container: str | os.PathLike[str] | None = None,
+    container_composition: str | None = None,
+    container_density: float | None = None,
+    container_wall: float | None = None,
+    container_scale: float | None = None,
+    flat: float | None = None,
+    rmin_check: float | None = None,
+    optimize: str | None = None,
 ) -> Pdf: ...
 @overload
 def compton(

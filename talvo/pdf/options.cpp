@@ -1,6 +1,7 @@
 #include "talvo/pdf/options.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "talvo/numeric/modification.hpp"
@@ -168,6 +169,88 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   for (const std::string_view n : kAdhocOnlyOptions)
     if (o.mode == Mode::kPhysical && r.asked(n)) return invalid(r.name(n) + " belongs to " + r.name("mode") + " adhoc");
 
+  // The capillary as the beam lights it, and its empty container.
+  for (const char* n : {"capillary-diameter", "beam-width", "beam-profile", "zscan", "container"})
+    if (r.asked(n) && !capillary) return invalid(r.name(n) + " belongs to " + r.name("geometry") + " capillary");
+  if (Outcome set = into(o.capillary_diameter, r.optional("capillary-diameter")); !set.ok()) return set.error();
+  if (o.capillary_diameter && !(*o.capillary_diameter > 0.0 && std::isfinite(*o.capillary_diameter)))
+    return make_error(ErrorKind::kOutOfRange, r.name("capillary-diameter") + " must be above 0 mm");
+  if (r.asked("thickness") && r.asked("capillary-diameter"))
+    return invalid("give " + r.name("thickness") + " (cm) or " + r.name("capillary-diameter") + " (mm), not both");
+  if (Outcome set = into(o.beam_width, r.optional("beam-width")); !set.ok()) return set.error();
+  if (o.beam_width && !(*o.beam_width > 0.0 && std::isfinite(*o.beam_width)))
+    return make_error(ErrorKind::kOutOfRange, r.name("beam-width") + " must be above 0 mm");
+  for (const char* n : {"beam-width", "zscan", "container"})
+    if (r.has(n) && !o.capillary_diameter)
+      return make_error(ErrorKind::kNotFound,
+                        r.name(n) + " needs the capillary's diameter: give " + r.name("capillary-diameter") + " MM");
+  if (const auto bp = r.text("beam-profile")) {
+    const std::optional<BeamProfile> named = beam_profile_named(*bp);
+    if (!named) return r.choice("beam-profile", "tophat or gaussian");
+    if (!r.has("beam-width") && !r.has("zscan"))
+      return invalid(r.name("beam-profile") + " belongs to " + r.name("beam-width") + " or " + r.name("zscan"));
+    o.beam_profile = *named;
+  }
+  for (const char* n : {"container-composition", "container-density", "container-wall", "container-scale"})
+    if (r.asked(n) && !r.has("container")) return invalid(r.name(n) + " belongs to " + r.name("container"));
+  if (r.has("container")) {
+    const auto cc = r.text("container-composition");
+    if (!cc || !r.has("container-density") || !r.has("container-wall"))
+      return make_error(ErrorKind::kNotFound, r.name("container") + " needs the container's " +
+                                                  r.name("container-composition") + ", " + r.name("container-density") +
+                                                  " and " + r.name("container-wall"));
+    o.container_composition = *cc;
+    if (Outcome set = into(o.container_density, r.optional("container-density")); !set.ok()) return set.error();
+    if (Outcome set = into(o.container_wall, r.optional("container-wall")); !set.ok()) return set.error();
+    if (!(*o.container_density > 0.0 && std::isfinite(*o.container_density)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-density") + " must be above 0 g/cm3");
+    if (!(*o.container_wall > 0.0 && std::isfinite(*o.container_wall)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-wall") + " must be above 0 mm");
+    if (r.has("container-scale"))
+      if (Outcome set = into(o.container_scale, r.number("container-scale")); !set.ok()) return set.error();
+    if (!(o.container_scale >= 0.0 && std::isfinite(o.container_scale)))
+      return make_error(ErrorKind::kOutOfRange, r.name("container-scale") + " must be 0 or more");
+  }
+  if (r.has("flat"))
+    if (Outcome set = into(o.flat, r.number("flat")); !set.ok()) return set.error();
+  if (!std::isfinite(o.flat)) return make_error(ErrorKind::kOutOfRange, r.name("flat") + " must be a finite number");
+  if (r.has("rmin-check"))
+    if (Outcome set = into(o.rmin_check, r.number("rmin-check")); !set.ok()) return set.error();
+  if (!(o.rmin_check > 0.5 && o.rmin_check <= 100.0))
+    return make_error(ErrorKind::kOutOfRange, r.name("rmin-check") +
+                                                  " must lie above 0.5 Angstrom (and at most 100), below the first "
+                                                  "interatomic distance");
+  if (const auto list = r.text("optimize")) {
+    Result<std::vector<FitSpec>> fit = parse_fit_list(*list, r.name("optimize"));
+    if (!fit.ok()) return fit.error();
+    settings.optimize = std::move(*fit);
+    for (const FitSpec& f : settings.optimize) {
+      const char* needs = nullptr;
+      switch (f.what) {
+        case Fitted::kBgScale:
+          needs = r.has("background") ? nullptr : "background";
+          break;
+        case Fitted::kContainerScale:
+          needs = r.has("container") ? nullptr : "container";
+          break;
+        case Fitted::kBeamWidth:
+          needs = r.has("beam-width") || r.has("zscan") ? nullptr : "beam-width";
+          break;
+        case Fitted::kRuland:
+          needs = r.has("ruland") ? nullptr : "ruland";
+          break;
+        case Fitted::kMuR:
+          needs = capillary ? nullptr : "geometry";
+          break;
+        default:
+          break;
+      }
+      if (needs)
+        return invalid(r.name("optimize") + " " + std::string(fitted_name(f.what)) + " needs " + r.name(needs) +
+                       (std::string(needs) == "geometry" ? " capillary" : ""));
+    }
+  }
+
   // The monochromator: a crystal at its Bragg angle for the wavelength, or the angle itself.
   settings.monochromator = r.text("monochromator").value_or("none");
   const std::string& mono = settings.monochromator;
@@ -222,10 +305,10 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
     if (mono == "none" || settings.mono_beam != "diffracted")
       return invalid(r.name("ruland") + " belongs to a monochromator in the diffracted beam (" +
                      r.name("monochromator") + " NAME)");
-    return make_error(ErrorKind::kUnsupported,
-                      r.name("ruland") +
-                          ": the Ruland window of a diffracted-beam monochromator is not available: its published "
-                          "form could not be checked; leave it out (the whole Compton scattering is then subtracted)");
+    if (Outcome set = into(o.ruland, r.optional("ruland")); !set.ok()) return set.error();
+    if (!(*o.ruland > 0.0 && std::isfinite(*o.ruland)))
+      return make_error(ErrorKind::kOutOfRange,
+                        r.name("ruland") + " is the monochromator's band pass in Angstrom: it must be above 0");
   }
   if (const auto n = r.text("normalize")) {
     if (*n == "kmn")
@@ -264,6 +347,16 @@ Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::op
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
   return settings;
+}
+
+Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings) {
+  ReductionOptions& o = settings.options;
+  if (!o.capillary_diameter) return make_error(ErrorKind::kNotFound, "a z-scan needs the capillary's diameter");
+  Result<ZScanFit> fit = fit_zscan(scan, ZScanFitOptions{*o.capillary_diameter, o.beam_profile, false});
+  if (!fit.ok()) return fit;
+  if (!o.absorption.mu_x) o.absorption.mu_x = 0.5 * fit->mu_d.value;
+  if (!o.beam_width) o.beam_width = fit->width.value;
+  return fit;
 }
 
 }  // namespace talvo::pdf

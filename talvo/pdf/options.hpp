@@ -14,7 +14,9 @@
 #include <string>
 #include <string_view>
 
+#include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/pattern.hpp"
+#include "talvo/pdf/zscan.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/result.hpp"
 
@@ -26,7 +28,9 @@ inline constexpr std::string_view kOptionNames[] = {
     "number-density", "packing",  "background",  "bg-scale",      "mode",        "geometry",
     "mu-r",           "mu-t",     "thickness",   "monochromator", "mono-beam",   "mono-crystal",
     "polarization",   "compton",  "breit-dirac", "ruland",        "normalize",   "rmin-iterate",
-    "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r"};
+    "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r",
+    "capillary-diameter", "beam-width", "beam-profile", "zscan", "container", "container-composition",
+    "container-density", "container-wall", "container-scale", "flat", "rmin-check", "optimize"};
 
 // How the caller's user writes an option's name.
 enum class Spelling {
@@ -60,6 +64,7 @@ Result<InputChoice> input_choice(const OptionTexts& options, std::string_view in
 struct ReductionSettings {
   ReductionOptions options;  // its wavelength: as given, the anode's Kalpha1, else the pattern's
   double bg_scale = 1.0;
+  std::vector<FitSpec> optimize;  // the parameters to fit first (optimize.hpp), none by default
   std::string monochromator = "none";    // as given: none, a crystal's name or its 2theta in degrees
   std::string mono_beam = "diffracted";  // diffracted or incident
 };
@@ -71,10 +76,14 @@ struct ReductionSettings {
 // one is needed is kParseError; a value out of its range (thickness,
 // polarization, a crystal that cannot diffract the wavelength) is
 // kOutOfRange; a missing composition or a monochromator crystal without a
-// wavelength is kNotFound, an unknown anode is anode_energy's kind; the
-// Ruland window, which is not available, is kUnsupported. Every message
-// names the option as `spelling` writes it.
+// wavelength is kNotFound, an unknown anode is anode_energy's kind. Every
+// message names the option as `spelling` writes it.
 Result<ReductionSettings> reduction_settings(const OptionTexts& options, std::optional<double> pattern_wavelength,
                                              Spelling spelling);
+
+// A z-scan of the capillary fitted (fit_zscan, with the capillary's diameter
+// and the beam's profile of the settings) and used: mu R = mu D / 2 unless mu R
+// was given, and the beam's width unless given.
+Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings);
 
 }  // namespace talvo::pdf

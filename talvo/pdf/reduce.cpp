@@ -34,6 +34,9 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
   if (!physical && o.qmaxinst && !(*o.qmaxinst > 0.0))
     return make_error(ErrorKind::kInvalidArgument, "qmaxinst must be above 0 1/Angstrom, not " + shortest(*o.qmaxinst));
 
+  if (!physical && in.container)
+    return make_error(ErrorKind::kInvalidArgument,
+                      "the empty container belongs to the physical mode; ad hoc mode fits the corrections away");
   Result<MeasuredQ> measured = measure_q(in, o);
   if (!measured.ok()) return measured.error();
   collect(measured, warnings);
@@ -68,7 +71,7 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
     red.absorption_max = c->absorption_max;
     red.compton_subtracted = true;
     const std::size_t top = g.end - 1;
-    red.compton_fraction_at_qmax = model->compton[top] / c->model[top];
+    red.compton_fraction_at_qmax = (c->model[top] - model->f2[top]) / c->model[top];
     st = physical_structure(m, *c, *n, *model, g);
   } else {
     Result<AdhocStructure> a = adhoc_structure(m, *model, g, o);
@@ -99,6 +102,13 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
   Result<Curve> gr = transform_fq(red.fq, g.r, o.window);
   if (!gr.ok()) return gr.error();
   red.gr = std::move(*gr);
+
+  if (physical) {
+    Result<Diagnostics> d = diagnose_reduction(red.sq, red.fq, *model, g, o);
+    if (!d.ok()) return d.error();
+    warnings.insert(warnings.end(), d->warnings.begin(), d->warnings.end());
+    red.diagnostics = std::move(*d);
+  }
 
   if (red.number_density) {
     RealSpace rs = real_space(red.gr, red.fq, *red.number_density, o.window);

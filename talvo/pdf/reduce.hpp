@@ -4,11 +4,13 @@
 // mode, after Juhas et al., J. Appl. Cryst. 46 (2013) 560), the counting
 // errors carried through every step.
 //
-//   physical   I_c = (I - s I_bg) / (P A)                    polarisation P, absorption A
+//   physical   I_c = (I - s I_bg - flat) / (P A)             polarisation P, absorption A over the lit band;
+//              in a container, I_c = [I_sc - k (A_c,sc / A_c,c) I_c] / (P A_s,sc)  (Paalman and Pings 1962)
 //              alpha from the Krogh-Moe/Norman sum rule (J. Krogh-Moe, Acta Cryst. 9 (1956) 951;
 //              N. Norman, Acta Cryst. 10 (1957) 370):
 //                alpha = [-2 pi^2 rho0 + int Q^2 (<f^2> + C) / <f>^2 dQ] / int Q^2 I_c / <f>^2 dQ
-//              S(Q) = 1 + [alpha I_c - <f^2> - C] / <f>^2    (Faber-Ziman), C with its Breit-Dirac factor
+//              S(Q) = 1 + [alpha I_c - <f^2> - R C] / <f>^2  (Faber-Ziman), C with its Breit-Dirac factor,
+//              R Ruland's window of a diffracted-beam monochromator (1 without)
 //   ad hoc     I = a(Q) I_c + b(Q), a and b smooth (Juhas et al. 2013): F(Q) = Q (c I - <f^2>) / <f>^2 less
 //              a polynomial in Q that vanishes at Q = 0, c from the intensity at high Q (stages.hpp)
 //   both       F(Q) = Q [S(Q) - 1],  G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ (Filon),
@@ -24,7 +26,9 @@
 #include <vector>
 
 #include "talvo/numeric/modification.hpp"
+#include "talvo/pdf/capillary.hpp"
 #include "talvo/pdf/corrections.hpp"
+#include "talvo/pdf/diagnostics.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/sample_model.hpp"
 #include "talvo/result.hpp"
@@ -38,8 +42,11 @@ enum class Normalization { kKroghMoeNorman, kHighQ };
 // the other mode they would be ignored without a word, so reduction_settings
 // refuses them.
 inline constexpr std::string_view kPhysicalOnlyOptions[] = {
-    "geometry",     "mu-r",    "mu-t",        "thickness", "monochromator", "mono-crystal", "mono-beam",
-    "polarization", "compton", "breit-dirac", "normalize", "rmin-iterate",  "ruland"};
+    "geometry",        "mu-r",         "mu-t",                  "thickness",         "monochromator",
+    "mono-crystal",    "mono-beam",    "polarization",          "compton",           "breit-dirac",
+    "normalize",       "rmin-iterate", "ruland",                "beam-width",        "capillary-diameter",
+    "beam-profile",    "zscan",        "container",             "container-composition", "container-density",
+    "container-wall",  "container-scale", "flat",               "rmin-check",        "optimize"};
 inline constexpr std::string_view kAdhocOnlyOptions[] = {"rpoly", "qmaxinst"};
 
 struct ReductionOptions {
@@ -53,6 +60,19 @@ struct ReductionOptions {
   int breit_dirac = 3;  // exponent n of the recoil factor (lambda / lambda')^n: 2 or 3
   Normalization normalization = Normalization::kKroghMoeNorman;
   std::optional<double> rmin_iterate;  // Angstrom: make G follow -4 pi rho0 r below it (Eggert et al. 2002)
+  // A capillary lit by a beam narrower than it: the illuminated band (capillary.hpp).
+  std::optional<double> capillary_diameter;  // mm: the sample's (the container's inner) diameter
+  std::optional<double> beam_width;          // mm: a top hat's width or a Gaussian's FWHM; nothing: all lit
+  BeamProfile beam_profile = BeamProfile::kTopHat;
+  // The empty container measured alike (Inputs::container), removed with the Paalman-Pings factors.
+  std::string container_composition;
+  std::optional<double> container_density;  // g/cm3
+  std::optional<double> container_wall;     // mm
+  double container_scale = 1.0;
+  // Ruland's window on the Compton scattering: the band pass b (Angstrom) of a diffracted-beam monochromator.
+  std::optional<double> ruland;
+  double flat = 0.0;  // a constant in the pattern's units (fluorescence, air) taken from the sample first
+  double rmin_check = 1.0;  // Angstrom: the diagnostics check G against -4 pi rho0 r from 0.5 A up to it
   // Ad hoc mode.
   double rpoly = 0.9;              // Angstrom: the polynomials' degree is about rpoly qmaxinst / pi
   std::optional<double> qmaxinst;  // 1/Angstrom: top of the fits; the data's last Q by default
@@ -96,12 +116,14 @@ struct Reduction {
   int poly_degree = 0;           // ad hoc
   int iterations = 0;            // rmin-iterate
   double residual = 0.0;         // rms of G(r) + 4 pi rho0 r below rmin-iterate, after the last one
+  std::optional<Diagnostics> diagnostics;  // physical mode: the reduction's self-checks (diagnostics.hpp)
 };
 
 // The measured patterns of one reduction.
 struct Inputs {
   const Pattern* sample = nullptr;
   const Pattern* background = nullptr;  // subtracted from the sample, scaled by ReductionOptions::bg_scale
+  const Pattern* container = nullptr;   // the empty container, measured alike (physical mode, a capillary)
 };
 
 // The reduction of the sample (less bg_scale times the background, when

@@ -171,6 +171,27 @@ Result<MeasuredQ> measure_q(const Inputs& in, const ReductionOptions& o) {
       m.two_theta[i] = s < 1.0 ? 2.0 * std::asin(s) / kDeg : 180.0;
     }
   }
+  if (in.container) {
+    // The empty container, less the same background, on the sample's points.
+    if (Outcome ok = check_values(*in.container, "the container"); !ok.ok()) return ok.error();
+    if (in.container->abscissa != sample.abscissa)
+      return invalid("the container's x is in other units than the sample's; give both in the same format");
+    Pattern c = without_outliers(*in.container, o.outlier_threshold, nullptr);
+    if (in.background) {
+      Result<Pattern> sub =
+          subtract_background(c, without_outliers(*in.background, o.outlier_threshold, nullptr), o.bg_scale);
+      if (!sub.ok()) return make_error(sub.kind(), "the container: " + sub.error().message);
+      c = std::move(*sub);
+    }
+    const double half_step = 0.5 * (c.x.back() - c.x.front()) / static_cast<double>(c.x.size() - 1);
+    if (sample.x.front() < c.x.front() - half_step || sample.x.back() > c.x.back() + half_step)
+      return invalid("the container covers x = " + shortest(c.x.front()) + " to " + shortest(c.x.back()) +
+                     " and the sample " + shortest(sample.x.front()) + " to " + shortest(sample.x.back()) +
+                     ": measure the empty container over the sample's whole range");
+    Interpolated ci = interpolate_linear(c.x, c.y, c.sigma, sample.x);
+    m.container_y = std::move(ci.y);
+    m.container_sigma = std::move(ci.sigma);
+  }
   m.x = std::move(sample.x);
   m.y = std::move(sample.y);
   m.sigma = std::move(sample.sigma);
@@ -235,6 +256,23 @@ Result<Grids> make_grids(const MeasuredQ& m, const ReductionOptions& o) {
   return Result<Grids>(std::move(g), std::move(warnings));
 }
 
+namespace {
+
+// mu (1/cm) of a composition at the wavelength, from its density.
+Result<double> mu_of(const std::string& composition, double density, double wavelength) {
+  SampleModelOptions so;
+  so.composition = composition;
+  so.density = density;
+  so.wavelength = wavelength;
+  const double q[] = {1.0};
+  Result<SampleModel> model = sample_model(q, so);
+  if (!model.ok()) return model.error();
+  if (!model->mu) return invalid("the attenuation of " + composition + " is not known at this wavelength");
+  return *model->mu;
+}
+
+}  // namespace
+
 Result<Corrected> physical_intensity(const MeasuredQ& m, const SampleModel& model, const ReductionOptions& o) {
   if (!o.wavelength)
     return invalid("the physical corrections need the wavelength: give the wavelength (Angstrom) or the anode");
@@ -248,33 +286,72 @@ Result<Corrected> physical_intensity(const MeasuredQ& m, const SampleModel& mode
         "is taken as unpolarised");
   Corrected c;
   Absorption ab = o.absorption;
+  const bool capillary = ab.geometry == Geometry::kCapillary;
+  const std::optional<double> radius_cm =
+      o.capillary_diameter ? std::optional<double>(0.05 * *o.capillary_diameter) : std::nullopt;
   if (!ab.mu_x && ab.geometry != Geometry::kReflection) {
-    if (model.mu && o.thickness)
-      ab.mu_x = *model.mu * *o.thickness * (ab.geometry == Geometry::kCapillary ? 0.5 : 1.0);
+    if (model.mu && capillary && radius_cm)
+      ab.mu_x = *model.mu * *radius_cm;
+    else if (model.mu && o.thickness)
+      ab.mu_x = *model.mu * *o.thickness * (capillary ? 0.5 : 1.0);
     else
       return invalid(std::string("the ") + std::string(geometry_name(ab.geometry)) +
                      " geometry needs its absorption: give " +
-                     (ab.geometry == Geometry::kCapillary ? "mu R (mu-r)" : "mu t (mu-t)") +
-                     (model.mu ? " or the thickness in cm" : ""));
+                     (capillary ? "mu R (mu-r)" : "mu t (mu-t)") +
+                     (model.mu ? (capillary ? " or the capillary's diameter" : " or the thickness in cm") : ""));
   } else if (!ab.mu_x && o.thickness && model.mu) {
     ab.mu_x = *model.mu * *o.thickness;
   }
+  if ((o.beam_width || !m.container_y.empty()) && !(capillary && o.capillary_diameter))
+    return invalid(std::string(o.beam_width ? "the beam's width" : "the empty container") +
+                   " needs a capillary of known diameter: give the geometry capillary and the capillary's diameter");
+  if (o.beam_width) {
+    const double r_mm = 0.5 * *o.capillary_diameter;
+    ab.beam = CapillaryBeam{*o.beam_width / r_mm, o.beam_profile, 0.0};
+  }
   c.mu_x = ab.mu_x;
-  Result<std::vector<double>> af = absorption_factors(m.two_theta, ab);
-  if (!af.ok()) return af.error();
-  c.absorption_min = *std::min_element(af->begin(), af->end());
-  c.absorption_max = *std::max_element(af->begin(), af->end());
+  const std::size_t n = m.q.size();
+  // The sample's own factor, and in a container the container's share of the pattern.
+  std::vector<double> a_s, ratio;
+  if (m.container_y.empty()) {
+    Result<std::vector<double>> af = absorption_factors(m.two_theta, ab);
+    if (!af.ok()) return af.error();
+    a_s = std::move(*af);
+  } else {
+    if (o.container_composition.empty() || !o.container_density || !o.container_wall)
+      return invalid("the empty container needs its composition, density and wall thickness");
+    if (!(o.container_scale >= 0.0) || !std::isfinite(o.container_scale))
+      return invalid("the container's scale must be 0 or more, not " + shortest(o.container_scale));
+    const Result<double> mu_c = mu_of(o.container_composition, *o.container_density, *o.wavelength);
+    if (!mu_c.ok()) return make_error(mu_c.kind(), "the container: " + mu_c.error().message);
+    const double r_mm = 0.5 * *o.capillary_diameter;
+    const CapillaryWall wall{*o.container_wall / r_mm, *mu_c * 0.1 * r_mm};  // mu in 1/cm, R in cm
+    Result<PaalmanPingsFactors> pp = paalman_pings_factors(m.two_theta, ab.mu_x.value_or(0.0), wall, ab.beam);
+    if (!pp.ok()) return pp.error();
+    a_s = std::move(pp->a_s_sc);
+    ratio.resize(n);
+    for (std::size_t k = 0; k < n; ++k) ratio[k] = o.container_scale * pp->a_c_sc[k] / pp->a_c_c[k];
+  }
+  c.absorption_min = *std::min_element(a_s.begin(), a_s.end());
+  c.absorption_max = *std::max_element(a_s.begin(), a_s.end());
   if (!(c.absorption_min > 0.0))
     return invalid("the absorption factor falls to 0: mu R or mu t is too large for these angles");
-  const std::size_t n = m.q.size();
+  if (o.ruland && !(*o.ruland > 0.0 && std::isfinite(*o.ruland)))
+    return invalid("Ruland's band pass must be above 0 Angstrom, not " + shortest(*o.ruland));
   c.i.resize(n);
   c.sigma.resize(n);
   c.model.resize(n);
   for (std::size_t k = 0; k < n; ++k) {
-    const double pa = polarization(m.two_theta[k], o.polarization) * (*af)[k];
-    c.i[k] = m.y[k] / pa;
-    c.sigma[k] = m.sigma[k] / pa;
-    c.model[k] = model.f2[k] + model.compton[k];
+    const double p = polarization(m.two_theta[k], o.polarization);
+    double y = m.y[k] - o.flat, var = m.sigma[k] * m.sigma[k];
+    if (!ratio.empty()) {
+      y -= ratio[k] * m.container_y[k];
+      var += ratio[k] * ratio[k] * m.container_sigma[k] * m.container_sigma[k];
+    }
+    c.i[k] = y / (p * a_s[k]);
+    c.sigma[k] = std::sqrt(var) / (p * a_s[k]);
+    const double window = o.ruland ? ruland_window(m.two_theta[k], *o.wavelength, *o.ruland) : 1.0;
+    c.model[k] = model.f2[k] + window * model.compton[k];
   }
   return c;
 }
@@ -483,6 +560,27 @@ Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window) {
   }
   fq.y = std::move(plain.y);
   return out;
+}
+
+Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const SampleModel& model, const Grids& g,
+                                       const ReductionOptions& o) {
+  const std::size_t n = g.end - g.first;
+  if (sq.x.size() != n || fq.x.size() != n) return invalid("the diagnostics need S(Q) and F(Q) on the grid's points");
+  if (!(o.rmin_check > 0.5) || !std::isfinite(o.rmin_check))
+    return invalid("rmin-check must be above 0.5 Angstrom, not " + shortest(o.rmin_check));
+  std::vector<double> r;
+  for (std::size_t j = 0;; ++j) {
+    const double v = 0.5 + 0.01 * static_cast<double>(j);
+    if (v > o.rmin_check * (1.0 + 1e-12)) break;
+    r.push_back(v);
+  }
+  Result<Curve> low = transform_fq(fq, r, o.window);
+  if (!low.ok()) return low.error();
+  const std::span<const double> f2 = std::span<const double>(model.f2).subspan(g.first, n);
+  const std::span<const double> fm2 = std::span<const double>(model.f_mean_sq).subspan(g.first, n);
+  DiagnosticOptions d;
+  d.rmin_check = o.rmin_check;
+  return diagnose(sq.x, sq.y, sq.sigma, f2, fm2, low->x, low->y, model.number_density, d);
 }
 
 RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window) {

@@ -12,6 +12,7 @@
 //   transform          G(r) of F(Q), on the data's own Q when they are equally spaced
 //   iterate_low_r      G(r) made to follow -4 pi rho0 r below rmin (Eggert et al. 2002)
 //   real_space         g(r), R(r) and the running coordination number, with their errors
+//   diagnose_reduction the high-Q mean of S, S against its floor, G against -4 pi rho0 r at low r
 //
 // Each works on values only: a caller (the optimiser) runs the early stages
 // once and the later ones as often as it needs.
@@ -22,6 +23,7 @@
 #include <span>
 #include <vector>
 
+#include "talvo/pdf/diagnostics.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/pdf/sample_model.hpp"
 #include "talvo/result.hpp"
@@ -121,6 +123,12 @@ struct LowR {
   double residual = 0.0;
 };
 Result<LowR> iterate_low_r(Curve& fq, double rho0, double rmin_iterate, Window window);
+
+// The reduction's self-checks (diagnostics.hpp) of S(Q) on the points from
+// grids.first to grids.end, and of G(r) transformed from fq on its own grid
+// from 0.5 A to rmin-check by 0.01 A.
+Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const SampleModel& model, const Grids& grids,
+                                       const ReductionOptions& options);
 
 // g(r), R(r) and N(r) with their standard deviations, of G(r) and the
 // number density; fq is the F(Q) G came from (for the errors of N).

@@ -114,5 +114,36 @@ TEST(PdfCorrections, PlatesAgainstTheirDepthIntegrals) {
   EXPECT_FALSE(absorption_factors(std::vector<double>{10.0}, {Geometry::kCapillary, -1.0}).ok());
 }
 
+// Ruland's window from its closed form, the Compton wavelength h / m_e c
+// from h, m_e and c (CODATA 2018) in Angstrom.
+TEST(PdfCorrections, RulandWindow) {
+  const double compton = 6.62607015e-34 / (9.1093837015e-31 * 299792458.0) * 1e10;
+  const double lambda = 0.7107, b = 0.01;
+  auto by_hand = [&](double two_theta, double dl) {
+    const double s = std::sin(two_theta * kPi / 360.0);
+    const double shift = std::max(2.0 * compton * s * s - 1.5e-3 * lambda * lambda, 0.0);
+    return 1.0 / ((1.0 + dl / b) * (1.0 + std::pow(kPi * shift / (dl + b), 2)));
+  };
+  // At 90 degrees: dl_c = 0.0242631 - 0.0007576 = 0.0235055 A, pi dl_c / b = 7.38446, R = 1 / 55.5303.
+  EXPECT_NEAR(ruland_window(90.0, lambda, b), 0.01800821, 1e-8);
+  for (double tt : {0.0, 10.0, 30.0, 90.0, 150.0})
+    for (double dl : {0.0, 0.004}) EXPECT_NEAR(ruland_window(tt, lambda, b, dl), by_hand(tt, dl), 1e-10) << tt;
+  // R(0) = 1 with a sharp Compton line, and 1 / (1 + dl / b) with a broad one.
+  EXPECT_EQ(ruland_window(0.0, lambda, b), 1.0);
+  EXPECT_NEAR(ruland_window(0.0, lambda, b, 0.005), 1.0 / 1.5, 1e-15);
+  // A wide band passes everything.
+  for (double tt : {20.0, 120.0}) EXPECT_NEAR(ruland_window(tt, lambda, 1e6), 1.0, 1e-9) << tt;
+  // Never rising with angle, and falling once the shift passes D lambda^2.
+  double last = 1.0;
+  for (double tt = 0.0; tt <= 180.0; tt += 0.5) {
+    const double r = ruland_window(tt, lambda, b);
+    EXPECT_LE(r, last) << tt;
+    if (tt > 20.0) {
+      EXPECT_LT(r, last) << tt;
+    }
+    last = r;
+  }
+}
+
 }  // namespace
 }  // namespace talvo::pdf

@@ -98,9 +98,49 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},
       {with({{"monochromator", "26"}, {"mono-beam", "incident"}, {"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},
-      {with({{"monochromator", "26"}, {"ruland", "0.05"}}), ErrorKind::kUnsupported,
-       "{ruland}: the Ruland window of a diffracted-beam monochromator is not available: its published form could "
-       "not be checked; leave it out (the whole Compton scattering is then subtracted)"},
+      {with({{"monochromator", "26"}, {"ruland", "0"}}), ErrorKind::kOutOfRange,
+       "{ruland} is the monochromator's band pass in Angstrom: it must be above 0"},
+      {with({{"capillary-diameter", "0.6"}}), ErrorKind::kInvalidArgument,
+       "{capillary-diameter} belongs to {geometry} capillary"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "-0.6"}}), ErrorKind::kOutOfRange,
+       "{capillary-diameter} must be above 0 mm"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"thickness", "0.06"}}),
+       ErrorKind::kInvalidArgument, "give {thickness} (cm) or {capillary-diameter} (mm), not both"},
+      {with({{"geometry", "capillary"}, {"beam-width", "0.15"}}), ErrorKind::kNotFound,
+       "{beam-width} needs the capillary's diameter: give {capillary-diameter} MM"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-width", "0"}}), ErrorKind::kOutOfRange,
+       "{beam-width} must be above 0 mm"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-width", "0.2"}, {"beam-profile", "flat"}}),
+       ErrorKind::kInvalidArgument, "{beam-profile} must be tophat or gaussian, not \"flat\""},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-profile", "gaussian"}}),
+       ErrorKind::kInvalidArgument, "{beam-profile} belongs to {beam-width} or {zscan}"},
+      {with({{"geometry", "capillary"}, {"zscan", "scan.xy"}}), ErrorKind::kNotFound,
+       "{zscan} needs the capillary's diameter: give {capillary-diameter} MM"},
+      {with({{"container-wall", "0.01"}}), ErrorKind::kInvalidArgument, "{container-wall} belongs to {container}"},
+      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"container", "empty.xy"}}),
+       ErrorKind::kNotFound,
+       "{container} needs the container's {container-composition}, {container-density} and {container-wall}"},
+      {with({{"geometry", "capillary"},
+             {"capillary-diameter", "0.6"},
+             {"container", "empty.xy"},
+             {"container-composition", "SiO2"},
+             {"container-density", "0"},
+             {"container-wall", "0.01"}}),
+       ErrorKind::kOutOfRange, "{container-density} must be above 0 g/cm3"},
+      {with({{"flat", "x"}}), ErrorKind::kParseError, "{flat} is not a number: x"},
+      {with({{"rmin-check", "0.4"}}), ErrorKind::kOutOfRange,
+       "{rmin-check} must lie above 0.5 Angstrom (and at most 100), below the first interatomic distance"},
+      {with({{"optimize", "mu-r,speed"}}), ErrorKind::kInvalidArgument,
+       "{optimize} takes a list of density, bg-scale, container-scale, mu-r, beam-width, ruland and flat (each NAME "
+       "or NAME:LOW:HIGH), not \"speed\""},
+      {with({{"optimize", "flat,flat"}}), ErrorKind::kInvalidArgument, "{optimize} names flat twice"},
+      {with({{"optimize", "flat:2:1"}}), ErrorKind::kInvalidArgument,
+       "{optimize} flat:2:1: the bounds are NAME:LOW:HIGH, two numbers with LOW below HIGH"},
+      {with({{"optimize", "bg-scale"}}), ErrorKind::kInvalidArgument, "{optimize} bg-scale needs {background}"},
+      {with({{"optimize", "mu-r"}}), ErrorKind::kInvalidArgument, "{optimize} mu-r needs {geometry} capillary"},
+      {{{"mode", "adhoc"}, {"flat", "1"}},
+       ErrorKind::kInvalidArgument,
+       "{flat} belongs to {mode} physical (give {density} for it); ad hoc mode fits the corrections away"},
       {with({{"bg-scale", "1"}}), ErrorKind::kInvalidArgument, "{bg-scale} belongs to {background}"},
       {with({{"qmax", "lots"}}), ErrorKind::kParseError, "{qmax} is not a number: lots"},
       {with({{"r", "0:30"}}), ErrorKind::kInvalidArgument, "{r} needs RMIN:RMAX:STEP"},
@@ -144,7 +184,18 @@ TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
                                                                 {"qmin", "0.5"},
                                                                 {"qmax", "20"},
                                                                 {"window", "lorch"},
-                                                                {"r", "0.5:20:0.02"}}),
+                                                                {"r", "0.5:20:0.02"},
+                                                                {"capillary-diameter", "0.635"},
+                                                                {"beam-width", "0.156"},
+                                                                {"beam-profile", "gaussian"},
+                                                                {"container", "glass.xy"},
+                                                                {"container-composition", "SiO2"},
+                                                                {"container-density", "2.2"},
+                                                                {"container-wall", "0.01"},
+                                                                {"container-scale", "0.9"},
+                                                                {"flat", "-0.5"},
+                                                                {"rmin-check", "1.8"},
+                                                                {"optimize", "mu-r:1:2,flat"}}),
                                                          0.71073, Spelling::kCommandLine);
   ASSERT_TRUE(s.ok()) << s.error().message;
   const ReductionOptions& o = s->options;
@@ -173,6 +224,22 @@ TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
   EXPECT_EQ(s->bg_scale, 0.95);
   EXPECT_EQ(s->monochromator, "26.6");
   EXPECT_EQ(s->mono_beam, "incident");
+  EXPECT_EQ(o.capillary_diameter, 0.635);
+  EXPECT_EQ(o.beam_width, 0.156);
+  EXPECT_EQ(o.beam_profile, BeamProfile::kGaussian);
+  EXPECT_EQ(o.container_composition, "SiO2");
+  EXPECT_EQ(o.container_density, 2.2);
+  EXPECT_EQ(o.container_wall, 0.01);
+  EXPECT_EQ(o.container_scale, 0.9);
+  EXPECT_EQ(o.flat, -0.5);
+  EXPECT_EQ(o.rmin_check, 1.8);
+  ASSERT_EQ(s->optimize.size(), 2u);
+  EXPECT_EQ(s->optimize[0].what, Fitted::kMuR);
+  EXPECT_EQ(s->optimize[0].lower, 1.0);
+  EXPECT_EQ(s->optimize[0].upper, 2.0);
+  EXPECT_EQ(s->optimize[1].what, Fitted::kFlat);
+  EXPECT_FALSE(s->optimize[1].lower);
+  EXPECT_EQ(fit_list_text(s->optimize), "mu-r:1:2,flat");
 
   // Nothing given but the composition: ad hoc, no wavelength, every default.
   const Result<ReductionSettings> bare = reduction_settings(texts({}), std::nullopt, Spelling::kKeyword);

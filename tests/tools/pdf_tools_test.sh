@@ -114,8 +114,20 @@ check_fails 1 "g(r) and R(r) need the number density" ../zro2_mo.xy --compositio
 check_fails 2 "--output takes a list of iq, sq, fq, gr, gofr and rdf" "${z[@]}" --wavelength 0.71 --output nq
 check_fails 2 "--ruland belongs to a monochromator in the diffracted beam" "${z[@]}" --wavelength 0.71073 \
   --monochromator HOPG --mono-beam incident --ruland 0.05
-check_fails 1 "Ruland window of a diffracted-beam monochromator is not available" "${z[@]}" --wavelength 0.71073 \
-  --monochromator HOPG --ruland 0.05
+check_fails 1 "--ruland is the monochromator's band pass in Angstrom: it must be above 0" "${z[@]}" \
+  --wavelength 0.71073 --monochromator HOPG --ruland 0
+check_fails 1 "--beam-width needs the capillary's diameter: give --capillary-diameter MM" "${z[@]}" \
+  --wavelength 0.71 --beam-width 0.15
+check_fails 1 "--container needs the container's --container-composition, --container-density and --container-wall" \
+  "${z[@]}" --wavelength 0.71 --capillary-diameter 0.5 --container ../zro2_mo.xy
+check_fails 2 "--optimize takes a list of density, bg-scale, container-scale, mu-r, beam-width, ruland and flat" \
+  "${z[@]}" --wavelength 0.71 --optimize speed
+check_fails 2 "--optimize bg-scale needs --background" "${z[@]}" --wavelength 0.71 --optimize bg-scale
+printf "'Id: flat\n" >../flat.zscan
+for k in 1 2 3 4 5 6 7 8 9; do printf '0.%s 1000\n' "$k" >>../flat.zscan; done
+check_fails 1 "--zscan ../flat.zscan: the z-scan does not cross the capillary" "${z[@]}" --wavelength 0.71 \
+  --capillary-diameter 0.5 --zscan ../flat.zscan
+check_fails 1 "--zscan: cannot open ../no.zscan" "${z[@]}" --wavelength 0.71 --capillary-diameter 0.5 --zscan ../no.zscan
 check_fails 2 "--geometry belongs to --mode physical" ../zro2_mo.xy --composition ZrO2 --wavelength 0.71 \
   --geometry capillary
 check_fails 2 "--rpoly belongs to --mode adhoc" "${z[@]}" --wavelength 0.71 --rpoly 1
