@@ -53,10 +53,12 @@ bool holds_element(const NuclearTable& table, std::string_view symbol) {
   return false;
 }
 
-int ask_element_count(Console& con) {
+Result<int> ask_element_count(Console& con) {
   for (;;) {
     prompt(con, " How many elements in the sample? ");
-    const std::string reply = read_reply(con);
+    const Result<std::string> got = read_reply(con);
+    if (!got.ok()) return got.error();
+    const std::string& reply = *got;
     int n = 0;
     if (!read_free(reply, {&n})) {
       why(con, "Not a whole number: " + first_word(reply));
@@ -76,10 +78,12 @@ int ask_element_count(Console& con) {
 
 std::string element_prompt(int i) { return " Element" + fmt_i(i, 2) + " > "; }
 
-Element ask_natural_element(Console& con, int i, const NuclearTable& table, AtomCount& atoms) {
+Result<Element> ask_natural_element(Console& con, int i, const NuclearTable& table, AtomCount& atoms) {
   for (;;) {
     prompt(con, element_prompt(i));
-    const std::string text = fixed(read_reply(con), kLineLength);
+    const Result<std::string> reply = read_reply(con);
+    if (!reply.ok()) return reply.error();
+    const std::string text = fixed(*reply, kLineLength);
     const classic::WordPositions words = classic::count_word(text);
     if (words.count != 2) {
       why(con, "Give the chemical symbol and x, as in: Fe 2");
@@ -112,10 +116,12 @@ Element ask_natural_element(Console& con, int i, const NuclearTable& table, Atom
   }
 }
 
-Element ask_isotope_element(Console& con, int i, const NuclearTable& table, AtomCount& atoms) {
+Result<Element> ask_isotope_element(Console& con, int i, const NuclearTable& table, AtomCount& atoms) {
   for (;;) {
     prompt(con, element_prompt(i));
-    const std::string text = fixed(read_reply(con), kLineLength);
+    const Result<std::string> reply = read_reply(con);
+    if (!reply.ok()) return reply.error();
+    const std::string text = fixed(*reply, kLineLength);
     const SymbolAt sym = getnam(text);
     if (sym.position < 0) {
       why(con, "Not an element symbol: " + word(text, 1));
@@ -138,7 +144,7 @@ Element ask_isotope_element(Console& con, int i, const NuclearTable& table, Atom
     }
     if (n > kMaxIsotopes) {
       line(con, " The maximum allowed number of isotopes is" + fmt_i(kMaxIsotopes, 3));
-      throw RunEnd(kFailureStatus);
+      return run_end();
     }
     if (!atoms.can_add(x)) {
       why(con, kTooMany);
@@ -153,7 +159,7 @@ Element ask_isotope_element(Console& con, int i, const NuclearTable& table, Atom
   }
 }
 
-void ask_isotopes(Console& con, Element& element, int i, const NuclearTable& table) {
+Outcome ask_isotopes(Console& con, Element& element, int i, const NuclearTable& table) {
   for (;;) {
     float sum = 0.0f;
     for (std::size_t j = 0; j < element.isotopes.size(); ++j) {
@@ -163,7 +169,9 @@ void ask_isotopes(Console& con, Element& element, int i, const NuclearTable& tab
                         fmt_i(static_cast<long long>(j + 1), 2) + " > ");
         int a = 0;
         float y = 0.0f;
-        if (!read_free(read_reply(con), {&a, &y})) {
+        const Result<std::string> reply = read_reply(con);
+        if (!reply.ok()) return reply.error();
+        if (!read_free(*reply, {&a, &y})) {
           why(con, "Give the mass number A and the fraction y, as in: 7 0.925");
           continue;
         }
@@ -185,15 +193,17 @@ void ask_isotopes(Console& con, Element& element, int i, const NuclearTable& tab
       continue;
     }
     line(con, "");
-    return;
+    return Done{};
   }
 }
 
-float ask_density(Console& con) {
+Result<float> ask_density(Console& con) {
   for (;;) {
     line(con, " Give density in gcm**-3, 0 if not known or");
     prompt(con, " a negative value if in atoms per cubic Angstrom > ");
-    const std::string reply = read_reply(con);
+    const Result<std::string> got = read_reply(con);
+    if (!got.ok()) return got.error();
+    const std::string& reply = *got;
     float d = 0.0f;
     if (read_free(reply, {&d})) return d;
     why(con, "The density is not a number: " + first_word(reply));
@@ -202,10 +212,12 @@ float ask_density(Console& con) {
 
 }  // namespace
 
-Composition enter_composition(Console& con, SampleKind kind, const NuclearTable& table) {
+Result<Composition> enter_composition(Console& con, SampleKind kind, const NuclearTable& table) {
   Composition c;
   c.kind = kind;
-  const int n = ask_element_count(con);
+  const Result<int> count = ask_element_count(con);
+  if (!count.ok()) return count.error();
+  const int n = *count;
   AtomCount atoms;
   line(con, "");
   if (kind == SampleKind::kNaturalElements) {
@@ -213,7 +225,11 @@ Composition enter_composition(Console& con, SampleKind kind, const NuclearTable&
     line(con, " x = number of atoms of element in one scattering unit");
     line(con, " (x need not be an integer)");
     line(con, "");
-    for (int i = 1; i <= n; ++i) c.elements.push_back(ask_natural_element(con, i, table, atoms));
+    for (int i = 1; i <= n; ++i) {
+      Result<Element> e = ask_natural_element(con, i, table, atoms);
+      if (!e.ok()) return e.error();
+      c.elements.push_back(std::move(*e));
+    }
     line(con, "");
   } else {
     line(con, " For each element in turn give chemical symbol, number of isotopes and x where");
@@ -221,13 +237,21 @@ Composition enter_composition(Console& con, SampleKind kind, const NuclearTable&
     line(con, " A natural element should be counted as one isotope.");
     line(con, "  eg Li 1 0.5");
     line(con, "");
-    for (int i = 1; i <= n; ++i) c.elements.push_back(ask_isotope_element(con, i, table, atoms));
+    for (int i = 1; i <= n; ++i) {
+      Result<Element> e = ask_isotope_element(con, i, table, atoms);
+      if (!e.ok()) return e.error();
+      c.elements.push_back(std::move(*e));
+    }
     line(con, "");
     line(con, " For each isotope give mass number A and y where y=fraction of the");
     line(con, " element which is this isotope. Give A=0 for a natural element.");
-    for (int i = 1; i <= n; ++i) ask_isotopes(con, c.elements[static_cast<std::size_t>(i - 1)], i, table);
+    for (int i = 1; i <= n; ++i)
+      if (Outcome asked = ask_isotopes(con, c.elements[static_cast<std::size_t>(i - 1)], i, table); !asked.ok())
+        return asked.error();
   }
-  c.density = ask_density(con);
+  const Result<float> density = ask_density(con);
+  if (!density.ok()) return density.error();
+  c.density = *density;
   return c;
 }
 

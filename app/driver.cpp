@@ -12,16 +12,13 @@
 #include "app/run_end.hpp"
 #include "talvo/classic/averages.hpp"
 #include "talvo/classic/files.hpp"
+#include "talvo/classic/nuclear_tables.hpp"
 #include "talvo/classic/print.hpp"
 #include "talvo/classic/report.hpp"
 #include "talvo/classic/sample_file.hpp"
 #include "talvo/console/check_file.hpp"
 #include "talvo/console/prompts.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/classic/averages.hpp"
-#include "talvo/classic/nuclear_tables.hpp"
-#include "talvo/classic/report.hpp"
-#include "talvo/classic/sample_file.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
@@ -76,11 +73,13 @@ std::size_t characters(std::string_view text) {
 // as the terminal shows them): a name cut short could be another run's. A longer name, or one holding a control
 // character (a NUL would end it early), is asked again. An empty reply takes
 // `shown_default` when there is one. The reply without its trailing blanks.
-std::string ask_name(Console& con, std::string_view text, const std::string* shown_default) {
+Result<std::string> ask_name(Console& con, std::string_view text, const std::string* shown_default) {
   const std::string question = " Give " + std::string(text) + (shown_default ? " (" + *shown_default + ") > " : " > ");
   for (;;) {
     prompt(con, question);
-    const std::string reply = read_reply(con);
+    const Result<std::string> got = read_reply(con);
+    if (!got.ok()) return got.error();
+    const std::string& reply = *got;
     if (reply.empty()) {
       if (shown_default) return *shown_default;
       line(con, " Give a name");
@@ -138,9 +137,12 @@ std::string unusable(const std::string& name, bool with_sample) {
 // The report's name without ".talvo". A blank name would write the hidden
 // files ".talvo" and ".sample", a name ending in a folder hidden files in it;
 // a name whose files cannot be written (see unusable): all are asked again.
-std::string ask_report_name(Console& con, const std::string& suggested, bool with_sample) {
+Result<std::string> ask_report_name(Console& con, const std::string& suggested, bool with_sample) {
   for (;;) {
-    std::string name = ask_name(con, "name only for output .TALVO file", suggested.empty() ? nullptr : &suggested);
+    Result<std::string> asked =
+        ask_name(con, "name only for output .TALVO file", suggested.empty() ? nullptr : &suggested);
+    if (!asked.ok()) return asked;
+    std::string name = std::move(*asked);
     if (name.size() > 6 && ends_with_blind(name, ".talvo")) name.resize(name.size() - 6);
     if (names_no_file(name)) {
       line(con, name.find_first_not_of(' ') == std::string::npos ? " Give a name"
@@ -153,10 +155,10 @@ std::string ask_report_name(Console& con, const std::string& suggested, bool wit
   }
 }
 
-int ask_option(Console& con) {
+Result<int> ask_option(Console& con) {
   for (;;) {
     int option = 1;
-    get_intd(con, option, "option", 1, Explain::kSayWhy);
+    if (Outcome asked = get_intd(con, option, "option", 1, Explain::kSayWhy); !asked.ok()) return asked.error();
     if (option >= -1 && option <= 2) return option;
     line(con, " The option must be -1, 0, 1 or 2");
   }
@@ -189,60 +191,64 @@ struct SampleSource {
 };
 
 // Menu option -1; nothing when the user typed "abort".
-std::optional<SampleSource> read_sample_file(Console& con) {
+Result<std::optional<SampleSource>> read_sample_file(Console& con) {
   std::string name;
   for (;;) {
-    name = ask_name(con, "name only for input .SAMPLE file", nullptr);
+    Result<std::string> asked = ask_name(con, "name only for input .SAMPLE file", nullptr);
+    if (!asked.ok()) return asked.error();
+    name = std::move(*asked);
     if (!name.empty()) break;
     line(con, " Give the name of a .sample file, or abort");
   }
-  if (equal_case_blind(name, "abort")) return std::nullopt;
+  if (equal_case_blind(name, "abort")) return std::optional<SampleSource>();
   if (ends_with_blind(name, ".sample")) name.resize(name.size() - 7);
   const auto file = check_file(name + ".sample", CheckFile::kMustExist, &con);
-  if (!file) throw RunEnd(kFailureStatus);
+  if (!file) return run_end();
   SampleSource source{name, {}, *file, FileIdentity::of(*file)};
-  InputFile in(*file);
-  if (!in.is_open()) {
+  Result<InputFile> in = InputFile::open(*file);
+  if (!in.ok()) {
     line(con, " " + in.error().message);
-    throw RunEnd(kFailureStatus);
+    return run_end();
   }
-  const Status s = read_sample(in.stream(), source.composition, kSampleReadPrint, con.out);
+  const Status s = read_sample(in->stream(), source.composition, kSampleReadPrint, con.out);
   if (!s.ok()) {
     pr_int(con.out, "read_sample reports error number ", s.ierr);
     line(con, " " + std::string(trim_end(s.message)));
-    throw RunEnd(kFailureStatus);
+    return run_end();
   }
   line(con, "");
-  return source;
+  return std::optional<SampleSource>(std::move(source));
 }
 
 // Ends the run with a data-file error's message.
 // The readers' messages are the lines the calculator shows.
-[[noreturn]] void fail(Console& con, const Status& s) {
+Error fail(Console& con, const Status& s) {
   line(con, " " + s.message);
-  throw RunEnd(kFailureStatus);
+  return run_end();
 }
 
-std::string choose_data_file(Console& con, const DataFolder& data, SampleKind kind) {
+Result<std::string> choose_data_file(Console& con, const DataFolder& data, SampleKind kind) {
   std::string name = data.file(kind == SampleKind::kNaturalElements ? "sears91.dat" : "sears.ascii");
   line(con, " Default cross-section data file is " + name);
   prompt(con, " Type CR to accept, or give alternative file spec. > ");
-  const std::string reply(trim_end(read_reply(con).substr(0, kFileSpecLength)));
+  const Result<std::string> got = read_reply(con);
+  if (!got.ok()) return got.error();
+  const std::string reply(trim_end(got->substr(0, kFileSpecLength)));
   if (!reply.empty()) name = reply;
-  if (!check_file(name, CheckFile::kMustExist, &con)) throw RunEnd(kFailureStatus);
+  if (!check_file(name, CheckFile::kMustExist, &con)) return run_end();
   return name;
 }
 
-NuclearTable load_tables(Console& con, const DataFolder& data, SampleKind kind, const std::string& name) {
+Result<NuclearTable> load_tables(Console& con, const DataFolder& data, SampleKind kind, const std::string& name) {
   NuclearTable table;
   if (kind == SampleKind::kNaturalElements) {
-    if (Status s = read_natural_file(name, table); s.failed()) fail(con, s);
+    if (Status s = read_natural_file(name, table); s.failed()) return fail(con, s);
   } else {
-    if (Status s = read_isotope_file(name, table); s.failed()) fail(con, s);
+    if (Status s = read_isotope_file(name, table); s.failed()) return fail(con, s);
     const std::string weights_file = data.file("at_weights.dat");
-    if (!check_file(weights_file, CheckFile::kMustExist, &con)) throw RunEnd(kFailureStatus);
+    if (!check_file(weights_file, CheckFile::kMustExist, &con)) return run_end();
     std::vector<AtomicWeight> weights;
-    if (Status s = read_atomic_weights(weights_file, weights); s.failed()) fail(con, s);
+    if (Status s = read_atomic_weights(weights_file, weights); s.failed()) return fail(con, s);
     for (const NuclearEntry* e : attach_masses(table, weights)) {
       line(con, " An atomic mass value has not been found for " + fmt_i(e->z, 3) + fixed(e->symbol, 2));
       line(con, " A value " + fmt_e(static_cast<float>(e->a), 10, 3) + " will be assumed");
@@ -253,28 +259,39 @@ NuclearTable load_tables(Console& con, const DataFolder& data, SampleKind kind, 
   return table;
 }
 
-int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
+Result<int> run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   line(con, "");
   con.out << banner_lines().text;
   line(con, "");
   for (const char* item :
        {" Options...", " -1) Read .sample file", "  0) Exit", "  1) Natural elements", "  2) Isotopes"})
     line(con, item);
-  const int option = ask_option(con);
+  const Result<int> asked = ask_option(con);
+  if (!asked.ok()) return asked.error();
+  const int option = *asked;
   if (option == 0) return 0;
   line(con, "");
 
   std::optional<SampleSource> from_file;
   SampleKind kind = static_cast<SampleKind>(option);
   if (option == -1) {
-    from_file = read_sample_file(con);
+    Result<std::optional<SampleSource>> read = read_sample_file(con);
+    if (!read.ok()) return read.error();
+    from_file = std::move(*read);
     if (!from_file) return 0;
     kind = from_file->composition.kind;
   }
 
-  const std::string data_file = choose_data_file(con, data, kind);
-  const NuclearTable table = load_tables(con, data, kind, data_file);
-  const Composition comp = from_file ? from_file->composition : enter_composition(con, kind, table);
+  const Result<std::string> chosen = choose_data_file(con, data, kind);
+  if (!chosen.ok()) return chosen.error();
+  const std::string& data_file = *chosen;
+  const Result<NuclearTable> loaded = load_tables(con, data, kind, data_file);
+  if (!loaded.ok()) return loaded.error();
+  const NuclearTable& table = *loaded;
+  const Result<Composition> entered =
+      from_file ? Result<Composition>(from_file->composition) : enter_composition(con, kind, table);
+  if (!entered.ok()) return entered.error();
+  const Composition& comp = *entered;
 
   // Match the composition and show the primary data.
   line(con, "");
@@ -290,17 +307,19 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   if (found.failed()) {
     line(con, " An element was not found in the file " + data_file);
     line(con, " " + found.message);
-    throw RunEnd(kFailureStatus);
+    return run_end();
   }
   const Results results = compute_averages(comp, matched);
 
   // Name and open the report.
   // A composition read from a file is saved again only in the rare case
   // below, which the name's check does not foresee.
-  const std::string report = ask_report_name(con, from_file ? from_file->name : std::string(), !from_file);
+  const Result<std::string> named = ask_report_name(con, from_file ? from_file->name : std::string(), !from_file);
+  if (!named.ok()) return named.error();
+  const std::string& report = *named;
   const std::string report_file = report + ".talvo";
   auto file = open_new_file(con.out, kReportUnit, report_file, kRecordLength, files);
-  if (!file) throw RunEnd(kFailureStatus);
+  if (!file) return run_end();
   line(con, " Output is written to file " + report_file);
   std::vector<const NuclearEntry*> isotopes;
   for (const auto& element : matched) isotopes.insert(isotopes.end(), element.begin(), element.end());
@@ -331,11 +350,11 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
   // Another run may be replacing a report and sample of the same name: the
   // two files go into place together, from the report's commit to the
   // sample's, so the pair left behind is always one run's.
-  // (Where the folder cannot be locked, the run goes on as before.)
+  // (Where the folder cannot be locked, the run goes on without the lock.)
   const auto pair_lock = FolderLock::take(report_file);
   if (!file->commit()) {
     pr_int(con.out, "Error writing data to iunit = ", kReportUnit);
-    throw RunEnd(kFailureStatus);
+    return run_end();
   }
   line(con, "");
   line(con, " Output is written to file " + report_file);
@@ -363,23 +382,19 @@ int run(Console& con, const DataFolder& data, const NewFileOptions& files) {
 }  // namespace
 
 int run_talvo(Console& con, const DataFolder& data, const NewFileOptions& files) {
-  try {
-    return run(con, data, files);
-  } catch (const RunEnd& end) {
-    con.out.flush();
-    return end.status();
-  } catch (const ReplyTooLong&) {
+  const Result<int> status = run(con, data, files);
+  if (status.ok()) return *status;
+  // The console's errors are said here; any other ending is on the screen already.
+  if (status.kind() == ErrorKind::kOutOfRange) {
     line(con, "");
     line(con,
          " A reply is longer than " + free_int(static_cast<long long>(kMaxReplyLine)) + " characters: TALVO stops");
-    con.out.flush();
-    return kFailureStatus;
-  } catch (const EndOfInput&) {
+  } else if (status.kind() == ErrorKind::kNotFound) {
     line(con, "");
     line(con, " Input ended before the question was answered: TALVO stops");
-    con.out.flush();
-    return kFailureStatus;
   }
+  con.out.flush();
+  return kFailureStatus;
 }
 
 }  // namespace talvo

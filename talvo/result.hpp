@@ -10,6 +10,7 @@
 
 #include <cassert>
 #include <functional>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,7 +48,45 @@ constexpr std::string_view error_kind_name(ErrorKind kind) {
 struct Error {
   ErrorKind kind = ErrorKind::kInvalidArgument;
   std::string message;  // whole: what was wrong, with the offending input quoted
+  // Where the error lies in the text the routine was given (a formula, a
+  // mixture): the character's position from 1; 0 when it points at none.
+  std::size_t position = 0;
+  // The system's error number (errno) of the call that failed, for an error
+  // of a file; 0 for any other.
+  int system_error = 0;
 };
+
+namespace detail {
+
+// The warnings of a result, held apart: most results have none, and then
+// cost a pointer to make and to end.
+class Warnings {
+ public:
+  Warnings() = default;
+  explicit Warnings(std::vector<std::string> list)
+      : list_(list.empty() ? nullptr : new std::vector<std::string>(std::move(list))) {}
+  Warnings(const Warnings& other) : list_(other.list_ ? new std::vector<std::string>(*other.list_) : nullptr) {}
+  Warnings(Warnings&& other) noexcept : list_(std::exchange(other.list_, nullptr)) {}
+  Warnings& operator=(Warnings other) noexcept {
+    std::swap(list_, other.list_);
+    return *this;
+  }
+  ~Warnings() { delete list_; }
+
+  const std::vector<std::string>& list() const {
+    static const std::vector<std::string> none;
+    return list_ ? *list_ : none;
+  }
+  void add(std::string text) {
+    if (!list_) list_ = new std::vector<std::string>;
+    list_->push_back(std::move(text));
+  }
+
+ private:
+  std::vector<std::string>* list_ = nullptr;  // owned; null for none
+};
+
+}  // namespace detail
 
 // A value or an error, with the warnings that came with the value.
 template <class T>
@@ -84,19 +123,21 @@ class [[nodiscard]] Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  const std::vector<std::string>& warnings() const { return warnings_; }
-  void add_warning(std::string text) { warnings_.push_back(std::move(text)); }
+  const std::vector<std::string>& warnings() const { return warnings_.list(); }
+  void add_warning(std::string text) { warnings_.add(std::move(text)); }
 
  private:
   std::variant<T, Error> state_;
-  std::vector<std::string> warnings_;
+  detail::Warnings warnings_;
 };
 
 // For routines that return nothing but may fail.
 struct Done {};
 using Outcome = Result<Done>;
 
-inline Error make_error(ErrorKind kind, std::string message) { return Error{kind, std::move(message)}; }
+inline Error make_error(ErrorKind kind, std::string message, std::size_t position = 0) {
+  return Error{kind, std::move(message), position};
+}
 
 // A caller's way to stop a long routine early (Python looks for Ctrl-C in
 // it): a routine whose options hold one asks it between pieces of work of a

@@ -18,6 +18,7 @@
 #include "talvo/files/write.hpp"
 #include "talvo/neutron/lengths.hpp"
 #include "talvo/neutron/material.hpp"
+#include "talvo/neutron/material_fields.hpp"
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/numeric/filon.hpp"
 #include "talvo/numeric/least_squares.hpp"

@@ -31,8 +31,27 @@ std::optional<std::string> Args::get(const std::string& name) const {
   return it->second;
 }
 
-Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
-           const std::vector<std::string>& options) {
+namespace {
+
+Error wrong(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
+Error unusable(std::string text) { return make_error(ErrorKind::kParseError, std::move(text)); }
+
+}  // namespace
+
+int usage(const Args& a, const std::string& text) {
+  std::cerr << "talvo-tools " << a.command << ": " << text << "; see `talvo-tools " << a.command << " --help`\n";
+  return kUsage;
+}
+int usage(const Args& a, const Error& e) { return usage(a, e.message); }
+
+int input_error(const Args& a, const std::string& text) {
+  std::cerr << "talvo-tools " << a.command << ": " << text << '\n';
+  return 1;
+}
+int input_error(const Args& a, const Error& e) { return input_error(a, e.message); }
+
+Result<Args> parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
+                   const std::vector<std::string>& options) {
   Args a;
   const auto known = [](const std::vector<std::string>& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
@@ -52,71 +71,74 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& fla
     const std::string name = s.substr(0, equals);
     std::string value;
     if (known(flags, name) || name == "--help") {
-      if (equals != std::string::npos) throw UsageError{name + " takes no value"};
+      if (equals != std::string::npos) return wrong(name + " takes no value");
     } else if (!known(options, name)) {
-      throw UsageError{"unknown option " + escape_for_message(name)};
+      return wrong("unknown option " + escape_for_message(name));
     } else if (equals != std::string::npos) {
       value = s.substr(equals + 1);
     } else {
-      if (i + 1 >= argc) throw UsageError{name + " needs a value"};
+      if (i + 1 >= argc) return wrong(name + " needs a value");
       value = argv[++i];
     }
-    if (!a.options.emplace(name, value).second) throw UsageError{name + " is given twice: give it once"};
+    if (!a.options.emplace(name, value).second) return wrong(name + " is given twice: give it once");
   }
   return a;
 }
 
-double number(const std::string& text, const std::string& what, const NumberOptions& options) {
-  Result<double> v = read_number(text, what, options);
-  if (!v.ok()) throw UsageError{v.error().message};
-  return *v;
+// The unit an option of talvo-tools takes its value in, by its name.
+Quantity quantity_of(const std::string& option) {
+  if (option == "--density") return Quantity::kDensity;
+  if (option == "--thickness") return Quantity::kLength;
+  if (option == "--wavelength") return Quantity::kWavelength;
+  if (option == "--energy") return Quantity::kEnergy;
+  return Quantity::kNumber;
 }
 
-double quantity(const std::string& text, const std::string& what, Quantity q) {
+Result<double> number(const std::string& text, const std::string& what, NumberOptions options) {
+  if (options.quantity == Quantity::kNumber) options.quantity = quantity_of(what);
+  return read_number(text, what, options);
+}
+
+Result<double> quantity(const std::string& text, const std::string& what, Quantity q) {
   NumberOptions o;
   o.quantity = q;
-  return number(text, what, o);
+  return read_number(text, what, o);
 }
 
-int integer(const std::string& text, const std::string& what) {
-  Result<int> v = read_whole_number(text, what);
-  if (!v.ok()) throw UsageError{v.error().message};
-  return *v;
-}
+Result<int> integer(const std::string& text, const std::string& what) { return read_whole_number(text, what); }
 
-std::vector<double> grid(const std::string& spec, double most, Quantity q) {
+Result<std::vector<double>> grid(const std::string& spec, double most, Quantity q) {
   GridOptions o;
   o.most = most;
   o.quantity = q;
-  Result<std::vector<double>> points = read_grid(spec, o);
-  if (!points.ok()) throw UsageError{points.error().message};
-  return std::move(points).value();
+  return read_grid(spec, o);
 }
 
-std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
-                                              std::size_t optional) {
+Result<std::vector<std::vector<double>>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
+                                                      std::size_t optional) {
   std::vector<std::vector<double>> cols;
   std::string text;
   long long line = 0;
-  for (LineRead r; (r = read_line(in, text)) != LineRead::kEnd;) {
+  for (;;) {
+    const Result<bool> got = read_line(in, text);
+    if (got.ok() && !*got) break;
     ++line;
     // A bad line of input is an error of the input (exit 1), not of the usage.
-    if (r == LineRead::kTooLong)
-      throw InputError{source + ", line " + std::to_string(line) + ": longer than " + std::to_string(kMaxLineLength) +
-                       " characters"};
-    if (r == LineRead::kError) throw InputError{"cannot read " + source};
+    if (!got.ok() && got.kind() == ErrorKind::kOutOfRange)
+      return unusable(source + ", line " + std::to_string(line) + ": " + got.error().message);
+    if (!got.ok()) return make_error(ErrorKind::kIoError, "cannot read " + source);
     const std::vector<std::string_view> w = split_words(text);
     if (w.empty() || w[0][0] == '#') continue;
     const std::size_t words = w.size();
     if (cols.empty()) cols.resize(std::min(std::max(words, columns), columns + optional));
     const std::string where = source + ", line " + std::to_string(line) + ": ";
     if (words < cols.size())
-      throw InputError{where + std::to_string(cols.size()) + " columns needed, " + std::to_string(words) +
-                       " found: " + quote_for_message(text)};
+      return unusable(where + std::to_string(cols.size()) + " columns needed, " + std::to_string(words) +
+                      " found: " + quote_for_message(text));
     for (std::size_t c = 0; c < cols.size(); ++c) {
       double v = 0;
       const std::string_view item = w[c];
-      if (!read_free(item, {&v})) throw InputError{where + "not a number: " + quote_for_message(item)};
+      if (!read_free(item, {&v})) return unusable(where + "not a number: " + quote_for_message(item));
       cols[c].push_back(v);
     }
   }
@@ -124,7 +146,7 @@ std::vector<std::vector<double>> read_columns(std::istream& in, const std::strin
   return cols;
 }
 
-std::vector<std::vector<double>> read_columns(std::size_t columns) {
+Result<std::vector<std::vector<double>>> read_columns(std::size_t columns) {
   return read_columns(std::cin, "standard input", columns);
 }
 
@@ -206,10 +228,11 @@ std::streamsize OutputBuffer::xsputn(const char* s, std::streamsize n) {
 
 int OutputBuffer::sync() { return drain() ? 0 : -1; }
 
-int digits_option(const Args& a) {
+Result<int> digits_option(const Args& a) {
   if (!a.get("--digits")) return kPlainDigits;
-  const int digits = integer(*a.get("--digits"), "--digits");
-  if (digits < 1 || digits > 17) throw UsageError{"--digits must be 1 to 17"};
+  const Result<int> digits = integer(*a.get("--digits"), "--digits");
+  if (!digits.ok()) return digits;
+  if (*digits < 1 || *digits > 17) return wrong("--digits must be 1 to 17");
   return digits;
 }
 

@@ -21,52 +21,52 @@ namespace talvo::cli {
 
 inline constexpr int kUsage = 2;
 
-// Wrong usage: the message and where to find the subcommand's help, on one
-// line, exit 2.
-struct UsageError {
-  std::string text;
-};
-
-// Unusable input data (a file or standard input): the message, exit 1.
-struct InputError {
-  std::string text;
-};
-
 // Options of the form --name VALUE, --name=VALUE or --name (a flag); after
 // "--" every argument is a positional one.
 struct Args {
+  std::string command;  // the subcommand's name, for its messages
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;
   bool flag(const std::string& name) const { return options.count(name) > 0; }
   std::optional<std::string> get(const std::string& name) const;
 };
 
-// `flags` are the options without a value, `options` those with one; any
-// other option is a usage error (a mistyped --tabel must not go unnoticed),
-// so is an option given twice (which of the two was meant?).
-Args parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
-           const std::vector<std::string>& options);
+// How a subcommand ends on an error: wrong usage prints "talvo-tools COMMAND:
+// TEXT; see `talvo-tools COMMAND --help`" on one line and returns kUsage;
+// unusable input data (a file, standard input) prints "talvo-tools COMMAND:
+// TEXT" and returns 1.
+int usage(const Args& a, const std::string& text);
+int usage(const Args& a, const Error& e);
+int input_error(const Args& a, const std::string& text);
+int input_error(const Args& a, const Error& e);
 
-// A number as read_number reads it, a usage error when it is none: `what`
-// names it in the message ("--density"); a quantity comes back in its
-// canonical unit (cm, keV, A, g/cm3).
-double number(const std::string& text, const std::string& what, const NumberOptions& options = {});
-double quantity(const std::string& text, const std::string& what, Quantity quantity);
-int integer(const std::string& text, const std::string& what);
+// `flags` are the options without a value, `options` those with one; any
+// other option is wrong usage (a mistyped --tabel must not go unnoticed),
+// so is an option given twice (which of the two was meant?).
+Result<Args> parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
+                   const std::vector<std::string>& options);
+
+// A number as read_number reads it: `what` names it in the message
+// ("--density"); a quantity comes back in its canonical unit (cm, keV, A,
+// g/cm3). The options that carry a unit (--density, --thickness,
+// --wavelength, --energy) take it without being told.
+Result<double> number(const std::string& text, const std::string& what, NumberOptions options = {});
+Result<double> quantity(const std::string& text, const std::string& what, Quantity quantity);
+Result<int> integer(const std::string& text, const std::string& what);
 
 // FROM:TO:STEP by read_grid, TO included when it falls on the grid within
-// STEP/1000; TO below FROM is a usage error (a grid of no points computes
-// nothing), so is one of more than `most` points, refused before any is made.
-std::vector<double> grid(const std::string& spec, double most = kMaxGridPoints,
-                         Quantity quantity = Quantity::kNumber);
+// STEP/1000; TO below FROM is refused (a grid of no points computes
+// nothing), so is one of more than `most` points, before any is made.
+Result<std::vector<double>> grid(const std::string& spec, double most = kMaxGridPoints,
+                                 Quantity quantity = Quantity::kNumber);
 
 // Columns of the rows of `in` ("#" lines and blank lines skipped): the first
 // `columns`, and up to `optional` more when the first row has them (every
 // row must then have them too). `source` names the input in messages.
-std::vector<std::vector<double>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
-                                              std::size_t optional = 0);
+Result<std::vector<std::vector<double>>> read_columns(std::istream& in, const std::string& source, std::size_t columns,
+                                                      std::size_t optional = 0);
 // The same from standard input.
-std::vector<std::vector<double>> read_columns(std::size_t columns);
+Result<std::vector<std::vector<double>>> read_columns(std::size_t columns);
 
 // A number as printed: the shortest text that reads back to the same value,
 // in the precision it was computed in (a float from a double holds a value
@@ -85,8 +85,8 @@ void row(std::initializer_list<Num> values);
 // (1 to 17) asks for others; JSON numbers are the shortest text that reads
 // back to the same double.
 inline constexpr int kPlainDigits = 6;
-// The value of --digits, or kPlainDigits; a usage error outside 1 to 17.
-int digits_option(const Args& a);
+// The value of --digits, or kPlainDigits; refused outside 1 to 17.
+Result<int> digits_option(const Args& a);
 // A number with `digits` significant digits; "-" when it is missing or not finite.
 std::string digits_text(std::optional<double> v, int digits);
 

@@ -94,18 +94,14 @@ int run(int argc, char** argv) {
     return talvo::cli::kUsage;
   }
   try {
-    const talvo::cli::Args a = talvo::cli::parse(argc, argv, 2, command->flags, command->options);
-    if (a.flag("--help")) {
+    talvo::Result<talvo::cli::Args> a = talvo::cli::parse(argc, argv, 2, command->flags, command->options);
+    if (!a.ok()) return talvo::cli::usage(talvo::cli::Args{sub, {}, {}}, a.error());
+    a->command = sub;
+    if (a->flag("--help")) {
       std::cout << command->help;
       return 0;
     }
-    return command->run(a);
-  } catch (const talvo::cli::UsageError& e) {
-    std::cerr << "talvo-tools " << sub << ": " << e.text << "; see `talvo-tools " << sub << " --help`\n";
-    return talvo::cli::kUsage;
-  } catch (const talvo::cli::InputError& e) {
-    std::cerr << "talvo-tools " << sub << ": " << e.text << '\n';
-    return 1;
+    return command->run(*a);
   } catch (const std::bad_alloc&) {
     std::cerr << "talvo-tools " << sub << ": out of memory\n";
     return 1;

@@ -8,6 +8,7 @@
 
 #include "talvo/files/files.hpp"
 #include "talvo/neutron/material.hpp"
+#include "talvo/neutron/material_fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
@@ -38,64 +39,36 @@ std::string number_text(std::optional<double> v, int digits) {
   return s;
 }
 
-struct Line {
-  std::string name;
-  std::optional<double> value;
-  const char* unit;
-};
-
-// The material's own values, in the order of the plain output.
-std::vector<Line> material_lines(const Material& m) {
-  return {
-      {"atoms", m.atoms, ""},
-      {"mass", m.mass, "amu"},
-      {"wavelength", m.wavelength, "A"},
-      {"density", m.density, "g/cm3"},
-      {"number_density", m.number_density, "atoms/A3"},
-      {"b_coh", m.per_atom.b_coh, "fm"},
-      {"b_coh_im", m.per_atom.b_coh_im, "fm"},
-      {"b_free", m.per_atom.b_free, "fm"},
-      {"sigma_coh", m.per_atom.sigma_coh, "barn/atom"},
-      {"sigma_inc", m.per_atom.sigma_inc, "barn/atom"},
-      {"sigma_scatt", m.per_atom.sigma_scatt, "barn/atom"},
-      {"sigma_free", m.per_atom.sigma_free, "barn/atom"},
-      {"sigma_abs_2200", m.per_atom.sigma_abs_2200, "barn/atom"},
-      {"sigma_abs", m.per_atom.sigma_abs, "barn/atom"},
-      {"sigma_coh_fu", m.per_formula.sigma_coh, "barn/formula unit"},
-      {"sigma_inc_fu", m.per_formula.sigma_inc, "barn/formula unit"},
-      {"sigma_scatt_fu", m.per_formula.sigma_scatt, "barn/formula unit"},
-      {"sigma_abs_fu", m.per_formula.sigma_abs, "barn/formula unit"},
-      {"sld", m.sld, "1e-6/A2"},
-      {"sld_im", m.sld_im, "1e-6/A2"},
-      {"sld_inc", m.sld_inc, "1e-6/A2"},
-      {"mu_abs", m.mu_abs, "1/cm"},
-      {"mu_scatt", m.mu_scatt, "1/cm"},
-      {"mu_total", m.mu_total, "1/cm"},
-      {"absorption_length", m.absorption_length, "cm"},
-      {"penetration_depth", m.penetration_depth, "cm"},
-      {"transmission", m.transmission, ""},
-  };
-}
-
+// The material's values in the order of the field table, each with the unit
+// a reader sees beside it; those per formula unit named with "_fu", each
+// element's and pair's after its symbol or pair.
 void print_plain(const Material& m, int digits) {
-  std::vector<Line> lines = material_lines(m);
-  for (const MaterialElement& e : m.elements) {
-    lines.push_back({e.symbol + " count", e.count, ""});
-    lines.push_back({e.symbol + " fraction", e.fraction, ""});
-    lines.push_back({e.symbol + " b_coh", e.b_coh, "fm"});
-    lines.push_back({e.symbol + " b_coh_im", e.b_coh_im, "fm"});
-    lines.push_back({e.symbol + " sigma_coh", e.sigma_coh, "barn"});
-    lines.push_back({e.symbol + " sigma_inc", e.sigma_inc, "barn"});
-    lines.push_back({e.symbol + " sigma_scatt", e.sigma_scatt, "barn"});
-    lines.push_back({e.symbol + " sigma_abs_2200", e.sigma_abs_2200, "barn"});
-    lines.push_back({e.symbol + " sigma_abs", e.sigma_abs, "barn"});
-  }
-  for (const MaterialPartial& p : m.partials) {
-    lines.push_back({p.pair + " weight", p.weight, "barn"});
-    lines.push_back({p.pair + " faber_ziman", p.faber_ziman, ""});
-  }
   std::vector<NamedValue> rows;
-  for (const Line& l : lines) rows.push_back({l.name, number_text(l.value, digits), l.unit});
+  const auto add = [&](std::string name, std::optional<double> v, const MaterialField& f) {
+    rows.push_back({std::move(name), number_text(v, digits), material_field_unit_shown(f)});
+  };
+  for (const MaterialField& f : material_fields()) {
+    const std::string name(f.name);
+    switch (f.scope) {
+      case MaterialScope::kElement:
+      case MaterialScope::kPartial:
+        break;
+      case MaterialScope::kPerFormulaUnit:
+        add(name + "_fu", material_value(m, f), f);
+        break;
+      default:
+        add(name, material_value(m, f), f);
+    }
+  }
+  for (const auto scope : {MaterialScope::kElement, MaterialScope::kPartial}) {
+    const std::size_t n = scope == MaterialScope::kElement ? m.elements.size() : m.partials.size();
+    for (std::size_t i = 0; i < n; ++i)
+      for (const MaterialField& f : material_fields())
+        if (f.scope == scope && f.in_json)
+          add((scope == MaterialScope::kElement ? m.elements[i].symbol : m.partials[i].pair) + " " +
+                  std::string(f.name),
+              material_value(m, f, i), f);
+  }
   const NamedValueTable table = named_value_table(m.formula, rows);
   const std::size_t name_width = table.name_width;
   std::string out = table.text;
@@ -106,36 +79,35 @@ void print_plain(const Material& m, int digits) {
   std::cout << out;
 }
 
-// The columns of a CSV row: the inputs a batch reads back, then the results.
-constexpr const char* kCsvColumns[] = {"density",
-                                       "wavelength",
-                                       "thickness",
-                                       "number_density",
-                                       "atoms",
-                                       "mass",
-                                       "b_coh",
-                                       "b_coh_im",
-                                       "sigma_coh",
-                                       "sigma_inc",
-                                       "sigma_scatt",
-                                       "sigma_abs",
-                                       "sigma_coh_fu",
-                                       "sigma_inc_fu",
-                                       "sigma_scatt_fu",
-                                       "sigma_abs_fu",
-                                       "sld",
-                                       "sld_im",
-                                       "sld_inc",
-                                       "mu_abs",
-                                       "mu_scatt",
-                                       "mu_total",
-                                       "absorption_length",
-                                       "penetration_depth",
-                                       "transmission"};
+// A CSV row: the inputs a batch reads back, then these values of the table
+// (those per formula unit named with "_fu").
+constexpr std::pair<MaterialScope, std::string_view> kCsvResults[] = {{MaterialScope::kMaterial, "number_density"},
+                                                                      {MaterialScope::kMaterial, "atoms"},
+                                                                      {MaterialScope::kMaterial, "mass"},
+                                                                      {MaterialScope::kPerAtom, "b_coh"},
+                                                                      {MaterialScope::kPerAtom, "b_coh_im"},
+                                                                      {MaterialScope::kPerAtom, "sigma_coh"},
+                                                                      {MaterialScope::kPerAtom, "sigma_inc"},
+                                                                      {MaterialScope::kPerAtom, "sigma_scatt"},
+                                                                      {MaterialScope::kPerAtom, "sigma_abs"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_coh"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_inc"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_scatt"},
+                                                                      {MaterialScope::kPerFormulaUnit, "sigma_abs"},
+                                                                      {MaterialScope::kPerVolume, "sld"},
+                                                                      {MaterialScope::kPerVolume, "sld_im"},
+                                                                      {MaterialScope::kPerVolume, "sld_inc"},
+                                                                      {MaterialScope::kPerVolume, "mu_abs"},
+                                                                      {MaterialScope::kPerVolume, "mu_scatt"},
+                                                                      {MaterialScope::kPerVolume, "mu_total"},
+                                                                      {MaterialScope::kPerVolume, "absorption_length"},
+                                                                      {MaterialScope::kPerVolume, "penetration_depth"},
+                                                                      {MaterialScope::kPerVolume, "transmission"}};
 
 std::string csv_header() {
-  std::string h = "formula";
-  for (const char* c : kCsvColumns) h += std::string(",") + c;
+  std::string h = "formula,density,wavelength,thickness";
+  for (const auto& [scope, name] : kCsvResults)
+    h += "," + std::string(name) + (scope == MaterialScope::kPerFormulaUnit ? "_fu" : "");
   return h + "\n";
 }
 
@@ -154,49 +126,45 @@ void csv_text(std::string& out, std::string_view s) {
 
 void csv_row(std::string& out, const Material& m, std::optional<double> thickness, int digits) {
   csv_text(out, m.formula);
-  const PerAtom& a = m.per_atom;
-  const PerFormula& f = m.per_formula;
-  // In the order of kCsvColumns; the inputs a batch reads back first, exactly.
-  const std::optional<double> inputs[] = {m.density, m.wavelength, thickness};
-  const std::optional<double> results[] = {
-      m.number_density, m.atoms,     m.mass,      a.b_coh,     a.b_coh_im,    a.sigma_coh,         a.sigma_inc,
-      a.sigma_scatt,    a.sigma_abs, f.sigma_coh, f.sigma_inc, f.sigma_scatt, f.sigma_abs,         m.sld,
-      m.sld_im,         m.sld_inc,   m.mu_abs,    m.mu_scatt,  m.mu_total,    m.absorption_length, m.penetration_depth,
-      m.transmission};
-  static_assert(std::size(inputs) + std::size(results) == std::size(kCsvColumns));
-  for (const std::optional<double>& v : inputs) {
+  // The inputs a batch reads back first, exactly.
+  for (const std::optional<double>& v : {m.density, std::optional<double>(m.wavelength), thickness}) {
     out += ',';
     if (v && std::isfinite(*v)) append_shortest(out, *v);
   }
-  for (const std::optional<double>& v : results) {
+  for (const auto& [scope, name] : kCsvResults) {
+    const std::optional<double> v = material_value(m, *find_material_field(scope, name));
     out += ',';
     if (v && std::isfinite(*v)) append_number(out, *v, digits);
   }
   out += '\n';
 }
 
+// A sweep as a table, a row per wavelength: these values per atom and per
+// volume of the field table.
+constexpr std::pair<MaterialScope, std::string_view> kSweepColumns[] = {
+    {MaterialScope::kMaterial, "wavelength"},
+    {MaterialScope::kPerAtom, "b_coh"},
+    {MaterialScope::kPerAtom, "b_coh_im"},
+    {MaterialScope::kPerAtom, "sigma_coh"},
+    {MaterialScope::kPerAtom, "sigma_inc"},
+    {MaterialScope::kPerAtom, "sigma_scatt"},
+    {MaterialScope::kPerAtom, "sigma_abs"},
+    {MaterialScope::kPerVolume, "sld"},
+    {MaterialScope::kPerVolume, "sld_im"},
+    {MaterialScope::kPerVolume, "sld_inc"},
+    {MaterialScope::kPerVolume, "mu_abs"},
+    {MaterialScope::kPerVolume, "mu_total"},
+    {MaterialScope::kPerVolume, "absorption_length"},
+    {MaterialScope::kPerVolume, "penetration_depth"},
+    {MaterialScope::kPerVolume, "transmission"}};
+
 void print_sweep_plain(const MaterialSweep& s, int digits) {
-  const std::pair<const char*, const MaterialSweep::Column*> columns[] = {{"wavelength", &s.wavelength},
-                                                                          {"b_coh", &s.b_coh},
-                                                                          {"b_coh_im", &s.b_coh_im},
-                                                                          {"sigma_coh", &s.sigma_coh},
-                                                                          {"sigma_inc", &s.sigma_inc},
-                                                                          {"sigma_scatt", &s.sigma_scatt},
-                                                                          {"sigma_abs", &s.sigma_abs},
-                                                                          {"sld", &s.sld},
-                                                                          {"sld_im", &s.sld_im},
-                                                                          {"sld_inc", &s.sld_inc},
-                                                                          {"mu_abs", &s.mu_abs},
-                                                                          {"mu_total", &s.mu_total},
-                                                                          {"absorption_length", &s.absorption_length},
-                                                                          {"penetration_depth", &s.penetration_depth},
-                                                                          {"transmission", &s.transmission}};
   std::vector<std::vector<std::string>> cells;
   std::vector<std::size_t> widths;
-  for (const auto& [name, column] : columns) {
-    std::vector<std::string> c{name};
-    for (std::size_t i = 0; i < s.size(); ++i)
-      c.push_back(i < column->size() ? number_text((*column)[i], digits) : "-");
+  for (const auto& [scope, name] : kSweepColumns) {
+    const std::vector<double> column = material_column(s, *find_material_field(scope, name));
+    std::vector<std::string> c{std::string(name)};
+    for (std::size_t i = 0; i < s.size(); ++i) c.push_back(i < column.size() ? number_text(column[i], digits) : "-");
     std::size_t w = 0;
     for (const std::string& t : c) w = std::max(w, t.size());
     widths.push_back(w);
@@ -218,35 +186,43 @@ void print_sweep_plain(const MaterialSweep& s, int digits) {
 constexpr std::size_t kMaxWavelengths = 1'000'000;
 
 // --wavelength: one value, a list "1,2,5" or a range FROM:TO:STEP (TO included).
-std::vector<double> wavelengths_of(const std::string& spec) {
+Result<std::vector<double>> wavelengths_of(const std::string& spec) {
+  const auto wrong = [](std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); };
   if (spec.find(':') != std::string::npos) {
     // The wavelengths' own limit, before any is made (not the 10^7 points of other grids).
-    std::vector<double> g = grid(spec, static_cast<double>(kMaxWavelengths), Quantity::kWavelength);
-    if (g.empty()) throw UsageError{"--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)"};
+    Result<std::vector<double>> g = grid(spec, static_cast<double>(kMaxWavelengths), Quantity::kWavelength);
+    if (g.ok() && g->empty())
+      return wrong("--wavelength " + spec + " holds no wavelength (FROM:TO:STEP needs TO >= FROM)");
     return g;
   }
   std::vector<double> list;
   if (static_cast<std::size_t>(std::count(spec.begin(), spec.end(), ',')) >= kMaxWavelengths)
-    throw UsageError{"--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths"};
+    return wrong("--wavelength: at most " + std::to_string(kMaxWavelengths) + " wavelengths");
   NumberOptions o;
   o.quantity = Quantity::kWavelength;
   o.range = true;
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = spec.find(',', start);
-    list.push_back(
-        number(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--wavelength", o));
+    const Result<double> v =
+        number(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--wavelength", o);
+    if (!v.ok()) return v.error();
+    list.push_back(*v);
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
   return list;
 }
 
-MaterialOptions options_from(const Args& a) {
+Result<MaterialOptions> options_from(const Args& a) {
   MaterialOptions o;
-  if (a.get("--density")) o.density = quantity(*a.get("--density"), "--density", Quantity::kDensity);
-  if (a.get("--number-density")) o.number_density = number(*a.get("--number-density"), "--number-density");
-  if (a.get("--thickness")) o.thickness = quantity(*a.get("--thickness"), "--thickness", Quantity::kLength);
+  for (const auto& [name, slot] :
+       {std::pair{"--density", &o.density}, {"--number-density", &o.number_density}, {"--thickness", &o.thickness}}) {
+    if (!a.get(name)) continue;
+    const Result<double> v = number(*a.get(name), name);
+    if (!v.ok()) return v.error();
+    *slot = *v;
+  }
   return o;
 }
 
@@ -289,12 +265,12 @@ struct BatchColumns {
   int formula = -1, density = -1, number_density = -1, wavelength = -1, thickness = -1;
 };
 
-// Writes one row (or one per wavelength) of a batch; the problem on failure.
-std::string batch_row(const std::string& formula, const MaterialOptions& o, const std::vector<double>& wavelengths,
-                      const NeutronTable& table, const Output& output, std::string& out,
-                      std::vector<std::string>& warnings) {
+// Writes one row (or one per wavelength) of a batch.
+Outcome batch_row(const std::string& formula, const MaterialOptions& o, const std::vector<double>& wavelengths,
+                  const NeutronTable& table, const Output& output, std::string& out,
+                  std::vector<std::string>& warnings) {
   Result<MaterialSweep> s = material_sweep(formula, table, o, wavelengths);
-  if (!s.ok()) return s.error().message;
+  if (!s.ok()) return s.error();
   for (std::size_t i = 0; i < s->size(); ++i) {
     const Material row = i == 0 ? Material{} : s->at(i);
     const Material& m = i == 0 ? s->material : row;
@@ -304,7 +280,7 @@ std::string batch_row(const std::string& formula, const MaterialOptions& o, cons
       csv_row(out, m, o.thickness, output.digits);
   }
   warnings = s.warnings();
-  return {};
+  return Done{};
 }
 
 // A batch: CSV with a header naming its columns (formula, and any of density,
@@ -314,8 +290,8 @@ std::string batch_row(const std::string& formula, const MaterialOptions& o, cons
 // the others kept. Exit status 1 when any line failed.
 int run_batch(const std::string& file, const MaterialOptions& common, const std::vector<double>& wavelengths,
               const NeutronTable& table, const Output& output) {
-  InputFile in(file);
-  if (!in.is_open()) {
+  Result<InputFile> in = InputFile::open(file);
+  if (!in.ok()) {
     std::cerr << "talvo-tools xs: " << in.error().message << "\n";
     return 1;
   }
@@ -333,17 +309,18 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
   };
   bool rest_pending = false;
   std::string record;  // a CSV record: one line, or more where a quoted field holds line ends
-  for (LineRead got; (got = read_line(in.stream(), text, kMaxLineLength, &rest_pending)) != LineRead::kEnd;) {
+  for (;;) {
+    const Result<bool> got = read_line(in->stream(), text, kMaxLineLength, &rest_pending);
+    if (got.ok() && !*got) break;
     ++line_number;
     if (record.empty()) record_line = line_number;
-    if (got == LineRead::kError) {
+    if (!got.ok() && got.kind() == ErrorKind::kIoError) {
       problem_at("cannot be read");
       break;
     }
-    if (got == LineRead::kTooLong || record.size() + text.size() > kMaxLineLength) {
+    if (!got.ok() || record.size() + text.size() > kMaxLineLength) {
       // Named and left out like a bad formula; the rest of it is no line of its own.
-      if (got == LineRead::kTooLong && rest_pending)
-        in.stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      if (!got.ok() && rest_pending) in->stream().ignore(std::numeric_limits<std::streamsize>::max(), '\n');
       problem_at("longer than " + std::to_string(kMaxLineLength) + " characters");
       record.clear();
       continue;
@@ -359,7 +336,9 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     if (line.empty() || line[0] == '#') continue;
     MaterialOptions o = common;
     std::vector<double> row_wavelengths = wavelengths;
-    std::string formula, problem;
+    std::string formula;
+    Outcome problem = Done{};
+    const auto refuse = [&](std::string why) { problem = make_error(ErrorKind::kInvalidArgument, std::move(why)); };
     if (first && csv_fields(line, fields) && trimmed(fields[0]) == "formula") {
       BatchColumns c;
       for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -378,11 +357,11 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
     }
     first = false;
     const auto read = [&](const std::string& f, const char* what, Quantity quantity, std::optional<double>& into) {
-      if (f.empty() || !problem.empty()) return;
+      if (f.empty() || !problem.ok()) return;
       NumberOptions number;
       number.quantity = quantity;
       const Result<double> v = read_number(f, what, number);
-      if (!v.ok()) problem = v.error().message;
+      if (!v.ok()) problem = v.error();
       if (v.ok()) into = *v;
     };
     if (columns) {
@@ -420,7 +399,7 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
         for (const std::string_view word : split_words(line)) w.emplace_back(word);
       }
       formula = w.empty() ? std::string() : w[0];
-      if (w.size() > 2) problem = "give a formula and at most a density";
+      if (w.size() > 2) refuse("give a formula and at most a density");
       if (w.size() == 2) {
         std::optional<double> d;
         read(w[1], "the density", Quantity::kDensity, d);
@@ -428,10 +407,10 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
         o.number_density.reset();
       }
     }
-    if (formula.empty() && problem.empty()) problem = "no formula";
-    if (problem.empty()) problem = batch_row(formula, o, row_wavelengths, table, output, out, warnings);
-    if (!problem.empty()) {
-      problem_at(problem);
+    if (formula.empty() && problem.ok()) refuse("no formula");
+    if (problem.ok()) problem = batch_row(formula, o, row_wavelengths, table, output, out, warnings);
+    if (!problem.ok()) {
+      problem_at(problem.error().message);
       continue;
     }
     for (const std::string& w : warnings)
@@ -451,24 +430,27 @@ int run_batch(const std::string& file, const MaterialOptions& common, const std:
 }
 
 int run_xs(const Args& a) {
-  MaterialOptions options = options_from(a);
+  const Result<MaterialOptions> given = options_from(a);
+  if (!given.ok()) return usage(a, given.error());
+  MaterialOptions options = *given;
   Output output;
-  if (a.flag("--json") && a.flag("--csv")) throw UsageError{"give --json or --csv, not both"};
+  if (a.flag("--json") && a.flag("--csv")) return usage(a, "give --json or --csv, not both");
   if (a.flag("--json")) output.kind = Output::kJson;
   if (a.flag("--csv")) output.kind = Output::kCsv;
-  if (a.get("--digits")) {
-    output.digits = integer(*a.get("--digits"), "--digits");
-    if (output.digits < 1 || output.digits > 17) throw UsageError{"--digits must be 1 to 17"};
-  }
-  const std::vector<double> wavelengths =
+  const Result<int> digits = digits_option(a);
+  if (!digits.ok()) return usage(a, digits.error());
+  output.digits = *digits;
+  const Result<std::vector<double>> listed =
       a.get("--wavelength") ? wavelengths_of(*a.get("--wavelength")) : std::vector<double>{kThermalWavelength};
+  if (!listed.ok()) return usage(a, listed.error());
+  const std::vector<double>& wavelengths = *listed;
   options.wavelength = wavelengths[0];
   // A list or a range gives arrays, even of one wavelength.
   const bool sweep = a.get("--wavelength") && a.get("--wavelength")->find_first_of(":,") != std::string::npos;
   if (a.get("--batch")) {
-    if (!a.positional.empty()) throw UsageError{"give a FORMULA or --batch FILE, not both"};
+    if (!a.positional.empty()) return usage(a, "give a FORMULA or --batch FILE, not both");
   } else if (a.positional.size() != 1) {
-    throw UsageError{"give one FORMULA"};
+    return usage(a, "give one FORMULA");
   }
   const Result<NeutronTable> read = load_table();
   if (!cli::report("xs", read)) return 1;

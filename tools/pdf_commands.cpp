@@ -46,24 +46,24 @@ const std::vector<std::string> kValueOptions = [] {
   return names;
 }();
 
-std::string read_text(const std::string& path, const char* what) {
-  InputFile in(path);
-  if (!in.is_open()) throw InputError{in.error().message + " (the " + what + ")"};
-  std::ostringstream s;
-  s << in.stream().rdbuf();
-  return s.str();
+// A file's whole text; the error says which file it was.
+Result<std::string> read_text(const std::string& path, const char* what) {
+  Result<std::string> text = read_whole_file(path);
+  if (!text.ok()) return make_error(ErrorKind::kIoError, text.error().message + " (the " + what + ")");
+  return text;
 }
 
-// A refused option: a wrong choice, a contradiction or text that is no number is wrong usage (exit 2); a value
-// beyond its range, a missing one or what is not available is the input's (exit 1).
-[[noreturn]] void refuse(const Error& e) {
-  if (e.kind == ErrorKind::kInvalidArgument || e.kind == ErrorKind::kParseError) throw UsageError{e.message};
-  throw InputError{e.message};
+// How a run's refusal ends talvo-tools: kInvalidArgument is wrong usage (exit 2), any other kind the input's
+// (exit 1).
+Error wrong(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
+// An option refused: a wrong choice, a contradiction or text that is no number is wrong usage; a value beyond
+// its range, a missing one or what is not available is the input's.
+Error refused(const Error& e) {
+  return e.kind == ErrorKind::kParseError ? make_error(ErrorKind::kInvalidArgument, e.message) : e;
 }
-template <class T>
-T settled(Result<T>&& r) {
-  if (!r.ok()) refuse(r.error());
-  return std::move(r).value();
+// Input that cannot be used, `what` before the reason: never wrong usage.
+Error unusable(std::string text, ErrorKind kind = ErrorKind::kIoError) {
+  return make_error(kind == ErrorKind::kInvalidArgument ? ErrorKind::kParseError : kind, std::move(text));
 }
 
 // What every pattern of the run shares: read once.
@@ -116,7 +116,7 @@ struct FileKey {
   }
 };
 
-Run run_of(const Args& a) {
+Result<Run> run_of(const Args& a) {
   Run run;
   // -o PREFIX and -j N among the inputs.
   std::optional<std::string> prefix_arg;
@@ -124,18 +124,20 @@ Run run_of(const Args& a) {
   for (std::size_t i = 0; i < a.positional.size(); ++i) {
     const std::string& p = a.positional[i];
     if (p == "-o" || p == "-j") {
-      if (i + 1 >= a.positional.size()) throw UsageError{p == "-o" ? "-o needs a PREFIX or DIR/" : "-j needs N"};
+      if (i + 1 >= a.positional.size()) return wrong(p == "-o" ? "-o needs a PREFIX or DIR/" : "-j needs N");
       std::optional<std::string>& slot = p == "-o" ? prefix_arg : jobs_arg;
-      if (slot) throw UsageError{p + " is given twice: give it once"};
+      if (slot) return wrong(p + " is given twice: give it once");
       slot = a.positional[++i];
       continue;
     }
-    if (p.size() > 1 && p[0] == '-') throw UsageError{"unknown option " + p};
+    if (p.size() > 1 && p[0] == '-') return wrong("unknown option " + p);
     run.inputs.push_back(p);
   }
   if (jobs_arg) {
-    const int j = integer(*jobs_arg, "-j");
-    if (j < 1 || j > 256) throw UsageError{"-j must be 1 to 256 threads, not " + *jobs_arg};
+    const Result<int> k = integer(*jobs_arg, "-j");
+    if (!k.ok()) return refused(k.error());
+    const int j = *k;
+    if (j < 1 || j > 256) return wrong("-j must be 1 to 256 threads, not " + *jobs_arg);
     run.jobs = static_cast<unsigned>(j);
   }
   run.json = a.flag("--json");
@@ -144,8 +146,10 @@ Run run_of(const Args& a) {
   pdf::SettingsFile file;
   if (const auto config = a.get("--config")) {
     run.config = config;
-    const Result<pdf::SettingsFile> f = pdf::parse_settings(read_text(*config, "--config"), *config);
-    if (!f.ok()) throw InputError{"--config " + f.error().message};
+    const Result<std::string> text = read_text(*config, "--config");
+    if (!text.ok()) return text.error();
+    const Result<pdf::SettingsFile> f = pdf::parse_settings(*text, *config);
+    if (!f.ok()) return unusable("--config " + f.error().message, f.kind());
     file = *f;
     if (!file.unused.empty()) {
       std::string keys;
@@ -160,23 +164,28 @@ Run run_of(const Args& a) {
       asked.values[k.substr(2)] = v;
   run.options = pdf::merged_options(file.options, asked);
   if (run.inputs.empty() && file.input) run.inputs.push_back(*file.input);
-  if (run.inputs.empty()) throw UsageError{"give the INPUT pattern (or --config FILE naming it)"};
+  if (run.inputs.empty()) return wrong("give the INPUT pattern (or --config FILE naming it)");
 
   // The options alone, before any file is read.
   bool any_xrdml = false;
-  for (const std::string& in : run.inputs)
-    any_xrdml = any_xrdml || settled(pdf::input_choice(run.options, in, kSpelling)).format == pdf::InputFormat::kXrdml;
+  for (const std::string& in : run.inputs) {
+    const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, in, kSpelling);
+    if (!choice.ok()) return refused(choice.error());
+    any_xrdml = any_xrdml || choice->format == pdf::InputFormat::kXrdml;
+  }
   // Text patterns bring no wavelength: their settings are the same for all. An XRDML file's own wavelength
   // may settle what is missing, but never makes a wrong choice right.
   Result<pdf::ReductionSettings> settings = pdf::reduction_settings(run.options, std::nullopt, kSpelling);
   if (settings.ok() && !any_xrdml) run.settings = *settings;
   if (!settings.ok() &&
       (!any_xrdml || settings.kind() == ErrorKind::kInvalidArgument || settings.kind() == ErrorKind::kParseError))
-    refuse(settings.error());
+    return refused(settings.error());
 
   // Which files, and where.
   if (const auto o = a.get("--output")) {
-    run.outputs_asked = settled(pdf::output_list(*o, kSpelling));
+    Result<std::vector<std::string>> list = pdf::output_list(*o, kSpelling);
+    if (!list.ok()) return refused(list.error());
+    run.outputs_asked = std::move(*list);
   } else if (file.outputs) {
     run.outputs_asked = file.outputs;
   }
@@ -186,21 +195,21 @@ Run run_of(const Args& a) {
   if (!run.outputs_asked && dense) run.outputs.insert(run.outputs.end(), {"gofr", "rdf"});
   for (const std::string& kind : run.outputs)
     if ((kind == "gofr" || kind == "rdf") && !dense)
-      throw InputError{"--output " + kind +
+      return unusable("--output " + kind +
                        ": g(r) and R(r) need the number density: give --density G or "
-                       "--number-density N"};
+                       "--number-density N");
   if (const auto plot = a.get("--plot")) {
     if (plot->size() < 5 || plot->compare(plot->size() - 4, 4, ".svg") != 0)
-      throw UsageError{"--plot writes an SVG picture: give a FILE.svg, not " + quote_for_message(*plot)};
-    if (run.inputs.size() > 1) throw UsageError{"--plot FILE.svg draws one pattern: give one INPUT with it"};
+      return wrong("--plot writes an SVG picture: give a FILE.svg, not " + quote_for_message(*plot));
+    if (run.inputs.size() > 1) return wrong("--plot FILE.svg draws one pattern: give one INPUT with it");
     run.plot = plot;
   }
-  if (prefix_arg && prefix_arg->empty()) throw UsageError{"-o needs a PREFIX or DIR/, not an empty name"};
+  if (prefix_arg && prefix_arg->empty()) return wrong("-o needs a PREFIX or DIR/, not an empty name");
   std::error_code ec;
   const bool into_folder = prefix_arg && (prefix_arg->back() == '/' || fs::is_directory(*prefix_arg, ec));
   if (prefix_arg && !into_folder && run.inputs.size() > 1)
-    throw UsageError{"-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
-                     std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/"};
+    return wrong("-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
+                     std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
   for (const std::string& in : run.inputs) {
     if (!prefix_arg)
       run.prefixes.push_back(stem(in));
@@ -232,19 +241,19 @@ Run run_of(const Args& a) {
     for (std::size_t k = 0; k < sources.size(); ++k)
       if (key.same(source_keys[k])) {
         const auto& [what, path] = sources[k];
-        throw InputError{"the output " + escape_for_message(name) + " would replace " + what +
+        return unusable("the output " + escape_for_message(name) + " would replace " + what +
                          (what == "the input" && run.inputs.size() > 1 ? " " + escape_for_message(path) : "") +
-                         ": give another -o PREFIX or --plot"};
+                         ": give another -o PREFIX or --plot");
       }
     const auto [earlier, fresh] = written.emplace(key.canonical, d);
     if (!fresh && destinations[earlier->second].second != i)
-      throw UsageError{escape_for_message(run.inputs[destinations[earlier->second].second]) + " and " +
+      return wrong(escape_for_message(run.inputs[destinations[earlier->second].second]) + " and " +
                        escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
-                       ": give them other names or reduce them apart"};
+                       ": give them other names or reduce them apart");
     const fs::file_status st = fs::status(name, ec);
     if (fs::exists(st) && !fs::is_regular_file(st))
-      throw InputError{"cannot write " + escape_for_message(name) + ": " +
-                       (fs::is_directory(st) ? "it is a folder" : "it is not a regular file")};
+      return unusable("cannot write " + escape_for_message(name) + ": " +
+                       (fs::is_directory(st) ? "it is a folder" : "it is not a regular file"));
   }
 
   // The background: read once, unless asked at scale 0. One named by --config that is not there stops only
@@ -254,13 +263,14 @@ Run run_of(const Args& a) {
     run.background_asked = !run.options.from_file.count("background");
     const bool zero = run.settings && run.settings->options.bg_scale == 0.0;
     if (!zero) {
-      const pdf::InputChoice choice = settled(pdf::input_choice(run.options, *run.background_path, kSpelling));
-      Result<pdf::Pattern> bg = pdf::read_input(*run.background_path, choice, kSpelling);
+      const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, *run.background_path, kSpelling);
+      if (!choice.ok()) return refused(choice.error());
+      Result<pdf::Pattern> bg = pdf::read_input(*run.background_path, *choice, kSpelling);
       if (bg.ok()) {
         for (const std::string& w : bg.warnings()) run.background_warnings.push_back("--background: " + w);
         run.background = std::move(*bg);
       } else if (run.background_asked) {
-        throw InputError{"--background: " + bg.error().message};
+        return unusable("--background: " + bg.error().message, bg.kind());
       } else if (bg.kind() == ErrorKind::kNotFound) {
         run.background_error = make_error(ErrorKind::kNotFound,
                                           "--config " + escape_for_message(*run.config) + " names the background " +
@@ -274,15 +284,16 @@ Run run_of(const Args& a) {
   }
   if (const auto it = run.options.values.find("container"); it != run.options.values.end()) {
     const std::string path = pdf::option_text(it->second);
-    const pdf::InputChoice choice = settled(pdf::input_choice(run.options, path, kSpelling));
-    Result<pdf::Pattern> c = pdf::read_input(path, choice, kSpelling);
-    if (!c.ok()) throw InputError{"--container: " + c.error().message};
+    const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, path, kSpelling);
+    if (!choice.ok()) return refused(choice.error());
+    Result<pdf::Pattern> c = pdf::read_input(path, *choice, kSpelling);
+    if (!c.ok()) return unusable("--container: " + c.error().message, c.kind());
     for (const std::string& w : c.warnings()) run.warnings.push_back("--container: " + w);
     run.container = std::move(*c);
   }
   if (const auto it = run.options.values.find("zscan"); it != run.options.values.end()) {
     Result<pdf::ZScan> rows = pdf::read_zscan(pdf::option_text(it->second));
-    if (!rows.ok()) throw InputError{"--zscan: " + rows.error().message};
+    if (!rows.ok()) return unusable("--zscan: " + rows.error().message, rows.kind());
     run.zscan = std::move(*rows);
   }
   return run;
@@ -501,7 +512,9 @@ class Progress {
 };
 
 int run_pdf(const Args& a) {
-  Run run = run_of(a);
+  Result<Run> ran = run_of(a);
+  if (!ran.ok()) return ran.kind() == ErrorKind::kInvalidArgument ? usage(a, ran.error()) : input_error(a, ran.error());
+  Run& run = *ran;
   const std::size_t n = run.inputs.size();
   for (const std::string& w : run.warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
 

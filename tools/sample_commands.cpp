@@ -8,17 +8,23 @@ namespace talvo::cli {
 namespace {
 
 int run_density(const Args& a) {
-  if (a.positional.size() < 3 || a.positional.size() % 2 == 0) throw UsageError{"give DENSITY and SYMBOL AMOUNT pairs"};
-  const double d = number(a.positional[0], "DENSITY");
+  if (a.positional.size() < 3 || a.positional.size() % 2 == 0) return usage(a, "give DENSITY and SYMBOL AMOUNT pairs");
+  const Result<double> d = number(a.positional[0], "DENSITY");
+  if (!d.ok()) return usage(a, d.error());
   std::vector<std::string> symbols;
   std::vector<double> amounts;
   for (std::size_t i = 1; i < a.positional.size(); i += 2) {
     symbols.push_back(a.positional[i]);
-    amounts.push_back(number(a.positional[i + 1], "AMOUNT"));
+    const Result<double> amount = number(a.positional[i + 1], "AMOUNT");
+    if (!amount.ok()) return usage(a, amount.error());
+    amounts.push_back(*amount);
   }
   double out = 0;
-  // The calculator's own conversion (its constants and messages), as the dialogue makes it.
-  const classic::Status s = classic::convert_density(d, out, symbols, amounts, 0, std::cout);
+  // density prints the calculator's own conversion, with the specification's
+  // single-precision atomic mass unit, as its sample files hold densities:
+  // the one classic call here (talvo.convert_density is the material's).
+  std::ostream quiet(nullptr);
+  const classic::Status s = classic::convert_density(*d, out, symbols, amounts, 0, quiet);
   if (!s.ok()) std::cerr << "talvo-tools density: " << s.message << '\n';
   if (s.failed()) return 1;
   row({out});

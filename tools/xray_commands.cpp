@@ -21,11 +21,19 @@
 namespace talvo::cli {
 namespace {
 
-std::vector<double> q_values(const Args& a) { return a.get("--q") ? grid(*a.get("--q")) : read_columns(1)[0]; }
+// The Q values of --q, else of standard input's first column; the error
+// ends the command as wrong usage or unusable input.
+Result<std::vector<double>> q_values(const Args& a) {
+  if (a.get("--q")) return grid(*a.get("--q"));
+  Result<std::vector<std::vector<double>>> read = read_columns(1);
+  if (!read.ok()) return read.error();
+  return std::move((*read)[0]);
+}
+int q_failed(const Args& a, const Error& e) { return a.get("--q") ? usage(a, e) : input_error(a, e); }
 
-FormFactorTable table_of(const Args& a) {
+Result<FormFactorTable> table_of(const Args& a) {
   const std::optional<FormFactorTable> table = form_factor_table_named(a.get("--table").value_or("wk"));
-  if (!table) throw UsageError{"--table is wk or it"};
+  if (!table) return make_error(ErrorKind::kInvalidArgument, "--table is wk or it");
   return *table;
 }
 
@@ -39,32 +47,53 @@ std::string foq_message(const classic::Status& s, const std::string& symbol, For
   return s.message;
 }
 
-// The photon energy in keV of --energy, --wavelength or --anode: exactly one
-// of them when `required`, at most one otherwise.
-std::optional<double> energy_of(const Args& a, bool required) {
+// The X-ray source given: --energy E (keV), --wavelength L (Angstrom) or
+// --anode NAME; exactly one of them when `required`, at most one otherwise.
+// Wrong usage is the error.
+struct Source {
+  std::optional<double> energy, wavelength;
+  std::optional<std::string> anode;
+};
+Result<Source> source_of(const Args& a, bool required) {
   const int given =
       int(a.get("--energy").has_value()) + int(a.get("--wavelength").has_value()) + int(a.get("--anode").has_value());
-  if (given > 1) throw UsageError{"give one of --energy, --wavelength and --anode"};
-  if (given == 0) {
-    if (required) throw UsageError{"give --energy E (keV), --wavelength L (Angstrom) or --anode NAME"};
-    return std::nullopt;
+  if (given > 1) return make_error(ErrorKind::kInvalidArgument, "give one of --energy, --wavelength and --anode");
+  if (given == 0 && required)
+    return make_error(ErrorKind::kInvalidArgument, "give --energy E (keV), --wavelength L (Angstrom) or --anode NAME");
+  Source s;
+  for (const auto& [name, slot] : {std::pair{"--energy", &s.energy}, {"--wavelength", &s.wavelength}}) {
+    if (!a.get(name)) continue;
+    const Result<double> v = number(*a.get(name), name);
+    if (!v.ok()) return v.error();
+    *slot = *v;
   }
-  Result<double> e =
-      a.get("--energy")       ? Result<double>(quantity(*a.get("--energy"), "--energy", Quantity::kEnergy))
-      : a.get("--wavelength") ? energy_of_wavelength(quantity(*a.get("--wavelength"), "--wavelength", Quantity::kWavelength))
-                              : anode_energy(*a.get("--anode"));
-  if (!e.ok()) throw InputError{e.error().message};
-  return *e;
+  s.anode = a.get("--anode");
+  return s;
+}
+
+// The source's photon energy in keV (nothing when none is given); the
+// library's error for a source it cannot use.
+Result<std::optional<double>> energy_of(const Source& s) {
+  if (!s.energy && !s.wavelength && !s.anode) return std::optional<double>();
+  const Result<double> e = s.energy       ? Result<double>(*s.energy)
+                           : s.wavelength ? energy_of_wavelength(*s.wavelength)
+                                          : anode_energy(*s.anode);
+  if (!e.ok()) return e.error();
+  return std::optional<double>(*e);
 }
 
 // An ion ("Fe3+", "O2-", "Cval"): the double-precision form factor of the
 // Waasmaier-Kirfel ion table, printed in single precision as foq prints atoms.
 int run_foq_ion(const Args& a, const std::string& symbol) {
-  if (table_of(a) != FormFactorTable::kWaasmaierKirfel)
-    throw UsageError{"ions are in the Waasmaier-Kirfel table only (--table wk)"};
+  const Result<FormFactorTable> table = table_of(a);
+  if (!table.ok()) return usage(a, table.error());
+  if (*table != FormFactorTable::kWaasmaierKirfel)
+    return usage(a, "ions are in the Waasmaier-Kirfel table only (--table wk)");
   if (a.get("--source").value_or("builtin") != "builtin")
-    throw UsageError{"the ions' coefficients are held in the program only (--source builtin)"};
-  const std::vector<double> q = q_values(a);
+    return usage(a, "the ions' coefficients are held in the program only (--source builtin)");
+  const Result<std::vector<double>> qs = q_values(a);
+  if (!qs.ok()) return q_failed(a, qs.error());
+  const std::vector<double>& q = *qs;
   const Result<std::vector<double>> r = form_factor(symbol, q);
   if (!report("foq", r)) return 1;
   std::string out;
@@ -80,38 +109,42 @@ int run_foq_ion(const Args& a, const std::string& symbol) {
 
 int run_foq(const Args& a) {
   const bool by_z = a.get("--z").has_value();
-  if (a.positional.size() != (by_z ? 0u : 1u)) throw UsageError{"give one SYMBOL or --z Z"};
+  if (a.positional.size() != (by_z ? 0u : 1u)) return usage(a, "give one SYMBOL or --z Z");
   if (!by_z && (a.positional[0].size() > 2 || a.positional[0].find_first_of("+-{") != std::string::npos) &&
       (ion_named(a.positional[0]).value_or(IonName{}).charge != 0 || equal_case_blind(a.positional[0], "Cval") ||
        equal_case_blind(a.positional[0], "Siva")))
     return run_foq_ion(a, a.positional[0]);
-  const FormFactorTable table = table_of(a);
+  const Result<FormFactorTable> chosen = table_of(a);
+  if (!chosen.ok()) return usage(a, chosen.error());
+  const FormFactorTable table = *chosen;
   const std::string source = a.get("--source").value_or("builtin");
-  if (source != "builtin" && source != "file") throw UsageError{"--source is builtin or file"};
-  const std::vector<double> q = q_values(a);
+  if (source != "builtin" && source != "file") return usage(a, "--source is builtin or file");
+  const Result<std::vector<double>> qs = q_values(a);
+  if (!qs.ok()) return q_failed(a, qs.error());
+  const std::vector<double>& q = *qs;
   std::vector<double> fq(q.size());
   FormFactorParams p;
   using classic::DataMode, classic::FoqMode;
   const FoqMode mode =
       table == FormFactorTable::kWaasmaierKirfel ? FoqMode::kWaasmaierKirfel : FoqMode::kInternationalTables;
   const DataMode data = source == "builtin" ? DataMode::kTablesInProgram : DataMode::kDataFile;
-  const DataFolder folder = tools_data_folder();
-  classic::Status s;
   std::string symbol;
   if (by_z) {
-    const int z = integer(*a.get("--z"), "Z");
-    double weight = 0;
-    s = classic::zfoq(fq, q, p, weight, symbol, z, mode, data, 0, std::cout, folder);
-    if (s.failed() && symbol.empty()) {
-      std::cerr << "talvo-tools foq: no element with Z = " << z << '\n';
-      return 1;
-    }
-    symbol = std::string(trim_end(symbol));
+    const Result<int> z = integer(*a.get("--z"), "Z");
+    if (!z.ok()) return usage(a, z.error());
+    const Result<ElementEntry> e = element_of_z(*z);
+    if (!report("foq", e)) return 1;
+    symbol = e->symbol;
   } else {
     symbol = a.positional[0];
-    // The routine reads two characters: "Fex" would be taken for Fe.
-    s = symbol.size() > 2 ? classic::Status::error(6, "") : classic::foq(fq, q, p, symbol, mode, data, 0, std::cout, folder);
   }
+  // foq prints the form factors of the calculator's foq, the specification's
+  // single-precision coefficients and sums: the one classic call here. The
+  // routine reads two characters: "Fex" would be taken for Fe.
+  std::ostream quiet(nullptr);
+  const classic::Status s = symbol.size() > 2
+                                ? classic::Status::error(6, "")
+                                : classic::foq(fq, q, p, symbol, mode, data, 0, quiet, tools_data_folder());
   if (s.failed()) {
     std::cerr << "talvo-tools foq: " << foq_message(s, symbol, table, data == DataMode::kDataFile) << '\n';
     return 1;
@@ -133,10 +166,12 @@ int run_foq(const Args& a) {
 int run_element(const Args& a) {
   Result<ElementEntry> e = make_error(ErrorKind::kNotFound, "");
   if (a.get("--z")) {
-    if (!a.positional.empty()) throw UsageError{"give SYMBOL or --z Z"};
-    e = element_of_z(integer(*a.get("--z"), "Z"));
+    if (!a.positional.empty()) return usage(a, "give SYMBOL or --z Z");
+    const Result<int> z = integer(*a.get("--z"), "Z");
+    if (!z.ok()) return usage(a, z.error());
+    e = element_of_z(*z);
   } else {
-    if (a.positional.size() != 1) throw UsageError{"give one SYMBOL"};
+    if (a.positional.size() != 1) return usage(a, "give one SYMBOL");
     e = element_named(a.positional[0]);
   }
   if (!report("element", e)) return 1;
@@ -146,13 +181,26 @@ int run_element(const Args& a) {
 }
 
 int run_xray_average(const Args& a) {
-  if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
+  if (a.positional.size() != 1) return usage(a, "give one FORMULA");
   XrayAverageOptions options;
-  options.table = table_of(a);
-  if (a.get("--density")) options.density = quantity(*a.get("--density"), "--density", Quantity::kDensity);
-  if (a.get("--number-density")) options.number_density = number(*a.get("--number-density"), "--number-density");
-  options.energy = energy_of(a, false);
-  const std::vector<double> q = q_values(a);
+  const Result<FormFactorTable> table = table_of(a);
+  if (!table.ok()) return usage(a, table.error());
+  options.table = *table;
+  for (const auto& [name, slot] :
+       {std::pair{"--density", &options.density}, {"--number-density", &options.number_density}}) {
+    if (!a.get(name)) continue;
+    const Result<double> v = number(*a.get(name), name);
+    if (!v.ok()) return usage(a, v.error());
+    *slot = *v;
+  }
+  const Result<Source> given = source_of(a, false);
+  if (!given.ok()) return usage(a, given.error());
+  const Result<std::optional<double>> energy = energy_of(*given);
+  if (!energy.ok()) return input_error(a, energy.error());
+  options.energy = *energy;
+  const Result<std::vector<double>> qs = q_values(a);
+  if (!qs.ok()) return q_failed(a, qs.error());
+  const std::vector<double>& q = *qs;
   const Result<XrayAverage> average = xray_average(a.positional[0], q, options);
   if (!report("xray-average", average)) return 1;
   const XrayAverage& r = *average;
@@ -251,31 +299,47 @@ void print_material(const XrayMaterial& m, int digits) {
 }
 
 int run_xray(const Args& a) {
-  if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
-  const double energy = *energy_of(a, true);
-  const int digits = digits_option(a);
+  if (a.positional.size() != 1) return usage(a, "give one FORMULA");
+  const Result<Source> given = source_of(a, true);
+  if (!given.ok()) return usage(a, given.error());
+  const Result<std::optional<double>> energy = energy_of(*given);
+  if (!energy.ok()) return input_error(a, energy.error());
+  const Result<int> digits = digits_option(a);
+  if (!digits.ok()) return usage(a, digits.error());
   XrayMaterialOptions o;
-  if (a.get("--density")) o.density = quantity(*a.get("--density"), "--density", Quantity::kDensity);
-  if (a.get("--thickness")) o.thickness = quantity(*a.get("--thickness"), "--thickness", Quantity::kLength);
-  const Result<XrayMaterial> m = xray_material_from_formula(a.positional[0], energy, o);
+  for (const auto& [name, slot] : {std::pair{"--density", &o.density}, {"--thickness", &o.thickness}}) {
+    if (!a.get(name)) continue;
+    const Result<double> v = number(*a.get(name), name);
+    if (!v.ok()) return usage(a, v.error());
+    *slot = *v;
+  }
+  const Result<XrayMaterial> m = xray_material_from_formula(a.positional[0], **energy, o);
   if (!report("xray", m)) return 1;
   if (a.flag("--json"))
     std::cout << xray_material_json(*m) << '\n';
   else
-    print_material(*m, digits);
+    print_material(*m, *digits);
   return 0;
 }
 
 int run_compton(const Args& a) {
-  if (a.positional.size() != 1) throw UsageError{"give one FORMULA"};
+  if (a.positional.size() != 1) return usage(a, "give one FORMULA");
   ComptonOptions o;
   if (a.flag("--balyuzi")) o.model = IncoherentModel::kBalyuzi;
-  if (a.get("--wavelength")) o.wavelength = quantity(*a.get("--wavelength"), "--wavelength", Quantity::kWavelength);
-  if (a.get("--breit-dirac")) {
-    if (!o.wavelength) throw UsageError{"--breit-dirac needs --wavelength"};
-    o.breit_dirac_power = integer(*a.get("--breit-dirac"), "--breit-dirac");
+  if (a.get("--wavelength")) {
+    const Result<double> w = number(*a.get("--wavelength"), "--wavelength");
+    if (!w.ok()) return usage(a, w.error());
+    o.wavelength = *w;
   }
-  const std::vector<double> q = q_values(a);
+  if (a.get("--breit-dirac")) {
+    if (!o.wavelength) return usage(a, "--breit-dirac needs --wavelength");
+    const Result<int> power = integer(*a.get("--breit-dirac"), "--breit-dirac");
+    if (!power.ok()) return usage(a, power.error());
+    o.breit_dirac_power = *power;
+  }
+  const Result<std::vector<double>> qs = q_values(a);
+  if (!qs.ok()) return q_failed(a, qs.error());
+  const std::vector<double>& q = *qs;
   const Result<std::vector<double>> c = compton(a.positional[0], q, o);
   if (!report("compton", c)) return 1;
   std::string out = o.model == IncoherentModel::kHubbell ? "# Hubbell et al. (1975) S(x), cubic spline in x\n"

@@ -1,7 +1,6 @@
 // xrdml: 2-theta, intensity and error from an XRDML file, one scan or the sum
 // of all; with --scans, every point of every scan. Both read the whole file
-// (any layout, attenuation factors applied, every number checked); the
-// record-by-record classic::readxrdml stays in the library for callers that want it.
+// (any layout, attenuation factors applied, every number checked).
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -12,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "talvo/classic/print.hpp"
-#include "talvo/classic/xrdml.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
@@ -110,13 +108,15 @@ int write_failed(RowBuffer& out) {
 
 int run_scans(const Args& a, const std::string& which) {
   if (a.get("--scan") || a.get("--print"))
-    throw UsageError{"--scan and --print belong to the summed reading, not to --scans"};
+    return usage(a, "--scan and --print belong to the summed reading, not to --scans");
   const Result<XrdmlFile> r = read_xrdml_file(a.positional[0]);
   if (!report("xrdml", r)) return 1;
   const auto& scans = r->scans;
   std::size_t first = 0, last = scans.size();
   if (which != "all") {
-    const int k = integer(which, "--scans");
+    const Result<int> chosen = integer(which, "--scans");
+    if (!chosen.ok()) return usage(a, chosen.error());
+    const int k = *chosen;
     if (k < 1 || static_cast<std::size_t>(k) > scans.size()) {
       std::cerr << "talvo-tools xrdml: no scan " << k << " in " << escape_for_message(a.positional[0]) << ", which holds " << scans.size()
                 << " scans\n";
@@ -166,8 +166,8 @@ int run_scans(const Args& a, const std::string& which) {
 }
 
 // The summed reading: one scan (k >= 1) or the sum of all scans point by
-// point (k = 0), from the whole-file reader, within the limits of the classic
-// routine (20 scans of 5000 points).
+// point (k = 0), from the whole-file reader, within the limits of a summed
+// reading (20 scans of 5000 points).
 struct Pattern {
   std::vector<double> x, y, e;
 };
@@ -237,24 +237,27 @@ bool sum_scans(const std::vector<XrdmlScan>& scans, bool cps, Pattern& p) {
 }
 
 int run_xrdml(const Args& a) {
-  if (a.positional.size() != 1) throw UsageError{"give one FILE"};
+  if (a.positional.size() != 1) return usage(a, "give one FILE");
   if (const auto which = a.get("--scans")) return run_scans(a, *which);
-  if (a.get("--axis")) throw UsageError{"--axis needs --scans"};
-  const int choice = a.get("--scan") ? integer(*a.get("--scan"), "--scan") : 0;
-  const int level = a.get("--print") ? integer(*a.get("--print"), "--print") : 0;
+  if (a.get("--axis")) return usage(a, "--axis needs --scans");
+  const Result<int> scan_read = a.get("--scan") ? integer(*a.get("--scan"), "--scan") : 0;
+  if (!scan_read.ok()) return usage(a, scan_read.error());
+  const Result<int> level_read = a.get("--print") ? integer(*a.get("--print"), "--print") : 0;
+  if (!level_read.ok()) return usage(a, level_read.error());
+  const int choice = *scan_read, level = *level_read;
   const bool cps = a.flag("--cps");
   const Result<XrdmlFile> r = read_xrdml_file(a.positional[0]);
   if (!report("xrdml", r)) return 1;
   const auto& scans = r->scans;
-  if (scans.size() > static_cast<std::size_t>(classic::kXrdmlMaxScans)) {
+  if (scans.size() > static_cast<std::size_t>(kXrdmlSummedScans)) {
     std::cerr << "talvo-tools xrdml: Too many scans in file: " << scans.size() << ", of which this reading takes "
-              << classic::kXrdmlMaxScans << "; --scans all reads every scan\n";
+              << kXrdmlSummedScans << "; --scans all reads every scan\n";
     return 1;
   }
   for (const XrdmlScan& scan : scans)
-    if (scan.points() > static_cast<std::size_t>(classic::kXrdmlMaxPoints)) {
+    if (scan.points() > static_cast<std::size_t>(kXrdmlSummedPoints)) {
       std::cerr << "talvo-tools xrdml: Too many data points: scan " << scan.number << " has " << scan.points()
-                << ", of which this reading takes " << classic::kXrdmlMaxPoints << "; --scans all reads every point\n";
+                << ", of which this reading takes " << kXrdmlSummedPoints << "; --scans all reads every point\n";
       return 1;
     }
   if (choice < 0 || static_cast<std::size_t>(choice) > scans.size()) {
@@ -273,15 +276,26 @@ int run_xrdml(const Args& a) {
     return 1;
   }
   if (level > 0 && !p.x.empty()) {
-    // The summary goes to standard error, keeping standard output to the rows.
-    classic::pr_int(std::cerr, "readxrdml: Number of scans = ", static_cast<long long>(scans.size()));
-    classic::pr_int(std::cerr, "readxrdml: Number of points = ", static_cast<long long>(p.x.size()));
-    classic::pr_dpar_3(std::cerr, "readxrdml: First point x=", p.x.front(), " y=", p.y.front(), " e=", p.e.front());
-    classic::pr_dpar_3(std::cerr, "readxrdml: Last point  x=", p.x.back(), " y=", p.y.back(), " e=", p.e.back());
-    classic::pr_dpar(std::cerr, "readxrdml: kAlpha1 = ", r->k_alpha1);
-    classic::pr_dpar(std::cerr, "readxrdml: kAlpha2 = ", r->k_alpha2);
-    classic::pr_dpar(std::cerr, "readxrdml: ratioKAlpha2KAlpha1 = ", r->ratio);
-    classic::pr_dpar(std::cerr, "readxrdml: Lambda = ", r->wavelength);
+    // The summary goes to standard error, keeping standard output to the
+    // rows, in the calculator's layout: counts in as many columns as they
+    // need, points in E14.7, the wavelengths in E20.13.
+    const auto count = [](const char* label, std::size_t n) {
+      const auto v = static_cast<long long>(n);
+      std::cerr << ' ' << label << fmt_i(v, int_columns(v)) << '\n';
+    };
+    const auto point = [&](const char* label, std::size_t j) {
+      std::cerr << ' ' << label << fmt_e(p.x[j], 14, 7) << " y=" << fmt_e(p.y[j], 14, 7)
+                << " e=" << fmt_e(p.e[j], 14, 7) << '\n';
+    };
+    const auto wavelength = [](const char* label, double v) { std::cerr << ' ' << label << fmt_e(v, 20, 13) << '\n'; };
+    count("readxrdml: Number of scans = ", scans.size());
+    count("readxrdml: Number of points = ", p.x.size());
+    point("readxrdml: First point x=", 0);
+    point("readxrdml: Last point  x=", p.x.size() - 1);
+    wavelength("readxrdml: kAlpha1 = ", r->k_alpha1);
+    wavelength("readxrdml: kAlpha2 = ", r->k_alpha2);
+    wavelength("readxrdml: ratioKAlpha2KAlpha1 = ", r->ratio);
+    wavelength("readxrdml: Lambda = ", r->wavelength);
   }
   RowBuffer out;
   out.text("# wavelength ");

@@ -12,6 +12,7 @@
   const MAX_SWEEP_ROWS = 100;
   let talvo = null;
   let lastGood = null;  // the formula of the results on show
+  let fieldUnits = {};  // the library's unit of each value of a material, by "scope.name"
 
   const $ = (id) => document.getElementById(id);
 
@@ -35,12 +36,22 @@
     return key.split('.').reduce((o, k) => (o === null || o === undefined ? o : o[k]), obj);
   }
 
-  // A table of [label, key, unit] lines of one material object.
+  // The unit shown beside a value of the neutron material's JSON, from the
+  // library's table of a material's values: key is its path ("sld",
+  // "per_atom.sigma_coh", "elements.sigma_abs").
+  function unitOf(key) {
+    const [head, name] = key.includes('.') ? key.split('.') : [null, key];
+    const scope = { per_atom: 'per_atom', per_formula: 'per_formula', elements: 'element', partials: 'partial' }[head];
+    return (scope ? fieldUnits[scope + '.' + name] : fieldUnits['material.' + key] ?? fieldUnits['per_volume.' + key]) ?? '';
+  }
+
+  // A table of [label, key, unit] lines of one material object; a line
+  // without its unit takes the library's for the key.
   function quantities(title, m, row, lines, src) {
     const table = el('table');
     for (const [label, key, unit] of lines)
       table.append(el('tr', {}, el('td', { class: 'label' }, label), num('td', row, key, valueAt(m, key), src),
-                      el('td', { class: 'unit' }, unit)));
+                      el('td', { class: 'unit' }, unit ?? unitOf(key))));
     return el('div', {}, el('h2', { class: 'label' }, title), table);
   }
 
@@ -49,9 +60,9 @@
                                        el('td', { class: 'formula' }, m.formula)));
     const q = quantities('Material', m, 0, [
       ['Atoms per formula unit', 'atoms', ''],
-      ['Mass per formula unit', 'mass', 'amu'],
-      ['Density', 'density', 'g/cm3'],
-      ['Number density', 'number_density', 'atoms/A3'],
+      ['Mass per formula unit', 'mass'],
+      ['Density', 'density'],
+      ['Number density', 'number_density'],
     ]);
     q.insertBefore(formula, q.lastChild);
     return q;
@@ -59,24 +70,24 @@
 
   function neutronSections(m, ranged) {
     const sld = quantities('Neutron SLD', m, 0, [
-        ['Wavelength', 'wavelength', 'A'],
-        ['SLD, real', 'sld', '1e-6/A2'],
-        ['SLD, imaginary', 'sld_im', '1e-6/A2'],
-        ['SLD, incoherent', 'sld_inc', '1e-6/A2'],
-        ['Mean length b', 'per_atom.b_coh', 'fm'],
-        ['Mean length b, imaginary', 'per_atom.b_coh_im', 'fm'],
-        ['Free-atom length', 'per_atom.b_free', 'fm'],
+        ['Wavelength', 'wavelength'],
+        ['SLD, real', 'sld'],
+        ['SLD, imaginary', 'sld_im'],
+        ['SLD, incoherent', 'sld_inc'],
+        ['Mean length b', 'per_atom.b_coh'],
+        ['Mean length b, imaginary', 'per_atom.b_coh_im'],
+        ['Free-atom length', 'per_atom.b_free'],
     ]);
     sld.firstChild.append(' at ', num('span', 0, 'wavelength', m.wavelength), ' A' + (ranged ? ', the first of the range' : ''));
     return el('div', { class: 'columns' }, sld,
       crossSections(m),
       quantities('Attenuation', m, 0, [
-        ['Absorption', 'mu_abs', '1/cm'],
-        ['Scattering', 'mu_scatt', '1/cm'],
-        ['Total', 'mu_total', '1/cm'],
-        ['1/e length, absorption', 'absorption_length', 'cm'],
-        ['1/e length, absorption + scattering', 'penetration_depth', 'cm'],
-        ['Transmission', 'transmission', ''],
+        ['Absorption', 'mu_abs'],
+        ['Scattering', 'mu_scatt'],
+        ['Total', 'mu_total'],
+        ['1/e length, absorption', 'absorption_length'],
+        ['1/e length, absorption + scattering', 'penetration_depth'],
+        ['Transmission', 'transmission'],
       ]));
   }
 
@@ -86,7 +97,7 @@
     const lines = [['Coherent', 'sigma_coh', true], ['Incoherent', 'sigma_inc', true],
                    ['Scattering (bound)', 'sigma_scatt', true], ['Scattering (free atom)', 'sigma_free', false],
                    ['Absorption at the wavelength', 'sigma_abs', true], ['Absorption at 2200 m/s', 'sigma_abs_2200', false]];
-    const table = el('table', {}, el('tr', {}, el('th', { class: 'label' }, 'barn'),
+    const table = el('table', {}, el('tr', {}, el('th', { class: 'label' }, unitOf('elements.sigma_coh')),
                                      el('th', { class: 'label num' }, 'per atom'),
                                      el('th', { class: 'label num' }, 'per formula unit')));
     for (const [label, key, both] of lines)
@@ -96,10 +107,10 @@
   }
 
   function elementsSection(m) {
-    const cols = [['count', 'Count', ''], ['fraction', 'Fraction', ''], ['b_coh', 'b', 'fm'],
-                  ['b_coh_im', 'b, imaginary', 'fm'], ['sigma_coh', 'Coherent', 'barn'],
-                  ['sigma_inc', 'Incoherent', 'barn'], ['sigma_scatt', 'Scattering', 'barn'],
-                  ['sigma_abs', 'Absorption', 'barn'], ['sigma_abs_2200', 'Absorption (2200 m/s)', 'barn']];
+    const cols = [['count', 'Count'], ['fraction', 'Fraction'], ['b_coh', 'b'], ['b_coh_im', 'b, imaginary'],
+                  ['sigma_coh', 'Coherent'], ['sigma_inc', 'Incoherent'], ['sigma_scatt', 'Scattering'],
+                  ['sigma_abs', 'Absorption'], ['sigma_abs_2200', 'Absorption (2200 m/s)']]
+      .map(([key, label]) => [key, label, key === 'count' ? '' : unitOf('elements.' + key)]);
     const head = el('tr', {}, el('th', { class: 'label' }, 'Element'));
     for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
     head.append(el('th', { class: 'label' }, 'Length from'));
@@ -114,10 +125,10 @@
   }
 
   function sweepSection(rows) {
-    const cols = [['wavelength', 'Wavelength', 'A'], ['sld', 'SLD', '1e-6/A2'], ['sld_im', 'SLD, imag.', '1e-6/A2'],
-                  ['sld_inc', 'SLD, inc.', '1e-6/A2'], ['per_atom.sigma_abs', 'Absorption', 'barn/atom'],
-                  ['mu_total', 'Total', '1/cm'], ['absorption_length', '1/e abs.', 'cm'],
-                  ['penetration_depth', '1/e total', 'cm'], ['transmission', 'Transmission', '']];
+    const cols = [['wavelength', 'Wavelength'], ['sld', 'SLD'], ['sld_im', 'SLD, imag.'], ['sld_inc', 'SLD, inc.'],
+                  ['per_atom.sigma_abs', 'Absorption'], ['mu_total', 'Total'], ['absorption_length', '1/e abs.'],
+                  ['penetration_depth', '1/e total'], ['transmission', 'Transmission']]
+      .map(([key, label]) => [key, label, unitOf(key)]);
     const head = el('tr');
     for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
     const table = el('table', {}, head);
@@ -231,13 +242,13 @@
     return el('div', {}, el('h2', { class: 'label' }, 'X-rays'), el('p', { class: 'note' }, text));
   }
 
-  // "... ("Q" at position 3)": the formula with a caret under that character;
-  // of a long formula the 200 characters around it, as messages quote input.
-  function errorBox(message, formula) {
+  // An error that points into the formula (position, from 1) shows it with a
+  // caret under that character; of a long formula the 200 characters around
+  // it, as messages quote input.
+  function errorBox(message, position, formula) {
     const box = el('div', { class: 'error', role: 'alert' }, message);
-    const at = /at position (\d+)\)$/.exec(message);
-    if (at && message.startsWith('formula ')) {
-      const pos = Math.max(Number(at[1]) - 1, 0);
+    if (position > 0) {
+      const pos = position - 1;
       const from = formula.length > 200 ? Math.max(0, Math.min(pos - 100, formula.length - 200)) : 0;
       const before = from > 0 ? '...' : '';
       const after = from + 200 < formula.length ? '...' : '';
@@ -267,7 +278,7 @@
     messages.replaceChildren();
     const results = $('results');
     if (r.error) {
-      messages.append(errorBox(r.error, v.formula));
+      messages.append(errorBox(r.error, r.position, v.formula));
       // The last results stay, faded, so that a half-typed formula does not blank the page.
       results.classList.add('stale');
       $('status').textContent = lastGood === null ? '' : 'Faded: the results of ' + lastGood + '.';
@@ -294,6 +305,7 @@
 
   function start(module) {
     talvo = module;
+    for (const f of JSON.parse(talvo.materialFields())) fieldUnits[f.scope + '.' + f.name] = f.unit_shown;
     const q = new URLSearchParams(location.search);
     // defaultValue too, so that the page's markup (and a saved copy) shows the inputs.
     for (const f of FIELDS) if (q.has(f)) $(f).value = $(f).defaultValue = q.get(f);

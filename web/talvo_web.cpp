@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "talvo/neutron/material.hpp"
+#include "talvo/neutron/material_fields.hpp"
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/text/grid.hpp"
+#include "talvo/text/json.hpp"
 #include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
@@ -107,7 +109,8 @@ val string_array(const std::vector<std::string>& items) {
   return a;
 }
 
-// {error, warnings, notes, rows, json}: rows holds the material's JSON at
+// {error, position, warnings, notes, rows, json}: position is the
+// character of the formula an error points at (from 1; 0 for none), rows holds the material's JSON at
 // each wavelength, for the page to show; json is what the page copies, the
 // text `talvo-tools xs --json` prints for the same inputs (one object, its
 // values arrays for a list or a range of wavelengths).
@@ -115,6 +118,7 @@ val neutron(const std::string& formula, const std::string& density, const std::s
             const std::string& wavelength) {
   val out = val::object();
   std::string error;
+  std::size_t position = 0;
   std::vector<std::string> rows, warnings, notes;
   std::string json;
   talvo::MaterialOptions options;
@@ -127,6 +131,7 @@ val neutron(const std::string& formula, const std::string& density, const std::s
     const talvo::Result<talvo::MaterialSweep> s = talvo::material_sweep(formula, *table, options, wavelengths);
     if (!s.ok()) {
       error = s.error().message;
+      position = s.error().position;
     } else {
       warnings = s.warnings();
       notes = s->material.notes;
@@ -136,6 +141,7 @@ val neutron(const std::string& formula, const std::string& density, const std::s
     }
   }
   out.set("error", error);
+  out.set("position", static_cast<double>(position));
   out.set("warnings", string_array(warnings));
   out.set("notes", string_array(notes));
   out.set("rows", string_array(rows));
@@ -184,6 +190,23 @@ val xray(const std::string& formula, const std::string& density, const std::stri
   return out;
 }
 
+// The library's table of a material's values, as JSON: [{name, unit,
+// unit_shown, meaning, scope}], for the page's rows and their units.
+std::string material_fields_json() {
+  static const char* const kScopes[] = {"material", "per_atom", "per_formula", "per_volume", "element", "partial"};
+  std::string out = "[";
+  for (const talvo::MaterialField& f : talvo::material_fields()) {
+    if (out.size() > 1) out += ", ";
+    talvo::json::Object o(out);
+    talvo::json::append_string(o.key("name"), f.name);
+    talvo::json::append_string(o.key("unit"), f.unit);
+    talvo::json::append_string(o.key("unit_shown"), talvo::material_field_unit_shown(f));
+    talvo::json::append_string(o.key("meaning"), f.meaning);
+    talvo::json::append_string(o.key("scope"), kScopes[static_cast<int>(f.scope)]);
+  }
+  return out + "]";
+}
+
 // A number as the page shows it: printf's %.6g, ASCII digits and "-".
 std::string format_g(double value) {
   char buf[32];
@@ -197,4 +220,5 @@ EMSCRIPTEN_BINDINGS(talvo_web) {
   emscripten::function("neutron", &neutron);
   emscripten::function("xray", &xray);
   emscripten::function("formatG", &format_g);
+  emscripten::function("materialFields", &material_fields_json);
 }

@@ -1,6 +1,5 @@
 // Arguments in and results out: numbers as aligned float64 arrays, texts
-// without NUL, vectors handed to numpy without a copy; and the density
-// conversion.
+// without NUL, vectors handed to numpy without a copy.
 #include <pybind11/stl.h>
 
 #include <chrono>
@@ -8,13 +7,11 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core.hpp"
-#include "talvo/classic/density.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/quote.hpp"
 
@@ -177,54 +174,6 @@ bool same(const py::handle& a, const py::handle& b) {
   return a.equal(b);
 }
 
-namespace {
-
-double convert_density(double density, std::vector<std::string> symbols, std::vector<double> amounts) {
-  if (symbols.size() != amounts.size())
-    raise_invalid("give one amount per symbol: " + std::to_string(symbols.size()) + " symbols, " +
-                  std::to_string(amounts.size()) + " amounts");
-  if (!std::isfinite(density)) raise_invalid("the density must be a finite number");
-  for (const std::string& s : symbols) {
-    text_arg(s, "symbol");
-    // The conversion reads each symbol as 2 characters, a TAB as a blank;
-    // an unknown one is said in the element lookup's words, not the routine's.
-    std::string two = s.substr(0, 2);
-    for (char& c : two)
-      if (c == '\t') c = ' ';
-    if (!talvo::find_element(two)) raise(make_error(ErrorKind::kNotFound, "unknown element symbol " + quote_for_message(s)));
-  }
-  double out = 0.0;
-  std::ostringstream quiet;
-  // The classic conversion's failures are all values it cannot use.
-  const talvo::classic::Status done = talvo::classic::convert_density(density, out, symbols, amounts, 0, quiet);
-  if (done.failed()) raise_invalid(done.message);
-  if (done.warned()) warn(done.message);
-  return out;
-}
-
-constexpr const char* kConvertDensityDoc = R"(convert_density(density, symbols, amounts)
---
-
-Converts a sample density between g/cm3 and atoms per cubic Angstrom.
-
-density
-    Above 0: g/cm3, and the result is in atoms per cubic Angstrom. Below 0:
-    atoms per cubic Angstrom (its magnitude), and the result is in g/cm3.
-symbols, amounts
-    The elements and their amounts in the sample (only the ratios matter):
-    the mean atomic weight comes from the element table.
-
->>> talvo.convert_density(1.0, ["H", "O"], [2, 1])
-0.1002843439358346
-
-Raises ValueError for a zero density, an unknown symbol, or amounts that add
-to zero.)";
-
-}  // namespace
-
-void init_conversions(py::module_& m) {
-  m.def("convert_density", &convert_density, kConvertDensityDoc, py::arg("density"), py::arg("symbols"),
-        py::arg("amounts"));
-}
+void init_conversions(py::module_&) {}
 
 }  // namespace talvo::python

@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "talvo/classic/status.hpp"
 #include "talvo/result.hpp"
 #include "talvo/text/number.hpp"
 

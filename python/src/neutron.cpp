@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <array>
+#include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -15,10 +17,13 @@
 #include <vector>
 
 #include "core.hpp"
+#include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
 #include "talvo/files/data_folder.hpp"
 #include "talvo/neutron/material.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/neutron/material_fields.hpp"
+#include "talvo/text/json.hpp"
 
 namespace talvo::python {
 namespace {
@@ -54,8 +59,6 @@ struct MaterialResult {
 // restored from a pickle (one material per wavelength).
 struct SweepResult {
   std::optional<MaterialSweep> live;
-  std::string formula;  // what made a live sweep
-  MaterialOptions options;
   std::vector<MaterialResult> rows;
   std::vector<std::string> warnings;  // those of every wavelength
   std::vector<py::ssize_t> shape;     // the wavelengths' shape
@@ -66,87 +69,48 @@ struct SweepResult {
   MaterialResult result(std::size_t i) const;
 };
 
-// --- the fields, by name, in the order of xs --json ----------------------------
+// --- the fields: the library's table (talvo/neutron/material_fields.hpp) -------
 
-struct PerAtomField {
-  const char* name;
-  double PerAtom::*member;
-  MaterialSweep::Column MaterialSweep::*column;  // null: the same at every wavelength
-};
-constexpr std::array<PerAtomField, 9> kPerAtom{{
-    {"b_coh", &PerAtom::b_coh, &MaterialSweep::b_coh},
-    {"b_coh_im", &PerAtom::b_coh_im, &MaterialSweep::b_coh_im},
-    {"b_free", &PerAtom::b_free, &MaterialSweep::b_free},
-    {"sigma_coh", &PerAtom::sigma_coh, &MaterialSweep::sigma_coh},
-    {"sigma_inc", &PerAtom::sigma_inc, &MaterialSweep::sigma_inc},
-    {"sigma_scatt", &PerAtom::sigma_scatt, &MaterialSweep::sigma_scatt},
-    {"sigma_free", &PerAtom::sigma_free, &MaterialSweep::sigma_free},
-    {"sigma_abs_2200", &PerAtom::sigma_abs_2200, nullptr},
-    {"sigma_abs", &PerAtom::sigma_abs, &MaterialSweep::sigma_abs},
-}};
+// The fields of one scope in the table's order; with `json`, those of
+// material_json only.
+std::vector<const MaterialField*> fields_of(MaterialScope scope, bool json = true) {
+  std::vector<const MaterialField*> out;
+  for (const MaterialField& f : material_fields())
+    if (f.scope == scope && (f.in_json || !json)) out.push_back(&f);
+  return out;
+}
 
-struct PerFormulaField {
-  const char* name;
-  double PerFormula::*member;
-};
-constexpr std::array<PerFormulaField, 4> kPerFormula{{
-    {"sigma_coh", &PerFormula::sigma_coh},
-    {"sigma_inc", &PerFormula::sigma_inc},
-    {"sigma_scatt", &PerFormula::sigma_scatt},
-    {"sigma_abs", &PerFormula::sigma_abs},
-}};
+// A value as xs --json writes it and json reads it back: None when it is not
+// known or not finite, an int where the shortest text is a whole number.
+py::object json_number(std::optional<double> v) {
+  if (!v || !std::isfinite(*v)) return py::none();
+  std::string text;
+  json::append_number(text, *v);
+  if (text.find_first_of(".eE") == std::string::npos) return py::int_(std::stoll(text));
+  return py::float_(*v);
+}
 
-// Per volume: known with a density only.
-struct VolumeField {
-  const char* name;
-  std::optional<double> Material::*member;
-  MaterialSweep::Column MaterialSweep::*column;
-};
-constexpr std::array<VolumeField, 9> kPerVolume{{
-    {"sld", &Material::sld, &MaterialSweep::sld},
-    {"sld_im", &Material::sld_im, &MaterialSweep::sld_im},
-    {"mu_abs", &Material::mu_abs, &MaterialSweep::mu_abs},
-    {"mu_scatt", &Material::mu_scatt, &MaterialSweep::mu_scatt},
-    {"mu_total", &Material::mu_total, &MaterialSweep::mu_total},
-    {"penetration_depth", &Material::penetration_depth, &MaterialSweep::penetration_depth},
-    {"transmission", &Material::transmission, &MaterialSweep::transmission},
-    {"sld_inc", &Material::sld_inc, &MaterialSweep::sld_inc},
-    {"absorption_length", &Material::absorption_length, &MaterialSweep::absorption_length},
-}};
+template <class Part>
+py::object part_value(const Part& part, const MaterialField& f) {
+  const double* v = material_slot(part, f);
+  return v ? json_number(*v) : py::none();
+}
 
-struct ElementField {
-  const char* name;
-  double MaterialElement::*member;
-};
-constexpr std::array<ElementField, 9> kElement{{
-    {"count", &MaterialElement::count},
-    {"fraction", &MaterialElement::fraction},
-    {"b_coh", &MaterialElement::b_coh},
-    {"b_coh_im", &MaterialElement::b_coh_im},
-    {"sigma_coh", &MaterialElement::sigma_coh},
-    {"sigma_scatt", &MaterialElement::sigma_scatt},
-    {"sigma_abs_2200", &MaterialElement::sigma_abs_2200},
-    {"sigma_inc", &MaterialElement::sigma_inc},
-    {"sigma_abs", &MaterialElement::sigma_abs},
-}};
-
-// A number as xs --json writes it: null when it is not finite.
-py::object json_number(double v) { return optional_float(v); }
-
-template <class T, class Fields>
-py::dict fields_dict(const T& v, const Fields& fields) {
+template <class Part>
+py::dict part_dict(const Part& part, MaterialScope scope) {
   py::dict d;
-  for (const auto& f : fields) d[f.name] = json_number(v.*f.member);
+  for (const MaterialField* f : fields_of(scope)) d[py::str(std::string(f->name))] = part_value(part, *f);
   return d;
 }
 
-py::dict per_atom_dict(const PerAtom& p) { return fields_dict(p, kPerAtom); }
-py::dict per_formula_dict(const PerFormula& p) { return fields_dict(p, kPerFormula); }
+py::dict per_atom_dict(const PerAtom& p) { return part_dict(p, MaterialScope::kPerAtom); }
+py::dict per_formula_dict(const PerFormula& p) { return part_dict(p, MaterialScope::kPerFormulaUnit); }
 
 py::dict element_dict(const MaterialElement& e) {
   py::dict d;
   d["symbol"] = e.symbol;
-  for (const ElementField& f : kElement) d[f.name] = json_number(e.*f.member);
+  for (const MaterialField* f : fields_of(MaterialScope::kElement))
+    d[py::str(std::string(f->name))] = part_value(e, *f);
   d["source"] = std::string(length_source_name(e.source));
   return d;
 }
@@ -154,14 +118,66 @@ py::dict element_dict(const MaterialElement& e) {
 py::dict partial_dict(const MaterialPartial& p) {
   py::dict d;
   d["pair"] = p.pair;
-  d["weight"] = json_number(p.weight);
-  d["faber_ziman"] = json_number(p.faber_ziman);
+  for (const MaterialField* f : fields_of(MaterialScope::kPartial))
+    d[py::str(std::string(f->name))] = part_value(p, *f);
   return d;
 }
 
-// The very object of xs --json (its numbers read back by json: ints where it writes ints).
+py::dict units_dict_of() {
+  py::dict d;
+  for (const MaterialUnit& u : material_units()) d[py::str(std::string(u.key))] = std::string(u.unit);
+  return d;
+}
+
+// The object of xs --json, built from the library's structs: its keys in the
+// table's order, each scope's values together.
 py::dict material_dict(const MaterialResult& r) {
-  return py::module_::import("json").attr("loads")(material_json(r.m, r.warnings));
+  const Material& m = r.m;
+  py::dict d;
+  d["formula"] = m.formula;
+  const std::span<const MaterialField> fields = material_fields();
+  for (std::size_t k = 0; k < fields.size();) {
+    const MaterialScope scope = fields[k].scope;
+    std::size_t end = k;
+    while (end < fields.size() && fields[end].scope == scope) ++end;
+    const std::span<const MaterialField> run = fields.subspan(k, end - k);
+    k = end;
+    switch (scope) {
+      case MaterialScope::kMaterial:
+      case MaterialScope::kPerVolume:
+        for (const MaterialField& f : run) d[py::str(std::string(f.name))] = json_number(material_value(m, f));
+        break;
+      case MaterialScope::kPerAtom:
+        d["per_atom"] = per_atom_dict(m.per_atom);
+        break;
+      case MaterialScope::kPerFormulaUnit:
+        d["per_formula"] = per_formula_dict(m.per_formula);
+        break;
+      case MaterialScope::kElement: {
+        py::list elements;
+        for (const MaterialElement& e : m.elements) elements.append(element_dict(e));
+        d["elements"] = elements;
+        break;
+      }
+      case MaterialScope::kPartial: {
+        py::list partials;
+        for (const MaterialPartial& q : m.partials) partials.append(partial_dict(q));
+        d["partials"] = partials;
+        break;
+      }
+    }
+  }
+  d["notes"] = py::cast(m.notes);
+  d["warnings"] = py::cast(r.warnings);
+  d["units"] = units_dict_of();
+  return d;
+}
+
+// A property's docstring from the table: what the value is, in what unit.
+std::string doc_of(const MaterialField& f) {
+  std::string d(f.meaning);
+  if (!f.unit.empty()) d += ", " + std::string(f.unit);
+  return d;
 }
 
 // --- back from a dict (unpickling): every field checked --------------------
@@ -214,11 +230,17 @@ std::vector<std::string> texts(const py::dict& d, const char* key, const char* t
   return out;
 }
 
+template <class Part>
+void part_from(const py::dict& d, Part& part, MaterialScope scope, const char* type) {
+  for (const MaterialField* f : fields_of(scope))
+    *material_slot(part, *f) = number(d, std::string(f->name).c_str(), type);
+}
+
 MaterialElement element_from(const py::handle& h) {
   const py::dict d = dict_of(h, "Element");
   MaterialElement e;
   e.symbol = text(d, "symbol", "Element");
-  for (const ElementField& f : kElement) e.*f.member = number(d, f.name, "Element");
+  part_from(d, e, MaterialScope::kElement, "Element");
   const std::string source = text(d, "source", "Element");
   if (source == length_source_name(LengthSource::kEnergyDependent))
     e.source = LengthSource::kEnergyDependent;
@@ -229,32 +251,33 @@ MaterialElement element_from(const py::handle& h) {
 
 MaterialPartial partial_from(const py::handle& h) {
   const py::dict d = dict_of(h, "Partial");
-  return {text(d, "pair", "Partial"), number(d, "weight", "Partial"), number(d, "faber_ziman", "Partial")};
+  MaterialPartial p;
+  p.pair = text(d, "pair", "Partial");
+  part_from(d, p, MaterialScope::kPartial, "Partial");
+  return p;
 }
 
-template <class T, class Fields>
-T fields_from(const py::handle& h, const Fields& fields, const char* type) {
-  const py::dict d = dict_of(h, type);
-  T v;
-  for (const auto& f : fields) v.*f.member = number(d, f.name, type);
-  return v;
+PerAtom per_atom_from(const py::handle& h) {
+  PerAtom p;
+  part_from(dict_of(h, "PerAtom"), p, MaterialScope::kPerAtom, "PerAtom");
+  return p;
 }
-PerAtom per_atom_from(const py::handle& h) { return fields_from<PerAtom>(h, kPerAtom, "PerAtom"); }
-PerFormula per_formula_from(const py::handle& h) { return fields_from<PerFormula>(h, kPerFormula, "PerFormula"); }
+PerFormula per_formula_from(const py::handle& h) {
+  PerFormula p;
+  part_from(dict_of(h, "PerFormula"), p, MaterialScope::kPerFormulaUnit, "PerFormula");
+  return p;
+}
 
 MaterialResult material_from(const py::handle& h) {
   const py::dict d = dict_of(h, "Material");
   MaterialResult r;
   Material& m = r.m;
   m.formula = text(d, "formula", "Material");
-  m.atoms = number(d, "atoms", "Material");
-  m.mass = number(d, "mass", "Material");
-  m.wavelength = number(d, "wavelength", "Material");
-  m.density = optional_number(d, "density", "Material");
-  m.number_density = optional_number(d, "number_density", "Material");
+  for (const MaterialScope scope : {MaterialScope::kMaterial, MaterialScope::kPerVolume})
+    for (const MaterialField* f : fields_of(scope))
+      set_material_value(m, *f, optional_number(d, std::string(f->name).c_str(), "Material"));
   m.per_atom = per_atom_from(item(d, "per_atom", "Material"));
   m.per_formula = per_formula_from(item(d, "per_formula", "Material"));
-  for (const VolumeField& f : kPerVolume) m.*f.member = optional_number(d, f.name, "Material");
   for (const py::handle e : list_of(d, "elements", "Material")) m.elements.push_back(element_from(e));
   for (const py::handle p : list_of(d, "partials", "Material")) m.partials.push_back(partial_from(p));
   m.notes = texts(d, "notes", "Material");
@@ -264,17 +287,17 @@ MaterialResult material_from(const py::handle& h) {
 
 // --- sweeps: a column at every wavelength ----------------------------------------
 
-// The column of a live sweep, else the value gathered from each restored material.
-template <class Get>
-py::array_t<double> column(const SweepResult& s, const MaterialSweep::Column MaterialSweep::*col, Get get) {
-  std::vector<double> v(s.size());
-  if (s.live && col != nullptr) {
-    const MaterialSweep::Column c = (*s.live).*col;
-    std::copy(c.begin(), c.end(), v.begin());
-  } else if (s.live) {
-    std::fill(v.begin(), v.end(), get(s.live->material));
+// Field f at every wavelength: the live sweep's column (or its one value
+// where it does not change), else gathered from each restored material.
+py::array_t<double> column(const SweepResult& s, const MaterialField& f, std::size_t index = 0) {
+  std::vector<double> v;
+  if (s.live && f.per_wavelength) {
+    v = material_column(*s.live, f, index);
   } else {
-    for (std::size_t i = 0; i < v.size(); ++i) v[i] = get(s.rows[i].m);
+    v.resize(s.size());
+    for (std::size_t i = 0; i < v.size(); ++i)
+      v[i] = material_value(s.live ? s.live->material : s.rows[i].m, f, index)
+                 .value_or(std::numeric_limits<double>::quiet_NaN());
   }
   return read_only(to_numpy(std::move(v), s.shape));
 }
@@ -294,48 +317,13 @@ struct PartialSweep {
   std::size_t at = 0;
 };
 
-// A column of element `at` (or partial) of a live sweep, else the value
-// gathered from each restored material.
-template <class Part, class Get>
-py::array_t<double> part_column(const SweepResult& s, MaterialSweep::Column Part::*col,
-                                const std::vector<Part> MaterialSweep::*parts, std::size_t at, Get get) {
-  std::vector<double> v(s.size());
-  if (s.live) {
-    const MaterialSweep::Column c = ((*s.live).*parts)[at].*col;
-    std::copy(c.begin(), c.end(), v.begin());
-  } else {
-    for (std::size_t i = 0; i < v.size(); ++i) v[i] = get(s.rows[i].m, at);
-  }
-  return read_only(to_numpy(std::move(v), s.shape));
-}
-
-// The element values of a sweep that change with the wavelength.
-struct ElementSweepField {
-  const char* name;
-  MaterialSweep::Column MaterialSweep::Element::*column;
-  double MaterialElement::*member;
-};
-constexpr std::array<ElementSweepField, 7> kElementSweep{{
-    {"b_coh", &MaterialSweep::Element::b_coh, &MaterialElement::b_coh},
-    {"b_coh_im", &MaterialSweep::Element::b_coh_im, &MaterialElement::b_coh_im},
-    {"b_free", &MaterialSweep::Element::b_free, &MaterialElement::b_free},
-    {"sigma_coh", &MaterialSweep::Element::sigma_coh, &MaterialElement::sigma_coh},
-    {"sigma_scatt", &MaterialSweep::Element::sigma_scatt, &MaterialElement::sigma_scatt},
-    {"sigma_free", &MaterialSweep::Element::sigma_free, &MaterialElement::sigma_free},
-    {"sigma_abs", &MaterialSweep::Element::sigma_abs, &MaterialElement::sigma_abs},
-}};
-
 // The units of a material's values (as xs --json names them).
 struct Units {};
 
 // The attribute name of a unit's key: "sigma_*" is "sigma".
 std::string unit_attribute(std::string_view key) { return key == "sigma_*" ? "sigma" : std::string(key); }
 
-py::dict units_dict(const Units&) {
-  py::dict d;
-  for (const MaterialUnit& u : material_units()) d[py::str(std::string(u.key))] = std::string(u.unit);
-  return d;
-}
+py::dict units_dict(const Units&) { return units_dict_of(); }
 
 Units units_from(const py::handle& h) {
   if (!units_dict(Units{}).equal(dict_of(h, "Units"))) bad_state("Units", "the units are not the library's");
@@ -394,23 +382,64 @@ py::object material_of(const std::string& formula, const py::object& density, co
   Result<MaterialSweep>& r = *swept;
   if (r.ok()) sweep->warnings = r.warnings();
   sweep->live = take(std::move(r));
-  sweep->formula = formula;
-  sweep->options = o;
   return py::cast(sweep);
 }
 
 MaterialResult SweepResult::result(std::size_t i) const {
   if (!live) return rows[i];
-  MaterialOptions o = options;
-  o.wavelength = live->wavelength[i];
-  Result<Material> r = material(formula, neutron_table(), o);
-  if (!r.ok()) raise(r.error());  // not reached: the sweep computed this wavelength
-  return {at(i), r.warnings()};
+  return {at(i), live->warnings_at(i)};
+}
+
+// --- the density conversion --------------------------------------------------------
+
+// The composition of symbols and amounts as a formula of them would give it
+// (D is hydrogen's isotope 2); elements with no amount add nothing.
+double convert_density(double density, const std::vector<std::string>& symbols, const std::vector<double>& amounts) {
+  if (symbols.size() != amounts.size())
+    raise_invalid("give one amount per symbol: " + std::to_string(symbols.size()) + " symbols, " +
+                  std::to_string(amounts.size()) + " amounts");
+  Composition c;
+  c.kind = SampleKind::kIsotopes;
+  double total = 0.0;
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    const std::string& s = text_arg(symbols[i], "symbol");
+    if (!find_element(s) || s.size() > 2)
+      raise(make_error(ErrorKind::kNotFound, "unknown element symbol \"" + s + "\""));
+    if (!(amounts[i] >= 0.0) || !std::isfinite(amounts[i]))
+      raise_invalid("the amount of " + s + " must be a finite number not below 0");
+    total += amounts[i];
+    if (amounts[i] == 0.0) continue;
+    const bool deuterium = s == "D" || s == "d";
+    c.elements.push_back({deuterium ? "H" : s, amounts[i], {Isotope{deuterium ? 2 : 0, 1.0}}});
+  }
+  if (!(total > 0.0)) raise_invalid("the amounts of the elements add to zero");
+  return take(talvo::convert_density(density, c, neutron_table()));
 }
 
 // --- documentation -------------------------------------------------------------
 
-constexpr const char* kMaterialDoc =
+constexpr const char* kConvertDensityDoc = R"(convert_density(density, symbols, amounts)
+--
+
+Converts a sample density between g/cm3 and atoms per cubic Angstrom, with
+the masses and the atomic mass unit of material() (whose number_density it
+equals for the same atoms).
+
+density
+    Above 0: g/cm3, and the result is in atoms per cubic Angstrom. Below 0:
+    atoms per cubic Angstrom (its magnitude), and the result is in g/cm3.
+symbols, amounts
+    The elements ("H", "O"; "D" for deuterium) and their amounts in the
+    sample (only the ratios matter); the masses are those of the neutron
+    table, the atomic mass unit CODATA 2018's.
+
+>>> talvo.convert_density(1.0, ["H", "O"], [2, 1])
+0.10028353882895218
+
+Raises ValueError for a zero density, an unknown symbol, an element the
+neutron table lacks, or amounts that add to zero.)";
+
+constexpr const char* kMaterialDocHead =
     R"(material(formula, density=None, number_density=None, wavelength=1.798, thickness=None, energy_dependent=True)
 --
 
@@ -438,19 +467,7 @@ energy_dependent
     energy-dependent lengths (Lynn & Seeger 1990); False: the 2200 m/s list
     for every nucleus, absorption scaled as wavelength / 1.798.
 
-Returns a Material: formula, atoms, mass (amu per formula unit), wavelength
-(Angstrom), density (g/cm3), number_density (atoms per cubic Angstrom),
-per_atom (PerAtom: b_coh, b_coh_im, b_free in fm; sigma_coh, sigma_inc,
-sigma_scatt, sigma_free, sigma_abs_2200, sigma_abs in barn), sld, sld_im and
-sld_inc (1e-6 per square Angstrom), mu_abs, mu_scatt, mu_total (per cm),
-penetration_depth and absorption_length (cm), transmission, elements
-(Element: symbol, count, fraction, b_coh, b_coh_im in fm, sigma_coh,
-sigma_scatt, sigma_abs_2200, sigma_inc, sigma_abs in barn, source),
-partials (Partial: pair, weight in barn, faber_ziman), per_formula
-(PerFormula: sigma_coh, sigma_inc, sigma_scatt, sigma_abs in barn per
-formula unit), notes and warnings (lists of str) and units (Units: each
-value's unit by its name). A value not known is None. to_dict() is the JSON
-object of xs --json.
+@RETURNS@
 
 A MaterialSweep holds the same names; those that change with the wavelength
 are arrays (numpy, float64, of the wavelengths' shape), its elements are
@@ -465,6 +482,48 @@ or thickness that cannot be; OSError when the neutron table cannot be read.
 >>> talvo.material("H2O", density=1.0).sld
 -0.5599164809815348)";
 
+// The paragraph of material()'s docstring that names what it returns: each
+// value of the field table with its unit, scope by scope, wrapped at 76.
+std::string returns_paragraph() {
+  const auto names = [](MaterialScope scope, bool json) {
+    std::string out;
+    for (const MaterialField* f : fields_of(scope, json)) {
+      if (!out.empty()) out += ", ";
+      out += std::string(f->name) + (f->unit.empty() ? "" : " (" + std::string(f->unit) + ")");
+    }
+    return out;
+  };
+  const std::string text =
+      "Returns a Material: formula, " + names(MaterialScope::kMaterial, true) +
+      "; per_atom (PerAtom: " + names(MaterialScope::kPerAtom, true) + "); " + names(MaterialScope::kPerVolume, true) +
+      " (None without a density); elements (Element: symbol, " + names(MaterialScope::kElement, true) +
+      ", source); partials (Partial: pair, " + names(MaterialScope::kPartial, true) +
+      "); per_formula (PerFormula: " + names(MaterialScope::kPerFormulaUnit, true) +
+      "); notes and warnings (lists of str) and units (Units: each value's unit by its name). A value not known "
+      "is None. to_dict() is the JSON object of xs --json.";
+  std::string out, line;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (!line.empty() && line.size() + 1 + word.size() > 76) {
+      out += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    start = end + 1;
+  }
+  return out + line;
+}
+
+std::string material_doc() {
+  std::string doc = kMaterialDocHead;
+  const std::string mark = "@RETURNS@";
+  doc.replace(doc.find(mark), mark.size(), returns_paragraph());
+  return doc;
+}
+
 constexpr const char* kDataFileDoc = R"(data_file(name)
 --
 
@@ -475,9 +534,25 @@ inside that folder (an absolute path, "../x").)";
 
 // A read-only attribute computed from the value a result holds.
 template <class Cls, class Get>
-void property(Cls& cls, const char* name, Get get) {
+void property(Cls& cls, const char* name, Get get, const char* doc = nullptr) {
   using T = typename Cls::type;
-  cls.def_property_readonly(name, [get](Self<T> self) { return get(static_cast<const T&>(self)); });
+  cls.def_property_readonly(
+      name, [get](Self<T> self) { return get(static_cast<const T&>(self)); }, doc);
+}
+
+// The attributes of the table's fields of one scope on a part's class, each
+// with the field's meaning and unit as its docstring. The docstrings are
+// kept for the process (pybind11 holds their pointers).
+template <class Cls>
+void field_properties(Cls& cls, MaterialScope scope, bool json = true) {
+  using T = typename Cls::type;
+  static std::deque<std::string> docs;
+  for (const MaterialField* f : fields_of(scope, json)) {
+    docs.push_back(doc_of(*f));
+    property(
+        cls, std::string(f->name).c_str(), [f](const T& part) { return *material_slot(part, *f); },
+        docs.back().c_str());
+  }
 }
 
 template <class T>
@@ -517,15 +592,13 @@ std::string data_file(const std::string& name) {
 
 void init_neutron(py::module_& m) {
   py::class_<PerAtom> per_atom(m, "PerAtom", "Values per atom of a material: lengths in fm, cross-sections in barn.");
-  for (const PerAtomField& f : kPerAtom)
-    property(per_atom, f.name, [member = f.member](const PerAtom& p) { return p.*member; });
+  field_properties(per_atom, MaterialScope::kPerAtom);
   per_atom.def("__repr__",
                [](Self<PerAtom> p) { return "PerAtom(" + py::repr(per_atom_dict(p)).cast<std::string>() + ")"; });
   pickled_by_dict<PerAtom>(per_atom, &per_atom_dict, &per_atom_from);
 
   py::class_<PerFormula> per_formula(m, "PerFormula", "Cross-sections of one formula unit, in barn.");
-  for (const PerFormulaField& f : kPerFormula)
-    property(per_formula, f.name, [member = f.member](const PerFormula& p) { return p.*member; });
+  field_properties(per_formula, MaterialScope::kPerFormulaUnit);
   per_formula.def("__repr__", [](Self<PerFormula> p) {
     return "PerFormula(" + py::repr(per_formula_dict(p)).cast<std::string>() + ")";
   });
@@ -535,8 +608,7 @@ void init_neutron(py::module_& m) {
                                       "One element of a material: count per formula unit, atomic fraction, mean "
                                       "lengths in fm, cross-sections in barn, where its lengths came from (source).");
   property(element, "symbol", [](const MaterialElement& e) { return e.symbol; });
-  for (const ElementField& f : kElement)
-    property(element, f.name, [member = f.member](const MaterialElement& e) { return e.*member; });
+  field_properties(element, MaterialScope::kElement);
   property(element, "source", [](const MaterialElement& e) { return std::string(length_source_name(e.source)); });
   element.def("__repr__",
               [](Self<MaterialElement> e) { return "Element(" + py::repr(element_dict(e)).cast<std::string>() + ")"; });
@@ -546,8 +618,7 @@ void init_neutron(py::module_& m) {
                                       "The weight of a pair's partial structure factor: weight in barn (c_i c_j b_i "
                                       "b_j / 100, doubled for unlike pairs) and the Faber-Ziman weight.");
   property(partial, "pair", [](const MaterialPartial& p) { return p.pair; });
-  property(partial, "weight", [](const MaterialPartial& p) { return p.weight; });
-  property(partial, "faber_ziman", [](const MaterialPartial& p) { return p.faber_ziman; });
+  field_properties(partial, MaterialScope::kPartial);
   partial.def("__repr__",
               [](Self<MaterialPartial> p) { return "Partial(" + py::repr(partial_dict(p)).cast<std::string>() + ")"; });
   pickled_by_dict<MaterialPartial>(partial, &partial_dict, &partial_from);
@@ -575,17 +646,17 @@ void init_neutron(py::module_& m) {
                                             "A material's neutron scattering: the values of `talvo-tools xs --json`, "
                                             "as attributes (see material()).");
   property(material_class, "formula", [](const MaterialResult& x) { return x.m.formula; });
-  property(material_class, "atoms", [](const MaterialResult& x) { return x.m.atoms; });
-  property(material_class, "mass", [](const MaterialResult& x) { return x.m.mass; });
-  property(material_class, "wavelength", [](const MaterialResult& x) { return x.m.wavelength; });
-  property(material_class, "density", [](const MaterialResult& x) { return optional_float(x.m.density); });
-  property(material_class, "number_density",
-           [](const MaterialResult& x) { return optional_float(x.m.number_density); });
+  static std::deque<std::string> material_docs;
+  for (const MaterialScope scope : {MaterialScope::kMaterial, MaterialScope::kPerVolume})
+    for (const MaterialField* f : fields_of(scope)) {
+      material_docs.push_back(doc_of(*f) + (scope == MaterialScope::kPerVolume ? " (None without a density)" : ""));
+      property(
+          material_class, std::string(f->name).c_str(),
+          [f](const MaterialResult& x) { return optional_float(material_value(x.m, *f)); },
+          material_docs.back().c_str());
+    }
   property(material_class, "per_atom", [](const MaterialResult& x) { return x.m.per_atom; });
   property(material_class, "per_formula", [](const MaterialResult& x) { return x.m.per_formula; });
-  for (const VolumeField& f : kPerVolume)
-    property(material_class, f.name,
-             [member = f.member](const MaterialResult& x) { return optional_float(x.m.*member); });
   property(material_class, "elements", [](const MaterialResult& x) {
     py::tuple t(x.m.elements.size());
     for (std::size_t i = 0; i < x.m.elements.size(); ++i) t[i] = py::cast(x.m.elements[i]);
@@ -612,10 +683,13 @@ void init_neutron(py::module_& m) {
   py::class_<PerAtomSweep> per_atom_sweep(m, "PerAtomSweep",
                                           "Values per atom at every wavelength of a sweep: arrays of the wavelengths' "
                                           "shape (fm, barn).");
-  for (const PerAtomField& f : kPerAtom)
-    property(per_atom_sweep, f.name, [f](const PerAtomSweep& p) {
-      return column(*p.sweep, f.column, [member = f.member](const Material& x) { return x.per_atom.*member; });
-    });
+  static std::deque<std::string> sweep_docs;
+  for (const MaterialField* f : fields_of(MaterialScope::kPerAtom)) {
+    sweep_docs.push_back(doc_of(*f) + ", at every wavelength");
+    property(
+        per_atom_sweep, std::string(f->name).c_str(), [f](const PerAtomSweep& p) { return column(*p.sweep, *f); },
+        sweep_docs.back().c_str());
+  }
   // A part of a sweep pickles as the sweep and where in it the part is.
   const auto sweep_of = [](const py::dict& state, const char* type) {
     const py::handle v = item(state, "sweep", type);
@@ -653,18 +727,19 @@ void init_neutron(py::module_& m) {
     return e.sweep->first().elements[e.at];
   };
   property(element_sweep, "symbol", [element_of](const ElementSweep& e) { return element_of(e).symbol; });
-  property(element_sweep, "count", [element_of](const ElementSweep& e) { return element_of(e).count; });
-  property(element_sweep, "fraction", [element_of](const ElementSweep& e) { return element_of(e).fraction; });
-  property(element_sweep, "sigma_abs_2200",
-           [element_of](const ElementSweep& e) { return element_of(e).sigma_abs_2200; });
-  property(element_sweep, "sigma_inc", [element_of](const ElementSweep& e) { return element_of(e).sigma_inc; });
+  // The element's values that change with the wavelength as arrays, the others as numbers.
+  for (const MaterialField* f : fields_of(MaterialScope::kElement, false)) {
+    sweep_docs.push_back(doc_of(*f) + (f->per_wavelength ? ", at every wavelength" : ""));
+    property(
+        element_sweep, std::string(f->name).c_str(),
+        [f, element_of](const ElementSweep& e) -> py::object {
+          if (f->per_wavelength) return column(*e.sweep, *f, e.at);
+          return py::float_(*material_slot(element_of(e), *f));
+        },
+        sweep_docs.back().c_str());
+  }
   property(element_sweep, "source",
            [element_of](const ElementSweep& e) { return std::string(length_source_name(element_of(e).source)); });
-  for (const ElementSweepField& f : kElementSweep)
-    property(element_sweep, f.name, [f](const ElementSweep& e) {
-      return part_column(*e.sweep, f.column, &MaterialSweep::elements, e.at,
-                         [member = f.member](const Material& x, std::size_t k) { return x.elements[k].*member; });
-    });
   element_sweep.def("__getstate__", [](Self<ElementSweep> e_self) {
     const ElementSweep& e = e_self;
     py::dict d;
@@ -687,14 +762,12 @@ void init_neutron(py::module_& m) {
                                          "One partial of a sweep: pair, and weight (barn) and faber_ziman as "
                                          "arrays of the wavelengths' shape.");
   property(partial_sweep, "pair", [](const PartialSweep& p) { return p.sweep->first().partials[p.at].pair; });
-  property(partial_sweep, "weight", [](const PartialSweep& p) {
-    return part_column(*p.sweep, &MaterialSweep::Partial::weight, &MaterialSweep::partials, p.at,
-                       [](const Material& x, std::size_t k) { return x.partials[k].weight; });
-  });
-  property(partial_sweep, "faber_ziman", [](const PartialSweep& p) {
-    return part_column(*p.sweep, &MaterialSweep::Partial::faber_ziman, &MaterialSweep::partials, p.at,
-                       [](const Material& x, std::size_t k) { return x.partials[k].faber_ziman; });
-  });
+  for (const MaterialField* f : fields_of(MaterialScope::kPartial)) {
+    sweep_docs.push_back(doc_of(*f) + ", at every wavelength");
+    property(
+        partial_sweep, std::string(f->name).c_str(), [f](const PartialSweep& p) { return column(*p.sweep, *f, p.at); },
+        sweep_docs.back().c_str());
+  }
   partial_sweep.def("__getstate__", [](Self<PartialSweep> p_self) {
     const PartialSweep& p = p_self;
     py::dict d;
@@ -727,7 +800,7 @@ void init_neutron(py::module_& m) {
   property(sweep, "notes", [](const SweepResult& s) { return py::cast(s.first().notes); });
   property(sweep, "warnings", [](const SweepResult& s) { return py::cast(s.warnings); });
   property(sweep, "wavelength", [](const SweepResult& s) {
-    return column(s, &MaterialSweep::wavelength, [](const Material& x) { return x.wavelength; });
+    return column(s, *find_material_field(MaterialScope::kMaterial, "wavelength"));
   });
   sweep.def_property_readonly("per_atom", [](const std::shared_ptr<SweepResult>& s) { return PerAtomSweep{s}; });
   sweep.def_property_readonly("elements", [](const std::shared_ptr<SweepResult>& s) {
@@ -740,13 +813,16 @@ void init_neutron(py::module_& m) {
     for (std::size_t k = 0; k < t.size(); ++k) t[k] = py::cast(PartialSweep{s, k});
     return t;
   });
-  for (const VolumeField& f : kPerVolume)
-    property(sweep, f.name, [f](const SweepResult& s) -> py::object {
-      if (!(s.first().*f.member)) return py::none();
-      return column(s, f.column, [member = f.member](const Material& x) {
-        return (x.*member).value_or(std::numeric_limits<double>::quiet_NaN());
-      });
-    });
+  for (const MaterialField* f : fields_of(MaterialScope::kPerVolume)) {
+    sweep_docs.push_back(doc_of(*f) + ", at every wavelength (None without a density)");
+    property(
+        sweep, std::string(f->name).c_str(),
+        [f](const SweepResult& s) -> py::object {
+          if (!material_value(s.first(), *f)) return py::none();
+          return column(s, *f);
+        },
+        sweep_docs.back().c_str());
+  }
   const auto sweep_dict = [](const SweepResult& s) {
     py::dict d;
     d["shape"] = py::tuple(py::cast(s.shape));
@@ -833,10 +909,26 @@ void init_neutron(py::module_& m) {
     return s;
   });
 
-  m.def("material", &material_of, kMaterialDoc, py::arg("formula"), py::arg("density") = py::none(),
+  static const std::string kMaterialDoc = material_doc();
+  m.def("material", &material_of, kMaterialDoc.c_str(), py::arg("formula"), py::arg("density") = py::none(),
         py::arg("number_density") = py::none(), py::arg("wavelength") = kThermalWavelength,
         py::arg("thickness") = py::none(), py::arg("energy_dependent") = true);
+  m.def("convert_density", &convert_density, kConvertDensityDoc, py::arg("density"), py::arg("symbols"),
+        py::arg("amounts"));
   m.def("data_file", &data_file, kDataFileDoc, py::arg("name"));
+  m.def(
+      "_material_fields",
+      [] {
+        static const char* const kScopes[] = {"material",   "per_atom", "per_formula",
+                                              "per_volume", "element",  "partial"};
+        py::list out;
+        for (const MaterialField& f : material_fields())
+          out.append(py::make_tuple(std::string(f.name), std::string(f.unit), std::string(f.meaning),
+                                    kScopes[static_cast<int>(f.scope)], f.per_wavelength, f.in_json));
+        return out;
+      },
+      "_material_fields()\n--\n\nThe library's table of a material's values: (name, unit, meaning, scope, "
+      "per_wavelength, in_json) for each, in the order of xs --json.");
   m.def("_set_data_folder", &set_data_folder,
         "_set_data_folder(folder)\n--\n\nWhere the package's data files are (set by talvo/__init__.py).",
         py::arg("folder"));

@@ -28,7 +28,7 @@ constexpr std::array<Field, 3> kSq2grFields{{
 }};
 
 Window window_of(const std::string& name) {
-  const std::optional<Window> w = window_from_name(text_arg(name, "window"));
+  const std::optional<Window> w = window_named(text_arg(name, "window"));
   if (!w) raise_invalid("unknown window " + quote_for_message(name) + ": give lorch, step, quadratic, gaussian, sphere or none");
   return *w;
 }
@@ -107,7 +107,7 @@ py::object sq2gr(const py::object& q_in, const py::object& s_in, const py::objec
 }
 
 py::object peak(const py::object& x_in, const std::string& shape, double center, double fwhm, double eta) {
-  const std::optional<PeakShape> kind = peak_shape_from_name(text_arg(shape, "shape"));
+  const std::optional<PeakShape> kind = peak_shape_named(text_arg(shape, "shape"));
   if (!kind) raise_invalid("unknown peak shape " + quote_for_message(shape) + ": give gaussian, lorentzian or pseudo-voigt");
   const InArray x = numbers(x_in, "x");
   PeakOptions o;

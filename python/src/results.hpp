@@ -7,6 +7,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <span>
 #include <string>
 #include <utility>
@@ -36,9 +37,21 @@ struct Field {
   Kind kind;
 };
 
-// The values of a result, in the order of its class's fields.
+// The values of a result, in the order of its class's fields. A result
+// with `make` set makes them on first use (the arrays of a file's scans are
+// made as the scans are looked at, not all when the file is read).
 struct Values {
-  std::vector<py::object> v;
+  mutable std::vector<py::object> v;
+  mutable std::function<std::vector<py::object>()> make;
+
+  const std::vector<py::object>& values() const {
+    if (make) {
+      v = make();
+      seal(v);
+      make = nullptr;
+    }
+    return v;
+  }
 };
 
 // A result class: Values with its own field table.
@@ -98,7 +111,7 @@ py::dict to_dict(const Typed<Tag>& r, bool copy_arrays = false) {
   py::dict d;
   const auto fields = Layout<Tag>::fields;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    const py::object& value = r.v.at(i);
+    const py::object& value = r.values().at(i);
     if (fields[i].kind == Kind::kTexts) {
       d[fields[i].name] = py::list(value);
     } else if (fields[i].kind == Kind::kNested) {
@@ -217,7 +230,7 @@ py::class_<Typed<Tag>> define(py::module_& m, const char* name, const char* doc,
     const Kind kind = fields[i].kind;
     cls.def_property_readonly(fields[i].name, [i, kind](Self<Typed<Tag>> r_self) {
       const Typed<Tag>& r = r_self;
-      return detail::fresh(r.v.at(i), kind, false);
+      return detail::fresh(r.values().at(i), kind, false);
     });
   }
   cls.def(
@@ -245,7 +258,7 @@ py::class_<Typed<Tag>> define(py::module_& m, const char* name, const char* doc,
         for (std::size_t i = 0; i < fs.size(); ++i) {
           if (i) out += ", ";
           out += std::string(fs[i].name) + "=";
-          const py::object& v = r.v.at(i);
+          const py::object& v = r.values().at(i);
           out += py::isinstance<py::array>(v)  ? "array(shape=" + py::str(v.attr("shape")).cast<std::string>() + ")"
                  : fs[i].kind == Kind::kNested ? "(" + std::to_string(py::len(v)) + " items)"
                                                : py::repr(v).cast<std::string>();

@@ -86,8 +86,50 @@ py::object xray_material(const std::string& formula, const py::object& energy, c
   o.thickness = quantity_arg(thickness, "thickness", Quantity::kLength);
   const double kev = photon_energy(energy, wavelength, anode);
   const XrayMaterial m = take(xray_material_from_formula(formula, kev, o));
-  // The very object of xray --json, its values checked as the class's fields.
-  return py::cast(from_dict<XrayMaterialTag>(py::module_::import("json").attr("loads")(xray_material_json(m))));
+  // The values of xray --json, from the struct, in the order of the class's fields.
+  py::tuple elements(m.elements.size());
+  for (std::size_t i = 0; i < m.elements.size(); ++i) {
+    const XrayMaterialElement& e = m.elements[i];
+    Typed<XrayElementTag> el;
+    el.v = {py::str(e.symbol),         py::int_(e.z),           py::float_(e.count),      py::float_(e.fraction),
+            py::float_(e.f1),          py::float_(e.f2),        py::float_(e.f_prime),    py::float_(e.f_double_prime),
+            py::float_(e.sigma_photo), py::float_(e.sigma_coh), py::float_(e.sigma_incoh)};
+    elements[i] = py::cast(std::move(el));
+  }
+  py::dict per_atom;
+  per_atom["sigma_photo"] = m.sigma_photo;
+  per_atom["sigma_coh"] = m.sigma_coh;
+  per_atom["sigma_incoh"] = m.sigma_incoh;
+  per_atom["sigma_total"] = m.sigma_total;
+  Typed<XrayMaterialTag> r;
+  r.v = {py::float_(m.energy),
+         py::float_(m.wavelength),
+         py::str(m.formula),
+         py::float_(m.atoms),
+         py::float_(m.electrons),
+         optional_float(m.mass),
+         py::float_(m.f1),
+         py::float_(m.f2),
+         optional_float(m.density),
+         optional_float(m.number_density),
+         optional_float(m.sld),
+         optional_float(m.sld_im),
+         optional_float(m.delta),
+         optional_float(m.beta),
+         optional_float(m.critical_angle),
+         optional_float(m.mu_photo),
+         optional_float(m.mu_coh),
+         optional_float(m.mu_incoh),
+         optional_float(m.mu_total),
+         optional_float(m.attenuation_length_photo),
+         optional_float(m.attenuation_length),
+         optional_float(m.thickness),
+         optional_float(m.transmission_photo),
+         optional_float(m.transmission),
+         per_atom,
+         elements};
+  static_assert(kXrayMaterialFields.size() == 26 && kXrayElementFields.size() == 11);
+  return py::cast(std::move(r));
 }
 
 py::object dispersion_of(const std::string& element, const py::object& energy, const py::object& wavelength,

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,72 +52,86 @@ fs::path path_of(const py::object& value) {
   return fs::path(text_arg(p.cast<std::string>(), "path"));
 }
 
+// What a read gave, shared by the file's result and its scans until each
+// has made its values.
+struct Read {
+  std::string path;
+  XrdmlFile file;
+  std::vector<XrdmlValues> values;
+};
+
+// Scan i's values: its lists move into the arrays (each scan makes its values once).
+std::vector<py::object> scan_values(Read& read, std::size_t i) {
+  XrdmlScan& scan = read.file.scans[i];
+  XrdmlValues& v = read.values[i];
+  py::dict fixed, axes;
+  for (const auto& [name, position] : scan.fixed_axes()) fixed[py::str(name)] = position;
+  const std::size_t n = scan.points();
+  for (XrdmlAxis& a : scan.axes) {
+    std::vector<double> at;
+    if (a.form == XrdmlPositions::kList && a.list.size() == n) {
+      at = std::move(a.list);
+    } else {
+      at.resize(n);
+      for (std::size_t j = 0; j < n; ++j) at[j] = a.position(j, n);
+    }
+    axes[py::str(a.name)] = to_numpy(std::move(at));
+  }
+  return {py::int_(scan.number),    py::str(scan.scan_axis),  py::str(v.axis), to_numpy(std::move(v.x)),
+          to_numpy(std::move(v.y)), to_numpy(std::move(v.e)), fixed,           axes};
+}
+
+std::vector<py::object> file_values(const std::shared_ptr<Read>& read) {
+  py::tuple scans(read->file.scans.size());
+  for (std::size_t i = 0; i < read->file.scans.size(); ++i) {
+    ScanResult s;
+    s.make = [read, i] { return scan_values(*read, i); };
+    scans[i] = make_result(std::move(s));
+  }
+  const XrdmlFile& f = read->file;
+  return {py::str(read->path),    py::float_(f.wavelength), py::float_(f.k_alpha1),
+          py::float_(f.k_alpha2), py::float_(f.ratio),      scans};
+}
+
+// The file is read and every scan's values worked out at once (so that any
+// error is raised here); the Python objects of the scans are made as the
+// scans are looked at.
 py::object read_xrdml(const py::object& path_in, bool cps, const std::optional<std::string>& axis_name) {
   const std::string axis = axis_name ? text_arg(*axis_name, "axis") : std::string();
   const fs::path path = path_of(path_in);
+  auto read = std::make_shared<Read>();
+  read->path = path.string();
   std::optional<Result<XrdmlFile>> file;
-  std::vector<XrdmlValues> values;
-  std::optional<Error> values_error;
-  std::vector<std::vector<std::pair<std::string, double>>> fixed_axes;
-  std::vector<std::vector<std::vector<double>>> positions;  // per scan, per axis, per point
+  std::optional<Result<XrdmlValues>> failed;
   const Interrupts interrupts;
   XrdmlReadOptions read_options;
   read_options.stop = interrupts.stop();
   {
     py::gil_scoped_release unlocked;
-    file.emplace(read_xrdml_file(path.string(), read_options));
+    file.emplace(read_xrdml_file(read->path, read_options));
     if (file->ok()) {
       XrdmlValueOptions o;
       o.cps = cps;
       o.axis = axis;
-      std::vector<XrdmlScan>& all = (*file)->scans;
-      values.reserve(all.size());
-      fixed_axes.reserve(all.size());
-      positions.reserve(all.size());
-      for (XrdmlScan& scan : all) {
+      read->values.reserve((*file)->scans.size());
+      for (const XrdmlScan& scan : (*file)->scans) {
         Result<XrdmlValues> v = xrdml_values(scan, o);
         if (!v.ok()) {
-          values_error = v.error();
+          failed.emplace(std::move(v));
           break;
         }
-        values.push_back(std::move(*v));
-        // Before the lists move out to become the axes' arrays.
-        fixed_axes.push_back(scan.fixed_axes());
-        const std::size_t n = scan.points();
-        auto& at = positions.emplace_back();
-        for (XrdmlAxis& a : scan.axes) {
-          if (a.form == XrdmlPositions::kList && a.list.size() == n) {
-            at.push_back(std::move(a.list));
-            continue;
-          }
-          std::vector<double>& p = at.emplace_back(n);
-          for (std::size_t j = 0; j < n; ++j) p[j] = a.position(j, n);
-        }
+        read->values.push_back(std::move(*v));
       }
     }
   }
   interrupts.raise_if_stopped();
+  interrupts.raise_if_stopped();
   if (!file->ok()) raise(file->error(), About::kFile);
-  if (values_error) raise(*values_error);
+  if (failed) raise(failed->error());
   for (const std::string& w : file->warnings()) warn(w);
-  XrdmlFile& read = **file;
-
-  py::list scans;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    XrdmlScan& scan = read.scans[i];
-    XrdmlValues& v = values[i];
-    py::dict fixed, axes;
-    for (const auto& [name, position] : fixed_axes[i]) fixed[py::str(name)] = position;
-    for (std::size_t k = 0; k < scan.axes.size(); ++k)
-      axes[py::str(scan.axes[k].name)] = to_numpy(std::move(positions[i][k]));
-    ScanResult s;
-    s.v = {py::int_(scan.number),    py::str(scan.scan_axis),  py::str(v.axis), to_numpy(std::move(v.x)),
-           to_numpy(std::move(v.y)), to_numpy(std::move(v.e)), fixed,           axes};
-    scans.append(make_result(std::move(s)));
-  }
+  read->file = std::move(**file);
   FileResult r;
-  r.v = {py::str(path.string()),    py::float_(read.wavelength), py::float_(read.k_alpha1),
-         py::float_(read.k_alpha2), py::float_(read.ratio),      py::tuple(scans)};
+  r.make = [read] { return file_values(read); };
   return make_result(std::move(r));
 }
 

@@ -8,8 +8,8 @@
 namespace talvo::classic {
 namespace {
 
-// The report's own constants, in single precision as the report has always
-// computed with them: its atomic mass unit is the 1980 value (1.6605655e-24 g,
+// The report's own constants, in single precision, as the specification
+// computes the report with them: its atomic mass unit is the 1980 value (1.6605655e-24 g,
 // not CODATA 2018's 1.66053906660 of talvo/elements/constants.hpp), so its
 // number densities differ from the modern material's in the sixth digit
 // (water at 1 g/cm3: 0.1002819 here, 0.1002835 there). Changing them would

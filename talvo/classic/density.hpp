@@ -10,11 +10,10 @@
 
 namespace talvo::classic {
 
-// Mass of one atomic mass unit in 1e-24 g: the single-precision constant
-// 1.660539 as the conversion has always held it, widened to double. It is
-// the conversion's own, kept so that sample files and their callers see the
-// numbers they always did; the modern code uses kAtomicMassUnitGrams
-// (talvo/elements/constants.hpp, CODATA 2018).
+// Mass of one atomic mass unit in 1e-24 g: the conversion's own
+// single-precision constant 1.660539, widened to double, so that sample
+// files hold the densities the specification gives; the modern code uses
+// kAtomicMassUnitGrams (talvo/elements/constants.hpp, CODATA 2018).
 inline constexpr double kAmuGrams = 1.6605387926101685;
 
 // density_in > 0 is g/cm3 and gives atoms/A3; density_in < 0 is atoms/A3

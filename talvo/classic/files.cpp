@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "talvo/classic/print.hpp"
-#include "talvo/files/write_internal.hpp"
+#include "talvo/files/write.hpp"
 
 namespace talvo::classic {
 
@@ -28,10 +28,9 @@ FileRecords inqfilerec(const std::string& name, int print_level, std::ostream& o
 
 std::optional<NewFile> open_new_file(std::ostream& console, int unit, const std::string& name, int record_length,
                                      const NewFileOptions& options) {
-  int err = 0;
-  Result<NewFile> file = files_internal::NewFileAccess::create(name, options, err);
+  Result<NewFile> file = NewFile::create(name, options);
   if (file.ok()) return std::move(*file);
-  if (err == 0) err = EIO;
+  const int err = file.error().system_error != 0 ? file.error().system_error : EIO;
   console << " ** Error in open_new_file **\n"
           << " I/O status = replace\n"
           << " File name = " << name << '\n';

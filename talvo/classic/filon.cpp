@@ -1,7 +1,6 @@
 #include "talvo/classic/filon.hpp"
 
 #include <algorithm>
-#include <new>
 
 #include "talvo/numeric/filon.hpp"
 
@@ -9,11 +8,10 @@ namespace talvo::classic {
 namespace {
 
 // The classic numbers of a refused grid, the one place they are made: the
-// modern transform refuses a grid only for these causes, and its words follow
-// the classic prefix. Memory that runs out stays the exception it always was.
+// modern transform refuses a grid only for these causes, or for memory that
+// runs out, and its words follow the classic prefix.
 Status classic_status(std::size_t nx, std::size_t nf, const Error& e) {
-  if (e.kind == ErrorKind::kOutOfMemory) throw std::bad_alloc();
-  const int ierr = nx != nf ? 3 : nx < 3 ? 1 : 4;
+  const int ierr = e.kind == ErrorKind::kOutOfMemory ? 5 : nx != nf ? 3 : nx < 3 ? 1 : 4;
   return Status::error(ierr, "filon: " + e.message);
 }
 

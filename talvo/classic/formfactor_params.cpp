@@ -4,10 +4,10 @@
 #include <ostream>
 
 #include "talvo/classic/formfactor.hpp"
+#include "talvo/classic/words.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/classic/words.hpp"
 
 namespace talvo::classic {
 namespace {
@@ -57,7 +57,7 @@ Status table_lookup(const Parameterisation& set, std::string_view symbol, FormFa
   }
   const std::optional<FormFactorParams> row = neutral_row(set, sym);
   if (!row) return Status::error(6, error(set, 6, "Data not found for this element"));
-  // The coefficients have always been held in single precision.
+  // The classic routines hold the coefficients in single precision.
   const int n = std::min(std::max(p.n, 0), set.terms);
   for (std::size_t j = 0; j < static_cast<std::size_t>(n); ++j) {
     p.a[j] = static_cast<float>(row->a[j]);
@@ -78,11 +78,14 @@ Status file_lookup(const Parameterisation& set, const std::string& sym, int len,
   constexpr std::size_t kRecordLength = 200;
   const std::string name = folder.file(form_factor_table_file(set.table));
   // Only a regular file is read: a FIFO or a device is as good as missing.
-  InputFile in(name);
-  if (!in.is_open()) return Status::error(1, error(set, 1, "Problem finding datafile"));
+  Result<InputFile> in = InputFile::open(name);
+  if (!in.ok()) return Status::error(1, error(set, 1, "Problem finding datafile"));
   std::string rec;
   // A line beyond the line limit is a read error, which ends the search.
-  const auto next = [&] { return read_line(in.stream(), rec) == LineRead::kLine; };
+  const auto next = [&] {
+    const Result<bool> got = read_line(in->stream(), rec);
+    return got.ok() && *got;
+  };
   const std::size_t min_words = static_cast<std::size_t>(2 * set.terms + 3);
   const bool header = next();  // never a record
   while (header && next()) {

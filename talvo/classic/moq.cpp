@@ -1,19 +1,18 @@
 #include "talvo/classic/moq.hpp"
 
 #include <cmath>
-#include <new>
 #include <numbers>
 #include <ostream>
 #include <vector>
 
+#include "talvo/classic/print.hpp"
 #include "talvo/numeric/modification.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/classic/print.hpp"
 
 namespace talvo::classic {
 namespace {
 
-// The messages of the codes, as moq has always given them.
+// The message of each code.
 constexpr const char* kMessages[] = {
     "No errors in moq",
     "ERROR in moq: Unreasonable value of Qmax",
@@ -22,14 +21,12 @@ constexpr const char* kMessages[] = {
     "ERROR in moq: Unacceptable parameter value",
     "ERROR in moq: Too few Q values for the grid",
     "ERROR in moq: Q values must be finite numbers not below 0",
+    "ERROR in moq: Out of memory",
 };
 
-// What the window refuses once the checks above pass: only a Q outside its
-// domain. Memory that runs out stays the exception it always was.
-int code_of(const Error& e) {
-  if (e.kind == ErrorKind::kOutOfMemory) throw std::bad_alloc();
-  return 6;
-}
+// What the window refuses once the checks above pass: a Q outside its
+// domain, or memory that runs out.
+int code_of(const Error& e) { return e.kind == ErrorKind::kOutOfMemory ? 7 : 6; }
 
 Status moq_error(int code) { return Status::error(code, kMessages[code]); }
 

@@ -3,9 +3,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "talvo/classic/fields.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/files/files.hpp"
-#include "talvo/classic/fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -26,24 +26,25 @@ Status too_many() {
 // read error, ends the reading and makes the file unreadable.
 class TableLines {
  public:
-  explicit TableLines(const std::string& name) : name_(name), file_(name) {}
+  explicit TableLines(const std::string& name) : name_(name), file_(InputFile::open(name)) {}
   // Success, or why the file cannot be read at all.
   Status opened() const {
-    if (file_.is_open()) return {};
-    return file_.error().kind == ErrorKind::kNotFound ? missing(name_) : unreadable(name_);
+    if (file_.ok()) return {};
+    return file_.kind() == ErrorKind::kNotFound ? missing(name_) : unreadable(name_);
   }
   // The next line without its line end; false at the end or on a failure.
   bool next(std::string& text) {
-    const LineRead r = read_line(file_.stream(), text);
-    if (r == LineRead::kTooLong || r == LineRead::kError) broken_ = true;
-    return r == LineRead::kLine;
+    if (!file_.ok()) return false;
+    const Result<bool> got = read_line(file_->stream(), text);
+    if (!got.ok()) broken_ = true;
+    return got.ok() && *got;
   }
   // True when the reading stopped on a failure rather than at the end.
-  bool broken() { return broken_ || file_.stream().bad(); }
+  bool broken() { return broken_ || !file_.ok() || file_->stream().bad(); }
 
  private:
   const std::string& name_;
-  InputFile file_;
+  Result<InputFile> file_;
   bool broken_ = false;
 };
 

@@ -62,14 +62,9 @@ enum class Got { record, end, error };
 
 // A record longer than the line limit is a read error.
 Got next_record(std::istream& in, std::string& text) {
-  switch (read_line(in, text)) {
-    case LineRead::kLine:
-      return Got::record;
-    case LineRead::kEnd:
-      return Got::end;
-    default:
-      return Got::error;
-  }
+  const Result<bool> got = read_line(in, text);
+  if (!got.ok()) return Got::error;
+  return *got ? Got::record : Got::end;
 }
 
 std::string word_symbol(std::string_view record, const WordPositions& w, int k) {

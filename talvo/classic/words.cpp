@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ostream>
 
+#include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo::classic {
@@ -67,12 +68,7 @@ std::string_view word_text(std::string_view s, const WordPositions& words, int k
   return s.substr(from, to - from);
 }
 
-int len_int(long long i) {
-  if (i == 0) return 1;
-  const float mag = static_cast<float>(std::llabs(i));
-  int n = static_cast<int>(std::log10(mag)) + 1;
-  return i < 0 ? n + 1 : n;
-}
+int len_int(long long i) { return int_columns(i); }
 
 int len_real(float x) {
   if (x == 0.0f) return 1;

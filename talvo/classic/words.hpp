@@ -32,8 +32,7 @@ WordPositions count_word(std::string_view s);
 // separators included; the last word runs to one past its end.
 std::string_view word_text(std::string_view s, const WordPositions& words, int k);
 
-// Columns needed to print i; computed through single precision, so magnitudes
-// that round up to a power of ten (99999999) get one column more.
+// Columns needed to print i: talvo::int_columns (talvo/text/format.hpp).
 int len_int(long long i);
 
 // Columns of the integer part of x (meant for |x| >= 1).

@@ -10,9 +10,7 @@
 #include "talvo/files/files.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
-#include "talvo/classic/print.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/xrdml/detail/file_bytes.hpp"
 
 namespace talvo::classic {
 
@@ -89,19 +87,17 @@ XrdmlResult readxrdml(const std::string& file_name, std::span<double> x, std::sp
                       int scan_choice, int norm_mode, int print_level, std::ostream& out) {
   XrdmlResult r;
   // A missing file is code 11; a FIFO, a device or a folder is no XRDML file to read (code 1, below).
-  if (const Outcome found = check_regular_file(file_name); !found.ok() && found.kind() == ErrorKind::kNotFound) return failure(r, 11, "file not found: " + file_name);
+  if (const Outcome found = check_regular_file(file_name); !found.ok() && found.kind() == ErrorKind::kNotFound)
+    return failure(r, 11, "file not found: " + file_name);
   // Read, not mapped: a file cut short by another process meanwhile is a
   // read error, never a SIGBUS.
-  xrdml_detail::FileBytes file;
-  const auto read = xrdml_detail::read_file_bytes(file_name, UINT64_MAX, file);
-  if (read != xrdml_detail::FileRead::kRead)
-    return failure(r, 1,
-                   std::string("Error reading XRDML file: ") +
-                       (read == xrdml_detail::FileRead::kNotRegular ? "not a regular file: "
-                        : read == xrdml_detail::FileRead::kShrank   ? "the file became shorter while it was read: "
-                                                                    : "cannot read ") +
-                       file_name);
-  const std::string_view content = file.text();
+  const Result<FileContent> file = FileContent::open(file_name);
+  if (!file.ok())
+    return failure(
+        r, 1,
+        "Error reading XRDML file: " +
+            (file.kind() == ErrorKind::kInvalidArgument ? "not a regular file: " + file_name : file.error().message));
+  const std::string_view content = file->text();
   // The file is measured on the content already read, so that it is read once.
   RecordCounter counter;
   counter.feed(content);
@@ -170,7 +166,8 @@ XrdmlResult readxrdml2(std::string_view content, long long records, long long ma
   // tag per line), never an empty success.
   if (scans.empty()) return failure(r, 17, "No scan in file");
   if (scans.size() != intensities.size()) return failure(r, 13, "Inconsistency in number of scans");
-  if (scan_choice > r.scans) return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, classic::len_int(scan_choice)));
+  if (scan_choice > r.scans)
+    return failure(r, 3, "Invalid mode = " + fmt_i(scan_choice, classic::len_int(scan_choice)));
 
   if (progress) out << " getting data\n";
   const std::size_t capacity = std::min({x.size(), y.size(), e.size()});

@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "talvo/classic/status.hpp"
+#include "talvo/xrdml/xrdml_file.hpp"
 
 namespace talvo::classic {
 
-inline constexpr int kXrdmlMaxScans = 20;
-inline constexpr int kXrdmlMaxPoints = 5000;
+inline constexpr int kXrdmlMaxScans = kXrdmlSummedScans;
+inline constexpr int kXrdmlMaxPoints = kXrdmlSummedPoints;
 
 // What a read returns besides the arrays.
 struct XrdmlResult {

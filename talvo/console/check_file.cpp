@@ -1,7 +1,7 @@
 #include "talvo/console/check_file.hpp"
 
-#include "talvo/classic/print.hpp"
 #include "talvo/files/read.hpp"
+#include "talvo/text/format.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -32,7 +32,9 @@ Result<std::string> check_file(const std::string& name, CheckFile iopt, Console*
         }
         refuse(current, found.error());
         prompt(*con, " Give file name or return to stop > ");
-        current = std::string(trim_end(read_reply(*con)));
+        const Result<std::string> reply = read_reply(*con);
+        if (!reply.ok()) return reply.error();
+        current = std::string(trim_end(*reply));
         if (current.empty()) return make_error(ErrorKind::kNotFound, "no file name given for " + name);
       }
     case CheckFile::kNew:
@@ -42,7 +44,8 @@ Result<std::string> check_file(const std::string& name, CheckFile iopt, Console*
         line(*con, " No pre-existing version of file exists");
       return current;
   }
-  if (con) classic::pr_int(con->out, "Unexpected option in check_file: iopt =", static_cast<int>(iopt));
+  const int option = static_cast<int>(iopt);
+  if (con) line(*con, " Unexpected option in check_file: iopt =" + fmt_i(option, int_columns(option)));
   return make_error(ErrorKind::kInvalidArgument, "unknown check_file option " + std::to_string(static_cast<int>(iopt)));
 }
 

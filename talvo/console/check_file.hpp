@@ -23,7 +23,8 @@ enum class CheckFile {
 // file is missing or the user gave no other name, kInvalidArgument when it
 // is not a regular file (the reason is printed after " Failure locating file
 // ") or iopt is unknown ("Unexpected option in check_file: iopt ="), kIoError
-// when it cannot be looked at. `con` may be null for CheckFile::kQuiet.
+// when it cannot be looked at, or read_reply's error when no other name can
+// be read. `con` may be null for CheckFile::kQuiet.
 Result<std::string> check_file(const std::string& name, CheckFile iopt, Console* con);
 
 }  // namespace talvo

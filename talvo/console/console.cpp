@@ -8,19 +8,17 @@
 
 namespace talvo {
 
-std::string read_reply(Console& con) {
+Result<std::string> read_reply(Console& con) {
   // Input already read ahead is a reply that does not wait.
   const bool buffered = con.in.rdbuf() != nullptr && con.in.rdbuf()->in_avail() > 0;
   if (!buffered && (!con.reply_ready || !con.reply_ready())) con.out.flush();
   std::string reply;
-  switch (read_line(con.in, reply, kMaxReplyLine)) {
-    case LineRead::kLine:
-      return reply;
-    case LineRead::kTooLong:
-      throw ReplyTooLong();
-    default:
-      throw EndOfInput();
-  }
+  const Result<bool> got = read_line(con.in, reply, kMaxReplyLine);
+  if (got.ok() && *got) return reply;
+  if (!got.ok() && got.kind() == ErrorKind::kOutOfRange)
+    return make_error(ErrorKind::kOutOfRange,
+                      "a reply is longer than " + std::to_string(kMaxReplyLine) + " characters");
+  return make_error(ErrorKind::kNotFound, "the input ended before the question was answered");
 }
 
 void prompt(Console& con, const std::string& text) { con.out << text; }

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <iosfwd>
-#include <stdexcept>
 #include <string>
+
+#include "talvo/result.hpp"
 
 namespace talvo {
 
@@ -19,26 +20,15 @@ struct Console {
   bool (*reply_ready)() = nullptr;
 };
 
-// Thrown when the input ends while a question waits for its reply; the program
-// ends with a message instead of asking for ever.
-class EndOfInput : public std::runtime_error {
- public:
-  EndOfInput() : std::runtime_error("input ended") {}
-};
-
-// Thrown for a reply line longer than kMaxReplyLine: no reply may grow without bound.
-class ReplyTooLong : public std::runtime_error {
- public:
-  ReplyTooLong() : std::runtime_error("reply too long") {}
-};
-
 // The longest reply line read; the prompt routines keep only its first 80
 // characters anyway.
 inline constexpr std::size_t kMaxReplyLine = 65536;
 
-// One reply line, without its line end (LF or CR-LF). Throws EndOfInput when
-// nothing at all is left to read, ReplyTooLong for a line beyond kMaxReplyLine.
-std::string read_reply(Console& con);
+// One reply line, without its line end (LF or CR-LF). kNotFound when the
+// input has ended while the question waits (the dialogue then stops instead
+// of asking for ever), kOutOfRange for a line beyond kMaxReplyLine (no reply
+// may grow without bound).
+Result<std::string> read_reply(Console& con);
 
 // Writes a question and leaves the cursor behind it.
 void prompt(Console& con, const std::string& text);
@@ -49,7 +39,7 @@ void line(Console& con, const std::string& text);
 // Longest reply kept by the prompt routines; longer replies are cut here.
 inline constexpr std::size_t kReplyLength = 80;
 
-// A "G_F" data-directory prefix held the old way: 80 characters and the used
+// A "G_F" data-directory prefix as setg_f holds it: 80 characters and the used
 // length (0 when unset or blank, -1 when it holds no pair of adjacent
 // blanks). The programs use program_data_folder (talvo/files/data_folder.hpp)
 // instead, which takes a folder of any length, with or without its "/".

@@ -1,6 +1,5 @@
 #include "talvo/console/prompts.hpp"
 
-#include "talvo/classic/words.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/words.hpp"
@@ -32,13 +31,15 @@ std::string not_a(const char* what, const std::string& reply) {
 
 }  // namespace
 
-void get_intd(Console& con, int& value, std::string_view text, int iopt, Explain explain) {
-  const std::string shown = fmt_i(value, classic::len_int(value));
+Outcome get_intd(Console& con, int& value, std::string_view text, int iopt, Explain explain) {
+  const std::string shown = fmt_i(value, int_columns(value));
   for (;;) {
     prompt(con, question(text, iopt == 1 ? &shown : nullptr));
-    const std::string reply = read_reply(con);
+    const Result<std::string> got = read_reply(con);
+    if (!got.ok()) return got.error();
+    const std::string& reply = *got;
     if (reply.empty()) {
-      if (iopt == 1) return;
+      if (iopt == 1) return Done{};
       say_why(con, explain, "Give a whole number");
       continue;
     }
@@ -46,36 +47,40 @@ void get_intd(Console& con, int& value, std::string_view text, int iopt, Explain
     const bool blank = reply.size() == 1 && (reply[0] == ' ' || reply[0] == '\t');
     if (!blank && reply[0] != 'f' && reply[0] != 'F' && read_free(kept(reply), {&answer})) {
       value = answer;
-      return;
+      return Done{};
     }
     say_why(con, explain, not_a("a whole number", reply));
   }
 }
 
-void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt, std::size_t capacity,
-                 Explain explain) {
+Outcome get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt,
+                    std::size_t capacity, Explain explain) {
   for (;;) {
     std::string shown;
     if (iopt == 1) shown = fixed(string, nchar > 0 ? static_cast<std::size_t>(nchar) : 0);
     prompt(con, question(text, iopt == 1 ? &shown : nullptr));
-    const std::string reply = read_reply(con);
+    const Result<std::string> got = read_reply(con);
+    if (!got.ok()) return got.error();
+    const std::string& reply = *got;
     if (!reply.empty()) {
       string = kept(reply).substr(0, capacity);
       nchar = static_cast<int>(reply.size());
-      return;
+      return Done{};
     }
-    if (iopt == 1) return;
+    if (iopt == 1) return Done{};
     say_why(con, explain, "Give a name");
   }
 }
 
-void get_param_dp(Console& con, double& value, std::string_view text, int& iopt, Explain explain) {
+Outcome get_param_dp(Console& con, double& value, std::string_view text, int& iopt, Explain explain) {
   for (;;) {
     const std::string shown = fmt_e(value, 14, 7);
     prompt(con, question(text, iopt == 1 ? &shown : nullptr));
-    const std::string reply = read_reply(con);
+    const Result<std::string> got = read_reply(con);
+    if (!got.ok()) return got.error();
+    const std::string& reply = *got;
     if (reply.empty()) {
-      if (iopt == 1) return;
+      if (iopt == 1) return Done{};
       iopt = 0;
       say_why(con, explain, "Give a number");
       continue;
@@ -83,7 +88,7 @@ void get_param_dp(Console& con, double& value, std::string_view text, int& iopt,
     double answer = value;
     if (read_free(kept(reply), {&answer})) {
       value = answer;
-      return;
+      return Done{};
     }
     iopt = 0;
     say_why(con, explain, not_a("a number", reply));

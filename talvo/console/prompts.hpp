@@ -1,7 +1,8 @@
 // Questions at the console with an optional default. Each prints " Give ",
 // the question and, when iopt is 1, the default in parentheses, then "> ",
 // and reads one reply line. An unusable reply asks again, silently or after a
-// line that says why; an end of input throws EndOfInput.
+// line that says why. Each fails with read_reply's error when no reply can
+// be read (the input has ended, or a reply is too long).
 #pragma once
 
 #include <string>
@@ -16,16 +17,17 @@ enum class Explain { kSilently, kSayWhy };
 
 // Integer. The default is shown in LEN_INT(value on entry) columns. A single
 // blank or TAB, or a reply beginning with f/F, asks again.
-void get_intd(Console& con, int& value, std::string_view text, int iopt, Explain explain = Explain::kSilently);
+Outcome get_intd(Console& con, int& value, std::string_view text, int iopt, Explain explain = Explain::kSilently);
 
 // Text. The default shows the first nchar characters of `string`. Any
 // non-empty reply is taken (its first 80 characters, cut to `capacity`), and
 // nchar becomes the number of characters typed, which is not capped.
-void get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt, std::size_t capacity,
-                 Explain explain = Explain::kSilently);
+Outcome get_stringd(Console& con, std::string& string, std::string_view text, int& nchar, int iopt,
+                    std::size_t capacity, Explain explain = Explain::kSilently);
 
 // Double-precision real, default shown as E14.7. After one unusable reply the
 // default is no longer offered and iopt is set to 0 for the caller.
-void get_param_dp(Console& con, double& value, std::string_view text, int& iopt, Explain explain = Explain::kSilently);
+Outcome get_param_dp(Console& con, double& value, std::string_view text, int& iopt,
+                     Explain explain = Explain::kSilently);
 
 }  // namespace talvo

@@ -24,8 +24,8 @@ bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A step of the parser: nothing, or the error that stops it.
-using Step = std::optional<Error>;
+// A step of the parser: done, or the error that stops it.
+using Step = Outcome;
 
 // A flat list of (symbol, mass number, count, charge) terms, merged into elements at the end.
 struct Term {
@@ -47,15 +47,15 @@ class Parser {
       double multiplier = 1.0;
       const std::size_t at = pos_;
       if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) {
-        if (Step s = number(multiplier)) return s;
+        if (Step s = number(multiplier); !s.ok()) return s;
       }
       std::vector<Term> part;
-      if (Step s = sequence(part, 0)) return s;
+      if (Step s = sequence(part, 0); !s.ok()) return s;
       if (part.empty()) return syntax("an element or \"(\" expected");
-      if (Step s = scale(part, multiplier, at)) return s;
+      if (Step s = scale(part, multiplier, at); !s.ok()) return s;
       terms.insert(terms.end(), part.begin(), part.end());
       skip_blanks();
-      if (pos_ == text_.size()) return {};
+      if (pos_ == text_.size()) return Done{};
       if (text_[pos_] != '+') return syntax(text_[pos_] == ')' ? "\")\" without \"(\"" : "unexpected character");
       ++pos_;
       skip_blanks();
@@ -66,29 +66,29 @@ class Parser {
   Step sequence(std::vector<Term>& terms, int depth) {
     for (;;) {
       skip_blanks();
-      if (pos_ == text_.size()) return {};
+      if (pos_ == text_.size()) return Done{};
       const char c = text_[pos_];
       if (c == '(') {
         if (depth >= kMaxDepth) return syntax("groups nested too deeply");
         const std::size_t open = pos_++;
         std::vector<Term> group;
-        if (Step s = sequence(group, depth + 1)) return s;
+        if (Step s = sequence(group, depth + 1); !s.ok()) return s;
         skip_blanks();
         if (pos_ == text_.size() || text_[pos_] != ')') return error_at(ErrorKind::kParseError, "missing \")\"", open);
         if (group.empty()) return error_at(ErrorKind::kParseError, "empty group", open);
         ++pos_;
         const std::size_t at = pos_;
         double count = 1.0;
-        if (Step s = optional_count(count)) return s;
-        if (Step s = scale(group, count, at)) return s;
+        if (Step s = optional_count(count); !s.ok()) return s;
+        if (Step s = scale(group, count, at); !s.ok()) return s;
         terms.insert(terms.end(), group.begin(), group.end());
       } else if (is_upper(c)) {
         Term t;
-        if (Step s = element(t)) return s;
-        if (Step s = optional_count(t.count)) return s;
+        if (Step s = element(t); !s.ok()) return s;
+        if (Step s = optional_count(t.count); !s.ok()) return s;
         terms.push_back(std::move(t));
       } else {
-        return {};  // the caller decides what may follow
+        return Done{};  // the caller decides what may follow
       }
     }
   }
@@ -120,7 +120,7 @@ class Parser {
     int charge = 0;
     if (pos_ < text_.size() && text_[pos_] == '{') {
       const std::size_t open = pos_;
-      if (Step s = ion_charge(charge)) return s;
+      if (Step s = ion_charge(charge); !s.ok()) return s;
       // An atom has Z electrons to lose, no more.
       const Result<ElementEntry> e = element_named(symbol);
       if (e.ok() && charge > e->z)
@@ -130,7 +130,7 @@ class Parser {
                         open);
     }
     t = Term{symbol, a, 1.0, charge};
-    return {};
+    return Done{};
   }
 
   // "{3+}", "{2-}", "{+}": the charge as periodictable writes it.
@@ -148,7 +148,7 @@ class Parser {
       return error_at(ErrorKind::kParseError, "a charge such as {2+} or {-} expected", open);
     charge = text_[pos_] == '+' ? size : -size;
     pos_ += 2;
-    return {};
+    return Done{};
   }
 
   // Multiplies the counts of a group or part by the count written at `at`:
@@ -163,13 +163,13 @@ class Parser {
                         "the count of " + t.symbol + " comes to " + product + ", beyond 1e-100 to 1e100", at);
       }
     }
-    return {};
+    return Done{};
   }
 
   Step optional_count(double& count) {
     if (pos_ < text_.size() && (is_digit(text_[pos_]) || text_[pos_] == '.')) return number(count);
     count = 1.0;
-    return {};
+    return Done{};
   }
 
   Step number(double& value) {
@@ -192,7 +192,7 @@ class Parser {
       return error_at(ErrorKind::kOutOfRange, "count " + quote_for_message(digits) + " is above 1e9", start);
     if (value < kSmallestCount)
       return error_at(ErrorKind::kOutOfRange, "count " + quote_for_message(digits) + " is below 1e-100", start);
-    return {};
+    return Done{};
   }
 
   void skip_blanks() {
@@ -211,7 +211,7 @@ class Parser {
       while (n < length && at + n < text_.size() && (static_cast<unsigned char>(text_[at + n]) & 0xC0) == 0x80) ++n;
       where = quote_for_message(text_.substr(at, n)) + " " + where;
     }
-    return make_error(kind, "formula " + quote_for_message(text_) + ": " + what + " (" + where + ")");
+    return make_error(kind, "formula " + quote_for_message(text_) + ": " + what + " (" + where + ")", at + 1);
   }
 
   std::string_view text_;
@@ -245,7 +245,7 @@ Result<double> atom_mass(const FormulaElement& element) {
 Result<Formula> parse_formula(std::string_view text) {
   std::vector<Term> terms;
   Parser parser(text);
-  if (Step s = parser.parse(terms)) return *s;
+  if (Step s = parser.parse(terms); !s.ok()) return s.error();
   Formula f;
   f.text = std::string(text);
   for (const Term& t : terms) {

@@ -64,13 +64,13 @@ class MixtureParser {
       const std::size_t bar = text_.find("//", start);
       const std::size_t end = bar == std::string_view::npos ? text_.size() : bar;
       Part p;
-      if (auto e = split(text_.substr(start, end - start), start, parts.size() + 1, p)) return *e;
+      if (Outcome e = split(text_.substr(start, end - start), start, parts.size() + 1, p); !e.ok()) return e.error();
       parts.push_back(std::move(p));
       if (bar == std::string_view::npos) break;
       start = bar + 2;
     }
     for (Part& p : parts)
-      if (auto e = read_formula(p)) return *e;
+      if (Outcome e = read_formula(p); !e.ok()) return e.error();
     if (parts.size() == 1 && parts[0].amount == Amount::kNone) return single(std::move(parts[0]));
     return mix(parts);
   }
@@ -83,14 +83,17 @@ class MixtureParser {
   }
   std::size_t index_of(const Part& p) const { return p.index; }
 
-  Error fail(ErrorKind kind, const Part& p, const std::string& what) const {
+  // The error of component p, at its first character or, from 1 within
+  // its formula, at `in_formula`.
+  Error fail(ErrorKind kind, const Part& p, const std::string& what, std::size_t in_formula = 0) const {
+    const std::size_t position = in_formula > 0 ? p.formula_offset + in_formula : p.c.position;
     if (parts_count_ == 1 && text_.find("//") == std::string_view::npos)
-      return make_error(kind, "formula " + quote_for_message(text_) + ": " + what);
-    return make_error(kind, where(p) + ": " + what);
+      return make_error(kind, "formula " + quote_for_message(text_) + ": " + what, position);
+    return make_error(kind, where(p) + ": " + what, position);
   }
 
   // One component's amount, formula and density.
-  std::optional<Error> split(std::string_view raw, std::size_t offset, std::size_t index, Part& p) {
+  Outcome split(std::string_view raw, std::size_t offset, std::size_t index, Part& p) {
     std::string_view s = trim(raw, offset);
     p.index = index;
     p.c.text = std::string(s);
@@ -102,7 +105,8 @@ class MixtureParser {
       p.c.text = "";
       return make_error(ErrorKind::kParseError, "mixture " + quote_for_message(text_) + ": component " +
                                                     free_int(static_cast<long long>(index)) + " at position " +
-                                                    free_int(static_cast<long long>(offset + 1)) + " is empty");
+                                                    free_int(static_cast<long long>(offset + 1)) + " is empty",
+                        offset + 1);
     }
     // An amount: a number followed by "%vol", "%wt" or a unit and a blank
     // (a number followed by a formula is the formula's own multiplier: 5H2O).
@@ -157,7 +161,7 @@ class MixtureParser {
     }
     p.formula_text = s;
     p.formula_offset = offset;
-    return std::nullopt;
+    return Done{};
   }
 
   // The mass of a formula in amu; nothing, with the isotope's name in
@@ -178,23 +182,23 @@ class MixtureParser {
   }
 
   // The component's mass, needed for mixing and for "@...n".
-  std::optional<Error> need_mass(const Part& p) const {
+  Outcome need_mass(const Part& p) const {
     if (!p.missing_mass.empty())
       return fail(ErrorKind::kNotFound, p, "the atomic mass of " + p.missing_mass + " is not known");
-    return std::nullopt;
+    return Done{};
   }
 
-  std::optional<Error> read_formula(Part& p) {
+  Outcome read_formula(Part& p) {
     if (p.formula_text.empty()) return fail(ErrorKind::kParseError, p, "a formula expected");
     Result<Formula> f = parse_formula(p.formula_text);
     if (!f.ok()) {
       if (parts_count_ == 1 && p.formula_text.size() == text_.size()) return f.error();
-      return fail(f.kind(), p, f.error().message);
+      return fail(f.kind(), p, f.error().message, f.error().position);
     }
     p.c.formula = std::move(*f);
     // The masses where they are needed: mixing, "@...n", an element's density.
     const bool mixing = parts_count_ > 1 || p.amount != Amount::kNone;
-    if (!mixing && !p.natural_density && (p.c.density || p.c.formula.elements.size() != 1)) return std::nullopt;
+    if (!mixing && !p.natural_density && (p.c.density || p.c.formula.elements.size() != 1)) return Done{};
     const std::optional<double> mass = formula_mass(p.c.formula, false, p.missing_mass);
     std::string unused;
     const std::optional<double> natural = formula_mass(p.c.formula, true, unused);
@@ -202,7 +206,7 @@ class MixtureParser {
     p.c.mass = mass.value_or(std::numeric_limits<double>::quiet_NaN());
     const double ratio = mass && natural && *natural > 0.0 ? *mass / *natural : 1.0;
     if (p.natural_density) {
-      if (auto e = need_mass(p)) return e;
+      if (Outcome e = need_mass(p); !e.ok()) return e;
       p.c.density = *p.c.density * ratio;
       if (!std::isfinite(*p.c.density)) return fail(ErrorKind::kOutOfRange, p, "the density is not finite");
     } else if (!p.c.density && p.c.formula.elements.size() == 1 && mass) {
@@ -213,7 +217,7 @@ class MixtureParser {
                          (ratio != 1.0 ? ", scaled by the isotopes' mass" : ""));
       }
     }
-    return std::nullopt;
+    return Done{};
   }
 
   Result<Mixture> single(Part p) {
@@ -271,7 +275,7 @@ class MixtureParser {
     std::vector<double> units(parts.size());
     for (std::size_t i = 0; i < parts.size(); ++i) {
       Part& p = parts[i];
-      if (auto e = need_mass(p)) return *e;
+      if (Outcome e = need_mass(p); !e.ok()) return e.error();
       const bool by_volume = p.amount == Amount::kVolumePercent || p.amount == Amount::kMillilitres;
       if (by_volume && !p.c.density)
         return fail(ErrorKind::kInvalidArgument, p,

@@ -24,8 +24,10 @@ const char* kind_of(mode_t mode) {
 
 Error open_error(const std::string& name, int err) {
   if (name.empty()) return make_error(ErrorKind::kNotFound, "no file name given");
-  return make_error(err == ENOENT || err == ENOTDIR ? ErrorKind::kNotFound : ErrorKind::kIoError,
-                    "cannot open " + shown_name(name) + ": " + system_text(err));
+  Error e = make_error(err == ENOENT || err == ENOTDIR ? ErrorKind::kNotFound : ErrorKind::kIoError,
+                       "cannot open " + shown_name(name) + ": " + system_text(err));
+  e.system_error = err;
+  return e;
 }
 
 Error not_regular(const std::string& name, mode_t mode) {
@@ -44,16 +46,6 @@ Result<int> open_regular(const std::string& name) {
   const int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
-}
-
-bool read_chunks(int fd, void (*use)(void* context, std::string_view chunk), void* context) {
-  IoBuffer buf(1 << 16);
-  for (;;) {
-    const ssize_t n = retry([&] { return ::read(fd, buf.data(), buf.size()); });
-    if (n < 0) return false;
-    if (n == 0) return true;
-    use(context, std::string_view(buf.data(), static_cast<std::size_t>(n)));
-  }
 }
 
 }  // namespace talvo::files_internal

@@ -1,6 +1,6 @@
 // The POSIX plumbing under the file routines: calls retried after a signal,
 // regular files opened by descriptor, buffers taken as they are used, and the
-// system's error texts. Internal: not installed, used by files/ and classic/.
+// system's error texts. Internal to the files layer: not installed.
 #pragma once
 
 #include <sys/stat.h>
@@ -59,18 +59,5 @@ class IoBuffer {
   std::unique_ptr<char[]> data_;
   std::size_t size_;
 };
-
-// Reads an open descriptor to its end, handing each piece to `use`; false on
-// a read error.
-template <typename Use>
-bool read_all(int fd, Use use);
-
-bool read_chunks(int fd, void (*use)(void* context, std::string_view chunk), void* context);
-
-template <typename Use>
-bool read_all(int fd, Use use) {
-  return read_chunks(
-      fd, [](void* context, std::string_view chunk) { (*static_cast<Use*>(context))(chunk); }, &use);
-}
 
 }  // namespace talvo::files_internal

@@ -20,40 +20,72 @@ using files_internal::retry;
 
 namespace {
 
-// A read error inside the buffer, turned into badbit by the stream.
-struct ReadFailure {};
-
-class FdInBuf : public std::streambuf {
+// A file's bytes for an istream (none when there is no file). A read that
+// fails sets the stream's badbit and ends its input.
+class FileInBuf : public std::streambuf {
  public:
-  explicit FdInBuf(int fd) : fd_(fd), buf_(1 << 16) {}
-  FdInBuf(const FdInBuf&) = delete;
-  FdInBuf& operator=(const FdInBuf&) = delete;
-  ~FdInBuf() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  FileInBuf(RegularFile* file, std::istream& stream) : file_(file), stream_(stream), buf_(1 << 16) {}
+  FileInBuf(const FileInBuf&) = delete;
+  FileInBuf& operator=(const FileInBuf&) = delete;
 
  protected:
   int_type underflow() override {
-    if (fd_ < 0) return traits_type::eof();
-    const ssize_t n = retry([&] { return ::read(fd_, buf_.data(), buf_.size()); });
-    if (n < 0) throw ReadFailure{};
-    if (n == 0) return traits_type::eof();
-    setg(buf_.data(), buf_.data(), buf_.data() + n);
+    if (!file_) return traits_type::eof();
+    const Result<std::size_t> n = file_->read(buf_.data(), buf_.size());
+    if (!n.ok()) stream_.setstate(std::ios::badbit);
+    if (!n.ok() || *n == 0) return traits_type::eof();
+    setg(buf_.data(), buf_.data(), buf_.data() + *n);
     return traits_type::to_int_type(buf_[0]);
   }
 
  private:
-  int fd_;
+  RegularFile* file_;
+  std::istream& stream_;
   IoBuffer buf_;
 };
 
-// Closes a descriptor when it goes out of scope.
-struct FdGuard {
-  int fd;
-  ~FdGuard() { ::close(fd); }
-};
-
 }  // namespace
+
+Result<RegularFile> RegularFile::open(const std::string& name, std::uint64_t max_bytes) {
+  Result<int> fd = files_internal::open_regular(name);
+  if (!fd.ok()) return fd.error();
+  RegularFile file(name, *fd, 0);
+  struct stat st {};
+  if (fstat(*fd, &st) != 0) return file.read_failure();
+  file.size_ = static_cast<std::uint64_t>(st.st_size);
+  if (file.size_ > max_bytes)
+    return make_error(ErrorKind::kOutOfRange, files_internal::shown_name(name) + " holds " +
+                                                  std::to_string(file.size_) + " bytes, more than the " +
+                                                  std::to_string(max_bytes) + " that are read");
+  return file;
+}
+
+RegularFile::RegularFile(RegularFile&& other) noexcept
+    : name_(std::move(other.name_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+
+RegularFile::~RegularFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Error RegularFile::read_failure() const {
+  const int err = errno;
+  Error e = make_error(ErrorKind::kIoError,
+                       "cannot read " + files_internal::shown_name(name_) + ": " + files_internal::system_text(err));
+  e.system_error = err;
+  return e;
+}
+
+Result<std::size_t> RegularFile::read(char* into, std::size_t n) {
+  const ssize_t got = retry([&] { return ::read(fd_, into, n); });
+  if (got < 0) return read_failure();
+  return static_cast<std::size_t>(got);
+}
+
+Result<std::size_t> RegularFile::read_at(char* into, std::size_t n, std::uint64_t offset) const {
+  const ssize_t got = retry([&] { return ::pread(fd_, into, n, static_cast<off_t>(offset)); });
+  if (got < 0) return read_failure();
+  return static_cast<std::size_t>(got);
+}
 
 Outcome check_regular_file(const std::string& name) {
   struct stat st {};
@@ -63,12 +95,22 @@ Outcome check_regular_file(const std::string& name) {
   return Done{};
 }
 
-LineRead read_line(std::istream& in, std::string& text, std::size_t max_length, bool* rest_pending) {
+namespace {
+
+Error line_too_long(std::size_t max_length) {
+  return make_error(ErrorKind::kOutOfRange, "longer than " + std::to_string(max_length) + " characters");
+}
+Error stream_failed() { return make_error(ErrorKind::kIoError, "the read failed"); }
+
+}  // namespace
+
+Result<bool> read_line(std::istream& in, std::string& text, std::size_t max_length, bool* rest_pending) {
   text.clear();
   if (rest_pending) *rest_pending = false;
   if (!in.good()) {
     in.setstate(std::ios::failbit);
-    return in.bad() ? LineRead::kError : LineRead::kEnd;
+    if (in.bad()) return stream_failed();
+    return false;
   }
   // One more than the limit leaves room for the CR of a CR-LF.
   const std::size_t keep = max_length + 1;
@@ -78,14 +120,14 @@ LineRead read_line(std::istream& in, std::string& text, std::size_t max_length, 
   for (;;) {
     const std::size_t room = std::min(sizeof piece - 1, keep - text.size());
     in.getline(piece, static_cast<std::streamsize>(room + 1));
-    if (in.bad()) return LineRead::kError;
+    if (in.bad()) return stream_failed();
     const auto got = static_cast<std::size_t>(in.gcount());
     if (!in.fail()) {  // the line end was taken, or the input ended after some characters
       text.append(piece, in.eof() ? got : got - 1);
       break;
     }
     if (in.eof()) {  // nothing more: the line ended with the input, or there was none
-      if (text.empty()) return LineRead::kEnd;
+      if (text.empty()) return false;
       in.clear(std::ios::eofbit);
       break;
     }
@@ -97,27 +139,24 @@ LineRead read_line(std::istream& in, std::string& text, std::size_t max_length, 
       // would; it is no line end (getline would have taken that).
       in.rdbuf()->sbumpc();
       if (rest_pending) *rest_pending = true;
-      return in.bad() ? LineRead::kError : LineRead::kTooLong;
+      if (in.bad()) return stream_failed();
+      return line_too_long(max_length);
     }
   }
   if (!text.empty() && text.back() == '\r') text.pop_back();
-  return text.size() > max_length ? LineRead::kTooLong : LineRead::kLine;
+  if (text.size() > max_length) return line_too_long(max_length);
+  return true;
 }
 
 struct InputFile::State {
-  Outcome opened = Done{};
-  std::unique_ptr<FdInBuf> buf;
+  Result<RegularFile> file;
+  std::unique_ptr<FileInBuf> buf;
   std::istream stream{nullptr};
+  explicit State(const std::string& name) : file(RegularFile::open(name)) {}
 };
 
-InputFile::InputFile(const std::string& name) : s_(std::make_unique<State>()) {
-  Result<int> fd = files_internal::open_regular(name);
-  if (fd.ok()) {
-    s_->buf = std::make_unique<FdInBuf>(*fd);
-  } else {
-    s_->opened = fd.error();
-    s_->buf = std::make_unique<FdInBuf>(-1);
-  }
+InputFile::InputFile(const std::string& name) : s_(std::make_unique<State>(name)) {
+  s_->buf = std::make_unique<FileInBuf>(s_->file.ok() ? &*s_->file : nullptr, s_->stream);
   s_->stream.rdbuf(s_->buf.get());
 }
 InputFile::InputFile(InputFile&&) noexcept = default;
@@ -126,12 +165,10 @@ InputFile::~InputFile() = default;
 
 Result<InputFile> InputFile::open(const std::string& name) {
   InputFile f(name);
-  if (!f.is_open()) return f.error();
+  if (!f.s_->file.ok()) return f.s_->file.error();
   return f;
 }
 
-bool InputFile::is_open() const { return s_->opened.ok(); }
-const Error& InputFile::error() const { return s_->opened.error(); }
 std::istream& InputFile::stream() { return s_->stream; }
 
 bool file_exists(const std::string& name) {
@@ -139,25 +176,14 @@ bool file_exists(const std::string& name) {
   return !name.empty() && fs::exists(name, ec) && !fs::is_directory(name, ec);
 }
 
-namespace {
-
-Error read_failure(const std::string& name) {
-  return make_error(ErrorKind::kIoError,
-                    "cannot read " + files_internal::shown_name(name) + ": " + files_internal::system_text(errno));
-}
-
-}  // namespace
-
 Result<std::string> read_whole_file(const std::string& name) {
-  Result<int> fd = files_internal::open_regular(name);
-  if (!fd.ok()) return fd.error();
-  const FdGuard guard{*fd};
+  Result<RegularFile> file = RegularFile::open(name);
+  if (!file.ok()) return file.error();
   try {
     std::string text;
-    struct stat st {};
-    if (fstat(*fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
-    // Whatever the size said (a growing file), read on to the end.
-    if (!files_internal::read_all(*fd, [&](std::string_view chunk) { text.append(chunk); })) return read_failure(name);
+    if (file->size() <= SIZE_MAX) text.reserve(static_cast<std::size_t>(file->size()));
+    if (Outcome read = file->read_all([&](std::string_view chunk) { text.append(chunk); }); !read.ok())
+      return read.error();
     return text;
   } catch (const std::bad_alloc&) {
     return make_error(ErrorKind::kOutOfMemory, files_internal::shown_name(name) + " does not fit in memory");
@@ -191,39 +217,35 @@ RecordCounts RecordCounter::finish() {
 }
 
 Result<RecordCounts> count_records(const std::string& name) {
-  Result<int> fd = files_internal::open_regular(name);
-  if (!fd.ok()) return fd.error();
-  const FdGuard guard{*fd};
+  Result<RegularFile> file = RegularFile::open(name);
+  if (!file.ok()) return file.error();
   RecordCounter counter;
-  if (!files_internal::read_all(*fd, [&](std::string_view chunk) { counter.feed(chunk); })) return read_failure(name);
+  if (Outcome read = file->read_all([&](std::string_view chunk) { counter.feed(chunk); }); !read.ok())
+    return read.error();
   return counter.finish();
 }
 
 Result<FileContent> FileContent::open(const std::string& name, std::uint64_t max_bytes) {
-  Result<int> fd = files_internal::open_regular(name);
-  if (!fd.ok()) return fd.error();
-  const FdGuard guard{*fd};
-  struct stat st {};
-  if (fstat(*fd, &st) != 0) return read_failure(name);
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (size > max_bytes || size > SIZE_MAX)
-    return make_error(ErrorKind::kOutOfRange, files_internal::shown_name(name) + " holds " + std::to_string(size) +
-                                                  " bytes, more than the " + std::to_string(max_bytes) +
-                                                  " that are read");
+  Result<RegularFile> file = RegularFile::open(name, std::min<std::uint64_t>(max_bytes, SIZE_MAX));
+  if (!file.ok()) return file.error();
+  const auto size = static_cast<std::size_t>(file->size());
   try {
     FileContent c;
     if (size > 0) {
       // Read, never mapped: a file cut short by another process while it is
-      // read must give a short read, not a signal that ends the program.
-      c.copy_.resize(static_cast<std::size_t>(size));
+      // read gives a short read, not a signal that ends the program. The
+      // size the file had when opened is read, no more.
+      c.copy_.resize(size);
       std::size_t got = 0;
-      while (got < c.copy_.size()) {
-        const ssize_t n = retry([&] { return ::read(*fd, c.copy_.data() + got, c.copy_.size() - got); });
-        if (n < 0) return read_failure(name);
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
+      while (got < size) {
+        const Result<std::size_t> n = file->read(c.copy_.data() + got, size - got);
+        if (!n.ok()) return n.error();
+        if (*n == 0)
+          return make_error(ErrorKind::kIoError, files_internal::shown_name(name) +
+                                                     " became shorter while it was read (from " + std::to_string(size) +
+                                                     " to " + std::to_string(got) + " bytes)");
+        got += *n;
       }
-      c.copy_.resize(got);
       c.view_ = c.copy_;
     }
     return c;

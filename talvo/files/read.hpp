@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "talvo/result.hpp"
 
@@ -25,21 +26,64 @@ inline constexpr std::size_t kMaxLineLength = 65536;
 // writer would hang it and a device such as /dev/zero never ends.
 Outcome check_regular_file(const std::string& name);
 
-enum class LineRead {
-  kLine,     // a line was read
-  kEnd,      // nothing was left
-  kTooLong,  // more than the limit without a line end; the reading stopped there
-  kError,    // the stream failed
+// Reads one line into `text`, without its line end (LF or CR-LF); the last
+// line of a file needs no LF. True when a line was read, false when nothing
+// was left. At most max_length characters are accepted: a longer line is
+// kOutOfRange after max_length + 2 characters, never more; a stream that
+// fails is kIoError. `rest_pending`, when given, is set on kOutOfRange to
+// whether the rest of the line, with its end, is still to be read (a caller
+// that goes on to the next line skips it; one of exactly max_length + 1
+// characters has none left).
+Result<bool> read_line(std::istream& in, std::string& text, std::size_t max_length = kMaxLineLength,
+                       bool* rest_pending = nullptr);
+
+// A regular file open for reading: what every reader here opens a file
+// with. The check is made on the opened descriptor, and the open does not
+// wait for a FIFO's writer, so nothing put in the file's place between a
+// check and the open can make a reader hang or read without end. A reader
+// that takes the file in pieces of its own (the XRDML reader) reads it
+// through read() and read_at().
+class RegularFile {
+ public:
+  // The errors of check_regular_file; kOutOfRange for a file above max_bytes,
+  // refused before anything is read.
+  static Result<RegularFile> open(const std::string& name, std::uint64_t max_bytes = UINT64_MAX);
+  RegularFile(RegularFile&& other) noexcept;
+  RegularFile& operator=(RegularFile&&) = delete;
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+  ~RegularFile();
+
+  // Its size when it was opened.
+  std::uint64_t size() const { return size_; }
+  // Up to n bytes into `into` from where the last read ended: how many were
+  // read, 0 at the end; kIoError, with the system's reason, when the read fails.
+  Result<std::size_t> read(char* into, std::size_t n);
+  // The same from `offset`, without moving on.
+  Result<std::size_t> read_at(char* into, std::size_t n, std::uint64_t offset) const;
+  // Every byte to the end (whatever the size said: a growing file is read on),
+  // handed to `use` a piece at a time.
+  template <class Use>
+  Outcome read_all(Use use);
+
+ private:
+  RegularFile(std::string name, int fd, std::uint64_t size) : name_(std::move(name)), fd_(fd), size_(size) {}
+  Error read_failure() const;
+  std::string name_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
 };
 
-// Reads one line into `text`, without its line end (LF or CR-LF); the last
-// line of a file needs no LF. At most max_length characters are accepted: a
-// longer line gives kTooLong after max_length + 2 characters, never more.
-// `rest_pending`, when given, is set on kTooLong to whether the rest of the
-// line, with its end, is still to be read (a caller that goes on to the next
-// line skips it; one of exactly max_length + 1 characters has none left).
-LineRead read_line(std::istream& in, std::string& text, std::size_t max_length = kMaxLineLength,
-                   bool* rest_pending = nullptr);
+template <class Use>
+Outcome RegularFile::read_all(Use use) {
+  char piece[1 << 16];
+  for (;;) {
+    const Result<std::size_t> got = read(piece, sizeof piece);
+    if (!got.ok()) return got.error();
+    if (*got == 0) return Done{};
+    use(std::string_view(piece, *got));
+  }
+}
 
 // A file opened for reading only when it is a regular file. The check is made
 // on the opened descriptor, and the open does not wait for a FIFO's writer, so
@@ -50,22 +94,17 @@ class InputFile {
   // The file, or why it cannot be read (the errors of check_regular_file).
   static Result<InputFile> open(const std::string& name);
 
-  // For a reader that holds the file as a member: is_open() and error() say
-  // whether it opened; the stream is at its end at once when it did not.
-  explicit InputFile(const std::string& name);
   InputFile(InputFile&&) noexcept;
   InputFile& operator=(InputFile&&) noexcept;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
-  bool is_open() const;
-  // Why the file is not open; only when !is_open().
-  const Error& error() const;
   // The file's text.
   std::istream& stream();
 
  private:
+  explicit InputFile(const std::string& name);
   struct State;
   std::unique_ptr<State> s_;
 };

@@ -23,7 +23,6 @@
 
 #include "talvo/files/posix_internal.hpp"
 #include "talvo/files/read.hpp"
-#include "talvo/files/write_internal.hpp"
 
 namespace talvo {
 
@@ -59,9 +58,12 @@ std::size_t PendingFiles::count() const noexcept {
 }
 
 std::optional<unsigned> current_umask() {
-  InputFile status("/proc/self/status");
+  Result<InputFile> status = InputFile::open("/proc/self/status");
+  if (!status.ok()) return std::nullopt;
   std::string text;
-  while (read_line(status.stream(), text) == LineRead::kLine) {
+  for (;;) {
+    const Result<bool> got = read_line(status->stream(), text);
+    if (!got.ok() || !*got) break;
     if (text.rfind("Umask:", 0) != 0) continue;
     const std::size_t digits = text.find_first_of("01234567", 6);
     if (digits == std::string::npos) return std::nullopt;
@@ -252,7 +254,16 @@ std::vector<std::pair<std::string, std::string>> set_renames(int dir_fd, const c
   const int fd = retry([&] { return ::openat(dir_fd, list, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) return out;
   std::string text;
-  const bool read = files_internal::read_all(fd, [&](std::string_view chunk) { text.append(chunk); });
+  bool read = true;
+  char piece[4096];
+  for (;;) {
+    const ssize_t got = retry([&] { return ::read(fd, piece, sizeof piece); });
+    if (got <= 0) {
+      read = got == 0;
+      break;
+    }
+    text.append(piece, static_cast<std::size_t>(got));
+  }
   ::close(fd);
   if (!read || !std::string_view(text).starts_with(kSetMagic)) return out;
   std::string_view rest = std::string_view(text).substr(kSetMagic.size());
@@ -421,24 +432,19 @@ Error create_error(const std::string& name, int err) {
   const ErrorKind kind = err == ENOENT || err == ENOTDIR                         ? ErrorKind::kNotFound
                          : err == EISDIR || err == ENAMETOOLONG || err == EINVAL ? ErrorKind::kInvalidArgument
                                                                                  : ErrorKind::kIoError;
-  return make_error(kind, "cannot create " + files_internal::shown_name(name) + ": " + std::strerror(err));
+  Error e = make_error(kind, "cannot create " + files_internal::shown_name(name) + ": " + std::strerror(err));
+  e.system_error = err;
+  return e;
 }
 
 }  // namespace
 
 Result<NewFile> NewFile::create(const std::string& name, const NewFileOptions& options) {
-  int system_error = 0;
-  return files_internal::NewFileAccess::create(name, options, system_error);
-}
-
-Result<NewFile> files_internal::NewFileAccess::create(const std::string& name, const NewFileOptions& options,
-                                                      int& system_error) {
   NewFile f;
   NewFile::State& s = *f.s_;
   s.final_name = name;
   s.pending = options.pending;
   const auto fail = [&](int err) -> Result<NewFile> {
-    system_error = err;
     f.discard();
     return create_error(name, err);
   };
@@ -537,8 +543,10 @@ Outcome NewFile::commit() {
   // Why the file could not be put in place; the temporary file goes.
   const auto fail = [&](int err) -> Outcome {
     discard();
-    return make_error(ErrorKind::kIoError,
-                      "cannot write " + files_internal::shown_name(s.final_name) + ": " + std::strerror(err));
+    Error e = make_error(ErrorKind::kIoError,
+                         "cannot write " + files_internal::shown_name(s.final_name) + ": " + std::strerror(err));
+    e.system_error = err;
+    return e;
   };
   if (!s.buf) return fail(EBADF);
   if (!s.stream.good()) return fail(s.buf->error() != 0 ? s.buf->error() : EIO);

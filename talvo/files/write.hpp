@@ -15,10 +15,6 @@
 
 namespace talvo {
 
-namespace files_internal {
-struct NewFileAccess;
-}
-
 // The temporary files of the NewFiles being written, kept where a signal
 // handler can reach them. A program that wants no temporary file left behind
 // when SIGINT, SIGTERM or SIGHUP ends it owns one of these, passes it to the
@@ -112,7 +108,6 @@ class NewFile {
   Outcome commit();
 
  private:
-  friend struct files_internal::NewFileAccess;
   friend Outcome commit_together(std::span<NewFile> files);
   NewFile();
   void discard() noexcept;

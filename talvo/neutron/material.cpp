@@ -15,6 +15,7 @@
 #include "talvo/elements/mixture.hpp"
 #include "talvo/neutron/detail/sweep_builds.hpp"
 #include "talvo/neutron/lengths.hpp"
+#include "talvo/neutron/material_fields.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/json.hpp"
@@ -90,12 +91,17 @@ class MaterialSweepColumns {
     to.penetration_depth = from.penetration_depth;
     to.transmission = from.transmission;
     to.stored_ = from.stored_;
+    to.warnings_ = from.warnings_;
     to.storage_.reset(from.stored_ ? new double[from.stored_] : nullptr);
     if (from.stored_) std::copy(from.storage_.get(), from.storage_.get() + from.stored_, to.storage_.get());
     // The same slices of the new buffer.
     each(to, [&](MaterialSweep::Column& c) {
       if (!c.empty()) c = MaterialSweep::Column(to.storage_.get() + (c.data() - from.storage_.get()), c.size());
     });
+  }
+
+  static void set_warnings(MaterialSweep& s, std::vector<MaterialSweep::WavelengthWarning> w) {
+    s.warnings_ = std::move(w);
   }
 
  private:
@@ -119,17 +125,11 @@ namespace {
 // sigma = 4 pi |b|^2 / 100: barn from fm.
 constexpr double kCoherent = 4.0 * std::numbers::pi / 100.0;
 
-// What stops a computation.
-struct Failure {
-  ErrorKind kind;
-  std::string message;
-};
-
-Failure bad_option(const std::string& what) { return {ErrorKind::kInvalidArgument, what}; }
-Failure bad_composition(const std::string& what) { return {ErrorKind::kInvalidArgument, what}; }
-Failure not_in_table(const std::string& what) { return {ErrorKind::kNotFound, what}; }
-Failure not_finite(const std::string& what) {
-  return {ErrorKind::kOutOfRange, what + " is not finite: the numbers are too large"};
+Error bad_option(const std::string& what) { return make_error(ErrorKind::kInvalidArgument, what); }
+Error bad_composition(const std::string& what) { return make_error(ErrorKind::kInvalidArgument, what); }
+Error not_in_table(const std::string& what) { return make_error(ErrorKind::kNotFound, what); }
+Error not_finite(const std::string& what) {
+  return make_error(ErrorKind::kOutOfRange, what + " is not finite: the numbers are too large");
 }
 
 // Four significant digits, for the ranges in messages.
@@ -169,6 +169,8 @@ struct PreparedElement {
   // Wavelengths outside a curve of the element.
   double outside_min = std::numeric_limits<double>::infinity(), outside_max = 0.0;
   std::size_t outside_count = 0;
+  // The energies that all of the element's curves cover.
+  double common_lowest = 0.0, common_highest = std::numeric_limits<double>::infinity();
 };
 
 // What does not depend on the wavelength.
@@ -196,8 +198,8 @@ struct Scratch {
   bool stopped = false;  // the caller's stop answered true: the curves are not all there
 };
 
-std::optional<Failure> element_values(const Element& e, bool natural, const NeutronTable& table, bool energy_dependent,
-                                      MaterialElement& m, PreparedElement& p) {
+Outcome element_values(const Element& e, bool natural, const NeutronTable& table, bool energy_dependent,
+                       MaterialElement& m, PreparedElement& p) {
   const std::string symbol(trim_end(e.symbol));
   m.symbol = symbol;
   std::complex<double> bbar = 0.0;
@@ -235,10 +237,10 @@ std::optional<Failure> element_values(const Element& e, bool natural, const Neut
   m.sigma_inc = std::max(m.sigma_scatt - m.sigma_coh, 0.0);
   m.source = p.resonant ? LengthSource::kEnergyDependent : LengthSource::kThermalList;
   p.free = m.mass / (m.mass + kNeutronMass);
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<Failure> check_options(const MaterialOptions& options) {
+Outcome check_options(const MaterialOptions& options) {
   if (options.density && options.number_density) return bad_option("give a density or a number density, not both");
   if (options.density && !(*options.density > 0.0 && std::isfinite(*options.density)))
     return bad_option("the density must be above 0 g/cm3");
@@ -246,17 +248,16 @@ std::optional<Failure> check_options(const MaterialOptions& options) {
     return bad_option("the number density must be above 0 atoms per cubic Angstrom");
   if (options.thickness && !(*options.thickness >= 0.0 && std::isfinite(*options.thickness)))
     return bad_option("the thickness must not be below 0 cm");
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<Failure> check_wavelength(double wavelength) {
+Outcome check_wavelength(double wavelength) {
   if (!(wavelength > 0.0 && std::isfinite(wavelength))) return bad_option("the wavelength must be above 0 Angstrom");
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
-                               Prepared& p) {
-  if (auto f = check_options(options)) return f;
+Outcome prepare(const Composition& c, const NeutronTable& table, const MaterialOptions& options, Prepared& p) {
+  if (Outcome f = check_options(options); !f.ok()) return f;
   if (c.elements.empty()) return bad_composition("the composition has no elements");
   Material& m = p.m;
   p.thickness = options.thickness;
@@ -270,7 +271,7 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
     MaterialElement me;
     PreparedElement pe;
     me.count = e.amount;
-    if (auto f = element_values(e, natural, table, options.energy_dependent, me, pe)) return f;
+    if (Outcome f = element_values(e, natural, table, options.energy_dependent, me, pe); !f.ok()) return f;
     m.atoms += e.amount;
     m.mass += e.amount * me.mass;
     m.elements.push_back(std::move(me));
@@ -312,7 +313,7 @@ std::optional<Failure> prepare(const Composition& c, const NeutronTable& table, 
   for (std::size_t i = 0; i < m.elements.size(); ++i)
     for (std::size_t j = i + 1; j < m.elements.size(); ++j)
       m.partials.push_back({m.elements[i].symbol + "-" + m.elements[j].symbol, 0.0, 0.0});
-  return std::nullopt;
+  return Done{};
 }
 
 // The loops over the columns are built once per instruction set (columns()
@@ -430,8 +431,8 @@ TALVO_COLUMN_LOOP void pair_weight(double c, const double* __restrict l_re, cons
 // as for a single wavelength (elements, then isotopes, in order, from 0), so
 // a value does not depend on the other wavelengths of the sweep. `p.m` holds
 // what does not change with the wavelength.
-TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const double> wavelengths,
-                                                  const Scratch& scratch, MaterialSweep& s) {
+TALVO_COLUMN_LOOP Outcome evaluate(Prepared& p, std::span<const double> wavelengths, const Scratch& scratch,
+                                   MaterialSweep& s) {
   const Material& m = p.m;
   const std::size_t n = wavelengths.size();
   const double* const lambda = wavelengths.data();
@@ -449,7 +450,7 @@ TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const d
   double* const __restrict free_sum = s.sigma_free.data();
   double* const __restrict abs_sum = s.sigma_abs.data();
   for (std::size_t k = 0; k < m.elements.size(); ++k) {
-    if (stop_asked(p.stop)) return Failure{ErrorKind::kCancelled, cancelled().message};
+    if (stop_asked(p.stop)) return cancelled();
     const MaterialElement& e = m.elements[k];
     PreparedElement& pe = p.elements[k];
     MaterialSweep::Element& se = s.elements[k];
@@ -476,7 +477,6 @@ TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const d
       // of the element's mean mass.
       // The sums over the isotopes start at 0 with the first.
       bool first_isotope = true;
-      // The energies that all of the element's curves cover.
       double common_lowest = 0.0, common_highest = std::numeric_limits<double>::infinity();
       for (PreparedIsotope& iso : pe.isotopes) {
         const double y = iso.y, free = iso.free;
@@ -509,6 +509,8 @@ TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const d
       pe.outside_count += outside_count;
       pe.outside_min = outside_min;
       pe.outside_max = outside_max;
+      pe.common_lowest = common_lowest;
+      pe.common_highest = common_highest;
       resonant_cross_sections(re, im, e.sigma_inc, pe.free, n, sigma_coh, sigma_scatt, sigma_free);
     }
     const double c = e.fraction;
@@ -538,12 +540,12 @@ TALVO_COLUMN_LOOP std::optional<Failure> evaluate(Prepared& p, std::span<const d
     finite &= std::isfinite(abs_sum[i]);
   }
   if (!finite) return not_finite("a cross-section");
-  return std::nullopt;
+  return Done{};
 }
 
 // The columns that follow from the others, a column at a time (loops that
 // the compiler can run side by side): the density's, the partial weights.
-TALVO_COLUMN_LOOP std::optional<Failure> finish_columns(const Prepared& p, MaterialSweep& s) {
+TALVO_COLUMN_LOOP Outcome finish_columns(const Prepared& p, MaterialSweep& s) {
   const Material& m = p.m;
   const std::size_t count = s.size();
   if (m.number_density) {
@@ -572,7 +574,7 @@ TALVO_COLUMN_LOOP std::optional<Failure> finish_columns(const Prepared& p, Mater
   for (std::size_t l = 0; l < n; ++l) weight(l, l);
   for (std::size_t l = 0; l < n; ++l)
     for (std::size_t r = l + 1; r < n; ++r) weight(l, r);
-  return std::nullopt;
+  return Done{};
 }
 
 void fill_row(const MaterialSweep& s, std::size_t i, Material& m);
@@ -583,18 +585,27 @@ TALVO_COLUMN_LOOP void fill_constants(const Prepared& p, MaterialSweep& s) {
   std::fill(s.sld_inc.begin(), s.sld_inc.end(), p.sld_inc);
 }
 
-// Warnings and notes that a sweep's wavelengths call for.
-void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector<std::string>& warnings,
-             std::vector<std::string>& notes) {
+// Where a sweep's wavelengths lie outside an element's energy-dependent
+// lengths: the least and the greatest, and how many.
+struct Outside {
+  double min = 0.0, max = 0.0;
+  std::size_t count = 0;
+};
+
+// The warnings that wavelengths call for, `outside[k]` those of element k
+// outside its curves; the notes when `notes` is given.
+void remarks(const Prepared& p, std::span<const double> wavelengths, std::span<const Outside> outside,
+             std::vector<std::string>& warnings, std::vector<std::string>* notes) {
   const Material& m = p.m;
   for (std::size_t i = 0; i < m.elements.size(); ++i) {
     const MaterialElement& e = m.elements[i];
     const PreparedElement& pe = p.elements[i];
     if (pe.resonant) {
-      notes.push_back(e.symbol + ": length and absorption from " +
-                      std::string(length_source_name(LengthSource::kEnergyDependent)) +
-                      "; its incoherent cross-section is the thermal (2200 m/s) value");
-      if (pe.outside_count) {
+      if (notes)
+        notes->push_back(e.symbol + ": length and absorption from " +
+                         std::string(length_source_name(LengthSource::kEnergyDependent)) +
+                         "; its incoherent cross-section is the thermal (2200 m/s) value");
+      if (outside[i].count) {
         // The tabulated ranges of the element's curves.
         std::string ranges;
         for (const PreparedIsotope& iso : pe.isotopes) {
@@ -606,14 +617,14 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
                     short_text(neutron_wavelength(iso.curve->lowest_energy())) + " A)";
         }
         std::string w = e.symbol + ": the energy-dependent lengths are tabulated for " + ranges + "; at " +
-                        shortest(pe.outside_min) + " A";
-        if (pe.outside_count > 1)
-          w += " to " + shortest(pe.outside_max) + " A (" + free_int(static_cast<long long>(pe.outside_count)) +
+                        shortest(outside[i].min) + " A";
+        if (outside[i].count > 1)
+          w += " to " + shortest(outside[i].max) + " A (" + free_int(static_cast<long long>(outside[i].count)) +
                " wavelengths)";
         warnings.push_back(w + " the value at the table's end is used");
       }
-    } else if (e.symbol == "Lu" && find_length_curve("Lu", 176)) {
-      notes.push_back("Lu: natural Lu has no energy-dependent curve; its absorption follows the 1/v law");
+    } else if (notes && e.symbol == "Lu" && find_length_curve("Lu", 176)) {
+      notes->push_back("Lu: natural Lu has no energy-dependent curve; its absorption follows the 1/v law");
     }
     if (e.symbol == "Cd")
       for (const double l : wavelengths)
@@ -626,32 +637,56 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::vector
   }
 }
 
+// The warnings of each wavelength alone, as the material at that wavelength
+// gives them, for the wavelengths that have any.
+std::vector<MaterialSweep::WavelengthWarning> warnings_of_each(const Prepared& p, std::span<const double> wavelengths,
+                                                               const Scratch& scratch) {
+  std::vector<MaterialSweep::WavelengthWarning> out;
+  bool any = false;
+  for (const PreparedElement& pe : p.elements) any = any || pe.outside_count > 0;
+  for (const MaterialElement& e : p.m.elements) any = any || e.symbol == "Cd";
+  if (!any) return out;
+  std::vector<Outside> outside(p.elements.size());
+  std::vector<std::string> warnings;
+  for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+    for (std::size_t k = 0; k < p.elements.size(); ++k) {
+      const PreparedElement& pe = p.elements[k];
+      const bool off = pe.resonant && pe.outside_count > 0 &&
+                       (scratch.energy[i] < pe.common_lowest || scratch.energy[i] > pe.common_highest);
+      outside[k] = off ? Outside{wavelengths[i], wavelengths[i], 1} : Outside{};
+    }
+    warnings.clear();
+    remarks(p, wavelengths.subspan(i, 1), outside, warnings, nullptr);
+    for (std::string& w : warnings) out.push_back({i, std::move(w)});
+  }
+  return out;
+}
+
 // The columns that depend on the wavelength, in the build of the loops for
 // the widest instruction set the processor runs. The builds differ only in
 // how many wavelengths a register holds: the library is compiled with
 // -ffp-contract=off, so no build fuses a multiply and an add, and every sum
 // is taken in the same order; all give the same columns, bit for bit.
-TALVO_COLUMN_LOOP std::optional<Failure> columns_in(Prepared& p, std::span<const double> wavelengths,
-                                                    const Scratch& scratch, MaterialSweep& s) {
-  if (auto f = evaluate(p, wavelengths, scratch, s)) return f;
+TALVO_COLUMN_LOOP Outcome columns_in(Prepared& p, std::span<const double> wavelengths, const Scratch& scratch,
+                                     MaterialSweep& s) {
+  if (Outcome f = evaluate(p, wavelengths, scratch, s); !f.ok()) return f;
   fill_constants(p, s);
   return finish_columns(p, s);
 }
 
-std::optional<Failure> columns_baseline(Prepared& p, std::span<const double> wavelengths, const Scratch& scratch,
-                                        MaterialSweep& s) {
+Outcome columns_baseline(Prepared& p, std::span<const double> wavelengths, const Scratch& scratch, MaterialSweep& s) {
   return columns_in(p, wavelengths, scratch, s);
 }
 
 #if TALVO_INSTRUCTION_SET_BUILDS
-__attribute__((target("avx2"))) std::optional<Failure> columns_avx2(Prepared& p, std::span<const double> wavelengths,
-                                                                    const Scratch& scratch, MaterialSweep& s) {
+__attribute__((target("avx2"))) Outcome columns_avx2(Prepared& p, std::span<const double> wavelengths,
+                                                     const Scratch& scratch, MaterialSweep& s) {
   return columns_in(p, wavelengths, scratch, s);
 }
 #endif
 
-std::optional<Failure> columns(SweepBuild build, Prepared& p, std::span<const double> wavelengths,
-                               const Scratch& scratch, MaterialSweep& s) {
+Outcome columns(SweepBuild build, Prepared& p, std::span<const double> wavelengths, const Scratch& scratch,
+                MaterialSweep& s) {
   if (build == SweepBuild::kBest) {
     static const SweepBuild best = sweep_builds().back();
     build = best;
@@ -706,8 +741,7 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
   if (wavelengths.empty()) return make_error(ErrorKind::kInvalidArgument, "no wavelengths");
   for (const double w : wavelengths)
     if (!(w > 0.0 && std::isfinite(w))) {
-      const std::optional<Failure> f = check_wavelength(w);
-      return make_error(f->kind, f->message);
+      return check_wavelength(w).error();
     }
   MaterialSweep s;
   Scratch scratch;
@@ -720,10 +754,13 @@ Result<MaterialSweep> run_sweep(Prepared& p, std::span<const double> wavelengths
         "the columns of " + free_int(static_cast<long long>(wavelengths.size())) + " wavelengths do not fit in memory");
   }
   if (scratch.stopped) return cancelled();
-  if (auto f = columns(build, p, wavelengths, scratch, s)) return make_error(f->kind, f->message);
+  if (Outcome f = columns(build, p, wavelengths, scratch, s); !f.ok()) return f.error();
+  std::vector<Outside> outside;
+  for (const PreparedElement& pe : p.elements) outside.push_back({pe.outside_min, pe.outside_max, pe.outside_count});
   std::vector<std::string> warnings;
-  remarks(p, wavelengths, warnings, notes);
+  remarks(p, wavelengths, outside, warnings, &notes);
   if (p.thickness && !p.m.density && !p.m.number_density) warnings.emplace_back(kThicknessWithoutDensity);
+  MaterialSweepColumns::set_warnings(s, warnings_of_each(p, wavelengths, scratch));
   p.m.notes = std::move(notes);
   s.material = std::move(p.m);
   fill_row(s, 0, s.material);
@@ -851,10 +888,18 @@ Material MaterialSweep::at(std::size_t i) const {
   return m;
 }
 
+std::vector<std::string> MaterialSweep::warnings_at(std::size_t i) const {
+  std::vector<std::string> out;
+  const auto first = std::lower_bound(warnings_.begin(), warnings_.end(), i,
+                                      [](const WavelengthWarning& w, std::size_t at) { return w.index < at; });
+  for (auto w = first; w != warnings_.end() && w->index == i; ++w) out.push_back(w->text);
+  return out;
+}
+
 Result<MaterialSweep> composition_sweep(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
                                         std::span<const double> wavelengths) {
   Prepared p;
-  if (auto f = prepare(c, table, options, p)) return make_error(f->kind, f->message);
+  if (Outcome f = prepare(c, table, options, p); !f.ok()) return f.error();
   return run_sweep(p, wavelengths, {});
 }
 
@@ -877,7 +922,7 @@ Result<MaterialSweep> neutron_detail::material_sweep(std::string_view formula, c
   Result<ParsedFormula> parsed = parse(formula, table, options);
   if (!parsed.ok()) return parsed.error();
   Prepared p;
-  if (auto f = prepare(parsed->composition, table, parsed->options, p)) return make_error(f->kind, f->message);
+  if (Outcome f = prepare(parsed->composition, table, parsed->options, p); !f.ok()) return f.error();
   p.m.formula = parsed->text;
   return run_sweep(p, wavelengths, std::move(parsed->notes), build);
 }
@@ -891,11 +936,27 @@ Result<Material> material(std::string_view formula, const NeutronTable& table, c
 
 Result<Material> compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options) {
   Prepared p;
-  if (auto f = prepare(c, table, options, p)) return make_error(f->kind, f->message);
+  if (Outcome f = prepare(c, table, options, p); !f.ok()) return f.error();
   const double wavelength = options.wavelength;
   Result<MaterialSweep> s = run_sweep(p, std::span<const double>(&wavelength, 1), {});
   if (!s.ok()) return s.error();
   return Result<Material>(std::move(s->material), s.warnings());
+}
+
+Result<double> convert_density(double density, const Composition& c, const NeutronTable& table) {
+  if (density == 0.0)
+    return make_error(ErrorKind::kInvalidArgument,
+                      "density=zero: give g/cm3 above 0, or atoms per cubic Angstrom below 0");
+  if (!std::isfinite(density))
+    return make_error(ErrorKind::kInvalidArgument, "the density must be a finite number, not " + shortest(density));
+  MaterialOptions o;
+  if (density > 0.0)
+    o.density = density;
+  else
+    o.number_density = -density;
+  Prepared p;
+  if (Outcome f = prepare(c, table, o, p); !f.ok()) return f.error();
+  return density > 0.0 ? *p.m.number_density : *p.m.density;
 }
 
 Composition composition_of(const Formula& formula) {
@@ -911,120 +972,69 @@ Composition composition_of(const Formula& formula) {
 
 namespace {
 
-// An object of the project's JSON writer with the short name this file's
-// many members use.
-class Members : public json::Object {
- public:
-  using json::Object::Object;
-  void num(std::string_view k, std::optional<double> v) { number(k, v); }
-};
-
-}  // namespace
-
-namespace {
-
-// One JSON value of a material or a sweep: a number, or the array of a column.
-struct Value {
-  std::optional<double> scalar;
-  std::span<const double> column{};
-  bool is_column = false;
-  bool known = true;  // a column that is empty is not known
-};
-
-void value(std::string& out, const Value& v) {
-  if (!v.is_column) return json::append_number(out, v.scalar);
-  if (!v.known || v.column.empty()) {
-    out += "null";
-    return;
-  }
-  out += '[';
-  for (std::size_t i = 0; i < v.column.size(); ++i) {
-    if (i) out += ", ";
-    json::append_number(out, v.column[i]);
-  }
-  out += ']';
-}
-
-constexpr MaterialUnit kUnits[] = {{"atoms", "per formula unit"},
-                                   {"mass", "amu"},
-                                   {"wavelength", "A"},
-                                   {"density", "g/cm3"},
-                                   {"number_density", "atoms/A3"},
-                                   {"b_coh", "fm"},
-                                   {"b_coh_im", "fm"},
-                                   {"b_free", "fm"},
-                                   {"sigma_*", "barn"},
-                                   {"sld", "1e-6/A2"},
-                                   {"sld_im", "1e-6/A2"},
-                                   {"sld_inc", "1e-6/A2"},
-                                   {"mu_abs", "1/cm"},
-                                   {"mu_scatt", "1/cm"},
-                                   {"mu_total", "1/cm"},
-                                   {"absorption_length", "cm"},
-                                   {"penetration_depth", "cm"},
-                                   {"transmission", ""},
-                                   {"weight", "barn"},
-                                   {"faber_ziman", ""}};
-
-// The layout shared by a material and a sweep; `v` gives each value that
-// changes with the wavelength, by name and element or partial index.
-template <class Get>
-std::string write_json(const Material& m, const Get& v, const std::vector<std::string>& warnings) {
+// The JSON of a material (`column` null) or a sweep: the values in the order
+// of material_fields(), those of one scope together, a sweep's values that
+// change with the wavelength as arrays.
+std::string write_json(const Material& m, const MaterialSweep* sweep, const std::vector<std::string>& warnings) {
+  const auto number = [&](std::string& out, const MaterialField& f, std::size_t index) {
+    if (sweep && f.per_wavelength) {
+      const std::vector<double> c = material_column(*sweep, f, index);
+      if (c.empty()) {
+        out += "null";
+        return;
+      }
+      out += '[';
+      for (std::size_t i = 0; i < c.size(); ++i) {
+        if (i) out += ", ";
+        json::append_number(out, c[i]);
+      }
+      out += ']';
+      return;
+    }
+    json::append_number(out, material_value(m, f, index));
+  };
   std::string out;
   {
-    Members o(out);
+    json::Object o(out);
     json::append_string(o.key("formula"), m.formula);
-    o.num("atoms", m.atoms);
-    o.num("mass", m.mass);
-    value(o.key("wavelength"), v("wavelength", -1));
-    o.num("density", m.density);
-    o.num("number_density", m.number_density);
-    {
-      Members a(o.key("per_atom"));
-      for (const char* k : {"b_coh", "b_coh_im", "b_free", "sigma_coh", "sigma_inc", "sigma_scatt", "sigma_free"})
-        value(a.key(k), v(k, -1));
-      a.num("sigma_abs_2200", m.per_atom.sigma_abs_2200);
-      value(a.key("sigma_abs"), v("sigma_abs", -1));
+    const std::span<const MaterialField> fields = material_fields();
+    for (std::size_t k = 0; k < fields.size();) {
+      const MaterialScope scope = fields[k].scope;
+      std::size_t end = k;
+      while (end < fields.size() && fields[end].scope == scope) ++end;
+      const std::span<const MaterialField> run = fields.subspan(k, end - k);
+      k = end;
+      switch (scope) {
+        case MaterialScope::kMaterial:
+        case MaterialScope::kPerVolume:
+          for (const MaterialField& f : run) number(o.key(f.name), f, 0);
+          break;
+        case MaterialScope::kPerAtom:
+        case MaterialScope::kPerFormulaUnit: {
+          json::Object group(o.key(scope == MaterialScope::kPerAtom ? "per_atom" : "per_formula"));
+          for (const MaterialField& f : run) number(group.key(f.name), f, 0);
+          break;
+        }
+        case MaterialScope::kElement:
+        case MaterialScope::kPartial: {
+          const bool elements = scope == MaterialScope::kElement;
+          std::string& list = o.key(elements ? "elements" : "partials");
+          list += '[';
+          const std::size_t n = elements ? m.elements.size() : m.partials.size();
+          for (std::size_t i = 0; i < n; ++i) {
+            if (i) list += ", ";
+            json::Object item(list);
+            json::append_string(item.key(elements ? "symbol" : "pair"),
+                                elements ? m.elements[i].symbol : m.partials[i].pair);
+            for (const MaterialField& f : run)
+              if (f.in_json) number(item.key(f.name), f, i);
+            if (elements) json::append_string(item.key("source"), length_source_name(m.elements[i].source));
+          }
+          list += ']';
+          break;
+        }
+      }
     }
-    for (const char* k : {"sld", "sld_im", "mu_abs", "mu_scatt", "mu_total", "penetration_depth", "transmission"})
-      value(o.key(k), v(k, -1));
-    std::string& elements = o.key("elements");
-    elements += '[';
-    for (std::size_t i = 0; i < m.elements.size(); ++i) {
-      if (i) elements += ", ";
-      const MaterialElement& e = m.elements[i];
-      const int at = static_cast<int>(i);
-      Members el(elements);
-      json::append_string(el.key("symbol"), e.symbol);
-      el.num("count", e.count);
-      el.num("fraction", e.fraction);
-      value(el.key("b_coh"), v("e.b_coh", at));
-      value(el.key("b_coh_im"), v("e.b_coh_im", at));
-      value(el.key("sigma_coh"), v("e.sigma_coh", at));
-      value(el.key("sigma_scatt"), v("e.sigma_scatt", at));
-      el.num("sigma_abs_2200", e.sigma_abs_2200);
-      el.num("sigma_inc", e.sigma_inc);
-      value(el.key("sigma_abs"), v("e.sigma_abs", at));
-      json::append_string(el.key("source"), length_source_name(e.source));
-    }
-    elements += ']';
-    std::string& partials = o.key("partials");
-    partials += '[';
-    for (std::size_t i = 0; i < m.partials.size(); ++i) {
-      if (i) partials += ", ";
-      Members pa(partials);
-      json::append_string(pa.key("pair"), m.partials[i].pair);
-      value(pa.key("weight"), v("p.weight", static_cast<int>(i)));
-      value(pa.key("faber_ziman"), v("p.faber_ziman", static_cast<int>(i)));
-    }
-    partials += ']';
-    {
-      Members f(o.key("per_formula"));
-      for (const char* k : {"sigma_coh", "sigma_inc", "sigma_scatt", "sigma_abs"})
-        value(f.key(k), v((std::string("f.") + k).c_str(), -1));
-    }
-    value(o.key("sld_inc"), v("sld_inc", -1));
-    value(o.key("absorption_length"), v("absorption_length", -1));
     for (const auto& [key, list] : {std::pair{"notes", &m.notes}, std::pair{"warnings", &warnings}}) {
       std::string& arr = o.key(key);
       arr += '[';
@@ -1035,8 +1045,8 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
       arr += ']';
     }
     {
-      Members u(o.key("units"));
-      for (const MaterialUnit& unit : kUnits) json::append_string(u.key(unit.key), unit.unit);
+      json::Object u(o.key("units"));
+      for (const MaterialUnit& unit : material_units()) json::append_string(u.key(unit.key), unit.unit);
     }
   }
   return out;
@@ -1044,98 +1054,28 @@ std::string write_json(const Material& m, const Get& v, const std::vector<std::s
 
 }  // namespace
 
-std::span<const MaterialUnit> material_units() { return kUnits; }
+std::span<const MaterialUnit> material_units() {
+  // Each name once, every cross-section as "sigma_*" (barn).
+  static const std::vector<MaterialUnit> units = [] {
+    std::vector<MaterialUnit> u;
+    for (const MaterialField& f : material_fields()) {
+      const std::string_view key = f.name.starts_with("sigma_") ? std::string_view("sigma_*") : f.name;
+      if (std::none_of(u.begin(), u.end(), [&](const MaterialUnit& have) { return have.key == key; }))
+        u.push_back({key, f.unit});
+    }
+    return u;
+  }();
+  return units;
+}
 
 std::string material_json(const Material& m) { return material_json(m, {}); }
 
 std::string material_json(const Material& m, const std::vector<std::string>& warnings) {
-  const auto get = [&m](const char* name, int i) -> Value {
-    const std::string_view k(name);
-    const PerAtom& a = m.per_atom;
-    if (i >= 0) {
-      const std::size_t at = static_cast<std::size_t>(i);
-      if (k[0] == 'p') return {k == "p.weight" ? m.partials[at].weight : m.partials[at].faber_ziman};
-      const MaterialElement& e = m.elements[at];
-      if (k == "e.b_coh") return {e.b_coh};
-      if (k == "e.b_coh_im") return {e.b_coh_im};
-      if (k == "e.sigma_coh") return {e.sigma_coh};
-      if (k == "e.sigma_scatt") return {e.sigma_scatt};
-      return {e.sigma_abs};
-    }
-    if (k == "wavelength") return {m.wavelength};
-    if (k == "b_coh") return {a.b_coh};
-    if (k == "b_coh_im") return {a.b_coh_im};
-    if (k == "b_free") return {a.b_free};
-    if (k == "sigma_coh") return {a.sigma_coh};
-    if (k == "sigma_inc") return {a.sigma_inc};
-    if (k == "sigma_scatt") return {a.sigma_scatt};
-    if (k == "sigma_free") return {a.sigma_free};
-    if (k == "sigma_abs") return {a.sigma_abs};
-    if (k == "f.sigma_coh") return {m.per_formula.sigma_coh};
-    if (k == "f.sigma_inc") return {m.per_formula.sigma_inc};
-    if (k == "f.sigma_scatt") return {m.per_formula.sigma_scatt};
-    if (k == "f.sigma_abs") return {m.per_formula.sigma_abs};
-    if (k == "sld") return {m.sld};
-    if (k == "sld_im") return {m.sld_im};
-    if (k == "sld_inc") return {m.sld_inc};
-    if (k == "mu_abs") return {m.mu_abs};
-    if (k == "mu_scatt") return {m.mu_scatt};
-    if (k == "mu_total") return {m.mu_total};
-    if (k == "absorption_length") return {m.absorption_length};
-    if (k == "penetration_depth") return {m.penetration_depth};
-    return {m.transmission};
-  };
-  return write_json(m, get, warnings);
+  return write_json(m, nullptr, warnings);
 }
 
 std::string material_sweep_json(const MaterialSweep& s, const std::vector<std::string>& warnings) {
-  // Per formula unit: the per-atom columns times the atoms.
-  const double atoms = s.material.atoms;
-  std::vector<double> f_coh, f_inc, f_scatt, f_abs;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    f_coh.push_back(s.sigma_coh[i] * atoms);
-    f_inc.push_back(s.sigma_inc[i] * atoms);
-    f_scatt.push_back(s.sigma_scatt[i] * atoms);
-    f_abs.push_back(s.sigma_abs[i] * atoms);
-  }
-  const auto get = [&](const char* name, int i) -> Value {
-    const std::string_view k(name);
-    const auto col = [](std::span<const double> v) { return Value{std::nullopt, v, true, !v.empty()}; };
-    if (i >= 0) {
-      const std::size_t at = static_cast<std::size_t>(i);
-      if (k == "p.weight") return col(s.partials[at].weight);
-      if (k == "p.faber_ziman") return col(s.partials[at].faber_ziman);
-      const MaterialSweep::Element& e = s.elements[at];
-      if (k == "e.b_coh") return col(e.b_coh);
-      if (k == "e.b_coh_im") return col(e.b_coh_im);
-      if (k == "e.sigma_coh") return col(e.sigma_coh);
-      if (k == "e.sigma_scatt") return col(e.sigma_scatt);
-      return col(e.sigma_abs);
-    }
-    if (k == "wavelength") return col(s.wavelength);
-    if (k == "b_coh") return col(s.b_coh);
-    if (k == "b_coh_im") return col(s.b_coh_im);
-    if (k == "b_free") return col(s.b_free);
-    if (k == "sigma_coh") return col(s.sigma_coh);
-    if (k == "sigma_inc") return col(s.sigma_inc);
-    if (k == "sigma_scatt") return col(s.sigma_scatt);
-    if (k == "sigma_free") return col(s.sigma_free);
-    if (k == "sigma_abs") return col(s.sigma_abs);
-    if (k == "f.sigma_coh") return col(f_coh);
-    if (k == "f.sigma_inc") return col(f_inc);
-    if (k == "f.sigma_scatt") return col(f_scatt);
-    if (k == "f.sigma_abs") return col(f_abs);
-    if (k == "sld") return col(s.sld);
-    if (k == "sld_im") return col(s.sld_im);
-    if (k == "sld_inc") return col(s.sld_inc);
-    if (k == "mu_abs") return col(s.mu_abs);
-    if (k == "mu_scatt") return col(s.mu_scatt);
-    if (k == "mu_total") return col(s.mu_total);
-    if (k == "absorption_length") return col(s.absorption_length);
-    if (k == "penetration_depth") return col(s.penetration_depth);
-    return col(s.transmission);
-  };
-  return write_json(s.material, get, warnings);
+  return write_json(s.material, &s, warnings);
 }
 
 }  // namespace talvo

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "talvo/elements/composition.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/elements/formula.hpp"
-#include "talvo/elements/composition.hpp"
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/result.hpp"
 
@@ -130,11 +130,20 @@ struct MaterialSweep {
   std::size_t size() const { return wavelength.size(); }
   // The whole material at wavelength i.
   Material at(std::size_t i) const;
+  // The warnings of wavelength i alone: those material() gives at it.
+  std::vector<std::string> warnings_at(std::size_t i) const;
+
+  // A warning of one wavelength (kept for the wavelengths that have any).
+  struct WavelengthWarning {
+    std::size_t index;
+    std::string text;
+  };
 
  private:
   friend class MaterialSweepColumns;
   std::unique_ptr<double[]> storage_;
   std::size_t stored_ = 0;
+  std::vector<WavelengthWarning> warnings_;  // by wavelength, in order
 };
 
 // The material of a composition at options.wavelength (its density is not
@@ -146,6 +155,14 @@ struct MaterialSweep {
 // numbers are too large to be finite.
 Result<Material> compute_material(const Composition& c, const NeutronTable& table, const MaterialOptions& options);
 
+// A density converted with the material's masses and atomic mass unit:
+// g/cm3 (density above 0) to atoms per cubic Angstrom, or atoms per cubic
+// Angstrom (density below 0, its magnitude) to g/cm3; exactly the
+// number_density (or density) compute_material gives the composition.
+// kInvalidArgument for a density of 0 or one that is not finite, and the
+// errors of compute_material.
+Result<double> convert_density(double density, const Composition& c, const NeutronTable& table);
+
 // The composition of a formula: its elements in order, each isotope with its
 // share of the element (natural atoms have mass number 0).
 Composition composition_of(const Formula& formula);
@@ -156,7 +173,7 @@ Composition composition_of(const Formula& formula);
 // neither takes the element table's. Warnings: lengths outside their table,
 // Cd below 1 A.
 Result<Material> material(std::string_view formula, const NeutronTable& table, const MaterialOptions& options);
-// The same (the name of earlier releases).
+// The same, by the name that says what it starts from.
 inline Result<Material> material_from_formula(std::string_view formula, const NeutronTable& table,
                                               const MaterialOptions& options) {
   return material(formula, table, options);
@@ -171,18 +188,20 @@ Result<MaterialSweep> material_sweep(std::string_view formula, const NeutronTabl
 Result<MaterialSweep> composition_sweep(const Composition& c, const NeutronTable& table, const MaterialOptions& options,
                                         std::span<const double> wavelengths);
 
-// The material as one JSON object: formula, atoms, mass, wavelength, density,
-// number_density, per_atom {...}, sld, sld_im, mu_abs, mu_scatt, mu_total,
-// penetration_depth, transmission, elements [...], partials [...], then
-// the values added since (per_formula, sld_inc, absorption_length, notes,
-// units). Numbers are the shortest text that reads back to the same double;
-// a value not known is null.
+// The material as one JSON object: its formula, then its values in the
+// order of material_fields() (talvo/neutron/material_fields.hpp), those per
+// atom in "per_atom", per formula unit in "per_formula", each element's in
+// "elements" (with its symbol and where its lengths came from, "source"),
+// each pair's in "partials" (with its "pair"), then "notes" and "units".
+// Numbers are the shortest text that reads back to the same double; a value
+// not known is null.
 std::string material_json(const Material& material);
 // With the warnings that came with it ("warnings": [...]).
 std::string material_json(const Material& material, const std::vector<std::string>& warnings);
 
-// The unit of each value of material_json, in the order of its "units"
-// object; "sigma_*" stands for every cross-section (barn).
+// The unit of each value of material_json by name, in the order of its
+// "units" object: each name of material_fields() once, every cross-section
+// as "sigma_*" (barn).
 struct MaterialUnit {
   std::string_view key, unit;
 };

@@ -75,10 +75,10 @@ void NeutronTable::index() {
 }
 
 Result<NeutronTable> read_neutron_table(const std::string& file) {
-  InputFile input(file);
-  if (!input.is_open())
-    return make_error(input.error().kind, "cannot open the neutron table " + file + ": " + input.error().message);
-  std::istream& in = input.stream();
+  Result<InputFile> input = InputFile::open(file);
+  if (!input.ok())
+    return make_error(input.kind(), "cannot open the neutron table " + file + ": " + input.error().message);
+  std::istream& in = input->stream();
   const auto bad = [&](long long line, const std::string& what) {
     return make_error(ErrorKind::kParseError, file + ", line " + free_int(line) + ": " + what);
   };
@@ -107,9 +107,11 @@ Result<NeutronTable> read_neutron_table(const std::string& file) {
   std::string text;
   long long number = 0;
   bool header = false;
-  for (LineRead got; (got = read_line(in, text)) != LineRead::kEnd;) {
+  for (;;) {
+    const Result<bool> got = read_line(in, text);
+    if (got.ok() && !*got) break;
     ++number;
-    if (got != LineRead::kLine) return bad(number, "longer than " + free_int(kMaxLineLength) + " characters");
+    if (!got.ok()) return bad(number, got.error().message);
     if (text.empty() || text[0] == '#') continue;
     const std::vector<std::string_view> fields = split_tabs(text);
     if (!header) {

@@ -45,35 +45,35 @@ std::size_t first_off_grid(std::span<const double> x, double h) {
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
 
 // `values` names what goes with x: "f" or "sigma".
-std::optional<Error> check_grid(std::size_t nx, std::size_t nf, const char* values) {
+Outcome check_grid(std::size_t nx, std::size_t nf, const char* values) {
   if (nx != nf)
     return invalid(std::string("x and ") + values + " hold different numbers of points (" + std::to_string(nx) +
                    " and " + std::to_string(nf) + ")");
   if (nx < 3) return invalid("at least 3 points are needed, not " + std::to_string(nx));
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<Error> check_odd(std::size_t n) {
+Outcome check_odd(std::size_t n) {
   if (n % 2 == 0) return invalid("the number of points must be odd, not " + std::to_string(n));
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<Error> check_steps(std::span<const double> x, double h) {
+Outcome check_steps(std::span<const double> x, double h) {
   const std::size_t i = first_off_grid(x, h);
   // Points that all share one x span nothing: there is no integral to give.
   if (i == x.size() && !(std::fabs(h) > 0.0))
     return invalid("x values are not equally spaced: all " + std::to_string(x.size()) +
                    " points are at x = " + free_real(x[0]));
-  if (i == x.size()) return std::nullopt;
+  if (i == x.size()) return Done{};
   return invalid("x values are not equally spaced: x(" + std::to_string(i + 1) + ") = " + free_real(x[i]) +
                  " where a step of " + free_real(h) + " from x(1) puts " +
                  free_real(x[0] + static_cast<double>(i) * h));
 }
 
 // The first refusal of a grid for the one-k integrals.
-std::optional<Error> check_one_k(std::span<const double> x, std::size_t nf, const char* values, double h) {
-  if (auto e = check_grid(x.size(), nf, values)) return e;
-  if (auto e = check_odd(x.size())) return e;
+Outcome check_one_k(std::span<const double> x, std::size_t nf, const char* values, double h) {
+  if (Outcome e = check_grid(x.size(), nf, values); !e.ok()) return e;
+  if (Outcome e = check_odd(x.size()); !e.ok()) return e;
   return check_steps(x, h);
 }
 
@@ -89,7 +89,7 @@ std::size_t first_unequal_step(std::span<const double> x) {
 }
 
 Result<double> filon_integral(std::span<const double> x, std::span<const double> f, double h, double k) {
-  if (auto e = check_one_k(x, f.size(), "f", h)) return *e;
+  if (Outcome e = check_one_k(x, f.size(), "f", h); !e.ok()) return e.error();
   const std::size_t n = x.size();
   double s_odd = 0.0, s_even = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -104,7 +104,7 @@ Result<double> filon_integral(std::span<const double> x, std::span<const double>
 }
 
 Result<double> filon_integral_sigma(std::span<const double> x, std::span<const double> sigma, double h, double k) {
-  if (auto e = check_one_k(x, sigma.size(), "sigma", h)) return *e;
+  if (Outcome e = check_one_k(x, sigma.size(), "sigma", h); !e.ok()) return e.error();
   const std::size_t n = x.size();
   const FilonWeights w = filon_abc(h * k);
   double var = 0.0;
@@ -121,11 +121,11 @@ Result<double> filon_integral_sigma(std::span<const double> x, std::span<const d
 
 Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,
                                 const FilonOptions& options) {
-  if (auto e = check_grid(x.size(), f.size(), "f")) return *e;
+  if (Outcome e = check_grid(x.size(), f.size(), "f"); !e.ok()) return e.error();
   if (!options.sigma.empty() && options.sigma.size() != f.size())
     return invalid("sigma and f hold different numbers of values (" + std::to_string(options.sigma.size()) + " and " +
                    std::to_string(f.size()) + ")");
-  if (auto e = check_steps(x, mean_step(x))) return *e;
+  if (Outcome e = check_steps(x, mean_step(x)); !e.ok()) return e.error();
   for (std::size_t m = 0; m < k.size(); ++m)
     if (!std::isfinite(k[m]))
       return invalid("k must be a finite number: k(" + std::to_string(m + 1) + ") = " + free_real(k[m]));

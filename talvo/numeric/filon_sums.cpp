@@ -5,18 +5,22 @@
 #include <cstring>
 
 #include "talvo/detail/instruction_sets.hpp"
-#include "talvo/numeric/detail/vec_of.hpp"
+#include "talvo/detail/vec_of.hpp"
 
 namespace talvo::filon_detail {
 namespace {
 
 using talvo::detail::VecOf;
 
-// Points between anchors. Within a stretch the recurrence drifts by about one
-// rounding per point; at each anchor the sines are taken afresh at the grid
-// point itself, which keeps the drift far below single precision and the
-// results the same, bit for bit, whatever the width of the machine.
-constexpr std::size_t kStretch = 64;
+// Points between anchors, and anchors between fresh ones. Within a stretch
+// the recurrence drifts by about one rounding per point. Every kFresh-th
+// anchor takes the sines afresh at the grid point itself; the anchors between
+// come from the one before, turned by the stretch's angle (its sine and
+// cosine taken once), which drifts by a rounding or two an anchor. Both keep
+// the drift far below single precision, and the standard library's sine,
+// the costliest step, is called once every kStretch * kFresh points. The
+// results are the same, bit for bit, whatever the width of the machine.
+constexpr std::size_t kStretch = 64, kFresh = 16;
 
 struct Arrays {
   const double* x;
@@ -52,13 +56,26 @@ template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecs>
         std::memcpy(&cs[u], c, sizeof c);
       }
     };
-    Vec step_s[kVecs], step_c[kVecs];
+    Vec step_s[kVecs], step_c[kVecs], turn_s[kVecs], turn_c[kVecs], anchor_s[kVecs], anchor_c[kVecs];
     sines(h, step_s, step_c);
+    if (a.n > kStretch) sines(h * static_cast<double>(kStretch), turn_s, turn_c);
     Vec f_odd[kVecs], f_even[kVecs], v_odd[kVecs], v_even[kVecs];
     for (std::size_t u = 0; u < kVecs; ++u) f_odd[u] = f_even[u] = v_odd[u] = v_even[u] = Vec{};
-    for (std::size_t i0 = 0; i0 < a.n; i0 += kStretch) {
+    for (std::size_t i0 = 0, stretch = 0; i0 < a.n; i0 += kStretch, ++stretch) {
+      if (stretch % kFresh == 0) {
+        sines(a.x[i0], anchor_s, anchor_c);
+      } else {
+        for (std::size_t u = 0; u < kVecs; ++u) {
+          const Vec s = anchor_s[u] * turn_c[u] + anchor_c[u] * turn_s[u];
+          anchor_c[u] = anchor_c[u] * turn_c[u] - anchor_s[u] * turn_s[u];
+          anchor_s[u] = s;
+        }
+      }
       Vec sn[kVecs], cs[kVecs];
-      sines(a.x[i0], sn, cs);
+      for (std::size_t u = 0; u < kVecs; ++u) {
+        sn[u] = anchor_s[u];
+        cs[u] = anchor_c[u];
+      }
       const std::size_t i1 = std::min(a.n, i0 + kStretch);
       // Stretches start on an odd point number, so points go in (odd, even) pairs.
       std::size_t i = i0;

@@ -27,26 +27,26 @@ long long sphere_sub_option(double p1) { return std::fabs(p1) < 4.0 ? std::llrou
 
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
 
-std::optional<Error> check_grid(std::span<const double> q, bool histogram) {
+Outcome check_grid(std::span<const double> q, bool histogram) {
   const std::size_t nq = q.size();
   if (histogram && nq < 3)
     return invalid("too few Q values for the grid: histogram data need at least 3 bin edges, not " +
                    std::to_string(nq));
   if (!histogram && nq < 2)
     return invalid("too few Q values for the grid: point data need at least 2, not " + std::to_string(nq));
-  return std::nullopt;
+  return Done{};
 }
 
 // Q is a magnitude: a negative or infinite one has no window value (the
 // quadratic window of Q = -1e300 would be -inf).
-std::optional<Error> check_q(std::span<const double> q) {
+Outcome check_q(std::span<const double> q) {
   for (std::size_t i = 0; i < q.size(); ++i)
     if (!(q[i] >= 0.0) || !std::isfinite(q[i]))
       return invalid("Q must be a finite number at or above 0: Q(" + std::to_string(i + 1) + ") = " + free_real(q[i]));
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<Error> check_qmax(std::span<const double> q, double qmax) {
+Outcome check_qmax(std::span<const double> q, double qmax) {
   if (!(qmax > 0.0) || !std::isfinite(qmax))
     return invalid("Qmax must be a finite number above 0, not " + free_real(qmax));
   const std::size_t nq = q.size();
@@ -58,15 +58,15 @@ std::optional<Error> check_qmax(std::span<const double> q, double qmax) {
   if (!std::isfinite(std::numbers::pi / qmax))
     return make_error(ErrorKind::kOutOfRange,
                       "Qmax = " + free_real(qmax) + " is too small: pi / Qmax passes the double range");
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<Error> check_parameters(Window window, double qmax, const ModificationOptions& o) {
+Outcome check_parameters(Window window, double qmax, const ModificationOptions& o) {
   // p1^2 must be a finite number above 0: inf times Q = 0 is NaN.
   if (window == Window::kGaussian && !(o.p1 * o.p1 > 0.0 && std::isfinite(o.p1 * o.p1)))
     return invalid("the Gaussian window needs a p1 whose square is a finite number above 0, not p1 = " +
                    free_real(o.p1));
-  if (window != Window::kSphere) return std::nullopt;
+  if (window != Window::kSphere) return Done{};
   const long long sub = sphere_sub_option(o.p1);
   if (sub < 1 || sub > 3)
     return invalid("the sphere window's p1, its sub-option, must round to 1, 2 or 3, not p1 = " + free_real(o.p1));
@@ -74,7 +74,7 @@ std::optional<Error> check_parameters(Window window, double qmax, const Modifica
   if (sub == 2 && !(o.p2 > 0.0 && std::isfinite(o.p2) && std::isfinite(o.p2 * qmax)))
     return invalid("the sphere window's sub-option 2 needs a scale p2 above 0 with p2 Qmax finite, not p2 = " +
                    free_real(o.p2));
-  return std::nullopt;
+  return Done{};
 }
 
 }  // namespace
@@ -102,7 +102,7 @@ double tan_x_root() {
   return x;
 }
 
-std::optional<Window> window_from_name(std::string_view name) {
+std::optional<Window> window_named(std::string_view name) {
   for (Window w :
        {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere, Window::kNone})
     if (equal_case_blind(name, window_name(w))) return w;
@@ -132,13 +132,13 @@ Result<std::vector<double>> modification(std::span<const double> q, Window windo
   const int w = static_cast<int>(window);
   if (w < static_cast<int>(Window::kLorch) || w > static_cast<int>(Window::kNone))
     return invalid("unknown window number " + std::to_string(w));
-  if (auto e = check_q(q)) return *e;
+  if (Outcome e = check_q(q); !e.ok()) return e.error();
   const std::size_t nm = o.histogram && !q.empty() ? q.size() - 1 : q.size();
   try {
     if (window == Window::kNone) return std::vector<double>(nm, 1.0);
-    if (auto e = check_grid(q, o.histogram)) return *e;
-    if (auto e = check_qmax(q, qmax)) return *e;
-    if (auto e = check_parameters(window, qmax, o)) return *e;
+    if (Outcome e = check_grid(q, o.histogram); !e.ok()) return e.error();
+    if (Outcome e = check_qmax(q, qmax); !e.ok()) return e.error();
+    if (Outcome e = check_parameters(window, qmax, o); !e.ok()) return e.error();
 
     const std::vector<double> qe = moq_effective_q(q, nm);
     const long long sub = sphere_sub_option(o.p1);

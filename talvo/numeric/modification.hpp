@@ -17,7 +17,7 @@ enum class Window { kLorch, kStep, kQuadratic, kGaussian, kSphere, kNone };
 
 // "lorch", "step", "quadratic", "gaussian", "sphere", "none" (case-blind);
 // nothing for any other name.
-std::optional<Window> window_from_name(std::string_view name);
+std::optional<Window> window_named(std::string_view name);
 std::string_view window_name(Window window);
 
 struct ModificationOptions {

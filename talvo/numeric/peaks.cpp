@@ -17,7 +17,7 @@ constexpr double kLn2 = 0.6931471805599453;
 
 }  // namespace
 
-std::optional<PeakShape> peak_shape_from_name(std::string_view name) {
+std::optional<PeakShape> peak_shape_named(std::string_view name) {
   for (PeakShape s : {PeakShape::kGaussian, PeakShape::kLorentzian, PeakShape::kPseudoVoigt})
     if (equal_case_blind(name, peak_shape_name(s))) return s;
   return std::nullopt;

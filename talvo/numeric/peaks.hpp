@@ -14,7 +14,7 @@ namespace talvo {
 enum class PeakShape { kGaussian, kLorentzian, kPseudoVoigt };
 
 // "gaussian", "lorentzian", "pseudo-voigt" (case-blind); nothing for any other name.
-std::optional<PeakShape> peak_shape_from_name(std::string_view name);
+std::optional<PeakShape> peak_shape_named(std::string_view name);
 std::string_view peak_shape_name(PeakShape shape);
 
 // (2/W) sqrt(ln 2 / pi) exp(-4 ln 2 (x - C)^2 / W^2)

@@ -21,8 +21,8 @@ std::string point(const char* name, std::size_t i, double v) {
 
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
 
-std::optional<Error> check(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
-                           std::span<const double> sigma) {
+Outcome check(std::span<const double> q, std::span<const double> s, std::span<const double> r, double rho0,
+              std::span<const double> sigma) {
   const std::size_t n = q.size();
   if (s.size() != n)
     return invalid("Q and S(Q) hold different numbers of values (" + std::to_string(n) + " and " +
@@ -44,14 +44,14 @@ std::optional<Error> check(std::span<const double> q, std::span<const double> s,
     if (!(r[j] > 0.0) || !std::isfinite(r[j])) return invalid("r must be positive: " + point("r", j, r[j]));
   if (!(rho0 > 0.0) || !std::isfinite(rho0))
     return invalid("the number density rho0 must be positive, not " + free_real(rho0));
-  return std::nullopt;
+  return Done{};
 }
 
 }  // namespace
 
 Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r,
                                double rho0, const Sq2grOptions& o) {
-  if (auto e = check(q, s, r, rho0, o.sigma)) return *e;
+  if (Outcome e = check(q, s, r, rho0, o.sigma); !e.ok()) return e.error();
   std::size_t n = q.size();
   // Beyond Qmax the window is 0: only the points up to it are integrated, a
   // point off by no more than the grid's rounding counting as at Qmax.

@@ -27,8 +27,6 @@ constexpr std::array<MonochromatorCrystal, 4> kCrystals = {{
 
 }  // namespace
 
-std::span<const MonochromatorCrystal> monochromator_crystals() { return kCrystals; }
-
 const MonochromatorCrystal* monochromator_crystal_named(std::string_view name) {
   for (const MonochromatorCrystal& c : kCrystals)
     if (equal_case_blind(name, c.name)) return &c;

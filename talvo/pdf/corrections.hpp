@@ -20,8 +20,7 @@ struct MonochromatorCrystal {
   double d;      // Angstrom
   bool perfect;  // a perfect crystal by default (else mosaic)
 };
-// HOPG (002), Si (111), Ge (111), LiF (200).
-std::span<const MonochromatorCrystal> monochromator_crystals();
+// HOPG (002), Si (111), Ge (111) or LiF (200) by name; null for another.
 const MonochromatorCrystal* monochromator_crystal_named(std::string_view name);
 
 // The Bragg angle 2theta_m (degrees) of a reflection of spacing d for the

@@ -89,15 +89,12 @@ class Reader {
   Spelling spelling_;
 };
 
-// The value into `target`, or false with the error in `failure`.
+// The value into `target`, or the error that says why there is none.
 template <class T, class U>
-bool into(T& target, Result<U>&& r, Error& failure) {
-  if (!r.ok()) {
-    failure = r.error();
-    return false;
-  }
+Outcome into(T& target, Result<U>&& r) {
+  if (!r.ok()) return r.error();
   target = std::move(r).value();
-  return true;
+  return Done{};
 }
 
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
@@ -126,8 +123,7 @@ Result<InputChoice> input_choice(const OptionValues& options, std::string_view i
     c.format_asked = r.asked("format");
   }
   if (r.has("scan")) {
-    Error failure;
-    if (!into(c.scan, r.whole("scan"), failure)) return failure;
+    if (Outcome set = into(c.scan, r.whole("scan")); !set.ok()) return set.error();
     if (c.format != InputFormat::kXrdml) return invalid(r.name("scan") + " belongs to XRDML input");
   }
   return c;
@@ -139,15 +135,14 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
   ReductionSettings settings;
   ReductionOptions& o = settings.options;
-  Error failure;
 
   // The wavelength: as given, the anode's, else the pattern's.
   std::optional<double> wavelength;
-  if (!into(wavelength, r.optional("wavelength"), failure)) return failure;
+  if (Outcome set = into(wavelength, r.optional("wavelength")); !set.ok()) return set.error();
   if (const auto anode = r.text("anode")) {
     const Result<double> kev = anode_energy(*anode);
     if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + ": " + kev.error().message);
-    if (!into(wavelength, wavelength_of_energy(*kev), failure)) return failure;
+    if (Outcome set = into(wavelength, wavelength_of_energy(*kev)); !set.ok()) return set.error();
   }
   if (!wavelength) wavelength = pattern_wavelength;
   o.wavelength = wavelength;
@@ -156,11 +151,12 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   if (!composition)
     return make_error(ErrorKind::kNotFound, "no composition: give " + r.name("composition") + " FORMULA (e.g. CeO2)");
   o.sample.composition = *composition;
-  if (!into(o.sample.density, r.optional("density"), failure)) return failure;
-  if (!into(o.sample.number_density, r.optional("number-density"), failure)) return failure;
-  if (r.has("packing") && !into(o.sample.packing, r.number("packing"), failure)) return failure;
+  if (Outcome set = into(o.sample.density, r.optional("density")); !set.ok()) return set.error();
+  if (Outcome set = into(o.sample.number_density, r.optional("number-density")); !set.ok()) return set.error();
+  if (r.has("packing"))
+    if (Outcome set = into(o.sample.packing, r.number("packing")); !set.ok()) return set.error();
   if (const auto c = r.text("compton")) {
-    const std::optional<ComptonTable> t = compton_table_named(*c);
+    const std::optional<IncoherentModel> t = incoherent_model_named(*c);
     if (!t) return r.choice("compton", "hubbell or balyuzi");
     o.sample.compton = *t;
   }
@@ -188,11 +184,11 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
                    r.name("mu-t"));
   if (r.has("mu-t") && capillary)
     return invalid(r.name("mu-t") + " belongs to a plate; a capillary takes " + r.name("mu-r"));
-  if (!into(o.absorption.mu_x, r.optional(r.has("mu-r") ? "mu-r" : "mu-t"), failure)) return failure;
+  if (Outcome set = into(o.absorption.mu_x, r.optional(r.has("mu-r") ? "mu-r" : "mu-t")); !set.ok()) return set.error();
   if (r.asked("thickness") && (r.asked("mu-r") || r.asked("mu-t")))
     return invalid("give " + r.name("thickness") + " (mu from the composition) or " + r.name("mu-r") + "/" +
                    r.name("mu-t") + ", not both");
-  if (!into(o.thickness, r.optional("thickness"), failure)) return failure;
+  if (Outcome set = into(o.thickness, r.optional("thickness")); !set.ok()) return set.error();
   if (o.thickness && !(*o.thickness > 0.0))
     return make_error(ErrorKind::kOutOfRange, r.name("thickness") + " must be above 0 cm");
 
@@ -206,20 +202,19 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
 
   // The capillary as the beam lights it, and its empty container.
   for (const char* n : {"capillary-diameter", "beam-width", "beam-profile", "zscan", "container"})
-    if (r.asked(n) && !capillary)
-      return invalid(r.name(n) + " belongs to " + r.name("geometry") + " capillary");
-  if (!into(o.capillary_diameter, r.optional("capillary-diameter"), failure)) return failure;
+    if (r.asked(n) && !capillary) return invalid(r.name(n) + " belongs to " + r.name("geometry") + " capillary");
+  if (Outcome set = into(o.capillary_diameter, r.optional("capillary-diameter")); !set.ok()) return set.error();
   if (o.capillary_diameter && !(*o.capillary_diameter > 0.0 && std::isfinite(*o.capillary_diameter)))
     return make_error(ErrorKind::kOutOfRange, r.name("capillary-diameter") + " must be above 0 mm");
   if (r.asked("thickness") && r.asked("capillary-diameter"))
     return invalid("give " + r.name("thickness") + " (cm) or " + r.name("capillary-diameter") + " (mm), not both");
-  if (!into(o.beam_width, r.optional("beam-width"), failure)) return failure;
+  if (Outcome set = into(o.beam_width, r.optional("beam-width")); !set.ok()) return set.error();
   if (o.beam_width && !(*o.beam_width > 0.0 && std::isfinite(*o.beam_width)))
     return make_error(ErrorKind::kOutOfRange, r.name("beam-width") + " must be above 0 mm");
   for (const char* n : {"beam-width", "zscan", "container"})
     if (r.has(n) && !o.capillary_diameter)
-      return make_error(ErrorKind::kNotFound, r.name(n) + " needs the capillary's diameter: give " +
-                                                  r.name("capillary-diameter") + " MM");
+      return make_error(ErrorKind::kNotFound,
+                        r.name(n) + " needs the capillary's diameter: give " + r.name("capillary-diameter") + " MM");
   if (const auto bp = r.text("beam-profile")) {
     const std::optional<BeamProfile> named = beam_profile_named(*bp);
     if (!named) return r.choice("beam-profile", "tophat or gaussian");
@@ -233,26 +228,29 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     const auto cc = r.text("container-composition");
     if (!cc || !r.has("container-density") || !r.has("container-wall"))
       return make_error(ErrorKind::kNotFound, r.name("container") + " needs the container's " +
-                                                  r.name("container-composition") + ", " +
-                                                  r.name("container-density") + " and " + r.name("container-wall"));
+                                                  r.name("container-composition") + ", " + r.name("container-density") +
+                                                  " and " + r.name("container-wall"));
     o.container_composition = *cc;
-    if (!into(o.container_density, r.optional("container-density"), failure)) return failure;
-    if (!into(o.container_wall, r.optional("container-wall"), failure)) return failure;
+    if (Outcome set = into(o.container_density, r.optional("container-density")); !set.ok()) return set.error();
+    if (Outcome set = into(o.container_wall, r.optional("container-wall")); !set.ok()) return set.error();
     if (!(*o.container_density > 0.0 && std::isfinite(*o.container_density)))
       return make_error(ErrorKind::kOutOfRange, r.name("container-density") + " must be above 0 g/cm3");
     if (!(*o.container_wall > 0.0 && std::isfinite(*o.container_wall)))
       return make_error(ErrorKind::kOutOfRange, r.name("container-wall") + " must be above 0 mm");
-    if (r.has("container-scale") && !into(o.container_scale, r.number("container-scale"), failure)) return failure;
+    if (r.has("container-scale"))
+      if (Outcome set = into(o.container_scale, r.number("container-scale")); !set.ok()) return set.error();
     if (!(o.container_scale >= 0.0 && std::isfinite(o.container_scale)))
       return make_error(ErrorKind::kOutOfRange, r.name("container-scale") + " must be 0 or more");
   }
-  if (r.has("flat") && !into(o.flat, r.number("flat"), failure)) return failure;
+  if (r.has("flat"))
+    if (Outcome set = into(o.flat, r.number("flat")); !set.ok()) return set.error();
   if (!std::isfinite(o.flat)) return make_error(ErrorKind::kOutOfRange, r.name("flat") + " must be a finite number");
-  if (r.has("rmin-check") && !into(o.rmin_check, r.number("rmin-check"), failure)) return failure;
+  if (r.has("rmin-check"))
+    if (Outcome set = into(o.rmin_check, r.number("rmin-check")); !set.ok()) return set.error();
   if (!(o.rmin_check > 0.5 && o.rmin_check <= 100.0))
-    return make_error(ErrorKind::kOutOfRange,
-                      r.name("rmin-check") + " must lie above 0.5 Angstrom (and at most 100), below the first "
-                                             "interatomic distance");
+    return make_error(ErrorKind::kOutOfRange, r.name("rmin-check") +
+                                                  " must lie above 0.5 Angstrom (and at most 100), below the first "
+                                                  "interatomic distance");
   if (const auto list = r.text("optimize")) {
     Result<std::vector<FitSpec>> fit = parse_fit_list(*list, r.name("optimize"));
     if (!fit.ok()) return fit.error();
@@ -260,12 +258,23 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     for (const FitSpec& f : settings.optimize) {
       const char* needs = nullptr;
       switch (f.what) {
-        case Fitted::kBgScale: needs = r.has("background") ? nullptr : "background"; break;
-        case Fitted::kContainerScale: needs = r.has("container") ? nullptr : "container"; break;
-        case Fitted::kBeamWidth: needs = r.has("beam-width") || r.has("zscan") ? nullptr : "beam-width"; break;
-        case Fitted::kRuland: needs = r.has("ruland") ? nullptr : "ruland"; break;
-        case Fitted::kMuR: needs = capillary ? nullptr : "geometry"; break;
-        default: break;
+        case Fitted::kBgScale:
+          needs = r.has("background") ? nullptr : "background";
+          break;
+        case Fitted::kContainerScale:
+          needs = r.has("container") ? nullptr : "container";
+          break;
+        case Fitted::kBeamWidth:
+          needs = r.has("beam-width") || r.has("zscan") ? nullptr : "beam-width";
+          break;
+        case Fitted::kRuland:
+          needs = r.has("ruland") ? nullptr : "ruland";
+          break;
+        case Fitted::kMuR:
+          needs = capillary ? nullptr : "geometry";
+          break;
+        default:
+          break;
       }
       if (needs)
         return invalid(r.name("optimize") + " " + std::string(fitted_name(f.what)) + " needs " + r.name(needs) +
@@ -312,12 +321,12 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
       return invalid(r.name("polarization") +
                      " is for a polarised source without a monochromator; a monochromator's source is taken as "
                      "unpolarised");
-    if (!into(o.polarization.normal_fraction, r.number("polarization"), failure)) return failure;
+    if (Outcome set = into(o.polarization.normal_fraction, r.number("polarization")); !set.ok()) return set.error();
     if (!(o.polarization.normal_fraction >= 0.0 && o.polarization.normal_fraction <= 1.0))
       return make_error(ErrorKind::kOutOfRange, r.name("polarization") + " must lie between 0 and 1");
   }
   if (r.has("breit-dirac")) {
-    if (!into(o.breit_dirac, r.whole("breit-dirac"), failure)) return failure;
+    if (Outcome set = into(o.breit_dirac, r.whole("breit-dirac")); !set.ok()) return set.error();
     if (o.breit_dirac != 2 && o.breit_dirac != 3) return invalid(r.name("breit-dirac") + " must be 2 or 3");
   }
   if (r.has("ruland")) {
@@ -325,7 +334,7 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     if (mono == "none" || settings.mono_beam != "diffracted")
       return invalid(r.name("ruland") + " belongs to a monochromator in the diffracted beam (" +
                      r.name("monochromator") + " NAME)");
-    if (!into(o.ruland, r.optional("ruland"), failure)) return failure;
+    if (Outcome set = into(o.ruland, r.optional("ruland")); !set.ok()) return set.error();
     if (!(*o.ruland > 0.0 && std::isfinite(*o.ruland)))
       return make_error(ErrorKind::kOutOfRange,
                         r.name("ruland") + " is the monochromator's band pass in Angstrom: it must be above 0");
@@ -338,13 +347,15 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     else
       return r.choice("normalize", "kmn or highq");
   }
-  if (!into(o.rmin_iterate, r.optional("rmin-iterate"), failure)) return failure;
-  if (r.has("rpoly") && !into(o.rpoly, r.number("rpoly"), failure)) return failure;
-  if (!into(o.qmaxinst, r.optional("qmaxinst"), failure)) return failure;
-  if (r.has("qmin") && !into(o.qmin, r.number("qmin"), failure)) return failure;
-  if (!into(o.qmax, r.optional("qmax"), failure)) return failure;
+  if (Outcome set = into(o.rmin_iterate, r.optional("rmin-iterate")); !set.ok()) return set.error();
+  if (r.has("rpoly"))
+    if (Outcome set = into(o.rpoly, r.number("rpoly")); !set.ok()) return set.error();
+  if (Outcome set = into(o.qmaxinst, r.optional("qmaxinst")); !set.ok()) return set.error();
+  if (r.has("qmin"))
+    if (Outcome set = into(o.qmin, r.number("qmin")); !set.ok()) return set.error();
+  if (Outcome set = into(o.qmax, r.optional("qmax")); !set.ok()) return set.error();
   if (const auto w = r.text("window")) {
-    const std::optional<Window> named = window_from_name(*w);
+    const std::optional<Window> named = window_named(*w);
     if (!named || *named == Window::kSphere || *named == Window::kGaussian)
       return r.choice("window", "none, lorch, step or quadratic");
     o.window = *named;
@@ -358,13 +369,17 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
       const std::string t = option_text(*spec);
       const std::size_t c1 = t.find(':'), c2 = t.find(':', c1 == std::string::npos ? 0 : c1 + 1);
       if (c1 == std::string::npos || c2 == std::string::npos) return invalid(r.name("r") + " needs RMIN:RMAX:STEP");
-      if (!into(o.rmin, Reader::number_of(t.substr(0, c1), r.name("r") + " RMIN"), failure)) return failure;
-      if (!into(o.rmax, Reader::number_of(t.substr(c1 + 1, c2 - c1 - 1), r.name("r") + " RMAX"), failure))
-        return failure;
-      if (!into(o.rstep, Reader::number_of(t.substr(c2 + 1), r.name("r") + " STEP"), failure)) return failure;
+      if (Outcome set = into(o.rmin, Reader::number_of(t.substr(0, c1), r.name("r") + " RMIN")); !set.ok())
+        return set.error();
+      if (Outcome set = into(o.rmax, Reader::number_of(t.substr(c1 + 1, c2 - c1 - 1), r.name("r") + " RMAX"));
+          !set.ok())
+        return set.error();
+      if (Outcome set = into(o.rstep, Reader::number_of(t.substr(c2 + 1), r.name("r") + " STEP")); !set.ok())
+        return set.error();
     }
   }
-  if (r.has("bg-scale") && !into(o.bg_scale, r.number("bg-scale"), failure)) return failure;
+  if (r.has("bg-scale"))
+    if (Outcome set = into(o.bg_scale, r.number("bg-scale")); !set.ok()) return set.error();
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
   return settings;
@@ -530,7 +545,7 @@ Parameters header_parameters(const RunRecord& run) {
     } else {
       p.emplace_back("polarization", shortest(o.polarization.normal_fraction));
     }
-    p.emplace_back("compton", std::string(compton_table_name(o.sample.compton)));
+    p.emplace_back("compton", std::string(incoherent_model_name(o.sample.compton)));
     p.emplace_back("breit-dirac", std::to_string(o.breit_dirac));
     p.emplace_back("normalize", o.normalization == Normalization::kKroghMoeNorman ? "kmn" : "highq");
     if (o.rmin_iterate) p.emplace_back("rmin-iterate", shortest(*o.rmin_iterate));

@@ -389,19 +389,13 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
 }
 
 Result<Pattern> read_pattern(const std::string& path, InputFormat format, int scan) {
-  InputFile in(path);
-  if (!in.is_open())
-    return make_error(in.error().kind == ErrorKind::kNotFound ? ErrorKind::kNotFound : ErrorKind::kIoError,
-                      in.error().message);
-  // Read in blocks into room for the whole file: no copies as a stream's buffer grows.
-  std::string text;
-  std::error_code size_error;
-  const std::uintmax_t size = std::filesystem::file_size(path, size_error);
-  if (!size_error) text.reserve(static_cast<std::size_t>(size));
-  char block[1 << 16];
-  while (in.stream().read(block, sizeof block) || in.stream().gcount() > 0)
-    text.append(block, static_cast<std::size_t>(in.stream().gcount()));
-  if (in.stream().bad()) return make_error(ErrorKind::kIoError, "cannot read " + path);
+  Result<std::string> read = read_whole_file(path);
+  if (!read.ok())
+    return make_error(read.kind() == ErrorKind::kNotFound || read.kind() == ErrorKind::kOutOfMemory
+                          ? read.kind()
+                          : ErrorKind::kIoError,
+                      read.error().message);
+  const std::string text = std::move(*read);
   switch (format) {
     case InputFormat::kXrdml:
       return parse_xrdml_pattern(text, scan, path);

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "talvo/detail/instruction_sets.hpp"
-#include "talvo/numeric/detail/vec_of.hpp"
+#include "talvo/detail/vec_of.hpp"
 
 namespace talvo::pdf {
 namespace {

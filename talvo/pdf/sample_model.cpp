@@ -11,14 +11,6 @@
 
 namespace talvo::pdf {
 
-std::optional<ComptonTable> compton_table_named(std::string_view name) {
-  if (equal_case_blind(name, "hubbell")) return ComptonTable::kHubbell;
-  if (equal_case_blind(name, "balyuzi")) return ComptonTable::kBalyuzi;
-  return std::nullopt;
-}
-
-std::string_view compton_table_name(ComptonTable t) { return t == ComptonTable::kBalyuzi ? "balyuzi" : "hubbell"; }
-
 Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOptions& o) {
   if (o.composition.empty())
     return make_error(ErrorKind::kInvalidArgument, "no composition: give the sample's formula (e.g. SiO2)");
@@ -54,7 +46,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
   m.energy = xo.energy;
   m.number_density = a.number_density;
   ComptonOptions co;
-  co.model = o.compton == ComptonTable::kBalyuzi ? IncoherentModel::kBalyuzi : IncoherentModel::kHubbell;
+  co.model = o.compton;
   if (o.wavelength > 0.0) co.wavelength = o.wavelength;
   co.breit_dirac_power = o.breit_dirac;
   Result<std::vector<double>> c = compton(o.composition, q, co);

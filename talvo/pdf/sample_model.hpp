@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "talvo/result.hpp"
+#include "talvo/xray/compton.hpp"
 
 namespace talvo::pdf {
-
-enum class ComptonTable { kHubbell, kBalyuzi };
-std::optional<ComptonTable> compton_table_named(std::string_view name);
-std::string_view compton_table_name(ComptonTable t);
 
 struct SampleModelOptions {
   std::string composition;               // a chemical formula
@@ -23,7 +20,7 @@ struct SampleModelOptions {
   std::optional<double> number_density;  // atoms per cubic Angstrom of the material
   double packing = 1.0;                  // the powder's share of the volume: scales mu only
   double wavelength = 0.0;               // Angstrom; 0: no dispersion, no recoil factor, no mu
-  ComptonTable compton = ComptonTable::kHubbell;
+  IncoherentModel compton = IncoherentModel::kHubbell;
   int breit_dirac = 3;  // n of the recoil factor (lambda / lambda')^n: 2 or 3
 };
 

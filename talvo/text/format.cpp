@@ -219,6 +219,13 @@ void append_e(std::string& out, double value, int w, int d) {
   out.resize(static_cast<std::size_t>(put_e(out.data() + old, value, w, d) - out.data()));
 }
 
+int int_columns(long long i) {
+  if (i == 0) return 1;
+  const float mag = static_cast<float>(std::llabs(i));
+  int n = static_cast<int>(std::log10(mag)) + 1;
+  return i < 0 ? n + 1 : n;
+}
+
 std::string fmt_i(long long value, int w) {
   std::string s;
   append_i(s, value, w);

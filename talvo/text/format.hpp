@@ -17,6 +17,11 @@ namespace talvo {
 // Iw: integer right-justified in w columns.
 std::string fmt_i(long long value, int w);
 
+// The columns the dialogue gives an integer (its LEN_INT): computed through
+// single precision, so magnitudes that round up to a power of ten (99999999)
+// get one column more.
+int int_columns(long long i);
+
 // Fw.d: fixed point with d decimals, right-justified in w columns. A leading
 // zero before the point is dropped when that is what makes the value fit.
 std::string fmt_f(double value, int w, int d);

@@ -9,6 +9,7 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/text/words.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo {
@@ -247,6 +248,16 @@ Result<std::vector<double>> compton(std::string_view formula, std::span<const do
   if (options.model == IncoherentModel::kBalyuzi && largest / four_pi > kBalyuziMaxX)
     r.add_warning(balyuzi_warning(largest / four_pi));
   return r;
+}
+
+std::optional<IncoherentModel> incoherent_model_named(std::string_view name) {
+  for (const IncoherentModel m : {IncoherentModel::kHubbell, IncoherentModel::kBalyuzi})
+    if (equal_case_blind(name, incoherent_model_name(m))) return m;
+  return std::nullopt;
+}
+
+std::string_view incoherent_model_name(IncoherentModel model) {
+  return model == IncoherentModel::kBalyuzi ? "balyuzi" : "hubbell";
 }
 
 }  // namespace talvo

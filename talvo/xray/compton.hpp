@@ -37,6 +37,9 @@ inline constexpr double kComptonWavelength = 0.0242631023867;
 inline constexpr double kBalyuziMaxX = 1.4;
 
 enum class IncoherentModel { kHubbell, kBalyuzi };
+// A model by name ("hubbell", "balyuzi", case-blind); nothing for another.
+std::optional<IncoherentModel> incoherent_model_named(std::string_view name);
+std::string_view incoherent_model_name(IncoherentModel model);
 
 struct ComptonOptions {
   IncoherentModel model = IncoherentModel::kHubbell;

@@ -14,6 +14,12 @@
 namespace talvo {
 namespace {
 
+// A characteristic line of an X-ray tube's anode.
+struct AnodeLine {
+  const char* anode;  // "Cu"
+  double ka1, ka2;    // keV
+};
+
 // K alpha 1 and K alpha 2 in keV: J. A. Bearden, Rev. Mod. Phys. 39 (1967)
 // 78-124, as listed in the X-ray Data Booklet (LBNL, 2009), Table 1-2.
 constexpr AnodeLine kAnodes[] = {
@@ -49,8 +55,6 @@ double loglog(double e, double e0, double e1, double v0, double v1) {
 std::string kev_text(double kev) { return shortest(kev) + " keV"; }
 
 }  // namespace
-
-std::span<const AnodeLine> anode_lines() { return kAnodes; }
 
 Result<double> energy_of_wavelength(double angstrom) {
   if (!(angstrom > 0.0) || !std::isfinite(angstrom))

@@ -30,18 +30,11 @@ inline constexpr double kHenkeMinKev = 0.010, kHenkeMaxKev = 30.0;
 // The heaviest element it holds.
 inline constexpr int kHenkeMaxZ = 92;
 
-// A characteristic line of an X-ray tube's anode.
-struct AnodeLine {
-  const char* anode;  // "Cu"
-  double ka1, ka2;    // keV
-};
-// Ka1 and Ka2 of Cr, Fe, Co, Cu, Mo, Ag and W.
-std::span<const AnodeLine> anode_lines();
-
-// The photon energy (keV) of an anode's line: "Cu" or "CuKa1" is Ka1, "CuKa2"
-// Ka2, "CuKa" the mean of Ka1 and Ka2 weighted 2:1 in wavelength (as their
-// intensities are); a blank may stand between anode and line ("Cu Ka"),
-// case-blind. kNotFound names an anode or a line that is not in the table.
+// The photon energy (keV) of an anode's line (Cr, Fe, Co, Cu, Mo, Ag, W): "Cu"
+// or "CuKa1" is Ka1, "CuKa2" Ka2, "CuKa" the mean of Ka1 and Ka2 weighted 2:1
+// in wavelength (as their intensities are); a blank may stand between anode and
+// line ("Cu Ka"), case-blind. kNotFound names an anode or a line that is not in
+// the table.
 Result<double> anode_energy(std::string_view name);
 
 // keV from Angstrom and back; kInvalidArgument for a value that is not a

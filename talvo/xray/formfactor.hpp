@@ -72,6 +72,13 @@ std::string ion_text(std::string_view element, int charge);
 // writes them ("Fe2+", "Fe3+"); empty when it holds none.
 std::vector<std::string> wk_ions_of(std::string_view element);
 
+// f(Q) = c + sum_j a_j exp(-b_j s^2), s = Q / 4 pi, of the coefficients p at
+// each point of q, rounded to single precision, into fq (for i below the
+// lengths of both): the form factors the calculator's foq gives. The
+// library's exponentials, eight at a time where the processor has AVX-512;
+// the same single-precision values either way.
+void single_precision_form_factors(std::span<double> fq, std::span<const double> q, const FormFactorParams& p);
+
 // Symbols of the tables held in the program, in order of atomic number (98 each).
 std::span<const char* const> wk_table_symbols();
 std::span<const char* const> it_table_symbols();

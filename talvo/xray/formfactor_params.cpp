@@ -8,8 +8,8 @@
 namespace talvo {
 namespace {
 
-// The coefficients as published; the routines of the library hand them out
-// rounded to single precision, the precision they have always been held in.
+// The coefficients as published; the classic routines hand them out rounded
+// to single precision, the precision they hold them in.
 struct TableRow {
   const char* symbol;
   double a[5];

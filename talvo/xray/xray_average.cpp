@@ -15,12 +15,12 @@
 namespace talvo {
 namespace {
 
-std::optional<Error> check_grid(std::span<const double> q) {
+Outcome check_grid(std::span<const double> q) {
   if (q.empty()) return make_error(ErrorKind::kInvalidArgument, "the Q grid is empty");
   for (double v : q)
     if (!(v >= 0.0) || !std::isfinite(v))
       return make_error(ErrorKind::kInvalidArgument, "Q must be finite and not below 0: " + shortest(v));
-  return std::nullopt;
+  return Done{};
 }
 
 double f_at_zero(const FormFactorParams& p) {
@@ -29,14 +29,14 @@ double f_at_zero(const FormFactorParams& p) {
   return f;
 }
 
-std::optional<Error> number_density_of(const Formula& formula, const XrayAverageOptions& options, XrayAverage& r) {
+Outcome number_density_of(const Formula& formula, const XrayAverageOptions& options, XrayAverage& r) {
   const auto bad = [](std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); };
   if (options.density && options.number_density) return bad("give a density or a number density, not both");
   if (options.density && !(*options.density > 0.0 && std::isfinite(*options.density)))
     return bad("the density must be above 0 g/cm3");
   if (options.number_density && !(*options.number_density > 0.0 && std::isfinite(*options.number_density)))
     return bad("the number density must be above 0 atoms per cubic Angstrom");
-  if (!options.density && !options.number_density) return std::nullopt;
+  if (!options.density && !options.number_density) return Done{};
   double mean_mass = 0.0;  // amu per atom
   bool mass_known = true;
   const double atoms = formula.atoms();
@@ -57,7 +57,7 @@ std::optional<Error> number_density_of(const Formula& formula, const XrayAverage
     r.number_density = options.number_density;
     if (mass_known) r.density = *options.number_density * kAtomicMassUnitGrams * mean_mass;
   }
-  return std::nullopt;
+  return Done{};
 }
 
 // The averages and weights of points k0.. k0 + nb - 1 with dispersion, from
@@ -106,7 +106,7 @@ Result<std::vector<double>> form_factor(std::string_view symbol, std::span<const
   const Result<FormFactorParams> p = published_coefficients(symbol, options.table);
   if (!p.ok()) return p.error();
   if (q.empty()) return std::vector<double>{};
-  if (auto e = check_grid(q)) return *e;
+  if (Outcome e = check_grid(q); !e.ok()) return e.error();
   Result<std::vector<double>> r(std::vector<double>(q.size()));
   detail::form_factor_sums(q.data(), q.size(), *p, r->data());
   if (auto warning = beyond_fit_warning(options.table, q)) r.add_warning(*warning);
@@ -120,7 +120,7 @@ Result<std::vector<std::complex<double>>> form_factor(std::string_view symbol, s
   Result<Dispersion> d = dispersion(symbol, energy_kev);
   if (!d.ok()) return d.error();
   if (!q.empty())
-    if (auto e = check_grid(q)) return *e;
+    if (Outcome e = check_grid(q); !e.ok()) return e.error();
   std::vector<double> f0(q.size());
   if (!q.empty()) detail::form_factor_sums(q.data(), q.size(), *p, f0.data());
   std::vector<std::complex<double>> f(q.size());
@@ -161,13 +161,13 @@ Result<XrayAverage> averages(std::string_view formula, std::span<const double> q
       r.f_double_prime.push_back(d->f_double_prime);
     }
   }
-  if (auto e = check_grid(q)) return *e;
+  if (Outcome e = check_grid(q); !e.ok()) return e.error();
 
   for (std::size_t i = 0; i < r.symbols.size(); ++i) {
     r.f0.push_back(f_at_zero(params[i]));
     r.f0_mean += r.fractions[i] * r.f0[i];
   }
-  if (auto e = number_density_of(parsed, options, r)) return *e;
+  if (Outcome e = number_density_of(parsed, options, r); !e.ok()) return e.error();
   if (r.number_density) {
     r.t0 = 4.0 * std::numbers::pi * r.f0_mean * r.f0_mean * *r.number_density;
     if (!std::isfinite(*r.t0) || !std::isfinite(r.density.value_or(0.0))) {

@@ -3,20 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <stdexcept>
 
 #include "talvo/text/decimal.hpp"
-#include "talvo/text/detail/decimal_digits.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
-#include "talvo/xrdml/detail/file_bytes.hpp"
+#include "talvo/xrdml/detail/decimal_digits.hpp"
 #include "talvo/xrdml/detail/xml_scanner.hpp"
 
 namespace talvo {
-
-using xrdml_detail::FileRead;
 
 namespace {
 
@@ -53,29 +51,31 @@ class Builder : public XmlScanner<Builder> {
   explicit Builder(std::string_view text) : XmlScanner(text) {}
   explicit Builder(FileSource& source) : XmlScanner(source) {}
 
-  XrdmlFile run() {
-    scan();
-    if (file_.scans.empty()) fail(ErrorKind::kParseError, "no scan in the file");
+  Result<XrdmlFile> run() {
+    if (Outcome scanned = scan(); !scanned.ok()) return scanned.error();
+    if (file_.scans.empty()) return fail(ErrorKind::kParseError, "no scan in the file");
     if (have_alpha1_)
       file_.wavelength = have_alpha2_ && have_ratio_
                              ? (file_.k_alpha1 + file_.ratio * file_.k_alpha2) / (1.0 + file_.ratio)
                              : file_.k_alpha1;
     if (!std::isfinite(file_.wavelength))
-      fail(ErrorKind::kParseError, "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
-    return std::move(file_);
+      return fail(ErrorKind::kParseError,
+                  "the wavelength (kAlpha1 + ratio kAlpha2) / (1 + ratio) is too large to compute");
+    Result<XrdmlFile> r(std::move(file_));
+    if (!have_alpha1_) r.add_warning("no kAlpha1 wavelength in the file, wavelength = 0");
+    return r;
   }
-
-  bool have_wavelength() const { return have_alpha1_; }
 
  private:
   friend class XmlScanner<Builder>;
 
   bool reading_numbers() const { return field_ != Field::kNone; }
 
-  void first_element(std::string_view raw, std::string_view name) {
+  Outcome first_element(std::string_view raw, std::string_view name) {
     if (!same(name, "xrdMeasurements"))
-      fail(ErrorKind::kParseError,
-           "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
+      return fail(ErrorKind::kParseError,
+                  "not an XRDML file: its first element is <" + shown(raw) + ">, not <xrdMeasurements>");
+    return Done{};
   }
 
   // The children of <dataPoints> are a scan's positions and numbers.
@@ -83,26 +83,33 @@ class Builder : public XmlScanner<Builder> {
 
   // The factor to Angstrom of a wavelength's unit attribute: the files write "Angstrom"; "nm" is
   // converted; anything else would be a wavelength read in the wrong unit, and is refused.
-  double wavelength_unit_scale(const char* line) {
+  Result<double> wavelength_unit_scale(const char* line) {
     const std::string unit = attribute("unit");
     if (unit.empty() || equal_case_blind(unit, "Angstrom") || equal_case_blind(unit, "A")) return 1.0;
     if (equal_case_blind(unit, "nm")) return 10.0;
-    fail(ErrorKind::kUnsupported, std::string(line) + " is in \"" + shown(unit) + "\": Angstrom or nm expected");
+    return fail(ErrorKind::kUnsupported, std::string(line) + " is in \"" + shown(unit) + "\": Angstrom or nm expected");
   }
 
-  void start_element(std::string_view name, std::size_t depth, bool in_data_points) {
+  // A wavelength line: its unit's factor, then its number.
+  Outcome begin_wavelength(const char* line, Field f) {
+    const Result<double> scale = wavelength_unit_scale(line);
+    if (!scale.ok()) return scale.error();
+    wavelength_scale_ = *scale;
+    begin_single(f);
+    return Done{};
+  }
+
+  Outcome start_element(std::string_view name, std::size_t depth, bool in_data_points) {
     if (same(name, "usedWavelength")) {
       file_.intended_wavelength = attribute("intended");
-    } else if (same(name, "kAlpha1")) {
-      wavelength_scale_ = wavelength_unit_scale("kAlpha1");
-      begin_single(Field::kAlpha1);
-    } else if (same(name, "kAlpha2")) {
-      wavelength_scale_ = wavelength_unit_scale("kAlpha2");
-      begin_single(Field::kAlpha2);
-    } else if (same(name, "ratioKAlpha2KAlpha1")) {
+      return Done{};
+    }
+    if (same(name, "kAlpha1")) return begin_wavelength("kAlpha1", Field::kAlpha1);
+    if (same(name, "kAlpha2")) return begin_wavelength("kAlpha2", Field::kAlpha2);
+    if (same(name, "ratioKAlpha2KAlpha1")) {
       begin_single(Field::kRatio);
     } else if (same(name, "scan")) {
-      if (scan_depth_ != 0) malformed("a <scan> inside a <scan>");
+      if (scan_depth_ != 0) return malformed("a <scan> inside a <scan>");
       scan_depth_ = depth;
       scan_ = XrdmlScan{};
       scan_.number = static_cast<int>(file_.scans.size()) + 1;
@@ -119,13 +126,13 @@ class Builder : public XmlScanner<Builder> {
         axis_.unit = attribute("unit");
         have_start_ = have_end_ = have_common_ = have_list_ = false;
       } else if (same(name, "intensities")) {
-        begin_list(Field::kIntensities, scan_.values, have_intensities_, "intensities");
+        return begin_list(Field::kIntensities, scan_.values, have_intensities_, "intensities");
       } else if (same(name, "counts")) {
-        begin_list(Field::kCounts, counts_, have_counts_, "counts");
+        return begin_list(Field::kCounts, counts_, have_counts_, "counts");
       } else if (same(name, "beamAttenuationFactors")) {
-        begin_list(Field::kAttenuation, scan_.attenuation, have_attenuation_, "attenuation factors");
+        return begin_list(Field::kAttenuation, scan_.attenuation, have_attenuation_, "attenuation factors");
       } else if (same(name, "countingTimes")) {
-        begin_list(Field::kTimes, scan_.counting_times, have_times_, "counting times");
+        return begin_list(Field::kTimes, scan_.counting_times, have_times_, "counting times");
       } else if (same(name, "commonCountingTime")) {
         begin_single(Field::kCommonTime);
       }
@@ -137,9 +144,10 @@ class Builder : public XmlScanner<Builder> {
       } else if (same(name, "commonPosition")) {
         begin_single(Field::kCommon);
       } else if (same(name, "listPositions")) {
-        begin_list(Field::kList, axis_.list, have_list_, "positions");
+        return begin_list(Field::kList, axis_.list, have_list_, "positions");
       }
     }
+    return Done{};
   }
 
   void begin_single(Field f) {
@@ -148,40 +156,47 @@ class Builder : public XmlScanner<Builder> {
     target_ = &single_;
   }
 
-  void begin_list(Field f, std::vector<double>& into, bool& given, const char* what) {
+  Outcome begin_list(Field f, std::vector<double>& into, bool& given, const char* what) {
     if (given)
-      fail(ErrorKind::kParseError, scan_prefix() + "it gives its " + what +
-                                       (f == Field::kList ? " of axis " + shown(axis_.name) : "") + " twice");
+      return fail(ErrorKind::kParseError, scan_prefix() + "it gives its " + what +
+                                              (f == Field::kList ? " of axis " + shown(axis_.name) : "") + " twice");
     given = true;
     field_ = f;
     target_ = &into;
     counted_ = false;  // the list is sized when its numbers are first read
+    return Done{};
   }
 
   // Room for exactly the numbers up to the next '<', counted before any is
   // converted: no growing, no copies, and no memory taken beyond the result.
   // When the buffer ends before the '<' it is refilled first if that brings
   // the rest in; a list longer than that is counted by reading ahead.
-  void size_list() {
+  Step size_list() {
     const void* lt = std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_));
-    if (!lt && !at_end_ && source_->refill_helps(p_, end_)) throw NeedMore{};
+    if (!lt && !at_end_ && source_->refill_helps(p_, end_)) return Got::kCut;
     const char* stop = lt ? static_cast<const char*>(lt) : end_;
     bool ink_before = false;
     std::size_t words = count_words(p_, static_cast<std::size_t>(stop - p_), ink_before);
     if (!lt && !at_end_) words += source_->words_ahead(ink_before);
     target_->reserve(target_->size() + words);
     counted_ = true;
+    return Got::kAll;
   }
 
-  void end_element(std::size_t depth) {
-    if (field_ != Field::kNone) end_field();
+  Outcome end_element(std::size_t depth) {
+    if (field_ != Field::kNone)
+      if (Outcome ended = end_field(); !ended.ok()) return ended;
     if (depth == axis_depth_) {
-      end_axis();
+      Outcome ended = end_axis();
       axis_depth_ = 0;
-    } else if (depth == scan_depth_) {
-      end_scan();
-      scan_depth_ = 0;
+      return ended;
     }
+    if (depth == scan_depth_) {
+      Outcome ended = end_scan();
+      scan_depth_ = 0;
+      return ended;
+    }
+    return Done{};
   }
 
   std::string scan_prefix() const { return scan_depth_ ? "scan " + std::to_string(scan_.number) + ": " : ""; }
@@ -222,12 +237,12 @@ class Builder : public XmlScanner<Builder> {
     return field_ == Field::kStart || field_ == Field::kEnd || field_ == Field::kCommon || field_ == Field::kList;
   }
 
-  [[noreturn]] void bad_number(const char* s) {
+  Step bad_number(const char* s) {
     const char* q = s;
     while (q != end_ && !is_space(*q) && *q != '<' && q - s <= 40) ++q;
     if (q == end_ && !at_end_) {
       p_ = s;  // the message shows the word as the file has it, not as the buffer cut it
-      throw NeedMore{};
+      return Got::kCut;
     }
     const std::string token = quote_for_message(std::string_view(s, static_cast<std::size_t>(q - s)), 40);
     std::string where = scan_prefix();
@@ -236,13 +251,14 @@ class Builder : public XmlScanner<Builder> {
                   ? "scan " + std::to_string(scan_.number) + ", point " + std::to_string(target_->size() + 1) + ": "
                   : where;
     }
-    fail(ErrorKind::kParseError,
-         where + field_name() + " " + token + " is not a plain " + (signed_field() ? "number" : "non-negative number"));
+    return fail(ErrorKind::kParseError, where + field_name() + " " + token + " is not a plain " +
+                                            (signed_field() ? "number" : "non-negative number"));
   }
 
   // The numbers up to the next '<', appended to the element's list.
-  void read_numbers() {
-    if (!counted_) size_list();
+  Step read_numbers() {
+    if (!counted_)
+      if (Step sized = size_list(); stops(sized)) return sized;
     const char* p = p_;
     std::vector<double>& out = *target_;
     const bool negative_allowed = signed_field();
@@ -252,7 +268,7 @@ class Builder : public XmlScanner<Builder> {
       const char* s = p;
       const bool negative = *p == '-';
       if (negative) {
-        if (!negative_allowed) bad_number(s);
+        if (!negative_allowed) return bad_number(s);
         ++p;
       }
       // Up to 15 significant digits: the digits and the power of ten are
@@ -300,7 +316,7 @@ class Builder : public XmlScanner<Builder> {
       }
       if (p == end_ && !at_end_) {
         p_ = s;  // the number may go on past the buffer
-        throw NeedMore{};
+        return Got::kCut;
       }
       if (count > 0 && (p == end_ || is_space(*p) || *p == '<')) {
         double v = static_cast<double>(mantissa);
@@ -313,25 +329,26 @@ class Builder : public XmlScanner<Builder> {
       const auto r = read_decimal(s, end_, v);
       if (r.ptr == end_ && !at_end_) {
         p_ = s;
-        throw NeedMore{};
+        return Got::kCut;
       }
-      if (r.ec != std::errc() || (r.ptr != end_ && !is_space(*r.ptr) && *r.ptr != '<')) bad_number(s);
+      if (r.ec != std::errc() || (r.ptr != end_ && !is_space(*r.ptr) && *r.ptr != '<')) return bad_number(s);
       out.push_back(v);
       p = r.ptr;
       p_ = p;
     }
     p_ = p;
+    return Got::kAll;
   }
 
-  void end_field() {
+  Outcome end_field() {
     const Field f = field_;
     if (single_value(f) && single_.size() != 1)
-      fail(ErrorKind::kParseError,
-           scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
+      return fail(ErrorKind::kParseError,
+                  scan_prefix() + field_name() + (single_.empty() ? " is empty" : " holds more than one number"));
     field_ = Field::kNone;
     target_ = nullptr;
     counted_ = true;
-    if (!single_value(f)) return;
+    if (!single_value(f)) return Done{};
     const double v = single_.front();
     switch (f) {
       case Field::kAlpha1:
@@ -365,27 +382,29 @@ class Builder : public XmlScanner<Builder> {
       default:
         break;
     }
+    return Done{};
   }
 
-  void end_axis() {
+  Outcome end_axis() {
     const auto bad = [this](const char* what) {
-      fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(axis_.name) + " " + what);
+      return fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(axis_.name) + " " + what);
     };
-    if (axis_.name.empty()) fail(ErrorKind::kParseError, scan_prefix() + "positions without an axis name");
-    if (scan_.axis(axis_.name)) bad("is given twice");
+    if (axis_.name.empty()) return fail(ErrorKind::kParseError, scan_prefix() + "positions without an axis name");
+    if (scan_.axis(axis_.name)) return bad("is given twice");
     const int forms = (have_list_ ? 1 : 0) + (have_common_ ? 1 : 0) + (have_start_ || have_end_ ? 1 : 0);
-    if (forms == 0) bad("gives no position");
-    if (forms > 1) bad("gives its positions in more than one way");
-    if (have_start_ != have_end_) bad(have_start_ ? "has no end position" : "has no start position");
+    if (forms == 0) return bad("gives no position");
+    if (forms > 1) return bad("gives its positions in more than one way");
+    if (have_start_ != have_end_) return bad(have_start_ ? "has no end position" : "has no start position");
     axis_.form = have_list_ ? XrdmlPositions::kList : have_common_ ? XrdmlPositions::kCommon : XrdmlPositions::kRange;
-    angle_in_degrees();
+    if (Outcome degrees = angle_in_degrees(); !degrees.ok()) return degrees;
     scan_.axes.push_back(std::move(axis_));
+    return Done{};
   }
 
   // An angle in radians becomes one in degrees, the unit every caller reads
   // angles in; an angle in any other unit would be read wrongly and is refused.
   // The stage's linear axes (X, Y, Z: mm) keep their unit.
-  void angle_in_degrees() {
+  Outcome angle_in_degrees() {
     const bool radians = equal_case_blind(axis_.unit, "rad");
     if (!radians) {
       constexpr std::string_view kAngles[] = {"2Theta", "Theta", "Omega", "Phi", "Psi", "Chi", "Omega-2Theta",
@@ -393,41 +412,44 @@ class Builder : public XmlScanner<Builder> {
       const bool angle = std::any_of(std::begin(kAngles), std::end(kAngles),
                                      [this](std::string_view a) { return equal_case_blind(axis_.name, a); });
       if (angle && !axis_.unit.empty() && !equal_case_blind(axis_.unit, "deg"))
-        fail(ErrorKind::kUnsupported, scan_prefix() + "axis " + shown(axis_.name) + " is in \"" + shown(axis_.unit) +
+        return fail(ErrorKind::kUnsupported, scan_prefix() + "axis " + shown(axis_.name) + " is in \"" + shown(axis_.unit) +
                                           "\": deg or rad expected");
-      return;
+      return Done{};
     }
     constexpr double kDegrees = 180.0 / std::numbers::pi;
     axis_.start *= kDegrees;
     axis_.end *= kDegrees;
     for (double& x : axis_.list) x *= kDegrees;
     axis_.unit = "deg";
+    return Done{};
   }
 
-  void end_scan() {
+  Outcome end_scan() {
     if (have_intensities_) {
       scan_.raw_counts = false;
     } else if (have_counts_) {
       scan_.values = std::move(counts_);
       scan_.raw_counts = true;
     } else {
-      fail(ErrorKind::kParseError, scan_prefix() + "it holds neither intensities nor counts");
+      return fail(ErrorKind::kParseError, scan_prefix() + "it holds neither intensities nor counts");
     }
-    if (scan_.axes.empty()) fail(ErrorKind::kParseError, scan_prefix() + "it gives no positions");
+    if (scan_.axes.empty()) return fail(ErrorKind::kParseError, scan_prefix() + "it gives no positions");
     const std::size_t n = scan_.values.size();
     const auto mismatch = [&](std::size_t given, const char* what) {
-      if (given != n)
-        fail(ErrorKind::kParseError,
-             scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
+      return fail(ErrorKind::kParseError,
+                  scan_prefix() + std::to_string(given) + " " + what + " for " + std::to_string(n) + " points");
     };
-    if (have_attenuation_) mismatch(scan_.attenuation.size(), "attenuation factors");
-    if (have_times_) mismatch(scan_.counting_times.size(), "counting times");
+    if (have_attenuation_ && scan_.attenuation.size() != n)
+      return mismatch(scan_.attenuation.size(), "attenuation factors");
+    if (have_times_ && scan_.counting_times.size() != n) return mismatch(scan_.counting_times.size(), "counting times");
     for (const XrdmlAxis& a : scan_.axes)
       if (a.form == XrdmlPositions::kList && a.list.size() != n)
-        fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(a.name) + " has " + std::to_string(a.list.size()) +
-                                         " positions for " + std::to_string(n) + " points");
+        return fail(ErrorKind::kParseError, scan_prefix() + "axis " + shown(a.name) + " has " +
+                                                std::to_string(a.list.size()) + " positions for " + std::to_string(n) +
+                                                " points");
     file_.scans.push_back(std::move(scan_));
     scan_ = XrdmlScan{};
+    return Done{};
   }
 
   XrdmlFile file_;
@@ -453,17 +475,12 @@ class Builder : public XmlScanner<Builder> {
 
 namespace {
 
-// A parse run by `run`, which returns the file and whether it gives a
-// wavelength; its failures as the error.
+// A parse run by `run`; memory that runs out (the lists of a file's numbers
+// can be as large as the file) as the error.
 template <typename Run>
 Result<XrdmlFile> parse(Run run) {
   try {
-    auto [file, have_wavelength] = run();
-    Result<XrdmlFile> r(std::move(file));
-    if (!have_wavelength) r.add_warning("no kAlpha1 wavelength in the file, wavelength = 0");
-    return r;
-  } catch (const ParseError& e) {
-    return make_error(e.kind, e.message);
+    return run();
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
@@ -473,36 +490,29 @@ Result<XrdmlFile> parse(Run run) {
 }  // namespace
 
 Result<XrdmlFile> parse_xrdml(std::string_view text) {
-  return parse([&] {
-    Builder builder(text);
-    XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
-    return std::pair(std::move(scans), builder.have_wavelength());
-  });
+  return parse([&] { return Builder(text).run(); });
 }
 
 Result<XrdmlFile> read_xrdml_file(const std::string& path, const XrdmlReadOptions& options) {
   const std::string name = escape_for_message(path, 4096);
-  int fd = -1;
-  std::size_t size = 0;
-  switch (xrdml_detail::open_for_reading(path, options.max_file_size, fd, size)) {
-    case FileRead::kRead:
-      break;
-    case FileRead::kMissing:
-      return make_error(ErrorKind::kNotFound, "file not found: " + name);
-    case FileRead::kNotRegular:
-      return make_error(ErrorKind::kIoError, "not a regular file: " + name);
-    case FileRead::kTooLarge:
-      return make_error(ErrorKind::kIoError,
-                        "file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
-    default:
-      return make_error(ErrorKind::kIoError, "cannot read file: " + name);
+  // A file that may not fit in memory twice is as good as too large.
+  Result<RegularFile> file = RegularFile::open(path, std::min<std::uint64_t>(options.max_file_size, SIZE_MAX / 2));
+  if (!file.ok()) {
+    switch (file.kind()) {
+      case ErrorKind::kNotFound:
+        return make_error(ErrorKind::kNotFound, "file not found: " + name);
+      case ErrorKind::kInvalidArgument:
+        return make_error(ErrorKind::kIoError, "not a regular file: " + name);
+      case ErrorKind::kOutOfRange:
+        return make_error(ErrorKind::kIoError,
+                          "file larger than " + std::to_string(options.max_file_size) + " bytes: " + name);
+      default:
+        return make_error(ErrorKind::kIoError, "cannot read file: " + name);
+    }
   }
-  const xrdml_detail::Descriptor file(fd);
   return parse([&] {
-    FileSource source(fd, size, options.read_size, options.stop);
-    Builder builder(source);
-    XrdmlFile scans = builder.run();  // before have_wavelength(): arguments have no order
-    return std::pair(std::move(scans), builder.have_wavelength());
+    FileSource source(*file, options.read_size, options.stop);
+    return Builder(source).run();
   });
 }
 

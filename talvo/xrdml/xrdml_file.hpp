@@ -79,6 +79,12 @@ struct XrdmlFile {
 // file becomes an 8-byte double, so memory grows to a few times the size.
 inline constexpr std::uint64_t kXrdmlMaxFileSize = std::uint64_t{4} << 30;
 
+// The most scans, and points a scan, of a reading that sums the scans point
+// by point into arrays of fixed size (the calculator's readxrdml, talvo-tools
+// xrdml without --scans).
+inline constexpr int kXrdmlSummedScans = 20;
+inline constexpr int kXrdmlSummedPoints = 5000;
+
 struct XrdmlReadOptions {
   std::uint64_t max_file_size = kXrdmlMaxFileSize;  // bytes
   // Bytes read at a time into a buffer used again and again (it grows only

@@ -73,8 +73,8 @@ namespace {
 
 // The arithmetic of xrdml_values, point by point into r; the error when a
 // value is beyond the double range.
-std::optional<Error> fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
-                                 const std::string& scan_name, XrdmlValues& r) {
+Outcome fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, const XrdmlValueOptions& options,
+                    const std::string& scan_name, XrdmlValues& r) {
   const std::size_t n = scan.points();
   for (std::size_t j = 0; j < n; ++j) {
     const double attenuation = scan.attenuation_factor(j);
@@ -100,7 +100,7 @@ std::optional<Error> fill_values(const XrdmlScan& scan, const XrdmlAxis& axis, c
     r.y[j] = y;
     r.e[j] = e;
   }
-  return std::nullopt;
+  return Done{};
 }
 
 }  // namespace
@@ -124,7 +124,7 @@ Result<XrdmlValues> xrdml_values(const XrdmlScan& scan, const XrdmlValueOptions&
     r.x.resize(n);
     r.y.resize(n);
     r.e.resize(n);
-    if (auto error = fill_values(scan, *axis, options, scan_name, r)) return std::move(*error);
+    if (Outcome filled = fill_values(scan, *axis, options, scan_name, r); !filled.ok()) return filled.error();
     r.axis = axis->name;
     return r;
   } catch (const std::bad_alloc&) {

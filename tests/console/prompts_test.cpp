@@ -36,7 +36,7 @@ TEST(GetIntd, DefaultsAndReasking) {
   for (const Case& c : cases) {
     Scripted s(c.replies);
     int v = c.start;
-    get_intd(s.con, v, "option", c.iopt);
+    ASSERT_TRUE(get_intd(s.con, v, "option", c.iopt).ok());
     EXPECT_EQ(v, c.result) << c.replies;
     EXPECT_EQ(s.out.str(), c.screen) << c.replies;
   }
@@ -45,7 +45,9 @@ TEST(GetIntd, DefaultsAndReasking) {
 TEST(GetIntd, EndOfInputIsReportedNotLoopedOn) {
   Scripted s(" \n");
   int v = 1;
-  EXPECT_THROW(get_intd(s.con, v, "option", 1), EndOfInput);
+  const Outcome r = get_intd(s.con, v, "option", 1);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.kind(), ErrorKind::kNotFound);
 }
 
 TEST(GetStringd, DefaultShownAndRepliesCut) {
@@ -53,7 +55,7 @@ TEST(GetStringd, DefaultShownAndRepliesCut) {
     Scripted s("\n");
     std::string name = "sample.dat";
     int nchar = 10;
-    get_stringd(s.con, name, "file", nchar, 1, 200);
+    ASSERT_TRUE(get_stringd(s.con, name, "file", nchar, 1, 200).ok());
     EXPECT_EQ(s.out.str(), " Give file (sample.dat) > ");
     EXPECT_EQ(name, "sample.dat");
     EXPECT_EQ(nchar, 10);
@@ -62,7 +64,7 @@ TEST(GetStringd, DefaultShownAndRepliesCut) {
     Scripted s("x\n");
     std::string name = "sample.dat";
     int nchar = 10;
-    get_stringd(s.con, name, "file", nchar, 1, 200);
+    ASSERT_TRUE(get_stringd(s.con, name, "file", nchar, 1, 200).ok());
     EXPECT_EQ(name, "x");
     EXPECT_EQ(nchar, 1);
   }
@@ -71,18 +73,18 @@ TEST(GetStringd, DefaultShownAndRepliesCut) {
     Scripted s(longer + "\n");
     std::string name;
     int nchar = 0;
-    get_stringd(s.con, name, "file", nchar, 0, 200);
+    ASSERT_TRUE(get_stringd(s.con, name, "file", nchar, 0, 200).ok());
     EXPECT_EQ(name, std::string(80, 'a'));
     EXPECT_EQ(nchar, 95);  // the typed length, not capped
     Scripted t(longer + "\n");
-    get_stringd(t.con, name, "file", nchar, 0, 20);
+    ASSERT_TRUE(get_stringd(t.con, name, "file", nchar, 0, 20).ok());
     EXPECT_EQ(name, std::string(20, 'a'));
   }
   {
     Scripted s("\n  \n");  // no default: empty asks again; blanks are a reply
     std::string name;
     int nchar = 0;
-    get_stringd(s.con, name, "file", nchar, 0, 200);
+    ASSERT_TRUE(get_stringd(s.con, name, "file", nchar, 0, 200).ok());
     EXPECT_EQ(name, "  ");
     EXPECT_EQ(nchar, 2);
   }
@@ -92,7 +94,7 @@ TEST(GetParamDp, LosesItsDefaultAfterAnUnusableReply) {
   Scripted s("abc\n\n2.5D0\n");
   double v = 1.5;
   int iopt = 1;
-  get_param_dp(s.con, v, "Qmax", iopt);
+  ASSERT_TRUE(get_param_dp(s.con, v, "Qmax", iopt).ok());
   EXPECT_EQ(iopt, 0);
   EXPECT_DOUBLE_EQ(v, 2.5);
   EXPECT_EQ(s.out.str(), " Give Qmax ( 0.1500000E+01) >  Give Qmax >  Give Qmax > ");

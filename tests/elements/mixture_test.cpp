@@ -145,5 +145,36 @@ TEST(Mixture, EveryMalformedMixtureSaysWhatAndWhere) {
   }
 }
 
+// An error that points into the text carries the position of its character
+// (from 1) in the whole text, inside a component as in a lone formula: the
+// page puts its caret there.
+TEST(Mixture, ErrorsCarryTheirPositionInTheWholeText) {
+  const struct {
+    const char* text;
+    std::size_t position;  // 0: the error points at no one character
+  } cases[] = {
+      {"H2Qo", 3},                            // the Q of an unknown element
+      {"Ca(OH", 3},                           // the "(" left open
+      {"  H2O)", 6},                          // blanks before a lone formula count
+      {"H2O // Xx2", 8},                      // the second component's formula, from its first character
+      {"50%vol H2O@1 //  D2O@1 // Fe(", 29},  // inside the third component, after its amount-free blanks
+      {"5 mL H2O@1 // 3 mL D2O", 15},         // the component that lacks its density
+      {"H2O@1 // ", 10},                      // the empty component
+      {"H2O@1 // D2O@x", 10},                 // a density that is none: its component
+      {"40%vol H2O@1 // 40%vol D2O@1", 17},   // fractions that do not add up: the last component
+      {"H2O@0", 1},
+  };
+  for (const auto& c : cases) {
+    const Result<Mixture> m = parse_mixture(c.text, mass);
+    ASSERT_FALSE(m.ok()) << c.text;
+    EXPECT_EQ(m.error().position, c.position) << c.text << ": " << m.error().message;
+  }
+  // The formula parser counts from the start of what it is given.
+  const Result<Formula> f = parse_formula("Fe2O3}");
+  ASSERT_FALSE(f.ok());
+  EXPECT_EQ(f.error().position, 6u) << f.error().message;
+  EXPECT_EQ(parse_formula("").error().position, 0u);
+}
+
 }  // namespace
 }  // namespace talvo

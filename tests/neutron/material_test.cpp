@@ -6,8 +6,11 @@
 
 #include <cmath>
 #include <complex>
+#include <string>
+#include <vector>
 
 #include "talvo/elements/mixture.hpp"
+#include "talvo/neutron/material_fields.hpp"
 #include "talvo/text/format.hpp"
 
 namespace talvo {
@@ -395,6 +398,74 @@ TEST(NeutronTable, FindsTheFirstRowThatFits) {
   hand.index();
   EXPECT_EQ(hand.find("H", 0), nullptr);
   EXPECT_EQ(hand.find("D", 2), &hand.rows[1]);
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// A sweep keeps what each wavelength alone warns of: the warnings of the
+// material at that wavelength, word for word (Gd past its energy-dependent
+// table at long wavelengths, Cd below 1 A), and none where it has none.
+TEST(MaterialSweep, EachWavelengthKeepsItsOwnWarnings) {
+  const NeutronTable& t = table();
+  for (const char* formula : {"Gd2O3", "CdTe", "Gd0.5Cd0.5", "H2O"}) {
+    MaterialOptions o;
+    o.density = 5.0;
+    const std::vector<double> wavelengths = {0.5, 1.0, 1.798, 5.0, 12.0, 25.0, 40.0};
+    const Result<MaterialSweep> s = material_sweep(formula, t, o, wavelengths);
+    ASSERT_TRUE(s.ok()) << formula;
+    std::size_t warned = 0;
+    for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+      o.wavelength = wavelengths[i];
+      const Result<Material> one = talvo::material(formula, t, o);
+      ASSERT_TRUE(one.ok()) << formula;
+      EXPECT_EQ(s->warnings_at(i), one.warnings()) << formula << " at " << wavelengths[i];
+      if (!one.warnings().empty()) ++warned;
+    }
+    // The sweep's own warnings gather them: some for the rare earths and Cd, none for water.
+    EXPECT_EQ(s.warnings().empty(), warned == 0) << formula;
+    EXPECT_EQ(std::string(formula) == "H2O", warned == 0) << formula;
+    EXPECT_TRUE(s->warnings_at(wavelengths.size()).empty());
+  }
+}
+
+// Every value of the field table is in material_json under its name (the
+// table's meaning of a value and the writer's cannot part), and a sweep's
+// JSON holds each wavelength's value where the material's JSON holds one.
+TEST(MaterialFields, TheJsonIsTheTable) {
+  MaterialOptions o;
+  o.density = 7.41;
+  o.thickness = 0.1;
+  const std::vector<double> wavelengths = {1.0, 2.0};
+  const Result<MaterialSweep> s = material_sweep("Gd2O3", table(), o, wavelengths);
+  ASSERT_TRUE(s.ok());
+  for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+    const Material m = s->at(i);
+    const std::string json = material_json(m);
+    for (const MaterialField& f : material_fields()) {
+      if (!f.in_json) continue;
+      const std::string key = "\"" + std::string(f.name) + "\": ";
+      EXPECT_NE(json.find(key), std::string::npos) << f.name;
+      const std::optional<double> v = material_value(m, f, 0);
+      ASSERT_TRUE(v.has_value()) << f.name;
+      if (f.per_wavelength) {
+        const std::vector<double> c = material_column(*s, f, 0);
+        ASSERT_EQ(c.size(), wavelengths.size()) << f.name;
+        EXPECT_EQ(c[i], *v) << f.name;
+      }
+    }
+    EXPECT_EQ(material_field_unit_shown(*find_material_field(MaterialScope::kPerAtom, "sigma_coh")), "barn/atom");
+    EXPECT_EQ(material_field_unit_shown(*find_material_field(MaterialScope::kPerFormulaUnit, "sigma_abs")),
+              "barn/formula unit");
+  }
+  // Without a density the values per volume are not known, in the JSON too.
+  const Material bare = material("Gd2O3", {});
+  for (const MaterialField& f : material_fields()) {
+    if (f.scope == MaterialScope::kPerVolume) EXPECT_FALSE(material_value(bare, f).has_value()) << f.name;
+  }
 }
 
 }  // namespace

@@ -308,17 +308,28 @@ namespace talvo {
 namespace {
 
 // filon_ft in single precision as a plain scalar loop: for each k in turn the sines by the
-// angle-addition recurrence with the first step, taken afresh at every 64th
-// point. However wide the machine and however many k go side by side, the
-// library's single-precision results must be these, bit for bit.
+// angle-addition recurrence with the first step, started again at every 64th
+// point from an anchor: the sine and cosine of k x themselves at every 1024th
+// point, between them the anchor before turned by the angle k (64 h). However
+// wide the machine and however many k go side by side, the library's
+// single-precision results must be these, bit for bit.
 double scalar_filon(const std::vector<double>& x, const std::vector<double>& f, double k) {
   const std::size_t n = x.size();
   const double h = x[1] - x[0], sd = std::sin(k * h), cd = std::cos(k * h);
-  double odd = 0.0, even = 0.0, sn = 0.0, cs = 0.0;
+  const double turn_s = std::sin(k * (h * 64)), turn_c = std::cos(k * (h * 64));
+  double odd = 0.0, even = 0.0, sn = 0.0, cs = 0.0, anchor_s = 0.0, anchor_c = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
+    if (i % 1024 == 0) {
+      anchor_s = std::sin(k * x[i]);
+      anchor_c = std::cos(k * x[i]);
+    } else if (i % 64 == 0) {
+      const double s = anchor_s * turn_c + anchor_c * turn_s;
+      anchor_c = anchor_c * turn_c - anchor_s * turn_s;
+      anchor_s = s;
+    }
     if (i % 64 == 0) {
-      sn = std::sin(k * x[i]);
-      cs = std::cos(k * x[i]);
+      sn = anchor_s;
+      cs = anchor_c;
     }
     (i % 2 == 0 ? odd : even) += f[i] * sn;
     const double ns = sn * cd + cs * sd;

@@ -13,10 +13,10 @@ namespace {
 TEST(Modification, WindowsByName) {
   for (Window w :
        {Window::kLorch, Window::kStep, Window::kQuadratic, Window::kGaussian, Window::kSphere, Window::kNone})
-    EXPECT_EQ(window_from_name(window_name(w)), w);
-  EXPECT_EQ(window_from_name("Lorch"), Window::kLorch);
+    EXPECT_EQ(window_named(window_name(w)), w);
+  EXPECT_EQ(window_named("Lorch"), Window::kLorch);
   testing::internal::CaptureStdout();  // an unknown name is no reason to print
-  EXPECT_EQ(window_from_name("hann"), std::nullopt);
+  EXPECT_EQ(window_named("hann"), std::nullopt);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(window_name(Window::kQuadratic), "quadratic");
 

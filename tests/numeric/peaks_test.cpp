@@ -76,12 +76,12 @@ TEST(Peaks, HeightsAtTheCentre) {
 }
 
 TEST(Peaks, NamesAndRefusedParameters) {
-  EXPECT_EQ(peak_shape_from_name("gaussian"), PeakShape::kGaussian);
-  EXPECT_EQ(peak_shape_from_name("Lorentzian"), PeakShape::kLorentzian);
-  EXPECT_EQ(peak_shape_from_name("PSEUDO-VOIGT"), PeakShape::kPseudoVoigt);
+  EXPECT_EQ(peak_shape_named("gaussian"), PeakShape::kGaussian);
+  EXPECT_EQ(peak_shape_named("Lorentzian"), PeakShape::kLorentzian);
+  EXPECT_EQ(peak_shape_named("PSEUDO-VOIGT"), PeakShape::kPseudoVoigt);
   testing::internal::CaptureStdout();  // an unknown name is no reason to print
-  EXPECT_EQ(peak_shape_from_name("voigt"), std::nullopt);
-  EXPECT_EQ(peak_shape_from_name(""), std::nullopt);
+  EXPECT_EQ(peak_shape_named("voigt"), std::nullopt);
+  EXPECT_EQ(peak_shape_named(""), std::nullopt);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   const std::vector<double> x = {0, 1};
   struct Bad {

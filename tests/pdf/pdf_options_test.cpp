@@ -225,7 +225,7 @@ TEST(PdfOptions, AFullSetGivesTheReductionItsOptions) {
   EXPECT_EQ(o.sample.density, 7.215);
   EXPECT_FALSE(o.sample.number_density);
   EXPECT_EQ(o.sample.packing, 0.5);
-  EXPECT_EQ(o.sample.compton, ComptonTable::kBalyuzi);
+  EXPECT_EQ(o.sample.compton, IncoherentModel::kBalyuzi);
   EXPECT_EQ(o.mode, Mode::kPhysical);  // with a density
   EXPECT_EQ(o.absorption.geometry, Geometry::kCapillary);
   EXPECT_EQ(o.absorption.mu_x, 1.25);

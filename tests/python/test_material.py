@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 import talvo
+from talvo import _core
 from conftest import ROOT, run_python, run_tools, tools_path
 
 # formula, keyword arguments, the same as talvo-tools xs options
@@ -247,8 +248,49 @@ def test_material_missing_table_raises_os_error_then_retries(tmp_path):
 def test_convert_density(density, symbols, amounts, expected):
     value = talvo.convert_density(density, symbols, amounts)
     assert value == pytest.approx(expected, rel=1e-4)
+    # talvo-tools density prints the calculator's conversion, with its own
+    # atomic mass unit and element table: the same to about 1e-5.
     args = [str(density)] + [str(v) for pair in zip(symbols, amounts) for v in pair]
-    assert value == float(run_tools("density", *args))
+    assert value == pytest.approx(float(run_tools("density", *args)), rel=2e-5)
+
+
+def natural_elements():
+    """The symbols of the neutron table's natural elements (A = 0), read from the shipped table."""
+    header, symbols = None, []
+    with open(ROOT / "data" / "neutron_sears92.tsv", encoding="utf-8") as table:
+        for line in table:
+            if line.startswith("#"):
+                continue
+            fields = line.rstrip("\n").split("\t")
+            if header is None:
+                header = fields
+                continue
+            row = dict(zip(header, fields))
+            if row["A"] == "0" and row["symbol"] not in symbols:
+                symbols.append(row["symbol"])
+    return symbols
+
+
+def test_convert_density_is_the_material_density_for_every_element():
+    """One set of masses and one atomic mass unit: the conversion gives, to the
+    last digit, the number density material() gives the element (both ways),
+    or the same error."""
+    symbols = natural_elements() + ["D"]
+    assert len(symbols) > 80
+    for symbol in symbols:
+        try:
+            m = talvo.material(symbol, density=2.5)
+        except ValueError as e:
+            with pytest.raises(ValueError) as refused:
+                talvo.convert_density(2.5, [symbol], [1.0])
+            assert str(refused.value) == str(e), symbol
+            continue
+        assert talvo.convert_density(2.5, [symbol], [1.0]) == m.number_density, symbol
+        back = talvo.material(symbol, number_density=0.05)
+        assert talvo.convert_density(-0.05, [symbol], [1.0]) == back.density, symbol
+    # A compound: the material's mass per formula unit, whatever the amounts' scale.
+    water = talvo.material("H2O", density=1.0)
+    assert talvo.convert_density(1.0, ["H", "O"], [2, 1]) == water.number_density
 
 
 @pytest.mark.parametrize(
@@ -335,3 +377,42 @@ def test_material_over_wavelengths_keeps_their_shape_and_checks_each():
     # An int past the double range, as a float() of it would say, not "Unable to cast".
     with pytest.raises(OverflowError, match="wavelength: the int is too large for a float"):
         talvo.material("V", wavelength=10**400)
+
+
+def test_one_table_of_fields_names_every_attribute_and_its_unit():
+    """The library's field table is the one list of a material's values: the
+    attributes of every result class, each attribute's docstring (its meaning
+    and unit), the keys of to_dict(), the units and the stub's properties
+    (test_package checks the stub against the classes) all follow it."""
+    fields = _core._material_fields()
+    by_scope = {}
+    for name, unit, meaning, scope, per_wavelength, in_json in fields:
+        by_scope.setdefault(scope, []).append((name, unit, meaning, per_wavelength, in_json))
+    classes = {"per_atom": talvo.PerAtom, "per_formula": talvo.PerFormula, "element": talvo.Element,
+               "partial": talvo.Partial}
+    extra = {"element": {"symbol", "source"}, "partial": {"pair"}}
+    for scope, cls in classes.items():
+        listed = [f for f in by_scope[scope] if f[4]]
+        public = {n for n in vars(cls) if not n.startswith("_") and isinstance(vars(cls)[n], property)}
+        assert public == {f[0] for f in listed} | extra.get(scope, set()), scope
+        for name, unit, meaning, _, _ in listed:
+            doc = vars(cls)[name].__doc__
+            assert meaning in doc and unit in doc, (scope, name, doc)
+    material_attributes = {n for n in vars(talvo.Material) if isinstance(vars(talvo.Material)[n], property)}
+    own = {f[0] for s in ("material", "per_volume") for f in by_scope[s]}
+    assert own <= material_attributes
+    assert material_attributes - own == {"formula", "per_atom", "per_formula", "elements", "partials", "notes",
+                                         "warnings", "units"}
+    # The sweep's element holds every element value, those changing with the wavelength as arrays.
+    sweep = talvo.material("Gd2O3", density=7.41, wavelength=[1.0, 2.0])
+    e = sweep.elements[0]
+    for name, unit, meaning, per_wavelength, _ in by_scope["element"]:
+        assert isinstance(getattr(e, name), np.ndarray) == per_wavelength, name
+    # to_dict() is built from the structs in the table's order; units hold each name once.
+    d = talvo.material("Gd2O3", density=7.41, thickness=0.1).to_dict()
+    top = [f[0] for f in fields if f[3] in ("material", "per_volume")]
+    assert [k for k in d if k in top] == top
+    assert list(d["per_atom"]) == [f[0] for f in by_scope["per_atom"]]
+    assert list(d["elements"][0]) == ["symbol"] + [f[0] for f in by_scope["element"] if f[4]] + ["source"]
+    units = {("sigma_*" if n.startswith("sigma_") else n): u for n, u, *_ in fields}
+    assert talvo.material("H2O").units.to_dict() == units

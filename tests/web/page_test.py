@@ -237,6 +237,12 @@ def check_case(tools, web_dir, case, query, reload):
                 want = want.replace("--" + field, field)
             if shown_errors != [want]:
                 fail(case, f"errors shown {shown_errors}, talvo-tools says {want!r}")
+            # An error that points into the formula puts a caret under that
+            # character: CARETS gives it, counted by hand.
+            where = [n.text() for n in messages.walk() if "where" in n.classes()]
+            caret = CARETS.get(query["formula"])
+            if caret and where != [query["formula"] + "\n" + " " * (caret - 1) + "^"]:
+                fail(case, f"the caret line is {where}, not under character {caret} of the formula")
             if any("data-key" in n.attrs for n in by_id(page, "results").walk()):
                 fail(case, "numbers shown beside an error on a fresh page")
             print(f"{case}: the error {want!r}")
@@ -375,7 +381,13 @@ CASES = [
     ("units", {"formula": "H2O", "density": "1000 kg/m3", "thickness": "1mm", "wavelength": "0.18nm",
                "xray": "8048 eV"}),
     ("a dash for an exponent", {"formula": "H2O", "density": "1-3", "thickness": "", "wavelength": "", "xray": ""}),
+    ("unknown element in a mixture", {"formula": "H2O@1 // Xx2@1", "density": "", "thickness": "", "wavelength": "",
+                                      "xray": ""}),
 ]
+
+# Where the caret of a formula's error stands, from 1: the Q of H2Q, the open
+# bracket of Ca(OH2, the X of the second component.
+CARETS = {"H2Q": 3, "Ca(OH2": 3, "H2O@1 // Xx2@1": 10}
 
 
 def main():

@@ -5,12 +5,9 @@
 // reader that builds the measurement from them.
 #pragma once
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -24,19 +21,22 @@
 #include <emmintrin.h>
 #endif
 
+#include "talvo/files/read.hpp"
 #include "talvo/result.hpp"
 #include "talvo/text/quote.hpp"
 
 namespace talvo::xrdml_detail {
 
-// How a read fails, thrown from deep in the scanning and caught where the
-// read began.
-struct ParseError {
-  ErrorKind kind;
-  std::string message;
-};
+// How far a step of the scan got: all of what it reads, or only up to the
+// end of the buffer while more of the file is to come; the step is then taken
+// again, whole, once more is read.
+enum class Got { kAll, kCut };
+using Step = Result<Got>;
 
-[[noreturn]] inline void fail(ErrorKind kind, std::string message) { throw ParseError{kind, std::move(message)}; }
+// Whether a step stops the scan here: it failed, or it was cut.
+inline bool stops(const Step& s) { return !s.ok() || *s == Got::kCut; }
+
+inline Error fail(ErrorKind kind, std::string message) { return make_error(kind, std::move(message)); }
 
 // A name from the file as a message shows it: control characters escaped.
 inline std::string shown(std::string_view name) { return escape_for_message(name, 80); }
@@ -229,13 +229,18 @@ inline std::size_t count_words(const char* p, std::size_t n, bool& ink_before) {
 class FileSource {
  public:
   // `stop` (may be empty) is asked before each piece is read.
-  FileSource(int fd, std::size_t size, std::size_t piece, StopCheck stop = {})
-      : fd_(fd), size_(size), piece_(std::max<std::size_t>(piece, 1)), stop_(std::move(stop)) {}
+  FileSource(RegularFile& file, std::size_t piece, StopCheck stop = {})
+      : file_(file),
+        size_(static_cast<std::size_t>(file.size())),
+        piece_(std::max<std::size_t>(piece, 1)),
+        stop_(std::move(stop)) {}
 
   // Moves [from, end) to the start of the buffer and reads after it, growing
-  // the buffer when [from, end) fills it. The new [begin, end) in `from`, `end`.
-  void refill(const char*& from, const char*& end) {
-    if (stop_asked(stop_)) throw ParseError{ErrorKind::kCancelled, cancelled().message};
+  // the buffer when [from, end) fills it. The new [begin, end) in `from`, `end`;
+  // kIoError when the read fails or the file has become shorter, kCancelled
+  // when `stop` asks.
+  Outcome refill(const char*& from, const char*& end) {
+    if (stop_asked(stop_)) return cancelled();
     const auto keep = static_cast<std::size_t>(end - from);
     // At least half of the buffer takes new bytes: it grows when what is kept
     // fills more than half of it.
@@ -251,18 +256,18 @@ class FileSource {
     std::size_t filled = keep;
     const std::size_t want = std::min(capacity_ - keep, size_ - offset_);
     while (filled < keep + want) {
-      const ssize_t got = ::read(fd_, buffer_.get() + filled, keep + want - filled);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) throw ParseError{ErrorKind::kIoError, "cannot read the file: " + std::string(std::strerror(errno))};
-      if (got == 0)
-        throw ParseError{ErrorKind::kIoError, "the file became shorter while it was read (from " +
-                                                  std::to_string(size_) + " to " +
-                                                  std::to_string(offset_ + filled - keep) + " bytes): it is cut short"};
-      filled += static_cast<std::size_t>(got);
+      const Result<std::size_t> got = file_.read(buffer_.get() + filled, keep + want - filled);
+      if (!got.ok()) return got.error();
+      if (*got == 0)
+        return fail(ErrorKind::kIoError, "the file became shorter while it was read (from " + std::to_string(size_) +
+                                             " to " + std::to_string(offset_ + filled - keep) +
+                                             " bytes): it is cut short");
+      filled += *got;
     }
     offset_ += want;
     from = buffer_.get();
     end = buffer_.get() + filled;
+    return Done{};
   }
 
   bool at_end() const { return offset_ == size_; }
@@ -280,10 +285,9 @@ class FileSource {
     if (!scratch_) scratch_ = std::make_unique_for_overwrite<char[]>(kScratch);
     std::size_t words = 0;
     for (std::size_t at = offset_; at < size_;) {
-      const ssize_t got = ::pread(fd_, scratch_.get(), std::min(kScratch, size_ - at), static_cast<off_t>(at));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;  // the read itself will say what is wrong
-      const auto n = static_cast<std::size_t>(got);
+      const Result<std::size_t> got = file_.read_at(scratch_.get(), std::min(kScratch, size_ - at), at);
+      if (!got.ok() || *got == 0) break;  // the read itself will say what is wrong
+      const std::size_t n = *got;
       const void* lt = std::memchr(scratch_.get(), '<', n);
       const std::size_t upto = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - scratch_.get()) : n;
       words += count_words(scratch_.get(), upto, ink_before);
@@ -295,7 +299,7 @@ class FileSource {
 
  private:
   static constexpr std::size_t kScratch = std::size_t{1} << 16;
-  int fd_;
+  RegularFile& file_;
   std::size_t size_, piece_, offset_ = 0, capacity_ = 0;
   std::unique_ptr<char[]> buffer_, scratch_;
   StopCheck stop_;
@@ -311,65 +315,69 @@ struct Attribute {
 //   bool reading_numbers() const     the element open holds numbers: the
 //                                    builder reads the text up to the next
 //                                    '<' itself, with read_numbers()
-//   void read_numbers()
-//   void first_element(raw, name)    the root, to be checked
+//   Step read_numbers()
+//   Outcome first_element(raw, name) the root, to be checked
 //   static bool marks(name)          an element whose children the builder
 //                                    wants to know as such
-//   void start_element(name, depth, parent_marked)
-//   void end_element(depth)          before the element is closed
-// raw is a name as written, name the same without its namespace prefix.
+//   Outcome start_element(name, depth, parent_marked)
+//   Outcome end_element(depth)       before the element is closed
+// raw is a name as written, name the same without its namespace prefix. A
+// step that reaches the end of the buffer before its own end, with more of
+// the file to come, leaves p_ at its start and says it was cut.
 template <class Builder>
 class XmlScanner {
  protected:
   explicit XmlScanner(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
   }
-  explicit XmlScanner(FileSource& source) : p_(nullptr), end_(nullptr), source_(&source), at_end_(source.at_end()) {
-    if (at_end_) return;
-    source.refill(p_, end_);
-    at_end_ = source.at_end();
-    while (!at_end_ && end_ - p_ < 3) more();
-    if (std::string_view(p_, static_cast<std::size_t>(end_ - p_)).substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
-  }
+  explicit XmlScanner(FileSource& source) : p_(nullptr), end_(nullptr), source_(&source), at_end_(source.at_end()) {}
 
   // The whole text, up to the root's end tag and whatever blanks follow.
-  void scan() {
+  Outcome scan() {
+    if (source_ && !at_end_) {
+      if (Outcome read = more(); !read.ok()) return read;
+      while (!at_end_ && end_ - p_ < 3)
+        if (Outcome read = more(); !read.ok()) return read;
+      if (std::string_view(p_, static_cast<std::size_t>(end_ - p_)).substr(0, 3) == "\xEF\xBB\xBF") p_ += 3;
+    }
     for (;;) {
-      try {
-        if (builder().reading_numbers()) {
-          builder().read_numbers();
-        } else {
-          // Mostly a few blanks to the next tag.
-          const char* q = find_byte(p_, end_, '<');
-          if (open_.empty()) text_outside(q);
-          p_ = q;
-        }
+      Step step = Got::kAll;
+      if (builder().reading_numbers()) {
+        step = builder().read_numbers();
+      } else {
+        // Mostly a few blanks to the next tag.
+        const char* q = find_byte(p_, end_, '<');
+        if (open_.empty()) step = text_outside(q);
+        if (!stops(step)) p_ = q;
+      }
+      if (!stops(step)) {
         if (p_ == end_) {
           if (at_end_) break;
-          more();
-          continue;
+          step = Got::kCut;
+        } else {
+          step = markup();
         }
-        markup();
-      } catch (const NeedMore&) {
-        // What was cut by the end of the buffer is read again, whole, from p_.
-        more();
       }
+      if (!step.ok()) return step.error();
+      // What was cut by the end of the buffer is read again, whole, from p_.
+      if (*step == Got::kCut)
+        if (Outcome read = more(); !read.ok()) return read;
     }
-    if (!root_seen_) fail(ErrorKind::kParseError, "not an XRDML file: it holds no XML element");
+    if (!root_seen_) return fail(ErrorKind::kParseError, "not an XRDML file: it holds no XML element");
     if (!root_closed_)
-      fail(ErrorKind::kParseError, "the file ends inside <" + shown(innermost()) + ">: it is cut short");
+      return fail(ErrorKind::kParseError, "the file ends inside <" + shown(innermost()) + ">: it is cut short");
+    return Done{};
   }
 
-  // Thrown where the buffer ends before what is being read does, while more
-  // of the file is to come; p_ is then at its start.
-  struct NeedMore {};
-
-  [[noreturn]] void truncated() {
-    if (!at_end_) throw NeedMore{};
-    fail(ErrorKind::kParseError, open_.empty() ? std::string("the file ends inside a tag: it is cut short")
-                                               : "the file ends inside <" + shown(innermost()) + ">: it is cut short");
+  // The buffer ends before what is being read does: cut while more of the
+  // file is to come, else the file is cut short.
+  Step truncated() const {
+    if (!at_end_) return Got::kCut;
+    return fail(ErrorKind::kParseError, open_.empty()
+                                            ? std::string("the file ends inside a tag: it is cut short")
+                                            : "the file ends inside <" + shown(innermost()) + ">: it is cut short");
   }
-  [[noreturn]] void malformed(const std::string& what) { fail(ErrorKind::kParseError, "broken markup: " + what); }
+  static Error malformed(const std::string& what) { return fail(ErrorKind::kParseError, "broken markup: " + what); }
 
   // The value of an attribute of the start tag just read, decoded; empty when not given.
   std::string attribute(std::string_view name) const {
@@ -392,9 +400,10 @@ class XmlScanner {
   Builder& builder() { return static_cast<Builder&>(*this); }
 
   // The rest of the file after [p_, end_), which is kept.
-  void more() {
-    source_->refill(p_, end_);
+  Outcome more() {
+    if (Outcome read = source_->refill(p_, end_); !read.ok()) return read;
     at_end_ = source_->at_end();
+    return Done{};
   }
 
   void skip_spaces(const char*& q) const {
@@ -402,40 +411,36 @@ class XmlScanner {
   }
 
   // Moves past `close`, searched from q; the file cut short when it is missing.
-  void skip_past(const char* q, std::string_view close) {
+  Step skip_past(const char* q, std::string_view close) {
     const std::string_view rest(q, static_cast<std::size_t>(end_ - q));
     const auto at = rest.find(close);
-    if (at == std::string_view::npos) truncated();
+    if (at == std::string_view::npos) return truncated();
     p_ = q + at + close.size();
+    return Got::kAll;
   }
 
-  void markup() {
+  Step markup() {
     const char* s = p_ + 1;
-    if (s == end_) truncated();
+    if (s == end_) return truncated();
     const std::string_view rest(s, static_cast<std::size_t>(end_ - s));
-    if (*s == '?') {
-      skip_past(s, "?>");
-    } else if (rest.size() >= 3 && same(rest.substr(0, 3), "!--")) {
-      skip_past(s + 3, "-->");
-    } else if (rest.starts_with("![CDATA[")) {
-      if (builder().reading_numbers()) malformed("numbers in a CDATA section are not read");
-      skip_past(s, "]]>");
-    } else if (*s == '!') {
-      skip_declaration(s);
-    } else if (*s == '/') {
-      end_tag(s + 1);
-    } else {
-      start_tag(s);
+    if (*s == '?') return skip_past(s, "?>");
+    if (rest.size() >= 3 && same(rest.substr(0, 3), "!--")) return skip_past(s + 3, "-->");
+    if (rest.starts_with("![CDATA[")) {
+      if (builder().reading_numbers()) return malformed("numbers in a CDATA section are not read");
+      return skip_past(s, "]]>");
     }
+    if (*s == '!') return skip_declaration(s);
+    if (*s == '/') return end_tag(s + 1);
+    return start_tag(s);
   }
 
   // <!DOCTYPE ...> and the like, with an internal subset in brackets.
-  void skip_declaration(const char* q) {
+  Step skip_declaration(const char* q) {
     int brackets = 0;
     for (; q != end_; ++q) {
       if (*q == '"' || *q == '\'') {
         const void* close = std::memchr(q + 1, *q, static_cast<std::size_t>(end_ - q - 1));
-        if (!close) truncated();
+        if (!close) return truncated();
         q = static_cast<const char*>(close);
       } else if (*q == '[') {
         ++brackets;
@@ -443,40 +448,41 @@ class XmlScanner {
         --brackets;
       } else if (*q == '>' && brackets <= 0) {
         p_ = q + 1;
-        return;
+        return Got::kAll;
       }
     }
-    truncated();
+    return truncated();
   }
 
-  void end_tag(const char* n) {
+  Step end_tag(const char* n) {
     bool colon = false;
     const char* q = name_end(n, end_, kBlank | kGt, colon);
     const std::string_view name(n, static_cast<std::size_t>(q - n));
     skip_spaces(q);
-    if (q == end_) truncated();
-    if (*q != '>') malformed("</" + shown(name) + " is not closed by '>'");
+    if (q == end_) return truncated();
+    if (*q != '>') return malformed("</" + shown(name) + " is not closed by '>'");
     p_ = q + 1;
-    end_element(name);
+    if (Outcome ended = end_element(name); !ended.ok()) return ended.error();
+    return Got::kAll;
   }
 
-  void start_tag(const char* n) {
+  Step start_tag(const char* n) {
     bool colon = false;
     const char* q = name_end(n, end_, kBlank | kGt | kSlash, colon);
     const std::string_view name(n, static_cast<std::size_t>(q - n));
-    if (name.empty()) malformed("'<' is not followed by a tag name");
+    if (name.empty()) return malformed("'<' is not followed by a tag name");
     attributes_.clear();
     bool empty = false;
     for (;;) {
       skip_spaces(q);
-      if (q == end_) truncated();
+      if (q == end_) return truncated();
       if (*q == '>') {
         ++q;
         break;
       }
       if (*q == '/') {
-        if (++q == end_) truncated();
-        if (*q != '>') malformed("'/' inside the tag <" + shown(name) + ">");
+        if (++q == end_) return truncated();
+        if (*q != '>') return malformed("'/' inside the tag <" + shown(name) + ">");
         ++q;
         empty = true;
         break;
@@ -486,68 +492,73 @@ class XmlScanner {
       q = name_end(q, end_, kBlank | kEquals | kGt | kSlash, prefixed);
       const std::string_view attribute(a, static_cast<std::size_t>(q - a));
       skip_spaces(q);
-      if (q == end_) truncated();
-      if (attribute.empty() || *q != '=') malformed("an attribute without a value in the tag <" + shown(name) + ">");
+      if (q == end_) return truncated();
+      if (attribute.empty() || *q != '=')
+        return malformed("an attribute without a value in the tag <" + shown(name) + ">");
       ++q;
       skip_spaces(q);
-      if (q == end_) truncated();
+      if (q == end_) return truncated();
       const char quote = *q;
       if (quote != '"' && quote != '\'')
-        malformed("an attribute value without quotes in the tag <" + shown(name) + ">");
+        return malformed("an attribute value without quotes in the tag <" + shown(name) + ">");
       ++q;
       const char* c = find_byte(q, end_, quote);
-      if (c == end_) truncated();
+      if (c == end_) return truncated();
       attributes_.push_back(
           {prefixed ? local_name(attribute) : attribute, std::string_view(q, static_cast<std::size_t>(c - q))});
       q = c + 1;
     }
     p_ = q;
-    start_element(name, colon ? local_name(name) : name);
-    if (empty) end_element(name);
+    if (Outcome started = start_element(name, colon ? local_name(name) : name); !started.ok()) return started.error();
+    if (empty)
+      if (Outcome ended = end_element(name); !ended.ok()) return ended.error();
+    return Got::kAll;
   }
 
-  void start_element(std::string_view raw, std::string_view name) {
-    if (root_closed_) malformed("a second measurement <" + shown(raw) + "> after </" + shown(root_name_) + ">");
+  Outcome start_element(std::string_view raw, std::string_view name) {
+    if (root_closed_) return malformed("a second measurement <" + shown(raw) + "> after </" + shown(root_name_) + ">");
     if (!root_seen_) {
       root_seen_ = true;
       root_name_.assign(raw);
-      builder().first_element(raw, name);
-      if (!text_before_.empty()) malformed(text_before_);
+      if (Outcome root = builder().first_element(raw, name); !root.ok()) return root;
+      if (!text_before_.empty()) return malformed(text_before_);
     }
-    if (builder().reading_numbers()) malformed("<" + shown(raw) + "> inside <" + shown(innermost()) + ">");
+    if (builder().reading_numbers()) return malformed("<" + shown(raw) + "> inside <" + shown(innermost()) + ">");
     const bool parent_marked = !open_.empty() && open_.back().marked;
     open_.push_back({open_names_.size(), raw.size(), Builder::marks(name)});
     open_names_.append(raw);
-    builder().start_element(name, open_.size(), parent_marked);
+    return builder().start_element(name, open_.size(), parent_marked);
   }
 
-  void end_element(std::string_view raw) {
-    if (open_.empty()) malformed("</" + shown(raw) + "> closes no element");
-    if (innermost() != raw) malformed("</" + shown(raw) + "> closes <" + shown(innermost()) + ">");
-    builder().end_element(open_.size());
+  Outcome end_element(std::string_view raw) {
+    if (open_.empty()) return malformed("</" + shown(raw) + "> closes no element");
+    if (innermost() != raw) return malformed("</" + shown(raw) + "> closes <" + shown(innermost()) + ">");
+    if (Outcome ended = builder().end_element(open_.size()); !ended.ok()) return ended;
     open_names_.resize(open_.back().begin);
     open_.pop_back();
     if (open_.empty()) root_closed_ = true;
+    return Done{};
   }
 
   // Outside the root element only blanks may stand between the tags: text
   // there, such as a second file's numbers joined on by `cat`, is refused.
   // Text before it is refused once the root is found (a file of text alone
   // is no XRDML file at all).
-  void text_outside(const char* q) {
-    if (!text_before_.empty()) return;
+  Step text_outside(const char* q) {
+    if (!text_before_.empty()) return Got::kAll;
     const char* s = p_;
     while (s != q && is_space(*s)) ++s;
-    if (s == q) return;
+    if (s == q) return Got::kAll;
     const char* w = s;
     while (w != end_ && !is_space(*w) && *w != '<' && w - s <= 40) ++w;
     if (w == end_ && !at_end_) {
       p_ = s;  // the message shows the word as the file has it, not as the buffer cut it
-      throw NeedMore{};
+      return Got::kCut;
     }
     text_before_ = "text " + quote_for_message(std::string_view(s, static_cast<std::size_t>(w - s)), 40) +
                    " outside <xrdMeasurements>";
-    if (root_seen_) malformed(text_before_);
+    if (root_seen_) return malformed(text_before_);
+    return Got::kAll;
   }
 
   // The open elements, from the root down, their names as written one after

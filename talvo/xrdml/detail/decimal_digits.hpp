@@ -1,5 +1,5 @@
 // Decimal digits eight at a time, for readers whose numbers are mostly short
-// plain decimals (internal to the library). A number of up to 15 significant
+// plain decimals (internal to the XRDML reader). A number of up to 15 significant
 // digits is its digits as an integer divided by a power of ten: both are
 // exact doubles, so the one division rounds as read_decimal does.
 #pragma once
