@@ -135,13 +135,7 @@ py::dict material_dict(const MaterialResult& r) {
   const Material& m = r.m;
   py::dict d;
   d["formula"] = m.formula;
-  const std::span<const MaterialField> fields = material_fields();
-  for (std::size_t k = 0; k < fields.size();) {
-    const MaterialScope scope = fields[k].scope;
-    std::size_t end = k;
-    while (end < fields.size() && fields[end].scope == scope) ++end;
-    const std::span<const MaterialField> run = fields.subspan(k, end - k);
-    k = end;
+  for_each_scope([&](MaterialScope scope, std::span<const MaterialField> run) {
     switch (scope) {
       case MaterialScope::kMaterial:
       case MaterialScope::kPerVolume:
@@ -166,7 +160,7 @@ py::dict material_dict(const MaterialResult& r) {
         break;
       }
     }
-  }
+  });
   d["notes"] = py::cast(m.notes);
   d["warnings"] = py::cast(r.warnings);
   d["units"] = units_dict_of();

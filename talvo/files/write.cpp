@@ -399,6 +399,10 @@ struct NewFile::State {
   void claim_slot(const std::string& name) noexcept {
     if (pending) slot = pending->claim(name);
   }
+  // Links the file without a name under a fresh hidden name beside its
+  // final one (then temp_name): 0, or the system's error (EEXIST when 100
+  // names were all taken).
+  int link_temporary();
 };
 
 NewFile::NewFile() : s_(std::make_unique<State>()) {}
@@ -538,6 +542,21 @@ int link_unnamed(int fd, const std::string& target) {
 
 }  // namespace
 
+int NewFile::State::link_temporary() {
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    std::string temp = temp_template(final_name);
+    fill_random(temp);
+    claim_slot(temp);
+    err = link_unnamed(buf->fd(), temp);
+    if (err == 0)
+      temp_name = temp;
+    else
+      release_slot();
+  }
+  return err;
+}
+
 Outcome NewFile::commit() {
   State& s = *s_;
   // Why the file could not be put in place; the temporary file goes.
@@ -557,16 +576,7 @@ Outcome NewFile::commit() {
     // link under a temporary name and a rename over it.
     int err = link_unnamed(s.buf->fd(), s.final_name);
     if (err == EEXIST) {
-      for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        std::string temp = temp_template(s.final_name);
-        fill_random(temp);
-        s.claim_slot(temp);
-        err = link_unnamed(s.buf->fd(), temp);
-        if (err == 0)
-          s.temp_name = temp;
-        else
-          s.release_slot();
-      }
+      err = s.link_temporary();
       if (err == 0 && std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) err = errno;
     }
     if (err != 0) return fail(err);
@@ -728,17 +738,7 @@ Outcome commit_together(std::span<NewFile> files) {
   for (std::size_t k = 0; k < files.size(); ++k) {
     NewFile::State& s = *files[k].s_;
     if (!s.unnamed) continue;
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-      std::string temp = temp_template(s.final_name);
-      fill_random(temp);
-      s.claim_slot(temp);
-      err = link_unnamed(s.buf->fd(), temp);
-      if (err == 0)
-        s.temp_name = temp;
-      else
-        s.release_slot();
-    }
+    const int err = s.link_temporary();
     if (err != 0) return fail(k, err);
   }
   int rename_error = 0;

@@ -997,13 +997,7 @@ std::string write_json(const Material& m, const MaterialSweep* sweep, const std:
   {
     json::Object o(out);
     json::append_string(o.key("formula"), m.formula);
-    const std::span<const MaterialField> fields = material_fields();
-    for (std::size_t k = 0; k < fields.size();) {
-      const MaterialScope scope = fields[k].scope;
-      std::size_t end = k;
-      while (end < fields.size() && fields[end].scope == scope) ++end;
-      const std::span<const MaterialField> run = fields.subspan(k, end - k);
-      k = end;
+    for_each_scope([&](MaterialScope scope, std::span<const MaterialField> run) {
       switch (scope) {
         case MaterialScope::kMaterial:
         case MaterialScope::kPerVolume:
@@ -1034,7 +1028,7 @@ std::string write_json(const Material& m, const MaterialSweep* sweep, const std:
           break;
         }
       }
-    }
+    });
     for (const auto& [key, list] : {std::pair{"notes", &m.notes}, std::pair{"warnings", &warnings}}) {
       std::string& arr = o.key(key);
       arr += '[';

@@ -39,6 +39,20 @@ struct MaterialField {
 // unit, the later values per volume.
 std::span<const MaterialField> material_fields();
 
+// The fields in the table's order a scope at a time: use(scope, fields) for
+// each run of fields of one scope (the order of a material's JSON and dict).
+template <class Use>
+void for_each_scope(Use use) {
+  const std::span<const MaterialField> fields = material_fields();
+  for (std::size_t k = 0; k < fields.size();) {
+    const MaterialScope scope = fields[k].scope;
+    std::size_t end = k;
+    while (end < fields.size() && fields[end].scope == scope) ++end;
+    use(scope, fields.subspan(k, end - k));
+    k = end;
+  }
+}
+
 // The field of a scope by name; nothing when there is none.
 const MaterialField* find_material_field(MaterialScope scope, std::string_view name);
 

@@ -56,7 +56,7 @@ template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecs>
         std::memcpy(&cs[u], c, sizeof c);
       }
     };
-    Vec step_s[kVecs], step_c[kVecs], turn_s[kVecs], turn_c[kVecs], anchor_s[kVecs], anchor_c[kVecs];
+    Vec step_s[kVecs], step_c[kVecs], turn_s[kVecs]{}, turn_c[kVecs]{}, anchor_s[kVecs]{}, anchor_c[kVecs]{};
     sines(h, step_s, step_c);
     if (a.n > kStretch) sines(h * static_cast<double>(kStretch), turn_s, turn_c);
     Vec f_odd[kVecs], f_even[kVecs], v_odd[kVecs], v_even[kVecs];

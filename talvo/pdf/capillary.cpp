@@ -150,6 +150,7 @@ std::array<double, K + 1> band_integral(double rho_in, double rho_out, const Ban
       } else {
         add_segment(-h_out, h_out);
       }
+      nends = std::min(nends, ends.size());  // at most 2 pieces of 2 ends and 2 kinks: says so to the compiler
       std::sort(ends.begin(), ends.begin() + static_cast<std::ptrdiff_t>(nends));
       for (std::size_t e = 0; e + 1 < nends; ++e) {
         const double x0 = ends[e], x1 = ends[e + 1];

@@ -464,7 +464,9 @@ TEST(MaterialFields, TheJsonIsTheTable) {
   // Without a density the values per volume are not known, in the JSON too.
   const Material bare = material("Gd2O3", {});
   for (const MaterialField& f : material_fields()) {
-    if (f.scope == MaterialScope::kPerVolume) EXPECT_FALSE(material_value(bare, f).has_value()) << f.name;
+    if (f.scope == MaterialScope::kPerVolume) {
+      EXPECT_FALSE(material_value(bare, f).has_value()) << f.name;
+    }
   }
 }
 
