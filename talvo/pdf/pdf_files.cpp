@@ -1,5 +1,7 @@
 #include "talvo/pdf/pdf_files.hpp"
 
+#include <charconv>
+
 #include <limits>
 #include <optional>
 
@@ -43,12 +45,18 @@ void append_table_text(std::string& out, std::string_view title, const Parameter
   for (const auto& [k, v] : parameters) out += "# " + k + " = " + header_value(v) + "\n";
   for (const std::string& n : notes) out += "# " + n + "\n";
   out += "# " + std::string(columns) + "\n";
+  // A row at a time into a buffer of its own: the text grows once a row, not once a number.
+  constexpr std::size_t kNumber = 32;  // the shortest text of a double is at most 24 characters
+  std::string row(table.size() * kNumber + 1, '\0');
   for (std::size_t i = 0; i < rows; ++i) {
+    char* at = row.data();
+    char* const end = row.data() + row.size();
     for (std::size_t c = 0; c < table.size(); ++c) {
-      if (c > 0) out += ' ';
-      append_shortest(out, table[c][i]);
+      if (c > 0) *at++ = ' ';
+      at = std::to_chars(at, end, table[c][i]).ptr;
     }
-    out += '\n';
+    *at++ = '\n';
+    out.append(row.data(), at);
   }
 }
 
