@@ -149,7 +149,7 @@ void counting_errors(Pattern& p, std::vector<std::string>& warnings) {
   for (std::size_t i = 0; i < p.y.size(); ++i)
     p.sigma[i] = p.sigma_scale * std::sqrt(std::max(std::abs(p.y[i]), 1e-12));
   warnings.push_back("the intensities are not whole counts and the file gives no errors: sigma is taken as " +
-                     shortest(p.sigma_scale) +
+                     significant(p.sigma_scale, 6) +
                      " sqrt(I), the scale from the scatter of neighbouring points; give a third column to use yours");
 }
 
