@@ -65,6 +65,7 @@ Result<Args> parse(int argc, char** argv, int first, const std::vector<std::stri
     }
     if (s == "--") {
       options_end = true;
+      a.operands_from = a.positional.size();
       continue;
     }
     const std::size_t equals = s.find('=');

@@ -26,6 +26,8 @@ inline constexpr int kUsage = 2;
 struct Args {
   std::string command;  // the subcommand's name, for its messages
   std::vector<std::string> positional;
+  // positional[operands_from] on came after "--": operands, whatever they look like.
+  std::size_t operands_from = static_cast<std::size_t>(-1);
   std::map<std::string, std::string> options;
   bool flag(const std::string& name) const { return options.count(name) > 0; }
   std::optional<std::string> get(const std::string& name) const;

@@ -95,7 +95,11 @@ int run(int argc, char** argv) {
   }
   try {
     talvo::Result<talvo::cli::Args> a = talvo::cli::parse(argc, argv, 2, command->flags, command->options);
-    if (!a.ok()) return talvo::cli::usage(talvo::cli::Args{sub, {}, {}}, a.error());
+    if (!a.ok()) {
+      talvo::cli::Args named;
+      named.command = sub;
+      return talvo::cli::usage(named, a.error());
+    }
     a->command = sub;
     if (a->flag("--help")) {
       std::cout << command->help;

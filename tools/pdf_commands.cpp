@@ -123,14 +123,15 @@ Result<Run> run_of(const Args& a) {
   std::optional<std::string> jobs_arg = a.get("--jobs");
   for (std::size_t i = 0; i < a.positional.size(); ++i) {
     const std::string& p = a.positional[i];
-    if (p == "-o" || p == "-j") {
+    const bool operand = i >= a.operands_from;
+    if (!operand && (p == "-o" || p == "-j")) {
       if (i + 1 >= a.positional.size()) return wrong(p == "-o" ? "-o needs a PREFIX or DIR/" : "-j needs N");
       std::optional<std::string>& slot = p == "-o" ? prefix_arg : jobs_arg;
       if (slot) return wrong(p + " is given twice: give it once");
       slot = a.positional[++i];
       continue;
     }
-    if (p.size() > 1 && p[0] == '-') return wrong("unknown option " + p);
+    if (!operand && p.size() > 1 && p[0] == '-') return wrong("unknown option " + escape_for_message(p));
     run.inputs.push_back(p);
   }
   if (jobs_arg) {

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "talvo/classic/density.hpp"
+#include "talvo/text/quote.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -20,12 +21,12 @@ int run_density(const Args& a) {
     amounts.push_back(*amount);
   }
   double out = 0;
-  // density prints the calculator's own conversion, with the specification's
-  // single-precision atomic mass unit, as its sample files hold densities:
+  // density prints the calculator's own conversion, with its single-precision
+  // atomic mass unit, as its sample files hold densities:
   // the one classic call here (talvo.convert_density is the material's).
   std::ostream quiet(nullptr);
   const classic::Status s = classic::convert_density(*d, out, symbols, amounts, 0, quiet);
-  if (!s.ok()) std::cerr << "talvo-tools density: " << s.message << '\n';
+  if (!s.ok()) std::cerr << "talvo-tools density: " << escape_for_message(s.message, s.message.size() + 1) << '\n';
   if (s.failed()) return 1;
   row({out});
   return 0;

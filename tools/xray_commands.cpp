@@ -10,6 +10,7 @@
 #include "talvo/classic/formfactor.hpp"
 #include "talvo/elements/elements.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
@@ -41,9 +42,10 @@ Result<FormFactorTable> table_of(const Args& a) {
 // says them: which element it lacks.
 std::string foq_message(const classic::Status& s, const std::string& symbol, FormFactorTable table, bool from_file) {
   if (s.ierr == 6 && !from_file)
-    return "no " + std::string(form_factor_table_title(table)) + " form factor for element " + symbol;
-  if (s.ierr == 3 && from_file) return "no form factor for element " + symbol + " in " + form_factor_table_file(table);
-  if (s.ierr == 2) return "no element symbol in \"" + symbol + "\"";
+    return "no " + std::string(form_factor_table_title(table)) + " form factor for element " + escape_for_message(symbol);
+  if (s.ierr == 3 && from_file)
+    return "no form factor for element " + escape_for_message(symbol) + " in " + form_factor_table_file(table);
+  if (s.ierr == 2) return "no element symbol in " + quote_for_message(symbol);
   return s.message;
 }
 
@@ -138,7 +140,7 @@ int run_foq(const Args& a) {
   } else {
     symbol = a.positional[0];
   }
-  // foq prints the form factors of the calculator's foq, the specification's
+  // foq prints the form factors of the calculator's foq, its own
   // single-precision coefficients and sums: the one classic call here. The
   // routine reads two characters: "Fex" would be taken for Fe.
   std::ostream quiet(nullptr);

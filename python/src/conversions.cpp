@@ -41,6 +41,8 @@ InArray numbers(const py::handle& value, const char* name) {
 }
 
 double number_arg(const py::handle& value, const char* name) {
+  // True is an int to Python, never a number a user meant.
+  if (PyBool_Check(value.ptr())) throw py::type_error(std::string(name) + " must be a number, not bool");
   const double x = PyFloat_AsDouble(value.ptr());
   if (x == -1.0 && PyErr_Occurred()) {
     const bool overflow = PyErr_ExceptionMatches(PyExc_OverflowError);

@@ -8,7 +8,7 @@
 namespace talvo::classic {
 namespace {
 
-// The report's own constants, in single precision, as the specification
+// The report's own constants, in single precision, as the calculator
 // computes the report with them: its atomic mass unit is the 1980 value (1.6605655e-24 g,
 // not CODATA 2018's 1.66053906660 of talvo/elements/constants.hpp), so its
 // number densities differ from the modern material's in the sixth digit

@@ -12,7 +12,7 @@ namespace talvo::classic {
 
 // Mass of one atomic mass unit in 1e-24 g: the conversion's own
 // single-precision constant 1.660539, widened to double, so that sample
-// files hold the densities the specification gives; the modern code uses
+// files hold the calculator's own densities; the modern code uses
 // kAtomicMassUnitGrams (talvo/elements/constants.hpp, CODATA 2018).
 inline constexpr double kAmuGrams = 1.6605387926101685;
 

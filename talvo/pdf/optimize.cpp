@@ -10,7 +10,8 @@
 #include "talvo/numeric/least_squares.hpp"
 #include "talvo/pdf/stages.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/free_format.hpp"
+#include "talvo/text/number.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -79,16 +80,19 @@ Result<std::vector<FitSpec>> parse_fit_list(std::string_view text, std::string_v
     const std::optional<Fitted> f = fitted_named(item.substr(0, c1));
     if (!f)
       return invalid(opt + " takes a list of density, bg-scale, container-scale, mu-r, beam-width, ruland and flat " +
-                     "(each NAME or NAME:LOW:HIGH), not \"" + std::string(item) + "\"");
+                     "(each NAME or NAME:LOW:HIGH), not " + quote_for_message(item));
     FitSpec spec{*f, std::nullopt, std::nullopt};
     if (c1 != std::string_view::npos) {
       const std::size_t c2 = item.find(':', c1 + 1);
-      const std::optional<double> lo =
-          c2 == std::string_view::npos ? std::nullopt : parse_real(item.substr(c1 + 1, c2 - c1 - 1));
-      const std::optional<double> hi = c2 == std::string_view::npos ? std::nullopt : parse_real(item.substr(c2 + 1));
-      if (!lo || !hi || !(*lo < *hi))
-        return invalid(opt + " " + std::string(item) +
-                       ": the bounds are NAME:LOW:HIGH, two numbers with LOW below HIGH");
+      if (c2 == std::string_view::npos)
+        return invalid(opt + " " + quote_for_message(item) + ": the bounds are NAME:LOW:HIGH");
+      const std::string name = opt + " " + std::string(fitted_name(*f));
+      const Result<double> lo = read_number(item.substr(c1 + 1, c2 - c1 - 1), name + " LOW");
+      if (!lo.ok()) return lo.error();
+      const Result<double> hi = read_number(item.substr(c2 + 1), name + " HIGH");
+      if (!hi.ok()) return hi.error();
+      if (!(*lo < *hi))
+        return invalid(opt + " " + quote_for_message(item) + ": the bounds are NAME:LOW:HIGH with LOW below HIGH");
       spec.lower = *lo;
       spec.upper = *hi;
     }

@@ -713,6 +713,8 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
 }  // namespace
 
 Result<SettingsFile> parse_settings(std::string_view text, std::string_view source) {
+  // A byte-order mark, as some editors save a file, is no part of its first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   if (reference_layout(text)) return reference_settings(text, source);
   const Result<Parameters> p = parse_parameters(text);
   if (!p.ok()) return make_error(p.kind(), std::string(source) + ": " + p.error().message);

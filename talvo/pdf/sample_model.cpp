@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
@@ -36,7 +37,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
                          shortest(kHenkeMaxKev) + " keV: f' and f'' are left out, and mu must be given");
   }
   Result<XrayAverage> average = xray_average(o.composition, q, xo);
-  if (!average.ok()) return make_error(average.kind(), "composition " + o.composition + ": " + average.error().message);
+  if (!average.ok()) return make_error(average.kind(), "composition " + escape_for_message(o.composition) + ": " + average.error().message);
   for (const std::string& w : average.warnings()) warnings.push_back(w);
   XrayAverage& a = *average;
   SampleModel m;

@@ -25,6 +25,8 @@ constexpr double kMaxR = 1e6;
 constexpr double kLargestR = 1e6;
 // Above this a standard deviation's square is not a double.
 constexpr double kLargestSigma = 1e150;
+// Below this an intensity's normalisation constant, about 1 / I, has a square that is not a double.
+constexpr double kSmallestIntensity = 1e-100;
 
 Error invalid(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
 
@@ -43,6 +45,18 @@ Outcome check_values(const Pattern& p, const char* what) {
                                                     ": too large for its square to be held; give errors in the "
                                                     "intensity's units");
   }
+  return Done{};
+}
+
+// A sample whose intensities are all so small that their normalisation constant, about 1 / I, has a square
+// that is not a double.
+Outcome check_scale(const Pattern& p) {
+  double largest = 0.0;
+  for (const double y : p.y) largest = std::max(largest, std::abs(y));
+  if (!p.y.empty() && largest < kSmallestIntensity)
+    return make_error(ErrorKind::kOutOfRange, "the pattern's intensities are all below " +
+                                                  shortest(kSmallestIntensity) + " (the largest is " +
+                                                  shortest(largest) + "): too small to be normalised; scale it up");
   return Done{};
 }
 
@@ -129,6 +143,7 @@ Result<MeasuredQ> measure_q(const Inputs& in, const ReductionOptions& o) {
   std::vector<std::string> warnings;
   MeasuredQ m;
   if (Outcome ok = check_values(*in.sample, "the pattern"); !ok.ok()) return ok.error();
+  if (Outcome ok = check_scale(*in.sample); !ok.ok()) return ok.error();
   Pattern sample = without_outliers(*in.sample, o.outlier_threshold, &m.outliers);
   if (in.background) {
     if (Outcome ok = check_values(*in.background, "the background"); !ok.ok()) return ok.error();

@@ -112,8 +112,14 @@ Result<ZScanFit> fit_zscan(const ZScan& scan, const ZScanFitOptions& options) {
   const double r = 0.5 * d;
   const std::size_t m = scan.height.size();
   const std::size_t np = options.baseline ? 5 : 4;
-  std::vector<double> weight(m);
-  for (std::size_t i = 0; i < m; ++i) weight[i] = 1.0 / std::sqrt(scan.intensity[i]);
+  // The fit runs on intensities relative to the open beam, so that it ends alike whatever their unit; the
+  // weights stay those of counts (1 / sqrt(I)), and what is fitted in intensity is scaled back at the end.
+  const double unit = lv.high;
+  std::vector<double> intensity(m), weight(m);
+  for (std::size_t i = 0; i < m; ++i) {
+    intensity[i] = scan.intensity[i] / unit;
+    weight[i] = 1.0 / std::sqrt(intensity[i]);
+  }
   // p = mu D, w, z0, I0 (, b)
   auto profile = [&](std::span<const double> p, std::span<double> out) -> Outcome {
     CapillaryBeam beam{p[1] / r, options.profile, 0.0};
@@ -127,18 +133,18 @@ Result<ZScanFit> fit_zscan(const ZScan& scan, const ZScanFitOptions& options) {
   };
   auto residuals = [&](std::span<const double> p, std::span<double> out) -> Outcome {
     if (Outcome o = profile(p, out); !o.ok()) return o;
-    for (std::size_t i = 0; i < m; ++i) out[i] = (out[i] - scan.intensity[i]) * weight[i];
+    for (std::size_t i = 0; i < m; ++i) out[i] = (out[i] - intensity[i]) * weight[i];
     return Done{};
   };
   const double span_z = scan.height.back() - scan.height.front();
   LeastSquaresOptions lso;
   lso.lower = {0.0, 1e-3 * d, scan.height.front(), 0.0};
-  lso.upper = {50.0, 4.0 * d, scan.height.back(), 10.0 * lv.high};
-  lso.typical = {1.0, 0.1 * d, 0.1 * d, lv.high};
+  lso.upper = {50.0, 4.0 * d, scan.height.back(), 10.0};
+  lso.typical = {1.0, 0.1 * d, 0.1 * d, 1.0};
   if (np == 5) {
-    lso.lower.push_back(-lv.high);
-    lso.upper.push_back(lv.high);
-    lso.typical.push_back(0.01 * lv.high);
+    lso.lower.push_back(-1.0);
+    lso.upper.push_back(1.0);
+    lso.typical.push_back(0.01);
   }
   const double mu_d0 = std::clamp(-std::log(lv.low / lv.high), 0.05, 49.0);
   const double z0 = std::clamp(0.5 * (lv.first_half + lv.last_half), scan.height.front(), scan.height.back());
@@ -146,7 +152,7 @@ Result<ZScanFit> fit_zscan(const ZScan& scan, const ZScanFitOptions& options) {
   std::vector<std::string> warnings;
   int evaluations = 0;
   for (double w0 : {0.1, 0.3, 0.8}) {
-    std::vector<double> start = {mu_d0, std::min(w0 * d, 0.5 * span_z), z0, lv.high};
+    std::vector<double> start = {mu_d0, std::min(w0 * d, 0.5 * span_z), z0, 1.0};
     start[1] = std::clamp(start[1], lso.lower[1], lso.upper[1]);
     if (np == 5) start.push_back(0.0);
     Result<LeastSquaresFit> f = least_squares(residuals, start, m, lso);
@@ -162,12 +168,14 @@ Result<ZScanFit> fit_zscan(const ZScan& scan, const ZScanFitOptions& options) {
   out.mu_d = value(0);
   out.width = value(1);
   out.centre = value(2);
-  out.open_beam = value(3);
-  if (np == 5) out.baseline = value(4);
-  out.residual_variance = best->residual_variance;
+  out.open_beam = {unit * best->p[3], unit * best->sigma[3]};
+  if (np == 5) out.baseline = FittedValue{unit * best->p[4], unit * best->sigma[4]};
+  // chi^2 per point of the counts: each residual of the relative fit is 1 / sqrt(unit) of the counts' own.
+  out.residual_variance = unit * best->residual_variance;
   out.evaluations = evaluations;
   out.model.resize(m);
   if (Outcome o = profile(best->p, out.model); !o.ok()) return o.error();
+  for (double& v : out.model) v *= unit;
   for (std::size_t k : {std::size_t{0}, std::size_t{1}})
     if (best->at_bound[k])
       warnings.push_back(std::string(k == 0 ? "mu D" : "the beam's width") +

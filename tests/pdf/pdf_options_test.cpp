@@ -140,7 +140,12 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        "or NAME:LOW:HIGH), not \"speed\""},
       {with({{"optimize", "flat,flat"}}), ErrorKind::kInvalidArgument, "{optimize} names flat twice"},
       {with({{"optimize", "flat:2:1"}}), ErrorKind::kInvalidArgument,
-       "{optimize} flat:2:1: the bounds are NAME:LOW:HIGH, two numbers with LOW below HIGH"},
+       "{optimize} \"flat:2:1\": the bounds are NAME:LOW:HIGH with LOW below HIGH"},
+      // Bounds are numbers as every other option reads them: a dash is no exponent.
+      {with({{"optimize", "density:1-3:9"}}), ErrorKind::kParseError,
+       "{optimize} density LOW is not a number: \"1-3\" reads as 1 then -3; an exponent needs its letter (1e-3)"},
+      {with({{"optimize", "mu-r:0.5"}}), ErrorKind::kInvalidArgument,
+       "{optimize} \"mu-r:0.5\": the bounds are NAME:LOW:HIGH"},
       {with({{"optimize", "bg-scale"}}), ErrorKind::kInvalidArgument, "{optimize} bg-scale needs {background}"},
       {with({{"optimize", "mu-r"}}), ErrorKind::kInvalidArgument, "{optimize} mu-r needs {geometry} capillary"},
       {{{"mode", "adhoc"}, {"flat", "1"}},
@@ -392,6 +397,13 @@ TEST(PdfSettingsFile, ReferenceConfigurationFile) {
   EXPECT_EQ(f->input, "runs/glass.chi");
   EXPECT_EQ(f->outputs, (std::vector<std::string>{"gr", "sq"}));
   EXPECT_EQ(f->unused, (std::vector<std::string>{"plotconfig", "twothetazero", "inputdir"}));
+  // Saved with a byte-order mark and Windows line ends, it reads the same.
+  std::string windows = "\xEF\xBB\xBF";
+  for (const char c : cfg) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  const Result<SettingsFile> bom = parse_settings(windows, "runs/glass.cfg");
+  ASSERT_TRUE(bom.ok()) << bom.error().message;
+  for (const auto& [name, value] : expected) EXPECT_EQ(text_of(*bom, name), value) << name;
+  EXPECT_EQ(bom->input, f->input);
   // What the reference program has and TALVO has not is refused, in words that say so.
   const struct {
     std::string text;

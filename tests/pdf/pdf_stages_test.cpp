@@ -183,7 +183,18 @@ TEST(PdfStages, MeasureDropsQZeroAndRefusesOverflowingErrors) {
   EXPECT_EQ(m.kind(), ErrorKind::kOutOfRange);
   EXPECT_NE(m.error().message.find("at x = 4"), std::string::npos) << m.error().message;
 
+  // Intensities so small that their normalisation would pass the doubles are refused, not reduced to inf.
   p.sigma[40] = 10.0;
+  Pattern faint = p;
+  for (std::size_t i = 0; i < faint.y.size(); ++i) {
+    faint.y[i] *= 1e-202;
+    faint.sigma[i] *= 1e-202;
+  }
+  m = measure_q(Inputs{&faint}, o);
+  ASSERT_FALSE(m.ok());
+  EXPECT_EQ(m.kind(), ErrorKind::kOutOfRange);
+  EXPECT_NE(m.error().message.find("too small to be normalised"), std::string::npos) << m.error().message;
+
   o.bg_scale = 0.5;
   m = measure_q(Inputs{&p}, o);
   ASSERT_FALSE(m.ok());

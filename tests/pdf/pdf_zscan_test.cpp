@@ -96,6 +96,18 @@ TEST(PdfZscan, CeO2Capillary) {
     if (scan->height[i] > 0.3 && scan->height[i] < 0.45) {
       EXPECT_NEAR(f->model[i] / scan->intensity[i], 1.0, 0.08) << scan->height[i];
     }
+  // The intensities' unit changes nothing but the open beam's level: counts scaled by 1e-20 or 1e8 fit alike.
+  for (const double unit : {1e-20, 1e8}) {
+    ZScan scaled = *scan;
+    for (double& i : scaled.intensity) i *= unit;
+    const Result<ZScanFit> u = fit_zscan(scaled, {0.635, BeamProfile::kTopHat, false});
+    ASSERT_TRUE(u.ok()) << u.error().message;
+    EXPECT_TRUE(u.warnings().empty()) << unit << ": " << u.warnings().front();
+    EXPECT_NEAR(u->mu_d.value, f->mu_d.value, 1e-6 * f->mu_d.value) << unit;
+    EXPECT_NEAR(u->width.value, f->width.value, 1e-6 * f->width.value) << unit;
+    EXPECT_NEAR(u->mu_d.sigma, f->mu_d.sigma, 1e-3 * f->mu_d.sigma) << unit;
+    EXPECT_NEAR(u->open_beam.value, unit * f->open_beam.value, 1e-6 * unit * f->open_beam.value) << unit;
+  }
   // A Gaussian beam reads the same capillary alike.
   const Result<ZScanFit> g = fit_zscan(*scan, {0.635, BeamProfile::kGaussian, false});
   ASSERT_TRUE(g.ok());

@@ -97,6 +97,7 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
         ({"breit_dirac": 2.5}, TypeError, "breit_dirac must be a whole number"),
         # Values of the wrong type are named, not "Unable to cast Python instance to C++ type".
         ({"density": [5.68]}, TypeError, "density must be a number, not list"),
+        ({"density": True}, TypeError, "density must be a number, not bool"),
         ({"qmax": [20]}, TypeError, "qmax must be a number, not list"),
         ({"qmax": 10**400}, OverflowError, "qmax: the int is too large for a float"),
         ({"mode": 1}, TypeError, "mode must be a text"),

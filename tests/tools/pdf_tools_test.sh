@@ -102,6 +102,13 @@ done
   grep -qx 'talvo-tools pdf: --output is empty: give one or more of iq, sq, fq, gr, gofr and rdf; see `talvo-tools pdf --help`' || bad "--output '' message"
 "$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o a -o b 2>&1 | head -1 |
   grep -qx 'talvo-tools pdf: -o is given twice: give it once; see `talvo-tools pdf --help`' || bad "-o twice message"
+# After --, a name that starts with a dash (or is -o) is an input; before it, an unknown option, quoted escaped.
+cp zro2_mo.xy ./-o
+"$tools" pdf --composition ZrO2 --wavelength 0.71073 --output gr -- -o >/dev/null 2>err && [ -s ./-o.gr ] ||
+  bad "-- -o: $(cat err)"
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 $'-\e[31mX' 2>&1 | head -1 |
+  grep -qxF 'talvo-tools pdf: unknown option -\x1b[31mX; see `talvo-tools pdf --help`' || bad "unknown option, escaped"
+rm -f ./-o ./-o.*
 
 # Many patterns in one run: each into its own files, a broken one named with its reason while the others go
 # on (exit 1), one JSON line a pattern, and the same bytes on two threads as on one.
