@@ -594,6 +594,30 @@ struct Outside {
 
 // The warnings that wavelengths call for, `outside[k]` those of element k
 // outside its curves; the notes when `notes` is given.
+// The tabulated ranges of an element's energy-dependent curves, as its warnings give them.
+std::string tabulated_ranges(const MaterialElement& e, const PreparedElement& pe) {
+  std::string ranges;
+  for (const PreparedIsotope& iso : pe.isotopes) {
+    if (!iso.curve) continue;
+    if (!ranges.empty()) ranges += ", ";
+    ranges += (iso.curve->a ? free_int(iso.curve->a) + e.symbol + " " : "") + shortest(iso.curve->lowest_energy()) +
+              "-" + shortest(iso.curve->highest_energy()) + " eV (" +
+              short_text(neutron_wavelength(iso.curve->highest_energy())) + "-" +
+              short_text(neutron_wavelength(iso.curve->lowest_energy())) + " A)";
+  }
+  return ranges;
+}
+
+std::string outside_warning(const std::string& symbol, const std::string& ranges, const Outside& o) {
+  std::string w = symbol + ": the energy-dependent lengths are tabulated for " + ranges + "; at " + shortest(o.min) + " A";
+  if (o.count > 1)
+    w += " to " + shortest(o.max) + " A (" + free_int(static_cast<long long>(o.count)) + " wavelengths)";
+  return w + " the value at the table's end is used";
+}
+
+constexpr const char* kCadmiumWarning =
+    "Cd: below 1 A (the 113Cd resonance at 0.18 eV) its absorption follows the 1/v law only approximately";
+
 void remarks(const Prepared& p, std::span<const double> wavelengths, std::span<const Outside> outside,
              std::vector<std::string>& warnings, std::vector<std::string>* notes) {
   const Material& m = p.m;
@@ -605,35 +629,12 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::span<c
         notes->push_back(e.symbol + ": length and absorption from " +
                          std::string(length_source_name(LengthSource::kEnergyDependent)) +
                          "; its incoherent cross-section is the thermal (2200 m/s) value");
-      if (outside[i].count) {
-        // The tabulated ranges of the element's curves.
-        std::string ranges;
-        for (const PreparedIsotope& iso : pe.isotopes) {
-          if (!iso.curve) continue;
-          if (!ranges.empty()) ranges += ", ";
-          ranges += (iso.curve->a ? free_int(iso.curve->a) + e.symbol + " " : "") +
-                    shortest(iso.curve->lowest_energy()) + "-" + shortest(iso.curve->highest_energy()) + " eV (" +
-                    short_text(neutron_wavelength(iso.curve->highest_energy())) + "-" +
-                    short_text(neutron_wavelength(iso.curve->lowest_energy())) + " A)";
-        }
-        std::string w = e.symbol + ": the energy-dependent lengths are tabulated for " + ranges + "; at " +
-                        shortest(outside[i].min) + " A";
-        if (outside[i].count > 1)
-          w += " to " + shortest(outside[i].max) + " A (" + free_int(static_cast<long long>(outside[i].count)) +
-               " wavelengths)";
-        warnings.push_back(w + " the value at the table's end is used");
-      }
+      if (outside[i].count) warnings.push_back(outside_warning(e.symbol, tabulated_ranges(e, pe), outside[i]));
     } else if (notes && e.symbol == "Lu" && find_length_curve("Lu", 176)) {
       notes->push_back("Lu: natural Lu has no energy-dependent curve; its absorption follows the 1/v law");
     }
-    if (e.symbol == "Cd")
-      for (const double l : wavelengths)
-        if (l < 1.0) {
-          warnings.push_back(
-              "Cd: below 1 A (the 113Cd resonance at 0.18 eV) its absorption follows the 1/v law "
-              "only approximately");
-          break;
-        }
+    if (e.symbol == "Cd" && std::any_of(wavelengths.begin(), wavelengths.end(), [](double l) { return l < 1.0; }))
+      warnings.emplace_back(kCadmiumWarning);
   }
 }
 
@@ -642,23 +643,19 @@ void remarks(const Prepared& p, std::span<const double> wavelengths, std::span<c
 std::vector<MaterialSweep::WavelengthWarning> warnings_of_each(const Prepared& p, std::span<const double> wavelengths,
                                                                const Scratch& scratch) {
   std::vector<MaterialSweep::WavelengthWarning> out;
-  bool any = false;
-  for (const PreparedElement& pe : p.elements) any = any || pe.outside_count > 0;
-  for (const MaterialElement& e : p.m.elements) any = any || e.symbol == "Cd";
-  if (!any) return out;
-  std::vector<Outside> outside(p.elements.size());
-  std::vector<std::string> warnings;
-  for (std::size_t i = 0; i < wavelengths.size(); ++i) {
-    for (std::size_t k = 0; k < p.elements.size(); ++k) {
+  const std::vector<MaterialElement>& elements = p.m.elements;
+  // Each element's ranges once: they are the same words at every wavelength.
+  std::vector<std::string> ranges(elements.size());
+  for (std::size_t k = 0; k < elements.size(); ++k)
+    if (p.elements[k].resonant && p.elements[k].outside_count > 0) ranges[k] = tabulated_ranges(elements[k], p.elements[k]);
+  for (std::size_t i = 0; i < wavelengths.size(); ++i)
+    for (std::size_t k = 0; k < elements.size(); ++k) {
       const PreparedElement& pe = p.elements[k];
-      const bool off = pe.resonant && pe.outside_count > 0 &&
-                       (scratch.energy[i] < pe.common_lowest || scratch.energy[i] > pe.common_highest);
-      outside[k] = off ? Outside{wavelengths[i], wavelengths[i], 1} : Outside{};
+      if (pe.resonant && pe.outside_count > 0 &&
+          (scratch.energy[i] < pe.common_lowest || scratch.energy[i] > pe.common_highest))
+        out.push_back({i, outside_warning(elements[k].symbol, ranges[k], Outside{wavelengths[i], wavelengths[i], 1})});
+      if (elements[k].symbol == "Cd" && wavelengths[i] < 1.0) out.push_back({i, kCadmiumWarning});
     }
-    warnings.clear();
-    remarks(p, wavelengths.subspan(i, 1), outside, warnings, nullptr);
-    for (std::string& w : warnings) out.push_back({i, std::move(w)});
-  }
   return out;
 }
 

@@ -119,7 +119,19 @@ class Browser {
     }
     if (this.proc.exitCode === null) this.proc.kill();
     await this.exited;
-    fs.rmSync(this.profile, { recursive: true, force: true });
+    // Chromium's helper processes may still be writing its profile for a moment after the browser ends.
+    for (let attempt = 0; ; ++attempt) {
+      try {
+        fs.rmSync(this.profile, { recursive: true, force: true });
+        break;
+      } catch (e) {
+        if (attempt >= 50) {
+          console.error(`left the browser's profile ${this.profile}: ${e.message}`);
+          break;
+        }
+        await new Promise((r) => setTimeout(r, 100));
+      }
+    }
   }
 }
 
