@@ -211,6 +211,14 @@ Result<Run> run_of(const Args& a) {
   if (prefix_arg && !into_folder && run.inputs.size() > 1)
     return wrong("-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
                      std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
+  // The folder the files go into is there before any pattern is reduced.
+  if (prefix_arg) {
+    const fs::path folder = into_folder ? fs::path(*prefix_arg) : fs::path(*prefix_arg).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec))
+      return unusable("-o " + escape_for_message(*prefix_arg) + ": there is no folder " +
+                          escape_for_message(folder.string()) + " to write into",
+                      ErrorKind::kNotFound);
+  }
   for (const std::string& in : run.inputs) {
     if (!prefix_arg)
       run.prefixes.push_back(stem(in));

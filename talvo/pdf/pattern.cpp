@@ -342,6 +342,21 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     const Result<XrdmlValues> values = xrdml_values(scans[s], vo);
     if (!values.ok()) return make_error(values.kind(), std::string(source) + ": " + values.error().message);
     const XrdmlValues& v = *values;
+    if (v.x.size() > 1 && std::all_of(v.x.begin(), v.x.end(), [&](double x) { return x == v.x.front(); }))
+      return make_error(ErrorKind::kUnsupported,
+                        std::string(source) + ": scan " + std::to_string(s + 1) + " stands at 2theta = " +
+                            shortest(v.x.front()) + " and moves " + escape_for_message(scans[s].scan_axis) +
+                            ": a powder pattern is a scan of 2theta");
+    if (scan == 0 && s > 0) {
+      // Scans summed must be repeats of one measurement, not the steps of a map or a pole figure.
+      for (const auto& [axis, at] : scans[s].fixed_axes())
+        for (const auto& [axis1, at1] : scans[0].fixed_axes())
+          if (axis == axis1 && std::abs(at - at1) > 1e-6 * std::max(1.0, std::abs(at1)))
+            return make_error(ErrorKind::kInvalidArgument,
+                              std::string(source) + ": scan " + std::to_string(s + 1) + " stands at " +
+                                  escape_for_message(axis) + " = " + shortest(at) + ", scan 1 at " + shortest(at1) +
+                                  ": its scans are not repeats of one pattern; choose one with scan");
+    }
     if (p.x.empty()) {
       p.x = v.x;
       p.y = v.y;

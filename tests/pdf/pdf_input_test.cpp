@@ -251,6 +251,22 @@ TEST(PdfPattern, XrdmlScansSummedOrChosen) {
   EXPECT_NE(third.error().message.find("scan must be 1 to 2"), std::string::npos);
 }
 
+// A map's scans stand at other omegas, a pole figure's move phi at one 2theta: neither sums to a powder pattern.
+TEST(PdfPattern, XrdmlMapsAndPoleFiguresAreNoPowderPattern) {
+  const Result<Pattern> map = parse_xrdml_pattern(file_text("xrdml/rsm_401_scans_list_positions.xrdml"), 0, "m");
+  ASSERT_FALSE(map.ok());
+  EXPECT_EQ(map.kind(), ErrorKind::kInvalidArgument);
+  EXPECT_NE(map.error().message.find("m: scan 2 stands at Omega = "), std::string::npos) << map.error().message;
+  EXPECT_NE(map.error().message.find("choose one with scan"), std::string::npos);
+  // One scan of the map is a pattern of its own.
+  EXPECT_TRUE(parse_xrdml_pattern(file_text("xrdml/rsm_401_scans_list_positions.xrdml"), 2, "m").ok());
+  const Result<Pattern> pole = parse_xrdml_pattern(file_text("xrdml/polefigure_91_scans.xrdml"), 0, "p");
+  ASSERT_FALSE(pole.ok());
+  EXPECT_EQ(pole.kind(), ErrorKind::kUnsupported);
+  EXPECT_NE(pole.error().message.find("and moves Phi: a powder pattern is a scan of 2theta"), std::string::npos)
+      << pole.error().message;
+}
+
 TEST(PdfPattern, BackgroundInterpolatedAndSubtracted) {
   Pattern s, b;
   s.x = {1.0, 1.5, 2.0};

@@ -109,6 +109,9 @@ cp zro2_mo.xy ./-o
 "$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 $'-\e[31mX' 2>&1 | head -1 |
   grep -qxF 'talvo-tools pdf: unknown option -\x1b[31mX; see `talvo-tools pdf --help`' || bad "unknown option, escaped"
 rm -f ./-o ./-o.*
+# A folder that is not there is said before any pattern is reduced.
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o nowhere/ 2>err >/dev/null
+[ $? = 1 ] && grep -qxF 'talvo-tools pdf: -o nowhere/: there is no folder nowhere/ to write into' err || bad "-o nowhere/: $(cat err)"
 
 # Many patterns in one run: each into its own files, a broken one named with its reason while the others go
 # on (exit 1), one JSON line a pattern, and the same bytes on two threads as on one.
