@@ -102,16 +102,7 @@ auto per_volume(M& m, std::string_view name) -> decltype(&m.sld) {
 }
 
 const MaterialSweep::Column* per_volume_column(const MaterialSweep& s, std::string_view name) {
-  if (name == "sld") return &s.sld;
-  if (name == "sld_im") return &s.sld_im;
-  if (name == "sld_inc") return &s.sld_inc;
-  if (name == "mu_abs") return &s.mu_abs;
-  if (name == "mu_scatt") return &s.mu_scatt;
-  if (name == "mu_total") return &s.mu_total;
-  if (name == "absorption_length") return &s.absorption_length;
-  if (name == "penetration_depth") return &s.penetration_depth;
-  if (name == "transmission") return &s.transmission;
-  return nullptr;
+  return per_volume(s, name);  // a sweep's columns have the material's names
 }
 
 template <class T>
