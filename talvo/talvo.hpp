@@ -48,6 +48,7 @@
 #include "talvo/text/json.hpp"
 #include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/text/shortest.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"

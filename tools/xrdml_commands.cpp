@@ -13,6 +13,7 @@
 
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/text/shortest.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
 #include "tools/commands.hpp"
@@ -48,8 +49,9 @@ class RowBuffer {
     Slot& slot = cache_[(bits * 0x9E3779B97F4A7C15u) >> (64 - kCacheBits)];
     if (slot.length == 0 || slot.bits != bits) {
       slot.bits = bits;
-      slot.length =
-          static_cast<std::uint8_t>(std::to_chars(slot.text, slot.text + sizeof slot.text, v).ptr - slot.text);
+      char text[kShortestRoom];
+      slot.length = static_cast<std::uint8_t>(write_shortest(text, v) - text);
+      std::memcpy(slot.text, text, sizeof slot.text);
     }
     room(sizeof slot.text);
     std::memcpy(buf_.get() + used_, slot.text, sizeof slot.text);
@@ -93,7 +95,7 @@ class RowBuffer {
   struct Slot {
     std::uint64_t bits = 0;
     std::uint8_t length = 0;  // 0: empty
-    char text[24] = {};       // the longest double, "-2.2250738585072014e-308", fits
+    char text[kShortestChars] = {};
   };
   std::unique_ptr<char[]> buf_;
   std::size_t used_ = 0;

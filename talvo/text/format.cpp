@@ -1,5 +1,7 @@
 #include "talvo/text/format.hpp"
 
+#include "talvo/text/shortest.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -269,19 +271,16 @@ std::string free_real(double value) {
 
 std::string free_int(long long value) { return std::to_string(value); }
 
-namespace {
+void append_shortest(std::string& out, double value) {
+  char buf[kShortestRoom];
+  out.append(buf, write_shortest(buf, value));
+}
 
-template <typename T>
-void append_shortest_of(std::string& out, T value) {
+void append_shortest(std::string& out, float value) {
   char buf[64];
   const auto res = std::to_chars(buf, buf + sizeof buf, value);
   out.append(buf, res.ptr);
 }
-
-}  // namespace
-
-void append_shortest(std::string& out, double value) { append_shortest_of(out, value); }
-void append_shortest(std::string& out, float value) { append_shortest_of(out, value); }
 
 std::string shortest(double value) {
   std::string s;
