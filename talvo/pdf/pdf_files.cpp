@@ -1,12 +1,16 @@
 #include "talvo/pdf/pdf_files.hpp"
 
-#include <charconv>
-
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/text/shortest.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -34,6 +38,47 @@ std::string header_value(std::string_view v) {
   return plain ? std::string(v) : quote_for_message(v, all);
 }
 
+// The text of an abscissa column, kept for the next file: I(Q), S(Q) and F(Q)
+// share their Q, and the patterns of a series their Q and r. A column is
+// taken from here only when every value is bitwise the one it was made from.
+class AbscissaTexts {
+ public:
+  struct Entry {
+    std::vector<double> values;
+    std::string text;               // the numbers one after another
+    std::vector<std::uint32_t> end;  // where each number's text ends
+  };
+
+  const Entry& of(std::span<const double> column) {
+    for (Entry& e : entries_)
+      if (e.values.size() == column.size() &&
+          std::memcmp(e.values.data(), column.data(), column.size() * sizeof(double)) == 0) {
+        std::swap(e, entries_.front());  // the most recent first
+        return entries_.front();
+      }
+    std::rotate(entries_.rbegin(), entries_.rbegin() + 1, entries_.rend());  // the oldest goes
+    Entry& e = entries_.front();
+    e.values.assign(column.begin(), column.end());
+    e.text.resize(column.size() * kShortestChars + kShortestRoom);
+    e.end.resize(column.size());
+    char* at = e.text.data();
+    for (std::size_t i = 0; i < column.size(); ++i) {
+      at = write_shortest(at, column[i]);
+      e.end[i] = static_cast<std::uint32_t>(at - e.text.data());
+    }
+    e.text.resize(static_cast<std::size_t>(at - e.text.data()));
+    return e;
+  }
+
+ private:
+  std::array<Entry, 3> entries_;
+};
+
+// Columns shorter than this are written directly; longer than kMostRows are
+// not kept.
+constexpr std::size_t kFewestRows = 64;
+constexpr std::size_t kMostRows = std::size_t{1} << 20;
+
 }  // namespace
 
 void append_table_text(std::string& out, std::string_view title, const Parameters& parameters,
@@ -45,15 +90,24 @@ void append_table_text(std::string& out, std::string_view title, const Parameter
   for (const auto& [k, v] : parameters) out += "# " + k + " = " + header_value(v) + "\n";
   for (const std::string& n : notes) out += "# " + n + "\n";
   out += "# " + std::string(columns) + "\n";
+  const AbscissaTexts::Entry* abscissa = nullptr;
+  if (rows >= kFewestRows && rows <= kMostRows) {
+    thread_local AbscissaTexts texts;
+    abscissa = &texts.of(table.front());
+  }
   // A row at a time into a buffer of its own: the text grows once a row, not once a number.
-  constexpr std::size_t kNumber = 32;  // the shortest text of a double is at most 24 characters
-  std::string row(table.size() * kNumber + 1, '\0');
+  std::string row(table.size() * (kShortestChars + 1) + kShortestRoom, '\0');
   for (std::size_t i = 0; i < rows; ++i) {
     char* at = row.data();
-    char* const end = row.data() + row.size();
     for (std::size_t c = 0; c < table.size(); ++c) {
       if (c > 0) *at++ = ' ';
-      at = std::to_chars(at, end, table[c][i]).ptr;
+      if (c == 0 && abscissa) {
+        const std::uint32_t begin = i == 0 ? 0 : abscissa->end[i - 1];
+        std::memcpy(at, abscissa->text.data() + begin, abscissa->end[i] - begin);
+        at += abscissa->end[i] - begin;
+        continue;
+      }
+      at = write_shortest(at, table[c][i]);
     }
     *at++ = '\n';
     out.append(row.data(), at);

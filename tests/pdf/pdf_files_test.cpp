@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <span>
 #include <sstream>
+#include <utility>
+#include <vector>
+
+#include "talvo/text/format.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -29,6 +35,33 @@ TEST(PdfFiles, HeaderReadsBackAsWritten) {
   rows >> x >> y >> s;
   EXPECT_EQ(y, -2e-300);
   EXPECT_EQ(s, 1e300);
+}
+
+// The abscissa's text is kept from one table to the next; a column that
+// differs from the kept one in any value (even only in the sign of a zero,
+// or a value beyond the ones kept) is written afresh.
+TEST(PdfFiles, RepeatedAbscissaIsWrittenAsItsOwnValues) {
+  const auto rows_of = [](std::span<const double> x) {
+    const std::vector<double> y(x.size(), 0.5);
+    const std::span<const double> table[] = {x, y};
+    const std::string text = table_text("t", {}, {}, "columns: x y", table);
+    std::string expected;
+    for (double v : x) expected += shortest(v) + " 0.5\n";
+    return std::make_pair(text.substr(text.find("columns: x y\n") + 13), expected);
+  };
+  std::vector<double> grid;
+  for (int i = 0; i < 500; ++i) grid.push_back(0.01 * i);
+  for (int round = 0; round < 2; ++round) {
+    std::vector<std::vector<double>> columns(5, grid);
+    columns[1][0] = -0.0;
+    columns[2][250] = std::nextafter(grid[250], 1.0);
+    columns[3].push_back(5.0);
+    columns[4].pop_back();
+    for (const auto& x : columns) {
+      const auto [text, expected] = rows_of(x);
+      EXPECT_EQ(text, expected);
+    }
+  }
 }
 
 TEST(PdfFiles, ParametersFromAHandWrittenFile) {
