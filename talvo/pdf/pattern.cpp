@@ -1,6 +1,7 @@
 #include "talvo/pdf/pattern.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -32,6 +33,29 @@ std::vector<std::string_view> fields(std::string_view line) {
     const std::size_t start = i;
     while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != ',' && line[i] != '\r') ++i;
     if (i > start) out.push_back(line.substr(start, i - start));
+  }
+  return out;
+}
+
+// A data row's first fields, without a vector of its own: `size` counts them
+// all, `field` keeps the first three.
+struct RowFields {
+  std::array<std::string_view, 3> field;
+  std::size_t size = 0;
+};
+
+RowFields row_fields(std::string_view line) {
+  RowFields out;
+  std::size_t i = 0;
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; };
+  while (i < line.size()) {
+    while (i < line.size() && blank(line[i])) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && !blank(line[i])) ++i;
+    if (i > start) {
+      if (out.size < out.field.size()) out.field[out.size] = line.substr(start, i - start);
+      ++out.size;
+    }
   }
   return out;
 }
@@ -255,17 +279,19 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
   for (std::size_t k = first; k < lines.size(); ++k) {
     const std::string_view t = trim(lines[k]);
     if (is_comment(t)) continue;
-    const std::vector<std::string_view> f = fields(t);
-    const std::string where = escape_for_message(source) + " line " + std::to_string(k + 1);
+    const RowFields row = row_fields(t);
+    const std::size_t count = row.size;
+    const auto& f = row.field;
+    const auto where = [&] { return escape_for_message(source) + " line " + std::to_string(k + 1); };
     if (columns == 0) {
-      if (f.size() < 2 || f.size() > 3)
-        return make_error(ErrorKind::kParseError, where +
+      if (count < 2 || count > 3)
+        return make_error(ErrorKind::kParseError, where() +
                                                       ": a pattern has 2 columns (x, intensity) or 3 (x, intensity, "
                                                       "sigma), not " +
-                                                      std::to_string(f.size()));
-      columns = f.size();
-    } else if (f.size() != columns) {
-      return make_error(ErrorKind::kParseError, where + ": " + std::to_string(f.size()) +
+                                                      std::to_string(count));
+      columns = count;
+    } else if (count != columns) {
+      return make_error(ErrorKind::kParseError, where() + ": " + std::to_string(count) +
                                                     " columns where the first row has " + std::to_string(columns));
     }
     double v[3] = {};
@@ -273,15 +299,15 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
       const std::optional<double> r = parse_real(f[c]);
       if (!r)
         return make_error(ErrorKind::kInvalidArgument,
-                          where + ": " + quote_for_message(f[c]) + " is not a finite number; remove or fix the row");
+                          where() + ": " + quote_for_message(f[c]) + " is not a finite number; remove or fix the row");
       v[c] = *r;
     }
     v[0] *= x_scale;
     if (!p.x.empty() && !(v[0] > p.x.back()))
       return make_error(ErrorKind::kInvalidArgument,
-                        where + ": x = " + shortest(v[0]) + " does not increase; sort the pattern by x");
+                        where() + ": x = " + shortest(v[0]) + " does not increase; sort the pattern by x");
     if (columns == 3 && !(v[2] > 0.0))
-      return make_error(ErrorKind::kInvalidArgument, where + ": sigma = " + shortest(v[2]) + " must be above 0");
+      return make_error(ErrorKind::kInvalidArgument, where() + ": sigma = " + shortest(v[2]) + " must be above 0");
     p.x.push_back(v[0]);
     p.y.push_back(v[1]);
     if (columns == 3) p.sigma.push_back(v[2]);
@@ -301,14 +327,14 @@ Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y,
                                                        std::to_string(x.size()) + ", " + std::to_string(y.size()) +
                                                        " and " + std::to_string(sigma.size()) + " values");
   for (std::size_t i = 0; i < x.size(); ++i) {
-    const std::string where = "row " + std::to_string(i + 1) + " of " + std::string(source);
+    const auto where = [&] { return "row " + std::to_string(i + 1) + " of " + std::string(source); };
     if (!std::isfinite(x[i]) || !std::isfinite(y[i]) || (!sigma.empty() && !std::isfinite(sigma[i])))
-      return make_error(ErrorKind::kInvalidArgument, where + ": a value is not a finite number; remove or fix the row");
+      return make_error(ErrorKind::kInvalidArgument, where() + ": a value is not a finite number; remove or fix the row");
     if (i > 0 && !(x[i] > x[i - 1]))
       return make_error(ErrorKind::kInvalidArgument,
-                        where + ": x = " + shortest(x[i]) + " does not increase; sort the pattern by x");
+                        where() + ": x = " + shortest(x[i]) + " does not increase; sort the pattern by x");
     if (!sigma.empty() && !(sigma[i] > 0.0))
-      return make_error(ErrorKind::kInvalidArgument, where + ": sigma = " + shortest(sigma[i]) + " must be above 0");
+      return make_error(ErrorKind::kInvalidArgument, where() + ": sigma = " + shortest(sigma[i]) + " must be above 0");
   }
   if (x.size() < 3)
     return make_error(ErrorKind::kInvalidArgument,

@@ -64,6 +64,20 @@ bool plain_item(std::string_view item, T& out) {
       out = item[0] == '-' ? -static_cast<T>(whole) : static_cast<T>(whole);
       return true;
     }
+    // And so are decimals of up to 14 digits as a whole number and its power
+    // of ten: one division of two exact doubles rounds once, as a full read does.
+    if constexpr (std::is_same_v<T, double>) {
+      if (i < item.size() && item[i] == '.') {
+        const std::size_t point = i++;
+        while (i < item.size() && is_digit(item[i])) whole = whole * 10 + (item[i++] - '0');
+        if (i == item.size() && i > first + 1) {
+          static constexpr double kTens[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14};
+          const double v = static_cast<double>(whole) / kTens[i - point - 1];
+          out = item[0] == '-' ? -v : v;
+          return true;
+        }
+      }
+    }
   }
   for (char c : item)
     if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) return false;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <string>
 
 namespace talvo {
@@ -88,6 +90,40 @@ TEST(Decimal, FortranTakesListDirectedFormsWhole) {
   float f = 0.0f;
   ASSERT_EQ(read_decimal(tenth.data(), tenth.data() + tenth.size(), f, DecimalForm::kFortran).ec, std::errc());
   EXPECT_EQ(f, 0.1f);
+}
+
+// Short decimals, as pattern files hold them, read the same as a full
+// correctly rounded read: every length, sign, place of the point and zeros
+// at either end, against from_chars.
+TEST(Decimal, FortranShortDecimalsMatchAFullRead) {
+  std::mt19937_64 rng(7);
+  int checked = 0;
+  for (int length = 1; length <= 15; ++length)
+    for (int k = 0; k < 4000; ++k) {
+      std::string t;
+      if (rng() % 3 == 0) t += '-';
+      const int digits = 1 + static_cast<int>(rng() % static_cast<unsigned>(length));
+      const int point = static_cast<int>(rng() % static_cast<unsigned>(digits + 1));
+      for (int i = 0; i < digits; ++i) {
+        if (i == point) t += '.';
+        t += static_cast<char>('0' + (rng() % 4 == 0 ? 0 : rng() % 10));
+      }
+      if (point == digits) t += '.';
+      double want = 0.0;
+      const auto r = std::from_chars(t.data(), t.data() + t.size(), want);
+      ASSERT_EQ(r.ptr, t.data() + t.size()) << t;
+      double got = -99.0;
+      ASSERT_EQ(read_decimal(t.data(), t.data() + t.size(), got, DecimalForm::kFortran).ec, std::errc()) << t;
+      EXPECT_EQ(got, want) << t;
+      EXPECT_EQ(std::signbit(got), std::signbit(want)) << t;
+      ++checked;
+    }
+  EXPECT_EQ(checked, 15 * 4000);
+  // A lone point, with or without a sign, is no number.
+  for (const std::string t : {".", "-.", "+."}) {
+    double v = -99.0;
+    EXPECT_NE(read_decimal(t.data(), t.data() + t.size(), v, DecimalForm::kFortran).ec, std::errc()) << t;
+  }
 }
 
 }  // namespace
