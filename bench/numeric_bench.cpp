@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <span>
 #include <vector>
 
 #include "talvo/numeric/filon.hpp"
@@ -33,6 +34,25 @@ void BM_FilonFt(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FilonFt)->Unit(benchmark::kMillisecond);
+
+// A series' transform: three functions with their errors on one grid of 3001
+// points to 3000 r, in double precision, as the reduction takes them; one
+// function alone beside it (floor: BM_FilonFtOneWithErrors x 3).
+void filon_with_errors(benchmark::State& state, std::size_t functions) {
+  FilonCase c(3001, 3000, 0.01);
+  std::vector<double> sigma(c.f.size(), 0.01);
+  const std::vector<std::span<const double>> fs(functions, c.f), ss(functions, sigma);
+  FilonOptions o;
+  o.single_precision = false;
+  for (auto _ : state) {
+    Result<std::vector<FilonTransform>> t = filon_ft_many(c.x, fs, ss, c.k, o);
+    benchmark::DoNotOptimize(t->front().integral.data());
+  }
+}
+void BM_FilonFtOneWithErrors(benchmark::State& state) { filon_with_errors(state, 1); }
+void BM_FilonFtThreeWithErrors(benchmark::State& state) { filon_with_errors(state, 3); }
+BENCHMARK(BM_FilonFtOneWithErrors)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FilonFtThreeWithErrors)->Unit(benchmark::kMillisecond);
 
 // The same integrals the obvious way: per k, sin(k x_i) at every point from
 // the standard library, summed over odd and even points, and Filon's weights.

@@ -121,77 +121,118 @@ Result<double> filon_integral_sigma(std::span<const double> x, std::span<const d
 
 Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,
                                 const FilonOptions& options) {
-  if (Outcome e = check_grid(x.size(), f.size(), "f"); !e.ok()) return e.error();
-  if (!options.sigma.empty() && options.sigma.size() != f.size())
-    return invalid("sigma and f hold different numbers of values (" + std::to_string(options.sigma.size()) + " and " +
-                   std::to_string(f.size()) + ")");
+  const std::span<const double> fs[] = {f}, sigmas[] = {options.sigma};
+  Result<std::vector<FilonTransform>> all =
+      filon_ft_many(x, fs, options.sigma.empty() ? std::span<const std::span<const double>>() : sigmas, k, options);
+  if (!all.ok()) return all.error();
+  std::vector<std::string> warnings = all.warnings();
+  return {std::move(all->front()), std::move(warnings)};
+}
+
+Result<std::vector<FilonTransform>> filon_ft_many(std::span<const double> x,
+                                                  std::span<const std::span<const double>> f,
+                                                  std::span<const std::span<const double>> sigma,
+                                                  std::span<const double> k, const FilonOptions& options) {
+  if (f.empty()) return std::vector<FilonTransform>{};
+  if (!sigma.empty() && sigma.size() != f.size())
+    return invalid(std::to_string(f.size()) + " functions with " + std::to_string(sigma.size()) + " sets of sigma");
+  for (std::size_t p = 0; p < f.size(); ++p) {
+    if (Outcome e = check_grid(x.size(), f[p].size(), "f"); !e.ok()) return e.error();
+    if (!sigma.empty() && !sigma[p].empty() && sigma[p].size() != f[p].size())
+      return invalid("sigma and f hold different numbers of values (" + std::to_string(sigma[p].size()) + " and " +
+                     std::to_string(f[p].size()) + ")");
+    if (f[p].size() != f.front().size() || (!sigma.empty() && sigma[p].empty() != sigma.front().empty()))
+      return invalid("the functions transformed together hold different numbers of values");
+  }
   if (Outcome e = check_steps(x, mean_step(x)); !e.ok()) return e.error();
   for (std::size_t m = 0; m < k.size(); ++m)
     if (!std::isfinite(k[m]))
       return invalid("k must be a finite number: k(" + std::to_string(m + 1) + ") = " + free_real(k[m]));
 
-  const std::size_t n = x.size(), nk = k.size();
+  const std::size_t n = f.front().size(), nk = k.size(), np = f.size();
   const double h = x[1] - x[0];
-  const bool with_sigma = !options.sigma.empty();
+  const bool with_sigma = !sigma.empty() && !sigma.front().empty();
   std::vector<std::string> warnings;
+  if (n % 2 == 0)
+    warnings.push_back("an even number of points (" + std::to_string(n) + "): a point x(n) + h with f = 0 was added");
   try {
-    // An even grid ends on a point x(n) + h with nothing on it: it adds nothing
-    // to the sums, only the end weights move to it.
-    filon_detail::Ends ends{x[0], f[0], x[n - 1], f[n - 1]};
-    filon_detail::Ends var_ends{x[0], 0.0, x[n - 1], 0.0};
-    if (with_sigma) {
-      var_ends.f_first = options.sigma[0] * options.sigma[0];
-      var_ends.f_last = options.sigma[n - 1] * options.sigma[n - 1];
-    }
-    if (n % 2 == 0) {
-      ends.x_last = var_ends.x_last = x[n - 1] + h;
-      ends.f_last = var_ends.f_last = 0.0;
-      warnings.push_back("an even number of points (" + std::to_string(n) + "): a point x(n) + h with f = 0 was added");
-    }
-
-    std::vector<double> odd(nk), even(nk), v, v_odd, v_even;
-    if (with_sigma) {
-      v.resize(n);
-      for (std::size_t i = 0; i < n; ++i) v[i] = options.sigma[i] * options.sigma[i];
-      v_odd.resize(nk);
-      v_even.resize(nk);
+    struct Sums {
+      std::vector<double> odd, even, v, v_odd, v_even;
+    };
+    std::vector<Sums> sums(np);
+    std::vector<std::span<const double>> vs(np), none(np);  // vs: empty without sigma
+    for (std::size_t p = 0; p < np; ++p) {
+      Sums& s = sums[p];
+      s.odd.resize(nk);
+      s.even.resize(nk);
+      if (with_sigma) {
+        s.v.resize(n);
+        for (std::size_t i = 0; i < n; ++i) s.v[i] = sigma[p][i] * sigma[p][i];
+        s.v_odd.resize(nk);
+        s.v_even.resize(nk);
+        vs[p] = s.v;
+      }
     }
     // Rounded to single precision, the integrals are those of the classic
     // filon_ft bit for bit: the same recurrence by the first step. In double
     // precision, and for the errors, the mean step drifts less along the grid.
     // The k a group at a time, each group some million products of the grid, so that a caller's stop is
     // asked every few milliseconds; each k's sums are its own, whatever group it is in.
-    const std::size_t group = std::max<std::size_t>(64, (std::size_t{1} << 20) / n);
+    const std::size_t group = std::max<std::size_t>(64, (std::size_t{1} << 20) / (n * np));
+    std::vector<filon_detail::SumsOut> f_out(np), v_out(np), both_out(np);
     for (std::size_t first = 0; first < nk; first += group) {
       const std::size_t count = std::min(group, nk - first);
       const auto part = [first, count](std::vector<double>& values) {
         return values.empty() ? std::span<double>() : std::span<double>(values).subspan(first, count);
       };
+      for (std::size_t p = 0; p < np; ++p) {
+        Sums& s = sums[p];
+        f_out[p] = {part(s.odd), part(s.even), {}, {}};
+        v_out[p] = {{}, {}, part(s.v_odd), part(s.v_even)};
+        both_out[p] = {part(s.odd), part(s.even), part(s.v_odd), part(s.v_even)};
+      }
       const std::span<const double> ks = k.subspan(first, count);
       if (options.single_precision) {
-        filon_detail::filon_sums(x, h, f, {}, ks, {part(odd), part(even), {}, {}});
-        if (with_sigma) filon_detail::filon_sums(x, mean_step(x), {}, v, ks, {{}, {}, part(v_odd), part(v_even)});
+        filon_detail::filon_sums_many(x, h, f, none, ks, f_out);
+        if (with_sigma) filon_detail::filon_sums_many(x, mean_step(x), none, vs, ks, v_out);
       } else {
-        filon_detail::filon_sums(x, mean_step(x), f, v, ks, {part(odd), part(even), part(v_odd), part(v_even)});
+        filon_detail::filon_sums_many(x, mean_step(x), f, vs, ks, both_out);
       }
       if (stop_asked(options.stop)) return cancelled();
     }
-    FilonTransform t;
-    t.integral.resize(nk);
-    for (std::size_t m = 0; m < nk; ++m) {
-      const double value = filon_detail::filon_value(h, k[m], ends, odd[m], even[m]);
-      t.integral[m] = options.single_precision ? static_cast<double>(static_cast<float>(value)) : value;
-      // k x past the largest double leaves sin(k x) without a value: no integral to give.
-      if (!std::isfinite(value))
-        return make_error(ErrorKind::kOutOfRange, "the integral at k = " + free_real(k[m]) +
-                                                      " is beyond double precision: k x passes the largest number");
+    // The ends' weights and sines, once for every function.
+    const double x_last = n % 2 == 0 ? x[n - 1] + h : x[n - 1];
+    std::vector<filon_detail::EndTerms> terms(nk);
+    for (std::size_t m = 0; m < nk; ++m) terms[m] = filon_detail::end_terms(h, k[m], x[0], x_last);
+    std::vector<FilonTransform> out(np);
+    for (std::size_t p = 0; p < np; ++p) {
+      // An even grid ends on a point x(n) + h with nothing on it: it adds
+      // nothing to the sums, only the end weights move to it.
+      filon_detail::Ends ends{x[0], f[p][0], x_last, f[p][n - 1]};
+      filon_detail::Ends var_ends{x[0], 0.0, x_last, 0.0};
+      if (with_sigma) {
+        var_ends.f_first = sigma[p][0] * sigma[p][0];
+        var_ends.f_last = sigma[p][n - 1] * sigma[p][n - 1];
+      }
+      if (n % 2 == 0) ends.f_last = var_ends.f_last = 0.0;
+      const Sums& s = sums[p];
+      FilonTransform& t = out[p];
+      t.integral.resize(nk);
+      for (std::size_t m = 0; m < nk; ++m) {
+        const double value = filon_detail::filon_value(h, terms[m], ends, s.odd[m], s.even[m]);
+        t.integral[m] = options.single_precision ? static_cast<double>(static_cast<float>(value)) : value;
+        // k x past the largest double leaves sin(k x) without a value: no integral to give.
+        if (!std::isfinite(value))
+          return make_error(ErrorKind::kOutOfRange, "the integral at k = " + free_real(k[m]) +
+                                                        " is beyond double precision: k x passes the largest number");
+      }
+      if (with_sigma) {
+        t.sigma.resize(nk);
+        for (std::size_t m = 0; m < nk; ++m)
+          t.sigma[m] = std::sqrt(filon_detail::filon_variance(h, terms[m], var_ends, s.v_odd[m], s.v_even[m]));
+      }
     }
-    if (with_sigma) {
-      t.sigma.resize(nk);
-      for (std::size_t m = 0; m < nk; ++m)
-        t.sigma[m] = std::sqrt(filon_detail::filon_variance(h, k[m], var_ends, v_odd[m], v_even[m]));
-    }
-    return {std::move(t), std::move(warnings)};
+    return {std::move(out), std::move(warnings)};
   } catch (const std::bad_alloc&) {
     return make_error(ErrorKind::kOutOfMemory, "out of memory");
   }

@@ -22,21 +22,31 @@ using talvo::detail::VecOf;
 // results are the same, bit for bit, whatever the width of the machine.
 constexpr std::size_t kStretch = 64, kFresh = 16;
 
+// The most functions carried through the grid together.
+constexpr std::size_t kMostTogether = 3;
+
+// P functions on one grid; each one's sums land in its own outputs.
 struct Arrays {
   const double* x;
-  const double* f;
-  const double* v;
   std::size_t n;
   const double* k;
   std::size_t nk;
-  double *f_odd, *f_even, *v_odd, *v_even;
+  std::size_t patterns;
+  const double* f[kMostTogether];
+  const double* v[kMostTogether];
+  double* f_odd[kMostTogether];
+  double* f_even[kMostTogether];
+  double* v_odd[kMostTogether];
+  double* v_even[kMostTogether];
 };
 
 // kVecs * kLanes values of k are carried through the grid together: enough
 // independent recurrences to keep the multipliers busy, few enough to stay
-// in registers. Each lane does the same operations in the same order, so
-// every build gives the same sums.
-template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecs>
+// in registers. With P functions on the grid each sine serves all P, and the
+// sums of all P take the multipliers' time. Each lane and each function does
+// the same operations in the same order, so every build and every grouping
+// of functions gives the same sums.
+template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecs, std::size_t kP>
 [[gnu::always_inline]] inline void sums_in(double h, const Arrays& a) {
   using Vec = typename VecOf<kLanes>::type;
   constexpr std::size_t kWidth = kVecs * kLanes;
@@ -59,8 +69,9 @@ template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecs>
     Vec step_s[kVecs], step_c[kVecs], turn_s[kVecs]{}, turn_c[kVecs]{}, anchor_s[kVecs]{}, anchor_c[kVecs]{};
     sines(h, step_s, step_c);
     if (a.n > kStretch) sines(h * static_cast<double>(kStretch), turn_s, turn_c);
-    Vec f_odd[kVecs], f_even[kVecs], v_odd[kVecs], v_even[kVecs];
-    for (std::size_t u = 0; u < kVecs; ++u) f_odd[u] = f_even[u] = v_odd[u] = v_even[u] = Vec{};
+    Vec f_odd[kP][kVecs], f_even[kP][kVecs], v_odd[kP][kVecs], v_even[kP][kVecs];
+    for (std::size_t p = 0; p < kP; ++p)
+      for (std::size_t u = 0; u < kVecs; ++u) f_odd[p][u] = f_even[p][u] = v_odd[p][u] = v_even[p][u] = Vec{};
     for (std::size_t i0 = 0, stretch = 0; i0 < a.n; i0 += kStretch, ++stretch) {
       if (stretch % kFresh == 0) {
         sines(a.x[i0], anchor_s, anchor_c);
@@ -80,57 +91,82 @@ template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecs>
       // Stretches start on an odd point number, so points go in (odd, even) pairs.
       std::size_t i = i0;
       for (; i + 1 < i1; i += 2) {
-        const double f0 = kWithF ? a.f[i] : 0.0, f1 = kWithF ? a.f[i + 1] : 0.0;
-        const double v0 = kWithV ? a.v[i] : 0.0, v1 = kWithV ? a.v[i + 1] : 0.0;
+        double f0[kP], f1[kP], v0[kP], v1[kP];
+        for (std::size_t p = 0; p < kP; ++p) {
+          f0[p] = kWithF ? a.f[p][i] : 0.0;
+          f1[p] = kWithF ? a.f[p][i + 1] : 0.0;
+          v0[p] = kWithV ? a.v[p][i] : 0.0;
+          v1[p] = kWithV ? a.v[p][i + 1] : 0.0;
+        }
         for (std::size_t u = 0; u < kVecs; ++u) {
-          if constexpr (kWithF) f_odd[u] += f0 * sn[u];
-          if constexpr (kWithV) v_odd[u] += v0 * (sn[u] * sn[u]);
+          for (std::size_t p = 0; p < kP; ++p) {
+            if constexpr (kWithF) f_odd[p][u] += f0[p] * sn[u];
+            if constexpr (kWithV) v_odd[p][u] += v0[p] * (sn[u] * sn[u]);
+          }
           const Vec s1 = sn[u] * step_c[u] + cs[u] * step_s[u];
           const Vec c1 = cs[u] * step_c[u] - sn[u] * step_s[u];
-          if constexpr (kWithF) f_even[u] += f1 * s1;
-          if constexpr (kWithV) v_even[u] += v1 * (s1 * s1);
+          for (std::size_t p = 0; p < kP; ++p) {
+            if constexpr (kWithF) f_even[p][u] += f1[p] * s1;
+            if constexpr (kWithV) v_even[p][u] += v1[p] * (s1 * s1);
+          }
           sn[u] = s1 * step_c[u] + c1 * step_s[u];
           cs[u] = c1 * step_c[u] - s1 * step_s[u];
         }
       }
       if (i < i1) {
-        for (std::size_t u = 0; u < kVecs; ++u) {
-          if constexpr (kWithF) f_odd[u] += a.f[i] * sn[u];
-          if constexpr (kWithV) v_odd[u] += a.v[i] * (sn[u] * sn[u]);
+        for (std::size_t u = 0; u < kVecs; ++u)
+          for (std::size_t p = 0; p < kP; ++p) {
+            if constexpr (kWithF) f_odd[p][u] += a.f[p][i] * sn[u];
+            if constexpr (kWithV) v_odd[p][u] += a.v[p][i] * (sn[u] * sn[u]);
+          }
+      }
+    }
+    for (std::size_t p = 0; p < kP; ++p)
+      for (std::size_t b = 0; b < nb; ++b) {
+        const std::size_t u = b / kLanes, l = b % kLanes;
+        if constexpr (kWithF) {
+          a.f_odd[p][m0 + b] = f_odd[p][u][l];
+          a.f_even[p][m0 + b] = f_even[p][u][l];
+        }
+        if constexpr (kWithV) {
+          a.v_odd[p][m0 + b] = v_odd[p][u][l];
+          a.v_even[p][m0 + b] = v_even[p][u][l];
         }
       }
-    }
-    for (std::size_t b = 0; b < nb; ++b) {
-      const std::size_t u = b / kLanes, l = b % kLanes;
-      if constexpr (kWithF) {
-        a.f_odd[m0 + b] = f_odd[u][l];
-        a.f_even[m0 + b] = f_even[u][l];
-      }
-      if constexpr (kWithV) {
-        a.v_odd[m0 + b] = v_odd[u][l];
-        a.v_even[m0 + b] = v_even[u][l];
-      }
-    }
   }
 }
 
-// One build per instruction set. The register file sets how many k go
-// side by side: sixteen registers (AVX2, SSE2) hold three vectors' sines,
-// cosines and sums, thirty-two (AVX-512) four.
+// One function alone, or two or three together, in as many vectors as the
+// registers hold: sixteen registers (AVX2, SSE2) hold three vectors' sines,
+// cosines and sums of one function, or one vector's of three; thirty-two
+// (AVX-512) four of one function.
+template <bool kWithF, bool kWithV, std::size_t kLanes, std::size_t kVecsAlone, std::size_t kVecsTogether>
+[[gnu::always_inline]] inline void sums_of(double h, const Arrays& a) {
+  switch (a.patterns) {
+    case 1:
+      return sums_in<kWithF, kWithV, kLanes, kVecsAlone, 1>(h, a);
+    case 2:
+      return sums_in<kWithF, kWithV, kLanes, kVecsTogether, 2>(h, a);
+    default:
+      return sums_in<kWithF, kWithV, kLanes, kVecsTogether, 3>(h, a);
+  }
+}
+
+// One build per instruction set.
 template <bool kWithF, bool kWithV>
 void sums_baseline(double h, const Arrays& a) {
-  sums_in<kWithF, kWithV, 2, 3>(h, a);
+  sums_of<kWithF, kWithV, 2, 3, 1>(h, a);
 }
 
 #if TALVO_INSTRUCTION_SET_BUILDS
 template <bool kWithF, bool kWithV>
 __attribute__((target("avx2"))) void sums_avx2(double h, const Arrays& a) {
-  sums_in<kWithF, kWithV, 4, 3>(h, a);
+  sums_of<kWithF, kWithV, 4, 3, 1>(h, a);
 }
 
 template <bool kWithF, bool kWithV>
 __attribute__((target("avx512f"))) void sums_avx512(double h, const Arrays& a) {
-  sums_in<kWithF, kWithV, 8, (kWithF && kWithV) ? 3 : 4>(h, a);
+  sums_of<kWithF, kWithV, 8, (kWithF && kWithV) ? 3 : 4, 2>(h, a);
 }
 #endif
 
@@ -161,33 +197,59 @@ std::vector<SumsBuild> sums_builds() {
 
 void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
                 std::span<const double> k, const SumsOut& out, SumsBuild build) {
+  const std::span<const double> fs[] = {f}, vs[] = {v};
+  filon_sums_many(x, h, fs, vs, k, std::span<const SumsOut>(&out, 1), build);
+}
+
+void filon_sums_many(std::span<const double> x, double h, std::span<const std::span<const double>> f,
+                     std::span<const std::span<const double>> v, std::span<const double> k,
+                     std::span<const SumsOut> out, SumsBuild build) {
   if (build == SumsBuild::kBest) {
     static const SumsBuild best = sums_builds().back();
     build = best;
   }
-  const bool with_f = !f.empty(), with_v = !v.empty();
-  const Arrays a{x.data(),         f.data(),         v.data(),         with_f ? f.size() : v.size(),
-                 k.data(),         k.size(),         out.f_odd.data(), out.f_even.data(),
-                 out.v_odd.data(), out.v_even.data()};
-  if (with_f && with_v)
-    sums<true, true>(build, h, a);
-  else if (with_f)
-    sums<true, false>(build, h, a);
-  else if (with_v)
-    sums<false, true>(build, h, a);
+  const std::size_t patterns = out.size();
+  if (patterns == 0) return;
+  const bool with_f = !f.front().empty(), with_v = !v.front().empty();
+  for (std::size_t first = 0; first < patterns; first += kMostTogether) {
+    Arrays a{};
+    a.x = x.data();
+    a.n = with_f ? f.front().size() : v.front().size();
+    a.k = k.data();
+    a.nk = k.size();
+    a.patterns = std::min(kMostTogether, patterns - first);
+    for (std::size_t p = 0; p < a.patterns; ++p) {
+      const std::size_t q = first + p;
+      a.f[p] = with_f ? f[q].data() : nullptr;
+      a.v[p] = with_v ? v[q].data() : nullptr;
+      a.f_odd[p] = out[q].f_odd.data();
+      a.f_even[p] = out[q].f_even.data();
+      a.v_odd[p] = out[q].v_odd.data();
+      a.v_even[p] = out[q].v_even.data();
+    }
+    if (with_f && with_v)
+      sums<true, true>(build, h, a);
+    else if (with_f)
+      sums<true, false>(build, h, a);
+    else if (with_v)
+      sums<false, true>(build, h, a);
+  }
 }
 
-double filon_value(double h, double k, const Ends& e, double odd, double even) {
-  const FilonWeights w = filon_abc(h * k);
-  const double s_first = e.f_first * std::sin(k * e.x_first), s_last = e.f_last * std::sin(k * e.x_last);
-  const double ends = e.f_first * std::cos(k * e.x_first) - e.f_last * std::cos(k * e.x_last);
-  return h * (w.alpha * ends + w.beta * (odd - 0.5 * (s_first + s_last)) + w.gamma * even);
+EndTerms end_terms(double h, double k, double x_first, double x_last) {
+  return {filon_abc(h * k), std::sin(k * x_first), std::cos(k * x_first), std::sin(k * x_last),
+          std::cos(k * x_last)};
 }
 
-double filon_variance(double h, double k, const Ends& e, double v_odd, double v_even) {
-  const FilonWeights w = filon_abc(h * k);
-  const double s1 = std::sin(k * e.x_first), c1 = std::cos(k * e.x_first);
-  const double sn = std::sin(k * e.x_last), cn = std::cos(k * e.x_last);
+double filon_value(double h, const EndTerms& t, const Ends& e, double odd, double even) {
+  const double s_first = e.f_first * t.s_first, s_last = e.f_last * t.s_last;
+  const double ends = e.f_first * t.c_first - e.f_last * t.c_last;
+  return h * (t.w.alpha * ends + t.w.beta * (odd - 0.5 * (s_first + s_last)) + t.w.gamma * even);
+}
+
+double filon_variance(double h, const EndTerms& t, const Ends& e, double v_odd, double v_even) {
+  const FilonWeights& w = t.w;
+  const double s1 = t.s_first, c1 = t.c_first, sn = t.s_last, cn = t.c_last;
   // The end points carry half the odd weight and the cosine term: their
   // share of the odd sum is taken out and put back with their own weight.
   const double interior_odd = v_odd - e.f_first * s1 * s1 - e.f_last * sn * sn;
@@ -195,6 +257,14 @@ double filon_variance(double h, double k, const Ends& e, double v_odd, double v_
   const double var = w.beta * w.beta * interior_odd + w.gamma * w.gamma * v_even + w_first * w_first * e.f_first +
                      w_last * w_last * e.f_last;
   return h * h * std::max(0.0, var);
+}
+
+double filon_value(double h, double k, const Ends& e, double odd, double even) {
+  return filon_value(h, end_terms(h, k, e.x_first, e.x_last), e, odd, even);
+}
+
+double filon_variance(double h, double k, const Ends& e, double v_odd, double v_even) {
+  return filon_variance(h, end_terms(h, k, e.x_first, e.x_last), e, v_odd, v_even);
 }
 
 }  // namespace talvo::filon_detail

@@ -37,10 +37,31 @@ std::vector<SumsBuild> sums_builds();
 void filon_sums(std::span<const double> x, double h, std::span<const double> f, std::span<const double> v,
                 std::span<const double> k, const SumsOut& out, SumsBuild build = SumsBuild::kBest);
 
+// The same for several functions on one grid, f[p] and v[p] into out[p],
+// each the same sums, bit for bit, as filon_sums gives it alone: the sines
+// are worked out once for up to three functions. Every f is empty or none
+// is, and so for v; each as long as the first.
+void filon_sums_many(std::span<const double> x, double h, std::span<const std::span<const double>> f,
+                     std::span<const std::span<const double>> v, std::span<const double> k,
+                     std::span<const SumsOut> out, SumsBuild build = SumsBuild::kBest);
+
 // The ends of a grid: its first and last point and their values.
 struct Ends {
   double x_first, f_first, x_last, f_last;
 };
+
+// What the ends of a grid add for one k, the same for every function on it:
+// Filon's weights for h k and the sine and cosine of k at either end.
+struct EndTerms {
+  FilonWeights w;
+  double s_first, c_first, s_last, c_last;
+};
+EndTerms end_terms(double h, double k, double x_first, double x_last);
+
+// Filon's integral and its variance (below) with the end terms worked out
+// already: the same values as the forms that take k.
+double filon_value(double h, const EndTerms& t, const Ends& e, double odd, double even);
+double filon_variance(double h, const EndTerms& t, const Ends& e, double v_odd, double v_even);
 
 // Filon's integral from the sums (`odd` with both ends in full).
 double filon_value(double h, double k, const Ends& e, double odd, double even);

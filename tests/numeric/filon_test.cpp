@@ -423,5 +423,92 @@ TEST(FilonSums, EveryBuildGivesTheBaselineSumsBitForBit) {
   }
 }
 
+// Up to five functions on one grid, carried through it together (three, then
+// two), in every build: each function's sums are the ones it has alone.
+TEST(FilonSums, FunctionsTogetherGiveTheirSumsAloneBitForBit) {
+  using filon_detail::SumsBuild;
+  std::mt19937_64 random(20261210);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (const std::size_t n : {3u, 65u, 1001u}) {
+    const std::size_t nk = 27;
+    const double h = 0.01 + 0.02 * u(random);
+    std::vector<double> x(n), k(nk);
+    for (std::size_t i = 0; i < n; ++i) x[i] = static_cast<double>(i) * h;
+    for (double& km : k) km = 100.0 * u(random);
+    std::vector<std::vector<double>> f(5, std::vector<double>(n)), v(5, std::vector<double>(n));
+    for (std::size_t p = 0; p < 5; ++p)
+      for (std::size_t i = 0; i < n; ++i) {
+        f[p][i] = std::sin(static_cast<double>(p + 1) * x[i]) + u(random);
+        v[p][i] = 0.01 + u(random);
+      }
+    for (const SumsBuild build : filon_detail::sums_builds())
+      for (const auto& [with_f, with_v] : {std::pair{true, false}, {false, true}, {true, true}})
+        for (std::size_t np = 1; np <= 5; ++np) {
+          std::vector<std::vector<double>> out(4 * np, std::vector<double>(nk, -1.0));
+          std::vector<std::span<const double>> fs(np), vs(np);
+          std::vector<filon_detail::SumsOut> outs(np);
+          for (std::size_t p = 0; p < np; ++p) {
+            if (with_f) fs[p] = f[p];
+            if (with_v) vs[p] = v[p];
+            outs[p] = {out[4 * p], out[4 * p + 1], out[4 * p + 2], out[4 * p + 3]};
+          }
+          filon_detail::filon_sums_many(x, h, fs, vs, k, outs, build);
+          for (std::size_t p = 0; p < np; ++p) {
+            std::vector<std::vector<double>> alone(4, std::vector<double>(nk, -1.0));
+            filon_detail::filon_sums(x, h, fs[p], vs[p], k, {alone[0], alone[1], alone[2], alone[3]}, build);
+            for (std::size_t c = 0; c < 4; ++c)
+              for (std::size_t m = 0; m < nk; ++m)
+                ASSERT_EQ(out[4 * p + c][m], alone[c][m])
+                    << "build " << static_cast<int>(build) << " n " << n << " of " << np << ", function " << p
+                    << ", sum " << c << (with_f ? " f" : "") << (with_v ? " v" : "");
+          }
+        }
+  }
+}
+
+// filon_ft_many gives each function's filon_ft, values, errors and warnings,
+// in double and single precision, on odd and even grids; it refuses what
+// filon_ft refuses, and functions of different lengths.
+TEST(FilonFt, ManyAtOnceGiveEachOnesTransform) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (const std::size_t n : {301u, 300u}) {
+    std::vector<double> x(n), k(200);
+    for (std::size_t i = 0; i < n; ++i) x[i] = 0.05 * static_cast<double>(i + 1);
+    for (std::size_t m = 0; m < k.size(); ++m) k[m] = 0.1 * static_cast<double>(m);
+    std::vector<std::vector<double>> f(4, std::vector<double>(n)), sigma(4, std::vector<double>(n));
+    for (std::size_t p = 0; p < 4; ++p)
+      for (std::size_t i = 0; i < n; ++i) {
+        f[p][i] = std::exp(-0.01 * x[i] * x[i]) * std::sin(2.0 * x[i] + static_cast<double>(p)) + 0.1 * u(random);
+        sigma[p][i] = 0.01 + 0.01 * u(random);
+      }
+    const std::vector<std::span<const double>> fs(f.begin(), f.end()), ss(sigma.begin(), sigma.end());
+    for (const bool single : {false, true}) {
+      FilonOptions o;
+      o.single_precision = single;
+      const Result<std::vector<FilonTransform>> many = filon_ft_many(x, fs, ss, k, o);
+      ASSERT_TRUE(many.ok()) << many.error().message;
+      ASSERT_EQ(many->size(), 4u);
+      for (std::size_t p = 0; p < 4; ++p) {
+        FilonOptions one = o;
+        one.sigma = sigma[p];
+        const Result<FilonTransform> alone = filon_ft(x, f[p], k, one);
+        ASSERT_TRUE(alone.ok());
+        EXPECT_EQ((*many)[p].integral, alone->integral) << n << " " << single << " " << p;
+        EXPECT_EQ((*many)[p].sigma, alone->sigma) << n << " " << single << " " << p;
+        EXPECT_EQ(many.warnings(), alone.warnings());
+      }
+    }
+  }
+  std::vector<double> x = {0.0, 0.1, 0.2, 0.3, 0.4}, a = {1, 2, 3, 4, 5}, b = {1, 2, 3};
+  const std::span<const double> uneven[] = {a, b};
+  const Result<std::vector<FilonTransform>> refused = filon_ft_many(x, uneven, {}, x);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.kind(), ErrorKind::kInvalidArgument);
+  const std::span<const double> one[] = {a}, two_sigmas[] = {a, a};
+  EXPECT_FALSE(filon_ft_many(x, one, two_sigmas, x).ok());
+  EXPECT_TRUE(filon_ft_many(x, {}, {}, x)->empty());
+}
+
 }  // namespace
 }  // namespace talvo
