@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <numbers>
+#include <optional>
 
 #include "talvo/numeric/filon.hpp"
 #include "talvo/pdf/stages.hpp"
@@ -27,7 +29,15 @@ double median_step(std::span<const double> q) {
   return *mid;
 }
 
-Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
+// A reduction up to F(Q), with what the stages after the transform need.
+struct Prepared {
+  Reduction red;
+  std::vector<std::string> warnings;
+  Grids grids;
+  SampleModel model;
+};
+
+Result<Prepared> prepare(const Inputs& in, const ReductionOptions& o) {
   std::vector<std::string> warnings;
   Reduction red;
   const bool physical = o.mode == Mode::kPhysical;
@@ -102,8 +112,17 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
     for (std::size_t i = 0; i < red.fq.x.size(); ++i) red.sq.y[i] = 1.0 + red.fq.y[i] / red.fq.x[i];
   }
   if (stop_asked(o.stop)) return cancelled();
-  Result<Curve> gr = transform_fq(red.fq, g.r, o.window, o.stop);
+  return Prepared{std::move(red), std::move(warnings), std::move(*grids), std::move(*model)};
+}
+
+// The stages after the transform, on its G(r).
+Result<Reduction> finish(Prepared&& p, Result<Curve>&& gr, const ReductionOptions& o) {
   if (!gr.ok()) return gr.error();
+  Reduction& red = p.red;
+  std::vector<std::string>& warnings = p.warnings;
+  const Grids& g = p.grids;
+  const SampleModel* const model = &p.model;
+  const bool physical = o.mode == Mode::kPhysical;
   red.gr = std::move(*gr);
 
   if (physical) {
@@ -124,6 +143,19 @@ Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
     red.sigma_rr_integral = std::move(rs.sigma_rr_integral);
   }
   return Result<Reduction>(std::move(red), std::move(warnings));
+}
+
+Result<Reduction> run_stages(const Inputs& in, const ReductionOptions& o) {
+  Result<Prepared> p = prepare(in, o);
+  if (!p.ok()) return p.error();
+  Result<Curve> gr = transform_fq(p->red.fq, p->grids.r, o.window, o.stop);
+  return finish(std::move(*p), std::move(gr), o);
+}
+
+Error out_of_memory() {
+  return make_error(ErrorKind::kOutOfMemory,
+                    "out of memory: the reduction needs more memory than there is; give fewer points, a shorter "
+                    "r grid or a smaller rmin-iterate");
 }
 
 }  // namespace
@@ -157,10 +189,49 @@ Result<Reduction> reduce(const Inputs& inputs, const ReductionOptions& options) 
   try {
     return run_stages(inputs, options);
   } catch (const std::bad_alloc&) {
-    return make_error(ErrorKind::kOutOfMemory,
-                      "out of memory: the reduction needs more memory than there is; give fewer points, a shorter "
-                      "r grid or a smaller rmin-iterate");
+    return out_of_memory();
   }
+}
+
+std::vector<Result<Reduction>> reduce_together(std::span<const Inputs> inputs,
+                                               std::span<const ReductionOptions> options) {
+  const std::size_t n = std::min(inputs.size(), options.size());
+  std::vector<Result<Reduction>> out(n, Result<Reduction>(out_of_memory()));
+  try {
+    std::vector<std::optional<Prepared>> prepared(n);
+    std::vector<std::size_t> todo;
+    for (std::size_t i = 0; i < n; ++i) {
+      Result<Prepared> p = prepare(inputs[i], options[i]);
+      if (!p.ok()) {
+        out[i] = p.error();
+        continue;
+      }
+      prepared[i] = std::move(*p);
+      todo.push_back(i);
+    }
+    // Patterns with one r grid and one window are transformed together.
+    while (!todo.empty()) {
+      const std::size_t first = todo.front();
+      const std::vector<double>& r = prepared[first]->grids.r;
+      std::vector<std::size_t> group, rest;
+      for (std::size_t i : todo) {
+        const std::vector<double>& other = prepared[i]->grids.r;
+        const bool same = options[i].window == options[first].window && other.size() == r.size() &&
+                          std::memcmp(other.data(), r.data(), r.size() * sizeof(double)) == 0;
+        (same ? group : rest).push_back(i);
+      }
+      todo = std::move(rest);
+      std::vector<const Curve*> fqs;
+      for (std::size_t i : group) fqs.push_back(&prepared[i]->red.fq);
+      std::vector<Result<Curve>> grs = transform_fq_many(fqs, r, options[first].window, options[first].stop);
+      for (std::size_t g = 0; g < group.size(); ++g)
+        out[group[g]] = finish(std::move(*prepared[group[g]]), std::move(grs[g]), options[group[g]]);
+    }
+  } catch (const std::bad_alloc&) {
+    for (Result<Reduction>& r : out)
+      if (r.ok()) r = out_of_memory();
+  }
+  return out;
 }
 
 Result<Reduction> reduce(const Pattern& sample, const Pattern* background, double bg_scale,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <string>
 
@@ -500,47 +501,91 @@ Result<AdhocStructure> adhoc_structure(const MeasuredQ& m, const SampleModel& mo
 }
 
 Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window window, const StopCheck& stop) {
-  if (fq.x.size() < 3) return invalid("the transform needs at least 3 points of F(Q)");
-  EqualGrid grid = equal_grid(fq);
-  const std::size_t n = grid.q.size();
-  const Result<std::vector<double>> mq = modification(grid.q, window, grid.q.back());
-  if (!mq.ok()) return make_error(mq.kind(), "the window: " + mq.error().message);
-  for (std::size_t k = 0; k < n; ++k) {
-    grid.f[k] *= (*mq)[k];
-    grid.sigma[k] *= (*mq)[k];
-  }
-  // Filon's rule over an odd number of points; an even number leaves the last step to a straight line.
-  const std::size_t nf = n % 2 ? n : n - 1;
-  FilonOptions fo;
-  fo.sigma = std::span<const double>(grid.sigma).first(nf);
-  fo.single_precision = false;
-  fo.stop = stop;
-  const std::span<const double> qf = std::span<const double>(grid.q).first(nf);
-  const Result<FilonTransform> ft = filon_ft(qf, std::span<const double>(grid.f).first(nf), r, fo);
-  if (!ft.ok() && ft.kind() == ErrorKind::kCancelled) return ft.error();
-  if (!ft.ok()) return make_error(ft.kind(), "the transform failed: " + ft.error().message);
-  Curve g;
-  g.x.assign(r.begin(), r.end());
-  g.y.resize(r.size());
-  g.sigma.resize(r.size());
-  const double h = grid.h;
-  for (std::size_t j = 0; j < r.size(); ++j) {
-    double integral = ft->integral[j];
-    double var = ft->sigma[j] * ft->sigma[j];
-    if (nf < n) {
-      const double k = r[j], a = grid.q[nf - 1];
-      const auto [wa, wb] = segment_weights(a, h, k);
-      const double sa = grid.sigma[nf - 1], sb = grid.sigma[nf];
-      integral += wa * grid.f[nf - 1] + wb * grid.f[nf];
-      // Filon's own weight of its last point, which the segment shares.
-      const FilonWeights fw = filon_abc(k * h);
-      const double w_end = h * (-fw.alpha * std::cos(k * a) + 0.5 * fw.beta * std::sin(k * a));
-      var += wa * wa * sa * sa + wb * wb * sb * sb + 2.0 * w_end * wa * sa * sa;
+  const Curve* one[] = {&fq};
+  return std::move(transform_fq_many(one, r, window, stop).front());
+}
+
+std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, std::span<const double> r,
+                                             Window window, const StopCheck& stop) {
+  std::vector<Result<Curve>> out(fqs.size(), Result<Curve>(Curve{}));
+  std::vector<EqualGrid> grids(fqs.size());
+  std::vector<std::size_t> todo;
+  for (std::size_t p = 0; p < fqs.size(); ++p) {
+    const Curve& fq = *fqs[p];
+    if (fq.x.size() < 3) {
+      out[p] = invalid("the transform needs at least 3 points of F(Q)");
+      continue;
     }
-    g.y[j] = 2.0 / kPi * integral;
-    g.sigma[j] = 2.0 / kPi * std::sqrt(std::max(var, 0.0));
+    EqualGrid& grid = grids[p];
+    grid = equal_grid(fq);
+    const Result<std::vector<double>> mq = modification(grid.q, window, grid.q.back());
+    if (!mq.ok()) {
+      out[p] = make_error(mq.kind(), "the window: " + mq.error().message);
+      continue;
+    }
+    for (std::size_t k = 0; k < grid.q.size(); ++k) {
+      grid.f[k] *= (*mq)[k];
+      grid.sigma[k] *= (*mq)[k];
+    }
+    todo.push_back(p);
   }
-  return g;
+  // Curves on one Q grid are transformed together.
+  while (!todo.empty()) {
+    const std::vector<double>& q = grids[todo.front()].q;
+    std::vector<std::size_t> group, rest;
+    for (std::size_t p : todo) {
+      const std::vector<double>& other = grids[p].q;
+      const bool same = other.size() == q.size() && std::memcmp(other.data(), q.data(), q.size() * sizeof(double)) == 0;
+      (same ? group : rest).push_back(p);
+    }
+    todo = std::move(rest);
+    const std::size_t n = q.size();
+    // Filon's rule over an odd number of points; an even number leaves the last step to a straight line.
+    const std::size_t nf = n % 2 ? n : n - 1;
+    std::vector<std::span<const double>> fs, sigmas;
+    for (std::size_t p : group) {
+      fs.push_back(std::span<const double>(grids[p].f).first(nf));
+      sigmas.push_back(std::span<const double>(grids[p].sigma).first(nf));
+    }
+    FilonOptions fo;
+    fo.single_precision = false;
+    fo.stop = stop;
+    const std::span<const double> qf = std::span<const double>(q).first(nf);
+    Result<std::vector<FilonTransform>> ft = filon_ft_many(qf, fs, sigmas, r, fo);
+    for (std::size_t g = 0; g < group.size(); ++g) {
+      const std::size_t p = group[g];
+      if (!ft.ok()) {
+        out[p] = ft.kind() == ErrorKind::kCancelled ? ft.error()
+                                                    : make_error(ft.kind(), "the transform failed: " + ft.error().message);
+        continue;
+      }
+      const EqualGrid& grid = grids[p];
+      const FilonTransform& t = (*ft)[g];
+      Curve gr;
+      gr.x.assign(r.begin(), r.end());
+      gr.y.resize(r.size());
+      gr.sigma.resize(r.size());
+      const double h = grid.h;
+      for (std::size_t j = 0; j < r.size(); ++j) {
+        double integral = t.integral[j];
+        double var = t.sigma[j] * t.sigma[j];
+        if (nf < n) {
+          const double k = r[j], a = grid.q[nf - 1];
+          const auto [wa, wb] = segment_weights(a, h, k);
+          const double sa = grid.sigma[nf - 1], sb = grid.sigma[nf];
+          integral += wa * grid.f[nf - 1] + wb * grid.f[nf];
+          // Filon's own weight of its last point, which the segment shares.
+          const FilonWeights fw = filon_abc(k * h);
+          const double w_end = h * (-fw.alpha * std::cos(k * a) + 0.5 * fw.beta * std::sin(k * a));
+          var += wa * wa * sa * sa + wb * wb * sb * sb + 2.0 * w_end * wa * sa * sa;
+        }
+        gr.y[j] = 2.0 / kPi * integral;
+        gr.sigma[j] = 2.0 / kPi * std::sqrt(std::max(var, 0.0));
+      }
+      out[p] = std::move(gr);
+    }
+  }
+  return out;
 }
 
 Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, const StopCheck& stop) {

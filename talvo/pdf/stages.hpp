@@ -116,6 +116,11 @@ Result<AdhocStructure> adhoc_structure(const MeasuredQ& m, const SampleModel& mo
 // the last step. The window's Qmax is the last Q.
 Result<Curve> transform_fq(const Curve& fq, std::span<const double> r, Window window, const StopCheck& stop = {});
 
+// The transforms of several F(Q), each what transform_fq gives it, bit for
+// bit; those on one Q grid share their sines, as a series' patterns do.
+std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, std::span<const double> r,
+                                             Window window, const StopCheck& stop = {});
+
 // The low-r iteration: F changed so that G follows -4 pi rho0 r below
 // rmin_iterate; returns the number of steps and the last rms departure.
 struct LowR {

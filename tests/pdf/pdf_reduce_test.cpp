@@ -456,6 +456,48 @@ TEST(PdfReduce, AdhocRemovesSmoothDistortion) {
   }
 }
 
+// Reductions taken together give each one's own reduction, bit for bit,
+// warnings and errors included: patterns of one series (one grid), one
+// measured on another grid, one with another window, one with the low-r
+// iteration, and one that fails.
+TEST(PdfReduce, TogetherEachAsAlone) {
+  const ReductionOptions o = glass_options();
+  std::vector<Measured> m;
+  for (unsigned seed = 1; seed <= 4; ++seed) m.push_back(draw(expect_glass(o, 0.0662, kGlass, 3000.0), seed));
+  m.push_back(measure_glass(o, 0.0662, kGlass, 3000.0, 140.0));
+  std::vector<ReductionOptions> options(m.size() + 3, o);
+  std::vector<Inputs> inputs;
+  for (const Measured& one : m) inputs.push_back({&one.sample, &one.background});
+  inputs.push_back({&m[0].sample, &m[0].background});
+  options[m.size()].window = Window::kNone;
+  inputs.push_back({&m[1].sample, &m[1].background});
+  options[m.size() + 1].rmin_iterate = 1.3;
+  inputs.push_back({&m[2].sample, &m[2].background});
+  options[m.size() + 2].rmax = -1.0;
+  const std::vector<Result<Reduction>> together = reduce_together(inputs, options);
+  ASSERT_EQ(together.size(), inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const Result<Reduction> alone = reduce(inputs[i], options[i]);
+    ASSERT_EQ(together[i].ok(), alone.ok()) << i;
+    if (!alone.ok()) {
+      EXPECT_EQ(together[i].error().message, alone.error().message);
+      continue;
+    }
+    EXPECT_EQ(together[i].warnings(), alone.warnings()) << i;
+    for (const auto& [a, b] : {std::pair{&together[i]->gr, &alone->gr}, {&together[i]->fq, &alone->fq}}) {
+      EXPECT_EQ(a->x, b->x) << i;
+      EXPECT_EQ(a->y, b->y) << i;
+      EXPECT_EQ(a->sigma, b->sigma) << i;
+    }
+    EXPECT_EQ(together[i]->rr_integral, alone->rr_integral) << i;
+    EXPECT_EQ(together[i]->diagnostics.has_value(), alone->diagnostics.has_value()) << i;
+    if (alone->diagnostics) {
+      EXPECT_EQ(together[i]->diagnostics->high_q_mean, alone->diagnostics->high_q_mean) << i;
+    }
+  }
+  EXPECT_TRUE(reduce_together({}, {}).empty());
+}
+
 TEST(PdfReduce, BadInputSaysWhatToChange) {
   const ReductionOptions good = glass_options();
   const Measured m = measure_glass(good, 0.0662, kGlass, 3000.0);
