@@ -171,30 +171,42 @@ void BM_PdfReduceAdhoc3000(benchmark::State& state) {
 BENCHMARK(BM_PdfReduceAdhoc3000)->Unit(benchmark::kMillisecond);
 
 // A series of 100 as talvo-tools pdf makes it on one thread, less the disk:
-// each pattern's text read, reduced, and its four files' text written with
-// the run's header.
+// each pattern's text read, reduced with the next ones (kReducedTogether at a
+// time, sharing the transform's sines), and its four files' text written
+// with the run's header.
 void BM_PdfBatch100(benchmark::State& state) {
   std::vector<std::string> texts;
   for (int k = 0; k < 100; ++k) texts.push_back(series_text(k));
   const pdf::ReductionOptions o = series_options();
   std::string out;
   for (auto _ : state) {
-    for (int k = 0; k < 100; ++k) {
-      const Result<pdf::Pattern> p =
-          pdf::parse_text_pattern(texts[static_cast<std::size_t>(k)], pdf::Abscissa::kTwoTheta, "bench");
-      Result<pdf::Reduction> r = pdf::reduce(pdf::Inputs{&*p, nullptr}, o);
-      if (!r.ok()) state.SkipWithError(r.error().message.c_str());
-      pdf::RunRecord record;
-      record.input = "p" + std::to_string(k) + ".xy";
-      record.settings.options = o;
-      record.qmax = r->qmax;
-      const pdf::Parameters header = pdf::header_parameters(record);
-      const std::string notes[] = {"ad hoc polynomial degree: " + std::to_string(r->poly_degree)};
-      for (const pdf::Curve* c : {&r->iq, &r->sq, &r->fq, &r->gr}) {
-        out.clear();
-        const std::span<const double> table[] = {c->x, c->y, c->sigma};
-        pdf::append_table_text(out, "talvo-tools pdf", header, notes, "columns: x y sigma", table);
-        benchmark::DoNotOptimize(out.data());
+    for (std::size_t first = 0; first < texts.size(); first += pdf::kReducedTogether) {
+      const std::size_t count = std::min(pdf::kReducedTogether, texts.size() - first);
+      std::vector<pdf::Pattern> patterns;
+      for (std::size_t k = first; k < first + count; ++k) {
+        Result<pdf::Pattern> p = pdf::parse_text_pattern(texts[k], pdf::Abscissa::kTwoTheta, "bench");
+        if (!p.ok()) state.SkipWithError(p.error().message.c_str());
+        patterns.push_back(std::move(*p));
+      }
+      std::vector<pdf::Inputs> inputs;
+      for (const pdf::Pattern& p : patterns) inputs.push_back({&p, nullptr});
+      const std::vector<pdf::ReductionOptions> options(count, o);
+      std::vector<Result<pdf::Reduction>> reduced = pdf::reduce_together(inputs, options);
+      for (std::size_t k = 0; k < count; ++k) {
+        Result<pdf::Reduction>& r = reduced[k];
+        if (!r.ok()) state.SkipWithError(r.error().message.c_str());
+        pdf::RunRecord record;
+        record.input = "p" + std::to_string(first + k) + ".xy";
+        record.settings.options = o;
+        record.qmax = r->qmax;
+        const pdf::Parameters header = pdf::header_parameters(record);
+        const std::string notes[] = {"ad hoc polynomial degree: " + std::to_string(r->poly_degree)};
+        for (const pdf::Curve* c : {&r->iq, &r->sq, &r->fq, &r->gr}) {
+          out.clear();
+          const std::span<const double> table[] = {c->x, c->y, c->sigma};
+          pdf::append_table_text(out, "talvo-tools pdf", header, notes, "columns: x y sigma", table);
+          benchmark::DoNotOptimize(out.data());
+        }
       }
     }
   }

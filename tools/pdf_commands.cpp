@@ -15,6 +15,7 @@
 #include <mutex>
 #include <numbers>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <thread>
 
@@ -320,21 +321,40 @@ struct Job {
   std::string json;  // its line less "files" and "warnings"
 };
 
-void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) {
+// A pattern read, with the settings it is reduced with.
+struct Ready {
+  std::optional<pdf::InputChoice> choice;
+  std::optional<pdf::Pattern> sample;
+  std::optional<pdf::ReductionSettings> settings;
+  const pdf::Pattern* background = nullptr;
+  std::vector<std::string> fit_notes;
+  std::string fit_json;  // the same in the summary
+};
+
+// Reads pattern `index` and makes its settings (z-scan and fits included);
+// false, with job.error, when it cannot be reduced.
+bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
   const std::string& input = run.inputs[index];
-  const auto failed = [&job](const Error& e) { job.error = e; };
-  const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, input, kSpelling);
+  const auto failed = [&job](const Error& e) {
+    job.error = e;
+    return false;
+  };
+  Result<pdf::InputChoice> choice = pdf::input_choice(run.options, input, kSpelling);
   if (!choice.ok()) return failed(choice.error());
-  Result<pdf::Pattern> sample = pdf::read_input(input, *choice, kSpelling);
-  if (!sample.ok()) return failed(sample.error());
-  job.warnings = sample.warnings();
+  ready.choice = *choice;
+  Result<pdf::Pattern> read = pdf::read_input(input, *choice, kSpelling);
+  if (!read.ok()) return failed(read.error());
+  job.warnings = read.warnings();
+  ready.sample = std::move(*read);
+  const std::optional<pdf::Pattern>& sample = ready.sample;
   std::optional<pdf::ReductionSettings> own;
   if (!run.settings) {
     Result<pdf::ReductionSettings> s = pdf::reduction_settings(run.options, sample->wavelength, kSpelling);
     if (!s.ok()) return failed(s.error());
     own = std::move(*s);
   }
-  pdf::ReductionSettings settings = run.settings ? *run.settings : *own;
+  ready.settings = run.settings ? *run.settings : *own;
+  pdf::ReductionSettings& settings = *ready.settings;
 
   // The background: not subtracted a second time from the reference program's I(Q), unless asked now.
   const pdf::Pattern* background = nullptr;
@@ -357,8 +377,8 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
   if (!background) settings.options.bg_scale = 1.0;  // a scale with nothing to scale
 
   // The z-scan's mu D and beam width, each where not given; then the parameters to fit.
-  std::vector<std::string> fit_notes;
-  std::string fit_json;  // the same in the summary
+  std::vector<std::string>& fit_notes = ready.fit_notes;
+  std::string& fit_json = ready.fit_json;
   const auto json_value = [](double v, double sigma) {
     std::string out;
     json::Object obj(out);
@@ -412,16 +432,30 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
     fit_json += ", \"fit_reductions\": " + std::to_string(fit->reductions);
     settings.options = fit->options;
   }
-  const pdf::ReductionOptions& o = settings.options;
+  ready.background = background;
+  return true;
+}
 
-  Result<pdf::Reduction> red = pdf::reduce(inputs, o);
+pdf::Inputs inputs_of(const Run& run, const Ready& ready) {
+  return {&*ready.sample, ready.background, run.container ? &*run.container : nullptr};
+}
+
+// Pattern `index`'s files, written but not yet in place, and its summary.
+void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, const Result<pdf::Reduction>& red,
+               std::string& text) {
+  const std::string& input = run.inputs[index];
+  const auto failed = [&job](const Error& e) { job.error = e; };
   if (!red.ok()) return failed(red.error());
   for (const std::string& w : red.warnings()) job.warnings.push_back(w);
   const pdf::Reduction& r = *red;
+  const pdf::ReductionSettings& settings = *ready.settings;
+  const pdf::ReductionOptions& o = settings.options;
+  const pdf::Pattern* const background = ready.background;
+  const std::string& fit_json = ready.fit_json;
 
   pdf::RunRecord record;
   record.input = input;
-  record.choice = pdf::as_read(*choice, *sample);
+  record.choice = pdf::as_read(*ready.choice, *ready.sample);
   record.settings = settings;
   if (background) record.background = run.background_path;
   if (run.container) record.container = pdf::option_text(run.options.values.at("container"));
@@ -431,7 +465,7 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
   const pdf::Parameters p = pdf::header_parameters(record);
 
   std::vector<std::string>& notes = job.notes;
-  notes = pdf::header_notes(settings, r, fit_notes);
+  notes = pdf::header_notes(settings, r, ready.fit_notes);
 
   // Every file is written whole before any takes its name; the disk starts on each while the next is formatted.
   const auto write = [&](const std::string& name) {
@@ -489,6 +523,41 @@ void reduce_one(const Run& run, std::size_t index, Job& job, std::string& text) 
 }
 
 // A line of progress on standard error, where it is a terminal: done/total, patterns a second, time left.
+
+// Patterns first .. first + jobs.size() - 1: read, reduced together (a
+// series shares the transform's sines; each result is the one it has alone)
+// and written, each into its job.
+void reduce_group(const Run& run, std::size_t first, std::span<Job> jobs, std::string& text) {
+  std::vector<Ready> ready(jobs.size());
+  std::vector<std::size_t> reducible;
+  const auto out_of_memory = [](Job& job) {
+    job = Job{};
+    job.error = make_error(ErrorKind::kOutOfMemory, "out of memory");
+  };
+  for (std::size_t k = 0; k < jobs.size(); ++k) {
+    try {
+      if (ready_one(run, first + k, jobs[k], ready[k])) reducible.push_back(k);
+    } catch (const std::bad_alloc&) {
+      out_of_memory(jobs[k]);
+    }
+  }
+  std::vector<pdf::Inputs> inputs;
+  std::vector<pdf::ReductionOptions> options;
+  for (std::size_t k : reducible) {
+    inputs.push_back(inputs_of(run, ready[k]));
+    options.push_back(ready[k].settings->options);
+  }
+  const std::vector<Result<pdf::Reduction>> reduced = pdf::reduce_together(inputs, options);
+  for (std::size_t i = 0; i < reducible.size(); ++i) {
+    Job& job = jobs[reducible[i]];
+    try {
+      write_one(run, first + reducible[i], job, ready[reducible[i]], reduced[i], text);
+    } catch (const std::bad_alloc&) {
+      out_of_memory(job);
+    }
+  }
+}
+
 class Progress {
  public:
   explicit Progress(std::size_t total)
@@ -531,26 +600,35 @@ int run_pdf(const Args& a) {
   std::mutex mutex;
   std::condition_variable changed;
   std::size_t committed = 0;  // patterns whose files are in place and whose lines are printed
-  // Patterns reduced ahead of the one being put in place hold their files open: a few per thread.
-  const std::size_t ahead = 2 * static_cast<std::size_t>(run.jobs);
+  // Patterns go in groups reduced together. Those reduced ahead of the one
+  // being put in place hold their files open: a few groups per thread.
+  const std::size_t group = pdf::kReducedTogether;
+  const std::size_t ahead = 2 * group * static_cast<std::size_t>(run.jobs);
+  const auto group_at = [&](std::size_t first, std::vector<Job>& into, std::string& text) {
+    into.clear();
+    into.resize(std::min(group, n - first));
+    try {
+      reduce_group(run, first, into, text);
+    } catch (const std::bad_alloc&) {  // none of the group's files is in place yet
+      for (Job& job : into) {
+        job = Job{};
+        job.error = make_error(ErrorKind::kOutOfMemory, "out of memory");
+      }
+    }
+    for (Job& job : into) job.done = true;
+  };
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     std::string text;
-    for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+    std::vector<Job> done;
+    for (std::size_t i; (i = next.fetch_add(group)) < n;) {
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return i < committed + ahead; });
       }
-      Job job;
-      try {
-        reduce_one(run, i, job, text);
-      } catch (const std::bad_alloc&) {
-        job = Job{};
-        job.error = make_error(ErrorKind::kOutOfMemory, "out of memory");
-      }
-      job.done = true;
+      group_at(i, done, text);
       std::lock_guard lock(mutex);
-      jobs[i] = std::move(job);
+      std::move(done.begin(), done.end(), jobs.begin() + static_cast<std::ptrdiff_t>(i));
       changed.notify_all();
     }
   };
@@ -576,7 +654,12 @@ int run_pdf(const Args& a) {
       changed.wait(lock, [&] { return jobs[i].done; });
       job = std::move(jobs[i]);
     } else {
-      reduce_one(run, i, job, text);
+      if (i % group == 0) {
+        std::vector<Job> done;
+        group_at(i, done, text);
+        std::move(done.begin(), done.end(), jobs.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+      job = std::move(jobs[i]);
     }
     if (!job.error) {
       if (const Outcome placed = commit_together(job.files); !placed.ok()) job.error = placed.error();
