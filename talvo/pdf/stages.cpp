@@ -530,6 +530,7 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
     todo.push_back(p);
   }
   // Curves on one Q grid are transformed together.
+  std::vector<std::vector<std::size_t>> groups;
   while (!todo.empty()) {
     const std::vector<double>& q = grids[todo.front()].q;
     std::vector<std::size_t> group, rest;
@@ -539,6 +540,11 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
       (same ? group : rest).push_back(p);
     }
     todo = std::move(rest);
+    groups.push_back(std::move(group));
+  }
+  for (std::size_t gi = 0; gi < groups.size(); ++gi) {
+    const std::vector<std::size_t> group = groups[gi];  // groups may grow below
+    const std::vector<double>& q = grids[group.front()].q;
     const std::size_t n = q.size();
     // Filon's rule over an odd number of points; an even number leaves the last step to a straight line.
     const std::size_t nf = n % 2 ? n : n - 1;
@@ -552,6 +558,12 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
     fo.stop = stop;
     const std::span<const double> qf = std::span<const double>(q).first(nf);
     Result<std::vector<FilonTransform>> ft = filon_ft_many(qf, fs, sigmas, r, fo);
+    if (!ft.ok() && ft.kind() != ErrorKind::kCancelled && group.size() > 1) {
+      // One curve whose integral passes the largest double fails the pass:
+      // each is transformed alone, so that only it fails.
+      for (std::size_t p : group) groups.push_back({p});
+      continue;
+    }
     for (std::size_t g = 0; g < group.size(); ++g) {
       const std::size_t p = group[g];
       if (!ft.ok()) {

@@ -80,6 +80,40 @@ TEST(PdfStages, TransformErrorsAreThoseOfItsWeights) {
   }
 }
 
+// Curves on one Q grid transformed together each get what they get alone:
+// one whose integral passes the largest double fails by itself, and those
+// beside it are still transformed.
+TEST(PdfStages, TransformManyFailsOnlyTheCurveThatFails) {
+  Curve fine, huge, other;
+  for (int i = 0; i < 41; ++i) {
+    const double q = 1.0 + 0.05 * i;
+    fine.x.push_back(q);
+    fine.y.push_back(std::cos(0.3 * i));
+    fine.sigma.push_back(0.1);
+    huge.x.push_back(q);
+    huge.y.push_back(1.5e308);  // 41 of them sum past the largest double
+    huge.sigma.push_back(0.1);
+  }
+  other = fine;
+  for (double& y : other.y) y = -2.0 * y;
+  const std::vector<double> r = {1.0, 3.3};
+  const Curve* fqs[] = {&fine, &huge, &other};
+  const std::vector<Result<Curve>> together = transform_fq_many(fqs, r, Window::kNone);
+  ASSERT_EQ(together.size(), 3u);
+  for (std::size_t p = 0; p < 3; ++p) {
+    const Result<Curve> alone = transform_fq(*fqs[p], r, Window::kNone);
+    ASSERT_EQ(together[p].ok(), alone.ok()) << p;
+    if (!alone.ok()) {
+      EXPECT_EQ(together[p].kind(), alone.kind());
+      EXPECT_EQ(together[p].error().message, alone.error().message);
+      continue;
+    }
+    EXPECT_EQ(together[p]->y, alone->y) << p;
+    EXPECT_EQ(together[p]->sigma, alone->sigma) << p;
+  }
+  EXPECT_FALSE(together[1].ok());
+}
+
 MeasuredQ points_in_q(double from, double to, double step) {
   MeasuredQ m;
   for (double q = from; q <= to + 1e-9; q += step) {
