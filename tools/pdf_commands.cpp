@@ -1,5 +1,6 @@
 // pdf: from measured powder patterns to S(Q), F(Q) and G(r), one or many in a run.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -601,9 +602,17 @@ int run_pdf(const Args& a) {
   std::condition_variable changed;
   std::size_t committed = 0;  // patterns whose files are in place and whose lines are printed
   // Patterns go in groups reduced together. Those reduced ahead of the one
-  // being put in place hold their files open: a few groups per thread.
+  // being put in place hold their files open: a few groups per thread, as
+  // many as the limit on open files leaves room for beside the files read.
   const std::size_t group = pdf::kReducedTogether;
-  const std::size_t ahead = 2 * group * static_cast<std::size_t>(run.jobs);
+  std::size_t ahead = 2 * group * static_cast<std::size_t>(run.jobs);
+  if (rlimit open{}; getrlimit(RLIMIT_NOFILE, &open) == 0 && open.rlim_cur != RLIM_INFINITY) {
+    const std::size_t per_pattern = run.outputs.size() + (run.plot ? 1 : 0);
+    const std::size_t spare = 16 + run.jobs;
+    const std::size_t room = open.rlim_cur > spare ? static_cast<std::size_t>(open.rlim_cur) - spare : 0;
+    const std::size_t fit = room / std::max<std::size_t>(per_pattern, 1);
+    ahead = std::clamp<std::size_t>(fit > group ? fit - group : 1, 1, ahead);
+  }
   const auto group_at = [&](std::size_t first, std::vector<Job>& into, std::string& text) {
     into.clear();
     into.resize(std::min(group, n - first));
