@@ -195,7 +195,13 @@ Result<Reduction> reduce(const Inputs& inputs, const ReductionOptions& options) 
 
 std::vector<Result<Reduction>> reduce_together(std::span<const Inputs> inputs,
                                                std::span<const ReductionOptions> options) {
-  const std::size_t n = std::min(inputs.size(), options.size());
+  if (inputs.size() != options.size())
+    return std::vector<Result<Reduction>>(
+        std::max(inputs.size(), options.size()),
+        make_error(ErrorKind::kInvalidArgument, "reduce_together takes one set of options a pattern, not " +
+                                                    std::to_string(options.size()) + " for " +
+                                                    std::to_string(inputs.size()) + " patterns"));
+  const std::size_t n = inputs.size();
   std::vector<Result<Reduction>> out(n, Result<Reduction>(out_of_memory()));
   try {
     std::vector<std::optional<Prepared>> prepared(n);

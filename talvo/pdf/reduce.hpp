@@ -136,7 +136,8 @@ Result<Reduction> reduce(const Inputs& inputs, const ReductionOptions& options);
 // bit for bit: those whose F(Q) share a Q grid, an r grid and a window, as
 // the patterns of a series do, share the transform's sines and take some 20 %
 // less time each (most in threes). The stop of the first of each such group
-// is the one asked during its transform.
+// is the one asked during its transform. As many inputs as options, or every
+// result is kInvalidArgument.
 std::vector<Result<Reduction>> reduce_together(std::span<const Inputs> inputs,
                                                std::span<const ReductionOptions> options);
 // How many patterns of a series a caller gives reduce_together at a time: as

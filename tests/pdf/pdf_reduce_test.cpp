@@ -496,6 +496,17 @@ TEST(PdfReduce, TogetherEachAsAlone) {
     }
   }
   EXPECT_TRUE(reduce_together({}, {}).empty());
+  // Inputs without options of their own, or options without inputs, are a
+  // caller's mistake: every result says so, none is dropped.
+  for (const std::size_t n_options : {std::size_t{1}, std::size_t{4}}) {
+    const std::span<const ReductionOptions> some(options.data(), n_options);
+    const std::vector<Result<Reduction>> odd = reduce_together(std::span<const Inputs>(inputs).first(2), some);
+    ASSERT_EQ(odd.size(), std::max<std::size_t>(2, n_options));
+    for (const Result<Reduction>& r : odd) {
+      ASSERT_FALSE(r.ok());
+      EXPECT_EQ(r.kind(), ErrorKind::kInvalidArgument);
+    }
+  }
 }
 
 TEST(PdfReduce, BadInputSaysWhatToChange) {
