@@ -352,6 +352,7 @@ bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
   if (!run.settings) {
     Result<pdf::ReductionSettings> s = pdf::reduction_settings(run.options, sample->wavelength, kSpelling);
     if (!s.ok()) return failed(s.error());
+    for (const std::string& w : s.warnings()) job.warnings.push_back(w);
     own = std::move(*s);
   }
   ready.settings = run.settings ? *run.settings : *own;

@@ -127,6 +127,7 @@ val reduce(const val& request) {
   const talvo::Result<pdf::ReductionSettings> settings =
       pdf::reduction_settings(texts, sample->wavelength, pdf::Spelling::kCommandLine);
   if (!settings.ok()) return fail(settings.error().message);
+  for (const std::string& w : settings.warnings()) warnings.push_back(w);
   last.reduction.reset();
   pdf::ReductionOptions options_used = settings->options;
   if (!background) options_used.bg_scale = 1.0;  // a scale with nothing to scale

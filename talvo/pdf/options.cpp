@@ -144,6 +144,12 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + ": " + kev.error().message);
     if (Outcome set = into(wavelength, wavelength_of_energy(*kev)); !set.ok()) return set.error();
   }
+  // A wavelength asked for in place of the pattern's own: said where they differ.
+  std::vector<std::string> warnings;
+  if (wavelength && pattern_wavelength && std::abs(*wavelength - *pattern_wavelength) > 1e-3 * *pattern_wavelength)
+    warnings.push_back("the pattern states its own wavelength, " + significant(*pattern_wavelength) + " A; " +
+                       r.name(r.has("wavelength") ? "wavelength" : "anode") + " puts " + significant(*wavelength) +
+                       " A in its place");
   if (!wavelength) wavelength = pattern_wavelength;
   o.wavelength = wavelength;
 
@@ -382,7 +388,7 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     if (Outcome set = into(o.bg_scale, r.number("bg-scale")); !set.ok()) return set.error();
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
-  return settings;
+  return Result<ReductionSettings>(std::move(settings), std::move(warnings));
 }
 
 Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings) {

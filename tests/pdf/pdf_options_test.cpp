@@ -285,6 +285,19 @@ TEST(PdfOptions, WavelengthOfAnAnodeAndTheBraggAngleOfACrystal) {
       reduction_settings(texts({{"anode", "Mo"}, {"density", "5.68"}}), 1.54, Spelling::kKeyword);
   ASSERT_TRUE(mo.ok());
   EXPECT_NEAR(*mo->options.wavelength, 0.70931715, 2e-6);
+  // Put in place of the pattern's own wavelength, said so in the caller's words; not where the two agree.
+  ASSERT_EQ(mo.warnings().size(), 1u);
+  EXPECT_EQ(mo.warnings()[0].rfind("the pattern states its own wavelength, 1.54 A; anode puts 0.7093", 0), 0u)
+      << mo.warnings()[0];
+  const Result<ReductionSettings> given =
+      reduction_settings(texts({{"wavelength", "0.7107"}, {"density", "5.68"}}), 1.54, Spelling::kCommandLine);
+  ASSERT_EQ(given.warnings().size(), 1u);
+  EXPECT_NE(given.warnings()[0].find("--wavelength puts 0.7107 A"), std::string::npos) << given.warnings()[0];
+  for (const std::optional<double> own : {std::optional<double>(0.71075), std::optional<double>()})
+    EXPECT_TRUE(
+        reduction_settings(texts({{"wavelength", "0.7107"}, {"density", "5.68"}}), own, Spelling::kCommandLine)
+            .warnings()
+            .empty());
   // Si 111 (d = 3.1356 A) reflects Cu Kalpha1 at 2theta = 28.443 degrees, as a perfect crystal unless told.
   const Result<ReductionSettings> si =
       reduction_settings(texts({{"monochromator", "Si111"}, {"density", "2.33"}}), 1.540598, Spelling::kKeyword);
