@@ -75,9 +75,9 @@ class AbscissaTexts {
 };
 
 // Columns shorter than this are written directly; longer than kMostRows are
-// not kept.
+// not kept (a thread keeps some 7 MB at most).
 constexpr std::size_t kFewestRows = 64;
-constexpr std::size_t kMostRows = std::size_t{1} << 20;
+constexpr std::size_t kMostRows = std::size_t{1} << 16;
 
 }  // namespace
 

@@ -202,8 +202,10 @@ std::vector<Result<Reduction>> reduce_together(std::span<const Inputs> inputs,
                                                     std::to_string(options.size()) + " for " +
                                                     std::to_string(inputs.size()) + " patterns"));
   const std::size_t n = inputs.size();
-  std::vector<Result<Reduction>> out(n, Result<Reduction>(out_of_memory()));
+  std::vector<Result<Reduction>> out;
   try {
+    // Each result an error of memory until its reduction is through.
+    out.assign(n, Result<Reduction>(out_of_memory()));
     std::vector<std::optional<Prepared>> prepared(n);
     std::vector<std::size_t> todo;
     for (std::size_t i = 0; i < n; ++i) {
@@ -234,8 +236,8 @@ std::vector<Result<Reduction>> reduce_together(std::span<const Inputs> inputs,
         out[group[g]] = finish(std::move(*prepared[group[g]]), std::move(grs[g]), options[group[g]]);
     }
   } catch (const std::bad_alloc&) {
-    for (Result<Reduction>& r : out)
-      if (r.ok()) r = out_of_memory();
+    // The reductions through stay; the others ran out of memory.
+    if (out.size() != n) out = std::vector<Result<Reduction>>(n, Result<Reduction>(out_of_memory()));
   }
   return out;
 }

@@ -245,8 +245,9 @@ char* write_shortest(char* at, double value) {
     ++d.exponent;
   }
 
-  // The digits at buf + 24, with room after them to copy whole blocks from.
-  char buf[64];
+  // The digits at buf + 24, with room after them to copy whole blocks from
+  // (zeros, so that nothing unset is ever copied).
+  char buf[64] = {};
   const int n = digit_count(d.digits);
   const char* const first = buf + 24;
   write_digits_back(buf + 24 + n, d.digits);
