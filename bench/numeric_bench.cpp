@@ -35,9 +35,10 @@ void BM_FilonFt(benchmark::State& state) {
 }
 BENCHMARK(BM_FilonFt)->Unit(benchmark::kMillisecond);
 
-// A series' transform: three functions with their errors on one grid of 3001
-// points to 3000 r, in double precision, as the reduction takes them; one
-// function alone beside it (floor: BM_FilonFtOneWithErrors x 3).
+// A series' transform: three, four or six functions with their errors on one
+// grid of 3001 points to 3000 r, in double precision, as the reduction takes
+// them; one function alone beside them (floor: BM_FilonFtOneWithErrors times
+// as many).
 void filon_with_errors(benchmark::State& state, std::size_t functions) {
   FilonCase c(3001, 3000, 0.01);
   std::vector<double> sigma(c.f.size(), 0.01);
@@ -53,6 +54,10 @@ void BM_FilonFtOneWithErrors(benchmark::State& state) { filon_with_errors(state,
 void BM_FilonFtThreeWithErrors(benchmark::State& state) { filon_with_errors(state, 3); }
 BENCHMARK(BM_FilonFtOneWithErrors)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilonFtThreeWithErrors)->Unit(benchmark::kMillisecond);
+void BM_FilonFtFourWithErrors(benchmark::State& state) { filon_with_errors(state, 4); }
+BENCHMARK(BM_FilonFtFourWithErrors)->Unit(benchmark::kMillisecond);
+void BM_FilonFtSixWithErrors(benchmark::State& state) { filon_with_errors(state, 6); }
+BENCHMARK(BM_FilonFtSixWithErrors)->Unit(benchmark::kMillisecond);
 
 // The same integrals the obvious way: per k, sin(k x_i) at every point from
 // the standard library, summed over odd and even points, and Filon's weights.

@@ -75,7 +75,7 @@ Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const doubl
 // The transforms of several functions on one grid, f[p] with the errors
 // sigma[p] (none when sigma is empty; options.sigma is not read), each the
 // same, bit for bit, as filon_ft gives it alone: the sines of k x are worked
-// out once for a few functions at a time, which takes some 30 % off each. All
+// out once for up to six functions at a time, which takes some 40 % off each. All
 // f as long as each other, every sigma given or none. Refusals as filon_ft's.
 Result<std::vector<FilonTransform>> filon_ft_many(std::span<const double> x,
                                                   std::span<const std::span<const double>> f,

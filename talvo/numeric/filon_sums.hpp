@@ -39,7 +39,7 @@ void filon_sums(std::span<const double> x, double h, std::span<const double> f, 
 
 // The same for several functions on one grid, f[p] and v[p] into out[p],
 // each the same sums, bit for bit, as filon_sums gives it alone: the sines
-// are worked out once for up to three functions. Every f is empty or none
+// are worked out once for up to six functions. Every f is empty or none
 // is, and so for v; each as long as the first.
 void filon_sums_many(std::span<const double> x, double h, std::span<const std::span<const double>> f,
                      std::span<const std::span<const double>> v, std::span<const double> k,

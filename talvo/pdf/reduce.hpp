@@ -134,15 +134,15 @@ Result<Reduction> reduce(const Inputs& inputs, const ReductionOptions& options);
 
 // Several reductions, inputs[i] with options[i], each what reduce gives it,
 // bit for bit: those whose F(Q) share a Q grid, an r grid and a window, as
-// the patterns of a series do, share the transform's sines and take some 20 %
-// less time each (most in threes). The stop of the first of each such group
+// the patterns of a series do, share the transform's sines and take some 30 %
+// less time each (most in sixes). The stop of the first of each such group
 // is the one asked during its transform. As many inputs as options, or every
 // result is kInvalidArgument.
 std::vector<Result<Reduction>> reduce_together(std::span<const Inputs> inputs,
                                                std::span<const ReductionOptions> options);
 // How many patterns of a series a caller gives reduce_together at a time: as
 // many as share one pass of the sines.
-inline constexpr std::size_t kReducedTogether = 3;
+inline constexpr std::size_t kReducedTogether = 6;
 
 // The same with the background's scale given apart from the options.
 Result<Reduction> reduce(const Pattern& sample, const Pattern* background, double bg_scale,

@@ -423,7 +423,7 @@ TEST(FilonSums, EveryBuildGivesTheBaselineSumsBitForBit) {
   }
 }
 
-// Up to five functions on one grid, carried through it together (three, then
+// Up to eight functions on one grid, carried through it together (six, then
 // two), in every build: each function's sums are the ones it has alone.
 TEST(FilonSums, FunctionsTogetherGiveTheirSumsAloneBitForBit) {
   using filon_detail::SumsBuild;
@@ -435,15 +435,15 @@ TEST(FilonSums, FunctionsTogetherGiveTheirSumsAloneBitForBit) {
     std::vector<double> x(n), k(nk);
     for (std::size_t i = 0; i < n; ++i) x[i] = static_cast<double>(i) * h;
     for (double& km : k) km = 100.0 * u(random);
-    std::vector<std::vector<double>> f(5, std::vector<double>(n)), v(5, std::vector<double>(n));
-    for (std::size_t p = 0; p < 5; ++p)
+    std::vector<std::vector<double>> f(8, std::vector<double>(n)), v(8, std::vector<double>(n));
+    for (std::size_t p = 0; p < 8; ++p)
       for (std::size_t i = 0; i < n; ++i) {
         f[p][i] = std::sin(static_cast<double>(p + 1) * x[i]) + u(random);
         v[p][i] = 0.01 + u(random);
       }
     for (const SumsBuild build : filon_detail::sums_builds())
       for (const auto& [with_f, with_v] : {std::pair{true, false}, {false, true}, {true, true}})
-        for (std::size_t np = 1; np <= 5; ++np) {
+        for (std::size_t np = 1; np <= 8; ++np) {
           std::vector<std::vector<double>> out(4 * np, std::vector<double>(nk, -1.0));
           std::vector<std::span<const double>> fs(np), vs(np);
           std::vector<filon_detail::SumsOut> outs(np);
