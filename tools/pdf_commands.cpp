@@ -28,6 +28,7 @@
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/grid.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/quote.hpp"
 #include "tools/commands.hpp"
@@ -543,20 +544,36 @@ void reduce_group(const Run& run, std::size_t first, std::span<Job> jobs, std::s
       out_of_memory(jobs[k]);
     }
   }
-  std::vector<pdf::Inputs> inputs;
-  std::vector<pdf::ReductionOptions> options;
-  for (std::size_t k : reducible) {
-    inputs.push_back(inputs_of(run, ready[k]));
-    options.push_back(ready[k].settings->options);
-  }
-  const std::vector<Result<pdf::Reduction>> reduced = pdf::reduce_together(inputs, options);
-  for (std::size_t i = 0; i < reducible.size(); ++i) {
-    Job& job = jobs[reducible[i]];
-    try {
-      write_one(run, first + reducible[i], job, ready[reducible[i]], reduced[i], text);
-    } catch (const std::bad_alloc&) {
-      out_of_memory(job);
+  // The reductions of a group are held until they are written: patterns of
+  // many points, or with a long r grid, share a pass with fewer others.
+  constexpr double kPointsTogether = 1e6;
+  const auto points = [&](std::size_t k) {
+    const pdf::ReductionOptions& o = ready[k].settings->options;
+    const double r = grid_count(o.rmin, o.rmax, o.rstep);
+    return static_cast<double>(ready[k].sample->x.size()) + (std::isfinite(r) ? r : kPointsTogether);
+  };
+  for (std::size_t from = 0; from < reducible.size();) {
+    std::size_t to = from + 1;
+    for (double sum = points(reducible[from]); to < reducible.size(); ++to) {
+      sum += points(reducible[to]);
+      if (sum > kPointsTogether) break;
     }
+    std::vector<pdf::Inputs> inputs;
+    std::vector<pdf::ReductionOptions> options;
+    for (std::size_t i = from; i < to; ++i) {
+      inputs.push_back(inputs_of(run, ready[reducible[i]]));
+      options.push_back(ready[reducible[i]].settings->options);
+    }
+    const std::vector<Result<pdf::Reduction>> reduced = pdf::reduce_together(inputs, options);
+    for (std::size_t i = from; i < to; ++i) {
+      Job& job = jobs[reducible[i]];
+      try {
+        write_one(run, first + reducible[i], job, ready[reducible[i]], reduced[i - from], text);
+      } catch (const std::bad_alloc&) {
+        out_of_memory(job);
+      }
+    }
+    from = to;
   }
 }
 
