@@ -271,8 +271,4 @@ double filon_value(double h, double k, const Ends& e, double odd, double even) {
   return filon_value(h, end_terms(h, k, e.x_first, e.x_last), e, odd, even);
 }
 
-double filon_variance(double h, double k, const Ends& e, double v_odd, double v_even) {
-  return filon_variance(h, end_terms(h, k, e.x_first, e.x_last), e, v_odd, v_even);
-}
-
 }  // namespace talvo::filon_detail

@@ -58,16 +58,14 @@ struct EndTerms {
 };
 EndTerms end_terms(double h, double k, double x_first, double x_last);
 
-// Filon's integral and its variance (below) with the end terms worked out
-// already: the same values as the forms that take k.
+// Filon's integral from the sums (`odd` with both ends in full), t the end
+// terms of its k.
 double filon_value(double h, const EndTerms& t, const Ends& e, double odd, double even);
-double filon_variance(double h, const EndTerms& t, const Ends& e, double v_odd, double v_even);
-
-// Filon's integral from the sums (`odd` with both ends in full).
+// The same, with the end terms worked out for k.
 double filon_value(double h, double k, const Ends& e, double odd, double even);
 
 // The variance of that integral from the sums of sigma_i^2 sin^2(k x_i), with
 // e holding sigma^2 at the ends in place of f.
-double filon_variance(double h, double k, const Ends& e, double v_odd, double v_even);
+double filon_variance(double h, const EndTerms& t, const Ends& e, double v_odd, double v_even);
 
 }  // namespace talvo::filon_detail

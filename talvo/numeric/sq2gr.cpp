@@ -106,9 +106,12 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
     out.G.resize(nr);
     out.g.resize(nr);
     out.sigma_G.assign(nr, 0.0);
+    // The ends' weights and sines, once for G and its error.
+    std::vector<filon_detail::EndTerms> terms(nr);
+    for (std::size_t j = 0; j < nr; ++j) terms[j] = filon_detail::end_terms(h, r[j], qs.front(), qs.back());
     const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f.back()};
     for (std::size_t j = 0; j < nr; ++j) {
-      out.G[j] = 2.0 / std::numbers::pi * filon_detail::filon_value(h, r[j], ends, odd[j], even[j]);
+      out.G[j] = 2.0 / std::numbers::pi * filon_detail::filon_value(h, terms[j], ends, odd[j], even[j]);
       out.g[j] = 1.0 + out.G[j] / (4.0 * std::numbers::pi * r[j] * rho0);
       // A density and r so small that the quotient overflows: no g to print.
       if (!std::isfinite(out.g[j]))
@@ -121,7 +124,7 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
       const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v.back()};
       for (std::size_t j = 0; j < nr; ++j)
         out.sigma_G[j] =
-            2.0 / std::numbers::pi * std::sqrt(filon_detail::filon_variance(h, r[j], var_ends, v_odd[j], v_even[j]));
+            2.0 / std::numbers::pi * std::sqrt(filon_detail::filon_variance(h, terms[j], var_ends, v_odd[j], v_even[j]));
     }
     return {std::move(out), std::move(warnings)};
   } catch (const std::bad_alloc&) {
