@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "talvo/pdf/same_values_internal.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/shortest.hpp"
@@ -51,8 +52,7 @@ class AbscissaTexts {
 
   const Entry& of(std::span<const double> column) {
     for (Entry& e : entries_)
-      if (e.values.size() == column.size() &&
-          std::memcmp(e.values.data(), column.data(), column.size() * sizeof(double)) == 0) {
+      if (same_values(e.values, column)) {
         std::swap(e, entries_.front());  // the most recent first
         return entries_.front();
       }

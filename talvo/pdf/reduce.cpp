@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <new>
 #include <numbers>
 #include <optional>
 
 #include "talvo/numeric/filon.hpp"
+#include "talvo/pdf/same_values_internal.hpp"
 #include "talvo/pdf/stages.hpp"
 #include "talvo/text/format.hpp"
 
@@ -218,17 +218,12 @@ std::vector<Result<Reduction>> reduce_together(std::span<const Inputs> inputs,
       todo.push_back(i);
     }
     // Patterns with one r grid and one window are transformed together.
-    while (!todo.empty()) {
-      const std::size_t first = todo.front();
+    const auto same = [&](std::size_t a, std::size_t b) {
+      return options[a].window == options[b].window && same_values(prepared[a]->grids.r, prepared[b]->grids.r);
+    };
+    for (const std::vector<std::size_t>& group : groups_of(std::move(todo), same)) {
+      const std::size_t first = group.front();
       const std::vector<double>& r = prepared[first]->grids.r;
-      std::vector<std::size_t> group, rest;
-      for (std::size_t i : todo) {
-        const std::vector<double>& other = prepared[i]->grids.r;
-        const bool same = options[i].window == options[first].window && other.size() == r.size() &&
-                          std::memcmp(other.data(), r.data(), r.size() * sizeof(double)) == 0;
-        (same ? group : rest).push_back(i);
-      }
-      todo = std::move(rest);
       std::vector<const Curve*> fqs;
       for (std::size_t i : group) fqs.push_back(&prepared[i]->red.fq);
       std::vector<Result<Curve>> grs = transform_fq_many(fqs, r, options[first].window, options[first].stop);

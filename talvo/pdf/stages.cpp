@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <numbers>
 #include <string>
 
@@ -10,6 +9,7 @@
 #include "talvo/numeric/interpolate.hpp"
 #include "talvo/numeric/polynomial_fit.hpp"
 #include "talvo/numeric/quadrature.hpp"
+#include "talvo/pdf/same_values_internal.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/running_integral.hpp"
 #include "talvo/text/format.hpp"
@@ -530,18 +530,8 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
     todo.push_back(p);
   }
   // Curves on one Q grid are transformed together.
-  std::vector<std::vector<std::size_t>> groups;
-  while (!todo.empty()) {
-    const std::vector<double>& q = grids[todo.front()].q;
-    std::vector<std::size_t> group, rest;
-    for (std::size_t p : todo) {
-      const std::vector<double>& other = grids[p].q;
-      const bool same = other.size() == q.size() && std::memcmp(other.data(), q.data(), q.size() * sizeof(double)) == 0;
-      (same ? group : rest).push_back(p);
-    }
-    todo = std::move(rest);
-    groups.push_back(std::move(group));
-  }
+  std::vector<std::vector<std::size_t>> groups =
+      groups_of(std::move(todo), [&](std::size_t a, std::size_t b) { return same_values(grids[a].q, grids[b].q); });
   for (std::size_t gi = 0; gi < groups.size(); ++gi) {
     const std::vector<std::size_t> group = groups[gi];  // groups may grow below
     const std::vector<double>& q = grids[group.front()].q;
