@@ -525,7 +525,11 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   for (const double x : r.outliers) json::append_number(outliers.next(), x);
 }
 
-// A line of progress on standard error, where it is a terminal: done/total, patterns a second, time left.
+// A pattern that memory ran out for: nothing of it is kept.
+void out_of_memory(Job& job) {
+  job = Job{};
+  job.error = make_error(ErrorKind::kOutOfMemory, "out of memory");
+}
 
 // Patterns first .. first + jobs.size() - 1: read, reduced together (a
 // series shares the transform's sines; each result is the one it has alone)
@@ -533,10 +537,6 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
 void reduce_group(const Run& run, std::size_t first, std::span<Job> jobs, std::string& text) {
   std::vector<Ready> ready(jobs.size());
   std::vector<std::size_t> reducible;
-  const auto out_of_memory = [](Job& job) {
-    job = Job{};
-    job.error = make_error(ErrorKind::kOutOfMemory, "out of memory");
-  };
   for (std::size_t k = 0; k < jobs.size(); ++k) {
     try {
       if (ready_one(run, first + k, jobs[k], ready[k])) reducible.push_back(k);
@@ -577,6 +577,7 @@ void reduce_group(const Run& run, std::size_t first, std::span<Job> jobs, std::s
   }
 }
 
+// A line of progress on standard error, where it is a terminal: done/total, patterns a second, time left.
 class Progress {
  public:
   explicit Progress(std::size_t total)
@@ -637,10 +638,7 @@ int run_pdf(const Args& a) {
     try {
       reduce_group(run, first, into, text);
     } catch (const std::bad_alloc&) {  // none of the group's files is in place yet
-      for (Job& job : into) {
-        job = Job{};
-        job.error = make_error(ErrorKind::kOutOfMemory, "out of memory");
-      }
+      for (Job& job : into) out_of_memory(job);
     }
     for (Job& job : into) job.done = true;
   };
