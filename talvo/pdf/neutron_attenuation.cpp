@@ -196,11 +196,11 @@ Outcome check_cylinder(const NeutronCylinder& c, const NeutronBeam& beam, double
   if (!(c.mu >= 0.0 && std::isfinite(c.mu))) return invalid("the sample's mu must be 0 or more, not " + shortest(c.mu));
   if (c.can_outer != 0.0) {
     if (!(c.can_inner >= c.radius && std::isfinite(c.can_inner)))
-      return invalid("the can's inner radius (" + shortest(c.can_inner) + ") must be at least the sample's (" +
-                     shortest(c.radius) + ")");
+      return invalid("the can's inner radius (" + shortest(c.can_inner) + " cm) must be at least the sample's (" +
+                     shortest(c.radius) + " cm)");
     if (!(c.can_outer > c.can_inner && std::isfinite(c.can_outer)))
-      return invalid("the can's outer radius (" + shortest(c.can_outer) + ") must be above its inner radius (" +
-                     shortest(c.can_inner) + "): a can thinner than nothing");
+      return invalid("the can's outer radius (" + shortest(c.can_outer) + " cm) must be above its inner radius (" +
+                     shortest(c.can_inner) + " cm): a can thinner than nothing");
     if (c.can_height && !positive(*c.can_height))
       return invalid("the can's height must be above 0, not " + shortest(*c.can_height));
     if (!(c.can_mu >= 0.0 && std::isfinite(c.can_mu)))
