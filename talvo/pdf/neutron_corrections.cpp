@@ -82,8 +82,14 @@ constexpr OptionSpec kSpecs[] = {
     {.name = "temperature", .type = OptionType::kNumber, .doc = "the sample's temperature, K", .default_text = "293.15",
      .low = 0.0, .metavar = "K"},
     {.name = "detector-alpha", .type = OptionType::kNumber,
-     .doc = "alpha of the detectors' efficiency 1 - exp(-alpha/k), 1/A (none: 1 at every energy)", .low = 0.0,
+     .doc = "alpha of the detectors' efficiency 1 - exp(-alpha/k), 1/A (none: 1 at every energy)",
+     .excludes = "detector-efficiency", .low = 0.0,
      .low_open = true, .metavar = "A"},
+    {.name = "detector-efficiency", .type = OptionType::kNumber,
+     .doc = "the detectors' efficiency at --efficiency-wavelength, for their alpha", .needs = "efficiency-wavelength",
+     .excludes = "detector-alpha", .low = 0.0, .high = 1.0, .low_open = true, .high_open = true},
+    {.name = "efficiency-wavelength", .type = OptionType::kNumber, .doc = "where --detector-efficiency holds",
+     .quantity = Quantity::kWavelength, .needs = "detector-efficiency", .low = 0.0, .low_open = true},
     {.name = "order", .type = OptionType::kChoice, .doc = "the exact free-gas integral or its first-order expansion",
      .default_text = "exact", .choices = "exact|first"},
 };
@@ -99,7 +105,8 @@ constexpr std::array<std::string_view, 16> kGeometry{
 constexpr std::array<std::string_view, 5> kAttenuationOnly{"tolerance", "thickness", "plate-angle", "front-wall",
                                                            "back-wall"};
 constexpr std::array<std::string_view, 2> kMonteCarlo{"histories", "seed"};
-constexpr std::array<std::string_view, 3> kPlaczek{"temperature", "detector-alpha", "order"};
+constexpr std::array<std::string_view, 5> kPlaczek{"temperature", "detector-alpha", "detector-efficiency",
+                                                   "efficiency-wavelength", "order"};
 
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
 
@@ -317,6 +324,14 @@ Result<NeutronCorrectionRun> placzek_run(const Options& o, const NeutronTable& t
   po.wavelength = mo.wavelength;
   po.temperature = o.number("temperature");
   po.detector_alpha = o.number_if("detector-alpha");
+  std::string from_efficiency;
+  if (o.given("detector-efficiency")) {
+    Result<double> alpha = detector_alpha(o.number("detector-efficiency"), o.number("efficiency-wavelength"));
+    if (!alpha.ok()) return alpha.error();
+    po.detector_alpha = *alpha;
+    from_efficiency = " (from its efficiency " + shortest(o.number("detector-efficiency")) + " at " +
+                      shortest(o.number("efficiency-wavelength")) + " A: alpha = -ln(1 - e) 2pi/lambda)";
+  }
   Result<PlaczekTable> p = placzek(tt, *m, po);
   if (!p.ok()) return p.error();
   const bool exact = o.text("order") == "exact";
@@ -328,7 +343,8 @@ Result<NeutronCorrectionRun> placzek_run(const Options& o, const NeutronTable& t
   run.notes.push_back(exact ? "method: the exact free-gas integral over final energies (adaptive Gauss-Legendre)"
                             : "method: the first-order expansion in m_n/M (Placzek 1952)");
   run.notes.push_back(po.detector_alpha ? "detector: efficiency 1 - exp(-" + shortest(*po.detector_alpha) +
-                                              "/k), relative to its efficiency at the incident k"
+                                              "/k)" + from_efficiency +
+                                              ", relative to its efficiency at the incident k"
                                         : "detector: efficiency 1 at every energy");
   for (const PlaczekElement& e : p->elements)
     run.notes.push_back("element " + e.symbol + ": M/m_n " + shortest(e.mass_ratio) + ", weight c sigma_s/<sigma_s> " +

@@ -91,11 +91,11 @@ TEST(NeutronCorrections, EachRefusesWhatItDoesNotRead) {
     bool read = false;
     for (auto c : {NeutronCorrection::kAttenuation, NeutronCorrection::kMultipleScattering, NeutronCorrection::kPlaczek}) {
       OptionValues v;
-      v.values[std::string(s.name)] = std::string("1");
+      v.values[std::string(s.name)] = std::string("0.5");
       v.values["sample"] = std::string("V");
       v.values["wavelength"] = std::string("1");
       if (s.when == "geometry=plate") v.values["geometry"] = std::string("plate");
-      if (s.needs == "container") v.values["container"] = std::string("V");
+      if (!s.needs.empty()) v.values[std::string(s.needs)] = std::string(s.needs == "container" ? "V" : "0.5");
       if (s.type == OptionType::kChoice) v.values[std::string(s.name)] = std::string(s.default_text);
       if (s.type == OptionType::kWhole) v.values[std::string(s.name)] = std::string("10");
       const Result<Options> one = read_options(neutron_correction_options(), v, Spelling::kCommandLine);
