@@ -39,7 +39,8 @@ const std::string& help_text() {
 int run_ncorr(const Args& a) {
   if (a.positional.size() != 1) return usage(a, "give one correction: attenuation, multiple-scattering or placzek");
   const std::optional<pdf::NeutronCorrection> which = pdf::neutron_correction_named(a.positional[0]);
-  if (!which) return usage(a, "no correction is called \"" + a.positional[0] + "\": attenuation, multiple-scattering or placzek");
+  if (!which)
+    return usage(a, "no correction is called \"" + a.positional[0] + "\": attenuation, multiple-scattering or placzek");
   OptionValues given;
   for (const auto& [name, value] : a.options)
     if (find_option(pdf::neutron_correction_options(), name.substr(2))) given.values[name.substr(2)] = value;

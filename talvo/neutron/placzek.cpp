@@ -38,7 +38,8 @@ struct Integrand {
     const double e_r = q * inv_mass;
     if (!(e_r > 0.0)) return 0.0;
     const double w = 1.0 - s * s;
-    const double g = std::exp(-(w - e_r) * (w - e_r) / (4.0 * e_r * tau)) / std::sqrt(4.0 * std::numbers::pi * e_r * tau);
+    const double g =
+        std::exp(-(w - e_r) * (w - e_r) / (4.0 * e_r * tau)) / std::sqrt(4.0 * std::numbers::pi * e_r * tau);
     const double eta = a ? -std::expm1(-*a / s) / -std::expm1(-*a) : 1.0;
     return 2.0 * s * s * eta * g;
   }
@@ -128,8 +129,8 @@ Result<double> placzek_exact(double two_theta, double mass_ratio, const PlaczekO
   for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
     ok = adaptive(f, cuts[i], cuts[i + 1], gauss10(f, cuts[i], cuts[i + 1]), tol, 30, sum) && ok;
   if (!ok)
-    return make_error(ErrorKind::kOutOfRange,
-                      "the free-gas integral did not reach " + shortest(o.tolerance) + " at 2theta " + shortest(two_theta));
+    return make_error(ErrorKind::kOutOfRange, "the free-gas integral did not reach " + shortest(o.tolerance) +
+                                                  " at 2theta " + shortest(two_theta));
   return sum - 1.0;
 }
 

@@ -22,10 +22,10 @@
 namespace talvo {
 
 struct PlaczekOptions {
-  double wavelength = 0.0;              // Angstrom, incident
-  double temperature = 293.15;          // K
+  double wavelength = 0.0;               // Angstrom, incident
+  double temperature = 293.15;           // K
   std::optional<double> detector_alpha;  // 1/Angstrom; nothing: eps = 1 at every energy
-  double tolerance = 1e-10;             // of the exact integral, absolute
+  double tolerance = 1e-10;              // of the exact integral, absolute
 };
 
 // The detector's alpha from its efficiency at a wavelength:
@@ -54,6 +54,7 @@ struct PlaczekTable {
   std::vector<PlaczekElement> elements;
   std::vector<double> exact, first_order;  // at each 2theta
 };
-Result<PlaczekTable> placzek(std::span<const double> two_theta, const Material& material, const PlaczekOptions& options);
+Result<PlaczekTable> placzek(std::span<const double> two_theta, const Material& material,
+                             const PlaczekOptions& options);
 
 }  // namespace talvo

@@ -213,5 +213,4 @@ std::array<std::vector<double>, K> tabulated(std::span<const double> two_theta, 
   return out;
 }
 
-
 }  // namespace talvo::pdf::detail

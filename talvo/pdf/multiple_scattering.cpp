@@ -139,8 +139,8 @@ Result<MultipleScatteringResult> multiple_scattering(std::span<const double> two
   const double seen = beam.detector_height.value_or(kInf) * 0.5;
   std::vector<Vec> detectors;
   for (double t : two_theta)
-    detectors.push_back({std::cos(elevation * kDeg) * std::cos(t * kDeg), std::cos(elevation * kDeg) * std::sin(t * kDeg),
-                         std::sin(elevation * kDeg)});
+    detectors.push_back({std::cos(elevation * kDeg) * std::cos(t * kDeg),
+                         std::cos(elevation * kDeg) * std::sin(t * kDeg), std::sin(elevation * kDeg)});
   const std::size_t nd = detectors.size();
 
   const int nb = options.batches;

@@ -104,7 +104,8 @@ struct Geometry {
   // The mean over the lit heights of exp(-mu_s l_s - mu_c l_c) for each pair
   // (mu_s, mu_c) of `mus`, the exponent linear on each piece between breaks.
   template <std::size_t K>
-  std::array<double, K> over_height(double x, double y, double zl, const std::array<std::array<double, 2>, K>& mus) const {
+  std::array<double, K> over_height(double x, double y, double zl,
+                                    const std::array<std::array<double, 2>, K>& mus) const {
     std::array<double, 20> at{};
     const std::size_t nb = breaks(x, y, zl, at);
     std::array<double, K> sum{};
@@ -192,7 +193,8 @@ bool positive(double v) { return v > 0.0 && std::isfinite(v); }
 Outcome check_cylinder(const NeutronCylinder& c, const NeutronBeam& beam, double elevation, double tolerance) {
   if (!positive(tolerance)) return invalid("the tolerance must be above 0, not " + shortest(tolerance));
   if (!positive(c.radius)) return invalid("the sample's radius must be above 0, not " + shortest(c.radius));
-  if (c.height && !positive(*c.height)) return invalid("the sample's height must be above 0, not " + shortest(*c.height));
+  if (c.height && !positive(*c.height))
+    return invalid("the sample's height must be above 0, not " + shortest(*c.height));
   if (!(c.mu >= 0.0 && std::isfinite(c.mu))) return invalid("the sample's mu must be 0 or more, not " + shortest(c.mu));
   if (c.can_outer != 0.0) {
     if (!(c.can_inner >= c.radius && std::isfinite(c.can_inner)))
@@ -349,7 +351,8 @@ Result<NeutronFactors> plate_factors(double two_theta, double elevation, const N
 }
 
 Result<NeutronMu> neutron_mu(std::string_view formula, const NeutronTable& table, const NeutronMuOptions& options) {
-  if (!positive(options.wavelength)) return invalid("the wavelength must be above 0, not " + shortest(options.wavelength));
+  if (!positive(options.wavelength))
+    return invalid("the wavelength must be above 0, not " + shortest(options.wavelength));
   if (options.number_density && options.density) return invalid("give a number density or a density, not both");
   for (const auto& [v, what] : {std::pair{options.sigma_total, "the measured total cross-section"},
                                 std::pair{options.sigma_scatt, "the measured scattering cross-section"}})
@@ -376,7 +379,8 @@ Result<NeutronMu> neutron_mu(std::string_view formula, const NeutronTable& table
   if (options.sigma_total)
     out.source = "the measured total cross-section";
   else
-    out.source = (options.sigma_scatt ? "the measured sigma_s" : "Sears 1992's sigma_s") + std::string(" plus ") + absorption;
+    out.source =
+        (options.sigma_scatt ? "the measured sigma_s" : "Sears 1992's sigma_s") + std::string(" plus ") + absorption;
   Result<NeutronMu> r(std::move(out), m.warnings());
   return r;
 }

@@ -25,9 +25,9 @@ namespace talvo::pdf {
 
 // A solid cylindrical sample and the tube about it. No can: can_outer 0.
 struct NeutronCylinder {
-  double radius = 0.0;          // the sample's
-  std::optional<double> height;  // the sample's; nothing: taller than the beam
-  double mu = 0.0;              // the sample's total attenuation, 1/cm
+  double radius = 0.0;                      // the sample's
+  std::optional<double> height;             // the sample's; nothing: taller than the beam
+  double mu = 0.0;                          // the sample's total attenuation, 1/cm
   double can_inner = 0.0, can_outer = 0.0;  // the can's radii (can_inner at least radius)
   std::optional<double> can_height;         // nothing: taller than the beam
   double can_mu = 0.0;
@@ -100,10 +100,10 @@ Result<NeutronFactors> plate_factors(double two_theta, double elevation, const N
 // per atom, from the neutron table (the 1/v law; Lynn & Seeger 1990 for the
 // resonant nuclei), n in atoms per cubic Angstrom, or the density in g/cm3.
 struct NeutronMu {
-  double mu = 0.0;                 // 1/cm
-  double number_density = 0.0;     // atoms per A3
+  double mu = 0.0;                            // 1/cm
+  double number_density = 0.0;                // atoms per A3
   double sigma_scatt = 0.0, sigma_abs = 0.0;  // barn per atom, sigma_abs at the wavelength
-  std::string source;              // which table or measurement gave the cross-sections
+  std::string source;                         // which table or measurement gave the cross-sections
 };
 struct NeutronMuOptions {
   std::optional<double> number_density, density;

@@ -20,87 +20,232 @@ namespace {
 
 constexpr OptionSpec kSpecs[] = {
     {.name = "sample", .type = OptionType::kText, .doc = "the sample's chemical formula", .metavar = "FORMULA"},
-    {.name = "number-density", .type = OptionType::kNumber, .doc = "the sample's atoms per cubic Angstrom",
-     .excludes = "density", .low = 0.0, .low_open = true, .metavar = "N"},
-    {.name = "density", .type = OptionType::kNumber, .doc = "the sample's density", .quantity = Quantity::kDensity,
-     .excludes = "number-density", .low = 0.0, .low_open = true},
-    {.name = "wavelength", .type = OptionType::kNumber, .doc = "the incident wavelength",
-     .quantity = Quantity::kWavelength, .low = 0.0, .low_open = true},
-    {.name = "twotheta", .type = OptionType::kText, .doc = "the detectors' 2theta in degrees: a list A,B,... or a grid",
-     .default_text = "0:180:5", .metavar = "LIST|FROM:TO:STEP"},
-    {.name = "geometry", .type = OptionType::kChoice, .doc = "the sample's shape", .default_text = "cylinder",
-     .choices = "cylinder|plate"},
-    {.name = "radius", .type = OptionType::kNumber, .doc = "the sample's radius", .quantity = Quantity::kLengthMm,
-     .when = "geometry=cylinder", .low = 0.0, .low_open = true, .metavar = "MM"},
-    {.name = "height", .type = OptionType::kNumber, .doc = "the sample's height (none: taller than the beam)",
-     .quantity = Quantity::kLengthMm, .when = "geometry=cylinder", .low = 0.0, .low_open = true, .metavar = "MM"},
-    {.name = "thickness", .type = OptionType::kNumber, .doc = "the plate's thickness", .quantity = Quantity::kLengthMm,
-     .when = "geometry=plate", .low = 0.0, .low_open = true, .metavar = "MM"},
-    {.name = "plate-angle", .type = OptionType::kNumber, .doc = "the plate's normal from the beam, degrees",
-     .default_text = "0", .when = "geometry=plate", .low = -90.0, .high = 90.0, .low_open = true, .high_open = true},
-    {.name = "container", .type = OptionType::kText, .doc = "the can's (or cell's) chemical formula",
-     .metavar = "FORMULA"},
-    {.name = "container-number-density", .type = OptionType::kNumber, .doc = "the can's atoms per cubic Angstrom",
-     .needs = "container", .excludes = "container-density", .low = 0.0, .low_open = true, .metavar = "N"},
-    {.name = "container-density", .type = OptionType::kNumber, .doc = "the can's density",
-     .quantity = Quantity::kDensity, .needs = "container", .excludes = "container-number-density", .low = 0.0,
+    {.name = "number-density",
+     .type = OptionType::kNumber,
+     .doc = "the sample's atoms per cubic Angstrom",
+     .excludes = "density",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "N"},
+    {.name = "density",
+     .type = OptionType::kNumber,
+     .doc = "the sample's density",
+     .quantity = Quantity::kDensity,
+     .excludes = "number-density",
+     .low = 0.0,
      .low_open = true},
-    {.name = "container-inner", .type = OptionType::kNumber, .doc = "the can's inner radius (default: the sample's)",
-     .quantity = Quantity::kLengthMm, .when = "geometry=cylinder", .needs = "container", .low = 0.0,
-     .low_open = true, .metavar = "MM"},
-    {.name = "container-outer", .type = OptionType::kNumber, .doc = "the can's outer radius",
-     .quantity = Quantity::kLengthMm, .when = "geometry=cylinder", .needs = "container", .low = 0.0,
-     .low_open = true, .metavar = "MM"},
-    {.name = "container-height", .type = OptionType::kNumber, .doc = "the can's height (default: the sample's)",
-     .quantity = Quantity::kLengthMm, .when = "geometry=cylinder", .needs = "container", .low = 0.0,
-     .low_open = true, .metavar = "MM"},
-    {.name = "front-wall", .type = OptionType::kNumber, .doc = "the cell's wall on the beam's side",
-     .quantity = Quantity::kLengthMm, .when = "geometry=plate", .needs = "container", .low = 0.0, .metavar = "MM"},
-    {.name = "back-wall", .type = OptionType::kNumber, .doc = "the cell's wall on the far side",
-     .quantity = Quantity::kLengthMm, .when = "geometry=plate", .needs = "container", .low = 0.0, .metavar = "MM"},
-    {.name = "beam-width", .type = OptionType::kNumber, .doc = "the beam's width, centred (none: wider than all)",
-     .quantity = Quantity::kLengthMm, .low = 0.0, .low_open = true, .metavar = "MM"},
-    {.name = "beam-height", .type = OptionType::kNumber, .doc = "the beam's height, centred (none: taller than all)",
-     .quantity = Quantity::kLengthMm, .low = 0.0, .low_open = true, .metavar = "MM"},
-    {.name = "detector-height", .type = OptionType::kNumber,
-     .doc = "the height of sample and can the detectors see, centred", .quantity = Quantity::kLengthMm, .low = 0.0,
-     .low_open = true, .metavar = "MM"},
-    {.name = "elevation", .type = OptionType::kNumber, .doc = "the detectors' angle out of the scattering plane, degrees",
-     .default_text = "0", .low = -90.0, .high = 90.0, .low_open = true, .high_open = true},
-    {.name = "sigma-total", .type = OptionType::kNumber, .doc = "the sample's measured total cross-section per atom, barn",
-     .excludes = "sigma-file", .low = 0.0, .metavar = "B"},
-    {.name = "sigma-scatt", .type = OptionType::kNumber,
-     .doc = "the sample's measured scattering cross-section per atom, barn", .low = 0.0, .metavar = "B"},
-    {.name = "sigma-file", .type = OptionType::kPath,
+    {.name = "wavelength",
+     .type = OptionType::kNumber,
+     .doc = "the incident wavelength",
+     .quantity = Quantity::kWavelength,
+     .low = 0.0,
+     .low_open = true},
+    {.name = "twotheta",
+     .type = OptionType::kText,
+     .doc = "the detectors' 2theta in degrees: a list A,B,... or a grid",
+     .default_text = "0:180:5",
+     .metavar = "LIST|FROM:TO:STEP"},
+    {.name = "geometry",
+     .type = OptionType::kChoice,
+     .doc = "the sample's shape",
+     .default_text = "cylinder",
+     .choices = "cylinder|plate"},
+    {.name = "radius",
+     .type = OptionType::kNumber,
+     .doc = "the sample's radius",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=cylinder",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "height",
+     .type = OptionType::kNumber,
+     .doc = "the sample's height (none: taller than the beam)",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=cylinder",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "thickness",
+     .type = OptionType::kNumber,
+     .doc = "the plate's thickness",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=plate",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "plate-angle",
+     .type = OptionType::kNumber,
+     .doc = "the plate's normal from the beam, degrees",
+     .default_text = "0",
+     .when = "geometry=plate",
+     .low = -90.0,
+     .high = 90.0,
+     .low_open = true,
+     .high_open = true},
+    {.name = "container",
+     .type = OptionType::kText,
+     .doc = "the can's (or cell's) chemical formula",
+     .metavar = "FORMULA"},
+    {.name = "container-number-density",
+     .type = OptionType::kNumber,
+     .doc = "the can's atoms per cubic Angstrom",
+     .needs = "container",
+     .excludes = "container-density",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "N"},
+    {.name = "container-density",
+     .type = OptionType::kNumber,
+     .doc = "the can's density",
+     .quantity = Quantity::kDensity,
+     .needs = "container",
+     .excludes = "container-number-density",
+     .low = 0.0,
+     .low_open = true},
+    {.name = "container-inner",
+     .type = OptionType::kNumber,
+     .doc = "the can's inner radius (default: the sample's)",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=cylinder",
+     .needs = "container",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "container-outer",
+     .type = OptionType::kNumber,
+     .doc = "the can's outer radius",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=cylinder",
+     .needs = "container",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "container-height",
+     .type = OptionType::kNumber,
+     .doc = "the can's height (default: the sample's)",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=cylinder",
+     .needs = "container",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "front-wall",
+     .type = OptionType::kNumber,
+     .doc = "the cell's wall on the beam's side",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=plate",
+     .needs = "container",
+     .low = 0.0,
+     .metavar = "MM"},
+    {.name = "back-wall",
+     .type = OptionType::kNumber,
+     .doc = "the cell's wall on the far side",
+     .quantity = Quantity::kLengthMm,
+     .when = "geometry=plate",
+     .needs = "container",
+     .low = 0.0,
+     .metavar = "MM"},
+    {.name = "beam-width",
+     .type = OptionType::kNumber,
+     .doc = "the beam's width, centred (none: wider than all)",
+     .quantity = Quantity::kLengthMm,
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "beam-height",
+     .type = OptionType::kNumber,
+     .doc = "the beam's height, centred (none: taller than all)",
+     .quantity = Quantity::kLengthMm,
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "detector-height",
+     .type = OptionType::kNumber,
+     .doc = "the height of sample and can the detectors see, centred",
+     .quantity = Quantity::kLengthMm,
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "elevation",
+     .type = OptionType::kNumber,
+     .doc = "the detectors' angle out of the scattering plane, degrees",
+     .default_text = "0",
+     .low = -90.0,
+     .high = 90.0,
+     .low_open = true,
+     .high_open = true},
+    {.name = "sigma-total",
+     .type = OptionType::kNumber,
+     .doc = "the sample's measured total cross-section per atom, barn",
+     .excludes = "sigma-file",
+     .low = 0.0,
+     .metavar = "B"},
+    {.name = "sigma-scatt",
+     .type = OptionType::kNumber,
+     .doc = "the sample's measured scattering cross-section per atom, barn",
+     .low = 0.0,
+     .metavar = "B"},
+    {.name = "sigma-file",
+     .type = OptionType::kPath,
      .doc = "the sample's measured total cross-section per atom: lines of wavelength (A) and barn",
      .excludes = "sigma-total"},
-    {.name = "tolerance", .type = OptionType::kNumber, .doc = "the factors' convergence, absolute",
-     .default_text = "1e-6", .low = 0.0, .low_open = true},
-    {.name = "histories", .type = OptionType::kWhole, .doc = "the Monte Carlo's neutron histories",
-     .default_text = "100000", .low = 2.0, .high = 1e9},
+    {.name = "tolerance",
+     .type = OptionType::kNumber,
+     .doc = "the factors' convergence, absolute",
+     .default_text = "1e-6",
+     .low = 0.0,
+     .low_open = true},
+    {.name = "histories",
+     .type = OptionType::kWhole,
+     .doc = "the Monte Carlo's neutron histories",
+     .default_text = "100000",
+     .low = 2.0,
+     .high = 1e9},
     {.name = "seed", .type = OptionType::kWhole, .doc = "the Monte Carlo's seed", .default_text = "1", .low = 0.0},
-    {.name = "temperature", .type = OptionType::kNumber, .doc = "the sample's temperature, K", .default_text = "293.15",
-     .low = 0.0, .metavar = "K"},
-    {.name = "detector-alpha", .type = OptionType::kNumber,
+    {.name = "temperature",
+     .type = OptionType::kNumber,
+     .doc = "the sample's temperature, K",
+     .default_text = "293.15",
+     .low = 0.0,
+     .metavar = "K"},
+    {.name = "detector-alpha",
+     .type = OptionType::kNumber,
      .doc = "alpha of the detectors' efficiency 1 - exp(-alpha/k), 1/A (none: 1 at every energy)",
-     .excludes = "detector-efficiency", .low = 0.0,
-     .low_open = true, .metavar = "A"},
-    {.name = "detector-efficiency", .type = OptionType::kNumber,
-     .doc = "the detectors' efficiency at --efficiency-wavelength, for their alpha", .needs = "efficiency-wavelength",
-     .excludes = "detector-alpha", .low = 0.0, .high = 1.0, .low_open = true, .high_open = true},
-    {.name = "efficiency-wavelength", .type = OptionType::kNumber, .doc = "where --detector-efficiency holds",
-     .quantity = Quantity::kWavelength, .needs = "detector-efficiency", .low = 0.0, .low_open = true},
-    {.name = "order", .type = OptionType::kChoice, .doc = "the exact free-gas integral or its first-order expansion",
-     .default_text = "exact", .choices = "exact|first"},
+     .excludes = "detector-efficiency",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "A"},
+    {.name = "detector-efficiency",
+     .type = OptionType::kNumber,
+     .doc = "the detectors' efficiency at --efficiency-wavelength, for their alpha",
+     .needs = "efficiency-wavelength",
+     .excludes = "detector-alpha",
+     .low = 0.0,
+     .high = 1.0,
+     .low_open = true,
+     .high_open = true},
+    {.name = "efficiency-wavelength",
+     .type = OptionType::kNumber,
+     .doc = "where --detector-efficiency holds",
+     .quantity = Quantity::kWavelength,
+     .needs = "detector-efficiency",
+     .low = 0.0,
+     .low_open = true},
+    {.name = "order",
+     .type = OptionType::kChoice,
+     .doc = "the exact free-gas integral or its first-order expansion",
+     .default_text = "exact",
+     .choices = "exact|first"},
 };
 constexpr OptionTable kTable{"ncorr", kSpecs};
 
 // The options each correction reads (the rest are refused by it).
 constexpr std::array<std::string_view, 5> kCommon{"sample", "number-density", "density", "wavelength", "twotheta"};
 constexpr std::array<std::string_view, 16> kGeometry{
-    "geometry",        "radius",         "height",          "container",   "container-number-density",
+    "geometry",          "radius",          "height",          "container",        "container-number-density",
     "container-density", "container-inner", "container-outer", "container-height", "beam-width",
-    "beam-height",     "detector-height", "elevation",      "sigma-total", "sigma-scatt",
+    "beam-height",       "detector-height", "elevation",       "sigma-total",      "sigma-scatt",
     "sigma-file"};
 constexpr std::array<std::string_view, 5> kAttenuationOnly{"tolerance", "thickness", "plate-angle", "front-wall",
                                                            "back-wall"};
@@ -114,9 +259,12 @@ bool reads(NeutronCorrection c, std::string_view name) {
   auto in = [&](const auto& list) { return std::find(list.begin(), list.end(), name) != list.end(); };
   if (in(kCommon)) return true;
   switch (c) {
-    case NeutronCorrection::kAttenuation: return in(kGeometry) || in(kAttenuationOnly);
-    case NeutronCorrection::kMultipleScattering: return in(kGeometry) || in(kMonteCarlo);
-    case NeutronCorrection::kPlaczek: return in(kPlaczek);
+    case NeutronCorrection::kAttenuation:
+      return in(kGeometry) || in(kAttenuationOnly);
+    case NeutronCorrection::kMultipleScattering:
+      return in(kGeometry) || in(kMonteCarlo);
+    case NeutronCorrection::kPlaczek:
+      return in(kPlaczek);
   }
   return false;
 }
@@ -264,10 +412,11 @@ Result<NeutronCorrectionRun> attenuation(const Options& o, const NeutronTable& t
   for (std::size_t i = 0; i < tt.size(); ++i)
     run.rows.push_back(can ? std::vector<double>{tt[i], f->a_s_sc[i], f->a_c_sc[i], f->a_c_c[i]}
                            : std::vector<double>{tt[i], f->a_s_s[i]});
-  run.notes.push_back("method: Paalman & Pings (1962) factors, Gauss-Legendre over the lit cross-section (nodes "
-                      "doubled until no factor changed by more than " +
-                      shortest(tol) + "; the largest last change " + shortest(f->error) +
-                      "), exact over the height; computed each whole degree, four-point Lagrange between");
+  run.notes.push_back(
+      "method: Paalman & Pings (1962) factors, Gauss-Legendre over the lit cross-section (nodes "
+      "doubled until no factor changed by more than " +
+      shortest(tol) + "; the largest last change " + shortest(f->error) +
+      "), exact over the height; computed each whole degree, four-point Lagrange between");
   return run;
 }
 
@@ -303,13 +452,14 @@ Result<NeutronCorrectionRun> multiple(const Options& o, const NeutronTable& tabl
     most = std::max(most, r->delta_sigma[i]);
     most2 = std::max(most2, r->delta2_sigma[i]);
   }
-  run.notes.push_back("delta: all orders of scattering beyond the first over the single, both attenuated, sample and "
-                      "can together; delta2: the double scattering alone over the single; isotropic elastic scattering");
-  run.notes.push_back("method: Monte Carlo, " + std::to_string(mo.histories) + " histories, seed " +
-                      std::to_string(mo.seed) + " of std::mt19937_64, collisions forced along each flight, next-event "
-                      "estimates at each detector; sigma from " +
-                      std::to_string(mo.batches) + " batches: delta to " + shortest(most) + ", delta2 to " +
-                      shortest(most2));
+  run.notes.push_back(
+      "delta: all orders of scattering beyond the first over the single, both attenuated, sample and "
+      "can together; delta2: the double scattering alone over the single; isotropic elastic scattering");
+  run.notes.push_back(
+      "method: Monte Carlo, " + std::to_string(mo.histories) + " histories, seed " + std::to_string(mo.seed) +
+      " of std::mt19937_64, collisions forced along each flight, next-event "
+      "estimates at each detector; sigma from " +
+      std::to_string(mo.batches) + " batches: delta to " + shortest(most) + ", delta2 to " + shortest(most2));
   return run;
 }
 
@@ -337,14 +487,14 @@ Result<NeutronCorrectionRun> placzek_run(const Options& o, const NeutronTable& t
   const bool exact = o.text("order") == "exact";
   run.columns = {"twotheta", "P"};
   for (std::size_t i = 0; i < tt.size(); ++i) run.rows.push_back({tt[i], exact ? p->exact[i] : p->first_order[i]});
-  run.notes.push_back("P: the self scattering's departure from sigma_s/4pi as a fraction of it, (sigma_s/4pi)(1 + P), "
-                      "of a free gas at " +
-                      shortest(po.temperature) + " K");
+  run.notes.push_back(
+      "P: the self scattering's departure from sigma_s/4pi as a fraction of it, (sigma_s/4pi)(1 + P), "
+      "of a free gas at " +
+      shortest(po.temperature) + " K");
   run.notes.push_back(exact ? "method: the exact free-gas integral over final energies (adaptive Gauss-Legendre)"
                             : "method: the first-order expansion in m_n/M (Placzek 1952)");
-  run.notes.push_back(po.detector_alpha ? "detector: efficiency 1 - exp(-" + shortest(*po.detector_alpha) +
-                                              "/k)" + from_efficiency +
-                                              ", relative to its efficiency at the incident k"
+  run.notes.push_back(po.detector_alpha ? "detector: efficiency 1 - exp(-" + shortest(*po.detector_alpha) + "/k)" +
+                                              from_efficiency + ", relative to its efficiency at the incident k"
                                         : "detector: efficiency 1 at every energy");
   for (const PlaczekElement& e : p->elements)
     run.notes.push_back("element " + e.symbol + ": M/m_n " + shortest(e.mass_ratio) + ", weight c sigma_s/<sigma_s> " +
@@ -363,9 +513,12 @@ std::optional<NeutronCorrection> neutron_correction_named(std::string_view name)
 
 std::string_view neutron_correction_name(NeutronCorrection c) {
   switch (c) {
-    case NeutronCorrection::kAttenuation: return "attenuation";
-    case NeutronCorrection::kMultipleScattering: return "multiple-scattering";
-    case NeutronCorrection::kPlaczek: return "placzek";
+    case NeutronCorrection::kAttenuation:
+      return "attenuation";
+    case NeutronCorrection::kMultipleScattering:
+      return "multiple-scattering";
+    case NeutronCorrection::kPlaczek:
+      return "placzek";
   }
   return "";
 }
@@ -379,7 +532,8 @@ Result<NeutronCorrectionRun> run_neutron_correction(NeutronCorrection correction
       return invalid("--" + std::string(s.name) + " is not an option of the " +
                      std::string(neutron_correction_name(correction)));
   for (const char* needed : {"sample", "wavelength"})
-    if (!o.given(needed)) return invalid("the " + std::string(neutron_correction_name(correction)) + " needs --" + needed);
+    if (!o.given(needed))
+      return invalid("the " + std::string(neutron_correction_name(correction)) + " needs --" + needed);
   Result<std::vector<double>> tt = angles_of(o.text("twotheta"));
   if (!tt.ok()) return tt.error();
   NeutronCorrectionRun run;
@@ -394,11 +548,15 @@ Result<NeutronCorrectionRun> run_neutron_correction(NeutronCorrection correction
   std::vector<std::string> warnings;
   Result<NeutronCorrectionRun> r = make_error(ErrorKind::kInvalidArgument, "");
   switch (correction) {
-    case NeutronCorrection::kAttenuation: r = attenuation(o, table, *tt, std::move(run), warnings); break;
+    case NeutronCorrection::kAttenuation:
+      r = attenuation(o, table, *tt, std::move(run), warnings);
+      break;
     case NeutronCorrection::kMultipleScattering:
       r = multiple(o, table, *tt, std::move(run), warnings, {});
       break;
-    case NeutronCorrection::kPlaczek: r = placzek_run(o, table, *tt, std::move(run), warnings); break;
+    case NeutronCorrection::kPlaczek:
+      r = placzek_run(o, table, *tt, std::move(run), warnings);
+      break;
   }
   if (!r.ok()) return r.error();
   return Result<NeutronCorrectionRun>(std::move(*r), std::move(warnings));

@@ -2,14 +2,14 @@
 // final energies in meV done here, the first-order expansion against it where
 // they must agree (their difference falls as (m_n/M)^2), a material's weights,
 // and the inputs refused.
+#include "talvo/neutron/placzek.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 #include <optional>
 #include <string>
-
-#include "talvo/neutron/placzek.hpp"
 
 namespace talvo {
 namespace {
@@ -29,7 +29,8 @@ double direct(double two_theta, double mass_ratio, double lambda, double kelvin,
     const double e1 = top * i / n, k1 = std::sqrt(e1 / c);
     const double q2 = k0 * k0 + k1 * k1 - 2 * k0 * k1 * cos2t;
     const double recoil = c * q2 / mass_ratio, w = e0 - e1;
-    const double s = std::exp(-std::pow(w - recoil, 2) / (4 * recoil * kt)) / std::sqrt(4 * std::numbers::pi * recoil * kt);
+    const double s =
+        std::exp(-std::pow(w - recoil, 2) / (4 * recoil * kt)) / std::sqrt(4 * std::numbers::pi * recoil * kt);
     sum += (k1 / k0) * eff(k1) / eff(k0) * s;
   }
   return sum * top / n;
@@ -59,7 +60,8 @@ TEST(Placzek, ExactAgainstADirectSumOverFinalEnergies) {
 }
 
 TEST(Placzek, FirstOrderMeetsTheExactIntegralForHeavyNuclei) {
-  for (std::optional<double> alpha : {std::optional<double>{}, std::optional<double>{0.4}, std::optional<double>{6.0}}) {
+  for (std::optional<double> alpha :
+       {std::optional<double>{}, std::optional<double>{0.4}, std::optional<double>{6.0}}) {
     PlaczekOptions o;
     o.wavelength = 0.8;
     o.temperature = 300;

@@ -4,6 +4,8 @@
 // collision), the escaping ones counted by how often they scattered in a
 // window of directions about each detector. A thin vanadium rod, a thick
 // sample in its can, and a hydrogenous sample.
+#include "talvo/pdf/multiple_scattering.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,8 +13,6 @@
 #include <numbers>
 #include <random>
 #include <vector>
-
-#include "talvo/pdf/multiple_scattering.hpp"
 
 namespace talvo::pdf {
 namespace {

@@ -4,6 +4,8 @@
 // out of the plane, the X-ray capillary's factors where the geometry is the
 // same, the flat plate against a sum over its depth, the attenuation
 // coefficient against hand values, and the inputs refused.
+#include "talvo/pdf/neutron_attenuation.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/pdf/capillary.hpp"
-#include "talvo/pdf/neutron_attenuation.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -183,7 +184,8 @@ TEST(NeutronAttenuation, InPlaneFactorsAgainstAMidpointSum) {
       ASSERT_TRUE(f.ok()) << f.error().message;
       const std::array<double, 4> m = midpoint(1.0, 1.12, mu_r, 0.7, tt, 500);
       const double got[4] = {f->a_s_s, f->a_s_sc, f->a_c_sc, f->a_c_c};
-      for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(got[k], m[k], 3e-5 * std::max(m[k], 0.05)) << mu_r << " " << tt << " " << k;
+      for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_NEAR(got[k], m[k], 3e-5 * std::max(m[k], 0.05)) << mu_r << " " << tt << " " << k;
     }
   }
 }

@@ -1,12 +1,13 @@
 // The neutron corrections' run: its settings rerun it to the same rows, each
 // correction refuses the options it does not read, and the rows are those of
 // the routines it calls.
+#include "talvo/pdf/neutron_corrections.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "talvo/pdf/neutron_attenuation.hpp"
-#include "talvo/pdf/neutron_corrections.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -27,9 +28,16 @@ Result<Options> options(std::initializer_list<std::pair<const char*, const char*
 }
 
 TEST(NeutronCorrections, SettingsRerunTheSameRows) {
-  const Result<Options> o = options({{"sample", "V"}, {"number-density", "0.0721"}, {"radius", "3"}, {"height", "40"},
-                                     {"container", "Al"}, {"container-density", "2.7"}, {"container-outer", "3.5"},
-                                     {"wavelength", "0.7"}, {"twotheta", "5:175:10"}, {"beam-width", "4"}});
+  const Result<Options> o = options({{"sample", "V"},
+                                     {"number-density", "0.0721"},
+                                     {"radius", "3"},
+                                     {"height", "40"},
+                                     {"container", "Al"},
+                                     {"container-density", "2.7"},
+                                     {"container-outer", "3.5"},
+                                     {"wavelength", "0.7"},
+                                     {"twotheta", "5:175:10"},
+                                     {"beam-width", "4"}});
   ASSERT_TRUE(o.ok()) << o.error().message;
   const Result<NeutronCorrectionRun> run = run_neutron_correction(NeutronCorrection::kAttenuation, *o, table());
   ASSERT_TRUE(run.ok()) << run.error().message;
@@ -78,8 +86,8 @@ TEST(NeutronCorrections, EachRefusesWhatItDoesNotRead) {
                         {NeutronCorrection::kMultipleScattering, "tolerance", "1e-3"},
                         {NeutronCorrection::kMultipleScattering, "detector-alpha", "1"}};
   for (const Case& k : cases) {
-    const Result<Options> o = options({{"sample", "V"}, {"number-density", "0.07"}, {"wavelength", "1"},
-                                       {k.option, k.value}});
+    const Result<Options> o =
+        options({{"sample", "V"}, {"number-density", "0.07"}, {"wavelength", "1"}, {k.option, k.value}});
     ASSERT_TRUE(o.ok()) << o.error().message;
     const Result<NeutronCorrectionRun> run = run_neutron_correction(k.c, *o, table());
     ASSERT_FALSE(run.ok()) << k.option;
@@ -89,7 +97,8 @@ TEST(NeutronCorrections, EachRefusesWhatItDoesNotRead) {
   // Every option is read by one correction at least.
   for (const OptionSpec& s : neutron_correction_options().options) {
     bool read = false;
-    for (auto c : {NeutronCorrection::kAttenuation, NeutronCorrection::kMultipleScattering, NeutronCorrection::kPlaczek}) {
+    for (auto c :
+         {NeutronCorrection::kAttenuation, NeutronCorrection::kMultipleScattering, NeutronCorrection::kPlaczek}) {
       OptionValues v;
       v.values[std::string(s.name)] = std::string("0.5");
       v.values["sample"] = std::string("V");
