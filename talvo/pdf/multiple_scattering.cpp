@@ -76,6 +76,10 @@ struct Scene {
         }
       }
     }
+    // Nothing collides where mu is 0: such a stretch is as if empty.
+    n = static_cast<std::size_t>(std::remove_if(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n),
+                                                [](const Segment& g) { return !(g.mu_t > 0.0); }) -
+                                 out.begin());
     std::sort(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n),
               [](const Segment& a, const Segment& b) { return a.t0 < b.t0; });
     return n;

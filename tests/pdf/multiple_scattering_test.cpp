@@ -168,6 +168,15 @@ TEST(MultipleScattering, SeedsAndWhatItRefuses) {
   ASSERT_TRUE(c.ok());
   EXPECT_NE(a->delta, c->delta);
   EXPECT_NEAR(a->delta[0], c->delta[0], 5 * std::hypot(a->delta_sigma[0], c->delta_sigma[0]));
+  // A can that neither scatters nor absorbs changes nothing.
+  ScatteringCylinder clear = sc;
+  clear.cylinder.can_inner = 0.3;
+  clear.cylinder.can_outer = 0.35;
+  clear.cylinder.can_height = 2.0;
+  const Result<MultipleScatteringResult> through = multiple_scattering(tt, 0.0, clear, {}, o);
+  ASSERT_TRUE(through.ok());
+  EXPECT_TRUE(std::isfinite(through->delta[1]));
+  EXPECT_NEAR(through->delta[1], c->delta[1], 5 * std::hypot(through->delta_sigma[1], c->delta_sigma[1]));
   // Nothing scatters: no multiple scattering.
   sc.mu_scatt = 0.0;
   const Result<MultipleScatteringResult> none = multiple_scattering(tt, 0.0, sc, {}, o);
