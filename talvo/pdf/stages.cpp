@@ -321,10 +321,9 @@ Result<Corrected> physical_intensity(const MeasuredQ& m, const SampleModel& mode
   if ((o.beam_width || !m.container_y.empty()) && !(capillary && o.capillary_diameter))
     return invalid(std::string(o.beam_width ? "the beam's width" : "the empty container") +
                    " needs a capillary of known diameter: give the geometry capillary and the capillary's diameter");
-  if (o.beam_width) {
-    const double r_mm = 0.5 * *o.capillary_diameter;
-    ab.beam = CapillaryBeam{*o.beam_width / r_mm, o.beam_profile, 0.0};
-  }
+  // A width past the doubles in units of the radius (1e308 mm) lights the whole cross-section, as none does.
+  if (o.beam_width && std::isfinite(*o.beam_width / (0.5 * *o.capillary_diameter)))
+    ab.beam = CapillaryBeam{*o.beam_width / (0.5 * *o.capillary_diameter), o.beam_profile, 0.0};
   c.mu_x = ab.mu_x;
   const std::size_t n = m.q.size();
   // The sample's own factor, and in a container the container's share of the pattern.
