@@ -44,13 +44,8 @@ constexpr std::array<Field, 6> kFileFields{{
     {"scans", Kind::kNested},
 }};
 
-// A str, bytes or os.PathLike as a path; a NUL is refused, named.
-fs::path path_of(const py::object& value) {
-  static const py::handle fspath = py::object(py::module_::import("os").attr("fspath")).release();
-  const py::object p = fspath(value);
-  if (py::isinstance<py::bytes>(p)) return fs::path(text_arg(p.cast<std::string>(), "path"));
-  return fs::path(text_arg(p.cast<std::string>(), "path"));
-}
+// A str, bytes or os.PathLike as a path (path_arg).
+fs::path path_of(const py::object& value) { return fs::path(path_arg(value, "path")); }
 
 // What a read gave, shared by the file's result and its scans until each
 // has made its values.
