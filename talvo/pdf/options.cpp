@@ -485,11 +485,10 @@ Result<Pattern> read_input(const std::string& path, const InputChoice& choice, S
   if (!p.ok() || p->abscissa_label.empty() || !choice.format_asked) return p;
   const InputFormat stated = format_of(p->abscissa);
   if (choice.format == stated) return p;
-  return make_error(ErrorKind::kInvalidArgument, escape_for_message(path) + " states its x as " +
-                                                     quote_for_message(p->abscissa_label) +
-                                                     ", which is " + std::string(input_format_name(stated)) + ": " +
-                                                     spelled("format", spelling) + " " +
-                                                     std::string(input_format_name(choice.format)) + " contradicts it");
+  return make_error(ErrorKind::kInvalidArgument,
+                    escape_for_message(path) + " states its x as " + quote_for_message(p->abscissa_label) +
+                        ", which is " + std::string(input_format_name(stated)) + ": " + spelled("format", spelling) +
+                        " " + std::string(input_format_name(choice.format)) + " contradicts it");
 }
 
 Result<std::vector<std::string>> output_list(std::string_view text, Spelling spelling) {

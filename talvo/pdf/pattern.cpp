@@ -370,8 +370,8 @@ Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y,
       return make_error(ErrorKind::kInvalidArgument, where() + ": sigma = " + shortest(sigma[i]) + " must be above 0");
   }
   if (x.size() < 3)
-    return make_error(ErrorKind::kInvalidArgument,
-                      escape_for_message(source) + ": " + std::to_string(x.size()) + " data rows; a pattern needs at least 3");
+    return make_error(ErrorKind::kInvalidArgument, escape_for_message(source) + ": " + std::to_string(x.size()) +
+                                                       " data rows; a pattern needs at least 3");
   Pattern p;
   p.abscissa = abscissa;
   p.x = std::move(x);
@@ -402,10 +402,10 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     if (!values.ok()) return make_error(values.kind(), escape_for_message(source) + ": " + values.error().message);
     const XrdmlValues& v = *values;
     if (v.x.size() > 1 && std::all_of(v.x.begin(), v.x.end(), [&](double x) { return x == v.x.front(); }))
-      return make_error(ErrorKind::kUnsupported,
-                        escape_for_message(source) + ": scan " + std::to_string(s + 1) + " stands at 2theta = " +
-                            shortest(v.x.front()) + " and moves " + escape_for_message(scans[s].scan_axis) +
-                            ": a powder pattern is a scan of 2theta");
+      return make_error(ErrorKind::kUnsupported, escape_for_message(source) + ": scan " + std::to_string(s + 1) +
+                                                     " stands at 2theta = " + shortest(v.x.front()) + " and moves " +
+                                                     escape_for_message(scans[s].scan_axis) +
+                                                     ": a powder pattern is a scan of 2theta");
     if (scan == 0 && s > 0) {
       // Scans summed must be repeats of one measurement, not the steps of a map or a pole figure.
       for (const auto& [axis, at] : scans[s].fixed_axes())

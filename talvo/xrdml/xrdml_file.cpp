@@ -40,8 +40,8 @@ enum class Field {
 };
 
 bool single_value(Field f) {
-  return f == Field::kAlpha1 || f == Field::kAlpha2 || f == Field::kBeta || f == Field::kRatio || f == Field::kStart || f == Field::kEnd ||
-         f == Field::kCommon || f == Field::kCommonTime;
+  return f == Field::kAlpha1 || f == Field::kAlpha2 || f == Field::kBeta || f == Field::kRatio || f == Field::kStart ||
+         f == Field::kEnd || f == Field::kCommon || f == Field::kCommonTime;
 }
 
 // The measurement built from what the scanner finds: the wavelength, and

@@ -217,8 +217,8 @@ TEST(PdfPattern, XUnitOfPyFaiAndFit2DColumnNames) {
     }
   }
   // Column lines that state nothing leave the caller's abscissa, and nothing to refuse.
-  for (const std::string& text : {"# x I\n" + rows, "# Q I\n" + rows, "# 2theta scan of ni\n" + rows,
-                                 "#  q_A^-1  I  sigma\n" + rows}) {
+  for (const std::string& text :
+       {"# x I\n" + rows, "# Q I\n" + rows, "# 2theta scan of ni\n" + rows, "#  q_A^-1  I  sigma\n" + rows}) {
     const Result<Pattern> p = parse_text_pattern(text, Abscissa::kQnm, "f");
     ASSERT_TRUE(p.ok()) << text;
     EXPECT_EQ(p->abscissa, Abscissa::kQnm) << text;
@@ -316,7 +316,8 @@ TEST(PdfPattern, XrdmlWavelengthOfEachIntendedLine) {
       {with("K-Beta"), 1.3922500, "K-Beta", ""},
       {with("K-Alpha 2"), 1.5444260, "K-Alpha 2", ""},
       {with("K-Alpha 1"), 1.5405980, "K-Alpha 1", ""},
-      {with("K-Beta", "kBeta"), std::nullopt, "", "intends the line \"K-Beta\" and gives no kBeta: give the wavelength"},
+      {with("K-Beta", "kBeta"), std::nullopt, "",
+       "intends the line \"K-Beta\" and gives no kBeta: give the wavelength"},
       {with("K-Alpha 2", "kAlpha2"), std::nullopt, "",
        "intends the line \"K-Alpha 2\" and gives no kAlpha2: give the wavelength"},
       {with("Other"), std::nullopt, "",
