@@ -84,8 +84,10 @@ std::vector<py::object> file_values(const std::shared_ptr<Read>& read) {
     scans[i] = make_result(std::move(s));
   }
   const XrdmlFile& f = read->file;
-  return {py::str(read->path),    py::float_(f.wavelength), py::float_(f.k_alpha1),
-          py::float_(f.k_alpha2), py::float_(f.ratio),      scans};
+  // The name as Python's os.fsdecode gives it: a name that is not UTF-8 too.
+  py::object path = py::module_::import("os").attr("fsdecode")(py::bytes(read->path));
+  return {std::move(path), py::float_(f.wavelength), py::float_(f.k_alpha1), py::float_(f.k_alpha2),
+          py::float_(f.ratio), scans};
 }
 
 // The file is read and every scan's values worked out at once (so that any
