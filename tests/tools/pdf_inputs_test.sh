@@ -99,6 +99,12 @@ cap=(--composition ZrO2 --wavelength 0.71073 --density 5.68 --geometry capillary
 "$tools" pdf zro2_mo.xy "${cap[@]}" --beam-width 1e308 -o wide >/dev/null 2>err || bad "--beam-width 1e308: $(cat err)"
 [ "$(grep -v '^#' whole.gr)" = "$(grep -v '^#' wide.gr)" ] || bad "--beam-width 1e308 differs from the whole section"
 
+# A size whose absorption passes the doubles is said with the size as given, not as "inf".
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --density 5.68 --geometry capillary \
+  --capillary-diameter 1e308 --output gr >/dev/null 2>err
+[ $? = 1 ] && grep -qF "times the capillary's radius (its diameter 1e+308 mm) is beyond the double range" err ||
+  bad "--capillary-diameter 1e308: $(cat err)"
+
 # A --json series stopped by SIGTERM has printed one line for every pattern whose files are in place.
 mkdir series && for k in $(seq -w 1 60); do cp zro2_mo.xy "series/p$k.xy"; done
 "$tools" pdf series/p*.xy "${zro2[@]}" -o series/ -j 2 --json >series.json 2>/dev/null &
