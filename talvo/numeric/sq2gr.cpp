@@ -62,6 +62,7 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
       const Interpolated in = interpolate_linear(q, s, o.sigma, even);
       Sq2grOptions on_grid = o;
       on_grid.sigma = in.sigma;
+      // Q(1) + i h is the grid first_unequal_step measures against: the call below takes the other path.
       Result<PairDistribution> g = sq2gr(even, in.y, r, rho0, on_grid);
       if (g.ok())
         g.add_warning("Q is not equally spaced (" + point("Q", first_unequal_step(q), q[first_unequal_step(q)]) +
