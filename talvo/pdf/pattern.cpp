@@ -457,7 +457,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
   std::vector<std::string> warnings;
   const auto missing = [&](std::string_view element) {
     warnings.push_back(escape_for_message(source) + " intends the line " + quote_for_message(intended) +
-                       " and gives no " + std::string(element) + ": give the wavelength or the anode");
+                       " and gives no " + std::string(element) + ": give the wavelength (an anode names its Kalpha1)");
   };
   if (intended.empty() || equal_case_blind(intended, "K-Alpha") || equal_case_blind(intended, "K-Alpha 1")) {
     const bool alone = equal_case_blind(intended, "K-Alpha 1");
