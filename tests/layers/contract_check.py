@@ -31,6 +31,8 @@ BELOW = {
     "xrdml": {"text", "files"},
     "numeric": {"text"},
     "pdf": {"text", "files", "elements", "xray", "xrdml", "numeric"},
+    "structure": {"text", "files", "elements", "numeric"},
+    "model": {"text", "files", "elements", "neutron", "xray", "numeric", "structure"},
     "classic": {"text", "files", "elements", "neutron", "xray", "xrdml", "numeric", "pdf"},
     "console": {"text", "files"},
 }
