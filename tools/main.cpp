@@ -30,6 +30,7 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
     &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
     &talvo::cli::kPdfCommand,
+    &talvo::cli::kModelCommand,
 };
 
 std::string help() {
