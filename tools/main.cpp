@@ -31,6 +31,7 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
     &talvo::cli::kPdfCommand,
     &talvo::cli::kModelCommand,
+    &talvo::cli::kRefineCommand,
 };
 
 std::string help() {

@@ -59,4 +59,20 @@ run "unknown format" 1 ".cif, .stru or .xyz" -- "$tools" model "$tmp/none.pdb"
 run "two files" 2 "one structure" -- "$tools" model "$data/Ni.stru" "$data/Ni.cif"
 printf 'data_x\n_cell_length_a 4\nloop_ _atom_site_label _atom_site_fract_x _atom_site_fract_y _atom_site_fract_z\nNi 0 0 0\n' >"$tmp/nocell.cif"
 run "no cell" 1 "no cell" -- "$tools" model "$tmp/nocell.cif"
+# PDFgui's nickel refinement through the command line: its values within their sigma.
+run "refine" 0 "" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru" --refine a,uiso,sratio=1,scale --r 1.5:10 \
+  --qmax 40 --qdamp 0.001 --rcut 3 --xray-weights z --peak-norm r --line terminated --fit "$tmp/fit"
+awk '$1 == "a" { a = $2 } $1 == "uiso" { u = $2 } $1 == "scale" { s = $2 } $2 == "Rw" { rw = $4 }
+  END { d = a - 3.5317537; if (d < 0) d = -d; e = u - 0.0051955; if (e < 0) e = -e; f = rw - 0.0961085; if (f < 0) f = -f
+        exit !(d < 0.0000354 && e < 0.0000082 && f < 1e-4 && s > 0.669 && s < 0.671) }' "$tmp/out" ||
+  say "refine: a, U, scale or Rw off PDFgui's: $(grep -v '^# [a-z0-9-]* = [^0-9]' "$tmp/out" | tail -9)"
+grep -q '^# weights: 1/dG^2' "$tmp/out" || say "refine: the weights are not named"
+[ "$(grep -cv '^#' "$tmp/fit")" = 851 ] || say "refine: the fit file should hold 851 rows"
+run "refine json" 0 "" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru" --refine scale --r 1.5:10 --json
+python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); assert set(d["params"]["scale"]) == {"value", "sigma", "sigma_scaled"}; assert d["converged"] in (True, False)' "$tmp/out" ||
+  say "refine json: not the documented JSON"
+run "refine nothing" 2 "--refine" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru"
+run "refine unknown" 1 "not a parameter" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru" --refine volume
+printf '1 2\n' >"$tmp/one.gr"
+run "one point" 1 "at least 2 points" -- "$tools" refine "$tmp/one.gr" "$data/Ni.stru" --refine scale
 exit $fail
