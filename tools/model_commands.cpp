@@ -98,10 +98,11 @@ std::string refine_help() {
          "weights 1/dG^2 (1 where the file has no dG, which the output then says), and prints each\n"
          "parameter's value with two sigma: sigma from (J^T W J)^-1 at the minimum (as PDFfit2 prints it)\n"
          "and sigma_scaled, that times sqrt(reduced chi2); then Rw, chi2, reduced chi2, the iterations and\n"
-         "the correlations above 0.9. --json prints the same as JSON; --fit FILE writes r Gobs Gcalc diff.\n"
+         "the correlations above 0.9. --json prints the same as JSON; --fit FILE writes r Gobs Gcalc diff,\n"
+         "--cif FILE the refined structure with its uncertainties (the scaled sigma) in parentheses.\n"
          "options:\n" +
          usage_text(refine_option_table()) +
-         "  --json      the result as JSON\n  --fit FILE  the fitted curve's rows\n"
+         "  --json      the result as JSON\n  --fit FILE  the fitted curve's rows\n  --cif FILE  the refined structure\n"
          "  --digits N  significant digits of the numbers (default 6)\n";
 }
 
@@ -144,6 +145,15 @@ int run_refine(const Args& a) {
       text += digits_text(f.r[i], 10) + ' ' + digits_text(f.g_obs[i], *digits) + ' ' + digits_text(f.g_calc[i], *digits) +
               ' ' + digits_text(f.g_obs[i] - f.g_calc[i], *digits) + '\n';
     out->write(text);
+    if (!report("refine", out->commit())) return 1;
+  }
+  if (const auto path = a.get("--cif")) {
+    Result<std::string> cif = cif_text(f.structure, f.uncertainties);
+    if (!report("refine", cif)) return 1;
+    Result<NewFile> out = NewFile::create(*path);
+    if (!report("refine", out)) return 1;
+    out->write("# refined by talvo-tools refine against " + a.positional[0] +
+               "; uncertainties: sigma sqrt(reduced chi2)\n" + *cif);
     if (!report("refine", out->commit())) return 1;
   }
   if (a.flag("--json")) {
@@ -202,7 +212,7 @@ const Subcommand kModelCommand{"model",
 const Subcommand kRefineCommand{"refine",
                                 run_refine,
                                 table_names(refine_option_table(), true, {"--json"}),
-                                table_names(refine_option_table(), false, {"--digits", "--fit"}),
+                                table_names(refine_option_table(), false, {"--digits", "--fit", "--cif"}),
                                 "a structure refined against a measured G(r)",
                                 kRefineHelp.c_str()};
 

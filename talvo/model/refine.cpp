@@ -29,6 +29,7 @@ struct Handle {
   double start = 0;
   double lower = -std::numeric_limits<double>::infinity(), upper = std::numeric_limits<double>::infinity();
   std::function<Outcome(Structure&, ModelOptions&, double)> set;
+  std::vector<std::string> writes;  // what a CIF's uncertainties call what it moves
 };
 
 // The sites a name stands for: the one of that label, else every site of that element.
@@ -83,6 +84,11 @@ Result<Handle> handle_of(const Structure& s0, const ModelOptions& o0, const Refi
     const bool b_follows = c.b == c.a, c_follows_a = c.c == c.a, c_follows_b = c.c == c.b;
     const bool beta_follows = c.beta == c.alpha, gamma_follows = c.gamma == c.alpha;
     h.lower = 0;
+    h.writes = {base};
+    if (base == "a" && b_follows) h.writes.push_back("b");
+    if ((base == "a" && c_follows_a) || (base == "b" && c_follows_b && !c_follows_a)) h.writes.push_back("c");
+    if (base == "alpha" && beta_follows) h.writes.push_back("beta");
+    if (base == "alpha" && gamma_follows) h.writes.push_back("gamma");
     h.start = base == "a" ? c.a : base == "b" ? c.b : base == "c" ? c.c : base == "alpha" ? c.alpha : base == "beta" ? c.beta : c.gamma;
     h.set = [=](Structure& s, ModelOptions&, double v) {
       double a = s.cell.a, b = s.cell.b, cc = s.cell.c, al = s.cell.alpha, be = s.cell.beta, ga = s.cell.gamma;
@@ -117,6 +123,8 @@ Result<Handle> handle_of(const Structure& s0, const ModelOptions& o0, const Refi
       sites = sites_named(s0, which);
     }
     if (sites.empty()) return invalid("no site or element \"" + which + "\" in the structure for " + p.name);
+    if (base == "uiso" || base == "occ")
+      for (std::size_t i : sites) h.writes.push_back(base + ":" + s0.sites[i].label);
     if (base == "uiso") {
       double sum = 0;
       for (std::size_t i : sites) sum += u_equivalent(s0.sites[i].u);
@@ -145,6 +153,8 @@ Result<Handle> handle_of(const Structure& s0, const ModelOptions& o0, const Refi
       return invalid(p.name + ": the site symmetry of " + s0.sites[site].label + " does not let " + base + " move");
     const std::vector<double> effect = c.basis[static_cast<std::size_t>(f - c.free.begin())];
     const Vec3 x0 = s0.sites[site].xyz;
+    for (std::size_t k = 0; k < 3; ++k)
+      if (effect[k] != 0.0) h.writes.push_back(std::string(1, static_cast<char>('x' + k)) + ":" + s0.sites[site].label);
     h.start = x0[static_cast<std::size_t>(component)];
     h.set = [=](Structure& s, ModelOptions&, double v) {
       const double delta = v - x0[static_cast<std::size_t>(component)];
@@ -305,6 +315,7 @@ Result<RefineResult> refine(const Structure& structure, const MeasuredPdf& data,
   for (std::size_t k = 0; k < n; ++k) {
     const double sd = fit->sigma[k];
     out.parameters.push_back({handles[k].name, fit->p[k], sd, sd * std::sqrt(out.chi2_reduced)});
+    for (const std::string& w : handles[k].writes) out.uncertainties[w] = sd * std::sqrt(out.chi2_reduced);
   }
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = 0; j < n; ++j) {

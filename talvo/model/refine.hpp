@@ -17,6 +17,7 @@
 
 #include "talvo/model/pdf_model.hpp"
 #include "talvo/result.hpp"
+#include "talvo/structure/cif.hpp"
 #include "talvo/structure/structure.hpp"
 
 namespace talvo {
@@ -74,6 +75,9 @@ struct RefineResult {
   bool unit_weights = false;  // the data had no dG
   std::vector<double> r, g_obs, g_calc;
   Structure structure;  // refined
+  // The scaled sigma of what each parameter moved, by the names cif_text
+  // writes them under ("a", "b", "uiso:Ni1", "x:O1").
+  CifUncertainties uncertainties;
   ModelOptions model;   // refined
 };
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <numbers>
 #include <optional>
@@ -329,6 +330,73 @@ Result<Structure> read_cif(const std::string& file, const CifOptions& options) {
   Result<std::string> text = read_whole_file(file);
   if (!text.ok()) return text.error();
   return read_cif_text(*text, file, options);
+}
+
+std::string value_with_uncertainty(double value, double sigma) {
+  char text[64];
+  if (!(sigma > 0) || !std::isfinite(sigma)) {
+    std::snprintf(text, sizeof text, "%.8g", value);
+    return text;
+  }
+  // The decimal place of the uncertainty's first digit; one more when that digit is 1.
+  int place = static_cast<int>(std::floor(std::log10(sigma)));
+  if (sigma / std::pow(10.0, place) < 1.95) --place;
+  long digits = std::lround(sigma / std::pow(10.0, place));
+  if (place >= 0) {
+    std::snprintf(text, sizeof text, "%.0f(%ld)", std::round(value / std::pow(10.0, place)) * std::pow(10.0, place),
+                  digits * static_cast<long>(std::lround(std::pow(10.0, place))));
+  } else {
+    std::snprintf(text, sizeof text, "%.*f(%ld)", -place, value, digits);
+  }
+  return text;
+}
+
+Result<std::string> cif_text(const Structure& s, const CifUncertainties& sigma) {
+  if (!s.periodic) return make_error(ErrorKind::kUnsupported, "a box without periodicity is not written as a CIF");
+  auto su = [&](std::string_view name) {
+    const auto it = sigma.find(name);
+    return it == sigma.end() ? 0.0 : it->second;
+  };
+  auto quoted = [](std::string_view t) { return "'" + std::string(t) + "'"; };
+  std::string out = "data_" + (s.name.empty() ? std::string("structure") : s.name) + "\n";
+  for (char& c : out)
+    if (c == ' ' || c == '\t') c = '_';
+  const char* cell_names[6] = {"a", "b", "c", "alpha", "beta", "gamma"};
+  const char* cell_tags[6] = {"_cell_length_a", "_cell_length_b", "_cell_length_c",
+                              "_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"};
+  const double cell[6] = {s.cell.a, s.cell.b, s.cell.c, s.cell.alpha, s.cell.beta, s.cell.gamma};
+  for (std::size_t k = 0; k < 6; ++k)
+    out += std::string(cell_tags[k]) + " " + value_with_uncertainty(cell[k], su(cell_names[k])) + "\n";
+  out += "_symmetry_space_group_name_H-M " + quoted(s.space_group.empty() ? "P 1" : s.space_group) + "\n";
+  out += "loop_\n_space_group_symop_operation_xyz\n";
+  for (const SymmetryOperation& op : s.operations) out += quoted(op.text.empty() ? "x,y,z" : op.text) + "\n";
+  out += "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+         "_atom_site_occupancy\n_atom_site_U_iso_or_equiv\n_atom_site_adp_type\n";
+  bool any_aniso = false;
+  for (const Site& site : s.sites) {
+    const std::string label = quoted(site.label);
+    out += label + " " + site.species;
+    const char* axes[3] = {"x:", "y:", "z:"};
+    for (std::size_t k = 0; k < 3; ++k) out += " " + value_with_uncertainty(site.xyz[k], su(axes[k] + site.label));
+    out += " " + value_with_uncertainty(site.occupancy, su("occ:" + site.label));
+    const double u = u_equivalent(site.u);
+    out += " " + (u > 0 ? value_with_uncertainty(u, su("uiso:" + site.label)) : std::string("?"));
+    out += site.anisotropic ? " Uani\n" : " Uiso\n";
+    any_aniso = any_aniso || site.anisotropic;
+  }
+  if (any_aniso) {
+    out += "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n_atom_site_aniso_U_23\n";
+    static const std::size_t kI[6] = {0, 1, 2, 0, 0, 1}, kJ[6] = {0, 1, 2, 1, 2, 2};
+    for (const Site& site : s.sites) {
+      if (!site.anisotropic) continue;
+      const Mat3 u = s.cell.u_cartesian_to_cif(site.u);
+      out += quoted(site.label);
+      for (std::size_t k = 0; k < 6; ++k) out += " " + value_with_uncertainty(u[kI[k]][kJ[k]], 0.0);
+      out += "\n";
+    }
+  }
+  return out;
 }
 
 }  // namespace talvo

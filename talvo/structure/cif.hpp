@@ -3,6 +3,7 @@
 // displacements, and the symmetry operations.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,22 @@ Result<Structure> read_cif_text(std::string_view text, std::string_view source, 
 
 // The same from a file (kNotFound, kIoError when it cannot be read).
 Result<Structure> read_cif(const std::string& file, const CifOptions& options = {});
+
+// A value with its standard uncertainty as CIF writes it: the uncertainty
+// to one digit (two when that digit would be 1), the value to the same
+// place: 3.5317537 with 0.0000354 is "3.53175(4)"; without an uncertainty
+// (0 or not finite) the value to 8 significant digits.
+std::string value_with_uncertainty(double value, double sigma);
+
+// The standard uncertainties to write, by name: "a" ... "gamma" and, by a
+// site's label, "x:LABEL", "y:LABEL", "z:LABEL", "occ:LABEL", "uiso:LABEL".
+using CifUncertainties = std::map<std::string, double, std::less<>>;
+
+// The structure as a CIF data block: the cell, the space group's name and
+// its operations, the atom sites (U_iso_or_equiv and, for an anisotropic
+// site, the _atom_site_aniso_ loop in the CIF's frame), uncertainties in
+// parentheses where given. What read_cif_text reads back to the same
+// structure (to the digits written). A box is refused (kUnsupported).
+Result<std::string> cif_text(const Structure& structure, const CifUncertainties& sigma = {});
 
 }  // namespace talvo

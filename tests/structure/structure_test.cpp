@@ -312,5 +312,39 @@ TEST(StructureXyz, ReadsABox) {
   EXPECT_EQ(read_xyz_text("1\nx\nXx 0 0 0\n", "w.xyz").kind(), ErrorKind::kNotFound);
 }
 
+TEST(StructureCifWriting, UncertaintiesAsCrystallographersWriteThem) {
+  struct Case {
+    double value, sigma;
+    const char* text;
+  };
+  const Case cases[] = {
+      {3.5317537, 0.0000354, "3.53175(4)"}, {0.78742, 0.00138, "0.7874(14)"}, {0.0051957, 0.0000082, "0.005196(8)"},
+      {1234.5, 12, "1235(12)"},             {2.5, 0, "2.5"},                  {-0.25, 0.05, "-0.25(5)"},
+  };
+  for (const Case& k : cases) EXPECT_EQ(value_with_uncertainty(k.value, k.sigma), k.text) << k.value;
+}
+
+TEST(StructureCifWriting, ReadsBackTheStructureItWrote) {
+  Result<Structure> rutile = read_cif(data("TiO2_rutile-fit.cif"));
+  ASSERT_TRUE(rutile.ok());
+  Result<std::string> text = cif_text(*rutile, CifUncertainties{{"a", 0.00012}, {"x:O1", 0.0003}});
+  ASSERT_TRUE(text.ok()) << text.error().message;
+  EXPECT_NE(text->find("_cell_length_a 4.60586(12)"), std::string::npos) << *text;
+  EXPECT_NE(text->find(" 0.3051(3) "), std::string::npos) << *text;
+  Result<Structure> back = read_cif_text(*text, "written");
+  ASSERT_TRUE(back.ok()) << back.error().message << "\n" << *text;
+  EXPECT_EQ(back->operations.size(), rutile->operations.size());
+  ASSERT_EQ(back->sites.size(), 2u);
+  EXPECT_TRUE(back->sites[1].anisotropic);
+  EXPECT_LT(max_difference(back->sites[1].u, rutile->sites[1].u), 1e-9);
+  EXPECT_EQ(back->sites[1].xyz, rutile->sites[1].xyz);
+  Result<std::vector<Atom>> atoms = expand(*back);
+  ASSERT_TRUE(atoms.ok());
+  EXPECT_EQ(atoms->size(), 6u);
+  Result<Structure> box = read_xyz_text("1\nx\nNi 0 0 0\n", "x");
+  ASSERT_TRUE(box.ok());
+  EXPECT_EQ(cif_text(*box).kind(), ErrorKind::kUnsupported);
+}
+
 }  // namespace
 }  // namespace talvo
