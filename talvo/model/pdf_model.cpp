@@ -203,6 +203,12 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   const double reach = r_top + 1.5 * kCut * width_bound + 0.1;
   const double norm_gauss = 1.0 / (std::sqrt(2.0 * std::numbers::pi) * n_atoms);
   const bool grid_norm = o.peak_norm == PeakNorm::kGridR;
+  // 1/r of the grid's points, 0 at r = 0 (where a peak over r adds nothing).
+  std::vector<double> inverse_r(n_int);
+  for (std::size_t k = 0; k < n_int; ++k) {
+    const double r = r_at(k_lo + static_cast<long>(k));
+    inverse_r[k] = r > 0 ? 1.0 / r : 0.0;
+  }
   std::size_t pairs = 0;
   auto add_pair = [&](std::size_t i, std::size_t j, const Vec3& d) {
     const double rij = norm(d);
@@ -219,12 +225,22 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
     const long first = std::max(k_lo, static_cast<long>(std::ceil((rij - kCut * sigma - o.rmin) / h)));
     const long last = std::min(k_hi, static_cast<long>(std::floor((rij + kCut * sigma - o.rmin) / h)));
     std::vector<double>& p = peaks[o.partials ? pair_index(element_of[i], element_of[j]) : 0];
+    if (first > last) return;
     const double amplitude = w * norm_gauss / sigma, inv2s2 = 1.0 / (2.0 * sigma * sigma);
-    for (long k = first; k <= last; ++k) {
-      const double r = r_at(k), x = r - rij;
-      const double n = grid_norm ? r : rij;
-      if (n <= 0) continue;
-      p[static_cast<std::size_t>(k - k_lo)] += amplitude * std::exp(-x * x * inv2s2) / n;
+    // The Gaussian on the equal grid by its exact recurrence: g(k+1) = g(k) A(k),
+    // A(k+1) = A(k) C, so that three exponentials serve the whole peak.
+    const double x0 = r_at(first) - rij;
+    double g = std::exp(-x0 * x0 * inv2s2);
+    double ratio = std::exp(-(2.0 * x0 * h + h * h) * inv2s2);
+    const double step_ratio = std::exp(-2.0 * h * h * inv2s2);
+    double* out_p = p.data() + (first - k_lo);
+    const double* inv_n = grid_norm ? inverse_r.data() + (first - k_lo) : nullptr;
+    const double scale_rij = amplitude / rij;
+    const std::size_t count = static_cast<std::size_t>(last - first + 1);
+    for (std::size_t q = 0; q < count; ++q) {
+      out_p[q] += (grid_norm ? amplitude * inv_n[q] : scale_rij) * g;
+      g *= ratio;
+      ratio *= step_ratio;
     }
     ++pairs;
   };
@@ -282,10 +298,18 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   auto terminated = [&](const std::vector<double>& p, std::size_t out_index) {
     const std::size_t k = static_cast<std::size_t>(static_cast<long>(out_index) * m - k_lo);
     if (o.qmax <= 0) return p[k];
-    double sum = 0.0;
-    for (std::size_t j = 0; j < n_int; ++j)
-      sum += (diff_kernel[k > j ? k - j : j - k] - sum_kernel[k + j]) * p[j];
-    return sum * h;
+    // The kernel's difference term read forwards (it is even in r - r'),
+    // four sums at a time so that the loop runs side by side.
+    double acc[4] = {0.0, 0.0, 0.0, 0.0};
+    const double* mirror = sum_kernel.data() + k;
+    std::size_t j = 0;
+    for (; j + 4 <= n_int; j += 4)
+      for (std::size_t q = 0; q < 4; ++q) {
+        const std::size_t jj = j + q;
+        acc[q] += (diff_kernel[k > jj ? k - jj : jj - k] - mirror[jj]) * p[jj];
+      }
+    for (; j < n_int; ++j) acc[0] += (diff_kernel[k > j ? k - j : j - k] - mirror[j]) * p[j];
+    return (acc[0] + acc[1] + acc[2] + acc[3]) * h;
   };
   out.r.resize(n_out);
   out.g.assign(n_out, 0.0);
