@@ -28,6 +28,7 @@
 #include "talvo/numeric/polynomial_fit.hpp"
 #include "talvo/numeric/quadrature.hpp"
 #include "talvo/numeric/sq2gr.hpp"
+#include "talvo/model/fit_plot.hpp"
 #include "talvo/model/model_options.hpp"
 #include "talvo/model/pdf_model.hpp"
 #include "talvo/model/refine.hpp"

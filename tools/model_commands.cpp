@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "talvo/model/fit_plot.hpp"
 #include "talvo/model/model_options.hpp"
 #include "talvo/model/pdf_model.hpp"
 #include "talvo/model/refine.hpp"
@@ -147,6 +148,12 @@ int run_refine(const Args& a) {
     out->write(text);
     if (!report("refine", out->commit())) return 1;
   }
+  if (const auto path = a.get("--plot")) {
+    Result<NewFile> out = NewFile::create(*path);
+    if (!report("refine", out)) return 1;
+    out->write(fit_plot_svg(f, a.positional[1] + " fitted to " + a.positional[0]));
+    if (!report("refine", out->commit())) return 1;
+  }
   if (const auto path = a.get("--cif")) {
     Result<std::string> cif = cif_text(f.structure, f.uncertainties);
     if (!report("refine", cif)) return 1;
@@ -212,7 +219,7 @@ const Subcommand kModelCommand{"model",
 const Subcommand kRefineCommand{"refine",
                                 run_refine,
                                 table_names(refine_option_table(), true, {"--json"}),
-                                table_names(refine_option_table(), false, {"--digits", "--fit", "--cif"}),
+                                table_names(refine_option_table(), false, {"--digits", "--fit", "--cif", "--plot"}),
                                 "a structure refined against a measured G(r)",
                                 kRefineHelp.c_str()};
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "talvo/model/fit_plot.hpp"
 #include "talvo/model/refine.hpp"
 #include "talvo/structure/cif.hpp"
 #include "talvo/structure/structure_files.hpp"
@@ -66,6 +67,19 @@ TEST(PdfRefine, NickelAsPdfguiRefinedIt) {
     EXPECT_NEAR(f.parameters[0].sigma_scaled, f.parameters[0].sigma * std::sqrt(f.chi2_reduced), 1e-15);
     EXPECT_EQ(f.points, 851u);
     EXPECT_EQ(f.structure.cell.b, f.parameters[0].value);  // b and c follow a in the cubic cell
+    // The plot: the model and the difference as lines, the data as circles
+    // (one every other point of 851), the difference's zero line below the data.
+    const std::string svg = fit_plot_svg(f, "nickel");
+    EXPECT_EQ(svg.rfind("<svg", 0), 0u);
+    std::size_t lines = 0, circles = 0;
+    for (std::size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) ++lines;
+    for (std::size_t at = svg.find("<circle"); at != std::string::npos; at = svg.find("<circle", at + 1)) ++circles;
+    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(circles, 426u + 1u);  // 426 data points and the legend's
+    if (k.norm == PeakNorm::kGridR) {
+      std::FILE* out = std::fopen((::testing::TempDir() + "nickel_fit.svg").c_str(), "w");
+      if (out) std::fputs(svg.c_str(), out), std::fclose(out);
+    }
   }
 }
 

@@ -61,7 +61,8 @@ printf 'data_x\n_cell_length_a 4\nloop_ _atom_site_label _atom_site_fract_x _ato
 run "no cell" 1 "no cell" -- "$tools" model "$tmp/nocell.cif"
 # PDFgui's nickel refinement through the command line: its values within their sigma.
 run "refine" 0 "" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru" --refine a,uiso,sratio=1,scale --r 1.5:10 \
-  --qmax 40 --qdamp 0.001 --rcut 3 --xray-weights z --peak-norm r --line terminated --fit "$tmp/fit" --cif "$tmp/ni.cif"
+  --qmax 40 --qdamp 0.001 --rcut 3 --xray-weights z --peak-norm r --line terminated --fit "$tmp/fit" --cif "$tmp/ni.cif" --plot "$tmp/fit.svg"
+grep -q '<polyline' "$tmp/fit.svg" && grep -q 'Rw = 0.0961' "$tmp/fit.svg" || say "refine: the plot lacks its curves or its Rw"
 grep -q '^_cell_length_b 3.53175(17)$' "$tmp/ni.cif" || say "refine: the CIF lacks b = a with its uncertainty: $(grep cell_length "$tmp/ni.cif")"
 awk '$1 == "a" { a = $2 } $1 == "uiso" { u = $2 } $1 == "scale" { s = $2 } $2 == "Rw" { rw = $4 }
   END { d = a - 3.5317537; if (d < 0) d = -d; e = u - 0.0051955; if (e < 0) e = -e; f = rw - 0.0961085; if (f < 0) f = -f
