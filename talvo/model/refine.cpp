@@ -201,7 +201,8 @@ Result<MeasuredPdf> read_measured_pdf(const std::string& file) {
   Result<std::string> text = read_whole_file(file);
   if (!text.ok()) return text.error();
   std::string_view all = *text;
-  if (const std::size_t at = all.find("##### start data"); at != std::string_view::npos) all = all.substr(at);
+  // PDFgetX2/N write "##### start data", PDFgetX3 "#### start data": the rows follow it.
+  if (const std::size_t at = all.find("# start data"); at != std::string_view::npos) all = all.substr(at);
   MeasuredPdf d;
   d.source = file;
   std::size_t columns = 0, line_no = 0;

@@ -28,7 +28,7 @@ struct MeasuredPdf {
   std::string source;
 };
 
-// The rows of a G(r) file: after a "##### start data" line where there is
+// The rows of a G(r) file: after a "#... start data" line where there is
 // one (PDFgetX2/N and PDFgetX3 write it), else every row of numbers; "#"
 // lines skipped. Columns r G, r G dG, or r G dr dG (PDFgetX2/N's order).
 // Errors: kNotFound/kIoError for the file, kParseError for rows of

@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "talvo/model/fit_plot.hpp"
 #include "talvo/model/refine.hpp"
+#include "talvo/pdf/reduce.hpp"
 #include "talvo/structure/cif.hpp"
 #include "talvo/structure/structure_files.hpp"
 
@@ -126,6 +129,58 @@ TEST(PdfRefine, RefusesWhatItCannotFit) {
   ASSERT_EQ(single.kind(), ErrorKind::kInvalidArgument);
   EXPECT_NE(single.error().message.find("at least 2 points"), std::string::npos);
   std::remove(one.c_str());
+}
+
+// The synchrotron nickel: this program's own reduction of its intensity
+// (with G's propagated sigma) and the reference program's G(r) of the same
+// data (no dG: unit weights) refine to the same lattice parameter within
+// their sigma.
+TEST(PdfRefine, OwnReductionAndPdfgetx3AgreeOnNickel) {
+  const std::string dir = std::string(TALVO_TEST_FILES_DIR) + "pdf_reference/ni_kapton_synchrotron/";
+  pdf::Pattern p;
+  p.abscissa = pdf::Abscissa::kQA;
+  std::ifstream in(dir + "ni.iq");
+  bool rows = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("#L", 0) == 0) {
+      rows = true;
+      continue;
+    }
+    std::istringstream s(line);
+    double q = 0, y = 0;
+    if (rows && (s >> q >> y)) p.x.push_back(q), p.y.push_back(y), p.sigma.push_back(std::sqrt(std::max(std::abs(y), 1.0)));
+  }
+  pdf::ReductionOptions ro;
+  ro.mode = pdf::Mode::kAdhoc;
+  ro.sample.composition = "Ni";
+  ro.qmin = 0.1, ro.qmaxinst = 31.5, ro.qmax = 31.5, ro.rpoly = 0.9, ro.rmin = 0, ro.rmax = 20, ro.rstep = 0.01;
+  const Result<pdf::Reduction> red = pdf::reduce(pdf::Inputs{&p}, ro);
+  ASSERT_TRUE(red.ok()) << red.error().message;
+  MeasuredPdf own{red->gr.x, red->gr.y, red->gr.sigma, "own reduction"};
+  Result<MeasuredPdf> theirs = read_measured_pdf(dir + "ni.gr");
+  ASSERT_TRUE(theirs.ok()) << theirs.error().message;
+  EXPECT_TRUE(theirs->dg.empty());
+  Result<StruFile> ni = read_stru(data("Ni.stru"));
+  ASSERT_TRUE(ni.ok());
+  RefineOptions o;
+  o.model.qmax = 31.5, o.model.xray_weights = XrayWeights::kElectrons;
+  o.rmin = 1.5, o.rmax = 20;
+  o.parameters = *parse_refine_list("a,uiso,scale,qdamp=0.03,delta2");
+  Result<RefineResult> a = refine(ni->structure, own, o);
+  Result<RefineResult> b = refine(ni->structure, *theirs, o);
+  ASSERT_TRUE(a.ok()) << a.error().message;
+  ASSERT_TRUE(b.ok()) << b.error().message;
+  EXPECT_FALSE(a->unit_weights);
+  EXPECT_TRUE(b->unit_weights);
+  std::printf("own: a %.6f(%.6f) Rw %.4f; PDFgetX3: a %.6f(%.6f) Rw %.4f\n", a->parameters[0].value,
+              a->parameters[0].sigma_scaled, a->rw, b->parameters[0].value, b->parameters[0].sigma_scaled, b->rw);
+  // Nickel at room temperature: a = 3.524 A, here within the 0.5 % that the
+  // file's wavelength (0.1 A, as written) leaves; a good fit's Rw is well below 0.2.
+  EXPECT_NEAR(a->parameters[0].value, 3.524, 0.02);
+  EXPECT_LT(a->rw, 0.2);
+  EXPECT_LT(b->rw, 0.2);
+  EXPECT_NEAR(a->parameters[0].value, b->parameters[0].value,
+              std::hypot(a->parameters[0].sigma_scaled, b->parameters[0].sigma_scaled));
 }
 
 }  // namespace
