@@ -137,6 +137,7 @@ Result<StruFile> read_stru_text(std::string_view text, std::string_view source) 
     if (Outcome a = assign_species(site, w[0]); !a.ok())
       return make_error(a.kind(), std::string(source) + ", line " + std::to_string(first_line) + ": " + a.error().message);
     site.label = site.element + std::to_string(s.sites.size() + 1);
+    if (site.charge == 0) site.species = site.element;  // PDFfit writes "NI" for Ni
     double xyzo[4], u_diag[3], u_off[3], dummy[4];
     if (!numbers(block[0], 1, 4, xyzo)) return line_error(source, first_line, "the atom line needs x, y, z, occupancy");
     if (!numbers(block[1], 0, 4, dummy)) return line_error(source, first_line + 1, "four sigmas expected");

@@ -279,6 +279,8 @@ TEST(StructureStru, ReadsPdffitFilesAndTheirSettings) {
   ASSERT_TRUE(ni.ok()) << ni.error().message;
   EXPECT_EQ(ni->structure.sites.size(), 4u);
   EXPECT_EQ(ni->structure.sites[0].element, "Ni");
+  EXPECT_EQ(ni->structure.sites[0].species, "Ni");  // written "NI"
+  EXPECT_EQ(ni->structure.sites[3].label, "Ni4");
   EXPECT_NEAR(ni->structure.sites[2].u[1][1], 0.00126651, 1e-15);
   EXPECT_EQ(ni->structure.cell.a, 3.52);
   Result<StruFile> rutile = read_stru(data("TiO2_rutile-fit.stru"));
