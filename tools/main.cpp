@@ -29,9 +29,8 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kXrdmlCommand,       &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
     &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
-    &talvo::cli::kPdfCommand,
-    &talvo::cli::kModelCommand,
-    &talvo::cli::kRefineCommand,
+    &talvo::cli::kPdfCommand,         &talvo::cli::kNcorrCommand,
+    &talvo::cli::kModelCommand,       &talvo::cli::kRefineCommand,
 };
 
 std::string help() {

@@ -30,7 +30,7 @@ BELOW = {
     "xray": {"text", "files", "elements"},
     "xrdml": {"text", "files"},
     "numeric": {"text"},
-    "pdf": {"text", "files", "elements", "xray", "xrdml", "numeric"},
+    "pdf": {"text", "files", "elements", "neutron", "xray", "xrdml", "numeric"},
     "structure": {"text", "files", "elements", "numeric"},
     "model": {"text", "files", "elements", "neutron", "xray", "numeric", "structure"},
     "classic": {"text", "files", "elements", "neutron", "xray", "xrdml", "numeric", "pdf"},
