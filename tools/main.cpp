@@ -32,6 +32,7 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
     &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
     &talvo::cli::kPdfCommand,         &talvo::cli::kNcorrCommand,
+    &talvo::cli::kModelCommand,       &talvo::cli::kRefineCommand,
 };
 
 std::string help() {

@@ -283,7 +283,8 @@ std::optional<std::array<double, 3>> Options::grid(std::string_view name) const 
 
 std::vector<std::string> Options::list(std::string_view name) const {
   std::vector<std::string> out;
-  for (const std::string_view item : items(text(name), ',')) out.emplace_back(item);
+  const std::string whole = text(name);  // the items are views into it: it must outlive the loop
+  for (const std::string_view item : items(whole, ',')) out.emplace_back(item);
   return out;
 }
 
