@@ -56,6 +56,7 @@
 #include "talvo/structure/structure.hpp"
 #include "talvo/structure/structure_files.hpp"
 #include "talvo/structure/symmetry.hpp"
+#include "talvo/text/axis.hpp"
 #include "talvo/text/decimal.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "talvo/text/axis.hpp"
+
 namespace talvo {
 namespace {
 
@@ -13,27 +15,6 @@ std::string num(double v, int decimals = 1) {
   char t[32];
   std::snprintf(t, sizeof t, "%.*f", decimals, v);
   return t;
-}
-
-// A tick step of 1, 2 or 5 times a power of ten giving at most `most` ticks over the span.
-double tick_step(double span, int most) {
-  const double raw = span / most;
-  const double power = std::pow(10.0, std::floor(std::log10(raw)));
-  for (double m : {1.0, 2.0, 5.0, 10.0})
-    if (m * power >= raw) return m * power;
-  return 10 * power;
-}
-
-std::string escaped(std::string_view t) {
-  std::string out;
-  for (char c : t) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else if (c == '"') out += "&quot;";
-    else out += c;
-  }
-  return out;
 }
 
 }  // namespace
@@ -55,20 +36,20 @@ std::string fit_plot_svg(const RefineResult& f, std::string_view title) {
   auto Y = [&](double g) { return kTop + (y_hi - g) / (y_hi - y_lo) * (kH - kTop - kBottom); };
   std::string s = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"500\" viewBox=\"0 0 800 500\" "
                   "font-family=\"sans-serif\" font-size=\"13\">\n<rect width=\"800\" height=\"500\" fill=\"white\"/>\n";
-  s += "<text x=\"400\" y=\"22\" text-anchor=\"middle\" font-size=\"15\">" + escaped(title) + "</text>\n";
+  s += "<text x=\"400\" y=\"22\" text-anchor=\"middle\" font-size=\"15\">" + xml_text(title) + "</text>\n";
   // Axes and ticks.
   s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(kW - kLeft - kRight) + "\" height=\"" +
        num(kH - kTop - kBottom) + "\" fill=\"none\" stroke=\"black\"/>\n";
-  const double rs = tick_step(r_hi - r_lo, 10);
-  for (double t = std::ceil(r_lo / rs) * rs; t <= r_hi + 1e-9; t += rs)
-    s += "<line x1=\"" + num(X(t)) + "\" x2=\"" + num(X(t)) + "\" y1=\"" + num(kH - kBottom) + "\" y2=\"" +
-         num(kH - kBottom + 5) + "\" stroke=\"black\"/><text x=\"" + num(X(t)) + "\" y=\"" + num(kH - kBottom + 19) +
-         "\" text-anchor=\"middle\">" + num(t, rs < 1 ? 1 : 0) + "</text>\n";
-  const double gs = tick_step(y_hi - y_lo, 8);
-  for (double t = std::ceil(y_lo / gs) * gs; t <= y_hi + 1e-9; t += gs)
-    s += "<line x1=\"" + num(kLeft - 5) + "\" x2=\"" + num(kLeft) + "\" y1=\"" + num(Y(t)) + "\" y2=\"" + num(Y(t)) +
-         "\" stroke=\"black\"/><text x=\"" + num(kLeft - 8) + "\" y=\"" + num(Y(t) + 4) + "\" text-anchor=\"end\">" +
-         num(std::fabs(t) < 1e-12 ? 0.0 : t, gs < 1 ? 1 : 0) + "</text>\n";
+  const Axis ra = round_axis(r_lo, r_hi, 10);
+  for (std::size_t k = 0; k < ra.ticks.size(); ++k)
+    s += "<line x1=\"" + num(X(ra.ticks[k])) + "\" x2=\"" + num(X(ra.ticks[k])) + "\" y1=\"" + num(kH - kBottom) +
+         "\" y2=\"" + num(kH - kBottom + 5) + "\" stroke=\"black\"/><text x=\"" + num(X(ra.ticks[k])) + "\" y=\"" +
+         num(kH - kBottom + 19) + "\" text-anchor=\"middle\">" + ra.labels[k] + "</text>\n";
+  const Axis ga = round_axis(y_lo, y_hi, 8);
+  for (std::size_t k = 0; k < ga.ticks.size(); ++k)
+    s += "<line x1=\"" + num(kLeft - 5) + "\" x2=\"" + num(kLeft) + "\" y1=\"" + num(Y(ga.ticks[k])) + "\" y2=\"" +
+         num(Y(ga.ticks[k])) + "\" stroke=\"black\"/><text x=\"" + num(kLeft - 8) + "\" y=\"" +
+         num(Y(ga.ticks[k]) + 4) + "\" text-anchor=\"end\">" + ga.labels[k] + "</text>\n";
   s += "<text x=\"400\" y=\"" + num(kH - 12) + "\" text-anchor=\"middle\">r (\u00c5)</text>\n";
   s += "<text x=\"18\" y=\"" + num((kTop + kH - kBottom) / 2) + "\" text-anchor=\"middle\" transform=\"rotate(-90 18 " +
        num((kTop + kH - kBottom) / 2) + ")\">G(r) (\u00c5\u207b\u00b2)</text>\n";
