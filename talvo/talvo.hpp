@@ -61,6 +61,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/grid.hpp"
+#include "talvo/text/ini.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/number.hpp"
 #include "talvo/text/options.hpp"

@@ -8,6 +8,7 @@
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/sample_model.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/ini.hpp"
 #include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
@@ -436,13 +437,6 @@ InputFormat format_of(Abscissa a) {
   return InputFormat::kTwoTheta;
 }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 }  // namespace
 
 InputChoice as_read(InputChoice choice, const Pattern& pattern) {
@@ -557,46 +551,6 @@ Parameters header_parameters(const RunRecord& run) {
 
 namespace {
 
-// The reference program's configuration: [section] then key = value (or
-// key: value) lines, ";" and "#" comments, as Python's configparser reads.
-struct IniKey {
-  std::string section, key, value;
-  int line;
-};
-
-Result<std::vector<IniKey>> ini_keys(std::string_view text, std::string_view source) {
-  std::vector<IniKey> keys;
-  std::string section;
-  std::size_t start = 0;
-  int line = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view raw = text.substr(start, end - start);
-    const std::string_view t = trim(raw);
-    start = end + 1;
-    ++line;
-    if (t == "#### start data") break;  // an output file's rows follow
-    if (t.empty() || t.front() == '#' || t.front() == ';') continue;
-    if (t.front() == '[' && t.back() == ']') {
-      section = lower(trim(t.substr(1, t.size() - 2)));
-      continue;
-    }
-    const std::size_t eq = t.find_first_of("=:");
-    if (eq == std::string_view::npos || section.empty())
-      return make_error(ErrorKind::kParseError,
-                        std::string(source) + " line " + std::to_string(line) +
-                            ": not a \"key = value\" line of a [section]: " + quote_for_message(t));
-    const std::string key = lower(trim(t.substr(0, eq)));
-    for (IniKey& k : keys)
-      if (k.section == section && k.key == key)
-        return make_error(ErrorKind::kParseError, std::string(source) + " line " + std::to_string(line) + ": " +
-                                                      quote_for_message(key) + " is given twice in [" + section + "]");
-    keys.push_back({section, key, std::string(trim(t.substr(eq + 1))), line});
-  }
-  return keys;
-}
-
 bool reference_layout(std::string_view text) {
   std::size_t start = 0;
   while (start < text.size()) {
@@ -618,7 +572,9 @@ std::string beside(std::string_view source, const std::string& path) {
 }
 
 Result<SettingsFile> reference_settings(std::string_view text, std::string_view source) {
-  const Result<std::vector<IniKey>> keys = ini_keys(text, source);
+  IniOptions ini;
+  ini.stop_at = "#### start data";  // an output file's rows follow
+  const Result<std::vector<IniKey>> keys = read_ini(text, source, ini);
   if (!keys.ok()) return keys.error();
   SettingsFile f;
   f.reference = true;
@@ -640,7 +596,7 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
       used.emplace(n);
     }
   if (const auto it = v.find("dataformat"); it != v.end()) {
-    const std::string d = lower(it->second);
+    const std::string d = lower_ascii(it->second);
     if (d != "twotheta" && d != "qa" && d != "qnm")
       return make_error(ErrorKind::kInvalidArgument,
                         where + "dataformat must be twotheta, QA or Qnm, not " + quote_for_message(it->second));
@@ -648,7 +604,7 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
     used.emplace("dataformat");
   }
   if (const auto it = v.find("mode"); it != v.end()) {
-    if (lower(it->second) != "xray")
+    if (lower_ascii(it->second) != "xray")
       return make_error(ErrorKind::kUnsupported, where + "mode = " + escape_for_message(it->second) +
                                                      ": TALVO reduces X-ray patterns (mode = xray)");
     set("mode", "adhoc");
@@ -686,7 +642,7 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
     for (std::size_t i = 0; i < list.size(); ++i)
       if (list[i] != ',' || (!folded.empty() && folded.back() != ',')) folded += list[i];
     while (!folded.empty() && folded.back() == ',') folded.pop_back();
-    const Result<std::vector<std::string>> kinds = output_list(lower(folded), Spelling::kCommandLine);
+    const Result<std::vector<std::string>> kinds = output_list(lower_ascii(folded), Spelling::kCommandLine);
     if (!kinds.ok())
       return make_error(ErrorKind::kInvalidArgument,
                         where + "outputtype must list iq, sq, fq or gr, not " + quote_for_message(it->second));

@@ -13,6 +13,7 @@
 #include "talvo/numeric/statistics.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/ini.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xrdml/xrdml_file.hpp"
@@ -108,13 +109,6 @@ ColumnLine column_line(const std::vector<std::string_view>& lines) {
   return {};
 }
 
-std::string lower_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 bool has(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 // The reference program's header: "key = value" lines in "[SECTION]"
@@ -135,18 +129,15 @@ ReferenceHeader reference_header(const std::vector<std::string_view>& lines) {
   while (start < lines.size() && trim(lines[start]) != "#### start data") ++start;
   if (start == lines.size()) return h;
   h.data_start = start + 1;
-  std::string section;
-  for (std::size_t k = 0; k < start; ++k) {
-    const std::string_view t = trim(lines[k]);
-    if (t.size() > 2 && t.front() == '[' && t.back() == ']') {
-      section = lower_ascii(t.substr(1, t.size() - 2));
-      continue;
-    }
-    const std::size_t eq = t.find_first_of("=:");
-    if (eq == std::string_view::npos || t.front() == '#' || t.front() == ';') continue;
-    if (section == "pdf" || section == "default")
-      h.keys.emplace_back(lower_ascii(trim(t.substr(0, eq))), std::string(trim(t.substr(eq + 1))));
-  }
+  std::string text;
+  for (std::size_t k = 0; k < start; ++k) (text += lines[k]) += '\n';
+  // Read as leniently as the reference program writes it: a line of another kind is passed over.
+  IniOptions ini;
+  ini.strict = false;
+  const Result<std::vector<IniKey>> keys = read_ini(text, "the header", ini);
+  if (keys.ok())
+    for (const IniKey& k : *keys)
+      if (k.section == "pdf" || k.section == "default") h.keys.emplace_back(k.key, k.value);
   return h;
 }
 

@@ -28,6 +28,13 @@ std::string_view trim_end(std::string_view s) {
   return s.substr(0, n);
 }
 
+std::string lower_ascii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
 std::string_view trim(std::string_view s, std::string_view blanks) {
   const std::size_t a = s.find_first_not_of(blanks);
   if (a == std::string_view::npos) return {};
