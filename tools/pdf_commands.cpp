@@ -501,6 +501,7 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   obj.number("normalization_constant_sigma", r.alpha_sigma);
   obj.number("number_density", r.number_density);
   obj.number("mu", r.mu);
+  if (r.f_table) obj.string("f_table", std::string(talvo::dispersion_table_name(*r.f_table)));
   obj.number("mu_x", r.mu_x);
   obj.number("absorption_min", r.absorption_min);
   obj.number("absorption_max", r.absorption_max);

@@ -333,7 +333,8 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   }
   if (r.has("breit-dirac")) {
     if (Outcome set = into(o.breit_dirac, r.whole("breit-dirac")); !set.ok()) return set.error();
-    if (o.breit_dirac != 2 && o.breit_dirac != 3) return invalid(r.name("breit-dirac") + " must be 2 or 3");
+    if (o.breit_dirac != 0 && o.breit_dirac != 2 && o.breit_dirac != 3)
+      return invalid(r.name("breit-dirac") + " must be 0 (none), 2 or 3");
   }
   if (r.has("ruland")) {
     // An incident-beam monochromator sees the whole Compton scattering: there is nothing to window.
@@ -428,6 +429,10 @@ std::vector<std::string> header_notes(const ReductionSettings& settings, const R
     notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
   }
   if (r.number_density) notes.push_back("number density (atoms/A^3): " + shortest(*r.number_density));
+  if (r.f_table)
+    notes.push_back("f_table = " + std::string(dispersion_table_name(*r.f_table)) +
+                    " (f', f'' and the photoabsorption in mu; henke93: Henke et al. 1993, chantler-ffast: "
+                    "Chantler 1995, 2000)");
   std::string removed;
   for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
   notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));

@@ -67,6 +67,7 @@ Result<Prepared> prepare(const Inputs& in, const ReductionOptions& o) {
   collect(model, warnings);
   red.number_density = model->number_density;
   red.mu = model->mu;
+  red.f_table = model->f_table;
 
   if (stop_asked(o.stop)) return cancelled();
   Structure st;

@@ -110,6 +110,7 @@ struct Reduction {
   double qmin = 0.0, qmax = 0.0, qstep = 0.0;  // the first Q used, qmax, the median step between them
   std::optional<double> number_density;
   std::optional<double> mu;    // 1/cm of the packed powder
+  std::optional<DispersionTable> f_table;  // the table of f', f'' and mu's photoabsorption (with a wavelength)
   std::optional<double> mu_x;  // mu t or mu R used
   double absorption_min = 1.0, absorption_max = 1.0;
   double compton_fraction_at_qmax = 0.0;  // C / (<f^2> + C) at qmax

@@ -97,7 +97,7 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        "{polarization} is for a polarised source without a monochromator; a monochromator's source is taken as "
        "unpolarised"},
       {with({{"polarization", "1.5"}}), ErrorKind::kOutOfRange, "{polarization} must lie between 0 and 1"},
-      {with({{"breit-dirac", "1"}}), ErrorKind::kInvalidArgument, "{breit-dirac} must be 2 or 3"},
+      {with({{"breit-dirac", "1"}}), ErrorKind::kInvalidArgument, "{breit-dirac} must be 0 (none), 2 or 3"},
       {with({{"breit-dirac", "2.5"}}), ErrorKind::kParseError, "{breit-dirac} is not a whole number: \"2.5\""},
       {with({{"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},

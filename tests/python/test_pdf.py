@@ -217,7 +217,7 @@ SAME_WORDS = [
      "{polarization} is for a polarised source without a monochromator; a monochromator's source is taken as "
      "unpolarised"),
     ({"density": 5.68, "polarization": 2}, 1, "{polarization} must lie between 0 and 1"),
-    ({"density": 5.68, "breit_dirac": 4}, 2, "{breit_dirac} must be 2 or 3"),
+    ({"density": 5.68, "breit_dirac": 4}, 2, "{breit_dirac} must be 0 (none), 2 or 3"),
     ({"density": 5.68, "monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, 2,
      "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"),
     ({"density": 5.68, "monochromator": "HOPG", "ruland": 0}, 1,
