@@ -209,6 +209,17 @@ printf '[DEFAULT]\ndataformat = Qnm\ncomposition = Ni\nqmin = 0.1\nqmax = 27\nqm
 [ "$(grep '^# wrote' out)" = "# wrote cfg.gr" ] || bad "outputtype = gr wrote $(grep wrote out)"
 grep -q 'ni.cfg: not used by talvo-tools pdf: plot$' err || bad "the unused plot key: $(cat err)"
 
+# The synchrotron's 0.1 A (124 keV), beyond Henke's table: f', f'' and mu from Chantler's FFAST, named in the
+# header and the JSON; the laboratory's Mo K alpha keeps Henke's. --breit-dirac 0 is recorded as given.
+"$tools" pdf "$ref/ni.iq" --composition Ni --wavelength 0.1 --density 8.9 --geometry capillary --thickness 0.05 \
+  --breit-dirac 0 -o ni124 --json >out 2>err || bad "Ni at 124 keV: $(cat err)"
+grep -q '^# f_table = chantler-ffast (' ni124.sq && grep -qx '# breit-dirac = 0' ni124.sq &&
+  grep -q '"mu": 2.6[0-9]*, "f_table": "chantler-ffast"' out && ! grep -q "no dispersion" err ||
+  bad "Ni at 124 keV: $(grep f_table ni124.sq) $(cat out err)"
+"$tools" pdf zro2_mo.xy --composition ZrO2 --density 5.68 --wavelength 0.71073 --geometry capillary --mu-r 1.25 \
+  -o zr_table >/dev/null 2>&1
+grep -q '^# f_table = henke93 (' zr_table.gr || bad "ZrO2 at Mo K alpha: $(grep f_table zr_table.gr)"
+
 # Bad input: exit 1 (or 2 for usage), a message that says what to change, no file.
 mkdir none && cd none || exit 1
 check_fails() {
