@@ -510,6 +510,7 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   obj.number("qmin", r.qmin);
   obj.number("qmax", r.qmax);
   obj.number("qstep", r.qstep);
+  obj.key("extrapolated") += std::to_string(r.extrapolated);
   obj.key("poly_degree") += std::to_string(r.poly_degree);
   obj.key("iterations") += std::to_string(r.iterations);
   obj.number("residual", r.residual);
@@ -762,6 +763,7 @@ const Subcommand kPdfCommand{
     "    [--capillary-diameter MM] [--beam-width MM] [--beam-profile tophat|gaussian] [--zscan FILE]\n"
     "    [--container FILE --container-composition F --container-density G --container-wall MM]\n"
     "    [--container-scale S] [--flat C] [--rmin-check R] [--optimize LIST]\n"
+    "    [--extrapolate none|step|linear|poly] [--s0 S]\n"
     "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX | -o DIR/] [--output iq,sq,fq,gr,gofr,rdf]\n"
     "    [--config FILE] [--plot FILE.svg] [--json] [-j N]\n"
     "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
@@ -779,6 +781,11 @@ const Subcommand kPdfCommand{
     "Krogh-Moe/Norman normalisation (or highq), S(Q) = 1 + [alpha I - <|f|^2> - C] / |<f>|^2.\n"
     "The counting errors give sigma_alpha, printed beside alpha: it scales every point alike, so it is\n"
     "not added into the per-point sigmas. --rmin-iterate R: G(r) made to follow -4 pi rho0 r below R.\n"
+    "--breit-dirac N: 3 (default), 2, or 0 for no factor. --extrapolate (default none: F = 0 below the first\n"
+    "point): S(Q) below it, before the iteration and the transform, = --s0 S (step), a line from S0 at\n"
+    "Q = 0 (linear) or S0 + a Q^2 + b Q^3 meeting the first points' value and slope (poly); S0 default 0,\n"
+    "the incompressible limit (a liquid's is rho0 k_B T kappa_T). The .sq and .fq hold those points too\n"
+    "(sigma 0), drawn in their own colour in --plot.\n"
     "A monochromator's plane is taken as the sample's, so the polarisation factor is the same in the\n"
     "incident and the diffracted beam (--mono-beam). Only a diffracted-beam monochromator cuts the\n"
     "Compton scattering: --ruland B, its band pass in A, applies Ruland's window to it.\n"

@@ -22,7 +22,7 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 44> kPdfFields{{
+constexpr std::array<Field, 45> kPdfFields{{
     {"input", Kind::kText},  // the input's path as given (a plot's title names its file)
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
@@ -57,6 +57,7 @@ constexpr std::array<Field, 44> kPdfFields{{
     {"qmin", Kind::kFloat},
     {"qmax", Kind::kFloat},
     {"qstep", Kind::kFloat},
+    {"extrapolated", Kind::kInt},  // the first points of sq_q, below the data (extrapolate)
     {"poly_degree", Kind::kInt},
     {"iterations", Kind::kInt},
     {"residual", Kind::kFloat},
@@ -74,9 +75,9 @@ constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
 
 // The options whose values are names (the others are numbers, but for scan,
 // breit_dirac, background, r and ruland, and a monochromator, named or by its 2theta).
-constexpr std::string_view kChoices[] = {"format",       "anode",   "mode",      "geometry",     "mono-beam",
-                                         "mono-crystal", "compton", "normalize", "window",       "beam-profile",
-                                         "optimize",     "container-composition"};
+constexpr std::string_view kChoices[] = {"format",       "anode",       "mode",     "geometry",    "mono-beam",
+                                         "mono-crystal", "compton",     "normalize", "window",     "extrapolate",
+                                         "beam-profile", "optimize",    "container-composition"};
 // The options whose values are files.
 constexpr std::string_view kPaths[] = {"background", "container", "zscan"};
 
@@ -248,6 +249,7 @@ py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::Reduction
            py::float_(r.qmin),
            py::float_(r.qmax),
            py::float_(r.qstep),
+           py::int_(r.extrapolated),
            py::int_(r.poly_degree),
            py::int_(r.iterations),
            py::float_(r.residual),
@@ -379,7 +381,7 @@ PdfSeries iter_pdf(const py::iterable& inputs, const std::string& composition, c
 }
 
 constexpr const char* kPdfDoc =
-    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None)
+    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None, extrapolate=None, s0=None)
 --
 
 The X-ray total-scattering reduction of a measured powder pattern to I(Q),
@@ -418,7 +420,9 @@ options (keywords, as the command's options with _ for -)
     (g/cm3), container_wall (mm) and container_scale, flat (a constant taken
     from the pattern), rmin_check (Angstrom, default 1: the low-r check), and
     optimize ('mu-r,flat', any of density, bg-scale, container-scale, mu-r,
-    beam-width, ruland, flat, each NAME:LOW:HIGH for bounds).
+    beam-width, ruland, flat, each NAME:LOW:HIGH for bounds), extrapolate
+    ('none', 'step', 'linear', 'poly': S(Q) below the first point, before
+    the low-r iteration and the transform) with s0 (S at Q = 0, default 0).
 
 Returns a Pdf (a list of them for a list): input (the path as given, or
 the array's name), q, iq, iq_sigma (per atom, electron units) and model
@@ -428,7 +432,8 @@ normalization_constant (alpha) and normalization_constant_sigma (from the
 counting errors: common to every point, so not in the per-point sigmas),
 number_density, mu (1/cm), mu_x, f_table (the table of f', f'' and mu:
 "henke93", "chantler-ffast", or "none" without a wavelength),
-absorption_min/max, compton_subtracted, compton_fraction_at_qmax, qmin, qmax, qstep, poly_degree, iterations,
+absorption_min/max, compton_subtracted, compton_fraction_at_qmax, qmin, qmax, qstep,
+extrapolated (how many of sq_q's first points lie below the data), poly_degree, iterations,
 residual, diagnostics (high_q_mean and its sigma over the top fifth of Q from
 high_q_from, lowest_smoothed_s at lowest_smoothed_s_at beside floor_there =
 1 - <f^2>/<f>^2, low_r_rms of G + 4 pi rho0 r from 0.5 A to rmin_check), zscan
@@ -439,7 +444,7 @@ installed, titled with the input's file name and the mode. Raises ValueError
 for bad options or input, OSError for a file that cannot be read.)";
 
 constexpr const char* kIterPdfDoc =
-    R"(iter_pdf(inputs, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None)
+    R"(iter_pdf(inputs, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None, extrapolate=None, s0=None)
 --
 
 The patterns of `inputs` (paths or arrays, as pdf() takes them) reduced

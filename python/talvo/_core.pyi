@@ -503,6 +503,8 @@ class Pdf:
     @property
     def qstep(self) -> float: ...
     @property
+    def extrapolated(self) -> int: ...
+    @property
     def poly_degree(self) -> int: ...
     @property
     def iterations(self) -> int: ...
@@ -909,6 +911,8 @@ def pdf(
     flat: _Number | None = None,
     rmin_check: _Number | None = None,
     optimize: str | None = None,
+    extrapolate: str | None = None,
+    s0: _Number | None = None,
 ) -> Pdf: ...
 @overload
 def pdf(
@@ -956,6 +960,8 @@ def pdf(
     flat: _Number | None = None,
     rmin_check: _Number | None = None,
     optimize: str | None = None,
+    extrapolate: str | None = None,
+    s0: _Number | None = None,
 ) -> list[Pdf]: ...
 def iter_pdf(
     inputs: Iterable[_PdfInput],
@@ -1002,6 +1008,8 @@ def iter_pdf(
     flat: _Number | None = None,
     rmin_check: _Number | None = None,
     optimize: str | None = None,
+    extrapolate: str | None = None,
+    s0: _Number | None = None,
 ) -> PdfSeries: ...
 @overload
 def compton(

@@ -38,7 +38,8 @@ inline constexpr std::string_view kOptionNames[] = {
     "polarization",   "compton",  "breit-dirac", "ruland",        "normalize",   "rmin-iterate",
     "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r",
     "capillary-diameter", "beam-width", "beam-profile", "zscan", "container", "container-composition",
-    "container-density", "container-wall", "container-scale", "flat", "rmin-check", "optimize"};
+    "container-density", "container-wall", "container-scale", "flat", "rmin-check", "optimize",
+    "extrapolate", "s0"};
 
 // How the caller's user writes an option's name.
 enum class Spelling {

@@ -101,6 +101,11 @@ Result<Prepared> prepare(const Inputs& in, const ReductionOptions& o) {
   red.qmin = red.fq.x.front();
   red.qmax = g.qmax;
   red.qstep = median_step(red.fq.x);
+  if (o.extrapolate != LowQExtrapolation::kNone) {
+    Result<std::size_t> added = extrapolate_low_q(red.sq, red.fq, o.extrapolate, o.s0);
+    if (!added.ok()) return added.error();
+    red.extrapolated = *added;
+  }
 
   if (o.rmin_iterate) {
     if (!red.number_density)
@@ -160,6 +165,23 @@ Error out_of_memory() {
 }
 
 }  // namespace
+
+std::string_view low_q_extrapolation_name(LowQExtrapolation how) {
+  switch (how) {
+    case LowQExtrapolation::kStep: return "step";
+    case LowQExtrapolation::kLinear: return "linear";
+    case LowQExtrapolation::kPoly: return "poly";
+    case LowQExtrapolation::kNone: break;
+  }
+  return "none";
+}
+
+std::optional<LowQExtrapolation> low_q_extrapolation_named(std::string_view name) {
+  for (const LowQExtrapolation how :
+       {LowQExtrapolation::kNone, LowQExtrapolation::kStep, LowQExtrapolation::kLinear, LowQExtrapolation::kPoly})
+    if (name == low_q_extrapolation_name(how)) return how;
+  return std::nullopt;
+}
 
 Result<Curve> transform(std::span<const double> q, std::span<const double> f, std::span<const double> sigma_f,
                         std::span<const double> r, Window window, double qmax) {

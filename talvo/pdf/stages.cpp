@@ -590,6 +590,64 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
   return out;
 }
 
+Result<std::size_t> extrapolate_low_q(Curve& sq, Curve& fq, LowQExtrapolation how, double s0) {
+  if (how == LowQExtrapolation::kNone) return std::size_t{0};
+  if (!std::isfinite(s0)) return invalid("s0, S(Q) at Q = 0, must be a finite number, not " + shortest(s0));
+  const std::size_t n = sq.x.size();
+  if (n < 3 || fq.x.size() != n) return invalid("the extrapolation to Q = 0 needs at least 3 points of S(Q)");
+  const double q1 = sq.x.front();
+  if (!(q1 > 0.0)) return std::size_t{0};
+  // The straight line through the first points, by least squares about their mean Q.
+  std::size_t m = 0;
+  while (m < n && (m < 3 || sq.x[m] <= q1 + 0.5)) ++m;
+  double qm = 0.0, sm = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    qm += sq.x[i];
+    sm += sq.y[i];
+  }
+  qm /= static_cast<double>(m);
+  sm /= static_cast<double>(m);
+  double sqq = 0.0, sqs = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    sqq += (sq.x[i] - qm) * (sq.x[i] - qm);
+    sqs += (sq.x[i] - qm) * (sq.y[i] - sm);
+  }
+  const double slope = sqq > 0.0 ? sqs / sqq : 0.0;
+  const double s1 = sm + slope * (q1 - qm), rise = s1 - s0;
+  const double a = (3.0 * rise - slope * q1) / (q1 * q1), b = (slope * q1 - 2.0 * rise) / (q1 * q1 * q1);
+  const auto s_at = [&](double q) {
+    switch (how) {
+      case LowQExtrapolation::kStep: return s0;
+      case LowQExtrapolation::kLinear: return s0 + rise * q / q1;
+      case LowQExtrapolation::kPoly: return s0 + q * q * (a + b * q);
+      case LowQExtrapolation::kNone: break;
+    }
+    return s0;
+  };
+  const double h = (sq.x[m - 1] - q1) / static_cast<double>(m - 1);
+  if (!(h > 0.0)) return std::size_t{0};
+  // The points q1 - k h above 0, k from the most down to 1.
+  const auto count = static_cast<std::size_t>(std::ceil(q1 / h * (1.0 - 1e-9))) - 1;
+  Curve s_low, f_low;
+  for (std::size_t k = count; k >= 1; --k) {
+    const double q = q1 - static_cast<double>(k) * h;
+    const double s = s_at(q);
+    s_low.x.push_back(q);
+    s_low.y.push_back(s);
+    f_low.x.push_back(q);
+    f_low.y.push_back(q * (s - 1.0));
+  }
+  s_low.sigma.assign(count, 0.0);
+  f_low.sigma.assign(count, 0.0);
+  for (Curve* c : {&sq, &fq}) {
+    const Curve& low = c == &sq ? s_low : f_low;
+    c->x.insert(c->x.begin(), low.x.begin(), low.x.end());
+    c->y.insert(c->y.begin(), low.y.begin(), low.y.end());
+    c->sigma.insert(c->sigma.begin(), low.sigma.begin(), low.sigma.end());
+  }
+  return count;
+}
+
 Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, const StopCheck& stop) {
   if (!(rcut > 0.0) || !std::isfinite(rcut)) return invalid("rmin-iterate must be above 0 Angstrom");
   // G below rcut on its own fine grid, from 0.
@@ -631,7 +689,10 @@ Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, c
 Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const SampleModel& model, const Grids& g,
                                        const ReductionOptions& o) {
   const std::size_t n = g.end - g.first;
-  if (sq.x.size() != n || fq.x.size() != n) return invalid("the diagnostics need S(Q) and F(Q) on the grid's points");
+  if (sq.x.size() < n || fq.x.size() != sq.x.size())
+    return invalid("the diagnostics need S(Q) and F(Q) on the grid's points");
+  // Points extrapolated below the data come first: S is checked on the measured ones, G on all.
+  const std::size_t lead = sq.x.size() - n;
   if (!(o.rmin_check > 0.5) || !std::isfinite(o.rmin_check))
     return invalid("rmin-check must be above 0.5 Angstrom, not " + shortest(o.rmin_check));
   std::vector<double> r;
@@ -646,7 +707,9 @@ Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const S
   const std::span<const double> fm2 = std::span<const double>(model.f_mean_sq).subspan(g.first, n);
   DiagnosticOptions d;
   d.rmin_check = o.rmin_check;
-  return diagnose(sq.x, sq.y, sq.sigma, f2, fm2, low->x, low->y, model.number_density, d);
+  const auto measured = [&](const std::vector<double>& v) { return std::span<const double>(v).subspan(lead); };
+  return diagnose(measured(sq.x), measured(sq.y), measured(sq.sigma), f2, fm2, low->x, low->y, model.number_density,
+                  d);
 }
 
 RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window, const StopCheck& stop) {
