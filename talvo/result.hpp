@@ -54,6 +54,9 @@ struct Error {
   // The system's error number (errno) of the call that failed, for an error
   // of a file; 0 for any other.
   int system_error = 0;
+  // The option at fault, by its declared name ("mu-r"), for an error of an
+  // option; empty for any other. Front ends spell it their way.
+  std::string option;
 };
 
 namespace detail {
@@ -136,7 +139,11 @@ struct Done {};
 using Outcome = Result<Done>;
 
 inline Error make_error(ErrorKind kind, std::string message, std::size_t position = 0) {
-  return Error{kind, std::move(message), position};
+  Error e;
+  e.kind = kind;
+  e.message = std::move(message);
+  e.position = position;
+  return e;
 }
 
 // A caller's way to stop a long routine early (Python looks for Ctrl-C in

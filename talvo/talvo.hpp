@@ -47,6 +47,7 @@
 #include "talvo/text/grid.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/text/number.hpp"
+#include "talvo/text/options.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/shortest.hpp"
 #include "talvo/text/words.hpp"

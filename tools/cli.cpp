@@ -86,6 +86,23 @@ Result<Args> parse(int argc, char** argv, int first, const std::vector<std::stri
   return a;
 }
 
+Result<TableArgs> parse(int argc, char** argv, int first, const OptionTable& table,
+                        const std::vector<std::string>& flags, const std::vector<std::string>& options) {
+  std::vector<std::string> all_flags = flags, all_options = options;
+  for (const OptionSpec& o : table.options)
+    (o.type == OptionType::kFlag ? all_flags : all_options).push_back("--" + std::string(o.name));
+  Result<Args> a = parse(argc, argv, first, all_flags, all_options);
+  if (!a.ok()) return a.error();
+  OptionValues given;
+  for (const auto& [name, value] : a->options) {
+    const std::string key = name.substr(2);
+    if (find_option(table, key)) given.values[key] = value;
+  }
+  Result<talvo::Options> read = read_options(table, given, Spelling::kCommandLine);
+  if (!read.ok()) return read.error();
+  return TableArgs{std::move(a).value(), std::move(read).value()};
+}
+
 // The unit an option of talvo-tools takes its value in, by its name.
 Quantity quantity_of(const std::string& option) {
   if (option == "--density") return Quantity::kDensity;

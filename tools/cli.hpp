@@ -16,6 +16,7 @@
 #include "talvo/result.hpp"
 #include "talvo/text/grid.hpp"
 #include "talvo/text/number.hpp"
+#include "talvo/text/options.hpp"
 
 namespace talvo::cli {
 
@@ -47,6 +48,17 @@ int input_error(const Args& a, const Error& e);
 // so is an option given twice (which of the two was meant?).
 Result<Args> parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
                    const std::vector<std::string>& options);
+
+// A command whose options a table declares: the table's options (a flag
+// for kFlag, else with a value) read and checked by read_options, beside the
+// command's own presentation options (`flags`, `options`: --json, --digits,
+// -o), which stay in args.options unread.
+struct TableArgs {
+  Args args;
+  talvo::Options options;
+};
+Result<TableArgs> parse(int argc, char** argv, int first, const OptionTable& table,
+                        const std::vector<std::string>& flags = {}, const std::vector<std::string>& options = {});
 
 // A number as read_number reads it: `what` names it in the message
 // ("--density"); a quantity comes back in its canonical unit (cm, keV, A,

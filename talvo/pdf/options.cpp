@@ -10,24 +10,10 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/number.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/text/words.hpp"
 #include "talvo/xray/dispersion.hpp"
 
 namespace talvo::pdf {
-
-std::string spelled(std::string_view name, Spelling spelling) {
-  if (spelling == Spelling::kCommandLine) return "--" + std::string(name);
-  std::string k(name);
-  std::replace(k.begin(), k.end(), '-', '_');
-  return k;
-}
-
-std::string option_text(const OptionValue& value) {
-  if (const auto* t = std::get_if<std::string>(&value)) return *t;
-  if (const auto* d = std::get_if<double>(&value)) return shortest(*d);
-  if (const auto* i = std::get_if<int>(&value)) return std::to_string(*i);
-  const auto& r = std::get<std::array<double, 3>>(value);
-  return shortest(r[0]) + ":" + shortest(r[1]) + ":" + shortest(r[2]);
-}
 
 namespace {
 
@@ -473,12 +459,6 @@ InputFormat format_of(Abscissa a) {
   return InputFormat::kTwoTheta;
 }
 
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
 std::string lower(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -509,7 +489,7 @@ Result<Pattern> read_input(const std::string& path, const InputChoice& choice, S
 
 Result<std::vector<std::string>> output_list(std::string_view text, Spelling spelling) {
   const std::string name = spelled("output", spelling);
-  if (trimmed(text).empty())
+  if (trim(text).empty())
     return make_error(ErrorKind::kInvalidArgument,
                       name + " is empty: give one or more of iq, sq, fq, gr, gofr and rdf");
   std::vector<std::string> kinds;
@@ -517,7 +497,7 @@ Result<std::vector<std::string>> output_list(std::string_view text, Spelling spe
   for (;;) {
     const std::size_t comma = text.find(',', start);
     const std::string_view item =
-        trimmed(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+        trim(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
     if (std::find(std::begin(kOutputKinds), std::end(kOutputKinds), item) == std::end(kOutputKinds))
       return make_error(ErrorKind::kInvalidArgument,
                         name + " takes a list of iq, sq, fq, gr, gofr and rdf, not " + quote_for_message(item));
@@ -615,13 +595,13 @@ Result<std::vector<IniKey>> ini_keys(std::string_view text, std::string_view sou
     std::size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view raw = text.substr(start, end - start);
-    const std::string_view t = trimmed(raw);
+    const std::string_view t = trim(raw);
     start = end + 1;
     ++line;
     if (t == "#### start data") break;  // an output file's rows follow
     if (t.empty() || t.front() == '#' || t.front() == ';') continue;
     if (t.front() == '[' && t.back() == ']') {
-      section = lower(trimmed(t.substr(1, t.size() - 2)));
+      section = lower(trim(t.substr(1, t.size() - 2)));
       continue;
     }
     const std::size_t eq = t.find_first_of("=:");
@@ -629,12 +609,12 @@ Result<std::vector<IniKey>> ini_keys(std::string_view text, std::string_view sou
       return make_error(ErrorKind::kParseError,
                         std::string(source) + " line " + std::to_string(line) +
                             ": not a \"key = value\" line of a [section]: " + quote_for_message(t));
-    const std::string key = lower(trimmed(t.substr(0, eq)));
+    const std::string key = lower(trim(t.substr(0, eq)));
     for (IniKey& k : keys)
       if (k.section == section && k.key == key)
         return make_error(ErrorKind::kParseError, std::string(source) + " line " + std::to_string(line) + ": " +
                                                       quote_for_message(key) + " is given twice in [" + section + "]");
-    keys.push_back({section, key, std::string(trimmed(t.substr(eq + 1))), line});
+    keys.push_back({section, key, std::string(trim(t.substr(eq + 1))), line});
   }
   return keys;
 }
@@ -644,7 +624,7 @@ bool reference_layout(std::string_view text) {
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    const std::string_view t = trimmed(text.substr(start, end - start));
+    const std::string_view t = trim(text.substr(start, end - start));
     start = end + 1;
     if (t.size() > 2 && t.front() == '[' && t.back() == ']') return true;
     if (t == "#### start data") return false;

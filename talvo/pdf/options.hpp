@@ -27,6 +27,7 @@
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/pdf/zscan.hpp"
 #include "talvo/result.hpp"
+#include "talvo/text/options.hpp"
 
 namespace talvo::pdf {
 
@@ -41,32 +42,13 @@ inline constexpr std::string_view kOptionNames[] = {
     "container-density", "container-wall", "container-scale", "flat", "rmin-check", "optimize",
     "extrapolate", "s0"};
 
-// How the caller's user writes an option's name.
-enum class Spelling {
-  kCommandLine,  // --mu-r
-  kKeyword,      // mu_r
-};
-std::string spelled(std::string_view name, Spelling spelling);
-
-// An option's value as the caller has it: text as typed ("1.25", "CeO2",
-// "0:30:0.01", a path), or filled in directly: a number, a whole number
-// (scan, breit-dirac) or r as {rmin, rmax, step}. Text that should be a
-// number is read with the one decimal-number parser.
-using OptionValue = std::variant<std::string, double, int, std::array<double, 3>>;
-
-struct OptionValues {
-  // The options in effect by name ("mu-r").
-  std::map<std::string, OptionValue, std::less<>> values;
-  // The names whose value came from a file of earlier settings rather than
-  // from the user now. A file written by one run holds every option of its
-  // mode and monochromator: only what the user asks for now is refused for
-  // belonging to another mode or to a monochromator, or for contradicting mu.
-  std::set<std::string, std::less<>> from_file;
-};
-
-// A value as text: text as it is, a number as the shortest text that reads
-// back to it, r as "RMIN:RMAX:STEP".
-std::string option_text(const OptionValue& value);
+// The option table's words (text/options.hpp): how a user writes a name, a
+// value as the caller has it, the values given by name.
+using talvo::OptionValue;
+using talvo::OptionValues;
+using talvo::option_text;
+using talvo::spelled;
+using talvo::Spelling;
 
 // How the pattern is read.
 struct InputChoice {

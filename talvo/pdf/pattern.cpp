@@ -19,12 +19,6 @@
 namespace talvo::pdf {
 namespace {
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
 std::vector<std::string_view> fields(std::string_view line) {
   std::vector<std::string_view> out;
   std::size_t i = 0;

@@ -12,15 +12,10 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/shortest.hpp"
+#include "talvo/text/words.hpp"
 
 namespace talvo::pdf {
 namespace {
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
 
 bool is_key(std::string_view k) {
   if (k.empty()) return false;

@@ -17,12 +17,6 @@ namespace {
 
 Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgument, std::move(message)); }
 
-std::string_view trimmed(std::string_view s) {
-  const std::size_t a = s.find_first_not_of(" \t\r");
-  if (a == std::string_view::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t\r") - a + 1);
-}
-
 // The levels a fit starts from and is checked against.
 struct Levels {
   double high = 0.0, low = 0.0;              // the open beam (the scan's 90th percentile) and its lowest value
@@ -61,7 +55,7 @@ Result<ZScan> parse_zscan(std::string_view text, std::string_view source) {
   std::size_t line_number = 0;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
-    const std::string_view line = trimmed(text.substr(0, end));
+    const std::string_view line = trim(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     ++line_number;
     if (line.empty() || line[0] == '#' || line[0] == '\'' || line[0] == '!') continue;

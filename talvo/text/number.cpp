@@ -8,18 +8,12 @@
 #include <string>
 
 #include "talvo/text/quote.hpp"
+#include "talvo/text/words.hpp"
 
 namespace talvo {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // A unit and the power of ten that takes a value in it to the canonical
 // unit. The power goes into the decimal's exponent before the one rounding to
@@ -86,7 +80,7 @@ std::string_view unit_choices(Quantity quantity) {
 }
 
 Result<double> read_number(std::string_view text, std::string_view what, const NumberOptions& options) {
-  const std::string_view t = trimmed(text);
+  const std::string_view t = trim(text, " \t");
   std::size_t i = 0;
   std::string digits;  // the mantissa as from_chars reads it: no '+'
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
@@ -115,7 +109,7 @@ Result<double> read_number(std::string_view text, std::string_view what, const N
       exponent = true;
     }
   }
-  const std::string_view rest = trimmed(t.substr(i));
+  const std::string_view rest = trim(t.substr(i), " \t");
 
   // A sign and digits straight after the number: the Fortran exponent, or a range typed with a dash.
   if (!exponent && rest.size() >= 2 && (rest[0] == '-' || rest[0] == '+') &&
@@ -167,7 +161,7 @@ Result<double> read_number(std::string_view text, std::string_view what, const N
 }
 
 Result<int> read_whole_number(std::string_view text, std::string_view what) {
-  const std::string_view t = trimmed(text);
+  const std::string_view t = trim(text, " \t");
   std::string_view digits = t;
   if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)

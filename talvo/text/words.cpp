@@ -28,6 +28,12 @@ std::string_view trim_end(std::string_view s) {
   return s.substr(0, n);
 }
 
+std::string_view trim(std::string_view s, std::string_view blanks) {
+  const std::size_t a = s.find_first_not_of(blanks);
+  if (a == std::string_view::npos) return {};
+  return s.substr(a, s.find_last_not_of(blanks) - a + 1);
+}
+
 std::string fixed(std::string_view s, std::size_t n) {
   std::string out(s.substr(0, n));
   out.resize(n, ' ');

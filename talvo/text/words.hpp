@@ -33,6 +33,10 @@ std::vector<std::string_view> split_words(std::string_view s);
 // s without trailing blanks, TABs and NUL characters.
 std::string_view trim_end(std::string_view s);
 
+// `s` without the `blanks` at either end (by default blanks, tabs and the
+// carriage return of a line ended CR LF).
+std::string_view trim(std::string_view s, std::string_view blanks = " \t\r");
+
 // s cut or blank-padded to exactly n characters (a fixed-length text).
 std::string fixed(std::string_view s, std::size_t n);
 
