@@ -111,7 +111,8 @@ Result<Prepared> prepare(const Inputs& in, const ReductionOptions& o) {
     if (!red.number_density)
       return make_error(ErrorKind::kInvalidArgument,
                         "the low-r iteration needs the number density: give the density or the number density");
-    Result<LowR> low = iterate_low_r(red.fq, *red.number_density, *o.rmin_iterate, o.window, o.stop);
+    Result<LowR> low = iterate_low_r(red.fq, *red.number_density, *o.rmin_iterate, o.window, o.stop,
+                                     {red.extrapolated, o.extrapolate, o.s0});
     if (!low.ok()) return low.error();
     red.iterations = low->iterations;
     red.residual = low->residual;

@@ -142,8 +142,16 @@ struct LowR {
 // s0 that is not finite.
 Result<std::size_t> extrapolate_low_q(Curve& sq, Curve& fq, LowQExtrapolation how, double s0);
 
-Result<LowR> iterate_low_r(Curve& fq, double rho0, double rmin_iterate, Window window,
-                           const StopCheck& stop = {});
+// The points fq holds below the data, from extrapolate_low_q: each step of
+// the iteration corrects the measured points, and these follow them as the
+// extrapolation from S(0) = s0, which the iteration does not move.
+struct LowQBelow {
+  std::size_t points = 0;
+  LowQExtrapolation how = LowQExtrapolation::kNone;
+  double s0 = 0.0;
+};
+Result<LowR> iterate_low_r(Curve& fq, double rho0, double rmin_iterate, Window window, const StopCheck& stop = {},
+                           const LowQBelow& below = {});
 
 // The reduction's self-checks (diagnostics.hpp) of S(Q) on the points from
 // grids.first to grids.end, and of G(r) transformed from fq on its own grid
