@@ -241,6 +241,9 @@ SAME_WORDS = [
     ({"density": 5.68, "optimize": "bg-scale"}, 2, "{optimize} bg-scale needs {background}"),
     ({"bg_scale": 2}, 2, "{bg_scale} belongs to {background}"),
     ({"scan": 1}, 2, "{scan} belongs to XRDML input"),
+    ({"density": 5.68, "extrapolate": "cubic"}, 2, '{extrapolate} must be none, step, linear or poly, not "cubic"'),
+    ({"density": 5.68, "s0": 0.1}, 2,
+     "{s0} is S(Q) at Q = 0 for the extrapolation below the data: give {extrapolate} step, linear or poly"),
     ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode}: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),
 ]
 

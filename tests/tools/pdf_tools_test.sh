@@ -220,6 +220,18 @@ grep -q '^# f_table = chantler-ffast (' ni124.sq && grep -qx '# breit-dirac = 0'
   -o zr_table >/dev/null 2>&1
 grep -q '^# f_table = henke93 (' zr_table.gr || bad "ZrO2 at Mo K alpha: $(grep f_table zr_table.gr)"
 
+# Below the first point: the extrapolation and S0 in the header, its points in .sq (sigma 0) and the JSON,
+# and a rerun from the header the same files.
+"$tools" pdf zro2_mo.xy --composition ZrO2 --density 5.68 --wavelength 0.71073 --geometry capillary --mu-r 1.25 \
+  --qmin 1 --extrapolate poly --s0 0.05 -o zr_poly --json >out 2>/dev/null || bad "--extrapolate poly"
+grep -qx '# extrapolate = poly' zr_poly.sq && grep -qx '# s0 = 0.05' zr_poly.sq &&
+  grep -q '^# S(Q) extrapolated below the first measured Q, 1[.0-9]*: [0-9]* points (poly from S0 = 0.05; sigma 0)$' \
+    zr_poly.sq && grep -q '"extrapolated": [1-9]' out || bad "--extrapolate in the header: $(grep '^#' zr_poly.sq)"
+awk '!/^#/ { n++; if (n == 1 && !($1 < 0.1 && $3 == 0)) bad = 1 } END { exit bad }' zr_poly.sq ||
+  bad "the first .sq point is not an extrapolated one: $(grep -v '^#' zr_poly.sq | head -1)"
+"$tools" pdf --config zr_poly.gr -o zr_poly2 >/dev/null 2>&1 || bad "rerun of zr_poly.gr"
+for k in sq fq gr; do cmp -s "zr_poly.$k" "zr_poly2.$k" || bad "rerun of --extrapolate: .$k differs"; done
+
 # Bad input: exit 1 (or 2 for usage), a message that says what to change, no file.
 mkdir none && cd none || exit 1
 check_fails() {
