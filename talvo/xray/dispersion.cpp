@@ -64,6 +64,13 @@ constexpr FfastEdge kFfastEdges[] = {
 #include "talvo/xray/ffast_edges.inc"
 };
 static_assert(std::size(kFfastIndex) == kHenkeMaxZ);
+// kFfastMaxKev is the files' last point, the same for every element: the
+// code offers the whole range the table holds and no more.
+static_assert([] {
+  for (const FfastIndex& index : kFfastIndex)
+    if (kFfast[index.first + index.count - 1].e != kFfastMaxKev) return false;
+  return true;
+}());
 
 // Two points closer than this (relative) are the two sides of an edge; the
 // table's mesh is otherwise about 1.6 % apart.

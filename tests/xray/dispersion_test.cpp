@@ -174,11 +174,15 @@ TEST(DispersionFfast, EachEnergyNamesItsTable) {
             std::string::npos);
 }
 
-// Where both tables hold (20-30 keV) they are two calculations of one thing:
-// f' within 0.015 electrons to Ni and 0.12-0.30 for Ce to U (FFAST's coarse
-// mesh and the two relativistic estimates), f'' within 2 % but for C (6 %, of
-// 5e-4 electrons), Ce, Gd and U (6, 10 and 8 %: there Henke's f'' lies above
-// both FFAST's and Scofield's photoabsorption, as xraylib gives it).
+// Where both tables hold (20-30 keV) they are two calculations of one thing.
+// On a 0.25 keV grid over 20-30 keV, away from U's L1 and L2 edges (21.76,
+// 20.95 keV, where the two meshes put the f' dip apart and differ by up to
+// 4.2 electrons), the largest differences are: f' 0.015 electrons to Ni,
+// 0.12 (Ce), 0.22 (Gd), 0.23 (W), 0.31 (Pb, 20.75 keV) and 0.29 (U) (FFAST's
+// coarse mesh and the two relativistic estimates); f'' 1.5 % to Ni but for
+// H (3.6 %, of 1e-6 electrons) and C (6 %, of 5e-4 electrons), Ce, Gd and U
+// (5.6, 9.8 and 8.1 %: there Henke's f'' lies above both FFAST's and
+// Scofield's photoabsorption, as xraylib gives it).
 TEST(DispersionFfast, AgreesWithHenkeWhereBothHold) {
   const struct {
     int z;

@@ -8,6 +8,11 @@ opposite sign. xraylib's photoabsorption is Scofield's (1973) and FFAST's
 Chantler's own, so mu agrees to a few per cent; f'' follows the same
 photoabsorption and agrees as closely.
 
+Measured (xraylib 4.0, the 54 points away from edges): the largest differences
+are f' -0.20 electrons (U at 40 keV; -0.15 to -0.20 for U, -0.10 to -0.20 for
+Pb, 0.01 or less to Ni), f'' -3.5 % (U at 60 keV) and mu -3.4 % (Pb at
+40 keV; 0.8 % or less for H to Si).
+
 usage: xraylib_ffast_peer_test.py TALVO_TOOLS   (exit 77: skipped, xraylib absent)
 """
 import json
