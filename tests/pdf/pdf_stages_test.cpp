@@ -26,9 +26,6 @@ double sin_sin(double a, double b, double c, double r) {
   return part(b) - part(a);
 }
 
-// Filon on the data's own equally spaced Q, with an odd and an even number of
-// points (the last step then a straight line), and on unequal steps: the
-// closed form to about h^2 of the last step's share.
 // Below the first point: S0, a line from S0 meeting the first points, or a
 // cubic from S0 that is flat at Q = 0 and meets their value and slope; F
 // follows as Q (S - 1), on the first points' step down to above 0.
@@ -82,6 +79,9 @@ TEST(PdfStages, ExtrapolationBelowTheFirstPoint) {
   EXPECT_EQ(extrapolate_low_q(two, two_f, LowQExtrapolation::kStep, 0.0).kind(), ErrorKind::kInvalidArgument);
 }
 
+// Filon on the data's own equally spaced Q, with an odd and an even number of
+// points (the last step then a straight line), and on unequal steps: the
+// closed form to about h^2 of the last step's share.
 TEST(PdfStages, TransformAgainstTheClosedForm) {
   const double c = 2.3;
   for (const int n : {1201, 1200}) {
