@@ -9,8 +9,8 @@
 #pragma once
 
 #include <cassert>
-#include <functional>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -145,6 +145,35 @@ inline Error make_error(ErrorKind kind, std::string message, std::size_t positio
   e.position = position;
   return e;
 }
+
+// The error with `prefix` before its message ("the background: "), keeping
+// what it points at: the position, the system's error number and the option.
+inline Error with_context(Error e, std::string_view prefix) {
+  e.message.insert(0, prefix);
+  return e;
+}
+template <class T>
+Error with_context(const Result<T>& r, std::string_view prefix) {
+  return with_context(r.error(), prefix);
+}
+
+// Propagation in the manner of Abseil's RETURN_IF_ERROR and ASSIGN_OR_RETURN:
+//   TALVO_RETURN_IF_ERROR(check(x));            returns check's error, if any
+//   TALVO_ASSIGN_OR_RETURN(double v, parse(t));  v the value, or returns the error
+// The error is returned as it is: wrap it with with_context() by hand where
+// the caller adds words.
+#define TALVO_RESULT_CONCAT_INNER(a, b) a##b
+#define TALVO_RESULT_CONCAT(a, b) TALVO_RESULT_CONCAT_INNER(a, b)
+#define TALVO_RETURN_IF_ERROR(expr)                                                     \
+  do {                                                                                  \
+    if (auto talvo_result_ = (expr); !talvo_result_.ok()) return talvo_result_.error(); \
+  } while (false)
+#define TALVO_ASSIGN_OR_RETURN(lhs, expr) \
+  TALVO_ASSIGN_OR_RETURN_IMPL(TALVO_RESULT_CONCAT(talvo_result_, __LINE__), lhs, expr)
+#define TALVO_ASSIGN_OR_RETURN_IMPL(result, lhs, expr) \
+  auto result = (expr);                                \
+  if (!result.ok()) return result.error();             \
+  lhs = std::move(result).value()
 
 // A caller's way to stop a long routine early (Python looks for Ctrl-C in
 // it): a routine whose options hold one asks it between pieces of work of a

@@ -18,5 +18,6 @@ extern const Subcommand kXsCommand;
 extern const Subcommand kPeakCommand;
 extern const Subcommand kSq2grCommand;
 extern const Subcommand kPdfCommand;
+extern const Subcommand kNcorrCommand;
 
 }  // namespace talvo::cli

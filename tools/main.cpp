@@ -29,7 +29,7 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kXrdmlCommand,       &talvo::cli::kMoqCommand,     &talvo::cli::kFilonCommand,
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
     &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
-    &talvo::cli::kPdfCommand,
+    &talvo::cli::kPdfCommand,         &talvo::cli::kNcorrCommand,
 };
 
 std::string help() {

@@ -44,7 +44,7 @@ constexpr Spelling kSpelling = Spelling::kCommandLine;
 // The options that take a value: the reduction's, by the key their header line uses, and the command's own.
 const std::vector<std::string> kValueOptions = [] {
   std::vector<std::string> names;
-  for (const std::string_view n : pdf::kOptionNames) names.push_back("--" + std::string(n));
+  for (const OptionSpec& o : pdf::reduction_option_table().options) names.push_back("--" + std::string(o.name));
   for (const char* n : {"--output", "--config", "--plot", "--jobs"}) names.emplace_back(n);
   return names;
 }();
@@ -163,9 +163,7 @@ Result<Run> run_of(const Args& a) {
   }
   pdf::OptionValues asked;
   for (const auto& [k, v] : a.options)
-    if (std::find(std::begin(pdf::kOptionNames), std::end(pdf::kOptionNames), k.substr(2)) !=
-        std::end(pdf::kOptionNames))
-      asked.values[k.substr(2)] = v;
+    if (pdf::is_reduction_option(k.substr(2))) asked.values[k.substr(2)] = v;
   run.options = pdf::merged_options(file.options, asked);
   if (run.inputs.empty() && file.input) run.inputs.push_back(*file.input);
   if (run.inputs.empty()) return wrong("give the INPUT pattern (or --config FILE naming it)");
@@ -200,8 +198,8 @@ Result<Run> run_of(const Args& a) {
   for (const std::string& kind : run.outputs)
     if ((kind == "gofr" || kind == "rdf") && !dense)
       return unusable("--output " + kind +
-                       ": g(r) and R(r) need the number density: give --density G or "
-                       "--number-density N");
+                      ": g(r) and R(r) need the number density: give --density G or "
+                      "--number-density N");
   if (const auto plot = a.get("--plot")) {
     if (plot->size() < 5 || plot->compare(plot->size() - 4, 4, ".svg") != 0)
       return wrong("--plot writes an SVG picture: give a FILE.svg, not " + quote_for_message(*plot));
@@ -213,7 +211,7 @@ Result<Run> run_of(const Args& a) {
   const bool into_folder = prefix_arg && (prefix_arg->back() == '/' || fs::is_directory(*prefix_arg, ec));
   if (prefix_arg && !into_folder && run.inputs.size() > 1)
     return wrong("-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
-                     std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
+                 std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
   // The folder the files go into is there before any pattern is reduced.
   if (prefix_arg) {
     const fs::path folder = into_folder ? fs::path(*prefix_arg) : fs::path(*prefix_arg).parent_path();
@@ -254,18 +252,18 @@ Result<Run> run_of(const Args& a) {
       if (key.same(source_keys[k])) {
         const auto& [what, path] = sources[k];
         return unusable("the output " + escape_for_message(name) + " would replace " + what +
-                         (what == "the input" && run.inputs.size() > 1 ? " " + escape_for_message(path) : "") +
-                         ": give another -o PREFIX or --plot");
+                        (what == "the input" && run.inputs.size() > 1 ? " " + escape_for_message(path) : "") +
+                        ": give another -o PREFIX or --plot");
       }
     const auto [earlier, fresh] = written.emplace(key.canonical, d);
     if (!fresh && destinations[earlier->second].second != i)
       return wrong(escape_for_message(run.inputs[destinations[earlier->second].second]) + " and " +
-                       escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
-                       ": give them other names or reduce them apart");
+                   escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
+                   ": give them other names or reduce them apart");
     const fs::file_status st = fs::status(name, ec);
     if (fs::exists(st) && !fs::is_regular_file(st))
       return unusable("cannot write " + escape_for_message(name) + ": " +
-                       (fs::is_directory(st) ? "it is a folder" : "it is not a regular file"));
+                      (fs::is_directory(st) ? "it is a folder" : "it is not a regular file"));
   }
 
   // The background: read once, unless asked at scale 0. One named by --config that is not there stops only
@@ -290,7 +288,7 @@ Result<Run> run_of(const Args& a) {
                                               ", which is not there: give --background FILE, or --bg-scale 0 to reduce "
                                               "without one");
       } else {
-        run.background_error = make_error(bg.kind(), "--background: " + bg.error().message);
+        run.background_error = with_context(bg, "--background: ");
       }
     }
   }
@@ -396,8 +394,8 @@ bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
                                              escape_for_message(pdf::option_text(run.options.values.at("zscan"))) +
                                              ": " + z.error().message));
     for (const std::string& w : z.warnings()) job.warnings.push_back("--zscan: " + w);
-    fit_notes.push_back("z-scan: mu D " + shortest(z->mu_d.value) + " +- " + shortest(z->mu_d.sigma) +
-                        ", beam width " + shortest(z->width.value) + " +- " + shortest(z->width.sigma) + " mm (" +
+    fit_notes.push_back("z-scan: mu D " + shortest(z->mu_d.value) + " +- " + shortest(z->mu_d.sigma) + ", beam width " +
+                        shortest(z->width.value) + " +- " + shortest(z->width.sigma) + " mm (" +
                         std::string(pdf::beam_profile_name(settings.options.beam_profile)) + "), centre " +
                         shortest(z->centre.value) + " +- " + shortest(z->centre.sigma) + " mm, chi2 per point " +
                         shortest(z->residual_variance));
@@ -410,7 +408,7 @@ bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
   const pdf::Inputs inputs{&*sample, background, run.container ? &*run.container : nullptr};
   if (!settings.optimize.empty()) {
     const Result<pdf::Optimization> fit = pdf::optimize(inputs, settings.options, settings.optimize);
-    if (!fit.ok()) return failed(make_error(fit.kind(), "--optimize: " + fit.error().message));
+    if (!fit.ok()) return failed(with_context(fit, "--optimize: "));
     for (const std::string& w : fit.warnings()) job.warnings.push_back("--optimize: " + w);
     fit_json += ", \"fitted\": ";
     {
@@ -745,84 +743,98 @@ int run_pdf(const Args& a) {
   return failures > 0 ? 1 : 0;
 }
 
+// The command's own options, beside the reduction's.
+constexpr OptionSpec kCommandOptions[] = {
+    {.name = "output",
+     .type = OptionType::kList,
+     .doc = "the files written (default iq,sq,fq,gr and, with a density, gofr,rdf)",
+     .metavar = "iq,sq,fq,gr,gofr,rdf"},
+    {.name = "config",
+     .type = OptionType::kPath,
+     .doc = "settings from a header of these files or the reference program's",
+     .metavar = "FILE"},
+    {.name = "plot", .type = OptionType::kPath, .doc = "a four-panel picture of one pattern", .metavar = "FILE.svg"},
+    {.name = "json", .type = OptionType::kFlag, .doc = "a summary, one JSON line a pattern"},
+    {.name = "jobs",
+     .type = OptionType::kWhole,
+     .doc = "patterns reduced at a time (also -j N)",
+     .default_text = "1",
+     .metavar = "N"},
+};
+
+// The help: the options from the reduction's table and the command's, then how the reduction reads and corrects.
+const std::string kPdfHelp =
+    "usage: talvo-tools pdf INPUT... --composition FORMULA [OPTIONS] [-o PREFIX | -o DIR/]\n"
+    "options of the reduction (their names also the keys of --config's \"key = value\" lines):\n" +
+    usage_text(pdf::reduction_option_table()) + "options of the command:\n" +
+    usage_text(OptionTable{"talvo-tools pdf", kCommandOptions}) +
+    std::string(
+        "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
+        "intends \"K-Alpha 1\") or text rows \"x I [sigma]\" (x: 2theta in degrees, Q in 1/A or 1/nm; lines\n"
+        "beginning with #, ' or ! skipped). A Fit2D .chi header (title, x name, y name, point count) and\n"
+        "the reference program's (PDFgetX3) I(Q) output (its [PDF] block, #### start data, #S, #L names)\n"
+        "are read too, the x unit from their x name where it says (\"Q (Inverse Nanometres)\",\n"
+        "\"Q($\\AA^{-1}$)\", \"2-Theta\"), else from --format. Without sigma: sqrt(counts) for whole counts,\n"
+        "else sqrt(I) scaled to the scatter between neighbouring points (with a warning).\n"
+        "--mode physical (the default with a density): background, polarisation (P = fraction polarised\n"
+        "normal to the scattering plane, 0.5 unpolarised; a monochromator at its Bragg angle), absorption\n"
+        "(flat plate in reflection: infinitely thick, or --mu-t; plate in transmission --mu-t; capillary\n"
+        "--mu-r, integrated over its cross-section; or mu from the composition with --thickness CM),\n"
+        "Compton (Hubbell or Balyuzi) with the Breit-Dirac factor, f' and f'' at the wavelength,\n"
+        "Krogh-Moe/Norman normalisation (or highq), S(Q) = 1 + [alpha I - <|f|^2> - C] / |<f>|^2.\n"
+        "The counting errors give sigma_alpha, printed beside alpha: it scales every point alike, so it is\n"
+        "not added into the per-point sigmas. --rmin-iterate R: G(r) made to follow -4 pi rho0 r below R.\n"
+        "--extrapolate (default none: F = 0 below the first point): S(Q) below it, before the iteration\n"
+        "and the transform, = --s0 S (step), a line from S0 at Q = 0 (linear) or S0 + a Q^2 + b Q^3 meeting\n"
+        "the first points' value and slope (poly); S0 default 0, the incompressible limit (a liquid's is\n"
+        "rho0 k_B T kappa_T). The .sq and .fq hold those points too (sigma 0), drawn in their own colour\n"
+        "in --plot; the low-r iteration keeps them the extrapolation of the corrected points.\n"
+        "A monochromator's plane is taken as the sample's, so the polarisation factor is the same in the\n"
+        "incident and the diffracted beam (--mono-beam). Only a diffracted-beam monochromator cuts the\n"
+        "Compton scattering: --ruland B, its band pass in A, applies Ruland's window to it.\n"
+        "A capillary of --capillary-diameter MM (mu R from mu unless --mu-r) lit by a beam --beam-width MM\n"
+        "wide (a top hat, or the FWHM of a Gaussian): absorption over the lit band. --zscan FILE (height mm,\n"
+        "intensity) is fitted for mu D, the beam's width and the capillary's centre, with their sigmas, used\n"
+        "where not given. --container FILE, the empty capillary measured alike: removed with the\n"
+        "Paalman-Pings factors of its wall (--container-composition, -density, -wall MM), scaled by\n"
+        "--container-scale. --flat C: a constant taken from the pattern first.\n"
+        "Every physical reduction reports the mean of S over the top fifth of Q, S smoothed against its\n"
+        "floor 1 - <f^2>/<f>^2, and the rms of G + 4 pi rho0 r from 0.5 A to --rmin-check R (default 1),\n"
+        "with a warning past each level. --optimize LIST (density, bg-scale, container-scale, mu-r,\n"
+        "beam-width, ruland, flat; NAME:LOW:HIGH for bounds) fits them first, minimising\n"
+        "(1/N) sum [(G + 4 pi rho0 r)/sigma_G]^2 below rmin-check + [(<S>_top - 1)/sigma]^2, and prints\n"
+        "each with its sigma, the cost before and after and the number of reductions; the header holds\n"
+        "the fitted values, so --config reruns the fitted reduction.\n"
+        "--mode adhoc (the default without a density): the smooth distortions fitted by polynomials of\n"
+        "degree about rpoly qmaxinst / pi (default rpoly 0.9 A) and removed.\n"
+        "Isolated outliers (one or two points far above their neighbours) are removed first and listed.\n"
+        "G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ from qmin (default 0) to qmax (default the data's end),\n"
+        "window none (default), lorch, step or quadratic, r 0:30:0.01 by default.\n"
+        "Writes NAME.iq .sq .fq .gr in the current folder, NAME the input's name less its extension (-o PREFIX\n"
+        "for one input, -o DIR/ for DIR/NAME.*; \"x value sigma\" rows) and, with a density, .gofr (r, g(r),\n"
+        "sigma) and .rdf (r, R(r) = 4 pi r^2 rho0 g(r), sigma, N(r) its integral from rmin, sigma). The files\n"
+        "of a pattern replace the previous ones together, whatever stops the run. Their \"# key = value\"\n"
+        "headers (values with control characters quoted, with escapes) --config reads back: a rerun gives\n"
+        "the same files. --config also reads the reference program's configuration files and output\n"
+        "headers ([DEFAULT] or [PDF]: dataformat, inputfile, backgroundfile, bgscale, composition,\n"
+        "wavelength, qmaxinst, qmin, qmax, rmin, rmax, rstep, rpoly, outputtype, mode = xray), their paths\n"
+        "from the file's folder; a warning names the keys it does not use, and options given on the command\n"
+        "line replace the file's. A background that such a file names is not subtracted again from the\n"
+        "reference program's I(Q), whose background is subtracted already; one that is not there stops the\n"
+        "run unless --bg-scale 0 (no background) or --background FILE is given.\n"
+        "Several INPUTs are reduced with the same options, each into its own files; a pattern that fails is\n"
+        "named with its reason and the others go on (exit 1 when any failed). -j N reduces on N threads,\n"
+        "with the same output as one. On a terminal a progress line shows on standard error. Nothing is\n"
+        "written for a pattern whose reduction fails. --json prints a summary, one JSON line a pattern;\n"
+        "--plot writes a four-panel SVG of one pattern.\n");
+
 }  // namespace
 
-const Subcommand kPdfCommand{
-    "pdf",
-    run_pdf,
-    {"--json"},
-    kValueOptions,
-    "X-ray total-scattering reduction of patterns to S(Q), F(Q) and G(r)",
-    "usage: talvo-tools pdf INPUT... [--format xrdml|twotheta|qa|qnm] [--scan K] [--wavelength L | --anode NAME]\n"
-    "    --composition FORMULA [--density G | --number-density N] [--packing F]\n"
-    "    [--background FILE] [--bg-scale S] [--mode physical|adhoc]\n"
-    "    [--geometry reflection|transmission|capillary] [--mu-r X | --mu-t X] [--thickness CM]\n"
-    "    [--monochromator none|HOPG|Si111|Ge111|LiF200|ANGLE] [--mono-beam diffracted|incident]\n"
-    "    [--mono-crystal mosaic|perfect] [--polarization P] [--compton hubbell|balyuzi] [--breit-dirac N]\n"
-    "    [--ruland B] [--normalize kmn|highq] [--rmin-iterate R] [--rpoly R] [--qmaxinst Q] [--qmin Q] [--qmax Q]\n"
-    "    [--capillary-diameter MM] [--beam-width MM] [--beam-profile tophat|gaussian] [--zscan FILE]\n"
-    "    [--container FILE --container-composition F --container-density G --container-wall MM]\n"
-    "    [--container-scale S] [--flat C] [--rmin-check R] [--optimize LIST]\n"
-    "    [--extrapolate none|step|linear|poly] [--s0 S]\n"
-    "    [--window NAME] [--r RMIN:RMAX:STEP] [-o PREFIX | -o DIR/] [--output iq,sq,fq,gr,gofr,rdf]\n"
-    "    [--config FILE] [--plot FILE.svg] [--json] [-j N]\n"
-    "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
-    "intends \"K-Alpha 1\") or text rows \"x I [sigma]\" (x: 2theta in degrees, Q in 1/A or 1/nm; lines\n"
-    "beginning with #, ' or ! skipped). A Fit2D .chi header (title, x name, y name, point count) and\n"
-    "the reference program's (PDFgetX3) I(Q) output (its [PDF] block, #### start data, #S, #L names)\n"
-    "are read too, the x unit from their x name where it says (\"Q (Inverse Nanometres)\",\n"
-    "\"Q($\\AA^{-1}$)\", \"2-Theta\"), else from --format. Without sigma: sqrt(counts) for whole counts,\n"
-    "else sqrt(I) scaled to the scatter between neighbouring points (with a warning).\n"
-    "--mode physical (the default with a density): background, polarisation (P = fraction polarised\n"
-    "normal to the scattering plane, 0.5 unpolarised; a monochromator at its Bragg angle), absorption\n"
-    "(flat plate in reflection: infinitely thick, or --mu-t; plate in transmission --mu-t; capillary\n"
-    "--mu-r, integrated over its cross-section; or mu from the composition with --thickness CM),\n"
-    "Compton (Hubbell or Balyuzi) with the Breit-Dirac factor, f' and f'' at the wavelength,\n"
-    "Krogh-Moe/Norman normalisation (or highq), S(Q) = 1 + [alpha I - <|f|^2> - C] / |<f>|^2.\n"
-    "The counting errors give sigma_alpha, printed beside alpha: it scales every point alike, so it is\n"
-    "not added into the per-point sigmas. --rmin-iterate R: G(r) made to follow -4 pi rho0 r below R.\n"
-    "--breit-dirac N: 3 (default), 2, or 0 for no factor. --extrapolate (default none: F = 0 below the first\n"
-    "point): S(Q) below it, before the iteration and the transform, = --s0 S (step), a line from S0 at\n"
-    "Q = 0 (linear) or S0 + a Q^2 + b Q^3 meeting the first points' value and slope (poly); S0 default 0,\n"
-    "the incompressible limit (a liquid's is rho0 k_B T kappa_T). The .sq and .fq hold those points too\n"
-    "(sigma 0), drawn in their own colour in --plot.\n"
-    "A monochromator's plane is taken as the sample's, so the polarisation factor is the same in the\n"
-    "incident and the diffracted beam (--mono-beam). Only a diffracted-beam monochromator cuts the\n"
-    "Compton scattering: --ruland B, its band pass in A, applies Ruland's window to it.\n"
-    "A capillary of --capillary-diameter MM (mu R from mu unless --mu-r) lit by a beam --beam-width MM\n"
-    "wide (a top hat, or the FWHM of a Gaussian): absorption over the lit band. --zscan FILE (height mm,\n"
-    "intensity) is fitted for mu D, the beam's width and the capillary's centre, with their sigmas, used\n"
-    "where not given. --container FILE, the empty capillary measured alike: removed with the\n"
-    "Paalman-Pings factors of its wall (--container-composition, -density, -wall MM), scaled by\n"
-    "--container-scale. --flat C: a constant taken from the pattern first.\n"
-    "Every physical reduction reports the mean of S over the top fifth of Q, S smoothed against its\n"
-    "floor 1 - <f^2>/<f>^2, and the rms of G + 4 pi rho0 r from 0.5 A to --rmin-check R (default 1),\n"
-    "with a warning past each level. --optimize LIST (density, bg-scale, container-scale, mu-r,\n"
-    "beam-width, ruland, flat; NAME:LOW:HIGH for bounds) fits them first, minimising\n"
-    "(1/N) sum [(G + 4 pi rho0 r)/sigma_G]^2 below rmin-check + [(<S>_top - 1)/sigma]^2, and prints\n"
-    "each with its sigma, the cost before and after and the number of reductions; the header holds\n"
-    "the fitted values, so --config reruns the fitted reduction.\n"
-    "--mode adhoc (the default without a density): the smooth distortions fitted by polynomials of\n"
-    "degree about rpoly qmaxinst / pi (default rpoly 0.9 A) and removed.\n"
-    "Isolated outliers (one or two points far above their neighbours) are removed first and listed.\n"
-    "G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ from qmin (default 0) to qmax (default the data's end),\n"
-    "window none (default), lorch, step or quadratic, r 0:30:0.01 by default.\n"
-    "Writes NAME.iq .sq .fq .gr in the current folder, NAME the input's name less its extension (-o PREFIX\n"
-    "for one input, -o DIR/ for DIR/NAME.*; \"x value sigma\" rows) and, with a density, .gofr (r, g(r),\n"
-    "sigma) and .rdf (r, R(r) = 4 pi r^2 rho0 g(r), sigma, N(r) its integral from rmin, sigma). The files\n"
-    "of a pattern replace the previous ones together, whatever stops the run. Their \"# key = value\"\n"
-    "headers (values with control characters quoted, with escapes) --config reads back: a rerun gives\n"
-    "the same files. --config also reads the reference program's configuration files and output\n"
-    "headers ([DEFAULT] or [PDF]: dataformat, inputfile, backgroundfile, bgscale, composition,\n"
-    "wavelength, qmaxinst, qmin, qmax, rmin, rmax, rstep, rpoly, outputtype, mode = xray), their paths\n"
-    "from the file's folder; a warning names the keys it does not use, and options given on the command\n"
-    "line replace the file's. A background that such a file names is not subtracted again from the\n"
-    "reference program's I(Q), whose background is subtracted already; one that is not there stops the\n"
-    "run unless --bg-scale 0 (no background) or --background FILE is given.\n"
-    "Several INPUTs are reduced with the same options, each into its own files; a pattern that fails is\n"
-    "named with its reason and the others go on (exit 1 when any failed). -j N reduces on N threads,\n"
-    "with the same output as one. On a terminal a progress line shows on standard error. Nothing is\n"
-    "written for a pattern whose reduction fails. --json prints a summary, one JSON line a pattern;\n"
-    "--plot writes a four-panel SVG of one pattern.\n"};
+const Subcommand kPdfCommand{"pdf",
+                             run_pdf,
+                             {"--json"},
+                             kValueOptions,
+                             "X-ray total-scattering reduction of patterns to S(Q), F(Q) and G(r)",
+                             kPdfHelp.c_str()};
 
 }  // namespace talvo::cli

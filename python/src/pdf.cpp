@@ -61,25 +61,17 @@ constexpr std::array<Field, 45> kPdfFields{{
     {"poly_degree", Kind::kInt},
     {"iterations", Kind::kInt},
     {"residual", Kind::kFloat},
-    {"outliers", Kind::kArray},  // x of the points removed, in the input's units
-    {"diagnostics", Kind::kFloatDict},  // high_q_mean (and _sigma), lowest_smoothed_s (_at), floor_there, low_r_rms
-    {"zscan", Kind::kFloatDict},        // mu_d, beam_width, centre (mm) and their _sigma, chi2_per_point
-    {"fitted", Kind::kFloatDict},       // each fitted parameter's value
+    {"outliers", Kind::kArray},          // x of the points removed, in the input's units
+    {"diagnostics", Kind::kFloatDict},   // high_q_mean (and _sigma), lowest_smoothed_s (_at), floor_there, low_r_rms
+    {"zscan", Kind::kFloatDict},         // mu_d, beam_width, centre (mm) and their _sigma, chi2_per_point
+    {"fitted", Kind::kFloatDict},        // each fitted parameter's value
     {"fitted_sigma", Kind::kFloatDict},  // and its standard deviation
-    {"fit_cost", Kind::kFloatDict},     // before, after, reductions
+    {"fit_cost", Kind::kFloatDict},      // before, after, reductions
     {"warnings", Kind::kTexts},
 }};
 
 // Keywords as Python writes them: mu_r for the command's --mu-r.
 constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
-
-// The options whose values are names (the others are numbers, but for scan,
-// breit_dirac, background, r and ruland, and a monochromator, named or by its 2theta).
-constexpr std::string_view kChoices[] = {"format",       "anode",       "mode",     "geometry",    "mono-beam",
-                                         "mono-crystal", "compton",     "normalize", "window",     "extrapolate",
-                                         "beam-profile", "optimize",    "container-composition"};
-// The options whose values are files.
-constexpr std::string_view kPaths[] = {"background", "container", "zscan"};
 
 // A path as str or os.PathLike.
 std::string path_arg(const py::handle& p, const char* what) {
@@ -90,19 +82,24 @@ std::string path_arg(const py::handle& p, const char* what) {
 pdf::OptionValues options_of(const std::string& composition, const py::kwargs& kw) {
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
-    const auto known = [&key](std::string_view n) { return n != "composition" && pdf::spelled(n, kSpelling) == key; };
-    if (std::none_of(std::begin(pdf::kOptionNames), std::end(pdf::kOptionNames), known))
+    const auto known = [&key](const OptionSpec& o) {
+      return o.name != "composition" && pdf::spelled(o.name, kSpelling) == key;
+    };
+    const std::span<const OptionSpec> table = pdf::reduction_option_table().options;
+    if (std::none_of(table.begin(), table.end(), known))
       throw py::type_error("pdf() got an unexpected keyword argument '" + key + "'");
   }
   pdf::OptionValues options;
   options.values["composition"] = text_arg(composition, "composition");
-  for (const std::string_view name : pdf::kOptionNames) {
+  for (const OptionSpec& spec : pdf::reduction_option_table().options) {
+    const std::string_view name = spec.name;
     const std::string k = pdf::spelled(name, kSpelling);
     if (name == "composition" || !kw.contains(k)) continue;
     const py::object v = kw[py::str(k)];
     if (v.is_none()) continue;
     pdf::OptionValue& value = options.values[std::string(name)];
-    if (name == "scan" || name == "breit-dirac") {
+    // Each keyword of the kind its option takes; a monochromator is named or given by its 2theta.
+    if (spec.type == OptionType::kWhole) {
       if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
         throw py::type_error(k + " must be a whole number (int), not " + type_name(v));
       try {
@@ -110,16 +107,18 @@ pdf::OptionValues options_of(const std::string& composition, const py::kwargs& k
       } catch (const py::cast_error&) {
         raise_invalid(k + " is too large: " + py::str(v).cast<std::string>());
       }
-    } else if (std::find(std::begin(kPaths), std::end(kPaths), name) != std::end(kPaths)) {
+    } else if (spec.type == OptionType::kPath) {
       value = path_arg(v, k.c_str());
-    } else if (name == "r") {
+    } else if (spec.type == OptionType::kGrid) {
       try {
         if (py::isinstance<py::str>(v)) throw py::cast_error();
         value = v.cast<std::array<double, 3>>();
       } catch (const py::cast_error&) {
         throw py::type_error("r must be a sequence of three numbers (rmin, rmax, step) in Angstrom");
       }
-    } else if (std::find(std::begin(kChoices), std::end(kChoices), name) != std::end(kChoices) ||
+    } else if (((spec.type == OptionType::kChoice || spec.type == OptionType::kList ||
+                 spec.type == OptionType::kText) &&
+                name != "monochromator") ||
                (name == "monochromator" && py::isinstance<py::str>(v))) {
       if (!py::isinstance<py::str>(v)) throw py::type_error(k + " must be a text (str), not " + type_name(v));
       value = text_arg(v.cast<std::string>(), k.c_str());
@@ -380,9 +379,16 @@ PdfSeries iter_pdf(const py::iterable& inputs, const std::string& composition, c
   return PdfSeries(std::move(list), run_of(composition, kw));
 }
 
-constexpr const char* kPdfDoc =
-    R"(pdf(input, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None, extrapolate=None, s0=None)
---
+// The keywords of pdf() and iter_pdf() after composition, from the reduction's option table.
+std::string keywords_of_table() {
+  std::string out;
+  for (const OptionSpec& o : pdf::reduction_option_table().options)
+    if (o.name != "composition") out += ", " + pdf::spelled(o.name, kSpelling) + "=None";
+  return out;
+}
+
+constexpr const char* kPdfDocText =
+    R"(--
 
 The X-ray total-scattering reduction of a measured powder pattern to I(Q),
 S(Q), F(Q) and G(r), as `talvo-tools pdf` makes it (the same numbers as its
@@ -443,9 +449,8 @@ TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is
 installed, titled with the input's file name and the mode. Raises ValueError
 for bad options or input, OSError for a file that cannot be read.)";
 
-constexpr const char* kIterPdfDoc =
-    R"(iter_pdf(inputs, composition, *, format=None, scan=None, wavelength=None, anode=None, density=None, number_density=None, packing=None, background=None, bg_scale=None, mode=None, geometry=None, mu_r=None, mu_t=None, thickness=None, monochromator=None, mono_crystal=None, mono_beam=None, ruland=None, polarization=None, compton=None, breit_dirac=None, normalize=None, rmin_iterate=None, rpoly=None, qmaxinst=None, qmin=None, qmax=None, window=None, r=None, capillary_diameter=None, beam_width=None, beam_profile=None, zscan=None, container=None, container_composition=None, container_density=None, container_wall=None, container_scale=None, flat=None, rmin_check=None, optimize=None, extrapolate=None, s0=None)
---
+constexpr const char* kIterPdfDocText =
+    R"(--
 
 The patterns of `inputs` (paths or arrays, as pdf() takes them) reduced
 one at a time as the iterator is asked for the next: a long series never
@@ -461,12 +466,15 @@ void init_pdf(py::module_& m) {
                  "A total-scattering reduction (see pdf()): I(Q), S(Q), F(Q), G(r), g(r), R(r) with their standard "
                  "deviations, the normalisation constant and a summary.",
                  kPdfFields);
-  m.def("pdf", &reduce_pdf, kPdfDoc, py::arg("input"), py::arg("composition"));
+  static const std::string pdf_doc = "pdf(input, composition, *" + keywords_of_table() + ")\n" + kPdfDocText;
+  static const std::string iter_pdf_doc =
+      "iter_pdf(inputs, composition, *" + keywords_of_table() + ")\n" + kIterPdfDocText;
+  m.def("pdf", &reduce_pdf, pdf_doc.c_str(), py::arg("input"), py::arg("composition"));
   py::class_<PdfSeries>(m, "PdfSeries", "The patterns of iter_pdf(), reduced one at a time.")
       .def("__iter__", [](PdfSeries& s) -> PdfSeries& { return s; })
       .def("__next__", &PdfSeries::next)
       .def("__length_hint__", &PdfSeries::remaining);
-  m.def("iter_pdf", &iter_pdf, kIterPdfDoc, py::arg("inputs"), py::arg("composition"));
+  m.def("iter_pdf", &iter_pdf, iter_pdf_doc.c_str(), py::arg("inputs"), py::arg("composition"));
 }
 
 }  // namespace talvo::python

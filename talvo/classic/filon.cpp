@@ -21,7 +21,9 @@ Status filon_ft(std::vector<double>& x, std::vector<double>& f, std::span<const 
   const std::size_t nk = std::min(k.size(), result.size());
   // The transform integrates an even grid as if extended by the zero point,
   // with the values of the extended grid (its warning is the extension itself).
-  Result<FilonTransform> t = talvo::filon_ft(x, f, k.first(nk));
+  FilonOptions o;
+  o.even = EvenPoints::kZeroPoint;
+  Result<FilonTransform> t = talvo::filon_ft(x, f, k.first(nk), o);
   if (!t.ok()) return classic_status(x.size(), f.size(), t.error());
   if (x.size() % 2 == 0) {
     const double h = x[1] - x[0];

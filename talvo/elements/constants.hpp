@@ -12,4 +12,7 @@ inline constexpr double kAtomicMassUnitGrams = 1.66053906660;
 // Avogadro's number per mole (exact since the 2019 SI).
 inline constexpr double kAvogadro = 6.02214076e23;
 
+// Boltzmann's constant in eV per K (exact since the 2019 SI).
+inline constexpr double kBoltzmannEv = 8.617333262e-5;
+
 }  // namespace talvo

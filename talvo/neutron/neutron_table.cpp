@@ -77,7 +77,7 @@ void NeutronTable::index() {
 Result<NeutronTable> read_neutron_table(const std::string& file) {
   Result<InputFile> input = InputFile::open(file);
   if (!input.ok())
-    return make_error(input.kind(), "cannot open the neutron table " + file + ": " + input.error().message);
+    return with_context(input, "cannot open the neutron table " + file + ": ");
   std::istream& in = input->stream();
   const auto bad = [&](long long line, const std::string& what) {
     return make_error(ErrorKind::kParseError, file + ", line " + free_int(line) + ": " + what);

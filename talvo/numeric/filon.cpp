@@ -119,6 +119,80 @@ Result<double> filon_integral_sigma(std::span<const double> x, std::span<const d
   return std::fabs(h) * std::sqrt(var);
 }
 
+namespace {
+
+// The weights of f(a) and f(a + h) in the exact integral of the straight
+// line through them times sin(k x) from a to a + h.
+std::pair<double, double> line_weights(double a, double h, double k) {
+  const double theta = k * h;
+  if (std::abs(theta) < 1e-4) {
+    // Taylor series in k h: the closed form cancels there.
+    const double s = std::sin(k * a), c = std::cos(k * a);
+    return {h * (0.5 * s + theta * c / 6.0 - theta * theta * s / 24.0),
+            h * (0.5 * s + theta * c / 3.0 - theta * theta * s / 8.0)};
+  }
+  const double b = a + h;
+  const double ds = (std::sin(k * b) - std::sin(k * a)) / (h * k * k);
+  return {std::cos(k * a) / k - ds, -std::cos(k * b) / k + ds};
+}
+
+}  // namespace
+
+namespace filon_detail {
+
+void add_last_step(double h, double k, double a, double fa, double fb, double& value) {
+  const auto [wa, wb] = line_weights(a, h, k);
+  value += wa * fa + wb * fb;
+}
+
+void add_last_step_variance(double h, double k, double a, double sa, double sb, double& variance) {
+  const auto [wa, wb] = line_weights(a, h, k);
+  // Filon's own weight of its last point, which the step shares.
+  const FilonWeights fw = filon_abc(k * h);
+  const double w_end = h * (-fw.alpha * std::cos(k * a) + 0.5 * fw.beta * std::sin(k * a));
+  variance += wa * wa * sa * sa + wb * wb * sb * sb + 2.0 * w_end * wa * sa * sa;
+}
+
+}  // namespace filon_detail
+
+namespace {
+
+// An even grid: Filon's rule over its first n - 1 points, then the last step
+// (filon_detail::add_last_step), the step being the whole grid's mean one.
+Result<std::vector<FilonTransform>> filon_even_last_step(std::span<const double> x,
+                                                         std::span<const std::span<const double>> f,
+                                                         std::span<const std::span<const double>> sigma,
+                                                         std::span<const double> k, const FilonOptions& options) {
+  const std::size_t n = x.size();
+  std::vector<std::span<const double>> fs, sigmas;
+  for (const std::span<const double> fp : f) fs.push_back(fp.first(n - 1));
+  for (const std::span<const double> sp : sigma) sigmas.push_back(sp.empty() ? sp : sp.first(n - 1));
+  FilonOptions odd = options;
+  odd.single_precision = false;
+  Result<std::vector<FilonTransform>> part = filon_ft_many(x.first(n - 1), fs, sigmas, k, odd);
+  if (!part.ok()) return part.error();
+  const double h = mean_step(x), a = x[n - 2];
+  for (std::size_t p = 0; p < f.size(); ++p) {
+    FilonTransform& t = (*part)[p];
+    for (std::size_t m = 0; m < k.size(); ++m) {
+      double value = t.integral[m];
+      filon_detail::add_last_step(h, k[m], a, f[p][n - 2], f[p][n - 1], value);
+      t.integral[m] = options.single_precision ? static_cast<double>(static_cast<float>(value)) : value;
+      if (!t.sigma.empty()) {
+        const double sa = sigma[p][n - 2], sb = sigma[p][n - 1];
+        double var = t.sigma[m] * t.sigma[m];
+        filon_detail::add_last_step_variance(h, k[m], a, sa, sb, var);
+        t.sigma[m] = std::sqrt(std::max(var, 0.0));
+      }
+    }
+  }
+  std::vector<std::string> warnings{"an even number of points (" + std::to_string(n) +
+                                    "): the last step is integrated exactly as the straight line through its values"};
+  return {std::move(part).value(), std::move(warnings)};
+}
+
+}  // namespace
+
 Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,
                                 const FilonOptions& options) {
   const std::span<const double> fs[] = {f}, sigmas[] = {options.sigma};
@@ -129,8 +203,7 @@ Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const doubl
   return {std::move(all->front()), std::move(warnings)};
 }
 
-Result<std::vector<FilonTransform>> filon_ft_many(std::span<const double> x,
-                                                  std::span<const std::span<const double>> f,
+Result<std::vector<FilonTransform>> filon_ft_many(std::span<const double> x, std::span<const std::span<const double>> f,
                                                   std::span<const std::span<const double>> sigma,
                                                   std::span<const double> k, const FilonOptions& options) {
   if (f.empty()) return std::vector<FilonTransform>{};
@@ -152,6 +225,7 @@ Result<std::vector<FilonTransform>> filon_ft_many(std::span<const double> x,
   const std::size_t n = f.front().size(), nk = k.size(), np = f.size();
   const double h = x[1] - x[0];
   const bool with_sigma = !sigma.empty() && !sigma.front().empty();
+  if (n % 2 == 0 && options.even == EvenPoints::kLastStepExact) return filon_even_last_step(x, f, sigma, k, options);
   std::vector<std::string> warnings;
   if (n % 2 == 0)
     warnings.push_back("an even number of points (" + std::to_string(n) + "): a point x(n) + h with f = 0 was added");

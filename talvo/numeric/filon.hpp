@@ -47,6 +47,17 @@ Result<double> filon_integral(std::span<const double> x, std::span<const double>
 // with sigma in place of f.
 Result<double> filon_integral_sigma(std::span<const double> x, std::span<const double> sigma, double h, double k);
 
+// How a grid of an even number of points is integrated, Filon's rule taking
+// an odd number.
+enum class EvenPoints {
+  // Filon's rule up to the last point but one; the last step the straight
+  // line through its two values, integrated exactly against sin(kx). What
+  // every transform of the library does.
+  kLastStepExact,
+  // One more point x(n) + h with f = 0 and sigma = 0: the classic filon_ft's way.
+  kZeroPoint,
+};
+
 struct FilonOptions {
   // The standard deviation of each f value; none when empty.
   std::span<const double> sigma;
@@ -55,6 +66,7 @@ struct FilonOptions {
   bool single_precision = true;
   // Asked between groups of k (kCancelled once it says stop).
   StopCheck stop{};
+  EvenPoints even = EvenPoints::kLastStepExact;
 };
 
 struct FilonTransform {
@@ -65,8 +77,8 @@ struct FilonTransform {
 // The integral of f(x) sin(kx) for every k, each as filon_integral defines
 // it with the step x(2) - x(1), and its standard deviation as
 // filon_integral_sigma defines it. An even number of points is integrated
-// with one more point x(n) + h with f = 0 and sigma = 0, with a warning
-// saying so; the caller's arrays are not touched. Refused (kInvalidArgument):
+// as options.even says, with a warning saying how; the caller's arrays are
+// not touched. Refused (kInvalidArgument):
 // fewer than 3 points, x, f or sigma of different lengths, x not equally
 // spaced or all at one x.
 Result<FilonTransform> filon_ft(std::span<const double> x, std::span<const double> f, std::span<const double> k,

@@ -68,4 +68,12 @@ double filon_value(double h, double k, const Ends& e, double odd, double even);
 // e holding sigma^2 at the ends in place of f.
 double filon_variance(double h, const EndTerms& t, const Ends& e, double v_odd, double v_even);
 
+// The last step of a grid of an even number of points, from a to a + h:
+// the straight line through its values integrated exactly against sin(kx),
+// added to Filon's value over the points before it (whose last point is a),
+// and to its variance with the covariance of the point they share (sa and
+// sb the standard deviations of the step's values).
+void add_last_step(double h, double k, double a, double fa, double fb, double& value);
+void add_last_step_variance(double h, double k, double a, double sa, double sb, double& variance);
+
 }  // namespace talvo::filon_detail

@@ -67,18 +67,9 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
     qmax = std::max(*qmax, q[n - 1]);
   }
   try {
-    // The window on every point up to Qmax, before an even count drops one.
-    Result<std::vector<double>> m =
-        modification(q.first(n), o.window, qmax.value_or(q[n % 2 == 0 ? n - 2 : n - 1]), {o.p1, o.p2, false});
+    // The window on every point up to Qmax.
+    Result<std::vector<double>> m = modification(q.first(n), o.window, qmax.value_or(q[n - 1]), {o.p1, o.p2, false});
     if (!m.ok()) return m.error();
-    std::vector<std::string> warnings;
-    if (n % 2 == 0) {
-      --n;
-      warnings.push_back("an even number of points (" + std::to_string(n + 1) +
-                         "): the last one, Q = " + free_real(q[n]) + ", is left out");
-    }
-    const std::span<const double> qs = q.first(n);
-
     std::vector<double> f(n), v;
     for (std::size_t i = 0; i < n; ++i) f[i] = q[i] * (s[i] - 1.0) * (*m)[i];
     if (!o.sigma.empty()) {
@@ -88,6 +79,17 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
         v[i] = d * d;
       }
     }
+    // Filon's rule over an odd number of points; an even number leaves the
+    // last step to the straight line through its values, integrated exactly.
+    const std::size_t n_all = n;
+    const double h_all = (q[n - 1] - q[0]) / static_cast<double>(n - 1);
+    std::vector<std::string> warnings;
+    if (n % 2 == 0) {
+      --n;
+      warnings.push_back("an even number of points (" + std::to_string(n_all) +
+                         "): the last step is integrated exactly as the straight line through its values");
+    }
+    const std::span<const double> qs = q.first(n);
     const std::size_t nr = r.size();
     std::vector<double> odd(nr), even(nr), v_odd(v.empty() ? 0 : nr), v_even(v.empty() ? 0 : nr);
     const double h = (qs.back() - qs.front()) / static_cast<double>(n - 1);
@@ -98,7 +100,9 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
       const auto part = [first, count](std::vector<double>& values) {
         return values.empty() ? std::span<double>() : std::span<double>(values).subspan(first, count);
       };
-      filon_detail::filon_sums(qs, h, f, v, r.subspan(first, count), {part(odd), part(even), part(v_odd), part(v_even)});
+      filon_detail::filon_sums(qs, h, std::span<const double>(f).first(n),
+                               v.empty() ? std::span<const double>() : std::span<const double>(v).first(n),
+                               r.subspan(first, count), {part(odd), part(even), part(v_odd), part(v_even)});
       if (stop_asked(o.stop)) return cancelled();
     }
 
@@ -109,9 +113,11 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
     // The ends' weights and sines, once for G and its error.
     std::vector<filon_detail::EndTerms> terms(nr);
     for (std::size_t j = 0; j < nr; ++j) terms[j] = filon_detail::end_terms(h, r[j], qs.front(), qs.back());
-    const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f.back()};
+    const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f[n - 1]};
     for (std::size_t j = 0; j < nr; ++j) {
-      out.G[j] = 2.0 / std::numbers::pi * filon_detail::filon_value(h, terms[j], ends, odd[j], even[j]);
+      double integral = filon_detail::filon_value(h, terms[j], ends, odd[j], even[j]);
+      if (n < n_all) filon_detail::add_last_step(h_all, r[j], q[n - 1], f[n - 1], f[n], integral);
+      out.G[j] = 2.0 / std::numbers::pi * integral;
       out.g[j] = 1.0 + out.G[j] / (4.0 * std::numbers::pi * r[j] * rho0);
       // A density and r so small that the quotient overflows: no g to print.
       if (!std::isfinite(out.g[j]))
@@ -121,10 +127,13 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
                                                       free_real(rho0));
     }
     if (!v.empty()) {
-      const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v.back()};
-      for (std::size_t j = 0; j < nr; ++j)
-        out.sigma_G[j] =
-            2.0 / std::numbers::pi * std::sqrt(filon_detail::filon_variance(h, terms[j], var_ends, v_odd[j], v_even[j]));
+      const filon_detail::Ends var_ends{qs.front(), v.front(), qs.back(), v[n - 1]};
+      for (std::size_t j = 0; j < nr; ++j) {
+        double var = filon_detail::filon_variance(h, terms[j], var_ends, v_odd[j], v_even[j]);
+        if (n < n_all)
+          filon_detail::add_last_step_variance(h_all, r[j], q[n - 1], std::sqrt(v[n - 1]), std::sqrt(v[n]), var);
+        out.sigma_G[j] = 2.0 / std::numbers::pi * std::sqrt(std::max(var, 0.0));
+      }
     }
     return {std::move(out), std::move(warnings)};
   } catch (const std::bad_alloc&) {

@@ -34,8 +34,10 @@ struct PairDistribution {
 // G(r) and g(r) at every r from S(Q) on an equally spaced grid of Q >= 0,
 // integrated up to Qmax (the whole grid without one) by Filon's rule (in
 // double precision), with M(Q) the chosen window; rho0 is the number density
-// in atoms per cubic Angstrom. An even number of points up to Qmax leaves the
-// last one out, with a warning saying so. Refused (kInvalidArgument): q, s
+// in atoms per cubic Angstrom. An even number of points up to Qmax has its
+// last step integrated exactly as the straight line through its values
+// (EvenPoints::kLastStepExact, as every transform of the library), with a
+// warning saying so. Refused (kInvalidArgument): q, s
 // and sigma of different lengths, fewer than 3 points (up to Qmax), a
 // negative Q, Q values that do not increase or are not equally spaced, an r
 // or a rho0 that is not a finite number above 0, the window's own refusals

@@ -51,13 +51,10 @@ class Reader {
     o.quantity = quantity;
     return read_number(t, what, o);
   }
-  // The options that may carry a unit; their values are in its canonical unit (A, g/cm3, cm, mm).
+  // The unit an option's number is read in (its canonical unit: A, g/cm3, cm, mm).
   static Quantity quantity_of(std::string_view n) {
-    if (n == "wavelength") return Quantity::kWavelength;
-    if (n == "density" || n == "container-density") return Quantity::kDensity;
-    if (n == "thickness") return Quantity::kLength;
-    if (n == "capillary-diameter" || n == "beam-width" || n == "container-wall") return Quantity::kLengthMm;
-    return Quantity::kNumber;
+    const OptionSpec* spec = reduction_option(n);
+    return spec ? spec->quantity : Quantity::kNumber;
   }
   Result<std::optional<double>> optional(std::string_view n) const {
     if (!has(n)) return std::optional<double>();
@@ -88,7 +85,7 @@ Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgume
 // Options that exclude each other, and names that are no option.
 Outcome check_names(const OptionValues& options, const Reader& r) {
   for (const auto& [k, v] : options.values)
-    if (std::find(std::begin(kOptionNames), std::end(kOptionNames), k) == std::end(kOptionNames))
+    if (!is_reduction_option(k))
       return invalid(r.name(k) + " is not an option of the reduction");
   for (const auto& [x, y] : {std::pair{"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}})
     if (r.has(x) && r.has(y)) return invalid("give " + r.name(x) + " or " + r.name(y) + ", not both");
@@ -127,7 +124,7 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   if (Outcome set = into(wavelength, r.optional("wavelength")); !set.ok()) return set.error();
   if (const auto anode = r.text("anode")) {
     const Result<double> kev = anode_energy(*anode);
-    if (!kev.ok()) return make_error(kev.kind(), r.name("anode") + ": " + kev.error().message);
+    if (!kev.ok()) return with_context(kev, r.name("anode") + ": ");
     if (Outcome set = into(wavelength, wavelength_of_energy(*kev)); !set.ok()) return set.error();
   }
   // A wavelength asked for in place of the pattern's own: said where they differ.
@@ -185,12 +182,13 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     return make_error(ErrorKind::kOutOfRange, r.name("thickness") + " must be above 0 cm");
 
   // An option of the other mode would be ignored without a word: it is refused.
-  for (const std::string_view n : kPhysicalOnlyOptions)
-    if (o.mode == Mode::kAdhoc && r.asked(n))
-      return invalid(r.name(n) + " belongs to " + r.name("mode") + " physical (give " + r.name("density") +
+  for (const OptionSpec& spec : reduction_option_table().options) {
+    if (spec.when == "mode=physical" && o.mode == Mode::kAdhoc && r.asked(spec.name))
+      return invalid(r.name(spec.name) + " belongs to " + r.name("mode") + " physical (give " + r.name("density") +
                      " for it); ad hoc mode fits the corrections away");
-  for (const std::string_view n : kAdhocOnlyOptions)
-    if (o.mode == Mode::kPhysical && r.asked(n)) return invalid(r.name(n) + " belongs to " + r.name("mode") + " adhoc");
+    if (spec.when == "mode=adhoc" && o.mode == Mode::kPhysical && r.asked(spec.name))
+      return invalid(r.name(spec.name) + " belongs to " + r.name("mode") + " adhoc");
+  }
 
   // The capillary as the beam lights it, and its empty container.
   for (const char* n : {"capillary-diameter", "beam-width", "beam-profile", "zscan", "container"})
@@ -729,7 +727,7 @@ Result<SettingsFile> parse_settings(std::string_view text, std::string_view sour
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   if (reference_layout(text)) return reference_settings(text, source);
   const Result<Parameters> p = parse_parameters(text);
-  if (!p.ok()) return make_error(p.kind(), std::string(source) + ": " + p.error().message);
+  if (!p.ok()) return with_context(p, std::string(source) + ": ");
   SettingsFile f;
   for (const auto& [k, v] : *p) {
     if (k == "input") {
@@ -738,11 +736,11 @@ Result<SettingsFile> parse_settings(std::string_view text, std::string_view sour
     }
     if (k == "output") {
       const Result<std::vector<std::string>> kinds = output_list(v, Spelling::kCommandLine);
-      if (!kinds.ok()) return make_error(kinds.kind(), std::string(source) + ": " + kinds.error().message);
+      if (!kinds.ok()) return with_context(kinds, std::string(source) + ": ");
       f.outputs = *kinds;
       continue;
     }
-    if (std::find(std::begin(kOptionNames), std::end(kOptionNames), k) == std::end(kOptionNames))
+    if (!is_reduction_option(k))
       return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": unknown key " + quote_for_message(k));
     f.options.values[k] = v;
     f.options.from_file.insert(k);

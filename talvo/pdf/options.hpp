@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "talvo/pdf/optimize.hpp"
+#include "talvo/pdf/option_table.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
@@ -30,17 +31,6 @@
 #include "talvo/text/options.hpp"
 
 namespace talvo::pdf {
-
-// Every option the routines below read. A name outside it is refused.
-inline constexpr std::string_view kOptionNames[] = {
-    "format",         "scan",     "wavelength",  "anode",         "composition", "density",
-    "number-density", "packing",  "background",  "bg-scale",      "mode",        "geometry",
-    "mu-r",           "mu-t",     "thickness",   "monochromator", "mono-beam",   "mono-crystal",
-    "polarization",   "compton",  "breit-dirac", "ruland",        "normalize",   "rmin-iterate",
-    "rpoly",          "qmaxinst", "qmin",        "qmax",          "window",      "r",
-    "capillary-diameter", "beam-width", "beam-profile", "zscan", "container", "container-composition",
-    "container-density", "container-wall", "container-scale", "flat", "rmin-check", "optimize",
-    "extrapolate", "s0"};
 
 // The option table's words (text/options.hpp): how a user writes a name, a
 // value as the caller has it, the values given by name.

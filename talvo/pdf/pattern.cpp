@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "talvo/files/files.hpp"
+#include "talvo/numeric/statistics.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/quote.hpp"
@@ -147,9 +148,7 @@ double scatter_scale(std::span<const double> y) {
     ratio.push_back(d * d / v);
   }
   if (ratio.empty()) return 1.0;
-  auto mid = ratio.begin() + static_cast<std::ptrdiff_t>(ratio.size() / 2);
-  std::nth_element(ratio.begin(), mid, ratio.end());
-  const double k2 = *mid / 0.45493642311957283;
+  const double k2 = median(std::move(ratio)) / 0.45493642311957283;
   return k2 > 0.0 ? std::sqrt(k2) : 1.0;
 }
 
@@ -345,7 +344,7 @@ Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y,
 
 Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::string_view source) {
   const Result<XrdmlFile> file = parse_xrdml(content);
-  if (!file.ok()) return make_error(file.kind(), std::string(source) + ": " + file.error().message);
+  if (!file.ok()) return with_context(file, std::string(source) + ": ");
   const std::vector<XrdmlScan>& scans = file->scans;
   if (scan < 0 || scan > static_cast<int>(scans.size()))
     return make_error(ErrorKind::kOutOfRange, std::string(source) + " holds " + std::to_string(scans.size()) +
@@ -360,7 +359,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     XrdmlValueOptions vo;
     vo.axis = "2Theta";
     const Result<XrdmlValues> values = xrdml_values(scans[s], vo);
-    if (!values.ok()) return make_error(values.kind(), std::string(source) + ": " + values.error().message);
+    if (!values.ok()) return with_context(values, std::string(source) + ": ");
     const XrdmlValues& v = *values;
     if (v.x.size() > 1 && std::all_of(v.x.begin(), v.x.end(), [&](double x) { return x == v.x.front(); }))
       return make_error(ErrorKind::kUnsupported,

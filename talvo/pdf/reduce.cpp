@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "talvo/numeric/filon.hpp"
+#include "talvo/numeric/statistics.hpp"
 #include "talvo/pdf/same_values_internal.hpp"
 #include "talvo/pdf/stages.hpp"
 #include "talvo/text/format.hpp"
@@ -23,10 +24,7 @@ void collect(const Result<T>& r, std::vector<std::string>& into) {
 double median_step(std::span<const double> q) {
   std::vector<double> d;
   for (std::size_t i = 1; i < q.size(); ++i) d.push_back(q[i] - q[i - 1]);
-  if (d.empty()) return 0.0;
-  auto mid = d.begin() + static_cast<std::ptrdiff_t>(d.size() / 2);
-  std::nth_element(d.begin(), mid, d.end());
-  return *mid;
+  return median(std::move(d));
 }
 
 // A reduction up to F(Q), with what the stages after the transform need.
@@ -182,31 +180,6 @@ std::optional<LowQExtrapolation> low_q_extrapolation_named(std::string_view name
        {LowQExtrapolation::kNone, LowQExtrapolation::kStep, LowQExtrapolation::kLinear, LowQExtrapolation::kPoly})
     if (name == low_q_extrapolation_name(how)) return how;
   return std::nullopt;
-}
-
-Result<Curve> transform(std::span<const double> q, std::span<const double> f, std::span<const double> sigma_f,
-                        std::span<const double> r, Window window, double qmax) {
-  const Result<std::vector<double>> m = modification(q, window, qmax);
-  if (!m.ok()) return make_error(m.kind(), "the window: " + m.error().message);
-  std::vector<double> fm(q.size()), sm(q.size());
-  for (std::size_t i = 0; i < q.size(); ++i) {
-    fm[i] = f[i] * (*m)[i];
-    sm[i] = sigma_f[i] * (*m)[i];
-  }
-  FilonOptions fo;
-  fo.sigma = sm;
-  fo.single_precision = false;
-  const Result<FilonTransform> fr = filon_ft(q, fm, r, fo);
-  if (!fr.ok()) return make_error(fr.kind(), "the transform failed: " + fr.error().message);
-  Curve g;
-  g.x.assign(r.begin(), r.end());
-  g.y.resize(r.size());
-  g.sigma.resize(r.size());
-  for (std::size_t j = 0; j < r.size(); ++j) {
-    g.y[j] = 2.0 / std::numbers::pi * fr->integral[j];
-    g.sigma[j] = 2.0 / std::numbers::pi * fr->sigma[j];
-  }
-  return g;
 }
 
 Result<Reduction> reduce(const Inputs& inputs, const ReductionOptions& options) {

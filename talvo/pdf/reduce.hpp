@@ -44,16 +44,6 @@ std::string_view low_q_extrapolation_name(LowQExtrapolation how);
 std::optional<LowQExtrapolation> low_q_extrapolation_named(std::string_view name);
 enum class Normalization { kKroghMoeNorman, kHighQ };
 
-// The options only one mode uses, by their names in options.hpp. Given in
-// the other mode they would be ignored without a word, so reduction_settings
-// refuses them.
-inline constexpr std::string_view kPhysicalOnlyOptions[] = {
-    "geometry",        "mu-r",         "mu-t",                  "thickness",         "monochromator",
-    "mono-crystal",    "mono-beam",    "polarization",          "compton",           "breit-dirac",
-    "normalize",       "rmin-iterate", "ruland",                "beam-width",        "capillary-diameter",
-    "beam-profile",    "zscan",        "container",             "container-composition", "container-density",
-    "container-wall",  "container-scale", "flat",               "rmin-check",        "optimize"};
-inline constexpr std::string_view kAdhocOnlyOptions[] = {"rpoly", "qmaxinst"};
 
 struct ReductionOptions {
   SampleModelOptions sample;         // composition, density, packing, Compton table; its wavelength is set
@@ -159,10 +149,5 @@ inline constexpr std::size_t kReducedTogether = 6;
 // The same with the background's scale given apart from the options.
 Result<Reduction> reduce(const Pattern& sample, const Pattern* background, double bg_scale,
                          const ReductionOptions& options);
-
-// The transform alone: G(r) of F(Q) on the equally spaced grid q (from 0,
-// F = 0 below the data), windowed by M(Q) up to qmax, and its sigma.
-Result<Curve> transform(std::span<const double> q, std::span<const double> f, std::span<const double> sigma_f,
-                        std::span<const double> r, Window window, double qmax);
 
 }  // namespace talvo::pdf

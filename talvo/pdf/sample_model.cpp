@@ -37,7 +37,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
                          shortest(kFfastMaxKev) + " keV: f' and f'' are left out, and mu must be given");
   }
   Result<XrayAverage> average = xray_average(o.composition, q, xo);
-  if (!average.ok()) return make_error(average.kind(), "composition " + escape_for_message(o.composition) + ": " + average.error().message);
+  if (!average.ok()) return with_context(average, "composition " + escape_for_message(o.composition) + ": ");
   for (const std::string& w : average.warnings()) warnings.push_back(w);
   XrayAverage& a = *average;
   SampleModel m;
@@ -52,7 +52,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
   if (o.wavelength > 0.0) co.wavelength = o.wavelength;
   co.breit_dirac_power = o.breit_dirac;
   Result<std::vector<double>> c = compton(o.composition, q, co);
-  if (!c.ok()) return make_error(c.kind(), "Compton scattering of " + o.composition + ": " + c.error().message);
+  if (!c.ok()) return with_context(c, "Compton scattering of " + o.composition + ": ");
   for (const std::string& w : c.warnings()) warnings.push_back(w);
   m.compton = std::move(*c);
   if (xo.energy && a.density) {

@@ -9,9 +9,10 @@
 #include "talvo/numeric/interpolate.hpp"
 #include "talvo/numeric/polynomial_fit.hpp"
 #include "talvo/numeric/quadrature.hpp"
-#include "talvo/pdf/same_values_internal.hpp"
+#include "talvo/numeric/statistics.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/running_integral.hpp"
+#include "talvo/pdf/same_values_internal.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/grid.hpp"
 
@@ -68,12 +69,6 @@ Pattern without_outliers(const Pattern& p, double threshold, std::vector<double>
   return without_points(p, bad);
 }
 
-double median(std::vector<double> v) {
-  auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-  std::nth_element(v.begin(), mid, v.end());
-  return *mid;
-}
-
 // A limit of the Q range: the data's last Q when not given; above it by less
 // than the last step, the data's end with a warning; further, refused.
 Result<double> q_limit(std::optional<double> asked, const char* name, std::span<const double> q,
@@ -117,21 +112,6 @@ EqualGrid equal_grid(const Curve& fq) {
   }
   if (g.sigma.size() != n) g.sigma.assign(n, 0.0);
   return g;
-}
-
-// The weights of f(a) and f(a + h) in the exact integral of the straight
-// line through them times sin(k x) from a to a + h.
-std::pair<double, double> segment_weights(double a, double h, double k) {
-  const double theta = k * h;
-  if (std::abs(theta) < 1e-4) {
-    // Taylor series in k h: the closed form cancels there.
-    const double s = std::sin(k * a), c = std::cos(k * a);
-    return {h * (0.5 * s + theta * c / 6.0 - theta * theta * s / 24.0),
-            h * (0.5 * s + theta * c / 3.0 - theta * theta * s / 8.0)};
-  }
-  const double b = a + h;
-  const double ds = (std::sin(k * b) - std::sin(k * a)) / (h * k * k);
-  return {std::cos(k * a) / k - ds, -std::cos(k * b) / k + ds};
 }
 
 }  // namespace
@@ -196,7 +176,7 @@ Result<MeasuredQ> measure_q(const Inputs& in, const ReductionOptions& o) {
     if (in.background) {
       Result<Pattern> sub =
           subtract_background(c, without_outliers(*in.background, o.outlier_threshold, nullptr), o.bg_scale);
-      if (!sub.ok()) return make_error(sub.kind(), "the container: " + sub.error().message);
+      if (!sub.ok()) return with_context(sub, "the container: ");
       c = std::move(*sub);
     }
     const double half_step = 0.5 * (c.x.back() - c.x.front()) / static_cast<double>(c.x.size() - 1);
@@ -312,8 +292,7 @@ Result<Corrected> physical_intensity(const MeasuredQ& m, const SampleModel& mode
       ab.mu_x = *model.mu * *o.thickness * (capillary ? 0.5 : 1.0);
     else
       return invalid(std::string("the ") + std::string(geometry_name(ab.geometry)) +
-                     " geometry needs its absorption: give " +
-                     (capillary ? "mu R (mu-r)" : "mu t (mu-t)") +
+                     " geometry needs its absorption: give " + (capillary ? "mu R (mu-r)" : "mu t (mu-t)") +
                      (model.mu ? (capillary ? " or the capillary's diameter" : " or the thickness in cm") : ""));
   } else if (!ab.mu_x && o.thickness && model.mu) {
     ab.mu_x = *model.mu * *o.thickness;
@@ -339,7 +318,7 @@ Result<Corrected> physical_intensity(const MeasuredQ& m, const SampleModel& mode
     if (!(o.container_scale >= 0.0) || !std::isfinite(o.container_scale))
       return invalid("the container's scale must be 0 or more, not " + shortest(o.container_scale));
     const Result<double> mu_c = mu_of(o.container_composition, *o.container_density, *o.wavelength);
-    if (!mu_c.ok()) return make_error(mu_c.kind(), "the container: " + mu_c.error().message);
+    if (!mu_c.ok()) return with_context(mu_c, "the container: ");
     const double r_mm = 0.5 * *o.capillary_diameter;
     const CapillaryWall wall{*o.container_wall / r_mm, *mu_c * 0.1 * r_mm};  // mu in 1/cm, R in cm
     Result<PaalmanPingsFactors> pp = paalman_pings_factors(m.two_theta, ab.mu_x.value_or(0.0), wall, ab.beam);
@@ -520,7 +499,7 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
     grid = equal_grid(fq);
     const Result<std::vector<double>> mq = modification(grid.q, window, grid.q.back());
     if (!mq.ok()) {
-      out[p] = make_error(mq.kind(), "the window: " + mq.error().message);
+      out[p] = with_context(mq, "the window: ");
       continue;
     }
     for (std::size_t k = 0; k < grid.q.size(); ++k) {
@@ -535,19 +514,15 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
   for (std::size_t gi = 0; gi < groups.size(); ++gi) {
     const std::vector<std::size_t> group = groups[gi];  // groups may grow below
     const std::vector<double>& q = grids[group.front()].q;
-    const std::size_t n = q.size();
-    // Filon's rule over an odd number of points; an even number leaves the last step to a straight line.
-    const std::size_t nf = n % 2 ? n : n - 1;
     std::vector<std::span<const double>> fs, sigmas;
     for (std::size_t p : group) {
-      fs.push_back(std::span<const double>(grids[p].f).first(nf));
-      sigmas.push_back(std::span<const double>(grids[p].sigma).first(nf));
+      fs.push_back(grids[p].f);
+      sigmas.push_back(grids[p].sigma);
     }
     FilonOptions fo;
     fo.single_precision = false;
     fo.stop = stop;
-    const std::span<const double> qf = std::span<const double>(q).first(nf);
-    Result<std::vector<FilonTransform>> ft = filon_ft_many(qf, fs, sigmas, r, fo);
+    Result<std::vector<FilonTransform>> ft = filon_ft_many(q, fs, sigmas, r, fo);
     if (!ft.ok() && ft.kind() != ErrorKind::kCancelled && group.size() > 1) {
       // One curve whose integral passes the largest double fails the pass:
       // each is transformed alone, so that only it fails.
@@ -557,32 +532,17 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
     for (std::size_t g = 0; g < group.size(); ++g) {
       const std::size_t p = group[g];
       if (!ft.ok()) {
-        out[p] = ft.kind() == ErrorKind::kCancelled ? ft.error()
-                                                    : make_error(ft.kind(), "the transform failed: " + ft.error().message);
+        out[p] = ft.kind() == ErrorKind::kCancelled ? ft.error() : with_context(ft, "the transform failed: ");
         continue;
       }
-      const EqualGrid& grid = grids[p];
       const FilonTransform& t = (*ft)[g];
       Curve gr;
       gr.x.assign(r.begin(), r.end());
       gr.y.resize(r.size());
       gr.sigma.resize(r.size());
-      const double h = grid.h;
       for (std::size_t j = 0; j < r.size(); ++j) {
-        double integral = t.integral[j];
-        double var = t.sigma[j] * t.sigma[j];
-        if (nf < n) {
-          const double k = r[j], a = grid.q[nf - 1];
-          const auto [wa, wb] = segment_weights(a, h, k);
-          const double sa = grid.sigma[nf - 1], sb = grid.sigma[nf];
-          integral += wa * grid.f[nf - 1] + wb * grid.f[nf];
-          // Filon's own weight of its last point, which the segment shares.
-          const FilonWeights fw = filon_abc(k * h);
-          const double w_end = h * (-fw.alpha * std::cos(k * a) + 0.5 * fw.beta * std::sin(k * a));
-          var += wa * wa * sa * sa + wb * wb * sb * sb + 2.0 * w_end * wa * sa * sa;
-        }
-        gr.y[j] = 2.0 / kPi * integral;
-        gr.sigma[j] = 2.0 / kPi * std::sqrt(std::max(var, 0.0));
+        gr.y[j] = 2.0 / kPi * t.integral[j];
+        gr.sigma[j] = 2.0 / kPi * t.sigma[j];
       }
       out[p] = std::move(gr);
     }
@@ -684,7 +644,7 @@ Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, c
     fo.stop = stop;
     const Result<FilonTransform> df = filon_ft(rl, dg, plain.x, fo);
     if (!df.ok() && df.kind() == ErrorKind::kCancelled) return df.error();
-    if (!df.ok()) return make_error(df.kind(), "the low-r iteration: " + df.error().message);
+    if (!df.ok()) return with_context(df, "the low-r iteration: ");
     for (std::size_t i = 0; i < plain.y.size(); ++i) plain.y[i] -= df->integral[i];
     if (below.points > 0 && below.points + 3 <= plain.x.size()) {
       // The points below the data stay the extrapolation of the measured ones, from S(0) = s0.

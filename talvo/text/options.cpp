@@ -131,8 +131,7 @@ Result<OptionValue> read_value(const OptionSpec& o, const OptionValue& value, co
       const std::string t = option_text(value);
       const std::vector<std::string_view> parts = items(t, ':');
       if (parts.size() != 3)
-        return option_error(ErrorKind::kParseError, name + " needs FROM:TO:STEP, not " + quote_for_message(t),
-                            o.name);
+        return option_error(ErrorKind::kParseError, name + " needs FROM:TO:STEP, not " + quote_for_message(t), o.name);
       std::array<double, 3> g{};
       static constexpr const char* kPart[] = {" FROM", " TO", " STEP"};
       for (std::size_t k = 0; k < 3; ++k) {
@@ -143,8 +142,8 @@ Result<OptionValue> read_value(const OptionSpec& o, const OptionValue& value, co
         g[k] = *read;
       }
       if (!(g[2] > 0.0) || g[1] < g[0])
-        return option_error(ErrorKind::kOutOfRange, name + " needs FROM <= TO and STEP above 0, not " +
-                                                        quote_for_message(t), o.name);
+        return option_error(ErrorKind::kOutOfRange,
+                            name + " needs FROM <= TO and STEP above 0, not " + quote_for_message(t), o.name);
       return OptionValue(g);
     }
     case OptionType::kChoice: {
@@ -162,15 +161,13 @@ Result<OptionValue> read_value(const OptionSpec& o, const OptionValue& value, co
                               o.name);
         if (!o.choices.empty() && !among(o.choices, item))
           return option_error(ErrorKind::kInvalidArgument,
-                              name + " takes " + choice_words(o.choices) + ", not " + quote_for_message(item),
-                              o.name);
+                              name + " takes " + choice_words(o.choices) + ", not " + quote_for_message(item), o.name);
       }
       return OptionValue(t);
     }
     case OptionType::kFlag:
     case OptionType::kText:
-    case OptionType::kPath:
-      return OptionValue(option_text(value));
+    case OptionType::kPath: return OptionValue(option_text(value));
   }
   return OptionValue(option_text(value));
 }
@@ -188,8 +185,7 @@ Result<Options> read_options(const OptionTable& table, const OptionValues& given
   const auto name = [&](std::string_view n) { return spelled(n, spelling); };
   for (const auto& [k, v] : given.values)
     if (!find_option(table, k))
-      return option_error(ErrorKind::kInvalidArgument, name(k) + " is not an option of " + std::string(table.what),
-                          k);
+      return option_error(ErrorKind::kInvalidArgument, name(k) + " is not an option of " + std::string(table.what), k);
 
   // An option asked now replaces what it excludes from a file; two asked now are refused.
   OptionValues in = given;
@@ -234,8 +230,7 @@ Result<Options> read_options(const OptionTable& table, const OptionValues& given
                             name(o.name) + " belongs to " + name(selector) + " " + std::string(wanted), o.name);
     }
     for (const std::string_view n : items(o.needs, ','))
-      if (!out.given(n))
-        return option_error(ErrorKind::kInvalidArgument, name(o.name) + " needs " + name(n), o.name);
+      if (!out.given(n)) return option_error(ErrorKind::kInvalidArgument, name(o.name) + " needs " + name(n), o.name);
   }
   // In effect: what the run uses, so not an option of another choice, even one a file carried.
   for (const OptionSpec& o : table.options) {
@@ -294,6 +289,9 @@ std::vector<std::string> Options::list(std::string_view name) const {
 
 namespace {
 
+// Choices up to this long stand as the metavar ("physical|adhoc"); longer ones in the doc.
+constexpr std::size_t kShownChoices = 20;
+
 std::string metavar_of(const OptionSpec& o) {
   if (!o.metavar.empty()) return std::string(o.metavar);
   switch (o.type) {
@@ -301,10 +299,7 @@ std::string metavar_of(const OptionSpec& o) {
     case OptionType::kNumber: return "X";
     case OptionType::kWhole: return "N";
     case OptionType::kText: return "TEXT";
-    case OptionType::kChoice: {
-      std::string c(o.choices);
-      return c;
-    }
+    case OptionType::kChoice: return o.choices.size() <= kShownChoices ? std::string(o.choices) : "NAME";
     case OptionType::kPath: return "FILE";
     case OptionType::kGrid: return "FROM:TO:STEP";
     case OptionType::kList: return "LIST";
@@ -312,13 +307,17 @@ std::string metavar_of(const OptionSpec& o) {
   return "";
 }
 
-// The doc with its default and unit: "the radius (mm; default 1)".
+// The doc with its choices where the metavar does not show them, its unit
+// and its default: "the geometry (reflection, transmission or capillary;
+// default reflection)", "the radius (mm; default 1)".
 std::string doc_line(const OptionSpec& o) {
   std::string d(o.doc);
   std::string extra;
+  if (o.type == OptionType::kChoice && o.choices.size() > kShownChoices) extra = choice_words(o.choices);
   const std::string_view unit = canonical_unit(o.quantity);
-  if (o.type == OptionType::kNumber && !unit.empty()) extra = std::string(unit);
-  if (!o.default_text.empty()) extra += (extra.empty() ? "" : "; ") + std::string("default ") + std::string(o.default_text);
+  if (o.type == OptionType::kNumber && !unit.empty()) extra += (extra.empty() ? "" : "; ") + std::string(unit);
+  if (!o.default_text.empty())
+    extra += (extra.empty() ? "" : "; ") + std::string("default ") + std::string(o.default_text);
   if (!extra.empty()) d += " (" + extra + ")";
   return d;
 }
@@ -370,9 +369,12 @@ std::string man_text(const OptionTable& table) {
   const auto roff = [](std::string_view t) {
     std::string out;
     for (const char c : t) {
-      if (c == '\\') out += "\\e";
-      else if (c == '-') out += "\\-";
-      else out += c;
+      if (c == '\\')
+        out += "\\e";
+      else if (c == '-')
+        out += "\\-";
+      else
+        out += c;
     }
     if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out.insert(0, "\\&");
     return out;
@@ -392,14 +394,20 @@ std::string python_keywords(const OptionTable& table) {
     if (!out.empty()) out += ", ";
     out += spelled(o.name, Spelling::kKeyword) + ": ";
     switch (o.type) {
-      case OptionType::kFlag: out += "bool = False"; continue;
-      case OptionType::kNumber: out += "float | str | None"; break;
-      case OptionType::kWhole: out += "int | None"; break;
-      case OptionType::kGrid: out += "tuple[float, float, float] | str | None"; break;
-      case OptionType::kPath: out += "str | os.PathLike[str] | None"; break;
+      case OptionType::kFlag: out += "bool = False";
+        continue;
+      case OptionType::kNumber: out += "float | str | None";
+        break;
+      case OptionType::kWhole: out += "int | None";
+        break;
+      case OptionType::kGrid: out += "tuple[float, float, float] | str | None";
+        break;
+      case OptionType::kPath: out += "str | os.PathLike[str] | None";
+        break;
       case OptionType::kText:
       case OptionType::kChoice:
-      case OptionType::kList: out += "str | None"; break;
+      case OptionType::kList: out += "str | None";
+        break;
     }
     out += " = None";
   }

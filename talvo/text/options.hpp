@@ -49,14 +49,14 @@ inline constexpr double kNoBound = std::numeric_limits<double>::infinity();
 struct OptionSpec {
   std::string_view name;  // "mu-r"
   OptionType type;
-  std::string_view doc;                    // one line: what it is, as --help and a docstring say it
-  Quantity quantity = Quantity::kNumber;   // the unit a number is read in and given back in
-  std::string_view default_text = {};      // the value when none is given, as text; empty: none
-  std::string_view choices = {};           // "none|lorch|cosine"
-  std::string_view when = {};              // "mode=physical": only with that value of another option
-  std::string_view needs = {};             // options it needs, comma-separated
-  std::string_view excludes = {};          // options it cannot stand with, comma-separated
-  double low = -kNoBound;                  // a number's range; a bound of +-kNoBound is none
+  std::string_view doc;                   // one line: what it is, as --help and a docstring say it
+  Quantity quantity = Quantity::kNumber;  // the unit a number is read in and given back in
+  std::string_view default_text = {};     // the value when none is given, as text; empty: none
+  std::string_view choices = {};          // "none|lorch|cosine"
+  std::string_view when = {};             // "mode=physical": only with that value of another option
+  std::string_view needs = {};            // options it needs, comma-separated
+  std::string_view excludes = {};         // options it cannot stand with, comma-separated
+  double low = -kNoBound;                 // a number's range; a bound of +-kNoBound is none
   double high = kNoBound;
   bool low_open = false;  // low itself is refused ("above 0")
   bool high_open = false;

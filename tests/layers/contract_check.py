@@ -30,7 +30,7 @@ BELOW = {
     "xray": {"text", "files", "elements"},
     "xrdml": {"text", "files"},
     "numeric": {"text"},
-    "pdf": {"text", "files", "elements", "xray", "xrdml", "numeric"},
+    "pdf": {"text", "files", "elements", "neutron", "xray", "xrdml", "numeric"},
     "classic": {"text", "files", "elements", "neutron", "xray", "xrdml", "numeric", "pdf"},
     "console": {"text", "files"},
 }

@@ -108,19 +108,39 @@ TEST(Filon, RefusesGridsItCannotIntegrate) {
             "the integral at k = 1.6e+308 is beyond double precision: k x passes the largest number");
 }
 
-// An even grid is integrated as if one more point x(n) + h with f = 0 ended
-// it, with a warning; the caller's arrays are constant, so untouched.
-TEST(Filon, EvenGridIntegratedWithAZeroPointAndAWarning) {
+// An even grid ends with its last step integrated exactly as a straight
+// line, with a warning saying so, and comes within the rule's error of the
+// closed-form integral; asked, it is integrated as if one more point
+// x(n) + h with f = 0 ended it. The caller's arrays are constant, so untouched.
+TEST(Filon, EvenGridsLastStepExactOrAZeroPoint) {
   const Grid g = tabulate(0, 9.9, 100, [](double x) { return std::exp(-0.1 * x); });
+  const std::vector<double> k = {0.5, 3.0};
+  FilonOptions dbl;
+  dbl.single_precision = false;
+  const Result<FilonTransform> t = filon_ft(g.x, g.f, k, dbl);
+  ASSERT_TRUE(t.ok());
+  ASSERT_EQ(t.warnings().size(), 1u);
+  EXPECT_EQ(t.warnings()[0],
+            "an even number of points (100): the last step is integrated exactly as the straight line through its "
+            "values");
+  for (std::size_t m = 0; m < k.size(); ++m) {
+    // The integral of exp(a x) sin(k x) from 0 to 9.9, a = -0.1.
+    const double a = -0.1, km = k[m];
+    const auto primitive = [&](double x) {
+      return std::exp(a * x) * (a * std::sin(km * x) - km * std::cos(km * x)) / (a * a + km * km);
+    };
+    EXPECT_NEAR(t->integral[m], primitive(9.9) - primitive(0.0), 2e-5) << km;
+  }
   Grid ext = g;
   ext.x.push_back(g.x[99] + (g.x[1] - g.x[0]));
   ext.f.push_back(0.0);
-  const std::vector<double> k = {0.5, 3.0};
-  const Result<FilonTransform> t = filon_ft(g.x, g.f, k);
-  ASSERT_TRUE(t.ok());
-  ASSERT_EQ(t.warnings().size(), 1u);
-  EXPECT_EQ(t.warnings()[0], "an even number of points (100): a point x(n) + h with f = 0 was added");
-  for (std::size_t m = 0; m < k.size(); ++m) EXPECT_EQ(t->integral[m], static_cast<float>(integral(ext, k[m])));
+  FilonOptions zero;
+  zero.even = EvenPoints::kZeroPoint;
+  const Result<FilonTransform> z = filon_ft(g.x, g.f, k, zero);
+  ASSERT_TRUE(z.ok());
+  ASSERT_EQ(z.warnings().size(), 1u);
+  EXPECT_EQ(z.warnings()[0], "an even number of points (100): a point x(n) + h with f = 0 was added");
+  for (std::size_t m = 0; m < k.size(); ++m) EXPECT_EQ(z->integral[m], static_cast<float>(integral(ext, k[m])));
   EXPECT_TRUE(filon_ft(ext.x, ext.f, k).warnings().empty());
 }
 
@@ -216,6 +236,7 @@ TEST(FilonSigma, GridOfKMatchesOneKAtATime) {
       for (int m = 0; m < 45; ++m) k.push_back(0.0 + m * 7.1 + 0.002 * m * m);
       FilonOptions o;
       o.sigma = sigma;
+      o.even = EvenPoints::kZeroPoint;
       const Result<FilonTransform> r = filon_ft(g.x, g.f, k, o);
       ASSERT_TRUE(r.ok()) << r.error().message;
       EXPECT_EQ(r.warnings().size(), n % 2 == 0 ? 1u : 0u);

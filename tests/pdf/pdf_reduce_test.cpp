@@ -10,6 +10,7 @@
 
 #include "talvo/numeric/filon.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/stages.hpp"
 #include "talvo/pdf/running_integral.hpp"
 
 namespace talvo::pdf {
@@ -261,7 +262,7 @@ TEST(PdfReduce, RunningIntegralSigmaIsThatOfTheTransformedErrors) {
     for (std::size_t k = 0; k < q.size(); ++k) {
       if (sigma[k] == 0.0) continue;
       f[k] = 1.0;
-      const Result<Curve> g = transform(q, f, none, r, Window::kNone, q.back());
+      const Result<Curve> g = transform_fq(Curve{q, f, none}, r, Window::kNone);
       f[k] = 0.0;
       ASSERT_TRUE(g.ok());
       double n = 0.0;

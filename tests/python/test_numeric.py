@@ -53,11 +53,16 @@ def test_filon_ft_shapes_and_even_points():
     assert r.shape == (2, 2) and r.dtype == np.float64
     assert type(talvo.filon_ft(x, x**2, 2.0)) is float
     assert talvo.filon_ft(x, x**2, 2.0) == r[0, 1]
-    # Eight points become nine with f = 0 at x = 4.5.
-    with pytest.warns(talvo.TalvoWarning):
+    # Eight points: Filon's rule over seven (exact for x^2), then the last
+    # step as the straight line from (3, 9) to (3.5, 12.25) times sin(x).
+    with pytest.warns(talvo.TalvoWarning, match="last step is integrated exactly"):
         even = talvo.filon_ft(x[:8], x[:8] ** 2, [1.0], single_precision=False)
-    padded = talvo.filon_ft(np.linspace(0.0, 4.0, 9), np.append(x[:8] ** 2, 0.0), [1.0], single_precision=False)
-    assert even == pytest.approx(padded, rel=1e-15)
+    t = np.linspace(3.0, 3.5, 200001)
+    line = np.trapz((9.0 + (t - 3.0) * 6.5) * np.sin(t), t)
+    seven = talvo.filon_ft(x[:7], x[:7] ** 2, [1.0], single_precision=False)
+    assert even == pytest.approx(seven + line, rel=1e-10)
+    exact = -10.25 * np.cos(3.5) + 7.0 * np.sin(3.5) - 2.0  # the integral of x^2 sin(x) from 0 to 3.5
+    assert even == pytest.approx(exact, abs=3e-3)
 
 
 @pytest.mark.parametrize(
@@ -186,9 +191,14 @@ def test_sq2gr_shapes_and_even_points():
     s = 1.0 + np.exp(-q)
     assert type(talvo.sq2gr(q, s, 1.5, 0.1).G) is float
     assert talvo.sq2gr(q, s, np.ones((2, 3)), 0.1).g.shape == (2, 3)
-    with pytest.warns(talvo.TalvoWarning):
+    # An even count: the odd one's G and the last step, the straight line through Q (S - 1) times sin(Q r).
+    with pytest.warns(talvo.TalvoWarning, match="last step is integrated exactly"):
         even = talvo.sq2gr(q[:100], s[:100], [1.5], 0.1, window="none")
-    np.testing.assert_array_equal(even.G, talvo.sq2gr(q[:99], s[:99], [1.5], 0.1, window="none").G)
+    odd = talvo.sq2gr(q[:99], s[:99], [1.5], 0.1, window="none")
+    t = np.linspace(q[98], q[99], 20001)
+    f = np.interp(t, q[98:100], q[98:100] * (s[98:100] - 1.0))
+    step = 2.0 / np.pi * np.trapz(f * np.sin(1.5 * t), t)
+    assert even.G[0] == pytest.approx(odd.G[0] + step, rel=1e-9, abs=1e-14)
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         talvo.sq2gr(q, s, [1.5], 0.1)

@@ -10,16 +10,40 @@ namespace {
 // A table of the shape a capability declares: a selector, options that
 // belong to one of its values, units, ranges, choices, needs and excludes.
 constexpr OptionSpec kSpecs[] = {
-    {.name = "mode", .type = OptionType::kChoice, .doc = "how the sample is treated", .default_text = "physical",
+    {.name = "mode",
+     .type = OptionType::kChoice,
+     .doc = "how the sample is treated",
+     .default_text = "physical",
      .choices = "physical|adhoc"},
-    {.name = "density", .type = OptionType::kNumber, .doc = "the sample's density", .quantity = Quantity::kDensity,
-     .excludes = "number-density", .low = 0.0, .low_open = true},
-    {.name = "number-density", .type = OptionType::kNumber, .doc = "atoms per cubic Angstrom",
-     .excludes = "density", .low = 0.0, .low_open = true},
-    {.name = "radius", .type = OptionType::kNumber, .doc = "the cylinder's radius", .quantity = Quantity::kLengthMm,
-     .default_text = "1", .when = "mode=physical", .low = 0.0, .low_open = true, .metavar = "MM"},
-    {.name = "rpoly", .type = OptionType::kNumber, .doc = "the polynomials' r limit", .default_text = "0.9",
-     .when = "mode=adhoc", .low = 0.0, .high = 5.0},
+    {.name = "density",
+     .type = OptionType::kNumber,
+     .doc = "the sample's density",
+     .quantity = Quantity::kDensity,
+     .excludes = "number-density",
+     .low = 0.0,
+     .low_open = true},
+    {.name = "number-density",
+     .type = OptionType::kNumber,
+     .doc = "atoms per cubic Angstrom",
+     .excludes = "density",
+     .low = 0.0,
+     .low_open = true},
+    {.name = "radius",
+     .type = OptionType::kNumber,
+     .doc = "the cylinder's radius",
+     .quantity = Quantity::kLengthMm,
+     .default_text = "1",
+     .when = "mode=physical",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "MM"},
+    {.name = "rpoly",
+     .type = OptionType::kNumber,
+     .doc = "the polynomials' r limit",
+     .default_text = "0.9",
+     .when = "mode=adhoc",
+     .low = 0.0,
+     .high = 5.0},
     {.name = "sratio", .type = OptionType::kNumber, .doc = "the width ratio below rcut", .needs = "rcut"},
     {.name = "rcut", .type = OptionType::kNumber, .doc = "where sratio ends"},
     {.name = "scan", .type = OptionType::kWhole, .doc = "the scan", .default_text = "0", .low = 0.0, .high = 1000.0},
@@ -44,16 +68,31 @@ TEST(OptionTable, EachFaultHasOneKindAndNamesTheOptionAsSpelled) {
     const char* message;
   };
   const Case cases[] = {
-      {{{"radus", "1"}}, Spelling::kCommandLine, ErrorKind::kInvalidArgument, "radus",
+      {{{"radus", "1"}},
+       Spelling::kCommandLine,
+       ErrorKind::kInvalidArgument,
+       "radus",
        "--radus is not an option of the test"},
-      {{{"density", "2"}, {"number-density", "0.1"}}, Spelling::kKeyword, ErrorKind::kInvalidArgument, "density",
+      {{{"density", "2"}, {"number-density", "0.1"}},
+       Spelling::kKeyword,
+       ErrorKind::kInvalidArgument,
+       "density",
        "give density or number_density, not both"},
-      {{{"mode", "fast"}}, Spelling::kCommandLine, ErrorKind::kInvalidArgument, "mode",
+      {{{"mode", "fast"}},
+       Spelling::kCommandLine,
+       ErrorKind::kInvalidArgument,
+       "mode",
        "--mode must be physical or adhoc, not \"fast\""},
       {{{"density", "2 kg"}}, Spelling::kCommandLine, ErrorKind::kParseError, "density", nullptr},
-      {{{"density", "0"}}, Spelling::kCommandLine, ErrorKind::kOutOfRange, "density",
+      {{{"density", "0"}},
+       Spelling::kCommandLine,
+       ErrorKind::kOutOfRange,
+       "density",
        "--density must be above 0 g/cm3, not \"0\""},
-      {{{"rpoly", "7"}, {"mode", "adhoc"}}, Spelling::kCommandLine, ErrorKind::kOutOfRange, "rpoly",
+      {{{"rpoly", "7"}, {"mode", "adhoc"}},
+       Spelling::kCommandLine,
+       ErrorKind::kOutOfRange,
+       "rpoly",
        "--rpoly must be from 0 to 5, not \"7\""},
       {{{"rpoly", "1"}}, Spelling::kKeyword, ErrorKind::kInvalidArgument, "rpoly", "rpoly belongs to mode adhoc"},
       {{{"sratio", "0.8"}}, Spelling::kCommandLine, ErrorKind::kInvalidArgument, "sratio", "--sratio needs --rcut"},
@@ -61,7 +100,10 @@ TEST(OptionTable, EachFaultHasOneKindAndNamesTheOptionAsSpelled) {
       {{{"r", "0:30"}}, Spelling::kCommandLine, ErrorKind::kParseError, "r", nullptr},
       {{{"r", "5:1:0.1"}}, Spelling::kCommandLine, ErrorKind::kOutOfRange, "r", nullptr},
       {{{"refine", "a,,scale"}}, Spelling::kCommandLine, ErrorKind::kInvalidArgument, "refine", nullptr},
-      {{{"refine", "a,occ"}}, Spelling::kCommandLine, ErrorKind::kInvalidArgument, "refine",
+      {{{"refine", "a,occ"}},
+       Spelling::kCommandLine,
+       ErrorKind::kInvalidArgument,
+       "refine",
        "--refine takes a, scale or uiso, not \"occ\""},
       {{{"radius", "inf"}}, Spelling::kCommandLine, ErrorKind::kParseError, "radius", nullptr},
   };
@@ -77,9 +119,9 @@ TEST(OptionTable, EachFaultHasOneKindAndNamesTheOptionAsSpelled) {
 }
 
 TEST(OptionTable, ValuesAreReadInTheirUnitAndDefaultsFillTheRest) {
-  const Result<Options> r = read_options(kTable, given({{"density", "2.5 kg/m3"}, {"radius", "250um"},
-                                                       {"refine", "a, scale"}, {"partials", ""}}),
-                                         Spelling::kCommandLine);
+  const Result<Options> r = read_options(
+      kTable, given({{"density", "2.5 kg/m3"}, {"radius", "250um"}, {"refine", "a, scale"}, {"partials", ""}}),
+      Spelling::kCommandLine);
   ASSERT_TRUE(r.ok()) << r.error().message;
   EXPECT_DOUBLE_EQ(r->number("density"), 0.0025);
   EXPECT_DOUBLE_EQ(r->number("radius"), 0.25);
@@ -117,13 +159,11 @@ TEST(OptionTable, AFilesValueYieldsToWhatIsAskedNow) {
 }
 
 TEST(OptionTable, HeaderTextRereadsToTheSameValues) {
-  const Result<Options> r =
-      read_options(kTable, given({{"number-density", "0.0913"}, {"r", "1:20:0.02"}, {"partials", ""}}),
-                   Spelling::kCommandLine);
+  const Result<Options> r = read_options(
+      kTable, given({{"number-density", "0.0913"}, {"r", "1:20:0.02"}, {"partials", ""}}), Spelling::kCommandLine);
   ASSERT_TRUE(r.ok());
   const std::string text = header_text(kTable, *r);
-  EXPECT_EQ(text,
-            "mode = physical\nnumber-density = 0.0913\nradius = 1\nscan = 0\nr = 1:20:0.02\npartials = 1\n");
+  EXPECT_EQ(text, "mode = physical\nnumber-density = 0.0913\nradius = 1\nscan = 0\nr = 1:20:0.02\npartials = 1\n");
   OptionValues back;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = text.find('\n', at), eq = text.find(" = ", at);

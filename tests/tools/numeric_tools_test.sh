@@ -70,9 +70,9 @@ near "G(2.5)" "$(field 2 2)" 1.0 2e-8
 near "g(2.5)" "$(field 2 3)" 1.3183098861837907 2e-8
 [ "$(field 2 4)" != 0 ] || say "sq2gr shell: sigma_G from the sigma column wanted"
 { echo "# a comment and a blank line"; echo; cat "$tmp/shell.sq"; echo "45.01 1 0.01"; } >"$tmp/even.sq"
-run "sq2gr even count" 0 "the last one, Q = 45.01, is left out" -- \
+run "sq2gr even count" 0 "the last step is integrated exactly as the straight line through its values" -- \
   "$tools" sq2gr "$tmp/even.sq" --rho0 0.1 --r 2.5:2.5:1 --window none
-near "G(2.5) without the last point" "$(field 1 2)" 1.0 2e-8
+near "G(2.5) with a last step where S = 1" "$(field 1 2)" 1.0 2e-8
 run "sq2gr from standard input, no sigma" 0 "" -- \
   bash -c "cut -d' ' -f1,2 '$tmp/shell.sq' | '$tools' sq2gr - --rho0 0.1 --r 2.5:2.5:1"
 [ "$(field 1 4)" = 0 ] || say "sq2gr without sigma: sigma_G 0 wanted, got $(field 1 4)"
@@ -99,7 +99,7 @@ near "filon grid sigma" "$(field 1 3)" 0.1077740453011147 1e-15
 run "filon unequal steps" 1 "not equally spaced" -- bash -c "printf '0 1\n1 1\n2.5 1\n' | '$tools' filon --k 0:1:1"
 run "filon unequal steps, single" 1 "not equally spaced" -- \
   bash -c "printf '0 1\n1 1\n2.5 1\n' | '$tools' filon --single 1"
-run "filon even count" 0 "a point x(n) + h with f = 0 was added" -- \
+run "filon even count" 0 "the last step is integrated exactly as the straight line through its values" -- \
   bash -c "printf '0 1\n1 1\n2 1\n3 1\n' | '$tools' filon --k 1:1:1"
 run "filon bad number" 1 "standard input, line 3: not a number: \"2x\"" -- \
   bash -c "printf '0 1\n1 1\n2x 1\n' | '$tools' filon --k 1:1:1"
