@@ -19,5 +19,7 @@ extern const Subcommand kPeakCommand;
 extern const Subcommand kSq2grCommand;
 extern const Subcommand kPdfCommand;
 extern const Subcommand kNcorrCommand;
+extern const Subcommand kModelCommand;
+extern const Subcommand kRefineCommand;
 
 }  // namespace talvo::cli

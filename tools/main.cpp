@@ -10,11 +10,13 @@
 // subcommand with the reason and exit 1.
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <iostream>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "talvo/text/quote.hpp"
 #include "talvo/version.hpp"
@@ -30,13 +32,16 @@ const Subcommand* const kCommands[] = {
     &talvo::cli::kPeakCommand,        &talvo::cli::kSq2grCommand,   &talvo::cli::kXsCommand,
     &talvo::cli::kXrayAverageCommand, &talvo::cli::kXrayCommand,    &talvo::cli::kComptonCommand,
     &talvo::cli::kPdfCommand,         &talvo::cli::kNcorrCommand,
+    &talvo::cli::kModelCommand,       &talvo::cli::kRefineCommand,
 };
 
 std::string help() {
   std::string s = "usage: talvo-tools SUBCOMMAND [ARGS]\nsubcommands:\n";
+  std::size_t widest = 0;
+  for (const Subcommand* c : kCommands) widest = std::max(widest, std::string_view(c->name).size());
   for (const Subcommand* c : kCommands) {
     std::string name = c->name;
-    name.resize(std::max<std::size_t>(name.size() + 1, 10), ' ');
+    name.resize(widest + 2, ' ');  // every summary in one column
     s += "  " + name + c->summary + "\n";
   }
   s += "options: --help (also after a subcommand), --version\n";

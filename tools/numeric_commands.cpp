@@ -205,7 +205,8 @@ const Subcommand kSq2grCommand{
     {"--rho0", "--r", "--window", "--qmax", "--p1", "--p2"},
     "pair distribution function G(r) from S(Q)",
     "usage: talvo-tools sq2gr FILE --rho0 R --r FROM:TO:STEP [--window W] [--qmax Q] [--p1 V] [--p2 V]\n"
-    "FILE (- for standard input) holds \"Q S(Q) [sigma]\" rows on an equally spaced grid of Q >= 0;\n"
+    "FILE (- for standard input) holds \"Q S(Q) [sigma]\" rows of increasing Q >= 0 (the .sq of pdf\n"
+    "reads as it is); Q not equally spaced is interpolated linearly onto as many equally spaced points;\n"
     "prints \"r G g sigma_G\" rows: G(r) = (2/pi) integral of Q (S(Q) - 1) M(Q) sin(Qr) dQ up to\n"
     "Qmax, g(r) = 1 + G(r) / (4 pi r R) with R in atoms per cubic Angstrom, sigma_G from the sigma\n"
     "column (0 without one). W: lorch (the default), step, quadratic, gaussian (--p1), sphere\n"

@@ -138,10 +138,11 @@ Result<Run> run_of(const Args& a) {
     run.inputs.push_back(p);
   }
   if (jobs_arg) {
+    // Any number outside 1 to 256, however large, is the same mistake as 257.
     const Result<int> k = integer(*jobs_arg, "-j");
-    if (!k.ok()) return refused(k.error());
+    if (!k.ok() && k.kind() != ErrorKind::kOutOfRange) return refused(k.error());
+    if (!k.ok() || *k < 1 || *k > 256) return wrong("-j must be 1 to 256 threads, not " + quote_for_message(*jobs_arg));
     const int j = *k;
-    if (j < 1 || j > 256) return wrong("-j must be 1 to 256 threads, not " + *jobs_arg);
     run.jobs = static_cast<unsigned>(j);
   }
   run.json = a.flag("--json");
@@ -212,9 +213,15 @@ Result<Run> run_of(const Args& a) {
   if (prefix_arg && !into_folder && run.inputs.size() > 1)
     return wrong("-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
                  std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
-  // The folder the files go into is there before any pattern is reduced.
+  // The folder the files go into is there before any pattern is reduced: -o DIR/ makes it (and those above).
   if (prefix_arg) {
     const fs::path folder = into_folder ? fs::path(*prefix_arg) : fs::path(*prefix_arg).parent_path();
+    if (into_folder && !fs::exists(fs::symlink_status(folder, ec))) {
+      fs::create_directories(folder, ec);
+      if (ec)
+        return unusable("-o " + escape_for_message(*prefix_arg) + ": cannot make the folder " +
+                        escape_for_message(folder.string()) + ": " + ec.message());
+    }
     if (!folder.empty() && !fs::is_directory(folder, ec))
       return unusable("-o " + escape_for_message(*prefix_arg) + ": there is no folder " +
                           escape_for_message(folder.string()) + " to write into",
@@ -585,7 +592,8 @@ class Progress {
   void update(std::size_t done) {
     if (!shown_) return;
     const auto now = std::chrono::steady_clock::now();
-    if (done < total_ && now - last_ < std::chrono::milliseconds(100)) return;
+    // Redrawn at most ten times a second, and whenever a message took it off.
+    if (done < total_ && width_ != 0 && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
@@ -701,7 +709,9 @@ int run_pdf(const Args& a) {
     // In a batch each message names its pattern, unless it does already.
     const std::string input = escape_for_message(run.inputs[i], 4096);
     const auto named = [&](const std::string& message) {
-      return n == 1 || message.starts_with(run.inputs[i]) ? message : input + ": " + message;
+      return n == 1 || message.starts_with(run.inputs[i]) || message.starts_with(escape_for_message(run.inputs[i]))
+                 ? message
+                 : input + ": " + message;
     };
     for (const std::string& w : job.warnings) std::cerr << "talvo-tools pdf: warning: " << named(w) << '\n';
     if (job.error) {
@@ -730,6 +740,8 @@ int run_pdf(const Args& a) {
       for (const std::string& note : job.notes) std::cout << "# " << note << '\n';
       for (const std::string& name : job.names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
     }
+    // A pattern's lines are out once its files are in place: a run stopped later keeps them.
+    std::cout << std::flush;
     {
       std::lock_guard lock(mutex);
       committed = i + 1;
@@ -770,11 +782,13 @@ const std::string kPdfHelp =
     usage_text(OptionTable{"talvo-tools pdf", kCommandOptions}) +
     std::string(
         "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
-        "intends \"K-Alpha 1\") or text rows \"x I [sigma]\" (x: 2theta in degrees, Q in 1/A or 1/nm; lines\n"
-        "beginning with #, ' or ! skipped). A Fit2D .chi header (title, x name, y name, point count) and\n"
-        "the reference program's (PDFgetX3) I(Q) output (its [PDF] block, #### start data, #S, #L names)\n"
+        "intends \"K-Alpha 1\", Kalpha2 or Kbeta for \"K-Alpha 2\" or \"K-Beta\") or text rows \"x I [sigma]\"\n"
+        "(x: 2theta in degrees, Q in 1/A or 1/nm; lines beginning with #, ' or ! skipped). A Fit2D .chi\n"
+        "header (title, x name, y name, point count), pyFAI's column line (\"#  q_A^-1  I\") and the\n"
+        "reference program's (PDFgetX3) I(Q) output (its [PDF] block, #### start data, #S, #L names)\n"
         "are read too, the x unit from their x name where it says (\"Q (Inverse Nanometres)\",\n"
-        "\"Q($\\AA^{-1}$)\", \"2-Theta\"), else from --format. Without sigma: sqrt(counts) for whole counts,\n"
+        "\"Q($\\AA^{-1}$)\", \"2th_deg\"), else from --format; an x that is neither (\"Radial distance (mm)\",\n"
+        "\"r_mm\") is refused unless --format says what it holds. Without sigma: sqrt(counts) for whole counts,\n"
         "else sqrt(I) scaled to the scatter between neighbouring points (with a warning).\n"
         "--mode physical (the default with a density): background, polarisation (P = fraction polarised\n"
         "normal to the scattering plane, 0.5 unpolarised; a monochromator at its Bragg angle), absorption\n"
@@ -811,8 +825,9 @@ const std::string kPdfHelp =
         "G(r) = (2/pi) int F(Q) M(Q) sin(Qr) dQ from qmin (default 0) to qmax (default the data's end),\n"
         "window none (default), lorch, step or quadratic, r 0:30:0.01 by default.\n"
         "Writes NAME.iq .sq .fq .gr in the current folder, NAME the input's name less its extension (-o PREFIX\n"
-        "for one input, -o DIR/ for DIR/NAME.*; \"x value sigma\" rows) and, with a density, .gofr (r, g(r),\n"
-        "sigma) and .rdf (r, R(r) = 4 pi r^2 rho0 g(r), sigma, N(r) its integral from rmin, sigma). The files\n"
+        "for one input, -o DIR/ for DIR/NAME.*, DIR made where it is not there; \"x value sigma\" rows) and,\n"
+        "with a density, .gofr (r, g(r), sigma) and .rdf (r, R(r) = 4 pi r^2 rho0 g(r), sigma, N(r) its\n"
+        "integral from rmin, sigma). The files\n"
         "of a pattern replace the previous ones together, whatever stops the run. Their \"# key = value\"\n"
         "headers (values with control characters quoted, with escapes) --config reads back: a rerun gives\n"
         "the same files. --config also reads the reference program's configuration files and output\n"

@@ -19,6 +19,15 @@
     return e;
   }
 
+  // A file's name as the library's messages show input text: control characters (C0, DEL, C1) and
+  // the marks that reorder text around them written as escapes, so that a name cannot hide or
+  // rearrange what the page shows.
+  function shown(text) {
+    return String(text).replace(/[\u0000-\u001f\u007f]/g, (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'))
+      .replace(/[\u0080-\u009f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g,
+        (c) => '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0'));
+  }
+
   function svg(tag, attrs, text) {
     const e = document.createElementNS(SVG, tag);
     for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, v);
@@ -344,7 +353,8 @@
     const config = download(prefix + '.cfg', texts.config);
     config.id = 'pdf-config';
     links.replaceChildren(el('span', { class: 'label' }, 'Download: '), ...items, config,
-      el('span', { class: 'note' }, ` (talvo-tools pdf --config ${prefix}.cfg, beside ${texts.input}, writes the same)`));
+      el('span', { class: 'note' },
+        ` (talvo-tools pdf --config ${shown(prefix)}.cfg, beside ${shown(texts.input)}, writes the same)`));
   }
 
   async function open(role, file) {
@@ -352,7 +362,7 @@
     try {
       bytes = await file.arrayBuffer();
     } catch (e) {
-      showError(`cannot read ${file.name}: ${e.message || e}`, wanted);
+      showError(`cannot read ${shown(file.name)}: ${e.message || e}`, wanted);
       return;
     }
     worker.postMessage({ type: 'file', role, name: file.name, bytes }, [bytes]);
@@ -361,12 +371,12 @@
   function loaded(role, name, isExample) {
     if (role === 'sample') {
       sample = name;
-      $('pdf-pattern-name').textContent = name;
+      $('pdf-pattern-name').textContent = shown(name);
       $('pdf-example-note').hidden = !isExample;
       view.dataset.pattern = name;
     } else {
       background = name;
-      $('pdf-background-name').textContent = name === null ? 'none' : name;
+      $('pdf-background-name').textContent = name === null ? 'none' : shown(name);
       $('pdf-background-clear').hidden = name === null;
     }
     changed();

@@ -61,7 +61,8 @@ struct CachedPattern {
 const talvo::Result<pdf::Pattern>& read_cached(CachedPattern& cache, const char* folder, const std::string& name,
                                                int version, const pdf::InputChoice& choice) {
   if (!cache.pattern || cache.folder != folder || cache.name != name || cache.version != version ||
-      cache.choice.format != choice.format || cache.choice.scan != choice.scan) {
+      cache.choice.format != choice.format || cache.choice.scan != choice.scan ||
+      cache.choice.format_asked != choice.format_asked || cache.choice.format_given != choice.format_given) {
     cache = CachedPattern{folder, name, version, choice, std::nullopt};
     // Read from inside its folder: the messages name the file as the user gave it.
     if (chdir(folder) != 0)

@@ -148,6 +148,14 @@ const std::string& text_arg(const std::string& s, const char* what) {
   return s;
 }
 
+std::string path_arg(const py::handle& path, const char* what) {
+  // Kept for the process: no destructor may run after the interpreter has gone.
+  static const py::handle fsencode = py::object(py::module_::import("os").attr("fsencode")).release();
+  std::string bytes = fsencode(path).cast<std::string>();
+  text_arg(bytes, what);
+  return bytes;
+}
+
 py::object optional_float(const std::optional<double>& v) {
   if (!v || !std::isfinite(*v)) return py::none();
   return py::float_(*v);

@@ -87,6 +87,11 @@ py::object shaped(std::vector<double>&& v, const std::vector<py::ssize_t>& shape
 // library's C strings, so it is refused, the text quoted with it escaped.
 const std::string& text_arg(const std::string& s, const char* what);
 
+// A file name given as str, bytes or any os.PathLike, as its bytes: through
+// os.fsencode, so that a name that is not UTF-8 (a str with surrogate
+// escapes, as os.fsdecode makes it) names the same file. A NUL is refused.
+std::string path_arg(const pybind11::handle& path, const char* what);
+
 // Ctrl-C during a long call: stop() gives the library a StopCheck that,
 // every 20 ms at most, takes the GIL and runs Python's signal handlers; when
 // one raises (KeyboardInterrupt), the routine is told to stop and

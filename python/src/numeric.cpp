@@ -176,9 +176,11 @@ G(r) = (2/pi) integral of Q (S(Q) - 1) M(Q) sin(Qr) dQ over the data, by
 Filon's rule in double precision, and g(r) = 1 + G(r) / (4 pi r rho0).
 
 q, s
-    S(Q) on an equally spaced grid of Q >= 0 (one-dimensional, at least 3
-    points, equal steps within 1/1000 of a step). An even number of points
-    leaves the last one out, with a TalvoWarning.
+    S(Q) on an increasing grid of Q >= 0 (one-dimensional, at least 3
+    points). Q not equally spaced (within 1/1000 of a step), as a 2theta
+    scan's, is interpolated linearly onto as many equally spaced points, with
+    a TalvoWarning. An even number of points leaves the last one out, with a
+    TalvoWarning.
 r
     Where to evaluate (above 0): any shape, or a scalar.
 rho0
@@ -191,7 +193,7 @@ window, qmax, p1, p2
 
 Returns an Sq2gr with G, g and sigma_G (0 without sigma), each of r's shape
 (floats for a scalar r). Raises ValueError for unequal lengths, too few
-points, a negative, decreasing or unequally spaced Q, an r or rho0 that is
+points, a negative Q or one that does not increase, an r or rho0 that is
 not positive, or a window that refuses its Qmax or parameters.)";
 
 constexpr const char* kPeakDoc = R"(peak(x, shape, center, fwhm, eta=0.5)

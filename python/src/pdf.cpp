@@ -16,6 +16,7 @@
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::python {
 namespace {
@@ -74,10 +75,6 @@ constexpr std::array<Field, 45> kPdfFields{{
 constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
 
 // A path as str or os.PathLike.
-std::string path_arg(const py::handle& p, const char* what) {
-  return text_arg(py::module_::import("os").attr("fspath")(p).cast<std::string>(), what);
-}
-
 // The keywords as the library's options, each of the kind it takes: numbers as numbers, r as three.
 pdf::OptionValues options_of(const std::string& composition, const py::kwargs& kw) {
   for (const auto& [k, v] : kw) {
@@ -277,7 +274,8 @@ py::object reduce_one(const PdfRun& run, const py::handle& input, const std::str
   if (background || run.container)
     warnings.insert(warnings.end(), run.background_warnings.begin(), run.background_warnings.end());
   if (background && sample.subtracted_background)
-    warnings.push_back(source + " is the reference program's I(Q), its background (" + *sample.subtracted_background +
+    warnings.push_back(escape_for_message(source) + " is the reference program's I(Q), its background (" +
+                       escape_for_message(*sample.subtracted_background) +
                        ") subtracted already: background is subtracted from it as asked");
   // Warnings so far go out with an error that stops the pattern.
   const auto fail = [&warnings](const Error& e) {
@@ -337,7 +335,7 @@ py::object reduce_one(const PdfRun& run, const py::handle& input, const std::str
 bool is_series(const py::handle& input) { return py::isinstance<py::list>(input) || py::isinstance<py::tuple>(input); }
 
 std::string source_of(const py::handle& input, std::size_t index, bool series) {
-  if (!py::isinstance<py::array>(input)) return py::module_::import("os").attr("fspath")(input).cast<std::string>();
+  if (!py::isinstance<py::array>(input)) return path_arg(input, "input");
   return series ? "inputs[" + std::to_string(index) + "]" : std::string("the array");
 }
 

@@ -44,13 +44,8 @@ constexpr std::array<Field, 6> kFileFields{{
     {"scans", Kind::kNested},
 }};
 
-// A str, bytes or os.PathLike as a path; a NUL is refused, named.
-fs::path path_of(const py::object& value) {
-  static const py::handle fspath = py::object(py::module_::import("os").attr("fspath")).release();
-  const py::object p = fspath(value);
-  if (py::isinstance<py::bytes>(p)) return fs::path(text_arg(p.cast<std::string>(), "path"));
-  return fs::path(text_arg(p.cast<std::string>(), "path"));
-}
+// A str, bytes or os.PathLike as a path (path_arg).
+fs::path path_of(const py::object& value) { return fs::path(path_arg(value, "path")); }
 
 // What a read gave, shared by the file's result and its scans until each
 // has made its values.
@@ -89,8 +84,10 @@ std::vector<py::object> file_values(const std::shared_ptr<Read>& read) {
     scans[i] = make_result(std::move(s));
   }
   const XrdmlFile& f = read->file;
-  return {py::str(read->path),    py::float_(f.wavelength), py::float_(f.k_alpha1),
-          py::float_(f.k_alpha2), py::float_(f.ratio),      scans};
+  // The name as Python's os.fsdecode gives it: a name that is not UTF-8 too.
+  py::object path = py::module_::import("os").attr("fsdecode")(py::bytes(read->path));
+  return {std::move(path), py::float_(f.wavelength), py::float_(f.k_alpha1), py::float_(f.k_alpha2),
+          py::float_(f.ratio), scans};
 }
 
 // The file is read and every scan's values worked out at once (so that any

@@ -172,10 +172,22 @@ namespace {
 // replaces another: ".NAME." and six letters or digits, beside NAME.
 constexpr std::size_t kTempSuffix = 6;
 
+// The part of NAME the hidden name holds: all of it where the two fit in a
+// name the file system takes (255 bytes), else its first bytes, cut between
+// UTF-8 characters, so that a name of the longest legal length can be written.
+constexpr std::size_t kNameMax = 255;
+std::string_view temp_stem(std::string_view base) {
+  const std::size_t room = kNameMax - 2 - kTempSuffix;
+  if (base.size() <= room) return base;
+  std::size_t cut = room;
+  while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+  return base.substr(0, cut);
+}
+
 std::string temp_template(const std::string& name) {
   const fs::path path(name);
   const std::string dir = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
-  return dir + "." + path.filename().string() + "." + std::string(kTempSuffix, 'X');
+  return dir + "." + std::string(temp_stem(path.filename().string())) + "." + std::string(kTempSuffix, 'X');
 }
 
 // The folder a file of `name` goes in, as open() takes it.
@@ -202,8 +214,9 @@ void fill_random(std::string& templ) {
     templ[templ.size() - kTempSuffix + i] = kChars[bytes[i] % (sizeof kChars - 1)];
 }
 
-// Whether `entry` is a temporary name of a file `base` (".base.XXXXXX").
+// Whether `entry` is a temporary name of a file `base` (".base.XXXXXX", base cut as temp_stem cuts it).
 bool is_temp_of(std::string_view entry, std::string_view base) {
+  base = temp_stem(base);
   if (entry.size() != base.size() + 2 + kTempSuffix || entry[0] != '.' || entry.substr(1, base.size()) != base ||
       entry[base.size() + 1] != '.')
     return false;

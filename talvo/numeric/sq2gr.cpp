@@ -10,6 +10,7 @@
 
 #include "talvo/numeric/filon.hpp"
 #include "talvo/numeric/filon_sums.hpp"
+#include "talvo/numeric/interpolate.hpp"
 #include "talvo/text/format.hpp"
 
 namespace talvo {
@@ -34,12 +35,9 @@ Outcome check(std::span<const double> q, std::span<const double> s, std::span<co
   if (!(q[0] >= 0.0)) return invalid("Q must not be negative: " + point("Q", 0, q[0]));
   if (!(q[n - 1] > q[0]))
     return invalid("Q values must increase: " + point("Q", 0, q[0]) + ", " + point("Q", n - 1, q[n - 1]));
-  const std::size_t off = first_unequal_step(q);
-  if (off < n) {
-    const double h = (q[n - 1] - q[0]) / static_cast<double>(n - 1);
-    return invalid("Q values are not equally spaced: " + point("Q", off, q[off]) + " where a step of " + free_real(h) +
-                   " from Q(1) puts " + free_real(q[0] + static_cast<double>(off) * h));
-  }
+  for (std::size_t i = 1; i < n; ++i)
+    if (!(q[i] > q[i - 1]))
+      return invalid("Q values must increase: " + point("Q", i - 1, q[i - 1]) + ", " + point("Q", i, q[i]));
   for (std::size_t j = 0; j < r.size(); ++j)
     if (!(r[j] > 0.0) || !std::isfinite(r[j])) return invalid("r must be positive: " + point("r", j, r[j]));
   if (!(rho0 > 0.0) || !std::isfinite(rho0))
@@ -53,6 +51,28 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
                                double rho0, const Sq2grOptions& o) {
   if (Outcome e = check(q, s, r, rho0, o.sigma); !e.ok()) return e.error();
   std::size_t n = q.size();
+  if (first_unequal_step(q) < n) {
+    // Q from a 2theta scan is not equally spaced: Filon's rule runs on the
+    // equally spaced grid of as many points, S and sigma interpolated onto it.
+    try {
+      std::vector<double> even(n);
+      const double h = (q[n - 1] - q[0]) / static_cast<double>(n - 1);
+      for (std::size_t i = 0; i < n; ++i) even[i] = q[0] + static_cast<double>(i) * h;
+      even.back() = q[n - 1];
+      const Interpolated in = interpolate_linear(q, s, o.sigma, even);
+      Sq2grOptions on_grid = o;
+      on_grid.sigma = in.sigma;
+      // Q(1) + i h is the grid first_unequal_step measures against: the call below takes the other path.
+      Result<PairDistribution> g = sq2gr(even, in.y, r, rho0, on_grid);
+      if (g.ok())
+        g.add_warning("Q is not equally spaced (" + point("Q", first_unequal_step(q), q[first_unequal_step(q)]) +
+                      " lies off the step " + free_real(h) + " from Q(1)): S(Q) is interpolated linearly onto " +
+                      std::to_string(n) + " equally spaced points from Q(1) to Q(" + std::to_string(n) + ")");
+      return g;
+    } catch (const std::bad_alloc&) {
+      return make_error(ErrorKind::kOutOfMemory, "out of memory");
+    }
+  }
   // Beyond Qmax the window is 0: only the points up to it are integrated, a
   // point off by no more than the grid's rounding counting as at Qmax.
   std::optional<double> qmax = o.qmax;

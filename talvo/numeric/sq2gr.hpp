@@ -31,15 +31,18 @@ struct PairDistribution {
   std::vector<double> sigma_G;  // 0 without sigma
 };
 
-// G(r) and g(r) at every r from S(Q) on an equally spaced grid of Q >= 0,
+// G(r) and g(r) at every r from S(Q) on an increasing grid of Q >= 0,
 // integrated up to Qmax (the whole grid without one) by Filon's rule (in
 // double precision), with M(Q) the chosen window; rho0 is the number density
-// in atoms per cubic Angstrom. An even number of points up to Qmax has its
-// last step integrated exactly as the straight line through its values
+// in atoms per cubic Angstrom. A grid that is not equally spaced (Q from a
+// 2theta scan) is first interpolated linearly onto the equally spaced grid
+// of as many points, S and sigma alike, as the reduction's transform does,
+// with a warning. An even number of points up to Qmax has its last step
+// integrated exactly as the straight line through its values
 // (EvenPoints::kLastStepExact, as every transform of the library), with a
-// warning saying so. Refused (kInvalidArgument): q, s
-// and sigma of different lengths, fewer than 3 points (up to Qmax), a
-// negative Q, Q values that do not increase or are not equally spaced, an r
+// warning saying so. Refused (kInvalidArgument): q, s and sigma of different
+// lengths, fewer than 3 points (up to Qmax), a negative Q, Q values that do
+// not increase, an r
 // or a rho0 that is not a finite number above 0, the window's own refusals
 // (modification's, with their kinds); kOutOfRange: g(r) beyond the double
 // range (4 pi r rho0 too small).

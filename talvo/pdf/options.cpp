@@ -104,6 +104,7 @@ Result<InputChoice> input_choice(const OptionValues& options, std::string_view i
     if (!named) return r.choice("format", "xrdml, twotheta, qa or qnm");
     c.format = *named;
     c.format_asked = r.asked("format");
+    c.format_given = true;
   }
   if (r.has("scan")) {
     if (Outcome set = into(c.scan, r.whole("scan")); !set.ok()) return set.error();
@@ -476,13 +477,18 @@ InputChoice as_read(InputChoice choice, const Pattern& pattern) {
 
 Result<Pattern> read_input(const std::string& path, const InputChoice& choice, Spelling spelling) {
   Result<Pattern> p = read_pattern(path, choice.format, choice.scan);
+  if (p.ok() && !p->foreign_abscissa.empty() && !choice.format_given)
+    return make_error(ErrorKind::kInvalidArgument,
+                      escape_for_message(path) + " states its x as " + quote_for_message(p->foreign_abscissa) +
+                          ", neither 2theta nor Q: integrate the image to 2theta or Q, or give " +
+                          spelled("format", spelling) + " twotheta, qa or qnm if the column holds one of them");
   if (!p.ok() || p->abscissa_label.empty() || !choice.format_asked) return p;
   const InputFormat stated = format_of(p->abscissa);
   if (choice.format == stated) return p;
-  return make_error(ErrorKind::kInvalidArgument, path + " states its x as " + quote_for_message(p->abscissa_label) +
-                                                     ", which is " + std::string(input_format_name(stated)) + ": " +
-                                                     spelled("format", spelling) + " " +
-                                                     std::string(input_format_name(choice.format)) + " contradicts it");
+  return make_error(ErrorKind::kInvalidArgument,
+                    escape_for_message(path) + " states its x as " + quote_for_message(p->abscissa_label) +
+                        ", which is " + std::string(input_format_name(stated)) + ": " + spelled("format", spelling) +
+                        " " + std::string(input_format_name(choice.format)) + " contradicts it");
 }
 
 Result<std::vector<std::string>> output_list(std::string_view text, Spelling spelling) {

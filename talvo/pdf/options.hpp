@@ -47,6 +47,9 @@ struct InputChoice {
   // The format was asked for now (not from a file of settings, nor from
   // the input's name): a file whose own header states another unit is refused.
   bool format_asked = false;
+  // The format was given at all (now or by a file of settings): only then is
+  // a file read whose header names its x in another unit than 2theta or Q.
+  bool format_given = false;
 };
 
 // The format (by `format`, else by the input's name) and scan, checked

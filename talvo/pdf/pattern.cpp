@@ -84,6 +84,30 @@ std::size_t chi_header_lines(const std::vector<std::string_view>& lines) {
   return 4;
 }
 
+// The names of the columns above the data: the last comment line before
+// the first row, when it holds as many words as the row holds numbers.
+struct ColumnLine {
+  std::string_view x_name;  // empty when there is no such line
+  bool pyfai = false;       // "UNIT_NAME  I", as pyFAI names them: the x name is a unit
+};
+
+ColumnLine column_line(const std::vector<std::string_view>& lines) {
+  std::size_t row = 0;
+  while (row < lines.size() && is_comment(trim(lines[row]))) ++row;
+  if (row == lines.size()) return {};
+  const std::size_t numbers = row_fields(trim(lines[row])).size;
+  for (std::size_t k = row; k-- > 0;) {
+    std::string_view t = trim(lines[k]);
+    if (t.empty()) continue;
+    if (t.front() != '#') return {};
+    while (!t.empty() && t.front() == '#') t.remove_prefix(1);
+    const std::vector<std::string_view> names = fields(trim(t));
+    if (names.size() != numbers || numbers < 2) return {};
+    return {names[0], names[1] == "I" && names[0].find('_') != std::string_view::npos};
+  }
+  return {};
+}
+
 std::string lower_ascii(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -239,7 +263,7 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
     if (!type.empty() && type != "iq") {
       const std::string input = header.value("inputfile");
       return make_error(ErrorKind::kInvalidArgument,
-                        std::string(source) + " holds the reference program's " +
+                        escape_for_message(source) + " holds the reference program's " +
                             (type == "sq"   ? "S(Q)"
                              : type == "fq" ? "F(Q)"
                              : type == "gr" ? "G(r)"
@@ -262,11 +286,20 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
     if (!background.empty() && (!scale || *scale != 0.0))
       p.subtracted_background = (scale ? shortest(*scale) : std::string("1")) + " x " + background;
   }
+  // A .chi file names its x always; pyFAI's column line ("#  r_mm  I  sigma") too.
+  bool x_named = first == 4;
+  if (first == 0) {
+    const ColumnLine column = column_line(lines);
+    x_name = column.x_name;
+    x_named = column.pyfai;
+  }
   double x_scale = 1.0;
   if (const std::optional<StatedAbscissa> stated = abscissa_stated(x_name)) {
     p.abscissa = stated->abscissa;
     p.abscissa_label = std::string(x_name);
     x_scale = stated->scale;
+  } else if (x_named) {
+    p.foreign_abscissa = std::string(x_name);
   }
   std::size_t columns = 0;
   for (std::size_t k = first; k < lines.size(); ++k) {
@@ -306,7 +339,7 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
     if (columns == 3) p.sigma.push_back(v[2]);
   }
   if (p.x.size() < 3)
-    return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": " + std::to_string(p.x.size()) +
+    return make_error(ErrorKind::kInvalidArgument, escape_for_message(source) + ": " + std::to_string(p.x.size()) +
                                                        " data rows; a pattern needs at least 3");
   std::vector<std::string> warnings;
   if (columns == 2) counting_errors(p, warnings);
@@ -316,11 +349,11 @@ Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std
 Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y, std::vector<double> sigma,
                                    Abscissa abscissa, std::string_view source) {
   if (y.size() != x.size() || (!sigma.empty() && sigma.size() != x.size()))
-    return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": x, intensity and sigma have " +
+    return make_error(ErrorKind::kInvalidArgument, escape_for_message(source) + ": x, intensity and sigma have " +
                                                        std::to_string(x.size()) + ", " + std::to_string(y.size()) +
                                                        " and " + std::to_string(sigma.size()) + " values");
   for (std::size_t i = 0; i < x.size(); ++i) {
-    const auto where = [&] { return "row " + std::to_string(i + 1) + " of " + std::string(source); };
+    const auto where = [&] { return "row " + std::to_string(i + 1) + " of " + escape_for_message(source); };
     if (!std::isfinite(x[i]) || !std::isfinite(y[i]) || (!sigma.empty() && !std::isfinite(sigma[i])))
       return make_error(ErrorKind::kInvalidArgument, where() + ": a value is not a finite number; remove or fix the row");
     if (i > 0 && !(x[i] > x[i - 1]))
@@ -330,8 +363,8 @@ Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y,
       return make_error(ErrorKind::kInvalidArgument, where() + ": sigma = " + shortest(sigma[i]) + " must be above 0");
   }
   if (x.size() < 3)
-    return make_error(ErrorKind::kInvalidArgument,
-                      std::string(source) + ": " + std::to_string(x.size()) + " data rows; a pattern needs at least 3");
+    return make_error(ErrorKind::kInvalidArgument, escape_for_message(source) + ": " + std::to_string(x.size()) +
+                                                       " data rows; a pattern needs at least 3");
   Pattern p;
   p.abscissa = abscissa;
   p.x = std::move(x);
@@ -344,10 +377,10 @@ Result<Pattern> pattern_of_columns(std::vector<double> x, std::vector<double> y,
 
 Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::string_view source) {
   const Result<XrdmlFile> file = parse_xrdml(content);
-  if (!file.ok()) return with_context(file, std::string(source) + ": ");
+  if (!file.ok()) return with_context(file, escape_for_message(source) + ": ");
   const std::vector<XrdmlScan>& scans = file->scans;
   if (scan < 0 || scan > static_cast<int>(scans.size()))
-    return make_error(ErrorKind::kOutOfRange, std::string(source) + " holds " + std::to_string(scans.size()) +
+    return make_error(ErrorKind::kOutOfRange, escape_for_message(source) + " holds " + std::to_string(scans.size()) +
                                                   " scans: scan must be 1 to " + std::to_string(scans.size()) +
                                                   " (or 0 for their sum)");
   Pattern p;
@@ -359,20 +392,20 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     XrdmlValueOptions vo;
     vo.axis = "2Theta";
     const Result<XrdmlValues> values = xrdml_values(scans[s], vo);
-    if (!values.ok()) return with_context(values, std::string(source) + ": ");
+    if (!values.ok()) return with_context(values, escape_for_message(source) + ": ");
     const XrdmlValues& v = *values;
     if (v.x.size() > 1 && std::all_of(v.x.begin(), v.x.end(), [&](double x) { return x == v.x.front(); }))
-      return make_error(ErrorKind::kUnsupported,
-                        std::string(source) + ": scan " + std::to_string(s + 1) + " stands at 2theta = " +
-                            shortest(v.x.front()) + " and moves " + escape_for_message(scans[s].scan_axis) +
-                            ": a powder pattern is a scan of 2theta");
+      return make_error(ErrorKind::kUnsupported, escape_for_message(source) + ": scan " + std::to_string(s + 1) +
+                                                     " stands at 2theta = " + shortest(v.x.front()) + " and moves " +
+                                                     escape_for_message(scans[s].scan_axis) +
+                                                     ": a powder pattern is a scan of 2theta");
     if (scan == 0 && s > 0) {
       // Scans summed must be repeats of one measurement, not the steps of a map or a pole figure.
       for (const auto& [axis, at] : scans[s].fixed_axes())
         for (const auto& [axis1, at1] : scans[0].fixed_axes())
           if (axis == axis1 && std::abs(at - at1) > 1e-6 * std::max(1.0, std::abs(at1)))
             return make_error(ErrorKind::kInvalidArgument,
-                              std::string(source) + ": scan " + std::to_string(s + 1) + " stands at " +
+                              escape_for_message(source) + ": scan " + std::to_string(s + 1) + " stands at " +
                                   escape_for_message(axis) + " = " + shortest(at) + ", scan 1 at " + shortest(at1) +
                                   ": its scans are not repeats of one pattern; choose one with scan");
     }
@@ -387,7 +420,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     for (std::size_t i = 0; same && i < p.x.size(); ++i) same = std::abs(v.x[i] - p.x[i]) <= 1e-6;
     if (!same)
       return make_error(ErrorKind::kInvalidArgument,
-                        std::string(source) + ": scan " + std::to_string(s + 1) +
+                        escape_for_message(source) + ": scan " + std::to_string(s + 1) +
                             " has other 2theta positions than scan 1; choose one with scan");
     for (std::size_t i = 0; i < p.x.size(); ++i) {
       p.y[i] += v.y[i];
@@ -395,7 +428,7 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     }
   }
   if (p.x.size() < 3)
-    return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": a pattern needs at least 3 points");
+    return make_error(ErrorKind::kInvalidArgument, escape_for_message(source) + ": a pattern needs at least 3 points");
   // A scan may run downwards; the reduction wants x ascending.
   if (p.x.front() > p.x.back()) {
     std::reverse(p.x.begin(), p.x.end());
@@ -406,18 +439,44 @@ Result<Pattern> parse_xrdml_pattern(std::string_view content, int scan, std::str
     if (!(p.x[i] > p.x[i - 1]))
       return make_error(
           ErrorKind::kInvalidArgument,
-          std::string(source) + ": the 2theta positions do not increase at point " + std::to_string(i + 1));
+          escape_for_message(source) + ": the 2theta positions do not increase at point " + std::to_string(i + 1));
   p.sigma.resize(variance.size());
   for (std::size_t i = 0; i < variance.size(); ++i) p.sigma[i] = std::sqrt(std::max(variance[i], 1.0));
   // usedWavelength's intended attribute: "K-Alpha 1" is Kalpha1 alone,
-  // "K-Alpha" the weighted mean.
-  const std::string& intended = file->intended_wavelength;
+  // "K-Alpha" (or none) the weighted mean, "K-Alpha 2" and "K-Beta" those
+  // lines; any other ("Other") names no line the file gives.
+  const XrdmlFile& f = *file;
+  const std::string& intended = f.intended_wavelength;
   std::vector<std::string> warnings;
-  if (file->k_alpha1 > 0.0) {
-    p.wavelength_line = intended.empty() ? "K-Alpha" : intended;
-    p.wavelength = intended == "K-Alpha 1" ? file->k_alpha1 : file->wavelength;
+  const auto missing = [&](std::string_view element) {
+    warnings.push_back(escape_for_message(source) + " intends the line " + quote_for_message(intended) +
+                       " and gives no " + std::string(element) + ": give the wavelength (an anode names its Kalpha1)");
+  };
+  if (intended.empty() || equal_case_blind(intended, "K-Alpha") || equal_case_blind(intended, "K-Alpha 1")) {
+    const bool alone = equal_case_blind(intended, "K-Alpha 1");
+    if (f.k_alpha1 > 0.0) {
+      p.wavelength_line = alone ? "K-Alpha 1" : "K-Alpha";
+      p.wavelength = alone ? f.k_alpha1 : f.wavelength;
+    } else {
+      warnings.push_back(escape_for_message(source) + " gives no wavelength: give the wavelength or the anode");
+    }
+  } else if (equal_case_blind(intended, "K-Alpha 2")) {
+    if (f.k_alpha2 > 0.0) {
+      p.wavelength_line = "K-Alpha 2";
+      p.wavelength = f.k_alpha2;
+    } else {
+      missing("kAlpha2");
+    }
+  } else if (equal_case_blind(intended, "K-Beta")) {
+    if (f.k_beta > 0.0) {
+      p.wavelength_line = "K-Beta";
+      p.wavelength = f.k_beta;
+    } else {
+      missing("kBeta");
+    }
   } else {
-    warnings.push_back(std::string(source) + " gives no wavelength: give the wavelength or the anode");
+    warnings.push_back(escape_for_message(source) + " intends the line " + quote_for_message(intended) +
+                       ", which is none of the file's (kAlpha1, kAlpha2, kBeta): give the wavelength");
   }
   return Result<Pattern>(std::move(p), std::move(warnings));
 }

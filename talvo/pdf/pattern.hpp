@@ -41,15 +41,21 @@ struct Pattern {
   std::vector<double> x, y, sigma;
   SigmaSource sigma_source = SigmaSource::kColumn;
   double sigma_scale = 1.0;  // k of kScaled
-  // From an XRDML file: Kalpha1, or the weighted Kalpha mean, as the file's
-  // usedWavelength intends; nothing for text.
+  // From an XRDML file: Kalpha1, the weighted Kalpha mean, Kalpha2 or Kbeta,
+  // as the file's usedWavelength intends; nothing for text, or for a file
+  // that intends a line it does not give (a warning says so).
   std::optional<double> wavelength;
-  std::string wavelength_line;  // "K-Alpha 1", "K-Alpha" (XRDML only)
+  std::string wavelength_line;  // "K-Alpha 1", "K-Alpha", "K-Alpha 2", "K-Beta" (XRDML only)
   // The name of the x column where the file's own header states its unit
   // (a .chi file's second line, the #L line of the reference program's
   // output): the abscissa is then the file's, whatever the caller asked.
   // Empty when the caller's abscissa was taken.
   std::string abscissa_label;
+  // The x column's name where the header names one that is neither 2theta
+  // nor Q (Fit2D's "Radial distance (mm)", pyFAI's "r_mm"): the pattern is
+  // then read with the caller's abscissa, which read_input takes only when
+  // the format was asked.
+  std::string foreign_abscissa;
   // Set when the file is the reference program's I(Q), whose background
   // was subtracted already: what its header says was ("0.0848 x
   // Kapton-bkg.chi").
@@ -74,12 +80,15 @@ std::optional<StatedAbscissa> abscissa_stated(std::string_view name);
 //  - the reference program's (PDFgetX3) output: everything before
 //    "#### start data", then "#S" and "#L" (the column names). Only its
 //    I(Q) (outputtype = iq) is a pattern; S(Q), F(Q) and G(r) are refused.
+// Elsewhere the last comment line before the data names the columns when it
+// holds as many words as a row holds numbers (pyFAI's "#  q_A^-1  I").
 // A header that states the x unit (abscissa_stated) decides it; otherwise
-// it is `abscissa`. Every data line must have the same 2 or 3 numbers. With
-// 2 columns the errors are sqrt(counts) when every intensity is a whole
-// number >= 0 (with sqrt(1) for a 0), else k sqrt(|I|) with k chosen so the
-// differences between neighbouring points scatter as the errors say (a
-// warning says so). `source` names the text in messages.
+// it is `abscissa`, and a .chi x name or a pyFAI column name that states
+// another unit is kept in foreign_abscissa. Every data line must have the
+// same 2 or 3 numbers. With 2 columns the errors are sqrt(counts) when
+// every intensity is a whole number >= 0 (with sqrt(1) for a 0), else
+// k sqrt(|I|) with k chosen so the differences between neighbouring points
+// scatter as the errors say (a warning says so). `source` names the text in messages.
 Result<Pattern> parse_text_pattern(std::string_view text, Abscissa abscissa, std::string_view source);
 
 // A pattern of columns held in memory, checked as text rows are (finite

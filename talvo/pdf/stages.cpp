@@ -285,25 +285,34 @@ Result<Corrected> physical_intensity(const MeasuredQ& m, const SampleModel& mode
   const bool capillary = ab.geometry == Geometry::kCapillary;
   const std::optional<double> radius_cm =
       o.capillary_diameter ? std::optional<double>(0.05 * *o.capillary_diameter) : std::nullopt;
+  std::string size;  // what mu was multiplied by, for a product past the doubles
   if (!ab.mu_x && ab.geometry != Geometry::kReflection) {
-    if (model.mu && capillary && radius_cm)
+    if (model.mu && capillary && radius_cm) {
       ab.mu_x = *model.mu * *radius_cm;
-    else if (model.mu && o.thickness)
+      size = "the capillary's radius (its diameter " + shortest(*o.capillary_diameter) + " mm)";
+    } else if (model.mu && o.thickness) {
       ab.mu_x = *model.mu * *o.thickness * (capillary ? 0.5 : 1.0);
-    else
+      size = (capillary ? "half the thickness " : "the thickness ") + shortest(*o.thickness) + " cm";
+    } else {
       return invalid(std::string("the ") + std::string(geometry_name(ab.geometry)) +
                      " geometry needs its absorption: give " + (capillary ? "mu R (mu-r)" : "mu t (mu-t)") +
                      (model.mu ? (capillary ? " or the capillary's diameter" : " or the thickness in cm") : ""));
+    }
   } else if (!ab.mu_x && o.thickness && model.mu) {
     ab.mu_x = *model.mu * *o.thickness;
+    size = "the thickness " + shortest(*o.thickness) + " cm";
   }
+  if (ab.mu_x && !std::isfinite(*ab.mu_x) && model.mu)
+    return make_error(ErrorKind::kOutOfRange, "mu " + shortest(*model.mu) + " /cm times " + size +
+                                                  " is beyond the double range: nothing is transmitted; is the "
+                                                  "size in its unit (the capillary's diameter in mm, the "
+                                                  "thickness in cm)?");
   if ((o.beam_width || !m.container_y.empty()) && !(capillary && o.capillary_diameter))
     return invalid(std::string(o.beam_width ? "the beam's width" : "the empty container") +
                    " needs a capillary of known diameter: give the geometry capillary and the capillary's diameter");
-  if (o.beam_width) {
-    const double r_mm = 0.5 * *o.capillary_diameter;
-    ab.beam = CapillaryBeam{*o.beam_width / r_mm, o.beam_profile, 0.0};
-  }
+  // A width past the doubles in units of the radius (1e308 mm) lights the whole cross-section, as none does.
+  if (o.beam_width && std::isfinite(*o.beam_width / (0.5 * *o.capillary_diameter)))
+    ab.beam = CapillaryBeam{*o.beam_width / (0.5 * *o.capillary_diameter), o.beam_profile, 0.0};
   c.mu_x = ab.mu_x;
   const std::size_t n = m.q.size();
   // The sample's own factor, and in a container the container's share of the pattern.

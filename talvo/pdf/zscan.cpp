@@ -10,6 +10,7 @@
 #include "talvo/numeric/least_squares.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo::pdf {
@@ -59,7 +60,7 @@ Result<ZScan> parse_zscan(std::string_view text, std::string_view source) {
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     ++line_number;
     if (line.empty() || line[0] == '#' || line[0] == '\'' || line[0] == '!') continue;
-    const std::string where = std::string(source) + " line " + std::to_string(line_number);
+    const std::string where = escape_for_message(source) + " line " + std::to_string(line_number);
     const std::vector<std::string_view> f = split_words(line);
     std::optional<double> z, y;
     if (f.size() == 2) {
@@ -76,7 +77,7 @@ Result<ZScan> parse_zscan(std::string_view text, std::string_view source) {
     s.intensity.push_back(*y);
   }
   if (s.height.size() < 8)
-    return invalid(std::string(source) + ": " + std::to_string(s.height.size()) +
+    return invalid(escape_for_message(source) + ": " + std::to_string(s.height.size()) +
                    " rows; a z-scan needs at least 8 to be fitted");
   return s;
 }
@@ -156,6 +157,21 @@ Result<ZScanFit> fit_zscan(const ZScan& scan, const ZScanFitOptions& options) {
       best = *f;
       warnings = f.warnings();
     }
+  }
+  // A fit that leaves a parameter undetermined gives no width or mu D to use: said by name, with what
+  // a dip far wider than the capillary most likely means.
+  std::string undetermined;
+  constexpr const char* kNames[] = {"mu D", "the beam's width", "the centre", "the open beam", "the baseline"};
+  for (std::size_t k = 0; k < np; ++k)
+    if (!std::isfinite(best->sigma[k])) undetermined += (undetermined.empty() ? "" : ", ") + std::string(kNames[k]);
+  if (!undetermined.empty()) {
+    const double dip = lv.last_half - lv.first_half;
+    std::string hint = ": is the capillary's diameter right, and does the scan cross it?";
+    if (dip > 5.0 * d)
+      hint = ": the dip is " + significant(dip, 4) + " wide at half depth, " + significant(dip / d, 3) +
+             " times the capillary's diameter (" + shortest(d) + " mm); the heights are read in mm: are they in " +
+             (dip > 200.0 * d ? "micrometres" : "another unit") + "?";
+    return invalid("the z-scan fit does not determine " + undetermined + hint);
   }
   ZScanFit out;
   auto value = [&](std::size_t k) { return FittedValue{best->p[k], best->sigma[k]}; };

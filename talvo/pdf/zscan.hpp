@@ -60,7 +60,9 @@ struct ZScanFit {
 // from the middle of its dip) at several widths, the best kept. Refused
 // (kInvalidArgument): a diameter not above 0; a scan whose lowest intensity is
 // not below 0.9 of its highest (no capillary crossed), or which does not
-// reach the open beam on both sides of the dip.
+// reach the open beam on both sides of the dip; a fit that leaves any
+// parameter undetermined (its sigma infinite), named, with the heights' unit
+// questioned where the dip is far wider than the capillary (a scan in um).
 Result<ZScanFit> fit_zscan(const ZScan& scan, const ZScanFitOptions& options);
 
 }  // namespace talvo::pdf

@@ -50,7 +50,10 @@ void append_string(std::string& out, std::string_view text) {
     if (c >= 0x80) {
       const std::size_t n = utf8_length(text.substr(i));
       if (n == 0) {
-        out += "\xef\xbf\xbd";  // U+FFFD for a byte that is no character
+        // A byte that is no character: Python's surrogateescape, which os.fsencode turns back into it.
+        out += "\\udc";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xf];
         ++i;
       } else {
         out += text.substr(i, n);

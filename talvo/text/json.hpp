@@ -11,8 +11,10 @@
 //
 // Numbers are the shortest text that reads back to the same double; a number
 // that is not given or not finite (JSON has no NaN or infinity) is null.
-// Strings are escaped: '"', '\\' and control characters, and any byte that is
-// not part of valid UTF-8 becomes U+FFFD, so the text is always valid JSON.
+// Strings are escaped: '"', '\\' and control characters, and any byte B that
+// is not part of valid UTF-8 becomes the lone surrogate \udcBB, as Python's
+// surrogateescape reads it: json.loads then os.fsencode give the bytes back
+// (a file name that is not UTF-8 names the file still).
 #pragma once
 
 #include <optional>

@@ -88,6 +88,11 @@ bool in_range(const OptionSpec& o, double v) {
   return true;
 }
 
+Error out_of_range(const OptionSpec& o, const OptionValue& value, const std::string& name) {
+  return option_error(ErrorKind::kOutOfRange,
+                      name + " must be " + range_words(o) + ", not " + quote_for_message(option_text(value)), o.name);
+}
+
 // `value` read as the option's type: a number as a double, a whole number as
 // an int, a grid as its three numbers, anything else as its text.
 Result<OptionValue> read_value(const OptionSpec& o, const OptionValue& value, const std::string& name) {
@@ -105,10 +110,7 @@ Result<OptionValue> read_value(const OptionSpec& o, const OptionValue& value, co
         if (!read.ok()) return option_error(read.kind(), read.error().message, o.name);
         v = *read;
       }
-      if (!in_range(o, v))
-        return option_error(ErrorKind::kOutOfRange,
-                            name + " must be " + range_words(o) + ", not " + quote_for_message(option_text(value)),
-                            o.name);
+      if (!in_range(o, v)) return out_of_range(o, value, name);
       return OptionValue(v);
     }
     case OptionType::kWhole: {
@@ -120,10 +122,7 @@ Result<OptionValue> read_value(const OptionSpec& o, const OptionValue& value, co
         if (!read.ok()) return option_error(read.kind(), read.error().message, o.name);
         v = *read;
       }
-      if (!in_range(o, v))
-        return option_error(ErrorKind::kOutOfRange,
-                            name + " must be " + range_words(o) + ", not " + quote_for_message(option_text(value)),
-                            o.name);
+      if (!in_range(o, v)) return out_of_range(o, value, name);
       return OptionValue(v);
     }
     case OptionType::kGrid: {
@@ -283,7 +282,8 @@ std::optional<std::array<double, 3>> Options::grid(std::string_view name) const 
 
 std::vector<std::string> Options::list(std::string_view name) const {
   std::vector<std::string> out;
-  for (const std::string_view item : items(text(name), ',')) out.emplace_back(item);
+  const std::string whole = text(name);  // the items are views into it: it must outlive the loop
+  for (const std::string_view item : items(whole, ',')) out.emplace_back(item);
   return out;
 }
 

@@ -26,6 +26,7 @@ enum class Field {
   kNone,
   kAlpha1,
   kAlpha2,
+  kBeta,
   kRatio,
   kStart,
   kEnd,
@@ -39,8 +40,8 @@ enum class Field {
 };
 
 bool single_value(Field f) {
-  return f == Field::kAlpha1 || f == Field::kAlpha2 || f == Field::kRatio || f == Field::kStart || f == Field::kEnd ||
-         f == Field::kCommon || f == Field::kCommonTime;
+  return f == Field::kAlpha1 || f == Field::kAlpha2 || f == Field::kBeta || f == Field::kRatio || f == Field::kStart ||
+         f == Field::kEnd || f == Field::kCommon || f == Field::kCommonTime;
 }
 
 // The measurement built from what the scanner finds: the wavelength, and
@@ -106,6 +107,7 @@ class Builder : public XmlScanner<Builder> {
     }
     if (same(name, "kAlpha1")) return begin_wavelength("kAlpha1", Field::kAlpha1);
     if (same(name, "kAlpha2")) return begin_wavelength("kAlpha2", Field::kAlpha2);
+    if (same(name, "kBeta")) return begin_wavelength("kBeta", Field::kBeta);
     if (same(name, "ratioKAlpha2KAlpha1")) {
       begin_single(Field::kRatio);
     } else if (same(name, "scan")) {
@@ -208,6 +210,8 @@ class Builder : public XmlScanner<Builder> {
         return "kAlpha1";
       case Field::kAlpha2:
         return "kAlpha2";
+      case Field::kBeta:
+        return "kBeta";
       case Field::kRatio:
         return "ratioKAlpha2KAlpha1";
       case Field::kStart:
@@ -358,6 +362,9 @@ class Builder : public XmlScanner<Builder> {
       case Field::kAlpha2:
         file_.k_alpha2 = v * wavelength_scale_;
         have_alpha2_ = true;
+        break;
+      case Field::kBeta:
+        file_.k_beta = v * wavelength_scale_;
         break;
       case Field::kRatio:
         file_.ratio = v;

@@ -68,9 +68,10 @@ struct XrdmlFile {
   // gives no kAlpha1. A later <usedWavelength> overrides an earlier one.
   double wavelength = 0.0;
   double k_alpha1 = 0.0, k_alpha2 = 0.0, ratio = 0.0;
+  double k_beta = 0.0;  // 0 when the file gives none
   // <usedWavelength>'s intended attribute: the line the measurement meant
-  // ("K-Alpha 1" for Kalpha1 alone, "K-Alpha" for the weighted mean); empty
-  // when the file does not say.
+  // ("K-Alpha 1" for Kalpha1 alone, "K-Alpha" for the weighted mean,
+  // "K-Alpha 2", "K-Beta", "Other"); empty when the file does not say.
   std::string intended_wavelength;
   std::vector<XrdmlScan> scans;
 };

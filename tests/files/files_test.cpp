@@ -335,6 +335,38 @@ TEST(CommitTogether, AllOrNoneAndTheReasonOfAFailure) {
 }
 
 // What a set killed between two renames leaves, made by hand: its files under hidden names and its list.
+// A name of the longest length a folder takes (255 bytes, in ASCII or in
+// three-byte characters) is written, alone or in a set, named or unnamed,
+// and leaves only itself: its hidden name holds what of it fits.
+TEST(CommitTogether, NamesOfTheLongestLegalLength) {
+  const std::string cjk = "\xe6\xbc\xa2";  // one character, three bytes
+  std::string three;
+  while (three.size() + cjk.size() <= 255) three += cjk;
+  for (const std::string& base : {std::string(255, 'a'), std::string(248, 'b'), three}) {
+    for (const NewFileOptions& options : {NewFileOptions{}, kNamed}) {
+      TempDir dir;
+      {
+        NewFile one = made(dir.file(base), options);
+        one.write("one\n");
+        if (!one.temp_name().empty()) {
+          EXPECT_LE(fs::path(one.temp_name()).filename().string().size(), 255u);
+          EXPECT_EQ(fs::path(one.temp_name()).filename().string().rfind("." + base.substr(0, 200), 0), 0u);
+        }
+        ASSERT_TRUE(one.commit().ok()) << base.size();
+      }
+      std::vector<NewFile> set;
+      for (const std::string& n : {base, base.substr(0, 250) + "x"}) {
+        set.push_back(made(dir.file(n), options));
+        set.back().write("set\n");
+      }
+      const Outcome o = commit_together(set);
+      ASSERT_TRUE(o.ok()) << o.error().message;
+      EXPECT_EQ(content(dir.file(base)), "set\n");
+      EXPECT_EQ(listing(dir).size(), 2u) << base.size();
+    }
+  }
+}
+
 TEST(CommitTogether, AKilledSetIsFinishedBeforeAnythingElse) {
   const auto killed_set = [](const TempDir& dir) {
     dir.write("p.iq", "new iq\n");  // renamed before the kill

@@ -31,6 +31,8 @@ BELOW = {
     "xrdml": {"text", "files"},
     "numeric": {"text"},
     "pdf": {"text", "files", "elements", "neutron", "xray", "xrdml", "numeric"},
+    "structure": {"text", "files", "elements", "numeric"},
+    "model": {"text", "files", "elements", "neutron", "xray", "numeric", "structure"},
     "classic": {"text", "files", "elements", "neutron", "xray", "xrdml", "numeric", "pdf"},
     "console": {"text", "files"},
 }
@@ -51,6 +53,7 @@ ALLOWED = {
     "talvo/numeric/peaks.cpp": "memory that runs out for a peak",
     "talvo/numeric/sq2gr.cpp": "memory that runs out for G(r)",
     "talvo/pdf/reduce.cpp": "memory that runs out for a reduction",
+    "talvo/model/pdf_model.cpp": "memory that runs out for a model's grids",
     "tools/main.cpp": "memory that runs out anywhere in a subcommand",
     "tools/pdf_commands.cpp": "memory that runs out in a series' worker thread, which no exception may leave",
 }

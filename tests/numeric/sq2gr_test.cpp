@@ -224,9 +224,39 @@ TEST(Sq2gr, EvenCountIntegratesItsLastStep) {
   }
 }
 
+// Q of a scan equally spaced in 2theta, as a reduction writes its .sq: S is
+// interpolated onto an equally spaced grid, and G is the shell's still.
+TEST(Sq2gr, GridOfA2ThetaScanIsInterpolated) {
+  const Shell shell;
+  const double wavelength = 0.3;
+  Data d;
+  std::vector<double> sigma;
+  for (int i = 0; i <= 13000; ++i) {  // 2theta 0 to 130 degrees, Q to 37.96
+    const double theta = 0.5 * (i * 0.01) * M_PI / 180;
+    d.q.push_back(4 * M_PI * std::sin(theta) / wavelength);
+    d.s.push_back(shell.s(d.q.back()));
+    sigma.push_back(0.01);
+  }
+  const std::vector<double> r = r_grid(0.5, 0.25, 20);
+  Sq2grOptions o;
+  o.window = Window::kNone;
+  o.sigma = sigma;
+  const Result<PairDistribution> res = sq2gr(d.q, d.s, r, 0.1, o);
+  ASSERT_TRUE(res.ok()) << res.error().message;
+  ASSERT_EQ(res.warnings().size(), 1u);
+  EXPECT_NE(res.warnings()[0].find("not equally spaced"), std::string::npos) << res.warnings()[0];
+  EXPECT_NE(res.warnings()[0].find("interpolated linearly onto 13001 equally spaced points"), std::string::npos)
+      << res.warnings()[0];
+  for (std::size_t j = 0; j < r.size(); ++j) {
+    EXPECT_NEAR(res->G[j], shell.G(r[j]), 1e-5) << "r " << r[j];
+    EXPECT_GT(res->sigma_G[j], 0.0);
+    EXPECT_TRUE(std::isfinite(res->sigma_G[j]));
+  }
+}
+
 TEST(Sq2gr, RefusesWhatItCannotTransform) {
   const std::vector<double> q = {0.0, 0.1, 0.2, 0.3, 0.4}, s = {1, 1.1, 1.2, 1.1, 1.0}, r = {1.0, 2.0};
-  const std::vector<double> bent = {0.0, 0.1, 0.2, 0.32, 0.4}, falling = {0.4, 0.3, 0.2, 0.1, 0.0};
+  const std::vector<double> repeated = {0.0, 0.1, 0.1, 0.3, 0.4}, falling = {0.4, 0.3, 0.2, 0.1, 0.0};
   const std::vector<double> negative = {-0.2, -0.1, 0.0, 0.1, 0.2}, short_q = {0.0, 0.1}, short_s = {1, 1};
   const std::vector<double> zero_r = {1.0, 0.0}, minus_r = {-1.0}, infinite_r = {INFINITY}, three = {1, 2, 3};
   Sq2grOptions gaussian;
@@ -240,7 +270,7 @@ TEST(Sq2gr, RefusesWhatItCannotTransform) {
     const char* names;
   };
   const Case cases[] = {
-      {"unequal steps", sq2gr(bent, s, r, 0.1), ErrorKind::kInvalidArgument, "Q(4) = 0.32"},
+      {"repeated Q", sq2gr(repeated, s, r, 0.1), ErrorKind::kInvalidArgument, "increase: Q(2) = 0.1, Q(3) = 0.1"},
       {"too few", sq2gr(short_q, short_s, r, 0.1), ErrorKind::kInvalidArgument,
        "at least 3 Q values are needed, not 2"},
       {"r = 0", sq2gr(q, s, zero_r, 0.1), ErrorKind::kInvalidArgument, "r(2) = 0"},

@@ -177,6 +177,67 @@ TEST(PdfPattern, ReferenceFilesReadAsTheirHeadersSay) {
   EXPECT_NEAR(rad->x[1], 0.6 * 180 / 3.141592653589793, 1e-12);
 }
 
+// The x unit named by pyFAI's column line or a Fit2D .chi's x name: 2theta
+// and Q are read as they say; any other unit (a radius, an azimuth) is kept
+// for the caller to refuse, the pattern read with the caller's abscissa.
+TEST(PdfPattern, XUnitOfPyFaiAndFit2DColumnNames) {
+  const std::string pyfai = "# == pyFAI calibration ==\n# Wavelength: 1.0e-10 m\n# --> /data/ni.edf\n";
+  const std::string chi = "ni.edf\n";
+  const std::string rows = "1 5\n2 6\n3 7\n";
+  const struct {
+    std::string text;
+    std::optional<Abscissa> abscissa;  // none: kept as foreign
+    const char* label;
+  } cases[] = {
+      {pyfai + "#       q_A^-1             I \n" + rows, Abscissa::kQA, "q_A^-1"},
+      {pyfai + "#       q_nm^-1            I \n" + rows, Abscissa::kQnm, "q_nm^-1"},
+      {pyfai + "#      2th_deg             I        sigma \n1 5 1\n2 6 1\n3 7 1\n", Abscissa::kTwoTheta, "2th_deg"},
+      {pyfai + "#\n#  q_A^-1  I\n\n" + rows, Abscissa::kQA, "q_A^-1"},  // blank lines between
+      {pyfai + "#        r_mm              I \n" + rows, std::nullopt, "r_mm"},
+      {pyfai + "#      chi_deg             I \n" + rows, std::nullopt, "chi_deg"},
+      {pyfai + "#     d*2_A^-2             I \n" + rows, std::nullopt, "d*2_A^-2"},
+      {chi + "Radial distance (mm)\nIntensity\n     3\n" + rows, std::nullopt, "Radial distance (mm)"},
+      {chi + "Radius (pixels)\nIntensity\n     3\n" + rows, std::nullopt, "Radius (pixels)"},
+      {chi + "Azimuth (Degrees)\nIntensity\n     3\n" + rows, std::nullopt, "Azimuth (Degrees)"},
+      {chi + "Quality factor\nIntensity\n     3\n" + rows, std::nullopt, "Quality factor"},
+      {chi + "Q (Inverse Angstroms)\nIntensity\n     3\n" + rows, Abscissa::kQA, "Q (Inverse Angstroms)"},
+  };
+  for (const auto& c : cases) {
+    const Result<Pattern> p = parse_text_pattern(c.text, Abscissa::kTwoTheta, "f");
+    ASSERT_TRUE(p.ok()) << c.label << ": " << p.error().message;
+    EXPECT_EQ(p->x[1], 2.0) << c.label;
+    if (c.abscissa) {
+      EXPECT_EQ(p->abscissa, *c.abscissa) << c.label;
+      EXPECT_EQ(p->abscissa_label, c.label);
+      EXPECT_EQ(p->foreign_abscissa, "") << c.label;
+    } else {
+      EXPECT_EQ(p->abscissa, Abscissa::kTwoTheta) << c.label;
+      EXPECT_EQ(p->abscissa_label, "") << c.label;
+      EXPECT_EQ(p->foreign_abscissa, c.label);
+    }
+  }
+  // Column lines that state nothing leave the caller's abscissa, and nothing to refuse.
+  for (const std::string& text :
+       {"# x I\n" + rows, "# Q I\n" + rows, "# 2theta scan of ni\n" + rows, "#  q_A^-1  I  sigma\n" + rows}) {
+    const Result<Pattern> p = parse_text_pattern(text, Abscissa::kQnm, "f");
+    ASSERT_TRUE(p.ok()) << text;
+    EXPECT_EQ(p->abscissa, Abscissa::kQnm) << text;
+    EXPECT_EQ(p->foreign_abscissa, "") << text;
+  }
+  // The real nickel pattern as pyFAI lays it out reads as its Fit2D .chi does.
+  const std::string fit2d = file_text("pdf_reference/ni_kapton_synchrotron/ni.chi");
+  std::string as_pyfai = pyfai + "#       q_nm^-1             I \n";
+  std::size_t at = 0;
+  for (int line = 0; line < 4; ++line) at = fit2d.find('\n', at) + 1;
+  as_pyfai += fit2d.substr(at);
+  const Result<Pattern> a = parse_text_pattern(fit2d, Abscissa::kTwoTheta, "ni.chi");
+  const Result<Pattern> b = parse_text_pattern(as_pyfai, Abscissa::kTwoTheta, "ni_pyfai.chi");
+  ASSERT_TRUE(a.ok() && b.ok());
+  EXPECT_EQ(b->abscissa, Abscissa::kQnm);
+  EXPECT_EQ(a->x, b->x);
+  EXPECT_EQ(a->y, b->y);
+}
+
 TEST(PdfPattern, ColumnsInMemoryAreCheckedAsRows) {
   const Result<Pattern> p = pattern_of_columns({1, 2, 3}, {4, 9, 16}, {}, Abscissa::kQA, "the array");
   ASSERT_TRUE(p.ok());
@@ -230,6 +291,52 @@ TEST(PdfPattern, XrdmlWavelengthAsIntended) {
   EXPECT_NEAR(*ka->wavelength, (1.5405980 + 0.5 * 1.5444260) / 1.5, 1e-12);
   EXPECT_GT(ka1->x.size(), 100u);
   EXPECT_EQ(ka1->sigma_source, SigmaSource::kCounts);
+}
+
+// The line usedWavelength intends is the one used; one the file does not
+// give leaves no wavelength, and a warning that says so.
+TEST(PdfPattern, XrdmlWavelengthOfEachIntendedLine) {
+  const std::string text = file_text("xrdml/single_scan_counts.xrdml");
+  const std::string intended = "intended=\"K-Alpha 1\"";
+  const auto with = [&](const std::string& line, const char* drop = nullptr) {
+    std::string t = text;
+    t.replace(t.find(intended), intended.size(), "intended=\"" + line + "\"");
+    if (drop) {
+      const std::size_t from = t.find(std::string("<") + drop), to = t.find(std::string("</") + drop + ">");
+      t.erase(from, to + std::string(drop).size() + 3 - from);
+    }
+    return t;
+  };
+  const struct {
+    std::string content;
+    std::optional<double> wavelength;  // the file's own lines
+    const char* line;
+    const char* warning;
+  } cases[] = {
+      {with("K-Beta"), 1.3922500, "K-Beta", ""},
+      {with("K-Alpha 2"), 1.5444260, "K-Alpha 2", ""},
+      {with("K-Alpha 1"), 1.5405980, "K-Alpha 1", ""},
+      {with("K-Beta", "kBeta"), std::nullopt, "",
+       "intends the line \"K-Beta\" and gives no kBeta: give the wavelength"},
+      {with("K-Alpha 2", "kAlpha2"), std::nullopt, "",
+       "intends the line \"K-Alpha 2\" and gives no kAlpha2: give the wavelength"},
+      {with("Other"), std::nullopt, "",
+       "intends the line \"Other\", which is none of the file's (kAlpha1, kAlpha2, kBeta): give the wavelength"},
+      {with("K-\x1b[2JBeta"), std::nullopt, "", "intends the line \"K-\\x1b[2JBeta\""},
+  };
+  for (const auto& c : cases) {
+    const Result<Pattern> p = parse_xrdml_pattern(c.content, 0, "scan.xrdml");
+    ASSERT_TRUE(p.ok()) << c.line << p.error().message;
+    EXPECT_EQ(p->wavelength, c.wavelength) << c.warning;
+    EXPECT_EQ(p->wavelength_line, c.line);
+    if (*c.warning == '\0') {
+      EXPECT_TRUE(p.warnings().empty()) << p.warnings().front();
+    } else {
+      ASSERT_EQ(p.warnings().size(), 1u) << c.warning;
+      EXPECT_EQ(p.warnings()[0].rfind("scan.xrdml intends the line", 0), 0u) << p.warnings()[0];
+      EXPECT_NE(p.warnings()[0].find(c.warning), std::string::npos) << p.warnings()[0];
+    }
+  }
 }
 
 TEST(PdfPattern, XrdmlScansSummedOrChosen) {

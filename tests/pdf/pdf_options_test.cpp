@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -12,6 +13,7 @@
 
 #include "talvo/pdf/options.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::pdf {
 namespace {
@@ -505,6 +507,36 @@ TEST(PdfSettingsFile, AFilesOwnUnitAgainstTheFormatAsked) {
   EXPECT_TRUE(input_choice(v, "x.chi", Spelling::kKeyword)->format_asked);
   v.from_file.insert("format");
   EXPECT_FALSE(input_choice(v, "x.chi", Spelling::kKeyword)->format_asked);
+}
+
+// A file whose header names its x in a unit that is neither 2theta nor Q is
+// reduced only with a format given: the user says what the column holds.
+TEST(PdfSettingsFile, AForeignXUnitNeedsTheFormat) {
+  const std::string path = testing::TempDir() + "radial\x1b[2J.chi";
+  {
+    std::ofstream out(path);
+    out << "ring.edf\nRadial distance (mm)\nIntensity\n     3\n 10 100\n 11 121\n 12 144\n";
+  }
+  const InputChoice by_name{InputFormat::kTwoTheta, 0, false, false};
+  const Result<Pattern> refused = read_input(path, by_name, Spelling::kCommandLine);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.kind(), ErrorKind::kInvalidArgument);
+  EXPECT_EQ(refused.error().message,
+            escape_for_message(path) +
+                " states its x as \"Radial distance (mm)\", neither 2theta nor Q: integrate the image to 2theta or "
+                "Q, or give --format twotheta, qa or qnm if the column holds one of them");
+  EXPECT_EQ(refused.error().message.find('\x1b'), std::string::npos);
+  for (const bool asked : {true, false}) {  // now, or by a file of settings
+    const InputChoice given{InputFormat::kQA, 0, asked, true};
+    const Result<Pattern> p = read_input(path, given, Spelling::kKeyword);
+    ASSERT_TRUE(p.ok()) << p.error().message;
+    EXPECT_EQ(p->abscissa, Abscissa::kQA);
+  }
+  OptionValues v = texts({{"format", "qa"}});
+  v.from_file.insert("format");
+  EXPECT_TRUE(input_choice(v, "x.chi", Spelling::kKeyword)->format_given);
+  EXPECT_FALSE(input_choice(OptionValues{}, "x.chi", Spelling::kKeyword)->format_given);
+  std::remove(path.c_str());
 }
 
 TEST(PdfSettingsFile, OutputLists) {

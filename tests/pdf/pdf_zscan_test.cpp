@@ -114,6 +114,21 @@ TEST(PdfZscan, CeO2Capillary) {
   EXPECT_NEAR(g->mu_d.value, 3.5, 0.1);
 }
 
+// The same scan with its heights in micrometres: no fit to use, the
+// parameters named and the unit questioned, never a width of 0.06 +- inf.
+TEST(PdfZscan, HeightsInMicrometresAreRefusedByName) {
+  Result<ZScan> scan = read_zscan(TALVO_TEST_FILES_DIR "lab_xy/CeO2_635um_zscan.xy");
+  ASSERT_TRUE(scan.ok());
+  for (double& z : scan->height) z *= 1000.0;
+  const Result<ZScanFit> f = fit_zscan(*scan, {0.635, BeamProfile::kTopHat, false});
+  ASSERT_FALSE(f.ok());
+  EXPECT_EQ(f.kind(), ErrorKind::kInvalidArgument);
+  const std::string& m = f.error().message;
+  EXPECT_EQ(m.rfind("the z-scan fit does not determine ", 0), 0u) << m;
+  EXPECT_EQ(m.find("parameter(s)"), std::string::npos) << m;
+  EXPECT_NE(m.find("the heights are read in mm: are they in micrometres?"), std::string::npos) << m;
+}
+
 TEST(PdfZscan, ReadsAndRefuses) {
   std::string rows;
   for (int k = 0; k < 10; ++k) rows += std::to_string(0.1 * k) + " " + std::to_string(k == 5 ? 10 : 100) + "\n";

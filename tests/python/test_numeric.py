@@ -137,14 +137,14 @@ def tools_failure(*args, stdin=None):
          lambda: talvo.modification([0.0, 1.0, 2.0], "sphere", 2.0, p1=0.4)),
         (["filon", "--k", "1:2:1"], "0 1\n1 1\n2.5 1\n",
          lambda: talvo.filon_ft([0.0, 1.0, 2.5], [1.0, 1.0, 1.0], [1.0, 2.0])),
-        (["sq2gr", "-", "--rho0", "0.1", "--r", "1:2:1"], "0 1\n0.1 1.1\n0.25 1.2\n0.3 1.1\n0.4 1\n",
-         lambda: talvo.sq2gr([0.0, 0.1, 0.25, 0.3, 0.4], [1.0, 1.1, 1.2, 1.1, 1.0], [1.0, 2.0], 0.1)),
+        (["sq2gr", "-", "--rho0", "0.1", "--r", "1:2:1"], "0 1\n0.1 1.1\n0.1 1.2\n0.3 1.1\n0.4 1\n",
+         lambda: talvo.sq2gr([0.0, 0.1, 0.1, 0.3, 0.4], [1.0, 1.1, 1.2, 1.1, 1.0], [1.0, 2.0], 0.1)),
         (["sq2gr", "-", "--rho0", "0.1", "--r", "1:2:1", "--window", "gaussian"], "0 1\n1 1.1\n2 1\n",
          lambda: talvo.sq2gr([0.0, 1.0, 2.0], [1.0, 1.1, 1.0], [1.0, 2.0], 0.1, window="gaussian")),
         (["peak", "gaussian", "--center", "0", "--fwhm", "0", "--x", "0:1:1"], None,
          lambda: talvo.peak([0.0, 1.0], "gaussian", 0.0, 0.0)),
     ],
-    ids=["moq negative Q", "moq Qmax", "moq gaussian p1", "moq sphere p1", "filon steps", "sq2gr steps",
+    ids=["moq negative Q", "moq Qmax", "moq gaussian p1", "moq sphere p1", "filon steps", "sq2gr repeated Q",
          "sq2gr window", "peak width"],
 )
 def test_same_words_as_the_tools(tools_args, stdin, call):
@@ -210,14 +210,14 @@ def test_sq2gr_shapes_and_even_points():
         ([0.0, 1.0, 2.0], [1.0, 1.0], [1.0], 0.1, {}, r"\(3 and 2\)"),
         ([0.0, 1.0], [1.0, 1.0], [1.0], 0.1, {}, "at least 3"),
         ([-1.0, 0.0, 1.0], [1.0] * 3, [1.0], 0.1, {}, "negative"),
-        ([0.0, 1.0, 3.0], [1.0] * 3, [1.0], 0.1, {}, "not equally spaced"),
+        ([0.0, 1.0, 1.0], [1.0] * 3, [1.0], 0.1, {}, "must increase"),
         ([0.0, 1.0, 2.0], [1.0] * 3, [0.0], 0.1, {}, "r must be positive"),
         ([0.0, 1.0, 2.0], [1.0] * 3, [1.0], 0.0, {}, "rho0"),
         ([0.0, 1.0, 2.0], [1.0] * 3, [1.0], 0.1, {"window": "parzen"}, "parzen"),
         ([0.0, 1.0, 2.0], [1.0] * 3, [1.0], 0.1, {"qmax": -2.0}, "Qmax"),
         ([0.0, 1.0, 2.0], [1.0] * 3, [1.0], 0.1, {"sigma": [0.1]}, "sigma"),
     ],
-    ids=["lengths", "two points", "negative Q", "unequal Q", "r zero", "rho0 zero", "window", "qmax", "sigma"],
+    ids=["lengths", "two points", "negative Q", "repeated Q", "r zero", "rho0 zero", "window", "qmax", "sigma"],
 )
 def test_sq2gr_bad_input(q, s, r, rho0, kwargs, message):
     with pytest.raises(ValueError, match=message):

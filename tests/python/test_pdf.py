@@ -2,6 +2,7 @@
 laboratory patterns, its summary, errors by kind and the plot."""
 import json
 import os
+import pathlib
 import pickle
 import shutil
 import subprocess
@@ -121,6 +122,37 @@ def test_pdf_missing_file_and_bad_composition(tmp_path):
         talvo.pdf(str(tmp_path / "none.xy"), "ZrO2", format="twotheta", wavelength=0.71303)
     with pytest.raises(ValueError, match="Xx"):
         talvo.pdf(str(LAB / "zro2_mo.xy"), "Xx2O", format="twotheta", wavelength=0.71303)
+
+
+class _BytesPath:
+    """An os.PathLike whose path is bytes, as a file manager's object may be."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        return self.path
+
+
+def test_any_path_names_the_file_a_name_that_is_not_utf8_too(tmp_path):
+    odd = os.fsencode(tmp_path) + b"/inv\xff.xy"
+    shutil.copy(LAB / "zro2_mo.xy", odd)
+    options = {"format": "twotheta", "wavelength": 0.71303}
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        want = talvo.pdf(odd, "ZrO2", **options)
+        for given in (os.fsdecode(odd), _BytesPath(odd), _BytesPath(os.fsdecode(odd))):
+            got = talvo.pdf(given, "ZrO2", **options)
+            assert got.input == os.fsdecode(odd), type(given)
+            assert np.array_equal(got.gr, want.gr), type(given)
+        # The background and a series take them alike.
+        half = talvo.pdf(pathlib.Path(os.fsdecode(odd)), "ZrO2", background=os.fsdecode(odd), bg_scale=0.5,
+                         **options)
+        assert half.input == os.fsdecode(odd)
+        series = talvo.iter_pdf([os.fsdecode(odd), _BytesPath(odd)], "ZrO2", **options)
+        assert [np.array_equal(p.gr, want.gr) for p in series] == [True, True]
+    with pytest.raises(TypeError):
+        talvo.pdf(5, "ZrO2", **options)
 
 
 def test_pdf_plot_with_matplotlib_only_when_installed(tmp_path):

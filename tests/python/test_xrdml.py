@@ -144,3 +144,19 @@ def test_read_xrdml_says_what_talvo_tools_says(tmp_path):
         with pytest.raises(error) as caught:
             talvo.read_xrdml(path, axis=axis)
         assert r.stderr == f"talvo-tools xrdml: {caught.value}\n"
+
+
+def test_read_xrdml_takes_a_name_that_is_not_utf8_in_any_form(tmp_path):
+    odd = os.fsencode(tmp_path) + b"/inv\xff.xrdml"
+    shutil.copy(XRDML / "single_scan_counts.xrdml", odd)
+    want = talvo.read_xrdml(odd)
+
+    class Named:
+        def __fspath__(self):
+            return os.fsdecode(odd)
+
+    for given in (os.fsdecode(odd), Named()):
+        got = talvo.read_xrdml(given)
+        assert got.path == want.path == os.fsdecode(odd)
+        assert got.wavelength == want.wavelength
+        assert np.array_equal(got.scans[0].y, want.scans[0].y)

@@ -20,12 +20,15 @@ TEST(Json, StringsAreEscapedAndAlwaysValidUtf8) {
       {"nul\0end"s, "\"nul\\u0000end\""},
       {"\x1f\x7f", "\"\\u001f\x7f\""},  // DEL needs no escape
       {"\xc3\xa9 \xe2\x88\x92 \xf0\x9f\x98\x80",
-       "\"\xc3\xa9 \xe2\x88\x92 \xf0\x9f\x98\x80\""},                                // e-acute, minus, emoji
-      {"\xff", "\"\xef\xbf\xbd\""},                                                  // no UTF-8 byte at all
-      {"\xe2\x88", "\"\xef\xbf\xbd\xef\xbf\xbd\""},                                  // a sequence cut short
-      {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},                                  // overlong "/"
-      {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},                  // a surrogate
-      {"\xf4\x90\x80\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},  // above U+10FFFF
+       "\"\xc3\xa9 \xe2\x88\x92 \xf0\x9f\x98\x80\""},  // e-acute, minus, emoji
+      // Bytes that are no UTF-8 as Python's surrogateescape reads them, each its own \udcXX.
+      {"\xff", "\"\\udcff\""},  // no UTF-8 byte at all
+      {"a\xe2\x88"
+       "b",
+       "\"a\\udce2\\udc88b\""},                                  // a sequence cut short
+      {"\xc0\xaf", "\"\\udcc0\\udcaf\""},                        // overlong "/"
+      {"\xed\xa0\x80", "\"\\udced\\udca0\\udc80\""},             // a surrogate
+      {"\xf4\x90\x80\x80", "\"\\udcf4\\udc90\\udc80\\udc80\""},  // above U+10FFFF
   };
   for (const auto& c : cases) {
     std::string out;

@@ -196,5 +196,17 @@ TEST(OptionTable, UsageManAndKeywordsComeFromTheTable) {
       << json;
 }
 
+// A list's items outlive the text they were cut from: long items (past any
+// short-string buffer) come back whole.
+TEST(OptionTable, ListItemsOfLongTextComeBackWhole) {
+  static constexpr OptionSpec specs[] = {{.name = "refine", .type = OptionType::kList, .doc = "what to fit"}};
+  constexpr OptionTable table{"the test", specs};
+  const std::string long_items = "lattice_parameter_a=3.52,isotropic_displacement=0.005,scale_factor";
+  const Result<Options> r = read_options(table, given({{"refine", long_items.c_str()}}), Spelling::kKeyword);
+  ASSERT_TRUE(r.ok()) << r.error().message;
+  EXPECT_EQ(r->list("refine"), (std::vector<std::string>{"lattice_parameter_a=3.52", "isotropic_displacement=0.005",
+                                                         "scale_factor"}));
+}
+
 }  // namespace
 }  // namespace talvo

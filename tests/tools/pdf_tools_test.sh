@@ -109,9 +109,16 @@ cp zro2_mo.xy ./-o
 "$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 $'-\e[31mX' 2>&1 | head -1 |
   grep -qxF 'talvo-tools pdf: unknown option -\x1b[31mX; see `talvo-tools pdf --help`' || bad "unknown option, escaped"
 rm -f ./-o ./-o.*
-# A folder that is not there is said before any pattern is reduced.
-"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o nowhere/ 2>err >/dev/null
-[ $? = 1 ] && grep -qxF 'talvo-tools pdf: -o nowhere/: there is no folder nowhere/ to write into' err || bad "-o nowhere/: $(cat err)"
+# -o DIR/ makes the folder (and those above it); a PREFIX's folder that is not there is said before any
+# pattern is reduced, and so is a DIR/ that cannot be made.
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --output gr -o new/deeper/ 2>err >/dev/null &&
+  [ -s new/deeper/zro2_mo.gr ] || bad "-o new/deeper/: $(cat err)"
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o nowhere/z 2>err >/dev/null
+[ $? = 1 ] && grep -qxF 'talvo-tools pdf: -o nowhere/z: there is no folder nowhere to write into' err || bad "-o nowhere/z: $(cat err)"
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 -o zro2_mo.xy/sub/ 2>err >/dev/null
+[ $? = 1 ] && grep -qF 'talvo-tools pdf: -o zro2_mo.xy/sub/: cannot make the folder zro2_mo.xy/sub/' err ||
+  bad "-o FILE/sub/: $(cat err)"
+[ ! -e nowhere ] || bad "-o nowhere/z made a folder"
 
 # Many patterns in one run: each into its own files, a broken one named with its reason while the others go
 # on (exit 1), one JSON line a pattern, and the same bytes on two threads as on one.

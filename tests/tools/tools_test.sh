@@ -77,5 +77,9 @@ for sub in foq element density xrdml moq filon pdf; do
   "$tools" "$sub" --help | grep -q "usage: talvo-tools $sub" || { echo "FAIL $sub --help"; fail=1; }
 done
 "$tools" --version | grep -q '^talvo-tools [0-9]' || { echo "FAIL --version"; fail=1; }
+# The subcommand list: every summary starts in one column, the longest name's (xray-average) too.
+"$tools" --help | awk '/^subcommands:/ { on = 1; next } /^[^ ]/ { on = 0 } on {
+    match($0, /^  [^ ]+ +/); if (col == "") col = RLENGTH; else if (RLENGTH != col) bad = bad " " $1; n++ }
+  END { exit !(n >= 13 && bad == "") }' || { echo "FAIL --help: the summaries are not in one column"; fail=1; }
 [ $fail = 0 ] && echo "talvo-tools checks passed"
 exit $fail

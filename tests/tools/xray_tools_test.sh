@@ -245,6 +245,14 @@ grep -q "^# no Breit-Dirac factor (--breit-dirac 0) at lambda = 0.7093 A" <<<"$o
   [ "$(grep -v '^#' <<<"$out")" = "$(grep -v '^#' <<<"$plain")" ] || { echo "FAIL compton --breit-dirac 0: $out"; fail=1; }
 check "compton bad power" 1 "" "the Breit-Dirac power is 0 (none), 2 or 3, not 4" -- \
   "$tools" compton O --q 0:1:1 --wavelength 0.7 --breit-dirac 4
+# The README's compton example runs as written, to its last row.
+readme_line=$(grep -o 'talvo-tools compton SiO2 [^#]*' "$data/../README.md")
+[ -n "$readme_line" ] || { echo "FAIL the README has no compton SiO2 example"; fail=1; }
+# shellcheck disable=SC2086
+out=$("$tools" ${readme_line#talvo-tools } 2>"$err")
+status=$?
+[ "$status" = 0 ] && [ ! -s "$err" ] || { echo "FAIL the README's $readme_line: status $status"; cat "$err"; fail=1; }
+[ "$(grep -v '^#' <<<"$out" | tail -1 | cut -d' ' -f1)" = 17 ] || { echo "FAIL the README's compton: not to Q = 17"; fail=1; }
 check "compton power without wavelength" 2 "" "--breit-dirac needs --wavelength" -- \
   "$tools" compton O --q 0:1:1 --breit-dirac 2
 check "compton Q beyond 4 pi / lambda" 1 "" "is beyond 4 pi / lambda" -- "$tools" compton O --q 0:20:10 --wavelength 0.7093

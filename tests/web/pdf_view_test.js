@@ -281,6 +281,15 @@ async function run(browser, downloads, work) {
       fs.readFileSync(path.join(work, 'background.gr'), 'utf8'));
     console.log(`a background opened with its picker, scale 0.3: .gr within ${d} of talvo-tools (relative)`);
   }
+  // A name with control characters is shown escaped, as the library's messages show input text.
+  const odd = 'empty\u001b[31m\u202e.xy';
+  fs.writeFileSync(path.join(work, odd), bg);
+  const beforeOdd = s.request;
+  await page.send('DOM.setFileInputFiles', { nodeId, files: [path.join(work, odd)] });
+  await page.waitFor(`document.getElementById('pdf-view').dataset.request !== ${JSON.stringify(beforeOdd)}`);
+  s = await settled();
+  const oddShown = await page.evaluate(`document.getElementById('pdf-background-name').textContent`);
+  check(oddShown === 'empty\\x1b[31m\\u202e.xy', 'a name with control characters shows as ' + JSON.stringify(oddShown));
   await page.evaluate(`document.getElementById('pdf-background-clear').click()`);
   await page.waitFor(`document.getElementById('pdf-background-name').textContent === 'none'`);
   s = await settled();

@@ -1,0 +1,347 @@
+#include "talvo/model/pdf_model.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <numbers>
+#include <string>
+
+#include "talvo/xray/formfactor.hpp"
+
+namespace talvo {
+namespace {
+
+constexpr double kCut = 5.0;  // a Gaussian is cut at 5 sigma
+// The finest step the peaks are summed on: a grid given coarser is refined
+// to it, so that its Gaussians are sampled well for the termination.
+constexpr double kFinestStep = 0.01;
+
+std::string text_of(double v) {
+  char t[32];
+  std::snprintf(t, sizeof t, "%.10g", v);
+  return t;
+}
+
+Error invalid(const std::string& m) { return make_error(ErrorKind::kInvalidArgument, m); }
+
+Outcome check_options(const Structure& s, const ModelOptions& o) {
+  struct Range {
+    const char* name;
+    double value;
+    bool positive;  // above 0, else at least 0
+  };
+  const Range ranges[] = {{"rstep", o.rstep, true},   {"rmin", o.rmin, false},  {"qmax", o.qmax, false},
+                          {"qmin", o.qmin, false},    {"qdamp", o.qdamp, false}, {"qbroad", o.qbroad, false},
+                          {"sratio", o.sratio, false}, {"rcut", o.rcut, false},   {"spdiameter", o.spdiameter, false}};
+  for (const Range& r : ranges)
+    if (!std::isfinite(r.value) || (r.positive ? !(r.value > 0) : r.value < 0))
+      return invalid(std::string(r.name) + " = " + text_of(r.value) + (r.positive ? " must be above 0" : " must be 0 or above"));
+  for (const double v : {o.rmax, o.scale, o.delta1, o.delta2})
+    if (!std::isfinite(v)) return invalid("rmax, scale, delta1 and delta2 must be finite numbers");
+  if (o.rmax < o.rmin) return invalid("rmax = " + text_of(o.rmax) + " lies below rmin = " + text_of(o.rmin));
+  if ((o.rmax - o.rmin) / o.rstep > 1e7) return invalid("the r grid would have more than 10^7 points");
+  if (o.qmin > 0 && !(o.qmax > o.qmin))
+    return invalid("qmin = " + text_of(o.qmin) + " needs a qmax above it (qmax = " + text_of(o.qmax) + ")");
+  if (o.uiso && !(std::isfinite(*o.uiso) && *o.uiso > 0)) return invalid("uiso = " + text_of(*o.uiso) + " must be above 0");
+  if (o.rho0 && !(std::isfinite(*o.rho0) && *o.rho0 >= 0)) return invalid("rho0 must be 0 or above");
+  if (!s.periodic && o.spdiameter > 0)
+    return invalid("spdiameter is the envelope of a particle cut from a crystal; a finite box has its own shape");
+  return Done{};
+}
+
+// The scattering power of each atom and where it came from.
+Result<std::vector<double>> powers(const Structure& s, const std::vector<Atom>& atoms, const ModelOptions& o,
+                                   std::string& source) {
+  std::vector<double> per_site(s.sites.size());
+  bool given = false;
+  for (std::size_t i = 0; i < s.sites.size(); ++i) {
+    const Site& site = s.sites[i];
+    if (o.radiation == ModelRadiation::kXray) {
+      if (o.xray_weights == XrayWeights::kElectrons) {
+        per_site[i] = site.z - site.charge;
+      } else {
+        const std::string name = ion_text(site.element, site.charge);
+        Result<FormFactorParams> p = published_coefficients(name, FormFactorTable::kWaasmaierKirfel);
+        if (!p.ok()) return p.error();
+        double f0 = p->c;
+        for (int k = 0; k < p->n; ++k) f0 += p->a[static_cast<std::size_t>(k)];
+        per_site[i] = f0;
+      }
+      continue;
+    }
+    auto own = std::find_if(o.lengths.begin(), o.lengths.end(), [&](const auto& l) { return l.first == site.element; });
+    if (own != o.lengths.end()) {
+      per_site[i] = own->second;
+      given = true;
+      continue;
+    }
+    if (!o.neutron_table) return invalid("a neutron G(r) needs the table of neutron scattering lengths");
+    const NeutronRow* row = o.neutron_table->find(site.element, 0);
+    if (!row || !row->b_coh)
+      return make_error(ErrorKind::kNotFound, "no bound coherent scattering length for " + site.element + " in " +
+                                                  o.neutron_table->file);
+    per_site[i] = *row->b_coh;
+  }
+  if (o.radiation == ModelRadiation::kXray)
+    source = o.xray_weights == XrayWeights::kElectrons ? "X-ray: f = Z - charge (the atom's electrons)"
+                                                       : "X-ray: f = f0(Q = 0) = sum a + c of Waasmaier & Kirfel (1995)";
+  else
+    source = std::string("neutron: f = the real bound coherent length b of the Sears (1992) table") +
+             (given ? ", with the lengths given in its place for some elements" : "");
+  std::vector<double> f;
+  for (const Atom& a : atoms) f.push_back(per_site[a.site]);
+  return f;
+}
+
+// Atom pairs within `reach` (Angstrom) of each other, by a cell list: `visit`(i, j, d) for each ordered pair.
+template <class Visit>
+void box_pairs(const std::vector<Atom>& atoms, double reach, Visit visit) {
+  Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+  for (const Atom& a : atoms)
+    for (std::size_t k = 0; k < 3; ++k) lo[k] = std::min(lo[k], a.cartesian[k]), hi[k] = std::max(hi[k], a.cartesian[k]);
+  std::array<long, 3> n{};
+  for (std::size_t k = 0; k < 3; ++k) n[k] = std::max(1L, std::min(200L, static_cast<long>((hi[k] - lo[k]) / reach) + 1));
+  auto cell_of = [&](const Vec3& x) {
+    std::array<long, 3> c{};
+    for (std::size_t k = 0; k < 3; ++k) c[k] = std::min(n[k] - 1, static_cast<long>((x[k] - lo[k]) / reach));
+    return c;
+  };
+  const std::size_t cells = static_cast<std::size_t>(n[0] * n[1] * n[2]);
+  std::vector<std::vector<std::size_t>> members(cells);
+  auto index = [&](long x, long y, long z) { return static_cast<std::size_t>((x * n[1] + y) * n[2] + z); };
+  for (std::size_t i = 0; i < atoms.size(); ++i) {
+    const auto c = cell_of(atoms[i].cartesian);
+    members[index(c[0], c[1], c[2])].push_back(i);
+  }
+  for (std::size_t i = 0; i < atoms.size(); ++i) {
+    const auto c = cell_of(atoms[i].cartesian);
+    for (long x = std::max(0L, c[0] - 1); x <= std::min(n[0] - 1, c[0] + 1); ++x)
+      for (long y = std::max(0L, c[1] - 1); y <= std::min(n[1] - 1, c[1] + 1); ++y)
+        for (long z = std::max(0L, c[2] - 1); z <= std::min(n[2] - 1, c[2] + 1); ++z)
+          for (std::size_t j : members[index(x, y, z)])
+            if (j != i) visit(i, j, atoms[j].cartesian - atoms[i].cartesian);
+  }
+}
+
+// sin(q x) / x, q at x = 0.
+double sinc_q(double q, double x) { return x == 0.0 ? q : std::sin(q * x) / x; }
+
+Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
+  if (Outcome c = check_options(s, o); !c.ok()) return c.error();
+  Result<std::vector<Atom>> expanded = expand(s);
+  if (!expanded.ok()) return expanded.error();
+  std::vector<Atom>& atoms = *expanded;
+  if (atoms.empty()) return invalid("the structure has no atoms");
+  double max_trace = 0.0;
+  for (Atom& a : atoms) {
+    if (o.uiso) a.u = isotropic_u(*o.uiso);
+    if (a.u[0][0] == 0.0 && a.u[1][1] == 0.0 && a.u[2][2] == 0.0)
+      return invalid("site " + s.sites[a.site].label +
+                     " has no displacement U, so its peaks would have no width: give uiso (or U in the file)");
+    max_trace = std::max(max_trace, a.u[0][0] + a.u[1][1] + a.u[2][2]);
+  }
+  ModelResult out;
+  Result<std::vector<double>> f = powers(s, atoms, o, out.weights_source);
+  if (!f.ok()) return f.error();
+  double n_atoms = 0.0, sum_f = 0.0;
+  for (std::size_t i = 0; i < atoms.size(); ++i) n_atoms += atoms[i].occupancy, sum_f += atoms[i].occupancy * (*f)[i];
+  if (!(n_atoms > 0)) return invalid("the atoms' occupancies sum to 0");
+  const double mean_f = sum_f / n_atoms;
+  if (mean_f == 0.0) return invalid("the mean scattering power <f> of the structure is 0: its G(r) is not defined");
+  out.atoms = n_atoms;
+  for (std::size_t i = 0; i < s.sites.size(); ++i) {
+    double c = 0.0;
+    for (const Atom& a : atoms) c += a.site == i ? a.occupancy / n_atoms : 0.0;
+    const std::string& species = s.sites[i].species;
+    auto it = std::find_if(out.weights.begin(), out.weights.end(), [&](const ModelWeight& w) { return w.species == species; });
+    const double fi = (*f)[static_cast<std::size_t>(std::find_if(atoms.begin(), atoms.end(), [&](const Atom& a) { return a.site == i; }) - atoms.begin())];
+    if (it == out.weights.end()) out.weights.push_back({species, fi, c});
+    else it->concentration += c;
+  }
+  out.rho0 = o.rho0 ? *o.rho0 : s.periodic ? n_atoms / s.cell.volume : 0.0;
+
+  // The grids: the output's, and the finer, extended one the peaks are summed on.
+  const std::size_t n_out = static_cast<std::size_t>(std::floor((o.rmax - o.rmin) / o.rstep + 1e-3)) + 1;
+  const long m = std::max(1L, static_cast<long>(std::ceil(o.rstep / kFinestStep - 1e-9)));
+  const double h = o.rstep / static_cast<double>(m);
+  const double ext = o.qmax > 0 ? 6.0 * 2.0 * std::numbers::pi / o.qmax : 0.0;
+  const long pad = static_cast<long>(std::ceil(ext / h));
+  const long k_lo = -std::min(pad, static_cast<long>(std::floor(o.rmin / h + 1e-9)));
+  const long k_hi = static_cast<long>(n_out - 1) * m + pad;
+  const std::size_t n_int = static_cast<std::size_t>(k_hi - k_lo + 1);
+  auto r_at = [&](long k) { return o.rmin + static_cast<double>(k) * h; };
+  const double r_bottom = r_at(k_lo), r_top = r_at(k_hi);
+
+  // The partials: by the elements of the two atoms, in the order of their first atoms.
+  std::vector<std::string> elements;
+  std::vector<std::size_t> element_of(atoms.size());
+  for (std::size_t i = 0; i < atoms.size(); ++i) {
+    const std::string& e = s.sites[atoms[i].site].element;
+    auto it = std::find(elements.begin(), elements.end(), e);
+    element_of[i] = static_cast<std::size_t>(it - elements.begin());
+    if (it == elements.end()) elements.push_back(e);
+  }
+  const std::size_t ne = elements.size();
+  auto pair_index = [&](std::size_t a, std::size_t b) {
+    if (a > b) std::swap(a, b);
+    return a * ne - a * (a - 1) / 2 + (b - a);  // a <= b, row-major upper triangle
+  };
+  const std::size_t n_partials = o.partials ? ne * (ne + 1) / 2 : 1;
+  std::vector<std::vector<double>> peaks(n_partials, std::vector<double>(n_int, 0.0));
+  std::vector<double> pair_weight(ne * (ne + 1) / 2, 0.0);
+  for (std::size_t i = 0; i < atoms.size(); ++i)
+    for (std::size_t j = 0; j < atoms.size(); ++j)
+      if (element_of[i] <= element_of[j])
+        pair_weight[pair_index(element_of[i], element_of[j])] +=
+            (element_of[i] == element_of[j] ? 1.0 : 2.0) * atoms[i].occupancy * (*f)[i] * atoms[j].occupancy * (*f)[j] /
+            (n_atoms * n_atoms * mean_f * mean_f);
+
+  const double width_bound =
+      std::sqrt(2.0 * max_trace) * std::max(1.0, o.sratio) * std::sqrt(1.0 + o.qbroad * o.qbroad * (r_top + 1) * (r_top + 1));
+  const double reach = r_top + 1.5 * kCut * width_bound + 0.1;
+  const double norm_gauss = 1.0 / (std::sqrt(2.0 * std::numbers::pi) * n_atoms);
+  const bool grid_norm = o.peak_norm == PeakNorm::kGridR;
+  // 1/r of the grid's points, 0 at r = 0 (where a peak over r adds nothing).
+  std::vector<double> inverse_r(n_int);
+  for (std::size_t k = 0; k < n_int; ++k) {
+    const double r = r_at(k_lo + static_cast<long>(k));
+    inverse_r[k] = r > 0 ? 1.0 / r : 0.0;
+  }
+  std::size_t pairs = 0;
+  auto add_pair = [&](std::size_t i, std::size_t j, const Vec3& d) {
+    const double rij = norm(d);
+    if (rij < 1e-8 || rij > reach) return;
+    const Vec3 u = (1.0 / rij) * d;
+    const Mat3 uu = atoms[i].u + atoms[j].u;
+    const double s2 = dot(u, uu * u);
+    const double bracket = 1.0 - o.delta1 / rij - o.delta2 / (rij * rij) + o.qbroad * o.qbroad * rij * rij;
+    if (!(bracket > 0) || !(s2 > 0)) return;
+    double sigma = std::sqrt(s2 * bracket);
+    if (rij < o.rcut) sigma *= o.sratio;
+    if (!(sigma > 0) || rij - kCut * sigma > r_top || rij + kCut * sigma < r_bottom) return;
+    const double w = atoms[i].occupancy * (*f)[i] * atoms[j].occupancy * (*f)[j] / (mean_f * mean_f);
+    const long first = std::max(k_lo, static_cast<long>(std::ceil((rij - kCut * sigma - o.rmin) / h)));
+    const long last = std::min(k_hi, static_cast<long>(std::floor((rij + kCut * sigma - o.rmin) / h)));
+    std::vector<double>& p = peaks[o.partials ? pair_index(element_of[i], element_of[j]) : 0];
+    if (first > last) return;
+    const double amplitude = w * norm_gauss / sigma, inv2s2 = 1.0 / (2.0 * sigma * sigma);
+    // The Gaussian on the equal grid by its exact recurrence: g(k+1) = g(k) A(k),
+    // A(k+1) = A(k) C, so that three exponentials serve the whole peak.
+    const double x0 = r_at(first) - rij;
+    double g = std::exp(-x0 * x0 * inv2s2);
+    double ratio = std::exp(-(2.0 * x0 * h + h * h) * inv2s2);
+    const double step_ratio = std::exp(-2.0 * h * h * inv2s2);
+    double* out_p = p.data() + (first - k_lo);
+    const double* inv_n = grid_norm ? inverse_r.data() + (first - k_lo) : nullptr;
+    const double scale_rij = amplitude / rij;
+    const std::size_t count = static_cast<std::size_t>(last - first + 1);
+    for (std::size_t q = 0; q < count; ++q) {
+      out_p[q] += (grid_norm ? amplitude * inv_n[q] : scale_rij) * g;
+      g *= ratio;
+      ratio *= step_ratio;
+    }
+    ++pairs;
+  };
+  if (s.periodic) {
+    std::array<long, 3> nt{};
+    for (std::size_t k = 0; k < 3; ++k) nt[k] = static_cast<long>(std::ceil(reach * s.cell.reciprocal[k])) + 1;
+    for (std::size_t i = 0; i < atoms.size(); ++i) {
+      if (stop_asked(o.stop)) return cancelled();
+      for (std::size_t j = 0; j < atoms.size(); ++j) {
+        const Vec3 dx = atoms[j].xyz - atoms[i].xyz;
+        for (long a = -nt[0]; a <= nt[0]; ++a)
+          for (long b = -nt[1]; b <= nt[1]; ++b)
+            for (long c = -nt[2]; c <= nt[2]; ++c) {
+              const Vec3 t{dx[0] + static_cast<double>(a), dx[1] + static_cast<double>(b), dx[2] + static_cast<double>(c)};
+              add_pair(i, j, s.cell.cartesian(t));
+            }
+      }
+    }
+  } else {
+    box_pairs(atoms, reach, add_pair);
+  }
+  out.pairs = pairs;
+
+  // The envelope, then the termination onto the output grid.
+  std::vector<double> envelope(n_int);
+  for (std::size_t k = 0; k < n_int; ++k) {
+    const double r = r_at(k_lo + static_cast<long>(k));
+    double e = o.scale * std::exp(-0.5 * (o.qdamp * r) * (o.qdamp * r));
+    if (o.spdiameter > 0) {
+      const double x = r / o.spdiameter;
+      e *= x < 1 ? 1.0 - 1.5 * x + 0.5 * x * x * x : 0.0;
+    }
+    envelope[k] = e;
+  }
+  for (auto& p : peaks)
+    for (std::size_t k = 0; k < n_int; ++k) p[k] *= envelope[k];
+  // PDFfit2 terminates the line with the peaks; over the extended range that
+  // changes only the ends, where a line cut off rings.
+  auto line_at = [&](long k) { return -4.0 * std::numbers::pi * out.rho0 * r_at(k) * envelope[static_cast<std::size_t>(k - k_lo)]; };
+  const bool line_inside = o.line_terminated && o.qmax > 0;
+  if (line_inside)
+    for (auto& p : peaks) {
+      const double share = o.partials ? pair_weight[static_cast<std::size_t>(&p - peaks.data())] : 1.0;
+      for (std::size_t k = 0; k < n_int; ++k) p[k] += share * line_at(k_lo + static_cast<long>(k));
+    }
+  std::vector<double> diff_kernel, sum_kernel;
+  if (o.qmax > 0) {
+    diff_kernel.resize(n_int);
+    sum_kernel.resize(2 * n_int);
+    auto band = [&](double x) { return (sinc_q(o.qmax, x) - (o.qmin > 0 ? sinc_q(o.qmin, x) : 0.0)) / std::numbers::pi; };
+    for (std::size_t d = 0; d < n_int; ++d) diff_kernel[d] = band(static_cast<double>(d) * h);
+    // r + r' = 2 rmin + (k + k') h, k + k' from 2 k_lo.
+    for (std::size_t q = 0; q < 2 * n_int; ++q) sum_kernel[q] = band(2.0 * r_at(k_lo) + static_cast<double>(q) * h);
+  }
+  auto terminated = [&](const std::vector<double>& p, std::size_t out_index) {
+    const std::size_t k = static_cast<std::size_t>(static_cast<long>(out_index) * m - k_lo);
+    if (o.qmax <= 0) return p[k];
+    // The kernel's difference term read forwards (it is even in r - r'),
+    // four sums at a time so that the loop runs side by side.
+    double acc[4] = {0.0, 0.0, 0.0, 0.0};
+    const double* mirror = sum_kernel.data() + k;
+    std::size_t j = 0;
+    for (; j + 4 <= n_int; j += 4)
+      for (std::size_t q = 0; q < 4; ++q) {
+        const std::size_t jj = j + q;
+        acc[q] += (diff_kernel[k > jj ? k - jj : jj - k] - mirror[jj]) * p[jj];
+      }
+    for (; j < n_int; ++j) acc[0] += (diff_kernel[k > j ? k - j : j - k] - mirror[j]) * p[j];
+    return (acc[0] + acc[1] + acc[2] + acc[3]) * h;
+  };
+  out.r.resize(n_out);
+  out.g.assign(n_out, 0.0);
+  if (o.partials)
+    for (std::size_t a = 0; a < ne; ++a)
+      for (std::size_t b = a; b < ne; ++b)
+        out.partials.push_back({elements[a] + "-" + elements[b], pair_weight[pair_index(a, b)], std::vector<double>(n_out)});
+  for (std::size_t i = 0; i < n_out; ++i) {
+    if (i % 256 == 0 && stop_asked(o.stop)) return cancelled();
+    const double r = o.rmin + static_cast<double>(i) * o.rstep;
+    out.r[i] = r;
+    const double line = line_inside ? 0.0 : line_at(static_cast<long>(i) * m);
+    for (std::size_t p = 0; p < peaks.size(); ++p) {
+      const double v = terminated(peaks[p], i);
+      out.g[i] += v;
+      if (o.partials) out.partials[p].g[i] = v + line * out.partials[p].weight;
+    }
+    out.g[i] += line;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view peak_norm_name(PeakNorm norm) { return norm == PeakNorm::kGridR ? "r" : "rij"; }
+
+Result<ModelResult> pdf_model(const Structure& structure, const ModelOptions& options) {
+  try {
+    return model(structure, options);
+  } catch (const std::bad_alloc&) {
+    return make_error(ErrorKind::kOutOfMemory, "the model's grids or atoms do not fit in memory");
+  }
+}
+
+}  // namespace talvo
