@@ -506,6 +506,7 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   obj.number("normalization_constant_sigma", r.alpha_sigma);
   obj.number("number_density", r.number_density);
   obj.number("mu", r.mu);
+  if (r.f_table) obj.string("f_table", std::string(talvo::dispersion_table_name(*r.f_table)));
   obj.number("mu_x", r.mu_x);
   obj.number("absorption_min", r.absorption_min);
   obj.number("absorption_max", r.absorption_max);
@@ -514,6 +515,7 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   obj.number("qmin", r.qmin);
   obj.number("qmax", r.qmax);
   obj.number("qstep", r.qstep);
+  obj.key("extrapolated") += std::to_string(r.extrapolated);
   obj.key("poly_degree") += std::to_string(r.poly_degree);
   obj.key("iterations") += std::to_string(r.iterations);
   obj.number("residual", r.residual);
@@ -796,6 +798,11 @@ const std::string kPdfHelp =
         "Krogh-Moe/Norman normalisation (or highq), S(Q) = 1 + [alpha I - <|f|^2> - C] / |<f>|^2.\n"
         "The counting errors give sigma_alpha, printed beside alpha: it scales every point alike, so it is\n"
         "not added into the per-point sigmas. --rmin-iterate R: G(r) made to follow -4 pi rho0 r below R.\n"
+        "--extrapolate (default none: F = 0 below the first point): S(Q) below it, before the iteration\n"
+        "and the transform, = --s0 S (step), a line from S0 at Q = 0 (linear) or S0 + a Q^2 + b Q^3 meeting\n"
+        "the first points' value and slope (poly); S0 default 0, the incompressible limit (a liquid's is\n"
+        "rho0 k_B T kappa_T). The .sq and .fq hold those points too (sigma 0), drawn in their own colour\n"
+        "in --plot; the low-r iteration keeps them the extrapolation of the corrected points.\n"
         "A monochromator's plane is taken as the sample's, so the polarisation factor is the same in the\n"
         "incident and the diffracted beam (--mono-beam). Only a diffracted-beam monochromator cuts the\n"
         "Compton scattering: --ruland B, its band pass in A, applies Ruland's window to it.\n"

@@ -210,7 +210,7 @@ int run_xray_average(const Args& a) {
   if (r.energy) {
     out += "# at ";
     append_shortest(out, *r.energy);
-    out += " keV, f' f'':";
+    out += " keV (f_table = " + std::string(dispersion_table_name(r.f_table)) + "), f' f'':";
     for (std::size_t i = 0; i < r.symbols.size(); ++i) {
       out += ' ' + r.symbols[i] + ' ';
       append_shortest(out, r.f_prime[i]);
@@ -297,6 +297,8 @@ void print_material(const XrayMaterial& m, int digits) {
     if (l.value || l.name.rfind("sigma", 0) == 0 || (l.name == "critical_angle" && m.density)) lines.push_back(l);
   std::vector<NamedValue> rows;
   for (const Line& l : lines) rows.push_back({l.name, digits_text(l.value, digits), l.unit});
+  // The table that made every f1, f2 and the photoabsorption, after the energy.
+  rows.insert(rows.begin() + 2, {"f_table", std::string(dispersion_table_name(m.f_table)), ""});
   std::cout << named_value_table(m.formula, rows).text;
 }
 
@@ -346,7 +348,11 @@ int run_compton(const Args& a) {
   if (!report("compton", c)) return 1;
   std::string out = o.model == IncoherentModel::kHubbell ? "# Hubbell et al. (1975) S(x), cubic spline in x\n"
                                                          : "# Balyuzi (1975) fit of S(x)\n";
-  if (o.wavelength) {
+  if (o.wavelength && o.breit_dirac_power == 0) {
+    out += "# no Breit-Dirac factor (--breit-dirac 0) at lambda = ";
+    append_shortest(out, *o.wavelength);
+    out += " A\n";
+  } else if (o.wavelength) {
     out += "# Breit-Dirac factor (lambda/lambda')^" + std::to_string(o.breit_dirac_power) + " at lambda = ";
     append_shortest(out, *o.wavelength);
     out += " A\n";
@@ -373,7 +379,8 @@ const Subcommand kXrayCommand{
     "usage: talvo-tools xray FORMULA (--energy E | --wavelength L | --anode NAME) [--density G] [--thickness T]\n"
     "                          [--json] [--digits N]\n"
     "--energy in keV, --wavelength in Angstrom, --anode Cr, Fe, Co, Cu, Mo, Ag or W (K alpha 1; CuKa2 K alpha 2,\n"
-    "CuKa the 2:1 mean of both; Bearden 1967). Energies from 10 eV to 30 keV (the Henke table, H to U).\n"
+    "CuKa the 2:1 mean of both; Bearden 1967). Energies from 10 eV to 432.9 keV, H to U: f1, f2 from the\n"
+    "Henke table to 30 keV, Chantler's FFAST above (f_table = henke93 or chantler-ffast).\n"
     "FORMULA as for xs; ions (Fe{3+}) and isotopes scatter as their element, isotopes weighing their own mass\n"
     "(NIST; D 2.014102). Prints each element's f1, f2\n"
     "and f' = f1 - Z*, the electron count and the cross-sections per atom (photoabsorption 2 r_e lambda f2,\n"
@@ -396,7 +403,8 @@ const Subcommand kComptonCommand{
     "Prints comment lines starting with #, then \"Q C\" rows: C = sum c_i S(Q/4pi, Z_i), per atom in electron\n"
     "units, c_i the atomic fractions. S from the Hubbell et al. (1975) table (cubic spline in x), or with\n"
     "--balyuzi from the Balyuzi (1975) fit (warns past sin(theta)/lambda = 1.4). With --wavelength L\n"
-    "(Angstrom) each S is multiplied by the Breit-Dirac factor (lambda/lambda')^N, N = 3 (default) or 2.\n"
+    "(Angstrom) each S is multiplied by the Breit-Dirac factor (lambda/lambda')^N, N = 3 (default) or 2;\n"
+    "N = 0 applies none.\n"
     "Without --q the Q values are the first column of standard input.\n"};
 
 const Subcommand kFoqCommand{
@@ -429,8 +437,9 @@ const Subcommand kXrayAverageCommand{
     "usage: talvo-tools xray-average FORMULA [--q FROM:TO:STEP] [--table wk|it] [--density G | --number-density N]\n"
     "                                  [--energy E | --wavelength L | --anode NAME]\n"
     "FORMULA may hold ions as Al{3+}2O{2-}3 (Waasmaier-Kirfel ion table). With an energy (keV), wavelength\n"
-    "(Angstrom) or anode (as for xray), f = f0(Q) + f' + i f'' (Henke), the columns are <|f|^2> and |<f>|^2,\n"
-    "and a first comment line gives f' and f'' of each species.\n"
+    "(Angstrom) or anode (as for xray), f = f0(Q) + f' + i f'' (Henke to 30 keV, Chantler's FFAST above),\n"
+    "the columns are <|f|^2> and |<f>|^2, and a first comment line names the table (f_table) and gives f'\n"
+    "and f'' of each species.\n"
     "Prints a comment line naming the columns, then \"Q <f2> <f>2 w...\" rows in double precision, the weights\n"
     "w_11, w_22, ..., then w_12, w_13, ... in the order of the formula; without --q the Q values are the first\n"
     "column of standard input. With a density (g/cm3) or number density (atoms/A^3), first a comment line with\n"

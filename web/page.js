@@ -235,7 +235,10 @@
       for (const [key] of cols) tr.append(num('td', 0, 'elements.' + i + '.' + key, e[key], 'xray'));
       table.append(tr);
     });
-    return el('div', {}, columns, el('div', { class: 'wide' }, table));
+    // The table that made every f1, f2 (and so the photoabsorption), by the name the JSON gives it.
+    const source = x.f_table === 'chantler-ffast' ? "Chantler's FFAST (1995, 2000)" : 'Henke et al. (1993)';
+    return el('div', {}, columns, el('div', { class: 'wide' }, table,
+      el('p', { class: 'note' }, 'f1, f2 and the photoabsorption: ' + source + ', f_table = ' + x.f_table + '.')));
   }
 
   function xrayNote(text) {

@@ -464,7 +464,8 @@
          el('a', { href: 'index.html' }, 'the material calculator')),
       el('footer', {}, 'Computed in this page by the TALVO library compiled to WebAssembly: the reduction of ',
          el('code', {}, 'talvo-tools pdf'), ', its numbers and its files. X-ray form factors: Waasmaier & Kirfel ',
-         '(1995); Compton scattering: Hubbell et al. (1975) or Balyuzi (1975); f\' and f\'\': Henke et al. (1993).'));
+         '(1995); Compton scattering: Hubbell et al. (1975) or Balyuzi (1975); f\' and f\'\': Henke et al. (1993) to 30 keV, '
+         + 'Chantler (1995, 2000; FFAST) above (the header\'s f_table).'));
     $('pdf-file').addEventListener('change', (e) => { if (e.target.files[0]) open('sample', e.target.files[0]); });
     $('pdf-background-file').addEventListener('change',
       (e) => { if (e.target.files[0]) open('background', e.target.files[0]); });

@@ -23,7 +23,7 @@ namespace {
 
 struct PdfTag {};
 
-constexpr std::array<Field, 43> kPdfFields{{
+constexpr std::array<Field, 45> kPdfFields{{
     {"input", Kind::kText},  // the input's path as given (a plot's title names its file)
     {"mode", Kind::kText},
     {"wavelength", Kind::kOptionalFloat},
@@ -50,6 +50,7 @@ constexpr std::array<Field, 43> kPdfFields{{
     {"number_density", Kind::kOptionalFloat},
     {"mu", Kind::kOptionalFloat},
     {"mu_x", Kind::kOptionalFloat},
+    {"f_table", Kind::kText},
     {"absorption_min", Kind::kFloat},
     {"absorption_max", Kind::kFloat},
     {"compton_subtracted", Kind::kBool},
@@ -57,6 +58,7 @@ constexpr std::array<Field, 43> kPdfFields{{
     {"qmin", Kind::kFloat},
     {"qmax", Kind::kFloat},
     {"qstep", Kind::kFloat},
+    {"extrapolated", Kind::kInt},  // the first points of sq_q, below the data (extrapolate)
     {"poly_degree", Kind::kInt},
     {"iterations", Kind::kInt},
     {"residual", Kind::kFloat},
@@ -234,6 +236,8 @@ py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::Reduction
            optional_float(r.number_density),
            optional_float(r.mu),
            optional_float(r.mu_x),
+           // The table of f', f'' and mu; "none" without a wavelength (no dispersion applied).
+           py::str(r.f_table ? std::string(dispersion_table_name(*r.f_table)) : std::string("none")),
            py::float_(r.absorption_min),
            py::float_(r.absorption_max),
            py::bool_(r.compton_subtracted),
@@ -241,6 +245,7 @@ py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::Reduction
            py::float_(r.qmin),
            py::float_(r.qmax),
            py::float_(r.qstep),
+           py::int_(r.extrapolated),
            py::int_(r.poly_degree),
            py::int_(r.iterations),
            py::float_(r.residual),
@@ -408,7 +413,7 @@ options (keywords, as the command's options with _ for -)
     'incident': the same polarisation factor), ruland (the band pass in
     Angstrom of a diffracted-beam monochromator: Ruland's window on the
     Compton scattering), polarization, compton ('hubbell', 'balyuzi'),
-    breit_dirac (2 or 3), normalize ('kmn', 'highq'), rmin_iterate
+    breit_dirac (0 for none, 2 or 3), normalize ('kmn', 'highq'), rmin_iterate
     (Angstrom), rpoly (Angstrom), qmaxinst, qmin, qmax (1/Angstrom), window
     ('none', 'lorch', 'step', 'quadratic'), r = (rmin, rmax, rstep) in
     Angstrom (default (0, 30, 0.01)); a capillary's capillary_diameter (mm),
@@ -419,7 +424,9 @@ options (keywords, as the command's options with _ for -)
     (g/cm3), container_wall (mm) and container_scale, flat (a constant taken
     from the pattern), rmin_check (Angstrom, default 1: the low-r check), and
     optimize ('mu-r,flat', any of density, bg-scale, container-scale, mu-r,
-    beam-width, ruland, flat, each NAME:LOW:HIGH for bounds).
+    beam-width, ruland, flat, each NAME:LOW:HIGH for bounds), extrapolate
+    ('none', 'step', 'linear', 'poly': S(Q) below the first point, before
+    the low-r iteration and the transform) with s0 (S at Q = 0, default 0).
 
 Returns a Pdf (a list of them for a list): input (the path as given, or
 the array's name), q, iq, iq_sigma (per atom, electron units) and model
@@ -427,8 +434,10 @@ the array's name), q, iq, iq_sigma (per atom, electron units) and model
 rr_integral (N(r), the integral of R(r) from rmin) and their sigmas;
 normalization_constant (alpha) and normalization_constant_sigma (from the
 counting errors: common to every point, so not in the per-point sigmas),
-number_density, mu (1/cm), mu_x, absorption_min/max, compton_subtracted,
-compton_fraction_at_qmax, qmin, qmax, qstep, poly_degree, iterations,
+number_density, mu (1/cm), mu_x, f_table (the table of f', f'' and mu:
+"henke93", "chantler-ffast", or "none" without a wavelength),
+absorption_min/max, compton_subtracted, compton_fraction_at_qmax, qmin, qmax, qstep,
+extrapolated (how many of sq_q's first points lie below the data), poly_degree, iterations,
 residual, diagnostics (high_q_mean and its sigma over the top fifth of Q from
 high_q_from, lowest_smoothed_s at lowest_smoothed_s_at beside floor_there =
 1 - <f^2>/<f>^2, low_r_rms of G + 4 pi rho0 r from 0.5 A to rmin_check), zscan

@@ -25,7 +25,7 @@ struct XrayMaterialTag {};
 struct DispersionTag {};
 
 // The keys of xray --json, in its order.
-constexpr std::array<Field, 11> kXrayElementFields{{
+constexpr std::array<Field, 13> kXrayElementFields{{
     {"symbol", Kind::kText},
     {"z", Kind::kInt},
     {"count", Kind::kFloat},
@@ -34,15 +34,18 @@ constexpr std::array<Field, 11> kXrayElementFields{{
     {"f2", Kind::kFloat},
     {"f_prime", Kind::kFloat},
     {"f_double_prime", Kind::kFloat},
+    {"f_rel", Kind::kFloat},
+    {"f_nt", Kind::kFloat},
     {"sigma_photo", Kind::kFloat},
     {"sigma_coh", Kind::kFloat},
     {"sigma_incoh", Kind::kFloat},
 }};
 
-constexpr std::array<Field, 26> kXrayMaterialFields{{
+constexpr std::array<Field, 27> kXrayMaterialFields{{
     {"energy", Kind::kFloat},
     {"wavelength", Kind::kFloat},
     {"formula", Kind::kText},
+    {"f_table", Kind::kText},
     {"atoms", Kind::kFloat},
     {"electrons", Kind::kFloat},
     {"mass", Kind::kOptionalFloat},
@@ -68,14 +71,17 @@ constexpr std::array<Field, 26> kXrayMaterialFields{{
     {"elements", Kind::kNested},
 }};
 
-constexpr std::array<Field, 7> kDispersionFields{{
+constexpr std::array<Field, 10> kDispersionFields{{
     {"z", Kind::kInt},
     {"energy", Kind::kFloat},
+    {"f_table", Kind::kText},
     {"f1", Kind::kFloat},
     {"f2", Kind::kFloat},
     {"z_star", Kind::kFloat},
     {"f_prime", Kind::kFloat},
     {"f_double_prime", Kind::kFloat},
+    {"f_rel", Kind::kFloat},
+    {"f_nt", Kind::kFloat},
 }};
 
 py::object xray_material(const std::string& formula, const py::object& energy, const py::object& wavelength,
@@ -93,7 +99,8 @@ py::object xray_material(const std::string& formula, const py::object& energy, c
     Typed<XrayElementTag> el;
     el.v = {py::str(e.symbol),         py::int_(e.z),           py::float_(e.count),      py::float_(e.fraction),
             py::float_(e.f1),          py::float_(e.f2),        py::float_(e.f_prime),    py::float_(e.f_double_prime),
-            py::float_(e.sigma_photo), py::float_(e.sigma_coh), py::float_(e.sigma_incoh)};
+            py::float_(e.f_rel),       py::float_(e.f_nt),      py::float_(e.sigma_photo), py::float_(e.sigma_coh),
+            py::float_(e.sigma_incoh)};
     elements[i] = py::cast(std::move(el));
   }
   py::dict per_atom;
@@ -105,6 +112,7 @@ py::object xray_material(const std::string& formula, const py::object& energy, c
   r.v = {py::float_(m.energy),
          py::float_(m.wavelength),
          py::str(m.formula),
+         py::str(std::string(dispersion_table_name(m.f_table))),
          py::float_(m.atoms),
          py::float_(m.electrons),
          optional_float(m.mass),
@@ -128,7 +136,7 @@ py::object xray_material(const std::string& formula, const py::object& energy, c
          optional_float(m.transmission),
          per_atom,
          elements};
-  static_assert(kXrayMaterialFields.size() == 26 && kXrayElementFields.size() == 11);
+  static_assert(kXrayMaterialFields.size() == 27 && kXrayElementFields.size() == 13);
   return py::cast(std::move(r));
 }
 
@@ -137,8 +145,16 @@ py::object dispersion_of(const std::string& element, const py::object& energy, c
   text_arg(element, "element");
   const Dispersion d = take(dispersion(element, photon_energy(energy, wavelength, anode)));
   Typed<DispersionTag> r;
-  r.v = {py::int_(d.z),         py::float_(d.energy),        py::float_(d.f1), py::float_(d.f2), py::float_(d.z_star),
-         py::float_(d.f_prime), py::float_(d.f_double_prime)};
+  r.v = {py::int_(d.z),
+         py::float_(d.energy),
+         py::str(std::string(dispersion_table_name(d.table))),
+         py::float_(d.f1),
+         py::float_(d.f2),
+         py::float_(d.z_star),
+         py::float_(d.f_prime),
+         py::float_(d.f_double_prime),
+         py::float_(d.f_rel),
+         py::float_(d.f_nt)};
   return make_result(std::move(r));
 }
 
@@ -170,20 +186,22 @@ constexpr const char* kXrayMaterialDoc =
 --
 
 A material's X-ray optics at one photon energy (the values of
-`talvo-tools xray --json`; Henke's f1, f2 and cross-sections).
+`talvo-tools xray --json`; f1, f2 from Henke's table to 30 keV and from
+Chantler's FFAST above, named by f_table).
 
 formula
     As parse_formula reads it ("SiO2", "Gd2O3", "Fe{3+}2O{2-}3"); isotopes
     scatter as their element and weigh their own mass.
 energy, wavelength, anode
-    Exactly one: the energy in keV (10 eV to 30 keV), the wavelength in
+    Exactly one: the energy in keV (10 eV to 432.9 keV), the wavelength in
     Angstrom, or an anode's line ("Cu", "CuKa2", "Mo Ka").
 density
     g/cm3, for the values per volume (sld, delta, beta, mu_*, ...).
 thickness
     cm, for the transmissions (with a density).
 
-Returns an XrayMaterial: energy (keV), wavelength (A), formula, atoms and
+Returns an XrayMaterial: energy (keV), wavelength (A), formula, f_table
+("henke93" or "chantler-ffast": the table of every f1, f2), atoms and
 electrons per formula unit, mass (amu, None if not known), f1 and f2
 (electrons per formula unit), density (g/cm3), number_density (atoms/A3),
 sld and sld_im (1e-6/A2), delta, beta, critical_angle (degrees), mu_photo,
@@ -191,23 +209,31 @@ mu_coh, mu_incoh, mu_total (1/cm), attenuation_length_photo and
 attenuation_length (cm), thickness (cm), transmission_photo, transmission,
 per_atom (dict of sigma_photo, sigma_coh, sigma_incoh, sigma_total in barn
 per atom) and elements (XrayElement: symbol, z, count, fraction, f1, f2,
-f_prime, f_double_prime in electrons, sigma_* in barn). A value not known is
+f_prime, f_double_prime, f_rel, f_nt in electrons, sigma_* in barn; see
+dispersion()). A value not known is
 None. Raises ValueError by kind (a formula that does not parse, an unknown
 element, an energy outside the table).)";
 
 constexpr const char* kDispersionDoc = R"(dispersion(element, energy=None, *, wavelength=None, anode=None)
 --
 
-Henke's f1 and f2 of an element at one photon energy and the dispersion
-corrections: f' = f1 - Z* with Z* = Z - (Z/82.5)^2.37, f'' = f2.
+f1 and f2 of an element at one photon energy and the dispersion
+corrections f' = f1 - Z*, f'' = f2: from Henke et al. (1993) to 30 keV
+(f_table "henke93"; its f1 holds Henke's relativistic correction, Z* = Z -
+(Z/82.5)^2.37) and from Chantler's FFAST (1995, 2000) above
+("chantler-ffast"; its f1 holds neither the relativistic correction nor the
+nuclear Thomson term, Z* = Z). f_rel and f_nt are the table's relativistic
+correction (Henke's is in f1; FFAST's 3/5 CL estimate is not) and nuclear
+Thomson term (FFAST's; 0 for Henke): f1 + f_rel + f_nt is the full forward
+amplitude for FFAST.
 
 element
     Symbol, case-blind (an ion's charge and isotopes do not matter).
 energy, wavelength, anode
-    Exactly one: keV (10 eV to 30 keV), Angstrom, or an anode's line.
+    Exactly one: keV (10 eV to 432.9 keV), Angstrom, or an anode's line.
 
-Returns a Dispersion: z, energy (keV), f1, f2, z_star, f_prime,
-f_double_prime (electrons). Raises ValueError for an unknown element, Z
+Returns a Dispersion: z, energy (keV), f_table, f1, f2, z_star, f_prime,
+f_double_prime, f_rel, f_nt (electrons). Raises ValueError for an unknown element, Z
 above 92 or an energy outside the table.)";
 
 constexpr const char* kAnodeDoc = R"(anode_energy(name)
@@ -235,7 +261,7 @@ model
     "hubbell" (Hubbell et al. 1975, a cubic spline) or "balyuzi" (Balyuzi
     1975's fit; warns past sin(theta)/lambda = 1.4).
 breit_dirac
-    2 or 3 (3 when not given); only with a wavelength.
+    0 (no factor), 2 or 3 (3 when not given); only with a wavelength.
 
 Returns a float64 array of q's shape (a float for a scalar q).)";
 

@@ -265,8 +265,11 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
     Result<Normalised> n = normalise(work.m, *c, model, *grids, o);
     if (!n.ok()) return n.error();
     Structure st = physical_structure(work.m, *c, *n, model, *grids);
+    const Result<std::size_t> added = extrapolate_low_q(st.sq, st.fq, o.extrapolate, o.s0);
+    if (!added.ok()) return added.error();
     if (o.rmin_iterate) {
-      Result<LowR> low = iterate_low_r(st.fq, *model.number_density, *o.rmin_iterate, o.window, o.stop);
+      Result<LowR> low = iterate_low_r(st.fq, *model.number_density, *o.rmin_iterate, o.window, o.stop,
+                                       {*added, o.extrapolate, o.s0});
       if (!low.ok()) return low.error();
       for (std::size_t i = 0; i < st.fq.x.size(); ++i) st.sq.y[i] = 1.0 + st.fq.y[i] / st.fq.x[i];
     }

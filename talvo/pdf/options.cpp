@@ -319,7 +319,8 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   }
   if (r.has("breit-dirac")) {
     if (Outcome set = into(o.breit_dirac, r.whole("breit-dirac")); !set.ok()) return set.error();
-    if (o.breit_dirac != 2 && o.breit_dirac != 3) return invalid(r.name("breit-dirac") + " must be 2 or 3");
+    if (o.breit_dirac != 0 && o.breit_dirac != 2 && o.breit_dirac != 3)
+      return invalid(r.name("breit-dirac") + " must be 0 (none), 2 or 3");
   }
   if (r.has("ruland")) {
     // An incident-beam monochromator sees the whole Compton scattering: there is nothing to window.
@@ -351,6 +352,18 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     if (!named || *named == Window::kSphere || *named == Window::kGaussian)
       return r.choice("window", "none, lorch, step or quadratic");
     o.window = *named;
+  }
+  if (const auto e = r.text("extrapolate")) {
+    const std::optional<LowQExtrapolation> how = low_q_extrapolation_named(*e);
+    if (!how) return r.choice("extrapolate", "none, step, linear or poly");
+    o.extrapolate = *how;
+  }
+  if (r.has("s0")) {
+    if (o.extrapolate == LowQExtrapolation::kNone)
+      return invalid(r.name("s0") + " is S(Q) at Q = 0 for the extrapolation below the data: give " +
+                     r.name("extrapolate") + " step, linear or poly");
+    if (Outcome set = into(o.s0, r.number("s0")); !set.ok()) return set.error();
+    if (!std::isfinite(o.s0)) return invalid(r.name("s0") + " must be a finite number, not " + shortest(o.s0));
   }
   if (const OptionValue* spec = r.value("r")) {
     if (const auto* grid = std::get_if<std::array<double, 3>>(spec)) {
@@ -413,7 +426,16 @@ std::vector<std::string> header_notes(const ReductionSettings& settings, const R
   } else {
     notes.push_back("ad hoc polynomial degree: " + std::to_string(r.poly_degree));
   }
+  if (r.extrapolated > 0)
+    notes.push_back("S(Q) extrapolated below the first measured Q, " + shortest(r.qmin) + ": " +
+                    std::to_string(r.extrapolated) + " points (" +
+                    std::string(low_q_extrapolation_name(o.extrapolate)) + " from S0 = " + shortest(o.s0) +
+                    "; sigma 0)");
   if (r.number_density) notes.push_back("number density (atoms/A^3): " + shortest(*r.number_density));
+  if (r.f_table)
+    notes.push_back("f_table = " + std::string(dispersion_table_name(*r.f_table)) +
+                    " (f', f'' and the photoabsorption in mu; henke93: Henke et al. 1993, chantler-ffast: "
+                    "Chantler 1995, 2000)");
   std::string removed;
   for (double x : r.outliers) removed += (removed.empty() ? "" : " ") + shortest(x);
   notes.push_back("outliers removed at x: " + (removed.empty() ? std::string("none") : removed));
@@ -539,6 +561,10 @@ Parameters header_parameters(const RunRecord& run) {
   }
   p.emplace_back("qmin", shortest(o.qmin));
   p.emplace_back("qmax", shortest(run.qmax));
+  if (o.extrapolate != LowQExtrapolation::kNone) {
+    p.emplace_back("extrapolate", std::string(low_q_extrapolation_name(o.extrapolate)));
+    p.emplace_back("s0", shortest(o.s0));
+  }
   p.emplace_back("window", std::string(window_name(o.window)));
   p.emplace_back("r", shortest(o.rmin) + ":" + shortest(o.rmax) + ":" + shortest(o.rstep));
   if (run.outputs) {

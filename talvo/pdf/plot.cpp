@@ -1,6 +1,7 @@
 #include "talvo/pdf/plot.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -52,6 +53,7 @@ constexpr const char* kData = "#1f77b4";
 constexpr const char* kBandFill = "fill=\"#1f77b4\" fill-opacity=\"0.25\"";
 constexpr const char* kModel = "#d62728";
 constexpr const char* kDensityLine = "#555";
+constexpr const char* kExtrapolated = "#ff7f0e";
 
 struct Trace {
   std::span<const double> x, y;
@@ -329,14 +331,23 @@ std::string plot_svg(const Reduction& r, Mode mode, std::string_view input) {
                    {trace(r.iq.x, r.iq.y, r.iq.sigma, kData, false, "I(Q)"),
                     trace(model_q, model_y, {}, kModel, false, background)},
                    0.0});
-  draw_panel(svg, {"sq", right, top, q_name, "S(Q)", {trace(r.sq.x, r.sq.y, r.sq.sigma, kData, false, "S(Q)")}, 1.0});
-  draw_panel(svg, {"fq",
-                   left,
-                   bottom,
-                   q_name,
-                   "F(Q) (\u00c5\u207b\u00b9)",
-                   {trace(r.fq.x, r.fq.y, r.fq.sigma, kData, false, "F(Q)")},
-                   0.0});
+  // Points extrapolated below the data in their own colour, up to the first measured one so that the two meet.
+  const auto measured_and_below = [&](const Curve& c, const char* label) {
+    const std::size_t e = std::min(r.extrapolated, c.x.size());
+    const auto part = [&](std::size_t first, std::size_t n) {
+      return std::array{std::span<const double>(c.x).subspan(first, n), std::span<const double>(c.y).subspan(first, n),
+                        std::span<const double>(c.sigma).subspan(first, n)};
+    };
+    const auto [x, y, s] = part(e, c.x.size() - e);
+    std::vector<Trace> t = {trace(x, y, s, kData, false, label)};
+    if (e > 0) {
+      const auto [xl, yl, sl] = part(0, std::min(e + 1, c.x.size()));
+      t.push_back(trace(xl, yl, {}, kExtrapolated, false, "extrapolated"));
+    }
+    return t;
+  };
+  draw_panel(svg, {"sq", right, top, q_name, "S(Q)", measured_and_below(r.sq, "S(Q)"), 1.0});
+  draw_panel(svg, {"fq", left, bottom, q_name, "F(Q) (\u00c5\u207b\u00b9)", measured_and_below(r.fq, "F(Q)"), 0.0});
   std::vector<double> line;
   std::vector<Trace> gr = {trace(r.gr.x, r.gr.y, r.gr.sigma, kData, false, "G(r)")};
   if (r.number_density && !gr[0].x.empty()) {

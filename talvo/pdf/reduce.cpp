@@ -65,6 +65,7 @@ Result<Prepared> prepare(const Inputs& in, const ReductionOptions& o) {
   collect(model, warnings);
   red.number_density = model->number_density;
   red.mu = model->mu;
+  red.f_table = model->f_table;
 
   if (stop_asked(o.stop)) return cancelled();
   Structure st;
@@ -98,12 +99,18 @@ Result<Prepared> prepare(const Inputs& in, const ReductionOptions& o) {
   red.qmin = red.fq.x.front();
   red.qmax = g.qmax;
   red.qstep = median_step(red.fq.x);
+  if (o.extrapolate != LowQExtrapolation::kNone) {
+    Result<std::size_t> added = extrapolate_low_q(red.sq, red.fq, o.extrapolate, o.s0);
+    if (!added.ok()) return added.error();
+    red.extrapolated = *added;
+  }
 
   if (o.rmin_iterate) {
     if (!red.number_density)
       return make_error(ErrorKind::kInvalidArgument,
                         "the low-r iteration needs the number density: give the density or the number density");
-    Result<LowR> low = iterate_low_r(red.fq, *red.number_density, *o.rmin_iterate, o.window, o.stop);
+    Result<LowR> low = iterate_low_r(red.fq, *red.number_density, *o.rmin_iterate, o.window, o.stop,
+                                     {red.extrapolated, o.extrapolate, o.s0});
     if (!low.ok()) return low.error();
     red.iterations = low->iterations;
     red.residual = low->residual;
@@ -157,6 +164,23 @@ Error out_of_memory() {
 }
 
 }  // namespace
+
+std::string_view low_q_extrapolation_name(LowQExtrapolation how) {
+  switch (how) {
+    case LowQExtrapolation::kStep: return "step";
+    case LowQExtrapolation::kLinear: return "linear";
+    case LowQExtrapolation::kPoly: return "poly";
+    case LowQExtrapolation::kNone: break;
+  }
+  return "none";
+}
+
+std::optional<LowQExtrapolation> low_q_extrapolation_named(std::string_view name) {
+  for (const LowQExtrapolation how :
+       {LowQExtrapolation::kNone, LowQExtrapolation::kStep, LowQExtrapolation::kLinear, LowQExtrapolation::kPoly})
+    if (name == low_q_extrapolation_name(how)) return how;
+  return std::nullopt;
+}
 
 Result<Reduction> reduce(const Inputs& inputs, const ReductionOptions& options) {
   try {

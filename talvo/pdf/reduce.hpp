@@ -36,6 +36,12 @@
 namespace talvo::pdf {
 
 enum class Mode { kPhysical, kAdhoc };
+// S(Q) below the first measured point (extrapolate_low_q, stages.hpp): none
+// (F = 0 there), S0 (step), a line from S0 at Q = 0 (linear), a cubic from
+// S0 (poly).
+enum class LowQExtrapolation { kNone, kStep, kLinear, kPoly };
+std::string_view low_q_extrapolation_name(LowQExtrapolation how);
+std::optional<LowQExtrapolation> low_q_extrapolation_named(std::string_view name);
 enum class Normalization { kKroghMoeNorman, kHighQ };
 
 
@@ -47,7 +53,7 @@ struct ReductionOptions {
   Absorption absorption;            // geometry and mu t or mu R
   std::optional<double> thickness;  // cm: plate thickness or capillary diameter, for mu from the density
   Polarization polarization;
-  int breit_dirac = 3;  // exponent n of the recoil factor (lambda / lambda')^n: 2 or 3
+  int breit_dirac = 3;  // exponent n of the recoil factor (lambda / lambda')^n: 2 or 3; 0: none
   Normalization normalization = Normalization::kKroghMoeNorman;
   std::optional<double> rmin_iterate;  // Angstrom: make G follow -4 pi rho0 r below it (Eggert et al. 2002)
   // A capillary lit by a beam narrower than it: the illuminated band (capillary.hpp).
@@ -68,7 +74,11 @@ struct ReductionOptions {
   std::optional<double> qmaxinst;  // 1/Angstrom: top of the fits; the data's last Q by default
   // Both.
   double bg_scale = 1.0;       // the background's share subtracted from the sample
-  double qmin = 0.0;           // 1/Angstrom: F is 0 below
+  double qmin = 0.0;           // 1/Angstrom: F is 0 below (unless extrapolated)
+  // Below the first Q used, before the low-r iteration and the transform; s0 is S(0): 0 for an
+  // incompressible sample, rho0 k_B T kappa_T for a liquid.
+  LowQExtrapolation extrapolate = LowQExtrapolation::kNone;
+  double s0 = 0.0;
   std::optional<double> qmax;  // 1/Angstrom: the data's last Q by default
   Window window = Window::kNone;
   double rmin = 0.0, rmax = 30.0, rstep = 0.01;  // Angstrom
@@ -86,7 +96,8 @@ struct Reduction {
   Curve iq;                               // the measured Q, the corrected intensity per atom in electron units, sigma
   std::vector<double> model;              // on iq.x, what iq oscillates about: <f^2> + C (physical), <f^2> + the
                                           // fitted smooth part (ad hoc)
-  Curve sq, fq;                           // on the measured Q from qmin to qmax
+  Curve sq, fq;                           // on the measured Q from qmin to qmax, after `extrapolated` points below
+  std::size_t extrapolated = 0;           // the first points of sq and fq, below the data: a model (sigma 0)
   Curve gr;                               // r, G(r), sigma
   std::vector<double> g, sigma_g;         // g(r) (with a number density; 0 at r = 0)
   std::vector<double> rr, sigma_rr;       // R(r) = 4 pi r^2 rho0 g(r)
@@ -100,6 +111,7 @@ struct Reduction {
   double qmin = 0.0, qmax = 0.0, qstep = 0.0;  // the first Q used, qmax, the median step between them
   std::optional<double> number_density;
   std::optional<double> mu;    // 1/cm of the packed powder
+  std::optional<DispersionTable> f_table;  // the table of f', f'' and mu's photoabsorption (with a wavelength)
   std::optional<double> mu_x;  // mu t or mu R used
   double absorption_min = 1.0, absorption_max = 1.0;
   double compton_fraction_at_qmax = 0.0;  // C / (<f^2> + C) at qmax

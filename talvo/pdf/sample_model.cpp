@@ -22,19 +22,19 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
                       "the number density must be above 0 atoms/A^3, not " + shortest(*o.number_density));
   if (!(o.packing > 0.0 && o.packing <= 1.0))
     return make_error(ErrorKind::kInvalidArgument, "packing must be above 0 and at most 1, not " + shortest(o.packing));
-  if (o.breit_dirac != 2 && o.breit_dirac != 3)
-    return make_error(ErrorKind::kInvalidArgument, "the Breit-Dirac exponent must be 2 or 3");
+  if (o.breit_dirac != 0 && o.breit_dirac != 2 && o.breit_dirac != 3)
+    return make_error(ErrorKind::kInvalidArgument, "the Breit-Dirac exponent must be 0 (none), 2 or 3");
   std::vector<std::string> warnings;
   XrayAverageOptions xo;
   xo.density = o.density;
   xo.number_density = o.number_density;
   if (o.wavelength > 0.0) {
     const double kev = kHcKevAngstrom / o.wavelength;
-    if (kev <= kHenkeMaxKev)
+    if (kev <= kFfastMaxKev)
       xo.energy = kev;
     else
-      warnings.push_back("no dispersion corrections at " + shortest(kev) + " keV, beyond the Henke table's " +
-                         shortest(kHenkeMaxKev) + " keV: f' and f'' are left out, and mu must be given");
+      warnings.push_back("no dispersion corrections at " + shortest(kev) + " keV, beyond the tables' " +
+                         shortest(kFfastMaxKev) + " keV: f' and f'' are left out, and mu must be given");
   }
   Result<XrayAverage> average = xray_average(o.composition, q, xo);
   if (!average.ok()) return with_context(average, "composition " + escape_for_message(o.composition) + ": ");
@@ -45,6 +45,7 @@ Result<SampleModel> sample_model(std::span<const double> q, const SampleModelOpt
   m.f_mean_sq = std::move(a.f_mean_sq);
   m.z_mean = a.f0_mean;
   m.energy = xo.energy;
+  if (xo.energy) m.f_table = a.f_table;
   m.number_density = a.number_density;
   ComptonOptions co;
   co.model = o.compton;

@@ -559,7 +559,71 @@ std::vector<Result<Curve>> transform_fq_many(std::span<const Curve* const> fqs, 
   return out;
 }
 
-Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, const StopCheck& stop) {
+namespace {
+
+// S below the measured points (x, s, from their first, q1): step, line or
+// cubic from s0 (extrapolate_low_q), at each of q.
+std::vector<double> low_q_values(std::span<const double> x, std::span<const double> s, LowQExtrapolation how,
+                                 double s0, std::span<const double> q) {
+  const std::size_t n = x.size();
+  const double q1 = x.front();
+  // The straight line through the first points, by least squares about their mean Q.
+  std::size_t m = 0;
+  while (m < n && (m < 3 || x[m] <= q1 + 0.5)) ++m;
+  double qm = 0.0, sm = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    qm += x[i];
+    sm += s[i];
+  }
+  qm /= static_cast<double>(m);
+  sm /= static_cast<double>(m);
+  double sqq = 0.0, sqs = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    sqq += (x[i] - qm) * (x[i] - qm);
+    sqs += (x[i] - qm) * (s[i] - sm);
+  }
+  const double slope = sqq > 0.0 ? sqs / sqq : 0.0;
+  const double rise = sm + slope * (q1 - qm) - s0;
+  const double a = (3.0 * rise - slope * q1) / (q1 * q1), b = (slope * q1 - 2.0 * rise) / (q1 * q1 * q1);
+  std::vector<double> out(q.size(), s0);
+  for (std::size_t k = 0; k < q.size(); ++k) {
+    if (how == LowQExtrapolation::kLinear) out[k] = s0 + rise * q[k] / q1;
+    if (how == LowQExtrapolation::kPoly) out[k] = s0 + q[k] * q[k] * (a + b * q[k]);
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<std::size_t> extrapolate_low_q(Curve& sq, Curve& fq, LowQExtrapolation how, double s0) {
+  if (how == LowQExtrapolation::kNone) return std::size_t{0};
+  if (!std::isfinite(s0)) return invalid("s0, S(Q) at Q = 0, must be a finite number, not " + shortest(s0));
+  const std::size_t n = sq.x.size();
+  if (n < 3 || fq.x.size() != n) return invalid("the extrapolation to Q = 0 needs at least 3 points of S(Q)");
+  const double q1 = sq.x.front();
+  if (!(q1 > 0.0)) return std::size_t{0};
+  std::size_t m = 0;
+  while (m < n && (m < 3 || sq.x[m] <= q1 + 0.5)) ++m;
+  const double h = (sq.x[m - 1] - q1) / static_cast<double>(m - 1);
+  if (!(h > 0.0)) return std::size_t{0};
+  // The points q1 - k h above 0, k from the most down to 1.
+  const auto count = static_cast<std::size_t>(std::ceil(q1 / h * (1.0 - 1e-9))) - 1;
+  std::vector<double> q(count);
+  for (std::size_t k = 0; k < count; ++k) q[k] = q1 - static_cast<double>(count - k) * h;
+  const std::vector<double> s = low_q_values(sq.x, sq.y, how, s0, q);
+  std::vector<double> f(count);
+  for (std::size_t k = 0; k < count; ++k) f[k] = q[k] * (s[k] - 1.0);
+  const std::vector<double> zero(count, 0.0);
+  for (Curve* c : {&sq, &fq}) {
+    c->x.insert(c->x.begin(), q.begin(), q.end());
+    c->y.insert(c->y.begin(), c == &sq ? s.begin() : f.begin(), c == &sq ? s.end() : f.end());
+    c->sigma.insert(c->sigma.begin(), zero.begin(), zero.end());
+  }
+  return count;
+}
+
+Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, const StopCheck& stop,
+                           const LowQBelow& below) {
   if (!(rcut > 0.0) || !std::isfinite(rcut)) return invalid("rmin-iterate must be above 0 Angstrom");
   // G below rcut on its own fine grid, from 0.
   const auto nlow = static_cast<std::size_t>(std::ceil(rcut / 0.005)) + 1;
@@ -591,6 +655,15 @@ Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, c
     if (!df.ok() && df.kind() == ErrorKind::kCancelled) return df.error();
     if (!df.ok()) return with_context(df, "the low-r iteration: ");
     for (std::size_t i = 0; i < plain.y.size(); ++i) plain.y[i] -= df->integral[i];
+    if (below.points > 0 && below.points + 3 <= plain.x.size()) {
+      // The points below the data stay the extrapolation of the measured ones, from S(0) = s0.
+      const std::span<const double> x = std::span<const double>(plain.x).subspan(below.points);
+      std::vector<double> s(x.size());
+      for (std::size_t i = 0; i < x.size(); ++i) s[i] = 1.0 + plain.y[below.points + i] / x[i];
+      const std::span<const double> q = std::span<const double>(plain.x).first(below.points);
+      const std::vector<double> low = low_q_values(x, s, below.how, below.s0, q);
+      for (std::size_t k = 0; k < below.points; ++k) plain.y[k] = q[k] * (low[k] - 1.0);
+    }
     out.iterations = it + 1;
   }
   fq.y = std::move(plain.y);
@@ -600,7 +673,10 @@ Result<LowR> iterate_low_r(Curve& fq, double rho0, double rcut, Window window, c
 Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const SampleModel& model, const Grids& g,
                                        const ReductionOptions& o) {
   const std::size_t n = g.end - g.first;
-  if (sq.x.size() != n || fq.x.size() != n) return invalid("the diagnostics need S(Q) and F(Q) on the grid's points");
+  if (sq.x.size() < n || fq.x.size() != sq.x.size())
+    return invalid("the diagnostics need S(Q) and F(Q) on the grid's points");
+  // Points extrapolated below the data come first: S is checked on the measured ones, G on all.
+  const std::size_t lead = sq.x.size() - n;
   if (!(o.rmin_check > 0.5) || !std::isfinite(o.rmin_check))
     return invalid("rmin-check must be above 0.5 Angstrom, not " + shortest(o.rmin_check));
   std::vector<double> r;
@@ -615,7 +691,9 @@ Result<Diagnostics> diagnose_reduction(const Curve& sq, const Curve& fq, const S
   const std::span<const double> fm2 = std::span<const double>(model.f_mean_sq).subspan(g.first, n);
   DiagnosticOptions d;
   d.rmin_check = o.rmin_check;
-  return diagnose(sq.x, sq.y, sq.sigma, f2, fm2, low->x, low->y, model.number_density, d);
+  const auto measured = [&](const std::vector<double>& v) { return std::span<const double>(v).subspan(lead); };
+  return diagnose(measured(sq.x), measured(sq.y), measured(sq.sigma), f2, fm2, low->x, low->y, model.number_density,
+                  d);
 }
 
 RealSpace real_space(const Curve& gr, const Curve& fq, double rho0, Window window, const StopCheck& stop) {

@@ -9,6 +9,7 @@
 //   normalise          that constant (Krogh-Moe/Norman or high-Q) and its standard deviation
 //   physical_structure S(Q) and F(Q) from the normalised intensity
 //   adhoc_structure    F(Q) with the smooth distortions fitted away (Juhas et al. 2013)
+//   extrapolate_low_q  S(Q) and F(Q) below the first point, from S(0) = s0
 //   transform          G(r) of F(Q), on the data's own Q when they are equally spaced
 //   iterate_low_r      G(r) made to follow -4 pi rho0 r below rmin (Eggert et al. 2002)
 //   real_space         g(r), R(r) and the running coordination number, with their errors
@@ -127,8 +128,30 @@ struct LowR {
   int iterations = 0;
   double residual = 0.0;
 };
-Result<LowR> iterate_low_r(Curve& fq, double rho0, double rmin_iterate, Window window,
-                           const StopCheck& stop = {});
+// S(Q) below the first point q1 of sq (F = Q (S - 1) alike), on the
+// first points' mean step h down to above Q = 0 (Q = 0 itself adds nothing to
+// the transform and would divide F by 0): with S1 and D the value and slope
+// at q1 of the straight line fitted to the points up to q1 + 0.5 per
+// Angstrom (at least 3),
+//   step    S = s0                                  (Glassure's S(0) = 0 when s0 = 0)
+//   linear  S = s0 + (S1 - s0) Q / q1
+//   poly    S = s0 + a Q^2 + b Q^3, even at Q = 0 as S(Q) is, matching S1 and D at q1:
+//           a = [3 (S1 - s0) - D q1] / q1^2,  b = [D q1 - 2 (S1 - s0)] / q1^3
+// The points put in front carry sigma 0: they are a model, not measured.
+// Returns how many were put; kInvalidArgument for fewer than 3 points or an
+// s0 that is not finite.
+Result<std::size_t> extrapolate_low_q(Curve& sq, Curve& fq, LowQExtrapolation how, double s0);
+
+// The points fq holds below the data, from extrapolate_low_q: each step of
+// the iteration corrects the measured points, and these follow them as the
+// extrapolation from S(0) = s0, which the iteration does not move.
+struct LowQBelow {
+  std::size_t points = 0;
+  LowQExtrapolation how = LowQExtrapolation::kNone;
+  double s0 = 0.0;
+};
+Result<LowR> iterate_low_r(Curve& fq, double rho0, double rmin_iterate, Window window, const StopCheck& stop = {},
+                           const LowQBelow& below = {});
 
 // The reduction's self-checks (diagnostics.hpp) of S(Q) on the points from
 // grids.first to grids.end, and of G(r) transformed from fq on its own grid

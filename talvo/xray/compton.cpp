@@ -206,9 +206,9 @@ Result<std::vector<double>> compton(std::string_view formula, std::span<const do
   if (!read.ok()) return make_error(ErrorKind::kParseError, read.error().message);
   const Formula& parsed = *read;
   if (q.empty()) return make_error(ErrorKind::kInvalidArgument, "the Q grid is empty");
-  if (options.breit_dirac_power != 2 && options.breit_dirac_power != 3)
+  if (options.breit_dirac_power != 0 && options.breit_dirac_power != 2 && options.breit_dirac_power != 3)
     return make_error(ErrorKind::kInvalidArgument,
-                      "the Breit-Dirac power is 2 or 3, not " + std::to_string(options.breit_dirac_power));
+                      "the Breit-Dirac power is 0 (none), 2 or 3, not " + std::to_string(options.breit_dirac_power));
   if (options.wavelength && !(*options.wavelength > 0.0 && std::isfinite(*options.wavelength)))
     return make_error(ErrorKind::kInvalidArgument,
                       "the wavelength must be a number above 0 Angstrom, not " + shortest(*options.wavelength));
@@ -235,7 +235,7 @@ Result<std::vector<double>> compton(std::string_view formula, std::span<const do
   const double atoms = parsed.atoms();
   for (std::size_t i = 0; i < zs.size(); ++i)
     add_incoherent(zs[i], options.model, x, parsed.elements[i].count / atoms, c.data());
-  if (options.wavelength) {
+  if (options.wavelength && options.breit_dirac_power != 0) {
     // lambda' = lambda + lambda_C (1 - cos 2theta) = lambda + 2 lambda_C sin^2 theta, sin theta = x lambda.
     const double lambda = *options.wavelength;
     for (std::size_t k = 0; k < q.size(); ++k) {

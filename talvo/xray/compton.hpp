@@ -19,7 +19,8 @@
 // With a wavelength, each S is multiplied by the Breit-Dirac recoil factor
 // (lambda/lambda')^n, lambda' = lambda + lambda_C (1 - cos 2theta) the Compton
 // shifted wavelength, n = 2 or 3 (3 by default: the intensity per unit solid
-// angle of a counter that counts photons; 2 for one that integrates energy).
+// angle of a counter that counts photons; 2 for one that integrates energy),
+// or 0: no factor (S as tabulated, as some reductions take it).
 #pragma once
 
 #include <optional>
@@ -44,7 +45,7 @@ std::string_view incoherent_model_name(IncoherentModel model);
 struct ComptonOptions {
   IncoherentModel model = IncoherentModel::kHubbell;
   std::optional<double> wavelength{};  // Angstrom: applies the Breit-Dirac factor
-  int breit_dirac_power = 3;           // n: 2 or 3
+  int breit_dirac_power = 3;           // n: 0 (none), 2 or 3
 };
 
 // S(x, Z) of one element (symbol case-blind; an ion's charge is ignored) at

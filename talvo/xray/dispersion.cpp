@@ -42,6 +42,36 @@ constexpr HenkePoint kHenke[] = {
 };
 static_assert(std::size(kHenkeIndex) == kHenkeMaxZ);
 
+struct FfastIndex {
+  int z;
+  int first, count;
+  double frel_h82, frel_cl, fnt;  // electrons
+};
+struct FfastPoint {
+  double e, f1, f2;  // keV, electrons
+};
+struct FfastEdge {
+  int z;
+  double e;  // keV
+};
+constexpr FfastIndex kFfastIndex[] = {
+#include "talvo/xray/ffast_index.inc"
+};
+constexpr FfastPoint kFfast[] = {
+#include "talvo/xray/ffast_table.inc"
+};
+constexpr FfastEdge kFfastEdges[] = {
+#include "talvo/xray/ffast_edges.inc"
+};
+static_assert(std::size(kFfastIndex) == kHenkeMaxZ);
+// kFfastMaxKev is the files' last point, the same for every element: the
+// code offers the whole range the table holds and no more.
+static_assert([] {
+  for (const FfastIndex& index : kFfastIndex)
+    if (kFfast[index.first + index.count - 1].e != kFfastMaxKev) return false;
+  return true;
+}());
+
 // Two points closer than this (relative) are the two sides of an edge; the
 // table's mesh is otherwise about 1.6 % apart.
 constexpr double kEdgeGap = 1e-4;
@@ -93,11 +123,9 @@ Result<double> anode_energy(std::string_view name) {
   return make_error(ErrorKind::kNotFound, "no anode " + quote_for_message(name) + ": Cr, Fe, Co, Cu, Mo, Ag or W");
 }
 
-Result<Dispersion> dispersion(int z, double energy_kev) {
-  if (std::isnan(energy_kev)) return make_error(ErrorKind::kInvalidArgument, "the energy is not a number");
-  if (z < 1 || z > kHenkeMaxZ)
-    return make_error(ErrorKind::kOutOfRange,
-                      "the Henke table of f1, f2 holds Z = 1 to 92, not Z = " + std::to_string(z));
+namespace {
+
+Result<Dispersion> henke(int z, double energy_kev) {
   if (!(energy_kev >= kHenkeMinKev && energy_kev <= kHenkeMaxKev))
     return make_error(ErrorKind::kOutOfRange,
                       "the energy " + kev_text(energy_kev) + " is outside the Henke table's 10 eV to 30 keV");
@@ -137,18 +165,88 @@ Result<Dispersion> dispersion(int z, double energy_kev) {
     return zs;
   }();
   d.z_star = z_star[static_cast<std::size_t>(z - 1)];
+  d.f_rel = d.z_star - z;
   d.f_prime = d.f1 - d.z_star;
   d.f_double_prime = d.f2;
   return d;
 }
 
-Result<Dispersion> dispersion(std::string_view element, double energy_kev) {
+Result<Dispersion> ffast(int z, double energy_kev) {
+  if (!(energy_kev <= kFfastMaxKev))
+    return make_error(ErrorKind::kOutOfRange, "the energy " + kev_text(energy_kev) +
+                                                  " is beyond Chantler's FFAST table, which ends at " +
+                                                  kev_text(kFfastMaxKev));
+  const FfastIndex& index = kFfastIndex[z - 1];
+  const FfastPoint* first = kFfast + index.first;
+  const FfastPoint* last = first + index.count;
+  if (energy_kev < first->e)
+    return make_error(ErrorKind::kOutOfRange, "Chantler's FFAST table gives f1 of Z = " + std::to_string(z) +
+                                                  " from " + kev_text(first->e) + ", not at " + kev_text(energy_kev));
+  const FfastPoint* hi =
+      std::upper_bound(first, last, energy_kev, [](double v, const FfastPoint& p) { return v < p.e; });
+  if (hi == last) --hi;
+  const FfastPoint* lo = hi == first ? hi : hi - 1;
+  Dispersion d;
+  d.z = z;
+  d.energy = energy_kev;
+  d.table = DispersionTable::kChantlerFfast;
+  // An edge between the two points: the point on the energy's side of it.
+  const FfastPoint* side = nullptr;
+  for (const FfastEdge& edge : kFfastEdges)
+    if (edge.z == z && edge.e > lo->e && edge.e < hi->e) side = energy_kev < edge.e ? lo : hi;
+  if (energy_kev == hi->e || lo == hi) side = hi;
+  if (side != nullptr) {
+    d.f1 = side->f1;
+    d.f2 = side->f2;
+  } else {
+    d.f1 = loglog(energy_kev, lo->e, hi->e, lo->f1, hi->f1);
+    d.f2 = loglog(energy_kev, lo->e, hi->e, lo->f2, hi->f2);
+  }
+  d.z_star = z;
+  d.f_prime = d.f1 - d.z_star;
+  d.f_double_prime = d.f2;
+  d.f_rel = index.frel_cl;
+  d.f_nt = index.fnt;
+  return d;
+}
+
+}  // namespace
+
+std::string_view dispersion_table_name(DispersionTable table) {
+  switch (table) {
+    case DispersionTable::kHenke93: return "henke93";
+    case DispersionTable::kChantlerFfast: return "chantler-ffast";
+    case DispersionTable::kAuto: break;
+  }
+  return "auto";
+}
+
+DispersionTable dispersion_table_at(double energy_kev) {
+  return energy_kev > kHenkeMaxKev ? DispersionTable::kChantlerFfast : DispersionTable::kHenke93;
+}
+
+Result<Dispersion> dispersion(int z, double energy_kev, DispersionTable table) {
+  if (std::isnan(energy_kev)) return make_error(ErrorKind::kInvalidArgument, "the energy is not a number");
+  if (z < 1 || z > kHenkeMaxZ)
+    return make_error(ErrorKind::kOutOfRange,
+                      "the tables of f1, f2 hold Z = 1 to 92, not Z = " + std::to_string(z));
+  if (table == DispersionTable::kAuto) {
+    if (!(energy_kev >= kHenkeMinKev && energy_kev <= kFfastMaxKev))
+      return make_error(ErrorKind::kOutOfRange, "the energy " + kev_text(energy_kev) +
+                                                    " is outside the tables' 10 eV to " + kev_text(kFfastMaxKev) +
+                                                    " (Henke's to 30 keV, Chantler's FFAST above)");
+    table = dispersion_table_at(energy_kev);
+  }
+  return table == DispersionTable::kHenke93 ? henke(z, energy_kev) : ffast(z, energy_kev);
+}
+
+Result<Dispersion> dispersion(std::string_view element, double energy_kev, DispersionTable table) {
   const std::optional<std::size_t> index = element_entry_of(element);
   if (!index) return make_error(ErrorKind::kNotFound, "unknown element " + quote_for_message(element));
   const ElementEntry& entry = element_table()[*index];
-  Result<Dispersion> d = dispersion(entry.z, energy_kev);
+  Result<Dispersion> d = dispersion(entry.z, energy_kev, table);
   if (!d.ok() && d.kind() == ErrorKind::kOutOfRange && entry.z > kHenkeMaxZ)
-    return make_error(ErrorKind::kOutOfRange, "the Henke table of f1, f2 holds H to U (Z = 1 to 92), not " +
+    return make_error(ErrorKind::kOutOfRange, "the tables of f1, f2 hold H to U (Z = 1 to 92), not " +
                                                   std::string(entry.symbol) + " (Z = " + std::to_string(entry.z) + ")");
   return d;
 }

@@ -159,6 +159,7 @@ Result<XrayAverage> averages(std::string_view formula, std::span<const double> q
       if (!d.ok()) return d.error();
       r.f_prime.push_back(d->f_prime);
       r.f_double_prime.push_back(d->f_double_prime);
+      r.f_table = d->table;
     }
   }
   if (Outcome e = check_grid(q); !e.ok()) return e.error();

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "talvo/result.hpp"
+#include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/formfactor.hpp"
 
 namespace talvo {
@@ -53,10 +54,11 @@ Result<std::vector<double>> form_factor(std::string_view symbol, std::span<const
                                         const FormFactorOptions& options = {});
 
 // f0(Q) + f'(E) + i f''(E) of an atom or ion ("Fe", "Fe3+", "O2-") at a
-// photon energy in keV: the form factor above with Henke's dispersion
-// corrections of the element (which do not depend on Q or the charge).
+// photon energy in keV: the form factor above with the element's dispersion
+// corrections, Henke's to 30 keV and Chantler's above (dispersion.hpp; they
+// do not depend on Q or the charge).
 // Errors: kNotFound (no coefficients for the atom or ion; the message lists
-// the ions the table has), kOutOfRange (an energy outside 10 eV-30 keV, an
+// the ions the table has), kOutOfRange (an energy outside 10 eV-432.9 keV, an
 // element beyond U), kInvalidArgument (a Q below 0 or not finite, a NaN
 // energy). The warning of Q beyond the fit comes as a warning.
 Result<std::vector<std::complex<double>>> form_factor(std::string_view symbol, std::span<const double> q,
@@ -82,6 +84,7 @@ struct XrayAverage {
                                      // ions are named with their charge ("Fe3+")
   std::vector<double> fractions;     // c_i
   std::optional<double> energy;      // keV, where asked
+  DispersionTable f_table = DispersionTable::kHenke93;  // the table of f', f'' (with an energy)
   std::vector<double> f_prime;       // f'_i, f''_i at the energy (with an energy only)
   std::vector<double> f_double_prime;
   std::vector<double> f0;  // f_i(0) = c + sum a
@@ -104,7 +107,7 @@ struct XrayAverage {
 //                     elements, an isotope without a mass when a density in g/cm3 is given
 //   kInvalidArgument  no Q, a Q below 0 or not finite; a density or number density not
 //                     above 0, both given, or one giving a T0 beyond the range of numbers
-//   kOutOfRange       an energy outside the Henke table, or an element beyond it
+//   kOutOfRange       an energy outside the tables of f1, f2, or an element beyond them
 //   kOutOfMemory      a result larger than kXrayMaxValues, or memory that runs out
 // Q beyond the range the coefficients were fitted to is a warning.
 Result<XrayAverage> xray_average(std::string_view formula, std::span<const double> q,

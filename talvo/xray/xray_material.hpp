@@ -1,6 +1,7 @@
 // A material as X-rays of one energy see it, in double precision:
 //
-//   f1_i, f2_i         Henke's atomic scattering factors at the energy (dispersion.hpp)
+//   f1_i, f2_i         the atomic scattering factors at the energy: Henke's to
+//                      30 keV, Chantler's FFAST above (dispersion.hpp; f_table)
 //   electrons          sum_i n_i Z_i per formula unit
 //   sld + i sld_im     r_e sum_i N_i (f1_i + i f2_i), 1e-6 per A^2, N_i atoms of
 //                      element i per A^3 (as periodictable's xray_sld)
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "talvo/result.hpp"
+#include "talvo/xray/dispersion.hpp"
 
 namespace talvo {
 
@@ -59,6 +61,7 @@ struct XrayMaterialElement {
   double count = 0.0, fraction = 0.0;  // per formula unit, atomic fraction
   double f1 = 0.0, f2 = 0.0;           // electrons
   double f_prime = 0.0, f_double_prime = 0.0;
+  double f_rel = 0.0, f_nt = 0.0;  // the table's corrections (Dispersion)
   double sigma_photo = 0.0, sigma_coh = 0.0, sigma_incoh = 0.0;  // barn per atom
 };
 
@@ -66,6 +69,7 @@ struct XrayMaterial {
   std::string formula;
   double energy = 0.0;         // keV
   double wavelength = 0.0;     // Angstrom
+  DispersionTable f_table = DispersionTable::kHenke93;  // the table of every f1, f2
   double atoms = 0.0;          // per formula unit
   double electrons = 0.0;      // per formula unit
   std::optional<double> mass;  // amu per formula unit, where every element's mass is known
@@ -88,7 +92,7 @@ struct XrayMaterial {
 // The material of a composition at a photon energy in keV. Errors:
 // kInvalidArgument (no atoms, a count, mass, density or thickness that is
 // not a finite number above 0, a NaN energy), kNotFound (an unknown
-// element), kOutOfRange (an energy outside Henke's 10 eV-30 keV or below an
+// element), kOutOfRange (an energy outside the tables' 10 eV-432.9 keV or below an
 // element's first tabulated f1, an element beyond U, a density that gives
 // values beyond the range of numbers).
 Result<XrayMaterial> xray_material(const XrayComposition& composition, double energy_kev,
@@ -105,7 +109,7 @@ Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double
                                                 const XrayMaterialOptions& options = {});
 
 // The material as one JSON object: energy (keV) and wavelength (A) first,
-// then formula, atoms, electrons, mass, f1, f2, density, number_density, sld,
+// then formula, f_table (henke93 or chantler-ffast), atoms, electrons, mass, f1, f2, density, number_density, sld,
 // sld_im (1e-6/A^2), delta, beta, critical_angle (degrees), mu_photo, mu_coh,
 // mu_incoh, mu_total (1/cm), attenuation_length_photo, attenuation_length (cm),
 // thickness, transmission_photo, transmission, per_atom {sigma_photo,

@@ -99,8 +99,15 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        "{polarization} is for a polarised source without a monochromator; a monochromator's source is taken as "
        "unpolarised"},
       {with({{"polarization", "1.5"}}), ErrorKind::kOutOfRange, "{polarization} must lie between 0 and 1"},
-      {with({{"breit-dirac", "1"}}), ErrorKind::kInvalidArgument, "{breit-dirac} must be 2 or 3"},
+      {with({{"breit-dirac", "1"}}), ErrorKind::kInvalidArgument, "{breit-dirac} must be 0 (none), 2 or 3"},
       {with({{"breit-dirac", "2.5"}}), ErrorKind::kParseError, "{breit-dirac} is not a whole number: \"2.5\""},
+      {with({{"extrapolate", "cubic"}}), ErrorKind::kInvalidArgument,
+       "{extrapolate} must be none, step, linear or poly, not \"cubic\""},
+      {with({{"s0", "0.1"}}), ErrorKind::kInvalidArgument,
+       "{s0} is S(Q) at Q = 0 for the extrapolation below the data: give {extrapolate} step, linear or poly"},
+      {with({{"extrapolate", "none"}, {"s0", "0"}}), ErrorKind::kInvalidArgument,
+       "{s0} is S(Q) at Q = 0 for the extrapolation below the data: give {extrapolate} step, linear or poly"},
+      {with({{"extrapolate", "step"}, {"s0", "low"}}), ErrorKind::kParseError, "{s0} is not a number: \"low\""},
       {with({{"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},
       {with({{"monochromator", "26"}, {"mono-beam", "incident"}, {"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
@@ -596,7 +603,7 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
       if (mono != "none" && pick(2)) t["mono-crystal"] = pick(2) ? "perfect" : "mosaic";
       if (mono != "none" && pick(2)) t["mono-beam"] = pick(2) ? "incident" : "diffracted";
       if (pick(2)) t["compton"] = pick(2) ? "balyuzi" : "hubbell";
-      if (pick(2)) t["breit-dirac"] = pick(2) ? "2" : "3";
+      if (pick(2)) t["breit-dirac"] = std::to_string(pick(3) == 0 ? 0 : 2 + pick(2));
       if (pick(2)) t["normalize"] = pick(2) ? "highq" : "kmn";
       if (pick(3) == 0) t["rmin-iterate"] = shortest(number(0.5, 2));
       if (t["geometry"] == "capillary" && !t.count("thickness") && pick(2)) {
@@ -621,6 +628,9 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     }
     if (pick(2)) t["qmin"] = shortest(number(0, 2));
     if (pick(2)) t["qmax"] = shortest(number(10, 30));
+    const char* extrapolations[] = {"none", "step", "linear", "poly"};
+    if (pick(2)) t["extrapolate"] = extrapolations[pick(4)];
+    if (t.count("extrapolate") && t["extrapolate"] != "none" && pick(2)) t["s0"] = shortest(number(0, 0.5));
     const char* windows[] = {"none", "lorch", "step", "quadratic"};
     if (pick(2)) t["window"] = windows[pick(4)];
     if (pick(2)) t["r"] = shortest(number(0, 1)) + ":" + shortest(number(10, 50)) + ":" + shortest(number(0.005, 0.05));
@@ -685,6 +695,9 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
     EXPECT_EQ(a.flat, b.flat);
     EXPECT_EQ(a.rmin_check, b.rmin_check);
     EXPECT_EQ(a.bg_scale, b.bg_scale);
+    EXPECT_EQ(a.breit_dirac, b.breit_dirac);
+    EXPECT_EQ(a.extrapolate, b.extrapolate);
+    EXPECT_EQ(a.s0, b.s0);
     Reduction found;
     found.qmax = run.qmax;
     EXPECT_EQ(header_notes(*again, found), header_notes(*settings, found));

@@ -282,6 +282,54 @@ TEST(PdfPhysical, CeriaWithItsZScanAndFittedMuR) {
   EXPECT_NEAR(peak_near(red->gr, a / std::sqrt(2.0)), 3.826, 0.01);
 }
 
+// The ceria pattern cut to start at Q = 1 per Angstrom, as a pattern behind
+// a large beam stop starts: with nothing below the first point (F = 0
+// there), the low-r iteration to 1.6 A pushes S at the first points far
+// below its floor 1 - <f^2>/<f>^2 (-0.92); extrapolated to S(0) = 0 by a line
+// or a cubic, held while the iteration corrects the measured points, it no
+// longer does. A step (S = 0 up to the data) goes part of the way. Measured
+// (lowest smoothed S, the floor -0.918): none -1.31, step -1.02, linear
+// -0.84, poly -0.82.
+TEST(PdfPhysical, ExtrapolationBelowACutPatternKeepsTheIterationAboveTheFloor) {
+  const Result<Pattern> whole = read_pattern(lab("CeO2_635um_accum_0.xy"), InputFormat::kTwoTheta);
+  ASSERT_TRUE(whole.ok());
+  const double lambda = 0.7119;
+  Pattern p = *whole;
+  p.x.clear();
+  p.y.clear();
+  p.sigma.clear();
+  for (std::size_t i = 0; i < whole->x.size(); ++i)
+    if (4.0 * kPi * std::sin(whole->x[i] * kPi / 360.0) / lambda >= 1.0) {
+      p.x.push_back(whole->x[i]);
+      p.y.push_back(whole->y[i]);
+      if (!whole->sigma.empty()) p.sigma.push_back(whole->sigma[i]);
+    }
+  const Result<ZScan> scan = read_zscan(lab("CeO2_635um_zscan.xy"));
+  ASSERT_TRUE(scan.ok());
+  struct Run {
+    double lowest, floor;
+  };
+  const auto run = [&](const char* how) -> Run {
+    OptionValues t;
+    t.values = {{"composition", "CeO2"},  {"density", "7.215"},        {"wavelength", "0.7119"},
+                {"geometry", "capillary"}, {"capillary-diameter", "0.635"}, {"window", "lorch"},
+                {"rmin-iterate", "1.6"},  {"extrapolate", how}};
+    Result<ReductionSettings> s = reduction_settings(t, std::nullopt, Spelling::kCommandLine);
+    EXPECT_TRUE(s.ok()) << s.error().message;
+    EXPECT_TRUE(apply_zscan(*scan, *s).ok());
+    const Result<Reduction> red = reduce(Inputs{&p}, s->options);
+    EXPECT_TRUE(red.ok()) << red.error().message;
+    EXPECT_NEAR(red->qmin, 1.0, 0.01);
+    EXPECT_EQ(red->extrapolated > 0, std::string(how) != "none");
+    return {red->diagnostics->lowest_smoothed, red->diagnostics->floor_there};
+  };
+  const Run none = run("none"), step = run("step"), linear = run("linear"), poly = run("poly");
+  EXPECT_LT(none.lowest, none.floor - 0.3);
+  EXPECT_GT(step.lowest, none.lowest + 0.2);
+  EXPECT_GT(linear.lowest, linear.floor);
+  EXPECT_GT(poly.lowest, poly.floor);
+}
+
 // The same pattern as the README once reduced it: the whole capillary taken as
 // lit, mu R 1.75, no z-scan. It runs, and says what is wrong.
 TEST(PdfPhysical, ReadmeCeriaWarns) {

@@ -223,6 +223,41 @@ TEST(PdfPlot, PanelsNameTheirAxesCurvesAndBands) {
   for (const auto& line : polylines(panel(svg, "sq"))) EXPECT_LE(line.size(), 2 * 381u);
 }
 
+// Points extrapolated below the data are their own curve in S and F, in
+// another colour, meeting the measured curve at its first point.
+TEST(PdfPlot, TheExtrapolationBelowTheDataIsItsOwnCurve) {
+  Reduction r = crystal();
+  Curve* curves[] = {&r.sq, &r.fq};
+  for (Curve* c : curves) {
+    const double q1 = c->x.front();
+    std::vector<double> x, y;
+    for (int k = 4; k >= 1; --k) {
+      x.push_back(q1 - k * 0.1);
+      y.push_back(c == &r.sq ? 0.0 : -x.back());
+    }
+    c->x.insert(c->x.begin(), x.begin(), x.end());
+    c->y.insert(c->y.begin(), y.begin(), y.end());
+    c->sigma.insert(c->sigma.begin(), 4, 0.0);
+  }
+  r.extrapolated = 4;
+  const std::string svg = plot_svg(r, Mode::kPhysical, "cut.xy");
+  for (const char* id : {"sq", "fq"}) {
+    SCOPED_TRACE(id);
+    const std::string p = panel(svg, id);
+    const std::vector<std::string> legend = texts(p, "legend");
+    ASSERT_EQ(legend.size(), 3u);
+    EXPECT_EQ(legend[1], "extrapolated");
+    const auto lines = polylines(p);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].size(), 5u);                  // the 4 points and the first measured one
+    EXPECT_EQ(lines[1].back().x, lines[0].front().x);  // they meet
+    EXPECT_LT(lines[1].front().x, lines[0].front().x);
+    EXPECT_NE(p.find("stroke=\"#ff7f0e\""), std::string::npos);
+  }
+  // Without extrapolated points one curve a panel, as before.
+  EXPECT_EQ(polylines(panel(plot_svg(crystal(), Mode::kPhysical, "x.xy"), "sq")).size(), 1u);
+}
+
 TEST(PdfPlot, TheCurveUnderIQIsNamedByTheMode) {
   Reduction r = crystal();
   EXPECT_EQ(texts(panel(plot_svg(r, Mode::kAdhoc, "ni.iq"), "iq"), "legend")[1], "ad hoc background");

@@ -184,6 +184,64 @@ TEST(PdfReduce, SyntheticGlassRoundTrip) {
   EXPECT_LT(red->alpha_sigma, 0.01 * red->alpha);
 }
 
+// The Breit-Dirac choice (none, 2 or 3) scales the Compton term alone: the
+// form-factor averages and mu stay, C(Q) is the tabulated S times
+// (lambda / lambda')^n with lambda' from the Compton shift h / (m_e c), and a
+// reduction's model moves by exactly the change in C while its corrected
+// intensity changes only by the normalisation constant.
+TEST(PdfReduce, BreitDiracChangesOnlyTheComptonTerm) {
+  ReductionOptions o = glass_options();
+  o.sample.number_density.reset();
+  o.sample.density = 2.2;  // for mu
+  const double lambda = *o.wavelength;
+  // h / (m_e c) in Angstrom from CODATA 2018 h, m_e and c.
+  const double compton_wavelength = 6.62607015e-34 / (9.1093837015e-31 * 299792458.0) * 1e10;
+  std::vector<double> q;
+  for (double x = 0.0; x <= 16.0; x += 0.5) q.push_back(x);
+  SampleModelOptions so = o.sample;
+  so.wavelength = lambda;
+  std::vector<SampleModel> models;
+  for (const int n : {0, 2, 3}) {
+    so.breit_dirac = n;
+    const Result<SampleModel> sm = sample_model(q, so);
+    ASSERT_TRUE(sm.ok()) << sm.error().message;
+    models.push_back(*sm);
+  }
+  for (std::size_t k = 0; k < q.size(); ++k) {
+    const double sin_theta = q[k] * lambda / (4.0 * kPi);
+    const double ratio = lambda / (lambda + 2.0 * compton_wavelength * sin_theta * sin_theta);
+    EXPECT_NEAR(models[1].compton[k], models[0].compton[k] * ratio * ratio, 1e-9 * models[0].compton[k]) << q[k];
+    EXPECT_NEAR(models[2].compton[k], models[0].compton[k] * ratio * ratio * ratio, 1e-9 * models[0].compton[k]);
+  }
+  EXPECT_LT(models[2].compton.back(), 0.95 * models[0].compton.back());  // a real change at 16 per Angstrom
+  for (const SampleModel& m : models) {
+    EXPECT_EQ(m.f2, models[0].f2);
+    EXPECT_EQ(m.f_mean_sq, models[0].f_mean_sq);
+    EXPECT_EQ(m.mu, models[0].mu);
+  }
+
+  const Measured m = measure_glass(o, 0.0662, kGlass, 3000.0);
+  std::vector<Reduction> reds;
+  for (const int n : {3, 0}) {
+    o.breit_dirac = n;
+    const Result<Reduction> red = reduce(m.sample, &m.background, 1.0, o);
+    ASSERT_TRUE(red.ok()) << red.error().message;
+    reds.push_back(*red);
+  }
+  const Reduction &with = reds[0], &none = reds[1];
+  ASSERT_EQ(with.iq.x, none.iq.x);
+  so.breit_dirac = 3;
+  const SampleModel c3 = *sample_model(with.iq.x, so);
+  so.breit_dirac = 0;
+  const SampleModel c0 = *sample_model(with.iq.x, so);
+  const double alpha_ratio = none.alpha / with.alpha;
+  EXPECT_GT(std::abs(alpha_ratio - 1.0), 1e-3);
+  for (std::size_t i = 0; i < with.iq.x.size(); ++i) {
+    EXPECT_NEAR(none.model[i] - with.model[i], c0.compton[i] - c3.compton[i], 1e-9 * with.model[i]);
+    EXPECT_NEAR(none.iq.y[i], with.iq.y[i] * alpha_ratio, 1e-9 * std::abs(none.iq.y[i]));
+  }
+}
+
 // sigma_N against the variance of N(r) found the long way: each F(Q_k) on
 // its own through the transform, r G(r) summed by the trapezoid rule as the
 // reduction sums it, the squares of dN/dF_k sigma_k added. The weights are

@@ -4,6 +4,7 @@
 // patterns real measurements give (zeros under a beam stop, sharp peaks).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -76,6 +77,59 @@ double sin_sin(double a, double b, double c, double r) {
     return minus - std::sin((c + r) * q) / (2.0 * (c + r));
   };
   return part(b) - part(a);
+}
+
+// Below the first point: S0, a line from S0 meeting the first points, or a
+// cubic from S0 that is flat at Q = 0 and meets their value and slope; F
+// follows as Q (S - 1), on the first points' step down to above 0.
+TEST(PdfStages, ExtrapolationBelowTheFirstPoint) {
+  // S = 0.2 + 0.3 Q measured from 1 to 3 by 0.05: the line through the first points is that line.
+  Curve sq, fq;
+  for (int i = 0; i <= 40; ++i) {
+    const double q = 1.0 + 0.05 * i;
+    sq.x.push_back(q);
+    sq.y.push_back(0.2 + 0.3 * q);
+    sq.sigma.push_back(0.01);
+    fq.x.push_back(q);
+    fq.y.push_back(q * (sq.y.back() - 1.0));
+    fq.sigma.push_back(0.01 * q);
+  }
+  const double s0 = 0.1;
+  const struct {
+    LowQExtrapolation how;
+    double (*s)(double);
+  } cases[] = {
+      {LowQExtrapolation::kStep, [](double) { return 0.1; }},
+      {LowQExtrapolation::kLinear, [](double q) { return 0.1 + 0.4 * q; }},
+      // s0 + a q^2 + b q^3 with s(1) = 0.5, s'(1) = 0.3: a + b = 0.4, 2a + 3b = 0.3.
+      {LowQExtrapolation::kPoly, [](double q) { return 0.1 + 0.9 * q * q - 0.5 * q * q * q; }},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(std::string(low_q_extrapolation_name(t.how)));
+    Curve s = sq, f = fq;
+    const Result<std::size_t> added = extrapolate_low_q(s, f, t.how, s0);
+    ASSERT_TRUE(added.ok()) << added.error().message;
+    ASSERT_EQ(*added, 19u);  // 0.05 to 0.95
+    ASSERT_EQ(s.x.size(), sq.x.size() + 19);
+    EXPECT_EQ(f.x, s.x);
+    EXPECT_NEAR(s.x.front(), 0.05, 1e-12);
+    for (std::size_t k = 0; k < *added; ++k) {
+      EXPECT_NEAR(s.x[k + 1] - s.x[k], 0.05, 1e-12);
+      EXPECT_NEAR(s.y[k], t.s(s.x[k]), 1e-12) << s.x[k];
+      EXPECT_NEAR(f.y[k], s.x[k] * (s.y[k] - 1.0), 1e-12);
+      EXPECT_EQ(s.sigma[k], 0.0);
+      EXPECT_EQ(f.sigma[k], 0.0);
+    }
+    // The measured points are untouched.
+    EXPECT_TRUE(std::equal(sq.y.begin(), sq.y.end(), s.y.begin() + 19));
+  }
+  Curve s = sq, f = fq;
+  EXPECT_EQ(*extrapolate_low_q(s, f, LowQExtrapolation::kNone, 0.0), 0u);
+  EXPECT_EQ(s.x, sq.x);
+  EXPECT_EQ(extrapolate_low_q(s, f, LowQExtrapolation::kStep, std::nan("")).kind(), ErrorKind::kInvalidArgument);
+  Curve two{{1.0, 1.1}, {0.5, 0.6}, {0.0, 0.0}};
+  Curve two_f = two;
+  EXPECT_EQ(extrapolate_low_q(two, two_f, LowQExtrapolation::kStep, 0.0).kind(), ErrorKind::kInvalidArgument);
 }
 
 // Filon on the data's own equally spaced Q, with an odd and an even number of

@@ -249,7 +249,7 @@ SAME_WORDS = [
      "{polarization} is for a polarised source without a monochromator; a monochromator's source is taken as "
      "unpolarised"),
     ({"density": 5.68, "polarization": 2}, 1, "{polarization} must lie between 0 and 1"),
-    ({"density": 5.68, "breit_dirac": 4}, 2, "{breit_dirac} must be 2 or 3"),
+    ({"density": 5.68, "breit_dirac": 4}, 2, "{breit_dirac} must be 0 (none), 2 or 3"),
     ({"density": 5.68, "monochromator": "HOPG", "mono_beam": "incident", "ruland": 0.05}, 2,
      "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"),
     ({"density": 5.68, "monochromator": "HOPG", "ruland": 0}, 1,
@@ -273,6 +273,9 @@ SAME_WORDS = [
     ({"density": 5.68, "optimize": "bg-scale"}, 2, "{optimize} bg-scale needs {background}"),
     ({"bg_scale": 2}, 2, "{bg_scale} belongs to {background}"),
     ({"scan": 1}, 2, "{scan} belongs to XRDML input"),
+    ({"density": 5.68, "extrapolate": "cubic"}, 2, '{extrapolate} must be none, step, linear or poly, not "cubic"'),
+    ({"density": 5.68, "s0": 0.1}, 2,
+     "{s0} is S(Q) at Q = 0 for the extrapolation below the data: give {extrapolate} step, linear or poly"),
     ({"density": 5.68, "wavelength": None, "anode": "Qq"}, 1, '{anode}: no anode "Qq": Cr, Fe, Co, Cu, Mo, Ag or W'),
 ]
 

@@ -42,7 +42,7 @@ def test_xray_material_is_the_json_of_xray(formula, kwargs, options):
         (lambda: talvo.xray_material("SiO2"), ValueError, "give one of energy"),
         (lambda: talvo.xray_material("SiO2", energy=8.0, anode="Cu"), ValueError, "give one of energy"),
         (lambda: talvo.xray_material("Xx2O", energy=8.0), ValueError, '"Xx"'),
-        (lambda: talvo.xray_material("SiO2", energy=50.0), ValueError, "30"),
+        (lambda: talvo.xray_material("SiO2", energy=500.0), ValueError, "432.9451 keV"),
         (lambda: talvo.xray_material("SiO2(", energy=8.0), ValueError, "SiO2"),
         (lambda: talvo.dispersion("Qq", energy=8.0), ValueError, "Qq"),
         (lambda: talvo.anode_energy("Zz"), ValueError, "Zz"),

@@ -216,6 +216,47 @@ printf '[DEFAULT]\ndataformat = Qnm\ncomposition = Ni\nqmin = 0.1\nqmax = 27\nqm
 [ "$(grep '^# wrote' out)" = "# wrote cfg.gr" ] || bad "outputtype = gr wrote $(grep wrote out)"
 grep -q 'ni.cfg: not used by talvo-tools pdf: plot$' err || bad "the unused plot key: $(cat err)"
 
+# The synchrotron's 0.1 A (124 keV), beyond Henke's table: f', f'' and mu from Chantler's FFAST, named in the
+# header and the JSON; the laboratory's Mo K alpha keeps Henke's. --breit-dirac 0 is recorded as given.
+"$tools" pdf "$ref/ni.iq" --composition Ni --wavelength 0.1 --density 8.9 --geometry capillary --thickness 0.05 \
+  --breit-dirac 0 -o ni124 --json >out 2>err || bad "Ni at 124 keV: $(cat err)"
+grep -q '^# f_table = chantler-ffast (' ni124.sq && grep -qx '# breit-dirac = 0' ni124.sq &&
+  grep -q '"mu": 2.6[0-9]*, "f_table": "chantler-ffast"' out && ! grep -q "no dispersion" err ||
+  bad "Ni at 124 keV: $(grep f_table ni124.sq) $(cat out err)"
+"$tools" pdf zro2_mo.xy --composition ZrO2 --density 5.68 --wavelength 0.71073 --geometry capillary --mu-r 1.25 \
+  -o zr_table >/dev/null 2>&1
+grep -q '^# f_table = henke93 (' zr_table.gr || bad "ZrO2 at Mo K alpha: $(grep f_table zr_table.gr)"
+
+# Below the first point: the extrapolation and S0 in the header, its points in .sq (sigma 0) and the JSON,
+# and a rerun from the header the same files.
+"$tools" pdf zro2_mo.xy --composition ZrO2 --density 5.68 --wavelength 0.71073 --geometry capillary --mu-r 1.25 \
+  --qmin 1 --extrapolate poly --s0 0.05 -o zr_poly --json >out 2>/dev/null || bad "--extrapolate poly"
+grep -qx '# extrapolate = poly' zr_poly.sq && grep -qx '# s0 = 0.05' zr_poly.sq &&
+  grep -q '^# S(Q) extrapolated below the first measured Q, 1[.0-9]*: [0-9]* points (poly from S0 = 0.05; sigma 0)$' \
+    zr_poly.sq && grep -q '"extrapolated": [1-9]' out || bad "--extrapolate in the header: $(grep '^#' zr_poly.sq)"
+awk '!/^#/ { n++; if (n == 1 && !($1 < 0.1 && $3 == 0)) bad = 1 } END { exit bad }' zr_poly.sq ||
+  bad "the first .sq point is not an extrapolated one: $(grep -v '^#' zr_poly.sq | head -1)"
+"$tools" pdf --config zr_poly.gr -o zr_poly2 >/dev/null 2>&1 || bad "rerun of zr_poly.gr"
+for k in sq fq gr; do cmp -s "zr_poly.$k" "zr_poly2.$k" || bad "rerun of --extrapolate: .$k differs"; done
+
+# The synchrotron nickel cut to start at Q = 1 1/A, as behind a large beam stop (124 keV: FFAST's f', f'', mu):
+# with F = 0 below the data the low-r iteration pushes S below its floor (0 for one element, -0.19 at the
+# first point); extrapolated to S(0) = 0 by a line or the polynomial it stays above it (+0.03). Q to 27 1/A,
+# the reference reduction's qmax (its points above rise steeply).
+awk '/^#L/ { on = 1; next } on && $1 >= 1.0 && $1 <= 27 { print }' "$ref/ni.iq" >ni_cut.xy
+ni_cut=(ni_cut.xy --format qa --composition Ni --density 8.908 --packing 0.5 --wavelength 0.1 --geometry capillary
+  --mu-r 0.1 --rmin-iterate 1.5 --json)
+lowest() { sed -n 's/.*"lowest_smoothed_s": \([-0-9.e]*\),.*"floor_there": \([-0-9.e]*\).*/\1 \2/p' "$1"; }
+"$tools" pdf "${ni_cut[@]}" -o ni_none >out 2>err || bad "the cut nickel: $(cat err)"
+grep -q '"f_table": "chantler-ffast"' out || bad "the cut nickel's f_table: $(cat out)"
+grep -q "goes below the floor" err && lowest out | awk '{ exit !($1 < $2 - 0.1) }' ||
+  bad "the cut nickel without extrapolation is not below its floor: $(lowest out) $(cat err)"
+for how in linear poly; do
+  "$tools" pdf "${ni_cut[@]}" --extrapolate $how -o ni_$how >out 2>err || bad "the cut nickel, $how: $(cat err)"
+  ! grep -q "goes below the floor" err && lowest out | awk '{ exit !($1 > $2) }' ||
+    bad "the cut nickel extrapolated ($how) goes below its floor: $(lowest out) $(cat err)"
+done
+
 # Bad input: exit 1 (or 2 for usage), a message that says what to change, no file.
 mkdir none && cd none || exit 1
 check_fails() {

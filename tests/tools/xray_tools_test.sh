@@ -124,9 +124,13 @@ awk 'NR == 2 { f2 = 0.4 * 9.999898^2 + 0.6 * 9.998401^2; fm = (0.4 * 9.999898 + 
   exit !(($2 - f2)^2 < 1e-20 * f2^2 && ($3 - fm)^2 < 1e-20 * fm^2) }' <<<"$out" ||
   { echo "FAIL xray-average ions at Q = 0: $out"; fail=1; }
 out=$("$tools" xray-average "Fe{3+}2O{2-}3" --q 0:0:1 --anode Cu 2>"$err")
-grep -q "^# at 8.04778 keV, f' f'': Fe3+ -" <<<"$out" || { echo "FAIL xray-average --anode: $out"; fail=1; }
-check "xray-average energy beyond the table" 1 "" "the energy 40 keV is outside the Henke table's 10 eV to 30 keV" -- \
-  "$tools" xray-average SiO2 --q 0:1:1 --energy 40
+grep -q "^# at 8.04778 keV (f_table = henke93), f' f'': Fe3+ -" <<<"$out" || { echo "FAIL xray-average --anode: $out"; fail=1; }
+check "xray-average energy beyond the tables" 1 "" \
+  "the energy 500 keV is outside the tables' 10 eV to 432.9451 keV (Henke's to 30 keV, Chantler's FFAST above)" -- \
+  "$tools" xray-average SiO2 --q 0:1:1 --energy 500
+out=$("$tools" xray-average SiO2 --q 0:0:1 --energy 60 2>"$err")
+grep -q "^# at 60 keV (f_table = chantler-ffast), f' f'': Si 0.0129" <<<"$out" ||
+  { echo "FAIL xray-average at 60 keV: $out"; cat "$err"; fail=1; }
 check "xray-average two energies" 2 "" "give one of --energy, --wavelength and --anode" -- \
   "$tools" xray-average SiO2 --q 0:1:1 --energy 8 --anode Cu
 
@@ -173,7 +177,15 @@ check "xray by wavelength" 0 "$("$tools" xray SiO2 --energy 8.04778 --density 2.
   "$tools" xray SiO2 --wavelength "$(python3 -c 'print(12.398419843320026 / 8.04778)')" --density 2.2
 check "xray no energy" 2 "" "give --energy E (keV), --wavelength L (Angstrom) or --anode NAME" -- "$tools" xray SiO2
 check "xray unknown anode" 1 "" "talvo-tools xray: no anode \"Zn\"" -- "$tools" xray SiO2 --anode Zn
-check "xray W K alpha beyond the table" 1 "" "59.31824 keV is outside the Henke table" -- "$tools" xray SiO2 --anode W
+# Above Henke's 30 keV, Chantler's FFAST, and the output says so (W K alpha 1, a synchrotron's 60 keV).
+for source in "--anode W" "--energy 60"; do
+  # shellcheck disable=SC2086
+  out=$("$tools" xray SiO2 $source --density 2.2 2>"$err")
+  status=$?
+  [ "$status" = 0 ] && [ ! -s "$err" ] && grep -q "^f_table  *chantler-ffast$" <<<"$out" &&
+    grep -q "^mu_total  *0\.5" <<<"$out" || { echo "FAIL xray SiO2 $source: status $status"; echo "$out"; cat "$err"; fail=1; }
+done
+grep -q '"f_table": "henke93"' <<<"$("$tools" xray SiO2 --anode Cu --json)" || { echo "FAIL xray f_table in JSON"; fail=1; }
 check "xray beyond U" 1 "" "not Pu (Z = 94)" -- "$tools" xray PuO2 --anode Cu
 check "xray empty formula" 1 "" "talvo-tools xray: empty formula" -- "$tools" xray "" --anode Cu
 check "xray NaN energy" 2 "" "talvo-tools xray: --energy is not a number: \"nan\"" -- "$tools" xray SiO2 --energy nan
@@ -226,7 +238,12 @@ grep -q "talvo-tools compton: warning: the Balyuzi fit holds up to sin(theta)/la
 out=$("$tools" compton O --q 0:10:5 --wavelength 0.7093 --breit-dirac 2 2>"$err")
 grep -q "^# Breit-Dirac factor (lambda/lambda')^2 at lambda = 0.7093 A" <<<"$out" ||
   { echo "FAIL compton --breit-dirac: $out"; fail=1; }
-check "compton bad power" 1 "" "the Breit-Dirac power is 2 or 3, not 4" -- \
+# --breit-dirac 0: S as tabulated, the header says so (the factor is below 1 at Q > 0).
+out=$("$tools" compton O --q 0:10:5 --wavelength 0.7093 --breit-dirac 0 2>"$err")
+plain=$("$tools" compton O --q 0:10:5 2>"$err")
+grep -q "^# no Breit-Dirac factor (--breit-dirac 0) at lambda = 0.7093 A" <<<"$out" &&
+  [ "$(grep -v '^#' <<<"$out")" = "$(grep -v '^#' <<<"$plain")" ] || { echo "FAIL compton --breit-dirac 0: $out"; fail=1; }
+check "compton bad power" 1 "" "the Breit-Dirac power is 0 (none), 2 or 3, not 4" -- \
   "$tools" compton O --q 0:1:1 --wavelength 0.7 --breit-dirac 4
 # The README's compton example runs as written, to its last row.
 readme_line=$(grep -o 'talvo-tools compton SiO2 [^#]*' "$data/../README.md")

@@ -128,7 +128,8 @@ TEST(Compton, BreitDiracFactor) {
   const double lambda = 0.7093, q_max = 4 * kPi / lambda;
   const std::vector<double> q = {0.0, 5.0, 12.0, q_max};
   const Result<std::vector<double>> plain = compton("O", q);
-  for (int n : {2, 3}) {
+  // n = 0: no factor, S as tabulated.
+  for (int n : {0, 2, 3}) {
     const Result<std::vector<double>> c = compton("O", q, {.wavelength = lambda, .breit_dirac_power = n});
     ASSERT_TRUE(c.ok());
     for (std::size_t k = 0; k < q.size(); ++k) {

@@ -252,8 +252,8 @@ TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
     const char* says;
   } cases[] = {
       {"", 8.0, {}, ErrorKind::kParseError, "empty formula"},
-      {"SiO2", 0.001, {}, ErrorKind::kOutOfRange, "outside the Henke table's 10 eV to 30 keV"},
-      {"SiO2", 35.0, {}, ErrorKind::kOutOfRange, "35 keV"},
+      {"SiO2", 0.001, {}, ErrorKind::kOutOfRange, "outside the tables' 10 eV to 432.9451 keV"},
+      {"SiO2", 435.0, {}, ErrorKind::kOutOfRange, "435 keV"},
       {"SiO2", nan, {}, ErrorKind::kInvalidArgument, "not a number"},
       {"SiO2", 0.02, {}, ErrorKind::kOutOfRange, "eV, not at 0.02 keV"},
       {"PuO2", 8.0, {}, ErrorKind::kOutOfRange, "not Pu (Z = 94)"},
