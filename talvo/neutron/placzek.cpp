@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <string>
 
@@ -23,21 +24,23 @@ constexpr std::array<double, 5> kX{0.1488743389816312, 0.4333953941292472, 0.679
 constexpr std::array<double, 5> kW{0.2955242247147529, 0.2692667193099963, 0.2190863625159820, 0.1494513491505806,
                                    0.0666713443086881};
 
-// The integrand in s = k'/k (dE'/E = 2 s ds), energies in units of E.
+// The integrand in s = k'/k (dE'/E = 2 s ds), energies in units of E, written
+// in d = 1 - s so that the forward direction keeps its digits: there
+// (Q / k)^2 = d^2 + 4 s sin^2 theta would be lost to 1 + s^2 - 2 s cos 2theta.
 struct Integrand {
-  double cos2t, inv_mass, tau;  // cos 2theta, m_n / M, kT / E
-  std::optional<double> a;      // alpha / k
-  // The exponent's argument: the free gas's Gaussian in w = 1 - s^2.
-  double exponent(double s) const {
-    const double q = 1.0 + s * s - 2.0 * s * cos2t;  // (Q / k)^2
-    const double e_r = q * inv_mass, w = 1.0 - s * s;
+  double sin2, inv_mass, tau;  // sin^2 theta, m_n / M, kT / E
+  std::optional<double> a;     // alpha / k
+  // The exponent of the free gas's Gaussian in w = 1 - s^2.
+  double exponent(double d) const {
+    const double s = 1.0 - d, e_r = (d * d + 4.0 * s * sin2) * inv_mass, w = d * (2.0 - d);
     return (w - e_r) * (w - e_r) / (4.0 * e_r * tau);
   }
-  double operator()(double s) const {
-    const double q = 1.0 + s * s - 2.0 * s * cos2t;
-    const double e_r = q * inv_mass;
+  double operator()(double d) const {
+    const double s = 1.0 - d;
+    if (!(s > 0.0)) return 0.0;
+    const double e_r = (d * d + 4.0 * s * sin2) * inv_mass;
     if (!(e_r > 0.0)) return 0.0;
-    const double w = 1.0 - s * s;
+    const double w = d * (2.0 - d);
     const double g =
         std::exp(-(w - e_r) * (w - e_r) / (4.0 * e_r * tau)) / std::sqrt(4.0 * std::numbers::pi * e_r * tau);
     const double eta = a ? -std::expm1(-*a / s) / -std::expm1(-*a) : 1.0;
@@ -99,35 +102,54 @@ Result<double> detector_alpha(double efficiency, double wavelength) {
 
 Result<double> placzek_exact(double two_theta, double mass_ratio, const PlaczekOptions& o) {
   if (Outcome c = check(mass_ratio, o); !c.ok()) return c.error();
-  Integrand f{std::cos(two_theta * kDeg), 1.0 / mass_ratio, tau_of(o), std::nullopt};
+  if (!(two_theta >= 0.0 && two_theta <= 180.0))
+    return invalid("2theta must be within [0, 180] degrees, not " + shortest(two_theta));
+  Integrand f{0.0, 1.0 / mass_ratio, tau_of(o), std::nullopt};
   if (o.detector_alpha) f.a = *o.detector_alpha / k_of(o.wavelength);
   // Near T = 0 the line is narrower than any energy here: kT of 1e-6 E
   // changes P by about 1e-6 m_n / M.
   f.tau = std::max(f.tau, 1e-6);
-  // The peak's centre in s and its width; from there out, pieces a width
-  // wide until the Gaussian is past exp(-80) on each side.
-  const double q1 = 2.0 - 2.0 * f.cos2t;
-  const double centre = std::sqrt(std::max(1.0 - q1 * f.inv_mass, 0.0));
-  const double width =
-      std::max(std::sqrt(2.0 * std::max(q1, 1e-12) * f.inv_mass * f.tau) / std::max(2.0 * centre, 0.5), 1e-9);
-  std::vector<double> cuts{centre};
-  for (double s = centre - width; s > 0.0; s -= width) {
-    cuts.push_back(s);
-    if (f.exponent(s) > 80.0) break;
-    if (cuts.size() > 4000) break;
+  // Forward, Q -> |k - k'| and S(Q, w) -> (1/Q) times the nuclei's velocity
+  // distribution at w/Q: the nuclei moving with the neutron give k' near k a
+  // weight A / |k - k'|, A = sqrt(M E / (pi kT)) exp(-M E / kT), so that
+  // P grows as 2 A ln(1 / 2theta) and is infinite at 0. Where 2 A ln of
+  // 1e12 is below the tolerance (M E / kT above about 30), 2theta 0
+  // is taken as 1e-12 rad, which no other angle's P tells apart.
+  double half = 0.5 * two_theta * kDeg;
+  if (two_theta == 0.0) {
+    const double x = mass_ratio / f.tau;
+    const double big_a = std::sqrt(x / std::numbers::pi) * std::exp(-x);
+    if (2.0 * big_a * std::log(1e12) > o.tolerance)
+      return make_error(ErrorKind::kOutOfRange, "P is infinite at 2theta 0 for M/m_n " + shortest(mass_ratio) +
+                                                    ": it grows as " + shortest(2.0 * big_a) +
+                                                    " ln(1/2theta), from the nuclei moving with the neutron");
+    half = 0.5e-12;
   }
-  cuts.push_back(0.0);
-  for (double s = centre + width;; s += width) {
-    cuts.push_back(s);
-    if (f.exponent(s) > 80.0 || cuts.size() > 8000) break;
+  f.sin2 = std::pow(std::sin(half), 2);
+  // The quasi-elastic peak's centre (in d = 1 - s) and width h; the
+  // integral runs in t, s = centre + h sinh t, so the peak spans a few units
+  // of t at every angle and the forward 1/|k - k'| tail is flat in t.
+  const double q1 = 4.0 * f.sin2 * f.inv_mass;  // E_R / E at s = 1
+  const double c = q1 < 1.0 ? q1 / (1.0 + std::sqrt(1.0 - q1)) : 1.0;
+  const double centre = 1.0 - c;
+  const double h =
+      std::max(std::sqrt(2.0 * q1 * f.tau) / std::max(2.0 * centre, 0.5), std::numeric_limits<double>::min());
+  auto d_of = [&](double t) { return c - h * std::sinh(t); };
+  auto g = [&](double t) { return f(d_of(t)) * h * std::cosh(t); };
+  constexpr double kStep = 0.5;
+  const double t_low = std::asinh(-centre / h);  // s = 0
+  std::vector<double> cuts{t_low};
+  for (double t = -kStep; t > t_low; t -= kStep) cuts.push_back(t);
+  for (double t = 0.0;; t += kStep) {
+    cuts.push_back(t);
+    if ((t > 0.0 && f.exponent(d_of(t)) > 80.0) || cuts.size() > 20000) break;
   }
   std::sort(cuts.begin(), cuts.end());
-  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
   double sum = 0.0;
   bool ok = true;
   const double tol = o.tolerance / static_cast<double>(cuts.size());
   for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
-    ok = adaptive(f, cuts[i], cuts[i + 1], gauss10(f, cuts[i], cuts[i + 1]), tol, 30, sum) && ok;
+    ok = adaptive(g, cuts[i], cuts[i + 1], gauss10(g, cuts[i], cuts[i + 1]), tol, 30, sum) && ok;
   if (!ok)
     return make_error(ErrorKind::kOutOfRange, "the free-gas integral did not reach " + shortest(o.tolerance) +
                                                   " at 2theta " + shortest(two_theta));

@@ -33,10 +33,17 @@ struct PlaczekOptions {
 // efficiency is within (0, 1) and the wavelength above 0.
 Result<double> detector_alpha(double efficiency, double wavelength);
 
-// P for one nucleus of mass ratio M / m_n at 2theta (degrees): the exact
-// free-gas integral, by adaptive Gauss-Legendre quadrature over k'/k.
-// kInvalidArgument for a mass ratio, wavelength or alpha not above 0 or a
-// temperature below 0; kOutOfRange when the quadrature misses its tolerance.
+// P for one nucleus of mass ratio M / m_n at 2theta (degrees, 0 to 180): the
+// exact free-gas integral, by adaptive Gauss-Legendre quadrature in
+// t = asinh((k'/k - centre) / width) about the quasi-elastic line, whose width
+// falls as 2theta forward. There the nuclei moving with the neutron add
+// 2 A ln(1 / 2theta), A = sqrt(M E / (pi kT)) exp(-M E / kT): P is infinite at
+// 2theta 0 exactly. 2theta 0 gives the limit, the value at 1e-12 rad, where
+// 2 A ln(1e12) is below the tolerance (A is 1e-143 for V at 300 K and 0.7 A),
+// and kOutOfRange where it is not (hydrogen: A about 2e-3).
+// kInvalidArgument for a mass ratio, wavelength or alpha not above 0, a
+// temperature below 0 or 2theta outside [0, 180]; kOutOfRange when the
+// quadrature misses its tolerance.
 Result<double> placzek_exact(double two_theta, double mass_ratio, const PlaczekOptions& options);
 
 // The first-order expansion in m_n / M (Placzek, Phys. Rev. 86 (1952) 377),

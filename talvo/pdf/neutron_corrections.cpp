@@ -491,8 +491,14 @@ Result<NeutronCorrectionRun> placzek_run(const Options& o, const NeutronTable& t
       "P: the self scattering's departure from sigma_s/4pi as a fraction of it, (sigma_s/4pi)(1 + P), "
       "of a free gas at " +
       shortest(po.temperature) + " K");
-  run.notes.push_back(exact ? "method: the exact free-gas integral over final energies (adaptive Gauss-Legendre)"
+  run.notes.push_back(exact ? "method: the exact free-gas integral over final energies (adaptive Gauss-Legendre "
+                              "in asinh of k'/k about the quasi-elastic line)"
                             : "method: the first-order expansion in m_n/M (Placzek 1952)");
+  if (exact && std::find(tt.begin(), tt.end(), 0.0) != tt.end())
+    run.notes.push_back(
+        "2theta 0: the limit 2theta -> 0, at 1e-12 rad; the forward term 2A ln(1/2theta) of the "
+        "nuclei moving with the neutron, A = sqrt(ME/pi kT) exp(-ME/kT), stays below the tolerance "
+        "down to there");
   run.notes.push_back(po.detector_alpha ? "detector: efficiency 1 - exp(-" + shortest(*po.detector_alpha) + "/k)" +
                                               from_efficiency + ", relative to its efficiency at the incident k"
                                         : "detector: efficiency 1 at every energy");

@@ -59,6 +59,89 @@ TEST(Placzek, ExactAgainstADirectSumOverFinalEnergies) {
   }
 }
 
+// 1 + P near the forward direction, by the trapezoid rule in u over the
+// energy transfer w = w0 + width sinh u (meV), w0 the recoil at k' = k and
+// width its Doppler width, so that a line far narrower than any fixed grid is
+// still sampled. At 2theta 0 the limit: in y = (k - k') / (k 2theta) the line
+// tends to sqrt(x / pi) exp(-x y^2 / (1 + y^2)) / sqrt(1 + y^2) dy, x = M E / kT,
+// which y = sinh v makes sqrt(x / pi) exp(-x tanh^2 v) dv; the rest of the
+// final energies weighs exp(-x) or less, nothing for a heavy nucleus.
+double direct_forward(double two_theta, double mass_ratio, double lambda, double kelvin, std::optional<double> alpha) {
+  const double c = 81.8042 / (4 * std::numbers::pi * std::numbers::pi);  // meV A^2: E = c k^2
+  const double kt = 0.08617333 * kelvin;
+  const double k0 = 2 * std::numbers::pi / lambda, e0 = c * k0 * k0;
+  auto eff = [&](double k) { return alpha ? 1 - std::exp(-*alpha / k) : 1.0; };
+  const double sin_half = std::sin(two_theta * std::numbers::pi / 360);
+  auto weight = [&](double w) {  // per meV of energy transfer
+    const double e1 = e0 - w;
+    if (e1 <= 0) return 0.0;
+    const double k1 = std::sqrt(e1 / c);
+    const double q2 = (k0 - k1) * (k0 - k1) + 4 * k0 * k1 * sin_half * sin_half;
+    const double recoil = c * q2 / mass_ratio;
+    if (recoil <= 0) return 0.0;
+    return (k1 / k0) * eff(k1) / eff(k0) * std::exp(-std::pow(w - recoil, 2) / (4 * recoil * kt)) /
+           std::sqrt(4 * std::numbers::pi * recoil * kt);
+  };
+  if (two_theta == 0) {
+    const double x = mass_ratio * e0 / kt;
+    const int m = 600000;
+    double line = 0;
+    for (int i = -m; i <= m; ++i) line += std::exp(-x * std::pow(std::tanh(i * 5e-5), 2));
+    return line * 5e-5 * std::sqrt(x / std::numbers::pi);
+  }
+  const double r0 = 4 * c * k0 * k0 * sin_half * sin_half / mass_ratio;
+  const double width = std::sqrt(2 * r0 * kt);
+  const double u_top = std::asinh((e0 - r0) / width), u_bottom = std::asinh((-12 * e0 - 60 * kt - r0) / width);
+  const int n = 1600000;
+  const double du = (u_top - u_bottom) / n;
+  double sum = 0;
+  for (int i = 1; i < n; ++i) {
+    const double u = u_bottom + du * i;
+    sum += weight(r0 + width * std::sinh(u)) * width * std::cosh(u);
+  }
+  return sum * du;
+}
+
+TEST(Placzek, ForwardAnglesAgainstASumOverEnergyTransfer) {
+  // Vanadium and hydrogen (mass ratio near 1, the widest line), with and
+  // without a 1/v detector, from 5 degrees down to the forward direction.
+  struct Case {
+    double mass_ratio;
+    std::optional<double> alpha;
+  };
+  const Case cases[] = {{50.5, std::nullopt}, {50.5, 1.0}, {0.99917, std::nullopt}, {0.99917, 1.0}};
+  for (const Case& k : cases) {
+    PlaczekOptions o;
+    o.wavelength = 0.7;
+    o.temperature = 300;
+    o.detector_alpha = k.alpha;
+    for (double tt : {0.0, 0.001, 0.1, 1.0, 5.0}) {
+      const Result<double> p = placzek_exact(tt, k.mass_ratio, o);
+      if (tt == 0.0 && k.mass_ratio < 2) {
+        // Hydrogen's P is infinite forward (the nuclei moving with the neutron):
+        // refused, not a number.
+        EXPECT_EQ(p.kind(), ErrorKind::kOutOfRange);
+        continue;
+      }
+      ASSERT_TRUE(p.ok()) << p.error().message;
+      EXPECT_NEAR(*p, direct_forward(tt, k.mass_ratio, 0.7, 300, k.alpha) - 1.0, 1e-7)
+          << "M/m " << k.mass_ratio << " at " << tt;
+      const Result<double> f = placzek_first_order(tt, k.mass_ratio, o);
+      ASSERT_TRUE(f.ok());
+      if (k.mass_ratio > 2) {
+        EXPECT_NEAR(*p, *f, 0.01 * std::abs(*f)) << tt;
+      }
+    }
+    // Continuous into 0 for vanadium; for hydrogen the forward logarithm,
+    // 2 A ln(1 / 2theta) with A = sqrt(M E / pi kT) exp(-M E / kT).
+    const double x = k.mass_ratio * 81.8042 / (0.7 * 0.7) / (0.08617333 * 300);
+    const double a = std::sqrt(x / std::numbers::pi) * std::exp(-x);
+    const Result<double> p3 = placzek_exact(1e-3, k.mass_ratio, o), p5 = placzek_exact(1e-5, k.mass_ratio, o);
+    ASSERT_TRUE(p3.ok() && p5.ok());
+    EXPECT_NEAR(*p5 - *p3, 2 * a * std::log(100.0), 1e-3 * a + 1e-9) << k.mass_ratio;
+  }
+}
+
 TEST(Placzek, FirstOrderMeetsTheExactIntegralForHeavyNuclei) {
   for (std::optional<double> alpha :
        {std::optional<double>{}, std::optional<double>{0.4}, std::optional<double>{6.0}}) {

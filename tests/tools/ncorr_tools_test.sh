@@ -70,6 +70,19 @@ PY
 expect_status "placzek" 0 -- "$tools" ncorr placzek --sample V --wavelength 0.7 --twotheta 90 --temperature 300
 p=$(grep -v "^#" "$work/out" | cut -d' ' -f2)
 python3 -c "import sys; p=float('$p'); sys.exit(0 if -0.04 < p < -0.03 else 1)" || { echo "FAIL placzek V $p"; fail=1; }
+# Forward: continuous into 2theta 0, near the first order's kT/2ME there, and the
+# angle named in the notes; hydrogen's P, infinite at 0, refused in words.
+expect_status "placzek forward" 0 -- "$tools" ncorr placzek --sample V --wavelength 0.7 --temperature 300 \
+  --detector-alpha 1 --twotheta 0,1e-6,1e-4,5
+python3 - "$work/out" <<'PY' || { echo "FAIL placzek forward"; cat "$work/out"; fail=1; }
+import sys
+lines = open(sys.argv[1]).read().splitlines()
+p = [float(l.split()[1]) for l in lines if not l.startswith("#")]
+assert all(abs(x - 0.00154) < 2e-5 for x in p[:3]) and abs(p[3] - 0.001456) < 2e-6, p
+assert any(l.startswith("# 2theta 0: the limit") for l in lines), lines
+PY
+expect_status "placzek H forward" 1 -- "$tools" ncorr placzek --sample H --wavelength 0.7 --twotheta 0
+grep -q "infinite at 2theta 0" "$work/err" || { echo "FAIL placzek H forward: $(cat "$work/err")"; fail=1; }
 
 # Refused in words, nothing written.
 for args in "attenuation ${lab6[*]} --container V --container-number-density 0.0721 --container-outer 2.9" \
