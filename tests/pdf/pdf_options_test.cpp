@@ -706,3 +706,52 @@ TEST(PdfSettingsFile, EveryHeaderGivesBackTheRunThatWroteIt) {
 
 }  // namespace
 }  // namespace talvo::pdf
+
+namespace talvo::pdf {
+namespace {
+
+// The table's defaults are the reduction's own: giving each one explicitly
+// changes no setting a header records, in either mode (the options that
+// need another one first are given with it).
+TEST(PdfOptionTable, DefaultsAreWhatTheReductionDoesWithoutThem) {
+  const auto header_of = [](const Texts& t) {
+    const Result<ReductionSettings> s = reduction_settings(texts(t), 0.7107, Spelling::kCommandLine);
+    EXPECT_TRUE(s.ok()) << (s.ok() ? "" : s.error().message);
+    RunRecord run;
+    run.input = "p.xy";
+    if (s.ok()) run.settings = *s;
+    if (t.count("background")) run.background = t.at("background");
+    run.qmax = 20.0;
+    return header_parameters(run);
+  };
+  // What an option needs before its default may be given.
+  const Texts context_of_physical = {{"density", "5"}};
+  const std::map<std::string, Texts, std::less<>> needs = {
+      {"bg-scale", {{"background", "bg.xy"}}},
+      {"mono-beam", {{"monochromator", "HOPG"}}},
+      {"beam-profile", {{"geometry", "capillary"}, {"capillary-diameter", "1"}, {"beam-width", "0.5"}}},
+      {"container-scale",
+       {{"geometry", "capillary"},
+        {"capillary-diameter", "1"},
+        {"container", "c.xy"},
+        {"container-composition", "SiO2"},
+        {"container-density", "2.2"},
+        {"container-wall", "0.01"}}},
+      {"s0", {{"extrapolate", "linear"}}},
+  };
+  int checked = 0;
+  for (const OptionSpec& o : reduction_option_table().options) {
+    if (o.default_text.empty() || o.name == "scan") continue;  // scan is the input's, not the reduction's
+    Texts base = o.when == "mode=adhoc" ? Texts{{"mode", "adhoc"}} : context_of_physical;
+    if (const auto it = needs.find(o.name); it != needs.end())
+      for (const auto& [k, v] : it->second) base[k] = v;
+    Texts with = base;
+    with[std::string(o.name)] = std::string(o.default_text);
+    EXPECT_EQ(header_of(with), header_of(base)) << o.name << " = " << o.default_text;
+    ++checked;
+  }
+  EXPECT_GE(checked, 15);
+}
+
+}  // namespace
+}  // namespace talvo::pdf
