@@ -140,17 +140,17 @@ std::pair<double, double> line_weights(double a, double h, double k) {
 
 namespace filon_detail {
 
-void add_last_step(double h, double k, double a, double fa, double fb, double& value) {
-  const auto [wa, wb] = line_weights(a, h, k);
-  value += wa * fa + wb * fb;
-}
-
-void add_last_step_variance(double h, double k, double a, double sa, double sb, double& variance) {
+LastStep last_step(double h, double k, double a) {
   const auto [wa, wb] = line_weights(a, h, k);
   // Filon's own weight of its last point, which the step shares.
   const FilonWeights fw = filon_abc(k * h);
-  const double w_end = h * (-fw.alpha * std::cos(k * a) + 0.5 * fw.beta * std::sin(k * a));
-  variance += wa * wa * sa * sa + wb * wb * sb * sb + 2.0 * w_end * wa * sa * sa;
+  return {wa, wb, h * (-fw.alpha * std::cos(k * a) + 0.5 * fw.beta * std::sin(k * a))};
+}
+
+void add_last_step(const LastStep& w, double fa, double fb, double& value) { value += w.wa * fa + w.wb * fb; }
+
+void add_last_step_variance(const LastStep& w, double sa, double sb, double& variance) {
+  variance += w.wa * w.wa * sa * sa + w.wb * w.wb * sb * sb + 2.0 * w.w_end * w.wa * sa * sa;
 }
 
 }  // namespace filon_detail
@@ -175,13 +175,14 @@ Result<std::vector<FilonTransform>> filon_even_last_step(std::span<const double>
   for (std::size_t p = 0; p < f.size(); ++p) {
     FilonTransform& t = (*part)[p];
     for (std::size_t m = 0; m < k.size(); ++m) {
+      const filon_detail::LastStep w = filon_detail::last_step(h, k[m], a);
       double value = t.integral[m];
-      filon_detail::add_last_step(h, k[m], a, f[p][n - 2], f[p][n - 1], value);
+      filon_detail::add_last_step(w, f[p][n - 2], f[p][n - 1], value);
       t.integral[m] = options.single_precision ? static_cast<double>(static_cast<float>(value)) : value;
       if (!t.sigma.empty()) {
         const double sa = sigma[p][n - 2], sb = sigma[p][n - 1];
         double var = t.sigma[m] * t.sigma[m];
-        filon_detail::add_last_step_variance(h, k[m], a, sa, sb, var);
+        filon_detail::add_last_step_variance(w, sa, sb, var);
         t.sigma[m] = std::sqrt(std::max(var, 0.0));
       }
     }

@@ -72,8 +72,14 @@ double filon_variance(double h, const EndTerms& t, const Ends& e, double v_odd, 
 // the straight line through its values integrated exactly against sin(kx),
 // added to Filon's value over the points before it (whose last point is a),
 // and to its variance with the covariance of the point they share (sa and
-// sb the standard deviations of the step's values).
-void add_last_step(double h, double k, double a, double fa, double fb, double& value);
-void add_last_step_variance(double h, double k, double a, double sa, double sb, double& variance);
+// sb the standard deviations of the step's values). The weights of one k
+// are worked out once for both.
+struct LastStep {
+  double wa = 0.0, wb = 0.0;  // of f(a) and f(a + h) in the step's integral
+  double w_end = 0.0;         // Filon's weight of f(a), the point the step shares
+};
+LastStep last_step(double h, double k, double a);
+void add_last_step(const LastStep& w, double fa, double fb, double& value);
+void add_last_step_variance(const LastStep& w, double sa, double sb, double& variance);
 
 }  // namespace talvo::filon_detail

@@ -136,7 +136,8 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
     const filon_detail::Ends ends{qs.front(), f.front(), qs.back(), f[n - 1]};
     for (std::size_t j = 0; j < nr; ++j) {
       double integral = filon_detail::filon_value(h, terms[j], ends, odd[j], even[j]);
-      if (n < n_all) filon_detail::add_last_step(h_all, r[j], q[n - 1], f[n - 1], f[n], integral);
+      if (n < n_all)
+        filon_detail::add_last_step(filon_detail::last_step(h_all, r[j], q[n - 1]), f[n - 1], f[n], integral);
       out.G[j] = 2.0 / std::numbers::pi * integral;
       out.g[j] = 1.0 + out.G[j] / (4.0 * std::numbers::pi * r[j] * rho0);
       // A density and r so small that the quotient overflows: no g to print.
@@ -151,7 +152,8 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
       for (std::size_t j = 0; j < nr; ++j) {
         double var = filon_detail::filon_variance(h, terms[j], var_ends, v_odd[j], v_even[j]);
         if (n < n_all)
-          filon_detail::add_last_step_variance(h_all, r[j], q[n - 1], std::sqrt(v[n - 1]), std::sqrt(v[n]), var);
+          filon_detail::add_last_step_variance(filon_detail::last_step(h_all, r[j], q[n - 1]), std::sqrt(v[n - 1]),
+                                               std::sqrt(v[n]), var);
         out.sigma_G[j] = 2.0 / std::numbers::pi * std::sqrt(std::max(var, 0.0));
       }
     }
