@@ -47,10 +47,16 @@ Outcome check(std::span<const double> q, std::span<const double> s, std::span<co
 
 }  // namespace
 
-Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r,
-                               double rho0, const Sq2grOptions& o) {
+// sq2gr on a grid that may be interpolated once onto an equally spaced one
+// (`may_interpolate`); the interpolated grid must then be equally spaced.
+static Result<PairDistribution> transform_sq(std::span<const double> q, std::span<const double> s,
+                                             std::span<const double> r, double rho0, const Sq2grOptions& o,
+                                             bool may_interpolate) {
   if (Outcome e = check(q, s, r, rho0, o.sigma); !e.ok()) return e.error();
   std::size_t n = q.size();
+  if (first_unequal_step(q) < n && !may_interpolate)
+    return invalid("Q values cannot be laid on an equally spaced grid: " +
+                   point("Q", first_unequal_step(q), q[first_unequal_step(q)]) + " lies off it");
   if (first_unequal_step(q) < n) {
     // Q from a 2theta scan is not equally spaced: Filon's rule runs on the
     // equally spaced grid of as many points, S and sigma interpolated onto it.
@@ -63,7 +69,7 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
       Sq2grOptions on_grid = o;
       on_grid.sigma = in.sigma;
       // Q(1) + i h is the grid first_unequal_step measures against: the call below takes the other path.
-      Result<PairDistribution> g = sq2gr(even, in.y, r, rho0, on_grid);
+      Result<PairDistribution> g = transform_sq(even, in.y, r, rho0, on_grid, false);
       if (g.ok())
         g.add_warning("Q is not equally spaced (" + point("Q", first_unequal_step(q), q[first_unequal_step(q)]) +
                       " lies off the step " + free_real(h) + " from Q(1)): S(Q) is interpolated linearly onto " +
@@ -161,6 +167,11 @@ Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double
   } catch (const std::bad_alloc&) {
     return make_error(ErrorKind::kOutOfMemory, "out of memory");
   }
+}
+
+Result<PairDistribution> sq2gr(std::span<const double> q, std::span<const double> s, std::span<const double> r,
+                               double rho0, const Sq2grOptions& o) {
+  return transform_sq(q, s, r, rho0, o, true);
 }
 
 }  // namespace talvo
