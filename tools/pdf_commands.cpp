@@ -41,11 +41,31 @@ using pdf::Spelling;
 
 constexpr Spelling kSpelling = Spelling::kCommandLine;
 
+// The command's own options, beside the reduction's.
+constexpr OptionSpec kCommandOptions[] = {
+    {.name = "output",
+     .type = OptionType::kList,
+     .doc = "the files written (default iq,sq,fq,gr and, with a density, gofr,rdf)",
+     .metavar = "iq,sq,fq,gr,gofr,rdf"},
+    {.name = "config",
+     .type = OptionType::kPath,
+     .doc = "settings from a header of these files or the reference program's",
+     .metavar = "FILE"},
+    {.name = "plot", .type = OptionType::kPath, .doc = "a four-panel picture of one pattern", .metavar = "FILE.svg"},
+    {.name = "json", .type = OptionType::kFlag, .doc = "a summary, one JSON line a pattern"},
+    {.name = "jobs",
+     .type = OptionType::kWhole,
+     .doc = "patterns reduced at a time (also -j N)",
+     .default_text = "1",
+     .metavar = "N"},
+};
+
 // The options that take a value: the reduction's, by the key their header line uses, and the command's own.
 const std::vector<std::string> kValueOptions = [] {
   std::vector<std::string> names;
   for (const OptionSpec& o : pdf::reduction_option_table().options) names.push_back("--" + std::string(o.name));
-  for (const char* n : {"--output", "--config", "--plot", "--jobs"}) names.emplace_back(n);
+  for (const OptionSpec& o : kCommandOptions)
+    if (o.type != OptionType::kFlag) names.push_back("--" + std::string(o.name));
   return names;
 }();
 
@@ -755,24 +775,6 @@ int run_pdf(const Args& a) {
   return failures > 0 ? 1 : 0;
 }
 
-// The command's own options, beside the reduction's.
-constexpr OptionSpec kCommandOptions[] = {
-    {.name = "output",
-     .type = OptionType::kList,
-     .doc = "the files written (default iq,sq,fq,gr and, with a density, gofr,rdf)",
-     .metavar = "iq,sq,fq,gr,gofr,rdf"},
-    {.name = "config",
-     .type = OptionType::kPath,
-     .doc = "settings from a header of these files or the reference program's",
-     .metavar = "FILE"},
-    {.name = "plot", .type = OptionType::kPath, .doc = "a four-panel picture of one pattern", .metavar = "FILE.svg"},
-    {.name = "json", .type = OptionType::kFlag, .doc = "a summary, one JSON line a pattern"},
-    {.name = "jobs",
-     .type = OptionType::kWhole,
-     .doc = "patterns reduced at a time (also -j N)",
-     .default_text = "1",
-     .metavar = "N"},
-};
 
 // The help: the options from the reduction's table and the command's, then how the reduction reads and corrects.
 const std::string kPdfHelp =
