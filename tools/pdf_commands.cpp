@@ -481,13 +481,24 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   const pdf::Pattern* const background = ready.background;
   const std::string& fit_json = ready.fit_json;
 
+  // The header names its files from its own folder: a rerun from it (--config) finds them from anywhere.
+  const fs::path folder = fs::path(run.prefixes[index]).parent_path();
+  const auto from_folder = [&folder](const std::string& path) {
+    if (folder.empty() || path.empty() || fs::path(path).is_absolute()) return path;
+    // Through the folders' links as the system follows them when the header's folder is prefixed again.
+    std::error_code ec, ec2;
+    const fs::path file = fs::weakly_canonical(path, ec), there = fs::weakly_canonical(folder, ec2);
+    if (ec || ec2) return path;
+    const fs::path rel = file.lexically_relative(there);
+    return rel.empty() ? path : rel.string();
+  };
   pdf::RunRecord record;
-  record.input = input;
+  record.input = from_folder(input);
   record.choice = pdf::as_read(*ready.choice, *ready.sample);
   record.settings = settings;
-  if (background) record.background = run.background_path;
-  if (run.container) record.container = pdf::option_text(run.options.values.at("container"));
-  if (run.zscan) record.zscan = pdf::option_text(run.options.values.at("zscan"));
+  if (background) record.background = from_folder(*run.background_path);
+  if (run.container) record.container = from_folder(pdf::option_text(run.options.values.at("container")));
+  if (run.zscan) record.zscan = from_folder(pdf::option_text(run.options.values.at("zscan")));
   record.qmax = r.qmax;
   record.outputs = run.outputs_asked;
   const pdf::Parameters p = pdf::header_parameters(record);

@@ -77,6 +77,7 @@ constexpr OptionSpec kReductionOptions[] = {
      .doc = "the sample's thickness: mu from the composition",
      .quantity = Quantity::kLength,
      .when = "mode=physical",
+     .excludes = "mu-r,mu-t,capillary-diameter",
      .metavar = "CM"},
     {.name = "monochromator",
      .type = kText,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "talvo/files/read.hpp"
 #include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/corrections.hpp"
 #include "talvo/pdf/sample_model.hpp"
@@ -23,7 +24,12 @@ class Reader {
  public:
   Reader(const OptionValues& o, Spelling spelling) : o_(o), spelling_(spelling) {}
 
-  std::string name(std::string_view n) const { return spelled(n, spelling_); }
+  // The option as the caller spells it; a value read from a file says where ("--qmax (run.cfg line 5)").
+  std::string name(std::string_view n) const {
+    const auto origin = o_.origins.find(n);
+    if (origin == o_.origins.end() || !o_.from_file.count(n)) return spelled(n, spelling_);
+    return spelled(n, spelling_) + " (" + origin->second + ")";
+  }
   bool has(std::string_view n) const { return o_.values.find(n) != o_.values.end(); }
   // Asked for by the user now, not only carried over from a file.
   bool asked(std::string_view n) const { return has(n) && o_.from_file.find(n) == o_.from_file.end(); }
@@ -308,7 +314,9 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
   settings.mono_beam = r.text("mono-beam").value_or("diffracted");
   if (settings.mono_beam != "diffracted" && settings.mono_beam != "incident")
     return r.choice("mono-beam", "diffracted or incident");
-  if (r.has("polarization")) {
+  // A file's polarisation (a header's default) yields to a monochromator asked now.
+  const bool polarization_yields = !r.asked("polarization") && r.asked("monochromator") && mono != "none";
+  if (r.has("polarization") && !polarization_yields) {
     if (mono != "none")
       return invalid(r.name("polarization") +
                      " is for a polarised source without a monochromator; a monochromator's source is taken as "
@@ -606,13 +614,22 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
   f.reference = true;
   // [PDF] over [DEFAULT]; other sections hold nothing of the reduction's.
   std::map<std::string, std::string, std::less<>> v;
+  std::map<std::string, int, std::less<>> line_of;
   for (const char* section : {"default", "pdf"})
     for (const IniKey& k : *keys)
-      if (k.section == section) v[k.key] = k.value;
+      if (k.section == section) {
+        v[k.key] = k.value;
+        line_of[k.key] = k.line;
+      }
   const std::string where = std::string(source) + ": ";
-  const auto set = [&f](std::string_view name, std::string value) {
+  // An option from the key `key` of the file (by default the option's own name).
+  const auto set = [&](std::string_view name, std::string value, std::string_view key = {}) {
+    const std::string k(key.empty() ? name : key);
     f.options.values[std::string(name)] = std::move(value);
     f.options.from_file.emplace(name);
+    if (const auto at = line_of.find(k); at != line_of.end())
+      f.options.origins[std::string(name)] =
+          std::string(source) + " line " + std::to_string(at->second) + (k == name ? "" : ", " + k);
   };
   constexpr std::string_view kSame[] = {"composition", "wavelength", "qmaxinst", "qmin", "qmax", "rpoly"};
   std::set<std::string, std::less<>> used;
@@ -626,14 +643,14 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
     if (d != "twotheta" && d != "qa" && d != "qnm")
       return make_error(ErrorKind::kInvalidArgument,
                         where + "dataformat must be twotheta, QA or Qnm, not " + quote_for_message(it->second));
-    set("format", d);
+    set("format", d, "dataformat");
     used.emplace("dataformat");
   }
   if (const auto it = v.find("mode"); it != v.end()) {
     if (lower_ascii(it->second) != "xray")
       return make_error(ErrorKind::kUnsupported, where + "mode = " + escape_for_message(it->second) +
                                                      ": TALVO reduces X-ray patterns (mode = xray)");
-    set("mode", "adhoc");
+    set("mode", "adhoc", "mode");
     used.emplace("mode");
   }
   if (const auto it = v.find("inputfile"); it != v.end()) {
@@ -644,9 +661,9 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
     used.emplace("backgroundfile");
     used.emplace("bgscale");
     if (!it->second.empty()) {
-      set("background", beside(source, it->second));
+      set("background", beside(source, it->second), "backgroundfile");
       if (const auto scale = v.find("bgscale"); scale != v.end() && !scale->second.empty())
-        set("bg-scale", scale->second);
+        set("bg-scale", scale->second, "bgscale");
     }
   }
   if (v.count("rmin") || v.count("rmax") || v.count("rstep")) {
@@ -655,7 +672,10 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
       const auto it = v.find(k);
       return it == v.end() || it->second.empty() ? shortest(fallback) : it->second;
     };
-    set("r", part("rmin", defaults.rmin) + ":" + part("rmax", defaults.rmax) + ":" + part("rstep", defaults.rstep));
+    set("r", part("rmin", defaults.rmin) + ":" + part("rmax", defaults.rmax) + ":" + part("rstep", defaults.rstep),
+        v.count("rmin")   ? "rmin"
+        : v.count("rmax") ? "rmax"
+                          : "rstep");
     used.insert({"rmin", "rmax", "rstep"});
   }
   // An output file's outputtype says which file it is, not which a rerun should write.
@@ -684,28 +704,98 @@ Result<SettingsFile> reference_settings(std::string_view text, std::string_view 
 
 }  // namespace
 
+namespace {
+
+// A line of a settings file read as "key = value", "key=value", "key: value"
+// (blanks or tabs around the mark), the key in any case; a header's line
+// ("# key = value") takes "=" alone, its other lines being the notes.
+struct KeyLine {
+  std::string key;
+  std::string_view value;
+};
+
+std::optional<KeyLine> key_line(std::string_view t, bool comment) {
+  std::size_t mark = t.find('=');
+  if (!comment) mark = std::min(mark, t.find(':'));
+  if (mark == std::string_view::npos) return std::nullopt;
+  KeyLine k{lower_ascii(trim(t.substr(0, mark))), trim(t.substr(mark + 1))};
+  if (!is_reduction_option(k.key) && k.key != "input" && k.key != "output") {
+    // A note's words before its "=" are no key; a key that is none is named by the caller.
+    for (const char c : k.key)
+      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return std::nullopt;
+  }
+  if (k.key.empty()) return std::nullopt;
+  return k;
+}
+
+// A row of numbers: a header's end.
+bool data_row(std::string_view t) {
+  const std::vector<std::string_view> w = split_words(t);
+  return !w.empty() && read_number(w.front(), "x").ok();
+}
+
+// A path a header names, from the header's folder: as written there, or (a
+// header written before paths were kept from their header's folder) as it
+// stands from here when only that is a file.
+std::string from_header(std::string_view source, const std::string& path) {
+  const std::string near = beside(source, path);
+  if (near == path || file_exists(near) || !file_exists(path)) return near;
+  return path;
+}
+
+}  // namespace
+
 Result<SettingsFile> parse_settings(std::string_view text, std::string_view source) {
   // A byte-order mark, as some editors save a file, is no part of its first line.
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   if (reference_layout(text)) return reference_settings(text, source);
-  const Result<Parameters> p = parse_parameters(text);
-  if (!p.ok()) return with_context(p, std::string(source) + ": ");
   SettingsFile f;
-  for (const auto& [k, v] : *p) {
-    if (k == "input") {
-      f.input = v;
+  std::size_t start = 0;
+  int line = 0;
+  std::set<std::string, std::less<>> seen;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view t = trim(text.substr(start, end - start));
+    start = end + 1;
+    ++line;
+    const std::string where = std::string(source) + " line " + std::to_string(line);
+    if (t.empty() || t.front() == ';') continue;
+    const bool comment = t.front() == '#';
+    if (comment) t = trim(t.substr(1));
+    if (!comment && data_row(t)) break;  // an output's rows follow its header
+    const std::optional<KeyLine> k = key_line(t, comment);
+    if (!k) {
+      if (comment) continue;
+      return make_error(ErrorKind::kParseError, where + " is not read: " + quote_for_message(t) +
+                                                    " is no \"key = value\" setting (a comment starts with #)");
+    }
+    std::string value(k->value);
+    if (!value.empty() && value.front() == '"') {
+      std::optional<std::string> unquoted = unquote(value);
+      if (!unquoted)
+        return make_error(ErrorKind::kParseError,
+                          where + ": the value of " + quote_for_message(k->key) + " opens a quote it does not close");
+      value = std::move(*unquoted);
+    }
+    if (!seen.insert(k->key).second)
+      return make_error(ErrorKind::kParseError, where + ": " + quote_for_message(k->key) + " is given twice");
+    if (k->key == "input") {
+      f.input = from_header(source, value);
       continue;
     }
-    if (k == "output") {
-      const Result<std::vector<std::string>> kinds = output_list(v, Spelling::kCommandLine);
-      if (!kinds.ok()) return with_context(kinds, std::string(source) + ": ");
+    if (k->key == "output") {
+      const Result<std::vector<std::string>> kinds = output_list(value, Spelling::kCommandLine);
+      if (!kinds.ok()) return with_context(kinds, where + ": ");
       f.outputs = *kinds;
       continue;
     }
-    if (!is_reduction_option(k))
-      return make_error(ErrorKind::kInvalidArgument, std::string(source) + ": unknown key " + quote_for_message(k));
-    f.options.values[k] = v;
-    f.options.from_file.insert(k);
+    if (!is_reduction_option(k->key))
+      return make_error(ErrorKind::kInvalidArgument, where + ": unknown key " + quote_for_message(k->key));
+    if (k->key == "background" || k->key == "container" || k->key == "zscan") value = from_header(source, value);
+    f.options.values[k->key] = value;
+    f.options.from_file.insert(k->key);
+    f.options.origins[k->key] = where;
   }
   return f;
 }
@@ -716,11 +806,26 @@ OptionValues merged_options(const OptionValues& file, const OptionValues& asked)
     out.values[k] = v;
     if (!asked.from_file.count(k)) out.from_file.erase(k);
   }
-  // A value asked for now replaces its alternative from the file.
-  for (const auto& [x, y] : {std::pair{"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}}) {
-    const bool ax = asked.values.count(x) > 0, ay = asked.values.count(y) > 0;
-    if (ax && !ay) out.values.erase(y);
-    if (ay && !ax) out.values.erase(x);
+  for (const auto& [k, v] : asked.values)
+    if (!asked.from_file.count(k)) out.origins.erase(k);
+  // A value asked for now replaces what it cannot stand with from the file, either way the table says so.
+  const auto exclude = [](std::string_view a, std::string_view b) {
+    const OptionSpec *x = reduction_option(a), *y = reduction_option(b);
+    return x && y && options_exclude(*x, *y);
+  };
+  for (const auto& [k, v] : asked.values) {
+    if (asked.from_file.count(k)) continue;
+    for (auto it = out.values.begin(); it != out.values.end();) {
+      const bool drop =
+          it->first != k && !asked.values.count(it->first) && out.from_file.count(it->first) && exclude(k, it->first);
+      if (!drop) {
+        ++it;
+        continue;
+      }
+      out.from_file.erase(it->first);
+      out.origins.erase(it->first);
+      it = out.values.erase(it);
+    }
   }
   return out;
 }

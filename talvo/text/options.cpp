@@ -64,6 +64,18 @@ bool among(std::string_view choices, std::string_view value) {
   return std::find(c.begin(), c.end(), value) != c.end();
 }
 
+}  // namespace
+
+bool options_exclude(const OptionSpec& a, const OptionSpec& b) {
+  for (const std::string_view x : items(a.excludes, ','))
+    if (x == b.name) return true;
+  for (const std::string_view x : items(b.excludes, ','))
+    if (x == a.name) return true;
+  return false;
+}
+
+namespace {
+
 Error option_error(ErrorKind kind, std::string message, std::string_view option) {
   Error e = make_error(kind, std::move(message));
   e.option = std::string(option);

@@ -84,6 +84,9 @@ struct OptionValues {
   // from the user now: such a value yields where it conflicts, and is not
   // refused for belonging to another choice.
   std::set<std::string, std::less<>> from_file;
+  // Where such a value was read ("run.cfg line 5"), for the messages that
+  // name its option.
+  std::map<std::string, std::string, std::less<>> origins;
 };
 
 // A value as text: text as it is, a number as the shortest text that reads
@@ -120,6 +123,9 @@ class Options {
   std::vector<std::pair<std::string, std::string>> in_effect_;
   const OptionValue* effective(std::string_view name) const;
 };
+
+// True when either option declares that it cannot stand with the other.
+bool options_exclude(const OptionSpec& a, const OptionSpec& b);
 
 // The values checked against the table, each fault of one kind, the message
 // naming the option as `spelling` writes it and Error::option its name:

@@ -450,6 +450,97 @@ TEST(PdfSettingsFile, ReferenceConfigurationFile) {
   }
 }
 
+// A settings file of TALVO's own keys as people write it: any of the usual marks, blanks or tabs, the key in any
+// case; a line that says nothing readable is named with its line, and so is every value a message names.
+TEST(PdfSettingsFile, OwnKeysInEveryUsualFormWithTheirLines) {
+  const std::string cfg =
+      "# Density = 7.215\nwavelength=0.71\ncomposition:\tCeO2\nQMAX\t=\t24 ; comment\n\n; a comment\n"
+      "# a note: nothing to read\n# fits: a = 1.2 (a note with a mark)\n";
+  const Result<SettingsFile> f = parse_settings(cfg, "runs/run.cfg");
+  ASSERT_TRUE(f.ok()) << f.error().message;
+  EXPECT_FALSE(f->reference);
+  EXPECT_EQ(text_of(*f, "density"), "7.215");
+  EXPECT_EQ(text_of(*f, "wavelength"), "0.71");
+  EXPECT_EQ(text_of(*f, "composition"), "CeO2");
+  EXPECT_EQ(text_of(*f, "qmax"), "24 ; comment");
+  EXPECT_EQ(f->options.values.size(), 4u);
+  EXPECT_EQ(f->options.origins.at("qmax"), "runs/run.cfg line 4");
+  // The value at fault is named with the file and line it came from, as it was written.
+  const Result<ReductionSettings> s = reduction_settings(f->options, std::nullopt, Spelling::kCommandLine);
+  ASSERT_FALSE(s.ok());
+  EXPECT_EQ(s.kind(), ErrorKind::kParseError);
+  EXPECT_NE(s.error().message.find("--qmax (runs/run.cfg line 4)"), std::string::npos) << s.error().message;
+  EXPECT_NE(s.error().message.find("\"24 ; comment\""), std::string::npos) << s.error().message;
+  // Asked now, the same option is no longer the file's, and its line is not named.
+  const OptionValues asked = texts({{"qmax", "20"}});
+  const Result<ReductionSettings> fixed =
+      reduction_settings(merged_options(f->options, asked), std::nullopt, Spelling::kCommandLine);
+  EXPECT_TRUE(fixed.ok()) << fixed.error().message;
+
+  const struct {
+    std::string text, message;
+    ErrorKind kind;
+  } bad[] = {
+      {"density 7.215\n",
+       "c.cfg line 1 is not read: \"density 7.215\" is no \"key = value\" setting (a comment starts "
+       "with #)",
+       ErrorKind::kParseError},
+      {"qmax = 1\n#QMAX = 2\n", "c.cfg line 2: \"qmax\" is given twice", ErrorKind::kParseError},
+      {"\n\ncolour = red\n", "c.cfg line 3: unknown key \"colour\"", ErrorKind::kInvalidArgument},
+      {"input = \"a.xy\n", "c.cfg line 1: the value of \"input\" opens a quote it does not close",
+       ErrorKind::kParseError},
+  };
+  for (const auto& c : bad) {
+    const Result<SettingsFile> r = parse_settings(c.text, "c.cfg");
+    ASSERT_FALSE(r.ok()) << c.text;
+    EXPECT_EQ(r.kind(), c.kind) << c.text;
+    EXPECT_EQ(r.error().message, c.message);
+  }
+  // An output's rows end its header: what follows is not read as settings.
+  const Result<SettingsFile> out = parse_settings("# qmin = 0.5\n# columns: r G\n0.01 0.5\nnot a setting\n", "o.gr");
+  ASSERT_TRUE(out.ok()) << out.error().message;
+  EXPECT_EQ(text_of(*out, "qmin"), "0.5");
+  // The reference program's keys are named with their lines too, under TALVO's name and their own.
+  const Result<SettingsFile> ref =
+      parse_settings("[PDF]\nqmax = 24 ; comment\nbgscale = x\nbackgroundfile = b.xy\n", "p.cfg");
+  ASSERT_TRUE(ref.ok()) << ref.error().message;
+  EXPECT_EQ(ref->options.origins.at("qmax"), "p.cfg line 2");
+  EXPECT_EQ(ref->options.origins.at("bg-scale"), "p.cfg line 3, bgscale");
+}
+
+// What the user asks now wins over what a file (a header's defaults) says where the two cannot stand together.
+TEST(PdfSettingsFile, AskedOptionsReplaceWhatTheyConflictWithFromTheFile) {
+  const OptionValues header =
+      texts({{"composition", "CeO2"},
+             {"density", "7.2"},
+             {"wavelength", "0.71"},
+             {"geometry", "transmission"},
+             {"mu-t", "1.5"},
+             {"monochromator", "none"},
+             {"polarization", "0.5"}},
+            {"composition", "density", "wavelength", "geometry", "mu-t", "monochromator", "polarization"});
+  // --thickness replaces the file's mu t: mu then comes from the composition.
+  const OptionValues thick = merged_options(header, texts({{"thickness", "0.05"}}));
+  EXPECT_FALSE(thick.values.count("mu-t"));
+  const Result<ReductionSettings> t = reduction_settings(thick, std::nullopt, Spelling::kCommandLine);
+  ASSERT_TRUE(t.ok()) << t.error().message;
+  EXPECT_EQ(t->options.thickness, 0.05);
+  EXPECT_FALSE(t->options.absorption.mu_x);
+  // --monochromator replaces the polarisation the header wrote as its default.
+  const Result<ReductionSettings> m = reduction_settings(merged_options(header, texts({{"monochromator", "HOPG"}})),
+                                                         std::nullopt, Spelling::kCommandLine);
+  ASSERT_TRUE(m.ok()) << m.error().message;
+  EXPECT_GT(m->options.polarization.monochromator_two_theta, 0.0);
+  // Both asked now, they are refused as before.
+  const Result<ReductionSettings> both =
+      reduction_settings(merged_options(header, texts({{"monochromator", "HOPG"}, {"polarization", "0.3"}})),
+                         std::nullopt, Spelling::kCommandLine);
+  EXPECT_FALSE(both.ok());
+  const Result<ReductionSettings> both_mu = reduction_settings(
+      merged_options(header, texts({{"thickness", "0.05"}, {"mu-t", "1"}})), std::nullopt, Spelling::kCommandLine);
+  EXPECT_FALSE(both_mu.ok());
+}
+
 // The header of the reference program's output: the settings of the run that made it, the file's own type aside.
 TEST(PdfSettingsFile, ReferenceOutputHeader) {
   const std::string dir = "pdf_reference/ni_kapton_synchrotron/";

@@ -18,7 +18,7 @@ run() {  # run WINDOW [PREFIX]
 }
 kinds=(iq sq fq gr gofr rdf)
 mkdir none lorch
-(run none none/out) && (run lorch lorch/out) || { echo "a whole run failed"; exit 1; }
+(run none) && mv out.* none/ && (run lorch) && mv out.* lorch/ || { echo "a whole run failed"; exit 1; }
 
 # The set under the names: "none", "lorch", or what is wrong with it.
 set_of() {

@@ -15,7 +15,7 @@ run() {
 }
 kinds=(iq sq fq gr gofr rdf)
 mkdir none lorch
-(run none none/shared) && (run lorch lorch/shared) || { echo "a whole run failed"; exit 1; }
+(run none) && mv shared.* none/ && (run lorch) && mv shared.* lorch/ || { echo "a whole run failed"; exit 1; }
 fail=0 mixed=0
 for ((i = 1; i <= rounds; i++)); do
   rm -f shared.*

@@ -31,13 +31,50 @@ awk '!/^#/ && NF != 3 { exit 1 }' zro2_mo.gofr || bad ".gofr rows are not r g si
 [ "$(grep -v '^#' zro2_mo.gr | sed -n 84p | cut -d' ' -f1)" = 0.83 ] || bad "r is not written as its decimal"
 grep -q 'not whole counts' err || bad "the errors of averaged counts are not explained"
 
-# A rerun from a header gives the same files, byte for byte.
+# A rerun from a header gives the same files, byte for byte but for the input, named from the new files' folder.
 mkdir again
 "$tools" pdf --config zro2_mo.gr -o again/z >/dev/null 2>&1 || bad "rerun from the header failed"
-for k in iq sq fq gr gofr rdf; do cmp -s "zro2_mo.$k" "again/z.$k" || bad "rerun: .$k differs"; done
+for k in iq sq fq gr gofr rdf; do
+  cmp -s "zro2_mo.$k" <(sed 's|^# input = ../zro2_mo.xy$|# input = zro2_mo.xy|' "again/z.$k") || bad "rerun: .$k differs"
+done
 # A command-line option overrides the file's.
 "$tools" pdf --config zro2_mo.gr -o again/w --window none --output gr >/dev/null 2>&1 || bad "override failed"
 grep -q '^# window = none$' again/w.gr || bad "--window on the command line did not override the file's"
+
+# A header reruns from any folder: it names its files from its own folder.
+mkdir -p runs/out far/away
+cp zro2_mo.xy runs/
+"$tools" pdf runs/zro2_mo.xy --composition ZrO2 --density 5.68 --geometry capillary --mu-r 1.25 \
+  --wavelength 0.71073 --output gr -o runs/out/ >/dev/null 2>&1 || bad "reduction into runs/out/ failed"
+grep -qx '# input = ../zro2_mo.xy' runs/out/zro2_mo.gr || bad "the header's input is not named from its folder"
+(cd far/away && "$tools" pdf --config ../../runs/out/zro2_mo.gr -o here/ >/dev/null 2>err) ||
+  bad "a rerun from another folder failed: $(cat far/away/err)"
+cmp -s <(grep -v '^# input' runs/out/zro2_mo.gr) <(grep -v '^# input' far/away/here/zro2_mo.gr) ||
+  bad "a rerun from another folder differs"
+# An earlier header whose input is named from where it ran still reruns from there.
+sed 's|^# input = .*|# input = runs/zro2_mo.xy|' runs/out/zro2_mo.gr >old.gr
+"$tools" pdf --config old.gr -o again/old >/dev/null 2>&1 || bad "an earlier header no longer reruns"
+# What is asked now replaces the header's values it conflicts with: --thickness its mu R,
+# --monochromator its polarisation.
+"$tools" pdf --config zro2_mo.gr --thickness 0.03 -o again/t --output gr >/dev/null 2>err ||
+  bad "--thickness over a header's mu-r refused: $(cat err)"
+grep -q '^# mu-r' again/t.gr && bad "the header's mu-r stayed beside --thickness"
+grep -qx '# thickness = 0.03' again/t.gr || bad "--thickness not recorded"
+"$tools" pdf --config zro2_mo.gr --monochromator HOPG -o again/m --output gr >/dev/null 2>err ||
+  bad "--monochromator over a header's polarization refused: $(cat err)"
+grep -q '^# polarization' again/m.gr && bad "the header's polarization stayed beside a monochromator"
+# A setting file as people write it: its marks, tabs and case read; a line it cannot read named.
+printf '# Input = zro2_mo.xy\ncomposition=ZrO2\ndensity: 5.68\ngeometry\t=\tcapillary\nMU-R = 1.25\nwavelength = 0.71073\n' \
+  >forms.cfg
+"$tools" pdf --config forms.cfg -o again/f --output gr >/dev/null 2>err || bad "the usual forms refused: $(cat err)"
+grep -qx '# density = 5.68' again/f.gr || bad "density: 5.68 was not read"
+grep -qx '# mu-r = 1.25' again/f.gr || bad "MU-R = 1.25 was not read"
+printf 'input = zro2_mo.xy\ncomposition ZrO2\n' >words.cfg
+"$tools" pdf --config words.cfg -o again/x >/dev/null 2>err && bad "an unread line passed"
+grep -q 'words.cfg line 2 is not read: "composition ZrO2"' err || bad "the unread line is not named: $(cat err)"
+printf '[PDF]\ninputfile = zro2_mo.xy\ndataformat = twotheta\ncomposition = ZrO2\nwavelength = 0.71\nqmax = 24 ; c\n' >q.cfg
+"$tools" pdf --config q.cfg -o again/q >/dev/null 2>err && bad "qmax = 24 ; c passed"
+grep -q -- '--qmax (q.cfg line 6) is not a number: "24 ; c"' err || bad "the bad value is not named with its line: $(cat err)"
 [ -e again/w.sq ] && bad "--output gr wrote .sq"
 
 # The summary.
