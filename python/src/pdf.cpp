@@ -352,29 +352,47 @@ py::object reduce_pdf(const py::object& input, const std::string& composition, c
   return out;
 }
 
-// iter_pdf(): the patterns reduced one at a time, as they are asked for.
+// iter_pdf(): the patterns reduced one at a time, as they are asked for. The
+// inputs are pulled one at a time too: an endless or lazy iterable (a
+// generator of arrays, itertools.repeat) holds one pattern at a time.
 class PdfSeries {
  public:
-  PdfSeries(py::list inputs, PdfRun run) : inputs_(std::move(inputs)), run_(std::move(run)) {}
+  PdfSeries(py::object inputs, std::optional<std::size_t> size, PdfRun run)
+      : inputs_(std::move(inputs)), size_(size), run_(std::move(run)) {}
   py::object next() {
-    if (next_ >= inputs_.size()) throw py::stop_iteration();
+    if (done_) throw py::stop_iteration();
+    // The next input only now, none ahead of it.
+    const py::object item = py::reinterpret_steal<py::object>(PyIter_Next(inputs_.ptr()));
+    if (!item) {
+      if (PyErr_Occurred()) throw py::error_already_set();
+      done_ = true;
+      throw py::stop_iteration();
+    }
     const std::size_t i = next_++;
-    return reduce_one(run_, inputs_[i], source_of(inputs_[i], i, true));
+    return reduce_one(run_, item, source_of(item, i, true));
   }
-  std::size_t remaining() const { return inputs_.size() - next_; }
+  // How many are left, where the inputs know their length; else Python's "no hint".
+  py::object remaining() const {
+    if (!size_) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+    return py::int_(done_ || next_ >= *size_ ? 0 : *size_ - next_);
+  }
 
  private:
-  py::list inputs_;
+  py::object inputs_;  // an iterator
+  std::optional<std::size_t> size_;
   PdfRun run_;
   std::size_t next_ = 0;
+  bool done_ = false;
 };
 
 PdfSeries iter_pdf(const py::iterable& inputs, const std::string& composition, const py::kwargs& kw) {
   if (py::isinstance<py::str>(inputs) || py::isinstance<py::array>(inputs) || py::isinstance<py::bytes>(inputs))
     throw py::type_error("iter_pdf() takes a sequence of patterns (paths or arrays), not one " + type_name(inputs) +
                          ": give pdf() one pattern");
-  py::list list(inputs);
-  return PdfSeries(std::move(list), run_of(composition, kw));
+  std::optional<std::size_t> size;
+  if (py::hasattr(inputs, "__len__")) size = py::len(inputs);
+  PdfRun run = run_of(composition, kw);
+  return PdfSeries(py::reinterpret_borrow<py::object>(py::iter(inputs)), size, std::move(run));
 }
 
 // The keywords of pdf() and iter_pdf() after composition, from the reduction's option table.

@@ -1,6 +1,8 @@
 """talvo.pdf: the same numbers as the files of talvo-tools pdf on measured
 laboratory patterns, its summary, errors by kind and the plot."""
+import itertools
 import json
+import operator
 import os
 import pathlib
 import pickle
@@ -365,6 +367,33 @@ def test_iter_pdf_reduces_one_at_a_time_and_goes_on_past_a_failure(tmp_path):
         talvo.iter_pdf([LAB / "zro2_mo.xy"], "ZrO2", mode="magic")
     with pytest.raises(TypeError, match="iter_pdf\\(\\) takes a sequence of patterns"):
         talvo.iter_pdf(str(LAB / "zro2_mo.xy"), "ZrO2")
+
+
+def test_iter_pdf_pulls_its_inputs_one_at_a_time():
+    # An endless iterable gives its first result at once; a generator is asked for one pattern per result.
+    options = dict(format="twotheta", wavelength=0.71303)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        endless = talvo.iter_pdf(itertools.repeat(LAB / "zro2_mo.xy"), "ZrO2", **options)
+        assert next(endless) == next(endless)
+        assert operator.length_hint(endless, -1) == -1  # no length to hint
+        pulled = []
+
+        def patterns():
+            for k in range(3):
+                pulled.append(k)
+                yield np.loadtxt(LAB / "zro2_mo.xy")
+
+        series = talvo.iter_pdf(patterns(), "ZrO2", **options)
+        assert pulled == []
+        first = next(series)
+        assert pulled == [0]
+        assert first.input == "inputs[0]"
+        assert len(list(series)) == 2 and pulled == [0, 1, 2]
+        sized = talvo.iter_pdf([LAB / "zro2_mo.xy"] * 2, "ZrO2", **options)
+        assert operator.length_hint(sized) == 2
+        next(sized)
+        assert operator.length_hint(sized) == 1
 
 
 def test_the_reference_programs_files_read_as_talvo_tools_reads_them(tmp_path):
