@@ -357,7 +357,15 @@
         ` (talvo-tools pdf --config ${shown(prefix)}.cfg, beside ${shown(texts.input)}, writes the same)`));
   }
 
+  // The largest file the page reads: a pattern of a few million points. A larger one would exhaust
+  // the calculator's memory and stop it; the command line reads any size.
+  const LARGEST_FILE_MB = 64;
   async function open(role, file) {
+    if (file.size > LARGEST_FILE_MB * 1024 * 1024) {
+      showError(`${shown(file.name)} is ${(file.size / 1048576).toFixed(0)} MB: the page reads files up to ` +
+        `${LARGEST_FILE_MB} MB; reduce it with talvo-tools pdf`, wanted);
+      return;
+    }
     let bytes;
     try {
       bytes = await file.arrayBuffer();

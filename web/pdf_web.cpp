@@ -107,9 +107,14 @@ val reduce(const val& request) {
   for (const char* n : {"container", "zscan", "optimize"})
     if (texts.values.count(n))
       return fail("--" + std::string(n) + " is talvo-tools pdf's: the page takes a pattern and a background");
+  // The background is the file opened beside the pattern, never a name the page cannot read.
+  if (texts.values.count("background"))
+    return fail("--background is the page's own: open the background's file with \"Open a background...\"");
   const std::string sample_name = request["sample"].as<std::string>();
   const std::string background_name = request["background"].as<std::string>();
   if (!background_name.empty()) texts.values.emplace("background", background_name);
+  if (background_name.empty() && texts.values.count("bg-scale"))
+    return fail("--bg-scale scales the background: open the background's file first");
 
   const talvo::Result<pdf::InputChoice> choice = pdf::input_choice(texts, sample_name, pdf::Spelling::kCommandLine);
   if (!choice.ok()) return fail(choice.error().message);

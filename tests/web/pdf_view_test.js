@@ -311,6 +311,17 @@ async function run(browser, downloads, work) {
   s = await settled();
   const refusal = await page.evaluate(`document.querySelector('#pdf-messages .error')?.textContent`);
   check(s.state === 'error' && /^--optimize is talvo-tools pdf's/.test(refusal || ''), 'the page took --optimize: ' + refusal);
+  // A background named among the other options is not read as if absent.
+  await type('more', '--background nonexistent.xy --bg-scale 0.8');
+  s = await settled();
+  const noBackground = await page.evaluate(`document.querySelector('#pdf-messages .error')?.textContent`);
+  check(s.state === 'error' && /^--background is the page's own/.test(noBackground || ''),
+    'the page reduced past a background it cannot read: ' + noBackground);
+  await type('more', '--bg-scale 0.8');
+  s = await settled();
+  const noScale = await page.evaluate(`document.querySelector('#pdf-messages .error')?.textContent`);
+  check(s.state === 'error' && /^--bg-scale scales the background/.test(noScale || ''),
+    'the page took a background scale without a background: ' + noScale);
   await type('more', '');
   s = await settled();
 
@@ -337,6 +348,22 @@ async function run(browser, downloads, work) {
       fs.readFileSync(path.join(work, 'single_scan_counts.gr'), 'utf8'));
     console.log(`an XRDML file dropped on the view: .gr within ${d} of talvo-tools (relative)`);
   }
+  // A file too large for the page is refused in words before it is read, and the view stays usable.
+  const huge = path.join(work, 'huge.xy');
+  fs.writeFileSync(huge, '');
+  fs.truncateSync(huge, 65 * 1048576);
+  const hugeDrop = { items: [], files: [huge], dragOperationsMask: 1 };
+  for (const type of ['dragEnter', 'dragOver', 'drop'])
+    await page.send('Input.dispatchDragEvent', { type, x: box.x, y: box.y, data: hugeDrop });
+  await page.waitFor(`/huge\\.xy is 65 MB: the page reads files up to 64 MB/.test(
+    document.querySelector('#pdf-messages .error')?.textContent || '')`);
+  check(await page.evaluate(`document.getElementById('pdf-view').dataset.pattern`) === 'single_scan_counts.xrdml',
+    'a refused file took the pattern\'s name');
+  await type('composition', 'O2Zr');
+  s = await settled();
+  check(s.state === 'done', 'the view is not usable after a file too large: ' + JSON.stringify(s));
+  await type('composition', 'ZrO2');
+  await settled();
 
   // The address saved reopens the same settings: on the example, the same .gr.
   await page.send('Page.navigate', { url: address });
