@@ -99,34 +99,9 @@ Outcome check_names(const OptionValues& options, const Reader& r) {
   return Done{};
 }
 
-}  // namespace
+// The steps of reduction_settings, each the options of one concern in the order their faults are named.
 
-Result<InputChoice> input_choice(const OptionValues& options, std::string_view input_path, Spelling spelling) {
-  const Reader r(options, spelling);
-  if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
-  InputChoice c;
-  c.format = input_format_of_path(input_path);
-  if (const auto f = r.text("format")) {
-    const std::optional<InputFormat> named = input_format_named(*f);
-    if (!named) return r.choice("format", "xrdml, twotheta, qa or qnm");
-    c.format = *named;
-    c.format_asked = r.asked("format");
-    c.format_given = true;
-  }
-  if (r.has("scan")) {
-    if (Outcome set = into(c.scan, r.whole("scan")); !set.ok()) return set.error();
-    if (c.format != InputFormat::kXrdml) return invalid(r.name("scan") + " belongs to XRDML input");
-  }
-  return c;
-}
-
-Result<ReductionSettings> reduction_settings(const OptionValues& options, std::optional<double> pattern_wavelength,
-                                             Spelling spelling) {
-  const Reader r(options, spelling);
-  if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
-  ReductionSettings settings;
-  ReductionOptions& o = settings.options;
-
+Result<std::optional<double>> wavelength_of(const Reader& r, std::optional<double> pattern_wavelength) {
   // The wavelength: as given, the anode's, else the pattern's.
   std::optional<double> wavelength;
   if (Outcome set = into(wavelength, r.optional("wavelength")); !set.ok()) return set.error();
@@ -142,8 +117,11 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
                        r.name(r.has("wavelength") ? "wavelength" : "anode") + " puts " + significant(*wavelength) +
                        " A in its place");
   if (!wavelength) wavelength = pattern_wavelength;
-  o.wavelength = wavelength;
+  return Result<std::optional<double>>(wavelength, std::move(warnings));
 
+}
+
+Outcome read_sample(const Reader& r, ReductionOptions& o) {
   const auto composition = r.text("composition");
   if (!composition)
     return make_error(ErrorKind::kNotFound, "no composition: give " + r.name("composition") + " FORMULA (e.g. CeO2)");
@@ -169,6 +147,10 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
       return r.choice("mode", "physical or adhoc");
   }
 
+  return Done{};
+}
+
+Outcome read_absorption(const Reader& r, ReductionOptions& o) {
   // Absorption.
   if (const auto g = r.text("geometry")) {
     const std::optional<Geometry> named = geometry_named(*g);
@@ -198,6 +180,11 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
       return invalid(r.name(spec.name) + " belongs to " + r.name("mode") + " adhoc");
   }
 
+  return Done{};
+}
+
+Outcome read_capillary(const Reader& r, ReductionOptions& o) {
+  const bool capillary = o.absorption.geometry == Geometry::kCapillary;
   // The capillary as the beam lights it, and its empty container.
   for (const char* n : {"capillary-diameter", "beam-width", "beam-profile", "zscan", "container"})
     if (r.asked(n) && !capillary) return invalid(r.name(n) + " belongs to " + r.name("geometry") + " capillary");
@@ -249,6 +236,11 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     return make_error(ErrorKind::kOutOfRange, r.name("rmin-check") +
                                                   " must lie above 0.5 Angstrom (and at most 100), below the first "
                                                   "interatomic distance");
+  return Done{};
+}
+
+Outcome read_optimize(const Reader& r, ReductionSettings& settings) {
+  const bool capillary = settings.options.absorption.geometry == Geometry::kCapillary;
   if (const auto list = r.text("optimize")) {
     Result<std::vector<FitSpec>> fit = parse_fit_list(*list, r.name("optimize"));
     if (!fit.ok()) return fit.error();
@@ -280,6 +272,12 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     }
   }
 
+  return Done{};
+}
+
+Outcome read_monochromator(const Reader& r, ReductionSettings& settings) {
+  ReductionOptions& o = settings.options;
+  const std::optional<double>& wavelength = o.wavelength;
   // The monochromator: a crystal at its Bragg angle for the wavelength, or the angle itself.
   settings.monochromator = r.text("monochromator").value_or("none");
   const std::string& mono = settings.monochromator;
@@ -348,6 +346,10 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     else
       return r.choice("normalize", "kmn or highq");
   }
+  return Done{};
+}
+
+Outcome read_grids(const Reader& r, ReductionOptions& o) {
   if (Outcome set = into(o.rmin_iterate, r.optional("rmin-iterate")); !set.ok()) return set.error();
   if (r.has("rpoly"))
     if (Outcome set = into(o.rpoly, r.number("rpoly")); !set.ok()) return set.error();
@@ -395,7 +397,47 @@ Result<ReductionSettings> reduction_settings(const OptionValues& options, std::o
     if (Outcome set = into(o.bg_scale, r.number("bg-scale")); !set.ok()) return set.error();
   if (r.has("bg-scale") && !r.has("background"))
     return invalid(r.name("bg-scale") + " belongs to " + r.name("background"));
-  return Result<ReductionSettings>(std::move(settings), std::move(warnings));
+  return Done{};
+}
+
+}  // namespace
+
+Result<InputChoice> input_choice(const OptionValues& options, std::string_view input_path, Spelling spelling) {
+  const Reader r(options, spelling);
+  if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
+  InputChoice c;
+  c.format = input_format_of_path(input_path);
+  if (const auto f = r.text("format")) {
+    const std::optional<InputFormat> named = input_format_named(*f);
+    if (!named) return r.choice("format", "xrdml, twotheta, qa or qnm");
+    c.format = *named;
+    c.format_asked = r.asked("format");
+    c.format_given = true;
+  }
+  if (r.has("scan")) {
+    if (Outcome set = into(c.scan, r.whole("scan")); !set.ok()) return set.error();
+    if (c.format != InputFormat::kXrdml) return invalid(r.name("scan") + " belongs to XRDML input");
+  }
+  return c;
+}
+
+Result<ReductionSettings> reduction_settings(const OptionValues& options, std::optional<double> pattern_wavelength,
+                                             Spelling spelling) {
+  const Reader r(options, spelling);
+  if (const Outcome names = check_names(options, r); !names.ok()) return names.error();
+  ReductionSettings settings;
+  ReductionOptions& o = settings.options;
+
+  Result<std::optional<double>> wavelength = wavelength_of(r, pattern_wavelength);
+  if (!wavelength.ok()) return wavelength.error();
+  o.wavelength = *wavelength;
+  if (Outcome step = read_sample(r, o); !step.ok()) return step.error();
+  if (Outcome step = read_absorption(r, o); !step.ok()) return step.error();
+  if (Outcome step = read_capillary(r, o); !step.ok()) return step.error();
+  if (Outcome step = read_optimize(r, settings); !step.ok()) return step.error();
+  if (Outcome step = read_monochromator(r, settings); !step.ok()) return step.error();
+  if (Outcome step = read_grids(r, o); !step.ok()) return step.error();
+  return Result<ReductionSettings>(std::move(settings), wavelength.warnings());
 }
 
 Result<ZScanFit> apply_zscan(const ZScan& scan, ReductionSettings& settings) {
