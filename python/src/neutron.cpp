@@ -584,7 +584,13 @@ std::string data_file(const std::string& name) {
   return name;
 }
 
-void init_neutron(py::module_& m) {
+namespace {
+
+// The sweeps' docstrings, alive as long as the module.
+std::deque<std::string> sweep_docs;
+
+// The values of a material, per atom, per formula unit, per element and per pair, and their units.
+void define_material_parts(py::module_& m) {
   py::class_<PerAtom> per_atom(m, "PerAtom", "Values per atom of a material: lengths in fm, cross-sections in barn.");
   field_properties(per_atom, MaterialScope::kPerAtom);
   per_atom.def("__repr__",
@@ -635,7 +641,10 @@ void init_neutron(py::module_& m) {
   });
   units.def("__repr__", [](Self<Units> u) { return "Units(" + py::repr(units_dict(u)).cast<std::string>() + ")"; });
   pickled_by_dict<Units>(units, &units_dict, &units_from);
+}
 
+// The material: its values as attributes, with its parts.
+void define_material(py::module_& m) {
   py::class_<MaterialResult> material_class(m, "Material",
                                             "A material's neutron scattering: the values of `talvo-tools xs --json`, "
                                             "as attributes (see material()).");
@@ -673,11 +682,13 @@ void init_neutron(py::module_& m) {
     return out + ", ...)";
   });
   pickled_by_dict<MaterialResult>(material_class, &material_dict, &material_from);
+}
 
+// The parts of a sweep over wavelengths: per atom, per element, per pair.
+void define_sweep_parts(py::module_& m) {
   py::class_<PerAtomSweep> per_atom_sweep(m, "PerAtomSweep",
                                           "Values per atom at every wavelength of a sweep: arrays of the wavelengths' "
                                           "shape (fm, barn).");
-  static std::deque<std::string> sweep_docs;
   for (const MaterialField* f : fields_of(MaterialScope::kPerAtom)) {
     sweep_docs.push_back(doc_of(*f) + ", at every wavelength");
     property(
@@ -780,7 +791,10 @@ void init_neutron(py::module_& m) {
     return "PartialSweep(pair=" + py::repr(py::str(p.sweep->first().partials[p.at].pair)).cast<std::string>() + ", " +
            std::to_string(p.sweep->size()) + " wavelengths)";
   });
+}
 
+// The sweep over wavelengths.
+void define_sweep(py::module_& m) {
   py::class_<SweepResult, std::shared_ptr<SweepResult>> sweep(
       m, "MaterialSweep",
       "A material at many wavelengths (material() with an array of wavelengths): wavelength, per_atom's values and "
@@ -902,6 +916,15 @@ void init_neutron(py::module_& m) {
     }
     return s;
   });
+}
+
+}  // namespace
+
+void init_neutron(py::module_& m) {
+  define_material_parts(m);
+  define_material(m);
+  define_sweep_parts(m);
+  define_sweep(m);
 
   static const std::string kMaterialDoc = material_doc();
   m.def("material", &material_of, kMaterialDoc.c_str(), py::arg("formula"), py::arg("density") = py::none(),
