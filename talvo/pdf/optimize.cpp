@@ -113,6 +113,112 @@ std::string fit_list_text(std::span<const FitSpec> fit) {
   return t;
 }
 
+namespace {
+
+// The parameters' starting values, bounds and typical sizes: each from the option it fits (its bounds as
+// asked, else a range about it), refused where the run gives nothing to start from.
+struct Start {
+  std::vector<double> start, lower, upper, typical;
+};
+
+Result<Start> start_of(std::span<const FitSpec> fit, const ReductionOptions& options, const Measured& base,
+                       const Corrected& first, double density0) {
+  double largest = 0.0;
+  for (double y : base.m.y) largest = std::max(largest, std::abs(y));
+  Start st;
+  std::vector<double>&start = st.start, &lower = st.lower, &upper = st.upper, &typical = st.typical;
+  for (const FitSpec& s : fit) {
+    double p = 0.0, lo = 0.0, hi = 0.0;
+    const std::string name(fitted_name(s.what));
+    switch (s.what) {
+      case Fitted::kDensity:
+        if (!(density0 > 0.0)) return invalid("density is fitted from a density or number density given");
+        p = density0, lo = 0.5 * p, hi = 1.5 * p;
+        break;
+      case Fitted::kBgScale:
+        p = options.bg_scale, lo = 0.0, hi = std::max(2.0 * p, 2.0);
+        break;
+      case Fitted::kContainerScale:
+        if (base.m.container_y.empty()) return invalid("container-scale is fitted only with an empty container");
+        p = options.container_scale, lo = 0.0, hi = std::max(2.0 * p, 2.0);
+        break;
+      case Fitted::kMuR:
+        if (options.absorption.geometry != Geometry::kCapillary || !first.mu_x)
+          return invalid("mu-r is fitted for a capillary of known mu R (given, or from mu and its diameter)");
+        p = *first.mu_x, lo = 0.5 * p, hi = 2.0 * p;
+        break;
+      case Fitted::kBeamWidth:
+        if (!options.beam_width) return invalid("beam-width is fitted from a beam's width given");
+        p = *options.beam_width, lo = 0.1 * p, hi = 3.0 * p;
+        break;
+      case Fitted::kRuland:
+        if (!options.ruland) return invalid("ruland is fitted from a band pass given");
+        p = *options.ruland, lo = 0.1 * p, hi = 10.0 * p;
+        break;
+      case Fitted::kFlat:
+        p = options.flat, lo = -largest, hi = largest;
+        break;
+    }
+    if (s.lower) lo = *s.lower;
+    if (s.upper) hi = *s.upper;
+    if (!(p >= lo && p <= hi))
+      return invalid(name + " starts at " + shortest(p) + ", outside its bounds " + shortest(lo) + " to " +
+                     shortest(hi));
+    start.push_back(p);
+    lower.push_back(lo);
+    upper.push_back(hi);
+    typical.push_back(s.what == Fitted::kFlat ? std::max(1e-3 * largest, 1e-300)
+                      : s.what == Fitted::kBgScale || s.what == Fitted::kContainerScale
+                          ? std::max(std::abs(p), 0.1)
+                          : std::max(std::abs(p), 1e-300));
+  }
+
+  return st;
+}
+
+// The fitted parameters with their sigmas, and the warnings of those the fit could not settle.
+Result<Optimization> optimization_of(std::span<const FitSpec> fit, const Start& begun, const LeastSquaresFit& f,
+                                     int trials, std::vector<std::string> warnings) {
+  const std::vector<double>&start = begun.start, &lower = begun.lower, &upper = begun.upper;
+  Optimization out;
+  out.cost_before = 2.0 * f.initial_cost;
+  out.cost_after = 2.0 * f.cost;
+  out.reductions = trials;
+  for (std::size_t k = 0; k < fit.size(); ++k) {
+    FittedParameter fp;
+    fp.what = fit[k].what;
+    fp.start = start[k];
+    fp.value = f.p[k];
+    fp.sigma = f.sigma[k];
+    fp.lower = lower[k];
+    fp.upper = upper[k];
+    fp.at_bound = f.at_bound[k];
+    out.parameters.push_back(fp);
+    const std::string name(fitted_name(fp.what));
+    if (std::isinf(fp.sigma))
+      warnings.push_back("the fit cannot tell " + name + " apart from the other parameters: its sigma is infinite");
+    if (fp.at_bound)
+      warnings.push_back(name + " stopped at its bound " + shortest(fp.value) + ": widen its bounds (" + name +
+                         ":LOW:HIGH) or leave it out");
+  }
+  if (!f.converged)
+    warnings.push_back("the fit stopped after " + std::to_string(trials) + " reductions without converging");
+  return Result<Optimization>(std::move(out), std::move(warnings));
+}
+
+// The cost's r: 0.01 A to rmin-check.
+std::vector<double> cost_grid(double rmin_check) {
+  std::vector<double> rc;
+  for (std::size_t j = 1;; ++j) {
+    const double v = 0.01 * static_cast<double>(j);
+    if (v > rmin_check * (1.0 + 1e-12)) break;
+    rc.push_back(v);
+  }
+  return rc;
+}
+
+}  // namespace
+
 Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options, std::span<const FitSpec> fit) {
   if (options.mode != Mode::kPhysical)
     return invalid("the parameters are fitted in the physical mode; ad hoc mode fits the corrections away");
@@ -151,64 +257,14 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
     return invalid("rmin-check must be above 0 Angstrom, not " + shortest(options.rmin_check));
 
   // Starting values and bounds.
-  double largest = 0.0;
-  for (double y : base.m.y) largest = std::max(largest, std::abs(y));
   const double density0 =
       options.sample.density ? *options.sample.density : options.sample.number_density.value_or(0.0);
-  std::vector<double> start, lower, upper, typical;
-  for (const FitSpec& s : fit) {
-    double p = 0.0, lo = 0.0, hi = 0.0;
-    const std::string name(fitted_name(s.what));
-    switch (s.what) {
-      case Fitted::kDensity:
-        if (!(density0 > 0.0)) return invalid("density is fitted from a density or number density given");
-        p = density0, lo = 0.5 * p, hi = 1.5 * p;
-        break;
-      case Fitted::kBgScale:
-        p = options.bg_scale, lo = 0.0, hi = std::max(2.0 * p, 2.0);
-        break;
-      case Fitted::kContainerScale:
-        if (base.m.container_y.empty()) return invalid("container-scale is fitted only with an empty container");
-        p = options.container_scale, lo = 0.0, hi = std::max(2.0 * p, 2.0);
-        break;
-      case Fitted::kMuR:
-        if (options.absorption.geometry != Geometry::kCapillary || !first->mu_x)
-          return invalid("mu-r is fitted for a capillary of known mu R (given, or from mu and its diameter)");
-        p = *first->mu_x, lo = 0.5 * p, hi = 2.0 * p;
-        break;
-      case Fitted::kBeamWidth:
-        if (!options.beam_width) return invalid("beam-width is fitted from a beam's width given");
-        p = *options.beam_width, lo = 0.1 * p, hi = 3.0 * p;
-        break;
-      case Fitted::kRuland:
-        if (!options.ruland) return invalid("ruland is fitted from a band pass given");
-        p = *options.ruland, lo = 0.1 * p, hi = 10.0 * p;
-        break;
-      case Fitted::kFlat:
-        p = options.flat, lo = -largest, hi = largest;
-        break;
-    }
-    if (s.lower) lo = *s.lower;
-    if (s.upper) hi = *s.upper;
-    if (!(p >= lo && p <= hi))
-      return invalid(name + " starts at " + shortest(p) + ", outside its bounds " + shortest(lo) + " to " +
-                     shortest(hi));
-    start.push_back(p);
-    lower.push_back(lo);
-    upper.push_back(hi);
-    typical.push_back(s.what == Fitted::kFlat ? std::max(1e-3 * largest, 1e-300)
-                      : s.what == Fitted::kBgScale || s.what == Fitted::kContainerScale
-                          ? std::max(std::abs(p), 0.1)
-                          : std::max(std::abs(p), 1e-300));
-  }
+  Result<Start> begun = start_of(fit, options, base, *first, density0);
+  if (!begun.ok()) return begun.error();
+  const std::vector<double>&start = begun->start, &lower = begun->lower, &upper = begun->upper,
+                            &typical = begun->typical;
 
-  // The cost's r: 0.01 A to rmin-check.
-  std::vector<double> rc;
-  for (std::size_t j = 1;; ++j) {
-    const double v = 0.01 * static_cast<double>(j);
-    if (v > options.rmin_check * (1.0 + 1e-12)) break;
-    rc.push_back(v);
-  }
+  const std::vector<double> rc = cost_grid(options.rmin_check);
   if (rc.empty()) return invalid("rmin-check must reach 0.01 Angstrom at least");
   const std::size_t nr = rc.size();
 
@@ -303,32 +359,10 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
   Result<LeastSquaresFit> f = least_squares(residuals, start, nr + 1, lso);
   if (!f.ok()) return f.error();
 
-  Optimization out;
-  out.cost_before = 2.0 * f->initial_cost;
-  out.cost_after = 2.0 * f->cost;
-  out.reductions = trials;
-  for (std::size_t k = 0; k < fit.size(); ++k) {
-    FittedParameter fp;
-    fp.what = fit[k].what;
-    fp.start = start[k];
-    fp.value = f->p[k];
-    fp.sigma = f->sigma[k];
-    fp.lower = lower[k];
-    fp.upper = upper[k];
-    fp.at_bound = f->at_bound[k];
-    out.parameters.push_back(fp);
-    const std::string name(fitted_name(fp.what));
-    if (std::isinf(fp.sigma))
-      warnings.push_back("the fit cannot tell " + name + " apart from the other parameters: its sigma is infinite");
-    if (fp.at_bound)
-      warnings.push_back(name + " stopped at its bound " + shortest(fp.value) + ": widen its bounds (" + name +
-                         ":LOW:HIGH) or leave it out");
-  }
-  if (!f->converged)
-    warnings.push_back("the fit stopped after " + std::to_string(trials) + " reductions without converging");
+  Result<Optimization> out = optimization_of(fit, *begun, *f, trials, std::move(warnings));
   apply(f->p);
-  out.options = o;
-  return Result<Optimization>(std::move(out), std::move(warnings));
+  out->options = o;
+  return out;
 }
 
 }  // namespace talvo::pdf
