@@ -262,7 +262,7 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
   Result<Start> begun = start_of(fit, options, base, *first, density0);
   if (!begun.ok()) return begun.error();
   const std::vector<double>&start = begun->start, &lower = begun->lower, &upper = begun->upper,
-                            &typical = begun->typical;
+        &typical = begun->typical;
 
   const std::vector<double> rc = cost_grid(options.rmin_check);
   if (rc.empty()) return invalid("rmin-check must reach 0.01 Angstrom at least");

@@ -118,7 +118,6 @@ Result<std::optional<double>> wavelength_of(const Reader& r, std::optional<doubl
                        " A in its place");
   if (!wavelength) wavelength = pattern_wavelength;
   return Result<std::optional<double>>(wavelength, std::move(warnings));
-
 }
 
 Outcome read_sample(const Reader& r, ReductionOptions& o) {
