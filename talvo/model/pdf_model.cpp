@@ -128,6 +128,114 @@ void box_pairs(const std::vector<Atom>& atoms, double reach, Visit visit) {
 // sin(q x) / x, q at x = 0.
 double sinc_q(double q, double x) { return x == 0.0 ? q : std::sin(q * x) / x; }
 
+// The termination of a G(r) summed on an equal grid (r = rmin + k h, k from
+// k_lo) at qmin to qmax: its convolution with the band's kernel, the image
+// across r = 0 taken off; none where qmax is 0.
+class Termination {
+ public:
+  Termination(const ModelOptions& o, double h, long k_lo, std::size_t n) : h_(h), n_(n), none_(!(o.qmax > 0)) {
+    if (none_) return;
+    diff_.resize(n);
+    sum_.resize(2 * n);
+    auto band = [&](double x) {
+      return (sinc_q(o.qmax, x) - (o.qmin > 0 ? sinc_q(o.qmin, x) : 0.0)) / std::numbers::pi;
+    };
+    for (std::size_t d = 0; d < n; ++d) diff_[d] = band(static_cast<double>(d) * h);
+    // r + r' = 2 rmin + (k + k') h, k + k' from 2 k_lo.
+    const double r_low = o.rmin + static_cast<double>(k_lo) * h;
+    for (std::size_t q = 0; q < 2 * n; ++q) sum_[q] = band(2.0 * r_low + static_cast<double>(q) * h);
+  }
+  // The terminated value at the grid's point k of `p`, given on the whole grid.
+  double at(const std::vector<double>& p, std::size_t k) const {
+    if (none_) return p[k];
+    // The kernel's difference term read forwards (it is even in r - r'),
+    // four sums at a time so that the loop runs side by side.
+    double acc[4] = {0.0, 0.0, 0.0, 0.0};
+    const double* mirror = sum_.data() + k;
+    std::size_t j = 0;
+    for (; j + 4 <= n_; j += 4)
+      for (std::size_t q = 0; q < 4; ++q) {
+        const std::size_t jj = j + q;
+        acc[q] += (diff_[k > jj ? k - jj : jj - k] - mirror[jj]) * p[jj];
+      }
+    for (; j < n_; ++j) acc[0] += (diff_[k > j ? k - j : j - k] - mirror[j]) * p[j];
+    return (acc[0] + acc[1] + acc[2] + acc[3]) * h_;
+  }
+
+ private:
+  std::vector<double> diff_, sum_;
+  double h_;
+  std::size_t n_;
+  bool none_;
+};
+
+// The elements of a structure's atoms, in the order of their first atoms, and
+// their pairs as the row-major upper triangle.
+struct ElementPairs {
+  std::vector<std::string> names;
+  std::vector<std::size_t> of_atom;
+
+  ElementPairs(const Structure& s, const std::vector<Atom>& atoms) : of_atom(atoms.size()) {
+    for (std::size_t i = 0; i < atoms.size(); ++i) {
+      const std::string& e = s.sites[atoms[i].site].element;
+      auto it = std::find(names.begin(), names.end(), e);
+      of_atom[i] = static_cast<std::size_t>(it - names.begin());
+      if (it == names.end()) names.push_back(e);
+    }
+  }
+  std::size_t pair(std::size_t a, std::size_t b) const {
+    if (a > b) std::swap(a, b);
+    return a * names.size() - a * (a - 1) / 2 + (b - a);
+  }
+  // Each pair's weight c_i f_i c_j f_j / (N <f>)^2 over N atoms, doubled for unlike pairs.
+  std::vector<double> weights(const std::vector<Atom>& atoms, const std::vector<double>& f, double n,
+                              double mean_f) const {
+    const std::size_t ne = names.size();
+    std::vector<double> w(ne * (ne + 1) / 2, 0.0);
+    for (std::size_t i = 0; i < atoms.size(); ++i)
+      for (std::size_t j = 0; j < atoms.size(); ++j)
+        if (of_atom[i] <= of_atom[j])
+          w[pair(of_atom[i], of_atom[j])] += (of_atom[i] == of_atom[j] ? 1.0 : 2.0) * atoms[i].occupancy * f[i] *
+                                             atoms[j].occupancy * f[j] / (n * n * mean_f * mean_f);
+    return w;
+  }
+};
+
+// Each species' scattering power and concentration, in the order of their first sites.
+std::vector<ModelWeight> species_weights(const Structure& s, const std::vector<Atom>& atoms,
+                                         const std::vector<double>& f, double n_atoms) {
+  std::vector<ModelWeight> weights;
+  for (std::size_t i = 0; i < s.sites.size(); ++i) {
+    double c = 0.0;
+    for (const Atom& a : atoms) c += a.site == i ? a.occupancy / n_atoms : 0.0;
+    const std::string& species = s.sites[i].species;
+    auto it = std::find_if(weights.begin(), weights.end(), [&](const ModelWeight& w) { return w.species == species; });
+    const auto first = std::find_if(atoms.begin(), atoms.end(), [&](const Atom& a) { return a.site == i; });
+    const double fi = f[static_cast<std::size_t>(first - atoms.begin())];
+    if (it == weights.end())
+      weights.push_back({species, fi, c});
+    else
+      it->concentration += c;
+  }
+  return weights;
+}
+
+// The scale, the resolution's damping exp(-(qdamp r)^2 / 2) and a sphere's shape factor, at r = rmin + k h
+// for k from k_lo.
+std::vector<double> envelope_of(const ModelOptions& o, double h, long k_lo, std::size_t n) {
+  std::vector<double> envelope(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const double r = o.rmin + static_cast<double>(k_lo + static_cast<long>(k)) * h;
+    double e = o.scale * std::exp(-0.5 * (o.qdamp * r) * (o.qdamp * r));
+    if (o.spdiameter > 0) {
+      const double x = r / o.spdiameter;
+      e *= x < 1 ? 1.0 - 1.5 * x + 0.5 * x * x * x : 0.0;
+    }
+    envelope[k] = e;
+  }
+  return envelope;
+}
+
 Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   if (Outcome c = check_options(s, o); !c.ok()) return c.error();
   Result<std::vector<Atom>> expanded = expand(s);
@@ -151,15 +259,7 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   const double mean_f = sum_f / n_atoms;
   if (mean_f == 0.0) return invalid("the mean scattering power <f> of the structure is 0: its G(r) is not defined");
   out.atoms = n_atoms;
-  for (std::size_t i = 0; i < s.sites.size(); ++i) {
-    double c = 0.0;
-    for (const Atom& a : atoms) c += a.site == i ? a.occupancy / n_atoms : 0.0;
-    const std::string& species = s.sites[i].species;
-    auto it = std::find_if(out.weights.begin(), out.weights.end(), [&](const ModelWeight& w) { return w.species == species; });
-    const double fi = (*f)[static_cast<std::size_t>(std::find_if(atoms.begin(), atoms.end(), [&](const Atom& a) { return a.site == i; }) - atoms.begin())];
-    if (it == out.weights.end()) out.weights.push_back({species, fi, c});
-    else it->concentration += c;
-  }
+  out.weights = species_weights(s, atoms, *f, n_atoms);
   out.rho0 = o.rho0 ? *o.rho0 : s.periodic ? n_atoms / s.cell.volume : 0.0;
 
   // The grids: the output's, and the finer, extended one the peaks are summed on.
@@ -175,28 +275,14 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   const double r_bottom = r_at(k_lo), r_top = r_at(k_hi);
 
   // The partials: by the elements of the two atoms, in the order of their first atoms.
-  std::vector<std::string> elements;
-  std::vector<std::size_t> element_of(atoms.size());
-  for (std::size_t i = 0; i < atoms.size(); ++i) {
-    const std::string& e = s.sites[atoms[i].site].element;
-    auto it = std::find(elements.begin(), elements.end(), e);
-    element_of[i] = static_cast<std::size_t>(it - elements.begin());
-    if (it == elements.end()) elements.push_back(e);
-  }
+  const ElementPairs el(s, atoms);
+  const std::vector<std::string>& elements = el.names;
+  const std::vector<std::size_t>& element_of = el.of_atom;
   const std::size_t ne = elements.size();
-  auto pair_index = [&](std::size_t a, std::size_t b) {
-    if (a > b) std::swap(a, b);
-    return a * ne - a * (a - 1) / 2 + (b - a);  // a <= b, row-major upper triangle
-  };
+  auto pair_index = [&el](std::size_t a, std::size_t b) { return el.pair(a, b); };
   const std::size_t n_partials = o.partials ? ne * (ne + 1) / 2 : 1;
   std::vector<std::vector<double>> peaks(n_partials, std::vector<double>(n_int, 0.0));
-  std::vector<double> pair_weight(ne * (ne + 1) / 2, 0.0);
-  for (std::size_t i = 0; i < atoms.size(); ++i)
-    for (std::size_t j = 0; j < atoms.size(); ++j)
-      if (element_of[i] <= element_of[j])
-        pair_weight[pair_index(element_of[i], element_of[j])] +=
-            (element_of[i] == element_of[j] ? 1.0 : 2.0) * atoms[i].occupancy * (*f)[i] * atoms[j].occupancy * (*f)[j] /
-            (n_atoms * n_atoms * mean_f * mean_f);
+  const std::vector<double> pair_weight = el.weights(atoms, *f, n_atoms, mean_f);
 
   const double width_bound =
       std::sqrt(2.0 * max_trace) * std::max(1.0, o.sratio) * std::sqrt(1.0 + o.qbroad * o.qbroad * (r_top + 1) * (r_top + 1));
@@ -265,16 +351,7 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   out.pairs = pairs;
 
   // The envelope, then the termination onto the output grid.
-  std::vector<double> envelope(n_int);
-  for (std::size_t k = 0; k < n_int; ++k) {
-    const double r = r_at(k_lo + static_cast<long>(k));
-    double e = o.scale * std::exp(-0.5 * (o.qdamp * r) * (o.qdamp * r));
-    if (o.spdiameter > 0) {
-      const double x = r / o.spdiameter;
-      e *= x < 1 ? 1.0 - 1.5 * x + 0.5 * x * x * x : 0.0;
-    }
-    envelope[k] = e;
-  }
+  const std::vector<double> envelope = envelope_of(o, h, k_lo, n_int);
   for (auto& p : peaks)
     for (std::size_t k = 0; k < n_int; ++k) p[k] *= envelope[k];
   // PDFfit2 terminates the line with the peaks; over the extended range that
@@ -286,30 +363,9 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
       const double share = o.partials ? pair_weight[static_cast<std::size_t>(&p - peaks.data())] : 1.0;
       for (std::size_t k = 0; k < n_int; ++k) p[k] += share * line_at(k_lo + static_cast<long>(k));
     }
-  std::vector<double> diff_kernel, sum_kernel;
-  if (o.qmax > 0) {
-    diff_kernel.resize(n_int);
-    sum_kernel.resize(2 * n_int);
-    auto band = [&](double x) { return (sinc_q(o.qmax, x) - (o.qmin > 0 ? sinc_q(o.qmin, x) : 0.0)) / std::numbers::pi; };
-    for (std::size_t d = 0; d < n_int; ++d) diff_kernel[d] = band(static_cast<double>(d) * h);
-    // r + r' = 2 rmin + (k + k') h, k + k' from 2 k_lo.
-    for (std::size_t q = 0; q < 2 * n_int; ++q) sum_kernel[q] = band(2.0 * r_at(k_lo) + static_cast<double>(q) * h);
-  }
+  const Termination termination(o, h, k_lo, n_int);
   auto terminated = [&](const std::vector<double>& p, std::size_t out_index) {
-    const std::size_t k = static_cast<std::size_t>(static_cast<long>(out_index) * m - k_lo);
-    if (o.qmax <= 0) return p[k];
-    // The kernel's difference term read forwards (it is even in r - r'),
-    // four sums at a time so that the loop runs side by side.
-    double acc[4] = {0.0, 0.0, 0.0, 0.0};
-    const double* mirror = sum_kernel.data() + k;
-    std::size_t j = 0;
-    for (; j + 4 <= n_int; j += 4)
-      for (std::size_t q = 0; q < 4; ++q) {
-        const std::size_t jj = j + q;
-        acc[q] += (diff_kernel[k > jj ? k - jj : jj - k] - mirror[jj]) * p[jj];
-      }
-    for (; j < n_int; ++j) acc[0] += (diff_kernel[k > j ? k - j : j - k] - mirror[j]) * p[j];
-    return (acc[0] + acc[1] + acc[2] + acc[3]) * h;
+    return termination.at(p, static_cast<std::size_t>(static_cast<long>(out_index) * m - k_lo));
   };
   out.r.resize(n_out);
   out.g.assign(n_out, 0.0);
