@@ -57,6 +57,10 @@
     { key: 'rpoly', label: 'rpoly', unit: 'A', def: '0.9', only: 'adhoc', slider: [0.1, 3, 0.01] },
     { key: 'window', label: 'Window', def: 'none',
       choices: [['none', 'none'], ['lorch', 'Lorch'], ['step', 'step'], ['quadratic', 'quadratic']] },
+    { key: 'extrapolate', label: 'Below the first Q', def: 'none',
+      choices: [['none', 'nothing (F = 0)'], ['step', 'S0, a step'], ['linear', 'a line from S0'],
+                ['poly', 'a cubic from S0']] },
+    { key: 's0', label: 'S0', def: '', placeholder: '0' },
     { key: 'rmin', label: 'r from', unit: 'A', def: '0' },
     { key: 'rmax', label: 'to', unit: 'A', def: '30' },
     { key: 'rstep', label: 'step', unit: 'A', def: '0.01' },
@@ -92,6 +96,7 @@
   function applies(f) {
     if (f.only) return f.only === mode();
     if (f.background) return background !== null;
+    if (f.key === 's0') return value('extrapolate') !== 'none';
     if (f.key === 'scan') return value('format') === 'xrdml' || (value('format') === '' && /\.xrdml$/i.test(sample || ''));
     return true;
   }

@@ -248,6 +248,28 @@ async function run(browser, downloads, work) {
   const physical = compareFiles('the physical mode: .gr', await download('zro2_mo.gr'),
     fs.readFileSync(path.join(work, 'physical.gr'), 'utf8'));
   console.log(`the physical mode: .gr within ${physical} of talvo-tools (relative)`);
+  // Below the first Q: a line from S0, as talvo-tools --extrapolate linear --s0 draws it.
+  await type('qmin', '1');
+  await settled();
+  await choose('extrapolate', 'linear');
+  await settled();
+  await type('s0', '0.1');
+  s = await settled();
+  check(s.state === 'done', 'the extrapolation below qmin: ' + JSON.stringify(s));
+  native = tool(work, ['zro2_mo.xy', ...PHYSICAL_OPTIONS.filter((o, i, a) => o !== '--qmin' && a[i - 1] !== '--qmin'),
+    '--qmin', '1', '--qmax', '14', '--extrapolate', 'linear', '--s0', '0.1', '-o', 'extrapolated']);
+  check(native.status === 0, 'talvo-tools --extrapolate linear: ' + native.stderr);
+  const low = await download('zro2_mo.gr');
+  check(/^# extrapolate = linear$/m.test(low), 'the page did not extrapolate below qmin');
+  const extrapolated = compareFiles('--extrapolate linear: .gr', low,
+    fs.readFileSync(path.join(work, 'extrapolated.gr'), 'utf8'));
+  console.log(`--extrapolate linear --s0 0.1: .gr within ${extrapolated} of talvo-tools (relative)`);
+  await type('s0', '');
+  await settled();
+  await choose('extrapolate', 'none');
+  await settled();
+  await type('qmin', '0');
+  await settled();
   await choose('mode', 'adhoc');
   s = await settled();
 
