@@ -336,13 +336,14 @@ Result<Run> run_of(const Args& a) {
   return run;
 }
 
-// One pattern's reduction, its files written but not yet in place, and what the run prints of it.
+// One pattern's reduction, the text of its files (written only when they go in place) and what the run prints
+// of it.
 struct Job {
   bool done = false;
   std::optional<Error> error;
   bool used_background = false;
   std::vector<std::string> warnings;
-  std::vector<NewFile> files;
+  std::vector<std::string> texts;  // of the files `names`
   std::vector<std::string> names;
   std::vector<std::string> notes;
   std::string json;  // its line less "files" and "warnings"
@@ -468,7 +469,7 @@ pdf::Inputs inputs_of(const Run& run, const Ready& ready) {
   return {&*ready.sample, ready.background, run.container ? &*run.container : nullptr};
 }
 
-// Pattern `index`'s files, written but not yet in place, and its summary.
+// Pattern `index`'s files, formatted but not yet written, and its summary.
 void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, const Result<pdf::Reduction>& red,
                std::string& text) {
   const std::string& input = run.inputs[index];
@@ -506,26 +507,18 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   std::vector<std::string>& notes = job.notes;
   notes = pdf::header_notes(settings, r, ready.fit_notes);
 
-  // Every file is written whole before any takes its name; the disk starts on each while the next is formatted.
-  const auto write = [&](const std::string& name) {
-    Result<NewFile> f = NewFile::create(name);
-    if (!f.ok()) return failed(f.error());
-    f->write(text);
-    (void)f->start_writeback();
-    job.files.push_back(std::move(*f));
-    job.names.push_back(name);
-  };
+  // The files are written when the pattern's turn comes to put them in place (place_files): a pattern
+  // reduced ahead holds no file open and no room on the disk.
   const std::string& prefix = run.prefixes[index];
   for (const std::string& kind : run.outputs) {
     text.clear();
     pdf::append_output_text(text, kind, p, notes, r);
-    write(prefix + "." + kind);
-    if (job.error) return;
+    job.texts.push_back(text);
+    job.names.push_back(prefix + "." + kind);
   }
   if (run.plot) {
-    text = pdf::plot_svg(r, o.mode, input);
-    write(*run.plot);
-    if (job.error) return;
+    job.texts.push_back(pdf::plot_svg(r, o.mode, input));
+    job.names.push_back(*run.plot);
   }
 
   std::string& j = job.json;
@@ -561,6 +554,21 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   if (!fit_json.empty()) j += fit_json;
   json::Array outliers(obj.key("outliers"));
   for (const double x : r.outliers) json::append_number(outliers.next(), x);
+}
+
+// Writes a pattern's files and puts them in place together, after the previous pattern's are: every file is
+// written whole before any takes its name, the disk starting on each while the next is written.
+Outcome place_files(Job& job) {
+  std::vector<NewFile> files;
+  for (std::size_t k = 0; k < job.names.size(); ++k) {
+    Result<NewFile> f = NewFile::create(job.names[k]);
+    if (!f.ok()) return f.error();
+    f->write(job.texts[k]);
+    std::string().swap(job.texts[k]);
+    (void)f->start_writeback();
+    files.push_back(std::move(*f));
+  }
+  return commit_together(files);
 }
 
 // A pattern that memory ran out for: nothing of it is kept.
@@ -659,17 +667,18 @@ int run_pdf(const Args& a) {
   std::mutex mutex;
   std::condition_variable changed;
   std::size_t committed = 0;  // patterns whose files are in place and whose lines are printed
-  // Patterns go in groups reduced together. Those reduced ahead of the one
-  // being put in place hold their files open: a few groups per thread, as
-  // many as the limit on open files leaves room for beside the files read.
+  // Patterns go in groups reduced together, a few groups per thread ahead of the one being put in place. Only
+  // that one's files are open (and take room on the disk) at a time; the threads reading ahead open their inputs
+  // beside them. Where the limit on open files leaves no room for those, no pattern is read ahead: the run holds
+  // open what one pattern alone does.
   const std::size_t group = pdf::kReducedTogether;
   std::size_t ahead = 2 * group * static_cast<std::size_t>(run.jobs);
   if (rlimit open{}; getrlimit(RLIMIT_NOFILE, &open) == 0 && open.rlim_cur != RLIM_INFINITY) {
     const std::size_t per_pattern = run.outputs.size() + (run.plot ? 1 : 0);
-    const std::size_t spare = 16 + run.jobs;
-    const std::size_t room = open.rlim_cur > spare ? static_cast<std::size_t>(open.rlim_cur) - spare : 0;
-    const std::size_t fit = room / std::max<std::size_t>(per_pattern, 1);
-    ahead = std::clamp<std::size_t>(fit > group ? fit - group : 1, 1, ahead);
+    // Standard streams, the folders and list of a set, clean-up and tables read on first use.
+    constexpr std::size_t kAlone = 16;
+    const std::size_t readers = 2 * static_cast<std::size_t>(run.jobs);
+    if (open.rlim_cur < kAlone + per_pattern + readers) ahead = 1;
   }
   const auto group_at = [&](std::size_t first, std::vector<Job>& into, std::string& text) {
     into.clear();
@@ -726,9 +735,9 @@ int run_pdf(const Args& a) {
       job = std::move(jobs[i]);
     }
     if (!job.error) {
-      if (const Outcome placed = commit_together(job.files); !placed.ok()) job.error = placed.error();
+      if (const Outcome placed = place_files(job); !placed.ok()) job.error = placed.error();
     }
-    job.files.clear();
+    job.texts.clear();
     std::vector<std::string> warnings = job.warnings;
     if (job.used_background)
       warnings.insert(warnings.begin(), run.background_warnings.begin(), run.background_warnings.end());
@@ -785,7 +794,6 @@ int run_pdf(const Args& a) {
   if (n > 1 && failures > 0) std::cerr << "talvo-tools pdf: " << failures << " of " << n << " patterns failed\n";
   return failures > 0 ? 1 : 0;
 }
-
 
 // The help: the options from the reduction's table and the command's, then how the reduction reads and corrects.
 const std::string kPdfHelp =

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,9 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "talvo/files/posix_internal.hpp"
@@ -250,22 +253,82 @@ Error folder_error(const std::string& folder, int err) {
 
 namespace {
 
-// A set's list of renames: ".talvo-set." six letters or digits ".list".
+// A set's list: ".talvo-set." six letters or digits ".list". The first form
+// holds (hidden name, final name) pairs, all to be renamed. The second holds
+// the set's state (prepared: no name changed yet; committed: the renames are
+// being made; rolling back: the previous files are being put back) and, for
+// each file, its hidden name, its final name, the hidden link to the file it
+// replaces (none for a new name), what that file was (device, inode, size and
+// modification time, or "-" for none) and what the new file is (device and
+// inode).
 constexpr std::string_view kSetPrefix = ".talvo-set.";
 constexpr std::string_view kSetSuffix = ".list";
 constexpr std::string_view kSetMagic = "talvo file set 1\n";
+constexpr std::string_view kSetMagic2 = "talvo file set 2\n";
+constexpr char kPrepared = 'P', kCommitted = 'C', kRollingBack = 'R';
 
 bool is_set_list(std::string_view entry) {
   return entry.size() == kSetPrefix.size() + kTempSuffix + kSetSuffix.size() && entry.starts_with(kSetPrefix) &&
          entry.ends_with(kSetSuffix);
 }
 
-// The renames a set's list holds: (temporary name, final name) in its
-// folder; nothing when the list cannot be read whole.
-std::vector<std::pair<std::string, std::string>> set_renames(int dir_fd, const char* list) {
-  std::vector<std::pair<std::string, std::string>> out;
+// What a name holds: nothing, or a file of this identity, size and time.
+struct Mark {
+  bool exists = false;
+  unsigned long long dev = 0, ino = 0, size = 0;
+  long long sec = 0, nsec = 0;
+  static Mark of(const struct stat& st) {
+    return {true,
+            static_cast<unsigned long long>(st.st_dev),
+            static_cast<unsigned long long>(st.st_ino),
+            static_cast<unsigned long long>(st.st_size),
+            static_cast<long long>(st.st_mtim.tv_sec),
+            static_cast<long long>(st.st_mtim.tv_nsec)};
+  }
+  bool same_file(const Mark& o) const { return exists && o.exists && dev == o.dev && ino == o.ino; }
+  bool operator==(const Mark&) const = default;
+  std::string text() const {
+    if (!exists) return "-";
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%llu %llu %llu %lld %lld", dev, ino, size, sec, nsec);
+    return buf;
+  }
+  static std::optional<Mark> parse(std::string_view t) {
+    if (t == "-") return Mark{};
+    Mark m{true};
+    const std::string s(t);
+    int used = 0;
+    if (std::sscanf(s.c_str(), "%llu %llu %llu %lld %lld%n", &m.dev, &m.ino, &m.size, &m.sec, &m.nsec, &used) != 5 ||
+        static_cast<std::size_t>(used) != s.size())
+      return std::nullopt;
+    return m;
+  }
+};
+
+// What `name` in the folder holds now; nothing when it cannot be looked at.
+std::optional<Mark> mark_at(int dir_fd, const std::string& name) {
+  struct stat st {};
+  if (fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return Mark::of(st);
+  if (errno == ENOENT) return Mark{};
+  return std::nullopt;
+}
+
+// One file of a set's list (names in its folder).
+struct SetEntry {
+  std::string temp, final_name, backup;
+  std::optional<Mark> old;  // none in a list of the first form: not recorded
+  Mark fresh;
+};
+
+struct SetRecord {
+  char state = kCommitted;
+  std::vector<SetEntry> entries;
+};
+
+// A set's list read whole; nothing when it cannot be.
+std::optional<SetRecord> read_set(int dir_fd, const char* list) {
   const int fd = retry([&] { return ::openat(dir_fd, list, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
-  if (fd < 0) return out;
+  if (fd < 0) return std::nullopt;
   std::string text;
   bool read = true;
   char piece[4096];
@@ -278,25 +341,95 @@ std::vector<std::pair<std::string, std::string>> set_renames(int dir_fd, const c
     text.append(piece, static_cast<std::size_t>(got));
   }
   ::close(fd);
-  if (!read || !std::string_view(text).starts_with(kSetMagic)) return out;
-  std::string_view rest = std::string_view(text).substr(kSetMagic.size());
-  while (!rest.empty()) {
-    const std::size_t a = rest.find('\0');
-    if (a == std::string_view::npos) return {};
-    const std::size_t b = rest.find('\0', a + 1);
-    if (b == std::string_view::npos) return {};
-    const std::string_view temp = rest.substr(0, a), final_name = rest.substr(a + 1, b - a - 1);
-    // Only a file's own hidden name beside it: a damaged list moves nothing else.
-    if (final_name.empty() || final_name.find('/') != std::string_view::npos || !is_temp_of(temp, final_name))
-      return {};
-    out.emplace_back(temp, final_name);
-    rest.remove_prefix(b + 1);
+  if (!read) return std::nullopt;
+  std::string_view rest = text;
+  SetRecord record;
+  std::size_t fields = 2;
+  if (rest.starts_with(kSetMagic)) {
+    rest.remove_prefix(kSetMagic.size());
+  } else if (rest.starts_with(kSetMagic2) && rest.size() >= kSetMagic2.size() + 2 &&
+             rest[kSetMagic2.size() + 1] == '\n') {
+    record.state = rest[kSetMagic2.size()];
+    if (record.state != kPrepared && record.state != kCommitted && record.state != kRollingBack) return std::nullopt;
+    rest.remove_prefix(kSetMagic2.size() + 2);
+    fields = 5;
+  } else {
+    return std::nullopt;
   }
-  return out;
+  while (!rest.empty()) {
+    std::string_view field[5];
+    for (std::size_t i = 0; i < fields; ++i) {
+      const std::size_t end = rest.find('\0');
+      if (end == std::string_view::npos) return std::nullopt;
+      field[i] = rest.substr(0, end);
+      rest.remove_prefix(end + 1);
+    }
+    SetEntry e{std::string(field[0]), std::string(field[1]), std::string(field[2]), std::nullopt, {}};
+    // Only a file's own hidden names beside it: a damaged list moves nothing else.
+    if (e.final_name.empty() || e.final_name.find('/') != std::string::npos || !is_temp_of(e.temp, e.final_name) ||
+        (!e.backup.empty() && !is_temp_of(e.backup, e.final_name)))
+      return std::nullopt;
+    if (fields == 5) {
+      e.old = Mark::parse(field[3]);
+      const std::optional<Mark> fresh = Mark::parse(field[4]);
+      if (!e.old || !fresh) return std::nullopt;
+      e.fresh = *fresh;
+    }
+    record.entries.push_back(std::move(e));
+  }
+  return record;
 }
 
-// Makes the renames of every set list in the folder and removes the lists,
-// with the folder locked by the caller: a list there is a killed writer's.
+// The text of a set's list in the second form.
+std::string set_text(char state, const std::vector<const SetEntry*>& entries) {
+  std::string content(kSetMagic2);
+  (content += state) += '\n';
+  for (const SetEntry* e : entries) {
+    for (const std::string* f : {&e->temp, &e->final_name, &e->backup}) (content += *f) += '\0';
+    (content += e->old->text()) += '\0';
+    (content += e->fresh.text()) += '\0';
+  }
+  return content;
+}
+
+// Removes a hidden name of the folder where it is a file (never a folder).
+void remove_hidden(int dir_fd, const std::string& name) {
+  if (!name.empty()) (void)unlinkat(dir_fd, name.c_str(), 0);
+}
+
+// Ends a set a killed writer left, with the folder locked by the caller. A
+// prepared set changed no name: its hidden files go. A committed one is
+// completed, each rename made only onto the file the set replaces (a file
+// put there since stays, and the new one goes). One being rolled back puts
+// back the previous files where the new ones still are.
+void finish_set(int dir_fd, const SetRecord& record) {
+  for (const SetEntry& e : record.entries) {
+    const std::optional<Mark> temp = mark_at(dir_fd, e.temp);
+    if (record.state == kCommitted && temp && temp->exists) {
+      const std::optional<Mark> now = mark_at(dir_fd, e.final_name);
+      if (!e.old || (now && *now == *e.old))
+        (void)renameat(dir_fd, e.temp.c_str(), dir_fd, e.final_name.c_str());
+      else
+        remove_hidden(dir_fd, e.temp);
+    } else if (temp && temp->exists) {
+      remove_hidden(dir_fd, e.temp);
+    }
+    if (record.state == kRollingBack) {
+      const std::optional<Mark> now = mark_at(dir_fd, e.final_name);
+      if (now && now->same_file(e.fresh)) {
+        if (!e.old->exists)
+          (void)unlinkat(dir_fd, e.final_name.c_str(), 0);
+        else if (!e.backup.empty())
+          (void)renameat(dir_fd, e.backup.c_str(), dir_fd, e.final_name.c_str());
+      }
+    }
+    remove_hidden(dir_fd, e.backup);
+  }
+}
+
+// Ends every set that killed writers left in the folder and removes their
+// lists, with the folder locked by the caller: a list there is a killed
+// writer's.
 void finish_killed_sets(int dir_fd) {
   const int scan_fd = retry([&] { return ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (scan_fd < 0) return;
@@ -314,10 +447,57 @@ void finish_killed_sets(int dir_fd) {
   }
   closedir(dir);
   for (const std::string& list : lists) {
-    for (const auto& [temp, final_name] : set_renames(dir_fd, list.c_str()))
-      (void)renameat(dir_fd, temp.c_str(), dir_fd, final_name.c_str());
+    if (const std::optional<SetRecord> record = read_set(dir_fd, list.c_str())) finish_set(dir_fd, *record);
     (void)unlinkat(dir_fd, list.c_str(), 0);
   }
+}
+
+// How long a writer waits for a folder's lock before it says who holds it.
+constexpr int kLockWaitSeconds = 10;
+
+// Takes the lock of an open folder, waiting at most kLockWaitSeconds: 0,
+// EWOULDBLOCK when another holder kept it all that time, or the system's error.
+int lock_folder(int fd) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return errno;
+    if (std::chrono::steady_clock::now() >= deadline) return EWOULDBLOCK;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+  }
+}
+
+// Why a folder's lock was not had after the wait: who holds it, where the
+// system tells (Linux /proc/locks).
+std::string locked_text(int fd, const std::string& folder) {
+  std::string holder = "another process";
+  struct stat st {};
+  Result<InputFile> locks = InputFile::open("/proc/locks");
+  if (fstat(fd, &st) == 0 && locks.ok()) {
+    char want[96];
+    std::snprintf(want, sizeof want, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::string line;
+    for (;;) {
+      const Result<bool> got = read_line(locks->stream(), line);
+      if (!got.ok() || !*got) break;
+      // "1: FLOCK  ADVISORY  WRITE PID MAJ:MIN:INODE 0 EOF"; waiters have "->" after the number.
+      char kind[16] = {}, mode[16] = {}, access_mode[16] = {}, where[96] = {};
+      long pid = 0;
+      if (line.find("->") == std::string::npos &&
+          std::sscanf(line.c_str(), "%*d: %15s %15s %15s %ld %95s", kind, mode, access_mode, &pid, where) == 5 &&
+          std::string_view(kind) == "FLOCK" && std::string_view(where) == want && pid > 0) {
+        holder = "process " + std::to_string(pid);
+        break;
+      }
+    }
+  }
+  return "the folder " + files_internal::shown_name(folder) + " is locked by " + holder + ": waited " +
+         std::to_string(kLockWaitSeconds) +
+         " s for it (a run stopped with Ctrl-Z or kill -STOP keeps it until it goes on or ends)";
 }
 
 }  // namespace
@@ -340,10 +520,11 @@ Result<int> remove_abandoned_temporaries(const std::string& name) {
     if (is_temp_of(e->d_name, base)) temps.emplace_back(e->d_name);
     sets = sets || is_set_list(e->d_name);
   }
-  // A killed set's renames come first where the folder is free; where it is
-  // held (by a writer now, or by this process), what its lists name stays.
+  // A killed set is ended first where the folder is free, whichever names
+  // it holds; where the folder is held (by a writer now, or by this
+  // process), what its lists name stays.
   std::vector<std::string> listed;
-  if (sets && !temps.empty()) {
+  if (sets) {
     const int lock_fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (lock_fd >= 0 && flock(lock_fd, LOCK_EX | LOCK_NB) == 0) {
       finish_killed_sets(dir_fd);
@@ -351,7 +532,11 @@ Result<int> remove_abandoned_temporaries(const std::string& name) {
       rewinddir(dir);
       while (const dirent* e = readdir(dir))
         if (is_set_list(e->d_name))
-          for (auto& [temp, final_name] : set_renames(dir_fd, e->d_name)) listed.push_back(std::move(temp));
+          if (std::optional<SetRecord> record = read_set(dir_fd, e->d_name))
+            for (SetEntry& entry : record->entries) {
+              listed.push_back(std::move(entry.temp));
+              listed.push_back(std::move(entry.backup));
+            }
     }
     if (lock_fd >= 0) ::close(lock_fd);
   }
@@ -365,8 +550,9 @@ Result<int> remove_abandoned_temporaries(const std::string& name) {
     struct stat named {};
     // A writer holds its file locked from before the name exists until the
     // name is gone: a file that can be locked has no writer left. It is
-    // removed only while the name still is that file.
-    if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+    // removed only while the name still is that file, and never while it has
+    // another name (a set's link to the file it replaces, which its list names).
+    if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
         fstatat(dir_fd, t.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
         named.st_ino == held.st_ino && unlinkat(dir_fd, t.c_str(), 0) == 0)
       ++removed;
@@ -380,12 +566,12 @@ Result<FolderLock> FolderLock::take(const std::string& name) {
   const std::string folder = folder_of(name);
   const int fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return folder_error(folder, errno);
-  if (retry([&] { return flock(fd, LOCK_EX); }) != 0) {
-    const int err = errno;
+  if (const int err = lock_folder(fd); err != 0) {
+    const std::string why = err == EWOULDBLOCK ? locked_text(fd, folder) : std::strerror(err);
     ::close(fd);
     return make_error(
         err == ENOLCK || err == EINVAL || err == EOPNOTSUPP ? ErrorKind::kUnsupported : ErrorKind::kIoError,
-        "cannot lock folder " + files_internal::shown_name(folder) + ": " + std::strerror(err));
+        "cannot lock folder " + files_internal::shown_name(folder) + ": " + why);
   }
   return FolderLock(fd);
 }
@@ -637,48 +823,29 @@ bool write_fd(int fd, std::string_view text) {
   return true;
 }
 
-// Puts a set's list in the folder, complete before it has its name; 0 or
-// the system's error number.
-int write_set_list(int dir_fd, std::string_view content, std::string& name) {
-  std::string templ = std::string(kSetPrefix) + std::string(kTempSuffix, 'X') + std::string(kSetSuffix);
-  const auto fill = [&] {
-    std::string t = templ.substr(0, kSetPrefix.size() + kTempSuffix);
-    fill_random(t);
-    return t + std::string(kSetSuffix);
-  };
-  int fd =
-      can_link_unnamed() ? retry([&] { return ::openat(dir_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); }) : -1;
-  if (fd >= 0) {
-    if (!write_fd(fd, content) || retry([&] { return ::fsync(fd); }) != 0) {
-      const int err = errno;
-      ::close(fd);
-      return err;
-    }
-    char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-      name = fill();
-      err = linkat(AT_FDCWD, proc, dir_fd, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
-    }
-    ::close(fd);
-    return err;
-  }
-  // Without unnamed files: written as ".part", then renamed.
-  std::string part;
+// Puts a set's list in the folder under a fresh name, with the descriptor it
+// is written through kept open (then `fd`) for its state to change: 0 or the
+// system's error number. Its writer holds the folder's lock, and a list cut
+// short by a kill is read as none: nothing it would name exists yet.
+int write_set_list(int dir_fd, std::string_view content, std::string& name, int& fd) {
+  std::string templ = std::string(kSetPrefix) + std::string(kTempSuffix, 'X');
+  fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    name = fill();
-    part = name + ".part";
-    fd = retry([&] { return ::openat(dir_fd, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
+    fill_random(templ);
+    name = templ + std::string(kSetSuffix);
+    fd = retry([&] { return ::openat(dir_fd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
     if (fd < 0 && errno != EEXIST) return errno;
   }
   if (fd < 0) return EEXIST;
-  int err = 0;
-  if (!write_fd(fd, content) || retry([&] { return ::fsync(fd); }) != 0) err = errno;
-  ::close(fd);
-  if (err == 0 && renameat(dir_fd, part.c_str(), dir_fd, name.c_str()) != 0) err = errno;
-  if (err != 0) (void)unlinkat(dir_fd, part.c_str(), 0);
-  return err;
+  if (!write_fd(fd, content)) {
+    const int err = errno;
+    ::close(fd);
+    fd = -1;
+    (void)unlinkat(dir_fd, name.c_str(), 0);
+    name.clear();
+    return err;
+  }
+  return 0;
 }
 
 // A folder of a set: open, and locked while the set's names change.
@@ -688,7 +855,27 @@ struct SetFolder {
   ino_t ino = 0;
   std::vector<std::size_t> files;
   std::string list;
+  int list_fd = -1;
 };
+
+// A file of a set, as its folder's list records it.
+struct Planned {
+  std::size_t folder = 0;
+  SetEntry entry;
+  std::string backup_path;  // the hidden link to the file it replaces, when there is one
+  bool renamed = false;
+};
+
+// A hidden name beside `final_path` that nothing has now.
+std::string fresh_hidden_name(const std::string& final_path) {
+  std::string name = temp_template(final_path);
+  struct stat st {};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fill_random(name);
+    if (lstat(name.c_str(), &st) != 0 && errno == ENOENT) break;
+  }
+  return name;
+}
 
 }  // namespace
 
@@ -696,18 +883,20 @@ Outcome commit_together(std::span<NewFile> files) {
   if (files.size() == 1) return files[0].commit();
   std::vector<SetFolder> folders;
   const auto close_folders = [&] {
-    for (SetFolder& f : folders)
+    for (SetFolder& f : folders) {
+      if (f.list_fd >= 0) ::close(f.list_fd);
       if (f.fd >= 0) ::close(f.fd);
+    }
     folders.clear();
   };
   // The set fails as a whole: every file goes, the previous ones stay.
-  const auto fail = [&](std::size_t k, int err) -> Outcome {
+  const auto fail_with = [&](std::size_t k, const std::string& why) -> Outcome {
     const std::string name = files[k].s_ ? files[k].s_->final_name : std::string();
     for (NewFile& f : files) f.discard();
     close_folders();
-    return make_error(ErrorKind::kIoError,
-                      "cannot write " + files_internal::shown_name(name) + ": " + std::strerror(err));
+    return make_error(ErrorKind::kIoError, "cannot write " + files_internal::shown_name(name) + ": " + why);
   };
+  const auto fail = [&](std::size_t k, int err) { return fail_with(k, std::strerror(err)); };
   // Everything on disk before any name changes; the disk's writes overlap.
   for (std::size_t k = 0; k < files.size(); ++k) {
     NewFile::State& s = *files[k].s_;
@@ -736,59 +925,148 @@ Outcome commit_together(std::span<NewFile> files) {
       ::close(fd);
       same->files.push_back(k);
     } else {
-      folders.push_back({fd, st.st_dev, st.st_ino, {k}, {}});
+      SetFolder f;
+      f.fd = fd;
+      f.dev = st.st_dev;
+      f.ino = st.st_ino;
+      f.files = {k};
+      folders.push_back(std::move(f));
     }
   }
-  // One order of locking for every writer: no two wait for each other.
+  // One order of locking for every writer: no two wait for each other. A
+  // holder that keeps a folder past the wait (a stopped run) fails the set
+  // before any name changes, saying which process it is.
   std::sort(folders.begin(), folders.end(),
             [](const SetFolder& a, const SetFolder& b) { return a.dev != b.dev ? a.dev < b.dev : a.ino < b.ino; });
   for (SetFolder& f : folders) {
     // Where the file system has no locks the set goes on without one.
-    (void)retry([&] { return flock(f.fd, LOCK_EX); });
+    if (lock_folder(f.fd) == EWOULDBLOCK)
+      return fail_with(f.files.front(), locked_text(f.fd, folder_of(files[f.files.front()].s_->final_name)));
     finish_killed_sets(f.fd);
   }
-  // Each file under a hidden name beside its own.
+  // What each name holds now, and the hidden names the set will use.
+  std::vector<Planned> plan(files.size());
+  for (std::size_t g = 0; g < folders.size(); ++g)
+    for (const std::size_t k : folders[g].files) plan[k].folder = g;
   for (std::size_t k = 0; k < files.size(); ++k) {
     NewFile::State& s = *files[k].s_;
-    if (!s.unnamed) continue;
-    const int err = s.link_temporary();
-    if (err != 0) return fail(k, err);
+    Planned& p = plan[k];
+    const int dir_fd = folders[p.folder].fd;
+    p.entry.final_name = fs::path(s.final_name).filename().string();
+    struct stat st {};
+    if (fstat(s.buf->fd(), &st) != 0) return fail(k, errno);
+    p.entry.fresh = Mark::of(st);
+    p.entry.old = mark_at(dir_fd, p.entry.final_name);
+    if (!p.entry.old) return fail(k, errno);
+    p.entry.temp = fs::path(s.unnamed ? fresh_hidden_name(s.final_name) : s.temp_name).filename().string();
+    if (p.entry.old->exists) {
+      p.backup_path = fresh_hidden_name(s.final_name);
+      p.entry.backup = fs::path(p.backup_path).filename().string();
+    }
   }
+  const auto write_state = [&](char state) {
+    int err = 0;
+    for (SetFolder& f : folders)
+      if (f.list_fd >= 0 &&
+          (retry([&] { return ::pwrite(f.list_fd, &state, 1, kSetMagic2.size()); }) != 1 ||
+           retry([&] { return ::fsync(f.list_fd); }) != 0) &&
+          err == 0)
+        err = errno != 0 ? errno : EIO;
+    return err;
+  };
+  const auto remove_lists = [&] {
+    for (SetFolder& f : folders)
+      if (!f.list.empty()) (void)unlinkat(f.fd, f.list.c_str(), 0);
+  };
+  const auto remove_backups = [&] {
+    for (const Planned& p : plan)
+      if (!p.backup_path.empty()) (void)::unlink(p.backup_path.c_str());
+  };
+  // Nothing renamed yet: what the set linked goes, and so do its lists.
+  const auto abandon = [&](std::size_t k, int err) {
+    remove_backups();
+    for (NewFile& f : files) f.discard();
+    remove_lists();
+    return fail(k, err);
+  };
+
+  std::vector<std::size_t> order(files.size());
+  std::size_t failed = files.size();
   int rename_error = 0;
-  std::size_t failed = 0;
+  bool put_back = true;
   {
     const HeldSignals held;
+    // The lists first, naming every hidden file before it exists: a run
+    // killed from here on leaves nothing that the next writer does not end.
     for (SetFolder& f : folders) {
-      std::string content(kSetMagic);
-      for (const std::size_t k : f.files) {
-        const NewFile::State& s = *files[k].s_;
-        ((content += fs::path(s.temp_name).filename().string()) += '\0');
-        ((content += fs::path(s.final_name).filename().string()) += '\0');
-      }
-      if (const int err = write_set_list(f.fd, content, f.list); err != 0) {
-        for (SetFolder& g : folders)
-          if (!g.list.empty() && &g != &f) (void)unlinkat(g.fd, g.list.c_str(), 0);
-        return fail(f.files.front(), err);
-      }
+      std::vector<const SetEntry*> entries;
+      for (const std::size_t k : f.files) entries.push_back(&plan[k].entry);
+      if (const int err = write_set_list(f.fd, set_text(kPrepared, entries), f.list, f.list_fd); err != 0)
+        return abandon(f.files.front(), err);
     }
+    // Each new file under its hidden name, and each file it replaces linked
+    // under another, so that a set that fails halfway can be put back.
+    std::size_t unsaved = files.size();
     for (std::size_t k = 0; k < files.size(); ++k) {
       NewFile::State& s = *files[k].s_;
-      if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
-        if (rename_error == 0) rename_error = errno, failed = k;
-        continue;
+      Planned& p = plan[k];
+      if (s.unnamed) {
+        const std::string path = (fs::path(s.final_name).parent_path() / p.entry.temp).string();
+        s.claim_slot(path);
+        if (const int err = link_unnamed(s.buf->fd(), path); err != 0) {
+          s.release_slot();
+          return abandon(k, err);
+        }
+        s.temp_name = path;
       }
+      if (!p.backup_path.empty() && linkat(AT_FDCWD, s.final_name.c_str(), AT_FDCWD, p.backup_path.c_str(), 0) != 0) {
+        // A file that cannot be linked (another user's) is renamed over last:
+        // when that rename fails, those before it are put back. Two cannot be.
+        if (unsaved != files.size()) return abandon(k, errno);
+        unsaved = k;
+        p.backup_path.clear();
+      }
+    }
+    for (std::size_t k = 0; k < files.size(); ++k) order[k] = k;
+    if (unsaved != files.size())
+      std::rotate(order.begin() + static_cast<std::ptrdiff_t>(unsaved),
+                  order.begin() + static_cast<std::ptrdiff_t>(unsaved) + 1, order.end());
+    if (const int err = write_state(kCommitted); err != 0) return abandon(order.front(), err);
+    for (const std::size_t k : order) {
+      NewFile::State& s = *files[k].s_;
+      if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
+        rename_error = errno, failed = k;
+        break;
+      }
+      plan[k].renamed = true;
       s.temp_name.clear();
       s.release_slot();
     }
-    for (SetFolder& f : folders) (void)unlinkat(f.fd, f.list.c_str(), 0);
+    if (rename_error != 0) {
+      // Stopped at the first rename that failed: those before it are undone.
+      put_back = write_state(kRollingBack) == 0;
+      for (const std::size_t k : order) {
+        if (!plan[k].renamed) continue;
+        const std::string& name = files[k].s_->final_name;
+        const bool undone = plan[k].entry.old->exists ? !plan[k].backup_path.empty() &&
+                                                            std::rename(plan[k].backup_path.c_str(), name.c_str()) == 0
+                                                      : ::unlink(name.c_str()) == 0;
+        if (undone)
+          plan[k].backup_path.clear();
+        else
+          put_back = false;
+      }
+    }
+    for (NewFile& f : files)
+      if (!f.s_->temp_name.empty()) f.discard();
+    if (put_back) {
+      remove_backups();
+      remove_lists();
+    }
   }
-  const std::string failed_name = files[failed].s_->final_name;
   for (NewFile& f : files) {
     NewFile::State& s = *f.s_;
-    if (!s.temp_name.empty()) {
-      f.discard();
-      continue;
-    }
+    if (!s.buf) continue;
     s.stream.rdbuf(nullptr);
     (void)s.buf->finish();
     s.buf.reset();
@@ -796,7 +1074,11 @@ Outcome commit_together(std::span<NewFile> files) {
   close_folders();
   if (rename_error != 0)
     return make_error(ErrorKind::kIoError,
-                      "cannot write " + files_internal::shown_name(failed_name) + ": " + std::strerror(rename_error));
+                      "cannot write " + files_internal::shown_name(files[failed].s_->final_name) + ": " +
+                          std::strerror(rename_error) +
+                          (put_back ? ": none of the set's files was replaced, the previous ones are kept"
+                                    : ": the set is partly in place; the next writer in the folder puts the previous "
+                                      "files back"));
   return Done{};
 }
 

@@ -119,26 +119,37 @@ class NewFile {
 // names are always one set's: the previous set, or all of this one, whatever
 // ends the process and whichever other writer replaces the same names.
 // Every file is written out and flushed to disk first; then, holding the
-// lock of each folder (FolderLock's), each is linked under a hidden
-// temporary name, a list of the renames to make is put beside them
-// (".talvo-set.XXXXXX.list"), the renames are made and the list removed.
+// lock of each folder (FolderLock's, waited for as FolderLock::take waits), a
+// list of the set (".talvo-set.XXXXXX.list") is put beside the files, naming
+// every hidden name the set will use before it exists; each file is linked
+// under its hidden name, each file it replaces under another (so that it can
+// be put back), the list is marked committed, the renames are made, and the
+// hidden links and the list are removed.
 // SIGHUP, SIGINT, SIGTERM and SIGQUIT wait while the names change (they end
 // the process only once the set is in place; a program that reads them on
 // several threads holds them on the others). A process killed outright
-// between two renames leaves its list: the next set committed in that
-// folder, or the next NewFile created there, makes the renames it lists
-// before anything else, and until then no clean-up removes the files it
-// names. A file that cannot be written fails the set before any name
-// changes: kIoError with the system's reason ("cannot write NAME: No space
-// left on device"), every file discarded and the previous ones kept.
+// leaves its list: the next set committed in that folder, or the next
+// NewFile created there, ends it before anything else. A list not yet
+// committed changed no name: its hidden files are removed. A committed one
+// is completed, each rename made only onto the very file the set replaced
+// (its identity, size and time as the list recorded them): a file written
+// there since stays, and the set's file goes. Until then no clean-up removes
+// the files it names. A file that cannot be written fails the set before any
+// name changes: kIoError with the system's reason ("cannot write NAME: No
+// space left on device"), every file discarded and the previous ones kept.
+// A rename that fails stops the set there: the files renamed before it are
+// put back, and the message says so ("...: Input/output error: none of the
+// set's files was replaced, the previous ones are kept"); where even that
+// fails, the list stays and the next writer in the folder puts them back.
 // Files in several folders are a set in each folder. The caller must not
 // hold a FolderLock of any of them: the set takes that lock itself.
 Outcome commit_together(std::span<NewFile> files);
 
 // Removes the temporary files that killed writers of `name` left in its
 // folder (hidden names of the form .NAME.XXXXXX): only those that no live
-// NewFile holds, and none that a killed set's list still names (that set's
-// renames are made first when the folder's lock is free). The number
+// NewFile holds and that have no other name, and none that a killed set's
+// list still names. Where the folder's lock is free, every killed set in the
+// folder is ended first, whichever names it holds. The number
 // removed; kNotFound or kIoError when the folder cannot be read.
 // NewFile::create calls it.
 Result<int> remove_abandoned_temporaries(const std::string& name);
@@ -146,11 +157,14 @@ Result<int> remove_abandoned_temporaries(const std::string& name);
 // An exclusive lock on the folder that holds `name`, for a writer that
 // replaces several files there as one set: two writers holding it in turn
 // never leave one's file beside the other's. take() waits while another
-// process holds it; the lock ends with the object (or with the process,
-// however it ends; a child forked meanwhile shares it). One process holds at
-// most one lock on a folder at a time. kNotFound or kIoError when the folder
-// cannot be opened, kUnsupported where its file system has no locks: a
-// writer may then go on without it.
+// process holds it, for 10 seconds at most: a holder that keeps it longer (a
+// run stopped with Ctrl-Z or kill -STOP) gives kIoError, "cannot lock folder
+// DIR: the folder DIR is locked by process N: waited 10 s for it (...)". The
+// lock ends with the object (or with the process, however it ends; a child
+// forked meanwhile shares it). One process holds at most one lock on a
+// folder at a time. kNotFound or kIoError when the folder cannot be opened,
+// kUnsupported where its file system has no locks: a writer may then go on
+// without it.
 class FolderLock {
  public:
   static Result<FolderLock> take(const std::string& name);
