@@ -9,7 +9,7 @@
 #    run's, and no hidden file, whatever its name (lists of renames, files linked under hidden names).
 # usage: pdf_killed_series.sh TALVO_TOOLS SHIM TEST_FILES_DIR [KILLS] [SECONDS]
 set -u
-tools=$1 shim=$2 files=$3 kills=${4:-60} budget=${5:-60}
+tools=$1 shim=$2 files=$3 kills=${4:-60} budget=${5:-40}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
