@@ -690,6 +690,15 @@ int run_pdf(const Args& a) {
     }
     for (Job& job : into) job.done = true;
   };
+  // The text of the files reduced ahead is held in memory: past a budget, no further group is started until
+  // the patterns before it are in place (the one next in turn always goes on).
+  constexpr std::size_t kHeldBudget = std::size_t{256} << 20;
+  std::size_t held = 0;  // bytes of text in patterns reduced and not yet in place
+  const auto text_size = [](const Job& job) {
+    std::size_t bytes = 0;
+    for (const std::string& t : job.texts) bytes += t.size();
+    return bytes;
+  };
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     std::string text;
@@ -697,10 +706,11 @@ int run_pdf(const Args& a) {
     for (std::size_t i; (i = next.fetch_add(group)) < n;) {
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return i < committed + ahead; });
+        changed.wait(lock, [&] { return i <= committed || (i < committed + ahead && held < kHeldBudget); });
       }
       group_at(i, done, text);
       std::lock_guard lock(mutex);
+      for (const Job& job : done) held += text_size(job);
       std::move(done.begin(), done.end(), jobs.begin() + static_cast<std::ptrdiff_t>(i));
       changed.notify_all();
     }
@@ -726,6 +736,7 @@ int run_pdf(const Args& a) {
       std::unique_lock lock(mutex);
       changed.wait(lock, [&] { return jobs[i].done; });
       job = std::move(jobs[i]);
+      held -= text_size(job);
     } else {
       if (i % group == 0) {
         std::vector<Job> done;
