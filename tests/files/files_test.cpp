@@ -431,6 +431,92 @@ TEST(CommitTogether, AKilledSetIsFinishedBeforeAnythingElse) {
   }
 }
 
+// A killed set's list of the second form, made by hand, is ended as its state says: prepared (no name changed:
+// its hidden files go), committed (completed only onto the files it replaced), rolling back (the previous files
+// put back where the set's new ones are).
+TEST(CommitTogether, AKilledSetEndsAsItsListSays) {
+  using namespace std::string_literals;
+  // What a name holds, as a list records it.
+  const auto mark = [](const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return "-"s;
+    return std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+           std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_mtim.tv_nsec);
+  };
+  // One entry: hidden name, final name, hidden link to the previous file, what the name held, the new file
+  // (by default the one under the hidden name).
+  const auto entry = [&](const TempDir& dir, const std::string& temp, const std::string& name,
+                         const std::string& backup, const std::string& old_mark, std::string fresh = "") {
+    if (fresh.empty()) fresh = mark(dir.file(temp));
+    return temp + '\0' + name + '\0' + backup + '\0' + old_mark + '\0' + fresh + '\0';
+  };
+  {
+    // Prepared: only its hidden files go, whichever names they have.
+    TempDir dir;
+    dir.write("p.iq", "old iq\n");
+    dir.write(".p.iq.Ab12Cd", "new iq\n");
+    ASSERT_EQ(link(dir.file("p.iq").c_str(), dir.file(".p.iq.Bk12Bk").c_str()), 0);
+    const std::string list = "talvo file set 2\nP\n"s +
+                             entry(dir, ".p.iq.Ab12Cd", "p.iq", ".p.iq.Bk12Bk", mark(dir.file("p.iq"))) +
+                             entry(dir, ".p.sq.Ef34Gh", "p.sq", "", "-");  // its hidden file not made yet
+    dir.write(".talvo-set.Pp11Pp.list", list);
+    EXPECT_EQ(*remove_abandoned_temporaries(dir.file("other")), 0);
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"p.iq"});
+    EXPECT_EQ(content(dir.file("p.iq")), "old iq\n");
+  }
+  {
+    // Committed, killed after its first rename: the others are made where the names still hold the files
+    // the set replaced. One written in place since and one put there since stay; the set's files for them go.
+    TempDir dir;
+    dir.write("p.iq", "new iq\n");
+    for (const char* n : {"p.sq", "p.fq", "p.gr"}) dir.write(n, "old\n");
+    for (const char* n : {".p.sq.Ab12Cd", ".p.fq.Cd34Ef", ".p.gr.Gh56Ij", ".p.rdf.Kl78Mn"}) dir.write(n, "new\n");
+    std::string list = "talvo file set 2\nC\n"s + entry(dir, ".p.iq.Zz99Zz", "p.iq", "", "-", mark(dir.file("p.iq")));
+    list += entry(dir, ".p.sq.Ab12Cd", "p.sq", "", mark(dir.file("p.sq")));
+    list += entry(dir, ".p.fq.Cd34Ef", "p.fq", "", mark(dir.file("p.fq")));
+    list += entry(dir, ".p.gr.Gh56Ij", "p.gr", "", mark(dir.file("p.gr")));
+    list += entry(dir, ".p.rdf.Kl78Mn", "p.rdf", "", "-");
+    dir.write(".talvo-set.Cc11Cc.list", list);
+    {
+      std::ofstream in_place(dir.file("p.fq"), std::ios::binary | std::ios::app);
+      in_place << "by hand\n";
+    }
+    dir.write("p.gr.new", "by hand\n");
+    fs::rename(dir.file("p.gr.new"), dir.file("p.gr"));
+    std::vector<NewFile> set;
+    for (const char* n : {"q.iq", "q.sq"}) set.push_back(made(dir.file(n)));
+    ASSERT_TRUE(commit_together(set).ok());
+    EXPECT_EQ(content(dir.file("p.iq")), "new iq\n");
+    EXPECT_EQ(content(dir.file("p.sq")), "new\n");
+    EXPECT_EQ(content(dir.file("p.fq")), "old\nby hand\n");
+    EXPECT_EQ(content(dir.file("p.gr")), "by hand\n");
+    EXPECT_EQ(content(dir.file("p.rdf")), "new\n");
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"p.fq", "p.gr", "p.iq", "p.rdf", "p.sq", "q.iq", "q.sq"}));
+  }
+  {
+    // Rolling back: the files renamed are put back (a new name removed), those not renamed go.
+    TempDir dir;
+    dir.write("p.iq", "old iq\n");
+    ASSERT_EQ(link(dir.file("p.iq").c_str(), dir.file(".p.iq.Bk12Bk").c_str()), 0);
+    const std::string old_iq = mark(dir.file("p.iq"));
+    dir.write("p.iq.new", "new iq\n");
+    fs::rename(dir.file("p.iq.new"), dir.file("p.iq"));  // renamed before the kill
+    dir.write("p.gr", "new gr\n");                       // a new name, renamed before the kill
+    dir.write("p.sq", "old sq\n");
+    ASSERT_EQ(link(dir.file("p.sq").c_str(), dir.file(".p.sq.Bk34Bk").c_str()), 0);
+    dir.write(".p.sq.Ab12Cd", "new sq\n");
+    std::string list =
+        "talvo file set 2\nR\n"s + entry(dir, ".p.iq.Zz99Zz", "p.iq", ".p.iq.Bk12Bk", old_iq, mark(dir.file("p.iq")));
+    list += entry(dir, ".p.gr.Yy88Yy", "p.gr", "", "-", mark(dir.file("p.gr")));
+    list += entry(dir, ".p.sq.Ab12Cd", "p.sq", ".p.sq.Bk34Bk", mark(dir.file("p.sq")));
+    dir.write(".talvo-set.Rr11Rr.list", list);
+    EXPECT_EQ(*remove_abandoned_temporaries(dir.file("other")), 0);
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"p.iq", "p.sq"}));
+    EXPECT_EQ(content(dir.file("p.iq")), "old iq\n");
+    EXPECT_EQ(content(dir.file("p.sq")), "old sq\n");
+  }
+}
+
 TEST(CommitTogether, RacingSetsLeaveOneWritersSet) {
   TempDir dir;
   const std::vector<std::string> names = {dir.file("r.iq"), dir.file("r.sq"), dir.file("r.fq"), dir.file("r.gr")};
