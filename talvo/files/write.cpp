@@ -1006,7 +1006,6 @@ Outcome commit_together(std::span<NewFile> files) {
     }
     // Each new file under its hidden name, and each file it replaces linked
     // under another, so that a set that fails halfway can be put back.
-    std::size_t unsaved = files.size();
     for (std::size_t k = 0; k < files.size(); ++k) {
       NewFile::State& s = *files[k].s_;
       Planned& p = plan[k];
@@ -1019,18 +1018,16 @@ Outcome commit_together(std::span<NewFile> files) {
         }
         s.temp_name = path;
       }
-      if (!p.backup_path.empty() && linkat(AT_FDCWD, s.final_name.c_str(), AT_FDCWD, p.backup_path.c_str(), 0) != 0) {
-        // A file that cannot be linked (another user's) is renamed over last:
-        // when that rename fails, those before it are put back. Two cannot be.
-        if (unsaved != files.size()) return abandon(k, errno);
-        unsaved = k;
+      // A file that cannot be linked (another user's; a file system without
+      // links) is replaced without a way back.
+      if (!p.backup_path.empty() && linkat(AT_FDCWD, s.final_name.c_str(), AT_FDCWD, p.backup_path.c_str(), 0) != 0)
         p.backup_path.clear();
-      }
     }
+    // Those replaced without a way back go last: when the first of them
+    // fails, all before it are put back.
     for (std::size_t k = 0; k < files.size(); ++k) order[k] = k;
-    if (unsaved != files.size())
-      std::rotate(order.begin() + static_cast<std::ptrdiff_t>(unsaved),
-                  order.begin() + static_cast<std::ptrdiff_t>(unsaved) + 1, order.end());
+    std::stable_partition(order.begin(), order.end(),
+                          [&](std::size_t k) { return !plan[k].entry.old->exists || !plan[k].backup_path.empty(); });
     if (const int err = write_state(kCommitted); err != 0) return abandon(order.front(), err);
     for (const std::size_t k : order) {
       NewFile::State& s = *files[k].s_;
@@ -1077,8 +1074,7 @@ Outcome commit_together(std::span<NewFile> files) {
                       "cannot write " + files_internal::shown_name(files[failed].s_->final_name) + ": " +
                           std::strerror(rename_error) +
                           (put_back ? ": none of the set's files was replaced, the previous ones are kept"
-                                    : ": the set is partly in place; the next writer in the folder puts the previous "
-                                      "files back"));
+                                    : ": the set is partly in place, its previous files could not all be put back"));
   return Done{};
 }
 
