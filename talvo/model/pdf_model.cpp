@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <new>
 #include <numbers>
 #include <string>
@@ -187,16 +188,17 @@ struct ElementPairs {
     if (a > b) std::swap(a, b);
     return a * names.size() - a * (a - 1) / 2 + (b - a);
   }
-  // Each pair's weight c_i f_i c_j f_j / (N <f>)^2 over N atoms, doubled for unlike pairs.
+  // Each pair's weight c_i f_i c_j f_j / (N <f>)^2 over N atoms, doubled for unlike pairs: the product of
+  // the two elements' sums of c f (one pass over the atoms, a box's many too).
   std::vector<double> weights(const std::vector<Atom>& atoms, const std::vector<double>& f, double n,
                               double mean_f) const {
     const std::size_t ne = names.size();
+    std::vector<double> power(ne, 0.0);
+    for (std::size_t i = 0; i < atoms.size(); ++i) power[of_atom[i]] += atoms[i].occupancy * f[i];
     std::vector<double> w(ne * (ne + 1) / 2, 0.0);
-    for (std::size_t i = 0; i < atoms.size(); ++i)
-      for (std::size_t j = 0; j < atoms.size(); ++j)
-        if (of_atom[i] <= of_atom[j])
-          w[pair(of_atom[i], of_atom[j])] += (of_atom[i] == of_atom[j] ? 1.0 : 2.0) * atoms[i].occupancy * f[i] *
-                                             atoms[j].occupancy * f[j] / (n * n * mean_f * mean_f);
+    for (std::size_t a = 0; a < ne; ++a)
+      for (std::size_t b = a; b < ne; ++b)
+        w[pair(a, b)] = (a == b ? 1.0 : 2.0) * power[a] * power[b] / (n * n * mean_f * mean_f);
     return w;
   }
 };
@@ -204,18 +206,23 @@ struct ElementPairs {
 // Each species' scattering power and concentration, in the order of their first sites.
 std::vector<ModelWeight> species_weights(const Structure& s, const std::vector<Atom>& atoms,
                                          const std::vector<double>& f, double n_atoms) {
+  // One pass over the atoms (a box has as many sites as atoms): each site's concentration and first atom.
+  std::vector<double> concentration(s.sites.size(), 0.0);
+  std::vector<std::size_t> first(s.sites.size(), atoms.size());
+  for (std::size_t k = 0; k < atoms.size(); ++k) {
+    concentration[atoms[k].site] += atoms[k].occupancy / n_atoms;
+    if (first[atoms[k].site] == atoms.size()) first[atoms[k].site] = k;
+  }
   std::vector<ModelWeight> weights;
+  std::map<std::string, std::size_t, std::less<>> index;
   for (std::size_t i = 0; i < s.sites.size(); ++i) {
-    double c = 0.0;
-    for (const Atom& a : atoms) c += a.site == i ? a.occupancy / n_atoms : 0.0;
     const std::string& species = s.sites[i].species;
-    auto it = std::find_if(weights.begin(), weights.end(), [&](const ModelWeight& w) { return w.species == species; });
-    const auto first = std::find_if(atoms.begin(), atoms.end(), [&](const Atom& a) { return a.site == i; });
-    const double fi = f[static_cast<std::size_t>(first - atoms.begin())];
-    if (it == weights.end())
-      weights.push_back({species, fi, c});
+    const double fi = first[i] < atoms.size() ? f[first[i]] : 0.0;
+    const auto [it, added] = index.emplace(species, weights.size());
+    if (added)
+      weights.push_back({species, fi, concentration[i]});
     else
-      it->concentration += c;
+      weights[it->second].concentration += concentration[i];
   }
   return weights;
 }

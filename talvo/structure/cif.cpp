@@ -1,5 +1,7 @@
 #include "talvo/structure/cif.hpp"
 
+#include "talvo/text/quote.hpp"
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -228,9 +230,16 @@ Result<Structure> structure_of(const Block& b, std::string_view source) {
       if (!blank(ch)) compact += ch;
     if (!compact.empty() && !equal_case_blind(compact, "P1"))
       return make_error(ErrorKind::kUnsupported,
-                        where + "the space group \"" + s.space_group +
-                            "\" is named but its symmetry operations are not listed (_symmetry_equiv_pos_as_xyz or "
+                        where + "the space group " + quote_for_message(s.space_group) +
+                            " is named but its symmetry operations are not listed (_symmetry_equiv_pos_as_xyz or "
                             "_space_group_symop_operation_xyz); the program does not generate them from the symbol");
+    // A space group named by its number alone is no more P1 than one named by its symbol.
+    for (const char* tag : {"_space_group_it_number", "_symmetry_int_tables_number"})
+      if (auto it = b.items.find(tag); it != b.items.end() && !missing(it->second) && it->second.text != "1")
+        return make_error(ErrorKind::kUnsupported,
+                          where + "the space group number " + quote_for_message(it->second.text) +
+                              " is given but its symmetry operations are not listed (_symmetry_equiv_pos_as_xyz or "
+                              "_space_group_symop_operation_xyz); the program does not generate them from the number");
     s.operations.push_back(SymmetryOperation{identity3(), Vec3{}, "x,y,z"});
   }
   // The sites.
@@ -253,9 +262,14 @@ Result<Structure> structure_of(const Block& b, std::string_view source) {
     std::string species = c_type >= 0 && !missing(row[static_cast<std::size_t>(c_type)])
                               ? row[static_cast<std::size_t>(c_type)].text : site.label;
     if (site.label.empty()) site.label = species;
-    if (Outcome a = assign_species(site, species); !a.ok()) return make_error(a.kind(), where + a.error().message);
+    Outcome a = assign_species(site, species);
+    // Without a type symbol the label stands for it, and a label's letters after the symbol's first are its own
+    // ("Ob1": an oxygen).
+    if (!a.ok() && c_type < 0 && species.size() > 1) a = assign_species(site, species.substr(0, 1));
+    if (!a.ok()) return make_error(a.kind(), where + a.error().message);
     for (std::size_t k = 0; k < 3; ++k) {
-      Result<std::optional<double>> v = cell_number(row, c_xyz[k], "_atom_site_fract_xyz");
+      constexpr std::string_view kTags[3] = {"_atom_site_fract_x", "_atom_site_fract_y", "_atom_site_fract_z"};
+      Result<std::optional<double>> v = cell_number(row, c_xyz[k], kTags[k]);
       if (!v.ok()) return v.error();
       if (!*v) return make_error(ErrorKind::kInvalidArgument, where + "site " + site.label + " has no position");
       site.xyz[static_cast<std::size_t>(k)] = **v;

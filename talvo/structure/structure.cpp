@@ -7,6 +7,7 @@
 #include <string>
 
 #include "talvo/elements/elements.hpp"
+#include "talvo/text/quote.hpp"
 #include <cstdio>
 
 namespace talvo {
@@ -158,13 +159,19 @@ Outcome assign_species(Site& site, std::string_view species) {
     ++letters;
   std::optional<ElementEntry> entry;
   std::size_t used = 0;
-  for (std::size_t n = letters; n >= 1 && !entry; --n) {
+  // A second letter in lower case belongs to the symbol ("Cf" is no carbon); one in upper case may be a
+  // label's ("OW": the oxygen of a water), as may any after the symbol.
+  const bool two_letters = letters == 2 && std::islower(static_cast<unsigned char>(species[1]));
+  for (std::size_t n = letters; n >= (two_letters ? 2 : 1) && !entry; --n) {
     Result<ElementEntry> e = element_named(species.substr(0, n));
     if (e.ok()) entry = *e, used = n;
   }
   if (!entry)
-    return make_error(ErrorKind::kNotFound, "unknown element in the atom \"" + std::string(species) + "\"" +
-                                                (site.label.empty() ? "" : " (site " + site.label + ")"));
+    return make_error(ErrorKind::kNotFound, "unknown element in the atom " + quote_for_message(std::string(species)) +
+                                                (site.label.empty() ? "" : " (site " + escape_for_message(site.label) + ")") +
+                                                (two_letters ? ": no element of the table is called " +
+                                                                   quote_for_message(std::string(species.substr(0, 2)))
+                                                             : ""));
   std::string_view rest = species.substr(used);
   int charge = 0;
   // "2-", "3+", "+", "-": an ion; digits alone (a label's number) or other text: the neutral atom.
@@ -246,8 +253,17 @@ Result<std::vector<Atom>> expand(const Structure& s) {
   }
   for (std::size_t i = 0; i < atoms.size(); ++i)
     for (std::size_t j = i + 1; j < atoms.size(); ++j) {
-      if (atoms[i].site == atoms[j].site) continue;
       const double d = cartesian_distance(s.cell, atoms[i].xyz, atoms[j].xyz);
+      // Two images of one site that nearly coincide: a special position written with too few digits.
+      if (atoms[i].site == atoms[j].site) {
+        if (d < kOverlap && 2.0 * atoms[i].occupancy > 1.0 + 1e-6)
+          return make_error(ErrorKind::kInvalidArgument,
+                            "the symmetry operations put two atoms of site " +
+                                escape_for_message(s.sites[atoms[i].site].label) + " " + number_text(d) +
+                                " Angstrom apart: its position is a special one written with too few digits (0.333 "
+                                "for 1/3?); give it as the exact fraction's decimals (0.333333)");
+        continue;
+      }
       if (d < kOverlap && atoms[i].occupancy + atoms[j].occupancy > 1.0 + 1e-6)
         return make_error(ErrorKind::kInvalidArgument,
                           "atoms of sites " + s.sites[atoms[i].site].label + " and " + s.sites[atoms[j].site].label +

@@ -261,6 +261,16 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
       {"bad number", "data_x\n" + cell + sites + "Ni 0.1.2 0 0\n", ErrorKind::kParseError, "line 5"},
       {"ragged loop", "data_x\n" + cell + sites + "Ni 0 0\n", ErrorKind::kParseError, "whole number of rows"},
       {"no block", cell, ErrorKind::kParseError, "before any data_ block"},
+      // A two-letter symbol the table lacks is no one-letter element: californium is not carbon.
+      {"unknown two-letter symbol",
+       "data_x\n" + cell + "loop_ _atom_site_label _atom_site_type_symbol _atom_site_fract_x _atom_site_fract_y "
+       "_atom_site_fract_z\nA1 Cf 0 0 0\n",
+       ErrorKind::kNotFound, "no element of the table is called \"Cf\""},
+      {"number only", "data_x\n" + cell + "_space_group_IT_number 225\n" + sites + "Ni 0 0 0\n",
+       ErrorKind::kUnsupported, "number \"225\""},
+      {"rounded special position",
+       "data_x\n" + cell + "loop_ _symmetry_equiv_pos_as_xyz x,y,z -x,-y,-z\n" + sites + "Ni1 0.0005 0 0\n",
+       ErrorKind::kInvalidArgument, "too few digits"},
   };
   for (const Case& k : cases) {
     Result<Structure> s = read_cif_text(k.text, "bad.cif");
@@ -268,6 +278,10 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
     EXPECT_EQ(s.kind(), k.kind) << k.name << ": " << s.error().message;
     EXPECT_NE(s.error().message.find(k.says), std::string::npos) << k.name << ": " << s.error().message;
   }
+  // Without a type symbol the label names the element, its own letters after it.
+  Result<Structure> labelled = read_cif_text("data_x\n" + cell + sites + "Ob1 0 0 0\n", "x");
+  ASSERT_TRUE(labelled.ok()) << labelled.error().message;
+  EXPECT_EQ(labelled->sites[0].element, "O");
   // Partial occupancies sharing a place are one disordered site, not an overlap.
   Result<Structure> shared = read_cif_text(
       "data_x\n" + cell + sites.substr(0, sites.size() - 1) + " _atom_site_occupancy\nNi1 0 0 0 0.5\nFe1 0 0 0 0.5\n", "x");
@@ -312,6 +326,14 @@ TEST(StructureXyz, ReadsABox) {
   EXPECT_EQ((*atoms)[1].cartesian[0], 0.9572);
   EXPECT_EQ(read_xyz_text("4\nshort\nO 0 0 0\n", "w.xyz").kind(), ErrorKind::kParseError);
   EXPECT_EQ(read_xyz_text("1\nx\nXx 0 0 0\n", "w.xyz").kind(), ErrorKind::kNotFound);
+  for (const char* symbol : {"Cf", "Cx", "Ux"})
+    EXPECT_EQ(read_xyz_text(std::string("1\nx\n") + symbol + " 0 0 0\n", "w.xyz").kind(), ErrorKind::kNotFound)
+        << symbol;
+  // An element in capitals, as PDFfit writes it, and a label's letters after its element's.
+  Result<Structure> caps = read_xyz_text("2\nx\nNI 0 0 0\nOW 2 0 0\n", "w.xyz");
+  ASSERT_TRUE(caps.ok()) << caps.error().message;
+  EXPECT_EQ(caps->sites[0].element, "Ni");
+  EXPECT_EQ(caps->sites[1].element, "O");
 }
 
 TEST(StructureCifWriting, UncertaintiesAsCrystallographersWriteThem) {
