@@ -93,4 +93,5 @@ PYBIND11_MODULE(_core, m) {
   init_pdf(m);
   init_xrdml(m);
   init_numeric(m);
+  init_model(m);
 }
