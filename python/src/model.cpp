@@ -612,15 +612,15 @@ void init_model(py::module_& m) {
   auto structure = py::class_<Structure>(m, "Structure", kStructureDoc);
   structure
       .def_static("from_cif", &from_cif,
-                  "from_cif(path, block=None)\n\nA CIF file's structure: the data block named block (with or "
+                  "from_cif(path, block=None)\n--\n\nA CIF file's structure: the data block named block (with or "
                   "without data_), else the first. Raises FileNotFoundError for a file that is not there, "
                   "ValueError for one that is no CIF, names an unknown element or a block not in it.",
                   py::arg("path"), py::arg("block") = py::none())
       .def_static("from_stru", &from_stru,
-                  "from_stru(path)\n\nA PDFfit .stru file's structure (its scale and sharpening line are not read).",
+                  "from_stru(path)\n--\n\nA PDFfit .stru file's structure (its scale and sharpening line are not read).",
                   py::arg("path"))
       .def_static("from_xyz", &from_xyz,
-                  "from_xyz(path)\n\nAn xyz file's finite box (positions in Angstrom, no displacements: give "
+                  "from_xyz(path)\n--\n\nAn xyz file's finite box (positions in Angstrom, no displacements: give "
                   "pdf_model() a uiso).",
                   py::arg("path"))
       .def_property_readonly("name", [](Self<Structure> s) { return static_cast<const Structure&>(s).name; })
@@ -651,11 +651,11 @@ void init_model(py::module_& m) {
                              })
       .def(
           "atoms", [](Self<Structure> s) { return atoms_result(s); },
-          "atoms()\n\nThe full cell: every image of every site by the operations, wrapped into [0, 1) "
+          "atoms($self)\n--\n\nThe full cell: every image of every site by the operations, wrapped into [0, 1) "
           "(positions in Angstrom too), images within 1e-3 Angstrom of one kept being the same atom.")
       .def(
           "to_cif", [](Self<Structure> s) { return take(cif_text(s)); },
-          "to_cif()\n\nThe structure as a CIF data block (what from_cif reads back); a box cannot be written.")
+          "to_cif($self)\n--\n\nThe structure as a CIF data block (what from_cif reads back); a box cannot be written.")
       .def(
           "to_dict", [](Self<Structure> s) { return structure_state(s); },
           "The values as a plain dict (what pickling keeps).")
@@ -669,7 +669,7 @@ void init_model(py::module_& m) {
   structure.attr("__hash__") = py::none();
   define_setstate(structure, [](const py::dict& state) { return structure_from_state(state); });
   m.def("read_structure", &read_any_structure,
-        "read_structure(path)\n\nA structure file by its extension: .cif (its first block), .stru or .xyz "
+        "read_structure(path)\n--\n\nA structure file by its extension: .cif (its first block), .stru or .xyz "
         "(any case); positions in fractions of the cell or Angstrom (a box).",
         py::arg("path"));
 
