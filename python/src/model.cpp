@@ -15,6 +15,7 @@
 #include "core.hpp"
 #include "results.hpp"
 #include "talvo/files/read.hpp"
+#include "talvo/model/fit_plot.hpp"
 #include "talvo/model/model_options.hpp"
 #include "talvo/model/pdf_model.hpp"
 #include "talvo/model/refine.hpp"
@@ -393,7 +394,7 @@ py::object pdf_model_of(Self<Structure> structure_self, const py::kwargs& kw) {
 
 struct RefineTag {};
 
-constexpr std::array<Field, 20> kRefineFields{{
+constexpr std::array<Field, 21> kRefineFields{{
     {"names", Kind::kTexts},  // the parameters in their order
     {"values", Kind::kFloatDict},
     {"sigma", Kind::kFloatDict},         // sqrt(diag((J^T W J)^-1)) at the minimum
@@ -413,6 +414,7 @@ constexpr std::array<Field, 20> kRefineFields{{
     {"g_calc", Kind::kArray},
     {"structure", Kind::kInstance},  // the refined structure
     {"cif", Kind::kText},            // it as CIF, the scaled sigma in parentheses
+    {"svg", Kind::kText},            // the fit's plot, as talvo-tools refine --plot draws it
     {"settings", Kind::kTexts},
 }};
 
@@ -504,6 +506,8 @@ py::object refine_of(Self<Structure> structure_self, const py::handle& data, con
       covariance[i * n + j] = f.correlation[i * n + j] * p.sigma * f.parameters[j].sigma;
   }
   const std::string cif = take(cif_text(f.structure, f.uncertainties));
+  const std::string svg = fit_plot_svg(
+      f, (structure.name.empty() ? std::string("the structure") : structure.name) + " fitted to " + measured.source);
   const auto size = static_cast<py::ssize_t>(n);
   Typed<RefineTag> out;
   out.v = {names,
@@ -525,6 +529,7 @@ py::object refine_of(Self<Structure> structure_self, const py::handle& data, con
            to_numpy(std::move(f.g_calc)),
            py::cast(std::move(f.structure)),
            py::str(cif),
+           py::str(svg),
            lines_of(header_text(refine_option_table(), values))};
   return make_result(std::move(out));
 }
@@ -599,8 +604,9 @@ minimum, as PDFfit2 prints it) and sigma_scaled (sigma sqrt(reduced chi2)),
 by name; covariance ((J^T W J)^-1) and correlation in the order of names,
 correlated (pairs above 0.9), rw, chi2, chi2_reduced, points, iterations,
 converged, unit_weights, r, g_obs, g_calc (1/Angstrom^2), structure (the
-refined Structure), cif (it as CIF, the scaled sigma in parentheses) and
-settings. Raises ValueError for an unknown parameter or bad data, OSError
+refined Structure), cif (it as CIF, the scaled sigma in parentheses), svg
+(the plot of data, fit and difference below, as talvo-tools refine --plot
+draws it) and settings. Raises ValueError for an unknown parameter or bad data, OSError
 for a file that cannot be read.)";
 
 }  // namespace
@@ -616,9 +622,10 @@ void init_model(py::module_& m) {
                   "without data_), else the first. Raises FileNotFoundError for a file that is not there, "
                   "ValueError for one that is no CIF, names an unknown element or a block not in it.",
                   py::arg("path"), py::arg("block") = py::none())
-      .def_static("from_stru", &from_stru,
-                  "from_stru(path)\n--\n\nA PDFfit .stru file's structure (its scale and sharpening line are not read).",
-                  py::arg("path"))
+      .def_static(
+          "from_stru", &from_stru,
+          "from_stru(path)\n--\n\nA PDFfit .stru file's structure (its scale and sharpening line are not read).",
+          py::arg("path"))
       .def_static("from_xyz", &from_xyz,
                   "from_xyz(path)\n--\n\nAn xyz file's finite box (positions in Angstrom, no displacements: give "
                   "pdf_model() a uiso).",

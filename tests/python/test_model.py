@@ -207,6 +207,10 @@ def test_nickel_refines_as_pdfgui_refined_it(tmp_path, convention, expected):
     cif.write_text(fit.cif)
     assert "_cell_length_a" in fit.cif and "(" in fit.cif
     assert talvo.Structure.from_cif(cif).cell[0] == pytest.approx(fit.values["a"], abs=fit.sigma_scaled["a"])
+    # The plot talvo-tools refine --plot draws: data as circles (every other of the 851, and the legend's),
+    # fit and difference as lines, the Rw in it.
+    assert fit.svg.startswith("<svg") and fit.svg.count("<circle") == 427 and fit.svg.count("<polyline") == 2
+    assert "structure Ni  FCC fitted to " in fit.svg
 
 
 def test_the_refinement_is_talvo_tools_refine():
