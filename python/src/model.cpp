@@ -229,14 +229,14 @@ OptionValues keyword_values(const OptionTable& table, const py::kwargs& kw, cons
   OptionValues values;
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     for (const OptionSpec& o : table.options)
-      if (spelled(o.name, Spelling::kKeyword) == key) spec = &o;
-    if (spec == nullptr)
+      if (spelled(o.name, Spelling::kKeyword) == key) option = &o;
+    if (option == nullptr)
       throw py::type_error(std::string(function) + "() got an unexpected keyword argument '" + key + "'");
     if (v.is_none()) continue;
-    const std::string name(spec->name);
-    switch (spec->type) {
+    const std::string name(option->name);
+    switch (option->type) {
       case OptionType::kFlag:
         if (!py::isinstance<py::bool_>(v)) throw py::type_error(key + " must be True or False, not " + type_name(v));
         if (v.cast<bool>()) values.values[name] = std::string();
