@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "talvo/neutron/neutron_table.hpp"
 #include "talvo/result.hpp"
 #include "talvo/text/number.hpp"
 
@@ -119,6 +120,8 @@ void init_conversions(py::module_& m);
 // --- the data folder (neutron.cpp) ------------------------------------------
 
 std::string data_file(const std::string& name);
+// The neutron lengths of talvo.material(), read once (neutron.cpp).
+const NeutronTable& neutron_table();
 
 void init_neutron(py::module_& m);
 void init_xray(py::module_& m);
@@ -132,6 +135,7 @@ double photon_energy(const py::object& energy, const py::object& wavelength, con
 bool photon_given(const py::object& energy, const py::object& wavelength, const std::optional<std::string>& anode);
 void init_xrdml(py::module_& m);
 void init_numeric(py::module_& m);
+void init_model(py::module_& m);
 
 }  // namespace talvo::python
 

@@ -1,5 +1,5 @@
 // The compiled part of the talvo package, talvo._core: each library area
-// binds its own entry points (neutron.cpp, xray.cpp, xrdml.cpp, numeric.cpp,
+// binds its own entry points (neutron.cpp, xray.cpp, xrdml.cpp, numeric.cpp, model.cpp,
 // conversions.cpp) and errors.cpp maps errors to exceptions.
 #include "core.hpp"
 #include "talvo/version.hpp"
@@ -42,6 +42,15 @@ Total scattering
         G(r) and g(r) from S(Q).
     peak(x, shape, center, fwhm, eta=0.5)   peak shapes of unit area
 
+Structures and their G(r)
+    Structure.from_cif(path, block=None), .from_stru(path), .from_xyz(path),
+    read_structure(path)
+        A crystal (cell, sites, symmetry operations) or a finite box.
+    pdf_model(structure, r=(0, 20, 0.01), radiation='xray', qmax=..., ...)
+        G(r) of a structure, as `talvo-tools model` computes it.
+    refine(structure, data, refine='a,uiso,scale', r=(1.5, 20), ...)
+        The structure refined against a measured G(r), with sigma.
+
 Arrays and units
     Array arguments take numpy arrays or any sequence of numbers (a
     C-ordered float64 array is used in place, without a copy); results are
@@ -54,8 +63,9 @@ Arrays and units
 Results
     Results with several parts are typed objects (Material, PerAtom,
     Element, Partial, MaterialSweep, XrayAverage, XrdmlFile, XrdmlScan,
-    Sq2gr) whose parts are read-only attributes (m.sld); to_dict() gives
-    them as plain dicts and lists; they compare with == and pickle.
+    Sq2gr, Structure, Site, Atoms, PdfModel, Refinement) whose parts are
+    read-only attributes (m.sld); to_dict() gives them as plain dicts and
+    lists; they compare with == and pickle.
 
 Errors and warnings
     Every error the library reports is a TalvoError. Bad input raises
@@ -93,4 +103,5 @@ PYBIND11_MODULE(_core, m) {
   init_pdf(m);
   init_xrdml(m);
   init_numeric(m);
+  init_model(m);
 }

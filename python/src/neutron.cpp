@@ -3,11 +3,11 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -21,9 +21,9 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/files/data_folder.hpp"
 #include "talvo/neutron/material.hpp"
-#include "talvo/text/quote.hpp"
 #include "talvo/neutron/material_fields.hpp"
 #include "talvo/text/json.hpp"
+#include "talvo/text/quote.hpp"
 
 namespace talvo::python {
 namespace {
@@ -36,6 +36,8 @@ std::string package_data;
 
 void set_data_folder(const std::string& folder) { package_data = text_arg(folder, "folder"); }
 
+}  // namespace
+
 // Read on first use and kept for the process; a failed read is tried again
 // on the next call (the user may have set G_F meanwhile).
 const NeutronTable& neutron_table() {
@@ -45,6 +47,8 @@ const NeutronTable& neutron_table() {
   }
   return *table;
 }
+
+namespace {
 
 // --- the results ---------------------------------------------------------------
 

@@ -30,6 +30,7 @@ enum class Kind {
   kArrayDict,  // dict of str to float64 array (a fresh dict each time)
   kFloatDict,  // dict of str to float
   kNested,     // tuple of results of one other class (a list of dicts in to_dict)
+  kInstance,   // one object of that other class (itself in to_dict; it pickles on its own)
 };
 
 struct Field {
@@ -97,7 +98,7 @@ template <class Tag>
 struct Layout {
   static const char* name;
   static std::span<const Field> fields;
-  static PyObject* nested_type;  // the class of a kNested field's items (kept for the process)
+  static PyObject* nested_type;  // the class of a kNested field's items or a kInstance field (kept for the process)
 };
 template <class Tag>
 const char* Layout<Tag>::name = nullptr;
@@ -189,6 +190,10 @@ inline py::object checked(const py::handle& h, const Field& f, const char* type,
       }
       return py::tuple(items);
     }
+    case Kind::kInstance:
+      if (!py::isinstance(h, py::handle(nested)))
+        detail::bad_state(type, what + "is no " + py::str(py::handle(nested).attr("__name__")).cast<std::string>());
+      return py::reinterpret_borrow<py::object>(h);
   }
   return py::none();
 }

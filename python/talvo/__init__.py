@@ -11,6 +11,7 @@ import typing as _typing
 from . import _core
 from ._core import (
     Dispersion,
+    Atoms,
     Element,
     ElementSweep,
     Material,
@@ -21,8 +22,12 @@ from ._core import (
     PerAtomSweep,
     PerFormula,
     Pdf,
+    PdfModel,
     PdfSeries,
+    Refinement,
+    Site,
     Sq2gr,
+    Structure,
     TalvoError,
     TalvoFileNotFoundError,
     TalvoMemoryError,
@@ -47,8 +52,11 @@ from ._core import (
     material,
     modification,
     pdf,
+    pdf_model,
     peak,
+    read_structure,
     read_xrdml,
+    refine,
     sq2gr,
     xray_average,
     xray_material,
@@ -57,11 +65,12 @@ from ._core import (
 __doc__ = _core.__doc__
 
 __all__ = [
-    "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "Partial", "PartialSweep", "PerAtom",
-    "PerAtomSweep", "PerFormula", "Pdf", "PdfSeries", "Sq2gr", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError",
+    "Atoms", "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "Partial", "PartialSweep", "PerAtom",
+    "PerAtomSweep", "PerFormula", "Pdf", "PdfModel", "PdfSeries", "Refinement", "Site", "Sq2gr", "Structure", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError",
     "TalvoOSError", "TalvoValueError", "TalvoWarning", "Units", "XrayAverage", "XrayElement", "XrayMaterial",
     "XrdmlFile", "XrdmlScan", "__version__", "anode_energy", "compton", "convert_density", "data_file",
-    "dispersion", "filon_ft", "form_factor", "iter_pdf", "material", "modification", "pdf", "peak", "read_xrdml", "sq2gr",
+    "dispersion", "filon_ft", "form_factor", "iter_pdf", "material", "modification", "pdf", "pdf_model", "peak", "read_structure", "read_xrdml",
+    "refine", "sq2gr",
     "xray_average", "xray_material",
 ]
 

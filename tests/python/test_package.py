@@ -121,6 +121,7 @@ def test_a_missing_table_is_file_not_found(tmp_path):
 
 
 LAB = ROOT / "tests" / "data" / "lab_xy"
+MODEL = ROOT / "tests" / "data" / "pdf_model"
 _SWEEP = "talvo.material('Gd2O3', density=7.41, thickness=0.1, wavelength=np.array([[1.0, 2.0], [3.0, 4.0]]))"
 # A call that makes each result class.
 RESULTS = {
@@ -142,6 +143,13 @@ RESULTS = {
     "XrdmlScan": f"talvo.read_xrdml({str(XRDML / 'polefigure_91_scans.xrdml')!r}).scans[5]",
     "Sq2gr": "talvo.sq2gr(np.linspace(0, 20, 201), np.ones(201), np.linspace(0.5, 5, 10), 0.1)",
     "Pdf": f"talvo.pdf({str(LAB / 'zro2_mo.xy')!r}, 'ZrO2', format='twotheta', wavelength=0.71303)",
+    "Structure": f"talvo.Structure.from_cif({str(MODEL / 'TiO2_rutile-fit.cif')!r})",
+    "Site": f"talvo.Structure.from_cif({str(MODEL / 'TiO2_rutile-fit.cif')!r}).sites[1]",
+    "Atoms": f"talvo.Structure.from_cif({str(MODEL / 'CdSe_cadmoselite.cif')!r}).atoms()",
+    "PdfModel": f"talvo.pdf_model(talvo.Structure.from_cif({str(MODEL / 'TiO2_rutile-fit.cif')!r}), r=(1, 5, 0.1),"
+                " qmax=26, partials=True)",
+    "Refinement": f"talvo.refine(talvo.Structure.from_stru({str(MODEL / 'Ni.stru')!r}), "
+                  f"{str(MODEL / 'Ni_2-8.chi.gr')!r}, refine='a,scale', r=(1.5, 5), qmax=40)",
 }
 
 
