@@ -1,6 +1,7 @@
 #include "tools/cli.hpp"
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <string>
@@ -31,6 +33,39 @@ std::optional<std::string> Args::get(const std::string& name) const {
   return it->second;
 }
 
+FileKey::FileKey(const std::string& path) {
+  std::error_code ec;
+  canonical = std::filesystem::weakly_canonical(path, ec).string();
+  if (ec) canonical = path;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0)
+    identity = std::pair<unsigned long long, unsigned long long>{static_cast<unsigned long long>(st.st_dev),
+                                                                 static_cast<unsigned long long>(st.st_ino)};
+}
+
+namespace {
+
+// A message as the terminal shows it: a control byte that input text brought in (an escape sequence in a
+// file's name or contents) written as \xNN, whatever routine made the message; line ends and tabs kept.
+std::string terminal_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if ((byte < 0x20 && ch != '\n' && ch != '\t') || byte == 0x7f) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 namespace {
 
 Error wrong(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
@@ -39,13 +74,14 @@ Error unusable(std::string text) { return make_error(ErrorKind::kParseError, std
 }  // namespace
 
 int usage(const Args& a, const std::string& text) {
-  std::cerr << "talvo-tools " << a.command << ": " << text << "; see `talvo-tools " << a.command << " --help`\n";
+  std::cerr << "talvo-tools " << a.command << ": " << terminal_text(text) << "; see `talvo-tools " << a.command
+            << " --help`\n";
   return kUsage;
 }
 int usage(const Args& a, const Error& e) { return usage(a, e.message); }
 
 int input_error(const Args& a, const std::string& text) {
-  std::cerr << "talvo-tools " << a.command << ": " << text << '\n';
+  std::cerr << "talvo-tools " << a.command << ": " << terminal_text(text) << '\n';
   return 1;
 }
 int input_error(const Args& a, const Error& e) { return input_error(a, e.message); }
@@ -276,8 +312,8 @@ NamedValueTable named_value_table(const std::string& formula, const std::vector<
 }
 
 void report_messages(const std::string& command, const std::vector<std::string>& warnings, const Error* error) {
-  for (const std::string& w : warnings) std::cerr << "talvo-tools " << command << ": warning: " << w << '\n';
-  if (error != nullptr) std::cerr << "talvo-tools " << command << ": " << error->message << '\n';
+  for (const std::string& w : warnings) std::cerr << "talvo-tools " << command << ": warning: " << terminal_text(w) << '\n';
+  if (error != nullptr) std::cerr << "talvo-tools " << command << ": " << terminal_text(error->message) << '\n';
 }
 
 }  // namespace talvo::cli

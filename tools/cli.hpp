@@ -10,6 +10,7 @@
 #include <optional>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "talvo/files/data_folder.hpp"
@@ -33,6 +34,19 @@ struct Args {
   bool flag(const std::string& name) const { return options.count(name) > 0; }
   std::optional<std::string> get(const std::string& name) const;
 };
+
+// What tells two names of one file apart from two files: the name with its links and dots resolved, and
+// the file's identity where it exists (a hard link has another name).
+struct FileKey {
+  std::string canonical;
+  std::optional<std::pair<unsigned long long, unsigned long long>> identity;  // device, inode
+  explicit FileKey(const std::string& path);
+  bool same(const FileKey& other) const {
+    return canonical == other.canonical || (identity && identity == other.identity);
+  }
+};
+// True when the two names are one file (an output that would replace an input).
+inline bool same_file(const std::string& a, const std::string& b) { return FileKey(a).same(FileKey(b)); }
 
 // How a subcommand ends on an error: wrong usage prints "talvo-tools COMMAND:
 // TEXT; see `talvo-tools COMMAND --help`" on one line and returns kUsage;

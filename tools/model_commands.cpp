@@ -11,11 +11,15 @@
 #include "talvo/files/write.hpp"
 #include "talvo/text/json.hpp"
 #include "talvo/neutron/neutron_table.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/structure/structure_files.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
 namespace {
+
+// Text from the user's files in a header line: its control bytes escaped, nothing cut.
+std::string shown_text(const std::string& text) { return escape_for_message(text, text.size() + 1); }
 
 std::vector<std::string> table_names(const OptionTable& table, bool flags, std::vector<std::string> own) {
   std::vector<std::string> out = std::move(own);
@@ -69,11 +73,11 @@ int run_model(const Args& a) {
   const ModelOptions options = model_options_from(*values, &*table);
   Result<ModelResult> m = pdf_model(file->structure, options);
   if (!report("model", m)) return 1;
-  std::cout << "# talvo-tools model\n# structure = " << a.positional[0] << '\n';
+  std::cout << "# talvo-tools model\n# structure = " << shown_text(a.positional[0]) << '\n';
   print_header(model_option_table(), *values);
   std::cout << "# weights: " << m->weights_source << '\n';
   for (const ModelWeight& w : m->weights)
-    std::cout << "#   " << w.species << ": f = " << digits_text(w.f, 8) << ", c = " << digits_text(w.concentration, 8)
+    std::cout << "#   " << shown_text(w.species) << ": f = " << digits_text(w.f, 8) << ", c = " << digits_text(w.concentration, 8)
               << '\n';
   std::cout << "# peaks divided by " << (options.peak_norm == PeakNorm::kGridR ? "the grid's r" : "r_ij")
             << "; the line -4 pi rho0 r " << (options.line_terminated ? "terminated with them" : "added after their termination")
@@ -128,6 +132,21 @@ int run_refine(const Args& a) {
   Result<std::vector<RefineParameter>> parameters = parse_refine_list(list);
   if (!parameters.ok()) return usage(a, parameters.error());
   o.parameters = *parameters;
+  // --uiso sets every atom's U for good: a U that is also fitted would not move.
+  if (values->given("uiso"))
+    for (const RefineParameter& p : o.parameters)
+      if (p.name == "uiso" || p.name.starts_with("uiso:") || p.name.starts_with("u11:") ||
+          p.name.starts_with("u22:") || p.name.starts_with("u33:") || p.name.starts_with("u12:") ||
+          p.name.starts_with("u13:") || p.name.starts_with("u23:"))
+        return usage(a, "--uiso fixes every atom's U, so " + p.name + " cannot be fitted with it: give its start as " +
+                            p.name + "=U instead");
+  // The files it writes never replace what it reads.
+  for (const char* option : {"--fit", "--cif", "--plot"})
+    if (const auto path = a.get(option))
+      for (const std::string& input : {a.positional[0], a.positional[1]})
+        if (same_file(*path, input))
+          return usage(a, std::string(option) + " " + escape_for_message(*path) + " would replace the input " +
+                              escape_for_message(input) + ": give another name");
   Result<MeasuredPdf> data = read_measured_pdf(a.positional[0]);
   if (!report("refine", data)) return 1;
   Result<StruFile> file = read_structure(a.positional[1]);
@@ -189,7 +208,8 @@ int run_refine(const Args& a) {
     std::cout << j;
     return 0;
   }
-  std::cout << "# talvo-tools refine\n# data = " << a.positional[0] << "\n# structure = " << a.positional[1] << '\n';
+  std::cout << "# talvo-tools refine\n# data = " << shown_text(a.positional[0])
+            << "\n# structure = " << shown_text(a.positional[1]) << '\n';
   print_header(refine_option_table(), *values);
   std::cout << "# weights: " << (f.unit_weights ? "1 for every point (the data have no dG)" : "1/dG^2 from the data's dG")
             << "\n# sigma: sqrt(diag((J^T W J)^-1)) at the minimum; sigma_scaled: sigma sqrt(reduced chi2)\n"

@@ -122,23 +122,6 @@ std::string stem(const std::string& path) {
   return name.empty() ? std::string("pdf") : name;
 }
 
-// What tells two names of one file apart from two files: the name with its links and dots resolved, and
-// the file's identity where it exists (a hard link has another name).
-struct FileKey {
-  std::string canonical;
-  std::optional<std::pair<dev_t, ino_t>> identity;
-  explicit FileKey(const std::string& path) {
-    std::error_code ec;
-    canonical = fs::weakly_canonical(path, ec).string();
-    if (ec) canonical = path;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) identity = std::pair{st.st_dev, st.st_ino};
-  }
-  bool same(const FileKey& other) const {
-    return canonical == other.canonical || (identity && identity == other.identity);
-  }
-};
-
 Result<Run> run_of(const Args& a) {
   Run run;
   // -o PREFIX and -j N among the inputs.

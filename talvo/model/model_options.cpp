@@ -9,8 +9,9 @@ constexpr OptionSpec kXrayWeights{.name = "xray-weights", .type = OptionType::kC
      .doc = "an atom's f: f0 (Waasmaier-Kirfel f0(0), ions included) or z (its electrons, Z - charge)",
      .default_text = "f0", .choices = "f0|z", .when = "radiation=xray"};
 constexpr OptionSpec kR{.name = "r", .type = OptionType::kGrid, .doc = "the r grid in Angstrom", .default_text = "0:20:0.01"};
+// The peaks are summed every 0.01 A at most, which carries Q up to pi / 0.01: a Qmax far below that.
 constexpr OptionSpec kQmax{.name = "qmax", .type = OptionType::kNumber, .doc = "the termination's Qmax in 1/A (0: none)",
-     .default_text = "0", .low = 0.0};
+     .default_text = "0", .low = 0.0, .high = 200.0};
 constexpr OptionSpec kQmin{.name = "qmin", .type = OptionType::kNumber, .doc = "the termination's Qmin in 1/A (0: none)",
      .default_text = "0", .needs = "qmax", .low = 0.0};
 constexpr OptionSpec kQdamp{.name = "qdamp", .type = OptionType::kNumber, .doc = "the resolution's damping exp(-(Qdamp r)^2/2), 1/A",
@@ -35,7 +36,7 @@ constexpr OptionSpec kLine{.name = "line", .type = OptionType::kChoice,
      .doc = "-4 pi rho0 r added after the termination (as diffpy.srreal) or terminated with the peaks (as PDFfit2)",
      .default_text = "after", .choices = "after|terminated"};
 constexpr OptionSpec kUiso{.name = "uiso", .type = OptionType::kNumber, .doc = "every atom's Uiso in A^2, in place of the structure's",
-     .low = 0.0, .low_open = true};
+     .low = 0.0, .high = 10.0, .low_open = true};
 constexpr OptionSpec kRho0{.name = "rho0", .type = OptionType::kNumber,
      .doc = "the line's density in atoms/A^3 (a crystal's N/V unless given; a box has none unless given)",
      .low = 0.0};

@@ -190,6 +190,9 @@ Result<std::vector<RefineParameter>> parse_refine_list(std::string_view text) {
         return make_error(ErrorKind::kParseError, "the start of " + p.name + " is not a number: \"" + std::string(v) + "\"");
       p.start = value;
     }
+    for (const RefineParameter& q : out)
+      if (q.name == p.name)
+        return make_error(ErrorKind::kInvalidArgument, "the parameter " + p.name + " is named twice: name it once");
     out.push_back(std::move(p));
     if (end == text.size()) break;
     start = end + 1;

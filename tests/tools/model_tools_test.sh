@@ -59,6 +59,22 @@ run "unknown format" 1 ".cif, .stru or .xyz" -- "$tools" model "$tmp/none.pdb"
 run "two files" 2 "one structure" -- "$tools" model "$data/Ni.stru" "$data/Ni.cif"
 printf 'data_x\n_cell_length_a 4\nloop_ _atom_site_label _atom_site_fract_x _atom_site_fract_y _atom_site_fract_z\nNi 0 0 0\n' >"$tmp/nocell.cif"
 run "no cell" 1 "no cell" -- "$tools" model "$tmp/nocell.cif"
+# Faults that gave numbers silently: a symbol the table lacks, a parameter named twice or fixed by --uiso,
+# an output over an input, a U or Qmax beyond any measurement; control bytes from a file escaped.
+printf '1\nc\nCf 0 0 0\n' >"$tmp/cf.xyz"
+run "two-letter symbol" 1 'no element of the table is called "Cf"' -- "$tools" model "$tmp/cf.xyz" --uiso 0.01
+printf '2\nc\n\033[31mNa 0 0 0\nCl 1 0 0\n' >"$tmp/esc.xyz"
+run "escape sequence" 1 '"\\x1b\[31mNa"' -- "$tools" model "$tmp/esc.xyz" --uiso 0.01
+grep -q "$(printf '\033')" "$tmp/err" && say "escape sequence: a raw control byte reached the terminal"
+run "named twice" 2 "named twice" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.cif" --refine scale,scale --uiso 0.005
+run "fixed and fitted" 2 "cannot be fitted with it" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.cif" \
+  --refine scale,uiso --uiso 0.005
+cp "$data/Ni_2-8.chi.gr" "$tmp/data.gr"
+run "output over input" 2 "would replace the input" -- "$tools" refine "$tmp/data.gr" "$data/Ni.cif" --refine scale \
+  --uiso 0.005 --fit "$tmp/./data.gr"
+cmp -s "$tmp/data.gr" "$data/Ni_2-8.chi.gr" || say "output over input: the data file was changed"
+run "huge U" 2 "--uiso must be" -- "$tools" model "$data/Ni.cif" --uiso 1e6
+run "huge qmax" 2 "--qmax must be" -- "$tools" model "$data/Ni.cif" --uiso 0.005 --qmax 1000
 # PDFgui's nickel refinement through the command line: its values within their sigma.
 run "refine" 0 "" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru" --refine a,uiso,sratio=1,scale --r 1.5:10 \
   --qmax 40 --qdamp 0.001 --rcut 3 --xray-weights z --peak-norm r --line terminated --fit "$tmp/fit" --cif "$tmp/ni.cif" --plot "$tmp/fit.svg"
