@@ -312,7 +312,8 @@ NamedValueTable named_value_table(const std::string& formula, const std::vector<
 }
 
 void report_messages(const std::string& command, const std::vector<std::string>& warnings, const Error* error) {
-  for (const std::string& w : warnings) std::cerr << "talvo-tools " << command << ": warning: " << terminal_text(w) << '\n';
+  for (const std::string& w : warnings)
+    std::cerr << "talvo-tools " << command << ": warning: " << terminal_text(w) << '\n';
   if (error != nullptr) std::cerr << "talvo-tools " << command << ": " << terminal_text(error->message) << '\n';
 }
 

@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "talvo/files/write.hpp"
 #include "talvo/model/fit_plot.hpp"
 #include "talvo/model/model_options.hpp"
 #include "talvo/model/pdf_model.hpp"
 #include "talvo/model/refine.hpp"
-#include "talvo/files/write.hpp"
-#include "talvo/text/json.hpp"
 #include "talvo/neutron/neutron_table.hpp"
-#include "talvo/text/quote.hpp"
 #include "talvo/structure/structure_files.hpp"
+#include "talvo/text/json.hpp"
+#include "talvo/text/quote.hpp"
 #include "tools/commands.hpp"
 
 namespace talvo::cli {
@@ -77,8 +77,8 @@ int run_model(const Args& a) {
   print_header(model_option_table(), *values);
   std::cout << "# weights: " << m->weights_source << '\n';
   for (const ModelWeight& w : m->weights)
-    std::cout << "#   " << shown_text(w.species) << ": f = " << digits_text(w.f, 8) << ", c = " << digits_text(w.concentration, 8)
-              << '\n';
+    std::cout << "#   " << shown_text(w.species) << ": f = " << digits_text(w.f, 8)
+              << ", c = " << digits_text(w.concentration, 8) << '\n';
   std::cout << "# peaks divided by " << (options.peak_norm == PeakNorm::kGridR ? "the grid's r" : "r_ij")
             << "; the line -4 pi rho0 r " << (options.line_terminated ? "terminated with them" : "added after their termination")
             << "; rho0 = " << digits_text(m->rho0, 8) << " atoms/A^3; N = " << digits_text(m->atoms, 8)
@@ -135,9 +135,9 @@ int run_refine(const Args& a) {
   // --uiso sets every atom's U for good: a U that is also fitted would not move.
   if (values->given("uiso"))
     for (const RefineParameter& p : o.parameters)
-      if (p.name == "uiso" || p.name.starts_with("uiso:") || p.name.starts_with("u11:") ||
-          p.name.starts_with("u22:") || p.name.starts_with("u33:") || p.name.starts_with("u12:") ||
-          p.name.starts_with("u13:") || p.name.starts_with("u23:"))
+      if (p.name == "uiso" || p.name.starts_with("uiso:") || p.name.starts_with("u11:") || p.name.starts_with("u22:") ||
+          p.name.starts_with("u33:") || p.name.starts_with("u12:") || p.name.starts_with("u13:") ||
+          p.name.starts_with("u23:"))
         return usage(a, "--uiso fixes every atom's U, so " + p.name + " cannot be fitted with it: give its start as " +
                             p.name + "=U instead");
   // The files it writes never replace what it reads.
