@@ -76,7 +76,7 @@ constexpr pdf::Spelling kSpelling = pdf::Spelling::kKeyword;
 
 // A path as str or os.PathLike.
 // The keywords as the library's options, each of the kind it takes: numbers as numbers, r as three.
-pdf::OptionValues options_of(const std::string& composition, const py::kwargs& kw) {
+pdf::OptionValues options_of(const std::string& composition, const py::kwargs& kw, const char* function) {
   for (const auto& [k, v] : kw) {
     const std::string key = k.cast<std::string>();
     const auto known = [&key](const OptionSpec& o) {
@@ -84,7 +84,7 @@ pdf::OptionValues options_of(const std::string& composition, const py::kwargs& k
     };
     const std::span<const OptionSpec> table = pdf::reduction_option_table().options;
     if (std::none_of(table.begin(), table.end(), known))
-      throw py::type_error("pdf() got an unexpected keyword argument '" + key + "'");
+      throw py::type_error(std::string(function) + "() got an unexpected keyword argument '" + key + "'");
   }
   pdf::OptionValues options;
   options.values["composition"] = text_arg(composition, "composition");
@@ -136,9 +136,9 @@ struct PdfRun {
   std::optional<pdf::ZScan> zscan;
 };
 
-PdfRun run_of(const std::string& composition, const py::kwargs& kw) {
+PdfRun run_of(const std::string& composition, const py::kwargs& kw, const char* function) {
   PdfRun run;
-  run.options = options_of(composition, kw);
+  run.options = options_of(composition, kw, function);
   const pdf::InputChoice choice = take(pdf::input_choice(run.options, "", kSpelling));
   (void)choice;
   // A wrong choice or a contradiction is the same for every pattern; what a pattern's own wavelength may
@@ -341,7 +341,7 @@ std::string source_of(const py::handle& input, std::size_t index, bool series) {
 
 py::object reduce_pdf(const py::object& input, const std::string& composition, const py::kwargs& kw) {
   const bool series = is_series(input);
-  const PdfRun run = run_of(composition, kw);
+  const PdfRun run = run_of(composition, kw, "pdf");
   if (!series) return reduce_one(run, input, source_of(input, 0, false));
   py::list out;
   std::size_t index = 0;
@@ -391,7 +391,7 @@ PdfSeries iter_pdf(const py::iterable& inputs, const std::string& composition, c
                          ": give pdf() one pattern");
   std::optional<std::size_t> size;
   if (py::hasattr(inputs, "__len__")) size = py::len(inputs);
-  PdfRun run = run_of(composition, kw);
+  PdfRun run = run_of(composition, kw, "iter_pdf");
   return PdfSeries(py::reinterpret_borrow<py::object>(py::iter(inputs)), size, std::move(run));
 }
 

@@ -122,7 +122,7 @@ Result<double> placzek_exact(double two_theta, double mass_ratio, const PlaczekO
     if (2.0 * big_a * std::log(1e12) > o.tolerance)
       return make_error(ErrorKind::kOutOfRange, "P is infinite at 2theta 0 for M/m_n " + shortest(mass_ratio) +
                                                     ": it grows as " + shortest(2.0 * big_a) +
-                                                    " ln(1/2theta), from the nuclei moving with the neutron");
+                                                    " ln(1/2theta), from the nuclei moving with the neutron: give angles above 0");
     half = 0.5e-12;
   }
   f.sin2 = std::pow(std::sin(half), 2);

@@ -373,6 +373,9 @@ Outcome read_grids(const Reader& r, ReductionOptions& o) {
                      r.name("extrapolate") + " step, linear or poly");
     if (Outcome set = into(o.s0, r.number("s0")); !set.ok()) return set.error();
     if (!std::isfinite(o.s0)) return invalid(r.name("s0") + " must be a finite number, not " + shortest(o.s0));
+    if (o.s0 < 0.0)
+      return make_error(ErrorKind::kOutOfRange, r.name("s0") + " must be 0 or more (S(0) = rho0 k_B T kappa_T), not " +
+                                                    shortest(o.s0));
   }
   if (const OptionValue* spec = r.value("r")) {
     if (const auto* grid = std::get_if<std::array<double, 3>>(spec)) {
@@ -763,7 +766,9 @@ std::optional<KeyLine> key_line(std::string_view t, bool comment) {
   if (!is_reduction_option(k.key) && k.key != "input" && k.key != "output") {
     // A note's words before its "=" are no key; a key that is none is named by the caller.
     for (const char c : k.key)
-      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return std::nullopt;
+      // A header's notes hold words with underscores ("f_table = ..."); a setting's line may misspell a key so.
+      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || (c == '_' && !comment)))
+        return std::nullopt;
   }
   if (k.key.empty()) return std::nullopt;
   return k;
@@ -831,8 +836,13 @@ Result<SettingsFile> parse_settings(std::string_view text, std::string_view sour
       f.outputs = *kinds;
       continue;
     }
-    if (!is_reduction_option(k->key))
-      return make_error(ErrorKind::kInvalidArgument, where + ": unknown key " + quote_for_message(k->key));
+    if (!is_reduction_option(k->key)) {
+      std::string dashed = k->key;
+      std::replace(dashed.begin(), dashed.end(), '_', '-');
+      return make_error(ErrorKind::kInvalidArgument,
+                        where + ": unknown key " + quote_for_message(k->key) +
+                            (is_reduction_option(dashed) ? " (the option is " + dashed + ")" : ""));
+    }
     if (k->key == "background" || k->key == "container" || k->key == "zscan") value = from_header(source, value);
     f.options.values[k->key] = value;
     f.options.from_file.insert(k->key);

@@ -108,6 +108,8 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
       {with({{"extrapolate", "none"}, {"s0", "0"}}), ErrorKind::kInvalidArgument,
        "{s0} is S(Q) at Q = 0 for the extrapolation below the data: give {extrapolate} step, linear or poly"},
       {with({{"extrapolate", "step"}, {"s0", "low"}}), ErrorKind::kParseError, "{s0} is not a number: \"low\""},
+      {with({{"extrapolate", "step"}, {"s0", "-1"}}), ErrorKind::kOutOfRange,
+       "{s0} must be 0 or more (S(0) = rho0 k_B T kappa_T), not -1"},
       {with({{"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
        "{ruland} belongs to a monochromator in the diffracted beam ({monochromator} NAME)"},
       {with({{"monochromator", "26"}, {"mono-beam", "incident"}, {"ruland", "0.05"}}), ErrorKind::kInvalidArgument,
@@ -487,6 +489,7 @@ TEST(PdfSettingsFile, OwnKeysInEveryUsualFormWithTheirLines) {
        ErrorKind::kParseError},
       {"qmax = 1\n#QMAX = 2\n", "c.cfg line 2: \"qmax\" is given twice", ErrorKind::kParseError},
       {"\n\ncolour = red\n", "c.cfg line 3: unknown key \"colour\"", ErrorKind::kInvalidArgument},
+      {"bg_scale = 1\n", "c.cfg line 1: unknown key \"bg_scale\" (the option is bg-scale)", ErrorKind::kInvalidArgument},
       {"input = \"a.xy\n", "c.cfg line 1: the value of \"input\" opens a quote it does not close",
        ErrorKind::kParseError},
   };
