@@ -120,9 +120,10 @@ Result<double> placzek_exact(double two_theta, double mass_ratio, const PlaczekO
     const double x = mass_ratio / f.tau;
     const double big_a = std::sqrt(x / std::numbers::pi) * std::exp(-x);
     if (2.0 * big_a * std::log(1e12) > o.tolerance)
-      return make_error(ErrorKind::kOutOfRange, "P is infinite at 2theta 0 for M/m_n " + shortest(mass_ratio) +
-                                                    ": it grows as " + shortest(2.0 * big_a) +
-                                                    " ln(1/2theta), from the nuclei moving with the neutron: give angles above 0");
+      return make_error(ErrorKind::kOutOfRange,
+                        "P is infinite at 2theta 0 for M/m_n " + shortest(mass_ratio) + ": it grows as " +
+                            shortest(2.0 * big_a) +
+                            " ln(1/2theta), from the nuclei moving with the neutron: give angles above 0");
     half = 0.5e-12;
   }
   f.sin2 = std::pow(std::sin(half), 2);

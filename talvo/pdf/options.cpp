@@ -374,8 +374,8 @@ Outcome read_grids(const Reader& r, ReductionOptions& o) {
     if (Outcome set = into(o.s0, r.number("s0")); !set.ok()) return set.error();
     if (!std::isfinite(o.s0)) return invalid(r.name("s0") + " must be a finite number, not " + shortest(o.s0));
     if (o.s0 < 0.0)
-      return make_error(ErrorKind::kOutOfRange, r.name("s0") + " must be 0 or more (S(0) = rho0 k_B T kappa_T), not " +
-                                                    shortest(o.s0));
+      return make_error(ErrorKind::kOutOfRange,
+                        r.name("s0") + " must be 0 or more (S(0) = rho0 k_B T kappa_T), not " + shortest(o.s0));
   }
   if (const OptionValue* spec = r.value("r")) {
     if (const auto* grid = std::get_if<std::array<double, 3>>(spec)) {

@@ -126,7 +126,8 @@ TEST(PdfOptions, EachMistakeHasItsKindAndNamesTheOptionTheCallersWay) {
        "{beam-width} needs the capillary's diameter: give {capillary-diameter} MM"},
       {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-width", "0"}}), ErrorKind::kOutOfRange,
        "{beam-width} must be above 0 mm"},
-      {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-width", "0.2"}, {"beam-profile", "flat"}}),
+      {with(
+           {{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-width", "0.2"}, {"beam-profile", "flat"}}),
        ErrorKind::kInvalidArgument, "{beam-profile} must be tophat or gaussian, not \"flat\""},
       {with({{"geometry", "capillary"}, {"capillary-diameter", "0.6"}, {"beam-profile", "gaussian"}}),
        ErrorKind::kInvalidArgument, "{beam-profile} belongs to {beam-width} or {zscan}"},
@@ -489,7 +490,8 @@ TEST(PdfSettingsFile, OwnKeysInEveryUsualFormWithTheirLines) {
        ErrorKind::kParseError},
       {"qmax = 1\n#QMAX = 2\n", "c.cfg line 2: \"qmax\" is given twice", ErrorKind::kParseError},
       {"\n\ncolour = red\n", "c.cfg line 3: unknown key \"colour\"", ErrorKind::kInvalidArgument},
-      {"bg_scale = 1\n", "c.cfg line 1: unknown key \"bg_scale\" (the option is bg-scale)", ErrorKind::kInvalidArgument},
+      {"bg_scale = 1\n", "c.cfg line 1: unknown key \"bg_scale\" (the option is bg-scale)",
+       ErrorKind::kInvalidArgument},
       {"input = \"a.xy\n", "c.cfg line 1: the value of \"input\" opens a quote it does not close",
        ErrorKind::kParseError},
   };
