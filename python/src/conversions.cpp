@@ -186,4 +186,100 @@ bool same(const py::handle& a, const py::handle& b) {
 
 void init_conversions(py::module_&) {}
 
+// The keywords of a call as the values of its option table, each of the kind its option takes: numbers as
+// numbers (or text with a unit), the grid r as three numbers, a flag as a bool, a list as text or a
+// sequence of texts, the fit's range as two numbers or "FROM:TO".
+OptionValues keyword_values(const OptionTable& table, const py::kwargs& kw, const char* function) {
+  OptionValues values;
+  for (const auto& [k, v] : kw) {
+    const std::string key = k.cast<std::string>();
+    const OptionSpec* option = nullptr;
+    for (const OptionSpec& o : table.options)
+      if (spelled(o.name, Spelling::kKeyword) == key) option = &o;
+    if (option == nullptr)
+      throw py::type_error(std::string(function) + "() got an unexpected keyword argument '" + key + "'");
+    if (v.is_none()) continue;
+    const std::string name(option->name);
+    switch (option->type) {
+      case OptionType::kFlag:
+        if (!py::isinstance<py::bool_>(v)) throw py::type_error(key + " must be True or False, not " + type_name(v));
+        if (v.cast<bool>()) values.values[name] = std::string();
+        break;
+      case OptionType::kGrid:
+        if (py::isinstance<py::str>(v)) {
+          values.values[name] = text_arg(v.cast<std::string>(), key.c_str());
+        } else {
+          try {
+            values.values[name] = v.cast<std::array<double, 3>>();
+          } catch (const py::cast_error&) {
+            throw py::type_error(key + " must be a sequence of three numbers (rmin, rmax, rstep) in Angstrom");
+          }
+        }
+        break;
+      case OptionType::kList:
+        if (py::isinstance<py::str>(v)) {
+          values.values[name] = text_arg(v.cast<std::string>(), key.c_str());
+        } else {
+          std::string joined;
+          try {
+            for (const std::string& item : v.cast<std::vector<std::string>>())
+              joined += (joined.empty() ? "" : ",") + item;
+          } catch (const py::cast_error&) {
+            throw py::type_error(key + " must be a text or a sequence of texts, not " + type_name(v));
+          }
+          values.values[name] = text_arg(joined, key.c_str());
+        }
+        break;
+      case OptionType::kText:
+        if (py::isinstance<py::str>(v)) {
+          values.values[name] = text_arg(v.cast<std::string>(), key.c_str());
+        } else {  // the fit's range: two numbers
+          std::array<double, 2> range{};
+          try {
+            range = v.cast<std::array<double, 2>>();
+          } catch (const py::cast_error&) {
+            throw py::type_error(key + " must be two numbers (from, to) in Angstrom or \"FROM:TO\"");
+          }
+          values.values[name] = option_text(range[0]) + ":" + option_text(range[1]);
+        }
+        break;
+      case OptionType::kChoice:
+        if (!py::isinstance<py::str>(v)) throw py::type_error(key + " must be a text (str), not " + type_name(v));
+        values.values[name] = text_arg(v.cast<std::string>(), key.c_str());
+        break;
+      case OptionType::kPath:
+        values.values[name] = path_arg(v, key.c_str());
+        break;
+      case OptionType::kNumber:
+      case OptionType::kWhole:
+        if (py::isinstance<py::str>(v))
+          values.values[name] = text_arg(v.cast<std::string>(), key.c_str());
+        else
+          values.values[name] = number_arg(v, key.c_str());
+        break;
+    }
+  }
+  return values;
+}
+
+// The keywords of a signature's docstring, from the table.
+std::string keywords_text(const OptionTable& table) {
+  std::string out;
+  for (const OptionSpec& o : table.options)
+    out += ", " + spelled(o.name, Spelling::kKeyword) + (o.type == OptionType::kFlag ? "=False" : "=None");
+  return out;
+}
+
+py::list lines_of(const std::string& text) {
+  py::list out;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const std::size_t end = text.find('\n', from);
+    out.append(text.substr(from, end == std::string::npos ? std::string::npos : end - from));
+    if (end == std::string::npos) break;
+    from = end + 1;
+  }
+  return out;
+}
+
 }  // namespace talvo::python

@@ -18,6 +18,7 @@
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/result.hpp"
 #include "talvo/text/number.hpp"
+#include "talvo/text/options.hpp"
 
 namespace talvo::python {
 
@@ -115,6 +116,15 @@ py::object optional_float(const std::optional<double>& v);
 // Equality of two result fields that may hold numpy arrays.
 bool same(const py::handle& a, const py::handle& b);
 
+// The keywords of a call as the values of its option table, each of the kind its option takes (numbers as
+// numbers or text with a unit, a grid as three numbers, a flag as a bool, a list as text or texts, a path
+// as str or os.PathLike); TypeError for one the table lacks, naming `function`.
+OptionValues keyword_values(const OptionTable& table, const py::kwargs& kw, const char* function);
+// ", name=None, ..." for a signature's docstring, from the table.
+std::string keywords_text(const OptionTable& table);
+// The lines of a text, as a list.
+py::list lines_of(const std::string& text);
+
 void init_conversions(py::module_& m);
 
 // --- the data folder (neutron.cpp) ------------------------------------------
@@ -136,6 +146,7 @@ bool photon_given(const py::object& energy, const py::object& wavelength, const 
 void init_xrdml(py::module_& m);
 void init_numeric(py::module_& m);
 void init_model(py::module_& m);
+void init_neutron_corrections(py::module_& m);
 
 }  // namespace talvo::python
 

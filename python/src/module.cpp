@@ -104,4 +104,5 @@ PYBIND11_MODULE(_core, m) {
   init_xrdml(m);
   init_numeric(m);
   init_model(m);
+  init_neutron_corrections(m);
 }

@@ -16,6 +16,7 @@ from ._core import (
     ElementSweep,
     Material,
     MaterialSweep,
+    NeutronCorrections,
     Partial,
     PartialSweep,
     PerAtom,
@@ -51,6 +52,7 @@ from ._core import (
     iter_pdf,
     material,
     modification,
+    neutron_corrections,
     pdf,
     pdf_model,
     peak,
@@ -65,11 +67,11 @@ from ._core import (
 __doc__ = _core.__doc__
 
 __all__ = [
-    "Atoms", "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "Partial", "PartialSweep", "PerAtom",
+    "Atoms", "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "NeutronCorrections", "Partial", "PartialSweep", "PerAtom",
     "PerAtomSweep", "PerFormula", "Pdf", "PdfModel", "PdfSeries", "Refinement", "Site", "Sq2gr", "Structure", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError",
     "TalvoOSError", "TalvoValueError", "TalvoWarning", "Units", "XrayAverage", "XrayElement", "XrayMaterial",
     "XrdmlFile", "XrdmlScan", "__version__", "anode_energy", "compton", "convert_density", "data_file",
-    "dispersion", "filon_ft", "form_factor", "iter_pdf", "material", "modification", "pdf", "pdf_model", "peak", "read_structure", "read_xrdml",
+    "dispersion", "filon_ft", "form_factor", "iter_pdf", "material", "modification", "neutron_corrections", "pdf", "pdf_model", "peak", "read_structure", "read_xrdml",
     "refine", "sq2gr",
     "xray_average", "xray_material",
 ]

@@ -1159,6 +1159,60 @@ class PdfModel:
     def __getstate__(self) -> dict[str, Any]: ...
     def __setstate__(self, state: dict[str, Any]) -> None: ...
 
+class NeutronCorrections:
+    @property
+    def correction(self) -> str: ...
+    @property
+    def twotheta(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def columns(self) -> dict[str, npt.NDArray[np.float64]]: ...
+    @property
+    def sigma(self) -> dict[str, npt.NDArray[np.float64]]: ...
+    @property
+    def settings(self) -> list[str]: ...
+    @property
+    def notes(self) -> list[str]: ...
+    @property
+    def warnings(self) -> list[str]: ...
+    def to_dict(self) -> dict[str, Any]: ...
+    def __eq__(self, other: object) -> bool: ...
+def neutron_corrections(
+    correction: str,
+    *,
+    sample: str | None = None,
+    number_density: _Number | str | None = None,
+    density: _Number | str | None = None,
+    wavelength: _Number | str | None = None,
+    twotheta: str | Sequence[_Number] | npt.NDArray[Any] | None = None,
+    geometry: str | None = None,
+    radius: _Number | str | None = None,
+    height: _Number | str | None = None,
+    thickness: _Number | str | None = None,
+    plate_angle: _Number | str | None = None,
+    container: str | None = None,
+    container_number_density: _Number | str | None = None,
+    container_density: _Number | str | None = None,
+    container_inner: _Number | str | None = None,
+    container_outer: _Number | str | None = None,
+    container_height: _Number | str | None = None,
+    front_wall: _Number | str | None = None,
+    back_wall: _Number | str | None = None,
+    beam_width: _Number | str | None = None,
+    beam_height: _Number | str | None = None,
+    detector_height: _Number | str | None = None,
+    elevation: _Number | str | None = None,
+    sigma_total: _Number | str | None = None,
+    sigma_scatt: _Number | str | None = None,
+    sigma_file: _Path | None = None,
+    tolerance: _Number | str | None = None,
+    histories: int | None = None,
+    seed: int | None = None,
+    temperature: _Number | str | None = None,
+    detector_alpha: _Number | str | None = None,
+    detector_efficiency: _Number | str | None = None,
+    efficiency_wavelength: _Number | str | None = None,
+    order: str | None = None,
+) -> NeutronCorrections: ...
 class Refinement:
     @property
     def names(self) -> list[str]: ...
