@@ -115,6 +115,10 @@ py::object optional_float(const std::optional<double>& v);
 // Equality of two result fields that may hold numpy arrays.
 bool same(const py::handle& a, const py::handle& b);
 
+// Text as a docstring's paragraph: words filled into lines of at most
+// `width` characters (a longer word stands on a line of its own).
+std::string wrapped(const std::string& text, std::size_t width = 76);
+
 void init_conversions(py::module_& m);
 
 // --- the data folder (neutron.cpp) ------------------------------------------
