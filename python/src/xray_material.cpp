@@ -312,6 +312,18 @@ void init_xray_material(py::module_& m) {
   m.def("xray_material", &xray_material, xray_material_docstring.c_str(), py::arg("formula"),
         py::arg("energy") = py::none(), py::kw_only(), py::arg("wavelength") = py::none(),
         py::arg("anode") = py::none(), py::arg("density") = py::none(), py::arg("thickness") = py::none());
+  m.def(
+      "_xray_material_fields",
+      [] {
+        static const char* const kScopes[] = {"material", "per_atom", "element"};
+        py::list out;
+        for (const XrayField& f : xray_material_fields())
+          out.append(py::make_tuple(std::string(f.name), xray_field_unit_shown(f), std::string(f.meaning),
+                                    kScopes[static_cast<int>(f.scope)]));
+        return out;
+      },
+      "_xray_material_fields()\n--\n\nThe library's table of the X-ray material's values: (name, unit, meaning, "
+      "scope) for each, in the order of xray --json.");
   m.def("dispersion", &dispersion_of, kDispersionDoc, py::arg("element"), py::arg("energy") = py::none(), py::kw_only(),
         py::arg("wavelength") = py::none(), py::arg("anode") = py::none());
   m.def("anode_energy", &anode, kAnodeDoc, py::arg("name"));
