@@ -12,6 +12,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/xray/average_fields.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/formfactor.hpp"
@@ -208,11 +209,15 @@ int run_xray_average(const Args& a) {
   const Result<XrayAverage> average = xray_average(a.positional[0], q, options);
   if (!report("xray-average", average)) return 1;
   const XrayAverage& r = *average;
+  // The heads and units of the library's table of the averages' values.
+  const auto head = [](std::string_view name) { return std::string(xray_average_symbol(name)); };
+  const auto unit = [](std::string_view name) { return std::string(xray_average_unit(name)); };
   std::string out;
   if (r.energy) {
     out += "# at ";
     append_shortest(out, *r.energy);
-    out += " keV (f_table = " + std::string(dispersion_table_name(r.f_table)) + "), f' f'':";
+    out += " " + unit("energy") + " (" + head("f_table") + " = " + std::string(dispersion_table_name(r.f_table)) +
+           "), " + head("f_prime") + " " + head("f_double_prime") + ":";
     for (std::size_t i = 0; i < r.symbols.size(); ++i) {
       out += ' ' + r.symbols[i] + ' ';
       append_shortest(out, r.f_prime[i]);
@@ -222,16 +227,16 @@ int run_xray_average(const Args& a) {
     out += '\n';
   }
   if (r.t0) {
-    out += "# T0 ";
+    out += "# " + head("t0") + " ";
     append_shortest(out, *r.t0);
-    out += " electrons^2/A^3 (4 pi <f(0)>^2 n with <f(0)> ";
+    out += " " + unit("t0") + " (4 pi <f(0)>^2 n with " + head("f0_mean") + " ";
     append_shortest(out, r.f0_mean);
-    out += ", n ";
+    out += ", " + head("number_density") + " ";
     append_shortest(out, *r.number_density);
-    out += " atoms/A^3)\n";
+    out += " " + unit("number_density") + ")\n";
   }
-  out += "# Q <f2> <f>2";
-  for (const XrayPartial& w : r.weights) out += " w_" + w.pair;
+  out += "# " + head("q") + " " + head("f2") + " " + head("f_mean_sq");
+  for (const XrayPartial& w : r.weights) out += " " + head("weights") + w.pair;
   out += '\n';
   for (std::size_t k = 0; k < r.q.size(); ++k) {
     append_shortest(out, r.q[k]);

@@ -54,6 +54,9 @@ def test_the_classes_follow_the_library_table():
     m = talvo.xray_material("Gd2O3", anode="Cu", density=7.41, thickness=0.01)
     assert list(m.per_atom) == [f[0] for f in by_scope["per_atom"]]
     assert "1e-6/A2" in talvo.XrayMaterial.sld.__doc__ and "barn per atom" in talvo.XrayMaterial.per_atom.__doc__
+    # The averages' attributes say what they are, in the unit of xray-average's T0 line.
+    averages = {n: v.__doc__ for n, v in vars(talvo.XrayAverage).items() if isinstance(v, property)}
+    assert all(averages.values()) and "electrons^2/A^3" in averages["t0"], averages
     # Every value of the material's own and per atom is a row of the plain
     # table with the table's unit, each element's f1 by its symbol.
     plain = {line.split()[0]: line.split()[2:] for line in run_tools(
