@@ -6,6 +6,7 @@
 #include <iostream>
 #include <limits>
 
+#include "talvo/elements/constants.hpp"
 #include "talvo/files/files.hpp"
 #include "talvo/neutron/material.hpp"
 #include "talvo/neutron/material_fields.hpp"
@@ -170,7 +171,8 @@ void print_sweep_plain(const MaterialSweep& s, int digits) {
     widths.push_back(w);
     cells.push_back(std::move(c));
   }
-  std::string out = "# formula " + s.material.formula + "; units: A, fm, barn/atom, 1e-6/A2, 1/cm, cm\n";
+  std::string out =
+      "# formula " + s.material.formula + "; units: A, fm, barn/atom, " + std::string(kSldUnit) + ", 1/cm, cm\n";
   for (std::size_t r = 0; r <= s.size(); ++r) {
     std::string line = r == 0 ? "#" : " ";
     for (std::size_t c = 0; c < cells.size(); ++c)

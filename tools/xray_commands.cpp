@@ -12,9 +12,11 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
+#include "talvo/xray/average_fields.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/formfactor.hpp"
+#include "talvo/xray/material_fields.hpp"
 #include "talvo/xray/xray_average.hpp"
 #include "talvo/xray/xray_material.hpp"
 #include "tools/commands.hpp"
@@ -42,7 +44,8 @@ Result<FormFactorTable> table_of(const Args& a) {
 // says them: which element it lacks.
 std::string foq_message(const classic::Status& s, const std::string& symbol, FormFactorTable table, bool from_file) {
   if (s.ierr == 6 && !from_file)
-    return "no " + std::string(form_factor_table_title(table)) + " form factor for element " + escape_for_message(symbol);
+    return "no " + std::string(form_factor_table_title(table)) + " form factor for element " +
+           escape_for_message(symbol);
   if (s.ierr == 3 && from_file)
     return "no form factor for element " + escape_for_message(symbol) + " in " + form_factor_table_file(table);
   if (s.ierr == 2) return "no element symbol in " + quote_for_message(symbol);
@@ -206,11 +209,15 @@ int run_xray_average(const Args& a) {
   const Result<XrayAverage> average = xray_average(a.positional[0], q, options);
   if (!report("xray-average", average)) return 1;
   const XrayAverage& r = *average;
+  // The heads and units of the library's table of the averages' values.
+  const auto head = [](std::string_view name) { return std::string(xray_average_symbol(name)); };
+  const auto unit = [](std::string_view name) { return std::string(xray_average_unit(name)); };
   std::string out;
   if (r.energy) {
     out += "# at ";
     append_shortest(out, *r.energy);
-    out += " keV (f_table = " + std::string(dispersion_table_name(r.f_table)) + "), f' f'':";
+    out += " " + unit("energy") + " (" + head("f_table") + " = " + std::string(dispersion_table_name(r.f_table)) +
+           "), " + head("f_prime") + " " + head("f_double_prime") + ":";
     for (std::size_t i = 0; i < r.symbols.size(); ++i) {
       out += ' ' + r.symbols[i] + ' ';
       append_shortest(out, r.f_prime[i]);
@@ -220,16 +227,16 @@ int run_xray_average(const Args& a) {
     out += '\n';
   }
   if (r.t0) {
-    out += "# T0 ";
+    out += "# " + head("t0") + " ";
     append_shortest(out, *r.t0);
-    out += " electrons^2/A^3 (4 pi <f(0)>^2 n with <f(0)> ";
+    out += " " + unit("t0") + " (4 pi <f(0)>^2 n with " + head("f0_mean") + " ";
     append_shortest(out, r.f0_mean);
-    out += ", n ";
+    out += ", " + head("number_density") + " ";
     append_shortest(out, *r.number_density);
-    out += " atoms/A^3)\n";
+    out += " " + unit("number_density") + ")\n";
   }
-  out += "# Q <f2> <f>2";
-  for (const XrayPartial& w : r.weights) out += " w_" + w.pair;
+  out += "# " + head("q") + " " + head("f2") + " " + head("f_mean_sq");
+  for (const XrayPartial& w : r.weights) out += " " + head("weights") + w.pair;
   out += '\n';
   for (std::size_t k = 0; k < r.q.size(); ++k) {
     append_shortest(out, r.q[k]);
@@ -252,53 +259,30 @@ int run_xray_average(const Args& a) {
   return 0;
 }
 
-// One "name value unit" line of the plain output.
-struct Line {
-  std::string name;
-  std::optional<double> value;
-  std::string unit;
-};
-
+// The plain output: the rows of the library's table of the material's
+// values, those known from the formula and the energy first, then each
+// element's, those per atom, and those known with a density (and a
+// thickness), as far as the material has what they need; a value not known
+// (the mass of an unlisted isotope, a critical angle with n above 1) is a "-".
 void print_material(const XrayMaterial& m, int digits) {
-  std::vector<Line> lines = {{"energy", m.energy, "keV"},
-                             {"wavelength", m.wavelength, "A"},
-                             {"atoms", m.atoms, "per formula unit"},
-                             {"electrons", m.electrons, "per formula unit"},
-                             {"mass", m.mass, "amu per formula unit"},
-                             {"f1", m.f1, "electrons per formula unit"},
-                             {"f2", m.f2, "electrons per formula unit"}};
-  for (const XrayMaterialElement& e : m.elements) {
-    lines.push_back({e.symbol + " f1", e.f1, "electrons"});
-    lines.push_back({e.symbol + " f2", e.f2, "electrons"});
-    lines.push_back({e.symbol + " f'", e.f_prime, "electrons"});
-  }
-  const std::vector<Line> more = {{"sigma_photo", m.sigma_photo, "barn per atom"},
-                                  {"sigma_coh", m.sigma_coh, "barn per atom"},
-                                  {"sigma_incoh", m.sigma_incoh, "barn per atom"},
-                                  {"sigma_total", m.sigma_total, "barn per atom"},
-                                  {"density", m.density, "g/cm3"},
-                                  {"number_density", m.number_density, "atoms/A3"},
-                                  {"sld", m.sld, "1e-6/A2"},
-                                  {"sld_im", m.sld_im, "1e-6/A2"},
-                                  {"delta", m.delta, ""},
-                                  {"beta", m.beta, ""},
-                                  {"critical_angle", m.critical_angle, "degrees"},
-                                  {"mu_photo", m.mu_photo, "1/cm"},
-                                  {"mu_coh", m.mu_coh, "1/cm"},
-                                  {"mu_incoh", m.mu_incoh, "1/cm"},
-                                  {"mu_total", m.mu_total, "1/cm"},
-                                  {"attenuation_length_photo", m.attenuation_length_photo, "cm"},
-                                  {"attenuation_length", m.attenuation_length, "cm"},
-                                  {"thickness", m.thickness, "cm"},
-                                  {"transmission_photo", m.transmission_photo, ""},
-                                  {"transmission", m.transmission, ""}};
-  // With a density, a critical angle that is not there (n above 1) is a "-".
-  for (const Line& l : more)
-    if (l.value || l.name.rfind("sigma", 0) == 0 || (l.name == "critical_angle" && m.density)) lines.push_back(l);
   std::vector<NamedValue> rows;
-  for (const Line& l : lines) rows.push_back({l.name, digits_text(l.value, digits), l.unit});
-  // The table that made every f1, f2 and the photoabsorption, after the energy.
-  rows.insert(rows.begin() + 2, {"f_table", std::string(dispersion_table_name(m.f_table)), ""});
+  const auto add = [&](std::string name, const XrayField& f, std::size_t index) {
+    std::string value =
+        f.kind == XrayValueKind::kText ? xray_text(m, f, index) : digits_text(xray_value(m, f, index), digits);
+    rows.push_back({std::move(name), std::move(value), xray_field_unit_shown(f)});
+  };
+  const auto rows_of = [&](XrayScope scope, bool needs_nothing) {
+    for (const XrayField& f : xray_material_fields())
+      if (f.in_table && f.scope == scope && (f.needs == XrayNeeds::kNothing) == needs_nothing && xray_field_known(m, f))
+        add(std::string(f.name), f, 0);
+  };
+  rows_of(XrayScope::kMaterial, true);
+  for (std::size_t i = 0; i < m.elements.size(); ++i)
+    for (const XrayField& f : xray_material_fields())
+      if (f.in_table && f.scope == XrayScope::kElement)
+        add(m.elements[i].symbol + " " + std::string(xray_field_symbol(f)), f, i);
+  rows_of(XrayScope::kPerAtom, true);
+  rows_of(XrayScope::kMaterial, false);
   std::cout << named_value_table(m.formula, rows).text;
 }
 

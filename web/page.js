@@ -13,6 +13,7 @@
   let talvo = null;
   let lastGood = null;  // the formula of the results on show
   let fieldUnits = {};  // the library's unit of each value of a material, by "scope.name"
+  let xrayFields = {};  // the library's table of the X-ray material's values, by "scope.name"
 
   const $ = (id) => document.getElementById(id);
 
@@ -45,13 +46,21 @@
     return (scope ? fieldUnits[scope + '.' + name] : fieldUnits['material.' + key] ?? fieldUnits['per_volume.' + key]) ?? '';
   }
 
+  // The same for a value of the X-ray material's JSON ("sld", "elements.sigma_coh").
+  function xrayUnitOf(key) {
+    const [head, name] = key.includes('.') ? key.split('.') : [null, key];
+    const scope = { per_atom: 'per_atom', elements: 'element' }[head] ?? 'material';
+    return xrayFields[scope + '.' + name]?.unit_shown ?? '';
+  }
+
   // A table of [label, key, unit] lines of one material object; a line
   // without its unit takes the library's for the key.
   function quantities(title, m, row, lines, src) {
     const table = el('table');
+    const libraryUnit = src === 'xray' ? xrayUnitOf : unitOf;
     for (const [label, key, unit] of lines)
       table.append(el('tr', {}, el('td', { class: 'label' }, label), num('td', row, key, valueAt(m, key), src),
-                      el('td', { class: 'unit' }, unit ?? unitOf(key))));
+                      el('td', { class: 'unit' }, unit ?? libraryUnit(key))));
     return el('div', {}, el('h2', { class: 'label' }, title), table);
   }
 
@@ -201,32 +210,36 @@
   }
 
   // The X-ray material at the source typed: optical constants, attenuation, each element's f1 and f2.
+  // Units are the library's; the counts and scattering factors, whose labels
+  // say what they are per, show none.
   function xraySections(x) {
     const columns = el('div', { class: 'columns' },
       quantities('X-rays', x, 0, [
-        ['Energy', 'energy', 'keV'],
-        ['Wavelength', 'wavelength', 'A'],
+        ['Energy', 'energy'],
+        ['Wavelength', 'wavelength'],
         ['Electrons per formula unit', 'electrons', ''],
         ['f1 per formula unit', 'f1', ''],
         ['f2 per formula unit', 'f2', ''],
-        ['SLD, real', 'sld', '1e-6/A2'],
-        ['SLD, imaginary', 'sld_im', '1e-6/A2'],
-        ['delta', 'delta', ''],
-        ['beta', 'beta', ''],
-        ['Critical angle', 'critical_angle', 'degrees'],
+        ['SLD, real', 'sld'],
+        ['SLD, imaginary', 'sld_im'],
+        ['delta', 'delta'],
+        ['beta', 'beta'],
+        ['Critical angle', 'critical_angle'],
       ], 'xray'),
       quantities('X-ray attenuation', x, 0, [
-        ['Photoabsorption', 'mu_photo', '1/cm'],
-        ['Rayleigh', 'mu_coh', '1/cm'],
-        ['Compton', 'mu_incoh', '1/cm'],
-        ['Total', 'mu_total', '1/cm'],
-        ['Attenuation length, photoabsorption', 'attenuation_length_photo', 'cm'],
-        ['Attenuation length, total', 'attenuation_length', 'cm'],
-        ['Transmission, photoabsorption', 'transmission_photo', ''],
-        ['Transmission, total', 'transmission', ''],
+        ['Photoabsorption', 'mu_photo'],
+        ['Rayleigh', 'mu_coh'],
+        ['Compton', 'mu_incoh'],
+        ['Total', 'mu_total'],
+        ['Attenuation length, photoabsorption', 'attenuation_length_photo'],
+        ['Attenuation length, total', 'attenuation_length'],
+        ['Transmission, photoabsorption', 'transmission_photo'],
+        ['Transmission, total', 'transmission'],
       ], 'xray'));
-    const cols = [['f1', 'f1', ''], ['f2', 'f2', ''], ['f_prime', "f'", ''], ['f_double_prime', "f''", ''],
-                  ['sigma_photo', 'Photoabs.', 'barn'], ['sigma_coh', 'Rayleigh', 'barn'], ['sigma_incoh', 'Compton', 'barn']];
+    // [key, label, unit]: the f columns headed by the library's symbols ("f'").
+    const cols = [['f1', null, ''], ['f2', null, ''], ['f_prime', null, ''], ['f_double_prime', null, ''],
+                  ['sigma_photo', 'Photoabs.'], ['sigma_coh', 'Rayleigh'], ['sigma_incoh', 'Compton']]
+      .map(([key, label, unit]) => [key, label ?? xrayFields['element.' + key].symbol, unit ?? xrayUnitOf('elements.' + key)]);
     const head = el('tr', {}, el('th', { class: 'label' }, 'Element'));
     for (const [, label, unit] of cols) head.append(el('th', { class: 'label num' }, label, el('br'), el('span', { class: 'unit' }, unit)));
     const table = el('table', {}, head);
@@ -309,6 +322,7 @@
   function start(module) {
     talvo = module;
     for (const f of JSON.parse(talvo.materialFields())) fieldUnits[f.scope + '.' + f.name] = f.unit_shown;
+    for (const f of JSON.parse(talvo.xrayFields())) xrayFields[f.scope + '.' + f.name] = f;
     const q = new URLSearchParams(location.search);
     // defaultValue too, so that the page's markup (and a saved copy) shows the inputs.
     for (const f of FIELDS) if (q.has(f)) $(f).value = $(f).defaultValue = q.get(f);

@@ -1,6 +1,7 @@
 // What the offline page asks of the library, bound to JavaScript with embind:
 // a material's neutron values as the JSON `talvo-tools xs --json` prints, over
-// one wavelength, a list or a range, and the page's rounding of numbers.
+// one wavelength, a list or a range, its X-ray values as `talvo-tools xray
+// --json` prints them, the tables naming both and the page's rounding of numbers.
 // The inputs arrive as the text the user typed and are read by the same number
 // and grid readers the command line uses (units included), so that a value
 // means the same in both.
@@ -24,6 +25,7 @@
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/dispersion.hpp"
+#include "talvo/xray/material_fields.hpp"
 #include "talvo/xray/xray_material.hpp"
 
 namespace {
@@ -207,6 +209,25 @@ std::string material_fields_json() {
   return out + "]";
 }
 
+// The library's table of the X-ray material's values, as JSON: [{name,
+// symbol, unit, unit_shown, meaning, scope}], for the page's rows, their
+// heads and units.
+std::string xray_fields_json() {
+  static const char* const kScopes[] = {"material", "per_atom", "element"};
+  std::string out = "[";
+  for (const talvo::XrayField& f : talvo::xray_material_fields()) {
+    if (out.size() > 1) out += ", ";
+    talvo::json::Object o(out);
+    talvo::json::append_string(o.key("name"), f.name);
+    talvo::json::append_string(o.key("symbol"), talvo::xray_field_symbol(f));
+    talvo::json::append_string(o.key("unit"), f.unit);
+    talvo::json::append_string(o.key("unit_shown"), talvo::xray_field_unit_shown(f));
+    talvo::json::append_string(o.key("meaning"), f.meaning);
+    talvo::json::append_string(o.key("scope"), kScopes[static_cast<int>(f.scope)]);
+  }
+  return out + "]";
+}
+
 // A number as the page shows it: printf's %.6g, ASCII digits and "-".
 std::string format_g(double value) {
   char buf[32];
@@ -221,4 +242,5 @@ EMSCRIPTEN_BINDINGS(talvo_web) {
   emscripten::function("xray", &xray);
   emscripten::function("formatG", &format_g);
   emscripten::function("materialFields", &material_fields_json);
+  emscripten::function("xrayFields", &xray_fields_json);
 }

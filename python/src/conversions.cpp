@@ -161,6 +161,23 @@ py::object optional_float(const std::optional<double>& v) {
   return py::float_(*v);
 }
 
+std::string wrapped(const std::string& text, std::size_t width) {
+  std::string out, line;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      out += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    start = end + 1;
+  }
+  return out + line;
+}
+
 bool same(const py::handle& a, const py::handle& b) {
   if (py::isinstance<py::array>(a) || py::isinstance<py::array>(b)) {
     // Kept for the process: no destructor may run after the interpreter has gone.

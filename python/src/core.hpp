@@ -124,6 +124,9 @@ OptionValues keyword_values(const OptionTable& table, const py::kwargs& kw, cons
 std::string keywords_text(const OptionTable& table);
 // The lines of a text, as a list.
 py::list lines_of(const std::string& text);
+// Text as a docstring's paragraph: words filled into lines of at most
+// `width` characters (a longer word stands on a line of its own).
+std::string wrapped(const std::string& text, std::size_t width = 76);
 
 void init_conversions(py::module_& m);
 

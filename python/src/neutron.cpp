@@ -499,20 +499,7 @@ std::string returns_paragraph() {
       "); per_formula (PerFormula: " + names(MaterialScope::kPerFormulaUnit, true) +
       "); notes and warnings (lists of str) and units (Units: each value's unit by its name). A value not known "
       "is None. to_dict() is the JSON object of xs --json.";
-  std::string out, line;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(' ', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string word = text.substr(start, end - start);
-    if (!line.empty() && line.size() + 1 + word.size() > 76) {
-      out += line + "\n";
-      line.clear();
-    }
-    line += (line.empty() ? "" : " ") + word;
-    start = end + 1;
-  }
-  return out + line;
+  return wrapped(text);
 }
 
 std::string material_doc() {

@@ -223,20 +223,25 @@ py::object make_result(Typed<Tag>&& r) {
   return py::cast(std::move(r));
 }
 
-// Defines the class: one read-only attribute per field, to_dict, ==, repr, pickling.
+// Defines the class: one read-only attribute per field, to_dict, ==, repr,
+// pickling. docs, where given, holds each field's docstring in the fields'
+// order (kept by the caller for the process: pybind11 holds the pointers).
 template <class Tag>
 py::class_<Typed<Tag>> define(py::module_& m, const char* name, const char* doc, std::span<const Field> fields,
-                              py::object nested_type = {}) {
+                              py::object nested_type = {}, std::span<const std::string> docs = {}) {
   Layout<Tag>::name = name;
   Layout<Tag>::fields = fields;
   Layout<Tag>::nested_type = nested_type.release().ptr();
   py::class_<Typed<Tag>> cls(m, name, doc);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const Kind kind = fields[i].kind;
-    cls.def_property_readonly(fields[i].name, [i, kind](Self<Typed<Tag>> r_self) {
-      const Typed<Tag>& r = r_self;
-      return detail::fresh(r.values().at(i), kind, false);
-    });
+    cls.def_property_readonly(
+        fields[i].name,
+        [i, kind](Self<Typed<Tag>> r_self) {
+          const Typed<Tag>& r = r_self;
+          return detail::fresh(r.values().at(i), kind, false);
+        },
+        i < docs.size() ? docs[i].c_str() : nullptr);
   }
   cls.def(
          "to_dict",

@@ -6,6 +6,7 @@
 #include <array>
 #include <complex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "core.hpp"
 #include "results.hpp"
 #include "talvo/text/quote.hpp"
+#include "talvo/xray/average_fields.hpp"
 #include "talvo/xray/formfactor.hpp"
 #include "talvo/xray/xray_average.hpp"
 
@@ -149,16 +151,49 @@ energy, wavelength, anode
     One of them, or none: keV, Angstrom or an anode's line; then f2,
     f_mean_sq and the weights take f' and f'' (<|f|^2>, |<f>|^2).
 
-Returns an XrayAverage with formula, symbols (in the order of the formula),
-fractions c_i, f0 (each f_i(0), electrons), f0_mean (<f(0)>), q (inverse
-Angstrom), f2 (<f^2> = sum c f^2, electrons^2), f_mean_sq (<f>^2 = (sum c
-f)^2), weights (a dict "Si-O" -> the Faber-Ziman weight at every Q: c_i^2
-f_i^2 / <f>^2 for like pairs, 2 c_i c_j f_i f_j / <f>^2 for unlike ones;
-they add to 1), density (g/cm3), number_density (atoms per cubic Angstrom)
-and t0 (4 pi <f(0)>^2 n in electrons^2 per cubic Angstrom; None without a
-density). Arrays at Q have q's shape (floats for a scalar q). Raises
-ValueError for a bad formula, element, density or Q; warns as form_factor()
-does.)";
+@RETURNS@)";
+
+// The library's table of the averages' values (talvo/xray/average_fields.hpp)
+// for each field of the class, in its order.
+const XrayAverageField& table_field(const Field& f) {
+  const XrayAverageField* t = find_xray_average_field(f.name);
+  if (!t) throw std::logic_error(std::string("XrayAverage.") + f.name + " is not in the table of the averages");
+  return *t;
+}
+
+// The attributes' docstrings: what each value is, in what unit.
+const std::vector<std::string>& average_docs() {
+  static const std::vector<std::string> docs = [] {
+    std::vector<std::string> out;
+    for (const Field& f : kXrayAverageFields) {
+      const XrayAverageField& t = table_field(f);
+      out.push_back(std::string(t.meaning) + (t.unit.empty() ? "" : ", " + std::string(t.unit)));
+    }
+    return out;
+  }();
+  return docs;
+}
+
+// xray_average()'s docstring: what it returns from the table, each value
+// with its unit, wrapped at 76.
+std::string xray_average_doc() {
+  std::string names;
+  for (const Field& f : kXrayAverageFields) {
+    const XrayAverageField& t = table_field(f);
+    names +=
+        (names.empty() ? "" : ", ") + std::string(t.name) + (t.unit.empty() ? "" : " (" + std::string(t.unit) + ")");
+  }
+  std::string doc = kXrayAverageDoc;
+  const std::string mark = "@RETURNS@";
+  doc.replace(
+      doc.find(mark), mark.size(),
+      wrapped("Returns an XrayAverage: " + names +
+              "; weights is a dict of each pair (\"Si-O\") to its Faber-Ziman weight; the densities and t0 are None "
+              "without a density. Arrays at Q have q's shape (floats for a "
+              "scalar q). Raises ValueError for a bad formula, element, density or Q; warns as form_factor() "
+              "does."));
+  return doc;
+}
 
 }  // namespace
 
@@ -166,12 +201,13 @@ void init_xray(py::module_& m) {
   define<XrayAverageTag>(m, "XrayAverage",
                          "X-ray averages of a formula on a Q grid (see xray_average()): <f^2>, <f>^2, the Faber-Ziman "
                          "weights and T0.",
-                         kXrayAverageFields);
+                         kXrayAverageFields, {}, average_docs());
   m.def("form_factor", &form_factor, kFormFactorDoc, py::arg("symbol"), py::arg("q"), py::arg("table") = "wk",
         py::kw_only(), py::arg("energy") = py::none(), py::arg("wavelength") = py::none(),
         py::arg("anode") = py::none());
-  m.def("xray_average", &xray_average, kXrayAverageDoc, py::arg("formula"), py::arg("q"), py::arg("table") = "wk",
-        py::arg("density") = py::none(), py::arg("number_density") = py::none(), py::kw_only(),
+  static const std::string xray_average_docstring = xray_average_doc();
+  m.def("xray_average", &xray_average, xray_average_docstring.c_str(), py::arg("formula"), py::arg("q"),
+        py::arg("table") = "wk", py::arg("density") = py::none(), py::arg("number_density") = py::none(), py::kw_only(),
         py::arg("energy") = py::none(), py::arg("wavelength") = py::none(), py::arg("anode") = py::none());
 }
 

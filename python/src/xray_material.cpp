@@ -16,6 +16,7 @@
 #include "talvo/text/quote.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
+#include "talvo/xray/material_fields.hpp"
 
 namespace talvo::python {
 namespace {
@@ -24,52 +25,92 @@ struct XrayElementTag {};
 struct XrayMaterialTag {};
 struct DispersionTag {};
 
-// The keys of xray --json, in its order.
-constexpr std::array<Field, 13> kXrayElementFields{{
-    {"symbol", Kind::kText},
-    {"z", Kind::kInt},
-    {"count", Kind::kFloat},
-    {"fraction", Kind::kFloat},
-    {"f1", Kind::kFloat},
-    {"f2", Kind::kFloat},
-    {"f_prime", Kind::kFloat},
-    {"f_double_prime", Kind::kFloat},
-    {"f_rel", Kind::kFloat},
-    {"f_nt", Kind::kFloat},
-    {"sigma_photo", Kind::kFloat},
-    {"sigma_coh", Kind::kFloat},
-    {"sigma_incoh", Kind::kFloat},
-}};
+// --- the fields: the library's table (talvo/xray/material_fields.hpp) ---------
 
-constexpr std::array<Field, 27> kXrayMaterialFields{{
-    {"energy", Kind::kFloat},
-    {"wavelength", Kind::kFloat},
-    {"formula", Kind::kText},
-    {"f_table", Kind::kText},
-    {"atoms", Kind::kFloat},
-    {"electrons", Kind::kFloat},
-    {"mass", Kind::kOptionalFloat},
-    {"f1", Kind::kFloat},
-    {"f2", Kind::kFloat},
-    {"density", Kind::kOptionalFloat},
-    {"number_density", Kind::kOptionalFloat},
-    {"sld", Kind::kOptionalFloat},
-    {"sld_im", Kind::kOptionalFloat},
-    {"delta", Kind::kOptionalFloat},
-    {"beta", Kind::kOptionalFloat},
-    {"critical_angle", Kind::kOptionalFloat},
-    {"mu_photo", Kind::kOptionalFloat},
-    {"mu_coh", Kind::kOptionalFloat},
-    {"mu_incoh", Kind::kOptionalFloat},
-    {"mu_total", Kind::kOptionalFloat},
-    {"attenuation_length_photo", Kind::kOptionalFloat},
-    {"attenuation_length", Kind::kOptionalFloat},
-    {"thickness", Kind::kOptionalFloat},
-    {"transmission_photo", Kind::kOptionalFloat},
-    {"transmission", Kind::kOptionalFloat},
-    {"per_atom", Kind::kFloatDict},
-    {"elements", Kind::kNested},
-}};
+Kind kind_of(const XrayField& f) {
+  switch (f.kind) {
+    case XrayValueKind::kText:
+      return Kind::kText;
+    case XrayValueKind::kWhole:
+      return Kind::kInt;
+    case XrayValueKind::kNumber:
+      return Kind::kFloat;
+    case XrayValueKind::kOptionalNumber:
+      return Kind::kOptionalFloat;
+  }
+  return Kind::kFloat;
+}
+
+// What a value is, in what unit: its attribute's docstring.
+std::string doc_of(const XrayField& f) {
+  std::string d(f.meaning);
+  const std::string unit = xray_field_unit_shown(f);
+  if (!unit.empty()) d += ", " + unit;
+  return d;
+}
+
+// The names of a scope's values, each with its unit: "energy (keV), ...".
+std::string names_of(XrayScope scope) {
+  std::string out;
+  for (const XrayField& f : xray_material_fields()) {
+    if (f.scope != scope) continue;
+    const std::string unit = xray_field_unit_shown(f);
+    out += (out.empty() ? "" : ", ") + std::string(f.name) + (unit.empty() ? "" : " (" + unit + ")");
+  }
+  return out;
+}
+
+// A class's fields and their docstrings, kept for the process (the classes
+// hold them). The table's names are literals: their data() ends in a null.
+struct ClassFields {
+  std::vector<Field> fields;
+  std::vector<std::string> docs;
+  void add(const XrayField& f) {
+    fields.push_back({f.name.data(), kind_of(f)});
+    docs.push_back(doc_of(f));
+  }
+};
+
+// XrayElement: the element scope's values.
+const ClassFields& element_fields() {
+  static const ClassFields c = [] {
+    ClassFields out;
+    for (const XrayField& f : xray_material_fields())
+      if (f.scope == XrayScope::kElement) out.add(f);
+    return out;
+  }();
+  return c;
+}
+
+// XrayMaterial: the material's own values, then per_atom and elements, as
+// xray --json holds them.
+const ClassFields& material_fields() {
+  static const ClassFields c = [] {
+    ClassFields out;
+    for (const XrayField& f : xray_material_fields())
+      if (f.scope == XrayScope::kMaterial) out.add(f);
+    out.fields.push_back({"per_atom", Kind::kFloatDict});
+    out.docs.push_back("the values per atom, a dict: " + names_of(XrayScope::kPerAtom));
+    out.fields.push_back({"elements", Kind::kNested});
+    out.docs.push_back("each element of the formula, in its order (XrayElement)");
+    return out;
+  }();
+  return c;
+}
+
+py::object value_of(const XrayMaterial& m, const XrayField& f, std::size_t index) {
+  switch (f.kind) {
+    case XrayValueKind::kText:
+      return py::str(xray_text(m, f, index));
+    case XrayValueKind::kWhole:
+      return py::int_(static_cast<long>(xray_value(m, f, index).value_or(0.0)));
+    case XrayValueKind::kNumber:
+      return py::float_(xray_value(m, f, index).value_or(0.0));
+    case XrayValueKind::kOptionalNumber:
+      return optional_float(xray_value(m, f, index));
+  }
+  return py::none();
+}
 
 constexpr std::array<Field, 10> kDispersionFields{{
     {"z", Kind::kInt},
@@ -92,51 +133,22 @@ py::object xray_material(const std::string& formula, const py::object& energy, c
   o.thickness = quantity_arg(thickness, "thickness", Quantity::kLength);
   const double kev = photon_energy(energy, wavelength, anode);
   const XrayMaterial m = take(xray_material_from_formula(formula, kev, o));
-  // The values of xray --json, from the struct, in the order of the class's fields.
+  // The values of xray --json, from the table, in the order of the class's fields.
   py::tuple elements(m.elements.size());
   for (std::size_t i = 0; i < m.elements.size(); ++i) {
-    const XrayMaterialElement& e = m.elements[i];
     Typed<XrayElementTag> el;
-    el.v = {py::str(e.symbol),         py::int_(e.z),           py::float_(e.count),      py::float_(e.fraction),
-            py::float_(e.f1),          py::float_(e.f2),        py::float_(e.f_prime),    py::float_(e.f_double_prime),
-            py::float_(e.f_rel),       py::float_(e.f_nt),      py::float_(e.sigma_photo), py::float_(e.sigma_coh),
-            py::float_(e.sigma_incoh)};
+    for (const XrayField& f : xray_material_fields())
+      if (f.scope == XrayScope::kElement) el.v.push_back(value_of(m, f, i));
     elements[i] = py::cast(std::move(el));
   }
   py::dict per_atom;
-  per_atom["sigma_photo"] = m.sigma_photo;
-  per_atom["sigma_coh"] = m.sigma_coh;
-  per_atom["sigma_incoh"] = m.sigma_incoh;
-  per_atom["sigma_total"] = m.sigma_total;
   Typed<XrayMaterialTag> r;
-  r.v = {py::float_(m.energy),
-         py::float_(m.wavelength),
-         py::str(m.formula),
-         py::str(std::string(dispersion_table_name(m.f_table))),
-         py::float_(m.atoms),
-         py::float_(m.electrons),
-         optional_float(m.mass),
-         py::float_(m.f1),
-         py::float_(m.f2),
-         optional_float(m.density),
-         optional_float(m.number_density),
-         optional_float(m.sld),
-         optional_float(m.sld_im),
-         optional_float(m.delta),
-         optional_float(m.beta),
-         optional_float(m.critical_angle),
-         optional_float(m.mu_photo),
-         optional_float(m.mu_coh),
-         optional_float(m.mu_incoh),
-         optional_float(m.mu_total),
-         optional_float(m.attenuation_length_photo),
-         optional_float(m.attenuation_length),
-         optional_float(m.thickness),
-         optional_float(m.transmission_photo),
-         optional_float(m.transmission),
-         per_atom,
-         elements};
-  static_assert(kXrayMaterialFields.size() == 27 && kXrayElementFields.size() == 13);
+  for (const XrayField& f : xray_material_fields()) {
+    if (f.scope == XrayScope::kMaterial) r.v.push_back(value_of(m, f, 0));
+    if (f.scope == XrayScope::kPerAtom) per_atom[py::str(std::string(f.name))] = value_of(m, f, 0);
+  }
+  r.v.push_back(per_atom);
+  r.v.push_back(elements);
   return py::cast(std::move(r));
 }
 
@@ -200,19 +212,21 @@ density
 thickness
     cm, for the transmissions (with a density).
 
-Returns an XrayMaterial: energy (keV), wavelength (A), formula, f_table
-("henke93" or "chantler-ffast": the table of every f1, f2), atoms and
-electrons per formula unit, mass (amu, None if not known), f1 and f2
-(electrons per formula unit), density (g/cm3), number_density (atoms/A3),
-sld and sld_im (1e-6/A2), delta, beta, critical_angle (degrees), mu_photo,
-mu_coh, mu_incoh, mu_total (1/cm), attenuation_length_photo and
-attenuation_length (cm), thickness (cm), transmission_photo, transmission,
-per_atom (dict of sigma_photo, sigma_coh, sigma_incoh, sigma_total in barn
-per atom) and elements (XrayElement: symbol, z, count, fraction, f1, f2,
-f_prime, f_double_prime, f_rel, f_nt in electrons, sigma_* in barn; see
-dispersion()). A value not known is
-None. Raises ValueError by kind (a formula that does not parse, an unknown
-element, an energy outside the table).)";
+@RETURNS@)";
+
+// xray_material()'s docstring: what it returns from the field table, each
+// value with its unit, wrapped at 76.
+std::string xray_material_doc() {
+  std::string doc = kXrayMaterialDoc;
+  const std::string mark = "@RETURNS@";
+  doc.replace(doc.find(mark), mark.size(),
+              wrapped("Returns an XrayMaterial: " + names_of(XrayScope::kMaterial) + "; per_atom (a dict of " +
+                      names_of(XrayScope::kPerAtom) + ") and elements (XrayElement: " + names_of(XrayScope::kElement) +
+                      "; see dispersion()). A value not known is None; to_dict() is the JSON object of xray --json. "
+                      "Raises ValueError by kind (a formula that does not parse, an unknown element, an energy "
+                      "outside the table)."));
+  return doc;
+}
 
 constexpr const char* kDispersionDoc = R"(dispersion(element, energy=None, *, wavelength=None, anode=None)
 --
@@ -282,19 +296,34 @@ double photon_energy(const py::object& energy, const py::object& wavelength, con
 }
 
 void init_xray_material(py::module_& m) {
+  const ClassFields& element_class = element_fields();
   const auto element = define<XrayElementTag>(
       m, "XrayElement",
       "One element of an X-ray material: f1, f2, f' and f'' in electrons, cross-sections in barn per atom.",
-      kXrayElementFields);
+      element_class.fields, {}, element_class.docs);
+  const ClassFields& material_class = material_fields();
   define<XrayMaterialTag>(m, "XrayMaterial",
                           "A material's X-ray optics at one energy: the values of `talvo-tools xray --json` (see "
                           "xray_material()).",
-                          kXrayMaterialFields, element);
+                          material_class.fields, element, material_class.docs);
   define<DispersionTag>(m, "Dispersion", "An element's f1, f2, f' and f'' at one energy (see dispersion()).",
                         kDispersionFields);
-  m.def("xray_material", &xray_material, kXrayMaterialDoc, py::arg("formula"), py::arg("energy") = py::none(),
-        py::kw_only(), py::arg("wavelength") = py::none(), py::arg("anode") = py::none(),
-        py::arg("density") = py::none(), py::arg("thickness") = py::none());
+  static const std::string xray_material_docstring = xray_material_doc();
+  m.def("xray_material", &xray_material, xray_material_docstring.c_str(), py::arg("formula"),
+        py::arg("energy") = py::none(), py::kw_only(), py::arg("wavelength") = py::none(),
+        py::arg("anode") = py::none(), py::arg("density") = py::none(), py::arg("thickness") = py::none());
+  m.def(
+      "_xray_material_fields",
+      [] {
+        static const char* const kScopes[] = {"material", "per_atom", "element"};
+        py::list out;
+        for (const XrayField& f : xray_material_fields())
+          out.append(py::make_tuple(std::string(f.name), xray_field_unit_shown(f), std::string(f.meaning),
+                                    kScopes[static_cast<int>(f.scope)]));
+        return out;
+      },
+      "_xray_material_fields()\n--\n\nThe library's table of the X-ray material's values: (name, unit, meaning, "
+      "scope) for each, in the order of xray --json.");
   m.def("dispersion", &dispersion_of, kDispersionDoc, py::arg("element"), py::arg("energy") = py::none(), py::kw_only(),
         py::arg("wavelength") = py::none(), py::arg("anode") = py::none());
   m.def("anode_energy", &anode, kAnodeDoc, py::arg("name"));

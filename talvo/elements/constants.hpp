@@ -3,6 +3,8 @@
 // in talvo/classic/, each saying why.
 #pragma once
 
+#include <string_view>
+
 namespace talvo {
 
 // Mass of one atomic mass unit in 1e-24 g, for densities in g/cm3 and atoms
@@ -14,5 +16,9 @@ inline constexpr double kAvogadro = 6.02214076e23;
 
 // Boltzmann's constant in eV per K (exact since the 2019 SI).
 inline constexpr double kBoltzmannEv = 8.617333262e-5;
+
+// The unit of a scattering-length density, neutron or X-ray, as the values
+// are given and labelled: 1e-6 per square Angstrom.
+inline constexpr std::string_view kSldUnit = "1e-6/A2";
 
 }  // namespace talvo

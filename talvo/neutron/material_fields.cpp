@@ -4,6 +4,8 @@
 #include <limits>
 #include <string>
 
+#include "talvo/elements/constants.hpp"
+
 namespace talvo {
 namespace {
 
@@ -26,8 +28,8 @@ constexpr MaterialField kFields[] = {
     {"sigma_abs_2200", "barn", "absorption cross-section at 2200 m/s", S::kPerAtom, false, true},
     {"sigma_abs", "barn", "absorption cross-section at the wavelength", S::kPerAtom, true, true},
 
-    {"sld", "1e-6/A2", "coherent scattering-length density, real part", S::kPerVolume, true, true},
-    {"sld_im", "1e-6/A2", "scattering-length density, imaginary part (absorption)", S::kPerVolume, true, true},
+    {"sld", kSldUnit, "coherent scattering-length density, real part", S::kPerVolume, true, true},
+    {"sld_im", kSldUnit, "scattering-length density, imaginary part (absorption)", S::kPerVolume, true, true},
     {"mu_abs", "1/cm", "absorption coefficient", S::kPerVolume, true, true},
     {"mu_scatt", "1/cm", "scattering coefficient", S::kPerVolume, true, true},
     {"mu_total", "1/cm", "total attenuation coefficient", S::kPerVolume, true, true},
@@ -55,7 +57,7 @@ constexpr MaterialField kFields[] = {
     {"sigma_scatt", "barn", "total scattering cross-section of one formula unit", S::kPerFormulaUnit, true, true},
     {"sigma_abs", "barn", "absorption cross-section of one formula unit", S::kPerFormulaUnit, true, true},
 
-    {"sld_inc", "1e-6/A2", "incoherent scattering-length density", S::kPerVolume, true, true},
+    {"sld_inc", kSldUnit, "incoherent scattering-length density", S::kPerVolume, true, true},
     {"absorption_length", "cm", "depth at which absorption alone takes the beam to 1/e, 1 / mu_abs", S::kPerVolume,
      true, true},
 };

@@ -9,12 +9,13 @@
 #include "talvo/elements/formula.hpp"
 #include "talvo/elements/mixture.hpp"
 #include "talvo/text/format.hpp"
-#include "talvo/text/quote.hpp"
 #include "talvo/text/json.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 #include "talvo/xray/compton.hpp"
 #include "talvo/xray/dispersion.hpp"
 #include "talvo/xray/formfactor.hpp"
+#include "talvo/xray/material_fields.hpp"
 
 namespace talvo {
 namespace {
@@ -165,8 +166,8 @@ Result<XrayMaterial> xray_material(const XrayComposition& composition, double en
     if (d.ok()) m.f_table = d->table;
     if (!d.ok()) {
       if (*z > kHenkeMaxZ)
-        return make_error(ErrorKind::kOutOfRange, "the tables of f1, f2 hold H to U (Z = 1 to 92), not " +
-                                                      a.symbol + " (Z = " + std::to_string(*z) + ")");
+        return make_error(ErrorKind::kOutOfRange, "the tables of f1, f2 hold H to U (Z = 1 to 92), not " + a.symbol +
+                                                      " (Z = " + std::to_string(*z) + ")");
       return d.error();
     }
     if (a.mass && !positive(*a.mass))
@@ -288,57 +289,29 @@ Result<XrayMaterial> xray_material_from_formula(std::string_view formula, double
 }
 
 std::string xray_material_json(const XrayMaterial& m) {
+  // The fields of the table, a scope at a time: the material's own, then
+  // per_atom, then each element.
+  const auto put = [&m](json::Object& o, XrayScope scope, std::size_t index) {
+    for (const XrayField& f : xray_material_fields()) {
+      if (f.scope != scope) continue;
+      if (f.kind == XrayValueKind::kText)
+        o.string(f.name, xray_text(m, f, index));
+      else
+        o.number(f.name, xray_value(m, f, index));
+    }
+  };
   std::string out;
   {
     json::Object o(out);
-    o.number("energy", m.energy);
-    o.number("wavelength", m.wavelength);
-    o.string("formula", m.formula);
-    o.string("f_table", std::string(dispersion_table_name(m.f_table)));
-    o.number("atoms", m.atoms);
-    o.number("electrons", m.electrons);
-    o.number("mass", m.mass);
-    o.number("f1", m.f1);
-    o.number("f2", m.f2);
-    o.number("density", m.density);
-    o.number("number_density", m.number_density);
-    o.number("sld", m.sld);
-    o.number("sld_im", m.sld_im);
-    o.number("delta", m.delta);
-    o.number("beta", m.beta);
-    o.number("critical_angle", m.critical_angle);
-    o.number("mu_photo", m.mu_photo);
-    o.number("mu_coh", m.mu_coh);
-    o.number("mu_incoh", m.mu_incoh);
-    o.number("mu_total", m.mu_total);
-    o.number("attenuation_length_photo", m.attenuation_length_photo);
-    o.number("attenuation_length", m.attenuation_length);
-    o.number("thickness", m.thickness);
-    o.number("transmission_photo", m.transmission_photo);
-    o.number("transmission", m.transmission);
+    put(o, XrayScope::kMaterial, 0);
     {
       json::Object a(o.key("per_atom"));
-      a.number("sigma_photo", m.sigma_photo);
-      a.number("sigma_coh", m.sigma_coh);
-      a.number("sigma_incoh", m.sigma_incoh);
-      a.number("sigma_total", m.sigma_total);
+      put(a, XrayScope::kPerAtom, 0);
     }
     json::Array elements(o.key("elements"));
-    for (const XrayMaterialElement& e : m.elements) {
+    for (std::size_t i = 0; i < m.elements.size(); ++i) {
       json::Object el(elements.next());
-      el.string("symbol", e.symbol);
-      el.number("z", e.z);
-      el.number("count", e.count);
-      el.number("fraction", e.fraction);
-      el.number("f1", e.f1);
-      el.number("f2", e.f2);
-      el.number("f_prime", e.f_prime);
-      el.number("f_double_prime", e.f_double_prime);
-      el.number("f_rel", e.f_rel);
-      el.number("f_nt", e.f_nt);
-      el.number("sigma_photo", e.sigma_photo);
-      el.number("sigma_coh", e.sigma_coh);
-      el.number("sigma_incoh", e.sigma_incoh);
+      put(el, XrayScope::kElement, i);
     }
   }
   return out;

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import talvo
+from talvo import _core
 from conftest import rows, run_tools, tools_path
 
 # formula, keyword arguments, the same as talvo-tools xray options
@@ -34,6 +35,36 @@ def test_xray_material_is_the_json_of_xray(formula, kwargs, options):
         else:
             assert getattr(m, key) == value
     assert pickle.loads(pickle.dumps(m)) == m
+
+
+def test_the_classes_follow_the_library_table():
+    """XrayMaterial's and XrayElement's attributes, their docstrings (meaning
+    and unit), per_atom's keys and the plain rows of talvo-tools xray all
+    follow the library's table of the values."""
+    by_scope = {}
+    for name, unit, meaning, scope in _core._xray_material_fields():
+        by_scope.setdefault(scope, []).append((name, unit, meaning))
+    for cls, scope, extra in ((talvo.XrayMaterial, "material", ["per_atom", "elements"]),
+                              (talvo.XrayElement, "element", [])):
+        attributes = [n for n, v in vars(cls).items() if isinstance(v, property)]
+        assert attributes == [f[0] for f in by_scope[scope]] + extra, scope
+        for name, unit, meaning in by_scope[scope]:
+            doc = vars(cls)[name].__doc__
+            assert meaning in doc and unit in doc, (scope, name, doc)
+    m = talvo.xray_material("Gd2O3", anode="Cu", density=7.41, thickness=0.01)
+    assert list(m.per_atom) == [f[0] for f in by_scope["per_atom"]]
+    assert "1e-6/A2" in talvo.XrayMaterial.sld.__doc__ and "barn per atom" in talvo.XrayMaterial.per_atom.__doc__
+    # The averages' attributes say what they are, in the unit of xray-average's T0 line.
+    averages = {n: v.__doc__ for n, v in vars(talvo.XrayAverage).items() if isinstance(v, property)}
+    assert all(averages.values()) and "electrons^2/A^3" in averages["t0"], averages
+    # Every value of the material's own and per atom is a row of the plain
+    # table with the table's unit, each element's f1 by its symbol.
+    plain = {line.split()[0]: line.split()[2:] for line in run_tools(
+        "xray", "Gd2O3", "--anode", "Cu", "--density", "7.41", "--thickness", "0.01").splitlines()[1:]
+        if not line.startswith(("Gd ", "O "))}
+    for name, unit, _ in by_scope["material"] + by_scope["per_atom"]:
+        if name != "formula":
+            assert name in plain and " ".join(plain[name]).endswith(unit), (name, plain.get(name))
 
 
 @pytest.mark.parametrize(

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <functional>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "talvo/elements/mixture.hpp"
+#include "talvo/xray/material_fields.hpp"
 
 namespace talvo {
 namespace {
@@ -278,6 +281,84 @@ TEST(XrayMaterial, BadInputsAreErrorsThatNameThem) {
   const Result<XrayMaterial> sum = xray_material(XrayComposition{"x", {{"Fe", 1e308}, {"O", 1e308}}}, 8.0);
   EXPECT_EQ(sum.kind(), ErrorKind::kOutOfRange);
   EXPECT_NE(sum.error().message.find("the counts of x add up beyond the range of numbers"), std::string::npos);
+}
+
+// The table's values, read by name, keep the relations the header states:
+// an accessor that read another member would break one of them. What each
+// value needs is what the material computes it with.
+TEST(XrayMaterialFields, ValuesByNameKeepTheirRelations) {
+  const Result<XrayMaterial> r = xray_material_from_formula("Fe2O3", 17.48, {.density = 5.24, .thickness = 0.01});
+  ASSERT_TRUE(r.ok()) << r.error().message;
+  const XrayMaterial& m = *r;
+  const auto v = [&](std::string_view name, XrayScope scope = XrayScope::kMaterial, std::size_t index = 0) {
+    const XrayField* f = find_xray_field(scope, name);
+    EXPECT_NE(f, nullptr) << name;
+    return f ? xray_value(m, *f, index).value_or(std::numeric_limits<double>::quiet_NaN())
+             : std::numeric_limits<double>::quiet_NaN();
+  };
+  const double pi = kPi;
+  EXPECT_NEAR(v("wavelength") * v("energy"), kHcKevCm * 1e8, 1e-9);
+  EXPECT_DOUBLE_EQ(v("atoms"), 5.0);
+  EXPECT_DOUBLE_EQ(v("electrons"), 2 * 26 + 3 * 8);
+  EXPECT_NEAR(v("number_density"), v("density") / (1.66053906660 * v("mass")) * v("atoms"), 1e-15);
+  EXPECT_NEAR(v("sld") / v("sld_im"), v("f1") / v("f2"), 1e-12);
+  EXPECT_NEAR(v("delta"), v("wavelength") * v("wavelength") * v("sld") * 1e-6 / (2 * pi), 1e-18);
+  EXPECT_NEAR(v("beta"), v("wavelength") * v("wavelength") * v("sld_im") * 1e-6 / (2 * pi), 1e-20);
+  EXPECT_NEAR(v("critical_angle"), std::sqrt(2 * v("delta")) * 180 / pi, 1e-12);
+  const XrayScope atom = XrayScope::kPerAtom;
+  for (const char* part : {"photo", "coh", "incoh", "total"})
+    EXPECT_NEAR(v(std::string("mu_") + part), v("number_density") * v(std::string("sigma_") + part, atom), 1e-9)
+        << part;
+  EXPECT_NEAR(v("sigma_total", atom), v("sigma_photo", atom) + v("sigma_coh", atom) + v("sigma_incoh", atom), 1e-9);
+  EXPECT_LT(v("sigma_coh", atom), v("sigma_photo", atom));  // at 17.48 keV, Fe absorbs more than it scatters
+  EXPECT_DOUBLE_EQ(v("attenuation_length_photo"), 1 / v("mu_photo"));
+  EXPECT_DOUBLE_EQ(v("attenuation_length"), 1 / v("mu_total"));
+  EXPECT_DOUBLE_EQ(v("thickness"), 0.01);
+  EXPECT_DOUBLE_EQ(v("transmission_photo"), std::exp(-v("mu_photo") * 0.01));
+  EXPECT_DOUBLE_EQ(v("transmission"), std::exp(-v("mu_total") * 0.01));
+  const XrayScope element = XrayScope::kElement;
+  double f1 = 0, sigma = 0;
+  for (std::size_t i = 0; i < m.elements.size(); ++i) {
+    EXPECT_DOUBLE_EQ(v("f_double_prime", element, i), v("f2", element, i));
+    EXPECT_LT(std::abs(v("f1", element, i) - v("f_prime", element, i) - v("z", element, i)), 0.1);
+    f1 += v("count", element, i) * v("f1", element, i);
+    sigma += v("fraction", element, i) * v("sigma_incoh", element, i);
+  }
+  EXPECT_NEAR(f1, v("f1"), 1e-12);
+  EXPECT_NEAR(sigma, v("sigma_incoh", atom), 1e-12);
+  EXPECT_EQ(xray_text(m, *find_xray_field(element, "symbol"), 1), "O");
+  EXPECT_EQ(xray_text(m, *find_xray_field(XrayScope::kMaterial, "f_table"), 0), "henke93");
+  // An element the material lacks, and a number asked of a text, are nothing.
+  EXPECT_FALSE(xray_value(m, *find_xray_field(element, "f1"), 2).has_value());
+  EXPECT_FALSE(xray_value(m, *find_xray_field(element, "symbol"), 0).has_value());
+  EXPECT_EQ(xray_text(m, *find_xray_field(element, "symbol"), 2), "");
+
+  // Each value is known exactly where what it needs is given.
+  const Result<XrayMaterial> bare = xray_material_from_formula("Fe2O3", 17.48);
+  ASSERT_TRUE(bare.ok());
+  for (const XrayField& f : xray_material_fields()) {
+    EXPECT_NE(f.number == nullptr, f.text == nullptr) << f.name;
+    EXPECT_EQ(f.text != nullptr, f.kind == XrayValueKind::kText) << f.name;
+    if (f.kind == XrayValueKind::kText) continue;
+    EXPECT_TRUE(xray_value(m, f).has_value()) << f.name;
+    EXPECT_EQ(xray_value(*bare, f).has_value(), f.needs == XrayNeeds::kNothing) << f.name;
+    EXPECT_EQ(xray_field_known(*bare, f), f.needs == XrayNeeds::kNothing) << f.name;
+    EXPECT_EQ(f.kind == XrayValueKind::kOptionalNumber, f.needs != XrayNeeds::kNothing || f.name == "mass") << f.name;
+  }
+  const XrayMaterial no_thickness = *xray_material_from_formula("Fe2O3", 17.48, {.density = 5.24});
+  for (const XrayField& f : xray_material_fields()) {
+    if (f.kind != XrayValueKind::kText) {
+      EXPECT_EQ(xray_value(no_thickness, f).has_value(), f.needs != XrayNeeds::kThickness) << f.name;
+    }
+  }
+
+  EXPECT_EQ(xray_field_unit_shown(*find_xray_field(atom, "sigma_coh")), "barn per atom");
+  EXPECT_EQ(xray_field_unit_shown(*find_xray_field(XrayScope::kMaterial, "mass")), "amu per formula unit");
+  EXPECT_EQ(xray_field_unit_shown(*find_xray_field(XrayScope::kMaterial, "atoms")), "per formula unit");
+  EXPECT_EQ(xray_field_unit_shown(*find_xray_field(XrayScope::kMaterial, "sld")), "1e-6/A2");
+  EXPECT_EQ(xray_field_symbol(*find_xray_field(element, "f_prime")), "f'");
+  EXPECT_EQ(xray_field_symbol(*find_xray_field(element, "f1")), "f1");
+  EXPECT_EQ(find_xray_field(XrayScope::kPerAtom, "f1"), nullptr);
 }
 
 }  // namespace
