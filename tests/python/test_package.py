@@ -141,7 +141,7 @@ RESULTS = {
     "XrdmlFile": f"talvo.read_xrdml({str(XRDML / 'polefigure_91_scans.xrdml')!r})",
     "XrdmlScan": f"talvo.read_xrdml({str(XRDML / 'polefigure_91_scans.xrdml')!r}).scans[5]",
     "Sq2gr": "talvo.sq2gr(np.linspace(0, 20, 201), np.ones(201), np.linspace(0.5, 5, 10), 0.1)",
-    "Pdf": f"talvo.pdf({str(LAB / 'zro2_mo.xy')!r}, 'ZrO2', format='twotheta', wavelength=0.71303)",
+    "Pdf": f"talvo.pdf({str(LAB / 'zro2_mo.xy')!r}, 'ZrO2', format='twotheta', wavelength=0.71073)",
 }
 
 
