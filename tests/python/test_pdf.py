@@ -371,7 +371,7 @@ def test_iter_pdf_reduces_one_at_a_time_and_goes_on_past_a_failure(tmp_path):
 
 def test_iter_pdf_pulls_its_inputs_one_at_a_time():
     # An endless iterable gives its first result at once; a generator is asked for one pattern per result.
-    options = dict(format="twotheta", wavelength=0.71303)
+    options = dict(format="twotheta", wavelength=0.71073)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         endless = talvo.iter_pdf(itertools.repeat(LAB / "zro2_mo.xy"), "ZrO2", **options)
