@@ -80,7 +80,7 @@ const Routine kRoutines[] = {
            pdf::read_pattern(std::string(TALVO_TEST_FILES_DIR) + "lab_xy/zro2_mo.xy", pdf::InputFormat::kTwoTheta, 0);
        if (!p.ok()) return Outcome(p.error());
        pdf::ReductionOptions o;
-       o.wavelength = 0.71303;
+       o.wavelength = 0.71073;
        o.sample.composition = "ZrO2";
        o.sample.density = 5.68;
        o.rmin_iterate = 1.5;

@@ -58,12 +58,13 @@ if command -v pkg-config >/dev/null; then
 fi
 # The README's C++ example, built against the installed package and run on its data.
 readme=$(dirname "$0")/../../README.md
-awk '/^## The library in C\+\+/ {on = 1} on && /^```cpp/ {code = 1; next} code && /^```/ {exit} code' "$readme" |
-  sed "s#/opt/talvo/share/talvo/data/#$tmp/prefix/share/talvo/data/#" >"$tmp/consumer/readme.cpp"
+awk '/^## The library in C\+\+/ {on = 1} on && /^```cpp/ {code = 1; next} code && /^```/ {exit} code' "$readme" \
+  >"$tmp/consumer/readme.cpp"
 grep -q material_from_formula "$tmp/consumer/readme.cpp" || { echo "no C++ example in the README"; exit 1; }
+! grep -q /opt/talvo "$tmp/consumer/readme.cpp" || { echo "the README's C++ example names a prefix"; exit 1; }
 c++ -std=c++20 -I"$tmp/prefix/include" "$tmp/consumer/readme.cpp" -L"$(dirname "$(find "$tmp/prefix" -name libtalvo.a)")" -ltalvo \
   -o "$tmp/consumer/readme" || { echo "the README example does not build"; exit 1; }
-"$tmp/consumer/readme" | grep -q "^SLD -0.5599" || { echo "the README example does not run"; exit 1; }
+"$tmp/consumer/readme" "$tmp/prefix/share/talvo/data" | grep -q "^SLD -0.5599" || { echo "the README example does not run"; exit 1; }
 "$tmp/prefix/bin/talvo-tools" --version | grep -q "^talvo-tools [0-9]" || { echo "no version"; exit 1; }
 (cd / && env -u G_F "$tmp/prefix/bin/talvo-tools" xs H2O --density 1 | grep -q "^sld " ) || { echo "installed talvo-tools did not find its data"; exit 1; }
 [ -f "$tmp/prefix/share/talvo/data/neutron_sears92.tsv" ] || { echo "the full neutron table is not installed"; exit 1; }

@@ -428,7 +428,7 @@ TEST(PdfStages, AdhocOnRealLaboratoryPatterns) {
     ReductionOptions o;
     o.sample.composition = c.composition;
     o.mode = Mode::kAdhoc;
-    o.wavelength = 0.7119;
+    o.wavelength = 0.71073;
     o.qmin = 0.8;
     o.window = Window::kLorch;
     o.rmax = 6.0;

@@ -142,7 +142,7 @@ RESULTS = {
     "XrdmlFile": f"talvo.read_xrdml({str(XRDML / 'polefigure_91_scans.xrdml')!r})",
     "XrdmlScan": f"talvo.read_xrdml({str(XRDML / 'polefigure_91_scans.xrdml')!r}).scans[5]",
     "Sq2gr": "talvo.sq2gr(np.linspace(0, 20, 201), np.ones(201), np.linspace(0.5, 5, 10), 0.1)",
-    "Pdf": f"talvo.pdf({str(LAB / 'zro2_mo.xy')!r}, 'ZrO2', format='twotheta', wavelength=0.71303)",
+    "Pdf": f"talvo.pdf({str(LAB / 'zro2_mo.xy')!r}, 'ZrO2', format='twotheta', wavelength=0.71073)",
     "Structure": f"talvo.Structure.from_cif({str(MODEL / 'TiO2_rutile-fit.cif')!r})",
     "Site": f"talvo.Structure.from_cif({str(MODEL / 'TiO2_rutile-fit.cif')!r}).sites[1]",
     "Atoms": f"talvo.Structure.from_cif({str(MODEL / 'CdSe_cadmoselite.cif')!r}).atoms()",
@@ -150,6 +150,7 @@ RESULTS = {
                 " qmax=26, partials=True)",
     "Refinement": f"talvo.refine(talvo.Structure.from_stru({str(MODEL / 'Ni.stru')!r}), "
                   f"{str(MODEL / 'Ni_2-8.chi.gr')!r}, refine='a,scale', r=(1.5, 5), qmax=40)",
+    "NeutronCorrections": "talvo.neutron_corrections('placzek', sample='V', density=6.1, wavelength=0.7, twotheta=[10, 90])",
 }
 
 

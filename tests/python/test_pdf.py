@@ -20,8 +20,8 @@ LAB = ROOT / "tests" / "data" / "lab_xy"
 
 # input, composition, keyword arguments, the same as talvo-tools pdf options
 CASES = [
-    ("zro2_mo.xy", "ZrO2", {"format": "twotheta", "wavelength": 0.71303},
-     ["--format", "twotheta", "--wavelength", "0.71303"]),
+    ("zro2_mo.xy", "ZrO2", {"format": "twotheta", "wavelength": 0.71073},
+     ["--format", "twotheta", "--wavelength", "0.71073"]),
     ("CeO2_635um_accum_0.xy", "CeO2",
      {"format": "twotheta", "anode": "Mo", "density": 7.2, "packing": 0.5, "geometry": "capillary", "mu_r": 1.2,
       "window": "lorch", "r": (0.0, 20.0, 0.02)},
@@ -111,7 +111,7 @@ def test_pdf_gives_the_files_of_talvo_tools(tmp_path, name, composition, kwargs,
 def test_pdf_bad_options(kwargs, error, message):
     base = {"format": "twotheta", "density": 5.68}
     if "anode" not in kwargs:
-        base["wavelength"] = 0.71303
+        base["wavelength"] = 0.71073
     base.update(kwargs)
     kwargs = {k: v for k, v in base.items() if v is not None}
     base = {}
@@ -121,9 +121,9 @@ def test_pdf_bad_options(kwargs, error, message):
 
 def test_pdf_missing_file_and_bad_composition(tmp_path):
     with pytest.raises(FileNotFoundError):
-        talvo.pdf(str(tmp_path / "none.xy"), "ZrO2", format="twotheta", wavelength=0.71303)
+        talvo.pdf(str(tmp_path / "none.xy"), "ZrO2", format="twotheta", wavelength=0.71073)
     with pytest.raises(ValueError, match="Xx"):
-        talvo.pdf(str(LAB / "zro2_mo.xy"), "Xx2O", format="twotheta", wavelength=0.71303)
+        talvo.pdf(str(LAB / "zro2_mo.xy"), "Xx2O", format="twotheta", wavelength=0.71073)
 
 
 class _BytesPath:
@@ -139,7 +139,7 @@ class _BytesPath:
 def test_any_path_names_the_file_a_name_that_is_not_utf8_too(tmp_path):
     odd = os.fsencode(tmp_path) + b"/inv\xff.xy"
     shutil.copy(LAB / "zro2_mo.xy", odd)
-    options = {"format": "twotheta", "wavelength": 0.71303}
+    options = {"format": "twotheta", "wavelength": 0.71073}
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         want = talvo.pdf(odd, "ZrO2", **options)
@@ -210,13 +210,13 @@ def test_pdf_plot_with_matplotlib_only_when_installed(tmp_path):
 def test_unreadable_input_in_the_same_words_as_talvo_tools(tmp_path, name):
     # A missing file and a folder: what the file layer says, word for word, from both.
     path = str(tmp_path / name)
-    args = ["pdf", path, "--composition", "ZrO2", "--format", "twotheta", "--wavelength", "0.71303"]
+    args = ["pdf", path, "--composition", "ZrO2", "--format", "twotheta", "--wavelength", "0.71073"]
     r = subprocess.run([tools_path(), *args], capture_output=True, text=True)
     assert r.returncode == 1
     tools_words = r.stderr.strip().removeprefix("talvo-tools pdf: ")
     error = FileNotFoundError if name == "none.xy" else OSError
     with pytest.raises(error) as e:
-        talvo.pdf(path, "ZrO2", format="twotheta", wavelength=0.71303)
+        talvo.pdf(path, "ZrO2", format="twotheta", wavelength=0.71073)
     assert str(e.value) == tools_words
     assert tools_words.endswith("No such file or directory" if name == "none.xy" else "is a folder, not a regular file")
 
@@ -293,7 +293,7 @@ class Spelled(dict):
 
 @pytest.mark.parametrize("kwargs,status,words", SAME_WORDS, ids=[w[:40] for _, _, w in SAME_WORDS])
 def test_pdf_refuses_as_talvo_tools_in_the_same_words(tmp_path, kwargs, status, words):
-    options = {"format": "twotheta", "wavelength": 0.71303, **kwargs}
+    options = {"format": "twotheta", "wavelength": 0.71073, **kwargs}
     options = {k: v for k, v in options.items() if v is not None}
     args = [tools_path(), "pdf", str(LAB / "zro2_mo.xy"), "--composition", "ZrO2", "-o", str(tmp_path / "out")]
     for k, v in options.items():
@@ -318,7 +318,7 @@ REF = ROOT / "tests" / "data" / "pdf_reference" / "ni_kapton_synchrotron"
 
 
 def test_a_list_of_paths_and_arrays_gives_a_list_of_the_same_reductions():
-    options = {"format": "twotheta", "wavelength": 0.71303}
+    options = {"format": "twotheta", "wavelength": 0.71073}
     one = talvo.pdf(LAB / "zro2_mo.xy", "ZrO2", **options)
     rows = np.loadtxt(LAB / "zro2_mo.xy")
     with warnings.catch_warnings():
@@ -344,14 +344,14 @@ def test_a_list_of_paths_and_arrays_gives_a_list_of_the_same_reductions():
 ])
 def test_bad_arrays_are_named(inputs, error, message):
     with pytest.raises(error, match=message):
-        talvo.pdf(inputs, "ZrO2", format="twotheta", wavelength=0.71303)
+        talvo.pdf(inputs, "ZrO2", format="twotheta", wavelength=0.71073)
 
 
 def test_iter_pdf_reduces_one_at_a_time_and_goes_on_past_a_failure(tmp_path):
     broken = tmp_path / "broken.xy"
     broken.write_text("1 2\n")
     series = talvo.iter_pdf([LAB / "zro2_mo.xy", broken, LAB / "zro2_mo.xy"], "ZrO2", format="twotheta",
-                            wavelength=0.71303)
+                            wavelength=0.71073)
     assert isinstance(series, talvo.PdfSeries) and iter(series) is series
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
@@ -359,7 +359,7 @@ def test_iter_pdf_reduces_one_at_a_time_and_goes_on_past_a_failure(tmp_path):
         with pytest.raises(ValueError, match="1 data rows"):
             next(series)
         third = next(series)
-    assert first == third == talvo.pdf(LAB / "zro2_mo.xy", "ZrO2", format="twotheta", wavelength=0.71303)
+    assert first == third == talvo.pdf(LAB / "zro2_mo.xy", "ZrO2", format="twotheta", wavelength=0.71073)
     with pytest.raises(StopIteration):
         next(series)
     # Bad options are refused before any pattern; one path is not a series.
@@ -371,7 +371,7 @@ def test_iter_pdf_reduces_one_at_a_time_and_goes_on_past_a_failure(tmp_path):
 
 def test_iter_pdf_pulls_its_inputs_one_at_a_time():
     # An endless iterable gives its first result at once; a generator is asked for one pattern per result.
-    options = dict(format="twotheta", wavelength=0.71303)
+    options = dict(format="twotheta", wavelength=0.71073)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         endless = talvo.iter_pdf(itertools.repeat(LAB / "zro2_mo.xy"), "ZrO2", **options)

@@ -79,7 +79,7 @@ row 2 '--center is not a number: "1e"' -- peak gaussian --center 1e --fwhm 1 --x
 # --- pdf: its options read as every other command's ---
 zro2=$files/lab_xy/zro2_mo.xy
 row 2 '--wavelength is not a number: "0.5-6" reads as 0.5 then -6; an exponent needs its letter (0.5e-6)' -- pdf "$zro2" --composition ZrO2 --format twotheta --wavelength 0.5-6 -o "$work/p"
-row 2 '--qmax is given twice' -- pdf "$zro2" --composition ZrO2 --format=twotheta --wavelength 0.71303 --qmax 15 --qmax=16 -o "$work/p"
+row 2 '--qmax is given twice' -- pdf "$zro2" --composition ZrO2 --format=twotheta --wavelength 0.71073 --qmax 15 --qmax=16 -o "$work/p"
 row 0 'out:"mode": "adhoc"' -- pdf "$zro2" --composition=ZrO2 --format=twotheta --wavelength=0.071303nm --json -o "$work/p"
 row 2 'unknown option --wavelenght; see `talvo-tools pdf --help`' -- pdf "$zro2" --composition ZrO2 --wavelenght 0.71 -o "$work/p"
 
