@@ -25,6 +25,14 @@ constexpr double kPi = std::numbers::pi;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 constexpr OptionSpec kSpecs[] = {
+    // The runs beside the sample's: read by the caller, named here so that a header reruns them.
+    {.name = "can", .type = kPath, .doc = "the empty can's run", .metavar = "FILE"},
+    {.name = "background", .type = kPath, .doc = "the empty instrument's run", .metavar = "FILE"},
+    {.name = "vanadium", .type = kPath, .doc = "the vanadium rod's run", .metavar = "FILE"},
+    {.name = "vanadium-background",
+     .type = kPath,
+     .doc = "the instrument's run without the rod (default: --background)",
+     .metavar = "FILE"},
     {.name = "sample", .type = kText, .doc = "the sample's chemical formula", .metavar = "FORMULA"},
     {.name = "number-density",
      .type = kNumber,

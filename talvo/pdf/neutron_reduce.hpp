@@ -70,7 +70,9 @@ struct NeutronRuns {
 };
 
 // Every option of the neutron reduction, names as ncorr's where they are
-// the same thing.
+// the same thing; the runs' files (can, background, vanadium,
+// vanadium-background) are read by the caller and named here so that a
+// header reruns them.
 const OptionTable& neutron_reduction_options();
 
 // What depends only on the geometry, the materials, the wavelength and the
