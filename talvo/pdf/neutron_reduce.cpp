@@ -271,7 +271,7 @@ double lit_area(double r, std::optional<double> w) {
 }
 
 std::string mu_note(const char* what, const std::string& formula, const NeutronMu& m) {
-  return std::string(what) + " " + formula + ": mu " + shortest(m.mu) + " /cm = n (sigma_s + sigma_a), n " +
+  return std::string(what) + " " + formula + ": mu " + shortest(m.mu) + " /cm, n (sigma_s + sigma_a), n " +
          shortest(m.number_density) + " atoms/A3, sigma_s " + shortest(m.sigma_scatt) + " b, sigma_a " +
          shortest(m.sigma_abs) + " b: " + m.source;
 }
@@ -453,7 +453,7 @@ Result<NeutronFactorSet> neutron_factors(std::span<const double> two_theta, cons
   if (!(f.b_mean_sq > 0.0))
     return invalid("the sample's mean coherent length is 0: S(Q) is not defined by Faber and Ziman's |<b>|^2");
   f.notes.push_back("sample: <b> " + shortest(sample->per_atom.b_coh) + " fm, |<b>|^2 " + shortest(f.b_mean_sq) +
-                    " b, <b^2> = sigma_s/4pi " + shortest(f.self) + " b/sr per atom (Sears 1992, bound)");
+                    " b, <b^2> (sigma_s/4pi) " + shortest(f.self) + " b/sr per atom (Sears 1992, bound)");
   const double v_coh = (vanadium->per_atom.b_coh * vanadium->per_atom.b_coh) / 100.0;
   f.notes.push_back("vanadium: sigma_s/4pi " + shortest(f.vanadium_self) +
                     " b/sr per atom; its coherent part |<b>|^2 " + shortest(v_coh) +
@@ -682,7 +682,7 @@ Result<NeutronReduction> reduce_neutron(const NeutronRuns& runs, const NeutronFa
     if (red.sq.x.size() < 5) return invalid("fewer than 5 points lie within qmin and qmax");
     red.qmin = red.sq.x.front();
     red.qmax = red.sq.x.back();
-    red.notes.push_back("S(Q) - 1 = [dsigma/dOmega - (sigma_s/4pi)(1 + P)] / |<b>|^2 (Faber-Ziman)");
+    red.notes.push_back("S(Q) - 1: [dsigma/dOmega - (sigma_s/4pi)(1 + P)] / |<b>|^2 (Faber-Ziman)");
 
     // transform
     const std::optional<Window> window = window_named(o.text("window"));
