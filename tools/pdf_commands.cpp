@@ -808,6 +808,8 @@ int run_pdf(const Args& a) {
 // The help: the options from the reduction's table and the command's, then how the reduction reads and corrects.
 const std::string kPdfHelp =
     "usage: talvo-tools pdf INPUT... --composition FORMULA [OPTIONS] [-o PREFIX | -o DIR/]\n"
+    "       talvo-tools pdf --radiation neutron SAMPLE... --sample FORMULA --background FILE --vanadium FILE\n"
+    "                       [--can FILE --container FORMULA ...] [NEUTRON OPTIONS] [-o PREFIX | -o DIR/]\n"
     "options of the reduction (their names also the keys of --config's \"key = value\" lines):\n" +
     usage_text(pdf::reduction_option_table()) + "options of the command:\n" +
     usage_text(OptionTable{"talvo-tools pdf", kCommandOptions}) +
@@ -883,7 +885,7 @@ const Subcommand kPdfCommand{"pdf",
                              run_pdf,
                              {"--json"},
                              kValueOptions,
-                             "X-ray total-scattering reduction of patterns to S(Q), F(Q) and G(r)",
+                             "X-ray (or neutron) total-scattering reduction of patterns to S(Q), F(Q) and G(r)",
                              kPdfHelp.c_str()};
 
 }  // namespace talvo::cli
