@@ -195,6 +195,21 @@ TEST(NeutronReduce, TheInstrumentsBackgroundServesTheVanadiumToo) {
   EXPECT_LT(worst, 0.02);
 }
 
+TEST(NeutronReduce, LowRIterationBringsGToItsLine) {
+  const NeutronFactorSet& f = factors();
+  const Measured m = forward(f);
+  const Result<Options> plain = options(), iterated = options({{"rmin-iterate", "1.8"}});
+  ASSERT_TRUE(plain.ok() && iterated.ok());
+  const Result<NeutronReduction> a = reduce_neutron(m.runs(), f, *plain), b = reduce_neutron(m.runs(), f, *iterated);
+  ASSERT_TRUE(a.ok() && b.ok());
+  EXPECT_EQ(a->iterations, 0);
+  EXPECT_GT(b->iterations, 0);
+  ASSERT_TRUE(a->diagnostics.low_r_rms && b->diagnostics.low_r_rms);
+  EXPECT_LT(*b->diagnostics.low_r_rms, 0.5 * *a->diagnostics.low_r_rms);
+  // S follows F: S - 1 = F / Q at every point after the iteration too.
+  for (std::size_t i = 0; i < b->sq.x.size(); i += 100) EXPECT_NEAR(b->sq.y[i] - 1.0, b->fq.y[i] / b->fq.x[i], 1e-12);
+}
+
 TEST(NeutronReduce, EachCorrectionLeftOutFails) {
   const NeutronFactorSet& f = factors();
   const Measured m = forward(f);
