@@ -298,6 +298,11 @@ Outcome check_runs(const NeutronRuns& runs, const NeutronFactorSet& f, const Opt
     return invalid("--container " + o.text("container") + " is given without the empty can's run: give it");
   if (!o.given("container") && runs.can)
     return invalid("the empty can's run needs the can it was: give --container and its radii");
+  const std::size_t n = f.two_theta.size();
+  for (const std::vector<double>* v : {&f.q, &f.a_s_sc, &f.a_v, &f.delta_sc, &f.delta_v, &f.p_sample, &f.p_vanadium})
+    if (v->size() != n) return invalid("the factors are not made for these runs: make them with neutron_factors");
+  if (runs.can && (f.a_c_sc.size() != n || f.a_c_c.size() != n || f.delta_c.size() != n))
+    return invalid("the factors were made without a can: make them with --container and its radii");
   const double lambda = o.number("wavelength");
   for (const auto& [run, what] : all) {
     if (!run) continue;

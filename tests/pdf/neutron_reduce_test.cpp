@@ -257,6 +257,14 @@ TEST(NeutronReduce, BadRunsAreRefusedInWords) {
     EXPECT_EQ(red.kind(), ErrorKind::kInvalidArgument);
     EXPECT_NE(red.error().message.find(c.words), std::string::npos) << red.error().message;
   }
+  // Factors made without a can, for runs with one.
+  NeutronFactorSet canless = f;
+  canless.a_c_sc.clear();
+  canless.a_c_c.clear();
+  canless.delta_c.clear();
+  const Result<NeutronReduction> r0 = reduce_neutron(m.runs(), canless, *o);
+  ASSERT_FALSE(r0.ok());
+  EXPECT_NE(r0.error().message.find("made without a can"), std::string::npos) << r0.error().message;
   // A can thinner than nothing.
   const Result<Options> thin = options({{"container-inner", "3.2"}});
   ASSERT_TRUE(thin.ok());
