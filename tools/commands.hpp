@@ -22,4 +22,9 @@ extern const Subcommand kNcorrCommand;
 extern const Subcommand kModelCommand;
 extern const Subcommand kRefineCommand;
 
+// pdf --radiation neutron (neutron_pdf_commands.cpp): its run, and the names
+// of its options that take a value, which pdf's arguments admit beside its own.
+int run_neutron_pdf(const Args& a);
+std::vector<std::string> neutron_pdf_value_options();
+
 }  // namespace talvo::cli

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "talvo/files/files.hpp"
+#include "talvo/pdf/neutron_reduce.hpp"
 #include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
@@ -58,6 +59,11 @@ constexpr OptionSpec kCommandOptions[] = {
      .doc = "patterns reduced at a time (also -j N)",
      .default_text = "1",
      .metavar = "N"},
+    {.name = "radiation",
+     .type = OptionType::kChoice,
+     .doc = "X-ray patterns, or constant-wavelength neutron runs (their options below)",
+     .default_text = "xray",
+     .choices = "xray|neutron"},
 };
 
 // The options that take a value: the reduction's, by the key their header line uses, and the command's own.
@@ -66,6 +72,8 @@ const std::vector<std::string> kValueOptions = [] {
   for (const OptionSpec& o : pdf::reduction_option_table().options) names.push_back("--" + std::string(o.name));
   for (const OptionSpec& o : kCommandOptions)
     if (o.type != OptionType::kFlag) names.push_back("--" + std::string(o.name));
+  for (const std::string& n : neutron_pdf_value_options())
+    if (std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
   return names;
 }();
 
@@ -640,6 +648,14 @@ class Progress {
 };
 
 int run_pdf(const Args& a) {
+  if (const auto radiation = a.get("--radiation"); radiation && *radiation != "xray") {
+    if (*radiation == "neutron") return run_neutron_pdf(a);
+    return usage(a, "--radiation is xray or neutron, not " + quote_for_message(*radiation));
+  }
+  for (const auto& [name, value] : a.options)
+    if (!pdf::is_reduction_option(name.substr(2)) &&
+        !find_option(OptionTable{"talvo-tools pdf", kCommandOptions}, name.substr(2)))
+      return usage(a, name + " is an option of --radiation neutron");
   Result<Run> ran = run_of(a);
   if (!ran.ok()) return ran.kind() == ErrorKind::kInvalidArgument ? usage(a, ran.error()) : input_error(a, ran.error());
   Run& run = *ran;
@@ -792,9 +808,14 @@ int run_pdf(const Args& a) {
 // The help: the options from the reduction's table and the command's, then how the reduction reads and corrects.
 const std::string kPdfHelp =
     "usage: talvo-tools pdf INPUT... --composition FORMULA [OPTIONS] [-o PREFIX | -o DIR/]\n"
+    "       talvo-tools pdf --radiation neutron SAMPLE... --sample FORMULA --background FILE --vanadium FILE\n"
+    "                       [--can FILE --container FORMULA ...] [NEUTRON OPTIONS] [-o PREFIX | -o DIR/]\n"
     "options of the reduction (their names also the keys of --config's \"key = value\" lines):\n" +
     usage_text(pdf::reduction_option_table()) + "options of the command:\n" +
     usage_text(OptionTable{"talvo-tools pdf", kCommandOptions}) +
+    "options of --radiation neutron (SAMPLE runs: rows \"2theta counts [sigma]\", a \"# monitor N\" line,\n"
+    "and \"# wavelength L\" where known; writes NAME.dcs .sq .fq .gr):\n" +
+    usage_text(pdf::neutron_reduction_options()) +
     std::string(
         "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"
         "intends \"K-Alpha 1\", Kalpha2 or Kbeta for \"K-Alpha 2\" or \"K-Beta\") or text rows \"x I [sigma]\"\n"
@@ -864,7 +885,7 @@ const Subcommand kPdfCommand{"pdf",
                              run_pdf,
                              {"--json"},
                              kValueOptions,
-                             "X-ray total-scattering reduction of patterns to S(Q), F(Q) and G(r)",
+                             "X-ray (or neutron) total-scattering reduction of patterns to S(Q), F(Q) and G(r)",
                              kPdfHelp.c_str()};
 
 }  // namespace talvo::cli

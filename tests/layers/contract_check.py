@@ -53,6 +53,7 @@ ALLOWED = {
     "talvo/numeric/peaks.cpp": "memory that runs out for a peak",
     "talvo/numeric/sq2gr.cpp": "memory that runs out for G(r)",
     "talvo/pdf/reduce.cpp": "memory that runs out for a reduction",
+    "talvo/pdf/neutron_reduce.cpp": "memory that runs out for a neutron reduction",
     "talvo/model/pdf_model.cpp": "memory that runs out for a model's grids",
     "tools/main.cpp": "memory that runs out anywhere in a subcommand",
     "tools/pdf_commands.cpp": "memory that runs out in a series' worker thread, which no exception may leave",

@@ -1,0 +1,191 @@
+// pdf --radiation neutron: constant-wavelength neutron runs (the sample in
+// its can, the empty can, the instrument's background, a vanadium rod) to
+// dsigma/dOmega, S(Q), F(Q) and G(r), one sample or several with the same
+// runs beside them, the corrections' factors made once for a 2theta grid.
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "talvo/files/read.hpp"
+#include "talvo/files/write.hpp"
+#include "talvo/neutron/neutron_table.hpp"
+#include "talvo/pdf/neutron_reduce.hpp"
+#include "talvo/pdf/pdf_files.hpp"
+#include "talvo/text/format.hpp"
+#include "talvo/text/quote.hpp"
+#include "tools/commands.hpp"
+
+namespace talvo::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string stem_of(const std::string& path) {
+  std::string name = fs::path(path).filename().string();
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name.empty() ? std::string("pdf") : name;
+}
+
+Result<pdf::NeutronRun> read_run(const std::string& path, const std::string& what) {
+  Result<std::string> text = read_whole_file(path);
+  if (!text.ok()) return make_error(text.kind(), text.error().message + " (" + what + ")");
+  Result<pdf::NeutronRun> run = pdf::parse_neutron_run(*text, escape_for_message(path));
+  if (!run.ok()) return make_error(run.kind(), what + ": " + run.error().message);
+  return run;
+}
+
+}  // namespace
+
+std::vector<std::string> neutron_pdf_value_options() {
+  std::vector<std::string> names;
+  for (const OptionSpec& o : pdf::neutron_reduction_options().options)
+    if (o.type != OptionType::kFlag) names.push_back("--" + std::string(o.name));
+  return names;
+}
+
+int run_neutron_pdf(const Args& a) {
+  const OptionTable& table = pdf::neutron_reduction_options();
+  std::vector<std::string> inputs;
+  std::optional<std::string> prefix;
+  for (std::size_t i = 0; i < a.positional.size(); ++i) {
+    const std::string& p = a.positional[i];
+    const bool operand = i >= a.operands_from;
+    if (!operand && p == "-o") {
+      if (i + 1 >= a.positional.size()) return usage(a, "-o needs a PREFIX or DIR/");
+      if (prefix) return usage(a, "-o is given twice: give it once");
+      prefix = a.positional[++i];
+      continue;
+    }
+    if (!operand && p.size() > 1 && p[0] == '-')
+      return usage(a, escape_for_message(p) + " is not an option of --radiation neutron");
+    inputs.push_back(p);
+  }
+  if (inputs.empty()) return usage(a, "give the SAMPLE run (the sample in its can)");
+  OptionValues given;
+  for (const auto& [name, value] : a.options) {
+    const std::string key = name.substr(2);
+    if (key == "radiation") continue;
+    if (!find_option(table, key)) return usage(a, name + " is not an option of --radiation neutron");
+    given.values[key] = value;
+  }
+  const Result<Options> options = read_options(table, given, Spelling::kCommandLine);
+  if (!options.ok()) return usage(a, options.error());
+  for (const char* needed : {"background", "vanadium"})
+    if (!options->given(needed)) return usage(a, std::string("the neutron reduction needs --") + needed + " FILE");
+  if (prefix && inputs.size() > 1 && prefix->back() != '/')
+    return usage(a, "-o " + escape_for_message(*prefix) + " names the files of one run: with several give -o DIR/");
+
+  // The runs beside the sample's, read once.
+  std::map<std::string, pdf::NeutronRun> beside;
+  for (const auto& [name, what] : {std::pair{"can", "--can"},
+                                   {"background", "--background"},
+                                   {"vanadium", "--vanadium"},
+                                   {"vanadium-background", "--vanadium-background"}}) {
+    if (!options->given(name)) continue;
+    Result<pdf::NeutronRun> r = read_run(options->text(name), what);
+    if (!r.ok()) return input_error(a, r.error());
+    beside.emplace(name, std::move(*r));
+  }
+  const auto run_of = [&](const char* name) -> const pdf::NeutronRun* {
+    const auto it = beside.find(name);
+    return it == beside.end() ? nullptr : &it->second;
+  };
+  const Result<NeutronTable> neutrons = read_neutron_table(tools_data_folder().file("neutron_sears92.tsv"));
+  if (!neutrons.ok()) return input_error(a, neutrons.error());
+
+  std::optional<pdf::NeutronFactorSet> factors;
+  int failures = 0;
+  for (const std::string& input : inputs) {
+    const auto fail = [&](const Error& e) {
+      ++failures;
+      std::cerr << "talvo-tools pdf: " << (inputs.size() > 1 ? escape_for_message(input) + ": " : "") << e.message
+                << '\n';
+    };
+    Result<pdf::NeutronRun> sample = read_run(input, "the sample");
+    if (!sample.ok()) {
+      fail(sample.error());
+      continue;
+    }
+    // The factors depend on the 2theta grid alone: a series on one grid makes them once.
+    if (!factors || factors->two_theta != sample->two_theta) {
+      Result<pdf::NeutronFactorSet> f = pdf::neutron_factors(sample->two_theta, *options, *neutrons);
+      for (const std::string& w : f.warnings()) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+      if (!f.ok()) {
+        if (f.kind() == ErrorKind::kInvalidArgument) return usage(a, f.error());
+        fail(f.error());
+        continue;
+      }
+      factors = std::move(*f);
+    }
+    const pdf::NeutronRuns runs{&*sample, run_of("can"), run_of("background"), run_of("vanadium"),
+                                run_of("vanadium-background")};
+    const Result<pdf::NeutronReduction> red = pdf::reduce_neutron(runs, *factors, *options);
+    if (!red.ok()) {
+      fail(red.error());
+      continue;
+    }
+    for (const std::string& w : red.warnings()) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+    const pdf::NeutronReduction& r = *red;
+
+    pdf::Parameters p;
+    p.emplace_back("input", input);
+    p.emplace_back("radiation", "neutron");
+    for (const auto& [name, value] : options->in_effect()) p.emplace_back(name, value);
+    std::vector<std::string> notes = r.notes;
+    const pdf::Diagnostics& d = r.diagnostics;
+    notes.push_back("self term (sigma_s/4pi)(1 + P) from " + shortest(r.self.front()) + " to " +
+                    shortest(r.self.back()) + " b/sr, |<b>|^2 " + shortest(r.b_mean_sq) + " b");
+    if (options->given("rmin-iterate"))
+      notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
+    notes.push_back("mean of S(Q) from Q = " + shortest(d.high_q_from) + ": " + shortest(d.high_q_mean) + " +- " +
+                    shortest(d.high_q_sigma));
+    notes.push_back("lowest smoothed S(Q): " + shortest(d.lowest_smoothed) + " at Q = " + shortest(d.lowest_at) +
+                    ", where its floor 1 - (sigma_s/4pi)(1 + P)/|<b>|^2 is " + shortest(d.floor_there));
+    if (d.low_r_rms)
+      notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(options->number("rmin-check")) +
+                      " A: " + shortest(*d.low_r_rms) + " (warned above " + shortest(d.low_r_level) + ")");
+
+    const std::string base = !prefix                 ? stem_of(input)
+                             : prefix->back() == '/' ? (fs::path(*prefix) / stem_of(input)).string()
+                                                     : *prefix;
+    std::vector<NewFile> files;
+    std::vector<std::string> names;
+    std::optional<Error> error;
+    std::string text;
+    const auto curve = [&](const char* kind, const char* title, const char* columns, const pdf::Curve& c) {
+      if (error) return;
+      text.clear();
+      const std::span<const double> cols[] = {c.x, c.y, c.sigma};
+      pdf::append_table_text(text, title, p, notes, columns, cols);
+      const std::string name = base + "." + kind;
+      Result<NewFile> f = NewFile::create(name);
+      if (!f.ok()) {
+        error = f.error();
+        return;
+      }
+      f->write(text);
+      files.push_back(std::move(*f));
+      names.push_back(name);
+    };
+    curve("dcs", "talvo-tools pdf: dsigma/dOmega per atom, b/sr", "columns: Q dsigma/dOmega sigma", r.dcs);
+    curve("sq", "talvo-tools pdf: S(Q)", "columns: Q S sigma", r.sq);
+    curve("fq", "talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", r.fq);
+    curve("gr", "talvo-tools pdf: G(r)", "columns: r G sigma", r.gr);
+    if (!error)
+      if (const Outcome placed = commit_together(files); !placed.ok()) error = placed.error();
+    if (error) {
+      fail(*error);
+      continue;
+    }
+    for (const std::string& note : notes) std::cout << "# " << note << '\n';
+    for (const std::string& name : names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
+    std::cout << std::flush;
+  }
+  return failures > 0 ? 1 : 0;
+}
+
+}  // namespace talvo::cli
