@@ -334,7 +334,9 @@
     for (const w of r.warnings) box.append(el('div', { class: 'warning' }, 'warning: ' + w));
     const facts = [['Mode', 'mode', r.mode === 'physical' ? 'physical' : 'ad hoc']];
     if (r.wavelength !== null) facts.push(['Wavelength (A)', 'wavelength', String(r.wavelength)]);
-    facts.push(['Q used (1/A)', 'q', `${r.qmin} to ${r.qmax}`]);
+    // Six significant digits, as the other numbers the page shows.
+    const six = (v) => String(Number(v.toPrecision(6)));
+    facts.push(['Q used (1/A)', 'q', `${six(r.qmin)} to ${six(r.qmax)}`]);
     const table = el('table', { id: 'pdf-facts' });
     for (const [label, key, text] of facts)
       table.append(el('tr', {}, el('td', { class: 'label' }, label), el('td', { class: 'num', 'data-key': key }, text)));

@@ -328,6 +328,10 @@ async function run(browser, downloads, work) {
   await type('composition', 'ZrO2');
   s = await settled();
   check(s.state === 'done', 'the view does not recover from the wrong formula: ' + JSON.stringify(s));
+  // The Q range the reduction used, in six significant digits.
+  const qUsed = await page.evaluate(`document.querySelector('#pdf-facts [data-key="q"]')?.textContent`);
+  check(/^\d+(\.\d{1,5})? to \d+(\.\d{1,5})?$/.test(qUsed || '') && qUsed.replace(/[^0-9]/g, '').length <= 12,
+    'the Q range is not shown in six digits: ' + qUsed);
   // An option the page cannot carry out is refused, not passed over.
   await type('more', '--optimize mu-r');
   s = await settled();
