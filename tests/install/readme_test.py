@@ -219,6 +219,11 @@ def expect(command, comment, out, err, cwd, prefix):
         for f in ("bin/talvo", "bin/talvo-tools", "share/talvo/data/sears91.dat", "lib/pkgconfig/talvo.pc"):
             if not (prefix / f).is_file():
                 fail(f"{command}: no {f} in the prefix")
+        # The programs as users run them: optimised and without their debugging information.
+        for f in ("bin/talvo", "bin/talvo-tools"):
+            sections = subprocess.run(["readelf", "-S", str(prefix / f)], capture_output=True, text=True).stdout
+            if ".debug_info" in sections:
+                fail(f"{command}: {f} is installed with its debugging information")
     elif command.startswith("c++ "):
         if not (cwd / "a.out").is_file():
             fail(f"{command}: no a.out")
