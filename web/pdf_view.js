@@ -256,7 +256,7 @@
   }
 
   // One panel: series [{x, y, cls, label}], reference lines {y: value} or {x: value} or {slope}.
-  function panel(name, title, xlabel, series, references) {
+  function panel(name, title, xlabel, ylabel, series, references) {
     const W = 470, H = 260, L = 56, R = 12, T = 22, B = 38;
     const x0 = Math.min(...series.map((s) => s.x[0])), x1 = Math.max(...series.map((s) => s.x[s.x.length - 1]));
     const [y0, y1] = range(series.filter((s) => !s.ignoreRange).map((s) => s.y));
@@ -274,11 +274,13 @@
       s.append(svg('line', { class: 'axis', x1: X(t), y1: H - B, x2: X(t), y2: H - B + 4 }));
       s.append(svg('text', { class: 'tick', x: X(t), y: H - B + 15, 'text-anchor': 'middle' }, String(t)));
     }
-    for (const t of ticks(y0, y1, 4)) {
+    for (const t of ticks(y0, y1, 6)) {
       s.append(svg('line', { class: 'axis', x1: L - 4, y1: Y(t), x2: L, y2: Y(t) }));
       s.append(svg('text', { class: 'tick', x: L - 6, y: Y(t) + 4, 'text-anchor': 'end' }, String(t)));
     }
     s.append(svg('text', { x: (L + W - R) / 2, y: H - 5, 'text-anchor': 'middle' }, xlabel));
+    s.append(svg('text', { class: 'axis-name', x: 12, y: (T + H - B) / 2, 'text-anchor': 'middle',
+                           transform: `rotate(-90 12 ${(T + H - B) / 2})` }, ylabel));
     s.append(svg('text', { class: 'title', x: L, y: T - 7 }, title));
     const g = svg('g', { 'clip-path': `url(#${clip})` });
     for (const ref of references) {
@@ -311,13 +313,13 @@
       gr.push({ x: r.gr.x, y: line, cls: 'density-line', label: '-4 pi rho0 r', ignoreRange: true });
     }
     $('pdf-plots').replaceChildren(
-      panel('iq', 'I(Q), per atom in electron units', 'Q (1/A)',
+      panel('iq', 'I(Q), per atom in electron units', 'Q (1/A)', 'I(Q) (e.u./atom)',
             [{ x: r.iq.x, y: r.iq.y, cls: 'data', label: 'I(Q)' },
              { x: r.iq.x, y: r.model, cls: 'model', label: physical ? 'self scattering' : 'ad hoc background' }],
             marks),
-      panel('sq', 'S(Q)', 'Q (1/A)', [{ x: r.sq.x, y: r.sq.y, cls: 'data' }], [{ y: 1 }, ...marks]),
-      panel('fq', 'F(Q) = Q [S(Q) - 1]', 'Q (1/A)', [{ x: r.fq.x, y: r.fq.y, cls: 'data' }], [{ y: 0 }, ...marks]),
-      panel('gr', 'G(r)', 'r (A)', gr, [{ y: 0 }]));
+      panel('sq', 'S(Q)', 'Q (1/A)', 'S(Q)', [{ x: r.sq.x, y: r.sq.y, cls: 'data' }], [{ y: 1 }, ...marks]),
+      panel('fq', 'F(Q) = Q [S(Q) - 1]', 'Q (1/A)', 'F(Q) (1/A)', [{ x: r.fq.x, y: r.fq.y, cls: 'data' }], [{ y: 0 }, ...marks]),
+      panel('gr', 'G(r)', 'r (A)', 'G(r) (1/A^2)', gr, [{ y: 0 }]));
     // The sliders of Q reach the data's end.
     const end = r.qData !== null ? r.qData : r.iq.x[r.iq.x.length - 1];
     for (const key of ['qmax', 'qmaxinst']) {
