@@ -130,6 +130,76 @@ std::string stem(const std::string& path) {
   return name.empty() ? std::string("pdf") : name;
 }
 
+// The folder the files go into is there before any pattern is reduced: -o DIR/ makes it (and those above);
+// then each input's prefix.
+Outcome set_prefixes(Run& run, const std::optional<std::string>& prefix_arg, bool into_folder) {
+  std::error_code ec;
+  if (prefix_arg) {
+    const fs::path folder = into_folder ? fs::path(*prefix_arg) : fs::path(*prefix_arg).parent_path();
+    if (into_folder && !fs::exists(fs::symlink_status(folder, ec))) {
+      fs::create_directories(folder, ec);
+      if (ec)
+        return unusable("-o " + escape_for_message(*prefix_arg) + ": cannot make the folder " +
+                        escape_for_message(folder.string()) + ": " + ec.message());
+    }
+    if (!folder.empty() && !fs::is_directory(folder, ec))
+      return unusable("-o " + escape_for_message(*prefix_arg) + ": there is no folder " +
+                          escape_for_message(folder.string()) + " to write into",
+                      ErrorKind::kNotFound);
+  }
+  for (const std::string& in : run.inputs) {
+    if (!prefix_arg)
+      run.prefixes.push_back(stem(in));
+    else if (into_folder)
+      run.prefixes.push_back((fs::path(*prefix_arg) / stem(in)).string());
+    else
+      run.prefixes.push_back(*prefix_arg);
+  }
+  return Done{};
+}
+
+// Each file of the run has one writer, and none replaces an input, the background or the --config file.
+Outcome check_destinations(const Run& run) {
+  std::error_code ec;
+  std::vector<std::pair<std::string, std::string>> sources;
+  for (const std::string& in : run.inputs) sources.emplace_back("the input", in);
+  if (const auto it = run.options.values.find("background"); it != run.options.values.end())
+    sources.emplace_back("the background", pdf::option_text(it->second));
+  for (const auto& [name, what] : {std::pair{"container", "the container"}, {"zscan", "the z-scan"}})
+    if (const auto it = run.options.values.find(name); it != run.options.values.end())
+      sources.emplace_back(what, pdf::option_text(it->second));
+  if (run.config) sources.emplace_back("the --config file", *run.config);
+  std::vector<std::pair<std::string, std::size_t>> destinations;
+  for (std::size_t i = 0; i < run.inputs.size(); ++i) {
+    for (const std::string& kind : run.outputs) destinations.emplace_back(run.prefixes[i] + "." + kind, i);
+    if (run.plot) destinations.emplace_back(*run.plot, i);
+  }
+  std::vector<FileKey> source_keys;
+  for (const auto& [what, path] : sources) source_keys.emplace_back(path);
+  std::map<std::string, std::size_t> written;  // a destination's resolved name -> its index
+  for (std::size_t d = 0; d < destinations.size(); ++d) {
+    const auto& [name, i] = destinations[d];
+    const FileKey key(name);
+    for (std::size_t k = 0; k < sources.size(); ++k)
+      if (key.same(source_keys[k])) {
+        const auto& [what, path] = sources[k];
+        return unusable("the output " + escape_for_message(name) + " would replace " + what +
+                        (what == "the input" && run.inputs.size() > 1 ? " " + escape_for_message(path) : "") +
+                        ": give another -o PREFIX or --plot");
+      }
+    const auto [earlier, fresh] = written.emplace(key.canonical, d);
+    if (!fresh && destinations[earlier->second].second != i)
+      return wrong(escape_for_message(run.inputs[destinations[earlier->second].second]) + " and " +
+                   escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
+                   ": give them other names or reduce them apart");
+    const fs::file_status st = fs::status(name, ec);
+    if (fs::exists(st) && !fs::is_regular_file(st))
+      return unusable("cannot write " + escape_for_message(name) + ": " +
+                      (fs::is_directory(st) ? "it is a folder" : "it is not a regular file"));
+  }
+  return Done{};
+}
+
 Result<Run> run_of(const Args& a) {
   Run run;
   // -o PREFIX and -j N among the inputs.
@@ -224,65 +294,8 @@ Result<Run> run_of(const Args& a) {
   if (prefix_arg && !into_folder && run.inputs.size() > 1)
     return wrong("-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
                  std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
-  // The folder the files go into is there before any pattern is reduced: -o DIR/ makes it (and those above).
-  if (prefix_arg) {
-    const fs::path folder = into_folder ? fs::path(*prefix_arg) : fs::path(*prefix_arg).parent_path();
-    if (into_folder && !fs::exists(fs::symlink_status(folder, ec))) {
-      fs::create_directories(folder, ec);
-      if (ec)
-        return unusable("-o " + escape_for_message(*prefix_arg) + ": cannot make the folder " +
-                        escape_for_message(folder.string()) + ": " + ec.message());
-    }
-    if (!folder.empty() && !fs::is_directory(folder, ec))
-      return unusable("-o " + escape_for_message(*prefix_arg) + ": there is no folder " +
-                          escape_for_message(folder.string()) + " to write into",
-                      ErrorKind::kNotFound);
-  }
-  for (const std::string& in : run.inputs) {
-    if (!prefix_arg)
-      run.prefixes.push_back(stem(in));
-    else if (into_folder)
-      run.prefixes.push_back((fs::path(*prefix_arg) / stem(in)).string());
-    else
-      run.prefixes.push_back(*prefix_arg);
-  }
-  // Each file of the run has one writer, and none replaces an input, the background or the --config file.
-  std::vector<std::pair<std::string, std::string>> sources;
-  for (const std::string& in : run.inputs) sources.emplace_back("the input", in);
-  if (const auto it = run.options.values.find("background"); it != run.options.values.end())
-    sources.emplace_back("the background", pdf::option_text(it->second));
-  for (const auto& [name, what] : {std::pair{"container", "the container"}, {"zscan", "the z-scan"}})
-    if (const auto it = run.options.values.find(name); it != run.options.values.end())
-      sources.emplace_back(what, pdf::option_text(it->second));
-  if (run.config) sources.emplace_back("the --config file", *run.config);
-  std::vector<std::pair<std::string, std::size_t>> destinations;
-  for (std::size_t i = 0; i < run.inputs.size(); ++i) {
-    for (const std::string& kind : run.outputs) destinations.emplace_back(run.prefixes[i] + "." + kind, i);
-    if (run.plot) destinations.emplace_back(*run.plot, i);
-  }
-  std::vector<FileKey> source_keys;
-  for (const auto& [what, path] : sources) source_keys.emplace_back(path);
-  std::map<std::string, std::size_t> written;  // a destination's resolved name -> its index
-  for (std::size_t d = 0; d < destinations.size(); ++d) {
-    const auto& [name, i] = destinations[d];
-    const FileKey key(name);
-    for (std::size_t k = 0; k < sources.size(); ++k)
-      if (key.same(source_keys[k])) {
-        const auto& [what, path] = sources[k];
-        return unusable("the output " + escape_for_message(name) + " would replace " + what +
-                        (what == "the input" && run.inputs.size() > 1 ? " " + escape_for_message(path) : "") +
-                        ": give another -o PREFIX or --plot");
-      }
-    const auto [earlier, fresh] = written.emplace(key.canonical, d);
-    if (!fresh && destinations[earlier->second].second != i)
-      return wrong(escape_for_message(run.inputs[destinations[earlier->second].second]) + " and " +
-                   escape_for_message(run.inputs[i]) + " would both write " + escape_for_message(name) +
-                   ": give them other names or reduce them apart");
-    const fs::file_status st = fs::status(name, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st))
-      return unusable("cannot write " + escape_for_message(name) + ": " +
-                      (fs::is_directory(st) ? "it is a folder" : "it is not a regular file"));
-  }
+  if (Outcome prefixes = set_prefixes(run, prefix_arg, into_folder); !prefixes.ok()) return prefixes.error();
+  if (Outcome outputs = check_destinations(run); !outputs.ok()) return outputs.error();
 
   // The background: read once, unless asked at scale 0. One named by --config that is not there stops only
   // the patterns that need it (the reference program's I(Q) has it subtracted already).
