@@ -1,6 +1,8 @@
 // talvo.neutron_corrections(): a neutron sample's attenuation, multiple
 // scattering or Placzek correction at a list of 2theta, with the keywords of
 // the corrections' declared option table.
+#include <pybind11/stl.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,12 +15,6 @@
 
 namespace talvo::python {
 namespace {
-
-py::list texts(const std::vector<std::string>& lines) {
-  py::list out;
-  for (const std::string& line : lines) out.append(py::str(line));
-  return out;
-}
 
 // A sequence of numbers, each checked as a number.
 std::vector<double> numbers_of(const py::handle& v, const char* what) {
@@ -83,8 +79,8 @@ py::object neutron_corrections(const std::string& correction, const py::kwargs& 
            columns,
            sigma,
            lines_of(run.settings),
-           texts(run.notes),
-           texts(ran.warnings())};
+           py::cast(run.notes),
+           py::cast(ran.warnings())};
   return make_result(std::move(out));
 }
 
