@@ -879,136 +879,192 @@ std::string fresh_hidden_name(const std::string& final_path) {
 
 }  // namespace
 
-Outcome commit_together(std::span<NewFile> files) {
-  if (files.size() == 1) return files[0].commit();
-  std::vector<SetFolder> folders;
-  const auto close_folders = [&] {
-    for (SetFolder& f : folders) {
+// Puts a set of files in place together, step by step: each file on disk; each folder opened once and locked,
+// in one order for every writer; the plan of names; then, with the ending signals held, the folders' lists,
+// the hidden links and the renames, put back at the first that fails.
+class SetCommit {
+ public:
+  explicit SetCommit(std::span<NewFile> files) : files_(files), plan_(files.size()), failed_(files.size()) {}
+  ~SetCommit() { close_folders(); }
+  SetCommit(const SetCommit&) = delete;
+  SetCommit& operator=(const SetCommit&) = delete;
+
+  Outcome run() {
+    TALVO_RETURN_IF_ERROR(flush());
+    TALVO_RETURN_IF_ERROR(open_folders());
+    TALVO_RETURN_IF_ERROR(lock_folders());
+    TALVO_RETURN_IF_ERROR(plan_names());
+    {
+      const HeldSignals held;
+      TALVO_RETURN_IF_ERROR(write_lists());
+      TALVO_RETURN_IF_ERROR(link_hidden());
+      TALVO_RETURN_IF_ERROR(rename_in_order());
+      if (rename_error_ != 0) roll_back();
+      for (NewFile& f : files_)
+        if (!f.s_->temp_name.empty()) f.discard();
+      if (put_back_) {
+        remove_backups();
+        remove_lists();
+      }
+    }
+    close_files();
+    close_folders();
+    if (rename_error_ != 0)
+      return make_error(ErrorKind::kIoError,
+                        "cannot write " + files_internal::shown_name(state(failed_).final_name) + ": " +
+                            std::strerror(rename_error_) +
+                            (put_back_ ? ": none of the set's files was replaced, the previous ones are kept"
+                                       : ": the set is partly in place, its previous files could not all be put back"));
+    return Done{};
+  }
+
+ private:
+  NewFile::State& state(std::size_t k) { return *files_[k].s_; }
+
+  void close_folders() {
+    for (SetFolder& f : folders_) {
       if (f.list_fd >= 0) ::close(f.list_fd);
       if (f.fd >= 0) ::close(f.fd);
     }
-    folders.clear();
-  };
+    folders_.clear();
+  }
   // The set fails as a whole: every file goes, the previous ones stay.
-  const auto fail_with = [&](std::size_t k, const std::string& why) -> Outcome {
-    const std::string name = files[k].s_ ? files[k].s_->final_name : std::string();
-    for (NewFile& f : files) f.discard();
+  Outcome fail_with(std::size_t k, const std::string& why) {
+    const std::string name = files_[k].s_ ? files_[k].s_->final_name : std::string();
+    for (NewFile& f : files_) f.discard();
     close_folders();
     return make_error(ErrorKind::kIoError, "cannot write " + files_internal::shown_name(name) + ": " + why);
-  };
-  const auto fail = [&](std::size_t k, int err) { return fail_with(k, std::strerror(err)); };
+  }
+  Outcome fail(std::size_t k, int err) { return fail_with(k, std::strerror(err)); }
+
   // Everything on disk before any name changes; the disk's writes overlap.
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    NewFile::State& s = *files[k].s_;
-    if (!s.buf) return fail(k, EBADF);
-    s.stream.flush();
-    if (!s.stream.good()) return fail(k, s.buf->error() != 0 ? s.buf->error() : EIO);
-    (void)s.buf->start_writeback();
-  }
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    NewFile::State& s = *files[k].s_;
-    if (!s.buf->flush_to_disk()) return fail(k, s.buf->error() != 0 ? s.buf->error() : EIO);
-  }
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    const std::string folder = folder_of(files[k].s_->final_name);
-    const int fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (fd < 0) return fail(k, errno);
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-      const int err = errno;
-      ::close(fd);
-      return fail(k, err);
+  Outcome flush() {
+    for (std::size_t k = 0; k < files_.size(); ++k) {
+      NewFile::State& s = state(k);
+      if (!s.buf) return fail(k, EBADF);
+      s.stream.flush();
+      if (!s.stream.good()) return fail(k, s.buf->error() != 0 ? s.buf->error() : EIO);
+      (void)s.buf->start_writeback();
     }
-    const auto same = std::find_if(folders.begin(), folders.end(),
-                                   [&](const SetFolder& f) { return f.dev == st.st_dev && f.ino == st.st_ino; });
-    if (same != folders.end()) {
-      ::close(fd);
-      same->files.push_back(k);
-    } else {
-      SetFolder f;
-      f.fd = fd;
-      f.dev = st.st_dev;
-      f.ino = st.st_ino;
-      f.files = {k};
-      folders.push_back(std::move(f));
+    for (std::size_t k = 0; k < files_.size(); ++k) {
+      NewFile::State& s = state(k);
+      if (!s.buf->flush_to_disk()) return fail(k, s.buf->error() != 0 ? s.buf->error() : EIO);
     }
+    return Done{};
   }
-  // One order of locking for every writer: no two wait for each other. A
-  // holder that keeps a folder past the wait (a stopped run) fails the set
-  // before any name changes, saying which process it is.
-  std::sort(folders.begin(), folders.end(),
-            [](const SetFolder& a, const SetFolder& b) { return a.dev != b.dev ? a.dev < b.dev : a.ino < b.ino; });
-  for (SetFolder& f : folders) {
-    // Where the file system has no locks the set goes on without one.
-    if (lock_folder(f.fd) == EWOULDBLOCK)
-      return fail_with(f.files.front(), locked_text(f.fd, folder_of(files[f.files.front()].s_->final_name)));
-    finish_killed_sets(f.fd);
+
+  // Each file's folder, opened once however many of the set it holds.
+  Outcome open_folders() {
+    for (std::size_t k = 0; k < files_.size(); ++k) {
+      const std::string folder = folder_of(state(k).final_name);
+      const int fd = retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+      if (fd < 0) return fail(k, errno);
+      struct stat st {};
+      if (fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fail(k, err);
+      }
+      const auto same = std::find_if(folders_.begin(), folders_.end(),
+                                     [&](const SetFolder& f) { return f.dev == st.st_dev && f.ino == st.st_ino; });
+      if (same != folders_.end()) {
+        ::close(fd);
+        same->files.push_back(k);
+      } else {
+        SetFolder f;
+        f.fd = fd;
+        f.dev = st.st_dev;
+        f.ino = st.st_ino;
+        f.files = {k};
+        folders_.push_back(std::move(f));
+      }
+    }
+    return Done{};
   }
+
+  // One order of locking for every writer: no two wait for each other. A holder that keeps a folder past the
+  // wait (a stopped run) fails the set before any name changes, saying which process it is. Each folder's
+  // sets that a killed run left are ended first.
+  Outcome lock_folders() {
+    std::sort(folders_.begin(), folders_.end(),
+              [](const SetFolder& a, const SetFolder& b) { return a.dev != b.dev ? a.dev < b.dev : a.ino < b.ino; });
+    for (SetFolder& f : folders_) {
+      // Where the file system has no locks the set goes on without one.
+      if (lock_folder(f.fd) == EWOULDBLOCK)
+        return fail_with(f.files.front(), locked_text(f.fd, folder_of(state(f.files.front()).final_name)));
+      finish_killed_sets(f.fd);
+    }
+    return Done{};
+  }
+
   // What each name holds now, and the hidden names the set will use.
-  std::vector<Planned> plan(files.size());
-  for (std::size_t g = 0; g < folders.size(); ++g)
-    for (const std::size_t k : folders[g].files) plan[k].folder = g;
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    NewFile::State& s = *files[k].s_;
-    Planned& p = plan[k];
-    const int dir_fd = folders[p.folder].fd;
-    p.entry.final_name = fs::path(s.final_name).filename().string();
-    struct stat st {};
-    if (fstat(s.buf->fd(), &st) != 0) return fail(k, errno);
-    p.entry.fresh = Mark::of(st);
-    p.entry.old = mark_at(dir_fd, p.entry.final_name);
-    if (!p.entry.old) return fail(k, errno);
-    p.entry.temp = fs::path(s.unnamed ? fresh_hidden_name(s.final_name) : s.temp_name).filename().string();
-    if (p.entry.old->exists) {
-      p.backup_path = fresh_hidden_name(s.final_name);
-      p.entry.backup = fs::path(p.backup_path).filename().string();
+  Outcome plan_names() {
+    for (std::size_t g = 0; g < folders_.size(); ++g)
+      for (const std::size_t k : folders_[g].files) plan_[k].folder = g;
+    for (std::size_t k = 0; k < files_.size(); ++k) {
+      NewFile::State& s = state(k);
+      Planned& p = plan_[k];
+      const int dir_fd = folders_[p.folder].fd;
+      p.entry.final_name = fs::path(s.final_name).filename().string();
+      struct stat st {};
+      if (fstat(s.buf->fd(), &st) != 0) return fail(k, errno);
+      p.entry.fresh = Mark::of(st);
+      p.entry.old = mark_at(dir_fd, p.entry.final_name);
+      if (!p.entry.old) return fail(k, errno);
+      p.entry.temp = fs::path(s.unnamed ? fresh_hidden_name(s.final_name) : s.temp_name).filename().string();
+      if (p.entry.old->exists) {
+        p.backup_path = fresh_hidden_name(s.final_name);
+        p.entry.backup = fs::path(p.backup_path).filename().string();
+      }
     }
+    return Done{};
   }
-  const auto write_state = [&](char state) {
+
+  // The state byte of every folder's list, on disk: 0 or the first system error number.
+  int write_state(char state) {
     int err = 0;
-    for (SetFolder& f : folders)
+    for (SetFolder& f : folders_)
       if (f.list_fd >= 0 &&
           (retry([&] { return ::pwrite(f.list_fd, &state, 1, kSetMagic2.size()); }) != 1 ||
            retry([&] { return ::fsync(f.list_fd); }) != 0) &&
           err == 0)
         err = errno != 0 ? errno : EIO;
     return err;
-  };
-  const auto remove_lists = [&] {
-    for (SetFolder& f : folders)
+  }
+  void remove_lists() {
+    for (SetFolder& f : folders_)
       if (!f.list.empty()) (void)unlinkat(f.fd, f.list.c_str(), 0);
-  };
-  const auto remove_backups = [&] {
-    for (const Planned& p : plan)
+  }
+  void remove_backups() {
+    for (const Planned& p : plan_)
       if (!p.backup_path.empty()) (void)::unlink(p.backup_path.c_str());
-  };
+  }
   // Nothing renamed yet: what the set linked goes, and so do its lists.
-  const auto abandon = [&](std::size_t k, int err) {
+  Outcome abandon(std::size_t k, int err) {
     remove_backups();
-    for (NewFile& f : files) f.discard();
+    for (NewFile& f : files_) f.discard();
     remove_lists();
     return fail(k, err);
-  };
+  }
 
-  std::vector<std::size_t> order(files.size());
-  std::size_t failed = files.size();
-  int rename_error = 0;
-  bool put_back = true;
-  {
-    const HeldSignals held;
-    // The lists first, naming every hidden file before it exists: a run
-    // killed from here on leaves nothing that the next writer does not end.
-    for (SetFolder& f : folders) {
+  // The lists first, naming every hidden file before it exists: a run killed from here on leaves nothing
+  // that the next writer does not end.
+  Outcome write_lists() {
+    for (SetFolder& f : folders_) {
       std::vector<const SetEntry*> entries;
-      for (const std::size_t k : f.files) entries.push_back(&plan[k].entry);
+      for (const std::size_t k : f.files) entries.push_back(&plan_[k].entry);
       if (const int err = write_set_list(f.fd, set_text(kPrepared, entries), f.list, f.list_fd); err != 0)
         return abandon(f.files.front(), err);
     }
-    // Each new file under its hidden name, and each file it replaces linked
-    // under another, so that a set that fails halfway can be put back.
-    for (std::size_t k = 0; k < files.size(); ++k) {
-      NewFile::State& s = *files[k].s_;
-      Planned& p = plan[k];
+    return Done{};
+  }
+
+  // Each new file under its hidden name, and each file it replaces linked under another, so that a set that
+  // fails halfway can be put back.
+  Outcome link_hidden() {
+    for (std::size_t k = 0; k < files_.size(); ++k) {
+      NewFile::State& s = state(k);
+      Planned& p = plan_[k];
       if (s.unnamed) {
         const std::string path = (fs::path(s.final_name).parent_path() / p.entry.temp).string();
         s.claim_slot(path);
@@ -1018,64 +1074,74 @@ Outcome commit_together(std::span<NewFile> files) {
         }
         s.temp_name = path;
       }
-      // A file that cannot be linked (another user's; a file system without
-      // links) is replaced without a way back.
+      // A file that cannot be linked (another user's; a file system without links) is replaced without a way
+      // back.
       if (!p.backup_path.empty() && linkat(AT_FDCWD, s.final_name.c_str(), AT_FDCWD, p.backup_path.c_str(), 0) != 0)
         p.backup_path.clear();
     }
-    // Those replaced without a way back go last: when the first of them
-    // fails, all before it are put back.
-    for (std::size_t k = 0; k < files.size(); ++k) order[k] = k;
-    std::stable_partition(order.begin(), order.end(),
-                          [&](std::size_t k) { return !plan[k].entry.old->exists || !plan[k].backup_path.empty(); });
-    if (const int err = write_state(kCommitted); err != 0) return abandon(order.front(), err);
-    for (const std::size_t k : order) {
-      NewFile::State& s = *files[k].s_;
+    return Done{};
+  }
+
+  // The renames, those replaced without a way back last: when the first of them fails, all before it can be
+  // put back. A rename that fails stops them (rename_error_, failed_).
+  Outcome rename_in_order() {
+    order_.resize(files_.size());
+    for (std::size_t k = 0; k < files_.size(); ++k) order_[k] = k;
+    std::stable_partition(order_.begin(), order_.end(),
+                          [&](std::size_t k) { return !plan_[k].entry.old->exists || !plan_[k].backup_path.empty(); });
+    if (const int err = write_state(kCommitted); err != 0) return abandon(order_.front(), err);
+    for (const std::size_t k : order_) {
+      NewFile::State& s = state(k);
       if (std::rename(s.temp_name.c_str(), s.final_name.c_str()) != 0) {
-        rename_error = errno, failed = k;
+        rename_error_ = errno, failed_ = k;
         break;
       }
-      plan[k].renamed = true;
+      plan_[k].renamed = true;
       s.temp_name.clear();
       s.release_slot();
     }
-    if (rename_error != 0) {
-      // Stopped at the first rename that failed: those before it are undone.
-      put_back = write_state(kRollingBack) == 0;
-      for (const std::size_t k : order) {
-        if (!plan[k].renamed) continue;
-        const std::string& name = files[k].s_->final_name;
-        const bool undone = plan[k].entry.old->exists ? !plan[k].backup_path.empty() &&
-                                                            std::rename(plan[k].backup_path.c_str(), name.c_str()) == 0
-                                                      : ::unlink(name.c_str()) == 0;
-        if (undone)
-          plan[k].backup_path.clear();
-        else
-          put_back = false;
-      }
-    }
-    for (NewFile& f : files)
-      if (!f.s_->temp_name.empty()) f.discard();
-    if (put_back) {
-      remove_backups();
-      remove_lists();
+    return Done{};
+  }
+
+  // Stopped at the first rename that failed: those before it are undone (put_back_ false where one could not
+  // be).
+  void roll_back() {
+    put_back_ = write_state(kRollingBack) == 0;
+    for (const std::size_t k : order_) {
+      if (!plan_[k].renamed) continue;
+      const std::string& name = state(k).final_name;
+      const bool undone = plan_[k].entry.old->exists ? !plan_[k].backup_path.empty() &&
+                                                           std::rename(plan_[k].backup_path.c_str(), name.c_str()) == 0
+                                                     : ::unlink(name.c_str()) == 0;
+      if (undone)
+        plan_[k].backup_path.clear();
+      else
+        put_back_ = false;
     }
   }
-  for (NewFile& f : files) {
-    NewFile::State& s = *f.s_;
-    if (!s.buf) continue;
-    s.stream.rdbuf(nullptr);
-    (void)s.buf->finish();
-    s.buf.reset();
+
+  void close_files() {
+    for (NewFile& f : files_) {
+      NewFile::State& s = *f.s_;
+      if (!s.buf) continue;
+      s.stream.rdbuf(nullptr);
+      (void)s.buf->finish();
+      s.buf.reset();
+    }
   }
-  close_folders();
-  if (rename_error != 0)
-    return make_error(ErrorKind::kIoError,
-                      "cannot write " + files_internal::shown_name(files[failed].s_->final_name) + ": " +
-                          std::strerror(rename_error) +
-                          (put_back ? ": none of the set's files was replaced, the previous ones are kept"
-                                    : ": the set is partly in place, its previous files could not all be put back"));
-  return Done{};
+
+  std::span<NewFile> files_;
+  std::vector<SetFolder> folders_;
+  std::vector<Planned> plan_;
+  std::vector<std::size_t> order_;
+  std::size_t failed_;
+  int rename_error_ = 0;
+  bool put_back_ = true;
+};
+
+Outcome commit_together(std::span<NewFile> files) {
+  if (files.size() == 1) return files[0].commit();
+  return SetCommit(files).run();
 }
 
 }  // namespace talvo

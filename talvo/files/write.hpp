@@ -109,6 +109,7 @@ class NewFile {
 
  private:
   friend Outcome commit_together(std::span<NewFile> files);
+  friend class SetCommit;
   NewFile();
   void discard() noexcept;
   struct State;
