@@ -85,6 +85,9 @@ int input_error(const Args& a, const std::string& text) {
   return 1;
 }
 int input_error(const Args& a, const Error& e) { return input_error(a, e.message); }
+int refuse(const Args& a, const Refusal& r) {
+  return exit_status(r.error.kind, r.fault) == kUsage ? usage(a, r.error) : input_error(a, r.error);
+}
 
 Result<Args> parse(int argc, char** argv, int first, const std::vector<std::string>& flags,
                    const std::vector<std::string>& options) {

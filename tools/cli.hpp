@@ -11,6 +11,7 @@
 #include <streambuf>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "talvo/files/data_folder.hpp"
@@ -56,6 +57,38 @@ int usage(const Args& a, const std::string& text);
 int usage(const Args& a, const Error& e);
 int input_error(const Args& a, const std::string& text);
 int input_error(const Args& a, const Error& e);
+
+// Whose fault a refusal is: the request's (the command line, the options of a --config file) or the data's
+// (the files, patterns and tables it names).
+enum class Fault { kRequest, kData };
+// talvo-tools' one table from an error to its exit status: a request that is malformed or contradicts itself
+// (kInvalidArgument, kParseError) is wrong usage, kUsage; a request the data or the tables cannot serve (a
+// value past a table, a file that is not there, what is not offered) and every fault of the data, 1. The
+// error keeps the kind the library gave it.
+constexpr int exit_status(ErrorKind kind, Fault fault) {
+  if (fault == Fault::kData) return 1;
+  return kind == ErrorKind::kInvalidArgument || kind == ErrorKind::kParseError ? kUsage : 1;
+}
+// An error with whose fault it is, as a command's steps return it.
+struct Refusal {
+  Error error;
+  Fault fault = Fault::kData;
+};
+// A step's value, or its refusal.
+template <class T>
+using Checked = std::variant<T, Refusal>;
+inline Refusal of_request(Error e) { return {std::move(e), Fault::kRequest}; }
+inline Refusal of_data(Error e) { return {std::move(e), Fault::kData}; }
+template <class T>
+bool ok(const Checked<T>& c) {
+  return std::holds_alternative<T>(c);
+}
+template <class T>
+const Refusal& refusal(const Checked<T>& c) {
+  return std::get<Refusal>(c);
+}
+// Prints the refusal as usage() or input_error() do, by exit_status(), and returns that status.
+int refuse(const Args& a, const Refusal& r);
 
 // `flags` are the options without a value, `options` those with one; any
 // other option is wrong usage (a mistyped --tabel must not go unnoticed),

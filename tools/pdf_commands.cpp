@@ -84,17 +84,12 @@ Result<std::string> read_text(const std::string& path, const char* what) {
   return text;
 }
 
-// How a run's refusal ends talvo-tools: kInvalidArgument is wrong usage (exit 2), any other kind the input's
-// (exit 1).
-Error wrong(std::string text) { return make_error(ErrorKind::kInvalidArgument, std::move(text)); }
-// An option refused: a wrong choice, a contradiction or text that is no number is wrong usage; a value beyond
-// its range, a missing one or what is not available is the input's.
-Error refused(const Error& e) {
-  return e.kind == ErrorKind::kParseError ? make_error(ErrorKind::kInvalidArgument, e.message) : e;
-}
-// Input that cannot be used, `what` before the reason: never wrong usage.
-Error unusable(std::string text, ErrorKind kind = ErrorKind::kIoError) {
-  return make_error(kind == ErrorKind::kInvalidArgument ? ErrorKind::kParseError : kind, std::move(text));
+// A run's refusals: what the command line or the --config file's options ask wrongly is the request's
+// fault, a file that cannot be used the data's; exit_status() tells how each ends talvo-tools.
+Refusal wrong(std::string text) { return of_request(make_error(ErrorKind::kInvalidArgument, std::move(text))); }
+// A file that cannot be used, `what` before the reason.
+Refusal unusable(std::string text, ErrorKind kind = ErrorKind::kIoError) {
+  return of_data(make_error(kind, std::move(text)));
 }
 
 // What every pattern of the run shares: read once.
@@ -120,7 +115,17 @@ struct Run {
   std::optional<pdf::Pattern> container;
   std::optional<pdf::ZScan> zscan;
   std::vector<std::string> warnings;  // of the run as a whole
+  // The folder -o DIR/ names where it is not there yet, and the folders made for it, the deepest last.
+  std::optional<fs::path> folder_to_make;
+  std::vector<fs::path> folders_made;
 };
+
+// A run that wrote nothing leaves no folder it made: each made is removed where it is still empty.
+void remove_folders_made(const Run& run) {
+  std::error_code ec;
+  for (auto it = run.folders_made.rbegin(); it != run.folders_made.rend(); ++it)
+    if (fs::is_empty(*it, ec) && !ec) fs::remove(*it, ec);
+}
 
 // A name's last part less its extension: "data/ni.chi" gives "ni".
 std::string stem(const std::string& path) {
@@ -130,19 +135,15 @@ std::string stem(const std::string& path) {
   return name.empty() ? std::string("pdf") : name;
 }
 
-// The folder the files go into is there before any pattern is reduced: -o DIR/ makes it (and those above);
-// then each input's prefix.
-Outcome set_prefixes(Run& run, const std::optional<std::string>& prefix_arg, bool into_folder) {
+// Each input's prefix. -o DIR/ names a folder that is made, with those above it, once the run is found
+// sound (make_folder); -o PREFIX writes into a folder that is there.
+Checked<Done> set_prefixes(Run& run, const std::optional<std::string>& prefix_arg, bool into_folder) {
   std::error_code ec;
   if (prefix_arg) {
     const fs::path folder = into_folder ? fs::path(*prefix_arg) : fs::path(*prefix_arg).parent_path();
-    if (into_folder && !fs::exists(fs::symlink_status(folder, ec))) {
-      fs::create_directories(folder, ec);
-      if (ec)
-        return unusable("-o " + escape_for_message(*prefix_arg) + ": cannot make the folder " +
-                        escape_for_message(folder.string()) + ": " + ec.message());
-    }
-    if (!folder.empty() && !fs::is_directory(folder, ec))
+    if (into_folder && !fs::exists(fs::symlink_status(folder, ec)))
+      run.folder_to_make = folder;
+    else if (!folder.empty() && !fs::is_directory(folder, ec))
       return unusable("-o " + escape_for_message(*prefix_arg) + ": there is no folder " +
                           escape_for_message(folder.string()) + " to write into",
                       ErrorKind::kNotFound);
@@ -158,8 +159,26 @@ Outcome set_prefixes(Run& run, const std::optional<std::string>& prefix_arg, boo
   return Done{};
 }
 
+// Makes the folder -o DIR/ names, remembering each folder made, the deepest last.
+Checked<Done> make_folder(Run& run, const std::string& prefix_arg) {
+  if (!run.folder_to_make) return Done{};
+  std::error_code ec;
+  for (fs::path p = *run.folder_to_make; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
+    run.folders_made.insert(run.folders_made.begin(), p);
+    if (p == p.parent_path()) break;
+  }
+  fs::create_directories(*run.folder_to_make, ec);
+  if (ec || !fs::is_directory(*run.folder_to_make, ec)) {
+    remove_folders_made(run);
+    return unusable("-o " + escape_for_message(prefix_arg) + ": cannot make the folder " +
+                    escape_for_message(run.folder_to_make->string()) + ": " +
+                    (ec ? ec.message() : std::string("it is not a folder")));
+  }
+  return Done{};
+}
+
 // Each file of the run has one writer, and none replaces an input, the background or the --config file.
-Outcome check_destinations(const Run& run) {
+Checked<Done> check_destinations(const Run& run) {
   std::error_code ec;
   std::vector<std::pair<std::string, std::string>> sources;
   for (const std::string& in : run.inputs) sources.emplace_back("the input", in);
@@ -200,7 +219,7 @@ Outcome check_destinations(const Run& run) {
   return Done{};
 }
 
-Result<Run> run_of(const Args& a) {
+Checked<Run> run_of(const Args& a) {
   Run run;
   // -o PREFIX and -j N among the inputs.
   std::optional<std::string> prefix_arg;
@@ -221,7 +240,7 @@ Result<Run> run_of(const Args& a) {
   if (jobs_arg) {
     // Any number outside 1 to 256, however large, is the same mistake as 257.
     const Result<int> k = integer(*jobs_arg, "-j");
-    if (!k.ok() && k.kind() != ErrorKind::kOutOfRange) return refused(k.error());
+    if (!k.ok() && k.kind() != ErrorKind::kOutOfRange) return of_request(k.error());
     if (!k.ok() || *k < 1 || *k > 256) return wrong("-j must be 1 to 256 threads, not " + quote_for_message(*jobs_arg));
     const int j = *k;
     run.jobs = static_cast<unsigned>(j);
@@ -233,9 +252,9 @@ Result<Run> run_of(const Args& a) {
   if (const auto config = a.get("--config")) {
     run.config = config;
     const Result<std::string> text = read_text(*config, "--config");
-    if (!text.ok()) return text.error();
+    if (!text.ok()) return of_data(text.error());
     const Result<pdf::SettingsFile> f = pdf::parse_settings(*text, *config);
-    if (!f.ok()) return unusable("--config " + f.error().message, f.kind());
+    if (!f.ok()) return of_data(with_context(f, "--config "));
     file = *f;
     if (!file.unused.empty()) {
       std::string keys;
@@ -254,7 +273,7 @@ Result<Run> run_of(const Args& a) {
   bool any_xrdml = false;
   for (const std::string& in : run.inputs) {
     const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, in, kSpelling);
-    if (!choice.ok()) return refused(choice.error());
+    if (!choice.ok()) return of_request(choice.error());
     any_xrdml = any_xrdml || choice->format == pdf::InputFormat::kXrdml;
   }
   // Text patterns bring no wavelength: their settings are the same for all. An XRDML file's own wavelength
@@ -263,12 +282,12 @@ Result<Run> run_of(const Args& a) {
   if (settings.ok() && !any_xrdml) run.settings = *settings;
   if (!settings.ok() &&
       (!any_xrdml || settings.kind() == ErrorKind::kInvalidArgument || settings.kind() == ErrorKind::kParseError))
-    return refused(settings.error());
+    return of_request(settings.error());
 
   // Which files, and where.
   if (const auto o = a.get("--output")) {
     Result<std::vector<std::string>> list = pdf::output_list(*o, kSpelling);
-    if (!list.ok()) return refused(list.error());
+    if (!list.ok()) return of_request(list.error());
     run.outputs_asked = std::move(*list);
   } else if (file.outputs) {
     run.outputs_asked = file.outputs;
@@ -294,8 +313,8 @@ Result<Run> run_of(const Args& a) {
   if (prefix_arg && !into_folder && run.inputs.size() > 1)
     return wrong("-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
                  std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
-  if (Outcome prefixes = set_prefixes(run, prefix_arg, into_folder); !prefixes.ok()) return prefixes.error();
-  if (Outcome outputs = check_destinations(run); !outputs.ok()) return outputs.error();
+  if (Checked<Done> prefixes = set_prefixes(run, prefix_arg, into_folder); !ok(prefixes)) return refusal(prefixes);
+  if (Checked<Done> outputs = check_destinations(run); !ok(outputs)) return refusal(outputs);
 
   // The background: read once, unless asked at scale 0. One named by --config that is not there stops only
   // the patterns that need it (the reference program's I(Q) has it subtracted already).
@@ -305,13 +324,13 @@ Result<Run> run_of(const Args& a) {
     const bool zero = run.settings && run.settings->options.bg_scale == 0.0;
     if (!zero) {
       const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, *run.background_path, kSpelling);
-      if (!choice.ok()) return refused(choice.error());
+      if (!choice.ok()) return of_request(choice.error());
       Result<pdf::Pattern> bg = pdf::read_input(*run.background_path, *choice, kSpelling);
       if (bg.ok()) {
         for (const std::string& w : bg.warnings()) run.background_warnings.push_back("--background: " + w);
         run.background = std::move(*bg);
       } else if (run.background_asked) {
-        return unusable("--background: " + bg.error().message, bg.kind());
+        return of_data(with_context(bg, "--background: "));
       } else if (bg.kind() == ErrorKind::kNotFound) {
         run.background_error = make_error(ErrorKind::kNotFound,
                                           "--config " + escape_for_message(*run.config) + " names the background " +
@@ -326,17 +345,19 @@ Result<Run> run_of(const Args& a) {
   if (const auto it = run.options.values.find("container"); it != run.options.values.end()) {
     const std::string path = pdf::option_text(it->second);
     const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, path, kSpelling);
-    if (!choice.ok()) return refused(choice.error());
+    if (!choice.ok()) return of_request(choice.error());
     Result<pdf::Pattern> c = pdf::read_input(path, *choice, kSpelling);
-    if (!c.ok()) return unusable("--container: " + c.error().message, c.kind());
+    if (!c.ok()) return of_data(with_context(c, "--container: "));
     for (const std::string& w : c.warnings()) run.warnings.push_back("--container: " + w);
     run.container = std::move(*c);
   }
   if (const auto it = run.options.values.find("zscan"); it != run.options.values.end()) {
     Result<pdf::ZScan> rows = pdf::read_zscan(pdf::option_text(it->second));
-    if (!rows.ok()) return unusable("--zscan: " + rows.error().message, rows.kind());
+    if (!rows.ok()) return of_data(with_context(rows, "--zscan: "));
     run.zscan = std::move(*rows);
   }
+  if (prefix_arg)
+    if (Checked<Done> made = make_folder(run, *prefix_arg); !ok(made)) return refusal(made);
   return run;
 }
 
@@ -363,26 +384,22 @@ struct Ready {
   std::string fit_json;  // the same in the summary
 };
 
-// Reads pattern `index` and makes its settings (z-scan and fits included);
-// false, with job.error, when it cannot be reduced.
-bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
+// Reads pattern `index` and makes its settings (z-scan and fits included), its warnings into the job; the
+// error when it cannot be reduced.
+Outcome ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
   const std::string& input = run.inputs[index];
-  const auto failed = [&job](const Error& e) {
-    job.error = e;
-    return false;
-  };
   Result<pdf::InputChoice> choice = pdf::input_choice(run.options, input, kSpelling);
-  if (!choice.ok()) return failed(choice.error());
+  if (!choice.ok()) return choice.error();
   ready.choice = *choice;
   Result<pdf::Pattern> read = pdf::read_input(input, *choice, kSpelling);
-  if (!read.ok()) return failed(read.error());
+  if (!read.ok()) return read.error();
   job.warnings = read.warnings();
   ready.sample = std::move(*read);
   const std::optional<pdf::Pattern>& sample = ready.sample;
   std::optional<pdf::ReductionSettings> own;
   if (!run.settings) {
     Result<pdf::ReductionSettings> s = pdf::reduction_settings(run.options, sample->wavelength, kSpelling);
-    if (!s.ok()) return failed(s.error());
+    if (!s.ok()) return s.error();
     for (const std::string& w : s.warnings()) job.warnings.push_back(w);
     own = std::move(*s);
   }
@@ -397,7 +414,7 @@ bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
                              escape_for_message(*sample->subtracted_background) +
                              ") subtracted already: the background that --config names is not subtracted again");
     } else {
-      if (run.background_error) return failed(*run.background_error);
+      if (run.background_error) return *run.background_error;
       if (sample->subtracted_background)
         job.warnings.push_back(escape_for_message(input) + " is the reference program's I(Q), its background (" +
                                escape_for_message(*sample->subtracted_background) +
@@ -422,9 +439,7 @@ bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
   if (run.zscan) {
     const Result<pdf::ZScanFit> z = pdf::apply_zscan(*run.zscan, settings);
     if (!z.ok())
-      return failed(make_error(z.kind(), "--zscan " +
-                                             escape_for_message(pdf::option_text(run.options.values.at("zscan"))) +
-                                             ": " + z.error().message));
+      return with_context(z, "--zscan " + escape_for_message(pdf::option_text(run.options.values.at("zscan"))) + ": ");
     for (const std::string& w : z.warnings()) job.warnings.push_back("--zscan: " + w);
     fit_notes.push_back("z-scan: mu D " + shortest(z->mu_d.value) + " +- " + shortest(z->mu_d.sigma) + ", beam width " +
                         shortest(z->width.value) + " +- " + shortest(z->width.sigma) + " mm (" +
@@ -440,7 +455,7 @@ bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
   const pdf::Inputs inputs{&*sample, background, run.container ? &*run.container : nullptr};
   if (!settings.optimize.empty()) {
     const Result<pdf::Optimization> fit = pdf::optimize(inputs, settings.options, settings.optimize);
-    if (!fit.ok()) return failed(with_context(fit, "--optimize: "));
+    if (!fit.ok()) return with_context(fit, "--optimize: ");
     for (const std::string& w : fit.warnings()) job.warnings.push_back("--optimize: " + w);
     fit_json += ", \"fitted\": ";
     {
@@ -466,7 +481,7 @@ bool ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
     settings.options = fit->options;
   }
   ready.background = background;
-  return true;
+  return Done{};
 }
 
 pdf::Inputs inputs_of(const Run& run, const Ready& ready) {
@@ -589,7 +604,10 @@ void reduce_group(const Run& run, std::size_t first, std::span<Job> jobs, std::s
   std::vector<std::size_t> reducible;
   for (std::size_t k = 0; k < jobs.size(); ++k) {
     try {
-      if (ready_one(run, first + k, jobs[k], ready[k])) reducible.push_back(k);
+      if (const Outcome r = ready_one(run, first + k, jobs[k], ready[k]); r.ok())
+        reducible.push_back(k);
+      else
+        jobs[k].error = r.error();
     } catch (const std::bad_alloc&) {
       out_of_memory(jobs[k]);
     }
@@ -660,6 +678,69 @@ class Progress {
   std::size_t width_ = 0;
 };
 
+// How many patterns may be read and reduced ahead of the one being put in place: a few groups per thread.
+// Only that one's files are open (and take room on the disk) at a time; the threads reading ahead open their
+// inputs beside them. Where the limit on open files leaves no room for those, no pattern is read ahead: the run
+// holds open what one pattern alone does.
+std::size_t patterns_ahead(const Run& run) {
+  std::size_t ahead = 2 * pdf::kReducedTogether * static_cast<std::size_t>(run.jobs);
+  if (rlimit open{}; getrlimit(RLIMIT_NOFILE, &open) == 0 && open.rlim_cur != RLIM_INFINITY) {
+    const std::size_t per_pattern = run.outputs.size() + (run.plot ? 1 : 0);
+    // Standard streams, the folders and list of a set, clean-up and tables read on first use.
+    constexpr std::size_t kAlone = 16;
+    const std::size_t readers = 2 * static_cast<std::size_t>(run.jobs);
+    if (open.rlim_cur < kAlone + per_pattern + readers) ahead = 1;
+  }
+  return ahead;
+}
+
+// What the run prints of pattern i once its files are in place (or it failed): its warnings and error on
+// standard error, its JSON line or its notes and the files written on standard output; the background's
+// warnings before the first pattern that used it.
+void print_job(const Run& run, std::size_t i, const Job& job, bool& background_told) {
+  const std::size_t n = run.inputs.size();
+  std::vector<std::string> warnings = job.warnings;
+  if (job.used_background)
+    warnings.insert(warnings.begin(), run.background_warnings.begin(), run.background_warnings.end());
+  if (job.used_background && !background_told) {
+    for (const std::string& w : run.background_warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+    background_told = true;
+  }
+  // In a batch each message names its pattern, unless it does already.
+  const std::string input = escape_for_message(run.inputs[i], 4096);
+  const auto named = [&](const std::string& message) {
+    return n == 1 || message.starts_with(run.inputs[i]) || message.starts_with(escape_for_message(run.inputs[i]))
+               ? message
+               : input + ": " + message;
+  };
+  for (const std::string& w : job.warnings) std::cerr << "talvo-tools pdf: warning: " << named(w) << '\n';
+  if (job.error) {
+    std::cerr << "talvo-tools pdf: " << named(job.error->message) << '\n';
+  }
+  if (run.json) {
+    std::string line;
+    if (job.error) {
+      json::Object obj(line);
+      obj.string("input", run.inputs[i]);
+      obj.string("error", job.error->message);
+      json::Array w(obj.key("warnings"));
+      for (const std::string& s : warnings) json::append_string(w.next(), s);
+    } else {
+      line = job.json;
+      line.pop_back();  // the closing brace: files and warnings follow
+      line += ", \"files\": [";
+      for (std::size_t k = 0; k < job.names.size(); ++k) json::append_string(line += k ? ", " : "", job.names[k]);
+      line += "], \"warnings\": [";
+      for (std::size_t k = 0; k < warnings.size(); ++k) json::append_string(line += k ? ", " : "", warnings[k]);
+      line += "]}";
+    }
+    std::cout << line << '\n';
+  } else if (!job.error) {
+    for (const std::string& note : job.notes) std::cout << "# " << note << '\n';
+    for (const std::string& name : job.names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
+  }
+}
+
 int run_pdf(const Args& a) {
   if (const auto radiation = a.get("--radiation"); radiation && *radiation != "xray") {
     if (*radiation == "neutron") return run_neutron_pdf(a);
@@ -669,9 +750,9 @@ int run_pdf(const Args& a) {
     if (!pdf::is_reduction_option(name.substr(2)) &&
         !find_option(OptionTable{"talvo-tools pdf", kCommandOptions}, name.substr(2)))
       return usage(a, name + " is an option of --radiation neutron");
-  Result<Run> ran = run_of(a);
-  if (!ran.ok()) return ran.kind() == ErrorKind::kInvalidArgument ? usage(a, ran.error()) : input_error(a, ran.error());
-  Run& run = *ran;
+  Checked<Run> ran = run_of(a);
+  if (!ok(ran)) return refuse(a, refusal(ran));
+  Run& run = std::get<Run>(ran);
   const std::size_t n = run.inputs.size();
   for (const std::string& w : run.warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
 
@@ -679,19 +760,9 @@ int run_pdf(const Args& a) {
   std::mutex mutex;
   std::condition_variable changed;
   std::size_t committed = 0;  // patterns whose files are in place and whose lines are printed
-  // Patterns go in groups reduced together, a few groups per thread ahead of the one being put in place. Only
-  // that one's files are open (and take room on the disk) at a time; the threads reading ahead open their inputs
-  // beside them. Where the limit on open files leaves no room for those, no pattern is read ahead: the run holds
-  // open what one pattern alone does.
+  // Patterns go in groups reduced together, a few groups per thread ahead of the one being put in place.
   const std::size_t group = pdf::kReducedTogether;
-  std::size_t ahead = 2 * group * static_cast<std::size_t>(run.jobs);
-  if (rlimit open{}; getrlimit(RLIMIT_NOFILE, &open) == 0 && open.rlim_cur != RLIM_INFINITY) {
-    const std::size_t per_pattern = run.outputs.size() + (run.plot ? 1 : 0);
-    // Standard streams, the folders and list of a set, clean-up and tables read on first use.
-    constexpr std::size_t kAlone = 16;
-    const std::size_t readers = 2 * static_cast<std::size_t>(run.jobs);
-    if (open.rlim_cur < kAlone + per_pattern + readers) ahead = 1;
-  }
+  const std::size_t ahead = patterns_ahead(run);
   const auto group_at = [&](std::size_t first, std::vector<Job>& into, std::string& text) {
     into.clear();
     into.resize(std::min(group, n - first));
@@ -761,48 +832,9 @@ int run_pdf(const Args& a) {
       if (const Outcome placed = place_files(job); !placed.ok()) job.error = placed.error();
     }
     job.texts.clear();
-    std::vector<std::string> warnings = job.warnings;
-    if (job.used_background)
-      warnings.insert(warnings.begin(), run.background_warnings.begin(), run.background_warnings.end());
     progress.clear();
-    if (job.used_background && !background_told) {
-      for (const std::string& w : run.background_warnings) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
-      background_told = true;
-    }
-    // In a batch each message names its pattern, unless it does already.
-    const std::string input = escape_for_message(run.inputs[i], 4096);
-    const auto named = [&](const std::string& message) {
-      return n == 1 || message.starts_with(run.inputs[i]) || message.starts_with(escape_for_message(run.inputs[i]))
-                 ? message
-                 : input + ": " + message;
-    };
-    for (const std::string& w : job.warnings) std::cerr << "talvo-tools pdf: warning: " << named(w) << '\n';
-    if (job.error) {
-      ++failures;
-      std::cerr << "talvo-tools pdf: " << named(job.error->message) << '\n';
-    }
-    if (run.json) {
-      std::string line;
-      if (job.error) {
-        json::Object obj(line);
-        obj.string("input", run.inputs[i]);
-        obj.string("error", job.error->message);
-        json::Array w(obj.key("warnings"));
-        for (const std::string& s : warnings) json::append_string(w.next(), s);
-      } else {
-        line = job.json;
-        line.pop_back();  // the closing brace: files and warnings follow
-        line += ", \"files\": [";
-        for (std::size_t k = 0; k < job.names.size(); ++k) json::append_string(line += k ? ", " : "", job.names[k]);
-        line += "], \"warnings\": [";
-        for (std::size_t k = 0; k < warnings.size(); ++k) json::append_string(line += k ? ", " : "", warnings[k]);
-        line += "]}";
-      }
-      std::cout << line << '\n';
-    } else if (!job.error) {
-      for (const std::string& note : job.notes) std::cout << "# " << note << '\n';
-      for (const std::string& name : job.names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
-    }
+    if (job.error) ++failures;
+    print_job(run, i, job, background_told);
     // A pattern's lines are out once its files are in place: a run stopped later keeps them.
     std::cout << std::flush;
     {
@@ -814,6 +846,7 @@ int run_pdf(const Args& a) {
   }
   progress.clear();
   for (std::thread& t : threads) t.join();
+  if (failures == n) remove_folders_made(run);
   if (n > 1 && failures > 0) std::cerr << "talvo-tools pdf: " << failures << " of " << n << " patterns failed\n";
   return failures > 0 ? 1 : 0;
 }

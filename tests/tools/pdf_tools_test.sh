@@ -156,6 +156,19 @@ rm -f ./-o ./-o.*
 [ $? = 1 ] && grep -qF 'talvo-tools pdf: -o zro2_mo.xy/sub/: cannot make the folder zro2_mo.xy/sub/' err ||
   bad "-o FILE/sub/: $(cat err)"
 [ ! -e nowhere ] || bad "-o nowhere/z made a folder"
+# A run refused after the folder is named (a background that is not there), or whose every pattern fails,
+# leaves no folder it made; one that writes a pattern keeps it.
+"$tools" pdf zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --background absent.xy -o refused/deep/ 2>err >/dev/null
+[ $? = 1 ] && [ ! -e refused ] || bad "refused run left -o refused/deep/: $(cat err)"
+printf '1 2\n' >one_point.xy
+"$tools" pdf one_point.xy --composition ZrO2 --wavelength 0.71073 -o failed/deep/ 2>err >/dev/null
+[ $? = 1 ] && [ ! -e failed ] || bad "failed run left -o failed/deep/: $(cat err)"
+mkdir -p kept
+"$tools" pdf one_point.xy --composition ZrO2 --wavelength 0.71073 -o kept/deep/ 2>err >/dev/null
+[ $? = 1 ] && [ -d kept ] && [ ! -e kept/deep ] || bad "failed run removed a folder it did not make: $(cat err)"
+"$tools" pdf one_point.xy zro2_mo.xy --composition ZrO2 --wavelength 0.71073 --output gr -o half/ 2>err >/dev/null
+[ $? = 1 ] && [ -s half/zro2_mo.gr ] || bad "a run with one good pattern lost its folder: $(cat err)"
+rm -rf kept half one_point.xy
 
 # Many patterns in one run: each into its own files, a broken one named with its reason while the others go
 # on (exit 1), one JSON line a pattern, and the same bytes on two threads as on one.
