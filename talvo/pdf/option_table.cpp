@@ -1,5 +1,7 @@
 #include "talvo/pdf/option_table.hpp"
 
+#include "talvo/pdf/option_specs_internal.hpp"
+
 namespace talvo::pdf {
 namespace {
 
@@ -143,15 +145,10 @@ constexpr OptionSpec kReductionOptions[] = {
      .doc = "the top Q of the polynomial fits (default the data's end)",
      .when = "mode=adhoc",
      .metavar = "Q"},
-    {.name = "qmin", .type = kNumber, .doc = "the first Q transformed", .default_text = "0", .metavar = "Q"},
-    {.name = "qmax", .type = kNumber, .doc = "the last Q transformed (default the data's end)", .metavar = "Q"},
-    {.name = "window",
-     .type = kChoice,
-     .doc = "the modification function M(Q)",
-     .default_text = "none",
-     .choices = "none|lorch|step|quadratic",
-     .metavar = "NAME"},
-    {.name = "r", .type = kGrid, .doc = "the r grid of G(r)", .default_text = "0:30:0.01", .metavar = "RMIN:RMAX:STEP"},
+    option_specs::kQmin,
+    option_specs::kQmax,
+    option_specs::kWindow,
+    option_specs::kRGrid,
     {.name = "capillary-diameter",
      .type = kNumber,
      .doc = "the capillary's diameter",
