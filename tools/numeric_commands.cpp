@@ -211,6 +211,9 @@ const Subcommand kSq2grCommand{
     "Qmax, g(r) = 1 + G(r) / (4 pi r R) with R in atoms per cubic Angstrom, sigma_G from the sigma\n"
     "column (0 without one). W: lorch (the default), step, quadratic, gaussian (--p1), sphere\n"
     "(--p1 sub-option, --p2), none; Qmax is the last Q unless --qmax gives it, and data beyond it\n"
-    "are left out. An even number of points up to Qmax leaves the last one out.\n"};
+    "are left out. An even number of points up to Qmax integrates the last step as the straight line\n"
+    "through its values, with a warning. Lorch is the default here, for a quick look at an S(Q) whose\n"
+    "end may not have come to 1 (it rings least); pdf's default is none, as the reference program's,\n"
+    "so that its G(r) compares with that program's.\n"};
 
 }  // namespace talvo::cli

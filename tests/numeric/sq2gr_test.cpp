@@ -173,8 +173,8 @@ TEST(Sq2gr, IntegratesOnlyUpToQmax) {
     for (std::size_t j = 0; j < r.size(); ++j) EXPECT_NEAR(longer->G[j], shorter->G[j], 1e-14) << window_name(w);
   }
 
-  // A Qmax between grid points takes the points below it; an even number of
-  // them leaves the last one out, as for data that end there.
+  // A Qmax between grid points takes the points below it, as for data that
+  // end there, an even number of them with a warning.
   o.qmax = 20.005;
   Data cut_odd{{full.q.begin(), full.q.begin() + 2001}, {full.s.begin(), full.s.begin() + 2001}};
   EXPECT_EQ(sq2gr(full.q, full.s, r, 0.1, o)->G, sq2gr(cut_odd.q, cut_odd.s, r, 0.1, o)->G);
