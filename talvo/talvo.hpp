@@ -48,6 +48,7 @@
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/plot.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/reduction_fields.hpp"
 #include "talvo/pdf/running_integral.hpp"
 #include "talvo/pdf/sample_model.hpp"
 #include "talvo/pdf/stages.hpp"

@@ -27,6 +27,7 @@
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/plot.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/reduction_fields.hpp"
 #include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/grid.hpp"
@@ -543,33 +544,7 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
   std::string& j = job.json;
   json::Object obj(j);
   obj.string("input", input);
-  obj.string("mode", o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc");
-  if (o.wavelength) obj.number("wavelength", *o.wavelength);
-  obj.number("normalization_constant", r.alpha);
-  obj.number("normalization_constant_sigma", r.alpha_sigma);
-  obj.number("number_density", r.number_density);
-  obj.number("mu", r.mu);
-  if (r.f_table) obj.string("f_table", std::string(talvo::dispersion_table_name(*r.f_table)));
-  obj.number("mu_x", r.mu_x);
-  obj.number("absorption_min", r.absorption_min);
-  obj.number("absorption_max", r.absorption_max);
-  obj.key("compton_subtracted") += r.compton_subtracted ? "true" : "false";
-  obj.number("compton_fraction_at_qmax", r.compton_fraction_at_qmax);
-  obj.number("qmin", r.qmin);
-  obj.number("qmax", r.qmax);
-  obj.number("qstep", r.qstep);
-  obj.key("extrapolated") += std::to_string(r.extrapolated);
-  obj.key("poly_degree") += std::to_string(r.poly_degree);
-  obj.key("iterations") += std::to_string(r.iterations);
-  obj.number("residual", r.residual);
-  if (const auto& d = r.diagnostics) {
-    obj.number("high_q_mean", d->high_q_mean);
-    obj.number("high_q_mean_sigma", d->high_q_sigma);
-    obj.number("lowest_smoothed_s", d->lowest_smoothed);
-    obj.number("lowest_smoothed_s_at", d->lowest_at);
-    obj.number("floor_there", d->floor_there);
-    obj.number("low_r_rms", d->low_r_rms);
-  }
+  pdf::append_summary_json(obj, r, o);
   if (!fit_json.empty()) j += fit_json;
   json::Array outliers(obj.key("outliers"));
   for (const double x : r.outliers) json::append_number(outliers.next(), x);

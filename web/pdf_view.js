@@ -303,13 +303,19 @@
     return s;
   }
 
+  // The summary's values by name (null for none).
+  function summaryOf(r) {
+    return Object.fromEntries(r.summary.map((f) => [f.name, f.value]));
+  }
+
   function draw(r) {
-    const physical = r.mode === 'physical';
-    const marks = [{ x: r.qmax }];
-    if (r.qmin > 0) marks.push({ x: r.qmin });
+    const s = summaryOf(r);
+    const physical = s.mode === 'physical';
+    const marks = [{ x: s.qmax }];
+    if (s.qmin > 0) marks.push({ x: s.qmin });
     const gr = [{ x: r.gr.x, y: r.gr.y, cls: 'data' }];
-    if (r.rho0 !== null) {
-      const line = r.gr.x.map((x) => -4 * Math.PI * r.rho0 * x);
+    if (s.number_density !== null) {
+      const line = r.gr.x.map((x) => -4 * Math.PI * s.number_density * x);
       gr.push({ x: r.gr.x, y: line, cls: 'density-line', label: '-4 pi rho0 r', ignoreRange: true });
     }
     $('pdf-plots').replaceChildren(
@@ -334,14 +340,28 @@
     const box = $('pdf-messages');
     box.replaceChildren();
     for (const w of r.warnings) box.append(el('div', { class: 'warning' }, 'warning: ' + w));
-    const facts = [['Mode', 'mode', r.mode === 'physical' ? 'physical' : 'ad hoc']];
-    if (r.wavelength !== null) facts.push(['Wavelength (A)', 'wavelength', String(r.wavelength)]);
+    const s = summaryOf(r);
+    const facts = [['Mode', 'mode', s.mode === 'physical' ? 'physical' : 'ad hoc']];
+    if (s.wavelength !== null) facts.push(['Wavelength (A)', 'wavelength', String(s.wavelength)]);
     // Six significant digits, as the other numbers the page shows.
     const six = (v) => String(Number(v.toPrecision(6)));
-    facts.push(['Q used (1/A)', 'q', `${six(r.qmin)} to ${six(r.qmax)}`]);
+    facts.push(['Q used (1/A)', 'q', `${six(s.qmin)} to ${six(s.qmax)}`]);
+    // The rest of the summary as its table names it, a value with its sigma where it has one.
+    const shown = new Set(['mode', 'wavelength', 'qmin', 'qmax']);
+    for (const f of r.summary) {
+      if (shown.has(f.name) || f.name.endsWith('_sigma') || f.value === null) continue;
+      const sigma = s[f.name + '_sigma'];
+      const text = typeof f.value === 'number'
+        ? six(f.value) + (typeof sigma === 'number' ? ` +- ${six(sigma)}` : '')
+        : String(f.value);
+      const words = f.name.replaceAll('_', ' ');
+      const label = words[0].toUpperCase() + words.slice(1) + (f.unit ? ` (${f.unit})` : '');
+      facts.push([label, f.name, text, f.meaning]);
+    }
     const table = el('table', { id: 'pdf-facts' });
-    for (const [label, key, text] of facts)
-      table.append(el('tr', {}, el('td', { class: 'label' }, label), el('td', { class: 'num', 'data-key': key }, text)));
+    for (const [label, key, text, meaning] of facts)
+      table.append(el('tr', meaning ? { title: meaning } : {}, el('td', { class: 'label' }, label),
+                      el('td', { class: 'num', 'data-key': key }, text)));
     box.append(table, el('ul', { id: 'pdf-notes' }, ...r.notes.map((n) => el('li', {}, n))));
   }
 

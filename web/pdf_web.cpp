@@ -13,12 +13,14 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pattern.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/reduction_fields.hpp"
 
 namespace {
 
@@ -47,6 +49,32 @@ val strings(const std::vector<std::string>& items) {
   val a = val::array();
   for (const std::string& s : items) a.call<void>("push", s);
   return a;
+}
+
+// The reduction's summary from its table, in the table's order: [{name, unit, meaning, value}], value null
+// for none; the self-checks only where the reduction made them.
+val summary(const pdf::Reduction& r, const pdf::ReductionOptions& o) {
+  val rows = val::array();
+  for (const pdf::SummaryField& f : pdf::summary_fields()) {
+    if (f.group == pdf::SummaryGroup::kDiagnostics && !r.diagnostics) continue;
+    const pdf::SummaryValue v = f.value(r, o);
+    val row = val::object();
+    row.set("name", std::string(f.name));
+    row.set("unit", std::string(f.unit));
+    row.set("meaning", std::string(f.meaning));
+    if (const double* x = std::get_if<double>(&v))
+      row.set("value", *x);
+    else if (const long long* n = std::get_if<long long>(&v))
+      row.set("value", static_cast<double>(*n));
+    else if (const bool* b = std::get_if<bool>(&v))
+      row.set("value", *b);
+    else if (const std::string* t = std::get_if<std::string>(&v))
+      row.set("value", *t);
+    else
+      row.set("value", val::null());
+    rows.call<void>("push", row);
+  }
+  return rows;
 }
 
 // A pattern read once for each version of its file: the view reduces it
@@ -145,21 +173,17 @@ val reduce(const val& request) {
 
   out.set("error", std::string());
   out.set("warnings", strings(warnings));
-  out.set("mode", std::string(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"));
+  out.set("summary", summary(r, o));
   out.set("format", std::string(pdf::input_format_name(choice->format)));
-  out.set("wavelength", o.wavelength ? val(*o.wavelength) : val::null());
   out.set("patternWavelength", sample->wavelength ? val(*sample->wavelength) : val::null());
   out.set("iq", curve(r.iq));
   out.set("model", doubles(r.model));
   out.set("sq", curve(r.sq));
   out.set("fq", curve(r.fq));
   out.set("gr", curve(r.gr));
-  out.set("rho0", r.number_density ? val(*r.number_density) : val::null());
   // The data's last Q, whatever qmax: the end of the view's Q sliders.
   const talvo::Result<std::vector<double>> q = pdf::q_of(*sample, o.wavelength);
   out.set("qData", q.ok() && !q->empty() ? val(*std::max_element(q->begin(), q->end())) : val::null());
-  out.set("qmin", r.qmin);
-  out.set("qmax", r.qmax);
   // What the reduction found, in the words of its files' headers.
   out.set("notes", strings(pdf::header_notes(*settings, r)));
   out.set("reduceMs", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
@@ -186,7 +210,8 @@ val files() {
   const std::size_t dot = last.record.input.rfind('.');
   out.set("prefix", dot == std::string::npos ? last.record.input : last.record.input.substr(0, dot));
   out.set("input", last.record.input);
-  std::string config = "# talvo-tools pdf settings of " + last.record.input + " (talvo-tools pdf --config FILE reruns them)\n";
+  std::string config =
+      "# talvo-tools pdf settings of " + last.record.input + " (talvo-tools pdf --config FILE reruns them)\n";
   for (const auto& [key, value] : p) config += "# " + key + " = " + value + "\n";
   out.set("config", config);
   std::string text;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core.hpp"
@@ -14,6 +15,7 @@
 #include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/options.hpp"
 #include "talvo/pdf/reduce.hpp"
+#include "talvo/pdf/reduction_fields.hpp"
 #include "talvo/pdf/zscan.hpp"
 #include "talvo/text/format.hpp"
 #include "talvo/text/quote.hpp"
@@ -197,22 +199,34 @@ struct FitDicts {
   py::dict zscan, fitted, fitted_sigma, fit_cost;
 };
 
+// A summary value as Python has it: None for none, else a float, an int, a bool or a str.
+py::object summary_value(const pdf::SummaryValue& v) {
+  if (const double* x = std::get_if<double>(&v)) return py::float_(*x);
+  if (const long long* n = std::get_if<long long>(&v)) return py::int_(*n);
+  if (const bool* b = std::get_if<bool>(&v)) return py::bool_(*b);
+  if (const std::string* t = std::get_if<std::string>(&v)) return py::str(*t);
+  return py::none();
+}
+
 py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::ReductionOptions& o, FitDicts&& fits,
                       std::vector<std::string>&& warnings) {
+  // The summary's values from its table; the self-checks in one dict, without those the reduction has not.
   py::dict diagnostics;
-  if (r.diagnostics) {
-    diagnostics["high_q_mean"] = r.diagnostics->high_q_mean;
-    diagnostics["high_q_mean_sigma"] = r.diagnostics->high_q_sigma;
-    diagnostics["high_q_from"] = r.diagnostics->high_q_from;
-    diagnostics["lowest_smoothed_s"] = r.diagnostics->lowest_smoothed;
-    diagnostics["lowest_smoothed_s_at"] = r.diagnostics->lowest_at;
-    diagnostics["floor_there"] = r.diagnostics->floor_there;
-    if (r.diagnostics->low_r_rms) diagnostics["low_r_rms"] = *r.diagnostics->low_r_rms;
-  }
+  const auto summary = [&](std::string_view name) {
+    const pdf::SummaryField* f = pdf::find_summary_field(name);
+    return summary_value(f->value(r, o));
+  };
+  for (const pdf::SummaryField& f : pdf::summary_fields())
+    if (f.group == pdf::SummaryGroup::kDiagnostics)
+      if (const pdf::SummaryValue v = f.value(r, o); !std::holds_alternative<std::monostate>(v))
+        diagnostics[py::str(std::string(f.name))] = summary_value(v);
+  // The table of f', f'' and mu; "none" without a wavelength (no dispersion applied).
+  py::object f_table = summary("f_table");
+  if (f_table.is_none()) f_table = py::str("none");
   Typed<PdfTag> out;
   out.v = {std::move(input),
-           py::str(o.mode == pdf::Mode::kPhysical ? "physical" : "adhoc"),
-           optional_float(o.wavelength),
+           summary("mode"),
+           summary("wavelength"),
            to_numpy(std::move(r.iq.x)),
            to_numpy(std::move(r.iq.y)),
            to_numpy(std::move(r.iq.sigma)),
@@ -231,24 +245,23 @@ py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::Reduction
            to_numpy(std::move(r.sigma_rr)),
            to_numpy(std::move(r.rr_integral)),
            to_numpy(std::move(r.sigma_rr_integral)),
-           py::float_(r.alpha),
-           py::float_(r.alpha_sigma),
-           optional_float(r.number_density),
-           optional_float(r.mu),
-           optional_float(r.mu_x),
-           // The table of f', f'' and mu; "none" without a wavelength (no dispersion applied).
-           py::str(r.f_table ? std::string(dispersion_table_name(*r.f_table)) : std::string("none")),
-           py::float_(r.absorption_min),
-           py::float_(r.absorption_max),
-           py::bool_(r.compton_subtracted),
-           py::float_(r.compton_fraction_at_qmax),
-           py::float_(r.qmin),
-           py::float_(r.qmax),
-           py::float_(r.qstep),
-           py::int_(r.extrapolated),
-           py::int_(r.poly_degree),
-           py::int_(r.iterations),
-           py::float_(r.residual),
+           summary("normalization_constant"),
+           summary("normalization_constant_sigma"),
+           summary("number_density"),
+           summary("mu"),
+           summary("mu_x"),
+           f_table,
+           summary("absorption_min"),
+           summary("absorption_max"),
+           summary("compton_subtracted"),
+           summary("compton_fraction_at_qmax"),
+           summary("qmin"),
+           summary("qmax"),
+           summary("qstep"),
+           summary("extrapolated"),
+           summary("poly_degree"),
+           summary("iterations"),
+           summary("residual"),
            to_numpy(std::move(r.outliers)),
            diagnostics,
            fits.zscan,

@@ -332,6 +332,17 @@ async function run(browser, downloads, work) {
   const qUsed = await page.evaluate(`document.querySelector('#pdf-facts [data-key="q"]')?.textContent`);
   check(/^\d+(\.\d{1,5})? to \d+(\.\d{1,5})?$/.test(qUsed || '') && qUsed.replace(/[^0-9]/g, '').length <= 12,
     'the Q range is not shown in six digits: ' + qUsed);
+  // The rest of the summary as talvo-tools --json gives it for the same reduction, six digits, a value with its
+  // sigma; the Q range and mode are not shown twice.
+  const line = JSON.parse(tool(work, ['zro2_mo.xy', ...EXAMPLE_OPTIONS.slice(2), '--composition', 'ZrO2', '--qmax', '14',
+    '--json', '-o', 'summary_check']).stdout.trim().split('\n').pop());
+  const facts = await page.evaluate(`Object.fromEntries([...document.querySelectorAll('#pdf-facts [data-key]')]
+    .map((td) => [td.dataset.key, td.textContent]))`);
+  const six = (v) => String(Number(v.toPrecision(6)));
+  check(facts.normalization_constant === `${six(line.normalization_constant)} +- ${six(line.normalization_constant_sigma)}` &&
+    facts.number_density === six(line.number_density) && facts.poly_degree === String(line.poly_degree) &&
+    !('qmin' in facts) && !('normalization_constant_sigma' in facts),
+    `the page's summary is not talvo-tools': ${JSON.stringify(facts)} against ${JSON.stringify(line)}`);
   // An option the page cannot carry out is refused, not passed over.
   await type('more', '--optimize mu-r');
   s = await settled();
