@@ -80,9 +80,12 @@ int run_model(const Args& a) {
     std::cout << "#   " << shown_text(w.species) << ": f = " << digits_text(w.f, 8)
               << ", c = " << digits_text(w.concentration, 8) << '\n';
   std::cout << "# peaks divided by " << (options.peak_norm == PeakNorm::kGridR ? "the grid's r" : "r_ij")
-            << "; the line -4 pi rho0 r " << (options.line_terminated ? "terminated with them" : "added after their termination")
-            << "; rho0 = " << digits_text(m->rho0, 8) << " atoms/A^3; N = " << digits_text(m->atoms, 8)
-            << " atoms; " << m->pairs << " pair Gaussians\n";
+            << "; the line -4 pi rho0 r "
+            << (options.line_terminated ? "terminated with them" : "added after their termination")
+            << "; rho0 = " << digits_text(m->rho0, 8) << " atoms/A^3; N = " << digits_text(m->atoms, 8) << " atoms; "
+            << m->pairs << " pair Gaussians"
+            << (m->pair_bin > 0 ? "; pairs binned by " + digits_text(m->pair_bin, 6) + " A before their Gaussians" : "")
+            << '\n';
   std::cout << "#L r G";
   for (const ModelPartial& p : m->partials) std::cout << " G_" << p.pair;
   std::cout << '\n';
@@ -107,7 +110,8 @@ std::string refine_help() {
          "--cif FILE the refined structure with its uncertainties (the scaled sigma) in parentheses.\n"
          "options:\n" +
          usage_text(refine_option_table()) +
-         "  --json      the result as JSON\n  --fit FILE  the fitted curve's rows\n  --cif FILE  the refined structure\n"
+         "  --json      the result as JSON\n  --fit FILE  the fitted curve's rows\n  --cif FILE  the refined "
+         "structure\n"
          "  --digits N  significant digits of the numbers (default 6)\n";
 }
 
@@ -122,8 +126,9 @@ int run_refine(const Args& a) {
   const std::string range = values->text("r");
   const std::size_t colon = range.find(':');
   const Result<double> from = number(range.substr(0, colon), "--r FROM");
-  const Result<double> to = colon == std::string::npos ? Result<double>(make_error(ErrorKind::kParseError, "--r needs FROM:TO"))
-                                                       : number(range.substr(colon + 1), "--r TO");
+  const Result<double> to = colon == std::string::npos
+                                ? Result<double>(make_error(ErrorKind::kParseError, "--r needs FROM:TO"))
+                                : number(range.substr(colon + 1), "--r TO");
   if (!from.ok()) return usage(a, from.error());
   if (!to.ok()) return usage(a, to.error());
   o.rmin = *from, o.rmax = *to;
@@ -162,8 +167,8 @@ int run_refine(const Args& a) {
     if (!report("refine", out)) return 1;
     std::string text = "# r Gobs Gcalc diff: the fit of " + a.positional[1] + " to " + a.positional[0] + "\n";
     for (std::size_t i = 0; i < f.r.size(); ++i)
-      text += digits_text(f.r[i], 10) + ' ' + digits_text(f.g_obs[i], *digits) + ' ' + digits_text(f.g_calc[i], *digits) +
-              ' ' + digits_text(f.g_obs[i] - f.g_calc[i], *digits) + '\n';
+      text += digits_text(f.r[i], 10) + ' ' + digits_text(f.g_obs[i], *digits) + ' ' +
+              digits_text(f.g_calc[i], *digits) + ' ' + digits_text(f.g_obs[i] - f.g_calc[i], *digits) + '\n';
     out->write(text);
     if (!report("refine", out->commit())) return 1;
   }
@@ -203,15 +208,16 @@ int run_refine(const Args& a) {
     j += ", \"chi2_reduced\": ";
     json::append_number(j, f.chi2_reduced);
     j += ", \"points\": " + std::to_string(f.points) + ", \"iterations\": " + std::to_string(f.iterations) +
-         ", \"converged\": " + (f.converged ? "true" : "false") + ", \"unit_weights\": " +
-         (f.unit_weights ? "true" : "false") + "}\n";
+         ", \"converged\": " + (f.converged ? "true" : "false") +
+         ", \"unit_weights\": " + (f.unit_weights ? "true" : "false") + "}\n";
     std::cout << j;
     return 0;
   }
   std::cout << "# talvo-tools refine\n# data = " << shown_text(a.positional[0])
             << "\n# structure = " << shown_text(a.positional[1]) << '\n';
   print_header(refine_option_table(), *values);
-  std::cout << "# weights: " << (f.unit_weights ? "1 for every point (the data have no dG)" : "1/dG^2 from the data's dG")
+  std::cout << "# weights: "
+            << (f.unit_weights ? "1 for every point (the data have no dG)" : "1/dG^2 from the data's dG")
             << "\n# sigma: sqrt(diag((J^T W J)^-1)) at the minimum; sigma_scaled: sigma sqrt(reduced chi2)\n"
             << "#L name value sigma sigma_scaled\n";
   for (const RefinedParameter& p : f.parameters)
@@ -219,8 +225,8 @@ int run_refine(const Args& a) {
               << digits_text(p.sigma_scaled, 3) << '\n';
   std::cout << "# Rw = " << digits_text(f.rw, *digits) << "\n# chi2 = " << digits_text(f.chi2, *digits)
             << "\n# chi2_reduced = " << digits_text(f.chi2_reduced, *digits) << "\n# points = " << f.points
-            << "\n# iterations = " << f.iterations << (f.converged ? " (converged)" : " (not converged: the evaluation limit ended it)")
-            << '\n';
+            << "\n# iterations = " << f.iterations
+            << (f.converged ? " (converged)" : " (not converged: the evaluation limit ended it)") << '\n';
   for (const std::string& c : f.correlated) std::cout << "# correlated above 0.9: " << c << '\n';
   return 0;
 }

@@ -231,7 +231,7 @@ ModelOptions model_options(const Options& values) {
 
 struct ModelTag {};
 
-constexpr std::array<Field, 15> kModelFields{{
+constexpr std::array<Field, 16> kModelFields{{
     {"r", Kind::kArray},
     {"g", Kind::kArray},
     {"partials", Kind::kArrayDict},         // "Ti-O": its share of G (partials=True)
@@ -245,6 +245,7 @@ constexpr std::array<Field, 15> kModelFields{{
     {"rho0", Kind::kFloat},
     {"atoms", Kind::kFloat},
     {"pairs", Kind::kInt},
+    {"pair_bin", Kind::kFloat},  // A: a large box's pairs binned by distance before their Gaussians; 0: each its own
     {"settings", Kind::kTexts},  // "key = value" of every option in effect, as talvo-tools model's header
     {"warnings", Kind::kTexts},
 }};
@@ -274,6 +275,7 @@ py::object model_result(ModelResult&& m, const ModelOptions& o, const Options& v
            py::float_(m.rho0),
            py::float_(m.atoms),
            py::int_(m.pairs),
+           py::float_(m.pair_bin),
            lines_of(header_text(model_option_table(), values)),
            py::list(py::cast(warnings))};
   return make_result(std::move(out));
@@ -480,8 +482,9 @@ options (keywords, as the command's options with _ for -)
 Returns a PdfModel: r, g (1/Angstrom^2), partials and partial_weights by
 element pair, weights (f in electrons or b in fm) and concentrations by
 species, weights_source (which table made f), radiation, peak_norm, line,
-rho0, atoms (N), pairs (the Gaussians summed), settings (the "key = value"
-lines that rerun it) and warnings. Raises ValueError for an option out of
+rho0, atoms (N), pairs (the Gaussians summed), pair_bin (the distance, A,
+a large box's pairs are binned by before their Gaussians; 0: each pair its
+own), settings (the "key = value" lines that rerun it) and warnings. Raises ValueError for an option out of
 its domain or a structure the model cannot use.)";
 
 constexpr const char* kRefineText = R"(--

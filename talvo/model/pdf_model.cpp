@@ -7,6 +7,7 @@
 #include <map>
 #include <new>
 #include <numbers>
+#include <optional>
 #include <string>
 
 #include "talvo/xray/formfactor.hpp"
@@ -33,19 +34,21 @@ Outcome check_options(const Structure& s, const ModelOptions& o) {
     double value;
     bool positive;  // above 0, else at least 0
   };
-  const Range ranges[] = {{"rstep", o.rstep, true},   {"rmin", o.rmin, false},  {"qmax", o.qmax, false},
-                          {"qmin", o.qmin, false},    {"qdamp", o.qdamp, false}, {"qbroad", o.qbroad, false},
+  const Range ranges[] = {{"rstep", o.rstep, true},    {"rmin", o.rmin, false},   {"qmax", o.qmax, false},
+                          {"qmin", o.qmin, false},     {"qdamp", o.qdamp, false}, {"qbroad", o.qbroad, false},
                           {"sratio", o.sratio, false}, {"rcut", o.rcut, false},   {"spdiameter", o.spdiameter, false}};
   for (const Range& r : ranges)
     if (!std::isfinite(r.value) || (r.positive ? !(r.value > 0) : r.value < 0))
-      return invalid(std::string(r.name) + " = " + text_of(r.value) + (r.positive ? " must be above 0" : " must be 0 or above"));
+      return invalid(std::string(r.name) + " = " + text_of(r.value) +
+                     (r.positive ? " must be above 0" : " must be 0 or above"));
   for (const double v : {o.rmax, o.scale, o.delta1, o.delta2})
     if (!std::isfinite(v)) return invalid("rmax, scale, delta1 and delta2 must be finite numbers");
   if (o.rmax < o.rmin) return invalid("rmax = " + text_of(o.rmax) + " lies below rmin = " + text_of(o.rmin));
   if ((o.rmax - o.rmin) / o.rstep > 1e7) return invalid("the r grid would have more than 10^7 points");
   if (o.qmin > 0 && !(o.qmax > o.qmin))
     return invalid("qmin = " + text_of(o.qmin) + " needs a qmax above it (qmax = " + text_of(o.qmax) + ")");
-  if (o.uiso && !(std::isfinite(*o.uiso) && *o.uiso > 0)) return invalid("uiso = " + text_of(*o.uiso) + " must be above 0");
+  if (o.uiso && !(std::isfinite(*o.uiso) && *o.uiso > 0))
+    return invalid("uiso = " + text_of(*o.uiso) + " must be above 0");
   if (o.rho0 && !(std::isfinite(*o.rho0) && *o.rho0 >= 0)) return invalid("rho0 must be 0 or above");
   if (!s.periodic && o.spdiameter > 0)
     return invalid("spdiameter is the envelope of a particle cut from a crystal; a finite box has its own shape");
@@ -81,13 +84,14 @@ Result<std::vector<double>> powers(const Structure& s, const std::vector<Atom>& 
     if (!o.neutron_table) return invalid("a neutron G(r) needs the table of neutron scattering lengths");
     const NeutronRow* row = o.neutron_table->find(site.element, 0);
     if (!row || !row->b_coh)
-      return make_error(ErrorKind::kNotFound, "no bound coherent scattering length for " + site.element + " in " +
-                                                  o.neutron_table->file);
+      return make_error(ErrorKind::kNotFound,
+                        "no bound coherent scattering length for " + site.element + " in " + o.neutron_table->file);
     per_site[i] = *row->b_coh;
   }
   if (o.radiation == ModelRadiation::kXray)
-    source = o.xray_weights == XrayWeights::kElectrons ? "X-ray: f = Z - charge (the atom's electrons)"
-                                                       : "X-ray: f = f0(Q = 0) = sum a + c of Waasmaier & Kirfel (1995)";
+    source = o.xray_weights == XrayWeights::kElectrons
+                 ? "X-ray: f = Z - charge (the atom's electrons)"
+                 : "X-ray: f = f0(Q = 0) = sum a + c of Waasmaier & Kirfel (1995)";
   else
     source = std::string("neutron: f = the real bound coherent length b of the Sears (1992) table") +
              (given ? ", with the lengths given in its place for some elements" : "");
@@ -101,9 +105,11 @@ template <class Visit>
 void box_pairs(const std::vector<Atom>& atoms, double reach, Visit visit) {
   Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
   for (const Atom& a : atoms)
-    for (std::size_t k = 0; k < 3; ++k) lo[k] = std::min(lo[k], a.cartesian[k]), hi[k] = std::max(hi[k], a.cartesian[k]);
+    for (std::size_t k = 0; k < 3; ++k)
+      lo[k] = std::min(lo[k], a.cartesian[k]), hi[k] = std::max(hi[k], a.cartesian[k]);
   std::array<long, 3> n{};
-  for (std::size_t k = 0; k < 3; ++k) n[k] = std::max(1L, std::min(200L, static_cast<long>((hi[k] - lo[k]) / reach) + 1));
+  for (std::size_t k = 0; k < 3; ++k)
+    n[k] = std::max(1L, std::min(200L, static_cast<long>((hi[k] - lo[k]) / reach) + 1));
   auto cell_of = [&](const Vec3& x) {
     std::array<long, 3> c{};
     for (std::size_t k = 0; k < 3; ++k) c[k] = std::min(n[k] - 1, static_cast<long>((x[k] - lo[k]) / reach));
@@ -243,6 +249,127 @@ std::vector<double> envelope_of(const ModelOptions& o, double h, long k_lo, std:
   return envelope;
 }
 
+// The fine grid the peaks are summed on, and a Gaussian added to it.
+struct PeakGrid {
+  double rmin = 0.0, h = 0.0;
+  long k_lo = 0, k_hi = 0;
+  bool grid_norm = false;         // peaks divided by the grid's r (else by `divisor`)
+  std::vector<double> inverse_r;  // 1/r of its points, 0 at r = 0 (where a peak over r adds nothing)
+
+  double r_at(long k) const { return rmin + static_cast<double>(k) * h; }
+  // amplitude exp(-(r - centre)^2 / (2 sigma^2)), divided by the grid's r or by `divisor`, within kCut sigma;
+  // false where that leaves no point of the grid.
+  bool add(std::vector<double>& p, double centre, double sigma, double amplitude, double divisor) const {
+    const long first = std::max(k_lo, static_cast<long>(std::ceil((centre - kCut * sigma - rmin) / h)));
+    const long last = std::min(k_hi, static_cast<long>(std::floor((centre + kCut * sigma - rmin) / h)));
+    if (first > last) return false;
+    const double inv2s2 = 1.0 / (2.0 * sigma * sigma);
+    // The Gaussian on the equal grid by its exact recurrence: g(k+1) = g(k) A(k),
+    // A(k+1) = A(k) C, so that three exponentials serve the whole peak.
+    const double x0 = r_at(first) - centre;
+    double g = std::exp(-x0 * x0 * inv2s2);
+    double ratio = std::exp(-(2.0 * x0 * h + h * h) * inv2s2);
+    const double step_ratio = std::exp(-2.0 * h * h * inv2s2);
+    double* out_p = p.data() + (first - k_lo);
+    const double* inv_n = grid_norm ? inverse_r.data() + (first - k_lo) : nullptr;
+    const double scale = amplitude / divisor;
+    const std::size_t count = static_cast<std::size_t>(last - first + 1);
+    for (std::size_t q = 0; q < count; ++q) {
+      out_p[q] += (grid_norm ? amplitude * inv_n[q] : scale) * g;
+      g *= ratio;
+      ratio *= step_ratio;
+    }
+    return true;
+  }
+};
+
+// The width a large box's pair distances are binned by, per step of the fine grid.
+constexpr double kBinsPerStep = 32.0;
+// A box with fewer atoms has each pair's Gaussian on its own.
+constexpr std::size_t kBinnedFromAtoms = 2000;
+// The most values of an isotropic U the binned sum takes (their pairs make the histograms).
+constexpr std::size_t kMostUValues = 4;
+// The most histogram points it holds (32 MB).
+constexpr std::size_t kMostBins = std::size_t{4} << 20;
+
+// A large box's pairs binned by distance before their Gaussians. Where every atom's U is isotropic and takes
+// few values, a pair's width depends on its distance and its two U alone (sigma'^2 = U_i + U_j), so the pairs of
+// one partial and one pair of U values near one distance make one Gaussian. Each pair's weight is shared
+// between the two bin nodes about its distance so that its weight and mean distance are kept; what that leaves
+// is at most (b / sigma)^2 / 8 of a peak, 1.2e-6 for b = 0.01/32 A and sigma 0.1 A. Each unordered pair is
+// found once and counted twice. The bin width, or nothing (and nothing added) where the atoms do not allow it.
+std::optional<double> binned_box(const std::vector<Atom>& atoms, const std::vector<double>& f, double mean_f,
+                                 const ElementPairs& el, const ModelOptions& o, const PeakGrid& grid, double reach,
+                                 double norm_gauss, std::vector<std::vector<double>>& peaks, std::size_t& pairs) {
+  if (atoms.size() < kBinnedFromAtoms) return std::nullopt;
+  std::vector<double> u_values;
+  std::vector<std::size_t> u_of(atoms.size());
+  for (std::size_t i = 0; i < atoms.size(); ++i) {
+    const Mat3& u = atoms[i].u;
+    if (u[0][1] != 0 || u[0][2] != 0 || u[1][2] != 0 || u[1][0] != 0 || u[2][0] != 0 || u[2][1] != 0 ||
+        u[0][0] != u[1][1] || u[0][0] != u[2][2])
+      return std::nullopt;
+    const auto it = std::find(u_values.begin(), u_values.end(), u[0][0]);
+    if (it == u_values.end() && u_values.size() == kMostUValues) return std::nullopt;
+    u_of[i] = static_cast<std::size_t>(it - u_values.begin());
+    if (it == u_values.end()) u_values.push_back(u[0][0]);
+  }
+  const std::size_t nu = u_values.size(), u_pairs = nu * (nu + 1) / 2;
+  const std::size_t sides = o.rcut > 0 && o.sratio != 1.0 ? 2 : 1;  // below rcut (sratio) and above
+  const double b = grid.h / kBinsPerStep;
+  const std::size_t nb = static_cast<std::size_t>(std::ceil(reach / b)) + 2;
+  const std::size_t histograms = peaks.size() * u_pairs * sides;
+  if (histograms * nb > kMostBins) return std::nullopt;
+  const auto u_pair = [nu](std::size_t a, std::size_t c) {
+    if (a > c) std::swap(a, c);
+    return a * nu - a * (a - 1) / 2 + (c - a);
+  };
+  std::vector<double> hist(histograms * nb, 0.0);
+  const double r_top = grid.r_at(grid.k_hi), r_bottom = grid.r_at(grid.k_lo);
+  const double inv_mean2 = 1.0 / (mean_f * mean_f);
+  std::size_t found = 0;
+  box_pairs(atoms, reach, [&](std::size_t i, std::size_t j, const Vec3& d) {
+    if (j < i) return;
+    const double rij = norm(d);
+    if (rij < 1e-8 || rij > reach) return;
+    const double bracket = 1.0 - o.delta1 / rij - o.delta2 / (rij * rij) + o.qbroad * o.qbroad * rij * rij;
+    if (!(bracket > 0)) return;
+    const std::size_t partial = o.partials ? el.pair(el.of_atom[i], el.of_atom[j]) : 0;
+    const std::size_t side = sides == 2 && rij < o.rcut ? 1 : 0;
+    // Counted as the pair-by-pair sum counts: where its Gaussian reaches the grid.
+    const double sigma = std::sqrt((u_values[u_of[i]] + u_values[u_of[j]]) * bracket) * (rij < o.rcut ? o.sratio : 1.0);
+    if (!(sigma > 0) || rij - kCut * sigma > r_top || rij + kCut * sigma < r_bottom) return;
+    double* h = hist.data() + ((partial * u_pairs + u_pair(u_of[i], u_of[j])) * sides + side) * nb;
+    // Twice: the pair (i, j) and the pair (j, i).
+    double w = 2.0 * atoms[i].occupancy * f[i] * atoms[j].occupancy * f[j] * inv_mean2;
+    if (!grid.grid_norm) w /= rij;
+    const double t = rij / b;
+    const auto k = static_cast<std::size_t>(t);
+    const double frac = t - static_cast<double>(k);
+    h[k] += w * (1.0 - frac);
+    h[k + 1] += w * frac;
+    ++found;
+  });
+  pairs = 2 * found;
+  for (std::size_t partial = 0; partial < peaks.size(); ++partial)
+    for (std::size_t a = 0; a < nu; ++a)
+      for (std::size_t c = a; c < nu; ++c)
+        for (std::size_t side = 0; side < sides; ++side) {
+          const double s2 = u_values[a] + u_values[c];
+          const double* h = hist.data() + ((partial * u_pairs + u_pair(a, c)) * sides + side) * nb;
+          for (std::size_t k = 1; k < nb; ++k) {
+            if (h[k] == 0.0) continue;
+            const double r = static_cast<double>(k) * b;
+            const double bracket = 1.0 - o.delta1 / r - o.delta2 / (r * r) + o.qbroad * o.qbroad * r * r;
+            if (!(bracket > 0)) continue;
+            const double sigma = std::sqrt(s2 * bracket) * (side == 1 ? o.sratio : 1.0);
+            if (!(sigma > 0)) continue;
+            (void)grid.add(peaks[partial], r, sigma, h[k] * norm_gauss / sigma, 1.0);
+          }
+        }
+  return b;
+}
+
 Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   if (Outcome c = check_options(s, o); !c.ok()) return c.error();
   Result<std::vector<Atom>> expanded = expand(s);
@@ -278,7 +405,10 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   const long k_lo = -std::min(pad, static_cast<long>(std::floor(o.rmin / h + 1e-9)));
   const long k_hi = static_cast<long>(n_out - 1) * m + pad;
   const std::size_t n_int = static_cast<std::size_t>(k_hi - k_lo + 1);
-  auto r_at = [&](long k) { return o.rmin + static_cast<double>(k) * h; };
+  PeakGrid grid;
+  grid.rmin = o.rmin, grid.h = h, grid.k_lo = k_lo, grid.k_hi = k_hi;
+  grid.grid_norm = o.peak_norm == PeakNorm::kGridR;
+  auto r_at = [&grid](long k) { return grid.r_at(k); };
   const double r_bottom = r_at(k_lo), r_top = r_at(k_hi);
 
   // The partials: by the elements of the two atoms, in the order of their first atoms.
@@ -291,16 +421,14 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   std::vector<std::vector<double>> peaks(n_partials, std::vector<double>(n_int, 0.0));
   const std::vector<double> pair_weight = el.weights(atoms, *f, n_atoms, mean_f);
 
-  const double width_bound =
-      std::sqrt(2.0 * max_trace) * std::max(1.0, o.sratio) * std::sqrt(1.0 + o.qbroad * o.qbroad * (r_top + 1) * (r_top + 1));
+  const double width_bound = std::sqrt(2.0 * max_trace) * std::max(1.0, o.sratio) *
+                             std::sqrt(1.0 + o.qbroad * o.qbroad * (r_top + 1) * (r_top + 1));
   const double reach = r_top + 1.5 * kCut * width_bound + 0.1;
   const double norm_gauss = 1.0 / (std::sqrt(2.0 * std::numbers::pi) * n_atoms);
-  const bool grid_norm = o.peak_norm == PeakNorm::kGridR;
-  // 1/r of the grid's points, 0 at r = 0 (where a peak over r adds nothing).
-  std::vector<double> inverse_r(n_int);
+  grid.inverse_r.resize(n_int);
   for (std::size_t k = 0; k < n_int; ++k) {
     const double r = r_at(k_lo + static_cast<long>(k));
-    inverse_r[k] = r > 0 ? 1.0 / r : 0.0;
+    grid.inverse_r[k] = r > 0 ? 1.0 / r : 0.0;
   }
   std::size_t pairs = 0;
   auto add_pair = [&](std::size_t i, std::size_t j, const Vec3& d) {
@@ -315,27 +443,9 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
     if (rij < o.rcut) sigma *= o.sratio;
     if (!(sigma > 0) || rij - kCut * sigma > r_top || rij + kCut * sigma < r_bottom) return;
     const double w = atoms[i].occupancy * (*f)[i] * atoms[j].occupancy * (*f)[j] / (mean_f * mean_f);
-    const long first = std::max(k_lo, static_cast<long>(std::ceil((rij - kCut * sigma - o.rmin) / h)));
-    const long last = std::min(k_hi, static_cast<long>(std::floor((rij + kCut * sigma - o.rmin) / h)));
-    std::vector<double>& p = peaks[o.partials ? pair_index(element_of[i], element_of[j]) : 0];
-    if (first > last) return;
-    const double amplitude = w * norm_gauss / sigma, inv2s2 = 1.0 / (2.0 * sigma * sigma);
-    // The Gaussian on the equal grid by its exact recurrence: g(k+1) = g(k) A(k),
-    // A(k+1) = A(k) C, so that three exponentials serve the whole peak.
-    const double x0 = r_at(first) - rij;
-    double g = std::exp(-x0 * x0 * inv2s2);
-    double ratio = std::exp(-(2.0 * x0 * h + h * h) * inv2s2);
-    const double step_ratio = std::exp(-2.0 * h * h * inv2s2);
-    double* out_p = p.data() + (first - k_lo);
-    const double* inv_n = grid_norm ? inverse_r.data() + (first - k_lo) : nullptr;
-    const double scale_rij = amplitude / rij;
-    const std::size_t count = static_cast<std::size_t>(last - first + 1);
-    for (std::size_t q = 0; q < count; ++q) {
-      out_p[q] += (grid_norm ? amplitude * inv_n[q] : scale_rij) * g;
-      g *= ratio;
-      ratio *= step_ratio;
-    }
-    ++pairs;
+    if (grid.add(peaks[o.partials ? pair_index(element_of[i], element_of[j]) : 0], rij, sigma, w * norm_gauss / sigma,
+                 rij))
+      ++pairs;
   };
   if (s.periodic) {
     std::array<long, 3> nt{};
@@ -347,11 +457,15 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
         for (long a = -nt[0]; a <= nt[0]; ++a)
           for (long b = -nt[1]; b <= nt[1]; ++b)
             for (long c = -nt[2]; c <= nt[2]; ++c) {
-              const Vec3 t{dx[0] + static_cast<double>(a), dx[1] + static_cast<double>(b), dx[2] + static_cast<double>(c)};
+              const Vec3 t{dx[0] + static_cast<double>(a), dx[1] + static_cast<double>(b),
+                           dx[2] + static_cast<double>(c)};
               add_pair(i, j, s.cell.cartesian(t));
             }
       }
     }
+  } else if (const std::optional<double> bin =
+                 binned_box(atoms, *f, mean_f, el, o, grid, reach, norm_gauss, peaks, pairs)) {
+    out.pair_bin = *bin;
   } else {
     box_pairs(atoms, reach, add_pair);
   }
@@ -363,7 +477,9 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
     for (std::size_t k = 0; k < n_int; ++k) p[k] *= envelope[k];
   // PDFfit2 terminates the line with the peaks; over the extended range that
   // changes only the ends, where a line cut off rings.
-  auto line_at = [&](long k) { return -4.0 * std::numbers::pi * out.rho0 * r_at(k) * envelope[static_cast<std::size_t>(k - k_lo)]; };
+  auto line_at = [&](long k) {
+    return -4.0 * std::numbers::pi * out.rho0 * r_at(k) * envelope[static_cast<std::size_t>(k - k_lo)];
+  };
   const bool line_inside = o.line_terminated && o.qmax > 0;
   if (line_inside)
     for (auto& p : peaks) {
@@ -379,7 +495,8 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
   if (o.partials)
     for (std::size_t a = 0; a < ne; ++a)
       for (std::size_t b = a; b < ne; ++b)
-        out.partials.push_back({elements[a] + "-" + elements[b], pair_weight[pair_index(a, b)], std::vector<double>(n_out)});
+        out.partials.push_back(
+            {elements[a] + "-" + elements[b], pair_weight[pair_index(a, b)], std::vector<double>(n_out)});
   for (std::size_t i = 0; i < n_out; ++i) {
     if (i % 256 == 0 && stop_asked(o.stop)) return cancelled();
     const double r = o.rmin + static_cast<double>(i) * o.rstep;

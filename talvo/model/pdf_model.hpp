@@ -14,7 +14,8 @@
 //   G(r)  = the peaks times scale exp(-(Qdamp r)^2 / 2) gamma(r), terminated at Qmax (and Qmin) by
 //           the convolution (1/pi) [sin(Q(r - r'))/(r - r') - sin(Q(r + r'))/(r + r')] over a range
 //           extended by 6 ripples (6 2pi/Qmax) each side and cut back, then the line -4 pi rho0 r
-//           times the same envelope (or the line terminated with them, line_terminated); gamma(r) = 1 - 1.5 x + 0.5 x^3, x = r / spdiameter < 1, 0 beyond.
+//           times the same envelope (or the line terminated with them, line_terminated); gamma(r) = 1 - 1.5 x + 0.5
+//           x^3, x = r / spdiameter < 1, 0 beyond.
 // Each Gaussian is cut at 5 s; each unordered pair counts twice.
 #pragma once
 
@@ -53,15 +54,15 @@ struct ModelOptions {
   std::vector<std::pair<std::string, double>> lengths;
   // The output grid: rmin, rmin + rstep, ... up to rmax (within rstep/1000).
   double rmin = 0.0, rmax = 20.0, rstep = 0.01;  // Angstrom
-  double qmax = 0.0;   // 1/Angstrom; 0: no termination
-  double qmin = 0.0;   // 1/Angstrom; 0: none
-  double qdamp = 0.0;  // 1/Angstrom
+  double qmax = 0.0;                             // 1/Angstrom; 0: no termination
+  double qmin = 0.0;                             // 1/Angstrom; 0: none
+  double qdamp = 0.0;                            // 1/Angstrom
   double scale = 1.0;
   double delta1 = 0.0;  // Angstrom
   double delta2 = 0.0;  // square Angstrom
   double qbroad = 0.0;  // 1/Angstrom
   double sratio = 1.0;
-  double rcut = 0.0;       // Angstrom
+  double rcut = 0.0;        // Angstrom
   double spdiameter = 0.0;  // Angstrom; 0: no particle envelope (a crystal's only)
   PeakNorm peak_norm = PeakNorm::kPairDistance;
   // The line -4 pi rho0 r terminated with the peaks (PDFfit2), or added
@@ -78,15 +79,15 @@ struct ModelOptions {
 };
 
 struct ModelWeight {
-  std::string species;  // "Ti", "O2-"
-  double f = 0.0;       // electrons, or fm for neutrons
+  std::string species;         // "Ti", "O2-"
+  double f = 0.0;              // electrons, or fm for neutrons
   double concentration = 0.0;  // c: its share of N
 };
 
 struct ModelPartial {
-  std::string pair;        // "Cd-Se", elements in the order of their first atoms
-  double weight = 0.0;     // sum over the pair's species of c_a f_a c_b f_b / <f>^2, twice for unlike ones
-  std::vector<double> g;   // its share of G, the line included: the partials sum to G
+  std::string pair;       // "Cd-Se", elements in the order of their first atoms
+  double weight = 0.0;    // sum over the pair's species of c_a f_a c_b f_b / <f>^2, twice for unlike ones
+  std::vector<double> g;  // its share of G, the line included: the partials sum to G
 };
 
 struct ModelResult {
@@ -97,6 +98,9 @@ struct ModelResult {
   double atoms = 0.0;          // N = sum of occupancies of the cell's (or box's) atoms
   double rho0 = 0.0;           // the line's density (0: none)
   std::size_t pairs = 0;       // the pair Gaussians summed
+  // A large box's pairs binned by distance (Angstrom) before their Gaussians (isotropic U of a few values);
+  // 0 where each pair has its own.
+  double pair_bin = 0.0;
 };
 
 // G(r) of the structure. Errors: kInvalidArgument for a grid of no points,

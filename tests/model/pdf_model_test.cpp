@@ -1,15 +1,17 @@
 // G(r) of structures against the files PDFfit2 and diffpy.srreal wrote, and
 // against sums worked by hand for boxes of a few atoms.
+#include "talvo/model/pdf_model.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "talvo/model/pdf_model.hpp"
 #include "talvo/structure/cif.hpp"
 #include "talvo/structure/structure_files.hpp"
 
@@ -74,7 +76,8 @@ TEST(PdfModelReference, ReproducesPdffitAndSrrealFiles) {
   rutile.rmin = 1, rutile.rmax = 30, rutile.qmax = 26, rutile.qdamp = 0.0665649, rutile.scale = 0.655857;
   rutile.delta2 = 2.309118, rutile.line_terminated = true;
   ModelOptions cdse_x;  // srreal: peaks over r_ij, Waasmaier-Kirfel f0(0), Biso 0.5
-  cdse_x.rmin = 0.1, cdse_x.rmax = 20, cdse_x.rstep = 0.05, cdse_x.qmax = 40, cdse_x.uiso = 0.5 / (8 * std::numbers::pi * std::numbers::pi);
+  cdse_x.rmin = 0.1, cdse_x.rmax = 20, cdse_x.rstep = 0.05, cdse_x.qmax = 40,
+  cdse_x.uiso = 0.5 / (8 * std::numbers::pi * std::numbers::pi);
   ModelOptions cdse_n = cdse_x;
   cdse_n.radiation = ModelRadiation::kNeutron, cdse_n.rmax = 10, cdse_n.neutron_table = &neutron_table();
   cdse_n.lengths = {{"Cd", 4.83}, {"Se", 7.97}};  // srreal's own table
@@ -104,6 +107,63 @@ TEST(PdfModelReference, ReproducesPdffitAndSrrealFiles) {
     const double share = worst_share(*m, read_fgr(data(k.reference)), k.from, k.to);
     EXPECT_LT(share, k.within) << k.name;
     std::printf("%s: max |G - G_ref| = %.4f %% of max |G_ref|\n", k.name, 100 * share);
+  }
+}
+
+// A box of thousands of atoms has its pairs binned by distance before their
+// Gaussians: its G(r) and partials are the pair-by-pair sum's within the
+// binning's bound ((b/sigma)^2/8 of a peak), with two elements of two U
+// values, delta2 and sratio below rcut, and either peak division. One atom's U
+// made anisotropic by 1e-13 A^2 (which moves G by far less) takes the
+// pair-by-pair sum.
+TEST(PdfModelBox, ALargeBoxBinnedIsThePairByPairSum) {
+  std::ostringstream xyz;
+  const int n = 8;
+  const double a = 5.64;
+  const double basis[8][3] = {{0, 0, 0},   {0.5, 0.5, 0}, {0.5, 0, 0.5}, {0, 0.5, 0.5},
+                              {0.5, 0, 0}, {0, 0.5, 0},   {0, 0, 0.5},   {0.5, 0.5, 0.5}};
+  xyz << 8 * n * n * n << "\nrock salt, shaken\n";
+  unsigned long long state = 12345;
+  const auto jitter = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5) * 0.2;
+  };
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      for (int k = 0; k < n; ++k)
+        for (int q = 0; q < 8; ++q)
+          xyz << (q < 4 ? "Na " : "Cl ") << (i + basis[q][0]) * a + jitter() << ' ' << (j + basis[q][1]) * a + jitter()
+              << ' ' << (k + basis[q][2]) * a + jitter() << '\n';
+  Result<Structure> box = read_xyz_text(xyz.str(), "nacl.xyz");
+  ASSERT_TRUE(box.ok()) << box.error().message;
+  for (Site& site : box->sites) {
+    const double u = site.element == "Na" ? 0.010 : 0.006;
+    site.u = Mat3{Vec3{u, 0, 0}, Vec3{0, u, 0}, Vec3{0, 0, u}};
+  }
+  Structure exact = *box;
+  exact.sites[0].u[0][1] = exact.sites[0].u[1][0] = 1e-13;
+  for (const PeakNorm norm : {PeakNorm::kPairDistance, PeakNorm::kGridR}) {
+    ModelOptions o;
+    o.rmin = 0, o.rmax = 8, o.rstep = 0.01, o.partials = true, o.delta2 = 0.5, o.rcut = 3.5, o.sratio = 0.7;
+    o.peak_norm = norm;
+    const Result<ModelResult> binned = pdf_model(*box, o), by_pair = pdf_model(exact, o);
+    ASSERT_TRUE(binned.ok() && by_pair.ok());
+    EXPECT_GT(binned->pair_bin, 0.0);
+    EXPECT_EQ(by_pair->pair_bin, 0.0);
+    EXPECT_EQ(binned->pairs, by_pair->pairs);
+    double top = 0, worst = 0;
+    for (std::size_t i = 0; i < by_pair->g.size(); ++i) {
+      top = std::max(top, std::abs(by_pair->g[i]));
+      worst = std::max(worst, std::abs(binned->g[i] - by_pair->g[i]));
+    }
+    EXPECT_GT(top, 1.0);
+    EXPECT_LT(worst, 3e-6 * top) << peak_norm_name(norm);
+    std::printf("binned box, peaks over %s: max |G - G_pairs| = %.2e of max |G|\n",
+                std::string(peak_norm_name(norm)).c_str(), worst / top);
+    ASSERT_EQ(binned->partials.size(), 3u);
+    for (std::size_t p = 0; p < 3; ++p)
+      for (std::size_t i = 0; i < by_pair->g.size(); ++i)
+        ASSERT_NEAR(binned->partials[p].g[i], by_pair->partials[p].g[i], 3e-6 * top) << binned->partials[p].pair;
   }
 }
 
@@ -191,7 +251,8 @@ Cl4 Cl- 0.5 0.5 0.5 0.01
                      4 * std::numbers::pi * m->rho0 * 2.82 * m->partials[1].weight * damp;
   EXPECT_NEAR(m->partials[1].g[at], top, 0.01 * top);
   EXPECT_LT(std::fabs(m->partials[0].g[at] + 4 * std::numbers::pi * m->rho0 * 2.82 * m->partials[0].weight *
-                                              std::exp(-0.5 * std::pow(0.02 * 2.82, 2))), 0.05);
+                                                 std::exp(-0.5 * std::pow(0.02 * 2.82, 2))),
+            0.05);
 }
 
 TEST(PdfModelCrystal, ParticleEnvelopeEndsAtItsDiameter) {
@@ -199,7 +260,12 @@ TEST(PdfModelCrystal, ParticleEnvelopeEndsAtItsDiameter) {
   ASSERT_TRUE(ni.ok());
   ModelOptions o;
   o.rmax = 20, o.rstep = 0.05, o.spdiameter = 12;
-  Result<ModelResult> crystal = pdf_model(ni->structure, [] { ModelOptions c; c.rmax = 20; c.rstep = 0.05; return c; }());
+  Result<ModelResult> crystal = pdf_model(ni->structure, [] {
+    ModelOptions c;
+    c.rmax = 20;
+    c.rstep = 0.05;
+    return c;
+  }());
   Result<ModelResult> particle = pdf_model(ni->structure, o);
   ASSERT_TRUE(crystal.ok() && particle.ok());
   for (std::size_t i = 0; i < particle->r.size(); ++i) {
@@ -219,10 +285,40 @@ TEST(PdfModelErrors, RefusesWhatItCannotCompute) {
   };
   const Case cases[] = {
       {"no U", ModelOptions{}, "give uiso"},
-      {"qmin above qmax", [] { ModelOptions c; c.qmax = 20; c.qmin = 25; c.uiso = 0.005; return c; }(), "qmin"},
-      {"grid", [] { ModelOptions c; c.rmin = 5; c.rmax = 1; c.uiso = 0.005; return c; }(), "rmax"},
-      {"step", [] { ModelOptions c; c.rstep = 0; c.uiso = 0.005; return c; }(), "rstep"},
-      {"neutron without a table", [] { ModelOptions c; c.radiation = ModelRadiation::kNeutron; c.uiso = 0.005; return c; }(), "table"},
+      {"qmin above qmax",
+       [] {
+         ModelOptions c;
+         c.qmax = 20;
+         c.qmin = 25;
+         c.uiso = 0.005;
+         return c;
+       }(),
+       "qmin"},
+      {"grid",
+       [] {
+         ModelOptions c;
+         c.rmin = 5;
+         c.rmax = 1;
+         c.uiso = 0.005;
+         return c;
+       }(),
+       "rmax"},
+      {"step",
+       [] {
+         ModelOptions c;
+         c.rstep = 0;
+         c.uiso = 0.005;
+         return c;
+       }(),
+       "rstep"},
+      {"neutron without a table",
+       [] {
+         ModelOptions c;
+         c.radiation = ModelRadiation::kNeutron;
+         c.uiso = 0.005;
+         return c;
+       }(),
+       "table"},
   };
   for (const Case& k : cases) {
     Result<ModelResult> m = pdf_model(ni->structure, k.options);
@@ -231,7 +327,15 @@ TEST(PdfModelErrors, RefusesWhatItCannotCompute) {
   }
   Result<Structure> box = read_xyz_text("1\none\nNi 0 0 0\n", "x");
   ASSERT_TRUE(box.ok());
-  EXPECT_EQ(pdf_model(*box, [] { ModelOptions c; c.spdiameter = 10; c.uiso = 0.005; return c; }()).kind(), ErrorKind::kInvalidArgument);
+  EXPECT_EQ(pdf_model(*box,
+                      [] {
+                        ModelOptions c;
+                        c.spdiameter = 10;
+                        c.uiso = 0.005;
+                        return c;
+                      }())
+                .kind(),
+            ErrorKind::kInvalidArgument);
 }
 
 }  // namespace
