@@ -85,6 +85,31 @@ int input_error(const Args& a, const std::string& text) {
   return 1;
 }
 int input_error(const Args& a, const Error& e) { return input_error(a, e.message); }
+Result<FoldersMade> FoldersMade::make(const std::string& folder) {
+  namespace fs = std::filesystem;
+  FoldersMade made;
+  std::error_code ec;
+  for (fs::path p = folder; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
+    made.made_.insert(made.made_.begin(), p.string());
+    if (p == p.parent_path()) break;
+  }
+  fs::create_directories(folder, ec);
+  if (ec || !fs::is_directory(folder, ec)) {
+    made.remove_if_empty();
+    Error e = make_error(ErrorKind::kIoError, ec ? ec.message() : std::string("it is not a folder"));
+    e.system_error = ec.value();
+    return e;
+  }
+  return made;
+}
+
+void FoldersMade::remove_if_empty() const {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+    if (fs::is_empty(*it, ec) && !ec) fs::remove(*it, ec);
+}
+
 int refuse(const Args& a, const Refusal& r) {
   return exit_status(r.error.kind, r.fault) == kUsage ? usage(a, r.error) : input_error(a, r.error);
 }

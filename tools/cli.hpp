@@ -90,6 +90,18 @@ const Refusal& refusal(const Checked<T>& c) {
 // Prints the refusal as usage() or input_error() do, by exit_status(), and returns that status.
 int refuse(const Args& a, const Refusal& r);
 
+// The folders -o DIR/ made: DIR and those above it that were not there. A run that wrote nothing takes them
+// away again (remove_if_empty), each only while it is still empty.
+class FoldersMade {
+ public:
+  // Makes `folder` with those above it; the reason, from the system, when it cannot.
+  static Result<FoldersMade> make(const std::string& folder);
+  void remove_if_empty() const;
+
+ private:
+  std::vector<std::string> made_;  // the outermost first
+};
+
 // `flags` are the options without a value, `options` those with one; any
 // other option is wrong usage (a mistyped --tabel must not go unnoticed),
 // so is an option given twice (which of the two was meant?).

@@ -14,7 +14,9 @@
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/pdf/neutron_reduce.hpp"
 #include "talvo/pdf/pdf_files.hpp"
+#include "talvo/pdf/reduction_fields.hpp"
 #include "talvo/text/format.hpp"
+#include "talvo/text/json.hpp"
 #include "talvo/text/quote.hpp"
 #include "tools/commands.hpp"
 
@@ -68,10 +70,11 @@ int run_neutron_pdf(const Args& a) {
   OptionValues given;
   for (const auto& [name, value] : a.options) {
     const std::string key = name.substr(2);
-    if (key == "radiation") continue;
+    if (key == "radiation" || key == "json") continue;
     if (!find_option(table, key)) return usage(a, name + " is not an option of --radiation neutron");
     given.values[key] = value;
   }
+  const bool json = a.flag("--json");
   const Result<Options> options = read_options(table, given, Spelling::kCommandLine);
   if (!options.ok()) return usage(a, options.error());
   for (const char* needed : {"background", "vanadium"})
@@ -97,13 +100,43 @@ int run_neutron_pdf(const Args& a) {
   const Result<NeutronTable> neutrons = read_neutron_table(tools_data_folder().file("neutron_sears92.tsv"));
   if (!neutrons.ok()) return input_error(a, neutrons.error());
 
+  // -o DIR/ makes its folder once the runs beside the sample's are read, and takes it away when nothing was
+  // written into it.
+  std::optional<FoldersMade> folders;
+  if (prefix && prefix->back() == '/') {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(*prefix, ec))) {
+      Result<FoldersMade> made = FoldersMade::make(*prefix);
+      if (!made.ok())
+        return input_error(a, "-o " + escape_for_message(*prefix) + ": cannot make the folder " +
+                                  escape_for_message(*prefix) + ": " + made.error().message);
+      folders = std::move(*made);
+    }
+  }
   std::optional<pdf::NeutronFactorSet> factors;
   int failures = 0;
   for (const std::string& input : inputs) {
+    std::vector<std::string> warnings;
+    const auto warn = [&](const std::string& w) {
+      std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+      warnings.push_back(w);
+    };
     const auto fail = [&](const Error& e) {
       ++failures;
       std::cerr << "talvo-tools pdf: " << (inputs.size() > 1 ? escape_for_message(input) + ": " : "") << e.message
                 << '\n';
+      if (json) {
+        std::string line;
+        {
+          json::Object obj(line);
+          obj.string("input", input);
+          obj.string("radiation", "neutron");
+          obj.string("error", e.message);
+          json::Array w(obj.key("warnings"));
+          for (const std::string& t : warnings) json::append_string(w.next(), t);
+        }
+        std::cout << line << '\n' << std::flush;
+      }
     };
     Result<pdf::NeutronRun> sample = read_run(input, "the sample");
     if (!sample.ok()) {
@@ -113,7 +146,7 @@ int run_neutron_pdf(const Args& a) {
     // The factors depend on the 2theta grid alone: a series on one grid makes them once.
     if (!factors || factors->two_theta != sample->two_theta) {
       Result<pdf::NeutronFactorSet> f = pdf::neutron_factors(sample->two_theta, *options, *neutrons);
-      for (const std::string& w : f.warnings()) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+      for (const std::string& w : f.warnings()) warn(w);
       if (!f.ok()) {
         if (f.kind() == ErrorKind::kInvalidArgument) return usage(a, f.error());
         fail(f.error());
@@ -128,7 +161,7 @@ int run_neutron_pdf(const Args& a) {
       fail(red.error());
       continue;
     }
-    for (const std::string& w : red.warnings()) std::cerr << "talvo-tools pdf: warning: " << w << '\n';
+    for (const std::string& w : red.warnings()) warn(w);
     const pdf::NeutronReduction& r = *red;
 
     pdf::Parameters p;
@@ -181,10 +214,28 @@ int run_neutron_pdf(const Args& a) {
       fail(*error);
       continue;
     }
-    for (const std::string& note : notes) std::cout << "# " << note << '\n';
-    for (const std::string& name : names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
+    if (json) {
+      std::string line;
+      {
+        json::Object obj(line);
+        obj.string("input", input);
+        obj.string("radiation", "neutron");
+        pdf::append_summary_json(obj, r);
+        json::Array f(obj.key("files"));
+        for (const std::string& name : names) json::append_string(f.next(), name);
+      }
+      line.pop_back();  // the closing brace: the warnings follow
+      line += ", \"warnings\": [";
+      for (std::size_t k = 0; k < warnings.size(); ++k) json::append_string(line += k ? ", " : "", warnings[k]);
+      line += "]}";
+      std::cout << line << '\n';
+    } else {
+      for (const std::string& note : notes) std::cout << "# " << note << '\n';
+      for (const std::string& name : names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
+    }
     std::cout << std::flush;
   }
+  if (folders && failures == static_cast<int>(inputs.size())) folders->remove_if_empty();
   return failures > 0 ? 1 : 0;
 }
 

@@ -116,17 +116,10 @@ struct Run {
   std::optional<pdf::Pattern> container;
   std::optional<pdf::ZScan> zscan;
   std::vector<std::string> warnings;  // of the run as a whole
-  // The folder -o DIR/ names where it is not there yet, and the folders made for it, the deepest last.
+  // The folder -o DIR/ names where it is not there yet, and the folders made for it.
   std::optional<fs::path> folder_to_make;
-  std::vector<fs::path> folders_made;
+  std::optional<FoldersMade> folders_made;
 };
-
-// A run that wrote nothing leaves no folder it made: each made is removed where it is still empty.
-void remove_folders_made(const Run& run) {
-  std::error_code ec;
-  for (auto it = run.folders_made.rbegin(); it != run.folders_made.rend(); ++it)
-    if (fs::is_empty(*it, ec) && !ec) fs::remove(*it, ec);
-}
 
 // A name's last part less its extension: "data/ni.chi" gives "ni".
 std::string stem(const std::string& path) {
@@ -160,21 +153,14 @@ Checked<Done> set_prefixes(Run& run, const std::optional<std::string>& prefix_ar
   return Done{};
 }
 
-// Makes the folder -o DIR/ names, remembering each folder made, the deepest last.
+// Makes the folder -o DIR/ names, remembering each folder made.
 Checked<Done> make_folder(Run& run, const std::string& prefix_arg) {
   if (!run.folder_to_make) return Done{};
-  std::error_code ec;
-  for (fs::path p = *run.folder_to_make; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
-    run.folders_made.insert(run.folders_made.begin(), p);
-    if (p == p.parent_path()) break;
-  }
-  fs::create_directories(*run.folder_to_make, ec);
-  if (ec || !fs::is_directory(*run.folder_to_make, ec)) {
-    remove_folders_made(run);
+  Result<FoldersMade> made = FoldersMade::make(run.folder_to_make->string());
+  if (!made.ok())
     return unusable("-o " + escape_for_message(prefix_arg) + ": cannot make the folder " +
-                    escape_for_message(run.folder_to_make->string()) + ": " +
-                    (ec ? ec.message() : std::string("it is not a folder")));
-  }
+                    escape_for_message(run.folder_to_make->string()) + ": " + made.error().message);
+  run.folders_made = std::move(*made);
   return Done{};
 }
 
@@ -821,7 +807,7 @@ int run_pdf(const Args& a) {
   }
   progress.clear();
   for (std::thread& t : threads) t.join();
-  if (failures == n) remove_folders_made(run);
+  if (failures == n && run.folders_made) run.folders_made->remove_if_empty();
   if (n > 1 && failures > 0) std::cerr << "talvo-tools pdf: " << failures << " of " << n << " patterns failed\n";
   return failures > 0 ? 1 : 0;
 }

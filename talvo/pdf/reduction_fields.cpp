@@ -95,6 +95,53 @@ constexpr std::array<SummaryField, 26> kFields{{
      }},
 }};
 
+// The neutron reduction's: its self-checks always made.
+constexpr std::array<NeutronSummaryField, 14> kNeutronFields{{
+    {"number_density", kNumber, kReduction, "1/A^3", "rho0 of the sample",
+     [](const NeutronReduction& r) -> SummaryValue { return r.number_density; }},
+    {"b_mean_sq", kNumber, kReduction, "barn", "|<b>|^2, the Faber-Ziman normalisation",
+     [](const NeutronReduction& r) -> SummaryValue { return r.b_mean_sq; }},
+    {"self_static", kNumber, kReduction, "barn", "sigma_s / 4 pi, the self term before its Placzek correction",
+     [](const NeutronReduction& r) -> SummaryValue { return r.self_static; }},
+    {"qmin", kNumber, kReduction, "1/A", "the first Q transformed",
+     [](const NeutronReduction& r) -> SummaryValue { return r.qmin; }},
+    {"qmax", kNumber, kReduction, "1/A", "the last Q transformed",
+     [](const NeutronReduction& r) -> SummaryValue { return r.qmax; }},
+    {"iterations", kWhole, kReduction, "", "the low-r iterations (rmin-iterate)",
+     [](const NeutronReduction& r) -> SummaryValue { return static_cast<long long>(r.iterations); }},
+    {"residual", kNumber, kReduction, "", "rms of G + 4 pi rho0 r below rmin-iterate, after the last iteration",
+     [](const NeutronReduction& r) -> SummaryValue { return r.residual; }},
+    {"high_q_mean", kNumber, kDiagnostics, "", "the mean of S over the top fifth of Q",
+     [](const NeutronReduction& r) -> SummaryValue { return r.diagnostics.high_q_mean; }},
+    {"high_q_mean_sigma", kNumber, kDiagnostics, "", "its standard deviation",
+     [](const NeutronReduction& r) -> SummaryValue { return r.diagnostics.high_q_sigma; }},
+    {"high_q_from", kNumber, kDiagnostics, "1/A", "where that mean begins",
+     [](const NeutronReduction& r) -> SummaryValue { return r.diagnostics.high_q_from; }},
+    {"lowest_smoothed_s", kNumber, kDiagnostics, "", "the smoothed S's lowest value above Q = 1 1/A",
+     [](const NeutronReduction& r) -> SummaryValue { return r.diagnostics.lowest_smoothed; }},
+    {"lowest_smoothed_s_at", kNumber, kDiagnostics, "1/A", "where it is",
+     [](const NeutronReduction& r) -> SummaryValue { return r.diagnostics.lowest_at; }},
+    {"floor_there", kNumber, kDiagnostics, "", "the floor 1 - (sigma_s/4pi)(1 + P)/|<b>|^2 there",
+     [](const NeutronReduction& r) -> SummaryValue { return r.diagnostics.floor_there; }},
+    {"low_r_rms", kNumber, kDiagnostics, "", "rms of G + 4 pi rho0 r from 0.5 A to rmin-check",
+     [](const NeutronReduction& r) { return optional(r.diagnostics.low_r_rms); }},
+}};
+
+// One member: a none as null, or left out where `omitted_when_none`.
+void append_value(json::Object& object, std::string_view name, const SummaryValue& v, bool omitted_when_none) {
+  if (std::holds_alternative<std::monostate>(v)) {
+    if (!omitted_when_none) object.key(name) += "null";
+  } else if (const double* x = std::get_if<double>(&v)) {
+    object.number(name, *x);
+  } else if (const long long* n = std::get_if<long long>(&v)) {
+    object.key(name) += std::to_string(*n);
+  } else if (const bool* b = std::get_if<bool>(&v)) {
+    object.key(name) += *b ? "true" : "false";
+  } else {
+    object.string(name, std::get<std::string>(v));
+  }
+}
+
 }  // namespace
 
 std::span<const SummaryField> summary_fields() { return kFields; }
@@ -108,19 +155,14 @@ const SummaryField* find_summary_field(std::string_view name) {
 void append_summary_json(json::Object& object, const Reduction& r, const ReductionOptions& o) {
   for (const SummaryField& f : kFields) {
     if (f.group == kDiagnostics && !r.diagnostics) continue;
-    const SummaryValue v = f.value(r, o);
-    if (std::holds_alternative<std::monostate>(v)) {
-      if (!f.omitted_when_none) object.key(f.name) += "null";
-    } else if (const double* x = std::get_if<double>(&v)) {
-      object.number(f.name, *x);
-    } else if (const long long* n = std::get_if<long long>(&v)) {
-      object.key(f.name) += std::to_string(*n);
-    } else if (const bool* b = std::get_if<bool>(&v)) {
-      object.key(f.name) += *b ? "true" : "false";
-    } else {
-      object.string(f.name, std::get<std::string>(v));
-    }
+    append_value(object, f.name, f.value(r, o), f.omitted_when_none);
   }
+}
+
+std::span<const NeutronSummaryField> neutron_summary_fields() { return kNeutronFields; }
+
+void append_summary_json(json::Object& object, const NeutronReduction& r) {
+  for (const NeutronSummaryField& f : kNeutronFields) append_value(object, f.name, f.value(r), false);
 }
 
 }  // namespace talvo::pdf

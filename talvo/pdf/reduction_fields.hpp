@@ -10,6 +10,7 @@
 #include <string_view>
 #include <variant>
 
+#include "talvo/pdf/neutron_reduce.hpp"
 #include "talvo/pdf/reduce.hpp"
 #include "talvo/text/json.hpp"
 
@@ -48,5 +49,22 @@ const SummaryField* find_summary_field(std::string_view name);
 // null (or left out, for a field omitted_when_none), the self-checks only
 // where the reduction made them.
 void append_summary_json(json::Object& object, const Reduction& r, const ReductionOptions& o);
+
+// The neutron reduction's summary, the same way: each value's name (the key
+// of its JSON line), unit, meaning, and how it is taken from the reduction.
+struct NeutronSummaryField {
+  std::string_view name;
+  SummaryKind kind;
+  SummaryGroup group;
+  std::string_view unit;
+  std::string_view meaning;
+  SummaryValue (*value)(const NeutronReduction& r);
+};
+
+// Every value in the order of the JSON line.
+std::span<const NeutronSummaryField> neutron_summary_fields();
+
+// The summary as members of a JSON object, in the table's order, a none as null.
+void append_summary_json(json::Object& object, const NeutronReduction& r);
 
 }  // namespace talvo::pdf

@@ -92,6 +92,26 @@ cp sample.sq first.sq
 expect_status "neutron rerun" 0 -- "$tools" "${neutron[@]}" --background bg.dat --vanadium v.dat sample.dat
 cmp -s first.sq sample.sq || { echo "FAIL a rerun changed sample.sq"; fail=1; }
 
+# --json: one line a sample, the summary's values (rho0 as given, the self term of Sears' sigma_s, S's high-Q
+# mean 1), the files and the warnings; a sample that fails has its error in its line, and the others go on.
+cp sample.dat second.dat
+expect_status "neutron json" 1 -- "$tools" "${neutron[@]}" --background bg.dat --vanadium v.dat sample.dat \
+  missing.dat second.dat -o js/ --json
+python3 - <<'PY' || fail=1
+import json, math
+lines = [json.loads(l) for l in open("out")]
+assert [l["input"] for l in lines] == ["sample.dat", "missing.dat", "second.dat"], lines
+good, bad, again = lines
+assert good["radiation"] == "neutron" and abs(good["number_density"] - 0.0662) < 1e-12, good
+assert abs(good["self_static"] - (2.167 + 2 * 4.232) / 3 / (4 * math.pi)) < 1e-3, good["self_static"]
+assert abs(good["high_q_mean"] - 1) < 2e-3 and good["high_q_mean_sigma"] > 0, good
+assert good["files"] == ["js/sample.dcs", "js/sample.sq", "js/sample.fq", "js/sample.gr"], good["files"]
+assert isinstance(good["warnings"], list) and isinstance(good["iterations"], int)
+assert "error" in bad and "missing.dat" in bad["error"] and "files" not in bad, bad
+assert {k: v for k, v in again.items() if k not in ("input", "files")} == \
+       {k: v for k, v in good.items() if k not in ("input", "files")}
+PY
+
 # Refusals: the reason in words, nothing written; exit 1 for runs that cannot be used, 2 for wrong usage.
 refused() {  # refused NAME STATUS WORDS -- args...
   local name=$1 status=$2 words=$3
