@@ -245,6 +245,7 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
   const std::string cell = "_cell_length_a 4 _cell_length_b 4 _cell_length_c 4\n"
                            "_cell_angle_alpha 90 _cell_angle_beta 90 _cell_angle_gamma 90\n";
   const std::string sites = "loop_ _atom_site_label _atom_site_fract_x _atom_site_fract_y _atom_site_fract_z\n";
+  const std::string ops = "loop_ _symmetry_equiv_pos_as_xyz x,y,z\n";
   const Case cases[] = {
       {"no cell", "data_x\n" + sites + "Ni 0 0 0\n", ErrorKind::kInvalidArgument, "no cell"},
       {"unknown element", "data_x\n" + cell + sites + "Qq1 0 0 0\n", ErrorKind::kNotFound, "Qq1"},
@@ -271,6 +272,21 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
       {"rounded special position",
        "data_x\n" + cell + "loop_ _symmetry_equiv_pos_as_xyz x,y,z -x,-y,-z\n" + sites + "Ni1 0.0005 0 0\n",
        ErrorKind::kInvalidArgument, "too few digits"},
+      // A tag given twice would let one value silently replace the other: as items, as columns, or as both,
+      // in any case of its letters.
+      {"item twice", "data_x\n" + cell + "_cell_length_a 5\n" + sites + "Ni 0 0 0\n", ErrorKind::kParseError,
+       "line 4: the tag \"_cell_length_a\" is given again in the block data_x (first on line 2)"},
+      {"item twice in other case", "data_x\n" + cell + "_CELL_Angle_Gamma 120\n" + sites + "Ni 0 0 0\n",
+       ErrorKind::kParseError, "the tag \"_CELL_Angle_Gamma\" is given again in the block data_x (first on line 3)"},
+      {"column twice",
+       "data_x\n" + cell +
+           "loop_ _atom_site_label _atom_site_fract_x _atom_site_fract_y _atom_site_fract_z "
+           "_atom_site_label\nNi1 0 0 0 Ni2\n",
+       ErrorKind::kParseError, "the tag \"_atom_site_label\" is given again in the block data_x"},
+      {"item and column", "data_x\n" + cell + "_atom_site_fract_x 0.5\n" + sites + "Ni 0 0 0\n", ErrorKind::kParseError,
+       "line 5: the tag \"_atom_site_fract_x\" is given again in the block data_x (first on line 4)"},
+      {"two loops", "data_x\n" + cell + ops + sites + "Ni 0 0 0\n" + ops, ErrorKind::kParseError,
+       "the tag \"_symmetry_equiv_pos_as_xyz\" is given again in the block data_x"},
   };
   for (const Case& k : cases) {
     Result<Structure> s = read_cif_text(k.text, "bad.cif");
@@ -286,6 +302,13 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
   Result<Structure> shared = read_cif_text(
       "data_x\n" + cell + sites.substr(0, sites.size() - 1) + " _atom_site_occupancy\nNi1 0 0 0 0.5\nFe1 0 0 0 0.5\n", "x");
   EXPECT_TRUE(shared.ok()) << shared.error().message;
+  // Each block names its own tags: the same tag in the next block is no repeat, and the second block
+  // is the one that repeats it.
+  const std::string two = "data_one\n" + cell + sites + "Ni 0 0 0\ndata_two\n" + cell + sites + "Ni 0 0 0\n";
+  EXPECT_TRUE(read_cif_text(two, "x", CifOptions{"two"}).ok());
+  Result<Structure> repeated = read_cif_text(two + "_cell_length_c 5\n", "x");
+  ASSERT_EQ(repeated.kind(), ErrorKind::kParseError);
+  EXPECT_NE(repeated.error().message.find("in the block data_two"), std::string::npos) << repeated.error().message;
 }
 
 TEST(StructureStru, ReadsPdffitFilesAndTheirSettings) {
