@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <string>
 
@@ -357,6 +358,60 @@ TEST(StructureXyz, ReadsABox) {
   ASSERT_TRUE(caps.ok()) << caps.error().message;
   EXPECT_EQ(caps->sites[0].element, "Ni");
   EXPECT_EQ(caps->sites[1].element, "O");
+}
+
+// What may follow the atoms the first line announces: blank lines, or the
+// next frames of a trajectory (the first is the structure); nothing else.
+TEST(StructureXyz, FramesAndWhatFollowsTheAtoms) {
+  struct Case {
+    const char* name;
+    const char* text;
+    std::size_t frames;  // 0: refused
+    const char* says;    // in the warning, or in the error
+  };
+  const Case cases[] = {
+      {"blank lines after", "2\nw\nO 0 0 0\nH 1 0 0\n\n  \n", 1, ""},
+      {"a trajectory", "2\nt=0\nO 0 0 0\nH 1 0 0\n2\nt=1\nO 0 0 0.1\nH 1 0 0.1\n2\nt=2\nO 0 0 0.2\nH 1 0 0.2\n", 3,
+       "w.xyz holds 3 frames, as a trajectory does; the first (2 atoms) is read"},
+      // A frame's comment may look like anything, a count included.
+      {"comments of numbers", "2\n7\nO 0 0 0\nH 1 0 0\n2\n5\nO 0 0 0.1\nH 1 0 0.1\n", 2, "holds 2 frames"},
+      {"a word after", "2\nw\nO 0 0 0\nH 1 0 0\nEND\n", 0, "w.xyz, line 5: \"END\" follows the 2 atoms"},
+      {"an atom more than announced", "2\nw\nO 0 0 0\nH 1 0 0\nH 0 1 0\n", 0,
+       "line 5: \"H 0 1 0\" follows the 2 atoms the first line announces; it is neither a blank line nor the next "
+       "frame's number of atoms"},
+      {"a count with more words", "2\nw\nO 0 0 0\nH 1 0 0\n2 atoms\nw\nO 0 0 0\nH 1 0 0\n", 0, "line 5"},
+      {"junk after the second frame", "1\nw\nO 0 0 0\n1\nw\nO 0 0 1\nx\n", 0, "line 7: \"x\" follows"},
+      // A count no file could list is neither reserved nor converted.
+      {"a count of 1e12", "1e12\nw\nO 0 0 0\n", 0, "w.xyz: it announces \"1e12\" atoms and lists 1"},
+      {"a count of 1e300", "1e300\nw\nO 0 0 0\n", 0, "announces \"1e300\" atoms and lists 1"},
+  };
+  for (const Case& k : cases) {
+    Result<Structure> box = read_xyz_text(k.text, "w.xyz");
+    if (k.frames == 0) {
+      ASSERT_FALSE(box.ok()) << k.name;
+      EXPECT_EQ(box.kind(), ErrorKind::kParseError) << k.name;
+      EXPECT_NE(box.error().message.find(k.says), std::string::npos) << k.name << ": " << box.error().message;
+      continue;
+    }
+    ASSERT_TRUE(box.ok()) << k.name << ": " << box.error().message;
+    ASSERT_EQ(box->sites.size(), 2u) << k.name;
+    EXPECT_EQ(box->cartesian[1], (Vec3{1, 0, 0})) << k.name;  // the first frame's
+    ASSERT_EQ(box.warnings().size(), k.frames > 1 ? 1u : 0u) << k.name;
+    if (k.frames > 1) {
+      EXPECT_NE(box.warnings()[0].find(k.says), std::string::npos) << k.name << ": " << box.warnings()[0];
+    }
+  }
+  // Read by its extension, the file keeps its warning.
+  const std::string file = ::testing::TempDir() + "trajectory.xyz";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("1\na\nNi 0 0 0\n1\nb\nNi 0 0 1\n", f);
+  std::fclose(f);
+  Result<StruFile> read = read_structure(file);
+  std::remove(file.c_str());
+  ASSERT_TRUE(read.ok()) << read.error().message;
+  ASSERT_EQ(read.warnings().size(), 1u);
+  EXPECT_NE(read.warnings()[0].find("holds 2 frames"), std::string::npos) << read.warnings()[0];
 }
 
 TEST(StructureCifWriting, UncertaintiesAsCrystallographersWriteThem) {
