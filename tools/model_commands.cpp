@@ -106,8 +106,10 @@ std::string refine_help() {
          "weights 1/dG^2 (1 where the file has no dG, which the output then says), and prints each\n"
          "parameter's value with two sigma: sigma from (J^T W J)^-1 at the minimum (as PDFfit2 prints it)\n"
          "and sigma_scaled, that times sqrt(reduced chi2); then Rw, chi2, reduced chi2, the iterations and\n"
-         "the correlations above 0.9. --json prints the same as JSON; --fit FILE writes r Gobs Gcalc diff,\n"
-         "--cif FILE the refined structure with its uncertainties (the scaled sigma) in parentheses.\n"
+         "the correlations above 0.9. A parameter that ends at its bound (occ at 1, qdamp at 0) has no\n"
+         "sigma: both print as at-bound (null in JSON, beside \"at_bound\": true), with a warning.\n"
+         "--json prints the same as JSON; --fit FILE writes r Gobs Gcalc diff, --cif FILE the refined\n"
+         "structure with its uncertainties (the scaled sigma) in parentheses.\n"
          "options:\n" +
          usage_text(refine_option_table()) +
          "  --json      the result as JSON\n  --fit FILE  the fitted curve's rows\n  --cif FILE  the refined "
@@ -198,7 +200,8 @@ int run_refine(const Args& a) {
       j += ", \"sigma\": ";
       json::append_number(j, p.sigma);
       j += ", \"sigma_scaled\": ";
-      json::append_number(j, p.sigma_scaled);
+      json::append_number(j, p.sigma_scaled);  // null with the sigma of one at its bound
+      if (p.at_bound) j += ", \"at_bound\": true";
       j += "}";
     }
     j += "}, \"Rw\": ";
@@ -221,8 +224,9 @@ int run_refine(const Args& a) {
             << "\n# sigma: sqrt(diag((J^T W J)^-1)) at the minimum; sigma_scaled: sigma sqrt(reduced chi2)\n"
             << "#L name value sigma sigma_scaled\n";
   for (const RefinedParameter& p : f.parameters)
-    std::cout << p.name << ' ' << digits_text(p.value, std::max(*digits, 8)) << ' ' << digits_text(p.sigma, 3) << ' '
-              << digits_text(p.sigma_scaled, 3) << '\n';
+    std::cout << p.name << ' ' << digits_text(p.value, std::max(*digits, 8)) << ' '
+              << (p.at_bound ? "at-bound at-bound" : digits_text(p.sigma, 3) + ' ' + digits_text(p.sigma_scaled, 3))
+              << '\n';
   std::cout << "# Rw = " << digits_text(f.rw, *digits) << "\n# chi2 = " << digits_text(f.chi2, *digits)
             << "\n# chi2_reduced = " << digits_text(f.chi2_reduced, *digits) << "\n# points = " << f.points
             << "\n# iterations = " << f.iterations

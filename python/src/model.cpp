@@ -510,7 +510,8 @@ other options
 Weights 1/dg^2 (1 for every point where there is no dg: unit_weights).
 Returns a Refinement: names, values, sigma (sqrt(diag((J^T W J)^-1)) at the
 minimum, as PDFfit2 prints it) and sigma_scaled (sigma sqrt(reduced chi2)),
-by name; covariance ((J^T W J)^-1) and correlation in the order of names,
+by name, both NaN for a parameter that ended at its bound (a warning names
+it); covariance ((J^T W J)^-1) and correlation in the order of names,
 correlated (pairs above 0.9), rw, chi2, chi2_reduced, points, iterations,
 converged, unit_weights, r, g_obs, g_calc (1/Angstrom^2), structure (the
 refined Structure), cif (it as CIF, the scaled sigma in parentheses), svg

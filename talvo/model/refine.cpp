@@ -316,7 +316,18 @@ Result<RefineResult> refine(const Structure& structure, const MeasuredPdf& data,
   out.converged = fit->converged;
   const std::size_t n = handles.size();
   out.correlation.assign(n * n, 0.0);
+  std::vector<std::string> bound_warnings;
   for (std::size_t k = 0; k < n; ++k) {
+    if (fit->at_bound[k]) {
+      // The fitter gives 0 for it, which would read as exact; no sigma is known.
+      constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+      out.parameters.push_back({handles[k].name, fit->p[k], kNone, kNone, true});
+      const bool lower = fit->p[k] <= handles[k].lower;
+      bound_warnings.push_back(handles[k].name + " ended at its " + (lower ? "lower" : "upper") + " bound " +
+                               text_of(lower ? handles[k].lower : handles[k].upper) +
+                               ": it has no sigma from the curvature there");
+      continue;
+    }
     const double sd = fit->sigma[k];
     out.parameters.push_back({handles[k].name, fit->p[k], sd, sd * std::sqrt(out.chi2_reduced)});
     for (const std::string& w : handles[k].writes) out.uncertainties[w] = sd * std::sqrt(out.chi2_reduced);
@@ -328,8 +339,9 @@ Result<RefineResult> refine(const Structure& structure, const MeasuredPdf& data,
       if (j > i && std::fabs(out.correlation[i * n + j]) > 0.9)
         out.correlated.push_back(handles[i].name + "-" + handles[j].name + ": " + text_of(out.correlation[i * n + j]));
     }
-  Result<RefineResult> result(std::move(out), fit.warnings());
-  return result;
+  std::vector<std::string> warnings = fit.warnings();
+  warnings.insert(warnings.end(), bound_warnings.begin(), bound_warnings.end());
+  return Result<RefineResult>(std::move(out), std::move(warnings));
 }
 
 }  // namespace talvo

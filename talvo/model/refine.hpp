@@ -62,6 +62,10 @@ struct RefineOptions {
 struct RefinedParameter {
   std::string name;
   double value = 0, sigma = 0, sigma_scaled = 0;
+  // It ended held at one of its bounds (occ at 1, qdamp at 0, ...): chi2's
+  // curvature there says nothing of its error, so sigma and sigma_scaled are
+  // NaN, and a warning names the parameter and the bound.
+  bool at_bound = false;
 };
 
 struct RefineResult {
@@ -85,7 +89,7 @@ struct RefineResult {
 // there, a coordinate its symmetry holds, a range with fewer points than
 // parameters or data not on an equal grid; the model's errors at the start.
 // A fit that ends by its evaluation limit is returned with converged false
-// and a warning.
+// and a warning; so is one with a parameter held at its bound.
 Result<RefineResult> refine(const Structure& structure, const MeasuredPdf& data, const RefineOptions& options);
 
 }  // namespace talvo

@@ -107,10 +107,22 @@ Result<std::vector<Block>> blocks_of(const std::vector<Token>& tokens, std::stri
   std::vector<Block> blocks;
   std::size_t i = 0;
   auto where = [&](const Token& t) { return std::string(source) + ", line " + std::to_string(t.line) + ": "; };
+  // The line each tag of the block was first given on: CIF names a tag once in a block, and a second
+  // value of it would silently replace the first (a save frame's tags are read as the block's).
+  std::map<std::string, std::size_t> seen;
+  auto first_time = [&](const Token& t, const std::string& tag) -> Outcome {
+    const auto [at, added] = seen.emplace(tag, t.line);
+    if (added) return Done{};
+    return make_error(ErrorKind::kParseError,
+                      where(t) + "the tag " + quote_for_message(t.text) + " is given again in the block data_" +
+                          escape_for_message(blocks.back().name) + " (first on line " + std::to_string(at->second) +
+                          "); a CIF gives each tag once in a block");
+  };
   while (i < tokens.size()) {
     const Token& t = tokens[i];
     if (keyword(t, "data_")) {
       blocks.push_back(Block{t.text.substr(5), {}, {}});
+      seen.clear();
       ++i;
       continue;
     }
@@ -123,7 +135,11 @@ Result<std::vector<Block>> blocks_of(const std::vector<Token>& tokens, std::stri
     if (keyword(t, "loop_")) {
       Loop loop;
       ++i;
-      while (i < tokens.size() && is_tag(tokens[i])) loop.tags.push_back(lower(tokens[i++].text));
+      while (i < tokens.size() && is_tag(tokens[i])) {
+        loop.tags.push_back(lower(tokens[i].text));
+        if (Outcome once = first_time(tokens[i], loop.tags.back()); !once.ok()) return once.error();
+        ++i;
+      }
       if (loop.tags.empty()) return make_error(ErrorKind::kParseError, where(t) + "loop_ without tags");
       std::vector<Token> values;
       while (i < tokens.size() && !ends_values(tokens[i])) values.push_back(tokens[i++]);
@@ -140,6 +156,7 @@ Result<std::vector<Block>> blocks_of(const std::vector<Token>& tokens, std::stri
     if (is_tag(t)) {
       if (i + 1 >= tokens.size() || ends_values(tokens[i + 1]))
         return make_error(ErrorKind::kParseError, where(t) + "the tag " + t.text + " has no value");
+      if (Outcome once = first_time(t, lower(t.text)); !once.ok()) return once.error();
       b.items[lower(t.text)] = tokens[i + 1];
       i += 2;
       continue;

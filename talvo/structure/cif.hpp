@@ -25,8 +25,9 @@ struct CifOptions {
 // _space_group_symop_operation_xyz. Numbers may carry their standard
 // uncertainty in parentheses ("4.6059(2)"); "?" and "." are values not given.
 // The structure is checked as expand() checks it.
-// Errors: kParseError for text that is not CIF, a number that is not one or
-// an operation that is not one (with the line); kInvalidArgument for no cell,
+// Errors: kParseError for text that is not CIF, a tag given twice in a block
+// (as items, loop columns or both), a number that is not one or an operation
+// that is not one (with the line); kInvalidArgument for no cell,
 // a bad cell or a structure expand() refuses; kNotFound for an unknown
 // element or a block not in the file (the message lists the blocks);
 // kUnsupported for a space group named without its operations.

@@ -9,6 +9,7 @@
 #include "talvo/files/read.hpp"
 #include "talvo/structure/cif.hpp"
 #include "talvo/text/decimal.hpp"
+#include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 
 namespace talvo {
@@ -58,6 +59,11 @@ std::string lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
+}
+
+// A frame's first line: its number of atoms alone, a whole number from 1.
+bool count_line(const std::vector<std::string>& w, double& count) {
+  return w.size() == 1 && number_of(w[0], count) && count >= 1 && count == std::floor(count);
 }
 
 }  // namespace
@@ -176,9 +182,12 @@ Result<Structure> read_xyz_text(std::string_view text, std::string_view source) 
   const std::vector<std::string> first = i < lines.size() ? words_of(lines[i]) : std::vector<std::string>{};
   if (first.empty() || !number_of(first[0], count) || count < 1 || count != std::floor(count))
     return line_error(source, i + 1, "an xyz file starts with its number of atoms");
+  // Nothing is reserved by the count, and a count beyond the file's lines is never converted: no file lists it.
+  const bool beyond = count > static_cast<double>(lines.size());
+  const std::size_t atoms = beyond ? lines.size() + 1 : static_cast<std::size_t>(count);
   s.name = i + 1 < lines.size() ? std::string(trim_end(lines[i + 1])) : "";
   i += 2;
-  for (; i < lines.size() && s.sites.size() < static_cast<std::size_t>(count); ++i) {
+  for (; i < lines.size() && s.sites.size() < atoms; ++i) {
     const std::vector<std::string> w = words_of(lines[i]);
     if (w.empty()) continue;
     Site site;
@@ -190,9 +199,32 @@ Result<Structure> read_xyz_text(std::string_view text, std::string_view source) 
     s.sites.push_back(std::move(site));
     s.cartesian.push_back({x[0], x[1], x[2]});
   }
-  if (s.sites.size() != static_cast<std::size_t>(count))
-    return make_error(ErrorKind::kParseError, std::string(source) + ": it announces " + std::to_string(static_cast<long>(count)) +
+  if (s.sites.size() != atoms)
+    return make_error(ErrorKind::kParseError, std::string(source) + ": it announces " +
+                                                  (beyond ? quote_for_message(first[0]) : std::to_string(atoms)) +
                                                   " atoms and lists " + std::to_string(s.sites.size()));
+  // After the atoms only blank lines, or the next frames of a trajectory: each its count, a comment and its atoms.
+  std::size_t frames = 1;
+  while (i < lines.size()) {
+    const std::vector<std::string> w = words_of(lines[i]);
+    if (w.empty()) {
+      ++i;
+      continue;
+    }
+    double next = 0;
+    if (!count_line(w, next))
+      return line_error(source, i + 1,
+                        quote_for_message(lines[i]) + " follows the " + std::to_string(atoms) +
+                            " atoms the first line announces; it is neither a blank line nor the next frame's "
+                            "number of atoms");
+    ++frames;
+    i += 2;  // the count and the comment
+    for (double listed = 0; i < lines.size() && listed < next; ++i) listed += words_of(lines[i]).empty() ? 0 : 1;
+  }
+  if (frames > 1)
+    return Result<Structure>(
+        std::move(s), {std::string(source) + " holds " + std::to_string(frames) +
+                       " frames, as a trajectory does; the first (" + std::to_string(atoms) + " atoms) is read"});
   return s;
 }
 
@@ -217,7 +249,7 @@ Result<StruFile> read_structure(const std::string& file) {
     Result<Structure> s = read_xyz(file);
     if (!s.ok()) return s.error();
     f.structure = std::move(*s);
-    return f;
+    return Result<StruFile>(std::move(f), s.warnings());
   }
   return make_error(ErrorKind::kUnsupported,
                     "\"" + file + "\": a structure is read from a .cif, .stru or .xyz file (by its extension)");

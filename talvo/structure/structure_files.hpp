@@ -31,8 +31,12 @@ Result<StruFile> read_stru(const std::string& file);
 
 // An xyz file: the number of atoms, a comment line, then "EL x y z" lines in
 // Angstrom (more columns are ignored): a finite box with no periodicity,
-// no displacements. Errors: kParseError (with the line), kNotFound for an
-// unknown element.
+// no displacements. After the atoms come blank lines or the next frames of a
+// trajectory (each its count alone on a line, a comment and its atoms): the
+// first frame is read, with a warning that gives the number of frames.
+// Errors: kParseError (with the line) for fewer atoms than the count or a
+// line after them that is neither blank nor a frame's count, kNotFound for
+// an unknown element.
 Result<Structure> read_xyz_text(std::string_view text, std::string_view source);
 Result<Structure> read_xyz(const std::string& file);
 

@@ -131,6 +131,57 @@ TEST(PdfRefine, RefusesWhatItCannotFit) {
   std::remove(one.c_str());
 }
 
+// A parameter that ends held at its bound has no sigma from chi2's
+// curvature: the data ask for more than a full occupancy (scale 1.2 where
+// scale is not fitted), so occ stops at 1, and a free parameter of the same
+// fit keeps its sigma.
+TEST(PdfRefine, AParameterAtItsBoundHasNoSigma) {
+  Result<StruFile> ni = read_stru(data("Ni.stru"));
+  ASSERT_TRUE(ni.ok());
+  ModelOptions model;
+  model.rmin = 1.5, model.rmax = 8, model.rstep = 0.02, model.scale = 1.2;
+  Result<ModelResult> g = pdf_model(ni->structure, model);
+  ASSERT_TRUE(g.ok()) << g.error().message;
+  const MeasuredPdf measured{g->r, g->g, {}, "scale 1.2"};
+  RefineOptions o;
+  o.rmin = 1.5, o.rmax = 8;
+  o.parameters = *parse_refine_list("occ:Ni=0.9,a=3.53");
+  Result<RefineResult> fit = refine(ni->structure, measured, o);
+  ASSERT_TRUE(fit.ok()) << fit.error().message;
+  const RefinedParameter& occ = fit->parameters[0];
+  const RefinedParameter& a = fit->parameters[1];
+  EXPECT_EQ(occ.value, 1.0);
+  EXPECT_TRUE(occ.at_bound);
+  EXPECT_TRUE(std::isnan(occ.sigma));
+  EXPECT_TRUE(std::isnan(occ.sigma_scaled));
+  EXPECT_FALSE(a.at_bound);
+  EXPECT_NEAR(a.value, 3.52, 1e-3);  // the .stru's cell, where occ cannot follow the data
+  EXPECT_GT(a.sigma, 0.0);
+  EXPECT_TRUE(std::isfinite(a.sigma));
+  std::size_t said = 0;
+  for (const std::string& w : fit.warnings())
+    said += w == "occ:Ni ended at its upper bound 1: it has no sigma from the curvature there";
+  EXPECT_EQ(said, 1u);
+  // No uncertainty is written for the occupancies it held.
+  Result<std::string> cif = cif_text(fit->structure, fit->uncertainties);
+  ASSERT_TRUE(cif.ok());
+  EXPECT_EQ(fit->uncertainties.count("occ:Ni1"), 0u);
+  EXPECT_NE(cif->find("\n_cell_length_a " + value_with_uncertainty(a.value, a.sigma_scaled) + "\n"), std::string::npos)
+      << *cif;
+  EXPECT_EQ(cif->find(" 1("), std::string::npos) << *cif;
+  // Within its bounds it has its sigma again and no warning.
+  ModelOptions within = model;
+  within.scale = 0.8;
+  Result<ModelResult> lower = pdf_model(ni->structure, within);
+  ASSERT_TRUE(lower.ok());
+  Result<RefineResult> free_fit = refine(ni->structure, MeasuredPdf{lower->r, lower->g, {}, "scale 0.8"}, o);
+  ASSERT_TRUE(free_fit.ok()) << free_fit.error().message;
+  EXPECT_FALSE(free_fit->parameters[0].at_bound);
+  EXPECT_LT(free_fit->parameters[0].value, 1.0);
+  EXPECT_GT(free_fit->parameters[0].sigma, 0.0);
+  EXPECT_TRUE(free_fit.warnings().empty());
+}
+
 // The synchrotron nickel: this program's own reduction of its intensity
 // (with G's propagated sigma) and the reference program's G(r) of the same
 // data (no dG: unit weights) refine to the same lattice parameter within

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <string>
 
@@ -245,6 +246,7 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
   const std::string cell = "_cell_length_a 4 _cell_length_b 4 _cell_length_c 4\n"
                            "_cell_angle_alpha 90 _cell_angle_beta 90 _cell_angle_gamma 90\n";
   const std::string sites = "loop_ _atom_site_label _atom_site_fract_x _atom_site_fract_y _atom_site_fract_z\n";
+  const std::string ops = "loop_ _symmetry_equiv_pos_as_xyz x,y,z\n";
   const Case cases[] = {
       {"no cell", "data_x\n" + sites + "Ni 0 0 0\n", ErrorKind::kInvalidArgument, "no cell"},
       {"unknown element", "data_x\n" + cell + sites + "Qq1 0 0 0\n", ErrorKind::kNotFound, "Qq1"},
@@ -271,6 +273,21 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
       {"rounded special position",
        "data_x\n" + cell + "loop_ _symmetry_equiv_pos_as_xyz x,y,z -x,-y,-z\n" + sites + "Ni1 0.0005 0 0\n",
        ErrorKind::kInvalidArgument, "too few digits"},
+      // A tag given twice would let one value silently replace the other: as items, as columns, or as both,
+      // in any case of its letters.
+      {"item twice", "data_x\n" + cell + "_cell_length_a 5\n" + sites + "Ni 0 0 0\n", ErrorKind::kParseError,
+       "line 4: the tag \"_cell_length_a\" is given again in the block data_x (first on line 2)"},
+      {"item twice in other case", "data_x\n" + cell + "_CELL_Angle_Gamma 120\n" + sites + "Ni 0 0 0\n",
+       ErrorKind::kParseError, "the tag \"_CELL_Angle_Gamma\" is given again in the block data_x (first on line 3)"},
+      {"column twice",
+       "data_x\n" + cell +
+           "loop_ _atom_site_label _atom_site_fract_x _atom_site_fract_y _atom_site_fract_z "
+           "_atom_site_label\nNi1 0 0 0 Ni2\n",
+       ErrorKind::kParseError, "the tag \"_atom_site_label\" is given again in the block data_x"},
+      {"item and column", "data_x\n" + cell + "_atom_site_fract_x 0.5\n" + sites + "Ni 0 0 0\n", ErrorKind::kParseError,
+       "line 5: the tag \"_atom_site_fract_x\" is given again in the block data_x (first on line 4)"},
+      {"two loops", "data_x\n" + cell + ops + sites + "Ni 0 0 0\n" + ops, ErrorKind::kParseError,
+       "the tag \"_symmetry_equiv_pos_as_xyz\" is given again in the block data_x"},
   };
   for (const Case& k : cases) {
     Result<Structure> s = read_cif_text(k.text, "bad.cif");
@@ -286,6 +303,13 @@ TEST(StructureCif, BadInputSaysWhatIsWrong) {
   Result<Structure> shared = read_cif_text(
       "data_x\n" + cell + sites.substr(0, sites.size() - 1) + " _atom_site_occupancy\nNi1 0 0 0 0.5\nFe1 0 0 0 0.5\n", "x");
   EXPECT_TRUE(shared.ok()) << shared.error().message;
+  // Each block names its own tags: the same tag in the next block is no repeat, and the second block
+  // is the one that repeats it.
+  const std::string two = "data_one\n" + cell + sites + "Ni 0 0 0\ndata_two\n" + cell + sites + "Ni 0 0 0\n";
+  EXPECT_TRUE(read_cif_text(two, "x", CifOptions{"two"}).ok());
+  Result<Structure> repeated = read_cif_text(two + "_cell_length_c 5\n", "x");
+  ASSERT_EQ(repeated.kind(), ErrorKind::kParseError);
+  EXPECT_NE(repeated.error().message.find("in the block data_two"), std::string::npos) << repeated.error().message;
 }
 
 TEST(StructureStru, ReadsPdffitFilesAndTheirSettings) {
@@ -334,6 +358,60 @@ TEST(StructureXyz, ReadsABox) {
   ASSERT_TRUE(caps.ok()) << caps.error().message;
   EXPECT_EQ(caps->sites[0].element, "Ni");
   EXPECT_EQ(caps->sites[1].element, "O");
+}
+
+// What may follow the atoms the first line announces: blank lines, or the
+// next frames of a trajectory (the first is the structure); nothing else.
+TEST(StructureXyz, FramesAndWhatFollowsTheAtoms) {
+  struct Case {
+    const char* name;
+    const char* text;
+    std::size_t frames;  // 0: refused
+    const char* says;    // in the warning, or in the error
+  };
+  const Case cases[] = {
+      {"blank lines after", "2\nw\nO 0 0 0\nH 1 0 0\n\n  \n", 1, ""},
+      {"a trajectory", "2\nt=0\nO 0 0 0\nH 1 0 0\n2\nt=1\nO 0 0 0.1\nH 1 0 0.1\n2\nt=2\nO 0 0 0.2\nH 1 0 0.2\n", 3,
+       "w.xyz holds 3 frames, as a trajectory does; the first (2 atoms) is read"},
+      // A frame's comment may look like anything, a count included.
+      {"comments of numbers", "2\n7\nO 0 0 0\nH 1 0 0\n2\n5\nO 0 0 0.1\nH 1 0 0.1\n", 2, "holds 2 frames"},
+      {"a word after", "2\nw\nO 0 0 0\nH 1 0 0\nEND\n", 0, "w.xyz, line 5: \"END\" follows the 2 atoms"},
+      {"an atom more than announced", "2\nw\nO 0 0 0\nH 1 0 0\nH 0 1 0\n", 0,
+       "line 5: \"H 0 1 0\" follows the 2 atoms the first line announces; it is neither a blank line nor the next "
+       "frame's number of atoms"},
+      {"a count with more words", "2\nw\nO 0 0 0\nH 1 0 0\n2 atoms\nw\nO 0 0 0\nH 1 0 0\n", 0, "line 5"},
+      {"junk after the second frame", "1\nw\nO 0 0 0\n1\nw\nO 0 0 1\nx\n", 0, "line 7: \"x\" follows"},
+      // A count no file could list is neither reserved nor converted.
+      {"a count of 1e12", "1e12\nw\nO 0 0 0\n", 0, "w.xyz: it announces \"1e12\" atoms and lists 1"},
+      {"a count of 1e300", "1e300\nw\nO 0 0 0\n", 0, "announces \"1e300\" atoms and lists 1"},
+  };
+  for (const Case& k : cases) {
+    Result<Structure> box = read_xyz_text(k.text, "w.xyz");
+    if (k.frames == 0) {
+      ASSERT_FALSE(box.ok()) << k.name;
+      EXPECT_EQ(box.kind(), ErrorKind::kParseError) << k.name;
+      EXPECT_NE(box.error().message.find(k.says), std::string::npos) << k.name << ": " << box.error().message;
+      continue;
+    }
+    ASSERT_TRUE(box.ok()) << k.name << ": " << box.error().message;
+    ASSERT_EQ(box->sites.size(), 2u) << k.name;
+    EXPECT_EQ(box->cartesian[1], (Vec3{1, 0, 0})) << k.name;  // the first frame's
+    ASSERT_EQ(box.warnings().size(), k.frames > 1 ? 1u : 0u) << k.name;
+    if (k.frames > 1) {
+      EXPECT_NE(box.warnings()[0].find(k.says), std::string::npos) << k.name << ": " << box.warnings()[0];
+    }
+  }
+  // Read by its extension, the file keeps its warning.
+  const std::string file = ::testing::TempDir() + "trajectory.xyz";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("1\na\nNi 0 0 0\n1\nb\nNi 0 0 1\n", f);
+  std::fclose(f);
+  Result<StruFile> read = read_structure(file);
+  std::remove(file.c_str());
+  ASSERT_TRUE(read.ok()) << read.error().message;
+  ASSERT_EQ(read.warnings().size(), 1u);
+  EXPECT_NE(read.warnings()[0].find("holds 2 frames"), std::string::npos) << read.warnings()[0];
 }
 
 TEST(StructureCifWriting, UncertaintiesAsCrystallographersWriteThem) {

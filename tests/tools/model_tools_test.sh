@@ -89,6 +89,21 @@ grep -q '^# weights: 1/dG^2' "$tmp/out" || say "refine: the weights are not name
 run "refine json" 0 "" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru" --refine scale --r 1.5:10 --json
 python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); assert set(d["params"]["scale"]) == {"value", "sigma", "sigma_scaled"}; assert d["converged"] in (True, False)' "$tmp/out" ||
   say "refine json: not the documented JSON"
+# An occupancy the data push past 1 (G made at scale 1.2, scale not fitted) ends at its bound: no sigma
+# is printed for it, as text, as JSON or in the CIF, and a warning names it; a's sigma is untouched.
+run "scaled model" 0 "" -- "$tools" model "$data/Ni.stru" --r 1.5:8:0.02 --scale 1.2
+cp "$tmp/out" "$tmp/ni12.gr"
+run "at its bound" 0 "warning: occ:Ni ended at its upper bound 1: it has no sigma from the curvature there" -- \
+  "$tools" refine "$tmp/ni12.gr" "$data/Ni.stru" --refine occ:Ni=0.9,a=3.53 --r 1.5:8 --cif "$tmp/bound.cif"
+grep -q '^occ:Ni 1 at-bound at-bound$' "$tmp/out" || say "at its bound: the row of occ:Ni: $(grep '^occ:Ni' "$tmp/out")"
+grep -Eq '^a 3\.5[0-9]+ [0-9.e-]+ [0-9.e-]+$' "$tmp/out" || say "at its bound: the row of a: $(grep '^a ' "$tmp/out")"
+grep -q "^'Ni1' Ni 0 0 0 1 " "$tmp/bound.cif" || say "at its bound: the CIF's occupancy: $(grep "^'Ni1'" "$tmp/bound.cif")"
+run "at its bound json" 0 "occ:Ni ended at its upper bound 1" -- "$tools" refine "$tmp/ni12.gr" "$data/Ni.stru" \
+  --refine occ:Ni=0.9,a=3.53 --r 1.5:8 --json
+python3 -c 'import json, sys; p = json.load(open(sys.argv[1]))["params"]
+assert p["occ:Ni"] == {"value": 1, "sigma": None, "sigma_scaled": None, "at_bound": True}, p
+assert set(p["a"]) == {"value", "sigma", "sigma_scaled"} and p["a"]["sigma"] > 0, p' "$tmp/out" ||
+  say "at its bound json: $(cat "$tmp/out")"
 run "refine nothing" 2 "--refine" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru"
 run "refine unknown" 1 "not a parameter" -- "$tools" refine "$data/Ni_2-8.chi.gr" "$data/Ni.stru" --refine volume
 printf '1 2\n' >"$tmp/one.gr"
