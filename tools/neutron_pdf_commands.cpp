@@ -40,6 +40,78 @@ Result<pdf::NeutronRun> read_run(const std::string& path, const std::string& wha
   return run;
 }
 
+// What a reduction's files say beside its settings: the factors' and stages' notes, then the self term and
+// the self-checks.
+std::vector<std::string> notes_of(const pdf::NeutronReduction& r, const Options& options) {
+  std::vector<std::string> notes = r.notes;
+  const pdf::Diagnostics& d = r.diagnostics;
+  notes.push_back("self term (sigma_s/4pi)(1 + P) from " + shortest(r.self.front()) + " to " + shortest(r.self.back()) +
+                  " b/sr, |<b>|^2 " + shortest(r.b_mean_sq) + " b");
+  if (options.given("rmin-iterate"))
+    notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
+  notes.push_back("mean of S(Q) from Q = " + shortest(d.high_q_from) + ": " + shortest(d.high_q_mean) + " +- " +
+                  shortest(d.high_q_sigma));
+  notes.push_back("lowest smoothed S(Q): " + shortest(d.lowest_smoothed) + " at Q = " + shortest(d.lowest_at) +
+                  ", where its floor 1 - (sigma_s/4pi)(1 + P)/|<b>|^2 is " + shortest(d.floor_there));
+  if (d.low_r_rms)
+    notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(options.number("rmin-check")) +
+                    " A: " + shortest(*d.low_r_rms) + " (warned above " + shortest(d.low_r_level) + ")");
+  return notes;
+}
+
+// BASE.dcs .sq .fq .gr, written whole and put in place together: their names.
+Result<std::vector<std::string>> write_files(const std::string& base, const pdf::Parameters& p,
+                                             const std::vector<std::string>& notes, const pdf::NeutronReduction& r) {
+  struct Kind {
+    const char* suffix;
+    const char* title;
+    const char* columns;
+    const pdf::Curve* curve;
+  };
+  const Kind kinds[] = {
+      {"dcs", "talvo-tools pdf: dsigma/dOmega per atom, b/sr", "columns: Q dsigma/dOmega sigma", &r.dcs},
+      {"sq", "talvo-tools pdf: S(Q)", "columns: Q S sigma", &r.sq},
+      {"fq", "talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", &r.fq},
+      {"gr", "talvo-tools pdf: G(r)", "columns: r G sigma", &r.gr},
+  };
+  std::vector<NewFile> files;
+  std::vector<std::string> names;
+  std::string text;
+  for (const Kind& k : kinds) {
+    text.clear();
+    const std::span<const double> cols[] = {k.curve->x, k.curve->y, k.curve->sigma};
+    pdf::append_table_text(text, k.title, p, notes, k.columns, cols);
+    const std::string name = base + "." + k.suffix;
+    Result<NewFile> f = NewFile::create(name);
+    if (!f.ok()) return f.error();
+    f->write(text);
+    files.push_back(std::move(*f));
+    names.push_back(name);
+  }
+  TALVO_RETURN_IF_ERROR(commit_together(files));
+  return names;
+}
+
+// A sample's JSON line: its summary, files and warnings, or its error and warnings.
+std::string json_line(const std::string& input, const pdf::NeutronReduction* r, const std::vector<std::string>& files,
+                      const std::vector<std::string>& warnings, const Error* error) {
+  std::string line;
+  {
+    json::Object obj(line);
+    obj.string("input", input);
+    obj.string("radiation", "neutron");
+    if (error) obj.string("error", error->message);
+    if (r) {
+      pdf::append_summary_json(obj, *r);
+      json::Array f(obj.key("files"));
+      for (const std::string& name : files) json::append_string(f.next(), name);
+    }
+    json::Array w(obj.key("warnings"));
+    for (const std::string& t : warnings) json::append_string(w.next(), t);
+  }
+  return line;
+}
+
 }  // namespace
 
 std::vector<std::string> neutron_pdf_value_options() {
@@ -125,18 +197,7 @@ int run_neutron_pdf(const Args& a) {
       ++failures;
       std::cerr << "talvo-tools pdf: " << (inputs.size() > 1 ? escape_for_message(input) + ": " : "") << e.message
                 << '\n';
-      if (json) {
-        std::string line;
-        {
-          json::Object obj(line);
-          obj.string("input", input);
-          obj.string("radiation", "neutron");
-          obj.string("error", e.message);
-          json::Array w(obj.key("warnings"));
-          for (const std::string& t : warnings) json::append_string(w.next(), t);
-        }
-        std::cout << line << '\n' << std::flush;
-      }
+      if (json) std::cout << json_line(input, nullptr, {}, warnings, &e) << '\n' << std::flush;
     };
     Result<pdf::NeutronRun> sample = read_run(input, "the sample");
     if (!sample.ok()) {
@@ -168,70 +229,21 @@ int run_neutron_pdf(const Args& a) {
     p.emplace_back("input", input);
     p.emplace_back("radiation", "neutron");
     for (const auto& [name, value] : options->in_effect()) p.emplace_back(name, value);
-    std::vector<std::string> notes = r.notes;
-    const pdf::Diagnostics& d = r.diagnostics;
-    notes.push_back("self term (sigma_s/4pi)(1 + P) from " + shortest(r.self.front()) + " to " +
-                    shortest(r.self.back()) + " b/sr, |<b>|^2 " + shortest(r.b_mean_sq) + " b");
-    if (options->given("rmin-iterate"))
-      notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
-    notes.push_back("mean of S(Q) from Q = " + shortest(d.high_q_from) + ": " + shortest(d.high_q_mean) + " +- " +
-                    shortest(d.high_q_sigma));
-    notes.push_back("lowest smoothed S(Q): " + shortest(d.lowest_smoothed) + " at Q = " + shortest(d.lowest_at) +
-                    ", where its floor 1 - (sigma_s/4pi)(1 + P)/|<b>|^2 is " + shortest(d.floor_there));
-    if (d.low_r_rms)
-      notes.push_back("rms of G(r) + 4 pi rho0 r from 0.5 to " + shortest(options->number("rmin-check")) +
-                      " A: " + shortest(*d.low_r_rms) + " (warned above " + shortest(d.low_r_level) + ")");
+    const std::vector<std::string> notes = notes_of(r, *options);
 
     const std::string base = !prefix                 ? stem_of(input)
                              : prefix->back() == '/' ? (fs::path(*prefix) / stem_of(input)).string()
                                                      : *prefix;
-    std::vector<NewFile> files;
-    std::vector<std::string> names;
-    std::optional<Error> error;
-    std::string text;
-    const auto curve = [&](const char* kind, const char* title, const char* columns, const pdf::Curve& c) {
-      if (error) return;
-      text.clear();
-      const std::span<const double> cols[] = {c.x, c.y, c.sigma};
-      pdf::append_table_text(text, title, p, notes, columns, cols);
-      const std::string name = base + "." + kind;
-      Result<NewFile> f = NewFile::create(name);
-      if (!f.ok()) {
-        error = f.error();
-        return;
-      }
-      f->write(text);
-      files.push_back(std::move(*f));
-      names.push_back(name);
-    };
-    curve("dcs", "talvo-tools pdf: dsigma/dOmega per atom, b/sr", "columns: Q dsigma/dOmega sigma", r.dcs);
-    curve("sq", "talvo-tools pdf: S(Q)", "columns: Q S sigma", r.sq);
-    curve("fq", "talvo-tools pdf: F(Q) = Q [S(Q) - 1]", "columns: Q F sigma", r.fq);
-    curve("gr", "talvo-tools pdf: G(r)", "columns: r G sigma", r.gr);
-    if (!error)
-      if (const Outcome placed = commit_together(files); !placed.ok()) error = placed.error();
-    if (error) {
-      fail(*error);
+    const Result<std::vector<std::string>> names = write_files(base, p, notes, r);
+    if (!names.ok()) {
+      fail(names.error());
       continue;
     }
     if (json) {
-      std::string line;
-      {
-        json::Object obj(line);
-        obj.string("input", input);
-        obj.string("radiation", "neutron");
-        pdf::append_summary_json(obj, r);
-        json::Array f(obj.key("files"));
-        for (const std::string& name : names) json::append_string(f.next(), name);
-      }
-      line.pop_back();  // the closing brace: the warnings follow
-      line += ", \"warnings\": [";
-      for (std::size_t k = 0; k < warnings.size(); ++k) json::append_string(line += k ? ", " : "", warnings[k]);
-      line += "]}";
-      std::cout << line << '\n';
+      std::cout << json_line(input, &r, *names, warnings, nullptr) << '\n';
     } else {
       for (const std::string& note : notes) std::cout << "# " << note << '\n';
-      for (const std::string& name : names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
+      for (const std::string& name : *names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';
     }
     std::cout << std::flush;
   }
