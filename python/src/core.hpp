@@ -150,6 +150,9 @@ void init_xrdml(py::module_& m);
 void init_numeric(py::module_& m);
 void init_model(py::module_& m);
 void init_neutron_corrections(py::module_& m);
+// pdf(..., radiation="neutron") (neutron_pdf.cpp): one sample's run (a path) or a list of them.
+py::object neutron_pdf(const py::object& input, const std::string& composition, const py::kwargs& kw);
+void init_neutron_pdf(py::module_& m);
 
 }  // namespace talvo::python
 

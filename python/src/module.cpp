@@ -105,4 +105,5 @@ PYBIND11_MODULE(_core, m) {
   init_numeric(m);
   init_model(m);
   init_neutron_corrections(m);
+  init_neutron_pdf(m);
 }

@@ -352,7 +352,29 @@ std::string source_of(const py::handle& input, std::size_t index, bool series) {
   return series ? "inputs[" + std::to_string(index) + "]" : std::string("the array");
 }
 
-py::object reduce_pdf(const py::object& input, const std::string& composition, const py::kwargs& kw) {
+// The keywords less radiation, which picks the reduction: "xray" (the default) or "neutron".
+py::kwargs xray_keywords(const py::kwargs& kw, bool& neutron) {
+  py::kwargs rest;
+  neutron = false;
+  for (const auto& [k, v] : kw) {
+    if (k.cast<std::string>() != "radiation") {
+      rest[k] = v;
+      continue;
+    }
+    if (v.is_none()) continue;
+    if (!py::isinstance<py::str>(v)) throw py::type_error("radiation must be 'xray' or 'neutron', not " + type_name(v));
+    const std::string radiation = v.cast<std::string>();
+    if (radiation != "xray" && radiation != "neutron")
+      raise_invalid("radiation must be 'xray' or 'neutron', not " + quote_for_message(radiation));
+    neutron = radiation == "neutron";
+  }
+  return rest;
+}
+
+py::object reduce_pdf(const py::object& input, const std::string& composition, const py::kwargs& all) {
+  bool neutron = false;
+  const py::kwargs kw = xray_keywords(all, neutron);
+  if (neutron) return neutron_pdf(input, composition, kw);
   const bool series = is_series(input);
   const PdfRun run = run_of(composition, kw, "pdf");
   if (!series) return reduce_one(run, input, source_of(input, 0, false));
@@ -478,6 +500,29 @@ TalvoWarning). pdf.plot() draws the four panels with matplotlib, where it is
 installed, titled with the input's file name and the mode. Raises ValueError
 for bad options or input, OSError for a file that cannot be read.)";
 
+constexpr const char* kNeutronPdfDocText =
+    R"(
+
+radiation='neutron' reduces constant-wavelength neutron runs instead, as
+`talvo-tools pdf --radiation neutron` does: input is the sample's run in its
+can (a path, or a list of them sharing the runs beside it: rows "2theta
+counts [sigma]" with a "# monitor N" line), composition the sample's formula,
+and the keywords those of the neutron reduction: background and vanadium
+(required: the empty instrument's and the vanadium rod's runs), can and
+vanadium_background, number_density or density, radius and height (mm),
+container with its number density or density and container_inner,
+container_outer, container_height (mm), vanadium_radius, vanadium_height,
+vanadium_number_density or vanadium_density, wavelength, beam_width,
+beam_height, detector_height, temperature and vanadium_temperature (K),
+detector_alpha, tolerance, histories, seed, omit (corrections left out:
+monitor, background, can, attenuation, multiple-scattering, placzek), qmin,
+qmax, window, r, rmin_iterate and rmin_check. Returns a NeutronPdf (a list
+for a list): input, q with dcs (dsigma/dOmega per atom, b/sr), dcs_sigma,
+twotheta and self ((sigma_s / 4 pi)(1 + P)); sq_q with sq, fq and their
+sigmas; r with gr and gr_sigma; number_density, b_mean_sq (|<b>|^2, barn),
+self_static (sigma_s / 4 pi), qmin, qmax, iterations, residual, diagnostics,
+settings (the "key = value" lines that rerun it), notes and warnings.)";
+
 constexpr const char* kIterPdfDocText =
     R"(--
 
@@ -495,7 +540,8 @@ void init_pdf(py::module_& m) {
                  "A total-scattering reduction (see pdf()): I(Q), S(Q), F(Q), G(r), g(r), R(r) with their standard "
                  "deviations, the normalisation constant and a summary.",
                  kPdfFields);
-  static const std::string pdf_doc = "pdf(input, composition, *" + keywords_of_table() + ")\n" + kPdfDocText;
+  static const std::string pdf_doc =
+      "pdf(input, composition, *, radiation=None" + keywords_of_table() + ")\n" + kPdfDocText + kNeutronPdfDocText;
   static const std::string iter_pdf_doc =
       "iter_pdf(inputs, composition, *" + keywords_of_table() + ")\n" + kIterPdfDocText;
   m.def("pdf", &reduce_pdf, pdf_doc.c_str(), py::arg("input"), py::arg("composition"));

@@ -17,6 +17,7 @@ from ._core import (
     Material,
     MaterialSweep,
     NeutronCorrections,
+    NeutronPdf,
     Partial,
     PartialSweep,
     PerAtom,
@@ -67,7 +68,7 @@ from ._core import (
 __doc__ = _core.__doc__
 
 __all__ = [
-    "Atoms", "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "NeutronCorrections", "Partial", "PartialSweep", "PerAtom",
+    "Atoms", "Dispersion", "Element", "ElementSweep", "Material", "MaterialSweep", "NeutronCorrections", "NeutronPdf", "Partial", "PartialSweep", "PerAtom",
     "PerAtomSweep", "PerFormula", "Pdf", "PdfModel", "PdfSeries", "Refinement", "Site", "Sq2gr", "Structure", "TalvoError", "TalvoFileNotFoundError", "TalvoMemoryError",
     "TalvoOSError", "TalvoValueError", "TalvoWarning", "Units", "XrayAverage", "XrayElement", "XrayMaterial",
     "XrdmlFile", "XrdmlScan", "__version__", "anode_energy", "compton", "convert_density", "data_file",

@@ -124,6 +124,7 @@ LAB = ROOT / "tests" / "data" / "lab_xy"
 MODEL = ROOT / "tests" / "data" / "pdf_model"
 _SWEEP = "talvo.material('Gd2O3', density=7.41, thickness=0.1, wavelength=np.array([[1.0, 2.0], [3.0, 4.0]]))"
 # A call that makes each result class.
+NEUTRON = ROOT / "tests" / "data" / "neutron_runs"
 RESULTS = {
     "Material": "talvo.material('Gd2O3', density=7.41, thickness=0.1)",
     "PerAtom": "talvo.material('Gd2O3').per_atom",
@@ -151,6 +152,10 @@ RESULTS = {
     "Refinement": f"talvo.refine(talvo.Structure.from_stru({str(MODEL / 'Ni.stru')!r}), "
                   f"{str(MODEL / 'Ni_2-8.chi.gr')!r}, refine='a,scale', r=(1.5, 5), qmax=40)",
     "NeutronCorrections": "talvo.neutron_corrections('placzek', sample='V', density=6.1, wavelength=0.7, twotheta=[10, 90])",
+    "NeutronPdf": f"talvo.pdf({str(NEUTRON / 'sample.dat')!r}, 'SiO2', radiation='neutron', "
+                  f"background={str(NEUTRON / 'background.dat')!r}, vanadium={str(NEUTRON / 'vanadium.dat')!r}, "
+                  "number_density=0.0662, radius=3, height=40, beam_height=20, wavelength=0.7, vanadium_radius=3, "
+                  "vanadium_height=40, vanadium_number_density=0.0722, histories=2000, r=(0, 5, 0.1))",
 }
 
 
