@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "talvo/neutron/neutron_table.hpp"
+#include "talvo/pdf/reduction_fields.hpp"
 #include "talvo/result.hpp"
 #include "talvo/text/number.hpp"
 #include "talvo/text/options.hpp"
@@ -150,6 +151,8 @@ void init_xrdml(py::module_& m);
 void init_numeric(py::module_& m);
 void init_model(py::module_& m);
 void init_neutron_corrections(py::module_& m);
+// A reduction's summary value as Python has it: None for none, else a float, an int, a bool or a str (pdf.cpp).
+py::object summary_value(const pdf::SummaryValue& v);
 // pdf(..., radiation="neutron") (neutron_pdf.cpp): one sample's run (a path) or a list of them.
 py::object neutron_pdf(const py::object& input, const std::string& composition, const py::kwargs& kw);
 void init_neutron_pdf(py::module_& m);

@@ -53,13 +53,6 @@ constexpr Field kNeutronPdfFields[] = {
     {"warnings", Kind::kTexts},
 };
 
-// A summary value as Python has it.
-py::object value_of(const pdf::SummaryValue& v) {
-  if (const double* x = std::get_if<double>(&v)) return py::float_(*x);
-  if (const long long* n = std::get_if<long long>(&v)) return py::int_(*n);
-  return py::none();
-}
-
 // A run read from its file, named by `what` in messages.
 pdf::NeutronRun read_run(const std::string& path, const std::string& what) {
   Result<std::string> text = read_whole_file(path);
@@ -129,9 +122,9 @@ py::object reduce_sample(NeutronCall& call, const py::handle& input) {
   for (const pdf::NeutronSummaryField& f : pdf::neutron_summary_fields()) {
     const pdf::SummaryValue v = f.value(r);
     if (f.group == pdf::SummaryGroup::kDiagnostics) {
-      if (!std::holds_alternative<std::monostate>(v)) diagnostics[py::str(std::string(f.name))] = value_of(v);
+      if (!std::holds_alternative<std::monostate>(v)) diagnostics[py::str(std::string(f.name))] = summary_value(v);
     } else {
-      summary[f.name] = value_of(v);
+      summary[f.name] = summary_value(v);
     }
   }
   Typed<NeutronPdfTag> out;

@@ -199,15 +199,6 @@ struct FitDicts {
   py::dict zscan, fitted, fitted_sigma, fit_cost;
 };
 
-// A summary value as Python has it: None for none, else a float, an int, a bool or a str.
-py::object summary_value(const pdf::SummaryValue& v) {
-  if (const double* x = std::get_if<double>(&v)) return py::float_(*x);
-  if (const long long* n = std::get_if<long long>(&v)) return py::int_(*n);
-  if (const bool* b = std::get_if<bool>(&v)) return py::bool_(*b);
-  if (const std::string* t = std::get_if<std::string>(&v)) return py::str(*t);
-  return py::none();
-}
-
 py::object pdf_result(py::object input, pdf::Reduction&& r, const pdf::ReductionOptions& o, FitDicts&& fits,
                       std::vector<std::string>&& warnings) {
   // The summary's values from its table; the self-checks in one dict, without those the reduction has not.
@@ -534,6 +525,15 @@ the first pattern. A pattern that cannot be reduced raises its error when
 its turn comes; the iterator goes on with the next one after it.)";
 
 }  // namespace
+
+// A summary value as Python has it: None for none, else a float, an int, a bool or a str.
+py::object summary_value(const pdf::SummaryValue& v) {
+  if (const double* x = std::get_if<double>(&v)) return py::float_(*x);
+  if (const long long* n = std::get_if<long long>(&v)) return py::int_(*n);
+  if (const bool* b = std::get_if<bool>(&v)) return py::bool_(*b);
+  if (const std::string* t = std::get_if<std::string>(&v)) return py::str(*t);
+  return py::none();
+}
 
 void init_pdf(py::module_& m) {
   define<PdfTag>(m, "Pdf",
