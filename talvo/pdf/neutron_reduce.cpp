@@ -12,6 +12,7 @@
 #include "talvo/numeric/modification.hpp"
 #include "talvo/pdf/multiple_scattering.hpp"
 #include "talvo/pdf/neutron_attenuation.hpp"
+#include "talvo/pdf/neutron_reduce_internal.hpp"
 #include "talvo/pdf/option_specs_internal.hpp"
 #include "talvo/pdf/stages.hpp"
 #include "talvo/text/format.hpp"
@@ -107,6 +108,28 @@ constexpr OptionSpec kSpecs[] = {
      .type = kList,
      .doc = "corrections left out, to see what each does",
      .choices = "monitor|background|can|attenuation|multiple-scattering|placzek",
+     .metavar = "LIST"},
+    {.name = "sample-scale",
+     .type = kNumber,
+     .doc = "a scale on the sample's cross-section (its packing, its lit volume)",
+     .default_text = "1",
+     .low = 0.0,
+     .low_open = true,
+     .metavar = "S"},
+    {.name = "can-scale",
+     .type = kNumber,
+     .doc = "the empty can's scale",
+     .default_text = "1",
+     .low = 0.0,
+     .metavar = "S"},
+    {.name = "flat",
+     .type = kNumber,
+     .doc = "a constant taken from dsigma/dOmega, b/sr",
+     .default_text = "0",
+     .metavar = "B"},
+    {.name = "optimize",
+     .type = kList,
+     .doc = "parameters fitted first: density, sample-scale, can-scale, flat (NAME or NAME:LOW:HIGH)",
      .metavar = "LIST"},
     option_specs::kQmin,
     option_specs::kQmax,
@@ -488,7 +511,14 @@ Result<NeutronFactorSet> neutron_factors(std::span<const double> two_theta, cons
   return Result<NeutronFactorSet>(std::move(f), std::move(warnings));
 }
 
+NeutronKnobs knobs_of(const Options& o) { return {o.number("sample-scale"), o.number("can-scale"), o.number("flat")}; }
+
 Result<NeutronReduction> reduce_neutron(const NeutronRuns& runs, const NeutronFactorSet& f, const Options& o) {
+  return reduce_neutron_with(runs, f, o, knobs_of(o), {});
+}
+
+Result<NeutronReduction> reduce_neutron_with(const NeutronRuns& runs, const NeutronFactorSet& f, const Options& o,
+                                             const NeutronKnobs& knobs, std::span<const double> r_of_g) {
   try {
     if (Outcome c = check_runs(runs, f, o); !c.ok()) return c.error();
     const bool use_monitor = !omitted(o, "monitor"), use_bg = !omitted(o, "background"),
@@ -523,7 +553,7 @@ Result<NeutronReduction> reduce_neutron(const NeutronRuns& runs, const NeutronFa
       const double d_c = use_ms && runs.can ? 1.0 + f.delta_c[i] : 1.0;
       const double d_v = use_ms ? 1.0 + f.delta_v[i] : 1.0;
       const double a_s = use_att ? f.a_s_sc[i] : 1.0, a_v = use_att ? f.a_v[i] : 1.0;
-      const double k = use_can ? (use_att ? f.a_c_sc[i] / f.a_c_c[i] : 1.0) : 0.0;
+      const double k = use_can ? knobs.can_scale * (use_att ? f.a_c_sc[i] / f.a_c_c[i] : 1.0) : 0.0;
       // subtract_background, remove_multiple, subtract_can
       a[kSampleCan] = per[kSampleCan] / (d_sc * a_s);
       if (use_bg) a[kBackground] += -per[kBackground] / (d_sc * a_s);
@@ -546,7 +576,7 @@ Result<NeutronReduction> reduce_neutron(const NeutronRuns& runs, const NeutronFa
         return invalid("the vanadium's corrected counts at 2theta " + shortest(f.two_theta[i]) +
                        " are not above 0: its background is as high as it");
       // normalise_vanadium
-      const double scale = atoms * f.vanadium_self * (1.0 + (use_p ? f.p_vanadium[i] : 0.0));
+      const double scale = knobs.sample_scale * atoms * f.vanadium_self * (1.0 + (use_p ? f.p_vanadium[i] : 0.0));
       const double ratio = num / den;
       double var = 0.0;
       for (std::size_t j = 0; j < kRuns; ++j) {
@@ -563,7 +593,7 @@ Result<NeutronReduction> reduce_neutron(const NeutronRuns& runs, const NeutronFa
         const double d = ca / den - num * cb / (den * den);
         var += d * d * run[j]->sigma[i] * run[j]->sigma[i];
       }
-      red.dcs.y[i] = scale * ratio;
+      red.dcs.y[i] = scale * ratio - knobs.flat;
       red.dcs.sigma[i] = scale * std::sqrt(var);
       red.self[i] = f.self * (1.0 + (use_p ? f.p_sample[i] : 0.0));
     }
@@ -609,7 +639,9 @@ Result<NeutronReduction> reduce_neutron(const NeutronRuns& runs, const NeutronFa
       for (std::size_t i = 0; i < red.fq.x.size(); ++i) red.sq.y[i] = 1.0 + red.fq.y[i] / red.fq.x[i];
     }
     const std::array<double, 3> rg = *o.grid("r");
-    const std::vector<double> r = grid_points(rg[0], rg[1], rg[2], static_cast<std::size_t>(kMaxGridPoints));
+    const std::vector<double> r = r_of_g.empty()
+                                      ? grid_points(rg[0], rg[1], rg[2], static_cast<std::size_t>(kMaxGridPoints))
+                                      : std::vector<double>(r_of_g.begin(), r_of_g.end());
     Result<Curve> gr = transform_fq(red.fq, r, *window);
     if (!gr.ok()) return gr.error();
     red.gr = std::move(*gr);

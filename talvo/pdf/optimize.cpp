@@ -68,8 +68,12 @@ std::string_view fitted_name(Fitted f) {
   return "?";
 }
 
-Result<std::vector<FitSpec>> parse_fit_list(std::string_view text, std::string_view option) {
-  std::vector<FitSpec> out;
+Result<std::vector<BoundedName>> parse_bounded_list(std::string_view text, std::span<const std::string_view> names,
+                                                    std::string_view option) {
+  std::string all;
+  for (std::size_t k = 0; k < names.size(); ++k)
+    all += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + std::string(names[k]);
+  std::vector<BoundedName> out;
   const std::string opt(option);
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -77,16 +81,15 @@ Result<std::vector<FitSpec>> parse_fit_list(std::string_view text, std::string_v
     const std::string_view item = text.substr(start, comma - start);
     start = comma + 1;
     const std::size_t c1 = item.find(':');
-    const std::optional<Fitted> f = fitted_named(item.substr(0, c1));
-    if (!f)
-      return invalid(opt + " takes a list of density, bg-scale, container-scale, mu-r, beam-width, ruland and flat " +
-                     "(each NAME or NAME:LOW:HIGH), not " + quote_for_message(item));
-    FitSpec spec{*f, std::nullopt, std::nullopt};
+    const auto at = std::find(names.begin(), names.end(), item.substr(0, c1));
+    if (at == names.end())
+      return invalid(opt + " takes a list of " + all + " (each NAME or NAME:LOW:HIGH), not " + quote_for_message(item));
+    BoundedName spec{static_cast<std::size_t>(at - names.begin()), std::nullopt, std::nullopt};
     if (c1 != std::string_view::npos) {
       const std::size_t c2 = item.find(':', c1 + 1);
       if (c2 == std::string_view::npos)
         return invalid(opt + " " + quote_for_message(item) + ": the bounds are NAME:LOW:HIGH");
-      const std::string name = opt + " " + std::string(fitted_name(*f));
+      const std::string name = opt + " " + std::string(*at);
       const Result<double> lo = read_number(item.substr(c1 + 1, c2 - c1 - 1), name + " LOW");
       if (!lo.ok()) return lo.error();
       const Result<double> hi = read_number(item.substr(c2 + 1), name + " HIGH");
@@ -96,10 +99,20 @@ Result<std::vector<FitSpec>> parse_fit_list(std::string_view text, std::string_v
       spec.lower = *lo;
       spec.upper = *hi;
     }
-    for (const FitSpec& s : out)
-      if (s.what == spec.what) return invalid(opt + " names " + std::string(fitted_name(spec.what)) + " twice");
+    for (const BoundedName& s : out)
+      if (s.index == spec.index) return invalid(opt + " names " + std::string(*at) + " twice");
     out.push_back(spec);
   }
+  return out;
+}
+
+Result<std::vector<FitSpec>> parse_fit_list(std::string_view text, std::string_view option) {
+  std::array<std::string_view, kNames.size()> names{};
+  for (std::size_t k = 0; k < kNames.size(); ++k) names[k] = kNames[k].second;
+  Result<std::vector<BoundedName>> items = parse_bounded_list(text, names, option);
+  if (!items.ok()) return items.error();
+  std::vector<FitSpec> out;
+  for (const BoundedName& b : *items) out.push_back({kNames[b.index].first, b.lower, b.upper});
   return out;
 }
 
@@ -178,7 +191,7 @@ Result<Start> start_of(std::span<const FitSpec> fit, const ReductionOptions& opt
 
 // The fitted parameters with their sigmas, and the warnings of those the fit could not settle.
 Result<Optimization> optimization_of(std::span<const FitSpec> fit, const Start& begun, const LeastSquaresFit& f,
-                                     int trials, std::vector<std::string> warnings) {
+                                     int trials, double sigma_factor, std::vector<std::string> warnings) {
   const std::vector<double>&start = begun.start, &lower = begun.lower, &upper = begun.upper;
   Optimization out;
   out.cost_before = 2.0 * f.initial_cost;
@@ -189,7 +202,7 @@ Result<Optimization> optimization_of(std::span<const FitSpec> fit, const Start& 
     fp.what = fit[k].what;
     fp.start = start[k];
     fp.value = f.p[k];
-    fp.sigma = f.sigma[k];
+    fp.sigma = sigma_factor * f.sigma[k];
     fp.lower = lower[k];
     fp.upper = upper[k];
     fp.at_bound = f.at_bound[k];
@@ -206,8 +219,9 @@ Result<Optimization> optimization_of(std::span<const FitSpec> fit, const Start& 
   return Result<Optimization>(std::move(out), std::move(warnings));
 }
 
-// The cost's r: 0.01 A to rmin-check.
-std::vector<double> cost_grid(double rmin_check) {
+}  // namespace
+
+std::vector<double> fit_cost_r(double rmin_check) {
   std::vector<double> rc;
   for (std::size_t j = 1;; ++j) {
     const double v = 0.01 * static_cast<double>(j);
@@ -217,7 +231,31 @@ std::vector<double> cost_grid(double rmin_check) {
   return rc;
 }
 
-}  // namespace
+double correlated_sigma_factor(std::size_t nr, double rmin_check, double qmax) {
+  const double independent = std::clamp(rmin_check * qmax / std::numbers::pi, 1.0, static_cast<double>(nr));
+  return std::sqrt(static_cast<double>(nr) / independent);
+}
+
+void fit_residuals(const Curve& g, double rho0, const Curve& sq, std::span<double> r) {
+  const std::size_t nr = g.x.size();
+  const double scale = 1.0 / std::sqrt(static_cast<double>(nr));
+  for (std::size_t j = 0; j < nr; ++j) {
+    const double sigma = std::max(g.sigma[j], 1e-300);
+    r[j] = scale * (g.y[j] + 4.0 * std::numbers::pi * rho0 * g.x[j]) / sigma;
+  }
+  const std::vector<double>& q = sq.x;
+  const double from = q.back() - 0.2 * (q.back() - q.front());
+  double sum = 0.0, var = 0.0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < q.size(); ++i)
+    if (q[i] >= from) {
+      sum += sq.y[i];
+      var += sq.sigma[i] * sq.sigma[i];
+      ++count;
+    }
+  const double mean = sum / static_cast<double>(count);
+  r[nr] = (mean - 1.0) / std::max(std::sqrt(var) / static_cast<double>(count), 1e-300);
+}
 
 Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options, std::span<const FitSpec> fit) {
   if (options.mode != Mode::kPhysical)
@@ -264,7 +302,7 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
   const std::vector<double>&start = begun->start, &lower = begun->lower, &upper = begun->upper,
         &typical = begun->typical;
 
-  const std::vector<double> rc = cost_grid(options.rmin_check);
+  const std::vector<double> rc = fit_cost_r(options.rmin_check);
   if (rc.empty()) return invalid("rmin-check must reach 0.01 Angstrom at least");
   const std::size_t nr = rc.size();
 
@@ -272,6 +310,7 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
   SampleModel model = *model0;
   ReductionOptions o = options;
   int trials = 0;
+  double qmax = 0.0;
   auto apply = [&](std::span<const double> p) {
     for (std::size_t k = 0; k < fit.size(); ++k) {
       switch (fit[k].what) {
@@ -324,30 +363,15 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
     const Result<std::size_t> added = extrapolate_low_q(st.sq, st.fq, o.extrapolate, o.s0);
     if (!added.ok()) return added.error();
     if (o.rmin_iterate) {
-      Result<LowR> low = iterate_low_r(st.fq, *model.number_density, *o.rmin_iterate, o.window, o.stop,
-                                       {*added, o.extrapolate, o.s0});
+      Result<LowR> low =
+          iterate_low_r(st.fq, *model.number_density, *o.rmin_iterate, o.window, o.stop, {*added, o.extrapolate, o.s0});
       if (!low.ok()) return low.error();
       for (std::size_t i = 0; i < st.fq.x.size(); ++i) st.sq.y[i] = 1.0 + st.fq.y[i] / st.fq.x[i];
     }
     Result<Curve> g = transform_fq(st.fq, rc, o.window, o.stop);
     if (!g.ok()) return g.error();
-    const double rho0 = *model.number_density, scale = 1.0 / std::sqrt(static_cast<double>(nr));
-    for (std::size_t j = 0; j < nr; ++j) {
-      const double sigma = std::max(g->sigma[j], 1e-300);
-      r[j] = scale * (g->y[j] + 4.0 * std::numbers::pi * rho0 * rc[j]) / sigma;
-    }
-    const std::vector<double>& q = st.sq.x;
-    const double from = q.back() - 0.2 * (q.back() - q.front());
-    double sum = 0.0, var = 0.0;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < q.size(); ++i)
-      if (q[i] >= from) {
-        sum += st.sq.y[i];
-        var += st.sq.sigma[i] * st.sq.sigma[i];
-        ++count;
-      }
-    const double mean = sum / static_cast<double>(count);
-    r[nr] = (mean - 1.0) / std::max(std::sqrt(var) / static_cast<double>(count), 1e-300);
+    fit_residuals(*g, *model.number_density, st.sq, r);
+    qmax = st.fq.x.back();
     return Done{};
   };
 
@@ -359,7 +383,8 @@ Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options,
   Result<LeastSquaresFit> f = least_squares(residuals, start, nr + 1, lso);
   if (!f.ok()) return f.error();
 
-  Result<Optimization> out = optimization_of(fit, *begun, *f, trials, std::move(warnings));
+  Result<Optimization> out = optimization_of(
+      fit, *begun, *f, trials, correlated_sigma_factor(nr, options.rmin_check, qmax), std::move(warnings));
   apply(f->p);
   out->options = o;
   return out;

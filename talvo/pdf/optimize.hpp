@@ -9,7 +9,8 @@
 // top fifth of the Q range and sigma_<S> its standard deviation
 // (sqrt(sum sigma_i^2) / n). Each parameter's sigma comes from the Jacobian of
 // the residual vector at the optimum, scaled by the residual variance (the
-// residuals hold the reduction's systematic errors, not counting noise alone).
+// residuals hold the reduction's systematic errors, not counting noise alone)
+// and by correlated_sigma_factor for the G(r) points that are not independent.
 //
 // The early stages (the points in Q, the grids, the sample's form factors)
 // run once; each trial runs the corrections, the normalisation, S(Q) and the
@@ -46,6 +47,20 @@ struct FitSpec {
   std::optional<double> lower, upper;
 };
 
+// One item of a list of parameters to fit: the index of its name in the
+// list of names, and its bounds where the user gave them.
+struct BoundedName {
+  std::size_t index = 0;
+  std::optional<double> lower, upper;
+};
+
+// A list of `names`, each NAME or NAME:LOW:HIGH, comma-separated. Refused
+// (kInvalidArgument), the messages naming the option as `option`: a name not
+// among `names`, one given twice, bounds that are not two numbers with LOW
+// below HIGH.
+Result<std::vector<BoundedName>> parse_bounded_list(std::string_view text, std::span<const std::string_view> names,
+                                                    std::string_view option);
+
 // A list such as "mu-r,flat" or "mu-r:1.5:2.2,flat": names, each with its
 // bounds as NAME:LOW:HIGH where wanted. Refused (kInvalidArgument): an
 // unknown or repeated name, bounds that are not two numbers with LOW < HIGH.
@@ -78,6 +93,21 @@ struct Optimization {
 // (kInvalidArgument): the ad hoc mode, an empty list, a parameter without the
 // option it adjusts (bg-scale without a background, beam-width without a
 // width, ...), a start outside given bounds.
+// The cost's r: 0.01, 0.02, ... A up to rmin_check.
+std::vector<double> fit_cost_r(double rmin_check);
+// The cost's residuals from G at the cost's r and S(Q): g.x.size() + 1 values
+// into r, the last that of the high-Q mean, so that cost = sum r^2.
+void fit_residuals(const Curve& g, double rho0, const Curve& sq, std::span<double> r);
+
+// The factor on the fit's sigmas for residuals that are not independent: G
+// at r 0.01 A apart from F(Q) up to qmax holds about rmin_check qmax / pi
+// independent values (one each pi / qmax), so that each is counted about
+// nr / (rmin_check qmax / pi) times in the Jacobian's covariance. With
+// residuals whose correlation spans b points and a Jacobian smooth over them,
+// the covariance (J^T J)^-1 J^T C J (J^T J)^-1 is b (J^T J)^-1: the sigmas
+// grow by sqrt(b). Between 1 and sqrt(nr).
+double correlated_sigma_factor(std::size_t nr, double rmin_check, double qmax);
+
 Result<Optimization> optimize(const Inputs& in, const ReductionOptions& options, std::span<const FitSpec> fit);
 
 }  // namespace talvo::pdf

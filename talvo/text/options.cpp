@@ -178,7 +178,8 @@ Result<OptionValue> read_value(const OptionSpec& o, const OptionValue& value, co
     }
     case OptionType::kFlag:
     case OptionType::kText:
-    case OptionType::kPath: return OptionValue(option_text(value));
+    case OptionType::kPath:
+      return OptionValue(option_text(value));
   }
   return OptionValue(option_text(value));
 }
@@ -257,6 +258,17 @@ Result<Options> read_options(const OptionTable& table, const OptionValues& given
   return out;
 }
 
+Result<Options> with_values(const OptionTable& table, const Options& options, const OptionValues& changed) {
+  OptionValues v;
+  for (const auto& [name, value] : options.values_) v.values[name] = value;
+  v.from_file = options.from_file_;
+  for (const auto& [name, value] : changed.values) {
+    v.values[name] = value;
+    v.from_file.erase(name);
+  }
+  return read_options(table, v, Spelling::kCommandLine);
+}
+
 const OptionValue* Options::effective(std::string_view name) const {
   if (const auto it = values_.find(name); it != values_.end()) return &it->second;
   if (const auto it = defaults_.find(name); it != defaults_.end()) return &it->second;
@@ -307,14 +319,22 @@ constexpr std::size_t kShownChoices = 20;
 std::string metavar_of(const OptionSpec& o) {
   if (!o.metavar.empty()) return std::string(o.metavar);
   switch (o.type) {
-    case OptionType::kFlag: return "";
-    case OptionType::kNumber: return "X";
-    case OptionType::kWhole: return "N";
-    case OptionType::kText: return "TEXT";
-    case OptionType::kChoice: return o.choices.size() <= kShownChoices ? std::string(o.choices) : "NAME";
-    case OptionType::kPath: return "FILE";
-    case OptionType::kGrid: return "FROM:TO:STEP";
-    case OptionType::kList: return "LIST";
+    case OptionType::kFlag:
+      return "";
+    case OptionType::kNumber:
+      return "X";
+    case OptionType::kWhole:
+      return "N";
+    case OptionType::kText:
+      return "TEXT";
+    case OptionType::kChoice:
+      return o.choices.size() <= kShownChoices ? std::string(o.choices) : "NAME";
+    case OptionType::kPath:
+      return "FILE";
+    case OptionType::kGrid:
+      return "FROM:TO:STEP";
+    case OptionType::kList:
+      return "LIST";
   }
   return "";
 }
@@ -406,19 +426,25 @@ std::string python_keywords(const OptionTable& table) {
     if (!out.empty()) out += ", ";
     out += spelled(o.name, Spelling::kKeyword) + ": ";
     switch (o.type) {
-      case OptionType::kFlag: out += "bool = False";
+      case OptionType::kFlag:
+        out += "bool = False";
         continue;
-      case OptionType::kNumber: out += "float | str | None";
+      case OptionType::kNumber:
+        out += "float | str | None";
         break;
-      case OptionType::kWhole: out += "int | None";
+      case OptionType::kWhole:
+        out += "int | None";
         break;
-      case OptionType::kGrid: out += "tuple[float, float, float] | str | None";
+      case OptionType::kGrid:
+        out += "tuple[float, float, float] | str | None";
         break;
-      case OptionType::kPath: out += "str | os.PathLike[str] | None";
+      case OptionType::kPath:
+        out += "str | os.PathLike[str] | None";
         break;
       case OptionType::kText:
       case OptionType::kChoice:
-      case OptionType::kList: out += "str | None";
+      case OptionType::kList:
+        out += "str | None";
         break;
     }
     out += " = None";

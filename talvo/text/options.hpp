@@ -116,6 +116,7 @@ class Options {
 
  private:
   friend Result<Options> read_options(const OptionTable&, const OptionValues&, Spelling);
+  friend Result<Options> with_values(const OptionTable&, const Options&, const OptionValues&);
   std::span<const OptionSpec> specs_;
   std::map<std::string, OptionValue, std::less<>> values_;    // read: double, int, text or grid
   std::map<std::string, OptionValue, std::less<>> defaults_;  // of the options not given
@@ -137,6 +138,11 @@ bool options_exclude(const OptionSpec& a, const OptionSpec& b);
 //  - a number outside the option's range: kOutOfRange.
 // An option asked now replaces an option from a file that it excludes.
 Result<Options> read_options(const OptionTable& table, const OptionValues& given, Spelling spelling);
+
+// `options` (read from `table`) with the values of `changed` put in, each as
+// if asked now, and read again: a fit's values in the settings that rerun it.
+// The errors of read_options.
+Result<Options> with_values(const OptionTable& table, const Options& options, const OptionValues& changed);
 
 // The --help lines: "  --name METAVAR  doc (default D)", the names padded
 // to one column; the options of one `when` together after those of every

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "talvo/pdf/neutron_optimize.hpp"
+#include "talvo/text/format.hpp"
+
 namespace talvo::pdf {
 namespace {
 
@@ -223,6 +226,80 @@ TEST(NeutronReduce, EachCorrectionLeftOutFails) {
     EXPECT_GT(chi2, 10.0);
     EXPECT_GT(worst, 0.02);
   }
+}
+
+// A run reduced with a density and a can's scale both wrong, fitted back to the model's with their sigmas, and
+// the factors made again about the fitted density.
+TEST(NeutronOptimize, AWrongDensityAndCanScaleComeBackToTheModels) {
+  const NeutronFactorSet& truth = factors();
+  const Measured m = forward(truth);
+  const Result<Options> o = options(
+      {{"number-density", "0.058"}, {"can-scale", "1.3"}, {"optimize", "density,can-scale"}, {"window", "lorch"}});
+  ASSERT_TRUE(o.ok()) << o.error().message;
+  const Result<NeutronFactorSet> start = neutron_factors(pattern_angles(), *o, table());
+  ASSERT_TRUE(start.ok());
+  const Result<NeutronReduction> before = reduce_neutron(m.runs(), *start, *o);
+  ASSERT_TRUE(before.ok());
+  const Result<NeutronOptimization> fit = optimize_neutron(m.runs(), *start, *o, table());
+  ASSERT_TRUE(fit.ok()) << fit.error().message;
+  ASSERT_EQ(fit->parameters.size(), 2u);
+  const NeutronFittedParameter &n = fit->parameters[0], &c = fit->parameters[1];
+  EXPECT_EQ(n.what, NeutronFitted::kDensity);
+  EXPECT_DOUBLE_EQ(n.start, 0.058);
+  EXPECT_GT(n.sigma, 0.0);
+  EXPECT_LT(n.sigma, 0.002);
+  // Within 3 sigma: the sigmas count the G(r) points as correlated over pi / Qmax, as they are.
+  EXPECT_NEAR(n.value, 0.0662, 3.0 * n.sigma);
+  EXPECT_NEAR(c.value, 1.0, 3.0 * c.sigma);
+  EXPECT_LT(fit->cost_after, 0.1 * fit->cost_before);
+  EXPECT_GE(fit->rounds, 2);
+  EXPECT_TRUE(fit.warnings().empty()) << fit.warnings().front();
+  // The settings and the factors are the fitted density's, so the reduction proper is the model's again.
+  EXPECT_DOUBLE_EQ(fit->options.number("number-density"), n.value);
+  EXPECT_DOUBLE_EQ(fit->options.number("can-scale"), c.value);
+  EXPECT_NEAR(fit->factors.number_density, n.value, 1e-12);
+  const Result<NeutronReduction> after = reduce_neutron(m.runs(), fit->factors, fit->options);
+  ASSERT_TRUE(after.ok());
+  EXPECT_GT(departure(*before, m, truth).first, 10.0);
+  EXPECT_LT(departure(*after, m, truth).first, 2.0);
+  EXPECT_NE(after->settings.find("can-scale = " + shortest(c.value)), std::string::npos);
+}
+
+TEST(NeutronOptimize, AScaleAndAFlatComeBackWithoutTheDensity) {
+  const NeutronFactorSet& f = factors();
+  const Measured m = forward(f);
+  const Result<Options> o =
+      options({{"sample-scale", "0.85"}, {"flat", "0.01"}, {"optimize", "sample-scale,flat"}, {"window", "lorch"}});
+  ASSERT_TRUE(o.ok()) << o.error().message;
+  const Result<NeutronOptimization> fit = optimize_neutron(m.runs(), f, *o, table());
+  ASSERT_TRUE(fit.ok()) << fit.error().message;
+  EXPECT_EQ(fit->rounds, 1);
+  EXPECT_NEAR(fit->parameters[0].value, 1.0, 3.0 * fit->parameters[0].sigma);
+  EXPECT_NEAR(fit->parameters[1].value, 0.0, 3.0 * fit->parameters[1].sigma);
+  EXPECT_LT(fit->parameters[0].sigma, 0.02);
+  // The factors are the ones given: nothing about the geometry changed.
+  EXPECT_EQ(fit->factors.a_s_sc, f.a_s_sc);
+}
+
+TEST(NeutronOptimize, BadListsAreRefusedInWords) {
+  const NeutronFactorSet& f = factors();
+  const Measured m = forward(f);
+  const auto refused = [&](const char* list) {
+    const Result<Options> o = options({{"optimize", list}});
+    if (!o.ok()) return o.error().message;
+    const Result<NeutronOptimization> fit = optimize_neutron(m.runs(), f, *o, table());
+    EXPECT_FALSE(fit.ok()) << list;
+    EXPECT_EQ(fit.kind(), ErrorKind::kInvalidArgument) << list;
+    return fit.ok() ? std::string() : fit.error().message;
+  };
+  EXPECT_NE(refused("mu-r").find("density, sample-scale, can-scale and flat"), std::string::npos);
+  EXPECT_NE(refused("density,density").find("names density twice"), std::string::npos);
+  EXPECT_NE(refused("density:0.07:0.06").find("LOW below HIGH"), std::string::npos);
+  EXPECT_NE(refused("density:0.07:0.08").find("density starts at 0.0662, outside its bounds 0.07 to 0.08"),
+            std::string::npos);
+  const Result<Options> none = options();
+  ASSERT_TRUE(none.ok());
+  EXPECT_FALSE(optimize_neutron(m.runs(), f, *none, table()).ok());
 }
 
 TEST(NeutronReduce, BadRunsAreRefusedInWords) {
