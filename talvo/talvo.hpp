@@ -40,6 +40,7 @@
 #include "talvo/pdf/multiple_scattering.hpp"
 #include "talvo/pdf/neutron_attenuation.hpp"
 #include "talvo/pdf/neutron_corrections.hpp"
+#include "talvo/pdf/neutron_optimize.hpp"
 #include "talvo/pdf/neutron_reduce.hpp"
 #include "talvo/pdf/optimize.hpp"
 #include "talvo/pdf/option_table.hpp"

@@ -20,6 +20,7 @@
 #include "talvo/text/format.hpp"
 #include "talvo/text/free_format.hpp"
 #include "talvo/text/grid.hpp"
+#include "talvo/text/json.hpp"
 #include "talvo/text/quote.hpp"
 #include "talvo/text/words.hpp"
 
@@ -343,6 +344,31 @@ void report_messages(const std::string& command, const std::vector<std::string>&
   for (const std::string& w : warnings)
     std::cerr << "talvo-tools " << command << ": warning: " << terminal_text(w) << '\n';
   if (error != nullptr) std::cerr << "talvo-tools " << command << ": " << terminal_text(error->message) << '\n';
+}
+
+void describe_fit(std::span<const FitLine> fit, double before, double after, int reductions,
+                  std::vector<std::string>& notes, std::string& json) {
+  json += ", \"fitted\": ";
+  {
+    json::Object fitted(json);
+    for (const FitLine& f : fit) {
+      notes.push_back("fitted " + std::string(f.name) + ": " + shortest(f.value) + " +- " + shortest(f.sigma) +
+                      (f.at_bound ? " (at its bound)" : "") + " (from " + shortest(f.start) + ", bounds " +
+                      shortest(f.lower) + " to " + shortest(f.upper) + ")");
+      json::Object one(fitted.key(f.name));
+      one.number("value", f.value);
+      one.number("sigma", f.sigma);
+      one.number("start", f.start);
+      one.key("at_bound") += f.at_bound ? "true" : "false";
+    }
+  }
+  notes.push_back("fit cost: " + shortest(before) + " before, " + shortest(after) + " after, " +
+                  std::to_string(reductions) + " reductions");
+  json += ", \"fit_cost_before\": ";
+  json::append_number(json, before);
+  json += ", \"fit_cost_after\": ";
+  json::append_number(json, after);
+  json += ", \"fit_reductions\": " + std::to_string(reductions);
 }
 
 }  // namespace talvo::cli

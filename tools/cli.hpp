@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <map>
 #include <optional>
+#include <span>
 #include <streambuf>
 #include <string>
 #include <utility>
@@ -89,6 +90,18 @@ const Refusal& refusal(const Checked<T>& c) {
 }
 // Prints the refusal as usage() or input_error() do, by exit_status(), and returns that status.
 int refuse(const Args& a, const Refusal& r);
+
+// One fitted parameter as a run's notes and JSON give it.
+struct FitLine {
+  std::string_view name;
+  double start = 0.0, value = 0.0, sigma = 0.0, lower = 0.0, upper = 0.0;
+  bool at_bound = false;
+};
+// "fitted NAME: V +- S (from START, bounds LOW to HIGH)" for each, then "fit cost: B before, A after, N
+// reductions", into notes; the JSON members ", "fitted": {NAME: {value, sigma, start, at_bound}, ...},
+// "fit_cost_before": B, "fit_cost_after": A, "fit_reductions": N" onto json.
+void describe_fit(std::span<const FitLine> fit, double before, double after, int reductions,
+                  std::vector<std::string>& notes, std::string& json);
 
 // The folders -o DIR/ made: DIR and those above it that were not there. A run that wrote nothing takes them
 // away again (remove_if_empty), each only while it is still empty.

@@ -12,6 +12,7 @@
 #include "talvo/files/read.hpp"
 #include "talvo/files/write.hpp"
 #include "talvo/neutron/neutron_table.hpp"
+#include "talvo/pdf/neutron_optimize.hpp"
 #include "talvo/pdf/neutron_reduce.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduction_fields.hpp"
@@ -94,7 +95,7 @@ Result<std::vector<std::string>> write_files(const std::string& base, const pdf:
 
 // A sample's JSON line: its summary, files and warnings, or its error and warnings.
 std::string json_line(const std::string& input, const pdf::NeutronReduction* r, const std::vector<std::string>& files,
-                      const std::vector<std::string>& warnings, const Error* error) {
+                      const std::vector<std::string>& warnings, const Error* error, const std::string& fit_json = {}) {
   std::string line;
   {
     json::Object obj(line);
@@ -109,7 +110,32 @@ std::string json_line(const std::string& input, const pdf::NeutronReduction* r, 
     json::Array w(obj.key("warnings"));
     for (const std::string& t : warnings) json::append_string(w.next(), t);
   }
+  line.insert(line.size() - 1, fit_json);
   return line;
+}
+
+// The reduction's options and factors with the parameters --optimize lists fitted, their notes and JSON.
+struct Fitted {
+  Options options;
+  pdf::NeutronFactorSet factors;
+  std::vector<std::string> notes;
+  std::string json;
+};
+
+Result<Fitted> fitted(const pdf::NeutronRuns& runs, const pdf::NeutronFactorSet& factors, const Options& options,
+                      const NeutronTable& table) {
+  Result<pdf::NeutronOptimization> fit = pdf::optimize_neutron(runs, factors, options, table);
+  if (!fit.ok()) return with_context(fit, "--optimize: ");
+  std::vector<FitLine> lines;
+  for (const pdf::NeutronFittedParameter& f : fit->parameters)
+    lines.push_back({pdf::neutron_fitted_name(f.what), f.start, f.value, f.sigma, f.lower, f.upper, f.at_bound});
+  Fitted out{std::move(fit->options), std::move(fit->factors), {}, {}};
+  describe_fit(lines, fit->cost_before, fit->cost_after, fit->reductions, out.notes, out.json);
+  out.notes.push_back("fit rounds: " + std::to_string(fit->rounds) +
+                      (fit->rounds > 1 ? ", the factors made again about each fitted density" : ""));
+  std::vector<std::string> warnings;
+  for (const std::string& w : fit.warnings()) warnings.push_back("--optimize: " + w);
+  return Result<Fitted>(std::move(out), std::move(warnings));
 }
 
 }  // namespace
@@ -149,6 +175,16 @@ int run_neutron_pdf(const Args& a) {
   const bool json = a.flag("--json");
   const Result<Options> options = read_options(table, given, Spelling::kCommandLine);
   if (!options.ok()) return usage(a, options.error());
+  if (options->given("optimize")) {
+    const auto fit = pdf::parse_neutron_fit_list(options->text("optimize"), "--optimize");
+    if (!fit.ok()) return usage(a, fit.error());
+    for (const pdf::NeutronFitSpec& f : *fit) {
+      if (f.what == pdf::NeutronFitted::kCanScale && !options->given("can"))
+        return usage(a, "--optimize can-scale needs --can");
+      if (f.what == pdf::NeutronFitted::kDensity && !options->given("number-density") && !options->given("density"))
+        return usage(a, "--optimize density needs --number-density or --density");
+    }
+  }
   for (const char* needed : {"background", "vanadium"})
     if (!options->given(needed)) return usage(a, std::string("the neutron reduction needs --") + needed + " FILE");
   if (prefix && inputs.size() > 1 && prefix->back() != '/')
@@ -217,7 +253,18 @@ int run_neutron_pdf(const Args& a) {
     }
     const pdf::NeutronRuns runs{&*sample, run_of("can"), run_of("background"), run_of("vanadium"),
                                 run_of("vanadium-background")};
-    const Result<pdf::NeutronReduction> red = pdf::reduce_neutron(runs, *factors, *options);
+    std::optional<Fitted> fit;
+    if (options->given("optimize")) {
+      Result<Fitted> f = fitted(runs, *factors, *options, *neutrons);
+      for (const std::string& w : f.warnings()) warn(w);
+      if (!f.ok()) {
+        fail(f.error());
+        continue;
+      }
+      fit = std::move(*f);
+    }
+    const Options& used = fit ? fit->options : *options;
+    const Result<pdf::NeutronReduction> red = pdf::reduce_neutron(runs, fit ? fit->factors : *factors, used);
     if (!red.ok()) {
       fail(red.error());
       continue;
@@ -228,8 +275,9 @@ int run_neutron_pdf(const Args& a) {
     pdf::Parameters p;
     p.emplace_back("input", input);
     p.emplace_back("radiation", "neutron");
-    for (const auto& [name, value] : options->in_effect()) p.emplace_back(name, value);
-    const std::vector<std::string> notes = notes_of(r, *options);
+    for (const auto& [name, value] : used.in_effect()) p.emplace_back(name, value);
+    std::vector<std::string> notes = notes_of(r, used);
+    if (fit) notes.insert(notes.end(), fit->notes.begin(), fit->notes.end());
 
     const std::string base = !prefix                 ? stem_of(input)
                              : prefix->back() == '/' ? (fs::path(*prefix) / stem_of(input)).string()
@@ -240,7 +288,7 @@ int run_neutron_pdf(const Args& a) {
       continue;
     }
     if (json) {
-      std::cout << json_line(input, &r, *names, warnings, nullptr) << '\n';
+      std::cout << json_line(input, &r, *names, warnings, nullptr, fit ? fit->json : std::string()) << '\n';
     } else {
       for (const std::string& note : notes) std::cout << "# " << note << '\n';
       for (const std::string& name : *names) std::cout << "# wrote " << escape_for_message(name, 4096) << '\n';

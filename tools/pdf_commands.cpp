@@ -444,27 +444,10 @@ Outcome ready_one(const Run& run, std::size_t index, Job& job, Ready& ready) {
     const Result<pdf::Optimization> fit = pdf::optimize(inputs, settings.options, settings.optimize);
     if (!fit.ok()) return with_context(fit, "--optimize: ");
     for (const std::string& w : fit.warnings()) job.warnings.push_back("--optimize: " + w);
-    fit_json += ", \"fitted\": ";
-    {
-      json::Object fitted(fit_json);
-      for (const pdf::FittedParameter& f : fit->parameters) {
-        fit_notes.push_back("fitted " + std::string(pdf::fitted_name(f.what)) + ": " + shortest(f.value) + " +- " +
-                            shortest(f.sigma) + (f.at_bound ? " (at its bound)" : "") + " (from " + shortest(f.start) +
-                            ", bounds " + shortest(f.lower) + " to " + shortest(f.upper) + ")");
-        json::Object one(fitted.key(pdf::fitted_name(f.what)));
-        one.number("value", f.value);
-        one.number("sigma", f.sigma);
-        one.number("start", f.start);
-        one.key("at_bound") += f.at_bound ? "true" : "false";
-      }
-    }
-    fit_notes.push_back("fit cost: " + shortest(fit->cost_before) + " before, " + shortest(fit->cost_after) +
-                        " after, " + std::to_string(fit->reductions) + " reductions");
-    fit_json += ", \"fit_cost_before\": ";
-    json::append_number(fit_json, fit->cost_before);
-    fit_json += ", \"fit_cost_after\": ";
-    json::append_number(fit_json, fit->cost_after);
-    fit_json += ", \"fit_reductions\": " + std::to_string(fit->reductions);
+    std::vector<FitLine> lines;
+    for (const pdf::FittedParameter& f : fit->parameters)
+      lines.push_back({pdf::fitted_name(f.what), f.start, f.value, f.sigma, f.lower, f.upper, f.at_bound});
+    describe_fit(lines, fit->cost_before, fit->cost_after, fit->reductions, fit_notes, fit_json);
     settings.options = fit->options;
   }
   ready.background = background;

@@ -15,6 +15,7 @@
 #include "python/src/core.hpp"
 #include "python/src/results.hpp"
 #include "talvo/files/read.hpp"
+#include "talvo/pdf/neutron_optimize.hpp"
 #include "talvo/pdf/neutron_reduce.hpp"
 #include "talvo/pdf/reduction_fields.hpp"
 #include "talvo/text/quote.hpp"
@@ -47,9 +48,12 @@ constexpr Field kNeutronPdfFields[] = {
     {"iterations", Kind::kInt},
     {"residual", Kind::kFloat},
     {"diagnostics",
-     Kind::kFloatDict},          // high_q_mean (and _sigma, _from), lowest_smoothed_s (_at), floor_there, low_r_rms
-    {"settings", Kind::kTexts},  // "key = value" lines that rerun it
-    {"notes", Kind::kTexts},     // the factors' and the stages' notes
+     Kind::kFloatDict},            // high_q_mean (and _sigma, _from), lowest_smoothed_s (_at), floor_there, low_r_rms
+    {"fitted", Kind::kFloatDict},  // each parameter optimize fitted: its value
+    {"fitted_sigma", Kind::kFloatDict},  // and its standard deviation
+    {"fit_cost", Kind::kFloatDict},      // before, after, reductions, rounds
+    {"settings", Kind::kTexts},          // "key = value" lines that rerun it, the fitted values in
+    {"notes", Kind::kTexts},             // the factors' and the stages' notes
     {"warnings", Kind::kTexts},
 };
 
@@ -105,9 +109,33 @@ py::object reduce_sample(NeutronCall& call, const py::handle& input) {
   }
   const pdf::NeutronRuns runs{&sample, call.run("can"), call.run("background"), call.run("vanadium"),
                               call.run("vanadium-background")};
+  py::dict fitted, fitted_sigma, fit_cost;
+  std::optional<pdf::NeutronOptimization> fit;
+  if (call.options.given("optimize")) {
+    Result<pdf::NeutronOptimization> f = [&] {
+      py::gil_scoped_release unlocked;
+      return pdf::optimize_neutron(runs, *call.factors, call.options, neutron_table());
+    }();
+    for (const std::string& w : f.warnings()) warnings.push_back("optimize: " + w);
+    if (!f.ok()) {
+      for (const std::string& w : warnings) warn(w);
+      raise(with_context(f.error(), "optimize: "));
+    }
+    for (const pdf::NeutronFittedParameter& p : f->parameters) {
+      const std::string name = spelled(pdf::neutron_fitted_name(p.what), Spelling::kKeyword);
+      fitted[py::str(name)] = p.value;
+      fitted_sigma[py::str(name)] = p.sigma;
+    }
+    fit_cost["before"] = f->cost_before;
+    fit_cost["after"] = f->cost_after;
+    fit_cost["reductions"] = static_cast<double>(f->reductions);
+    fit_cost["rounds"] = static_cast<double>(f->rounds);
+    fit = std::move(*f);
+  }
   Result<pdf::NeutronReduction> red = [&] {
     py::gil_scoped_release unlocked;
-    return pdf::reduce_neutron(runs, *call.factors, call.options);
+    return fit ? pdf::reduce_neutron(runs, fit->factors, fit->options)
+               : pdf::reduce_neutron(runs, *call.factors, call.options);
   }();
   if (!red.ok()) {
     for (const std::string& w : warnings) warn(w);
@@ -150,6 +178,9 @@ py::object reduce_sample(NeutronCall& call, const py::handle& input) {
            summary.at("iterations"),
            summary.at("residual"),
            diagnostics,
+           fitted,
+           fitted_sigma,
+           fit_cost,
            lines_of(r.settings),
            py::list(py::cast(r.notes)),
            py::list(py::cast(warnings))};

@@ -137,6 +137,29 @@ def test_pdf_reduces_neutron_runs_as_talvo_tools(tmp_path):
     assert len(both) == 2 and all(np.array_equal(b.gr, p.gr) for b in both)
 
 
+def test_pdf_neutron_optimize_as_talvo_tools(tmp_path):
+    keywords, options = _neutron_runs(tmp_path)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        p = talvo.pdf(tmp_path / "sample.dat", "SiO2", radiation="neutron", flat=0.01, optimize="flat:-0.05:0.05",
+                      **keywords)
+    assert set(p.fitted) == {"flat"} and p.fitted_sigma["flat"] > 0
+    assert p.fit_cost["after"] <= p.fit_cost["before"] and p.fit_cost["rounds"] == 1
+    # The settings rerun the fitted reduction, and the command fits the same value.
+    assert "flat = %r" % p.fitted["flat"] in p.settings
+    done = subprocess.run([tools_path(), "pdf", "--radiation", "neutron", *options, "--flat", "0.01", "--optimize",
+                           "flat:-0.05:0.05", "sample.dat", "--json"], cwd=tmp_path, check=True, capture_output=True)
+    line = json.loads(done.stdout)
+    assert line["fitted"]["flat"]["value"] == p.fitted["flat"]
+    assert line["fitted"]["flat"]["sigma"] == p.fitted_sigma["flat"]
+    np.testing.assert_array_equal(np.loadtxt(tmp_path / "sample.gr")[:, 1], p.gr)
+    # Without the fit, nothing is fitted.
+    plain = talvo.pdf(tmp_path / "sample.dat", "SiO2", radiation="neutron", **keywords)
+    assert plain.fitted == {} and plain.fit_cost == {}
+    with pytest.raises(ValueError, match="takes a list of density, sample-scale, can-scale and flat"):
+        talvo.pdf(tmp_path / "sample.dat", "SiO2", radiation="neutron", optimize="mu-r", **keywords)
+
+
 def test_pdf_neutron_refusals(tmp_path):
     keywords, _ = _neutron_runs(tmp_path)
     sample = tmp_path / "sample.dat"

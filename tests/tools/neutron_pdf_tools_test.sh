@@ -112,6 +112,21 @@ assert {k: v for k, v in again.items() if k not in ("input", "files")} == \
        {k: v for k, v in good.items() if k not in ("input", "files")}
 PY
 
+# --optimize: each fitted value with its sigma in the notes and the JSON, the same value in the header that
+# reruns it, the cost lowered.
+expect_status "neutron optimize" 0 -- "$tools" "${neutron[@]}" --background bg.dat --vanadium v.dat sample.dat \
+  --flat 0.01 --optimize flat:-0.05:0.05 -o fit/ --json
+python3 - <<'PY' || fail=1
+import json
+line = json.loads(open("out").read())
+flat = line["fitted"]["flat"]
+assert flat["start"] == 0.01 and flat["sigma"] > 0 and flat["at_bound"] is False, flat
+assert line["fit_cost_after"] <= line["fit_cost_before"] and line["fit_reductions"] > 0, line
+header = [l for l in open("fit/sample.gr") if l.startswith("# ")]
+assert "# flat = %r\n" % flat["value"] in header, [l for l in header if "flat" in l]
+assert any(l.startswith("# fitted flat: %r +- " % flat["value"]) for l in header), header
+PY
+
 # Refusals: the reason in words, nothing written; exit 1 for runs that cannot be used, 2 for wrong usage.
 refused() {  # refused NAME STATUS WORDS -- args...
   local name=$1 status=$2 words=$3
@@ -130,6 +145,10 @@ refused "2theta that differ" 1 "the vanadium's 2theta 8.51 at point 8 is not the
 refused "a can thinner than nothing" 2 "a can thinner than nothing" -- "${neutron[@]}" --background bg.dat \
   --vanadium v.dat --can bg.dat --container V \
   --container-number-density 0.0722 --container-inner 3.2 --container-outer 3.1 sample.dat -o bad
+refused "a fit of what is not there" 2 "--optimize takes a list of density, sample-scale, can-scale and flat" -- \
+  "${neutron[@]}" --background bg.dat --vanadium v.dat --optimize mu-r sample.dat -o bad
+refused "can-scale without a can" 2 "--optimize can-scale needs --can" -- \
+  "${neutron[@]}" --background bg.dat --vanadium v.dat --optimize can-scale sample.dat -o bad
 refused "no vanadium" 2 "needs --vanadium" -- pdf --radiation neutron --sample SiO2 --background bg.dat sample.dat -o bad
 refused "another radiation" 2 "--radiation is xray or neutron" -- pdf --radiation gamma sample.dat -o bad
 refused "a neutron option on the X-ray path" 2 "--vanadium is an option of --radiation neutron" -- \
