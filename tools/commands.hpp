@@ -25,6 +25,8 @@ extern const Subcommand kRefineCommand;
 // pdf --radiation neutron (neutron_pdf_commands.cpp): its run, and the names
 // of its options that take a value, which pdf's arguments admit beside its own.
 int run_neutron_pdf(const Args& a);
+// True when the file at `path` holds a "radiation = neutron" setting (a neutron reduction's header).
+bool names_neutron_settings(const std::string& path);
 std::vector<std::string> neutron_pdf_value_options();
 
 }  // namespace talvo::cli

@@ -2,6 +2,7 @@
 // its can, the empty can, the instrument's background, a vanadium rod) to
 // dsigma/dOmega, S(Q), F(Q) and G(r), one sample or several with the same
 // runs beside them, the corrections' factors made once for a 2theta grid.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -14,6 +15,7 @@
 #include "talvo/neutron/neutron_table.hpp"
 #include "talvo/pdf/neutron_optimize.hpp"
 #include "talvo/pdf/neutron_reduce.hpp"
+#include "talvo/pdf/options.hpp"
 #include "talvo/pdf/pdf_files.hpp"
 #include "talvo/pdf/reduction_fields.hpp"
 #include "talvo/text/format.hpp"
@@ -25,6 +27,8 @@ namespace talvo::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr const char* kSuffixes[] = {"dcs", "sq", "fq", "gr"};
 
 std::string stem_of(const std::string& path) {
   std::string name = fs::path(path).filename().string();
@@ -138,7 +142,42 @@ Result<Fitted> fitted(const pdf::NeutronRuns& runs, const pdf::NeutronFactorSet&
   return Result<Fitted>(std::move(out), std::move(warnings));
 }
 
+// A --config file's settings: a header of this reduction's files, or "key = value" lines; a header of
+// another radiation's reduction is refused.
+Result<pdf::SettingsFile> settings_of(const std::string& path) {
+  Result<std::string> text = read_whole_file(path);
+  if (!text.ok()) return make_error(text.kind(), text.error().message + " (--config)");
+  constexpr std::string_view kAlso[] = {"radiation"};
+  Result<pdf::SettingsFile> file = pdf::parse_table_settings(*text, path, pdf::neutron_reduction_options(), kAlso);
+  if (!file.ok()) return with_context(file, "--config ");
+  auto& values = file->options.values;
+  if (const auto it = values.find("radiation"); it != values.end()) {
+    if (option_text(it->second) != "neutron")
+      return make_error(ErrorKind::kInvalidArgument, "--config " + escape_for_message(path) + " is of --radiation " +
+                                                         escape_for_message(option_text(it->second)) +
+                                                         ", not of the neutron reduction");
+    values.erase(it);
+    file->options.from_file.erase("radiation");
+    file->options.origins.erase("radiation");
+  }
+  return file;
+}
+
+// True when `path` is the --config file itself.
+bool is_config(const std::optional<std::string>& config, const std::string& path) {
+  std::error_code ec;
+  return config && fs::exists(path, ec) && fs::equivalent(path, *config, ec);
+}
+
 }  // namespace
+
+bool names_neutron_settings(const std::string& path) {
+  const Result<std::string> text = read_whole_file(path);
+  if (!text.ok()) return false;
+  for (std::string_view t : {std::string_view("# radiation = neutron\n"), std::string_view("radiation = neutron\n")})
+    if (text->starts_with(t) || text->find("\n" + std::string(t)) != std::string::npos) return true;
+  return false;
+}
 
 std::vector<std::string> neutron_pdf_value_options() {
   std::vector<std::string> names;
@@ -164,14 +203,26 @@ int run_neutron_pdf(const Args& a) {
       return usage(a, escape_for_message(p) + " is not an option of --radiation neutron");
     inputs.push_back(p);
   }
-  if (inputs.empty()) return usage(a, "give the SAMPLE run (the sample in its can)");
   OptionValues given;
   for (const auto& [name, value] : a.options) {
     const std::string key = name.substr(2);
-    if (key == "radiation" || key == "json") continue;
+    if (key == "radiation" || key == "json" || key == "config") continue;
     if (!find_option(table, key)) return usage(a, name + " is not an option of --radiation neutron");
     given.values[key] = value;
   }
+  // The options in effect: the --config file's (a header of these files reruns its reduction), then the
+  // command line's over them.
+  const std::optional<std::string> config = a.get("--config");
+  if (config) {
+    Result<pdf::SettingsFile> file = settings_of(*config);
+    if (!file.ok())
+      return file.kind() == ErrorKind::kParseError || file.kind() == ErrorKind::kInvalidArgument
+                 ? usage(a, file.error())
+                 : input_error(a, file.error());
+    if (inputs.empty() && file->input) inputs.push_back(*file->input);
+    given = pdf::merged_options(file->options, given);
+  }
+  if (inputs.empty()) return usage(a, "give the SAMPLE run (the sample in its can, or --config FILE naming it)");
   const bool json = a.flag("--json");
   const Result<Options> options = read_options(table, given, Spelling::kCommandLine);
   if (!options.ok()) return usage(a, options.error());
@@ -189,6 +240,16 @@ int run_neutron_pdf(const Args& a) {
     if (!options->given(needed)) return usage(a, std::string("the neutron reduction needs --") + needed + " FILE");
   if (prefix && inputs.size() > 1 && prefix->back() != '/')
     return usage(a, "-o " + escape_for_message(*prefix) + " names the files of one run: with several give -o DIR/");
+
+  const auto base_of = [&](const std::string& input) {
+    return !prefix ? stem_of(input) : prefix->back() == '/' ? (fs::path(*prefix) / stem_of(input)).string() : *prefix;
+  };
+  // A rerun from a header does not write over it.
+  for (const std::string& input : inputs)
+    for (const char* k : kSuffixes)
+      if (is_config(config, base_of(input) + "." + k))
+        return usage(a, escape_for_message(base_of(input) + "." + k) +
+                            " is the --config file: give -o PREFIX or -o DIR/ to write the rerun elsewhere");
 
   // The runs beside the sample's, read once.
   std::map<std::string, pdf::NeutronRun> beside;
@@ -279,9 +340,7 @@ int run_neutron_pdf(const Args& a) {
     std::vector<std::string> notes = notes_of(r, used);
     if (fit) notes.insert(notes.end(), fit->notes.begin(), fit->notes.end());
 
-    const std::string base = !prefix                 ? stem_of(input)
-                             : prefix->back() == '/' ? (fs::path(*prefix) / stem_of(input)).string()
-                                                     : *prefix;
+    const std::string base = base_of(input);
     const Result<std::vector<std::string>> names = write_files(base, p, notes, r);
     if (!names.ok()) {
       fail(names.error());

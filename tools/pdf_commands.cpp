@@ -690,6 +690,9 @@ int run_pdf(const Args& a) {
     if (*radiation == "neutron") return run_neutron_pdf(a);
     return usage(a, "--radiation is xray or neutron, not " + quote_for_message(*radiation));
   }
+  // A neutron reduction's header reruns it without --radiation neutron.
+  if (const auto config = a.get("--config"); config && !a.get("--radiation") && names_neutron_settings(*config))
+    return run_neutron_pdf(a);
   for (const auto& [name, value] : a.options)
     if (!pdf::is_reduction_option(name.substr(2)) &&
         !find_option(OptionTable{"talvo-tools pdf", kCommandOptions}, name.substr(2)))
@@ -804,7 +807,9 @@ const std::string kPdfHelp =
     usage_text(pdf::reduction_option_table()) + "options of the command:\n" +
     usage_text(OptionTable{"talvo-tools pdf", kCommandOptions}) +
     "options of --radiation neutron (SAMPLE runs: rows \"2theta counts [sigma]\", a \"# monitor N\" line,\n"
-    "and \"# wavelength L\" where known; writes NAME.dcs .sq .fq .gr):\n" +
+    "and \"# wavelength L\" where known; writes NAME.dcs .sq .fq .gr; --config FILE takes the options and\n"
+    "the SAMPLE from a header of those files, so that pdf --config NAME.gr -o DIR/ reruns it; --optimize\n"
+    "fits its parameters with their sigmas; -o, --json as the X-ray reduction's):\n" +
     usage_text(pdf::neutron_reduction_options()) +
     std::string(
         "INPUT: an XRDML file (scans summed, or --scan K; the wavelength from the file, Kalpha1 when it\n"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <utility>
 
 #include "talvo/files/read.hpp"
@@ -92,8 +93,7 @@ Error invalid(std::string message) { return make_error(ErrorKind::kInvalidArgume
 // Options that exclude each other, and names that are no option.
 Outcome check_names(const OptionValues& options, const Reader& r) {
   for (const auto& [k, v] : options.values)
-    if (!is_reduction_option(k))
-      return invalid(r.name(k) + " is not an option of the reduction");
+    if (!is_reduction_option(k)) return invalid(r.name(k) + " is not an option of the reduction");
   for (const auto& [x, y] : {std::pair{"density", "number-density"}, {"mu-r", "mu-t"}, {"wavelength", "anode"}})
     if (r.has(x) && r.has(y)) return invalid("give " + r.name(x) + " or " + r.name(y) + ", not both");
   return Done{};
@@ -467,8 +467,8 @@ std::vector<std::string> header_notes(const ReductionSettings& settings, const R
       notes.push_back("rmin iterations: " + std::to_string(r.iterations) + ", residual " + shortest(r.residual));
     notes.insert(notes.end(), fits.begin(), fits.end());
     if (const auto& d = r.diagnostics) {
-      notes.push_back("mean of S(Q) from Q = " + shortest(d->high_q_from) + ": " + shortest(d->high_q_mean) +
-                      " +- " + shortest(d->high_q_sigma));
+      notes.push_back("mean of S(Q) from Q = " + shortest(d->high_q_from) + ": " + shortest(d->high_q_mean) + " +- " +
+                      shortest(d->high_q_sigma));
       notes.push_back("lowest smoothed S(Q): " + shortest(d->lowest_smoothed) + " at Q = " + shortest(d->lowest_at) +
                       ", where its floor 1 - <f^2>/<f>^2 is " + shortest(d->floor_there));
       if (d->low_r_rms)
@@ -758,12 +758,12 @@ struct KeyLine {
   std::string_view value;
 };
 
-std::optional<KeyLine> key_line(std::string_view t, bool comment) {
+std::optional<KeyLine> key_line(std::string_view t, bool comment, const std::function<bool(std::string_view)>& known) {
   std::size_t mark = t.find('=');
   if (!comment) mark = std::min(mark, t.find(':'));
   if (mark == std::string_view::npos) return std::nullopt;
   KeyLine k{lower_ascii(trim(t.substr(0, mark))), trim(t.substr(mark + 1))};
-  if (!is_reduction_option(k.key) && k.key != "input" && k.key != "output") {
+  if (!known(k.key)) {
     // A note's words before its "=" are no key; a key that is none is named by the caller.
     for (const char c : k.key)
       // A header's notes hold words with underscores ("f_table = ..."); a setting's line may misspell a key so.
@@ -791,10 +791,15 @@ std::string from_header(std::string_view source, const std::string& path) {
 
 }  // namespace
 
-Result<SettingsFile> parse_settings(std::string_view text, std::string_view source) {
-  // A byte-order mark, as some editors save a file, is no part of its first line.
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  if (reference_layout(text)) return reference_settings(text, source);
+namespace {
+
+// A header's "# key = value" lines (or a file of "key = value" lines) read as settings: `known` the keys
+// besides "input" and "output" (the options, and any the caller takes), `is_path` those whose value is a
+// path to be found from the header's folder.
+Result<SettingsFile> header_settings(std::string_view text, std::string_view source,
+                                     const std::function<bool(std::string_view)>& is_option,
+                                     const std::function<bool(std::string_view)>& is_path) {
+  const auto known = [&](std::string_view key) { return is_option(key) || key == "input" || key == "output"; };
   SettingsFile f;
   std::size_t start = 0;
   int line = 0;
@@ -810,7 +815,7 @@ Result<SettingsFile> parse_settings(std::string_view text, std::string_view sour
     const bool comment = t.front() == '#';
     if (comment) t = trim(t.substr(1));
     if (!comment && data_row(t)) break;  // an output's rows follow its header
-    const std::optional<KeyLine> k = key_line(t, comment);
+    const std::optional<KeyLine> k = key_line(t, comment, known);
     if (!k) {
       if (comment) continue;
       return make_error(ErrorKind::kParseError, where + " is not read: " + quote_for_message(t) +
@@ -836,19 +841,43 @@ Result<SettingsFile> parse_settings(std::string_view text, std::string_view sour
       f.outputs = *kinds;
       continue;
     }
-    if (!is_reduction_option(k->key)) {
+    if (!is_option(k->key)) {
       std::string dashed = k->key;
       std::replace(dashed.begin(), dashed.end(), '_', '-');
-      return make_error(ErrorKind::kInvalidArgument,
-                        where + ": unknown key " + quote_for_message(k->key) +
-                            (is_reduction_option(dashed) ? " (the option is " + dashed + ")" : ""));
+      return make_error(ErrorKind::kInvalidArgument, where + ": unknown key " + quote_for_message(k->key) +
+                                                         (is_option(dashed) ? " (the option is " + dashed + ")" : ""));
     }
-    if (k->key == "background" || k->key == "container" || k->key == "zscan") value = from_header(source, value);
+    if (is_path(k->key)) value = from_header(source, value);
     f.options.values[k->key] = value;
     f.options.from_file.insert(k->key);
     f.options.origins[k->key] = where;
   }
   return f;
+}
+
+}  // namespace
+
+Result<SettingsFile> parse_settings(std::string_view text, std::string_view source) {
+  // A byte-order mark, as some editors save a file, is no part of its first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (reference_layout(text)) return reference_settings(text, source);
+  return header_settings(
+      text, source, [](std::string_view key) { return is_reduction_option(key); },
+      [](std::string_view key) { return key == "background" || key == "container" || key == "zscan"; });
+}
+
+Result<SettingsFile> parse_table_settings(std::string_view text, std::string_view source, const OptionTable& table,
+                                          std::span<const std::string_view> also) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return header_settings(
+      text, source,
+      [&](std::string_view key) {
+        return find_option(table, key) != nullptr || std::find(also.begin(), also.end(), key) != also.end();
+      },
+      [&](std::string_view key) {
+        const OptionSpec* o = find_option(table, key);
+        return o && o->type == OptionType::kPath;
+      });
 }
 
 OptionValues merged_options(const OptionValues& file, const OptionValues& asked) {

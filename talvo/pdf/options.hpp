@@ -34,9 +34,9 @@ namespace talvo::pdf {
 
 // The option table's words (text/options.hpp): how a user writes a name, a
 // value as the caller has it, the values given by name.
+using talvo::option_text;
 using talvo::OptionValue;
 using talvo::OptionValues;
-using talvo::option_text;
 using talvo::spelled;
 using talvo::Spelling;
 
@@ -68,8 +68,8 @@ Result<Pattern> read_input(const std::string& path, const InputChoice& choice, S
 InputChoice as_read(InputChoice choice, const Pattern& pattern);
 
 struct ReductionSettings {
-  ReductionOptions options;       // its wavelength: as given, the anode's Kalpha1, else the pattern's
-  std::vector<FitSpec> optimize;  // the parameters to fit first (optimize.hpp), none by default
+  ReductionOptions options;              // its wavelength: as given, the anode's Kalpha1, else the pattern's
+  std::vector<FitSpec> optimize;         // the parameters to fit first (optimize.hpp), none by default
   std::string monochromator = "none";    // as given: none, a crystal's name or its 2theta in degrees
   std::string mono_beam = "diffracted";  // diffracted or incident
 };
@@ -148,6 +148,13 @@ struct SettingsFile {
 //    mode = xray the ad hoc mode (another mode is kUnsupported). Every other
 //    key, in any section, is listed in `unused`.
 Result<SettingsFile> parse_settings(std::string_view text, std::string_view source);
+
+// The same "# key = value" header (or "key = value" file) read for another
+// table of options: its options, "input", "output" and the keys `also`
+// (kept as options' values); the values of its path options found from the
+// file's folder. Any other key is kInvalidArgument.
+Result<SettingsFile> parse_table_settings(std::string_view text, std::string_view source, const OptionTable& table,
+                                          std::span<const std::string_view> also = {});
 
 // The settings in effect: the file's, then `asked` over them. An option
 // asked for now replaces its alternative from the file (density or

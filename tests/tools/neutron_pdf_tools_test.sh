@@ -92,6 +92,15 @@ cp sample.sq first.sq
 expect_status "neutron rerun" 0 -- "$tools" "${neutron[@]}" --background bg.dat --vanadium v.dat sample.dat
 cmp -s first.sq sample.sq || { echo "FAIL a rerun changed sample.sq"; fail=1; }
 
+# A header reruns its reduction (--config, no --radiation needed): the same file; never over itself.
+expect_status "neutron rerun from its header" 0 -- "$tools" pdf --config sample.gr -o again/
+cmp -s sample.gr again/sample.gr || { echo "FAIL a rerun from the header changed sample.gr"; diff sample.gr again/sample.gr | head; fail=1; }
+expect_status "neutron rerun over its header" 2 -- "$tools" pdf --config sample.gr
+grep -qF "sample.gr is the --config file" err || { echo "FAIL a rerun over its header: $(cat err)"; fail=1; }
+sed 's/^# window = none$/# composition = SiO2/' sample.gr >xray_key.gr
+expect_status "neutron header with an X-ray key" 2 -- "$tools" pdf --config xray_key.gr -o again/
+grep -qF 'unknown key "composition"' err || { echo "FAIL an X-ray key in a neutron header: $(cat err)"; fail=1; }
+
 # --json: one line a sample, the summary's values (rho0 as given, the self term of Sears' sigma_s, S's high-Q
 # mean 1), the files and the warnings; a sample that fails has its error in its line, and the others go on.
 cp sample.dat second.dat
