@@ -371,4 +371,15 @@ void describe_fit(std::span<const FitLine> fit, double before, double after, int
   json += ", \"fit_reductions\": " + std::to_string(reductions);
 }
 
+std::string path_from_folder(const std::filesystem::path& folder, const std::string& path) {
+  namespace fs = std::filesystem;
+  if (folder.empty() || path.empty() || fs::path(path).is_absolute()) return path;
+  // Through the folders' links as the system follows them when the header's folder is prefixed again.
+  std::error_code ec, ec2;
+  const fs::path file = fs::weakly_canonical(path, ec), there = fs::weakly_canonical(folder, ec2);
+  if (ec || ec2) return path;
+  const fs::path rel = file.lexically_relative(there);
+  return rel.empty() ? path : rel.string();
+}
+
 }  // namespace talvo::cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <initializer_list>
 #include <iosfwd>
 #include <map>
@@ -90,6 +91,11 @@ const Refusal& refusal(const Checked<T>& c) {
 }
 // Prints the refusal as usage() or input_error() do, by exit_status(), and returns that status.
 int refuse(const Args& a, const Refusal& r);
+
+// `path` as a file written in `folder` names it, so that a rerun from that file's header finds it from
+// anywhere: relative to the folder (through the folders' links as the system follows them); as it is when
+// absolute, when the folder is the working one, or when no relative path can be made.
+std::string path_from_folder(const std::filesystem::path& folder, const std::string& path);
 
 // One fitted parameter as a run's notes and JSON give it.
 struct FitLine {

@@ -333,14 +333,19 @@ int run_neutron_pdf(const Args& a) {
     for (const std::string& w : red.warnings()) warn(w);
     const pdf::NeutronReduction& r = *red;
 
+    const std::string base = base_of(input);
+    // The header names its runs from its own folder: a rerun from it (--config) finds them from anywhere.
+    const fs::path folder = fs::path(base).parent_path();
     pdf::Parameters p;
-    p.emplace_back("input", input);
+    p.emplace_back("input", path_from_folder(folder, input));
     p.emplace_back("radiation", "neutron");
-    for (const auto& [name, value] : used.in_effect()) p.emplace_back(name, value);
+    for (const auto& [name, value] : used.in_effect()) {
+      const OptionSpec* spec = find_option(table, name);
+      p.emplace_back(name, spec && spec->type == OptionType::kPath ? path_from_folder(folder, value) : value);
+    }
     std::vector<std::string> notes = notes_of(r, used);
     if (fit) notes.insert(notes.end(), fit->notes.begin(), fit->notes.end());
 
-    const std::string base = base_of(input);
     const Result<std::vector<std::string>> names = write_files(base, p, notes, r);
     if (!names.ok()) {
       fail(names.error());

@@ -473,15 +473,7 @@ void write_one(const Run& run, std::size_t index, Job& job, const Ready& ready, 
 
   // The header names its files from its own folder: a rerun from it (--config) finds them from anywhere.
   const fs::path folder = fs::path(run.prefixes[index]).parent_path();
-  const auto from_folder = [&folder](const std::string& path) {
-    if (folder.empty() || path.empty() || fs::path(path).is_absolute()) return path;
-    // Through the folders' links as the system follows them when the header's folder is prefixed again.
-    std::error_code ec, ec2;
-    const fs::path file = fs::weakly_canonical(path, ec), there = fs::weakly_canonical(folder, ec2);
-    if (ec || ec2) return path;
-    const fs::path rel = file.lexically_relative(there);
-    return rel.empty() ? path : rel.string();
-  };
+  const auto from_folder = [&folder](const std::string& path) { return path_from_folder(folder, path); };
   pdf::RunRecord record;
   record.input = from_folder(input);
   record.choice = pdf::as_read(*ready.choice, *ready.sample);
