@@ -124,15 +124,19 @@ class Fitter {
   }
 
   // The forward-difference Jacobian at p (m x n by rows), each step taken
-  // inwards from a bound; false when a function value fails.
+  // inwards from a bound and never past the other one: bounds closer than
+  // the step give a step to the farther of them, and a fixed parameter a
+  // column of 0 with no evaluation. false when a function value fails.
   bool jacobian(const std::vector<double>& p, const std::vector<double>& r, std::vector<double>& jac) {
     jac.assign(m_ * n_, 0.0);
     std::vector<double> q = p, rq;
     for (std::size_t k = 0; k < n_; ++k) {
-      double h = std::sqrt(std::numeric_limits<double>::epsilon()) * std::max(std::abs(p[k]), typical_[k]);
-      if (p[k] + h > upper_[k]) h = -h;
-      q[k] = p[k] + h;
-      h = q[k] - p[k];  // the step the arithmetic made
+      const double h0 = std::sqrt(std::numeric_limits<double>::epsilon()) * std::max(std::abs(p[k]), typical_[k]);
+      q[k] = p[k] + h0;
+      if (q[k] > upper_[k]) q[k] = p[k] - h0;
+      if (q[k] < lower_[k]) q[k] = upper_[k] - p[k] >= p[k] - lower_[k] ? upper_[k] : lower_[k];
+      const double h = q[k] - p[k];  // the step the arithmetic made
+      if (h == 0.0) continue;
       if (!evaluate(q, rq, nullptr)) return false;
       for (std::size_t i = 0; i < m_; ++i) jac[i * n_ + k] = (rq[i] - r[i]) / h;
       q[k] = p[k];
