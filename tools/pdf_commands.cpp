@@ -206,10 +206,8 @@ Checked<Done> check_destinations(const Run& run) {
   return Done{};
 }
 
-Checked<Run> run_of(const Args& a) {
-  Run run;
-  // -o PREFIX and -j N among the inputs.
-  std::optional<std::string> prefix_arg;
+// -o PREFIX and -j N among the inputs, --jobs and --json.
+Checked<Done> read_command_line(const Args& a, Run& run, std::optional<std::string>& prefix_arg) {
   std::optional<std::string> jobs_arg = a.get("--jobs");
   for (std::size_t i = 0; i < a.positional.size(); ++i) {
     const std::string& p = a.positional[i];
@@ -233,8 +231,12 @@ Checked<Run> run_of(const Args& a) {
     run.jobs = static_cast<unsigned>(j);
   }
   run.json = a.flag("--json");
+  return Done{};
+}
 
-  // The options in effect: the --config file's, then the command line's over them.
+// The options in effect: the --config file's, then the command line's over them; the input the file names
+// where the command line gives none.
+Checked<pdf::SettingsFile> read_options(const Args& a, Run& run) {
   pdf::SettingsFile file;
   if (const auto config = a.get("--config")) {
     run.config = config;
@@ -255,8 +257,11 @@ Checked<Run> run_of(const Args& a) {
   run.options = pdf::merged_options(file.options, asked);
   if (run.inputs.empty() && file.input) run.inputs.push_back(*file.input);
   if (run.inputs.empty()) return wrong("give the INPUT pattern (or --config FILE naming it)");
+  return file;
+}
 
-  // The options alone, before any file is read.
+// The options alone, before any file is read.
+Checked<Done> check_settings(Run& run) {
   bool any_xrdml = false;
   for (const std::string& in : run.inputs) {
     const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, in, kSpelling);
@@ -270,8 +275,11 @@ Checked<Run> run_of(const Args& a) {
   if (!settings.ok() &&
       (!any_xrdml || settings.kind() == ErrorKind::kInvalidArgument || settings.kind() == ErrorKind::kParseError))
     return of_request(settings.error());
+  return Done{};
+}
 
-  // Which files, and where.
+// Which files, and the plot.
+Checked<Done> choose_outputs(const Args& a, const pdf::SettingsFile& file, Run& run) {
   if (const auto o = a.get("--output")) {
     Result<std::vector<std::string>> list = pdf::output_list(*o, kSpelling);
     if (!list.ok()) return of_request(list.error());
@@ -294,6 +302,11 @@ Checked<Run> run_of(const Args& a) {
     if (run.inputs.size() > 1) return wrong("--plot FILE.svg draws one pattern: give one INPUT with it");
     run.plot = plot;
   }
+  return Done{};
+}
+
+// Where the files go: each input's prefix, each file with one writer and none replacing what the run reads.
+Checked<Done> place_outputs(Run& run, const std::optional<std::string>& prefix_arg) {
   if (prefix_arg && prefix_arg->empty()) return wrong("-o needs a PREFIX or DIR/, not an empty name");
   std::error_code ec;
   const bool into_folder = prefix_arg && (prefix_arg->back() == '/' || fs::is_directory(*prefix_arg, ec));
@@ -301,34 +314,40 @@ Checked<Run> run_of(const Args& a) {
     return wrong("-o " + escape_for_message(*prefix_arg) + " names the files of one pattern: with " +
                  std::to_string(run.inputs.size()) + " inputs give a folder, -o DIR/");
   if (Checked<Done> prefixes = set_prefixes(run, prefix_arg, into_folder); !ok(prefixes)) return refusal(prefixes);
-  if (Checked<Done> outputs = check_destinations(run); !ok(outputs)) return refusal(outputs);
+  return check_destinations(run);
+}
 
-  // The background: read once, unless asked at scale 0. One named by --config that is not there stops only
-  // the patterns that need it (the reference program's I(Q) has it subtracted already).
-  if (const auto it = run.options.values.find("background"); it != run.options.values.end()) {
-    run.background_path = pdf::option_text(it->second);
-    run.background_asked = !run.options.from_file.count("background");
-    const bool zero = run.settings && run.settings->options.bg_scale == 0.0;
-    if (!zero) {
-      const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, *run.background_path, kSpelling);
-      if (!choice.ok()) return of_request(choice.error());
-      Result<pdf::Pattern> bg = pdf::read_input(*run.background_path, *choice, kSpelling);
-      if (bg.ok()) {
-        for (const std::string& w : bg.warnings()) run.background_warnings.push_back("--background: " + w);
-        run.background = std::move(*bg);
-      } else if (run.background_asked) {
-        return of_data(with_context(bg, "--background: "));
-      } else if (bg.kind() == ErrorKind::kNotFound) {
-        run.background_error = make_error(ErrorKind::kNotFound,
-                                          "--config " + escape_for_message(*run.config) + " names the background " +
-                                              escape_for_message(*run.background_path) +
-                                              ", which is not there: give --background FILE, or --bg-scale 0 to reduce "
-                                              "without one");
-      } else {
-        run.background_error = with_context(bg, "--background: ");
-      }
-    }
+// The background: read once, unless asked at scale 0. One named by --config that is not there stops only
+// the patterns that need it (the reference program's I(Q) has it subtracted already).
+Checked<Done> read_background(Run& run) {
+  const auto it = run.options.values.find("background");
+  if (it == run.options.values.end()) return Done{};
+  run.background_path = pdf::option_text(it->second);
+  run.background_asked = !run.options.from_file.count("background");
+  const bool zero = run.settings && run.settings->options.bg_scale == 0.0;
+  if (zero) return Done{};
+  const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, *run.background_path, kSpelling);
+  if (!choice.ok()) return of_request(choice.error());
+  Result<pdf::Pattern> bg = pdf::read_input(*run.background_path, *choice, kSpelling);
+  if (bg.ok()) {
+    for (const std::string& w : bg.warnings()) run.background_warnings.push_back("--background: " + w);
+    run.background = std::move(*bg);
+  } else if (run.background_asked) {
+    return of_data(with_context(bg, "--background: "));
+  } else if (bg.kind() == ErrorKind::kNotFound) {
+    run.background_error =
+        make_error(ErrorKind::kNotFound, "--config " + escape_for_message(*run.config) + " names the background " +
+                                             escape_for_message(*run.background_path) +
+                                             ", which is not there: give --background FILE, or --bg-scale 0 to reduce "
+                                             "without one");
+  } else {
+    run.background_error = with_context(bg, "--background: ");
   }
+  return Done{};
+}
+
+// The empty container's pattern and the capillary's z-scan, read once.
+Checked<Done> read_container_and_zscan(Run& run) {
   if (const auto it = run.options.values.find("container"); it != run.options.values.end()) {
     const std::string path = pdf::option_text(it->second);
     const Result<pdf::InputChoice> choice = pdf::input_choice(run.options, path, kSpelling);
@@ -343,6 +362,21 @@ Checked<Run> run_of(const Args& a) {
     if (!rows.ok()) return of_data(with_context(rows, "--zscan: "));
     run.zscan = std::move(*rows);
   }
+  return Done{};
+}
+
+Checked<Run> run_of(const Args& a) {
+  Run run;
+  std::optional<std::string> prefix_arg;
+  if (Checked<Done> line = read_command_line(a, run, prefix_arg); !ok(line)) return refusal(line);
+  Checked<pdf::SettingsFile> file = read_options(a, run);
+  if (!ok(file)) return refusal(file);
+  if (Checked<Done> settings = check_settings(run); !ok(settings)) return refusal(settings);
+  if (Checked<Done> outputs = choose_outputs(a, std::get<pdf::SettingsFile>(file), run); !ok(outputs))
+    return refusal(outputs);
+  if (Checked<Done> placed = place_outputs(run, prefix_arg); !ok(placed)) return refusal(placed);
+  if (Checked<Done> bg = read_background(run); !ok(bg)) return refusal(bg);
+  if (Checked<Done> read = read_container_and_zscan(run); !ok(read)) return refusal(read);
   if (prefix_arg)
     if (Checked<Done> made = make_folder(run, *prefix_arg); !ok(made)) return refusal(made);
   return run;

@@ -370,13 +370,14 @@ std::optional<double> binned_box(const std::vector<Atom>& atoms, const std::vect
   return b;
 }
 
-Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
-  if (Outcome c = check_options(s, o); !c.ok()) return c.error();
+// The structure's atoms with their displacements (uiso in place of their own where given), and the largest
+// trace of U among them.
+Result<std::vector<Atom>> displaced_atoms(const Structure& s, const ModelOptions& o, double& max_trace) {
   Result<std::vector<Atom>> expanded = expand(s);
   if (!expanded.ok()) return expanded.error();
   std::vector<Atom>& atoms = *expanded;
   if (atoms.empty()) return invalid("the structure has no atoms");
-  double max_trace = 0.0;
+  max_trace = 0.0;
   for (Atom& a : atoms) {
     if (o.uiso) a.u = isotropic_u(*o.uiso);
     if (a.u[0][0] == 0.0 && a.u[1][1] == 0.0 && a.u[2][2] == 0.0)
@@ -384,52 +385,53 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
                      " has no displacement U, so its peaks would have no width: give uiso (or U in the file)");
     max_trace = std::max(max_trace, a.u[0][0] + a.u[1][1] + a.u[2][2]);
   }
-  ModelResult out;
-  Result<std::vector<double>> f = powers(s, atoms, o, out.weights_source);
-  if (!f.ok()) return f.error();
-  double n_atoms = 0.0, sum_f = 0.0;
-  for (std::size_t i = 0; i < atoms.size(); ++i) n_atoms += atoms[i].occupancy, sum_f += atoms[i].occupancy * (*f)[i];
-  if (!(n_atoms > 0)) return invalid("the atoms' occupancies sum to 0");
-  const double mean_f = sum_f / n_atoms;
-  if (mean_f == 0.0) return invalid("the mean scattering power <f> of the structure is 0: its G(r) is not defined");
-  out.atoms = n_atoms;
-  out.weights = species_weights(s, atoms, *f, n_atoms);
-  out.rho0 = o.rho0 ? *o.rho0 : s.periodic ? n_atoms / s.cell.volume : 0.0;
+  return expanded;
+}
 
-  // The grids: the output's, and the finer, extended one the peaks are summed on.
-  const std::size_t n_out = static_cast<std::size_t>(std::floor((o.rmax - o.rmin) / o.rstep + 1e-3)) + 1;
-  const long m = std::max(1L, static_cast<long>(std::ceil(o.rstep / kFinestStep - 1e-9)));
-  const double h = o.rstep / static_cast<double>(m);
+// The grids: the output's (n_out points), and the finer, extended one the peaks are summed on (n_int points,
+// m of its steps to one of the output's).
+struct Grids {
+  std::size_t n_out = 0, n_int = 0;
+  long m = 1;
+  PeakGrid fine;
+};
+
+Grids grids_of(const ModelOptions& o) {
+  Grids g;
+  g.n_out = static_cast<std::size_t>(std::floor((o.rmax - o.rmin) / o.rstep + 1e-3)) + 1;
+  g.m = std::max(1L, static_cast<long>(std::ceil(o.rstep / kFinestStep - 1e-9)));
+  const double h = o.rstep / static_cast<double>(g.m);
   const double ext = o.qmax > 0 ? 6.0 * 2.0 * std::numbers::pi / o.qmax : 0.0;
   const long pad = static_cast<long>(std::ceil(ext / h));
   const long k_lo = -std::min(pad, static_cast<long>(std::floor(o.rmin / h + 1e-9)));
-  const long k_hi = static_cast<long>(n_out - 1) * m + pad;
-  const std::size_t n_int = static_cast<std::size_t>(k_hi - k_lo + 1);
-  PeakGrid grid;
+  const long k_hi = static_cast<long>(g.n_out - 1) * g.m + pad;
+  g.n_int = static_cast<std::size_t>(k_hi - k_lo + 1);
+  PeakGrid& grid = g.fine;
   grid.rmin = o.rmin, grid.h = h, grid.k_lo = k_lo, grid.k_hi = k_hi;
   grid.grid_norm = o.peak_norm == PeakNorm::kGridR;
-  auto r_at = [&grid](long k) { return grid.r_at(k); };
-  const double r_bottom = r_at(k_lo), r_top = r_at(k_hi);
-
-  // The partials: by the elements of the two atoms, in the order of their first atoms.
-  const ElementPairs el(s, atoms);
-  const std::vector<std::string>& elements = el.names;
-  const std::vector<std::size_t>& element_of = el.of_atom;
-  const std::size_t ne = elements.size();
-  auto pair_index = [&el](std::size_t a, std::size_t b) { return el.pair(a, b); };
-  const std::size_t n_partials = o.partials ? ne * (ne + 1) / 2 : 1;
-  std::vector<std::vector<double>> peaks(n_partials, std::vector<double>(n_int, 0.0));
-  const std::vector<double> pair_weight = el.weights(atoms, *f, n_atoms, mean_f);
-
-  const double width_bound = std::sqrt(2.0 * max_trace) * std::max(1.0, o.sratio) *
-                             std::sqrt(1.0 + o.qbroad * o.qbroad * (r_top + 1) * (r_top + 1));
-  const double reach = r_top + 1.5 * kCut * width_bound + 0.1;
-  const double norm_gauss = 1.0 / (std::sqrt(2.0 * std::numbers::pi) * n_atoms);
-  grid.inverse_r.resize(n_int);
-  for (std::size_t k = 0; k < n_int; ++k) {
-    const double r = r_at(k_lo + static_cast<long>(k));
+  grid.inverse_r.resize(g.n_int);
+  for (std::size_t k = 0; k < g.n_int; ++k) {
+    const double r = grid.r_at(k_lo + static_cast<long>(k));
     grid.inverse_r[k] = r > 0 ? 1.0 / r : 0.0;
   }
+  return g;
+}
+
+// The scattering powers the pairs are weighted by: each atom's f, their mean <f> and N.
+struct Powers {
+  std::vector<double> f;
+  double mean_f = 0.0, n_atoms = 0.0;
+};
+
+// Every pair's Gaussian within reach onto peaks (one a partial, by the elements of the two atoms): a crystal's
+// over the images of its cell, a box's over its pairs, binned by distance where it is large. Sets the pairs
+// summed and the bin.
+Outcome sum_pairs(const Structure& s, const std::vector<Atom>& atoms, const Powers& pw, const ElementPairs& el,
+                  const ModelOptions& o, const PeakGrid& grid, double reach, double norm_gauss,
+                  std::vector<std::vector<double>>& peaks, ModelResult& out) {
+  const std::vector<double>& f = pw.f;
+  const double mean_f = pw.mean_f;
+  const double r_bottom = grid.r_at(grid.k_lo), r_top = grid.r_at(grid.k_hi);
   std::size_t pairs = 0;
   auto add_pair = [&](std::size_t i, std::size_t j, const Vec3& d) {
     const double rij = norm(d);
@@ -442,8 +444,8 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
     double sigma = std::sqrt(s2 * bracket);
     if (rij < o.rcut) sigma *= o.sratio;
     if (!(sigma > 0) || rij - kCut * sigma > r_top || rij + kCut * sigma < r_bottom) return;
-    const double w = atoms[i].occupancy * (*f)[i] * atoms[j].occupancy * (*f)[j] / (mean_f * mean_f);
-    if (grid.add(peaks[o.partials ? pair_index(element_of[i], element_of[j]) : 0], rij, sigma, w * norm_gauss / sigma,
+    const double w = atoms[i].occupancy * f[i] * atoms[j].occupancy * f[j] / (mean_f * mean_f);
+    if (grid.add(peaks[o.partials ? el.pair(el.of_atom[i], el.of_atom[j]) : 0], rij, sigma, w * norm_gauss / sigma,
                  rij))
       ++pairs;
   };
@@ -464,21 +466,32 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
       }
     }
   } else if (const std::optional<double> bin =
-                 binned_box(atoms, *f, mean_f, el, o, grid, reach, norm_gauss, peaks, pairs)) {
+                 binned_box(atoms, f, mean_f, el, o, grid, reach, norm_gauss, peaks, pairs)) {
     out.pair_bin = *bin;
   } else {
     box_pairs(atoms, reach, add_pair);
   }
   out.pairs = pairs;
+  return Done{};
+}
 
-  // The envelope, then the termination onto the output grid.
+// The peaks times the envelope, with the line, terminated onto the output grid as G and (with partials) each
+// element pair's share of it.
+Outcome terminated_output(const ModelOptions& o, const Grids& grids, const ElementPairs& el,
+                          const std::vector<double>& pair_weight, std::vector<std::vector<double>>& peaks,
+                          ModelResult& out) {
+  const double h = grids.fine.h;
+  const long k_lo = grids.fine.k_lo, m = grids.m;
+  const std::size_t n_int = grids.n_int, n_out = grids.n_out;
+  const std::vector<std::string>& elements = el.names;
+  const std::size_t ne = elements.size();
   const std::vector<double> envelope = envelope_of(o, h, k_lo, n_int);
   for (auto& p : peaks)
     for (std::size_t k = 0; k < n_int; ++k) p[k] *= envelope[k];
   // PDFfit2 terminates the line with the peaks; over the extended range that
   // changes only the ends, where a line cut off rings.
   auto line_at = [&](long k) {
-    return -4.0 * std::numbers::pi * out.rho0 * r_at(k) * envelope[static_cast<std::size_t>(k - k_lo)];
+    return -4.0 * std::numbers::pi * out.rho0 * grids.fine.r_at(k) * envelope[static_cast<std::size_t>(k - k_lo)];
   };
   const bool line_inside = o.line_terminated && o.qmax > 0;
   if (line_inside)
@@ -496,7 +509,7 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
     for (std::size_t a = 0; a < ne; ++a)
       for (std::size_t b = a; b < ne; ++b)
         out.partials.push_back(
-            {elements[a] + "-" + elements[b], pair_weight[pair_index(a, b)], std::vector<double>(n_out)});
+            {elements[a] + "-" + elements[b], pair_weight[el.pair(a, b)], std::vector<double>(n_out)});
   for (std::size_t i = 0; i < n_out; ++i) {
     if (i % 256 == 0 && stop_asked(o.stop)) return cancelled();
     const double r = o.rmin + static_cast<double>(i) * o.rstep;
@@ -509,6 +522,45 @@ Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
     }
     out.g[i] += line;
   }
+  return Done{};
+}
+
+Result<ModelResult> model(const Structure& s, const ModelOptions& o) {
+  if (Outcome c = check_options(s, o); !c.ok()) return c.error();
+  double max_trace = 0.0;
+  Result<std::vector<Atom>> displaced = displaced_atoms(s, o, max_trace);
+  if (!displaced.ok()) return displaced.error();
+  const std::vector<Atom>& atoms = *displaced;
+  ModelResult out;
+  Result<std::vector<double>> f = powers(s, atoms, o, out.weights_source);
+  if (!f.ok()) return f.error();
+  Powers pw;
+  pw.f = std::move(*f);
+  double sum_f = 0.0;
+  for (std::size_t i = 0; i < atoms.size(); ++i)
+    pw.n_atoms += atoms[i].occupancy, sum_f += atoms[i].occupancy * pw.f[i];
+  if (!(pw.n_atoms > 0)) return invalid("the atoms' occupancies sum to 0");
+  pw.mean_f = sum_f / pw.n_atoms;
+  if (pw.mean_f == 0.0) return invalid("the mean scattering power <f> of the structure is 0: its G(r) is not defined");
+  out.atoms = pw.n_atoms;
+  out.weights = species_weights(s, atoms, pw.f, pw.n_atoms);
+  out.rho0 = o.rho0 ? *o.rho0 : s.periodic ? pw.n_atoms / s.cell.volume : 0.0;
+
+  const Grids grids = grids_of(o);
+  // The partials: by the elements of the two atoms, in the order of their first atoms.
+  const ElementPairs el(s, atoms);
+  const std::size_t ne = el.names.size();
+  const std::size_t n_partials = o.partials ? ne * (ne + 1) / 2 : 1;
+  std::vector<std::vector<double>> peaks(n_partials, std::vector<double>(grids.n_int, 0.0));
+  const std::vector<double> pair_weight = el.weights(atoms, pw.f, pw.n_atoms, pw.mean_f);
+
+  const double r_top = grids.fine.r_at(grids.fine.k_hi);
+  const double width_bound = std::sqrt(2.0 * max_trace) * std::max(1.0, o.sratio) *
+                             std::sqrt(1.0 + o.qbroad * o.qbroad * (r_top + 1) * (r_top + 1));
+  const double reach = r_top + 1.5 * kCut * width_bound + 0.1;
+  const double norm_gauss = 1.0 / (std::sqrt(2.0 * std::numbers::pi) * pw.n_atoms);
+  TALVO_RETURN_IF_ERROR(sum_pairs(s, atoms, pw, el, o, grids.fine, reach, norm_gauss, peaks, out));
+  TALVO_RETURN_IF_ERROR(terminated_output(o, grids, el, pair_weight, peaks, out));
   return out;
 }
 

@@ -18,9 +18,10 @@
 
 namespace talvo {
 
-// Fills r (residual_count values) for the parameters p. An error at the
-// starting point ends the fit with that error; at a trial step it makes the
-// step be refused as if it cost more.
+// Fills r (residual_count values) for the parameters p, which are always
+// within their bounds (differences included). An error at the starting point
+// ends the fit with that error; at a trial step it makes the step be refused
+// as if it cost more.
 using ResidualFunction = std::function<Outcome(std::span<const double> p, std::span<double> r)>;
 
 struct LeastSquaresOptions {

@@ -1,6 +1,7 @@
 // Bounded Levenberg-Marquardt against closed forms: the straight line's
-// normal equations, a curved valley, bounds that hold, a pair of parameters
-// the residuals cannot tell apart, and the starts it must refuse.
+// normal equations, a curved valley, bounds that hold (the differences too), a
+// pair of parameters the residuals cannot tell apart, and the starts it must
+// refuse.
 #include "talvo/numeric/least_squares.hpp"
 
 #include <gtest/gtest.h>
@@ -173,6 +174,40 @@ TEST(LeastSquares, AFailedTrialIsAStepRefused) {
   ASSERT_FALSE(g.ok());
   EXPECT_EQ(g.kind(), ErrorKind::kOutOfRange);
   EXPECT_EQ(g.error().message, "no value beyond 2");
+}
+
+TEST(LeastSquares, DifferencesStayWithinTheBounds) {
+  // The slope cannot be computed outside its bounds (as a width below 0 cannot): held there, fixed at the
+  // edge of what can be computed or kept in a range narrower than a difference step, it is never tried
+  // outside, and the intercept is refitted as ybar - slope xbar.
+  const Line line;
+  double ybar = 0.0;
+  for (double v : line.y) ybar += v / 10.0;
+  struct Case {
+    double lower, upper, start;
+  };
+  for (const Case c : {Case{0.0, 0.0, 0.0}, Case{0.5, 0.5, 0.5}, Case{0.5, 0.5 + 1e-12, 0.5 + 1e-12}}) {
+    bool outside = false;
+    const ResidualFunction guarded = [&](std::span<const double> p, std::span<double> r) -> Outcome {
+      if (p[1] < c.lower || p[1] > c.upper) {
+        outside = true;
+        return make_error(ErrorKind::kOutOfRange, "no value outside the bounds");
+      }
+      for (std::size_t i = 0; i < line.x.size(); ++i) r[i] = p[0] + p[1] * line.x[i] - line.y[i];
+      return Done{};
+    };
+    LeastSquaresOptions o;
+    o.lower = {-kInf, c.lower};
+    o.upper = {kInf, c.upper};
+    const std::vector<double> start{0.0, c.start};
+    const Result<LeastSquaresFit> f = least_squares(guarded, start, 10, o);
+    ASSERT_TRUE(f.ok()) << c.upper << ": " << f.error().message;
+    EXPECT_FALSE(outside) << c.upper;
+    EXPECT_TRUE(f->converged);
+    EXPECT_GE(f->p[1], c.lower);
+    EXPECT_LE(f->p[1], c.upper);
+    EXPECT_NEAR(f->p[0], ybar - f->p[1] * 4.5, 1e-7) << c.upper;
+  }
 }
 
 TEST(LeastSquares, RefusesWhatCannotBeFitted) {
