@@ -137,20 +137,6 @@ Result<NeutronFactorSet> factors_at(const NeutronFactorSet& like, const Options&
   return neutron_factors(like.two_theta, *at, table);
 }
 
-// The warnings of the parameters the fit could not settle.
-void warn_of(const NeutronOptimization& out, const LeastSquaresFit& f, std::vector<std::string>& warnings) {
-  for (const NeutronFittedParameter& fp : out.parameters) {
-    const std::string name(neutron_fitted_name(fp.what));
-    if (std::isinf(fp.sigma))
-      warnings.push_back("the fit cannot tell " + name + " apart from the other parameters: its sigma is infinite");
-    if (fp.at_bound)
-      warnings.push_back(name + " stopped at its bound " + shortest(fp.value) + ": widen its bounds (" + name +
-                         ":LOW:HIGH) or leave it out");
-  }
-  if (!f.converged)
-    warnings.push_back("the fit stopped after " + std::to_string(out.reductions) + " reductions without converging");
-}
-
 // The options with the fitted values in.
 Result<Options> fitted_options(const Options& o, const Setup& st, std::span<const double> p) {
   OptionValues changed;
@@ -192,17 +178,18 @@ Result<NeutronOptimization> optimize_neutron(const NeutronRuns& runs, const Neut
   NeutronOptimization out;
   std::optional<LeastSquaresFit> f;
   Trials trials{runs, options, st, line, factors, rc};
+  const double factor = correlated_sigma_factor(rc.size(), options.number("rmin-check"), first->qmax);
+  LeastSquaresOptions lso;
+  lso.lower = st.lower;
+  lso.upper = st.upper;
+  lso.typical = st.typical;
+  lso.tolerance = 1e-6;
   for (out.rounds = 1;; ++out.rounds) {
     if (density) {
       Result<NeutronFactorSet> b = factors_at(factors, options, st, line.at * (1.0 + kStep), table);
       if (!b.ok()) return b.error();
       line.b = std::move(*b);
     }
-    LeastSquaresOptions lso;
-    lso.lower = st.lower;
-    lso.upper = st.upper;
-    lso.typical = st.typical;
-    lso.tolerance = 1e-6;
     Result<LeastSquaresFit> round = least_squares(
         [&](std::span<const double> q, std::span<double> r) { return trials.residuals(q, r); }, p, rc.size() + 1, lso);
     if (!round.ok()) return round.error();
@@ -217,9 +204,7 @@ Result<NeutronOptimization> optimize_neutron(const NeutronRuns& runs, const Neut
     line.a = &*about;
     line.at = now;
     trials.work = *about;
-    const double sigma =
-        correlated_sigma_factor(rc.size(), options.number("rmin-check"), first->qmax) * f->sigma[st.density_index];
-    if (moved <= std::max(0.1 * sigma, 1e-4 * now)) break;
+    if (moved <= std::max(0.1 * factor * f->sigma[st.density_index], 1e-4 * now)) break;
     if (out.rounds == kMostRounds) {
       warnings.push_back("the density moved by " + shortest(moved) + " in the fit's last round of " +
                          std::to_string(kMostRounds) + ": the factors of its neighbourhood may not be straight enough");
@@ -228,11 +213,12 @@ Result<NeutronOptimization> optimize_neutron(const NeutronRuns& runs, const Neut
   }
   out.cost_after = 2.0 * f->cost;
   out.reductions = trials.count;
-  const double factor = correlated_sigma_factor(rc.size(), options.number("rmin-check"), first->qmax);
   for (std::size_t k = 0; k < st.fit.size(); ++k)
     out.parameters.push_back(
         {st.fit[k].what, st.start[k], f->p[k], factor * f->sigma[k], st.lower[k], st.upper[k], f->at_bound[k]});
-  warn_of(out, *f, warnings);
+  for (const NeutronFittedParameter& fp : out.parameters)
+    append_fit_warnings(neutron_fitted_name(fp.what), fp.value, fp.sigma, fp.at_bound, warnings);
+  if (!f->converged) append_unconverged_warning(out.reductions, warnings);
   Result<Options> o = fitted_options(options, st, f->p);
   if (!o.ok()) return o.error();
   out.options = std::move(*o);

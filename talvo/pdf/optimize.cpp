@@ -207,15 +207,9 @@ Result<Optimization> optimization_of(std::span<const FitSpec> fit, const Start& 
     fp.upper = upper[k];
     fp.at_bound = f.at_bound[k];
     out.parameters.push_back(fp);
-    const std::string name(fitted_name(fp.what));
-    if (std::isinf(fp.sigma))
-      warnings.push_back("the fit cannot tell " + name + " apart from the other parameters: its sigma is infinite");
-    if (fp.at_bound)
-      warnings.push_back(name + " stopped at its bound " + shortest(fp.value) + ": widen its bounds (" + name +
-                         ":LOW:HIGH) or leave it out");
+    append_fit_warnings(fitted_name(fp.what), fp.value, fp.sigma, fp.at_bound, warnings);
   }
-  if (!f.converged)
-    warnings.push_back("the fit stopped after " + std::to_string(trials) + " reductions without converging");
+  if (!f.converged) append_unconverged_warning(trials, warnings);
   return Result<Optimization>(std::move(out), std::move(warnings));
 }
 
@@ -229,6 +223,20 @@ std::vector<double> fit_cost_r(double rmin_check) {
     rc.push_back(v);
   }
   return rc;
+}
+
+void append_fit_warnings(std::string_view name, double value, double sigma, bool at_bound,
+                         std::vector<std::string>& warnings) {
+  const std::string n(name);
+  if (std::isinf(sigma))
+    warnings.push_back("the fit cannot tell " + n + " apart from the other parameters: its sigma is infinite");
+  if (at_bound)
+    warnings.push_back(n + " stopped at its bound " + shortest(value) + ": widen its bounds (" + n +
+                       ":LOW:HIGH) or leave it out");
+}
+
+void append_unconverged_warning(int reductions, std::vector<std::string>& warnings) {
+  warnings.push_back("the fit stopped after " + std::to_string(reductions) + " reductions without converging");
 }
 
 double correlated_sigma_factor(std::size_t nr, double rmin_check, double qmax) {

@@ -99,6 +99,12 @@ std::vector<double> fit_cost_r(double rmin_check);
 // into r, the last that of the high-Q mean, so that cost = sum r^2.
 void fit_residuals(const Curve& g, double rho0, const Curve& sq, std::span<double> r);
 
+// The warnings of a fitted parameter the fit could not settle (sigma infinite, held at a bound), and of a fit
+// that ran out of reductions, onto `warnings`.
+void append_fit_warnings(std::string_view name, double value, double sigma, bool at_bound,
+                         std::vector<std::string>& warnings);
+void append_unconverged_warning(int reductions, std::vector<std::string>& warnings);
+
 // The factor on the fit's sigmas for residuals that are not independent: G
 // at r 0.01 A apart from F(Q) up to qmax holds about rmin_check qmax / pi
 // independent values (one each pi / qmax), so that each is counted about
